@@ -1,0 +1,37 @@
+# The two commands: `make demo` and `make test`. Both create or reuse .venv.
+PYTHON ?= python3
+VENV := .venv
+PY := $(VENV)/bin/python
+PIP := $(PY) -m pip
+DEV_BUILD := build/dev
+
+.PHONY: demo test bench build clean
+
+$(VENV)/.created:
+	$(PYTHON) -m venv $(VENV)
+	$(PIP) install --quiet --upgrade pip
+	touch $@
+
+$(VENV)/.test-deps: $(VENV)/.created
+	$(PIP) install --quiet scikit-build-core cmake ninja pytest numpy scipy hypothesis mypy
+	touch $@
+
+demo: $(VENV)/.created
+	$(PIP) install --quiet .
+	$(PY) examples/tour.py
+
+test: $(VENV)/.test-deps
+	$(PIP) install --quiet --no-build-isolation -C cmake.define.QUELM_BUILD_TESTS=ON .
+	$(PY) -m pytest -q tests
+
+bench: $(VENV)/.test-deps
+	$(PIP) install --quiet --no-build-isolation -C cmake.define.QUELM_BUILD_BENCH=ON .
+	$(PY) benchmarks/run.py
+
+# Fast inner loop for developers: an in-tree build importable with PYTHONPATH=$(DEV_BUILD).
+build:
+	cmake -S . -B $(DEV_BUILD) -G Ninja -DQUELM_BUILD_TESTS=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	cmake --build $(DEV_BUILD) -j2
+
+clean:
+	rm -rf build $(VENV)

@@ -1,0 +1,82 @@
+#include "bindings/frame/classes.hpp"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace quelm::py {
+
+namespace {
+
+struct Instance {
+    PyObject_HEAD
+    void* value;
+    void (*destroy)(void*);
+};
+
+void instance_dealloc(PyObject* self) {
+    auto* inst = reinterpret_cast<Instance*>(self);
+    PyTypeObject* type = Py_TYPE(self);
+    if (inst->value != nullptr && inst->destroy != nullptr) inst->destroy(inst->value);
+    inst->value = nullptr;
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
+    const char* dot = std::strrchr(type->tp_name, '.');
+    PyErr_Format(PyExc_TypeError, "No constructor defined for %s", dot ? dot + 1 : type->tp_name);
+    return nullptr;
+}
+
+PyObject* getter_trampoline(PyObject* self, void* closure) {
+    return static_cast<const GetterDef*>(closure)->get(self);
+}
+
+}  // namespace
+
+PyTypeObject* create_class(const ClassDef& def) {
+    // The type lives for the whole process: the tables below are never freed.
+    auto* methods = new std::vector<PyMethodDef>();
+    for (std::size_t i = 0; i < def.n_methods; ++i) {
+        const Signature probe = parse_signature(def.methods[i]->doc, def.name);
+        PyMethodDef* m = make_method(*def.methods[i], def.name, probe.has_self ? 0 : METH_STATIC);
+        if (m == nullptr) return nullptr;
+        methods->push_back(*m);
+    }
+    methods->push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
+
+    auto* getsets = new std::vector<PyGetSetDef>();
+    for (std::size_t i = 0; i < def.n_getters; ++i) {
+        const GetterDef& g = def.getters[i];
+        getsets->push_back(PyGetSetDef{g.name, &getter_trampoline, nullptr, g.doc, const_cast<GetterDef*>(&g)});
+    }
+    getsets->push_back(PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr});
+
+    auto* name = new std::string(std::string("quelm.") + def.name);
+    auto* slots = new std::vector<PyType_Slot>{
+        {Py_tp_doc, const_cast<char*>(def.doc)},
+        {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc)},
+        {Py_tp_methods, methods->data()},
+        {Py_tp_getset, getsets->data()},
+        {0, nullptr},
+    };
+    auto* spec = new PyType_Spec{name->c_str(), static_cast<int>(sizeof(Instance)), 0,
+                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots->data()};
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
+}
+
+PyObject* wrap_instance(PyTypeObject* type, void* value, void (*destroy)(void*)) {
+    PyObject* o = type->tp_alloc(type, 0);
+    if (o == nullptr) return nullptr;
+    // tp_alloc of a heap type took a reference to the type, released in dealloc.
+    auto* inst = reinterpret_cast<Instance*>(o);
+    inst->value = value;
+    inst->destroy = destroy;
+    return o;
+}
+
+void* instance_value(PyObject* self) { return reinterpret_cast<Instance*>(self)->value; }
+
+}  // namespace quelm::py

@@ -1,0 +1,54 @@
+// Class support: heap types that cannot be subclassed or constructed directly.
+// Instances own one core value; static methods create them.
+#pragma once
+
+#include "bindings/frame/call.hpp"
+
+#include <new>
+#include <utility>
+
+namespace quelm::py {
+
+struct GetterDef {
+    const char* name;
+    const char* doc;
+    PyObject* (*get)(PyObject* self);
+};
+
+struct ClassDef {
+    const char* name;  // "YieldCurve"; the type is quelm.<name>
+    const char* doc;
+    const FunctionDef* const* methods;  // static when the signature has no $self
+    std::size_t n_methods;
+    const GetterDef* getters;
+    std::size_t n_getters;
+};
+
+// Create the heap type (once per process). nullptr with an exception on failure.
+PyTypeObject* create_class(const ClassDef& def);
+
+// A new instance that takes ownership of value (destroyed with def.destroy).
+PyObject* wrap_instance(PyTypeObject* type, void* value, void (*destroy)(void*));
+// The core value of an instance created by wrap_instance.
+void* instance_value(PyObject* self);
+
+template <class T>
+T& value_of(PyObject* self) {
+    return *static_cast<T*>(instance_value(self));
+}
+
+// Move a core value into a new instance of type.
+template <class T>
+void destroy_value(void* p) {
+    delete static_cast<T*>(p);
+}
+
+template <class T>
+PyObject* wrap(PyTypeObject* type, T value) {
+    auto* p = new T(std::move(value));
+    PyObject* o = wrap_instance(type, p, &destroy_value<T>);
+    if (o == nullptr) delete p;
+    return o;
+}
+
+}  // namespace quelm::py

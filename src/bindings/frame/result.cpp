@@ -1,0 +1,84 @@
+#include "bindings/frame/result.hpp"
+
+namespace quelm::py {
+
+PyObject* raise(const Error& e) {
+    const std::string msg = e.render();
+    Ref text(PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())));
+    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+    return nullptr;
+}
+
+PyObject* raise_value_error(const std::string& message) {
+    Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+    return nullptr;
+}
+
+PyObject* internal_fault_type() {
+    // Created once per process; it lives as long as the process.
+    static PyObject* type = PyErr_NewExceptionWithDoc(
+        "quelm.InternalFault",
+        "A broken internal invariant inside quelm (a bug, never bad input).\n\n"
+        "Derived directly from BaseException so that `except Exception` does not hide it.",
+        PyExc_BaseException, nullptr);
+    return type != nullptr ? type : PyExc_SystemError;
+}
+
+PyObject* to_py(const std::string& s) {
+    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+}
+
+PyObject* to_py(std::span<const double> v) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        PyObject* f = PyFloat_FromDouble(v[i]);
+        if (f == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), f);
+    }
+    return list.release();
+}
+
+PyObject* to_py(const std::vector<double>& v) { return to_py(std::span<const double>(v)); }
+
+PyObject* to_py(const std::vector<std::vector<double>>& m) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(m.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        PyObject* row = to_py(m[i]);
+        if (row == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), row);
+    }
+    return list.release();
+}
+
+PyObject* to_py_pair(double a, double b) {
+    Ref x(PyFloat_FromDouble(a));
+    Ref y(PyFloat_FromDouble(b));
+    if (!x || !y) return nullptr;
+    return PyTuple_Pack(2, x.get(), y.get());
+}
+
+PyObject* none() { return Py_NewRef(Py_None); }
+
+PyObject* make_dict(PyObject* const* keys, std::initializer_list<PyObject*> values) {
+    bool ok = true;
+    for (PyObject* v : values) ok = ok && v != nullptr;
+    Ref dict(ok ? PyDict_New() : nullptr);
+    std::size_t i = 0;
+    for (PyObject* v : values) {
+        Ref owned(v);
+        if (dict && PyDict_SetItem(dict.get(), keys[i], v) < 0) dict = Ref();
+        ++i;
+    }
+    return dict.release();
+}
+
+namespace {
+bool check_signals(void*) { return PyErr_CheckSignals() != 0; }
+}  // namespace
+
+Interrupt::Interrupt() : token_(&check_signals, nullptr) {}
+
+}  // namespace quelm::py

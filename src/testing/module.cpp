@@ -1,0 +1,49 @@
+// _quelm_testing: internal toolkit pieces exposed for the test suite only.
+#include "testing/registry.hpp"
+
+#include <stdexcept>
+
+namespace quelm::testing {
+
+std::vector<const py::FunctionDef*>& registry() {
+    static std::vector<const py::FunctionDef*> r;
+    return r;
+}
+
+namespace {
+
+using py::Args;
+
+// Frame checks: a stray C++ exception and an allocation failure at the boundary.
+PyObject* throw_internal(Args& a) {
+    std::string text;
+    if (!a.all(text)) return nullptr;
+    throw std::logic_error(text);
+}
+PyObject* throw_bad_alloc(Args&) { throw std::bad_alloc(); }
+
+const py::FunctionDef def_throw_internal = {"throw_internal(text)\n--\n\nThrow std::logic_error(text).", &throw_internal};
+const py::FunctionDef def_throw_bad_alloc = {"throw_bad_alloc()\n--\n\nThrow std::bad_alloc.", &throw_bad_alloc};
+Register r1(def_throw_internal);
+Register r2(def_throw_bad_alloc);
+
+PyModuleDef kModule = {PyModuleDef_HEAD_INIT, "_quelm_testing", "Test-only internals of quelm.", -1,
+                       nullptr, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+}  // namespace quelm::testing
+
+PyMODINIT_FUNC PyInit__quelm_testing() {
+    using namespace quelm;
+    py::Ref module(PyModule_Create(&testing::kModule));
+    if (!module) return nullptr;
+    for (const py::FunctionDef* def : testing::registry()) {
+        PyMethodDef* m = py::make_method(*def, nullptr, 0);
+        if (m == nullptr) return nullptr;
+        PyObject* f = PyCFunction_NewEx(m, nullptr, nullptr);
+        if (f == nullptr || PyModule_AddObject(module.get(), m->ml_name, f) < 0) return nullptr;
+    }
+    if (PyModule_AddObjectRef(module.get(), "InternalFault", py::internal_fault_type()) < 0) return nullptr;
+    return module.release();
+}
