@@ -12,7 +12,7 @@ import quelm  # noqa: E402
 
 SECTIONS = [
     ("Black-Scholes-Merton, Greeks and implied volatility", "analytic"),
-    ("Monte Carlo and the binomial tree", "montecarlo"),
+    ("Monte Carlo, Longstaff-Schwartz and the binomial tree", "montecarlo"),
     ("Stochastic processes and exotic options", "stochastic"),
     ("Return statistics and risk", "stats"),
     ("Portfolio analytics", "portfolio"),

@@ -122,6 +122,7 @@ def test_forked_child_runs_monte_carlo():
 @pytest.mark.parametrize("call", [
     "quelm.binomial(100, 100, 0.05, 0.2, 1.0, 'put', style='american', steps=3_000_000)",
     "quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, 'put', paths=6 * 10**8)",
+    "quelm.lsm(100, 100, 0.05, 0.2, 1.0, 'put', paths=4 * 10**6, steps=50)",
 ])
 def test_ctrl_c_interrupts_long_calls(call):
     import os
@@ -184,3 +185,47 @@ def test_binomial_messages(kwargs, message):
     with pytest.raises(ValueError) as info:
         quelm.binomial(**args)
     assert str(info.value) == message
+
+
+# Longstaff-Schwartz: published American put grid against the 2000-step tree.
+LSM_GRID = [(s, v, t) for s in (36.0, 40.0, 44.0) for v in (0.2, 0.4) for t in (1.0, 2.0)]
+
+
+@pytest.mark.parametrize("s,v,t", LSM_GRID)
+def test_lsm_american_put_grid(s, v, t):
+    out = quelm.lsm(s, 40, 0.06, v, t, "put", paths=100_000, steps=int(50 * t), seed=42)
+    tree = quelm.binomial(s, 40, 0.06, v, t, "put", style="american", steps=2000)
+    assert abs(out["price"] - tree) < 0.05, (s, v, t, out, tree)
+    assert list(out) == ["price", "standard_error"]
+
+
+def test_lsm_edge_cases():
+    one_step = quelm.lsm(100, 100, 0.05, 0.2, 1.0, "put", paths=2000, steps=1, seed=3)
+    euro = quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, "put", paths=2000, seed=3)
+    assert one_step["price"] == pytest.approx(euro["price"], rel=1e-12)
+    deep = quelm.lsm(50, 100, 0.05, 0.2, 1.0, "put", paths=200, steps=10)
+    assert deep == {"price": 50.0, "standard_error": 0.0}
+    flat = quelm.lsm(100, 110, 0.05, 0.0, 1.0, "put", paths=5, steps=4)
+    assert flat == {"price": 10.0, "standard_error": 0.0}
+    assert quelm.lsm(100, 100, 0.05, 0.2, 1.0, "put", paths=1, steps=5)["standard_error"] == 0.0
+    with pytest.raises(ValueError, match="^invalid input: steps must be >= 1$"):
+        quelm.lsm(100, 100, 0.05, 0.2, 1.0, "put", steps=0)
+    with pytest.raises(ValueError, match="^invalid input: strike must be > 0$"):
+        quelm.lsm(100, 0, 0.05, 0.2, 1.0, "put", steps=0)
+    with pytest.raises(ValueError, match="^invalid input: paths must be >= 1$"):
+        quelm.lsm(100, 100, 0.05, 0.2, 1.0, "put", paths=0, steps=0)
+    with pytest.raises(MemoryError):
+        quelm.lsm(100, 100, 0.05, 0.2, 1.0, "put", paths=2**64 - 1)
+    with pytest.raises(MemoryError):
+        quelm.lsm(100, 100, 0.05, 0.2, 1.0, "put", paths=2**40, steps=2**40)
+
+
+def test_lsm_independent_of_thread_count():
+    code = ("import quelm\n"
+            "print(repr(quelm.lsm(40, 40, 0.06, 0.2, 1.0, 'put', paths=5001, steps=20, seed=5)))\n")
+    outs = set()
+    for threads in ("1", "2", "5"):
+        out = run_python(code, env={"RAYON_NUM_THREADS": threads})
+        assert out.returncode == 0, out.stderr
+        outs.add(out.stdout)
+    assert len(outs) == 1

@@ -34,8 +34,32 @@ def cases(quick: bool) -> list:
                 vals = np.maximum(vals, K - S * d**i * (u * u) ** j[:i + 1])
         return vals[0]
 
+    lsm_paths = 20_000 if quick else 100_000
+
+    def numpy_lsm():
+        n, pairs = 50, lsm_paths // 2
+        dt = T / n
+        z = np.random.default_rng(1).standard_normal((pairs, n))
+        inc = (r - 0.5 * v * v) * dt + v * math.sqrt(dt) * np.concatenate([z, -z])
+        paths = S * np.exp(np.cumsum(inc, axis=1))
+        cash = np.maximum(K - paths[:, -1], 0) * math.exp(-r * T)
+        for i in range(n - 2, -1, -1):
+            price = paths[:, i]
+            itm = np.nonzero(K - price > 0)[0]
+            if len(itm) <= 2:
+                continue
+            x = price[itm] / K
+            c = np.polyfit(x, cash[itm], 2)
+            ex = (K - price[itm]) * math.exp(-r * (i + 1) * dt)
+            better = np.polyval(c, x) < ex
+            cash[itm[better]] = ex[better]
+        return cash.mean()
+
     out = [{"name": f"monte_carlo {paths:,} paths", "quelm": lambda: quelm.monte_carlo(S, K, r, v, T, "call", paths=paths),
             "peers": {"NumPy antithetic": numpy_mc}, "number": 1}]
+    out.append({"name": f"lsm {lsm_paths:,} paths x 50 steps", "number": 1,
+                "quelm": lambda: quelm.lsm(S, K, r, v, T, "put", paths=lsm_paths, steps=50),
+                "peers": {"NumPy Longstaff-Schwartz (polyfit)": numpy_lsm}})
     for n in (1000, 2000):
         for style in ("european", "american"):
             out.append({"name": f"binomial {n} steps {style} put",

@@ -14,4 +14,7 @@ def show() -> None:
               f"{mc['standard_error']:>9.4f}{tree:>10.4f}")
     am = quelm.binomial(100, 110, 0.05, 0.3, 1.0, "put", style="american")
     eu = quelm.binomial(100, 110, 0.05, 0.3, 1.0, "put")
-    print(f"\nAmerican put K=110 on the tree: {am:.4f} (European {eu:.4f}, early-exercise premium {am - eu:.4f})")
+    ls = quelm.lsm(100, 110, 0.05, 0.3, 1.0, "put", paths=100_000, steps=50)
+    print(f"\nAmerican put K=110 by Longstaff-Schwartz: {ls['price']:.4f} ± {ls['standard_error']:.4f} "
+          "(50 exercise dates)")
+    print(f"American put K=110 on the tree: {am:.4f} (European {eu:.4f}, early-exercise premium {am - eu:.4f})")

@@ -2,6 +2,7 @@
 #include "bindings/frame/args.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/pricing/binomial.hpp"
+#include "quelm/pricing/lsm.hpp"
 #include "quelm/pricing/monte_carlo.hpp"
 
 namespace quelm::py {
@@ -38,8 +39,16 @@ PyObject* monte_carlo_impl(Args& a) {
     return finish(r, intr, &mc_dict);
 }
 
-PyObject* lsm_impl(Args&) {
-    return raise(Error{Kind::NotImplemented, "lsm"});
+PyObject* lsm_impl(Args& a) {
+    double spot, strike, rate, vol, t, q = 0.0;
+    std::string ot;
+    std::uint64_t paths = 100000, steps = 50, seed = 42;
+    if (!a.all(spot, strike, rate, vol, t, ot, paths, steps, seed, q)) return nullptr;
+    OptionType type;
+    if (!parsed(parse_option_type(ot), type)) return nullptr;
+    Interrupt intr;
+    const auto r = pricing::lsm_american(type, {spot, rate, vol, q}, {paths, steps, seed}, strike, t, intr.token());
+    return finish(r, intr, &mc_dict);
 }
 
 }  // namespace
@@ -65,7 +74,9 @@ extern const FunctionDef def_monte_carlo = {
 
 extern const FunctionDef def_lsm = {
     "lsm(spot, strike, rate, vol, t, option_type, paths=100000, steps=50, seed=42, dividend_yield=0.0)\n--\n\n"
-    "Price an American option by Longstaff-Schwartz Monte Carlo, returning a dict",
+    "Price an American option by Longstaff-Schwartz Monte Carlo, returning a dict\n"
+    "with the price and its standard error (quadratic regression in moneyness on the\n"
+    "in-the-money paths at each of the `steps` exercise dates).",
     &lsm_impl,
 };
 
