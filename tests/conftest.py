@@ -21,3 +21,14 @@ def run_python(code: str, *, env: dict | None = None, timeout: float = 120.0) ->
 @pytest.fixture
 def python_subprocess():
     return run_python
+
+
+def same_output_across_threads(code: str, counts=("1", "2", "5")) -> str:
+    """Run code under each RAYON_NUM_THREADS value; assert identical output and return it."""
+    outs = set()
+    for threads in counts:
+        out = run_python(code, env={"RAYON_NUM_THREADS": threads})
+        assert out.returncode == 0, out.stderr
+        outs.add(out.stdout)
+    assert len(outs) == 1, outs
+    return outs.pop()

@@ -12,7 +12,7 @@ import pytest
 import quelm
 import _quelm_testing as internal
 
-from conftest import run_python
+from conftest import run_python, same_output_across_threads
 
 
 def pair_value(z, s, k, r, v, t, q, kind):
@@ -98,12 +98,7 @@ def test_absurd_sizes_raise_memory_error():
 def test_results_do_not_depend_on_thread_count():
     code = ("import quelm\n"
             "print(repr(quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, 'put', paths=20001, seed=5)))\n")
-    outs = set()
-    for threads in ("1", "2", "5"):
-        out = run_python(code, env={"RAYON_NUM_THREADS": threads})
-        assert out.returncode == 0, out.stderr
-        outs.add(out.stdout)
-    assert len(outs) == 1
+    same_output_across_threads(code)
 
 
 def test_forked_child_runs_monte_carlo():
@@ -223,9 +218,4 @@ def test_lsm_edge_cases():
 def test_lsm_independent_of_thread_count():
     code = ("import quelm\n"
             "print(repr(quelm.lsm(40, 40, 0.06, 0.2, 1.0, 'put', paths=5001, steps=20, seed=5)))\n")
-    outs = set()
-    for threads in ("1", "2", "5"):
-        out = run_python(code, env={"RAYON_NUM_THREADS": threads})
-        assert out.returncode == 0, out.stderr
-        outs.add(out.stdout)
-    assert len(outs) == 1
+    same_output_across_threads(code)

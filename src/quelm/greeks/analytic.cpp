@@ -15,10 +15,7 @@ Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInput
     const double sigma = market.vol;
     const bool call = contract.option_type == OptionType::Call;
 
-    if (k <= 0.0) return invalid("strike must be > 0");
-    if (s < 0.0) return invalid("spot must be >= 0");
-    if (sigma < 0.0) return invalid("volatility must be >= 0");
-    if (t < 0.0) return invalid("time to expiry must be >= 0");
+    QUELM_CHECK(validate_vanilla(k, s, sigma, t));
 
     if (s == 0.0 || t == 0.0 || sigma == 0.0) {
         double delta = 0.0;

@@ -30,10 +30,7 @@ std::vector<double> power_table(double x, std::size_t n) {
 Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& m, std::uint64_t steps,
                         double strike, double expiry, Cancel& cancel) {
     const double S = m.spot, K = strike, T = expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
-    if (K <= 0.0) return invalid("strike must be > 0");
-    if (S < 0.0) return invalid("spot must be >= 0");
-    if (sigma < 0.0) return invalid("volatility must be >= 0");
-    if (T < 0.0) return invalid("time to expiry must be >= 0");
+    QUELM_CHECK(validate_vanilla(K, S, sigma, T));
     if (steps == 0) return invalid("steps must be >= 1");
     if (T == 0.0) return payoff(type, S, K);
     if (sigma == 0.0) {

@@ -15,10 +15,7 @@ Result<double> black_scholes(const OptionContract& contract, const MarketInputs&
     const double sigma = market.vol;
     const bool call = contract.option_type == OptionType::Call;
 
-    if (k <= 0.0) return invalid("strike must be > 0");
-    if (s < 0.0) return invalid("spot must be >= 0");
-    if (sigma < 0.0) return invalid("volatility must be >= 0");
-    if (t < 0.0) return invalid("time to expiry must be >= 0");
+    QUELM_CHECK(validate_vanilla(k, s, sigma, t));
 
     if (t == 0.0) return payoff(contract.option_type, s, k);
     const double dr = std::exp(-r * t);

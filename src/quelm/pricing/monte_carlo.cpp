@@ -11,10 +11,7 @@
 namespace quelm::pricing {
 
 Status validate_inputs(double strike, double spot, double vol, double t, std::uint64_t paths) {
-    if (strike <= 0.0) return invalid("strike must be > 0");
-    if (spot < 0.0) return invalid("spot must be >= 0");
-    if (vol < 0.0) return invalid("volatility must be >= 0");
-    if (t < 0.0) return invalid("time to expiry must be >= 0");
+    QUELM_CHECK(validate_vanilla(strike, spot, vol, t));
     if (paths == 0) return invalid("paths must be >= 1");
     return {};
 }
