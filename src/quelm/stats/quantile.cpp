@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "quelm/core/sizes.hpp"
@@ -39,16 +40,35 @@ double historical_quantile(std::span<const double> returns, double confidence) {
     if (n == 1) return returns[0];
     const double h = (static_cast<double>(n) - 1.0) * (1.0 - confidence);
     const std::uint64_t k64 = saturating_u64(std::floor(h));
-    if (k64 + 1 < n) {
-        std::vector<double> s(returns.begin(), returns.end());
-        const auto k = static_cast<std::size_t>(k64);
-        std::nth_element(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(k), s.end(), before);
-        const double lo = exact(returns, s[k], k);
-        const double hi = exact(returns, *std::min_element(s.begin() + static_cast<std::ptrdiff_t>(k) + 1, s.end(), before), k + 1);
-        return lo + (hi - lo) * (h - static_cast<double>(k));
+    if (k64 + 1 >= n) {
+        const double top = *std::max_element(returns.begin(), returns.end(), before);
+        return exact(returns, top, n - 1);
     }
-    const double top = *std::max_element(returns.begin(), returns.end(), before);
-    return exact(returns, top, n - 1);
+    const auto k = static_cast<std::size_t>(k64);
+    // NaN goes to the back first; the numbers in front are then ordered by plain <,
+    // which is a strict weak order on them (and much cheaper than the NaN-aware test).
+    std::vector<double> s;
+    s.reserve(n);
+    for (double v : returns) {
+        if (!std::isnan(v)) s.push_back(v);
+    }
+    const std::size_t numbers = s.size();
+    const auto first = s.begin();
+    const auto end = first + static_cast<std::ptrdiff_t>(numbers);
+    double lo, hi;
+    if (k + 1 < numbers) {
+        std::nth_element(first, first + static_cast<std::ptrdiff_t>(k), end);
+        lo = s[k];
+        hi = *std::min_element(first + static_cast<std::ptrdiff_t>(k) + 1, end);
+    } else if (k + 1 == numbers) {
+        hi = std::numeric_limits<double>::quiet_NaN();
+        lo = *std::max_element(first, end);
+    } else {
+        lo = hi = std::numeric_limits<double>::quiet_NaN();
+    }
+    lo = exact(returns, lo, k);
+    hi = exact(returns, hi, k + 1);
+    return lo + (hi - lo) * (h - static_cast<double>(k));
 }
 
 double tail_mean(std::span<const double> returns, double q) {
