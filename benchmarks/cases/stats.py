@@ -99,6 +99,7 @@ def cases(quick: bool) -> list:
                     "peers": {"quelm on the array": (lambda f=fn, d=data: f(d)),
                               "NumPy incl. np.asarray": (lambda p=peer, d=plist: p(np.asarray(d)))},
                     "number": number, "note": "peer/quelm < 1 for the array row = array is faster"})
+
     def convert_only(data):
         # A rejected method fails right after argument conversion: the time is the conversion.
         try:

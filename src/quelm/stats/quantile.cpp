@@ -14,25 +14,6 @@ namespace {
 // Strict weak order: numbers by value, every NaN after every number.
 bool before(double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); }
 
-// A stable ascending sort places equal zeros in index order; recover which signed zero
-// lands at `rank`, given that the value there compares equal to zero.
-double zero_at_rank(std::span<const double> x, std::size_t rank) {
-    std::size_t below = 0;
-    for (double v : x) below += v < 0.0 ? 1 : 0;
-    std::size_t seen = below;
-    for (double v : x) {
-        if (v == 0.0) {
-            if (seen == rank) return v;
-            ++seen;
-        }
-    }
-    return 0.0;  // not reached when the value at rank is a zero
-}
-
-double exact(std::span<const double> x, double value, std::size_t rank) {
-    return value == 0.0 ? zero_at_rank(x, rank) : value;
-}
-
 }  // namespace
 
 double historical_quantile(std::span<const double> returns, double confidence) {
@@ -40,9 +21,8 @@ double historical_quantile(std::span<const double> returns, double confidence) {
     if (n == 1) return returns[0];
     const double h = (static_cast<double>(n) - 1.0) * (1.0 - confidence);
     const std::uint64_t k64 = saturating_u64(std::floor(h));
-    if (k64 + 1 >= n) {
-        const double top = *std::max_element(returns.begin(), returns.end(), before);
-        return exact(returns, top, n - 1);
+    if (k64 >= n - 1) {
+        return *std::max_element(returns.begin(), returns.end(), before);
     }
     const auto k = static_cast<std::size_t>(k64);
     // NaN goes to the back first; the numbers in front are then ordered by plain <,
@@ -66,8 +46,8 @@ double historical_quantile(std::span<const double> returns, double confidence) {
     } else {
         lo = hi = std::numeric_limits<double>::quiet_NaN();
     }
-    lo = exact(returns, lo, k);
-    hi = exact(returns, hi, k + 1);
+    // Which of two equal zeros sits at k or k + 1 cannot change q: the step added to s_k
+    // is +0 unless both are -0, so no stable sort is needed.
     return lo + (hi - lo) * (h - static_cast<double>(k));
 }
 
