@@ -193,8 +193,8 @@ extern const FunctionDef def_value_at_risk = {
     "Value-at-Risk (positive loss). `method` ∈ {`historical`, `parametric`,\n"
     "`cornish-fisher`}.\n"
     "\n"
-    "The historical quantile orders NaN after every number (equal values keep\n"
-    "their order), so a series holding NaN still gives a defined result.",
+    "The historical quantile orders NaN after every number, so a series holding\n"
+    "NaN still gives a defined result (NaN once the quantile reaches a NaN).",
     &value_at_risk_impl,
 };
 
@@ -202,9 +202,8 @@ extern const FunctionDef def_expected_shortfall = {
     "expected_shortfall(returns, confidence=0.95, method=\"historical\")\n--\n\n"
     "Expected Shortfall (positive loss). `method` ∈ {`historical`, `parametric`}.\n"
     "\n"
-    "The historical quantile orders NaN after every number (equal values keep\n"
-    "their order); NaN never joins the tail, and an empty tail falls back to the\n"
-    "smallest return.",
+    "The historical quantile orders NaN after every number; NaN never joins the\n"
+    "tail, and an empty tail (a NaN quantile) falls back to the smallest return.",
     &expected_shortfall_impl,
 };
 
