@@ -394,3 +394,22 @@ def test_report_with_values_computes_the_benchmark_keys():
     a = np.array([1, 2, 3]) - np.array([0.1, 0.3, 0.2])
     assert d["tracking_error"] == pytest.approx(2 * a.std(), rel=1e-14)
     assert d["information_ratio"] == pytest.approx(2 * a.mean() / a.std(), rel=1e-14)
+
+
+def test_quantile_on_long_series_of_every_shape():
+    # Long series take a sampled-band selection; its result must equal the plain rule exactly,
+    # whatever the shape (sorted, reversed, heavy ties, a constant, NaN scattered in).
+    rng = np.random.default_rng(31)
+    x = rng.standard_t(3, size=20000) * 0.01
+    shapes = [x, np.sort(x), np.sort(x)[::-1].copy(), np.round(x, 3), np.full(20000, 0.002),
+              np.tile([0.01, -0.02, 0.03], 7000)]
+    for y in shapes:
+        for c in (0.999, 0.95, 0.5, 0.01):
+            assert quelm.value_at_risk(y, c) == -quantile_ref(y.tolist(), c), c
+    z = x.copy()
+    z[rng.choice(z.size, 2000, replace=False)] = np.nan
+    numbers = sorted(v for v in z.tolist() if not math.isnan(v))
+    h = (z.size - 1.0) * (1.0 - 0.95)
+    k = int(h)
+    assert quelm.value_at_risk(z) == -(numbers[k] + (numbers[k + 1] - numbers[k]) * (h - k))
+    assert math.isnan(quelm.value_at_risk(z, 0.05))  # rank 18999 lies among the NaN
