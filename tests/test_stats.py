@@ -116,6 +116,7 @@ ERRORS = [
     (quelm.sharpe, ([], 0.0, 0.0), "periods_per_year must be positive"),
     (quelm.sortino, ([0.01, 0.02],), "sortino_ratio: zero downside deviation (no returns below MAR)"),
     (quelm.sortino, ([],), "sortino_ratio: empty series"),
+    (quelm.sortino, ([math.nan, 0.01],), "sortino_ratio: zero downside deviation (no returns below MAR)"),
     (quelm.sortino, ([0.1], 0.0, -1.0), "periods_per_year must be positive"),
     (quelm.max_drawdown, ([],), "max_drawdown: empty series"),
     (quelm.max_drawdown, ([100, 0, 50],), "max_drawdown: prices must be positive"),
@@ -319,6 +320,7 @@ def test_report_hand_worked_values():
     assert d["calmar"] == d["annualized_return"] / d["max_drawdown"]
     d = quelm.stats(returns=[0.01], confidence=1.5)
     assert d["variance"] == 0.0 and d["std_dev"] == 0.0 and d["cumulative_return"] == pytest.approx(0.01)
+    assert quelm.stats(returns=[0.1, 0.2, 0.3], lag=2**64 - 1)["autocorr_at_lag"] is None
     d = quelm.stats(returns=[0.1, 0.2, 0.3], lag=0)
     assert d["autocorr_at_lag"] == 1.0 and (d["periods_per_year"], d["confidence"]) == (252.0, 0.95)
 
