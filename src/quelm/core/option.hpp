@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "quelm/core/error.hpp"
 #include "quelm/core/text.hpp"
 
 namespace quelm {
@@ -29,6 +30,10 @@ struct MarketInputs {
 [[nodiscard]] constexpr const char* option_type_name(OptionType t) {
     return t == OptionType::Call ? "call" : "put";
 }
+
+// The checks every vanilla pricer shares, in this order (NaN passes each):
+// strike > 0, spot >= 0, vol >= 0, expiry >= 0.
+[[nodiscard]] Status validate_vanilla(double strike, double spot, double vol, double expiry);
 
 // max(x - K, 0) for a call, max(K - x, 0) for a put.
 [[nodiscard]] inline double payoff(OptionType t, double x, double strike) {

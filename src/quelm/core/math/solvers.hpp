@@ -1,15 +1,15 @@
-// Scalar root finders. Stand-in for the shared toolkit version: same signature
-// and behaviour, replaced when that lands.
+// Scalar root finders shared by the pricing, return and bond code: Brent's
+// bracketing method and Newton's method. Errors are always of kind Numerical.
 #pragma once
-
-#include "quelm/core/error.hpp"
 
 #include <cmath>
 #include <utility>
 
+#include "quelm/core/error.hpp"
+
 namespace quelm {
 
-// A root of f in [a, b] by Brent's method; tol is both the function and the step tolerance.
+// A root of f in [a, b]; one tolerance serves as both function and step tolerance.
 template <class F>
 [[nodiscard]] Result<double> brent(F&& f, double a, double b, double tol, unsigned max_iter) {
     constexpr double eps = 2.220446049250313e-16;
@@ -17,14 +17,16 @@ template <class F>
     double fb = f(b);
     if (std::fabs(fa) <= tol) return a;
     if (std::fabs(fb) <= tol) return b;
-    if (fa * fb > 0) return numerical("brent: endpoints do not bracket a root");
+    if (fa * fb > 0.0) return numerical("brent: endpoints do not bracket a root");
     if (!(std::fabs(fb) <= std::fabs(fa))) {
         std::swap(a, b);
         std::swap(fa, fb);
     }
-    double c = a, fc = fa, d = 0.0;
+    double c = a;
+    double fc = fa;
     bool mflag = true;
-    for (unsigned it = 0; it < max_iter; ++it) {
+    double d = 0.0;  // only read once mflag has been cleared, which sets it first
+    for (unsigned iter = 0; iter < max_iter; ++iter) {
         double s;
         if (std::fabs(fa - fc) > eps && std::fabs(fb - fc) > eps) {
             s = a * fb * fc / ((fa - fb) * (fa - fc)) + b * fa * fc / ((fb - fa) * (fb - fc)) +
@@ -32,13 +34,13 @@ template <class F>
         } else {
             s = b - fb * (b - a) / (fb - fa);
         }
-        const bool bisect = (s - (3 * a + b) / 4) * (s - b) >= 0 ||
+        const bool bisect = (s - (3.0 * a + b) / 4.0) * (s - b) >= 0.0 ||
                             (mflag && std::fabs(b - c) < tol) ||
-                            (mflag && std::fabs(s - b) >= std::fabs(b - c) / 2) ||
+                            (mflag && std::fabs(s - b) >= std::fabs(b - c) / 2.0) ||
                             (!mflag && std::fabs(c - d) < tol) ||
-                            (!mflag && std::fabs(s - b) >= std::fabs(c - d) / 2);
+                            (!mflag && std::fabs(s - b) >= std::fabs(c - d) / 2.0);
         if (bisect) {
-            s = (a + b) / 2;
+            s = (a + b) / 2.0;
             mflag = true;
         } else {
             mflag = false;
@@ -47,7 +49,7 @@ template <class F>
         d = c;
         c = b;
         fc = fb;
-        if (fa * fs < 0) {
+        if (fa * fs < 0.0) {
             b = s;
             fb = fs;
         } else {
@@ -61,6 +63,21 @@ template <class F>
         if (std::fabs(fb) <= tol || std::fabs(b - a) <= tol) return b;
     }
     return numerical("brent: did not converge");
+}
+
+// A root of f from x0 using the derivative df.
+template <class F, class G>
+[[nodiscard]] Result<double> newton(F&& f, G&& df, double x0, double tol, unsigned max_iter) {
+    double x = x0;
+    for (unsigned iter = 0; iter < max_iter; ++iter) {
+        const double v = f(x);
+        const double g = df(x);
+        if (std::fabs(v) <= tol) return x;
+        if (std::fabs(g) < 2.220446049250313e-16) return numerical("newton: derivative too small to continue");
+        x = x - v / g;
+        if (!std::isfinite(x)) return numerical("newton: iterate left the real line");
+    }
+    return numerical("newton: did not converge");
 }
 
 }  // namespace quelm

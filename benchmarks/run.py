@@ -1,0 +1,106 @@
+"""Benchmark runner: quelm against the best available peer on the same work, side by side.
+
+    python benchmarks/run.py [--quick] [--only SUBSTRING]
+
+Each module in benchmarks/cases/ defines ``cases(quick) -> list[dict]``; a case holds a
+name, a zero-argument ``quelm`` callable, ``peers`` (label -> zero-argument callable), a
+``number`` of calls per timing and an optional ``note``. Every callable of a case is timed
+in the same run (best of several repeats, per call), and the ratio peer/quelm is printed.
+The table is written to benchmarks/results/latest.md.
+"""
+from __future__ import annotations
+
+import argparse
+import importlib.util
+import os
+import platform
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+
+
+def load_cases(quick: bool, only: str | None):
+    out = []
+    for path in sorted((HERE / "cases").glob("*.py")):
+        spec = importlib.util.spec_from_file_location(f"bench_{path.stem}", path)
+        module = importlib.util.module_from_spec(spec)
+        assert spec.loader is not None
+        try:
+            spec.loader.exec_module(module)
+            cases = module.cases(quick)
+        except Exception as exc:  # a broken case file must not hide the others
+            print(f"[skip] {path.name}: {exc!r}", file=sys.stderr)
+            continue
+        for case in cases:
+            if only is None or only in case["name"]:
+                out.append((path.stem, case))
+    return out
+
+
+def best_per_call(fn, number: int, repeats: int) -> float:
+    fn()  # warm-up: first-use costs (pool start, imports) are not the steady state
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.perf_counter()
+        for _ in range(number):
+            fn()
+        best = min(best, (time.perf_counter() - start) / number)
+    return best
+
+
+def fmt_time(seconds: float) -> str:
+    if seconds < 1e-6:
+        return f"{seconds * 1e9:.0f} ns"
+    if seconds < 1e-3:
+        return f"{seconds * 1e6:.2f} µs"
+    if seconds < 1:
+        return f"{seconds * 1e3:.2f} ms"
+    return f"{seconds:.3f} s"
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="smaller sizes, fewer repeats")
+    parser.add_argument("--only", help="run only cases whose name contains this text")
+    args = parser.parse_args()
+    repeats = 3 if args.quick else 5
+
+    rows = []
+    for group, case in load_cases(args.quick, args.only):
+        number = max(1, int(case.get("number", 1)))
+        t_q = best_per_call(case["quelm"], number, repeats)
+        print(f"{case['name']:<60} quelm {fmt_time(t_q):>10}", flush=True)
+        peers = case.get("peers", {}) or {"(no peer)": None}
+        for label, peer in peers.items():
+            if peer is None:
+                rows.append((group, case["name"], fmt_time(t_q), label, "", "", case.get("note", "")))
+                continue
+            t_p = best_per_call(peer, number, repeats)
+            ratio = t_p / t_q if t_q > 0 else float("inf")
+            print(f"{'':<60} {label:<22} {fmt_time(t_p):>10}  ×{ratio:.1f}", flush=True)
+            rows.append((group, case["name"], fmt_time(t_q), label, fmt_time(t_p), f"{ratio:.1f}×",
+                         case.get("note", "")))
+
+    threads = os.environ.get("RAYON_NUM_THREADS", "all")
+    lines = [
+        "# Benchmark results",
+        "",
+        f"Machine: {platform.machine()}, {os.cpu_count()} CPUs, Python {platform.python_version()}, "
+        f"worker threads: {threads}, mode: {'quick' if args.quick else 'full'}.",
+        "Times are per call (best of repeats). Ratio = peer time / quelm time (higher is better for quelm).",
+        "",
+        "| group | case | quelm | peer | peer time | ratio | note |",
+        "|---|---|---|---|---|---|---|",
+    ]
+    lines += ["| " + " | ".join(r) + " |" for r in rows]
+    out = HERE / "results" / "latest.md"
+    out.parent.mkdir(parents=True, exist_ok=True)
+    out.write_text("\n".join(lines) + "\n", encoding="utf-8")
+    print(f"\nwrote {out.relative_to(HERE.parent)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

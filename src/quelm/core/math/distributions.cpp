@@ -1,0 +1,79 @@
+#include "quelm/core/math/distributions.hpp"
+
+#include "quelm/core/math/solvers.hpp"
+
+namespace quelm {
+
+double normal_cdf(double x) {
+    const double a = std::fabs(x);
+    if (a > 37.0) return x > 0.0 ? 1.0 : 0.0;
+    const double e = std::exp(-a * a / 2.0);
+    double c;
+    if (a < 7.071067811865475) {
+        double n = 0.03526249659989109;
+        n = n * a + 0.700383064443688;
+        n = n * a + 6.37396220353165;
+        n = n * a + 33.912866078383;
+        n = n * a + 112.079291497871;
+        n = n * a + 221.213596169931;
+        n = n * a + 220.206867912376;
+        double d = 0.08838834764831845;
+        d = d * a + 1.75566716318264;
+        d = d * a + 16.064177579207;
+        d = d * a + 86.7807322029461;
+        d = d * a + 296.564248779674;
+        d = d * a + 637.333633378831;
+        d = d * a + 793.826512519948;
+        d = d * a + 440.413735824752;
+        c = e * n / d;
+    } else {
+        double b = a + 0.65;
+        b = a + 4.0 / b;
+        b = a + 3.0 / b;
+        b = a + 2.0 / b;
+        b = a + 1.0 / b;
+        c = e / b / 2.5066282746310007;
+    }
+    return x > 0.0 ? 1.0 - c : c;
+}
+
+namespace {
+
+// Below this tail probability an absolute tolerance on Phi(x) - p no longer
+// pins x down, so the tail is solved on log Phi instead (relative accuracy in p).
+constexpr double kTail = 1e-8;
+
+// ln Phi(x) for x < 0, written so that it keeps going where Phi itself
+// underflows (x < -37): the continued-fraction tail in log form.
+double log_normal_cdf_lower(double x) {
+    const double a = -x;
+    if (a < 7.071067811865475) return std::log(normal_cdf(x));
+    double b = a + 0.65;
+    b = a + 4.0 / b;
+    b = a + 3.0 / b;
+    b = a + 2.0 / b;
+    b = a + 1.0 / b;
+    return -a * a / 2.0 - std::log(b) - std::log(2.5066282746310007);
+}
+
+// Lower-tail quantile for tiny p: root of ln Phi(x) - ln p, so the tolerance
+// is relative to p. [-40, -5] brackets every positive double below kTail.
+Result<double> lower_tail_quantile(double p) {
+    const double lp = std::log(p);
+    return brent([lp](double x) { return log_normal_cdf_lower(x) - lp; }, -40.0, -5.0, 1e-14, 200);
+}
+
+}  // namespace
+
+Result<double> normal_quantile(double p) {
+    if (!(p > 0.0 && p < 1.0)) return invalid("normal_quantile: p must be in (0, 1)");
+    if (p < kTail) return lower_tail_quantile(p);
+    if (1.0 - p < kTail) {
+        // Mirror: Phi(-x) = 1 - p, and 1 - p is exact here (p close to 1).
+        QUELM_TRY(x, lower_tail_quantile(1.0 - p));
+        return -x;
+    }
+    return brent([p](double x) { return normal_cdf(x) - p; }, -40.0, 40.0, 1e-14, 200);
+}
+
+}  // namespace quelm

@@ -1,0 +1,62 @@
+#include "quelm/core/math/linalg.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "quelm/core/sizes.hpp"
+
+namespace quelm {
+
+Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augmented, std::size_t n) {
+    auto& a = augmented;
+    // A caller handing a malformed matrix is a broken invariant, not bad user input;
+    // refuse it rather than read out of bounds.
+    if (a.size() < n) return numerical("linear solve: singular system (degenerate inputs)");
+    for (std::size_t r = 0; r < n; ++r)
+        if (a[r].size() < n + 1) return numerical("linear solve: singular system (degenerate inputs)");
+
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        double best = std::fabs(a[c][c]);
+        for (std::size_t r = c + 1; r < n; ++r) {
+            const double m = std::fabs(a[r][c]);
+            if (m > best) {
+                best = m;
+                pivot = r;
+            }
+        }
+        if (best < 1e-300) return numerical("linear solve: singular system (degenerate inputs)");
+        if (pivot != c) std::swap(a[pivot], a[c]);
+        const double p = a[c][c];
+        for (std::size_t r = c + 1; r < n; ++r) {
+            const double v = a[r][c];
+            for (std::size_t k = c; k <= n; ++k) a[r][k] = a[r][k] - (v / p) * a[c][k];
+        }
+    }
+    std::vector<double> x(n, 0.0);
+    for (std::size_t w = n; w-- > 0;) {
+        double e = a[w][n];
+        for (std::size_t k = w + 1; k < n; ++k) e = e - a[w][k] * x[k];
+        x[w] = e / a[w][w];
+        if (!std::isfinite(x[w])) return numerical("linear solve: non-finite solution");
+    }
+    return x;
+}
+
+Result<std::vector<double>> solve_linear_system(std::span<const std::span<const double>> matrix,
+                                                std::span<const double> rhs) {
+    const std::size_t n = matrix.size();
+    if (n == 0) return invalid("solve_linear_system: empty matrix");
+    for (const auto& row : matrix)
+        if (row.size() != n) return invalid("solve_linear_system: matrix must be square");
+    if (rhs.size() != n) return invalid("solve_linear_system: rhs length must match matrix order");
+    std::vector<std::vector<double>> augmented(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        augmented[i].reserve(checked_add(n, 1));
+        augmented[i].assign(matrix[i].begin(), matrix[i].end());
+        augmented[i].push_back(rhs[i]);
+    }
+    return gaussian_solve(std::move(augmented), n);
+}
+
+}  // namespace quelm

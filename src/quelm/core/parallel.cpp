@@ -1,0 +1,254 @@
+#include "quelm/core/parallel.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quelm {
+
+namespace {
+
+using Body = std::function<void(std::size_t, std::size_t)>;
+using Clock = std::chrono::steady_clock;
+
+// Beyond this a requested thread count only costs memory.
+constexpr std::size_t kMaxThreads = 512;
+constexpr auto kPollEvery = std::chrono::milliseconds(2);
+
+bool parse_positive(const char* text, std::size_t& out) {
+    if (text == nullptr || *text == '\0') return false;
+    std::size_t v = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        v = v * 10 + static_cast<std::size_t>(*p - '0');
+        if (v > 1000000) v = 1000000;  // saturate; capped below anyway
+    }
+    if (v == 0) return false;
+    out = v;
+    return true;
+}
+
+std::size_t affinity_cpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0) {
+        const unsigned hw = std::thread::hardware_concurrency();
+        return hw == 0 ? 1 : hw;
+    }
+    const int c = CPU_COUNT(&set);
+    return c > 0 ? static_cast<std::size_t>(c) : 1;
+}
+
+// CPU quota of the cgroup (v2 cpu.max, else v1 cfs files), rounded up; 0 when unlimited.
+std::size_t cgroup_quota_cpus() {
+    long long quota = -1, period = 0;
+    {
+        std::ifstream f("/sys/fs/cgroup/cpu.max");
+        std::string q;
+        if (f >> q >> period && q != "max") quota = std::atoll(q.c_str());
+    }
+    if (quota <= 0) {
+        std::ifstream fq("/sys/fs/cgroup/cpu/cpu.cfs_quota_us");
+        std::ifstream fp("/sys/fs/cgroup/cpu/cpu.cfs_period_us");
+        if (!(fq >> quota && fp >> period)) quota = -1;
+    }
+    if (quota <= 0 || period <= 0) return 0;
+    return static_cast<std::size_t>((quota + period - 1) / period);
+}
+
+std::size_t configured_size() {
+    std::size_t n = 0;
+    if (!parse_positive(std::getenv("RAYON_NUM_THREADS"), n) &&
+        !parse_positive(std::getenv("RAYON_RS_NUM_CPUS"), n)) {
+        n = affinity_cpus();
+        const std::size_t quota = cgroup_quota_cpus();
+        if (quota > 0) n = std::min(n, quota);
+    }
+    return std::clamp<std::size_t>(n, 1, kMaxThreads);
+}
+
+struct Job {
+    std::size_t n = 0;
+    std::size_t chunk = 1;
+    const Body* body = nullptr;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::mutex error_mu;
+    std::exception_ptr error;
+
+    // Takes one chunk; false when none is left or the job was stopped.
+    bool run_one() {
+        if (stop.load(std::memory_order_relaxed)) return false;
+        const std::size_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
+        if (begin >= n) return false;
+        const std::size_t end = std::min(n, begin + chunk);
+        try {
+            (*body)(begin, end);
+        } catch (...) {
+            std::lock_guard lock(error_mu);
+            if (!error) error = std::current_exception();
+            stop.store(true, std::memory_order_relaxed);
+        }
+        return true;
+    }
+};
+
+thread_local bool t_is_worker = false;
+
+class Pool {
+public:
+    explicit Pool(std::size_t size) {
+        workers_.reserve(size - 1);
+        for (std::size_t k = 1; k < size; ++k) {
+            try {
+                workers_.emplace_back([this] { loop(); });
+            } catch (...) {
+                break;  // fewer threads than asked; the work still gets done
+            }
+        }
+    }
+
+    [[nodiscard]] std::size_t size() const { return workers_.size() + 1; }
+
+    // Publishes the job, runs chunks on the caller, and waits for every worker.
+    void run(Job& job, Cancel& cancel) {
+        {
+            std::lock_guard lock(mu_);
+            job_ = &job;
+            pending_ = workers_.size();
+            ++generation_;
+        }
+        work_cv_.notify_all();
+        auto last_poll = Clock::now();
+        auto maybe_poll = [&] {
+            const auto now = Clock::now();
+            if (now - last_poll < kPollEvery) return;
+            last_poll = now;
+            if (cancel.poll()) job.stop.store(true, std::memory_order_relaxed);
+        };
+        while (job.run_one()) maybe_poll();
+        std::unique_lock lock(mu_);
+        while (pending_ > 0) {
+            done_cv_.wait_for(lock, kPollEvery);
+            if (pending_ == 0 || job.stop.load(std::memory_order_relaxed)) continue;
+            // The poll may run interpreter code; never hold the pool lock across it.
+            lock.unlock();
+            if (cancel.poll()) job.stop.store(true, std::memory_order_relaxed);
+            lock.lock();
+        }
+        job_ = nullptr;
+    }
+
+private:
+    void loop() {
+        t_is_worker = true;
+        std::uint64_t seen = 0;
+        for (;;) {
+            Job* job = nullptr;
+            {
+                std::unique_lock lock(mu_);
+                work_cv_.wait(lock, [&] { return generation_ != seen; });
+                seen = generation_;
+                job = job_;
+            }
+            if (job != nullptr) {
+                while (job->run_one()) {
+                }
+            }
+            {
+                std::lock_guard lock(mu_);
+                --pending_;
+            }
+            done_cv_.notify_one();
+        }
+    }
+
+    std::vector<std::thread> workers_;
+    std::mutex mu_;
+    std::condition_variable work_cv_;
+    std::condition_variable done_cv_;
+    Job* job_ = nullptr;
+    std::size_t pending_ = 0;
+    std::uint64_t generation_ = 0;
+};
+
+// The pool is deliberately never destroyed: its threads may still be parked at exit.
+std::mutex g_create_mu;
+std::mutex g_job_mu;  // one job on the pool at a time
+Pool* g_pool = nullptr;
+
+void before_fork() {
+    g_create_mu.lock();
+    g_job_mu.lock();
+}
+void after_fork_parent() {
+    g_job_mu.unlock();
+    g_create_mu.unlock();
+}
+void after_fork_child() {
+    // The parent's workers do not exist here; the child builds a fresh pool on first use.
+    g_pool = nullptr;
+    g_job_mu.unlock();
+    g_create_mu.unlock();
+}
+
+Pool& pool() {
+    static std::once_flag atfork_once;
+    std::call_once(atfork_once, [] { pthread_atfork(before_fork, after_fork_parent, after_fork_child); });
+    std::lock_guard lock(g_create_mu);
+    if (g_pool == nullptr) g_pool = new Pool(configured_size());
+    return *g_pool;
+}
+
+void run_serial(Job& job, Cancel& cancel) {
+    auto last_poll = Clock::now();
+    while (job.run_one()) {
+        const auto now = Clock::now();
+        if (now - last_poll >= kPollEvery) {
+            last_poll = now;
+            if (cancel.poll()) job.stop.store(true, std::memory_order_relaxed);
+        }
+    }
+}
+
+}  // namespace
+
+std::size_t pool_size() { return pool().size(); }
+
+bool parallel_for(std::size_t n, const Body& body, Cancel& cancel) {
+    if (cancel.stopped()) return false;
+    if (n == 0) return true;
+    Job job;
+    job.n = n;
+    job.body = &body;
+    if (t_is_worker) {
+        job.chunk = std::max<std::size_t>(1, std::min<std::size_t>(n, 1024));
+        run_serial(job, cancel);
+    } else {
+        Pool& p = pool();
+        const std::size_t threads = p.size();
+        job.chunk = std::clamp<std::size_t>(n / (threads * 8), 1, 4096);
+        std::unique_lock lock(g_job_mu, std::try_to_lock);
+        if (threads == 1 || !lock.owns_lock()) {
+            run_serial(job, cancel);
+        } else {
+            p.run(job, cancel);
+        }
+    }
+    if (job.error) std::rethrow_exception(job.error);
+    return !cancel.stopped();
+}
+
+}  // namespace quelm

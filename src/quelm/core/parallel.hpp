@@ -1,0 +1,23 @@
+// The process-wide worker pool: runs a body over chunks of an index range.
+// Created on first use; sized once from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS,
+// else the processors available to the process. The calling thread takes part.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+#include "quelm/core/cancel.hpp"
+
+namespace quelm {
+
+// Runs body(begin, end) over disjoint chunks covering [0, n), in any order and on any
+// thread. Returns false when `cancel` asked to stop (remaining chunks are skipped).
+// The first exception thrown by a chunk is rethrown here after every thread stopped.
+// Bodies must write only their own slots; a nested call runs serially.
+bool parallel_for(std::size_t n, const std::function<void(std::size_t begin, std::size_t end)>& body,
+                  Cancel& cancel);
+
+// Threads that take part in a parallel_for, the caller included (>= 1).
+[[nodiscard]] std::size_t pool_size();
+
+}  // namespace quelm

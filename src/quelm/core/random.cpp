@@ -1,0 +1,179 @@
+#include "quelm/core/random.hpp"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <numbers>
+#include <utility>
+
+#include "quelm/core/sizes.hpp"
+
+namespace quelm {
+
+namespace {
+
+constexpr std::uint64_t kGolden = 0x9e3779b97f4a7c15ULL;
+constexpr std::uint64_t kPcgMul = 6364136223846793005ULL;
+constexpr std::uint64_t kPcgInc = 11634580027462260723ULL;
+constexpr double kZigR = 3.654152885361008796;
+constexpr double kZigV = 0.00492867323399;
+
+struct ZigTables {
+    std::array<double, 257> x{};
+    std::array<double, 257> f{};
+    ZigTables() {
+        x[1] = kZigR;
+        x[0] = kZigV / std::exp(-kZigR * kZigR / 2.0);
+        for (int k = 1; k <= 254; ++k) {
+            x[k + 1] = std::sqrt(-2.0 * std::log(kZigV / x[k] + std::exp(-x[k] * x[k] / 2.0)));
+        }
+        x[256] = 0.0;
+        for (int k = 0; k <= 256; ++k) f[k] = std::exp(-x[k] * x[k] / 2.0);
+        // The published tables differ by one ulp from a common libm here; the
+        // stream must match them, so these entries are pinned.
+        f[0] = 0.000477467764586655;
+        f[3] = 0.004037972593371872;
+        f[94] = 0.2064054063986793;
+    }
+};
+
+const ZigTables& zig() {
+    static const ZigTables t;
+    return t;
+}
+
+}  // namespace
+
+double SmallRng::open01() {
+    const std::uint64_t bits = (next_u64() >> 12) | 0x3ff0000000000000ULL;
+    return std::bit_cast<double>(bits) - (1.0 - 0x1.0p-53);
+}
+
+std::uint64_t mix64(std::uint64_t z) {
+    z ^= z >> 30;
+    z *= 0xbf58476d1ce4e5b9ULL;
+    z ^= z >> 27;
+    z *= 0x94d049bb133111ebULL;
+    z ^= z >> 31;
+    return z;
+}
+
+std::uint64_t derive_seed(std::uint64_t seed, std::uint64_t key) {
+    return mix64((mix64(key + kGolden) ^ seed) + kGolden);
+}
+
+SmallRng seed_from_u64(std::uint64_t x) {
+    std::uint64_t st = x;
+    std::uint32_t w[8];
+    bool all_zero = true;
+    for (int k = 0; k < 8; ++k) {
+        st = st * kPcgMul + kPcgInc;
+        const auto xorshifted = static_cast<std::uint32_t>(((st >> 18) ^ st) >> 27);
+        w[k] = std::rotr(xorshifted, static_cast<int>(st >> 59));
+        if (w[k] != 0) all_zero = false;
+    }
+    if (all_zero) {
+        return SmallRng(0xe220a8397b1dcdafULL, 0x6e789e6aa1b965f4ULL, 0x06c45d188009454fULL,
+                        0xf88bb8a8724c81ecULL);
+    }
+    auto word = [&](int j) {
+        return static_cast<std::uint64_t>(w[2 * j]) | (static_cast<std::uint64_t>(w[2 * j + 1]) << 32);
+    };
+    return SmallRng(word(0), word(1), word(2), word(3));
+}
+
+const double* zig_norm_x() { return zig().x.data(); }
+const double* zig_norm_f() { return zig().f.data(); }
+
+double standard_normal(SmallRng& rng) {
+    const ZigTables& t = zig();
+    for (;;) {
+        const std::uint64_t u = rng.next_u64();
+        const std::size_t i = static_cast<std::size_t>(u & 0xff);
+        const double f = std::bit_cast<double>((u >> 12) | 0x4000000000000000ULL) - 3.0;
+        const double x = f * t.x[i];
+        if (std::abs(x) < t.x[i + 1]) return x;
+        if (i == 0) {
+            double xt, yt;
+            do {
+                xt = std::log(rng.open01()) / kZigR;
+                yt = std::log(rng.open01());
+            } while (xt * xt > -2.0 * yt);
+            return f < 0.0 ? xt - kZigR : kZigR - xt;
+        }
+        const double w = rng.uniform01();
+        if (t.f[i + 1] + (t.f[i] - t.f[i + 1]) * w < std::exp(-x * x / 2.0)) return x;
+    }
+}
+
+double log_gamma(double x) {
+    static constexpr double kCoef[6] = {76.18009172947146,     -86.50532032941678,    24.01409824083091,
+                                        -1.231739572450155,    0.001208650973866179, -5.395239384953e-06};
+    const double t = x + 5.5;
+    const double base = (x + 0.5) * std::log(t) - t;
+    double a = 1.000000000190015;
+    double d = x;
+    for (double c : kCoef) {
+        d = d + 1.0;
+        a = a + c / d;
+    }
+    return base + std::log(2.5066282746310007 * a / x);
+}
+
+Poisson::Poisson(double mean)
+    : lambda_(mean),
+      e_(std::exp(-mean)),
+      l_(std::log(mean)),
+      s_(std::sqrt(2.0 * mean)),
+      g_(mean * std::log(mean) - log_gamma(1.0 + mean)) {}
+
+std::uint64_t Poisson::sample(SmallRng& rng) const {
+    double result;
+    if (lambda_ < 12.0) {
+        double p = 1.0;
+        double k = 0.0;
+        while (p > e_) {
+            p = p * rng.uniform01();
+            k = k + 1.0;
+        }
+        result = k - 1.0;
+    } else {
+        double y, q;
+        do {
+            double c;
+            do {
+                c = std::tan(std::numbers::pi * rng.uniform01());
+                y = s_ * c + lambda_;
+            } while (!(y >= 0.0));
+            y = std::floor(y);
+            q = 0.9 * (1.0 + c * c) * std::exp(y * l_ - log_gamma(y + 1.0) - g_);
+        } while (!(rng.uniform01() <= q));
+        result = y;
+    }
+    return saturating_u64(result);
+}
+
+std::uint64_t uniform_index(SmallRng& rng, std::uint64_t n) {
+    if (n < (std::uint64_t{1} << 32)) {
+        const auto n32 = static_cast<std::uint32_t>(n);
+        const std::uint32_t zone = (n32 << std::countl_zero(n32)) - 1u;
+        for (;;) {
+            const std::uint64_t m = static_cast<std::uint64_t>(rng.next_u32()) * n;
+            if (static_cast<std::uint32_t>(m) <= zone) return m >> 32;
+        }
+    }
+    const std::uint64_t zone = (n << std::countl_zero(n)) - 1u;
+    for (;;) {
+        const unsigned __int128 m = static_cast<unsigned __int128>(rng.next_u64()) * n;
+        if (static_cast<std::uint64_t>(m) <= zone) return static_cast<std::uint64_t>(m >> 64);
+    }
+}
+
+void shuffle(SmallRng& rng, std::span<std::size_t> list) {
+    for (std::size_t i = list.size(); i-- > 1;) {
+        const auto j = static_cast<std::size_t>(uniform_index(rng, static_cast<std::uint64_t>(i) + 1));
+        std::swap(list[i], list[j]);
+    }
+}
+
+}  // namespace quelm

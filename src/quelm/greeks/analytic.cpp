@@ -1,0 +1,60 @@
+#include "quelm/greeks/analytic.hpp"
+
+#include <cmath>
+
+#include "quelm/core/math/distributions.hpp"
+
+namespace quelm::greeks {
+
+Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInputs& market) {
+    const double s = market.spot;
+    const double k = contract.strike;
+    const double t = contract.expiry;
+    const double r = market.rate;
+    const double q = market.dividend_yield;
+    const double sigma = market.vol;
+    const bool call = contract.option_type == OptionType::Call;
+
+    QUELM_CHECK(validate_vanilla(k, s, sigma, t));
+
+    if (s == 0.0 || t == 0.0 || sigma == 0.0) {
+        double delta = 0.0;
+        if (t == 0.0) {
+            if (call) delta = s > k ? 1.0 : 0.0;
+            else delta = s < k ? -1.0 : 0.0;
+        } else if (s != 0.0) {  // sigma == 0 with a positive spot
+            const double dq = std::exp(-q * t);
+            const double forward = s * std::exp((r - q) * t);
+            if (call) delta = forward > k ? dq : 0.0;
+            else delta = forward < k ? -dq : 0.0;
+        }
+        return Greeks{delta, 0.0, 0.0, 0.0, 0.0};
+    }
+
+    const double sqrt_t = std::sqrt(t);
+    const double dr = std::exp(-r * t);
+    const double dq = std::exp(-q * t);
+    const double d1 = (std::log(s / k) + (r - q + sigma * sigma / 2.0) * t) / (sigma * sqrt_t);
+    const double d2 = d1 - sigma * sqrt_t;
+    const double pdf1 = normal_pdf(d1);
+    const double decay = -s * dq * pdf1 * sigma / (2.0 * sqrt_t);
+    Greeks g{};
+    if (call) {
+        const double n1 = normal_cdf(d1);
+        const double n2 = normal_cdf(d2);
+        g.delta = dq * n1;
+        g.theta = decay - r * k * dr * n2 + q * s * dq * n1;
+        g.rho = k * t * dr * n2;
+    } else {
+        const double n1 = normal_cdf(-d1);
+        const double n2 = normal_cdf(-d2);
+        g.delta = -dq * n1;
+        g.theta = decay + r * k * dr * n2 - q * s * dq * n1;
+        g.rho = -k * t * dr * n2;
+    }
+    g.gamma = dq * pdf1 / (s * sigma * sqrt_t);
+    g.vega = s * dq * pdf1 * sqrt_t;
+    return g;
+}
+
+}  // namespace quelm::greeks

@@ -1,0 +1,37 @@
+// Average-price (fixed-strike) Asian calls and puts on geometric Brownian motion:
+// the continuous geometric closed form and an antithetic Monte Carlo of the
+// arithmetic average over n equally spaced fixings.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "quelm/core/cancel.hpp"
+#include "quelm/core/error.hpp"
+#include "quelm/core/option.hpp"
+#include "quelm/core/text.hpp"
+
+namespace quelm::pricing {
+
+enum class AverageType : unsigned char { Geometric, Arithmetic };
+
+// "geo"/"geometric" or "arith"/"arithmetic" after lower-casing, else the full message.
+[[nodiscard]] Parsed<AverageType> parse_average_type(std::string_view text);
+
+struct AsianSettings {
+    std::uint64_t paths;
+    std::uint64_t seed;
+};
+
+struct PriceSe {
+    double price;
+    double standard_error;
+};
+
+[[nodiscard]] Result<double> geometric_asian_price(const OptionContract& o, const MarketInputs& m);
+
+[[nodiscard]] Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInputs& m,
+                                                     std::uint64_t n_fixings, const AsianSettings& s,
+                                                     Cancel& cancel = never_cancel());
+
+}  // namespace quelm::pricing

@@ -1,0 +1,25 @@
+// Continuously monitored single-barrier calls and puts with zero rebate under
+// Black-Scholes-Merton dynamics: closed-form knock-ins, knock-outs by in-out parity.
+#pragma once
+
+#include <string_view>
+
+#include "quelm/core/error.hpp"
+#include "quelm/core/option.hpp"
+#include "quelm/core/text.hpp"
+
+namespace quelm::pricing {
+
+// Order is fixed: down types have the barrier below the spot, in types come alive at it.
+enum class BarrierType : unsigned char { DownIn, DownOut, UpIn, UpOut };
+
+// Lower-cased, "_" read as "-": "down-in"/"downin"/"di", ... else the full message.
+[[nodiscard]] Parsed<BarrierType> parse_barrier_type(std::string_view text);
+
+// Reiner-Rubinstein knock-in value for an unbreached barrier (sigma > 0, t > 0).
+[[nodiscard]] double knock_in_price(const OptionContract& o, const MarketInputs& m, bool down, double barrier);
+
+[[nodiscard]] Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, BarrierType type,
+                                           double barrier);
+
+}  // namespace quelm::pricing

@@ -1,0 +1,24 @@
+// Cox-Ross-Rubinstein binomial tree for vanilla options, European or American,
+// with a continuous dividend yield (first-order up-probability). O(steps²) time,
+// one slice of steps + 1 values of memory plus two power tables.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "quelm/core/cancel.hpp"
+#include "quelm/core/error.hpp"
+#include "quelm/core/option.hpp"
+
+namespace quelm::pricing {
+
+enum class ExerciseStyle : unsigned char { European, American };
+
+// "european"/"euro"/"e" or "american"/"amer"/"a" after ASCII lower-casing.
+[[nodiscard]] Parsed<ExerciseStyle> parse_style(std::string_view text);
+
+[[nodiscard]] Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& market,
+                                      std::uint64_t steps, double strike, double expiry,
+                                      Cancel& cancel = never_cancel());
+
+}  // namespace quelm::pricing

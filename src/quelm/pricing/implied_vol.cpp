@@ -1,0 +1,56 @@
+#include "quelm/pricing/implied_vol.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/solvers.hpp"
+#include "quelm/core/text.hpp"
+#include "quelm/pricing/black_scholes.hpp"
+
+namespace quelm::pricing {
+
+Result<double> implied_volatility(double market_price, const OptionContract& contract, const MarketInputs& market) {
+    const double p = market_price;
+    const double s = market.spot;
+    const double k = contract.strike;
+    const double t = contract.expiry;
+    const double r = market.rate;
+    const double q = market.dividend_yield;
+
+    if (k <= 0.0) return invalid("strike must be > 0");
+    if (s <= 0.0) return invalid("spot must be > 0");
+    if (t <= 0.0) return invalid("time to expiry must be > 0 to imply volatility");
+
+    const double dr = std::exp(-r * t);
+    const double dq = std::exp(-q * t);
+    const double forward = s * std::exp((r - q) * t);
+    const bool call = contract.option_type == OptionType::Call;
+    const double lower = dr * payoff(contract.option_type, forward, k);
+    const double upper = call ? s * dq : k * dr;
+    if (p > upper + 1e-12 || p < lower - 1e-12) {
+        return invalid("price " + format_number(p) + " outside no-arbitrage bounds [" + format_number(lower) +
+                       ", " + format_number(upper) + "]");
+    }
+
+    const auto objective = [&](double sigma) {
+        const auto v = black_scholes(contract, MarketInputs{s, r, sigma, q});
+        return v ? *v - p : std::numeric_limits<double>::quiet_NaN();
+    };
+    const double sqrt_t = std::sqrt(t);
+    const auto vega = [&](double sigma) {
+        const double d1 = (std::log(s / k) + (sigma * sigma / 2.0 + r - q) * t) / (sigma * sqrt_t);
+        return s * dq * sqrt_t * normal_pdf(d1);
+    };
+
+    double guess = p * std::sqrt(6.283185307179586 / t) / s;
+    if (!(guess >= 0.001)) guess = 0.001;  // also catches NaN
+    if (guess > 3.0) guess = 3.0;
+
+    const auto newton_root = newton(objective, vega, guess, 1e-12, 100);
+    if (newton_root && std::isfinite(*newton_root) && *newton_root > 0.0) return *newton_root;
+    return brent(objective, 1e-9, 10.0, 1e-12, 100);
+}
+
+}  // namespace quelm::pricing

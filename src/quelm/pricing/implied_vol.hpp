@@ -1,0 +1,14 @@
+// Black-Scholes-Merton implied volatility (annual, per unit) from a quoted
+// price: no-arbitrage bounds check, Newton from an analytic guess, Brent fallback.
+#pragma once
+
+#include "quelm/core/error.hpp"
+#include "quelm/core/option.hpp"
+
+namespace quelm::pricing {
+
+// market.vol is ignored. Requires strike > 0, spot > 0, expiry > 0.
+[[nodiscard]] Result<double> implied_volatility(double market_price, const OptionContract& contract,
+                                                const MarketInputs& market);
+
+}  // namespace quelm::pricing

@@ -1,0 +1,93 @@
+#include "quelm/pricing/lsm.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include "quelm/core/math/regression.hpp"
+#include "quelm/core/math/sample.hpp"
+#include "quelm/core/parallel.hpp"
+#include "quelm/core/random.hpp"
+#include "quelm/core/sizes.hpp"
+
+namespace quelm::pricing {
+
+Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmSettings& s, double strike,
+                              double expiry, Cancel& cancel) {
+    QUELM_CHECK(validate_inputs(strike, m.spot, m.vol, expiry, s.paths));
+    if (s.steps == 0) return invalid("steps must be >= 1");
+    const double S = m.spot, K = strike, T = expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
+    const double dt = T / static_cast<double>(s.steps);
+    if (S == 0.0 || T == 0.0 || sigma == 0.0) {
+        double best = payoff(type, S, K);
+        for (std::uint64_t j = 1; j <= s.steps; ++j) {
+            const double tj = static_cast<double>(j) * dt;
+            const double value = payoff(type, S * std::exp(tj * (r - q)), K) * std::exp(tj * (-r));
+            if (value > best) best = value;
+        }
+        return McResult{best, 0.0};
+    }
+    const std::uint64_t pairs = s.paths - s.paths / 2;
+    const std::size_t n_paths = checked_mul(checked_count(pairs), 2);
+    const std::size_t len = checked_add(checked_count(s.steps), 1);
+    std::vector<double> paths(checked_count(checked_mul(n_paths, len)));
+    const double drift = ((r - q) + (-0.5 * sigma) * sigma) * dt;
+    const double diff = std::sqrt(dt) * sigma;
+    const double l0 = std::log(S);
+    const std::size_t M = len - 1;
+    const std::uint64_t seed = s.seed;
+    const bool done = parallel_for(static_cast<std::size_t>(pairs), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            SmallRng rng = seed_from_u64(derive_seed(seed, i));
+            double* up = &paths[(2 * i) * len];
+            double* down = up + len;
+            up[0] = S;
+            down[0] = S;
+            double lu = l0, ld = l0;
+            for (std::size_t k = 1; k <= M; ++k) {
+                const double z = standard_normal(rng);
+                lu = lu + (drift + z * diff);
+                ld = ld + (drift - z * diff);
+                up[k] = std::exp(lu);
+                down[k] = std::exp(ld);
+            }
+        }
+    }, cancel);
+    if (!done) return numerical("interrupted");
+
+    std::vector<double> cash(n_paths);
+    const double disc_T = std::exp(-r * T);
+    for (std::size_t p = 0; p < n_paths; ++p) cash[p] = payoff(type, paths[p * len + M], K) * disc_T;
+    std::vector<std::size_t> itm;
+    std::vector<double> xs, ys;
+    for (std::size_t i = M; i-- > 1;) {
+        if (cancel.poll()) return numerical("interrupted");
+        const double di = std::exp((static_cast<double>(i) * dt) * (-r));
+        itm.clear();
+        xs.clear();
+        ys.clear();
+        for (std::size_t p = 0; p < n_paths; ++p) {
+            const double price = paths[p * len + i];
+            if (payoff(type, price, K) > 0.0) {
+                itm.push_back(p);
+                xs.push_back(price / K);
+                ys.push_back(cash[p]);
+            }
+        }
+        if (itm.size() <= 2) continue;
+        QUELM_TRY(c, poly_least_squares(xs, ys, 2));
+        for (std::size_t k = 0; k < itm.size(); ++k) {
+            const double x = xs[k];
+            const double continuation = (c[2] * x + c[1]) * x + c[0];
+            const double exercise = payoff(type, paths[itm[k] * len + i], K) * di;
+            if (continuation < exercise) cash[itm[k]] = exercise;
+        }
+    }
+    std::vector<double> values(static_cast<std::size_t>(pairs));
+    for (std::size_t k = 0; k < values.size(); ++k) values[k] = (cash[2 * k] + cash[2 * k + 1]) * 0.5;
+    const MeanSe ms = mean_and_se(values);
+    const double e0 = payoff(type, S, K);
+    if (ms.mean < e0) return McResult{e0, 0.0};
+    return McResult{ms.mean, ms.standard_error};
+}
+
+}  // namespace quelm::pricing

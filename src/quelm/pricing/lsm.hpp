@@ -1,0 +1,24 @@
+// Longstaff-Schwartz least-squares Monte Carlo for American options under geometric
+// Brownian motion: antithetic log-price paths, a quadratic in moneyness regressed on
+// the in-the-money paths at each exercise date. Times in years.
+#pragma once
+
+#include <cstdint>
+
+#include "quelm/core/cancel.hpp"
+#include "quelm/core/error.hpp"
+#include "quelm/core/option.hpp"
+#include "quelm/pricing/monte_carlo.hpp"
+
+namespace quelm::pricing {
+
+struct LsmSettings {
+    std::uint64_t paths;
+    std::uint64_t steps;
+    std::uint64_t seed;
+};
+
+[[nodiscard]] Result<McResult> lsm_american(OptionType type, const MarketInputs& market, const LsmSettings& s,
+                                            double strike, double expiry, Cancel& cancel = never_cancel());
+
+}  // namespace quelm::pricing

@@ -1,0 +1,48 @@
+#include "quelm/pricing/monte_carlo.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include "quelm/core/math/sample.hpp"
+#include "quelm/core/parallel.hpp"
+#include "quelm/core/random.hpp"
+#include "quelm/core/sizes.hpp"
+
+namespace quelm::pricing {
+
+Status validate_inputs(double strike, double spot, double vol, double t, std::uint64_t paths) {
+    QUELM_CHECK(validate_vanilla(strike, spot, vol, t));
+    if (paths == 0) return invalid("paths must be >= 1");
+    return {};
+}
+
+Result<McResult> monte_carlo_european(const McInputs& in, Cancel& cancel) {
+    QUELM_CHECK(validate_inputs(in.strike, in.spot, in.vol, in.t, in.paths));
+    const double S = in.spot, K = in.strike, r = in.rate, q = in.dividend_yield, sigma = in.vol, T = in.t;
+    const double disc = std::exp(-r * T);
+    if (S == 0.0 || T == 0.0 || sigma == 0.0) {
+        // Nothing random is left: the discounted payoff on the forward.
+        const double fwd = S * std::exp(T * (r - q));
+        return McResult{disc * payoff(in.option_type, fwd, K), 0.0};
+    }
+    const double drift = ((r - q) + (-0.5 * sigma) * sigma) * T;
+    const double diff = std::sqrt(T) * sigma;
+    const std::uint64_t pairs = in.paths - in.paths / 2;
+    std::vector<double> values(checked_count(pairs));
+    const OptionType type = in.option_type;
+    const std::uint64_t seed = in.seed;
+    const bool done = parallel_for(values.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            SmallRng rng = seed_from_u64(derive_seed(seed, i));
+            const double z = standard_normal(rng);
+            const double up = S * std::exp(drift + diff * z);
+            const double down = S * std::exp(drift - diff * z);
+            values[i] = 0.5 * (payoff(type, down, K) + payoff(type, up, K));
+        }
+    }, cancel);
+    if (!done) return numerical("interrupted");
+    const MeanSe ms = mean_and_se(values);
+    return McResult{disc * ms.mean, disc * ms.standard_error};
+}
+
+}  // namespace quelm::pricing

@@ -1,0 +1,222 @@
+#include "quelm/stochastic/simulate.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "quelm/core/parallel.hpp"
+#include "quelm/core/sizes.hpp"
+
+namespace quelm::stochastic {
+
+namespace {
+
+// Writes entry k of both paths, or nothing when only the terminal values are kept.
+struct Sink {
+    double* plus;   // nullptr: terminal only
+    double* minus;
+    void put(std::size_t k, double p, double q) const {
+        if (plus != nullptr) {
+            plus[k] = p;
+            minus[k] = q;
+        }
+    }
+};
+
+struct Stepper {
+    std::uint64_t steps;
+    SmallRng& rng;
+    double x0, dt, sq;
+    Sink sink;
+    double* last_p;
+    double* last_q;
+
+    void finish(double p, double q) const {
+        *last_p = p;
+        *last_q = q;
+    }
+
+    void operator()(const Gbm& m) const {
+        const double drift = dt * (m.mu + (-0.5 * m.sigma) * m.sigma);
+        const double s = sq * m.sigma;
+        double p = x0, q = x0;
+        for (std::uint64_t k = 1; k <= steps; ++k) {
+            const double u = standard_normal(rng) * s;
+            p = p * std::exp(drift + u);
+            q = q * std::exp(drift - u);
+            sink.put(k, p, q);
+        }
+        finish(p, q);
+    }
+
+    void reverting(double kappa, double theta, double sigma) const {
+        const double a = std::exp(dt * (-kappa));
+        const double b = (1.0 - a) * theta;
+        const double s = std::sqrt((1.0 - a * a) / (kappa + kappa)) * sigma;
+        double p = x0, q = x0;
+        for (std::uint64_t k = 1; k <= steps; ++k) {
+            const double zs = standard_normal(rng) * s;
+            p = p * a + b + zs;
+            q = q * a + b - zs;
+            sink.put(k, p, q);
+        }
+        finish(p, q);
+    }
+    void operator()(const OrnsteinUhlenbeck& m) const { reverting(m.kappa, m.theta, m.sigma); }
+    void operator()(const Vasicek& m) const { reverting(m.kappa, m.theta, m.sigma); }
+
+    void operator()(const Cir& m) const {
+        // The state may dip below zero; only its positive part drives and is recorded.
+        double xp = x0, xq = x0;
+        double rp = std::max(x0, 0.0), rq = rp;
+        for (std::uint64_t k = 1; k <= steps; ++k) {
+            const double z = standard_normal(rng);
+            const double pp = std::max(xp, 0.0);
+            const double pq = std::max(xq, 0.0);
+            const double drift_p = (m.theta - pp) * m.kappa * dt;
+            const double diff_p = std::sqrt(pp) * m.sigma * sq * z;
+            const double drift_q = (m.theta - pq) * m.kappa * dt;
+            const double diff_q = std::sqrt(pq) * m.sigma * sq * z;
+            xp = xp + (diff_p + drift_p);
+            xq = xq + (drift_q - diff_q);
+            rp = std::max(xp, 0.0);
+            rq = std::max(xq, 0.0);
+            sink.put(k, rp, rq);
+        }
+        finish(rp, rq);
+    }
+
+    void operator()(const MertonJump& m) const {
+        const double drift = dt * (m.mu + (-0.5 * m.sigma) * m.sigma);
+        const double s = sq * m.sigma;
+        // Over a zero horizon no jump can occur, so no sampler is built for a zero mean.
+        const double step_mean = dt * m.lambda;
+        std::optional<Poisson> jumps;
+        if (m.lambda > 0.0 && step_mean > 0.0) jumps.emplace(step_mean);
+        double p = x0, q = x0;
+        for (std::uint64_t k = 1; k <= steps; ++k) {
+            const double u = standard_normal(rng) * s;
+            p = p * std::exp(drift + u);
+            q = q * std::exp(drift - u);
+            if (jumps) {
+                const std::uint64_t c = jumps->sample(rng);
+                if (c > 0) {
+                    double j = 0.0;
+                    for (std::uint64_t n = 0; n < c; ++n) j = j + (standard_normal(rng) * m.jump_std + m.jump_mean);
+                    const double factor = std::exp(j);
+                    p = p * factor;
+                    q = q * factor;
+                }
+            }
+            sink.put(k, p, q);
+        }
+        finish(p, q);
+    }
+
+    void operator()(const Heston& m) const {
+        const double c = std::sqrt(std::max(1.0 - m.rho * m.rho, 0.0));
+        double p = x0, q = x0, vp = m.v0, vq = m.v0;
+        for (std::uint64_t k = 1; k <= steps; ++k) {
+            const double z1 = standard_normal(rng);
+            const double z2 = standard_normal(rng);
+            const double zp = m.rho * z1 + c * z2;
+            const double up = std::max(vp, 0.0);
+            const double uq = std::max(vq, 0.0);
+            const double sp = std::sqrt(up);
+            const double sq_ = std::sqrt(uq);
+            p = p * std::exp((m.mu + (-0.5) * up) * dt + sq * sp * zp);
+            q = q * std::exp((m.mu + (-0.5) * uq) * dt - sq * sq_ * zp);
+            const double drift_p = (m.theta - up) * m.kappa * dt;
+            const double diff_p = sp * m.xi * sq * z1;
+            const double drift_q = (m.theta - uq) * m.kappa * dt;
+            const double diff_q = sq_ * m.xi * sq * z1;
+            vp = vp + (diff_p + drift_p);
+            vq = vq + (drift_q - diff_q);
+            sink.put(k, p, q);
+        }
+        finish(p, q);
+    }
+};
+
+void run_pair(const Process& process, std::uint64_t steps, SmallRng& rng, double x0, double t, Sink sink,
+              double& last_p, double& last_q) {
+    const double dt = t / static_cast<double>(steps);
+    const double sq = std::sqrt(dt);
+    sink.put(0, x0, x0);
+    std::visit(Stepper{steps, rng, x0, dt, sq, sink, &last_p, &last_q}, process);
+}
+
+bool positive_x0(const Process& p) {
+    return std::holds_alternative<Gbm>(p) || std::holds_alternative<MertonJump>(p) || std::holds_alternative<Heston>(p);
+}
+
+}  // namespace
+
+Status validate(const Process& process, std::uint64_t paths, std::uint64_t steps, double x0, double t) {
+    QUELM_CHECK(validate(process));
+    if (!std::isfinite(x0)) return invalid("x0 must be finite");
+    if (positive_x0(process) && !(x0 > 0.0)) return invalid("x0 must be > 0 for this process");
+    if (std::holds_alternative<Cir>(process) && !(x0 >= 0.0)) return invalid("x0 must be >= 0 for CIR");
+    if (!(std::isfinite(t) && t >= 0.0)) return invalid("t must be >= 0");
+    if (paths < 1) return invalid("paths must be >= 1");
+    if (steps < 1) return invalid("steps must be >= 1");
+    return {};
+}
+
+PathPair simulate_pair(const Process& process, std::uint64_t steps, SmallRng& rng, double x0, double t) {
+    const std::size_t len = checked_add(checked_count(steps), 1);
+    PathPair out{std::vector<double>(len), std::vector<double>(len)};
+    double lp = 0.0, lq = 0.0;
+    run_pair(process, steps, rng, x0, t, Sink{out.plus.data(), out.minus.data()}, lp, lq);
+    return out;
+}
+
+Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t, Cancel& cancel) {
+    QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
+    const std::size_t pairs = checked_count(pair_count(s.paths));
+    PathSet set;
+    set.path_len = checked_add(checked_count(s.steps), 1);
+    set.count = checked_mul(pairs, 2);
+    set.values.assign(checked_mul(set.count, set.path_len), 0.0);
+    double* base = set.values.data();
+    const std::size_t len = set.path_len;
+    const bool done = parallel_for(
+        pairs,
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                SmallRng rng = seed_from_u64(derive_seed(s.seed, i));
+                double* plus = base + (2 * i) * len;
+                double lp = 0.0, lq = 0.0;
+                run_pair(process, s.steps, rng, x0, t, Sink{plus, plus + len}, lp, lq);
+            }
+        },
+        cancel);
+    if (!done) return numerical("interrupted");
+    return set;
+}
+
+Result<TerminalSample> simulate_terminal(const Process& process, const SimSettings& s, double x0, double t,
+                                         Cancel& cancel) {
+    QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
+    const std::size_t pairs = checked_count(pair_count(s.paths));
+    // Per-pair terminal values only; no path is ever stored.
+    std::vector<double> last(checked_mul(pairs, 2));
+    double* out = last.data();
+    const bool done = parallel_for(
+        pairs,
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                SmallRng rng = seed_from_u64(derive_seed(s.seed, i));
+                run_pair(process, s.steps, rng, x0, t, Sink{nullptr, nullptr}, out[2 * i], out[2 * i + 1]);
+            }
+        },
+        cancel);
+    if (!done) return numerical("interrupted");
+    TerminalSample sample;
+    sample.pair_means.resize(pairs);
+    for (std::size_t i = 0; i < pairs; ++i) sample.pair_means[i] = (last[2 * i] + last[2 * i + 1]) * 0.5;
+    sample.terminal = std::move(last);
+    return sample;
+}
+
+}  // namespace quelm::stochastic

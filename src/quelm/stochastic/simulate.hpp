@@ -1,0 +1,55 @@
+// The antithetic path engine: pairs of paths of any process on a uniform grid,
+// one random stream per pair index, run on the worker pool. Time in years.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "quelm/core/cancel.hpp"
+#include "quelm/core/error.hpp"
+#include "quelm/core/random.hpp"
+#include "quelm/stochastic/process.hpp"
+
+namespace quelm::stochastic {
+
+struct SimSettings {
+    std::uint64_t paths;
+    std::uint64_t steps;
+    std::uint64_t seed;
+};
+
+struct PathPair {
+    std::vector<double> plus, minus;  // steps + 1 entries each, entry 0 = x0
+};
+
+// Paths of every pair, flattened: pair i's plus path then its minus path.
+struct PathSet {
+    std::size_t path_len = 0;       // steps + 1
+    std::size_t count = 0;          // 2 * pairs
+    std::vector<double> values;     // count * path_len, row-major
+    [[nodiscard]] std::span<const double> path(std::size_t k) const {
+        return std::span<const double>(values).subspan(k * path_len, path_len);
+    }
+};
+
+struct TerminalSample {
+    std::vector<double> terminal;    // plus_0, minus_0, plus_1, ...
+    std::vector<double> pair_means;  // (plus_i + minus_i) * 0.5
+};
+
+[[nodiscard]] Status validate(const Process& process, std::uint64_t paths, std::uint64_t steps, double x0, double t);
+
+// ceil(paths / 2).
+[[nodiscard]] inline std::uint64_t pair_count(std::uint64_t paths) { return paths / 2 + paths % 2; }
+
+// One pair from the given stream, both paths written in full (steps >= 1).
+[[nodiscard]] PathPair simulate_pair(const Process& process, std::uint64_t steps, SmallRng& rng, double x0, double t);
+
+[[nodiscard]] Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t,
+                                             Cancel& cancel = never_cancel());
+
+[[nodiscard]] Result<TerminalSample> simulate_terminal(const Process& process, const SimSettings& s, double x0,
+                                                       double t, Cancel& cancel = never_cancel());
+
+}  // namespace quelm::stochastic

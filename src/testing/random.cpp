@@ -1,0 +1,93 @@
+// Raw draws of the random streams, for checks against an independent reference.
+#include "quelm/core/random.hpp"
+#include "testing/registry.hpp"
+
+#include <numeric>
+#include <vector>
+
+namespace quelm::testing {
+
+namespace {
+
+using py::Args;
+
+// kind: 0 raw u64, 1 uniform01, 2 open01, 3 standard normal, 4 uniform_index(n), 5 Poisson(mean)
+PyObject* stream_draws(Args& a) {
+    std::uint64_t seed = 0, key = 0, count = 0, kind = 0;
+    double param = 0.0;
+    if (!a.all(seed, key, count, kind, param)) return nullptr;
+    SmallRng rng = seed_from_u64(derive_seed(seed, key));
+    py::Ref list(PyList_New(0));
+    if (!list) return nullptr;
+    const Poisson poisson(kind == 5 ? param : 1.0);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        py::Ref item;
+        switch (kind) {
+            case 0: item = py::Ref(py::to_py(rng.next_u64())); break;
+            case 1: item = py::Ref(py::to_py(rng.uniform01())); break;
+            case 2: item = py::Ref(py::to_py(rng.open01())); break;
+            case 3: item = py::Ref(py::to_py(standard_normal(rng))); break;
+            case 4: item = py::Ref(py::to_py(uniform_index(rng, static_cast<std::uint64_t>(param)))); break;
+            default: item = py::Ref(py::to_py(poisson.sample(rng))); break;
+        }
+        if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+    }
+    return list.release();
+}
+
+PyObject* seed_state(Args& a) {
+    std::uint64_t x = 0;
+    if (!a.all(x)) return nullptr;
+    const SmallRng rng = seed_from_u64(x);
+    return Py_BuildValue("(KKKK)", (unsigned long long)rng.state(0), (unsigned long long)rng.state(1),
+                         (unsigned long long)rng.state(2), (unsigned long long)rng.state(3));
+}
+
+PyObject* derive(Args& a) {
+    std::uint64_t seed = 0, key = 0;
+    if (!a.all(seed, key)) return nullptr;
+    return py::to_py(derive_seed(seed, key));
+}
+
+PyObject* ziggurat_tables(Args&) {
+    const std::vector<double> x(zig_norm_x(), zig_norm_x() + 257);
+    const std::vector<double> f(zig_norm_f(), zig_norm_f() + 257);
+    py::Ref px(py::to_py(x));
+    py::Ref pf(py::to_py(f));
+    if (!px || !pf) return nullptr;
+    return PyTuple_Pack(2, px.get(), pf.get());
+}
+
+PyObject* shuffled(Args& a) {
+    std::uint64_t seed = 0, key = 0, n = 0;
+    if (!a.all(seed, key, n)) return nullptr;
+    SmallRng rng = seed_from_u64(derive_seed(seed, key));
+    std::vector<std::size_t> idx(n);
+    std::iota(idx.begin(), idx.end(), std::size_t{0});
+    shuffle(rng, idx);
+    std::vector<double> out(idx.begin(), idx.end());
+    return py::to_py(out);
+}
+
+PyObject* lgamma(Args& a) {
+    double x = 0.0;
+    if (!a.all(x)) return nullptr;
+    return py::to_py(log_gamma(x));
+}
+
+const py::FunctionDef def_stream_draws = {"stream_draws(seed, key, count, kind, param)\n--\n\nDraws from the stream of (seed, key).", &stream_draws};
+const py::FunctionDef def_seed_state = {"seed_state(x)\n--\n\nState words after seed_from_u64(x).", &seed_state};
+const py::FunctionDef def_derive = {"derive_seed(seed, key)\n--\n\nThe per-index seed.", &derive};
+const py::FunctionDef def_tables = {"ziggurat_tables()\n--\n\nThe (X, F) ziggurat tables.", &ziggurat_tables};
+const py::FunctionDef def_shuffled = {"shuffled(seed, key, n)\n--\n\nShuffle of 0..n-1 by the stream of (seed, key).", &shuffled};
+const py::FunctionDef def_lgamma = {"log_gamma(x)\n--\n\nThe Lanczos log-gamma.", &lgamma};
+Register r1(def_stream_draws);
+Register r2(def_seed_state);
+Register r3(def_derive);
+Register r4(def_tables);
+Register r5(def_shuffled);
+Register r6(def_lgamma);
+
+}  // namespace
+
+}  // namespace quelm::testing

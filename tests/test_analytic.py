@@ -1,0 +1,121 @@
+"""Black-Scholes-Merton price, analytic Greeks and implied volatility at the Python surface."""
+from __future__ import annotations
+
+import math
+
+import pytest
+
+import quelm
+
+
+def bs_reference(s, k, r, v, t, kind, q=0.0):
+    # Independent closed form with math.erfc for the normal CDF.
+    n = lambda x: 0.5 * math.erfc(-x / math.sqrt(2.0))  # noqa: E731
+    d1 = (math.log(s / k) + (r - q + v * v / 2) * t) / (v * math.sqrt(t))
+    d2 = d1 - v * math.sqrt(t)
+    if kind == "call":
+        return s * math.exp(-q * t) * n(d1) - k * math.exp(-r * t) * n(d2)
+    return k * math.exp(-r * t) * n(-d2) - s * math.exp(-q * t) * n(-d1)
+
+
+GRID = [(s, k, r, v, t, q) for s in (80.0, 100.0, 125.0) for k in (90.0, 105.0) for r in (-0.01, 0.05)
+        for v in (0.1, 0.45) for t in (0.25, 2.0) for q in (0.0, 0.03)]
+
+
+def test_published_value_and_reference():
+    assert quelm.black_scholes(100, 105, 0.05, 0.2, 1.0, "call") == pytest.approx(8.021352235143176, rel=1e-14)
+    for s, k, r, v, t, q in GRID:
+        for kind in ("call", "put"):
+            assert quelm.black_scholes(s, k, r, v, t, kind, q) == pytest.approx(
+                bs_reference(s, k, r, v, t, kind, q), rel=1e-12, abs=1e-12), (s, k, r, v, t, q, kind)
+
+
+def test_put_call_parity_with_dividends():
+    for s, k, r, v, t, q in GRID:
+        c = quelm.black_scholes(s, k, r, v, t, "call", q)
+        p = quelm.black_scholes(s, k, r, v, t, "put", q)
+        assert c - p == pytest.approx(s * math.exp(-q * t) - k * math.exp(-r * t), abs=1e-10)
+
+
+def test_degenerate_limits():
+    assert quelm.black_scholes(110, 100, 0.05, 0.2, 0.0, "call") == 10.0
+    assert quelm.black_scholes(110, 100, 0.05, 0.2, 0.0, "put") == 0.0
+    assert quelm.black_scholes(0, 100, 0.05, 0.2, 1.0, "call") == 0.0
+    assert quelm.black_scholes(0, 100, 0.05, 0.2, 1.0, "put") == pytest.approx(100 * math.exp(-0.05))
+    assert quelm.black_scholes(100, 100, 0.05, 0.0, 1.0, "call") == pytest.approx(100 - 100 * math.exp(-0.05))
+    assert math.isnan(quelm.black_scholes(float("nan"), 100, 0.05, 0.2, 1.0, "call"))
+
+
+@pytest.mark.parametrize("args,message", [
+    ((100, 0, 0.05, 0.2, 1.0), "invalid input: strike must be > 0"),
+    ((-1, 0, 0.05, 0.2, 1.0), "invalid input: strike must be > 0"),
+    ((-1, 100, 0.05, 0.2, 1.0), "invalid input: spot must be >= 0"),
+    ((100, 100, 0.05, -0.2, 1.0), "invalid input: volatility must be >= 0"),
+    ((100, 100, 0.05, 0.2, -1.0), "invalid input: time to expiry must be >= 0"),
+])
+def test_validation_messages(args, message):
+    for fn in (quelm.black_scholes, quelm.price, quelm.greeks):
+        with pytest.raises(ValueError) as info:
+            fn(*args, "call")
+        assert str(info.value) == message
+
+
+def test_price_dict():
+    d = quelm.price(100, 105, 0.05, 0.2, 1.0, "PUT", 0.01)
+    assert list(d) == ["model", "option_type", "exercise", "spot", "strike", "rate", "volatility", "time",
+                       "dividend_yield", "price"]
+    assert d["model"] == "black-scholes" and d["option_type"] == "put" and d["exercise"] == "european"
+    assert d["price"] == quelm.black_scholes(100, 105, 0.05, 0.2, 1.0, "p", 0.01)
+
+
+def test_greeks_published_values_and_finite_differences():
+    g = quelm.greeks(100, 100, 0.05, 0.2, 1.0, "call")
+    assert list(g) == ["delta", "gamma", "vega", "theta", "rho"]
+    assert g["delta"] == pytest.approx(0.636831, abs=1e-6)
+    assert g["gamma"] == pytest.approx(0.018762, abs=1e-6)
+    assert g["vega"] == pytest.approx(37.5240, abs=1e-4)
+    assert g["theta"] == pytest.approx(-6.41403, abs=1e-5)
+    assert g["rho"] == pytest.approx(53.2325, abs=1e-4)
+    f = quelm.black_scholes
+    for s, k, r, v, t, q in GRID[::5]:
+        for kind in ("call", "put"):
+            g = quelm.greeks(s, k, r, v, t, kind, q)
+            h = 1e-4 * s
+            fd = {
+                "delta": (f(s + h, k, r, v, t, kind, q) - f(s - h, k, r, v, t, kind, q)) / (2 * h),
+                "gamma": (f(s + h, k, r, v, t, kind, q) - 2 * f(s, k, r, v, t, kind, q)
+                          + f(s - h, k, r, v, t, kind, q)) / (h * h),
+                "vega": (f(s, k, r, v + 1e-5, t, kind, q) - f(s, k, r, v - 1e-5, t, kind, q)) / 2e-5,
+                "theta": -(f(s, k, r, v, t + 1e-5, kind, q) - f(s, k, r, v, t - 1e-5, kind, q)) / 2e-5,
+                "rho": (f(s, k, r + 1e-6, v, t, kind, q) - f(s, k, r - 1e-6, v, t, kind, q)) / 2e-6,
+            }
+            for name, value in fd.items():
+                assert g[name] == pytest.approx(value, rel=2e-4, abs=2e-5), (name, s, k, r, v, t, q, kind)
+
+
+def test_greeks_degenerate_cases():
+    assert quelm.greeks(110, 100, 0.05, 0.2, 0.0, "call") == {"delta": 1.0, "gamma": 0.0, "vega": 0.0,
+                                                              "theta": 0.0, "rho": 0.0}
+    forward_atm = quelm.greeks(100 * math.exp(-0.05), 100, 0.05, 0.0, 1.0, "call")
+    assert forward_atm["gamma"] == 0.0
+
+
+def test_implied_volatility_round_trips():
+    for s, k, r, _, t, q in GRID:
+        for v in (0.08, 0.2, 0.6):
+            for kind in ("call", "put"):
+                p = quelm.black_scholes(s, k, r, v, t, kind, q)
+                lower = max(0.0, (s * math.exp(-q * t) - k * math.exp(-r * t)) * (1 if kind == "call" else -1))
+                if p - lower < 1e-6:
+                    continue  # no vega left to invert at this quote
+                assert quelm.implied_volatility(p, s, k, r, t, kind, q) == pytest.approx(v, abs=1e-7)
+
+
+def test_implied_volatility_messages():
+    with pytest.raises(ValueError, match=r"^invalid input: price 96 outside no-arbitrage bounds "
+                                         r"\[0, 95\.1229424500714\]$"):
+        quelm.implied_volatility(96, 100, 100, 0.05, 1.0, "put")
+    with pytest.raises(ValueError, match="^invalid input: time to expiry must be > 0 to imply volatility$"):
+        quelm.implied_volatility(5, 100, 100, 0.05, 0.0, "call")
+    with pytest.raises(ValueError, match="^invalid input: spot must be > 0$"):
+        quelm.implied_volatility(5, 0, 100, 0.05, 1.0, "call")
