@@ -22,6 +22,16 @@ double price_at(std::span<const Cashflow> flows, double f, double base) {
     return sum;
 }
 
+// The same price with the power taken as exp(−f·t·ln b): one logarithm per pass
+// and an exponential per flow, about twice as fast as pow and within a few ulp of
+// it. Used only inside the yield search, whose tolerance (1e-12 on a price) is
+// far above that difference.
+double price_by_exp(std::span<const Cashflow> flows, double f, double log_base) {
+    double sum = 0.0;
+    for (const Cashflow& c : flows) sum += c.amount * std::exp(-(f * c.time) * log_base);
+    return sum;
+}
+
 Result<double> discount_base(std::uint32_t f, double y) {
     const double base = 1.0 + y / static_cast<double>(f);
     if (base <= 0.0) return numerical("bond: yield below -frequency makes the discount base non-positive");
@@ -80,7 +90,7 @@ Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t f
     auto gap = [&](double y) {
         const double base = 1.0 + y / f;
         if (base <= 0.0) return std::numeric_limits<double>::quiet_NaN();
-        return price_at(flows, f, base) - dirty_price;
+        return price_by_exp(flows, f, std::log(base)) - dirty_price;
     };
     return brent(gap, -0.9, 2.0, 1e-12, 200);
 }
