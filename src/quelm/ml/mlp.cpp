@@ -1,0 +1,150 @@
+#include "quelm/ml/mlp.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "quelm/core/sizes.hpp"
+
+namespace quelm::ml {
+
+void Layer::sync_transposed() {
+    for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t c = 0; c < cols; ++c) wt[c * rows + r] = w[r * cols + c];
+}
+
+void Mlp::sync_transposed() {
+    for (Layer& l : layers) l.sync_transposed();
+}
+
+Mlp Mlp::create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRng& rng) {
+    std::vector<std::size_t> sizes;
+    sizes.reserve(checked_add(hidden.size(), 2));
+    sizes.push_back(n_in);
+    for (std::uint64_t h : hidden) sizes.push_back(checked_count(h));
+    sizes.push_back(1);
+    Mlp net;
+    net.n_in = n_in;
+    net.layers.resize(sizes.size() - 1);
+    for (std::size_t l = 0; l + 1 < sizes.size(); ++l) {
+        Layer& layer = net.layers[l];
+        layer.cols = sizes[l];
+        layer.rows = sizes[l + 1];
+        const std::size_t count = checked_count(checked_mul(layer.rows, layer.cols));
+        const double scale = std::sqrt(1.0 / static_cast<double>(layer.cols));
+        layer.w.resize(count);
+        for (double& v : layer.w) v = scale * standard_normal(rng);
+        layer.wt.resize(count);
+        layer.b.assign(layer.rows, 0.0);
+        layer.sync_transposed();
+    }
+    return net;
+}
+
+double softplus(double z) {
+    return std::max(z, 0.0) + std::log1p(std::exp(-std::fabs(z)));
+}
+
+double logistic(double z) {
+    if (z >= 0.0) return 1.0 / (1.0 + std::exp(-z));
+    const double e = std::exp(z);
+    return e / (1.0 + e);
+}
+
+namespace {
+
+std::vector<std::vector<double>> shaped(const Mlp& net, bool with_input, std::size_t skip_last) {
+    std::vector<std::vector<double>> v;
+    if (with_input) v.emplace_back(net.n_in, 0.0);
+    for (std::size_t l = 0; l < net.layers.size(); ++l)
+        v.emplace_back(l + skip_last < net.layers.size() ? net.layers[l].rows : 0, 0.0);
+    return v;
+}
+
+// Softplus and logistic of one pre-activation from a single exponential:
+// exp(-|z|) is the exponential each of the two formulas evaluates.
+inline void softplus_and_logistic(double z, double& sp, double& sg) {
+    const double e = std::exp(-std::fabs(z));
+    sp = std::max(z, 0.0) + std::log1p(e);
+    sg = z >= 0.0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
+}
+
+}  // namespace
+
+Forward::Forward(const Mlp& net) : a(shaped(net, true, 0)), z(shaped(net, false, 0)), sig(shaped(net, false, 1)) {
+    sig.pop_back();
+}
+
+Twin::Twin(const Mlp& net) : zbar(shaped(net, false, 0)), abar(shaped(net, false, 1)), input_grad(net.n_in, 0.0) {}
+
+void affine(const Layer& W, std::span<const double> x, std::span<double> out) {
+    matvec(W, x, out);
+    for (std::size_t r = 0; r < W.rows; ++r) out[r] = out[r] + W.b[r];
+}
+
+void matvec(const Layer& W, std::span<const double> x, std::span<double> out) {
+    const std::size_t rows = W.rows, cols = std::min(W.cols, x.size());
+    double* o = out.data();
+    for (std::size_t r = 0; r < rows; ++r) o[r] = 0.0;
+    // Column-outer order: each o[r] still sums its terms in column order.
+    for (std::size_t c = 0; c < cols; ++c) {
+        const double xc = x[c];
+        const double* col = W.wt.data() + c * rows;
+        for (std::size_t r = 0; r < rows; ++r) o[r] += col[r] * xc;
+    }
+}
+
+void matvec_t(const Layer& W, std::span<const double> v, std::span<double> out) {
+    const std::size_t rows = std::min(W.rows, v.size()), cols = W.cols;
+    double* o = out.data();
+    for (std::size_t c = 0; c < cols; ++c) o[c] = 0.0;
+    for (std::size_t i = 0; i < rows; ++i) {
+        const double vi = v[i];
+        const double* row = W.row(i);
+        for (std::size_t c = 0; c < cols; ++c) o[c] += vi * row[c];
+    }
+}
+
+void accum_outer(std::span<double> G, std::size_t cols, std::span<const double> a, std::span<const double> b) {
+    const std::size_t n = std::min(cols, b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const double ai = a[i];
+        double* g = G.data() + i * cols;
+        for (std::size_t j = 0; j < n; ++j) g[j] += ai * b[j];
+    }
+}
+
+void forward(const Mlp& net, std::span<const double> x, Forward& f) {
+    std::copy(x.begin(), x.end(), f.a[0].begin());
+    const std::size_t L = net.layers.size();
+    for (std::size_t l = 0; l < L; ++l) {
+        std::vector<double>& z = f.z[l];
+        affine(net.layers[l], f.a[l], z);
+        std::vector<double>& out = f.a[l + 1];
+        if (l + 1 == L) {
+            std::copy(z.begin(), z.end(), out.begin());
+        } else {
+            std::vector<double>& s = f.sig[l];
+            for (std::size_t k = 0; k < z.size(); ++k) softplus_and_logistic(z[k], out[k], s[k]);
+        }
+    }
+}
+
+double predict(const Mlp& net, std::span<const double> x, Forward& f) {
+    forward(net, x, f);
+    return f.output();
+}
+
+void twin(const Mlp& net, const Forward& f, Twin& t) {
+    const std::size_t L = net.layers.size();
+    t.zbar[L - 1][0] = 1.0;
+    for (std::size_t l = L - 1; l >= 1; --l) {
+        std::vector<double>& abar = t.abar[l - 1];
+        matvec_t(net.layers[l], t.zbar[l], abar);
+        const std::vector<double>& s = f.sig[l - 1];
+        std::vector<double>& zb = t.zbar[l - 1];
+        for (std::size_t k = 0; k < zb.size(); ++k) zb[k] = abar[k] * s[k];
+    }
+    matvec_t(net.layers[0], t.zbar[0], t.input_grad);
+}
+
+}  // namespace quelm::ml
