@@ -7,9 +7,48 @@
 
 namespace quelm::ml {
 
+namespace {
+// Register blocks of the matrix kernels: the accumulators of up to 2 * kBlock outputs stay
+// in registers, enough independent sums to hide the latency of the additions.
+constexpr std::size_t kBlock = 16;
+
+// out[k] = sum over i < n, in order i = 0, 1, ..., of s[i] * m[i * stride + k], for k < B.
+template <std::size_t B>
+[[gnu::always_inline]] inline void block_sums(const double* __restrict m, std::size_t stride, const double* __restrict s, std::size_t n,
+                       double* __restrict out) {
+    double acc[B] = {};
+    for (std::size_t i = 0; i < n; ++i, m += stride) {
+        const double si = s[i];
+        for (std::size_t k = 0; k < B; ++k) acc[k] += m[k] * si;
+    }
+    for (std::size_t k = 0; k < B; ++k) out[k] = acc[k];
+}
+
+// All padded outputs of a block kernel, then the first `count` of them copied out.
+[[gnu::always_inline]] inline void blocked(const double* m, std::size_t stride, const double* s, std::size_t n, std::size_t padded,
+                    std::size_t count, double* out) {
+    double tmp[2 * kBlock];
+    for (std::size_t b = 0; b < padded;) {
+        std::size_t width = kBlock;
+        if (padded - b >= 2 * kBlock) {
+            width = 2 * kBlock;
+            block_sums<2 * kBlock>(m + b, stride, s, n, tmp);
+        } else {
+            block_sums<kBlock>(m + b, stride, s, n, tmp);
+        }
+        const std::size_t c = std::min(width, count - std::min(count, b));
+        for (std::size_t k = 0; k < c; ++k) out[b + k] = tmp[k];
+        b += width;
+    }
+}
+}  // namespace
+
 void Layer::sync_transposed() {
     for (std::size_t r = 0; r < rows; ++r)
-        for (std::size_t c = 0; c < cols; ++c) wt[c * rows + r] = w[r * cols + c];
+        for (std::size_t c = 0; c < cols; ++c) {
+            wp[r * cp + c] = w[r * cols + c];
+            wt[c * rp + r] = w[r * cols + c];
+        }
 }
 
 void Mlp::sync_transposed() {
@@ -33,7 +72,10 @@ Mlp Mlp::create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRn
         const double scale = std::sqrt(1.0 / static_cast<double>(layer.cols));
         layer.w.resize(count);
         for (double& v : layer.w) v = scale * standard_normal(rng);
-        layer.wt.resize(count);
+        layer.rp = checked_add(layer.rows, kBlock - 1) / kBlock * kBlock;
+        layer.cp = checked_add(layer.cols, kBlock - 1) / kBlock * kBlock;
+        layer.wp.assign(checked_count(checked_mul(layer.rows, layer.cp)), 0.0);
+        layer.wt.assign(checked_count(checked_mul(layer.cols, layer.rp)), 0.0);
         layer.b.assign(layer.rows, 0.0);
         layer.sync_transposed();
     }
@@ -81,35 +123,45 @@ void affine(const Layer& W, std::span<const double> x, std::span<double> out) {
     for (std::size_t r = 0; r < W.rows; ++r) out[r] = out[r] + W.b[r];
 }
 
-void matvec(const Layer& W, std::span<const double> x, std::span<double> out) {
-    const std::size_t rows = W.rows, cols = std::min(W.cols, x.size());
-    double* o = out.data();
-    for (std::size_t r = 0; r < rows; ++r) o[r] = 0.0;
-    // Column-outer order: each o[r] still sums its terms in column order.
-    for (std::size_t c = 0; c < cols; ++c) {
-        const double xc = x[c];
-        const double* col = W.wt.data() + c * rows;
-        for (std::size_t r = 0; r < rows; ++r) o[r] += col[r] * xc;
+QUELM_WIDE void matvec(const Layer& W, std::span<const double> x, std::span<double> out) {
+    const std::size_t rows = W.rows, cols = std::min(W.cols, x.size()), rp = W.rp;
+    double* __restrict o = out.data();
+    if (rows < 4) {  // narrow output: plain running sums
+        for (std::size_t r = 0; r < rows; ++r) {
+            const double* __restrict row = W.row(r);
+            double sum = 0.0;
+            for (std::size_t c = 0; c < cols; ++c) sum += row[c] * x[c];
+            o[r] = sum;
+        }
+        return;
     }
+    // Blocks of rows, columns in order: each output still sums its terms left to right.
+    blocked(W.wt.data(), rp, x.data(), cols, rp, rows, o);
 }
 
-void matvec_t(const Layer& W, std::span<const double> v, std::span<double> out) {
-    const std::size_t rows = std::min(W.rows, v.size()), cols = W.cols;
-    double* o = out.data();
-    for (std::size_t c = 0; c < cols; ++c) o[c] = 0.0;
-    for (std::size_t i = 0; i < rows; ++i) {
-        const double vi = v[i];
-        const double* row = W.row(i);
-        for (std::size_t c = 0; c < cols; ++c) o[c] += vi * row[c];
+QUELM_WIDE void matvec_t(const Layer& W, std::span<const double> v, std::span<double> out) {
+    const std::size_t rows = std::min(W.rows, v.size()), cols = W.cols, cp = W.cp;
+    double* __restrict o = out.data();
+    if (cols < 4) {  // narrow input: one running sum per column over the rows
+        for (std::size_t c = 0; c < cols; ++c) {
+            const double* __restrict col = W.wt.data() + c * W.rp;
+            double sum = 0.0;
+            for (std::size_t i = 0; i < rows; ++i) sum += v[i] * col[i];
+            o[c] = sum;
+        }
+        return;
     }
+    // Blocks of columns, rows in order: entry c accumulates v[i] * W[i][c] for i = 0, 1, ...
+    blocked(W.wp.data(), cp, v.data(), rows, cp, cols, o);
 }
 
-void accum_outer(std::span<double> G, std::size_t cols, std::span<const double> a, std::span<const double> b) {
+QUELM_WIDE void accum_outer(std::span<double> G, std::size_t cols, std::span<const double> a, std::span<const double> b) {
     const std::size_t n = std::min(cols, b.size());
     for (std::size_t i = 0; i < a.size(); ++i) {
         const double ai = a[i];
-        double* g = G.data() + i * cols;
-        for (std::size_t j = 0; j < n; ++j) g[j] += ai * b[j];
+        double* __restrict g = G.data() + i * cols;
+        const double* __restrict bj = b.data();
+        for (std::size_t j = 0; j < n; ++j) g[j] += ai * bj[j];
     }
 }
 

@@ -11,6 +11,14 @@
 
 #include "quelm/core/random.hpp"
 
+// Wider vector units where the processor has them. Multiplies and adds stay separate
+// (no contraction), so every variant gives the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QUELM_WIDE [[gnu::target_clones("avx2", "default")]]
+#else
+#define QUELM_WIDE
+#endif
+
 namespace quelm::ml {
 
 // One affine layer: rows = output units, cols = input units.
@@ -18,8 +26,11 @@ struct Layer {
     std::size_t rows = 0;
     std::size_t cols = 0;
     std::vector<double> w;   // row-major rows x cols
-    std::vector<double> wt;  // the transpose, cols x rows; kept in step by sync_transposed
     std::vector<double> b;   // rows
+    // Padded copies for the kernels, refreshed by sync_transposed after every change of w:
+    // wp is w with rows of stride cp, wt the transpose with rows of stride rp (pads are 0).
+    std::size_t rp = 0, cp = 0;
+    std::vector<double> wp, wt;
 
     [[nodiscard]] const double* row(std::size_t r) const { return w.data() + r * cols; }
     void sync_transposed();

@@ -71,7 +71,7 @@ GradScratch::GradScratch(const Mlp& net) {
     t.assign(widest, 0.0);
 }
 
-void backward_value(const Mlp& net, const Forward& f, Grad& grad, double g, GradScratch& s) {
+QUELM_WIDE void backward_value(const Mlp& net, const Forward& f, Grad& grad, double g, GradScratch& s) {
     const std::size_t L = net.layers.size();
     for (auto& d : s.delta) std::fill(d.begin(), d.end(), 0.0);
     s.delta[L - 1][0] += g;
@@ -90,7 +90,7 @@ void backward_value(const Mlp& net, const Forward& f, Grad& grad, double g, Grad
     }
 }
 
-void backward_differential(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, Grad& grad,
+QUELM_WIDE void backward_differential(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, Grad& grad,
                            GradScratch& s) {
     const std::size_t L = net.layers.size();
     std::vector<std::vector<double>>& A = s.delta;
@@ -129,10 +129,12 @@ void backward_differential(const Mlp& net, const Forward& f, const Twin& tw, dou
             }
         } else {
             const std::vector<double>& tin = s.adot[l - 1];
+            const double* __restrict ti = tin.data();
+            const double* __restrict ap = al.data();
             for (std::size_t i = 0; i < W.rows; ++i) {
                 const double zi = zb[i], ai = Al[i];
-                double* g = gw.data() + i * cols;
-                for (std::size_t j = 0; j < cols; ++j) g[j] = (g[j] + zi * tin[j]) + ai * al[j];
+                double* __restrict g = gw.data() + i * cols;
+                for (std::size_t j = 0; j < cols; ++j) g[j] = (g[j] + zi * ti[j]) + ai * ap[j];
             }
         }
         std::vector<double>& gb = grad.b[l];
