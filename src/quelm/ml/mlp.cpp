@@ -113,7 +113,7 @@ inline void softplus_and_logistic(double z, double& sp, double& sg) {
 }  // namespace
 
 Forward::Forward(const Mlp& net) : a(shaped(net, true, 0)), z(shaped(net, false, 0)), sig(shaped(net, false, 1)) {
-    sig.pop_back();
+    if (!sig.empty()) sig.pop_back();
 }
 
 Twin::Twin(const Mlp& net) : zbar(shaped(net, false, 0)), abar(shaped(net, false, 1)), input_grad(net.n_in, 0.0) {}

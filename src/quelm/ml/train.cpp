@@ -6,6 +6,7 @@
 #include "quelm/core/sizes.hpp"
 #include "quelm/greeks/analytic.hpp"
 #include "quelm/ml/optim.hpp"
+#include "quelm/ml/stats.hpp"
 #include "quelm/ml/train_loop.hpp"
 #include "quelm/pricing/black_scholes.hpp"
 
@@ -14,24 +15,6 @@ namespace quelm::ml {
 namespace {
 constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ULL;
 
-struct MeanStd {
-    double mean, std;
-};
-
-// Mean and population standard deviation, floored at 1e-12; sums in index order.
-template <class Get>
-MeanStd moments(std::size_t n, Get&& get) {
-    double sum = 0.0;
-    for (std::size_t i = 0; i < n; ++i) sum += get(i);
-    const double mean = sum / static_cast<double>(n);
-    double ss = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double d = get(i) - mean;
-        ss += d * d;
-    }
-    const double sd = std::sqrt(ss / static_cast<double>(n));
-    return {mean, sd <= 1e-12 ? 1e-12 : sd};
-}
 }  // namespace
 
 SmallRng tagged_stream(std::uint64_t seed, std::uint64_t tag) { return seed_from_u64(mix64((seed ^ tag) + kGolden)); }
@@ -77,9 +60,12 @@ Result<Training> train_differential(const DiffConfig& cfg, Cancel& cancel) {
     if (cfg.epochs == 0) return invalid("epochs must be >= 1");
     QUELM_TRY(samples, generate_european(cfg.contract, cfg.samples, cfg.seed, cfg.spread, cancel));
     const std::size_t n = samples.size();
-    const MeanStd xm = moments(n, [&](std::size_t i) { return samples[i].x; });
-    const MeanStd ym = moments(n, [&](std::size_t i) { return samples[i].y; });
     std::vector<double> xn(n), yn(n), dn(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        xn[i] = samples[i].x;
+        yn[i] = samples[i].y;
+    }
+    const MeanStd xm = mean_std(xn), ym = mean_std(yn);
     double dsq = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         xn[i] = (samples[i].x - xm.mean) / xm.std;
