@@ -262,6 +262,8 @@ print("finished", flush=True)
 
 @pytest.mark.parametrize("call", [
     "differential_ml(100, 100, 0.05, 0.2, 1.0, epochs=10**9)",
+    "american_ml(100, 100, 0.05, 0.2, 1.0, method='deep-lsm', epochs=10**9)",
+    "american_ml(100, 100, 0.05, 0.2, 1.0, method='dos', epochs=10**9)",
 ])
 def test_ctrl_c_interrupts_training(call):
     env = dict(os.environ)
@@ -276,3 +278,136 @@ def test_ctrl_c_interrupts_training(call):
     proc.send_signal(signal.SIGINT)
     out, err = proc.communicate(timeout=30)
     assert out.strip() == "interrupted", err
+
+
+# ---------------------------------------------------------------- american_ml
+
+AM_KEYS = ["method", "option_type", "spot", "strike", "ml_price", "standard_error", "binomial_price", "abs_err",
+           "paths", "steps", "epochs"]
+SMALL = dict(paths=1000, steps=8, epochs=3)
+
+
+@pytest.mark.parametrize("method, reported", [("deep-lsm", "deep-lsm"), ("deep_lsm", "deep-lsm"), ("dos", "dos")])
+def test_american_ml_report(method, reported):
+    r = quelm.american_ml(**BASE, method=method, **SMALL)
+    assert list(r) == AM_KEYS
+    assert r["method"] == reported and r["option_type"] == "put"
+    assert (r["paths"], r["steps"], r["epochs"]) == (1000, 8, 3)
+    assert r["binomial_price"] == quelm.binomial(100, 100, 0.05, 0.2, 1.0, "put", "american", 2000)
+    assert r["abs_err"] == abs(r["ml_price"] - r["binomial_price"])
+    assert r["standard_error"] > 0
+
+
+def test_american_ml_default_method_is_deep_lsm():
+    assert quelm.american_ml(**BASE, **SMALL) == quelm.american_ml(**BASE, method="deep_lsm", **SMALL)
+
+
+@pytest.mark.parametrize("method", ["deep-lsm", "dos"])
+def test_american_ml_deterministic_and_seeded(method):
+    a = quelm.american_ml(**BASE, method=method, **SMALL, seed=5)
+    assert quelm.american_ml(**BASE, method=method, **SMALL, seed=5) == a
+    b = quelm.american_ml(**BASE, method=method, **SMALL, seed=6)
+    assert a["ml_price"] != b["ml_price"] and a["standard_error"] != b["standard_error"]
+    assert a["binomial_price"] == b["binomial_price"]
+
+
+def test_american_ml_same_across_thread_counts():
+    same_output_across_threads(
+        "import quelm\n"
+        "for m in ('deep-lsm', 'dos'):\n"
+        "    print(repr(quelm.american_ml(100, 100, 0.05, 0.2, 1.0, method=m, paths=3001, steps=6, epochs=2)))")
+
+
+@pytest.mark.parametrize("method", ["deep-lsm", "dos"])
+def test_american_ml_degenerate_market(method):
+    # zero vol: best of immediate and forward exercise on the grid, no simulation, standard error 0
+    r = quelm.american_ml(100, 110, 0.05, 0.0, 1.0, method=method, paths=10**12, steps=4)
+    fwd = [100 * math.exp(0.05 * i / 4) for i in range(1, 5)]
+    best = max([10.0] + [max(110 - f, 0) * math.exp(-0.05 * i / 4) for i, f in enumerate(fwd, 1)])
+    assert r["ml_price"] == pytest.approx(best, rel=1e-15) and r["standard_error"] == 0.0
+    assert r["binomial_price"] == quelm.binomial(100, 110, 0.05, 0.0, 1.0, "put", "american", 2000)
+    for kw in (dict(maturity=0.0), dict(spot=0.0)):
+        r = quelm.american_ml(**{**BASE, **kw}, method=method, paths=10**12)
+        assert r["standard_error"] == 0.0
+    assert quelm.american_ml(**{**BASE, "spot": 0.0}, method=method)["ml_price"] == 100.0
+
+
+@pytest.mark.parametrize("method", ["deep-lsm", "dos"])
+def test_american_ml_small_grids(method):
+    # steps = 1 trains nothing: discounted mean of maturity payoffs (or immediate exercise)
+    r = quelm.american_ml(**BASE, method=method, paths=2000, steps=1)
+    eu = quelm.black_scholes(100, 100, 0.05, 0.2, 1.0, "put")
+    assert abs(r["ml_price"] - eu) < 4 * r["standard_error"]
+    # one path is one antithetic pair: one pair value, standard error 0
+    assert quelm.american_ml(**BASE, method=method, paths=1, steps=3)["standard_error"] == 0.0
+    # deep in the money: immediate exercise wins
+    r = quelm.american_ml(40, 100, 0.05, 0.2, 1.0, method=method, **SMALL)
+    assert r["ml_price"] == 60.0 and r["standard_error"] == 0.0
+
+
+def test_deep_lsm_skips_dates_with_few_itm_paths():
+    # with 64 units no date has more than 64 in-the-money paths out of 40: plain European-style cash flows,
+    # the same as with a single date of exercise on the grid
+    a = quelm.american_ml(**BASE, paths=40, steps=5, hidden=[64])
+    b = quelm.american_ml(**BASE, paths=40, steps=5, hidden=[64], seed=11, epochs=7)
+    assert a["ml_price"] == b["ml_price"]  # no network trained, so epochs do not matter
+
+
+# Seed-to-seed spread at the defaults (seeds 11..16, ATM put r=5% vol=20% T=1 vs the 2000-step tree 6.0900;
+# call with dividend yield 3%, tree 8.6518): deep-lsm put error mean -0.021, sd 0.039, max |err| 0.064;
+# deep-lsm call mean +0.005, sd 0.109; dos put mean -0.266, sd 0.098, max |err| 0.39 (a learned policy on
+# fresh paths sits below the tree); dos call mean -0.054, sd 0.125. Bands: a few spreads per seed.
+@pytest.mark.parametrize("method, lo, hi, mean_lo, mean_hi", [
+    ("deep-lsm", -0.2, 0.15, -0.12, 0.08),
+    ("dos", -0.7, 0.1, -0.5, -0.05),
+])
+def test_american_ml_accuracy(method, lo, hi, mean_lo, mean_hi):
+    errs = []
+    for seed in (11, 12):
+        r = quelm.american_ml(**BASE, method=method, seed=seed)
+        err = r["ml_price"] - r["binomial_price"]
+        assert lo < err < hi, err
+        errs.append(err)
+    assert mean_lo < sum(errs) / len(errs) < mean_hi
+
+
+@pytest.mark.parametrize("kwargs, exc, message", [
+    (dict(option_type="x", method="nope", hidden=[]), ValueError, "option_type must be 'call' or 'put', got \"x\""),
+    (dict(method="DOS", strike=-1.0, hidden=[]), ValueError,
+     'unknown method "DOS" (expected "deep-lsm" or "dos")'),
+    (dict(method="Deep-LSM"), ValueError, 'unknown method "Deep-LSM" (expected "deep-lsm" or "dos")'),
+    (dict(method='a"b\\\t\n'), ValueError, 'unknown method "a\\"b\\\\\\t\\n" (expected "deep-lsm" or "dos")'),
+    (dict(hidden=[], epochs=0, strike=-1.0), ValueError, "invalid input: hidden layers must be non-empty"),
+    (dict(method="dos", hidden=[], epochs=0), ValueError, "invalid input: hidden layers must be non-empty"),
+    (dict(epochs=0, strike=-1.0), ValueError, "invalid input: epochs must be >= 1"),
+    (dict(method="dos", epochs=0), ValueError, "invalid input: epochs must be >= 1"),
+    (dict(strike=0.0, spot=-1.0), ValueError, "invalid input: strike must be > 0"),
+    (dict(spot=-1.0, vol=-1.0), ValueError, "invalid input: spot must be >= 0"),
+    (dict(vol=-0.1, maturity=-1.0), ValueError, "invalid input: volatility must be >= 0"),
+    (dict(maturity=-1.0, paths=0), ValueError, "invalid input: time to expiry must be >= 0"),
+    (dict(paths=0, steps=0), ValueError, "invalid input: paths must be >= 1"),
+    (dict(method="dos", steps=0), ValueError, "invalid input: steps must be >= 1"),
+])
+def test_american_ml_errors_in_order(kwargs, exc, message):
+    with pytest.raises(exc) as e:
+        quelm.american_ml(**{**BASE, **kwargs})
+    assert str(e.value) == message
+
+
+def test_american_ml_argument_conversion():
+    with pytest.raises(TypeError, match="^argument 'hidden': "):
+        quelm.american_ml(**BASE, hidden="16")
+    with pytest.raises(TypeError, match="^argument 'method': "):
+        quelm.american_ml(**BASE, method=1)
+    with pytest.raises(OverflowError):
+        quelm.american_ml(**BASE, paths=-1)
+    with pytest.raises(MemoryError):
+        quelm.american_ml(**BASE, paths=2**62, steps=2**20)
+
+
+def test_american_ml_docstring():
+    assert quelm.american_ml.__doc__.split("\n") == [
+        "Price an American option with a neural engine and return its estimate",
+        "alongside the binomial (CRR) baseline. Training is deterministic given `seed`.",
+        '`method` is `"deep-lsm"` (the default) or `"dos"`; `hidden` defaults to one layer of 16 units.',
+    ]
