@@ -111,7 +111,8 @@ QUELM_WIDE void backward_differential(const Mlp& net, const Forward& f, const Tw
             ad[k] = sk * zd[k];
             Al[k] += ((sk * (1.0 - sk)) * ab[k]) * zd[k];
         }
-        matvec(net.layers[l + 1], ad, s.zdot[l + 1]);
+        // The tangent of the output pre-activation is never read: skip it.
+        if (l + 2 < L) matvec(net.layers[l + 1], ad, s.zdot[l + 1]);
     }
     A[L - 1][0] += e_v;
     for (std::size_t l = L; l-- > 0;) {
