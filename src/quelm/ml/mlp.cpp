@@ -168,6 +168,27 @@ QUELM_WIDE void accum_outer(std::span<double> G, std::size_t cols, std::span<con
 void forward(const Mlp& net, std::span<const double> x, Forward& f) {
     std::copy(x.begin(), x.end(), f.a[0].begin());
     const std::size_t L = net.layers.size();
+    if (L == 2 && net.n_in == 1) {
+        // One input, one hidden layer: the same sums written out, without the kernel calls.
+        const Layer& l0 = net.layers[0];
+        const Layer& l1 = net.layers[1];
+        const std::size_t H = l0.rows;
+        const double xv = x[0];
+        double* __restrict z0 = f.z[0].data();
+        double* __restrict a1 = f.a[1].data();
+        double* __restrict s0 = f.sig[0].data();
+        const double* __restrict w0 = l0.w.data();
+        const double* __restrict b0 = l0.b.data();
+        for (std::size_t k = 0; k < H; ++k) z0[k] = (0.0 + w0[k] * xv) + b0[k];
+        for (std::size_t k = 0; k < H; ++k) softplus_and_logistic(z0[k], a1[k], s0[k]);
+        const double* __restrict w1 = l1.w.data();
+        double sum = 0.0;
+        for (std::size_t k = 0; k < H; ++k) sum += w1[k] * a1[k];
+        const double out = sum + l1.b[0];
+        f.z[1][0] = out;
+        f.a[2][0] = out;
+        return;
+    }
     for (std::size_t l = 0; l < L; ++l) {
         std::vector<double>& z = f.z[l];
         affine(net.layers[l], f.a[l], z);

@@ -73,6 +73,26 @@ GradScratch::GradScratch(const Mlp& net) {
 
 QUELM_WIDE void backward_value(const Mlp& net, const Forward& f, Grad& grad, double g, GradScratch& s) {
     const std::size_t L = net.layers.size();
+    if (L == 2 && net.n_in == 1) {
+        // One input, one hidden layer: the same updates written out, without the kernel calls.
+        const std::size_t H = net.layers[0].rows;
+        const double d1 = 0.0 + g;
+        const double x = f.a[0][0];
+        const double* __restrict a1 = f.a[1].data();
+        const double* __restrict s0 = f.sig[0].data();
+        const double* __restrict w1 = net.layers[1].w.data();
+        double* __restrict gw1 = grad.w[1].data();
+        double* __restrict gw0 = grad.w[0].data();
+        double* __restrict gb0 = grad.b[0].data();
+        for (std::size_t k = 0; k < H; ++k) gw1[k] += d1 * a1[k];
+        grad.b[1][0] += d1;
+        for (std::size_t k = 0; k < H; ++k) {
+            const double d0 = 0.0 + s0[k] * (0.0 + w1[k] * d1);
+            gw0[k] += d0 * x;
+            gb0[k] += d0;
+        }
+        return;
+    }
     for (auto& d : s.delta) std::fill(d.begin(), d.end(), 0.0);
     s.delta[L - 1][0] += g;
     for (std::size_t l = L; l-- > 0;) {
