@@ -35,17 +35,24 @@ struct GradScratch {
     std::vector<std::vector<double>> zdot;   // L pre-activation tangents
     std::vector<std::vector<double>> adot;   // L - 1 hidden activation tangents
     std::vector<double> t;                   // widest layer input
+    double w = 0.0;                          // input tangent of the differential pass
 
     explicit GradScratch(const Mlp& net);
 };
 
 // grad += g * d(output)/d(parameters) at the input cached in f.
 void backward_value(const Mlp& net, const Forward& f, Grad& grad, double g, GradScratch& s);
+// The same in two halves: the adjoints into s (no shared state, so samples may run in parallel),
+// then the additions into grad (in sample order).
+void backward_value_adjoints(const Mlp& net, const Forward& f, double g, GradScratch& s);
+void accumulate_value(const Mlp& net, const Forward& f, const GradScratch& s, Grad& grad);
 
 // grad += e_v * d(output)/d(theta) + w * d(input derivative)/d(theta) for a one-input
 // network, from the forward cache f and the twin adjoints tw of the same input.
 void backward_differential(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, Grad& grad,
                            GradScratch& s);
+void differential_adjoints(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, GradScratch& s);
+void accumulate_differential(const Mlp& net, const Forward& f, const Twin& tw, const GradScratch& s, Grad& grad);
 
 // Piecewise-linear rate through (0, 1e-8), (0.2, 0.1), (0.6, 0.01), (0.9, 1e-6), (1, 1e-8)
 // of f = min(1, step / total).
