@@ -53,15 +53,16 @@ Result<Estimate> deep_lsm_american(OptionType type, const AmericanConfig& c, Can
         SmallRng init = seed_from_u64(derive_seed(c.seed, ~(static_cast<std::uint64_t>(t) + 1)));
         Mlp net = Mlp::create(1, c.hidden, init);
         SmallRng order = seed_from_u64(derive_seed(c.seed, static_cast<std::uint64_t>(t) ^ 0xABCDULL));
-        Forward f(net);
-        GradScratch scratch(net);
-        const auto done = run_training(net, cnt, c.epochs, order, [&](std::size_t k, Grad& grad) {
+        std::vector<ValueSlot> slots;
+        make_slots(net, block_width(net, cnt), slots);
+        const auto done = run_training_blocks(net, cnt, c.epochs, order, slots, [&](ValueSlot& sl, std::size_t k) {
             const double in[1] = {xn[k]};
-            forward(net, in, f);
-            const double e = f.output() - yn[k];
-            backward_value(net, f, grad, 2.0 * e, scratch);
-            return e * e;
-        }, cancel);
+            forward(net, in, sl.f);
+            const double e = sl.f.output() - yn[k];
+            backward_value_adjoints(net, sl.f, 2.0 * e, sl.s);
+            sl.loss = e * e;
+        }, AccumulateSlot{&net}, cancel);
+        Forward& f = slots[0].f;
         if (!done) return numerical(kInterrupted);
         for (std::size_t k = 0; k < cnt; ++k) {
             const double in[1] = {(xs[k] - xm.mean) / xm.std};

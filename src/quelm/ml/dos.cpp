@@ -70,15 +70,16 @@ Result<Estimate> dos_american(OptionType type, const AmericanConfig& c, Cancel& 
         StopNet rule{Mlp::create(1, c.hidden, init), xm.mean, xm.std};
         Mlp& net = rule.net;
         SmallRng order = seed_from_u64(derive_seed(c.seed, static_cast<std::uint64_t>(t) ^ 0xD05ULL));
-        Forward f(net);
-        GradScratch gs(net);
-        const auto done = run_training(net, n, c.epochs, order, [&](std::size_t p, Grad& grad) {
+        std::vector<ValueSlot> slots;
+        make_slots(net, block_width(net, n), slots);
+        const auto done = run_training_blocks(net, n, c.epochs, order, slots, [&](ValueSlot& sl, std::size_t p) {
             const double in[1] = {xn[p]};
-            const double s = stop_logistic(predict(net, in, f));
+            const double s = stop_logistic(predict(net, in, sl.f));
             const double e = ex[p], cv = cont[p];
-            backward_value(net, f, grad, (1.0 - s) * ((-(e - cv)) * s), gs);
-            return -(s * e + (1.0 - s) * cv);
-        }, cancel);
+            backward_value_adjoints(net, sl.f, (1.0 - s) * ((-(e - cv)) * s), sl.s);
+            sl.loss = -(s * e + (1.0 - s) * cv);
+        }, AccumulateSlot{&net}, cancel);
+        Forward& f = slots[0].f;
         if (!done) return numerical(kInterrupted);
         for (std::size_t p = 0; p < n; ++p)
             if (rule.stop_prob(xs[p], f) > 0.5) cf[p] = ex[p];

@@ -80,17 +80,27 @@ Result<Training> train_differential(const DiffConfig& cfg, Cancel& cancel) {
     SmallRng init = tagged_stream(cfg.seed, kInitTag);
     Mlp net = Mlp::create(1, cfg.hidden, init);
     SmallRng order = tagged_stream(cfg.seed, kShuffleTag);
-    Forward f(net);
-    Twin tw(net);
-    GradScratch scratch(net);
-    const auto loss = run_training(net, n, cfg.epochs, order, [&](std::size_t k, Grad& grad) {
+    struct Slot {
+        Forward f;
+        Twin tw;
+        GradScratch s;
+        double loss = 0.0;
+    };
+    std::vector<Slot> slots;
+    const std::size_t width = block_width(net, n);
+    slots.reserve(width);
+    for (std::size_t i = 0; i < width; ++i) slots.push_back(Slot{Forward(net), Twin(net), GradScratch(net)});
+    const auto loss = run_training_blocks(net, n, cfg.epochs, order, slots, [&](Slot& sl, std::size_t k) {
         const double in[1] = {xn[k]};
-        forward(net, in, f);
-        twin(net, f, tw);
-        const double e_v = f.output() - yn[k];
-        const double e_d = tw.input_grad[0] - dn[k];
-        backward_differential(net, f, tw, e_v, lam2 * e_d, grad, scratch);
-        return 0.5 * e_v * e_v + 0.5 * lam2 * e_d * e_d;
+        forward(net, in, sl.f);
+        twin(net, sl.f, sl.tw);
+        const double e_v = sl.f.output() - yn[k];
+        const double e_d = sl.tw.input_grad[0] - dn[k];
+        differential_adjoints(net, sl.f, sl.tw, e_v, lam2 * e_d, sl.s);
+        sl.loss = 0.5 * e_v * e_v + 0.5 * lam2 * e_d * e_d;
+    }, [&](const Slot& sl, Grad& grad) {
+        accumulate_differential(net, sl.f, sl.tw, sl.s, grad);
+        return sl.loss;
     }, cancel);
     if (!loss) return numerical(kInterrupted);
     return Training{TrainedModel{std::move(net), {xm.mean}, {xm.std}, ym.mean, ym.std}, *loss, cfg.epochs,
