@@ -66,7 +66,6 @@ def cases(quick: bool) -> list:
     peers = {}
     try:
         import torch  # only for the peer; optional
-        torch.set_num_threads(1)
         peers["PyTorch loop (float64, CPU)"] = _torch_differential(torch)
     except ImportError:
         pass
