@@ -411,3 +411,38 @@ def test_american_ml_docstring():
         "alongside the binomial (CRR) baseline. Training is deterministic given `seed`.",
         '`method` is `"deep-lsm"` (the default) or `"dos"`; `hidden` defaults to one layer of 16 units.',
     ]
+
+
+@pytest.mark.parametrize("ot", ["call", "put"])
+def test_differential_samples_against_numpy(ot):
+    # sample i: z1, z2 from stream (seed, i); log-normal cloud of starts, pathwise payoff and delta labels
+    S, K, r, v, T, spread, seed = 100.0, 105.0, 0.03, 0.25, 0.75, 2.0, 9
+    rows = qt.ml_samples(S, K, r, v, T, ot, 64, seed, spread)
+    width = spread * v * math.sqrt(T)
+    df = math.exp(-r * T)
+    for i, (x, y, d) in enumerate(rows):
+        z1, z2 = qt.stream_draws(seed, i, 2, 3, 0.0)
+        ex = S * math.exp(width * z1 - 0.5 * width * width)
+        st = ex * math.exp(math.sqrt(T) * v * z2 + (r - 0.5 * v * v) * T)
+        pay = max(st - K, 0.0) if ot == "call" else max(K - st, 0.0)
+        sign = 1.0 if ot == "call" else -1.0
+        itm = st >= K if ot == "call" else st < K
+        assert x == pytest.approx(ex, rel=1e-14)
+        assert y == pytest.approx(df * pay, rel=1e-12, abs=1e-12)
+        assert d == pytest.approx(sign * st / ex * df if itm else 0.0, rel=1e-12)
+
+
+def test_american_paths_against_numpy():
+    # pair k from stream (seed, k): up path with +z, down path with -z, both from the spot itself
+    S, r, v, q, T, steps, seed = 90.0, 0.04, 0.3, 0.01, 1.5, 6, 3
+    paths = qt.ml_paths(S, r, v, q, T, 5, steps, seed)
+    assert len(paths) == 6 and all(len(p) == steps + 1 for p in paths)
+    dt = T / steps
+    for k in range(3):
+        z = np.array(qt.stream_draws(seed, k, steps, 3, 0.0))
+        drift = (r - q - 0.5 * v * v) * dt
+        up = S * np.exp(np.cumsum(drift + z * math.sqrt(dt) * v))
+        down = S * np.exp(np.cumsum(drift - z * math.sqrt(dt) * v))
+        assert paths[2 * k][0] == paths[2 * k + 1][0] == S
+        np.testing.assert_allclose(paths[2 * k][1:], up, rtol=1e-12)
+        np.testing.assert_allclose(paths[2 * k + 1][1:], down, rtol=1e-12)

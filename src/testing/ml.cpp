@@ -2,7 +2,9 @@
 // straight from their definitions (rows of vectors, row-by-row dot products), against
 // which the blocked kernels must agree bit for bit.
 #include "quelm/ml/mlp.hpp"
+#include "quelm/ml/american.hpp"
 #include "quelm/ml/optim.hpp"
+#include "quelm/ml/train.hpp"
 #include "testing/registry.hpp"
 
 #include <cmath>
@@ -289,6 +291,38 @@ PyObject* batches(Args& a) {
     const ml::BatchPlan p = ml::batch_plan(n, epochs);
     return Py_BuildValue("(KK)", (unsigned long long)p.batch, (unsigned long long)p.total);
 }
+
+// The differential training samples as [x, y, dydx] rows.
+PyObject* samples(Args& a) {
+    double spot = 0.0, strike = 0.0, rate = 0.0, vol = 0.0, maturity = 0.0, spread = 0.0;
+    std::string ot;
+    std::uint64_t n = 0, seed = 0;
+    if (!a.all(spot, strike, rate, vol, maturity, ot, n, seed, spread)) return nullptr;
+    OptionType type;
+    if (!py::parsed(parse_option_type(ot), type)) return nullptr;
+    const auto r = ml::generate_european({spot, strike, rate, vol, maturity, type}, n, seed, spread);
+    if (!r) return py::raise(r.error());
+    std::vector<Vec> rows;
+    for (const ml::DiffSample& d : *r) rows.push_back({d.x, d.y, d.dydx});
+    return py::to_py(rows);
+}
+
+// The American path set as a list of paths.
+PyObject* paths(Args& a) {
+    double spot = 0.0, rate = 0.0, vol = 0.0, q = 0.0, maturity = 0.0;
+    std::uint64_t n = 0, steps = 0, seed = 0;
+    if (!a.all(spot, rate, vol, q, maturity, n, steps, seed)) return nullptr;
+    const auto r = ml::simulate_paths({spot, rate, vol, q}, n, steps, seed, maturity, never_cancel());
+    if (!r) return py::raise(r.error());
+    std::vector<Vec> rows;
+    for (std::size_t p = 0; p < (*r)->n_paths; ++p) rows.emplace_back((*r)->path(p), (*r)->path(p) + steps + 1);
+    return py::to_py(rows);
+}
+
+const py::FunctionDef d8 = {"ml_samples(spot, strike, rate, vol, maturity, option_type, n, seed, spread)\n--\n\nDifferential samples.", &samples};
+const py::FunctionDef d9 = {"ml_paths(spot, rate, vol, q, maturity, n, steps, seed)\n--\n\nAntithetic path set.", &paths};
+Register r8(d8);
+Register r9(d9);
 
 const py::FunctionDef d1 = {"ml_init(hidden, seed, n_in=1)\n--\n\nFlat initial parameters from seed_from_u64(seed).", &init_params};
 const py::FunctionDef d2 = {"ml_eval(hidden, params, x, plain)\n--\n\n(output, input gradient).", &evaluate};
