@@ -1,0 +1,223 @@
+#include "quelm/ml/mlp.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "quelm/core/sizes.hpp"
+
+namespace quelm::ml {
+
+namespace {
+// Register blocks of the matrix kernels: the accumulators of up to 2 * kBlock outputs stay
+// in registers, enough independent sums to hide the latency of the additions.
+constexpr std::size_t kBlock = 16;
+
+// out[k] = sum over i < n, in order i = 0, 1, ..., of s[i] * m[i * stride + k], for k < B.
+template <std::size_t B>
+[[gnu::always_inline]] inline void block_sums(const double* __restrict m, std::size_t stride, const double* __restrict s, std::size_t n,
+                       double* __restrict out) {
+    double acc[B] = {};
+    for (std::size_t i = 0; i < n; ++i, m += stride) {
+        const double si = s[i];
+        for (std::size_t k = 0; k < B; ++k) acc[k] += m[k] * si;
+    }
+    for (std::size_t k = 0; k < B; ++k) out[k] = acc[k];
+}
+
+// All padded outputs of a block kernel, then the first `count` of them copied out.
+[[gnu::always_inline]] inline void blocked(const double* m, std::size_t stride, const double* s, std::size_t n, std::size_t padded,
+                    std::size_t count, double* out) {
+    double tmp[2 * kBlock];
+    for (std::size_t b = 0; b < padded;) {
+        std::size_t width = kBlock;
+        if (padded - b >= 2 * kBlock) {
+            width = 2 * kBlock;
+            block_sums<2 * kBlock>(m + b, stride, s, n, tmp);
+        } else {
+            block_sums<kBlock>(m + b, stride, s, n, tmp);
+        }
+        const std::size_t c = std::min(width, count - std::min(count, b));
+        for (std::size_t k = 0; k < c; ++k) out[b + k] = tmp[k];
+        b += width;
+    }
+}
+}  // namespace
+
+void Layer::sync_transposed() {
+    for (std::size_t r = 0; r < rows; ++r)
+        for (std::size_t c = 0; c < cols; ++c) {
+            wp[r * cp + c] = w[r * cols + c];
+            wt[c * rp + r] = w[r * cols + c];
+        }
+}
+
+void Mlp::sync_transposed() {
+    for (Layer& l : layers) l.sync_transposed();
+}
+
+Mlp Mlp::create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRng& rng) {
+    std::vector<std::size_t> sizes;
+    sizes.reserve(checked_add(hidden.size(), 2));
+    sizes.push_back(n_in);
+    for (std::uint64_t h : hidden) sizes.push_back(checked_count(h));
+    sizes.push_back(1);
+    Mlp net;
+    net.n_in = n_in;
+    net.layers.resize(sizes.size() - 1);
+    for (std::size_t l = 0; l + 1 < sizes.size(); ++l) {
+        Layer& layer = net.layers[l];
+        layer.cols = sizes[l];
+        layer.rows = sizes[l + 1];
+        const std::size_t count = checked_count(checked_mul(layer.rows, layer.cols));
+        const double scale = std::sqrt(1.0 / static_cast<double>(layer.cols));
+        layer.w.resize(count);
+        for (double& v : layer.w) v = scale * standard_normal(rng);
+        layer.rp = checked_add(layer.rows, kBlock - 1) / kBlock * kBlock;
+        layer.cp = checked_add(layer.cols, kBlock - 1) / kBlock * kBlock;
+        layer.wp.assign(checked_count(checked_mul(layer.rows, layer.cp)), 0.0);
+        layer.wt.assign(checked_count(checked_mul(layer.cols, layer.rp)), 0.0);
+        layer.b.assign(layer.rows, 0.0);
+        layer.sync_transposed();
+    }
+    return net;
+}
+
+double softplus(double z) {
+    return std::max(z, 0.0) + std::log1p(std::exp(-std::fabs(z)));
+}
+
+double logistic(double z) {
+    if (z >= 0.0) return 1.0 / (1.0 + std::exp(-z));
+    const double e = std::exp(z);
+    return e / (1.0 + e);
+}
+
+namespace {
+
+std::vector<std::vector<double>> shaped(const Mlp& net, bool with_input, std::size_t skip_last) {
+    std::vector<std::vector<double>> v;
+    if (with_input) v.emplace_back(net.n_in, 0.0);
+    for (std::size_t l = 0; l < net.layers.size(); ++l)
+        v.emplace_back(l + skip_last < net.layers.size() ? net.layers[l].rows : 0, 0.0);
+    return v;
+}
+
+// Softplus and logistic of one pre-activation from a single exponential:
+// exp(-|z|) is the exponential each of the two formulas evaluates.
+inline void softplus_and_logistic(double z, double& sp, double& sg) {
+    const double e = std::exp(-std::fabs(z));
+    sp = std::max(z, 0.0) + std::log1p(e);
+    sg = z >= 0.0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
+}
+
+}  // namespace
+
+Forward::Forward(const Mlp& net) : a(shaped(net, true, 0)), z(shaped(net, false, 0)), sig(shaped(net, false, 1)) {
+    if (!sig.empty()) sig.pop_back();
+}
+
+Twin::Twin(const Mlp& net) : zbar(shaped(net, false, 0)), abar(shaped(net, false, 1)), input_grad(net.n_in, 0.0) {}
+
+void affine(const Layer& W, std::span<const double> x, std::span<double> out) {
+    matvec(W, x, out);
+    for (std::size_t r = 0; r < W.rows; ++r) out[r] = out[r] + W.b[r];
+}
+
+QUELM_WIDE void matvec(const Layer& W, std::span<const double> x, std::span<double> out) {
+    const std::size_t rows = W.rows, cols = std::min(W.cols, x.size()), rp = W.rp;
+    double* __restrict o = out.data();
+    if (rows < 4) {  // narrow output: plain running sums
+        for (std::size_t r = 0; r < rows; ++r) {
+            const double* __restrict row = W.row(r);
+            double sum = 0.0;
+            for (std::size_t c = 0; c < cols; ++c) sum += row[c] * x[c];
+            o[r] = sum;
+        }
+        return;
+    }
+    // Blocks of rows, columns in order: each output still sums its terms left to right.
+    blocked(W.wt.data(), rp, x.data(), cols, rp, rows, o);
+}
+
+QUELM_WIDE void matvec_t(const Layer& W, std::span<const double> v, std::span<double> out) {
+    const std::size_t rows = std::min(W.rows, v.size()), cols = W.cols, cp = W.cp;
+    double* __restrict o = out.data();
+    if (cols < 4) {  // narrow input: one running sum per column over the rows
+        for (std::size_t c = 0; c < cols; ++c) {
+            const double* __restrict col = W.wt.data() + c * W.rp;
+            double sum = 0.0;
+            for (std::size_t i = 0; i < rows; ++i) sum += v[i] * col[i];
+            o[c] = sum;
+        }
+        return;
+    }
+    // Blocks of columns, rows in order: entry c accumulates v[i] * W[i][c] for i = 0, 1, ...
+    blocked(W.wp.data(), cp, v.data(), rows, cp, cols, o);
+}
+
+QUELM_WIDE void accum_outer(std::span<double> G, std::size_t cols, std::span<const double> a, std::span<const double> b) {
+    const std::size_t n = std::min(cols, b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const double ai = a[i];
+        double* __restrict g = G.data() + i * cols;
+        const double* __restrict bj = b.data();
+        for (std::size_t j = 0; j < n; ++j) g[j] += ai * bj[j];
+    }
+}
+
+void forward(const Mlp& net, std::span<const double> x, Forward& f) {
+    std::copy(x.begin(), x.end(), f.a[0].begin());
+    const std::size_t L = net.layers.size();
+    if (L == 2 && net.n_in == 1) {
+        // One input, one hidden layer: the same sums written out, without the kernel calls.
+        const Layer& l0 = net.layers[0];
+        const Layer& l1 = net.layers[1];
+        const std::size_t H = l0.rows;
+        const double xv = x[0];
+        double* __restrict z0 = f.z[0].data();
+        double* __restrict a1 = f.a[1].data();
+        double* __restrict s0 = f.sig[0].data();
+        const double* __restrict w0 = l0.w.data();
+        const double* __restrict b0 = l0.b.data();
+        for (std::size_t k = 0; k < H; ++k) z0[k] = (0.0 + w0[k] * xv) + b0[k];
+        for (std::size_t k = 0; k < H; ++k) softplus_and_logistic(z0[k], a1[k], s0[k]);
+        const double* __restrict w1 = l1.w.data();
+        double sum = 0.0;
+        for (std::size_t k = 0; k < H; ++k) sum += w1[k] * a1[k];
+        const double out = sum + l1.b[0];
+        f.z[1][0] = out;
+        f.a[2][0] = out;
+        return;
+    }
+    for (std::size_t l = 0; l < L; ++l) {
+        std::vector<double>& z = f.z[l];
+        affine(net.layers[l], f.a[l], z);
+        std::vector<double>& out = f.a[l + 1];
+        if (l + 1 == L) {
+            std::copy(z.begin(), z.end(), out.begin());
+        } else {
+            std::vector<double>& s = f.sig[l];
+            for (std::size_t k = 0; k < z.size(); ++k) softplus_and_logistic(z[k], out[k], s[k]);
+        }
+    }
+}
+
+double predict(const Mlp& net, std::span<const double> x, Forward& f) {
+    forward(net, x, f);
+    return f.output();
+}
+
+void twin(const Mlp& net, const Forward& f, Twin& t) {
+    const std::size_t L = net.layers.size();
+    t.zbar[L - 1][0] = 1.0;
+    for (std::size_t l = L - 1; l >= 1; --l) {
+        std::vector<double>& abar = t.abar[l - 1];
+        matvec_t(net.layers[l], t.zbar[l], abar);
+        const std::vector<double>& s = f.sig[l - 1];
+        std::vector<double>& zb = t.zbar[l - 1];
+        for (std::size_t k = 0; k < zb.size(); ++k) zb[k] = abar[k] * s[k];
+    }
+    matvec_t(net.layers[0], t.zbar[0], t.input_grad);
+}
+
+}  // namespace quelm::ml

@@ -1,0 +1,85 @@
+// Small dense network with softplus hidden units and one linear output unit:
+// construction from a random stream, the forward pass, the input-gradient (twin)
+// pass, and the vector kernels the trainers share. Weights are stored row-major
+// with a transposed copy so that every kernel walks memory contiguously.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "quelm/core/random.hpp"
+
+// Wider vector units where the processor has them. Multiplies and adds stay separate
+// (no contraction), so every variant gives the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QUELM_WIDE [[gnu::target_clones("avx2", "default")]]
+#else
+#define QUELM_WIDE
+#endif
+
+namespace quelm::ml {
+
+// One affine layer: rows = output units, cols = input units.
+struct Layer {
+    std::size_t rows = 0;
+    std::size_t cols = 0;
+    std::vector<double> w;   // row-major rows x cols
+    std::vector<double> b;   // rows
+    // Padded copies for the kernels, refreshed by sync_transposed after every change of w:
+    // wp is w with rows of stride cp, wt the transpose with rows of stride rp (pads are 0).
+    std::size_t rp = 0, cp = 0;
+    std::vector<double> wp, wt;
+
+    [[nodiscard]] const double* row(std::size_t r) const { return w.data() + r * cols; }
+    void sync_transposed();
+};
+
+struct Mlp {
+    std::size_t n_in = 0;
+    std::vector<Layer> layers;  // input side first; the last has one output unit
+
+    // Widths [n_in, hidden..., 1]; one standard normal per weight, layer by layer, row by row,
+    // scaled by sqrt(1 / fan_in); zero biases. Huge widths throw std::bad_alloc.
+    static Mlp create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRng& rng);
+    void sync_transposed();
+};
+
+// log(1 + e^z) without overflow, and its derivative the logistic function.
+[[nodiscard]] double softplus(double z);
+[[nodiscard]] double logistic(double z);
+
+// The cache of one forward pass, sized once per network and reused.
+struct Forward {
+    std::vector<std::vector<double>> a;    // L + 1 activations; a[0] is the input
+    std::vector<std::vector<double>> z;    // L pre-activations
+    std::vector<std::vector<double>> sig;  // logistic(z) of the hidden layers (L - 1 entries)
+
+    explicit Forward(const Mlp& net);
+    [[nodiscard]] double output() const { return a.back()[0]; }
+};
+
+// Adjoints of the output, sized once per network and reused.
+struct Twin {
+    std::vector<std::vector<double>> zbar;  // L entries, the last is [1]
+    std::vector<std::vector<double>> abar;  // L entries, the last stays empty
+    std::vector<double> input_grad;
+
+    explicit Twin(const Mlp& net);
+};
+
+void forward(const Mlp& net, std::span<const double> x, Forward& f);
+// Output value of one input; same arithmetic as forward().
+[[nodiscard]] double predict(const Mlp& net, std::span<const double> x, Forward& f);
+void twin(const Mlp& net, const Forward& f, Twin& t);
+
+// Kernels. Each dot product runs left to right from zero in column order, whatever
+// the loop nest, so results equal the plain row-by-row evaluation bit for bit.
+void affine(const Layer& W, std::span<const double> x, std::span<double> out);  // W x + b
+void matvec(const Layer& W, std::span<const double> x, std::span<double> out);  // W x
+void matvec_t(const Layer& W, std::span<const double> v, std::span<double> out);  // W^T v, row by row
+// G += a b^T for a rows x cols matrix G stored row-major.
+void accum_outer(std::span<double> G, std::size_t cols, std::span<const double> a, std::span<const double> b);
+
+}  // namespace quelm::ml

@@ -1,0 +1,69 @@
+// Gradients, the Adam optimiser and the learning-rate schedule shared by the neural
+// engines: gradient accumulators shaped like a network, value back-propagation, the
+// forward-over-reverse gradient of the differential loss, and one Adam step.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "quelm/ml/mlp.hpp"
+
+namespace quelm::ml {
+
+struct Grad {
+    std::vector<std::vector<double>> w;  // per layer, row-major like Layer::w
+    std::vector<std::vector<double>> b;
+
+    static Grad zeros_like(const Mlp& net);
+    void clear();
+    void scale(double factor);
+};
+
+struct Adam {
+    std::vector<std::vector<double>> mw, mb, vw, vb;
+    std::int32_t t = 0;
+
+    static Adam create(const Mlp& net);
+    // One step with learning rate lr; refreshes the network's transposed weights.
+    void step(Mlp& net, const Grad& grad, double lr);
+};
+
+// Scratch vectors of the gradient passes, sized once per network.
+struct GradScratch {
+    std::vector<std::vector<double>> delta;  // L adjoint (tangent) vectors
+    std::vector<std::vector<double>> zdot;   // L pre-activation tangents
+    std::vector<std::vector<double>> adot;   // L - 1 hidden activation tangents
+    std::vector<double> t;                   // widest layer input
+    double w = 0.0;                          // input tangent of the differential pass
+
+    explicit GradScratch(const Mlp& net);
+};
+
+// grad += g * d(output)/d(parameters) at the input cached in f.
+void backward_value(const Mlp& net, const Forward& f, Grad& grad, double g, GradScratch& s);
+// The same in two halves: the adjoints into s (no shared state, so samples may run in parallel),
+// then the additions into grad (in sample order).
+void backward_value_adjoints(const Mlp& net, const Forward& f, double g, GradScratch& s);
+void accumulate_value(const Mlp& net, const Forward& f, const GradScratch& s, Grad& grad);
+
+// grad += e_v * d(output)/d(theta) + w * d(input derivative)/d(theta) for a one-input
+// network, from the forward cache f and the twin adjoints tw of the same input.
+void backward_differential(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, Grad& grad,
+                           GradScratch& s);
+void differential_adjoints(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, GradScratch& s);
+void accumulate_differential(const Mlp& net, const Forward& f, const Twin& tw, const GradScratch& s, Grad& grad);
+
+// Piecewise-linear rate through (0, 1e-8), (0.2, 0.1), (0.6, 0.01), (0.9, 1e-6), (1, 1e-8)
+// of f = min(1, step / total).
+[[nodiscard]] double learning_rate(std::uint64_t step, std::uint64_t total);
+
+// Mini-batch plan: batch = max(1, min(n, max(256, n / 16))), total = ceil(n / batch) * epochs
+// (at least 1; saturates instead of overflowing).
+struct BatchPlan {
+    std::size_t batch;
+    std::uint64_t total;
+};
+[[nodiscard]] BatchPlan batch_plan(std::size_t n, std::uint64_t epochs);
+
+}  // namespace quelm::ml

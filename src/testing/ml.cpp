@@ -1,0 +1,344 @@
+// Network internals for tests, and a plain reference of the network passes written
+// straight from their definitions (rows of vectors, row-by-row dot products), against
+// which the blocked kernels must agree bit for bit.
+#include "quelm/ml/mlp.hpp"
+#include "quelm/ml/american.hpp"
+#include "quelm/ml/optim.hpp"
+#include "quelm/ml/train.hpp"
+#include "testing/registry.hpp"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace quelm::testing {
+
+namespace {
+
+using py::Args;
+using Vec = std::vector<double>;
+using Mat = std::vector<Vec>;
+
+// Network from the flat parameter list: per layer, the weights row by row, then the biases.
+bool load(const std::vector<std::uint64_t>& hidden, std::span<const double> params, ml::Mlp& net) {
+    SmallRng rng = seed_from_u64(0);
+    net = ml::Mlp::create(1, hidden, rng);
+    std::size_t k = 0;
+    for (ml::Layer& l : net.layers) {
+        for (double& w : l.w) w = k < params.size() ? params[k++] : 0.0;
+        for (double& b : l.b) b = k < params.size() ? params[k++] : 0.0;
+        l.sync_transposed();
+    }
+    if (k != params.size()) {
+        py::raise_value_error("wrong parameter count");
+        return false;
+    }
+    return true;
+}
+
+Vec flat(const std::vector<Vec>& w, const std::vector<Vec>& b) {
+    Vec out;
+    for (std::size_t l = 0; l < w.size(); ++l) {
+        out.insert(out.end(), w[l].begin(), w[l].end());
+        out.insert(out.end(), b[l].begin(), b[l].end());
+    }
+    return out;
+}
+
+// ---- plain reference ----
+struct Ref {
+    std::vector<Mat> W;
+    std::vector<Vec> b;
+};
+
+Ref ref_of(const ml::Mlp& net) {
+    Ref r;
+    for (const ml::Layer& l : net.layers) {
+        Mat m(l.rows, Vec(l.cols));
+        for (std::size_t i = 0; i < l.rows; ++i)
+            for (std::size_t j = 0; j < l.cols; ++j) m[i][j] = l.w[i * l.cols + j];
+        r.W.push_back(m);
+        r.b.push_back(l.b);
+    }
+    return r;
+}
+
+double dot(const Vec& u, const Vec& v) {
+    double s = 0.0;
+    for (std::size_t i = 0; i < std::min(u.size(), v.size()); ++i) s += u[i] * v[i];
+    return s;
+}
+Vec mv(const Mat& W, const Vec& x) {
+    Vec o;
+    for (const Vec& row : W) o.push_back(dot(row, x));
+    return o;
+}
+Vec mvt(const Mat& W, const Vec& v) {
+    Vec o(W.empty() ? 0 : W[0].size(), 0.0);
+    for (std::size_t i = 0; i < std::min(W.size(), v.size()); ++i)
+        for (std::size_t c = 0; c < o.size(); ++c) o[c] += v[i] * W[i][c];
+    return o;
+}
+void outer_add(Mat& G, const Vec& a, const Vec& b) {
+    for (std::size_t i = 0; i < std::min(G.size(), a.size()); ++i)
+        for (std::size_t j = 0; j < std::min(G[i].size(), b.size()); ++j) G[i][j] += a[i] * b[j];
+}
+double sp(double z) { return std::max(z, 0.0) + std::log1p(std::exp(-std::fabs(z))); }
+double sg(double z) { return z >= 0.0 ? 1.0 / (1.0 + std::exp(-z)) : std::exp(z) / (1.0 + std::exp(z)); }
+
+struct RefPass {
+    std::vector<Vec> a, z, zbar, abar;
+    Vec grad;
+};
+
+RefPass ref_pass(const Ref& n, const Vec& x) {
+    RefPass p;
+    const std::size_t L = n.W.size();
+    p.a.push_back(x);
+    for (std::size_t l = 0; l < L; ++l) {
+        Vec z = mv(n.W[l], p.a[l]);
+        for (std::size_t r = 0; r < z.size(); ++r) z[r] = z[r] + n.b[l][r];
+        p.z.push_back(z);
+        if (l + 1 < L)
+            for (double& v : z) v = sp(v);
+        p.a.push_back(z);
+    }
+    p.zbar.assign(L, Vec());
+    p.abar.assign(L, Vec());
+    p.zbar[L - 1] = {1.0};
+    for (std::size_t l = L - 1; l >= 1; --l) {
+        Vec ab = mvt(n.W[l], p.zbar[l]);
+        p.abar[l - 1] = ab;
+        Vec zb(std::min(ab.size(), p.z[l - 1].size()));
+        for (std::size_t k = 0; k < zb.size(); ++k) zb[k] = ab[k] * sg(p.z[l - 1][k]);
+        p.zbar[l - 1] = zb;
+    }
+    p.grad = mvt(n.W[0], p.zbar[0]);
+    return p;
+}
+
+struct RefGrad {
+    std::vector<Mat> w;
+    std::vector<Vec> b;
+    explicit RefGrad(const Ref& n) {
+        for (std::size_t l = 0; l < n.W.size(); ++l) {
+            w.emplace_back(n.W[l].size(), Vec(n.W[l].empty() ? 0 : n.W[l][0].size(), 0.0));
+            b.emplace_back(n.b[l].size(), 0.0);
+        }
+    }
+    [[nodiscard]] Vec flat() const {
+        Vec out;
+        for (std::size_t l = 0; l < w.size(); ++l) {
+            for (const Vec& r : w[l]) out.insert(out.end(), r.begin(), r.end());
+            out.insert(out.end(), b[l].begin(), b[l].end());
+        }
+        return out;
+    }
+};
+
+void ref_value(const Ref& n, const RefPass& p, RefGrad& G, double g) {
+    const std::size_t L = n.W.size();
+    std::vector<Vec> delta;
+    for (std::size_t l = 0; l < L; ++l) delta.emplace_back(p.z[l].size(), 0.0);
+    delta[L - 1][0] += g;
+    for (std::size_t l = L; l-- > 0;) {
+        outer_add(G.w[l], delta[l], p.a[l]);
+        for (std::size_t k = 0; k < G.b[l].size(); ++k) G.b[l][k] += delta[l][k];
+        if (l == 0) break;
+        const Vec t = mvt(n.W[l], delta[l]);
+        for (std::size_t k = 0; k < delta[l - 1].size(); ++k) delta[l - 1][k] += sg(p.z[l - 1][k]) * t[k];
+    }
+}
+
+void ref_diff(const Ref& n, const RefPass& p, RefGrad& G, double e_v, double w) {
+    const std::size_t L = n.W.size();
+    std::vector<Vec> zdot(L), A;
+    for (std::size_t l = 0; l < L; ++l) A.emplace_back(p.z[l].size(), 0.0);
+    zdot[0] = mv(n.W[0], Vec{w});
+    outer_add(G.w[0], p.zbar[0], Vec{w});
+    for (std::size_t l = 0; l + 1 < L; ++l) {
+        Vec adot(p.z[l].size());
+        for (std::size_t k = 0; k < adot.size(); ++k) {
+            const double s = sg(p.z[l][k]);
+            adot[k] = s * zdot[l][k];
+            A[l][k] += (s * (1.0 - s)) * p.abar[l][k] * zdot[l][k];
+        }
+        zdot[l + 1] = mv(n.W[l + 1], adot);
+        outer_add(G.w[l + 1], p.zbar[l + 1], adot);
+    }
+    A[L - 1][0] += e_v;
+    for (std::size_t l = L; l-- > 0;) {
+        outer_add(G.w[l], A[l], p.a[l]);
+        for (std::size_t k = 0; k < G.b[l].size(); ++k) G.b[l][k] += A[l][k];
+        if (l == 0) break;
+        const Vec t = mvt(n.W[l], A[l]);
+        for (std::size_t k = 0; k < A[l - 1].size(); ++k) A[l - 1][k] += sg(p.z[l - 1][k]) * t[k];
+    }
+}
+
+// ---- bindings ----
+PyObject* init_params(Args& a) {
+    std::vector<std::uint64_t> hidden;
+    std::uint64_t seed = 0, n_in = 1;
+    if (!a.all(hidden, seed, n_in)) return nullptr;
+    SmallRng rng = seed_from_u64(seed);
+    const ml::Mlp net = ml::Mlp::create(n_in, hidden, rng);
+    std::vector<Vec> w, b;
+    for (const ml::Layer& l : net.layers) {
+        w.push_back(l.w);
+        b.push_back(l.b);
+    }
+    return py::to_py(flat(w, b));
+}
+
+// (output, input gradient) of one input; plain=True uses the reference.
+PyObject* evaluate(Args& a) {
+    std::vector<std::uint64_t> hidden;
+    py::FloatSeq params;
+    double x = 0.0;
+    bool plain = false;
+    PyObject* plain_obj = nullptr;
+    if (!a.all(hidden, params, x, plain_obj)) return nullptr;
+    plain = PyObject_IsTrue(plain_obj) == 1;
+    ml::Mlp net;
+    if (!load(hidden, params.view(), net)) return nullptr;
+    if (plain) {
+        const RefPass p = ref_pass(ref_of(net), {x});
+        return Py_BuildValue("(dd)", p.a.back()[0], p.grad[0]);
+    }
+    ml::Forward f(net);
+    ml::Twin t(net);
+    const double in[1] = {x};
+    ml::forward(net, in, f);
+    ml::twin(net, f, t);
+    return Py_BuildValue("(dd)", f.output(), t.input_grad[0]);
+}
+
+// Flat gradient of one sample's loss: kind "diff" (value and derivative errors, weight lam2)
+// or "value" (0.5 * (output - y)^2 through backward_value); plain=True uses the reference.
+PyObject* sample_grad(Args& a) {
+    std::vector<std::uint64_t> hidden;
+    py::FloatSeq params;
+    double x = 0.0, y = 0.0, dn = 0.0, lam2 = 0.0;
+    std::string kind;
+    PyObject* plain_obj = nullptr;
+    if (!a.all(hidden, params, x, y, dn, lam2, kind, plain_obj)) return nullptr;
+    const bool plain = PyObject_IsTrue(plain_obj) == 1;
+    ml::Mlp net;
+    if (!load(hidden, params.view(), net)) return nullptr;
+    const bool diff = kind == "diff";
+    if (plain) {
+        const Ref n = ref_of(net);
+        const RefPass p = ref_pass(n, {x});
+        RefGrad G(n);
+        const double e_v = p.a.back()[0] - y, e_d = p.grad[0] - dn;
+        if (diff) ref_diff(n, p, G, e_v, lam2 * e_d);
+        else ref_value(n, p, G, e_v);
+        return py::to_py(G.flat());
+    }
+    ml::Forward f(net);
+    ml::Twin t(net);
+    ml::GradScratch s(net);
+    ml::Grad G = ml::Grad::zeros_like(net);
+    const double in[1] = {x};
+    ml::forward(net, in, f);
+    ml::twin(net, f, t);
+    const double e_v = f.output() - y, e_d = t.input_grad[0] - dn;
+    if (diff) ml::backward_differential(net, f, t, e_v, lam2 * e_d, G, s);
+    else ml::backward_value(net, f, G, e_v, s);
+    return py::to_py(flat(G.w, G.b));
+}
+
+// Parameters after `steps` Adam steps with the same gradient and rate.
+PyObject* adam_steps(Args& a) {
+    std::vector<std::uint64_t> hidden;
+    py::FloatSeq params, grads;
+    double lr = 0.0;
+    std::uint64_t steps = 0;
+    if (!a.all(hidden, params, grads, lr, steps)) return nullptr;
+    ml::Mlp net, gnet;
+    if (!load(hidden, params.view(), net) || !load(hidden, grads.view(), gnet)) return nullptr;
+    ml::Grad G = ml::Grad::zeros_like(net);
+    for (std::size_t l = 0; l < net.layers.size(); ++l) {
+        G.w[l] = gnet.layers[l].w;
+        G.b[l] = gnet.layers[l].b;
+    }
+    ml::Adam adam = ml::Adam::create(net);
+    for (std::uint64_t i = 0; i < steps; ++i) adam.step(net, G, lr);
+    std::vector<Vec> w, b;
+    for (const ml::Layer& l : net.layers) {
+        w.push_back(l.w);
+        b.push_back(l.b);
+    }
+    return py::to_py(flat(w, b));
+}
+
+PyObject* softplus(Args& a) {
+    double z = 0.0;
+    if (!a.all(z)) return nullptr;
+    return py::to_py_pair(ml::softplus(z), ml::logistic(z));
+}
+
+PyObject* lr(Args& a) {
+    std::uint64_t step = 0, total = 1;
+    if (!a.all(step, total)) return nullptr;
+    return py::to_py(ml::learning_rate(step, total));
+}
+
+PyObject* batches(Args& a) {
+    std::uint64_t n = 0, epochs = 0;
+    if (!a.all(n, epochs)) return nullptr;
+    const ml::BatchPlan p = ml::batch_plan(n, epochs);
+    return Py_BuildValue("(KK)", (unsigned long long)p.batch, (unsigned long long)p.total);
+}
+
+// The differential training samples as [x, y, dydx] rows.
+PyObject* samples(Args& a) {
+    double spot = 0.0, strike = 0.0, rate = 0.0, vol = 0.0, maturity = 0.0, spread = 0.0;
+    std::string ot;
+    std::uint64_t n = 0, seed = 0;
+    if (!a.all(spot, strike, rate, vol, maturity, ot, n, seed, spread)) return nullptr;
+    OptionType type;
+    if (!py::parsed(parse_option_type(ot), type)) return nullptr;
+    const auto r = ml::generate_european({spot, strike, rate, vol, maturity, type}, n, seed, spread);
+    if (!r) return py::raise(r.error());
+    std::vector<Vec> rows;
+    for (const ml::DiffSample& d : *r) rows.push_back({d.x, d.y, d.dydx});
+    return py::to_py(rows);
+}
+
+// The American path set as a list of paths.
+PyObject* paths(Args& a) {
+    double spot = 0.0, rate = 0.0, vol = 0.0, q = 0.0, maturity = 0.0;
+    std::uint64_t n = 0, steps = 0, seed = 0;
+    if (!a.all(spot, rate, vol, q, maturity, n, steps, seed)) return nullptr;
+    const auto r = ml::simulate_paths({spot, rate, vol, q}, n, steps, seed, maturity, never_cancel());
+    if (!r) return py::raise(r.error());
+    std::vector<Vec> rows;
+    for (std::size_t p = 0; p < (*r)->n_paths; ++p) rows.emplace_back((*r)->path(p), (*r)->path(p) + steps + 1);
+    return py::to_py(rows);
+}
+
+const py::FunctionDef d8 = {"ml_samples(spot, strike, rate, vol, maturity, option_type, n, seed, spread)\n--\n\nDifferential samples.", &samples};
+const py::FunctionDef d9 = {"ml_paths(spot, rate, vol, q, maturity, n, steps, seed)\n--\n\nAntithetic path set.", &paths};
+Register r8(d8);
+Register r9(d9);
+
+const py::FunctionDef d1 = {"ml_init(hidden, seed, n_in=1)\n--\n\nFlat initial parameters from seed_from_u64(seed).", &init_params};
+const py::FunctionDef d2 = {"ml_eval(hidden, params, x, plain)\n--\n\n(output, input gradient).", &evaluate};
+const py::FunctionDef d3 = {"ml_sample_grad(hidden, params, x, y, dn, lam2, kind, plain)\n--\n\nFlat sample gradient.", &sample_grad};
+const py::FunctionDef d4 = {"ml_adam(hidden, params, grads, lr, steps)\n--\n\nParameters after Adam steps.", &adam_steps};
+const py::FunctionDef d5 = {"ml_softplus(z)\n--\n\n(softplus, logistic).", &softplus};
+const py::FunctionDef d6 = {"ml_lr(step, total)\n--\n\nScheduled learning rate.", &lr};
+const py::FunctionDef d7 = {"ml_batches(n, epochs)\n--\n\n(batch, total steps).", &batches};
+Register r1(d1);
+Register r2(d2);
+Register r3(d3);
+Register r4(d4);
+Register r5(d5);
+Register r6(d6);
+Register r7(d7);
+
+}  // namespace
+
+}  // namespace quelm::testing
