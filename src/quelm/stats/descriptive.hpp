@@ -1,0 +1,28 @@
+// Population moments of one series: mean, variance, standard deviation (divisor n),
+// skewness and excess kurtosis. Sums run in index order as one running total from -0.0,
+// so every result is reproducible to the last bit; NaN passes every ordered test.
+#pragma once
+
+#include <span>
+
+#include "quelm/core/error.hpp"
+
+namespace quelm::stats {
+
+// Index-order running sums shared by the statistics (no error, any length).
+[[nodiscard]] double sum(std::span<const double> x);
+// Sum of (x_i - m)^2, index order.
+[[nodiscard]] double sum_squared_deviations(std::span<const double> x, double m);
+
+// Sum / n; "mean: empty sample" for no elements.
+[[nodiscard]] Result<double> mean(std::span<const double> x);
+// Population variance (divisor n); a single element gives 0.
+[[nodiscard]] Result<double> variance(std::span<const double> x);
+[[nodiscard]] Result<double> std_dev(std::span<const double> x);
+
+// m3 / m2^1.5 with population moments; needs two points and m2 > 0.
+[[nodiscard]] Result<double> skewness(std::span<const double> x);
+// m4 / m2^2 - 3 with population moments; needs two points and m2 > 0.
+[[nodiscard]] Result<double> excess_kurtosis(std::span<const double> x);
+
+}  // namespace quelm::stats

@@ -1,0 +1,20 @@
+#include "quelm/stats/normality.hpp"
+
+#include <cmath>
+
+#include "quelm/stats/descriptive.hpp"
+
+namespace quelm::stats {
+
+JarqueBera jarque_bera_from(double skew, double kurt, std::size_t n) {
+    const double jb = (kurt * kurt * 0.25 + skew * skew) * (static_cast<double>(n) / 6.0);
+    return {jb, std::exp(-0.5 * jb)};
+}
+
+Result<JarqueBera> jarque_bera(std::span<const double> x) {
+    QUELM_TRY(s, skewness(x));
+    QUELM_TRY(k, excess_kurtosis(x));
+    return jarque_bera_from(s, k, x.size());
+}
+
+}  // namespace quelm::stats
