@@ -48,7 +48,6 @@ double year_fraction(const Date& from, const Date& to) {
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <vector>
 
 namespace quelm {
 
@@ -70,18 +69,17 @@ std::optional<std::uint64_t> parse_decimal(std::string_view s, std::uint64_t max
 }  // namespace
 
 Parsed<Date> parse_iso_date(std::string_view text) {
-    std::vector<std::string_view> parts;
+    // At most four parts are kept: a fourth already makes the text malformed.
+    std::string_view parts[4];
+    std::size_t count = 0;
     std::size_t start = 0;
-    while (true) {
+    while (count < 4) {
         const std::size_t dash = text.find('-', start);
-        if (dash == std::string_view::npos) {
-            parts.push_back(text.substr(start));
-            break;
-        }
-        parts.push_back(text.substr(start, dash - start));
+        parts[count++] = text.substr(start, dash == std::string_view::npos ? std::string_view::npos : dash - start);
+        if (dash == std::string_view::npos) break;
         start = dash + 1;
     }
-    if (parts.size() != 3) return std::unexpected("date must be YYYY-MM-DD, got " + quote_literal(text));
+    if (count != 3) return std::unexpected("date must be YYYY-MM-DD, got " + quote_literal(text));
     const auto year = parse_decimal(parts[0], static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()));
     if (!year) return std::unexpected(std::string("bad year"));
     const auto month = parse_decimal(parts[1], 255);
