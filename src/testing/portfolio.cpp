@@ -5,6 +5,9 @@
 
 #include <vector>
 
+#include "quelm/core/date.hpp"
+#include "quelm/core/math/solvers.hpp"
+#include "quelm/portfolio/performance.hpp"
 #include "quelm/portfolio/risk.hpp"
 #include "quelm/stats/relational.hpp"
 
@@ -47,6 +50,38 @@ PyObject* portfolio_variance_fn(Args& a) {
     return py::finish(portfolio::portfolio_variance(cov.rows(), weights.view()));
 }
 
+// The rate scan from -99.99 % in 1 % steps without any shortcut, then Brent: what
+// mwr must reproduce exactly.
+PyObject* mwr_plain_scan(Args& a) {
+    std::vector<std::string> dates;
+    py::FloatSeq amounts;
+    if (!a.all(dates, amounts)) return nullptr;
+    if (dates.size() != amounts.size() || dates.size() < 2) return py::raise_value_error("bad flows");
+    std::vector<portfolio::CashFlow> flows;
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+        const Parsed<Date> d = parse_iso_date(dates[i]);
+        if (!d) return py::raise_value_error(d.error());
+        flows.push_back({*d, amounts.view()[i]});
+    }
+    const auto f = [&](double r) { return portfolio::npv(flows, r); };
+    double lo = -0.9999;
+    double f_lo = f(lo);
+    while (lo < 10.0) {
+        const double hi = lo + 0.01;
+        const double f_hi = f(hi);
+        if (f_lo == 0.0) return py::to_py(lo);
+        if (f_lo * f_hi < 0.0) return py::finish(brent(f, lo, hi, 1e-12, 200));
+        lo = hi;
+        f_lo = f_hi;
+    }
+    return py::none();
+}
+
+const py::FunctionDef def_mwr_plain = {
+    "mwr_plain_scan(dates, amounts)\n--\n\nIRR by the full 1 % scan and Brent; None when no sign change.",
+    &mwr_plain_scan,
+};
+const Register r4(def_mwr_plain);
 const py::FunctionDef def_pairwise = {
     "pairwise_covariance_matrix(returns)\n--\n\nCovariance matrix entry by entry with stats::covariance.",
     &pairwise_covariance_matrix,
