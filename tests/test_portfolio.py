@@ -156,8 +156,12 @@ def test_mwr_equals_plain_scan_bit_for_bit():
         n = int(rng.integers(2, 40))
         start = dt.date(2010, 1, 1)
         dates = sorted(start + dt.timedelta(days=int(x)) for x in rng.integers(0, 4000, n))
-        amounts = list(rng.uniform(-1000, 300, n))
-        amounts[-1] = float(rng.uniform(0, 5000) * n)
+        if _ % 2:  # one sign change (the shortcut applies) with returns from -90 % to +900 %
+            amounts = list(-rng.uniform(1, 1000, n))
+            amounts[-1] = float(-sum(amounts[:-1]) * 10.0 ** rng.uniform(-1.5, 2.0))
+        else:  # several sign changes (the full scan runs)
+            amounts = list(rng.uniform(-1000, 300, n))
+            amounts[-1] = float(rng.uniform(0, 5000) * n)
         ds = [d.isoformat() for d in dates]
         plain = qt.mwr_plain_scan(ds, amounts)
         if plain is None:
