@@ -20,8 +20,7 @@ Result<Date> Date::make(std::int32_t year, std::uint8_t month, std::uint8_t day)
     if (month < 1 || month > 12) return invalid("month " + std::to_string(month) + " not in 1..=12");
     const unsigned max = days_in_month(year, month);
     if (day < 1 || day > max) {
-        std::string mm = std::to_string(month);
-        if (mm.size() < 2) mm.insert(0, "0");
+        const std::string mm = std::string(month < 10 ? "0" : "") + std::to_string(month);
         return invalid("day " + std::to_string(day) + " not in 1..=" + std::to_string(max) + " for " +
                        std::to_string(year) + "-" + mm);
     }
