@@ -6,11 +6,14 @@ Each module in benchmarks/cases/ defines ``cases(quick) -> list[dict]``; a case 
 name, a zero-argument ``quelm`` callable, ``peers`` (label -> zero-argument callable), a
 ``number`` of calls per timing and an optional ``note``. Every callable of a case is timed
 in the same run (best of several repeats, per call), and the ratio peer/quelm is printed.
-The table is written to benchmarks/results/latest.md.
+A case with ``threads`` is timed in a child process whose worker pool has that many
+threads (the pool is sized once per process). The table goes to benchmarks/results/latest.md.
 """
 from __future__ import annotations
 
 import argparse
+import json
+import subprocess
 import importlib.util
 import os
 import platform
@@ -50,6 +53,32 @@ def best_per_call(fn, number: int, repeats: int) -> float:
     return best
 
 
+def time_case(case, repeats: int) -> tuple[float, dict]:
+    number = max(1, int(case.get("number", 1)))
+    t_q = best_per_call(case["quelm"], number, repeats)
+    peers = {label: best_per_call(fn, number, repeats) for label, fn in (case.get("peers") or {}).items()}
+    return t_q, peers
+
+
+def time_in_child(group: str, case, quick: bool, repeats: int) -> tuple[float, dict]:
+    env = dict(os.environ, RAYON_NUM_THREADS=str(case["threads"]))
+    cmd = [sys.executable, str(Path(__file__).resolve()), "--child", group, case["name"], "--repeats", str(repeats)]
+    if quick:
+        cmd.append("--quick")
+    out = subprocess.run(cmd, env=env, check=True, capture_output=True, text=True).stdout
+    data = json.loads(out.strip().splitlines()[-1])
+    return data["quelm"], data["peers"]
+
+
+def child(group: str, name: str, quick: bool, repeats: int) -> int:
+    for g, case in load_cases(quick, None):
+        if g == group and case["name"] == name:
+            t_q, peers = time_case(case, repeats)
+            print(json.dumps({"quelm": t_q, "peers": peers}))
+            return 0
+    return 1
+
+
 def fmt_time(seconds: float) -> str:
     if seconds < 1e-6:
         return f"{seconds * 1e9:.0f} ns"
@@ -64,20 +93,23 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="smaller sizes, fewer repeats")
     parser.add_argument("--only", help="run only cases whose name contains this text")
+    parser.add_argument("--child", nargs=2, metavar=("GROUP", "CASE"), help=argparse.SUPPRESS)
+    parser.add_argument("--repeats", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
-    repeats = 3 if args.quick else 5
+    repeats = args.repeats or (3 if args.quick else 5)
+    if args.child:
+        return child(args.child[0], args.child[1], args.quick, repeats)
 
     rows = []
     for group, case in load_cases(args.quick, args.only):
-        number = max(1, int(case.get("number", 1)))
-        t_q = best_per_call(case["quelm"], number, repeats)
+        if "threads" in case:
+            t_q, peers = time_in_child(group, case, args.quick, repeats)
+        else:
+            t_q, peers = time_case(case, repeats)
         print(f"{case['name']:<60} quelm {fmt_time(t_q):>10}", flush=True)
-        peers = case.get("peers", {}) or {"(no peer)": None}
-        for label, peer in peers.items():
-            if peer is None:
-                rows.append((group, case["name"], fmt_time(t_q), label, "", "", case.get("note", "")))
-                continue
-            t_p = best_per_call(peer, number, repeats)
+        if not peers:
+            rows.append((group, case["name"], fmt_time(t_q), "(no peer)", "", "", case.get("note", "")))
+        for label, t_p in peers.items():
             ratio = t_p / t_q if t_q > 0 else float("inf")
             print(f"{'':<60} {label:<22} {fmt_time(t_p):>10}  ×{ratio:.1f}", flush=True)
             rows.append((group, case["name"], fmt_time(t_q), label, fmt_time(t_p), f"{ratio:.1f}×",

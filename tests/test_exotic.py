@@ -138,3 +138,19 @@ def test_simulation_independent_of_thread_count():
             "print(repr(quelm.simulate_process('heston', paths=2001, steps=20, seed=3)))\n"
             "print(repr(quelm.asian_price(100, 100, 0.05, 0.3, 1.0, 'call', 'arith', paths=2001, seed=3)))\n")
     same_output_across_threads(code)
+
+
+def test_two_gbm_paths_equal_the_hand_computed_pair():
+    from _quelm_testing import stream_draws
+    steps, x0, mu, sigma, t = 4, 100.0, 0.05, 0.2, 1.0
+    zs = stream_draws(42, 0, steps, 3, 0.0)
+    dt = t / steps
+    drift, s = dt * (mu + (-0.5 * sigma) * sigma), math.sqrt(dt) * sigma
+    p = q = x0
+    for z in zs:
+        u = z * s
+        p, q = p * math.exp(drift + u), q * math.exp(drift - u)
+    r = quelm.simulate_process("gbm", x0=x0, t=t, steps=steps, paths=2, seed=42, mu=mu, sigma=sigma)
+    assert r["paths"] == 2
+    assert r["sample_mean"] == (p + q) * 0.5
+    assert r["sample_std"] == pytest.approx(abs(p - q) / math.sqrt(2.0), rel=1e-12)  # divisor 2n - 1 = 1

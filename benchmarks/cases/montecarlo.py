@@ -55,8 +55,21 @@ def cases(quick: bool) -> list:
             cash[itm[better]] = ex[better]
         return cash.mean()
 
-    out = [{"name": f"monte_carlo {paths:,} paths", "quelm": lambda: quelm.monte_carlo(S, K, r, v, T, "call", paths=paths),
-            "peers": {"NumPy antithetic": numpy_mc}, "number": 1}]
+    def mc():
+        return quelm.monte_carlo(S, K, r, v, T, "call", paths=paths)
+
+    out = []
+    try:
+        import _quelm_testing
+
+        out.append({"name": f"monte_carlo {paths:,} paths, 1 thread", "quelm": mc, "threads": 1, "number": 3,
+                     "peers": {"bare loop floor": lambda: _quelm_testing.mc_floor(S, K, r, v, T, paths, 42),
+                               "NumPy antithetic": numpy_mc},
+                     "note": "floor: the same draws and arithmetic in a plain loop"})
+    except ImportError:
+        pass
+    out.append({"name": f"monte_carlo {paths:,} paths, 2 threads", "quelm": mc, "threads": 2, "number": 3,
+                "peers": {"NumPy antithetic": numpy_mc}})
     out.append({"name": f"lsm {lsm_paths:,} paths x 50 steps", "number": 1,
                 "quelm": lambda: quelm.lsm(S, K, r, v, T, "put", paths=lsm_paths, steps=50),
                 "peers": {"NumPy Longstaff-Schwartz (polyfit)": numpy_lsm}})

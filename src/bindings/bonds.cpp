@@ -2,25 +2,212 @@
 #include "bindings/frame/args.hpp"
 #include "bindings/frame/classes.hpp"
 #include "bindings/frame/result.hpp"
+#include "quelm/bonds/bond.hpp"
+#include "quelm/curves/curve.hpp"
+
+#include <string>
+#include <vector>
 
 namespace quelm::py {
 
+PyTypeObject* yield_curve_type();
+PyTypeObject* fixed_rate_bond_type();
+
 namespace {
 
-PyObject* regular_impl(Args&) { return raise(Error{Kind::NotImplemented, "FixedRateBond.flat"}); }
+using bonds::Cashflow;
+using bonds::FixedRateBond;
+
+// The `curve` argument: a YieldCurve instance, nothing else.
+struct CurveArg {
+    const curves::YieldCurve* curve = nullptr;
+};
+
+bool from_py(PyObject* o, CurveArg& out) {
+    if (Py_TYPE(o) != yield_curve_type()) {
+        PyErr_Format(PyExc_TypeError, "expected quelm.YieldCurve, got %s", Py_TYPE(o)->tp_name);
+        return false;
+    }
+    out.curve = &value_of<curves::YieldCurve>(o);
+    return true;
+}
+
+PyObject* make_bond(const Result<FixedRateBond>& r) {
+    return finish(r, [](const FixedRateBond& b) { return wrap(fixed_rate_bond_type(), b); });
+}
+
+const FixedRateBond& bond(Args& a) { return value_of<FixedRateBond>(a.self()); }
+
+PyObject* regular_impl(Args& a) {
+    double face, coupon_rate;
+    U32 frequency, n_periods;
+    if (!a.all(face, coupon_rate, frequency, n_periods)) return nullptr;
+    return make_bond(FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value));
+}
+
+PyObject* from_cashflows_impl(Args& a) {
+    FloatSeq times, amounts;
+    U32 frequency;
+    double accrued = 0.0, face = 100.0, coupon_rate = 0.0;
+    if (!a.all(times, amounts, frequency, accrued, face, coupon_rate)) return nullptr;
+    if (times.size() != amounts.size()) return raise_value_error("times and amounts must have equal length");
+    std::vector<Cashflow> flows(times.size());
+    for (std::size_t i = 0; i < flows.size(); ++i) flows[i] = {times.view()[i], amounts.view()[i]};
+    return make_bond(FixedRateBond::from_cashflows(frequency.value, std::move(flows), face, coupon_rate, accrued));
+}
+
+PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(self).accrued()); }
+
+PyObject* dirty_price_from_yield_impl(Args& a) {
+    double y;
+    if (!a.all(y)) return nullptr;
+    return finish(bond(a).dirty_price_from_yield(y));
+}
+
+PyObject* clean_price_from_yield_impl(Args& a) {
+    double y;
+    if (!a.all(y)) return nullptr;
+    return finish(bond(a).clean_price_from_yield(y));
+}
+
+PyObject* yield_to_maturity_impl(Args& a) {
+    double clean_price;
+    if (!a.all(clean_price)) return nullptr;
+    return finish(bond(a).yield_to_maturity(clean_price));
+}
+
+PyObject* price_from_curve_impl(Args& a) {
+    CurveArg curve;
+    if (!a.all(curve)) return nullptr;
+    return finish(bond(a).price_from_curve(*curve.curve),
+                  [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
+}
+
+PyObject* macaulay_duration_impl(Args& a) {
+    double y;
+    if (!a.all(y)) return nullptr;
+    return finish(bond(a).macaulay_duration(y));
+}
+
+PyObject* modified_duration_impl(Args& a) {
+    double y;
+    if (!a.all(y)) return nullptr;
+    return finish(bond(a).modified_duration(y));
+}
+
+PyObject* convexity_impl(Args& a) {
+    double y;
+    if (!a.all(y)) return nullptr;
+    return finish(bond(a).convexity(y));
+}
+
+// (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):
+// every stored field goes back unchanged, so the rebuilt bond is equal.
+PyObject* reduce_impl(Args& a) {
+    const FixedRateBond& b = bond(a);
+    Ref fn(PyObject_GetAttrString(reinterpret_cast<PyObject*>(fixed_rate_bond_type()), "from_cashflows"));
+    if (!fn) return nullptr;
+    std::vector<double> times, amounts;
+    times.reserve(b.cashflows().size());
+    amounts.reserve(b.cashflows().size());
+    for (const Cashflow& c : b.cashflows()) {
+        times.push_back(c.time);
+        amounts.push_back(c.amount);
+    }
+    Ref t(to_py(times)), m(to_py(amounts));
+    Ref f(to_py(static_cast<std::uint64_t>(b.frequency())));
+    Ref acc(to_py(b.accrued())), face(to_py(b.face())), coupon(to_py(b.coupon_rate()));
+    if (!t || !m || !f || !acc || !face || !coupon) return nullptr;
+    Ref args(PyTuple_Pack(6, t.get(), m.get(), f.get(), acc.get(), face.get(), coupon.get()));
+    if (!args) return nullptr;
+    return PyTuple_Pack(2, fn.get(), args.get());
+}
+
+PyObject* bond_repr(PyObject* self) {
+    const FixedRateBond& b = value_of<FixedRateBond>(self);
+    const std::string text = "<FixedRateBond " + std::to_string(b.cashflows().size()) + " cashflows to t=" +
+                             format_number(b.cashflows().back().time) + ", frequency=" +
+                             std::to_string(b.frequency()) + ", face=" + format_number(b.face()) +
+                             ", coupon_rate=" + format_number(b.coupon_rate()) +
+                             ", accrued=" + format_number(b.accrued()) + ">";
+    return to_py(text);
+}
+
+bool bond_equal(PyObject* a, PyObject* b) { return value_of<FixedRateBond>(a) == value_of<FixedRateBond>(b); }
 
 const FunctionDef def_regular = {
     "regular(face, coupon_rate, frequency, n_periods)\n--\n\n"
-    "A regular bond settling on a coupon date.",
+    "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
+    "`t = k/frequency`, plus `face` redeemed at the last. Accrued is zero.",
     &regular_impl,
 };
+const FunctionDef def_from_cashflows = {
+    "from_cashflows(times, amounts, frequency, accrued=0.0, face=100.0, coupon_rate=0.0)\n--\n\n"
+    "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
+    "plus the accrued interest at settlement.",
+    &from_cashflows_impl,
+};
+const FunctionDef def_dirty_price_from_yield = {
+    "dirty_price_from_yield($self, y)\n--\n\n"
+    "Dirty (full) price from a flat yield compounded at the coupon frequency.",
+    &dirty_price_from_yield_impl,
+};
+const FunctionDef def_clean_price_from_yield = {
+    "clean_price_from_yield($self, y)\n--\n\n"
+    "Clean price from a flat yield (`dirty − accrued`).",
+    &clean_price_from_yield_impl,
+};
+const FunctionDef def_yield_to_maturity = {
+    "yield_to_maturity($self, clean_price)\n--\n\n"
+    "Yield-to-maturity from a quoted clean price.",
+    &yield_to_maturity_impl,
+};
+const FunctionDef def_price_from_curve = {
+    "price_from_curve($self, curve)\n--\n\n"
+    "Dirty and clean price discounted on a yield curve, returned as a tuple.",
+    &price_from_curve_impl,
+};
+const FunctionDef def_macaulay_duration = {
+    "macaulay_duration($self, y)\n--\n\n"
+    "Macaulay duration at yield `y`.",
+    &macaulay_duration_impl,
+};
+const FunctionDef def_modified_duration = {
+    "modified_duration($self, y)\n--\n\n"
+    "Modified duration at yield `y`.",
+    &modified_duration_impl,
+};
+const FunctionDef def_convexity = {
+    "convexity($self, y)\n--\n\n"
+    "Convexity at yield `y`.",
+    &convexity_impl,
+};
+const FunctionDef def_reduce = {
+    "__reduce__($self)\n--\n\n"
+    "Pickle support: rebuild through `from_cashflows`.",
+    &reduce_impl,
+};
 
-const FunctionDef* const kMethods[] = {&def_regular};
+const FunctionDef* const kMethods[] = {
+    &def_regular, &def_from_cashflows, &def_dirty_price_from_yield, &def_clean_price_from_yield,
+    &def_yield_to_maturity, &def_price_from_curve, &def_macaulay_duration, &def_modified_duration,
+    &def_convexity, &def_reduce,
+};
+
+const GetterDef kGetters[] = {
+    {"accrued", "Accrued interest at settlement.", &accrued_get},
+};
 
 const ClassDef kClass = {
     "FixedRateBond",
-    "A fixed-rate bond: build once, price and analyse from a yield or a curve.",
-    kMethods, 1, nullptr, 0,
+    "A fixed-rate bond: build once, price and analyse from a yield or a curve.\n"
+    "\n"
+    "    >>> import quelm\n"
+    "    >>> b = quelm.FixedRateBond.regular(face=100, coupon_rate=0.05, frequency=2, n_periods=10)\n"
+    "    >>> b.clean_price_from_yield(0.05)   # ~100 (par)\n"
+    "    >>> b.yield_to_maturity(100.0)       # ~0.05\n"
+    "    >>> b.modified_duration(0.05), b.convexity(0.05)",
+    kMethods, sizeof(kMethods) / sizeof(kMethods[0]), kGetters, 1, &bond_repr, &bond_equal,
 };
 
 }  // namespace

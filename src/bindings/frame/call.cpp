@@ -163,7 +163,7 @@ PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssi
 }
 
 // A fixed bank of entry points; each registered callable takes the next slot.
-constexpr std::size_t kSlots = 64;
+constexpr std::size_t kSlots = 128;
 
 template <std::size_t I>
 PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

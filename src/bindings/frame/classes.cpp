@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quelm::py {
@@ -33,6 +34,24 @@ PyObject* getter_trampoline(PyObject* self, void* closure) {
     return static_cast<const GetterDef*>(closure)->get(self);
 }
 
+// One richcompare for every class with an equality hook; the hook is found
+// through the type, so the slot needs no per-class closure.
+std::vector<std::pair<PyTypeObject*, bool (*)(PyObject*, PyObject*)>>& equality_hooks() {
+    static std::vector<std::pair<PyTypeObject*, bool (*)(PyObject*, PyObject*)>> hooks;
+    return hooks;
+}
+
+PyObject* instance_richcompare(PyObject* a, PyObject* b, int op) {
+    if ((op != Py_EQ && op != Py_NE) || Py_TYPE(a) != Py_TYPE(b)) Py_RETURN_NOTIMPLEMENTED;
+    for (const auto& [type, equal] : equality_hooks()) {
+        if (type == Py_TYPE(a)) {
+            const bool same = equal(a, b);
+            return PyBool_FromLong((op == Py_EQ) == same ? 1 : 0);
+        }
+    }
+    Py_RETURN_NOTIMPLEMENTED;
+}
+
 }  // namespace
 
 PyTypeObject* create_class(const ClassDef& def) {
@@ -60,11 +79,15 @@ PyTypeObject* create_class(const ClassDef& def) {
         {Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc)},
         {Py_tp_methods, methods->data()},
         {Py_tp_getset, getsets->data()},
-        {0, nullptr},
     };
+    if (def.repr != nullptr) slots->push_back({Py_tp_repr, reinterpret_cast<void*>(def.repr)});
+    if (def.equal != nullptr) slots->push_back({Py_tp_richcompare, reinterpret_cast<void*>(&instance_richcompare)});
+    slots->push_back({0, nullptr});
     auto* spec = new PyType_Spec{name->c_str(), static_cast<int>(sizeof(Instance)), 0,
                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots->data()};
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
+    auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
+    if (type != nullptr && def.equal != nullptr) equality_hooks().emplace_back(type, def.equal);
+    return type;
 }
 
 PyObject* wrap_instance(PyTypeObject* type, void* value, void (*destroy)(void*)) {

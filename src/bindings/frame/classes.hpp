@@ -22,6 +22,11 @@ struct ClassDef {
     std::size_t n_methods;
     const GetterDef* getters;
     std::size_t n_getters;
+    // Optional hooks (nullptr = the default behaviour): a readable repr, and value
+    // equality between two instances of this type (== and != only; other types
+    // and orderings give NotImplemented). A type with equality is unhashable.
+    PyObject* (*repr)(PyObject* self) = nullptr;
+    bool (*equal)(PyObject* a, PyObject* b) = nullptr;
 };
 
 // Create the heap type (once per process). nullptr with an exception on failure.

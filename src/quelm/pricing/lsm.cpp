@@ -28,35 +28,36 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
     }
     const std::uint64_t pairs = s.paths - s.paths / 2;
     const std::size_t n_paths = checked_mul(checked_count(pairs), 2);
-    const std::size_t len = checked_add(checked_count(s.steps), 1);
-    std::vector<double> paths(checked_count(checked_mul(n_paths, len)));
+    // Date-major layout: the backward pass scans every path at one date, so that row is
+    // contiguous. Date 0 (all at the spot) is never read, so it is not stored.
+    const std::size_t M = checked_count(s.steps);
+    std::vector<double> paths(checked_mul(n_paths, M));
     const double drift = ((r - q) + (-0.5 * sigma) * sigma) * dt;
     const double diff = std::sqrt(dt) * sigma;
     const double l0 = std::log(S);
-    const std::size_t M = len - 1;
     const std::uint64_t seed = s.seed;
+    double* const base = paths.data();
     const bool done = parallel_for(static_cast<std::size_t>(pairs), [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             SmallRng rng = seed_from_u64(derive_seed(seed, i));
-            double* up = &paths[(2 * i) * len];
-            double* down = up + len;
-            up[0] = S;
-            down[0] = S;
+            double* at = base + 2 * i;
             double lu = l0, ld = l0;
-            for (std::size_t k = 1; k <= M; ++k) {
+            for (std::size_t k = 1; k <= M; ++k, at += n_paths) {
                 const double z = standard_normal(rng);
                 lu = lu + (drift + z * diff);
                 ld = ld + (drift - z * diff);
-                up[k] = std::exp(lu);
-                down[k] = std::exp(ld);
+                at[0] = std::exp(lu);
+                at[1] = std::exp(ld);
             }
         }
     }, cancel);
     if (!done) return numerical("interrupted");
+    auto row = [&](std::size_t k) { return base + (k - 1) * n_paths; };
 
     std::vector<double> cash(n_paths);
     const double disc_T = std::exp(-r * T);
-    for (std::size_t p = 0; p < n_paths; ++p) cash[p] = payoff(type, paths[p * len + M], K) * disc_T;
+    const double* last = row(M);
+    for (std::size_t p = 0; p < n_paths; ++p) cash[p] = payoff(type, last[p], K) * disc_T;
     std::vector<std::size_t> itm;
     std::vector<double> xs, ys;
     for (std::size_t i = M; i-- > 1;) {
@@ -65,8 +66,9 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
         itm.clear();
         xs.clear();
         ys.clear();
+        const double* at = row(i);
         for (std::size_t p = 0; p < n_paths; ++p) {
-            const double price = paths[p * len + i];
+            const double price = at[p];
             if (payoff(type, price, K) > 0.0) {
                 itm.push_back(p);
                 xs.push_back(price / K);
@@ -78,7 +80,7 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
         for (std::size_t k = 0; k < itm.size(); ++k) {
             const double x = xs[k];
             const double continuation = (c[2] * x + c[1]) * x + c[0];
-            const double exercise = payoff(type, paths[itm[k] * len + i], K) * di;
+            const double exercise = payoff(type, at[itm[k]], K) * di;
             if (continuation < exercise) cash[itm[k]] = exercise;
         }
     }

@@ -1,7 +1,7 @@
 // Empirical quantile of a return series (linear interpolation between order statistics
 // at h = (n - 1)(1 - confidence)) and the mean of the tail at or below it.
-// Ordering is total: NaN sorts after every number, and equal values (0.0 and -0.0)
-// keep their index order, so a series holding NaN still has a well-defined quantile.
+// Ordering is total: NaN sorts after every number, so a series holding NaN still has a
+// well-defined quantile (NaN as soon as an order statistic it uses is a NaN).
 #pragma once
 
 #include <span>

@@ -1,0 +1,109 @@
+#include "quelm/core/math/interpolate.hpp"
+
+#include <cmath>
+#include <string>
+
+namespace quelm {
+
+Status validate_nodes(std::span<const double> xs, std::span<const double> ys) {
+    if (xs.size() != ys.size()) return invalid("interpolate: xs and ys must have equal length");
+    if (xs.size() < 2) return invalid("interpolate: need at least two nodes");
+    for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
+        if (xs[i] >= xs[i + 1]) return invalid("interpolate: xs must be strictly increasing");
+    }
+    return {};
+}
+
+Result<std::size_t> find_segment(std::span<const double> xs, double x) {
+    const std::size_t n = xs.size();
+    if (x < xs[0] || x > xs[n - 1]) return invalid("interpolate: x is outside the node range (no extrapolation)");
+    // k = number of nodes with xs[j] <= x; a NaN x counts none and lands in segment 0.
+    std::size_t lo = 0, hi = n;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (xs[mid] <= x) lo = mid + 1;
+        else hi = mid;
+    }
+    std::size_t i = lo > 0 ? lo - 1 : 0;
+    if (i > n - 2) i = n - 2;
+    return i;
+}
+
+Result<double> linear_on_valid_nodes(std::span<const double> xs, std::span<const double> ys, double x) {
+    QUELM_TRY(i, find_segment(xs, x));
+    return ys[i] + (ys[i + 1] - ys[i]) * (x - xs[i]) / (xs[i + 1] - xs[i]);
+}
+
+Result<double> linear_interpolate(std::span<const double> xs, std::span<const double> ys, double x) {
+    QUELM_CHECK(validate_nodes(xs, ys));
+    return linear_on_valid_nodes(xs, ys, x);
+}
+
+namespace {
+
+bool tiny_pivot(double p) { return !(std::fabs(p) >= 1e-300); }  // NaN counts as tiny
+
+}  // namespace
+
+Result<NaturalCubicSpline> NaturalCubicSpline::create(std::span<const double> xs, std::span<const double> ys) {
+    QUELM_CHECK(validate_nodes(xs, ys));
+    const std::size_t n = xs.size();
+    NaturalCubicSpline s;
+    s.xs_.assign(xs.begin(), xs.end());
+    s.ys_.assign(ys.begin(), ys.end());
+    s.m_.assign(n, 0.0);
+    if (n >= 3) {
+        const std::size_t k = n - 2;
+        std::vector<double> h(n - 1), c(k), d(k);
+        for (std::size_t i = 0; i + 1 < n; ++i) h[i] = xs[i + 1] - xs[i];
+        // Row r: sub h[r], diag 2(h[r]+h[r+1]), sup h[r+1]; Thomas sweep without pivoting.
+        auto diag = [&](std::size_t r) { return 2.0 * (h[r] + h[r + 1]); };
+        auto rhs = [&](std::size_t r) {
+            return 6.0 * ((ys[r + 2] - ys[r + 1]) / h[r + 1] - (ys[r + 1] - ys[r]) / h[r]);
+        };
+        const double d0 = diag(0);
+        if (tiny_pivot(d0)) return numerical("interpolate: singular spline system");
+        c[0] = h[1] / d0;
+        d[0] = rhs(0) / d0;
+        for (std::size_t r = 1; r < k; ++r) {
+            const double den = diag(r) - c[r - 1] * h[r];
+            if (tiny_pivot(den)) return numerical("interpolate: singular spline system");
+            c[r] = h[r + 1] / den;
+            d[r] = (rhs(r) - h[r] * d[r - 1]) / den;
+        }
+        std::vector<double> x(k);
+        x[k - 1] = d[k - 1];
+        for (std::size_t r = k - 1; r-- > 0;) x[r] = d[r] - c[r] * x[r + 1];
+        for (std::size_t r = 0; r < k; ++r) s.m_[r + 1] = x[r];
+    }
+    return s;
+}
+
+Result<double> NaturalCubicSpline::eval(double x) const {
+    QUELM_TRY(i, find_segment(xs_, x));
+    const double h = xs_[i + 1] - xs_[i];
+    const double a = x - xs_[i];
+    const double b = xs_[i + 1] - x;
+    return (m_[i] * b * b * b + m_[i + 1] * a * a * a) / (6.0 * h) + (ys_[i] / h - m_[i] * h / 6.0) * b +
+           (ys_[i + 1] / h - m_[i + 1] * h / 6.0) * a;
+}
+
+Parsed<Interp> parse_interp(std::string_view text) {
+    const std::string s = ascii_lower(text);
+    if (s == "linear") return Interp::Linear;
+    if (s == "log-linear" || s == "log_linear" || s == "loglinear") return Interp::LogLinear;
+    if (s == "natural-cubic" || s == "natural_cubic" || s == "naturalcubic" || s == "cubic")
+        return Interp::NaturalCubic;
+    return std::unexpected("interp must be 'linear', 'log-linear', or 'natural-cubic', got " + quote_literal(s));
+}
+
+const char* interp_name(Interp mode) {
+    switch (mode) {
+        case Interp::Linear: return "linear";
+        case Interp::LogLinear: return "log-linear";
+        case Interp::NaturalCubic: return "natural-cubic";
+    }
+    return "linear";
+}
+
+}  // namespace quelm

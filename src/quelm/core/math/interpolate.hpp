@@ -1,0 +1,54 @@
+// One-dimensional interpolation on strictly increasing nodes: piecewise linear
+// and the natural cubic spline. Neither extrapolates. Also the parse of the
+// interpolation-mode names used by the yield curve.
+#pragma once
+
+#include "quelm/core/error.hpp"
+#include "quelm/core/text.hpp"
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace quelm {
+
+enum class Interp { Linear, LogLinear, NaturalCubic };
+
+// Equal lengths, at least two nodes, xs strictly increasing.
+[[nodiscard]] Status validate_nodes(std::span<const double> xs, std::span<const double> ys);
+
+// Index of the segment [xs[i], xs[i+1]] holding x, on nodes already validated.
+[[nodiscard]] Result<std::size_t> find_segment(std::span<const double> xs, double x);
+
+// Validates the nodes, then interpolates linearly.
+[[nodiscard]] Result<double> linear_interpolate(std::span<const double> xs, std::span<const double> ys, double x);
+
+// Linear interpolation on nodes the caller has validated once already.
+[[nodiscard]] Result<double> linear_on_valid_nodes(std::span<const double> xs, std::span<const double> ys,
+                                                   double x);
+
+class NaturalCubicSpline {
+public:
+    // Copies both sequences; second derivatives vanish at both ends.
+    [[nodiscard]] static Result<NaturalCubicSpline> create(std::span<const double> xs, std::span<const double> ys);
+
+    [[nodiscard]] Result<double> eval(double x) const;
+
+    [[nodiscard]] std::span<const double> xs() const { return xs_; }
+    [[nodiscard]] std::span<const double> ys() const { return ys_; }
+    [[nodiscard]] std::span<const double> second_derivatives() const { return m_; }
+
+private:
+    NaturalCubicSpline() = default;
+    std::vector<double> xs_, ys_, m_;
+};
+
+// "linear"; "log-linear" | "log_linear" | "loglinear"; "natural-cubic" |
+// "natural_cubic" | "naturalcubic" | "cubic" (ASCII case-insensitive).
+[[nodiscard]] Parsed<Interp> parse_interp(std::string_view text);
+
+// The canonical name of a mode ("linear", "log-linear", "natural-cubic").
+[[nodiscard]] const char* interp_name(Interp mode);
+
+}  // namespace quelm
