@@ -46,7 +46,12 @@ const std::vector<double>& scan_grid() {
 // formed cheaply as amount * exp(-years * log1p(rate)); their relative error is at most
 // a few (1 + |years * log1p(rate)|) ulps, the plain evaluation's at most a few n ulps, so a
 // sum far above 1e-9 of the summed term sizes has the same sign in both.
-int certain_sign(const Discounting& d, double rate) {
+struct Probe {
+    int sign;       // certain sign, or 0
+    double margin;  // NPV over the summed term sizes, in [-1, 1]
+};
+
+Probe certain_sign(const Discounting& d, double rate) {
     const double log_growth = std::log1p(rate);
     double sum = -0.0;
     double size = -0.0;
@@ -58,11 +63,12 @@ int certain_sign(const Discounting& d, double rate) {
         size += std::fabs(term);
         widest = std::max(widest, std::fabs(exponent));
     }
-    if (!(size < 1e300) || !(widest < 1e4)) return 0;
+    if (!(size < 1e300) || !(widest < 1e4)) return {0, 0.0};
     const double slack = 1e-9 * size + 1e-290;
-    if (sum > slack) return 1;
-    if (sum < -slack) return -1;
-    return 0;
+    const double margin = size > 0.0 ? sum / size : 0.0;
+    if (sum > slack) return {1, margin};
+    if (sum < -slack) return {-1, margin};
+    return {0, margin};
 }
 
 // The sign of the NPV as the rate falls to -100 % (the latest flows dominate) and as it
@@ -113,17 +119,35 @@ std::size_t scan_start(const Discounting& d, const std::vector<double>& grid) {
     std::size_t hi = grid.size() - 1;
     const std::size_t hints[2] = {100, 125};  // the grid points nearest 0 % and 25 %
     std::size_t next_hint = 0;
+    // Once both ends are probed, the next probe interpolates the margin (smooth and
+    // monotone in the rate) between them; after two moves of the same end it bisects.
+    bool lo_probed = false, hi_probed = false;
+    double m_lo = 0.0, m_hi = 0.0;
+    int same_side = 0, last_side = 0;
     while (hi - lo > 1) {
         std::size_t mid = lo + (hi - lo) / 2;
         while (next_hint < 2 && !(hints[next_hint] > lo && hints[next_hint] < hi)) ++next_hint;
-        if (next_hint < 2) mid = hints[next_hint++];
-        const int s = certain_sign(d, grid[mid]);
-        if (s == s_lo) {
+        if (next_hint < 2) {
+            mid = hints[next_hint++];
+        } else if (lo_probed && hi_probed && same_side < 2 && m_lo != m_hi) {
+            const double frac = m_lo / (m_lo - m_hi);
+            const double guess = static_cast<double>(lo) + frac * static_cast<double>(hi - lo);
+            mid = static_cast<std::size_t>(std::clamp(guess, static_cast<double>(lo + 1),
+                                                      static_cast<double>(hi - 1)));
+        }
+        const Probe p = certain_sign(d, grid[mid]);
+        const int side = p.sign == s_lo ? -1 : (p.sign == s_hi ? 1 : 0);
+        if (side == 0) break;  // inside the rounding band around the root: scan from lo
+        same_side = side == last_side ? same_side + 1 : 0;
+        last_side = side;
+        if (side < 0) {
             lo = mid;
-        } else if (s == s_hi) {
-            hi = mid;
+            m_lo = p.margin;
+            lo_probed = true;
         } else {
-            break;  // inside the rounding band around the root: scan from here
+            hi = mid;
+            m_hi = p.margin;
+            hi_probed = true;
         }
     }
     return lo;
