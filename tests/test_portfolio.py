@@ -175,13 +175,25 @@ def test_mwr_equals_plain_scan_bit_for_bit():
     for dates, amounts in [(["2020-01-01", "2021-01-01"], [-1.0, 11.5]),
                            (["2020-01-01", "2021-01-01"], [-1.0, 10.99]),
                            (["2020-01-01", "2021-01-01"], [-1.0, 1.0]),
-                           (["2020-01-01", "2021-01-01"], [-1.0, 0.00015])]:
+                           (["2020-01-01", "2021-01-01"], [-1.0, 0.00015]),
+                           # same-date amounts of both signs, and a flow dated before the first
+                           (["2020-01-01", "2020-01-01", "2022-01-01"], [-100.0, 20.0, 95.0]),
+                           (["2021-01-01", "2020-01-01", "2024-01-01"], [-50.0, -50.0, 160.0]),
+                           # a zero amount among them, and a 30-year horizon
+                           (["2000-01-01", "2010-01-01", "2030-01-01"], [-1.0, 0.0, 40.0])]:
         plain = qt.mwr_plain_scan(dates, amounts)
         if plain is None:
             with pytest.raises(ValueError, match="no internal rate"):
                 quelm.mwr(dates, amounts)
         else:
             assert quelm.mwr(dates, amounts) == plain
+
+
+def test_mwr_nan_amount_is_no_rate():
+    # A NaN makes every NPV NaN: no sign change is ever seen, so no rate is reported.
+    with pytest.raises(ValueError) as e:
+        quelm.mwr(["2023-01-01", "2024-01-01"], [-100.0, float("nan")])
+    assert str(e.value) == NUM + NO_IRR
 
 
 def test_mwr_published_cases():
