@@ -80,8 +80,10 @@ Probe certain_sign(const Discounting& d, double rate) {
 std::pair<int, int> end_signs(const Discounting& d) {
     std::vector<std::size_t> order(d.years.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return d.years[a] < d.years[b]; });
+    // Flows usually arrive in date order already; sort only when they do not.
+    if (!std::is_sorted(d.years.begin(), d.years.end()))
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return d.years[a] < d.years[b]; });
     int first = 0;
     int last = 0;
     int changes = 0;
