@@ -1,0 +1,73 @@
+#include "quelm/portfolio/optimize.hpp"
+
+#include "quelm/core/math/linalg.hpp"
+
+namespace quelm::portfolio {
+
+namespace {
+
+Result<std::size_t> check_square(CovRows cov) {
+    const std::size_t n = cov.size();
+    bool ok = n != 0;
+    for (std::size_t i = 0; ok && i < n; ++i) ok = cov[i].size() == n;
+    if (!ok) return invalid("optimize: covariance must be a non-empty square matrix");
+    return n;
+}
+
+double sum(std::span<const double> v) {
+    double s = -0.0;
+    for (const double x : v) s += x;
+    return s;
+}
+
+std::vector<double> scaled(std::vector<double> v, double divisor) {
+    for (double& x : v) x = x / divisor;
+    return v;
+}
+
+}  // namespace
+
+Result<std::size_t> check(CovRows cov, std::span<const double> mean) {
+    QUELM_TRY(n, check_square(cov));
+    if (mean.size() != n) return invalid("optimize: mean length must match covariance order");
+    return n;
+}
+
+Result<std::vector<double>> min_variance_weights(CovRows cov) {
+    QUELM_TRY(n, check_square(cov));
+    const std::vector<double> ones(n, 1.0);
+    QUELM_TRY(x, solve_linear_system(cov, ones));
+    const double s = sum(x);
+    if (s == 0.0) return numerical("min_variance_weights: 1ᵀΣ⁻¹1 is zero");
+    return scaled(std::move(x), s);
+}
+
+Result<std::vector<double>> tangency_weights(CovRows cov, std::span<const double> mean, double rf) {
+    QUELM_TRY(n, check(cov, mean));
+    std::vector<double> excess(n);
+    for (std::size_t i = 0; i < n; ++i) excess[i] = mean[i] - rf;
+    QUELM_TRY(z, solve_linear_system(cov, excess));
+    const double s = sum(z);
+    if (s == 0.0) return numerical("tangency_weights: excess-return weights sum to zero");
+    return scaled(std::move(z), s);
+}
+
+Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<const double> mean, double target) {
+    QUELM_TRY(n, check(cov, mean));
+    const std::vector<double> ones(n, 1.0);
+    QUELM_TRY(x, solve_linear_system(cov, ones));
+    QUELM_TRY(y, solve_linear_system(cov, mean));
+    const double a = sum(x);
+    const double b = sum(y);
+    double c = -0.0;
+    for (std::size_t i = 0; i < n; ++i) c += mean[i] * y[i];
+    const double d = a * c - b * b;
+    if (d == 0.0) return numerical("efficient_frontier_point: degenerate frontier (AC − B² = 0)");
+    const double lambda = (c - target * b) / d;
+    const double gamma = (a * target - b) / d;
+    std::vector<double> w(n);
+    for (std::size_t i = 0; i < n; ++i) w[i] = y[i] * gamma + x[i] * lambda;
+    return w;
+}
+
+}  // namespace quelm::portfolio

@@ -1,0 +1,28 @@
+// Closed-form mean-variance portfolios (weights sum to 1, shorting allowed) from
+// per-period expected returns μ and covariance Σ, by linear solves in Σ (no inverse).
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "quelm/core/error.hpp"
+
+namespace quelm::portfolio {
+
+using CovRows = std::span<const std::span<const double>>;
+
+// The order N of a non-empty square covariance with a mean of matching length.
+[[nodiscard]] Result<std::size_t> check(CovRows cov, std::span<const double> mean);
+
+// Global minimum-variance weights Σ⁻¹1 / 1ᵀΣ⁻¹1.
+[[nodiscard]] Result<std::vector<double>> min_variance_weights(CovRows cov);
+
+// Tangency weights Σ⁻¹(μ - rf) normalised to sum 1; rf per period.
+[[nodiscard]] Result<std::vector<double>> tangency_weights(CovRows cov, std::span<const double> mean, double rf);
+
+// Frontier weights with expected return `target` (per period).
+[[nodiscard]] Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<const double> mean,
+                                                                   double target);
+
+}  // namespace quelm::portfolio
