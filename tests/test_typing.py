@@ -22,6 +22,9 @@ c = quelm.YieldCurve.flat(0.05)
 b = quelm.FixedRateBond.regular(100, 0.05, 2, 10)
 dirty, clean = b.price_from_curve(c)
 x: float = dirty + clean + c.discount(1.0) + b.accrued
+w = quelm.optimize([0.05, 0.07], [[0.04, 0.01], [0.01, 0.09]])["min_variance_weights"]
+v: float = quelm.portfolio_risk([[0.01, 0.02], [0.0, 0.01]], w)["volatility"] + quelm.mwr(["2024-01-01"], [1.0])
+m: float = quelm.american_ml(100, 100, 0.05, 0.2, 1.0, method="dos")["ml_price"]
 '''
 
 BAD = '''
@@ -59,3 +62,45 @@ def test_stub_covers_every_exported_name():
     text = (ROOT / "stubs" / "quelm-stubs" / "__init__.pyi").read_text()
     for name in quelm.__all__:
         assert f"def {name}(" in text or f"class {name}" in text or f"{name}:" in text, name
+
+
+def test_stub_signatures_match_the_module():
+    """Parameter names and defaults in the stub are the runtime's, in order."""
+    import ast
+    import inspect
+
+    import quelm
+    tree = ast.parse((ROOT / "stubs" / "quelm-stubs" / "__init__.pyi").read_text())
+    stubbed = {}
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef):
+            for item in node.body:
+                if isinstance(item, ast.FunctionDef):
+                    stubbed[f"{node.name}.{item.name}"] = item
+        elif isinstance(node, ast.FunctionDef):
+            stubbed[node.name] = node
+    checked = 0
+    for qual, fn in _runtime_callables(quelm):
+        sig = inspect.signature(fn)
+        stub = stubbed[qual]
+        names = [a.arg for a in stub.args.args if a.arg != "self"]
+        assert names == [n for n in sig.parameters if n != "self"], qual
+        defaults = [ast.literal_eval(d) for d in stub.args.defaults]
+        runtime = [p.default for p in sig.parameters.values() if p.default is not inspect.Parameter.empty]
+        # A default the text signature shows as "..." is documented, not spelled out.
+        assert len(defaults) == len(runtime), qual
+        assert all(r is Ellipsis or d == r for d, r in zip(defaults, runtime)), qual
+        checked += 1
+    assert checked >= 31
+
+
+def _runtime_callables(quelm):
+    for name in quelm.__all__:
+        obj = getattr(quelm, name)
+        if isinstance(obj, type):
+            for attr, member in vars(obj).items():
+                if attr.startswith("_") or not callable(getattr(obj, attr)):
+                    continue
+                yield f"{name}.{attr}", getattr(obj, attr)
+        elif callable(obj) and getattr(obj, "__text_signature__", None):
+            yield name, obj
