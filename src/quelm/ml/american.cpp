@@ -1,6 +1,7 @@
 #include "quelm/ml/american.hpp"
 
 #include <cmath>
+#include <utility>
 
 #include "quelm/core/math/sample.hpp"
 #include "quelm/core/parallel.hpp"
@@ -93,6 +94,23 @@ Result<AmericanReport> american_report(const char* method, OptionType type, cons
     if (!tree) return std::unexpected(tree.error());
     return AmericanReport{method, type, c.market.spot, c.strike, c.market.rate, c.market.vol, c.maturity,
                           e.price, e.standard_error, *tree, std::fabs(e.price - *tree), c.paths, c.steps, c.epochs};
+}
+
+Result<AmericanStart> american_start(OptionType type, const AmericanConfig& c, Cancel& cancel) {
+    QUELM_CHECK(check_config(c));
+    AmericanStart start;
+    start.answer = degenerate_value(type, c);
+    if (start.answer) return start;
+    QUELM_TRY(sim, simulate_paths(c.market, c.paths, c.steps, c.seed, c.maturity, cancel));
+    if (!sim) return numerical(kInterrupted);
+    start.paths = std::move(*sim);
+    const std::size_t M = static_cast<std::size_t>(c.steps);
+    start.cash.resize(start.paths.n_paths);
+    const double disc_T = std::exp(c.maturity * (-c.market.rate));
+    for (std::size_t p = 0; p < start.cash.size(); ++p) {
+        start.cash[p] = payoff(type, start.paths.path(p)[M], c.strike) * disc_T;
+    }
+    return start;
 }
 
 }  // namespace quelm::ml

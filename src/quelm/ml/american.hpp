@@ -60,6 +60,15 @@ struct PathSet {
 // Spot, maturity or volatility 0: the best of immediate and forward exercise on the grid.
 [[nodiscard]] std::optional<Estimate> degenerate_value(OptionType type, const AmericanConfig& c);
 
+// Where both neural engines start: the answer of a degenerate market, or else the simulated
+// path set with each path's discounted terminal payoff (the cash flows they refine backwards).
+struct AmericanStart {
+    std::optional<Estimate> answer;  // set: nothing is left to learn
+    PathSet paths;
+    std::vector<double> cash;
+};
+[[nodiscard]] Result<AmericanStart> american_start(OptionType type, const AmericanConfig& c, Cancel& cancel);
+
 // Pair averages of discounted cash flows, their mean and standard error, floored by immediate exercise.
 [[nodiscard]] Estimate pair_estimate(std::span<const double> cash, double immediate);
 

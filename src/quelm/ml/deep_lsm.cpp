@@ -10,18 +10,14 @@
 namespace quelm::ml {
 
 Result<Estimate> deep_lsm_american(OptionType type, const AmericanConfig& c, Cancel& cancel) {
-    QUELM_CHECK(check_config(c));
-    if (const auto d = degenerate_value(type, c)) return *d;
+    QUELM_TRY(start, american_start(type, c, cancel));
+    if (start.answer) return *start.answer;
     const MarketInputs& m = c.market;
     const double K = c.strike, r = m.rate;
-    QUELM_TRY(sim, simulate_paths(m, c.paths, c.steps, c.seed, c.maturity, cancel));
-    if (!sim) return numerical(kInterrupted);
-    const PathSet& ps = *sim;
+    const PathSet& ps = start.paths;
     const std::size_t n = ps.n_paths;
     const std::size_t M = static_cast<std::size_t>(c.steps);
-    std::vector<double> cf(n);
-    const double disc_T = std::exp(c.maturity * (-r));
-    for (std::size_t p = 0; p < n; ++p) cf[p] = payoff(type, ps.path(p)[M], K) * disc_T;
+    std::vector<double>& cf = start.cash;
 
     const std::uint64_t first = c.hidden[0];
     const std::size_t min_itm = static_cast<std::size_t>(std::max<std::uint64_t>(2, first));

@@ -39,18 +39,15 @@ PolicyPayoff policy_payoff(const double* path, const StopRules& rules, std::vect
 }
 
 Result<Estimate> dos_american(OptionType type, const AmericanConfig& c, Cancel& cancel) {
-    QUELM_CHECK(check_config(c));
-    if (const auto d = degenerate_value(type, c)) return *d;
+    QUELM_TRY(start, american_start(type, c, cancel));
+    if (start.answer) return *start.answer;
     const MarketInputs& m = c.market;
     const double K = c.strike, r = m.rate;
-    QUELM_TRY(sim, simulate_paths(m, c.paths, c.steps, c.seed, c.maturity, cancel));
-    if (!sim) return numerical(kInterrupted);
-    const PathSet& ps = *sim;
+    const PathSet& ps = start.paths;
     const std::size_t n = ps.n_paths;
     const std::size_t M = static_cast<std::size_t>(c.steps);
-    std::vector<double> cf(n);
+    std::vector<double>& cf = start.cash;
     const double disc_T = std::exp(c.maturity * (-r));
-    for (std::size_t p = 0; p < n; ++p) cf[p] = payoff(type, ps.path(p)[M], K) * disc_T;
 
     StopRules rules(M);
     std::vector<Forward> scratch;
