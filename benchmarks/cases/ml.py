@@ -57,7 +57,7 @@ def _torch_differential(torch, samples=4096, epochs=60, spread=2.0, seed=1):
         xq = torch.tensor([[(S - xm) / xs]], dtype=torch.float64, requires_grad=True)
         out = net(xq)
         (g,) = torch.autograd.grad(out.sum(), xq)
-        return ym + float(out) * ys, float(g) * ys / xs
+        return ym + out.item() * ys, g.item() * ys / xs
 
     return run
 

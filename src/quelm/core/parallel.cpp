@@ -26,6 +26,22 @@ using Clock = std::chrono::steady_clock;
 // Beyond this a requested thread count only costs memory.
 constexpr std::size_t kMaxThreads = 512;
 constexpr auto kPollEvery = std::chrono::milliseconds(2);
+// How long a thread spins on the next job (or on the workers' end) before it parks. Waking a
+// parked thread can take longer than a short job itself, and trainers issue them back to back.
+constexpr auto kSpinFor = std::chrono::microseconds(100);
+
+// Spins until done() holds or kSpinFor has passed; true when done() holds.
+template <class Done>
+bool spin_until(Done&& done) {
+    const auto start = Clock::now();
+    for (unsigned i = 1;; ++i) {
+        if (done()) return true;
+        if ((i & 63) == 0 && Clock::now() - start > kSpinFor) return false;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+}
 
 bool parse_positive(const char* text, std::size_t& out) {
     if (text == nullptr || *text == '\0') return false;
@@ -139,6 +155,7 @@ public:
             if (cancel.poll()) job.stop.store(true, std::memory_order_relaxed);
         };
         while (job.run_one()) maybe_poll();
+        spin_until([&] { return pending_.load(std::memory_order_acquire) == 0; });
         std::unique_lock lock(mu_);
         while (pending_ > 0) {
             done_cv_.wait_for(lock, kPollEvery);
@@ -157,6 +174,7 @@ private:
         std::uint64_t seen = 0;
         for (;;) {
             Job* job = nullptr;
+            spin_until([&] { return generation_.load(std::memory_order_acquire) != seen; });
             {
                 std::unique_lock lock(mu_);
                 work_cv_.wait(lock, [&] { return generation_ != seen; });
@@ -180,8 +198,9 @@ private:
     std::condition_variable work_cv_;
     std::condition_variable done_cv_;
     Job* job_ = nullptr;
-    std::size_t pending_ = 0;
-    std::uint64_t generation_ = 0;
+    // Written under mu_; atomic so the spins can read them without it.
+    std::atomic<std::size_t> pending_{0};
+    std::atomic<std::uint64_t> generation_{0};
 };
 
 // The pool is deliberately never destroyed: its threads may still be parked at exit.

@@ -50,7 +50,7 @@ Result<Estimate> deep_lsm_american(OptionType type, const AmericanConfig& c, Can
         Mlp net = Mlp::create(1, c.hidden, init);
         SmallRng order = seed_from_u64(derive_seed(c.seed, static_cast<std::uint64_t>(t) ^ 0xABCDULL));
         std::vector<ValueSlot> slots;
-        make_slots(net, block_width(net, cnt), slots);
+        make_slots(net, block_width(cnt), slots);
         const auto done = run_training_blocks(net, cnt, c.epochs, order, slots, [&](ValueSlot& sl, std::size_t k) {
             const double in[1] = {xn[k]};
             forward(net, in, sl.f);

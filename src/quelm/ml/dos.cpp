@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "quelm/core/parallel.hpp"
 #include "quelm/core/random.hpp"
 #include "quelm/ml/stats.hpp"
 #include "quelm/ml/train.hpp"
@@ -50,7 +51,6 @@ Result<Estimate> dos_american(OptionType type, const AmericanConfig& c, Cancel& 
     const double disc_T = std::exp(c.maturity * (-r));
 
     StopRules rules(M);
-    std::vector<Forward> scratch;
     std::vector<double> xs(n), xn(n), ex(n), cont(n);
     for (std::size_t t = M; t-- > 1;) {
         if (cancel.poll()) return numerical(kInterrupted);
@@ -68,7 +68,7 @@ Result<Estimate> dos_american(OptionType type, const AmericanConfig& c, Cancel& 
         Mlp& net = rule.net;
         SmallRng order = seed_from_u64(derive_seed(c.seed, static_cast<std::uint64_t>(t) ^ 0xD05ULL));
         std::vector<ValueSlot> slots;
-        make_slots(net, block_width(net, n), slots);
+        make_slots(net, block_width(n), slots);
         const auto done = run_training_blocks(net, n, c.epochs, order, slots, [&](ValueSlot& sl, std::size_t p) {
             const double in[1] = {xn[p]};
             const double s = stop_logistic(predict(net, in, sl.f));
@@ -76,24 +76,27 @@ Result<Estimate> dos_american(OptionType type, const AmericanConfig& c, Cancel& 
             backward_value_adjoints(net, sl.f, (1.0 - s) * ((-(e - cv)) * s), sl.s);
             sl.loss = -(s * e + (1.0 - s) * cv);
         }, AccumulateSlot{&net}, cancel);
-        Forward& f = slots[0].f;
         if (!done) return numerical(kInterrupted);
-        for (std::size_t p = 0; p < n; ++p)
-            if (rule.stop_prob(xs[p], f) > 0.5) cf[p] = ex[p];
+        const bool applied = parallel_for(n, [&](std::size_t lo, std::size_t hi) {
+            Forward f(rule.net);
+            for (std::size_t p = lo; p < hi; ++p)
+                if (rule.stop_prob(xs[p], f) > 0.5) cf[p] = ex[p];
+        }, cancel);
+        if (!applied) return numerical(kInterrupted);
         rules[t] = std::move(rule);
     }
     // Out of sample: the learned rules on an independent path set.
-    for (std::size_t t = 0; t < M; ++t) {
-        if (rules[t]) scratch.emplace_back(rules[t]->net);
-        else scratch.emplace_back(Mlp{});
-    }
     QUELM_TRY(fresh, simulate_paths(m, c.paths, c.steps, mix64(c.seed + kGolden), c.maturity, cancel));
     if (!fresh) return numerical(kInterrupted);
     std::vector<double> value(fresh->n_paths);
-    for (std::size_t p = 0; p < value.size(); ++p) {
-        if ((p & 1023) == 0 && cancel.poll()) return numerical(kInterrupted);
-        value[p] = policy_payoff(fresh->path(p), rules, scratch, type, c.steps, K, r, ps.dt, disc_T).discounted;
-    }
+    const bool valued = parallel_for(value.size(), [&](std::size_t lo, std::size_t hi) {
+        std::vector<Forward> scratch;  // one workspace per rule, per chunk
+        scratch.reserve(M);
+        for (std::size_t t = 0; t < M; ++t) scratch.emplace_back(rules[t] ? Forward(rules[t]->net) : Forward(Mlp{}));
+        for (std::size_t p = lo; p < hi; ++p)
+            value[p] = policy_payoff(fresh->path(p), rules, scratch, type, c.steps, K, r, ps.dt, disc_T).discounted;
+    }, cancel);
+    if (!valued) return numerical(kInterrupted);
     return pair_estimate(value, payoff(type, m.spot, K));
 }
 

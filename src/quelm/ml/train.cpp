@@ -87,7 +87,7 @@ Result<Training> train_differential(const DiffConfig& cfg, Cancel& cancel) {
         double loss = 0.0;
     };
     std::vector<Slot> slots;
-    const std::size_t width = block_width(net, n);
+    const std::size_t width = block_width(n);
     slots.reserve(width);
     for (std::size_t i = 0; i < width; ++i) slots.push_back(Slot{Forward(net), Twin(net), GradScratch(net)});
     const auto loss = run_training_blocks(net, n, cfg.epochs, order, slots, [&](Slot& sl, std::size_t k) {

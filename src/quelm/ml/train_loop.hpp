@@ -16,13 +16,11 @@
 
 namespace quelm::ml {
 
-// Samples per parallel block of the training loops. Small networks train one sample at a
-// time: their per-sample work is too short to pay for waking the pool.
-inline constexpr std::size_t kSlots = 256;
-[[nodiscard]] inline std::size_t block_width(const Mlp& net, std::size_t n) {
-    std::size_t weights = 0;
-    for (const Layer& l : net.layers) weights += l.w.size();
-    return weights >= 256 ? std::max<std::size_t>(1, std::min(n, kSlots)) : 1;
+// Samples per parallel block of the training loops: the whole slice, so each optimiser step
+// is one job on the pool, capped so the per-sample workspaces stay small.
+inline constexpr std::size_t kMaxSlots = 1024;
+[[nodiscard]] inline std::size_t block_width(std::size_t n) {
+    return std::min(batch_plan(n, 1).batch, kMaxSlots);
 }
 
 // sample(k, grad) adds sample k's gradient into grad and returns its loss.
