@@ -23,36 +23,6 @@ inline constexpr std::size_t kMaxSlots = 1024;
     return std::min(batch_plan(n, 1).batch, kMaxSlots);
 }
 
-// sample(k, grad) adds sample k's gradient into grad and returns its loss.
-// Returns the mean loss of the last slice, or nullopt when cancelled.
-template <class Sample>
-[[nodiscard]] std::optional<double> run_training(Mlp& net, std::size_t n, std::uint64_t epochs, SmallRng& order,
-                                                 Sample&& sample, Cancel& cancel) {
-    const BatchPlan plan = batch_plan(n, epochs);
-    Adam adam = Adam::create(net);
-    Grad grad = Grad::zeros_like(net);
-    std::vector<std::size_t> idx(n);
-    std::iota(idx.begin(), idx.end(), std::size_t{0});
-    std::uint64_t step = 0;
-    double last = 0.0;
-    for (std::uint64_t e = 0; e < epochs; ++e) {
-        shuffle(order, idx);
-        for (std::size_t start = 0; start < n; start += plan.batch) {
-            if (cancel.poll()) return std::nullopt;
-            const std::size_t end = std::min(n, start + plan.batch);
-            grad.clear();
-            double loss = 0.0;
-            for (std::size_t i = start; i < end; ++i) loss += sample(idx[i], grad);
-            const double len = static_cast<double>(end - start);
-            grad.scale(1.0 / len);
-            adam.step(net, grad, learning_rate(step, plan.total));
-            ++step;
-            last = loss / len;
-        }
-    }
-    return last;
-}
-
 // Per-sample workspace of the value-gradient trainers.
 struct ValueSlot {
     Forward f;
