@@ -10,7 +10,15 @@ double sum(std::span<const double> x) {
     return s;
 }
 
+bool is_constant(std::span<const double> x) {
+    if (x.empty() || !std::isfinite(x[0])) return false;
+    for (const double v : x)
+        if (v != x[0]) return false;
+    return true;
+}
+
 double sum_squared_deviations(std::span<const double> x, double m) {
+    if (is_constant(x)) return 0.0;
     double s = -0.0;
     for (double v : x) {
         const double d = v - m;
