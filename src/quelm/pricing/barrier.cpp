@@ -65,6 +65,9 @@ double knock_in_price(const OptionContract& o, const MarketInputs& m, bool down,
     const double vt = std::sqrt(t) * vol;
     const double mu = ((-0.5 * vol) * vol + b) / (vol * vol);
     const double lambda = 1.0 + mu;
+    // With sigma^2 underflowing, mu is infinite and the terms below are meaningless (yet
+    // may come out finite); NaN sends the caller to the zero-volatility limit.
+    if (!std::isfinite(mu)) return kNaN;
     Terms x{s, k, h,
             std::exp((b - r) * t), std::exp(-t * r),
             std::pow(h / s, 2.0 * lambda), std::pow(h / s, 2.0 * mu),
@@ -97,8 +100,8 @@ Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, Bar
         return black_scholes(o, m);
     }
     const double knock_in = knock_in_price(o, m, down, h);
-    // A volatility so small that the formula's terms leave the double range (sigma^2
-    // underflowing, say) is indistinguishable from none.
+    // A volatility so small that the formula's terms leave the double range is
+    // indistinguishable from none.
     if (!std::isfinite(knock_in)) return still_price(o, m, down, in, h);
     if (in) return knock_in;
     QUELM_TRY(vanilla, black_scholes(o, m));

@@ -103,10 +103,11 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
         return roll_back(type, american, n, p, disc, K, row, cancel);
     }
     // A wide tree: node (i, j) priced as S u^(2j - i), so no intermediate power exceeds
-    // the node price itself.
+    // the node price itself. A put pays exactly 0 at a node beyond the double range, so
+    // only a call needs every node price finite.
     const std::vector<double> pow_u = power_table(u, n);
     const std::vector<double> pow_d = power_table(d, n);
-    if (!std::isfinite(S * pow_u[n])) {
+    if (type == OptionType::Call && !std::isfinite(S * pow_u[n])) {
         return numerical("binomial: node prices overflow (vol * sqrt(t * steps) too large for the tree)");
     }
     const auto row = [&](std::size_t i) {
