@@ -238,6 +238,60 @@ def test_nan_order_is_total():
                                                        "duration": 2}
 
 
+# Constant series whose mean is not representable (0.1 * 3 / 3 != 0.1) used to leave a
+# variance of rounding (1.9e-34) and ratios of 1e16. Equal values have variance exactly 0.
+C3 = [0.1, 0.1, 0.1]
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: quelm.sharpe(C3), "sharpe_ratio: zero volatility"),
+    (lambda: quelm.sharpe([0.01] * 50), "sharpe_ratio: zero volatility"),
+    (lambda: quelm.jarque_bera(C3), "skewness: zero variance"),
+    (lambda: quelm.acf(C3, 1), "autocorrelation: zero variance"),
+    (lambda: quelm.beta([0.01, 0.02, 0.03], C3), "beta: zero benchmark variance"),
+    (lambda: quelm.info_ratio(C3, [0.0, 0.0, 0.0]), "information_ratio: zero active-return volatility"),
+    (lambda: quelm.info_ratio([0.3, 0.3, 0.3, 0.3], [0.1, 0.1, 0.1, 0.1]),
+     "information_ratio: zero active-return volatility"),
+    (lambda: quelm.value_at_risk([1e308] * 3, 0.95, "cornish-fisher"), "skewness: zero variance"),
+])
+def test_constant_series_have_zero_variance(call, message):
+    with pytest.raises(ValueError) as info:
+        call()
+    assert str(info.value) == "invalid input: " + message
+
+
+def test_constant_series_in_the_report_and_near_constant_series_kept():
+    d = quelm.stats(returns=C3, benchmark=[0.01, 0.02, 0.03], lag=1)
+    assert d["variance"] == 0.0 and d["std_dev"] == 0.0
+    assert {k for k in ("skewness", "jarque_bera", "autocorr_lag1", "autocorr_at_lag", "sharpe",
+                        "correlation", "cornish_fisher_var") if d[k] is not None} == set()
+    assert d["parametric_var"] == -d["mean"]   # no spread left, only the mean
+    d = quelm.stats(returns=[0.01, 0.02, 0.03], benchmark=C3)
+    assert d["beta"] is None and d["correlation"] is None and d["information_ratio"] is not None
+    d = quelm.stats(returns=C3, benchmark=[0.0, 0.0, 0.0])
+    assert d["tracking_error"] == 0.0 and d["information_ratio"] is None
+    # One ulp apart is not constant: those values keep their (huge, but honest) statistics.
+    near = [0.1, 0.1, math.nextafter(0.1, 1.0)]
+    assert quelm.sharpe(near) > 1e15
+    assert quelm.stats(returns=near)["sharpe"] == quelm.sharpe(near)
+
+
+def test_nan_confidence_and_nan_first_price():
+    # A NaN level is a NaN input: every measure at that level is NaN (not 0.05, and no
+    # error blamed on the normal quantile).
+    for method in ("historical", "parametric", "cornish-fisher"):
+        assert math.isnan(quelm.value_at_risk(R5, math.nan, method)), method
+    for method in ("historical", "parametric"):
+        assert math.isnan(quelm.expected_shortfall(R5, math.nan, method)), method
+    d = quelm.stats(returns=R5, confidence=math.nan)
+    for key in ("historical_var", "historical_es", "parametric_var", "parametric_es", "cornish_fisher_var"):
+        assert math.isnan(d[key]), key
+    # No first price, no peak to fall from: unknown, never a clean 0.
+    assert math.isnan(quelm.max_drawdown([math.nan, 100, 50])["max_drawdown"])
+    assert math.isnan(quelm.max_drawdown([math.nan])["max_drawdown"])
+    assert math.isnan(quelm.stats(prices=[math.nan, 100, 50])["max_drawdown"])
+
+
 def test_array_and_list_give_the_same_numbers():
     r = series(9, 300)
     b = series(10, 300)
