@@ -67,7 +67,8 @@ Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<cons
     const double d = a * c - b * b;
     // Equal means make AC = B^2 in exact arithmetic; what the solves leave is rounding,
     // so a determinant within a few ulps of its terms counts as zero.
-    const double rounding = 16.0 * static_cast<double>(n) * std::numeric_limits<double>::epsilon() * (std::fabs(a * c) + b * b);
+    const double ulps = 16.0 * static_cast<double>(n) * std::numeric_limits<double>::epsilon();
+    const double rounding = ulps * (std::fabs(a * c) + b * b);
     if (std::fabs(d) <= rounding) return numerical("efficient_frontier_point: degenerate frontier (AC − B² = 0)");
     const double lambda = (c - target * b) / d;
     const double gamma = (a * target - b) / d;

@@ -111,7 +111,9 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
         return numerical("binomial: node prices overflow (vol * sqrt(t * steps) too large for the tree)");
     }
     const auto row = [&](std::size_t i) {
-        return [i, S, &pow_u, &pow_d](std::size_t j) { return 2 * j >= i ? S * pow_u[2 * j - i] : S * pow_d[i - 2 * j]; };
+        return [i, S, &pow_u, &pow_d](std::size_t j) {
+            return 2 * j >= i ? S * pow_u[2 * j - i] : S * pow_d[i - 2 * j];
+        };
     };
     return roll_back(type, american, n, p, disc, K, row, cancel);
 }

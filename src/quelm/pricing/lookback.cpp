@@ -73,7 +73,8 @@ Result<double> lookback_price(const OptionContract& o, const MarketInputs& m, St
             }
         } else {
             if (k <= s) {
-                result = k * dr * N(-d2) - dq * s * N(-d1) + dr * s * x * (power_times_cdf(s / k, p, w - d1) - g * N(-d1));
+                result = k * dr * N(-d2) - dq * s * N(-d1) +
+                         dr * s * x * (power_times_cdf(s / k, p, w - d1) - g * N(-d1));
             } else {
                 result = (k - s) * dr - dq * s * N(-e1) + dr * s * N(-e2) + dr * s * x * (N(w - e1) - g * N(-e1));
             }
