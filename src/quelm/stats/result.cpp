@@ -93,8 +93,8 @@ void return_part(const ReportInput& in, double m, const Sums& s, StatsReport& r)
     if (!check_confidence(c)) return;
     const double q = historical_quantile(x, c);
     r.historical_var = -q;
-    r.historical_es = std::isnan(c) ? c : -tail_mean(x, q);
-    const Result<double> z = confidence_z(c);
+    r.historical_es = -tail_mean(x, q);
+    const Result<double> z = normal_quantile(1.0 - c);
     if (!z) return;
     r.parametric_var = -(sigma * *z + m);
     r.parametric_es = density(*z) * sigma / (1.0 - c) - m;
@@ -128,9 +128,7 @@ void benchmark_part(const ReportInput& in, double m, const Sums& s, StatsReport&
     // Constant series (benchmark or active returns) have exactly zero variance, as in
     // the single computations.
     if (is_constant(y)) syy = 0.0;
-    bool active_constant = std::isfinite(x[0] - y[0]);
-    for (std::size_t i = 0; active_constant && i < len; ++i) active_constant = x[i] - y[i] == x[0] - y[0];
-    if (active_constant) saa = 0.0;
+    if (differences_constant(x, y)) saa = 0.0;
     const double cov = sxy / n;
     const double vx = s.s2 / n;
     const double vy = syy / n;

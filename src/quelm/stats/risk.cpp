@@ -47,11 +47,6 @@ double cornish_fisher_z(double z, double s, double k) {
     return zcf;
 }
 
-Result<double> confidence_z(double confidence) {
-    if (std::isnan(confidence)) return confidence;
-    return normal_quantile(1.0 - confidence);
-}
-
 double density(double z) { return std::exp(-0.5 * z * z) / 2.5066282746310002; }
 
 Result<double> historical_var(std::span<const double> returns, double confidence) {
@@ -63,21 +58,20 @@ Result<double> historical_var(std::span<const double> returns, double confidence
 Result<double> historical_es(std::span<const double> returns, double confidence) {
     QUELM_CHECK(check_confidence(confidence));
     if (returns.empty()) return invalid("historical_es: empty series");
-    if (std::isnan(confidence)) return confidence;  // the tail at an unknown level is unknown
     return -tail_mean(returns, historical_quantile(returns, confidence));
 }
 
 Result<double> parametric_var(std::span<const double> returns, double confidence) {
     QUELM_CHECK(check_confidence(confidence));
     QUELM_TRY(mv, mu_var(returns));
-    QUELM_TRY(z, confidence_z(confidence));
+    QUELM_TRY(z, normal_quantile(1.0 - confidence));
     return -(std::sqrt(mv.var) * z + mv.mu);
 }
 
 Result<double> parametric_es(std::span<const double> returns, double confidence) {
     QUELM_CHECK(check_confidence(confidence));
     QUELM_TRY(mv, mu_var(returns));
-    QUELM_TRY(z, confidence_z(confidence));
+    QUELM_TRY(z, normal_quantile(1.0 - confidence));
     return density(z) * std::sqrt(mv.var) / (1.0 - confidence) - mv.mu;
 }
 
@@ -86,7 +80,7 @@ Result<double> cornish_fisher_var(std::span<const double> returns, double confid
     QUELM_TRY(mv, mu_var(returns));
     QUELM_TRY(s, skewness(returns));
     QUELM_TRY(k, excess_kurtosis(returns));
-    QUELM_TRY(z, confidence_z(confidence));
+    QUELM_TRY(z, normal_quantile(1.0 - confidence));
     return -(cornish_fisher_z(z, s, k) * std::sqrt(mv.var) + mv.mu);
 }
 
@@ -127,6 +121,7 @@ Result<double> tracking_error(std::span<const double> portfolio, std::span<const
     QUELM_CHECK(check_periods(periods_per_year));
     QUELM_TRY(a, active("tracking_error", portfolio, benchmark));
     QUELM_TRY(mv, mu_var(a));
+    if (differences_constant(portfolio, benchmark)) mv.var = 0.0;
     return std::sqrt(periods_per_year) * std::sqrt(mv.var);
 }
 
@@ -135,6 +130,7 @@ Result<double> information_ratio(std::span<const double> portfolio, std::span<co
     QUELM_CHECK(check_periods(periods_per_year));
     QUELM_TRY(a, active("information_ratio", portfolio, benchmark));
     QUELM_TRY(mv, mu_var(a));
+    if (differences_constant(portfolio, benchmark)) mv.var = 0.0;
     if (mv.var == 0.0) return invalid("information_ratio: zero active-return volatility");
     return std::sqrt(periods_per_year) * (mv.mu / std::sqrt(mv.var));
 }

@@ -34,10 +34,6 @@ namespace quelm::stats {
 // The pieces the report shares with the measures above, so both give the same bits.
 // z_cf from z, skewness s and excess kurtosis k.
 [[nodiscard]] double cornish_fisher_z(double z, double s, double k);
-// The normal quantile z = Phi^-1(1 - c) of a confidence level that passed its check. A NaN
-// level gives a NaN z, so every measure at that level is NaN too (not an error blamed on
-// the quantile).
-[[nodiscard]] Result<double> confidence_z(double confidence);
 // Standard normal density written as exp(-0.5 z z) / sqrt(2 pi).
 [[nodiscard]] double density(double z);
 
