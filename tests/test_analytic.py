@@ -46,6 +46,52 @@ def test_degenerate_limits():
     assert math.isnan(quelm.black_scholes(float("nan"), 100, 0.05, 0.2, 1.0, "call"))
 
 
+NAN = math.nan
+
+
+@pytest.mark.parametrize("args", [
+    (NAN, 100, 0.05, 0.2, 0.0),   # t = 0: the payoff max(S - K, 0) would read NaN as 0
+    (NAN, 100, 0.05, 0.2, 1.0),
+    (100, NAN, 0.05, 0.2, 0.0),
+    (100, 100, NAN, 0.0, 1.0),    # zero vol: discounted payoff on the forward
+    (100, 100, 0.05, NAN, 1.0),
+    (100, 100, 0.05, 0.2, NAN),
+    (0, 100, 0.05, NAN, 1.0),     # zero spot
+])
+def test_nan_inputs_give_nan_price_and_greeks(args):
+    for kind in ("call", "put"):
+        assert math.isnan(quelm.black_scholes(*args, kind)), (args, kind)
+        assert all(math.isnan(g) for g in quelm.greeks(*args, kind).values()), (args, kind)
+    assert math.isnan(quelm.black_scholes(100, 100, 0.05, 0.2, 1.0, "call", NAN))
+
+
+@pytest.mark.parametrize("vol", [1e10, 1e150, 1e154, 2e154, 1e200, 1e300, 1.7e308])
+@pytest.mark.parametrize("s,k,r,q,t", [(100, 100, 0.05, 0.0, 1.0), (80, 120, 0.02, 0.03, 4.0)])
+def test_huge_volatility_reaches_the_limits(vol, s, k, r, q, t):
+    # As vol grows, N(d1) -> 1 and N(d2) -> 0: call -> S e^(-qT), put -> K e^(-rT).
+    call = quelm.black_scholes(s, k, r, vol, t, "call", q)
+    put = quelm.black_scholes(s, k, r, vol, t, "put", q)
+    assert call == pytest.approx(s * math.exp(-q * t), rel=1e-12), vol
+    assert put == pytest.approx(k * math.exp(-r * t), rel=1e-12), vol
+    g = quelm.greeks(s, k, r, vol, t, "call", q)
+    assert g["delta"] == pytest.approx(math.exp(-q * t), rel=1e-12)
+    assert g["gamma"] == 0.0 and g["vega"] == 0.0 and g["rho"] == 0.0
+
+
+def test_price_never_falls_as_vol_crosses_the_overflow_of_vol_squared():
+    vols = [10.0 ** e for e in range(0, 300, 7)]
+    prices = [quelm.black_scholes(100, 100, 0.05, v, 1.0, "call") for v in vols]
+    assert all(b >= a for a, b in zip(prices, prices[1:])), prices
+
+
+@pytest.mark.parametrize("kind,bound", [("call", 100.0), ("put", 100 * math.exp(-0.05))])
+def test_implied_volatility_at_the_upper_bound_has_no_solution(kind, bound):
+    # Only an infinite volatility reaches the bound: no finite vol may be returned.
+    for p in (bound, bound * (1 + 1e-15)):
+        with pytest.raises(ValueError, match="^invalid input: price .* outside no-arbitrage bounds"):
+            quelm.implied_volatility(p, 100, 100, 0.05, 1.0, kind)
+
+
 @pytest.mark.parametrize("args,message", [
     ((100, 0, 0.05, 0.2, 1.0), "invalid input: strike must be > 0"),
     ((-1, 0, 0.05, 0.2, 1.0), "invalid input: strike must be > 0"),

@@ -67,6 +67,74 @@ def test_lookback_cases():
     assert str(info.value) == 'strike_type must be \'floating\' or \'fixed\', got "range"'
 
 
+# Small volatility: the reflection powers (H/S)^(2 lambda), (S/K)^p overflow while the
+# normal probabilities beside them underflow. Sweep down to 0 (and subnormal vols).
+SMALL_VOLS = [0.01 * 0.6 ** i for i in range(45)] + [1e-20, 1e-100, 1e-160, 1e-200, 1e-300, 5e-324]
+BARRIER_MARKETS = [(100, 100, 110, 0.05, 0.0), (100, 100, 90, 0.05, 0.0), (100, 95, 90, -0.03, 0.0),
+                   (100, 105, 120, 0.02, 0.06), (100, 120, 110, 0.05, 0.0), (100, 80, 90, 0.01, 0.04)]
+
+
+def _check_sweep(price, label):
+    limit = price(0.0)
+    values = [price(v) for v in SMALL_VOLS]
+    assert all(math.isfinite(x) and x >= 0.0 for x in values), (label, values)
+    # Continuous in vol: the price moves by at most about S per unit of vol between
+    # neighbours (spot 100 here), and the tiny vols meet the limit.
+    for (v0, x0), (v1, x1) in zip(zip(SMALL_VOLS, values), zip(SMALL_VOLS[1:], values[1:])):
+        assert abs(x1 - x0) <= 100.0 * (v0 - v1) + 1e-9 * max(1.0, limit), (label, v0, x0, v1, x1)
+    for v, x in zip(SMALL_VOLS, values):
+        if v <= 1e-7:
+            assert x == pytest.approx(limit, abs=1e-6 * max(1.0, limit)), (label, v, x, limit)
+
+
+@pytest.mark.parametrize("kind,btype,s,k,h,r,q", [
+    (kind, btype, *m) for kind in ("call", "put") for btype in ("up-out", "up-in", "down-out", "down-in")
+    for m in BARRIER_MARKETS if (btype[:2] == "up") == (m[2] > m[0])])  # unbreached barriers only
+def test_barrier_small_vol_is_finite_and_continuous(kind, btype, s, k, h, r, q):
+    _check_sweep(lambda v: quelm.barrier_price(s, k, r, v, 1.0, kind, btype, h, dividend_yield=q),
+                 (kind, btype, s, k, h, r, q))
+
+
+@pytest.mark.parametrize("kind", ["call", "put"])
+@pytest.mark.parametrize("strike_type", ["fixed", "floating"])
+@pytest.mark.parametrize("s,k,r,q", [(100, 110, 0.05, 0.0), (100, 90, 0.05, 0.0), (100, 100, -0.02, 0.0),
+                                     (100, 95, 0.02, 0.05), (100, 105, 0.03, 0.01)])
+def test_lookback_small_vol_is_finite_and_continuous(kind, strike_type, s, k, r, q):
+    _check_sweep(lambda v: quelm.lookback_price(s, k, r, v, 1.0, kind, strike_type, dividend_yield=q),
+                 (kind, strike_type, s, k, r, q))
+
+
+def test_small_vol_reference_values():
+    # Up-and-out call never reaching 110: the discounted forward payoff, as at vol 0.005.
+    limit = math.exp(-0.05) * (100 * math.exp(0.05) - 100)
+    for v in (0.005, 0.003, 0.001, 0.0):
+        assert quelm.barrier_price(100, 100, 0.05, v, 1.0, "call", "up-out", 110) == pytest.approx(limit, rel=1e-12)
+    # Fixed-strike call struck above a forward the path barely leaves: worth about nothing.
+    assert 0.0 <= quelm.lookback_price(100, 110, 0.05, 0.002, 1.0, "call", "fixed") < 1e-40
+
+
+NAN = math.nan
+
+
+@pytest.mark.parametrize("field", ["spot", "strike", "rate", "vol", "t", "dividend_yield"])
+def test_exotics_propagate_nan_inputs(field):
+    base = dict(spot=100.0, strike=100.0, rate=0.05, vol=0.2, t=1.0, dividend_yield=0.0)
+    base[field] = NAN
+    a = (base["spot"], base["strike"], base["rate"], base["vol"], base["t"])
+    q = base["dividend_yield"]
+    geo = quelm.asian_price(*a, "call", dividend_yield=q)
+    assert math.isnan(geo["price"]) and geo["standard_error"] is None
+    arith = quelm.asian_price(*a, "put", "arith", paths=50, dividend_yield=q)
+    assert math.isnan(arith["price"]) and math.isnan(arith["standard_error"])
+    if field not in ("spot", "strike"):  # these two are rejected by the barrier's positivity check
+        for btype in ("up-out", "down-in"):
+            assert math.isnan(quelm.barrier_price(*a, "call", btype, 120 if btype[0] == "u" else 80,
+                                                  dividend_yield=q)), btype
+    if field != "spot":
+        for st in ("fixed", "floating"):
+            assert math.isnan(quelm.lookback_price(*a, "put", st, dividend_yield=q)), st
+
+
 @pytest.mark.parametrize("kind", ["call", "put"])
 def test_geometric_asian_matches_kemna_vorst(kind):
     for k in (90.0, 100.0, 115.0):

@@ -394,6 +394,36 @@ def test_american_ml_errors_in_order(kwargs, exc, message):
     assert str(e.value) == message
 
 
+@pytest.mark.parametrize("hidden", [[0], [3, 0, 3], [16, 0], [0, 0]])
+@pytest.mark.parametrize("engine", ["differential", "deep-lsm", "dos"])
+def test_zero_width_hidden_layer_is_rejected(engine, hidden):
+    # A zero-width layer cuts the input off: the network would be a constant.
+    with pytest.raises(ValueError) as e:
+        if engine == "differential":
+            quelm.differential_ml(100, 100, 0.05, 0.2, 1.0, hidden=hidden, epochs=0, samples=0)
+        else:
+            quelm.american_ml(**{**BASE, "strike": -1.0}, method=engine, hidden=hidden, epochs=0)
+    # Checked with the hidden list: before epochs and the market inputs.
+    assert str(e.value) == "invalid input: hidden layer widths must be >= 1"
+
+
+@pytest.mark.parametrize("field", ["spot", "strike", "rate", "vol", "maturity", "dividend_yield"])
+@pytest.mark.parametrize("method", ["deep-lsm", "dos"])
+def test_american_ml_nan_input_gives_nan_price_and_baseline(method, field):
+    args = {**BASE, "dividend_yield": 0.0}
+    args[field] = math.nan
+    r = quelm.american_ml(**args, method=method, paths=64, steps=4, epochs=1)
+    for key in ("ml_price", "standard_error", "binomial_price", "abs_err"):
+        assert math.isnan(r[key]), (field, key, r)
+
+
+def test_american_ml_zero_vol_baseline_uses_the_tree_dates():
+    # The 2000-step tree at zero vol takes the best date, like the engines' own grid.
+    r = quelm.american_ml(110, 100, 0.10, 0.0, 20.0, option_type="call", steps=2000, dividend_yield=0.08)
+    assert r["binomial_price"] == pytest.approx(13.1933, abs=1e-4)
+    assert r["ml_price"] == pytest.approx(r["binomial_price"], rel=1e-13)
+
+
 def test_american_ml_argument_conversion():
     with pytest.raises(TypeError, match="^argument 'hidden': "):
         quelm.american_ml(**BASE, hidden="16")

@@ -182,6 +182,103 @@ def test_binomial_messages(kwargs, message):
     assert str(info.value) == message
 
 
+# Wide trees (2 vol sqrt(t steps) past ~700) leave the range of the power tables; node
+# prices must then be formed without huge intermediates. References: Black-Scholes.
+@pytest.mark.parametrize("s,k,r,v,t,kind,style,steps,tol", [
+    (100, 100, 0.03, 0.3, 30.0, "call", "european", 50000, 2e-3),   # e^735 at the top of u^2 tables
+    (100, 100, 0.05, 1.5, 30.0, "put", "european", 20000, 2e-3),    # even u^n overflows: a put still prices
+    (100, 100, 0.05, 1.5, 30.0, "put", "american", 20000, None),
+])
+def test_binomial_wide_trees_stay_finite(s, k, r, v, t, kind, style, steps, tol):
+    tree = quelm.binomial(s, k, r, v, t, kind, style, steps=steps)
+    euro = quelm.black_scholes(s, k, r, v, t, kind)
+    assert math.isfinite(tree) and tree > 1.0, (kind, style, tree)
+    if tol is not None:
+        assert tree == pytest.approx(euro, abs=tol * euro)
+    else:
+        assert tree >= euro and tree <= k
+
+
+def test_binomial_wide_tree_switch_is_seamless_and_overflow_is_named():
+    # 2 sqrt(30 n) crosses 700 between these step counts: both sides are the same tree.
+    below, above = (quelm.binomial(100, 100, 0.05, 1.0, 30.0, "call", steps=n) for n in (4080, 4090))
+    assert above == pytest.approx(below, abs=2e-3)
+    am = [quelm.binomial(100, 100, 0.05, 1.0, 30.0, "put", "american", steps=n) for n in (4080, 4090)]
+    assert am[1] == pytest.approx(am[0], abs=2e-3)
+    # A call whose top node price itself exceeds the double range has no finite tree value.
+    with pytest.raises(ValueError, match="^numerical error: binomial: node prices overflow"):
+        quelm.binomial(100, 100, 0.05, 1.5, 30.0, "call", steps=20000)
+
+
+def _best_on_dates(s, k, r, q, t, kind, steps):
+    # Independent brute force: discounted payoff on the forward at every tree date.
+    best = 0.0
+    for j in range(steps + 1):
+        tj = j * (t / steps)
+        fwd = s * math.exp(tj * (r - q))
+        pay = max(fwd - k, 0.0) if kind == "call" else max(k - fwd, 0.0)
+        best = max(best, pay * math.exp(-r * tj))
+    return best
+
+
+@pytest.mark.parametrize("s,k,r,q,t,kind,steps", [
+    (110, 100, 0.10, 0.08, 20.0, "call", 1000),   # interior optimum, 13.1933
+    (110, 100, 0.10, 0.08, 20.0, "call", 7),
+    (90, 100, 0.02, 0.06, 10.0, "put", 1000),     # put with the optimum inside
+    (90, 100, 0.06, 0.02, 10.0, "put", 50),       # best now
+    (100, 90, 0.05, 0.0, 3.0, "call", 3),         # best at expiry
+    (100, 100, -0.01, 0.03, 5.0, "put", 400),     # negative rate
+    (100, 110, 0.05, 0.05, 2.0, "put", 1),
+])
+def test_binomial_zero_vol_american_takes_best_tree_date(s, k, r, q, t, kind, steps):
+    got = quelm.binomial(s, k, r, 0.0, t, kind, "american", steps=steps, dividend_yield=q)
+    assert got == pytest.approx(_best_on_dates(s, k, r, q, t, kind, steps), rel=1e-13, abs=1e-13)
+    assert got >= quelm.binomial(s, k, r, 0.0, t, kind, steps=steps, dividend_yield=q)
+
+
+def test_binomial_zero_vol_american_matches_lsm_grid():
+    tree = quelm.binomial(110, 100, 0.10, 0.0, 20.0, "call", "american", steps=50, dividend_yield=0.08)
+    grid = quelm.lsm(110, 100, 0.10, 0.0, 20.0, "call", steps=50, dividend_yield=0.08)
+    assert tree == pytest.approx(grid["price"], rel=1e-14)
+    assert quelm.binomial(110, 100, 0.10, 0.0, 20.0, "call", "american",
+                          dividend_yield=0.08) == pytest.approx(13.1933, abs=1e-4)
+
+
+NAN = math.nan
+BASE = dict(spot=100.0, strike=100.0, rate=0.05, vol=0.2, t=1.0)
+
+
+@pytest.mark.parametrize("field", ["spot", "strike", "rate", "vol", "t", "dividend_yield"])
+@pytest.mark.parametrize("engine", ["european", "american", "monte_carlo", "lsm"])
+def test_nan_input_gives_nan_price(engine, field):
+    args = dict(BASE, option_type="put", dividend_yield=0.0)
+    args[field] = NAN
+    if engine in ("european", "american"):
+        out = quelm.binomial(**args, style=engine, steps=50)
+        assert math.isnan(out), (engine, field, out)
+        return
+    if engine == "monte_carlo":
+        out = quelm.monte_carlo(**args, paths=100)
+    else:
+        out = quelm.lsm(**args, paths=100, steps=5)
+    assert math.isnan(out["price"]) and math.isnan(out["standard_error"]), (engine, field, out)
+
+
+def test_nan_and_infinite_vol_edge_cases():
+    # The payoff max(x - K, 0) must not swallow a NaN spot (t = 0 in particular).
+    assert math.isnan(quelm.monte_carlo(NAN, 100, 0.05, 0.2, 1.0, "call")["price"])
+    assert math.isnan(quelm.binomial(NAN, 100, 0.05, 0.2, 0.0, "call"))
+    # An infinite volatility makes no finite price; with nothing random left it does not matter.
+    out = quelm.monte_carlo(100, 100, 0.05, math.inf, 1.0, "call")
+    assert math.isnan(out["price"]) and math.isnan(out["standard_error"])
+    assert quelm.monte_carlo(100, 90, 0.05, math.inf, 0.0, "call") == {"price": 10.0, "standard_error": 0.0}
+    # Existing checks still come first.
+    with pytest.raises(ValueError, match="^invalid input: paths must be >= 1$"):
+        quelm.monte_carlo(NAN, 100, 0.05, 0.2, 1.0, "call", paths=0)
+    with pytest.raises(ValueError, match="^invalid input: steps must be >= 1$"):
+        quelm.binomial(NAN, 100, 0.05, 0.2, 1.0, "call", steps=0)
+
+
 # Longstaff-Schwartz: published American put grid against the 2000-step tree.
 LSM_GRID = [(s, v, t) for s in (36.0, 40.0, 44.0) for v in (0.2, 0.4) for t in (1.0, 2.0)]
 

@@ -76,6 +76,36 @@ def test_allocation():
         quelm.allocation([])
 
 
+@pytest.mark.parametrize("values", [
+    [0.1, 0.2, -0.3],            # total 5.6e-17: pure rounding, not a tiny book
+    [1e6, 0.1, -1e6, -0.1],
+    [0.7, -0.1, -0.6],
+])
+def test_allocation_total_of_rounding_counts_as_zero(values):
+    assert quelm.allocation(values) == [0.0] * len(values)
+
+
+def test_allocation_small_real_totals_are_kept():
+    # A net of a few ulps of the gross is rounding; one of 1e-12 of it is a real (tiny) book.
+    w = quelm.allocation([1.0, -1.0 + 1e-12])
+    assert math.isfinite(w[0]) and w[0] > 1e11 and sum(w) == pytest.approx(1.0, rel=1e-3)
+    assert quelm.allocation([0.25, 0.5, 0.25]) == [0.25, 0.5, 0.25]
+    assert all(math.isnan(x) for x in quelm.allocation([1.0, math.nan]))
+
+
+@pytest.mark.parametrize("lots, pnl, pct", [
+    ([("SHORT", -5, 300, 320)], -100.0, -100 / 1500),   # a losing short loses
+    ([("SHORT", -5, 300, 280)], 100.0, 100 / 1500),     # a winning short gains
+    ([("LONG", 5, 300, 280)], -100.0, -100 / 1500),
+])
+def test_pnl_percentage_carries_the_sign_of_the_pnl(lots, pnl, pct):
+    v = quelm.portfolio_value(lots)
+    h = v["holdings"][0]
+    assert (h["unrealized_pnl"], v["total_unrealized_pnl"]) == (pnl, pnl)
+    assert h["unrealized_pnl_pct"] == pytest.approx(pct, rel=1e-15)
+    assert v["total_unrealized_pnl_pct"] == pytest.approx(pct, rel=1e-15)
+
+
 # ---------------------------------------------------------------- time-weighted return
 
 def test_twr_values_and_errors():
@@ -416,6 +446,40 @@ def test_optimize_errors(mean, cov, kw, msg):
     with pytest.raises(ValueError) as e:
         quelm.optimize(mean, cov, **kw)
     assert str(e.value).startswith(msg)
+
+
+COV3 = [[0.04, 0.006, 0.002], [0.006, 0.09, 0.009], [0.002, 0.009, 0.0225]]
+
+
+@pytest.mark.parametrize("mean,cov,kw,msg", [
+    # Equal means: AC = B^2 exactly, the solves leave ~1e-17 of rounding.
+    ([0.07, 0.07, 0.07], COV3, dict(target=0.12), "efficient_frontier_point: degenerate frontier"),
+    ([0.1, 0.1, 0.1, 0.1], np.diag([0.01, 0.02, 0.03, 0.07]).tolist(), dict(target=0.05),
+     "efficient_frontier_point: degenerate frontier"),
+    # Perfect correlation: the second pivot is rounding, far above the old 1e-300 floor.
+    ([0.07, 0.1], [[0.04, 0.06], [0.06, 0.09]], {}, "linear solve: singular system"),
+    ([0.07, 0.1, 0.2], [[0.01, 0.02, 0.0], [0.02, 0.04, 0.0], [0.0, 0.0, 0.05]], {}, "linear solve: singular system"),
+    ([0.07, 0.1], [[4e-310, 6e-310], [6e-310, 9e-310]], {}, "linear solve: singular system"),
+])
+def test_optimize_degenerate_cases_relative_to_scale(mean, cov, kw, msg):
+    with pytest.raises(ValueError) as e:
+        quelm.optimize(mean, cov, **kw)
+    assert str(e.value).startswith(NUM + msg)
+
+
+def test_optimize_nearly_degenerate_but_solvable_cases_still_solve():
+    o = quelm.optimize([0.07, 0.07, 0.0701], COV3, target=0.0700)
+    assert sum(o["frontier_weights"]) == pytest.approx(1.0, abs=1e-9)
+    assert float(np.dot(o["frontier_weights"], [0.07, 0.07, 0.0701])) == pytest.approx(0.07, abs=1e-9)
+    # Highly but not perfectly correlated: a small yet genuine pivot.
+    rho = 0.999999
+    cov = [[0.04, rho * 0.06], [rho * 0.06, 0.09]]
+    w = quelm.optimize([0.07, 0.1], cov)["min_variance_weights"]
+    want = np.linalg.solve(cov, np.ones(2))
+    assert np.allclose(w, want / want.sum(), rtol=1e-6)
+    # A tiny but well-conditioned matrix is scaled, not singular.
+    tiny = quelm.optimize([0.07, 0.1], [[4e-12, 0.0], [0.0, 1e-12]])["min_variance_weights"]
+    assert tiny == pytest.approx([0.2, 0.8], rel=1e-14)
 
 
 def test_optimize_min_variance_sum_zero():

@@ -232,10 +232,73 @@ def test_nan_order_is_total():
             assert quelm.expected_shortfall(y, c) == pytest.approx(quelm.expected_shortfall(x, c), rel=1e-14)
     # Other NaN inputs propagate rather than raise.
     assert math.isnan(quelm.sharpe([0.1, math.nan]))
-    assert math.isnan(quelm.value_at_risk(R5, math.nan))
+    with pytest.raises(ValueError, match="confidence level"):
+        quelm.value_at_risk(R5, math.nan)
     # A NaN price never compares, so it neither moves the peak nor records a drawdown.
     assert quelm.max_drawdown([100, math.nan, 90]) == {"max_drawdown": 0.1, "peak_index": 0, "trough_index": 2,
                                                        "duration": 2}
+
+
+# Constant series whose mean is not representable (0.1 * 3 / 3 != 0.1) used to leave a
+# variance of rounding (1.9e-34) and ratios of 1e16. Equal values have variance exactly 0.
+C3 = [0.1, 0.1, 0.1]
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: quelm.sharpe(C3), "sharpe_ratio: zero volatility"),
+    (lambda: quelm.sharpe([0.01] * 50), "sharpe_ratio: zero volatility"),
+    (lambda: quelm.jarque_bera(C3), "skewness: zero variance"),
+    (lambda: quelm.acf(C3, 1), "autocorrelation: zero variance"),
+    (lambda: quelm.beta([0.01, 0.02, 0.03], C3), "beta: zero benchmark variance"),
+    (lambda: quelm.info_ratio(C3, [0.0, 0.0, 0.0]), "information_ratio: zero active-return volatility"),
+    (lambda: quelm.info_ratio([0.3, 0.3, 0.3, 0.3], [0.1, 0.1, 0.1, 0.1]),
+     "information_ratio: zero active-return volatility"),
+    (lambda: quelm.value_at_risk([1e308] * 3, 0.95, "cornish-fisher"), "skewness: zero variance"),
+])
+def test_constant_series_have_zero_variance(call, message):
+    with pytest.raises(ValueError) as info:
+        call()
+    assert str(info.value) == "invalid input: " + message
+
+
+def test_constant_series_in_the_report_and_near_constant_series_kept():
+    d = quelm.stats(returns=C3, benchmark=[0.01, 0.02, 0.03], lag=1)
+    assert d["variance"] == 0.0 and d["std_dev"] == 0.0
+    assert {k for k in ("skewness", "jarque_bera", "autocorr_lag1", "autocorr_at_lag", "sharpe",
+                        "correlation", "cornish_fisher_var") if d[k] is not None} == set()
+    assert d["parametric_var"] == -d["mean"]   # no spread left, only the mean
+    d = quelm.stats(returns=[0.01, 0.02, 0.03], benchmark=C3)
+    assert d["beta"] is None and d["correlation"] is None and d["information_ratio"] is not None
+    d = quelm.stats(returns=C3, benchmark=[0.0, 0.0, 0.0])
+    assert d["tracking_error"] == 0.0 and d["information_ratio"] is None
+    # Active returns equal but for the binary rounding of their operands carry no spread either.
+    with pytest.raises(ValueError, match="zero active-return volatility"):
+        quelm.info_ratio([0.11, 0.12, 0.13], [0.01, 0.02, 0.03])
+    assert quelm.tracking_error([0.11, 0.12, 0.13], [0.01, 0.02, 0.03]) == 0.0
+    d = quelm.stats(returns=[0.11, 0.12, 0.13], benchmark=[0.01, 0.02, 0.03])
+    assert d["tracking_error"] == 0.0 and d["information_ratio"] is None
+    # One ulp apart is not constant: those values keep their (huge, but honest) statistics.
+    near = [0.1, 0.1, math.nextafter(0.1, 1.0)]
+    assert quelm.sharpe(near) > 1e15
+    assert quelm.stats(returns=near)["sharpe"] == quelm.sharpe(near)
+
+
+def test_nan_confidence_and_nan_first_price():
+    # A NaN level fails the level check itself (not 0.05, and no error blamed on the normal
+    # quantile); the report leaves every measure at that level out.
+    for method in ("historical", "parametric", "cornish-fisher"):
+        with pytest.raises(ValueError, match=r"^invalid input: confidence level must be in \(0, 1\)$"):
+            quelm.value_at_risk(R5, math.nan, method)
+    for method in ("historical", "parametric"):
+        with pytest.raises(ValueError, match=r"^invalid input: confidence level must be in \(0, 1\)$"):
+            quelm.expected_shortfall(R5, math.nan, method)
+    d = quelm.stats(returns=R5, confidence=math.nan)
+    for key in ("historical_var", "historical_es", "parametric_var", "parametric_es", "cornish_fisher_var"):
+        assert d[key] is None, key
+    # No first price, no peak to fall from: unknown, never a clean 0.
+    assert math.isnan(quelm.max_drawdown([math.nan, 100, 50])["max_drawdown"])
+    assert math.isnan(quelm.max_drawdown([math.nan])["max_drawdown"])
+    assert math.isnan(quelm.stats(prices=[math.nan, 100, 50])["max_drawdown"])
 
 
 def test_array_and_list_give_the_same_numbers():

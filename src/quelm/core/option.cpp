@@ -1,5 +1,10 @@
 #include "quelm/core/option.hpp"
 
+#include <algorithm>
+#include <cmath>
+
+#include "quelm/core/sizes.hpp"
+
 namespace quelm {
 
 Parsed<OptionType> parse_option_type(std::string_view text) {
@@ -15,6 +20,35 @@ Status validate_vanilla(double strike, double spot, double vol, double expiry) {
     if (vol < 0.0) return invalid("volatility must be >= 0");
     if (expiry < 0.0) return invalid("time to expiry must be >= 0");
     return {};
+}
+
+D12 lognormal_d12(double s, double k, double r, double q, double sigma, double t) {
+    const double sqrt_t = std::sqrt(t);
+    const double drift = (r - q + sigma * sigma / 2.0) * t;
+    const double d1 = (std::log(s / k) + drift) / (sigma * sqrt_t);
+    if (std::isfinite(drift)) return {d1, d1 - sigma * sqrt_t};
+    const double v = sigma * sqrt_t;
+    const double x = (std::log(s / k) + (r - q) * t) / v;
+    return {x + v / 2.0, x - v / 2.0};
+}
+
+double best_interior_exercise(OptionType type, double spot, double strike, double rate, double dividend_yield,
+                              double expiry, std::uint64_t steps) {
+    if (steps < 2) return 0.0;
+    const double dt = expiry / static_cast<double>(steps);
+    const auto value = [&](std::uint64_t j) {
+        const double tj = static_cast<double>(j) * dt;
+        return payoff(type, spot * std::exp(tj * (rate - dividend_yield)), strike) * std::exp(tj * (-rate));
+    };
+    const std::uint64_t last = steps - 1;
+    double best = std::max(value(1), value(last));
+    // Turning point of S e^(-q t) - K e^(-r t): e^((q - r) t) = q S / (r K), in steps.
+    const double turn = std::log((dividend_yield * spot) / (rate * strike)) / (dividend_yield - rate) / dt;
+    if (turn > 0.0 && turn < static_cast<double>(last)) {
+        const std::uint64_t j0 = saturating_u64(turn);
+        for (std::uint64_t j = j0 > 1 ? j0 - 1 : 1; j <= j0 + 2 && j <= last; ++j) best = std::max(best, value(j));
+    }
+    return best;
 }
 
 }  // namespace quelm

@@ -2,6 +2,9 @@
 // Times in years; rates and dividend yields continuously compounded; vol annual.
 #pragma once
 
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "quelm/core/error.hpp"
@@ -34,6 +37,34 @@ struct MarketInputs {
 // The checks every vanilla pricer shares, in this order (NaN passes each):
 // strike > 0, spot >= 0, vol >= 0, expiry >= 0.
 [[nodiscard]] Status validate_vanilla(double strike, double spot, double vol, double expiry);
+
+// A NaN input must reach the price: max(x - K, 0) would quietly turn it into 0. Every
+// pricer answers NaN (and NaN standard error) for a NaN input its checks let through.
+template <class... D>
+[[nodiscard]] bool any_nan(D... x) {
+    return (std::isnan(x) || ...);
+}
+[[nodiscard]] inline bool any_nan(const MarketInputs& m, double strike, double expiry) {
+    return any_nan(m.spot, m.rate, m.vol, m.dividend_yield, strike, expiry);
+}
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// d1 and d2 of the lognormal (Black-Scholes) formulas, sigma > 0 and t > 0. Where sigma^2
+// overflows, the drift term would turn d1 and d2 into +inf together and a price into
+// S - K; the split form (ln(S/K) + (r - q) t) / v +- v / 2 keeps them apart, so prices
+// tend to their huge-volatility limits.
+struct D12 {
+    double d1, d2;
+};
+[[nodiscard]] D12 lognormal_d12(double s, double k, double r, double q, double sigma, double t);
+
+// With nothing random left the asset runs along its forward S e^((r - q) t). The best
+// discounted payoff max(+-(S e^((r - q) t) - K), 0) e^(-r t) over the interior dates
+// t_j = j T / steps, 0 < j < steps (0 when there are none). The discounted payoff,
+// +-(S e^(-q t) - K e^(-r t)), turns at most once, so only the dates beside that turn
+// and the two ends need pricing: O(1) work for any number of steps.
+[[nodiscard]] double best_interior_exercise(OptionType type, double spot, double strike, double rate,
+                                            double dividend_yield, double expiry, std::uint64_t steps);
 
 // max(x - K, 0) for a call, max(K - x, 0) for a put.
 [[nodiscard]] inline double payoff(OptionType t, double x, double strike) {

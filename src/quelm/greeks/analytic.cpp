@@ -16,6 +16,7 @@ Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInput
     const bool call = contract.option_type == OptionType::Call;
 
     QUELM_CHECK(validate_vanilla(k, s, sigma, t));
+    if (any_nan(market, k, t)) return Greeks{kNaN, kNaN, kNaN, kNaN, kNaN};
 
     if (s == 0.0 || t == 0.0 || sigma == 0.0) {
         double delta = 0.0;
@@ -34,8 +35,7 @@ Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInput
     const double sqrt_t = std::sqrt(t);
     const double dr = std::exp(-r * t);
     const double dq = std::exp(-q * t);
-    const double d1 = (std::log(s / k) + (r - q + sigma * sigma / 2.0) * t) / (sigma * sqrt_t);
-    const double d2 = d1 - sigma * sqrt_t;
+    const auto [d1, d2] = lognormal_d12(s, k, r, q, sigma, t);
     const double pdf1 = normal_pdf(d1);
     const double decay = -s * dq * pdf1 * sigma / (2.0 * sqrt_t);
     Greeks g{};

@@ -24,7 +24,7 @@ Status validate_inputs(const MarketInputs& m, double strike, double maturity, st
 }
 
 Status check_config(const AmericanConfig& c) {
-    if (c.hidden.empty()) return invalid("hidden layers must be non-empty");
+    QUELM_CHECK(check_hidden(c.hidden));
     if (c.epochs == 0) return invalid("epochs must be >= 1");
     return validate_inputs(c.market, c.strike, c.maturity, c.paths, c.steps);
 }
@@ -99,6 +99,10 @@ Result<AmericanReport> american_report(const char* method, OptionType type, cons
 Result<AmericanStart> american_start(OptionType type, const AmericanConfig& c, Cancel& cancel) {
     QUELM_CHECK(check_config(c));
     AmericanStart start;
+    if (any_nan(c.market, c.strike, c.maturity)) {
+        start.answer = Estimate{kNaN, kNaN};
+        return start;
+    }
     start.answer = degenerate_value(type, c);
     if (start.answer) return start;
     QUELM_TRY(sim, simulate_paths(c.market, c.paths, c.steps, c.seed, c.maturity, cancel));

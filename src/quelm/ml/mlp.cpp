@@ -55,6 +55,13 @@ void Mlp::sync_transposed() {
     for (Layer& l : layers) l.sync_transposed();
 }
 
+Status check_hidden(std::span<const std::uint64_t> hidden) {
+    if (hidden.empty()) return invalid("hidden layers must be non-empty");
+    for (const std::uint64_t h : hidden)
+        if (h == 0) return invalid("hidden layer widths must be >= 1");
+    return {};
+}
+
 Mlp Mlp::create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRng& rng) {
     std::vector<std::size_t> sizes;
     sizes.reserve(checked_add(hidden.size(), 2));

@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "quelm/core/error.hpp"
 #include "quelm/core/random.hpp"
 
 // Wider vector units where the processor has them. Multiplies and adds stay separate
@@ -45,6 +46,10 @@ struct Mlp {
     static Mlp create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRng& rng);
     void sync_transposed();
 };
+
+// The hidden widths an engine may build from: at least one layer, each at least one
+// unit wide (a zero-width layer cuts the input off and leaves a constant network).
+[[nodiscard]] Status check_hidden(std::span<const std::uint64_t> hidden);
 
 // log(1 + e^z) without overflow, and its derivative the logistic function.
 [[nodiscard]] double softplus(double z);

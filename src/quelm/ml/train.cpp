@@ -56,7 +56,7 @@ Result<std::vector<DiffSample>> generate_european(const EuropeanSpec& c, std::ui
 }
 
 Result<Training> train_differential(const DiffConfig& cfg, Cancel& cancel) {
-    if (cfg.hidden.empty()) return invalid("hidden layers must be non-empty");
+    QUELM_CHECK(check_hidden(cfg.hidden));
     if (cfg.epochs == 0) return invalid("epochs must be >= 1");
     QUELM_TRY(samples, generate_european(cfg.contract, cfg.samples, cfg.seed, cfg.spread, cancel));
     const std::size_t n = samples.size();

@@ -1,5 +1,8 @@
 #include "quelm/portfolio/optimize.hpp"
 
+#include <cmath>
+#include <limits>
+
 #include "quelm/core/math/linalg.hpp"
 
 namespace quelm::portfolio {
@@ -62,7 +65,11 @@ Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<cons
     double c = -0.0;
     for (std::size_t i = 0; i < n; ++i) c += mean[i] * y[i];
     const double d = a * c - b * b;
-    if (d == 0.0) return numerical("efficient_frontier_point: degenerate frontier (AC − B² = 0)");
+    // Equal means make AC = B^2 in exact arithmetic; what the solves leave is rounding,
+    // so a determinant within a few ulps of its terms counts as zero.
+    const double ulps = 16.0 * static_cast<double>(n) * std::numeric_limits<double>::epsilon();
+    const double rounding = ulps * (std::fabs(a * c) + b * b);
+    if (std::fabs(d) <= rounding) return numerical("efficient_frontier_point: degenerate frontier (AC − B² = 0)");
     const double lambda = (c - target * b) / d;
     const double gamma = (a * target - b) / d;
     std::vector<double> w(n);

@@ -1,5 +1,7 @@
 #include "quelm/portfolio/valuation.hpp"
 
+#include <cmath>
+
 namespace quelm::portfolio {
 
 namespace {
@@ -48,7 +50,7 @@ Result<HoldingsValuation> value_holdings(std::span<const Holding> holdings, std:
             cost,
             mv,
             mv - cost,
-            cost != 0.0 ? std::optional<double>((mv - cost) / cost) : std::nullopt,
+            cost != 0.0 ? std::optional<double>((mv - cost) / std::fabs(cost)) : std::nullopt,
             total_mv != 0.0 ? mv / total_mv : 0.0,
         };
         out.holdings.push_back(std::move(line));
@@ -58,8 +60,9 @@ Result<HoldingsValuation> value_holdings(std::span<const Holding> holdings, std:
     out.total_cost_basis = total_cost_basis;
     out.total_market_value = total_mv;
     out.total_unrealized_pnl = total_mv - total_cost_basis;
+    // Over |cost basis|: the percentage carries the sign of the P&L, also for a short book.
     out.total_unrealized_pnl_pct = total_cost_basis != 0.0
-                                       ? std::optional<double>((total_mv - total_cost_basis) / total_cost_basis)
+                                       ? std::optional<double>(out.total_unrealized_pnl / std::fabs(total_cost_basis))
                                        : std::nullopt;
     return out;
 }

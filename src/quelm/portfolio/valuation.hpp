@@ -21,7 +21,7 @@ struct HoldingValuation {
     double cost_basis;
     double market_value;
     double unrealized_pnl;
-    std::optional<double> unrealized_pnl_pct;  // fraction; absent when cost basis is exactly 0
+    std::optional<double> unrealized_pnl_pct;  // P&L / |cost basis| (a short's loss stays negative); absent for cost 0
     double weight;                             // 0 when the total market value is exactly 0
 };
 

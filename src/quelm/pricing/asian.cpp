@@ -37,6 +37,7 @@ Parsed<AverageType> parse_average_type(std::string_view text) {
 
 Result<double> geometric_asian_price(const OptionContract& o, const MarketInputs& m) {
     QUELM_CHECK(check_common(o, m));
+    if (any_nan(m, o.strike, o.expiry)) return kNaN;
     const double s = m.spot, k = o.strike, r = m.rate, vol = m.vol, t = o.expiry;
     if (vol == 0.0 || t == 0.0) {
         const double a = s * std::exp((r - m.dividend_yield) * 0.5 * t);
@@ -60,6 +61,7 @@ Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInpu
                                        const AsianSettings& s, Cancel& cancel) {
     QUELM_CHECK(check_common(o, m));
     if (n_fixings == 0) return invalid("n_fixings must be >= 1");
+    if (any_nan(m, o.strike, o.expiry)) return PriceSe{kNaN, kNaN};
     const double r = m.rate, t = o.expiry;
     const double disc = std::exp(-r * t);
     if (m.vol == 0.0 || t == 0.0) {

@@ -16,18 +16,36 @@ bool is_in(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType:
 
 struct Terms {
     double s, k, h, dq, dr, p1, p2, x1, x2, y1, y2, vol_t;
+    double log_p1, log_p2;  // for small volatility, where p1 or p2 overflows
 
     double ab(double phi, double x) const {
         return dq * (s * phi) * normal_cdf(phi * x) - dr * (k * phi) * normal_cdf(phi * x - phi * vol_t);
     }
     double cd(double phi, double eta, double y) const {
-        return p1 * dq * (s * phi) * normal_cdf(eta * y) - p2 * dr * (k * phi) * normal_cdf(eta * y - eta * vol_t);
+        const double z1 = eta * y, z2 = eta * y - eta * vol_t;
+        const double n1 = normal_cdf(z1), n2 = normal_cdf(z2);
+        const double a = plain_power_product(p1, n1) ? p1 * dq * (s * phi) * n1
+                                                     : dq * (s * phi) * power_cdf_in_logs(log_p1, z1);
+        const double b = plain_power_product(p2, n2) ? p2 * dr * (k * phi) * n2
+                                                     : dr * (k * phi) * power_cdf_in_logs(log_p2, z2);
+        return a - b;
     }
     double A(double phi) const { return ab(phi, x1); }
     double B(double phi) const { return ab(phi, x2); }
     double C(double phi, double eta) const { return cd(phi, eta, y1); }
     double D(double phi, double eta) const { return cd(phi, eta, y2); }
 };
+
+// No volatility (or no time): the path runs straight from S to the forward and touches
+// H only in between.
+double still_price(const OptionContract& o, const MarketInputs& m, bool down, bool in, double h) {
+    const double s = m.spot, t = o.expiry;
+    const double fwd = std::exp((m.rate - m.dividend_yield) * t) * s;
+    const bool touched = down ? h >= std::min(s, fwd) : h <= std::max(s, fwd);
+    const double value = std::exp(-t * m.rate) * payoff(o.option_type, fwd, o.strike);
+    if (in) return touched ? value : 0.0;
+    return touched ? 0.0 : value;
+}
 
 }  // namespace
 
@@ -47,12 +65,15 @@ double knock_in_price(const OptionContract& o, const MarketInputs& m, bool down,
     const double vt = std::sqrt(t) * vol;
     const double mu = ((-0.5 * vol) * vol + b) / (vol * vol);
     const double lambda = 1.0 + mu;
+    // With sigma^2 underflowing, mu is infinite and the terms below are meaningless (yet
+    // may come out finite); NaN sends the caller to the zero-volatility limit.
+    if (!std::isfinite(mu)) return kNaN;
     Terms x{s, k, h,
             std::exp((b - r) * t), std::exp(-t * r),
             std::pow(h / s, 2.0 * lambda), std::pow(h / s, 2.0 * mu),
             std::log(s / k) / vt + lambda * vt, std::log(s / h) / vt + lambda * vt,
             std::log(h * h / (s * k)) / vt + lambda * vt, std::log(h / s) / vt + lambda * vt,
-            vt};
+            vt, 2.0 * lambda * std::log(h / s), 2.0 * mu * std::log(h / s)};
     const bool call = o.option_type == OptionType::Call;
     const bool k_above = k >= h;
     if (down) {
@@ -67,17 +88,11 @@ Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, Bar
     const double s = m.spot, h = barrier, t = o.expiry;
     if (!(h > 0.0 && s > 0.0 && o.strike > 0.0)) return invalid("spot, strike, and barrier must be > 0");
     if (m.vol < 0.0 || t < 0.0) return invalid("volatility and expiry must be >= 0");
+    if (any_nan(m, o.strike, t)) return kNaN;
     const bool down = is_down(type);
     const bool in = is_in(type);
 
-    if (m.vol == 0.0 || t == 0.0) {
-        // The path runs straight from S to the forward; it touches H only in between.
-        const double fwd = std::exp((m.rate - m.dividend_yield) * t) * s;
-        const bool touched = down ? h >= std::min(s, fwd) : h <= std::max(s, fwd);
-        const double value = std::exp(-t * m.rate) * payoff(o.option_type, fwd, o.strike);
-        if (in) return touched ? value : 0.0;
-        return touched ? 0.0 : value;
-    }
+    if (m.vol == 0.0 || t == 0.0) return still_price(o, m, down, in, h);
 
     const bool breached = down ? s <= h : s >= h;
     if (breached) {
@@ -85,6 +100,9 @@ Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, Bar
         return black_scholes(o, m);
     }
     const double knock_in = knock_in_price(o, m, down, h);
+    // A volatility so small that the formula's terms leave the double range is
+    // indistinguishable from none.
+    if (!std::isfinite(knock_in)) return still_price(o, m, down, in, h);
     if (in) return knock_in;
     QUELM_TRY(vanilla, black_scholes(o, m));
     return std::max(vanilla - knock_in, 0.0);

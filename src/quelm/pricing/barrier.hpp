@@ -16,7 +16,8 @@ enum class BarrierType : unsigned char { DownIn, DownOut, UpIn, UpOut };
 // Lower-cased, "_" read as "-": "down-in"/"downin"/"di", ... else the full message.
 [[nodiscard]] Parsed<BarrierType> parse_barrier_type(std::string_view text);
 
-// Reiner-Rubinstein knock-in value for an unbreached barrier (sigma > 0, t > 0).
+// Reiner-Rubinstein knock-in value for an unbreached barrier (sigma > 0, t > 0); NaN
+// where sigma is too small for the formula (sigma^2 underflowing).
 [[nodiscard]] double knock_in_price(const OptionContract& o, const MarketInputs& m, bool down, double barrier);
 
 [[nodiscard]] Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, BarrierType type,

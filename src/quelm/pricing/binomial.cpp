@@ -1,5 +1,6 @@
 #include "quelm/pricing/binomial.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <vector>
@@ -25,44 +26,28 @@ std::vector<double> power_table(double x, std::size_t n) {
     return p;
 }
 
-}  // namespace
+// Past this log-size the table of (u^2)^j, whose top entry is e^(2 sigma sqrt(T n)),
+// comes too close to the largest double (e^709.78).
+constexpr double kLogTableLimit = 700.0;
 
-Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& m, std::uint64_t steps,
-                        double strike, double expiry, Cancel& cancel) {
-    const double S = m.spot, K = strike, T = expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
-    QUELM_CHECK(validate_vanilla(K, S, sigma, T));
-    if (steps == 0) return invalid("steps must be >= 1");
-    if (T == 0.0) return payoff(type, S, K);
-    if (sigma == 0.0) {
-        const double F = S * std::exp((r - q) * T);
-        const double european = std::exp(-r * T) * payoff(type, F, K);
-        if (style == ExerciseStyle::European) return european;
-        const double now = payoff(type, S, K);
-        return european > now ? european : now;
-    }
-    const double n_f = static_cast<double>(steps);
-    const double dt = T / n_f;
-    const double u = std::exp(sigma * std::sqrt(dt));
-    const double d = 1.0 / u;
-    const double disc = std::exp(-r * dt);
-    const double p = 0.5 + (r - q - sigma * sigma / 2.0) * std::sqrt(dt) / (2.0 * sigma);
-    if (p < 0.0 || p > 1.0) return numerical("binomial: risk-neutral probability outside [0,1] (check inputs/steps)");
-
-    const std::size_t n = checked_count(steps);
-    const std::vector<double> pow_d = power_table(d, n);
-    const std::vector<double> pow_u2 = power_table(u * u, n);
+// Backward induction over the tree. row(i) gives the node prices of date i as a
+// function of j (the number of up moves).
+template <class Row>
+Result<double> roll_back(OptionType type, bool american, std::size_t n, double p, double disc, double K,
+                         const Row& row, Cancel& cancel) {
     std::vector<double> V(checked_add(n, 1));
-    const double base = S * pow_d[n];
-    for (std::size_t j = 0; j <= n; ++j) V[j] = payoff(type, base * pow_u2[j], K);
-    const bool american = style == ExerciseStyle::American;
+    {
+        const auto at = row(n);
+        for (std::size_t j = 0; j <= n; ++j) V[j] = payoff(type, at(j), K);
+    }
     const double q1 = 1.0 - p;
     auto last_poll = std::chrono::steady_clock::now();
     for (std::size_t i = n; i-- > 0;) {
-        const double row = S * pow_d[i];
+        const auto at = row(i);
         for (std::size_t j = 0; j <= i; ++j) {
             const double c = disc * (p * V[j + 1] + q1 * V[j]);
             if (american) {
-                const double ex = payoff(type, row * pow_u2[j], K);
+                const double ex = payoff(type, at(j), K);
                 V[j] = c > ex ? c : ex;
             } else {
                 V[j] = c;
@@ -77,6 +62,60 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
         }
     }
     return V[0];
+}
+
+}  // namespace
+
+Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& m, std::uint64_t steps,
+                        double strike, double expiry, Cancel& cancel) {
+    const double S = m.spot, K = strike, T = expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
+    QUELM_CHECK(validate_vanilla(K, S, sigma, T));
+    if (steps == 0) return invalid("steps must be >= 1");
+    if (any_nan(m, K, T)) return kNaN;
+    if (T == 0.0) return payoff(type, S, K);
+    if (sigma == 0.0) {
+        const double F = S * std::exp((r - q) * T);
+        const double european = std::exp(-r * T) * payoff(type, F, K);
+        if (style == ExerciseStyle::European) return european;
+        // The tree's own exercise dates i T / n, not only its two ends.
+        const double now = payoff(type, S, K);
+        const double ends = european > now ? european : now;
+        return std::max(ends, best_interior_exercise(type, S, K, r, q, T, steps));
+    }
+    const double n_f = static_cast<double>(steps);
+    const double dt = T / n_f;
+    const double u = std::exp(sigma * std::sqrt(dt));
+    const double d = 1.0 / u;
+    const double disc = std::exp(-r * dt);
+    const double p = 0.5 + (r - q - sigma * sigma / 2.0) * std::sqrt(dt) / (2.0 * sigma);
+    if (p < 0.0 || p > 1.0) return numerical("binomial: risk-neutral probability outside [0,1] (check inputs/steps)");
+
+    const std::size_t n = checked_count(steps);
+    const bool american = style == ExerciseStyle::American;
+    if (2.0 * (sigma * std::sqrt(T * n_f)) < kLogTableLimit) {
+        // Node (i, j) priced as (S d^i) (u^2)^j.
+        const std::vector<double> pow_d = power_table(d, n);
+        const std::vector<double> pow_u2 = power_table(u * u, n);
+        const auto row = [&](std::size_t i) {
+            const double base = S * pow_d[i];
+            return [base, &pow_u2](std::size_t j) { return base * pow_u2[j]; };
+        };
+        return roll_back(type, american, n, p, disc, K, row, cancel);
+    }
+    // A wide tree: node (i, j) priced as S u^(2j - i), so no intermediate power exceeds
+    // the node price itself. A put pays exactly 0 at a node beyond the double range, so
+    // only a call needs every node price finite.
+    const std::vector<double> pow_u = power_table(u, n);
+    const std::vector<double> pow_d = power_table(d, n);
+    if (type == OptionType::Call && !std::isfinite(S * pow_u[n])) {
+        return numerical("binomial: node prices overflow (vol * sqrt(t * steps) too large for the tree)");
+    }
+    const auto row = [&](std::size_t i) {
+        return [i, S, &pow_u, &pow_d](std::size_t j) {
+            return 2 * j >= i ? S * pow_u[2 * j - i] : S * pow_d[i - 2 * j];
+        };
+    };
+    return roll_back(type, american, n, p, disc, K, row, cancel);
 }
 
 }  // namespace quelm::pricing

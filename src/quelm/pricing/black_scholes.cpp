@@ -16,6 +16,7 @@ Result<double> black_scholes(const OptionContract& contract, const MarketInputs&
     const bool call = contract.option_type == OptionType::Call;
 
     QUELM_CHECK(validate_vanilla(k, s, sigma, t));
+    if (any_nan(market, k, t)) return kNaN;
 
     if (t == 0.0) return payoff(contract.option_type, s, k);
     const double dr = std::exp(-r * t);
@@ -25,9 +26,7 @@ Result<double> black_scholes(const OptionContract& contract, const MarketInputs&
         const double forward = s * std::exp((r - q) * t);
         return dr * payoff(contract.option_type, forward, k);
     }
-    const double sqrt_t = std::sqrt(t);
-    const double d1 = (std::log(s / k) + (r - q + sigma * sigma / 2.0) * t) / (sigma * sqrt_t);
-    const double d2 = d1 - sigma * sqrt_t;
+    const auto [d1, d2] = lognormal_d12(s, k, r, q, sigma, t);
     if (call) return s * dq * normal_cdf(d1) - k * dr * normal_cdf(d2);
     return k * dr * normal_cdf(-d2) - s * dq * normal_cdf(-d1);
 }

@@ -29,7 +29,8 @@ Result<double> implied_volatility(double market_price, const OptionContract& con
     const bool call = contract.option_type == OptionType::Call;
     const double lower = dr * payoff(contract.option_type, forward, k);
     const double upper = call ? s * dq : k * dr;
-    if (p > upper + 1e-12 || p < lower - 1e-12) {
+    // Only an infinite volatility reaches the upper bound itself: no finite vol solves it.
+    if (p >= upper || p < lower - 1e-12) {
         return invalid("price " + format_number(p) + " outside no-arbitrage bounds [" + format_number(lower) +
                        ", " + format_number(upper) + "]");
     }

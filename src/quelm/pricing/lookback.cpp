@@ -15,6 +15,26 @@ Parsed<StrikeType> parse_strike_type(std::string_view text) {
     return std::unexpected("strike_type must be 'floating' or 'fixed', got " + quote_literal(s));
 }
 
+namespace {
+
+// No volatility (or no time): the path runs straight from S to the forward, so its
+// extremes are the two ends.
+double still_price(const OptionContract& o, const MarketInputs& m, StrikeType type) {
+    const double s = m.spot, k = o.strike, r = m.rate, t = o.expiry;
+    const bool call = o.option_type == OptionType::Call;
+    const double fwd = std::exp((r - m.dividend_yield) * t) * s;
+    const double hi = std::max(s, fwd), lo = std::min(s, fwd);
+    double value;
+    if (type == StrikeType::Fixed) {
+        value = call ? std::max(hi - k, 0.0) : std::max(k - lo, 0.0);
+    } else {
+        value = call ? fwd - lo : hi - fwd;
+    }
+    return std::exp(t * (-r)) * value;
+}
+
+}  // namespace
+
 Result<double> lookback_price(const OptionContract& o, const MarketInputs& m, StrikeType type) {
     const double s = m.spot, k = o.strike, r = m.rate, vol = m.vol, t = o.expiry;
     const bool fixed = type == StrikeType::Fixed;
@@ -22,17 +42,8 @@ Result<double> lookback_price(const OptionContract& o, const MarketInputs& m, St
     if (s <= 0.0 || (fixed && k <= 0.0)) return invalid("spot and strike must be > 0");
     if (vol < 0.0 || t < 0.0) return invalid("volatility and expiry must be >= 0");
 
-    if (vol == 0.0 || t == 0.0) {
-        const double fwd = std::exp((r - m.dividend_yield) * t) * s;
-        const double hi = std::max(s, fwd), lo = std::min(s, fwd);
-        double value;
-        if (fixed) {
-            value = call ? std::max(hi - k, 0.0) : std::max(k - lo, 0.0);
-        } else {
-            value = call ? fwd - lo : hi - fwd;
-        }
-        return std::exp(t * (-r)) * value;
-    }
+    if (any_nan(m, k, t)) return kNaN;
+    if (vol == 0.0 || t == 0.0) return still_price(o, m, type);
 
     // A vanishing carry would blow up the sigma^2 / (2b) terms; keep it just off zero.
     double b = r - m.dividend_yield;
@@ -56,13 +67,14 @@ Result<double> lookback_price(const OptionContract& o, const MarketInputs& m, St
         const double e2 = e1 - h;
         if (call) {
             if (k >= s) {
-                result = dq * s * N(d1) - k * dr * N(d2) + dr * s * x * (g * N(d1) - std::pow(s / k, p) * N(d1 - w));
+                result = dq * s * N(d1) - k * dr * N(d2) + dr * s * x * (g * N(d1) - power_times_cdf(s / k, p, d1 - w));
             } else {
                 result = (s - k) * dr + dq * s * N(e1) - dr * s * N(e2) + dr * s * x * (g * N(e1) - N(e1 - w));
             }
         } else {
             if (k <= s) {
-                result = k * dr * N(-d2) - dq * s * N(-d1) + dr * s * x * (std::pow(s / k, p) * N(w - d1) - g * N(-d1));
+                result = k * dr * N(-d2) - dq * s * N(-d1) +
+                         dr * s * x * (power_times_cdf(s / k, p, w - d1) - g * N(-d1));
             } else {
                 result = (k - s) * dr - dq * s * N(-e1) + dr * s * N(-e2) + dr * s * x * (N(w - e1) - g * N(-e1));
             }
@@ -76,6 +88,9 @@ Result<double> lookback_price(const OptionContract& o, const MarketInputs& m, St
             result = dr * s * N(-a2) - dq * s * N(-a1) + dr * s * x * (g * N(a1) - N(a1 - w));
         }
     }
+    // A volatility so small that the terms leave the double range (sigma^2 underflowing,
+    // say) is indistinguishable from none.
+    if (!std::isfinite(result)) return still_price(o, m, type);
     return std::max(result, 0.0);
 }
 

@@ -16,6 +16,7 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
     QUELM_CHECK(validate_inputs(strike, m.spot, m.vol, expiry, s.paths));
     if (s.steps == 0) return invalid("steps must be >= 1");
     const double S = m.spot, K = strike, T = expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
+    if (any_nan(m, K, T)) return McResult{kNaN, kNaN};
     const double dt = T / static_cast<double>(s.steps);
     if (S == 0.0 || T == 0.0 || sigma == 0.0) {
         double best = payoff(type, S, K);

@@ -20,12 +20,15 @@ Status validate_inputs(double strike, double spot, double vol, double t, std::ui
 Result<McResult> monte_carlo_european(const McInputs& in, Cancel& cancel) {
     QUELM_CHECK(validate_inputs(in.strike, in.spot, in.vol, in.t, in.paths));
     const double S = in.spot, K = in.strike, r = in.rate, q = in.dividend_yield, sigma = in.vol, T = in.t;
+    if (any_nan(S, K, r, q, sigma, T)) return McResult{kNaN, kNaN};
     const double disc = std::exp(-r * T);
     if (S == 0.0 || T == 0.0 || sigma == 0.0) {
         // Nothing random is left: the discounted payoff on the forward.
         const double fwd = S * std::exp(T * (r - q));
         return McResult{disc * payoff(in.option_type, fwd, K), 0.0};
     }
+    // An infinite volatility sends every path to 0 or infinity: no finite price exists.
+    if (std::isinf(sigma)) return McResult{kNaN, kNaN};
     const double drift = ((r - q) + (-0.5 * sigma) * sigma) * T;
     const double diff = std::sqrt(T) * sigma;
     const std::uint64_t pairs = in.paths - in.paths / 2;

@@ -5,7 +5,8 @@
 namespace quelm::stats {
 
 Status check_confidence(double c) {
-    if (c <= 0.0 || c >= 1.0) return invalid("confidence level must be in (0, 1)");
+    // Written so that a NaN level fails too.
+    if (!(c > 0.0 && c < 1.0)) return invalid("confidence level must be in (0, 1)");
     return {};
 }
 

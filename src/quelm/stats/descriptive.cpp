@@ -1,6 +1,8 @@
 #include "quelm/stats/descriptive.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace quelm::stats {
 
@@ -10,7 +12,28 @@ double sum(std::span<const double> x) {
     return s;
 }
 
+bool is_constant(std::span<const double> x) {
+    if (x.empty() || !std::isfinite(x[0])) return false;
+    for (const double v : x)
+        if (v != x[0]) return false;
+    return true;
+}
+
+bool differences_constant(std::span<const double> x, std::span<const double> y) {
+    if (x.empty() || x.size() != y.size()) return false;
+    const double d0 = x[0] - y[0];
+    const double m0 = std::max(std::fabs(x[0]), std::fabs(y[0]));
+    if (!std::isfinite(d0) || !std::isfinite(m0)) return false;
+    constexpr double kUlps = 4.0 * std::numeric_limits<double>::epsilon();
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double scale = std::max({m0, std::fabs(x[i]), std::fabs(y[i])});
+        if (!(std::fabs((x[i] - y[i]) - d0) <= kUlps * scale)) return false;
+    }
+    return true;
+}
+
 double sum_squared_deviations(std::span<const double> x, double m) {
+    if (is_constant(x)) return 0.0;
     double s = -0.0;
     for (double v : x) {
         const double d = v - m;

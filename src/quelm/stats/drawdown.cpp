@@ -1,5 +1,8 @@
 #include "quelm/stats/drawdown.hpp"
 
+#include <cmath>
+#include <limits>
+
 namespace quelm::stats {
 
 Result<Drawdown> max_drawdown(std::span<const double> prices) {
@@ -8,6 +11,12 @@ Result<Drawdown> max_drawdown(std::span<const double> prices) {
         if (p <= 0.0) return invalid("max_drawdown: prices must be positive");
     }
     Drawdown out;
+    // A later NaN price never compares, so it neither moves the peak nor records a fall.
+    // A NaN first price leaves no peak to fall from: the drawdown is unknown, not 0.
+    if (std::isnan(prices[0])) {
+        out.max_drawdown = std::numeric_limits<double>::quiet_NaN();
+        return out;
+    }
     double peak = prices[0];
     std::size_t pk = 0;
     for (std::size_t i = 0; i < prices.size(); ++i) {

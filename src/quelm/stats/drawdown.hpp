@@ -10,7 +10,8 @@
 namespace quelm::stats {
 
 struct Drawdown {
-    double max_drawdown = 0.0;    // in [0, 1); 0 when the prices never fall
+    double max_drawdown = 0.0;    // in [0, 1); 0 when the prices never fall; NaN when the first price is
+                                  // NaN (no peak to fall from; indices 0)
     std::uint64_t peak_index = 0;
     std::uint64_t trough_index = 0;
     std::uint64_t duration = 0;   // trough_index - peak_index, in periods

@@ -32,6 +32,9 @@ Result<PairSums> pair_sums(std::span<const double> x, std::span<const double> y)
         p.sxx += dx * dx;
         p.syy += dy * dy;
     }
+    // A constant series does not vary, whatever rounding left in its mean.
+    if (is_constant(x)) p.sxx = 0.0;
+    if (is_constant(y)) p.syy = 0.0;
     return p;
 }
 

@@ -47,6 +47,7 @@ Sums second_pass(std::span<const double> x, double m, double target) {
         prev = d;
         s.growth *= 1.0 + v;
     }
+    if (is_constant(x)) s.s2 = 0.0;  // the same exact zero as the variance
     return s;
 }
 
@@ -124,6 +125,10 @@ void benchmark_part(const ReportInput& in, double m, const Sums& s, StatsReport&
         syy += dy * dy;
         saa += da * da;
     }
+    // Constant series (benchmark or active returns) have exactly zero variance, as in
+    // the single computations.
+    if (is_constant(y)) syy = 0.0;
+    if (differences_constant(x, y)) saa = 0.0;
     const double cov = sxy / n;
     const double vx = s.s2 / n;
     const double vy = syy / n;

@@ -121,6 +121,7 @@ Result<double> tracking_error(std::span<const double> portfolio, std::span<const
     QUELM_CHECK(check_periods(periods_per_year));
     QUELM_TRY(a, active("tracking_error", portfolio, benchmark));
     QUELM_TRY(mv, mu_var(a));
+    if (differences_constant(portfolio, benchmark)) mv.var = 0.0;
     return std::sqrt(periods_per_year) * std::sqrt(mv.var);
 }
 
@@ -129,6 +130,7 @@ Result<double> information_ratio(std::span<const double> portfolio, std::span<co
     QUELM_CHECK(check_periods(periods_per_year));
     QUELM_TRY(a, active("information_ratio", portfolio, benchmark));
     QUELM_TRY(mv, mu_var(a));
+    if (differences_constant(portfolio, benchmark)) mv.var = 0.0;
     if (mv.var == 0.0) return invalid("information_ratio: zero active-return volatility");
     return std::sqrt(periods_per_year) * (mv.mu / std::sqrt(mv.var));
 }

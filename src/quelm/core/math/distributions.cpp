@@ -37,15 +37,9 @@ double normal_cdf(double x) {
     return x > 0.0 ? 1.0 - c : c;
 }
 
-namespace {
-
-// Below this tail probability an absolute tolerance on Phi(x) - p no longer
-// pins x down, so the tail is solved on log Phi instead (relative accuracy in p).
-constexpr double kTail = 1e-8;
-
-// ln Phi(x) for x < 0, written so that it keeps going where Phi itself
-// underflows (x < -37): the continued-fraction tail in log form.
-double log_normal_cdf_lower(double x) {
+double log_normal_cdf(double x) {
+    // Written so that it keeps going where Phi itself underflows (x < -37): below -7.07
+    // it is the continued-fraction tail of normal_cdf in log form.
     const double a = -x;
     if (a < 7.071067811865475) return std::log(normal_cdf(x));
     double b = a + 0.65;
@@ -56,11 +50,24 @@ double log_normal_cdf_lower(double x) {
     return -a * a / 2.0 - std::log(b) - std::log(2.5066282746310007);
 }
 
+double power_times_cdf(double base, double exponent, double x) {
+    const double p = std::pow(base, exponent);
+    const double c = normal_cdf(x);
+    if (plain_power_product(p, c)) return p * c;
+    return power_cdf_in_logs(exponent * std::log(base), x);
+}
+
+namespace {
+
+// Below this tail probability an absolute tolerance on Phi(x) - p no longer
+// pins x down, so the tail is solved on log Phi instead (relative accuracy in p).
+constexpr double kTail = 1e-8;
+
 // Lower-tail quantile for tiny p: root of ln Phi(x) - ln p, so the tolerance
 // is relative to p. [-40, -5] brackets every positive double below kTail.
 Result<double> lower_tail_quantile(double p) {
     const double lp = std::log(p);
-    return brent([lp](double x) { return log_normal_cdf_lower(x) - lp; }, -40.0, -5.0, 1e-14, 200);
+    return brent([lp](double x) { return log_normal_cdf(x) - lp; }, -40.0, -5.0, 1e-14, 200);
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 #include "quelm/core/math/linalg.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "quelm/core/sizes.hpp"
 
 namespace quelm {
 
-Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augmented, std::size_t n) {
+Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augmented, std::size_t n,
+                                           double pivot_floor) {
     auto& a = augmented;
     // A caller handing a malformed matrix is a broken invariant, not bad user input;
     // refuse it rather than read out of bounds.
@@ -25,7 +28,7 @@ Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augm
                 pivot = r;
             }
         }
-        if (best < 1e-300) return numerical("linear solve: singular system (degenerate inputs)");
+        if (best < pivot_floor) return numerical("linear solve: singular system (degenerate inputs)");
         if (pivot != c) std::swap(a[pivot], a[c]);
         const double p = a[c][c];
         for (std::size_t r = c + 1; r < n; ++r) {
@@ -50,13 +53,18 @@ Result<std::vector<double>> solve_linear_system(std::span<const std::span<const 
     for (const auto& row : matrix)
         if (row.size() != n) return invalid("solve_linear_system: matrix must be square");
     if (rhs.size() != n) return invalid("solve_linear_system: rhs length must match matrix order");
+    double scale = 0.0;
+    for (const auto& row : matrix)
+        for (const double v : row) scale = std::max(scale, std::fabs(v));
+    const double relative = static_cast<double>(n) * std::numeric_limits<double>::epsilon() * scale;
+    const double floor = std::isfinite(relative) ? std::max(1e-300, relative) : 1e-300;
     std::vector<std::vector<double>> augmented(n);
     for (std::size_t i = 0; i < n; ++i) {
         augmented[i].reserve(checked_add(n, 1));
         augmented[i].assign(matrix[i].begin(), matrix[i].end());
         augmented[i].push_back(rhs[i]);
     }
-    return gaussian_solve(std::move(augmented), n);
+    return gaussian_solve(std::move(augmented), n, floor);
 }
 
 }  // namespace quelm
