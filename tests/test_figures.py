@@ -112,6 +112,7 @@ def test_the_return_series_is_seeded_and_clustered():
 
 
 def test_underwater_and_trailing_windows():
+    pytest.importorskip("matplotlib")
     from figures import drawdown
     prices = np.array([100.0, 110.0, 99.0, 104.5, 121.0, 96.8, 130.0])
     water = drawdown.underwater(prices)
@@ -125,6 +126,7 @@ def test_underwater_and_trailing_windows():
 
 
 def test_the_frontier_passes_through_its_named_portfolios():
+    pytest.importorskip("matplotlib")
     from figures import frontier
     from tour_parts.portfolio import daily_returns
     returns = daily_returns()
