@@ -34,6 +34,13 @@ def figure(title: str, rows: int = 1, cols: int = 1, **subplots) -> tuple[Figure
     return fig, [ax for row in grid for ax in row]
 
 
+def figure_3d(title: str) -> tuple[Figure, Axes]:
+    """A figure of the tour's size holding one 3-D axes."""
+    fig = Figure(figsize=SIZE_INCHES, dpi=DPI, layout="constrained")
+    fig.suptitle(title, fontweight="bold")
+    return fig, fig.add_subplot(projection="3d")
+
+
 def percent(ax: Axes, axis: str = "y", decimals: int | None = None) -> None:
     """Show fractions (0.05) as percentages (5%) on one axis."""
     target = ax.yaxis if axis == "y" else ax.xaxis

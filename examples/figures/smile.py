@@ -35,9 +35,7 @@ def figures():
     ax.legend(title="expiry", ncols=2, loc="upper right")
     yield "iv_smile", fig
 
-    fig = canvas.Figure(figsize=canvas.SIZE_INCHES, dpi=canvas.DPI, layout="constrained")
-    fig.suptitle("Implied-volatility surface from the same chain", fontweight="bold")
-    ax3 = fig.add_subplot(projection="3d")
+    fig, ax3 = canvas.figure_3d("Implied-volatility surface from the same chain")
     forward = market.SPOT * np.exp((market.RATE - market.DIVIDEND) * c["expiry"])
     moneyness = np.log(c["strike"] / forward)
     surface = ax3.plot_surface(moneyness, c["expiry"], np.ma.masked_invalid(iv) * 100.0, cmap="viridis",
