@@ -13,11 +13,11 @@ $(VENV)/.created:
 	touch $@
 
 $(VENV)/.test-deps: $(VENV)/.created
-	$(PIP) install --quiet scikit-build-core cmake ninja pytest numpy scipy hypothesis mypy
+	$(PIP) install --quiet scikit-build-core cmake ninja pytest numpy scipy hypothesis mypy pandas pandas-stubs basedpyright matplotlib
 	touch $@
 
 demo: $(VENV)/.created
-	$(PIP) install --quiet .
+	$(PIP) install --quiet . matplotlib
 	$(PY) examples/tour.py
 
 test: $(VENV)/.test-deps

@@ -18,7 +18,7 @@ SECTIONS = [
     ("Portfolio analytics", "portfolio"),
     ("Yield curves and bonds", "fixed_income"),
     ("Neural pricing engines", "ml"),
-    ("A picture: put values across spot", "picture"),
+    ("Figures", "pictures"),
 ]
 
 

@@ -1,7 +1,12 @@
 """The shipped type stub: a type checker accepts correct use and rejects wrong use."""
 from __future__ import annotations
 
+import ast
+import importlib.metadata
+import json
 import os
+import re
+import runpy
 import shutil
 import subprocess
 import sys
@@ -34,14 +39,21 @@ quelm.binomial(100, 105, 0.05, 0.2, 1.0, "call", steps=1.5)
 '''
 
 
+def lay_stub(where: Path) -> Path:
+    """The tree's stub as a `quelm` stub package under `where`. Checkers find a `-stubs`
+    directory only in site-packages, where an installed copy (perhaps stale) would win."""
+    package = where / "stubs" / "quelm"
+    package.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(ROOT / "stubs" / "quelm-stubs" / "__init__.pyi", package / "__init__.pyi")
+    return package.parent
+
+
 def run_mypy(tmp_path: Path, source: str) -> subprocess.CompletedProcess:
     pytest.importorskip("mypy")
     src = tmp_path / "example.py"
     src.write_text(source)
     env = dict(os.environ)
-    import quelm  # noqa: F401  -- locate the stub beside the installed module, or in the tree
-    stub_dirs = [str(ROOT / "stubs")]
-    env["MYPYPATH"] = os.pathsep.join(stub_dirs)
+    env["MYPYPATH"] = str(lay_stub(tmp_path))
     return subprocess.run([sys.executable, "-m", "mypy", "--no-incremental", "--strict", str(src)],
                           capture_output=True, text=True, env=env, cwd=tmp_path)
 
@@ -104,3 +116,186 @@ def _runtime_callables(quelm):
                 yield f"{name}.{attr}", getattr(obj, attr)
         elif callable(obj) and getattr(obj, "__text_signature__", None):
             yield name, obj
+
+
+# --- NumPy arrays, pandas Series and option spellings, under both checkers --------------
+
+CASES = ROOT / "tests" / "typing_cases"
+MARK = re.compile(r"#\s*wrong(:.*)?$")
+
+
+def marked(path: Path) -> dict[int, bool]:
+    """Line number -> whether the marked mistake also fails at run time (a bare mark)."""
+    lines = path.read_text().splitlines()
+    return {i: m.group(1) is None for i, line in enumerate(lines, 1) if (m := MARK.search(line))}
+
+
+def _need_scientific_stack() -> None:
+    pytest.importorskip("numpy")
+    pytest.importorskip("pandas")
+
+
+def _mypy(work: Path, names: list[str]) -> dict[str, set[int]]:
+    pytest.importorskip("mypy")
+    try:
+        importlib.metadata.distribution("pandas-stubs")
+    except importlib.metadata.PackageNotFoundError:
+        pytest.skip("pandas-stubs is not installed")
+    env = dict(os.environ, MYPYPATH=str(lay_stub(work)))
+    out = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", *names],
+                         capture_output=True, text=True, env=env, cwd=work)
+    found: dict[str, set[int]] = {name: set() for name in names}
+    for m in re.finditer(r"^([\w.]+):(\d+): error:", out.stdout, re.M):
+        found[m.group(1)].add(int(m.group(2)))
+    assert out.returncode in (0, 1), out.stdout + out.stderr
+    return found
+
+
+def _pyright(work: Path, names: list[str]) -> dict[str, set[int]]:
+    exe = shutil.which("basedpyright", path=str(Path(sys.executable).parent)) or shutil.which("basedpyright")
+    if exe is None:
+        pytest.skip("basedpyright (pyright with its own node) is not installed")
+    lay_stub(work)
+    (work / "pyrightconfig.json").write_text(json.dumps({"typeCheckingMode": "strict", "stubPath": "stubs"}))
+    out = subprocess.run([exe, "--pythonpath", sys.executable, "--outputjson", *names],
+                         capture_output=True, text=True, cwd=work)
+    try:
+        report = json.loads(out.stdout)
+    except json.JSONDecodeError:
+        pytest.fail(out.stdout + out.stderr)
+    found: dict[str, set[int]] = {name: set() for name in names}
+    for d in report["generalDiagnostics"]:
+        if d["severity"] == "error":
+            found[Path(d["file"]).name].add(d["range"]["start"]["line"] + 1)
+    return found
+
+
+@pytest.fixture(scope="module", params=["mypy", "pyright"])
+def checker_errors(request, tmp_path_factory) -> dict[str, set[int]]:
+    """One run of each checker over both case files: file name -> lines with an error."""
+    _need_scientific_stack()
+    work = tmp_path_factory.mktemp(request.param)
+    names = ["correct_use.py", "mistakes.py"]
+    for name in names:
+        shutil.copyfile(CASES / name, work / name)
+    return {"mypy": _mypy, "pyright": _pyright}[request.param](work, names)
+
+
+def test_correct_use_with_arrays_and_series_is_accepted(checker_errors):
+    assert checker_errors["correct_use.py"] == set()
+
+
+def test_every_typical_mistake_is_reported_on_its_line(checker_errors):
+    expected = set(marked(CASES / "mistakes.py"))
+    assert checker_errors["mistakes.py"] == expected, (
+        f"missed {sorted(expected - checker_errors['mistakes.py'])}, "
+        f"unexpected {sorted(checker_errors['mistakes.py'] - expected)}")
+
+
+def test_the_correct_example_runs():
+    _need_scientific_stack()
+    runpy.run_path(str(CASES / "correct_use.py"))
+
+
+def test_the_mistakes_fail_at_run_time():
+    _need_scientific_stack()
+    lines = (CASES / "mistakes.py").read_text().splitlines()
+    runtime = [n for n, fails in marked(CASES / "mistakes.py").items() if fails]
+    first = min(marked(CASES / "mistakes.py"))
+    scope: dict = {}
+    exec("\n".join(lines[:first - 1]), scope)
+    assert len(runtime) >= 20
+    for n in runtime:
+        with pytest.raises((TypeError, ValueError, KeyError)):
+            exec(lines[n - 1], dict(scope))
+            pytest.fail(f"line {n} ran: {lines[n - 1]}")
+
+
+def _stub_tree() -> ast.Module:
+    return ast.parse((ROOT / "stubs" / "quelm-stubs" / "__init__.pyi").read_text())
+
+
+def _literal_aliases() -> dict[str, list[str]]:
+    aliases = {}
+    for node in _stub_tree().body:
+        if (isinstance(node, ast.Assign) and isinstance(node.value, ast.Subscript)
+                and isinstance(node.value.value, ast.Name) and node.value.value.id == "Literal"):
+            elts = node.value.slice.elts if isinstance(node.value.slice, ast.Tuple) else [node.value.slice]
+            aliases[node.targets[0].id] = [ast.literal_eval(e) for e in elts]
+    return aliases
+
+
+# One call per string option, with the spelling put in; and whether the runtime also
+# takes upper case.
+SPELLING_CALLS = {
+    "_OptionType": (lambda q, s: q.black_scholes(100, 100, 0.05, 0.2, 1.0, s), True),
+    "_Style": (lambda q, s: q.binomial(100, 100, 0.05, 0.2, 1.0, "put", s, 20), True),
+    "_BarrierType": (lambda q, s: q.barrier_price(100, 100, 0.05, 0.2, 1.0, "call", s, 90), True),
+    "_StrikeType": (lambda q, s: q.lookback_price(100, 100, 0.05, 0.2, 1.0, "call", s), True),
+    "_Average": (lambda q, s: q.asian_price(100, 100, 0.05, 0.2, 1.0, "call", s, 4, 64), True),
+    "_Process": (lambda q, s: q.simulate_process(s, x0=1.0, steps=2, paths=8), True),
+    "_VarMethod": (lambda q, s: q.value_at_risk([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
+    "_EsMethod": (lambda q, s: q.expected_shortfall([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
+    "_Interp": (lambda q, s: q.YieldCurve.from_zero_rates([1.0, 2.0, 3.0], [0.03, 0.035, 0.04], s), True),
+    "_NeuralMethod": (lambda q, s: q.american_ml(100, 100, 0.05, 0.2, 0.5, "put", s, 64, 4, 1, 1, [2]), False),
+}
+
+
+@pytest.mark.parametrize("alias", sorted(SPELLING_CALLS))
+def test_listed_spellings_are_the_runtime_ones(alias):
+    import quelm
+    call, any_case = SPELLING_CALLS[alias]
+    spellings = _literal_aliases()[alias]
+    for s in spellings:
+        call(quelm, s)
+        if any_case:
+            call(quelm, s.upper())
+        elif s.upper() != s:
+            with pytest.raises(ValueError):
+                call(quelm, s.upper())
+    for wrong in ("", "none", spellings[0] + "x"):
+        with pytest.raises(ValueError):
+            call(quelm, wrong)
+
+
+def _typed_dicts() -> dict[str, dict[str, ast.expr]]:
+    found = {}
+    for node in _stub_tree().body:
+        if isinstance(node, ast.ClassDef) and any(getattr(b, "id", "") == "TypedDict" for b in node.bases):
+            found[node.name] = {a.target.id: a.annotation for a in node.body if isinstance(a, ast.AnnAssign)}
+        elif (isinstance(node, ast.Assign) and isinstance(node.value, ast.Call)
+              and getattr(node.value.func, "id", "") == "TypedDict"):
+            spec = node.value.args[1]
+            found[node.targets[0].id] = {ast.literal_eval(k): v for k, v in zip(spec.keys, spec.values)}
+    return found
+
+
+RESULT_CALLS = {
+    "PriceResult": lambda q: q.price(100, 100, 0.05, 0.2, 1.0, "P"),
+    "GreeksResult": lambda q: q.greeks(100, 100, 0.05, 0.2, 1.0, "call"),
+    "MonteCarloResult": lambda q: q.lsm(100, 100, 0.05, 0.2, 1.0, "put", 256, 4),
+    "AsianResult": lambda q: q.asian_price(100, 100, 0.05, 0.2, 1.0, "call"),
+    "ProcessResult": lambda q: q.simulate_process("OU", x0=0.03, steps=2, paths=8),
+    "StatsReport": lambda q: q.stats(returns=[0.01, -0.02, 0.015, 0.0, 0.004]),
+    "DrawdownResult": lambda q: q.max_drawdown([100, 90, 95, 80, 120]),
+    "PortfolioValuation": lambda q: q.portfolio_value([("A", 1, 2, 3)]),
+    "HoldingValuation": lambda q: q.portfolio_value([("A", 1, 2, 3)])["holdings"][0],
+    "PortfolioRisk": lambda q: q.portfolio_risk([[0.01, 0.02, -0.01], [0.0, 0.01, 0.02]], [0.5, 0.5]),
+    "OptimizeResult": lambda q: q.optimize([0.05, 0.07], [[0.04, 0.01], [0.01, 0.09]]),
+    "DifferentialMLResult": lambda q: q.differential_ml(100, 100, 0.05, 0.2, 1.0, "c", 64, 1, hidden=[2]),
+    "AmericanMLResult": lambda q: q.american_ml(100, 100, 0.05, 0.2, 0.5, "P", "deep_lsm", 64, 4, 1, 1, [2]),
+}
+
+
+def test_result_dicts_are_typed_with_the_runtime_keys_in_order():
+    import quelm
+    typed = _typed_dicts()
+    assert set(typed) == set(RESULT_CALLS)
+    for name, call in RESULT_CALLS.items():
+        result = call(quelm)
+        assert list(result) == list(typed[name]), name
+        for key, annotation in typed[name].items():
+            # A Literal-typed value is one of the listed strings.
+            if isinstance(annotation, ast.Subscript) and getattr(annotation.value, "id", "") == "Literal":
+                elts = annotation.slice.elts if isinstance(annotation.slice, ast.Tuple) else [annotation.slice]
+                assert result[key] in [ast.literal_eval(e) for e in elts], (name, key, result[key])

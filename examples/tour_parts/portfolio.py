@@ -10,7 +10,7 @@ HOLDINGS = [("AAPL", 40, 150.0, 189.5), ("MSFT", 25, 310.0, 402.1), ("XOM", 60, 
             ("JNJ", 30, 162.0, 155.4)]
 
 
-def _daily_returns(days: int = 252) -> list[list[float]]:
+def daily_returns(days: int = 252) -> list[list[float]]:
     # A one-factor market with fixed drifts and vols, seeded so the tour is repeatable.
     rng = random.Random(7)
     params = [(0.0006, 0.018, 1.1), (0.0005, 0.016, 1.0), (0.0002, 0.017, 0.7), (0.0002, 0.010, 0.5)]
@@ -35,7 +35,7 @@ def show() -> None:
                     [-100_000, -10_000, 5_000, 121_300])
     print(f"time-weighted return {twr:.2%}   money-weighted return (IRR) {mwr:.2%}")
 
-    returns = _daily_returns()
+    returns = daily_returns()
     weights = [h["weight"] for h in v["holdings"]]
     risk = quelm.portfolio_risk(returns, weights, confidence=0.99)
     print(f"daily vol {risk['volatility']:.3%}   annualised vol {risk['annualized_volatility']:.2%}   "

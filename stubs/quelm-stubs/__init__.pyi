@@ -1,17 +1,45 @@
 """Type information for the quelm extension module."""
-from typing import Any, Optional, Sequence, SupportsFloat, SupportsIndex, Tuple, TypedDict, Union, final
+from typing import (Any, Iterator, Literal, Optional, Protocol, SupportsFloat, SupportsIndex, Tuple, TypedDict,
+                    TypeVar, final)
 
-_Float = Union[SupportsFloat, SupportsIndex]
+_Float = SupportsFloat | SupportsIndex
 _Count = SupportsIndex
-_Floats = Sequence[_Float]
+_T_co = TypeVar("_T_co", covariant=True)
+
+class _ArrayLike(Protocol[_T_co]):
+    # What the runtime reads as a series: a sized, indexable sequence that iterates
+    # elements of the given kind. Lists and tuples are such, and so are NumPy arrays
+    # and pandas Series, named here without importing either.
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> Any: ...
+    def __iter__(self) -> Iterator[_T_co]: ...
+
+_Floats = _ArrayLike[_Float]
+_Matrix = _ArrayLike[_Floats]
+_Counts = _ArrayLike[_Count]
+
+# The spellings each option parser accepts. All but the neural method are matched after
+# lower-casing ASCII letters, so "CALL" runs too; only the lower-case forms are listed.
+_OptionType = Literal["call", "put", "c", "p"]
+_Style = Literal["european", "american", "euro", "amer", "e", "a"]
+_BarrierType = Literal["down-in", "down-out", "up-in", "up-out", "down_in", "down_out", "up_in", "up_out",
+                       "downin", "downout", "upin", "upout", "di", "do", "ui", "uo"]
+_StrikeType = Literal["floating", "fixed", "float"]
+_Average = Literal["geometric", "arithmetic", "geo", "arith"]
+_Process = Literal["gbm", "ou", "ornstein-uhlenbeck", "vasicek", "cir", "merton", "merton-jump", "heston"]
+_VarMethod = Literal["historical", "parametric", "cornish-fisher", "hist", "gaussian", "cf"]
+_EsMethod = Literal["historical", "parametric", "hist", "gaussian"]
+_Interp = Literal["linear", "log-linear", "natural-cubic", "log_linear", "loglinear", "natural_cubic", "naturalcubic",
+                  "cubic"]
+_NeuralMethod = Literal["deep-lsm", "dos", "deep_lsm"]  # matched exactly, case included
 
 __version__: str
 __all__: list[str]
 
 class PriceResult(TypedDict):
-    model: str
-    option_type: str
-    exercise: str
+    model: Literal["black-scholes"]
+    option_type: Literal["call", "put"]
+    exercise: Literal["european"]
     spot: float
     strike: float
     rate: float
@@ -36,7 +64,7 @@ class AsianResult(TypedDict):
     standard_error: Optional[float]
 
 class ProcessResult(TypedDict):
-    process: str
+    process: Literal["gbm", "ornstein-uhlenbeck", "vasicek", "cir", "merton-jump", "heston"]
     x0: float
     t: float
     paths: int
@@ -126,7 +154,7 @@ class OptimizeResult(TypedDict):
 
 class DifferentialMLResult(TypedDict):
     spot: float
-    option_type: str
+    option_type: Literal["call", "put"]
     ml_price: float
     ml_delta: float
     bs_price: float
@@ -138,8 +166,8 @@ class DifferentialMLResult(TypedDict):
     final_loss: float
 
 class AmericanMLResult(TypedDict):
-    method: str
-    option_type: str
+    method: Literal["deep-lsm", "dos"]
+    option_type: Literal["call", "put"]
     spot: float
     strike: float
     ml_price: float
@@ -150,29 +178,29 @@ class AmericanMLResult(TypedDict):
     steps: int
     epochs: int
 
-def black_scholes(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
+def black_scholes(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
                   dividend_yield: _Float = 0.0) -> float: ...
-def price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
+def price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
           dividend_yield: _Float = 0.0) -> PriceResult: ...
-def binomial(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
-             style: str = "european", steps: _Count = 1000, dividend_yield: _Float = 0.0) -> float: ...
-def monte_carlo(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
+def binomial(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
+             style: _Style = "european", steps: _Count = 1000, dividend_yield: _Float = 0.0) -> float: ...
+def monte_carlo(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
                 paths: _Count = 100000, seed: _Count = 42, dividend_yield: _Float = 0.0) -> MonteCarloResult: ...
-def lsm(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
+def lsm(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
         paths: _Count = 100000, steps: _Count = 50, seed: _Count = 42,
         dividend_yield: _Float = 0.0) -> MonteCarloResult: ...
-def greeks(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
+def greeks(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
            dividend_yield: _Float = 0.0) -> GreeksResult: ...
 def implied_volatility(market_price: _Float, spot: _Float, strike: _Float, rate: _Float, t: _Float,
-                       option_type: str, dividend_yield: _Float = 0.0) -> float: ...
-def barrier_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
-                  barrier_type: str, barrier: _Float, dividend_yield: _Float = 0.0) -> float: ...
-def lookback_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
-                   strike_type: str, dividend_yield: _Float = 0.0) -> float: ...
-def asian_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: str,
-                average: str = "geometric", n_fixings: _Count = 50, paths: _Count = 100000, seed: _Count = 42,
+                       option_type: _OptionType, dividend_yield: _Float = 0.0) -> float: ...
+def barrier_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
+                  barrier_type: _BarrierType, barrier: _Float, dividend_yield: _Float = 0.0) -> float: ...
+def lookback_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
+                   strike_type: _StrikeType, dividend_yield: _Float = 0.0) -> float: ...
+def asian_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
+                average: _Average = "geometric", n_fixings: _Count = 50, paths: _Count = 100000, seed: _Count = 42,
                 dividend_yield: _Float = 0.0) -> AsianResult: ...
-def simulate_process(process: str, x0: _Float = 100.0, t: _Float = 1.0, steps: _Count = 100,
+def simulate_process(process: _Process, x0: _Float = 100.0, t: _Float = 1.0, steps: _Count = 100,
                      paths: _Count = 100000, seed: _Count = 42, mu: _Float = 0.05, sigma: _Float = 0.20,
                      kappa: _Float = 1.0, theta: _Float = 0.04, lambda_: _Float = 0.5, jump_mean: _Float = -0.1,
                      jump_std: _Float = 0.15, v0: _Float = 0.04, xi: _Float = 0.30,
@@ -183,28 +211,28 @@ def stats(returns: Optional[_Floats] = None, prices: Optional[_Floats] = None, v
 def sharpe(returns: _Floats, risk_free: _Float = 0.0, periods_per_year: _Float = 252.0) -> float: ...
 def sortino(returns: _Floats, mar: _Float = 0.0, periods_per_year: _Float = 252.0) -> float: ...
 def max_drawdown(prices: _Floats) -> DrawdownResult: ...
-def value_at_risk(returns: _Floats, confidence: _Float = 0.95, method: str = "historical") -> float: ...
-def expected_shortfall(returns: _Floats, confidence: _Float = 0.95, method: str = "historical") -> float: ...
+def value_at_risk(returns: _Floats, confidence: _Float = 0.95, method: _VarMethod = "historical") -> float: ...
+def expected_shortfall(returns: _Floats, confidence: _Float = 0.95, method: _EsMethod = "historical") -> float: ...
 def beta(asset: _Floats, benchmark: _Floats) -> float: ...
 def tracking_error(portfolio: _Floats, benchmark: _Floats, periods_per_year: _Float = 252.0) -> float: ...
 def info_ratio(portfolio: _Floats, benchmark: _Floats, periods_per_year: _Float = 252.0) -> float: ...
 def jarque_bera(values: _Floats) -> Tuple[float, float]: ...
 def acf(values: _Floats, max_lag: _Count) -> list[float]: ...
-def portfolio_value(holdings: Sequence[Tuple[str, _Float, _Float, _Float]]) -> PortfolioValuation: ...
+def portfolio_value(holdings: _ArrayLike[Tuple[str, _Float, _Float, _Float]]) -> PortfolioValuation: ...
 def twr(values: _Floats, flows: _Floats) -> float: ...
-def mwr(dates: Sequence[str], amounts: _Floats) -> float: ...
+def mwr(dates: _ArrayLike[str], amounts: _Floats) -> float: ...
 def allocation(market_values: _Floats) -> list[float]: ...
-def covariance_matrix(returns: Sequence[_Floats]) -> list[list[float]]: ...
-def portfolio_risk(returns: Sequence[_Floats], weights: _Floats, periods_per_year: _Float = 252.0,
+def covariance_matrix(returns: _Matrix) -> list[list[float]]: ...
+def portfolio_risk(returns: _Matrix, weights: _Floats, periods_per_year: _Float = 252.0,
                    confidence: _Float = 0.95) -> PortfolioRisk: ...
-def optimize(mean: _Floats, cov: Sequence[_Floats], rf: _Float = 0.0,
+def optimize(mean: _Floats, cov: _Matrix, rf: _Float = 0.0,
              target: Optional[_Float] = None) -> OptimizeResult: ...
 def differential_ml(spot: _Float, strike: _Float, rate: _Float, vol: _Float, maturity: _Float,
-                    option_type: str = "call", samples: _Count = 4096, epochs: _Count = 60, spread: _Float = 2.0,
-                    seed: _Count = 1, hidden: Optional[Sequence[_Count]] = None) -> DifferentialMLResult: ...
+                    option_type: _OptionType = "call", samples: _Count = 4096, epochs: _Count = 60, spread: _Float = 2.0,
+                    seed: _Count = 1, hidden: Optional[_Counts] = None) -> DifferentialMLResult: ...
 def american_ml(spot: _Float, strike: _Float, rate: _Float, vol: _Float, maturity: _Float,
-                option_type: str = "put", method: str = "deep-lsm", paths: _Count = 8192, steps: _Count = 50,
-                epochs: _Count = 20, seed: _Count = 11, hidden: Optional[Sequence[_Count]] = None,
+                option_type: _OptionType = "put", method: _NeuralMethod = "deep-lsm", paths: _Count = 8192, steps: _Count = 50,
+                epochs: _Count = 20, seed: _Count = 11, hidden: Optional[_Counts] = None,
                 dividend_yield: _Float = 0.0) -> AmericanMLResult: ...
 
 @final
@@ -213,9 +241,9 @@ class YieldCurve:
     @staticmethod
     def flat(rate: _Float) -> YieldCurve: ...
     @staticmethod
-    def from_zero_rates(times: _Floats, rates: _Floats, interp: str = "log-linear") -> YieldCurve: ...
+    def from_zero_rates(times: _Floats, rates: _Floats, interp: _Interp = "log-linear") -> YieldCurve: ...
     @staticmethod
-    def from_discount_factors(times: _Floats, dfs: _Floats, interp: str = "log-linear") -> YieldCurve: ...
+    def from_discount_factors(times: _Floats, dfs: _Floats, interp: _Interp = "log-linear") -> YieldCurve: ...
     def discount(self, t: _Float) -> float: ...
     def zero_rate(self, t: _Float) -> float: ...
     def forward_rate(self, t1: _Float, t2: _Float) -> float: ...

@@ -1,0 +1,35 @@
+"""The tour's zero curve in its three interpolation modes, and the forward rates each implies."""
+from __future__ import annotations
+
+import numpy as np
+
+import quelm
+from tour_parts.fixed_income import PILLARS, ZEROS
+
+from . import canvas, elementwise
+
+MODES = {"linear": "tab:blue", "log-linear": "tab:orange", "natural-cubic": "tab:green"}
+TENOR = 0.25  # years: three-month forwards
+
+
+def figures():
+    curves = {mode: quelm.YieldCurve.from_zero_rates(PILLARS, ZEROS, interp=mode) for mode in MODES}
+    t = np.linspace(PILLARS[0], PILLARS[-1], 381)
+    start = t[t + TENOR <= PILLARS[-1]]
+
+    fig, (top, bottom) = canvas.figure("Zero curve in three interpolation modes, and its forward rates",
+                                       rows=2, sharex=True)
+    for mode, colour in MODES.items():
+        top.plot(t, elementwise.zero_rate(curves[mode], t), color=colour, label=mode)
+        bottom.plot(start, elementwise.forward_rate(curves[mode], start, start + TENOR), color=colour,
+                    label=mode)
+    top.plot(PILLARS, ZEROS, "o", color="black", markersize=7, label="pillars (input zero rates)", zorder=5)
+    top.set_ylabel("zero rate\n(continuously compounded)")
+    top.set_title("The modes agree at the pillars; forwards show how differently they bend between them")
+    top.legend(loc="upper center")
+    bottom.set_ylabel("3-month forward rate\n(continuously compounded)")
+    bottom.set_xlabel("maturity / forward start (years)")
+    bottom.legend(loc="lower right", title=f"forward over [t, t + {TENOR:g}]")
+    for ax in (top, bottom):
+        canvas.percent(ax, decimals=2)
+    yield "yield_curve", fig

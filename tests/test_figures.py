@@ -1,0 +1,173 @@
+"""The tour's figures: the array helpers they stand on give exactly the scalar answers, the
+made-up market data is what it claims to be, and each figure is a titled, labelled
+1200 x 800 picture."""
+from __future__ import annotations
+
+import math
+import struct
+import sys
+from pathlib import Path
+
+import pytest
+
+np = pytest.importorskip("numpy")
+
+import quelm  # noqa: E402
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "examples"))
+
+from figures import elementwise, market  # noqa: E402
+
+CURVE = quelm.YieldCurve.from_zero_rates([0.5, 1.0, 2.0, 5.0], [0.041, 0.0395, 0.037, 0.0368], "natural-cubic")
+SPOTS = np.array([80.0, 100.0, 125.0])[:, None]
+STRIKES = np.array([90.0, 100.0, 110.0, 120.0])[None, :]
+KINDS = np.array(["call", "put", "c", "P"])[None, :]
+
+# name, array call, scalar call per element, broadcast inputs
+ELEMENTWISE = [
+    ("black_scholes", lambda *a: elementwise.black_scholes(*a, 0.01), lambda *a: quelm.black_scholes(*a, 0.01),
+     (SPOTS, STRIKES, 0.05, 0.2, 0.75, KINDS)),
+    ("implied_volatility", elementwise.implied_volatility, quelm.implied_volatility,
+     (np.array([[15.0], [22.0]]), 100.0, STRIKES, 0.03, 1.0, "call")),
+    ("binomial", lambda *a: elementwise.binomial(*a, steps=50), lambda *a: quelm.binomial(*a, steps=50),
+     (SPOTS, 100.0, 0.05, 0.3, 1.0, "put", np.array(["european", "american"])[:, None, None])),
+    ("zero_rate", lambda t: elementwise.zero_rate(CURVE, t), CURVE.zero_rate, (np.linspace(0.5, 5.0, 7),)),
+    ("forward_rate", lambda a, b: elementwise.forward_rate(CURVE, a, b), CURVE.forward_rate,
+     (np.array([0.5, 1.5, 3.0])[:, None], np.array([[3.5, 5.0]]))),
+]
+
+
+@pytest.mark.parametrize("name, array_call, scalar_call, inputs", ELEMENTWISE, ids=[e[0] for e in ELEMENTWISE])
+def test_elementwise_matches_the_scalar_call_bit_for_bit(name, array_call, scalar_call, inputs):
+    got = array_call(*inputs)
+    arrays = np.broadcast_arrays(*(np.asarray(a) for a in inputs))
+    assert got.shape == arrays[0].shape
+    for index in np.ndindex(got.shape):
+        want = scalar_call(*(a[index].item() for a in arrays))
+        assert got[index].tobytes() == np.float64(want).tobytes(), (name, index)
+
+
+def test_elementwise_greeks_is_a_dict_of_arrays_in_the_scalar_order():
+    got = elementwise.greeks(SPOTS, STRIKES, 0.05, 0.2, 0.5, "put")
+    assert list(got) == list(quelm.greeks(100, 100, 0.05, 0.2, 0.5, "put"))
+    for index in np.ndindex(3, 4):
+        want = quelm.greeks(SPOTS[index[0], 0], STRIKES[0, index[1]], 0.05, 0.2, 0.5, "put")
+        assert {k: got[k][index] for k in got} == want
+
+
+def test_elementwise_errors_raise_with_the_index_or_leave_nan():
+    strikes = np.array([[100.0, -5.0], [90.0, 0.0]])
+    with pytest.raises(ValueError, match=r"^at index \(0, 1\): invalid input: "):
+        elementwise.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, "call")
+    got = elementwise.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, "call", errors="nan")
+    assert np.isnan(got).tolist() == [[False, True], [False, True]]
+    assert got[1, 0] == quelm.black_scholes(100.0, 90.0, 0.05, 0.2, 1.0, "call")
+    with pytest.raises(ValueError, match="errors must be"):
+        elementwise.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, "call", errors="ignore")
+    with pytest.raises(ValueError, match="option_type"):  # a bad string is not silenced into NaN by "raise"
+        elementwise.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, np.array(["call", "straddle"]))
+
+
+@pytest.mark.parametrize("axis", [0, 1])
+def test_per_series_helpers_take_the_series_along_axis(axis):
+    panel = np.random.default_rng(5).normal(0.0, 0.01, (40, 3))
+    if axis == 1:
+        panel = panel.T.copy()
+    series = [panel[:, j] if axis == 0 else panel[j] for j in range(3)]
+    var = elementwise.value_at_risk(panel, 0.9, "cornish-fisher", axis=axis)
+    assert var.tolist() == [quelm.value_at_risk(s.tolist(), 0.9, "cornish-fisher") for s in series]
+    report = elementwise.stats(panel, axis=axis, periods_per_year=12.0)
+    assert list(report) == list(quelm.stats(returns=series[0].tolist()))
+    assert report["sharpe"].tolist() == [quelm.stats(returns=s.tolist(), periods_per_year=12.0)["sharpe"]
+                                         for s in series]
+    # A report entry that is None for the scalar call becomes NaN: lag-5 autocorrelation of 4 points.
+    assert np.isnan(elementwise.stats(np.zeros((4, 2)) + [[0.01], [-0.02], [0.0], [0.03]], lag=5)["autocorr_at_lag"]).all()
+
+
+def test_the_chain_is_quoted_like_a_market():
+    c = market.chain()
+    forward = market.SPOT * np.exp((market.RATE - market.DIVIDEND) * c["expiry"])
+    assert ((c["option_type"] == "put") == (c["strike"] < forward)).all()  # out of the money only
+    quoted = ~np.isnan(c["quote"])
+    cents = c["quote"][quoted] / market.TICK
+    assert np.allclose(cents, np.round(cents), atol=1e-6) and (c["quote"][quoted] >= market.TICK).all()
+    assert quoted.sum() > 0.8 * quoted.size and not quoted[0].all()  # short-dated wings go unquoted
+    iv = market.implied_from_quotes(c)
+    assert (np.isnan(iv) == ~quoted).all()
+    # Near the money a cent of rounding moves the implied volatility by far less than a point.
+    near = quoted & (np.abs(np.log(c["strike"] / forward)) < 0.1)
+    assert np.abs(iv[near] - c["model_vol"][near]).max() < 2e-3
+    assert (np.diff(c["model_vol"][:, 0]) < 0).all()  # the put wing flattens with expiry
+
+
+def test_the_return_series_is_seeded_and_clustered():
+    a, sigma = market.garch_returns(days=600, seed=3)
+    b, _ = market.garch_returns(days=600, seed=3)
+    assert a.tobytes() == b.tobytes() and len(a) == 600
+    assert sigma.max() > 1.5 * sigma.min() > 0.0
+    z = (a - 0.0004) / sigma
+    assert abs(z.std() - 1.0) < 0.15  # returns are drawn at the stated conditional volatility
+    days = market.business_days(30)
+    assert (np.diff(days).astype(int) > 0).all() and np.is_busday(days).all()
+
+
+def test_underwater_and_trailing_windows():
+    pytest.importorskip("matplotlib")
+    from figures import drawdown
+    prices = np.array([100.0, 110.0, 99.0, 104.5, 121.0, 96.8, 130.0])
+    water = drawdown.underwater(prices)
+    assert water[[0, 1, 4, 6]].tolist() == [0.0, 0.0, 0.0, 0.0]
+    assert math.isclose(-water.min(), quelm.max_drawdown(prices)["max_drawdown"], rel_tol=1e-12)
+    returns = np.random.default_rng(9).normal(0.0, 0.01, 30)
+    forecast = drawdown.trailing(returns, 10, lambda p: elementwise.value_at_risk(p, 0.9, axis=1))
+    assert np.isnan(forecast[:10]).all()
+    for i in (10, 17, 29):  # day i is forecast from the ten days before it, never from itself
+        assert forecast[i] == quelm.value_at_risk(returns[i - 10:i].tolist(), 0.9)
+
+
+def test_the_frontier_passes_through_its_named_portfolios():
+    pytest.importorskip("matplotlib")
+    from figures import frontier
+    from tour_parts.portfolio import daily_returns
+    returns = daily_returns()
+    mean = np.array([np.mean(r) for r in returns])
+    cov = np.array(quelm.covariance_matrix(returns))
+    opt = quelm.optimize(mean, cov, rf=frontier.RF)
+    low = frontier.point(opt["min_variance_weights"], mean, cov)
+    tangent = frontier.point(opt["tangency_weights"], mean, cov)
+    curve = frontier.frontier(mean, cov, np.linspace(mean.min(), mean.max(), 201))
+    assert curve[:, 0].min() >= low[0] * (1 - 1e-9)
+    sharpe = (curve[:, 1] - frontier.PERIODS * frontier.RF) / curve[:, 0]
+    assert sharpe.max() <= (tangent[1] - frontier.PERIODS * frontier.RF) / tangent[0] * (1 + 1e-9)
+
+
+def _png_size(path: Path) -> tuple[int, int]:
+    head = path.read_bytes()[:24]
+    assert head[:8] == b"\x89PNG\r\n\x1a\n"
+    return struct.unpack(">II", head[16:24])
+
+
+def test_every_figure_is_a_labelled_1200_by_800_png(tmp_path, monkeypatch):
+    pytest.importorskip("matplotlib")
+    import importlib
+
+    import figures
+    from figures import canvas, surrogate
+    monkeypatch.setattr(surrogate, "SPOTS", np.array([90.0, 110.0]))  # two training runs are enough here
+    stems = []
+    for module in figures.MODULES:
+        for stem, fig in importlib.import_module(f"figures.{module}").figures():
+            assert fig._suptitle is not None and fig._suptitle.get_text(), stem
+            plots = [ax for ax in fig.axes if ax.get_label() != "<colorbar>"]
+            assert plots[-1].get_xlabel(), stem
+            for ax in plots:
+                assert ax.get_ylabel(), (stem, "y label")
+                if hasattr(ax, "get_zlabel"):
+                    assert ax.get_zlabel(), (stem, "z label")
+                elif len(ax.get_lines()) > 1:
+                    assert ax.get_legend() is not None, (stem, "legend")
+            path = canvas.save(fig, tmp_path, stem)
+            assert _png_size(path) == (1200, 800), stem
+            assert path.stat().st_size > 20_000, stem  # drawn, not blank
+            stems.append(stem)
+    assert len(stems) == len(set(stems)) >= 9

@@ -1,0 +1,84 @@
+"""Correct use of every function and method, fed NumPy arrays and pandas Series where a
+user would: both type checkers must accept every line."""
+from __future__ import annotations
+
+import numpy as np
+import pandas as pd
+
+import quelm
+
+strikes = np.linspace(80.0, 120.0, 9)
+returns = pd.Series(np.random.default_rng(1).normal(0.0003, 0.01, 500))
+bench = pd.Series(np.random.default_rng(2).normal(0.0002, 0.009, 500))
+prices = (1.0 + returns).cumprod() * 100.0
+panel = np.random.default_rng(3).normal(0.0004, 0.012, (3, 250))
+k = float(strikes[2])
+
+# Options: scalars may be NumPy scalars, option strings any accepted spelling.
+p: float = quelm.black_scholes(np.float64(100.0), k, 0.05, 0.2, 1.0, "call", dividend_yield=0.01)
+quote = quelm.price(100, 105, 0.05, 0.2, 1, "p")
+label: str = quote["model"] + quote["option_type"] + quote["exercise"]
+tree: float = quelm.binomial(100, 100, 0.05, 0.2, 1.0, "put", style="american", steps=500)
+mc = quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, "c", paths=10_000, seed=np.int64(7))
+ls = quelm.lsm(100, 100, 0.05, 0.2, 1.0, "put", paths=10_000, steps=20, seed=3, dividend_yield=0.0)
+g = quelm.greeks(100, 100, 0.05, 0.2, 1.0, "call")
+sens: float = g["delta"] + g["gamma"] + g["vega"] + g["theta"] + g["rho"] + mc["standard_error"] + ls["price"]
+iv: float = quelm.implied_volatility(10.45, 100, 100, 0.05, 1.0, "call")
+bar: float = quelm.barrier_price(100, 100, 0.05, 0.25, 1.0, "call", "down-out", 90)
+bar += quelm.barrier_price(100, 100, 0.05, 0.25, 1.0, "put", barrier_type="ui", barrier=115)
+lb: float = quelm.lookback_price(100, 100, 0.05, 0.25, 1.0, "call", "floating")
+asian = quelm.asian_price(100, 100, 0.05, 0.25, 1.0, "call", "arithmetic", n_fixings=12, paths=5_000)
+asian_se: float | None = asian["standard_error"]
+
+# Processes.
+sim = quelm.simulate_process("heston", x0=100.0, paths=1_000, steps=10, rho=-0.7)
+gap: float = sim["sample_mean"] - sim["analytic_mean"]
+sd: float | None = sim["analytic_std"]
+name: str = sim["process"]
+
+# Statistics over arrays and Series.
+report = quelm.stats(prices=prices, benchmark=bench, risk_free=0.0001, lag=5)
+sharpe_or_none: float | None = report["sharpe"]
+n: int = report["count"]
+s1: float = quelm.sharpe(returns, risk_free=0.0001) + quelm.sortino(returns.to_numpy(), mar=0.0)
+dd = quelm.max_drawdown(prices)
+where: int = dd["peak_index"] + dd["trough_index"] + dd["duration"]
+var: float = quelm.value_at_risk(returns, 0.99, "cornish-fisher") + quelm.value_at_risk(returns, method="gaussian")
+es: float = quelm.expected_shortfall(returns.values.astype(float), 0.975, "parametric")
+rel: float = quelm.beta(returns, bench) + quelm.tracking_error(returns, bench) + quelm.info_ratio(returns, bench)
+jb_stat, jb_p = quelm.jarque_bera(returns)
+rho: list[float] = quelm.acf(np.asarray(returns), 10)
+
+# Portfolios.
+book = quelm.portfolio_value([("AAPL", 10, 150.0, 175.0), ("MSFT", np.float64(5), 300, 320)])
+first = book["holdings"][0]
+pnl: float | None = first["unrealized_pnl_pct"]
+total: float = book["total_market_value"]
+t_return: float = quelm.twr(np.array([100.0, 104.0, 110.0]), [0.0, 5.0])
+m_return: float = quelm.mwr(pd.Series(["2024-01-02", "2024-07-01"]), np.array([-100.0, 104.0]))
+weights: list[float] = quelm.allocation(pd.Series([100.0, 300.0]))
+cov = quelm.covariance_matrix(panel)
+risk = quelm.portfolio_risk(panel, np.full(3, 1 / 3), confidence=0.99)
+vol: float = risk["annualized_volatility"]
+opt = quelm.optimize(panel.mean(axis=1), np.array(cov), rf=0.0001, target=0.0005)
+frontier: list[float] | None = opt["frontier_weights"]
+tangent: list[float] = opt["tangency_weights"]
+
+# Curves and bonds.
+times = np.array([0.5, 1.0, 2.0, 5.0, 10.0])
+curve = quelm.YieldCurve.from_zero_rates(times, pd.Series([0.041, 0.040, 0.037, 0.037, 0.039]), interp="cubic")
+curve2 = quelm.YieldCurve.from_discount_factors(times, np.exp(-0.04 * times), "linear")
+flat = quelm.YieldCurve.flat(0.04)
+z: float = curve.zero_rate(3.0) + curve2.discount(np.float64(2.5)) + flat.forward_rate(1.0, 2.0)
+bond = quelm.FixedRateBond.regular(100, 0.04, 2, 16)
+bond2 = quelm.FixedRateBond.from_cashflows(times, np.array([2.0, 2.0, 2.0, 2.0, 102.0]), 1, accrued=0.5)
+dirty, clean = bond.price_from_curve(curve)
+y: float = bond.yield_to_maturity(clean)
+measures: float = (bond.macaulay_duration(y) + bond.modified_duration(y) + bond.convexity(y) + bond.accrued
+                   + bond.dirty_price_from_yield(y) + bond2.clean_price_from_yield(0.04))
+
+# Neural engines.
+dml = quelm.differential_ml(100, 100, 0.05, 0.2, 1.0, "put", samples=256, epochs=2, hidden=np.array([8, 8]))
+ml_err: float = dml["ml_price"] - dml["bs_price"]
+am = quelm.american_ml(100, 100, 0.05, 0.2, 1.0, method="dos", paths=512, epochs=1, hidden=[4])
+am_err: float = am["ml_price"] - am["binomial_price"]
