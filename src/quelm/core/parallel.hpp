@@ -17,6 +17,12 @@ namespace quelm {
 bool parallel_for(std::size_t n, const std::function<void(std::size_t begin, std::size_t end)>& body,
                   Cancel& cancel);
 
+// For bodies whose chunks can run long (a path of 2^40 steps): true once the running job
+// was asked to stop (Ctrl-C, or another chunk failed), and the body may return early since
+// its slots are then discarded. On the calling thread it also polls the token (rate-limited).
+// Call it every few thousand cheap iterations; outside a job it is false.
+[[nodiscard]] bool chunk_stopped();
+
 // Threads that take part in a parallel_for, the caller included (>= 1).
 [[nodiscard]] std::size_t pool_size();
 
