@@ -42,7 +42,9 @@ PyObject* regular_impl(Args& a) {
     double face, coupon_rate;
     U32 frequency, n_periods;
     if (!a.all(face, coupon_rate, frequency, n_periods)) return nullptr;
-    return make_bond(FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value));
+    Interrupt intr;
+    const auto r = FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value, intr.token());
+    return finish(r, intr, [](const FixedRateBond& b) { return wrap(fixed_rate_bond_type(), b); });
 }
 
 PyObject* from_cashflows_impl(Args& a) {
@@ -73,7 +75,9 @@ PyObject* clean_price_from_yield_impl(Args& a) {
 PyObject* yield_to_maturity_impl(Args& a) {
     double clean_price;
     if (!a.all(clean_price)) return nullptr;
-    return finish(bond(a).yield_to_maturity(clean_price));
+    Interrupt intr;
+    const auto r = bond(a).yield_to_maturity(clean_price, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* price_from_curve_impl(Args& a) {

@@ -1,9 +1,11 @@
 #include "quelm/bonds/bond.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "quelm/core/math/solvers.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::bonds {
@@ -26,9 +28,15 @@ double price_at(std::span<const Cashflow> flows, double f, double base) {
 // and an exponential per flow, about twice as fast as pow and within a few ulp of
 // it. Used only inside the yield search, whose tolerance (1e-12 on a price) is
 // far above that difference.
-double price_by_exp(std::span<const Cashflow> flows, double f, double log_base) {
+// Polls between blocks of flows (the sum runs in the same order); 0 once stopped.
+double price_by_exp(std::span<const Cashflow> flows, double f, double log_base, CancelPoller& poller) {
+    constexpr std::size_t kBlock = 4096;
     double sum = 0.0;
-    for (const Cashflow& c : flows) sum += c.amount * std::exp(-(f * c.time) * log_base);
+    for (std::size_t b = 0; b < flows.size(); b += kBlock) {
+        const std::size_t e = std::min(flows.size(), b + kBlock);
+        for (std::size_t i = b; i < e; ++i) sum += flows[i].amount * std::exp(-(f * flows[i].time) * log_base);
+        if (poller.tick(e - b)) return 0.0;
+    }
     return sum;
 }
 
@@ -81,31 +89,40 @@ Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequenc
     return sum / p;
 }
 
-Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t frequency, double dirty_price) {
+Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t frequency, double dirty_price,
+                                Cancel& cancel) {
     QUELM_CHECK(validate_cashflows(flows));
     QUELM_CHECK(check_frequency(frequency));
     if (!(std::isfinite(dirty_price) && dirty_price > 0.0)) return invalid("bond: price must be positive");
     const double f = static_cast<double>(frequency);
     // Inside the bracket the base stays >= 0.1, but a pricing failure would count as NaN.
+    // Once stopped every gap reads 0, which ends the search at once; the root is then dropped.
+    CancelPoller poller(cancel);
     auto gap = [&](double y) {
         const double base = 1.0 + y / f;
         if (base <= 0.0) return std::numeric_limits<double>::quiet_NaN();
-        return price_by_exp(flows, f, std::log(base)) - dirty_price;
+        const double price = price_by_exp(flows, f, std::log(base), poller);
+        return poller.stopped() ? 0.0 : price - dirty_price;
     };
-    return brent(gap, -0.9, 2.0, 1e-12, 200);
+    const auto root = brent(gap, -0.9, 2.0, 1e-12, 200);
+    if (poller.stopped()) return numerical("interrupted");
+    return root;
 }
 
 Result<FixedRateBond> FixedRateBond::regular(double face, double coupon_rate, std::uint32_t frequency,
-                                             std::uint32_t n_periods) {
+                                             std::uint32_t n_periods, Cancel& cancel) {
     QUELM_CHECK(check_frequency(frequency));
     if (n_periods == 0) return invalid("bond: need at least one period");
     if (!(std::isfinite(face) && face > 0.0) || !std::isfinite(coupon_rate))
         return invalid("bond: face must be positive and coupon rate finite");
     const double f = static_cast<double>(frequency);
     const double c = face * coupon_rate / f;
+    QUELM_CHECK(check_fits_in_memory(static_cast<double>(n_periods) * sizeof(Cashflow), "the bond's cash flows"));
     std::vector<Cashflow> flows;
     flows.reserve(checked_count(n_periods, sizeof(Cashflow)));
+    CancelPoller poller(cancel);
     for (std::uint32_t k = 1; k <= n_periods; ++k) {
+        if (poller.tick()) return numerical("interrupted");
         flows.push_back({static_cast<double>(k) / f, k == n_periods ? face + c : c});
     }
     return from_cashflows(frequency, std::move(flows), face, coupon_rate, 0.0);
@@ -134,8 +151,8 @@ Result<double> FixedRateBond::clean_price_from_yield(double y) const {
     return p - accrued_;
 }
 
-Result<double> FixedRateBond::yield_to_maturity(double clean_price) const {
-    return yield_from_dirty(flows_, frequency_, clean_price + accrued_);
+Result<double> FixedRateBond::yield_to_maturity(double clean_price, Cancel& cancel) const {
+    return yield_from_dirty(flows_, frequency_, clean_price + accrued_, cancel);
 }
 
 Result<double> FixedRateBond::macaulay_duration(double y) const {

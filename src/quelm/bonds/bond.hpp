@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/curves/curve.hpp"
 
@@ -28,18 +29,18 @@ struct Cashflow {
 [[nodiscard]] Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequency, double y);
 // The flat yield whose dirty price is dirty_price (Brent on [−0.9, 2]).
 [[nodiscard]] Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t frequency,
-                                              double dirty_price);
+                                              double dirty_price, Cancel& cancel = never_cancel());
 
 class FixedRateBond {
 public:
     [[nodiscard]] static Result<FixedRateBond> regular(double face, double coupon_rate, std::uint32_t frequency,
-                                                       std::uint32_t n_periods);
+                                                       std::uint32_t n_periods, Cancel& cancel = never_cancel());
     [[nodiscard]] static Result<FixedRateBond> from_cashflows(std::uint32_t frequency, std::vector<Cashflow> flows,
                                                               double face, double coupon_rate, double accrued);
 
     [[nodiscard]] Result<double> dirty_price_from_yield(double y) const;
     [[nodiscard]] Result<double> clean_price_from_yield(double y) const;
-    [[nodiscard]] Result<double> yield_to_maturity(double clean_price) const;
+    [[nodiscard]] Result<double> yield_to_maturity(double clean_price, Cancel& cancel = never_cancel()) const;
     [[nodiscard]] Result<double> macaulay_duration(double y) const;
     [[nodiscard]] Result<double> modified_duration(double y) const;
     [[nodiscard]] Result<double> convexity(double y) const;

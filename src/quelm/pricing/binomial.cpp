@@ -1,9 +1,10 @@
 #include "quelm/pricing/binomial.hpp"
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::pricing {
@@ -48,6 +49,8 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
     const double p = 0.5 + (r - q - sigma * sigma / 2.0) * std::sqrt(dt) / (2.0 * sigma);
     if (p < 0.0 || p > 1.0) return numerical("binomial: risk-neutral probability outside [0,1] (check inputs/steps)");
 
+    // Two power tables and one row of node values.
+    QUELM_CHECK(check_fits_in_memory(doubles_bytes(3.0 * (n_f + 1.0)), "the binomial tree"));
     const std::size_t n = checked_count(steps);
     const std::vector<double> pow_d = power_table(d, n);
     const std::vector<double> pow_u2 = power_table(u * u, n);
@@ -56,24 +59,24 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
     for (std::size_t j = 0; j <= n; ++j) V[j] = payoff(type, base * pow_u2[j], K);
     const bool american = style == ExerciseStyle::American;
     const double q1 = 1.0 - p;
-    auto last_poll = std::chrono::steady_clock::now();
+    // Rows of a long tree are long too, so the poll runs between blocks of a row; V[j] is
+    // final once written, and the order of the updates is unchanged.
+    constexpr std::size_t kRowBlock = 65536;
+    CancelPoller poller(cancel);
     for (std::size_t i = n; i-- > 0;) {
         const double row = S * pow_d[i];
-        for (std::size_t j = 0; j <= i; ++j) {
-            const double c = disc * (p * V[j + 1] + q1 * V[j]);
-            if (american) {
-                const double ex = payoff(type, row * pow_u2[j], K);
-                V[j] = c > ex ? c : ex;
-            } else {
-                V[j] = c;
+        for (std::size_t j0 = 0; j0 <= i; j0 += kRowBlock) {
+            const std::size_t j1 = std::min(i + 1, j0 + kRowBlock);
+            for (std::size_t j = j0; j < j1; ++j) {
+                const double c = disc * (p * V[j + 1] + q1 * V[j]);
+                if (american) {
+                    const double ex = payoff(type, row * pow_u2[j], K);
+                    V[j] = c > ex ? c : ex;
+                } else {
+                    V[j] = c;
+                }
             }
-        }
-        if ((i & 63) == 0) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - last_poll > std::chrono::milliseconds(5)) {
-                last_poll = now;
-                if (cancel.poll()) return numerical("interrupted");
-            }
+            if (poller.tick(j1 - j0)) return numerical("interrupted");
         }
     }
     return V[0];
