@@ -273,10 +273,11 @@ void run_serial(Job& job) {
 
 std::size_t pool_size() { return pool().size(); }
 
-bool chunk_stopped() {
+bool chunk_stopped(std::uint64_t work) {
     Job* job = t_running.job;
     if (job == nullptr) return false;
-    if (t_running.owner) job->poll_owner();
+    if (t_running.owner && job->poller != nullptr && job->poller->tick(work))
+        job->stop.store(true, std::memory_order_relaxed);
     return job->stop.load(std::memory_order_relaxed);
 }
 

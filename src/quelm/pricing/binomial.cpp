@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
+#include "quelm/core/buffer.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
 
@@ -18,11 +18,14 @@ Parsed<ExerciseStyle> parse_style(std::string_view text) {
 
 namespace {
 
-// x^0, x^1, ..., x^n by repeated multiplication.
-std::vector<double> power_table(double x, std::size_t n) {
-    std::vector<double> p(checked_add(n, 1));
+// x^0, x^1, ..., x^n by repeated multiplication; stops early (unfinished) once polled to stop.
+DoubleBuffer power_table(double x, std::size_t n, CancelPoller& poller) {
+    DoubleBuffer p(checked_add(n, 1));
     p[0] = 1.0;
-    for (std::size_t k = 1; k <= n; ++k) p[k] = x * p[k - 1];
+    for (std::size_t k = 1; k <= n; ++k) {
+        p[k] = x * p[k - 1];
+        if ((k & 65535) == 0 && poller.check()) break;
+    }
     return p;
 }
 
@@ -52,17 +55,21 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
     // Two power tables and one row of node values.
     QUELM_CHECK(check_fits_in_memory(doubles_bytes(3.0 * (n_f + 1.0)), "the binomial tree"));
     const std::size_t n = checked_count(steps);
-    const std::vector<double> pow_d = power_table(d, n);
-    const std::vector<double> pow_u2 = power_table(u * u, n);
-    std::vector<double> V(checked_add(n, 1));
+    CancelPoller poller(cancel);
+    const DoubleBuffer pow_d = power_table(d, n, poller);
+    const DoubleBuffer pow_u2 = power_table(u * u, n, poller);
+    if (poller.stopped()) return numerical("interrupted");
+    DoubleBuffer V(checked_add(n, 1));
     const double base = S * pow_d[n];
-    for (std::size_t j = 0; j <= n; ++j) V[j] = payoff(type, base * pow_u2[j], K);
+    for (std::size_t j = 0; j <= n; ++j) {
+        V[j] = payoff(type, base * pow_u2[j], K);
+        if ((j & 65535) == 0 && poller.check()) return numerical("interrupted");
+    }
     const bool american = style == ExerciseStyle::American;
     const double q1 = 1.0 - p;
     // Rows of a long tree are long too, so the poll runs between blocks of a row; V[j] is
     // final once written, and the order of the updates is unchanged.
     constexpr std::size_t kRowBlock = 65536;
-    CancelPoller poller(cancel);
     for (std::size_t i = n; i-- > 0;) {
         const double row = S * pow_d[i];
         for (std::size_t j0 = 0; j0 <= i; j0 += kRowBlock) {

@@ -222,6 +222,7 @@ Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, dou
         pairs,
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
+                if (chunk_stopped(len)) return;
                 SmallRng rng = seed_from_u64(derive_seed(s.seed, i));
                 double* plus = base + (2 * i) * len;
                 double lp = 0.0, lq = 0.0;
@@ -247,6 +248,7 @@ Result<TerminalSample> simulate_terminal(const Process& process, const SimSettin
         pairs,
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
+                if (chunk_stopped(s.steps)) return;
                 SmallRng rng = seed_from_u64(derive_seed(s.seed, i));
                 run_pair(process, s.steps, rng, x0, t, Sink{nullptr, nullptr}, out[2 * i], out[2 * i + 1]);
             }
