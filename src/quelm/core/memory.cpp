@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace quelm {
@@ -65,9 +66,17 @@ double measure() {
     return bytes;
 }
 
+// "23.4 GB", "2.4 TB", ... with one decimal; beyond exabytes in exponent form.
 std::string gigabytes(double bytes) {
+    static constexpr const char* kUnits[] = {"GB", "TB", "PB", "EB"};
+    double v = bytes / 1e9;
+    std::size_t u = 0;
+    while (v >= 1000.0 && u + 1 < std::size(kUnits)) {
+        v /= 1000.0;
+        ++u;
+    }
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.1f GB", bytes / 1e9);
+    std::snprintf(buf, sizeof buf, v < 1000.0 ? "%.1f %s" : "%.3g %s", v, kUnits[u]);
     return buf;
 }
 

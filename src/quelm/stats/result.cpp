@@ -169,6 +169,7 @@ Result<StatsReport> assemble(const ReportInput& in, Cancel& cancel) {
             r.max_drawdown = dd->max_drawdown;
             r.max_drawdown_duration = dd->duration;
         }
+        if (stopped()) return numerical("interrupted");
         r.calmar = ok(calmar_ratio(*in.prices, in.periods_per_year));
     }
     if (in.benchmark && !stopped()) benchmark_part(in, m, s, r);
