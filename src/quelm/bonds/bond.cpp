@@ -27,8 +27,8 @@ double price_at(std::span<const Cashflow> flows, double f, double base) {
 // The same price with the power taken as exp(−f·t·ln b): one logarithm per pass
 // and an exponential per flow, about twice as fast as pow and within a few ulp of
 // it. Used only inside the yield search, whose tolerance (1e-12 on a price) is
-// far above that difference.
-// Polls between blocks of flows (the sum runs in the same order); 0 once stopped.
+// far above that difference. Polls between blocks of flows (the sum runs in the same
+// order) and reads 0 once stopped.
 double price_by_exp(std::span<const Cashflow> flows, double f, double log_base, CancelPoller& poller) {
     constexpr std::size_t kBlock = 4096;
     double sum = 0.0;
