@@ -41,6 +41,8 @@ CASES = {
     "optimize": ("c = np.eye(2500) + 0.01; m = [0.05 + i * 1e-6 for i in range(2500)]", "quelm.optimize(m, c)"),
     "mwr": ("d = ['2020-01-01'] + ['2021-01-01'] * (2 * 10**6); a = [-1.0] + [1e-6] * (2 * 10**6)",
             "quelm.mwr(d, a)"),
+    "bond_convexity": ("b = quelm.FixedRateBond.regular(100, 0.05, 2, 6 * 10**7)",
+                       "[b.convexity(0.05) for _ in range(100)]"),
     "yield_to_maturity": ("b = quelm.FixedRateBond.regular(100, 0.05, 2, 2 * 10**7)",
                           "[b.yield_to_maturity(100.0 + k * 1e-3) for k in range(1000)]"),
 }

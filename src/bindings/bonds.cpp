@@ -63,13 +63,17 @@ PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(sel
 PyObject* dirty_price_from_yield_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).dirty_price_from_yield(y));
+    Interrupt intr;
+    const auto r = bond(a).dirty_price_from_yield(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* clean_price_from_yield_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).clean_price_from_yield(y));
+    Interrupt intr;
+    const auto r = bond(a).clean_price_from_yield(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* yield_to_maturity_impl(Args& a) {
@@ -83,26 +87,33 @@ PyObject* yield_to_maturity_impl(Args& a) {
 PyObject* price_from_curve_impl(Args& a) {
     CurveArg curve;
     if (!a.all(curve)) return nullptr;
-    return finish(bond(a).price_from_curve(*curve.curve),
-                  [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
+    Interrupt intr;
+    const auto r = bond(a).price_from_curve(*curve.curve, intr.token());
+    return finish(r, intr, [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
 }
 
 PyObject* macaulay_duration_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).macaulay_duration(y));
+    Interrupt intr;
+    const auto r = bond(a).macaulay_duration(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* modified_duration_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).modified_duration(y));
+    Interrupt intr;
+    const auto r = bond(a).modified_duration(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* convexity_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).convexity(y));
+    Interrupt intr;
+    const auto r = bond(a).convexity(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 // (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):
