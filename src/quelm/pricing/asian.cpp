@@ -87,7 +87,8 @@ Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInpu
         const double minus = payoff(o.option_type, path_average(set.path(2 * i + 1)), o.strike);
         values[i] = (plus + minus) * 0.5;
     }
-    const MeanSe ms = mean_and_se(values);
+    const MeanSe ms = mean_and_se(values, poller);
+    if (poller.stopped()) return numerical("interrupted");
     return PriceSe{disc * ms.mean, disc * ms.standard_error};
 }
 

@@ -98,7 +98,8 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
     }
     std::vector<double> values(static_cast<std::size_t>(pairs));
     for (std::size_t k = 0; k < values.size(); ++k) values[k] = (cash[2 * k] + cash[2 * k + 1]) * 0.5;
-    const MeanSe ms = mean_and_se(values);
+    const MeanSe ms = mean_and_se(values, poller);
+    if (poller.stopped()) return numerical("interrupted");
     const double e0 = payoff(type, S, K);
     if (ms.mean < e0) return McResult{e0, 0.0};
     return McResult{ms.mean, ms.standard_error};

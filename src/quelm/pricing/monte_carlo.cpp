@@ -47,7 +47,9 @@ Result<McResult> monte_carlo_european(const McInputs& in, Cancel& cancel) {
         }
     }, cancel);
     if (!done) return numerical("interrupted");
-    const MeanSe ms = mean_and_se(std::span<const double>(values.get(), n_pairs));
+    CancelPoller poller(cancel);
+    const MeanSe ms = mean_and_se(std::span<const double>(values.get(), n_pairs), poller);
+    if (poller.stopped()) return numerical("interrupted");
     return McResult{disc * ms.mean, disc * ms.standard_error};
 }
 
