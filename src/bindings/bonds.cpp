@@ -42,7 +42,9 @@ PyObject* regular_impl(Args& a) {
     double face, coupon_rate;
     U32 frequency, n_periods;
     if (!a.all(face, coupon_rate, frequency, n_periods)) return nullptr;
-    return make_bond(FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value));
+    Interrupt intr;
+    const auto r = FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value, intr.token());
+    return finish(r, intr, [](const FixedRateBond& b) { return wrap(fixed_rate_bond_type(), b); });
 }
 
 PyObject* from_cashflows_impl(Args& a) {
@@ -61,44 +63,57 @@ PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(sel
 PyObject* dirty_price_from_yield_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).dirty_price_from_yield(y));
+    Interrupt intr;
+    const auto r = bond(a).dirty_price_from_yield(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* clean_price_from_yield_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).clean_price_from_yield(y));
+    Interrupt intr;
+    const auto r = bond(a).clean_price_from_yield(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* yield_to_maturity_impl(Args& a) {
     double clean_price;
     if (!a.all(clean_price)) return nullptr;
-    return finish(bond(a).yield_to_maturity(clean_price));
+    Interrupt intr;
+    const auto r = bond(a).yield_to_maturity(clean_price, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* price_from_curve_impl(Args& a) {
     CurveArg curve;
     if (!a.all(curve)) return nullptr;
-    return finish(bond(a).price_from_curve(*curve.curve),
-                  [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
+    Interrupt intr;
+    const auto r = bond(a).price_from_curve(*curve.curve, intr.token());
+    return finish(r, intr, [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
 }
 
 PyObject* macaulay_duration_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).macaulay_duration(y));
+    Interrupt intr;
+    const auto r = bond(a).macaulay_duration(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* modified_duration_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).modified_duration(y));
+    Interrupt intr;
+    const auto r = bond(a).modified_duration(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* convexity_impl(Args& a) {
     double y;
     if (!a.all(y)) return nullptr;
-    return finish(bond(a).convexity(y));
+    Interrupt intr;
+    const auto r = bond(a).convexity(y, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 // (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):

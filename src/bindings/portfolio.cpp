@@ -102,7 +102,9 @@ PyObject* mwr_impl(Args& a) {
         if (!d) return raise_value_error(d.error());
         flows.push_back({*d, amounts.view()[i]});
     }
-    return finish(portfolio::mwr(flows));
+    Interrupt intr;
+    const auto r = portfolio::mwr(flows, intr.token());
+    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 PyObject* allocation_impl(Args& a) {
@@ -114,8 +116,9 @@ PyObject* allocation_impl(Args& a) {
 PyObject* covariance_matrix_impl(Args& a) {
     FloatMatrix returns;
     if (!a.all(returns)) return nullptr;
-    return finish(portfolio::covariance_matrix(returns.rows()),
-                  [](const portfolio::Matrix& m) { return to_py(m); });
+    Interrupt intr;
+    const auto r = portfolio::covariance_matrix(returns.rows(), intr.token());
+    return finish(r, intr, [](const portfolio::Matrix& m) { return to_py(m); });
 }
 
 PyObject* risk_dict(const portfolio::PortfolioRisk& r) {
@@ -131,8 +134,10 @@ PyObject* portfolio_risk_impl(Args& a) {
     FloatSeq weights;
     double periods_per_year = 252.0, confidence = 0.95;
     if (!a.all(returns, weights, periods_per_year, confidence)) return nullptr;
-    return finish(portfolio::portfolio_risk(returns.rows(), weights.view(), periods_per_year, confidence),
-                  &risk_dict);
+    Interrupt intr;
+    const auto r = portfolio::portfolio_risk(returns.rows(), weights.view(), periods_per_year, confidence,
+                                             intr.token());
+    return finish(r, intr, &risk_dict);
 }
 
 PyObject* optimize_impl(Args& a) {
@@ -142,14 +147,17 @@ PyObject* optimize_impl(Args& a) {
     std::optional<double> target;
     if (!a.all(mean, cov, rf, target)) return nullptr;
     // The first failing step decides the message, so each is checked before the next runs.
-    const auto m = portfolio::min_variance_weights(cov.rows());
-    if (!m) return raise(m.error());
-    const auto t = portfolio::tangency_weights(cov.rows(), mean.view(), rf);
-    if (!t) return raise(t.error());
+    Interrupt intr;
+    const auto failed = [&](const auto& r) { return intr.interrupted() || !r; };
+    const auto fail = [&](const auto& r) { return finish(r, intr, [](const auto&) { return none(); }); };
+    const auto m = portfolio::min_variance_weights(cov.rows(), intr.token());
+    if (failed(m)) return fail(m);
+    const auto t = portfolio::tangency_weights(cov.rows(), mean.view(), rf, intr.token());
+    if (failed(t)) return fail(t);
     std::optional<std::vector<double>> f;
     if (target) {
-        auto r = portfolio::efficient_frontier_point(cov.rows(), mean.view(), *target);
-        if (!r) return raise(r.error());
+        auto r = portfolio::efficient_frontier_point(cov.rows(), mean.view(), *target, intr.token());
+        if (failed(r)) return fail(r);
         f = std::move(*r);
     }
     static const KeySet<3> keys({"min_variance_weights", "tangency_weights", "frontier_weights"});

@@ -66,7 +66,9 @@ PyObject* stats_impl(Args& a) {
         in.series = derived;
         in.prices = prices->view();
     }
-    return finish(stats::assemble(in), report_to_py);
+    Interrupt intr;
+    const auto r = stats::assemble(in, intr.token());
+    return finish(r, intr, report_to_py);
 }
 
 PyObject* sharpe_impl(Args& a) {
@@ -150,7 +152,9 @@ PyObject* acf_impl(Args& a) {
     FloatSeq values;
     std::uint64_t max_lag = 0;
     if (!a.all(values, max_lag)) return nullptr;
-    return finish(stats::acf(values.view(), max_lag), [](const std::vector<double>& v) { return to_py(v); });
+    Interrupt intr;
+    const auto r = stats::acf(values.view(), max_lag, intr.token());
+    return finish(r, intr, [](const std::vector<double>& v) { return to_py(v); });
 }
 
 }  // namespace

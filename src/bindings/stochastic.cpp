@@ -24,8 +24,9 @@ PyObject* simulate_process_impl(Args& a) {
     const SimSettings settings{paths, steps, seed};
     Interrupt intr;
     const auto sample = simulate_terminal(process, settings, x0, t, intr.token());
-    return finish(sample, intr, [&](const TerminalSample& ts) {
-        const ProcessResult r = ProcessResult::from_simulation(process, settings, ts, x0, t);
+    if (!sample || intr.interrupted()) return finish(sample, intr, [](const TerminalSample&) { return none(); });
+    const auto result = ProcessResult::from_simulation(process, settings, *sample, x0, t, intr.token());
+    return finish(result, intr, [&](const ProcessResult& r) {
         static const KeySet<12> keys({"process", "x0", "t", "paths", "steps", "sample_mean", "mean_std_error",
                                       "sample_std", "analytic_mean", "analytic_std", "mean_abs_error",
                                       "std_abs_error"});

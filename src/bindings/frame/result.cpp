@@ -5,7 +5,7 @@ namespace quelm::py {
 PyObject* raise(const Error& e) {
     const std::string msg = e.render();
     Ref text(PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())));
-    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+    if (text) PyErr_SetObject(e.kind == Kind::Memory ? PyExc_MemoryError : PyExc_ValueError, text.get());
     return nullptr;
 }
 

@@ -16,7 +16,8 @@
 
 namespace quelm::py {
 
-// Raise ValueError with the rendered message; returns nullptr for `return raise(e);`.
+// Raise ValueError with the rendered message (MemoryError for a working set that cannot
+// fit); returns nullptr for `return raise(e);`.
 PyObject* raise(const Error& e);
 // Raise ValueError with a binding-level message (no kind prefix).
 PyObject* raise_value_error(const std::string& message);

@@ -1,9 +1,11 @@
 #include "quelm/bonds/bond.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "quelm/core/math/solvers.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::bonds {
@@ -15,22 +17,36 @@ Status check_frequency(std::uint32_t f) {
     return {};
 }
 
-// One pass over the flows; the caller has validated flows and frequency.
-double price_at(std::span<const Cashflow> flows, double f, double base) {
+// Sum of term(c) over the flows, from 0.0 in order, polling between blocks of flows; a
+// partial sum once stopped (the caller then drops it). Bonds may hold 10^8 flows.
+template <class Term>
+double polled_sum(std::span<const Cashflow> flows, CancelPoller& poller, Term&& term) {
+    constexpr std::size_t kBlock = 4096;
     double sum = 0.0;
-    for (const Cashflow& c : flows) sum += c.amount * std::pow(base, -(f * c.time));
+    for (std::size_t b = 0; b < flows.size(); b += kBlock) {
+        const std::size_t e = std::min(flows.size(), b + kBlock);
+        for (std::size_t i = b; i < e; ++i) sum += term(flows[i]);
+        if (poller.tick(e - b)) break;
+    }
     return sum;
+}
+
+// One pass over the flows; the caller has validated flows and frequency.
+double price_at(std::span<const Cashflow> flows, double f, double base, CancelPoller& poller) {
+    return polled_sum(flows, poller, [&](const Cashflow& c) { return c.amount * std::pow(base, -(f * c.time)); });
 }
 
 // The same price with the power taken as exp(−f·t·ln b): one logarithm per pass
 // and an exponential per flow, about twice as fast as pow and within a few ulp of
 // it. Used only inside the yield search, whose tolerance (1e-12 on a price) is
 // far above that difference.
-double price_by_exp(std::span<const Cashflow> flows, double f, double log_base) {
-    double sum = 0.0;
-    for (const Cashflow& c : flows) sum += c.amount * std::exp(-(f * c.time) * log_base);
-    return sum;
+double price_by_exp(std::span<const Cashflow> flows, double f, double log_base, CancelPoller& poller) {
+    return polled_sum(flows, poller,
+                      [&](const Cashflow& c) { return c.amount * std::exp(-(f * c.time) * log_base); });
 }
+
+// The error of an interrupted pass.
+std::unexpected<Error> interrupted() { return numerical("interrupted"); }
 
 Result<double> discount_base(std::uint32_t f, double y) {
     const double base = 1.0 + y / static_cast<double>(f);
@@ -54,58 +70,78 @@ Status validate_cashflows(std::span<const Cashflow> flows) {
     return {};
 }
 
-Result<double> dirty_price_with_yield(std::span<const Cashflow> flows, std::uint32_t frequency, double y) {
+Result<double> dirty_price_with_yield(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
+                                      Cancel& cancel) {
     QUELM_CHECK(validate_cashflows(flows));
     QUELM_CHECK(check_frequency(frequency));
     QUELM_TRY(base, discount_base(frequency, y));
-    return price_at(flows, static_cast<double>(frequency), base);
+    CancelPoller poller(cancel);
+    const double price = price_at(flows, static_cast<double>(frequency), base, poller);
+    if (poller.stopped()) return interrupted();
+    return price;
 }
 
-Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y) {
-    QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y));
+Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
+                                 Cancel& cancel) {
+    QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y, cancel));
     if (p <= 0.0) return numerical("bond: non-positive price in duration");
     const double f = static_cast<double>(frequency);
     const double base = 1.0 + y / f;
-    double sum = 0.0;
-    for (const Cashflow& c : flows) sum += c.time * c.amount * std::pow(base, -(f * c.time));
+    CancelPoller poller(cancel);
+    const double sum = polled_sum(flows, poller, [&](const Cashflow& c) {
+        return c.time * c.amount * std::pow(base, -(f * c.time));
+    });
+    if (poller.stopped()) return interrupted();
     return sum / p;
 }
 
-Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequency, double y) {
-    QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y));
+Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequency, double y, Cancel& cancel) {
+    QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y, cancel));
     if (p <= 0.0) return numerical("bond: non-positive price in convexity");
     const double f = static_cast<double>(frequency);
     const double base = 1.0 + y / f;
-    double sum = 0.0;
-    for (const Cashflow& c : flows) sum += c.amount * c.time * (c.time + 1.0 / f) * std::pow(base, -(f * c.time) - 2.0);
+    CancelPoller poller(cancel);
+    const double sum = polled_sum(flows, poller, [&](const Cashflow& c) {
+        return c.amount * c.time * (c.time + 1.0 / f) * std::pow(base, -(f * c.time) - 2.0);
+    });
+    if (poller.stopped()) return interrupted();
     return sum / p;
 }
 
-Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t frequency, double dirty_price) {
+Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t frequency, double dirty_price,
+                                Cancel& cancel) {
     QUELM_CHECK(validate_cashflows(flows));
     QUELM_CHECK(check_frequency(frequency));
     if (!(std::isfinite(dirty_price) && dirty_price > 0.0)) return invalid("bond: price must be positive");
     const double f = static_cast<double>(frequency);
     // Inside the bracket the base stays >= 0.1, but a pricing failure would count as NaN.
+    // Once stopped every gap reads 0, which ends the search at once; the root is then dropped.
+    CancelPoller poller(cancel);
     auto gap = [&](double y) {
         const double base = 1.0 + y / f;
         if (base <= 0.0) return std::numeric_limits<double>::quiet_NaN();
-        return price_by_exp(flows, f, std::log(base)) - dirty_price;
+        const double price = price_by_exp(flows, f, std::log(base), poller);
+        return poller.stopped() ? 0.0 : price - dirty_price;
     };
-    return brent(gap, -0.9, 2.0, 1e-12, 200);
+    const auto root = brent(gap, -0.9, 2.0, 1e-12, 200);
+    if (poller.stopped()) return interrupted();
+    return root;
 }
 
 Result<FixedRateBond> FixedRateBond::regular(double face, double coupon_rate, std::uint32_t frequency,
-                                             std::uint32_t n_periods) {
+                                             std::uint32_t n_periods, Cancel& cancel) {
     QUELM_CHECK(check_frequency(frequency));
     if (n_periods == 0) return invalid("bond: need at least one period");
     if (!(std::isfinite(face) && face > 0.0) || !std::isfinite(coupon_rate))
         return invalid("bond: face must be positive and coupon rate finite");
     const double f = static_cast<double>(frequency);
     const double c = face * coupon_rate / f;
+    QUELM_CHECK(check_fits_in_memory(static_cast<double>(n_periods) * sizeof(Cashflow), "the bond's cash flows"));
     std::vector<Cashflow> flows;
     flows.reserve(checked_count(n_periods, sizeof(Cashflow)));
+    CancelPoller poller(cancel);
     for (std::uint32_t k = 1; k <= n_periods; ++k) {
+        if (poller.tick()) return interrupted();
         flows.push_back({static_cast<double>(k) / f, k == n_periods ? face + c : c});
     }
     return from_cashflows(frequency, std::move(flows), face, coupon_rate, 0.0);
@@ -125,34 +161,39 @@ Result<FixedRateBond> FixedRateBond::from_cashflows(std::uint32_t frequency, std
     return b;
 }
 
-Result<double> FixedRateBond::dirty_price_from_yield(double y) const {
-    return dirty_price_with_yield(flows_, frequency_, y);
+Result<double> FixedRateBond::dirty_price_from_yield(double y, Cancel& cancel) const {
+    return dirty_price_with_yield(flows_, frequency_, y, cancel);
 }
 
-Result<double> FixedRateBond::clean_price_from_yield(double y) const {
-    QUELM_TRY(p, dirty_price_with_yield(flows_, frequency_, y));
+Result<double> FixedRateBond::clean_price_from_yield(double y, Cancel& cancel) const {
+    QUELM_TRY(p, dirty_price_with_yield(flows_, frequency_, y, cancel));
     return p - accrued_;
 }
 
-Result<double> FixedRateBond::yield_to_maturity(double clean_price) const {
-    return yield_from_dirty(flows_, frequency_, clean_price + accrued_);
+Result<double> FixedRateBond::yield_to_maturity(double clean_price, Cancel& cancel) const {
+    return yield_from_dirty(flows_, frequency_, clean_price + accrued_, cancel);
 }
 
-Result<double> FixedRateBond::macaulay_duration(double y) const {
-    return bonds::macaulay_duration(flows_, frequency_, y);
+Result<double> FixedRateBond::macaulay_duration(double y, Cancel& cancel) const {
+    return bonds::macaulay_duration(flows_, frequency_, y, cancel);
 }
 
-Result<double> FixedRateBond::modified_duration(double y) const {
-    QUELM_TRY(d, bonds::macaulay_duration(flows_, frequency_, y));
+Result<double> FixedRateBond::modified_duration(double y, Cancel& cancel) const {
+    QUELM_TRY(d, bonds::macaulay_duration(flows_, frequency_, y, cancel));
     return d / (1.0 + y / static_cast<double>(frequency_));
 }
 
-Result<double> FixedRateBond::convexity(double y) const { return bonds::convexity(flows_, frequency_, y); }
+Result<double> FixedRateBond::convexity(double y, Cancel& cancel) const {
+    return bonds::convexity(flows_, frequency_, y, cancel);
+}
 
-Result<std::pair<double, double>> FixedRateBond::price_from_curve(const curves::YieldCurve& curve) const {
+Result<std::pair<double, double>> FixedRateBond::price_from_curve(const curves::YieldCurve& curve,
+                                                                  Cancel& cancel) const {
     QUELM_CHECK(validate_cashflows(flows_));
     double dirty = 0.0;
+    CancelPoller poller(cancel);
     for (const Cashflow& c : flows_) {
+        if (poller.tick(8)) return interrupted();  // a curve lookup is several cheap steps
         QUELM_TRY(p, curve.discount(c.time));
         dirty += c.amount * p;
     }

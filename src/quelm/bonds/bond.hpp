@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/curves/curve.hpp"
 
@@ -22,29 +23,33 @@ struct Cashflow {
 [[nodiscard]] Status validate_cashflows(std::span<const Cashflow> flows);
 
 // P(y) = Σ a·(1 + y/f)^(−f·t).
+// Each pass polls `cancel` between blocks of flows; an interrupted one fails as "interrupted".
 [[nodiscard]] Result<double> dirty_price_with_yield(std::span<const Cashflow> flows, std::uint32_t frequency,
-                                                    double y);
-[[nodiscard]] Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y);
-[[nodiscard]] Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequency, double y);
+                                                    double y, Cancel& cancel = never_cancel());
+[[nodiscard]] Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
+                                               Cancel& cancel = never_cancel());
+[[nodiscard]] Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
+                                       Cancel& cancel = never_cancel());
 // The flat yield whose dirty price is dirty_price (Brent on [−0.9, 2]).
 [[nodiscard]] Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t frequency,
-                                              double dirty_price);
+                                              double dirty_price, Cancel& cancel = never_cancel());
 
 class FixedRateBond {
 public:
     [[nodiscard]] static Result<FixedRateBond> regular(double face, double coupon_rate, std::uint32_t frequency,
-                                                       std::uint32_t n_periods);
+                                                       std::uint32_t n_periods, Cancel& cancel = never_cancel());
     [[nodiscard]] static Result<FixedRateBond> from_cashflows(std::uint32_t frequency, std::vector<Cashflow> flows,
                                                               double face, double coupon_rate, double accrued);
 
-    [[nodiscard]] Result<double> dirty_price_from_yield(double y) const;
-    [[nodiscard]] Result<double> clean_price_from_yield(double y) const;
-    [[nodiscard]] Result<double> yield_to_maturity(double clean_price) const;
-    [[nodiscard]] Result<double> macaulay_duration(double y) const;
-    [[nodiscard]] Result<double> modified_duration(double y) const;
-    [[nodiscard]] Result<double> convexity(double y) const;
+    [[nodiscard]] Result<double> dirty_price_from_yield(double y, Cancel& cancel = never_cancel()) const;
+    [[nodiscard]] Result<double> clean_price_from_yield(double y, Cancel& cancel = never_cancel()) const;
+    [[nodiscard]] Result<double> yield_to_maturity(double clean_price, Cancel& cancel = never_cancel()) const;
+    [[nodiscard]] Result<double> macaulay_duration(double y, Cancel& cancel = never_cancel()) const;
+    [[nodiscard]] Result<double> modified_duration(double y, Cancel& cancel = never_cancel()) const;
+    [[nodiscard]] Result<double> convexity(double y, Cancel& cancel = never_cancel()) const;
     // (dirty, clean) discounted on the curve.
-    [[nodiscard]] Result<std::pair<double, double>> price_from_curve(const curves::YieldCurve& curve) const;
+    [[nodiscard]] Result<std::pair<double, double>> price_from_curve(const curves::YieldCurve& curve,
+                                                                     Cancel& cancel = never_cancel()) const;
 
     [[nodiscard]] std::span<const Cashflow> cashflows() const { return flows_; }
     [[nodiscard]] double face() const { return face_; }

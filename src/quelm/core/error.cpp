@@ -9,6 +9,7 @@ std::string Error::render() const {
         case Kind::Numerical: prefix = "numerical error: "; break;
         case Kind::NotImplemented: prefix = "not implemented: "; break;
         case Kind::DataSource: prefix = "data source error: "; break;
+        case Kind::Memory: prefix = ""; break;
     }
     return prefix + text;
 }

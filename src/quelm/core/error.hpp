@@ -8,8 +8,9 @@
 
 namespace quelm {
 
-// Tag order is part of the interface.
-enum class Kind : unsigned char { InvalidInput = 0, Numerical = 1, NotImplemented = 2, DataSource = 3 };
+// Tag order is part of the interface. Memory (a working set larger than the process can
+// have) renders without a prefix: the binding raises it as MemoryError.
+enum class Kind : unsigned char { InvalidInput = 0, Numerical = 1, NotImplemented = 2, DataSource = 3, Memory = 4 };
 
 struct Error {
     Kind kind;
@@ -28,6 +29,10 @@ using Status = std::expected<void, Error>;
 }
 [[nodiscard]] inline std::unexpected<Error> numerical(std::string text) {
     return std::unexpected(Error{Kind::Numerical, std::move(text)});
+}
+
+[[nodiscard]] inline std::unexpected<Error> out_of_memory(std::string text) {
+    return std::unexpected(Error{Kind::Memory, std::move(text)});
 }
 
 }  // namespace quelm

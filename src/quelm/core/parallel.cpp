@@ -12,6 +12,7 @@
 #include <exception>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 // Beyond this a requested thread count only costs memory.
 constexpr std::size_t kMaxThreads = 512;
-constexpr auto kPollEvery = std::chrono::milliseconds(2);
+constexpr auto kPollEvery = CancelPoller::kInterval;
 // How long a thread spins on the next job (or on the workers' end) before it parks. Waking a
 // parked thread can take longer than a short job itself, and trainers issue them back to back.
 constexpr auto kSpinFor = std::chrono::microseconds(100);
@@ -95,21 +96,38 @@ std::size_t configured_size() {
     return std::clamp<std::size_t>(n, 1, kMaxThreads);
 }
 
+struct Job;
+
+// The job whose chunk this thread is running, and whether this thread made the call.
+struct Running {
+    Job* job = nullptr;
+    bool owner = false;
+};
+thread_local Running t_running;
+
 struct Job {
     std::size_t n = 0;
     std::size_t chunk = 1;
     const Body* body = nullptr;
+    CancelPoller* poller = nullptr;  // polled only on the thread that made the call
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     std::mutex error_mu;
     std::exception_ptr error;
 
+    // On the calling thread: polls the token (rate-limited) and stops the job when asked.
+    void poll_owner() {
+        if (poller != nullptr && poller->check()) stop.store(true, std::memory_order_relaxed);
+    }
+
     // Takes one chunk; false when none is left or the job was stopped.
-    bool run_one() {
+    bool run_one(bool owner) {
         if (stop.load(std::memory_order_relaxed)) return false;
         const std::size_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
         if (begin >= n) return false;
         const std::size_t end = std::min(n, begin + chunk);
+        const Running outer = t_running;
+        t_running = {this, owner};
         try {
             (*body)(begin, end);
         } catch (...) {
@@ -117,9 +135,13 @@ struct Job {
             if (!error) error = std::current_exception();
             stop.store(true, std::memory_order_relaxed);
         }
+        t_running = outer;
         return true;
     }
 };
+
+// Bumped in a child process after fork(): the workers of a pool started before it are gone.
+std::atomic<std::uint64_t> g_fork_epoch{0};
 
 thread_local bool t_is_worker = false;
 
@@ -139,7 +161,8 @@ public:
     [[nodiscard]] std::size_t size() const { return workers_.size() + 1; }
 
     // Publishes the job, runs chunks on the caller, and waits for every worker.
-    void run(Job& job, Cancel& cancel) {
+    void run(Job& job) {
+        const std::uint64_t epoch = g_fork_epoch.load(std::memory_order_relaxed);
         {
             std::lock_guard lock(mu_);
             job_ = &job;
@@ -147,25 +170,35 @@ public:
             ++generation_;
         }
         work_cv_.notify_all();
-        auto last_poll = Clock::now();
-        auto maybe_poll = [&] {
-            const auto now = Clock::now();
-            if (now - last_poll < kPollEvery) return;
-            last_poll = now;
-            if (cancel.poll()) job.stop.store(true, std::memory_order_relaxed);
-        };
-        while (job.run_one()) maybe_poll();
+        while (job.run_one(true)) job.poll_owner();
         spin_until([&] { return pending_.load(std::memory_order_acquire) == 0; });
         std::unique_lock lock(mu_);
         while (pending_ > 0) {
             done_cv_.wait_for(lock, kPollEvery);
             if (pending_ == 0 || job.stop.load(std::memory_order_relaxed)) continue;
-            // The poll may run interpreter code; never hold the pool lock across it.
+            // The poll may run interpreter code (even a fork); never hold the pool lock across it.
             lock.unlock();
-            if (cancel.poll()) job.stop.store(true, std::memory_order_relaxed);
+            job.poll_owner();
             lock.lock();
         }
         job_ = nullptr;
+        lock.unlock();
+        if (g_fork_epoch.load(std::memory_order_relaxed) != epoch) {
+            // A signal handler forked this process mid-job and the child carries on: the chunks
+            // the parent's workers held are lost with them. Every chunk writes only its own
+            // slots, so running them all again here gives the same values.
+            job.next.store(0, std::memory_order_relaxed);
+            while (job.run_one(true)) job.poll_owner();
+        }
+    }
+
+    // In a fork child: the workers do not exist, and one may have held the lock.
+    void orphan_after_fork() {
+        new (&mu_) std::mutex;
+        new (&work_cv_) std::condition_variable;
+        new (&done_cv_) std::condition_variable;
+        job_ = nullptr;
+        pending_.store(0, std::memory_order_relaxed);
     }
 
 private:
@@ -182,7 +215,7 @@ private:
                 job = job_;
             }
             if (job != nullptr) {
-                while (job->run_one()) {
+                while (job->run_one(false)) {
                 }
             }
             {
@@ -208,18 +241,16 @@ std::mutex g_create_mu;
 std::mutex g_job_mu;  // one job on the pool at a time
 Pool* g_pool = nullptr;
 
-void before_fork() {
-    g_create_mu.lock();
-    g_job_mu.lock();
-}
-void after_fork_parent() {
-    g_job_mu.unlock();
-    g_create_mu.unlock();
-}
+// fork() may come from a signal handler that a poll ran on the calling thread, in the middle
+// of a pooled job: the hooks must not wait for the job mutex that very thread holds. A child
+// finds it held at worst and runs its jobs serially until it is released.
+void before_fork() { g_create_mu.lock(); }
+void after_fork_parent() { g_create_mu.unlock(); }
 void after_fork_child() {
     // The parent's workers do not exist here; the child builds a fresh pool on first use.
+    if (g_pool != nullptr) g_pool->orphan_after_fork();
     g_pool = nullptr;
-    g_job_mu.unlock();
+    g_fork_epoch.fetch_add(1, std::memory_order_relaxed);
     g_create_mu.unlock();
 }
 
@@ -231,14 +262,10 @@ Pool& pool() {
     return *g_pool;
 }
 
-void run_serial(Job& job, Cancel& cancel) {
-    auto last_poll = Clock::now();
-    while (job.run_one()) {
-        const auto now = Clock::now();
-        if (now - last_poll >= kPollEvery) {
-            last_poll = now;
-            if (cancel.poll()) job.stop.store(true, std::memory_order_relaxed);
-        }
+void run_serial(Job& job) {
+    const bool owner = !t_is_worker;
+    while (job.run_one(owner)) {
+        if (owner) job.poll_owner();
     }
 }
 
@@ -246,24 +273,35 @@ void run_serial(Job& job, Cancel& cancel) {
 
 std::size_t pool_size() { return pool().size(); }
 
+bool chunk_stopped(std::uint64_t work) {
+    Job* job = t_running.job;
+    if (job == nullptr) return false;
+    if (t_running.owner && job->poller != nullptr && job->poller->tick(work))
+        job->stop.store(true, std::memory_order_relaxed);
+    return job->stop.load(std::memory_order_relaxed);
+}
+
 bool parallel_for(std::size_t n, const Body& body, Cancel& cancel) {
     if (cancel.stopped()) return false;
     if (n == 0) return true;
     Job job;
     job.n = n;
     job.body = &body;
+    // Workers never poll: the token may only be polled on the thread that made the call.
+    CancelPoller poller(cancel);
+    if (!t_is_worker) job.poller = &poller;
     if (t_is_worker) {
         job.chunk = std::max<std::size_t>(1, std::min<std::size_t>(n, 1024));
-        run_serial(job, cancel);
+        run_serial(job);
     } else {
         Pool& p = pool();
         const std::size_t threads = p.size();
         job.chunk = std::clamp<std::size_t>(n / (threads * 8), 1, 4096);
         std::unique_lock lock(g_job_mu, std::try_to_lock);
         if (threads == 1 || !lock.owns_lock()) {
-            run_serial(job, cancel);
+            run_serial(job);
         } else {
-            p.run(job, cancel);
+            p.run(job);
         }
     }
     if (job.error) std::rethrow_exception(job.error);

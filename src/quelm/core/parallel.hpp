@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 #include "quelm/core/cancel.hpp"
@@ -16,6 +17,13 @@ namespace quelm {
 // Bodies must write only their own slots; a nested call runs serially.
 bool parallel_for(std::size_t n, const std::function<void(std::size_t begin, std::size_t end)>& body,
                   Cancel& cancel);
+
+// For bodies whose chunks can run long (a path of 2^40 steps, pairs of costly steps): true
+// once the running job was asked to stop (Ctrl-C, or another chunk failed), and the body may
+// return early since its slots are then discarded. `work` is what the body did since its last
+// call, in cheap iterations; on the calling thread it paces the polls of the token (see
+// CancelPoller). Outside a job it is false.
+[[nodiscard]] bool chunk_stopped(std::uint64_t work = CancelPoller::kStride);
 
 // Threads that take part in a parallel_for, the caller included (>= 1).
 [[nodiscard]] std::size_t pool_size();

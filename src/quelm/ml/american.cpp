@@ -1,13 +1,17 @@
 #include "quelm/ml/american.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "quelm/core/math/sample.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/random.hpp"
 #include "quelm/core/sizes.hpp"
 #include "quelm/ml/train.hpp"
+#include "quelm/ml/train_loop.hpp"
 #include "quelm/pricing/binomial.hpp"
 
 namespace quelm::ml {
@@ -42,7 +46,8 @@ Result<std::optional<PathSet>> simulate_paths(const MarketInputs& m, std::uint64
     const std::uint64_t pairs = paths - paths / 2;
     set.n_paths = checked_mul(checked_count(pairs), 2);
     const std::size_t len = checked_add(checked_count(steps), 1);
-    set.values.resize(checked_count(checked_mul(set.n_paths, len)));
+    // Every entry is written by its pair's worker.
+    set.values = DoubleBuffer(checked_count(checked_mul(set.n_paths, len)));
     const double spot = m.spot;
     const bool done = parallel_for(static_cast<std::size_t>(pairs), [&](std::size_t begin, std::size_t end) {
         for (std::size_t k = begin; k < end; ++k) {
@@ -58,6 +63,7 @@ Result<std::optional<PathSet>> simulate_paths(const MarketInputs& m, std::uint64
                 d = d + (drift - z * vs);
                 up[j] = std::exp(u);
                 down[j] = std::exp(d);
+                if ((j & 4095) == 0 && chunk_stopped()) return;
             }
         }
     }, cancel);
@@ -65,12 +71,14 @@ Result<std::optional<PathSet>> simulate_paths(const MarketInputs& m, std::uint64
     return std::optional<PathSet>{std::move(set)};
 }
 
-std::optional<Estimate> degenerate_value(OptionType type, const AmericanConfig& c) {
+std::optional<Estimate> degenerate_value(OptionType type, const AmericanConfig& c, Cancel& cancel) {
     const MarketInputs& m = c.market;
     if (!(m.spot == 0.0 || c.maturity == 0.0 || m.vol == 0.0)) return std::nullopt;
     const double dt = c.maturity / static_cast<double>(c.steps);
     double best = payoff(type, m.spot, c.strike);
+    CancelPoller poller(cancel);
     for (std::uint64_t i = 1; i <= c.steps; ++i) {
+        if (poller.tick()) break;
         const double ti = static_cast<double>(i) * dt;
         const double fwd = std::exp((m.rate - m.dividend_yield) * ti) * m.spot;
         best = std::max(best, payoff(type, fwd, c.strike) * std::exp(ti * (-m.rate)));
@@ -103,8 +111,16 @@ Result<AmericanStart> american_start(OptionType type, const AmericanConfig& c, C
         start.answer = Estimate{kNaN, kNaN};
         return start;
     }
-    start.answer = degenerate_value(type, c);
+    start.answer = degenerate_value(type, c, cancel);
+    if (cancel.stopped()) return numerical(kInterrupted);
     if (start.answer) return start;
+    // One path set with each path's cash flow, and the network the engine trains.
+    const double n_paths = 2.0 * static_cast<double>(c.paths - c.paths / 2);
+    const double slots = static_cast<double>(block_width(static_cast<std::size_t>(
+        std::min<std::uint64_t>(c.paths, std::numeric_limits<std::size_t>::max()))));
+    QUELM_CHECK(check_fits_in_memory(
+        doubles_bytes(n_paths * (static_cast<double>(c.steps) + 2.0)) + training_bytes(1, c.hidden, slots),
+        "the American paths and network"));
     QUELM_TRY(sim, simulate_paths(c.market, c.paths, c.steps, c.seed, c.maturity, cancel));
     if (!sim) return numerical(kInterrupted);
     start.paths = std::move(*sim);

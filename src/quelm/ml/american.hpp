@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "quelm/core/buffer.hpp"
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/core/option.hpp"
@@ -36,7 +37,7 @@ struct AmericanReport {
 
 // Path p of the set is values[p * (steps + 1) .. + steps]; paths 2k and 2k+1 are pair k.
 struct PathSet {
-    std::vector<double> values;
+    DoubleBuffer values;
     std::size_t n_paths = 0;
     std::uint64_t steps = 0;
     double dt = 0.0;
@@ -58,7 +59,8 @@ struct PathSet {
 [[nodiscard]] Status check_config(const AmericanConfig& c);
 
 // Spot, maturity or volatility 0: the best of immediate and forward exercise on the grid.
-[[nodiscard]] std::optional<Estimate> degenerate_value(OptionType type, const AmericanConfig& c);
+// Stops early, with cancel.stopped() set, when the caller asks.
+[[nodiscard]] std::optional<Estimate> degenerate_value(OptionType type, const AmericanConfig& c, Cancel& cancel);
 
 // Where both neural engines start: the answer of a degenerate market, or else the simulated
 // path set with each path's discounted terminal payoff (the cash flows they refine backwards).

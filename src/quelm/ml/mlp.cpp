@@ -89,6 +89,25 @@ Mlp Mlp::create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRn
     return net;
 }
 
+double training_bytes(std::size_t n_in, std::span<const std::uint64_t> hidden, double workspaces) {
+    double weights = 0.0, units = 0.0, cols = static_cast<double>(n_in);
+    for (std::uint64_t h : hidden) {
+        const double rows = static_cast<double>(h);
+        weights += rows * cols;
+        units += rows;
+        cols = rows;
+    }
+    weights += cols;
+    units += 1.0;
+    const double layers = static_cast<double>(hidden.size()) + 1.0;
+    constexpr double vec = sizeof(std::vector<double>);
+    // w, wp, wt and b; Adam's m and v and the gradient, each of w and b.
+    const double model = (6.0 * weights + 4.0 * units) * sizeof(double) + layers * (sizeof(Layer) + 6.0 * vec);
+    // At least the activations, pre-activations and two adjoint vectors per layer.
+    const double workspace = 4.0 * units * sizeof(double) + 5.0 * layers * vec;
+    return model + workspaces * workspace;
+}
+
 double softplus(double z) {
     return std::max(z, 0.0) + std::log1p(std::exp(-std::fabs(z)));
 }

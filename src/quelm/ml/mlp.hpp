@@ -51,6 +51,11 @@ struct Mlp {
 // unit wide (a zero-width layer cuts the input off and leaves a constant network).
 [[nodiscard]] Status check_hidden(std::span<const std::uint64_t> hidden);
 
+// A lower bound of the bytes a trainer allocates for a network of widths [n_in, hidden..., 1]:
+// its weights with their padded and transposed copies, Adam's two moments and one gradient,
+// and `workspaces` per-sample workspaces (forward cache and adjoints). Never overflows.
+[[nodiscard]] double training_bytes(std::size_t n_in, std::span<const std::uint64_t> hidden, double workspaces);
+
 // log(1 + e^z) without overflow, and its derivative the logistic function.
 [[nodiscard]] double softplus(double z);
 [[nodiscard]] double logistic(double z);

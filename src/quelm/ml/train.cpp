@@ -1,7 +1,10 @@
 #include "quelm/ml/train.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/sizes.hpp"
 #include "quelm/greeks/analytic.hpp"
@@ -19,12 +22,30 @@ constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ULL;
 
 SmallRng tagged_stream(std::uint64_t seed, std::uint64_t tag) { return seed_from_u64(mix64((seed ^ tag) + kGolden)); }
 
-Result<std::vector<DiffSample>> generate_european(const EuropeanSpec& c, std::uint64_t n, std::uint64_t seed,
-                                                  double spread, Cancel& cancel) {
+namespace {
+
+Status validate_european(const EuropeanSpec& c, std::uint64_t n) {
     if (n == 0) return invalid("n_samples must be >= 1");
     if (c.strike <= 0.0 || c.spot <= 0.0) return invalid("spot and strike must be > 0");
     if (c.maturity <= 0.0) return invalid("maturity must be > 0");
     if (c.vol < 0.0) return invalid("volatility must be >= 0");
+    return {};
+}
+
+// The samples, their three normalised copies, and the network with its workspaces.
+Status check_training_memory(const DiffConfig& cfg) {
+    const double n = static_cast<double>(cfg.samples);
+    const double slots = static_cast<double>(block_width(static_cast<std::size_t>(
+        std::min<std::uint64_t>(cfg.samples, std::numeric_limits<std::size_t>::max()))));
+    const double bytes = n * sizeof(DiffSample) + doubles_bytes(3.0 * n) + training_bytes(1, cfg.hidden, slots);
+    return check_fits_in_memory(bytes, "the training samples and network");
+}
+
+}  // namespace
+
+Result<std::vector<DiffSample>> generate_european(const EuropeanSpec& c, std::uint64_t n, std::uint64_t seed,
+                                                  double spread, Cancel& cancel) {
+    QUELM_CHECK(validate_european(c, n));
     const double T = c.maturity, K = c.strike, vol = c.vol;
     const double df = std::exp(-c.rate * T);
     const double drift = (-0.5 * vol * vol + c.rate) * T;
@@ -58,6 +79,8 @@ Result<std::vector<DiffSample>> generate_european(const EuropeanSpec& c, std::ui
 Result<Training> train_differential(const DiffConfig& cfg, Cancel& cancel) {
     QUELM_CHECK(check_hidden(cfg.hidden));
     if (cfg.epochs == 0) return invalid("epochs must be >= 1");
+    QUELM_CHECK(validate_european(cfg.contract, cfg.samples));
+    QUELM_CHECK(check_training_memory(cfg));
     QUELM_TRY(samples, generate_european(cfg.contract, cfg.samples, cfg.seed, cfg.spread, cancel));
     const std::size_t n = samples.size();
     std::vector<double> xn(n), yn(n), dn(n);

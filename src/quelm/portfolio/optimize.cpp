@@ -36,30 +36,31 @@ Result<std::size_t> check(CovRows cov, std::span<const double> mean) {
     return n;
 }
 
-Result<std::vector<double>> min_variance_weights(CovRows cov) {
+Result<std::vector<double>> min_variance_weights(CovRows cov, Cancel& cancel) {
     QUELM_TRY(n, check_square(cov));
     const std::vector<double> ones(n, 1.0);
-    QUELM_TRY(x, solve_linear_system(cov, ones));
+    QUELM_TRY(x, solve_linear_system(cov, ones, cancel));
     const double s = sum(x);
     if (s == 0.0) return numerical("min_variance_weights: 1ᵀΣ⁻¹1 is zero");
     return scaled(std::move(x), s);
 }
 
-Result<std::vector<double>> tangency_weights(CovRows cov, std::span<const double> mean, double rf) {
+Result<std::vector<double>> tangency_weights(CovRows cov, std::span<const double> mean, double rf, Cancel& cancel) {
     QUELM_TRY(n, check(cov, mean));
     std::vector<double> excess(n);
     for (std::size_t i = 0; i < n; ++i) excess[i] = mean[i] - rf;
-    QUELM_TRY(z, solve_linear_system(cov, excess));
+    QUELM_TRY(z, solve_linear_system(cov, excess, cancel));
     const double s = sum(z);
     if (s == 0.0) return numerical("tangency_weights: excess-return weights sum to zero");
     return scaled(std::move(z), s);
 }
 
-Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<const double> mean, double target) {
+Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<const double> mean, double target,
+                                                     Cancel& cancel) {
     QUELM_TRY(n, check(cov, mean));
     const std::vector<double> ones(n, 1.0);
-    QUELM_TRY(x, solve_linear_system(cov, ones));
-    QUELM_TRY(y, solve_linear_system(cov, mean));
+    QUELM_TRY(x, solve_linear_system(cov, ones, cancel));
+    QUELM_TRY(y, solve_linear_system(cov, mean, cancel));
     const double a = sum(x);
     const double b = sum(y);
     double c = -0.0;

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 
 namespace quelm::portfolio {
@@ -16,13 +17,14 @@ using CovRows = std::span<const std::span<const double>>;
 [[nodiscard]] Result<std::size_t> check(CovRows cov, std::span<const double> mean);
 
 // Global minimum-variance weights Σ⁻¹1 / 1ᵀΣ⁻¹1.
-[[nodiscard]] Result<std::vector<double>> min_variance_weights(CovRows cov);
+[[nodiscard]] Result<std::vector<double>> min_variance_weights(CovRows cov, Cancel& cancel = never_cancel());
 
 // Tangency weights Σ⁻¹(μ - rf) normalised to sum 1; rf per period.
-[[nodiscard]] Result<std::vector<double>> tangency_weights(CovRows cov, std::span<const double> mean, double rf);
+[[nodiscard]] Result<std::vector<double>> tangency_weights(CovRows cov, std::span<const double> mean, double rf,
+                                                         Cancel& cancel = never_cancel());
 
 // Frontier weights with expected return `target` (per period).
 [[nodiscard]] Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<const double> mean,
-                                                                   double target);
+                                                                   double target, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::portfolio

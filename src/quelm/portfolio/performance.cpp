@@ -16,6 +16,7 @@ namespace {
 struct Discounting {
     std::vector<double> years;
     std::vector<double> amounts;
+    CancelPoller* poller = nullptr;  // when set, npv polls between blocks and reads 0 once stopped
 
     explicit Discounting(std::span<const CashFlow> flows) : years(flows.size()), amounts(flows.size()) {
         const std::int64_t t0 = flows.front().date.day_number();
@@ -26,8 +27,13 @@ struct Discounting {
     }
 
     [[nodiscard]] double npv(double rate) const {
+        constexpr std::size_t kBlock = 4096;
         double sum = -0.0;
-        for (std::size_t i = 0; i < years.size(); ++i) sum += amounts[i] / std::pow(1.0 + rate, years[i]);
+        for (std::size_t b = 0; b < years.size(); b += kBlock) {
+            const std::size_t e = std::min(years.size(), b + kBlock);
+            for (std::size_t i = b; i < e; ++i) sum += amounts[i] / std::pow(1.0 + rate, years[i]);
+            if (poller != nullptr && poller->tick(e - b)) return 0.0;
+        }
         return sum;
     }
 };
@@ -161,7 +167,7 @@ double npv(std::span<const CashFlow> flows, double rate) {
     return Discounting(flows).npv(rate);
 }
 
-Result<double> mwr(std::span<const CashFlow> flows) {
+Result<double> mwr(std::span<const CashFlow> flows, Cancel& cancel) {
     if (flows.size() < 2) return invalid("mwr: need at least 2 cash flows");
     const auto no_irr = [] {
         return numerical("mwr: no internal rate of return found (cash flows may not change sign)");
@@ -171,7 +177,15 @@ Result<double> mwr(std::span<const CashFlow> flows) {
     for (const CashFlow& f : flows) all_zero = all_zero && f.amount == 0.0;
     if (all_zero) return no_irr();
 
-    const Discounting d(flows);
+    // Once stopped every NPV reads 0, which ends the scan or the search at once; the
+    // rate found is then dropped.
+    CancelPoller poller(cancel);
+    Discounting d(flows);
+    d.poller = &poller;
+    const auto result = [&](Result<double> r) -> Result<double> {
+        if (poller.stopped()) return numerical("interrupted");
+        return r;
+    };
     const std::vector<double>& grid = scan_grid();
     // Brent starts by evaluating both bracket ends, which the scan has just done.
     double memo_rate[2] = {NAN, NAN};
@@ -187,19 +201,19 @@ Result<double> mwr(std::span<const CashFlow> flows) {
     while (lo < 10.0) {
         const double hi = grid[k + 1];
         const double f_hi = d.npv(hi);
-        if (f_lo == 0.0) return lo;
+        if (f_lo == 0.0) return result(lo);
         if (f_lo * f_hi < 0.0) {
             memo_rate[0] = lo;
             memo_value[0] = f_lo;
             memo_rate[1] = hi;
             memo_value[1] = f_hi;
-            return brent(f, lo, hi, 1e-12, 200);
+            return result(brent(f, lo, hi, 1e-12, 200));
         }
         lo = hi;
         f_lo = f_hi;
         ++k;
     }
-    return no_irr();
+    return result(no_irr());
 }
 
 Result<double> twr(std::span<const double> values, std::span<const double> flows) {

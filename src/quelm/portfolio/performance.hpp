@@ -4,6 +4,7 @@
 
 #include <span>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/date.hpp"
 #include "quelm/core/error.hpp"
 
@@ -21,7 +22,7 @@ struct CashFlow {
 
 // The lowest rate above -99.99 % (1 % scan up to about 1000 %) where the NPV changes sign,
 // refined by Brent's method to 1e-12.
-[[nodiscard]] Result<double> mwr(std::span<const CashFlow> flows);
+[[nodiscard]] Result<double> mwr(std::span<const CashFlow> flows, Cancel& cancel = never_cancel());
 
 // Chain-linked return of valuations V_0..V_n with flow F_i entering right after V_i.
 [[nodiscard]] Result<double> twr(std::span<const double> values, std::span<const double> flows);

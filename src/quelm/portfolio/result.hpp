@@ -5,6 +5,7 @@
 
 #include <span>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/portfolio/risk.hpp"
 
@@ -21,6 +22,7 @@ struct PortfolioRisk {
 };
 
 [[nodiscard]] Result<PortfolioRisk> portfolio_risk(Series series, std::span<const double> weights,
-                                                   double periods_per_year, double confidence);
+                                                   double periods_per_year, double confidence,
+                                                   Cancel& cancel = never_cancel());
 
 }  // namespace quelm::portfolio

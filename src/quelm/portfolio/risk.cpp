@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::portfolio {
@@ -168,10 +169,15 @@ Result<std::size_t> check_matrix(Series series) {
     return t_len;
 }
 
-Result<Matrix> covariance_matrix(Series series) {
+Result<Matrix> covariance_matrix(Series series, Cancel& cancel) {
     QUELM_TRY(t_len, check_matrix(series));
     const std::size_t n_assets = series.size();
     const double n = static_cast<double>(t_len);
+    // The n x n result (a vector per row) and the centred copy of the series.
+    const double assets = static_cast<double>(n_assets);
+    QUELM_CHECK(check_fits_in_memory(doubles_bytes(assets * assets + (assets + kBlock) * n) +
+                                         assets * sizeof(std::vector<double>),
+                                     "the covariance matrix"));
     // Centring once per asset yields the same differences the pairwise formula forms.
     const std::vector<double> panels = centred_panels(series, t_len);
     Matrix cov(n_assets, std::vector<double>(n_assets, 0.0));
@@ -180,7 +186,9 @@ Result<Matrix> covariance_matrix(Series series) {
     double sums[kBlock][kBlock];
     double sums2[kBlock][kBlock];
     const bool wide = has_avx2();
+    CancelPoller poller(cancel);
     for (std::size_t p = 0; p < n_panels; ++p) {
+        if (poller.tick((n_panels - p) * (t_len + 1))) return numerical("interrupted");
         const double* pp = panels.data() + p * stride;
         std::size_t q = p;
         if (wide) {

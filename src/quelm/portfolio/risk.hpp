@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 
 namespace quelm::portfolio {
@@ -19,7 +20,7 @@ using Matrix = std::vector<std::vector<double>>;
 
 // Entry (i, j) is exactly the pairwise population covariance of series i and j:
 // both means first, then the index-order sum of centred products, over T.
-[[nodiscard]] Result<Matrix> covariance_matrix(Series series);
+[[nodiscard]] Result<Matrix> covariance_matrix(Series series, Cancel& cancel = never_cancel());
 
 // r_t = sum over assets of x_i[t] * w_i, accumulated asset by asset.
 [[nodiscard]] Result<std::vector<double>> portfolio_returns(Series series, std::span<const double> weights);

@@ -8,6 +8,7 @@
 
 #include "quelm/core/math/distributions.hpp"
 #include "quelm/core/math/sample.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/stochastic/simulate.hpp"
 
 namespace quelm::pricing {
@@ -67,21 +68,29 @@ Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInpu
     if (m.vol == 0.0 || t == 0.0) {
         const double n = static_cast<double>(n_fixings);
         double total = 0.0;
+        CancelPoller poller(cancel);
         for (std::uint64_t i = 1; i <= n_fixings; ++i) {
+            if (poller.tick()) return numerical("interrupted");
             total += std::exp(static_cast<double>(i) * t / n * (r - m.dividend_yield)) * m.spot;
         }
         return PriceSe{disc * payoff(o.option_type, total / n, o.strike), 0.0};
     }
     const stochastic::Process gbm = stochastic::Gbm{r - m.dividend_yield, m.vol};
+    const double pairs_wanted = static_cast<double>(stochastic::pair_count(s.paths));
+    QUELM_CHECK(check_fits_in_memory(doubles_bytes(pairs_wanted * (2.0 * (static_cast<double>(n_fixings) + 1.0) + 1.0)),
+                                     "the Asian option's paths"));
     QUELM_TRY(set, stochastic::simulate_paths(gbm, {s.paths, n_fixings, s.seed}, m.spot, t, cancel));
     const std::size_t pairs = set.count / 2;
     std::vector<double> values(pairs);
+    CancelPoller poller(cancel);
     for (std::size_t i = 0; i < pairs; ++i) {
+        if (poller.tick(set.path_len)) return numerical("interrupted");
         const double plus = payoff(o.option_type, path_average(set.path(2 * i)), o.strike);
         const double minus = payoff(o.option_type, path_average(set.path(2 * i + 1)), o.strike);
         values[i] = (plus + minus) * 0.5;
     }
-    const MeanSe ms = mean_and_se(values);
+    const MeanSe ms = mean_and_se(values, poller);
+    if (poller.stopped()) return numerical("interrupted");
     return PriceSe{disc * ms.mean, disc * ms.standard_error};
 }
 

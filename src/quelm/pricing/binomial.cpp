@@ -1,10 +1,10 @@
 #include "quelm/pricing/binomial.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <vector>
 
+#include "quelm/core/buffer.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::pricing {
@@ -18,11 +18,14 @@ Parsed<ExerciseStyle> parse_style(std::string_view text) {
 
 namespace {
 
-// x^0, x^1, ..., x^n by repeated multiplication.
-std::vector<double> power_table(double x, std::size_t n) {
-    std::vector<double> p(checked_add(n, 1));
+// x^0, x^1, ..., x^n by repeated multiplication; stops early (unfinished) once polled to stop.
+DoubleBuffer power_table(double x, std::size_t n, CancelPoller& poller) {
+    DoubleBuffer p(checked_add(n, 1));
     p[0] = 1.0;
-    for (std::size_t k = 1; k <= n; ++k) p[k] = x * p[k - 1];
+    for (std::size_t k = 1; k <= n; ++k) {
+        p[k] = x * p[k - 1];
+        if ((k & 65535) == 0 && poller.check()) break;
+    }
     return p;
 }
 
@@ -34,31 +37,33 @@ constexpr double kLogTableLimit = 700.0;
 // function of j (the number of up moves).
 template <class Row>
 Result<double> roll_back(OptionType type, bool american, std::size_t n, double p, double disc, double K,
-                         const Row& row, Cancel& cancel) {
-    std::vector<double> V(checked_add(n, 1));
+                         const Row& row, CancelPoller& poller) {
+    DoubleBuffer V(checked_add(n, 1));
     {
         const auto at = row(n);
-        for (std::size_t j = 0; j <= n; ++j) V[j] = payoff(type, at(j), K);
+        for (std::size_t j = 0; j <= n; ++j) {
+            V[j] = payoff(type, at(j), K);
+            if ((j & 65535) == 0 && poller.check()) return numerical("interrupted");
+        }
     }
     const double q1 = 1.0 - p;
-    auto last_poll = std::chrono::steady_clock::now();
+    // Rows of a long tree are long too, so the poll runs between blocks of a row; V[j] is
+    // final once written, and the order of the updates is unchanged.
+    constexpr std::size_t kRowBlock = 65536;
     for (std::size_t i = n; i-- > 0;) {
         const auto at = row(i);
-        for (std::size_t j = 0; j <= i; ++j) {
-            const double c = disc * (p * V[j + 1] + q1 * V[j]);
-            if (american) {
-                const double ex = payoff(type, at(j), K);
-                V[j] = c > ex ? c : ex;
-            } else {
-                V[j] = c;
+        for (std::size_t j0 = 0; j0 <= i; j0 += kRowBlock) {
+            const std::size_t j1 = std::min(i + 1, j0 + kRowBlock);
+            for (std::size_t j = j0; j < j1; ++j) {
+                const double c = disc * (p * V[j + 1] + q1 * V[j]);
+                if (american) {
+                    const double ex = payoff(type, at(j), K);
+                    V[j] = c > ex ? c : ex;
+                } else {
+                    V[j] = c;
+                }
             }
-        }
-        if ((i & 63) == 0) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - last_poll > std::chrono::milliseconds(5)) {
-                last_poll = now;
-                if (cancel.poll()) return numerical("interrupted");
-            }
+            if (poller.tick(j1 - j0)) return numerical("interrupted");
         }
     }
     return V[0];
@@ -90,23 +95,28 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
     const double p = 0.5 + (r - q - sigma * sigma / 2.0) * std::sqrt(dt) / (2.0 * sigma);
     if (p < 0.0 || p > 1.0) return numerical("binomial: risk-neutral probability outside [0,1] (check inputs/steps)");
 
+    // Two power tables and one row of node values.
+    QUELM_CHECK(check_fits_in_memory(doubles_bytes(3.0 * (n_f + 1.0)), "the binomial tree"));
     const std::size_t n = checked_count(steps);
+    CancelPoller poller(cancel);
     const bool american = style == ExerciseStyle::American;
     if (2.0 * (sigma * std::sqrt(T * n_f)) < kLogTableLimit) {
         // Node (i, j) priced as (S d^i) (u^2)^j.
-        const std::vector<double> pow_d = power_table(d, n);
-        const std::vector<double> pow_u2 = power_table(u * u, n);
+        const DoubleBuffer pow_d = power_table(d, n, poller);
+        const DoubleBuffer pow_u2 = power_table(u * u, n, poller);
+        if (poller.stopped()) return numerical("interrupted");
         const auto row = [&](std::size_t i) {
             const double base = S * pow_d[i];
             return [base, &pow_u2](std::size_t j) { return base * pow_u2[j]; };
         };
-        return roll_back(type, american, n, p, disc, K, row, cancel);
+        return roll_back(type, american, n, p, disc, K, row, poller);
     }
     // A wide tree: node (i, j) priced as S u^(2j - i), so no intermediate power exceeds
     // the node price itself. A put pays exactly 0 at a node beyond the double range, so
     // only a call needs every node price finite.
-    const std::vector<double> pow_u = power_table(u, n);
-    const std::vector<double> pow_d = power_table(d, n);
+    const DoubleBuffer pow_u = power_table(u, n, poller);
+    const DoubleBuffer pow_d = power_table(d, n, poller);
+    if (poller.stopped()) return numerical("interrupted");
     if (type == OptionType::Call && !std::isfinite(S * pow_u[n])) {
         return numerical("binomial: node prices overflow (vol * sqrt(t * steps) too large for the tree)");
     }
@@ -115,7 +125,7 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
             return 2 * j >= i ? S * pow_u[2 * j - i] : S * pow_d[i - 2 * j];
         };
     };
-    return roll_back(type, american, n, p, disc, K, row, cancel);
+    return roll_back(type, american, n, p, disc, K, row, poller);
 }
 
 }  // namespace quelm::pricing

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "quelm/core/math/sample.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/random.hpp"
 #include "quelm/core/sizes.hpp"
@@ -32,6 +33,7 @@ Result<McResult> monte_carlo_european(const McInputs& in, Cancel& cancel) {
     const double drift = ((r - q) + (-0.5 * sigma) * sigma) * T;
     const double diff = std::sqrt(T) * sigma;
     const std::uint64_t pairs = in.paths - in.paths / 2;
+    QUELM_CHECK(check_fits_in_memory(doubles_bytes(static_cast<double>(pairs)), "the Monte Carlo pair values"));
     // Left uninitialised: the workers' first writes fault its pages in parallel, where a
     // zero-filled vector would cost a serial pass over the whole buffer first.
     const std::size_t n_pairs = checked_count(pairs);
@@ -48,7 +50,9 @@ Result<McResult> monte_carlo_european(const McInputs& in, Cancel& cancel) {
         }
     }, cancel);
     if (!done) return numerical("interrupted");
-    const MeanSe ms = mean_and_se(std::span<const double>(values.get(), n_pairs));
+    CancelPoller poller(cancel);
+    const MeanSe ms = mean_and_se(std::span<const double>(values.get(), n_pairs), poller);
+    if (poller.stopped()) return numerical("interrupted");
     return McResult{disc * ms.mean, disc * ms.standard_error};
 }
 

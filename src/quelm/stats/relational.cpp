@@ -77,7 +77,7 @@ Result<double> autocorrelation(std::span<const double> x, std::uint64_t lag) {
     return lagged_cross_sum(x, m, static_cast<std::size_t>(lag)) / c0;
 }
 
-Result<std::vector<double>> acf(std::span<const double> x, std::uint64_t max_lag) {
+Result<std::vector<double>> acf(std::span<const double> x, std::uint64_t max_lag, Cancel& cancel) {
     if (x.empty()) return invalid("autocorrelation: empty series");
     // The mean and c0 do not depend on the lag: computing them once gives the same bits.
     const double m = sum(x) / static_cast<double>(x.size());
@@ -90,7 +90,11 @@ Result<std::vector<double>> acf(std::span<const double> x, std::uint64_t max_lag
     std::vector<double> out;
     out.reserve(last + 1);
     out.push_back(1.0);
-    for (std::size_t k = 1; k <= last; ++k) out.push_back(lagged_cross_sum(x, m, k) / c0);
+    CancelPoller poller(cancel);
+    for (std::size_t k = 1; k <= last; ++k) {
+        if (poller.tick(x.size() - k)) return numerical("interrupted");
+        out.push_back(lagged_cross_sum(x, m, k) / c0);
+    }
     return out;
 }
 

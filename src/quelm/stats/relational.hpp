@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 
 namespace quelm::stats {
@@ -21,7 +22,8 @@ namespace quelm::stats {
 // Sigma_{i < n-lag} (x_{i+lag} - m)(x_i - m) / Sigma (x_i - m)^2; exactly 1 at lag 0.
 [[nodiscard]] Result<double> autocorrelation(std::span<const double> x, std::uint64_t lag);
 // Autocorrelations at lags 0..=max_lag; the first failing lag's error is returned.
-[[nodiscard]] Result<std::vector<double>> acf(std::span<const double> x, std::uint64_t max_lag);
+[[nodiscard]] Result<std::vector<double>> acf(std::span<const double> x, std::uint64_t max_lag,
+                                             Cancel& cancel = never_cancel());
 
 // Numerator of the autocorrelation at lag (1 <= lag < n), for callers holding the mean.
 [[nodiscard]] double lagged_cross_sum(std::span<const double> x, double m, std::size_t lag);

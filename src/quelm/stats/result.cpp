@@ -30,10 +30,13 @@ struct Sums {
     double growth = 1.0;                     // Prod(1 + r)
 };
 
-Sums second_pass(std::span<const double> x, double m, double target) {
+// Polls between blocks of the series (the sums run in the same order); stops early when asked.
+Sums second_pass(std::span<const double> x, double m, double target, CancelPoller& poller) {
+    constexpr std::size_t kBlock = 65536;
     Sums s;
     double prev = 0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
+        if (i % kBlock == 0 && i > 0 && poller.tick(kBlock)) return s;
         const double v = x[i];
         const double d = v - m;
         const double d2 = d * d;
@@ -144,13 +147,18 @@ void benchmark_part(const ReportInput& in, double m, const Sums& s, StatsReport&
 
 }  // namespace
 
-Result<StatsReport> assemble(const ReportInput& in) {
+Result<StatsReport> assemble(const ReportInput& in, Cancel& cancel) {
     const std::span<const double> x = in.series;
     if (x.empty()) return invalid("mean: empty sample");
     StatsReport r;
     const double n = static_cast<double>(x.size());
     const double m = sum(x) / n;
-    const Sums s = second_pass(x, m, in.risk_free);
+    // Each part is one or two passes over the series; the poll runs between them.
+    CancelPoller poller(cancel);
+    const auto stopped = [&] { return poller.check(); };
+    if (stopped()) return numerical("interrupted");
+    const Sums s = second_pass(x, m, in.risk_free, poller);
+    if (stopped()) return numerical("interrupted");
     r.count = x.size();
     r.periods_per_year = in.periods_per_year;
     r.confidence = in.confidence;
@@ -158,15 +166,19 @@ Result<StatsReport> assemble(const ReportInput& in) {
     r.variance = s.s2 / n;
     r.std_dev = std::sqrt(r.variance);
     descriptive_part(in, m, s, r);
+    if (stopped()) return numerical("interrupted");
     if (!in.values_only) return_part(in, m, s, r);
+    if (stopped()) return numerical("interrupted");
     if (in.prices) {
         if (const Result<Drawdown> dd = max_drawdown(*in.prices)) {
             r.max_drawdown = dd->max_drawdown;
             r.max_drawdown_duration = dd->duration;
         }
+        if (stopped()) return numerical("interrupted");
         r.calmar = ok(calmar_ratio(*in.prices, in.periods_per_year));
     }
-    if (in.benchmark) benchmark_part(in, m, s, r);
+    if (in.benchmark && !stopped()) benchmark_part(in, m, s, r);
+    if (stopped()) return numerical("interrupted");
     return r;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 
 namespace quelm::stats {
@@ -43,6 +44,6 @@ struct StatsReport {
 
 // Fails only on an empty series ("mean: empty sample"). Each value has the same bits as
 // the corresponding single computation; shared sums are taken once, in index order.
-[[nodiscard]] Result<StatsReport> assemble(const ReportInput& in);
+[[nodiscard]] Result<StatsReport> assemble(const ReportInput& in, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::stats

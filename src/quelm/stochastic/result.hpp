@@ -20,8 +20,10 @@ struct ProcessResult {
     double mean_abs_error;
     std::optional<double> std_abs_error;
 
-    [[nodiscard]] static ProcessResult from_simulation(const Process& process, const SimSettings& s,
-                                                       const TerminalSample& sample, double x0, double t);
+    // Passes over the sample poll `cancel`; an interrupted one fails as "interrupted".
+    [[nodiscard]] static Result<ProcessResult> from_simulation(const Process& process, const SimSettings& s,
+                                                               const TerminalSample& sample, double x0, double t,
+                                                               Cancel& cancel = never_cancel());
 };
 
 }  // namespace quelm::stochastic

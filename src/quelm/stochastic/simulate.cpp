@@ -4,12 +4,41 @@
 #include <cmath>
 #include <optional>
 
+#include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::stochastic {
 
 namespace {
+
+// Steps between two looks at the job's stop flag: a single path may be 2^40 steps long.
+constexpr std::uint64_t kStopCheckMask = 4095;
+bool stop_at(std::uint64_t k) { return (k & kStopCheckMask) == 0 && chunk_stopped(); }
+
+// Jumps of one step are drawn one by one up to this count; beyond it their sum, normal with
+// mean c * jump_mean and deviation sqrt(c) * jump_std, is drawn in one go, so a huge
+// intensity costs two draws per step instead of a loop of lambda * dt draws.
+constexpr std::uint64_t kJumpsOneByOne = std::uint64_t{1} << 16;
+// Mean jump count of one step beyond which the count itself is drawn from its normal limit.
+constexpr double kCountFromNormal = 1e9;
+
+double compound_jump(double count, const MertonJump& m, SmallRng& rng) {
+    return std::sqrt(count) * m.jump_std * standard_normal(rng) + count * m.jump_mean;
+}
+
+// Log jump factor of one step: the Poisson count, then the sum of that many normal jumps.
+double step_jumps(const std::optional<Poisson>& jumps, double step_mean, const MertonJump& m, SmallRng& rng) {
+    if (!jumps) {  // the count's normal limit
+        const double c = std::floor(std::sqrt(step_mean) * standard_normal(rng) + step_mean + 0.5);
+        return c > 0.0 ? compound_jump(c, m, rng) : 0.0;
+    }
+    const std::uint64_t c = jumps->sample(rng);
+    if (c > kJumpsOneByOne) return compound_jump(static_cast<double>(c), m, rng);
+    double j = 0.0;
+    for (std::uint64_t n = 0; n < c; ++n) j = j + (standard_normal(rng) * m.jump_std + m.jump_mean);
+    return j;
+}
 
 // Writes entry k of both paths, or nothing when only the terminal values are kept.
 struct Sink {
@@ -45,6 +74,7 @@ struct Stepper {
             p = p * std::exp(drift + u);
             q = q * std::exp(drift - u);
             sink.put(k, p, q);
+            if (stop_at(k)) return;
         }
         finish(p, q);
     }
@@ -59,6 +89,7 @@ struct Stepper {
             p = p * a + b + zs;
             q = q * a + b - zs;
             sink.put(k, p, q);
+            if (stop_at(k)) return;
         }
         finish(p, q);
     }
@@ -82,6 +113,7 @@ struct Stepper {
             rp = std::max(xp, 0.0);
             rq = std::max(xq, 0.0);
             sink.put(k, rp, rq);
+            if (stop_at(k)) return;
         }
         finish(rp, rq);
     }
@@ -91,24 +123,25 @@ struct Stepper {
         const double s = sq * m.sigma;
         // Over a zero horizon no jump can occur, so no sampler is built for a zero mean.
         const double step_mean = dt * m.lambda;
+        const bool jumping = m.lambda > 0.0 && step_mean > 0.0;
         std::optional<Poisson> jumps;
-        if (m.lambda > 0.0 && step_mean > 0.0) jumps.emplace(step_mean);
+        if (jumping && step_mean <= kCountFromNormal) jumps.emplace(step_mean);
         double p = x0, q = x0;
         for (std::uint64_t k = 1; k <= steps; ++k) {
             const double u = standard_normal(rng) * s;
             p = p * std::exp(drift + u);
             q = q * std::exp(drift - u);
-            if (jumps) {
-                const std::uint64_t c = jumps->sample(rng);
-                if (c > 0) {
-                    double j = 0.0;
-                    for (std::uint64_t n = 0; n < c; ++n) j = j + (standard_normal(rng) * m.jump_std + m.jump_mean);
+            if (jumping) {
+                // No jump (or a zero sum) leaves both paths as they are: exp(0) is exactly 1.
+                const double j = step_jumps(jumps, step_mean, m, rng);
+                if (j != 0.0) {
                     const double factor = std::exp(j);
                     p = p * factor;
                     q = q * factor;
                 }
             }
             sink.put(k, p, q);
+            if (stop_at(k)) return;
         }
         finish(p, q);
     }
@@ -133,6 +166,7 @@ struct Stepper {
             vp = vp + (diff_p + drift_p);
             vq = vq + (drift_q - diff_q);
             sink.put(k, p, q);
+            if (stop_at(k)) return;
         }
         finish(p, q);
     }
@@ -173,17 +207,22 @@ PathPair simulate_pair(const Process& process, std::uint64_t steps, SmallRng& rn
 
 Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t, Cancel& cancel) {
     QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
+    const double n_pairs = static_cast<double>(pair_count(s.paths));
+    QUELM_CHECK(check_fits_in_memory(doubles_bytes(2.0 * n_pairs * (static_cast<double>(s.steps) + 1.0)),
+                                     "the simulated paths"));
     const std::size_t pairs = checked_count(pair_count(s.paths));
     PathSet set;
     set.path_len = checked_add(checked_count(s.steps), 1);
     set.count = checked_mul(pairs, 2);
-    set.values.assign(checked_mul(set.count, set.path_len), 0.0);
+    // Every entry is written by its pair's worker.
+    set.values = DoubleBuffer(checked_count(checked_mul(set.count, set.path_len)));
     double* base = set.values.data();
     const std::size_t len = set.path_len;
     const bool done = parallel_for(
         pairs,
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
+                if (chunk_stopped(len)) return;
                 SmallRng rng = seed_from_u64(derive_seed(s.seed, i));
                 double* plus = base + (2 * i) * len;
                 double lp = 0.0, lq = 0.0;
@@ -198,6 +237,9 @@ Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, dou
 Result<TerminalSample> simulate_terminal(const Process& process, const SimSettings& s, double x0, double t,
                                          Cancel& cancel) {
     QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
+    // Two terminal values and one mean per pair.
+    QUELM_CHECK(check_fits_in_memory(doubles_bytes(3.0 * static_cast<double>(pair_count(s.paths))),
+                                     "the simulated terminal values"));
     const std::size_t pairs = checked_count(pair_count(s.paths));
     // Per-pair terminal values only; no path is ever stored.
     std::vector<double> last(checked_mul(pairs, 2));
@@ -206,6 +248,7 @@ Result<TerminalSample> simulate_terminal(const Process& process, const SimSettin
         pairs,
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
+                if (chunk_stopped(s.steps)) return;
                 SmallRng rng = seed_from_u64(derive_seed(s.seed, i));
                 run_pair(process, s.steps, rng, x0, t, Sink{nullptr, nullptr}, out[2 * i], out[2 * i + 1]);
             }
@@ -214,7 +257,11 @@ Result<TerminalSample> simulate_terminal(const Process& process, const SimSettin
     if (!done) return numerical("interrupted");
     TerminalSample sample;
     sample.pair_means.resize(pairs);
-    for (std::size_t i = 0; i < pairs; ++i) sample.pair_means[i] = (last[2 * i] + last[2 * i + 1]) * 0.5;
+    CancelPoller poller(cancel);
+    for (std::size_t i = 0; i < pairs; ++i) {
+        if (poller.tick()) return numerical("interrupted");
+        sample.pair_means[i] = (last[2 * i] + last[2 * i + 1]) * 0.5;
+    }
     sample.terminal = std::move(last);
     return sample;
 }

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "quelm/core/buffer.hpp"
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/core/random.hpp"
@@ -27,9 +28,9 @@ struct PathPair {
 struct PathSet {
     std::size_t path_len = 0;       // steps + 1
     std::size_t count = 0;          // 2 * pairs
-    std::vector<double> values;     // count * path_len, row-major
+    DoubleBuffer values;            // count * path_len, row-major
     [[nodiscard]] std::span<const double> path(std::size_t k) const {
-        return std::span<const double>(values).subspan(k * path_len, path_len);
+        return values.view().subspan(k * path_len, path_len);
     }
 };
 

@@ -10,7 +10,7 @@
 namespace quelm {
 
 Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augmented, std::size_t n,
-                                           double pivot_floor) {
+                                           double pivot_floor, Cancel& cancel) {
     auto& a = augmented;
     // A caller handing a malformed matrix is a broken invariant, not bad user input;
     // refuse it rather than read out of bounds.
@@ -18,7 +18,9 @@ Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augm
     for (std::size_t r = 0; r < n; ++r)
         if (a[r].size() < n + 1) return numerical("linear solve: singular system (degenerate inputs)");
 
+    CancelPoller poller(cancel);
     for (std::size_t c = 0; c < n; ++c) {
+        if (poller.tick((n - c) * (n - c))) return numerical("interrupted");
         std::size_t pivot = c;
         double best = std::fabs(a[c][c]);
         for (std::size_t r = c + 1; r < n; ++r) {
@@ -47,7 +49,7 @@ Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augm
 }
 
 Result<std::vector<double>> solve_linear_system(std::span<const std::span<const double>> matrix,
-                                                std::span<const double> rhs) {
+                                                std::span<const double> rhs, Cancel& cancel) {
     const std::size_t n = matrix.size();
     if (n == 0) return invalid("solve_linear_system: empty matrix");
     for (const auto& row : matrix)
@@ -64,7 +66,7 @@ Result<std::vector<double>> solve_linear_system(std::span<const std::span<const 
         augmented[i].assign(matrix[i].begin(), matrix[i].end());
         augmented[i].push_back(rhs[i]);
     }
-    return gaussian_solve(std::move(augmented), n, floor);
+    return gaussian_solve(std::move(augmented), n, floor, cancel);
 }
 
 }  // namespace quelm

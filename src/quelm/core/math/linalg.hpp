@@ -6,19 +6,23 @@
 #include <span>
 #include <vector>
 
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 
 namespace quelm {
 
 // Solves the n x (n+1) augmented system, consuming it. Numerical errors for a
-// pivot below `pivot_floor` or a non-finite solution component.
+// pivot below `pivot_floor` or a non-finite solution component; an interrupted solve
+// fails as interrupted.
 [[nodiscard]] Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augmented,
-                                                         std::size_t n, double pivot_floor = 1e-300);
+                                                         std::size_t n, double pivot_floor = 1e-300,
+                                                         Cancel& cancel = never_cancel());
 
 // Checks shapes (non-empty, square, rhs length) and solves matrix * x = rhs. A pivot
 // within rounding of zero relative to the matrix (below n * eps * max |a_ij|) means a
 // singular matrix: a perfectly correlated covariance leaves a pivot of pure rounding.
 [[nodiscard]] Result<std::vector<double>> solve_linear_system(std::span<const std::span<const double>> matrix,
-                                                              std::span<const double> rhs);
+                                                              std::span<const double> rhs,
+                                                              Cancel& cancel = never_cancel());
 
 }  // namespace quelm
