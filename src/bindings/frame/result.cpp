@@ -25,7 +25,7 @@ PyObject* internal_fault_type() {
     return type != nullptr ? type : PyExc_SystemError;
 }
 
-PyObject* to_py(const std::string& s) {
+PyObject* to_py(std::string_view s) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
@@ -61,19 +61,6 @@ PyObject* to_py_pair(double a, double b) {
 }
 
 PyObject* none() { return Py_NewRef(Py_None); }
-
-PyObject* make_dict(PyObject* const* keys, std::initializer_list<PyObject*> values) {
-    bool ok = true;
-    for (PyObject* v : values) ok = ok && v != nullptr;
-    Ref dict(ok ? PyDict_New() : nullptr);
-    std::size_t i = 0;
-    for (PyObject* v : values) {
-        Ref owned(v);
-        if (dict && PyDict_SetItem(dict.get(), keys[i], v) < 0) dict = Ref();
-        ++i;
-    }
-    return dict.release();
-}
 
 namespace {
 bool check_signals(void*) { return PyErr_CheckSignals() != 0; }

@@ -8,13 +8,6 @@
 
 namespace quelm::pricing {
 
-Parsed<StrikeType> parse_strike_type(std::string_view text) {
-    const std::string s = ascii_lower(text);
-    if (s == "floating" || s == "float") return StrikeType::Floating;
-    if (s == "fixed") return StrikeType::Fixed;
-    return std::unexpected("strike_type must be 'floating' or 'fixed', got " + quote_literal(s));
-}
-
 Result<double> lookback_price(const OptionContract& o, const MarketInputs& m, StrikeType type) {
     const double s = m.spot, k = o.strike, r = m.rate, vol = m.vol, t = o.expiry;
     const bool fixed = type == StrikeType::Fixed;
