@@ -111,43 +111,41 @@ PyObject* bond_repr(PyObject* self) {
 
 bool bond_equal(PyObject* a, PyObject* b) { return value_of<FixedRateBond>(a) == value_of<FixedRateBond>(b); }
 
-constexpr FunctionDef def_regular = function<regular_impl>(
-    "regular", {"face", "coupon_rate", "frequency", "n_periods"},
-    "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
-    "`t = k/frequency`, plus `face` redeemed at the last. Accrued is zero.");
-constexpr FunctionDef def_from_cashflows = function<from_cashflows_impl>(
-    "from_cashflows", {"times", "amounts", "frequency", {"accrued", "0.0"}, {"face", "100.0"}, {"coupon_rate", "0.0"}},
-    "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
-    "plus the accrued interest at settlement.");
-constexpr FunctionDef def_dirty_price_from_yield = method<dirty_price_from_yield_impl>(
-    "dirty_price_from_yield", {"y"},
-    "Dirty (full) price from a flat yield compounded at the coupon frequency.");
-constexpr FunctionDef def_clean_price_from_yield = method<clean_price_from_yield_impl>(
-    "clean_price_from_yield", {"y"},
-    "Clean price from a flat yield (`dirty − accrued`).");
-constexpr FunctionDef def_yield_to_maturity = method<yield_to_maturity_impl>(
-    "yield_to_maturity", {"clean_price"},
-    "Yield-to-maturity from a quoted clean price.");
-constexpr FunctionDef def_price_from_curve = method<price_from_curve_impl>(
-    "price_from_curve", {"curve"},
-    "Dirty and clean price discounted on a yield curve, returned as a tuple.");
-constexpr FunctionDef def_macaulay_duration = method<macaulay_duration_impl>(
-    "macaulay_duration", {"y"},
-    "Macaulay duration at yield `y`.");
-constexpr FunctionDef def_modified_duration = method<modified_duration_impl>(
-    "modified_duration", {"y"},
-    "Modified duration at yield `y`.");
-constexpr FunctionDef def_convexity = method<convexity_impl>(
-    "convexity", {"y"},
-    "Convexity at yield `y`.");
-constexpr FunctionDef def_reduce = method<reduce_impl>(
-    "__reduce__", {},
-    "Pickle support: rebuild through `from_cashflows`.");
-
-const FunctionDef* const kMethods[] = {
-    &def_regular, &def_from_cashflows, &def_dirty_price_from_yield, &def_clean_price_from_yield,
-    &def_yield_to_maturity, &def_price_from_curve, &def_macaulay_duration, &def_modified_duration,
-    &def_convexity, &def_reduce,
+// Static constructors, then instance methods, in the order the class lists them.
+constexpr FunctionDef kMethods[] = {
+    function<regular_impl>(
+        "regular", {"face", "coupon_rate", "frequency", "n_periods"},
+        "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
+        "`t = k/frequency`, plus `face` redeemed at the last. Accrued is zero."),
+    function<from_cashflows_impl>(
+        "from_cashflows",
+        {"times", "amounts", "frequency", {"accrued", "0.0"}, {"face", "100.0"}, {"coupon_rate", "0.0"}},
+        "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
+        "plus the accrued interest at settlement."),
+    method<dirty_price_from_yield_impl>(
+        "dirty_price_from_yield", {"y"},
+        "Dirty (full) price from a flat yield compounded at the coupon frequency."),
+    method<clean_price_from_yield_impl>(
+        "clean_price_from_yield", {"y"},
+        "Clean price from a flat yield (`dirty − accrued`)."),
+    method<yield_to_maturity_impl>(
+        "yield_to_maturity", {"clean_price"},
+        "Yield-to-maturity from a quoted clean price."),
+    method<price_from_curve_impl>(
+        "price_from_curve", {"curve"},
+        "Dirty and clean price discounted on a yield curve, returned as a tuple."),
+    method<macaulay_duration_impl>(
+        "macaulay_duration", {"y"},
+        "Macaulay duration at yield `y`."),
+    method<modified_duration_impl>(
+        "modified_duration", {"y"},
+        "Modified duration at yield `y`."),
+    method<convexity_impl>(
+        "convexity", {"y"},
+        "Convexity at yield `y`."),
+    method<reduce_impl>(
+        "__reduce__", {},
+        "Pickle support: rebuild through `from_cashflows`."),
 };
 
 const GetterDef kGetters[] = {
@@ -163,7 +161,7 @@ const ClassDef kClass = {
     "    >>> b.clean_price_from_yield(0.05)   # ~100 (par)\n"
     "    >>> b.yield_to_maturity(100.0)       # ~0.05\n"
     "    >>> b.modified_duration(0.05), b.convexity(0.05)",
-    kMethods, sizeof(kMethods) / sizeof(kMethods[0]), kGetters, 1, &bond_repr, &bond_equal,
+    kMethods, std::size(kMethods), kGetters, 1, &bond_repr, &bond_equal,
 };
 
 }  // namespace

@@ -91,34 +91,32 @@ PyObject* curve_repr(PyObject* self) {
 
 bool curve_equal(PyObject* a, PyObject* b) { return value_of<YieldCurve>(a) == value_of<YieldCurve>(b); }
 
-constexpr FunctionDef def_flat = function<flat_impl>(
-    "flat", {"rate"},
-    "A flat continuously-compounded curve at `rate` for every maturity.");
-constexpr FunctionDef def_from_zero_rates = function<from_zero_rates_impl>(
-    "from_zero_rates", {"times", "rates", {"interp", "\"log-linear\""}},
-    "Build from continuously-compounded zero rates at the given pillar times.");
-constexpr FunctionDef def_from_discount_factors = function<from_discount_factors_impl>(
-    "from_discount_factors", {"times", "dfs", {"interp", "\"log-linear\""}},
-    "Build from discount factors at the given pillar times.");
-constexpr FunctionDef def_discount = method<discount_impl>(
-    "discount", {"t"},
-    "Discount factor `P(t)` (with `P(0) = 1`).");
-constexpr FunctionDef def_zero_rate = method<zero_rate_impl>(
-    "zero_rate", {"t"},
-    "Continuously-compounded zero rate `z(t)`.");
-constexpr FunctionDef def_forward_rate = method<forward_rate_impl>(
-    "forward_rate", {"t1", "t2"},
-    "Continuously-compounded forward rate over `[t1, t2]`.");
-constexpr FunctionDef def_reduce = method<reduce_impl>(
-    "__reduce__", {},
-    "Pickle support: rebuild through a static constructor.");
-constexpr FunctionDef def_from_log_discounts = function<from_log_discounts_impl>(
-    "_from_log_discounts", {"times", "log_dfs"},
-    "Internal: rebuild a log-linear curve from its log discount factors (unpickling).");
-
-const FunctionDef* const kMethods[] = {
-    &def_flat, &def_from_zero_rates, &def_from_discount_factors, &def_discount,
-    &def_zero_rate, &def_forward_rate, &def_reduce, &def_from_log_discounts,
+// Static constructors, then instance methods, in the order the class lists them.
+constexpr FunctionDef kMethods[] = {
+    function<flat_impl>(
+        "flat", {"rate"},
+        "A flat continuously-compounded curve at `rate` for every maturity."),
+    function<from_zero_rates_impl>(
+        "from_zero_rates", {"times", "rates", {"interp", "\"log-linear\""}},
+        "Build from continuously-compounded zero rates at the given pillar times."),
+    function<from_discount_factors_impl>(
+        "from_discount_factors", {"times", "dfs", {"interp", "\"log-linear\""}},
+        "Build from discount factors at the given pillar times."),
+    method<discount_impl>(
+        "discount", {"t"},
+        "Discount factor `P(t)` (with `P(0) = 1`)."),
+    method<zero_rate_impl>(
+        "zero_rate", {"t"},
+        "Continuously-compounded zero rate `z(t)`."),
+    method<forward_rate_impl>(
+        "forward_rate", {"t1", "t2"},
+        "Continuously-compounded forward rate over `[t1, t2]`."),
+    method<reduce_impl>(
+        "__reduce__", {},
+        "Pickle support: rebuild through a static constructor."),
+    function<from_log_discounts_impl>(
+        "_from_log_discounts", {"times", "log_dfs"},
+        "Internal: rebuild a log-linear curve from its log discount factors (unpickling)."),
 };
 
 const ClassDef kClass = {
@@ -132,7 +130,7 @@ const ClassDef kClass = {
     "    >>> c = quelm.YieldCurve.from_zero_rates([0.5, 1, 2, 5], [0.02, 0.025, 0.03, 0.035],\n"
     "    ...                                      interp=\"natural-cubic\")\n"
     "    >>> c.discount(1.5), c.zero_rate(1.5), c.forward_rate(1.5, 2.5)",
-    kMethods, sizeof(kMethods) / sizeof(kMethods[0]), nullptr, 0, &curve_repr, &curve_equal,
+    kMethods, std::size(kMethods), nullptr, 0, &curve_repr, &curve_equal,
 };
 
 }  // namespace

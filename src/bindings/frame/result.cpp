@@ -30,27 +30,13 @@ PyObject* to_py(std::string_view s) {
 }
 
 PyObject* to_py(std::span<const double> v) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        PyObject* f = PyFloat_FromDouble(v[i]);
-        if (f == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), f);
-    }
-    return list.release();
+    return make_list(v.size(), [&](std::size_t i) { return PyFloat_FromDouble(v[i]); });
 }
 
 PyObject* to_py(const std::vector<double>& v) { return to_py(std::span<const double>(v)); }
 
 PyObject* to_py(const std::vector<std::vector<double>>& m) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(m.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < m.size(); ++i) {
-        PyObject* row = to_py(m[i]);
-        if (row == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), row);
-    }
-    return list.release();
+    return make_list(m.size(), [&](std::size_t i) { return to_py(m[i]); });
 }
 
 PyObject* to_py_pair(double a, double b) {

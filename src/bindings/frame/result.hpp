@@ -37,6 +37,19 @@ PyObject* to_py(std::span<const double> v);                    // list of floats
 PyObject* to_py(const std::vector<double>& v);
 PyObject* to_py(const std::vector<std::vector<double>>& m);    // list of lists
 PyObject* to_py_pair(double a, double b);                      // 2-tuple of floats
+
+// A list of n items, item(i) giving a new reference (nullptr with an exception stops it).
+template <class Item>
+PyObject* make_list(std::size_t n, Item&& item) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* v = item(i);
+        if (v == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
+    }
+    return list.release();
+}
 PyObject* none();
 template <class T>
 PyObject* to_py(const std::optional<T>& v) {
@@ -128,14 +141,7 @@ constexpr Record<T, N> record(const Field<T> (&fields)[N]) {
 // A list of records, one dict per element.
 template <class T, std::size_t N>
 PyObject* to_py(std::span<const T> values, const Record<T, N>& shape) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* d = shape(values[i]);
-        if (d == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), d);
-    }
-    return list.release();
+    return make_list(values.size(), [&](std::size_t i) { return shape(values[i]); });
 }
 
 // Turn a parse result into its value or a ValueError; ok=false when it raised.
