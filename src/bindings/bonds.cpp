@@ -49,14 +49,6 @@ PyObject* from_cashflows_impl(const FloatSeq& times, const FloatSeq& amounts, U3
 
 PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(self).accrued()); }
 
-PyObject* dirty_price_from_yield_impl(const FixedRateBond& b, double y) {
-    return finish(b.dirty_price_from_yield(y));
-}
-
-PyObject* clean_price_from_yield_impl(const FixedRateBond& b, double y) {
-    return finish(b.clean_price_from_yield(y));
-}
-
 PyObject* yield_to_maturity_impl(const FixedRateBond& b, double clean_price) {
     return finish(b.yield_to_maturity(clean_price));
 }
@@ -64,18 +56,6 @@ PyObject* yield_to_maturity_impl(const FixedRateBond& b, double clean_price) {
 PyObject* price_from_curve_impl(const FixedRateBond& b, const CurveArg& curve) {
     return finish(b.price_from_curve(*curve.curve),
                   [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
-}
-
-PyObject* macaulay_duration_impl(const FixedRateBond& b, double y) {
-    return finish(b.macaulay_duration(y));
-}
-
-PyObject* modified_duration_impl(const FixedRateBond& b, double y) {
-    return finish(b.modified_duration(y));
-}
-
-PyObject* convexity_impl(const FixedRateBond& b, double y) {
-    return finish(b.convexity(y));
 }
 
 // (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):
@@ -122,10 +102,10 @@ constexpr FunctionDef kMethods[] = {
         {"times", "amounts", "frequency", {"accrued", "0.0"}, {"face", "100.0"}, {"coupon_rate", "0.0"}},
         "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
         "plus the accrued interest at settlement."),
-    method<dirty_price_from_yield_impl>(
+    method<query<&FixedRateBond::dirty_price_from_yield>>(
         "dirty_price_from_yield", {"y"},
         "Dirty (full) price from a flat yield compounded at the coupon frequency."),
-    method<clean_price_from_yield_impl>(
+    method<query<&FixedRateBond::clean_price_from_yield>>(
         "clean_price_from_yield", {"y"},
         "Clean price from a flat yield (`dirty − accrued`)."),
     method<yield_to_maturity_impl>(
@@ -134,13 +114,13 @@ constexpr FunctionDef kMethods[] = {
     method<price_from_curve_impl>(
         "price_from_curve", {"curve"},
         "Dirty and clean price discounted on a yield curve, returned as a tuple."),
-    method<macaulay_duration_impl>(
+    method<query<&FixedRateBond::macaulay_duration>>(
         "macaulay_duration", {"y"},
         "Macaulay duration at yield `y`."),
-    method<modified_duration_impl>(
+    method<query<&FixedRateBond::modified_duration>>(
         "modified_duration", {"y"},
         "Modified duration at yield `y`."),
-    method<convexity_impl>(
+    method<query<&FixedRateBond::convexity>>(
         "convexity", {"y"},
         "Convexity at yield `y`."),
     method<reduce_impl>(

@@ -38,18 +38,6 @@ PyObject* from_log_discounts_impl(const FloatSeq& times, const FloatSeq& log_dfs
     return make_curve(YieldCurve::from_log_discounts(times.view(), log_dfs.view()));
 }
 
-PyObject* discount_impl(const YieldCurve& c, double t) {
-    return finish(c.discount(t));
-}
-
-PyObject* zero_rate_impl(const YieldCurve& c, double t) {
-    return finish(c.zero_rate(t));
-}
-
-PyObject* forward_rate_impl(const YieldCurve& c, double t1, double t2) {
-    return finish(c.forward_rate(t1, t2));
-}
-
 // (constructor, args): flat -> flat(rate); zero-rate modes -> from_zero_rates with
 // the stored rates; log-linear -> the private rebuild from stored ln P, exact.
 PyObject* reduce_impl(const YieldCurve& c) {
@@ -102,13 +90,13 @@ constexpr FunctionDef kMethods[] = {
     function<from_discount_factors_impl>(
         "from_discount_factors", {"times", "dfs", {"interp", "\"log-linear\""}},
         "Build from discount factors at the given pillar times."),
-    method<discount_impl>(
+    method<query<&YieldCurve::discount>>(
         "discount", {"t"},
         "Discount factor `P(t)` (with `P(0) = 1`)."),
-    method<zero_rate_impl>(
+    method<query<&YieldCurve::zero_rate>>(
         "zero_rate", {"t"},
         "Continuously-compounded zero rate `z(t)`."),
-    method<forward_rate_impl>(
+    method<query<&YieldCurve::forward_rate>>(
         "forward_rate", {"t1", "t2"},
         "Continuously-compounded forward rate over `[t1, t2]`."),
     method<reduce_impl>(

@@ -192,4 +192,15 @@ inline PyObject* finish(const Result<double>& r) {
     return finish(r, [](double v) { return to_py(v); });
 }
 
+// A method that only forwards to a const member of the core value returning Result<double>:
+// method<query<&YieldCurve::discount>>(...).
+template <auto M>
+struct Query;
+template <class C, class... A, Result<double> (C::*M)(A...) const>
+struct Query<M> {
+    static PyObject* call(const C& value, A... args) { return finish((value.*M)(args...)); }
+};
+template <auto M>
+inline constexpr auto query = &Query<M>::call;
+
 }  // namespace quelm::py
