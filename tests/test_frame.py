@@ -409,3 +409,68 @@ def test_debug_interpreter_imports_calls_and_exits_cleanly():
                          env=dict(os.environ, PYTHONPATH=str(DEBUG_BUILD)))
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["8.021352235143176", "0.0016666666666666663", "True"]
+
+
+# ---- declarations are checked when the module is compiled ----
+
+DECLARATION_SNIPPETS = {
+    "matching": ('PyObject* f(double x, std::uint64_t n) { return nullptr; }\n'
+                 'constexpr FunctionDef d = function<f>("f", {"x", {"n", "10"}}, "doc");', True),
+    "one name too few": ('PyObject* f(double x, std::uint64_t n) { return nullptr; }\n'
+                         'constexpr FunctionDef d = function<f>("f", {"x"}, "doc");', False),
+    "one name too many": ('PyObject* f(double x) { return nullptr; }\n'
+                          'constexpr FunctionDef d = function<f>("f", {"x", "y"}, "doc");', False),
+    "default of the wrong type": ('PyObject* f(double x, std::uint64_t n) { return nullptr; }\n'
+                                  'constexpr FunctionDef d = function<f>("f", {"x", {"n", "1.5"}}, "doc");', False),
+    "required after a default": ('PyObject* f(double x, double y) { return nullptr; }\n'
+                                 'constexpr FunctionDef d = function<f>("f", {{"x", "0.0"}, "y"}, "doc");', False),
+    "str default not quoted": ('PyObject* f(std::string_view s) { return nullptr; }\n'
+                               'constexpr FunctionDef d = function<f>("f", {{"s", "call"}}, "doc");', False),
+}
+
+
+@pytest.mark.skipif(shutil.which("g++") is None, reason="needs g++")
+@pytest.mark.parametrize("case", list(DECLARATION_SNIPPETS))
+def test_declaration_mismatches_fail_to_compile(case, tmp_path):
+    import sysconfig
+    body, compiles = DECLARATION_SNIPPETS[case]
+    src = tmp_path / "decl.cpp"
+    src.write_text('#include "bindings/frame/call.hpp"\nnamespace quelm::py {\n' + body + "\n}\n")
+    root = Path(__file__).resolve().parent.parent
+    out = subprocess.run(["g++", "-std=c++23", "-fsyntax-only", f"-I{root / 'src'}",
+                          f"-I{sysconfig.get_paths()['include']}", str(src)], capture_output=True, text=True,
+                         timeout=120)
+    assert (out.returncode == 0) == compiles, out.stderr[-2000:]
+
+
+# Every alias a table accepts gives the canonical option's result; matching folds case and, for
+# barrier types, reads "_" as "-" (the rejection echoes the text as matched).
+ALIASES = [
+    (lambda s: quelm.binomial(*VANILLA, "put", style=s, steps=20), ["american", "amer", "a", "AMERICAN", "Amer"]),
+    (lambda s: quelm.barrier_price(*VANILLA, "call", s, 90.0), ["down-out", "downout", "do", "DOWN_OUT", "Down-Out"]),
+    (lambda s: quelm.lookback_price(*VANILLA, "call", s), ["floating", "float", "FLOAT"]),
+    (lambda s: quelm.asian_price(*VANILLA, "call", s, paths=200), ["arithmetic", "arith", "ARITH"]),
+    (lambda s: quelm.value_at_risk(R, 0.9, s), ["cornish-fisher", "cf", "CF", "Cornish-Fisher"]),
+    (lambda s: quelm.expected_shortfall(R, 0.9, s), ["parametric", "gaussian", "Gaussian"]),
+    (lambda s: quelm.simulate_process(s, paths=20, steps=5), ["ou", "ornstein-uhlenbeck", "OU"]),
+    (lambda s: quelm.YieldCurve.from_zero_rates([1.0, 2.0, 3.0], [0.02, 0.03, 0.025], s).discount(1.5),
+     ["natural-cubic", "natural_cubic", "naturalcubic", "cubic", "CUBIC"]),
+]
+
+
+@pytest.mark.parametrize("call,aliases", ALIASES)
+def test_every_alias_selects_the_same_option(call, aliases):
+    expected = call(aliases[0])
+    assert all(call(a) == expected for a in aliases[1:])
+
+
+def test_rejections_echo_the_text_as_matched():
+    with pytest.raises(ValueError) as info:
+        quelm.barrier_price(*VANILLA, "call", "Down_Under", 90.0)
+    assert str(info.value) == 'barrier_type must be one of down-in/down-out/up-in/up-out, got "down-under"'
+    with pytest.raises(ValueError) as info:
+        quelm.american_ml(*VANILLA, method="Deep_LSM", hidden=[])
+    assert str(info.value) == 'unknown method "Deep_LSM" (expected "deep-lsm" or "dos")'
+    # conversion errors come before option errors, in signature order
+    with pytest.raises(TypeError, match="^argument 'n_fixings': "):
+        quelm.asian_price(*VANILLA, "straddle", "harmonic", 1.5)
