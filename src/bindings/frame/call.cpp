@@ -126,9 +126,10 @@ PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssi
     // Every parameter given positionally: the arguments are the slots.
     if (kwnames == nullptr && given == np) return run(def, self, args);
 
-    std::array<PyObject*, kMaxParams> slots{};
+    std::array<PyObject*, kMaxParams> slots;  // only the first np are used
     const std::size_t npos = given < np ? given : np;
     for (std::size_t i = 0; i < npos; ++i) slots[i] = args[i];
+    for (std::size_t i = npos; i < np; ++i) slots[i] = nullptr;
 
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
@@ -154,13 +155,14 @@ PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssi
         raise_too_many(b, nargs);
         return nullptr;
     }
-    std::vector<std::size_t> missing;
     for (std::size_t i = given; i < def.n_required; ++i) {
-        if (slots[i] == nullptr) missing.push_back(i);
-    }
-    if (!missing.empty()) {
-        raise_missing(b, missing);
-        return nullptr;
+        if (slots[i] == nullptr) {
+            std::vector<std::size_t> missing;
+            for (std::size_t j = i; j < def.n_required; ++j)
+                if (slots[j] == nullptr) missing.push_back(j);
+            raise_missing(b, missing);
+            return nullptr;
+        }
     }
     return run(def, self, slots.data());
 }
