@@ -29,7 +29,7 @@ struct Param {
     const char* value = nullptr;  // the value text when `shown` hides it
 
     constexpr Param() = default;
-    constexpr Param(const char* n) : name(n) {}  // NOLINT: a bare name is a required parameter
+    constexpr Param(const char* n) : name(n) {}  // implicit: a bare name is a required parameter
     constexpr Param(const char* n, const char* s) : name(n), shown(s) {}
     constexpr Param(const char* n, const char* s, const char* v) : name(n), shown(s), value(v) {}
 
