@@ -5,7 +5,7 @@ PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 DEV_BUILD := build/dev
 
-.PHONY: demo test bench build clean
+.PHONY: demo test bench build debug-python clean
 
 $(VENV)/.created:
 	$(PYTHON) -m venv $(VENV)
@@ -35,6 +35,13 @@ bench: $(VENV)/.test-deps
 build:
 	cmake -S . -B $(DEV_BUILD) -G Ninja -DQUELM_BUILD_TESTS=ON -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	cmake --build $(DEV_BUILD) -j2
+
+# The module built for Debian's debug interpreter (python3.11-dbg), for the frame test that
+# imports it there: reference bugs that a release interpreter forgives crash it.
+DEBUG_PYTHON ?= python3.11-dbg
+debug-python:
+	cmake -S . -B build/debug-python -G Ninja -DPython_EXECUTABLE=$$(command -v $(DEBUG_PYTHON)) >/dev/null
+	cmake --build build/debug-python -j2 --target quelm
 
 clean:
 	rm -rf build $(VENV)

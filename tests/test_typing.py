@@ -106,6 +106,16 @@ def test_stub_signatures_match_the_module():
     assert checked >= 31
 
 
+def test_stub_lists_the_public_names_in_registration_order():
+    import ast
+
+    import quelm
+    tree = ast.parse((ROOT / "stubs" / "quelm-stubs" / "__init__.pyi").read_text())
+    stubbed = [node.name for node in tree.body
+               if isinstance(node, ast.FunctionDef) or (isinstance(node, ast.ClassDef) and node.name in quelm.__all__)]
+    assert ["__version__", *stubbed] == quelm.__all__
+
+
 def _runtime_callables(quelm):
     for name in quelm.__all__:
         obj = getattr(quelm, name)

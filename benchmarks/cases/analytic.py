@@ -31,6 +31,31 @@ def py_greeks(s, k, r, v, t, kind, q):
             "rho": k * t * dr * _ncdf(d2)}
 
 
+def _loop(call: str, names: dict, repeat: int = 100):
+    """A function that makes `repeat` calls in a plain loop: the timing holds no per-call wrapper."""
+    body = "def run():\n    for _ in range(%d):\n        %s\n" % (repeat, call)
+    scope = dict(names)
+    exec(body, scope)  # noqa: S102 - a fixed benchmark body
+    return scope["run"]
+
+
+def call_shape_case(number: int) -> dict:
+    f, h = quelm.black_scholes, math.hypot
+    names = {"f": f, "h": h}
+    return {
+        "name": "black_scholes call shape, 100 calls in a loop",
+        "quelm": _loop("f(100.0, 105.0, 0.05, 0.2, 1.0, 'call')", names),
+        "peers": {
+            "quelm, six keywords": _loop(
+                "f(spot=100.0, strike=105.0, rate=0.05, vol=0.2, t=1.0, option_type='call')", names),
+            "math.hypot of 6 floats": _loop("h(100.0, 105.0, 0.05, 0.2, 1.0, 0.3)", names),
+        },
+        "number": max(1, number // 100),
+        "note": "quelm = positional; targets: keywords within 1.25x of positional (ratio >= 0.8), "
+                "positional within 1.7x of math.hypot (ratio >= 0.59)",
+    }
+
+
 def cases(quick: bool) -> list:
     number = 2000 if quick else 20000
     target = quelm.black_scholes(*ARGS)
@@ -40,6 +65,7 @@ def cases(quick: bool) -> list:
                    "C builtin, no work (math.hypot of 6 floats)": lambda: math.hypot(1.0, 2.0, 3.0, 4.0, 5.0, 6.0)},
          "number": number,
          "note": "the math.hypot row is the interpreter's own cost of calling a C function with six arguments"},
+        call_shape_case(number),
         {"name": "greeks per call", "quelm": lambda: quelm.greeks(*ARGS),
          "peers": {"pure Python math": lambda: py_greeks(*ARGS)}, "number": number},
     ]

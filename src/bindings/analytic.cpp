@@ -1,5 +1,5 @@
 // Python bindings: black_scholes, price, greeks, implied_volatility.
-#include "bindings/frame/args.hpp"
+#include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/greeks/analytic.hpp"
 #include "quelm/pricing/black_scholes.hpp"
@@ -9,84 +9,87 @@ namespace quelm::py {
 
 namespace {
 
-PyObject* black_scholes_impl(Args& a) {
-    double spot, strike, rate, vol, t, q = 0.0;
-    std::string ot;
-    if (!a.all(spot, strike, rate, vol, t, ot, q)) return nullptr;
+PyObject* black_scholes_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
+                             double q) {
     OptionType type;
-    if (!parsed(parse_option_type(ot), type)) return nullptr;
+    if (!choose(kOptionTypes, ot, type)) return nullptr;
     return finish(pricing::black_scholes({strike, t, type}, {spot, rate, vol, q}));
 }
 
-PyObject* price_impl(Args& a) {
-    double spot, strike, rate, vol, t, q = 0.0;
-    std::string ot;
-    if (!a.all(spot, strike, rate, vol, t, ot, q)) return nullptr;
+// The inputs and the price, as `price` reports them.
+struct PriceRow {
     OptionType type;
-    if (!parsed(parse_option_type(ot), type)) return nullptr;
-    static const KeySet<10> keys({"model", "option_type", "exercise", "spot", "strike", "rate", "volatility",
-                                  "time", "dividend_yield", "price"});
+    double spot, strike, rate, vol, t, q, price;
+};
+
+constinit const auto kPriceRow = record<PriceRow>({
+    {"model", [](const PriceRow&) { return to_py("black-scholes"); }},
+    {"option_type", member<&PriceRow::type>},
+    {"exercise", [](const PriceRow&) { return to_py("european"); }},
+    {"spot", member<&PriceRow::spot>},
+    {"strike", member<&PriceRow::strike>},
+    {"rate", member<&PriceRow::rate>},
+    {"volatility", member<&PriceRow::vol>},
+    {"time", member<&PriceRow::t>},
+    {"dividend_yield", member<&PriceRow::q>},
+    {"price", member<&PriceRow::price>},
+});
+
+PyObject* price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
+    OptionType type;
+    if (!choose(kOptionTypes, ot, type)) return nullptr;
     return finish(pricing::black_scholes({strike, t, type}, {spot, rate, vol, q}), [&](double v) {
-        return make_dict(keys, {to_py(std::string("black-scholes")), to_py(std::string(option_type_name(type))),
-                                to_py(std::string("european")), to_py(spot), to_py(strike), to_py(rate),
-                                to_py(vol), to_py(t), to_py(q), to_py(v)});
+        return kPriceRow({type, spot, strike, rate, vol, t, q, v});
     });
 }
 
-PyObject* greeks_impl(Args& a) {
-    double spot, strike, rate, vol, t, q = 0.0;
-    std::string ot;
-    if (!a.all(spot, strike, rate, vol, t, ot, q)) return nullptr;
+constinit const auto kGreeks = record<greeks::Greeks>({
+    {"delta", member<&greeks::Greeks::delta>},
+    {"gamma", member<&greeks::Greeks::gamma>},
+    {"vega", member<&greeks::Greeks::vega>},
+    {"theta", member<&greeks::Greeks::theta>},
+    {"rho", member<&greeks::Greeks::rho>},
+});
+
+PyObject* greeks_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
     OptionType type;
-    if (!parsed(parse_option_type(ot), type)) return nullptr;
-    static const KeySet<5> keys({"delta", "gamma", "vega", "theta", "rho"});
-    return finish(greeks::analytic_greeks({strike, t, type}, {spot, rate, vol, q}), [&](const greeks::Greeks& g) {
-        return make_dict(keys, {to_py(g.delta), to_py(g.gamma), to_py(g.vega), to_py(g.theta), to_py(g.rho)});
-    });
+    if (!choose(kOptionTypes, ot, type)) return nullptr;
+    return finish(greeks::analytic_greeks({strike, t, type}, {spot, rate, vol, q}), kGreeks);
 }
 
-PyObject* implied_volatility_impl(Args& a) {
-    double market_price, spot, strike, rate, t, q = 0.0;
-    std::string ot;
-    if (!a.all(market_price, spot, strike, rate, t, ot, q)) return nullptr;
+PyObject* implied_volatility_impl(double market_price, double spot, double strike, double rate, double t,
+                                  std::string_view ot, double q) {
     OptionType type;
-    if (!parsed(parse_option_type(ot), type)) return nullptr;
+    if (!choose(kOptionTypes, ot, type)) return nullptr;
     return finish(pricing::implied_volatility(market_price, {strike, t, type}, {spot, rate, 0.0, q}));
 }
 
 }  // namespace
 
-extern const FunctionDef def_black_scholes = {
-    "black_scholes(spot, strike, rate, vol, t, option_type, dividend_yield=0.0)\n--\n\n"
+extern const FunctionDef def_black_scholes = function<black_scholes_impl>(
+    "black_scholes", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Price a European option with the Black-Scholes-Merton closed form.\n"
     "\n"
     "Example:\n"
     "\n"
     "    import quelm\n"
     "    quelm.black_scholes(spot=100, strike=105, rate=0.05, vol=0.2, t=1.0, option_type=\"call\")\n"
-    "    # -> 8.021352235143176",
-    &black_scholes_impl,
-};
+    "    # -> 8.021352235143176");
 
-extern const FunctionDef def_price = {
-    "price(spot, strike, rate, vol, t, option_type, dividend_yield=0.0)\n--\n\n"
+extern const FunctionDef def_price = function<price_impl>(
+    "price", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Price a European option and return a dict with the inputs and the price.\n"
     "\n"
-    "Mirrors the CLI's `PriceResult` shape so the Python and CLI surfaces agree.",
-    &price_impl,
-};
+    "Mirrors the CLI's `PriceResult` shape so the Python and CLI surfaces agree.");
 
-extern const FunctionDef def_greeks = {
-    "greeks(spot, strike, rate, vol, t, option_type, dividend_yield=0.0)\n--\n\n"
+extern const FunctionDef def_greeks = function<greeks_impl>(
+    "greeks", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Analytic Black-Scholes Greeks for a European option, as a dict\n"
-    "(`delta`, `gamma`, `vega`, `theta`, `rho`).",
-    &greeks_impl,
-};
+    "(`delta`, `gamma`, `vega`, `theta`, `rho`).");
 
-extern const FunctionDef def_implied_volatility = {
-    "implied_volatility(market_price, spot, strike, rate, t, option_type, dividend_yield=0.0)\n--\n\n"
-    "Solve for the Black-Scholes implied volatility matching `market_price`.",
-    &implied_volatility_impl,
-};
+extern const FunctionDef def_implied_volatility = function<implied_volatility_impl>(
+    "implied_volatility",
+    {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}},
+    "Solve for the Black-Scholes implied volatility matching `market_price`.");
 
 }  // namespace quelm::py

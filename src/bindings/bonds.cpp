@@ -1,5 +1,4 @@
 // Python class FixedRateBond.
-#include "bindings/frame/args.hpp"
 #include "bindings/frame/classes.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/bonds/bond.hpp"
@@ -36,22 +35,14 @@ PyObject* make_bond(const Result<FixedRateBond>& r) {
     return finish(r, [](const FixedRateBond& b) { return wrap(fixed_rate_bond_type(), b); });
 }
 
-const FixedRateBond& bond(Args& a) { return value_of<FixedRateBond>(a.self()); }
-
-PyObject* regular_impl(Args& a) {
-    double face, coupon_rate;
-    U32 frequency, n_periods;
-    if (!a.all(face, coupon_rate, frequency, n_periods)) return nullptr;
+PyObject* regular_impl(double face, double coupon_rate, U32 frequency, U32 n_periods) {
     Interrupt intr;
     const auto r = FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value, intr.token());
     return finish(r, intr, [](const FixedRateBond& b) { return wrap(fixed_rate_bond_type(), b); });
 }
 
-PyObject* from_cashflows_impl(Args& a) {
-    FloatSeq times, amounts;
-    U32 frequency;
-    double accrued = 0.0, face = 100.0, coupon_rate = 0.0;
-    if (!a.all(times, amounts, frequency, accrued, face, coupon_rate)) return nullptr;
+PyObject* from_cashflows_impl(const FloatSeq& times, const FloatSeq& amounts, U32 frequency, double accrued,
+                              double face, double coupon_rate) {
     if (times.size() != amounts.size()) return raise_value_error("times and amounts must have equal length");
     std::vector<Cashflow> flows(times.size());
     for (std::size_t i = 0; i < flows.size(); ++i) flows[i] = {times.view()[i], amounts.view()[i]};
@@ -60,66 +51,15 @@ PyObject* from_cashflows_impl(Args& a) {
 
 PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(self).accrued()); }
 
-PyObject* dirty_price_from_yield_impl(Args& a) {
-    double y;
-    if (!a.all(y)) return nullptr;
+PyObject* price_from_curve_impl(const FixedRateBond& b, const CurveArg& curve) {
     Interrupt intr;
-    const auto r = bond(a).dirty_price_from_yield(y, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
-}
-
-PyObject* clean_price_from_yield_impl(Args& a) {
-    double y;
-    if (!a.all(y)) return nullptr;
-    Interrupt intr;
-    const auto r = bond(a).clean_price_from_yield(y, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
-}
-
-PyObject* yield_to_maturity_impl(Args& a) {
-    double clean_price;
-    if (!a.all(clean_price)) return nullptr;
-    Interrupt intr;
-    const auto r = bond(a).yield_to_maturity(clean_price, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
-}
-
-PyObject* price_from_curve_impl(Args& a) {
-    CurveArg curve;
-    if (!a.all(curve)) return nullptr;
-    Interrupt intr;
-    const auto r = bond(a).price_from_curve(*curve.curve, intr.token());
+    const auto r = b.price_from_curve(*curve.curve, intr.token());
     return finish(r, intr, [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
-}
-
-PyObject* macaulay_duration_impl(Args& a) {
-    double y;
-    if (!a.all(y)) return nullptr;
-    Interrupt intr;
-    const auto r = bond(a).macaulay_duration(y, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
-}
-
-PyObject* modified_duration_impl(Args& a) {
-    double y;
-    if (!a.all(y)) return nullptr;
-    Interrupt intr;
-    const auto r = bond(a).modified_duration(y, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
-}
-
-PyObject* convexity_impl(Args& a) {
-    double y;
-    if (!a.all(y)) return nullptr;
-    Interrupt intr;
-    const auto r = bond(a).convexity(y, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
 }
 
 // (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):
 // every stored field goes back unchanged, so the rebuilt bond is equal.
-PyObject* reduce_impl(Args& a) {
-    const FixedRateBond& b = bond(a);
+PyObject* reduce_impl(const FixedRateBond& b) {
     Ref fn(PyObject_GetAttrString(reinterpret_cast<PyObject*>(fixed_rate_bond_type()), "from_cashflows"));
     if (!fn) return nullptr;
     std::vector<double> times, amounts;
@@ -150,63 +90,41 @@ PyObject* bond_repr(PyObject* self) {
 
 bool bond_equal(PyObject* a, PyObject* b) { return value_of<FixedRateBond>(a) == value_of<FixedRateBond>(b); }
 
-const FunctionDef def_regular = {
-    "regular(face, coupon_rate, frequency, n_periods)\n--\n\n"
-    "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
-    "`t = k/frequency`, plus `face` redeemed at the last. Accrued is zero.",
-    &regular_impl,
-};
-const FunctionDef def_from_cashflows = {
-    "from_cashflows(times, amounts, frequency, accrued=0.0, face=100.0, coupon_rate=0.0)\n--\n\n"
-    "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
-    "plus the accrued interest at settlement.",
-    &from_cashflows_impl,
-};
-const FunctionDef def_dirty_price_from_yield = {
-    "dirty_price_from_yield($self, y)\n--\n\n"
-    "Dirty (full) price from a flat yield compounded at the coupon frequency.",
-    &dirty_price_from_yield_impl,
-};
-const FunctionDef def_clean_price_from_yield = {
-    "clean_price_from_yield($self, y)\n--\n\n"
-    "Clean price from a flat yield (`dirty − accrued`).",
-    &clean_price_from_yield_impl,
-};
-const FunctionDef def_yield_to_maturity = {
-    "yield_to_maturity($self, clean_price)\n--\n\n"
-    "Yield-to-maturity from a quoted clean price.",
-    &yield_to_maturity_impl,
-};
-const FunctionDef def_price_from_curve = {
-    "price_from_curve($self, curve)\n--\n\n"
-    "Dirty and clean price discounted on a yield curve, returned as a tuple.",
-    &price_from_curve_impl,
-};
-const FunctionDef def_macaulay_duration = {
-    "macaulay_duration($self, y)\n--\n\n"
-    "Macaulay duration at yield `y`.",
-    &macaulay_duration_impl,
-};
-const FunctionDef def_modified_duration = {
-    "modified_duration($self, y)\n--\n\n"
-    "Modified duration at yield `y`.",
-    &modified_duration_impl,
-};
-const FunctionDef def_convexity = {
-    "convexity($self, y)\n--\n\n"
-    "Convexity at yield `y`.",
-    &convexity_impl,
-};
-const FunctionDef def_reduce = {
-    "__reduce__($self)\n--\n\n"
-    "Pickle support: rebuild through `from_cashflows`.",
-    &reduce_impl,
-};
-
-const FunctionDef* const kMethods[] = {
-    &def_regular, &def_from_cashflows, &def_dirty_price_from_yield, &def_clean_price_from_yield,
-    &def_yield_to_maturity, &def_price_from_curve, &def_macaulay_duration, &def_modified_duration,
-    &def_convexity, &def_reduce,
+// Static constructors, then instance methods, in the order the class lists them.
+constexpr FunctionDef kMethods[] = {
+    function<regular_impl>(
+        "regular", {"face", "coupon_rate", "frequency", "n_periods"},
+        "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
+        "`t = k/frequency`, plus `face` redeemed at the last. Accrued is zero."),
+    function<from_cashflows_impl>(
+        "from_cashflows",
+        {"times", "amounts", "frequency", {"accrued", "0.0"}, {"face", "100.0"}, {"coupon_rate", "0.0"}},
+        "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
+        "plus the accrued interest at settlement."),
+    method<polled_query<&FixedRateBond::dirty_price_from_yield>>(
+        "dirty_price_from_yield", {"y"},
+        "Dirty (full) price from a flat yield compounded at the coupon frequency."),
+    method<polled_query<&FixedRateBond::clean_price_from_yield>>(
+        "clean_price_from_yield", {"y"},
+        "Clean price from a flat yield (`dirty − accrued`)."),
+    method<polled_query<&FixedRateBond::yield_to_maturity>>(
+        "yield_to_maturity", {"clean_price"},
+        "Yield-to-maturity from a quoted clean price."),
+    method<price_from_curve_impl>(
+        "price_from_curve", {"curve"},
+        "Dirty and clean price discounted on a yield curve, returned as a tuple."),
+    method<polled_query<&FixedRateBond::macaulay_duration>>(
+        "macaulay_duration", {"y"},
+        "Macaulay duration at yield `y`."),
+    method<polled_query<&FixedRateBond::modified_duration>>(
+        "modified_duration", {"y"},
+        "Modified duration at yield `y`."),
+    method<polled_query<&FixedRateBond::convexity>>(
+        "convexity", {"y"},
+        "Convexity at yield `y`."),
+    method<reduce_impl>(
+        "__reduce__", {},
+        "Pickle support: rebuild through `from_cashflows`."),
 };
 
 const GetterDef kGetters[] = {
@@ -222,7 +140,7 @@ const ClassDef kClass = {
     "    >>> b.clean_price_from_yield(0.05)   # ~100 (par)\n"
     "    >>> b.yield_to_maturity(100.0)       # ~0.05\n"
     "    >>> b.modified_duration(0.05), b.convexity(0.05)",
-    kMethods, sizeof(kMethods) / sizeof(kMethods[0]), kGetters, 1, &bond_repr, &bond_equal,
+    kMethods, std::size(kMethods), kGetters, 1, &bond_repr, &bond_equal,
 };
 
 }  // namespace

@@ -1,5 +1,4 @@
 // Python class YieldCurve.
-#include "bindings/frame/args.hpp"
 #include "bindings/frame/classes.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/core/math/interpolate.hpp"
@@ -19,58 +18,29 @@ PyObject* make_curve(const Result<YieldCurve>& r) {
     return finish(r, [](const YieldCurve& c) { return wrap(yield_curve_type(), c); });
 }
 
-PyObject* flat_impl(Args& a) {
-    double rate;
-    if (!a.all(rate)) return nullptr;
+PyObject* flat_impl(double rate) {
     return make_curve(YieldCurve::flat(rate));
 }
 
-PyObject* from_zero_rates_impl(Args& a) {
-    FloatSeq times, rates;
-    std::string interp = "log-linear";
-    if (!a.all(times, rates, interp)) return nullptr;
+PyObject* from_zero_rates_impl(const FloatSeq& times, const FloatSeq& rates, std::string_view interp) {
     Interp mode;
-    if (!parsed(parse_interp(interp), mode)) return nullptr;
+    if (!choose(kInterps, interp, mode)) return nullptr;
     return make_curve(YieldCurve::from_zero_rates(times.view(), rates.view(), mode));
 }
 
-PyObject* from_discount_factors_impl(Args& a) {
-    FloatSeq times, dfs;
-    std::string interp = "log-linear";
-    if (!a.all(times, dfs, interp)) return nullptr;
+PyObject* from_discount_factors_impl(const FloatSeq& times, const FloatSeq& dfs, std::string_view interp) {
     Interp mode;
-    if (!parsed(parse_interp(interp), mode)) return nullptr;
+    if (!choose(kInterps, interp, mode)) return nullptr;
     return make_curve(YieldCurve::from_discount_factors(times.view(), dfs.view(), mode));
 }
 
-PyObject* from_log_discounts_impl(Args& a) {
-    FloatSeq times, log_dfs;
-    if (!a.all(times, log_dfs)) return nullptr;
+PyObject* from_log_discounts_impl(const FloatSeq& times, const FloatSeq& log_dfs) {
     return make_curve(YieldCurve::from_log_discounts(times.view(), log_dfs.view()));
-}
-
-PyObject* discount_impl(Args& a) {
-    double t;
-    if (!a.all(t)) return nullptr;
-    return finish(value_of<YieldCurve>(a.self()).discount(t));
-}
-
-PyObject* zero_rate_impl(Args& a) {
-    double t;
-    if (!a.all(t)) return nullptr;
-    return finish(value_of<YieldCurve>(a.self()).zero_rate(t));
-}
-
-PyObject* forward_rate_impl(Args& a) {
-    double t1, t2;
-    if (!a.all(t1, t2)) return nullptr;
-    return finish(value_of<YieldCurve>(a.self()).forward_rate(t1, t2));
 }
 
 // (constructor, args): flat -> flat(rate); zero-rate modes -> from_zero_rates with
 // the stored rates; log-linear -> the private rebuild from stored ln P, exact.
-PyObject* reduce_impl(Args& a) {
-    const YieldCurve& c = value_of<YieldCurve>(a.self());
+PyObject* reduce_impl(const YieldCurve& c) {
     PyObject* type = reinterpret_cast<PyObject*>(yield_curve_type());
     const char* ctor = c.is_flat() ? "flat" : c.interp() == Interp::LogLinear ? "_from_log_discounts" : "from_zero_rates";
     Ref fn(PyObject_GetAttrString(type, ctor));
@@ -109,50 +79,32 @@ PyObject* curve_repr(PyObject* self) {
 
 bool curve_equal(PyObject* a, PyObject* b) { return value_of<YieldCurve>(a) == value_of<YieldCurve>(b); }
 
-const FunctionDef def_flat = {
-    "flat(rate)\n--\n\n"
-    "A flat continuously-compounded curve at `rate` for every maturity.",
-    &flat_impl,
-};
-const FunctionDef def_from_zero_rates = {
-    "from_zero_rates(times, rates, interp=\"log-linear\")\n--\n\n"
-    "Build from continuously-compounded zero rates at the given pillar times.",
-    &from_zero_rates_impl,
-};
-const FunctionDef def_from_discount_factors = {
-    "from_discount_factors(times, dfs, interp=\"log-linear\")\n--\n\n"
-    "Build from discount factors at the given pillar times.",
-    &from_discount_factors_impl,
-};
-const FunctionDef def_discount = {
-    "discount($self, t)\n--\n\n"
-    "Discount factor `P(t)` (with `P(0) = 1`).",
-    &discount_impl,
-};
-const FunctionDef def_zero_rate = {
-    "zero_rate($self, t)\n--\n\n"
-    "Continuously-compounded zero rate `z(t)`.",
-    &zero_rate_impl,
-};
-const FunctionDef def_forward_rate = {
-    "forward_rate($self, t1, t2)\n--\n\n"
-    "Continuously-compounded forward rate over `[t1, t2]`.",
-    &forward_rate_impl,
-};
-const FunctionDef def_reduce = {
-    "__reduce__($self)\n--\n\n"
-    "Pickle support: rebuild through a static constructor.",
-    &reduce_impl,
-};
-const FunctionDef def_from_log_discounts = {
-    "_from_log_discounts(times, log_dfs)\n--\n\n"
-    "Internal: rebuild a log-linear curve from its log discount factors (unpickling).",
-    &from_log_discounts_impl,
-};
-
-const FunctionDef* const kMethods[] = {
-    &def_flat, &def_from_zero_rates, &def_from_discount_factors, &def_discount,
-    &def_zero_rate, &def_forward_rate, &def_reduce, &def_from_log_discounts,
+// Static constructors, then instance methods, in the order the class lists them.
+constexpr FunctionDef kMethods[] = {
+    function<flat_impl>(
+        "flat", {"rate"},
+        "A flat continuously-compounded curve at `rate` for every maturity."),
+    function<from_zero_rates_impl>(
+        "from_zero_rates", {"times", "rates", {"interp", "\"log-linear\""}},
+        "Build from continuously-compounded zero rates at the given pillar times."),
+    function<from_discount_factors_impl>(
+        "from_discount_factors", {"times", "dfs", {"interp", "\"log-linear\""}},
+        "Build from discount factors at the given pillar times."),
+    method<query<&YieldCurve::discount>>(
+        "discount", {"t"},
+        "Discount factor `P(t)` (with `P(0) = 1`)."),
+    method<query<&YieldCurve::zero_rate>>(
+        "zero_rate", {"t"},
+        "Continuously-compounded zero rate `z(t)`."),
+    method<query<&YieldCurve::forward_rate>>(
+        "forward_rate", {"t1", "t2"},
+        "Continuously-compounded forward rate over `[t1, t2]`."),
+    method<reduce_impl>(
+        "__reduce__", {},
+        "Pickle support: rebuild through a static constructor."),
+    function<from_log_discounts_impl>(
+        "_from_log_discounts", {"times", "log_dfs"},
+        "Internal: rebuild a log-linear curve from its log discount factors (unpickling)."),
 };
 
 const ClassDef kClass = {
@@ -166,7 +118,7 @@ const ClassDef kClass = {
     "    >>> c = quelm.YieldCurve.from_zero_rates([0.5, 1, 2, 5], [0.02, 0.025, 0.03, 0.035],\n"
     "    ...                                      interp=\"natural-cubic\")\n"
     "    >>> c.discount(1.5), c.zero_rate(1.5), c.forward_rate(1.5, 2.5)",
-    kMethods, sizeof(kMethods) / sizeof(kMethods[0]), nullptr, 0, &curve_repr, &curve_equal,
+    kMethods, std::size(kMethods), nullptr, 0, &curve_repr, &curve_equal,
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Python bindings: differential_ml, american_ml.
-#include "bindings/frame/args.hpp"
+#include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/ml/deep_lsm.hpp"
 #include "quelm/ml/dos.hpp"
@@ -12,73 +12,83 @@ namespace quelm::py {
 
 namespace {
 
-PyObject* diff_dict(const ml::DiffReport& r) {
-    static const KeySet<11> keys({"spot", "option_type", "ml_price", "ml_delta", "bs_price", "bs_delta",
-                                  "price_abs_err", "delta_abs_err", "n_samples", "epochs", "final_loss"});
-    return make_dict(keys, {to_py(r.spot), to_py(std::string(option_type_name(r.type))), to_py(r.ml_price),
-                            to_py(r.ml_delta), to_py(r.bs_price), to_py(r.bs_delta), to_py(r.price_abs_err),
-                            to_py(r.delta_abs_err), to_py(r.n_samples), to_py(r.epochs), to_py(r.final_loss)});
-}
+using ml::AmericanReport;
+using ml::DiffReport;
+using Widths = std::optional<std::vector<std::uint64_t>>;
 
-PyObject* differential_ml_impl(Args& a) {
-    double spot, strike, rate, vol, maturity, spread = 2.0;
-    std::string ot = "call";
-    std::uint64_t samples = 4096, epochs = 60, seed = 1;
-    std::optional<std::vector<std::uint64_t>> hidden;
-    if (!a.all(spot, strike, rate, vol, maturity, ot, samples, epochs, spread, seed, hidden)) return nullptr;
+constinit const auto kDiffReport = record<DiffReport>({
+    {"spot", member<&DiffReport::spot>},
+    {"option_type", member<&DiffReport::type>},
+    {"ml_price", member<&DiffReport::ml_price>},
+    {"ml_delta", member<&DiffReport::ml_delta>},
+    {"bs_price", member<&DiffReport::bs_price>},
+    {"bs_delta", member<&DiffReport::bs_delta>},
+    {"price_abs_err", member<&DiffReport::price_abs_err>},
+    {"delta_abs_err", member<&DiffReport::delta_abs_err>},
+    {"n_samples", member<&DiffReport::n_samples>},
+    {"epochs", member<&DiffReport::epochs>},
+    {"final_loss", member<&DiffReport::final_loss>},
+});
+static_assert(kDiffReport.size() == aggregate_size<DiffReport>());
+
+PyObject* differential_ml_impl(double spot, double strike, double rate, double vol, double maturity,
+                               std::string_view ot, std::uint64_t samples, std::uint64_t epochs, double spread,
+                               std::uint64_t seed, const Widths& hidden) {
     OptionType type;
-    if (!parsed(parse_option_type(ot), type)) return nullptr;
-    ml::DiffConfig cfg{hidden ? std::move(*hidden) : std::vector<std::uint64_t>{30, 30},
+    if (!choose(kOptionTypes, ot, type)) return nullptr;
+    ml::DiffConfig cfg{hidden ? *hidden : std::vector<std::uint64_t>{30, 30},
                        {spot, strike, rate, vol, maturity, type}, samples, epochs, spread, seed};
     Interrupt intr;
     const auto r = ml::differential_ml_price(cfg, intr.token());
-    return finish(r, intr, &diff_dict);
+    return finish(r, intr, kDiffReport);
 }
 
-PyObject* american_dict(const ml::AmericanReport& r) {
-    static const KeySet<11> keys({"method", "option_type", "spot", "strike", "ml_price", "standard_error",
-                                  "binomial_price", "abs_err", "paths", "steps", "epochs"});
-    return make_dict(keys, {to_py(std::string(r.method)), to_py(std::string(option_type_name(r.type))),
-                            to_py(r.spot), to_py(r.strike), to_py(r.price), to_py(r.standard_error),
-                            to_py(r.binomial_price), to_py(r.abs_err), to_py(r.paths), to_py(r.steps),
-                            to_py(r.epochs)});
-}
+// The report keeps rate, vol and maturity for the engines; the dict shows the rest.
+constinit const auto kAmericanReport = record<AmericanReport>({
+    {"method", member<&AmericanReport::method>},
+    {"option_type", member<&AmericanReport::type>},
+    {"spot", member<&AmericanReport::spot>},
+    {"strike", member<&AmericanReport::strike>},
+    {"ml_price", member<&AmericanReport::price>},
+    {"standard_error", member<&AmericanReport::standard_error>},
+    {"binomial_price", member<&AmericanReport::binomial_price>},
+    {"abs_err", member<&AmericanReport::abs_err>},
+    {"paths", member<&AmericanReport::paths>},
+    {"steps", member<&AmericanReport::steps>},
+    {"epochs", member<&AmericanReport::epochs>},
+});
 
-PyObject* american_ml_impl(Args& a) {
-    double spot, strike, rate, vol, maturity, q = 0.0;
-    std::string ot = "put", method = "deep-lsm";
-    std::uint64_t paths = 8192, steps = 50, epochs = 20, seed = 11;
-    std::optional<std::vector<std::uint64_t>> hidden;
-    if (!a.all(spot, strike, rate, vol, maturity, ot, method, paths, steps, epochs, seed, hidden, q)) return nullptr;
+PyObject* american_ml_impl(double spot, double strike, double rate, double vol, double maturity, std::string_view ot,
+                           std::string_view method, std::uint64_t paths, std::uint64_t steps, std::uint64_t epochs,
+                           std::uint64_t seed, const Widths& hidden, double q) {
     OptionType type;
-    if (!parsed(parse_option_type(ot), type)) return nullptr;
-    // Engine names are matched exactly (no case folding).
-    const bool dos = method == "dos";
-    if (!dos && method != "deep-lsm" && method != "deep_lsm")
-        return raise_value_error("unknown method " + quote_literal(method) + " (expected \"deep-lsm\" or \"dos\")");
-    const ml::AmericanConfig cfg{hidden ? std::move(*hidden) : std::vector<std::uint64_t>{16},
+    ml::AmericanMethod engine;
+    if (!choose(kOptionTypes, ot, type) || !choose(ml::kAmericanMethods, method, engine)) return nullptr;
+    const bool dos = engine == ml::AmericanMethod::Dos;
+    const ml::AmericanConfig cfg{hidden ? *hidden : std::vector<std::uint64_t>{16},
                                  {spot, rate, vol, q}, strike, maturity, paths, steps, seed, epochs};
     Interrupt intr;
     const auto r = dos ? ml::dos_price(type, cfg, intr.token()) : ml::deep_lsm_price(type, cfg, intr.token());
-    return finish(r, intr, &american_dict);
+    return finish(r, intr, kAmericanReport);
 }
 
 }  // namespace
 
-extern const FunctionDef def_differential_ml = {
-    "differential_ml(spot, strike, rate, vol, maturity, option_type=\"call\", samples=4096, epochs=60, spread=2.0, seed=1, hidden=None)\n--\n\n"
+extern const FunctionDef def_differential_ml = function<differential_ml_impl>(
+    "differential_ml",
+    {"spot", "strike", "rate", "vol", "maturity", {"option_type", "\"call\""}, {"samples", "4096"},
+     {"epochs", "60"}, {"spread", "2.0"}, {"seed", "1"}, {"hidden", "None"}},
     "Train a differential-ML surrogate for a European option and return its price\n"
     "and delta alongside the Black-Scholes baseline. Training is deterministic given\n"
-    "`seed`. `hidden` defaults to two layers of 30 units.",
-    &differential_ml_impl,
-};
+    "`seed`. `hidden` defaults to two layers of 30 units.");
 
-extern const FunctionDef def_american_ml = {
-    "american_ml(spot, strike, rate, vol, maturity, option_type=\"put\", method=\"deep-lsm\", paths=8192, steps=50, epochs=20, seed=11, hidden=None, dividend_yield=0.0)\n--\n\n"
+extern const FunctionDef def_american_ml = function<american_ml_impl>(
+    "american_ml",
+    {"spot", "strike", "rate", "vol", "maturity", {"option_type", "\"put\""}, {"method", "\"deep-lsm\""},
+     {"paths", "8192"}, {"steps", "50"}, {"epochs", "20"}, {"seed", "11"}, {"hidden", "None"},
+     {"dividend_yield", "0.0"}},
     "Price an American option with a neural engine and return its estimate\n"
     "alongside the binomial (CRR) baseline. Training is deterministic given `seed`.\n"
-    "`method` is `\"deep-lsm\"` (the default) or `\"dos\"`; `hidden` defaults to one layer of 16 units.",
-    &american_ml_impl,
-};
+    "`method` is `\"deep-lsm\"` (the default) or `\"dos\"`; `hidden` defaults to one layer of 16 units.");
 
 }  // namespace quelm::py

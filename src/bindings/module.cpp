@@ -107,12 +107,13 @@ PyObject* create_module() {
     Ref all(PyList_New(0));
     if (!all || PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
     if (add_named(module.get(), all.get(), "__version__", PyUnicode_FromString("0.1.0")) < 0) return nullptr;
+    Ref name(PyModule_GetNameObject(module.get()));
+    if (!name) return nullptr;
     for (const FunctionDef* def : kFunctions) {
         PyMethodDef* m = make_method(*def, nullptr, 0);
         if (m == nullptr) return nullptr;
-        PyObject* f = PyCFunction_NewEx(m, nullptr, PyModule_GetNameObject(module.get()));
-        Py_XDECREF(PyModule_GetNameObject(module.get()));
-        if (add_named(module.get(), all.get(), m->ml_name, f) < 0) return nullptr;
+        if (add_named(module.get(), all.get(), m->ml_name, PyCFunction_NewEx(m, nullptr, name.get())) < 0)
+            return nullptr;
     }
     for (auto make : kClasses) {
         PyTypeObject* type = make();

@@ -1,5 +1,5 @@
 // Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize.
-#include "bindings/frame/args.hpp"
+#include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/core/date.hpp"
 #include "quelm/portfolio/allocation.hpp"
@@ -56,44 +56,42 @@ bool from_py(PyObject* o, HoldingRows& out) {
     }
 }
 
-PyObject* holding_dict(const portfolio::HoldingValuation& h) {
-    static const KeySet<9> keys({"symbol", "quantity", "average_cost", "price", "cost_basis", "market_value",
-                                 "unrealized_pnl", "unrealized_pnl_pct", "weight"});
-    return make_dict(keys, {to_py(h.symbol), to_py(h.quantity), to_py(h.average_cost), to_py(h.price),
-                            to_py(h.cost_basis), to_py(h.market_value), to_py(h.unrealized_pnl),
-                            to_py(h.unrealized_pnl_pct), to_py(h.weight)});
+using portfolio::HoldingValuation;
+using portfolio::HoldingsValuation;
+
+constinit const auto kHolding = record<HoldingValuation>({
+    {"symbol", member<&HoldingValuation::symbol>},
+    {"quantity", member<&HoldingValuation::quantity>},
+    {"average_cost", member<&HoldingValuation::average_cost>},
+    {"price", member<&HoldingValuation::price>},
+    {"cost_basis", member<&HoldingValuation::cost_basis>},
+    {"market_value", member<&HoldingValuation::market_value>},
+    {"unrealized_pnl", member<&HoldingValuation::unrealized_pnl>},
+    {"unrealized_pnl_pct", member<&HoldingValuation::unrealized_pnl_pct>},
+    {"weight", member<&HoldingValuation::weight>},
+});
+static_assert(kHolding.size() == aggregate_size<HoldingValuation>());
+
+constinit const auto kValuation = record<HoldingsValuation>({
+    {"n_holdings", member<&HoldingsValuation::n_holdings>},
+    {"total_cost_basis", member<&HoldingsValuation::total_cost_basis>},
+    {"total_market_value", member<&HoldingsValuation::total_market_value>},
+    {"total_unrealized_pnl", member<&HoldingsValuation::total_unrealized_pnl>},
+    {"total_unrealized_pnl_pct", member<&HoldingsValuation::total_unrealized_pnl_pct>},
+    {"holdings",
+     [](const HoldingsValuation& v) { return to_py(std::span<const HoldingValuation>(v.holdings), kHolding); }},
+});
+static_assert(kValuation.size() == aggregate_size<HoldingsValuation>());
+
+PyObject* portfolio_value_impl(const HoldingRows& rows) {
+    return finish(portfolio::value_holdings(rows.holdings, rows.prices), kValuation);
 }
 
-PyObject* valuation_dict(const portfolio::HoldingsValuation& v) {
-    static const KeySet<6> keys({"n_holdings", "total_cost_basis", "total_market_value", "total_unrealized_pnl",
-                                 "total_unrealized_pnl_pct", "holdings"});
-    Ref lines(PyList_New(static_cast<Py_ssize_t>(v.holdings.size())));
-    if (!lines) return nullptr;
-    for (std::size_t i = 0; i < v.holdings.size(); ++i) {
-        PyObject* d = holding_dict(v.holdings[i]);
-        if (d == nullptr) return nullptr;
-        PyList_SET_ITEM(lines.get(), static_cast<Py_ssize_t>(i), d);
-    }
-    return make_dict(keys, {to_py(v.n_holdings), to_py(v.total_cost_basis), to_py(v.total_market_value),
-                            to_py(v.total_unrealized_pnl), to_py(v.total_unrealized_pnl_pct), lines.release()});
-}
-
-PyObject* portfolio_value_impl(Args& a) {
-    HoldingRows rows;
-    if (!a.all(rows)) return nullptr;
-    return finish(portfolio::value_holdings(rows.holdings, rows.prices), &valuation_dict);
-}
-
-PyObject* twr_impl(Args& a) {
-    FloatSeq values, flows;
-    if (!a.all(values, flows)) return nullptr;
+PyObject* twr_impl(const FloatSeq& values, const FloatSeq& flows) {
     return finish(portfolio::twr(values.view(), flows.view()));
 }
 
-PyObject* mwr_impl(Args& a) {
-    std::vector<std::string> dates;
-    FloatSeq amounts;
-    if (!a.all(dates, amounts)) return nullptr;
+PyObject* mwr_impl(const std::vector<std::string>& dates, const FloatSeq& amounts) {
     if (dates.size() != amounts.size()) return raise_value_error("dates and amounts must be the same length");
     std::vector<portfolio::CashFlow> flows;
     flows.reserve(dates.size());
@@ -107,45 +105,51 @@ PyObject* mwr_impl(Args& a) {
     return finish(r, intr, [](double v) { return to_py(v); });
 }
 
-PyObject* allocation_impl(Args& a) {
-    FloatSeq values;
-    if (!a.all(values)) return nullptr;
+PyObject* allocation_impl(const FloatSeq& values) {
     return finish(portfolio::weights(values.view()), [](const std::vector<double>& w) { return to_py(w); });
 }
 
-PyObject* covariance_matrix_impl(Args& a) {
-    FloatMatrix returns;
-    if (!a.all(returns)) return nullptr;
+PyObject* covariance_matrix_impl(const FloatMatrix& returns) {
     Interrupt intr;
     const auto r = portfolio::covariance_matrix(returns.rows(), intr.token());
     return finish(r, intr, [](const portfolio::Matrix& m) { return to_py(m); });
 }
 
-PyObject* risk_dict(const portfolio::PortfolioRisk& r) {
-    static const KeySet<7> keys({"variance", "volatility", "annualized_volatility", "historical_var",
-                                 "parametric_var", "confidence", "periods_per_year"});
-    return make_dict(keys, {to_py(r.variance), to_py(r.volatility), to_py(r.annualized_volatility),
-                            to_py(r.historical_var), to_py(r.parametric_var), to_py(r.confidence),
-                            to_py(r.periods_per_year)});
-}
+using portfolio::PortfolioRisk;
 
-PyObject* portfolio_risk_impl(Args& a) {
-    FloatMatrix returns;
-    FloatSeq weights;
-    double periods_per_year = 252.0, confidence = 0.95;
-    if (!a.all(returns, weights, periods_per_year, confidence)) return nullptr;
+constinit const auto kRisk = record<PortfolioRisk>({
+    {"variance", member<&PortfolioRisk::variance>},
+    {"volatility", member<&PortfolioRisk::volatility>},
+    {"annualized_volatility", member<&PortfolioRisk::annualized_volatility>},
+    {"historical_var", member<&PortfolioRisk::historical_var>},
+    {"parametric_var", member<&PortfolioRisk::parametric_var>},
+    {"confidence", member<&PortfolioRisk::confidence>},
+    {"periods_per_year", member<&PortfolioRisk::periods_per_year>},
+});
+static_assert(kRisk.size() == aggregate_size<PortfolioRisk>());
+
+PyObject* portfolio_risk_impl(const FloatMatrix& returns, const FloatSeq& weights, double periods_per_year,
+                              double confidence) {
     Interrupt intr;
     const auto r = portfolio::portfolio_risk(returns.rows(), weights.view(), periods_per_year, confidence,
                                              intr.token());
-    return finish(r, intr, &risk_dict);
+    return finish(r, intr, kRisk);
 }
 
-PyObject* optimize_impl(Args& a) {
-    FloatSeq mean;
-    FloatMatrix cov;
-    double rf = 0.0;
-    std::optional<double> target;
-    if (!a.all(mean, cov, rf, target)) return nullptr;
+// The three weight vectors optimize reports; the frontier only when a target is given.
+struct Optimal {
+    std::vector<double> min_variance, tangency;
+    std::optional<std::vector<double>> frontier;
+};
+
+constinit const auto kOptimal = record<Optimal>({
+    {"min_variance_weights", member<&Optimal::min_variance>},
+    {"tangency_weights", member<&Optimal::tangency>},
+    {"frontier_weights", member<&Optimal::frontier>},
+});
+static_assert(kOptimal.size() == aggregate_size<Optimal>());
+
+PyObject* optimize_impl(const FloatSeq& mean, const FloatMatrix& cov, double rf, const std::optional<double>& target) {
     // The first failing step decides the message, so each is checked before the next runs.
     Interrupt intr;
     const auto failed = [&](const auto& r) { return intr.interrupted() || !r; };
@@ -160,60 +164,45 @@ PyObject* optimize_impl(Args& a) {
         if (failed(r)) return fail(r);
         f = std::move(*r);
     }
-    static const KeySet<3> keys({"min_variance_weights", "tangency_weights", "frontier_weights"});
-    return make_dict(keys, {to_py(*m), to_py(*t), to_py(f)});
+    return kOptimal({*m, *t, std::move(f)});
 }
 
 }  // namespace
 
-extern const FunctionDef def_portfolio_value = {
-    "portfolio_value(holdings)\n--\n\n"
+extern const FunctionDef def_portfolio_value = function<portfolio_value_impl>(
+    "portfolio_value", {"holdings"},
     "Mark-to-market value holdings, returning totals + a per-holding breakdown.\n"
     "\n"
     "`holdings` is a list of `(symbol, quantity, unit_cost, price)` tuples.\n"
     "\n"
     "```python\n"
     "quelm.portfolio_value([(\"AAPL\", 10, 150, 175), (\"MSFT\", 5, 300, 320)])\n"
-    "```",
-    &portfolio_value_impl,
-};
+    "```");
 
-extern const FunctionDef def_twr = {
-    "twr(values, flows)\n--\n\n"
-    "Time-weighted return from period-boundary valuations and sub-period flows.",
-    &twr_impl,
-};
+extern const FunctionDef def_twr = function<twr_impl>(
+    "twr", {"values", "flows"},
+    "Time-weighted return from period-boundary valuations and sub-period flows.");
 
-extern const FunctionDef def_mwr = {
-    "mwr(dates, amounts)\n--\n\n"
+extern const FunctionDef def_mwr = function<mwr_impl>(
+    "mwr", {"dates", "amounts"},
     "Money-weighted return (IRR) from ISO `dates` and aligned `amounts`\n"
-    "(invested negative, received positive).",
-    &mwr_impl,
-};
+    "(invested negative, received positive).");
 
-extern const FunctionDef def_allocation = {
-    "allocation(market_values)\n--\n\n"
-    "Allocation weights from market values.",
-    &allocation_impl,
-};
+extern const FunctionDef def_allocation = function<allocation_impl>(
+    "allocation", {"market_values"},
+    "Allocation weights from market values.");
 
-extern const FunctionDef def_covariance_matrix = {
-    "covariance_matrix(returns)\n--\n\n"
-    "The population covariance matrix of N aligned asset-return series.",
-    &covariance_matrix_impl,
-};
+extern const FunctionDef def_covariance_matrix = function<covariance_matrix_impl>(
+    "covariance_matrix", {"returns"},
+    "The population covariance matrix of N aligned asset-return series.");
 
-extern const FunctionDef def_portfolio_risk = {
-    "portfolio_risk(returns, weights, periods_per_year=252.0, confidence=0.95)\n--\n\n"
-    "Portfolio risk (variance, volatility, VaR) from asset returns + weights.",
-    &portfolio_risk_impl,
-};
+extern const FunctionDef def_portfolio_risk = function<portfolio_risk_impl>(
+    "portfolio_risk", {"returns", "weights", {"periods_per_year", "252.0"}, {"confidence", "0.95"}},
+    "Portfolio risk (variance, volatility, VaR) from asset returns + weights.");
 
-extern const FunctionDef def_optimize = {
-    "optimize(mean, cov, rf=0.0, target=None)\n--\n\n"
+extern const FunctionDef def_optimize = function<optimize_impl>(
+    "optimize", {"mean", "cov", {"rf", "0.0"}, {"target", "None"}},
     "Markowitz optimization: min-variance, tangency, and (if `target` is given)\n"
-    "efficient-frontier weights. Unconstrained / closed-form (shorting allowed).",
-    &optimize_impl,
-};
+    "efficient-frontier weights. Unconstrained / closed-form (shorting allowed).");
 
 }  // namespace quelm::py

@@ -1,5 +1,5 @@
 // Python bindings: simulate_process.
-#include "bindings/frame/args.hpp"
+#include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/stochastic/process.hpp"
 #include "quelm/stochastic/result.hpp"
@@ -9,17 +9,30 @@ namespace quelm::py {
 
 namespace {
 
-PyObject* simulate_process_impl(Args& a) {
+using stochastic::ProcessResult;
+
+constinit const auto kProcessResult = record<ProcessResult>({
+    {"process", member<&ProcessResult::process>},
+    {"x0", member<&ProcessResult::x0>},
+    {"t", member<&ProcessResult::t>},
+    {"paths", member<&ProcessResult::paths>},
+    {"steps", member<&ProcessResult::steps>},
+    {"sample_mean", member<&ProcessResult::sample_mean>},
+    {"mean_std_error", member<&ProcessResult::mean_std_error>},
+    {"sample_std", member<&ProcessResult::sample_std>},
+    {"analytic_mean", member<&ProcessResult::analytic_mean>},
+    {"analytic_std", member<&ProcessResult::analytic_std>},
+    {"mean_abs_error", member<&ProcessResult::mean_abs_error>},
+    {"std_abs_error", member<&ProcessResult::std_abs_error>},
+});
+
+PyObject* simulate_process_impl(std::string_view name, double x0, double t, std::uint64_t steps, std::uint64_t paths,
+                                std::uint64_t seed, double mu, double sigma, double kappa, double theta,
+                                double lambda, double jump_mean, double jump_std, double v0, double xi, double rho) {
     using namespace quelm::stochastic;
-    std::string name;
-    double x0 = 100.0, t = 1.0;
-    std::uint64_t steps = 100, paths = 100000, seed = 42;
-    ProcessParams p;
-    if (!a.all(name, x0, t, steps, paths, seed, p.mu, p.sigma, p.kappa, p.theta, p.lambda, p.jump_mean, p.jump_std,
-               p.v0, p.xi, p.rho))
-        return nullptr;
+    const ProcessParams p{mu, sigma, kappa, theta, lambda, jump_mean, jump_std, v0, xi, rho};
     ProcessKind kind;
-    if (!parsed(parse_process_kind(name), kind)) return nullptr;
+    if (!choose(kProcessKinds, name, kind)) return nullptr;
     const Process process = make_process(kind, p);
     const SimSettings settings{paths, steps, seed};
     Interrupt intr;
@@ -27,22 +40,17 @@ PyObject* simulate_process_impl(Args& a) {
     if (!sample || intr.interrupted()) return finish(sample, intr, [](const TerminalSample&) { return none(); });
     const auto result = ProcessResult::from_simulation(process, settings, *sample, x0, t, intr.token());
     return finish(result, intr, [&](const ProcessResult& r) {
-        static const KeySet<12> keys({"process", "x0", "t", "paths", "steps", "sample_mean", "mean_std_error",
-                                      "sample_std", "analytic_mean", "analytic_std", "mean_abs_error",
-                                      "std_abs_error"});
-        return make_dict(keys, {to_py(r.process), to_py(r.x0), to_py(r.t), to_py(r.paths), to_py(r.steps),
-                                to_py(r.sample_mean), to_py(r.mean_std_error), to_py(r.sample_std),
-                                to_py(r.analytic_mean), to_py(r.analytic_std), to_py(r.mean_abs_error),
-                                to_py(r.std_abs_error)});
+        return kProcessResult(r);
     });
 }
 
 }  // namespace
 
-extern const FunctionDef def_simulate_process = {
-    "simulate_process(process, x0=100.0, t=1.0, steps=100, paths=100000, seed=42, mu=0.05, sigma=0.20, kappa=1.0, theta=0.04, lambda_=0.5, jump_mean=..., jump_std=0.15, v0=0.04, xi=0.30, rho=...)\n--\n\n"
-    "Simulate a stochastic process and return a dict of its terminal moments",
-    &simulate_process_impl,
-};
+extern const FunctionDef def_simulate_process = function<simulate_process_impl>(
+    "simulate_process",
+    {"process", {"x0", "100.0"}, {"t", "1.0"}, {"steps", "100"}, {"paths", "100000"}, {"seed", "42"},
+     {"mu", "0.05"}, {"sigma", "0.20"}, {"kappa", "1.0"}, {"theta", "0.04"}, {"lambda_", "0.5"},
+     {"jump_mean", "...", "-0.1"}, {"jump_std", "0.15"}, {"v0", "0.04"}, {"xi", "0.30"}, {"rho", "...", "-0.6"}},
+    "Simulate a stochastic process and return a dict of its terminal moments");
 
 }  // namespace quelm::py

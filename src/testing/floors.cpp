@@ -14,13 +14,8 @@ namespace quelm::testing {
 
 namespace {
 
-using py::Args;
-
 // European antithetic call: (discounted mean, discounted standard error).
-PyObject* mc_floor(Args& a) {
-    double S, K, r, sigma, T;
-    std::uint64_t paths, seed;
-    if (!a.all(S, K, r, sigma, T, paths, seed)) return nullptr;
+PyObject* mc_floor(double S, double K, double r, double sigma, double T, std::uint64_t paths, std::uint64_t seed) {
     const double disc = std::exp(-r * T);
     const double drift = (r + (-0.5 * sigma) * sigma) * T;
     const double diff = std::sqrt(T) * sigma;
@@ -38,13 +33,9 @@ PyObject* mc_floor(Args& a) {
 
 // Terminal values of antithetic pairs for gbm (mu, sigma), cir (kappa, theta, sigma)
 // or heston (mu, kappa, theta, xi, rho, v0 in p[0..5]); returns their plain mean.
-PyObject* terminal_floor(Args& a) {
-    std::string model;
+PyObject* terminal_floor(const std::string& model, const py::FloatSeq& params, double x0, double t,
+                         std::uint64_t steps, std::uint64_t paths, std::uint64_t seed) {
     std::vector<double> p;
-    double x0, t;
-    std::uint64_t steps, paths, seed;
-    py::FloatSeq params;
-    if (!a.all(model, params, x0, t, steps, paths, seed)) return nullptr;
     p.assign(params.view().begin(), params.view().end());
     p.resize(6, 0.0);
     const std::uint64_t pairs = paths - paths / 2;
@@ -92,14 +83,10 @@ PyObject* terminal_floor(Args& a) {
     return py::to_py(total / static_cast<double>(2 * pairs));
 }
 
-const py::FunctionDef def_mc_floor = {
-    "mc_floor(spot, strike, rate, vol, t, paths, seed)\n--\n\nBare-loop European antithetic call.",
-    &mc_floor,
-};
-const py::FunctionDef def_terminal_floor = {
-    "terminal_floor(model, params, x0, t, steps, paths, seed)\n--\n\nBare-loop terminal mean.",
-    &terminal_floor,
-};
+constexpr py::FunctionDef def_mc_floor = py::function<mc_floor>(
+    "mc_floor", {"spot", "strike", "rate", "vol", "t", "paths", "seed"}, "Bare-loop European antithetic call.");
+constexpr py::FunctionDef def_terminal_floor = py::function<terminal_floor>(
+    "terminal_floor", {"model", "params", "x0", "t", "steps", "paths", "seed"}, "Bare-loop terminal mean.");
 
 Register r1(def_mc_floor);
 Register r2(def_terminal_floor);

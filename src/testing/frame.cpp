@@ -5,43 +5,34 @@ namespace quelm::testing {
 
 namespace {
 
-using py::Args;
-
-PyObject* echo_floats(Args& a) {
-    py::FloatSeq values;
-    if (!a.all(values)) return nullptr;
+PyObject* echo_floats(const py::FloatSeq& values) {
     return py::to_py(values.view());
 }
 
-PyObject* echo_matrix(Args& a) {
-    py::FloatMatrix m;
-    if (!a.all(m)) return nullptr;
+PyObject* echo_matrix(const py::FloatMatrix& m) {
     return py::to_py(m.to_vectors());
 }
 
-PyObject* echo_u64(Args& a) {
-    std::uint64_t n = 0;
-    if (!a.all(n)) return nullptr;
+PyObject* echo_u64(std::uint64_t n) {
     return py::to_py(n);
 }
 
-PyObject* echo_u32(Args& a) {
-    py::U32 n;
-    if (!a.all(n)) return nullptr;
+PyObject* echo_u32(py::U32 n) {
     return py::to_py(static_cast<std::uint64_t>(n.value));
 }
 
-PyObject* format_number(Args& a) {
-    double x = 0.0;
-    if (!a.all(x)) return nullptr;
+PyObject* format_number(double x) {
     return py::to_py(quelm::format_number(x));
 }
 
-const py::FunctionDef def_echo_floats = {"echo_floats(values)\n--\n\nConvert a float sequence and return it as a list.", &echo_floats};
-const py::FunctionDef def_echo_matrix = {"echo_matrix(rows)\n--\n\nConvert a nested float sequence.", &echo_matrix};
-const py::FunctionDef def_echo_u64 = {"echo_u64(n)\n--\n\nConvert an unsigned 64-bit count.", &echo_u64};
-const py::FunctionDef def_echo_u32 = {"echo_u32(n)\n--\n\nConvert an unsigned 32-bit count.", &echo_u32};
-const py::FunctionDef def_format_number = {"format_number(x)\n--\n\nShortest positional decimal of x.", &format_number};
+constexpr py::FunctionDef def_echo_floats = py::function<echo_floats>(
+    "echo_floats", {"values"}, "Convert a float sequence and return it as a list.");
+constexpr py::FunctionDef def_echo_matrix = py::function<echo_matrix>(
+    "echo_matrix", {"rows"}, "Convert a nested float sequence.");
+constexpr py::FunctionDef def_echo_u64 = py::function<echo_u64>("echo_u64", {"n"}, "Convert an unsigned 64-bit count.");
+constexpr py::FunctionDef def_echo_u32 = py::function<echo_u32>("echo_u32", {"n"}, "Convert an unsigned 32-bit count.");
+constexpr py::FunctionDef def_format_number = py::function<format_number>(
+    "format_number", {"x"}, "Shortest positional decimal of x.");
 Register r1(def_echo_floats);
 Register r2(def_echo_matrix);
 Register r3(def_echo_u64);

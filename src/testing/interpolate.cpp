@@ -10,26 +10,17 @@ namespace quelm::testing {
 
 namespace {
 
-using py::Args;
-
-PyObject* validate_nodes_fn(Args& a) {
-    py::FloatSeq xs, ys;
-    if (!a.all(xs, ys)) return nullptr;
+PyObject* validate_nodes_fn(const py::FloatSeq& xs, const py::FloatSeq& ys) {
     const Status s = validate_nodes(xs.view(), ys.view());
     if (!s) return py::raise(s.error());
     return py::none();
 }
 
-PyObject* linear_interpolate_fn(Args& a) {
-    py::FloatSeq xs, ys;
-    double x;
-    if (!a.all(xs, ys, x)) return nullptr;
+PyObject* linear_interpolate_fn(const py::FloatSeq& xs, const py::FloatSeq& ys, double x) {
     return py::finish(linear_interpolate(xs.view(), ys.view(), x));
 }
 
-PyObject* spline_eval_fn(Args& a) {
-    py::FloatSeq xs, ys, points;
-    if (!a.all(xs, ys, points)) return nullptr;
+PyObject* spline_eval_fn(const py::FloatSeq& xs, const py::FloatSeq& ys, const py::FloatSeq& points) {
     const auto spline = NaturalCubicSpline::create(xs.view(), ys.view());
     if (!spline) return py::raise(spline.error());
     std::vector<double> out;
@@ -41,31 +32,28 @@ PyObject* spline_eval_fn(Args& a) {
     return py::to_py(out);
 }
 
-PyObject* spline_second_derivatives_fn(Args& a) {
-    py::FloatSeq xs, ys;
-    if (!a.all(xs, ys)) return nullptr;
+PyObject* spline_second_derivatives_fn(const py::FloatSeq& xs, const py::FloatSeq& ys) {
     const auto spline = NaturalCubicSpline::create(xs.view(), ys.view());
     if (!spline) return py::raise(spline.error());
     return py::to_py(spline->second_derivatives());
 }
 
-PyObject* parse_interp_fn(Args& a) {
-    std::string text;
-    if (!a.all(text)) return nullptr;
+PyObject* parse_interp_fn(const std::string& text) {
     Interp mode;
-    if (!py::parsed(parse_interp(text), mode)) return nullptr;
+    if (!py::choose(kInterps, text, mode)) return nullptr;
     return py::to_py(std::string(interp_name(mode)));
 }
 
-const py::FunctionDef def_validate_nodes = {"validate_nodes(xs, ys)\n--\n\nNone, or ValueError.", &validate_nodes_fn};
-const py::FunctionDef def_linear_interpolate = {"linear_interpolate(xs, ys, x)\n--\n\nPiecewise-linear value at x.",
-                                                &linear_interpolate_fn};
-const py::FunctionDef def_spline_eval = {"spline_eval(xs, ys, points)\n--\n\nNatural cubic spline values at points.",
-                                         &spline_eval_fn};
-const py::FunctionDef def_spline_m = {
-    "spline_second_derivatives(xs, ys)\n--\n\nSecond derivatives of the natural cubic spline at the nodes.",
-    &spline_second_derivatives_fn};
-const py::FunctionDef def_parse_interp = {"parse_interp(text)\n--\n\nCanonical mode name.", &parse_interp_fn};
+constexpr py::FunctionDef def_validate_nodes = py::function<validate_nodes_fn>(
+    "validate_nodes", {"xs", "ys"}, "None, or ValueError.");
+constexpr py::FunctionDef def_linear_interpolate = py::function<linear_interpolate_fn>(
+    "linear_interpolate", {"xs", "ys", "x"}, "Piecewise-linear value at x.");
+constexpr py::FunctionDef def_spline_eval = py::function<spline_eval_fn>(
+    "spline_eval", {"xs", "ys", "points"}, "Natural cubic spline values at points.");
+constexpr py::FunctionDef def_spline_m = py::function<spline_second_derivatives_fn>(
+    "spline_second_derivatives", {"xs", "ys"}, "Second derivatives of the natural cubic spline at the nodes.");
+constexpr py::FunctionDef def_parse_interp = py::function<parse_interp_fn>(
+    "parse_interp", {"text"}, "Canonical mode name.");
 Register r1(def_validate_nodes);
 Register r2(def_linear_interpolate);
 Register r3(def_spline_eval);

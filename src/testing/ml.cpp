@@ -15,7 +15,6 @@ namespace quelm::testing {
 
 namespace {
 
-using py::Args;
 using Vec = std::vector<double>;
 using Mat = std::vector<Vec>;
 
@@ -177,10 +176,7 @@ void ref_diff(const Ref& n, const RefPass& p, RefGrad& G, double e_v, double w) 
 }
 
 // ---- bindings ----
-PyObject* init_params(Args& a) {
-    std::vector<std::uint64_t> hidden;
-    std::uint64_t seed = 0, n_in = 1;
-    if (!a.all(hidden, seed, n_in)) return nullptr;
+PyObject* init_params(const std::vector<std::uint64_t>& hidden, std::uint64_t seed, std::uint64_t n_in) {
     SmallRng rng = seed_from_u64(seed);
     const ml::Mlp net = ml::Mlp::create(n_in, hidden, rng);
     std::vector<Vec> w, b;
@@ -192,14 +188,9 @@ PyObject* init_params(Args& a) {
 }
 
 // (output, input gradient) of one input; plain=True uses the reference.
-PyObject* evaluate(Args& a) {
-    std::vector<std::uint64_t> hidden;
-    py::FloatSeq params;
-    double x = 0.0;
-    bool plain = false;
-    PyObject* plain_obj = nullptr;
-    if (!a.all(hidden, params, x, plain_obj)) return nullptr;
-    plain = PyObject_IsTrue(plain_obj) == 1;
+PyObject* evaluate(const std::vector<std::uint64_t>& hidden, const py::FloatSeq& params, double x,
+                   PyObject* plain_obj) {
+    const bool plain = PyObject_IsTrue(plain_obj) == 1;
     ml::Mlp net;
     if (!load(hidden, params.view(), net)) return nullptr;
     if (plain) {
@@ -216,13 +207,8 @@ PyObject* evaluate(Args& a) {
 
 // Flat gradient of one sample's loss: kind "diff" (value and derivative errors, weight lam2)
 // or "value" (0.5 * (output - y)^2 through backward_value); plain=True uses the reference.
-PyObject* sample_grad(Args& a) {
-    std::vector<std::uint64_t> hidden;
-    py::FloatSeq params;
-    double x = 0.0, y = 0.0, dn = 0.0, lam2 = 0.0;
-    std::string kind;
-    PyObject* plain_obj = nullptr;
-    if (!a.all(hidden, params, x, y, dn, lam2, kind, plain_obj)) return nullptr;
+PyObject* sample_grad(const std::vector<std::uint64_t>& hidden, const py::FloatSeq& params, double x, double y,
+                      double dn, double lam2, const std::string& kind, PyObject* plain_obj) {
     const bool plain = PyObject_IsTrue(plain_obj) == 1;
     ml::Mlp net;
     if (!load(hidden, params.view(), net)) return nullptr;
@@ -250,12 +236,8 @@ PyObject* sample_grad(Args& a) {
 }
 
 // Parameters after `steps` Adam steps with the same gradient and rate.
-PyObject* adam_steps(Args& a) {
-    std::vector<std::uint64_t> hidden;
-    py::FloatSeq params, grads;
-    double lr = 0.0;
-    std::uint64_t steps = 0;
-    if (!a.all(hidden, params, grads, lr, steps)) return nullptr;
+PyObject* adam_steps(const std::vector<std::uint64_t>& hidden, const py::FloatSeq& params, const py::FloatSeq& grads,
+                     double lr, std::uint64_t steps) {
     ml::Mlp net, gnet;
     if (!load(hidden, params.view(), net) || !load(hidden, grads.view(), gnet)) return nullptr;
     ml::Grad G = ml::Grad::zeros_like(net);
@@ -273,33 +255,24 @@ PyObject* adam_steps(Args& a) {
     return py::to_py(flat(w, b));
 }
 
-PyObject* softplus(Args& a) {
-    double z = 0.0;
-    if (!a.all(z)) return nullptr;
+PyObject* softplus(double z) {
     return py::to_py_pair(ml::softplus(z), ml::logistic(z));
 }
 
-PyObject* lr(Args& a) {
-    std::uint64_t step = 0, total = 1;
-    if (!a.all(step, total)) return nullptr;
+PyObject* lr(std::uint64_t step, std::uint64_t total) {
     return py::to_py(ml::learning_rate(step, total));
 }
 
-PyObject* batches(Args& a) {
-    std::uint64_t n = 0, epochs = 0;
-    if (!a.all(n, epochs)) return nullptr;
+PyObject* batches(std::uint64_t n, std::uint64_t epochs) {
     const ml::BatchPlan p = ml::batch_plan(n, epochs);
     return Py_BuildValue("(KK)", (unsigned long long)p.batch, (unsigned long long)p.total);
 }
 
 // The differential training samples as [x, y, dydx] rows.
-PyObject* samples(Args& a) {
-    double spot = 0.0, strike = 0.0, rate = 0.0, vol = 0.0, maturity = 0.0, spread = 0.0;
-    std::string ot;
-    std::uint64_t n = 0, seed = 0;
-    if (!a.all(spot, strike, rate, vol, maturity, ot, n, seed, spread)) return nullptr;
+PyObject* samples(double spot, double strike, double rate, double vol, double maturity, const std::string& ot,
+                  std::uint64_t n, std::uint64_t seed, double spread) {
     OptionType type;
-    if (!py::parsed(parse_option_type(ot), type)) return nullptr;
+    if (!py::choose(kOptionTypes, ot, type)) return nullptr;
     const auto r = ml::generate_european({spot, strike, rate, vol, maturity, type}, n, seed, spread);
     if (!r) return py::raise(r.error());
     std::vector<Vec> rows;
@@ -308,10 +281,8 @@ PyObject* samples(Args& a) {
 }
 
 // The American path set as a list of paths.
-PyObject* paths(Args& a) {
-    double spot = 0.0, rate = 0.0, vol = 0.0, q = 0.0, maturity = 0.0;
-    std::uint64_t n = 0, steps = 0, seed = 0;
-    if (!a.all(spot, rate, vol, q, maturity, n, steps, seed)) return nullptr;
+PyObject* paths(double spot, double rate, double vol, double q, double maturity, std::uint64_t n, std::uint64_t steps,
+                std::uint64_t seed) {
     const auto r = ml::simulate_paths({spot, rate, vol, q}, n, steps, seed, maturity, never_cancel());
     if (!r) return py::raise(r.error());
     std::vector<Vec> rows;
@@ -319,18 +290,25 @@ PyObject* paths(Args& a) {
     return py::to_py(rows);
 }
 
-const py::FunctionDef d8 = {"ml_samples(spot, strike, rate, vol, maturity, option_type, n, seed, spread)\n--\n\nDifferential samples.", &samples};
-const py::FunctionDef d9 = {"ml_paths(spot, rate, vol, q, maturity, n, steps, seed)\n--\n\nAntithetic path set.", &paths};
+constexpr py::FunctionDef d8 = py::function<samples>(
+    "ml_samples", {"spot", "strike", "rate", "vol", "maturity", "option_type", "n", "seed", "spread"},
+    "Differential samples.");
+constexpr py::FunctionDef d9 = py::function<paths>(
+    "ml_paths", {"spot", "rate", "vol", "q", "maturity", "n", "steps", "seed"}, "Antithetic path set.");
 Register r8(d8);
 Register r9(d9);
 
-const py::FunctionDef d1 = {"ml_init(hidden, seed, n_in=1)\n--\n\nFlat initial parameters from seed_from_u64(seed).", &init_params};
-const py::FunctionDef d2 = {"ml_eval(hidden, params, x, plain)\n--\n\n(output, input gradient).", &evaluate};
-const py::FunctionDef d3 = {"ml_sample_grad(hidden, params, x, y, dn, lam2, kind, plain)\n--\n\nFlat sample gradient.", &sample_grad};
-const py::FunctionDef d4 = {"ml_adam(hidden, params, grads, lr, steps)\n--\n\nParameters after Adam steps.", &adam_steps};
-const py::FunctionDef d5 = {"ml_softplus(z)\n--\n\n(softplus, logistic).", &softplus};
-const py::FunctionDef d6 = {"ml_lr(step, total)\n--\n\nScheduled learning rate.", &lr};
-const py::FunctionDef d7 = {"ml_batches(n, epochs)\n--\n\n(batch, total steps).", &batches};
+constexpr py::FunctionDef d1 = py::function<init_params>(
+    "ml_init", {"hidden", "seed", {"n_in", "1"}}, "Flat initial parameters from seed_from_u64(seed).");
+constexpr py::FunctionDef d2 = py::function<evaluate>(
+    "ml_eval", {"hidden", "params", "x", "plain"}, "(output, input gradient).");
+constexpr py::FunctionDef d3 = py::function<sample_grad>(
+    "ml_sample_grad", {"hidden", "params", "x", "y", "dn", "lam2", "kind", "plain"}, "Flat sample gradient.");
+constexpr py::FunctionDef d4 = py::function<adam_steps>(
+    "ml_adam", {"hidden", "params", "grads", "lr", "steps"}, "Parameters after Adam steps.");
+constexpr py::FunctionDef d5 = py::function<softplus>("ml_softplus", {"z"}, "(softplus, logistic).");
+constexpr py::FunctionDef d6 = py::function<lr>("ml_lr", {"step", "total"}, "Scheduled learning rate.");
+constexpr py::FunctionDef d7 = py::function<batches>("ml_batches", {"n", "epochs"}, "(batch, total steps).");
 Register r1(d1);
 Register r2(d2);
 Register r3(d3);

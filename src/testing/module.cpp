@@ -12,18 +12,16 @@ std::vector<const py::FunctionDef*>& registry() {
 
 namespace {
 
-using py::Args;
-
 // Frame checks: a stray C++ exception and an allocation failure at the boundary.
-PyObject* throw_internal(Args& a) {
-    std::string text;
-    if (!a.all(text)) return nullptr;
+PyObject* throw_internal(const std::string& text) {
     throw std::logic_error(text);
 }
-PyObject* throw_bad_alloc(Args&) { throw std::bad_alloc(); }
+PyObject* throw_bad_alloc() { throw std::bad_alloc(); }
 
-const py::FunctionDef def_throw_internal = {"throw_internal(text)\n--\n\nThrow std::logic_error(text).", &throw_internal};
-const py::FunctionDef def_throw_bad_alloc = {"throw_bad_alloc()\n--\n\nThrow std::bad_alloc.", &throw_bad_alloc};
+constexpr py::FunctionDef def_throw_internal = py::function<throw_internal>(
+    "throw_internal", {"text"}, "Throw std::logic_error(text).");
+constexpr py::FunctionDef def_throw_bad_alloc = py::function<throw_bad_alloc>(
+    "throw_bad_alloc", {}, "Throw std::bad_alloc.");
 Register r1(def_throw_internal);
 Register r2(def_throw_bad_alloc);
 

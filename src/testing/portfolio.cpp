@@ -15,11 +15,7 @@ namespace quelm::testing {
 
 namespace {
 
-using py::Args;
-
-PyObject* pairwise_covariance_matrix(Args& a) {
-    py::FloatMatrix returns;
-    if (!a.all(returns)) return nullptr;
+PyObject* pairwise_covariance_matrix(const py::FloatMatrix& returns) {
     const auto series = returns.rows();
     const auto t = portfolio::check_matrix(series);
     if (!t) return py::raise(t.error());
@@ -35,27 +31,18 @@ PyObject* pairwise_covariance_matrix(Args& a) {
     return py::to_py(cov);
 }
 
-PyObject* portfolio_returns_fn(Args& a) {
-    py::FloatMatrix returns;
-    py::FloatSeq weights;
-    if (!a.all(returns, weights)) return nullptr;
+PyObject* portfolio_returns_fn(const py::FloatMatrix& returns, const py::FloatSeq& weights) {
     return py::finish(portfolio::portfolio_returns(returns.rows(), weights.view()),
                       [](const std::vector<double>& r) { return py::to_py(r); });
 }
 
-PyObject* portfolio_variance_fn(Args& a) {
-    py::FloatMatrix cov;
-    py::FloatSeq weights;
-    if (!a.all(cov, weights)) return nullptr;
+PyObject* portfolio_variance_fn(const py::FloatMatrix& cov, const py::FloatSeq& weights) {
     return py::finish(portfolio::portfolio_variance(cov.rows(), weights.view()));
 }
 
 // The rate scan from -99.99 % in 1 % steps without any shortcut, then Brent: what
 // mwr must reproduce exactly.
-PyObject* mwr_plain_scan(Args& a) {
-    std::vector<std::string> dates;
-    py::FloatSeq amounts;
-    if (!a.all(dates, amounts)) return nullptr;
+PyObject* mwr_plain_scan(const std::vector<std::string>& dates, const py::FloatSeq& amounts) {
     if (dates.size() != amounts.size() || dates.size() < 2) return py::raise_value_error("bad flows");
     std::vector<portfolio::CashFlow> flows;
     for (std::size_t i = 0; i < dates.size(); ++i) {
@@ -77,23 +64,15 @@ PyObject* mwr_plain_scan(Args& a) {
     return py::none();
 }
 
-const py::FunctionDef def_mwr_plain = {
-    "mwr_plain_scan(dates, amounts)\n--\n\nIRR by the full 1 % scan and Brent; None when no sign change.",
-    &mwr_plain_scan,
-};
+constexpr py::FunctionDef def_mwr_plain = py::function<mwr_plain_scan>(
+    "mwr_plain_scan", {"dates", "amounts"}, "IRR by the full 1 % scan and Brent; None when no sign change.");
 const Register r4(def_mwr_plain);
-const py::FunctionDef def_pairwise = {
-    "pairwise_covariance_matrix(returns)\n--\n\nCovariance matrix entry by entry with stats::covariance.",
-    &pairwise_covariance_matrix,
-};
-const py::FunctionDef def_returns = {
-    "portfolio_returns(returns, weights)\n--\n\nWeighted portfolio return series.",
-    &portfolio_returns_fn,
-};
-const py::FunctionDef def_variance = {
-    "portfolio_variance(cov, weights)\n--\n\nw'Σw with the negative-residue floor.",
-    &portfolio_variance_fn,
-};
+constexpr py::FunctionDef def_pairwise = py::function<pairwise_covariance_matrix>(
+    "pairwise_covariance_matrix", {"returns"}, "Covariance matrix entry by entry with stats::covariance.");
+constexpr py::FunctionDef def_returns = py::function<portfolio_returns_fn>(
+    "portfolio_returns", {"returns", "weights"}, "Weighted portfolio return series.");
+constexpr py::FunctionDef def_variance = py::function<portfolio_variance_fn>(
+    "portfolio_variance", {"cov", "weights"}, "w'Σw with the negative-residue floor.");
 const Register r1(def_pairwise);
 const Register r2(def_returns);
 const Register r3(def_variance);

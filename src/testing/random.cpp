@@ -9,13 +9,8 @@ namespace quelm::testing {
 
 namespace {
 
-using py::Args;
-
 // kind: 0 raw u64, 1 uniform01, 2 open01, 3 standard normal, 4 uniform_index(n), 5 Poisson(mean)
-PyObject* stream_draws(Args& a) {
-    std::uint64_t seed = 0, key = 0, count = 0, kind = 0;
-    double param = 0.0;
-    if (!a.all(seed, key, count, kind, param)) return nullptr;
+PyObject* stream_draws(std::uint64_t seed, std::uint64_t key, std::uint64_t count, std::uint64_t kind, double param) {
     SmallRng rng = seed_from_u64(derive_seed(seed, key));
     py::Ref list(PyList_New(0));
     if (!list) return nullptr;
@@ -35,21 +30,17 @@ PyObject* stream_draws(Args& a) {
     return list.release();
 }
 
-PyObject* seed_state(Args& a) {
-    std::uint64_t x = 0;
-    if (!a.all(x)) return nullptr;
+PyObject* seed_state(std::uint64_t x) {
     const SmallRng rng = seed_from_u64(x);
     return Py_BuildValue("(KKKK)", (unsigned long long)rng.state(0), (unsigned long long)rng.state(1),
                          (unsigned long long)rng.state(2), (unsigned long long)rng.state(3));
 }
 
-PyObject* derive(Args& a) {
-    std::uint64_t seed = 0, key = 0;
-    if (!a.all(seed, key)) return nullptr;
+PyObject* derive(std::uint64_t seed, std::uint64_t key) {
     return py::to_py(derive_seed(seed, key));
 }
 
-PyObject* ziggurat_tables(Args&) {
+PyObject* ziggurat_tables() {
     const std::vector<double> x(zig_norm_x(), zig_norm_x() + 257);
     const std::vector<double> f(zig_norm_f(), zig_norm_f() + 257);
     py::Ref px(py::to_py(x));
@@ -58,9 +49,7 @@ PyObject* ziggurat_tables(Args&) {
     return PyTuple_Pack(2, px.get(), pf.get());
 }
 
-PyObject* shuffled(Args& a) {
-    std::uint64_t seed = 0, key = 0, n = 0;
-    if (!a.all(seed, key, n)) return nullptr;
+PyObject* shuffled(std::uint64_t seed, std::uint64_t key, std::uint64_t n) {
     SmallRng rng = seed_from_u64(derive_seed(seed, key));
     std::vector<std::size_t> idx(n);
     std::iota(idx.begin(), idx.end(), std::size_t{0});
@@ -69,18 +58,20 @@ PyObject* shuffled(Args& a) {
     return py::to_py(out);
 }
 
-PyObject* lgamma(Args& a) {
-    double x = 0.0;
-    if (!a.all(x)) return nullptr;
+PyObject* lgamma(double x) {
     return py::to_py(log_gamma(x));
 }
 
-const py::FunctionDef def_stream_draws = {"stream_draws(seed, key, count, kind, param)\n--\n\nDraws from the stream of (seed, key).", &stream_draws};
-const py::FunctionDef def_seed_state = {"seed_state(x)\n--\n\nState words after seed_from_u64(x).", &seed_state};
-const py::FunctionDef def_derive = {"derive_seed(seed, key)\n--\n\nThe per-index seed.", &derive};
-const py::FunctionDef def_tables = {"ziggurat_tables()\n--\n\nThe (X, F) ziggurat tables.", &ziggurat_tables};
-const py::FunctionDef def_shuffled = {"shuffled(seed, key, n)\n--\n\nShuffle of 0..n-1 by the stream of (seed, key).", &shuffled};
-const py::FunctionDef def_lgamma = {"log_gamma(x)\n--\n\nThe Lanczos log-gamma.", &lgamma};
+constexpr py::FunctionDef def_stream_draws = py::function<stream_draws>(
+    "stream_draws", {"seed", "key", "count", "kind", "param"}, "Draws from the stream of (seed, key).");
+constexpr py::FunctionDef def_seed_state = py::function<seed_state>(
+    "seed_state", {"x"}, "State words after seed_from_u64(x).");
+constexpr py::FunctionDef def_derive = py::function<derive>("derive_seed", {"seed", "key"}, "The per-index seed.");
+constexpr py::FunctionDef def_tables = py::function<ziggurat_tables>(
+    "ziggurat_tables", {}, "The (X, F) ziggurat tables.");
+constexpr py::FunctionDef def_shuffled = py::function<shuffled>(
+    "shuffled", {"seed", "key", "n"}, "Shuffle of 0..n-1 by the stream of (seed, key).");
+constexpr py::FunctionDef def_lgamma = py::function<lgamma>("log_gamma", {"x"}, "The Lanczos log-gamma.");
 Register r1(def_stream_draws);
 Register r2(def_seed_state);
 Register r3(def_derive);

@@ -2,7 +2,7 @@
 // with a static Register object; the module adds them all at import.
 #pragma once
 
-#include "bindings/frame/args.hpp"
+#include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
 
 #include <vector>

@@ -16,8 +16,6 @@ namespace quelm::testing {
 
 namespace {
 
-using py::Args;
-
 // Fixed test functions by name; unknown names fall back to NaN everywhere.
 double eval_fn(const std::string& name, double x) {
     if (name == "cubic") return x * x * x - 2.0 * x - 5.0;
@@ -49,42 +47,28 @@ PyObject* to_root_and_count(const Result<double>& r, std::uint64_t evals) {
     return PyTuple_Pack(2, root.get(), count.get());
 }
 
-PyObject* brent_fn(Args& a) {
-    std::string name;
-    double lo, hi, tol;
-    py::U32 max_iter;
-    if (!a.all(name, lo, hi, tol, max_iter)) return nullptr;
+PyObject* brent_fn(const std::string& name, double lo, double hi, double tol, py::U32 max_iter) {
     std::uint64_t evals = 0;
     const auto r = brent([&](double x) { ++evals; return eval_fn(name, x); }, lo, hi, tol, max_iter.value);
     return to_root_and_count(r, evals);
 }
 
-PyObject* newton_fn(Args& a) {
-    std::string name;
-    double x0, tol;
-    py::U32 max_iter;
-    if (!a.all(name, x0, tol, max_iter)) return nullptr;
+PyObject* newton_fn(const std::string& name, double x0, double tol, py::U32 max_iter) {
     std::uint64_t evals = 0;
     const auto r = newton([&](double x) { ++evals; return eval_fn(name, x); },
                           [&](double x) { return eval_dfn(name, x); }, x0, tol, max_iter.value);
     return to_root_and_count(r, evals);
 }
 
-PyObject* normal_cdf_fn(Args& a) {
-    double x;
-    if (!a.all(x)) return nullptr;
+PyObject* normal_cdf_fn(double x) {
     return py::to_py(normal_cdf(x));
 }
 
-PyObject* normal_pdf_fn(Args& a) {
-    double x;
-    if (!a.all(x)) return nullptr;
+PyObject* normal_pdf_fn(double x) {
     return py::to_py(normal_pdf(x));
 }
 
-PyObject* normal_quantile_fn(Args& a) {
-    double p;
-    if (!a.all(p)) return nullptr;
+PyObject* normal_quantile_fn(double p) {
     return py::finish(normal_quantile(p));
 }
 
@@ -92,10 +76,7 @@ PyObject* vector_result(const Result<std::vector<double>>& r) {
     return py::finish(r, [](const std::vector<double>& v) { return py::to_py(v); });
 }
 
-PyObject* gaussian_solve_fn(Args& a) {
-    py::FloatMatrix m;
-    std::uint64_t n;
-    if (!a.all(m, n)) return nullptr;
+PyObject* gaussian_solve_fn(const py::FloatMatrix& m, std::uint64_t n) {
     auto rows = m.to_vectors();
     // The solver trusts its caller on shape; the hook checks it so tests cannot read past a row.
     if (rows.size() < n) return py::raise_value_error("augmented matrix has fewer rows than n");
@@ -104,36 +85,34 @@ PyObject* gaussian_solve_fn(Args& a) {
     return vector_result(gaussian_solve(std::move(rows), static_cast<std::size_t>(n)));
 }
 
-PyObject* solve_linear_system_fn(Args& a) {
-    py::FloatMatrix m;
-    py::FloatSeq rhs;
-    if (!a.all(m, rhs)) return nullptr;
+PyObject* solve_linear_system_fn(const py::FloatMatrix& m, const py::FloatSeq& rhs) {
     return vector_result(solve_linear_system(m.rows(), rhs.view()));
 }
 
-PyObject* poly_least_squares_fn(Args& a) {
-    py::FloatSeq xs, ys;
-    std::uint64_t degree;
-    if (!a.all(xs, ys, degree)) return nullptr;
+PyObject* poly_least_squares_fn(const py::FloatSeq& xs, const py::FloatSeq& ys, std::uint64_t degree) {
     return vector_result(poly_least_squares(xs.view(), ys.view(), static_cast<std::size_t>(degree)));
 }
 
-PyObject* mean_and_se_fn(Args& a) {
-    py::FloatSeq values;
-    if (!a.all(values)) return nullptr;
+PyObject* mean_and_se_fn(const py::FloatSeq& values) {
     const MeanSe m = mean_and_se(values.view());
     return py::to_py_pair(m.mean, m.standard_error);
 }
 
-const py::FunctionDef d1 = {"brent_fn(name, a, b, tol, max_iter)\n--\n\nBrent on a named test function: (root, evaluations).", &brent_fn};
-const py::FunctionDef d2 = {"newton_fn(name, x0, tol, max_iter)\n--\n\nNewton on a named test function: (root, evaluations).", &newton_fn};
-const py::FunctionDef d3 = {"normal_cdf(x)\n--\n\nStandard normal CDF.", &normal_cdf_fn};
-const py::FunctionDef d4 = {"normal_pdf(x)\n--\n\nStandard normal density.", &normal_pdf_fn};
-const py::FunctionDef d5 = {"normal_quantile(p)\n--\n\nStandard normal quantile.", &normal_quantile_fn};
-const py::FunctionDef d6 = {"gaussian_solve(augmented, n)\n--\n\nSolve an augmented system.", &gaussian_solve_fn};
-const py::FunctionDef d7 = {"solve_linear_system(matrix, rhs)\n--\n\nSolve matrix * x = rhs.", &solve_linear_system_fn};
-const py::FunctionDef d8 = {"poly_least_squares(xs, ys, degree)\n--\n\nPolynomial fit, ascending powers.", &poly_least_squares_fn};
-const py::FunctionDef d9 = {"mean_and_se(values)\n--\n\nSample mean and standard error.", &mean_and_se_fn};
+constexpr py::FunctionDef d1 = py::function<brent_fn>(
+    "brent_fn", {"name", "a", "b", "tol", "max_iter"}, "Brent on a named test function: (root, evaluations).");
+constexpr py::FunctionDef d2 = py::function<newton_fn>(
+    "newton_fn", {"name", "x0", "tol", "max_iter"}, "Newton on a named test function: (root, evaluations).");
+constexpr py::FunctionDef d3 = py::function<normal_cdf_fn>("normal_cdf", {"x"}, "Standard normal CDF.");
+constexpr py::FunctionDef d4 = py::function<normal_pdf_fn>("normal_pdf", {"x"}, "Standard normal density.");
+constexpr py::FunctionDef d5 = py::function<normal_quantile_fn>("normal_quantile", {"p"}, "Standard normal quantile.");
+constexpr py::FunctionDef d6 = py::function<gaussian_solve_fn>(
+    "gaussian_solve", {"augmented", "n"}, "Solve an augmented system.");
+constexpr py::FunctionDef d7 = py::function<solve_linear_system_fn>(
+    "solve_linear_system", {"matrix", "rhs"}, "Solve matrix * x = rhs.");
+constexpr py::FunctionDef d8 = py::function<poly_least_squares_fn>(
+    "poly_least_squares", {"xs", "ys", "degree"}, "Polynomial fit, ascending powers.");
+constexpr py::FunctionDef d9 = py::function<mean_and_se_fn>(
+    "mean_and_se", {"values"}, "Sample mean and standard error.");
 Register r1(d1), r2(d2), r3(d3), r4(d4), r5(d5), r6(d6), r7(d7), r8(d8), r9(d9);
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 namespace quelm::py {
 
-void wrap_type_error(const std::string& name) {
+void wrap_type_error(const char* name) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
     PyErr_Fetch(&type, &value, &tb);
@@ -16,7 +16,7 @@ void wrap_type_error(const std::string& name) {
     Py_XDECREF(tb);
     Ref text(original ? PyObject_Str(original.get()) : nullptr);
     if (!text) return;
-    Ref message(PyUnicode_FromFormat("argument '%s': %U", name.c_str(), text.get()));
+    Ref message(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
     if (!message) return;
     Ref wrapped(PyObject_CallOneArg(PyExc_TypeError, message.get()));
     if (!wrapped) return;
@@ -38,11 +38,7 @@ bool check_sequence(PyObject* o, const char* what) {
     return true;
 }
 
-bool from_py(PyObject* o, double& out) {
-    if (PyFloat_CheckExact(o)) {
-        out = PyFloat_AS_DOUBLE(o);
-        return true;
-    }
+bool from_float_protocol(PyObject* o, double& out) {
     const double v = PyFloat_AsDouble(o);
     if (v == -1.0 && PyErr_Occurred()) return false;
     out = v;
@@ -76,7 +72,7 @@ bool from_py(PyObject* o, U32& out) {
     return true;
 }
 
-bool from_py(PyObject* o, std::string& out) {
+bool from_py(PyObject* o, std::string_view& out) {
     if (!PyUnicode_Check(o)) {
         PyErr_Format(PyExc_TypeError, "expected str, got %s", Py_TYPE(o)->tp_name);
         return false;
@@ -84,7 +80,14 @@ bool from_py(PyObject* o, std::string& out) {
     Py_ssize_t n = 0;
     const char* s = PyUnicode_AsUTF8AndSize(o, &n);
     if (s == nullptr) return false;
-    out.assign(s, static_cast<std::size_t>(n));
+    out = std::string_view(s, static_cast<std::size_t>(n));
+    return true;
+}
+
+bool from_py(PyObject* o, std::string& out) {
+    std::string_view view;
+    if (!from_py(o, view)) return false;
+    out.assign(view);
     return true;
 }
 

@@ -1,18 +1,19 @@
 // Argument conversion: the conversion rules every binding shares.
 //
-// A binding declares one local per parameter, initialised to its default, and
-// calls a.all(x0, x1, ...) to convert every present argument in signature order.
-// The first failure stops the conversion; a TypeError is re-raised as
-// "argument '<name>': <message>" with the original as __cause__.
-// Extra conversions are added by overloading from_py(PyObject*, T&) next to the type.
+// The frame converts every given argument in signature order into the type of the
+// binding's parameter (see signature.hpp); the first failure stops the conversion,
+// and a TypeError is re-raised as "argument '<name>': <message>" with the original
+// as __cause__. Extra conversions are added by overloading from_py(PyObject*, T&)
+// next to the type.
 #pragma once
 
-#include "bindings/frame/call.hpp"
+#include "bindings/frame/ref.hpp"
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quelm::py {
@@ -63,10 +64,19 @@ private:
 };
 
 // The conversions of the module frame; each returns false with an exception set.
-bool from_py(PyObject* o, double& out);              // float protocol, str refused
+bool from_float_protocol(PyObject* o, double& out);
+inline bool from_py(PyObject* o, double& out) {      // float protocol, str refused
+    if (PyFloat_CheckExact(o)) {
+        out = PyFloat_AS_DOUBLE(o);
+        return true;
+    }
+    return from_float_protocol(o, out);
+}
 bool from_py(PyObject* o, std::uint64_t& out);       // unsigned 64-bit count
 bool from_py(PyObject* o, U32& out);                 // unsigned 32-bit count
 bool from_py(PyObject* o, std::string& out);         // str, read as UTF-8
+// str, read as UTF-8 in place: valid while the argument lives (the whole call).
+bool from_py(PyObject* o, std::string_view& out);
 bool from_py(PyObject* o, std::vector<std::uint64_t>& out);  // sequence of counts
 bool from_py(PyObject* o, std::vector<std::string>& out);    // sequence of str
 inline bool from_py(PyObject* o, PyObject*& out) {   // raw borrowed object
@@ -89,40 +99,6 @@ bool from_py(PyObject* o, std::optional<T>& out) {
 bool check_sequence(PyObject* o, const char* what);
 
 // Re-raise a pending TypeError as "argument '<name>': <message>" (cause kept).
-void wrap_type_error(const std::string& name);
-
-class Args {
-public:
-    Args(PyObject* self, PyObject* const* slots, const Signature& sig)
-        : self_(self), slots_(slots), sig_(sig) {}
-
-    [[nodiscard]] PyObject* self() const { return self_; }
-    // Borrowed argument i, or nullptr when it was not given.
-    [[nodiscard]] PyObject* operator[](std::size_t i) const { return slots_[i]; }
-    [[nodiscard]] const std::string& name(std::size_t i) const { return sig_.params[i]; }
-    [[nodiscard]] const Signature& signature() const { return sig_; }
-
-    // Convert argument i into out if it was given; absent leaves out unchanged.
-    template <class T>
-    bool get(std::size_t i, T& out) const {
-        PyObject* o = slots_[i];
-        if (o == nullptr) return true;
-        if (from_py(o, out)) return true;
-        wrap_type_error(sig_.params[i]);
-        return false;
-    }
-
-    // Convert every argument in signature order, one output per parameter.
-    template <class... T>
-    bool all(T&... outs) const {
-        std::size_t i = 0;
-        return (get(i++, outs) && ...);
-    }
-
-private:
-    PyObject* self_;
-    PyObject* const* slots_;
-    const Signature& sig_;
-};
+void wrap_type_error(const char* name);
 
 }  // namespace quelm::py

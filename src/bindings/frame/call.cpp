@@ -13,60 +13,46 @@
 
 namespace quelm::py {
 
-Signature parse_signature(const char* doc, const char* owner) {
-    Signature s;
-    const char* open = std::strchr(doc, '(');
-    const char* close = open ? std::strchr(open, ')') : nullptr;
-    if (open == nullptr || close == nullptr) return s;
-    s.name.assign(doc, open);
-    s.qualname = (owner != nullptr && *owner != '\0') ? std::string(owner) + "." + s.name : s.name;
-    std::string inner(open + 1, close);
-    std::size_t pos = 0;
-    bool seen_default = false;
-    while (pos <= inner.size() && !inner.empty()) {
-        std::size_t comma = inner.find(',', pos);
-        if (comma == std::string::npos) comma = inner.size();
-        std::string item = inner.substr(pos, comma - pos);
-        while (!item.empty() && item.front() == ' ') item.erase(item.begin());
-        const std::size_t eq = item.find('=');
-        std::string pname = item.substr(0, eq);
-        while (!pname.empty() && pname.back() == ' ') pname.pop_back();
-        if (pname == "$self") {
-            s.has_self = true;
-        } else if (!pname.empty()) {
-            if (eq != std::string::npos) seen_default = true;
-            if (!seen_default) ++s.n_required;
-            s.params.push_back(pname);
-        }
-        pos = comma + 1;
-        if (comma == inner.size()) break;
+std::string docstring(const FunctionDef& def) {
+    std::string doc = std::string(def.name) + "(";
+    if (def.has_self) doc += def.n_params > 0 ? "$self, " : "$self";
+    for (std::size_t i = 0; i < def.n_params; ++i) {
+        if (i > 0) doc += ", ";
+        doc += def.params[i].name;
+        if (!def.params[i].required()) doc += std::string("=") + def.params[i].shown;
     }
-    for (const auto& p : s.params) {
-        s.interned.push_back(Ref(PyUnicode_InternFromString(p.c_str())));
-    }
-    return s;
+    return doc + ")\n--\n\n" + def.description;
 }
 
 namespace {
 
+// One registered callable. Its interned parameter names are strong references that
+// are never released: the registry lives for the whole process (it is never
+// destroyed), so nothing here is touched after the interpreter has finalised.
 struct Bound {
-    const FunctionDef* def;
-    Signature sig;
-    PyMethodDef method;
+    const FunctionDef* def = nullptr;
+    std::array<PyObject*, kMaxParams> names{};
+    std::string qualname;  // "YieldCurve.discount" for methods, else the name
+    std::string doc;
+    PyMethodDef method{};
 };
 
-// Stable storage: bound callables are never removed.
+// A fixed bank of entry points; each registered callable takes the next slot.
+constexpr std::size_t kSlots = 128;
+
 std::deque<Bound>& registry() {
-    static std::deque<Bound> r;
-    return r;
+    static auto* r = new std::deque<Bound>();  // deliberately never destroyed (see Bound)
+    return *r;
 }
+std::array<const Bound*, kSlots> g_bound{};  // slot -> callable, for the entry points
 
-std::string repr_name(const std::string& name) { return "'" + name + "'"; }
+std::string repr_name(const char* name) { return std::string("'") + name + "'"; }
 
-void raise_too_many(const Signature& s, Py_ssize_t nargs) {
-    const std::size_t self_count = s.has_self ? 1 : 0;
-    const std::size_t total = s.params.size() + self_count;
-    const std::size_t required = s.n_required + self_count;
+void raise_too_many(const Bound& b, Py_ssize_t nargs) {
+    const FunctionDef& d = *b.def;
+    const std::size_t self_count = d.has_self ? 1 : 0;
+    const std::size_t total = d.n_params + self_count;
+    const std::size_t required = d.n_required + self_count;
     const std::size_t given = static_cast<std::size_t>(nargs) + self_count;
     std::string sig;
     bool plural = true;
@@ -76,30 +62,31 @@ void raise_too_many(const Signature& s, Py_ssize_t nargs) {
         sig = std::to_string(total);
         plural = total != 1;
     }
-    std::string msg = s.qualname + "() takes " + sig + " positional argument" + (plural ? "s" : "") +
+    std::string msg = b.qualname + "() takes " + sig + " positional argument" + (plural ? "s" : "") +
                       " but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
     PyErr_SetString(PyExc_TypeError, msg.c_str());
 }
 
-void raise_missing(const Signature& s, const std::vector<std::size_t>& missing) {
+void raise_missing(const Bound& b, const std::vector<std::size_t>& missing) {
+    const auto& p = b.def->params;
     std::string names;
     const std::size_t n = missing.size();
     if (n == 1) {
-        names = repr_name(s.params[missing[0]]);
+        names = repr_name(p[missing[0]].name);
     } else if (n == 2) {
-        names = repr_name(s.params[missing[0]]) + " and " + repr_name(s.params[missing[1]]);
+        names = repr_name(p[missing[0]].name) + " and " + repr_name(p[missing[1]].name);
     } else {
-        for (std::size_t i = 0; i + 1 < n; ++i) names += repr_name(s.params[missing[i]]) + ", ";
-        names += "and " + repr_name(s.params[missing[n - 1]]);
+        for (std::size_t i = 0; i + 1 < n; ++i) names += repr_name(p[missing[i]].name) + ", ";
+        names += "and " + repr_name(p[missing[n - 1]].name);
     }
-    std::string msg = s.qualname + "() missing " + std::to_string(n) + " required positional argument" +
+    std::string msg = b.qualname + "() missing " + std::to_string(n) + " required positional argument" +
                       (n == 1 ? "" : "s") + ": " + names;
     PyErr_SetString(PyExc_TypeError, msg.c_str());
 }
 
-PyObject* run(const FunctionDef& def, Args& a) {
+PyObject* run(const FunctionDef& def, PyObject* self, PyObject* const* slots) {
     try {
-        return def.impl(a);
+        return def.invoke(def, self, slots);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::length_error&) {
@@ -113,61 +100,76 @@ PyObject* run(const FunctionDef& def, Args& a) {
     }
 }
 
+// The parameter a keyword names, or np. The compiler interns keyword names and so
+// does the frame, so identity finds it; keywords usually come in signature order,
+// so the search starts where the previous one matched.
+std::size_t find_keyword(const Bound& b, PyObject* key, std::size_t start, bool& failed) {
+    const std::size_t np = b.def->n_params;
+    for (std::size_t n = 0, j = start; n < np; ++n, j = j + 1 == np ? 0 : j + 1) {
+        if (b.names[j] == key) return j;
+    }
+    for (std::size_t j = 0; j < np; ++j) {
+        const int eq = PyUnicode_Compare(b.names[j], key);
+        if (eq == 0) return j;
+        if (eq == -1 && PyErr_Occurred()) {
+            failed = true;
+            return np;
+        }
+    }
+    return np;
+}
+
 PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const Signature& s = b.sig;
-    const std::size_t np = s.params.size();
-    std::array<PyObject*, kMaxParams> slots{};
-    const std::size_t npos = static_cast<std::size_t>(nargs) < np ? static_cast<std::size_t>(nargs) : np;
+    const FunctionDef& def = *b.def;
+    const std::size_t np = def.n_params;
+    const std::size_t given = static_cast<std::size_t>(nargs);
+    // Every parameter given positionally: the arguments are the slots.
+    if (kwnames == nullptr && given == np) return run(def, self, args);
+
+    std::array<PyObject*, kMaxParams> slots;  // only the first np are used
+    const std::size_t npos = given < np ? given : np;
     for (std::size_t i = 0; i < npos; ++i) slots[i] = args[i];
+    for (std::size_t i = npos; i < np; ++i) slots[i] = nullptr;
 
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        std::size_t next = npos;
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-            std::size_t j = 0;
-            for (; j < np; ++j) {
-                if (s.interned[j].get() == key) break;
-            }
+            bool failed = false;
+            const std::size_t j = find_keyword(b, key, next < np ? next : 0, failed);
+            if (failed) return nullptr;
             if (j == np) {
-                for (j = 0; j < np; ++j) {
-                    const int eq = PyUnicode_Compare(s.interned[j].get(), key);
-                    if (eq == 0) break;
-                    if (eq == -1 && PyErr_Occurred()) return nullptr;
-                }
-            }
-            if (j == np) {
-                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", s.qualname.c_str(), key);
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", b.qualname.c_str(), key);
                 return nullptr;
             }
             if (slots[j] != nullptr) {
-                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%S'", s.qualname.c_str(), key);
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%S'", b.qualname.c_str(), key);
                 return nullptr;
             }
             slots[j] = args[nargs + k];
+            next = j + 1;
         }
     }
-    if (static_cast<std::size_t>(nargs) > np) {
-        raise_too_many(s, nargs);
+    if (given > np) {
+        raise_too_many(b, nargs);
         return nullptr;
     }
-    std::vector<std::size_t> missing;
-    for (std::size_t i = static_cast<std::size_t>(nargs); i < s.n_required; ++i) {
-        if (slots[i] == nullptr) missing.push_back(i);
+    for (std::size_t i = given; i < def.n_required; ++i) {
+        if (slots[i] == nullptr) {
+            std::vector<std::size_t> missing;
+            for (std::size_t j = i; j < def.n_required; ++j)
+                if (slots[j] == nullptr) missing.push_back(j);
+            raise_missing(b, missing);
+            return nullptr;
+        }
     }
-    if (!missing.empty()) {
-        raise_missing(s, missing);
-        return nullptr;
-    }
-    Args a(self, slots.data(), s);
-    return run(*b.def, a);
+    return run(def, self, slots.data());
 }
-
-// A fixed bank of entry points; each registered callable takes the next slot.
-constexpr std::size_t kSlots = 128;
 
 template <std::size_t I>
 PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return dispatch(registry()[I], self, args, nargs, kwnames);
+    return dispatch(*g_bound[I], self, args, nargs, kwnames);
 }
 
 template <std::size_t... I>
@@ -187,16 +189,18 @@ PyMethodDef* make_method(const FunctionDef& def, const char* owner, int extra_fl
     }
     Bound& b = reg.emplace_back();
     b.def = &def;
-    b.sig = parse_signature(def.doc, owner);
-    if (b.sig.params.size() > kMaxParams) {
-        PyErr_SetString(PyExc_SystemError, "quelm: too many parameters for the call frame");
-        return nullptr;
+    for (std::size_t i = 0; i < def.n_params; ++i) {
+        b.names[i] = PyUnicode_InternFromString(def.params[i].name);
+        if (b.names[i] == nullptr) return nullptr;
     }
+    b.qualname = owner != nullptr ? std::string(owner) + "." + def.name : std::string(def.name);
+    b.doc = docstring(def);
     const std::size_t index = reg.size() - 1;
-    b.method.ml_name = b.sig.name.c_str();
+    g_bound[index] = &b;
+    b.method.ml_name = def.name;
     b.method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kEntries[index]));
     b.method.ml_flags = METH_FASTCALL | METH_KEYWORDS | extra_flags;
-    b.method.ml_doc = def.doc;
+    b.method.ml_doc = b.doc.c_str();
     return &b.method;
 }
 

@@ -18,7 +18,7 @@ struct GetterDef {
 struct ClassDef {
     const char* name;  // "YieldCurve"; the type is quelm.<name>
     const char* doc;
-    const FunctionDef* const* methods;  // static when the signature has no $self
+    const FunctionDef* methods;  // static unless declared with method()
     std::size_t n_methods;
     const GetterDef* getters;
     std::size_t n_getters;
@@ -34,9 +34,6 @@ PyTypeObject* create_class(const ClassDef& def);
 
 // A new instance that takes ownership of value (destroyed with def.destroy).
 PyObject* wrap_instance(PyTypeObject* type, void* value, void (*destroy)(void*));
-// The core value of an instance created by wrap_instance.
-void* instance_value(PyObject* self);
-
 template <class T>
 T& value_of(PyObject* self) {
     return *static_cast<T*>(instance_value(self));

@@ -25,32 +25,18 @@ PyObject* internal_fault_type() {
     return type != nullptr ? type : PyExc_SystemError;
 }
 
-PyObject* to_py(const std::string& s) {
+PyObject* to_py(std::string_view s) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
 PyObject* to_py(std::span<const double> v) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < v.size(); ++i) {
-        PyObject* f = PyFloat_FromDouble(v[i]);
-        if (f == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), f);
-    }
-    return list.release();
+    return make_list(v.size(), [&](std::size_t i) { return PyFloat_FromDouble(v[i]); });
 }
 
 PyObject* to_py(const std::vector<double>& v) { return to_py(std::span<const double>(v)); }
 
 PyObject* to_py(const std::vector<std::vector<double>>& m) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(m.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < m.size(); ++i) {
-        PyObject* row = to_py(m[i]);
-        if (row == nullptr) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), row);
-    }
-    return list.release();
+    return make_list(m.size(), [&](std::size_t i) { return to_py(m[i]); });
 }
 
 PyObject* to_py_pair(double a, double b) {
@@ -61,19 +47,6 @@ PyObject* to_py_pair(double a, double b) {
 }
 
 PyObject* none() { return Py_NewRef(Py_None); }
-
-PyObject* make_dict(PyObject* const* keys, std::initializer_list<PyObject*> values) {
-    bool ok = true;
-    for (PyObject* v : values) ok = ok && v != nullptr;
-    Ref dict(ok ? PyDict_New() : nullptr);
-    std::size_t i = 0;
-    for (PyObject* v : values) {
-        Ref owned(v);
-        if (dict && PyDict_SetItem(dict.get(), keys[i], v) < 0) dict = Ref();
-        ++i;
-    }
-    return dict.release();
-}
 
 namespace {
 bool check_signals(void*) { return PyErr_CheckSignals() != 0; }

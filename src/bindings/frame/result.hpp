@@ -3,7 +3,9 @@
 
 #include "bindings/frame/ref.hpp"
 #include "quelm/core/cancel.hpp"
+#include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/core/option.hpp"
 #include "quelm/core/text.hpp"
 
 #include <array>
@@ -12,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quelm::py {
@@ -27,37 +30,119 @@ PyObject* internal_fault_type();
 // New references; nullptr with an exception set on failure.
 inline PyObject* to_py(double v) { return PyFloat_FromDouble(v); }
 inline PyObject* to_py(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
-PyObject* to_py(const std::string& s);
+PyObject* to_py(std::string_view s);
+inline PyObject* to_py(const std::string& s) { return to_py(std::string_view(s)); }
+inline PyObject* to_py(const char* s) { return to_py(std::string_view(s)); }
+inline PyObject* to_py(OptionType t) { return to_py(option_type_name(t)); }
 PyObject* to_py(std::span<const double> v);                    // list of floats
 PyObject* to_py(const std::vector<double>& v);
 PyObject* to_py(const std::vector<std::vector<double>>& m);    // list of lists
 PyObject* to_py_pair(double a, double b);                      // 2-tuple of floats
+
+// A list of n items, item(i) giving a new reference (nullptr with an exception stops it).
+template <class Item>
+PyObject* make_list(std::size_t n, Item&& item) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* v = item(i);
+        if (v == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
+    }
+    return list.release();
+}
 PyObject* none();
 template <class T>
 PyObject* to_py(const std::optional<T>& v) {
     return v ? to_py(*v) : none();
 }
 
-// Dict keys created once (interned) and reused for every result of one shape.
-template <std::size_t N>
-class KeySet {
-public:
-    explicit KeySet(const std::array<const char*, N>& names) {
-        for (std::size_t i = 0; i < N; ++i) keys_[i] = PyUnicode_InternFromString(names[i]);
-    }
-    [[nodiscard]] PyObject* operator[](std::size_t i) const { return keys_[i]; }
-
-private:
-    std::array<PyObject*, N> keys_{};
+// One entry of a result dict: its key and how to read its value from the result.
+template <class T>
+struct Field {
+    const char* name;
+    PyObject* (*get)(const T&);
 };
 
-// Build a dict from keys and N new references (stolen, even on failure).
-PyObject* make_dict(PyObject* const* keys, std::initializer_list<PyObject*> values);
-template <std::size_t N>
-PyObject* make_dict(const KeySet<N>& keys, std::initializer_list<PyObject*> values) {
-    std::array<PyObject*, N> ks{};
-    for (std::size_t i = 0; i < N; ++i) ks[i] = keys[i];
-    return make_dict(ks.data(), values);
+namespace detail {
+template <class M>
+struct member_of;
+template <class C, class V>
+struct member_of<V C::*> {
+    using owner = C;
+};
+template <auto M>
+PyObject* member_to_py(const typename member_of<decltype(M)>::owner& r) {
+    return to_py(r.*M);
+}
+}  // namespace detail
+
+namespace detail {
+struct AnyField {
+    template <class U>
+    operator U() const noexcept;  // only probed in unevaluated contexts, never called
+};
+template <class T, class... A>
+constexpr std::size_t count_fields() {
+    if constexpr (requires { T{A{}..., AnyField{}}; }) {
+        return count_fields<T, A..., AnyField>();
+    } else {
+        return sizeof...(A);
+    }
+}
+}  // namespace detail
+
+// The number of data members of an aggregate: a result table that covers every member
+// asserts record.size() == aggregate_size<T>().
+template <class T>
+constexpr std::size_t aggregate_size() {
+    return detail::count_fields<T>();
+}
+
+// The reader of a data member, for a Field: {"delta", member<&Greeks::delta>}.
+template <auto M>
+inline constexpr auto member = &detail::member_to_py<M>;
+
+// A result's dict shape, declared once as a table of fields (key + reader), so a key
+// cannot lose its value. The keys are interned at first use and kept for the life of
+// the process (never released, so nothing runs after the interpreter has finalised).
+template <class T, std::size_t N>
+class Record {
+public:
+    constexpr explicit Record(const Field<T> (&fields)[N]) {
+        for (std::size_t i = 0; i < N; ++i) fields_[i] = fields[i];
+    }
+
+    [[nodiscard]] static constexpr std::size_t size() { return N; }
+
+    // A new dict with the fields in table order; nullptr with an exception on failure.
+    PyObject* operator()(const T& value) const {
+        Ref dict(PyDict_New());
+        if (!dict) return nullptr;
+        for (std::size_t i = 0; i < N; ++i) {
+            if (keys_[i] == nullptr && (keys_[i] = PyUnicode_InternFromString(fields_[i].name)) == nullptr)
+                return nullptr;
+            Ref v(fields_[i].get(value));
+            if (!v || PyDict_SetItem(dict.get(), keys_[i], v.get()) < 0) return nullptr;
+        }
+        return dict.release();
+    }
+
+private:
+    std::array<Field<T>, N> fields_{};
+    mutable std::array<PyObject*, N> keys_{};
+};
+
+// record<Greeks>({{"delta", member<&Greeks::delta>}, ...}): the field count is deduced.
+template <class T, std::size_t N>
+constexpr Record<T, N> record(const Field<T> (&fields)[N]) {
+    return Record<T, N>(fields);
+}
+
+// A list of records, one dict per element.
+template <class T, std::size_t N>
+PyObject* to_py(std::span<const T> values, const Record<T, N>& shape) {
+    return make_list(values.size(), [&](std::size_t i) { return shape(values[i]); });
 }
 
 // Turn a parse result into its value or a ValueError; ok=false when it raised.
@@ -69,6 +154,12 @@ bool parsed(const Parsed<T>& p, T& out) {
     }
     raise_value_error(p.error());
     return false;
+}
+
+// Read a string option from its table into out; false with ValueError set when rejected.
+template <class E, std::size_t N>
+bool choose(const Choices<E, N>& choices, std::string_view text, E& out) {
+    return parsed(parse_choice(choices, text), out);
 }
 
 // A cancellation token wired to the interpreter's signal check (Ctrl-C).
@@ -101,5 +192,31 @@ PyObject* finish(const Result<T>& r, Interrupt& intr, Make&& make) {
 inline PyObject* finish(const Result<double>& r) {
     return finish(r, [](double v) { return to_py(v); });
 }
+
+// A method that only forwards to a const member of the core value returning Result<double>:
+// method<query<&YieldCurve::discount>>(...).
+template <auto M>
+struct Query;
+template <class C, class... A, Result<double> (C::*M)(A...) const>
+struct Query<M> {
+    static PyObject* call(const C& value, A... args) { return finish((value.*M)(args...)); }
+};
+template <auto M>
+inline constexpr auto query = &Query<M>::call;
+
+// The same for a member that takes one value and a cancellation token (a long pass over
+// the data): the token is wired to Ctrl-C.
+template <auto M>
+struct PolledQuery;
+template <class C, class X, Result<double> (C::*M)(X, Cancel&) const>
+struct PolledQuery<M> {
+    static PyObject* call(const C& value, X x) {
+        Interrupt intr;
+        const auto r = (value.*M)(x, intr.token());
+        return finish(r, intr, [](double v) { return to_py(v); });
+    }
+};
+template <auto M>
+inline constexpr auto polled_query = &PolledQuery<M>::call;
 
 }  // namespace quelm::py

@@ -7,6 +7,7 @@
 #include <limits>
 #include <string_view>
 
+#include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/core/text.hpp"
 
@@ -27,8 +28,10 @@ struct MarketInputs {
     double dividend_yield;  // continuous
 };
 
-// "call"/"c" or "put"/"p" after ASCII lower-casing; otherwise the message.
-[[nodiscard]] Parsed<OptionType> parse_option_type(std::string_view text);
+// "call"/"c" or "put"/"p" after ASCII lower-casing.
+inline constexpr Choices<OptionType, 4> kOptionTypes{
+    "option_type", Listing::Quoted,
+    {{{"call", OptionType::Call}, {"c", OptionType::Call}, {"put", OptionType::Put}, {"p", OptionType::Put}}}};
 
 [[nodiscard]] constexpr const char* option_type_name(OptionType t) {
     return t == OptionType::Call ? "call" : "put";

@@ -6,14 +6,6 @@
 
 namespace quelm {
 
-std::string ascii_lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 namespace {
 
 // Decode one UTF-8 code point starting at i; invalid bytes decode as themselves.

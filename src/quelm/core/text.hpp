@@ -1,5 +1,5 @@
-// Text helpers shared by every string option and message: ASCII lower-casing,
-// quoting of rejected strings, and the shortest round-trip number format.
+// Text helpers shared by every string option and message: quoting of rejected
+// strings, and the shortest round-trip number format.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,6 @@ namespace quelm {
 // A parse of a string option: the value, or the full message (no kind prefix).
 template <class T>
 using Parsed = std::expected<T, std::string>;
-
-// Copy with ASCII A-Z lowered; every other byte unchanged.
-[[nodiscard]] std::string ascii_lower(std::string_view text);
 
 // Double-quoted literal: backslash before '"' and '\\'; \t \r \n \0 escaped;
 // other control or non-printable characters as \u{hex}.

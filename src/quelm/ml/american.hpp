@@ -16,6 +16,13 @@
 
 namespace quelm::ml {
 
+// The neural engines by name, matched exactly (no case folding).
+enum class AmericanMethod : unsigned char { DeepLsm, Dos };
+inline constexpr Choices<AmericanMethod, 3> kAmericanMethods{
+    "method", Listing::Expected,
+    {{{"deep-lsm", AmericanMethod::DeepLsm}, {"deep_lsm", AmericanMethod::DeepLsm}, {"dos", AmericanMethod::Dos}}},
+    false};
+
 struct AmericanConfig {
     std::vector<std::uint64_t> hidden;
     MarketInputs market;

@@ -29,13 +29,6 @@ double path_average(std::span<const double> path) {
 
 }  // namespace
 
-Parsed<AverageType> parse_average_type(std::string_view text) {
-    const std::string s = ascii_lower(text);
-    if (s == "geo" || s == "geometric") return AverageType::Geometric;
-    if (s == "arith" || s == "arithmetic") return AverageType::Arithmetic;
-    return std::unexpected("average must be 'geometric' or 'arithmetic', got " + quote_literal(s));
-}
-
 Result<double> geometric_asian_price(const OptionContract& o, const MarketInputs& m) {
     QUELM_CHECK(check_common(o, m));
     if (any_nan(m, o.strike, o.expiry)) return kNaN;

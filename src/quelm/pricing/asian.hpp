@@ -15,8 +15,11 @@ namespace quelm::pricing {
 
 enum class AverageType : unsigned char { Geometric, Arithmetic };
 
-// "geo"/"geometric" or "arith"/"arithmetic" after lower-casing, else the full message.
-[[nodiscard]] Parsed<AverageType> parse_average_type(std::string_view text);
+// "geometric"/"geo" or "arithmetic"/"arith" after lower-casing.
+inline constexpr Choices<AverageType, 4> kAverageTypes{
+    "average", Listing::Quoted,
+    {{{"geometric", AverageType::Geometric}, {"geo", AverageType::Geometric},
+      {"arithmetic", AverageType::Arithmetic}, {"arith", AverageType::Arithmetic}}}};
 
 struct AsianSettings {
     std::uint64_t paths;

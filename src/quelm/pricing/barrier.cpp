@@ -49,16 +49,6 @@ double still_price(const OptionContract& o, const MarketInputs& m, bool down, bo
 
 }  // namespace
 
-Parsed<BarrierType> parse_barrier_type(std::string_view text) {
-    std::string s = ascii_lower(text);
-    std::replace(s.begin(), s.end(), '_', '-');
-    if (s == "down-in" || s == "downin" || s == "di") return BarrierType::DownIn;
-    if (s == "down-out" || s == "downout" || s == "do") return BarrierType::DownOut;
-    if (s == "up-in" || s == "upin" || s == "ui") return BarrierType::UpIn;
-    if (s == "up-out" || s == "upout" || s == "uo") return BarrierType::UpOut;
-    return std::unexpected("barrier_type must be one of down-in/down-out/up-in/up-out, got " + quote_literal(s));
-}
-
 double knock_in_price(const OptionContract& o, const MarketInputs& m, bool down, double barrier) {
     const double s = m.spot, k = o.strike, h = barrier, t = o.expiry, vol = m.vol, r = m.rate;
     const double b = r - m.dividend_yield;

@@ -13,8 +13,14 @@ namespace quelm::pricing {
 // Order is fixed: down types have the barrier below the spot, in types come alive at it.
 enum class BarrierType : unsigned char { DownIn, DownOut, UpIn, UpOut };
 
-// Lower-cased, "_" read as "-": "down-in"/"downin"/"di", ... else the full message.
-[[nodiscard]] Parsed<BarrierType> parse_barrier_type(std::string_view text);
+// Lower-cased, "_" read as "-": "down-in"/"downin"/"di", ...
+inline constexpr Choices<BarrierType, 12> kBarrierTypes{
+    "barrier_type", Listing::Slashed,
+    {{{"down-in", BarrierType::DownIn}, {"downin", BarrierType::DownIn}, {"di", BarrierType::DownIn},
+      {"down-out", BarrierType::DownOut}, {"downout", BarrierType::DownOut}, {"do", BarrierType::DownOut},
+      {"up-in", BarrierType::UpIn}, {"upin", BarrierType::UpIn}, {"ui", BarrierType::UpIn},
+      {"up-out", BarrierType::UpOut}, {"upout", BarrierType::UpOut}, {"uo", BarrierType::UpOut}}},
+    true, true};
 
 // Reiner-Rubinstein knock-in value for an unbreached barrier (sigma > 0, t > 0); NaN
 // where sigma is too small for the formula (sigma^2 underflowing).

@@ -9,13 +9,6 @@
 
 namespace quelm::pricing {
 
-Parsed<ExerciseStyle> parse_style(std::string_view text) {
-    const std::string s = ascii_lower(text);
-    if (s == "european" || s == "euro" || s == "e") return ExerciseStyle::European;
-    if (s == "american" || s == "amer" || s == "a") return ExerciseStyle::American;
-    return std::unexpected("style must be 'european' or 'american', got " + quote_literal(s));
-}
-
 namespace {
 
 // x^0, x^1, ..., x^n by repeated multiplication; stops early (unfinished) once polled to stop.

@@ -15,7 +15,10 @@ namespace quelm::pricing {
 enum class ExerciseStyle : unsigned char { European, American };
 
 // "european"/"euro"/"e" or "american"/"amer"/"a" after ASCII lower-casing.
-[[nodiscard]] Parsed<ExerciseStyle> parse_style(std::string_view text);
+inline constexpr Choices<ExerciseStyle, 6> kExerciseStyles{
+    "style", Listing::Quoted,
+    {{{"european", ExerciseStyle::European}, {"euro", ExerciseStyle::European}, {"e", ExerciseStyle::European},
+      {"american", ExerciseStyle::American}, {"amer", ExerciseStyle::American}, {"a", ExerciseStyle::American}}}};
 
 [[nodiscard]] Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& market,
                                       std::uint64_t steps, double strike, double expiry,

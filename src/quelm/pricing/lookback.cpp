@@ -8,13 +8,6 @@
 
 namespace quelm::pricing {
 
-Parsed<StrikeType> parse_strike_type(std::string_view text) {
-    const std::string s = ascii_lower(text);
-    if (s == "floating" || s == "float") return StrikeType::Floating;
-    if (s == "fixed") return StrikeType::Fixed;
-    return std::unexpected("strike_type must be 'floating' or 'fixed', got " + quote_literal(s));
-}
-
 namespace {
 
 // No volatility (or no time): the path runs straight from S to the forward, so its

@@ -12,8 +12,10 @@ namespace quelm::pricing {
 
 enum class StrikeType : unsigned char { Floating, Fixed };
 
-// "floating"/"float" or "fixed" after lower-casing, else the full message.
-[[nodiscard]] Parsed<StrikeType> parse_strike_type(std::string_view text);
+// "floating"/"float" or "fixed" after lower-casing.
+inline constexpr Choices<StrikeType, 3> kStrikeTypes{
+    "strike_type", Listing::Quoted,
+    {{{"floating", StrikeType::Floating}, {"float", StrikeType::Floating}, {"fixed", StrikeType::Fixed}}}};
 
 [[nodiscard]] Result<double> lookback_price(const OptionContract& o, const MarketInputs& m, StrikeType type);
 

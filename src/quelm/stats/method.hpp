@@ -4,16 +4,22 @@
 
 #include <string_view>
 
-#include "quelm/core/text.hpp"
+#include "quelm/core/choice.hpp"
 
 namespace quelm::stats {
 
 enum class VarMethod { Historical, Parametric, CornishFisher };
 enum class EsMethod { Historical, Parametric };
 
-// "historical"/"hist", "parametric"/"gaussian", "cornish-fisher"/"cf".
-[[nodiscard]] Parsed<VarMethod> parse_var_method(std::string_view text);
-// "historical"/"hist", "parametric"/"gaussian".
-[[nodiscard]] Parsed<EsMethod> parse_es_method(std::string_view text);
+inline constexpr Choices<VarMethod, 6> kVarMethods{
+    "method", Listing::Quoted,
+    {{{"historical", VarMethod::Historical}, {"hist", VarMethod::Historical},
+      {"parametric", VarMethod::Parametric}, {"gaussian", VarMethod::Parametric},
+      {"cornish-fisher", VarMethod::CornishFisher}, {"cf", VarMethod::CornishFisher}}}};
+
+inline constexpr Choices<EsMethod, 4> kEsMethods{
+    "method", Listing::Quoted,
+    {{{"historical", EsMethod::Historical}, {"hist", EsMethod::Historical},
+      {"parametric", EsMethod::Parametric}, {"gaussian", EsMethod::Parametric}}}};
 
 }  // namespace quelm::stats

@@ -93,17 +93,6 @@ struct MomentsOf {
 
 }  // namespace
 
-Parsed<ProcessKind> parse_process_kind(std::string_view text) {
-    const std::string s = ascii_lower(text);
-    if (s == "gbm") return ProcessKind::Gbm;
-    if (s == "ou" || s == "ornstein-uhlenbeck") return ProcessKind::OrnsteinUhlenbeck;
-    if (s == "vasicek") return ProcessKind::Vasicek;
-    if (s == "cir") return ProcessKind::Cir;
-    if (s == "merton" || s == "merton-jump") return ProcessKind::MertonJump;
-    if (s == "heston") return ProcessKind::Heston;
-    return std::unexpected("process must be one of gbm/ou/vasicek/cir/merton/heston, got " + quote_literal(s));
-}
-
 Process make_process(ProcessKind kind, const ProcessParams& p) {
     switch (kind) {
         case ProcessKind::Gbm: return Gbm{p.mu, p.sigma};

@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "quelm/core/error.hpp"
-#include "quelm/core/text.hpp"
+#include "quelm/core/choice.hpp"
 
 namespace quelm::stochastic {
 
@@ -30,8 +30,13 @@ struct ProcessParams {
     double jump_mean = -0.1, jump_std = 0.15, v0 = 0.04, xi = 0.30, rho = -0.6;
 };
 
-// Case-insensitive model name ("gbm", "ou", "merton", ...), else the full message.
-[[nodiscard]] Parsed<ProcessKind> parse_process_kind(std::string_view text);
+// Case-insensitive model names; the first of each is the one a rejection lists.
+inline constexpr Choices<ProcessKind, 8> kProcessKinds{
+    "process", Listing::Slashed,
+    {{{"gbm", ProcessKind::Gbm}, {"ou", ProcessKind::OrnsteinUhlenbeck},
+      {"ornstein-uhlenbeck", ProcessKind::OrnsteinUhlenbeck}, {"vasicek", ProcessKind::Vasicek},
+      {"cir", ProcessKind::Cir}, {"merton", ProcessKind::MertonJump}, {"merton-jump", ProcessKind::MertonJump},
+      {"heston", ProcessKind::Heston}}}};
 
 [[nodiscard]] Process make_process(ProcessKind kind, const ProcessParams& p);
 

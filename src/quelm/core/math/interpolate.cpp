@@ -88,15 +88,6 @@ Result<double> NaturalCubicSpline::eval(double x) const {
            (ys_[i + 1] / h - m_[i + 1] * h / 6.0) * a;
 }
 
-Parsed<Interp> parse_interp(std::string_view text) {
-    const std::string s = ascii_lower(text);
-    if (s == "linear") return Interp::Linear;
-    if (s == "log-linear" || s == "log_linear" || s == "loglinear") return Interp::LogLinear;
-    if (s == "natural-cubic" || s == "natural_cubic" || s == "naturalcubic" || s == "cubic")
-        return Interp::NaturalCubic;
-    return std::unexpected("interp must be 'linear', 'log-linear', or 'natural-cubic', got " + quote_literal(s));
-}
-
 const char* interp_name(Interp mode) {
     switch (mode) {
         case Interp::Linear: return "linear";

@@ -3,8 +3,8 @@
 // interpolation-mode names used by the yield curve.
 #pragma once
 
+#include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/core/text.hpp"
 
 #include <cstddef>
 #include <span>
@@ -46,7 +46,12 @@ private:
 
 // "linear"; "log-linear" | "log_linear" | "loglinear"; "natural-cubic" |
 // "natural_cubic" | "naturalcubic" | "cubic" (ASCII case-insensitive).
-[[nodiscard]] Parsed<Interp> parse_interp(std::string_view text);
+inline constexpr Choices<Interp, 8> kInterps{
+    "interp", Listing::Quoted,
+    {{{"linear", Interp::Linear}, {"log-linear", Interp::LogLinear}, {"log_linear", Interp::LogLinear},
+      {"loglinear", Interp::LogLinear}, {"natural-cubic", Interp::NaturalCubic},
+      {"natural_cubic", Interp::NaturalCubic}, {"naturalcubic", Interp::NaturalCubic},
+      {"cubic", Interp::NaturalCubic}}}};
 
 // The canonical name of a mode ("linear", "log-linear", "natural-cubic").
 [[nodiscard]] const char* interp_name(Interp mode);
