@@ -21,6 +21,7 @@ FRIENDLY = {"_Float": "float", "_Count": "int", "_Floats": "Sequence[float]"}
 class Stub:
     signatures: dict[str, tuple[str, str]] = field(default_factory=dict)  # name -> (args, return)
     returns: dict[str, str] = field(default_factory=dict)  # name -> return annotation node text
+    params: dict[str, list[tuple[str, str | None]]] = field(default_factory=dict)  # name -> [(arg, default)]
     typeddicts: dict[str, list[tuple[str, str]]] = field(default_factory=dict)  # name -> [(key, type)]
     aliases: dict[str, str] = field(default_factory=dict)
 
@@ -54,15 +55,19 @@ def _show(node: ast.AST | None, aliases: dict[str, str]) -> str:
     return ast.unparse(_Friendly(aliases).visit(copy.deepcopy(node)))
 
 
-def _signature(fn: ast.FunctionDef, aliases: dict[str, str], method: bool) -> tuple[str, str]:
+def _parameters(fn: ast.FunctionDef, method: bool) -> list[tuple[ast.arg, ast.expr | None]]:
     a = fn.args
     positional = a.posonlyargs + a.args
     if method and positional and positional[0].arg in ("self", "cls") and not any(
             ast.unparse(d) == "staticmethod" for d in fn.decorator_list):
         positional = positional[1:]
     defaults = [None] * (len(positional) - len(a.defaults)) + list(a.defaults)
+    return list(zip(positional, defaults))
+
+
+def _signature(fn: ast.FunctionDef, aliases: dict[str, str], method: bool) -> tuple[str, str]:
     parts = []
-    for arg, default in zip(positional, defaults):
+    for arg, default in _parameters(fn, method):
         text = arg.arg
         if arg.annotation is not None:
             text += ": " + _show(arg.annotation, aliases)
@@ -86,6 +91,7 @@ def read_stub(path: Path) -> Stub:
     for node in tree.body:
         if isinstance(node, ast.FunctionDef):
             stub.signatures[node.name] = _signature(node, stub.aliases, method=False)
+            stub.params[node.name] = [(a.arg, d and ast.unparse(d)) for a, d in _parameters(node, False)]
             stub.returns[node.name] = ast.unparse(node.returns) if node.returns else ""
         elif isinstance(node, ast.ClassDef):
             fields = _typeddict_fields(node)
@@ -96,6 +102,7 @@ def read_stub(path: Path) -> Stub:
                 if isinstance(item, ast.FunctionDef) and not item.name.startswith("_"):
                     key = f"{node.name}.{item.name}"
                     stub.signatures[key] = _signature(item, stub.aliases, method=True)
+                    stub.params[key] = [(a.arg, d and ast.unparse(d)) for a, d in _parameters(item, True)]
                     stub.returns[key] = ast.unparse(item.returns) if item.returns else ""
     return stub
 
