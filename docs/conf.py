@@ -19,6 +19,7 @@ myst_enable_extensions = ["colon_fence", "dollarmath", "deflist"]
 myst_heading_anchors = 3
 default_role = "literal"
 autodoc_typehints = "signature"
+autodoc_class_signature = "separated"  # the classes have no constructor
 html_theme = "furo"
 html_title = f"quelm {release}"
 pygments_style = "sphinx"

@@ -98,8 +98,14 @@ def test_result_keys_match_the_dicts_returned():
         assert re.findall(r"``(\w+)``", line) == list(result), name
 
 
-def test_docstring_fences_become_code_blocks():
-    lines = stubdoc.fences_to_rest(quelm.stats.__doc__.splitlines())
+@pytest.mark.parametrize("doc, first_code_line", [
+    (quelm.stats.__doc__, "   quelm.stats("),                    # a Markdown fence
+    (quelm.black_scholes.__doc__, "    import quelm"),             # "Example:" and an indented block
+    (quelm.YieldCurve.__doc__, "    >>> import quelm"),
+])
+def test_docstring_examples_become_code_blocks(doc, first_code_line):
+    lines = stubdoc.docstring_to_rest(doc.splitlines())
     assert not any(line.strip().startswith("```") for line in lines)
-    at = lines.index(".. code-block:: python")
-    assert lines[at + 1] == "" and lines[at + 2].startswith("   quelm.stats(")
+    at = next(i for i, line in enumerate(lines) if line.startswith(first_code_line))
+    intro = next(line for line in reversed(lines[:at]) if line.strip())
+    assert intro.endswith("::") or intro.startswith(".. code-block::"), intro

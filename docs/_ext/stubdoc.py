@@ -2,7 +2,7 @@
 
 The compiled module carries the docstrings and untyped text signatures; the stub carries the
 types. This extension lets autodoc show the compiled docstrings under the stub's signatures,
-turns the docstrings' Markdown code fences into reST code blocks, lists the keys of each
+turns the docstrings' code examples into reST code blocks, lists the keys of each
 result dict after the function that returns it, and adds a ``quelm-result-shapes`` directive
 that documents every result TypedDict of the stub. Importable without Sphinx (the tests use
 the stub reader alone).
@@ -107,8 +107,9 @@ def read_stub(path: Path) -> Stub:
     return stub
 
 
-def fences_to_rest(lines: list[str]) -> list[str]:
-    """Markdown code fences of a docstring as reST code blocks (the docstrings use fences)."""
+def docstring_to_rest(lines: list[str]) -> list[str]:
+    """A docstring as reST: Markdown code fences become code blocks, and an indented block
+    introduced by a line ending in a colon becomes a literal block (as it reads in `help`)."""
     out: list[str] = []
     inside = False
     for line in lines:
@@ -122,6 +123,11 @@ def fences_to_rest(lines: list[str]) -> list[str]:
             inside = not inside
             continue
         out.append("   " + line if inside else line)
+    for k in range(len(out) - 2):
+        follows = next((x for x in out[k + 1:] if x.strip()), "")
+        if (out[k].endswith(":") and not out[k].endswith("::") and not out[k].lstrip().startswith("..")
+                and not out[k + 1].strip() and follows.startswith(" ")):
+            out[k] += ":"
     return out
 
 
@@ -145,13 +151,13 @@ def setup(app):  # pragma: no cover - exercised by the site build
         return name[len("quelm."):] if name.startswith("quelm.") else name
 
     def on_signature(app, what, name, obj, options, signature, return_annotation):
-        if what == "class":
-            return "", None  # no constructor: instances come from the static methods
+        if what not in ("function", "method"):
+            return None  # classes have no constructor; properties show no call signature
         hit = stub.signatures.get(stub_name(name))
         return (hit[0], hit[1] or None) if hit else None
 
     def on_docstring(app, what, name, obj, options, lines):
-        converted = fences_to_rest(lines) + result_lines(stub, stub_name(name))
+        converted = docstring_to_rest(lines) + result_lines(stub, stub_name(name))
         lines[:] = converted
 
     class ResultShapes(Directive):
