@@ -38,3 +38,5 @@ def _drop_missing_pages(app, docname, source):
 
 def setup(app):
     app.connect("source-read", _drop_missing_pages)
+    # Re-read the contents on every build, so a page that appears is listed at once.
+    app.connect("env-get-outdated", lambda app, env, added, changed, removed: ["index"])
