@@ -109,3 +109,26 @@ def test_docstring_examples_become_code_blocks(doc, first_code_line):
     at = next(i for i, line in enumerate(lines) if line.startswith(first_code_line))
     intro = next(line for line in reversed(lines[:at]) if line.strip())
     assert intro.endswith("::") or intro.startswith(".. code-block::"), intro
+
+
+# The reference reads whatever the stub declares: plain sequence aliases, array protocols and
+# string-option literals must all come out as a reader expects.
+STUB_CASES = [
+    ("_Float = Union[SupportsFloat, SupportsIndex]\n_Floats = Sequence[_Float]\n"
+     "def f(x: _Floats, t: _Float = 1.0, option_type: str = 'call') -> float: ...",
+     "(x: Sequence[float], t: float = 1.0, option_type: str = 'call')", {}),
+    ("_Float = SupportsFloat | SupportsIndex\nclass _ArrayLike(Protocol[_T_co]): ...\n"
+     "_Floats = _ArrayLike[_Float]\n_Matrix = _ArrayLike[_Floats]\n_Side = Literal['call', 'put']\n"
+     "def f(x: _Matrix, option_type: _Side = 'put', hidden: Optional[_ArrayLike[_Count]] = None) -> float: ...",
+     "(x: ArrayLike[ArrayLike[float]], option_type: Side = 'put', hidden: Optional[ArrayLike[int]] = None)",
+     {"Side": ["call", "put"]}),
+]
+
+
+@pytest.mark.parametrize("source, shown, options", STUB_CASES)
+def test_stub_reader_shows_aliases_as_readers_expect(tmp_path, source, shown, options):
+    path = tmp_path / "stub.pyi"
+    path.write_text(source)
+    stub = stubdoc.read_stub(path)
+    assert stub.signatures["f"] == (shown, "float")
+    assert stubdoc.string_options(stub) == options

@@ -3,8 +3,8 @@
 The compiled module carries the docstrings and untyped text signatures; the stub carries the
 types. This extension lets autodoc show the compiled docstrings under the stub's signatures,
 turns the docstrings' code examples into reST code blocks, lists the keys of each
-result dict after the function that returns it, and adds a ``quelm-result-shapes`` directive
-that documents every result TypedDict of the stub. Importable without Sphinx (the tests use
+result dict after the function that returns it, and adds directives that document the stub's
+string options (``quelm-string-options``) and result TypedDicts (``quelm-result-shapes``). Importable without Sphinx (the tests use
 the stub reader alone).
 """
 from __future__ import annotations
@@ -14,7 +14,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 # Private aliases of the stub shown under the names a reader expects.
-FRIENDLY = {"_Float": "float", "_Count": "int", "_Floats": "Sequence[float]"}
+FRIENDLY = {"_Float": "float", "_Count": "int"}
 
 
 @dataclass
@@ -37,15 +37,27 @@ def _typeddict_fields(node: ast.AST) -> list[tuple[str, str]] | None:
     return None
 
 
+def _is_literal(text: str) -> bool:
+    return text.startswith(("Literal[", "typing.Literal["))
+
+
 class _Friendly(ast.NodeTransformer):
+    """Private names of the stub as a reader should see them: the scalar aliases by their plain
+    type, container aliases expanded, and string-option aliases (and private classes) by their
+    name without the underscore (the reference lists the accepted strings under that name)."""
+
     def __init__(self, aliases: dict[str, str]):
         self.aliases = aliases
 
     def visit_Name(self, node: ast.Name) -> ast.AST:
-        if node.id.startswith("_"):
-            text = FRIENDLY.get(node.id) or self.aliases.get(node.id, node.id)
-            return ast.parse(text, mode="eval").body
-        return node
+        if not node.id.startswith("_"):
+            return node
+        if node.id in FRIENDLY:
+            return ast.parse(FRIENDLY[node.id], mode="eval").body
+        value = self.aliases.get(node.id)
+        if value is not None and not _is_literal(value):
+            return self.visit(ast.parse(value, mode="eval").body)
+        return ast.Name(id=node.id.lstrip("_"), ctx=node.ctx)
 
 
 def _show(node: ast.AST | None, aliases: dict[str, str]) -> str:
@@ -53,6 +65,17 @@ def _show(node: ast.AST | None, aliases: dict[str, str]) -> str:
         return ""
     import copy
     return ast.unparse(_Friendly(aliases).visit(copy.deepcopy(node)))
+
+
+def string_options(stub: Stub) -> dict[str, list[str]]:
+    """The string-option aliases of the stub (Literal types), by display name."""
+    out = {}
+    for name, value in stub.aliases.items():
+        if _is_literal(value):
+            node = ast.parse(value, mode="eval").body
+            items = node.slice.elts if isinstance(node.slice, ast.Tuple) else [node.slice]
+            out[name.lstrip("_")] = [ast.literal_eval(item) for item in items]
+    return out
 
 
 def _parameters(fn: ast.FunctionDef, method: bool) -> list[tuple[ast.arg, ast.expr | None]]:
@@ -160,7 +183,22 @@ def setup(app):  # pragma: no cover - exercised by the site build
         converted = docstring_to_rest(lines) + result_lines(stub, stub_name(name))
         lines[:] = converted
 
-    class ResultShapes(Directive):
+    class StubDirective(Directive):
+        def emit(self, text: list[str]):
+            container = nodes.container()
+            self.state.nested_parse(StringList(text), self.content_offset, container)
+            return container.children
+
+    class StringOptions(StubDirective):
+        def run(self):
+            text = []
+            for option, spellings in string_options(stub).items():
+                text += [f".. py:class:: {option}", "   :module: quelm", "",
+                         "   A string option; accepted spellings: "
+                         + ", ".join(f'``"{v}"``' for v in spellings) + ".", ""]
+            return self.emit(text)
+
+    class ResultShapes(StubDirective):
         def run(self):
             text = []
             for shape, fields in stub.typeddicts.items():
@@ -169,11 +207,10 @@ def setup(app):  # pragma: no cover - exercised by the site build
                 text += [f"   - ``{key}``: ``{_show(ast.parse(kind, mode='eval').body, stub.aliases)}``"
                          for key, kind in fields]
                 text.append("")
-            container = nodes.container()
-            self.state.nested_parse(StringList(text), self.content_offset, container)
-            return container.children
+            return self.emit(text)
 
     app.connect("autodoc-process-signature", on_signature)
     app.connect("autodoc-process-docstring", on_docstring)
+    app.add_directive("quelm-string-options", StringOptions)
     app.add_directive("quelm-result-shapes", ResultShapes)
     return {"parallel_read_safe": True, "parallel_write_safe": True}
