@@ -40,6 +40,7 @@ $(VENV)/.docs-deps: $(VENV)/.created
 docs: $(VENV)/.docs-deps
 	$(PIP) install --quiet --no-build-isolation -C cmake.define.QUELM_BUILD_TESTS=ON .
 	$(PY) -m sphinx -W --keep-going -q -b html docs build/docs
+	@echo "The manual: build/docs/index.html"
 
 # Fast inner loop for developers: an in-tree build importable with PYTHONPATH=$(DEV_BUILD).
 build:
