@@ -132,3 +132,28 @@ def test_stub_reader_shows_aliases_as_readers_expect(tmp_path, source, shown, op
     stub = stubdoc.read_stub(path)
     assert stub.signatures["f"] == (shown, "float")
     assert stubdoc.string_options(stub) == options
+
+
+def load_conf():
+    import importlib.util
+    spec = importlib.util.spec_from_file_location("docs_conf", DOCS / "conf.py")
+    conf = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(conf)
+    return conf
+
+
+@pytest.mark.parametrize("docname, text, expected", [
+    # An optional page is listed only once its file exists, so the build passes before it lands.
+    ("index", "```{toctree}\napi\narchitecture\n```", "```{toctree}\napi\n```"),
+    ("other", "architecture", "architecture"),
+    # Links into the source tree become paths; links between pages stay links.
+    ("page", "See [the pool](../src/quelm/core/parallel.hpp).", "See the pool (`src/quelm/core/parallel.hpp`)."),
+    ("page", "See [errors](errors.md).", "See [errors](errors.md)."),
+])
+def test_site_source_hooks(monkeypatch, tmp_path, docname, text, expected):
+    conf = load_conf()
+    monkeypatch.setattr(conf, "HERE", tmp_path)  # a docs folder without the optional page
+    source = [text]
+    conf._drop_missing_pages(None, docname, source)
+    conf._source_links_as_paths(None, docname, source)
+    assert source[0] == expected
