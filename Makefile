@@ -5,7 +5,7 @@ PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 DEV_BUILD := build/dev
 
-.PHONY: demo test bench build debug-python clean
+.PHONY: demo test bench build debug-python docs clean
 
 $(VENV)/.created:
 	$(PYTHON) -m venv $(VENV)
@@ -30,6 +30,17 @@ bench: $(VENV)/.test-deps
 	-$(PIP) install --quiet torch==2.13.0
 	$(PIP) install --quiet --no-build-isolation -C cmake.define.QUELM_BUILD_TESTS=ON -C cmake.define.QUELM_BUILD_BENCH=ON .
 	$(PY) benchmarks/run.py $(BENCH_ARGS)
+
+# The manual: builds quelm (as `make test` does, so the build is shared) and then the site
+# from docs/, warnings as errors, into build/docs/ (open build/docs/index.html).
+$(VENV)/.docs-deps: $(VENV)/.created
+	$(PIP) install --quiet scikit-build-core cmake ninja "sphinx>=7.2" "myst-parser>=2" furo
+	touch $@
+
+docs: $(VENV)/.docs-deps
+	$(PIP) install --quiet --no-build-isolation -C cmake.define.QUELM_BUILD_TESTS=ON .
+	$(PY) -m sphinx -W --keep-going -q -b html docs build/docs
+	@echo "The manual: build/docs/index.html"
 
 # Fast inner loop for developers: an in-tree build importable with PYTHONPATH=$(DEV_BUILD).
 build:
