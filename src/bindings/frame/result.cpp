@@ -3,6 +3,11 @@
 namespace quelm::py {
 
 PyObject* raise(const Error& e) {
+    if (e.kind == Kind::Cancelled) {
+        // The signal handler may already have raised its own exception; keep it.
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+        return nullptr;
+    }
     const std::string msg = e.render();
     Ref text(PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())));
     if (text) PyErr_SetObject(e.kind == Kind::Memory ? PyExc_MemoryError : PyExc_ValueError, text.get());

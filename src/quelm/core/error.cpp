@@ -10,6 +10,7 @@ std::string Error::render() const {
         case Kind::NotImplemented: prefix = "not implemented: "; break;
         case Kind::DataSource: prefix = "data source error: "; break;
         case Kind::Memory: prefix = ""; break;
+        case Kind::Cancelled: prefix = ""; break;
     }
     return prefix + text;
 }

@@ -9,8 +9,17 @@
 namespace quelm {
 
 // Tag order is part of the interface. Memory (a working set larger than the process can
-// have) renders without a prefix: the binding raises it as MemoryError.
-enum class Kind : unsigned char { InvalidInput = 0, Numerical = 1, NotImplemented = 2, DataSource = 3, Memory = 4 };
+// have) renders without a prefix: the binding raises it as MemoryError. Cancelled is the
+// outcome of a computation stopped by its caller (Ctrl-C): the binding raises
+// KeyboardInterrupt, and nothing partial is returned.
+enum class Kind : unsigned char {
+    InvalidInput = 0,
+    Numerical = 1,
+    NotImplemented = 2,
+    DataSource = 3,
+    Memory = 4,
+    Cancelled = 5,
+};
 
 struct Error {
     Kind kind;
@@ -34,6 +43,12 @@ using Status = std::expected<void, Error>;
 [[nodiscard]] inline std::unexpected<Error> out_of_memory(std::string text) {
     return std::unexpected(Error{Kind::Memory, std::move(text)});
 }
+
+// The one way a computation reports that its caller stopped it.
+[[nodiscard]] inline std::unexpected<Error> cancelled() {
+    return std::unexpected(Error{Kind::Cancelled, "interrupted"});
+}
+[[nodiscard]] inline bool is_cancelled(const Error& e) { return e.kind == Kind::Cancelled; }
 
 }  // namespace quelm
 
