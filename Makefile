@@ -18,6 +18,8 @@ TEST_DEPS := pytest numpy scipy hypothesis mypy
 install = $(1) -m pip install --quiet --no-build-isolation --no-deps
 
 .PHONY: demo test bench build clean wheel test-all test-clang test-portable
+# Keep the per-version venv stamps (pattern-rule targets are otherwise deleted after use).
+.PRECIOUS: .venv-%/.test-deps
 
 $(VENV)/.created:
 	$(PYTHON) -m venv $(VENV)

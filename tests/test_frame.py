@@ -252,3 +252,14 @@ def test_internal_fault_and_memory_error():
     assert internal.InternalFault.__bases__ == (BaseException,)
     with pytest.raises(MemoryError):
         internal.throw_bad_alloc()
+
+
+@pytest.mark.parametrize("calls", [
+    "",
+    "quelm.black_scholes(100, 105, 0.05, 0.2, 1.0, 'call')",
+    "quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, 'put', paths=5000); quelm.stats(returns=[0.01, -0.02, 0.03])",
+])
+def test_interpreter_exits_cleanly_after_use(python_subprocess, calls):
+    # Nothing the module keeps may be released after the interpreter has finalized.
+    out = python_subprocess(f"import quelm\n{calls}\n", env={"RAYON_NUM_THREADS": "2"})
+    assert out.returncode == 0 and out.stderr == "", (out.returncode, out.stderr)

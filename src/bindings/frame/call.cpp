@@ -55,10 +55,12 @@ struct Bound {
     PyMethodDef method;
 };
 
-// Stable storage: bound callables are never removed.
+// Stable storage: bound callables are never removed, and the storage is never destroyed:
+// its interned names must not be released by an exit-time destructor after the interpreter
+// has finalized (3.13 frees interned strings there).
 std::deque<Bound>& registry() {
-    static std::deque<Bound> r;
-    return r;
+    static auto* r = new std::deque<Bound>;
+    return *r;
 }
 
 std::string repr_name(const std::string& name) { return "'" + name + "'"; }
