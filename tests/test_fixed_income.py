@@ -378,6 +378,9 @@ def _price_on(args):
     return bond.price_from_curve(curve), bond.yield_to_maturity(95.0), curve.discount(1.5)
 
 
+# Forking after the worker pool has started is supported (the pool is rebuilt in the child);
+# Python 3.12+ warns about any fork of a threaded process.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_use_inside_process_pool():
     curve = YC.from_zero_rates([0.5, 1, 2, 5, 10], [0.02, 0.025, 0.03, 0.035, 0.037], "natural-cubic")
     bonds = [FRB.regular(100, c, 2, 16) for c in (0.02, 0.04, 0.06)]

@@ -1,7 +1,11 @@
 #include "quelm/core/parallel.hpp"
 
-#include <pthread.h>
+#if defined(__linux__)
 #include <sched.h>
+#endif
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "quelm/core/portable.hpp"
 
 namespace quelm {
 
@@ -38,9 +44,7 @@ bool spin_until(Done&& done) {
     for (unsigned i = 1;; ++i) {
         if (done()) return true;
         if ((i & 63) == 0 && Clock::now() - start > kSpinFor) return false;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
+        spin_pause();
     }
 }
 
@@ -58,14 +62,17 @@ bool parse_positive(const char* text, std::size_t& out) {
 }
 
 std::size_t affinity_cpus() {
+#if defined(__linux__)
     cpu_set_t set;
     CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof(set), &set) != 0) {
-        const unsigned hw = std::thread::hardware_concurrency();
-        return hw == 0 ? 1 : hw;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        const int c = CPU_COUNT(&set);
+        return c > 0 ? static_cast<std::size_t>(c) : 1;
     }
-    const int c = CPU_COUNT(&set);
-    return c > 0 ? static_cast<std::size_t>(c) : 1;
+#endif
+    // Elsewhere (or if the mask cannot be read) every processor counts.
+    const unsigned hw = std::thread::hardware_concurrency();
+    return hw == 0 ? 1 : hw;
 }
 
 // CPU quota of the cgroup (v2 cpu.max, else v1 cfs files), rounded up; 0 when unlimited.
@@ -241,6 +248,7 @@ std::mutex g_create_mu;
 std::mutex g_job_mu;  // one job on the pool at a time
 Pool* g_pool = nullptr;
 
+#if !defined(_WIN32)
 // fork() may come from a signal handler that a poll ran on the calling thread, in the middle
 // of a pooled job: the hooks must not wait for the job mutex that very thread holds. A child
 // finds it held at worst and runs its jobs serially until it is released.
@@ -253,10 +261,13 @@ void after_fork_child() {
     g_fork_epoch.fetch_add(1, std::memory_order_relaxed);
     g_create_mu.unlock();
 }
+#endif
 
 Pool& pool() {
+#if !defined(_WIN32)  // no fork() on Windows
     static std::once_flag atfork_once;
     std::call_once(atfork_once, [] { pthread_atfork(before_fork, after_fork_parent, after_fork_child); });
+#endif
     std::lock_guard lock(g_create_mu);
     if (g_pool == nullptr) g_pool = new Pool(configured_size());
     return *g_pool;

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <utility>
 
+#include "quelm/core/portable.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm {
@@ -164,8 +165,8 @@ std::uint64_t uniform_index(SmallRng& rng, std::uint64_t n) {
     }
     const std::uint64_t zone = (n << std::countl_zero(n)) - 1u;
     for (;;) {
-        const unsigned __int128 m = static_cast<unsigned __int128>(rng.next_u64()) * n;
-        if (static_cast<std::uint64_t>(m) <= zone) return static_cast<std::uint64_t>(m >> 64);
+        const std::uint64_t x = rng.next_u64();
+        if (x * n <= zone) return mul_high_u64(x, n);
     }
 }
 

@@ -8,18 +8,20 @@
 #include <limits>
 #include <new>
 
+#include "quelm/core/portable.hpp"
+
 namespace quelm {
 
 // a * b, or std::bad_alloc when the product does not fit in size_t.
 [[nodiscard]] inline std::size_t checked_mul(std::size_t a, std::size_t b) {
     std::size_t out = 0;
-    if (__builtin_mul_overflow(a, b, &out)) throw std::bad_alloc();
+    if (mul_overflows(a, b, out)) throw std::bad_alloc();
     return out;
 }
 
 [[nodiscard]] inline std::size_t checked_add(std::size_t a, std::size_t b) {
     std::size_t out = 0;
-    if (__builtin_add_overflow(a, b, &out)) throw std::bad_alloc();
+    if (add_overflows(a, b, out)) throw std::bad_alloc();
     return out;
 }
 

@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "quelm/core/error.hpp"
+#include "quelm/core/portable.hpp"
 #include "quelm/core/random.hpp"
 
 // Wider vector units where the processor has them. Multiplies and adds stay separate
-// (no contraction), so every variant gives the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// (no contraction), so every variant gives the same bits. Clones are dispatched through
+// ifunc, which needs GCC and glibc.
+#if QUELM_GNU_EXTENSIONS && defined(__x86_64__) && !defined(__clang__) && defined(__GLIBC__)
 #define QUELM_WIDE [[gnu::target_clones("avx2", "default")]]
 #else
 #define QUELM_WIDE

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "quelm/core/portable.hpp"
+
 namespace quelm::ml {
 
 Grad Grad::zeros_like(const Mlp& net) {
@@ -50,8 +52,8 @@ inline void adam_update(std::vector<double>& p, const std::vector<double>& gr, s
 
 void Adam::step(Mlp& net, const Grad& grad, double lr) {
     t = t == std::numeric_limits<std::int32_t>::max() ? t : t + 1;
-    const double c1 = 1.0 - __builtin_powi(0.9, t);
-    const double c2 = 1.0 - __builtin_powi(0.999, t);
+    const double c1 = 1.0 - powi(0.9, t);
+    const double c2 = 1.0 - powi(0.999, t);
     for (std::size_t l = 0; l < net.layers.size(); ++l) {
         Layer& layer = net.layers[l];
         adam_update(layer.w, grad.w[l], mw[l], vw[l], c1, c2, lr);
@@ -195,7 +197,7 @@ BatchPlan batch_plan(std::size_t n, std::uint64_t epochs) {
     const std::size_t batch = std::max<std::size_t>(1, std::min(n, std::max<std::size_t>(256, n / 16)));
     const std::uint64_t per_epoch = (static_cast<std::uint64_t>(n) + batch - 1) / batch;
     std::uint64_t total = 0;
-    if (__builtin_mul_overflow(per_epoch, epochs, &total)) total = std::numeric_limits<std::uint64_t>::max();
+    if (mul_overflows(per_epoch, epochs, total)) total = std::numeric_limits<std::uint64_t>::max();
     return {batch, std::max<std::uint64_t>(total, 1)};
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "quelm/core/memory.hpp"
+#include "quelm/core/portable.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::portfolio {
@@ -11,7 +12,21 @@ namespace {
 
 // Two doubles per register: plain SSE2 on x86-64, so no host-specific build flags.
 // Lane-wise multiply and add round exactly like the scalar operations.
+#if QUELM_GNU_EXTENSIONS
 typedef double v2 __attribute__((vector_size(16)));
+#else
+// The same lane-wise arithmetic, spelled out for compilers without vector extensions.
+struct v2 {
+    double lane[2];
+    double operator[](std::size_t i) const { return lane[i]; }
+    friend v2 operator*(v2 a, v2 b) { return {{a.lane[0] * b.lane[0], a.lane[1] * b.lane[1]}}; }
+    v2& operator+=(v2 b) {
+        lane[0] = lane[0] + b.lane[0];
+        lane[1] = lane[1] + b.lane[1];
+        return *this;
+    }
+};
+#endif
 
 constexpr std::size_t kBlock = 4;
 
@@ -92,7 +107,7 @@ void block_sums_sse2(const double* pi, const double* pj, std::size_t t_len, doub
     }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if QUELM_GNU_EXTENSIONS && (defined(__x86_64__) || defined(__i386__))
 // The same sums four lanes wide where the processor has AVX2, for panel pi against the two
 // panels pj and pk at once (eight independent running sums keep the adder busy). Only
 // separate multiplies and adds are issued (no FMA), so every entry rounds exactly as in
