@@ -168,10 +168,10 @@ def test_version_and_help(capsys):
     assert (code, out.strip()) == (0, f"quelm {quelm.__version__}")
     code, out, _ = run(capsys, "--help")
     assert code == 0
-    assert all(word in out for word in ("price", "greeks", "iv", "chain", "examples:", "Exit status"))
+    assert all(word in out for word in ("price", "greeks", "iv", "chain", "examples:", "Exit status", "5%)"))
     for command in ("price", "greeks", "iv", "chain"):
         code, out, _ = run(capsys, command, "--help")
-        assert code == 0 and f"quelm {command}" in out and "example" in out
+        assert code == 0 and f"quelm {command}" in out and "example" in out and "%%" not in out
         assert "--option-type" in out and "--dividend-yield" in out or command == "chain"
 
 

@@ -83,10 +83,11 @@ def _add_option_command(sub, name: str, compute, *, first, help: str, descriptio
                           help=_EXPIRY[2])
     required.add_argument("--option-type", dest="option_type", required=True, metavar="TYPE",
                           help="call or put (also c or p)")
-    p.add_argument("--dividend-yield", dest="dividend_yield", type=float, default=0.0, metavar="Q",
-                   help="continuous dividend yield per year (default 0.0)")
-    p.add_argument("--json", action="store_true",
-                   help="print one JSON object whose numbers read back exactly")
+    optional = p.add_argument_group("optional")
+    optional.add_argument("--dividend-yield", dest="dividend_yield", type=float, default=0.0, metavar="Q",
+                          help="continuous dividend yield per year (default 0.0)")
+    optional.add_argument("--json", action="store_true",
+                          help="print one JSON object whose numbers read back exactly")
     p.set_defaults(handler=lambda a: _run_option_command(compute, a))
 
 
@@ -100,7 +101,7 @@ examples:
   quelm chain options.csv -o priced.csv --greeks
 
 Run `quelm COMMAND --help` for the flags of one command. Rates, volatilities and
-dividend yields are annual decimals (0.05 is 5%%); times are in years.
+dividend yields are annual decimals (0.05 is 5%); times are in years.
 Exit status: 0 on success, 2 for a usage error, 1 when the inputs are rejected.
 """
 
@@ -128,7 +129,7 @@ examples:
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
-        description="Price European options with quelm from the command line: one option "
+        description="Price European options with quelm from the command line: one option\n"
                     "(price, greeks, iv) or a whole CSV file of them (chain).",
         epilog=_MAIN_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action="version", version=f"{PROG} {quelm.__version__}")
@@ -137,30 +138,30 @@ def build_parser() -> argparse.ArgumentParser:
     _add_option_command(
         sub, "price", _call_price, first=_VOL,
         help="price a European option (Black-Scholes-Merton)",
-        description="Price a European option with the Black-Scholes-Merton closed form and print "
+        description="Price a European option with the Black-Scholes-Merton closed form and print\n"
                     "the inputs and the price, as quelm.price returns them.",
         epilog="example:\n  quelm price --spot 100 --strike 105 --rate 0.05 --vol 0.2 --t 1 "
                "--option-type call\n  quelm price ... --dividend-yield 0.01 --json")
     _add_option_command(
         sub, "greeks", _call_greeks, first=_VOL,
         help="delta, gamma, vega, theta and rho of a European option",
-        description="Print the analytic Black-Scholes Greeks of a European option, as quelm.greeks "
-                    "returns them: per 1.00 of spot (delta, gamma), per 1.00 of volatility (vega), "
+        description="Print the analytic Black-Scholes Greeks of a European option, as quelm.greeks\n"
+                    "returns them: per 1.00 of spot (delta, gamma), per 1.00 of volatility (vega),\n"
                     "per year (theta) and per 1.00 of rate (rho).",
         epilog="example:\n  quelm greeks --spot 100 --strike 100 --rate 0.05 --vol 0.2 --t 1 "
                "--option-type put")
     _add_option_command(
         sub, "iv", _call_iv, first=_MARKET_PRICE,
         help="implied volatility of a European option price",
-        description="Solve for the Black-Scholes volatility that reproduces --market-price, as "
+        description="Solve for the Black-Scholes volatility that reproduces --market-price, as\n"
                     "quelm.implied_volatility does.",
         epilog="example:\n  quelm iv --market-price 8.021352235143176 --spot 100 --strike 105 "
                "--rate 0.05 --t 1 --option-type call")
 
     chain = sub.add_parser(
         "chain", help="price or imply a CSV file of options",
-        description="Price (when the CSV has a vol column) or imply volatilities (when it has a "
-                    "market_price column) for every row of a CSV file, in large vectorised "
+        description="Price (when the CSV has a vol column) or imply volatilities (when it has a\n"
+                    "market_price column) for every row of a CSV file, in large vectorised\n"
                     "chunks through quelm.vec.",
         epilog=_CHAIN_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
     chain.add_argument("input", metavar="IN.csv", help="input CSV file with a header row ('-' for stdin)")
