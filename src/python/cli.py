@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 import sys
 from typing import Callable, Sequence
 
@@ -207,6 +208,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"{PROG} {args.command}: error: {exc}", file=sys.stderr)
     except MemoryError:
         print(f"{PROG} {args.command}: error: out of memory", file=sys.stderr)
+    except BrokenPipeError:
+        # The reader went away (`quelm chain ... | head`): stop quietly, as other tools do.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
     except OSError as exc:
         print(f"{PROG} {args.command}: error: {exc}", file=sys.stderr)
     except KeyboardInterrupt:
