@@ -8,6 +8,7 @@ import importlib.util
 import io
 import json
 import math
+import os
 import random
 import subprocess
 import sys
@@ -177,7 +178,7 @@ def test_version_and_help(capsys):
 
 def run_script(*argv):
     return subprocess.run([sys.executable, str(CLI_SOURCE), *map(str, argv)], capture_output=True, text=True,
-                          timeout=120, env={"PYTHONPATH": ":".join(p for p in sys.path if p)})
+                          timeout=120, env={**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)})
 
 
 def test_runs_as_a_program():

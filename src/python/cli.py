@@ -92,6 +92,24 @@ def _add_option_command(sub, name: str, compute, *, first, help: str, descriptio
     p.set_defaults(handler=lambda a: _run_option_command(compute, a))
 
 
+# (command, computation, the flag that differs, one-line help, description, example flags)
+_OPTION_COMMANDS = (
+    ("price", _call_price, _VOL, "price a European option (Black-Scholes-Merton)",
+     "Price a European option with the Black-Scholes-Merton closed form and print\n"
+     "the inputs and the price, as quelm.price returns them.",
+     "--spot 100 --strike 105 --rate 0.05 --vol 0.2 --t 1 --option-type call [--json]"),
+    ("greeks", _call_greeks, _VOL, "delta, gamma, vega, theta and rho of a European option",
+     "Print the analytic Black-Scholes Greeks of a European option, as quelm.greeks\n"
+     "returns them: per 1.00 of spot (delta, gamma), per 1.00 of volatility (vega),\n"
+     "per year (theta) and per 1.00 of rate (rho).",
+     "--spot 100 --strike 100 --rate 0.05 --vol 0.2 --t 1 --option-type put"),
+    ("iv", _call_iv, _MARKET_PRICE, "implied volatility of a European option price",
+     "Solve for the Black-Scholes volatility that reproduces --market-price, as\n"
+     "quelm.implied_volatility does.",
+     "--market-price 8.021352235143176 --spot 100 --strike 105 --rate 0.05 --t 1 --option-type call"),
+)
+
+
 # --- the parser ---------------------------------------------------------------------------
 
 _MAIN_EPILOG = """\
@@ -136,28 +154,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"{PROG} {quelm.__version__}")
     sub = parser.add_subparsers(title="commands", metavar="COMMAND", dest="command", required=True)
 
-    _add_option_command(
-        sub, "price", _call_price, first=_VOL,
-        help="price a European option (Black-Scholes-Merton)",
-        description="Price a European option with the Black-Scholes-Merton closed form and print\n"
-                    "the inputs and the price, as quelm.price returns them.",
-        epilog="example:\n  quelm price --spot 100 --strike 105 --rate 0.05 --vol 0.2 --t 1 "
-               "--option-type call\n  quelm price ... --dividend-yield 0.01 --json")
-    _add_option_command(
-        sub, "greeks", _call_greeks, first=_VOL,
-        help="delta, gamma, vega, theta and rho of a European option",
-        description="Print the analytic Black-Scholes Greeks of a European option, as quelm.greeks\n"
-                    "returns them: per 1.00 of spot (delta, gamma), per 1.00 of volatility (vega),\n"
-                    "per year (theta) and per 1.00 of rate (rho).",
-        epilog="example:\n  quelm greeks --spot 100 --strike 100 --rate 0.05 --vol 0.2 --t 1 "
-               "--option-type put")
-    _add_option_command(
-        sub, "iv", _call_iv, first=_MARKET_PRICE,
-        help="implied volatility of a European option price",
-        description="Solve for the Black-Scholes volatility that reproduces --market-price, as\n"
-                    "quelm.implied_volatility does.",
-        epilog="example:\n  quelm iv --market-price 8.021352235143176 --spot 100 --strike 105 "
-               "--rate 0.05 --t 1 --option-type call")
+    for name, compute, first, help, description, example in _OPTION_COMMANDS:
+        _add_option_command(sub, name, compute, first=first, help=help, description=description,
+                            epilog=f"example:\n  quelm {name} {example}")
 
     chain = sub.add_parser(
         "chain", help="price or imply a CSV file of options",

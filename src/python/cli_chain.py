@@ -173,7 +173,7 @@ def _option_type_problem(text: str) -> str:
     return ""
 
 
-def _compute(np, vec, chunk: Chunk, rows: "np.ndarray", layout: Layout, errors: str, greeks: bool):
+def _compute(np, vec, chunk: Chunk, rows, layout: Layout, errors: str, greeks: bool):
     """The new columns for the chunk rows `rows`, in layout.added order."""
     c = chunk.columns
     if not len(rows):
