@@ -1,0 +1,222 @@
+"""The `quelm` command line: price one option, its Greeks or its implied volatility, or a
+whole CSV chain of options.
+
+Installed as the `quelm` console script (entry point `quelm.cli:main`); also runs as
+`python -m quelm.cli` or, from a source tree, `python src/python/cli.py`.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import sys
+from typing import Callable, Sequence
+
+import quelm
+
+PROG = "quelm"
+
+
+class CommandError(Exception):
+    """A computation or data error: reported on one line, exit status 1."""
+
+
+# --- the three one-option commands -------------------------------------------------------
+
+# (flag, Python parameter, help). The flags are the parameter names with dashes.
+_CONTRACT = (
+    ("--spot", "spot", "price of the underlying (>= 0)"),
+    ("--strike", "strike", "strike price (> 0)"),
+    ("--rate", "rate", "continuously compounded risk-free rate per year, e.g. 0.05"),
+)
+_VOL = ("--vol", "vol", "volatility per year, e.g. 0.2 for 20%%")
+_MARKET_PRICE = ("--market-price", "market_price", "observed option price to invert")
+_EXPIRY = ("--t", "t", "time to expiry in years")
+
+
+def _call_price(a: argparse.Namespace) -> dict:
+    return quelm.price(a.spot, a.strike, a.rate, a.vol, a.t, a.option_type, a.dividend_yield)
+
+
+def _call_greeks(a: argparse.Namespace) -> dict:
+    return quelm.greeks(a.spot, a.strike, a.rate, a.vol, a.t, a.option_type, a.dividend_yield)
+
+
+def _call_iv(a: argparse.Namespace) -> dict:
+    iv = quelm.implied_volatility(a.market_price, a.spot, a.strike, a.rate, a.t, a.option_type,
+                                  a.dividend_yield)
+    return {"implied_volatility": iv}
+
+
+def _format_value(value: object) -> str:
+    # repr of a float is the shortest text that reads back to the same bits.
+    return repr(value) if isinstance(value, float) else str(value)
+
+
+def format_table(result: dict) -> str:
+    """One `key  value` line per entry, keys in the result's order, values aligned."""
+    width = max(len(k) for k in result)
+    return "\n".join(f"{k:<{width}}  {_format_value(v)}" for k, v in result.items())
+
+
+def format_json(result: dict) -> str:
+    # json.dumps writes floats with repr, so every value reads back bit for bit.
+    return json.dumps(result)
+
+
+def _run_option_command(compute: Callable[[argparse.Namespace], dict], args: argparse.Namespace) -> int:
+    try:
+        result = compute(args)
+    except ValueError as exc:
+        raise CommandError(str(exc)) from None
+    print(format_json(result) if args.json else format_table(result))
+    return 0
+
+
+def _add_option_command(sub, name: str, compute, *, first, help: str, description: str,
+                        epilog: str) -> None:
+    p = sub.add_parser(name, help=help, description=description, epilog=epilog,
+                       formatter_class=argparse.RawDescriptionHelpFormatter)
+    required = p.add_argument_group("required")
+    for flag, dest, text in (first, *_CONTRACT) if first is _MARKET_PRICE else (*_CONTRACT, first):
+        required.add_argument(flag, dest=dest, type=float, required=True, help=text)
+    required.add_argument(_EXPIRY[0], dest=_EXPIRY[1], type=float, required=True, metavar="YEARS",
+                          help=_EXPIRY[2])
+    required.add_argument("--option-type", dest="option_type", required=True, metavar="TYPE",
+                          help="call or put (also c or p)")
+    optional = p.add_argument_group("optional")
+    optional.add_argument("--dividend-yield", dest="dividend_yield", type=float, default=0.0, metavar="Q",
+                          help="continuous dividend yield per year (default 0.0)")
+    optional.add_argument("--json", action="store_true",
+                          help="print one JSON object whose numbers read back exactly")
+    p.set_defaults(handler=lambda a: _run_option_command(compute, a))
+
+
+# (command, computation, the flag that differs, one-line help, description, example flags)
+_OPTION_COMMANDS = (
+    ("price", _call_price, _VOL, "price a European option (Black-Scholes-Merton)",
+     "Price a European option with the Black-Scholes-Merton closed form and print\n"
+     "the inputs and the price, as quelm.price returns them.",
+     "--spot 100 --strike 105 --rate 0.05 --vol 0.2 --t 1 --option-type call [--json]"),
+    ("greeks", _call_greeks, _VOL, "delta, gamma, vega, theta and rho of a European option",
+     "Print the analytic Black-Scholes Greeks of a European option, as quelm.greeks\n"
+     "returns them: per 1.00 of spot (delta, gamma), per 1.00 of volatility (vega),\n"
+     "per year (theta) and per 1.00 of rate (rho).",
+     "--spot 100 --strike 100 --rate 0.05 --vol 0.2 --t 1 --option-type put"),
+    ("iv", _call_iv, _MARKET_PRICE, "implied volatility of a European option price",
+     "Solve for the Black-Scholes volatility that reproduces --market-price, as\n"
+     "quelm.implied_volatility does.",
+     "--market-price 8.021352235143176 --spot 100 --strike 105 --rate 0.05 --t 1 --option-type call"),
+)
+
+
+# --- the parser ---------------------------------------------------------------------------
+
+_MAIN_EPILOG = """\
+examples:
+  quelm price --spot 100 --strike 105 --rate 0.05 --vol 0.2 --t 1 --option-type call
+  quelm greeks --spot 100 --strike 100 --rate 0.05 --vol 0.2 --t 1 --option-type put --json
+  quelm iv --market-price 8.02 --spot 100 --strike 105 --rate 0.05 --t 1 --option-type call
+  quelm chain options.csv -o priced.csv --greeks
+
+Run `quelm COMMAND --help` for the flags of one command. Rates, volatilities and
+dividend yields are annual decimals (0.05 is 5%); times are in years.
+Exit status: 0 on success, 2 for a usage error, 1 when the inputs are rejected.
+"""
+
+_CHAIN_EPILOG = """\
+input columns (header row, names as in the Python functions; extra columns are copied
+through unchanged):
+  spot, strike, rate, t, option_type     always
+  vol                                    to price: adds the column `price`
+  market_price                           to imply: adds the column `implied_vol`
+  dividend_yield                         optional; an empty cell means 0
+With --greeks the columns delta, gamma, vega, theta and rho are added too (for implied
+volatilities, the Greeks at the implied volatility).
+
+Every number is written so that it reads back to the same double. A row that cannot be
+priced stops the command with its line number, unless --errors nan: then its new cells
+are left empty and the number of such rows is reported on stderr.
+
+examples:
+  quelm chain options.csv -o priced.csv
+  quelm chain quotes.csv -o vols.csv --errors nan
+  cat options.csv | quelm chain - --greeks > priced.csv
+"""
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="Price European options with quelm from the command line: one option\n"
+                    "(price, greeks, iv) or a whole CSV file of them (chain).",
+        epilog=_MAIN_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version", version=f"{PROG} {quelm.__version__}")
+    sub = parser.add_subparsers(title="commands", metavar="COMMAND", dest="command", required=True)
+
+    for name, compute, first, help, description, example in _OPTION_COMMANDS:
+        _add_option_command(sub, name, compute, first=first, help=help, description=description,
+                            epilog=f"example:\n  quelm {name} {example}")
+
+    chain = sub.add_parser(
+        "chain", help="price or imply a CSV file of options",
+        description="Price (when the CSV has a vol column) or imply volatilities (when it has a\n"
+                    "market_price column) for every row of a CSV file, in large vectorised\n"
+                    "chunks through quelm.vec.",
+        epilog=_CHAIN_EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    chain.add_argument("input", metavar="IN.csv", help="input CSV file with a header row ('-' for stdin)")
+    chain.add_argument("-o", "--output", metavar="OUT.csv", default="-",
+                       help="output CSV file (default: stdout)")
+    chain.add_argument("--compute", choices=("price", "iv"),
+                       help="what to compute when the file has both vol and market_price columns")
+    chain.add_argument("--greeks", action="store_true", help="also add delta, gamma, vega, theta, rho")
+    chain.add_argument("--errors", choices=("raise", "nan"), default="raise",
+                       help="raise: stop at the first bad row (default); nan: leave its cells empty")
+    chain.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
+                       help="show a progress bar on stderr (default: when stderr is a terminal)")
+    chain.add_argument("--chunk-size", type=_positive_int, default=65536, metavar="ROWS",
+                       help="rows computed per call (default 65536)")
+    chain.set_defaults(handler=_run_chain)
+    return parser
+
+
+def _positive_int(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be a positive integer")
+    return value
+
+
+def _run_chain(args: argparse.Namespace) -> int:
+    try:
+        from quelm import cli_chain  # installed: a submodule of quelm
+    except ImportError:
+        import cli_chain  # type: ignore[no-redef]  # from a source tree, beside this file
+    try:
+        return cli_chain.run(args)
+    except cli_chain.ChainError as exc:
+        raise CommandError(str(exc)) from None
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Run the command line with `argv` (default: sys.argv[1:]); return the exit status."""
+    args = build_parser().parse_args(argv)  # usage errors exit with status 2
+    try:
+        return args.handler(args)
+    except CommandError as exc:
+        print(f"{PROG} {args.command}: error: {exc}", file=sys.stderr)
+    except MemoryError:
+        print(f"{PROG} {args.command}: error: out of memory", file=sys.stderr)
+    except BrokenPipeError:
+        # The reader went away (`quelm chain ... | head`): stop quietly, as other tools do.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+    except OSError as exc:
+        print(f"{PROG} {args.command}: error: {exc}", file=sys.stderr)
+    except KeyboardInterrupt:
+        print(f"{PROG} {args.command}: interrupted", file=sys.stderr)
+        return 130
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
