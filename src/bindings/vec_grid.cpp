@@ -1,0 +1,243 @@
+#include "bindings/vec_grid.hpp"
+
+#include "bindings/frame/result.hpp"
+#include "quelm/core/parallel.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quelm::py::vec {
+
+namespace {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// Elements between two checks of the job's stop flag; the calling thread's check also
+// paces the Ctrl-C poll.
+constexpr std::size_t kCheckEvery = 16;
+
+// The buffers of a call, released together.
+class Buffers {
+public:
+    Buffers() = default;
+    Buffers(const Buffers&) = delete;
+    Buffers& operator=(const Buffers&) = delete;
+    ~Buffers() {
+        for (Py_buffer& b : views_) PyBuffer_Release(&b);
+    }
+    // nullptr with an exception set when the object has no such buffer.
+    Py_buffer* get(PyObject* o, int flags) {
+        views_.reserve(16);  // never reallocates below: the views are at most kMaxOperands + outputs
+        Py_buffer view{};
+        if (PyObject_GetBuffer(o, &view, flags) < 0) return nullptr;
+        views_.push_back(view);
+        return &views_.back();
+    }
+
+private:
+    std::vector<Py_buffer> views_;
+};
+
+constexpr std::size_t kMaxOperands = 12;
+
+bool has_format(const Py_buffer& b, char letter) {
+    const char* f = b.format != nullptr ? b.format : "B";
+    if (*f == '@' || *f == '=') ++f;
+    if (letter == 'd') return b.itemsize == 8 && f[0] == 'd' && f[1] == '\0';
+    if (letter == 'Q') return b.itemsize == 8 && (f[0] == 'Q' || f[0] == 'L') && f[1] == '\0';
+    return b.itemsize == 1 && (f[0] == 'B' || f[0] == 'b') && f[1] == '\0';
+}
+
+PyObject* operand_error(std::size_t k, const char* what) {
+    return raise_value_error("operand " + std::to_string(k) + ": " + what);
+}
+
+// The first failure in C order among the elements run so far. Chunks starting after it are
+// skipped, and a running chunk stops at it, so every element before it did run.
+class FirstFailure {
+public:
+    void record(std::size_t index, const Error& e) {
+        std::lock_guard lock(mu_);
+        if (index < index_) {
+            index_ = index;
+            error_ = e;
+            bound_.store(index, std::memory_order_relaxed);
+        }
+    }
+    [[nodiscard]] bool before(std::size_t index) const { return bound_.load(std::memory_order_relaxed) < index; }
+    [[nodiscard]] std::size_t index() const { return index_; }
+    [[nodiscard]] const Error& error() const { return error_; }
+
+private:
+    std::mutex mu_;
+    std::size_t index_ = kNone;
+    Error error_{Kind::InvalidInput, {}};
+    std::atomic<std::size_t> bound_{kNone};
+};
+
+// A failure that NaN cannot stand for: the caller must hear of it.
+bool always_raised(Kind k) { return k == Kind::Memory || k == Kind::Cancelled; }
+
+// Polls Ctrl-C from the calling thread while it runs without the interpreter lock: takes the
+// lock back for the signal check only.
+struct Unlocked {
+    PyThreadState* state = nullptr;
+};
+bool poll_signals(void* context) {
+    auto* u = static_cast<Unlocked*>(context);
+    PyEval_RestoreThread(u->state);
+    const bool stop = PyErr_CheckSignals() != 0;
+    u->state = PyEval_SaveThread();
+    return stop;
+}
+
+// Runs work(cancel) without the interpreter lock; every Python object it touches was
+// converted before. An exception from the work is rethrown with the lock held.
+template <class Work>
+bool run_unlocked(Work&& work) {
+    Unlocked u{PyEval_SaveThread()};
+    Cancel cancel(&poll_signals, &u);
+    bool done = false;
+    try {
+        done = work(cancel);
+    } catch (...) {
+        PyEval_RestoreThread(u.state);
+        throw;
+    }
+    PyEval_RestoreThread(u.state);
+    return done;
+}
+
+// An element's own token: it stops when the job does (Ctrl-C, or a failure that ends it).
+bool job_stopped(void*) { return chunk_stopped(); }
+
+std::string index_text(std::size_t flat, const std::vector<Py_ssize_t>& shape) {
+    std::vector<Py_ssize_t> idx(shape.size());
+    for (std::size_t d = shape.size(); d-- > 0;) {
+        const auto extent = static_cast<std::size_t>(shape[d]);
+        idx[d] = static_cast<Py_ssize_t>(flat % extent);
+        flat /= extent;
+    }
+    std::string s = "(";
+    for (std::size_t d = 0; d < idx.size(); ++d) {
+        if (d > 0) s += ", ";
+        s += std::to_string(idx[d]);
+    }
+    return s + (idx.size() == 1 ? ",)" : ")");
+}
+
+PyObject* raise_at(std::size_t index, const std::vector<Py_ssize_t>& shape, const Error& e) {
+    if (e.kind == Kind::Cancelled) return raise(e);
+    Error located = e;
+    located.text = e.render();
+    const std::string where = "at index " + index_text(index, shape) + ": ";
+    PyObject* type = e.kind == Kind::Memory ? PyExc_MemoryError : PyExc_ValueError;
+    const std::string msg = where + located.text;
+    Ref text(PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())));
+    if (text) PyErr_SetObject(type, text.get());
+    return nullptr;
+}
+
+}  // namespace
+
+PyObject* run_kernel(const Kernel& kernel, const void* context, PyObject* inputs, PyObject* outputs, bool nan_mode) {
+    const std::size_t n_in = std::strlen(kernel.operands);
+    if (!PyTuple_Check(inputs) || static_cast<std::size_t>(PyTuple_GET_SIZE(inputs)) != n_in || n_in > kMaxOperands ||
+        !PyTuple_Check(outputs) || static_cast<std::size_t>(PyTuple_GET_SIZE(outputs)) != kernel.n_out ||
+        kernel.n_out == 0) {
+        return raise_value_error(std::string(kernel.name) + " takes " + std::to_string(n_in) + " inputs and " +
+                                 std::to_string(kernel.n_out) + " outputs");
+    }
+    Buffers buffers;
+    std::vector<Py_buffer*> outs(kernel.n_out);
+    for (std::size_t j = 0; j < kernel.n_out; ++j) {
+        outs[j] = buffers.get(PyTuple_GET_ITEM(outputs, j), PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS);
+        if (outs[j] == nullptr) return nullptr;
+        if (!has_format(*outs[j], 'd')) return raise_value_error("outputs must be float64");
+    }
+    const Py_buffer& first = *outs[0];
+    const std::vector<Py_ssize_t> shape(first.shape, first.shape + first.ndim);
+    const auto same_shape = [&](const Py_buffer& b) {
+        return b.ndim == first.ndim && std::equal(shape.begin(), shape.end(), b.shape);
+    };
+    std::size_t n = 1;
+    for (Py_ssize_t e : shape) n *= static_cast<std::size_t>(e);
+    for (Py_buffer* o : outs)
+        if (!same_shape(*o)) return raise_value_error("outputs differ in shape");
+
+    std::vector<const char*> base(n_in);
+    std::vector<std::vector<Py_ssize_t>> strides(n_in);
+    for (std::size_t k = 0; k < n_in; ++k) {
+        Py_buffer* b = buffers.get(PyTuple_GET_ITEM(inputs, k), PyBUF_STRIDES | PyBUF_FORMAT);
+        if (b == nullptr) return nullptr;
+        if (!has_format(*b, kernel.operands[k])) return operand_error(k, "has the wrong type");
+        if (!same_shape(*b)) return operand_error(k, "differs in shape from the outputs");
+        base[k] = static_cast<const char*>(b->buf);
+        strides[k].assign(b->strides, b->strides + b->ndim);
+    }
+    std::vector<double*> out_data(kernel.n_out);
+    for (std::size_t j = 0; j < kernel.n_out; ++j) out_data[j] = static_cast<double*>(outs[j]->buf);
+
+    std::array<std::size_t, kMaxOperands> limits{};
+    bool any_codes = false;
+    for (std::size_t k = 0; k < n_in; ++k) any_codes |= (limits[k] = code_count(kernel.operands[k])) > 0;
+
+    const std::size_t ndim = shape.size();
+    FirstFailure failure;
+    const auto body = [&](std::size_t begin, std::size_t end) {
+        if (failure.before(begin)) return;
+        // The multi-index of `begin`, and each operand's pointer there.
+        std::vector<Py_ssize_t> idx(ndim);
+        for (std::size_t d = ndim, rest = begin; d-- > 0;) {
+            const auto extent = static_cast<std::size_t>(shape[d]);
+            idx[d] = static_cast<Py_ssize_t>(rest % extent);
+            rest /= extent;
+        }
+        std::array<const char*, kMaxOperands> at{};
+        for (std::size_t k = 0; k < n_in; ++k) {
+            at[k] = base[k];
+            for (std::size_t d = 0; d < ndim; ++d) at[k] += idx[d] * strides[k][d];
+        }
+        Cancel token(&job_stopped, nullptr);
+        std::array<double, 8> values{};
+        for (std::size_t i = begin; i < end; ++i) {
+            bool codes_ok = true;
+            for (std::size_t k = 0; any_codes && k < n_in; ++k)
+                if (limits[k] > 0 && static_cast<unsigned char>(*at[k]) >= limits[k]) codes_ok = false;
+            const Status s = codes_ok ? kernel.element(context, Operands(at.data()), values.data(), token)
+                                      : Status(invalid("string option code out of range"));
+            if (s) {
+                for (std::size_t j = 0; j < kernel.n_out; ++j) out_data[j][i] = values[j];
+            } else {
+                for (std::size_t j = 0; j < kernel.n_out; ++j) out_data[j][i] = kNaN;
+                if (!nan_mode || always_raised(s.error().kind) || !codes_ok) {
+                    failure.record(i, s.error());
+                    return;
+                }
+            }
+            if ((i - begin) % kCheckEvery == kCheckEvery - 1 && (chunk_stopped(kCheckEvery) || failure.before(i)))
+                return;
+            // Step to the next element in C order.
+            for (std::size_t d = ndim; d-- > 0;) {
+                for (std::size_t k = 0; k < n_in; ++k) at[k] += strides[k][d];
+                if (++idx[d] < shape[d]) break;
+                for (std::size_t k = 0; k < n_in; ++k) at[k] -= strides[k][d] * shape[d];
+                idx[d] = 0;
+            }
+        }
+    };
+    const bool done = run_unlocked([&](Cancel& cancel) { return parallel_for(n, body, cancel); });
+    if (!done) {
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+        return nullptr;
+    }
+    if (failure.index() != kNone) return raise_at(failure.index(), shape, failure.error());
+    return none();
+}
+
+}  // namespace quelm::py::vec
