@@ -10,38 +10,16 @@
 #include <limits>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quelm::py::vec {
 
 namespace {
 
-constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // Elements between two checks of the job's stop flag; the calling thread's check also
 // paces the Ctrl-C poll.
 constexpr std::size_t kCheckEvery = 16;
-
-// The buffers of a call, released together.
-class Buffers {
-public:
-    Buffers() = default;
-    Buffers(const Buffers&) = delete;
-    Buffers& operator=(const Buffers&) = delete;
-    ~Buffers() {
-        for (Py_buffer& b : views_) PyBuffer_Release(&b);
-    }
-    // nullptr with an exception set when the object has no such buffer.
-    Py_buffer* get(PyObject* o, int flags) {
-        views_.reserve(16);  // never reallocates below: the views are at most kMaxOperands + outputs
-        Py_buffer view{};
-        if (PyObject_GetBuffer(o, &view, flags) < 0) return nullptr;
-        views_.push_back(view);
-        return &views_.back();
-    }
-
-private:
-    std::vector<Py_buffer> views_;
-};
 
 constexpr std::size_t kMaxOperands = 12;
 
@@ -56,65 +34,6 @@ bool has_format(const Py_buffer& b, char letter) {
 PyObject* operand_error(std::size_t k, const char* what) {
     return raise_value_error("operand " + std::to_string(k) + ": " + what);
 }
-
-// The first failure in C order among the elements run so far. Chunks starting after it are
-// skipped, and a running chunk stops at it, so every element before it did run.
-class FirstFailure {
-public:
-    void record(std::size_t index, const Error& e) {
-        std::lock_guard lock(mu_);
-        if (index < index_) {
-            index_ = index;
-            error_ = e;
-            bound_.store(index, std::memory_order_relaxed);
-        }
-    }
-    [[nodiscard]] bool before(std::size_t index) const { return bound_.load(std::memory_order_relaxed) < index; }
-    [[nodiscard]] std::size_t index() const { return index_; }
-    [[nodiscard]] const Error& error() const { return error_; }
-
-private:
-    std::mutex mu_;
-    std::size_t index_ = kNone;
-    Error error_{Kind::InvalidInput, {}};
-    std::atomic<std::size_t> bound_{kNone};
-};
-
-// A failure that NaN cannot stand for: the caller must hear of it.
-bool always_raised(Kind k) { return k == Kind::Memory || k == Kind::Cancelled; }
-
-// Polls Ctrl-C from the calling thread while it runs without the interpreter lock: takes the
-// lock back for the signal check only.
-struct Unlocked {
-    PyThreadState* state = nullptr;
-};
-bool poll_signals(void* context) {
-    auto* u = static_cast<Unlocked*>(context);
-    PyEval_RestoreThread(u->state);
-    const bool stop = PyErr_CheckSignals() != 0;
-    u->state = PyEval_SaveThread();
-    return stop;
-}
-
-// Runs work(cancel) without the interpreter lock; every Python object it touches was
-// converted before. An exception from the work is rethrown with the lock held.
-template <class Work>
-bool run_unlocked(Work&& work) {
-    Unlocked u{PyEval_SaveThread()};
-    Cancel cancel(&poll_signals, &u);
-    bool done = false;
-    try {
-        done = work(cancel);
-    } catch (...) {
-        PyEval_RestoreThread(u.state);
-        throw;
-    }
-    PyEval_RestoreThread(u.state);
-    return done;
-}
-
-// An element's own token: it stops when the job does (Ctrl-C, or a failure that ends it).
-bool job_stopped(void*) { return chunk_stopped(); }
 
 std::string index_text(std::size_t flat, const std::vector<Py_ssize_t>& shape) {
     std::vector<Py_ssize_t> idx(shape.size());
@@ -131,19 +50,34 @@ std::string index_text(std::size_t flat, const std::vector<Py_ssize_t>& shape) {
     return s + (idx.size() == 1 ? ",)" : ")");
 }
 
-PyObject* raise_at(std::size_t index, const std::vector<Py_ssize_t>& shape, const Error& e) {
-    if (e.kind == Kind::Cancelled) return raise(e);
-    Error located = e;
-    located.text = e.render();
-    const std::string where = "at index " + index_text(index, shape) + ": ";
-    PyObject* type = e.kind == Kind::Memory ? PyExc_MemoryError : PyExc_ValueError;
-    const std::string msg = where + located.text;
-    Ref text(PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())));
-    if (text) PyErr_SetObject(type, text.get());
-    return nullptr;
-}
 
 }  // namespace
+
+bool poll_signals(void* context) {
+    auto* u = static_cast<Unlocked*>(context);
+    PyEval_RestoreThread(u->state);
+    const bool stop = PyErr_CheckSignals() != 0;
+    u->state = PyEval_SaveThread();
+    return stop;
+}
+
+bool element_stopped(void* context) {
+    auto* s = static_cast<Stop*>(context);
+    if (!s->stop.load(std::memory_order_relaxed) && std::this_thread::get_id() == s->owner && s->signals->poll())
+        s->stop.store(true, std::memory_order_relaxed);
+    return s->stop.load(std::memory_order_relaxed);
+}
+
+PyObject* raise_located(const std::string& index, const Error& e) {
+    if (e.kind == Kind::Cancelled) return raise(e);
+    std::string msg = "at index ";
+    msg += index;
+    msg += ": ";
+    msg += e.render();
+    Ref text(PyUnicode_FromStringAndSize(msg.data(), static_cast<Py_ssize_t>(msg.size())));
+    if (text) PyErr_SetObject(e.kind == Kind::Memory ? PyExc_MemoryError : PyExc_ValueError, text.get());
+    return nullptr;
+}
 
 PyObject* run_kernel(const Kernel& kernel, const void* context, PyObject* inputs, PyObject* outputs, bool nan_mode) {
     const std::size_t n_in = std::strlen(kernel.operands);
@@ -189,6 +123,7 @@ PyObject* run_kernel(const Kernel& kernel, const void* context, PyObject* inputs
 
     const std::size_t ndim = shape.size();
     FirstFailure failure;
+    Stop stop;
     const auto body = [&](std::size_t begin, std::size_t end) {
         if (failure.before(begin)) return;
         // The multi-index of `begin`, and each operand's pointer there.
@@ -203,7 +138,7 @@ PyObject* run_kernel(const Kernel& kernel, const void* context, PyObject* inputs
             at[k] = base[k];
             for (std::size_t d = 0; d < ndim; ++d) at[k] += idx[d] * strides[k][d];
         }
-        Cancel token(&job_stopped, nullptr);
+        Cancel token(&element_stopped, &stop);
         std::array<double, 8> values{};
         for (std::size_t i = begin; i < end; ++i) {
             bool codes_ok = true;
@@ -220,8 +155,13 @@ PyObject* run_kernel(const Kernel& kernel, const void* context, PyObject* inputs
                     return;
                 }
             }
-            if ((i - begin) % kCheckEvery == kCheckEvery - 1 && (chunk_stopped(kCheckEvery) || failure.before(i)))
-                return;
+            if ((i - begin) % kCheckEvery == kCheckEvery - 1) {
+                if (chunk_stopped(kCheckEvery) || stop.stop.load(std::memory_order_relaxed)) {
+                    stop.stop.store(true, std::memory_order_relaxed);
+                    return;
+                }
+                if (failure.before(i)) return;
+            }
             // Step to the next element in C order.
             for (std::size_t d = ndim; d-- > 0;) {
                 for (std::size_t k = 0; k < n_in; ++k) at[k] += strides[k][d];
@@ -231,12 +171,15 @@ PyObject* run_kernel(const Kernel& kernel, const void* context, PyObject* inputs
             }
         }
     };
-    const bool done = run_unlocked([&](Cancel& cancel) { return parallel_for(n, body, cancel); });
+    const bool done = run_unlocked([&](Cancel& signals) {
+        stop.signals = &signals;
+        return parallel_for(n, body, signals);
+    });
     if (!done) {
         if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
         return nullptr;
     }
-    if (failure.index() != kNone) return raise_at(failure.index(), shape, failure.error());
+    if (failure.index() != kNone) return raise_located(index_text(failure.index(), shape), failure.error());
     return none();
 }
 

@@ -204,13 +204,25 @@ std::size_t code_count(char letter) {
 
 namespace {
 
-const FunctionDef kFunctions[] = {
+const FunctionDef kElementwise[] = {
     function<run_impl>("run", {"kernel", "inputs", "outputs", "nan_mode", "context"},
                        "Run a kernel over a tuple of input buffers of one shape into float64 outputs."),
     function<codes_impl>("codes", {"option", "strings"},
                          "The one-byte codes of strings for a string option, as bytes."),
     function<check_memory_impl>("check_memory", {"n", "what"},
                                 "Raise MemoryError unless n doubles can be allocated."),
+};
+
+}  // namespace
+
+extern const FunctionDef def_series_metric;
+extern const FunctionDef def_series_stats;
+extern const FunctionDef def_series_drawdown;
+
+namespace {
+
+const FunctionDef* const kFunctions[] = {
+    &kElementwise[0], &kElementwise[1], &kElementwise[2], &def_series_metric, &def_series_stats, &def_series_drawdown,
 };
 
 PyModuleDef kModule = {
@@ -227,8 +239,8 @@ PyObject* create_kernels_module() {
     if (!module) return nullptr;
     Ref name(PyModule_GetNameObject(module.get()));
     if (!name) return nullptr;
-    for (const FunctionDef& def : vec::kFunctions) {
-        PyMethodDef* m = make_method(def, nullptr, 0);
+    for (const FunctionDef* def : vec::kFunctions) {
+        PyMethodDef* m = make_method(*def, nullptr, 0);
         if (m == nullptr) return nullptr;
         Ref f(PyCFunction_NewEx(m, nullptr, name.get()));
         if (!f || PyModule_AddObjectRef(module.get(), m->ml_name, f.get()) < 0) return nullptr;

@@ -105,7 +105,8 @@ def _strings(name: str, x):
     """x as an array of str (type errors as the scalar call words them)."""
     if isinstance(x, str):
         return x
-    a = np.asarray(x)
+    # a list keeps its items' types (NumPy would turn ["call", 3] into strings)
+    a = x if isinstance(x, np.ndarray) else np.asarray(x, dtype=object)
     if a.dtype.kind == "U":
         return a
     if a.dtype.kind == "O":
