@@ -313,3 +313,111 @@ def test_ctrl_c_stops_a_long_array_call():
     out = run_python(code, timeout=60)
     assert out.returncode == 0, out.stderr
     assert 0.25 < float(out.stdout) < 5.0
+
+
+def _panel(rows=260, cols=7):
+    r = np.random.default_rng(11).normal(0.0004, 0.012, (rows, cols))
+    r[:, 2] = 0.0                 # no dispersion: ratios fail
+    r[5, 3] = math.nan            # NaN follows the scalar rule
+    r[:, 4] = np.abs(r[:, 4])     # no downside
+    return r
+
+
+def scalar_columns(fn, panel, *args, **kwargs):
+    """The scalar function per column (NaN where it raises), and the columns where it raised."""
+    out, raised = [], []
+    for j in range(panel.shape[1]):
+        try:
+            out.append(fn(np.ascontiguousarray(panel[:, j]), *args, **kwargs))
+        except ValueError:
+            out.append(math.nan)
+            raised.append(j)
+    return np.array(out), raised
+
+
+BENCH = np.random.default_rng(12).normal(0.0003, 0.01, 260)
+METRICS = [
+    (vec.sharpe, quelm.sharpe, (0.0001, 52.0)),
+    (vec.sortino, quelm.sortino, (0.0002,)),
+    (vec.value_at_risk, quelm.value_at_risk, (0.99, "cornish-fisher")),
+    (vec.value_at_risk, quelm.value_at_risk, (0.9, "parametric")),
+    (vec.expected_shortfall, quelm.expected_shortfall, (0.975, "hist")),
+    (vec.beta, quelm.beta, (BENCH,)),
+    (vec.tracking_error, quelm.tracking_error, (BENCH, 12.0)),
+    (vec.info_ratio, quelm.info_ratio, (BENCH,)),
+]
+
+
+@pytest.mark.parametrize("fn, scalar, args", METRICS)
+def test_per_series_metrics_equal_the_scalar_per_column(fn, scalar, args):
+    panel = _panel()
+    want, raised = scalar_columns(scalar, panel, *args)
+    assert np.isfinite(want).any()
+    assert_same_bits(fn(panel, *args, errors="nan"), want)
+    assert_same_bits(fn(np.asfortranarray(panel.T), *args, axis=1, errors="nan"), want)
+    j = int(np.flatnonzero(np.isfinite(want))[0])
+    assert fn(panel[:, j], *args) == want[j]  # one series: the scalar's float
+    if not raised:
+        return
+    with pytest.raises(ValueError) as info:
+        fn(panel, *args)
+    with pytest.raises(ValueError) as scalar_info:
+        scalar(np.ascontiguousarray(panel[:, raised[0]]), *args)
+    assert str(info.value) == f"at index ({raised[0]},): {scalar_info.value}"
+    with pytest.raises(ValueError) as info:
+        fn(panel[:, raised[0]], *args)
+    assert str(info.value) == str(scalar_info.value)  # one series: the scalar's own message
+
+
+def test_per_series_benchmark_panel_and_errors():
+    panel = _panel()
+    bench = np.random.default_rng(3).normal(0, 0.01, panel.shape)
+    want = [quelm.beta(np.ascontiguousarray(panel[:, j]), np.ascontiguousarray(bench[:, j])) for j in (0, 1, 5)]
+    assert_same_bits(vec.beta(panel, bench)[[0, 1, 5]], want)
+    assert any(scalar_columns(scalar, _panel(), *args)[1] for _, scalar, args in METRICS)
+    with pytest.raises(ValueError, match="method must be"):
+        vec.value_at_risk(panel, 0.95, "monte-carlo")
+    with pytest.raises(TypeError, match="argument 'returns'"):
+        vec.sharpe([["a", "b"]])
+    assert vec.sharpe(np.empty((10, 0))).shape == (0,)
+
+
+@pytest.mark.parametrize("source, options", [
+    ("returns", {}),
+    ("returns", {"benchmark": BENCH, "lag": 3, "risk_free": 0.0001, "confidence": 0.99}),
+    ("prices", {"periods_per_year": 12.0}),
+    ("values", {}),
+])
+def test_stats_panel_equals_the_scalar_report_per_column(source, options):
+    panel = _panel()
+    if source == "prices":
+        panel = np.cumprod(1.0 + panel, axis=0)
+        panel[0, 6] = -1.0  # a price the scalar refuses
+    got = vec.stats(**{source: panel}, **options, errors="nan")
+    assert list(got) == list(quelm.stats(returns=[0.01, 0.02]))
+    for j in range(panel.shape[1]):
+        try:
+            want = quelm.stats(**{source: np.ascontiguousarray(panel[:, j])}, **options)
+        except ValueError:
+            assert all(math.isnan(got[k][j]) for k in got)
+            continue
+        for k, v in want.items():
+            assert_same_bits(got[k][j], math.nan if v is None else float(v))
+
+
+def test_panels_in_pandas_out():
+    pd = pytest.importorskip("pandas")
+    df = pd.DataFrame(_panel()[:, [0, 1, 3]], columns=["spy", "qqq", "iwm"],
+                      index=pd.date_range("2024-01-01", periods=260))
+    s = vec.sharpe(df)
+    assert isinstance(s, pd.Series) and list(s.index) == ["spy", "qqq", "iwm"]
+    assert s["qqq"] == quelm.sharpe(df["qqq"].to_numpy())
+    report = vec.stats(returns=df, benchmark=df["spy"])
+    assert isinstance(report, pd.DataFrame) and list(report.columns) == ["spy", "qqq", "iwm"]
+    assert list(report.index) == list(quelm.stats(returns=[0.01, 0.02]))
+    assert report.loc["beta", "spy"] == 1.0 or math.isclose(report.loc["beta", "spy"], 1.0)
+    by_row = vec.sharpe(df.T, axis=1)
+    assert list(by_row.index) == ["spy", "qqq", "iwm"]
+    assert_same_bits(by_row.to_numpy(), s.to_numpy())
+    dd = vec.max_drawdown((1 + df).cumprod())
+    assert dd.loc["max_drawdown", "iwm"] == quelm.max_drawdown((1 + df["iwm"]).cumprod().to_numpy())["max_drawdown"]

@@ -16,6 +16,15 @@ Results:
 - pandas in, pandas out: when an input is a ``pandas.Series``, the result is a Series with
   its index (every Series input must carry the same index, else ``ValueError``).
 
+Return panels: ``stats`` and the per-series metrics take a 1-D series (giving what the
+scalar call gives, as floats) or a 2-D panel whose series run along ``axis`` (0: one series
+per column). A panel gives one value per series: an ``ndarray``, or a ``Series`` indexed by
+the columns of a ``DataFrame`` (its rows when ``axis=1``). ``stats`` and ``max_drawdown``
+give a dict of float64 arrays keyed as the scalar report (counts and indices as floats,
+``None`` as NaN), and a ``DataFrame`` with one column per series and one row per key for a
+``DataFrame``. A ``benchmark`` is one series shared by every series, or a panel of the same
+layout.
+
 Errors: ``errors="raise"`` (the default) raises ``ValueError`` for the first failing element
 in C order, with its index and the scalar call's message (``at index (3,): invalid input:
 strike must be > 0``); ``errors="nan"`` puts NaN where the scalar call would raise. A
@@ -29,6 +38,7 @@ try:
 except ImportError as e:  # pragma: no cover - exercised in a subprocess
     raise ImportError("quelm.vec needs NumPy: pip install numpy") from e
 
+import math
 import sys
 
 import quelm
@@ -38,6 +48,8 @@ _kernels = sys.modules["quelm._kernels"]
 __all__ = [
     "black_scholes", "greeks", "implied_volatility", "binomial", "barrier_price", "lookback_price",
     "discount", "zero_rate", "forward_rate", "bond_price", "bond_yield",
+    "stats", "sharpe", "sortino", "max_drawdown", "value_at_risk", "expected_shortfall", "beta",
+    "tracking_error", "info_ratio",
 ]
 
 GREEK_KEYS = ("delta", "gamma", "vega", "theta", "rho")
@@ -124,6 +136,14 @@ def _codes(name: str, x):
     unique, inverse = np.unique(x, return_inverse=True)
     table = np.frombuffer(_kernels.codes(name, [str(u) for u in unique]), dtype=np.uint8)
     return table[inverse].reshape(np.shape(x))
+
+
+def _setting(name: str, x) -> float:
+    """A scalar setting (a rate, a level), read as the scalar call reads it."""
+    a = _real(name, x)
+    if a.ndim:
+        raise TypeError(f"argument '{name}': must be real number, not {type(x).__name__}")
+    return float(a)
 
 
 def _check_errors(errors: str) -> bool:
@@ -246,3 +266,131 @@ def bond_yield(bond, clean_price, *, errors="raise"):
     """Yields to maturity of a ``FixedRateBond`` from clean prices (``bond.yield_to_maturity``)."""
     return _run("bond_yield", "d", ("clean_price",), (clean_price,), errors,
                 context=_on(quelm.FixedRateBond, bond, "bond"))
+
+
+# --- return panels --------------------------------------------------------------------------
+
+def _panel(name: str, x, axis: int):
+    """(rows: one series per row, contiguous; labels of a DataFrame or None; whether x was a panel)."""
+    labels = None
+    if _is_pandas(x, "DataFrame"):
+        labels = x.columns if axis == 0 else x.index
+        x = x.to_numpy()
+    elif _is_pandas(x, "Series"):
+        x = x.to_numpy()
+    a = _real(name, x)
+    if a.ndim == 1:
+        return np.ascontiguousarray(a[np.newaxis, :]), None, False
+    if a.ndim != 2:
+        raise ValueError(f"{name} must be a series (1-D) or a panel (2-D), got {a.ndim} dimensions")
+    if axis not in (0, 1, -1, -2):
+        raise ValueError(f"axis must be 0 or 1, got {axis!r}")
+    return np.ascontiguousarray(np.moveaxis(a, axis, -1)), labels, True
+
+
+def _benchmark(x, rows: int, axis: int):
+    """The benchmark as a panel with one row per series (a shared series repeats, uncopied)."""
+    b, _, is_panel = _panel("benchmark", x, axis)
+    return b if is_panel else np.broadcast_to(b, (rows, b.shape[1]))
+
+
+def _per_series(values, labels, is_panel: bool):
+    if not is_panel:
+        return float(values[0])
+    if labels is not None:
+        import pandas
+
+        return pandas.Series(values, index=labels)
+    return values
+
+
+def _metric(metric: str, name: str, series, axis, errors, *, benchmark=None, x=("", 0.0), y=("", 0.0), method=""):
+    """One number per series; x and y are (name, value) of the metric's settings."""
+    nan_mode = _check_errors(errors)
+    rows, labels, is_panel = _panel(name, series, axis)
+    bench = None if benchmark is None else _benchmark(benchmark, rows.shape[0], axis)
+    out = np.empty(rows.shape[0], dtype=np.float64)
+    _kernels.series_metric(metric, rows, bench, _setting(*x), _setting(*y), method, out, int(nan_mode),
+                           int(is_panel))
+    return _per_series(out, labels, is_panel)
+
+
+def _table(reports, labels, is_panel: bool, keys):
+    """Reports (dicts, None for a failed series) as a dict of float arrays, or a DataFrame."""
+    if not is_panel:
+        return reports[0]
+    table = {k: np.array([math.nan if r is None or r[k] is None else float(r[k]) for r in reports])
+             for k in keys}
+    if labels is not None:
+        import pandas
+
+        return pandas.DataFrame(np.array([table[k] for k in keys]).reshape(len(keys), len(reports)),
+                                index=list(keys), columns=labels)
+    return table
+
+
+_REPORT_KEYS = tuple(quelm.stats(returns=[0.01, 0.02]).keys())
+_DRAWDOWN_KEYS = tuple(quelm.max_drawdown([1.0, 2.0]).keys())
+
+
+def stats(returns=None, *, prices=None, values=None, benchmark=None, risk_free=0.0, periods_per_year=252.0,
+          confidence=0.95, lag=None, axis=0, errors="raise"):
+    """The statistics report of each series (see ``quelm.stats``)."""
+    given = [(n, v) for n, v in (("returns", returns), ("prices", prices), ("values", values)) if v is not None]
+    if not given:
+        raise ValueError("provide exactly one of returns, prices, or values")
+    if len(given) > 1:
+        raise ValueError("use only one of returns, prices, or values")
+    name, series = given[0]
+    nan_mode = _check_errors(errors)
+    rows, labels, is_panel = _panel(name, series, axis)
+    bench = None if benchmark is None else _benchmark(benchmark, rows.shape[0], axis)
+    source = ("returns", "prices", "values").index(name)
+    reports = _kernels.series_stats(rows, source, bench, _setting("risk_free", risk_free),
+                                    _setting("periods_per_year", periods_per_year),
+                                    _setting("confidence", confidence), lag, int(nan_mode), int(is_panel))
+    return _table(reports, labels, is_panel, _REPORT_KEYS)
+
+
+def max_drawdown(prices, *, axis=0, errors="raise"):
+    """The maximum drawdown of each price series, as a dict of arrays (see ``quelm.max_drawdown``)."""
+    nan_mode = _check_errors(errors)
+    rows, labels, is_panel = _panel("prices", prices, axis)
+    reports = _kernels.series_drawdown(rows, int(nan_mode), int(is_panel))
+    return _table(reports, labels, is_panel, _DRAWDOWN_KEYS)
+
+
+def sharpe(returns, risk_free=0.0, periods_per_year=252.0, *, axis=0, errors="raise"):
+    """Annualized Sharpe ratio of each series."""
+    return _metric("sharpe", "returns", returns, axis, errors, x=("risk_free", risk_free), y=("periods_per_year", periods_per_year))
+
+
+def sortino(returns, mar=0.0, periods_per_year=252.0, *, axis=0, errors="raise"):
+    """Annualized Sortino ratio of each series."""
+    return _metric("sortino", "returns", returns, axis, errors, x=("mar", mar), y=("periods_per_year", periods_per_year))
+
+
+def value_at_risk(returns, confidence=0.95, method="historical", *, axis=0, errors="raise"):
+    """Value-at-Risk (positive loss) of each series."""
+    return _metric("value_at_risk", "returns", returns, axis, errors, x=("confidence", confidence), method=_strings("method", method))
+
+
+def expected_shortfall(returns, confidence=0.95, method="historical", *, axis=0, errors="raise"):
+    """Expected Shortfall (positive loss) of each series."""
+    return _metric("expected_shortfall", "returns", returns, axis, errors, x=("confidence", confidence),
+                   method=_strings("method", method))
+
+
+def beta(asset, benchmark, *, axis=0, errors="raise"):
+    """Beta of each series against the benchmark."""
+    return _metric("beta", "asset", asset, axis, errors, benchmark=benchmark)
+
+
+def tracking_error(portfolio, benchmark, periods_per_year=252.0, *, axis=0, errors="raise"):
+    """Annualized tracking error of each series against the benchmark."""
+    return _metric("tracking_error", "portfolio", portfolio, axis, errors, benchmark=benchmark, y=("periods_per_year", periods_per_year))
+
+
+def info_ratio(portfolio, benchmark, periods_per_year=252.0, *, axis=0, errors="raise"):
+    """Annualized information ratio of each series against the benchmark."""
+    return _metric("info_ratio", "portfolio", portfolio, axis, errors, benchmark=benchmark, y=("periods_per_year", periods_per_year))
