@@ -298,19 +298,28 @@ def test_results_do_not_depend_on_the_thread_count():
     assert out.startswith("at index (0,): invalid input: spot must be >= 0")
 
 
-def test_ctrl_c_stops_a_long_array_call():
+CTRL_C_CALLS = {
+    # four American trees of 10^7 steps: one long element per worker
+    "elements": "v.binomial(100, [90.0, 100.0, 110.0, 120.0], 0.05, 0.2, 1.0, 'put', 'american', 10**7)",
+    # full reports of long series, again and again
+    "series": "[v.stats(returns=x, axis=1, lag=3) for _ in range(1000)]",
+}
+
+
+@pytest.mark.parametrize("name", CTRL_C_CALLS)
+def test_ctrl_c_stops_a_long_array_call(name):
     code = (
-        "import os, subprocess, sys, time, quelm.vec as v\n"
-        "pid = os.getpid()\n"
-        "subprocess.Popen(['sh', '-c', f'sleep 0.3; kill -INT {pid}'])\n"
+        "import os, subprocess, sys, time, numpy as np, quelm.vec as v\n"
+        "x = np.random.default_rng(1).normal(0, 0.01, (4, 2 * 10**6))\n"
+        "subprocess.Popen(['sh', '-c', f'sleep 0.3; kill -INT {os.getpid()}'])\n"
         "start = time.monotonic()\n"
         "try:\n"
-        "    r = v.binomial(100, [90.0, 100.0, 110.0, 120.0], 0.05, 0.2, 1.0, 'put', 'american', 10**7)\n"
+        f"    r = {CTRL_C_CALLS[name]}\n"
         "    print('returned')\n"
         "except KeyboardInterrupt:\n"
         "    print(round(time.monotonic() - start, 3))\n"
     )
-    out = run_python(code, timeout=60)
+    out = run_python(code, timeout=120)
     assert out.returncode == 0, out.stderr
     assert 0.25 < float(out.stdout) < 5.0
 
@@ -421,3 +430,44 @@ def test_panels_in_pandas_out():
     assert_same_bits(by_row.to_numpy(), s.to_numpy())
     dd = vec.max_drawdown((1 + df).cumprod())
     assert dd.loc["max_drawdown", "iwm"] == quelm.max_drawdown((1 + df["iwm"]).cumprod().to_numpy())["max_drawdown"]
+
+
+@pytest.mark.parametrize("name", ["black_scholes", "greeks", "implied_volatility", "binomial", "barrier_price",
+                                  "lookback_price", "stats", "sharpe", "sortino", "value_at_risk",
+                                  "expected_shortfall", "beta", "tracking_error", "info_ratio", "max_drawdown"])
+def test_parameters_are_the_scalar_twins(name):
+    import inspect
+
+    ours = inspect.signature(getattr(vec, name)).parameters
+    theirs = inspect.signature(getattr(quelm, name)).parameters
+    extra = [p for p in ours if p not in theirs]
+    assert extra == (["axis", "errors"] if name in ("stats", "max_drawdown") or name not in (
+        "black_scholes", "greeks", "implied_volatility", "binomial", "barrier_price", "lookback_price")
+        else ["errors"])
+    assert [p for p in ours if p in theirs] == list(theirs)
+    for p in theirs:
+        want = theirs[p].default
+        if want is not inspect.Parameter.empty and want is not Ellipsis:
+            assert ours[p].default == want, p
+    assert ours[extra[-1]].kind is inspect.Parameter.KEYWORD_ONLY
+
+
+def test_other_threads_run_while_a_book_is_priced():
+    import threading
+
+    started, done = threading.Event(), threading.Event()
+    ticks = []
+
+    def price():
+        started.set()
+        vec.binomial(100, np.linspace(80, 120, 64), 0.05, 0.2, 1.0, "put", "american", 4000)
+        done.set()
+
+    worker = threading.Thread(target=price)
+    worker.start()
+    started.wait()
+    while not done.is_set():
+        ticks.append(sum(range(200)))  # pure-Python work: needs the interpreter lock
+    worker.join()
+    # Holding the lock for the whole call would leave this thread one or two turns at most.
+    assert len(ticks) > 100

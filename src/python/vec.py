@@ -176,7 +176,7 @@ def _run(kernel: str, params: str, names, values, errors="raise", *, choices=(),
 
 
 def _shaped(out, index):
-    if index is not None:
+    if index is not None and out.shape == (len(index),):
         import pandas
 
         return pandas.Series(out, index=index)
