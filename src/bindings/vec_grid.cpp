@@ -63,8 +63,10 @@ bool poll_signals(void* context) {
 
 bool element_stopped(void* context) {
     auto* s = static_cast<Stop*>(context);
-    if (!s->stop.load(std::memory_order_relaxed) && std::this_thread::get_id() == s->owner && s->signals->poll())
-        s->stop.store(true, std::memory_order_relaxed);
+    // The job's flag: set when the calling thread, waiting or running a chunk, saw Ctrl-C.
+    bool asked = chunk_stopped();
+    if (!asked && std::this_thread::get_id() == s->owner) asked = s->signals->poll();
+    if (asked) s->stop.store(true, std::memory_order_relaxed);
     return s->stop.load(std::memory_order_relaxed);
 }
 
