@@ -44,7 +44,8 @@ def lay_stub(where: Path) -> Path:
     directory only in site-packages, where an installed copy (perhaps stale) would win."""
     package = where / "stubs" / "quelm"
     package.mkdir(parents=True, exist_ok=True)
-    shutil.copyfile(ROOT / "stubs" / "quelm-stubs" / "__init__.pyi", package / "__init__.pyi")
+    for stub in (ROOT / "stubs" / "quelm-stubs").glob("*.pyi"):
+        shutil.copyfile(stub, package / stub.name)
     return package.parent
 
 

@@ -41,6 +41,7 @@ extern const FunctionDef def_differential_ml;
 extern const FunctionDef def_american_ml;
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();
+PyObject* create_kernels_module();
 
 namespace {
 
@@ -101,6 +102,31 @@ int add_named(PyObject* module, PyObject* all, const char* name, PyObject* value
     return 0;
 }
 
+// Attributes made on first use: `vec` (the array API, importing NumPy only then) and
+// `__path__`, the private folder beside the extension that holds the submodule's source.
+PyObject* module_getattr(PyObject* module, PyObject* name) {
+    if (PyUnicode_CompareWithASCIIString(name, "vec") == 0) return PyImport_ImportModule("quelm.vec");
+    if (PyUnicode_CompareWithASCIIString(name, "__path__") == 0) {
+        Ref file(PyObject_GetAttrString(module, "__file__"));
+        if (!file) return nullptr;
+        Ref os_path(PyImport_ImportModule("os.path"));
+        if (!os_path) return nullptr;
+        Ref dir(PyObject_CallMethod(os_path.get(), "dirname", "O", file.get()));
+        if (!dir) return nullptr;
+        Ref folder(PyObject_CallMethod(os_path.get(), "join", "Os", dir.get(), "quelm_py"));
+        if (!folder) return nullptr;
+        Ref path(PyList_New(1));
+        if (!path) return nullptr;
+        PyList_SET_ITEM(path.get(), 0, folder.release());
+        if (PyObject_SetAttrString(module, "__path__", path.get()) < 0) return nullptr;
+        return path.release();
+    }
+    PyErr_Format(PyExc_AttributeError, "module 'quelm' has no attribute '%U'", name);
+    return nullptr;
+}
+
+PyMethodDef kGetattr = {"__getattr__", &module_getattr, METH_O, nullptr};
+
 PyObject* create_module() {
     Ref module(PyModule_Create(&kModule));
     if (!module) return nullptr;
@@ -123,6 +149,11 @@ PyObject* create_module() {
                       Py_NewRef(reinterpret_cast<PyObject*>(type))) < 0)
             return nullptr;
     }
+    Ref getattr(PyCFunction_NewEx(&kGetattr, module.get(), name.get()));
+    if (!getattr || PyModule_AddObjectRef(module.get(), "__getattr__", getattr.get()) < 0) return nullptr;
+    Ref kernels(create_kernels_module());
+    if (!kernels || PyDict_SetItemString(PyImport_GetModuleDict(), "quelm._kernels", kernels.get()) < 0)
+        return nullptr;
     return module.release();
 }
 

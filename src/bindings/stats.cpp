@@ -1,6 +1,7 @@
 // Python bindings: stats, sharpe, sortino, max_drawdown, value_at_risk, expected_shortfall, beta, tracking_error, info_ratio, jarque_bera, acf.
 #include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
+#include "bindings/stats_records.hpp"
 #include "quelm/stats/drawdown.hpp"
 #include "quelm/stats/method.hpp"
 #include "quelm/stats/normality.hpp"
@@ -66,21 +67,10 @@ PyObject* stats_impl(const Series& returns, const Series& prices, const Series& 
     in.confidence = confidence;
     in.lag = lag;
     if (benchmark) in.benchmark = benchmark->view();
-    std::vector<double> derived;
-    if (returns) {
-        in.series = returns->view();
-    } else if (values) {
-        in.series = values->view();
-        in.values_only = true;
-    } else {
-        auto r = stats::simple_returns(prices->view());
-        if (!r) return raise(r.error());
-        derived = std::move(*r);
-        in.series = derived;
-        in.prices = prices->view();
-    }
+    const auto source = returns ? stats::Source::Returns : values ? stats::Source::Values : stats::Source::Prices;
+    const FloatSeq& series = returns ? *returns : values ? *values : *prices;
     Interrupt intr;
-    const auto r = stats::assemble(in, intr.token());
+    const auto r = stats::report_of(source, series.view(), in, intr.token());
     return finish(r, intr, kStatsReport);
 }
 
@@ -106,19 +96,13 @@ PyObject* max_drawdown_impl(const FloatSeq& prices) {
 PyObject* value_at_risk_impl(const FloatSeq& returns, double confidence, std::string_view method) {
     stats::VarMethod m;
     if (!choose(stats::kVarMethods, method, m)) return nullptr;
-    switch (m) {
-        case stats::VarMethod::Historical: return finish(stats::historical_var(returns.view(), confidence));
-        case stats::VarMethod::Parametric: return finish(stats::parametric_var(returns.view(), confidence));
-        case stats::VarMethod::CornishFisher: break;
-    }
-    return finish(stats::cornish_fisher_var(returns.view(), confidence));
+    return finish(stats::value_at_risk(returns.view(), confidence, m));
 }
 
 PyObject* expected_shortfall_impl(const FloatSeq& returns, double confidence, std::string_view method) {
     stats::EsMethod m;
     if (!choose(stats::kEsMethods, method, m)) return nullptr;
-    if (m == stats::EsMethod::Historical) return finish(stats::historical_es(returns.view(), confidence));
-    return finish(stats::parametric_es(returns.view(), confidence));
+    return finish(stats::expected_shortfall(returns.view(), confidence, m));
 }
 
 PyObject* beta_impl(const FloatSeq& asset, const FloatSeq& benchmark) {
@@ -145,6 +129,9 @@ PyObject* acf_impl(const FloatSeq& values, std::uint64_t max_lag) {
 }
 
 }  // namespace
+
+PyObject* to_py(const stats::StatsReport& r) { return kStatsReport(r); }
+PyObject* to_py(const stats::Drawdown& d) { return kDrawdown(d); }
 
 extern const FunctionDef def_stats = function<stats_impl>(
     "stats",

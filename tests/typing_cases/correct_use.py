@@ -82,3 +82,16 @@ dml = quelm.differential_ml(100, 100, 0.05, 0.2, 1.0, "put", samples=256, epochs
 ml_err: float = dml["ml_price"] - dml["bs_price"]
 am = quelm.american_ml(100, 100, 0.05, 0.2, 1.0, method="dos", paths=512, epochs=1, hidden=[4])
 am_err: float = am["ml_price"] - am["binomial_price"]
+
+# The array API: whole chains and panels in one call.
+from quelm import vec  # noqa: E402
+
+chain = vec.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, np.array(["call", "put"] * 4 + ["call"]))
+one: float = vec.black_scholes(100.0, 105.0, 0.05, 0.2, 1.0, "call")
+vols = vec.implied_volatility(chain, 100.0, strikes, 0.05, 1.0, "call", errors="nan")
+chain_greeks = vec.greeks(100.0, strikes, 0.05, 0.2, 1.0, "p")["delta"]
+american = vec.binomial(100.0, strikes, 0.05, 0.2, 1.0, "put", "american", steps=200)
+dfs = vec.discount(quelm.YieldCurve.flat(0.03), np.linspace(0.0, 10.0, 11))
+report = vec.stats(returns=panel, axis=1, benchmark=bench.to_numpy()[:250])
+ratios = vec.sharpe(panel, axis=1)
+tail = vec.value_at_risk(panel, 0.99, "cornish-fisher", axis=1)

@@ -182,4 +182,14 @@ Result<StatsReport> assemble(const ReportInput& in, Cancel& cancel) {
     return r;
 }
 
+Result<StatsReport> report_of(Source source, std::span<const double> series, ReportInput in, Cancel& cancel) {
+    in.series = series;
+    in.values_only = source == Source::Values;
+    if (source != Source::Prices) return assemble(in, cancel);
+    QUELM_TRY(returns, simple_returns(series));
+    in.series = returns;
+    in.prices = series;
+    return assemble(in, cancel);
+}
+
 }  // namespace quelm::stats

@@ -46,4 +46,12 @@ struct StatsReport {
 // the corresponding single computation; shared sums are taken once, in index order.
 [[nodiscard]] Result<StatsReport> assemble(const ReportInput& in, Cancel& cancel = never_cancel());
 
+// What a series holds: returns; prices (their returns are derived, and drawdown and Calmar
+// enabled); or plain values (descriptive statistics only).
+enum class Source : unsigned char { Returns, Prices, Values };
+
+// The report of one series; `in` carries every setting but the series itself.
+[[nodiscard]] Result<StatsReport> report_of(Source source, std::span<const double> series, ReportInput in,
+                                            Cancel& cancel = never_cancel());
+
 }  // namespace quelm::stats

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "quelm/core/error.hpp"
+#include "quelm/stats/method.hpp"
 
 namespace quelm::stats {
 
@@ -36,5 +37,9 @@ namespace quelm::stats {
 [[nodiscard]] double cornish_fisher_z(double z, double s, double k);
 // Standard normal density written as exp(-0.5 z z) / sqrt(2 pi).
 [[nodiscard]] double density(double z);
+
+// VaR and ES by the method named in their tables.
+[[nodiscard]] Result<double> value_at_risk(std::span<const double> returns, double confidence, VarMethod method);
+[[nodiscard]] Result<double> expected_shortfall(std::span<const double> returns, double confidence, EsMethod method);
 
 }  // namespace quelm::stats

@@ -1,0 +1,476 @@
+"""quelm.vec: every element has the bits of the scalar call, over any broadcast of inputs."""
+from __future__ import annotations
+
+import math
+
+import numpy as np
+import pytest
+
+import quelm
+import quelm.vec as vec
+from conftest import run_python, same_output_across_threads
+
+RNG_SEED = 20261208
+
+
+def _edges(rng, n, random, edges):
+    """n values: random ones with the edge values mixed in at random places."""
+    v = random(rng, n)
+    pick = rng.random(n) < 0.3
+    v[pick] = rng.choice(np.asarray(edges, dtype=float), pick.sum())
+    return v
+
+
+SPOT = (lambda r, n: r.uniform(1, 200, n), [0.0, 100.0, 1e-300, -1.0, math.nan, 1e6])
+STRIKE = (lambda r, n: r.uniform(1, 200, n), [100.0, 0.0, -5.0, math.nan, 1e-6, 1e6])
+RATE = (lambda r, n: r.uniform(-0.02, 0.1, n), [0.0, math.nan, 0.5])
+VOL = (lambda r, n: r.uniform(0.01, 1.0, n), [0.0, -0.1, math.nan, 5.0, 1e-8])
+TIME = (lambda r, n: r.uniform(0.01, 3.0, n), [0.0, -1.0, math.nan, 30.0])
+YIELD = (lambda r, n: r.uniform(0.0, 0.05, n), [0.0, math.nan])
+OPTION = ["call", "put", "C", "p"]
+
+
+def grid(n, *columns):
+    rng = np.random.default_rng(RNG_SEED)
+    return [_edges(rng, n, *c) if isinstance(c, tuple) else rng.choice(c, n) for c in columns]
+
+
+def scalar_each(fn, args, keys=None):
+    """The scalar function over the elements: NaN where it raises ValueError."""
+    n = len(args[0])
+    out = {k: np.full(n, math.nan) for k in (keys or ("",))}
+    for i in range(n):
+        try:
+            v = fn(*(a[i].item() if isinstance(a[i], np.generic) else a[i] for a in args))
+        except ValueError:
+            continue
+        for k in out:
+            out[k][i] = v[k] if keys else v
+    return out if keys else out[""]
+
+
+def assert_same_bits(got, want):
+    got, want = np.asarray(got, dtype=float), np.asarray(want, dtype=float)
+    assert got.shape == want.shape
+    both_nan = np.isnan(got) & np.isnan(want)
+    differ = (got.view(np.uint64) != want.view(np.uint64)) & ~both_nan
+    assert not differ.any(), (np.flatnonzero(differ)[:5], got[differ][:5], want[differ][:5])
+
+
+def _market(n):
+    # market prices: BS prices of random options, plus junk below/above the bounds
+    spot, strike, rate, vol, t, ot = grid(n, SPOT, STRIKE, RATE, VOL, TIME, OPTION)
+    price = vec.black_scholes(np.abs(spot) + 1, np.abs(strike) + 1, rate, np.abs(vol) + 0.05, np.abs(t) + 0.1,
+                              ot, errors="nan")
+    junk = np.random.default_rng(1).random(n) < 0.15
+    price[junk] = np.random.default_rng(2).choice([-1.0, 0.0, 1e9, math.nan], junk.sum())
+    return price
+
+
+CASES = {
+    "black_scholes": (vec.black_scholes, quelm.black_scholes,
+                      lambda n: grid(n, SPOT, STRIKE, RATE, VOL, TIME, OPTION, YIELD), None),
+    "greeks": (vec.greeks, quelm.greeks, lambda n: grid(n, SPOT, STRIKE, RATE, VOL, TIME, OPTION, YIELD),
+               vec.GREEK_KEYS),
+    "implied_volatility": (vec.implied_volatility, quelm.implied_volatility,
+                           lambda n: [_market(n)] + grid(n, SPOT, STRIKE, RATE, TIME, OPTION, YIELD), None),
+    "binomial": (vec.binomial, quelm.binomial,
+                 lambda n: grid(n, SPOT, STRIKE, RATE, VOL, TIME, OPTION, ["european", "american", "a"])
+                 + [np.random.default_rng(3).integers(0, 60, n).astype(np.uint64)] + grid(n, YIELD), None),
+    "barrier_price": (vec.barrier_price, quelm.barrier_price,
+                      lambda n: grid(n, SPOT, STRIKE, RATE, VOL, TIME, OPTION,
+                                     ["down-in", "down-out", "up-in", "UO", "down_in"], SPOT, YIELD), None),
+    "lookback_price": (vec.lookback_price, quelm.lookback_price,
+                       lambda n: grid(n, SPOT, STRIKE, RATE, VOL, TIME, OPTION, ["floating", "fixed"], YIELD), None),
+}
+
+
+@pytest.mark.parametrize("name", CASES)
+def test_every_element_has_the_scalar_bits(name):
+    fn, scalar, make, keys = CASES[name]
+    args = make(1500 if name != "binomial" else 400)
+    got = fn(*args, errors="nan")
+    want = scalar_each(scalar, args, keys)
+    if keys:
+        assert list(got) == list(keys)
+        for k in keys:
+            assert_same_bits(got[k], want[k])
+    else:
+        assert_same_bits(got, want)
+        assert np.isnan(got).any() and np.isfinite(got).any()  # the grid holds both kinds
+
+
+CURVE = quelm.YieldCurve.from_zero_rates([0.5, 1, 2, 5, 10], [0.02, 0.025, 0.03, 0.035, 0.036],
+                                         interp="natural-cubic")
+BOND = quelm.FixedRateBond.regular(100, 0.05, 2, 20)
+TIMES = (lambda r, n: r.uniform(0, 15, n), [0.0, -1.0, math.nan, 0.5, 10.0, 1e9])
+
+
+@pytest.mark.parametrize("fn, scalar, columns", [
+    (lambda t, **k: vec.discount(CURVE, t, **k), CURVE.discount, [TIMES]),
+    (lambda t, **k: vec.zero_rate(CURVE, t, **k), CURVE.zero_rate, [TIMES]),
+    (lambda a, b, **k: vec.forward_rate(CURVE, a, b, **k), CURVE.forward_rate, [TIMES, TIMES]),
+    (lambda y, **k: vec.bond_price(BOND, y, **k), BOND.clean_price_from_yield,
+     [(lambda r, n: r.uniform(-0.05, 0.2, n), [0.0, -2.0, -1.0, math.nan, 1e6])]),
+    (lambda p, **k: vec.bond_yield(BOND, p, **k), BOND.yield_to_maturity,
+     [(lambda r, n: r.uniform(50, 150, n), [0.0, -1.0, math.nan, 1e9, 100.0])]),
+])
+def test_curves_and_bonds_have_the_scalar_bits(fn, scalar, columns):
+    args = grid(600, *columns)
+    assert_same_bits(fn(*args, errors="nan"), scalar_each(scalar, args))
+
+
+def test_broadcast_shapes():
+    k = np.array([90.0, 100.0, 110.0])
+    vols = np.array([[0.1], [0.2]])
+    assert isinstance(vec.black_scholes(100, 100, 0.05, 0.2, 1.0, "call"), float)
+    assert vec.black_scholes(100, 100, 0.05, 0.2, 1.0, "call") == quelm.black_scholes(100, 100, 0.05, 0.2, 1.0,
+                                                                                       "call")
+    g = vec.greeks(100, 100, 0.05, 0.2, 1.0, "call")
+    assert all(isinstance(v, float) for v in g.values())
+    r = vec.black_scholes(100, k, 0.05, vols, 1.0, ["call", "put", "call"])
+    assert r.shape == (2, 3) and r.dtype == np.float64
+    for i, j in np.ndindex(2, 3):
+        assert r[i, j] == quelm.black_scholes(100, k[j], 0.05, vols[i, 0], 1.0, ["call", "put", "call"][j])
+    for shape in [(0,), (3, 0), (0, 2)]:
+        e = vec.black_scholes(np.ones(shape), 100, 0.05, 0.2, 1.0, "call")
+        assert e.shape == shape
+        assert vec.greeks(np.ones(shape), 100, 0.05, 0.2, 1.0, "call")["rho"].shape == shape
+    assert vec.black_scholes(np.array(100.0), 100, 0.05, 0.2, 1.0, "c") == r.dtype.type(
+        quelm.black_scholes(100, 100, 0.05, 0.2, 1.0, "c"))
+    with pytest.raises(ValueError):
+        vec.black_scholes([1.0, 2.0], [1.0, 2.0, 3.0], 0.05, 0.2, 1.0, "call")
+
+
+def test_strided_and_other_dtypes_read_as_float64():
+    rng = np.random.default_rng(5)
+    base = rng.uniform(50, 150, (40, 30))
+    want = vec.black_scholes(np.ascontiguousarray(base.T[::3, ::2]), 100.0, 0.03, 0.25, 0.5, "put")
+    assert_same_bits(vec.black_scholes(base.T[::3, ::2], 100.0, 0.03, 0.25, 0.5, "put"), want)
+    for view in [base[::-1].T[::-3, ::2], base[:, 5], np.broadcast_to(base[:1], (4, 30))]:
+        assert_same_bits(vec.black_scholes(view, 100.0, 0.03, 0.25, 0.5, "put"),
+                         vec.black_scholes(np.ascontiguousarray(view), 100.0, 0.03, 0.25, 0.5, "put"))
+    ints = np.arange(80, 120, dtype=np.int32)
+    as_float = ints.astype(np.float64)
+    for x in [ints, ints.astype(np.float32), ints.tolist(), np.array(ints.tolist(), dtype=object),
+              ints.astype(np.uint16)]:
+        assert_same_bits(vec.black_scholes(x, 100, 0.05, 0.2, 1.0, "call"),
+                         vec.black_scholes(as_float, 100, 0.05, 0.2, 1.0, "call"))
+    assert vec.black_scholes(True, 1, 0.0, 0.2, 1.0, "call") == quelm.black_scholes(True, 1, 0.0, 0.2, 1.0, "call")
+    # steps as any integer array, bools included, as the scalar reads them
+    assert vec.binomial(100, 100, 0.05, 0.2, 1, "put", "a", np.array([3, 7], dtype=np.int16)).tolist() == [
+        quelm.binomial(100, 100, 0.05, 0.2, 1, "put", "a", s) for s in (3, 7)]
+
+
+@pytest.mark.parametrize("kwargs, error, message", [
+    ({"option_type": "straddle"}, ValueError, 'option_type must be \'call\' or \'put\', got "straddle"'),
+    ({"option_type": ["call", "Put", "x"]}, ValueError, 'option_type must be \'call\' or \'put\', got "x"'),
+    ({"option_type": np.array(["c", "bad"])}, ValueError, 'option_type must be \'call\' or \'put\', got "bad"'),
+    ({"option_type": 3}, TypeError, "argument 'option_type': expected str, got int"),
+    ({"option_type": ["call", 3]}, TypeError, "argument 'option_type': expected str, got int"),
+    ({"spot": "100"}, TypeError, "argument 'spot': must be real number, not str"),
+    ({"spot": ["1", "2"]}, TypeError, "argument 'spot': must be real number, not str"),
+    ({"vol": [0.2, None]}, TypeError, "argument 'vol': must be real number, not NoneType"),
+    ({"strike": [1 + 2j]}, TypeError, "argument 'strike': must be real number, not complex"),
+    ({"errors": "ignore"}, ValueError, "errors must be 'raise' or 'nan', got 'ignore'"),
+])
+def test_type_and_option_errors_as_the_scalar_words_them(kwargs, error, message):
+    args = {"spot": 100.0, "strike": [90.0, 100.0, 110.0], "rate": 0.05, "vol": 0.2, "t": 1.0,
+            "option_type": "call"}
+    args.update(kwargs)
+    with pytest.raises(error) as info:
+        vec.black_scholes(**args)
+    assert str(info.value) == message
+
+
+def test_string_options_in_each_order_and_alias():
+    spots = np.array([90.0, 100.0, 110.0])
+    got = vec.lookback_price(spots, 100, 0.05, 0.3, 1.0, np.array(["c", "P", "call"], dtype=object),
+                             ["floating", "FIXED", "float"])
+    want = [quelm.lookback_price(s, 100, 0.05, 0.3, 1.0, o, k)
+            for s, o, k in zip(spots, ["c", "P", "call"], ["floating", "FIXED", "float"])]
+    assert got.tolist() == want
+    # both options wrong: the one the scalar reads first is reported
+    for fn, args in [(vec.lookback_price, ("x", "y")), (quelm.lookback_price, ("x", "y"))]:
+        with pytest.raises(ValueError, match="strike_type"):
+            fn(100, 100, 0.05, 0.3, 1.0, *args)
+    with pytest.raises(ValueError, match="barrier_type must be one of down-in/down-out/up-in/up-out"):
+        vec.barrier_price(100, 100, 0.05, 0.2, 1, "call", ["up-in", "down-under"], 120)
+
+
+def test_errors_raise_the_first_failure_in_c_order():
+    strikes = np.full(200_000, 100.0)
+    strikes[[150_001, 70_003, 199_999]] = -1.0
+    with pytest.raises(ValueError) as info:
+        vec.black_scholes(100, strikes, 0.05, 0.2, 1.0, "call")
+    assert str(info.value) == "at index (70003,): invalid input: strike must be > 0"
+    with pytest.raises(ValueError) as info:
+        vec.black_scholes(100, strikes.reshape(400, 500), 0.05, 0.2, 1.0, "call")
+    assert str(info.value) == "at index (140, 3): invalid input: strike must be > 0"
+    with pytest.raises(ValueError) as info:
+        vec.implied_volatility([5.0, 1e9], 100, 100, 0.05, 1.0, "call")
+    with pytest.raises(ValueError) as scalar:
+        quelm.implied_volatility(1e9, 100, 100, 0.05, 1.0, "call")
+    assert str(info.value) == f"at index (1,): {scalar.value}"
+    nan = vec.black_scholes(100, strikes, 0.05, 0.2, 1.0, "call", errors="nan")
+    assert np.flatnonzero(np.isnan(nan)).tolist() == [70_003, 150_001, 199_999]
+
+
+def test_memory_failures_are_never_turned_into_nan():
+    with pytest.raises(MemoryError, match=r"^at index \(1,\): "):
+        vec.binomial(100, 100, 0.05, 0.2, 1.0, "call", steps=[10, 2**62], errors="nan")
+    with pytest.raises(MemoryError):
+        vec.black_scholes(np.broadcast_to(1.0, (2**28, 2**20)), 100, 0.05, 0.2, 1.0, "call")
+
+
+def test_pandas_in_pandas_out():
+    pd = pytest.importorskip("pandas")
+    chain = pd.DataFrame({"strike": [90.0, 100.0, 110.0], "type": ["call", "put", "call"]},
+                         index=pd.Index(["a", "b", "c"], name="id"))
+    price = vec.black_scholes(100, chain["strike"], 0.05, 0.2, 1.0, chain["type"])
+    assert isinstance(price, pd.Series) and price.index.equals(chain.index)
+    assert price.tolist() == vec.black_scholes(100, [90.0, 100.0, 110.0], 0.05, 0.2, 1.0,
+                                               ["call", "put", "call"]).tolist()
+    g = vec.greeks(100, chain["strike"], 0.05, 0.2, 1.0, "call")
+    assert all(isinstance(s, pd.Series) and s.index.equals(chain.index) for s in g.values())
+    iv = vec.implied_volatility(price, 100, chain["strike"], 0.05, 1.0, chain["type"])
+    assert np.allclose(iv.to_numpy(), 0.2) and iv.index.equals(chain.index)
+    with pytest.raises(ValueError, match="one index"):
+        vec.black_scholes(chain["strike"], chain["strike"].reset_index(drop=True), 0.05, 0.2, 1.0, "call")
+
+
+def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():
+    code = (
+        "import sys\n"
+        "class Block:\n"
+        "    def find_spec(self, name, path=None, target=None):\n"
+        "        if name == 'numpy' or name.startswith('numpy.'):\n"
+        "            raise ImportError('numpy hidden')\n"
+        "sys.meta_path.insert(0, Block())\n"
+        "import quelm\n"
+        "print(quelm.black_scholes(100, 100, 0.05, 0.2, 1.0, 'call') > 0, 'numpy' in sys.modules)\n"
+        "try:\n"
+        "    import quelm.vec\n"
+        "except ImportError as e:\n"
+        "    print(type(e).__name__, e, '|', e.__cause__)\n"
+        "try:\n"
+        "    quelm.vec\n"
+        "except ImportError as e:\n"
+        "    print(type(e).__name__, e)\n"
+    )
+    out = run_python(code)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.splitlines() == [
+        "True False",
+        "ImportError quelm.vec needs NumPy: pip install numpy | numpy hidden",
+        "ImportError quelm.vec needs NumPy: pip install numpy",
+    ]
+
+
+def test_vec_reached_as_attribute_and_submodule():
+    out = run_python(
+        "import sys, quelm\n"
+        "v = quelm.vec\n"
+        "from quelm import vec\n"
+        "import quelm.vec as w\n"
+        "print(v is vec is w is sys.modules['quelm.vec'], 'vec' in quelm.__all__, len(quelm.__all__))\n"
+        "print(hasattr(quelm, 'no_such_name'))\n")
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True", "False", str(len(quelm.__all__)), "False"]
+
+
+def test_results_do_not_depend_on_the_thread_count():
+    code = (
+        "import hashlib, numpy as np, quelm.vec as v\n"
+        "r = np.random.default_rng(7)\n"
+        "s = r.uniform(50, 150, 300_000); s[::997] = -1\n"
+        "p = v.black_scholes(s, 100, 0.03, r.uniform(0, 1, 300_000), 1.0, 'put', errors='nan')\n"
+        "g = v.greeks(s, 100, 0.03, 0.2, 1.0, 'call', errors='nan')\n"
+        "iv = v.implied_volatility(p, s, 100, 0.03, 1.0, 'put', errors='nan')\n"
+        "h = hashlib.sha256(p.tobytes() + iv.tobytes() + b''.join(x.tobytes() for x in g.values()))\n"
+        "try:\n"
+        "    v.black_scholes(s, 100, 0.03, 0.2, 1.0, 'put')\n"
+        "except ValueError as e:\n"
+        "    print(e)\n"
+        "print(h.hexdigest())\n"
+    )
+    out = same_output_across_threads(code, counts=("1", "3"))
+    assert out.startswith("at index (0,): invalid input: spot must be >= 0")
+
+
+CTRL_C_CALLS = {
+    # four American trees of 10^7 steps: one long element per worker
+    "elements": "v.binomial(100, [90.0, 100.0, 110.0, 120.0], 0.05, 0.2, 1.0, 'put', 'american', 10**7)",
+    # one long tree among short ones: the calling thread may be left waiting on a worker
+    "one_long_element": "v.binomial(100, 100.0, 0.05, 0.2, 1.0, 'put', 'american', np.where(np.arange(64) == 40, "
+                        "10**7, 10))",
+    # full reports of long series, again and again
+    "series": "[v.stats(returns=x, axis=1, lag=3) for _ in range(1000)]",
+}
+
+
+@pytest.mark.parametrize("name", CTRL_C_CALLS)
+def test_ctrl_c_stops_a_long_array_call(name):
+    code = (
+        "import os, subprocess, sys, time, numpy as np, quelm.vec as v\n"
+        "x = np.random.default_rng(1).normal(0, 0.01, (4, 2 * 10**6))\n"
+        "subprocess.Popen(['sh', '-c', f'sleep 0.3; kill -INT {os.getpid()}'])\n"
+        "start = time.monotonic()\n"
+        "try:\n"
+        f"    r = {CTRL_C_CALLS[name]}\n"
+        "    print('returned')\n"
+        "except KeyboardInterrupt:\n"
+        "    print(round(time.monotonic() - start, 3))\n"
+    )
+    out = run_python(code, env={"RAYON_NUM_THREADS": "3"}, timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert 0.25 < float(out.stdout) < 5.0
+
+
+def _panel(rows=260, cols=7):
+    r = np.random.default_rng(11).normal(0.0004, 0.012, (rows, cols))
+    r[:, 2] = 0.0                 # no dispersion: ratios fail
+    r[5, 3] = math.nan            # NaN follows the scalar rule
+    r[:, 4] = np.abs(r[:, 4])     # no downside
+    return r
+
+
+def scalar_columns(fn, panel, *args, **kwargs):
+    """The scalar function per column (NaN where it raises), and the columns where it raised."""
+    out, raised = [], []
+    for j in range(panel.shape[1]):
+        try:
+            out.append(fn(np.ascontiguousarray(panel[:, j]), *args, **kwargs))
+        except ValueError:
+            out.append(math.nan)
+            raised.append(j)
+    return np.array(out), raised
+
+
+BENCH = np.random.default_rng(12).normal(0.0003, 0.01, 260)
+METRICS = [
+    (vec.sharpe, quelm.sharpe, (0.0001, 52.0)),
+    (vec.sortino, quelm.sortino, (0.0002,)),
+    (vec.value_at_risk, quelm.value_at_risk, (0.99, "cornish-fisher")),
+    (vec.value_at_risk, quelm.value_at_risk, (0.9, "parametric")),
+    (vec.expected_shortfall, quelm.expected_shortfall, (0.975, "hist")),
+    (vec.beta, quelm.beta, (BENCH,)),
+    (vec.tracking_error, quelm.tracking_error, (BENCH, 12.0)),
+    (vec.info_ratio, quelm.info_ratio, (BENCH,)),
+]
+
+
+@pytest.mark.parametrize("fn, scalar, args", METRICS)
+def test_per_series_metrics_equal_the_scalar_per_column(fn, scalar, args):
+    panel = _panel()
+    want, raised = scalar_columns(scalar, panel, *args)
+    assert np.isfinite(want).any()
+    assert_same_bits(fn(panel, *args, errors="nan"), want)
+    assert_same_bits(fn(np.asfortranarray(panel.T), *args, axis=1, errors="nan"), want)
+    j = int(np.flatnonzero(np.isfinite(want))[0])
+    assert fn(panel[:, j], *args) == want[j]  # one series: the scalar's float
+    if not raised:
+        return
+    with pytest.raises(ValueError) as info:
+        fn(panel, *args)
+    with pytest.raises(ValueError) as scalar_info:
+        scalar(np.ascontiguousarray(panel[:, raised[0]]), *args)
+    assert str(info.value) == f"at index ({raised[0]},): {scalar_info.value}"
+    with pytest.raises(ValueError) as info:
+        fn(panel[:, raised[0]], *args)
+    assert str(info.value) == str(scalar_info.value)  # one series: the scalar's own message
+
+
+def test_per_series_benchmark_panel_and_errors():
+    panel = _panel()
+    bench = np.random.default_rng(3).normal(0, 0.01, panel.shape)
+    want = [quelm.beta(np.ascontiguousarray(panel[:, j]), np.ascontiguousarray(bench[:, j])) for j in (0, 1, 5)]
+    assert_same_bits(vec.beta(panel, bench)[[0, 1, 5]], want)
+    assert any(scalar_columns(scalar, _panel(), *args)[1] for _, scalar, args in METRICS)
+    with pytest.raises(ValueError, match="method must be"):
+        vec.value_at_risk(panel, 0.95, "monte-carlo")
+    with pytest.raises(TypeError, match="argument 'returns'"):
+        vec.sharpe([["a", "b"]])
+    assert vec.sharpe(np.empty((10, 0))).shape == (0,)
+
+
+@pytest.mark.parametrize("source, options", [
+    ("returns", {}),
+    ("returns", {"benchmark": BENCH, "lag": 3, "risk_free": 0.0001, "confidence": 0.99}),
+    ("prices", {"periods_per_year": 12.0}),
+    ("values", {}),
+])
+def test_stats_panel_equals_the_scalar_report_per_column(source, options):
+    panel = _panel()
+    if source == "prices":
+        panel = np.cumprod(1.0 + panel, axis=0)
+        panel[0, 6] = -1.0  # a price the scalar refuses
+    got = vec.stats(**{source: panel}, **options, errors="nan")
+    assert list(got) == list(quelm.stats(returns=[0.01, 0.02]))
+    for j in range(panel.shape[1]):
+        try:
+            want = quelm.stats(**{source: np.ascontiguousarray(panel[:, j])}, **options)
+        except ValueError:
+            assert all(math.isnan(got[k][j]) for k in got)
+            continue
+        for k, v in want.items():
+            assert_same_bits(got[k][j], math.nan if v is None else float(v))
+
+
+def test_panels_in_pandas_out():
+    pd = pytest.importorskip("pandas")
+    df = pd.DataFrame(_panel()[:, [0, 1, 3]], columns=["spy", "qqq", "iwm"],
+                      index=pd.date_range("2024-01-01", periods=260))
+    s = vec.sharpe(df)
+    assert isinstance(s, pd.Series) and list(s.index) == ["spy", "qqq", "iwm"]
+    assert s["qqq"] == quelm.sharpe(df["qqq"].to_numpy())
+    report = vec.stats(returns=df, benchmark=df["spy"])
+    assert isinstance(report, pd.DataFrame) and list(report.columns) == ["spy", "qqq", "iwm"]
+    assert list(report.index) == list(quelm.stats(returns=[0.01, 0.02]))
+    assert report.loc["beta", "spy"] == 1.0 or math.isclose(report.loc["beta", "spy"], 1.0)
+    by_row = vec.sharpe(df.T, axis=1)
+    assert list(by_row.index) == ["spy", "qqq", "iwm"]
+    assert_same_bits(by_row.to_numpy(), s.to_numpy())
+    dd = vec.max_drawdown((1 + df).cumprod())
+    assert dd.loc["max_drawdown", "iwm"] == quelm.max_drawdown((1 + df["iwm"]).cumprod().to_numpy())["max_drawdown"]
+
+
+@pytest.mark.parametrize("name", ["black_scholes", "greeks", "implied_volatility", "binomial", "barrier_price",
+                                  "lookback_price", "stats", "sharpe", "sortino", "value_at_risk",
+                                  "expected_shortfall", "beta", "tracking_error", "info_ratio", "max_drawdown"])
+def test_parameters_are_the_scalar_twins(name):
+    import inspect
+
+    ours = inspect.signature(getattr(vec, name)).parameters
+    theirs = inspect.signature(getattr(quelm, name)).parameters
+    extra = [p for p in ours if p not in theirs]
+    assert extra == (["axis", "errors"] if name in ("stats", "max_drawdown") or name not in (
+        "black_scholes", "greeks", "implied_volatility", "binomial", "barrier_price", "lookback_price")
+        else ["errors"])
+    assert [p for p in ours if p in theirs] == list(theirs)
+    for p in theirs:
+        want = theirs[p].default
+        if want is not inspect.Parameter.empty and want is not Ellipsis:
+            assert ours[p].default == want, p
+    assert ours[extra[-1]].kind is inspect.Parameter.KEYWORD_ONLY
+
+
+def test_other_threads_run_while_a_book_is_priced():
+    import threading
+
+    started, done = threading.Event(), threading.Event()
+    ticks = []
+
+    def price():
+        started.set()
+        vec.binomial(100, np.linspace(80, 120, 64), 0.05, 0.2, 1.0, "put", "american", 4000)
+        done.set()
+
+    worker = threading.Thread(target=price)
+    worker.start()
+    started.wait()
+    while not done.is_set():
+        ticks.append(sum(range(200)))  # pure-Python work: needs the interpreter lock
+    worker.join()
+    # Holding the lock for the whole call would leave this thread one or two turns at most.
+    assert len(ticks) > 100
