@@ -45,9 +45,6 @@ double price_by_exp(std::span<const Cashflow> flows, double f, double log_base, 
                       [&](const Cashflow& c) { return c.amount * std::exp(-(f * c.time) * log_base); });
 }
 
-// The error of an interrupted pass.
-std::unexpected<Error> interrupted() { return numerical("interrupted"); }
-
 Result<double> discount_base(std::uint32_t f, double y) {
     const double base = 1.0 + y / static_cast<double>(f);
     if (base <= 0.0) return numerical("bond: yield below -frequency makes the discount base non-positive");
@@ -77,7 +74,7 @@ Result<double> dirty_price_with_yield(std::span<const Cashflow> flows, std::uint
     QUELM_TRY(base, discount_base(frequency, y));
     CancelPoller poller(cancel);
     const double price = price_at(flows, static_cast<double>(frequency), base, poller);
-    if (poller.stopped()) return interrupted();
+    if (poller.stopped()) return cancelled();
     return price;
 }
 
@@ -91,7 +88,7 @@ Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t 
     const double sum = polled_sum(flows, poller, [&](const Cashflow& c) {
         return c.time * c.amount * std::pow(base, -(f * c.time));
     });
-    if (poller.stopped()) return interrupted();
+    if (poller.stopped()) return cancelled();
     return sum / p;
 }
 
@@ -104,7 +101,7 @@ Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequenc
     const double sum = polled_sum(flows, poller, [&](const Cashflow& c) {
         return c.amount * c.time * (c.time + 1.0 / f) * std::pow(base, -(f * c.time) - 2.0);
     });
-    if (poller.stopped()) return interrupted();
+    if (poller.stopped()) return cancelled();
     return sum / p;
 }
 
@@ -124,7 +121,7 @@ Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t f
         return poller.stopped() ? 0.0 : price - dirty_price;
     };
     const auto root = brent(gap, -0.9, 2.0, 1e-12, 200);
-    if (poller.stopped()) return interrupted();
+    if (poller.stopped()) return cancelled();
     return root;
 }
 
@@ -141,7 +138,7 @@ Result<FixedRateBond> FixedRateBond::regular(double face, double coupon_rate, st
     flows.reserve(checked_count(n_periods, sizeof(Cashflow)));
     CancelPoller poller(cancel);
     for (std::uint32_t k = 1; k <= n_periods; ++k) {
-        if (poller.tick()) return interrupted();
+        if (poller.tick()) return cancelled();
         flows.push_back({static_cast<double>(k) / f, k == n_periods ? face + c : c});
     }
     return from_cashflows(frequency, std::move(flows), face, coupon_rate, 0.0);
@@ -193,7 +190,7 @@ Result<std::pair<double, double>> FixedRateBond::price_from_curve(const curves::
     double dirty = 0.0;
     CancelPoller poller(cancel);
     for (const Cashflow& c : flows_) {
-        if (poller.tick(8)) return interrupted();  // a curve lookup is several cheap steps
+        if (poller.tick(8)) return cancelled();  // a curve lookup is several cheap steps
         QUELM_TRY(p, curve.discount(c.time));
         dirty += c.amount * p;
     }

@@ -98,7 +98,7 @@ Result<AmericanReport> american_report(const char* method, OptionType type, cons
                                        const Estimate& e, Cancel& cancel) {
     const auto tree =
         pricing::binomial(type, pricing::ExerciseStyle::American, c.market, 2000, c.strike, c.maturity, cancel);
-    if (cancel.stopped()) return numerical(kInterrupted);
+    if (cancel.stopped()) return cancelled();
     if (!tree) return std::unexpected(tree.error());
     return AmericanReport{method, type, c.market.spot, c.strike, c.market.rate, c.market.vol, c.maturity,
                           e.price, e.standard_error, *tree, std::fabs(e.price - *tree), c.paths, c.steps, c.epochs};
@@ -112,7 +112,7 @@ Result<AmericanStart> american_start(OptionType type, const AmericanConfig& c, C
         return start;
     }
     start.answer = degenerate_value(type, c, cancel);
-    if (cancel.stopped()) return numerical(kInterrupted);
+    if (cancel.stopped()) return cancelled();
     if (start.answer) return start;
     // One path set with each path's cash flow, and the network the engine trains.
     const double n_paths = 2.0 * static_cast<double>(c.paths - c.paths / 2);
@@ -122,7 +122,7 @@ Result<AmericanStart> american_start(OptionType type, const AmericanConfig& c, C
         doubles_bytes(n_paths * (static_cast<double>(c.steps) + 2.0)) + training_bytes(1, c.hidden, slots),
         "the American paths and network"));
     QUELM_TRY(sim, simulate_paths(c.market, c.paths, c.steps, c.seed, c.maturity, cancel));
-    if (!sim) return numerical(kInterrupted);
+    if (!sim) return cancelled();
     start.paths = std::move(*sim);
     const std::size_t M = static_cast<std::size_t>(c.steps);
     start.cash.resize(start.paths.n_paths);

@@ -24,7 +24,7 @@ Result<Estimate> deep_lsm_american(OptionType type, const AmericanConfig& c, Can
     std::vector<std::size_t> itm;
     std::vector<double> xs, ys, xn, yn;
     for (std::size_t t = M; t-- > 1;) {
-        if (cancel.poll()) return numerical(kInterrupted);
+        if (cancel.poll()) return cancelled();
         const double disc = std::exp(static_cast<double>(t) * ps.dt * (-r));
         itm.clear();
         xs.clear();
@@ -59,7 +59,7 @@ Result<Estimate> deep_lsm_american(OptionType type, const AmericanConfig& c, Can
             sl.loss = e * e;
         }, AccumulateSlot{&net}, cancel);
         Forward& f = slots[0].f;
-        if (!done) return numerical(kInterrupted);
+        if (!done) return cancelled();
         for (std::size_t k = 0; k < cnt; ++k) {
             const double in[1] = {(xs[k] - xm.mean) / xm.std};
             const double cont = predict(net, in, f) * ym.std + ym.mean;

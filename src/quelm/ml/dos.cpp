@@ -53,7 +53,7 @@ Result<Estimate> dos_american(OptionType type, const AmericanConfig& c, Cancel& 
     StopRules rules(M);
     std::vector<double> xs(n), xn(n), ex(n), cont(n);
     for (std::size_t t = M; t-- > 1;) {
-        if (cancel.poll()) return numerical(kInterrupted);
+        if (cancel.poll()) return cancelled();
         const double disc = std::exp(static_cast<double>(t) * ps.dt * (-r));
         for (std::size_t p = 0; p < n; ++p) {
             const double s = ps.path(p)[t];
@@ -76,18 +76,18 @@ Result<Estimate> dos_american(OptionType type, const AmericanConfig& c, Cancel& 
             backward_value_adjoints(net, sl.f, (1.0 - s) * ((-(e - cv)) * s), sl.s);
             sl.loss = -(s * e + (1.0 - s) * cv);
         }, AccumulateSlot{&net}, cancel);
-        if (!done) return numerical(kInterrupted);
+        if (!done) return cancelled();
         const bool applied = parallel_for(n, [&](std::size_t lo, std::size_t hi) {
             Forward f(rule.net);
             for (std::size_t p = lo; p < hi; ++p)
                 if (rule.stop_prob(xs[p], f) > 0.5) cf[p] = ex[p];
         }, cancel);
-        if (!applied) return numerical(kInterrupted);
+        if (!applied) return cancelled();
         rules[t] = std::move(rule);
     }
     // Out of sample: the learned rules on an independent path set.
     QUELM_TRY(fresh, simulate_paths(m, c.paths, c.steps, mix64(c.seed + kGolden), c.maturity, cancel));
-    if (!fresh) return numerical(kInterrupted);
+    if (!fresh) return cancelled();
     std::vector<double> value(fresh->n_paths);
     const bool valued = parallel_for(value.size(), [&](std::size_t lo, std::size_t hi) {
         std::vector<Forward> scratch;  // one workspace per rule, per chunk
@@ -96,7 +96,7 @@ Result<Estimate> dos_american(OptionType type, const AmericanConfig& c, Cancel& 
         for (std::size_t p = lo; p < hi; ++p)
             value[p] = policy_payoff(fresh->path(p), rules, scratch, type, c.steps, K, r, ps.dt, disc_T).discounted;
     }, cancel);
-    if (!valued) return numerical(kInterrupted);
+    if (!valued) return cancelled();
     return pair_estimate(value, payoff(type, m.spot, K));
 }
 

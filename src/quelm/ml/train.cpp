@@ -72,7 +72,7 @@ Result<std::vector<DiffSample>> generate_european(const EuropeanSpec& c, std::ui
             }
         }
     }, cancel);
-    if (!done) return numerical(kInterrupted);
+    if (!done) return cancelled();
     return out;
 }
 
@@ -125,7 +125,7 @@ Result<Training> train_differential(const DiffConfig& cfg, Cancel& cancel) {
         accumulate_differential(net, sl.f, sl.tw, sl.s, grad);
         return sl.loss;
     }, cancel);
-    if (!loss) return numerical(kInterrupted);
+    if (!loss) return cancelled();
     return Training{TrainedModel{std::move(net), {xm.mean}, {xm.std}, ym.mean, ym.std}, *loss, cfg.epochs,
                     static_cast<std::uint64_t>(n)};
 }

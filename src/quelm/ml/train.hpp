@@ -75,7 +75,4 @@ inline constexpr std::uint64_t kShuffleTag = 0x7F4074B46DA03C6CULL;
 
 [[nodiscard]] Result<DiffReport> differential_ml_price(const DiffConfig& config, Cancel& cancel = never_cancel());
 
-// The message of an interrupted computation (the binding raises KeyboardInterrupt instead).
-inline constexpr const char* kInterrupted = "interrupted";
-
 }  // namespace quelm::ml

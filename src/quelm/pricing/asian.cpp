@@ -63,7 +63,7 @@ Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInpu
         double total = 0.0;
         CancelPoller poller(cancel);
         for (std::uint64_t i = 1; i <= n_fixings; ++i) {
-            if (poller.tick()) return numerical("interrupted");
+            if (poller.tick()) return cancelled();
             total += std::exp(static_cast<double>(i) * t / n * (r - m.dividend_yield)) * m.spot;
         }
         return PriceSe{disc * payoff(o.option_type, total / n, o.strike), 0.0};
@@ -77,13 +77,13 @@ Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInpu
     std::vector<double> values(pairs);
     CancelPoller poller(cancel);
     for (std::size_t i = 0; i < pairs; ++i) {
-        if (poller.tick(set.path_len)) return numerical("interrupted");
+        if (poller.tick(set.path_len)) return cancelled();
         const double plus = payoff(o.option_type, path_average(set.path(2 * i)), o.strike);
         const double minus = payoff(o.option_type, path_average(set.path(2 * i + 1)), o.strike);
         values[i] = (plus + minus) * 0.5;
     }
     const MeanSe ms = mean_and_se(values, poller);
-    if (poller.stopped()) return numerical("interrupted");
+    if (poller.stopped()) return cancelled();
     return PriceSe{disc * ms.mean, disc * ms.standard_error};
 }
 

@@ -36,7 +36,7 @@ Result<double> roll_back(OptionType type, bool american, std::size_t n, double p
         const auto at = row(n);
         for (std::size_t j = 0; j <= n; ++j) {
             V[j] = payoff(type, at(j), K);
-            if ((j & 65535) == 0 && poller.check()) return numerical("interrupted");
+            if ((j & 65535) == 0 && poller.check()) return cancelled();
         }
     }
     const double q1 = 1.0 - p;
@@ -56,7 +56,7 @@ Result<double> roll_back(OptionType type, bool american, std::size_t n, double p
                     V[j] = c;
                 }
             }
-            if (poller.tick(j1 - j0)) return numerical("interrupted");
+            if (poller.tick(j1 - j0)) return cancelled();
         }
     }
     return V[0];
@@ -97,7 +97,7 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
         // Node (i, j) priced as (S d^i) (u^2)^j.
         const DoubleBuffer pow_d = power_table(d, n, poller);
         const DoubleBuffer pow_u2 = power_table(u * u, n, poller);
-        if (poller.stopped()) return numerical("interrupted");
+        if (poller.stopped()) return cancelled();
         const auto row = [&](std::size_t i) {
             const double base = S * pow_d[i];
             return [base, &pow_u2](std::size_t j) { return base * pow_u2[j]; };
@@ -109,7 +109,7 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
     // only a call needs every node price finite.
     const DoubleBuffer pow_u = power_table(u, n, poller);
     const DoubleBuffer pow_d = power_table(d, n, poller);
-    if (poller.stopped()) return numerical("interrupted");
+    if (poller.stopped()) return cancelled();
     if (type == OptionType::Call && !std::isfinite(S * pow_u[n])) {
         return numerical("binomial: node prices overflow (vol * sqrt(t * steps) too large for the tree)");
     }

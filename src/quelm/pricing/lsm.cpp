@@ -24,7 +24,7 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
         double best = payoff(type, S, K);
         CancelPoller poller(cancel);
         for (std::uint64_t j = 1; j <= s.steps; ++j) {
-            if (poller.tick()) return numerical("interrupted");
+            if (poller.tick()) return cancelled();
             const double tj = static_cast<double>(j) * dt;
             const double value = payoff(type, S * std::exp(tj * (r - q)), K) * std::exp(tj * (-r));
             if (value > best) best = value;
@@ -62,7 +62,7 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
             }
         }
     }, cancel);
-    if (!done) return numerical("interrupted");
+    if (!done) return cancelled();
     auto row = [&](std::size_t k) { return base + (k - 1) * n_paths; };
 
     std::vector<double> cash(n_paths);
@@ -73,14 +73,14 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
     std::vector<double> xs, ys;
     CancelPoller poller(cancel);
     for (std::size_t i = M; i-- > 1;) {
-        if (poller.check()) return numerical("interrupted");
+        if (poller.check()) return cancelled();
         const double di = std::exp((static_cast<double>(i) * dt) * (-r));
         itm.clear();
         xs.clear();
         ys.clear();
         const double* at = row(i);
         for (std::size_t p = 0; p < n_paths; ++p) {
-            if (poller.tick()) return numerical("interrupted");
+            if (poller.tick()) return cancelled();
             const double price = at[p];
             if (payoff(type, price, K) > 0.0) {
                 itm.push_back(p);
@@ -100,7 +100,7 @@ Result<McResult> lsm_american(OptionType type, const MarketInputs& m, const LsmS
     std::vector<double> values(static_cast<std::size_t>(pairs));
     for (std::size_t k = 0; k < values.size(); ++k) values[k] = (cash[2 * k] + cash[2 * k + 1]) * 0.5;
     const MeanSe ms = mean_and_se(values, poller);
-    if (poller.stopped()) return numerical("interrupted");
+    if (poller.stopped()) return cancelled();
     const double e0 = payoff(type, S, K);
     if (ms.mean < e0) return McResult{e0, 0.0};
     return McResult{ms.mean, ms.standard_error};

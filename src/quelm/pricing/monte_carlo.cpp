@@ -49,10 +49,10 @@ Result<McResult> monte_carlo_european(const McInputs& in, Cancel& cancel) {
             values[i] = 0.5 * (payoff(type, down, K) + payoff(type, up, K));
         }
     }, cancel);
-    if (!done) return numerical("interrupted");
+    if (!done) return cancelled();
     CancelPoller poller(cancel);
     const MeanSe ms = mean_and_se(std::span<const double>(values.get(), n_pairs), poller);
-    if (poller.stopped()) return numerical("interrupted");
+    if (poller.stopped()) return cancelled();
     return McResult{disc * ms.mean, disc * ms.standard_error};
 }
 

@@ -230,7 +230,7 @@ Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, dou
             }
         },
         cancel);
-    if (!done) return numerical("interrupted");
+    if (!done) return cancelled();
     return set;
 }
 
@@ -254,12 +254,12 @@ Result<TerminalSample> simulate_terminal(const Process& process, const SimSettin
             }
         },
         cancel);
-    if (!done) return numerical("interrupted");
+    if (!done) return cancelled();
     TerminalSample sample;
     sample.pair_means.resize(pairs);
     CancelPoller poller(cancel);
     for (std::size_t i = 0; i < pairs; ++i) {
-        if (poller.tick()) return numerical("interrupted");
+        if (poller.tick()) return cancelled();
         sample.pair_means[i] = (last[2 * i] + last[2 * i + 1]) * 0.5;
     }
     sample.terminal = std::move(last);
