@@ -13,7 +13,8 @@ PyObject* black_scholes_impl(double spot, double strike, double rate, double vol
                              double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::black_scholes({strike, t, type}, {spot, rate, vol, q}));
+    return finish(pricing::black_scholes({.strike = strike, .expiry = t, .option_type = type},
+                                          {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}));
 }
 
 // The inputs and the price, as `price` reports them.
@@ -38,7 +39,7 @@ constinit const auto kPriceRow = record<PriceRow>({
 PyObject* price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::black_scholes({strike, t, type}, {spot, rate, vol, q}), [&](double v) {
+    return finish(pricing::black_scholes({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}), [&](double v) {
         return kPriceRow({type, spot, strike, rate, vol, t, q, v});
     });
 }
@@ -54,14 +55,15 @@ constinit const auto kGreeks = record<greeks::Greeks>({
 PyObject* greeks_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(greeks::analytic_greeks({strike, t, type}, {spot, rate, vol, q}), kGreeks);
+    return finish(greeks::analytic_greeks({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}), kGreeks);
 }
 
 PyObject* implied_volatility_impl(double market_price, double spot, double strike, double rate, double t,
                                   std::string_view ot, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::implied_volatility(market_price, {strike, t, type}, {spot, rate, 0.0, q}));
+    return finish(pricing::implied_volatility(
+        {.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = 0.0, .dividend_yield = q}, market_price));
 }
 
 }  // namespace

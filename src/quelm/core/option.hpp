@@ -1,4 +1,5 @@
-// Option type and the two records the vanilla pricing cores take.
+// Option type, the two records every pricing engine takes (the contract and the market),
+// and the price-with-error that the Monte Carlo engines return.
 // Times in years; rates and dividend yields continuously compounded; vol annual.
 #pragma once
 
@@ -19,6 +20,12 @@ struct OptionContract {
     double strike;
     double expiry;  // years
     OptionType option_type;
+};
+
+// A price with the standard error of its estimate (0 where nothing random is left).
+struct PriceEstimate {
+    double price;
+    double standard_error;
 };
 
 struct MarketInputs {

@@ -64,9 +64,11 @@ Result<double> roll_back(OptionType type, bool american, std::size_t n, double p
 
 }  // namespace
 
-Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& m, std::uint64_t steps,
-                        double strike, double expiry, Cancel& cancel) {
-    const double S = m.spot, K = strike, T = expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
+Result<double> binomial(const OptionContract& o, const MarketInputs& m, const BinomialSettings& s, Cancel& cancel) {
+    const double S = m.spot, K = o.strike, T = o.expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
+    const OptionType type = o.option_type;
+    const ExerciseStyle style = s.style;
+    const std::uint64_t steps = s.steps;
     QUELM_CHECK(validate_vanilla(K, S, sigma, T));
     if (steps == 0) return invalid("steps must be >= 1");
     if (any_nan(m, K, T)) return kNaN;

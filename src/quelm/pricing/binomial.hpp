@@ -20,8 +20,12 @@ inline constexpr Choices<ExerciseStyle, 6> kExerciseStyles{
     {{{"european", ExerciseStyle::European}, {"euro", ExerciseStyle::European}, {"e", ExerciseStyle::European},
       {"american", ExerciseStyle::American}, {"amer", ExerciseStyle::American}, {"a", ExerciseStyle::American}}}};
 
-[[nodiscard]] Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& market,
-                                      std::uint64_t steps, double strike, double expiry,
+struct BinomialSettings {
+    ExerciseStyle style;
+    std::uint64_t steps;
+};
+
+[[nodiscard]] Result<double> binomial(const OptionContract& o, const MarketInputs& m, const BinomialSettings& s,
                                       Cancel& cancel = never_cancel());
 
 }  // namespace quelm::pricing

@@ -1,4 +1,4 @@
-#include "quelm/stats/result.hpp"
+#include "quelm/stats/report.hpp"
 
 #include <cmath>
 
