@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/memory.hpp"
@@ -78,31 +79,36 @@ Result<double> dirty_price_with_yield(std::span<const Cashflow> flows, std::uint
     return price;
 }
 
-Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
-                                 Cancel& cancel) {
+namespace {
+
+// The sum of term(flow, f, 1 + y / f) over the flows, per unit of dirty price; `what`
+// names the measure in the error of a non-positive price.
+template <class Term>
+Result<double> per_unit_price(std::span<const Cashflow> flows, std::uint32_t frequency, double y, Cancel& cancel,
+                              const char* what, Term term) {
     QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y, cancel));
-    if (p <= 0.0) return numerical("bond: non-positive price in duration");
+    if (p <= 0.0) return numerical(std::string("bond: non-positive price in ") + what);
     const double f = static_cast<double>(frequency);
     const double base = 1.0 + y / f;
     CancelPoller poller(cancel);
-    const double sum = polled_sum(flows, poller, [&](const Cashflow& c) {
-        return c.time * c.amount * std::pow(base, -(f * c.time));
-    });
+    const double sum = polled_sum(flows, poller, [&](const Cashflow& c) { return term(c, f, base); });
     if (poller.stopped()) return cancelled();
     return sum / p;
 }
 
+}  // namespace
+
+Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
+                                 Cancel& cancel) {
+    return per_unit_price(flows, frequency, y, cancel, "duration", [](const Cashflow& c, double f, double base) {
+        return c.time * c.amount * std::pow(base, -(f * c.time));
+    });
+}
+
 Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequency, double y, Cancel& cancel) {
-    QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y, cancel));
-    if (p <= 0.0) return numerical("bond: non-positive price in convexity");
-    const double f = static_cast<double>(frequency);
-    const double base = 1.0 + y / f;
-    CancelPoller poller(cancel);
-    const double sum = polled_sum(flows, poller, [&](const Cashflow& c) {
+    return per_unit_price(flows, frequency, y, cancel, "convexity", [](const Cashflow& c, double f, double base) {
         return c.amount * c.time * (c.time + 1.0 / f) * std::pow(base, -(f * c.time) - 2.0);
     });
-    if (poller.stopped()) return cancelled();
-    return sum / p;
 }
 
 Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t frequency, double dirty_price,

@@ -35,6 +35,15 @@ struct MarketInputs {
     double dividend_yield;  // continuous
 };
 
+// The contract and the market under the names the closed forms' formulas use.
+struct VanillaTerms {
+    double s, k, t, r, q, sigma;
+    bool call;
+};
+[[nodiscard]] constexpr VanillaTerms vanilla_terms(const OptionContract& o, const MarketInputs& m) {
+    return {m.spot, o.strike, o.expiry, m.rate, m.dividend_yield, m.vol, o.option_type == OptionType::Call};
+}
+
 // "call"/"c" or "put"/"p" after ASCII lower-casing.
 inline constexpr Choices<OptionType, 4> kOptionTypes{
     "option_type", Listing::Quoted,

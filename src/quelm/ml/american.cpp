@@ -20,7 +20,10 @@ Status check_settings(const OptionContract& o, const MarketInputs& m, const Amer
 }
 
 Result<AmericanReport> american_report(const char* method, const OptionContract& o, const MarketInputs& m,
-                                       const AmericanSettings& s, const PriceEstimate& e, Cancel& cancel) {
+                                       const AmericanSettings& s, const Result<PriceEstimate>& estimate,
+                                       Cancel& cancel) {
+    if (!estimate) return std::unexpected(estimate.error());
+    const PriceEstimate& e = *estimate;
     QUELM_TRY(tree, pricing::binomial(o, m, {.style = pricing::ExerciseStyle::American, .steps = 2000}, cancel));
     return AmericanReport{method, o.option_type, m.spot, o.strike, m.rate, m.vol, o.expiry,
                           e.price, e.standard_error, tree, std::fabs(e.price - tree), s.paths, s.steps, s.epochs};

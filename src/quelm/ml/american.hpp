@@ -48,9 +48,10 @@ struct AmericanStart {
 [[nodiscard]] Result<AmericanStart> american_start(const OptionContract& o, const MarketInputs& m,
                                                    const AmericanSettings& s, Cancel& cancel);
 
-// The report of an engine's estimate beside the 2000-step American tree.
+// The report of an engine's estimate beside the 2000-step American tree (the engine's
+// error, if it failed).
 [[nodiscard]] Result<AmericanReport> american_report(const char* method, const OptionContract& o,
                                                      const MarketInputs& m, const AmericanSettings& s,
-                                                     const PriceEstimate& e, Cancel& cancel);
+                                                     const Result<PriceEstimate>& estimate, Cancel& cancel);
 
 }  // namespace quelm::ml

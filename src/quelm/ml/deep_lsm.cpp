@@ -57,8 +57,7 @@ Result<PriceEstimate> deep_lsm_american(const OptionContract& o, const MarketInp
 
 Result<AmericanReport> deep_lsm_price(const OptionContract& o, const MarketInputs& m, const AmericanSettings& s,
                                       Cancel& cancel) {
-    QUELM_TRY(e, deep_lsm_american(o, m, s, cancel));
-    return american_report("deep-lsm", o, m, s, e, cancel);
+    return american_report("deep-lsm", o, m, s, deep_lsm_american(o, m, s, cancel), cancel);
 }
 
 }  // namespace quelm::ml

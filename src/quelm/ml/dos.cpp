@@ -101,8 +101,7 @@ Result<PriceEstimate> dos_american(const OptionContract& o, const MarketInputs& 
 
 Result<AmericanReport> dos_price(const OptionContract& o, const MarketInputs& m, const AmericanSettings& s,
                                  Cancel& cancel) {
-    QUELM_TRY(e, dos_american(o, m, s, cancel));
-    return american_report("dos", o, m, s, e, cancel);
+    return american_report("dos", o, m, s, dos_american(o, m, s, cancel), cancel);
 }
 
 }  // namespace quelm::ml
