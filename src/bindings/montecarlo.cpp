@@ -20,7 +20,7 @@ PyObject* binomial_impl(double spot, double strike, double rate, double vol, dou
     return finish(r, intr, [](double v) { return to_py(v); });
 }
 
-constinit const auto kMcResult = record<PriceEstimate>({
+constinit const auto kPriceEstimate = record<PriceEstimate>({
     {"price", member<&PriceEstimate::price>},
     {"standard_error", member<&PriceEstimate::standard_error>},
 });
@@ -32,7 +32,7 @@ PyObject* monte_carlo_impl(double spot, double strike, double rate, double vol, 
     Interrupt intr;
     const auto r = pricing::monte_carlo_european({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
                                                  {.paths = paths, .seed = seed}, intr.token());
-    return finish(r, intr, kMcResult);
+    return finish(r, intr, kPriceEstimate);
 }
 
 PyObject* lsm_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
@@ -42,7 +42,7 @@ PyObject* lsm_impl(double spot, double strike, double rate, double vol, double t
     Interrupt intr;
     const auto r = pricing::lsm_american({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
                                          {.paths = paths, .steps = steps, .seed = seed}, intr.token());
-    return finish(r, intr, kMcResult);
+    return finish(r, intr, kPriceEstimate);
 }
 
 }  // namespace

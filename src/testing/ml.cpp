@@ -270,11 +270,11 @@ PyObject* batches(std::uint64_t n, std::uint64_t epochs) {
 
 // The differential training samples as [x, y, dydx] rows.
 PyObject* samples(double spot, double strike, double rate, double vol, double maturity, const std::string& ot,
-                  std::uint64_t n, std::uint64_t seed, double spread) {
+                  std::uint64_t n, std::uint64_t seed, double spread, double q) {
     OptionType type;
     if (!py::choose(kOptionTypes, ot, type)) return nullptr;
     const auto r = ml::generate_european({.strike = strike, .expiry = maturity, .option_type = type},
-                                         {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = 0.0},
+                                         {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
                                          {.hidden = {}, .samples = n, .epochs = 1, .spread = spread, .seed = seed});
     if (!r) return py::raise(r.error());
     std::vector<Vec> rows;
@@ -297,7 +297,7 @@ PyObject* paths(double spot, double rate, double vol, double q, double maturity,
 }
 
 constexpr py::FunctionDef d8 = py::function<samples>(
-    "ml_samples", {"spot", "strike", "rate", "vol", "maturity", "option_type", "n", "seed", "spread"},
+    "ml_samples", {"spot", "strike", "rate", "vol", "maturity", "option_type", "n", "seed", "spread", {"q", "0.0"}},
     "Differential samples.");
 constexpr py::FunctionDef d9 = py::function<paths>(
     "ml_paths", {"spot", "rate", "vol", "q", "maturity", "n", "steps", "seed"}, "Antithetic path set.");
