@@ -106,8 +106,7 @@ Result<PriceEstimate> pair_estimate(std::span<const double> cash, double immedia
     std::vector<double> values(cash.size() / 2);
     for (std::size_t k = 0; k < values.size(); ++k) values[k] = (cash[2 * k] + cash[2 * k + 1]) * 0.5;
     CancelPoller poller(cancel);
-    const MeanSe ms = mean_and_se(values, poller);
-    if (poller.stopped()) return cancelled();
+    QUELM_TRY(ms, mean_and_se(values, poller));
     if (immediate > ms.mean) return PriceEstimate{immediate, 0.0};
     return PriceEstimate{ms.mean, ms.standard_error};
 }

@@ -83,8 +83,7 @@ Result<PriceEstimate> arithmetic_asian_price(const OptionContract& o, const Mark
         const double minus = payoff(o.option_type, path_average(set.path(2 * i + 1)), o.strike);
         values[i] = (plus + minus) * 0.5;
     }
-    const MeanSe ms = mean_and_se(values, poller);
-    if (poller.stopped()) return cancelled();
+    QUELM_TRY(ms, mean_and_se(values, poller));
     return PriceEstimate{disc * ms.mean, disc * ms.standard_error};
 }
 

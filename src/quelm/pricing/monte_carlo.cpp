@@ -52,8 +52,7 @@ Result<PriceEstimate> monte_carlo_european(const OptionContract& o, const Market
     }, cancel);
     if (!done) return cancelled();
     CancelPoller poller(cancel);
-    const MeanSe ms = mean_and_se(std::span<const double>(values.get(), n_pairs), poller);
-    if (poller.stopped()) return cancelled();
+    QUELM_TRY(ms, mean_and_se(std::span<const double>(values.get(), n_pairs), poller));
     return PriceEstimate{disc * ms.mean, disc * ms.standard_error};
 }
 

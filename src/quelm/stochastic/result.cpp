@@ -10,8 +10,7 @@ Result<ProcessResult> ProcessResult::from_simulation(const Process& process, con
                                                      const TerminalSample& sample, double x0, double t,
                                                      Cancel& cancel) {
     CancelPoller poller(cancel);
-    const MeanSe pm = mean_and_se(sample.pair_means, poller);
-    if (poller.stopped()) return cancelled();
+    QUELM_TRY(pm, mean_and_se(sample.pair_means, poller));
 
     const auto& v = sample.terminal;
     const std::size_t n = v.size();
