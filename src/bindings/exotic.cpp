@@ -16,8 +16,9 @@ PyObject* barrier_price_impl(double spot, double strike, double rate, double vol
     OptionType type;
     pricing::BarrierType kind;
     if (!choose(kOptionTypes, ot, type) || !choose(pricing::kBarrierTypes, bt, kind)) return nullptr;
-    return finish(pricing::barrier_price({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
-                                          {.type = kind, .level = barrier}));
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
+    return finish(pricing::barrier_price(o, m, {.type = kind, .level = barrier}));
 }
 
 PyObject* lookback_price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
@@ -25,7 +26,8 @@ PyObject* lookback_price_impl(double spot, double strike, double rate, double vo
     pricing::StrikeType kind;
     OptionType type;
     if (!choose(pricing::kStrikeTypes, st, kind) || !choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::lookback_price({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}, kind));
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    return finish(pricing::lookback_price(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}, kind));
 }
 
 // The geometric closed form has no standard error (None).

@@ -15,8 +15,9 @@ PyObject* binomial_impl(double spot, double strike, double rate, double vol, dou
     pricing::ExerciseStyle style;
     if (!choose(kOptionTypes, ot, type) || !choose(pricing::kExerciseStyles, style_text, style)) return nullptr;
     Interrupt intr;
-    const auto r = pricing::binomial({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
-                                     {.style = style, .steps = steps}, intr.token());
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
+    const auto r = pricing::binomial(o, m, {.style = style, .steps = steps}, intr.token());
     return finish(r, intr, [](double v) { return to_py(v); });
 }
 
@@ -30,7 +31,8 @@ PyObject* monte_carlo_impl(double spot, double strike, double rate, double vol, 
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
     Interrupt intr;
-    const auto r = pricing::monte_carlo_european({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const auto r = pricing::monte_carlo_european(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
                                                  {.paths = paths, .seed = seed}, intr.token());
     return finish(r, intr, kPriceEstimate);
 }
@@ -40,7 +42,8 @@ PyObject* lsm_impl(double spot, double strike, double rate, double vol, double t
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
     Interrupt intr;
-    const auto r = pricing::lsm_american({.strike = strike, .expiry = t, .option_type = type}, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const auto r = pricing::lsm_american(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
                                          {.paths = paths, .steps = steps, .seed = seed}, intr.token());
     return finish(r, intr, kPriceEstimate);
 }

@@ -46,8 +46,10 @@ PyObject* stopped_outcome(std::string_view engine) {
     };
     if (engine == "binomial")
         return outcome(pricing::binomial(o, m, {.style = pricing::ExerciseStyle::American, .steps = 1'000'000}, stop));
-    if (engine == "monte_carlo") return outcome(pricing::monte_carlo_european(o, m, {.paths = 8'000'000, .seed = 1}, stop));
-    if (engine == "lsm") return outcome(pricing::lsm_american(o, m, {.paths = 2, .steps = 100'000'000, .seed = 1}, stop));
+    if (engine == "monte_carlo")
+        return outcome(pricing::monte_carlo_european(o, m, {.paths = 8'000'000, .seed = 1}, stop));
+    if (engine == "lsm")
+        return outcome(pricing::lsm_american(o, m, {.paths = 2, .steps = 100'000'000, .seed = 1}, stop));
     if (engine == "lsm_still")
         return outcome(pricing::lsm_american(o, still, {.paths = 2, .steps = 1'000'000'000, .seed = 1}, stop));
     if (engine == "asian")

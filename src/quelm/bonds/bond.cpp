@@ -84,8 +84,8 @@ namespace {
 // The sum of term(flow, f, 1 + y / f) over the flows, per unit of dirty price; `what`
 // names the measure in the error of a non-positive price.
 template <class Term>
-Result<double> per_unit_price(std::span<const Cashflow> flows, std::uint32_t frequency, double y, Cancel& cancel,
-                              const char* what, Term term) {
+[[nodiscard]] Result<double> per_unit_price(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
+                                            Cancel& cancel, const char* what, Term term) {
     QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y, cancel));
     if (p <= 0.0) return numerical(std::string("bond: non-positive price in ") + what);
     const double f = static_cast<double>(frequency);

@@ -93,7 +93,8 @@ Result<PriceEstimate> dos_american(const OptionContract& o, const MarketInputs& 
         std::vector<Forward> scratch;  // one workspace per rule, per chunk
         scratch.reserve(M);
         for (std::size_t t = 0; t < M; ++t) scratch.emplace_back(rules[t] ? Forward(rules[t]->net) : Forward(Mlp{}));
-        for (std::size_t p = lo; p < hi; ++p) value[p] = policy_payoff(fresh, p, rules, scratch, o, r, disc_T).discounted;
+        for (std::size_t p = lo; p < hi; ++p)
+            value[p] = policy_payoff(fresh, p, rules, scratch, o, r, disc_T).discounted;
     }, cancel);
     if (!valued) return cancelled();
     return pricing::pair_estimate(value, payoff(type, m.spot, K), cancel);

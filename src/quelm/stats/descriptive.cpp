@@ -65,7 +65,7 @@ namespace {
 struct Centred {
     double n, m, m2;
 };
-Result<Centred> centred(std::span<const double> x, const std::string& name) {
+[[nodiscard]] Result<Centred> centred(std::span<const double> x, const std::string& name) {
     if (x.size() < 2) return invalid(name + ": need at least 2 points");
     const double n = static_cast<double>(x.size());
     const double m = sum(x) / n;

@@ -120,8 +120,8 @@ namespace {
 
 // Mean and variance of the active returns; exactly no variance when the two series differ
 // by a constant (rounding would leave a little).
-Result<MuVar> active_mu_var(const char* name, std::span<const double> portfolio, std::span<const double> benchmark,
-                            double periods_per_year) {
+[[nodiscard]] Result<MuVar> active_mu_var(const char* name, std::span<const double> portfolio,
+                                          std::span<const double> benchmark, double periods_per_year) {
     QUELM_CHECK(check_periods(periods_per_year));
     QUELM_TRY(a, active(name, portfolio, benchmark));
     QUELM_TRY(mv, mu_var(a));
