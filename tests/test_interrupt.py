@@ -92,3 +92,16 @@ def test_ctrl_c_stops_the_call_promptly(latencies, name):
     assert got != "finished", f"{name} returned a result instead of stopping"
     # The rule is ~100 ms; a shared, loaded test machine gets a wide margin.
     assert got < 2.0, f"{name} stopped {got:.3f} s after SIGINT"
+
+
+@pytest.mark.parametrize(
+    "engine",
+    ["binomial", "monte_carlo", "lsm", "lsm_still", "asian", "deep_lsm", "dos", "dos_still", "differential"],
+)
+def test_a_stopped_engine_returns_the_cancelled_outcome(engine):
+    # every engine reports a stop as the one cancelled outcome (kind 5), never as a numerical
+    # failure that merely reads "interrupted", whichever phase (paths, tree, training, a market
+    # with nothing random) the stop lands in
+    import _quelm_testing as qt
+
+    assert qt.stopped_outcome(engine) == (5, "interrupted")

@@ -476,3 +476,70 @@ def test_american_paths_against_numpy():
         assert paths[2 * k][0] == paths[2 * k + 1][0] == S
         np.testing.assert_allclose(paths[2 * k][1:], up, rtol=1e-12)
         np.testing.assert_allclose(paths[2 * k + 1][1:], down, rtol=1e-12)
+
+
+@pytest.mark.parametrize("q", [0.0, 0.04])
+@pytest.mark.parametrize("ot", ["call", "put"])
+def test_differential_samples_carry_the_dividend_yield(ot, q):
+    # the terminal spot drifts at r - q and is discounted at r: with a cloud of width ~0 the
+    # mean label is a Monte Carlo price of the option, which must sit on the closed form with q
+    S, K, r, v, T, n = 100.0, 100.0, 0.05, 0.2, 1.0, 40000
+    rows = np.array(qt.ml_samples(S, K, r, v, T, ot, n, 5, 0.0, q))
+    y = rows[:, 1]
+    se = y.std(ddof=1) / math.sqrt(n)
+    bs = quelm.black_scholes(S, K, r, v, T, ot, dividend_yield=q)
+    assert abs(y.mean() - bs) < 4.0 * se
+    other = quelm.black_scholes(S, K, r, v, T, ot, dividend_yield=0.04 - q)
+    assert abs(y.mean() - other) > 4.0 * se
+
+
+def _best_forward_exercise(S, K, r, q, T, steps, ot):
+    pay = (lambda x: max(x - K, 0.0)) if ot == "call" else (lambda x: max(K - x, 0.0))
+    best = pay(S)
+    for j in range(1, steps + 1):
+        tj = j * (T / steps)
+        best = max(best, pay(S * math.exp(tj * (r - q))) * math.exp(tj * -r))
+    return best
+
+
+@pytest.mark.parametrize("ot", ["call", "put"])
+@pytest.mark.parametrize(
+    "S, v, T",
+    [(100.0, 0.0, 1.0), (0.0, 0.3, 1.0), (100.0, 0.3, 0.0), (80.0, 0.0, 2.0)],
+    ids=["no-vol", "no-spot", "no-time", "no-vol-itm"],
+)
+def test_american_engines_share_the_answer_where_nothing_is_random(S, v, T, ot):
+    # the classical and both neural engines reach the same forward-exercise value, bit for
+    # bit, with no standard error; it is the best of exercising now or on the forward at a date
+    K, r, q, steps = 90.0, 0.06, 0.02, 7
+    lsm = quelm.lsm(S, K, r, v, T, ot, paths=10, steps=steps, dividend_yield=q)
+    want = _best_forward_exercise(S, K, r, q, T, steps, ot)
+    assert lsm["standard_error"] == 0.0
+    assert lsm["price"] == pytest.approx(want, rel=1e-14, abs=1e-14)
+    for method in ("deep-lsm", "dos"):
+        ml = quelm.american_ml(S, K, r, v, T, ot, method=method, paths=10, steps=steps, epochs=1,
+                               dividend_yield=q)
+        assert (ml["ml_price"], ml["standard_error"]) == (lsm["price"], 0.0)
+
+
+@pytest.mark.parametrize(
+    "kwargs, message",
+    [
+        ({"strike": 0.0}, "strike must be > 0"),
+        ({"spot": -1.0}, "spot must be >= 0"),
+        ({"vol": -0.1}, "volatility must be >= 0"),
+        ({"t": -1.0}, "time to expiry must be >= 0"),
+        ({"paths": 0}, "paths must be >= 1"),
+        ({"steps": 0}, "steps must be >= 1"),
+        ({"strike": 0.0, "steps": 0}, "strike must be > 0"),
+    ],
+)
+def test_american_engines_check_inputs_alike(kwargs, message):
+    # one set of checks, in one order, for the classical and the neural engines
+    args = {"spot": 100.0, "strike": 100.0, "rate": 0.05, "vol": 0.2, "t": 1.0, "paths": 8, "steps": 4} | kwargs
+    with pytest.raises(ValueError, match=message):
+        quelm.lsm(option_type="put", **args)
+    t = args.pop("t")
+    for method in ("deep-lsm", "dos"):
+        with pytest.raises(ValueError, match=message):
+            quelm.american_ml(maturity=t, method=method, epochs=1, **args)

@@ -316,3 +316,12 @@ def test_lsm_independent_of_thread_count():
     code = ("import quelm\n"
             "print(repr(quelm.lsm(40, 40, 0.06, 0.2, 1.0, 'put', paths=5001, steps=20, seed=5)))\n")
     same_output_across_threads(code)
+
+
+def test_binomial_reused_buffers_give_fresh_prices():
+    # trees of growing, shrinking and regrowing size through one set of buffers: a stale
+    # node or power left from a bigger tree would move a price
+    rows = [[100.0, 400], [90.0, 7], [110.0, 1], [100.0, 400], [95.0, 1000], [105.0, 3]]
+    got = internal.binomial_reusing(100.0, 0.05, 0.3, 1.0, rows)
+    want = [quelm.binomial(100.0, k, 0.05, 0.3, 1.0, "put", style="american", steps=int(n)) for k, n in rows]
+    assert got == want

@@ -13,7 +13,8 @@ PyObject* black_scholes_impl(double spot, double strike, double rate, double vol
                              double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::black_scholes({strike, t, type}, {spot, rate, vol, q}));
+    return finish(pricing::black_scholes({.strike = strike, .expiry = t, .option_type = type},
+                                          {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}));
 }
 
 // The inputs and the price, as `price` reports them.
@@ -38,7 +39,9 @@ constinit const auto kPriceRow = record<PriceRow>({
 PyObject* price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::black_scholes({strike, t, type}, {spot, rate, vol, q}), [&](double v) {
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
+    return finish(pricing::black_scholes(o, m), [&](double v) {
         return kPriceRow({type, spot, strike, rate, vol, t, q, v});
     });
 }
@@ -54,14 +57,17 @@ constinit const auto kGreeks = record<greeks::Greeks>({
 PyObject* greeks_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(greeks::analytic_greeks({strike, t, type}, {spot, rate, vol, q}), kGreeks);
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    return finish(greeks::analytic_greeks(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}), kGreeks);
 }
 
 PyObject* implied_volatility_impl(double market_price, double spot, double strike, double rate, double t,
                                   std::string_view ot, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::implied_volatility(market_price, {strike, t, type}, {spot, rate, 0.0, q}));
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    return finish(pricing::implied_volatility(o, {.spot = spot, .rate = rate, .vol = 0.0, .dividend_yield = q},
+                                              market_price));
 }
 
 }  // namespace

@@ -16,7 +16,9 @@ PyObject* barrier_price_impl(double spot, double strike, double rate, double vol
     OptionType type;
     pricing::BarrierType kind;
     if (!choose(kOptionTypes, ot, type) || !choose(pricing::kBarrierTypes, bt, kind)) return nullptr;
-    return finish(pricing::barrier_price({strike, t, type}, {spot, rate, vol, q}, kind, barrier));
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
+    return finish(pricing::barrier_price(o, m, {.type = kind, .level = barrier}));
 }
 
 PyObject* lookback_price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
@@ -24,7 +26,8 @@ PyObject* lookback_price_impl(double spot, double strike, double rate, double vo
     pricing::StrikeType kind;
     OptionType type;
     if (!choose(pricing::kStrikeTypes, st, kind) || !choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::lookback_price({strike, t, type}, {spot, rate, vol, q}, kind));
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    return finish(pricing::lookback_price(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}, kind));
 }
 
 // The geometric closed form has no standard error (None).
@@ -44,14 +47,15 @@ PyObject* asian_price_impl(double spot, double strike, double rate, double vol, 
     OptionType type;
     pricing::AverageType kind;
     if (!choose(kOptionTypes, ot, type) || !choose(pricing::kAverageTypes, average, kind)) return nullptr;
-    const OptionContract o{strike, t, type};
-    const MarketInputs m{spot, rate, vol, q};
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
     if (kind == pricing::AverageType::Geometric) {
         return finish(pricing::geometric_asian_price(o, m), [](double p) { return kAsianRow({p, std::nullopt}); });
     }
     Interrupt intr;
-    const auto r = pricing::arithmetic_asian_price(o, m, n_fixings, {paths, seed}, intr.token());
-    return finish(r, intr, [](const pricing::PriceSe& v) { return kAsianRow({v.price, v.standard_error}); });
+    const auto r = pricing::arithmetic_asian_price(o, m, {.n_fixings = n_fixings, .paths = paths, .seed = seed},
+                                                  intr.token());
+    return finish(r, intr, [](const PriceEstimate& v) { return kAsianRow({v.price, v.standard_error}); });
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include "bindings/frame/result.hpp"
 #include "quelm/ml/deep_lsm.hpp"
 #include "quelm/ml/dos.hpp"
-#include "quelm/ml/train.hpp"
+#include "quelm/ml/differential.hpp"
 
 #include <optional>
 #include <vector>
@@ -36,10 +36,12 @@ PyObject* differential_ml_impl(double spot, double strike, double rate, double v
                                std::uint64_t seed, const Widths& hidden) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    ml::DiffConfig cfg{hidden ? *hidden : std::vector<std::uint64_t>{30, 30},
-                       {spot, strike, rate, vol, maturity, type}, samples, epochs, spread, seed};
+    const ml::DiffSettings settings{.hidden = hidden ? *hidden : std::vector<std::uint64_t>{30, 30},
+                                    .samples = samples, .epochs = epochs, .spread = spread, .seed = seed};
     Interrupt intr;
-    const auto r = ml::differential_ml_price(cfg, intr.token());
+    const auto r = ml::differential_ml_price({.strike = strike, .expiry = maturity, .option_type = type},
+                                             {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = 0.0},
+                                             settings, intr.token());
     return finish(r, intr, kDiffReport);
 }
 
@@ -65,10 +67,12 @@ PyObject* american_ml_impl(double spot, double strike, double rate, double vol, 
     ml::AmericanMethod engine;
     if (!choose(kOptionTypes, ot, type) || !choose(ml::kAmericanMethods, method, engine)) return nullptr;
     const bool dos = engine == ml::AmericanMethod::Dos;
-    const ml::AmericanConfig cfg{hidden ? *hidden : std::vector<std::uint64_t>{16},
-                                 {spot, rate, vol, q}, strike, maturity, paths, steps, seed, epochs};
+    const OptionContract o{.strike = strike, .expiry = maturity, .option_type = type};
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
+    const ml::AmericanSettings settings{.hidden = hidden ? *hidden : std::vector<std::uint64_t>{16},
+                                        .paths = paths, .steps = steps, .seed = seed, .epochs = epochs};
     Interrupt intr;
-    const auto r = dos ? ml::dos_price(type, cfg, intr.token()) : ml::deep_lsm_price(type, cfg, intr.token());
+    const auto r = dos ? ml::dos_price(o, m, settings, intr.token()) : ml::deep_lsm_price(o, m, settings, intr.token());
     return finish(r, intr, kAmericanReport);
 }
 

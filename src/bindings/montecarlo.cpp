@@ -15,13 +15,15 @@ PyObject* binomial_impl(double spot, double strike, double rate, double vol, dou
     pricing::ExerciseStyle style;
     if (!choose(kOptionTypes, ot, type) || !choose(pricing::kExerciseStyles, style_text, style)) return nullptr;
     Interrupt intr;
-    const auto r = pricing::binomial(type, style, {spot, rate, vol, q}, steps, strike, t, intr.token());
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
+    const auto r = pricing::binomial(o, m, {.style = style, .steps = steps}, intr.token());
     return finish(r, intr, [](double v) { return to_py(v); });
 }
 
-constinit const auto kMcResult = record<pricing::McResult>({
-    {"price", member<&pricing::McResult::price>},
-    {"standard_error", member<&pricing::McResult::standard_error>},
+constinit const auto kPriceEstimate = record<PriceEstimate>({
+    {"price", member<&PriceEstimate::price>},
+    {"standard_error", member<&PriceEstimate::standard_error>},
 });
 
 PyObject* monte_carlo_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
@@ -29,8 +31,10 @@ PyObject* monte_carlo_impl(double spot, double strike, double rate, double vol, 
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
     Interrupt intr;
-    const auto r = pricing::monte_carlo_european({spot, strike, rate, vol, t, type, q, paths, seed}, intr.token());
-    return finish(r, intr, kMcResult);
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const auto r = pricing::monte_carlo_european(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
+                                                 {.paths = paths, .seed = seed}, intr.token());
+    return finish(r, intr, kPriceEstimate);
 }
 
 PyObject* lsm_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
@@ -38,8 +42,10 @@ PyObject* lsm_impl(double spot, double strike, double rate, double vol, double t
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
     Interrupt intr;
-    const auto r = pricing::lsm_american(type, {spot, rate, vol, q}, {paths, steps, seed}, strike, t, intr.token());
-    return finish(r, intr, kMcResult);
+    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
+    const auto r = pricing::lsm_american(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
+                                         {.paths = paths, .steps = steps, .seed = seed}, intr.token());
+    return finish(r, intr, kPriceEstimate);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include "quelm/stats/method.hpp"
 #include "quelm/stats/normality.hpp"
 #include "quelm/stats/relational.hpp"
-#include "quelm/stats/result.hpp"
+#include "quelm/stats/report.hpp"
 #include "quelm/stats/returns.hpp"
 #include "quelm/stats/risk.hpp"
 

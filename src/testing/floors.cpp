@@ -21,7 +21,7 @@ PyObject* mc_floor(double S, double K, double r, double sigma, double T, std::ui
     const double diff = std::sqrt(T) * sigma;
     std::vector<double> values(paths - paths / 2);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        SmallRng rng = seed_from_u64(derive_seed(seed, i));
+        Xoshiro256pp rng = seed_from_u64(derive_seed(seed, i));
         const double z = standard_normal(rng);
         const double up = S * std::exp(drift + diff * z);
         const double down = S * std::exp(drift - diff * z);
@@ -43,7 +43,7 @@ PyObject* terminal_floor(const std::string& model, const py::FloatSeq& params, d
     const double sq = std::sqrt(dt);
     double total = 0.0;
     for (std::uint64_t i = 0; i < pairs; ++i) {
-        SmallRng rng = seed_from_u64(derive_seed(seed, i));
+        Xoshiro256pp rng = seed_from_u64(derive_seed(seed, i));
         double x = x0, y = x0;
         if (model == "gbm") {
             const double drift = dt * (p[0] + (-0.5 * p[1]) * p[1]);

@@ -33,11 +33,7 @@ constexpr py::FunctionDef def_echo_u64 = py::function<echo_u64>("echo_u64", {"n"
 constexpr py::FunctionDef def_echo_u32 = py::function<echo_u32>("echo_u32", {"n"}, "Convert an unsigned 32-bit count.");
 constexpr py::FunctionDef def_format_number = py::function<format_number>(
     "format_number", {"x"}, "Shortest positional decimal of x.");
-Register r1(def_echo_floats);
-Register r2(def_echo_matrix);
-Register r3(def_echo_u64);
-Register r4(def_echo_u32);
-Register r5(def_format_number);
+Register r1(def_echo_floats), r2(def_echo_matrix), r3(def_echo_u64), r4(def_echo_u32), r5(def_format_number);
 
 }  // namespace
 

@@ -54,11 +54,8 @@ constexpr py::FunctionDef def_spline_m = py::function<spline_second_derivatives_
     "spline_second_derivatives", {"xs", "ys"}, "Second derivatives of the natural cubic spline at the nodes.");
 constexpr py::FunctionDef def_parse_interp = py::function<parse_interp_fn>(
     "parse_interp", {"text"}, "Canonical mode name.");
-Register r1(def_validate_nodes);
-Register r2(def_linear_interpolate);
-Register r3(def_spline_eval);
-Register r4(def_spline_m);
-Register r5(def_parse_interp);
+Register r1(def_validate_nodes), r2(def_linear_interpolate), r3(def_spline_eval),
+    r4(def_spline_m), r5(def_parse_interp);
 
 }  // namespace
 

@@ -2,9 +2,9 @@
 // straight from their definitions (rows of vectors, row-by-row dot products), against
 // which the blocked kernels must agree bit for bit.
 #include "quelm/ml/mlp.hpp"
-#include "quelm/ml/american.hpp"
-#include "quelm/ml/optim.hpp"
-#include "quelm/ml/train.hpp"
+#include "quelm/pricing/american_mc.hpp"
+#include "quelm/ml/adam.hpp"
+#include "quelm/ml/differential.hpp"
 #include "testing/registry.hpp"
 
 #include <cmath>
@@ -20,7 +20,7 @@ using Mat = std::vector<Vec>;
 
 // Network from the flat parameter list: per layer, the weights row by row, then the biases.
 bool load(const std::vector<std::uint64_t>& hidden, std::span<const double> params, ml::Mlp& net) {
-    SmallRng rng = seed_from_u64(0);
+    Xoshiro256pp rng = seed_from_u64(0);
     net = ml::Mlp::create(1, hidden, rng);
     std::size_t k = 0;
     for (ml::Layer& l : net.layers) {
@@ -177,7 +177,7 @@ void ref_diff(const Ref& n, const RefPass& p, RefGrad& G, double e_v, double w) 
 
 // ---- bindings ----
 PyObject* init_params(const std::vector<std::uint64_t>& hidden, std::uint64_t seed, std::uint64_t n_in) {
-    SmallRng rng = seed_from_u64(seed);
+    Xoshiro256pp rng = seed_from_u64(seed);
     const ml::Mlp net = ml::Mlp::create(n_in, hidden, rng);
     std::vector<Vec> w, b;
     for (const ml::Layer& l : net.layers) {
@@ -270,10 +270,12 @@ PyObject* batches(std::uint64_t n, std::uint64_t epochs) {
 
 // The differential training samples as [x, y, dydx] rows.
 PyObject* samples(double spot, double strike, double rate, double vol, double maturity, const std::string& ot,
-                  std::uint64_t n, std::uint64_t seed, double spread) {
+                  std::uint64_t n, std::uint64_t seed, double spread, double q) {
     OptionType type;
     if (!py::choose(kOptionTypes, ot, type)) return nullptr;
-    const auto r = ml::generate_european({spot, strike, rate, vol, maturity, type}, n, seed, spread);
+    const auto r = ml::generate_european({.strike = strike, .expiry = maturity, .option_type = type},
+                                         {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
+                                         {.hidden = {}, .samples = n, .epochs = 1, .spread = spread, .seed = seed});
     if (!r) return py::raise(r.error());
     std::vector<Vec> rows;
     for (const ml::DiffSample& d : *r) rows.push_back({d.x, d.y, d.dydx});
@@ -283,15 +285,19 @@ PyObject* samples(double spot, double strike, double rate, double vol, double ma
 // The American path set as a list of paths.
 PyObject* paths(double spot, double rate, double vol, double q, double maturity, std::uint64_t n, std::uint64_t steps,
                 std::uint64_t seed) {
-    const auto r = ml::simulate_paths({spot, rate, vol, q}, n, steps, seed, maturity, never_cancel());
+    if (n == 0) return py::raise_value_error("paths must be >= 1");
+    if (steps == 0) return py::raise_value_error("steps must be >= 1");
+    const auto r = pricing::simulate_gbm_paths({.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
+                                               maturity, n, steps, seed, never_cancel());
     if (!r) return py::raise(r.error());
-    std::vector<Vec> rows;
-    for (std::size_t p = 0; p < (*r)->n_paths; ++p) rows.emplace_back((*r)->path(p), (*r)->path(p) + steps + 1);
+    std::vector<Vec> rows(r->n_paths);
+    for (std::size_t p = 0; p < r->n_paths; ++p)
+        for (std::size_t j = 0; j <= r->steps; ++j) rows[p].push_back(r->at(p, j));
     return py::to_py(rows);
 }
 
 constexpr py::FunctionDef d8 = py::function<samples>(
-    "ml_samples", {"spot", "strike", "rate", "vol", "maturity", "option_type", "n", "seed", "spread"},
+    "ml_samples", {"spot", "strike", "rate", "vol", "maturity", "option_type", "n", "seed", "spread", {"q", "0.0"}},
     "Differential samples.");
 constexpr py::FunctionDef d9 = py::function<paths>(
     "ml_paths", {"spot", "rate", "vol", "q", "maturity", "n", "steps", "seed"}, "Antithetic path set.");

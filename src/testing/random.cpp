@@ -11,7 +11,7 @@ namespace {
 
 // kind: 0 raw u64, 1 uniform01, 2 open01, 3 standard normal, 4 uniform_index(n), 5 Poisson(mean)
 PyObject* stream_draws(std::uint64_t seed, std::uint64_t key, std::uint64_t count, std::uint64_t kind, double param) {
-    SmallRng rng = seed_from_u64(derive_seed(seed, key));
+    Xoshiro256pp rng = seed_from_u64(derive_seed(seed, key));
     py::Ref list(PyList_New(0));
     if (!list) return nullptr;
     const Poisson poisson(kind == 5 ? param : 1.0);
@@ -31,7 +31,7 @@ PyObject* stream_draws(std::uint64_t seed, std::uint64_t key, std::uint64_t coun
 }
 
 PyObject* seed_state(std::uint64_t x) {
-    const SmallRng rng = seed_from_u64(x);
+    const Xoshiro256pp rng = seed_from_u64(x);
     return Py_BuildValue("(KKKK)", (unsigned long long)rng.state(0), (unsigned long long)rng.state(1),
                          (unsigned long long)rng.state(2), (unsigned long long)rng.state(3));
 }
@@ -50,7 +50,7 @@ PyObject* ziggurat_tables() {
 }
 
 PyObject* shuffled(std::uint64_t seed, std::uint64_t key, std::uint64_t n) {
-    SmallRng rng = seed_from_u64(derive_seed(seed, key));
+    Xoshiro256pp rng = seed_from_u64(derive_seed(seed, key));
     std::vector<std::size_t> idx(n);
     std::iota(idx.begin(), idx.end(), std::size_t{0});
     shuffle(rng, idx);

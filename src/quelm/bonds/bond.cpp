@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/memory.hpp"
@@ -45,9 +46,6 @@ double price_by_exp(std::span<const Cashflow> flows, double f, double log_base, 
                       [&](const Cashflow& c) { return c.amount * std::exp(-(f * c.time) * log_base); });
 }
 
-// The error of an interrupted pass.
-std::unexpected<Error> interrupted() { return numerical("interrupted"); }
-
 Result<double> discount_base(std::uint32_t f, double y) {
     const double base = 1.0 + y / static_cast<double>(f);
     if (base <= 0.0) return numerical("bond: yield below -frequency makes the discount base non-positive");
@@ -77,35 +75,40 @@ Result<double> dirty_price_with_yield(std::span<const Cashflow> flows, std::uint
     QUELM_TRY(base, discount_base(frequency, y));
     CancelPoller poller(cancel);
     const double price = price_at(flows, static_cast<double>(frequency), base, poller);
-    if (poller.stopped()) return interrupted();
+    if (poller.stopped()) return cancelled();
     return price;
 }
 
-Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
-                                 Cancel& cancel) {
+namespace {
+
+// The sum of term(flow, f, 1 + y / f) over the flows, per unit of dirty price; `what`
+// names the measure in the error of a non-positive price.
+template <class Term>
+[[nodiscard]] Result<double> per_unit_price(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
+                                            Cancel& cancel, const char* what, Term term) {
     QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y, cancel));
-    if (p <= 0.0) return numerical("bond: non-positive price in duration");
+    if (p <= 0.0) return numerical(std::string("bond: non-positive price in ") + what);
     const double f = static_cast<double>(frequency);
     const double base = 1.0 + y / f;
     CancelPoller poller(cancel);
-    const double sum = polled_sum(flows, poller, [&](const Cashflow& c) {
-        return c.time * c.amount * std::pow(base, -(f * c.time));
-    });
-    if (poller.stopped()) return interrupted();
+    const double sum = polled_sum(flows, poller, [&](const Cashflow& c) { return term(c, f, base); });
+    if (poller.stopped()) return cancelled();
     return sum / p;
 }
 
+}  // namespace
+
+Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
+                                 Cancel& cancel) {
+    return per_unit_price(flows, frequency, y, cancel, "duration", [](const Cashflow& c, double f, double base) {
+        return c.time * c.amount * std::pow(base, -(f * c.time));
+    });
+}
+
 Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequency, double y, Cancel& cancel) {
-    QUELM_TRY(p, dirty_price_with_yield(flows, frequency, y, cancel));
-    if (p <= 0.0) return numerical("bond: non-positive price in convexity");
-    const double f = static_cast<double>(frequency);
-    const double base = 1.0 + y / f;
-    CancelPoller poller(cancel);
-    const double sum = polled_sum(flows, poller, [&](const Cashflow& c) {
+    return per_unit_price(flows, frequency, y, cancel, "convexity", [](const Cashflow& c, double f, double base) {
         return c.amount * c.time * (c.time + 1.0 / f) * std::pow(base, -(f * c.time) - 2.0);
     });
-    if (poller.stopped()) return interrupted();
-    return sum / p;
 }
 
 Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t frequency, double dirty_price,
@@ -124,7 +127,7 @@ Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t f
         return poller.stopped() ? 0.0 : price - dirty_price;
     };
     const auto root = brent(gap, -0.9, 2.0, 1e-12, 200);
-    if (poller.stopped()) return interrupted();
+    if (poller.stopped()) return cancelled();
     return root;
 }
 
@@ -141,7 +144,7 @@ Result<FixedRateBond> FixedRateBond::regular(double face, double coupon_rate, st
     flows.reserve(checked_count(n_periods, sizeof(Cashflow)));
     CancelPoller poller(cancel);
     for (std::uint32_t k = 1; k <= n_periods; ++k) {
-        if (poller.tick()) return interrupted();
+        if (poller.tick()) return cancelled();
         flows.push_back({static_cast<double>(k) / f, k == n_periods ? face + c : c});
     }
     return from_cashflows(frequency, std::move(flows), face, coupon_rate, 0.0);
@@ -193,7 +196,7 @@ Result<std::pair<double, double>> FixedRateBond::price_from_curve(const curves::
     double dirty = 0.0;
     CancelPoller poller(cancel);
     for (const Cashflow& c : flows_) {
-        if (poller.tick(8)) return interrupted();  // a curve lookup is several cheap steps
+        if (poller.tick(8)) return cancelled();  // a curve lookup is several cheap steps
         QUELM_TRY(p, curve.discount(c.time));
         dirty += c.amount * p;
     }

@@ -23,7 +23,7 @@ struct Cashflow {
 [[nodiscard]] Status validate_cashflows(std::span<const Cashflow> flows);
 
 // P(y) = Σ a·(1 + y/f)^(−f·t).
-// Each pass polls `cancel` between blocks of flows; an interrupted one fails as "interrupted".
+// Each pass polls `cancel` between blocks of flows; a stopped one fails as cancelled.
 [[nodiscard]] Result<double> dirty_price_with_yield(std::span<const Cashflow> flows, std::uint32_t frequency,
                                                     double y, Cancel& cancel = never_cancel());
 [[nodiscard]] Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y,

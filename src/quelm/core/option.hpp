@@ -1,4 +1,5 @@
-// Option type and the two records the vanilla pricing cores take.
+// Option type, the two records every pricing engine takes (the contract and the market),
+// and the price-with-error that the Monte Carlo engines return.
 // Times in years; rates and dividend yields continuously compounded; vol annual.
 #pragma once
 
@@ -21,12 +22,27 @@ struct OptionContract {
     OptionType option_type;
 };
 
+// A price with the standard error of its estimate (0 where nothing random is left).
+struct PriceEstimate {
+    double price;
+    double standard_error;
+};
+
 struct MarketInputs {
     double spot;
     double rate;            // continuously compounded risk-free rate
     double vol;             // annual volatility
     double dividend_yield;  // continuous
 };
+
+// The contract and the market under the names the closed forms' formulas use.
+struct VanillaTerms {
+    double s, k, t, r, q, sigma;
+    bool call;
+};
+[[nodiscard]] constexpr VanillaTerms vanilla_terms(const OptionContract& o, const MarketInputs& m) {
+    return {m.spot, o.strike, o.expiry, m.rate, m.dividend_yield, m.vol, o.option_type == OptionType::Call};
+}
 
 // "call"/"c" or "put"/"p" after ASCII lower-casing.
 inline constexpr Choices<OptionType, 4> kOptionTypes{

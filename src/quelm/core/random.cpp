@@ -13,7 +13,6 @@ namespace quelm {
 
 namespace {
 
-constexpr std::uint64_t kGolden = 0x9e3779b97f4a7c15ULL;
 constexpr std::uint64_t kPcgMul = 6364136223846793005ULL;
 constexpr std::uint64_t kPcgInc = 11634580027462260723ULL;
 constexpr double kZigR = 3.654152885361008796;
@@ -45,7 +44,7 @@ const ZigTables& zig() {
 
 }  // namespace
 
-double SmallRng::open01() {
+double Xoshiro256pp::open01() {
     const std::uint64_t bits = (next_u64() >> 12) | 0x3ff0000000000000ULL;
     return std::bit_cast<double>(bits) - (1.0 - 0x1.0p-53);
 }
@@ -63,7 +62,7 @@ std::uint64_t derive_seed(std::uint64_t seed, std::uint64_t key) {
     return mix64((mix64(key + kGolden) ^ seed) + kGolden);
 }
 
-SmallRng seed_from_u64(std::uint64_t x) {
+Xoshiro256pp seed_from_u64(std::uint64_t x) {
     std::uint64_t st = x;
     std::uint32_t w[8];
     bool all_zero = true;
@@ -74,19 +73,19 @@ SmallRng seed_from_u64(std::uint64_t x) {
         if (w[k] != 0) all_zero = false;
     }
     if (all_zero) {
-        return SmallRng(0xe220a8397b1dcdafULL, 0x6e789e6aa1b965f4ULL, 0x06c45d188009454fULL,
+        return Xoshiro256pp(0xe220a8397b1dcdafULL, 0x6e789e6aa1b965f4ULL, 0x06c45d188009454fULL,
                         0xf88bb8a8724c81ecULL);
     }
     auto word = [&](int j) {
         return static_cast<std::uint64_t>(w[2 * j]) | (static_cast<std::uint64_t>(w[2 * j + 1]) << 32);
     };
-    return SmallRng(word(0), word(1), word(2), word(3));
+    return Xoshiro256pp(word(0), word(1), word(2), word(3));
 }
 
 const double* zig_norm_x() { return zig().x.data(); }
 const double* zig_norm_f() { return zig().f.data(); }
 
-double standard_normal(SmallRng& rng) {
+double standard_normal(Xoshiro256pp& rng) {
     const ZigTables& t = zig();
     for (;;) {
         const std::uint64_t u = rng.next_u64();
@@ -128,7 +127,7 @@ Poisson::Poisson(double mean)
       s_(std::sqrt(2.0 * mean)),
       g_(mean * std::log(mean) - log_gamma(1.0 + mean)) {}
 
-std::uint64_t Poisson::sample(SmallRng& rng) const {
+std::uint64_t Poisson::sample(Xoshiro256pp& rng) const {
     double result;
     if (lambda_ < 12.0) {
         double p = 1.0;
@@ -154,7 +153,7 @@ std::uint64_t Poisson::sample(SmallRng& rng) const {
     return saturating_u64(result);
 }
 
-std::uint64_t uniform_index(SmallRng& rng, std::uint64_t n) {
+std::uint64_t uniform_index(Xoshiro256pp& rng, std::uint64_t n) {
     if (n < (std::uint64_t{1} << 32)) {
         const auto n32 = static_cast<std::uint32_t>(n);
         const std::uint32_t zone = (n32 << std::countl_zero(n32)) - 1u;
@@ -170,7 +169,7 @@ std::uint64_t uniform_index(SmallRng& rng, std::uint64_t n) {
     }
 }
 
-void shuffle(SmallRng& rng, std::span<std::size_t> list) {
+void shuffle(Xoshiro256pp& rng, std::span<std::size_t> list) {
     for (std::size_t i = list.size(); i-- > 1;) {
         const auto j = static_cast<std::size_t>(uniform_index(rng, static_cast<std::uint64_t>(i) + 1));
         std::swap(list[i], list[j]);

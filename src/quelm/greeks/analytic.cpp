@@ -7,13 +7,7 @@
 namespace quelm::greeks {
 
 Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInputs& market) {
-    const double s = market.spot;
-    const double k = contract.strike;
-    const double t = contract.expiry;
-    const double r = market.rate;
-    const double q = market.dividend_yield;
-    const double sigma = market.vol;
-    const bool call = contract.option_type == OptionType::Call;
+    const auto [s, k, t, r, q, sigma, call] = vanilla_terms(contract, market);
 
     QUELM_CHECK(validate_vanilla(k, s, sigma, t));
     if (any_nan(market, k, t)) return Greeks{kNaN, kNaN, kNaN, kNaN, kNaN};

@@ -7,11 +7,11 @@
 
 namespace quelm::ml {
 
-[[nodiscard]] Result<Estimate> deep_lsm_american(OptionType type, const AmericanConfig& c,
-                                                 Cancel& cancel = never_cancel());
+[[nodiscard]] Result<PriceEstimate> deep_lsm_american(const OptionContract& o, const MarketInputs& m,
+                                                      const AmericanSettings& s, Cancel& cancel = never_cancel());
 
 // The estimate beside the 2000-step tree, method "deep-lsm".
-[[nodiscard]] Result<AmericanReport> deep_lsm_price(OptionType type, const AmericanConfig& c,
-                                                    Cancel& cancel = never_cancel());
+[[nodiscard]] Result<AmericanReport> deep_lsm_price(const OptionContract& o, const MarketInputs& m,
+                                                    const AmericanSettings& s, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::ml

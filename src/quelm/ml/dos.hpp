@@ -26,16 +26,16 @@ struct PolicyPayoff {
     double discounted, payoff;
 };
 
-// The first date 1 .. steps-1 whose rule says stop (probability > 0.5), else maturity.
-[[nodiscard]] PolicyPayoff policy_payoff(const double* path, const StopRules& rules, std::vector<Forward>& scratch,
-                                         OptionType type, std::uint64_t steps, double strike, double rate, double dt,
+// The first date 1 .. steps-1 at which path p's rule says stop (probability > 0.5), else expiry.
+[[nodiscard]] PolicyPayoff policy_payoff(const pricing::GbmPaths& set, std::size_t p, const StopRules& rules,
+                                         std::vector<Forward>& scratch, const OptionContract& o, double rate,
                                          double terminal_discount);
 
-[[nodiscard]] Result<Estimate> dos_american(OptionType type, const AmericanConfig& c,
-                                            Cancel& cancel = never_cancel());
+[[nodiscard]] Result<PriceEstimate> dos_american(const OptionContract& o, const MarketInputs& m,
+                                                 const AmericanSettings& s, Cancel& cancel = never_cancel());
 
 // The estimate beside the 2000-step tree, method "dos".
-[[nodiscard]] Result<AmericanReport> dos_price(OptionType type, const AmericanConfig& c,
-                                               Cancel& cancel = never_cancel());
+[[nodiscard]] Result<AmericanReport> dos_price(const OptionContract& o, const MarketInputs& m,
+                                               const AmericanSettings& s, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::ml

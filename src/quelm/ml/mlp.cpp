@@ -62,7 +62,7 @@ Status check_hidden(std::span<const std::uint64_t> hidden) {
     return {};
 }
 
-Mlp Mlp::create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRng& rng) {
+Mlp Mlp::create(std::size_t n_in, std::span<const std::uint64_t> hidden, Xoshiro256pp& rng) {
     std::vector<std::size_t> sizes;
     sizes.reserve(checked_add(hidden.size(), 2));
     sizes.push_back(n_in);

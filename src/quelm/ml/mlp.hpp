@@ -45,7 +45,7 @@ struct Mlp {
 
     // Widths [n_in, hidden..., 1]; one standard normal per weight, layer by layer, row by row,
     // scaled by sqrt(1 / fan_in); zero biases. Huge widths throw std::bad_alloc.
-    static Mlp create(std::size_t n_in, std::span<const std::uint64_t> hidden, SmallRng& rng);
+    static Mlp create(std::size_t n_in, std::span<const std::uint64_t> hidden, Xoshiro256pp& rng);
     void sync_transposed();
 };
 

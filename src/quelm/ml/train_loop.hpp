@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
-#include <optional>
 #include <vector>
 
 #include "quelm/core/cancel.hpp"
+#include "quelm/core/error.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/random.hpp"
-#include "quelm/ml/optim.hpp"
+#include "quelm/ml/adam.hpp"
 
 namespace quelm::ml {
 
@@ -49,10 +49,10 @@ struct AccumulateSlot {
 // runs the per-sample passes of a block on the worker pool (each sample in its own slot, no
 // shared writes), then accumulate(slot, grad) adds the block's gradients into grad in slice
 // order and returns each sample's loss. The additions, and so the results, are those of
-// the sequential loop whatever the number of threads.
+// the sequential loop whatever the number of threads. The value is the last slice's mean loss.
 template <class Slot, class Prepare, class Accumulate>
-[[nodiscard]] std::optional<double> run_training_blocks(Mlp& net, std::size_t n, std::uint64_t epochs,
-                                                        SmallRng& order, std::vector<Slot>& slots,
+[[nodiscard]] Result<double> run_training_blocks(Mlp& net, std::size_t n, std::uint64_t epochs,
+                                                        Xoshiro256pp& order, std::vector<Slot>& slots,
                                                         Prepare&& prepare, Accumulate&& accumulate,
                                                         Cancel& cancel) {
     const BatchPlan plan = batch_plan(n, epochs);
@@ -66,7 +66,7 @@ template <class Slot, class Prepare, class Accumulate>
     for (std::uint64_t e = 0; e < epochs; ++e) {
         shuffle(order, idx);
         for (std::size_t start = 0; start < n; start += plan.batch) {
-            if (cancel.poll()) return std::nullopt;
+            if (cancel.poll()) return cancelled();
             const std::size_t end = std::min(n, start + plan.batch);
             grad.clear();
             double loss = 0.0;
@@ -78,7 +78,7 @@ template <class Slot, class Prepare, class Accumulate>
                     const bool done = parallel_for(m, [&](std::size_t lo, std::size_t hi) {
                         for (std::size_t i = lo; i < hi; ++i) prepare(slots[i], idx[b0 + i]);
                     }, cancel);
-                    if (!done) return std::nullopt;
+                    if (!done) return cancelled();
                 }
                 for (std::size_t i = 0; i < m; ++i) loss += accumulate(slots[i], grad);
             }

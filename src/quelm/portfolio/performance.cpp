@@ -183,7 +183,7 @@ Result<double> mwr(std::span<const CashFlow> flows, Cancel& cancel) {
     Discounting d(flows);
     d.poller = &poller;
     const auto result = [&](Result<double> r) -> Result<double> {
-        if (poller.stopped()) return numerical("interrupted");
+        if (poller.stopped()) return cancelled();
         return r;
     };
     const std::vector<double>& grid = scan_grid();

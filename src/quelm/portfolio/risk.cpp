@@ -203,7 +203,7 @@ Result<Matrix> covariance_matrix(Series series, Cancel& cancel) {
     const bool wide = has_avx2();
     CancelPoller poller(cancel);
     for (std::size_t p = 0; p < n_panels; ++p) {
-        if (poller.tick((n_panels - p) * (t_len + 1))) return numerical("interrupted");
+        if (poller.tick((n_panels - p) * (t_len + 1))) return cancelled();
         const double* pp = panels.data() + p * stride;
         std::size_t q = p;
         if (wide) {

@@ -51,11 +51,12 @@ Result<double> geometric_asian_price(const OptionContract& o, const MarketInputs
     return std::max(price, 0.0);
 }
 
-Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInputs& m, std::uint64_t n_fixings,
-                                       const AsianSettings& s, Cancel& cancel) {
+Result<PriceEstimate> arithmetic_asian_price(const OptionContract& o, const MarketInputs& m, const AsianSettings& s,
+                                             Cancel& cancel) {
+    const std::uint64_t n_fixings = s.n_fixings;
     QUELM_CHECK(check_common(o, m));
     if (n_fixings == 0) return invalid("n_fixings must be >= 1");
-    if (any_nan(m, o.strike, o.expiry)) return PriceSe{kNaN, kNaN};
+    if (any_nan(m, o.strike, o.expiry)) return PriceEstimate{kNaN, kNaN};
     const double r = m.rate, t = o.expiry;
     const double disc = std::exp(-r * t);
     if (m.vol == 0.0 || t == 0.0) {
@@ -63,13 +64,13 @@ Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInpu
         double total = 0.0;
         CancelPoller poller(cancel);
         for (std::uint64_t i = 1; i <= n_fixings; ++i) {
-            if (poller.tick()) return numerical("interrupted");
+            if (poller.tick()) return cancelled();
             total += std::exp(static_cast<double>(i) * t / n * (r - m.dividend_yield)) * m.spot;
         }
-        return PriceSe{disc * payoff(o.option_type, total / n, o.strike), 0.0};
+        return PriceEstimate{disc * payoff(o.option_type, total / n, o.strike), 0.0};
     }
     const stochastic::Process gbm = stochastic::Gbm{r - m.dividend_yield, m.vol};
-    const double pairs_wanted = static_cast<double>(stochastic::pair_count(s.paths));
+    const double pairs_wanted = static_cast<double>(pair_count(s.paths));
     QUELM_CHECK(check_fits_in_memory(doubles_bytes(pairs_wanted * (2.0 * (static_cast<double>(n_fixings) + 1.0) + 1.0)),
                                      "the Asian option's paths"));
     QUELM_TRY(set, stochastic::simulate_paths(gbm, {s.paths, n_fixings, s.seed}, m.spot, t, cancel));
@@ -77,14 +78,13 @@ Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInpu
     std::vector<double> values(pairs);
     CancelPoller poller(cancel);
     for (std::size_t i = 0; i < pairs; ++i) {
-        if (poller.tick(set.path_len)) return numerical("interrupted");
+        if (poller.tick(set.path_len)) return cancelled();
         const double plus = payoff(o.option_type, path_average(set.path(2 * i)), o.strike);
         const double minus = payoff(o.option_type, path_average(set.path(2 * i + 1)), o.strike);
         values[i] = (plus + minus) * 0.5;
     }
-    const MeanSe ms = mean_and_se(values, poller);
-    if (poller.stopped()) return numerical("interrupted");
-    return PriceSe{disc * ms.mean, disc * ms.standard_error};
+    QUELM_TRY(ms, mean_and_se(values, poller));
+    return PriceEstimate{disc * ms.mean, disc * ms.standard_error};
 }
 
 }  // namespace quelm::pricing

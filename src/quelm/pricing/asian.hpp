@@ -22,19 +22,14 @@ inline constexpr Choices<AverageType, 4> kAverageTypes{
       {"arithmetic", AverageType::Arithmetic}, {"arith", AverageType::Arithmetic}}}};
 
 struct AsianSettings {
+    std::uint64_t n_fixings;  // equally spaced, the last at expiry
     std::uint64_t paths;
     std::uint64_t seed;
 };
 
-struct PriceSe {
-    double price;
-    double standard_error;
-};
-
 [[nodiscard]] Result<double> geometric_asian_price(const OptionContract& o, const MarketInputs& m);
 
-[[nodiscard]] Result<PriceSe> arithmetic_asian_price(const OptionContract& o, const MarketInputs& m,
-                                                     std::uint64_t n_fixings, const AsianSettings& s,
-                                                     Cancel& cancel = never_cancel());
+[[nodiscard]] Result<PriceEstimate> arithmetic_asian_price(const OptionContract& o, const MarketInputs& m,
+                                                           const AsianSettings& s, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::pricing

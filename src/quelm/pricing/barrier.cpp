@@ -74,8 +74,9 @@ double knock_in_price(const OptionContract& o, const MarketInputs& m, bool down,
     return k_above ? (x.A(-1) - x.B(-1)) + x.D(-1, -1) : x.C(-1, -1);
 }
 
-Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, BarrierType type, double barrier) {
-    const double s = m.spot, h = barrier, t = o.expiry;
+Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, const BarrierSettings& b) {
+    const BarrierType type = b.type;
+    const double s = m.spot, h = b.level, t = o.expiry;
     if (!(h > 0.0 && s > 0.0 && o.strike > 0.0)) return invalid("spot, strike, and barrier must be > 0");
     if (m.vol < 0.0 || t < 0.0) return invalid("volatility and expiry must be >= 0");
     if (any_nan(m, o.strike, t)) return kNaN;

@@ -26,7 +26,11 @@ inline constexpr Choices<BarrierType, 12> kBarrierTypes{
 // where sigma is too small for the formula (sigma^2 underflowing).
 [[nodiscard]] double knock_in_price(const OptionContract& o, const MarketInputs& m, bool down, double barrier);
 
-[[nodiscard]] Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, BarrierType type,
-                                           double barrier);
+struct BarrierSettings {
+    BarrierType type;
+    double level;  // the barrier, in price units
+};
+
+[[nodiscard]] Result<double> barrier_price(const OptionContract& o, const MarketInputs& m, const BarrierSettings& b);
 
 }  // namespace quelm::pricing

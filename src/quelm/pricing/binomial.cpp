@@ -11,9 +11,15 @@ namespace quelm::pricing {
 
 namespace {
 
-// x^0, x^1, ..., x^n by repeated multiplication; stops early (unfinished) once polled to stop.
-DoubleBuffer power_table(double x, std::size_t n, CancelPoller& poller) {
-    DoubleBuffer p(checked_add(n, 1));
+// Room for n + 1 values in b, keeping what it has when that is enough.
+DoubleBuffer& room(DoubleBuffer& b, std::size_t n) {
+    if (b.size() < checked_add(n, 1)) b = DoubleBuffer(checked_add(n, 1));
+    return b;
+}
+
+// x^0, x^1, ..., x^n by repeated multiplication into p; stops early (unfinished) once polled to stop.
+const DoubleBuffer& power_table(double x, std::size_t n, DoubleBuffer& into, CancelPoller& poller) {
+    DoubleBuffer& p = room(into, n);
     p[0] = 1.0;
     for (std::size_t k = 1; k <= n; ++k) {
         p[k] = x * p[k - 1];
@@ -30,13 +36,13 @@ constexpr double kLogTableLimit = 700.0;
 // function of j (the number of up moves).
 template <class Row>
 Result<double> roll_back(OptionType type, bool american, std::size_t n, double p, double disc, double K,
-                         const Row& row, CancelPoller& poller) {
-    DoubleBuffer V(checked_add(n, 1));
+                         const Row& row, DoubleBuffer& values, CancelPoller& poller) {
+    DoubleBuffer& V = room(values, n);
     {
         const auto at = row(n);
         for (std::size_t j = 0; j <= n; ++j) {
             V[j] = payoff(type, at(j), K);
-            if ((j & 65535) == 0 && poller.check()) return numerical("interrupted");
+            if ((j & 65535) == 0 && poller.check()) return cancelled();
         }
     }
     const double q1 = 1.0 - p;
@@ -56,7 +62,7 @@ Result<double> roll_back(OptionType type, bool american, std::size_t n, double p
                     V[j] = c;
                 }
             }
-            if (poller.tick(j1 - j0)) return numerical("interrupted");
+            if (poller.tick(j1 - j0)) return cancelled();
         }
     }
     return V[0];
@@ -64,9 +70,17 @@ Result<double> roll_back(OptionType type, bool american, std::size_t n, double p
 
 }  // namespace
 
-Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& m, std::uint64_t steps,
-                        double strike, double expiry, Cancel& cancel) {
-    const double S = m.spot, K = strike, T = expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
+Result<double> binomial(const OptionContract& o, const MarketInputs& m, const BinomialSettings& s, Cancel& cancel) {
+    BinomialBuffers work;
+    return binomial(o, m, s, work, cancel);
+}
+
+Result<double> binomial(const OptionContract& o, const MarketInputs& m, const BinomialSettings& s,
+                        BinomialBuffers& work, Cancel& cancel) {
+    const double S = m.spot, K = o.strike, T = o.expiry, r = m.rate, q = m.dividend_yield, sigma = m.vol;
+    const OptionType type = o.option_type;
+    const ExerciseStyle style = s.style;
+    const std::uint64_t steps = s.steps;
     QUELM_CHECK(validate_vanilla(K, S, sigma, T));
     if (steps == 0) return invalid("steps must be >= 1");
     if (any_nan(m, K, T)) return kNaN;
@@ -95,21 +109,21 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
     const bool american = style == ExerciseStyle::American;
     if (2.0 * (sigma * std::sqrt(T * n_f)) < kLogTableLimit) {
         // Node (i, j) priced as (S d^i) (u^2)^j.
-        const DoubleBuffer pow_d = power_table(d, n, poller);
-        const DoubleBuffer pow_u2 = power_table(u * u, n, poller);
-        if (poller.stopped()) return numerical("interrupted");
+        const DoubleBuffer& pow_d = power_table(d, n, work.first, poller);
+        const DoubleBuffer& pow_u2 = power_table(u * u, n, work.second, poller);
+        if (poller.stopped()) return cancelled();
         const auto row = [&](std::size_t i) {
             const double base = S * pow_d[i];
             return [base, &pow_u2](std::size_t j) { return base * pow_u2[j]; };
         };
-        return roll_back(type, american, n, p, disc, K, row, poller);
+        return roll_back(type, american, n, p, disc, K, row, work.values, poller);
     }
     // A wide tree: node (i, j) priced as S u^(2j - i), so no intermediate power exceeds
     // the node price itself. A put pays exactly 0 at a node beyond the double range, so
     // only a call needs every node price finite.
-    const DoubleBuffer pow_u = power_table(u, n, poller);
-    const DoubleBuffer pow_d = power_table(d, n, poller);
-    if (poller.stopped()) return numerical("interrupted");
+    const DoubleBuffer& pow_u = power_table(u, n, work.first, poller);
+    const DoubleBuffer& pow_d = power_table(d, n, work.second, poller);
+    if (poller.stopped()) return cancelled();
     if (type == OptionType::Call && !std::isfinite(S * pow_u[n])) {
         return numerical("binomial: node prices overflow (vol * sqrt(t * steps) too large for the tree)");
     }
@@ -118,7 +132,7 @@ Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs
             return 2 * j >= i ? S * pow_u[2 * j - i] : S * pow_d[i - 2 * j];
         };
     };
-    return roll_back(type, american, n, p, disc, K, row, poller);
+    return roll_back(type, american, n, p, disc, K, row, work.values, poller);
 }
 
 }  // namespace quelm::pricing

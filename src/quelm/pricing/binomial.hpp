@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "quelm/core/buffer.hpp"
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/core/option.hpp"
@@ -20,8 +21,20 @@ inline constexpr Choices<ExerciseStyle, 6> kExerciseStyles{
     {{{"european", ExerciseStyle::European}, {"euro", ExerciseStyle::European}, {"e", ExerciseStyle::European},
       {"american", ExerciseStyle::American}, {"amer", ExerciseStyle::American}, {"a", ExerciseStyle::American}}}};
 
-[[nodiscard]] Result<double> binomial(OptionType type, ExerciseStyle style, const MarketInputs& market,
-                                      std::uint64_t steps, double strike, double expiry,
+struct BinomialSettings {
+    ExerciseStyle style;
+    std::uint64_t steps;
+};
+
+[[nodiscard]] Result<double> binomial(const OptionContract& o, const MarketInputs& m, const BinomialSettings& s,
                                       Cancel& cancel = never_cancel());
+
+// The tree's working memory (two power tables and one row of node values), grown as
+// needed and kept: a caller pricing many trees in a row allocates once per buffer.
+struct BinomialBuffers {
+    DoubleBuffer first, second, values;
+};
+[[nodiscard]] Result<double> binomial(const OptionContract& o, const MarketInputs& m, const BinomialSettings& s,
+                                      BinomialBuffers& work, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::pricing

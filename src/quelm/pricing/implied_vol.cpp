@@ -11,7 +11,7 @@
 
 namespace quelm::pricing {
 
-Result<double> implied_volatility(double market_price, const OptionContract& contract, const MarketInputs& market) {
+Result<double> implied_volatility(const OptionContract& contract, const MarketInputs& market, double market_price) {
     const double p = market_price;
     const double s = market.spot;
     const double k = contract.strike;
@@ -36,7 +36,7 @@ Result<double> implied_volatility(double market_price, const OptionContract& con
     }
 
     const auto objective = [&](double sigma) {
-        const auto v = black_scholes(contract, MarketInputs{s, r, sigma, q});
+        const auto v = black_scholes(contract, {.spot = s, .rate = r, .vol = sigma, .dividend_yield = q});
         return v ? *v - p : std::numeric_limits<double>::quiet_NaN();
     };
     const double sqrt_t = std::sqrt(t);

@@ -8,7 +8,7 @@
 namespace quelm::pricing {
 
 // market.vol is ignored. Requires strike > 0, spot > 0, expiry > 0.
-[[nodiscard]] Result<double> implied_volatility(double market_price, const OptionContract& contract,
-                                                const MarketInputs& market);
+[[nodiscard]] Result<double> implied_volatility(const OptionContract& contract, const MarketInputs& market,
+                                                double market_price);
 
 }  // namespace quelm::pricing

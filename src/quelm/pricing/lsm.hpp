@@ -8,17 +8,16 @@
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/core/option.hpp"
-#include "quelm/pricing/monte_carlo.hpp"
 
 namespace quelm::pricing {
 
 struct LsmSettings {
     std::uint64_t paths;
-    std::uint64_t steps;
+    std::uint64_t steps;  // exercise dates, expiry included
     std::uint64_t seed;
 };
 
-[[nodiscard]] Result<McResult> lsm_american(OptionType type, const MarketInputs& market, const LsmSettings& s,
-                                            double strike, double expiry, Cancel& cancel = never_cancel());
+[[nodiscard]] Result<PriceEstimate> lsm_american(const OptionContract& o, const MarketInputs& m,
+                                                 const LsmSettings& s, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::pricing

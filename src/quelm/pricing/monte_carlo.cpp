@@ -12,48 +12,48 @@
 
 namespace quelm::pricing {
 
-Status validate_inputs(double strike, double spot, double vol, double t, std::uint64_t paths) {
-    QUELM_CHECK(validate_vanilla(strike, spot, vol, t));
+Status validate_monte_carlo(const OptionContract& o, const MarketInputs& m, std::uint64_t paths) {
+    QUELM_CHECK(validate_vanilla(o.strike, m.spot, m.vol, o.expiry));
     if (paths == 0) return invalid("paths must be >= 1");
     return {};
 }
 
-Result<McResult> monte_carlo_european(const McInputs& in, Cancel& cancel) {
-    QUELM_CHECK(validate_inputs(in.strike, in.spot, in.vol, in.t, in.paths));
-    const double S = in.spot, K = in.strike, r = in.rate, q = in.dividend_yield, sigma = in.vol, T = in.t;
-    if (any_nan(S, K, r, q, sigma, T)) return McResult{kNaN, kNaN};
+Result<PriceEstimate> monte_carlo_european(const OptionContract& o, const MarketInputs& m,
+                                           const MonteCarloSettings& s, Cancel& cancel) {
+    QUELM_CHECK(validate_monte_carlo(o, m, s.paths));
+    const double S = m.spot, K = o.strike, r = m.rate, q = m.dividend_yield, sigma = m.vol, T = o.expiry;
+    if (any_nan(S, K, r, q, sigma, T)) return PriceEstimate{kNaN, kNaN};
     const double disc = std::exp(-r * T);
     if (S == 0.0 || T == 0.0 || sigma == 0.0) {
         // Nothing random is left: the discounted payoff on the forward.
         const double fwd = S * std::exp(T * (r - q));
-        return McResult{disc * payoff(in.option_type, fwd, K), 0.0};
+        return PriceEstimate{disc * payoff(o.option_type, fwd, K), 0.0};
     }
     // An infinite volatility sends every path to 0 or infinity: no finite price exists.
-    if (std::isinf(sigma)) return McResult{kNaN, kNaN};
+    if (std::isinf(sigma)) return PriceEstimate{kNaN, kNaN};
     const double drift = ((r - q) + (-0.5 * sigma) * sigma) * T;
     const double diff = std::sqrt(T) * sigma;
-    const std::uint64_t pairs = in.paths - in.paths / 2;
+    const std::uint64_t pairs = pair_count(s.paths);
     QUELM_CHECK(check_fits_in_memory(doubles_bytes(static_cast<double>(pairs)), "the Monte Carlo pair values"));
     // Left uninitialised: the workers' first writes fault its pages in parallel, where a
     // zero-filled vector would cost a serial pass over the whole buffer first.
     const std::size_t n_pairs = checked_count(pairs);
     const std::unique_ptr<double[]> values(new double[n_pairs]);
-    const OptionType type = in.option_type;
-    const std::uint64_t seed = in.seed;
+    const OptionType type = o.option_type;
+    const std::uint64_t seed = s.seed;
     const bool done = parallel_for(n_pairs, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
-            SmallRng rng = seed_from_u64(derive_seed(seed, i));
+            Xoshiro256pp rng = keyed_stream(seed, i);
             const double z = standard_normal(rng);
             const double up = S * std::exp(drift + diff * z);
             const double down = S * std::exp(drift - diff * z);
             values[i] = 0.5 * (payoff(type, down, K) + payoff(type, up, K));
         }
     }, cancel);
-    if (!done) return numerical("interrupted");
+    if (!done) return cancelled();
     CancelPoller poller(cancel);
-    const MeanSe ms = mean_and_se(std::span<const double>(values.get(), n_pairs), poller);
-    if (poller.stopped()) return numerical("interrupted");
-    return McResult{disc * ms.mean, disc * ms.standard_error};
+    QUELM_TRY(ms, mean_and_se(std::span<const double>(values.get(), n_pairs), poller));
+    return PriceEstimate{disc * ms.mean, disc * ms.standard_error};
 }
 
 }  // namespace quelm::pricing

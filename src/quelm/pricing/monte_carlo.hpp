@@ -11,22 +11,15 @@
 
 namespace quelm::pricing {
 
-struct McInputs {
-    double spot, strike, rate, vol, t;
-    OptionType option_type;
-    double dividend_yield;
+struct MonteCarloSettings {
     std::uint64_t paths;
     std::uint64_t seed;
 };
 
-struct McResult {
-    double price;
-    double standard_error;
-};
+// The vanilla checks, then paths >= 1: the checks every Monte Carlo engine runs first.
+[[nodiscard]] Status validate_monte_carlo(const OptionContract& o, const MarketInputs& m, std::uint64_t paths);
 
-// Input checks shared with the Longstaff-Schwartz engine, in this order.
-[[nodiscard]] Status validate_inputs(double strike, double spot, double vol, double t, std::uint64_t paths);
-
-[[nodiscard]] Result<McResult> monte_carlo_european(const McInputs& in, Cancel& cancel = never_cancel());
+[[nodiscard]] Result<PriceEstimate> monte_carlo_european(const OptionContract& o, const MarketInputs& m,
+                                                         const MonteCarloSettings& s, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::pricing

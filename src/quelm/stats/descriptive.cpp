@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace quelm::stats {
 
@@ -57,32 +58,50 @@ Result<double> std_dev(std::span<const double> x) {
     return std::sqrt(v);
 }
 
-Result<double> skewness(std::span<const double> x) {
-    if (x.size() < 2) return invalid("skewness: need at least 2 points");
+namespace {
+
+// Size, mean and second central moment (divisor n) of a sample with some spread; `name`
+// prefixes the errors.
+struct Centred {
+    double n, m, m2;
+};
+[[nodiscard]] Result<Centred> centred(std::span<const double> x, const std::string& name) {
+    if (x.size() < 2) return invalid(name + ": need at least 2 points");
     const double n = static_cast<double>(x.size());
     const double m = sum(x) / n;
     const double m2 = sum_squared_deviations(x, m) / n;
-    if (m2 <= 0.0) return invalid("skewness: zero variance");
-    double s3 = -0.0;
-    for (double v : x) {
+    if (m2 <= 0.0) return invalid(name + ": zero variance");
+    return Centred{n, m, m2};
+}
+
+// The sum of f(v) over the sample, in index order from -0.0.
+template <class F>
+double sum_of(std::span<const double> x, F f) {
+    double total = -0.0;
+    for (double v : x) total += f(v);
+    return total;
+}
+
+}  // namespace
+
+Result<double> skewness(std::span<const double> x) {
+    QUELM_TRY(c, centred(x, "skewness"));
+    const auto [n, m, m2] = c;
+    const double s3 = sum_of(x, [m](double v) {
         const double d = v - m;
-        s3 += d * d * d;
-    }
+        return d * d * d;
+    });
     return (s3 / n) / std::pow(m2, 1.5);
 }
 
 Result<double> excess_kurtosis(std::span<const double> x) {
-    if (x.size() < 2) return invalid("excess_kurtosis: need at least 2 points");
-    const double n = static_cast<double>(x.size());
-    const double m = sum(x) / n;
-    const double m2 = sum_squared_deviations(x, m) / n;
-    if (m2 <= 0.0) return invalid("excess_kurtosis: zero variance");
-    double s4 = -0.0;
-    for (double v : x) {
+    QUELM_TRY(c, centred(x, "excess_kurtosis"));
+    const auto [n, m, m2] = c;
+    const double s4 = sum_of(x, [m](double v) {
         const double d = v - m;
         const double d2 = d * d;
-        s4 += d2 * d2;
-    }
+        return d2 * d2;
+    });
     return (s4 / n) / (m2 * m2) - 3.0;
 }
 

@@ -92,7 +92,7 @@ Result<std::vector<double>> acf(std::span<const double> x, std::uint64_t max_lag
     out.push_back(1.0);
     CancelPoller poller(cancel);
     for (std::size_t k = 1; k <= last; ++k) {
-        if (poller.tick(x.size() - k)) return numerical("interrupted");
+        if (poller.tick(x.size() - k)) return cancelled();
         out.push_back(lagged_cross_sum(x, m, k) / c0);
     }
     return out;

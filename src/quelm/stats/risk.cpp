@@ -116,21 +116,30 @@ Result<double> calmar_ratio(std::span<const double> prices, double periods_per_y
     return growth / dd.max_drawdown;
 }
 
-Result<double> tracking_error(std::span<const double> portfolio, std::span<const double> benchmark,
-                              double periods_per_year) {
+namespace {
+
+// Mean and variance of the active returns; exactly no variance when the two series differ
+// by a constant (rounding would leave a little).
+[[nodiscard]] Result<MuVar> active_mu_var(const char* name, std::span<const double> portfolio,
+                                          std::span<const double> benchmark, double periods_per_year) {
     QUELM_CHECK(check_periods(periods_per_year));
-    QUELM_TRY(a, active("tracking_error", portfolio, benchmark));
+    QUELM_TRY(a, active(name, portfolio, benchmark));
     QUELM_TRY(mv, mu_var(a));
     if (differences_constant(portfolio, benchmark)) mv.var = 0.0;
+    return mv;
+}
+
+}  // namespace
+
+Result<double> tracking_error(std::span<const double> portfolio, std::span<const double> benchmark,
+                              double periods_per_year) {
+    QUELM_TRY(mv, active_mu_var("tracking_error", portfolio, benchmark, periods_per_year));
     return std::sqrt(periods_per_year) * std::sqrt(mv.var);
 }
 
 Result<double> information_ratio(std::span<const double> portfolio, std::span<const double> benchmark,
                                  double periods_per_year) {
-    QUELM_CHECK(check_periods(periods_per_year));
-    QUELM_TRY(a, active("information_ratio", portfolio, benchmark));
-    QUELM_TRY(mv, mu_var(a));
-    if (differences_constant(portfolio, benchmark)) mv.var = 0.0;
+    QUELM_TRY(mv, active_mu_var("information_ratio", portfolio, benchmark, periods_per_year));
     if (mv.var == 0.0) return invalid("information_ratio: zero active-return volatility");
     return std::sqrt(periods_per_year) * (mv.mu / std::sqrt(mv.var));
 }

@@ -10,21 +10,20 @@ Result<ProcessResult> ProcessResult::from_simulation(const Process& process, con
                                                      const TerminalSample& sample, double x0, double t,
                                                      Cancel& cancel) {
     CancelPoller poller(cancel);
-    const MeanSe pm = mean_and_se(sample.pair_means, poller);
-    if (poller.stopped()) return numerical("interrupted");
+    QUELM_TRY(pm, mean_and_se(sample.pair_means, poller));
 
     const auto& v = sample.terminal;
     const std::size_t n = v.size();
     double total = 0.0;
     for (double x : v) {
         total += x;
-        if (poller.tick()) return numerical("interrupted");
+        if (poller.tick()) return cancelled();
     }
     const double m = n > 0 ? total / static_cast<double>(n) : 0.0;
     double ss = 0.0;
     for (double x : v) {
         ss += (x - m) * (x - m);
-        if (poller.tick()) return numerical("interrupted");
+        if (poller.tick()) return cancelled();
     }
     const double sample_std = n > 1 ? std::sqrt(ss / static_cast<double>(n - 1)) : 0.0;
 

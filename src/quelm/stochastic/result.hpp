@@ -20,7 +20,7 @@ struct ProcessResult {
     double mean_abs_error;
     std::optional<double> std_abs_error;
 
-    // Passes over the sample poll `cancel`; an interrupted one fails as "interrupted".
+    // Passes over the sample poll `cancel`; a stopped one fails as cancelled.
     [[nodiscard]] static Result<ProcessResult> from_simulation(const Process& process, const SimSettings& s,
                                                                const TerminalSample& sample, double x0, double t,
                                                                Cancel& cancel = never_cancel());

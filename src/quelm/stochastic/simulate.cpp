@@ -23,12 +23,12 @@ constexpr std::uint64_t kJumpsOneByOne = std::uint64_t{1} << 16;
 // Mean jump count of one step beyond which the count itself is drawn from its normal limit.
 constexpr double kCountFromNormal = 1e9;
 
-double compound_jump(double count, const MertonJump& m, SmallRng& rng) {
+double compound_jump(double count, const MertonJump& m, Xoshiro256pp& rng) {
     return std::sqrt(count) * m.jump_std * standard_normal(rng) + count * m.jump_mean;
 }
 
 // Log jump factor of one step: the Poisson count, then the sum of that many normal jumps.
-double step_jumps(const std::optional<Poisson>& jumps, double step_mean, const MertonJump& m, SmallRng& rng) {
+double step_jumps(const std::optional<Poisson>& jumps, double step_mean, const MertonJump& m, Xoshiro256pp& rng) {
     if (!jumps) {  // the count's normal limit
         const double c = std::floor(std::sqrt(step_mean) * standard_normal(rng) + step_mean + 0.5);
         return c > 0.0 ? compound_jump(c, m, rng) : 0.0;
@@ -54,7 +54,7 @@ struct Sink {
 
 struct Stepper {
     std::uint64_t steps;
-    SmallRng& rng;
+    Xoshiro256pp& rng;
     double x0, dt, sq;
     Sink sink;
     double* last_p;
@@ -172,7 +172,7 @@ struct Stepper {
     }
 };
 
-void run_pair(const Process& process, std::uint64_t steps, SmallRng& rng, double x0, double t, Sink sink,
+void run_pair(const Process& process, std::uint64_t steps, Xoshiro256pp& rng, double x0, double t, Sink sink,
               double& last_p, double& last_q) {
     const double dt = t / static_cast<double>(steps);
     const double sq = std::sqrt(dt);
@@ -197,7 +197,7 @@ Status validate(const Process& process, std::uint64_t paths, std::uint64_t steps
     return {};
 }
 
-PathPair simulate_pair(const Process& process, std::uint64_t steps, SmallRng& rng, double x0, double t) {
+PathPair simulate_pair(const Process& process, std::uint64_t steps, Xoshiro256pp& rng, double x0, double t) {
     const std::size_t len = checked_add(checked_count(steps), 1);
     PathPair out{std::vector<double>(len), std::vector<double>(len)};
     double lp = 0.0, lq = 0.0;
@@ -223,14 +223,14 @@ Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, dou
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 if (chunk_stopped(len)) return;
-                SmallRng rng = seed_from_u64(derive_seed(s.seed, i));
+                Xoshiro256pp rng = keyed_stream(s.seed, i);
                 double* plus = base + (2 * i) * len;
                 double lp = 0.0, lq = 0.0;
                 run_pair(process, s.steps, rng, x0, t, Sink{plus, plus + len}, lp, lq);
             }
         },
         cancel);
-    if (!done) return numerical("interrupted");
+    if (!done) return cancelled();
     return set;
 }
 
@@ -249,17 +249,17 @@ Result<TerminalSample> simulate_terminal(const Process& process, const SimSettin
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 if (chunk_stopped(s.steps)) return;
-                SmallRng rng = seed_from_u64(derive_seed(s.seed, i));
+                Xoshiro256pp rng = keyed_stream(s.seed, i);
                 run_pair(process, s.steps, rng, x0, t, Sink{nullptr, nullptr}, out[2 * i], out[2 * i + 1]);
             }
         },
         cancel);
-    if (!done) return numerical("interrupted");
+    if (!done) return cancelled();
     TerminalSample sample;
     sample.pair_means.resize(pairs);
     CancelPoller poller(cancel);
     for (std::size_t i = 0; i < pairs; ++i) {
-        if (poller.tick()) return numerical("interrupted");
+        if (poller.tick()) return cancelled();
         sample.pair_means[i] = (last[2 * i] + last[2 * i + 1]) * 0.5;
     }
     sample.terminal = std::move(last);

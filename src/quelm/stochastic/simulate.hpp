@@ -41,11 +41,9 @@ struct TerminalSample {
 
 [[nodiscard]] Status validate(const Process& process, std::uint64_t paths, std::uint64_t steps, double x0, double t);
 
-// ceil(paths / 2).
-[[nodiscard]] inline std::uint64_t pair_count(std::uint64_t paths) { return paths / 2 + paths % 2; }
-
 // One pair from the given stream, both paths written in full (steps >= 1).
-[[nodiscard]] PathPair simulate_pair(const Process& process, std::uint64_t steps, SmallRng& rng, double x0, double t);
+[[nodiscard]] PathPair simulate_pair(const Process& process, std::uint64_t steps, Xoshiro256pp& rng, double x0,
+                                     double t);
 
 [[nodiscard]] Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t,
                                              Cancel& cancel = never_cancel());

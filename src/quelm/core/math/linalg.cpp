@@ -20,7 +20,7 @@ Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augm
 
     CancelPoller poller(cancel);
     for (std::size_t c = 0; c < n; ++c) {
-        if (poller.tick((n - c) * (n - c))) return numerical("interrupted");
+        if (poller.tick((n - c) * (n - c))) return cancelled();
         std::size_t pivot = c;
         double best = std::fabs(a[c][c]);
         for (std::size_t r = c + 1; r < n; ++r) {

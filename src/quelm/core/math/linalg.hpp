@@ -12,8 +12,8 @@
 namespace quelm {
 
 // Solves the n x (n+1) augmented system, consuming it. Numerical errors for a
-// pivot below `pivot_floor` or a non-finite solution component; an interrupted solve
-// fails as interrupted.
+// pivot below `pivot_floor` or a non-finite solution component; a stopped solve
+// fails as cancelled.
 [[nodiscard]] Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augmented,
                                                          std::size_t n, double pivot_floor = 1e-300,
                                                          Cancel& cancel = never_cancel());

@@ -23,24 +23,24 @@ bool in_order(std::size_t n, CancelPoller& poller, Body&& body) {
 
 MeanSe mean_and_se(std::span<const double> values) {
     CancelPoller never(never_cancel());
-    return mean_and_se(values, never);
+    return *mean_and_se(values, never);
 }
 
-MeanSe mean_and_se(std::span<const double> values, CancelPoller& poller) {
+Result<MeanSe> mean_and_se(std::span<const double> values, CancelPoller& poller) {
     const std::size_t n = values.size();
-    if (n == 0) return {0.0, 0.0};
+    if (n == 0) return MeanSe{0.0, 0.0};
     double sum = 0.0;
-    if (!in_order(n, poller, [&](std::size_t i) { sum += values[i]; })) return {0.0, 0.0};
+    if (!in_order(n, poller, [&](std::size_t i) { sum += values[i]; })) return cancelled();
     const double mean = sum / static_cast<double>(n);
-    if (n == 1) return {mean, 0.0};
+    if (n == 1) return MeanSe{mean, 0.0};
     double ss = 0.0;
     const bool done = in_order(n, poller, [&](std::size_t i) {
         const double dv = values[i] - mean;
         ss += dv * dv;
     });
-    if (!done) return {0.0, 0.0};
+    if (!done) return cancelled();
     const double var = ss / static_cast<double>(n - 1);
-    return {mean, std::sqrt(var / static_cast<double>(n))};
+    return MeanSe{mean, std::sqrt(var / static_cast<double>(n))};
 }
 
 }  // namespace quelm

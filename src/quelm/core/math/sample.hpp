@@ -5,6 +5,7 @@
 #include <span>
 
 #include "quelm/core/cancel.hpp"
+#include "quelm/core/error.hpp"
 
 namespace quelm {
 
@@ -15,8 +16,8 @@ struct MeanSe {
 
 // (0, 0) for no values, (v, 0) for one value; sums in index order.
 [[nodiscard]] MeanSe mean_and_se(std::span<const double> values);
-// The same, polling between blocks of values (a billion pair values take a second); once
-// poller.stopped() holds the result is partial and must be dropped.
-[[nodiscard]] MeanSe mean_and_se(std::span<const double> values, CancelPoller& poller);
+// The same, polling between blocks of values (a billion pair values take a second);
+// cancelled once the poller reports a stop.
+[[nodiscard]] Result<MeanSe> mean_and_se(std::span<const double> values, CancelPoller& poller);
 
 }  // namespace quelm

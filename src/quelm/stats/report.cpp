@@ -1,4 +1,4 @@
-#include "quelm/stats/result.hpp"
+#include "quelm/stats/report.hpp"
 
 #include <cmath>
 
@@ -156,9 +156,9 @@ Result<StatsReport> assemble(const ReportInput& in, Cancel& cancel) {
     // Each part is one or two passes over the series; the poll runs between them.
     CancelPoller poller(cancel);
     const auto stopped = [&] { return poller.check(); };
-    if (stopped()) return numerical("interrupted");
+    if (stopped()) return cancelled();
     const Sums s = second_pass(x, m, in.risk_free, poller);
-    if (stopped()) return numerical("interrupted");
+    if (stopped()) return cancelled();
     r.count = x.size();
     r.periods_per_year = in.periods_per_year;
     r.confidence = in.confidence;
@@ -166,19 +166,19 @@ Result<StatsReport> assemble(const ReportInput& in, Cancel& cancel) {
     r.variance = s.s2 / n;
     r.std_dev = std::sqrt(r.variance);
     descriptive_part(in, m, s, r);
-    if (stopped()) return numerical("interrupted");
+    if (stopped()) return cancelled();
     if (!in.values_only) return_part(in, m, s, r);
-    if (stopped()) return numerical("interrupted");
+    if (stopped()) return cancelled();
     if (in.prices) {
         if (const Result<Drawdown> dd = max_drawdown(*in.prices)) {
             r.max_drawdown = dd->max_drawdown;
             r.max_drawdown_duration = dd->duration;
         }
-        if (stopped()) return numerical("interrupted");
+        if (stopped()) return cancelled();
         r.calmar = ok(calmar_ratio(*in.prices, in.periods_per_year));
     }
     if (in.benchmark && !stopped()) benchmark_part(in, m, s, r);
-    if (stopped()) return numerical("interrupted");
+    if (stopped()) return cancelled();
     return r;
 }
 

@@ -1,6 +1,7 @@
 // Differential machine learning for a European option: pathwise value and delta labels
 // from a log-normal cloud of starting spots, a surrogate trained on both, and its price
-// and delta at the requested spot beside the Black-Scholes-Merton values. Times in years.
+// and delta at the requested spot beside the Black-Scholes-Merton values. Times in years,
+// rates and dividend yields continuously compounded.
 #pragma once
 
 #include <cstdint>
@@ -20,14 +21,10 @@ struct DiffSample {
     double dydx;  // pathwise derivative of y in x
 };
 
-struct EuropeanSpec {
-    double spot, strike, rate, vol, maturity;
-    OptionType type;
-};
-
-struct DiffConfig {
-    std::vector<std::uint64_t> hidden;
-    EuropeanSpec contract;
+// The samples: how many, from which seed, and the width of the cloud of starting spots
+// (spread volatilities over the life of the option); then the network and its training.
+struct DiffSettings {
+    std::vector<std::uint64_t> hidden;  // widths of the hidden layers
     std::uint64_t samples;
     std::uint64_t epochs;
     double spread;
@@ -60,22 +57,16 @@ struct DiffReport {
     double final_loss;
 };
 
-// Stream tags of the network initialisation and of the epoch shuffles.
-inline constexpr std::uint64_t kInitTag = 0xE4D971771B652C20ULL;
-inline constexpr std::uint64_t kShuffleTag = 0x7F4074B46DA03C6CULL;
-[[nodiscard]] SmallRng tagged_stream(std::uint64_t seed, std::uint64_t tag);
-
 // Errors: "n_samples must be >= 1", "spot and strike must be > 0", "maturity must be > 0",
 // "volatility must be >= 0", in that order. Samples run on the worker pool.
-[[nodiscard]] Result<std::vector<DiffSample>> generate_european(const EuropeanSpec& c, std::uint64_t n,
-                                                                std::uint64_t seed, double spread,
+[[nodiscard]] Result<std::vector<DiffSample>> generate_european(const OptionContract& o, const MarketInputs& m,
+                                                                const DiffSettings& s,
                                                                 Cancel& cancel = never_cancel());
 
-[[nodiscard]] Result<Training> train_differential(const DiffConfig& config, Cancel& cancel = never_cancel());
+[[nodiscard]] Result<Training> train_differential(const OptionContract& o, const MarketInputs& m,
+                                                  const DiffSettings& s, Cancel& cancel = never_cancel());
 
-[[nodiscard]] Result<DiffReport> differential_ml_price(const DiffConfig& config, Cancel& cancel = never_cancel());
-
-// The message of an interrupted computation (the binding raises KeyboardInterrupt instead).
-inline constexpr const char* kInterrupted = "interrupted";
+[[nodiscard]] Result<DiffReport> differential_ml_price(const OptionContract& o, const MarketInputs& m,
+                                                       const DiffSettings& s, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::ml

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <span>
+#include <vector>
 
 namespace quelm::ml {
 
@@ -22,6 +23,14 @@ struct MeanStd {
     }
     const double sd = std::sqrt(ss / static_cast<double>(v.size()));
     return {mean, sd <= 1e-12 ? 1e-12 : sd};
+}
+
+// The statistics of v, and v normalised by them into out: (v - mean) / std.
+inline MeanStd normalise(std::span<const double> v, std::vector<double>& out) {
+    const MeanStd st = mean_std(v);
+    out.resize(v.size());
+    for (std::size_t k = 0; k < v.size(); ++k) out[k] = (v[k] - st.mean) / st.std;
+    return st;
 }
 
 }  // namespace quelm::ml

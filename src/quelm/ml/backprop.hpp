@@ -1,10 +1,9 @@
-// Gradients, the Adam optimiser and the learning-rate schedule shared by the neural
-// engines: gradient accumulators shaped like a network, value back-propagation, the
-// forward-over-reverse gradient of the differential loss, and one Adam step.
+// Back-propagation through a network: gradient accumulators shaped like it, value
+// gradients, and the forward-over-reverse gradient of the differential loss. Each pass
+// comes whole or in two halves (per-sample adjoints, then the additions in sample order).
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "quelm/ml/mlp.hpp"
@@ -19,16 +18,6 @@ struct Grad {
     void clear();
     void scale(double factor);
 };
-
-struct Adam {
-    std::vector<std::vector<double>> mw, mb, vw, vb;
-    std::int32_t t = 0;
-
-    static Adam create(const Mlp& net);
-    // One step with learning rate lr; refreshes the network's transposed weights.
-    void step(Mlp& net, const Grad& grad, double lr);
-};
-
 // Scratch vectors of the gradient passes, sized once per network.
 struct GradScratch {
     std::vector<std::vector<double>> delta;  // L adjoint (tangent) vectors
@@ -53,17 +42,4 @@ void backward_differential(const Mlp& net, const Forward& f, const Twin& tw, dou
                            GradScratch& s);
 void differential_adjoints(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, GradScratch& s);
 void accumulate_differential(const Mlp& net, const Forward& f, const Twin& tw, const GradScratch& s, Grad& grad);
-
-// Piecewise-linear rate through (0, 1e-8), (0.2, 0.1), (0.6, 0.01), (0.9, 1e-6), (1, 1e-8)
-// of f = min(1, step / total).
-[[nodiscard]] double learning_rate(std::uint64_t step, std::uint64_t total);
-
-// Mini-batch plan: batch = max(1, min(n, max(256, n / 16))), total = ceil(n / batch) * epochs
-// (at least 1; saturates instead of overflowing).
-struct BatchPlan {
-    std::size_t batch;
-    std::uint64_t total;
-};
-[[nodiscard]] BatchPlan batch_plan(std::size_t n, std::uint64_t epochs);
-
 }  // namespace quelm::ml
