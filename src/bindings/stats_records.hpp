@@ -3,7 +3,7 @@
 
 #include "bindings/frame/ref.hpp"
 #include "quelm/stats/drawdown.hpp"
-#include "quelm/stats/result.hpp"
+#include "quelm/stats/report.hpp"
 
 namespace quelm::py {
 

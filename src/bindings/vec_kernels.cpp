@@ -31,6 +31,11 @@ using pricing::StrikeType;
 using curves::YieldCurve;
 using bonds::FixedRateBond;
 
+// spot, rate, vol and dividend yield, with vol and q at the given operand positions.
+MarketInputs market_with(const Operands& in, std::size_t vol, std::size_t q) {
+    return {.spot = in.real(0), .rate = in.real(2), .vol = in.real(vol), .dividend_yield = in.real(q)};
+}
+
 // Writes a Result<double> to the element's one output.
 Status put(const Result<double>& r, double* out) {
     if (!r) return std::unexpected(r.error());
@@ -39,8 +44,10 @@ Status put(const Result<double>& r, double* out) {
 }
 
 // The vanilla operands shared by the option kernels: spot, strike, rate, vol, t, type, q.
-OptionContract contract(const Operands& in) { return {in.real(1), in.real(4), in.code<OptionType>(5)}; }
-MarketInputs market(const Operands& in) { return {in.real(0), in.real(2), in.real(3), in.real(6)}; }
+OptionContract contract(const Operands& in) {
+    return {.strike = in.real(1), .expiry = in.real(4), .option_type = in.code<OptionType>(5)};
+}
+MarketInputs market(const Operands& in) { return market_with(in, 3, 6); }
 
 Status black_scholes(const void*, const Operands& in, double* out, Cancel&) {
     return put(pricing::black_scholes(contract(in), market(in)), out);
@@ -59,31 +66,26 @@ Status greeks(const void*, const Operands& in, double* out, Cancel&) {
 
 // market_price, spot, strike, rate, t, type, q.
 Status implied_volatility(const void*, const Operands& in, double* out, Cancel&) {
-    return put(pricing::implied_volatility(in.real(0), {in.real(2), in.real(4), in.code<OptionType>(5)},
-                                           {in.real(1), in.real(3), 0.0, in.real(6)}),
-               out);
+    const OptionContract o{.strike = in.real(2), .expiry = in.real(4), .option_type = in.code<OptionType>(5)};
+    const MarketInputs m{.spot = in.real(1), .rate = in.real(3), .vol = 0.0, .dividend_yield = in.real(6)};
+    return put(pricing::implied_volatility(o, m, in.real(0)), out);
 }
 
 // spot, strike, rate, vol, t, type, style, steps, q.
 Status binomial(const void*, const Operands& in, double* out, Cancel& cancel) {
-    return put(pricing::binomial(in.code<OptionType>(5), in.code<ExerciseStyle>(6),
-                                 {in.real(0), in.real(2), in.real(3), in.real(8)}, in.count(7), in.real(1),
-                                 in.real(4), cancel),
-               out);
+    const pricing::BinomialSettings settings{.style = in.code<ExerciseStyle>(6), .steps = in.count(7)};
+    return put(pricing::binomial(contract(in), market_with(in, 3, 8), settings, cancel), out);
 }
 
 // spot, strike, rate, vol, t, type, barrier_type, barrier, q.
 Status barrier_price(const void*, const Operands& in, double* out, Cancel&) {
-    return put(pricing::barrier_price(contract(in), {in.real(0), in.real(2), in.real(3), in.real(8)},
-                                      in.code<BarrierType>(6), in.real(7)),
-               out);
+    const pricing::BarrierSettings b{.type = in.code<BarrierType>(6), .level = in.real(7)};
+    return put(pricing::barrier_price(contract(in), market_with(in, 3, 8), b), out);
 }
 
 // spot, strike, rate, vol, t, type, strike_type, q.
 Status lookback_price(const void*, const Operands& in, double* out, Cancel&) {
-    return put(pricing::lookback_price(contract(in), {in.real(0), in.real(2), in.real(3), in.real(7)},
-                                       in.code<StrikeType>(6)),
-               out);
+    return put(pricing::lookback_price(contract(in), market_with(in, 3, 7), in.code<StrikeType>(6)), out);
 }
 
 const YieldCurve& curve(const void* c) { return *static_cast<const YieldCurve*>(c); }

@@ -8,7 +8,7 @@
 #include "quelm/stats/drawdown.hpp"
 #include "quelm/stats/method.hpp"
 #include "quelm/stats/relational.hpp"
-#include "quelm/stats/result.hpp"
+#include "quelm/stats/report.hpp"
 #include "quelm/stats/risk.hpp"
 
 #include <optional>
