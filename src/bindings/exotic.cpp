@@ -49,9 +49,9 @@ PyObject* asian_price_impl(double spot, double strike, double rate, double vol, 
     if (kind == pricing::AverageType::Geometric) {
         return finish(pricing::geometric_asian_price(o, m), [](double p) { return kAsianRow({p, std::nullopt}); });
     }
-    Interrupt intr;
-    const auto r = pricing::arithmetic_asian_price(o, m, n_fixings, {paths, seed}, intr.token());
-    return finish(r, intr, [](const pricing::PriceSe& v) { return kAsianRow({v.price, v.standard_error}); });
+    return finish(
+        compute([&](Cancel& c) { return pricing::arithmetic_asian_price(o, m, n_fixings, {paths, seed}, c); }),
+        [](const pricing::PriceSe& v) { return kAsianRow({v.price, v.standard_error}); });
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // Python bindings: differential_ml, american_ml.
 #include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
-#include "quelm/ml/deep_lsm.hpp"
-#include "quelm/ml/dos.hpp"
+#include "quelm/ml/engines.hpp"
 #include "quelm/ml/train.hpp"
 
 #include <optional>
@@ -14,7 +13,7 @@ namespace {
 
 using ml::AmericanReport;
 using ml::DiffReport;
-using Widths = std::optional<std::vector<std::uint64_t>>;
+using ml::Widths;
 
 constinit const auto kDiffReport = record<DiffReport>({
     {"spot", member<&DiffReport::spot>},
@@ -36,11 +35,9 @@ PyObject* differential_ml_impl(double spot, double strike, double rate, double v
                                std::uint64_t seed, const Widths& hidden) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    ml::DiffConfig cfg{hidden ? *hidden : std::vector<std::uint64_t>{30, 30},
-                       {spot, strike, rate, vol, maturity, type}, samples, epochs, spread, seed};
-    Interrupt intr;
-    const auto r = ml::differential_ml_price(cfg, intr.token());
-    return finish(r, intr, kDiffReport);
+    const ml::DiffConfig cfg{ml::differential_hidden(hidden), {spot, strike, rate, vol, maturity, type}, samples,
+                             epochs, spread, seed};
+    return finish(compute([&](Cancel& c) { return ml::differential_ml_price(cfg, c); }), kDiffReport);
 }
 
 // The report keeps rate, vol and maturity for the engines; the dict shows the rest.
@@ -64,12 +61,9 @@ PyObject* american_ml_impl(double spot, double strike, double rate, double vol, 
     OptionType type;
     ml::AmericanMethod engine;
     if (!choose(kOptionTypes, ot, type) || !choose(ml::kAmericanMethods, method, engine)) return nullptr;
-    const bool dos = engine == ml::AmericanMethod::Dos;
-    const ml::AmericanConfig cfg{hidden ? *hidden : std::vector<std::uint64_t>{16},
-                                 {spot, rate, vol, q}, strike, maturity, paths, steps, seed, epochs};
-    Interrupt intr;
-    const auto r = dos ? ml::dos_price(type, cfg, intr.token()) : ml::deep_lsm_price(type, cfg, intr.token());
-    return finish(r, intr, kAmericanReport);
+    const ml::AmericanConfig cfg{ml::american_hidden(hidden), {spot, rate, vol, q}, strike, maturity, paths, steps,
+                                 seed, epochs};
+    return finish(compute([&](Cancel& c) { return ml::american_price(engine, type, cfg, c); }), kAmericanReport);
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ PyObject* binomial_impl(double spot, double strike, double rate, double vol, dou
     OptionType type;
     pricing::ExerciseStyle style;
     if (!choose(kOptionTypes, ot, type) || !choose(pricing::kExerciseStyles, style_text, style)) return nullptr;
-    Interrupt intr;
-    const auto r = pricing::binomial(type, style, {spot, rate, vol, q}, steps, strike, t, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
+    return finish(compute([&](Cancel& c) {
+        return pricing::binomial(type, style, {spot, rate, vol, q}, steps, strike, t, c);
+    }));
 }
 
 constinit const auto kMcResult = record<pricing::McResult>({
@@ -28,18 +28,18 @@ PyObject* monte_carlo_impl(double spot, double strike, double rate, double vol, 
                            std::uint64_t paths, std::uint64_t seed, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    Interrupt intr;
-    const auto r = pricing::monte_carlo_european({spot, strike, rate, vol, t, type, q, paths, seed}, intr.token());
-    return finish(r, intr, kMcResult);
+    return finish(compute([&](Cancel& c) {
+        return pricing::monte_carlo_european({spot, strike, rate, vol, t, type, q, paths, seed}, c);
+    }), kMcResult);
 }
 
 PyObject* lsm_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
                    std::uint64_t paths, std::uint64_t steps, std::uint64_t seed, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    Interrupt intr;
-    const auto r = pricing::lsm_american(type, {spot, rate, vol, q}, {paths, steps, seed}, strike, t, intr.token());
-    return finish(r, intr, kMcResult);
+    return finish(compute([&](Cancel& c) {
+        return pricing::lsm_american(type, {spot, rate, vol, q}, {paths, steps, seed}, strike, t, c);
+    }), kMcResult);
 }
 
 }  // namespace

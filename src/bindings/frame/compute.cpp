@@ -1,0 +1,94 @@
+#include "bindings/frame/compute.hpp"
+
+#include <atomic>
+#include <mutex>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <signal.h>
+#define QUELM_SIGNAL_WATCH 1
+#endif
+
+namespace quelm::py::detail {
+
+namespace {
+
+// Counts SIGINTs, so a computation running without the interpreter lock learns of a
+// Ctrl-C without taking the lock at every poll. The interpreter's own handler only sets a
+// flag that it reads between bytecodes; ours sits in front of it, counts, and calls it.
+std::atomic<unsigned long long> g_sigints{0};
+
+#if QUELM_SIGNAL_WATCH
+static_assert(std::atomic<unsigned long long>::is_always_lock_free, "counted in a signal handler");
+
+struct sigaction g_next{};  // the handler ours forwards to; written before ours is installed
+std::mutex g_install;
+
+void count_then_forward(int sig, siginfo_t* info, void* context) {
+    g_sigints.fetch_add(1, std::memory_order_relaxed);
+    if ((g_next.sa_flags & SA_SIGINFO) != 0) {
+        g_next.sa_sigaction(sig, info, context);
+    } else if (g_next.sa_handler != SIG_DFL && g_next.sa_handler != SIG_IGN) {
+        g_next.sa_handler(sig);
+    }
+}
+
+bool is_function(const struct sigaction& a) {
+    if ((a.sa_flags & SA_SIGINFO) != 0) return a.sa_sigaction != nullptr;
+    return a.sa_handler != SIG_DFL && a.sa_handler != SIG_IGN && a.sa_handler != nullptr;
+}
+
+// Puts the counter in front of the current SIGINT handler unless it is already there.
+// Returns false when the counter cannot see every SIGINT from now on: the handler is the
+// default or ignored (nothing for the interpreter to report), or it could not be read.
+// `fresh` is set when the counter was (re)installed just now, so earlier SIGINTs went uncounted.
+bool watch(bool& fresh) {
+    fresh = false;
+    std::lock_guard<std::mutex> guard(g_install);
+    struct sigaction current{};
+    if (sigaction(SIGINT, nullptr, &current) != 0) return false;
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == &count_then_forward) return true;
+    if (!is_function(current)) return false;  // the interpreter does not raise for this SIGINT
+    // The interpreter (or a user) replaced ours, or this is the first watch: forward to it.
+    g_next = current;
+    struct sigaction ours = current;
+    ours.sa_flags |= SA_SIGINFO;
+    ours.sa_sigaction = &count_then_forward;
+    if (sigaction(SIGINT, &ours, nullptr) != 0) return false;
+    fresh = true;
+    return true;
+}
+#endif
+
+// The interpreter's signal check, with the lock taken back for it. Off the main thread it
+// runs no handler and reports nothing, which is right: the main thread will raise.
+bool check_with_lock(PyThreadState*& state) {
+    PyEval_RestoreThread(state);
+    const bool stop = PyErr_CheckSignals() != 0;
+    state = PyEval_SaveThread();
+    return stop;
+}
+
+}  // namespace
+
+unsigned long long Released::signal_count() { return g_sigints.load(std::memory_order_relaxed); }
+
+bool Released::poll(void* self) {
+    auto& s = *static_cast<Released*>(self);
+#if QUELM_SIGNAL_WATCH
+    bool fresh = false;
+    if (!watch(fresh)) return false;  // SIGINT ignored or left to its default: nothing to raise
+    const unsigned long long now = signal_count();
+    // Installed just now, a SIGINT since the step began may have gone uncounted: check once.
+    if (now == s.seen_ && !fresh) return false;
+    s.seen_ = now;
+    return check_with_lock(s.state_);
+#else
+    // No way to watch the signal without the lock here: take it at every poll.
+    (void)s.seen_;
+    return check_with_lock(s.state_);
+#endif
+}
+
+bool signal_pending() { return PyErr_CheckSignals() != 0; }
+
+}  // namespace quelm::py::detail

@@ -1,0 +1,68 @@
+// The compute step: the one place where a binding runs its core function.
+//
+// Arguments are converted (with the interpreter lock held) before it, and the result is
+// built after it. In between, compute() releases the lock, so other Python threads run
+// while the core works, and hands the core a cancellation token that learns of Ctrl-C
+// (see compute.cpp). A stopped computation comes back as the Cancelled error, which
+// finish() raises as KeyboardInterrupt; nothing partial is returned.
+//
+// While the lock is released the core must touch no Python object: everything it reads
+// is plain C++ data by then (a FloatSeq holds its buffer, so the memory stays alive).
+#pragma once
+
+#include "bindings/frame/ref.hpp"
+#include "quelm/core/cancel.hpp"
+#include "quelm/core/error.hpp"
+
+#include <type_traits>
+#include <utility>
+
+namespace quelm::py {
+
+namespace detail {
+
+// Releases the interpreter lock for its lifetime (re-taken even when the core throws).
+class Released {
+public:
+    Released() : state_(PyEval_SaveThread()) {}
+    Released(const Released&) = delete;
+    Released& operator=(const Released&) = delete;
+    ~Released() { PyEval_RestoreThread(state_); }
+
+    // The token's poll: a Ctrl-C since the step began stops the computation. Takes the
+    // lock back briefly only when a signal arrived (or when no watch is possible here).
+    [[nodiscard]] Cancel token() { return Cancel(&poll, this); }
+
+private:
+    static bool poll(void* self);
+    PyThreadState* state_;
+    unsigned long long seen_ = signal_count();
+
+    static unsigned long long signal_count();
+};
+
+// A signal that arrived while the lock was held but before the step began would otherwise
+// wait for the whole computation; checked here, with the lock, at the cost of a flag read.
+[[nodiscard]] bool signal_pending();
+
+}  // namespace detail
+
+// Run f, the core call, without the interpreter lock. f takes a Cancel& when the computation
+// is long enough to poll, and returns a Result. A stopped computation gives Cancelled.
+template <class F>
+[[nodiscard]] auto compute(F&& f) {
+    if constexpr (std::is_invocable_v<F&, Cancel&>) {
+        using R = std::remove_cvref_t<std::invoke_result_t<F&, Cancel&>>;
+        if (detail::signal_pending()) return R(cancelled());
+        detail::Released unlocked;
+        Cancel token = unlocked.token();
+        R r = f(token);
+        if (token.stopped()) return R(cancelled());
+        return r;
+    } else {
+        detail::Released unlocked;
+        return f();
+    }
+}
+
+}  // namespace quelm::py
