@@ -272,3 +272,16 @@ def test_argument_mistakes_found_in_the_core_read_without_a_prefix(call, message
     with pytest.raises(ValueError) as info:
         call(quelm)
     assert str(info.value) == message
+
+
+@pytest.mark.parametrize("which, error", [(0, MemoryError), (1, "InternalFault")])
+def test_a_throw_without_the_lock_is_raised_with_it(which, error):
+    # The lock is taken back before the exception becomes a Python one; the interpreter
+    # then carries on (a lost lock would crash or hang the next call).
+    import _quelm_testing
+
+    expected = getattr(_quelm_testing, error) if isinstance(error, str) else error
+    for _ in range(3):
+        with pytest.raises(expected):
+            _quelm_testing.released_throw(which)
+    assert _quelm_testing.released(2.5) == _quelm_testing.held(2.5) == 2.5

@@ -42,7 +42,7 @@ PyObject* regular_impl(double face, double coupon_rate, U32 frequency, U32 n_per
 
 PyObject* from_cashflows_impl(const FloatSeq& times, const FloatSeq& amounts, U32 frequency, double accrued,
                               double face, double coupon_rate) {
-    return make_bond(compute([&] {
+    return make_bond(compute(times.size(), [&] {
         return FixedRateBond::from_cashflows(frequency.value, times.view(), amounts.view(), face, coupon_rate, accrued);
     }));
 }

@@ -83,11 +83,12 @@ constinit const auto kValuation = record<HoldingsValuation>({
 static_assert(kValuation.size() == aggregate_size<HoldingsValuation>());
 
 PyObject* portfolio_value_impl(const HoldingRows& rows) {
-    return finish(compute([&] { return portfolio::value_holdings(rows.holdings, rows.prices); }), kValuation);
+    return finish(compute(rows.prices.size(), [&] { return portfolio::value_holdings(rows.holdings, rows.prices); }),
+                  kValuation);
 }
 
 PyObject* twr_impl(const FloatSeq& values, const FloatSeq& flows) {
-    return finish(compute([&] { return portfolio::twr(values.view(), flows.view()); }));
+    return finish(compute(values.size(), [&] { return portfolio::twr(values.view(), flows.view()); }));
 }
 
 PyObject* mwr_impl(const std::vector<std::string>& dates, const FloatSeq& amounts) {
@@ -95,7 +96,7 @@ PyObject* mwr_impl(const std::vector<std::string>& dates, const FloatSeq& amount
 }
 
 PyObject* allocation_impl(const FloatSeq& values) {
-    return finish(compute([&] { return portfolio::weights(values.view()); }),
+    return finish(compute(values.size(), [&] { return portfolio::weights(values.view()); }),
                   [](const std::vector<double>& w) { return to_py(w); });
 }
 

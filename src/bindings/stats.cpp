@@ -72,11 +72,12 @@ PyObject* stats_impl(const Series& returns, const Series& prices, const Series& 
 }
 
 PyObject* sharpe_impl(const FloatSeq& returns, double risk_free, double periods_per_year) {
-    return finish(compute([&] { return stats::sharpe_ratio(returns.view(), risk_free, periods_per_year); }));
+    return finish(
+        compute(returns.size(), [&] { return stats::sharpe_ratio(returns.view(), risk_free, periods_per_year); }));
 }
 
 PyObject* sortino_impl(const FloatSeq& returns, double mar, double periods_per_year) {
-    return finish(compute([&] { return stats::sortino_ratio(returns.view(), mar, periods_per_year); }));
+    return finish(compute(returns.size(), [&] { return stats::sortino_ratio(returns.view(), mar, periods_per_year); }));
 }
 
 constinit const auto kDrawdown = record<stats::Drawdown>({
@@ -87,37 +88,39 @@ constinit const auto kDrawdown = record<stats::Drawdown>({
 });
 
 PyObject* max_drawdown_impl(const FloatSeq& prices) {
-    return finish(compute([&] { return stats::max_drawdown(prices.view()); }), kDrawdown);
+    return finish(compute(prices.size(), [&] { return stats::max_drawdown(prices.view()); }), kDrawdown);
 }
 
 PyObject* value_at_risk_impl(const FloatSeq& returns, double confidence, std::string_view method) {
     stats::VarMethod m;
     if (!choose(stats::kVarMethods, method, m)) return nullptr;
-    return finish(compute([&] { return stats::value_at_risk(returns.view(), confidence, m); }));
+    return finish(compute(returns.size(), [&] { return stats::value_at_risk(returns.view(), confidence, m); }));
 }
 
 PyObject* expected_shortfall_impl(const FloatSeq& returns, double confidence, std::string_view method) {
     stats::EsMethod m;
     if (!choose(stats::kEsMethods, method, m)) return nullptr;
-    return finish(compute([&] { return stats::expected_shortfall(returns.view(), confidence, m); }));
+    return finish(compute(returns.size(), [&] { return stats::expected_shortfall(returns.view(), confidence, m); }));
 }
 
 PyObject* beta_impl(const FloatSeq& asset, const FloatSeq& benchmark) {
-    return finish(compute([&] { return stats::beta(asset.view(), benchmark.view()); }));
+    return finish(compute(asset.size(), [&] { return stats::beta(asset.view(), benchmark.view()); }));
 }
 
 PyObject* tracking_error_impl(const FloatSeq& portfolio, const FloatSeq& benchmark, double periods_per_year) {
-    return finish(
-        compute([&] { return stats::tracking_error(portfolio.view(), benchmark.view(), periods_per_year); }));
+    return finish(compute(portfolio.size(), [&] {
+        return stats::tracking_error(portfolio.view(), benchmark.view(), periods_per_year);
+    }));
 }
 
 PyObject* info_ratio_impl(const FloatSeq& portfolio, const FloatSeq& benchmark, double periods_per_year) {
-    return finish(
-        compute([&] { return stats::information_ratio(portfolio.view(), benchmark.view(), periods_per_year); }));
+    return finish(compute(portfolio.size(), [&] {
+        return stats::information_ratio(portfolio.view(), benchmark.view(), periods_per_year);
+    }));
 }
 
 PyObject* jarque_bera_impl(const FloatSeq& values) {
-    return finish(compute([&] { return stats::jarque_bera(values.view()); }),
+    return finish(compute(values.size(), [&] { return stats::jarque_bera(values.view()); }),
                   [](const stats::JarqueBera& jb) { return to_py_pair(jb.statistic, jb.p_value); });
 }
 
