@@ -12,6 +12,13 @@ import pytest
 
 from conftest import run_python
 
+
+def child_result(code: str, workers: str, timeout: float = 300):
+    """Run code in a child interpreter with that many workers; the JSON it printed last."""
+    proc = run_python(code, env={"RAYON_NUM_THREADS": workers}, timeout=timeout)
+    assert proc.returncode == 0, proc.stderr
+    return json.loads(proc.stdout.strip().splitlines()[-1])
+
 # Long calls (a few tenths of a second each on one worker); inputs are built before the clock starts.
 LONG_CALLS = {
     "monte_carlo": ("", "quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, 'call', paths=6 * 10**6)"),
@@ -63,10 +70,7 @@ print(json.dumps(out))
 
 @pytest.fixture(scope="module")
 def counter_rates():
-    code = COUNTER.replace("CASES", repr(json.dumps(LONG_CALLS)))
-    proc = run_python(code, env={"RAYON_NUM_THREADS": "1"}, timeout=300)
-    assert proc.returncode == 0, proc.stderr
-    return json.loads(proc.stdout.strip().splitlines()[-1])
+    return child_result(COUNTER.replace("CASES", repr(json.dumps(LONG_CALLS))), "1")
 
 
 @pytest.mark.parametrize("name", list(LONG_CALLS))
@@ -129,9 +133,7 @@ print(json.dumps({"errors": errors, "same": [results[s] == serial for s in range
 
 @pytest.mark.parametrize("workers", ["1", "2", "5"])
 def test_concurrent_callers_get_the_serial_bits(workers):
-    proc = run_python(SAME_BITS, env={"RAYON_NUM_THREADS": workers}, timeout=300)
-    assert proc.returncode == 0, proc.stderr
-    got = json.loads(proc.stdout.strip().splitlines()[-1])
+    got = child_result(SAME_BITS, workers)
     assert got["errors"] == []
     assert got["same"] == [True, True]
 
@@ -196,10 +198,7 @@ print(json.dumps(out))
 
 @pytest.fixture(scope="module")
 def sigint_outcomes():
-    code = SIGINT_DRIVER.replace("CASES", repr(json.dumps(SIGINT_CALLS)))
-    proc = run_python(code, env={"RAYON_NUM_THREADS": "2"}, timeout=300)
-    assert proc.returncode == 0, proc.stderr
-    return json.loads(proc.stdout.strip().splitlines()[-1])
+    return child_result(SIGINT_DRIVER.replace("CASES", repr(json.dumps(SIGINT_CALLS))), "2")
 
 
 @pytest.mark.parametrize("name", list(SIGINT_CALLS))
@@ -237,9 +236,7 @@ print(json.dumps({"interrupted": interrupted, "same": box.get("r") == expected})
 def test_ctrl_c_goes_to_the_main_thread_not_a_call_on_another():
     # The interpreter raises KeyboardInterrupt in the main thread only; a computation on a
     # worker thread sees the signal, is not stopped by it, and returns its full result.
-    proc = run_python(OFF_MAIN, env={"RAYON_NUM_THREADS": "1"}, timeout=120)
-    assert proc.returncode == 0, proc.stderr
-    assert json.loads(proc.stdout.strip().splitlines()[-1]) == {"interrupted": True, "same": True}
+    assert child_result(OFF_MAIN, "1") == {"interrupted": True, "same": True}
 
 
 IGNORED = """
@@ -255,9 +252,7 @@ print(json.dumps(r == quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, "call", paths=
 
 
 def test_an_ignored_sigint_leaves_the_call_alone():
-    proc = run_python(IGNORED, env={"RAYON_NUM_THREADS": "1"}, timeout=120)
-    assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.strip().splitlines()[-1] == "true"
+    assert child_result(IGNORED, "1") is True
 
 
 @pytest.mark.parametrize("call, message", [
