@@ -280,3 +280,35 @@ def test_a_throw_without_the_lock_is_raised_with_it(which, error):
         with pytest.raises(expected):
             _quelm_testing.released_throw(which)
     assert _quelm_testing.released(2.5) == _quelm_testing.held(2.5) == 2.5
+
+
+DAEMON_AT_EXIT = """
+import threading, time
+import quelm
+
+class SlowToFree:
+    def __del__(self):
+        time.sleep(1.0)  # keeps the interpreter exiting while the threads finish calls
+
+keep = SlowToFree()
+
+def work():
+    while True:
+        quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, "call", paths=2 * 10**5)
+        quelm.stats(returns=[0.01, -0.02] * 5000)
+
+for _ in range(2):
+    threading.Thread(target=work, daemon=True).start()
+time.sleep(0.3)
+print("exiting")
+"""
+
+
+@pytest.mark.parametrize("workers", ["1", "2"])
+def test_daemon_threads_computing_at_exit_end_quietly(workers):
+    # A daemon thread whose call ends while the interpreter exits is stopped by the
+    # interpreter when it takes the lock back; that must not abort the process.
+    for _ in range(2):
+        proc = run_python(DAEMON_AT_EXIT, env={"RAYON_NUM_THREADS": workers}, timeout=60)
+        assert proc.returncode == 0, proc.stderr
+        assert proc.stdout.strip() == "exiting"

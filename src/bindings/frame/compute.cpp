@@ -8,6 +8,12 @@
 #define QUELM_SIGNAL_WATCH 1
 #endif
 
+// glibc ends a thread by unwinding its stack with this exception, which must not be kept.
+#if defined(__GLIBCXX__) && defined(__linux__)
+#include <cxxabi.h>
+#define QUELM_FORCED_UNWIND 1
+#endif
+
 namespace quelm::py::detail {
 
 namespace {
@@ -59,36 +65,62 @@ bool watch(bool& fresh) {
 }
 #endif
 
+// True while the interpreter exits: taking the lock back would end this thread there.
+bool finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return Py_IsFinalizing() != 0;
+#else
+    return _Py_IsFinalizing() != 0;
+#endif
+}
+
 // The interpreter's signal check, with the lock taken back for it. Off the main thread it
 // runs no handler and reports nothing, which is right: the main thread will raise.
-bool check_with_lock(PyThreadState*& state) {
-    PyEval_RestoreThread(state);
+bool check_with_lock(Unlocked& u) {
+    if (finalizing()) return false;
+    reacquire(u);
     const bool stop = PyErr_CheckSignals() != 0;
-    state = PyEval_SaveThread();
+    release(u);
     return stop;
 }
 
 }  // namespace
 
-unsigned long long Released::signal_count() { return g_sigints.load(std::memory_order_relaxed); }
+void release(Unlocked& u) {
+    u.seen = g_sigints.load(std::memory_order_relaxed);
+    u.state = PyEval_SaveThread();
+}
 
-bool Released::poll(void* self) {
-    auto& s = *static_cast<Released*>(self);
+void reacquire(Unlocked& u) { PyEval_RestoreThread(u.state); }
+
+bool poll(void* unlocked) {
+    auto& u = *static_cast<Unlocked*>(unlocked);
 #if QUELM_SIGNAL_WATCH
     bool fresh = false;
     if (!watch(fresh)) return false;  // SIGINT ignored or left to its default: nothing to raise
-    const unsigned long long now = signal_count();
+    const unsigned long long now = g_sigints.load(std::memory_order_relaxed);
     // Installed just now, a SIGINT since the step began may have gone uncounted: check once.
-    if (now == s.seen_ && !fresh) return false;
-    s.seen_ = now;
-    return check_with_lock(s.state_);
+    if (now == u.seen && !fresh) return false;
+    const bool stop = check_with_lock(u);
+    u.seen = now;
+    return stop;
 #else
     // No way to watch the signal without the lock here: take it at every poll.
-    (void)s.seen_;
-    return check_with_lock(s.state_);
+    return check_with_lock(u);
 #endif
 }
 
 bool signal_pending() { return PyErr_CheckSignals() != 0; }
+
+void rethrow_if_thread_exit() {
+#if QUELM_FORCED_UNWIND
+    try {
+        throw;
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+    }
+#endif
+}
 
 }  // namespace quelm::py::detail

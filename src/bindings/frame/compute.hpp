@@ -15,6 +15,8 @@
 #include "quelm/core/error.hpp"
 
 #include <cstddef>
+#include <exception>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -22,29 +24,46 @@ namespace quelm::py {
 
 namespace detail {
 
-// Releases the interpreter lock for its lifetime (re-taken even when the core throws).
-class Released {
-public:
-    Released() : state_(PyEval_SaveThread()) {}
-    Released(const Released&) = delete;
-    Released& operator=(const Released&) = delete;
-    ~Released() { PyEval_RestoreThread(state_); }
-
-    // The token's poll: a Ctrl-C since the step began stops the computation. Takes the
-    // lock back briefly only when a signal arrived (or when no watch is possible here).
-    [[nodiscard]] Cancel token() { return Cancel(&poll, this); }
-
-private:
-    static bool poll(void* self);
-    PyThreadState* state_;
-    unsigned long long seen_ = signal_count();
-
-    static unsigned long long signal_count();
+// The calling thread's state while the lock is released, and what the poll has seen.
+struct Unlocked {
+    PyThreadState* state = nullptr;
+    unsigned long long seen = 0;  // SIGINTs counted when the step began or last checked
 };
+
+// Release the lock (recording the SIGINT count); take it back. Taking it back may end the
+// thread, by unwinding its stack, when the interpreter is exiting (a daemon thread); so it
+// is never done from a destructor or a handler that swallows exceptions.
+void release(Unlocked& u);
+void reacquire(Unlocked& u);
+
+// The token's poll: a Ctrl-C since the step began stops the computation. Takes the lock
+// back briefly only when a signal arrived (or when no watch is possible here).
+bool poll(void* unlocked);
 
 // A signal that arrived while the lock was held but before the step began would otherwise
 // wait for the whole computation; checked here, with the lock, at the cost of a flag read.
 [[nodiscard]] bool signal_pending();
+
+// Rethrows a thread-ending unwind instead of keeping it (a no-op where there is none).
+void rethrow_if_thread_exit();
+
+// Run call with the lock released; an exception it throws is rethrown once the lock is back.
+template <class Call>
+auto without_lock(Unlocked& u, Call&& call) {
+    using R = std::remove_cvref_t<std::invoke_result_t<Call&>>;
+    std::optional<R> r;
+    std::exception_ptr failure;
+    release(u);
+    try {
+        r.emplace(call());
+    } catch (...) {
+        rethrow_if_thread_exit();
+        failure = std::current_exception();
+    }
+    reacquire(u);
+    if (failure) std::rethrow_exception(failure);
+    return std::move(*r);
+}
 
 }  // namespace detail
 
@@ -52,17 +71,16 @@ private:
 // is long enough to poll, and returns a Result. A stopped computation gives Cancelled.
 template <class F>
 [[nodiscard]] auto compute(F&& f) {
+    detail::Unlocked u;
     if constexpr (std::is_invocable_v<F&, Cancel&>) {
         using R = std::remove_cvref_t<std::invoke_result_t<F&, Cancel&>>;
         if (detail::signal_pending()) return R(cancelled());
-        detail::Released unlocked;
-        Cancel token = unlocked.token();
-        R r = f(token);
+        Cancel token(&detail::poll, &u);
+        R r = detail::without_lock(u, [&] { return f(token); });
         if (token.stopped()) return R(cancelled());
         return r;
     } else {
-        detail::Released unlocked;
-        return f();
+        return detail::without_lock(u, f);
     }
 }
 
