@@ -239,6 +239,43 @@ def test_ctrl_c_goes_to_the_main_thread_not_a_call_on_another():
     assert child_result(OFF_MAIN, "1") == {"interrupted": True, "same": True}
 
 
+ALARM = """
+import json, signal, threading, time
+import quelm
+
+class Timeout(Exception):
+    pass
+
+def on_alarm(signum, frame):
+    raise Timeout()
+
+stop = {"flag": False}
+def spin():
+    while not stop["flag"]:
+        pass
+spinner = threading.Thread(target=spin)
+spinner.start()
+signal.signal(signal.SIGALRM, on_alarm)
+signal.setitimer(signal.ITIMER_REAL, 0.4)
+start = time.monotonic()
+try:
+    quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, "call", paths=10**8)
+    got = "finished"
+except Timeout:
+    got = time.monotonic() - start - 0.4
+stop["flag"] = True
+spinner.join()
+print(json.dumps(got))
+"""
+
+
+def test_a_handler_of_another_signal_still_runs_during_a_long_call():
+    # A watchdog built on signal.setitimer raises from its handler while the call runs.
+    got = child_result(ALARM, "2")
+    assert got != "finished"
+    assert got < 2.0
+
+
 IGNORED = """
 import json, os, signal, subprocess
 import quelm

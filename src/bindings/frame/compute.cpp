@@ -23,6 +23,10 @@ namespace {
 // flag that it reads between bytecodes; ours sits in front of it, counts, and calls it.
 std::atomic<unsigned long long> g_sigints{0};
 
+using Clock = std::chrono::steady_clock;
+// Other signals are rare and their handlers not urgent: the main thread runs them at this pace.
+constexpr auto kFullCheckEvery = std::chrono::milliseconds(100);
+
 #if QUELM_SIGNAL_WATCH
 static_assert(std::atomic<unsigned long long>::is_always_lock_free, "counted in a signal handler");
 
@@ -84,10 +88,29 @@ bool check_with_lock(Unlocked& u) {
     return stop;
 }
 
+// The interpreter's main thread, asked once (with the lock); 0 when it cannot be told.
+unsigned long main_thread() {
+    static const unsigned long ident = [] {
+        unsigned long id = 0;
+        Ref threading(PyImport_ImportModule("threading"));
+        Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+        Ref value(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
+        if (value) id = PyLong_AsUnsignedLong(value.get());
+        if (PyErr_Occurred()) {
+            PyErr_Clear();
+            id = 0;
+        }
+        return id;
+    }();
+    return ident;
+}
+
 }  // namespace
 
 void release(Unlocked& u) {
     u.seen = g_sigints.load(std::memory_order_relaxed);
+    u.main = main_thread() != 0 && PyThread_get_thread_ident() == main_thread();
+    u.checked = Clock::now();
     u.state = PyEval_SaveThread();
 }
 
@@ -95,17 +118,17 @@ void reacquire(Unlocked& u) { PyEval_RestoreThread(u.state); }
 
 bool poll(void* unlocked) {
     auto& u = *static_cast<Unlocked*>(unlocked);
+    const bool due = u.main && Clock::now() - u.checked >= kFullCheckEvery;
 #if QUELM_SIGNAL_WATCH
     bool fresh = false;
-    if (!watch(fresh)) return false;  // SIGINT ignored or left to its default: nothing to raise
-    const unsigned long long now = g_sigints.load(std::memory_order_relaxed);
+    const bool watched = watch(fresh);  // false: SIGINT ignored or left to its default action
     // Installed just now, a SIGINT since the step began may have gone uncounted: check once.
-    if (now == u.seen && !fresh) return false;
-    const bool stop = check_with_lock(u);
-    u.seen = now;
-    return stop;
+    const bool sigint = watched && (fresh || g_sigints.load(std::memory_order_relaxed) != u.seen);
+    if (!sigint && !due) return false;
+    return check_with_lock(u);
 #else
     // No way to watch the signal without the lock here: take it at every poll.
+    (void)due;
     return check_with_lock(u);
 #endif
 }

@@ -14,6 +14,7 @@
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <optional>
@@ -28,6 +29,8 @@ namespace detail {
 struct Unlocked {
     PyThreadState* state = nullptr;
     unsigned long long seen = 0;  // SIGINTs counted when the step began or last checked
+    bool main = false;            // the interpreter's main thread, the one that runs handlers
+    std::chrono::steady_clock::time_point checked{};  // the last full signal check
 };
 
 // Release the lock (recording the SIGINT count); take it back. Taking it back may end the
@@ -37,7 +40,8 @@ void release(Unlocked& u);
 void reacquire(Unlocked& u);
 
 // The token's poll: a Ctrl-C since the step began stops the computation. Takes the lock
-// back briefly only when a signal arrived (or when no watch is possible here).
+// back briefly when a SIGINT arrived (or when no watch is possible here), and on the main
+// thread every 100 ms, so a handler of another signal (an alarm) still runs during the call.
 bool poll(void* unlocked);
 
 // A signal that arrived while the lock was held but before the step began would otherwise
