@@ -88,28 +88,34 @@ bool check_with_lock(Unlocked& u) {
     return stop;
 }
 
-// The interpreter's main thread, asked once (with the lock); 0 when it cannot be told.
+// The interpreter's main thread, asked with the lock held; 0 when it cannot be told. Asking
+// runs Python code, which may let another thread in, so the answer is cached in an atomic
+// (two threads may both ask; they get the same answer) rather than behind a static guard
+// that a thread holding the lock could wait on.
 unsigned long main_thread() {
-    static const unsigned long ident = [] {
-        unsigned long id = 0;
-        Ref threading(PyImport_ImportModule("threading"));
-        Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
-        Ref value(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
-        if (value) id = PyLong_AsUnsignedLong(value.get());
-        if (PyErr_Occurred()) {
-            PyErr_Clear();
-            id = 0;
-        }
-        return id;
-    }();
-    return ident;
+    static std::atomic<unsigned long> cached{0};
+    static std::atomic<bool> known{false};
+    if (known.load(std::memory_order_acquire)) return cached.load(std::memory_order_relaxed);
+    unsigned long id = 0;
+    Ref threading(PyImport_ImportModule("threading"));
+    Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+    Ref value(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
+    if (value) id = PyLong_AsUnsignedLong(value.get());
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        id = 0;
+    }
+    cached.store(id, std::memory_order_relaxed);
+    known.store(true, std::memory_order_release);
+    return id;
 }
 
 }  // namespace
 
 void release(Unlocked& u) {
     u.seen = g_sigints.load(std::memory_order_relaxed);
-    u.main = main_thread() != 0 && PyThread_get_thread_ident() == main_thread();
+    // Asked at the step's start only: a later release may follow a raised KeyboardInterrupt.
+    if (u.state == nullptr) u.main = main_thread() != 0 && PyThread_get_thread_ident() == main_thread();
     u.checked = Clock::now();
     u.state = PyEval_SaveThread();
 }
@@ -127,9 +133,10 @@ bool poll(void* unlocked) {
     if (!sigint && !due) return false;
     return check_with_lock(u);
 #else
-    // No way to watch the signal without the lock here: take it at every poll.
+    // No way to watch the signal without the lock here: on the main thread, the only one
+    // that runs handlers, take it at every poll.
     (void)due;
-    return check_with_lock(u);
+    return u.main && check_with_lock(u);
 #endif
 }
 
