@@ -1,9 +1,6 @@
 // Echo functions that expose the frame's argument conversions to the tests.
 #include "testing/registry.hpp"
 
-#include <new>
-#include <stdexcept>
-
 namespace quelm::testing {
 
 namespace {
@@ -28,24 +25,6 @@ PyObject* format_number(double x) {
     return py::to_py(quelm::format_number(x));
 }
 
-// The compute step around no work at all, and the same call keeping the lock: the cost of
-// releasing it, side by side.
-PyObject* held(double x) {
-    return py::finish(Result<double>(x));
-}
-
-PyObject* released(double x) {
-    return py::finish(py::compute([&] { return Result<double>(x); }));
-}
-
-// A core call that throws with the lock released: the lock must be back for the exception.
-PyObject* released_throw(std::uint64_t which) {
-    return py::finish(py::compute([&](Cancel&) -> Result<double> {
-        if (which == 0) throw std::bad_alloc();
-        throw std::runtime_error("thrown without the lock");
-    }));
-}
-
 constexpr py::FunctionDef def_echo_floats = py::function<echo_floats>(
     "echo_floats", {"values"}, "Convert a float sequence and return it as a list.");
 constexpr py::FunctionDef def_echo_matrix = py::function<echo_matrix>(
@@ -58,15 +37,7 @@ Register r1(def_echo_floats);
 Register r2(def_echo_matrix);
 Register r3(def_echo_u64);
 Register r4(def_echo_u32);
-constexpr py::FunctionDef def_held = py::function<held>("held", {"x"}, "x, computed with the lock held.");
-constexpr py::FunctionDef def_released = py::function<released>(
-    "released", {"x"}, "x, computed with the lock released.");
-constexpr py::FunctionDef def_released_throw = py::function<released_throw>(
-    "released_throw", {"which"}, "Throw from a computation running without the lock (0: bad_alloc).");
 Register r5(def_format_number);
-Register r6(def_held);
-Register r7(def_released);
-Register r8(def_released_throw);
 
 }  // namespace
 
