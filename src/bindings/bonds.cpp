@@ -36,25 +36,22 @@ PyObject* make_bond(const Result<FixedRateBond>& r) {
 }
 
 PyObject* regular_impl(double face, double coupon_rate, U32 frequency, U32 n_periods) {
-    Interrupt intr;
-    const auto r = FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value, intr.token());
-    return finish(r, intr, [](const FixedRateBond& b) { return wrap(fixed_rate_bond_type(), b); });
+    return make_bond(compute(
+        [&](Cancel& c) { return FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value, c); }));
 }
 
 PyObject* from_cashflows_impl(const FloatSeq& times, const FloatSeq& amounts, U32 frequency, double accrued,
                               double face, double coupon_rate) {
-    if (times.size() != amounts.size()) return raise_value_error("times and amounts must have equal length");
-    std::vector<Cashflow> flows(times.size());
-    for (std::size_t i = 0; i < flows.size(); ++i) flows[i] = {times.view()[i], amounts.view()[i]};
-    return make_bond(FixedRateBond::from_cashflows(frequency.value, std::move(flows), face, coupon_rate, accrued));
+    return make_bond(compute(times.size(), [&] {
+        return FixedRateBond::from_cashflows(frequency.value, times.view(), amounts.view(), face, coupon_rate, accrued);
+    }));
 }
 
 PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(self).accrued()); }
 
 PyObject* price_from_curve_impl(const FixedRateBond& b, const CurveArg& curve) {
-    Interrupt intr;
-    const auto r = b.price_from_curve(*curve.curve, intr.token());
-    return finish(r, intr, [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
+    return finish(compute([&](Cancel& c) { return b.price_from_curve(*curve.curve, c); }),
+                  [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
 }
 
 // (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):

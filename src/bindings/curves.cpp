@@ -25,17 +25,20 @@ PyObject* flat_impl(double rate) {
 PyObject* from_zero_rates_impl(const FloatSeq& times, const FloatSeq& rates, std::string_view interp) {
     Interp mode;
     if (!choose(kInterps, interp, mode)) return nullptr;
-    return make_curve(YieldCurve::from_zero_rates(times.view(), rates.view(), mode));
+    return make_curve(
+        compute(times.size(), [&] { return YieldCurve::from_zero_rates(times.view(), rates.view(), mode); }));
 }
 
 PyObject* from_discount_factors_impl(const FloatSeq& times, const FloatSeq& dfs, std::string_view interp) {
     Interp mode;
     if (!choose(kInterps, interp, mode)) return nullptr;
-    return make_curve(YieldCurve::from_discount_factors(times.view(), dfs.view(), mode));
+    return make_curve(
+        compute(times.size(), [&] { return YieldCurve::from_discount_factors(times.view(), dfs.view(), mode); }));
 }
 
 PyObject* from_log_discounts_impl(const FloatSeq& times, const FloatSeq& log_dfs) {
-    return make_curve(YieldCurve::from_log_discounts(times.view(), log_dfs.view()));
+    return make_curve(
+        compute(times.size(), [&] { return YieldCurve::from_log_discounts(times.view(), log_dfs.view()); }));
 }
 
 // (constructor, args): flat -> flat(rate); zero-rate modes -> from_zero_rates with

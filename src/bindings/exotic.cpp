@@ -52,10 +52,9 @@ PyObject* asian_price_impl(double spot, double strike, double rate, double vol, 
     if (kind == pricing::AverageType::Geometric) {
         return finish(pricing::geometric_asian_price(o, m), [](double p) { return kAsianRow({p, std::nullopt}); });
     }
-    Interrupt intr;
-    const auto r = pricing::arithmetic_asian_price(o, m, {.n_fixings = n_fixings, .paths = paths, .seed = seed},
-                                                  intr.token());
-    return finish(r, intr, [](const PriceEstimate& v) { return kAsianRow({v.price, v.standard_error}); });
+    const pricing::AsianSettings settings{.n_fixings = n_fixings, .paths = paths, .seed = seed};
+    return finish(compute([&](Cancel& c) { return pricing::arithmetic_asian_price(o, m, settings, c); }),
+                  [](const PriceEstimate& v) { return kAsianRow({v.price, v.standard_error}); });
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // Python bindings: differential_ml, american_ml.
 #include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
-#include "quelm/ml/deep_lsm.hpp"
-#include "quelm/ml/dos.hpp"
 #include "quelm/ml/differential.hpp"
+#include "quelm/ml/engines.hpp"
 
 #include <optional>
 #include <vector>
@@ -14,7 +13,7 @@ namespace {
 
 using ml::AmericanReport;
 using ml::DiffReport;
-using Widths = std::optional<std::vector<std::uint64_t>>;
+using ml::Widths;
 
 constinit const auto kDiffReport = record<DiffReport>({
     {"spot", member<&DiffReport::spot>},
@@ -36,13 +35,12 @@ PyObject* differential_ml_impl(double spot, double strike, double rate, double v
                                std::uint64_t seed, const Widths& hidden) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    const ml::DiffSettings settings{.hidden = hidden ? *hidden : std::vector<std::uint64_t>{30, 30},
-                                    .samples = samples, .epochs = epochs, .spread = spread, .seed = seed};
-    Interrupt intr;
-    const auto r = ml::differential_ml_price({.strike = strike, .expiry = maturity, .option_type = type},
-                                             {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = 0.0},
-                                             settings, intr.token());
-    return finish(r, intr, kDiffReport);
+    const ml::DiffSettings settings{.hidden = ml::differential_hidden(hidden), .samples = samples, .epochs = epochs,
+                                    .spread = spread, .seed = seed};
+    const OptionContract o{.strike = strike, .expiry = maturity, .option_type = type};
+    // The surrogate's market carries no dividend yield at the Python surface.
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = 0.0};
+    return finish(compute([&](Cancel& c) { return ml::differential_ml_price(o, m, settings, c); }), kDiffReport);
 }
 
 // The report keeps rate, vol and maturity for the engines; the dict shows the rest.
@@ -66,14 +64,12 @@ PyObject* american_ml_impl(double spot, double strike, double rate, double vol, 
     OptionType type;
     ml::AmericanMethod engine;
     if (!choose(kOptionTypes, ot, type) || !choose(ml::kAmericanMethods, method, engine)) return nullptr;
-    const bool dos = engine == ml::AmericanMethod::Dos;
     const OptionContract o{.strike = strike, .expiry = maturity, .option_type = type};
     const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
-    const ml::AmericanSettings settings{.hidden = hidden ? *hidden : std::vector<std::uint64_t>{16},
-                                        .paths = paths, .steps = steps, .seed = seed, .epochs = epochs};
-    Interrupt intr;
-    const auto r = dos ? ml::dos_price(o, m, settings, intr.token()) : ml::deep_lsm_price(o, m, settings, intr.token());
-    return finish(r, intr, kAmericanReport);
+    const ml::AmericanSettings settings{.hidden = ml::american_hidden(hidden), .paths = paths, .steps = steps,
+                                        .seed = seed, .epochs = epochs};
+    return finish(compute([&](Cancel& c) { return ml::american_price(engine, o, m, settings, c); }),
+                  kAmericanReport);
 }
 
 }  // namespace

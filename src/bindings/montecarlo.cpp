@@ -14,11 +14,9 @@ PyObject* binomial_impl(double spot, double strike, double rate, double vol, dou
     OptionType type;
     pricing::ExerciseStyle style;
     if (!choose(kOptionTypes, ot, type) || !choose(pricing::kExerciseStyles, style_text, style)) return nullptr;
-    Interrupt intr;
     const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
     const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
-    const auto r = pricing::binomial(o, m, {.style = style, .steps = steps}, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
+    return finish(compute([&](Cancel& c) { return pricing::binomial(o, m, {.style = style, .steps = steps}, c); }));
 }
 
 constinit const auto kPriceEstimate = record<PriceEstimate>({
@@ -30,22 +28,22 @@ PyObject* monte_carlo_impl(double spot, double strike, double rate, double vol, 
                            std::uint64_t paths, std::uint64_t seed, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    Interrupt intr;
     const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
-    const auto r = pricing::monte_carlo_european(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
-                                                 {.paths = paths, .seed = seed}, intr.token());
-    return finish(r, intr, kPriceEstimate);
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
+    return finish(compute([&](Cancel& c) {
+        return pricing::monte_carlo_european(o, m, {.paths = paths, .seed = seed}, c);
+    }), kPriceEstimate);
 }
 
 PyObject* lsm_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
                    std::uint64_t paths, std::uint64_t steps, std::uint64_t seed, double q) {
     OptionType type;
     if (!choose(kOptionTypes, ot, type)) return nullptr;
-    Interrupt intr;
     const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
-    const auto r = pricing::lsm_american(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q},
-                                         {.paths = paths, .steps = steps, .seed = seed}, intr.token());
-    return finish(r, intr, kPriceEstimate);
+    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
+    return finish(compute([&](Cancel& c) {
+        return pricing::lsm_american(o, m, {.paths = paths, .steps = steps, .seed = seed}, c);
+    }), kPriceEstimate);
 }
 
 }  // namespace

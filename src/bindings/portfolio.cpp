@@ -1,7 +1,6 @@
 // Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize.
 #include "bindings/frame/call.hpp"
 #include "bindings/frame/result.hpp"
-#include "quelm/core/date.hpp"
 #include "quelm/portfolio/allocation.hpp"
 #include "quelm/portfolio/optimize.hpp"
 #include "quelm/portfolio/performance.hpp"
@@ -84,35 +83,26 @@ constinit const auto kValuation = record<HoldingsValuation>({
 static_assert(kValuation.size() == aggregate_size<HoldingsValuation>());
 
 PyObject* portfolio_value_impl(const HoldingRows& rows) {
-    return finish(portfolio::value_holdings(rows.holdings, rows.prices), kValuation);
+    return finish(compute(rows.prices.size(), [&] { return portfolio::value_holdings(rows.holdings, rows.prices); }),
+                  kValuation);
 }
 
 PyObject* twr_impl(const FloatSeq& values, const FloatSeq& flows) {
-    return finish(portfolio::twr(values.view(), flows.view()));
+    return finish(compute(values.size(), [&] { return portfolio::twr(values.view(), flows.view()); }));
 }
 
 PyObject* mwr_impl(const std::vector<std::string>& dates, const FloatSeq& amounts) {
-    if (dates.size() != amounts.size()) return raise_value_error("dates and amounts must be the same length");
-    std::vector<portfolio::CashFlow> flows;
-    flows.reserve(dates.size());
-    for (std::size_t i = 0; i < dates.size(); ++i) {
-        const Parsed<Date> d = parse_iso_date(dates[i]);
-        if (!d) return raise_value_error(d.error());
-        flows.push_back({*d, amounts.view()[i]});
-    }
-    Interrupt intr;
-    const auto r = portfolio::mwr(flows, intr.token());
-    return finish(r, intr, [](double v) { return to_py(v); });
+    return finish(compute([&](Cancel& c) { return portfolio::mwr(dates, amounts.view(), c); }));
 }
 
 PyObject* allocation_impl(const FloatSeq& values) {
-    return finish(portfolio::weights(values.view()), [](const std::vector<double>& w) { return to_py(w); });
+    return finish(compute(values.size(), [&] { return portfolio::weights(values.view()); }),
+                  [](const std::vector<double>& w) { return to_py(w); });
 }
 
 PyObject* covariance_matrix_impl(const FloatMatrix& returns) {
-    Interrupt intr;
-    const auto r = portfolio::covariance_matrix(returns.rows(), intr.token());
-    return finish(r, intr, [](const portfolio::Matrix& m) { return to_py(m); });
+    return finish(compute([&](Cancel& c) { return portfolio::covariance_matrix(returns.rows(), c); }),
+                  [](const portfolio::Matrix& m) { return to_py(m); });
 }
 
 using portfolio::PortfolioRisk;
@@ -130,17 +120,13 @@ static_assert(kRisk.size() == aggregate_size<PortfolioRisk>());
 
 PyObject* portfolio_risk_impl(const FloatMatrix& returns, const FloatSeq& weights, double periods_per_year,
                               double confidence) {
-    Interrupt intr;
-    const auto r = portfolio::portfolio_risk(returns.rows(), weights.view(), periods_per_year, confidence,
-                                             intr.token());
-    return finish(r, intr, kRisk);
+    return finish(compute([&](Cancel& c) {
+                      return portfolio::portfolio_risk(returns.rows(), weights.view(), periods_per_year, confidence, c);
+                  }),
+                  kRisk);
 }
 
-// The three weight vectors optimize reports; the frontier only when a target is given.
-struct Optimal {
-    std::vector<double> min_variance, tangency;
-    std::optional<std::vector<double>> frontier;
-};
+using portfolio::Optimal;
 
 constinit const auto kOptimal = record<Optimal>({
     {"min_variance_weights", member<&Optimal::min_variance>},
@@ -150,21 +136,8 @@ constinit const auto kOptimal = record<Optimal>({
 static_assert(kOptimal.size() == aggregate_size<Optimal>());
 
 PyObject* optimize_impl(const FloatSeq& mean, const FloatMatrix& cov, double rf, const std::optional<double>& target) {
-    // The first failing step decides the message, so each is checked before the next runs.
-    Interrupt intr;
-    const auto failed = [&](const auto& r) { return intr.interrupted() || !r; };
-    const auto fail = [&](const auto& r) { return finish(r, intr, [](const auto&) { return none(); }); };
-    const auto m = portfolio::min_variance_weights(cov.rows(), intr.token());
-    if (failed(m)) return fail(m);
-    const auto t = portfolio::tangency_weights(cov.rows(), mean.view(), rf, intr.token());
-    if (failed(t)) return fail(t);
-    std::optional<std::vector<double>> f;
-    if (target) {
-        auto r = portfolio::efficient_frontier_point(cov.rows(), mean.view(), *target, intr.token());
-        if (failed(r)) return fail(r);
-        f = std::move(*r);
-    }
-    return kOptimal({*m, *t, std::move(f)});
+    return finish(compute([&](Cancel& c) { return portfolio::optimize(cov.rows(), mean.view(), rf, target, c); }),
+                  kOptimal);
 }
 
 }  // namespace

@@ -7,10 +7,11 @@
 #include "quelm/stats/normality.hpp"
 #include "quelm/stats/relational.hpp"
 #include "quelm/stats/report.hpp"
-#include "quelm/stats/returns.hpp"
 #include "quelm/stats/risk.hpp"
+#include "quelm/stats/series.hpp"
 
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace quelm::py {
@@ -54,32 +55,30 @@ constinit const auto kStatsReport = record<StatsReport>({
 });
 static_assert(kStatsReport.size() == aggregate_size<StatsReport>(), "every report member has its key");
 
+std::optional<std::span<const double>> view(const Series& s) {
+    return s ? std::optional(s->view()) : std::nullopt;
+}
+
 PyObject* stats_impl(const Series& returns, const Series& prices, const Series& values, const Series& benchmark,
                      double risk_free, double periods_per_year, double confidence,
                      const std::optional<std::uint64_t>& lag) {
-    const int given = int(returns.has_value()) + int(prices.has_value()) + int(values.has_value());
-    if (given == 0) return raise_value_error("provide exactly one of returns, prices, or values");
-    if (given > 1) return raise_value_error("use only one of returns, prices, or values");
-
-    stats::ReportInput in;
-    in.risk_free = risk_free;
-    in.periods_per_year = periods_per_year;
-    in.confidence = confidence;
-    in.lag = lag;
-    if (benchmark) in.benchmark = benchmark->view();
-    const auto source = returns ? stats::Source::Returns : values ? stats::Source::Values : stats::Source::Prices;
-    const FloatSeq& series = returns ? *returns : values ? *values : *prices;
-    Interrupt intr;
-    const auto r = stats::report_of(source, series.view(), in, intr.token());
-    return finish(r, intr, kStatsReport);
+    const stats::GivenSeries given{view(returns), view(prices), view(values)};
+    stats::ReportInput settings;  // the series is chosen in the core
+    settings.benchmark = view(benchmark);
+    settings.risk_free = risk_free;
+    settings.periods_per_year = periods_per_year;
+    settings.confidence = confidence;
+    settings.lag = lag;
+    return finish(compute([&](Cancel& c) { return stats::series_report(given, settings, c); }), kStatsReport);
 }
 
 PyObject* sharpe_impl(const FloatSeq& returns, double risk_free, double periods_per_year) {
-    return finish(stats::sharpe_ratio(returns.view(), risk_free, periods_per_year));
+    return finish(
+        compute(returns.size(), [&] { return stats::sharpe_ratio(returns.view(), risk_free, periods_per_year); }));
 }
 
 PyObject* sortino_impl(const FloatSeq& returns, double mar, double periods_per_year) {
-    return finish(stats::sortino_ratio(returns.view(), mar, periods_per_year));
+    return finish(compute(returns.size(), [&] { return stats::sortino_ratio(returns.view(), mar, periods_per_year); }));
 }
 
 constinit const auto kDrawdown = record<stats::Drawdown>({
@@ -90,42 +89,45 @@ constinit const auto kDrawdown = record<stats::Drawdown>({
 });
 
 PyObject* max_drawdown_impl(const FloatSeq& prices) {
-    return finish(stats::max_drawdown(prices.view()), kDrawdown);
+    return finish(compute(prices.size(), [&] { return stats::max_drawdown(prices.view()); }), kDrawdown);
 }
 
 PyObject* value_at_risk_impl(const FloatSeq& returns, double confidence, std::string_view method) {
     stats::VarMethod m;
     if (!choose(stats::kVarMethods, method, m)) return nullptr;
-    return finish(stats::value_at_risk(returns.view(), confidence, m));
+    return finish(compute(returns.size(), [&] { return stats::value_at_risk(returns.view(), confidence, m); }));
 }
 
 PyObject* expected_shortfall_impl(const FloatSeq& returns, double confidence, std::string_view method) {
     stats::EsMethod m;
     if (!choose(stats::kEsMethods, method, m)) return nullptr;
-    return finish(stats::expected_shortfall(returns.view(), confidence, m));
+    return finish(compute(returns.size(), [&] { return stats::expected_shortfall(returns.view(), confidence, m); }));
 }
 
 PyObject* beta_impl(const FloatSeq& asset, const FloatSeq& benchmark) {
-    return finish(stats::beta(asset.view(), benchmark.view()));
+    return finish(compute(asset.size(), [&] { return stats::beta(asset.view(), benchmark.view()); }));
 }
 
 PyObject* tracking_error_impl(const FloatSeq& portfolio, const FloatSeq& benchmark, double periods_per_year) {
-    return finish(stats::tracking_error(portfolio.view(), benchmark.view(), periods_per_year));
+    return finish(compute(portfolio.size(), [&] {
+        return stats::tracking_error(portfolio.view(), benchmark.view(), periods_per_year);
+    }));
 }
 
 PyObject* info_ratio_impl(const FloatSeq& portfolio, const FloatSeq& benchmark, double periods_per_year) {
-    return finish(stats::information_ratio(portfolio.view(), benchmark.view(), periods_per_year));
+    return finish(compute(portfolio.size(), [&] {
+        return stats::information_ratio(portfolio.view(), benchmark.view(), periods_per_year);
+    }));
 }
 
 PyObject* jarque_bera_impl(const FloatSeq& values) {
-    return finish(stats::jarque_bera(values.view()),
+    return finish(compute(values.size(), [&] { return stats::jarque_bera(values.view()); }),
                   [](const stats::JarqueBera& jb) { return to_py_pair(jb.statistic, jb.p_value); });
 }
 
 PyObject* acf_impl(const FloatSeq& values, std::uint64_t max_lag) {
-    Interrupt intr;
-    const auto r = stats::acf(values.view(), max_lag, intr.token());
-    return finish(r, intr, [](const std::vector<double>& v) { return to_py(v); });
+    return finish(compute([&](Cancel& c) { return stats::acf(values.view(), max_lag, c); }),
+                  [](const std::vector<double>& v) { return to_py(v); });
 }
 
 }  // namespace

@@ -33,15 +33,8 @@ PyObject* simulate_process_impl(std::string_view name, double x0, double t, std:
     const ProcessParams p{mu, sigma, kappa, theta, lambda, jump_mean, jump_std, v0, xi, rho};
     ProcessKind kind;
     if (!choose(kProcessKinds, name, kind)) return nullptr;
-    const Process process = make_process(kind, p);
     const SimSettings settings{paths, steps, seed};
-    Interrupt intr;
-    const auto sample = simulate_terminal(process, settings, x0, t, intr.token());
-    if (!sample || intr.interrupted()) return finish(sample, intr, [](const TerminalSample&) { return none(); });
-    const auto result = ProcessResult::from_simulation(process, settings, *sample, x0, t, intr.token());
-    return finish(result, intr, [&](const ProcessResult& r) {
-        return kProcessResult(r);
-    });
+    return finish(compute([&](Cancel& c) { return simulate_report(kind, p, settings, x0, t, c); }), kProcessResult);
 }
 
 }  // namespace

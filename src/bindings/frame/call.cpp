@@ -1,6 +1,7 @@
 #include "bindings/frame/call.hpp"
 
 #include "bindings/frame/args.hpp"
+#include "bindings/frame/compute.hpp"
 #include "bindings/frame/result.hpp"
 
 #include <array>
@@ -95,6 +96,7 @@ PyObject* run(const FunctionDef& def, PyObject* self, PyObject* const* slots) {
         PyErr_SetString(internal_fault_type(), e.what()[0] ? e.what() : "internal fault");
         return nullptr;
     } catch (...) {
+        detail::rethrow_if_thread_exit();  // the interpreter ending a daemon thread at exit
         PyErr_SetString(internal_fault_type(), "internal fault");
         return nullptr;
     }

@@ -53,10 +53,4 @@ PyObject* to_py_pair(double a, double b) {
 
 PyObject* none() { return Py_NewRef(Py_None); }
 
-namespace {
-bool check_signals(void*) { return PyErr_CheckSignals() != 0; }
-}  // namespace
-
-Interrupt::Interrupt() : token_(&check_signals, nullptr) {}
-
 }  // namespace quelm::py

@@ -1,6 +1,7 @@
 // Results and errors: Python objects from core values, and errors to exceptions.
 #pragma once
 
+#include "bindings/frame/compute.hpp"
 #include "bindings/frame/ref.hpp"
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/choice.hpp"
@@ -162,32 +163,12 @@ bool choose(const Choices<E, N>& choices, std::string_view text, E& out) {
     return parsed(parse_choice(choices, text), out);
 }
 
-// A cancellation token wired to the interpreter's signal check (Ctrl-C).
-// After an interrupted computation, finish() returns nullptr with
-// KeyboardInterrupt (or whatever the signal handler raised) set.
-class Interrupt {
-public:
-    Interrupt();
-    Cancel& token() { return token_; }
-    [[nodiscard]] bool interrupted() const { return token_.stopped(); }
-
-private:
-    Cancel token_;
-};
-
-// The usual tail of a binding: value -> Python object, error -> exception.
+// The usual tail of a binding: value -> Python object, error -> exception (a cancelled
+// computation -> KeyboardInterrupt, see raise()).
 template <class T, class Make>
 PyObject* finish(const Result<T>& r, Make&& make) {
     if (!r) return raise(r.error());
     return make(*r);
-}
-template <class T, class Make>
-PyObject* finish(const Result<T>& r, Interrupt& intr, Make&& make) {
-    if (intr.interrupted()) {
-        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-        return nullptr;
-    }
-    return finish(r, make);
 }
 inline PyObject* finish(const Result<double>& r) {
     return finish(r, [](double v) { return to_py(v); });
@@ -205,15 +186,13 @@ template <auto M>
 inline constexpr auto query = &Query<M>::call;
 
 // The same for a member that takes one value and a cancellation token (a long pass over
-// the data): the token is wired to Ctrl-C.
+// the data): it runs in the compute step, without the interpreter lock.
 template <auto M>
 struct PolledQuery;
 template <class C, class X, Result<double> (C::*M)(X, Cancel&) const>
 struct PolledQuery<M> {
     static PyObject* call(const C& value, X x) {
-        Interrupt intr;
-        const auto r = (value.*M)(x, intr.token());
-        return finish(r, intr, [](double v) { return to_py(v); });
+        return finish(compute([&](Cancel& c) { return (value.*M)(x, c); }));
     }
 };
 template <auto M>

@@ -150,6 +150,15 @@ Result<FixedRateBond> FixedRateBond::regular(double face, double coupon_rate, st
     return from_cashflows(frequency, std::move(flows), face, coupon_rate, 0.0);
 }
 
+Result<FixedRateBond> FixedRateBond::from_cashflows(std::uint32_t frequency, std::span<const double> times,
+                                                    std::span<const double> amounts, double face,
+                                                    double coupon_rate, double accrued) {
+    if (times.size() != amounts.size()) return bad_argument("times and amounts must have equal length");
+    std::vector<Cashflow> flows(times.size());
+    for (std::size_t i = 0; i < flows.size(); ++i) flows[i] = {times[i], amounts[i]};
+    return from_cashflows(frequency, std::move(flows), face, coupon_rate, accrued);
+}
+
 Result<FixedRateBond> FixedRateBond::from_cashflows(std::uint32_t frequency, std::vector<Cashflow> flows, double face,
                                                     double coupon_rate, double accrued) {
     QUELM_CHECK(validate_cashflows(flows));

@@ -40,6 +40,10 @@ public:
                                                        std::uint32_t n_periods, Cancel& cancel = never_cancel());
     [[nodiscard]] static Result<FixedRateBond> from_cashflows(std::uint32_t frequency, std::vector<Cashflow> flows,
                                                               double face, double coupon_rate, double accrued);
+    // The same from aligned payment times and amounts.
+    [[nodiscard]] static Result<FixedRateBond> from_cashflows(std::uint32_t frequency, std::span<const double> times,
+                                                              std::span<const double> amounts, double face,
+                                                              double coupon_rate, double accrued);
 
     [[nodiscard]] Result<double> dirty_price_from_yield(double y, Cancel& cancel = never_cancel()) const;
     [[nodiscard]] Result<double> clean_price_from_yield(double y, Cancel& cancel = never_cancel()) const;

@@ -11,6 +11,7 @@ std::string Error::render() const {
         case Kind::DataSource: prefix = "data source error: "; break;
         case Kind::Memory: prefix = ""; break;
         case Kind::Cancelled: prefix = ""; break;
+        case Kind::Argument: prefix = ""; break;
     }
     return prefix + text;
 }

@@ -11,7 +11,9 @@ namespace quelm {
 // Tag order is part of the interface. Memory (a working set larger than the process can
 // have) renders without a prefix: the binding raises it as MemoryError. Cancelled is the
 // outcome of a computation stopped by its caller (Ctrl-C): the binding raises
-// KeyboardInterrupt, and nothing partial is returned.
+// KeyboardInterrupt, and nothing partial is returned. Argument (arguments that do not fit
+// together, such as two sequences of different lengths) renders without a prefix too: the
+// message reads as the caller's mistake, as a malformed option does.
 enum class Kind : unsigned char {
     InvalidInput = 0,
     Numerical = 1,
@@ -19,6 +21,7 @@ enum class Kind : unsigned char {
     DataSource = 3,
     Memory = 4,
     Cancelled = 5,
+    Argument = 6,
 };
 
 struct Error {
@@ -42,6 +45,10 @@ using Status = std::expected<void, Error>;
 
 [[nodiscard]] inline std::unexpected<Error> out_of_memory(std::string text) {
     return std::unexpected(Error{Kind::Memory, std::move(text)});
+}
+
+[[nodiscard]] inline std::unexpected<Error> bad_argument(std::string text) {
+    return std::unexpected(Error{Kind::Argument, std::move(text)});
 }
 
 // The one way a computation reports that its caller stopped it.

@@ -78,4 +78,19 @@ Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<cons
     return w;
 }
 
+Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf, std::optional<double> target,
+                         Cancel& cancel) {
+    // A stopped solve may still return weights; stop before the next one starts.
+    QUELM_TRY(m, min_variance_weights(cov, cancel));
+    if (cancel.stopped()) return cancelled();
+    QUELM_TRY(t, tangency_weights(cov, mean, rf, cancel));
+    if (cancel.stopped()) return cancelled();
+    Optimal out{std::move(m), std::move(t), std::nullopt};
+    if (target) {
+        QUELM_TRY(f, efficient_frontier_point(cov, mean, *target, cancel));
+        out.frontier = std::move(f);
+    }
+    return out;
+}
+
 }  // namespace quelm::portfolio

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -26,5 +27,16 @@ using CovRows = std::span<const std::span<const double>>;
 // Frontier weights with expected return `target` (per period).
 [[nodiscard]] Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<const double> mean,
                                                                    double target, Cancel& cancel = never_cancel());
+
+// The three portfolios of a mean-variance study; the frontier one only for a target.
+struct Optimal {
+    std::vector<double> min_variance, tangency;
+    std::optional<std::vector<double>> frontier;
+};
+
+// Min-variance, then tangency, then (given a target) the frontier point: the first
+// failure, in that order, is the error.
+[[nodiscard]] Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf,
+                                       std::optional<double> target, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::portfolio

@@ -228,4 +228,16 @@ Result<double> twr(std::span<const double> values, std::span<const double> flows
     return growth - 1.0;
 }
 
+Result<double> mwr(std::span<const std::string> dates, std::span<const double> amounts, Cancel& cancel) {
+    if (dates.size() != amounts.size()) return bad_argument("dates and amounts must be the same length");
+    std::vector<CashFlow> flows;
+    flows.reserve(dates.size());
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+        const Parsed<Date> d = parse_iso_date(dates[i]);
+        if (!d) return bad_argument(d.error());
+        flows.push_back({*d, amounts[i]});
+    }
+    return mwr(flows, cancel);
+}
+
 }  // namespace quelm::portfolio

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/date.hpp"
@@ -23,6 +24,9 @@ struct CashFlow {
 // The lowest rate above -99.99 % (1 % scan up to about 1000 %) where the NPV changes sign,
 // refined by Brent's method to 1e-12.
 [[nodiscard]] Result<double> mwr(std::span<const CashFlow> flows, Cancel& cancel = never_cancel());
+// The same from "YYYY-MM-DD" dates and aligned amounts (see parse_iso_date).
+[[nodiscard]] Result<double> mwr(std::span<const std::string> dates, std::span<const double> amounts,
+                                 Cancel& cancel = never_cancel());
 
 // Chain-linked return of valuations V_0..V_n with flow F_i entering right after V_i.
 [[nodiscard]] Result<double> twr(std::span<const double> values, std::span<const double> flows);

@@ -1,10 +1,12 @@
 // The method names of Value-at-Risk and Expected Shortfall, matched after ASCII
-// lower-casing (no trimming).
+// lower-casing (no trimming), and the measures by method.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "quelm/core/choice.hpp"
+#include "quelm/core/error.hpp"
 
 namespace quelm::stats {
 
@@ -21,5 +23,9 @@ inline constexpr Choices<EsMethod, 4> kEsMethods{
     "method", Listing::Quoted,
     {{{"historical", EsMethod::Historical}, {"hist", EsMethod::Historical},
       {"parametric", EsMethod::Parametric}, {"gaussian", EsMethod::Parametric}}}};
+
+// The measure of that method (see risk.hpp).
+[[nodiscard]] Result<double> value_at_risk(std::span<const double> returns, double confidence, VarMethod method);
+[[nodiscard]] Result<double> expected_shortfall(std::span<const double> returns, double confidence, EsMethod method);
 
 }  // namespace quelm::stats

@@ -38,8 +38,4 @@ namespace quelm::stats {
 // Standard normal density written as exp(-0.5 z z) / sqrt(2 pi).
 [[nodiscard]] double density(double z);
 
-// VaR and ES by the method named in their tables.
-[[nodiscard]] Result<double> value_at_risk(std::span<const double> returns, double confidence, VarMethod method);
-[[nodiscard]] Result<double> expected_shortfall(std::span<const double> returns, double confidence, EsMethod method);
-
 }  // namespace quelm::stats

@@ -39,4 +39,12 @@ Result<ProcessResult> ProcessResult::from_simulation(const Process& process, con
                          std::fabs(pm.mean - a.mean), std_err};
 }
 
+Result<ProcessResult> simulate_report(ProcessKind kind, const ProcessParams& params, const SimSettings& s,
+                                      double x0, double t, Cancel& cancel) {
+    const Process process = make_process(kind, params);
+    QUELM_TRY(sample, simulate_terminal(process, s, x0, t, cancel));
+    if (cancel.stopped()) return cancelled();
+    return ProcessResult::from_simulation(process, s, sample, x0, t, cancel);
+}
+
 }  // namespace quelm::stochastic

@@ -26,4 +26,9 @@ struct ProcessResult {
                                                                Cancel& cancel = never_cancel());
 };
 
+// Simulate the terminal sample of `kind` with `params`, then report its moments.
+[[nodiscard]] Result<ProcessResult> simulate_report(ProcessKind kind, const ProcessParams& params,
+                                                    const SimSettings& s, double x0, double t,
+                                                    Cancel& cancel = never_cancel());
+
 }  // namespace quelm::stochastic

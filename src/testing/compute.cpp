@@ -1,0 +1,42 @@
+// The compute step exposed to the tests: its cost beside a call that keeps the lock, and
+// an exception thrown while the lock is released.
+#include "testing/registry.hpp"
+
+#include <new>
+#include <stdexcept>
+
+namespace quelm::testing {
+
+namespace {
+
+PyObject* held(double x) {
+    return py::finish(Result<double>(x));
+}
+
+PyObject* released(double x) {
+    return py::finish(py::compute([&] { return Result<double>(x); }));
+}
+
+// The lock must be back before the exception becomes a Python one.
+PyObject* released_throw(std::uint64_t which) {
+    return py::finish(py::compute([&](Cancel&) -> Result<double> {
+        if (which == 0) throw std::bad_alloc();
+        throw std::runtime_error("thrown without the lock");
+    }));
+}
+
+constexpr py::FunctionDef kDefs[] = {
+    py::function<held>("held", {"x"}, "x, computed with the lock held."),
+    py::function<released>("released", {"x"}, "x, computed with the lock released."),
+    py::function<released_throw>("released_throw", {"which"},
+                                 "Throw from a computation running without the lock (0: bad_alloc)."),
+};
+
+[[maybe_unused]] const bool registered = [] {
+    for (const py::FunctionDef& def : kDefs) registry().push_back(&def);
+    return true;
+}();
+
+}  // namespace
+
+}  // namespace quelm::testing
