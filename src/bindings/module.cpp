@@ -41,6 +41,7 @@ extern const FunctionDef def_differential_ml;
 extern const FunctionDef def_american_ml;
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();
+int install_thread_control(const char* version);
 
 namespace {
 
@@ -89,6 +90,8 @@ PyModuleDef kModule = {
     nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
+constexpr const char* kVersion = "0.1.0";
+
 PyObject* g_module = nullptr;
 int64_t g_interpreter = -1;
 
@@ -106,7 +109,7 @@ PyObject* create_module() {
     if (!module) return nullptr;
     Ref all(PyList_New(0));
     if (!all || PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
-    if (add_named(module.get(), all.get(), "__version__", PyUnicode_FromString("0.1.0")) < 0) return nullptr;
+    if (add_named(module.get(), all.get(), "__version__", PyUnicode_FromString(kVersion)) < 0) return nullptr;
     Ref name(PyModule_GetNameObject(module.get()));
     if (!name) return nullptr;
     for (const FunctionDef* def : kFunctions) {
@@ -123,6 +126,12 @@ PyObject* create_module() {
                       Py_NewRef(reinterpret_cast<PyObject*>(type))) < 0)
             return nullptr;
     }
+    if (install_thread_control(kVersion) < 0) return nullptr;
+#ifdef Py_GIL_DISABLED
+    // Free-threaded builds: the module's own state is immutable after import or atomic, so it
+    // does not need the interpreter lock (see docs/concurrency.md).
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return nullptr;
+#endif
     return module.release();
 }
 
