@@ -32,14 +32,24 @@ constexpr auto kPollEvery = CancelPoller::kInterval;
 // parked thread can take longer than a short job itself, and trainers issue them back to back.
 // Spinning pays only while every thread has a processor of its own: see Pool::may_spin.
 constexpr auto kSpinFor = std::chrono::microseconds(100);
+// Each thread's budget halves after a spin that waited in vain, down to this, and doubles
+// after one that paid: other processes may hold the processors the pool counts on.
+constexpr auto kSpinAtLeast = std::chrono::microseconds(2);
+thread_local Clock::duration t_spin_budget = kSpinFor;
 
-// Spins until done() holds or kSpinFor has passed; true when done() holds.
+// Spins until done() holds or the thread's budget has passed; true when done() holds.
 template <class Done>
 bool spin_until(Done&& done) {
     const auto start = Clock::now();
     for (unsigned i = 1;; ++i) {
-        if (done()) return true;
-        if ((i & 63) == 0 && Clock::now() - start > kSpinFor) return false;
+        if (done()) {
+            t_spin_budget = std::min<Clock::duration>(t_spin_budget * 2, kSpinFor);
+            return true;
+        }
+        if ((i & 63) == 0 && Clock::now() - start > t_spin_budget) {
+            t_spin_budget = std::max<Clock::duration>(t_spin_budget / 2, kSpinAtLeast);
+            return false;
+        }
         spin_pause();
     }
 }
@@ -140,13 +150,24 @@ public:
     // Publishes the job, runs chunks on the caller, and waits for the workers inside it.
     void run(Job& job) {
         const std::uint64_t epoch = g_fork_epoch.load(std::memory_order_relaxed);
+        std::size_t wake = 0;
+        bool wake_all = false;
         {
             std::lock_guard lock(mu_);
             jobs_.push_back(&job);
             owners_.store(jobs_.size(), std::memory_order_relaxed);
             published_.fetch_add(1, std::memory_order_release);
+            // Wake no more workers than there are processors left beside the callers: on a
+            // shared processor a helper only adds switches, and the caller does the work anyway.
+            const std::size_t cpus = cpus_.load(std::memory_order_relaxed);
+            wake = std::min(workers_.size(), cpus - std::min(cpus, jobs_.size()));
+            wake_all = wake == workers_.size();
         }
-        work_cv_.notify_all();
+        if (wake_all) {
+            work_cv_.notify_all();
+        } else {
+            for (std::size_t k = 0; k < wake; ++k) work_cv_.notify_one();
+        }
         while (job.run_one(true)) job.poll_owner();
         std::unique_lock lock(mu_);
         if (auto it = std::find(jobs_.begin(), jobs_.end(), &job); it != jobs_.end()) jobs_.erase(it);
