@@ -3,6 +3,7 @@
 #include "testing/registry.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <set>
 #include <stdexcept>
@@ -72,6 +73,32 @@ PyObject* pool_concurrent_jobs(std::uint64_t callers, std::uint64_t n, std::uint
     return list_of(flat);
 }
 
+// A long job, then a short one from a second thread while the first runs (the pool warmed
+// up and parked beforehand). Returns [both correct, threads that ran the short job]: a worker
+// busy in the long job should move over to the newcomer.
+PyObject* pool_late_job(std::uint64_t n_long, std::uint64_t n_short, std::uint64_t work) {
+    Caller first, late;
+    Py_BEGIN_ALLOW_THREADS
+    first.run(0, 64, 0, never_cancel());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::atomic<bool> started{false};
+    std::thread a([&] {
+        first.out.assign(n_long, 0);
+        first.done = parallel_for(n_long, [&](std::size_t lo, std::size_t hi) {
+            started = true;
+            for (std::size_t i = lo; i < hi; ++i) first.out[i] = slot_value(5, i, work);
+        }, never_cancel());
+    });
+    while (!started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    late.run(6, n_short, work, never_cancel());
+    a.join();
+    Py_END_ALLOW_THREADS
+    bool ok = first.done && late.correct(6, work);
+    for (std::size_t i = 0; i < first.out.size(); ++i) ok = ok && first.out[i] == slot_value(5, i, work);
+    return list_of({ok ? 1u : 0u, late.threads.size()});
+}
+
 // One job from the calling thread with the interpreter lock released: Python threads calling
 // it run concurrent jobs. Returns the slots' values in index order.
 PyObject* pool_job(std::uint64_t job, std::uint64_t n, std::uint64_t work) {
@@ -100,13 +127,16 @@ PyObject* pool_nested(std::uint64_t n, std::uint64_t inner) {
     const bool ok = parallel_for(n, [&](std::size_t lo, std::size_t hi) {
         const auto me = std::this_thread::get_id();
         for (std::size_t i = lo; i < hi; ++i) {
-            std::vector<std::uint64_t> in(inner, 0);
-            const bool done = parallel_for(inner, [&](std::size_t a, std::size_t b) {
+            // Odd outer slots are light, so a thread that ran one is soon free to join an inner
+            // job if one were ever published.
+            const std::size_t m = i % 2 == 0 ? inner : 1;
+            std::vector<std::uint64_t> in(m, 0);
+            const bool done = parallel_for(m, [&](std::size_t a, std::size_t b) {
                 if (std::this_thread::get_id() != me) foreign.fetch_add(1);
                 for (std::size_t k = a; k < b; ++k) in[k] = slot_value(i, k, 2);
             }, never_cancel());
             std::uint64_t sum = 0;
-            for (std::size_t k = 0; k < inner; ++k) {
+            for (std::size_t k = 0; k < m; ++k) {
                 if (in[k] != slot_value(i, k, 2)) wrong.fetch_add(1);
                 sum += in[k];
             }
@@ -116,7 +146,7 @@ PyObject* pool_nested(std::uint64_t n, std::uint64_t inner) {
     if (!ok) wrong.fetch_add(1);
     for (std::uint64_t i = 0; i < n; ++i) {
         std::uint64_t sum = 0;
-        for (std::uint64_t k = 0; k < inner; ++k) sum += slot_value(i, k, 2);
+        for (std::uint64_t k = 0; k < (i % 2 == 0 ? inner : 1); ++k) sum += slot_value(i, k, 2);
         if (outer[i] != sum) wrong.fetch_add(1);
     }
     Py_END_ALLOW_THREADS
@@ -190,7 +220,9 @@ constexpr py::FunctionDef d6 = py::function<pool_fail_one>(
 constexpr py::FunctionDef d7 = py::function<pool_size_fn>("pool_size", {}, "Threads of the pool.");
 constexpr py::FunctionDef d8 =
     py::function<set_pool_size_fn>("set_pool_size", {"threads"}, "Resize the pool.");
-Register r1(d1), r2(d2), r3(d3), r4(d4), r5(d5), r6(d6), r7(d7), r8(d8);
+constexpr py::FunctionDef d9 = py::function<pool_late_job>(
+    "pool_late_job", {"n_long", "n_short", "work"}, "A job arriving during another: [correct, its threads].");
+Register r1(d1), r2(d2), r3(d3), r4(d4), r5(d5), r6(d6), r7(d7), r8(d8), r9(d9);
 
 }  // namespace
 
