@@ -123,6 +123,7 @@ public:
 
     void resize(std::size_t size) {
         size = clamp_threads(size);
+        const std::size_t cpus = usable_cpus();  // reads files: not under the lock
         {
             std::lock_guard lock(mu_);
             workers_.reserve(size - 1);
@@ -142,7 +143,7 @@ public:
                 workers_.pop_back();
             }
             threads_.store(workers_.size() + 1, std::memory_order_relaxed);
-            cpus_.store(usable_cpus(), std::memory_order_relaxed);
+            cpus_.store(cpus, std::memory_order_relaxed);
         }
         work_cv_.notify_all();
     }
