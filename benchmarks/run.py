@@ -6,8 +6,9 @@ Each module in benchmarks/cases/ defines ``cases(quick) -> list[dict]``; a case 
 name, a zero-argument ``quelm`` callable, ``peers`` (label -> zero-argument callable), a
 ``number`` of calls per timing and an optional ``note``. Every callable of a case is timed
 in the same run (best of several repeats, per call), and the ratio peer/quelm is printed.
-A case with ``threads`` is timed in a child process whose worker pool has that many
-threads (the pool is sized once per process). The table goes to benchmarks/results/latest.md.
+A case with ``threads`` is timed in a child process whose worker pool starts with that many
+threads; ``cpus`` (a list of CPU numbers) pins that child to those processors. The table goes
+to benchmarks/results/latest.md.
 """
 from __future__ import annotations
 
@@ -73,6 +74,8 @@ def time_in_child(group: str, case, quick: bool, repeats: int) -> tuple[float, d
 def child(group: str, name: str, quick: bool, repeats: int) -> int:
     for g, case in load_cases(quick, None):
         if g == group and case["name"] == name:
+            if "cpus" in case:
+                os.sched_setaffinity(0, case["cpus"])
             t_q, peers = time_case(case, repeats)
             print(json.dumps({"quelm": t_q, "peers": peers}))
             return 0

@@ -42,6 +42,7 @@ extern const FunctionDef def_american_ml;
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();
 PyObject* create_kernels_module();
+int install_thread_control(const char* version);
 
 namespace {
 
@@ -90,6 +91,8 @@ PyModuleDef kModule = {
     nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
+constexpr const char* kVersion = "0.1.0";
+
 PyObject* g_module = nullptr;
 int64_t g_interpreter = -1;
 
@@ -132,7 +135,7 @@ PyObject* create_module() {
     if (!module) return nullptr;
     Ref all(PyList_New(0));
     if (!all || PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
-    if (add_named(module.get(), all.get(), "__version__", PyUnicode_FromString("0.1.0")) < 0) return nullptr;
+    if (add_named(module.get(), all.get(), "__version__", PyUnicode_FromString(kVersion)) < 0) return nullptr;
     Ref name(PyModule_GetNameObject(module.get()));
     if (!name) return nullptr;
     for (const FunctionDef* def : kFunctions) {
@@ -154,6 +157,12 @@ PyObject* create_module() {
     Ref kernels(create_kernels_module());
     if (!kernels || PyDict_SetItemString(PyImport_GetModuleDict(), "quelm._kernels", kernels.get()) < 0)
         return nullptr;
+    if (install_thread_control(kVersion) < 0) return nullptr;
+#ifdef Py_GIL_DISABLED
+    // Free-threaded builds: the module's own state is immutable after import or atomic, so it
+    // does not need the interpreter lock (see docs/concurrency.md).
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return nullptr;
+#endif
     return module.release();
 }
 

@@ -43,5 +43,8 @@ PyMODINIT_FUNC PyInit__quelm_testing() {
         if (f == nullptr || PyModule_AddObject(module.get(), m->ml_name, f) < 0) return nullptr;
     }
     if (PyModule_AddObjectRef(module.get(), "InternalFault", py::internal_fault_type()) < 0) return nullptr;
+#ifdef Py_GIL_DISABLED
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0) return nullptr;
+#endif
     return module.release();
 }

@@ -10,6 +10,7 @@
 #include "quelm/core/text.hpp"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -121,10 +122,16 @@ public:
         Ref dict(PyDict_New());
         if (!dict) return nullptr;
         for (std::size_t i = 0; i < N; ++i) {
-            if (keys_[i] == nullptr && (keys_[i] = PyUnicode_InternFromString(fields_[i].name)) == nullptr)
-                return nullptr;
+            // Atomic so that threads of a free-threaded interpreter may race here: interning
+            // gives each of them the same object, so whichever store lands is right.
+            std::atomic_ref<PyObject*> key(keys_[i]);
+            PyObject* k = key.load(std::memory_order_acquire);
+            if (k == nullptr) {
+                if ((k = PyUnicode_InternFromString(fields_[i].name)) == nullptr) return nullptr;
+                key.store(k, std::memory_order_release);
+            }
             Ref v(fields_[i].get(value));
-            if (!v || PyDict_SetItem(dict.get(), keys_[i], v.get()) < 0) return nullptr;
+            if (!v || PyDict_SetItem(dict.get(), k, v.get()) < 0) return nullptr;
         }
         return dict.release();
     }

@@ -1,6 +1,8 @@
 // The process-wide worker pool: runs a body over chunks of an index range.
-// Created on first use; sized once from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS,
-// else the processors available to the process. The calling thread takes part.
+// Created on first use, sized from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS, else the
+// processors available to the process; resizable at run time. The calling thread takes part.
+// Several threads may call at once: each caller works on its own job and the workers share
+// themselves between the jobs in flight.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +27,13 @@ bool parallel_for(std::size_t n, const std::function<void(std::size_t begin, std
 // CancelPoller). Outside a job it is false.
 [[nodiscard]] bool chunk_stopped(std::uint64_t work = CancelPoller::kStride);
 
-// Threads that take part in a parallel_for, the caller included (>= 1).
+// Threads that take part in a parallel_for, the caller included (>= 1). Before the pool has
+// started, the size it will start with.
 [[nodiscard]] std::size_t pool_size();
+
+// Sets the pool size (the caller included; clamped to [1, 512]) from now on: the pool starts
+// threads to grow and retires the extra ones as they finish their current job. A job in
+// flight keeps the threads it has. Safe from any thread, never from inside a body.
+void set_pool_size(std::size_t threads);
 
 }  // namespace quelm
