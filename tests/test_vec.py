@@ -306,6 +306,8 @@ CTRL_C_CALLS = {
                         "10**7, 10))",
     # full reports of long series, again and again
     "series": "[v.stats(returns=x, axis=1, lag=3) for _ in range(1000)]",
+    # one pair of very long paths, on one worker
+    "paths": "v.simulate_paths('heston', paths=2, steps=10**8)",
 }
 
 
@@ -474,3 +476,74 @@ def test_other_threads_run_while_a_book_is_priced():
     worker.join()
     # Holding the lock for the whole call would leave this thread one or two turns at most.
     assert len(ticks) > 100
+
+
+# --- simulated paths ---------------------------------------------------------------------------
+
+PROCESS_NAMES = ("gbm", "ou", "vasicek", "cir", "merton", "heston")
+
+
+def _in_order_mean(values) -> float:
+    total = 0.0
+    for x in values:  # index order, as the engine sums
+        total += x
+    return total / len(values)
+
+
+@pytest.mark.parametrize("process", PROCESS_NAMES)
+@pytest.mark.parametrize("paths", [1, 7, 200])
+def test_paths_end_where_simulate_process_summarises(process, paths):
+    kwargs = dict(x0=0.05 if process in ("ou", "vasicek", "cir") else 100.0, t=0.5, steps=12, paths=paths, seed=9)
+    got = vec.simulate_paths(process, **kwargs)
+    pairs = (paths + 1) // 2  # an odd count rounds up to whole pairs
+    assert got.shape == (2 * pairs, 13) and got.dtype == np.float64
+    assert (got[:, 0] == kwargs["x0"]).all()
+    last = got[:, -1]
+    report = quelm.simulate_process(process, **kwargs)
+    assert report["paths"] == 2 * pairs
+    assert _in_order_mean([(last[2 * i] + last[2 * i + 1]) * 0.5 for i in range(pairs)]) == report["sample_mean"]
+
+
+def test_paths_follow_the_seed_and_parameters():
+    a = vec.simulate_paths("merton", paths=50, steps=30, seed=1)
+    assert np.array_equal(a, vec.simulate_paths("merton", paths=50, steps=30, seed=1))
+    assert not np.array_equal(a, vec.simulate_paths("merton", paths=50, steps=30, seed=2))
+    assert not np.array_equal(a, vec.simulate_paths("merton", paths=50, steps=30, seed=1, lambda_=0.0))
+    # pair i is drawn from stream i alone: more paths extend the set, they do not reshuffle it
+    assert np.array_equal(a, vec.simulate_paths("merton", paths=80, steps=30, seed=1)[:50])
+    assert (vec.simulate_paths("cir", x0=0.01, sigma=0.5, paths=100, steps=50) >= 0.0).all()
+
+
+@pytest.mark.parametrize("kwargs", [
+    dict(process="gbm", sigma=-0.1), dict(process="gbm", x0=0.0), dict(process="cir", x0=-0.01),
+    dict(process="heston", rho=1.5), dict(process="ou", kappa=-1.0), dict(process="gbm", steps=0),
+    dict(process="gbm", paths=0), dict(process="gbm", t=-1.0), dict(process="brownian"),
+    dict(process="gbm", steps=2.5), dict(process="gbm", sigma="x"), dict(process=3),
+    dict(process="gbm", paths=-1),
+])
+def test_path_errors_are_the_scalar_errors(kwargs):
+    with pytest.raises(Exception) as want:
+        quelm.simulate_process(**{"paths": 10, **kwargs})
+    with pytest.raises(type(want.value)) as got:
+        vec.simulate_paths(**{"paths": 10, **kwargs})
+    assert str(got.value) == str(want.value)
+
+
+def test_paths_too_large_fail_before_allocating():
+    with pytest.raises(MemoryError, match="the simulated paths"):
+        vec.simulate_paths("gbm", paths=10**9, steps=10**6)
+    with pytest.raises(ValueError, match="sigma"):  # the inputs are checked first
+        vec.simulate_paths("gbm", paths=10**9, steps=10**6, sigma=-1.0)
+
+
+def test_paths_do_not_depend_on_the_thread_count():
+    code = (
+        "import hashlib, quelm.vec as v\n"
+        "h = hashlib.sha256()\n"
+        f"for p in {PROCESS_NAMES!r}:\n"
+        "    h.update(v.simulate_paths(p, x0=0.05 if p in ('ou', 'vasicek', 'cir') else 100.0, paths=3001,"
+        " steps=64).tobytes())\n"
+        "print(h.hexdigest())\n"
+    )
+    same_output_across_threads(code, counts=("1", "3"))
+

@@ -9,6 +9,7 @@ from quelm.vec import (  # noqa: F401  (re-exported for the figures)
     forward_rate,
     greeks,
     implied_volatility,
+    simulate_paths,
     stats,
     value_at_risk,
     zero_rate,

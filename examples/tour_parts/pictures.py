@@ -1,4 +1,4 @@
-"""The figures: smiles, convergence, drawdowns, the frontier, curves and neural pricing,
+"""The figures: smiles, convergence, path fans, drawdowns, the frontier, curves and neural pricing,
 drawn with matplotlib into tour-figures/."""
 from __future__ import annotations
 

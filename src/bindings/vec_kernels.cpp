@@ -220,11 +220,13 @@ const FunctionDef kElementwise[] = {
 extern const FunctionDef def_series_metric;
 extern const FunctionDef def_series_stats;
 extern const FunctionDef def_series_drawdown;
+extern const FunctionDef def_simulate_paths;
 
 namespace {
 
 const FunctionDef* const kFunctions[] = {
     &kElementwise[0], &kElementwise[1], &kElementwise[2], &def_series_metric, &def_series_stats, &def_series_drawdown,
+    &def_simulate_paths,
 };
 
 PyModuleDef kModule = {

@@ -25,6 +25,10 @@ give a dict of float64 arrays keyed as the scalar report (counts and indices as 
 ``DataFrame``. A ``benchmark`` is one series shared by every series, or a panel of the same
 layout.
 
+Paths: ``simulate_paths`` returns every path ``simulate_process`` simulates, as a float64
+array with one row per path (pairs of antithetic paths, the plus path first) and one column
+per time step (column 0 holds ``x0``).
+
 Errors: ``errors="raise"`` (the default) raises ``ValueError`` for the first failing element
 in C order, with its index and the scalar call's message (``at index (3,): invalid input:
 strike must be > 0``); ``errors="nan"`` puts NaN where the scalar call would raise. A
@@ -49,7 +53,7 @@ __all__ = [
     "black_scholes", "greeks", "implied_volatility", "binomial", "barrier_price", "lookback_price",
     "discount", "zero_rate", "forward_rate", "bond_price", "bond_yield",
     "stats", "sharpe", "sortino", "max_drawdown", "value_at_risk", "expected_shortfall", "beta",
-    "tracking_error", "info_ratio",
+    "tracking_error", "info_ratio", "simulate_paths",
 ]
 
 GREEK_KEYS = ("delta", "gamma", "vega", "theta", "rho")
@@ -394,3 +398,18 @@ def tracking_error(portfolio, benchmark, periods_per_year=252.0, *, axis=0, erro
 def info_ratio(portfolio, benchmark, periods_per_year=252.0, *, axis=0, errors="raise"):
     """Annualized information ratio of each series against the benchmark."""
     return _metric("info_ratio", "portfolio", portfolio, axis, errors, benchmark=benchmark, y=("periods_per_year", periods_per_year))
+
+
+# --- simulated paths --------------------------------------------------------------------------
+
+def simulate_paths(process, x0=100.0, t=1.0, steps=100, paths=1000, seed=42, mu=0.05, sigma=0.20, kappa=1.0,
+                   theta=0.04, lambda_=0.5, jump_mean=-0.1, jump_std=0.15, v0=0.04, xi=0.30, rho=-0.6):
+    """Every simulated path of a process, shape (2 * ceil(paths / 2), steps + 1) (see ``quelm.simulate_process``).
+
+    Rows come in antithetic pairs (the plus path, then the minus path); column k is time
+    k * t / steps, column 0 is x0. The last column holds the terminal values that
+    ``quelm.simulate_process`` summarises for the same arguments.
+    """
+    values, rows, cols = _kernels.simulate_paths(process, x0, t, steps, paths, seed, mu, sigma, kappa, theta,
+                                                 lambda_, jump_mean, jump_std, v0, xi, rho)
+    return np.frombuffer(values, dtype=np.float64).reshape(rows, cols)

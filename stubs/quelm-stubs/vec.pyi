@@ -4,7 +4,7 @@ from typing import Any, Literal, overload
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
-from . import (FixedRateBond, YieldCurve, _BarrierType, _Count, _EsMethod, _Float, _OptionType, _Style,
+from . import (FixedRateBond, YieldCurve, _BarrierType, _Count, _EsMethod, _Float, _OptionType, _Process, _Style,
                _StrikeType, _VarMethod)
 
 # A scalar or anything NumPy reads as an array (lists, arrays, pandas Series).
@@ -87,3 +87,9 @@ def tracking_error(portfolio: ArrayLike, benchmark: ArrayLike, periods_per_year:
                    axis: _Axis = 0, errors: _Errors = "raise") -> Any: ...
 def info_ratio(portfolio: ArrayLike, benchmark: ArrayLike, periods_per_year: _Float = 252.0, *, axis: _Axis = 0,
                errors: _Errors = "raise") -> Any: ...
+
+# Every simulated path: shape (2 * ceil(paths / 2), steps + 1), antithetic pairs (plus path first).
+def simulate_paths(process: _Process, x0: _Float = 100.0, t: _Float = 1.0, steps: _Count = 100, paths: _Count = 1000,
+                   seed: _Count = 42, mu: _Float = 0.05, sigma: _Float = 0.20, kappa: _Float = 1.0,
+                   theta: _Float = 0.04, lambda_: _Float = 0.5, jump_mean: _Float = -0.1, jump_std: _Float = 0.15,
+                   v0: _Float = 0.04, xi: _Float = 0.30, rho: _Float = -0.6) -> NDArray[np.float64]: ...

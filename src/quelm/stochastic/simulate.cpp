@@ -205,19 +205,20 @@ PathPair simulate_pair(const Process& process, std::uint64_t steps, Xoshiro256pp
     return out;
 }
 
-Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t, Cancel& cancel) {
+Result<PathShape> plan_paths(const Process& process, const SimSettings& s, double x0, double t) {
     QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
     const double n_pairs = static_cast<double>(pair_count(s.paths));
     QUELM_CHECK(check_fits_in_memory(doubles_bytes(2.0 * n_pairs * (static_cast<double>(s.steps) + 1.0)),
                                      "the simulated paths"));
+    return PathShape{checked_mul(checked_count(pair_count(s.paths)), 2), checked_add(checked_count(s.steps), 1)};
+}
+
+Status fill_paths(const Process& process, const SimSettings& s, double x0, double t, std::span<double> out,
+                  Cancel& cancel) {
     const std::size_t pairs = checked_count(pair_count(s.paths));
-    PathSet set;
-    set.path_len = checked_add(checked_count(s.steps), 1);
-    set.count = checked_mul(pairs, 2);
-    // Every entry is written by its pair's worker.
-    set.values = DoubleBuffer(checked_count(checked_mul(set.count, set.path_len)));
-    double* base = set.values.data();
-    const std::size_t len = set.path_len;
+    const std::size_t len = checked_add(checked_count(s.steps), 1);
+    if (out.size() != checked_mul(checked_mul(pairs, 2), len)) return bad_argument("the output must hold every path");
+    double* base = out.data();
     const bool done = parallel_for(
         pairs,
         [&](std::size_t begin, std::size_t end) {
@@ -231,6 +232,17 @@ Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, dou
         },
         cancel);
     if (!done) return cancelled();
+    return {};
+}
+
+Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t, Cancel& cancel) {
+    QUELM_TRY(shape, plan_paths(process, s, x0, t));
+    PathSet set;
+    set.path_len = shape.path_len;
+    set.count = shape.count;
+    // Every entry is written by its pair's worker.
+    set.values = DoubleBuffer(checked_count(checked_mul(set.count, set.path_len)));
+    QUELM_CHECK(fill_paths(process, s, x0, t, {set.values.data(), set.values.size()}, cancel));
     return set;
 }
 

@@ -45,6 +45,20 @@ struct TerminalSample {
 [[nodiscard]] PathPair simulate_pair(const Process& process, std::uint64_t steps, Xoshiro256pp& rng, double x0,
                                      double t);
 
+// Rows (2 * pairs paths) and columns (steps + 1 values) of a path set.
+struct PathShape {
+    std::size_t count = 0;
+    std::size_t path_len = 0;
+};
+
+// Checks the inputs and that the path set fits in memory, before anyone allocates it.
+[[nodiscard]] Result<PathShape> plan_paths(const Process& process, const SimSettings& s, double x0, double t);
+
+// Writes the path set planned by plan_paths into out (count * path_len values, row-major:
+// pair i's plus path then its minus path), on the worker pool.
+[[nodiscard]] Status fill_paths(const Process& process, const SimSettings& s, double x0, double t,
+                                std::span<double> out, Cancel& cancel = never_cancel());
+
 [[nodiscard]] Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t,
                                              Cancel& cancel = never_cancel());
 
