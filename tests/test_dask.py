@@ -4,7 +4,6 @@ takes that worker's share of the cores."""
 from __future__ import annotations
 
 import importlib
-import importlib.util
 import os
 import sys
 from pathlib import Path
@@ -23,25 +22,17 @@ import quelm  # noqa: E402
 from conftest import load_python_source  # noqa: E402
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+# The examples are imported by name, here and in the worker processes (which start with this
+# process's sys.path), so the functions of their task graphs unpickle there.
+sys.path.insert(0, str(EXAMPLES))
 quelm_dask = load_python_source("dask")
-
-
-def by_value(module):
-    # Modules loaded from a path cannot be imported by the workers: ship their code instead.
-    if module.__name__ not in ("quelm.dask",):
-        cloudpickle.register_pickle_by_value(module)
-    return module
-
-
-by_value(quelm_dask)
+if quelm_dask.__name__ != "quelm.dask":
+    # Loaded from its source file, which the workers cannot import: ship its code instead.
+    cloudpickle.register_pickle_by_value(quelm_dask)
 
 
 def load_example(name: str):
-    spec = importlib.util.spec_from_file_location(f"example_{name}", EXAMPLES / f"{name}.py")
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module
-    spec.loader.exec_module(module)
-    return by_value(module)
+    return importlib.import_module(name)
 
 
 def have_vec() -> bool:
@@ -241,7 +232,7 @@ def test_panel_stats_by_blocks_of_series_equal_one_call(client, axis):
     benchmark = np.random.default_rng(3).normal(0.0004, 0.01, 260)
     if axis == 1:
         panel = panel.T.rechunk((7, -1))  # series along rows, split across days: gathered first
-    local_panel = panel.compute()
+    local_panel = np.require(panel.compute(), requirements="A")  # gathered arrays may be unaligned
     report = quelm_dask.stats(returns=panel, axis=axis, benchmark=benchmark, risk_free=1e-4).compute()
     local = vec.stats(returns=local_panel, axis=axis, benchmark=benchmark, risk_free=1e-4)
     assert report.keys() == local.keys()

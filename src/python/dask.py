@@ -140,7 +140,15 @@ def stats(returns=None, *, prices=None, values=None, axis: int = 0, **options: A
 
 
 def _stats_block(block, kind: str, axis: int, options: dict):
-    return _vec().stats(**{kind: block}, axis=axis, **options)
+    options = {k: _aligned(v) for k, v in options.items()}
+    return _vec().stats(**{kind: _aligned(block)}, axis=axis, **options)
+
+
+def _aligned(x):
+    # An array received from another process (a block moved between workers, a benchmark in
+    # a task's payload) can start at any byte offset of the message, and the panel readers
+    # take aligned float64 rows only: such an array gets an aligned copy, same values.
+    return np.require(x, requirements="A") if isinstance(x, np.ndarray) else x
 
 
 def _join_reports(parts: list) -> dict:
