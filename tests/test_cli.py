@@ -3,8 +3,6 @@
 from __future__ import annotations
 
 import csv
-import importlib
-import importlib.util
 import io
 import json
 import math
@@ -17,7 +15,7 @@ from pathlib import Path
 import pytest
 
 import quelm
-from conftest import load_python_source
+from conftest import importable, load_python_source
 
 ROOT = Path(__file__).resolve().parent.parent
 CLI_SOURCE = ROOT / "src" / "python" / "cli.py"
@@ -185,15 +183,7 @@ def test_runs_as_a_program():
 # --- a CSV chain --------------------------------------------------------------------------
 
 
-def have_vec():
-    try:
-        importlib.import_module("quelm.vec")
-    except ImportError:
-        return False
-    return True
-
-
-chain_test = pytest.mark.skipif(not have_vec(), reason="quelm.vec is not available")
+chain_test = pytest.mark.skipif(not importable("quelm.vec"), reason="quelm.vec is not available")
 
 
 def random_book(n, seed, *, dividends=True):

@@ -18,8 +18,7 @@ import cloudpickle  # noqa: E402  -- comes with distributed
 import numpy as np  # noqa: E402
 import pandas as pd  # noqa: E402
 
-import quelm  # noqa: E402
-from conftest import load_python_source  # noqa: E402
+from conftest import importable, load_python_source  # noqa: E402
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 # The examples are imported by name, here and in the worker processes (which start with this
@@ -35,15 +34,7 @@ def load_example(name: str):
     return importlib.import_module(name)
 
 
-def have_vec() -> bool:
-    try:
-        importlib.import_module("quelm.vec")
-    except ImportError:
-        return False
-    return True
-
-
-needs_vec = pytest.mark.skipif(not have_vec(), reason="quelm.vec is not available")
+needs_vec = pytest.mark.skipif(not importable("quelm.vec"), reason="quelm.vec is not available")
 
 
 def vec_example(name: str):
