@@ -1,14 +1,15 @@
 """Benchmark runner: quelm against the best available peer on the same work, side by side.
 
-    python benchmarks/run.py [--quick] [--only SUBSTRING]
+    python benchmarks/run.py [--quick] [--only SUBSTRING] [--dask]
 
 Each module in benchmarks/cases/ defines ``cases(quick) -> list[dict]``; a case holds a
 name, a zero-argument ``quelm`` callable, ``peers`` (label -> zero-argument callable), a
 ``number`` of calls per timing and an optional ``note``. Every callable of a case is timed
 in the same run (best of several repeats, per call), and the ratio peer/quelm is printed.
 A case with ``threads`` is timed in a child process whose worker pool starts with that many
-threads; ``cpus`` (a list of CPU numbers) pins that child to those processors. The table goes
-to benchmarks/results/latest.md.
+threads; ``cpus`` (a list of CPU numbers) pins that child to those processors. Case files
+named in OPT_IN run only with their flag (they start clusters). The table goes to
+benchmarks/results/latest.md.
 """
 from __future__ import annotations
 
@@ -23,11 +24,14 @@ import time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+OPT_IN = ("dask",)  # case files that run only with their own flag, --<name>
 
 
-def load_cases(quick: bool, only: str | None):
+def load_cases(quick: bool, only: str | None, opted_in: frozenset = frozenset()):
     out = []
     for path in sorted((HERE / "cases").glob("*.py")):
+        if path.stem in OPT_IN and path.stem not in opted_in:
+            continue
         spec = importlib.util.spec_from_file_location(f"bench_{path.stem}", path)
         module = importlib.util.module_from_spec(spec)
         assert spec.loader is not None
@@ -96,6 +100,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="smaller sizes, fewer repeats")
     parser.add_argument("--only", help="run only cases whose name contains this text")
+    parser.add_argument("--dask", action="store_true", help="also the Dask cases (starts local clusters)")
     parser.add_argument("--child", nargs=2, metavar=("GROUP", "CASE"), help=argparse.SUPPRESS)
     parser.add_argument("--repeats", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -104,7 +109,8 @@ def main() -> int:
         return child(args.child[0], args.child[1], args.quick, repeats)
 
     rows = []
-    for group, case in load_cases(args.quick, args.only):
+    opted_in = frozenset(stem for stem in OPT_IN if getattr(args, stem))
+    for group, case in load_cases(args.quick, args.only, opted_in):
         if "threads" in case:
             t_q, peers = time_in_child(group, case, args.quick, repeats)
         else:

@@ -3,8 +3,6 @@
 from __future__ import annotations
 
 import csv
-import importlib
-import importlib.util
 import io
 import json
 import math
@@ -17,24 +15,13 @@ from pathlib import Path
 import pytest
 
 import quelm
+from conftest import importable, load_python_source
 
 ROOT = Path(__file__).resolve().parent.parent
 CLI_SOURCE = ROOT / "src" / "python" / "cli.py"
 
 
-def load_cli():
-    try:
-        return importlib.import_module("quelm.cli")
-    except ImportError:
-        # Before the module is installed as part of quelm: the source file, with its siblings.
-        sys.path.insert(0, str(CLI_SOURCE.parent))
-        spec = importlib.util.spec_from_file_location("quelm_cli_source", CLI_SOURCE)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        return module
-
-
-cli = load_cli()
+cli = load_python_source("cli", siblings=("cli_chain",))
 
 
 def run(capsys, *argv):
@@ -196,15 +183,7 @@ def test_runs_as_a_program():
 # --- a CSV chain --------------------------------------------------------------------------
 
 
-def have_vec():
-    try:
-        importlib.import_module("quelm.vec")
-    except ImportError:
-        return False
-    return True
-
-
-chain_test = pytest.mark.skipif(not have_vec(), reason="quelm.vec is not available")
+chain_test = pytest.mark.skipif(not importable("quelm.vec"), reason="quelm.vec is not available")
 
 
 def random_book(n, seed, *, dividends=True):

@@ -547,3 +547,22 @@ def test_paths_do_not_depend_on_the_thread_count():
     )
     same_output_across_threads(code, counts=("1", "3"))
 
+
+
+def test_unaligned_float64_input_is_read_like_aligned():
+    # Dask and pickles hand over float64 buffers at odd addresses; they must still work.
+    rng = np.random.default_rng(5)
+    panel = rng.normal(0.0005, 0.01, (60, 3))
+    raw = np.zeros(panel.size * 8 + 1, dtype=np.uint8)
+    unaligned = raw[1:].view(np.float64).reshape(panel.shape)
+    unaligned[...] = panel
+    assert not unaligned.flags.aligned
+    bench = panel[:, 0].copy()
+    assert vec.sharpe(unaligned).tolist() == vec.sharpe(panel).tolist()
+    assert vec.beta(unaligned, bench).tolist() == vec.beta(panel, bench).tolist()
+    assert vec.stats(returns=unaligned)["sharpe"].tolist() == vec.stats(returns=panel)["sharpe"].tolist()
+    strikes = np.zeros(60 * 8 + 1, dtype=np.uint8)[1:].view(np.float64)
+    strikes[:] = np.linspace(80.0, 120.0, 60)
+    assert not strikes.flags.aligned
+    assert vec.black_scholes(100.0, strikes, 0.03, 0.2, 1.0, "call").tolist() == \
+        vec.black_scholes(100.0, np.linspace(80.0, 120.0, 60), 0.03, 0.2, 1.0, "call").tolist()

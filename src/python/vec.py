@@ -86,7 +86,9 @@ def _real(name: str, x):
     """A float64 array of x, as the scalar call reads a number (str refused)."""
     a = np.asarray(x)
     if a.dtype == np.float64:
-        return a
+        # Data moved between processes (Dask payloads, pickles) can arrive unaligned; the
+        # kernels read whole doubles, so such an array is copied once.
+        return a if a.flags.aligned else a.copy()
     kind = a.dtype.kind
     if kind in "biuf":
         return a.astype(np.float64)
@@ -284,12 +286,12 @@ def _panel(name: str, x, axis: int):
         x = x.to_numpy()
     a = _real(name, x)
     if a.ndim == 1:
-        return np.ascontiguousarray(a[np.newaxis, :]), None, False
+        return np.require(a[np.newaxis, :], requirements=["C", "A"]), None, False
     if a.ndim != 2:
         raise ValueError(f"{name} must be a series (1-D) or a panel (2-D), got {a.ndim} dimensions")
     if axis not in (0, 1, -1, -2):
         raise ValueError(f"axis must be 0 or 1, got {axis!r}")
-    return np.ascontiguousarray(np.moveaxis(a, axis, -1)), labels, True
+    return np.require(np.moveaxis(a, axis, -1), requirements=["C", "A"]), labels, True
 
 
 def _benchmark(x, rows: int, axis: int):
