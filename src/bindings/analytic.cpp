@@ -27,13 +27,9 @@ constinit const auto kPriceRow = record<PriceRow>({
     {"model", [](const PriceRow&) { return to_py("black-scholes"); }},
     {"option_type", member<&PriceRow::type>},
     {"exercise", [](const PriceRow&) { return to_py("european"); }},
-    {"spot", member<&PriceRow::spot>},
-    {"strike", member<&PriceRow::strike>},
-    {"rate", member<&PriceRow::rate>},
-    {"volatility", member<&PriceRow::vol>},
-    {"time", member<&PriceRow::t>},
-    {"dividend_yield", member<&PriceRow::q>},
-    {"price", member<&PriceRow::price>},
+    QUELM_FIELD(PriceRow, spot), QUELM_FIELD(PriceRow, strike), QUELM_FIELD(PriceRow, rate),
+    {"volatility", member<&PriceRow::vol>}, {"time", member<&PriceRow::t>}, {"dividend_yield", member<&PriceRow::q>},
+    QUELM_FIELD(PriceRow, price),
 });
 
 PyObject* price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
@@ -47,11 +43,8 @@ PyObject* price_impl(double spot, double strike, double rate, double vol, double
 }
 
 constinit const auto kGreeks = record<greeks::Greeks>({
-    {"delta", member<&greeks::Greeks::delta>},
-    {"gamma", member<&greeks::Greeks::gamma>},
-    {"vega", member<&greeks::Greeks::vega>},
-    {"theta", member<&greeks::Greeks::theta>},
-    {"rho", member<&greeks::Greeks::rho>},
+    QUELM_FIELD(greeks::Greeks, delta), QUELM_FIELD(greeks::Greeks, gamma), QUELM_FIELD(greeks::Greeks, vega),
+    QUELM_FIELD(greeks::Greeks, theta), QUELM_FIELD(greeks::Greeks, rho),
 });
 
 PyObject* greeks_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {

@@ -37,8 +37,7 @@ struct AsianRow {
 };
 
 constinit const auto kAsianRow = record<AsianRow>({
-    {"price", member<&AsianRow::price>},
-    {"standard_error", member<&AsianRow::standard_error>},
+    QUELM_FIELD(AsianRow, price), QUELM_FIELD(AsianRow, standard_error),
 });
 
 PyObject* asian_price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,

@@ -16,17 +16,10 @@ using ml::DiffReport;
 using ml::Widths;
 
 constinit const auto kDiffReport = record<DiffReport>({
-    {"spot", member<&DiffReport::spot>},
-    {"option_type", member<&DiffReport::type>},
-    {"ml_price", member<&DiffReport::ml_price>},
-    {"ml_delta", member<&DiffReport::ml_delta>},
-    {"bs_price", member<&DiffReport::bs_price>},
-    {"bs_delta", member<&DiffReport::bs_delta>},
-    {"price_abs_err", member<&DiffReport::price_abs_err>},
-    {"delta_abs_err", member<&DiffReport::delta_abs_err>},
-    {"n_samples", member<&DiffReport::n_samples>},
-    {"epochs", member<&DiffReport::epochs>},
-    {"final_loss", member<&DiffReport::final_loss>},
+    QUELM_FIELD(DiffReport, spot), {"option_type", member<&DiffReport::type>}, QUELM_FIELD(DiffReport, ml_price),
+    QUELM_FIELD(DiffReport, ml_delta), QUELM_FIELD(DiffReport, bs_price), QUELM_FIELD(DiffReport, bs_delta),
+    QUELM_FIELD(DiffReport, price_abs_err), QUELM_FIELD(DiffReport, delta_abs_err),
+    QUELM_FIELD(DiffReport, n_samples), QUELM_FIELD(DiffReport, epochs), QUELM_FIELD(DiffReport, final_loss),
 });
 static_assert(kDiffReport.size() == aggregate_size<DiffReport>());
 
@@ -45,17 +38,11 @@ PyObject* differential_ml_impl(double spot, double strike, double rate, double v
 
 // The report keeps rate, vol and maturity for the engines; the dict shows the rest.
 constinit const auto kAmericanReport = record<AmericanReport>({
-    {"method", member<&AmericanReport::method>},
-    {"option_type", member<&AmericanReport::type>},
-    {"spot", member<&AmericanReport::spot>},
-    {"strike", member<&AmericanReport::strike>},
-    {"ml_price", member<&AmericanReport::price>},
-    {"standard_error", member<&AmericanReport::standard_error>},
-    {"binomial_price", member<&AmericanReport::binomial_price>},
-    {"abs_err", member<&AmericanReport::abs_err>},
-    {"paths", member<&AmericanReport::paths>},
-    {"steps", member<&AmericanReport::steps>},
-    {"epochs", member<&AmericanReport::epochs>},
+    QUELM_FIELD(AmericanReport, method), {"option_type", member<&AmericanReport::type>},
+    QUELM_FIELD(AmericanReport, spot), QUELM_FIELD(AmericanReport, strike),
+    {"ml_price", member<&AmericanReport::price>}, QUELM_FIELD(AmericanReport, standard_error),
+    QUELM_FIELD(AmericanReport, binomial_price), QUELM_FIELD(AmericanReport, abs_err),
+    QUELM_FIELD(AmericanReport, paths), QUELM_FIELD(AmericanReport, steps), QUELM_FIELD(AmericanReport, epochs),
 });
 
 PyObject* american_ml_impl(double spot, double strike, double rate, double vol, double maturity, std::string_view ot,

@@ -20,8 +20,7 @@ PyObject* binomial_impl(double spot, double strike, double rate, double vol, dou
 }
 
 constinit const auto kPriceEstimate = record<PriceEstimate>({
-    {"price", member<&PriceEstimate::price>},
-    {"standard_error", member<&PriceEstimate::standard_error>},
+    QUELM_FIELD(PriceEstimate, price), QUELM_FIELD(PriceEstimate, standard_error),
 });
 
 PyObject* monte_carlo_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,

@@ -59,24 +59,18 @@ using portfolio::HoldingValuation;
 using portfolio::HoldingsValuation;
 
 constinit const auto kHolding = record<HoldingValuation>({
-    {"symbol", member<&HoldingValuation::symbol>},
-    {"quantity", member<&HoldingValuation::quantity>},
-    {"average_cost", member<&HoldingValuation::average_cost>},
-    {"price", member<&HoldingValuation::price>},
-    {"cost_basis", member<&HoldingValuation::cost_basis>},
-    {"market_value", member<&HoldingValuation::market_value>},
-    {"unrealized_pnl", member<&HoldingValuation::unrealized_pnl>},
-    {"unrealized_pnl_pct", member<&HoldingValuation::unrealized_pnl_pct>},
-    {"weight", member<&HoldingValuation::weight>},
+    QUELM_FIELD(HoldingValuation, symbol), QUELM_FIELD(HoldingValuation, quantity),
+    QUELM_FIELD(HoldingValuation, average_cost), QUELM_FIELD(HoldingValuation, price),
+    QUELM_FIELD(HoldingValuation, cost_basis), QUELM_FIELD(HoldingValuation, market_value),
+    QUELM_FIELD(HoldingValuation, unrealized_pnl), QUELM_FIELD(HoldingValuation, unrealized_pnl_pct),
+    QUELM_FIELD(HoldingValuation, weight),
 });
 static_assert(kHolding.size() == aggregate_size<HoldingValuation>());
 
 constinit const auto kValuation = record<HoldingsValuation>({
-    {"n_holdings", member<&HoldingsValuation::n_holdings>},
-    {"total_cost_basis", member<&HoldingsValuation::total_cost_basis>},
-    {"total_market_value", member<&HoldingsValuation::total_market_value>},
-    {"total_unrealized_pnl", member<&HoldingsValuation::total_unrealized_pnl>},
-    {"total_unrealized_pnl_pct", member<&HoldingsValuation::total_unrealized_pnl_pct>},
+    QUELM_FIELD(HoldingsValuation, n_holdings), QUELM_FIELD(HoldingsValuation, total_cost_basis),
+    QUELM_FIELD(HoldingsValuation, total_market_value), QUELM_FIELD(HoldingsValuation, total_unrealized_pnl),
+    QUELM_FIELD(HoldingsValuation, total_unrealized_pnl_pct),
     {"holdings",
      [](const HoldingsValuation& v) { return to_py(std::span<const HoldingValuation>(v.holdings), kHolding); }},
 });
@@ -108,13 +102,10 @@ PyObject* covariance_matrix_impl(const FloatMatrix& returns) {
 using portfolio::PortfolioRisk;
 
 constinit const auto kRisk = record<PortfolioRisk>({
-    {"variance", member<&PortfolioRisk::variance>},
-    {"volatility", member<&PortfolioRisk::volatility>},
-    {"annualized_volatility", member<&PortfolioRisk::annualized_volatility>},
-    {"historical_var", member<&PortfolioRisk::historical_var>},
-    {"parametric_var", member<&PortfolioRisk::parametric_var>},
-    {"confidence", member<&PortfolioRisk::confidence>},
-    {"periods_per_year", member<&PortfolioRisk::periods_per_year>},
+    QUELM_FIELD(PortfolioRisk, variance), QUELM_FIELD(PortfolioRisk, volatility),
+    QUELM_FIELD(PortfolioRisk, annualized_volatility), QUELM_FIELD(PortfolioRisk, historical_var),
+    QUELM_FIELD(PortfolioRisk, parametric_var), QUELM_FIELD(PortfolioRisk, confidence),
+    QUELM_FIELD(PortfolioRisk, periods_per_year),
 });
 static_assert(kRisk.size() == aggregate_size<PortfolioRisk>());
 
@@ -129,8 +120,7 @@ PyObject* portfolio_risk_impl(const FloatMatrix& returns, const FloatSeq& weight
 using portfolio::Optimal;
 
 constinit const auto kOptimal = record<Optimal>({
-    {"min_variance_weights", member<&Optimal::min_variance>},
-    {"tangency_weights", member<&Optimal::tangency>},
+    {"min_variance_weights", member<&Optimal::min_variance>}, {"tangency_weights", member<&Optimal::tangency>},
     {"frontier_weights", member<&Optimal::frontier>},
 });
 static_assert(kOptimal.size() == aggregate_size<Optimal>());

@@ -22,36 +22,20 @@ using Series = std::optional<FloatSeq>;
 using stats::StatsReport;
 
 constinit const auto kStatsReport = record<StatsReport>({
-    {"count", member<&StatsReport::count>},
-    {"periods_per_year", member<&StatsReport::periods_per_year>},
-    {"confidence", member<&StatsReport::confidence>},
-    {"mean", member<&StatsReport::mean>},
-    {"variance", member<&StatsReport::variance>},
-    {"std_dev", member<&StatsReport::std_dev>},
-    {"skewness", member<&StatsReport::skewness>},
-    {"excess_kurtosis", member<&StatsReport::excess_kurtosis>},
-    {"jarque_bera", member<&StatsReport::jarque_bera>},
-    {"jarque_bera_pvalue", member<&StatsReport::jarque_bera_pvalue>},
-    {"autocorr_lag1", member<&StatsReport::autocorr_lag1>},
-    {"autocorr_at_lag", member<&StatsReport::autocorr_at_lag>},
-    {"cumulative_return", member<&StatsReport::cumulative_return>},
-    {"annualized_return", member<&StatsReport::annualized_return>},
-    {"annualized_volatility", member<&StatsReport::annualized_volatility>},
-    {"sharpe", member<&StatsReport::sharpe>},
-    {"sortino", member<&StatsReport::sortino>},
-    {"historical_var", member<&StatsReport::historical_var>},
-    {"historical_es", member<&StatsReport::historical_es>},
-    {"parametric_var", member<&StatsReport::parametric_var>},
-    {"parametric_es", member<&StatsReport::parametric_es>},
-    {"cornish_fisher_var", member<&StatsReport::cornish_fisher_var>},
-    {"max_drawdown", member<&StatsReport::max_drawdown>},
-    {"max_drawdown_duration", member<&StatsReport::max_drawdown_duration>},
-    {"calmar", member<&StatsReport::calmar>},
-    {"covariance", member<&StatsReport::covariance>},
-    {"correlation", member<&StatsReport::correlation>},
-    {"beta", member<&StatsReport::beta>},
-    {"tracking_error", member<&StatsReport::tracking_error>},
-    {"information_ratio", member<&StatsReport::information_ratio>},
+    QUELM_FIELD(StatsReport, count), QUELM_FIELD(StatsReport, periods_per_year), QUELM_FIELD(StatsReport, confidence),
+    QUELM_FIELD(StatsReport, mean), QUELM_FIELD(StatsReport, variance), QUELM_FIELD(StatsReport, std_dev),
+    QUELM_FIELD(StatsReport, skewness), QUELM_FIELD(StatsReport, excess_kurtosis),
+    QUELM_FIELD(StatsReport, jarque_bera), QUELM_FIELD(StatsReport, jarque_bera_pvalue),
+    QUELM_FIELD(StatsReport, autocorr_lag1), QUELM_FIELD(StatsReport, autocorr_at_lag),
+    QUELM_FIELD(StatsReport, cumulative_return), QUELM_FIELD(StatsReport, annualized_return),
+    QUELM_FIELD(StatsReport, annualized_volatility), QUELM_FIELD(StatsReport, sharpe),
+    QUELM_FIELD(StatsReport, sortino), QUELM_FIELD(StatsReport, historical_var),
+    QUELM_FIELD(StatsReport, historical_es), QUELM_FIELD(StatsReport, parametric_var),
+    QUELM_FIELD(StatsReport, parametric_es), QUELM_FIELD(StatsReport, cornish_fisher_var),
+    QUELM_FIELD(StatsReport, max_drawdown), QUELM_FIELD(StatsReport, max_drawdown_duration),
+    QUELM_FIELD(StatsReport, calmar), QUELM_FIELD(StatsReport, covariance), QUELM_FIELD(StatsReport, correlation),
+    QUELM_FIELD(StatsReport, beta), QUELM_FIELD(StatsReport, tracking_error),
+    QUELM_FIELD(StatsReport, information_ratio),
 });
 static_assert(kStatsReport.size() == aggregate_size<StatsReport>(), "every report member has its key");
 
@@ -82,10 +66,8 @@ PyObject* sortino_impl(const FloatSeq& returns, double mar, double periods_per_y
 }
 
 constinit const auto kDrawdown = record<stats::Drawdown>({
-    {"max_drawdown", member<&stats::Drawdown::max_drawdown>},
-    {"peak_index", member<&stats::Drawdown::peak_index>},
-    {"trough_index", member<&stats::Drawdown::trough_index>},
-    {"duration", member<&stats::Drawdown::duration>},
+    QUELM_FIELD(stats::Drawdown, max_drawdown), QUELM_FIELD(stats::Drawdown, peak_index),
+    QUELM_FIELD(stats::Drawdown, trough_index), QUELM_FIELD(stats::Drawdown, duration),
 });
 
 PyObject* max_drawdown_impl(const FloatSeq& prices) {

@@ -12,18 +12,11 @@ namespace {
 using stochastic::ProcessResult;
 
 constinit const auto kProcessResult = record<ProcessResult>({
-    {"process", member<&ProcessResult::process>},
-    {"x0", member<&ProcessResult::x0>},
-    {"t", member<&ProcessResult::t>},
-    {"paths", member<&ProcessResult::paths>},
-    {"steps", member<&ProcessResult::steps>},
-    {"sample_mean", member<&ProcessResult::sample_mean>},
-    {"mean_std_error", member<&ProcessResult::mean_std_error>},
-    {"sample_std", member<&ProcessResult::sample_std>},
-    {"analytic_mean", member<&ProcessResult::analytic_mean>},
-    {"analytic_std", member<&ProcessResult::analytic_std>},
-    {"mean_abs_error", member<&ProcessResult::mean_abs_error>},
-    {"std_abs_error", member<&ProcessResult::std_abs_error>},
+    QUELM_FIELD(ProcessResult, process), QUELM_FIELD(ProcessResult, x0), QUELM_FIELD(ProcessResult, t),
+    QUELM_FIELD(ProcessResult, paths), QUELM_FIELD(ProcessResult, steps), QUELM_FIELD(ProcessResult, sample_mean),
+    QUELM_FIELD(ProcessResult, mean_std_error), QUELM_FIELD(ProcessResult, sample_std),
+    QUELM_FIELD(ProcessResult, analytic_mean), QUELM_FIELD(ProcessResult, analytic_std),
+    QUELM_FIELD(ProcessResult, mean_abs_error), QUELM_FIELD(ProcessResult, std_abs_error),
 });
 
 PyObject* simulate_process_impl(std::string_view name, double x0, double t, std::uint64_t steps, std::uint64_t paths,

@@ -141,6 +141,10 @@ private:
     mutable std::array<PyObject*, N> keys_{};
 };
 
+// A field whose key is its member's own name, so the two cannot disagree:
+// QUELM_FIELD(Greeks, delta) is {"delta", member<&Greeks::delta>}.
+#define QUELM_FIELD(T, m) ::quelm::py::Field<T>{#m, ::quelm::py::member<&T::m>}
+
 // record<Greeks>({{"delta", member<&Greeks::delta>}, ...}): the field count is deduced.
 template <class T, std::size_t N>
 constexpr Record<T, N> record(const Field<T> (&fields)[N]) {
