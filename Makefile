@@ -48,7 +48,7 @@ test: $(VENV)/.test-deps
 # neural engines (the pinned CPU build), so a failed install just drops that peer.
 bench: $(VENV)/.test-deps
 	-$(PIP) install --quiet torch==2.13.0
-	$(call install,$(PY)) -C cmake.define.QUELM_BUILD_TESTS=ON -C cmake.define.QUELM_BUILD_BENCH=ON .
+	$(call install,$(PY)) -C cmake.define.QUELM_BUILD_TESTS=ON .
 	$(PY) benchmarks/run.py $(BENCH_ARGS)
 
 # The manual: builds quelm (as `make test` does, so the build is shared) and then the site
