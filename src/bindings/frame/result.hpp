@@ -124,7 +124,7 @@ public:
         for (std::size_t i = 0; i < N; ++i) {
             // Atomic so that threads of a free-threaded interpreter may race here: interning
             // gives each of them the same object, so whichever store lands is right.
-            std::atomic_ref<PyObject*> key(keys_[i]);
+            std::atomic<PyObject*>& key = keys_[i];
             PyObject* k = key.load(std::memory_order_acquire);
             if (k == nullptr) {
                 if ((k = PyUnicode_InternFromString(fields_[i].name)) == nullptr) return nullptr;
@@ -138,7 +138,7 @@ public:
 
 private:
     std::array<Field<T>, N> fields_{};
-    mutable std::array<PyObject*, N> keys_{};
+    mutable std::array<std::atomic<PyObject*>, N> keys_{};
 };
 
 // A field whose key is its member's own name, so the two cannot disagree:
