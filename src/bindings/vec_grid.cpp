@@ -53,14 +53,6 @@ std::string index_text(std::size_t flat, const std::vector<Py_ssize_t>& shape) {
 
 }  // namespace
 
-bool poll_signals(void* context) {
-    auto* u = static_cast<Unlocked*>(context);
-    PyEval_RestoreThread(u->state);
-    const bool stop = PyErr_CheckSignals() != 0;
-    u->state = PyEval_SaveThread();
-    return stop;
-}
-
 bool element_stopped(void* context) {
     auto* s = static_cast<Stop*>(context);
     // The job's flag: set when the calling thread, waiting or running a chunk, saw Ctrl-C.

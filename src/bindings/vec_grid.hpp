@@ -4,6 +4,7 @@
 // as its scalar twin, so element i has the bits of the scalar call on element i's inputs.
 #pragma once
 
+#include "bindings/frame/compute.hpp"
 #include "bindings/frame/ref.hpp"
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
@@ -117,28 +118,16 @@ private:
 // MemoryError for a memory failure, KeyboardInterrupt for an interrupt. Returns nullptr.
 PyObject* raise_located(const std::string& index, const Error& e);
 
-// Ctrl-C while the calling thread runs without the interpreter lock: the poll takes the lock
-// back for the signal check only.
-struct Unlocked {
-    PyThreadState* state = nullptr;
-};
-bool poll_signals(void* context);
-
-// Runs work(signals) without the interpreter lock, `signals` polling Ctrl-C; every Python
-// object the work touches was converted before. An exception is rethrown with the lock held.
+// Runs work(signals) through the frame's compute step: without the interpreter lock, with
+// `signals` polling Ctrl-C; every Python object the work touches was converted before. False
+// when the caller was stopped; an exception is rethrown with the lock held.
 template <class Work>
 bool run_unlocked(Work&& work) {
-    Unlocked u{PyEval_SaveThread()};
-    Cancel signals(&poll_signals, &u);
-    bool done = false;
-    try {
-        done = work(signals);
-    } catch (...) {
-        PyEval_RestoreThread(u.state);
-        throw;
-    }
-    PyEval_RestoreThread(u.state);
-    return done;
+    const Status s = compute([&](Cancel& signals) -> Status {
+        if (!work(signals)) return cancelled();
+        return {};
+    });
+    return s.has_value();
 }
 
 // An element's own token, for elements that poll (a long tree, a long series): it stops once
