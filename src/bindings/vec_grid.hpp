@@ -9,6 +9,7 @@
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -47,13 +48,18 @@ private:
 // the core value the kernel works on (a curve, a bond), or nullptr.
 using Element = Status (*)(const void* context, const Operands& in, double* out, Cancel& cancel);
 
+struct Grid;
+// Runs the elements [begin, end) of a call; one instance per element function, so the
+// element is inlined into its loop.
+using Chunk = void (*)(const Grid& grid, std::size_t begin, std::size_t end);
+
 // Operand letters: 'd' float64, 'Q' unsigned 64-bit count, and one letter per string option
 // (its codes are one byte each, below code_count(letter)).
 struct Kernel {
     const char* name;
     const char* operands;
     std::size_t n_out;
-    Element element;
+    Chunk chunk;
 };
 
 // How many values a string option's codes take; 0 for a letter that is not a string option.
@@ -139,6 +145,78 @@ struct Stop {
     std::atomic<bool> stop{false};
 };
 bool element_stopped(void* context);
+
+inline constexpr std::size_t kMaxOperands = 12;
+inline constexpr std::size_t kMaxOutputs = 8;
+
+// What every chunk of a call reads: the operands' layout, the outputs, the mode and the
+// call's shared failure and stop state.
+struct Grid {
+    const void* context = nullptr;
+    std::size_t n_in = 0, n_out = 0;
+    std::vector<Py_ssize_t> shape;
+    std::array<const char*, kMaxOperands> base{};
+    std::array<std::vector<Py_ssize_t>, kMaxOperands> strides{};
+    std::array<std::size_t, kMaxOperands> limits{};  // code counts of string operands, else 0
+    bool any_codes = false;
+    std::array<double*, kMaxOutputs> out{};
+    bool nan_mode = false;
+    FirstFailure* failure = nullptr;
+    Stop* stop = nullptr;
+};
+
+// Elements between two checks of the job's stop flag; the calling thread's check also
+// paces the Ctrl-C poll.
+inline constexpr std::size_t kCheckEvery = 16;
+
+namespace detail {
+// Each operand's pointer at flat index `begin`, with the multi-index written to idx.
+void locate(const Grid& g, std::size_t begin, std::vector<Py_ssize_t>& idx, const char** at);
+// False when a string operand's code is out of range (only a broken caller passes one).
+bool codes_in_range(const Grid& g, const char* const* at);
+// Records a failed element; true when the chunk must stop here.
+bool fail(const Grid& g, std::size_t i, const Error& e, bool raise_always);
+// The periodic check: true when the chunk must stop (Ctrl-C or an earlier failure).
+bool interrupted(const Grid& g, std::size_t i);
+}  // namespace detail
+
+template <Element E>
+void run_chunk(const Grid& g, std::size_t begin, std::size_t end) {
+    if (g.failure->before(begin)) return;
+    const std::size_t n_in = g.n_in, n_out = g.n_out, ndim = g.shape.size();
+    std::vector<Py_ssize_t> idx(ndim);
+    std::array<const char*, kMaxOperands> at{};
+    detail::locate(g, begin, idx, at.data());
+    // The innermost axis is walked with its strides copied out, the common case by far.
+    std::array<Py_ssize_t, kMaxOperands> step{};
+    for (std::size_t k = 0; k < n_in; ++k) step[k] = g.strides[k][ndim - 1];
+    const Py_ssize_t inner = g.shape[ndim - 1];
+    Cancel token(&element_stopped, g.stop);
+    std::array<double, kMaxOutputs> values{};
+    for (std::size_t i = begin; i < end; ++i) {
+        const bool codes_ok = !g.any_codes || detail::codes_in_range(g, at.data());
+        const Status s = codes_ok ? E(g.context, Operands(at.data()), values.data(), token)
+                                  : Status(invalid("string option code out of range"));
+        if (s) {
+            for (std::size_t j = 0; j < n_out; ++j) g.out[j][i] = values[j];
+        } else {
+            for (std::size_t j = 0; j < n_out; ++j) g.out[j][i] = std::numeric_limits<double>::quiet_NaN();
+            if (detail::fail(g, i, s.error(), !codes_ok)) return;
+        }
+        if ((i - begin) % kCheckEvery == kCheckEvery - 1 && detail::interrupted(g, i)) return;
+        // Step to the next element in C order.
+        for (std::size_t k = 0; k < n_in; ++k) at[k] += step[k];
+        if (++idx[ndim - 1] < inner) continue;
+        for (std::size_t k = 0; k < n_in; ++k) at[k] -= step[k] * inner;
+        idx[ndim - 1] = 0;
+        for (std::size_t d = ndim - 1; d-- > 0;) {
+            for (std::size_t k = 0; k < n_in; ++k) at[k] += g.strides[k][d];
+            if (++idx[d] < g.shape[d]) break;
+            for (std::size_t k = 0; k < n_in; ++k) at[k] -= g.strides[k][d] * g.shape[d];
+            idx[d] = 0;
+        }
+    }
+}
 
 // Runs kernel over the tuple of input buffers (one shape, any strides) into the tuple of
 // C-contiguous float64 output buffers of that shape. In nan mode an element that fails as

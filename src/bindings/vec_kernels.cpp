@@ -116,17 +116,17 @@ struct Entry {
 
 // Operand letters: 'd' float64, 'Q' count; o option_type, s style, b barrier_type, k strike_type.
 const Entry kKernels[] = {
-    {{"black_scholes", "dddddod", 1, &black_scholes}, On::Nothing},
-    {{"greeks", "dddddod", 5, &greeks}, On::Nothing},
-    {{"implied_volatility", "dddddod", 1, &implied_volatility}, On::Nothing},
-    {{"binomial", "dddddosQd", 1, &binomial}, On::Nothing},
-    {{"barrier_price", "dddddobdd", 1, &barrier_price}, On::Nothing},
-    {{"lookback_price", "dddddokd", 1, &lookback_price}, On::Nothing},
-    {{"discount", "d", 1, &discount}, On::Curve},
-    {{"zero_rate", "d", 1, &zero_rate}, On::Curve},
-    {{"forward_rate", "dd", 1, &forward_rate}, On::Curve},
-    {{"bond_price", "d", 1, &bond_price}, On::Bond},
-    {{"bond_yield", "d", 1, &bond_yield}, On::Bond},
+    {{"black_scholes", "dddddod", 1, &run_chunk<&black_scholes>}, On::Nothing},
+    {{"greeks", "dddddod", 5, &run_chunk<&greeks>}, On::Nothing},
+    {{"implied_volatility", "dddddod", 1, &run_chunk<&implied_volatility>}, On::Nothing},
+    {{"binomial", "dddddosQd", 1, &run_chunk<&binomial>}, On::Nothing},
+    {{"barrier_price", "dddddobdd", 1, &run_chunk<&barrier_price>}, On::Nothing},
+    {{"lookback_price", "dddddokd", 1, &run_chunk<&lookback_price>}, On::Nothing},
+    {{"discount", "d", 1, &run_chunk<&discount>}, On::Curve},
+    {{"zero_rate", "d", 1, &run_chunk<&zero_rate>}, On::Curve},
+    {{"forward_rate", "dd", 1, &run_chunk<&forward_rate>}, On::Curve},
+    {{"bond_price", "d", 1, &run_chunk<&bond_price>}, On::Bond},
+    {{"bond_yield", "d", 1, &run_chunk<&bond_yield>}, On::Bond},
 };
 
 // The string options, by parameter name: their letter, value count and parser.

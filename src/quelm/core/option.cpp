@@ -16,12 +16,15 @@ Status validate_vanilla(double strike, double spot, double vol, double expiry) {
 }
 
 D12 lognormal_d12(double s, double k, double r, double q, double sigma, double t) {
-    const double sqrt_t = std::sqrt(t);
+    return lognormal_d12_from(std::log(s / k), std::sqrt(t), r, q, sigma, t);
+}
+
+D12 lognormal_d12_from(double log_moneyness, double sqrt_t, double r, double q, double sigma, double t) {
     const double drift = (r - q + sigma * sigma / 2.0) * t;
-    const double d1 = (std::log(s / k) + drift) / (sigma * sqrt_t);
+    const double d1 = (log_moneyness + drift) / (sigma * sqrt_t);
     if (std::isfinite(drift)) return {d1, d1 - sigma * sqrt_t};
     const double v = sigma * sqrt_t;
-    const double x = (std::log(s / k) + (r - q) * t) / v;
+    const double x = (log_moneyness + (r - q) * t) / v;
     return {x + v / 2.0, x - v / 2.0};
 }
 

@@ -76,6 +76,15 @@ struct D12 {
     double d1, d2;
 };
 [[nodiscard]] D12 lognormal_d12(double s, double k, double r, double q, double sigma, double t);
+// The same from ln(S/K) and sqrt(t) computed once, for callers that vary only sigma.
+[[nodiscard]] D12 lognormal_d12_from(double log_moneyness, double sqrt_t, double r, double q, double sigma, double t);
+
+// e^(-rate t). A zero rate over a finite time gives exactly 1 (as e^-0 does in every C
+// library) without the call: most books have no dividend yield.
+[[nodiscard]] inline double discount_factor(double rate, double t) {
+    if (rate == 0.0 && std::isfinite(t)) return 1.0;
+    return std::exp(-rate * t);
+}
 
 // With nothing random left the asset runs along its forward S e^((r - q) t). The best
 // discounted payoff max(+-(S e^((r - q) t) - K), 0) e^(-r t) over the interior dates

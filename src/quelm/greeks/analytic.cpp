@@ -18,7 +18,7 @@ Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInput
             if (call) delta = s > k ? 1.0 : 0.0;
             else delta = s < k ? -1.0 : 0.0;
         } else if (s != 0.0) {  // sigma == 0 with a positive spot
-            const double dq = std::exp(-q * t);
+            const double dq = discount_factor(q, t);
             const double forward = s * std::exp((r - q) * t);
             if (call) delta = forward > k ? dq : 0.0;
             else delta = forward < k ? -dq : 0.0;
@@ -27,8 +27,8 @@ Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInput
     }
 
     const double sqrt_t = std::sqrt(t);
-    const double dr = std::exp(-r * t);
-    const double dq = std::exp(-q * t);
+    const double dr = discount_factor(r, t);
+    const double dq = discount_factor(q, t);
     const auto [d1, d2] = lognormal_d12(s, k, r, q, sigma, t);
     const double pdf1 = normal_pdf(d1);
     const double decay = -s * dq * pdf1 * sigma / (2.0 * sqrt_t);

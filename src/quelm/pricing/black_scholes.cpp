@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "quelm/core/math/distributions.hpp"
-
 namespace quelm::pricing {
 
 Result<double> black_scholes(const OptionContract& contract, const MarketInputs& market) {
@@ -13,16 +11,14 @@ Result<double> black_scholes(const OptionContract& contract, const MarketInputs&
     if (any_nan(market, k, t)) return kNaN;
 
     if (t == 0.0) return payoff(contract.option_type, s, k);
-    const double dr = std::exp(-r * t);
-    const double dq = std::exp(-q * t);
+    const double dr = discount_factor(r, t);
+    const double dq = discount_factor(q, t);
     if (s == 0.0) return call ? 0.0 : k * dr;
     if (sigma == 0.0) {
         const double forward = s * std::exp((r - q) * t);
         return dr * payoff(contract.option_type, forward, k);
     }
-    const auto [d1, d2] = lognormal_d12(s, k, r, q, sigma, t);
-    if (call) return s * dq * normal_cdf(d1) - k * dr * normal_cdf(d2);
-    return k * dr * normal_cdf(-d2) - s * dq * normal_cdf(-d1);
+    return black_scholes_terms(call, s, k, dr, dq, lognormal_d12(s, k, r, q, sigma, t));
 }
 
 }  // namespace quelm::pricing

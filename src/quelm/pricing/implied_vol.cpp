@@ -4,7 +4,6 @@
 #include <limits>
 #include <string>
 
-#include "quelm/core/math/distributions.hpp"
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/text.hpp"
 #include "quelm/pricing/black_scholes.hpp"
@@ -23,8 +22,8 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     if (s <= 0.0) return invalid("spot must be > 0");
     if (t <= 0.0) return invalid("time to expiry must be > 0 to imply volatility");
 
-    const double dr = std::exp(-r * t);
-    const double dq = std::exp(-q * t);
+    const double dr = discount_factor(r, t);
+    const double dq = discount_factor(q, t);
     const double forward = s * std::exp((r - q) * t);
     const bool call = contract.option_type == OptionType::Call;
     const double lower = dr * payoff(contract.option_type, forward, k);
@@ -35,13 +34,20 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
                        ", " + format_number(upper) + "]");
     }
 
+    // The price at sigma, as black_scholes gives it, with what does not depend on sigma
+    // (the discount factors, ln(S/K), sqrt(t)) computed once; the generic call covers NaN inputs.
+    const double sqrt_t = std::sqrt(t);
+    const double log_moneyness = std::log(s / k);
+    const bool plain = !any_nan(s, k, t, r, q);
     const auto objective = [&](double sigma) {
+        if (plain && sigma > 0.0) {
+            return black_scholes_terms(call, s, k, dr, dq, lognormal_d12_from(log_moneyness, sqrt_t, r, q, sigma, t)) - p;
+        }
         const auto v = black_scholes(contract, {.spot = s, .rate = r, .vol = sigma, .dividend_yield = q});
         return v ? *v - p : std::numeric_limits<double>::quiet_NaN();
     };
-    const double sqrt_t = std::sqrt(t);
     const auto vega = [&](double sigma) {
-        const double d1 = (std::log(s / k) + (sigma * sigma / 2.0 + r - q) * t) / (sigma * sqrt_t);
+        const double d1 = (log_moneyness + (sigma * sigma / 2.0 + r - q) * t) / (sigma * sqrt_t);
         return s * dq * sqrt_t * normal_pdf(d1);
     };
 

@@ -4,42 +4,6 @@
 
 namespace quelm {
 
-namespace {
-
-// c[0] x^(n-1) + ... + c[n-1], highest power first, one multiply and one add per term.
-template <std::size_t N>
-double horner(const double (&c)[N], double x) {
-    double v = c[0];
-    for (std::size_t k = 1; k < N; ++k) v = v * x + c[k];
-    return v;
-}
-
-}  // namespace
-
-double normal_cdf(double x) {
-    const double a = std::fabs(x);
-    if (a > 37.0) return x > 0.0 ? 1.0 : 0.0;
-    const double e = std::exp(-a * a / 2.0);
-    double c;
-    if (a < 7.071067811865475) {
-        static constexpr double kNum[] = {0.03526249659989109, 0.700383064443688, 6.37396220353165,
-                                          33.912866078383,     112.079291497871,  221.213596169931,
-                                          220.206867912376};
-        static constexpr double kDen[] = {0.08838834764831845, 1.75566716318264, 16.064177579207,
-                                          86.7807322029461,    296.564248779674, 637.333633378831,
-                                          793.826512519948,    440.413735824752};
-        c = e * horner(kNum, a) / horner(kDen, a);
-    } else {
-        double b = a + 0.65;
-        b = a + 4.0 / b;
-        b = a + 3.0 / b;
-        b = a + 2.0 / b;
-        b = a + 1.0 / b;
-        c = e / b / 2.5066282746310007;
-    }
-    return x > 0.0 ? 1.0 - c : c;
-}
-
 double log_normal_cdf(double x) {
     // Written so that it keeps going where Phi itself underflows (x < -37): below -7.07
     // it is the continued-fraction tail of normal_cdf in log form.

@@ -71,8 +71,8 @@ template <class F, class G>
     double x = x0;
     for (unsigned iter = 0; iter < max_iter; ++iter) {
         const double v = f(x);
-        const double g = df(x);
         if (std::fabs(v) <= tol) return x;
+        const double g = df(x);  // not needed once converged
         if (std::fabs(g) < 2.220446049250313e-16) return numerical("newton: derivative too small to continue");
         x = x - v / g;
         if (!std::isfinite(x)) return numerical("newton: iterate left the real line");
