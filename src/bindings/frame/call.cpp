@@ -96,7 +96,7 @@ PyObject* run(const FunctionDef& def, PyObject* self, PyObject* const* slots) {
         PyErr_SetString(internal_fault_type(), e.what()[0] ? e.what() : "internal fault");
         return nullptr;
     } catch (...) {
-        detail::rethrow_if_thread_exit();  // the interpreter ending a daemon thread at exit
+        detail::continue_thread_exit();  // the interpreter ending a daemon thread at exit
         PyErr_SetString(internal_fault_type(), "internal fault");
         return nullptr;
     }

@@ -8,10 +8,17 @@
 #define QUELM_SIGNAL_WATCH 1
 #endif
 
-// glibc ends a thread by unwinding its stack with this exception, which must not be kept.
+// glibc ends a thread by unwinding its stack with an exception that must not be kept.
+// libstdc++ names it; for libc++abi it is a foreign (non-C++) exception, the only one
+// that can reach us, and one libc++abi cannot throw on: its rethrow starts a new search
+// for a handler, finds none above the interpreter's frames, and terminates the process.
 #if defined(__GLIBCXX__) && defined(__linux__)
 #include <cxxabi.h>
 #define QUELM_FORCED_UNWIND 1
+#elif defined(_LIBCPP_VERSION) && defined(__linux__)
+#include <cxxabi.h>
+#include <thread>
+#define QUELM_FOREIGN_UNWIND 1
 #endif
 
 namespace quelm::py::detail {
@@ -142,13 +149,20 @@ bool poll(void* unlocked) {
 
 bool signal_pending() { return PyErr_CheckSignals() != 0; }
 
-void rethrow_if_thread_exit() {
+void continue_thread_exit() {
 #if QUELM_FORCED_UNWIND
     try {
         throw;
     } catch (abi::__forced_unwind&) {
         throw;
     } catch (...) {
+    }
+#elif QUELM_FOREIGN_UNWIND
+    // Ending the catch would destroy the unwind, which glibc treats as fatal. The thread
+    // holds no lock and the interpreter is going away: it waits, untouched, for the
+    // process to end, as newer interpreters do with such threads themselves.
+    if (abi::__cxa_current_exception_type() == nullptr) {
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
     }
 #endif
 }

@@ -48,8 +48,10 @@ bool poll(void* unlocked);
 // wait for the whole computation; checked here, with the lock, at the cost of a flag read.
 [[nodiscard]] bool signal_pending();
 
-// Rethrows a thread-ending unwind instead of keeping it (a no-op where there is none).
-void rethrow_if_thread_exit();
+// Called in a catch (...): lets the unwind that ends this thread go on instead of keeping
+// it (rethrown; under libc++abi, which cannot rethrow it, the thread is parked for good).
+// A no-op for any other exception.
+void continue_thread_exit();
 
 // Run call with the lock released; an exception it throws is rethrown once the lock is back.
 template <class Call>
@@ -61,7 +63,7 @@ auto without_lock(Unlocked& u, Call&& call) {
     try {
         r.emplace(call());
     } catch (...) {
-        rethrow_if_thread_exit();
+        continue_thread_exit();
         failure = std::current_exception();
     }
     reacquire(u);
