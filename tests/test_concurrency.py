@@ -27,6 +27,16 @@ LONG_CALLS = {
     "bond_convexity": ("b = quelm.FixedRateBond.regular(100, 0.05, 2, 10**7)", "b.convexity(0.05)"),
 }
 
+# The same Monte Carlo call with quelm_keep_lock on: the policy before the lock was released,
+# which the benchmark compares against.
+KEPT_LOCK = {
+    "monte_carlo, lock kept": (
+        "import ctypes\nlib = ctypes.CDLL(quelm.__file__)\n"
+        "def kept_lock(f):\n    lib.quelm_keep_lock(1)\n    try:\n        return f()\n"
+        "    finally:\n        lib.quelm_keep_lock(0)",
+        "kept_lock(lambda: quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, 'call', paths=6 * 10**6))"),
+}
+
 COUNTER = """
 import json, threading, time
 import numpy as np
@@ -70,7 +80,7 @@ print(json.dumps(out))
 
 @pytest.fixture(scope="module")
 def counter_rates():
-    return child_result(COUNTER.replace("CASES", repr(json.dumps(LONG_CALLS))), "1")
+    return child_result(COUNTER.replace("CASES", repr(json.dumps({**LONG_CALLS, **KEPT_LOCK}))), "1")
 
 
 @pytest.mark.parametrize("name", list(LONG_CALLS))
@@ -80,6 +90,22 @@ def test_other_python_threads_keep_running(counter_rates, name):
     # that is known to release the lock leaves it.
     got, reference = counter_rates[name], counter_rates["reference"]
     assert got >= 0.5 * min(1.0, reference), f"{name}: kept {got:.2f} of its solo rate (reference {reference:.2f})"
+
+
+def test_keep_lock_switch_holds_the_lock_and_changes_no_result(counter_rates):
+    # The counter cannot run while a call holds the lock, whatever else the machine does.
+    assert counter_rates["monte_carlo, lock kept"] < 0.25, counter_rates
+    out = child_result("""
+import ctypes, json, quelm
+lib = ctypes.CDLL(quelm.__file__)
+call = lambda: quelm.monte_carlo(100, 105, 0.05, 0.2, 1.0, "put", paths=200001, seed=8)
+released = call()
+lib.quelm_keep_lock(1)
+kept = [call(), quelm.stats(returns=[0.01 * ((k * 37) % 11 - 5) for k in range(9000)])["sharpe"]]
+lib.quelm_keep_lock(0)
+print(json.dumps([released == kept[0], kept[1] == quelm.stats(returns=[0.01 * ((k * 37) % 11 - 5) for k in range(9000)])["sharpe"]]))
+""", "2")
+    assert out == [True, True]
 
 
 SAME_BITS = """

@@ -1,6 +1,7 @@
 // Run-time control of the worker pool from outside: two C functions exported from the
 // extension (for ctypes), and the glue that registers the pool with threadpoolctl, the
 // controller scikit-learn, joblib and Dask use against nested oversubscription.
+#include "bindings/frame/compute.hpp"
 #include "bindings/frame/ref.hpp"
 
 #include <cstddef>
@@ -32,6 +33,11 @@ QUELM_C_API int quelm_set_num_threads(int threads) {
         return -1;
     }
 }
+
+// 1: every call keeps the interpreter lock while it computes, as before the lock was
+// released; 0 (the default): the lock is released. Results are the same either way; the
+// benchmark runner uses it to measure what releasing costs a single call.
+QUELM_C_API void quelm_keep_lock(int on) { quelm::py::detail::keep_lock(on != 0); }
 
 namespace quelm::py {
 

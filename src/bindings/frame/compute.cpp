@@ -117,9 +117,15 @@ unsigned long main_thread() {
     return id;
 }
 
+std::atomic<bool> g_keep_lock{false};
+
 }  // namespace
 
+void keep_lock(bool on) { g_keep_lock.store(on, std::memory_order_relaxed); }
+
 void release(Unlocked& u) {
+    if (u.state == nullptr && !u.kept) u.kept = g_keep_lock.load(std::memory_order_relaxed);
+    if (u.kept) return;
     u.seen = g_sigints.load(std::memory_order_relaxed);
     // Asked at the step's start only: a later release may follow a raised KeyboardInterrupt.
     if (u.state == nullptr) u.main = main_thread() != 0 && PyThread_get_thread_ident() == main_thread();
@@ -127,10 +133,13 @@ void release(Unlocked& u) {
     u.state = PyEval_SaveThread();
 }
 
-void reacquire(Unlocked& u) { PyEval_RestoreThread(u.state); }
+void reacquire(Unlocked& u) {
+    if (!u.kept) PyEval_RestoreThread(u.state);
+}
 
 bool poll(void* unlocked) {
     auto& u = *static_cast<Unlocked*>(unlocked);
+    if (u.kept) return PyErr_CheckSignals() != 0;  // the lock is held: ask directly
     const bool due = u.main && Clock::now() - u.checked >= kFullCheckEvery;
 #if QUELM_SIGNAL_WATCH
     bool fresh = false;

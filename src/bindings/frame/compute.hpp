@@ -31,7 +31,12 @@ struct Unlocked {
     unsigned long long seen = 0;  // SIGINTs counted when the step began or last checked
     bool main = false;            // the interpreter's main thread, the one that runs handlers
     std::chrono::steady_clock::time_point checked{};  // the last full signal check
+    bool kept = false;                                // keep_lock was on: the lock stays held
 };
+
+// With this on, every compute step keeps the lock, as calls did before the lock was
+// released: the benchmark compares the two policies side by side in one process.
+void keep_lock(bool on);
 
 // Release the lock (recording the SIGINT count); take it back. Taking it back may end the
 // thread, by unwinding its stack, when the interpreter is exiting (a daemon thread); so it
