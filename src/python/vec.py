@@ -119,7 +119,7 @@ def _count(name: str, x):
     raise TypeError(f"argument '{name}': '{_type_name(a)}' object cannot be interpreted as an integer")
 
 
-def _strings(name: str, x):
+def _strings(name: str, x, coded: bool = False):
     """x as an array of str (type errors as the scalar call words them)."""
     if isinstance(x, str):
         return x
@@ -128,6 +128,8 @@ def _strings(name: str, x):
     if a.dtype.kind == "U":
         return a
     if a.dtype.kind == "O":
+        if coded:
+            return a  # checked element by element as its codes are read
         for v in a.flat:
             if not isinstance(v, str):
                 raise TypeError(f"argument '{name}': expected str, got {type(v).__name__}")
@@ -135,13 +137,53 @@ def _strings(name: str, x):
     raise TypeError(f"argument '{name}': expected str, got {_type_name(a)}")
 
 
-def _codes(name: str, x):
-    """The one-byte codes of a str or an array of str (the scalar message for an unknown one)."""
+# A string option rarely takes more than a few distinct values across a chain ("call",
+# "put", their spellings): matching each in turn is far quicker than sorting the strings.
+_FEW = 8
+
+
+def _distinct(name: str, a):
+    """The distinct values of a flat str array in order of first appearance, and each
+    element's position among them; None when there are more than a few."""
+    inverse = np.empty(a.size, dtype=np.intp)
+    rest = np.arange(a.size)
+    values: list = []
+    while rest.size:
+        if len(values) == _FEW:
+            return None
+        v = a[rest[0]]
+        if not isinstance(v, str):  # the first non-str element in C order
+            raise TypeError(f"argument '{name}': expected str, got {type(v).__name__}")
+        same = np.asarray(a[rest] == v, dtype=bool)
+        inverse[rest[same]] = len(values)
+        values.append(str(v))
+        rest = rest[~same]
+    return values, inverse
+
+
+def _peel(name: str, x):
+    """A str, or an array of str as (distinct values, each element's position, shape); type
+    errors as the scalar call words them, for the first offending element in C order."""
     if isinstance(x, str):
-        return np.frombuffer(_kernels.codes(name, [x]), dtype=np.uint8).reshape(())
-    unique, inverse = np.unique(x, return_inverse=True)
-    table = np.frombuffer(_kernels.codes(name, [str(u) for u in unique]), dtype=np.uint8)
-    return table[inverse].reshape(np.shape(x))
+        return x
+    found = _distinct(name, x.ravel())
+    if found is None:
+        if x.dtype.kind == "O":
+            for v in x.flat:
+                if not isinstance(v, str):
+                    raise TypeError(f"argument '{name}': expected str, got {type(v).__name__}")
+        unique, inverse = np.unique(x, return_inverse=True)
+        found = [str(u) for u in unique], inverse
+    return found[0], found[1], np.shape(x)
+
+
+def _codes(name: str, peeled):
+    """The one-byte codes of what _peel gave (the scalar message for an unknown string)."""
+    if isinstance(peeled, str):
+        return np.frombuffer(_kernels.codes(name, [peeled]), dtype=np.uint8).reshape(())
+    values, inverse, shape = peeled
+    table = np.frombuffer(_kernels.codes(name, values), dtype=np.uint8)
+    return table[inverse].reshape(shape)
 
 
 def _setting(name: str, x) -> float:
@@ -167,7 +209,12 @@ def _run(kernel: str, params: str, names, values, errors="raise", *, choices=(),
     for letter, name, v in zip(params, names, values):
         if _is_pandas(v, "Series"):
             v = v.to_numpy()
-        arrays.append(_real(name, v) if letter == "d" else _count(name, v) if letter == "Q" else _strings(name, v))
+        if letter == "d":
+            arrays.append(_real(name, v))
+        elif letter == "Q":
+            arrays.append(_count(name, v))
+        else:
+            arrays.append(_peel(name, _strings(name, v, coded=True)))
     for name in choices:
         k = names.index(name)
         arrays[k] = _codes(name, arrays[k])
