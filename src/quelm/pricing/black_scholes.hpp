@@ -12,9 +12,13 @@ namespace quelm::pricing {
 [[nodiscard]] Result<double> black_scholes(const OptionContract& contract, const MarketInputs& market);
 
 // The formula itself once the discount factors and d1, d2 are known (spot, vol, t > 0).
-[[nodiscard]] inline double black_scholes_terms(bool call, double s, double k, double dr, double dq, D12 d) {
-    if (call) return s * dq * normal_cdf(d.d1) - k * dr * normal_cdf(d.d2);
-    return k * dr * normal_cdf(-d.d2) - s * dq * normal_cdf(-d.d1);
+// `e1`, when given, receives e^(-d1^2/2) as Phi computed it (NaN if it did not).
+[[nodiscard]] inline double black_scholes_terms(bool call, double s, double k, double dr, double dq, D12 d,
+                                                double* e1 = nullptr) {
+    const CdfAndExp n1 = normal_cdf_and_exp(call ? d.d1 : -d.d1);
+    if (e1 != nullptr) *e1 = n1.e;
+    if (call) return s * dq * n1.cdf - k * dr * normal_cdf(d.d2);
+    return k * dr * normal_cdf(-d.d2) - s * dq * n1.cdf;
 }
 
 }  // namespace quelm::pricing

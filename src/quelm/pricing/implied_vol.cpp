@@ -39,14 +39,27 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     const double sqrt_t = std::sqrt(t);
     const double log_moneyness = std::log(s / k);
     const bool plain = !any_nan(s, k, t, r, q);
+    // Without a dividend yield, vega's d1 below and the price's d1 have the same magnitude
+    // bit for bit ((σ²/2 + r) - 0 and (r - 0) + σ²/2 differ at most in a zero's sign), so
+    // the density at d1 reuses the exponential that Phi(d1) computed for the same sigma.
+    double shared_sigma = std::numeric_limits<double>::quiet_NaN();
+    double shared_e1 = std::numeric_limits<double>::quiet_NaN();
     const auto objective = [&](double sigma) {
         if (plain && sigma > 0.0) {
-            return black_scholes_terms(call, s, k, dr, dq, lognormal_d12_from(log_moneyness, sqrt_t, r, q, sigma, t)) - p;
+            double e1 = 0.0;
+            const double v =
+                black_scholes_terms(call, s, k, dr, dq, lognormal_d12_from(log_moneyness, sqrt_t, r, q, sigma, t), &e1);
+            const bool same_d1 = q == 0.0 && std::isfinite((r - q + sigma * sigma / 2.0) * t);
+            shared_sigma = same_d1 ? sigma : std::numeric_limits<double>::quiet_NaN();
+            shared_e1 = e1;
+            return v - p;
         }
+        shared_sigma = std::numeric_limits<double>::quiet_NaN();
         const auto v = black_scholes(contract, {.spot = s, .rate = r, .vol = sigma, .dividend_yield = q});
         return v ? *v - p : std::numeric_limits<double>::quiet_NaN();
     };
     const auto vega = [&](double sigma) {
+        if (sigma == shared_sigma && !std::isnan(shared_e1)) return s * dq * sqrt_t * (shared_e1 / 2.5066282746310002);
         const double d1 = (log_moneyness + (sigma * sigma / 2.0 + r - q) * t) / (sigma * sqrt_t);
         return s * dq * sqrt_t * normal_pdf(d1);
     };

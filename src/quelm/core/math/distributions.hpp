@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 #include "quelm/core/error.hpp"
 
@@ -21,11 +22,19 @@ template <std::size_t N>
 
 }  // namespace detail
 
+// Phi(x) and the e^(-x^2/2) it computed on the way (NaN where it saturated, |x| > 37):
+// a caller that needs the density at the same x divides e by sqrt(2 pi) instead of
+// calling exp again, with the same bits.
+struct CdfAndExp {
+    double cdf;
+    double e;
+};
+
 // Phi(x). Total: NaN in gives NaN out; |x| > 37 saturates to 0 or 1. Inline: the closed
 // forms take two or three at once, and their independent chains then overlap.
-[[nodiscard]] inline double normal_cdf(double x) {
+[[nodiscard]] inline CdfAndExp normal_cdf_and_exp(double x) {
     const double a = std::fabs(x);
-    if (a > 37.0) return x > 0.0 ? 1.0 : 0.0;
+    if (a > 37.0) return {x > 0.0 ? 1.0 : 0.0, std::numeric_limits<double>::quiet_NaN()};
     const double e = std::exp(-a * a / 2.0);
     double c;
     if (a < 7.071067811865475) {
@@ -44,8 +53,10 @@ template <std::size_t N>
         b = a + 1.0 / b;
         c = e / b / 2.5066282746310007;
     }
-    return x > 0.0 ? 1.0 - c : c;
+    return {x > 0.0 ? 1.0 - c : c, e};
 }
+
+[[nodiscard]] inline double normal_cdf(double x) { return normal_cdf_and_exp(x).cdf; }
 
 // ln Phi(x), finite far into the lower tail where Phi(x) itself underflows to 0.
 [[nodiscard]] double log_normal_cdf(double x);

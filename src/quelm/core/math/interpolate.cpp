@@ -17,14 +17,17 @@ Status validate_nodes(std::span<const double> xs, std::span<const double> ys) {
 Result<std::size_t> find_segment(std::span<const double> xs, double x) {
     const std::size_t n = xs.size();
     if (x < xs[0] || x > xs[n - 1]) return invalid("interpolate: x is outside the node range (no extrapolation)");
-    // k = number of nodes with xs[j] <= x; a NaN x counts none and lands in segment 0.
-    std::size_t lo = 0, hi = n;
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (xs[mid] <= x) lo = mid + 1;
-        else hi = mid;
+    // k = number of nodes with xs[j] <= x; a NaN x counts none and lands in segment 0. The
+    // count lies in [lo, lo + len]; halving len by a select instead of a branch keeps a
+    // lookup over random times free of mispredicted jumps.
+    std::size_t lo = 0, len = n;
+    while (len > 1) {
+        const std::size_t half = len / 2;
+        lo += xs[lo + half] <= x ? half : 0;
+        len -= half;
     }
-    std::size_t i = lo > 0 ? lo - 1 : 0;
+    const std::size_t k = lo + (xs[lo] <= x ? 1 : 0);
+    std::size_t i = k > 0 ? k - 1 : 0;
     if (i > n - 2) i = n - 2;
     return i;
 }
