@@ -79,16 +79,20 @@ Result<NaturalCubicSpline> NaturalCubicSpline::create(std::span<const double> xs
         for (std::size_t r = k - 1; r-- > 0;) x[r] = d[r] - c[r] * x[r + 1];
         for (std::size_t r = 0; r < k; ++r) s.m_[r + 1] = x[r];
     }
+    s.segments_.resize(n - 1);
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        const double h = s.xs_[i + 1] - s.xs_[i];
+        s.segments_[i] = {6.0 * h, s.ys_[i] / h - s.m_[i] * h / 6.0, s.ys_[i + 1] / h - s.m_[i + 1] * h / 6.0};
+    }
     return s;
 }
 
 Result<double> NaturalCubicSpline::eval(double x) const {
     QUELM_TRY(i, find_segment(xs_, x));
-    const double h = xs_[i + 1] - xs_[i];
+    const Segment& g = segments_[i];
     const double a = x - xs_[i];
     const double b = xs_[i + 1] - x;
-    return (m_[i] * b * b * b + m_[i + 1] * a * a * a) / (6.0 * h) + (ys_[i] / h - m_[i] * h / 6.0) * b +
-           (ys_[i + 1] / h - m_[i + 1] * h / 6.0) * a;
+    return (m_[i] * b * b * b + m_[i + 1] * a * a * a) / g.six_h + g.left * b + g.right * a;
 }
 
 const char* interp_name(Interp mode) {

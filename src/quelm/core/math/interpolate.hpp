@@ -41,7 +41,15 @@ public:
 
 private:
     NaturalCubicSpline() = default;
+    // Per segment, the parts of the cubic that do not depend on x, computed exactly as the
+    // formula would at each call: lookups at many points skip three divisions each.
+    struct Segment {
+        double six_h;  // 6 h
+        double left;   // y_i / h - m_i h / 6
+        double right;  // y_(i+1) / h - m_(i+1) h / 6
+    };
     std::vector<double> xs_, ys_, m_;
+    std::vector<Segment> segments_;
 };
 
 // "linear"; "log-linear" | "log_linear" | "loglinear"; "natural-cubic" |
