@@ -207,6 +207,19 @@ def _bs(s, k, r, v, t, call, q):
     return k * dr * _phi(-d2) - s * dq * _phi(-d1)
 
 
+def _greeks(s, k, r, v, t, call, q):
+    st, dr, dq = math.sqrt(t), math.exp(-r * t), math.exp(-q * t)
+    d1 = (math.log(s / k) + (r - q + v * v / 2.0) * t) / (v * st)
+    d2 = d1 - v * st
+    pdf1 = math.exp(-d1 * d1 / 2.0) / 2.5066282746310002
+    decay = -s * dq * pdf1 * v / (2.0 * st)
+    n1, n2 = (_phi(d1), _phi(d2)) if call else (_phi(-d1), _phi(-d2))
+    sign = 1.0 if call else -1.0
+    theta = decay - sign * r * k * dr * n2 + sign * q * s * dq * n1
+    return {"delta": sign * dq * n1, "gamma": dq * pdf1 / (s * v * st), "vega": s * dq * pdf1 * st,
+            "theta": theta, "rho": sign * k * t * dr * n2}
+
+
 def _implied(p, s, k, r, t, call, q):
     st = math.sqrt(t)
     x = min(max(p * math.sqrt(6.283185307179586 / t) / s, 0.001), 3.0)
@@ -226,7 +239,7 @@ def _implied(p, s, k, r, t, call, q):
     return None
 
 
-def test_closed_form_and_newton_solve_match_the_same_arithmetic_bit_for_bit():
+def test_closed_forms_and_newton_solve_match_the_same_arithmetic_bit_for_bit():
     import random
     rng = random.Random(11)
     checked = 0
@@ -238,6 +251,7 @@ def test_closed_form_and_newton_solve_match_the_same_arithmetic_bit_for_bit():
         kind = rng.choice(["call", "put"])
         call = kind == "call"
         assert quelm.black_scholes(s, k, r, v, t, kind, q) == _bs(s, k, r, v, t, call, q)
+        assert quelm.greeks(s, k, r, v, t, kind, q) == _greeks(s, k, r, v, t, call, q)
         p = _bs(s, k, r, v, t, call, q)
         want = _implied(p, s, k, r, t, call, q)
         if want is None or not want > 0.0:

@@ -198,6 +198,27 @@ def test_string_options_in_each_order_and_alias():
         vec.barrier_price(100, 100, 0.05, 0.2, 1, "call", ["up-in", "down-under"], 120)
 
 
+@pytest.mark.parametrize("kind", ["U", "O"])
+def test_many_spellings_and_late_bad_elements_in_long_string_arrays(kind):
+    # More distinct spellings than are matched one by one: the sorted path must agree, and a
+    # bad element deep in the array is still the one reported.
+    spellings = ["call", "c", "CALL", "Call", "put", "p", "PUT", "Put", "cALL", "pUt"]
+    types = np.array([spellings[i % len(spellings)] for i in range(5000)], dtype=kind)
+    spots = np.linspace(80.0, 120.0, types.size)
+    got = vec.black_scholes(spots, 100, 0.05, 0.2, 1.0, types)
+    assert got.tolist() == [quelm.black_scholes(s, 100, 0.05, 0.2, 1.0, o) for s, o in zip(spots, types)]
+    for few in (False, True):
+        bad = types[:4000:4].copy() if few else types.copy()
+        bad[-7] = "strangle"
+        with pytest.raises(ValueError, match='got "strangle"'):
+            vec.black_scholes(100, 100, 0.05, 0.2, 1.0, bad)
+    if kind == "O":
+        mixed = types.copy()
+        mixed[4321], mixed[4500] = 2.5, None
+        with pytest.raises(TypeError, match="expected str, got float"):
+            vec.black_scholes(100, 100, 0.05, 0.2, 1.0, mixed)
+
+
 def test_errors_raise_the_first_failure_in_c_order():
     strikes = np.full(200_000, 100.0)
     strikes[[150_001, 70_003, 199_999]] = -1.0

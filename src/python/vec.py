@@ -119,6 +119,13 @@ def _count(name: str, x):
     raise TypeError(f"argument '{name}': '{_type_name(a)}' object cannot be interpreted as an integer")
 
 
+def _all_str(name: str, a) -> None:
+    """TypeError, as the scalar call words it, for the first non-str element in C order."""
+    for v in a.flat:
+        if not isinstance(v, str):
+            raise TypeError(f"argument '{name}': expected str, got {type(v).__name__}")
+
+
 def _strings(name: str, x, coded: bool = False):
     """x as an array of str (type errors as the scalar call words them)."""
     if isinstance(x, str):
@@ -130,9 +137,7 @@ def _strings(name: str, x, coded: bool = False):
     if a.dtype.kind == "O":
         if coded:
             return a  # checked element by element as its codes are read
-        for v in a.flat:
-            if not isinstance(v, str):
-                raise TypeError(f"argument '{name}': expected str, got {type(v).__name__}")
+        _all_str(name, a)
         return a
     raise TypeError(f"argument '{name}': expected str, got {_type_name(a)}")
 
@@ -169,9 +174,7 @@ def _peel(name: str, x):
     found = _distinct(name, x.ravel())
     if found is None:
         if x.dtype.kind == "O":
-            for v in x.flat:
-                if not isinstance(v, str):
-                    raise TypeError(f"argument '{name}': expected str, got {type(v).__name__}")
+            _all_str(name, x)
         unique, inverse = np.unique(x, return_inverse=True)
         found = [str(u) for u in unique], inverse
     return found[0], found[1], np.shape(x)

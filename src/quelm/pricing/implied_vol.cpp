@@ -59,7 +59,7 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
         return v ? *v - p : std::numeric_limits<double>::quiet_NaN();
     };
     const auto vega = [&](double sigma) {
-        if (sigma == shared_sigma && !std::isnan(shared_e1)) return s * dq * sqrt_t * (shared_e1 / 2.5066282746310002);
+        if (sigma == shared_sigma && !std::isnan(shared_e1)) return s * dq * sqrt_t * normal_pdf_of_exp(shared_e1);
         const double d1 = (log_moneyness + (sigma * sigma / 2.0 + r - q) * t) / (sigma * sqrt_t);
         return s * dq * sqrt_t * normal_pdf(d1);
     };

@@ -73,7 +73,8 @@ struct CdfAndExp {
 [[nodiscard]] double power_times_cdf(double base, double exponent, double x);
 
 // phi(x); the divisor is the double nearest to sqrt(2*pi).
-[[nodiscard]] inline double normal_pdf(double x) { return std::exp(-x * x / 2.0) / 2.5066282746310002; }
+[[nodiscard]] inline double normal_pdf_of_exp(double e) { return e / 2.5066282746310002; }  // e = e^(-x^2/2)
+[[nodiscard]] inline double normal_pdf(double x) { return normal_pdf_of_exp(std::exp(-x * x / 2.0)); }
 
 // Phi^-1(p) for 0 < p < 1, otherwise an invalid-input error.
 [[nodiscard]] Result<double> normal_quantile(double p);
