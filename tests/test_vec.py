@@ -587,3 +587,41 @@ def test_unaligned_float64_input_is_read_like_aligned():
     assert not strikes.flags.aligned
     assert vec.black_scholes(100.0, strikes, 0.03, 0.2, 1.0, "call").tolist() == \
         vec.black_scholes(100.0, np.linspace(80.0, 120.0, 60), 0.03, 0.2, 1.0, "call").tolist()
+
+
+@pytest.mark.parametrize("shape", [(7, 37), (3, 2, 17), (40,)])
+def test_black_scholes_blocks_across_rows_keep_the_scalar_bits(shape):
+    # Ordinary options are priced sixteen at a time along a row; edge cases (zero vol or time,
+    # the far tails, NaN, bad strikes) scattered among them go one by one. Both must give the
+    # scalar call's bits, wherever a row or block boundary falls.
+    rng = np.random.default_rng(sum(shape))
+    n = int(np.prod(shape))
+    spot = rng.uniform(50.0, 150.0, n)
+    strike = rng.uniform(50.0, 150.0, n)
+    vol = rng.uniform(0.05, 0.8, n)
+    t = rng.uniform(0.01, 3.0, n)
+    edges = rng.choice(n, size=n // 4, replace=False)
+    for i, kind in zip(edges, range(edges.size)):
+        which = kind % 6
+        if which == 0:
+            vol[i] = 0.0
+        elif which == 1:
+            t[i] = 0.0
+        elif which == 2:
+            spot[i] = 1e-4  # |d| beyond the rational range of Phi
+        elif which == 3:
+            vol[i] = np.nan
+        elif which == 4:
+            strike[i] = -1.0
+        else:
+            spot[i] = np.inf
+    types = rng.choice(np.array(["call", "put"]), n)
+    args = [a.reshape(shape) for a in (spot, strike)] + [0.02] + [a.reshape(shape) for a in (vol, t)]
+    got = vec.black_scholes(*args, types.reshape(shape), 0.01, errors="nan").ravel()
+    want = []
+    for i in range(n):
+        try:
+            want.append(quelm.black_scholes(spot[i], strike[i], 0.02, vol[i], t[i], types[i], 0.01))
+        except ValueError:
+            want.append(float("nan"))
+    assert_same_bits(got, want)

@@ -9,6 +9,7 @@
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -180,41 +181,101 @@ bool fail(const Grid& g, std::size_t i, const Error& e, bool raise_always);
 bool interrupted(const Grid& g, std::size_t i);
 }  // namespace detail
 
+// Each operand's pointer at the current element, stepping through the grid in C order.
+class Walker {
+public:
+    Walker(const Grid& g, std::size_t begin) : g_(g), idx_(g.shape.size()) {
+        detail::locate(g, begin, idx_, at_.data());
+        for (std::size_t k = 0; k < g.n_in; ++k) step_[k] = g.strides[k][idx_.size() - 1];
+    }
+    [[nodiscard]] const std::array<const char*, kMaxOperands>& at() const { return at_; }
+    // Each operand's stride along the innermost axis, and the elements left on this row.
+    [[nodiscard]] const std::array<Py_ssize_t, kMaxOperands>& step() const { return step_; }
+    [[nodiscard]] std::size_t left_in_row() const {
+        const std::size_t last = idx_.size() - 1;
+        return static_cast<std::size_t>(g_.shape[last] - idx_[last]);
+    }
+    void next() { advance(1); }
+    // n elements on, n <= left_in_row().
+    void advance(std::size_t n) {
+        const std::size_t n_in = g_.n_in, last = idx_.size() - 1;
+        const auto by = static_cast<Py_ssize_t>(n);
+        // The innermost axis is walked with its strides copied out, the common case by far.
+        for (std::size_t k = 0; k < n_in; ++k) at_[k] += step_[k] * by;
+        if ((idx_[last] += by) < g_.shape[last]) return;
+        for (std::size_t k = 0; k < n_in; ++k) at_[k] -= step_[k] * g_.shape[last];
+        idx_[last] = 0;
+        for (std::size_t d = last; d-- > 0;) {
+            for (std::size_t k = 0; k < n_in; ++k) at_[k] += g_.strides[k][d];
+            if (++idx_[d] < g_.shape[d]) return;
+            for (std::size_t k = 0; k < n_in; ++k) at_[k] -= g_.strides[k][d] * g_.shape[d];
+            idx_[d] = 0;
+        }
+    }
+
+private:
+    const Grid& g_;
+    std::vector<Py_ssize_t> idx_;
+    std::array<const char*, kMaxOperands> at_{};
+    std::array<Py_ssize_t, kMaxOperands> step_{};
+};
+
+// Element i at `at`: its outputs written, or its failure handled. False when the chunk must stop.
+template <Element E>
+bool run_element(const Grid& g, const char* const* at, std::size_t i, Cancel& token) {
+    std::array<double, kMaxOutputs> values{};
+    const bool codes_ok = !g.any_codes || detail::codes_in_range(g, at);
+    const Status s = codes_ok ? E(g.context, Operands(at), values.data(), token)
+                              : Status(invalid("string option code out of range"));
+    if (s) {
+        for (std::size_t j = 0; j < g.n_out; ++j) g.out[j][i] = values[j];
+        return true;
+    }
+    for (std::size_t j = 0; j < g.n_out; ++j) g.out[j][i] = std::numeric_limits<double>::quiet_NaN();
+    return !detail::fail(g, i, s.error(), !codes_ok);
+}
+
 template <Element E>
 void run_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     if (g.failure->before(begin)) return;
-    const std::size_t n_in = g.n_in, n_out = g.n_out, ndim = g.shape.size();
-    std::vector<Py_ssize_t> idx(ndim);
-    std::array<const char*, kMaxOperands> at{};
-    detail::locate(g, begin, idx, at.data());
-    // The innermost axis is walked with its strides copied out, the common case by far.
-    std::array<Py_ssize_t, kMaxOperands> step{};
-    for (std::size_t k = 0; k < n_in; ++k) step[k] = g.strides[k][ndim - 1];
-    const Py_ssize_t inner = g.shape[ndim - 1];
+    Walker w(g, begin);
     Cancel token(&element_stopped, g.stop);
-    std::array<double, kMaxOutputs> values{};
     for (std::size_t i = begin; i < end; ++i) {
-        const bool codes_ok = !g.any_codes || detail::codes_in_range(g, at.data());
-        const Status s = codes_ok ? E(g.context, Operands(at.data()), values.data(), token)
-                                  : Status(invalid("string option code out of range"));
-        if (s) {
-            for (std::size_t j = 0; j < n_out; ++j) g.out[j][i] = values[j];
-        } else {
-            for (std::size_t j = 0; j < n_out; ++j) g.out[j][i] = std::numeric_limits<double>::quiet_NaN();
-            if (detail::fail(g, i, s.error(), !codes_ok)) return;
-        }
+        if (!run_element<E>(g, w.at().data(), i, token)) return;
         if ((i - begin) % kCheckEvery == kCheckEvery - 1 && detail::interrupted(g, i)) return;
-        // Step to the next element in C order.
-        for (std::size_t k = 0; k < n_in; ++k) at[k] += step[k];
-        if (++idx[ndim - 1] < inner) continue;
-        for (std::size_t k = 0; k < n_in; ++k) at[k] -= step[k] * inner;
-        idx[ndim - 1] = 0;
-        for (std::size_t d = ndim - 1; d-- > 0;) {
-            for (std::size_t k = 0; k < n_in; ++k) at[k] += g.strides[k][d];
-            if (++idx[d] < g.shape[d]) break;
-            for (std::size_t k = 0; k < n_in; ++k) at[k] -= g.strides[k][d] * g.shape[d];
-            idx[d] = 0;
+        w.next();
+    }
+}
+
+// Up to kBlock elements of a one-output kernel on one row, priced together: operand k of
+// element j is at at[k] + j * step[k]. Writes out[j] and sets done[j] for the elements it
+// priced; the rest run one by one through the element function.
+inline constexpr std::size_t kBlock = kCheckEvery;
+using Block = void (*)(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
+                       double* out, bool* done);
+
+template <Element E, Block F>
+void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
+    if (g.failure->before(begin)) return;
+    Walker w(g, begin);
+    Cancel token(&element_stopped, g.stop);
+    std::array<double, kBlock> out;
+    std::array<bool, kBlock> done;
+    for (std::size_t first = begin; first < end;) {
+        const std::size_t n = std::min({kBlock, end - first, w.left_in_row()});
+        F(g.context, w.at().data(), w.step().data(), n, out.data(), done.data());
+        for (std::size_t j = 0; j < n; ++j) {
+            if (done[j]) {
+                g.out[0][first + j] = out[j];
+                continue;
+            }
+            std::array<const char*, kMaxOperands> at = w.at();
+            for (std::size_t k = 0; k < g.n_in; ++k) at[k] += w.step()[k] * static_cast<Py_ssize_t>(j);
+            if (!run_element<E>(g, at.data(), first + j, token)) return;
         }
+        first += n;
+        if (detail::interrupted(g, first - 1)) return;
+        if (first < end) w.advance(n);
     }
 }
 

@@ -10,9 +10,11 @@
 #include "quelm/pricing/barrier.hpp"
 #include "quelm/pricing/binomial.hpp"
 #include "quelm/pricing/black_scholes.hpp"
+#include "quelm/pricing/black_scholes_batch.hpp"
 #include "quelm/pricing/implied_vol.hpp"
 #include "quelm/pricing/lookback.hpp"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,31 @@ MarketInputs market(const Operands& in) { return market_with(in, 3, 6); }
 
 Status black_scholes(const void*, const Operands& in, double* out, Cancel&) {
     return put(pricing::black_scholes(contract(in), market(in)), out);
+}
+
+// A block of black_scholes elements: those the block prices have the element's bits; an
+// element with an out-of-range option code is left to the element path, which reports it.
+void black_scholes_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                        bool* done) {
+    pricing::VanillaBlock b;
+    b.n = n;
+    const auto real = [&](std::size_t k, std::size_t j) {
+        double v;
+        std::memcpy(&v, at[k] + step[k] * static_cast<Py_ssize_t>(j), sizeof v);  // strided views need not be aligned
+        return v;
+    };
+    for (std::size_t j = 0; j < n; ++j) {
+        const auto code = static_cast<unsigned char>(*(at[5] + step[5] * static_cast<Py_ssize_t>(j)));
+        const bool known = code < code_count('o');
+        b.spot[j] = known ? real(0, j) : kNaN;
+        b.strike[j] = real(1, j);
+        b.rate[j] = real(2, j);
+        b.vol[j] = real(3, j);
+        b.expiry[j] = real(4, j);
+        b.type[j] = known ? static_cast<OptionType>(code) : OptionType::Call;
+        b.dividend_yield[j] = real(6, j);
+    }
+    pricing::black_scholes_block(b, out, done);
 }
 
 Status greeks(const void*, const Operands& in, double* out, Cancel&) {
@@ -116,7 +143,7 @@ struct Entry {
 
 // Operand letters: 'd' float64, 'Q' count; o option_type, s style, b barrier_type, k strike_type.
 const Entry kKernels[] = {
-    {{"black_scholes", "dddddod", 1, &run_chunk<&black_scholes>}, On::Nothing},
+    {{"black_scholes", "dddddod", 1, &run_block_chunk<&black_scholes, &black_scholes_many>}, On::Nothing},
     {{"greeks", "dddddod", 5, &run_chunk<&greeks>}, On::Nothing},
     {{"implied_volatility", "dddddod", 1, &run_chunk<&implied_volatility>}, On::Nothing},
     {{"binomial", "dddddosQd", 1, &run_chunk<&binomial>}, On::Nothing},

@@ -8,7 +8,7 @@ double log_normal_cdf(double x) {
     // Written so that it keeps going where Phi itself underflows (x < -37): below -7.07
     // it is the continued-fraction tail of normal_cdf in log form.
     const double a = -x;
-    if (a < 7.071067811865475) return std::log(normal_cdf(x));
+    if (a < detail::kCdfRational) return std::log(normal_cdf(x));
     double b = a + 0.65;
     b = a + 4.0 / b;
     b = a + 3.0 / b;

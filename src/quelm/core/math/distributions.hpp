@@ -20,6 +20,13 @@ template <std::size_t N>
     return v;
 }
 
+// Phi's rational approximation, used for |x| below kCdfRational (a continued fraction beyond).
+inline constexpr double kCdfRational = 7.071067811865475;
+inline constexpr double kCdfNum[] = {0.03526249659989109, 0.700383064443688, 6.37396220353165, 33.912866078383,
+                                     112.079291497871,    221.213596169931,  220.206867912376};
+inline constexpr double kCdfDen[] = {0.08838834764831845, 1.75566716318264, 16.064177579207,  86.7807322029461,
+                                     296.564248779674,    637.333633378831, 793.826512519948, 440.413735824752};
+
 }  // namespace detail
 
 // Phi(x) and the e^(-x^2/2) it computed on the way (NaN where it saturated, |x| > 37):
@@ -37,14 +44,8 @@ struct CdfAndExp {
     if (a > 37.0) return {x > 0.0 ? 1.0 : 0.0, std::numeric_limits<double>::quiet_NaN()};
     const double e = std::exp(-a * a / 2.0);
     double c;
-    if (a < 7.071067811865475) {
-        static constexpr double kNum[] = {0.03526249659989109, 0.700383064443688, 6.37396220353165,
-                                          33.912866078383,     112.079291497871,  221.213596169931,
-                                          220.206867912376};
-        static constexpr double kDen[] = {0.08838834764831845, 1.75566716318264, 16.064177579207,
-                                          86.7807322029461,    296.564248779674, 637.333633378831,
-                                          793.826512519948,    440.413735824752};
-        c = e * detail::horner(kNum, a) / detail::horner(kDen, a);
+    if (a < detail::kCdfRational) {
+        c = e * detail::horner(detail::kCdfNum, a) / detail::horner(detail::kCdfDen, a);
     } else {
         double b = a + 0.65;
         b = a + 4.0 / b;
