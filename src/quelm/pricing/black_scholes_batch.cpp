@@ -25,35 +25,30 @@ void black_scholes_block(const VanillaBlock& b, double* out, bool* done) {
         dr[i] = discount_factor(b.rate[i], b.expiry[i]);
         dq[i] = discount_factor(b.dividend_yield[i], b.expiry[i]);
     }
-    // d1, d2 and Phi's arguments |+-d|, as lognormal_d12_from and normal_cdf form them.
-    double d1[B], d2[B], e1[B], e2[B];
+    // d1 and d2, as lognormal_d12_from forms them; Phi's arguments are +-d for a put.
+    double x1[B], x2[B], e1[B], e2[B];
     for (std::size_t i = 0; i < n; ++i) {
         if (!plain[i]) continue;
         const double sigma = b.vol[i], t = b.expiry[i];
         const double drift = (b.rate[i] - b.dividend_yield[i] + sigma * sigma / 2.0) * t;
-        d1[i] = (log_moneyness[i] + drift) / (sigma * sqrt_t[i]);
-        d2[i] = d1[i] - sigma * sqrt_t[i];
-        plain[i] = std::isfinite(drift) && std::fabs(d1[i]) < detail::kCdfRational &&
-                   std::fabs(d2[i]) < detail::kCdfRational;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!plain[i]) continue;
-        const double a1 = std::fabs(d1[i]), a2 = std::fabs(d2[i]);
-        e1[i] = std::exp(-a1 * a1 / 2.0);
-        e2[i] = std::exp(-a2 * a2 / 2.0);
-    }
-    // Phi(+-d1), Phi(+-d2) from the rational form, and the price.
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!plain[i]) continue;
+        const double d1 = (log_moneyness[i] + drift) / (sigma * sqrt_t[i]);
+        const double d2 = d1 - sigma * sqrt_t[i];
         const bool call = b.type[i] == OptionType::Call;
-        const double x1 = call ? d1[i] : -d1[i], x2 = call ? d2[i] : -d2[i];
-        const double a1 = std::fabs(x1), a2 = std::fabs(x2);
-        const double c1 = e1[i] * detail::horner(detail::kCdfNum, a1) / detail::horner(detail::kCdfDen, a1);
-        const double c2 = e2[i] * detail::horner(detail::kCdfNum, a2) / detail::horner(detail::kCdfDen, a2);
-        const double n1 = x1 > 0.0 ? 1.0 - c1 : c1;
-        const double n2 = x2 > 0.0 ? 1.0 - c2 : c2;
+        x1[i] = call ? d1 : -d1;
+        x2[i] = call ? d2 : -d2;
+        plain[i] = std::isfinite(drift);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!plain[i]) continue;
+        e1[i] = normal_cdf_exp(x1[i]);
+        e2[i] = normal_cdf_exp(x2[i]);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!plain[i]) continue;
+        const double n1 = normal_cdf_given_exp(x1[i], e1[i]);
+        const double n2 = normal_cdf_given_exp(x2[i], e2[i]);
         const double s = b.spot[i], k = b.strike[i];
-        out[i] = call ? s * dq[i] * n1 - k * dr[i] * n2 : k * dr[i] * n2 - s * dq[i] * n1;
+        out[i] = b.type[i] == OptionType::Call ? s * dq[i] * n1 - k * dr[i] * n2 : k * dr[i] * n2 - s * dq[i] * n1;
         done[i] = true;
     }
 }

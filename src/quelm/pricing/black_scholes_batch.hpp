@@ -21,9 +21,9 @@ struct VanillaBlock {
     OptionType type[kBlackScholesBlock];
 };
 
-// Prices the block's ordinary options (finite inputs, spot, strike, vol and expiry > 0,
-// |d1| and |d2| in the range of Phi's rational form) into out[i] and sets done[i]; leaves
-// done[i] false for every other option, which the caller prices one by one.
+// Prices the block's ordinary options (finite inputs; spot, strike, vol and expiry > 0; a
+// finite drift) into out[i] and sets done[i]; leaves done[i] false for every other option,
+// which the caller prices one by one.
 void black_scholes_block(const VanillaBlock& block, double* out, bool* done);
 
 }  // namespace quelm::pricing

@@ -37,12 +37,16 @@ struct CdfAndExp {
     double e;
 };
 
-// Phi(x). Total: NaN in gives NaN out; |x| > 37 saturates to 0 or 1. Inline: the closed
-// forms take two or three at once, and their independent chains then overlap.
-[[nodiscard]] inline CdfAndExp normal_cdf_and_exp(double x) {
+// Phi(x) in two steps, for code that runs many at once and keeps the C library's calls
+// together: the exponential Phi needs (NaN where it saturates), then Phi from it.
+[[nodiscard]] inline double normal_cdf_exp(double x) {
     const double a = std::fabs(x);
-    if (a > 37.0) return {x > 0.0 ? 1.0 : 0.0, std::numeric_limits<double>::quiet_NaN()};
-    const double e = std::exp(-a * a / 2.0);
+    if (a > 37.0) return std::numeric_limits<double>::quiet_NaN();
+    return std::exp(-a * a / 2.0);
+}
+[[nodiscard]] inline double normal_cdf_given_exp(double x, double e) {
+    const double a = std::fabs(x);
+    if (a > 37.0) return x > 0.0 ? 1.0 : 0.0;
     double c;
     if (a < detail::kCdfRational) {
         c = e * detail::horner(detail::kCdfNum, a) / detail::horner(detail::kCdfDen, a);
@@ -54,7 +58,14 @@ struct CdfAndExp {
         b = a + 1.0 / b;
         c = e / b / 2.5066282746310007;
     }
-    return {x > 0.0 ? 1.0 - c : c, e};
+    return x > 0.0 ? 1.0 - c : c;
+}
+
+// Phi(x). Total: NaN in gives NaN out; |x| > 37 saturates to 0 or 1. Inline: the closed
+// forms take two or three at once, and their independent chains then overlap.
+[[nodiscard]] inline CdfAndExp normal_cdf_and_exp(double x) {
+    const double e = normal_cdf_exp(x);
+    return {normal_cdf_given_exp(x, e), e};
 }
 
 [[nodiscard]] inline double normal_cdf(double x) { return normal_cdf_and_exp(x).cdf; }
