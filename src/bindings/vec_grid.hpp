@@ -254,6 +254,16 @@ inline constexpr std::size_t kBlock = kCheckEvery;
 using Block = void (*)(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                        double* out, bool* done);
 
+// Operand k of a block's element j: a float64, or a string option's one-byte code.
+inline double block_real(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {
+    double v;
+    std::memcpy(&v, at[k] + step[k] * static_cast<Py_ssize_t>(j), sizeof v);  // strided views need not be aligned
+    return v;
+}
+inline unsigned char block_code(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {
+    return static_cast<unsigned char>(*(at[k] + step[k] * static_cast<Py_ssize_t>(j)));
+}
+
 template <Element E, Block F>
 void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     if (g.failure->before(begin)) return;

@@ -14,7 +14,6 @@
 #include "quelm/pricing/implied_vol.hpp"
 #include "quelm/pricing/lookback.hpp"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -61,21 +60,16 @@ void black_scholes_many(const void*, const char* const* at, const Py_ssize_t* st
                         bool* done) {
     pricing::VanillaBlock b;
     b.n = n;
-    const auto real = [&](std::size_t k, std::size_t j) {
-        double v;
-        std::memcpy(&v, at[k] + step[k] * static_cast<Py_ssize_t>(j), sizeof v);  // strided views need not be aligned
-        return v;
-    };
     for (std::size_t j = 0; j < n; ++j) {
-        const auto code = static_cast<unsigned char>(*(at[5] + step[5] * static_cast<Py_ssize_t>(j)));
+        const unsigned char code = block_code(at, step, 5, j);
         const bool known = code < code_count('o');
-        b.spot[j] = known ? real(0, j) : kNaN;
-        b.strike[j] = real(1, j);
-        b.rate[j] = real(2, j);
-        b.vol[j] = real(3, j);
-        b.expiry[j] = real(4, j);
+        b.spot[j] = known ? block_real(at, step, 0, j) : kNaN;
+        b.strike[j] = block_real(at, step, 1, j);
+        b.rate[j] = block_real(at, step, 2, j);
+        b.vol[j] = block_real(at, step, 3, j);
+        b.expiry[j] = block_real(at, step, 4, j);
         b.type[j] = known ? static_cast<OptionType>(code) : OptionType::Call;
-        b.dividend_yield[j] = real(6, j);
+        b.dividend_yield[j] = block_real(at, step, 6, j);
     }
     pricing::black_scholes_block(b, out, done);
 }
