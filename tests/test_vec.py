@@ -590,8 +590,8 @@ def test_unaligned_float64_input_is_read_like_aligned():
 
 
 @pytest.mark.parametrize("shape", [(7, 37), (3, 2, 17), (40,)])
-def test_black_scholes_blocks_across_rows_keep_the_scalar_bits(shape):
-    # Ordinary options are priced sixteen at a time along a row; edge cases (zero vol or time,
+def test_price_and_greeks_blocks_across_rows_keep_the_scalar_bits(shape):
+    # Ordinary options are taken sixteen at a time along a row; edge cases (zero vol or time,
     # the far tails, NaN, bad strikes) scattered among them go one by one. Both must give the
     # scalar call's bits, wherever a row or block boundary falls.
     rng = np.random.default_rng(sum(shape))
@@ -617,11 +617,18 @@ def test_black_scholes_blocks_across_rows_keep_the_scalar_bits(shape):
             spot[i] = np.inf
     types = rng.choice(np.array(["call", "put"]), n)
     args = [a.reshape(shape) for a in (spot, strike)] + [0.02] + [a.reshape(shape) for a in (vol, t)]
-    got = vec.black_scholes(*args, types.reshape(shape), 0.01, errors="nan").ravel()
-    want = []
+    prices = vec.black_scholes(*args, types.reshape(shape), 0.01, errors="nan").ravel()
+    greeks = vec.greeks(*args, types.reshape(shape), 0.01, errors="nan")
+    want_prices, want_greeks = [], []
+    nan_greeks = dict.fromkeys(greeks, float("nan"))
     for i in range(n):
+        inputs = (spot[i], strike[i], 0.02, vol[i], t[i], types[i], 0.01)
         try:
-            want.append(quelm.black_scholes(spot[i], strike[i], 0.02, vol[i], t[i], types[i], 0.01))
+            want_prices.append(quelm.black_scholes(*inputs))
+            want_greeks.append(quelm.greeks(*inputs))
         except ValueError:
-            want.append(float("nan"))
-    assert_same_bits(got, want)
+            want_prices.append(float("nan"))
+            want_greeks.append(nan_greeks)
+    assert_same_bits(prices, want_prices)
+    for key, values in greeks.items():
+        assert_same_bits(values.ravel(), [g[key] for g in want_greeks])

@@ -247,9 +247,9 @@ void run_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     }
 }
 
-// Up to kBlock elements of a one-output kernel on one row, priced together: operand k of
-// element j is at at[k] + j * step[k]. Writes out[j] and sets done[j] for the elements it
-// priced; the rest run one by one through the element function.
+// Up to kBlock elements on one row, computed together: operand k of element j is at
+// at[k] + j * step[k]. Writes output o of element j to out[o * kBlock + j] and sets done[j]
+// for the elements it computed; the rest run one by one through the element function.
 inline constexpr std::size_t kBlock = kCheckEvery;
 using Block = void (*)(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                        double* out, bool* done);
@@ -269,14 +269,14 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     if (g.failure->before(begin)) return;
     Walker w(g, begin);
     Cancel token(&element_stopped, g.stop);
-    std::array<double, kBlock> out;
+    std::array<double, kBlock * kMaxOutputs> out;
     std::array<bool, kBlock> done;
     for (std::size_t first = begin; first < end;) {
         const std::size_t n = std::min({kBlock, end - first, w.left_in_row()});
         F(g.context, w.at().data(), w.step().data(), n, out.data(), done.data());
         for (std::size_t j = 0; j < n; ++j) {
             if (done[j]) {
-                g.out[0][first + j] = out[j];
+                for (std::size_t o = 0; o < g.n_out; ++o) g.out[o][first + j] = out[o * kBlock + j];
                 continue;
             }
             std::array<const char*, kMaxOperands> at = w.at();

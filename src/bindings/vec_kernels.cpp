@@ -7,6 +7,7 @@
 #include "quelm/core/memory.hpp"
 #include "quelm/curves/curve.hpp"
 #include "quelm/greeks/analytic.hpp"
+#include "quelm/greeks/analytic_batch.hpp"
 #include "quelm/pricing/barrier.hpp"
 #include "quelm/pricing/binomial.hpp"
 #include "quelm/pricing/black_scholes.hpp"
@@ -54,11 +55,12 @@ Status black_scholes(const void*, const Operands& in, double* out, Cancel&) {
     return put(pricing::black_scholes(contract(in), market(in)), out);
 }
 
-// A block of black_scholes elements: those the block prices have the element's bits; an
-// element with an out-of-range option code is left to the element path, which reports it.
-void black_scholes_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
-                        bool* done) {
-    pricing::VanillaBlock b;
+static_assert(kBlock == kVanillaBlock, "a kernel's block is one block of the core");
+
+// The vanilla operands of a block's elements. An element with an out-of-range option code
+// gets a NaN spot, so the block leaves it to the element path, which reports it.
+VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::size_t n) {
+    VanillaBlock b;
     b.n = n;
     for (std::size_t j = 0; j < n; ++j) {
         const unsigned char code = block_code(at, step, 5, j);
@@ -71,7 +73,25 @@ void black_scholes_many(const void*, const char* const* at, const Py_ssize_t* st
         b.type[j] = known ? static_cast<OptionType>(code) : OptionType::Call;
         b.dividend_yield[j] = block_real(at, step, 6, j);
     }
-    pricing::black_scholes_block(b, out, done);
+    return b;
+}
+
+void black_scholes_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                        bool* done) {
+    pricing::black_scholes_block(vanilla_block(at, step, n), out, done);
+}
+
+void greeks_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                 bool* done) {
+    greeks::Greeks g[kVanillaBlock];
+    greeks::analytic_greeks_block(vanilla_block(at, step, n), g, done);
+    for (std::size_t j = 0; j < n; ++j) {
+        out[j] = g[j].delta;
+        out[kBlock + j] = g[j].gamma;
+        out[2 * kBlock + j] = g[j].vega;
+        out[3 * kBlock + j] = g[j].theta;
+        out[4 * kBlock + j] = g[j].rho;
+    }
 }
 
 Status greeks(const void*, const Operands& in, double* out, Cancel&) {
@@ -138,7 +158,7 @@ struct Entry {
 // Operand letters: 'd' float64, 'Q' count; o option_type, s style, b barrier_type, k strike_type.
 const Entry kKernels[] = {
     {{"black_scholes", "dddddod", 1, &run_block_chunk<&black_scholes, &black_scholes_many>}, On::Nothing},
-    {{"greeks", "dddddod", 5, &run_chunk<&greeks>}, On::Nothing},
+    {{"greeks", "dddddod", 5, &run_block_chunk<&greeks, &greeks_many>}, On::Nothing},
     {{"implied_volatility", "dddddod", 1, &run_chunk<&implied_volatility>}, On::Nothing},
     {{"binomial", "dddddosQd", 1, &run_chunk<&binomial>}, On::Nothing},
     {{"barrier_price", "dddddobdd", 1, &run_chunk<&barrier_price>}, On::Nothing},
