@@ -23,7 +23,8 @@ void lognormal_terms(const VanillaBlock& b, LognormalTerms& m) {
         m.dq[i] = discount_factor(b.dividend_yield[i], b.expiry[i]);
     }
     // d1 and d2 as lognormal_d12_from forms them (its split form, for an infinite drift, is
-    // left to the one-by-one call).
+    // left to the one-by-one call), and Phi's arguments.
+    double x1[kVanillaBlock], x2[kVanillaBlock], e2[kVanillaBlock];
     for (std::size_t i = 0; i < n; ++i) {
         if (!m.plain[i]) continue;
         const double sigma = b.vol[i], t = b.expiry[i];
@@ -31,14 +32,19 @@ void lognormal_terms(const VanillaBlock& b, LognormalTerms& m) {
         m.d1[i] = (log_moneyness[i] + drift) / (sigma * m.sqrt_t[i]);
         m.d2[i] = m.d1[i] - sigma * m.sqrt_t[i];
         const bool call = b.type[i] == OptionType::Call;
-        m.x1[i] = call ? m.d1[i] : -m.d1[i];
-        m.x2[i] = call ? m.d2[i] : -m.d2[i];
+        x1[i] = call ? m.d1[i] : -m.d1[i];
+        x2[i] = call ? m.d2[i] : -m.d2[i];
         m.plain[i] = std::isfinite(drift);
     }
     for (std::size_t i = 0; i < n; ++i) {
         if (!m.plain[i]) continue;
-        m.e1[i] = normal_cdf_exp(m.x1[i]);
-        m.e2[i] = normal_cdf_exp(m.x2[i]);
+        m.e1[i] = normal_cdf_exp(x1[i]);
+        e2[i] = normal_cdf_exp(x2[i]);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!m.plain[i]) continue;
+        m.n1[i] = normal_cdf_given_exp(x1[i], m.e1[i]);
+        m.n2[i] = normal_cdf_given_exp(x2[i], e2[i]);
     }
 }
 

@@ -22,12 +22,12 @@ struct VanillaBlock {
 };
 
 // Per option: whether it is ordinary (finite inputs; spot, strike, vol and expiry > 0; a
-// finite drift), and for those the terms of the closed forms. x1, x2 are Phi's arguments,
-// +-d1 and +-d2 (minus for a put), and e1, e2 the exponentials Phi takes of them.
+// finite drift), and for those the terms of the closed forms: n1 = Phi(+-d1) and
+// n2 = Phi(+-d2) (minus for a put), e1 the exponential Phi took of +-d1.
 struct LognormalTerms {
     bool plain[kVanillaBlock];
     double sqrt_t[kVanillaBlock], dr[kVanillaBlock], dq[kVanillaBlock], d1[kVanillaBlock], d2[kVanillaBlock],
-        x1[kVanillaBlock], x2[kVanillaBlock], e1[kVanillaBlock], e2[kVanillaBlock];
+        n1[kVanillaBlock], n2[kVanillaBlock], e1[kVanillaBlock];
 };
 void lognormal_terms(const VanillaBlock& block, LognormalTerms& terms);
 

@@ -16,8 +16,7 @@ void analytic_greeks_block(const VanillaBlock& b, Greeks* out, bool* done) {
         const double t = b.expiry[i], sqrt_t = m.sqrt_t[i], dr = m.dr[i], dq = m.dq[i];
         const double pdf1 = std::isnan(m.e1[i]) ? normal_pdf(m.d1[i]) : normal_pdf_of_exp(m.e1[i]);
         const double decay = -s * dq * pdf1 * sigma / (2.0 * sqrt_t);
-        const double n1 = normal_cdf_given_exp(m.x1[i], m.e1[i]);
-        const double n2 = normal_cdf_given_exp(m.x2[i], m.e2[i]);
+        const double n1 = m.n1[i], n2 = m.n2[i];
         Greeks& g = out[i];
         if (b.type[i] == OptionType::Call) {
             g.delta = dq * n1;
