@@ -260,6 +260,21 @@ def test_pandas_in_pandas_out():
         vec.black_scholes(chain["strike"], chain["strike"].reset_index(drop=True), 0.05, 0.2, 1.0, "call")
 
 
+@pytest.mark.parametrize("dtype", ["string", "object", None])
+def test_option_type_columns_of_every_pandas_string_dtype(dtype):
+    pd = pytest.importorskip("pandas")
+    kinds = ["Call", "p", "put", "C"] * 250
+    column = pd.Series(kinds, dtype=dtype)
+    got = vec.black_scholes(100.0, np.linspace(80, 120, column.size), 0.05, 0.2, 1.0, column)
+    assert got.tolist() == [quelm.black_scholes(100.0, k, 0.05, 0.2, 1.0, o)
+                            for k, o in zip(np.linspace(80, 120, column.size), kinds)]
+    # a missing entry is not a string, and an unknown one gets the scalar message
+    with pytest.raises(TypeError, match="argument 'option_type': expected str"):
+        vec.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, pd.Series(["call", None, "put"], dtype=dtype))
+    with pytest.raises(ValueError, match='got "straddle"'):
+        vec.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, pd.Series(["call", "straddle"], dtype=dtype))
+
+
 def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():
     code = (
         "import sys\n"

@@ -180,6 +180,27 @@ def _peel(name: str, x):
     return found[0], found[1], np.shape(x)
 
 
+def _is_text_series(x) -> bool:
+    if not _is_pandas(x, "Series"):
+        return False
+    import pandas as pd  # present: x is a Series
+
+    # pandas' own string dtypes; an object column is read as its NumPy array (no copy).
+    return x.dtype != object and pd.api.types.is_string_dtype(x.dtype)
+
+
+def _peel_series(name: str, series):
+    """_peel for a pandas Series of strings, through pandas' hashing (no copy to objects)."""
+    import pandas as pd
+
+    codes, uniques = pd.factorize(series, use_na_sentinel=False)
+    values = list(uniques)
+    for v in values:  # in order of first appearance, so the first non-str is the first in C order
+        if not isinstance(v, str):
+            raise TypeError(f"argument '{name}': expected str, got {type(v).__name__}")
+    return [str(v) for v in values], codes, series.shape
+
+
 def _codes(name: str, peeled):
     """The one-byte codes of what _peel gave (the scalar message for an unknown string)."""
     if isinstance(peeled, str):
@@ -210,6 +231,9 @@ def _run(kernel: str, params: str, names, values, errors="raise", *, choices=(),
     index = _series_index(values)
     arrays = []
     for letter, name, v in zip(params, names, values):
+        if letter not in "dQ" and _is_text_series(v):
+            arrays.append(_peel_series(name, v))
+            continue
         if _is_pandas(v, "Series"):
             v = v.to_numpy()
         if letter == "d":
