@@ -29,13 +29,18 @@ PyObject* operand_error(std::size_t k, const char* what) {
     return raise_value_error("operand " + std::to_string(k) + ": " + what);
 }
 
-std::string index_text(std::size_t flat, const std::vector<Py_ssize_t>& shape) {
-    std::vector<Py_ssize_t> idx(shape.size());
+// The multi-index of a flat C-order index.
+void unravel(std::size_t flat, const std::vector<Py_ssize_t>& shape, std::vector<Py_ssize_t>& idx) {
     for (std::size_t d = shape.size(); d-- > 0;) {
         const auto extent = static_cast<std::size_t>(shape[d]);
         idx[d] = static_cast<Py_ssize_t>(flat % extent);
         flat /= extent;
     }
+}
+
+std::string index_text(std::size_t flat, const std::vector<Py_ssize_t>& shape) {
+    std::vector<Py_ssize_t> idx(shape.size());
+    unravel(flat, shape, idx);
     std::string s = "(";
     for (std::size_t d = 0; d < idx.size(); ++d) {
         if (d > 0) s += ", ";
@@ -70,11 +75,7 @@ PyObject* raise_located(const std::string& index, const Error& e) {
 namespace detail {
 
 void locate(const Grid& g, std::size_t begin, std::vector<Py_ssize_t>& idx, const char** at) {
-    for (std::size_t d = g.shape.size(), rest = begin; d-- > 0;) {
-        const auto extent = static_cast<std::size_t>(g.shape[d]);
-        idx[d] = static_cast<Py_ssize_t>(rest % extent);
-        rest /= extent;
-    }
+    unravel(begin, g.shape, idx);
     for (std::size_t k = 0; k < g.n_in; ++k) {
         at[k] = g.base[k];
         for (std::size_t d = 0; d < idx.size(); ++d) at[k] += idx[d] * g.strides[k][d];

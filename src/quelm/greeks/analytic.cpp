@@ -7,7 +7,8 @@
 namespace quelm::greeks {
 
 Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInputs& market) {
-    const auto [s, k, t, r, q, sigma, call] = vanilla_terms(contract, market);
+    const VanillaTerms terms = vanilla_terms(contract, market);
+    const auto [s, k, t, r, q, sigma, call] = terms;
 
     QUELM_CHECK(validate_vanilla(k, s, sigma, t));
     if (any_nan(market, k, t)) return Greeks{kNaN, kNaN, kNaN, kNaN, kNaN};
@@ -30,21 +31,23 @@ Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInput
     const double dr = discount_factor(r, t);
     const double dq = discount_factor(q, t);
     const auto [d1, d2] = lognormal_d12(s, k, r, q, sigma, t);
-    // Phi(+-d1) computes e^(-d1^2/2) on the way: the density at d1 divides it by sqrt(2 pi)
-    // as normal_pdf would, with the same bits and one exponential fewer.
     const CdfAndExp c1 = normal_cdf_and_exp(call ? d1 : -d1);
-    const double pdf1 = std::isnan(c1.e) ? normal_pdf(d1) : normal_pdf_of_exp(c1.e);
+    return greeks_of(terms, sqrt_t, dr, dq, d1, c1.e, c1.cdf, normal_cdf(call ? d2 : -d2));
+}
+
+Greeks greeks_of(const VanillaTerms& v, double sqrt_t, double dr, double dq, double d1, double e1, double n1,
+                 double n2) {
+    const auto [s, k, t, r, q, sigma, call] = v;
+    // Phi(+-d1) computed e^(-d1^2/2) on the way: the density at d1 divides it by sqrt(2 pi)
+    // as normal_pdf would, with the same bits and one exponential fewer.
+    const double pdf1 = std::isnan(e1) ? normal_pdf(d1) : normal_pdf_of_exp(e1);
     const double decay = -s * dq * pdf1 * sigma / (2.0 * sqrt_t);
     Greeks g{};
     if (call) {
-        const double n1 = c1.cdf;
-        const double n2 = normal_cdf(d2);
         g.delta = dq * n1;
         g.theta = decay - r * k * dr * n2 + q * s * dq * n1;
         g.rho = k * t * dr * n2;
     } else {
-        const double n1 = c1.cdf;
-        const double n2 = normal_cdf(-d2);
         g.delta = -dq * n1;
         g.theta = decay + r * k * dr * n2 - q * s * dq * n1;
         g.rho = -k * t * dr * n2;

@@ -1,5 +1,7 @@
 #include "quelm/pricing/black_scholes_batch.hpp"
 
+#include "quelm/pricing/black_scholes.hpp"
+
 namespace quelm::pricing {
 
 void black_scholes_block(const VanillaBlock& b, double* out, bool* done) {
@@ -8,9 +10,8 @@ void black_scholes_block(const VanillaBlock& b, double* out, bool* done) {
     for (std::size_t i = 0; i < b.n; ++i) {
         done[i] = m.plain[i];
         if (!m.plain[i]) continue;
-        const double s = b.spot[i], k = b.strike[i], n1 = m.n1[i], n2 = m.n2[i];
-        out[i] = b.type[i] == OptionType::Call ? s * m.dq[i] * n1 - k * m.dr[i] * n2
-                                               : k * m.dr[i] * n2 - s * m.dq[i] * n1;
+        out[i] = black_scholes_of_phi(b.type[i] == OptionType::Call, b.spot[i], b.strike[i], m.dr[i], m.dq[i], m.n1[i],
+                                      m.n2[i]);
     }
 }
 
