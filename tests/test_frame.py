@@ -99,6 +99,33 @@ class YieldCurve:
         pass
 
 
+def keyword_only(a, b=1.0, *, c, d=2.0):
+    pass
+
+
+KEYWORD_ONLY_CALLS = [
+    ((1, 2, 3), {}),
+    ((1, 2, 3), {"c": 1}),
+    ((1, 2, 3, 4), {"c": 1, "d": 2}),
+    ((1,), {}),
+    ((), {}),
+    ((1,), {"d": 1}),
+    ((1,), {"e": 1}),
+    ((1, 2), {"b": 1, "c": 1}),
+]
+
+
+@pytest.mark.parametrize("args,kwargs", KEYWORD_ONLY_CALLS)
+def test_keyword_only_messages_match_cpython(args, kwargs):
+    assert _message(internal.keyword_only, args, kwargs) == _message(keyword_only, args, kwargs)
+
+
+def test_keyword_only_parameters_bind_by_name():
+    assert internal.keyword_only(1, c=3) == [1.0, 1.0, 3.0, 2.0]
+    assert internal.keyword_only(c=3, a=1, d=4, b=2) == [1.0, 2.0, 3.0, 4.0]
+    assert str(inspect.signature(internal.keyword_only)) == "(a, b=1.0, *, c, d=2.0)"
+
+
 
 ARITY_CALLS = [
     ("black_scholes", (1, 2, 3, 4, 5, "c", 0.0, 8), {}),

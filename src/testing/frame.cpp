@@ -25,6 +25,15 @@ PyObject* format_number(double x) {
     return py::to_py(quelm::format_number(x));
 }
 
+// Keyword-only parameters, required and defaulted, after a defaulted positional one.
+PyObject* keyword_only(double a, double b, double c, double d) {
+    return py::to_py(std::vector<double>{a, b, c, d});
+}
+
+constexpr py::FunctionDef def_keyword_only = py::function<keyword_only>(
+    "keyword_only", {"a", {"b", "1.0"}, "*", "c", {"d", "2.0"}}, "Echo a, b and the keyword-only c, d.");
+Register r0(def_keyword_only);
+
 constexpr py::FunctionDef def_echo_floats = py::function<echo_floats>(
     "echo_floats", {"values"}, "Convert a float sequence and return it as a list.");
 constexpr py::FunctionDef def_echo_matrix = py::function<echo_matrix>(

@@ -19,6 +19,7 @@ std::string docstring(const FunctionDef& def) {
     if (def.has_self) doc += def.n_params > 0 ? "$self, " : "$self";
     for (std::size_t i = 0; i < def.n_params; ++i) {
         if (i > 0) doc += ", ";
+        if (i == def.n_positional) doc += "*, ";
         doc += def.params[i].name;
         if (!def.params[i].required()) doc += std::string("=") + def.params[i].shown;
     }
@@ -49,10 +50,10 @@ std::array<const Bound*, kSlots> g_bound{};  // slot -> callable, for the entry 
 
 std::string repr_name(const char* name) { return std::string("'") + name + "'"; }
 
-void raise_too_many(const Bound& b, Py_ssize_t nargs) {
+void raise_too_many(const Bound& b, Py_ssize_t nargs, std::size_t keyword_only_given) {
     const FunctionDef& d = *b.def;
     const std::size_t self_count = d.has_self ? 1 : 0;
-    const std::size_t total = d.n_params + self_count;
+    const std::size_t total = d.n_positional + self_count;
     const std::size_t required = d.n_required + self_count;
     const std::size_t given = static_cast<std::size_t>(nargs) + self_count;
     std::string sig;
@@ -64,11 +65,17 @@ void raise_too_many(const Bound& b, Py_ssize_t nargs) {
         plural = total != 1;
     }
     std::string msg = b.qualname + "() takes " + sig + " positional argument" + (plural ? "s" : "") +
-                      " but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+                      " but " + std::to_string(given);
+    if (keyword_only_given > 0) {
+        msg += std::string(" positional argument") + (given == 1 ? "" : "s") + " (and " +
+               std::to_string(keyword_only_given) + " keyword-only argument" + (keyword_only_given == 1 ? "" : "s") +
+               ")";
+    }
+    msg += std::string(given == 1 && keyword_only_given == 0 ? " was" : " were") + " given";
     PyErr_SetString(PyExc_TypeError, msg.c_str());
 }
 
-void raise_missing(const Bound& b, const std::vector<std::size_t>& missing) {
+void raise_missing(const Bound& b, const std::vector<std::size_t>& missing, const char* kind) {
     const auto& p = b.def->params;
     std::string names;
     const std::size_t n = missing.size();
@@ -80,7 +87,7 @@ void raise_missing(const Bound& b, const std::vector<std::size_t>& missing) {
         for (std::size_t i = 0; i + 1 < n; ++i) names += repr_name(p[missing[i]].name) + ", ";
         names += "and " + repr_name(p[missing[n - 1]].name);
     }
-    std::string msg = b.qualname + "() missing " + std::to_string(n) + " required positional argument" +
+    std::string msg = b.qualname + "() missing " + std::to_string(n) + " required " + kind + " argument" +
                       (n == 1 ? "" : "s") + ": " + names;
     PyErr_SetString(PyExc_TypeError, msg.c_str());
 }
@@ -126,10 +133,10 @@ PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssi
     const std::size_t np = def.n_params;
     const std::size_t given = static_cast<std::size_t>(nargs);
     // Every parameter given positionally: the arguments are the slots.
-    if (kwnames == nullptr && given == np) return run(def, self, args);
+    if (kwnames == nullptr && given == np && np == def.n_positional) return run(def, self, args);
 
     std::array<PyObject*, kMaxParams> slots;  // only the first np are used
-    const std::size_t npos = given < np ? given : np;
+    const std::size_t npos = given < def.n_positional ? given : def.n_positional;
     for (std::size_t i = 0; i < npos; ++i) slots[i] = args[i];
     for (std::size_t i = npos; i < np; ++i) slots[i] = nullptr;
 
@@ -153,8 +160,10 @@ PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssi
             next = j + 1;
         }
     }
-    if (given > np) {
-        raise_too_many(b, nargs);
+    if (given > def.n_positional) {
+        std::size_t keyword_only_given = 0;
+        for (std::size_t j = def.n_positional; j < np; ++j) keyword_only_given += slots[j] != nullptr ? 1 : 0;
+        raise_too_many(b, nargs, keyword_only_given);
         return nullptr;
     }
     for (std::size_t i = given; i < def.n_required; ++i) {
@@ -162,9 +171,16 @@ PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssi
             std::vector<std::size_t> missing;
             for (std::size_t j = i; j < def.n_required; ++j)
                 if (slots[j] == nullptr) missing.push_back(j);
-            raise_missing(b, missing);
+            raise_missing(b, missing, "positional");
             return nullptr;
         }
+    }
+    std::vector<std::size_t> missing_keywords;
+    for (std::size_t j = def.n_positional; j < np; ++j)
+        if (slots[j] == nullptr && def.params[j].required()) missing_keywords.push_back(j);
+    if (!missing_keywords.empty()) {
+        raise_missing(b, missing_keywords, "keyword-only");
+        return nullptr;
     }
     return run(def, self, slots.data());
 }

@@ -22,7 +22,8 @@ namespace quelm::py {
 inline constexpr std::size_t kMaxParams = 16;
 
 // One parameter. A default is written as the text signature shows it ("0.0",
-// "\"european\"", "None"); a default shown as "..." carries its value separately.
+// "\"european\"", "None"); a default shown as "..." carries its value separately. The
+// entry "*" is not a parameter: those after it are keyword-only, as in a def statement.
 struct Param {
     const char* name = nullptr;
     const char* shown = nullptr;  // nullptr: required
@@ -57,7 +58,8 @@ struct FunctionDef {
     std::array<Param, kMaxParams> params{};
     std::array<Default, kMaxParams> defaults{};
     std::size_t n_params = 0;
-    std::size_t n_required = 0;
+    std::size_t n_positional = 0;  // the first n_positional may be given by position
+    std::size_t n_required = 0;    // required positional parameters (a prefix)
     bool has_self = false;  // an instance method ("$self" in the text signature)
     const char* description = nullptr;
     Invoke invoke = nullptr;
@@ -189,18 +191,30 @@ bool convert_all(const FunctionDef& def, PyObject* const* slots, std::tuple<A...
 // Fill the table part of a FunctionDef and check it against the parameter types.
 template <class... A>
 consteval FunctionDef describe(const char* name, std::initializer_list<Param> params, const char* description) {
-    if (params.size() != sizeof...(A)) throw "the parameter table and the function differ in length";
-    if (params.size() > kMaxParams) throw "too many parameters for the call frame";
+    std::size_t stars = 0;
+    for (const Param& p : params) stars += std::string_view(p.name) == "*" ? 1 : 0;
+    if (stars > 1) throw "more than one keyword-only marker";
+    if (params.size() - stars != sizeof...(A)) throw "the parameter table and the function differ in length";
+    if (params.size() - stars > kMaxParams) throw "too many parameters for the call frame";
     FunctionDef def;
     def.name = name;
     def.description = description;
-    def.n_params = params.size();
+    def.n_params = params.size() - stars;
+    def.n_positional = def.n_params;
     std::size_t i = 0;
-    bool seen_default = false;
+    bool seen_default = false, keyword_only = false;
     for (const Param& p : params) {
-        if (p.required() && seen_default) throw "a required parameter follows one with a default";
-        seen_default = !p.required();
-        def.n_required += p.required() ? 1 : 0;
+        if (std::string_view(p.name) == "*") {
+            if (!p.required()) throw "the keyword-only marker takes no default";
+            keyword_only = true;
+            def.n_positional = i;
+            continue;
+        }
+        if (!keyword_only) {
+            if (p.required() && seen_default) throw "a required parameter follows one with a default";
+            seen_default = !p.required();
+            def.n_required += p.required() ? 1 : 0;
+        }
         def.params[i++] = p;
     }
     std::size_t k = 0;
