@@ -72,7 +72,7 @@ build:
 DEBUG_PYTHON ?= python3.11-dbg
 debug-python:
 	cmake -S . -B build/debug-python -G Ninja -DPython_EXECUTABLE=$$(command -v $(DEBUG_PYTHON)) >/dev/null
-	cmake --build build/debug-python -j2 --target quelm
+	cmake --build build/debug-python -j2 --target _core
 
 # A release wheel as users get it: built, repaired by auditwheel to a manylinux tag,
 # installed into a fresh venv and called there, away from the source tree.

@@ -10,7 +10,7 @@ from pathlib import Path
 
 import pytest
 
-PYTHON_SOURCES = Path(__file__).resolve().parent.parent / "src" / "python"
+PYTHON_SOURCES = Path(__file__).resolve().parent.parent / "python" / "quelm"
 
 
 def run_python(code: str, *, env: dict | None = None, timeout: float = 120.0) -> subprocess.CompletedProcess:

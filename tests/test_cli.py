@@ -18,7 +18,6 @@ import quelm
 from conftest import importable, load_python_source
 
 ROOT = Path(__file__).resolve().parent.parent
-CLI_SOURCE = ROOT / "src" / "python" / "cli.py"
 
 
 cli = load_python_source("cli", siblings=("cli_chain",))
@@ -164,7 +163,7 @@ def test_version_and_help(capsys):
 
 
 def run_script(*argv):
-    return subprocess.run([sys.executable, str(CLI_SOURCE), *map(str, argv)], capture_output=True, text=True,
+    return subprocess.run([sys.executable, "-m", "quelm.cli", *map(str, argv)], capture_output=True, text=True,
                           timeout=120, env={**os.environ, "PYTHONPATH": os.pathsep.join(p for p in sys.path if p)})
 
 

@@ -31,7 +31,7 @@ LONG_CALLS = {
 # which the benchmark compares against.
 KEPT_LOCK = {
     "monte_carlo, lock kept": (
-        "import ctypes\nlib = ctypes.CDLL(quelm.__file__)\n"
+        "import ctypes\nlib = ctypes.CDLL(quelm._core.__file__)\n"
         "def kept_lock(f):\n    lib.quelm_keep_lock(1)\n    try:\n        return f()\n"
         "    finally:\n        lib.quelm_keep_lock(0)",
         "kept_lock(lambda: quelm.monte_carlo(100, 100, 0.05, 0.2, 1.0, 'call', paths=6 * 10**6))"),
@@ -97,7 +97,7 @@ def test_keep_lock_switch_holds_the_lock_and_changes_no_result(counter_rates):
     assert counter_rates["monte_carlo, lock kept"] < 0.25, counter_rates
     out = child_result("""
 import ctypes, json, quelm
-lib = ctypes.CDLL(quelm.__file__)
+lib = ctypes.CDLL(quelm._core.__file__)
 call = lambda: quelm.monte_carlo(100, 105, 0.05, 0.2, 1.0, "put", paths=200001, seed=8)
 released = call()
 lib.quelm_keep_lock(1)

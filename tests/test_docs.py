@@ -18,7 +18,7 @@ PAGES = sorted(DOCS.glob("*.md"))
 sys.path.insert(0, str(DOCS / "_ext"))
 import stubdoc  # noqa: E402
 
-STUB = stubdoc.read_stub(ROOT / "stubs" / "quelm-stubs" / "__init__.pyi")
+STUB = stubdoc.read_stub(ROOT / "python" / "quelm" / "__init__.pyi")
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 
 # Pages that teach a domain must show it working, not just describe it.
@@ -50,7 +50,7 @@ def test_every_page_is_in_the_contents():
 
 def test_api_reference_names_every_export():
     api = (DOCS / "api.md").read_text(encoding="utf-8")
-    documented = set(re.findall(r"auto(?:function|class):: (\w+)", api))
+    documented = set(re.findall(r"auto(?:function|class|exception):: (\w+)", api))
     assert set(quelm.__all__) - {"__version__"} == documented
 
 

@@ -20,7 +20,7 @@ needs_threadpoolctl = pytest.mark.skipif(not HAVE_THREADPOOLCTL, reason="threadp
 
 # The public module's pool, read through the functions it exports for threadpoolctl (the
 # test-only module links a pool of its own).
-QUELM_SIZE = "import ctypes, quelm\nquelm_size = ctypes.CDLL(quelm.__file__).quelm_get_num_threads\n"
+QUELM_SIZE = "import ctypes, quelm\nquelm_size = ctypes.CDLL(quelm._core.__file__).quelm_get_num_threads\n"
 
 
 def child(code: str, threads: str | None = "3", *, sized: bool = False) -> str:

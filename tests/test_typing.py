@@ -44,7 +44,7 @@ def lay_stub(where: Path) -> Path:
     directory only in site-packages, where an installed copy (perhaps stale) would win."""
     package = where / "stubs" / "quelm"
     package.mkdir(parents=True, exist_ok=True)
-    for stub in (ROOT / "stubs" / "quelm-stubs").glob("*.pyi"):
+    for stub in (ROOT / "python" / "quelm").glob("*.pyi"):
         shutil.copyfile(stub, package / stub.name)
     return package.parent
 
@@ -72,7 +72,7 @@ def test_stub_rejects_wrong_use(tmp_path):
 
 def test_stub_covers_every_exported_name():
     import quelm
-    text = (ROOT / "stubs" / "quelm-stubs" / "__init__.pyi").read_text()
+    text = (ROOT / "python" / "quelm" / "__init__.pyi").read_text()
     for name in quelm.__all__:
         assert f"def {name}(" in text or f"class {name}" in text or f"{name}:" in text, name
 
@@ -83,7 +83,7 @@ def test_stub_signatures_match_the_module():
     import inspect
 
     import quelm
-    tree = ast.parse((ROOT / "stubs" / "quelm-stubs" / "__init__.pyi").read_text())
+    tree = ast.parse((ROOT / "python" / "quelm" / "__init__.pyi").read_text())
     stubbed = {}
     for node in tree.body:
         if isinstance(node, ast.ClassDef):
@@ -104,14 +104,15 @@ def test_stub_signatures_match_the_module():
         assert len(defaults) == len(runtime), qual
         assert all(r is Ellipsis or d == r for d, r in zip(defaults, runtime)), qual
         checked += 1
-    assert checked >= 31
+    assert checked >= len([n for n in quelm.__all__ if callable(getattr(quelm, n))
+                           and not isinstance(getattr(quelm, n), type)])
 
 
 def test_stub_lists_the_public_names_in_registration_order():
     import ast
 
     import quelm
-    tree = ast.parse((ROOT / "stubs" / "quelm-stubs" / "__init__.pyi").read_text())
+    tree = ast.parse((ROOT / "python" / "quelm" / "__init__.pyi").read_text())
     stubbed = [node.name for node in tree.body
                if isinstance(node, ast.FunctionDef) or (isinstance(node, ast.ClassDef) and node.name in quelm.__all__)]
     assert ["__version__", *stubbed] == quelm.__all__
@@ -223,7 +224,7 @@ def test_the_mistakes_fail_at_run_time():
 
 
 def _stub_tree() -> ast.Module:
-    return ast.parse((ROOT / "stubs" / "quelm-stubs" / "__init__.pyi").read_text())
+    return ast.parse((ROOT / "python" / "quelm" / "__init__.pyi").read_text())
 
 
 def _literal_aliases() -> dict[str, list[str]]:

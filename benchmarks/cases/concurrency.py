@@ -53,7 +53,7 @@ def in_threads(call):
 
 def single_calls(paths: int) -> list:
     """One call alone, lock released vs kept (the policy before): what releasing costs it."""
-    lib = ctypes.CDLL(quelm.__file__)
+    lib = ctypes.CDLL(quelm._core.__file__)
 
     def kept(call):
         def run():

@@ -15,7 +15,7 @@ S, K, R, V, T = 100.0, 100.0, 0.05, 0.2, 1.0
 
 
 def _one_thread(fn):
-    lib = ctypes.CDLL(quelm.__file__)
+    lib = ctypes.CDLL(quelm._core.__file__)
 
     def run():
         threads = lib.quelm_get_num_threads()

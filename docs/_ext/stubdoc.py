@@ -168,7 +168,7 @@ def setup(app):  # pragma: no cover - exercised by the site build
     from docutils.statemachine import StringList
     from docutils import nodes
 
-    stub = read_stub(Path(app.confdir).parent / "stubs" / "quelm-stubs" / "__init__.pyi")
+    stub = read_stub(Path(app.confdir).parent / "python" / "quelm" / "__init__.pyi")
 
     def stub_name(name: str) -> str:
         return name[len("quelm."):] if name.startswith("quelm.") else name

@@ -1,11 +1,14 @@
 // Python bindings: black_scholes, price, greeks, implied_volatility.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/greeks/analytic.hpp"
 #include "quelm/pricing/black_scholes.hpp"
 #include "quelm/pricing/implied_vol.hpp"
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::Options;
 
 namespace {
 
@@ -65,7 +68,7 @@ PyObject* implied_volatility_impl(double market_price, double spot, double strik
 
 }  // namespace
 
-extern const FunctionDef def_black_scholes = function<black_scholes_impl>(
+constexpr FunctionDef def_black_scholes = function<black_scholes_impl>(
     "black_scholes", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Price a European option with the Black-Scholes-Merton closed form.\n"
     "\n"
@@ -74,21 +77,25 @@ extern const FunctionDef def_black_scholes = function<black_scholes_impl>(
     "    import quelm\n"
     "    quelm.black_scholes(spot=100, strike=105, rate=0.05, vol=0.2, t=1.0, option_type=\"call\")\n"
     "    # -> 8.021352235143176");
+QUELM_PUBLIC(def_black_scholes);
 
-extern const FunctionDef def_price = function<price_impl>(
+constexpr FunctionDef def_price = function<price_impl>(
     "price", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Price a European option and return a dict with the inputs and the price.\n"
     "\n"
     "Mirrors the CLI's `PriceResult` shape so the Python and CLI surfaces agree.");
+QUELM_PUBLIC(def_price);
 
-extern const FunctionDef def_greeks = function<greeks_impl>(
+constexpr FunctionDef def_greeks = function<greeks_impl>(
     "greeks", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Analytic Black-Scholes Greeks for a European option, as a dict\n"
     "(`delta`, `gamma`, `vega`, `theta`, `rho`).");
+QUELM_PUBLIC(def_greeks);
 
-extern const FunctionDef def_implied_volatility = function<implied_volatility_impl>(
+constexpr FunctionDef def_implied_volatility = function<implied_volatility_impl>(
     "implied_volatility",
     {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}},
     "Solve for the Black-Scholes implied volatility matching `market_price`.");
+QUELM_PUBLIC(def_implied_volatility);
 
 }  // namespace quelm::py

@@ -1,5 +1,6 @@
 // Python class FixedRateBond.
 #include "bindings/frame/classes.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/bonds/bond.hpp"
 #include "quelm/curves/curve.hpp"
@@ -8,6 +9,8 @@
 #include <vector>
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::FixedIncome;
 
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();
@@ -88,40 +91,45 @@ PyObject* bond_repr(PyObject* self) {
 bool bond_equal(PyObject* a, PyObject* b) { return value_of<FixedRateBond>(a) == value_of<FixedRateBond>(b); }
 
 // Static constructors, then instance methods, in the order the class lists them.
-constexpr FunctionDef kMethods[] = {
-    function<regular_impl>(
-        "regular", {"face", "coupon_rate", "frequency", "n_periods"},
-        "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
-        "`t = k/frequency`, plus `face` redeemed at the last. Accrued is zero."),
-    function<from_cashflows_impl>(
-        "from_cashflows",
-        {"times", "amounts", "frequency", {"accrued", "0.0"}, {"face", "100.0"}, {"coupon_rate", "0.0"}},
-        "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
-        "plus the accrued interest at settlement."),
-    method<polled_query<&FixedRateBond::dirty_price_from_yield>>(
-        "dirty_price_from_yield", {"y"},
-        "Dirty (full) price from a flat yield compounded at the coupon frequency."),
-    method<polled_query<&FixedRateBond::clean_price_from_yield>>(
-        "clean_price_from_yield", {"y"},
-        "Clean price from a flat yield (`dirty − accrued`)."),
-    method<polled_query<&FixedRateBond::yield_to_maturity>>(
-        "yield_to_maturity", {"clean_price"},
-        "Yield-to-maturity from a quoted clean price."),
-    method<price_from_curve_impl>(
-        "price_from_curve", {"curve"},
-        "Dirty and clean price discounted on a yield curve, returned as a tuple."),
-    method<polled_query<&FixedRateBond::macaulay_duration>>(
-        "macaulay_duration", {"y"},
-        "Macaulay duration at yield `y`."),
-    method<polled_query<&FixedRateBond::modified_duration>>(
-        "modified_duration", {"y"},
-        "Modified duration at yield `y`."),
-    method<polled_query<&FixedRateBond::convexity>>(
-        "convexity", {"y"},
-        "Convexity at yield `y`."),
-    method<reduce_impl>(
-        "__reduce__", {},
-        "Pickle support: rebuild through `from_cashflows`."),
+constexpr FunctionDef def_regular = function<regular_impl>(
+    "regular", {"face", "coupon_rate", "frequency", "n_periods"},
+    "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
+    "`t = k/frequency`, plus `face` redeemed at the last. Accrued is zero.");
+constexpr FunctionDef def_from_cashflows = function<from_cashflows_impl>(
+    "from_cashflows",
+    {"times", "amounts", "frequency", {"accrued", "0.0"}, {"face", "100.0"}, {"coupon_rate", "0.0"}},
+    "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
+    "plus the accrued interest at settlement.");
+constexpr FunctionDef def_dirty_price_from_yield = method<polled_query<&FixedRateBond::dirty_price_from_yield>>(
+    "dirty_price_from_yield", {"y"},
+    "Dirty (full) price from a flat yield compounded at the coupon frequency.");
+constexpr FunctionDef def_clean_price_from_yield = method<polled_query<&FixedRateBond::clean_price_from_yield>>(
+    "clean_price_from_yield", {"y"},
+    "Clean price from a flat yield (`dirty − accrued`).");
+constexpr FunctionDef def_yield_to_maturity = method<polled_query<&FixedRateBond::yield_to_maturity>>(
+    "yield_to_maturity", {"clean_price"},
+    "Yield-to-maturity from a quoted clean price.");
+constexpr FunctionDef def_price_from_curve = method<price_from_curve_impl>(
+    "price_from_curve", {"curve"},
+    "Dirty and clean price discounted on a yield curve, returned as a tuple.");
+constexpr FunctionDef def_macaulay_duration = method<polled_query<&FixedRateBond::macaulay_duration>>(
+    "macaulay_duration", {"y"},
+    "Macaulay duration at yield `y`.");
+constexpr FunctionDef def_modified_duration = method<polled_query<&FixedRateBond::modified_duration>>(
+    "modified_duration", {"y"},
+    "Modified duration at yield `y`.");
+constexpr FunctionDef def_convexity = method<polled_query<&FixedRateBond::convexity>>(
+    "convexity", {"y"},
+    "Convexity at yield `y`.");
+constexpr FunctionDef def_reduce = method<reduce_impl>(
+    "__reduce__", {},
+    "Pickle support: rebuild through `from_cashflows`.");
+
+constexpr Callable kMethods[] = {
+    callable<def_regular>, callable<def_from_cashflows>, callable<def_dirty_price_from_yield>,
+    callable<def_clean_price_from_yield>, callable<def_yield_to_maturity>, callable<def_price_from_curve>,
+    callable<def_macaulay_duration>, callable<def_modified_duration>, callable<def_convexity>,
+    callable<def_reduce>,
 };
 
 const GetterDef kGetters[] = {
@@ -146,5 +154,7 @@ PyTypeObject* fixed_rate_bond_type() {
     static PyTypeObject* type = create_class(kClass);
     return type;
 }
+
+QUELM_PUBLIC_CLASS(fixed_rate_bond_type);
 
 }  // namespace quelm::py

@@ -1,5 +1,6 @@
 // Python class YieldCurve.
 #include "bindings/frame/classes.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/core/math/interpolate.hpp"
 #include "quelm/curves/curve.hpp"
@@ -7,6 +8,8 @@
 #include <string>
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::FixedIncome;
 
 PyTypeObject* yield_curve_type();
 
@@ -83,31 +86,35 @@ PyObject* curve_repr(PyObject* self) {
 bool curve_equal(PyObject* a, PyObject* b) { return value_of<YieldCurve>(a) == value_of<YieldCurve>(b); }
 
 // Static constructors, then instance methods, in the order the class lists them.
-constexpr FunctionDef kMethods[] = {
-    function<flat_impl>(
-        "flat", {"rate"},
-        "A flat continuously-compounded curve at `rate` for every maturity."),
-    function<from_zero_rates_impl>(
-        "from_zero_rates", {"times", "rates", {"interp", "\"log-linear\""}},
-        "Build from continuously-compounded zero rates at the given pillar times."),
-    function<from_discount_factors_impl>(
-        "from_discount_factors", {"times", "dfs", {"interp", "\"log-linear\""}},
-        "Build from discount factors at the given pillar times."),
-    method<query<&YieldCurve::discount>>(
-        "discount", {"t"},
-        "Discount factor `P(t)` (with `P(0) = 1`)."),
-    method<query<&YieldCurve::zero_rate>>(
-        "zero_rate", {"t"},
-        "Continuously-compounded zero rate `z(t)`."),
-    method<query<&YieldCurve::forward_rate>>(
-        "forward_rate", {"t1", "t2"},
-        "Continuously-compounded forward rate over `[t1, t2]`."),
-    method<reduce_impl>(
-        "__reduce__", {},
-        "Pickle support: rebuild through a static constructor."),
-    function<from_log_discounts_impl>(
-        "_from_log_discounts", {"times", "log_dfs"},
-        "Internal: rebuild a log-linear curve from its log discount factors (unpickling)."),
+constexpr FunctionDef def_flat = function<flat_impl>(
+    "flat", {"rate"},
+    "A flat continuously-compounded curve at `rate` for every maturity.");
+constexpr FunctionDef def_from_zero_rates = function<from_zero_rates_impl>(
+    "from_zero_rates", {"times", "rates", {"interp", "\"log-linear\""}},
+    "Build from continuously-compounded zero rates at the given pillar times.");
+constexpr FunctionDef def_from_discount_factors = function<from_discount_factors_impl>(
+    "from_discount_factors", {"times", "dfs", {"interp", "\"log-linear\""}},
+    "Build from discount factors at the given pillar times.");
+constexpr FunctionDef def_discount = method<query<&YieldCurve::discount>>(
+    "discount", {"t"},
+    "Discount factor `P(t)` (with `P(0) = 1`).");
+constexpr FunctionDef def_zero_rate = method<query<&YieldCurve::zero_rate>>(
+    "zero_rate", {"t"},
+    "Continuously-compounded zero rate `z(t)`.");
+constexpr FunctionDef def_forward_rate = method<query<&YieldCurve::forward_rate>>(
+    "forward_rate", {"t1", "t2"},
+    "Continuously-compounded forward rate over `[t1, t2]`.");
+constexpr FunctionDef def_reduce = method<reduce_impl>(
+    "__reduce__", {},
+    "Pickle support: rebuild through a static constructor.");
+constexpr FunctionDef def_from_log_discounts = function<from_log_discounts_impl>(
+    "_from_log_discounts", {"times", "log_dfs"},
+    "Internal: rebuild a log-linear curve from its log discount factors (unpickling).");
+
+constexpr Callable kMethods[] = {
+    callable<def_flat>, callable<def_from_zero_rates>, callable<def_from_discount_factors>,
+    callable<def_discount>, callable<def_zero_rate>, callable<def_forward_rate>, callable<def_reduce>,
+    callable<def_from_log_discounts>,
 };
 
 const ClassDef kClass = {
@@ -130,5 +137,7 @@ PyTypeObject* yield_curve_type() {
     static PyTypeObject* type = create_class(kClass);
     return type;
 }
+
+QUELM_PUBLIC_CLASS(yield_curve_type);
 
 }  // namespace quelm::py

@@ -1,5 +1,6 @@
 // Python bindings: barrier_price, lookback_price, asian_price.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/pricing/asian.hpp"
 #include "quelm/pricing/barrier.hpp"
@@ -8,6 +9,8 @@
 #include <optional>
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::Options;
 
 namespace {
 
@@ -58,20 +61,23 @@ PyObject* asian_price_impl(double spot, double strike, double rate, double vol, 
 
 }  // namespace
 
-extern const FunctionDef def_barrier_price = function<barrier_price_impl>(
+constexpr FunctionDef def_barrier_price = function<barrier_price_impl>(
     "barrier_price",
     {"spot", "strike", "rate", "vol", "t", "option_type", "barrier_type", "barrier", {"dividend_yield", "0.0"}},
     "Price a continuously monitored single-barrier option (zero rebate).");
+QUELM_PUBLIC(def_barrier_price);
 
-extern const FunctionDef def_lookback_price = function<lookback_price_impl>(
+constexpr FunctionDef def_lookback_price = function<lookback_price_impl>(
     "lookback_price",
     {"spot", "strike", "rate", "vol", "t", "option_type", "strike_type", {"dividend_yield", "0.0"}},
     "Price a continuous lookback option (freshly issued: extremum = spot).");
+QUELM_PUBLIC(def_lookback_price);
 
-extern const FunctionDef def_asian_price = function<asian_price_impl>(
+constexpr FunctionDef def_asian_price = function<asian_price_impl>(
     "asian_price",
     {"spot", "strike", "rate", "vol", "t", "option_type", {"average", "\"geometric\""}, {"n_fixings", "50"},
      {"paths", "100000"}, {"seed", "42"}, {"dividend_yield", "0.0"}},
     "Price an average-price Asian option, returning a dict with the price (and, for");
+QUELM_PUBLIC(def_asian_price);
 
 }  // namespace quelm::py

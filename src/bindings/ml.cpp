@@ -1,5 +1,6 @@
 // Python bindings: differential_ml, american_ml.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/ml/differential.hpp"
 #include "quelm/ml/engines.hpp"
@@ -8,6 +9,8 @@
 #include <vector>
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::Neural;
 
 namespace {
 
@@ -61,15 +64,16 @@ PyObject* american_ml_impl(double spot, double strike, double rate, double vol, 
 
 }  // namespace
 
-extern const FunctionDef def_differential_ml = function<differential_ml_impl>(
+constexpr FunctionDef def_differential_ml = function<differential_ml_impl>(
     "differential_ml",
     {"spot", "strike", "rate", "vol", "maturity", {"option_type", "\"call\""}, {"samples", "4096"},
      {"epochs", "60"}, {"spread", "2.0"}, {"seed", "1"}, {"hidden", "None"}},
     "Train a differential-ML surrogate for a European option and return its price\n"
     "and delta alongside the Black-Scholes baseline. Training is deterministic given\n"
     "`seed`. `hidden` defaults to two layers of 30 units.");
+QUELM_PUBLIC(def_differential_ml);
 
-extern const FunctionDef def_american_ml = function<american_ml_impl>(
+constexpr FunctionDef def_american_ml = function<american_ml_impl>(
     "american_ml",
     {"spot", "strike", "rate", "vol", "maturity", {"option_type", "\"put\""}, {"method", "\"deep-lsm\""},
      {"paths", "8192"}, {"steps", "50"}, {"epochs", "20"}, {"seed", "11"}, {"hidden", "None"},
@@ -77,5 +81,6 @@ extern const FunctionDef def_american_ml = function<american_ml_impl>(
     "Price an American option with a neural engine and return its estimate\n"
     "alongside the binomial (CRR) baseline. Training is deterministic given `seed`.\n"
     "`method` is `\"deep-lsm\"` (the default) or `\"dos\"`; `hidden` defaults to one layer of 16 units.");
+QUELM_PUBLIC(def_american_ml);
 
 }  // namespace quelm::py

@@ -1,6 +1,7 @@
-// The module quelm: its entry point and the registration table in public order.
+// The compiled module quelm._core: its entry point and the registration table in public order.
 #include "bindings/frame/call.hpp"
 #include "bindings/frame/classes.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 
 #include <cstdint>
@@ -8,90 +9,22 @@
 
 namespace quelm::py {
 
-extern const FunctionDef def_black_scholes;
-extern const FunctionDef def_price;
-extern const FunctionDef def_binomial;
-extern const FunctionDef def_monte_carlo;
-extern const FunctionDef def_lsm;
-extern const FunctionDef def_greeks;
-extern const FunctionDef def_implied_volatility;
-extern const FunctionDef def_barrier_price;
-extern const FunctionDef def_lookback_price;
-extern const FunctionDef def_asian_price;
-extern const FunctionDef def_simulate_process;
-extern const FunctionDef def_stats;
-extern const FunctionDef def_sharpe;
-extern const FunctionDef def_sortino;
-extern const FunctionDef def_max_drawdown;
-extern const FunctionDef def_value_at_risk;
-extern const FunctionDef def_expected_shortfall;
-extern const FunctionDef def_beta;
-extern const FunctionDef def_tracking_error;
-extern const FunctionDef def_info_ratio;
-extern const FunctionDef def_jarque_bera;
-extern const FunctionDef def_acf;
-extern const FunctionDef def_portfolio_value;
-extern const FunctionDef def_twr;
-extern const FunctionDef def_mwr;
-extern const FunctionDef def_allocation;
-extern const FunctionDef def_covariance_matrix;
-extern const FunctionDef def_portfolio_risk;
-extern const FunctionDef def_optimize;
-extern const FunctionDef def_differential_ml;
-extern const FunctionDef def_american_ml;
-PyTypeObject* yield_curve_type();
-PyTypeObject* fixed_rate_bond_type();
 PyObject* create_kernels_module();
-int install_thread_control(const char* version);
 
 namespace {
 
-// Registration order is part of the interface: __all__ follows it.
-const FunctionDef* const kFunctions[] = {
-    &def_black_scholes,
-    &def_price,
-    &def_binomial,
-    &def_monte_carlo,
-    &def_lsm,
-    &def_greeks,
-    &def_implied_volatility,
-    &def_barrier_price,
-    &def_lookback_price,
-    &def_asian_price,
-    &def_simulate_process,
-    &def_stats,
-    &def_sharpe,
-    &def_sortino,
-    &def_max_drawdown,
-    &def_value_at_risk,
-    &def_expected_shortfall,
-    &def_beta,
-    &def_tracking_error,
-    &def_info_ratio,
-    &def_jarque_bera,
-    &def_acf,
-    &def_portfolio_value,
-    &def_twr,
-    &def_mwr,
-    &def_allocation,
-    &def_covariance_matrix,
-    &def_portfolio_risk,
-    &def_optimize,
-    &def_differential_ml,
-    &def_american_ml,
-};
+constexpr Section kSection = Section::Errors;
 
-PyTypeObject* (*const kClasses[])() = {&yield_curve_type, &fixed_rate_bond_type};
+PyTypeObject* internal_fault_class() { return reinterpret_cast<PyTypeObject*>(internal_fault_type()); }
+QUELM_PUBLIC_CLASS(internal_fault_class);
 
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
-    "quelm",
-    "The `quelm` Python module.",
+    "quelm._core",
+    "The compiled functions and classes of quelm (imported by the quelm package).",
     0,  // >= 0 so that a re-import runs the init entry, which hands back the first module
     nullptr, nullptr, nullptr, nullptr, nullptr,
 };
-
-constexpr const char* kVersion = "0.1.0";
 
 PyObject* g_module = nullptr;
 int64_t g_interpreter = -1;
@@ -105,59 +38,31 @@ int add_named(PyObject* module, PyObject* all, const char* name, PyObject* value
     return 0;
 }
 
-// Attributes made on first use: `vec` (the array API, importing NumPy only then) and
-// `__path__`, the private folder beside the extension that holds the submodule's source.
-PyObject* module_getattr(PyObject* module, PyObject* name) {
-    if (PyUnicode_CompareWithASCIIString(name, "vec") == 0) return PyImport_ImportModule("quelm.vec");
-    if (PyUnicode_CompareWithASCIIString(name, "__path__") == 0) {
-        Ref file(PyObject_GetAttrString(module, "__file__"));
-        if (!file) return nullptr;
-        Ref os_path(PyImport_ImportModule("os.path"));
-        if (!os_path) return nullptr;
-        Ref dir(PyObject_CallMethod(os_path.get(), "dirname", "O", file.get()));
-        if (!dir) return nullptr;
-        Ref folder(PyObject_CallMethod(os_path.get(), "join", "Os", dir.get(), "quelm_py"));
-        if (!folder) return nullptr;
-        Ref path(PyList_New(1));
-        if (!path) return nullptr;
-        PyList_SET_ITEM(path.get(), 0, folder.release());
-        if (PyObject_SetAttrString(module, "__path__", path.get()) < 0) return nullptr;
-        return path.release();
-    }
-    PyErr_Format(PyExc_AttributeError, "module 'quelm' has no attribute '%U'", name);
-    return nullptr;
-}
-
-PyMethodDef kGetattr = {"__getattr__", &module_getattr, METH_O, nullptr};
-
 PyObject* create_module() {
     Ref module(PyModule_Create(&kModule));
     if (!module) return nullptr;
     Ref all(PyList_New(0));
     if (!all || PyModule_AddObjectRef(module.get(), "__all__", all.get()) < 0) return nullptr;
-    if (add_named(module.get(), all.get(), "__version__", PyUnicode_FromString(kVersion)) < 0) return nullptr;
-    Ref name(PyModule_GetNameObject(module.get()));
+    // The functions belong to the package, where users find them (reprs, docs, pickles).
+    Ref name(PyUnicode_InternFromString("quelm"));
     if (!name) return nullptr;
-    for (const FunctionDef* def : kFunctions) {
-        PyMethodDef* m = make_method(*def, nullptr, 0);
-        if (m == nullptr) return nullptr;
-        if (add_named(module.get(), all.get(), m->ml_name, PyCFunction_NewEx(m, nullptr, name.get())) < 0)
-            return nullptr;
-    }
-    for (auto make : kClasses) {
-        PyTypeObject* type = make();
+    for (const PublicEntry& e : public_entries()) {
+        if (e.function != nullptr) {
+            PyMethodDef* m = make_method(*e.function, nullptr, 0);
+            if (m == nullptr) return nullptr;
+            if (add_named(module.get(), all.get(), m->ml_name, PyCFunction_NewEx(m, nullptr, name.get())) < 0)
+                return nullptr;
+            continue;
+        }
+        PyTypeObject* type = e.make_class();
         if (type == nullptr) return nullptr;
         const char* dot = std::strrchr(type->tp_name, '.');
         if (add_named(module.get(), all.get(), dot ? dot + 1 : type->tp_name,
                       Py_NewRef(reinterpret_cast<PyObject*>(type))) < 0)
             return nullptr;
     }
-    Ref getattr(PyCFunction_NewEx(&kGetattr, module.get(), name.get()));
-    if (!getattr || PyModule_AddObjectRef(module.get(), "__getattr__", getattr.get()) < 0) return nullptr;
     Ref kernels(create_kernels_module());
-    if (!kernels || PyDict_SetItemString(PyImport_GetModuleDict(), "quelm._kernels", kernels.get()) < 0)
-        return nullptr;
-    if (install_thread_control(kVersion) < 0) return nullptr;
+    if (!kernels || PyModule_AddObjectRef(module.get(), "_kernels", kernels.get()) < 0) return nullptr;
 #ifdef Py_GIL_DISABLED
     // Free-threaded builds: the module's own state is immutable after import or atomic, so it
     // does not need the interpreter lock (see docs/concurrency.md).
@@ -170,7 +75,7 @@ PyObject* create_module() {
 
 }  // namespace quelm::py
 
-PyMODINIT_FUNC PyInit_quelm() {
+PyMODINIT_FUNC PyInit__core() {
     using namespace quelm::py;
     const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (g_module != nullptr) {

@@ -1,11 +1,14 @@
 // Python bindings: binomial, monte_carlo, lsm.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/pricing/binomial.hpp"
 #include "quelm/pricing/lsm.hpp"
 #include "quelm/pricing/monte_carlo.hpp"
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::Options;
 
 namespace {
 
@@ -47,7 +50,7 @@ PyObject* lsm_impl(double spot, double strike, double rate, double vol, double t
 
 }  // namespace
 
-extern const FunctionDef def_binomial = function<binomial_impl>(
+constexpr FunctionDef def_binomial = function<binomial_impl>(
     "binomial",
     {"spot", "strike", "rate", "vol", "t", "option_type", {"style", "\"european\""}, {"steps", "...", "1000"},
      {"dividend_yield", "0.0"}},
@@ -57,21 +60,24 @@ extern const FunctionDef def_binomial = function<binomial_impl>(
     "import quelm\n"
     "quelm.binomial(spot=100, strike=110, rate=0.05, vol=0.3, t=1.0, option_type=\"put\", style=\"american\")\n"
     "```");
+QUELM_PUBLIC(def_binomial);
 
-extern const FunctionDef def_monte_carlo = function<monte_carlo_impl>(
+constexpr FunctionDef def_monte_carlo = function<monte_carlo_impl>(
     "monte_carlo",
     {"spot", "strike", "rate", "vol", "t", "option_type", {"paths", "100000"}, {"seed", "42"},
      {"dividend_yield", "0.0"}},
     "Price a European option by Monte Carlo, returning a dict with the price and\n"
     "its standard error (antithetic pairs; reproducible for a given `seed` on any\n"
     "number of worker threads).");
+QUELM_PUBLIC(def_monte_carlo);
 
-extern const FunctionDef def_lsm = function<lsm_impl>(
+constexpr FunctionDef def_lsm = function<lsm_impl>(
     "lsm",
     {"spot", "strike", "rate", "vol", "t", "option_type", {"paths", "100000"}, {"steps", "50"}, {"seed", "42"},
      {"dividend_yield", "0.0"}},
     "Price an American option by Longstaff-Schwartz Monte Carlo, returning a dict\n"
     "with the price and its standard error (quadratic regression in moneyness on the\n"
     "in-the-money paths at each of the `steps` exercise dates).");
+QUELM_PUBLIC(def_lsm);
 
 }  // namespace quelm::py

@@ -1,5 +1,6 @@
 // Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/portfolio/allocation.hpp"
 #include "quelm/portfolio/optimize.hpp"
@@ -13,6 +14,8 @@
 #include <vector>
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::Portfolios;
 
 namespace {
 
@@ -132,7 +135,7 @@ PyObject* optimize_impl(const FloatSeq& mean, const FloatMatrix& cov, double rf,
 
 }  // namespace
 
-extern const FunctionDef def_portfolio_value = function<portfolio_value_impl>(
+constexpr FunctionDef def_portfolio_value = function<portfolio_value_impl>(
     "portfolio_value", {"holdings"},
     "Mark-to-market value holdings, returning totals + a per-holding breakdown.\n"
     "\n"
@@ -141,31 +144,38 @@ extern const FunctionDef def_portfolio_value = function<portfolio_value_impl>(
     "```python\n"
     "quelm.portfolio_value([(\"AAPL\", 10, 150, 175), (\"MSFT\", 5, 300, 320)])\n"
     "```");
+QUELM_PUBLIC(def_portfolio_value);
 
-extern const FunctionDef def_twr = function<twr_impl>(
+constexpr FunctionDef def_twr = function<twr_impl>(
     "twr", {"values", "flows"},
     "Time-weighted return from period-boundary valuations and sub-period flows.");
+QUELM_PUBLIC(def_twr);
 
-extern const FunctionDef def_mwr = function<mwr_impl>(
+constexpr FunctionDef def_mwr = function<mwr_impl>(
     "mwr", {"dates", "amounts"},
     "Money-weighted return (IRR) from ISO `dates` and aligned `amounts`\n"
     "(invested negative, received positive).");
+QUELM_PUBLIC(def_mwr);
 
-extern const FunctionDef def_allocation = function<allocation_impl>(
+constexpr FunctionDef def_allocation = function<allocation_impl>(
     "allocation", {"market_values"},
     "Allocation weights from market values.");
+QUELM_PUBLIC(def_allocation);
 
-extern const FunctionDef def_covariance_matrix = function<covariance_matrix_impl>(
+constexpr FunctionDef def_covariance_matrix = function<covariance_matrix_impl>(
     "covariance_matrix", {"returns"},
     "The population covariance matrix of N aligned asset-return series.");
+QUELM_PUBLIC(def_covariance_matrix);
 
-extern const FunctionDef def_portfolio_risk = function<portfolio_risk_impl>(
+constexpr FunctionDef def_portfolio_risk = function<portfolio_risk_impl>(
     "portfolio_risk", {"returns", "weights", {"periods_per_year", "252.0"}, {"confidence", "0.95"}},
     "Portfolio risk (variance, volatility, VaR) from asset returns + weights.");
+QUELM_PUBLIC(def_portfolio_risk);
 
-extern const FunctionDef def_optimize = function<optimize_impl>(
+constexpr FunctionDef def_optimize = function<optimize_impl>(
     "optimize", {"mean", "cov", {"rf", "0.0"}, {"target", "None"}},
     "Markowitz optimization: min-variance, tangency, and (if `target` is given)\n"
     "efficient-frontier weights. Unconstrained / closed-form (shorting allowed).");
+QUELM_PUBLIC(def_optimize);
 
 }  // namespace quelm::py

@@ -1,5 +1,6 @@
 // Python bindings: stats, sharpe, sortino, max_drawdown, value_at_risk, expected_shortfall, beta, tracking_error, info_ratio, jarque_bera, acf.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "bindings/stats_records.hpp"
 #include "quelm/stats/drawdown.hpp"
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::Statistics;
 
 namespace {
 
@@ -117,7 +120,7 @@ PyObject* acf_impl(const FloatSeq& values, std::uint64_t max_lag) {
 PyObject* to_py(const stats::StatsReport& r) { return kStatsReport(r); }
 PyObject* to_py(const stats::Drawdown& d) { return kDrawdown(d); }
 
-extern const FunctionDef def_stats = function<stats_impl>(
+constexpr FunctionDef def_stats = function<stats_impl>(
     "stats",
     {{"returns", "None"}, {"prices", "None"}, {"values", "None"}, {"benchmark", "None"}, {"risk_free", "0.0"},
      {"periods_per_year", "252.0"}, {"confidence", "0.95"}, {"lag", "None"}},
@@ -131,52 +134,63 @@ extern const FunctionDef def_stats = function<stats_impl>(
     "```python\n"
     "quelm.stats(returns=[0.01, -0.02, 0.015], periods_per_year=252, confidence=0.95)\n"
     "```");
+QUELM_PUBLIC(def_stats);
 
-extern const FunctionDef def_sharpe = function<sharpe_impl>(
+constexpr FunctionDef def_sharpe = function<sharpe_impl>(
     "sharpe", {"returns", {"risk_free", "0.0"}, {"periods_per_year", "252.0"}},
     "Annualized Sharpe ratio of a returns series.");
+QUELM_PUBLIC(def_sharpe);
 
-extern const FunctionDef def_sortino = function<sortino_impl>(
+constexpr FunctionDef def_sortino = function<sortino_impl>(
     "sortino", {"returns", {"mar", "0.0"}, {"periods_per_year", "252.0"}},
     "Annualized Sortino ratio of a returns series.");
+QUELM_PUBLIC(def_sortino);
 
-extern const FunctionDef def_max_drawdown = function<max_drawdown_impl>(
+constexpr FunctionDef def_max_drawdown = function<max_drawdown_impl>(
     "max_drawdown", {"prices"},
     "Maximum drawdown of a price series, as a dict.");
+QUELM_PUBLIC(def_max_drawdown);
 
-extern const FunctionDef def_value_at_risk = function<value_at_risk_impl>(
+constexpr FunctionDef def_value_at_risk = function<value_at_risk_impl>(
     "value_at_risk", {"returns", {"confidence", "0.95"}, {"method", "\"historical\""}},
     "Value-at-Risk (positive loss). `method` ∈ {`historical`, `parametric`,\n"
     "`cornish-fisher`}.\n"
     "\n"
     "The historical quantile orders NaN after every number, so a series holding\n"
     "NaN still gives a defined result (NaN once the quantile reaches a NaN).");
+QUELM_PUBLIC(def_value_at_risk);
 
-extern const FunctionDef def_expected_shortfall = function<expected_shortfall_impl>(
+constexpr FunctionDef def_expected_shortfall = function<expected_shortfall_impl>(
     "expected_shortfall", {"returns", {"confidence", "0.95"}, {"method", "\"historical\""}},
     "Expected Shortfall (positive loss). `method` ∈ {`historical`, `parametric`}.\n"
     "\n"
     "The historical quantile orders NaN after every number; NaN never joins the\n"
     "tail, and an empty tail (a NaN quantile) falls back to the smallest return.");
+QUELM_PUBLIC(def_expected_shortfall);
 
-extern const FunctionDef def_beta = function<beta_impl>(
+constexpr FunctionDef def_beta = function<beta_impl>(
     "beta", {"asset", "benchmark"},
     "Beta of an asset's returns against a benchmark's.");
+QUELM_PUBLIC(def_beta);
 
-extern const FunctionDef def_tracking_error = function<tracking_error_impl>(
+constexpr FunctionDef def_tracking_error = function<tracking_error_impl>(
     "tracking_error", {"portfolio", "benchmark", {"periods_per_year", "252.0"}},
     "Annualized tracking error of a portfolio vs a benchmark (returns series).");
+QUELM_PUBLIC(def_tracking_error);
 
-extern const FunctionDef def_info_ratio = function<info_ratio_impl>(
+constexpr FunctionDef def_info_ratio = function<info_ratio_impl>(
     "info_ratio", {"portfolio", "benchmark", {"periods_per_year", "252.0"}},
     "Annualized information ratio of a portfolio vs a benchmark (returns series).");
+QUELM_PUBLIC(def_info_ratio);
 
-extern const FunctionDef def_jarque_bera = function<jarque_bera_impl>(
+constexpr FunctionDef def_jarque_bera = function<jarque_bera_impl>(
     "jarque_bera", {"values"},
     "Jarque-Bera normality test: `(statistic, p_value)`.");
+QUELM_PUBLIC(def_jarque_bera);
 
-extern const FunctionDef def_acf = function<acf_impl>(
+constexpr FunctionDef def_acf = function<acf_impl>(
     "acf", {"values", "max_lag"},
     "Autocorrelation function for lags `0..=max_lag`.");
+QUELM_PUBLIC(def_acf);
 
 }  // namespace quelm::py

@@ -1,11 +1,14 @@
 // Python bindings: simulate_process.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/stochastic/process.hpp"
 #include "quelm/stochastic/result.hpp"
 #include "quelm/stochastic/simulate.hpp"
 
 namespace quelm::py {
+
+constexpr Section kSection = Section::Processes;
 
 namespace {
 
@@ -32,11 +35,12 @@ PyObject* simulate_process_impl(std::string_view name, double x0, double t, std:
 
 }  // namespace
 
-extern const FunctionDef def_simulate_process = function<simulate_process_impl>(
+constexpr FunctionDef def_simulate_process = function<simulate_process_impl>(
     "simulate_process",
     {"process", {"x0", "100.0"}, {"t", "1.0"}, {"steps", "100"}, {"paths", "100000"}, {"seed", "42"},
      {"mu", "0.05"}, {"sigma", "0.20"}, {"kappa", "1.0"}, {"theta", "0.04"}, {"lambda_", "0.5"},
      {"jump_mean", "...", "-0.1"}, {"jump_std", "0.15"}, {"v0", "0.04"}, {"xi", "0.30"}, {"rho", "...", "-0.6"}},
     "Simulate a stochastic process and return a dict of its terminal moments");
+QUELM_PUBLIC(def_simulate_process);
 
 }  // namespace quelm::py

@@ -247,14 +247,13 @@ std::size_t code_count(char letter) {
 
 namespace {
 
-const FunctionDef kElementwise[] = {
-    function<run_impl>("run", {"kernel", "inputs", "outputs", "nan_mode", "context"},
-                       "Run a kernel over a tuple of input buffers of one shape into float64 outputs."),
-    function<codes_impl>("codes", {"option", "strings"},
-                         "The one-byte codes of strings for a string option, as bytes."),
-    function<check_memory_impl>("check_memory", {"n", "what"},
-                                "Raise MemoryError unless n doubles can be allocated."),
-};
+constexpr FunctionDef def_run = function<run_impl>(
+    "run", {"kernel", "inputs", "outputs", "nan_mode", "context"},
+    "Run a kernel over a tuple of input buffers of one shape into float64 outputs.");
+constexpr FunctionDef def_codes = function<codes_impl>(
+    "codes", {"option", "strings"}, "The one-byte codes of strings for a string option, as bytes.");
+constexpr FunctionDef def_check_memory = function<check_memory_impl>(
+    "check_memory", {"n", "what"}, "Raise MemoryError unless n doubles can be allocated.");
 
 }  // namespace
 
@@ -265,9 +264,9 @@ extern const FunctionDef def_simulate_paths;
 
 namespace {
 
-const FunctionDef* const kFunctions[] = {
-    &kElementwise[0], &kElementwise[1], &kElementwise[2], &def_series_metric, &def_series_stats, &def_series_drawdown,
-    &def_simulate_paths,
+const Callable kFunctions[] = {
+    callable<def_run>, callable<def_codes>, callable<def_check_memory>, callable<def_series_metric>,
+    callable<def_series_stats>, callable<def_series_drawdown>, callable<def_simulate_paths>,
 };
 
 PyModuleDef kModule = {
@@ -284,8 +283,8 @@ PyObject* create_kernels_module() {
     if (!module) return nullptr;
     Ref name(PyModule_GetNameObject(module.get()));
     if (!name) return nullptr;
-    for (const FunctionDef* def : vec::kFunctions) {
-        PyMethodDef* m = make_method(*def, nullptr, 0);
+    for (const Callable& c : vec::kFunctions) {
+        PyMethodDef* m = make_method(c, nullptr, 0);
         if (m == nullptr) return nullptr;
         Ref f(PyCFunction_NewEx(m, nullptr, name.get()));
         if (!f || PyModule_AddObjectRef(module.get(), m->ml_name, f.get()) < 0) return nullptr;

@@ -25,17 +25,14 @@ PyObject* released_throw(std::uint64_t which) {
     }));
 }
 
-constexpr py::FunctionDef kDefs[] = {
-    py::function<held>("held", {"x"}, "x, computed with the lock held."),
-    py::function<released>("released", {"x"}, "x, computed with the lock released."),
-    py::function<released_throw>("released_throw", {"which"},
-                                 "Throw from a computation running without the lock (0: bad_alloc)."),
-};
-
-[[maybe_unused]] const bool registered = [] {
-    for (const py::FunctionDef& def : kDefs) registry().push_back(&def);
-    return true;
-}();
+constexpr py::FunctionDef def_held = py::function<held>("held", {"x"}, "x, computed with the lock held.");
+constexpr py::FunctionDef def_released =
+    py::function<released>("released", {"x"}, "x, computed with the lock released.");
+constexpr py::FunctionDef def_released_throw = py::function<released_throw>(
+    "released_throw", {"which"}, "Throw from a computation running without the lock (0: bad_alloc).");
+QUELM_TESTING(def_held);
+QUELM_TESTING(def_released);
+QUELM_TESTING(def_released_throw);
 
 }  // namespace
 

@@ -88,8 +88,8 @@ constexpr py::FunctionDef def_mc_floor = py::function<mc_floor>(
 constexpr py::FunctionDef def_terminal_floor = py::function<terminal_floor>(
     "terminal_floor", {"model", "params", "x0", "t", "steps", "paths", "seed"}, "Bare-loop terminal mean.");
 
-Register r1(def_mc_floor);
-Register r2(def_terminal_floor);
+Register r1(py::callable<def_mc_floor>);
+Register r2(py::callable<def_terminal_floor>);
 
 }  // namespace
 

@@ -32,7 +32,7 @@ PyObject* keyword_only(double a, double b, double c, double d) {
 
 constexpr py::FunctionDef def_keyword_only = py::function<keyword_only>(
     "keyword_only", {"a", {"b", "1.0"}, "*", "c", {"d", "2.0"}}, "Echo a, b and the keyword-only c, d.");
-Register r0(def_keyword_only);
+Register r0(py::callable<def_keyword_only>);
 
 constexpr py::FunctionDef def_echo_floats = py::function<echo_floats>(
     "echo_floats", {"values"}, "Convert a float sequence and return it as a list.");
@@ -42,7 +42,7 @@ constexpr py::FunctionDef def_echo_u64 = py::function<echo_u64>("echo_u64", {"n"
 constexpr py::FunctionDef def_echo_u32 = py::function<echo_u32>("echo_u32", {"n"}, "Convert an unsigned 32-bit count.");
 constexpr py::FunctionDef def_format_number = py::function<format_number>(
     "format_number", {"x"}, "Shortest positional decimal of x.");
-Register r1(def_echo_floats), r2(def_echo_matrix), r3(def_echo_u64), r4(def_echo_u32), r5(def_format_number);
+Register r1(py::callable<def_echo_floats>), r2(py::callable<def_echo_matrix>), r3(py::callable<def_echo_u64>), r4(py::callable<def_echo_u32>), r5(py::callable<def_format_number>);
 
 }  // namespace
 

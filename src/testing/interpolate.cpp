@@ -54,8 +54,8 @@ constexpr py::FunctionDef def_spline_m = py::function<spline_second_derivatives_
     "spline_second_derivatives", {"xs", "ys"}, "Second derivatives of the natural cubic spline at the nodes.");
 constexpr py::FunctionDef def_parse_interp = py::function<parse_interp_fn>(
     "parse_interp", {"text"}, "Canonical mode name.");
-Register r1(def_validate_nodes), r2(def_linear_interpolate), r3(def_spline_eval),
-    r4(def_spline_m), r5(def_parse_interp);
+Register r1(py::callable<def_validate_nodes>), r2(py::callable<def_linear_interpolate>), r3(py::callable<def_spline_eval>),
+    r4(py::callable<def_spline_m>), r5(py::callable<def_parse_interp>);
 
 }  // namespace
 

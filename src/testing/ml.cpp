@@ -301,8 +301,8 @@ constexpr py::FunctionDef d8 = py::function<samples>(
     "Differential samples.");
 constexpr py::FunctionDef d9 = py::function<paths>(
     "ml_paths", {"spot", "rate", "vol", "q", "maturity", "n", "steps", "seed"}, "Antithetic path set.");
-Register r8(d8);
-Register r9(d9);
+Register r8(py::callable<d8>);
+Register r9(py::callable<d9>);
 
 constexpr py::FunctionDef d1 = py::function<init_params>(
     "ml_init", {"hidden", "seed", {"n_in", "1"}}, "Flat initial parameters from seed_from_u64(seed).");
@@ -315,13 +315,13 @@ constexpr py::FunctionDef d4 = py::function<adam_steps>(
 constexpr py::FunctionDef d5 = py::function<softplus>("ml_softplus", {"z"}, "(softplus, logistic).");
 constexpr py::FunctionDef d6 = py::function<lr>("ml_lr", {"step", "total"}, "Scheduled learning rate.");
 constexpr py::FunctionDef d7 = py::function<batches>("ml_batches", {"n", "epochs"}, "(batch, total steps).");
-Register r1(d1);
-Register r2(d2);
-Register r3(d3);
-Register r4(d4);
-Register r5(d5);
-Register r6(d6);
-Register r7(d7);
+Register r1(py::callable<d1>);
+Register r2(py::callable<d2>);
+Register r3(py::callable<d3>);
+Register r4(py::callable<d4>);
+Register r5(py::callable<d5>);
+Register r6(py::callable<d6>);
+Register r7(py::callable<d7>);
 
 }  // namespace
 

@@ -5,8 +5,8 @@
 
 namespace quelm::testing {
 
-std::vector<const py::FunctionDef*>& registry() {
-    static std::vector<const py::FunctionDef*> r;
+std::vector<const py::Callable*>& registry() {
+    static std::vector<const py::Callable*> r;
     return r;
 }
 
@@ -22,8 +22,8 @@ constexpr py::FunctionDef def_throw_internal = py::function<throw_internal>(
     "throw_internal", {"text"}, "Throw std::logic_error(text).");
 constexpr py::FunctionDef def_throw_bad_alloc = py::function<throw_bad_alloc>(
     "throw_bad_alloc", {}, "Throw std::bad_alloc.");
-Register r1(def_throw_internal);
-Register r2(def_throw_bad_alloc);
+Register r1(py::callable<def_throw_internal>);
+Register r2(py::callable<def_throw_bad_alloc>);
 
 PyModuleDef kModule = {PyModuleDef_HEAD_INIT, "_quelm_testing", "Test-only internals of quelm.", -1,
                        nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -36,8 +36,8 @@ PyMODINIT_FUNC PyInit__quelm_testing() {
     using namespace quelm;
     py::Ref module(PyModule_Create(&testing::kModule));
     if (!module) return nullptr;
-    for (const py::FunctionDef* def : testing::registry()) {
-        PyMethodDef* m = py::make_method(*def, nullptr, 0);
+    for (const py::Callable* c : testing::registry()) {
+        PyMethodDef* m = py::make_method(*c, nullptr, 0);
         if (m == nullptr) return nullptr;
         PyObject* f = PyCFunction_NewEx(m, nullptr, nullptr);
         if (f == nullptr || PyModule_AddObject(module.get(), m->ml_name, f) < 0) return nullptr;

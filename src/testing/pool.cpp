@@ -222,7 +222,7 @@ constexpr py::FunctionDef d8 =
     py::function<set_pool_size_fn>("set_pool_size", {"threads"}, "Resize the pool.");
 constexpr py::FunctionDef d9 = py::function<pool_late_job>(
     "pool_late_job", {"n_long", "n_short", "work"}, "A job arriving during another: [correct, its threads].");
-Register r1(d1), r2(d2), r3(d3), r4(d4), r5(d5), r6(d6), r7(d7), r8(d8), r9(d9);
+Register r1(py::callable<d1>), r2(py::callable<d2>), r3(py::callable<d3>), r4(py::callable<d4>), r5(py::callable<d5>), r6(py::callable<d6>), r7(py::callable<d7>), r8(py::callable<d8>), r9(py::callable<d9>);
 
 }  // namespace
 

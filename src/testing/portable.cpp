@@ -31,7 +31,7 @@ constexpr py::FunctionDef d2 =
 constexpr py::FunctionDef d3 =
     py::function<checked_u64_fn<true>>("add_overflows_u64", {"a", "b"}, "(a + b mod 2**64, overflowed).");
 constexpr py::FunctionDef d4 = py::function<powi_fn>("powi", {"x", "n"}, "x to the integer power n.");
-Register r1(d1), r2(d2), r3(d3), r4(d4);
+Register r1(py::callable<d1>), r2(py::callable<d2>), r3(py::callable<d3>), r4(py::callable<d4>);
 
 }  // namespace
 

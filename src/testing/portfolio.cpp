@@ -66,16 +66,16 @@ PyObject* mwr_plain_scan(const std::vector<std::string>& dates, const py::FloatS
 
 constexpr py::FunctionDef def_mwr_plain = py::function<mwr_plain_scan>(
     "mwr_plain_scan", {"dates", "amounts"}, "IRR by the full 1 % scan and Brent; None when no sign change.");
-const Register r4(def_mwr_plain);
+const Register r4(py::callable<def_mwr_plain>);
 constexpr py::FunctionDef def_pairwise = py::function<pairwise_covariance_matrix>(
     "pairwise_covariance_matrix", {"returns"}, "Covariance matrix entry by entry with stats::covariance.");
 constexpr py::FunctionDef def_returns = py::function<portfolio_returns_fn>(
     "portfolio_returns", {"returns", "weights"}, "Weighted portfolio return series.");
 constexpr py::FunctionDef def_variance = py::function<portfolio_variance_fn>(
     "portfolio_variance", {"cov", "weights"}, "w'Σw with the negative-residue floor.");
-const Register r1(def_pairwise);
-const Register r2(def_returns);
-const Register r3(def_variance);
+const Register r1(py::callable<def_pairwise>);
+const Register r2(py::callable<def_returns>);
+const Register r3(py::callable<def_variance>);
 
 }  // namespace
 

@@ -71,7 +71,7 @@ constexpr py::FunctionDef d1 = py::function<binomial_reusing>(
     "binomial_reusing", {"spot", "rate", "vol", "t", "rows"}, "American puts through one set of tree buffers.");
 constexpr py::FunctionDef d2 = py::function<stopped_outcome>(
     "stopped_outcome", {"engine"}, "(error kind, text) of an engine stopped by its caller.");
-Register r1(d1), r2(d2);
+Register r1(py::callable<d1>), r2(py::callable<d2>);
 
 }  // namespace
 

@@ -72,12 +72,12 @@ constexpr py::FunctionDef def_tables = py::function<ziggurat_tables>(
 constexpr py::FunctionDef def_shuffled = py::function<shuffled>(
     "shuffled", {"seed", "key", "n"}, "Shuffle of 0..n-1 by the stream of (seed, key).");
 constexpr py::FunctionDef def_lgamma = py::function<lgamma>("log_gamma", {"x"}, "The Lanczos log-gamma.");
-Register r1(def_stream_draws);
-Register r2(def_seed_state);
-Register r3(def_derive);
-Register r4(def_tables);
-Register r5(def_shuffled);
-Register r6(def_lgamma);
+Register r1(py::callable<def_stream_draws>);
+Register r2(py::callable<def_seed_state>);
+Register r3(py::callable<def_derive>);
+Register r4(py::callable<def_tables>);
+Register r5(py::callable<def_shuffled>);
+Register r6(py::callable<def_lgamma>);
 
 }  // namespace
 

@@ -9,10 +9,14 @@
 
 namespace quelm::testing {
 
-std::vector<const py::FunctionDef*>& registry();
+std::vector<const py::Callable*>& registry();
 
 struct Register {
-    explicit Register(const py::FunctionDef& def) { registry().push_back(&def); }
+    explicit Register(const py::Callable& c) { registry().push_back(&c); }
 };
+
+// Registers a test-only function (a constexpr FunctionDef) with the test module.
+#define QUELM_TESTING(def) \
+    const ::quelm::testing::Register QUELM_CONCAT(testing_registered_, __LINE__)(::quelm::py::callable<def>)
 
 }  // namespace quelm::testing

@@ -113,7 +113,7 @@ constexpr py::FunctionDef d8 = py::function<poly_least_squares_fn>(
     "poly_least_squares", {"xs", "ys", "degree"}, "Polynomial fit, ascending powers.");
 constexpr py::FunctionDef d9 = py::function<mean_and_se_fn>(
     "mean_and_se", {"values"}, "Sample mean and standard error.");
-Register r1(d1), r2(d2), r3(d3), r4(d4), r5(d5), r6(d6), r7(d7), r8(d8), r9(d9);
+Register r1(py::callable<d1>), r2(py::callable<d2>), r3(py::callable<d3>), r4(py::callable<d4>), r5(py::callable<d5>), r6(py::callable<d6>), r7(py::callable<d7>), r8(py::callable<d8>), r9(py::callable<d9>);
 
 }  // namespace
 

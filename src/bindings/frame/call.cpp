@@ -26,12 +26,10 @@ std::string docstring(const FunctionDef& def) {
     return doc + ")\n--\n\n" + def.description;
 }
 
-namespace {
-
-// One registered callable. Its interned parameter names are strong references that
-// are never released: the registry lives for the whole process (it is never
-// destroyed), so nothing here is touched after the interpreter has finalised.
-struct Bound {
+// One registered callable. Its interned parameter names are strong references that are
+// never released: the registry lives for the whole process (it is never destroyed), so
+// nothing here is touched after the interpreter has finalised.
+struct detail::Bound {
     const FunctionDef* def = nullptr;
     std::array<PyObject*, kMaxParams> names{};
     std::string qualname;  // "YieldCurve.discount" for methods, else the name
@@ -39,14 +37,14 @@ struct Bound {
     PyMethodDef method{};
 };
 
-// A fixed bank of entry points; each registered callable takes the next slot.
-constexpr std::size_t kSlots = 128;
+namespace {
+
+using detail::Bound;
 
 std::deque<Bound>& registry() {
     static auto* r = new std::deque<Bound>();  // deliberately never destroyed (see Bound)
     return *r;
 }
-std::array<const Bound*, kSlots> g_bound{};  // slot -> callable, for the entry points
 
 std::string repr_name(const char* name) { return std::string("'") + name + "'"; }
 
@@ -128,7 +126,9 @@ std::size_t find_keyword(const Bound& b, PyObject* key, std::size_t start, bool&
     return np;
 }
 
-PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+}  // namespace
+
+PyObject* detail::dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const FunctionDef& def = *b.def;
     const std::size_t np = def.n_params;
     const std::size_t given = static_cast<std::size_t>(nargs);
@@ -185,27 +185,9 @@ PyObject* dispatch(const Bound& b, PyObject* self, PyObject* const* args, Py_ssi
     return run(def, self, slots.data());
 }
 
-template <std::size_t I>
-PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return dispatch(*g_bound[I], self, args, nargs, kwnames);
-}
-
-template <std::size_t... I>
-constexpr std::array<_PyCFunctionFastWithKeywords, sizeof...(I)> make_entries(std::index_sequence<I...>) {
-    return {&entry<I>...};
-}
-
-constexpr auto kEntries = make_entries(std::make_index_sequence<kSlots>{});
-
-}  // namespace
-
-PyMethodDef* make_method(const FunctionDef& def, const char* owner, int extra_flags) {
-    auto& reg = registry();
-    if (reg.size() >= kSlots) {
-        PyErr_SetString(PyExc_SystemError, "quelm: too many callables for the call frame");
-        return nullptr;
-    }
-    Bound& b = reg.emplace_back();
+PyMethodDef* make_method(const Callable& c, const char* owner, int extra_flags) {
+    const FunctionDef& def = *c.def;
+    Bound& b = registry().emplace_back();
     b.def = &def;
     for (std::size_t i = 0; i < def.n_params; ++i) {
         b.names[i] = PyUnicode_InternFromString(def.params[i].name);
@@ -213,10 +195,9 @@ PyMethodDef* make_method(const FunctionDef& def, const char* owner, int extra_fl
     }
     b.qualname = owner != nullptr ? std::string(owner) + "." + def.name : std::string(def.name);
     b.doc = docstring(def);
-    const std::size_t index = reg.size() - 1;
-    g_bound[index] = &b;
+    *c.bound = &b;
     b.method.ml_name = def.name;
-    b.method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kEntries[index]));
+    b.method.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(c.entry));
     b.method.ml_flags = METH_FASTCALL | METH_KEYWORDS | extra_flags;
     b.method.ml_doc = b.doc.c_str();
     return &b.method;

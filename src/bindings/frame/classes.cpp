@@ -58,8 +58,8 @@ PyTypeObject* create_class(const ClassDef& def) {
     // The type lives for the whole process: the tables below are never freed.
     auto* methods = new std::vector<PyMethodDef>();
     for (std::size_t i = 0; i < def.n_methods; ++i) {
-        const FunctionDef& f = def.methods[i];
-        PyMethodDef* m = make_method(f, def.name, f.has_self ? 0 : METH_STATIC);
+        const Callable& c = def.methods[i];
+        PyMethodDef* m = make_method(c, def.name, c.def->has_self ? 0 : METH_STATIC);
         if (m == nullptr) return nullptr;
         methods->push_back(*m);
     }

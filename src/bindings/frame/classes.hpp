@@ -18,7 +18,7 @@ struct GetterDef {
 struct ClassDef {
     const char* name;  // "YieldCurve"; the type is quelm.<name>
     const char* doc;
-    const FunctionDef* methods;  // static unless declared with method()
+    const Callable* methods;  // static unless declared with method()
     std::size_t n_methods;
     const GetterDef* getters;
     std::size_t n_getters;

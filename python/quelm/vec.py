@@ -47,7 +47,7 @@ import sys
 
 import quelm
 
-_kernels = sys.modules["quelm._kernels"]
+from quelm._core import _kernels
 
 __all__ = [
     "black_scholes", "greeks", "implied_volatility", "binomial", "barrier_price", "lookback_price",

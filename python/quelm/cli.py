@@ -2,7 +2,7 @@
 whole CSV chain of options.
 
 Installed as the `quelm` console script (entry point `quelm.cli:main`); also runs as
-`python -m quelm.cli` or, from a source tree, `python src/python/cli.py`.
+`python -m quelm.cli`.
 """
 from __future__ import annotations
 
