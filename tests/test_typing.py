@@ -40,12 +40,12 @@ quelm.binomial(100, 105, 0.05, 0.2, 1.0, "call", steps=1.5)
 
 
 def lay_stub(where: Path) -> Path:
-    """The tree's stub as a `quelm` stub package under `where`. Checkers find a `-stubs`
-    directory only in site-packages, where an installed copy (perhaps stale) would win."""
+    """The tree's typed package (its stubs, py.typed and quelm.typing) under `where`, where the
+    checkers look before site-packages (an installed copy, perhaps stale, would win there)."""
     package = where / "stubs" / "quelm"
     package.mkdir(parents=True, exist_ok=True)
-    for stub in (ROOT / "python" / "quelm").glob("*.pyi"):
-        shutil.copyfile(stub, package / stub.name)
+    for name in ("__init__.pyi", "vec.pyi", "typing.py", "py.typed"):
+        shutil.copyfile(ROOT / "python" / "quelm" / name, package / name)
     return package.parent
 
 
@@ -168,7 +168,7 @@ def _pyright(work: Path, names: list[str]) -> dict[str, set[int]]:
     if exe is None:
         pytest.skip("basedpyright (pyright with its own node) is not installed")
     lay_stub(work)
-    (work / "pyrightconfig.json").write_text(json.dumps({"typeCheckingMode": "strict", "stubPath": "stubs"}))
+    (work / "pyrightconfig.json").write_text(json.dumps({"typeCheckingMode": "strict", "extraPaths": ["stubs"]}))
     out = subprocess.run([exe, "--pythonpath", sys.executable, "--outputjson", *names],
                          capture_output=True, text=True, cwd=work)
     try:
@@ -228,28 +228,33 @@ def _stub_tree() -> ast.Module:
 
 
 def _literal_aliases() -> dict[str, list[str]]:
-    aliases = {}
-    for node in _stub_tree().body:
-        if (isinstance(node, ast.Assign) and isinstance(node.value, ast.Subscript)
-                and isinstance(node.value.value, ast.Name) and node.value.value.id == "Literal"):
-            elts = node.value.slice.elts if isinstance(node.value.slice, ast.Tuple) else [node.value.slice]
-            aliases[node.targets[0].id] = [ast.literal_eval(e) for e in elts]
-    return aliases
+    import typing
+
+    import quelm.typing
+
+    return {name: list(typing.get_args(getattr(quelm.typing, name))) for name in quelm.typing.__all__}
+
+
+def test_stubs_are_current():
+    # The stubs and quelm.typing are written from the declarations by tools/stubgen.py.
+    out = subprocess.run([sys.executable, str(ROOT / "tools" / "stubgen.py"), "--check"], capture_output=True,
+                         text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p)))
+    assert out.returncode == 0, out.stdout + out.stderr
 
 
 # One call per string option, with the spelling put in; and whether the runtime also
 # takes upper case.
 SPELLING_CALLS = {
-    "_OptionType": (lambda q, s: q.black_scholes(100, 100, 0.05, 0.2, 1.0, s), True),
-    "_Style": (lambda q, s: q.binomial(100, 100, 0.05, 0.2, 1.0, "put", s, 20), True),
-    "_BarrierType": (lambda q, s: q.barrier_price(100, 100, 0.05, 0.2, 1.0, "call", s, 90), True),
-    "_StrikeType": (lambda q, s: q.lookback_price(100, 100, 0.05, 0.2, 1.0, "call", s), True),
-    "_Average": (lambda q, s: q.asian_price(100, 100, 0.05, 0.2, 1.0, "call", s, 4, 64), True),
-    "_Process": (lambda q, s: q.simulate_process(s, x0=1.0, steps=2, paths=8), True),
-    "_VarMethod": (lambda q, s: q.value_at_risk([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
-    "_EsMethod": (lambda q, s: q.expected_shortfall([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
-    "_Interp": (lambda q, s: q.YieldCurve.from_zero_rates([1.0, 2.0, 3.0], [0.03, 0.035, 0.04], s), True),
-    "_NeuralMethod": (lambda q, s: q.american_ml(100, 100, 0.05, 0.2, 0.5, "put", s, 64, 4, 1, 1, [2]), False),
+    "OptionType": (lambda q, s: q.black_scholes(100, 100, 0.05, 0.2, 1.0, s), True),
+    "ExerciseStyle": (lambda q, s: q.binomial(100, 100, 0.05, 0.2, 1.0, "put", s, 20), True),
+    "BarrierType": (lambda q, s: q.barrier_price(100, 100, 0.05, 0.2, 1.0, "call", s, 90), True),
+    "StrikeType": (lambda q, s: q.lookback_price(100, 100, 0.05, 0.2, 1.0, "call", s), True),
+    "AverageType": (lambda q, s: q.asian_price(100, 100, 0.05, 0.2, 1.0, "call", s, 4, 64), True),
+    "Process": (lambda q, s: q.simulate_process(s, x0=1.0, steps=2, paths=8), True),
+    "VarMethod": (lambda q, s: q.value_at_risk([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
+    "EsMethod": (lambda q, s: q.expected_shortfall([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
+    "Interpolation": (lambda q, s: q.YieldCurve.from_zero_rates([1.0, 2.0, 3.0], [0.03, 0.035, 0.04], s), True),
+    "NeuralMethod": (lambda q, s: q.american_ml(100, 100, 0.05, 0.2, 0.5, "put", s, 64, 4, 1, 1, [2]), False),
 }
 
 

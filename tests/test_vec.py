@@ -164,10 +164,14 @@ def test_strided_and_other_dtypes_read_as_float64():
 
 @pytest.mark.parametrize("kwargs, error, message", [
     ({"option_type": "straddle"}, ValueError, 'option_type must be \'call\' or \'put\', got "straddle"'),
-    ({"option_type": ["call", "Put", "x"]}, ValueError, 'option_type must be \'call\' or \'put\', got "x"'),
-    ({"option_type": np.array(["c", "bad"])}, ValueError, 'option_type must be \'call\' or \'put\', got "bad"'),
+    # a bad string in an array fails its own element
+    ({"option_type": ["call", "Put", "x"]}, quelm.ElementError,
+     'at index (2,): option_type must be \'call\' or \'put\', got "x"'),
+    ({"option_type": np.array(["c", "bad", "p"])}, quelm.ElementError,
+     'at index (1,): option_type must be \'call\' or \'put\', got "bad"'),
     ({"option_type": 3}, TypeError, "argument 'option_type': expected str, got int"),
-    ({"option_type": ["call", 3]}, TypeError, "argument 'option_type': expected str, got int"),
+    ({"option_type": ["call", 3, "put"]}, quelm.ElementError,
+     "at index (1,): argument 'option_type': expected str, got int"),
     ({"spot": "100"}, TypeError, "argument 'spot': must be real number, not str"),
     ({"spot": ["1", "2"]}, TypeError, "argument 'spot': must be real number, not str"),
     ({"vol": [0.2, None]}, TypeError, "argument 'vol': must be real number, not NoneType"),
@@ -215,8 +219,10 @@ def test_many_spellings_and_late_bad_elements_in_long_string_arrays(kind):
     if kind == "O":
         mixed = types.copy()
         mixed[4321], mixed[4500] = 2.5, None
-        with pytest.raises(TypeError, match="expected str, got float"):
+        with pytest.raises(quelm.ElementError, match=r"^at index \(4321,\): .*expected str, got float"):
             vec.black_scholes(100, 100, 0.05, 0.2, 1.0, mixed)
+        got = vec.black_scholes(100, 100, 0.05, 0.2, 1.0, mixed, errors="nan")
+        assert np.flatnonzero(np.isnan(got)).tolist() == [4321, 4500]
 
 
 def test_errors_raise_the_first_failure_in_c_order():
@@ -268,11 +274,15 @@ def test_option_type_columns_of_every_pandas_string_dtype(dtype):
     got = vec.black_scholes(100.0, np.linspace(80, 120, column.size), 0.05, 0.2, 1.0, column)
     assert got.tolist() == [quelm.black_scholes(100.0, k, 0.05, 0.2, 1.0, o)
                             for k, o in zip(np.linspace(80, 120, column.size), kinds)]
-    # a missing entry is not a string, and an unknown one gets the scalar message
-    with pytest.raises(TypeError, match="argument 'option_type': expected str"):
+    # a missing entry is not a string, and an unknown one gets the scalar message: each fails
+    # its own element
+    with pytest.raises(quelm.ElementError, match=r"^at index \(1,\): argument 'option_type': expected str"):
         vec.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, pd.Series(["call", None, "put"], dtype=dtype))
-    with pytest.raises(ValueError, match='got "straddle"'):
+    with pytest.raises(quelm.ElementError, match=r'^at index \(1,\): .*got "straddle"'):
         vec.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, pd.Series(["call", "straddle"], dtype=dtype))
+    got = vec.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, pd.Series(["call", None, "put "], dtype=dtype),
+                            errors="nan")
+    assert np.isnan(got.to_numpy()[1:]).all() and got.iloc[0] == quelm.black_scholes(100, 100, 0.05, 0.2, 1.0, "c")
 
 
 def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():
@@ -482,7 +492,7 @@ def test_parameters_are_the_scalar_twins(name):
     ours = inspect.signature(getattr(vec, name)).parameters
     theirs = inspect.signature(getattr(quelm, name)).parameters
     extra = [p for p in ours if p not in theirs]
-    assert extra == (["axis", "errors"] if name in ("stats", "max_drawdown") or name not in (
+    assert extra == (["axis", "skipna", "errors"] if name in ("stats", "max_drawdown") or name not in (
         "black_scholes", "greeks", "implied_volatility", "binomial", "barrier_price", "lookback_price")
         else ["errors"])
     assert [p for p in ours if p in theirs] == list(theirs)

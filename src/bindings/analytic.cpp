@@ -1,9 +1,12 @@
 // Python bindings: black_scholes, price, greeks, implied_volatility.
-#include "bindings/frame/call.hpp"
+#include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
-#include "bindings/frame/result.hpp"
+#include "bindings/string_options.hpp"
+#include "quelm/core/vanilla_block.hpp"
 #include "quelm/greeks/analytic.hpp"
+#include "quelm/greeks/analytic_batch.hpp"
 #include "quelm/pricing/black_scholes.hpp"
+#include "quelm/pricing/black_scholes_batch.hpp"
 #include "quelm/pricing/implied_vol.hpp"
 
 namespace quelm::py {
@@ -12,14 +15,6 @@ constexpr Section kSection = Section::Options;
 
 namespace {
 
-PyObject* black_scholes_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
-                             double q) {
-    OptionType type;
-    if (!choose(kOptionTypes, ot, type)) return nullptr;
-    return finish(pricing::black_scholes({.strike = strike, .expiry = t, .option_type = type},
-                                          {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}));
-}
-
 // The inputs and the price, as `price` reports them.
 struct PriceRow {
     OptionType type;
@@ -27,48 +22,94 @@ struct PriceRow {
 };
 
 constinit const auto kPriceRow = record<PriceRow>({
-    {"model", [](const PriceRow&) { return to_py("black-scholes"); }},
-    {"option_type", member<&PriceRow::type>},
-    {"exercise", [](const PriceRow&) { return to_py("european"); }},
+    {"model", [](const PriceRow&) { return to_py("black-scholes"); }, [] { return "Literal[\"black-scholes\"]"; }},
+    {"option_type", member<&PriceRow::type>, [] { return "Literal[\"call\", \"put\"]"; }},
+    {"exercise", [](const PriceRow&) { return to_py("european"); }, [] { return "Literal[\"european\"]"; }},
     QUELM_FIELD(PriceRow, spot), QUELM_FIELD(PriceRow, strike), QUELM_FIELD(PriceRow, rate),
-    {"volatility", member<&PriceRow::vol>}, {"time", member<&PriceRow::t>}, {"dividend_yield", member<&PriceRow::q>},
+    field<&PriceRow::vol>("volatility"), field<&PriceRow::t>("time"), field<&PriceRow::q>("dividend_yield"),
     QUELM_FIELD(PriceRow, price),
 });
-
-PyObject* price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
-    OptionType type;
-    if (!choose(kOptionTypes, ot, type)) return nullptr;
-    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
-    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
-    return finish(pricing::black_scholes(o, m), [&](double v) {
-        return kPriceRow({type, spot, strike, rate, vol, t, q, v});
-    });
-}
 
 constinit const auto kGreeks = record<greeks::Greeks>({
     QUELM_FIELD(greeks::Greeks, delta), QUELM_FIELD(greeks::Greeks, gamma), QUELM_FIELD(greeks::Greeks, vega),
     QUELM_FIELD(greeks::Greeks, theta), QUELM_FIELD(greeks::Greeks, rho),
 });
 
-PyObject* greeks_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot, double q) {
-    OptionType type;
-    if (!choose(kOptionTypes, ot, type)) return nullptr;
-    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
-    return finish(greeks::analytic_greeks(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}), kGreeks);
+}  // namespace
+
+QUELM_RECORD(PriceRow, kPriceRow, "PriceResult");
+QUELM_RECORD(greeks::Greeks, kGreeks, "GreeksResult");
+
+namespace {
+
+Result<double> black_scholes_of(double spot, double strike, double rate, double vol, double t, OptionType type,
+                                double q) {
+    const Vanilla v = vanilla(spot, strike, rate, vol, t, type, q);
+    return pricing::black_scholes(v.contract, v.market);
 }
 
-PyObject* implied_volatility_impl(double market_price, double spot, double strike, double rate, double t,
-                                  std::string_view ot, double q) {
-    OptionType type;
-    if (!choose(kOptionTypes, ot, type)) return nullptr;
-    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
-    return finish(pricing::implied_volatility(o, {.spot = spot, .rate = rate, .vol = 0.0, .dividend_yield = q},
-                                              market_price));
+Result<PriceRow> price_of(double spot, double strike, double rate, double vol, double t, OptionType type, double q) {
+    QUELM_TRY(p, black_scholes_of(spot, strike, rate, vol, t, type, q));
+    return PriceRow{type, spot, strike, rate, vol, t, q, p};
 }
+
+Result<greeks::Greeks> greeks_of(double spot, double strike, double rate, double vol, double t, OptionType type,
+                                 double q) {
+    const Vanilla v = vanilla(spot, strike, rate, vol, t, type, q);
+    return greeks::analytic_greeks(v.contract, v.market);
+}
+
+Result<double> implied_volatility_of(double market_price, double spot, double strike, double rate, double t,
+                                     OptionType type, double q) {
+    const Vanilla v = vanilla(spot, strike, rate, 0.0, t, type, q);
+    return pricing::implied_volatility(v.contract, v.market, market_price);
+}
+
+// The vanilla operands of a block's elements (spot, strike, rate, vol, t, type, q). An element
+// whose option string was rejected gets a NaN spot, so the block leaves it to the element
+// path, which reports it.
+VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::size_t n) {
+    using namespace vec;
+    VanillaBlock b;
+    b.n = n;
+    for (std::size_t j = 0; j < n; ++j) {
+        const unsigned char code = block_code(at, step, 5, j);
+        const bool known = code < option_count<OptionType>();
+        b.spot[j] = known ? block_real(at, step, 0, j) : kNaN;
+        b.strike[j] = block_real(at, step, 1, j);
+        b.rate[j] = block_real(at, step, 2, j);
+        b.vol[j] = block_real(at, step, 3, j);
+        b.expiry[j] = block_real(at, step, 4, j);
+        b.type[j] = known ? static_cast<OptionType>(code) : OptionType::Call;
+        b.dividend_yield[j] = block_real(at, step, 6, j);
+    }
+    return b;
+}
+
+void black_scholes_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                        bool* done) {
+    pricing::black_scholes_block(vanilla_block(at, step, n), out, done);
+}
+
+void greeks_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                 bool* done) {
+    using vec::kBlock;
+    greeks::Greeks g[kVanillaBlock];
+    greeks::analytic_greeks_block(vanilla_block(at, step, n), g, done);
+    for (std::size_t j = 0; j < n; ++j) {
+        out[j] = g[j].delta;
+        out[kBlock + j] = g[j].gamma;
+        out[2 * kBlock + j] = g[j].vega;
+        out[3 * kBlock + j] = g[j].theta;
+        out[4 * kBlock + j] = g[j].rho;
+    }
+}
+
+static_assert(vec::kBlock == kVanillaBlock, "an array block is one block of the core");
 
 }  // namespace
 
-constexpr FunctionDef def_black_scholes = function<black_scholes_impl>(
+constexpr FunctionDef def_black_scholes = typed_in_vec<&black_scholes_of, &black_scholes_many>(
     "black_scholes", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Price a European option with the Black-Scholes-Merton closed form.\n"
     "\n"
@@ -79,20 +120,20 @@ constexpr FunctionDef def_black_scholes = function<black_scholes_impl>(
     "    # -> 8.021352235143176");
 QUELM_PUBLIC(def_black_scholes);
 
-constexpr FunctionDef def_price = function<price_impl>(
+constexpr FunctionDef def_price = typed<&price_of>(
     "price", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Price a European option and return a dict with the inputs and the price.\n"
     "\n"
     "Mirrors the CLI's `PriceResult` shape so the Python and CLI surfaces agree.");
 QUELM_PUBLIC(def_price);
 
-constexpr FunctionDef def_greeks = function<greeks_impl>(
+constexpr FunctionDef def_greeks = typed_in_vec<&greeks_of, &greeks_many>(
     "greeks", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
     "Analytic Black-Scholes Greeks for a European option, as a dict\n"
     "(`delta`, `gamma`, `vega`, `theta`, `rho`).");
 QUELM_PUBLIC(def_greeks);
 
-constexpr FunctionDef def_implied_volatility = function<implied_volatility_impl>(
+constexpr FunctionDef def_implied_volatility = typed_in_vec<&implied_volatility_of>(
     "implied_volatility",
     {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}},
     "Solve for the Black-Scholes implied volatility matching `market_price`.");

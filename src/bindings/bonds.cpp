@@ -1,61 +1,50 @@
 // Python class FixedRateBond.
-#include "bindings/frame/classes.hpp"
+#include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
-#include "bindings/frame/result.hpp"
+#include "bindings/instances.hpp"
 #include "quelm/bonds/bond.hpp"
 #include "quelm/curves/curve.hpp"
 
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quelm::py {
 
 constexpr Section kSection = Section::FixedIncome;
 
-PyTypeObject* yield_curve_type();
-PyTypeObject* fixed_rate_bond_type();
+template <>
+struct ToPy<std::pair<double, double>> {
+    static PyObject* convert(const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); }
+};
+template <>
+struct Annotation<std::pair<double, double>> {
+    static const char* result() { return "Tuple[float, float]"; }
+};
 
 namespace {
 
 using bonds::Cashflow;
 using bonds::FixedRateBond;
 
-// The `curve` argument: a YieldCurve instance, nothing else.
-struct CurveArg {
-    const curves::YieldCurve* curve = nullptr;
-};
+using Series = std::span<const double>;
 
-bool from_py(PyObject* o, CurveArg& out) {
-    if (Py_TYPE(o) != yield_curve_type()) {
-        PyErr_Format(PyExc_TypeError, "expected quelm.YieldCurve, got %s", Py_TYPE(o)->tp_name);
-        return false;
-    }
-    out.curve = &value_of<curves::YieldCurve>(o);
-    return true;
+Result<FixedRateBond> regular_of(double face, double coupon_rate, U32 frequency, U32 n_periods, Cancel& cancel) {
+    return FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value, cancel);
 }
 
-PyObject* make_bond(const Result<FixedRateBond>& r) {
-    return finish(r, [](const FixedRateBond& b) { return wrap(fixed_rate_bond_type(), b); });
+Result<FixedRateBond> from_cashflows_of(Series times, Series amounts, U32 frequency, double accrued, double face,
+                                        double coupon_rate) {
+    return FixedRateBond::from_cashflows(frequency.value, times, amounts, face, coupon_rate, accrued);
 }
 
-PyObject* regular_impl(double face, double coupon_rate, U32 frequency, U32 n_periods) {
-    return make_bond(compute(
-        [&](Cancel& c) { return FixedRateBond::regular(face, coupon_rate, frequency.value, n_periods.value, c); }));
-}
-
-PyObject* from_cashflows_impl(const FloatSeq& times, const FloatSeq& amounts, U32 frequency, double accrued,
-                              double face, double coupon_rate) {
-    return make_bond(compute(times.size(), [&] {
-        return FixedRateBond::from_cashflows(frequency.value, times.view(), amounts.view(), face, coupon_rate, accrued);
-    }));
+Result<std::pair<double, double>> price_from_curve_of(const FixedRateBond& b, const curves::YieldCurve& curve,
+                                                      Cancel& cancel) {
+    return b.price_from_curve(curve, cancel);
 }
 
 PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(self).accrued()); }
-
-PyObject* price_from_curve_impl(const FixedRateBond& b, const CurveArg& curve) {
-    return finish(compute([&](Cancel& c) { return b.price_from_curve(*curve.curve, c); }),
-                  [](const std::pair<double, double>& p) { return to_py_pair(p.first, p.second); });
-}
 
 // (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):
 // every stored field goes back unchanged, so the rebuilt bond is equal.
@@ -91,39 +80,42 @@ PyObject* bond_repr(PyObject* self) {
 bool bond_equal(PyObject* a, PyObject* b) { return value_of<FixedRateBond>(a) == value_of<FixedRateBond>(b); }
 
 // Static constructors, then instance methods, in the order the class lists them.
-constexpr FunctionDef def_regular = function<regular_impl>(
+constexpr FunctionDef def_regular = typed<&regular_of>(
     "regular", {"face", "coupon_rate", "frequency", "n_periods"},
     "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
     "`t = k/frequency`, plus `face` redeemed at the last. Accrued is zero.");
-constexpr FunctionDef def_from_cashflows = function<from_cashflows_impl>(
+constexpr FunctionDef def_from_cashflows = typed<&from_cashflows_of>(
     "from_cashflows",
     {"times", "amounts", "frequency", {"accrued", "0.0"}, {"face", "100.0"}, {"coupon_rate", "0.0"}},
     "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
-    "plus the accrued interest at settlement.");
-constexpr FunctionDef def_dirty_price_from_yield = method<polled_query<&FixedRateBond::dirty_price_from_yield>>(
-    "dirty_price_from_yield", {"y"},
-    "Dirty (full) price from a flat yield compounded at the coupon frequency.");
-constexpr FunctionDef def_clean_price_from_yield = method<polled_query<&FixedRateBond::clean_price_from_yield>>(
-    "clean_price_from_yield", {"y"},
-    "Clean price from a flat yield (`dirty − accrued`).");
-constexpr FunctionDef def_yield_to_maturity = method<polled_query<&FixedRateBond::yield_to_maturity>>(
-    "yield_to_maturity", {"clean_price"},
-    "Yield-to-maturity from a quoted clean price.");
-constexpr FunctionDef def_price_from_curve = method<price_from_curve_impl>(
+    "plus the accrued interest at settlement.").locking(Lock::BySize);
+constexpr FunctionDef def_dirty_price_from_yield =
+    typed_method<member_function<&FixedRateBond::dirty_price_from_yield>>(
+        "dirty_price_from_yield", {"y"},
+        "Dirty (full) price from a flat yield compounded at the coupon frequency.");
+constexpr FunctionDef def_clean_price_from_yield =
+    typed_method_in_vec<member_function<&FixedRateBond::clean_price_from_yield>>(
+        "clean_price_from_yield", {"y"},
+        "Clean price from a flat yield (`dirty − accrued`).", "bond_price", "bond", &fixed_rate_bond_type);
+constexpr FunctionDef def_yield_to_maturity =
+    typed_method_in_vec<member_function<&FixedRateBond::yield_to_maturity>>(
+        "yield_to_maturity", {"clean_price"},
+        "Yield-to-maturity from a quoted clean price.", "bond_yield", "bond", &fixed_rate_bond_type);
+constexpr FunctionDef def_price_from_curve = typed_method<&price_from_curve_of>(
     "price_from_curve", {"curve"},
     "Dirty and clean price discounted on a yield curve, returned as a tuple.");
-constexpr FunctionDef def_macaulay_duration = method<polled_query<&FixedRateBond::macaulay_duration>>(
+constexpr FunctionDef def_macaulay_duration = typed_method<member_function<&FixedRateBond::macaulay_duration>>(
     "macaulay_duration", {"y"},
     "Macaulay duration at yield `y`.");
-constexpr FunctionDef def_modified_duration = method<polled_query<&FixedRateBond::modified_duration>>(
+constexpr FunctionDef def_modified_duration = typed_method<member_function<&FixedRateBond::modified_duration>>(
     "modified_duration", {"y"},
     "Modified duration at yield `y`.");
-constexpr FunctionDef def_convexity = method<polled_query<&FixedRateBond::convexity>>(
+constexpr FunctionDef def_convexity = typed_method<member_function<&FixedRateBond::convexity>>(
     "convexity", {"y"},
     "Convexity at yield `y`.");
 constexpr FunctionDef def_reduce = method<reduce_impl>(
     "__reduce__", {},
-    "Pickle support: rebuild through `from_cashflows`.");
+    "Pickle support: rebuild through `from_cashflows`.").returning("Tuple[Any, ...]");
 
 constexpr Callable kMethods[] = {
     callable<def_regular>, callable<def_from_cashflows>, callable<def_dirty_price_from_yield>,
@@ -133,7 +125,7 @@ constexpr Callable kMethods[] = {
 };
 
 const GetterDef kGetters[] = {
-    {"accrued", "Accrued interest at settlement.", &accrued_get},
+    {"accrued", "Accrued interest at settlement.", &accrued_get, "float"},
 };
 
 const ClassDef kClass = {

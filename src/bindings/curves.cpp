@@ -1,47 +1,36 @@
 // Python class YieldCurve.
-#include "bindings/frame/classes.hpp"
+#include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
-#include "bindings/frame/result.hpp"
+#include "bindings/instances.hpp"
+#include "bindings/string_options.hpp"
 #include "quelm/core/math/interpolate.hpp"
 #include "quelm/curves/curve.hpp"
 
+#include <span>
 #include <string>
 
 namespace quelm::py {
 
 constexpr Section kSection = Section::FixedIncome;
 
-PyTypeObject* yield_curve_type();
-
 namespace {
 
 using curves::YieldCurve;
 
-PyObject* make_curve(const Result<YieldCurve>& r) {
-    return finish(r, [](const YieldCurve& c) { return wrap(yield_curve_type(), c); });
+using Series = std::span<const double>;
+
+Result<YieldCurve> flat_of(double rate) { return YieldCurve::flat(rate); }
+
+Result<YieldCurve> from_zero_rates_of(Series times, Series rates, Interp interp) {
+    return YieldCurve::from_zero_rates(times, rates, interp);
 }
 
-PyObject* flat_impl(double rate) {
-    return make_curve(YieldCurve::flat(rate));
+Result<YieldCurve> from_discount_factors_of(Series times, Series dfs, Interp interp) {
+    return YieldCurve::from_discount_factors(times, dfs, interp);
 }
 
-PyObject* from_zero_rates_impl(const FloatSeq& times, const FloatSeq& rates, std::string_view interp) {
-    Interp mode;
-    if (!choose(kInterps, interp, mode)) return nullptr;
-    return make_curve(
-        compute(times.size(), [&] { return YieldCurve::from_zero_rates(times.view(), rates.view(), mode); }));
-}
-
-PyObject* from_discount_factors_impl(const FloatSeq& times, const FloatSeq& dfs, std::string_view interp) {
-    Interp mode;
-    if (!choose(kInterps, interp, mode)) return nullptr;
-    return make_curve(
-        compute(times.size(), [&] { return YieldCurve::from_discount_factors(times.view(), dfs.view(), mode); }));
-}
-
-PyObject* from_log_discounts_impl(const FloatSeq& times, const FloatSeq& log_dfs) {
-    return make_curve(
-        compute(times.size(), [&] { return YieldCurve::from_log_discounts(times.view(), log_dfs.view()); }));
+Result<YieldCurve> from_log_discounts_of(Series times, Series log_dfs) {
+    return YieldCurve::from_log_discounts(times, log_dfs);
 }
 
 // (constructor, args): flat -> flat(rate); zero-rate modes -> from_zero_rates with
@@ -86,30 +75,30 @@ PyObject* curve_repr(PyObject* self) {
 bool curve_equal(PyObject* a, PyObject* b) { return value_of<YieldCurve>(a) == value_of<YieldCurve>(b); }
 
 // Static constructors, then instance methods, in the order the class lists them.
-constexpr FunctionDef def_flat = function<flat_impl>(
+constexpr FunctionDef def_flat = typed<&flat_of>(
     "flat", {"rate"},
     "A flat continuously-compounded curve at `rate` for every maturity.");
-constexpr FunctionDef def_from_zero_rates = function<from_zero_rates_impl>(
+constexpr FunctionDef def_from_zero_rates = typed<&from_zero_rates_of>(
     "from_zero_rates", {"times", "rates", {"interp", "\"log-linear\""}},
-    "Build from continuously-compounded zero rates at the given pillar times.");
-constexpr FunctionDef def_from_discount_factors = function<from_discount_factors_impl>(
+    "Build from continuously-compounded zero rates at the given pillar times.").locking(Lock::BySize);
+constexpr FunctionDef def_from_discount_factors = typed<&from_discount_factors_of>(
     "from_discount_factors", {"times", "dfs", {"interp", "\"log-linear\""}},
-    "Build from discount factors at the given pillar times.");
-constexpr FunctionDef def_discount = method<query<&YieldCurve::discount>>(
+    "Build from discount factors at the given pillar times.").locking(Lock::BySize);
+constexpr FunctionDef def_discount = typed_method_in_vec<member_function<&YieldCurve::discount>>(
     "discount", {"t"},
-    "Discount factor `P(t)` (with `P(0) = 1`).");
-constexpr FunctionDef def_zero_rate = method<query<&YieldCurve::zero_rate>>(
+    "Discount factor `P(t)` (with `P(0) = 1`).", "discount", "curve", &yield_curve_type);
+constexpr FunctionDef def_zero_rate = typed_method_in_vec<member_function<&YieldCurve::zero_rate>>(
     "zero_rate", {"t"},
-    "Continuously-compounded zero rate `z(t)`.");
-constexpr FunctionDef def_forward_rate = method<query<&YieldCurve::forward_rate>>(
+    "Continuously-compounded zero rate `z(t)`.", "zero_rate", "curve", &yield_curve_type);
+constexpr FunctionDef def_forward_rate = typed_method_in_vec<member_function<&YieldCurve::forward_rate>>(
     "forward_rate", {"t1", "t2"},
-    "Continuously-compounded forward rate over `[t1, t2]`.");
+    "Continuously-compounded forward rate over `[t1, t2]`.", "forward_rate", "curve", &yield_curve_type);
 constexpr FunctionDef def_reduce = method<reduce_impl>(
     "__reduce__", {},
-    "Pickle support: rebuild through a static constructor.");
-constexpr FunctionDef def_from_log_discounts = function<from_log_discounts_impl>(
+    "Pickle support: rebuild through a static constructor.").returning("Tuple[Any, ...]");
+constexpr FunctionDef def_from_log_discounts = typed<&from_log_discounts_of>(
     "_from_log_discounts", {"times", "log_dfs"},
-    "Internal: rebuild a log-linear curve from its log discount factors (unpickling).");
+    "Internal: rebuild a log-linear curve from its log discount factors (unpickling).").locking(Lock::BySize);
 
 constexpr Callable kMethods[] = {
     callable<def_flat>, callable<def_from_zero_rates>, callable<def_from_discount_factors>,

@@ -1,7 +1,7 @@
 // Python bindings: barrier_price, lookback_price, asian_price.
-#include "bindings/frame/call.hpp"
+#include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
-#include "bindings/frame/result.hpp"
+#include "bindings/string_options.hpp"
 #include "quelm/pricing/asian.hpp"
 #include "quelm/pricing/barrier.hpp"
 #include "quelm/pricing/lookback.hpp"
@@ -14,25 +14,6 @@ constexpr Section kSection = Section::Options;
 
 namespace {
 
-PyObject* barrier_price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
-                             std::string_view bt, double barrier, double q) {
-    OptionType type;
-    pricing::BarrierType kind;
-    if (!choose(kOptionTypes, ot, type) || !choose(pricing::kBarrierTypes, bt, kind)) return nullptr;
-    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
-    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
-    return finish(pricing::barrier_price(o, m, {.type = kind, .level = barrier}));
-}
-
-PyObject* lookback_price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
-                              std::string_view st, double q) {
-    pricing::StrikeType kind;
-    OptionType type;
-    if (!choose(pricing::kStrikeTypes, st, kind) || !choose(kOptionTypes, ot, type)) return nullptr;
-    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
-    return finish(pricing::lookback_price(o, {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q}, kind));
-}
-
 // The geometric closed form has no standard error (None).
 struct AsianRow {
     double price;
@@ -43,41 +24,60 @@ constinit const auto kAsianRow = record<AsianRow>({
     QUELM_FIELD(AsianRow, price), QUELM_FIELD(AsianRow, standard_error),
 });
 
-PyObject* asian_price_impl(double spot, double strike, double rate, double vol, double t, std::string_view ot,
-                           std::string_view average, std::uint64_t n_fixings, std::uint64_t paths,
-                           std::uint64_t seed, double q) {
-    OptionType type;
-    pricing::AverageType kind;
-    if (!choose(kOptionTypes, ot, type) || !choose(pricing::kAverageTypes, average, kind)) return nullptr;
-    const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
-    const MarketInputs m{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q};
-    if (kind == pricing::AverageType::Geometric) {
-        return finish(pricing::geometric_asian_price(o, m), [](double p) { return kAsianRow({p, std::nullopt}); });
-    }
-    const pricing::AsianSettings settings{.n_fixings = n_fixings, .paths = paths, .seed = seed};
-    return finish(compute([&](Cancel& c) { return pricing::arithmetic_asian_price(o, m, settings, c); }),
-                  [](const PriceEstimate& v) { return kAsianRow({v.price, v.standard_error}); });
-}
-
 }  // namespace
 
-constexpr FunctionDef def_barrier_price = function<barrier_price_impl>(
+QUELM_RECORD(AsianRow, kAsianRow, "AsianResult");
+
+namespace {
+
+Result<double> barrier_price_of(double spot, double strike, double rate, double vol, double t, OptionType type,
+                                pricing::BarrierType barrier_type, double barrier, double q) {
+    const Vanilla v = vanilla(spot, strike, rate, vol, t, type, q);
+    return pricing::barrier_price(v.contract, v.market, {.type = barrier_type, .level = barrier});
+}
+
+Result<double> lookback_price_of(double spot, double strike, double rate, double vol, double t, OptionType type,
+                                 pricing::StrikeType strike_type, double q) {
+    const Vanilla v = vanilla(spot, strike, rate, vol, t, type, q);
+    return pricing::lookback_price(v.contract, v.market, strike_type);
+}
+
+Result<AsianRow> asian_price_of(double spot, double strike, double rate, double vol, double t, OptionType type,
+                                pricing::AverageType average, std::uint64_t n_fixings, std::uint64_t paths,
+                                std::uint64_t seed, double q, Cancel& cancel) {
+    const Vanilla v = vanilla(spot, strike, rate, vol, t, type, q);
+    if (average == pricing::AverageType::Geometric) {
+        QUELM_TRY(p, pricing::geometric_asian_price(v.contract, v.market));
+        return AsianRow{p, std::nullopt};
+    }
+    const pricing::AsianSettings settings{.n_fixings = n_fixings, .paths = paths, .seed = seed};
+    QUELM_TRY(e, pricing::arithmetic_asian_price(v.contract, v.market, settings, cancel));
+    return AsianRow{e.price, e.standard_error};
+}
+
+constexpr FunctionDef def_barrier_price = typed_in_vec<&barrier_price_of>(
     "barrier_price",
     {"spot", "strike", "rate", "vol", "t", "option_type", "barrier_type", "barrier", {"dividend_yield", "0.0"}},
     "Price a continuously monitored single-barrier option (zero rebate).");
 QUELM_PUBLIC(def_barrier_price);
 
-constexpr FunctionDef def_lookback_price = function<lookback_price_impl>(
-    "lookback_price",
-    {"spot", "strike", "rate", "vol", "t", "option_type", "strike_type", {"dividend_yield", "0.0"}},
-    "Price a continuous lookback option (freshly issued: extremum = spot).");
+constexpr FunctionDef def_lookback_price =
+    typed_in_vec<&lookback_price_of>(
+        "lookback_price",
+        {"spot", "strike", "rate", "vol", "t", "option_type", "strike_type", {"dividend_yield", "0.0"}},
+        "Price a continuous lookback option (freshly issued: extremum = spot).")
+        .reading_options({"strike_type", "option_type"});
 QUELM_PUBLIC(def_lookback_price);
 
-constexpr FunctionDef def_asian_price = function<asian_price_impl>(
+constexpr FunctionDef def_asian_price = typed<&asian_price_of>(
     "asian_price",
     {"spot", "strike", "rate", "vol", "t", "option_type", {"average", "\"geometric\""}, {"n_fixings", "50"},
      {"paths", "100000"}, {"seed", "42"}, {"dividend_yield", "0.0"}},
-    "Price an average-price Asian option, returning a dict with the price (and, for");
+    "Price an average-price Asian option, returning a dict with the price (and, for\n"
+    "the arithmetic average, the standard error of its Monte Carlo estimate; None for\n"
+    "the geometric closed form).");
 QUELM_PUBLIC(def_asian_price);
+
+}  // namespace
 
 }  // namespace quelm::py

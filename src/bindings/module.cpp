@@ -1,4 +1,5 @@
 // The compiled module quelm._core: its entry point and the registration table in public order.
+#include "bindings/frame/arrays.hpp"
 #include "bindings/frame/call.hpp"
 #include "bindings/frame/classes.hpp"
 #include "bindings/frame/registry.hpp"
@@ -9,14 +10,14 @@
 
 namespace quelm::py {
 
-PyObject* create_kernels_module();
-
 namespace {
 
 constexpr Section kSection = Section::Errors;
 
 PyTypeObject* internal_fault_class() { return reinterpret_cast<PyTypeObject*>(internal_fault_type()); }
 QUELM_PUBLIC_CLASS(internal_fault_class);
+PyTypeObject* element_error_class() { return reinterpret_cast<PyTypeObject*>(vec::element_error_type()); }
+QUELM_PUBLIC_CLASS(element_error_class);
 
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
@@ -50,8 +51,13 @@ PyObject* create_module() {
         if (e.function != nullptr) {
             PyMethodDef* m = make_method(*e.function, nullptr, 0);
             if (m == nullptr) return nullptr;
-            if (add_named(module.get(), all.get(), m->ml_name, PyCFunction_NewEx(m, nullptr, name.get())) < 0)
+            vec::add_form(*e.function->def);
+            Ref f(PyCFunction_NewEx(m, nullptr, name.get()));
+            if (e.section == Section::Private) {
+                if (!f || PyModule_AddObjectRef(module.get(), m->ml_name, f.get()) < 0) return nullptr;
+            } else if (add_named(module.get(), all.get(), m->ml_name, f.release()) < 0) {
                 return nullptr;
+            }
             continue;
         }
         PyTypeObject* type = e.make_class();
@@ -61,8 +67,6 @@ PyObject* create_module() {
                       Py_NewRef(reinterpret_cast<PyObject*>(type))) < 0)
             return nullptr;
     }
-    Ref kernels(create_kernels_module());
-    if (!kernels || PyModule_AddObjectRef(module.get(), "_kernels", kernels.get()) < 0) return nullptr;
 #ifdef Py_GIL_DISABLED
     // Free-threaded builds: the module's own state is immutable after import or atomic, so it
     // does not need the interpreter lock (see docs/concurrency.md).

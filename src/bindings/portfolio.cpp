@@ -1,7 +1,6 @@
 // Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize.
-#include "bindings/frame/call.hpp"
+#include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
-#include "bindings/frame/result.hpp"
 #include "quelm/portfolio/allocation.hpp"
 #include "quelm/portfolio/optimize.hpp"
 #include "quelm/portfolio/performance.hpp"
@@ -23,6 +22,7 @@ namespace {
 struct HoldingRows {
     std::vector<portfolio::Holding> holdings;
     std::vector<double> prices;
+    [[nodiscard]] std::size_t size() const { return prices.size(); }
 };
 
 bool convert_holding(PyObject* item, HoldingRows& out) {
@@ -75,32 +75,10 @@ constinit const auto kValuation = record<HoldingsValuation>({
     QUELM_FIELD(HoldingsValuation, total_market_value), QUELM_FIELD(HoldingsValuation, total_unrealized_pnl),
     QUELM_FIELD(HoldingsValuation, total_unrealized_pnl_pct),
     {"holdings",
-     [](const HoldingsValuation& v) { return to_py(std::span<const HoldingValuation>(v.holdings), kHolding); }},
+     [](const HoldingsValuation& v) { return to_py(std::span<const HoldingValuation>(v.holdings), kHolding); },
+     [] { return "list[HoldingValuation]"; }},
 });
 static_assert(kValuation.size() == aggregate_size<HoldingsValuation>());
-
-PyObject* portfolio_value_impl(const HoldingRows& rows) {
-    return finish(compute(rows.prices.size(), [&] { return portfolio::value_holdings(rows.holdings, rows.prices); }),
-                  kValuation);
-}
-
-PyObject* twr_impl(const FloatSeq& values, const FloatSeq& flows) {
-    return finish(compute(values.size(), [&] { return portfolio::twr(values.view(), flows.view()); }));
-}
-
-PyObject* mwr_impl(const std::vector<std::string>& dates, const FloatSeq& amounts) {
-    return finish(compute([&](Cancel& c) { return portfolio::mwr(dates, amounts.view(), c); }));
-}
-
-PyObject* allocation_impl(const FloatSeq& values) {
-    return finish(compute(values.size(), [&] { return portfolio::weights(values.view()); }),
-                  [](const std::vector<double>& w) { return to_py(w); });
-}
-
-PyObject* covariance_matrix_impl(const FloatMatrix& returns) {
-    return finish(compute([&](Cancel& c) { return portfolio::covariance_matrix(returns.rows(), c); }),
-                  [](const portfolio::Matrix& m) { return to_py(m); });
-}
 
 using portfolio::PortfolioRisk;
 
@@ -112,30 +90,56 @@ constinit const auto kRisk = record<PortfolioRisk>({
 });
 static_assert(kRisk.size() == aggregate_size<PortfolioRisk>());
 
-PyObject* portfolio_risk_impl(const FloatMatrix& returns, const FloatSeq& weights, double periods_per_year,
-                              double confidence) {
-    return finish(compute([&](Cancel& c) {
-                      return portfolio::portfolio_risk(returns.rows(), weights.view(), periods_per_year, confidence, c);
-                  }),
-                  kRisk);
-}
-
 using portfolio::Optimal;
 
 constinit const auto kOptimal = record<Optimal>({
-    {"min_variance_weights", member<&Optimal::min_variance>}, {"tangency_weights", member<&Optimal::tangency>},
-    {"frontier_weights", member<&Optimal::frontier>},
+    field<&Optimal::min_variance>("min_variance_weights"), field<&Optimal::tangency>("tangency_weights"),
+    field<&Optimal::frontier>("frontier_weights"),
 });
 static_assert(kOptimal.size() == aggregate_size<Optimal>());
 
-PyObject* optimize_impl(const FloatSeq& mean, const FloatMatrix& cov, double rf, const std::optional<double>& target) {
-    return finish(compute([&](Cancel& c) { return portfolio::optimize(cov.rows(), mean.view(), rf, target, c); }),
-                  kOptimal);
-}
-
 }  // namespace
 
-constexpr FunctionDef def_portfolio_value = function<portfolio_value_impl>(
+template <>
+struct Annotation<HoldingRows> {
+    static const char* param() { return "_ArrayLike[Tuple[str, _Float, _Float, _Float]]"; }
+};
+QUELM_RECORD(HoldingValuation, kHolding, "HoldingValuation");
+QUELM_RECORD(HoldingsValuation, kValuation, "PortfolioValuation");
+QUELM_RECORD(PortfolioRisk, kRisk, "PortfolioRisk");
+QUELM_RECORD(Optimal, kOptimal, "OptimizeResult");
+
+namespace {
+
+using Series = std::span<const double>;
+
+Result<HoldingsValuation> portfolio_value_of(const HoldingRows& rows) {
+    return portfolio::value_holdings(rows.holdings, rows.prices);
+}
+
+Result<double> twr_of(Series values, Series flows) { return portfolio::twr(values, flows); }
+
+Result<double> mwr_of(const std::vector<std::string>& dates, Series amounts, Cancel& cancel) {
+    return portfolio::mwr(dates, amounts, cancel);
+}
+
+Result<std::vector<double>> allocation_of(Series market_values) { return portfolio::weights(market_values); }
+
+Result<portfolio::Matrix> covariance_matrix_of(const FloatMatrix& returns, Cancel& cancel) {
+    return portfolio::covariance_matrix(returns.rows(), cancel);
+}
+
+Result<PortfolioRisk> portfolio_risk_of(const FloatMatrix& returns, Series weights, double periods_per_year,
+                                        double confidence, Cancel& cancel) {
+    return portfolio::portfolio_risk(returns.rows(), weights, periods_per_year, confidence, cancel);
+}
+
+Result<Optimal> optimize_of(Series mean, const FloatMatrix& cov, double rf, std::optional<double> target,
+                            Cancel& cancel) {
+    return portfolio::optimize(cov.rows(), mean, rf, target, cancel);
+}
+
+constexpr FunctionDef def_portfolio_value = typed<&portfolio_value_of>(
     "portfolio_value", {"holdings"},
     "Mark-to-market value holdings, returning totals + a per-holding breakdown.\n"
     "\n"
@@ -143,39 +147,44 @@ constexpr FunctionDef def_portfolio_value = function<portfolio_value_impl>(
     "\n"
     "```python\n"
     "quelm.portfolio_value([(\"AAPL\", 10, 150, 175), (\"MSFT\", 5, 300, 320)])\n"
-    "```");
+    "```")
+    .locking(Lock::BySize);
 QUELM_PUBLIC(def_portfolio_value);
 
-constexpr FunctionDef def_twr = function<twr_impl>(
+constexpr FunctionDef def_twr = typed<&twr_of>(
     "twr", {"values", "flows"},
-    "Time-weighted return from period-boundary valuations and sub-period flows.");
+    "Time-weighted return from period-boundary valuations and sub-period flows.")
+    .locking(Lock::BySize);
 QUELM_PUBLIC(def_twr);
 
-constexpr FunctionDef def_mwr = function<mwr_impl>(
+constexpr FunctionDef def_mwr = typed<&mwr_of>(
     "mwr", {"dates", "amounts"},
     "Money-weighted return (IRR) from ISO `dates` and aligned `amounts`\n"
     "(invested negative, received positive).");
 QUELM_PUBLIC(def_mwr);
 
-constexpr FunctionDef def_allocation = function<allocation_impl>(
+constexpr FunctionDef def_allocation = typed<&allocation_of>(
     "allocation", {"market_values"},
-    "Allocation weights from market values.");
+    "Allocation weights from market values.")
+    .locking(Lock::BySize);
 QUELM_PUBLIC(def_allocation);
 
-constexpr FunctionDef def_covariance_matrix = function<covariance_matrix_impl>(
+constexpr FunctionDef def_covariance_matrix = typed<&covariance_matrix_of>(
     "covariance_matrix", {"returns"},
     "The population covariance matrix of N aligned asset-return series.");
 QUELM_PUBLIC(def_covariance_matrix);
 
-constexpr FunctionDef def_portfolio_risk = function<portfolio_risk_impl>(
+constexpr FunctionDef def_portfolio_risk = typed<&portfolio_risk_of>(
     "portfolio_risk", {"returns", "weights", {"periods_per_year", "252.0"}, {"confidence", "0.95"}},
     "Portfolio risk (variance, volatility, VaR) from asset returns + weights.");
 QUELM_PUBLIC(def_portfolio_risk);
 
-constexpr FunctionDef def_optimize = function<optimize_impl>(
+constexpr FunctionDef def_optimize = typed<&optimize_of>(
     "optimize", {"mean", "cov", {"rf", "0.0"}, {"target", "None"}},
     "Markowitz optimization: min-variance, tangency, and (if `target` is given)\n"
     "efficient-frontier weights. Unconstrained / closed-form (shorting allowed).");
 QUELM_PUBLIC(def_optimize);
+
+}  // namespace
 
 }  // namespace quelm::py

@@ -1,8 +1,8 @@
-// Python bindings: stats, sharpe, sortino, max_drawdown, value_at_risk, expected_shortfall, beta, tracking_error, info_ratio, jarque_bera, acf.
-#include "bindings/frame/call.hpp"
+// Python bindings: stats, sharpe, sortino, max_drawdown, value_at_risk, expected_shortfall, beta,
+// tracking_error, info_ratio, jarque_bera, acf.
+#include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
-#include "bindings/frame/result.hpp"
-#include "bindings/stats_records.hpp"
+#include "bindings/string_options.hpp"
 #include "quelm/stats/drawdown.hpp"
 #include "quelm/stats/method.hpp"
 #include "quelm/stats/normality.hpp"
@@ -21,7 +21,7 @@ constexpr Section kSection = Section::Statistics;
 
 namespace {
 
-using Series = std::optional<FloatSeq>;
+using Series = std::span<const double>;
 using stats::StatsReport;
 
 constinit const auto kStatsReport = record<StatsReport>({
@@ -42,85 +42,75 @@ constinit const auto kStatsReport = record<StatsReport>({
 });
 static_assert(kStatsReport.size() == aggregate_size<StatsReport>(), "every report member has its key");
 
-std::optional<std::span<const double>> view(const Series& s) {
-    return s ? std::optional(s->view()) : std::nullopt;
-}
-
-PyObject* stats_impl(const Series& returns, const Series& prices, const Series& values, const Series& benchmark,
-                     double risk_free, double periods_per_year, double confidence,
-                     const std::optional<std::uint64_t>& lag) {
-    const stats::GivenSeries given{view(returns), view(prices), view(values)};
-    stats::ReportInput settings;  // the series is chosen in the core
-    settings.benchmark = view(benchmark);
-    settings.risk_free = risk_free;
-    settings.periods_per_year = periods_per_year;
-    settings.confidence = confidence;
-    settings.lag = lag;
-    return finish(compute([&](Cancel& c) { return stats::series_report(given, settings, c); }), kStatsReport);
-}
-
-PyObject* sharpe_impl(const FloatSeq& returns, double risk_free, double periods_per_year) {
-    return finish(
-        compute(returns.size(), [&] { return stats::sharpe_ratio(returns.view(), risk_free, periods_per_year); }));
-}
-
-PyObject* sortino_impl(const FloatSeq& returns, double mar, double periods_per_year) {
-    return finish(compute(returns.size(), [&] { return stats::sortino_ratio(returns.view(), mar, periods_per_year); }));
-}
-
 constinit const auto kDrawdown = record<stats::Drawdown>({
     QUELM_FIELD(stats::Drawdown, max_drawdown), QUELM_FIELD(stats::Drawdown, peak_index),
     QUELM_FIELD(stats::Drawdown, trough_index), QUELM_FIELD(stats::Drawdown, duration),
 });
 
-PyObject* max_drawdown_impl(const FloatSeq& prices) {
-    return finish(compute(prices.size(), [&] { return stats::max_drawdown(prices.view()); }), kDrawdown);
-}
-
-PyObject* value_at_risk_impl(const FloatSeq& returns, double confidence, std::string_view method) {
-    stats::VarMethod m;
-    if (!choose(stats::kVarMethods, method, m)) return nullptr;
-    return finish(compute(returns.size(), [&] { return stats::value_at_risk(returns.view(), confidence, m); }));
-}
-
-PyObject* expected_shortfall_impl(const FloatSeq& returns, double confidence, std::string_view method) {
-    stats::EsMethod m;
-    if (!choose(stats::kEsMethods, method, m)) return nullptr;
-    return finish(compute(returns.size(), [&] { return stats::expected_shortfall(returns.view(), confidence, m); }));
-}
-
-PyObject* beta_impl(const FloatSeq& asset, const FloatSeq& benchmark) {
-    return finish(compute(asset.size(), [&] { return stats::beta(asset.view(), benchmark.view()); }));
-}
-
-PyObject* tracking_error_impl(const FloatSeq& portfolio, const FloatSeq& benchmark, double periods_per_year) {
-    return finish(compute(portfolio.size(), [&] {
-        return stats::tracking_error(portfolio.view(), benchmark.view(), periods_per_year);
-    }));
-}
-
-PyObject* info_ratio_impl(const FloatSeq& portfolio, const FloatSeq& benchmark, double periods_per_year) {
-    return finish(compute(portfolio.size(), [&] {
-        return stats::information_ratio(portfolio.view(), benchmark.view(), periods_per_year);
-    }));
-}
-
-PyObject* jarque_bera_impl(const FloatSeq& values) {
-    return finish(compute(values.size(), [&] { return stats::jarque_bera(values.view()); }),
-                  [](const stats::JarqueBera& jb) { return to_py_pair(jb.statistic, jb.p_value); });
-}
-
-PyObject* acf_impl(const FloatSeq& values, std::uint64_t max_lag) {
-    return finish(compute([&](Cancel& c) { return stats::acf(values.view(), max_lag, c); }),
-                  [](const std::vector<double>& v) { return to_py(v); });
-}
-
 }  // namespace
 
-PyObject* to_py(const stats::StatsReport& r) { return kStatsReport(r); }
-PyObject* to_py(const stats::Drawdown& d) { return kDrawdown(d); }
+QUELM_RECORD(StatsReport, kStatsReport, "StatsReport");
+QUELM_RECORD(stats::Drawdown, kDrawdown, "DrawdownResult");
 
-constexpr FunctionDef def_stats = function<stats_impl>(
+template <>
+struct ToPy<stats::JarqueBera> {
+    static PyObject* convert(const stats::JarqueBera& jb) { return to_py_pair(jb.statistic, jb.p_value); }
+};
+template <>
+struct Annotation<stats::JarqueBera> {
+    static const char* result() { return "Tuple[float, float]"; }
+};
+
+namespace {
+
+Result<StatsReport> stats_of(std::optional<Series> returns, std::optional<Series> prices,
+                             std::optional<Series> values, std::optional<Series> benchmark, double risk_free,
+                             double periods_per_year, double confidence, std::optional<std::uint64_t> lag,
+                             Cancel& cancel) {
+    stats::ReportInput settings;  // the series is chosen in the core
+    settings.benchmark = benchmark;
+    settings.risk_free = risk_free;
+    settings.periods_per_year = periods_per_year;
+    settings.confidence = confidence;
+    settings.lag = lag;
+    return stats::series_report({returns, prices, values}, settings, cancel);
+}
+
+Result<double> sharpe_of(Series returns, double risk_free, double periods_per_year) {
+    return stats::sharpe_ratio(returns, risk_free, periods_per_year);
+}
+
+Result<double> sortino_of(Series returns, double mar, double periods_per_year) {
+    return stats::sortino_ratio(returns, mar, periods_per_year);
+}
+
+Result<stats::Drawdown> max_drawdown_of(Series prices) { return stats::max_drawdown(prices); }
+
+Result<double> value_at_risk_of(Series returns, double confidence, stats::VarMethod method) {
+    return stats::value_at_risk(returns, confidence, method);
+}
+
+Result<double> expected_shortfall_of(Series returns, double confidence, stats::EsMethod method) {
+    return stats::expected_shortfall(returns, confidence, method);
+}
+
+Result<double> beta_of(Series asset, Series benchmark) { return stats::beta(asset, benchmark); }
+
+Result<double> tracking_error_of(Series portfolio, Series benchmark, double periods_per_year) {
+    return stats::tracking_error(portfolio, benchmark, periods_per_year);
+}
+
+Result<double> info_ratio_of(Series portfolio, Series benchmark, double periods_per_year) {
+    return stats::information_ratio(portfolio, benchmark, periods_per_year);
+}
+
+Result<stats::JarqueBera> jarque_bera_of(Series values) { return stats::jarque_bera(values); }
+
+Result<std::vector<double>> acf_of(Series values, std::uint64_t max_lag, Cancel& cancel) {
+    return stats::acf(values, max_lag, cancel);
+}
+
+constexpr FunctionDef def_stats = typed_in_vec<&stats_of>(
     "stats",
     {{"returns", "None"}, {"prices", "None"}, {"values", "None"}, {"benchmark", "None"}, {"risk_free", "0.0"},
      {"periods_per_year", "252.0"}, {"confidence", "0.95"}, {"lag", "None"}},
@@ -136,61 +126,63 @@ constexpr FunctionDef def_stats = function<stats_impl>(
     "```");
 QUELM_PUBLIC(def_stats);
 
-constexpr FunctionDef def_sharpe = function<sharpe_impl>(
+constexpr FunctionDef def_sharpe = typed_in_vec<&sharpe_of>(
     "sharpe", {"returns", {"risk_free", "0.0"}, {"periods_per_year", "252.0"}},
-    "Annualized Sharpe ratio of a returns series.");
+    "Annualized Sharpe ratio of a returns series.").locking(Lock::BySize);
 QUELM_PUBLIC(def_sharpe);
 
-constexpr FunctionDef def_sortino = function<sortino_impl>(
+constexpr FunctionDef def_sortino = typed_in_vec<&sortino_of>(
     "sortino", {"returns", {"mar", "0.0"}, {"periods_per_year", "252.0"}},
-    "Annualized Sortino ratio of a returns series.");
+    "Annualized Sortino ratio of a returns series.").locking(Lock::BySize);
 QUELM_PUBLIC(def_sortino);
 
-constexpr FunctionDef def_max_drawdown = function<max_drawdown_impl>(
+constexpr FunctionDef def_max_drawdown = typed_in_vec<&max_drawdown_of>(
     "max_drawdown", {"prices"},
-    "Maximum drawdown of a price series, as a dict.");
+    "Maximum drawdown of a price series, as a dict.").locking(Lock::BySize);
 QUELM_PUBLIC(def_max_drawdown);
 
-constexpr FunctionDef def_value_at_risk = function<value_at_risk_impl>(
+constexpr FunctionDef def_value_at_risk = typed_in_vec<&value_at_risk_of>(
     "value_at_risk", {"returns", {"confidence", "0.95"}, {"method", "\"historical\""}},
     "Value-at-Risk (positive loss). `method` ∈ {`historical`, `parametric`,\n"
     "`cornish-fisher`}.\n"
     "\n"
     "The historical quantile orders NaN after every number, so a series holding\n"
-    "NaN still gives a defined result (NaN once the quantile reaches a NaN).");
+    "NaN still gives a defined result (NaN once the quantile reaches a NaN).").locking(Lock::BySize);
 QUELM_PUBLIC(def_value_at_risk);
 
-constexpr FunctionDef def_expected_shortfall = function<expected_shortfall_impl>(
+constexpr FunctionDef def_expected_shortfall = typed_in_vec<&expected_shortfall_of>(
     "expected_shortfall", {"returns", {"confidence", "0.95"}, {"method", "\"historical\""}},
     "Expected Shortfall (positive loss). `method` ∈ {`historical`, `parametric`}.\n"
     "\n"
     "The historical quantile orders NaN after every number; NaN never joins the\n"
-    "tail, and an empty tail (a NaN quantile) falls back to the smallest return.");
+    "tail, and an empty tail (a NaN quantile) falls back to the smallest return.").locking(Lock::BySize);
 QUELM_PUBLIC(def_expected_shortfall);
 
-constexpr FunctionDef def_beta = function<beta_impl>(
+constexpr FunctionDef def_beta = typed_in_vec<&beta_of>(
     "beta", {"asset", "benchmark"},
-    "Beta of an asset's returns against a benchmark's.");
+    "Beta of an asset's returns against a benchmark's.").locking(Lock::BySize);
 QUELM_PUBLIC(def_beta);
 
-constexpr FunctionDef def_tracking_error = function<tracking_error_impl>(
+constexpr FunctionDef def_tracking_error = typed_in_vec<&tracking_error_of>(
     "tracking_error", {"portfolio", "benchmark", {"periods_per_year", "252.0"}},
-    "Annualized tracking error of a portfolio vs a benchmark (returns series).");
+    "Annualized tracking error of a portfolio vs a benchmark (returns series).").locking(Lock::BySize);
 QUELM_PUBLIC(def_tracking_error);
 
-constexpr FunctionDef def_info_ratio = function<info_ratio_impl>(
+constexpr FunctionDef def_info_ratio = typed_in_vec<&info_ratio_of>(
     "info_ratio", {"portfolio", "benchmark", {"periods_per_year", "252.0"}},
-    "Annualized information ratio of a portfolio vs a benchmark (returns series).");
+    "Annualized information ratio of a portfolio vs a benchmark (returns series).").locking(Lock::BySize);
 QUELM_PUBLIC(def_info_ratio);
 
-constexpr FunctionDef def_jarque_bera = function<jarque_bera_impl>(
+constexpr FunctionDef def_jarque_bera = typed<&jarque_bera_of>(
     "jarque_bera", {"values"},
-    "Jarque-Bera normality test: `(statistic, p_value)`.");
+    "Jarque-Bera normality test: `(statistic, p_value)`.").locking(Lock::BySize);
 QUELM_PUBLIC(def_jarque_bera);
 
-constexpr FunctionDef def_acf = function<acf_impl>(
+constexpr FunctionDef def_acf = typed<&acf_of>(
     "acf", {"values", "max_lag"},
     "Autocorrelation function for lags `0..=max_lag`.");
 QUELM_PUBLIC(def_acf);
+
+}  // namespace
 
 }  // namespace quelm::py

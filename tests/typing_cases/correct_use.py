@@ -97,3 +97,14 @@ ratios = vec.sharpe(panel, axis=1)
 tail = vec.value_at_risk(panel, 0.99, "cornish-fisher", axis=1)
 fan = vec.simulate_paths("heston", t=2.0, steps=24, paths=15, rho=-0.7)
 band = np.quantile(fan, [0.05, 0.95], axis=0)
+
+# Array results used as arrays; every documented spelling; a variable of an exported alias.
+from quelm.typing import OptionType  # noqa: E402
+
+kind: OptionType = "Put"
+prices_grid = vec.black_scholes(100.0, np.linspace(80, 120, 9), 0.05, 0.2, 1.0, "CALL")
+mean_price: float = float(prices_grid.mean()) + float(prices_grid[0]) + prices_grid.shape[0]
+puts = vec.black_scholes(100.0, pd.Series(strikes), 0.05, 0.2, 1.0, kind, dividend_yield=np.full(9, 0.01))
+spread = prices_grid - np.asarray(puts)
+scalar_again: float = quelm.black_scholes(100, 100, 0.05, 0.2, 1.0, kind) + quelm.binomial(
+    100, 100, 0.05, 0.2, 1.0, "Call", "AMERICAN", 50)

@@ -7,6 +7,7 @@ import numpy as np
 import pandas as pd
 
 import quelm
+from quelm import vec
 
 returns = pd.Series(np.random.default_rng(1).normal(0.0003, 0.01, 500))
 panel = np.random.default_rng(3).normal(0.0004, 0.012, (3, 250))
@@ -42,3 +43,8 @@ delta: float = quelm.price(100, 100, 0.05, 0.2, 1.0, "call")["delta"]  # wrong
 vanna = quelm.greeks(100, 100, 0.05, 0.2, 1.0, "call")["vanna"]  # wrong
 sharpe: float = quelm.stats(returns=returns)["sharpe"]  # wrong: may be None
 label: int = quelm.black_scholes(100, 105, 0.05, 0.2, 1.0, "call")  # wrong: a float
+
+vec.black_scholes(100.0, [90.0, 110.0], 0.05, 0.2, 1.0, "cal")  # wrong
+vec.binomial(100.0, [90.0, 110.0], 0.05, 0.2, 1.0, "put", style="bermudan")  # wrong
+grid: float = vec.black_scholes(100.0, np.linspace(80, 120, 9), 0.05, 0.2, 1.0, "call")  # wrong: an array
+vec.black_scholes(100.0, 90.0, 0.05, 0.2, 1.0, "call", errors="ignore")  # wrong

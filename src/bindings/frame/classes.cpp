@@ -1,5 +1,7 @@
 #include "bindings/frame/classes.hpp"
 
+#include "bindings/frame/arrays.hpp"
+
 #include <cstring>
 #include <string>
 #include <utility>
@@ -41,6 +43,11 @@ std::vector<std::pair<PyTypeObject*, bool (*)(PyObject*, PyObject*)>>& equality_
     return hooks;
 }
 
+std::vector<std::pair<PyTypeObject*, const ClassDef*>>& created() {
+    static auto* v = new std::vector<std::pair<PyTypeObject*, const ClassDef*>>();
+    return *v;
+}
+
 PyObject* instance_richcompare(PyObject* a, PyObject* b, int op) {
     if ((op != Py_EQ && op != Py_NE) || Py_TYPE(a) != Py_TYPE(b)) Py_RETURN_NOTIMPLEMENTED;
     for (const auto& [type, equal] : equality_hooks()) {
@@ -61,6 +68,7 @@ PyTypeObject* create_class(const ClassDef& def) {
         const Callable& c = def.methods[i];
         PyMethodDef* m = make_method(c, def.name, c.def->has_self ? 0 : METH_STATIC);
         if (m == nullptr) return nullptr;
+        vec::add_form(*c.def);
         methods->push_back(*m);
     }
     methods->push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
@@ -87,6 +95,7 @@ PyTypeObject* create_class(const ClassDef& def) {
                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots->data()};
     auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
     if (type != nullptr && def.equal != nullptr) equality_hooks().emplace_back(type, def.equal);
+    if (type != nullptr) created().emplace_back(type, &def);
     return type;
 }
 
@@ -98,6 +107,12 @@ PyObject* wrap_instance(PyTypeObject* type, void* value, void (*destroy)(void*))
     inst->value = value;
     inst->destroy = destroy;
     return o;
+}
+
+const ClassDef* class_def(PyTypeObject* type) {
+    for (const auto& [t, def] : created())
+        if (t == type) return def;
+    return nullptr;
 }
 
 void* instance_value(PyObject* self) { return reinterpret_cast<Instance*>(self)->value; }

@@ -13,6 +13,7 @@ struct GetterDef {
     const char* name;
     const char* doc;
     PyObject* (*get)(PyObject* self);
+    const char* annotation;  // the stub's type of the value
 };
 
 struct ClassDef {
@@ -31,6 +32,9 @@ struct ClassDef {
 
 // Create the heap type (once per process). nullptr with an exception on failure.
 PyTypeObject* create_class(const ClassDef& def);
+
+// The definition a type was created from, or nullptr for a type the frame did not create.
+const ClassDef* class_def(PyTypeObject* type);
 
 // A new instance that takes ownership of value (destroyed with def.destroy).
 PyObject* wrap_instance(PyTypeObject* type, void* value, void (*destroy)(void*));

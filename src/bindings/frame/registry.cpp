@@ -23,6 +23,7 @@ std::string_view section_title(Section s) {
         case Section::FixedIncome: return "Yield curves and bonds";
         case Section::Neural: return "Neural pricing engines";
         case Section::Errors: return "Errors";
+        case Section::Private: return "";
     }
     return "";
 }

@@ -20,6 +20,7 @@ enum class Section : unsigned char {
     FixedIncome,
     Neural,
     Errors,
+    Private,  // module attributes outside __all__ and the reference (quelm.vec's machinery)
 };
 
 // The heading of a section in the reference.

@@ -2,6 +2,11 @@
 
 namespace quelm::py {
 
+std::vector<RecordInfo (*)()>& declared_records() {
+    static auto* r = new std::vector<RecordInfo (*)()>();  // filled during static initialisation
+    return *r;
+}
+
 PyObject* raise(const Error& e) {
     if (e.kind == Kind::Cancelled) {
         // The signal handler may already have raised its own exception; keep it.

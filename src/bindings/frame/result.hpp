@@ -1,6 +1,7 @@
 // Results and errors: Python objects from core values, and errors to exceptions.
 #pragma once
 
+#include "bindings/frame/annotations.hpp"
 #include "bindings/frame/compute.hpp"
 #include "bindings/frame/ref.hpp"
 #include "quelm/core/cancel.hpp"
@@ -13,10 +14,13 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace quelm::py {
@@ -59,11 +63,14 @@ PyObject* to_py(const std::optional<T>& v) {
     return v ? to_py(*v) : none();
 }
 
-// One entry of a result dict: its key and how to read its value from the result.
+// One entry of a result dict: its key, how to read its value from the result, the stub's
+// type of that value, and (for a number) the value as a float64, which array results store.
 template <class T>
 struct Field {
     const char* name;
     PyObject* (*get)(const T&);
+    const char* (*annotation)() = nullptr;
+    double (*real)(const T&) = nullptr;
 };
 
 namespace detail {
@@ -72,10 +79,43 @@ struct member_of;
 template <class C, class V>
 struct member_of<V C::*> {
     using owner = C;
+    using value = V;
 };
 template <auto M>
 PyObject* member_to_py(const typename member_of<decltype(M)>::owner& r) {
     return to_py(r.*M);
+}
+template <class V>
+constexpr bool is_real_like = std::is_arithmetic_v<V> && !std::is_same_v<V, bool>;
+template <class V>
+struct optional_value {
+    using type = void;
+};
+template <class V>
+struct optional_value<std::optional<V>> {
+    using type = V;
+};
+// A member as a float64: a number as itself, an absent optional as NaN.
+template <auto M>
+double member_to_real(const typename member_of<decltype(M)>::owner& r) {
+    using V = typename member_of<decltype(M)>::value;
+    if constexpr (is_real_like<V>) {
+        return static_cast<double>(r.*M);
+    } else {
+        const auto& o = r.*M;
+        return o ? static_cast<double>(*o) : std::numeric_limits<double>::quiet_NaN();
+    }
+}
+template <auto M>
+constexpr double (*real_reader())(const typename member_of<decltype(M)>::owner&) {
+    using V = typename member_of<decltype(M)>::value;
+    using O = typename optional_value<V>::type;
+    if constexpr (is_real_like<V>) {
+        return &member_to_real<M>;
+    } else if constexpr (!std::is_void_v<O>) {
+        if constexpr (is_real_like<O>) return &member_to_real<M>;
+    }
+    return nullptr;
 }
 }  // namespace detail
 
@@ -105,6 +145,13 @@ constexpr std::size_t aggregate_size() {
 template <auto M>
 inline constexpr auto member = &detail::member_to_py<M>;
 
+// The field of a data member under a key: its reader, its stub type and its float64 reader.
+template <auto M>
+constexpr Field<typename detail::member_of<decltype(M)>::owner> field(const char* key) {
+    using V = typename detail::member_of<decltype(M)>::value;
+    return {key, &detail::member_to_py<M>, &Annotation<V>::result, detail::real_reader<M>()};
+}
+
 // A result's dict shape, declared once as a table of fields (key + reader), so a key
 // cannot lose its value. The keys are interned at first use and kept for the life of
 // the process (never released, so nothing runs after the interpreter has finalised).
@@ -116,6 +163,7 @@ public:
     }
 
     [[nodiscard]] static constexpr std::size_t size() { return N; }
+    [[nodiscard]] constexpr const Field<T>& field(std::size_t i) const { return fields_[i]; }
 
     // A new dict with the fields in table order; nullptr with an exception on failure.
     PyObject* operator()(const T& value) const {
@@ -142,14 +190,59 @@ private:
 };
 
 // A field whose key is its member's own name, so the two cannot disagree:
-// QUELM_FIELD(Greeks, delta) is {"delta", member<&Greeks::delta>}.
-#define QUELM_FIELD(T, m) ::quelm::py::Field<T>{#m, ::quelm::py::member<&T::m>}
+// QUELM_FIELD(Greeks, delta) is field<&Greeks::delta>("delta").
+#define QUELM_FIELD(T, m) ::quelm::py::field<&T::m>(#m)
 
 // record<Greeks>({{"delta", member<&Greeks::delta>}, ...}): the field count is deduced.
 template <class T, std::size_t N>
 constexpr Record<T, N> record(const Field<T> (&fields)[N]) {
     return Record<T, N>(fields);
 }
+
+// A result type's record and the name its dict type has in the stubs, declared once with
+// QUELM_RECORD(T, kTable, "Name") in namespace quelm::py; the stubs list every such record.
+template <class T>
+struct RecordOf;
+
+template <class T>
+concept HasRecord = requires {
+    RecordOf<T>::table;
+    RecordOf<T>::name;
+};
+
+template <HasRecord T>
+struct Annotation<T> {
+    static const char* result() { return RecordOf<T>::name; }
+};
+
+// A record as the stubs see it: its name and (key, type) pairs in order.
+struct RecordInfo {
+    const char* name;
+    std::vector<std::pair<const char*, const char* (*)()>> keys;
+};
+
+template <HasRecord T>
+RecordInfo record_info() {
+    const auto& table = RecordOf<T>::table;
+    RecordInfo info{RecordOf<T>::name, {}};
+    for (std::size_t i = 0; i < table.size(); ++i) info.keys.emplace_back(table.field(i).name, table.field(i).annotation);
+    return info;
+}
+
+// Every declared record, in declaration order within each file.
+std::vector<RecordInfo (*)()>& declared_records();
+
+struct RecordRegistered {
+    explicit RecordRegistered(RecordInfo (*info)()) { declared_records().push_back(info); }
+};
+
+#define QUELM_RECORD(T, TABLE, NAME)                                                     \
+    template <>                                                                          \
+    struct RecordOf<T> {                                                                 \
+        static constexpr const auto& table = TABLE;                                      \
+        static constexpr const char* name = NAME;                                        \
+    };                                                                                   \
+    static const ::quelm::py::RecordRegistered QUELM_CONCAT(record_at_, __LINE__)(&::quelm::py::record_info<T>)
 
 // A list of records, one dict per element.
 template <class T, std::size_t N>

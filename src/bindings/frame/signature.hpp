@@ -5,9 +5,11 @@
 // function agree in length and that every default reads as its parameter's type.
 #pragma once
 
+#include "bindings/frame/annotations.hpp"
 #include "bindings/frame/args.hpp"
 
 #include <array>
+#include <initializer_list>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -50,9 +52,23 @@ struct Default {
 void* instance_value(PyObject* self);
 
 struct FunctionDef;
+struct OptionInfo;
+namespace vec {
+struct ElementForm;
+}
 using Invoke = PyObject* (*)(const FunctionDef& def, PyObject* self, PyObject* const* slots);
+using Text = const char* (*)();
 
-// Everything the frame knows of one callable; built at compile time by function() or method().
+// How a call runs with respect to the interpreter lock (a computation that polls for Ctrl-C
+// always releases it).
+enum class Lock : unsigned char {
+    Keep,     // a microsecond of work or less: releasing would cost more than it frees
+    Release,  // always released
+    BySize,   // released when its series hold kReleaseFrom values or more
+};
+
+// Everything the frame knows of one callable; built at compile time by function(), method()
+// or typed() (declare.hpp), then refined by the builders below.
 struct FunctionDef {
     const char* name = nullptr;
     std::array<Param, kMaxParams> params{};
@@ -63,6 +79,44 @@ struct FunctionDef {
     bool has_self = false;  // an instance method ("$self" in the text signature)
     const char* description = nullptr;
     Invoke invoke = nullptr;
+    // For the stubs: each parameter's type and the result's type.
+    std::array<Text, kMaxParams> annotations{};
+    std::array<const OptionInfo* (*)(), kMaxParams> options{};  // a string option's spellings
+    Text returns = nullptr;
+    const char* returns_text = nullptr;  // written out where the result type is not derived
+    // The order in which string options are read (parameter indices), when not their own.
+    std::array<unsigned char, kMaxParams> option_order{};
+    std::size_t n_option_order = 0;
+    Lock lock = Lock::Keep;
+    // The form over arrays in quelm.vec, its name there, and the instance it works on.
+    const vec::ElementForm* element = nullptr;
+    const char* vec_name = nullptr;
+    const char* context_name = nullptr;
+    PyTypeObject* (*context_type)() = nullptr;
+
+    // The stub's result type, written out (for a function that builds its own result).
+    [[nodiscard]] constexpr FunctionDef returning(const char* annotation) const {
+        FunctionDef d = *this;
+        d.returns_text = annotation;
+        return d;
+    }
+    [[nodiscard]] constexpr FunctionDef locking(Lock policy) const {
+        FunctionDef d = *this;
+        d.lock = policy;
+        return d;
+    }
+    // String options read in this order of parameter names (the scalar call's error order).
+    [[nodiscard]] constexpr FunctionDef reading_options(std::initializer_list<std::string_view> names) const {
+        FunctionDef d = *this;
+        d.n_option_order = 0;
+        for (std::string_view n : names) {
+            std::size_t i = 0;
+            while (i < d.n_params && std::string_view(d.params[i].name) != n) ++i;
+            if (i == d.n_params) throw "reading_options names an unknown parameter";
+            d.option_order[d.n_option_order++] = static_cast<unsigned char>(i);
+        }
+        return d;
+    }
 };
 
 namespace detail {
@@ -223,6 +277,22 @@ consteval FunctionDef describe(const char* name, std::initializer_list<Param> pa
     return def;
 }
 
+// Each parameter's stub type, where its C++ type has one.
+template <class T>
+constexpr Text param_annotation_of() {
+    if constexpr (requires { Annotation<T>::param(); }) {
+        return &Annotation<T>::param;
+    } else {
+        return nullptr;
+    }
+}
+
+template <class... A>
+constexpr void annotate(FunctionDef& def) {
+    std::size_t i = 0;
+    ((def.annotations[i++] = param_annotation_of<A>()), ...);
+}
+
 template <auto F>
 struct FunctionBinding;
 
@@ -238,6 +308,7 @@ struct FunctionBinding<F> {
     static consteval FunctionDef define(const char* name, std::initializer_list<Param> params, const char* doc) {
         FunctionDef def = describe<std::remove_cvref_t<A>...>(name, params, doc);
         def.invoke = &invoke;
+        annotate<std::remove_cvref_t<A>...>(def);
         return def;
     }
 };
@@ -260,6 +331,7 @@ struct MethodBinding<F> {
         FunctionDef def = describe<std::remove_cvref_t<A>...>(name, params, doc);
         def.has_self = true;
         def.invoke = &invoke;
+        annotate<std::remove_cvref_t<A>...>(def);
         return def;
     }
 };

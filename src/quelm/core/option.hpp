@@ -35,6 +35,18 @@ struct MarketInputs {
     double dividend_yield;  // continuous
 };
 
+// A vanilla option and its market, as the public calls give them: spot, strike, rate, vol,
+// time to expiry, option type and dividend yield.
+struct Vanilla {
+    OptionContract contract;
+    MarketInputs market;
+};
+[[nodiscard]] constexpr Vanilla vanilla(double spot, double strike, double rate, double vol, double t,
+                                        OptionType type, double dividend_yield) {
+    return {{.strike = strike, .expiry = t, .option_type = type},
+            {.spot = spot, .rate = rate, .vol = vol, .dividend_yield = dividend_yield}};
+}
+
 // The contract and the market under the names the closed forms' formulas use.
 struct VanillaTerms {
     double s, k, t, r, q, sigma;

@@ -1,13 +1,16 @@
-// The path kernel of quelm.vec: every simulated path of a process, written straight into a
+// quelm.vec.simulate_paths: every simulated path of a process, written straight into a
 // buffer allocated once the inputs are checked and the set is known to fit in memory.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/registry.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/stochastic/process.hpp"
 #include "quelm/stochastic/simulate.hpp"
 
-namespace quelm::py::vec {
+namespace quelm::py {
 
 namespace {
+
+constexpr Section kSection = Section::Private;
 
 // (bytearray of rows * cols float64 values, rows, cols); the parameters are
 // simulate_process's, read and checked as it reads and checks them. NumPy views the
@@ -32,12 +35,13 @@ PyObject* simulate_paths_impl(std::string_view name, double x0, double t, std::u
                          static_cast<Py_ssize_t>(shape->path_len));
 }
 
-}  // namespace
-
-extern const FunctionDef def_simulate_paths = function<simulate_paths_impl>(
-    "simulate_paths",
+constexpr FunctionDef def_simulate_paths = function<simulate_paths_impl>(
+    "_simulate_paths",
     {"process", "x0", "t", "steps", "paths", "seed", "mu", "sigma", "kappa", "theta", "lambda_", "jump_mean",
      "jump_std", "v0", "xi", "rho"},
     "Every simulated path of a process: (bytearray of float64 values, rows, cols).");
+QUELM_PUBLIC(def_simulate_paths);
 
-}  // namespace quelm::py::vec
+}  // namespace
+
+}  // namespace quelm::py

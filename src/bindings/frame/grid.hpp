@@ -1,7 +1,9 @@
-// Element-wise kernels over broadcast arrays. The operands are read in place through the
-// buffer protocol (any strides; 0 along a broadcast axis), the elements run in chunks on the
-// worker pool without the interpreter lock, and each element calls the same core function
-// as its scalar twin, so element i has the bits of the scalar call on element i's inputs.
+// The element machine behind quelm.vec. A call runs one declaration's typed function once
+// per element of a grid: the operands are read in place (any strides, 0 along a broadcast
+// axis), a series operand gives each element a whole row, and the elements run in chunks on
+// the worker pool without the interpreter lock. Element i calls the same function the scalar
+// call does, so it has the scalar call's bits. Every array call, element-wise or per series,
+// fails and stops through the one path here.
 #pragma once
 
 #include "bindings/frame/compute.hpp"
@@ -17,22 +19,42 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace quelm::py::vec {
 
-// One element's inputs: a pointer to its value in each operand.
+inline constexpr std::size_t kMaxOperands = 16;
+inline constexpr std::size_t kMaxOutputs = 32;
+
+// What an operand holds per element.
+enum class OperandKind : unsigned char {
+    Real,    // a float64
+    Count,   // an unsigned 64-bit count
+    Code,    // a string option's one-byte code
+    Series,  // a row of float64 values
+};
+
+// A code at or above this marks a string the option rejected; the grid keeps its message.
+inline constexpr unsigned char kFirstRejected = 0x80;
+
+// One element's inputs: a pointer to its value in each operand (nullptr: an absent optional).
 class Operands {
 public:
-    explicit Operands(const char* const* at) : at_(at) {}
+    Operands(const char* const* at, const std::size_t* lengths) : at_(at), lengths_(lengths) {}
     [[nodiscard]] double real(std::size_t k) const { return load<double>(k); }
     [[nodiscard]] std::uint64_t count(std::size_t k) const { return load<std::uint64_t>(k); }
+    [[nodiscard]] bool present(std::size_t k) const { return at_[k] != nullptr; }
     // A string option's code: the enum value its table maps the string to.
     template <class E>
     [[nodiscard]] E code(std::size_t k) const {
         return static_cast<E>(static_cast<unsigned char>(*at_[k]));
+    }
+    // A series operand's row (contiguous float64 values).
+    [[nodiscard]] std::span<const double> series(std::size_t k) const {
+        return {reinterpret_cast<const double*>(at_[k]), lengths_[k]};
     }
 
 private:
@@ -43,55 +65,17 @@ private:
         return v;
     }
     const char* const* at_;
+    const std::size_t* lengths_;
 };
 
 // One element: writes its outputs, or fails exactly as the scalar call would. `context` is
-// the core value the kernel works on (a curve, a bond), or nullptr.
+// the core value the form works on (a curve, a bond), or nullptr.
 using Element = Status (*)(const void* context, const Operands& in, double* out, Cancel& cancel);
 
 struct Grid;
 // Runs the elements [begin, end) of a call; one instance per element function, so the
 // element is inlined into its loop.
 using Chunk = void (*)(const Grid& grid, std::size_t begin, std::size_t end);
-
-// Operand letters: 'd' float64, 'Q' unsigned 64-bit count, and one letter per string option
-// (its codes are one byte each, below code_count(letter)).
-struct Kernel {
-    const char* name;
-    const char* operands;
-    std::size_t n_out;
-    Chunk chunk;
-};
-
-// How many values a string option's codes take; 0 for a letter that is not a string option.
-[[nodiscard]] std::size_t code_count(char letter);
-
-// The buffers of a call, released together.
-class Buffers {
-public:
-    Buffers() = default;
-    Buffers(const Buffers&) = delete;
-    Buffers& operator=(const Buffers&) = delete;
-    ~Buffers() {
-        for (Py_buffer& b : views_) PyBuffer_Release(&b);
-    }
-    // nullptr with an exception set when the object has no such buffer.
-    static constexpr std::size_t kMaxViews = 24;
-    Py_buffer* get(PyObject* o, int flags) {
-        if (views_.size() == kMaxViews) {
-            PyErr_SetString(PyExc_ValueError, "too many buffers");
-            return nullptr;
-        }
-        views_.reserve(kMaxViews);  // pointers handed out stay valid: never more views than this
-        Py_buffer view{};
-        if (PyObject_GetBuffer(o, &view, flags) < 0) return nullptr;
-        views_.push_back(view);
-        return &views_.back();
-    }
-
-private:
-    std::vector<Py_buffer> views_;
-};
 
 inline constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
@@ -121,22 +105,6 @@ private:
 // A failure that NaN cannot stand for: the caller must hear of it.
 [[nodiscard]] inline bool always_raised(Kind k) { return k == Kind::Memory || k == Kind::Cancelled; }
 
-// Raise the error of the element at `index` ("(3,)"): ValueError "at index (3,): <message>",
-// MemoryError for a memory failure, KeyboardInterrupt for an interrupt. Returns nullptr.
-PyObject* raise_located(const std::string& index, const Error& e);
-
-// Runs work(signals) through the frame's compute step: without the interpreter lock, with
-// `signals` polling Ctrl-C; every Python object the work touches was converted before. False
-// when the caller was stopped; an exception is rethrown with the lock held.
-template <class Work>
-bool run_unlocked(Work&& work) {
-    const Status s = compute([&](Cancel& signals) -> Status {
-        if (!work(signals)) return cancelled();
-        return {};
-    });
-    return s.has_value();
-}
-
 // An element's own token, for elements that poll (a long tree, a long series): it stops once
 // the call is interrupted. The calling thread polls the signals itself; a worker sees the
 // flag set when the job stops. Use as Cancel(&element_stopped, &stop).
@@ -147,19 +115,21 @@ struct Stop {
 };
 bool element_stopped(void* context);
 
-inline constexpr std::size_t kMaxOperands = 12;
-inline constexpr std::size_t kMaxOutputs = 8;
-
 // What every chunk of a call reads: the operands' layout, the outputs, the mode and the
 // call's shared failure and stop state.
 struct Grid {
     const void* context = nullptr;
     std::size_t n_in = 0, n_out = 0;
-    std::vector<Py_ssize_t> shape;
-    std::array<const char*, kMaxOperands> base{};
+    std::vector<Py_ssize_t> shape;  // never empty: a call on scalars has shape (1,)
+    std::array<const char*, kMaxOperands> base{};  // nullptr: an absent optional operand
     std::array<std::vector<Py_ssize_t>, kMaxOperands> strides{};
-    std::array<std::size_t, kMaxOperands> limits{};  // code counts of string operands, else 0
+    std::array<std::size_t, kMaxOperands> lengths{};  // a series operand's row length
+    std::array<Py_ssize_t, kMaxOperands> gather{};    // a series read through this item stride (0: in place)
+    bool any_gather = false;
+    std::array<std::size_t, kMaxOperands> limits{};   // a code operand's value count, else 0
+    std::array<std::vector<Error>, kMaxOperands> rejected{};  // messages of codes >= kFirstRejected
     bool any_codes = false;
+    bool skip_nan = false;  // series: drop NaN (pairwise across the element's series) first
     std::array<double*, kMaxOutputs> out{};
     bool nan_mode = false;
     FirstFailure* failure = nullptr;
@@ -173,12 +143,15 @@ inline constexpr std::size_t kCheckEvery = 16;
 namespace detail {
 // Each operand's pointer at flat index `begin`, with the multi-index written to idx.
 void locate(const Grid& g, std::size_t begin, std::vector<Py_ssize_t>& idx, const char** at);
-// False when a string operand's code is out of range (only a broken caller passes one).
-bool codes_in_range(const Grid& g, const char* const* at);
+// The error of an element whose string option was rejected, or nullptr when every code is valid.
+const Error* rejected_code(const Grid& g, const char* const* at);
 // Records a failed element; true when the chunk must stop here.
-bool fail(const Grid& g, std::size_t i, const Error& e, bool raise_always);
+bool fail(const Grid& g, std::size_t i, const Error& e);
 // The periodic check: true when the chunk must stop (Ctrl-C or an earlier failure).
 bool interrupted(const Grid& g, std::size_t i);
+// Runs e on the element with its series copied into buffers of this thread: gathered from a
+// strided row, and stripped of NaN (pairwise across the series) when the call skips NaN.
+Status gathered(const Grid& g, const char* const* at, Element e, double* out, Cancel& token);
 }  // namespace detail
 
 // Each operand's pointer at the current element, stepping through the grid in C order.
@@ -196,7 +169,7 @@ public:
         return static_cast<std::size_t>(g_.shape[last] - idx_[last]);
     }
     void next() { advance(1); }
-    // n elements on, n <= left_in_row().
+    // n elements on, n <= left_in_row(). An absent operand stays nullptr (its strides are 0).
     void advance(std::size_t n) {
         const std::size_t n_in = g_.n_in, last = idx_.size() - 1;
         const auto by = static_cast<Py_ssize_t>(n);
@@ -224,15 +197,21 @@ private:
 template <Element E>
 bool run_element(const Grid& g, const char* const* at, std::size_t i, Cancel& token) {
     std::array<double, kMaxOutputs> values{};
-    const bool codes_ok = !g.any_codes || detail::codes_in_range(g, at);
-    const Status s = codes_ok ? E(g.context, Operands(at), values.data(), token)
-                              : Status(invalid("string option code out of range"));
+    const Error* rejected = g.any_codes ? detail::rejected_code(g, at) : nullptr;
+    Status s;
+    if (rejected != nullptr) {
+        s = std::unexpected(*rejected);
+    } else if (g.skip_nan || g.any_gather) {
+        s = detail::gathered(g, at, E, values.data(), token);
+    } else {
+        s = E(g.context, Operands(at, g.lengths.data()), values.data(), token);
+    }
     if (s) {
         for (std::size_t j = 0; j < g.n_out; ++j) g.out[j][i] = values[j];
         return true;
     }
     for (std::size_t j = 0; j < g.n_out; ++j) g.out[j][i] = std::numeric_limits<double>::quiet_NaN();
-    return !detail::fail(g, i, s.error(), !codes_ok);
+    return !detail::fail(g, i, s.error());
 }
 
 template <Element E>
@@ -289,12 +268,12 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     }
 }
 
-// Runs kernel over the tuple of input buffers (one shape, any strides) into the tuple of
-// C-contiguous float64 output buffers of that shape. In nan mode an element that fails as
-// invalid input or a numerical failure gets NaN; otherwise the first failing element in C
-// order raises "at index (i, j): <message>". A memory failure or Ctrl-C always raises.
-// Returns None, or nullptr with an exception set.
-[[nodiscard]] PyObject* run_kernel(const Kernel& kernel, const void* context, PyObject* inputs, PyObject* outputs,
-                                   bool nan_mode);
+// Runs chunk over every element of g on the pool, without the interpreter lock. Returns
+// false with an exception set when the call was interrupted; otherwise g.failure holds the
+// first failure that NaN could not stand for (kNone: none).
+[[nodiscard]] bool run_grid(Grid& g, Chunk chunk);
+
+// The index of a flat C-order index in `shape`, as "(3,)" or "(1, 2)".
+[[nodiscard]] std::string index_text(std::size_t flat, const std::vector<Py_ssize_t>& shape);
 
 }  // namespace quelm::py::vec

@@ -1,0 +1,269 @@
+"""The machinery of quelm.vec: its functions are written here from the declarations of the
+compiled module (quelm._core._vec_forms), one per array form, and each makes one call into C.
+What stays in Python is what pandas and labels need: unwrapping Series and DataFrames,
+aligning a benchmark on a panel's dates, and labelling the results."""
+from __future__ import annotations
+
+import math
+
+import numpy as np
+
+from quelm import _core
+
+_FORMS = _core._vec_forms()
+
+
+def _is_pandas(x, kind: str) -> bool:
+    t = type(x)
+    return t.__name__ == kind and t.__module__.partition(".")[0] == "pandas"
+
+
+def _pandas_any(args) -> bool:
+    for a in args:
+        if type(a).__module__.partition(".")[0] == "pandas":
+            return True
+    return False
+
+
+def _nan_mode(errors) -> int:
+    if errors == "raise":
+        return 0
+    if errors == "nan":
+        return 1
+    raise ValueError(f"errors must be 'raise' or 'nan', got {errors!r}")
+
+
+# --- pandas columns --------------------------------------------------------------------------
+
+def _text_column(series):
+    """A pandas column of strings as the C side reads it fastest: a categorical or a
+    dictionary-encoded column as codes into its categories, anything else as its values."""
+    import pandas as pd
+
+    dtype = series.dtype
+    if isinstance(dtype, pd.CategoricalDtype):
+        return _core._categorical(np.asarray(series.cat.codes), list(series.cat.categories))
+    if dtype != object and pd.api.types.is_string_dtype(dtype):
+        arrow = getattr(series.array, "_pa_array", None)
+        if arrow is not None:
+            encoded = arrow.combine_chunks().dictionary_encode()
+            codes = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
+            return _core._categorical(codes, encoded.dictionary.to_pylist())
+        objects = getattr(series.array, "_ndarray", None)
+        if objects is not None:
+            return objects
+        return series.to_numpy(dtype=object)
+    return series.to_numpy()
+
+
+def _column(series, kind: str):
+    if kind == "option":
+        return _text_column(series)
+    values = series.to_numpy()
+    if values.dtype == object and series.hasnans and kind == "real":
+        # a nullable column's missing cells (pd.NA) read as NaN, as a float column's do
+        values = series.to_numpy(dtype=np.float64, na_value=np.nan)
+    return values
+
+
+def _unwrap(params, args):
+    """Series arguments as their columns, and the index they share (None when none is a Series)."""
+    index = None
+    out = list(args)
+    for i, (a, (_, kind, _, _)) in enumerate(zip(args, params)):
+        if _is_pandas(a, "Series"):
+            if index is None:
+                index = a.index
+            elif not index.equals(a.index):
+                raise ValueError("Series inputs must share one index")
+            out[i] = _column(a, kind)
+    return tuple(out), index
+
+
+def _labelled(out, index):
+    if index is not None and isinstance(out, np.ndarray) and out.shape == (len(index),):
+        import pandas
+
+        return pandas.Series(out, index=index)
+    return out
+
+
+def _element(form, context, args, errors):
+    """An element-wise call: every argument an array or a scalar, broadcast together."""
+    nan = _nan_mode(errors)
+    index = None
+    if _pandas_any(args):
+        args, index = _unwrap(form["params"], args)
+    out = _core._vec_call(form["index"], context, args, nan, 0)
+    keys = form["keys"]
+    if keys is None:
+        return _labelled(out, index)
+    return {k: _labelled(v, index) for k, v in zip(keys, out)}
+
+
+# --- return panels -----------------------------------------------------------------------------
+
+def _panel(name: str, x, axis: int):
+    """(values with the series along the last axis, labels of the series, time index, 2-D?)."""
+    labels = dates = None
+    if _is_pandas(x, "DataFrame"):
+        labels, dates = (x.columns, x.index) if axis == 0 else (x.index, x.columns)
+        x = x.to_numpy()
+    elif _is_pandas(x, "Series"):
+        dates = x.index
+        x = _column(x, "real")
+    a = x if isinstance(x, np.ndarray) else np.asarray(x)
+    if a.ndim == 1:
+        return a, None, dates, False
+    if a.ndim != 2:
+        raise ValueError(f"{name} must be a series (1-D) or a panel (2-D), got {a.ndim} dimensions")
+    return (a.T if axis == 0 else a), labels, dates, True
+
+
+def _aligned(bench, name: str, dates, labels, axis: int):
+    """A pandas benchmark put in the panel's order of dates (and of series, for a panel)."""
+    if dates is None or not (_is_pandas(bench, "Series") or _is_pandas(bench, "DataFrame")):
+        return bench
+    own = bench.index if (_is_pandas(bench, "Series") or axis == 0) else bench.columns
+    if len(own) != len(dates) or not own.sort_values().equals(dates.sort_values()):
+        raise ValueError(f"the {name}'s dates must be the panel's dates")
+    if _is_pandas(bench, "Series"):
+        return bench.reindex(dates)
+    bench = bench.reindex(index=dates) if axis == 0 else bench.reindex(columns=dates)
+    if labels is not None:
+        others = bench.columns if axis == 0 else bench.index
+        if set(others) != set(labels):
+            raise ValueError(f"the {name}'s series must be the panel's series")
+        bench = bench.reindex(columns=labels) if axis == 0 else bench.reindex(index=labels)
+    return bench
+
+
+def _series(form, args, axis, skipna, errors):
+    """A call with one result per series: each series argument a series or a panel."""
+    nan = _nan_mode(errors)
+    if axis not in (0, 1, -1, -2):
+        raise ValueError(f"axis must be 0 or 1, got {axis!r}")
+    axis %= 2
+    params = form["params"]
+    out_args = list(args)
+    labels = dates = None
+    is_panel = False
+    first = None
+    for i, (name, kind, _, _) in enumerate(params):
+        a = args[i]
+        if kind != "series" or a is None:
+            continue
+        if first is None:
+            first = name
+            out_args[i], labels, dates, is_panel = _panel(name, a, axis)
+        else:
+            a = _aligned(a, name, dates, labels, axis)
+            out_args[i] = _panel(name, a, axis)[0]
+    if _pandas_any(out_args):
+        out_args, _ = _unwrap(params, out_args)
+    keys = form["keys"]
+    if keys is not None and not is_panel:
+        table = _one_report(form, params, out_args, skipna)
+    else:
+        out = _core._vec_call(form["index"], None, tuple(out_args), nan, 1 if skipna else 0)
+        if keys is None:
+            if is_panel and labels is not None:
+                import pandas
+
+                return pandas.Series(out, index=labels)
+            return out
+        table = dict(zip(keys, out))
+    if "peak_index" in table and dates is not None:
+        table["peak_label"] = _label_at(dates, table["peak_index"])
+        table["trough_label"] = _label_at(dates, table["trough_index"])
+    if is_panel and labels is not None:
+        import pandas
+
+        return pandas.DataFrame([list(np.atleast_1d(v)) for v in table.values()], index=list(table), columns=labels)
+    return table
+
+
+def _one_report(form, params, args, skipna):
+    """The report of a single series: the scalar call's own dict (None and counts kept)."""
+    if skipna:
+        series = [i for i, (_, kind, _, _) in enumerate(params) if kind == "series" and args[i] is not None]
+        arrays = [np.asarray(args[i], dtype=np.float64) for i in series]
+        if len({a.shape for a in arrays}) == 1:
+            keep = ~np.any([np.isnan(a) for a in arrays], axis=0)
+            args = list(args)
+            for i, a in zip(series, arrays):
+                args[i] = a[keep]
+    return dict(getattr(_core, form["scalar"])(*args))
+
+
+def _label_at(dates, positions):
+    if positions is None:
+        return None
+    if isinstance(positions, (int, float)):
+        return None if isinstance(positions, float) and math.isnan(positions) else dates[int(positions)]
+    return np.array([None if math.isnan(p) else dates[int(p)] for p in positions], dtype=object)
+
+
+# --- writing the functions -------------------------------------------------------------------
+
+_ELEMENT_DOC = (
+    "\n\nThe array form of ``quelm.{scalar}``: every parameter is a scalar or an array (a list,\n"
+    "an ndarray, a pandas Series); they broadcast together, and element i has exactly the\n"
+    "bits of the scalar call on element i's inputs. ``errors=\"nan\"`` puts NaN where the\n"
+    "scalar call would raise; otherwise the first failing element raises quelm.ElementError\n"
+    "with its index.")
+_SERIES_DOC = (
+    "\n\nThe array form of ``quelm.{scalar}``: each series parameter is one series or a panel\n"
+    "of series along ``axis`` (0: a DataFrame's columns are the series), giving one result\n"
+    "per series, with the scalar call's bits. ``skipna=True`` drops NaN (pairwise across a\n"
+    "series and its benchmark) first. A pandas benchmark is aligned on the panel's dates.")
+
+
+def _source(form) -> str:
+    params = []
+    for name, kind, optional, default in form["params"]:
+        params.append(name if default is None else f"{name}={default}")
+    context = form["context"]
+    head = ([context[0]] if context else []) + params
+    values = ", ".join(p[0] for p in form["params"])
+    values = f"({values},)" if len(form["params"]) == 1 else f"({values})"
+    if form["series"]:
+        return (f"def {form['name']}({', '.join(head)}, *, axis=0, skipna=False, errors=\"raise\"):\n"
+                f"    return _series(_form, {values}, axis, skipna, errors)\n")
+    ctx = context[0] if context else "None"
+    return (f"def {form['name']}({', '.join(head)}, *, errors=\"raise\"):\n"
+            f"    return _element(_form, {ctx}, {values}, errors)\n")
+
+
+def build_names() -> list:
+    """The names of the array forms, in public order."""
+    return [form["name"] for form in _FORMS]
+
+
+def build(module: str) -> dict:
+    """The functions of quelm.vec, by name, written from the array forms."""
+    made = {}
+    for form in _FORMS:
+        scope = {"_form": form, "_element": _element, "_series": _series}
+        exec(_source(form), scope)  # noqa: S102 - the source is written above from the declarations
+        f = scope[form["name"]]
+        f.__module__ = module
+        f.__qualname__ = form["name"]
+        tail = _SERIES_DOC if form["series"] else _ELEMENT_DOC
+        scalar = form["scalar"] if form["context"] is None else f"{form['context'][1].__name__}.{form['scalar']}"
+        f.__doc__ = form["doc"] + tail.format(scalar=scalar)
+        made[form["name"]] = f
+    return made
+
+
+def simulate_paths(process, x0=100.0, t=1.0, steps=100, paths=1000, seed=42, mu=0.05, sigma=0.20, kappa=1.0,
+                   theta=0.04, lambda_=0.5, jump_mean=-0.1, jump_std=0.15, v0=0.04, xi=0.30, rho=-0.6):
+    """Every simulated path of a process, shape (2 * ceil(paths / 2), steps + 1) (see ``quelm.simulate_process``).
+
+    Rows come in antithetic pairs (the plus path, then the minus path); column k is time
+    k * t / steps, column 0 is x0. The last column holds the terminal values that
+    ``quelm.simulate_process`` summarises for the same arguments.
+    """
+    values, rows, cols = _core._simulate_paths(process, x0, t, steps, paths, seed, mu, sigma, kappa, theta,
+                                               lambda_, jump_mean, jump_std, v0, xi, rho)
+    return np.frombuffer(values, dtype=np.float64).reshape(rows, cols)

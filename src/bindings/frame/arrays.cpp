@@ -1,0 +1,827 @@
+#include "bindings/frame/arrays.hpp"
+
+#include "quelm/core/memory.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace quelm::py::vec {
+
+namespace {
+
+std::vector<const FunctionDef*>& form_list() {
+    static auto* v = new std::vector<const FunctionDef*>();
+    return *v;
+}
+
+// One operand before broadcasting: its leading shape and strides (a series' own axis taken
+// out), and for a series the length and item stride of its rows.
+struct Operand {
+    const char* base = nullptr;  // nullptr: an absent optional
+    std::vector<Py_ssize_t> shape, strides;
+    std::size_t length = 0;
+    Py_ssize_t item_stride = 8;
+};
+
+// What a call owns until it returns: the buffers it reads and the copies it made.
+struct Owned {
+    std::deque<Py_buffer> views;
+    std::deque<std::vector<double>> reals;
+    std::deque<std::vector<std::uint64_t>> counts;
+    std::deque<std::vector<unsigned char>> codes;
+    std::deque<double> real_scalars;
+    std::deque<std::uint64_t> count_scalars;
+    std::deque<unsigned char> code_scalars;
+    std::vector<Ref> refs;
+    Owned() = default;
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ~Owned() {
+        for (Py_buffer& b : views) PyBuffer_Release(&b);
+    }
+};
+
+PyObject* g_numpy_asarray = nullptr;
+PyObject* g_numpy_empty = nullptr;
+
+bool numpy_ready() {
+    if (g_numpy_empty != nullptr) return true;
+    Ref np(PyImport_ImportModule("numpy"));
+    if (!np) return false;
+    g_numpy_asarray = PyObject_GetAttrString(np.get(), "asarray");
+    g_numpy_empty = PyObject_GetAttrString(np.get(), "empty");
+    return g_numpy_asarray != nullptr && g_numpy_empty != nullptr;
+}
+
+std::size_t element_count(const std::vector<Py_ssize_t>& shape) {
+    std::size_t n = 1;
+    for (Py_ssize_t e : shape) n *= static_cast<std::size_t>(e);
+    return n;
+}
+
+bool memory_for(double bytes, const char* what) {
+    const Status s = check_fits_in_memory(bytes, what);
+    if (!s) {
+        raise(s.error());
+        return false;
+    }
+    return true;
+}
+
+// The element kind of a buffer's format: 'f' float, 'i' signed, 'u' unsigned, 'b' bool,
+// 'w' UCS4 text, 0 anything else. Only native byte order is read in place.
+char format_kind(const Py_buffer& b, bool& native) {
+    const char* f = b.format != nullptr ? b.format : "B";
+    native = true;
+    if (*f == '@' || *f == '=') {
+        ++f;
+    } else if (*f == '<' || *f == '>' || *f == '!') {
+        const bool little = *f == '<';
+        native = little == (std::endian::native == std::endian::little);
+        ++f;
+    }
+    while (*f >= '0' && *f <= '9') ++f;
+    if (f[0] == '\0' || f[1] != '\0') return 0;
+    switch (f[0]) {
+        case 'd': case 'f': case 'e': return 'f';
+        case 'b': case 'h': case 'i': case 'l': case 'q': case 'n': return 'i';
+        case 'B': case 'H': case 'I': case 'L': case 'Q': case 'N': return 'u';
+        case '?': return 'b';
+        case 'w': return 'w';
+        case 'O': return 'O';
+        default: return 0;
+    }
+}
+
+template <class T>
+T load_item(const char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Element i (C order) of a strided buffer.
+const char* item_at(const Py_buffer& b, std::size_t i) {
+    const char* p = static_cast<const char*>(b.buf);
+    for (Py_ssize_t d = b.ndim; d-- > 0;) {
+        const auto extent = static_cast<std::size_t>(b.shape[d]);
+        p += static_cast<Py_ssize_t>(i % extent) * b.strides[d];
+        i /= extent;
+    }
+    return p;
+}
+
+double number_at(const char* p, char kind, Py_ssize_t size) {
+    if (kind == 'f') {
+        if (size == 8) return load_item<double>(p);
+        if (size == 4) return load_item<float>(p);
+        if (size == 2) {  // IEEE half
+            const auto h = load_item<std::uint16_t>(p);
+            const int e = (h >> 10) & 0x1f;
+            const double m = h & 0x3ff;
+            const double v = e == 0 ? std::ldexp(m, -24) : e == 31 ? (m == 0 ? INFINITY : NAN)
+                                                                   : std::ldexp(m + 1024.0, e - 25);
+            return (h & 0x8000) ? -v : v;
+        }
+    }
+    const bool is_signed = kind == 'i';
+    switch (size) {
+        case 1: return is_signed ? load_item<std::int8_t>(p) : load_item<std::uint8_t>(p);
+        case 2: return is_signed ? load_item<std::int16_t>(p) : load_item<std::uint16_t>(p);
+        case 4: return is_signed ? load_item<std::int32_t>(p) : load_item<std::uint32_t>(p);
+        default:
+            return is_signed ? static_cast<double>(load_item<std::int64_t>(p))
+                             : static_cast<double>(load_item<std::uint64_t>(p));
+    }
+}
+
+// An integer item as a count ('b' bools are 0 or 1); `negative` set for a negative one.
+std::uint64_t integer_at(const char* p, char kind, Py_ssize_t size, bool& negative) {
+    if (kind == 'i') {
+        std::int64_t v = 0;
+        switch (size) {
+            case 1: v = load_item<std::int8_t>(p); break;
+            case 2: v = load_item<std::int16_t>(p); break;
+            case 4: v = load_item<std::int32_t>(p); break;
+            default: v = load_item<std::int64_t>(p); break;
+        }
+        negative = v < 0;
+        return static_cast<std::uint64_t>(v);
+    }
+    switch (size) {
+        case 1: return load_item<std::uint8_t>(p);
+        case 2: return load_item<std::uint16_t>(p);
+        case 4: return load_item<std::uint32_t>(p);
+        default: return load_item<std::uint64_t>(p);
+    }
+}
+
+void set_contiguous(Operand& op, const std::vector<Py_ssize_t>& shape, Py_ssize_t item) {
+    op.shape = shape;
+    op.strides.assign(shape.size(), 0);
+    Py_ssize_t step = item;
+    for (std::size_t d = shape.size(); d-- > 0;) {
+        op.strides[d] = step;
+        step *= shape[d];
+    }
+}
+
+// An argument as a NumPy array, for sequences and other objects without a buffer.
+PyObject* as_array(PyObject* o, Owned& owned) {
+    if (!numpy_ready()) return nullptr;
+    PyObject* a = PyObject_CallOneArg(g_numpy_asarray, o);
+    if (a != nullptr) owned.refs.emplace_back(a);
+    return a;
+}
+
+bool type_error(const char* name, const char* expected, PyObject* got) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': %s, not %s", name, expected, Py_TYPE(got)->tp_name);
+    return false;
+}
+
+// --- numbers ---
+
+template <class T>
+bool scalar_number(PyObject* o, const char* name, T& out) {
+    if (from_py(o, out)) return true;
+    wrap_type_error(name);
+    return false;
+}
+
+// The items of an object array (Decimal, int, None...) read as the scalar call reads them.
+bool objects_to_numbers(const Py_buffer& b, const std::vector<Py_ssize_t>& shape, const char* name, bool count,
+                        Owned& owned, Operand& op) {
+    const std::size_t n = element_count(shape);
+    if (!memory_for(static_cast<double>(n) * 8.0, "a converted copy of the inputs")) return false;
+    if (count) {
+        auto& v = owned.counts.emplace_back(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            PyObject* item = load_item<PyObject*>(item_at(b, i));
+            if (PyBool_Check(item)) {
+                v[i] = item == Py_True ? 1 : 0;
+            } else if (!scalar_number(item, name, v[i])) {
+                return false;
+            }
+        }
+        op.base = reinterpret_cast<const char*>(v.data());
+    } else {
+        auto& v = owned.reals.emplace_back(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            PyObject* item = load_item<PyObject*>(item_at(b, i));
+            if (PyUnicode_Check(item) || PyBytes_Check(item) || item == Py_None)
+                return type_error(name, "must be real number", item);
+            if (!scalar_number(item, name, v[i])) return false;
+        }
+        op.base = reinterpret_cast<const char*>(v.data());
+    }
+    set_contiguous(op, shape, 8);
+    return true;
+}
+
+// A real or count operand. `count` selects unsigned 64-bit counts. `series` keeps the last
+// axis as the rows of a series operand.
+// The numbers of a buffer: read in place when they are native float64 (counts: uint64),
+// otherwise converted once into an owned copy.
+bool buffer_numbers(const Py_buffer& b, const char* name, bool count, Owned& owned, Operand& op) {
+    bool native = true;
+    const char kind = format_kind(b, native);
+    std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
+    if (kind == 'O' && b.itemsize == sizeof(PyObject*)) return objects_to_numbers(b, shape, name, count, owned, op);
+    if (kind == 0 || kind == 'w' || kind == 'O' || (count && kind == 'f')) {
+        const char* format = b.format != nullptr ? b.format : "";
+        const char* what = kind == 'f' ? "float" : kind == 'w' ? "str" : std::strchr(format, 'Z') ? "complex" : "object";
+        if (count) {
+            PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be interpreted as an integer", name, what);
+        } else {
+            PyErr_Format(PyExc_TypeError, "argument '%s': must be real number, not %s", name, what);
+        }
+        return false;
+    }
+    if (native && b.itemsize == 8 && ((!count && kind == 'f') || (count && kind == 'u'))) {
+        op.base = static_cast<const char*>(b.buf);
+        op.shape = shape;
+        op.strides.assign(b.strides, b.strides + b.ndim);
+        return true;
+    }
+    const std::size_t n = element_count(shape);
+    if (!memory_for(static_cast<double>(n) * 8.0, "a converted copy of the inputs")) return false;
+    if (count) {
+        auto& v = owned.counts.emplace_back(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            bool negative = false;
+            v[i] = integer_at(item_at(b, i), kind, b.itemsize, negative);
+            if (negative) {
+                PyErr_SetString(PyExc_OverflowError, "can't convert negative int to unsigned");
+                return false;
+            }
+        }
+        op.base = reinterpret_cast<const char*>(v.data());
+    } else {
+        auto& v = owned.reals.emplace_back(n);
+        for (std::size_t i = 0; i < n; ++i) v[i] = number_at(item_at(b, i), kind, b.itemsize);
+        op.base = reinterpret_cast<const char*>(v.data());
+    }
+    set_contiguous(op, shape, 8);
+    return true;
+}
+
+// A real or count operand. `count` selects unsigned 64-bit counts. `series` keeps the last
+// axis as the rows of a series operand.
+bool read_numbers(PyObject* o, const char* name, bool count, bool series, Owned& owned, Operand& op,
+                  bool converted = false) {
+    if (!series && (PyFloat_Check(o) || PyLong_Check(o))) {
+        if (count) {
+            std::uint64_t v = 0;
+            if (!scalar_number(o, name, v)) return false;
+            op.base = reinterpret_cast<const char*>(&owned.count_scalars.emplace_back(v));
+        } else {
+            double v = 0.0;
+            if (!scalar_number(o, name, v)) return false;
+            op.base = reinterpret_cast<const char*>(&owned.real_scalars.emplace_back(v));
+        }
+        return true;
+    }
+    if (PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None) {
+        if (count) {
+            PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be interpreted as an integer", name,
+                         Py_TYPE(o)->tp_name);
+            return false;
+        }
+        return type_error(name, "must be real number", o);
+    }
+    Py_buffer view{};
+    if (PyObject_GetBuffer(o, &view, PyBUF_RECORDS_RO) == 0) {
+        if (!buffer_numbers(owned.views.emplace_back(view), name, count, owned, op)) return false;
+    } else {
+        PyErr_Clear();
+        if (converted) return type_error(name, count ? "expected integers" : "must be real number", o);
+        PyObject* a = as_array(o, owned);  // a list, or a NumPy scalar's array
+        if (a == nullptr) {
+            if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+            PyErr_Clear();
+            return type_error(name, count ? "expected integers" : "must be real number", o);
+        }
+        return read_numbers(a, name, count, series, owned, op, true);
+    }
+    if (series) {
+        if (op.shape.empty()) {
+            PyErr_Format(PyExc_ValueError, "%s must be a series (1-D) or a panel, got a scalar", name);
+            return false;
+        }
+        op.length = static_cast<std::size_t>(op.shape.back());
+        op.item_stride = op.strides.back();
+        op.shape.pop_back();
+        op.strides.pop_back();
+    }
+    return true;
+}
+
+// --- string options ---
+
+using CodeOf = bool (*)(std::string_view, unsigned char&, std::string&);
+
+// Codes strings one at a time, remembering each distinct one: a column holds few.
+class Coder {
+public:
+    Coder(const char* name, CodeOf code, std::vector<Error>& rejected) : name_(name), code_(code), rejected_(rejected) {}
+
+    // The code of a text; false with an exception only for too many distinct rejections.
+    bool text(std::string_view s, unsigned char& out) {
+        for (const auto& [seen, c] : seen_) {
+            if (seen == s) {
+                out = c;
+                return true;
+            }
+        }
+        std::string message;
+        unsigned char c = 0;
+        if (!code_(s, c, message) && !reject(Error{Kind::InvalidInput, message}, c)) return false;
+        // A rejection carries the rendered message as the scalar call raises it (no prefix).
+        seen_.emplace_back(std::string(s), c);
+        out = c;
+        return true;
+    }
+
+    // The code of an element that is not a str at all (a missing cell).
+    bool missing(PyObject* item, unsigned char& out) {
+        const std::string type = Py_TYPE(item)->tp_name;
+        for (const auto& [seen, c] : missing_) {
+            if (seen == type) {
+                out = c;
+                return true;
+            }
+        }
+        const std::string message = std::string("argument '") + name_ + "': expected str, got " + type;
+        if (!reject(Error{Kind::Argument, message}, out)) return false;
+        missing_.emplace_back(type, out);
+        return true;
+    }
+
+    // A Python str, remembered by identity as well (object columns repeat the same objects).
+    bool object(PyObject* item, unsigned char& out) {
+        if (item == last_object_) {
+            out = last_code_;
+            return true;
+        }
+        if (!PyUnicode_Check(item)) return missing(item, out);
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+        if (utf8 == nullptr) return false;
+        if (!text(std::string_view(utf8, static_cast<std::size_t>(size)), out)) return false;
+        last_object_ = item;
+        last_code_ = out;
+        return true;
+    }
+
+private:
+    bool reject(const Error& e, unsigned char& out) {
+        if (rejected_.size() >= 0x100 - kFirstRejected) {
+            PyErr_Format(PyExc_ValueError, "too many distinct invalid values for %s", name_);
+            return false;
+        }
+        out = static_cast<unsigned char>(kFirstRejected + rejected_.size());
+        Error shown = e;
+        if (shown.kind == Kind::InvalidInput) shown.kind = Kind::Argument;  // the parser's text stands alone
+        rejected_.push_back(shown);
+        return true;
+    }
+
+    const char* name_;
+    CodeOf code_;
+    std::vector<Error>& rejected_;
+    std::vector<std::pair<std::string, unsigned char>> seen_, missing_;
+    PyObject* last_object_ = nullptr;
+    unsigned char last_code_ = 0;
+};
+
+// A pandas categorical (or dictionary-encoded) column: integer codes into its categories,
+// -1 for a missing cell. Made by quelm.vec; recognised by its capsule name.
+constexpr const char* kCategoricalName = "quelm._categorical";
+
+struct Categorical {
+    PyObject* codes;
+    PyObject* categories;
+};
+
+void categorical_free(PyObject* capsule) {
+    auto* c = static_cast<Categorical*>(PyCapsule_GetPointer(capsule, kCategoricalName));
+    if (c == nullptr) return;
+    Py_XDECREF(c->codes);
+    Py_XDECREF(c->categories);
+    delete c;
+}
+
+bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& rejected, Owned& owned, Operand& op,
+                bool converted = false) {
+    Coder coder(name, code, rejected);
+    if (PyUnicode_Check(o)) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
+        if (utf8 == nullptr) return false;
+        std::string message;
+        unsigned char c = 0;
+        if (!code(std::string_view(utf8, static_cast<std::size_t>(size)), c, message)) {
+            raise_value_error(message);  // one string for every element: the scalar call's error
+            return false;
+        }
+        op.base = reinterpret_cast<const char*>(&owned.code_scalars.emplace_back(c));
+        return true;
+    }
+    if (PyCapsule_IsValid(o, kCategoricalName)) {
+        const auto* cat = static_cast<const Categorical*>(PyCapsule_GetPointer(o, kCategoricalName));
+        const Py_ssize_t n_categories = PySequence_Size(cat->categories);
+        if (n_categories < 0) return false;
+        std::vector<unsigned char> table(static_cast<std::size_t>(n_categories));
+        for (Py_ssize_t j = 0; j < n_categories; ++j) {
+            Ref item(PySequence_GetItem(cat->categories, j));
+            if (!item || !coder.object(item.get(), table[static_cast<std::size_t>(j)])) return false;
+        }
+        unsigned char missing = 0;
+        if (!coder.missing(Py_None, missing)) return false;
+        Py_buffer view{};
+        if (PyObject_GetBuffer(cat->codes, &view, PyBUF_RECORDS_RO) < 0) return false;
+        Py_buffer& b = owned.views.emplace_back(view);
+        bool native = true;
+        const char kind = format_kind(b, native);
+        if (kind != 'i' && kind != 'u') {
+            raise_value_error("categorical codes must be integers");
+            return false;
+        }
+        std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
+        const std::size_t n = element_count(shape);
+        if (!memory_for(static_cast<double>(n), "the option codes")) return false;
+        auto& v = owned.codes.emplace_back(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double k = number_at(item_at(b, i), kind, b.itemsize);
+            v[i] = k >= 0 && k < static_cast<double>(n_categories) ? table[static_cast<std::size_t>(k)] : missing;
+        }
+        op.base = reinterpret_cast<const char*>(v.data());
+        set_contiguous(op, shape, 1);
+        return true;
+    }
+    Py_buffer view{};
+    if (PyObject_GetBuffer(o, &view, PyBUF_RECORDS_RO) == 0) {
+        Py_buffer& b = owned.views.emplace_back(view);
+        bool native = true;
+        const char kind = format_kind(b, native);
+        if (kind == 'O' && b.itemsize == sizeof(PyObject*)) {
+            std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
+            const std::size_t n = element_count(shape);
+            if (!memory_for(static_cast<double>(n), "the option codes")) return false;
+            auto& v = owned.codes.emplace_back(n);
+            for (std::size_t i = 0; i < n; ++i)
+                if (!coder.object(load_item<PyObject*>(item_at(b, i)), v[i])) return false;
+            op.base = reinterpret_cast<const char*>(v.data());
+            set_contiguous(op, shape, 1);
+            return true;
+        }
+        if (kind != 'w' || b.itemsize % 4 != 0) {
+            PyErr_Format(PyExc_TypeError, "argument '%s': expected str, got %s", name,
+                         kind == 'f' ? "float" : kind == 'b' ? "bool" : "int");
+            return false;
+        }
+        std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
+        const std::size_t n = element_count(shape);
+        if (!memory_for(static_cast<double>(n), "the option codes")) return false;
+        auto& v = owned.codes.emplace_back(n);
+        const std::size_t width = static_cast<std::size_t>(b.itemsize) / 4;
+        std::vector<char32_t> last;
+        unsigned char last_code = 0;
+        std::string utf8;
+        std::vector<char32_t> chars(width);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::memcpy(chars.data(), item_at(b, i), width * 4);
+            if (!native)
+                for (char32_t& c : chars) c = __builtin_bswap32(c);
+            std::size_t len = width;
+            while (len > 0 && chars[len - 1] == 0) --len;  // NumPy pads with NUL
+            if (i > 0 && len == last.size() && std::equal(last.begin(), last.end(), chars.begin())) {
+                v[i] = last_code;
+                continue;
+            }
+            utf8.clear();
+            for (std::size_t k = 0; k < len; ++k) {
+                const char32_t c = chars[k];
+                if (c < 0x80) {
+                    utf8 += static_cast<char>(c);
+                } else if (c < 0x800) {
+                    utf8 += static_cast<char>(0xC0 | (c >> 6));
+                    utf8 += static_cast<char>(0x80 | (c & 0x3F));
+                } else if (c < 0x10000) {
+                    utf8 += static_cast<char>(0xE0 | (c >> 12));
+                    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                    utf8 += static_cast<char>(0x80 | (c & 0x3F));
+                } else {
+                    utf8 += static_cast<char>(0xF0 | (c >> 18));
+                    utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                    utf8 += static_cast<char>(0x80 | (c & 0x3F));
+                }
+            }
+            if (!coder.text(utf8, v[i])) return false;
+            last.assign(chars.begin(), chars.begin() + static_cast<std::ptrdiff_t>(len));
+            last_code = v[i];
+        }
+        op.base = reinterpret_cast<const char*>(v.data());
+        set_contiguous(op, shape, 1);
+        return true;
+    }
+    PyErr_Clear();
+    if (converted || o == Py_None || PyFloat_Check(o) || PyLong_Check(o)) {
+        PyErr_Format(PyExc_TypeError, "argument '%s': expected str, got %s", name, Py_TYPE(o)->tp_name);
+        return false;
+    }
+    // A list keeps its items' types: NumPy would turn ["call", 3] into strings.
+    if (!numpy_ready()) return false;
+    Ref np(PyImport_ImportModule("numpy"));
+    if (!np) return false;
+    Ref object_dtype(PyObject_GetAttrString(np.get(), "object_"));
+    if (!object_dtype) return false;
+    PyObject* a = PyObject_CallFunctionObjArgs(g_numpy_asarray, o, object_dtype.get(), nullptr);
+    if (a == nullptr) return false;
+    owned.refs.emplace_back(a);
+    return read_codes(a, name, code, rejected, owned, op, true);
+}
+
+// --- broadcasting, outputs and the call ---
+
+bool broadcast(const std::vector<Operand*>& ops, std::vector<Py_ssize_t>& shape) {
+    std::size_t nd = 0;
+    for (const Operand* op : ops) nd = std::max(nd, op->shape.size());
+    shape.assign(nd, 1);
+    for (const Operand* op : ops) {
+        const std::size_t off = nd - op->shape.size();
+        for (std::size_t d = 0; d < op->shape.size(); ++d) {
+            const Py_ssize_t e = op->shape[d];
+            Py_ssize_t& s = shape[off + d];
+            if (e == s || e == 1) continue;
+            if (s == 1) {
+                s = e;
+                continue;
+            }
+            std::string text = "operands could not be broadcast together with shapes";
+            for (const Operand* o : ops) {
+                text += " (";
+                for (std::size_t k = 0; k < o->shape.size(); ++k)
+                    text += std::to_string(o->shape[k]) + (o->shape.size() == 1 ? "," : k + 1 < o->shape.size() ? "," : "");
+                text += ")";
+            }
+            raise_value_error(text);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Strides of op over the broadcast shape (0 along a broadcast axis).
+std::vector<Py_ssize_t> broadcast_strides(const Operand& op, const std::vector<Py_ssize_t>& shape) {
+    std::vector<Py_ssize_t> strides(shape.size(), 0);
+    const std::size_t off = shape.size() - op.shape.size();
+    for (std::size_t d = 0; d < op.shape.size(); ++d)
+        strides[off + d] = op.shape[d] == 1 && shape[off + d] != 1 ? 0 : op.strides[d];
+    return strides;
+}
+
+PyObject* new_output(const std::vector<Py_ssize_t>& shape) {
+    Ref dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
+    if (!dims) return nullptr;
+    for (std::size_t d = 0; d < shape.size(); ++d) {
+        PyObject* e = PyLong_FromSsize_t(shape[d]);
+        if (e == nullptr) return nullptr;
+        PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(d), e);
+    }
+    return PyObject_CallOneArg(g_numpy_empty, dims.get());
+}
+
+PyObject* raise_element(const Error& e, std::size_t flat, const std::vector<Py_ssize_t>& shape, bool scalar) {
+    if (e.kind == Kind::Cancelled || scalar) return raise(e);  // an all-scalar call fails as the scalar call
+    const std::string message = e.render();
+    if (e.kind == Kind::Memory) {
+        const std::string text = "at index " + index_text(flat, shape) + ": " + message;
+        PyErr_SetString(PyExc_MemoryError, text.c_str());
+        return nullptr;
+    }
+    std::vector<Py_ssize_t> idx(shape.size());
+    std::size_t rest = flat;
+    for (std::size_t d = shape.size(); d-- > 0;) {
+        idx[d] = static_cast<Py_ssize_t>(rest % static_cast<std::size_t>(shape[d]));
+        rest /= static_cast<std::size_t>(shape[d]);
+    }
+    Ref index(PyTuple_New(static_cast<Py_ssize_t>(idx.size())));
+    if (!index) return nullptr;
+    for (std::size_t d = 0; d < idx.size(); ++d) {
+        PyObject* v = PyLong_FromSsize_t(idx[d]);
+        if (v == nullptr) return nullptr;
+        PyTuple_SET_ITEM(index.get(), static_cast<Py_ssize_t>(d), v);
+    }
+    const std::string text = "at index " + index_text(flat, shape) + ": " + message;
+    Ref args(Py_BuildValue("(s#)", text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (!args) return nullptr;
+    Ref error(PyObject_Call(element_error_type(), args.get(), nullptr));
+    if (!error) return nullptr;
+    Ref msg(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (!msg || PyObject_SetAttrString(error.get(), "index", index.get()) < 0 ||
+        PyObject_SetAttrString(error.get(), "message", msg.get()) < 0)
+        return nullptr;
+    PyErr_SetObject(element_error_type(), error.get());
+    return nullptr;
+}
+
+const char* kind_name(OperandKind k) {
+    switch (k) {
+        case OperandKind::Real: return "real";
+        case OperandKind::Count: return "count";
+        case OperandKind::Code: return "option";
+        case OperandKind::Series: return "series";
+    }
+    return "";
+}
+
+// The call: quelm.vec's generated functions pass their arguments in declaration order.
+}  // namespace
+
+PyObject* vec_call(std::uint64_t index, PyObject* context, PyObject* args, std::uint64_t nan_mode,
+                        std::uint64_t skip_nan) {
+    const auto& all = forms();
+    if (index >= all.size()) return raise_value_error("no array form " + std::to_string(index));
+    const FunctionDef& def = *all[index];
+    const ElementForm& form = *def.element;
+    if (!PyTuple_Check(args) || static_cast<std::size_t>(PyTuple_GET_SIZE(args)) != form.n_operands)
+        return raise_value_error(std::string(def.name) + " takes " + std::to_string(form.n_operands) + " operands");
+    if (!numpy_ready()) return nullptr;
+    const void* value = nullptr;
+    if (def.context_type != nullptr) {
+        PyTypeObject* type = def.context_type();
+        if (Py_TYPE(context) != type) {
+            const char* dot = std::strrchr(type->tp_name, '.');
+            PyErr_Format(PyExc_TypeError, "argument '%s': expected %s, got %s", def.context_name,
+                         dot ? dot + 1 : type->tp_name, Py_TYPE(context)->tp_name);
+            return nullptr;
+        }
+        value = instance_value(context);
+    }
+    Owned owned;
+    Grid g;
+    g.context = value;
+    g.n_in = form.n_operands;
+    g.n_out = form.n_out;
+    g.nan_mode = nan_mode != 0;
+    std::array<Operand, kMaxOperands> ops;
+    std::vector<Operand*> present;
+    // Numbers first, then string options in the order the scalar call reads them, so that
+    // the first error is the scalar call's.
+    for (std::size_t k = 0; k < form.n_operands; ++k) {
+        PyObject* o = PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(k));
+        const char* name = def.params[k].name;
+        if (form.optional[k] && o == Py_None) continue;
+        const OperandKind kind = form.kinds[k];
+        if (kind == OperandKind::Code) {
+            if (!PyUnicode_Check(o)) {
+                // type errors of a column come in parameter order with the numbers' errors
+                if (o == Py_None || PyFloat_Check(o) || PyLong_Check(o)) {
+                    PyErr_Format(PyExc_TypeError, "argument '%s': expected str, got %s", name, Py_TYPE(o)->tp_name);
+                    return nullptr;
+                }
+            }
+            continue;
+        }
+        if (!read_numbers(o, name, kind == OperandKind::Count, kind == OperandKind::Series, owned, ops[k]))
+            return nullptr;
+        g.lengths[k] = ops[k].length;
+        present.push_back(&ops[k]);
+    }
+    std::array<bool, kMaxOperands> coded{};
+    const auto code_one = [&](std::size_t k) -> bool {
+        PyObject* o = PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(k));
+        if (coded[k] || form.kinds[k] != OperandKind::Code || (form.optional[k] && o == Py_None)) return true;
+        coded[k] = true;
+        if (!read_codes(o, def.params[k].name, form.code[k], g.rejected[k], owned, ops[k])) return false;
+        g.limits[k] = form.code_counts[k];
+        g.any_codes = true;
+        present.push_back(&ops[k]);
+        return true;
+    };
+    for (std::size_t j = 0; j < def.n_option_order; ++j)
+        if (!code_one(def.option_order[j])) return nullptr;
+    for (std::size_t k = 0; k < form.n_operands; ++k)
+        if (!code_one(k)) return nullptr;
+
+    std::vector<Py_ssize_t> shape;
+    if (!broadcast(present, shape)) return nullptr;
+    const bool scalar = shape.empty();
+    g.shape = scalar ? std::vector<Py_ssize_t>{1} : shape;
+    const std::size_t n = element_count(g.shape);
+    for (std::size_t k = 0; k < form.n_operands; ++k) {
+        const Operand& op = ops[k];
+        g.base[k] = op.base;
+        g.strides[k] = op.base == nullptr ? std::vector<Py_ssize_t>(g.shape.size(), 0)
+                                          : scalar ? std::vector<Py_ssize_t>{0} : broadcast_strides(op, shape);
+        // A series read through a stride, or one that is not aligned, is gathered per element.
+        if (form.kinds[k] == OperandKind::Series && op.base != nullptr &&
+            (op.item_stride != 8 || reinterpret_cast<std::uintptr_t>(op.base) % alignof(double) != 0 ||
+             std::any_of(g.strides[k].begin(), g.strides[k].end(), [](Py_ssize_t s) { return s % 8 != 0; }))) {
+            g.gather[k] = op.item_stride;
+            g.any_gather = true;
+        }
+    }
+    g.skip_nan = skip_nan != 0;
+    if (!memory_for(static_cast<double>(n) * 8.0 * static_cast<double>(form.n_out), "the results")) return nullptr;
+    std::vector<Ref> outs;
+    for (std::size_t j = 0; j < form.n_out; ++j) {
+        Ref out(new_output(shape));
+        if (!out) return nullptr;
+        Py_buffer view{};
+        if (PyObject_GetBuffer(out.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+        g.out[j] = static_cast<double*>(owned.views.emplace_back(view).buf);
+        outs.push_back(std::move(out));
+    }
+    FirstFailure failure;
+    Stop stop;
+    g.failure = &failure;
+    g.stop = &stop;
+    if (n > 0 && !run_grid(g, form.chunk)) return nullptr;
+    if (failure.index() != kNone) return raise_element(failure.error(), failure.index(), g.shape, scalar);
+    const auto result = [&](std::size_t j) -> PyObject* {
+        if (!scalar) return Py_NewRef(outs[j].get());
+        return PyFloat_FromDouble(g.out[j][0]);
+    };
+    if (!form.keyed) return result(0);
+    Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(form.n_out)));
+    if (!tuple) return nullptr;
+    for (std::size_t j = 0; j < form.n_out; ++j) {
+        PyObject* v = result(j);
+        if (v == nullptr) return nullptr;
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(j), v);
+    }
+    return tuple.release();
+}
+
+namespace {
+
+PyObject* text_or_none(const char* s) { return s != nullptr ? to_py(s) : none(); }
+
+}  // namespace
+
+// The array forms as quelm.vec builds its functions from them.
+PyObject* vec_forms() {
+    const auto& all = forms();
+    return make_list(all.size(), [&](std::size_t i) -> PyObject* {
+        const FunctionDef& d = *all[i];
+        const ElementForm& f = *d.element;
+        Ref params(make_list(f.n_operands, [&](std::size_t k) -> PyObject* {
+            const Param& p = d.params[k];
+            const char* shown = p.required() ? nullptr : p.value != nullptr ? p.value : p.shown;
+            return Py_BuildValue("(ssNN)", p.name, kind_name(f.kinds[k]), PyBool_FromLong(f.optional[k] ? 1 : 0),
+                                 text_or_none(shown));
+        }));
+        if (!params) return nullptr;
+        Ref keys(f.keyed ? make_list(f.n_out, [&](std::size_t j) { return to_py(f.keys[j]); }) : none());
+        if (!keys) return nullptr;
+        bool series = false;
+        for (std::size_t k = 0; k < f.n_operands; ++k) series |= f.kinds[k] == OperandKind::Series;
+        Ref context(d.context_type != nullptr ? Py_BuildValue("(sO)", d.context_name, d.context_type())
+                                              : none());
+        if (!context) return nullptr;
+        return Py_BuildValue("{s:s,s:n,s:s,s:O,s:O,s:O,s:N,s:N}", "name", d.vec_name, "index",
+                             static_cast<Py_ssize_t>(i), "scalar", d.name, "params", params.get(), "keys",
+                             keys.get(), "context", context.get(), "series", PyBool_FromLong(series ? 1 : 0),
+                             "doc", to_py(d.description));
+    });
+}
+
+PyObject* categorical(PyObject* codes, PyObject* categories) {
+    auto* c = new Categorical{Py_NewRef(codes), Py_NewRef(categories)};
+    PyObject* capsule = PyCapsule_New(c, kCategoricalName, &categorical_free);
+    if (capsule == nullptr) {
+        Py_DECREF(c->codes);
+        Py_DECREF(c->categories);
+        delete c;
+    }
+    return capsule;
+}
+
+PyObject* element_error_type() {
+    static PyObject* type = [] {
+        const char* doc =
+            "An element of an array call failed: `index` is its position, `message` the error\n"
+            "the scalar call raises for its inputs.";
+        return PyErr_NewExceptionWithDoc("quelm.ElementError", doc, PyExc_ValueError, nullptr);
+    }();
+    return type;
+}
+
+const std::vector<const FunctionDef*>& forms() { return form_list(); }
+
+void add_form(const FunctionDef& def) {
+    if (def.element == nullptr) return;
+    for (const FunctionDef* d : form_list())
+        if (d == &def) return;
+    form_list().push_back(&def);
+}
+
+}  // namespace quelm::py::vec

@@ -1,0 +1,80 @@
+// String options as the frame sees them: each option's enum is tied once to its core table
+// and to the public name of its spellings (quelm.typing and the stubs), with
+// QUELM_STRING_OPTION(Enum, kTable, "Name") in namespace quelm::py.
+#pragma once
+
+#include "bindings/frame/annotations.hpp"
+#include "quelm/core/choice.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quelm::py {
+
+template <class E>
+struct StringOption;
+
+template <class E>
+concept IsStringOption = requires {
+    StringOption<E>::table;
+    StringOption<E>::alias;
+};
+
+// What the stubs need of an option: its public name, the spellings (first alias of a value
+// first), whether any letter case is accepted, and whether '_' stands for '-'.
+struct OptionInfo {
+    const char* alias;
+    std::vector<std::string_view> spellings;
+    bool fold_case;
+    bool underscore;
+};
+
+template <IsStringOption E>
+const OptionInfo* option_info() {
+    static const OptionInfo info = [] {
+        const auto& t = StringOption<E>::table;
+        OptionInfo i{StringOption<E>::alias, {}, t.fold_case, t.underscore};
+        for (const auto& a : t.aliases) i.spellings.push_back(a.name);
+        return i;
+    }();
+    return &info;
+}
+
+// The one-byte code of a spelling; false with the scalar call's message for a rejected one.
+template <IsStringOption E>
+bool option_code(std::string_view text, unsigned char& code, std::string& message) {
+    const auto p = parse_choice(StringOption<E>::table, text);
+    if (!p) {
+        message = p.error();
+        return false;
+    }
+    code = static_cast<unsigned char>(*p);
+    return true;
+}
+
+// How many codes an option has: one past its largest enum value.
+template <IsStringOption E>
+constexpr std::size_t option_count() {
+    std::size_t n = 0;
+    for (const auto& a : StringOption<E>::table.aliases) {
+        const auto v = static_cast<std::size_t>(a.value) + 1;
+        n = v > n ? v : n;
+    }
+    return n;
+}
+
+template <IsStringOption E>
+struct Annotation<E> {
+    static const char* param() { return StringOption<E>::alias; }
+    static const char* result() { return "str"; }
+};
+
+#define QUELM_STRING_OPTION(E, TABLE, ALIAS)             \
+    template <>                                          \
+    struct StringOption<E> {                             \
+        static constexpr const auto& table = TABLE;      \
+        static constexpr const char* alias = ALIAS;      \
+    }
+
+}  // namespace quelm::py

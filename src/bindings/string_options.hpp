@@ -1,0 +1,29 @@
+// The string options of the core, tied to the names their spellings have in quelm.typing
+// and the stubs.
+#pragma once
+
+#include "bindings/frame/options.hpp"
+#include "quelm/core/math/interpolate.hpp"
+#include "quelm/core/option.hpp"
+#include "quelm/ml/american.hpp"
+#include "quelm/pricing/asian.hpp"
+#include "quelm/pricing/barrier.hpp"
+#include "quelm/pricing/binomial.hpp"
+#include "quelm/pricing/lookback.hpp"
+#include "quelm/stats/method.hpp"
+#include "quelm/stochastic/process.hpp"
+
+namespace quelm::py {
+
+QUELM_STRING_OPTION(OptionType, kOptionTypes, "OptionType");
+QUELM_STRING_OPTION(pricing::ExerciseStyle, pricing::kExerciseStyles, "ExerciseStyle");
+QUELM_STRING_OPTION(pricing::BarrierType, pricing::kBarrierTypes, "BarrierType");
+QUELM_STRING_OPTION(pricing::StrikeType, pricing::kStrikeTypes, "StrikeType");
+QUELM_STRING_OPTION(pricing::AverageType, pricing::kAverageTypes, "AverageType");
+QUELM_STRING_OPTION(stochastic::ProcessKind, stochastic::kProcessKinds, "Process");
+QUELM_STRING_OPTION(stats::VarMethod, stats::kVarMethods, "VarMethod");
+QUELM_STRING_OPTION(stats::EsMethod, stats::kEsMethods, "EsMethod");
+QUELM_STRING_OPTION(Interp, kInterps, "Interpolation");
+QUELM_STRING_OPTION(ml::AmericanMethod, ml::kAmericanMethods, "NeuralMethod");
+
+}  // namespace quelm::py
