@@ -8,6 +8,7 @@
 #include "quelm/portfolio/risk.hpp"
 #include "quelm/portfolio/valuation.hpp"
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -117,6 +118,57 @@ PyObject* portfolio_risk_impl(const FloatMatrix& returns, const FloatSeq& weight
                   kRisk);
 }
 
+// bounds: one (lower, upper) pair for every asset, or a sequence of pairs, one per asset;
+// None in a pair is no bound on that side. The core checks the values and the count.
+bool bound_value(PyObject* o, double none, double& out) {
+    if (o == Py_None) {
+        out = none;
+        return true;
+    }
+    return py::from_py(o, out);
+}
+
+bool is_pair_item(PyObject* o) { return o == Py_None || PyUnicode_Check(o) || !PySequence_Check(o); }
+
+bool read_pair(PyObject* o, double& lower, double& upper) {
+    Ref items(PySequence_Check(o) && !PyUnicode_Check(o) ? PySequence_Fast(o, "") : nullptr);
+    if (!items || PySequence_Fast_GET_SIZE(items.get()) != 2) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "expected a (lower, upper) pair or a sequence of such pairs, got %s",
+                     Py_TYPE(o)->tp_name);
+        return false;
+    }
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    return bound_value(PySequence_Fast_GET_ITEM(items.get(), 0), -inf, lower) &&
+           bound_value(PySequence_Fast_GET_ITEM(items.get(), 1), inf, upper);
+}
+
+struct BoundsArg {
+    portfolio::WeightBounds value;
+};
+
+bool from_py(PyObject* o, BoundsArg& arg) {
+    portfolio::WeightBounds& out = arg.value;
+    out = {};
+    if (!check_sequence(o, "a (lower, upper) pair or a sequence of such pairs")) return false;
+    Ref items(PySequence_Fast(o, "expected a sequence"));
+    if (!items) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    PyObject** item = PySequence_Fast_ITEMS(items.get());
+    if (n == 2 && is_pair_item(item[0]) && is_pair_item(item[1])) {
+        out.shared = true;
+        out.lower.resize(1);
+        out.upper.resize(1);
+        return read_pair(o, out.lower[0], out.upper[0]);
+    }
+    out.lower.resize(static_cast<std::size_t>(n));
+    out.upper.resize(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!read_pair(item[i], out.lower[static_cast<std::size_t>(i)], out.upper[static_cast<std::size_t>(i)]))
+            return false;
+    return true;
+}
+
 using portfolio::Optimal;
 
 constinit const auto kOptimal = record<Optimal>({
@@ -125,8 +177,11 @@ constinit const auto kOptimal = record<Optimal>({
 });
 static_assert(kOptimal.size() == aggregate_size<Optimal>());
 
-PyObject* optimize_impl(const FloatSeq& mean, const FloatMatrix& cov, double rf, const std::optional<double>& target) {
-    return finish(compute([&](Cancel& c) { return portfolio::optimize(cov.rows(), mean.view(), rf, target, c); }),
+PyObject* optimize_impl(const FloatSeq& mean, const FloatMatrix& cov, double rf, const std::optional<double>& target,
+                        const std::optional<BoundsArg>& bounds) {
+    std::optional<portfolio::WeightBounds> b;
+    if (bounds) b = bounds->value;
+    return finish(compute([&](Cancel& c) { return portfolio::optimize(cov.rows(), mean.view(), rf, target, b, c); }),
                   kOptimal);
 }
 
@@ -164,8 +219,13 @@ extern const FunctionDef def_portfolio_risk = function<portfolio_risk_impl>(
     "Portfolio risk (variance, volatility, VaR) from asset returns + weights.");
 
 extern const FunctionDef def_optimize = function<optimize_impl>(
-    "optimize", {"mean", "cov", {"rf", "0.0"}, {"target", "None"}},
+    "optimize", {"mean", "cov", {"rf", "0.0"}, {"target", "None"}, "*", {"bounds", "None"}},
     "Markowitz optimization: min-variance, tangency, and (if `target` is given)\n"
-    "efficient-frontier weights. Unconstrained / closed-form (shorting allowed).");
+    "efficient-frontier weights. Unconstrained / closed-form (shorting allowed).\n"
+    "\n"
+    "`bounds` limits each weight: one `(lower, upper)` pair for every asset, such as\n"
+    "`(0, 1)` for long-only, or a sequence of pairs, one per asset (None: no bound on\n"
+    "that side). The three portfolios are then the exact solutions of the constrained\n"
+    "quadratic programs (an active-set method); the weights still sum to 1.");
 
 }  // namespace quelm::py

@@ -17,6 +17,8 @@ class _ArrayLike(Protocol[_T_co]):
 _Floats = _ArrayLike[_Float]
 _Matrix = _ArrayLike[_Floats]
 _Counts = _ArrayLike[_Count]
+# A (lower, upper) weight bound; None is no bound on that side.
+_Bound = _ArrayLike[Optional[_Float]]
 
 # The spellings each option parser accepts. All but the neural method are matched after
 # lower-casing ASCII letters, so "CALL" runs too; only the lower-case forms are listed.
@@ -226,7 +228,8 @@ def covariance_matrix(returns: _Matrix) -> list[list[float]]: ...
 def portfolio_risk(returns: _Matrix, weights: _Floats, periods_per_year: _Float = 252.0,
                    confidence: _Float = 0.95) -> PortfolioRisk: ...
 def optimize(mean: _Floats, cov: _Matrix, rf: _Float = 0.0,
-             target: Optional[_Float] = None) -> OptimizeResult: ...
+             target: Optional[_Float] = None, *,
+             bounds: Optional[_Bound | _ArrayLike[_Bound]] = None) -> OptimizeResult: ...
 def differential_ml(spot: _Float, strike: _Float, rate: _Float, vol: _Float, maturity: _Float,
                     option_type: _OptionType = "call", samples: _Count = 4096, epochs: _Count = 60, spread: _Float = 2.0,
                     seed: _Count = 1, hidden: Optional[_Counts] = None) -> DifferentialMLResult: ...
