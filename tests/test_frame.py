@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import inspect
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -279,8 +280,10 @@ def test_internal_fault_and_memory_error():
     assert not isinstance(info.value, Exception)
     assert str(info.value) == "broken invariant"
     assert internal.InternalFault.__bases__ == (BaseException,)
-    with pytest.raises(MemoryError):
+    with pytest.raises(MemoryError) as memory:
         internal.throw_bad_alloc()
+    # Never a bare MemoryError(): the message says so and how much memory is left.
+    assert re.fullmatch(r"out of memory: an allocation failed( with [0-9.]+ [GTPE]B available)?", str(memory.value))
 
 
 # ---- one declaration per callable: defaults, keywords and references ----
