@@ -222,7 +222,14 @@ def _aligned(x):
     # An array received from another process (a block moved between workers, a benchmark in
     # a task's payload) can start at any byte offset of the message, and the panel readers
     # take aligned float64 rows only: such an array gets an aligned copy, same values.
-    return np.require(x, requirements="A") if isinstance(x, np.ndarray) else x
+    if not isinstance(x, np.ndarray) or x.flags.aligned:
+        return x
+    import sys
+
+    import quelm  # noqa: F401 -- registers the kernels module
+
+    sys.modules["quelm._kernels"].check_memory(float(x.size) * x.itemsize / 8.0, "an aligned copy of a block")
+    return np.require(x, requirements="A")
 
 
 def _join_reports(parts: list) -> dict:
