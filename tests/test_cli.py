@@ -117,15 +117,11 @@ IV_BASE = dict(market_price=8.0, spot=100, strike=105, rate=0.05, t=1, option_ty
 
 
 @pytest.mark.parametrize("argv, message", [
-    (["price", *flags(**{**BASE, "option_type": "Straddle"})],
-     library_message(quelm.price, 100, 105, 0.05, 0.2, 1, "Straddle")),
     (["price", *flags(**{**BASE, "strike": -5})], "invalid input: strike must be > 0"),
     (["greeks", *flags(**{**BASE, "vol": -0.2})], library_message(quelm.greeks, 100, 105, 0.05, -0.2, 1, "call")),
     (["iv", *flags(**{**IV_BASE, "market_price": 200})],
      library_message(quelm.implied_volatility, 200, 100, 105, 0.05, 1, "call")),
-    (["iv", *flags(**{**IV_BASE, "option_type": "straddle"})],
-     library_message(quelm.implied_volatility, 8.0, 100, 105, 0.05, 1, "straddle")),
-], ids=["option-type", "negative-strike", "negative-vol", "iv-out-of-bounds", "iv-option-type"])
+], ids=["negative-strike", "negative-vol", "iv-out-of-bounds"])
 def test_rejected_inputs_exit_1_with_the_library_message(capsys, argv, message):
     code, out, err = run(capsys, *argv)
     assert code == 1 and out == ""
@@ -148,6 +144,22 @@ def test_usage_errors_exit_2(capsys, argv):
     code, out, err = run(capsys, *argv)
     assert code == 2 and out == ""
     assert "usage: quelm" in err
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["price", *flags(**{**BASE, "option_type": "Straddle"})],
+     "argument --option-type: " + library_message(quelm.price, 100, 105, 0.05, 0.2, 1, "Straddle")),
+    (["iv", *flags(**{**IV_BASE, "option_type": "straddle"})],
+     "argument --option-type: " + library_message(quelm.implied_volatility, 8.0, 100, 105, 0.05, 1, "straddle")),
+    (["chain", "x.csv", "--map", "Spot=price"], "argument --map: 'price' is not a column the command reads"),
+    (["chain", "x.csv", "--map", "Spot"], "argument --map: expected COLUMN=PARAMETER pairs, got 'Spot'"),
+    (["chain", "x.csv", "--valuation-date", "30/06/2025"],
+     "argument --valuation-date: expected a date YYYY-MM-DD, got '30/06/2025'"),
+], ids=["option-type", "iv-option-type", "map-target", "map-pair", "valuation-date"])
+def test_a_malformed_flag_is_a_usage_error_with_its_reason(capsys, argv, message):
+    code, out, err = run(capsys, *argv)
+    assert code == 2 and out == "" and "usage: quelm" in err
+    assert message in err.splitlines()[-1]
 
 
 def test_version_and_help(capsys):
@@ -315,7 +327,10 @@ def test_chain_errors_nan_leaves_bad_rows_empty_and_counts_them(capsys, tmp_path
     assert empty == [1, 4] and all(got[i]["rho"] == "" for i in empty)
     assert got[5]["price"] == "nan"            # a NaN input prices to NaN: not a rejected row
     assert float(got[2]["price"]) == quelm.black_scholes(100, 100, 0.05, 0.2, 1, "call")
-    assert err == "quelm chain: 2 of 6 rows could not be computed; their new cells are empty\n"
+    assert [row["error"] for row in got] == ["", "invalid input: strike must be > 0", "", "",
+                                           "column spot: cannot read 'x' as a number", ""]
+    assert err == ("quelm chain: 2 of 6 rows could not be computed; their new cells are empty and the error "
+                   "column says why\n")
 
 
 @chain_test

@@ -153,12 +153,16 @@ def random_frame(n: int, seed: int) -> pd.DataFrame:
 
 
 def column(frame, value):
+    if isinstance(value, quelm_dask.column):
+        value = value.name
     if isinstance(value, str) and value in frame:
         return frame[value].to_numpy(dtype=str if value == "kind" else np.float64)
     return value
 
 
-COLUMNS = dict(spot="S", strike="K", rate="r", vol="sigma", t="expiry", option_type="kind", dividend_yield="q")
+# Option types are strings themselves: their column is named explicitly.
+COLUMNS = dict(spot="S", strike="K", rate="r", vol="sigma", t="expiry", option_type=quelm_dask.column("kind"),
+               dividend_yield="q")
 # A value that is not a column goes to every row: a literal option type, a scalar rate.
 MIXED = dict(COLUMNS, option_type="put", rate=0.03)
 
@@ -210,6 +214,109 @@ def test_a_missing_column_is_named_before_anything_runs(columns, message):
             price(lazy, **columns)
 
 
+def book_with_own_names(n: int = 400, seed: int = 8) -> pd.DataFrame:
+    frame = random_frame(n, seed).rename(columns=dict(S="spot", K="strike", r="rate", sigma="vol", expiry="t",
+                                                      kind="option_type", q="dividend_yield"))
+    frame.loc[frame.index[[3, 17]], "strike"] = [90.0, 110.0]
+    return frame
+
+
+@needs_vec
+@pytest.mark.parametrize("lazy", [False, True], ids=["pandas", "dask"])
+def test_every_parameter_takes_its_own_column_when_not_given(lazy):
+    from quelm import vec
+
+    frame = book_with_own_names()
+    args = [frame[c].to_numpy(dtype=str if c == "option_type" else np.float64) for c in
+            ("spot", "strike", "rate", "vol", "t", "option_type", "dividend_yield")]
+    expected = vec.black_scholes(*args)
+    assert not same_bits(expected, vec.black_scholes(*args[:-1]))   # the dividends matter
+    data = dd.from_pandas(frame, npartitions=3) if lazy else frame
+    got = quelm_dask.black_scholes(data)
+    got = got.compute() if lazy else got
+    assert same_bits(got.to_numpy(), expected)
+    greeks = quelm_dask.greeks(data)
+    greeks = greeks.compute() if lazy else greeks
+    assert same_bits(greeks["rho"].to_numpy(), vec.greeks(*args)["rho"])
+    # Without a dividend_yield column, its default; without a required column, KeyError.
+    assert same_bits(quelm_dask.black_scholes(frame.drop(columns="dividend_yield")).to_numpy(),
+                     vec.black_scholes(*args[:-1]))
+    with pytest.raises(KeyError, match="vol: the frame has no column 'vol'"):
+        quelm_dask.black_scholes(frame.drop(columns="vol"))
+
+
+@needs_vec
+def test_a_string_is_never_guessed_to_be_a_column():
+    from quelm import vec
+
+    frame = book_with_own_names()
+    frame["call"] = "put"       # a column named like an option type
+    frame["put"] = "call"
+    numbers = [frame[c].to_numpy() for c in ("spot", "strike", "rate", "vol", "t")]
+    q = frame["dividend_yield"].to_numpy()
+    # option_type="call" is an option type for every row, whatever the frame's columns.
+    assert same_bits(quelm_dask.black_scholes(frame, option_type="call").to_numpy(),
+                     vec.black_scholes(*numbers, "call", q))
+    # A column of option types is named explicitly, or given as a Series on the frame's index.
+    want = vec.black_scholes(*numbers, frame["call"].to_numpy(dtype=str), q)
+    assert same_bits(quelm_dask.black_scholes(frame, option_type=quelm_dask.column("call")).to_numpy(), want)
+    assert same_bits(quelm_dask.black_scholes(frame, option_type=frame["call"]).to_numpy(), want)
+    lazy = dd.from_pandas(frame, npartitions=4)
+    assert same_bits(quelm_dask.black_scholes(lazy, option_type=lazy["call"]).compute().to_numpy(), want)
+    # Numbers read a string as a column name; a number is a value for every row.
+    assert same_bits(quelm_dask.black_scholes(frame, rate="dividend_yield", dividend_yield=0.0).to_numpy(),
+                     vec.black_scholes(numbers[0], numbers[1], q, *numbers[3:], frame["option_type"].to_numpy(), 0.0))
+    with pytest.raises(KeyError, match="option_type: the frame has no column 'kind'"):
+        quelm_dask.black_scholes(frame, option_type=quelm_dask.column("kind"))
+    with pytest.raises(ValueError, match="option_type: a Series argument must have the frame's index"):
+        quelm_dask.black_scholes(frame, option_type=frame["call"].reset_index(drop=True))
+
+
+@needs_vec
+def test_decimal_and_other_number_objects_read_as_vec_reads_them():
+    from decimal import Decimal
+
+    frame = book_with_own_names(60)
+    as_objects = frame.astype({c: object for c in ("spot", "strike", "rate")})
+    as_objects["spot"] = [Decimal(repr(x)) for x in frame["spot"]]
+    as_objects["option_type"] = as_objects["option_type"].astype("category")
+    want = quelm_dask.black_scholes(frame).to_numpy()
+    assert same_bits(quelm_dask.black_scholes(as_objects).to_numpy(), want)
+    # Dask turns object columns into strings unless told not to; kept as objects, they read alike.
+    with dask.config.set({"dataframe.convert-string": False}):
+        lazy = dd.from_pandas(as_objects, npartitions=2)
+        assert same_bits(quelm_dask.black_scholes(lazy).compute().to_numpy(), want)
+    assert same_bits(quelm_dask.implied_volatility(frame.assign(market_price=want)).to_numpy(),
+                     quelm_dask.implied_volatility(as_objects.assign(market_price=want)).to_numpy())
+
+
+def worker_pool_threads() -> dict:
+    report = {"omp": os.environ.get("OMP_NUM_THREADS"), "rayon": os.environ.get("RAYON_NUM_THREADS"),
+              "helper": quelm_dask.worker_pool_size()}
+    try:
+        import _quelm_testing
+    except ImportError:
+        pass
+    else:
+        report["pool"] = _quelm_testing.pool_size()
+    return report
+
+
+def test_without_a_plugin_each_worker_pool_has_one_thread(monkeypatch):
+    # Dask's nanny sets OMP_NUM_THREADS=1 in each worker; quelm's pool follows it when its own
+    # variables are unset, so two workers on two cores run two quelm threads, not four.
+    for variable in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS", "OMP_NUM_THREADS"):
+        monkeypatch.delenv(variable, raising=False)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as plain:
+        reports = plain.run(worker_pool_threads)
+        assert len(reports) == 2
+        for report in reports.values():
+            assert report["rayon"] is None and report["omp"] == "1", report
+            assert report["helper"] == 1 and report.get("pool", 1) == 1, report
+        assert set(quelm_dask.pool_sizes(plain).values()) == {1}
+
+
 # --- a return panel ------------------------------------------------------------------------------
 
 
@@ -229,6 +336,27 @@ def test_panel_stats_by_blocks_of_series_equal_one_call(client, axis):
     assert report.keys() == local.keys()
     for key in local:
         assert same_bits(report[key], local[key]), key
+
+
+@needs_vec
+@pytest.mark.parametrize("axis", [0, 1])
+def test_a_panel_benchmark_is_split_with_the_panel(client, axis):
+    from quelm import vec
+
+    rng = np.random.default_rng(12)
+    local = rng.normal(0.0004, 0.01, (300, 23))
+    bench = local + rng.normal(0.0, 0.004, local.shape)
+    if axis == 1:
+        local, bench = local.T.copy(), bench.T.copy()
+    chunks = (300, 5) if axis == 0 else (5, 300)
+    panel = da.from_array(local, chunks=chunks)
+    for benchmark in (bench, da.from_array(bench, chunks=(100, 100))):
+        report = quelm_dask.stats(returns=panel, axis=axis, benchmark=benchmark).compute()
+        expected = vec.stats(returns=local, axis=axis, benchmark=bench)
+        for key in ("beta", "tracking_error", "information_ratio"):
+            assert same_bits(report[key], expected[key]), key
+    with pytest.raises(ValueError, match=r"stats: a panel benchmark must have the panel's shape"):
+        quelm_dask.stats(returns=panel, axis=axis, benchmark=bench[:-1])
 
 
 @pytest.mark.parametrize("panels, error", [

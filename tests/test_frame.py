@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import inspect
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -37,8 +38,8 @@ def test_text_signatures_match_docstrings():
         first = f.__doc__.splitlines()[0] if f.__doc__ else ""
         assert f.__text_signature__ is not None, name
         sig = inspect.signature(f)
-        assert list(sig.parameters) == [p.split("=")[0].strip()
-                                        for p in f.__text_signature__.strip("()").split(",") if p.strip()]
+        assert list(sig.parameters) == [p.split("=")[0].strip() for p in f.__text_signature__.strip("()").split(",")
+                                        if p.strip() and p.strip() not in ("*", "/")]
         assert not first.startswith(name + "("), "signature line must not leak into __doc__"
 
 
@@ -284,8 +285,10 @@ def test_internal_fault_and_memory_error():
     assert not isinstance(info.value, Exception)
     assert str(info.value) == "broken invariant"
     assert internal.InternalFault.__bases__ == (BaseException,)
-    with pytest.raises(MemoryError):
+    with pytest.raises(MemoryError) as memory:
         internal.throw_bad_alloc()
+    # Never a bare MemoryError(): the message says so and how much memory is left.
+    assert re.fullmatch(r"out of memory: an allocation failed( with [0-9.]+ [GTPE]B available)?", str(memory.value))
 
 
 # ---- one declaration per callable: defaults, keywords and references ----

@@ -127,3 +127,111 @@ def test_fork_from_a_signal_handler_during_a_pooled_call():
     proc = run_python(FORK, env={"RAYON_NUM_THREADS": "4"}, timeout=60)
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.split() == ["0", "True"]
+
+
+# --- memory the process can still get, claimed by computations in flight ------------------
+
+TWO_TREES = """
+import json, os, resource, signal, threading, time
+import quelm
+MB = 10**6
+if LIMIT_KIND == "rlimit":
+    with open("/proc/self/statm") as f:
+        used = int(f.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+    resource.setrlimit(resource.RLIMIT_AS, (used + 800 * MB, resource.RLIM_INFINITY))
+steps = 2 * 10**7                      # three tables of 160 MB: 480 MB a tree
+out = {}
+
+def second():
+    time.sleep(0.5)                    # the first tree has claimed its memory by now
+    try:
+        quelm.binomial(100, 100, 0.05, 0.2, 1.0, "call", steps=steps)
+        out["second"] = ["returned", ""]
+    except MemoryError as e:
+        out["second"] = ["MemoryError", str(e)]
+    os.kill(os.getpid(), signal.SIGINT)   # stops the first tree, which would run for days
+
+worker = threading.Thread(target=second)
+worker.start()
+try:
+    quelm.binomial(100, 100, 0.05, 0.2, 1.0, "put", style="american", steps=steps)
+    out["first"] = "returned"
+except KeyboardInterrupt:
+    out["first"] = "interrupted"
+worker.join()
+# The first tree's claim ended with it: as much again fits now.
+try:
+    quelm.simulate_process("gbm", steps=1, paths=3 * 10**7)   # 360 MB of terminal values
+    out["after"] = "returned"
+except MemoryError as e:
+    out["after"] = str(e)
+print(json.dumps(out))
+"""
+
+
+@pytest.mark.parametrize("kind", ["rlimit", "QUELM_MEMORY_LIMIT"])
+def test_two_trees_at_once_cannot_both_count_the_same_free_memory(kind):
+    # Under an 800 MB allowance one 480 MB tree fits and two do not: the second is refused
+    # up front, naming what it asked for, what is left and what the first one holds.
+    env = {"QUELM_MEMORY_LIMIT": "800MB"} if kind != "rlimit" else {}
+    code = f"LIMIT_KIND = {kind!r}\n" + TWO_TREES
+    if kind != "rlimit":
+        # The allowance counts the interpreter's own resident memory too.
+        probe = run_python("import quelm, os; print(int(open('/proc/self/statm').read().split()[1]) "
+                           "* os.sysconf('SC_PAGE_SIZE'))")
+        env["QUELM_MEMORY_LIMIT"] = str(int(probe.stdout) + 800 * 10**6)
+    proc = run_python(code, env=env, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    out = json.loads(proc.stdout.strip().splitlines()[-1])
+    assert out["first"] == "interrupted" and out["after"] == "returned", out
+    kind_, message = out["second"]
+    assert kind_ == "MemoryError", out
+    assert re.fullmatch(f"cannot allocate 0.5 GB for the binomial tree: only {SIZE} is available beside the "
+                        f"0.5 GB claimed by computations in progress", message), message
+
+
+AVAILABLE = """
+import json
+import numpy as np
+import quelm
+out = []
+
+def attempt(call):
+    try:
+        call()
+        out.append(["returned", ""])
+    except MemoryError as e:
+        out.append(["MemoryError", str(e)])
+
+held = b"x" * (400 * 10**6)            # 400 MB, touched: resident
+attempt(lambda: quelm.simulate_process("gbm", steps=1, paths=2 * 10**7))   # 240 MB of terminal values
+del held
+panel = np.asfortranarray(np.ones((2000, 10**4)))    # 160 MB whose rows are not contiguous
+held = b"x" * (350 * 10**6)
+attempt(lambda: quelm.covariance_matrix(panel))    # each row would be gathered into a copy
+print(json.dumps(out))
+"""
+
+
+def test_checks_count_what_the_process_already_holds():
+    # 600 MB allowed beyond the interpreter: 400 MB held leaves 200 MB, too little for 240 MB
+    # of terminal values; a column-ordered panel is copied row by row only if the copy fits.
+    probe = run_python("import quelm, numpy, os; print(int(open('/proc/self/statm').read().split()[1]) "
+                       "* os.sysconf('SC_PAGE_SIZE'))")
+    base = int(probe.stdout)
+    proc = run_python(AVAILABLE, env={"QUELM_MEMORY_LIMIT": str(base + 600 * 10**6)}, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    got = json.loads(proc.stdout.strip().splitlines()[-1])
+    assert got[0][0] == "MemoryError" and re.fullmatch(
+        f"cannot allocate 0.2 GB for the simulated terminal values: only {SIZE} is available", got[0][1]), got
+    assert got[1][0] == "MemoryError" and got[1][1].startswith("cannot allocate 0.2 GB for a copy of the matrix's "
+                                                               "rows: only "), got
+
+
+@pytest.mark.parametrize("limit, usable", [("2GB", "2.0 GB"), ("1.5 GiB", "1.6 GB"), ("500000000", "0.5 GB")])
+def test_a_configured_limit_bounds_every_request(limit, usable):
+    call = "quelm.binomial(100, 100, 0.05, 0.2, 1.0, 'call', steps=2 * 10**8)"
+    proc = run_python(DRIVER.replace("CALLS", repr([call])), env={"QUELM_MEMORY_LIMIT": limit}, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    assert json.loads(proc.stdout.strip().splitlines()[-1]) == [
+        ["MemoryError", f"cannot allocate 4.8 GB for the binomial tree: the process can use at most {usable}"]]

@@ -127,6 +127,12 @@ def test_one_callers_stop_or_failure_leaves_the_other_job_whole(threads):
     ({"RAYON_NUM_THREADS": "", "RAYON_RS_NUM_CPUS": "4"}, 4),
     ({"RAYON_NUM_THREADS": "0", "RAYON_RS_NUM_CPUS": "2"}, 2),
     ({"RAYON_NUM_THREADS": "100000"}, 512),
+    # Unless quelm's own variables say otherwise, OMP_NUM_THREADS (first level of its list)
+    # sizes the pool, as Dask's nanny and other process managers expect.
+    ({"RAYON_NUM_THREADS": "", "RAYON_RS_NUM_CPUS": "", "OMP_NUM_THREADS": "1"}, 1),
+    ({"RAYON_NUM_THREADS": "", "RAYON_RS_NUM_CPUS": "", "OMP_NUM_THREADS": " 3,1"}, 3),
+    ({"RAYON_NUM_THREADS": "2", "OMP_NUM_THREADS": "1"}, 2),
+    ({"RAYON_NUM_THREADS": "", "RAYON_RS_NUM_CPUS": "3", "OMP_NUM_THREADS": "1"}, 3),
 ])
 def test_the_environment_sets_the_starting_size(env, size):
     proc = run_python(QUELM_SIZE + "import _quelm_testing as t; print(quelm_size(), t.pool_size())", env=env)

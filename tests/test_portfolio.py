@@ -494,7 +494,9 @@ def test_docstrings():
         "`holdings` is a list of `(symbol, quantity, unit_cost, price)` tuples.", "", "```python",
         'quelm.portfolio_value([("AAPL", 10, 150, 175), ("MSFT", 5, 300, 320)])', "```"]
     assert quelm.mwr.__doc__.endswith("aligned `amounts`\n(invested negative, received positive).")
-    assert quelm.optimize.__doc__.endswith(
-        "is given)\nefficient-frontier weights. Unconstrained / closed-form (shorting allowed).")
+    # The two lines of the closed forms, then what `bounds` adds.
+    assert quelm.optimize.__doc__.startswith(
+        "Markowitz optimization: min-variance, tangency, and (if `target` is given)\nefficient-frontier weights. "
+        "Unconstrained / closed-form (shorting allowed).\n\n`bounds` limits each weight")
     assert str(__import__("inspect").signature(quelm.portfolio_risk)) == \
         "(returns, weights, periods_per_year=252.0, confidence=0.95)"

@@ -657,3 +657,16 @@ def test_price_and_greeks_blocks_across_rows_keep_the_scalar_bits(shape):
     assert_same_bits(prices, want_prices)
     for key, values in greeks.items():
         assert_same_bits(values.ravel(), [g[key] for g in want_greeks])
+
+
+def test_a_memory_failure_stops_the_elements_still_running():
+    # One tree cannot fit; the other would run for hours: the call raises the memory error
+    # at once instead of waiting for it (or turning it into an interrupt).
+    code = ("import quelm.vec as v\n"
+            "try:\n"
+            "    v.binomial(100, 100, 0.05, 0.2, 1.0, 'put', 'american', steps=[2**40, 40_000_000, 40_000_000])\n"
+            "except MemoryError as e:\n"
+            "    print('MemoryError', str(e).startswith('at index (0,): '))\n")
+    out = run_python(code, timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["MemoryError", "True"]

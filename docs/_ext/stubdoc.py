@@ -79,18 +79,22 @@ def string_options(stub: Stub) -> dict[str, list[str]]:
 
 
 def _parameters(fn: ast.FunctionDef, method: bool) -> list[tuple[ast.arg, ast.expr | None]]:
+    """The parameters in order, positional ones first, then the keyword-only ones."""
     a = fn.args
     positional = a.posonlyargs + a.args
     if method and positional and positional[0].arg in ("self", "cls") and not any(
             ast.unparse(d) == "staticmethod" for d in fn.decorator_list):
         positional = positional[1:]
     defaults = [None] * (len(positional) - len(a.defaults)) + list(a.defaults)
-    return list(zip(positional, defaults))
+    return list(zip(positional, defaults)) + list(zip(a.kwonlyargs, a.kw_defaults))
 
 
 def _signature(fn: ast.FunctionDef, aliases: dict[str, str], method: bool) -> tuple[str, str]:
     parts = []
+    keyword_only = {id(a) for a in fn.args.kwonlyargs}
     for arg, default in _parameters(fn, method):
+        if id(arg) in keyword_only and "*" not in parts:
+            parts.append("*")
         text = arg.arg
         if arg.annotation is not None:
             text += ": " + _show(arg.annotation, aliases)

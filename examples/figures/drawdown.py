@@ -74,18 +74,19 @@ def figures():
                                        sharex=True)
     top.plot(days, returns, color="tab:grey", linewidth=0.7, label="daily return")
     top.plot(days, -risk["historical_var"], color="tab:red",
-             label=f"- {CONFIDENCE:.0%} VaR, historical, {VAR_WINDOW} days")
+             label=f"{CONFIDENCE:.0%} VaR (historical, last {VAR_WINDOW} days), drawn as the loss it allows")
     top.plot(days, -risk["parametric_var"], color="tab:purple", linestyle="--",
-             label=f"- {CONFIDENCE:.0%} VaR, parametric (normal), {VAR_WINDOW} days")
+             label=f"{CONFIDENCE:.0%} VaR (normal fit, last {VAR_WINDOW} days)")
     top.plot(days[breaches], returns[breaches], "x", color="black", markersize=7, markeredgewidth=2,
-             label=f"losses beyond the historical VaR: {breaches.sum()} of {scored.sum()} days "
-                   f"({breaches.sum() / scored.sum():.1%}; {1 - CONFIDENCE:.0%} expected)")
+             label=f"days that lost more than the historical VaR: {breaches.sum()} of {scored.sum()} "
+                   f"({breaches.sum() / scored.sum():.1%}, {1 - CONFIDENCE:.0%} expected)")
     top.set_ylabel("one-day return")
     canvas.percent(top, decimals=0)
     top.set_title("Value-at-Risk against the return it had to cover")
-    low = np.nanmin(returns)
-    top.set_ylim(low * 2.2, -low * 1.3)  # room below the data for the legend
-    top.legend(loc="lower center", ncols=2, fontsize=10)
+    low, high = np.nanmin(returns), np.nanmax(returns)
+    top.set_ylim(low - 0.1 * (high - low), high + 0.1 * (high - low))
+    # Below the charts, where it hides no return.
+    fig.legend(*top.get_legend_handles_labels(), loc="outside lower center", ncols=2, fontsize=10)
 
     bottom.plot(days, risk["volatility"], color="tab:blue", label=f"rolling {VOL_WINDOW}-day volatility")
     bottom.plot(dates[1:], sigma * np.sqrt(PERIODS), color="black", linewidth=1.0, linestyle=":",

@@ -42,10 +42,22 @@ def show() -> None:
           f"99% 1-day VaR: historical {risk['historical_var']:.2%}, parametric {risk['parametric_var']:.2%}")
 
     cov = quelm.covariance_matrix(returns)
+    print(f"{'weights':<13}" + "".join(f"{s:>9}" for s, *_ in HOLDINGS) + f"{'ann. ret':>10}{'ann. vol':>10}")
     mean = [sum(r) / len(r) for r in returns]
-    opt = quelm.optimize(mean, cov, rf=0.0001, target=0.0005)
-    print(f"{'weights':<10}" + "".join(f"{s:>9}" for s, *_ in HOLDINGS) + f"{'ann. vol':>10}")
-    for label, w in (("current", weights), ("min var", opt["min_variance_weights"]),
-                     ("tangency", opt["tangency_weights"]), (f"{252 * 0.0005:.1%} tgt", opt["frontier_weights"])):
+    for label, w in [("current", weights)] + optimised_rows(mean, cov):
+        ret = 252 * sum(m * x for m, x in zip(mean, w))
         var = sum(w[i] * cov[i][j] * w[j] for i in range(4) for j in range(4))
-        print(f"{label:<10}" + "".join(f"{x:>9.1%}" for x in w) + f"{math.sqrt(252 * var):>10.2%}")
+        print(f"{label:<13}" + "".join(f"{x:>9.1%}" for x in w) + f"{ret:>10.1%}{math.sqrt(252 * var):>10.2%}")
+
+
+RF, TARGET = 0.0001, 0.30 / 252  # daily risk-free rate; a 30% a year target, above the min-variance return
+
+
+def optimised_rows(mean: list[float], cov: list[list[float]]) -> list[tuple[str, list[float]]]:
+    """The portfolios the table shows, all on the efficient half of the frontier (returns at
+    or above the minimum-variance portfolio's): closed form, then long-only."""
+    free = quelm.optimize(mean, cov, rf=RF, target=TARGET)
+    long_only = quelm.optimize(mean, cov, rf=RF, target=TARGET, bounds=(0, 1))
+    return [("min var", free["min_variance_weights"]), ("tangency", free["tangency_weights"]),
+            (f"{252 * TARGET:.0%} target", free["frontier_weights"]),
+            ("tangency, ≥0", long_only["tangency_weights"]), (f"{252 * TARGET:.0%} tgt, ≥0", long_only["frontier_weights"])]

@@ -7,9 +7,13 @@ Installed as the `quelm` console script (entry point `quelm.cli:main`); also run
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
+import math
 import os
+import signal
 import sys
+import threading
 from typing import Callable, Sequence
 
 import quelm
@@ -60,8 +64,13 @@ def format_table(result: dict) -> str:
 
 
 def format_json(result: dict) -> str:
-    # json.dumps writes floats with repr, so every value reads back bit for bit.
-    return json.dumps(result)
+    """Strict JSON: json.dumps writes floats with repr, so every value reads back bit for bit;
+    JSON has no NaN or infinity, so such a value is null and an "error" entry names it."""
+    odd = {k: v for k, v in result.items() if isinstance(v, float) and not math.isfinite(v)}
+    if odd:
+        result = {k: (None if k in odd else v) for k, v in result.items()}
+        result["error"] = "not finite: " + ", ".join(f"{k} is {_format_value(v)}" for k, v in odd.items())
+    return json.dumps(result, allow_nan=False)
 
 
 def _run_option_command(compute: Callable[[argparse.Namespace], dict], args: argparse.Namespace) -> int:
@@ -82,7 +91,7 @@ def _add_option_command(sub, name: str, compute, *, first, help: str, descriptio
         required.add_argument(flag, dest=dest, type=float, required=True, help=text)
     required.add_argument(_EXPIRY[0], dest=_EXPIRY[1], type=float, required=True, metavar="YEARS",
                           help=_EXPIRY[2])
-    required.add_argument("--option-type", dest="option_type", required=True, metavar="TYPE",
+    required.add_argument("--option-type", dest="option_type", required=True, metavar="TYPE", type=_option_type,
                           help="call or put (also c or p)")
     optional = p.add_argument_group("optional")
     optional.add_argument("--dividend-yield", dest="dividend_yield", type=float, default=0.0, metavar="Q",
@@ -125,22 +134,25 @@ Exit status: 0 on success, 2 for a usage error, 1 when the inputs are rejected.
 """
 
 _CHAIN_EPILOG = """\
-input columns (header row, names as in the Python functions; extra columns are copied
-through unchanged):
-  spot, strike, rate, t, option_type     always
+input columns (header row, names as in the Python functions, in any case; --map gives
+other names to them; extra columns are copied through unchanged, byte for byte):
+  spot, strike, rate, t, option_type     always (t, or expiry with --valuation-date)
   vol                                    to price: adds the column `price`
   market_price                           to imply: adds the column `implied_vol`
   dividend_yield                         optional; an empty cell means 0
-With --greeks the columns delta, gamma, vega, theta and rho are added too (for implied
-volatilities, the Greeks at the implied volatility).
+With --bid and --ask, volatilities are implied at the mid of the two quote columns (added
+as `mid`). With --greeks the columns delta, gamma, vega, theta and rho are added too (for
+implied volatilities, the Greeks at the implied volatility).
 
-Every number is written so that it reads back to the same double. A row that cannot be
-priced stops the command with its line number, unless --errors nan: then its new cells
-are left empty and the number of such rows is reported on stderr.
+Every number is written so that it reads back to the same double. Rows that cannot be
+computed stop the command: each is listed with its line number and nothing is written.
+With --errors nan their new cells are left empty, an `error` column says why, and their
+number is reported on stderr.
 
 examples:
   quelm chain options.csv -o priced.csv
-  quelm chain quotes.csv -o vols.csv --errors nan
+  quelm chain quotes.csv -o vols.csv --bid Bid --ask Ask --errors nan
+  quelm chain book.csv --map Underlying=spot,Type=option_type --valuation-date 2025-06-30
   cat options.csv | quelm chain - --greeks > priced.csv
 """
 
@@ -171,13 +183,30 @@ def build_parser() -> argparse.ArgumentParser:
                        help="what to compute when the file has both vol and market_price columns")
     chain.add_argument("--greeks", action="store_true", help="also add delta, gamma, vega, theta, rho")
     chain.add_argument("--errors", choices=("raise", "nan"), default="raise",
-                       help="raise: stop at the first bad row (default); nan: leave its cells empty")
+                       help="raise: list the bad rows and write nothing (default); nan: leave their new "
+                            "cells empty and say why in an error column")
+    chain.add_argument("--map", type=_chain_helper("parse_map"), metavar="COLUMN=NAME,...",
+                       help="read header COLUMN as NAME, e.g. Spot=spot,Type=option_type (headers are "
+                            "matched without regard to case)")
+    chain.add_argument("--bid", metavar="COLUMN", help="the bid quote column: imply at the mid of bid and ask")
+    chain.add_argument("--ask", metavar="COLUMN", help="the ask quote column (with --bid)")
+    chain.add_argument("--valuation-date", type=_chain_helper("parse_date"), metavar="YYYY-MM-DD",
+                       help="compute t from an expiry column of dates: days to expiry / 365 (ACT/365F)")
     chain.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                        help="show a progress bar on stderr (default: when stderr is a terminal)")
     chain.add_argument("--chunk-size", type=_positive_int, default=65536, metavar="ROWS",
                        help="rows computed per call (default 65536)")
     chain.set_defaults(handler=_run_chain)
     return parser
+
+
+def _option_type(text: str) -> str:
+    """An option type the library accepts (a usage error otherwise, with its message)."""
+    try:
+        quelm.black_scholes(1.0, 1.0, 0.0, 0.0, 0.0, text)
+    except ValueError as exc:
+        raise argparse.ArgumentTypeError(str(exc)) from None
+    return text
 
 
 def _positive_int(text: str) -> int:
@@ -187,34 +216,82 @@ def _positive_int(text: str) -> int:
     return value
 
 
-def _run_chain(args: argparse.Namespace) -> int:
+def _cli_chain():
     try:
         from quelm import cli_chain  # installed: a submodule of quelm
     except ImportError:
         import cli_chain  # type: ignore[no-redef]  # from a source tree, beside this file
+    return cli_chain
+
+
+def _chain_helper(name: str):
+    """An argument type of the chain command, loaded when the argument is read."""
+    def convert(text: str):
+        return getattr(_cli_chain(), name)(text)
+
+    convert.__name__ = name
+    return convert
+
+
+def _run_chain(args: argparse.Namespace) -> int:
+    cli_chain = _cli_chain()
     try:
         return cli_chain.run(args)
     except cli_chain.ChainError as exc:
         raise CommandError(str(exc)) from None
 
 
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP arrived: unwound like Ctrl-C, so partial output files are removed."""
+
+    def __init__(self, signum: int):
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _raise_terminated(signum, frame):
+    raise Terminated(signum)
+
+
+@contextlib.contextmanager
+def _terminating_signals():
+    """SIGTERM and SIGHUP raise Terminated while the command runs (unless ignored, as under
+    nohup); the previous handlers come back after."""
+    previous = {}
+    if threading.current_thread() is threading.main_thread():
+        for signum in (signal.SIGTERM, getattr(signal, "SIGHUP", None)):
+            if signum is not None and signal.getsignal(signum) is signal.SIG_DFL:
+                previous[signum] = signal.signal(signum, _raise_terminated)
+    try:
+        yield
+    finally:
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line with `argv` (default: sys.argv[1:]); return the exit status."""
     args = build_parser().parse_args(argv)  # usage errors exit with status 2
     try:
-        return args.handler(args)
+        with _terminating_signals():
+            return args.handler(args)
     except CommandError as exc:
         print(f"{PROG} {args.command}: error: {exc}", file=sys.stderr)
-    except MemoryError:
-        print(f"{PROG} {args.command}: error: out of memory", file=sys.stderr)
+    except MemoryError as exc:
+        print(f"{PROG} {args.command}: error: {exc or 'out of memory'}", file=sys.stderr)
     except BrokenPipeError:
-        # The reader went away (`quelm chain ... | head`): stop quietly, as other tools do.
+        # The reader went away (`quelm chain ... | head`): stop quietly, as other tools do, with
+        # the status of a process ended by SIGPIPE; what is left unflushed goes nowhere.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 128 + 13
     except OSError as exc:
         print(f"{PROG} {args.command}: error: {exc}", file=sys.stderr)
     except KeyboardInterrupt:
         print(f"{PROG} {args.command}: interrupted", file=sys.stderr)
         return 130
+    except Terminated as stop:
+        print(f"{PROG} {args.command}: stopped by {signal.Signals(stop.signum).name}", file=sys.stderr)
+        return 128 + stop.signum
     return 1
 
 

@@ -1,7 +1,7 @@
 """quelm on Dask: the pieces every user would otherwise write around `quelm.vec`.
 
 - `black_scholes`, `greeks`, `implied_volatility`: price a DataFrame of options (Dask or
-  pandas) by column name, partition by partition.
+  pandas) by column name, partition by partition (`column` names one explicitly).
 - `stats`: the per-series statistics of a return panel too large for one call, one task per
   block of series.
 - `PoolSize`, `pool_sizes`: one quelm pool per worker, sized to that worker's share of the
@@ -25,7 +25,8 @@ try:
 except ImportError:  # the frame and panel helpers need only dask itself
     WorkerPlugin = object
 
-__all__ = ["black_scholes", "greeks", "implied_volatility", "stats", "PoolSize", "pool_sizes", "worker_pool_size"]
+__all__ = ["black_scholes", "greeks", "implied_volatility", "column", "stats", "PoolSize", "pool_sizes",
+           "worker_pool_size"]
 
 GREEKS = ("delta", "gamma", "vega", "theta", "rho")
 _PRICE_PARAMS = ("spot", "strike", "rate", "vol", "t", "option_type", "dividend_yield")
@@ -41,65 +42,124 @@ def _vec():
 # --- option books by column name -----------------------------------------------------------
 
 
-def black_scholes(frame, spot="spot", strike="strike", rate="rate", vol="vol", t="t", option_type="option_type",
-                  dividend_yield=0.0, *, errors="raise"):
-    """`vec.black_scholes` on each row of `frame`, a Series named ``price`` on its index.
+class column:
+    """A column of the frame, named explicitly: ``option_type=quelm.dask.column("right")``.
 
-    Each argument names a column of the frame, or is a value used for every row (a string
-    that is not a column is an option type, such as ``"call"``). A Dask DataFrame gives a
-    lazy Dask Series, a pandas DataFrame a pandas Series. With ``errors="raise"`` the index
-    in the message counts rows from the start of the failing partition."""
+    Needed only for ``option_type``, whose plain strings are option types; every other
+    parameter reads a plain string as a column name."""
+
+    __slots__ = ("name",)
+
+    def __init__(self, name):
+        self.name = name
+
+    def __repr__(self) -> str:
+        return f"column({self.name!r})"
+
+
+_ARGUMENTS_DOC = """
+    Each parameter is read the same way:
+
+    - not given (None): the frame's column of the parameter's own name (``spot``,
+      ``option_type``, ...); without such a column, the default of the ``quelm.vec``
+      function (``dividend_yield`` 0.0), or ``KeyError`` for a required one;
+    - a column: ``column("name")``, or a pandas/Dask Series on the frame's index; for
+      every parameter but ``option_type``, a plain string names a column too;
+    - anything else is one value for every row: a number, or for ``option_type`` a string
+      such as ``"call"`` (never a column name, even when the frame has a column of that name).
+
+    A name that is not a column raises ``KeyError`` before anything runs. Numeric columns
+    may hold any dtype ``quelm.vec`` reads, ``Decimal`` objects included."""
+
+
+def black_scholes(frame, spot=None, strike=None, rate=None, vol=None, t=None, option_type=None,
+                  dividend_yield=None, *, errors="raise"):
     return _by_columns(frame, "black_scholes", _PRICE_PARAMS,
                        (spot, strike, rate, vol, t, option_type, dividend_yield), errors)
 
 
-def greeks(frame, spot="spot", strike="strike", rate="rate", vol="vol", t="t", option_type="option_type",
-           dividend_yield=0.0, *, errors="raise"):
-    """`vec.greeks` on each row of `frame`: a DataFrame with columns delta, gamma, vega,
-    theta and rho on its index (see `black_scholes` for the arguments)."""
+def greeks(frame, spot=None, strike=None, rate=None, vol=None, t=None, option_type=None,
+           dividend_yield=None, *, errors="raise"):
     return _by_columns(frame, "greeks", _PRICE_PARAMS,
                        (spot, strike, rate, vol, t, option_type, dividend_yield), errors)
 
 
-def implied_volatility(frame, market_price="market_price", spot="spot", strike="strike", rate="rate", t="t",
-                       option_type="option_type", dividend_yield=0.0, *, errors="raise"):
-    """`vec.implied_volatility` on each row of `frame`, a Series named ``implied_volatility``
-    (see `black_scholes` for the arguments)."""
+def implied_volatility(frame, market_price=None, spot=None, strike=None, rate=None, t=None,
+                       option_type=None, dividend_yield=None, *, errors="raise"):
     return _by_columns(frame, "implied_volatility", _IV_PARAMS,
                        (market_price, spot, strike, rate, t, option_type, dividend_yield), errors)
 
 
+black_scholes.__doc__ = """`vec.black_scholes` on each row of `frame`, a Series named ``price`` on its index.
+
+    A Dask DataFrame gives a lazy Dask Series, a pandas DataFrame a pandas Series. With
+    ``errors="raise"`` the index in the message counts rows from the start of the failing
+    partition.
+""" + _ARGUMENTS_DOC
+greeks.__doc__ = """`vec.greeks` on each row of `frame`: a DataFrame with columns delta, gamma, vega,
+    theta and rho on its index.
+""" + _ARGUMENTS_DOC
+implied_volatility.__doc__ = """`vec.implied_volatility` on each row of `frame`, a Series named
+    ``implied_volatility`` on its index.
+""" + _ARGUMENTS_DOC
+
+# Defaults of the vec functions for the parameters that have one.
+_DEFAULTS = {"dividend_yield": 0.0}
+_TEXT_PARAMS = ("option_type",)
+
+
+def _is_series(x) -> bool:
+    t = type(x)
+    return t.__name__ == "Series" and t.__module__.partition(".")[0] in ("pandas", "dask")
+
+
 def _by_columns(frame, function: str, names: tuple, values: tuple, errors: str):
     columns = set(frame.columns)
-    params = []
+    lazy = hasattr(frame, "map_partitions")  # a Dask DataFrame; pandas has no such method
+    plan = []  # per parameter: ("column", name) or ("value", v)
+    extra = {}
     for name, value in zip(names, values):
-        if isinstance(value, str) and value not in columns and name != "option_type":
-            raise KeyError(f"{name}: the frame has no column {value!r}")
-        params.append((value in columns) if isinstance(value, str) else False)
-    run = functools.partial(_on_partition, function=function, values=values, is_column=tuple(params),
-                            errors=errors)
-    if hasattr(frame, "map_partitions"):  # a Dask DataFrame; pandas has no such method
+        if value is None:
+            if name in columns:
+                plan.append(("column", name))
+            elif name in _DEFAULTS:
+                plan.append(("value", _DEFAULTS[name]))
+            else:
+                raise KeyError(f"{name}: the frame has no column {name!r}; give {name}= a column or a value")
+        elif isinstance(value, column) or (isinstance(value, str) and name not in _TEXT_PARAMS):
+            label = value.name if isinstance(value, column) else value
+            if label not in columns:
+                raise KeyError(f"{name}: the frame has no column {label!r}")
+            plan.append(("column", label))
+        elif _is_series(value):
+            if not lazy and not value.index.equals(frame.index):
+                raise ValueError(f"{name}: a Series argument must have the frame's index")
+            label = f"__quelm_{name}"
+            extra[label] = value
+            plan.append(("column", label))
+        else:
+            plan.append(("value", value))
+    if extra:
+        frame = frame.assign(**extra)  # aligned partition by partition on a Dask frame
+    run = functools.partial(_on_partition, function=function, plan=tuple(plan), errors=errors)
+    if lazy:
         return frame.map_partitions(run, meta=_empty_result(function))
     return run(frame)
 
 
-def _on_partition(frame, *, function: str, values: tuple, is_column: tuple, errors: str):
+def _on_partition(frame, *, function: str, plan: tuple, errors: str):
     import pandas as pd
 
-    args = [_column(frame[v]) if col else v for v, col in zip(values, is_column)]
+    # Columns go to quelm.vec as Series: it reads each dtype as it documents (float64 without
+    # a copy, Decimal and other number objects one by one, pandas' string dtypes by hashing).
+    args = [frame[v] if kind == "column" else v for kind, v in plan]
     result = getattr(_vec(), function)(*args, errors=errors)
     rows = (len(frame),)
     if function == "greeks":
-        return pd.DataFrame({k: np.broadcast_to(result[k], rows) for k in GREEKS}, index=frame.index)
-    return pd.Series(np.broadcast_to(result, rows), index=frame.index, name=_result_name(function))
-
-
-def _column(series) -> np.ndarray:
-    # Plain NumPy columns: float64 ones are handed over without a copy, and option types
-    # (strings, categoricals, Arrow strings) as an array of str.
-    if series.dtype.kind in "biuf":
-        return series.to_numpy(dtype=np.float64)
-    return series.to_numpy(dtype=str)
+        return pd.DataFrame({k: np.broadcast_to(np.asarray(result[k], dtype=np.float64), rows) for k in GREEKS},
+                            index=frame.index)
+    return pd.Series(np.broadcast_to(np.asarray(result, dtype=np.float64), rows), index=frame.index,
+                     name=_result_name(function))
 
 
 def _result_name(function: str) -> str:
@@ -122,10 +182,13 @@ def stats(returns=None, *, prices=None, values=None, axis: int = 0, **options: A
 
     Give the panel as `returns`, `prices` or `values`, as `vec.stats` takes it, with the
     series along `axis` (each column when ``axis=0``). Blocks across the series are kept;
-    each series is gathered into one block first. Other options (`benchmark`, `risk_free`,
-    ...) go to every block unchanged. Returns a Dask Delayed whose value is what
-    `vec.stats` gives for the whole panel: a dict of arrays, one value per series."""
+    each series is gathered into one block first. A `benchmark` is one series shared by
+    every series, or a panel of the same shape (a Dask or NumPy array), split into the same
+    blocks; other options (`risk_free`, ...) go to every block unchanged. Returns a Dask
+    Delayed whose value is what `vec.stats` gives for the whole panel: a dict of arrays, one
+    value per series."""
     import dask
+    import dask.array as da
 
     given = {k: v for k, v in (("returns", returns), ("prices", prices), ("values", values)) if v is not None}
     if len(given) != 1:
@@ -133,14 +196,25 @@ def stats(returns=None, *, prices=None, values=None, axis: int = 0, **options: A
     (kind, panel), = given.items()
     if panel.ndim != 2:
         raise ValueError(f"stats: the panel must be 2-D, got {panel.ndim}-D")
-    blocks = panel.rechunk({axis % 2: -1}).to_delayed().ravel()
+    panel = panel.rechunk({axis % 2: -1})
+    blocks = panel.to_delayed().ravel()
+    benchmark = options.pop("benchmark", None)
+    if benchmark is not None and np.ndim(benchmark) == 2:
+        if tuple(benchmark.shape) != tuple(panel.shape):
+            raise ValueError(f"stats: a panel benchmark must have the panel's shape {tuple(panel.shape)}, "
+                             f"got {tuple(benchmark.shape)}")
+        benchmarks = list(da.asarray(benchmark).rechunk(panel.chunks).to_delayed().ravel())
+    else:
+        benchmarks = [benchmark] * len(blocks)
     task = dask.delayed(_stats_block, pure=True)
-    parts = [task(block, kind, axis, options) for block in blocks]
+    parts = [task(block, kind, axis, bench, options) for block, bench in zip(blocks, benchmarks)]
     return dask.delayed(_join_reports, pure=True)(parts)
 
 
-def _stats_block(block, kind: str, axis: int, options: dict):
+def _stats_block(block, kind: str, axis: int, benchmark, options: dict):
     options = {k: _aligned(v) for k, v in options.items()}
+    if benchmark is not None:
+        options["benchmark"] = _aligned(benchmark)
     return _vec().stats(**{kind: _aligned(block)}, axis=axis, **options)
 
 
@@ -148,7 +222,12 @@ def _aligned(x):
     # An array received from another process (a block moved between workers, a benchmark in
     # a task's payload) can start at any byte offset of the message, and the panel readers
     # take aligned float64 rows only: such an array gets an aligned copy, same values.
-    return np.require(x, requirements="A") if isinstance(x, np.ndarray) else x
+    if not isinstance(x, np.ndarray) or x.flags.aligned:
+        return x
+    from quelm import _core
+
+    _core._check_memory(float(x.size) * x.itemsize / 8.0, "an aligned copy of a block")
+    return np.require(x, requirements="A")
 
 
 def _join_reports(parts: list) -> dict:
@@ -201,14 +280,20 @@ def _pool_controller():
 
 
 def worker_pool_size() -> int | None:
-    """This process's quelm pool size as threadpoolctl reports it, else the
-    ``RAYON_NUM_THREADS`` its pool starts with (None: unset, the pool takes every processor
-    the process may use)."""
+    """This process's quelm pool size as threadpoolctl reports it, else the size its pool
+    starts with from the environment: ``RAYON_NUM_THREADS``, ``RAYON_RS_NUM_CPUS``, then the
+    first entry of ``OMP_NUM_THREADS`` (None: none is set, the pool takes every processor the
+    process may use)."""
     controller = _pool_controller()
     if controller is not None:
         return controller.info()[0]["num_threads"]
-    configured = os.environ.get("RAYON_NUM_THREADS", "")
-    return int(configured) if configured.isdecimal() and int(configured) > 0 else None
+    for variable in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS", "OMP_NUM_THREADS"):
+        configured = os.environ.get(variable, "")
+        if variable == "OMP_NUM_THREADS":
+            configured = configured.split(",")[0].strip()
+        if configured.isdecimal() and int(configured) > 0:
+            return int(configured)
+    return None
 
 
 def pool_sizes(client) -> dict:

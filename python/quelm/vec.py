@@ -44,15 +44,20 @@ try:
 except ImportError as e:  # pragma: no cover - exercised in a subprocess
     raise ImportError("quelm.vec needs NumPy: pip install numpy") from e
 
-from quelm import _arrays
+from quelm import _arrays, _portfolio_panels
 
 globals().update(_arrays.build(__name__))
 simulate_paths = _arrays.simulate_paths
-simulate_paths.__module__ = __name__
+covariance_matrix = _portfolio_panels.covariance_matrix
+portfolio_risk = _portfolio_panels.portfolio_risk
+optimize = _portfolio_panels.optimize
+for _f in (simulate_paths, covariance_matrix, portfolio_risk, optimize):
+    _f.__module__ = __name__
+del _f
 
 GREEK_KEYS = ("delta", "gamma", "vega", "theta", "rho")
 
-__all__ = [*_arrays.build_names(), "simulate_paths"]
+__all__ = [*_arrays.build_names(), "simulate_paths", "covariance_matrix", "portfolio_risk", "optimize"]
 
 
 def __dir__():

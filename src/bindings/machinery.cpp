@@ -2,6 +2,10 @@
 #include "bindings/frame/arrays.hpp"
 #include "bindings/frame/describe.hpp"
 #include "bindings/frame/registry.hpp"
+#include "quelm/core/memory.hpp"
+
+#include <string>
+#include <string_view>
 
 namespace quelm::py {
 
@@ -22,6 +26,18 @@ constexpr FunctionDef def_categorical = function<vec::categorical>(
     "_categorical", {"codes", "categories"},
     "A coded string column (integer codes into categories, -1 missing) for an array call.");
 QUELM_PUBLIC(def_categorical);
+
+// MemoryError unless n doubles for `what` fit in the memory the process can still get.
+PyObject* check_memory(double n, std::string_view what) {
+    const std::string label(what);
+    const Status s = check_fits_in_memory(doubles_bytes(n), label.c_str());
+    if (!s) return raise(s.error());
+    return none();
+}
+
+constexpr FunctionDef def_check_memory = function<check_memory>(
+    "_check_memory", {"n", "what"}, "Raise MemoryError unless n doubles for `what` can be allocated.");
+QUELM_PUBLIC(def_check_memory);
 
 constexpr FunctionDef def_declarations = function<declarations>(
     "_declarations", {}, "Every public declaration as plain data: names in order, records, string options.");

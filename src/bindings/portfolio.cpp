@@ -8,6 +8,7 @@
 #include "quelm/portfolio/risk.hpp"
 #include "quelm/portfolio/valuation.hpp"
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,6 +91,57 @@ constinit const auto kRisk = record<PortfolioRisk>({
 });
 static_assert(kRisk.size() == aggregate_size<PortfolioRisk>());
 
+// bounds: one (lower, upper) pair for every asset, or a sequence of pairs, one per asset;
+// None in a pair is no bound on that side. The core checks the values and the count.
+bool bound_value(PyObject* o, double none, double& out) {
+    if (o == Py_None) {
+        out = none;
+        return true;
+    }
+    return py::from_py(o, out);
+}
+
+bool is_pair_item(PyObject* o) { return o == Py_None || PyUnicode_Check(o) || !PySequence_Check(o); }
+
+bool read_pair(PyObject* o, double& lower, double& upper) {
+    Ref items(PySequence_Check(o) && !PyUnicode_Check(o) ? PySequence_Fast(o, "") : nullptr);
+    if (!items || PySequence_Fast_GET_SIZE(items.get()) != 2) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "expected a (lower, upper) pair or a sequence of such pairs, got %s",
+                     Py_TYPE(o)->tp_name);
+        return false;
+    }
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    return bound_value(PySequence_Fast_GET_ITEM(items.get(), 0), -inf, lower) &&
+           bound_value(PySequence_Fast_GET_ITEM(items.get(), 1), inf, upper);
+}
+
+struct BoundsArg {
+    portfolio::WeightBounds value;
+};
+
+bool from_py(PyObject* o, BoundsArg& arg) {
+    portfolio::WeightBounds& out = arg.value;
+    out = {};
+    if (!check_sequence(o, "a (lower, upper) pair or a sequence of such pairs")) return false;
+    Ref items(PySequence_Fast(o, "expected a sequence"));
+    if (!items) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    PyObject** item = PySequence_Fast_ITEMS(items.get());
+    if (n == 2 && is_pair_item(item[0]) && is_pair_item(item[1])) {
+        out.shared = true;
+        out.lower.resize(1);
+        out.upper.resize(1);
+        return read_pair(o, out.lower[0], out.upper[0]);
+    }
+    out.lower.resize(static_cast<std::size_t>(n));
+    out.upper.resize(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!read_pair(item[i], out.lower[static_cast<std::size_t>(i)], out.upper[static_cast<std::size_t>(i)]))
+            return false;
+    return true;
+}
+
 using portfolio::Optimal;
 
 constinit const auto kOptimal = record<Optimal>({
@@ -103,6 +155,12 @@ static_assert(kOptimal.size() == aggregate_size<Optimal>());
 template <>
 struct Annotation<HoldingRows> {
     static const char* param() { return "_ArrayLike[Tuple[str, _Float, _Float, _Float]]"; }
+};
+template <>
+struct Annotation<BoundsArg> {
+    static const char* param() {
+        return "_ArrayLike[Optional[_Float]] | _ArrayLike[_ArrayLike[Optional[_Float]]]";
+    }
 };
 QUELM_RECORD(HoldingValuation, kHolding, "HoldingValuation");
 QUELM_RECORD(HoldingsValuation, kValuation, "PortfolioValuation");
@@ -135,8 +193,10 @@ Result<PortfolioRisk> portfolio_risk_of(const FloatMatrix& returns, Series weigh
 }
 
 Result<Optimal> optimize_of(Series mean, const FloatMatrix& cov, double rf, std::optional<double> target,
-                            Cancel& cancel) {
-    return portfolio::optimize(cov.rows(), mean, rf, target, cancel);
+                            const std::optional<BoundsArg>& bounds, Cancel& cancel) {
+    std::optional<portfolio::WeightBounds> b;
+    if (bounds) b = bounds->value;
+    return portfolio::optimize(cov.rows(), mean, rf, target, b, cancel);
 }
 
 constexpr FunctionDef def_portfolio_value = typed<&portfolio_value_of>(
@@ -180,9 +240,14 @@ constexpr FunctionDef def_portfolio_risk = typed<&portfolio_risk_of>(
 QUELM_PUBLIC(def_portfolio_risk);
 
 constexpr FunctionDef def_optimize = typed<&optimize_of>(
-    "optimize", {"mean", "cov", {"rf", "0.0"}, {"target", "None"}},
+    "optimize", {"mean", "cov", {"rf", "0.0"}, {"target", "None"}, "*", {"bounds", "None"}},
     "Markowitz optimization: min-variance, tangency, and (if `target` is given)\n"
-    "efficient-frontier weights. Unconstrained / closed-form (shorting allowed).");
+    "efficient-frontier weights. Unconstrained / closed-form (shorting allowed).\n"
+    "\n"
+    "`bounds` limits each weight: one `(lower, upper)` pair for every asset, such as\n"
+    "`(0, 1)` for long-only, or a sequence of pairs, one per asset (None: no bound on\n"
+    "that side). The three portfolios are then the exact solutions of the constrained\n"
+    "quadratic programs (an active-set method); the weights still sum to 1.");
 QUELM_PUBLIC(def_optimize);
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "bindings/frame/args.hpp"
 
+#include "quelm/core/memory.hpp"
+
 #include <cstring>
 #include <limits>
 
@@ -25,6 +27,35 @@ void wrap_type_error(const char* name) {
     PyException_SetContext(wrapped.get(), original.release());
     PyErr_SetObject(PyExc_TypeError, wrapped.get());
 }
+
+namespace {
+
+// False with MemoryError set when `bytes` of copy cannot be had.
+bool fits(double bytes, const char* what) {
+    const Status s = check_fits_in_memory(bytes, what);
+    if (s) return true;
+    PyErr_SetString(PyExc_MemoryError, s.error().render().c_str());
+    return false;
+}
+
+// The bytes a row-by-row copy of o takes when o is a 2-D float64 buffer whose rows are not
+// contiguous (a column-ordered or transposed array: each row is gathered into a copy); 0
+// otherwise.
+double strided_rows_bytes(PyObject* o) {
+    if (!PyObject_CheckBuffer(o)) return 0.0;
+    Py_buffer b{};
+    if (PyObject_GetBuffer(o, &b, PyBUF_STRIDES | PyBUF_FORMAT) != 0) {
+        PyErr_Clear();
+        return 0.0;
+    }
+    double bytes = 0.0;
+    if (b.ndim == 2 && b.itemsize == 8 && b.shape[1] > 1 && b.strides[1] != 8)
+        bytes = static_cast<double>(b.shape[0]) * static_cast<double>(b.shape[1]) * 8.0;
+    PyBuffer_Release(&b);
+    return bytes;
+}
+
+}  // namespace
 
 bool check_sequence(PyObject* o, const char* what) {
     if (PyUnicode_Check(o)) {
@@ -169,6 +200,7 @@ bool from_py(PyObject* o, FloatSeq& out) {
     }
     const Py_ssize_t hint = PyObject_LengthHint(o, 0);
     if (hint < 0) return false;
+    if (!fits(doubles_bytes(static_cast<double>(hint)), "a copy of the sequence")) return false;
     out.owned_.reserve(static_cast<std::size_t>(hint));
     const bool ok = for_each_item(o, [&](PyObject* item) {
         double v = 0.0;
@@ -195,6 +227,7 @@ bool from_py(PyObject* o, FloatMatrix& out) {
     out.rows_.clear();
     out.views_.clear();
     if (!check_sequence(o, "a sequence of sequences of floats")) return false;
+    if (!fits(strided_rows_bytes(o), "a copy of the matrix's rows")) return false;
     const bool ok = for_each_item(o, [&](PyObject* item) {
         FloatSeq row;
         if (!from_py(item, row)) return false;

@@ -3,6 +3,7 @@
 #include "bindings/frame/args.hpp"
 #include "bindings/frame/compute.hpp"
 #include "bindings/frame/result.hpp"
+#include "quelm/core/memory.hpp"
 
 #include <array>
 #include <cstring>
@@ -90,13 +91,24 @@ void raise_missing(const Bound& b, const std::vector<std::size_t>& missing, cons
     PyErr_SetString(PyExc_TypeError, msg.c_str());
 }
 
+// MemoryError with a message that says how much memory is left; a bare one if even the
+// message cannot be built.
+PyObject* raise_memory_error() {
+    try {
+        PyErr_SetString(PyExc_MemoryError, allocation_failure_message().c_str());
+        return nullptr;
+    } catch (...) {
+        return PyErr_NoMemory();
+    }
+}
+
 PyObject* run(const FunctionDef& def, PyObject* self, PyObject* const* slots) {
     try {
         return def.invoke(def, self, slots);
     } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
+        return raise_memory_error();
     } catch (const std::length_error&) {
-        return PyErr_NoMemory();
+        return raise_memory_error();
     } catch (const std::exception& e) {
         PyErr_SetString(internal_fault_type(), e.what()[0] ? e.what() : "internal fault");
         return nullptr;

@@ -39,7 +39,7 @@ bool element_stopped(void* context) {
     bool asked = chunk_stopped();
     if (!asked && std::this_thread::get_id() == s->owner) asked = s->signals->poll();
     if (asked) s->stop.store(true, std::memory_order_relaxed);
-    return s->stop.load(std::memory_order_relaxed);
+    return s->stop.load(std::memory_order_relaxed) || s->abandoned.load(std::memory_order_relaxed);
 }
 
 namespace detail {
@@ -67,7 +67,11 @@ const Error* rejected_code(const Grid& g, const char* const* at) {
 
 bool fail(const Grid& g, std::size_t i, const Error& e) {
     if (g.nan_mode && !always_raised(e.kind)) return false;
+    // An element stopped because another ran out of memory is not a failure of its own.
+    if (e.kind == Kind::Cancelled && g.stop->abandoned.load(std::memory_order_relaxed)) return true;
     g.failure->record(i, e);
+    // A memory failure ends the call: the elements still running (a long tree) stop now.
+    if (e.kind == Kind::Memory) g.stop->abandoned.store(true, std::memory_order_relaxed);
     return true;
 }
 
@@ -76,7 +80,7 @@ bool interrupted(const Grid& g, std::size_t i) {
         g.stop->stop.store(true, std::memory_order_relaxed);
         return true;
     }
-    return g.failure->before(i);
+    return g.stop->abandoned.load(std::memory_order_relaxed) || g.failure->before(i);
 }
 
 Status gathered(const Grid& g, const char* const* at, Element e, double* out, Cancel& token) {
@@ -84,7 +88,7 @@ Status gathered(const Grid& g, const char* const* at, Element e, double* out, Ca
     std::size_t length = kNone;
     bool same = true;
     for (std::size_t k = 0; k < g.n_in; ++k) {
-        if (at[k] == nullptr || g.lengths[k] == 0 && g.gather[k] == 0) continue;
+        if (at[k] == nullptr || (g.lengths[k] == 0 && g.gather[k] == 0)) continue;
         if (length != kNone && g.lengths[k] != length) same = false;
         length = g.lengths[k];
     }

@@ -111,7 +111,8 @@ private:
 struct Stop {
     Cancel* signals = nullptr;
     std::thread::id owner = std::this_thread::get_id();
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false};       // the caller was interrupted
+    std::atomic<bool> abandoned{false};  // an element ran out of memory: the call is over
 };
 bool element_stopped(void* context);
 

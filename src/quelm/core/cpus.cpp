@@ -27,6 +27,18 @@ bool parse_positive(const char* text, std::size_t& out) {
     return true;
 }
 
+// OMP_NUM_THREADS is a list, one count per nesting level ("4,2"): the first is the
+// outermost level's, the one a flat pool takes. Spaces around it are allowed.
+bool parse_omp_threads(const char* text, std::size_t& out) {
+    if (text == nullptr) return false;
+    std::string first(text);
+    first = first.substr(0, first.find(','));
+    const auto begin = first.find_first_not_of(" \t");
+    if (begin == std::string::npos) return false;
+    const auto end = first.find_last_not_of(" \t");
+    return parse_positive(first.substr(begin, end - begin + 1).c_str(), out);
+}
+
 std::size_t affinity_cpus() {
 #if defined(__linux__)
     cpu_set_t set;
@@ -71,6 +83,10 @@ std::size_t requested_threads() {
     std::size_t n = 0;
     if (parse_positive(std::getenv("RAYON_NUM_THREADS"), n) || parse_positive(std::getenv("RAYON_RS_NUM_CPUS"), n))
         return n;
+    // The setting numerical libraries share (BLAS, OpenMP code, NumPy's helpers): process
+    // managers such as Dask's nanny set it to 1 per worker so that workers do not each take
+    // every core.
+    if (parse_omp_threads(std::getenv("OMP_NUM_THREADS"), n)) return n;
     return usable_cpus();
 }
 

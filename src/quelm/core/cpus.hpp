@@ -10,7 +10,8 @@ namespace quelm {
 // quota (rounded up). At least 1. Reads the system each call.
 [[nodiscard]] std::size_t usable_cpus();
 
-// RAYON_NUM_THREADS, else RAYON_RS_NUM_CPUS (positive decimal integers), else usable_cpus().
+// RAYON_NUM_THREADS, else RAYON_RS_NUM_CPUS (positive decimal integers), else the first
+// entry of OMP_NUM_THREADS, else usable_cpus().
 [[nodiscard]] std::size_t requested_threads();
 
 }  // namespace quelm

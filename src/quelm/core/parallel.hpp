@@ -1,6 +1,6 @@
 // The process-wide worker pool: runs a body over chunks of an index range.
-// Created on first use, sized from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS, else the
-// processors available to the process; resizable at run time. The calling thread takes part.
+// Created on first use, sized from RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS, then
+// OMP_NUM_THREADS, else the processors available to the process; resizable at run time. The calling thread takes part.
 // Several threads may call at once: each caller works on its own job and the workers share
 // themselves between the jobs in flight.
 #pragma once

@@ -46,9 +46,10 @@ Result<AmericanStart> american_start(const OptionContract& o, const MarketInputs
     const double n_paths = 2.0 * static_cast<double>(pair_count(s.paths));
     const double slots = static_cast<double>(block_width(static_cast<std::size_t>(
         std::min<std::uint64_t>(s.paths, std::numeric_limits<std::size_t>::max()))));
-    QUELM_CHECK(check_fits_in_memory(
+    QUELM_TRY(claim, claim_memory(
         doubles_bytes(n_paths * (static_cast<double>(s.steps) + 2.0)) + training_bytes(1, s.hidden, slots),
         "the American paths and network"));
+    start.memory = std::move(claim);
     QUELM_TRY(paths, pricing::simulate_gbm_paths(m, o.expiry, s.paths, s.steps, s.seed, cancel));
     start.cash = pricing::terminal_cash(paths, o, m.rate);
     start.paths = std::move(paths);

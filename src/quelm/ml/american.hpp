@@ -9,6 +9,7 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/core/option.hpp"
 #include "quelm/pricing/american_mc.hpp"
 
@@ -44,6 +45,7 @@ struct AmericanStart {
     std::optional<PriceEstimate> answer;  // set: nothing is left to learn
     pricing::GbmPaths paths;
     std::vector<double> cash;
+    MemoryClaim memory;  // the paths and the network, held while the engine trains
 };
 [[nodiscard]] Result<AmericanStart> american_start(const OptionContract& o, const MarketInputs& m,
                                                    const AmericanSettings& s, Cancel& cancel);

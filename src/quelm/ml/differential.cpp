@@ -26,12 +26,12 @@ Status validate_european(const OptionContract& o, const MarketInputs& m, std::ui
 }
 
 // The samples, their three normalised copies, and the network with its workspaces.
-Status check_training_memory(const DiffSettings& cfg) {
+Result<MemoryClaim> claim_training_memory(const DiffSettings& cfg) {
     const double n = static_cast<double>(cfg.samples);
     const double slots = static_cast<double>(block_width(static_cast<std::size_t>(
         std::min<std::uint64_t>(cfg.samples, std::numeric_limits<std::size_t>::max()))));
     const double bytes = n * sizeof(DiffSample) + doubles_bytes(3.0 * n) + training_bytes(1, cfg.hidden, slots);
-    return check_fits_in_memory(bytes, "the training samples and network");
+    return claim_memory(bytes, "the training samples and network");
 }
 
 }  // namespace
@@ -76,7 +76,7 @@ Result<Training> train_differential(const OptionContract& o, const MarketInputs&
     QUELM_CHECK(check_hidden(cfg.hidden));
     if (cfg.epochs == 0) return invalid("epochs must be >= 1");
     QUELM_CHECK(validate_european(o, m, cfg.samples));
-    QUELM_CHECK(check_training_memory(cfg));
+    QUELM_TRY(memory, claim_training_memory(cfg));  // held until the network is trained
     QUELM_TRY(samples, generate_european(o, m, cfg, cancel));
     const std::size_t n = samples.size();
     std::vector<double> xn(n), yn(n), dn(n);

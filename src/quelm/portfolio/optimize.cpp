@@ -93,4 +93,22 @@ Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf, s
     return out;
 }
 
+Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf, std::optional<double> target,
+                         const std::optional<WeightBounds>& bounds, Cancel& cancel) {
+    if (!bounds) return optimize(cov, mean, rf, target, cancel);
+    QUELM_TRY(n, check_square(cov));
+    QUELM_TRY(b, expand_bounds(*bounds, n));
+    QUELM_TRY(m, bounded_min_variance(cov, b, cancel));
+    if (cancel.stopped()) return cancelled();
+    QUELM_CHECK(check(cov, mean));
+    QUELM_TRY(t, bounded_tangency(cov, mean, rf, b, cancel));
+    if (cancel.stopped()) return cancelled();
+    Optimal out{std::move(m), std::move(t), std::nullopt};
+    if (target) {
+        QUELM_TRY(f, bounded_frontier_point(cov, mean, *target, b, cancel));
+        out.frontier = std::move(f);
+    }
+    return out;
+}
+
 }  // namespace quelm::portfolio

@@ -1,5 +1,6 @@
 // Closed-form mean-variance portfolios (weights sum to 1, shorting allowed) from
-// per-period expected returns μ and covariance Σ, by linear solves in Σ (no inverse).
+// per-period expected returns μ and covariance Σ, by linear solves in Σ (no inverse); with
+// per-asset weight bounds, the same three portfolios as quadratic programs (bounded.hpp).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/portfolio/bounded.hpp"
 
 namespace quelm::portfolio {
 
@@ -38,5 +40,11 @@ struct Optimal {
 // failure, in that order, is the error.
 [[nodiscard]] Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf,
                                        std::optional<double> target, Cancel& cancel = never_cancel());
+
+// The same within per-asset bounds (none: the closed forms above, bit for bit). The bounds
+// are checked after the covariance's shape and before the first portfolio.
+[[nodiscard]] Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf,
+                                       std::optional<double> target, const std::optional<WeightBounds>& bounds,
+                                       Cancel& cancel = never_cancel());
 
 }  // namespace quelm::portfolio

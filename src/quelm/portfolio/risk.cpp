@@ -190,9 +190,9 @@ Result<Matrix> covariance_matrix(Series series, Cancel& cancel) {
     const double n = static_cast<double>(t_len);
     // The n x n result (a vector per row) and the centred copy of the series.
     const double assets = static_cast<double>(n_assets);
-    QUELM_CHECK(check_fits_in_memory(doubles_bytes(assets * assets + (assets + kBlock) * n) +
-                                         assets * sizeof(std::vector<double>),
-                                     "the covariance matrix"));
+    QUELM_TRY(memory, claim_memory(doubles_bytes(assets * assets + (assets + kBlock) * n) +
+                                       assets * sizeof(std::vector<double>),
+                                   "the covariance matrix"));
     // Centring once per asset yields the same differences the pairwise formula forms.
     const std::vector<double> panels = centred_panels(series, t_len);
     Matrix cov(n_assets, std::vector<double>(n_assets, 0.0));

@@ -71,8 +71,8 @@ Result<PriceEstimate> arithmetic_asian_price(const OptionContract& o, const Mark
     }
     const stochastic::Process gbm = stochastic::Gbm{r - m.dividend_yield, m.vol};
     const double pairs_wanted = static_cast<double>(pair_count(s.paths));
-    QUELM_CHECK(check_fits_in_memory(doubles_bytes(pairs_wanted * (2.0 * (static_cast<double>(n_fixings) + 1.0) + 1.0)),
-                                     "the Asian option's paths"));
+    QUELM_TRY(memory, claim_memory(doubles_bytes(pairs_wanted * (2.0 * (static_cast<double>(n_fixings) + 1.0) + 1.0)),
+                                   "the Asian option's paths"));
     QUELM_TRY(set, stochastic::simulate_paths(gbm, {s.paths, n_fixings, s.seed}, m.spot, t, cancel));
     const std::size_t pairs = set.count / 2;
     std::vector<double> values(pairs);

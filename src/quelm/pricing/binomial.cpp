@@ -103,7 +103,10 @@ Result<double> binomial(const OptionContract& o, const MarketInputs& m, const Bi
     if (p < 0.0 || p > 1.0) return numerical("binomial: risk-neutral probability outside [0,1] (check inputs/steps)");
 
     // Two power tables and one row of node values.
-    QUELM_CHECK(check_fits_in_memory(doubles_bytes(3.0 * (n_f + 1.0)), "the binomial tree"));
+    // Buffers kept from an earlier tree and long enough already cost nothing more.
+    const double fresh = static_cast<double>((work.first.size() <= steps) + (work.second.size() <= steps) +
+                                             (work.values.size() <= steps));
+    QUELM_TRY(memory, claim_memory(doubles_bytes(fresh * (n_f + 1.0)), "the binomial tree"));
     const std::size_t n = checked_count(steps);
     CancelPoller poller(cancel);
     const bool american = style == ExerciseStyle::American;

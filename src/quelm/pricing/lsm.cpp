@@ -16,8 +16,8 @@ Result<PriceEstimate> lsm_american(const OptionContract& o, const MarketInputs& 
     if (nothing_random(o, m)) return forward_exercise_value(o, m, s.steps, cancel);
     // The paths, each path's cash flow, and the pair values.
     const double n_wanted = 2.0 * static_cast<double>(pair_count(s.paths));
-    QUELM_CHECK(check_fits_in_memory(doubles_bytes(n_wanted * (static_cast<double>(s.steps) + 1.0) + n_wanted / 2.0),
-                                     "the Longstaff-Schwartz paths"));
+    QUELM_TRY(memory, claim_memory(doubles_bytes(n_wanted * (static_cast<double>(s.steps) + 1.0) + n_wanted / 2.0),
+                                   "the Longstaff-Schwartz paths"));
     QUELM_TRY(set, simulate_gbm_paths(m, o.expiry, s.paths, s.steps, s.seed, cancel));
     std::vector<double> cash = terminal_cash(set, o, m.rate);
     InTheMoney itm;

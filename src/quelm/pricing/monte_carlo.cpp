@@ -34,7 +34,7 @@ Result<PriceEstimate> monte_carlo_european(const OptionContract& o, const Market
     const double drift = ((r - q) + (-0.5 * sigma) * sigma) * T;
     const double diff = std::sqrt(T) * sigma;
     const std::uint64_t pairs = pair_count(s.paths);
-    QUELM_CHECK(check_fits_in_memory(doubles_bytes(static_cast<double>(pairs)), "the Monte Carlo pair values"));
+    QUELM_TRY(memory, claim_memory(doubles_bytes(static_cast<double>(pairs)), "the Monte Carlo pair values"));
     // Left uninitialised: the workers' first writes fault its pages in parallel, where a
     // zero-filled vector would cost a serial pass over the whole buffer first.
     const std::size_t n_pairs = checked_count(pairs);

@@ -205,11 +205,17 @@ PathPair simulate_pair(const Process& process, std::uint64_t steps, Xoshiro256pp
     return out;
 }
 
+namespace {
+
+double paths_bytes(const SimSettings& s) {
+    return doubles_bytes(2.0 * static_cast<double>(pair_count(s.paths)) * (static_cast<double>(s.steps) + 1.0));
+}
+
+}  // namespace
+
 Result<PathShape> plan_paths(const Process& process, const SimSettings& s, double x0, double t) {
     QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
-    const double n_pairs = static_cast<double>(pair_count(s.paths));
-    QUELM_CHECK(check_fits_in_memory(doubles_bytes(2.0 * n_pairs * (static_cast<double>(s.steps) + 1.0)),
-                                     "the simulated paths"));
+    QUELM_CHECK(check_fits_in_memory(paths_bytes(s), "the simulated paths"));
     return PathShape{checked_mul(checked_count(pair_count(s.paths)), 2), checked_add(checked_count(s.steps), 1)};
 }
 
@@ -236,6 +242,9 @@ Status fill_paths(const Process& process, const SimSettings& s, double x0, doubl
 }
 
 Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t, Cancel& cancel) {
+    QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
+    // Held while the paths are written; the caller's claim, if any, already covers them.
+    QUELM_TRY(memory, claim_memory(paths_bytes(s), "the simulated paths"));
     QUELM_TRY(shape, plan_paths(process, s, x0, t));
     PathSet set;
     set.path_len = shape.path_len;
@@ -250,8 +259,8 @@ Result<TerminalSample> simulate_terminal(const Process& process, const SimSettin
                                          Cancel& cancel) {
     QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
     // Two terminal values and one mean per pair.
-    QUELM_CHECK(check_fits_in_memory(doubles_bytes(3.0 * static_cast<double>(pair_count(s.paths))),
-                                     "the simulated terminal values"));
+    QUELM_TRY(memory, claim_memory(doubles_bytes(3.0 * static_cast<double>(pair_count(s.paths))),
+                                   "the simulated terminal values"));
     const std::size_t pairs = checked_count(pair_count(s.paths));
     // Per-pair terminal values only; no path is ever stored.
     std::vector<double> last(checked_mul(pairs, 2));

@@ -1,0 +1,197 @@
+#include "quelm/portfolio/bounded.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <string>
+
+#include "quelm/core/text.hpp"
+#include "quelm/portfolio/active_set.hpp"
+
+namespace quelm::portfolio {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::string pair_text(double lo, double hi) {
+    std::string s = "(";
+    s += format_number(lo);
+    s += ", ";
+    s += format_number(hi);
+    s += ")";
+    return s;
+}
+
+double dot(std::span<const double> a, std::span<const double> b) {
+    double s = -0.0;
+    for (std::size_t i = 0; i < a.size(); ++i) s += a[i] * b[i];
+    return s;
+}
+
+Status check_finite(CovSpan cov, std::span<const double> mean) {
+    for (const auto& row : cov)
+        for (const double v : row)
+            if (!std::isfinite(v)) return invalid("optimize: covariance entries must be finite with bounds");
+    for (const double v : mean)
+        if (!std::isfinite(v)) return invalid("optimize: mean must be finite with bounds");
+    return {};
+}
+
+// A fully invested portfolio within the bounds: each weight at 1/n clipped to its bounds,
+// then what is missing (or too much) added to (taken from) the assets with room, in order.
+std::vector<double> inside(const WeightBounds& b) {
+    const std::size_t n = b.lower.size();
+    std::vector<double> w(n);
+    for (std::size_t i = 0; i < n; ++i) w[i] = std::clamp(1.0 / static_cast<double>(n), b.lower[i], b.upper[i]);
+    double missing = 1.0 - std::accumulate(w.begin(), w.end(), -0.0);
+    for (std::size_t i = 0; i < n && missing != 0.0; ++i) {
+        const double room = missing > 0.0 ? b.upper[i] - w[i] : b.lower[i] - w[i];
+        const double take = missing > 0.0 ? std::min(room, missing) : std::max(room, missing);
+        w[i] += take;
+        missing -= take;
+    }
+    return w;
+}
+
+// Moves weight from the lowest-mean assets to the highest-mean ones (or back) until the
+// expected return reaches `target` or cannot move further; returns the return reached
+// (±inf when it grows without bound, w then left as it was).
+double shift_towards(std::vector<double>& w, std::span<const double> mean, const WeightBounds& b, double target) {
+    const std::size_t n = w.size();
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return mean[x] < mean[y]; });
+    double reached = dot(mean, w);
+    const bool up = target > reached;
+    if (!up) std::reverse(order.begin(), order.end());
+    // Weight moves from the front of `order` (donors) to its back (receivers).
+    std::size_t from = 0, to = n;
+    const auto spare = [&](std::size_t i) { return w[i] - b.lower[i]; };
+    const auto room = [&](std::size_t i) { return b.upper[i] - w[i]; };
+    while (up ? reached < target : reached > target) {
+        while (from < n && !(spare(order[from]) > 0.0)) ++from;
+        while (to > 0 && !(room(order[to - 1]) > 0.0)) --to;
+        if (from >= to) break;
+        const std::size_t d = order[from], r = order[to - 1];
+        const double gain = mean[r] - mean[d];
+        if (!(up ? gain > 0.0 : gain < 0.0)) break;
+        const double needed = (target - reached) / gain;
+        const double amount = std::min({spare(d), room(r), needed});
+        if (std::isinf(amount)) return up ? kInf : -kInf;
+        w[r] += amount;
+        w[d] -= amount;
+        if (amount == needed) break;
+        reached = dot(mean, w);
+    }
+    return dot(mean, w);
+}
+
+std::vector<double> weights_of(const QpPoint& x, const WeightBounds& b) {
+    std::vector<double> w(x.y.size());
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        // A held weight is its bound exactly, not the bound scaled by κ and back; a free one
+        // may stray past a bound by rounding only.
+        w[i] = std::clamp(x.y[i] / x.kappa, b.lower[i], b.upper[i]);
+        if (x.held[i] == Held::Lower) w[i] = b.lower[i];
+        if (x.held[i] == Held::Upper) w[i] = b.upper[i];
+    }
+    return w;
+}
+
+BudgetQp program(CovSpan cov, const WeightBounds& b) { return BudgetQp{cov, b.lower, b.upper, {}}; }
+
+QpRow fully_invested(std::size_t n) { return {std::vector<double>(n, 0.0), 1.0, 1.0}; }  // κ = 1
+
+}  // namespace
+
+Result<WeightBounds> expand_bounds(const WeightBounds& bounds, std::size_t n) {
+    WeightBounds b;
+    if (bounds.shared) {
+        b.lower.assign(n, bounds.lower.empty() ? -kInf : bounds.lower[0]);
+        b.upper.assign(n, bounds.upper.empty() ? kInf : bounds.upper[0]);
+    } else {
+        if (bounds.lower.size() != n || bounds.upper.size() != n)
+            return invalid("optimize: bounds must hold one (lower, upper) pair per asset, got " +
+                           std::to_string(bounds.lower.size()) + " for " + std::to_string(n) + " assets");
+        b = bounds;
+    }
+    double low = -0.0, high = -0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double lo = b.lower[i], hi = b.upper[i];
+        if (!(lo <= hi && lo < kInf && hi > -kInf)) {
+            const std::string which = bounds.shared ? "bounds" : "bounds[" + std::to_string(i) + "]";
+            return invalid("optimize: " + which + " must satisfy lower <= upper, lower < inf and upper > -inf, got " +
+                           pair_text(lo, hi));
+        }
+        low += lo;
+        high += hi;
+    }
+    if (low > 1.0) return invalid("optimize: the bounds allow no fully invested portfolio: the lower bounds sum to " +
+                                  format_number(low));
+    if (high < 1.0) return invalid("optimize: the bounds allow no fully invested portfolio: the upper bounds sum to " +
+                                   format_number(high));
+    return b;
+}
+
+Result<std::vector<double>> bounded_min_variance(CovSpan cov, const WeightBounds& b, Cancel& cancel) {
+    QUELM_CHECK(check_finite(cov, {}));
+    BudgetQp qp = program(cov, b);
+    qp.rows.push_back(fully_invested(cov.size()));
+    QUELM_TRY(x, solve_budget_qp(qp, inside(b), 1.0, cancel));
+    return weights_of(x, b);
+}
+
+Result<std::vector<double>> bounded_frontier_point(CovSpan cov, std::span<const double> mean, double target,
+                                                   const WeightBounds& b, Cancel& cancel) {
+    QUELM_CHECK(check_finite(cov, mean));
+    if (!std::isfinite(target)) return invalid("optimize: target must be finite with bounds");
+    const std::vector<double> start = inside(b);
+    std::vector<double> lowest = start, highest = start, w = start;
+    const double low = shift_towards(lowest, mean, b, -kInf), high = shift_towards(highest, mean, b, kInf);
+    if (!(low <= target && target <= high))
+        return invalid("optimize: target " + format_number(target) +
+                       " is outside the expected returns the bounds allow, from " + format_number(low) + " to " +
+                       format_number(high));
+    shift_towards(w, mean, b, target);
+    BudgetQp qp = program(cov, b);
+    qp.rows.push_back(fully_invested(cov.size()));
+    qp.rows.push_back({std::vector<double>(mean.begin(), mean.end()), 0.0, target});
+    QUELM_TRY(x, solve_budget_qp(qp, std::move(w), 1.0, cancel));
+    return weights_of(x, b);
+}
+
+Result<std::vector<double>> bounded_tangency(CovSpan cov, std::span<const double> mean, double rf,
+                                             const WeightBounds& b, Cancel& cancel) {
+    QUELM_CHECK(check_finite(cov, mean));
+    if (!std::isfinite(rf)) return invalid("optimize: rf must be finite with bounds");
+    const std::size_t n = cov.size();
+    std::vector<double> excess(n);
+    double spread = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        excess[i] = mean[i] - rf;
+        spread = std::max(spread, std::fabs(excess[i]));
+    }
+    // A start that earns more than rf: as far towards rf + twice the widest spread as the
+    // bounds allow.
+    std::vector<double> w = inside(b);
+    shift_towards(w, mean, b, rf + 2.0 * spread);
+    // Holdings y = w / (excess·w) earn exactly 1 over rf per unit of budget κ = 1ᵀy.
+    const double scale = dot(excess, w);
+    if (!(scale > 0.0)) return invalid("optimize: no portfolio within the bounds has an expected return above rf");
+    std::vector<double> y(n);
+    for (std::size_t i = 0; i < n; ++i) y[i] = w[i] / scale;
+    BudgetQp qp = program(cov, b);
+    // The excess row in units of its largest entry (the weights do not change with the units).
+    std::vector<double> row(n);
+    for (std::size_t i = 0; i < n; ++i) row[i] = excess[i] / spread;
+    qp.rows.push_back({std::move(row), 0.0, 1.0 / spread});
+    QUELM_TRY(x, solve_budget_qp(qp, std::move(y), 1.0 / scale, cancel));
+    if (!(x.kappa > 0.0))
+        return invalid("optimize: within the bounds the Sharpe ratio rises without limit as the weights grow: "
+                       "there is no tangency portfolio");
+    return weights_of(x, b);
+}
+
+}  // namespace quelm::portfolio
