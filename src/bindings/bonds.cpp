@@ -11,6 +11,7 @@ namespace quelm::py {
 
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();
+extern const FunctionDef def_fixed_rate_bond_dated;
 
 namespace {
 
@@ -88,7 +89,7 @@ PyObject* bond_repr(PyObject* self) {
 bool bond_equal(PyObject* a, PyObject* b) { return value_of<FixedRateBond>(a) == value_of<FixedRateBond>(b); }
 
 // Static constructors, then instance methods, in the order the class lists them.
-constexpr FunctionDef kMethods[] = {
+const FunctionDef kMethods[] = {
     function<regular_impl>(
         "regular", {"face", "coupon_rate", "frequency", "n_periods"},
         "A regular bond settling on a coupon date: `n_periods` equal coupons at\n"
@@ -98,6 +99,7 @@ constexpr FunctionDef kMethods[] = {
         {"times", "amounts", "frequency", {"accrued", "0.0"}, {"face", "100.0"}, {"coupon_rate", "0.0"}},
         "Build from explicit cashflows: `times` (years) and matching `amounts`,\n"
         "plus the accrued interest at settlement."),
+    def_fixed_rate_bond_dated,
     method<polled_query<&FixedRateBond::dirty_price_from_yield>>(
         "dirty_price_from_yield", {"y"},
         "Dirty (full) price from a flat yield compounded at the coupon frequency."),

@@ -39,8 +39,13 @@ extern const FunctionDef def_portfolio_risk;
 extern const FunctionDef def_optimize;
 extern const FunctionDef def_differential_ml;
 extern const FunctionDef def_american_ml;
+extern const FunctionDef def_year_fraction;
+extern const FunctionDef def_day_count;
+extern const FunctionDef def_schedule;
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();
+PyTypeObject* calendar_type();
+PyTypeObject* dated_bond_type();
 PyObject* create_kernels_module();
 int install_thread_control(const char* version);
 
@@ -79,9 +84,12 @@ const FunctionDef* const kFunctions[] = {
     &def_optimize,
     &def_differential_ml,
     &def_american_ml,
+    &def_year_fraction,
+    &def_day_count,
+    &def_schedule,
 };
 
-PyTypeObject* (*const kClasses[])() = {&yield_curve_type, &fixed_rate_bond_type};
+PyTypeObject* (*const kClasses[])() = {&yield_curve_type, &fixed_rate_bond_type, &calendar_type, &dated_bond_type};
 
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,

@@ -8,6 +8,7 @@
 #include "bindings/frame/args.hpp"
 
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -122,11 +123,19 @@ struct is_optional<std::optional<T>> : std::true_type {
     using value_type = T;
 };
 
+// A parameter type read from a str default ("\"weekends\"") by its own static
+// from_default_text(std::string_view), called when the argument is absent.
+template <class T>
+concept TextDefault = requires(std::string_view s) {
+    { T::from_default_text(s) } -> std::same_as<T>;
+};
+
 // Parameter types that may carry a default.
 template <class T>
 constexpr bool has_default() {
     if constexpr (is_optional<T>::value) return true;  // at least None
-    return std::is_same_v<T, double> || std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::string_view>;
+    return std::is_same_v<T, double> || std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::string_view> ||
+           std::is_same_v<T, bool> || TextDefault<T>;
 }
 
 template <class T>
@@ -145,8 +154,11 @@ constexpr Default read_default(std::string_view text) {
         d.real = read_real(text);
     } else if constexpr (std::is_same_v<T, std::uint64_t>) {
         d.count = read_count(text);
-    } else if constexpr (std::is_same_v<T, std::string_view>) {
+    } else if constexpr (std::is_same_v<T, std::string_view> || TextDefault<T>) {
         d.text = read_text(text);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (text != "False" && text != "True") throw "bool default must be False or True";
+        d.count = text == "True" ? 1 : 0;
     } else {
         throw "this parameter type takes no default";
     }
@@ -164,6 +176,10 @@ T default_value(const Default& d) {
         return d.real;
     } else if constexpr (std::is_same_v<T, std::uint64_t>) {
         return d.count;
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return d.count != 0;
+    } else if constexpr (TextDefault<T>) {
+        return T::from_default_text(d.text);
     } else {
         return d.text;
     }

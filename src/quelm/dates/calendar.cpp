@@ -11,7 +11,7 @@ Result<Calendar> Calendar::parse(std::string_view name) {
         const std::size_t plus = name.find('+', start);
         const std::string_view part = name.substr(start, plus == std::string_view::npos ? plus : plus - start);
         auto m = parse_choice(kMarkets, part);
-        if (!m) return invalid(m.error());
+        if (!m) return bad_argument(m.error());
         cal.markets_ = static_cast<std::uint8_t>(cal.markets_ | (1u << static_cast<unsigned>(*m)));
         if (plus == std::string_view::npos) break;
         start = plus + 1;

@@ -10,11 +10,11 @@ Result<DayCount> parse_day_count(std::string_view text) {
     DayCount dc;
     const std::size_t colon = text.find(':');
     auto kind = parse_choice(kDayCounts, text.substr(0, colon));
-    if (!kind) return invalid(kind.error());
+    if (!kind) return bad_argument(kind.error());
     dc.kind = *kind;
     if (colon != std::string_view::npos) {
         if (dc.kind != DayCountKind::Bus252)
-            return invalid("only bus/252 takes a calendar (\"bus/252:<calendar>\"), got " + quote_literal(text));
+            return bad_argument("only bus/252 takes a calendar (\"bus/252:<calendar>\"), got " + quote_literal(text));
         QUELM_TRY(cal, Calendar::parse(text.substr(colon + 1)));
         dc.calendar = std::move(cal);
     }

@@ -24,11 +24,9 @@ bool common(Weekday w, std::int32_t y, unsigned m, unsigned d) {
     return false;
 }
 
-// Good Fridays on which SIFMA recommended an early close instead of a full one (the
-// monthly employment report was published that day).
-bool good_friday_open(std::int32_t y) {
-    return y == 2007 || y == 2010 || y == 2012 || y == 2015 || y == 2021 || y == 2023;
-}
+// A Good Friday that is the first Friday of April is the day of the monthly employment
+// report: from 1996 SIFMA recommends an early close then, not a full one.
+bool good_friday_open(std::int32_t y, unsigned m, unsigned d) { return y >= 1996 && m == 4 && d <= 7; }
 
 }  // namespace
 
@@ -39,7 +37,7 @@ bool us_government_bond_holiday(Serial s, const Civil& c) {
     if (m == 1 && nth_monday(d, 15, w)) return true;                                     // Martin Luther King Day
     if (m == 10 && nth_monday(d, 8, w)) return true;                                     // Columbus Day
     if (m == 11 && (d == 11 || (d == 12 && w == Weekday::Monday))) return true;          // Veterans Day
-    if (s == easter_sunday(y) - 2 && !good_friday_open(y)) return true;
+    if (s == easter_sunday(y) - 2 && !good_friday_open(y, m, d)) return true;
     return (y == 2001 && m == 9 && (d == 11 || d == 12))  // 9/11: the market reopened on the 13th
            || (y == 2004 && m == 6 && d == 11)            // President Reagan's funeral
            || (y == 2007 && m == 1 && d == 2)             // President Ford's funeral

@@ -5,7 +5,7 @@
 namespace quelm::dates {
 
 Result<Tenor> parse_tenor(std::string_view text) {
-    auto bad = [&] { return invalid("tenor must be a count and a unit D, W, M or Y (as in 3M), got " + quote_literal(text)); };
+    auto bad = [&] { return bad_argument("tenor must be a count and a unit D, W, M or Y (as in 3M), got " + quote_literal(text)); };
     std::string_view s = text;
     bool negative = false;
     if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
