@@ -96,9 +96,11 @@ def test_stub_signatures_match_the_module():
     for qual, fn in _runtime_callables(quelm):
         sig = inspect.signature(fn)
         stub = stubbed[qual]
-        names = [a.arg for a in stub.args.args if a.arg != "self"]
+        names = [a.arg for a in [*stub.args.args, *stub.args.kwonlyargs] if a.arg != "self"]
         assert names == [n for n in sig.parameters if n != "self"], qual
-        defaults = [ast.literal_eval(d) for d in stub.args.defaults]
+        kinds = [p.kind for p in sig.parameters.values() if p.name != "self"]
+        assert kinds.count(inspect.Parameter.KEYWORD_ONLY) == len(stub.args.kwonlyargs), qual
+        defaults = [ast.literal_eval(d) for d in [*stub.args.defaults, *(k for k in stub.args.kw_defaults if k)]]
         runtime = [p.default for p in sig.parameters.values() if p.default is not inspect.Parameter.empty]
         # A default the text signature shows as "..." is documented, not spelled out.
         assert len(defaults) == len(runtime), qual
@@ -249,6 +251,8 @@ SPELLING_CALLS = {
     "_EsMethod": (lambda q, s: q.expected_shortfall([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
     "_Interp": (lambda q, s: q.YieldCurve.from_zero_rates([1.0, 2.0, 3.0], [0.03, 0.035, 0.04], s), True),
     "_NeuralMethod": (lambda q, s: q.american_ml(100, 100, 0.05, 0.2, 0.5, "put", s, 64, 4, 1, 1, [2]), False),
+    "_Convention": (lambda q, s: q.Calendar("uk").adjust("2022-09-19", s), True),
+    "_Rule": (lambda q, s: q.schedule("2020-01-15", "2021-03-17", "3M", rule=s), True),
 }
 
 

@@ -1,5 +1,6 @@
 // Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize.
 #include "bindings/frame/call.hpp"
+#include "bindings/frame/dates.hpp"
 #include "bindings/frame/result.hpp"
 #include "quelm/portfolio/allocation.hpp"
 #include "quelm/portfolio/optimize.hpp"
@@ -85,8 +86,28 @@ PyObject* twr_impl(const FloatSeq& values, const FloatSeq& flows) {
     return finish(compute(values.size(), [&] { return portfolio::twr(values.view(), flows.view()); }));
 }
 
-PyObject* mwr_impl(const std::vector<std::string>& dates, const FloatSeq& amounts) {
-    return finish(compute([&](Cancel& c) { return portfolio::mwr(dates, amounts.view(), c); }));
+// mwr's dates: ISO text kept as given (the core reads it, with its messages), any other
+// date (datetime.date, datetime64, Timestamp) written as ISO text.
+struct DateTexts {
+    std::vector<std::string> texts;
+};
+
+bool from_py(PyObject* o, DateTexts& out) {
+    if (!check_sequence(o, "a sequence of dates")) return false;
+    Ref seq(PySequence_Fast(o, "expected a sequence of dates"));
+    if (!seq) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    out.texts.resize(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), i);
+        std::string& text = out.texts[static_cast<std::size_t>(i)];
+        if (PyUnicode_Check(item) ? !quelm::py::from_py(item, text) : !iso_text(item, text)) return false;
+    }
+    return true;
+}
+
+PyObject* mwr_impl(const DateTexts& dates, const FloatSeq& amounts) {
+    return finish(compute([&](Cancel& c) { return portfolio::mwr(dates.texts, amounts.view(), c); }));
 }
 
 PyObject* allocation_impl(const FloatSeq& values) {
