@@ -75,15 +75,16 @@ bool from_datetime64(PyObject* o, Date& out) {
 bool from_py(PyObject* o, Date& out) {
     if (!datetime_api()) return false;
     if (PyUnicode_Check(o)) return from_text(o, out);
-    // datetime is a subclass of date, and pandas.Timestamp of datetime: the date part.
-    if (PyDate_Check(o))
-        return from_civil(PyDateTime_GET_YEAR(o), PyDateTime_GET_MONTH(o), PyDateTime_GET_DAY(o), out);
     const char* name = Py_TYPE(o)->tp_name;
-    if (std::strcmp(name, "numpy.datetime64") == 0) return from_datetime64(o, out);
-    if (std::strcmp(name, "NaTType") == 0) {
+    // pandas' NaT is a datetime subclass too, with no date behind it.
+    if (std::strstr(name, "NaTType") != nullptr) {
         PyErr_SetString(PyExc_ValueError, "NaT is not a date");
         return false;
     }
+    // datetime is a subclass of date, and pandas.Timestamp of datetime: the date part.
+    if (PyDate_Check(o))
+        return from_civil(PyDateTime_GET_YEAR(o), PyDateTime_GET_MONTH(o), PyDateTime_GET_DAY(o), out);
+    if (std::strcmp(name, "numpy.datetime64") == 0) return from_datetime64(o, out);
     PyErr_Format(PyExc_TypeError, "expected a date (datetime.date, numpy.datetime64, pandas.Timestamp or 'YYYY-MM-DD'), got %s",
                  name);
     return false;
