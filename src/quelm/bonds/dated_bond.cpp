@@ -114,6 +114,9 @@ Status DatedBond::check_settlement(Serial settle) const {
     if (settle < terms_.issue || settle >= terms_.maturity)
         return invalid("bond: settlement date " + format_iso(settle) + " outside [issue " + format_iso(terms_.issue) +
                        ", maturity " + format_iso(terms_.maturity) + ")");
+    // The last payment may be adjusted to before the maturity date.
+    if (settle >= periods_.back().payment)
+        return invalid("bond: no payment after the settlement date " + format_iso(settle));
     return {};
 }
 

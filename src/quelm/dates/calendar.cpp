@@ -69,7 +69,7 @@ Result<std::vector<Serial>> Calendar::holidays(Serial start, Serial end, Cancel&
     CancelPoller poller(cancel);
     for (Serial s = start; s <= end; ++s) {
         if (poller.tick()) return cancelled();
-        if (!is_weekend(s) && !is_business_day(s)) out.push_back(s);
+        if (!(weekends_ && is_weekend(s)) && !is_business_day(s)) out.push_back(s);
     }
     return out;
 }
@@ -85,7 +85,7 @@ std::string Calendar::name() const {
 }
 
 std::uint64_t Calendar::hash() const {
-    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ markets_;
+    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ markets_ ^ (weekends_ ? 0u : 0x100u);
     for (const Serial s : extra_) h = (h ^ static_cast<std::uint32_t>(s)) * 0x100000001b3ull;
     return h;
 }

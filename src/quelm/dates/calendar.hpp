@@ -19,6 +19,12 @@ namespace quelm::dates {
 class Calendar {
 public:
     Calendar() = default;  // weekends only
+    // Every day a business day: the calendar that schedules roll their dates on.
+    [[nodiscard]] static Calendar every_day() {
+        Calendar c;
+        c.weekends_ = false;
+        return c;
+    }
     // Market names joined by '+', each matched after lower-casing ("TARGET+uk").
     [[nodiscard]] static Result<Calendar> parse(std::string_view name);
 
@@ -27,7 +33,7 @@ public:
     [[nodiscard]] Calendar with_holidays(std::span<const Serial> dates) const;
 
     [[nodiscard]] bool is_business_day(Serial s) const {
-        if (is_weekend(s)) return false;
+        if (weekends_ && is_weekend(s)) return false;
         if (markets_ > 1 && market_closed(s)) return false;
         return extra_.empty() || !is_extra(s);
     }
@@ -53,6 +59,7 @@ private:
     [[nodiscard]] bool market_closed(Serial s) const;
     [[nodiscard]] bool is_extra(Serial s) const;
     std::uint8_t markets_ = 1;  // bit i: Market(i) (bit 0, weekends, always set)
+    bool weekends_ = true;
     std::vector<Serial> extra_;  // sorted, unique, weekdays the markets keep open
 };
 

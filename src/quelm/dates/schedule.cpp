@@ -28,7 +28,7 @@ Status check_spec(const ScheduleSpec& s, Rule rule) {
 
 // The generation steps move on a calendar without holidays, as the roll dates do.
 Result<Serial> step(Serial seed, const ScheduleSpec& s, std::int32_t periods, bool eom) {
-    static const Calendar every_day;
+    static const Calendar every_day = Calendar::every_day();
     Tenor t = s.tenor;
     t.count *= periods;
     if (t.unit == TenorUnit::Days) {
@@ -140,36 +140,17 @@ Result<Schedule> make_schedule(const ScheduleSpec& s) {
             dates[i] = nth_weekday(3, Weekday::Wednesday, c.year, c.month);
         }
     }
-    if (s.convention != Convention::Unadjusted) {
-        QUELM_TRY(first, adj(dates.front(), s.convention));
-        dates.front() = first;
+    // Inner dates: with end_of_month and a seed on its month's last business day, each
+    // moves to its month's last calendar day first; all are then adjusted.
+    const bool roll_to_month_end = eom && rule != Rule::Zero && cal.is_end_of_month(seed);
+    for (std::size_t i = 1; i + 1 < dates.size(); ++i) {
+        QUELM_TRY(d, adj(roll_to_month_end ? end_of_month(dates[i]) : dates[i], s.convention));
+        dates[i] = d;
     }
-    if (s.termination_convention != Convention::Unadjusted) {
-        QUELM_TRY(last, adj(dates.back(), s.termination_convention));
-        dates.back() = last;
-    }
-    if (eom && cal.is_end_of_month(seed)) {
-        for (std::size_t i = 1; i + 1 < dates.size(); ++i)
-            dates[i] = s.convention == Convention::Unadjusted ? end_of_month(dates[i]) : cal.end_of_month(dates[i]);
-        Serial d1 = dates.front(), d2 = dates.back();
-        if (s.termination_convention != Convention::Unadjusted) {
-            d1 = cal.end_of_month(dates.front());
-            d2 = cal.end_of_month(dates.back());
-        } else if (rule == Rule::Backward) {
-            d2 = end_of_month(dates.back());
-        } else {
-            d1 = end_of_month(dates.front());
-        }
-        if (d1 != d2) {
-            dates.front() = d1;
-            dates.back() = d2;
-        }
-    } else {
-        for (std::size_t i = 0; i + 1 < dates.size(); ++i) {
-            QUELM_TRY(d, adj(dates[i], s.convention));
-            dates[i] = d;
-        }
-    }
+    QUELM_TRY(first, adj(dates.front(), s.convention));
+    dates.front() = first;
+    QUELM_TRY(last, adj(dates.back(), s.termination_convention));
+    dates.back() = last;
     // End-of-month moves can put the next-to-last date on or after the last (or the second
     // on or before the first): the two merge.
     if (dates.size() >= 2 && dates[dates.size() - 2] >= dates.back()) {
