@@ -155,6 +155,8 @@ Result<StreetFlows> DatedBond::street_flows(Serial settle) const {
     flows.amounts.reserve(n);
     double time = 0.0;
     Serial last = settle;
+    const double f = static_cast<double>(terms_.frequency);
+    flows.uniform = true;
     for (std::size_t i = first; i < periods_.size(); ++i) {
         const CouponPeriod& p = periods_[i];
         double step;
@@ -174,12 +176,12 @@ Result<StreetFlows> DatedBond::street_flows(Serial settle) const {
         if (!flows.times.empty() && step == 0.0) {
             flows.amounts.back() += coupon;
         } else {
+            if (!flows.times.empty() && f * step != 1.0) flows.uniform = false;
             flows.times.push_back(time);
             flows.amounts.push_back(coupon);
         }
     }
     flows.amounts.back() += terms_.face;
-    classify(flows, terms_.frequency);
     return flows;
 }
 

@@ -50,17 +50,6 @@ Result<double> base_of(std::uint32_t frequency, double y) {
 
 }  // namespace
 
-void classify(StreetFlows& flows, std::uint32_t frequency) {
-    const double f = static_cast<double>(frequency);
-    flows.uniform = true;
-    for (std::size_t i = 1; i < flows.times.size(); ++i) {
-        if (f * (flows.times[i] - flows.times[i - 1]) != 1.0) {
-            flows.uniform = false;
-            return;
-        }
-    }
-}
-
 Result<double> street_price(const StreetFlows& flows, std::uint32_t frequency, double y) {
     QUELM_TRY(base, base_of(frequency, y));
     if (std::isnan(base)) return base;

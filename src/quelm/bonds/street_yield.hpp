@@ -13,13 +13,10 @@ namespace quelm::bonds {
 struct StreetFlows {
     std::vector<double> times;    // years by the day count, increasing, the first >= 0
     std::vector<double> amounts;  // same length
-    // Whether every step between consecutive times is one coupon period exactly, so the
-    // discount factors follow each other by one multiplication.
+    // Set by the builder when every step after the first is one coupon period exactly
+    // (f × step == 1), so the discount factors follow each other by one multiplication.
     bool uniform = false;
 };
-
-// Marks the flows uniform when f·(t[i+1] − t[i]) == 1 for every step.
-void classify(StreetFlows& flows, std::uint32_t frequency);
 
 [[nodiscard]] Result<double> street_price(const StreetFlows& flows, std::uint32_t frequency, double y);
 // Σ t·a·v(t) / price (years) and Σ a·t·(t + 1/f)·v(t)·(1 + y/f)^−2 / price.
