@@ -73,6 +73,8 @@ def string_options(stub: Stub) -> dict[str, list[str]]:
     for name, value in stub.aliases.items():
         if _is_literal(value):
             node = ast.parse(value, mode="eval").body
+            if isinstance(node, ast.BinOp):  # Literal[...] | str: the listed spellings
+                node = node.left
             items = node.slice.elts if isinstance(node.slice, ast.Tuple) else [node.slice]
             out[name.lstrip("_")] = [ast.literal_eval(item) for item in items]
     return out
@@ -85,12 +87,15 @@ def _parameters(fn: ast.FunctionDef, method: bool) -> list[tuple[ast.arg, ast.ex
             ast.unparse(d) == "staticmethod" for d in fn.decorator_list):
         positional = positional[1:]
     defaults = [None] * (len(positional) - len(a.defaults)) + list(a.defaults)
-    return list(zip(positional, defaults))
+    return list(zip(positional, defaults)) + list(zip(a.kwonlyargs, a.kw_defaults))
 
 
 def _signature(fn: ast.FunctionDef, aliases: dict[str, str], method: bool) -> tuple[str, str]:
     parts = []
+    keyword_only = {id(a) for a in fn.args.kwonlyargs}
     for arg, default in _parameters(fn, method):
+        if id(arg) in keyword_only and "*" not in parts:
+            parts.append("*")
         text = arg.arg
         if arg.annotation is not None:
             text += ": " + _show(arg.annotation, aliases)
