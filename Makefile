@@ -8,7 +8,8 @@ PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 DEV_BUILD := build/dev
 BUILD_DEPS := scikit-build-core cmake ninja
-TEST_DEPS := pytest numpy scipy hypothesis mypy pandas pandas-stubs basedpyright matplotlib threadpoolctl "dask[array,dataframe]" distributed quadprog
+# The test dependencies are listed once, as the `test` extra in pyproject.toml.
+TEST_DEPS := $(shell $(PYTHON) tools/test_deps.py)
 DOCS_DEPS := "sphinx>=7.2" "myst-parser>=2" furo
 
 # Every install builds inside the venv (no build isolation) with the venv's own CMake and
@@ -31,7 +32,7 @@ $(VENV)/.build-deps: $(VENV)/.created
 	$(PIP) install --quiet $(BUILD_DEPS)
 	touch $@
 
-$(VENV)/.test-deps: $(VENV)/.build-deps Makefile
+$(VENV)/.test-deps: $(VENV)/.build-deps Makefile pyproject.toml
 	$(PIP) install --quiet $(TEST_DEPS)
 	touch $@
 

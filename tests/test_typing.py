@@ -257,6 +257,8 @@ SPELLING_CALLS = {
     "EsMethod": (lambda q, s: q.expected_shortfall([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
     "Interpolation": (lambda q, s: q.YieldCurve.from_zero_rates([1.0, 2.0, 3.0], [0.03, 0.035, 0.04], s), True),
     "NeuralMethod": (lambda q, s: q.american_ml(100, 100, 0.05, 0.2, 0.5, "put", s, 64, 4, 1, 1, [2]), False),
+    "BusinessDayConvention": (lambda q, s: q.Calendar("uk").adjust("2022-09-19", s), True),
+    "ScheduleRule": (lambda q, s: q.schedule("2020-01-15", "2021-03-17", "3M", rule=s), True),
 }
 
 

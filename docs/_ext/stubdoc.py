@@ -73,6 +73,8 @@ def string_options(stub: Stub) -> dict[str, list[str]]:
     for name, value in stub.aliases.items():
         if _is_literal(value):
             node = ast.parse(value, mode="eval").body
+            if isinstance(node, ast.BinOp):  # Literal[...] | str: the listed spellings
+                node = node.left
             items = node.slice.elts if isinstance(node.slice, ast.Tuple) else [node.slice]
             out[name.lstrip("_")] = [ast.literal_eval(item) for item in items]
     return out

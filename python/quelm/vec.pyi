@@ -5,8 +5,8 @@ import numpy as np
 from numpy.typing import NDArray
 
 from quelm import FixedRateBond, YieldCurve
-from quelm.typing import (OptionType, ExerciseStyle, BarrierType, StrikeType, AverageType, Process, VarMethod,
-                          EsMethod, Interpolation, NeuralMethod)
+from quelm.typing import (DateLike, OptionType, ExerciseStyle, BarrierType, StrikeType, AverageType, Process,
+                          VarMethod, EsMethod, BusinessDayConvention, ScheduleRule, Interpolation, NeuralMethod)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).

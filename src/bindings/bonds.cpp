@@ -23,6 +23,8 @@ struct Annotation<std::pair<double, double>> {
     static const char* result() { return "Tuple[float, float]"; }
 };
 
+extern const FunctionDef def_fixed_rate_bond_dated;
+
 namespace {
 
 using bonds::Cashflow;
@@ -118,7 +120,8 @@ constexpr FunctionDef def_reduce = method<reduce_impl>(
     "Pickle support: rebuild through `from_cashflows`.").returning("Tuple[Any, ...]");
 
 constexpr Callable kMethods[] = {
-    callable<def_regular>, callable<def_from_cashflows>, callable<def_dirty_price_from_yield>,
+    callable<def_regular>, callable<def_from_cashflows>, callable<def_fixed_rate_bond_dated>,
+    callable<def_dirty_price_from_yield>,
     callable<def_clean_price_from_yield>, callable<def_yield_to_maturity>, callable<def_price_from_curve>,
     callable<def_macaulay_duration>, callable<def_modified_duration>, callable<def_convexity>,
     callable<def_reduce>,

@@ -1,6 +1,7 @@
 // Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize.
 #include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
+#include "bindings/frame/dates.hpp"
 #include "quelm/portfolio/allocation.hpp"
 #include "quelm/portfolio/optimize.hpp"
 #include "quelm/portfolio/performance.hpp"
@@ -81,6 +82,26 @@ constinit const auto kValuation = record<HoldingsValuation>({
 });
 static_assert(kValuation.size() == aggregate_size<HoldingsValuation>());
 
+// mwr's dates: ISO text kept as given (the core reads it, with its messages), any other
+// date (datetime.date, datetime64, Timestamp) written as ISO text.
+struct DateTexts {
+    std::vector<std::string> texts;
+};
+
+bool from_py(PyObject* o, DateTexts& out) {
+    if (!check_sequence(o, "a sequence of dates")) return false;
+    Ref seq(PySequence_Fast(o, "expected a sequence of dates"));
+    if (!seq) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    out.texts.resize(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), i);
+        std::string& text = out.texts[static_cast<std::size_t>(i)];
+        if (PyUnicode_Check(item) ? !quelm::py::from_py(item, text) : !iso_text(item, text)) return false;
+    }
+    return true;
+}
+
 using portfolio::PortfolioRisk;
 
 constinit const auto kRisk = record<PortfolioRisk>({
@@ -157,6 +178,10 @@ struct Annotation<HoldingRows> {
     static const char* param() { return "_ArrayLike[Tuple[str, _Float, _Float, _Float]]"; }
 };
 template <>
+struct Annotation<DateTexts> {
+    static const char* param() { return "_ArrayLike[DateLike]"; }
+};
+template <>
 struct Annotation<BoundsArg> {
     static const char* param() {
         return "_ArrayLike[Optional[_Float]] | _ArrayLike[_ArrayLike[Optional[_Float]]]";
@@ -177,8 +202,8 @@ Result<HoldingsValuation> portfolio_value_of(const HoldingRows& rows) {
 
 Result<double> twr_of(Series values, Series flows) { return portfolio::twr(values, flows); }
 
-Result<double> mwr_of(const std::vector<std::string>& dates, Series amounts, Cancel& cancel) {
-    return portfolio::mwr(dates, amounts, cancel);
+Result<double> mwr_of(const DateTexts& dates, Series amounts, Cancel& cancel) {
+    return portfolio::mwr(dates.texts, amounts, cancel);
 }
 
 Result<std::vector<double>> allocation_of(Series market_values) { return portfolio::weights(market_values); }

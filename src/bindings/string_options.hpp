@@ -5,6 +5,8 @@
 #include "bindings/frame/options.hpp"
 #include "quelm/core/math/interpolate.hpp"
 #include "quelm/core/option.hpp"
+#include "quelm/dates/adjust.hpp"
+#include "quelm/dates/schedule.hpp"
 #include "quelm/ml/american.hpp"
 #include "quelm/pricing/asian.hpp"
 #include "quelm/pricing/barrier.hpp"
@@ -25,5 +27,7 @@ QUELM_STRING_OPTION(stats::VarMethod, stats::kVarMethods, "VarMethod");
 QUELM_STRING_OPTION(stats::EsMethod, stats::kEsMethods, "EsMethod");
 QUELM_STRING_OPTION(Interp, kInterps, "Interpolation");
 QUELM_STRING_OPTION(ml::AmericanMethod, ml::kAmericanMethods, "NeuralMethod");
+QUELM_STRING_OPTION(dates::Convention, dates::kConventions, "BusinessDayConvention");
+QUELM_STRING_OPTION(dates::Rule, dates::kRules, "ScheduleRule");
 
 }  // namespace quelm::py

@@ -103,6 +103,19 @@ bool from_py(PyObject* o, U32& out) {
     return true;
 }
 
+bool from_py(PyObject* o, bool& out) {
+    // NumPy's bool scalar is recognised by its type name: the frame never imports NumPy.
+    const char* name = Py_TYPE(o)->tp_name;
+    if (PyBool_Check(o) || std::strcmp(name, "numpy.bool") == 0 || std::strcmp(name, "numpy.bool_") == 0) {
+        const int v = PyObject_IsTrue(o);
+        if (v < 0) return false;
+        out = v != 0;
+        return true;
+    }
+    PyErr_Format(PyExc_TypeError, "expected bool, got %s", name);
+    return false;
+}
+
 bool from_py(PyObject* o, std::string_view& out) {
     if (!PyUnicode_Check(o)) {
         PyErr_Format(PyExc_TypeError, "expected str, got %s", Py_TYPE(o)->tp_name);

@@ -74,6 +74,7 @@ inline bool from_py(PyObject* o, double& out) {      // float protocol, str refu
 }
 bool from_py(PyObject* o, std::uint64_t& out);       // unsigned 64-bit count
 bool from_py(PyObject* o, U32& out);                 // unsigned 32-bit count
+bool from_py(PyObject* o, bool& out);                // bool (or NumPy's bool), nothing else
 bool from_py(PyObject* o, std::string& out);         // str, read as UTF-8
 // str, read as UTF-8 in place: valid while the argument lives (the whole call).
 bool from_py(PyObject* o, std::string_view& out);

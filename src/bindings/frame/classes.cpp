@@ -32,6 +32,38 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
     return nullptr;
 }
 
+// The constructor of each class that has one, found through the type.
+std::vector<std::pair<PyTypeObject*, PyMethodDef*>>& constructors() {
+    static std::vector<std::pair<PyTypeObject*, PyMethodDef*>> table;
+    return table;
+}
+
+// tp_new: the tuple and dict of a class call become the frame's vector call.
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyMethodDef* ctor = nullptr;
+    for (const auto& [t, m] : constructors())
+        if (t == type) ctor = m;
+    if (ctor == nullptr) return no_constructor(type, args, kwargs);
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    const Py_ssize_t nkw = kwargs != nullptr ? PyDict_GET_SIZE(kwargs) : 0;
+    std::vector<PyObject*> stack(static_cast<std::size_t>(nargs + nkw));
+    for (Py_ssize_t i = 0; i < nargs; ++i) stack[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
+    Ref kwnames;
+    if (nkw > 0) {
+        kwnames = Ref(PyTuple_New(nkw));
+        if (!kwnames) return nullptr;
+        Py_ssize_t pos = 0, k = 0;
+        PyObject *key = nullptr, *value = nullptr;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
+            stack[static_cast<std::size_t>(nargs + k)] = value;
+            ++k;
+        }
+    }
+    auto fast = reinterpret_cast<_PyCFunctionFastWithKeywords>(reinterpret_cast<void (*)()>(ctor->ml_meth));
+    return fast(nullptr, stack.data(), nargs, kwnames.get());
+}
+
 PyObject* getter_trampoline(PyObject* self, void* closure) {
     return static_cast<const GetterDef*>(closure)->get(self);
 }
@@ -80,22 +112,33 @@ PyTypeObject* create_class(const ClassDef& def) {
     }
     getsets->push_back(PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr});
 
+    PyMethodDef* ctor = nullptr;
+    auto* doc = new std::string(def.doc);
+    if (def.constructor != nullptr) {
+        ctor = make_method(*def.constructor, nullptr, 0);
+        if (ctor == nullptr) return nullptr;
+        // The signature line of the constructor, so inspect.signature(cls) reads it.
+        const std::string line = docstring(*def.constructor->def);
+        *doc = line.substr(0, line.find("\n--\n\n") + 5) + *doc;
+    }
     auto* name = new std::string(std::string("quelm.") + def.name);
     auto* slots = new std::vector<PyType_Slot>{
-        {Py_tp_doc, const_cast<char*>(def.doc)},
-        {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
+        {Py_tp_doc, const_cast<char*>(doc->c_str())},
+        {Py_tp_new, reinterpret_cast<void*>(ctor != nullptr ? &construct : &no_constructor)},
         {Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc)},
         {Py_tp_methods, methods->data()},
         {Py_tp_getset, getsets->data()},
     };
     if (def.repr != nullptr) slots->push_back({Py_tp_repr, reinterpret_cast<void*>(def.repr)});
     if (def.equal != nullptr) slots->push_back({Py_tp_richcompare, reinterpret_cast<void*>(&instance_richcompare)});
+    if (def.hash != nullptr) slots->push_back({Py_tp_hash, reinterpret_cast<void*>(def.hash)});
     slots->push_back({0, nullptr});
     auto* spec = new PyType_Spec{name->c_str(), static_cast<int>(sizeof(Instance)), 0,
                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots->data()};
     auto* type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
     if (type != nullptr && def.equal != nullptr) equality_hooks().emplace_back(type, def.equal);
     if (type != nullptr) created().emplace_back(type, &def);
+    if (type != nullptr && ctor != nullptr) constructors().emplace_back(type, ctor);
     return type;
 }
 

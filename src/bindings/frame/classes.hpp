@@ -1,5 +1,5 @@
-// Class support: heap types that cannot be subclassed or constructed directly.
-// Instances own one core value; static methods create them.
+// Class support: heap types that cannot be subclassed. Instances own one core value;
+// static methods create them, or a constructor when the class declares one.
 #pragma once
 
 #include "bindings/frame/call.hpp"
@@ -28,6 +28,12 @@ struct ClassDef {
     // and orderings give NotImplemented). A type with equality is unhashable.
     PyObject* (*repr)(PyObject* self) = nullptr;
     bool (*equal)(PyObject* a, PyObject* b) = nullptr;
+    // A hash consistent with equal (makes a type with equality hashable).
+    Py_hash_t (*hash)(PyObject* self) = nullptr;
+    // Called as the class itself (`Calendar("uk")`): a function declared like a static
+    // method, named as the class, returning a new instance. Its signature heads the
+    // class docstring.
+    const Callable* constructor = nullptr;
 };
 
 // Create the heap type (once per process). nullptr with an exception on failure.

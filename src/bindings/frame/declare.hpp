@@ -91,19 +91,6 @@ namespace detail {
 template <class T>
 constexpr bool is_cancel = std::is_same_v<T, Cancel&>;
 
-template <class T>
-struct OptionOf {
-    static constexpr const OptionInfo* (*info)() = nullptr;
-};
-template <IsStringOption E>
-struct OptionOf<E> {
-    static constexpr const OptionInfo* (*info)() = &option_info<E>;
-};
-template <IsStringOption E>
-struct OptionOf<std::optional<E>> {
-    static constexpr const OptionInfo* (*info)() = &option_info<E>;
-};
-
 // How a typed parameter travels: the value the argument is converted into (Held), the typed
 // value read from it, and the operand it is in an array call (absent: no array form).
 template <class P>

@@ -4,8 +4,11 @@
 #pragma once
 
 #include "bindings/frame/annotations.hpp"
+#include "bindings/frame/result.hpp"
+#include "bindings/frame/signature.hpp"
 #include "quelm/core/choice.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +66,32 @@ constexpr std::size_t option_count() {
     }
     return n;
 }
+
+template <IsStringOption E>
+struct OptionOf<E> {
+    static constexpr const OptionInfo* (*info)() = &option_info<E>;
+};
+template <IsStringOption E>
+struct OptionOf<std::optional<E>> {
+    static constexpr const OptionInfo* (*info)() = &option_info<E>;
+};
+
+// A string option read straight into its enum (a declaration written over PyObject* results
+// takes its options so; typed declarations read them after every other argument).
+template <IsStringOption E>
+struct Converter<E> {
+    static bool convert(PyObject* o, E& out) {
+        std::string_view text;
+        if (!from_py(o, text)) return false;
+        return choose(StringOption<E>::table, text, out);
+    }
+};
+
+// Its declared default, a name of the table.
+template <IsStringOption E>
+struct TextDefaultReader<E> {
+    static E read(std::string_view text) { return *parse_choice(StringOption<E>::table, text); }
+};
 
 template <IsStringOption E>
 struct Annotation<E> {

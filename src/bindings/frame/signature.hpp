@@ -10,6 +10,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -176,11 +177,33 @@ struct is_optional<std::optional<T>> : std::true_type {
     using value_type = T;
 };
 
+// A parameter type read from a str default ("\"weekends\"") by its own static
+// from_default_text(std::string_view), called when the argument is absent.
+template <class T>
+concept TextDefault = requires(std::string_view s) {
+    { T::from_default_text(s) } -> std::same_as<T>;
+};
+
+}  // namespace detail
+
+// A parameter type read from a str default by TextDefaultReader<T>::read(text) (string
+// options are: see options.hpp).
+template <class T>
+struct TextDefaultReader;
+
+namespace detail {
+
+template <class T>
+concept ReadsTextDefault = requires(std::string_view s) {
+    { TextDefaultReader<T>::read(s) } -> std::same_as<T>;
+};
+
 // Parameter types that may carry a default.
 template <class T>
 constexpr bool has_default() {
     if constexpr (is_optional<T>::value) return true;  // at least None
-    return std::is_same_v<T, double> || std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::string_view>;
+    return std::is_same_v<T, double> || std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::string_view> ||
+           std::is_same_v<T, bool> || TextDefault<T> || ReadsTextDefault<T>;
 }
 
 template <class T>
@@ -199,8 +222,11 @@ constexpr Default read_default(std::string_view text) {
         d.real = read_real(text);
     } else if constexpr (std::is_same_v<T, std::uint64_t>) {
         d.count = read_count(text);
-    } else if constexpr (std::is_same_v<T, std::string_view>) {
+    } else if constexpr (std::is_same_v<T, std::string_view> || TextDefault<T> || ReadsTextDefault<T>) {
         d.text = read_text(text);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (text != "False" && text != "True") throw "bool default must be False or True";
+        d.count = text == "True" ? 1 : 0;
     } else {
         throw "this parameter type takes no default";
     }
@@ -218,10 +244,40 @@ T default_value(const Default& d) {
         return d.real;
     } else if constexpr (std::is_same_v<T, std::uint64_t>) {
         return d.count;
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return d.count != 0;
+    } else if constexpr (TextDefault<T>) {
+        return T::from_default_text(d.text);
+    } else if constexpr (ReadsTextDefault<T>) {
+        return TextDefaultReader<T>::read(d.text);
     } else {
         return d.text;
     }
 }
+
+}  // namespace detail
+
+// How an argument becomes a T: from_py, found where T is declared; a type whose conversion
+// lives elsewhere (a string option's enum, options.hpp) specialises this.
+template <class T>
+struct Converter {
+    static bool convert(PyObject* o, T& out) { return from_py(o, out); }
+};
+template <class T>
+struct Converter<std::optional<T>> {
+    static bool convert(PyObject* o, std::optional<T>& out) {
+        if (o == Py_None) {
+            out.reset();
+            return true;
+        }
+        T value{};
+        if (!Converter<T>::convert(o, value)) return false;
+        out = std::move(value);
+        return true;
+    }
+};
+
+namespace detail {
 
 // Argument i into out: the given object, or the declared default when absent (the
 // dispatcher has already rejected a missing required argument).
@@ -231,7 +287,7 @@ bool convert(const FunctionDef& def, std::size_t i, PyObject* o, T& out) {
         if constexpr (has_default<T>()) out = default_value<T>(def.defaults[i]);
         return true;
     }
-    if (from_py(o, out)) return true;
+    if (Converter<T>::convert(o, out)) return true;
     wrap_type_error(def.params[i].name);
     return false;
 }
@@ -287,10 +343,20 @@ constexpr Text param_annotation_of() {
     }
 }
 
+}  // namespace detail
+
+// The spellings of a string option parameter, for the stubs (specialised in options.hpp).
+template <class T>
+struct OptionOf {
+    static constexpr const OptionInfo* (*info)() = nullptr;
+};
+
+namespace detail {
+
 template <class... A>
 constexpr void annotate(FunctionDef& def) {
     std::size_t i = 0;
-    ((def.annotations[i++] = param_annotation_of<A>()), ...);
+    ((def.annotations[i] = param_annotation_of<A>(), def.options[i] = OptionOf<A>::info, ++i), ...);
 }
 
 template <auto F>

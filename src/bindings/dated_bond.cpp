@@ -1,0 +1,228 @@
+// Python class DatedBond, built by FixedRateBond.dated.
+#include "bindings/calendar.hpp"
+#include "bindings/frame/classes.hpp"
+#include "bindings/frame/registry.hpp"
+#include "bindings/string_options.hpp"
+#include "bindings/frame/dates.hpp"
+#include "bindings/frame/result.hpp"
+#include "quelm/bonds/dated_bond.hpp"
+#include "quelm/curves/curve.hpp"
+
+#include <string>
+
+namespace quelm::py {
+
+constexpr Section kSection = Section::FixedIncome;
+
+PyTypeObject* yield_curve_type();
+PyTypeObject* fixed_rate_bond_type();
+PyTypeObject* dated_bond_type();
+
+namespace {
+
+using bonds::DatedBond;
+
+PyObject* dated_impl(Date issue, Date maturity, double coupon_rate, std::uint64_t frequency,
+                     std::string_view day_count, const CalendarArg& calendar, dates::Convention convention,
+                     std::uint64_t settlement_days, std::uint64_t ex_coupon_days, double face, bool end_of_month,
+                     std::optional<Date> first_coupon) {
+    bonds::DatedBondTerms t;
+    t.issue = issue.serial;
+    t.maturity = maturity.serial;
+    t.coupon_rate = coupon_rate;
+    if (frequency > 12) return raise_value_error("invalid input: bond: frequency must be 1, 2, 3, 4, 6 or 12");
+    t.frequency = static_cast<std::uint32_t>(frequency);
+    auto dc = dates::parse_day_count(day_count);
+    if (!dc) return raise(dc.error());
+    t.day_count = *dc;
+    t.calendar = calendar.calendar;
+    t.convention = convention;
+    if (settlement_days > 366) return raise_value_error("invalid input: bond: settlement_days must be at most 366");
+    if (ex_coupon_days > 366) return raise_value_error("invalid input: bond: ex_coupon_days must be at most 366");
+    t.settlement_days = static_cast<std::uint32_t>(settlement_days);
+    t.ex_coupon_days = static_cast<std::uint32_t>(ex_coupon_days);
+    t.face = face;
+    t.end_of_month = end_of_month;
+    if (first_coupon) t.first_coupon = first_coupon->serial;
+    return finish(DatedBond::make(t), [](const DatedBond& b) { return wrap(dated_bond_type(), b); });
+}
+
+// The `curve` argument: a YieldCurve instance, nothing else.
+struct CurveArg {
+    const curves::YieldCurve* curve = nullptr;
+};
+
+}  // namespace
+
+template <>
+struct Annotation<CurveArg> {
+    static const char* param() { return "YieldCurve"; }
+};
+
+namespace {
+
+bool from_py(PyObject* o, CurveArg& out) {
+    if (Py_TYPE(o) != yield_curve_type()) {
+        PyErr_Format(PyExc_TypeError, "expected quelm.YieldCurve, got %s", Py_TYPE(o)->tp_name);
+        return false;
+    }
+    out.curve = &value_of<curves::YieldCurve>(o);
+    return true;
+}
+
+PyObject* cashflows_impl(const DatedBond& b) {
+    const std::vector<bonds::Payment> flows = b.cashflows();
+    return make_list(flows.size(), [&](std::size_t i) -> PyObject* {
+        Ref d(to_py_date(flows[i].date)), a(to_py(flows[i].amount));
+        if (!d || !a) return nullptr;
+        return PyTuple_Pack(2, d.get(), a.get());
+    });
+}
+
+PyObject* settlement_date_impl(const DatedBond& b, Date trade_date) {
+    return finish(b.settlement_date(trade_date.serial), [](dates::Serial s) { return to_py_date(s); });
+}
+
+PyObject* accrued_at_impl(const DatedBond& b, Date settle) { return finish(b.accrued_at(settle.serial)); }
+
+// A measure at a yield (or price) and a settlement date.
+template <Result<double> (DatedBond::*M)(double, dates::Serial) const>
+PyObject* at(const DatedBond& b, double x, Date settle) {
+    return finish((b.*M)(x, settle.serial));
+}
+
+PyObject* z_spread_at_impl(const DatedBond& b, double clean_price, Date settle, const CurveArg& curve) {
+    return finish(b.z_spread_at(clean_price, settle.serial, *curve.curve));
+}
+
+PyObject* date_get(dates::Serial s) { return to_py_date(s); }
+PyObject* issue_get(PyObject* self) { return date_get(value_of<DatedBond>(self).terms().issue); }
+PyObject* maturity_get(PyObject* self) { return date_get(value_of<DatedBond>(self).terms().maturity); }
+PyObject* coupon_rate_get(PyObject* self) { return to_py(value_of<DatedBond>(self).terms().coupon_rate); }
+PyObject* frequency_get(PyObject* self) {
+    return to_py(static_cast<std::uint64_t>(value_of<DatedBond>(self).terms().frequency));
+}
+PyObject* face_get(PyObject* self) { return to_py(value_of<DatedBond>(self).terms().face); }
+PyObject* day_count_get(PyObject* self) { return to_py(dates::day_count_name(value_of<DatedBond>(self).terms().day_count)); }
+PyObject* calendar_get(PyObject* self) { return wrap_calendar(value_of<DatedBond>(self).terms().calendar); }
+
+// (functools.partial(FixedRateBond.dated, **terms), (issue, maturity, coupon_rate)).
+PyObject* reduce_impl(const DatedBond& b) {
+    const bonds::DatedBondTerms& t = b.terms();
+    Ref functools(PyImport_ImportModule("functools"));
+    if (!functools) return nullptr;
+    Ref partial(PyObject_GetAttrString(functools.get(), "partial"));
+    Ref dated(PyObject_GetAttrString(reinterpret_cast<PyObject*>(fixed_rate_bond_type()), "dated"));
+    if (!partial || !dated) return nullptr;
+    Ref kwargs(PyDict_New());
+    if (!kwargs) return nullptr;
+    auto put = [&](const char* key, PyObject* value) {
+        Ref v(value);
+        return v && PyDict_SetItemString(kwargs.get(), key, v.get()) == 0;
+    };
+    const std::string_view convention = dates::kConventions.aliases[static_cast<std::size_t>(t.convention)].name;
+    if (!put("frequency", to_py(static_cast<std::uint64_t>(t.frequency))) ||
+        !put("day_count", to_py(dates::day_count_name(t.day_count))) || !put("calendar", wrap_calendar(t.calendar)) ||
+        !put("convention", to_py(convention)) ||
+        !put("settlement_days", to_py(static_cast<std::uint64_t>(t.settlement_days))) ||
+        !put("ex_coupon_days", to_py(static_cast<std::uint64_t>(t.ex_coupon_days))) || !put("face", to_py(t.face)) ||
+        !put("end_of_month", PyBool_FromLong(t.end_of_month)) ||
+        !put("first_coupon", t.first_coupon ? to_py_date(*t.first_coupon) : none()))
+        return nullptr;
+    Ref empty(PyTuple_New(0));
+    if (!empty) return nullptr;
+    Ref fn(PyObject_Call(partial.get(), Ref(PyTuple_Pack(1, dated.get())).get(), kwargs.get()));
+    Ref issue(to_py_date(t.issue)), maturity(to_py_date(t.maturity)), rate(to_py(t.coupon_rate));
+    if (!fn || !issue || !maturity || !rate) return nullptr;
+    Ref args(PyTuple_Pack(3, issue.get(), maturity.get(), rate.get()));
+    return args ? PyTuple_Pack(2, fn.get(), args.get()) : nullptr;
+}
+
+PyObject* bond_repr(PyObject* self) {
+    const bonds::DatedBondTerms& t = value_of<DatedBond>(self).terms();
+    const std::string text = "<DatedBond issue=" + dates::format_iso(t.issue) +
+                             " maturity=" + dates::format_iso(t.maturity) + " coupon_rate=" + format_number(t.coupon_rate) +
+                             " frequency=" + std::to_string(t.frequency) + " day_count='" +
+                             dates::day_count_name(t.day_count) + "' calendar='" + t.calendar.name() + "'" +
+                             " face=" + format_number(t.face) + ">";
+    return to_py(text);
+}
+
+bool bond_equal(PyObject* a, PyObject* b) { return value_of<DatedBond>(a) == value_of<DatedBond>(b); }
+
+constexpr FunctionDef def_cashflows = method<cashflows_impl>("cashflows", {}, "The payments as (date, amount), coupon and redemption together.").returning("list[Tuple[datetime.date, float]]");
+constexpr FunctionDef def_settlement_date = method<settlement_date_impl>(
+        "settlement_date", {"trade_date"},
+        "The settlement date of a trade: `settlement_days` business days later, never\n"
+        "before the issue date.").returning("datetime.date");
+constexpr FunctionDef def_accrued_at = method<accrued_at_impl>(
+        "accrued_at", {"settle"},
+        "Accrued interest at a settlement date (negative inside the ex-coupon period).").returning("float");
+constexpr FunctionDef def_dirty_price_at = method<at<&DatedBond::dirty_price_at>>(
+        "dirty_price_at", {"y", "settle"},
+        "Dirty price at yield `y` (compounded at the coupon frequency, street convention).").returning("float");
+constexpr FunctionDef def_clean_price_at = method<at<&DatedBond::clean_price_at>>(
+        "clean_price_at", {"y", "settle"}, "Clean price at yield `y`: dirty price less accrued.").returning("float");
+constexpr FunctionDef def_yield_at = method<at<&DatedBond::yield_at>>(
+        "yield_at", {"clean_price", "settle"}, "The yield whose clean price at `settle` is `clean_price`.").returning("float");
+constexpr FunctionDef def_macaulay_duration_at = method<at<&DatedBond::macaulay_duration_at>>(
+        "macaulay_duration_at", {"y", "settle"}, "Macaulay duration in years at yield `y`.").returning("float");
+constexpr FunctionDef def_modified_duration_at = method<at<&DatedBond::modified_duration_at>>(
+        "modified_duration_at", {"y", "settle"}, "Modified duration at yield `y`: Macaulay / (1 + y/frequency).").returning("float");
+constexpr FunctionDef def_convexity_at = method<at<&DatedBond::convexity_at>>("convexity_at", {"y", "settle"}, "Convexity at yield `y`.").returning("float");
+constexpr FunctionDef def_z_spread_at = method<z_spread_at_impl>(
+        "z_spread_at", {"clean_price", "settle", "curve"},
+        "The continuously compounded spread over a YieldCurve (times in act/365f years from\n"
+        "settlement) that prices the bond at `clean_price`.").returning("float");
+constexpr FunctionDef def_reduce = method<reduce_impl>("__reduce__", {}, "Pickle support: rebuild through FixedRateBond.dated.").returning("Tuple[Any, ...]");
+
+constexpr Callable kMethods[] = {
+    callable<def_cashflows>, callable<def_settlement_date>, callable<def_accrued_at>,
+    callable<def_dirty_price_at>, callable<def_clean_price_at>, callable<def_yield_at>,
+    callable<def_macaulay_duration_at>, callable<def_modified_duration_at>, callable<def_convexity_at>,
+    callable<def_z_spread_at>, callable<def_reduce>,
+};
+
+const GetterDef kGetters[] = {
+    {"issue", "The issue date.", &issue_get, "datetime.date"},
+    {"maturity", "The maturity date.", &maturity_get, "datetime.date"},
+    {"coupon_rate", "The annual coupon rate.", &coupon_rate_get, "float"},
+    {"frequency", "Coupons per year.", &frequency_get, "int"},
+    {"face", "The redemption amount.", &face_get, "float"},
+    {"day_count", "The day count of accrual and yield.", &day_count_get, "str"},
+    {"calendar", "The calendar of payments, settlement and ex-coupon dates.", &calendar_get, "Calendar"},
+};
+
+const ClassDef kClass = {
+    "DatedBond",
+    "A fixed-rate bond on dates, built by `FixedRateBond.dated`: accrued interest,\n"
+    "prices, yields and risk at a settlement date.\n"
+    "\n"
+    "    >>> import quelm\n"
+    "    >>> gilt = quelm.FixedRateBond.dated(\"1996-02-29\", \"2021-06-07\", 0.08,\n"
+    "    ...     calendar=\"uk\", ex_coupon_days=6, first_coupon=\"1996-06-07\")\n"
+    "    >>> gilt.accrued_at(\"2013-05-29\"), gilt.yield_at(103.0, \"2013-05-29\")",
+    kMethods, std::size(kMethods), kGetters, std::size(kGetters), &bond_repr, &bond_equal,
+};
+
+}  // namespace
+
+extern const FunctionDef def_fixed_rate_bond_dated = function<dated_impl>(
+    "dated",
+    {"issue", "maturity", "coupon_rate", "*", {"frequency", "2"}, {"day_count", "\"act/act-icma\""},
+     {"calendar", "\"weekends\""}, {"convention", "\"unadjusted\""}, {"settlement_days", "0"},
+     {"ex_coupon_days", "0"}, {"face", "100.0"}, {"end_of_month", "False"}, {"first_coupon", "None"}},
+    "A bond on dates: coupon periods rolled back from `maturity` every 12/`frequency`\n"
+    "months (an irregular first period ends at `first_coupon`), accruing by `day_count`\n"
+    "between unadjusted dates and paid on dates adjusted by `convention`; the last\n"
+    "`ex_coupon_days` business days before a payment trade without its coupon.")
+    .returning("DatedBond");
+
+PyTypeObject* dated_bond_type() {
+    static PyTypeObject* type = create_class(kClass);
+    return type;
+}
+
+QUELM_PUBLIC_CLASS(dated_bond_type);
+
+}  // namespace quelm::py

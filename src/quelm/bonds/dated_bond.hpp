@@ -1,0 +1,95 @@
+// A fixed-rate bond on dates: coupon periods from a schedule (unadjusted roll dates,
+// payments moved by the convention), accrued interest and ex-coupon periods at a
+// settlement date, prices, yields (street convention, compounded at the coupon
+// frequency), durations (years), convexity (years²) and the z-spread over a curve.
+// Dates are serials (days since 1970-01-01); amounts in the currency of `face`.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "quelm/bonds/street_yield.hpp"
+#include "quelm/core/error.hpp"
+#include "quelm/curves/curve.hpp"
+#include "quelm/dates/day_count.hpp"
+#include "quelm/dates/tenor.hpp"
+
+namespace quelm::bonds {
+
+using dates::Serial;
+
+struct DatedBondTerms {
+    Serial issue = 0;
+    Serial maturity = 0;
+    double coupon_rate = 0.0;
+    std::uint32_t frequency = 2;  // divides 12
+    dates::DayCount day_count{dates::DayCountKind::ActActIcma, {}};
+    dates::Calendar calendar;
+    dates::Convention convention = dates::Convention::Unadjusted;
+    std::uint32_t settlement_days = 0;
+    std::uint32_t ex_coupon_days = 0;  // business days of the calendar before each payment
+    double face = 100.0;
+    bool end_of_month = false;
+    std::optional<Serial> first_coupon;  // the end of an irregular first period
+
+    friend bool operator==(const DatedBondTerms&, const DatedBondTerms&) = default;
+};
+
+struct CouponPeriod {
+    Serial accrual_start;
+    Serial accrual_end;
+    Serial ref_start;  // the reference period of the day count
+    Serial ref_end;
+    Serial payment;
+    std::optional<Serial> ex_date;  // trading from this date on gets no coupon
+    double coupon;                  // face × rate × year fraction
+};
+
+struct Payment {
+    Serial date;
+    double amount;
+};
+
+class DatedBond {
+public:
+    [[nodiscard]] static Result<DatedBond> make(const DatedBondTerms& terms);
+
+    [[nodiscard]] const DatedBondTerms& terms() const { return terms_; }
+    [[nodiscard]] std::span<const CouponPeriod> periods() const { return periods_; }
+    // One payment per payment date, coupon and redemption together.
+    [[nodiscard]] std::vector<Payment> cashflows() const;
+
+    // The trade date moved by the settlement days (business days), never before the issue.
+    [[nodiscard]] Result<Serial> settlement_date(Serial trade) const;
+    // Each of these fails for a settlement date outside [issue, maturity).
+    [[nodiscard]] Result<double> accrued_at(Serial settle) const;
+    [[nodiscard]] Result<double> dirty_price_at(double y, Serial settle) const;
+    [[nodiscard]] Result<double> clean_price_at(double y, Serial settle) const;
+    [[nodiscard]] Result<double> yield_at(double clean_price, Serial settle) const;
+    [[nodiscard]] Result<double> macaulay_duration_at(double y, Serial settle) const;
+    [[nodiscard]] Result<double> modified_duration_at(double y, Serial settle) const;
+    [[nodiscard]] Result<double> convexity_at(double y, Serial settle) const;
+    // The continuously compounded spread s over the curve whose dirty price,
+    // Σ a·D(t)·e^(−s·t) with t in act/365f years from settlement, meets the clean price.
+    [[nodiscard]] Result<double> z_spread_at(double clean_price, Serial settle, const curves::YieldCurve& curve) const;
+
+    // The payments after settlement and their street times (coupons traded ex count zero).
+    [[nodiscard]] Result<StreetFlows> street_flows(Serial settle) const;
+
+    friend bool operator==(const DatedBond& a, const DatedBond& b) { return a.terms_ == b.terms_; }
+
+private:
+    DatedBond() = default;
+    [[nodiscard]] Status check_settlement(Serial settle) const;
+    [[nodiscard]] Result<double> period_fraction(const CouponPeriod& p, Serial from, Serial to) const;
+    // Index of the first period paid after settle (periods_.size() when none).
+    [[nodiscard]] std::size_t next_period(Serial settle) const;
+
+    DatedBondTerms terms_;
+    std::vector<CouponPeriod> periods_;
+    std::vector<double> full_steps_;  // street time from the previous payment to each payment
+};
+
+}  // namespace quelm::bonds

@@ -1,0 +1,93 @@
+#include "quelm/dates/calendar.hpp"
+
+#include <algorithm>
+
+namespace quelm::dates {
+
+Result<Calendar> Calendar::parse(std::string_view name) {
+    Calendar cal;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t plus = name.find('+', start);
+        const std::string_view part = name.substr(start, plus == std::string_view::npos ? plus : plus - start);
+        auto m = parse_choice(kMarkets, part);
+        if (!m) return bad_argument(m.error());
+        cal.markets_ = static_cast<std::uint8_t>(cal.markets_ | (1u << static_cast<unsigned>(*m)));
+        if (plus == std::string_view::npos) break;
+        start = plus + 1;
+    }
+    return cal;
+}
+
+bool Calendar::market_closed(Serial s) const {
+    const Civil c = civil_of(s);
+    for (std::size_t i = 1; i < kMarketCount; ++i) {
+        if ((markets_ >> i & 1u) != 0 && market_holiday(static_cast<Market>(i), s, c)) return true;
+    }
+    return false;
+}
+
+bool Calendar::is_extra(Serial s) const { return std::binary_search(extra_.begin(), extra_.end(), s); }
+
+Calendar Calendar::with_holidays(std::span<const Serial> dates) const {
+    Calendar out = *this;
+    for (const Serial s : dates) {
+        if (is_business_day(s)) out.extra_.push_back(s);
+    }
+    std::sort(out.extra_.begin(), out.extra_.end());
+    out.extra_.erase(std::unique(out.extra_.begin(), out.extra_.end()), out.extra_.end());
+    return out;
+}
+
+Serial Calendar::end_of_month(Serial s) const {
+    Serial e = dates::end_of_month(s);
+    while (!is_business_day(e)) --e;
+    return e;
+}
+
+bool Calendar::is_end_of_month(Serial s) const {
+    // The last business day of its month: the next business day is in another month.
+    Serial n = s + 1;
+    while (!is_business_day(n)) ++n;
+    return civil_of(n).month != civil_of(s).month;
+}
+
+Result<std::int64_t> Calendar::business_days_between(Serial start, Serial end, Cancel& cancel) const {
+    const bool negative = end < start;
+    const Serial a = negative ? end : start, b = negative ? start : end;
+    std::int64_t n = 0;
+    CancelPoller poller(cancel);
+    for (Serial s = a; s < b; ++s) {
+        if (poller.tick()) return cancelled();
+        n += is_business_day(s) ? 1 : 0;
+    }
+    return negative ? -n : n;
+}
+
+Result<std::vector<Serial>> Calendar::holidays(Serial start, Serial end, Cancel& cancel) const {
+    std::vector<Serial> out;
+    CancelPoller poller(cancel);
+    for (Serial s = start; s <= end; ++s) {
+        if (poller.tick()) return cancelled();
+        if (!(weekends_ && is_weekend(s)) && !is_business_day(s)) out.push_back(s);
+    }
+    return out;
+}
+
+std::string Calendar::name() const {
+    std::string out;
+    for (std::size_t i = 1; i < kMarketCount; ++i) {
+        if ((markets_ >> i & 1u) == 0) continue;
+        if (!out.empty()) out += '+';
+        out += kMarketNames[i];
+    }
+    return out.empty() ? std::string(kMarketNames[0]) : out;
+}
+
+std::uint64_t Calendar::hash() const {
+    std::uint64_t h = 0x9e3779b97f4a7c15ull ^ markets_ ^ (weekends_ ? 0u : 0x100u);
+    for (const Serial s : extra_) h = (h ^ static_cast<std::uint32_t>(s)) * 0x100000001b3ull;
+    return h;
+}
+
+}  // namespace quelm::dates

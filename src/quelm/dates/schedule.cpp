@@ -1,0 +1,173 @@
+#include "quelm/dates/schedule.hpp"
+
+#include <algorithm>
+#include <string>
+
+namespace quelm::dates {
+
+namespace {
+
+Status check_spec(const ScheduleSpec& s, Rule rule) {
+    if (!(s.effective < s.termination)) return invalid("schedule: the effective date must precede the termination date");
+    if (s.tenor.count < 0) return invalid("schedule: the tenor must be positive");
+    if (s.first_date) {
+        if (rule == Rule::Zero) return invalid("schedule: the zero rule takes no first date");
+        if (!(*s.first_date > s.effective && *s.first_date <= s.termination))
+            return invalid("schedule: first_date must lie after the effective date and on or before the termination date");
+        if (rule == Rule::Imm && *s.first_date != nth_weekday(3, Weekday::Wednesday, civil_of(*s.first_date).year,
+                                                               civil_of(*s.first_date).month))
+            return invalid("schedule: with the imm rule, first_date must be a third Wednesday");
+    }
+    if (s.next_to_last_date) {
+        if (rule == Rule::Zero) return invalid("schedule: the zero rule takes no next-to-last date");
+        if (!(*s.next_to_last_date >= s.effective && *s.next_to_last_date < s.termination))
+            return invalid("schedule: next_to_last_date must lie on or after the effective date and before the termination date");
+    }
+    return {};
+}
+
+// The generation steps move on a calendar without holidays, as the roll dates do.
+Result<Serial> step(Serial seed, const ScheduleSpec& s, std::int32_t periods, bool eom) {
+    static const Calendar every_day = Calendar::every_day();
+    Tenor t = s.tenor;
+    t.count *= periods;
+    if (t.unit == TenorUnit::Days) {
+        const std::int64_t d = std::int64_t{seed} + t.count;
+        if (d < kFirstSerial || d > kLastSerial) return invalid("schedule: a date falls outside 0001-01-01..9999-12-31");
+        return static_cast<Serial>(d);
+    }
+    return advance(every_day, seed, t, s.convention, eom);
+}
+
+}  // namespace
+
+Result<Schedule> make_schedule(const ScheduleSpec& s) {
+    Rule rule = s.rule;
+    if (s.tenor.count == 0) rule = Rule::Zero;
+    QUELM_CHECK(check_spec(s, rule));
+    const Calendar& cal = s.calendar;
+    const bool eom = s.end_of_month && s.tenor.unit != TenorUnit::Days && s.tenor.unit != TenorUnit::Weeks;
+    auto adj = [&](Serial d, Convention c) { return adjust(cal, d, c); };
+    Schedule out;
+    std::vector<Serial>& dates = out.dates;
+    std::vector<bool> regular;  // built in generation order; regular[i] belongs to the period ending at dates[i+1]
+    Serial seed = s.effective;
+
+    if (rule == Rule::Zero) {
+        dates = {s.effective, s.termination};
+        regular = {true};
+    } else if (rule == Rule::Backward) {
+        dates.push_back(s.termination);
+        seed = s.termination;
+        if (s.next_to_last_date) {
+            dates.push_back(*s.next_to_last_date);
+            QUELM_TRY(temp, step(seed, s, -1, eom));
+            regular.push_back(temp == *s.next_to_last_date);
+            seed = *s.next_to_last_date;
+        }
+        const Serial exit = s.first_date.value_or(s.effective);
+        for (std::int32_t periods = 1;; ++periods) {
+            QUELM_TRY(temp, step(seed, s, -periods, eom));
+            if (temp < exit) {
+                if (s.first_date) {
+                    QUELM_TRY(a, adj(dates.back(), s.convention));
+                    QUELM_TRY(b, adj(*s.first_date, s.convention));
+                    if (a != b) {
+                        dates.push_back(*s.first_date);
+                        regular.push_back(false);
+                    }
+                }
+                break;
+            }
+            QUELM_TRY(a, adj(dates.back(), s.convention));
+            QUELM_TRY(b, adj(temp, s.convention));
+            if (a != b) {
+                dates.push_back(temp);
+                regular.push_back(true);
+            }
+            if (periods > 200000) return invalid("schedule: too many periods");
+        }
+        QUELM_TRY(a, adj(dates.back(), s.convention));
+        QUELM_TRY(b, adj(s.effective, s.convention));
+        if (a != b) {
+            dates.push_back(s.effective);
+            regular.push_back(false);
+        }
+        std::reverse(dates.begin(), dates.end());
+        std::reverse(regular.begin(), regular.end());
+    } else {  // forward and imm
+        dates.push_back(s.effective);
+        seed = s.effective;
+        if (s.first_date) {
+            dates.push_back(*s.first_date);
+            QUELM_TRY(temp, step(seed, s, 1, eom));
+            regular.push_back(temp == *s.first_date);
+            seed = *s.first_date;
+        }
+        const Serial exit = s.next_to_last_date.value_or(s.termination);
+        for (std::int32_t periods = 1;; ++periods) {
+            QUELM_TRY(temp, step(seed, s, periods, eom));
+            if (temp > exit) {
+                if (s.next_to_last_date) {
+                    QUELM_TRY(a, adj(dates.back(), s.convention));
+                    QUELM_TRY(b, adj(*s.next_to_last_date, s.convention));
+                    if (a != b) {
+                        dates.push_back(*s.next_to_last_date);
+                        regular.push_back(false);
+                    }
+                }
+                break;
+            }
+            QUELM_TRY(a, adj(dates.back(), s.convention));
+            QUELM_TRY(b, adj(temp, s.convention));
+            if (a != b) {
+                dates.push_back(temp);
+                regular.push_back(true);
+            }
+            if (periods > 200000) return invalid("schedule: too many periods");
+        }
+        QUELM_TRY(a, adj(dates.back(), s.termination_convention));
+        QUELM_TRY(b, adj(s.termination, s.termination_convention));
+        if (a != b) {
+            dates.push_back(s.termination);
+            regular.push_back(false);
+        }
+    }
+
+    if (rule == Rule::Imm) {
+        for (std::size_t i = 1; i + 1 < dates.size(); ++i) {
+            const Civil c = civil_of(dates[i]);
+            dates[i] = nth_weekday(3, Weekday::Wednesday, c.year, c.month);
+        }
+    }
+    // Inner dates: with end_of_month and a seed on its month's last business day, each
+    // moves to its month's last calendar day first; all are then adjusted.
+    const bool roll_to_month_end = eom && rule != Rule::Zero && cal.is_end_of_month(seed);
+    for (std::size_t i = 1; i + 1 < dates.size(); ++i) {
+        QUELM_TRY(d, adj(roll_to_month_end ? end_of_month(dates[i]) : dates[i], s.convention));
+        dates[i] = d;
+    }
+    QUELM_TRY(first, adj(dates.front(), s.convention));
+    dates.front() = first;
+    QUELM_TRY(last, adj(dates.back(), s.termination_convention));
+    dates.back() = last;
+    // End-of-month moves can put the next-to-last date on or after the last (or the second
+    // on or before the first): the two merge.
+    if (dates.size() >= 2 && dates[dates.size() - 2] >= dates.back()) {
+        if (regular.size() >= 2) regular[regular.size() - 2] = dates[dates.size() - 2] == dates.back();
+        dates[dates.size() - 2] = dates.back();
+        dates.pop_back();
+        regular.pop_back();
+    }
+    if (dates.size() >= 2 && dates[1] <= dates.front()) {
+        if (regular.size() >= 2) regular[1] = dates[1] == dates.front();
+        dates[1] = dates.front();
+        dates.erase(dates.begin());
+        regular.erase(regular.begin());
+    }
+    if (dates.size() < 2) return invalid("schedule: the dates collapse into a single date");
+    out.regular = std::move(regular);
+    return out;
+}
+
+}  // namespace quelm::dates

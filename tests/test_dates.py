@@ -1,0 +1,319 @@
+"""Dates and market conventions: day counts, calendars, schedules, dated bonds."""
+from __future__ import annotations
+
+import datetime as dt
+import pickle
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import quelm
+
+D = dt.date
+
+
+# --- Dates in and out ------------------------------------------------------------------
+
+@pytest.mark.parametrize("value", [
+    D(2024, 3, 1), dt.datetime(2024, 3, 1, 17, 30), np.datetime64("2024-03-01"),
+    np.datetime64("2024-03-01T23:59:59"), pd.Timestamp("2024-03-01 09:00"), "2024-03-01",
+])
+def test_every_date_type_reads_as_its_day(value):
+    assert quelm.day_count("2024-01-01", value, "act/360") == 60
+    assert quelm.Calendar("weekends").adjust(value) == D(2024, 3, 1)
+    assert type(quelm.Calendar("weekends").adjust(value)) is dt.date
+
+
+def test_bad_dates_name_the_date_or_the_argument():
+    with pytest.raises(ValueError, match='2024-02-30'):
+        quelm.year_fraction("2024-02-30", "2024-03-01", "act/360")
+    with pytest.raises(ValueError, match='date must be YYYY-MM-DD, got "2024/02/01"'):
+        quelm.year_fraction("2024/02/01", "2024-03-01", "act/360")
+    with pytest.raises(TypeError, match="argument 'end'"):
+        quelm.year_fraction("2024-02-01", 20240301, "act/360")
+    with pytest.raises(TypeError, match="argument 'd'"):
+        quelm.Calendar("uk").is_business_day(None)
+    with pytest.raises(ValueError, match="NaT"):
+        quelm.year_fraction(np.datetime64("NaT"), "2024-03-01", "act/360")
+    with pytest.raises(ValueError, match="NaT"):
+        quelm.year_fraction(pd.NaT, "2024-03-01", "act/360")
+
+
+def test_mwr_takes_date_objects_with_the_same_answer():
+    # 365 days at 10 %: the rate is 0.1 whichever way the dates are written.
+    for dates in (["2023-01-01", "2024-01-01"], [D(2023, 1, 1), np.datetime64("2024-01-01")],
+                  [pd.Timestamp("2023-01-01"), "2024-01-01"]):
+        assert quelm.mwr(dates, [-100.0, 110.0]) == pytest.approx(0.1, abs=1e-12)
+    with pytest.raises(ValueError, match="dates and amounts must be the same length"):
+        quelm.mwr([D(2023, 1, 1)], [-100.0, 110.0])
+    with pytest.raises(TypeError, match="argument 'dates'"):
+        quelm.mwr([1.5, "2024-01-01"], [-100.0, 110.0])
+
+
+# --- Day counts --------------------------------------------------------------------------
+
+# ISDA, "EMU and market conventions: recent developments" (1998), the actual/actual
+# examples: (start, end, reference period for ICMA, ISDA, ICMA, AFB).
+ACT_ACT = [
+    (D(2003, 11, 1), D(2004, 5, 1), (D(2003, 11, 1), D(2004, 5, 1)), 0.497724380567, 0.5, 0.497267759563),
+    # a short first period, then the regular one after it
+    (D(1999, 2, 1), D(1999, 7, 1), (D(1998, 7, 1), D(1999, 7, 1)), 0.410958904110, 0.410958904110, 0.410958904110),
+    (D(1999, 7, 1), D(2000, 7, 1), (D(1999, 7, 1), D(2000, 7, 1)), 1.001377348600, 1.0, 1.0),
+    # a long first period, then the regular one after it
+    (D(2002, 8, 15), D(2003, 7, 15), (D(2003, 1, 15), D(2003, 7, 15)), 0.915068493151, 0.915760869565,
+     0.915068493151),
+    (D(2003, 7, 15), D(2004, 1, 15), (D(2003, 7, 15), D(2004, 1, 15)), 0.504004790778, 0.5, 0.504109589041),
+    # a short final period, after the regular one before it
+    (D(1999, 7, 30), D(2000, 1, 30), (D(1999, 7, 30), D(2000, 1, 30)), 0.503892506924, 0.5, 0.504109589041),
+    (D(2000, 1, 30), D(2000, 6, 30), (D(2000, 1, 30), D(2000, 7, 30)), 0.415300546448, 0.417582417582,
+     0.415300546448),
+]
+
+
+@pytest.mark.parametrize("start,end,ref,isda,icma,afb", ACT_ACT)
+def test_actual_actual_memo_examples(start, end, ref, isda, icma, afb):
+    # the memo prints twelve decimals
+    assert quelm.year_fraction(start, end, "act/act-isda") == pytest.approx(isda, abs=1e-11)
+    assert quelm.year_fraction(start, end, "act/act-icma", ref_start=ref[0], ref_end=ref[1]) == pytest.approx(
+        icma, abs=1e-11)
+    assert quelm.year_fraction(start, end, "act/act-afb") == pytest.approx(afb, abs=1e-11)
+
+
+# ISDA 2006 Definitions 4.16(f), (g), (h): the published 30/360 examples, as
+# (start, end, 30/360, 30E/360, 30E/360 ISDA) with the termination date 2009-02-28.
+THIRTY_360 = [
+    (D(2006, 8, 20), D(2007, 2, 20), 180, 180, 180),
+    (D(2007, 2, 20), D(2007, 8, 20), 180, 180, 180),
+    (D(2007, 8, 20), D(2008, 2, 20), 180, 180, 180),
+    (D(2008, 2, 20), D(2008, 8, 20), 180, 180, 180),
+    (D(2008, 8, 20), D(2009, 2, 20), 180, 180, 180),
+    (D(2006, 8, 31), D(2007, 2, 28), 178, 178, 180),
+    (D(2007, 2, 28), D(2007, 8, 31), 183, 182, 180),
+    (D(2007, 8, 31), D(2008, 2, 29), 179, 179, 180),
+    (D(2008, 2, 29), D(2008, 8, 31), 182, 181, 180),
+    (D(2008, 8, 31), D(2009, 2, 28), 178, 178, 178),  # ends on the termination date
+    (D(2006, 1, 31), D(2006, 2, 28), 28, 28, 30),
+    (D(2006, 1, 30), D(2006, 2, 28), 28, 28, 30),
+    (D(2006, 2, 28), D(2006, 3, 3), 5, 5, 3),
+    (D(2006, 2, 14), D(2006, 2, 28), 14, 14, 16),
+    (D(2006, 9, 30), D(2006, 10, 31), 30, 30, 30),
+    (D(2006, 10, 31), D(2006, 11, 28), 28, 28, 28),
+    (D(2007, 8, 31), D(2008, 2, 28), 178, 178, 178),
+    (D(2008, 2, 28), D(2008, 8, 28), 180, 180, 180),
+    (D(2008, 2, 28), D(2008, 8, 30), 182, 182, 182),
+    (D(2008, 2, 28), D(2008, 8, 31), 183, 182, 182),
+    (D(2007, 2, 26), D(2008, 2, 28), 362, 362, 362),
+    (D(2007, 2, 26), D(2008, 2, 29), 363, 363, 364),
+    (D(2008, 2, 29), D(2009, 2, 28), 359, 359, 358),
+    (D(2008, 2, 28), D(2008, 3, 30), 32, 32, 32),
+    (D(2008, 2, 28), D(2008, 3, 31), 33, 32, 32),
+]
+
+
+@pytest.mark.parametrize("start,end,bond,euro,isda", THIRTY_360)
+def test_thirty_360_isda_examples(start, end, bond, euro, isda):
+    term = D(2009, 2, 28)
+    assert quelm.day_count(start, end, "30/360") == bond
+    assert quelm.day_count(start, end, "30e/360") == euro
+    assert quelm.day_count(start, end, "30e/360-isda", termination=term) == isda
+    assert quelm.year_fraction(start, end, "30e/360-isda", termination=term) == isda / 360
+
+
+def test_day_count_spellings_and_errors():
+    a, b = D(2024, 1, 15), D(2024, 7, 15)
+    assert quelm.year_fraction(a, b, "ACT/360") == 182 / 360
+    assert quelm.year_fraction(a, b, "act/365f") == 182 / 365
+    assert quelm.year_fraction(a, b, "act/364") == 182 / 364
+    assert quelm.year_fraction(a, b, "act/365.25") == 182 / 365.25
+    assert quelm.year_fraction(b, a, "act/act-icma") == -0.5
+    # bus/252 counts business days, start included, end excluded
+    assert quelm.day_count(a, b, "bus/252") == np.busday_count(a, b)
+    uk = quelm.Calendar("uk")
+    assert quelm.day_count(a, b, "bus/252:uk") == uk.business_days_between(a, b)
+    assert quelm.year_fraction(a, b, "bus/252:uk") == uk.business_days_between(a, b) / 252
+    with pytest.raises(ValueError, match="30e/360-isda needs the termination date"):
+        quelm.year_fraction(a, b, "30e/360-isda")
+    with pytest.raises(ValueError, match='day count must be .* got "act/366"'):
+        quelm.year_fraction(a, b, "act/366")
+    with pytest.raises(ValueError, match="ref_start and ref_end must be given together"):
+        quelm.year_fraction(a, b, "act/act-icma", ref_start=a)
+    with pytest.raises(TypeError):
+        quelm.year_fraction(a, b, "act/act-icma", a, b)  # the reference period is keyword-only
+
+
+# --- Calendars ---------------------------------------------------------------------------
+
+# One-off closures, each from its official source (UK government bank holiday lists,
+# NYSE and SIFMA notices, the Cabinet Office of Japan, the ECB).
+CLOSED = {
+    "uk": ["1999-12-31", "2002-06-03", "2002-06-04", "2011-04-29", "2012-06-04", "2012-06-05", "2020-05-08",
+           "2022-06-02", "2022-06-03", "2022-09-19", "2023-05-08", "1995-05-08"],
+    "us-nyse": ["1994-04-27", "2001-09-11", "2001-09-12", "2001-09-13", "2001-09-14", "2004-06-11", "2007-01-02",
+                "2012-10-29", "2012-10-30", "2018-12-05", "2025-01-09"],
+    "us-government-bond": ["2001-09-11", "2001-09-12", "2004-06-11", "2012-10-30", "2018-12-05", "2024-03-29"],
+    "japan": ["2019-04-30", "2019-05-01", "2019-05-02", "2019-10-22", "2020-07-23", "2020-07-24", "2020-08-10",
+              "2021-07-22", "2021-07-23", "2021-08-09", "2019-09-23", "2026-09-22", "2024-01-02", "2023-12-29"[:0] or
+              "2024-12-31", "1990-11-12"],
+    "target": ["1999-12-31", "2001-12-31", "2024-05-01", "2024-12-26"],
+}
+OPEN = {
+    "uk": ["2020-05-04", "2002-05-27", "2022-05-30", "2012-05-28"],  # the moved bank holidays
+    "us-nyse": ["2025-01-08", "2012-10-31", "2022-12-30"],
+    # SIFMA: early closes only (2012-10-29, Carter's day of mourning, Good Friday 2015 and 2021)
+    "us-government-bond": ["2012-10-29", "2025-01-09", "2015-04-03", "2021-04-02", "2021-12-31"],
+    "japan": ["2019-12-23", "2020-10-12", "2021-10-11", "1997-05-06"],
+    "target": ["1999-04-02", "2000-12-29", "2002-12-31"],
+}
+
+
+@pytest.mark.parametrize("name", sorted(CLOSED))
+def test_one_off_closures(name):
+    cal = quelm.Calendar(name)
+    for d in CLOSED[name]:
+        assert not cal.is_business_day(d), d
+    for d in OPEN[name]:
+        assert cal.is_business_day(d), d
+
+
+def test_calendar_values():
+    joint = quelm.Calendar("target+UK")
+    assert joint == quelm.Calendar("uk+target") and hash(joint) == hash(quelm.Calendar("uk+target"))
+    assert joint.name == "target+uk" and repr(joint) == "Calendar('target+uk')"
+    assert joint != quelm.Calendar("uk") and quelm.Calendar(joint) == joint
+    assert not joint.is_business_day("2024-05-01") and not joint.is_business_day("2024-08-26")
+    extra = quelm.Calendar("uk").with_holidays([D(2024, 7, 10), "2024-07-13", "2024-08-26"])
+    assert extra.holidays("2024-07-01", "2024-07-31") == [D(2024, 7, 10)]
+    assert extra == quelm.Calendar("uk").with_holidays(["2024-07-10"])  # weekends and holidays dropped
+    assert eval(repr(extra), {"Calendar": quelm.Calendar}) == extra
+    for cal in (joint, extra, quelm.Calendar("weekends")):
+        assert pickle.loads(pickle.dumps(cal)) == cal
+    assert len({quelm.Calendar("uk"), quelm.Calendar("UK"), joint}) == 2
+    with pytest.raises(ValueError, match='calendar must be .* got "mars"'):
+        quelm.Calendar("uk+mars")
+    with pytest.raises(TypeError, match="No constructor|argument 'name'"):
+        quelm.Calendar(3)
+    with pytest.raises(AttributeError):
+        joint.name = "uk"
+
+
+def test_adjust_advance_and_counts():
+    uk = quelm.Calendar("uk")
+    # Saturday 2013-03-30 between Good Friday and Easter Monday
+    assert uk.adjust("2013-03-30") == D(2013, 4, 2)
+    assert uk.adjust("2013-03-30", "preceding") == D(2013, 3, 28)
+    assert uk.adjust("2013-03-30", "modified-following") == D(2013, 3, 28)
+    assert uk.adjust("2013-03-30", "nearest") == D(2013, 3, 28)
+    assert uk.adjust("2013-03-30", "unadjusted") == D(2013, 3, 30)
+    assert uk.adjust("2021-05-01", "modified-preceding") == D(2021, 5, 4)
+    assert uk.advance("2013-03-28", "1D") == D(2013, 4, 2)
+    assert uk.advance("2013-04-02", "-1d") == D(2013, 3, 28)
+    assert uk.advance("2024-01-31", "1M") == D(2024, 2, 29)
+    assert uk.advance("2024-02-29", "1M", end_of_month=True) == D(2024, 3, 28)  # Good Friday is the 29th
+    assert uk.advance("2024-02-29", "1M", "unadjusted", end_of_month=True) == D(2024, 3, 31)
+    assert uk.advance("2024-02-29", "-1Y", "unadjusted") == D(2023, 2, 28)
+    assert uk.advance("2024-01-05", "2W") == D(2024, 1, 19)
+    assert uk.business_days_between("2024-01-01", "2024-01-08") == 4
+    assert uk.business_days_between("2024-01-08", "2024-01-01") == -4
+    with pytest.raises(ValueError, match='tenor must be .* got "3Q"'):
+        uk.advance("2024-01-05", "3Q")
+    with pytest.raises(ValueError, match="convention must be"):
+        uk.adjust("2024-01-05", "follow")
+
+
+# --- Schedules ---------------------------------------------------------------------------
+
+def test_schedule_stubs_rolls_and_rules():
+    assert quelm.schedule("2020-01-15", "2021-03-01", "6M") == [
+        D(2020, 1, 15), D(2020, 3, 1), D(2020, 9, 1), D(2021, 3, 1)]  # short front stub
+    assert quelm.schedule("2020-01-15", "2021-03-01", "6M", rule="forward") == [
+        D(2020, 1, 15), D(2020, 7, 15), D(2021, 1, 15), D(2021, 3, 1)]  # short back stub
+    assert quelm.schedule("2020-01-15", "2021-03-01", "6M", first_date="2020-09-01") == [
+        D(2020, 1, 15), D(2020, 9, 1), D(2021, 3, 1)]  # long front stub
+    assert quelm.schedule("2020-01-15", "2021-03-01", "6M", rule="zero") == [D(2020, 1, 15), D(2021, 3, 1)]
+    assert quelm.schedule("2023-02-28", "2024-02-29", "3M", end_of_month=True) == [
+        D(2023, 2, 28), D(2023, 5, 31), D(2023, 8, 31), D(2023, 11, 30), D(2024, 2, 29)]
+    # IMM dates: third Wednesdays of the quarter months
+    assert quelm.schedule("2024-01-10", "2024-12-31", "3M", rule="imm") == [
+        D(2024, 1, 10), D(2024, 4, 17), D(2024, 7, 17), D(2024, 10, 16), D(2024, 12, 31)]
+    assert quelm.schedule("2024-01-13", "2024-07-13", "3M", calendar="uk", convention="following",
+                          termination_convention="unadjusted") == [D(2024, 1, 15), D(2024, 4, 15), D(2024, 7, 13)]
+    with pytest.raises(ValueError, match="effective date must precede"):
+        quelm.schedule("2024-01-10", "2024-01-10", "3M")
+    with pytest.raises(ValueError, match="first_date"):
+        quelm.schedule("2024-01-10", "2024-12-31", "3M", first_date="2025-01-01")
+
+
+# --- Dated bonds -------------------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def gilt():
+    # 8 % Treasury Stock 2021: issued 1996-02-29, first coupon 1996-06-07, 6 business days ex.
+    return quelm.FixedRateBond.dated("1996-02-29", "2021-06-07", 0.08, calendar="uk", ex_coupon_days=6,
+                                     first_coupon="1996-06-07")
+
+
+def test_gilt_example(gilt):
+    assert gilt.accrued_at("2013-05-29") == pytest.approx(3.8021978, abs=5e-8)
+    assert gilt.yield_at(103.0, "2013-05-29") == pytest.approx(0.0749518, abs=5e-8)
+    assert gilt.accrued_at("2013-05-30") == pytest.approx(-0.1758242, abs=5e-8)  # ex-coupon
+    assert gilt.clean_price_at(gilt.yield_at(103.0, "2013-05-30"), "2013-05-30") == pytest.approx(103.0, abs=1e-9)
+    flows = gilt.cashflows()
+    assert flows[0] == (D(1996, 6, 7), pytest.approx(4 * 99 / 183, abs=1e-13))  # a short first period
+    assert flows[1] == (D(1996, 12, 7), 4.0) and flows[-1] == (D(2021, 6, 7), 104.0)
+    assert len(flows) == 51
+
+
+def test_treasury_appendix_b_example():
+    # 31 CFR 356, Appendix B: 8 3/4 % note of 1990-05-15 to 2020-05-15 at a yield of 8.84 %.
+    note = quelm.FixedRateBond.dated("1990-05-15", "2020-05-15", 0.0875, calendar="us-government-bond")
+    assert round(note.clean_price_at(0.0884, "1990-05-15"), 6) == 99.057893
+    assert note.accrued_at("1990-05-15") == 0.0
+    assert note.yield_at(99.057893, "1990-05-15") == pytest.approx(0.0884, abs=1e-8)
+
+
+def test_dated_bond_measures_agree_with_each_other(gilt):
+    settle, y = D(2013, 5, 29), 0.06
+    dirty = gilt.dirty_price_at(y, settle)
+    assert gilt.clean_price_at(y, settle) == pytest.approx(dirty - gilt.accrued_at(settle), abs=1e-12)
+    h = 1e-5
+    up, down = gilt.dirty_price_at(y + h, settle), gilt.dirty_price_at(y - h, settle)
+    modified = gilt.modified_duration_at(y, settle)
+    assert modified == pytest.approx(-(up - down) / (2 * h) / dirty, rel=1e-7)
+    assert gilt.macaulay_duration_at(y, settle) == pytest.approx(modified * (1 + y / 2), rel=1e-12)
+    assert gilt.convexity_at(y, settle) == pytest.approx((up - 2 * dirty + down) / h**2 / dirty, rel=1e-4)
+    # the z-spread over a flat curve of the bond's own yield, continuously compounded, is close to zero
+    flat = quelm.YieldCurve.flat(2 * np.log1p(y / 2))
+    z = gilt.z_spread_at(gilt.clean_price_at(y, settle), settle, flat)
+    assert abs(z) < 2e-4
+    curve = quelm.YieldCurve.from_zero_rates([0.0, 1.0, 5.0, 10.0], [0.03, 0.035, 0.04, 0.045])
+    z = gilt.z_spread_at(103.0, settle, curve)
+    assert 0.0 < z < 0.05
+
+
+def test_dated_bond_settlement_and_errors(gilt):
+    assert gilt.settlement_date("1990-01-01") == D(1996, 2, 29)  # never before the issue
+    t1 = quelm.FixedRateBond.dated("2020-01-15", "2030-01-15", 0.02, settlement_days=1, calendar="uk")
+    assert t1.settlement_date("2024-12-24") == D(2024, 12, 27)
+    for bad in ("1996-02-28", "2021-06-07", "2030-01-01"):
+        with pytest.raises(ValueError, match="settlement date .* outside"):
+            gilt.accrued_at(bad)
+    with pytest.raises(ValueError, match="frequency must be 1, 2, 3, 4, 6 or 12"):
+        quelm.FixedRateBond.dated("2020-01-15", "2030-01-15", 0.02, frequency=5)
+    with pytest.raises(ValueError, match="issue date must precede"):
+        quelm.FixedRateBond.dated("2030-01-15", "2020-01-15", 0.02)
+    with pytest.raises(ValueError, match="clean price must be positive"):
+        gilt.yield_at(-1.0, "2013-05-29")
+    assert np.isnan(gilt.clean_price_at(float("nan"), "2013-05-29"))
+
+
+def test_dated_bond_values(gilt):
+    again = quelm.FixedRateBond.dated(D(1996, 2, 29), np.datetime64("2021-06-07"), 0.08,
+                                      calendar=quelm.Calendar("uk"), ex_coupon_days=6, first_coupon="1996-06-07")
+    assert again == gilt and pickle.loads(pickle.dumps(gilt)) == gilt
+    assert gilt.issue == D(1996, 2, 29) and gilt.maturity == D(2021, 6, 7) and gilt.frequency == 2
+    assert gilt.day_count == "act/act-icma" and gilt.calendar == quelm.Calendar("uk") and gilt.face == 100.0
+    assert "DatedBond" in repr(gilt) and "calendar='uk'" in repr(gilt)
+    # the existing bond is untouched
+    b = quelm.FixedRateBond.regular(100, 0.05, 2, 10)
+    assert b.clean_price_from_yield(0.05) == pytest.approx(100.0, abs=1e-9)
