@@ -76,8 +76,10 @@ template <class V, bool WithTail>
     V r = x + kd * kNegLn2HiN + kd * kNegLn2LoN;
     if constexpr (WithTail) r = r + tail;
     const U idx = (ki & std::uint64_t{127}) << 1;
-    const V t = L::from_bits(L::gather(kExpTable, idx));
-    const U sbits = L::gather(kExpTable, idx + std::uint64_t{1}) + (ki << 45);
+    U tail_bits, scale_bits;
+    L::gather_row(kExpTable, idx, tail_bits, scale_bits);
+    const V t = L::from_bits(tail_bits);
+    const U sbits = scale_bits + (ki << 45);
     const V r2 = r * r;
     const V tmp = t + r + r2 * (kExpPoly[0] + r * kExpPoly[1]) + r2 * r2 * (kExpPoly[2] + r * kExpPoly[3]);
     return {tmp, sbits};
@@ -146,10 +148,8 @@ template <class V>
     const U i = (tmp >> (52 - kLogBits)) & std::uint64_t{127};
     const U iz = ix - (tmp & (std::uint64_t{0xfff} << 52));
     const V kd = L::small_int_to_double(L::sra(tmp, 52));
-    const U i3 = (i << 1) + i;
-    const V invc = L::gather(kLogTable, i3);
-    const V logc_hi = L::gather(kLogTable, i3 + std::uint64_t{1});
-    const V logc_lo = L::gather(kLogTable, i3 + std::uint64_t{2});
+    V invc, logc_hi, logc_lo;
+    L::gather_row(kLogTable, (i << 1) + i, invc, logc_hi, logc_lo);
     const V z = L::from_bits(iz);
     const V z_hi = L::from_bits(iz & ~((std::uint64_t{1} << kInvcBits) - 1));
     const V r_hi = z_hi * invc - 1.0;
@@ -334,6 +334,7 @@ struct DD {
     if (!(x > -1.0)) return x == -1.0 ? -kInf : (x != x ? x + x : kNaN);
     if (x == kInf) return x;
     if (lanes::abs(x) < 0x1p-54) return x;  // x - x^2/2 rounds to x (also +-0, subnormals)
+    if (lanes::abs(x) < 0x1p-30) return x + (x * x) * -0.5;  // x^3/3 is below 2^-60 x
     // u = 1 + x rounded, c its rounding error: log1p(x) = log u + c/u (c/u < 2^-53).
     const DD u = lanes::abs(x) <= 1.0 ? fast_two_sum(1.0, x) : fast_two_sum(x, 1.0);
     return log_main<double, true>(std::bit_cast<std::uint64_t>(u.hi), u.lo / u.hi);

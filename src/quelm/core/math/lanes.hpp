@@ -7,7 +7,10 @@
 //   M = lanes::mask_t<V>   the result of comparing two V or two U (bool for double; for
 //                          N lanes all ones or all zeros per lane)
 // Operations: + - * / on V (a double operand is broadcast); + - & | ^ and shifts by a
-// constant on U; == != < <= > >= on V and on U (giving M); and the functions below.
+// constant on U; == != < <= > >= on V and on U (giving M); and the functions below:
+// to_bits / from_bits, select(m, a, b), any(m) / all(m), sra (arithmetic shift), gather
+// (one table value per lane) and gather_row (several consecutive values per lane, one
+// index), small_int_to_double, abs, sqrt, splat, load / store.
 // Every operation is one IEEE 754 operation per lane, exactly rounded, in the order the
 // source gives: no contraction (the build passes -ffp-contract=off), no reassociation.
 //
@@ -222,6 +225,18 @@ concept VectorBits = (Traits<T>::size > 1) && std::is_same_v<T, typename Traits<
 }
 [[nodiscard]] inline double gather(const double* table, std::uint64_t i) { return table[i]; }
 [[nodiscard]] inline std::uint64_t gather(const std::uint64_t* table, std::uint64_t i) { return table[i]; }
+// Rows of a table with several values per entry: out_j = table[i + j], one index per lane.
+template <class T>
+inline void gather_row(const T* table, std::uint64_t i, T& a, T& b) {
+    a = table[i];
+    b = table[i + 1];
+}
+template <class T>
+inline void gather_row(const T* table, std::uint64_t i, T& a, T& b, T& c) {
+    a = table[i];
+    b = table[i + 1];
+    c = table[i + 2];
+}
 [[nodiscard]] inline double sqrt(double x) { return std::sqrt(x); }
 template <class V>
 [[nodiscard]] inline V splat(double x) {
@@ -315,6 +330,23 @@ template <VectorBits U>
     for (int k = 0; k < size_v<U>; ++k) r[k] = table[i[k]];
     return r;
 }
+template <VectorBits U, class R>
+inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* table, U i, R& a, R& b) {
+    for (int k = 0; k < size_v<U>; ++k) {
+        const auto* row = table + i[k];
+        a[k] = row[0];
+        b[k] = row[1];
+    }
+}
+template <VectorBits U, class R>
+inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* table, U i, R& a, R& b, R& c) {
+    for (int k = 0; k < size_v<U>; ++k) {
+        const auto* row = table + i[k];
+        a[k] = row[0];
+        b[k] = row[1];
+        c[k] = row[2];
+    }
+}
 template <Vector V>
 [[nodiscard]] inline V sqrt(V x) {
     for (int k = 0; k < size_v<V>; ++k) x[k] = std::sqrt(x[k]);
@@ -331,10 +363,15 @@ template <class V>
 // The integer nearest x (ties to even) for |x| < 2^51, as a double and as the low bits of
 // an integer: x + 1.5 * 2^52 rounds once, and its low mantissa bits are that integer.
 inline constexpr double kRoundShift = 0x1.8p52;
-// A small signed integer held in U (|i| < 2^51) as a double, exactly.
+// A small signed integer held in U (|i| < 2^51) as a double, exactly (one conversion for a
+// single lane; for N lanes through the rounding constant, as AVX2 has no such conversion).
 template <class U>
 [[nodiscard]] inline auto small_int_to_double(U i) {
-    return from_bits(i + to_bits(kRoundShift)) - kRoundShift;
+    if constexpr (std::is_same_v<U, std::uint64_t>) {
+        return static_cast<double>(static_cast<std::int64_t>(i));
+    } else {
+        return from_bits(i + to_bits(kRoundShift)) - kRoundShift;
+    }
 }
 
 // Loads N lanes from memory and stores them back.
