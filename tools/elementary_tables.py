@@ -96,9 +96,10 @@ exp_powers = [2, 3, 4, 5]
 exp_poly = fit(lambda r: mp.expm1(r) - r, lambda r: 1, -exp_r, exp_r, exp_powers)
 report.append(f"exp poly: abs error 2^{max_err(lambda r: mp.expm1(r) - r, poly(exp_poly, exp_powers), lambda r: 1, -exp_r, exp_r):.1f}")
 
-# ---- log: 1/c, log c table, N = 128, z in [OFF, 2 OFF), 1 at the centre of entry 80 ----
-LOG_N = 128
-LOG_OFF = 0x3FE6000000000000 - (1 << 44)
+# ---- log: 1/c, log c table, N = 256, z in [OFF, 2 OFF), 1 at the centre of entry 160 ---
+LOG_N = 256
+LOG_BITS = 8
+LOG_OFF = 0x3FE6000000000000 - (1 << (51 - LOG_BITS))
 INVC_BITS = 12  # invc has at most this many significant bits: z_hi * invc is exact
 ln2_hi = round_to_multiple(ln2, mp.mpf(2) ** -42)
 ln2_lo = rnd(ln2 - ln2_hi)
@@ -111,8 +112,8 @@ def from_bits(b: int) -> float:
 log_table = []
 log_r_max = mp.mpf(0)
 for i in range(LOG_N):
-    lo_z = mp.mpf(from_bits(LOG_OFF + (i << 45)))
-    hi_z = mp.mpf(from_bits(LOG_OFF + ((i + 1) << 45)))
+    lo_z = mp.mpf(from_bits(LOG_OFF + (i << (52 - LOG_BITS))))
+    hi_z = mp.mpf(from_bits(LOG_OFF + ((i + 1) << (52 - LOG_BITS))))
     if hi_z < lo_z:  # the entry that crosses the exponent step
         hi_z *= 2
     # bring both ends into one binade view: z spans [lo_z, hi_z) unless the step is inside
@@ -130,11 +131,11 @@ for i in range(LOG_N):
     if invc != 1.0:
         assert abs(logc) > max(abs(lo_z * invc - 1), abs(hi_z * invc - 1)), i
     log_table.append((invc, logc_hi, logc_lo))
-assert log_table[80][0] == 1.0
+assert log_table[160][0] == 1.0
 log_r = float(log_r_max * (1 + mp.mpf(2) ** -20))
 report.append(f"log |r| max 2^{float(mp.log(log_r_max, 2)):.2f}")
 # log1p(r) = r + r^2 P(r); the error that matters is relative to |r| near 1.
-log_powers = [0, 1, 2, 3, 4, 5]
+log_powers = [0, 1, 2, 3, 4]
 log_poly = fit(lambda r: (mp.log1p(r) - r) / r**2, lambda r: 1 / abs(r) if r else 1, -log_r, log_r, log_powers)
 report.append("log poly: |r^2 dP| / |r| 2^%.1f" % max_err(
     lambda r: mp.log1p(r) - r, lambda r: r**2 * poly(log_poly, log_powers)(r), lambda r: abs(r), -log_r, log_r))
@@ -243,11 +244,11 @@ inline constexpr int kExpBits = 7;
 {arr("kExpPoly", "double", [hexd(c) for c in exp_poly], 4)}
 {arr("kExpTable", "std::uint64_t", [u64(v) for t in exp_table for v in t], 4)}
 
-// log: z = x / 2^k in [OFF, 2 OFF), entry i = bits 45..51 of bits(x) - OFF; per entry
+// log: z = x / 2^k in [OFF, 2 OFF), entry i = bits 44..51 of bits(x) - OFF; per entry
 // 1/c (at most {INVC_BITS} significant bits, 1 exactly for the entry holding 1), then log c
 // split into a multiple of 2^-42 and the rest.
 inline constexpr std::uint64_t kLogOff = {u64(LOG_OFF)};
-inline constexpr int kLogBits = 7;
+inline constexpr int kLogBits = {LOG_BITS};
 inline constexpr int kInvcBits = {INVC_BITS};
 {const("kLn2Hi", ln2_hi)}
 {const("kLn2Lo", ln2_lo)}

@@ -126,12 +126,13 @@ template <class V, bool WithTail>
 
 // ---- log ---------------------------------------------------------------------------------
 //
-// x = 2^k z, z in [0.6855, 1.371), entry i of 128 from z's leading bits; c = 1/invc with invc
-// of at most 12 significant bits (1 exactly for the entry around 1). With z_hi = z less its
+// x = 2^k z, z in [0.6858, 1.3716), entry i of 256 from z's leading bits; c = 1/invc with
+// invc of at most 12 significant bits (1 exactly for the entry around 1). With z_hi = z less its
 // low 12 bits, z * invc - 1 = (z_hi * invc - 1) + (z - z_hi) * invc, both parts exact, so
 // r = z/c - 1 is known to ~2^-106 (r plus a correction rt). log x = k ln2 + log c +
 // log1p(r): k ln2_hi + log c_hi is exact (both multiples of 2^-42), its sum with r is split
-// into hi + lo exactly, and log1p(r) - r = r^2 P(r), P of degree 5 (relative error 2^-64).
+// into hi + lo exactly, and log1p(r) - r = r^2 P(r), |r| < 2^-8.9, P of degree 4 (error
+// 2^-61 relative to r).
 // No argument has a cancelling reduction, so one path serves every x (also x near 1): about
 // 0.51 ULP.
 
@@ -145,7 +146,7 @@ template <class V>
     namespace L = quelm::lanes;
     using U = L::bits_t<V>;
     const U tmp = ix - kLogOff;
-    const U i = (tmp >> (52 - kLogBits)) & std::uint64_t{127};
+    const U i = (tmp >> (52 - kLogBits)) & std::uint64_t{(1 << kLogBits) - 1};
     const U iz = ix - (tmp & (std::uint64_t{0xfff} << 52));
     const V kd = L::small_int_to_double(L::sra(tmp, 52));
     V invc, logc_hi, logc_lo;
@@ -170,8 +171,7 @@ template <class V, bool WithExtra>
     if constexpr (WithExtra) lo = lo + extra;
     const V r = d.r;
     const V r2 = r * r;
-    const V p = kLogPoly[0] + r * kLogPoly[1] + r2 * (kLogPoly[2] + r * kLogPoly[3]) +
-                r2 * r2 * (kLogPoly[4] + r * kLogPoly[5]);
+    const V p = kLogPoly[0] + r * kLogPoly[1] + r2 * (kLogPoly[2] + r * kLogPoly[3]) + r2 * r2 * kLogPoly[4];
     return (lo + r2 * p) + hi;
 }
 
