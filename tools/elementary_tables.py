@@ -100,7 +100,8 @@ report.append(f"exp poly: abs error 2^{max_err(lambda r: mp.expm1(r) - r, poly(e
 LOG_N = 256
 LOG_BITS = 8
 LOG_OFF = 0x3FE6000000000000 - (1 << (51 - LOG_BITS))
-INVC_BITS = 12  # invc has at most this many significant bits: z_hi * invc is exact
+INVC_BITS = 9  # invc has at most this many significant bits: z_hi * invc is exact, and
+# z * invc - 1 (a multiple of 2^-(52 + INVC_BITS) below 2^-8) fits in a double
 ln2_hi = round_to_multiple(ln2, mp.mpf(2) ** -42)
 ln2_lo = rnd(ln2 - ln2_hi)
 
@@ -132,10 +133,11 @@ for i in range(LOG_N):
         assert abs(logc) > max(abs(lo_z * invc - 1), abs(hi_z * invc - 1)), i
     log_table.append((invc, logc_hi, logc_lo))
 assert log_table[160][0] == 1.0
+assert log_r_max < mp.mpf(2) ** -8
 log_r = float(log_r_max * (1 + mp.mpf(2) ** -20))
 report.append(f"log |r| max 2^{float(mp.log(log_r_max, 2)):.2f}")
 # log1p(r) = r + r^2 P(r); the error that matters is relative to |r| near 1.
-log_powers = [0, 1, 2, 3, 4]
+log_powers = [0, 1, 2, 3, 4, 5]
 log_poly = fit(lambda r: (mp.log1p(r) - r) / r**2, lambda r: 1 / abs(r) if r else 1, -log_r, log_r, log_powers)
 report.append("log poly: |r^2 dP| / |r| 2^%.1f" % max_err(
     lambda r: mp.log1p(r) - r, lambda r: r**2 * poly(log_poly, log_powers)(r), lambda r: abs(r), -log_r, log_r))

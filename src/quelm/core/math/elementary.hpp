@@ -127,18 +127,18 @@ template <class V, bool WithTail>
 // ---- log ---------------------------------------------------------------------------------
 //
 // x = 2^k z, z in [0.6858, 1.3716), entry i of 256 from z's leading bits; c = 1/invc with
-// invc of at most 12 significant bits (1 exactly for the entry around 1). With z_hi = z less its
-// low 12 bits, z * invc - 1 = (z_hi * invc - 1) + (z - z_hi) * invc, both parts exact, so
-// r = z/c - 1 is known to ~2^-106 (r plus a correction rt). log x = k ln2 + log c +
+// invc of at most 9 significant bits (1 exactly for the entry around 1). With z_hi = z less
+// its low 9 bits, z * invc - 1 = (z_hi * invc - 1) + (z - z_hi) * invc, both parts exact,
+// and their sum r = z/c - 1 (a multiple of 2^-61 below 2^-8) is exact too. log x = k ln2 + log c +
 // log1p(r): k ln2_hi + log c_hi is exact (both multiples of 2^-42), its sum with r is split
-// into hi + lo exactly, and log1p(r) - r = r^2 P(r), |r| < 2^-8.9, P of degree 4 (error
-// 2^-61 relative to r).
+// into hi + lo exactly, and log1p(r) - r = r^2 P(r), |r| < 2^-8.4, P of degree 5 (error
+// 2^-67 relative to r).
 // No argument has a cancelling reduction, so one path serves every x (also x near 1): about
 // 0.51 ULP.
 
 template <class V>
 struct LogReduced {
-    V r, rt, kd, logc_hi, logc_lo;
+    V r, kd, logc_hi, logc_lo;
 };
 
 template <class V>
@@ -155,9 +155,7 @@ template <class V>
     const V z_hi = L::from_bits(iz & ~((std::uint64_t{1} << kInvcBits) - 1));
     const V r_hi = z_hi * invc - 1.0;
     const V r_lo = (z - z_hi) * invc;
-    const V r = r_hi + r_lo;
-    const V rt = r_lo - (r - r_hi);
-    return {r, rt, kd, logc_hi, logc_lo};
+    return {r_hi + r_lo, kd, logc_hi, logc_lo};  // exact: the sum fits in a double
 }
 
 // log of positive normal x given as bits; `extra` is added to the low part (log1p's
@@ -167,11 +165,12 @@ template <class V, bool WithExtra>
     const LogReduced<V> d = log_reduce<V>(ix);
     const V w = d.kd * kLn2Hi + d.logc_hi;
     const V hi = w + d.r;
-    V lo = (w - hi) + d.r + (d.rt + (d.kd * kLn2Lo + d.logc_lo));
+    V lo = (w - hi) + d.r + (d.kd * kLn2Lo + d.logc_lo);
     if constexpr (WithExtra) lo = lo + extra;
     const V r = d.r;
     const V r2 = r * r;
-    const V p = kLogPoly[0] + r * kLogPoly[1] + r2 * (kLogPoly[2] + r * kLogPoly[3]) + r2 * r2 * kLogPoly[4];
+    const V p = kLogPoly[0] + r * kLogPoly[1] + r2 * (kLogPoly[2] + r * kLogPoly[3]) +
+                r2 * r2 * (kLogPoly[4] + r * kLogPoly[5]);
     return (lo + r2 * p) + hi;
 }
 
@@ -253,7 +252,7 @@ struct DD {
     const double r2 = r * r;
     const double q = kPowLogPoly[0] + r * kPowLogPoly[1] + r2 * (kPowLogPoly[2] + r * kPowLogPoly[3]) +
                      r2 * r2 * (kPowLogPoly[4] + r * kPowLogPoly[5] + r2 * kPowLogPoly[6]);
-    const double lo = t1.lo + t2.lo + m_lo + (d.rt - d.rt * r) + (d.kd * kLn2Lo + d.logc_lo) + r * r2 * q;
+    const double lo = t1.lo + t2.lo + m_lo + (d.kd * kLn2Lo + d.logc_lo) + r * r2 * q;
     return fast_two_sum(t2.hi, lo);
 }
 
