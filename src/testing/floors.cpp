@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/sample.hpp"
 #include "quelm/core/random.hpp"
 
@@ -16,15 +17,15 @@ namespace {
 
 // European antithetic call: (discounted mean, discounted standard error).
 PyObject* mc_floor(double S, double K, double r, double sigma, double T, std::uint64_t paths, std::uint64_t seed) {
-    const double disc = std::exp(-r * T);
+    const double disc = quelm::exp(-r * T);
     const double drift = (r + (-0.5 * sigma) * sigma) * T;
     const double diff = std::sqrt(T) * sigma;
     std::vector<double> values(paths - paths / 2);
     for (std::size_t i = 0; i < values.size(); ++i) {
         Xoshiro256pp rng = seed_from_u64(derive_seed(seed, i));
         const double z = standard_normal(rng);
-        const double up = S * std::exp(drift + diff * z);
-        const double down = S * std::exp(drift - diff * z);
+        const double up = S * quelm::exp(drift + diff * z);
+        const double down = S * quelm::exp(drift - diff * z);
         values[i] = 0.5 * (std::max(down - K, 0.0) + std::max(up - K, 0.0));
     }
     const MeanSe ms = mean_and_se(values);
@@ -50,8 +51,8 @@ PyObject* terminal_floor(const std::string& model, const py::FloatSeq& params, d
             const double s = sq * p[1];
             for (std::uint64_t k = 0; k < steps; ++k) {
                 const double u = standard_normal(rng) * s;
-                x = x * std::exp(drift + u);
-                y = y * std::exp(drift - u);
+                x = x * quelm::exp(drift + u);
+                y = y * quelm::exp(drift - u);
             }
         } else if (model == "cir") {
             for (std::uint64_t k = 0; k < steps; ++k) {
@@ -72,8 +73,8 @@ PyObject* terminal_floor(const std::string& model, const py::FloatSeq& params, d
                 const double zp = rho * z1 + c * z2;
                 const double ux = std::max(vx, 0.0), uy = std::max(vy, 0.0);
                 const double sx = std::sqrt(ux), sy = std::sqrt(uy);
-                x = x * std::exp((mu + (-0.5) * ux) * dt + sq * sx * zp);
-                y = y * std::exp((mu + (-0.5) * uy) * dt - sq * sy * zp);
+                x = x * quelm::exp((mu + (-0.5) * ux) * dt + sq * sx * zp);
+                y = y * quelm::exp((mu + (-0.5) * uy) * dt - sq * sy * zp);
                 vx = vx + (sx * xi * sq * z1 + (theta - ux) * kappa * dt);
                 vy = vy + ((theta - uy) * kappa * dt - sy * xi * sq * z1);
             }

@@ -1,6 +1,7 @@
 // Network internals for tests, and a plain reference of the network passes written
 // straight from their definitions (rows of vectors, row-by-row dot products), against
 // which the blocked kernels must agree bit for bit.
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/ml/mlp.hpp"
 #include "quelm/pricing/american_mc.hpp"
 #include "quelm/ml/adam.hpp"
@@ -82,8 +83,8 @@ void outer_add(Mat& G, const Vec& a, const Vec& b) {
     for (std::size_t i = 0; i < std::min(G.size(), a.size()); ++i)
         for (std::size_t j = 0; j < std::min(G[i].size(), b.size()); ++j) G[i][j] += a[i] * b[j];
 }
-double sp(double z) { return std::max(z, 0.0) + std::log1p(std::exp(-std::fabs(z))); }
-double sg(double z) { return z >= 0.0 ? 1.0 / (1.0 + std::exp(-z)) : std::exp(z) / (1.0 + std::exp(z)); }
+double sp(double z) { return std::max(z, 0.0) + quelm::log1p(quelm::exp(-std::fabs(z))); }
+double sg(double z) { return z >= 0.0 ? 1.0 / (1.0 + quelm::exp(-z)) : quelm::exp(z) / (1.0 + quelm::exp(z)); }
 
 struct RefPass {
     std::vector<Vec> a, z, zbar, abar;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
@@ -34,7 +35,7 @@ double polled_sum(std::span<const Cashflow> flows, CancelPoller& poller, Term&& 
 
 // One pass over the flows; the caller has validated flows and frequency.
 double price_at(std::span<const Cashflow> flows, double f, double base, CancelPoller& poller) {
-    return polled_sum(flows, poller, [&](const Cashflow& c) { return c.amount * std::pow(base, -(f * c.time)); });
+    return polled_sum(flows, poller, [&](const Cashflow& c) { return c.amount * quelm::pow(base, -(f * c.time)); });
 }
 
 // The same price with the power taken as exp(−f·t·ln b): one logarithm per pass
@@ -43,7 +44,7 @@ double price_at(std::span<const Cashflow> flows, double f, double base, CancelPo
 // far above that difference.
 double price_by_exp(std::span<const Cashflow> flows, double f, double log_base, CancelPoller& poller) {
     return polled_sum(flows, poller,
-                      [&](const Cashflow& c) { return c.amount * std::exp(-(f * c.time) * log_base); });
+                      [&](const Cashflow& c) { return c.amount * quelm::exp(-(f * c.time) * log_base); });
 }
 
 Result<double> discount_base(std::uint32_t f, double y) {
@@ -101,13 +102,13 @@ template <class Term>
 Result<double> macaulay_duration(std::span<const Cashflow> flows, std::uint32_t frequency, double y,
                                  Cancel& cancel) {
     return per_unit_price(flows, frequency, y, cancel, "duration", [](const Cashflow& c, double f, double base) {
-        return c.time * c.amount * std::pow(base, -(f * c.time));
+        return c.time * c.amount * quelm::pow(base, -(f * c.time));
     });
 }
 
 Result<double> convexity(std::span<const Cashflow> flows, std::uint32_t frequency, double y, Cancel& cancel) {
     return per_unit_price(flows, frequency, y, cancel, "convexity", [](const Cashflow& c, double f, double base) {
-        return c.amount * c.time * (c.time + 1.0 / f) * std::pow(base, -(f * c.time) - 2.0);
+        return c.amount * c.time * (c.time + 1.0 / f) * quelm::pow(base, -(f * c.time) - 2.0);
     });
 }
 
@@ -123,7 +124,7 @@ Result<double> yield_from_dirty(std::span<const Cashflow> flows, std::uint32_t f
     auto gap = [&](double y) {
         const double base = 1.0 + y / f;
         if (base <= 0.0) return std::numeric_limits<double>::quiet_NaN();
-        const double price = price_by_exp(flows, f, std::log(base), poller);
+        const double price = price_by_exp(flows, f, quelm::log(base), poller);
         return poller.stopped() ? 0.0 : price - dirty_price;
     };
     const auto root = brent(gap, -0.9, 2.0, 1e-12, 200);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm {
@@ -16,7 +17,7 @@ Status validate_vanilla(double strike, double spot, double vol, double expiry) {
 }
 
 D12 lognormal_d12(double s, double k, double r, double q, double sigma, double t) {
-    return lognormal_d12_from(std::log(s / k), std::sqrt(t), r, q, sigma, t);
+    return lognormal_d12_from(quelm::log(s / k), std::sqrt(t), r, q, sigma, t);
 }
 
 D12 lognormal_d12_from(double log_moneyness, double sqrt_t, double r, double q, double sigma, double t) {
@@ -34,12 +35,12 @@ double best_interior_exercise(OptionType type, double spot, double strike, doubl
     const double dt = expiry / static_cast<double>(steps);
     const auto value = [&](std::uint64_t j) {
         const double tj = static_cast<double>(j) * dt;
-        return payoff(type, spot * std::exp(tj * (rate - dividend_yield)), strike) * std::exp(tj * (-rate));
+        return payoff(type, spot * quelm::exp(tj * (rate - dividend_yield)), strike) * quelm::exp(tj * (-rate));
     };
     const std::uint64_t last = steps - 1;
     double best = std::max(value(1), value(last));
     // Turning point of S e^(-q t) - K e^(-r t): e^((q - r) t) = q S / (r K), in steps.
-    const double turn = std::log((dividend_yield * spot) / (rate * strike)) / (dividend_yield - rate) / dt;
+    const double turn = quelm::log((dividend_yield * spot) / (rate * strike)) / (dividend_yield - rate) / dt;
     if (turn > 0.0 && turn < static_cast<double>(last)) {
         const std::uint64_t j0 = saturating_u64(turn);
         for (std::uint64_t j = j0 > 1 ? j0 - 1 : 1; j <= j0 + 2 && j <= last; ++j) best = std::max(best, value(j));

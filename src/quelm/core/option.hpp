@@ -10,6 +10,7 @@
 
 #include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/text.hpp"
 
 namespace quelm {
@@ -95,7 +96,7 @@ struct D12 {
 // library) without the call: most books have no dividend yield.
 [[nodiscard]] inline double discount_factor(double rate, double t) {
     if (rate == 0.0 && std::isfinite(t)) return 1.0;
-    return std::exp(-rate * t);
+    return quelm::exp(-rate * t);
 }
 
 // With nothing random left the asset runs along its forward S e^((r - q) t). The best

@@ -6,8 +6,10 @@
 #include <numbers>
 #include <utility>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/portable.hpp"
 #include "quelm/core/sizes.hpp"
+#include "quelm/core/ziggurat_tables.hpp"
 
 namespace quelm {
 
@@ -16,31 +18,6 @@ namespace {
 constexpr std::uint64_t kPcgMul = 6364136223846793005ULL;
 constexpr std::uint64_t kPcgInc = 11634580027462260723ULL;
 constexpr double kZigR = 3.654152885361008796;
-constexpr double kZigV = 0.00492867323399;
-
-struct ZigTables {
-    std::array<double, 257> x{};
-    std::array<double, 257> f{};
-    ZigTables() {
-        x[1] = kZigR;
-        x[0] = kZigV / std::exp(-kZigR * kZigR / 2.0);
-        for (int k = 1; k <= 254; ++k) {
-            x[k + 1] = std::sqrt(-2.0 * std::log(kZigV / x[k] + std::exp(-x[k] * x[k] / 2.0)));
-        }
-        x[256] = 0.0;
-        for (int k = 0; k <= 256; ++k) f[k] = std::exp(-x[k] * x[k] / 2.0);
-        // The published tables differ by one ulp from a common libm here; the
-        // stream must match them, so these entries are pinned.
-        f[0] = 0.000477467764586655;
-        f[3] = 0.004037972593371872;
-        f[94] = 0.2064054063986793;
-    }
-};
-
-const ZigTables& zig() {
-    static const ZigTables t;
-    return t;
-}
 
 }  // namespace
 
@@ -82,27 +59,26 @@ Xoshiro256pp seed_from_u64(std::uint64_t x) {
     return Xoshiro256pp(word(0), word(1), word(2), word(3));
 }
 
-const double* zig_norm_x() { return zig().x.data(); }
-const double* zig_norm_f() { return zig().f.data(); }
+const double* zig_norm_x() { return kZigX; }
+const double* zig_norm_f() { return kZigF; }
 
 double standard_normal(Xoshiro256pp& rng) {
-    const ZigTables& t = zig();
     for (;;) {
         const std::uint64_t u = rng.next_u64();
         const std::size_t i = static_cast<std::size_t>(u & 0xff);
         const double f = std::bit_cast<double>((u >> 12) | 0x4000000000000000ULL) - 3.0;
-        const double x = f * t.x[i];
-        if (std::abs(x) < t.x[i + 1]) return x;
+        const double x = f * kZigX[i];
+        if (std::abs(x) < kZigX[i + 1]) return x;
         if (i == 0) {
             double xt, yt;
             do {
-                xt = std::log(rng.open01()) / kZigR;
-                yt = std::log(rng.open01());
+                xt = quelm::log(rng.open01()) / kZigR;
+                yt = quelm::log(rng.open01());
             } while (xt * xt > -2.0 * yt);
             return f < 0.0 ? xt - kZigR : kZigR - xt;
         }
         const double w = rng.uniform01();
-        if (t.f[i + 1] + (t.f[i] - t.f[i + 1]) * w < std::exp(-x * x / 2.0)) return x;
+        if (kZigF[i + 1] + (kZigF[i] - kZigF[i + 1]) * w < quelm::exp(-x * x / 2.0)) return x;
     }
 }
 
@@ -110,22 +86,22 @@ double log_gamma(double x) {
     static constexpr double kCoef[6] = {76.18009172947146,     -86.50532032941678,    24.01409824083091,
                                         -1.231739572450155,    0.001208650973866179, -5.395239384953e-06};
     const double t = x + 5.5;
-    const double base = (x + 0.5) * std::log(t) - t;
+    const double base = (x + 0.5) * quelm::log(t) - t;
     double a = 1.000000000190015;
     double d = x;
     for (double c : kCoef) {
         d = d + 1.0;
         a = a + c / d;
     }
-    return base + std::log(2.5066282746310007 * a / x);
+    return base + quelm::log(2.5066282746310007 * a / x);
 }
 
 Poisson::Poisson(double mean)
     : lambda_(mean),
-      e_(std::exp(-mean)),
-      l_(std::log(mean)),
+      e_(quelm::exp(-mean)),
+      l_(quelm::log(mean)),
       s_(std::sqrt(2.0 * mean)),
-      g_(mean * std::log(mean) - log_gamma(1.0 + mean)) {}
+      g_(mean * quelm::log(mean) - log_gamma(1.0 + mean)) {}
 
 std::uint64_t Poisson::sample(Xoshiro256pp& rng) const {
     double result;
@@ -142,11 +118,12 @@ std::uint64_t Poisson::sample(Xoshiro256pp& rng) const {
         do {
             double c;
             do {
-                c = std::tan(std::numbers::pi * rng.uniform01());
+                const double a = std::numbers::pi * rng.uniform01();
+                c = quelm::sin(a) / quelm::cos(a);
                 y = s_ * c + lambda_;
             } while (!(y >= 0.0));
             y = std::floor(y);
-            q = 0.9 * (1.0 + c * c) * std::exp(y * l_ - log_gamma(y + 1.0) - g_);
+            q = 0.9 * (1.0 + c * c) * quelm::exp(y * l_ - log_gamma(y + 1.0) - g_);
         } while (!(rng.uniform01() <= q));
         result = y;
     }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/elementary.hpp"
 
 namespace quelm {
 
@@ -17,7 +18,7 @@ void lognormal_terms(const VanillaBlock& b, LognormalTerms& m) {
     double log_moneyness[kVanillaBlock];
     for (std::size_t i = 0; i < n; ++i) {
         if (!m.plain[i]) continue;
-        log_moneyness[i] = std::log(b.spot[i] / b.strike[i]);
+        log_moneyness[i] = quelm::log(b.spot[i] / b.strike[i]);
         m.sqrt_t[i] = std::sqrt(b.expiry[i]);
         m.dr[i] = discount_factor(b.rate[i], b.expiry[i]);
         m.dq[i] = discount_factor(b.dividend_yield[i], b.expiry[i]);

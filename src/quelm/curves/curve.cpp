@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "quelm/core/math/elementary.hpp"
+
 namespace quelm::curves {
 
 namespace {
@@ -68,7 +70,7 @@ Result<YieldCurve> YieldCurve::from_discount_factors(std::span<const double> tim
     }
     std::vector<double> values(dfs.size());
     for (std::size_t i = 0; i < dfs.size(); ++i) {
-        values[i] = interp == Interp::LogLinear ? std::log(dfs[i]) : -std::log(dfs[i]) / times[i];
+        values[i] = interp == Interp::LogLinear ? quelm::log(dfs[i]) : -quelm::log(dfs[i]) / times[i];
     }
     return pillars(times, std::move(values), interp);
 }
@@ -82,20 +84,20 @@ Result<YieldCurve> YieldCurve::from_log_discounts(std::span<const double> times,
 Result<double> YieldCurve::discount(double t) const {
     if (t < 0.0) return invalid("yield curve: t must be >= 0");
     if (t == 0.0) return 1.0;
-    if (flat_) return std::exp(-rate_ * t);
+    if (flat_) return quelm::exp(-rate_ * t);
     switch (interp_) {
         case Interp::LogLinear: {
             QUELM_TRY(y, linear_on_valid_nodes(times_, values_, t));
-            return std::exp(y);
+            return quelm::exp(y);
         }
         case Interp::NaturalCubic: {
             QUELM_TRY(z, spline_->eval(t));
-            return std::exp(-z * t);
+            return quelm::exp(-z * t);
         }
         case Interp::Linear: break;
     }
     QUELM_TRY(z, linear_on_valid_nodes(times_, values_, t));
-    return std::exp(-z * t);
+    return quelm::exp(-z * t);
 }
 
 Result<double> YieldCurve::zero_rate(double t) const {
@@ -109,7 +111,7 @@ Result<double> YieldCurve::zero_rate(double t) const {
         t = times_[0] > 0.0 ? times_[0] : times_[1];
     }
     QUELM_TRY(p, discount(t));
-    return -std::log(p) / t;
+    return -quelm::log(p) / t;
 }
 
 Result<double> YieldCurve::forward_rate(double t1, double t2) const {
@@ -117,7 +119,7 @@ Result<double> YieldCurve::forward_rate(double t1, double t2) const {
     if (t1 >= t2) return invalid("yield curve: require t2 > t1");
     QUELM_TRY(p1, discount(t1));
     QUELM_TRY(p2, discount(t2));
-    return (std::log(p1) - std::log(p2)) / (t2 - t1);
+    return (quelm::log(p1) - quelm::log(p2)) / (t2 - t1);
 }
 
 bool operator==(const YieldCurve& a, const YieldCurve& b) {

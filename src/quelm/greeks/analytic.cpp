@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/elementary.hpp"
 
 namespace quelm::greeks {
 
@@ -20,7 +21,7 @@ Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInput
             else delta = s < k ? -1.0 : 0.0;
         } else if (s != 0.0) {  // sigma == 0 with a positive spot
             const double dq = discount_factor(q, t);
-            const double forward = s * std::exp((r - q) * t);
+            const double forward = s * quelm::exp((r - q) * t);
             if (call) delta = forward > k ? dq : 0.0;
             else delta = forward < k ? -dq : 0.0;
         }

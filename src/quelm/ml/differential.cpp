@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/sizes.hpp"
@@ -40,7 +41,7 @@ Result<std::vector<DiffSample>> generate_european(const OptionContract& o, const
                                                   const DiffSettings& s, Cancel& cancel) {
     QUELM_CHECK(validate_european(o, m, s.samples));
     const double T = o.expiry, K = o.strike, vol = m.vol;
-    const double df = std::exp(-m.rate * T);
+    const double df = quelm::exp(-m.rate * T);
     const double drift = (-0.5 * vol * vol + (m.rate - m.dividend_yield)) * T;
     const double vs = std::sqrt(T) * vol;
     const double raw = (s.spread * vol) * std::sqrt(T);
@@ -54,8 +55,8 @@ Result<std::vector<DiffSample>> generate_european(const OptionContract& o, const
             Xoshiro256pp rng = keyed_stream(seed, i);
             const double z1 = standard_normal(rng);
             const double z2 = standard_normal(rng);
-            const double x = spot * std::exp(width * z1 - 0.5 * width * width);
-            const double st = x * std::exp(vs * z2 + drift);
+            const double x = spot * quelm::exp(width * z1 - 0.5 * width * width);
+            const double st = x * quelm::exp(vs * z2 + drift);
             DiffSample& d = out[i];
             d.x = x;
             if (call) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/random.hpp"
 #include "quelm/ml/normalise.hpp"
@@ -12,8 +13,8 @@ namespace quelm::ml {
 namespace {
 
 inline double stop_logistic(double o) {
-    if (o >= 0.0) return 1.0 / (std::exp(-o) + 1.0);
-    const double e = std::exp(o);
+    if (o >= 0.0) return 1.0 / (quelm::exp(-o) + 1.0);
+    const double e = quelm::exp(o);
     return e / (e + 1.0);
 }
 }  // namespace
@@ -33,7 +34,7 @@ PolicyPayoff policy_payoff(const pricing::GbmPaths& set, std::size_t p, const St
         const double s = set.at(p, i);
         if (rule && rule->stop_prob(s / strike, scratch[i]) > 0.5) {
             const double pay = payoff(type, s, strike);
-            return {std::exp(set.dt * static_cast<double>(i) * (-rate)) * pay, pay};
+            return {quelm::exp(set.dt * static_cast<double>(i) * (-rate)) * pay, pay};
         }
     }
     const double pay = payoff(type, set.at(p, set.steps), strike);
@@ -50,7 +51,7 @@ Result<PriceEstimate> dos_american(const OptionContract& o, const MarketInputs& 
     const std::size_t n = ps.n_paths;
     const std::size_t M = ps.steps;
     std::vector<double>& cf = start.cash;
-    const double disc_T = std::exp(o.expiry * (-r));
+    const double disc_T = quelm::exp(o.expiry * (-r));
 
     StopRules rules(M);
     std::vector<double> xs(n), xn(n), ex(n), cont(n);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::ml {
@@ -109,12 +110,12 @@ double training_bytes(std::size_t n_in, std::span<const std::uint64_t> hidden, d
 }
 
 double softplus(double z) {
-    return std::max(z, 0.0) + std::log1p(std::exp(-std::fabs(z)));
+    return std::max(z, 0.0) + quelm::log1p(quelm::exp(-std::fabs(z)));
 }
 
 double logistic(double z) {
-    if (z >= 0.0) return 1.0 / (1.0 + std::exp(-z));
-    const double e = std::exp(z);
+    if (z >= 0.0) return 1.0 / (1.0 + quelm::exp(-z));
+    const double e = quelm::exp(z);
     return e / (1.0 + e);
 }
 
@@ -131,8 +132,8 @@ std::vector<std::vector<double>> shaped(const Mlp& net, bool with_input, std::si
 // Softplus and logistic of one pre-activation from a single exponential:
 // exp(-|z|) is the exponential each of the two formulas evaluates.
 inline void softplus_and_logistic(double z, double& sp, double& sg) {
-    const double e = std::exp(-std::fabs(z));
-    sp = std::max(z, 0.0) + std::log1p(e);
+    const double e = quelm::exp(-std::fabs(z));
+    sp = std::max(z, 0.0) + quelm::log1p(e);
     sg = z >= 0.0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/solvers.hpp"
 
 namespace quelm::portfolio {
@@ -31,7 +32,7 @@ struct Discounting {
         double sum = -0.0;
         for (std::size_t b = 0; b < years.size(); b += kBlock) {
             const std::size_t e = std::min(years.size(), b + kBlock);
-            for (std::size_t i = b; i < e; ++i) sum += amounts[i] / std::pow(1.0 + rate, years[i]);
+            for (std::size_t i = b; i < e; ++i) sum += amounts[i] / quelm::pow(1.0 + rate, years[i]);
             if (poller != nullptr && poller->tick(e - b)) return 0.0;
         }
         return sum;
@@ -58,13 +59,13 @@ struct Probe {
 };
 
 Probe certain_sign(const Discounting& d, double rate) {
-    const double log_growth = std::log1p(rate);
+    const double log_growth = quelm::log1p(rate);
     double sum = -0.0;
     double size = -0.0;
     double widest = 0.0;
     for (std::size_t i = 0; i < d.years.size(); ++i) {
         const double exponent = d.years[i] * log_growth;
-        const double term = d.amounts[i] * std::exp(-exponent);
+        const double term = d.amounts[i] * quelm::exp(-exponent);
         sum += term;
         size += std::fabs(term);
         widest = std::max(widest, std::fabs(exponent));

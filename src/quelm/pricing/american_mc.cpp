@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/sample.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/random.hpp"
@@ -29,7 +30,7 @@ Result<PriceEstimate> forward_exercise_value(const OptionContract& o, const Mark
     for (std::uint64_t j = 1; j <= steps; ++j) {
         if (poller.tick()) return cancelled();
         const double tj = static_cast<double>(j) * dt;
-        const double value = payoff(o.option_type, S * std::exp(tj * (r - m.dividend_yield)), K) * std::exp(tj * (-r));
+        const double value = payoff(o.option_type, S * quelm::exp(tj * (r - m.dividend_yield)), K) * quelm::exp(tj * (-r));
         if (value > best) best = value;
     }
     return PriceEstimate{best, 0.0};
@@ -48,7 +49,7 @@ Result<GbmPaths> simulate_gbm_paths(const MarketInputs& m, double expiry, std::u
     const double sigma = m.vol;
     const double drift = ((m.rate - m.dividend_yield) + (-0.5 * sigma) * sigma) * set.dt;
     const double diff = std::sqrt(set.dt) * sigma;
-    const double l0 = std::log(m.spot);
+    const double l0 = quelm::log(m.spot);
     double* const base = set.values.data();
     const bool done = parallel_for(static_cast<std::size_t>(pairs), [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
@@ -62,8 +63,8 @@ Result<GbmPaths> simulate_gbm_paths(const MarketInputs& m, double expiry, std::u
                 const double z = standard_normal(rng);
                 lu = lu + (drift + z * diff);
                 ld = ld + (drift - z * diff);
-                at[0] = std::exp(lu);
-                at[1] = std::exp(ld);
+                at[0] = quelm::exp(lu);
+                at[1] = quelm::exp(ld);
                 if ((k & 4095) == 0 && chunk_stopped()) return;
             }
         }
@@ -73,12 +74,12 @@ Result<GbmPaths> simulate_gbm_paths(const MarketInputs& m, double expiry, std::u
 }
 
 double date_discount(const GbmPaths& set, std::size_t j, double rate) {
-    return std::exp((static_cast<double>(j) * set.dt) * (-rate));
+    return quelm::exp((static_cast<double>(j) * set.dt) * (-rate));
 }
 
 std::vector<double> terminal_cash(const GbmPaths& set, const OptionContract& o, double rate) {
     std::vector<double> cash(set.n_paths);
-    const double disc = std::exp(-rate * o.expiry);
+    const double disc = quelm::exp(-rate * o.expiry);
     const double* last = set.date(set.steps);
     for (std::size_t p = 0; p < cash.size(); ++p) cash[p] = payoff(o.option_type, last[p], o.strike) * disc;
     return cash;

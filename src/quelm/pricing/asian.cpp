@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/sample.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/stochastic/simulate.hpp"
@@ -34,19 +35,19 @@ Result<double> geometric_asian_price(const OptionContract& o, const MarketInputs
     if (any_nan(m, o.strike, o.expiry)) return kNaN;
     const double s = m.spot, k = o.strike, r = m.rate, vol = m.vol, t = o.expiry;
     if (vol == 0.0 || t == 0.0) {
-        const double a = s * std::exp((r - m.dividend_yield) * 0.5 * t);
-        return std::exp(-r * t) * payoff(o.option_type, a, k);
+        const double a = s * quelm::exp((r - m.dividend_yield) * 0.5 * t);
+        return quelm::exp(-r * t) * payoff(o.option_type, a, k);
     }
     const double b = 0.5 * ((r - m.dividend_yield) + vol * vol / (-6.0));
     const double va = vol / 1.7320508075688772;
     const double w = std::sqrt(t) * va;
-    const double d1 = ((0.5 * va * va + b) * t + std::log(s / k)) / w;
+    const double d1 = ((0.5 * va * va + b) * t + quelm::log(s / k)) / w;
     const double d2 = d1 - w;
     double price;
     if (o.option_type == OptionType::Call) {
-        price = s * std::exp((b - r) * t) * normal_cdf(d1) - k * std::exp(-r * t) * normal_cdf(d2);
+        price = s * quelm::exp((b - r) * t) * normal_cdf(d1) - k * quelm::exp(-r * t) * normal_cdf(d2);
     } else {
-        price = k * std::exp(-r * t) * normal_cdf(-d2) - s * std::exp((b - r) * t) * normal_cdf(-d1);
+        price = k * quelm::exp(-r * t) * normal_cdf(-d2) - s * quelm::exp((b - r) * t) * normal_cdf(-d1);
     }
     return std::max(price, 0.0);
 }
@@ -58,14 +59,14 @@ Result<PriceEstimate> arithmetic_asian_price(const OptionContract& o, const Mark
     if (n_fixings == 0) return invalid("n_fixings must be >= 1");
     if (any_nan(m, o.strike, o.expiry)) return PriceEstimate{kNaN, kNaN};
     const double r = m.rate, t = o.expiry;
-    const double disc = std::exp(-r * t);
+    const double disc = quelm::exp(-r * t);
     if (m.vol == 0.0 || t == 0.0) {
         const double n = static_cast<double>(n_fixings);
         double total = 0.0;
         CancelPoller poller(cancel);
         for (std::uint64_t i = 1; i <= n_fixings; ++i) {
             if (poller.tick()) return cancelled();
-            total += std::exp(static_cast<double>(i) * t / n * (r - m.dividend_yield)) * m.spot;
+            total += quelm::exp(static_cast<double>(i) * t / n * (r - m.dividend_yield)) * m.spot;
         }
         return PriceEstimate{disc * payoff(o.option_type, total / n, o.strike), 0.0};
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/pricing/black_scholes.hpp"
 
 namespace quelm::pricing {
@@ -40,9 +41,9 @@ struct Terms {
 // H only in between.
 double still_price(const OptionContract& o, const MarketInputs& m, bool down, bool in, double h) {
     const double s = m.spot, t = o.expiry;
-    const double fwd = std::exp((m.rate - m.dividend_yield) * t) * s;
+    const double fwd = quelm::exp((m.rate - m.dividend_yield) * t) * s;
     const bool touched = down ? h >= std::min(s, fwd) : h <= std::max(s, fwd);
-    const double value = std::exp(-t * m.rate) * payoff(o.option_type, fwd, o.strike);
+    const double value = quelm::exp(-t * m.rate) * payoff(o.option_type, fwd, o.strike);
     if (in) return touched ? value : 0.0;
     return touched ? 0.0 : value;
 }
@@ -59,11 +60,11 @@ double knock_in_price(const OptionContract& o, const MarketInputs& m, bool down,
     // may come out finite); NaN sends the caller to the zero-volatility limit.
     if (!std::isfinite(mu)) return kNaN;
     Terms x{s, k, h,
-            std::exp((b - r) * t), std::exp(-t * r),
-            std::pow(h / s, 2.0 * lambda), std::pow(h / s, 2.0 * mu),
-            std::log(s / k) / vt + lambda * vt, std::log(s / h) / vt + lambda * vt,
-            std::log(h * h / (s * k)) / vt + lambda * vt, std::log(h / s) / vt + lambda * vt,
-            vt, 2.0 * lambda * std::log(h / s), 2.0 * mu * std::log(h / s)};
+            quelm::exp((b - r) * t), quelm::exp(-t * r),
+            quelm::pow(h / s, 2.0 * lambda), quelm::pow(h / s, 2.0 * mu),
+            quelm::log(s / k) / vt + lambda * vt, quelm::log(s / h) / vt + lambda * vt,
+            quelm::log(h * h / (s * k)) / vt + lambda * vt, quelm::log(h / s) / vt + lambda * vt,
+            vt, 2.0 * lambda * quelm::log(h / s), 2.0 * mu * quelm::log(h / s)};
     const bool call = o.option_type == OptionType::Call;
     const bool k_above = k >= h;
     if (down) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "quelm/core/buffer.hpp"
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
 
@@ -86,8 +87,8 @@ Result<double> binomial(const OptionContract& o, const MarketInputs& m, const Bi
     if (any_nan(m, K, T)) return kNaN;
     if (T == 0.0) return payoff(type, S, K);
     if (sigma == 0.0) {
-        const double F = S * std::exp((r - q) * T);
-        const double european = std::exp(-r * T) * payoff(type, F, K);
+        const double F = S * quelm::exp((r - q) * T);
+        const double european = quelm::exp(-r * T) * payoff(type, F, K);
         if (style == ExerciseStyle::European) return european;
         // The tree's own exercise dates i T / n, not only its two ends.
         const double now = payoff(type, S, K);
@@ -96,9 +97,9 @@ Result<double> binomial(const OptionContract& o, const MarketInputs& m, const Bi
     }
     const double n_f = static_cast<double>(steps);
     const double dt = T / n_f;
-    const double u = std::exp(sigma * std::sqrt(dt));
+    const double u = quelm::exp(sigma * std::sqrt(dt));
     const double d = 1.0 / u;
-    const double disc = std::exp(-r * dt);
+    const double disc = quelm::exp(-r * dt);
     const double p = 0.5 + (r - q - sigma * sigma / 2.0) * std::sqrt(dt) / (2.0 * sigma);
     if (p < 0.0 || p > 1.0) return numerical("binomial: risk-neutral probability outside [0,1] (check inputs/steps)");
 

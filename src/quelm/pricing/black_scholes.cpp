@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "quelm/core/math/elementary.hpp"
+
 namespace quelm::pricing {
 
 Result<double> black_scholes(const OptionContract& contract, const MarketInputs& market) {
@@ -15,7 +17,7 @@ Result<double> black_scholes(const OptionContract& contract, const MarketInputs&
     const double dq = discount_factor(q, t);
     if (s == 0.0) return call ? 0.0 : k * dr;
     if (sigma == 0.0) {
-        const double forward = s * std::exp((r - q) * t);
+        const double forward = s * quelm::exp((r - q) * t);
         return dr * payoff(contract.option_type, forward, k);
     }
     return black_scholes_terms(call, s, k, dr, dq, lognormal_d12(s, k, r, q, sigma, t));

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/text.hpp"
 #include "quelm/pricing/black_scholes.hpp"
@@ -24,7 +25,7 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
 
     const double dr = discount_factor(r, t);
     const double dq = discount_factor(q, t);
-    const double forward = s * std::exp((r - q) * t);
+    const double forward = s * quelm::exp((r - q) * t);
     const bool call = contract.option_type == OptionType::Call;
     const double lower = dr * payoff(contract.option_type, forward, k);
     const double upper = call ? s * dq : k * dr;
@@ -37,7 +38,7 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     // The price at sigma, as black_scholes gives it, with what does not depend on sigma
     // (the discount factors, ln(S/K), sqrt(t)) computed once; the generic call covers NaN inputs.
     const double sqrt_t = std::sqrt(t);
-    const double log_moneyness = std::log(s / k);
+    const double log_moneyness = quelm::log(s / k);
     const bool plain = !any_nan(s, k, t, r, q);
     // Without a dividend yield, vega's d1 below and the price's d1 have the same magnitude
     // bit for bit ((σ²/2 + r) - 0 and (r - 0) + σ²/2 differ at most in a zero's sign), so

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/elementary.hpp"
 
 namespace quelm::pricing {
 
@@ -15,7 +16,7 @@ namespace {
 double still_price(const OptionContract& o, const MarketInputs& m, StrikeType type) {
     const double s = m.spot, k = o.strike, r = m.rate, t = o.expiry;
     const bool call = o.option_type == OptionType::Call;
-    const double fwd = std::exp((r - m.dividend_yield) * t) * s;
+    const double fwd = quelm::exp((r - m.dividend_yield) * t) * s;
     const double hi = std::max(s, fwd), lo = std::min(s, fwd);
     double value;
     if (type == StrikeType::Fixed) {
@@ -23,7 +24,7 @@ double still_price(const OptionContract& o, const MarketInputs& m, StrikeType ty
     } else {
         value = call ? fwd - lo : hi - fwd;
     }
-    return std::exp(t * (-r)) * value;
+    return quelm::exp(t * (-r)) * value;
 }
 
 }  // namespace
@@ -42,19 +43,19 @@ Result<double> lookback_price(const OptionContract& o, const MarketInputs& m, St
     double b = r - m.dividend_yield;
     if (std::fabs(b) < 1e-8) b = b < 0.0 ? -1e-8 : 1e-8;
     const double v2 = vol * vol;
-    const double dq = std::exp((b - r) * t);
-    const double dr = std::exp(t * (-r));
+    const double dq = quelm::exp((b - r) * t);
+    const double dr = quelm::exp(t * (-r));
     const double c = t * (0.5 * v2 + b);
     const double h = std::sqrt(t) * vol;
     const double w = (2.0 * b / v2) * h;
     const double x = v2 / (2.0 * b);
-    const double g = std::exp(t * b);
+    const double g = quelm::exp(t * b);
     auto N = [](double z) { return normal_cdf(z); };
 
     double result;
     if (fixed) {
         const double p = -2.0 * b / v2;
-        const double d1 = (std::log(s / k) + c) / h;
+        const double d1 = (quelm::log(s / k) + c) / h;
         const double d2 = d1 - h;
         const double e1 = c / h;
         const double e2 = e1 - h;

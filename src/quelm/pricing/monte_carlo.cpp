@@ -4,6 +4,7 @@
 #include <memory>
 #include <span>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/sample.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
@@ -23,10 +24,10 @@ Result<PriceEstimate> monte_carlo_european(const OptionContract& o, const Market
     QUELM_CHECK(validate_monte_carlo(o, m, s.paths));
     const double S = m.spot, K = o.strike, r = m.rate, q = m.dividend_yield, sigma = m.vol, T = o.expiry;
     if (any_nan(S, K, r, q, sigma, T)) return PriceEstimate{kNaN, kNaN};
-    const double disc = std::exp(-r * T);
+    const double disc = quelm::exp(-r * T);
     if (S == 0.0 || T == 0.0 || sigma == 0.0) {
         // Nothing random is left: the discounted payoff on the forward.
-        const double fwd = S * std::exp(T * (r - q));
+        const double fwd = S * quelm::exp(T * (r - q));
         return PriceEstimate{disc * payoff(o.option_type, fwd, K), 0.0};
     }
     // An infinite volatility sends every path to 0 or infinity: no finite price exists.
@@ -45,8 +46,8 @@ Result<PriceEstimate> monte_carlo_european(const OptionContract& o, const Market
         for (std::size_t i = begin; i < end; ++i) {
             Xoshiro256pp rng = keyed_stream(seed, i);
             const double z = standard_normal(rng);
-            const double up = S * std::exp(drift + diff * z);
-            const double down = S * std::exp(drift - diff * z);
+            const double up = S * quelm::exp(drift + diff * z);
+            const double down = S * quelm::exp(drift - diff * z);
             values[i] = 0.5 * (payoff(type, down, K) + payoff(type, up, K));
         }
     }, cancel);

@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "quelm/core/math/elementary.hpp"
+
 namespace quelm::stats {
 
 double sum(std::span<const double> x) {
@@ -91,7 +93,7 @@ Result<double> skewness(std::span<const double> x) {
         const double d = v - m;
         return d * d * d;
     });
-    return (s3 / n) / std::pow(m2, 1.5);
+    return (s3 / n) / quelm::pow(m2, 1.5);
 }
 
 Result<double> excess_kurtosis(std::span<const double> x) {

@@ -2,13 +2,14 @@
 
 #include <cmath>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/stats/descriptive.hpp"
 
 namespace quelm::stats {
 
 JarqueBera jarque_bera_from(double skew, double kurt, std::size_t n) {
     const double jb = (kurt * kurt * 0.25 + skew * skew) * (static_cast<double>(n) / 6.0);
-    return {jb, std::exp(-0.5 * jb)};
+    return {jb, quelm::exp(-0.5 * jb)};
 }
 
 Result<JarqueBera> jarque_bera(std::span<const double> x) {

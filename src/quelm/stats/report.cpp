@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/stats/checks.hpp"
 #include "quelm/stats/descriptive.hpp"
 #include "quelm/stats/drawdown.hpp"
@@ -59,7 +60,7 @@ void descriptive_part(const ReportInput& in, double m, const Sums& s, StatsRepor
     const double n = static_cast<double>(len);
     const double m2 = s.s2 / n;
     if (len >= 2 && !(m2 <= 0.0)) {
-        r.skewness = (s.s3 / n) / std::pow(m2, 1.5);
+        r.skewness = (s.s3 / n) / quelm::pow(m2, 1.5);
         r.excess_kurtosis = (s.s4 / n) / (m2 * m2) - 3.0;
         const JarqueBera jb = jarque_bera_from(*r.skewness, *r.excess_kurtosis, len);
         r.jarque_bera = jb.statistic;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/stats/descriptive.hpp"
 
 namespace quelm::stats {
@@ -29,7 +30,7 @@ Result<double> cumulative_return(std::span<const double> returns) {
 
 Result<double> annualize_growth(double g, std::size_t n, double periods_per_year) {
     if (g <= 0.0) return invalid("annualized_return: total growth non-positive");
-    return std::pow(g, periods_per_year / static_cast<double>(n)) - 1.0;
+    return quelm::pow(g, periods_per_year / static_cast<double>(n)) - 1.0;
 }
 
 Result<double> annualized_return(std::span<const double> returns, double periods_per_year) {

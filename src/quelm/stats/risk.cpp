@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/stats/checks.hpp"
 #include "quelm/stats/descriptive.hpp"
 #include "quelm/stats/drawdown.hpp"
@@ -47,7 +48,7 @@ double cornish_fisher_z(double z, double s, double k) {
     return zcf;
 }
 
-double density(double z) { return std::exp(-0.5 * z * z) / 2.5066282746310002; }
+double density(double z) { return quelm::exp(-0.5 * z * z) / 2.5066282746310002; }
 
 Result<double> historical_var(std::span<const double> returns, double confidence) {
     QUELM_CHECK(check_confidence(confidence));

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string>
 
+#include "quelm/core/math/elementary.hpp"
+
 namespace quelm::stochastic {
 
 namespace {
@@ -57,23 +59,23 @@ struct Validator {
 };
 
 Moments gaussian_reverting(double kappa, double theta, double sigma, double x0, double t) {
-    const double a = std::exp(-kappa * t);
+    const double a = quelm::exp(-kappa * t);
     const double m = (1.0 - a) * theta + x0 * a;
-    const double v = sigma * sigma / (2.0 * kappa) * (1.0 - std::exp(-2.0 * kappa * t));
+    const double v = sigma * sigma / (2.0 * kappa) * (1.0 - quelm::exp(-2.0 * kappa * t));
     return {m, v};
 }
 
 struct MomentsOf {
     double x0, t;
     Moments operator()(const Gbm& p) const {
-        const double m = std::exp(t * p.mu) * x0;
-        const double v = std::exp(2.0 * p.mu * t) * (x0 * x0) * (std::exp(p.sigma * p.sigma * t) - 1.0);
+        const double m = quelm::exp(t * p.mu) * x0;
+        const double v = quelm::exp(2.0 * p.mu * t) * (x0 * x0) * (quelm::exp(p.sigma * p.sigma * t) - 1.0);
         return {m, v};
     }
     Moments operator()(const OrnsteinUhlenbeck& p) const { return gaussian_reverting(p.kappa, p.theta, p.sigma, x0, t); }
     Moments operator()(const Vasicek& p) const { return gaussian_reverting(p.kappa, p.theta, p.sigma, x0, t); }
     Moments operator()(const Cir& p) const {
-        const double a = std::exp(-p.kappa * t);
+        const double a = quelm::exp(-p.kappa * t);
         const double m = (x0 - p.theta) * a + p.theta;
         const double s2 = p.sigma * p.sigma;
         const double v = (1.0 - a) * (1.0 - a) * (s2 / (2.0 * p.kappa) * p.theta) + (a - a * a) * (s2 / p.kappa * x0);
@@ -81,14 +83,14 @@ struct MomentsOf {
     }
     Moments operator()(const MertonJump& p) const {
         const double js2 = p.jump_std * p.jump_std;
-        const double k1 = std::exp(0.5 * js2 + p.jump_mean);
-        const double k2 = std::exp(2.0 * js2 + 2.0 * p.jump_mean);
+        const double k1 = quelm::exp(0.5 * js2 + p.jump_mean);
+        const double k2 = quelm::exp(2.0 * js2 + 2.0 * p.jump_mean);
         const double lt = p.lambda * t;
-        const double m = std::exp((k1 - 1.0) * lt) * std::exp(t * p.mu) * x0;
-        const double s2 = std::exp((k2 - 1.0) * lt) * (x0 * x0) * std::exp(p.sigma * p.sigma * t + 2.0 * p.mu * t);
+        const double m = quelm::exp((k1 - 1.0) * lt) * quelm::exp(t * p.mu) * x0;
+        const double s2 = quelm::exp((k2 - 1.0) * lt) * (x0 * x0) * quelm::exp(p.sigma * p.sigma * t + 2.0 * p.mu * t);
         return {m, s2 - m * m};
     }
-    Moments operator()(const Heston& p) const { return {std::exp(t * p.mu) * x0, std::nullopt}; }
+    Moments operator()(const Heston& p) const { return {quelm::exp(t * p.mu) * x0, std::nullopt}; }
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/sizes.hpp"
@@ -71,8 +72,8 @@ struct Stepper {
         double p = x0, q = x0;
         for (std::uint64_t k = 1; k <= steps; ++k) {
             const double u = standard_normal(rng) * s;
-            p = p * std::exp(drift + u);
-            q = q * std::exp(drift - u);
+            p = p * quelm::exp(drift + u);
+            q = q * quelm::exp(drift - u);
             sink.put(k, p, q);
             if (stop_at(k)) return;
         }
@@ -80,7 +81,7 @@ struct Stepper {
     }
 
     void reverting(double kappa, double theta, double sigma) const {
-        const double a = std::exp(dt * (-kappa));
+        const double a = quelm::exp(dt * (-kappa));
         const double b = (1.0 - a) * theta;
         const double s = std::sqrt((1.0 - a * a) / (kappa + kappa)) * sigma;
         double p = x0, q = x0;
@@ -129,13 +130,13 @@ struct Stepper {
         double p = x0, q = x0;
         for (std::uint64_t k = 1; k <= steps; ++k) {
             const double u = standard_normal(rng) * s;
-            p = p * std::exp(drift + u);
-            q = q * std::exp(drift - u);
+            p = p * quelm::exp(drift + u);
+            q = q * quelm::exp(drift - u);
             if (jumping) {
                 // No jump (or a zero sum) leaves both paths as they are: exp(0) is exactly 1.
                 const double j = step_jumps(jumps, step_mean, m, rng);
                 if (j != 0.0) {
-                    const double factor = std::exp(j);
+                    const double factor = quelm::exp(j);
                     p = p * factor;
                     q = q * factor;
                 }
@@ -157,8 +158,8 @@ struct Stepper {
             const double uq = std::max(vq, 0.0);
             const double sp = std::sqrt(up);
             const double sq_ = std::sqrt(uq);
-            p = p * std::exp((m.mu + (-0.5) * up) * dt + sq * sp * zp);
-            q = q * std::exp((m.mu + (-0.5) * uq) * dt - sq * sq_ * zp);
+            p = p * quelm::exp((m.mu + (-0.5) * up) * dt + sq * sp * zp);
+            q = q * quelm::exp((m.mu + (-0.5) * uq) * dt - sq * sq_ * zp);
             const double drift_p = (m.theta - up) * m.kappa * dt;
             const double diff_p = sp * m.xi * sq * z1;
             const double drift_q = (m.theta - uq) * m.kappa * dt;

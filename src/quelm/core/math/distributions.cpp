@@ -1,5 +1,6 @@
 #include "quelm/core/math/distributions.hpp"
 
+#include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/solvers.hpp"
 
 namespace quelm {
@@ -8,20 +9,20 @@ double log_normal_cdf(double x) {
     // Written so that it keeps going where Phi itself underflows (x < -37): below -7.07
     // it is the continued-fraction tail of normal_cdf in log form.
     const double a = -x;
-    if (a < detail::kCdfRational) return std::log(normal_cdf(x));
+    if (a < detail::kCdfRational) return quelm::log(normal_cdf(x));
     double b = a + 0.65;
     b = a + 4.0 / b;
     b = a + 3.0 / b;
     b = a + 2.0 / b;
     b = a + 1.0 / b;
-    return -a * a / 2.0 - std::log(b) - std::log(2.5066282746310007);
+    return -a * a / 2.0 - quelm::log(b) - quelm::log(2.5066282746310007);
 }
 
 double power_times_cdf(double base, double exponent, double x) {
-    const double p = std::pow(base, exponent);
+    const double p = quelm::pow(base, exponent);
     const double c = normal_cdf(x);
     if (plain_power_product(p, c)) return p * c;
-    return power_cdf_in_logs(exponent * std::log(base), x);
+    return power_cdf_in_logs(exponent * quelm::log(base), x);
 }
 
 namespace {
@@ -33,7 +34,7 @@ constexpr double kTail = 1e-8;
 // Lower-tail quantile for tiny p: root of ln Phi(x) - ln p, so the tolerance
 // is relative to p. [-40, -5] brackets every positive double below kTail.
 Result<double> lower_tail_quantile(double p) {
-    const double lp = std::log(p);
+    const double lp = quelm::log(p);
     return brent([lp](double x) { return log_normal_cdf(x) - lp; }, -40.0, -5.0, 1e-14, 200);
 }
 

@@ -1,5 +1,5 @@
-// Standard normal distribution: cumulative (Hart/West rational approximation),
-// density and quantile. Inputs and outputs are plain doubles.
+// Standard normal distribution: cumulative (Hart/West rational approximation, on quelm's
+// own exp), density and quantile. Inputs and outputs are plain doubles (or lanes).
 #pragma once
 
 #include <cmath>
@@ -7,15 +7,23 @@
 #include <limits>
 
 #include "quelm/core/error.hpp"
+#include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/lanes.hpp"
+
+// Lane forms pass 32- and 64-byte vectors by value (see lanes.hpp).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
 namespace quelm {
 
 namespace detail {
 
 // c[0] x^(n-1) + ... + c[n-1], highest power first, one multiply and one add per term.
-template <std::size_t N>
-[[nodiscard]] inline double horner(const double (&c)[N], double x) {
-    double v = c[0];
+template <std::size_t N, class V>
+[[nodiscard]] inline V horner(const double (&c)[N], V x) {
+    V v = lanes::splat<V>(c[0]);
     for (std::size_t k = 1; k < N; ++k) v = v * x + c[k];
     return v;
 }
@@ -37,29 +45,37 @@ struct CdfAndExp {
     double e;
 };
 
-// Phi(x) in two steps, for code that runs many at once and keeps the C library's calls
-// together: the exponential Phi needs (NaN where it saturates), then Phi from it.
-[[nodiscard]] inline double normal_cdf_exp(double x) {
-    const double a = std::fabs(x);
-    if (a > 37.0) return std::numeric_limits<double>::quiet_NaN();
-    return std::exp(-a * a / 2.0);
+// Phi(x) in two steps, for code that runs many at once: the exponential Phi needs (NaN
+// where it saturates), then Phi from it. The lane forms take a lanes.hpp type (double, or
+// 2, 4, 8 doubles) and give every lane the scalar call's bits; the scalar forms are their
+// one-lane instances.
+template <class V>
+[[nodiscard]] inline V normal_cdf_exp_lanes(V x) {
+    const V a = lanes::abs(x);
+    const V e = exp_lanes(-a * a / 2.0);
+    return lanes::select(a > 37.0, lanes::splat<V>(std::numeric_limits<double>::quiet_NaN()), e);
 }
-[[nodiscard]] inline double normal_cdf_given_exp(double x, double e) {
-    const double a = std::fabs(x);
-    if (a > 37.0) return x > 0.0 ? 1.0 : 0.0;
-    double c;
-    if (a < detail::kCdfRational) {
-        c = e * detail::horner(detail::kCdfNum, a) / detail::horner(detail::kCdfDen, a);
-    } else {
-        double b = a + 0.65;
+template <class V>
+[[nodiscard]] inline V normal_cdf_given_exp_lanes(V x, V e) {
+    const V a = lanes::abs(x);
+    const auto rational = a < detail::kCdfRational;
+    V c_rational{}, c_fraction{};
+    if (lanes::any(rational)) c_rational = e * detail::horner(detail::kCdfNum, a) / detail::horner(detail::kCdfDen, a);
+    if (!lanes::all(rational)) {
+        V b = a + 0.65;
         b = a + 4.0 / b;
         b = a + 3.0 / b;
         b = a + 2.0 / b;
         b = a + 1.0 / b;
-        c = e / b / 2.5066282746310007;
+        c_fraction = e / b / 2.5066282746310007;
     }
-    return x > 0.0 ? 1.0 - c : c;
+    const V c = lanes::select(rational, c_rational, c_fraction);
+    const auto positive = x > 0.0;
+    const V phi = lanes::select(positive, 1.0 - c, c);
+    return lanes::select(a > 37.0, lanes::select(positive, lanes::splat<V>(1.0), lanes::splat<V>(0.0)), phi);
 }
+[[nodiscard]] inline double normal_cdf_exp(double x) { return normal_cdf_exp_lanes<double>(x); }
+[[nodiscard]] inline double normal_cdf_given_exp(double x, double e) { return normal_cdf_given_exp_lanes<double>(x, e); }
 
 // Phi(x). Total: NaN in gives NaN out; |x| > 37 saturates to 0 or 1. Inline: the closed
 // forms take two or three at once, and their independent chains then overlap.
@@ -81,14 +97,18 @@ struct CdfAndExp {
 [[nodiscard]] inline bool plain_power_product(double p, double phi) {
     return std::isfinite(p) && !(p > 1.0 && phi == 0.0);
 }
-[[nodiscard]] inline double power_cdf_in_logs(double log_p, double x) { return std::exp(log_p + log_normal_cdf(x)); }
+[[nodiscard]] inline double power_cdf_in_logs(double log_p, double x) { return quelm::exp(log_p + log_normal_cdf(x)); }
 [[nodiscard]] double power_times_cdf(double base, double exponent, double x);
 
 // phi(x); the divisor is the double nearest to sqrt(2*pi).
 [[nodiscard]] inline double normal_pdf_of_exp(double e) { return e / 2.5066282746310002; }  // e = e^(-x^2/2)
-[[nodiscard]] inline double normal_pdf(double x) { return normal_pdf_of_exp(std::exp(-x * x / 2.0)); }
+[[nodiscard]] inline double normal_pdf(double x) { return normal_pdf_of_exp(quelm::exp(-x * x / 2.0)); }
 
 // Phi^-1(p) for 0 < p < 1, otherwise an invalid-input error.
 [[nodiscard]] Result<double> normal_quantile(double p);
 
 }  // namespace quelm
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif

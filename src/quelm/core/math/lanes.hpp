@@ -1,0 +1,401 @@
+// Lanes: the few operations quelm's elementary functions and array kernels need, written
+// once for one double (`double`) and for 2, 4 or 8 doubles at a time (`lanes::F64<N>`), so
+// that one template serves the scalar call and every SIMD lane with the same bits.
+//
+// Types, for a lane type V (double or F64<N>):
+//   U = lanes::bits_t<V>   64-bit unsigned integers, one per lane (std::uint64_t for double)
+//   M = lanes::mask_t<V>   the result of comparing two V or two U (bool for double; for
+//                          N lanes all ones or all zeros per lane)
+// Operations: + - * / on V (a double operand is broadcast); + - & | ^ and shifts by a
+// constant on U; == != < <= > >= on V and on U (giving M); and the functions below:
+// to_bits / from_bits, select(m, a, b), any(m) / all(m), sra (arithmetic shift), gather
+// (one table value per lane) and gather_row (several consecutive values per lane, one
+// index), small_int_to_double, abs, sqrt, splat, load / store.
+// Every operation is one IEEE 754 operation per lane, exactly rounded, in the order the
+// source gives: no contraction (the build passes -ffp-contract=off), no reassociation.
+//
+// With GCC or Clang the N-lane types are vector extensions (the compiler emits SSE2, or
+// AVX2 / AVX-512 inside functions compiled for those targets); otherwise, or when
+// QUELM_PORTABLE_ONLY is defined, a std::array loop with the same results.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(QUELM_PORTABLE_ONLY)
+#define QUELM_LANES_VECTOR 1
+#else
+#define QUELM_LANES_VECTOR 0
+#endif
+
+// Passing 32- and 64-byte vectors by value warns that the ABI depends on -mavx; these
+// functions are inline and never cross a library boundary.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+namespace quelm::lanes {
+
+#if QUELM_LANES_VECTOR
+
+typedef double f64x2 __attribute__((vector_size(16)));
+typedef double f64x4 __attribute__((vector_size(32)));
+typedef double f64x8 __attribute__((vector_size(64)));
+typedef std::uint64_t u64x2 __attribute__((vector_size(16)));
+typedef std::uint64_t u64x4 __attribute__((vector_size(32)));
+typedef std::uint64_t u64x8 __attribute__((vector_size(64)));
+typedef std::int64_t s64x2 __attribute__((vector_size(16)));
+typedef std::int64_t s64x4 __attribute__((vector_size(32)));
+typedef std::int64_t s64x8 __attribute__((vector_size(64)));
+
+#else
+
+// The portable lane types: element-wise loops over std::array.
+template <class T, int N>
+struct Pack {
+    std::array<T, N> v{};
+    T& operator[](int i) { return v[static_cast<std::size_t>(i)]; }
+    T operator[](int i) const { return v[static_cast<std::size_t>(i)]; }
+};
+using f64x2 = Pack<double, 2>;
+using f64x4 = Pack<double, 4>;
+using f64x8 = Pack<double, 8>;
+using u64x2 = Pack<std::uint64_t, 2>;
+using u64x4 = Pack<std::uint64_t, 4>;
+using u64x8 = Pack<std::uint64_t, 8>;
+
+template <class T, int N, class F>
+Pack<T, N> map2(const Pack<T, N>& a, const Pack<T, N>& b, F f) {
+    Pack<T, N> r;
+    for (int i = 0; i < N; ++i) r[i] = f(a[i], b[i]);
+    return r;
+}
+template <class T, int N>
+Pack<T, N> splat_pack(T x) {
+    Pack<T, N> r;
+    r.v.fill(x);
+    return r;
+}
+
+#define QUELM_LANES_BINARY(op)                                                                    \
+    template <class T, int N>                                                                     \
+    Pack<T, N> operator op(const Pack<T, N>& a, const Pack<T, N>& b) {                            \
+        return map2(a, b, [](T x, T y) { return static_cast<T>(x op y); });                       \
+    }                                                                                             \
+    template <class T, int N, class S>                                                            \
+    Pack<T, N> operator op(const Pack<T, N>& a, S b) {                                            \
+        return a op splat_pack<T, N>(static_cast<T>(b));                                          \
+    }                                                                                             \
+    template <class T, int N, class S>                                                            \
+    Pack<T, N> operator op(S a, const Pack<T, N>& b) {                                            \
+        return splat_pack<T, N>(static_cast<T>(a)) op b;                                          \
+    }
+QUELM_LANES_BINARY(+)
+QUELM_LANES_BINARY(-)
+QUELM_LANES_BINARY(*)
+QUELM_LANES_BINARY(/)
+QUELM_LANES_BINARY(&)
+QUELM_LANES_BINARY(|)
+QUELM_LANES_BINARY(^)
+#undef QUELM_LANES_BINARY
+
+template <class T, int N>
+Pack<T, N> operator-(const Pack<T, N>& a) {
+    Pack<T, N> r;
+    for (int i = 0; i < N; ++i) r[i] = -a[i];
+    return r;
+}
+template <class T, int N>
+Pack<T, N> operator~(const Pack<T, N>& a) {
+    Pack<T, N> r;
+    for (int i = 0; i < N; ++i) r[i] = ~a[i];
+    return r;
+}
+template <class T, int N>
+Pack<T, N> operator<<(const Pack<T, N>& a, int s) {
+    Pack<T, N> r;
+    for (int i = 0; i < N; ++i) r[i] = a[i] << s;
+    return r;
+}
+template <class T, int N>
+Pack<T, N> operator>>(const Pack<T, N>& a, int s) {
+    Pack<T, N> r;
+    for (int i = 0; i < N; ++i) r[i] = a[i] >> s;
+    return r;
+}
+// Comparisons give a mask: all ones where true, as the vector extensions do.
+#define QUELM_LANES_COMPARE(op)                                                                   \
+    template <class T, int N>                                                                     \
+    Pack<std::uint64_t, N> operator op(const Pack<T, N>& a, const Pack<T, N>& b) {                \
+        Pack<std::uint64_t, N> r;                                                                 \
+        for (int i = 0; i < N; ++i) r[i] = a[i] op b[i] ? ~std::uint64_t{0} : 0;                  \
+        return r;                                                                                 \
+    }                                                                                             \
+    template <class T, int N, class S>                                                            \
+    Pack<std::uint64_t, N> operator op(const Pack<T, N>& a, S b) {                                \
+        return a op splat_pack<T, N>(static_cast<T>(b));                                          \
+    }
+QUELM_LANES_COMPARE(==)
+QUELM_LANES_COMPARE(!=)
+QUELM_LANES_COMPARE(<)
+QUELM_LANES_COMPARE(<=)
+QUELM_LANES_COMPARE(>)
+QUELM_LANES_COMPARE(>=)
+#undef QUELM_LANES_COMPARE
+
+#endif
+
+// ---- Traits: for each lane type, its width, its integer twin and its mask type ---------
+
+template <class T>
+struct Traits {
+    static constexpr int size = 0;  // not a lane type
+};
+template <>
+struct Traits<double> {
+    using F = double;
+    using U = std::uint64_t;
+    using M = bool;
+    static constexpr int size = 1;
+};
+template <class F_, class U_, int N>
+struct VectorTraits {
+    using F = F_;
+    using U = U_;
+    using M = decltype(F_{} < F_{});
+    static constexpr int size = N;
+};
+template <>
+struct Traits<f64x2> : VectorTraits<f64x2, u64x2, 2> {};
+template <>
+struct Traits<f64x4> : VectorTraits<f64x4, u64x4, 4> {};
+template <>
+struct Traits<f64x8> : VectorTraits<f64x8, u64x8, 8> {};
+template <>
+struct Traits<u64x2> : VectorTraits<f64x2, u64x2, 2> {};
+template <>
+struct Traits<u64x4> : VectorTraits<f64x4, u64x4, 4> {};
+template <>
+struct Traits<u64x8> : VectorTraits<f64x8, u64x8, 8> {};
+
+template <class V>
+using bits_t = typename Traits<V>::U;
+template <class V>
+using mask_t = typename Traits<V>::M;
+template <class V>
+inline constexpr int size_v = Traits<V>::size;
+// The N-lane types: F64<4> is f64x4.
+template <int N>
+struct ByWidth;
+template <>
+struct ByWidth<2> {
+    using F = f64x2;
+};
+template <>
+struct ByWidth<4> {
+    using F = f64x4;
+};
+template <>
+struct ByWidth<8> {
+    using F = f64x8;
+};
+template <int N>
+using F64 = typename ByWidth<N>::F;
+template <class T>
+concept Vector = (Traits<T>::size > 1) && std::is_same_v<T, typename Traits<T>::F>;
+template <class T>
+concept VectorBits = (Traits<T>::size > 1) && std::is_same_v<T, typename Traits<T>::U>;
+
+// ---- One lane ------------------------------------------------------------------------
+
+[[nodiscard]] inline std::uint64_t to_bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+[[nodiscard]] inline double from_bits(std::uint64_t u) { return std::bit_cast<double>(u); }
+[[nodiscard]] inline double select(bool m, double a, double b) { return m ? a : b; }
+[[nodiscard]] inline std::uint64_t select(bool m, std::uint64_t a, std::uint64_t b) { return m ? a : b; }
+[[nodiscard]] inline bool any(bool m) { return m; }
+[[nodiscard]] inline bool all(bool m) { return m; }
+// Arithmetic right shift of the two's complement reading of u.
+[[nodiscard]] inline std::uint64_t sra(std::uint64_t u, int s) {
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(u) >> s);
+}
+[[nodiscard]] inline double gather(const double* table, std::uint64_t i) { return table[i]; }
+[[nodiscard]] inline std::uint64_t gather(const std::uint64_t* table, std::uint64_t i) { return table[i]; }
+// Rows of a table with several values per entry: out_j = table[i + j], one index per lane.
+template <class T>
+inline void gather_row(const T* table, std::uint64_t i, T& a, T& b) {
+    a = table[i];
+    b = table[i + 1];
+}
+template <class T>
+inline void gather_row(const T* table, std::uint64_t i, T& a, T& b, T& c) {
+    a = table[i];
+    b = table[i + 1];
+    c = table[i + 2];
+}
+[[nodiscard]] inline double sqrt(double x) { return std::sqrt(x); }
+template <class V>
+[[nodiscard]] inline V splat(double x) {
+    if constexpr (std::is_same_v<V, double>) {
+        return x;
+    } else {
+        V r{};
+        for (int i = 0; i < size_v<V>; ++i) r[i] = x;
+        return r;
+    }
+}
+
+// ---- N lanes -------------------------------------------------------------------------
+
+template <Vector V>
+[[nodiscard]] inline bits_t<V> to_bits(V x) {
+#if QUELM_LANES_VECTOR
+    return reinterpret_cast<bits_t<V>>(x);
+#else
+    bits_t<V> r;
+    for (int i = 0; i < size_v<V>; ++i) r[i] = std::bit_cast<std::uint64_t>(x[i]);
+    return r;
+#endif
+}
+template <VectorBits U>
+[[nodiscard]] inline typename Traits<U>::F from_bits(U u) {
+#if QUELM_LANES_VECTOR
+    return reinterpret_cast<typename Traits<U>::F>(u);
+#else
+    typename Traits<U>::F r;
+    for (int i = 0; i < size_v<U>; ++i) r[i] = std::bit_cast<double>(u[i]);
+    return r;
+#endif
+}
+// A mask as lane bits (all ones or zero per lane).
+template <class U, class M>
+[[nodiscard]] inline U mask_bits(M m) {
+#if QUELM_LANES_VECTOR
+    return reinterpret_cast<U>(m);
+#else
+    return m;
+#endif
+}
+template <class M, Vector V>
+[[nodiscard]] inline V select(M m, V a, V b) {
+    const bits_t<V> k = mask_bits<bits_t<V>>(m);
+    return from_bits((k & to_bits(a)) | (~k & to_bits(b)));
+}
+template <class M, VectorBits U>
+[[nodiscard]] inline U select(M m, U a, U b) {
+    const U k = mask_bits<U>(m);
+    return (k & a) | (~k & b);
+}
+template <class M>
+    requires(!std::is_same_v<M, bool>)
+[[nodiscard]] inline bool any(M m) {
+    constexpr int n = sizeof(m) / 8;
+    std::uint64_t acc = 0;
+    for (int i = 0; i < n; ++i) acc |= static_cast<std::uint64_t>(m[i]);
+    return acc != 0;
+}
+template <class M>
+    requires(!std::is_same_v<M, bool>)
+[[nodiscard]] inline bool all(M m) {
+    constexpr int n = sizeof(m) / 8;
+    std::uint64_t acc = ~std::uint64_t{0};
+    for (int i = 0; i < n; ++i) acc &= static_cast<std::uint64_t>(m[i]);
+    return acc != 0;
+}
+template <VectorBits U>
+[[nodiscard]] inline U sra(U u, int s) {
+#if QUELM_LANES_VECTOR
+    typedef std::int64_t S __attribute__((vector_size(sizeof(U))));
+    return reinterpret_cast<U>(reinterpret_cast<S>(u) >> s);
+#else
+    U r;
+    for (int i = 0; i < size_v<U>; ++i) r[i] = sra(u[i], s);
+    return r;
+#endif
+}
+// A table look-up per lane (the compiler makes it a gather where the target has one).
+template <VectorBits U>
+[[nodiscard]] inline typename Traits<U>::F gather(const double* table, U i) {
+    typename Traits<U>::F r{};
+    for (int k = 0; k < size_v<U>; ++k) r[k] = table[i[k]];
+    return r;
+}
+template <VectorBits U>
+[[nodiscard]] inline U gather(const std::uint64_t* table, U i) {
+    U r{};
+    for (int k = 0; k < size_v<U>; ++k) r[k] = table[i[k]];
+    return r;
+}
+template <VectorBits U, class R>
+inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* table, U i, R& a, R& b) {
+    for (int k = 0; k < size_v<U>; ++k) {
+        const auto* row = table + i[k];
+        a[k] = row[0];
+        b[k] = row[1];
+    }
+}
+template <VectorBits U, class R>
+inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* table, U i, R& a, R& b, R& c) {
+    for (int k = 0; k < size_v<U>; ++k) {
+        const auto* row = table + i[k];
+        a[k] = row[0];
+        b[k] = row[1];
+        c[k] = row[2];
+    }
+}
+template <Vector V>
+[[nodiscard]] inline V sqrt(V x) {
+    for (int k = 0; k < size_v<V>; ++k) x[k] = std::sqrt(x[k]);
+    return x;
+}
+
+// ---- Built on the above, for every lane type ------------------------------------------
+
+// |x|, exactly.
+template <class V>
+[[nodiscard]] inline V abs(V x) {
+    return from_bits(to_bits(x) & 0x7fffffffffffffffULL);
+}
+// The integer nearest x (ties to even) for |x| < 2^51, as a double and as the low bits of
+// an integer: x + 1.5 * 2^52 rounds once, and its low mantissa bits are that integer.
+inline constexpr double kRoundShift = 0x1.8p52;
+// A small signed integer held in U (|i| < 2^51) as a double, exactly (one conversion for a
+// single lane; for N lanes through the rounding constant, as AVX2 has no such conversion).
+template <class U>
+[[nodiscard]] inline auto small_int_to_double(U i) {
+    if constexpr (std::is_same_v<U, std::uint64_t>) {
+        return static_cast<double>(static_cast<std::int64_t>(i));
+    } else {
+        return from_bits(i + to_bits(kRoundShift)) - kRoundShift;
+    }
+}
+
+// Loads N lanes from memory and stores them back.
+template <class V>
+[[nodiscard]] inline V load(const double* p) {
+    if constexpr (std::is_same_v<V, double>) {
+        return *p;
+    } else {
+        V r{};
+        for (int i = 0; i < size_v<V>; ++i) r[i] = p[i];
+        return r;
+    }
+}
+template <class V>
+inline void store(double* p, V x) {
+    if constexpr (std::is_same_v<V, double>) {
+        *p = x;
+    } else {
+        for (int i = 0; i < size_v<V>; ++i) p[i] = x[i];
+    }
+}
+
+}  // namespace quelm::lanes
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
