@@ -69,26 +69,28 @@ double normalised_intrinsic_magnitude(double x) {
     return m * (m + 2.0) / (m + 1.0);
 }
 
-double normalised_black_call_otm(double x, double s) {
-    if (!(s > 0.0)) return std::isnan(s) || std::isnan(x) ? kNaN : 0.0;
-    if (std::isinf(s)) return quelm::exp(x / 2.0);
+BlackAndVega normalised_black_call_otm_and_vega(double x, double s) {
+    if (!(s > 0.0)) return {std::isnan(s) || std::isnan(x) ? kNaN : 0.0, normalised_vega(x, s)};
+    if (std::isinf(s)) return {quelm::exp(x / 2.0), 0.0};
     const double h = x / s;
     const double t = s / 2.0;
-    const double scale = kOneOverSqrtTwoPi * quelm::exp(-(h * h + t * t) / 2.0);
-    if (h < kAsymptoticH && h + t < kAsymptoticH + kSmallT) return scale * mills_difference_asymptotic(h, t);
-    if (t < kSmallT) return scale * mills_difference_small_t(h, t);
+    const double damp = quelm::exp(-(h * h + t * t) / 2.0);
+    const double vega = kOneOverSqrtTwoPi * damp;
+    if (h < kAsymptoticH && h + t < kAsymptoticH + kSmallT) return {vega * mills_difference_asymptotic(h, t), vega};
+    if (t < kSmallT) return {vega * mills_difference_small_t(h, t), vega};
     // 2b = e^(x/2) erfc(q1) - e^(-x/2) erfc(q2) = e^(-(h^2+t^2)/2) (erfcx(q1) - erfcx(q2)),
     // each term in the form that neither overflows nor loses its leading digits.
     const double q1 = -(h + t) * kOneOverSqrt2;
     const double q2 = (t - h) * kOneOverSqrt2;
-    const double damp = quelm::exp(-(h * h + t * t) / 2.0);
     const double second = q2 < kCodySplit ? quelm::exp(-x / 2.0) * erfc_cody(q2) : damp * erfcx_cody(q2);
     double two_b;
     if (q1 < kCodySplit) two_b = quelm::exp(x / 2.0) * erfc_cody(q1) - second;
     else two_b = damp * (erfcx_cody(q1) - erfcx_cody(q2));
     const double b = two_b / 2.0;
-    return b > 0.0 ? b : 0.0;
+    return {b > 0.0 ? b : 0.0, vega};
 }
+
+double normalised_black_call_otm(double x, double s) { return normalised_black_call_otm_and_vega(x, s).b; }
 
 double normalised_black(double x, double s, double theta) {
     const double otm = normalised_black_call_otm(-std::fabs(x), s);

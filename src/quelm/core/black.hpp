@@ -19,6 +19,12 @@ namespace quelm {
 // erfcx (Cody) elsewhere, chosen per term so nothing overflows or cancels badly.
 [[nodiscard]] double normalised_black_call_otm(double x, double s);
 
+// The same with its vega (below), which shares the exponential.
+struct BlackAndVega {
+    double b, vega;
+};
+[[nodiscard]] BlackAndVega normalised_black_call_otm_and_vega(double x, double s);
+
 // The normalised price for either type and any x (the intrinsic part added exactly).
 [[nodiscard]] double normalised_black(double x, double s, double theta);
 

@@ -16,7 +16,7 @@ namespace {
 constexpr double kEps = 2.220446049250313e-16;
 constexpr double kTiny = 2.2250738585072014e-308;
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr int kMaxSteps = 3;  // two reach the last bits; a third only where they did not
+constexpr int kMaxSteps = 2;  // two reach the last bits; a third only where they did not
 
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kSqrtThree = 1.7320508075688772;
@@ -91,8 +91,7 @@ double refine(double beta, double x, double s, double s_left, double s_right, do
     const double ln_beta = objective == Objective::Lower ? quelm::log(beta) : 0.0;
     double ds = -kInf;
     for (int i = 0; i < kMaxSteps && std::fabs(ds) > kEps * s; ++i) {
-        const double b = normalised_black_call_otm(x, s);
-        const double bp = normalised_vega(x, s);
+        const auto [b, bp] = normalised_black_call_otm_and_vega(x, s);
         if (b > beta && s < s_right) s_right = s;
         else if (b < beta && s > s_left) s_left = s;
         const Shape sh = shape(x, s);
@@ -138,11 +137,10 @@ double refine(double beta, double x, double s, double s_left, double s_right, do
 double implied_otm_call(double beta, double x) {
     const double b_max = quelm::exp(0.5 * x);
     const double s_c = std::sqrt(std::fabs(2.0 * x));
-    const double b_c = normalised_black_call_otm(x, s_c);
-    const double v_c = normalised_vega(x, s_c);
+    const auto [b_c, v_c] = normalised_black_call_otm_and_vega(x, s_c);
     if (beta < b_c) {
         const double s_l = s_c - b_c / v_c;
-        const double b_l = normalised_black_call_otm(x, s_l);
+        const auto [b_l, v_l] = normalised_black_call_otm_and_vega(x, s_l);
         if (beta < b_l) {
             const Map m = lower_map(x, s_l);
             const double r = rational_cubic_r_for_right(0.0, b_l, 0.0, m.f, 1.0, m.fp, m.fpp, true);
@@ -154,15 +152,13 @@ double implied_otm_call(double beta, double x) {
             const double s = inverse_lower_map(x, f);
             return refine(beta, x, s, 0.0, s_l, b_max, Objective::Lower);
         }
-        const double v_l = normalised_vega(x, s_l);
         const double r = rational_cubic_r_for_right(b_l, b_c, s_l, s_c, 1.0 / v_l, 1.0 / v_c, 0.0, false);
         const double s = rational_cubic(beta, b_l, b_c, s_l, s_c, 1.0 / v_l, 1.0 / v_c, r);
         return refine(beta, x, s, s_l, s_c, b_max, Objective::Middle);
     }
     const double s_u = v_c > kTiny ? s_c + (b_max - b_c) / v_c : s_c;
-    const double b_u = normalised_black_call_otm(x, s_u);
+    const auto [b_u, v_u] = normalised_black_call_otm_and_vega(x, s_u);
     if (beta <= b_u) {
-        const double v_u = normalised_vega(x, s_u);
         const double r = rational_cubic_r_for_left(b_c, b_u, s_c, s_u, 1.0 / v_c, 1.0 / v_u, 0.0, false);
         const double s = rational_cubic(beta, b_c, b_u, s_c, s_u, 1.0 / v_c, 1.0 / v_u, r);
         return refine(beta, x, s, s_c, s_u, b_max, Objective::Middle);
