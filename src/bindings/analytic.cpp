@@ -55,12 +55,13 @@ PyObject* greeks_impl(double spot, double strike, double rate, double vol, doubl
 }
 
 PyObject* implied_volatility_impl(double market_price, double spot, double strike, double rate, double t,
-                                  std::string_view ot, double q) {
+                                  std::string_view ot, double q, std::string_view method) {
     OptionType type;
-    if (!choose(kOptionTypes, ot, type)) return nullptr;
+    pricing::ImpliedVolMethod solver;
+    if (!choose(kOptionTypes, ot, type) || !choose(pricing::kImpliedVolMethods, method, solver)) return nullptr;
     const OptionContract o{.strike = strike, .expiry = t, .option_type = type};
     return finish(pricing::implied_volatility(o, {.spot = spot, .rate = rate, .vol = 0.0, .dividend_yield = q},
-                                              market_price));
+                                              market_price, solver));
 }
 
 }  // namespace
@@ -88,7 +89,12 @@ extern const FunctionDef def_greeks = function<greeks_impl>(
 
 extern const FunctionDef def_implied_volatility = function<implied_volatility_impl>(
     "implied_volatility",
-    {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}},
-    "Solve for the Black-Scholes implied volatility matching `market_price`.");
+    {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}, "*",
+     {"method", "\"newton\""}},
+    "Solve for the Black-Scholes implied volatility matching `market_price`.\n"
+    "\n"
+    "`method` (keyword only): `\"newton\"` (the default: Newton from an analytic guess, Brent\n"
+    "as fallback, the exact solver for quotes that tolerance cannot resolve) or `\"rational\"`\n"
+    "(Jaeckel's \"Let's be rational\": the last bits the quote allows, in two or three steps).");
 
 }  // namespace quelm::py

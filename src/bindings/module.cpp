@@ -15,6 +15,13 @@ extern const FunctionDef def_monte_carlo;
 extern const FunctionDef def_lsm;
 extern const FunctionDef def_greeks;
 extern const FunctionDef def_implied_volatility;
+extern const FunctionDef def_higher_greeks;
+extern const FunctionDef def_black76;
+extern const FunctionDef def_black76_implied_volatility;
+extern const FunctionDef def_bachelier;
+extern const FunctionDef def_bachelier_implied_volatility;
+extern const FunctionDef def_american_approximation;
+extern const FunctionDef def_american_implied_volatility;
 extern const FunctionDef def_barrier_price;
 extern const FunctionDef def_lookback_price;
 extern const FunctionDef def_asian_price;
@@ -55,6 +62,13 @@ const FunctionDef* const kFunctions[] = {
     &def_lsm,
     &def_greeks,
     &def_implied_volatility,
+    &def_higher_greeks,
+    &def_black76,
+    &def_black76_implied_volatility,
+    &def_bachelier,
+    &def_bachelier_implied_volatility,
+    &def_american_approximation,
+    &def_american_implied_volatility,
     &def_barrier_price,
     &def_lookback_price,
     &def_asian_price,
