@@ -96,9 +96,13 @@ def test_stub_signatures_match_the_module():
     for qual, fn in _runtime_callables(quelm):
         sig = inspect.signature(fn)
         stub = stubbed[qual]
-        names = [a.arg for a in stub.args.args if a.arg != "self"]
+        names = [a.arg for a in stub.args.args + stub.args.kwonlyargs if a.arg != "self"]
         assert names == [n for n in sig.parameters if n != "self"], qual
-        defaults = [ast.literal_eval(d) for d in stub.args.defaults]
+        kinds = [inspect.Parameter.KEYWORD_ONLY if a in stub.args.kwonlyargs else None
+                 for a in stub.args.args + stub.args.kwonlyargs if a.arg != "self"]
+        assert kinds == [p.kind if p.kind == inspect.Parameter.KEYWORD_ONLY else None
+                         for n, p in sig.parameters.items() if n != "self"], qual
+        defaults = [ast.literal_eval(d) for d in stub.args.defaults + [k for k in stub.args.kw_defaults if k]]
         runtime = [p.default for p in sig.parameters.values() if p.default is not inspect.Parameter.empty]
         # A default the text signature shows as "..." is documented, not spelled out.
         assert len(defaults) == len(runtime), qual

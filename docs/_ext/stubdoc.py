@@ -85,12 +85,14 @@ def _parameters(fn: ast.FunctionDef, method: bool) -> list[tuple[ast.arg, ast.ex
             ast.unparse(d) == "staticmethod" for d in fn.decorator_list):
         positional = positional[1:]
     defaults = [None] * (len(positional) - len(a.defaults)) + list(a.defaults)
-    return list(zip(positional, defaults))
+    return list(zip(positional, defaults)) + list(zip(a.kwonlyargs, a.kw_defaults))
 
 
 def _signature(fn: ast.FunctionDef, aliases: dict[str, str], method: bool) -> tuple[str, str]:
     parts = []
     for arg, default in _parameters(fn, method):
+        if fn.args.kwonlyargs and arg is fn.args.kwonlyargs[0]:
+            parts.append("*")  # keyword-only from here on
         text = arg.arg
         if arg.annotation is not None:
             text += ": " + _show(arg.annotation, aliases)

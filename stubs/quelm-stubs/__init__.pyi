@@ -21,6 +21,9 @@ _Counts = _ArrayLike[_Count]
 # The spellings each option parser accepts. All but the neural method are matched after
 # lower-casing ASCII letters, so "CALL" runs too; only the lower-case forms are listed.
 _OptionType = Literal["call", "put", "c", "p"]
+_ImpliedVolMethod = Literal["newton", "rational"]
+_AmericanApproximation = Literal["bjerksund-stensland", "barone-adesi-whaley", "bjerksund_stensland",
+                                 "barone_adesi_whaley"]
 _Style = Literal["european", "american", "euro", "amer", "e", "a"]
 _BarrierType = Literal["down-in", "down-out", "up-in", "up-out", "down_in", "down_out", "up_in", "up_out",
                        "downin", "downout", "upin", "upout", "di", "do", "ui", "uo"]
@@ -54,6 +57,16 @@ class GreeksResult(TypedDict):
     vega: float
     theta: float
     rho: float
+
+class HigherGreeksResult(TypedDict):
+    vanna: float
+    volga: float
+    charm: float
+    veta: float
+    speed: float
+    zomma: float
+    color: float
+    ultima: float
 
 class MonteCarloResult(TypedDict):
     price: float
@@ -192,7 +205,24 @@ def lsm(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, opti
 def greeks(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
            dividend_yield: _Float = 0.0) -> GreeksResult: ...
 def implied_volatility(market_price: _Float, spot: _Float, strike: _Float, rate: _Float, t: _Float,
-                       option_type: _OptionType, dividend_yield: _Float = 0.0) -> float: ...
+                       option_type: _OptionType, dividend_yield: _Float = 0.0, *,
+                       method: _ImpliedVolMethod = "newton") -> float: ...
+def higher_greeks(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
+                  dividend_yield: _Float = 0.0) -> HigherGreeksResult: ...
+def black76(forward: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float,
+            option_type: _OptionType) -> float: ...
+def black76_implied_volatility(market_price: _Float, forward: _Float, strike: _Float, rate: _Float, t: _Float,
+                               option_type: _OptionType) -> float: ...
+def bachelier(forward: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float,
+              option_type: _OptionType) -> float: ...
+def bachelier_implied_volatility(market_price: _Float, forward: _Float, strike: _Float, rate: _Float, t: _Float,
+                                 option_type: _OptionType) -> float: ...
+def american_approximation(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float,
+                           option_type: _OptionType, dividend_yield: _Float = 0.0,
+                           method: _AmericanApproximation = "bjerksund-stensland") -> float: ...
+def american_implied_volatility(market_price: _Float, spot: _Float, strike: _Float, rate: _Float, t: _Float,
+                                option_type: _OptionType, dividend_yield: _Float = 0.0,
+                                method: _AmericanApproximation = "bjerksund-stensland") -> float: ...
 def barrier_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
                   barrier_type: _BarrierType, barrier: _Float, dividend_yield: _Float = 0.0) -> float: ...
 def lookback_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,

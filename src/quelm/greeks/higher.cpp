@@ -34,10 +34,10 @@ Result<HigherGreeks> higher_greeks(const OptionContract& contract, const MarketI
     g.vanna = -dq * pdf * d2 / sigma;
     g.volga = vega * d1 * d2 / sigma;
     g.charm = (call ? q * dq * n1 : -q * dq * n1) - dq * pdf * drift;
-    g.veta = -vega * (q + (r - q) * d1 / v - (1.0 + d1 * d2) / (2.0 * t));
+    g.veta = vega * (q + (r - q) * d1 / v - (1.0 + d1 * d2) / (2.0 * t));
     g.speed = -gamma / s * (d1 / v + 1.0);
     g.zomma = gamma * (d1 * d2 - 1.0) / sigma;
-    g.color = -dq * pdf / (2.0 * s * t * v) * (2.0 * q * t + 1.0 + (2.0 * (r - q) * t - d2 * v) / v * d1);
+    g.color = dq * pdf / (2.0 * s * t * v) * (2.0 * q * t + 1.0 + (2.0 * (r - q) * t - d2 * v) / v * d1);
     g.ultima = -vega / (sigma * sigma) * (d1 * d2 * (1.0 - d1 * d2) + d1 * d1 + d2 * d2);
     return g;
 }
