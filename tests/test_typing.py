@@ -288,6 +288,7 @@ def _typed_dicts() -> dict[str, dict[str, ast.expr]]:
 RESULT_CALLS = {
     "PriceResult": lambda q: q.price(100, 100, 0.05, 0.2, 1.0, "P"),
     "GreeksResult": lambda q: q.greeks(100, 100, 0.05, 0.2, 1.0, "call"),
+    "HigherGreeksResult": lambda q: q.higher_greeks(100, 100, 0.05, 0.2, 1.0, "call"),
     "MonteCarloResult": lambda q: q.lsm(100, 100, 0.05, 0.2, 1.0, "put", 256, 4),
     "AsianResult": lambda q: q.asian_price(100, 100, 0.05, 0.2, 1.0, "call"),
     "ProcessResult": lambda q: q.simulate_process("OU", x0=0.03, steps=2, paths=8),
