@@ -428,3 +428,19 @@ def test_american_implied_volatility_round_trip_and_errors():
     assert math.isnan(quelm.american_approximation(100, 100, 0.05, math.nan, 1, "put"))
     # zero volatility: the best of exercising now and at the best later date
     assert quelm.american_approximation(90, 100, 0.05, 0.0, 1, "put") == 10.0
+
+
+def test_vec_implied_volatility_takes_the_method_with_the_scalar_bits():
+    np = pytest.importorskip("numpy")
+    import quelm.vec as vec
+    strikes = np.array([60.0, 90.0, 105.0, 150.0, 1.5])
+    spots = np.array([100.0, 100.0, 100.0, 100.0, 1.0])
+    prices = np.array([quelm.black_scholes(s, k, 0.02, 0.3 if s > 1 else 0.04, 1.0, "put")
+                       for s, k in zip(spots, strikes)])
+    for method in ("newton", "rational"):
+        got = vec.implied_volatility(prices, spots, strikes, 0.02, 1.0, "put", method=method)
+        want = [quelm.implied_volatility(p, s, k, 0.02, 1.0, "put", method=method)
+                for p, s, k in zip(prices, spots, strikes)]
+        assert got.tolist() == want
+    with pytest.raises(ValueError, match="method must be 'newton' or 'rational'"):
+        vec.implied_volatility(prices, spots, strikes, 0.02, 1.0, "put", method="secant")

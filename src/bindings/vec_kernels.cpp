@@ -105,11 +105,11 @@ Status greeks(const void*, const Operands& in, double* out, Cancel&) {
     return {};
 }
 
-// market_price, spot, strike, rate, t, type, q.
+// market_price, spot, strike, rate, t, type, q, method.
 Status implied_volatility(const void*, const Operands& in, double* out, Cancel&) {
     const OptionContract o{.strike = in.real(2), .expiry = in.real(4), .option_type = in.code<OptionType>(5)};
     const MarketInputs m{.spot = in.real(1), .rate = in.real(3), .vol = 0.0, .dividend_yield = in.real(6)};
-    return put(pricing::implied_volatility(o, m, in.real(0)), out);
+    return put(pricing::implied_volatility(o, m, in.real(0), in.code<pricing::ImpliedVolMethod>(7)), out);
 }
 
 // spot, strike, rate, vol, t, type, style, steps, q.
@@ -155,11 +155,12 @@ struct Entry {
     On context;
 };
 
-// Operand letters: 'd' float64, 'Q' count; o option_type, s style, b barrier_type, k strike_type.
+// Operand letters: 'd' float64, 'Q' count; o option_type, s style, b barrier_type, k strike_type,
+// m the implied-vol method.
 const Entry kKernels[] = {
     {{"black_scholes", "dddddod", 1, &run_block_chunk<&black_scholes, &black_scholes_many>}, On::Nothing},
     {{"greeks", "dddddod", 5, &run_block_chunk<&greeks, &greeks_many>}, On::Nothing},
-    {{"implied_volatility", "dddddod", 1, &run_chunk<&implied_volatility>}, On::Nothing},
+    {{"implied_volatility", "dddddodm", 1, &run_chunk<&implied_volatility>}, On::Nothing},
     {{"binomial", "dddddosQd", 1, &run_chunk<&binomial>}, On::Nothing},
     {{"barrier_price", "dddddobdd", 1, &run_chunk<&barrier_price>}, On::Nothing},
     {{"lookback_price", "dddddokd", 1, &run_chunk<&lookback_price>}, On::Nothing},
@@ -194,6 +195,7 @@ const CodeTable kCodeTables[] = {
     {"style", 's', 2, &read_code<pricing::kExerciseStyles>},
     {"barrier_type", 'b', 4, &read_code<pricing::kBarrierTypes>},
     {"strike_type", 'k', 2, &read_code<pricing::kStrikeTypes>},
+    {"method", 'm', 2, &read_code<pricing::kImpliedVolMethods>},
 };
 
 PyObject* run_impl(std::string_view name, PyObject* inputs, PyObject* outputs, std::uint64_t nan_mode,

@@ -280,11 +280,13 @@ def greeks(spot, strike, rate, vol, t, option_type, dividend_yield=0.0, *, error
                 choices=("option_type",), keys=GREEK_KEYS)
 
 
-def implied_volatility(market_price, spot, strike, rate, t, option_type, dividend_yield=0.0, *, errors="raise"):
+def implied_volatility(market_price, spot, strike, rate, t, option_type, dividend_yield=0.0, *, method="newton",
+                       errors="raise"):
     """Implied volatilities matching market prices (see ``quelm.implied_volatility``)."""
-    return _run("implied_volatility", "dddddod",
-                ("market_price", "spot", "strike", "rate", "t", "option_type", "dividend_yield"),
-                (market_price, spot, strike, rate, t, option_type, dividend_yield), errors, choices=("option_type",))
+    return _run("implied_volatility", "dddddodm",
+                ("market_price", "spot", "strike", "rate", "t", "option_type", "dividend_yield", "method"),
+                (market_price, spot, strike, rate, t, option_type, dividend_yield, method), errors,
+                choices=("option_type", "method"))
 
 
 def binomial(spot, strike, rate, vol, t, option_type, style="european", steps=1000, dividend_yield=0.0, *,

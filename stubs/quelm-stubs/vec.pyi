@@ -4,8 +4,8 @@ from typing import Any, Literal, overload
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
-from . import (FixedRateBond, YieldCurve, _BarrierType, _Count, _EsMethod, _Float, _OptionType, _Process, _Style,
-               _StrikeType, _VarMethod)
+from . import (FixedRateBond, YieldCurve, _BarrierType, _Count, _EsMethod, _Float, _ImpliedVolMethod, _OptionType,
+               _Process, _Style, _StrikeType, _VarMethod)
 
 # A scalar or anything NumPy reads as an array (lists, arrays, pandas Series).
 _Reals = _Float | ArrayLike
@@ -32,10 +32,11 @@ def greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, o
 @overload
 def implied_volatility(market_price: _Float, spot: _Float, strike: _Float, rate: _Float, t: _Float,
                        option_type: _OptionType, dividend_yield: _Float = 0.0, *,
-                       errors: _Errors = "raise") -> float: ...
+                       method: _ImpliedVolMethod = "newton", errors: _Errors = "raise") -> float: ...
 @overload
 def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
-                       option_type: _Strings, dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Array: ...
+                       option_type: _Strings, dividend_yield: _Reals = 0.0, *,
+                       method: _Strings = "newton", errors: _Errors = "raise") -> _Array: ...
 @overload
 def binomial(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
              style: _Style = "european", steps: _Count = 1000, dividend_yield: _Float = 0.0, *,

@@ -163,7 +163,9 @@ Result<double> american_approximation(const OptionContract& contract, const Mark
         // and rate and yield, exchanged.
         price = bjerksund_stensland_call({k, s, q, q - r, sigma, t}, european);
     }
-    if (std::isnan(price)) return kNaN;
+    // Inputs are finite here: a NaN can only come from a degenerate boundary (the two
+    // limits of Bjerksund-Stensland's trigger equal), where no premium is priced.
+    if (std::isnan(price)) price = european;
     return std::max({price, european, intrinsic});
 }
 

@@ -166,7 +166,8 @@ double normal_quantile_fast(double p) {
     // One Halley step on Phi(x) - p, in the tail that keeps Phi's relative accuracy.
     const double e = x <= 0.0 ? normal_cdf_accurate(x) - p : (1.0 - p) - normal_cdf_accurate(-x);
     const double u = e * 2.5066282746310002 * quelm::exp(x * x / 2.0);
-    return x - u / (1.0 + x * u / 2.0);
+    const double refined = x - u / (1.0 + x * u / 2.0);
+    return std::isfinite(refined) ? refined : x;  // subnormal p: the density overflows
 }
 
 }  // namespace quelm
