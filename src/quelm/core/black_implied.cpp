@@ -57,7 +57,7 @@ Map lower_map(double x, double s) {
 }
 
 double inverse_lower_map(double x, double f) {
-    if (f < kTiny) return 0.0;
+    if (!(f > 0.0)) return 0.0;
     return std::fabs(x / (kSqrtThree * normal_quantile_fast(kSqrtThreeOverCbrtTwoPi * std::cbrt(f / std::fabs(x)))));
 }
 
