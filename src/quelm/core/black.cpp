@@ -46,16 +46,27 @@ double mills_difference_asymptotic(double h, double t) {
 // The same difference as 2 sum_{j odd} Y^(j)(h) t^j / j!, with Y' = 1 + hY and
 // Y^(n+1) = h Y^(n) + n Y^(n-1); t^17 is the last term that reaches the last bit.
 double mills_difference_small_t(double h, double t) {
-    double y_prev = normal_mills(h);      // Y
-    double y = normal_mills_slope(h);     // Y'
+    const MillsAndSlope m = normal_mills_and_slope(h);
+    double y_prev = m.y;  // Y
+    double y = m.slope;   // Y'
+    // 1/j! for j = 1, 3, ..., 17
+    constexpr double kInverseFactorial[] = {1.0,
+                                            1.0 / 6.0,
+                                            1.0 / 120.0,
+                                            1.0 / 5040.0,
+                                            1.0 / 362880.0,
+                                            1.0 / 39916800.0,
+                                            1.0 / 6227020800.0,
+                                            1.0 / 1307674368000.0,
+                                            1.0 / 355687428096000.0};
     const double t2 = t * t;
-    double power = t;                     // t^j / j!
+    double power = t;  // t^j
     double sum = y * power;
-    for (int n = 1; n < 17; n += 2) {
-        const double y_next = h * y + n * y_prev;             // Y^(n+1)
-        const double y_odd = h * y_next + (n + 1) * y;        // Y^(n+2)
-        power *= t2 / ((n + 1.0) * (n + 2.0));
-        sum += y_odd * power;
+    for (int n = 1, j = 1; n < 17; n += 2, ++j) {
+        const double y_next = h * y + n * y_prev;       // Y^(n+1)
+        const double y_odd = h * y_next + (n + 1) * y;  // Y^(n+2)
+        power *= t2;
+        sum += y_odd * (power * kInverseFactorial[j]);
         y_prev = y_next;
         y = y_odd;
     }
@@ -82,10 +93,14 @@ BlackAndVega normalised_black_call_otm_and_vega(double x, double s) {
     // each term in the form that neither overflows nor loses its leading digits.
     const double q1 = -(h + t) * kOneOverSqrt2;
     const double q2 = (t - h) * kOneOverSqrt2;
-    const double second = q2 < kCodySplit ? quelm::exp(-x / 2.0) * erfc_cody(q2) : damp * erfcx_cody(q2);
     double two_b;
-    if (q1 < kCodySplit) two_b = quelm::exp(x / 2.0) * erfc_cody(q1) - second;
-    else two_b = damp * (erfcx_cody(q1) - erfcx_cody(q2));
+    if (q1 < kCodySplit) {
+        const double half = quelm::exp(x / 2.0);
+        const double second = q2 < kCodySplit ? erfc_cody(q2) / half : damp * erfcx_cody(q2);
+        two_b = half * erfc_cody(q1) - second;
+    } else {
+        two_b = damp * (erfcx_cody(q1) - erfcx_cody(q2));
+    }
     const double b = two_b / 2.0;
     return {b > 0.0 ? b : 0.0, vega};
 }

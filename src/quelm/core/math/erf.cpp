@@ -117,13 +117,18 @@ double normal_mills(double z) {
     return kSqrtHalfPi * erfcx_cody(-z * kOneOverSqrt2);
 }
 
-double normal_mills_slope(double z) {
+MillsAndSlope normal_mills_and_slope(double z) {
     constexpr double kOneOverSqrt2 = 0.70710678118654752440;
     constexpr double kSqrtPi = 1.7724538509055160273;
+    constexpr double kSqrtHalfPi = 1.2533141373155002512;
     const double q = -z * kOneOverSqrt2;
-    if (!(q > 4.0)) return 1.0 + z * normal_mills(z);
-    // erfcx(q) = (1/sqrt(pi) - w R(w)) / q with w = 1/q^2, so 1 - sqrt(pi) q erfcx(q) = sqrt(pi) w R(w).
-    if (q >= 6.7e7) return 1.0 / (z * z);
+    if (!(q > 4.0)) {
+        const double y = kSqrtHalfPi * erfcx_cody(q);
+        return {y, 1.0 + z * y};
+    }
+    if (q >= 6.7e7) return {kSqrtHalfPi * kOneOverSqrtPi / q, 1.0 / (z * z)};
+    // erfcx(q) = (1/sqrt(pi) - w R(w)) / q with w = 1/q^2, so 1 - sqrt(pi) q erfcx(q) = sqrt(pi) w R(w):
+    // the slope without the cancellation of 1 + z Y.
     const double w = 1.0 / (q * q);
     double num = kP[5] * w;
     double den = w;
@@ -131,8 +136,11 @@ double normal_mills_slope(double z) {
         num = (num + kP[i]) * w;
         den = (den + kQ[i]) * w;
     }
-    return kSqrtPi * w * (num + kP[4]) / (den + kQ[4]);
+    const double rest = w * (num + kP[4]) / (den + kQ[4]);
+    return {kSqrtHalfPi * (kOneOverSqrtPi - rest) / q, kSqrtPi * rest};
 }
+
+double normal_mills_slope(double z) { return normal_mills_and_slope(z).slope; }
 
 double normal_quantile_fast(double p) {
     if (!(p > 0.0 && p < 1.0)) {

@@ -22,6 +22,12 @@ namespace quelm {
 // of the plain sum beyond z = -5.66; phi(z) Y'(z) = phi(z) + z Phi(z).
 [[nodiscard]] double normal_mills_slope(double z);
 
+// Both at once (one erfcx), for z <= 0.
+struct MillsAndSlope {
+    double y, slope;
+};
+[[nodiscard]] MillsAndSlope normal_mills_and_slope(double z);
+
 // Phi^-1(p) for 0 < p < 1 (0 -> -inf, 1 -> +inf, else NaN): P. J. Acklam's rational
 // approximation, relative error below 1.2e-9, then one Halley step on normal_cdf_accurate.
 [[nodiscard]] double normal_quantile_fast(double p);
