@@ -1,6 +1,6 @@
 // The total standard deviation s = sigma sqrt(T) implied by a normalised Black price
 // (P. Jaeckel, "Let's be rational", 2015/2016): a rational-cubic first guess in four
-// regions, then at most two or three Householder steps of order three on an objective
+// regions, then at most two Householder steps of order three on an objective
 // chosen per region. Dimensionless: x = ln(F/K), beta = undiscounted price / sqrt(F K).
 #pragma once
 
