@@ -42,6 +42,24 @@ GaussLegendre make_gauss_legendre() {
     return g;
 }
 
+struct Nodes {
+    double rho = std::nan("");
+    double half = 0.0;
+    std::array<double, kNodes> sn{}, c2{};
+};
+
+// theta = asin(rho) (1 + x_i) / 2 at each node: sin theta and cos^2 theta.
+Nodes nodes_for(const GaussLegendre& g, double rho) {
+    Nodes n;
+    n.rho = rho;
+    n.half = quelm::atan2(rho, std::sqrt((1.0 - rho) * (1.0 + rho))) / 2.0;
+    for (int i = 0; i < kNodes; ++i) {
+        n.sn[i] = quelm::sin(n.half * (g.x[i] + 1.0));
+        n.c2[i] = (1.0 - n.sn[i]) * (1.0 + n.sn[i]);
+    }
+    return n;
+}
+
 }  // namespace
 
 double bivariate_normal_cdf(double a, double b, double rho) {
@@ -53,15 +71,16 @@ double bivariate_normal_cdf(double a, double b, double rho) {
         return normal_cdf_accurate(a);
     }
     // M = Phi(a) Phi(b) + (1/2pi) int_0^asin(rho) exp(-(a^2 + b^2 - 2ab sin t) / (2 cos^2 t)) dt
-    const double top = quelm::atan2(rho, std::sqrt((1.0 - rho) * (1.0 + rho)));
-    const double half = top / 2.0;
+    // The nodes depend on rho alone, and callers (Bjerksund-Stensland) ask for few values
+    // of it: the last one's sines are kept per thread (the same numbers either way).
+    thread_local Nodes cached{};
+    if (!(cached.rho == rho)) cached = nodes_for(g, rho);
+    const double half = cached.half;
     const double sum_squares = a * a + b * b;
     double integral = 0.0;
     for (int i = 0; i < kNodes; ++i) {
-        const double theta = half * (g.x[i] + 1.0);
-        const double sn = quelm::sin(theta);
-        const double c2 = (1.0 - sn) * (1.0 + sn);
-        integral += g.w[i] * quelm::exp(-(sum_squares - 2.0 * a * b * sn) / (2.0 * c2));
+        const double sn = cached.sn[i];
+        integral += g.w[i] * quelm::exp(-(sum_squares - 2.0 * a * b * sn) / (2.0 * cached.c2[i]));
     }
     return normal_cdf_accurate(a) * normal_cdf_accurate(b) + integral * half / (2.0 * kPi);
 }
