@@ -275,6 +275,12 @@ def test_closed_forms_and_newton_solve_match_the_same_arithmetic_bit_for_bit():
             got = quelm.implied_volatility(p, s, k, r, t, kind, q)
         except ValueError:
             continue  # outside the no-arbitrage bounds
+        if p < 1e-3 and abs(_bs(s, k, r, want, t, call, q) - p) > 1e-9 * p:
+            # Newton's absolute tolerance accepted a vol that does not reprice a tiny
+            # quote: the exact solver answers instead (to the exact formula; black_scholes'
+            # own Phi is good to about 1e-9 relative that far in the tail).
+            assert abs(quelm.black_scholes(s, k, r, got, t, kind, q) / p - 1) < 1e-6, (p, got)
+            continue
         assert got == want, (p, s, k, r, t, kind, q, want)
         checked += 1
     assert checked > 2000

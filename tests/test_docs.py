@@ -22,8 +22,9 @@ STUB = stubdoc.read_stub(ROOT / "python" / "quelm" / "__init__.pyi")
 FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 
 # Pages that teach a domain must show it working, not just describe it.
-MIN_EXAMPLES = {"getting-started": 5, "analytic": 15, "trees-and-exotics": 10, "monte-carlo": 10,
-                "processes": 4, "statistics": 15, "portfolios": 10, "fixed-income": 15, "dates": 12, "neural": 6,
+MIN_EXAMPLES = {"getting-started": 5, "analytic": 15, "volatility-models": 12, "trees-and-exotics": 10,
+                "monte-carlo": 10, "processes": 4, "statistics": 15, "portfolios": 10, "fixed-income": 15,
+                "dates": 12, "neural": 6,
                 "errors": 5, "concurrency": 2}
 
 

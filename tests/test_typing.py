@@ -259,6 +259,8 @@ SPELLING_CALLS = {
     "NeuralMethod": (lambda q, s: q.american_ml(100, 100, 0.05, 0.2, 0.5, "put", s, 64, 4, 1, 1, [2]), False),
     "BusinessDayConvention": (lambda q, s: q.Calendar("uk").adjust("2022-09-19", s), True),
     "ScheduleRule": (lambda q, s: q.schedule("2020-01-15", "2021-03-17", "3M", rule=s), True),
+    "ImpliedVolMethod": (lambda q, s: q.implied_volatility(10.45, 100, 100, 0.05, 1.0, "call", method=s), True),
+    "AmericanApproximation": (lambda q, s: q.american_approximation(100, 100, 0.05, 0.2, 1.0, "put", method=s), True),
 }
 
 
@@ -294,6 +296,7 @@ def _typed_dicts() -> dict[str, dict[str, ast.expr]]:
 RESULT_CALLS = {
     "PriceResult": lambda q: q.price(100, 100, 0.05, 0.2, 1.0, "P"),
     "GreeksResult": lambda q: q.greeks(100, 100, 0.05, 0.2, 1.0, "call"),
+    "HigherGreeksResult": lambda q: q.higher_greeks(100, 100, 0.05, 0.2, 1.0, "call"),
     "MonteCarloResult": lambda q: q.lsm(100, 100, 0.05, 0.2, 1.0, "put", 256, 4),
     "AsianResult": lambda q: q.asian_price(100, 100, 0.05, 0.2, 1.0, "call"),
     "ProcessResult": lambda q: q.simulate_process("OU", x0=0.03, steps=2, paths=8),

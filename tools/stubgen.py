@@ -274,19 +274,24 @@ def vec_stub(decl: dict, forms: list) -> str:
         keys = form["keys"]
         if form["series"]:
             items = list(head)
-            for name, kind, optional, default in form["params"]:
+            for name, kind, optional, default, keyword_only in form["params"]:
+                if keyword_only and "*" not in items:
+                    items.append("*")
                 t = {"series": "_Many", "real": "float", "count": "int"}.get(kind) or annotations[name]
                 if optional:
                     t += " | None"
                 items.append(f"{name}: {t}" + (f" = {default}" if default is not None else ""))
-            items += ["*", "axis: _Axis = 0", "skipna: bool = False", "errors: _Errors = \"raise\""]
+            items += ([] if "*" in items else ["*"]) + ["axis: _Axis = 0", "skipna: bool = False",
+                                                       "errors: _Errors = \"raise\""]
             parts.append(wrap_call(f"def {form['name']}", items, " -> Any: ...") + "\n")
             continue
         one = "float" if keys is None else f"dict[{literal(keys)}, float]"
         many = "_Array" if keys is None else f"dict[{literal(keys)}, _Array]"
         for scalar_overload in (True, False):
             items = list(head)
-            for name, kind, optional, default in form["params"]:
+            for name, kind, optional, default, keyword_only in form["params"]:
+                if keyword_only and "*" not in items:
+                    items.append("*")
                 if kind == "option":
                     t = annotations[name] if scalar_overload else f"{annotations[name]} | _Many"
                 elif kind == "count":
@@ -297,7 +302,7 @@ def vec_stub(decl: dict, forms: list) -> str:
                 if value == "...":
                     value = default
                 items.append(f"{name}: {t}" + (f" = {value}" if default is not None else ""))
-            items += ["*", "errors: _Errors = \"raise\""]
+            items += ([] if "*" in items else ["*"]) + ["errors: _Errors = \"raise\""]
             parts.append("@overload\n")
             parts.append(wrap_call(f"def {form['name']}", items, f" -> {one if scalar_overload else many}: ...") + "\n")
     parts.append('''

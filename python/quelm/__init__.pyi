@@ -2,8 +2,9 @@
 import datetime
 from typing import Any, Iterator, Literal, Optional, Protocol, SupportsFloat, SupportsIndex, Tuple, TypedDict, TypeVar
 
-from quelm.typing import (DateLike, OptionType, ExerciseStyle, BarrierType, StrikeType, AverageType, Process,
-                          VarMethod, EsMethod, BusinessDayConvention, ScheduleRule, Interpolation, NeuralMethod)
+from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
+                          AmericanApproximation, Process, VarMethod, EsMethod, BusinessDayConvention, ScheduleRule,
+                          Interpolation, NeuralMethod)
 
 _Float = SupportsFloat | SupportsIndex
 _Count = SupportsIndex
@@ -66,6 +67,16 @@ class GreeksResult(TypedDict):
     vega: float
     theta: float
     rho: float
+
+class HigherGreeksResult(TypedDict):
+    vanna: float
+    volga: float
+    charm: float
+    veta: float
+    speed: float
+    zomma: float
+    color: float
+    ultima: float
 
 class HoldingValuation(TypedDict):
     symbol: str
@@ -171,7 +182,8 @@ def price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, op
 def greeks(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
            dividend_yield: _Float = 0.0) -> GreeksResult: ...
 def implied_volatility(market_price: _Float, spot: _Float, strike: _Float, rate: _Float, t: _Float,
-                       option_type: OptionType, dividend_yield: _Float = 0.0) -> float: ...
+                       option_type: OptionType, dividend_yield: _Float = 0.0, *,
+                       method: ImpliedVolMethod = "newton") -> float: ...
 def binomial(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
              style: ExerciseStyle = "european", steps: _Count = ..., dividend_yield: _Float = 0.0) -> float: ...
 def barrier_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
@@ -181,6 +193,22 @@ def lookback_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _
 def asian_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
                 average: AverageType = "geometric", n_fixings: _Count = 50, paths: _Count = 100000, seed: _Count = 42,
                 dividend_yield: _Float = 0.0) -> AsianResult: ...
+def black76(forward: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float,
+            option_type: OptionType) -> float: ...
+def black76_implied_volatility(market_price: _Float, forward: _Float, strike: _Float, rate: _Float, t: _Float,
+                               option_type: OptionType) -> float: ...
+def bachelier(forward: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float,
+              option_type: OptionType) -> float: ...
+def bachelier_implied_volatility(market_price: _Float, forward: _Float, strike: _Float, rate: _Float, t: _Float,
+                                 option_type: OptionType) -> float: ...
+def higher_greeks(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
+                  dividend_yield: _Float = 0.0) -> HigherGreeksResult: ...
+def american_approximation(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
+                           dividend_yield: _Float = 0.0,
+                           method: AmericanApproximation = "bjerksund-stensland") -> float: ...
+def american_implied_volatility(market_price: _Float, spot: _Float, strike: _Float, rate: _Float, t: _Float,
+                                option_type: OptionType, dividend_yield: _Float = 0.0,
+                                method: AmericanApproximation = "bjerksund-stensland") -> float: ...
 def monte_carlo(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
                 paths: _Count = 100000, seed: _Count = 42, dividend_yield: _Float = 0.0) -> MonteCarloResult: ...
 def lsm(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,

@@ -70,7 +70,7 @@ def _unwrap(params, args):
     """Series arguments as their columns, and the index they share (None when none is a Series)."""
     index = None
     out = list(args)
-    for i, (a, (_, kind, _, _)) in enumerate(zip(args, params)):
+    for i, (a, (_, kind, *_)) in enumerate(zip(args, params)):
         if _is_pandas(a, "Series"):
             if index is None:
                 index = a.index
@@ -149,7 +149,7 @@ def _series(form, args, axis, skipna, errors):
     labels = dates = None
     is_panel = False
     first = None
-    for i, (name, kind, _, _) in enumerate(params):
+    for i, (name, kind, *_) in enumerate(params):
         a = args[i]
         if kind != "series" or a is None:
             continue
@@ -186,7 +186,7 @@ def _series(form, args, axis, skipna, errors):
 def _one_report(form, params, args, skipna):
     """The report of a single series: the scalar call's own dict (None and counts kept)."""
     if skipna:
-        series = [i for i, (_, kind, _, _) in enumerate(params) if kind == "series" and args[i] is not None]
+        series = [i for i, (_, kind, *_) in enumerate(params) if kind == "series" and args[i] is not None]
         arrays = [np.asarray(args[i], dtype=np.float64) for i in series]
         if len({a.shape for a in arrays}) == 1:
             keep = ~np.any([np.isnan(a) for a in arrays], axis=0)
@@ -221,17 +221,20 @@ _SERIES_DOC = (
 
 def _source(form) -> str:
     params = []
-    for name, kind, optional, default in form["params"]:
+    for name, kind, optional, default, keyword_only in form["params"]:
+        if keyword_only and "*" not in params:
+            params.append("*")
         params.append(name if default is None else f"{name}={default}")
     context = form["context"]
     head = ([context[0]] if context else []) + params
+    star = "" if "*" in params else "*, "
     values = ", ".join(p[0] for p in form["params"])
     values = f"({values},)" if len(form["params"]) == 1 else f"({values})"
     if form["series"]:
-        return (f"def {form['name']}({', '.join(head)}, *, axis=0, skipna=False, errors=\"raise\"):\n"
+        return (f"def {form['name']}({', '.join(head)}, {star}axis=0, skipna=False, errors=\"raise\"):\n"
                 f"    return _series(_form, {values}, axis, skipna, errors)\n")
     ctx = context[0] if context else "None"
-    return (f"def {form['name']}({', '.join(head)}, *, errors=\"raise\"):\n"
+    return (f"def {form['name']}({', '.join(head)}, {star}errors=\"raise\"):\n"
             f"    return _element(_form, {ctx}, {values}, errors)\n")
 
 

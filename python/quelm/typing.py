@@ -19,6 +19,7 @@ if TYPE_CHECKING:
 DateLike = Union[datetime.date, "numpy.datetime64", str]
 
 OptionType = Literal["call", "CALL", "Call", "c", "C", "put", "PUT", "Put", "p", "P"]
+ImpliedVolMethod = Literal["newton", "NEWTON", "Newton", "rational", "RATIONAL", "Rational"]
 ExerciseStyle = Literal["european", "EUROPEAN", "European", "euro", "EURO", "Euro", "e", "E", "american", "AMERICAN",
                         "American", "amer", "AMER", "Amer", "a", "A"]
 BarrierType = Literal["down-in", "DOWN-IN", "Down-in", "down_in", "DOWN_IN", "Down_in", "downin", "DOWNIN", "Downin",
@@ -29,6 +30,10 @@ BarrierType = Literal["down-in", "DOWN-IN", "Down-in", "down_in", "DOWN_IN", "Do
 StrikeType = Literal["floating", "FLOATING", "Floating", "float", "FLOAT", "Float", "fixed", "FIXED", "Fixed"]
 AverageType = Literal["geometric", "GEOMETRIC", "Geometric", "geo", "GEO", "Geo", "arithmetic", "ARITHMETIC",
                       "Arithmetic", "arith", "ARITH", "Arith"]
+AmericanApproximation = Literal["bjerksund-stensland", "BJERKSUND-STENSLAND", "Bjerksund-stensland",
+                                "bjerksund_stensland", "BJERKSUND_STENSLAND", "Bjerksund_stensland",
+                                "barone-adesi-whaley", "BARONE-ADESI-WHALEY", "Barone-adesi-whaley",
+                                "barone_adesi_whaley", "BARONE_ADESI_WHALEY", "Barone_adesi_whaley"]
 Process = Literal["gbm", "GBM", "Gbm", "ou", "OU", "Ou", "ornstein-uhlenbeck", "ORNSTEIN-UHLENBECK",
                   "Ornstein-uhlenbeck", "vasicek", "VASICEK", "Vasicek", "cir", "CIR", "Cir", "merton", "MERTON",
                   "Merton", "merton-jump", "MERTON-JUMP", "Merton-jump", "heston", "HESTON", "Heston"]
@@ -51,5 +56,6 @@ Interpolation = Literal["linear", "LINEAR", "Linear", "log-linear", "LOG-LINEAR"
                         "naturalcubic", "NATURALCUBIC", "Naturalcubic", "cubic", "CUBIC", "Cubic"]
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 
-__all__ = ["DateLike", "OptionType", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType", "Process",
-           "VarMethod", "EsMethod", "BusinessDayConvention", "ScheduleRule", "Interpolation", "NeuralMethod"]
+__all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
+           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "BusinessDayConvention", "ScheduleRule",
+           "Interpolation", "NeuralMethod"]

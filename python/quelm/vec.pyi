@@ -5,8 +5,9 @@ import numpy as np
 from numpy.typing import NDArray
 
 from quelm import FixedRateBond, YieldCurve
-from quelm.typing import (DateLike, OptionType, ExerciseStyle, BarrierType, StrikeType, AverageType, Process,
-                          VarMethod, EsMethod, BusinessDayConvention, ScheduleRule, Interpolation, NeuralMethod)
+from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
+                          AmericanApproximation, Process, VarMethod, EsMethod, BusinessDayConvention, ScheduleRule,
+                          Interpolation, NeuralMethod)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).
@@ -39,11 +40,12 @@ def greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, o
            errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], _Array]: ...
 @overload
 def implied_volatility(market_price: float, spot: float, strike: float, rate: float, t: float, option_type: OptionType,
-                       dividend_yield: float = 0.0, *, errors: _Errors = "raise") -> float: ...
+                       dividend_yield: float = 0.0, *, method: ImpliedVolMethod = "newton",
+                       errors: _Errors = "raise") -> float: ...
 @overload
 def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
                        option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
-                       errors: _Errors = "raise") -> _Array: ...
+                       method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Array: ...
 @overload
 def binomial(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
              style: ExerciseStyle = "european", steps: int = 1000, dividend_yield: float = 0.0, *,
@@ -67,6 +69,57 @@ def lookback_price(spot: float, strike: float, rate: float, vol: float, t: float
 def lookback_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
                    strike_type: StrikeType | _Many, dividend_yield: _Reals = 0.0, *,
                    errors: _Errors = "raise") -> _Array: ...
+@overload
+def black76(forward: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType, *,
+            errors: _Errors = "raise") -> float: ...
+@overload
+def black76(forward: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many, *,
+            errors: _Errors = "raise") -> _Array: ...
+@overload
+def black76_implied_volatility(market_price: float, forward: float, strike: float, rate: float, t: float,
+                               option_type: OptionType, *, errors: _Errors = "raise") -> float: ...
+@overload
+def black76_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                               option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def bachelier(forward: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType, *,
+              errors: _Errors = "raise") -> float: ...
+@overload
+def bachelier(forward: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+              *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def bachelier_implied_volatility(market_price: float, forward: float, strike: float, rate: float, t: float,
+                                 option_type: OptionType, *, errors: _Errors = "raise") -> float: ...
+@overload
+def bachelier_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                                 option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def higher_greeks(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
+                  dividend_yield: float = 0.0, *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], float]: ...
+@overload
+def higher_greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+                  dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Array]: ...
+@overload
+def american_approximation(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
+                           dividend_yield: float = 0.0, method: AmericanApproximation = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> float: ...
+@overload
+def american_approximation(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                           option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                           method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> _Array: ...
+@overload
+def american_implied_volatility(market_price: float, spot: float, strike: float, rate: float, t: float,
+                                option_type: OptionType, dividend_yield: float = 0.0,
+                                method: AmericanApproximation = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> float: ...
+@overload
+def american_implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                                option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                                method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> _Array: ...
 def stats(returns: _Many | None = None, prices: _Many | None = None, values: _Many | None = None,
           benchmark: _Many | None = None, risk_free: float = 0.0, periods_per_year: float = 252.0,
           confidence: float = 0.95, lag: int | None = None, *, axis: _Axis = 0, skipna: bool = False,

@@ -60,9 +60,9 @@ Result<greeks::Greeks> greeks_of(double spot, double strike, double rate, double
 }
 
 Result<double> implied_volatility_of(double market_price, double spot, double strike, double rate, double t,
-                                     OptionType type, double q) {
+                                     OptionType type, double q, pricing::ImpliedVolMethod method) {
     const Vanilla v = vanilla(spot, strike, rate, 0.0, t, type, q);
-    return pricing::implied_volatility(v.contract, v.market, market_price);
+    return pricing::implied_volatility(v.contract, v.market, market_price, method);
 }
 
 // The vanilla operands of a block's elements (spot, strike, rate, vol, t, type, q). An element
@@ -135,8 +135,13 @@ QUELM_PUBLIC(def_greeks);
 
 constexpr FunctionDef def_implied_volatility = typed_in_vec<&implied_volatility_of>(
     "implied_volatility",
-    {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}},
-    "Solve for the Black-Scholes implied volatility matching `market_price`.");
+    {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}, "*",
+     {"method", "\"newton\""}},
+    "Solve for the Black-Scholes implied volatility matching `market_price`.\n"
+    "\n"
+    "`method` (keyword only): `\"newton\"` (the default: Newton from an analytic guess, Brent\n"
+    "as fallback, the exact solver for quotes that tolerance cannot resolve) or `\"rational\"`\n"
+    "(Jaeckel's \"Let's be rational\": the last bits the quote allows, in two or three steps).");
 QUELM_PUBLIC(def_implied_volatility);
 
 }  // namespace quelm::py

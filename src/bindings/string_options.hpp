@@ -11,6 +11,7 @@
 #include "quelm/pricing/asian.hpp"
 #include "quelm/pricing/barrier.hpp"
 #include "quelm/pricing/binomial.hpp"
+#include "quelm/pricing/implied_vol.hpp"
 #include "quelm/pricing/lookback.hpp"
 #include "quelm/stats/method.hpp"
 #include "quelm/stochastic/process.hpp"
@@ -29,5 +30,6 @@ QUELM_STRING_OPTION(Interp, kInterps, "Interpolation");
 QUELM_STRING_OPTION(ml::AmericanMethod, ml::kAmericanMethods, "NeuralMethod");
 QUELM_STRING_OPTION(dates::Convention, dates::kConventions, "BusinessDayConvention");
 QUELM_STRING_OPTION(dates::Rule, dates::kRules, "ScheduleRule");
+QUELM_STRING_OPTION(pricing::ImpliedVolMethod, pricing::kImpliedVolMethods, "ImpliedVolMethod");
 
 }  // namespace quelm::py

@@ -776,8 +776,8 @@ PyObject* vec_forms() {
         Ref params(make_list(f.n_operands, [&](std::size_t k) -> PyObject* {
             const Param& p = d.params[k];
             const char* shown = p.required() ? nullptr : p.value != nullptr ? p.value : p.shown;
-            return Py_BuildValue("(ssNN)", p.name, kind_name(f.kinds[k]), PyBool_FromLong(f.optional[k] ? 1 : 0),
-                                 text_or_none(shown));
+            return Py_BuildValue("(ssNNN)", p.name, kind_name(f.kinds[k]), PyBool_FromLong(f.optional[k] ? 1 : 0),
+                                 text_or_none(shown), PyBool_FromLong(k >= d.n_positional ? 1 : 0));
         }));
         if (!params) return nullptr;
         Ref keys(f.keyed ? make_list(f.n_out, [&](std::size_t j) { return to_py(f.keys[j]); }) : none());

@@ -1,7 +1,10 @@
 // Black-Scholes-Merton implied volatility (annual, per unit) from a quoted
-// price: no-arbitrage bounds check, Newton from an analytic guess, Brent fallback.
+// price: no-arbitrage bounds check, Newton from an analytic guess, Brent fallback;
+// and the exact solver in forward form ("Let's be rational") that the Newton path
+// falls back on where its absolute tolerance cannot tell the quote apart.
 #pragma once
 
+#include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/core/option.hpp"
 
@@ -10,5 +13,22 @@ namespace quelm::pricing {
 // market.vol is ignored. Requires strike > 0, spot > 0, expiry > 0.
 [[nodiscard]] Result<double> implied_volatility(const OptionContract& contract, const MarketInputs& market,
                                                 double market_price);
+
+enum class ImpliedVolMethod : unsigned char { Newton, Rational };
+inline constexpr Choices<ImpliedVolMethod, 2> kImpliedVolMethods{
+    "method", Listing::Quoted, {{{"newton", ImpliedVolMethod::Newton}, {"rational", ImpliedVolMethod::Rational}}}};
+
+// One of the two below.
+[[nodiscard]] Result<double> implied_volatility(const OptionContract& contract, const MarketInputs& market,
+                                                double market_price, ImpliedVolMethod method);
+
+// The same checks and bounds; the volatility that reprices the quote to the last bits, by
+// Jaeckel's method on the forward S e^((r-q)t) and the undiscounted price.
+[[nodiscard]] Result<double> implied_volatility_rational(const OptionContract& contract, const MarketInputs& market,
+                                                         double market_price);
+
+// The no-arbitrage test every implied-vol solver shares: a price at or above `upper`, or
+// more than 1e-12 below `lower`, is rejected with the bounds in the message (NaN passes).
+[[nodiscard]] Status check_price_bounds(double price, double lower, double upper);
 
 }  // namespace quelm::pricing

@@ -1,0 +1,181 @@
+#include "quelm/core/math/erf.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "quelm/core/math/elementary.hpp"
+
+namespace quelm {
+
+namespace {
+
+// Cody's coefficients: erf on |x| <= 0.46875 (A/B, in x^2), erfcx on (0.46875, 4] (C/D),
+// and erfcx beyond 4 (P/Q, in 1/x^2).
+constexpr double kA[] = {3.16112374387056560e00, 1.13864154151050156e02, 3.77485237685302021e02,
+                         3.20937758913846947e03, 1.85777706184603153e-1};
+constexpr double kB[] = {2.36012909523441209e01, 2.44024637934444173e02, 1.28261652607737228e03,
+                         2.84423683343917062e03};
+constexpr double kC[] = {5.64188496988670089e-1, 8.88314979438837594e00, 6.61191906371416295e01,
+                         2.98635138197400131e02, 8.81952221241769090e02, 1.71204761263407058e03,
+                         2.05107837782607147e03, 1.23033935479799725e03, 2.15311535474403846e-8};
+constexpr double kD[] = {1.57449261107098347e01, 1.17693950891312499e02, 5.37181101862009858e02,
+                         1.62138957456669019e03, 3.29079923573345963e03, 4.36261909014324716e03,
+                         3.43936767414372164e03, 1.23033935480374942e03};
+constexpr double kP[] = {3.05326634961232344e-1, 3.60344899949804439e-1, 1.25781726111229246e-1,
+                         1.60837851487422766e-2, 6.58749161529837803e-4, 1.63153871373020978e-2};
+constexpr double kQ[] = {2.56852019228982242e00, 1.87295284992346725e00, 5.27905102951428412e-1,
+                         6.05183413124413191e-2, 2.33520497626869185e-3};
+constexpr double kOneOverSqrtPi = 0.56418958354775628695;
+constexpr double kSmall = 0.46875;
+constexpr double kTiny = 1.11e-16;  // below it erf(x) = 2x/sqrt(pi) to the last bit
+
+double erf_small(double x) {  // |x| <= kSmall
+    if (std::fabs(x) <= kTiny) return x * kA[3] / kB[3];
+    const double y = x * x;
+    double num = kA[4] * y;
+    double den = y;
+    for (int i = 0; i < 3; ++i) {
+        num = (num + kA[i]) * y;
+        den = (den + kB[i]) * y;
+    }
+    return x * (num + kA[3]) / (den + kB[3]);
+}
+
+double erfcx_middle(double y) {  // kSmall < y <= 4
+    double num = kC[8] * y;
+    double den = y;
+    for (int i = 0; i < 7; ++i) {
+        num = (num + kC[i]) * y;
+        den = (den + kD[i]) * y;
+    }
+    return (num + kC[7]) / (den + kD[7]);
+}
+
+double erfcx_large(double y) {  // y > 4
+    if (y >= 6.7e7) return kOneOverSqrtPi / y;  // 1/y^2 below the last bit of 1/sqrt(pi)
+    const double z = 1.0 / (y * y);
+    double num = kP[5] * z;
+    double den = z;
+    for (int i = 0; i < 4; ++i) {
+        num = (num + kP[i]) * z;
+        den = (den + kQ[i]) * z;
+    }
+    return (kOneOverSqrtPi - z * (num + kP[4]) / (den + kQ[4])) / y;
+}
+
+// e^(-y^2) with y^2 split into a part exact in a double and a small rest, so the
+// rounding of y*y does not reach the result (Cody's device).
+double exp_minus_square(double y) {
+    const double head = std::floor(y * 16.0) / 16.0;
+    const double rest = (y - head) * (y + head);
+    return quelm::exp(-head * head) * quelm::exp(-rest);
+}
+
+// erfc(y) for y > kSmall.
+double erfc_positive(double y) {
+    if (y > 26.7) return 0.0;
+    return exp_minus_square(y) * (y <= 4.0 ? erfcx_middle(y) : erfcx_large(y));
+}
+
+}  // namespace
+
+double erf_cody(double x) {
+    const double y = std::fabs(x);
+    if (y <= kSmall) return erf_small(x);
+    const double c = erfc_positive(y);
+    return x < 0.0 ? c - 1.0 : 1.0 - c;
+}
+
+double erfc_cody(double x) {
+    const double y = std::fabs(x);
+    if (y <= kSmall) return 1.0 - erf_small(x);
+    const double c = erfc_positive(y);
+    return x < 0.0 ? 2.0 - c : c;
+}
+
+double erfcx_cody(double x) {
+    const double y = std::fabs(x);
+    if (y <= kSmall) return quelm::exp(x * x) * (1.0 - erf_small(x));
+    if (x > 0.0) return y <= 4.0 ? erfcx_middle(y) : erfcx_large(y);
+    if (x < -26.6) return std::numeric_limits<double>::infinity();
+    // erfcx(-y) = 2 e^(y^2) - erfcx(y)
+    const double head = std::floor(y * 16.0) / 16.0;
+    const double rest = (y - head) * (y + head);
+    const double e = quelm::exp(head * head) * quelm::exp(rest);
+    return (e + e) - (y <= 4.0 ? erfcx_middle(y) : erfcx_large(y));
+}
+
+double normal_cdf_accurate(double z) {
+    constexpr double kOneOverSqrt2 = 0.70710678118654752440;
+    if (z < -0.6629126073623883) return 0.5 * erfc_positive(-z * kOneOverSqrt2);  // -z/sqrt2 > kSmall
+    return 0.5 * erfc_cody(-z * kOneOverSqrt2);
+}
+
+double normal_mills(double z) {
+    constexpr double kOneOverSqrt2 = 0.70710678118654752440;
+    constexpr double kSqrtHalfPi = 1.2533141373155002512;
+    return kSqrtHalfPi * erfcx_cody(-z * kOneOverSqrt2);
+}
+
+MillsAndSlope normal_mills_and_slope(double z) {
+    constexpr double kOneOverSqrt2 = 0.70710678118654752440;
+    constexpr double kSqrtPi = 1.7724538509055160273;
+    constexpr double kSqrtHalfPi = 1.2533141373155002512;
+    const double q = -z * kOneOverSqrt2;
+    if (!(q > 4.0)) {
+        const double y = kSqrtHalfPi * erfcx_cody(q);
+        return {y, 1.0 + z * y};
+    }
+    if (q >= 6.7e7) return {kSqrtHalfPi * kOneOverSqrtPi / q, 1.0 / (z * z)};
+    // erfcx(q) = (1/sqrt(pi) - w R(w)) / q with w = 1/q^2, so 1 - sqrt(pi) q erfcx(q) = sqrt(pi) w R(w):
+    // the slope without the cancellation of 1 + z Y.
+    const double w = 1.0 / (q * q);
+    double num = kP[5] * w;
+    double den = w;
+    for (int i = 0; i < 4; ++i) {
+        num = (num + kP[i]) * w;
+        den = (den + kQ[i]) * w;
+    }
+    const double rest = w * (num + kP[4]) / (den + kQ[4]);
+    return {kSqrtHalfPi * (kOneOverSqrtPi - rest) / q, kSqrtPi * rest};
+}
+
+double normal_mills_slope(double z) { return normal_mills_and_slope(z).slope; }
+
+double normal_quantile_fast(double p) {
+    if (!(p > 0.0 && p < 1.0)) {
+        if (p == 0.0) return -std::numeric_limits<double>::infinity();
+        if (p == 1.0) return std::numeric_limits<double>::infinity();
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    // Acklam's coefficients: a central rational in (p - 1/2)^2, tails in sqrt(-2 ln p).
+    constexpr double a[] = {-3.969683028665376e+01, 2.209460984245205e+02, -2.759285104469687e+02,
+                            1.383577518672690e+02,  -3.066479806614716e+01, 2.506628277459239e+00};
+    constexpr double b[] = {-5.447609879822406e+01, 1.615858368580409e+02, -1.556989798598866e+02,
+                            6.680131188771972e+01,  -1.328068155288572e+01};
+    constexpr double c[] = {-7.784894002430293e-03, -3.223964580411365e-01, -2.400758277161838e+00,
+                            -2.549732539343734e+00, 4.374664141464968e+00,  2.938163982698783e+00};
+    constexpr double d[] = {7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00,
+                            3.754408661907416e+00};
+    constexpr double kLow = 0.02425;
+    double x;
+    if (p < kLow || p > 1.0 - kLow) {
+        const double tail = p < kLow ? p : 1.0 - p;
+        const double q = std::sqrt(-2.0 * quelm::log(tail));
+        x = (((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5]) /
+            ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1.0);
+        if (p > kLow) x = -x;
+    } else {
+        const double q = p - 0.5;
+        const double r = q * q;
+        x = (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) * q /
+            (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1.0);
+    }
+    // One Halley step on Phi(x) - p, in the tail that keeps Phi's relative accuracy.
+    const double e = x <= 0.0 ? normal_cdf_accurate(x) - p : (1.0 - p) - normal_cdf_accurate(-x);
+    const double u = e * 2.5066282746310002 * quelm::exp(x * x / 2.0);
+    const double refined = x - u / (1.0 + x * u / 2.0);
+    return std::isfinite(refined) ? refined : x;  // subnormal p: the density overflows
+}
+
+}  // namespace quelm

@@ -1,0 +1,45 @@
+#include "quelm/greeks/higher.hpp"
+
+#include <cmath>
+
+#include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/elementary.hpp"
+
+namespace quelm::greeks {
+
+Result<HigherGreeks> higher_greeks(const OptionContract& contract, const MarketInputs& market) {
+    const auto [s, k, t, r, q, sigma, call] = vanilla_terms(contract, market);
+    QUELM_CHECK(validate_vanilla(k, s, sigma, t));
+    if (any_nan(market, k, t)) return HigherGreeks{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
+    HigherGreeks g{};
+    if (s == 0.0 || t == 0.0) return g;
+    const double dq = discount_factor(q, t);
+    if (sigma == 0.0) {
+        const double forward = s * quelm::exp((r - q) * t);
+        if (call && forward > k) g.charm = q * dq;
+        if (!call && forward < k) g.charm = -q * dq;
+        return g;
+    }
+    const double sqrt_t = std::sqrt(t);
+    const double v = sigma * sqrt_t;
+    const D12 d = lognormal_d12(s, k, r, q, sigma, t);
+    const double d1 = d.d1;
+    const double d2 = d.d2;
+    const double pdf = normal_pdf(d1);
+    const double vega = s * dq * pdf * sqrt_t;
+    const double gamma = dq * pdf / (s * v);
+    // d(d1)/dt and d(d2)/dt in calendar time (minus their derivatives in T).
+    const double drift = (2.0 * (r - q) * t - d2 * v) / (2.0 * t * v);
+    const double n1 = normal_cdf(call ? d1 : -d1);
+    g.vanna = -dq * pdf * d2 / sigma;
+    g.volga = vega * d1 * d2 / sigma;
+    g.charm = (call ? q * dq * n1 : -q * dq * n1) - dq * pdf * drift;
+    g.veta = vega * (q + (r - q) * d1 / v - (1.0 + d1 * d2) / (2.0 * t));
+    g.speed = -gamma / s * (d1 / v + 1.0);
+    g.zomma = gamma * (d1 * d2 - 1.0) / sigma;
+    g.color = dq * pdf / (2.0 * s * t * v) * (2.0 * q * t + 1.0 + (2.0 * (r - q) * t - d2 * v) / v * d1);
+    g.ultima = -vega / (sigma * sigma) * (d1 * d2 * (1.0 - d1 * d2) + d1 * d1 + d2 * d2);
+    return g;
+}
+
+}  // namespace quelm::greeks
