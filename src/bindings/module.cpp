@@ -18,6 +18,10 @@ extern const FunctionDef def_implied_volatility;
 extern const FunctionDef def_barrier_price;
 extern const FunctionDef def_lookback_price;
 extern const FunctionDef def_asian_price;
+extern const FunctionDef def_heston_price;
+extern const FunctionDef def_heston_calibrate;
+extern const FunctionDef def_sabr_vol;
+extern const FunctionDef def_sabr_calibrate;
 extern const FunctionDef def_simulate_process;
 extern const FunctionDef def_stats;
 extern const FunctionDef def_sharpe;
@@ -58,6 +62,10 @@ const FunctionDef* const kFunctions[] = {
     &def_barrier_price,
     &def_lookback_price,
     &def_asian_price,
+    &def_heston_price,
+    &def_heston_calibrate,
+    &def_sabr_vol,
+    &def_sabr_calibrate,
     &def_simulate_process,
     &def_stats,
     &def_sharpe,
