@@ -22,6 +22,8 @@ extern const FunctionDef def_heston_price;
 extern const FunctionDef def_heston_calibrate;
 extern const FunctionDef def_sabr_vol;
 extern const FunctionDef def_sabr_calibrate;
+extern const FunctionDef def_svi_vol;
+extern const FunctionDef def_svi_calibrate;
 extern const FunctionDef def_simulate_process;
 extern const FunctionDef def_stats;
 extern const FunctionDef def_sharpe;
@@ -45,6 +47,7 @@ extern const FunctionDef def_differential_ml;
 extern const FunctionDef def_american_ml;
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();
+PyTypeObject* vol_surface_type();
 PyObject* create_kernels_module();
 int install_thread_control(const char* version);
 
@@ -66,6 +69,8 @@ const FunctionDef* const kFunctions[] = {
     &def_heston_calibrate,
     &def_sabr_vol,
     &def_sabr_calibrate,
+    &def_svi_vol,
+    &def_svi_calibrate,
     &def_simulate_process,
     &def_stats,
     &def_sharpe,
@@ -89,7 +94,7 @@ const FunctionDef* const kFunctions[] = {
     &def_american_ml,
 };
 
-PyTypeObject* (*const kClasses[])() = {&yield_curve_type, &fixed_rate_bond_type};
+PyTypeObject* (*const kClasses[])() = {&yield_curve_type, &fixed_rate_bond_type, &vol_surface_type};
 
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,

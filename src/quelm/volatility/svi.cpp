@@ -27,6 +27,16 @@ SviValue svi_value(const SviParams& p, double k) {
     return {p.a + p.b * (p.rho * x + root), p.b * (p.rho + x / root), p.b * p.sigma * p.sigma / (root * root * root)};
 }
 
+Result<double> svi_vol(double forward, double strike, double t, const SviParams& p) {
+    if (forward <= 0.0) return invalid("forward must be > 0");
+    if (strike <= 0.0) return invalid("strike must be > 0");
+    if (t <= 0.0) return invalid("time to expiry must be > 0");
+    if (any_nan(forward, strike, t, p.a, p.b, p.rho, p.m, p.sigma)) return kNaN;
+    QUELM_CHECK(validate_svi(p));
+    const double w = svi_value(p, quelm::log(strike / forward)).w;
+    return w > 0.0 ? std::sqrt(w / t) : kNaN;
+}
+
 double svi_density_factor(const SviParams& p, double k) {
     const SviValue v = svi_value(p, k);
     if (!(v.w > 0.0)) return -std::numeric_limits<double>::infinity();
@@ -237,6 +247,17 @@ Result<SviFit> svi_fit(std::span<const double> ks, std::span<const double> vols,
     out.rmse = wsum > 0.0 ? std::sqrt(sum / wsum) : kNaN;
     out.butterfly = check_butterfly(out.params, k_lo - span / 2.0, k_hi + span / 2.0);
     return out;
+}
+
+Result<SviFit> svi_calibrate(double forward, std::span<const double> strikes, std::span<const double> vols, double t,
+                             std::span<const double> weights, Cancel& cancel) {
+    if (!(forward > 0.0) || !std::isfinite(forward)) return invalid("forward must be finite and > 0");
+    std::vector<double> ks(strikes.size());
+    for (std::size_t i = 0; i < ks.size(); ++i) {
+        if (!(strikes[i] > 0.0) || !std::isfinite(strikes[i])) return invalid("strikes must be finite and > 0");
+        ks[i] = quelm::log(strikes[i] / forward);
+    }
+    return svi_fit(ks, vols, t, weights, cancel);
 }
 
 }  // namespace quelm::volatility

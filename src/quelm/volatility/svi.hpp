@@ -25,6 +25,10 @@ struct SviValue {
 };
 [[nodiscard]] SviValue svi_value(const SviParams& p, double k);
 
+// The implied vol sqrt(w(ln(K / F)) / t): forward > 0, strike > 0, t > 0, then the
+// parameters; NaN where w <= 0, and for NaN inputs.
+[[nodiscard]] Result<double> svi_vol(double forward, double strike, double t, const SviParams& p);
+
 // Gatheral's density factor g(k) = (1 - k w' / (2 w))^2 - w'^2 / 4 (1 / w + 1 / 4) + w'' / 2
 // (-inf where w <= 0): no butterfly arbitrage at k exactly when g(k) >= 0.
 [[nodiscard]] double svi_density_factor(const SviParams& p, double k);
@@ -55,5 +59,10 @@ struct SviFit {
 // from the best point of a coarse grid.
 [[nodiscard]] Result<SviFit> svi_fit(std::span<const double> ks, std::span<const double> vols, double t,
                                      std::span<const double> weights, Cancel& cancel);
+
+// The same from strikes and a forward (price units): k = ln(K / F).
+[[nodiscard]] Result<SviFit> svi_calibrate(double forward, std::span<const double> strikes,
+                                           std::span<const double> vols, double t, std::span<const double> weights,
+                                           Cancel& cancel);
 
 }  // namespace quelm::volatility
