@@ -8,7 +8,7 @@ PY := $(VENV)/bin/python
 PIP := $(PY) -m pip
 DEV_BUILD := build/dev
 BUILD_DEPS := scikit-build-core cmake ninja
-TEST_DEPS := pytest numpy scipy hypothesis mypy pandas pandas-stubs basedpyright matplotlib threadpoolctl "dask[array,dataframe]" distributed
+TEST_DEPS := pytest numpy scipy hypothesis mypy pandas pandas-stubs basedpyright matplotlib threadpoolctl "dask[array,dataframe]" distributed QuantLib mpmath
 DOCS_DEPS := "sphinx>=7.2" "myst-parser>=2" furo
 
 # Every install builds inside the venv (no build isolation) with the venv's own CMake and

@@ -24,7 +24,8 @@ FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 # Pages that teach a domain must show it working, not just describe it.
 MIN_EXAMPLES = {"getting-started": 5, "analytic": 15, "trees-and-exotics": 10, "monte-carlo": 10,
                 "processes": 4, "statistics": 15, "portfolios": 10, "fixed-income": 15, "neural": 6,
-                "errors": 5, "concurrency": 2}
+                "errors": 5, "concurrency": 2,
+                "stochastic-volatility": 20}
 
 
 def page_examples(page: Path) -> doctest.DocTest:
@@ -54,7 +55,7 @@ def test_api_reference_names_every_export():
     assert set(quelm.__all__) - {"__version__"} == documented
 
 
-METHODS = [f"{c}.{m}" for c in ("YieldCurve", "FixedRateBond") for m in dir(getattr(quelm, c))
+METHODS = [f"{c}.{m}" for c in ("YieldCurve", "FixedRateBond", "VolSurface") for m in dir(getattr(quelm, c))
            if not m.startswith("_") and callable(getattr(getattr(quelm, c), m))]
 
 
@@ -74,7 +75,7 @@ def test_stub_signature_matches_the_module(name):
             assert shown[p.name] is not None and ast.literal_eval(shown[p.name]) == p.default, p.name
 
 
-@pytest.mark.parametrize("cls", ["YieldCurve", "FixedRateBond"])
+@pytest.mark.parametrize("cls", ["YieldCurve", "FixedRateBond", "VolSurface"])
 def test_stub_covers_every_public_method(cls):
     public = {n for n in dir(getattr(quelm, cls)) if not n.startswith("_")}
     assert public == {k.split(".", 1)[1] for k in STUB.signatures if k.startswith(cls + ".")}

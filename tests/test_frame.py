@@ -20,10 +20,10 @@ FUNCTIONS = [name for name in quelm.__all__
 
 
 def test_module_contents_and_order():
-    assert len(FUNCTIONS) == 31
+    assert len(FUNCTIONS) == 37
     assert quelm.__version__ == "0.1.0"
     assert quelm.__doc__ == "The `quelm` Python module."
-    assert quelm.__all__ == ["__version__", *FUNCTIONS, "YieldCurve", "FixedRateBond"]
+    assert quelm.__all__ == ["__version__", *FUNCTIONS, "YieldCurve", "FixedRateBond", "VolSurface"]
     for name in FUNCTIONS:
         f = getattr(quelm, name)
         assert type(f).__name__ == "builtin_function_or_method"

@@ -248,6 +248,9 @@ SPELLING_CALLS = {
     "_VarMethod": (lambda q, s: q.value_at_risk([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
     "_EsMethod": (lambda q, s: q.expected_shortfall([0.01, -0.02, 0.005, -0.01], 0.9, s), True),
     "_Interp": (lambda q, s: q.YieldCurve.from_zero_rates([1.0, 2.0, 3.0], [0.03, 0.035, 0.04], s), True),
+    "_QuoteType": (lambda q, s: q.heston_calibrate(100, [90, 95, 100, 105, 110], [1.0] * 5,
+                                                   [0.2] * 5 if s.startswith("vol") else [12.0, 8.5, 5.6, 3.4, 1.9],
+                                                   0.02, quote_type=s, max_iterations=1), True),
     "_NeuralMethod": (lambda q, s: q.american_ml(100, 100, 0.05, 0.2, 0.5, "put", s, 64, 4, 1, 1, [2]), False),
 }
 
@@ -294,6 +297,14 @@ RESULT_CALLS = {
     "PortfolioRisk": lambda q: q.portfolio_risk([[0.01, 0.02, -0.01], [0.0, 0.01, 0.02]], [0.5, 0.5]),
     "OptimizeResult": lambda q: q.optimize([0.05, 0.07], [[0.04, 0.01], [0.01, 0.09]]),
     "DifferentialMLResult": lambda q: q.differential_ml(100, 100, 0.05, 0.2, 1.0, "c", 64, 1, hidden=[2]),
+    "HestonCalibration": lambda q: q.heston_calibrate(100, [90, 95, 100, 105, 110], [1.0] * 5,
+                                                      [0.2] * 5, 0.02, quote_type="vol", max_iterations=2),
+    "SabrCalibration": lambda q: q.sabr_calibrate(0.03, [0.02, 0.03, 0.04], [0.25, 0.2, 0.19], 1.0),
+    "SviCalibration": lambda q: q.svi_calibrate(100, [80, 90, 100, 110, 120], [0.26, 0.22, 0.2, 0.19, 0.195], 1.0),
+    "ButterflyCheck": lambda q: q.svi_calibrate(100, [80, 90, 100, 110, 120], [0.26, 0.22, 0.2, 0.19, 0.195],
+                                                1.0)["butterfly"],
+    "SurfaceSlice": lambda q: q.VolSurface.from_vols([80, 90, 100, 110, 120], [1.0] * 5,
+                                                     [0.26, 0.22, 0.2, 0.19, 0.195], 100.0).slices()[0],
     "AmericanMLResult": lambda q: q.american_ml(100, 100, 0.05, 0.2, 0.5, "P", "deep_lsm", 64, 4, 1, 1, [2]),
 }
 

@@ -31,6 +31,7 @@ _VarMethod = Literal["historical", "parametric", "cornish-fisher", "hist", "gaus
 _EsMethod = Literal["historical", "parametric", "hist", "gaussian"]
 _Interp = Literal["linear", "log-linear", "natural-cubic", "log_linear", "loglinear", "natural_cubic", "naturalcubic",
                   "cubic"]
+_QuoteType = Literal["price", "vol", "prices", "vols"]
 _NeuralMethod = Literal["deep-lsm", "dos", "deep_lsm"]  # matched exactly, case included
 
 __version__: str
@@ -178,6 +179,62 @@ class AmericanMLResult(TypedDict):
     steps: int
     epochs: int
 
+class HestonCalibration(TypedDict):
+    v0: float
+    kappa: float
+    theta: float
+    xi: float
+    rho: float
+    rmse: float
+    max_error: float
+    iterations: int
+    converged: bool
+    residuals: list[float]
+
+class SabrCalibration(TypedDict):
+    alpha: float
+    beta: float
+    rho: float
+    nu: float
+    rmse: float
+    max_error: float
+    iterations: int
+    converged: bool
+    residuals: list[float]
+
+class ButterflyCheck(TypedDict):
+    arbitrage_free: bool
+    min_g: float
+    violations: list[Tuple[float, float]]
+
+class SviCalibration(TypedDict):
+    a: float
+    b: float
+    rho: float
+    m: float
+    sigma: float
+    rmse: float
+    max_error: float
+    iterations: int
+    converged: bool
+    residuals: list[float]
+    butterfly: ButterflyCheck
+
+class SurfaceSlice(TypedDict):
+    t: float
+    forward: float
+    a: float
+    b: float
+    rho: float
+    m: float
+    sigma: float
+    rmse: float
+    max_error: float
+    min_g: float
+    butterfly_free: bool
+    calendar_repaired: bool
+    quotes: int
+
 def black_scholes(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
                   dividend_yield: _Float = 0.0) -> float: ...
 def price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
@@ -200,6 +257,21 @@ def lookback_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _
 def asian_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: _OptionType,
                 average: _Average = "geometric", n_fixings: _Count = 50, paths: _Count = 100000, seed: _Count = 42,
                 dividend_yield: _Float = 0.0) -> AsianResult: ...
+def heston_price(spot: _Float, strike: _Float, rate: _Float, t: _Float, option_type: _OptionType, v0: _Float,
+                 kappa: _Float, theta: _Float, xi: _Float, rho: _Float, dividend_yield: _Float = 0.0) -> float: ...
+def heston_calibrate(spot: _Float, strikes: _Floats, expiries: _Floats, quotes: _Floats, rate: _Float, *,
+                     dividend_yield: _Float = 0.0, quote_type: _QuoteType = "price",
+                     option_types: Optional[_OptionType | _ArrayLike[_OptionType]] = None,
+                     weights: Optional[_Floats] = None, initial: Optional[_Floats] = None,
+                     bounds: Optional[_Matrix] = None, max_iterations: _Count = 200) -> HestonCalibration: ...
+def sabr_vol(forward: _Float, strike: _Float, t: _Float, alpha: _Float, beta: _Float, rho: _Float,
+             nu: _Float) -> float: ...
+def sabr_calibrate(forward: _Float, strikes: _Floats, vols: _Floats, t: _Float, beta: _Float = 0.5, *,
+                   weights: Optional[_Floats] = None) -> SabrCalibration: ...
+def svi_vol(forward: _Float, strike: _Float, t: _Float, a: _Float, b: _Float, rho: _Float, m: _Float,
+            sigma: _Float) -> float: ...
+def svi_calibrate(forward: _Float, strikes: _Floats, vols: _Floats, t: _Float, *,
+                  weights: Optional[_Floats] = None) -> SviCalibration: ...
 def simulate_process(process: _Process, x0: _Float = 100.0, t: _Float = 1.0, steps: _Count = 100,
                      paths: _Count = 100000, seed: _Count = 42, mu: _Float = 0.05, sigma: _Float = 0.20,
                      kappa: _Float = 1.0, theta: _Float = 0.04, lambda_: _Float = 0.5, jump_mean: _Float = -0.1,
@@ -266,4 +338,21 @@ class FixedRateBond:
     def macaulay_duration(self, y: _Float) -> float: ...
     def modified_duration(self, y: _Float) -> float: ...
     def convexity(self, y: _Float) -> float: ...
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+
+@final
+class VolSurface:
+    """An implied-volatility surface fitted to an option chain: build once, query many times."""
+    @staticmethod
+    def from_vols(strikes: _Floats, expiries: _Floats, vols: _Floats, spot: Optional[_Float] = None,
+                  rate: _Float = 0.0, *, dividend_yield: _Float = 0.0,
+                  forwards: Optional[_Floats] = None) -> VolSurface: ...
+    @staticmethod
+    def from_chain(strikes: _Floats, expiries: _Floats, prices: _Floats, spot: _Float, rate: _Float, *,
+                   dividend_yield: _Float = 0.0,
+                   option_types: Optional[_OptionType | _ArrayLike[_OptionType]] = None) -> VolSurface: ...
+    def vol(self, strike: _Float, t: _Float) -> float: ...
+    def local_vol(self, strike: _Float, t: _Float) -> float: ...
+    def forward(self, t: _Float) -> float: ...
+    def slices(self) -> list[SurfaceSlice]: ...
     def __reduce__(self) -> Tuple[Any, ...]: ...
