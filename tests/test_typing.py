@@ -261,6 +261,9 @@ SPELLING_CALLS = {
     "ScheduleRule": (lambda q, s: q.schedule("2020-01-15", "2021-03-17", "3M", rule=s), True),
     "ImpliedVolMethod": (lambda q, s: q.implied_volatility(10.45, 100, 100, 0.05, 1.0, "call", method=s), True),
     "AmericanApproximation": (lambda q, s: q.american_approximation(100, 100, 0.05, 0.2, 1.0, "put", method=s), True),
+    "QuoteType": (lambda q, s: q.heston_calibrate(100, [90, 95, 100, 105, 110], [1.0] * 5,
+                                                  [0.2] * 5 if s.lower().startswith("vol") else [12.0, 8.5, 5.6, 3.4, 1.9],
+                                                  0.02, quote_type=s, max_iterations=1), True),
 }
 
 
@@ -307,6 +310,10 @@ RESULT_CALLS = {
     "PortfolioRisk": lambda q: q.portfolio_risk([[0.01, 0.02, -0.01], [0.0, 0.01, 0.02]], [0.5, 0.5]),
     "OptimizeResult": lambda q: q.optimize([0.05, 0.07], [[0.04, 0.01], [0.01, 0.09]]),
     "DifferentialMLResult": lambda q: q.differential_ml(100, 100, 0.05, 0.2, 1.0, "c", 64, 1, hidden=[2]),
+    "HestonCalibration": lambda q: q.heston_calibrate(100, [90, 95, 100, 105, 110], [1.0] * 5,
+                                                      [0.2] * 5, 0.02, quote_type="vol", max_iterations=2),
+    "SabrCalibration": lambda q: q.sabr_calibrate(0.03, [0.02, 0.03, 0.04], [0.25, 0.2, 0.19], 1.0),
+    "SviCalibration": lambda q: q.svi_calibrate(100, [80, 90, 100, 110, 120], [0.26, 0.22, 0.2, 0.19, 0.195], 1.0),
     "AmericanMLResult": lambda q: q.american_ml(100, 100, 0.05, 0.2, 0.5, "P", "deep_lsm", 64, 4, 1, 1, [2]),
 }
 

@@ -3,8 +3,8 @@ import datetime
 from typing import Any, Iterator, Literal, Optional, Protocol, SupportsFloat, SupportsIndex, Tuple, TypedDict, TypeVar
 
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
-                          AmericanApproximation, Process, VarMethod, EsMethod, BusinessDayConvention, ScheduleRule,
-                          Interpolation, NeuralMethod)
+                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BusinessDayConvention,
+                          ScheduleRule, Interpolation, NeuralMethod)
 
 _Float = SupportsFloat | SupportsIndex
 _Count = SupportsIndex
@@ -67,6 +67,18 @@ class GreeksResult(TypedDict):
     vega: float
     theta: float
     rho: float
+
+class HestonCalibration(TypedDict):
+    v0: float
+    kappa: float
+    theta: float
+    xi: float
+    rho: float
+    rmse: float
+    max_error: float
+    iterations: int
+    converged: bool
+    residuals: list[float]
 
 class HigherGreeksResult(TypedDict):
     vanna: float
@@ -141,6 +153,17 @@ class ProcessResult(TypedDict):
     mean_abs_error: float
     std_abs_error: Optional[float]
 
+class SabrCalibration(TypedDict):
+    alpha: float
+    beta: float
+    rho: float
+    nu: float
+    rmse: float
+    max_error: float
+    iterations: int
+    converged: bool
+    residuals: list[float]
+
 class StatsReport(TypedDict):
     count: int
     periods_per_year: float
@@ -172,6 +195,19 @@ class StatsReport(TypedDict):
     beta: Optional[float]
     tracking_error: Optional[float]
     information_ratio: Optional[float]
+
+class SviCalibration(TypedDict):
+    a: float
+    b: float
+    rho: float
+    m: float
+    sigma: float
+    rmse: float
+    max_error: float
+    iterations: int
+    converged: bool
+    residuals: list[float]
+    butterfly: dict[str, Any]
 
 # --- Option pricing ---
 
@@ -250,6 +286,46 @@ def portfolio_risk(returns: _Matrix, weights: _Floats, periods_per_year: _Float 
                    confidence: _Float = 0.95) -> PortfolioRisk: ...
 def optimize(mean: _Floats, cov: _Matrix, rf: _Float = 0.0, target: Optional[_Float] = None, *,
              bounds: Optional[_ArrayLike[Optional[_Float]] | _ArrayLike[_ArrayLike[Optional[_Float]]]] = None) -> OptimizeResult: ...
+
+# --- Volatility models ---
+
+def heston_price(spot: _Float, strike: _Float, rate: _Float, t: _Float, option_type: OptionType, v0: _Float,
+                 kappa: _Float, theta: _Float, xi: _Float, rho: _Float, dividend_yield: _Float = 0.0) -> float: ...
+def heston_calibrate(spot: _Float, strikes: _Floats, expiries: _Floats, quotes: _Floats, rate: _Float, *,
+                     dividend_yield: _Float = 0.0, quote_type: QuoteType = "price", option_types: Optional[Any] = None,
+                     weights: Optional[_Floats] = None, initial: Optional[_Floats] = None,
+                     bounds: Optional[_Matrix] = None, max_iterations: _Count = 200) -> HestonCalibration: ...
+def sabr_vol(forward: _Float, strike: _Float, t: _Float, alpha: _Float, beta: _Float, rho: _Float,
+             nu: _Float) -> float: ...
+def sabr_calibrate(forward: _Float, strikes: _Floats, vols: _Floats, t: _Float, beta: _Float = 0.5, *,
+                   weights: Optional[_Floats] = None) -> SabrCalibration: ...
+def svi_vol(forward: _Float, strike: _Float, t: _Float, a: _Float, b: _Float, rho: _Float, m: _Float,
+            sigma: _Float) -> float: ...
+def svi_calibrate(forward: _Float, strikes: _Floats, vols: _Floats, t: _Float, *,
+                  weights: Optional[_Floats] = None) -> SviCalibration: ...
+class VolSurface:
+    """An implied-volatility surface fitted to an option chain: build once, query many times.
+
+    One SVI slice per expiry; total variance linear in time at fixed log-moneyness between
+    slices lifted to be non-decreasing in time (no calendar arbitrage between them):
+
+        >>> import quelm
+        >>> s = quelm.VolSurface.from_vols(strikes, expiries, vols, spot=100.0, rate=0.03)
+        >>> s.vol(105.0, 0.75), s.local_vol(105.0, 0.75)
+    """
+    @staticmethod
+    def from_vols(strikes: _Floats, expiries: _Floats, vols: _Floats, spot: Optional[_Float] = None,
+                  rate: _Float = 0.0, *, dividend_yield: _Float = 0.0,
+                  forwards: Optional[_Floats] = None) -> VolSurface: ...
+    @staticmethod
+    def from_chain(strikes: _Floats, expiries: _Floats, prices: _Floats, spot: _Float, rate: _Float, *,
+                   dividend_yield: _Float = 0.0, option_types: Optional[Any] = None) -> VolSurface: ...
+    def vol(self, strike: _Float, t: _Float) -> float: ...
+    def local_vol(self, strike: _Float, t: _Float) -> float: ...
+    def forward(self, t: _Float) -> float: ...
+    def slices(self) -> list[dict[str, Any]]: ...
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+
 
 # --- Dates and conventions ---
 

@@ -42,6 +42,8 @@ VarMethod = Literal["historical", "HISTORICAL", "Historical", "hist", "HIST", "H
                     "Cornish-fisher", "cf", "CF", "Cf"]
 EsMethod = Literal["historical", "HISTORICAL", "Historical", "hist", "HIST", "Hist", "parametric", "PARAMETRIC",
                    "Parametric", "gaussian", "GAUSSIAN", "Gaussian"]
+QuoteType = Literal["price", "PRICE", "Price", "vol", "VOL", "Vol", "prices", "PRICES", "Prices", "vols", "VOLS",
+                    "Vols"]
 BusinessDayConvention = Literal["following", "FOLLOWING", "Following", "modified-following", "MODIFIED-FOLLOWING",
                                 "Modified-following", "modified_following", "MODIFIED_FOLLOWING", "Modified_following",
                                 "preceding", "PRECEDING", "Preceding", "modified-preceding", "MODIFIED-PRECEDING",
@@ -57,5 +59,5 @@ Interpolation = Literal["linear", "LINEAR", "Linear", "log-linear", "LOG-LINEAR"
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 
 __all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
-           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "BusinessDayConvention", "ScheduleRule",
-           "Interpolation", "NeuralMethod"]
+           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BusinessDayConvention",
+           "ScheduleRule", "Interpolation", "NeuralMethod"]

@@ -4,10 +4,10 @@ from typing import Any, Literal, Protocol, overload
 import numpy as np
 from numpy.typing import NDArray
 
-from quelm import FixedRateBond, YieldCurve
+from quelm import FixedRateBond, VolSurface, YieldCurve
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
-                          AmericanApproximation, Process, VarMethod, EsMethod, BusinessDayConvention, ScheduleRule,
-                          Interpolation, NeuralMethod)
+                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BusinessDayConvention,
+                          ScheduleRule, Interpolation, NeuralMethod)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).
@@ -139,6 +139,34 @@ def tracking_error(portfolio: _Many, benchmark: _Many, periods_per_year: float =
                    skipna: bool = False, errors: _Errors = "raise") -> Any: ...
 def info_ratio(portfolio: _Many, benchmark: _Many, periods_per_year: float = 252.0, *, axis: _Axis = 0,
                skipna: bool = False, errors: _Errors = "raise") -> Any: ...
+@overload
+def heston_price(spot: float, strike: float, rate: float, t: float, option_type: OptionType, v0: float, kappa: float,
+                 theta: float, xi: float, rho: float, dividend_yield: float = 0.0, *,
+                 errors: _Errors = "raise") -> float: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                 kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Array: ...
+@overload
+def sabr_vol(forward: float, strike: float, t: float, alpha: float, beta: float, rho: float, nu: float, *,
+             errors: _Errors = "raise") -> float: ...
+@overload
+def sabr_vol(forward: _Reals, strike: _Reals, t: _Reals, alpha: _Reals, beta: _Reals, rho: _Reals, nu: _Reals, *,
+             errors: _Errors = "raise") -> _Array: ...
+@overload
+def svi_vol(forward: float, strike: float, t: float, a: float, b: float, rho: float, m: float, sigma: float, *,
+            errors: _Errors = "raise") -> float: ...
+@overload
+def svi_vol(forward: _Reals, strike: _Reals, t: _Reals, a: _Reals, b: _Reals, rho: _Reals, m: _Reals, sigma: _Reals, *,
+            errors: _Errors = "raise") -> _Array: ...
+@overload
+def surface_vol(surface: VolSurface, strike: float, t: float, *, errors: _Errors = "raise") -> float: ...
+@overload
+def surface_vol(surface: VolSurface, strike: _Reals, t: _Reals, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def surface_local_vol(surface: VolSurface, strike: float, t: float, *, errors: _Errors = "raise") -> float: ...
+@overload
+def surface_local_vol(surface: VolSurface, strike: _Reals, t: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def bond_price(bond: FixedRateBond, y: float, *, errors: _Errors = "raise") -> float: ...
 @overload

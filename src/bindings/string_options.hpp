@@ -15,6 +15,7 @@
 #include "quelm/pricing/lookback.hpp"
 #include "quelm/stats/method.hpp"
 #include "quelm/stochastic/process.hpp"
+#include "quelm/volatility/heston_calibrate.hpp"
 
 namespace quelm::py {
 
@@ -30,6 +31,7 @@ QUELM_STRING_OPTION(Interp, kInterps, "Interpolation");
 QUELM_STRING_OPTION(ml::AmericanMethod, ml::kAmericanMethods, "NeuralMethod");
 QUELM_STRING_OPTION(dates::Convention, dates::kConventions, "BusinessDayConvention");
 QUELM_STRING_OPTION(dates::Rule, dates::kRules, "ScheduleRule");
+QUELM_STRING_OPTION(volatility::QuoteType, volatility::kQuoteTypes, "QuoteType");
 QUELM_STRING_OPTION(pricing::ImpliedVolMethod, pricing::kImpliedVolMethods, "ImpliedVolMethod");
 
 }  // namespace quelm::py

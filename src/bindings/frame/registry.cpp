@@ -20,6 +20,7 @@ std::string_view section_title(Section s) {
         case Section::Processes: return "Stochastic processes";
         case Section::Statistics: return "Return statistics and risk";
         case Section::Portfolios: return "Portfolios";
+        case Section::Volatility: return "Volatility models";
         case Section::Dates: return "Dates and conventions";
         case Section::FixedIncome: return "Yield curves and bonds";
         case Section::Neural: return "Neural pricing engines";

@@ -17,6 +17,7 @@ enum class Section : unsigned char {
     Processes,
     Statistics,
     Portfolios,
+    Volatility,
     Dates,
     FixedIncome,
     Neural,

@@ -1,0 +1,21 @@
+// Gauss-Legendre rules on [-1, 1]: nodes and weights for a fixed set of orders, computed
+// once per process by Newton's method on the Legendre recurrence (same bits every run).
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+namespace quelm {
+
+struct GaussLegendre {
+    std::span<const double> nodes;    // ascending
+    std::span<const double> weights;  // sum to 2
+};
+
+// The orders a rule is kept for, ascending.
+[[nodiscard]] std::span<const std::size_t> gauss_legendre_orders();
+
+// The smallest kept rule with at least n nodes (the largest when none has).
+[[nodiscard]] GaussLegendre gauss_legendre_at_least(double n);
+
+}  // namespace quelm

@@ -1,0 +1,111 @@
+#include "quelm/core/math/least_squares.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "quelm/core/math/linalg.hpp"
+
+namespace quelm {
+
+namespace {
+
+double sum_squares(std::span<const double> r) {
+    double s = 0.0;
+    for (const double v : r) s += v * v;
+    return s;
+}
+
+void clamp_into(std::vector<double>& x, std::span<const double> lo, std::span<const double> hi) {
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = std::min(std::max(x[i], lo[i]), hi[i]);
+}
+
+}  // namespace
+
+Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, std::span<const double> lo,
+                                     std::span<const double> hi, std::size_t m, const LsqSettings& settings,
+                                     Cancel& cancel) {
+    const std::size_t n = x.size();
+    clamp_into(x, lo, hi);
+    std::vector<double> r(m), r_trial(m), r_step(m), jac(m * n), x_trial(n);
+    QUELM_CHECK(f(x, r));
+    double cost = sum_squares(r);
+    if (!std::isfinite(cost)) return numerical("the residuals are not finite at the starting point");
+
+    double mu = 1e-3;
+    bool converged = false;
+    std::size_t it = 0;
+    for (; it < settings.max_iterations && !converged; ++it) {
+        if (cancel.poll()) return cancelled();
+        // Forward differences, stepping inwards at an upper bound.
+        for (std::size_t j = 0; j < n; ++j) {
+            if (cancel.poll()) return cancelled();
+            double h = 1e-7 * std::max(std::fabs(x[j]), 1e-3);
+            if (x[j] + h > hi[j]) h = -h;
+            x_trial = x;
+            x_trial[j] = x[j] + h;
+            QUELM_CHECK(f(x_trial, r_step));
+            const double step = x_trial[j] - x[j];
+            for (std::size_t i = 0; i < m; ++i) jac[i * n + j] = (r_step[i] - r[i]) / step;
+        }
+        std::vector<double> jtj(n * n, 0.0), g(n, 0.0);
+        for (std::size_t i = 0; i < m; ++i) {
+            for (std::size_t a = 0; a < n; ++a) {
+                g[a] += jac[i * n + a] * r[i];
+                for (std::size_t b = 0; b <= a; ++b) jtj[a * n + b] += jac[i * n + a] * jac[i * n + b];
+            }
+        }
+        for (std::size_t a = 0; a < n; ++a)
+            for (std::size_t b = 0; b < a; ++b) jtj[b * n + a] = jtj[a * n + b];
+
+        // Projected gradient: components pushing against an active bound do not count.
+        double pg = 0.0;
+        for (std::size_t a = 0; a < n; ++a) {
+            const bool blocked = (x[a] <= lo[a] && g[a] > 0.0) || (x[a] >= hi[a] && g[a] < 0.0);
+            if (!blocked) pg = std::max(pg, std::fabs(g[a]));
+        }
+        if (pg <= settings.gtol * std::max(cost, 1e-300) || cost == 0.0) {
+            converged = true;
+            break;
+        }
+
+        // Try damped steps until one lowers the cost (or the damping runs away).
+        bool accepted = false;
+        for (int tries = 0; tries < 30 && !accepted; ++tries) {
+            std::vector<std::vector<double>> aug(n, std::vector<double>(n + 1));
+            for (std::size_t a = 0; a < n; ++a) {
+                for (std::size_t b = 0; b < n; ++b) aug[a][b] = jtj[a * n + b];
+                const double diag = jtj[a * n + a] > 0.0 ? jtj[a * n + a] : 1.0;
+                aug[a][a] += mu * diag;
+                aug[a][n] = -g[a];
+            }
+            const auto delta = gaussian_solve(std::move(aug), n, 1e-300, cancel);
+            if (!delta) {
+                if (is_cancelled(delta.error())) return cancelled();
+                mu *= 10.0;
+                continue;
+            }
+            for (std::size_t a = 0; a < n; ++a) x_trial[a] = x[a] + (*delta)[a];
+            clamp_into(x_trial, lo, hi);
+            QUELM_CHECK(f(x_trial, r_trial));
+            const double trial_cost = sum_squares(r_trial);
+            if (std::isfinite(trial_cost) && trial_cost < cost) {
+                double moved = 0.0;
+                for (std::size_t a = 0; a < n; ++a)
+                    moved = std::max(moved, std::fabs(x_trial[a] - x[a]) / std::max(std::fabs(x[a]), 1e-8));
+                const double gain = (cost - trial_cost) / cost;
+                x.swap(x_trial);
+                r.swap(r_trial);
+                cost = trial_cost;
+                mu = std::max(mu / 3.0, 1e-12);
+                accepted = true;
+                if (gain < settings.ftol || moved < settings.xtol) converged = true;
+            } else {
+                mu *= 4.0;
+            }
+        }
+        if (!accepted) converged = true;  // no step lowers the cost: a (local) minimum to rounding
+    }
+    return LsqFit{std::move(x), std::move(r), cost, it, converged};
+}
+
+}  // namespace quelm

@@ -1,0 +1,40 @@
+// Bounded nonlinear least squares: Levenberg-Marquardt with box bounds (each trial step
+// projected into the box), a forward-difference Jacobian and Marquardt's diagonal scaling.
+// Deterministic: the same residual function and start give the same bits.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "quelm/core/cancel.hpp"
+#include "quelm/core/error.hpp"
+
+namespace quelm {
+
+// Writes the m residuals at x; an error stops the fit and is returned.
+using Residuals = std::function<Status(std::span<const double> x, std::span<double> r)>;
+
+struct LsqSettings {
+    std::size_t max_iterations = 200;
+    double ftol = 1e-12;  // stop when a step lowers the cost by less than this fraction
+    double xtol = 1e-10;  // ... or moves every parameter by less than this (relative)
+    double gtol = 1e-14;  // ... or the projected gradient is this small (relative to the cost)
+};
+
+struct LsqFit {
+    std::vector<double> x;
+    std::vector<double> residuals;
+    double cost;  // sum of squared residuals
+    std::size_t iterations;
+    bool converged;  // a tolerance was met (false: the iteration limit)
+};
+
+// Minimises sum r_i(x)^2 over lower <= x <= upper from x0 (clamped into the box).
+// m is the number of residuals. Polls `cancel` once per iteration and per Jacobian column.
+[[nodiscard]] Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x0,
+                                                   std::span<const double> lower, std::span<const double> upper,
+                                                   std::size_t m, const LsqSettings& settings, Cancel& cancel);
+
+}  // namespace quelm

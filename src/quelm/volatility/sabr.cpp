@@ -1,0 +1,57 @@
+#include "quelm/volatility/sabr.hpp"
+
+#include <cmath>
+
+#include "quelm/core/math/elementary.hpp"
+#include "quelm/core/option.hpp"
+
+namespace quelm::volatility {
+
+namespace {
+
+// z / x(z) with x(z) = ln((sqrt(1 - 2 rho z + z^2) + z - rho) / (1 - rho)). The argument of
+// the logarithm is 1 + y with y = (z + z (z - 2 rho) / (sqrt(B) + 1)) / (1 - rho), so
+// x = log1p(y) keeps full precision as z -> 0; below |z| = 1e-6 the series
+// 1 - rho z / 2 + (2 - 3 rho^2) z^2 / 12 is exact to rounding.
+double z_over_x(double z, double rho) {
+    if (std::fabs(z) < 1e-6) return 1.0 - rho * z / 2.0 + (2.0 - 3.0 * rho * rho) * z * z / 12.0;
+    const double root = std::sqrt(1.0 - 2.0 * rho * z + z * z);
+    const double y = (z + z * (z - 2.0 * rho) / (root + 1.0)) / (1.0 - rho);
+    return z / quelm::log1p(y);
+}
+
+}  // namespace
+
+Status validate_sabr(double forward, double strike, double t, const SabrParams& p) {
+    if (forward <= 0.0) return invalid("forward must be > 0");
+    if (strike <= 0.0) return invalid("strike must be > 0");
+    if (t < 0.0) return invalid("time to expiry must be >= 0");
+    if (p.alpha <= 0.0) return invalid("alpha must be > 0");
+    if (p.beta < 0.0 || p.beta > 1.0) return invalid("beta must be in [0, 1]");
+    if (p.rho <= -1.0 || p.rho >= 1.0) return invalid("rho must be in (-1, 1)");
+    if (p.nu < 0.0) return invalid("nu must be >= 0");
+    return {};
+}
+
+double sabr_vol_unchecked(double forward, double strike, double t, const SabrParams& p) {
+    const double one_minus_beta = 1.0 - p.beta;
+    const double log_fk = quelm::log(forward / strike);
+    // (F K)^((1 - beta) / 2), and its square.
+    const double sqrt_a = quelm::pow(forward * strike, one_minus_beta / 2.0);
+    const double a = sqrt_a * sqrt_a;
+    const double c = one_minus_beta * one_minus_beta * log_fk * log_fk;
+    const double den = sqrt_a * (1.0 + c / 24.0 + c * c / 1920.0);
+    const double z = p.nu / p.alpha * sqrt_a * log_fk;
+    const double correction =
+        1.0 + t * (one_minus_beta * one_minus_beta * p.alpha * p.alpha / (24.0 * a) +
+                   0.25 * p.rho * p.beta * p.nu * p.alpha / sqrt_a + (2.0 - 3.0 * p.rho * p.rho) * (p.nu * p.nu / 24.0));
+    return p.alpha / den * z_over_x(z, p.rho) * correction;
+}
+
+Result<double> sabr_vol(double forward, double strike, double t, const SabrParams& p) {
+    QUELM_CHECK(validate_sabr(forward, strike, t, p));
+    if (any_nan(forward, strike, t, p.alpha, p.beta, p.rho, p.nu)) return kNaN;
+    return sabr_vol_unchecked(forward, strike, t, p);
+}
+
+}  // namespace quelm::volatility

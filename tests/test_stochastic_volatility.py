@@ -1,0 +1,310 @@
+"""Heston, SABR, SVI and the volatility surface: published values, QuantLib as an optional
+oracle, calibrations that recover the parameters that made their quotes, and bad input."""
+from __future__ import annotations
+
+import math
+import pickle
+import random
+
+import pytest
+
+import quelm
+
+LEWIS = dict(v0=0.04, kappa=4.0, theta=0.25, xi=1.0, rho=-0.5)
+
+
+# --- Heston --------------------------------------------------------------------------------
+
+# Lewis, "Option Valuation under Stochastic Volatility" (2000), the reference set also used by
+# Andersen and Le Floc'h: S = 100, r = 1 %, q = 2 %, T = 1, v0 = 0.04, kappa = 4, theta = 0.25,
+# xi = 1, rho = -0.5. Calls; puts follow by parity.
+LEWIS_CALLS = {80: 26.774758743998854, 90: 20.933349000596710, 100: 16.070154917028834,
+               110: 12.132211516709845, 120: 9.024913483457836}
+
+
+@pytest.mark.parametrize("strike", sorted(LEWIS_CALLS))
+def test_heston_reproduces_lewis_reference_prices(strike):
+    call = quelm.heston_price(100, strike, 0.01, 1.0, "call", **LEWIS, dividend_yield=0.02)
+    put = quelm.heston_price(100, strike, 0.01, 1.0, "put", **LEWIS, dividend_yield=0.02)
+    assert abs(call - LEWIS_CALLS[strike]) < 1e-8
+    parity = 100 * math.exp(-0.02) - strike * math.exp(-0.01)
+    assert abs(put - (LEWIS_CALLS[strike] - parity)) < 1e-8
+
+
+def _quantlib_heston(ql, s, k, r, q, days, kind, p):
+    today = ql.Date(2, 1, 2024)
+    ql.Settings.instance().evaluationDate = today
+    dc = ql.Actual365Fixed()
+    rts = ql.YieldTermStructureHandle(ql.FlatForward(today, r, dc))
+    dts = ql.YieldTermStructureHandle(ql.FlatForward(today, q, dc))
+    process = ql.HestonProcess(rts, dts, ql.QuoteHandle(ql.SimpleQuote(s)), p["v0"], p["kappa"], p["theta"],
+                               p["xi"], p["rho"])
+    option = ql.EuropeanOption(ql.PlainVanillaPayoff(ql.Option.Call if kind == "call" else ql.Option.Put, k),
+                               ql.EuropeanExercise(today + days))
+    option.setPricingEngine(ql.AnalyticHestonEngine(ql.HestonModel(process), 1e-13, 1_000_000))
+    return option.NPV()
+
+
+def test_heston_agrees_with_quantlib_on_a_random_grid():
+    ql = pytest.importorskip("QuantLib")
+    rng = random.Random(7)
+    for _ in range(60):
+        p = dict(v0=rng.uniform(0.01, 0.2), kappa=rng.uniform(0.5, 5.0), theta=rng.uniform(0.01, 0.2),
+                 xi=rng.uniform(0.1, 1.0), rho=rng.uniform(-0.9, 0.3))
+        s, r, q = 100.0, rng.uniform(-0.01, 0.06), rng.uniform(0.0, 0.04)
+        days = rng.randint(30, 3 * 365)
+        k, kind = s * rng.uniform(0.7, 1.4), rng.choice(["call", "put"])
+        got = quelm.heston_price(s, k, r, days / 365.0, kind, **p, dividend_yield=q)
+        want = _quantlib_heston(ql, s, k, r, q, days, kind, p)
+        assert abs(got - want) < 1e-7, (p, s, k, r, q, days, kind, got, want)
+
+
+def test_heston_tends_to_black_scholes_as_xi_vanishes():
+    for kind, k in (("call", 90.0), ("put", 110.0), ("call", 130.0)):
+        bs = quelm.black_scholes(100, k, 0.03, 0.2, 0.8, kind, 0.01)
+        exact = quelm.heston_price(100, k, 0.03, 0.8, kind, 0.04, 1.7, 0.04, 0.0, -0.6, 0.01)
+        assert abs(exact - bs) < 1e-12
+        gaps = [abs(quelm.heston_price(100, k, 0.03, 0.8, kind, 0.04, 1.7, 0.04, xi, -0.6, 0.01) - bs)
+                for xi in (1e-2, 1e-4, 1e-6, 1e-9)]
+        assert gaps == sorted(gaps, reverse=True) and gaps[-1] < 1e-8
+
+
+def test_heston_limits_and_bits():
+    args = (100.0, 95.0, 0.02, 0.7, "put", 0.05, 2.0, 0.05, 0.5, -0.7)
+    first = quelm.heston_price(*args)
+    assert all(quelm.heston_price(*args) == first for _ in range(5))
+    assert quelm.heston_price(100, 95, 0.02, 0.0, "put", 0.05, 2.0, 0.05, 0.5, -0.7) == 0.0
+    assert quelm.heston_price(0.0, 95, 0.02, 1.0, "put", 0.05, 2.0, 0.05, 0.5, -0.7) == pytest.approx(
+        95 * math.exp(-0.02), abs=1e-12)
+    # No variance at all: the discounted forward payoff.
+    assert quelm.heston_price(100, 95, 0.02, 1.0, "call", 0.0, 2.0, 0.0, 0.5, -0.7) == pytest.approx(
+        (100 * math.exp(0.02) - 95) * math.exp(-0.02), abs=1e-12)
+    for extreme in (-1.0, 1.0):  # perfectly correlated shocks are a valid model
+        v = quelm.heston_price(100, 100, 0.02, 1.0, "call", 0.04, 2.0, 0.04, 0.5, extreme)
+        assert 0.0 < v < 100.0
+
+
+@pytest.mark.parametrize("change, message", [
+    (dict(strike=-1.0), "invalid input: strike must be > 0"),
+    (dict(spot=-1.0), "invalid input: spot must be >= 0"),
+    (dict(t=-0.5), "invalid input: time to expiry must be >= 0"),
+    (dict(v0=-0.01), "invalid input: v0 must be >= 0"),
+    (dict(kappa=0.0), "invalid input: kappa must be > 0"),
+    (dict(theta=-0.01), "invalid input: theta must be >= 0"),
+    (dict(xi=-0.1), "invalid input: xi must be >= 0"),
+    (dict(rho=1.0000001), r"invalid input: rho must be in \[-1, 1\]"),
+    (dict(option_type="straddle"), "option_type must be"),
+])
+def test_heston_rejects_bad_input(change, message):
+    args = dict(spot=100.0, strike=100.0, rate=0.02, t=1.0, option_type="call", v0=0.04, kappa=1.5, theta=0.04,
+                xi=0.5, rho=-0.5)
+    args.update(change)
+    with pytest.raises(ValueError, match=message):
+        quelm.heston_price(**args)
+
+
+def test_heston_nan_in_gives_nan_out():
+    for i in range(10):
+        args = [100.0, 100.0, 0.02, 1.0, 0.04, 1.5, 0.04, 0.5, -0.5]
+        if i < len(args):
+            args[i] = math.nan
+            assert math.isnan(quelm.heston_price(*args[:4], "call", *args[4:]))
+
+
+CHAIN_TRUTH = dict(v0=0.045, kappa=1.8, theta=0.065, xi=0.7, rho=-0.65)
+
+
+def _chain(quote_type="price"):
+    strikes, expiries, quotes, kinds = [], [], [], []
+    for t in (0.25, 0.5, 1.0, 1.5, 2.5):
+        for k in range(70, 135, 5):
+            kind = "put" if k < 100 else "call"
+            price = quelm.heston_price(100, k, 0.02, t, kind, **CHAIN_TRUTH, dividend_yield=0.01)
+            quote = price if quote_type == "price" else quelm.implied_volatility(price, 100, k, 0.02, t, kind, 0.01)
+            strikes.append(float(k)), expiries.append(t), quotes.append(quote), kinds.append(kind)
+    return strikes, expiries, quotes, kinds
+
+
+@pytest.mark.parametrize("quote_type", ["price", "vol"])
+def test_heston_calibration_recovers_the_parameters_behind_its_quotes(quote_type):
+    strikes, expiries, quotes, kinds = _chain(quote_type)
+    fit = quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, dividend_yield=0.01, quote_type=quote_type,
+                                 option_types=kinds)
+    assert fit["converged"]
+    for name, value in CHAIN_TRUTH.items():
+        assert fit[name] == pytest.approx(value, rel=1e-5, abs=1e-6), name
+    assert fit["rmse"] < 1e-8 and fit["max_error"] < 1e-7
+    assert len(fit["residuals"]) == len(quotes)
+    again = quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, dividend_yield=0.01, quote_type=quote_type,
+                                   option_types=kinds)
+    assert again == fit
+
+
+def test_heston_calibration_honours_bounds_weights_and_start():
+    strikes, expiries, quotes, kinds = _chain()
+    bounds = [(0.01, 0.2), (0.5, 5.0), (0.01, 0.2), (0.1, 0.5), (-0.9, 0.0)]  # xi capped below the truth
+    fit = quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, dividend_yield=0.01, option_types=kinds,
+                                 bounds=bounds, initial=[0.04, 1.0, 0.04, 0.3, -0.3],
+                                 weights=[1.0] * len(quotes), max_iterations=50)
+    assert fit["xi"] <= 0.5 and fit["rmse"] > 1e-4
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    (dict(strikes=[100.0] * 4), "strikes, expiries and quotes must have equal length"),
+    (dict(quote_type="delta"), "quote_type must be"),
+    (dict(initial=[0.04, 1.0]), "invalid input: initial must hold five values"),
+    (dict(bounds=[(0.0, 1.0)] * 4), "invalid input: bounds must hold five"),
+    (dict(weights=[-1.0] * 5), "invalid input: weights must be finite and >= 0"),
+    (dict(quotes=[1.0, 2.0, math.nan, 3.0, 4.0]), "invalid input: quotes must be finite and > 0"),
+])
+def test_heston_calibration_rejects_bad_input(kwargs, message):
+    args = dict(spot=100.0, strikes=[90.0, 95.0, 100.0, 105.0, 110.0], expiries=[1.0] * 5,
+                quotes=[12.0, 8.5, 5.6, 3.4, 1.9], rate=0.02)
+    args.update(kwargs)
+    with pytest.raises(ValueError, match=message):
+        quelm.heston_calibrate(**args)
+
+
+# --- SABR ----------------------------------------------------------------------------------
+
+def test_sabr_matches_hagans_at_the_money_formula():
+    # Hagan et al. (2002), eq. (2.18): the at-the-money vol in closed form.
+    for f, t, a, b, r, n in ((0.03, 1.0, 0.03, 0.5, -0.3, 0.4), (100.0, 2.0, 0.3, 1.0, 0.2, 0.6),
+                             (0.05, 5.0, 0.01, 0.0, -0.5, 0.25)):
+        fb = f ** (1 - b)
+        want = a / fb * (1 + ((1 - b) ** 2 / 24 * a * a / fb ** 2 + r * b * a * n / (4 * fb)
+                              + (2 - 3 * r * r) / 24 * n * n) * t)
+        assert quelm.sabr_vol(f, f, t, a, b, r, n) == pytest.approx(want, rel=1e-14)
+        # Continuous through the money: no 0/0 and no lost digits beside it.
+        for eps in (1e-15, 1e-12, 1e-9, 1e-7, 1e-5):
+            assert quelm.sabr_vol(f, f * (1 + eps), t, a, b, r, n) == pytest.approx(want, rel=10 * eps + 1e-14)
+
+
+def test_sabr_lognormal_limit_is_flat():
+    # beta = 1 and nu = 0: geometric Brownian motion, every strike at alpha.
+    for k in (50.0, 100.0, 170.0):
+        assert quelm.sabr_vol(100.0, k, 3.0, 0.25, 1.0, 0.0, 0.0) == pytest.approx(0.25, rel=1e-15)
+
+
+def test_sabr_agrees_with_quantlib_on_a_random_grid():
+    ql = pytest.importorskip("QuantLib")
+    rng = random.Random(11)
+    for _ in range(2000):
+        f = rng.uniform(0.005, 0.08)
+        k = f * math.exp(rng.uniform(-1.0, 1.0))
+        t, a, b = rng.uniform(0.1, 10.0), rng.uniform(0.005, 0.1), rng.uniform(0.0, 1.0)
+        a *= f ** (b - 1) * 0.2 / 0.02 * 0.1
+        r, n = rng.uniform(-0.9, 0.9), rng.uniform(0.0, 1.5)
+        got = quelm.sabr_vol(f, k, t, a, b, r, n)
+        want = ql.sabrVolatility(k, f, t, a, b, n, r)
+        assert got == pytest.approx(want, rel=1e-10, abs=1e-12), (f, k, t, a, b, r, n)
+
+
+def test_sabr_calibration_recovers_its_parameters():
+    ks = [0.015, 0.02, 0.025, 0.03, 0.035, 0.04, 0.05, 0.06]
+    for alpha, rho, nu in ((0.035, -0.25, 0.45), (0.02, 0.3, 0.8), (0.05, -0.7, 0.2)):
+        vols = [quelm.sabr_vol(0.03, k, 2.0, alpha, 0.5, rho, nu) for k in ks]
+        fit = quelm.sabr_calibrate(0.03, ks, vols, 2.0, beta=0.5)
+        assert (fit["alpha"], fit["rho"], fit["nu"]) == pytest.approx((alpha, rho, nu), rel=1e-6, abs=1e-8)
+        assert fit["beta"] == 0.5 and fit["converged"] and fit["rmse"] < 1e-10
+
+
+@pytest.mark.parametrize("args, message", [
+    ((0.0, 0.03, 1.0, 0.03, 0.5, 0.0, 0.4), "invalid input: forward must be > 0"),
+    ((0.03, -0.03, 1.0, 0.03, 0.5, 0.0, 0.4), "invalid input: strike must be > 0"),
+    ((0.03, 0.03, -1.0, 0.03, 0.5, 0.0, 0.4), "invalid input: time to expiry must be >= 0"),
+    ((0.03, 0.03, 1.0, 0.0, 0.5, 0.0, 0.4), "invalid input: alpha must be > 0"),
+    ((0.03, 0.03, 1.0, 0.03, 1.5, 0.0, 0.4), r"invalid input: beta must be in \[0, 1\]"),
+    ((0.03, 0.03, 1.0, 0.03, 0.5, 1.0, 0.4), r"invalid input: rho must be in \(-1, 1\)"),
+    ((0.03, 0.03, 1.0, 0.03, 0.5, 0.0, -0.4), "invalid input: nu must be >= 0"),
+])
+def test_sabr_rejects_bad_input(args, message):
+    with pytest.raises(ValueError, match=message):
+        quelm.sabr_vol(*args)
+
+
+def test_sabr_nan_in_gives_nan_out():
+    assert math.isnan(quelm.sabr_vol(math.nan, 0.03, 1.0, 0.03, 0.5, 0.0, 0.4))
+    assert math.isnan(quelm.sabr_vol(0.03, 0.03, 1.0, 0.03, 0.5, 0.0, math.nan))
+
+
+# --- SVI and the surface -------------------------------------------------------------------
+
+SVI = dict(a=0.02, b=0.1, rho=-0.4, m=0.05, sigma=0.2)
+STRIKES = [60.0, 70.0, 80.0, 90.0, 100.0, 110.0, 120.0, 130.0, 140.0]
+
+
+def test_svi_fit_recovers_a_slice_and_passes_the_butterfly_check():
+    vols = [quelm.svi_vol(100, k, 1.0, **SVI) for k in STRIKES]
+    fit = quelm.svi_calibrate(100, STRIKES, vols, 1.0)
+    assert [fit[n] for n in SVI] == pytest.approx(list(SVI.values()), rel=1e-6, abs=1e-8)
+    assert fit["rmse"] < 1e-10 and fit["butterfly"]["arbitrage_free"] and fit["butterfly"]["min_g"] > 0
+
+
+def test_svi_butterfly_check_reports_where_it_fails():
+    # Gatheral and Jacquier (2014), Example 3.1: a raw slice with butterfly arbitrage
+    # (a, b, rho, m, sigma) = (-0.0410, 0.1331, 0.3060, 0.3586, 0.4153), T = 1.
+    bad = dict(a=-0.0410, b=0.1331, rho=0.3060, m=0.3586, sigma=0.4153)
+    ks = [-1.5 + 0.1 * i for i in range(31)]
+    vols = [quelm.svi_vol(1.0, math.exp(k), 1.0, **bad) for k in ks]
+    fit = quelm.svi_calibrate(1.0, [math.exp(k) for k in ks], vols, 1.0)
+    check = fit["butterfly"]
+    assert not check["arbitrage_free"] and check["min_g"] < 0
+    assert check["violations"] and all(lo <= hi for lo, hi in check["violations"])
+
+
+def test_svi_slice_fit_handles_a_noisy_smile():
+    rng = random.Random(3)
+    vols = [quelm.svi_vol(100, k, 0.5, **SVI) + rng.gauss(0, 0.002) for k in STRIKES]
+    fit = quelm.svi_calibrate(100, STRIKES, vols, 0.5)
+    assert fit["rmse"] < 0.003 and fit["b"] >= 0 and -1 < fit["rho"] < 1
+
+
+def _surface_quotes():
+    strikes, expiries, vols = [], [], []
+    for t in (0.25, 0.5, 1.0, 2.0):
+        for k in STRIKES:
+            strikes.append(k), expiries.append(t)
+            vols.append(quelm.implied_volatility(
+                quelm.heston_price(100, k, 0.02, t, "call", **CHAIN_TRUTH), 100, k, 0.02, t, "call"))
+    return strikes, expiries, vols
+
+
+def test_surface_reprices_its_quotes_and_interpolates_without_calendar_arbitrage():
+    strikes, expiries, vols = _surface_quotes()
+    s = quelm.VolSurface.from_vols(strikes, expiries, vols, spot=100.0, rate=0.02)
+    for k, t, v in zip(strikes, expiries, vols):
+        assert s.vol(k, t) == pytest.approx(v, abs=6e-3)  # SVI fits a Heston smile to a few vol points
+    for k in (70.0, 100.0, 130.0):
+        f = [s.forward(t) for t in (0.3, 0.6, 1.2, 1.8, 2.5)]
+        w = [s.vol(fi * k / 100, t) ** 2 * t for fi, t in zip(f, (0.3, 0.6, 1.2, 1.8, 2.5))]
+        assert w == sorted(w)
+    assert all(sl["butterfly_free"] for sl in s.slices())
+    lv = s.local_vol(100.0, 0.75)
+    assert 0.1 < lv < 0.4
+
+
+def test_surface_from_prices_pickles_and_rejects_bad_queries():
+    strikes, expiries, vols = _surface_quotes()
+    prices = [quelm.black_scholes(100, k, 0.02, v, t, "call") for k, t, v in zip(strikes, expiries, vols)]
+    s = quelm.VolSurface.from_chain(strikes, expiries, prices, 100.0, 0.02)
+    again = pickle.loads(pickle.dumps(s))
+    assert again == s and again.vol(95.0, 0.7) == s.vol(95.0, 0.7)
+    assert repr(s) == "<VolSurface 4 SVI slices from t=0.25 to t=2>"
+    with pytest.raises(ValueError, match="invalid input: strike must be > 0"):
+        s.vol(-1.0, 1.0)
+    with pytest.raises(ValueError, match="invalid input: t must be > 0"):
+        s.local_vol(100.0, 0.0)
+    assert math.isnan(s.vol(math.nan, 1.0))
+    with pytest.raises(ValueError, match="invalid input: spot or forwards must be given"):
+        quelm.VolSurface.from_vols(strikes, expiries, vols)
+    with pytest.raises(TypeError, match="^No constructor defined for VolSurface$"):
+        quelm.VolSurface()
+
+
+def test_surface_with_forwards_per_quote():
+    strikes, expiries, vols = _surface_quotes()
+    forwards = [100 * math.exp(0.02 * t) for t in expiries]
+    s = quelm.VolSurface.from_vols(strikes, expiries, vols, forwards=forwards)
+    t = quelm.VolSurface.from_vols(strikes, expiries, vols, spot=100.0, rate=0.02)
+    assert s.vol(100.0, 1.0) == pytest.approx(t.vol(100.0, 1.0), abs=1e-12)
