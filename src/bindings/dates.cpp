@@ -13,6 +13,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Dates;
+constexpr std::string_view kGuide = "dates";  // the guide page of its names
 
 namespace {
 
