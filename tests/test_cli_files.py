@@ -189,8 +189,11 @@ def large(tmp_path_factory):
 @pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGINT], ids=["TERM", "HUP", "INT"])
 def test_a_stopping_signal_leaves_no_partial_file(tmp_path, large, signum):
     out = tmp_path / "out.csv"
+    # A background job of a shell without job control starts with SIGINT ignored, and so
+    # would the command: give it the default disposition, as a terminal would.
     proc = subprocess.Popen([sys.executable, "-m", "quelm.cli", "chain", str(large), "-o", str(out), "--greeks",
-                             "--chunk-size", "5000"], env=env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                             "--chunk-size", "5000"], env=env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     deadline = time.monotonic() + 120
     while not list(tmp_path.glob(".quelm-chain-*")) and time.monotonic() < deadline and proc.poll() is None:
         time.sleep(0.02)
