@@ -1,6 +1,7 @@
 // Python bindings: heston_price, heston_calibrate.
 #include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
+#include "bindings/option_lists.hpp"
 #include "bindings/string_options.hpp"
 #include "quelm/volatility/heston.hpp"
 #include "quelm/volatility/heston_calibrate.hpp"
@@ -44,32 +45,6 @@ static_assert(kCalibration.size() == aggregate_size<HestonCalibration>() + 4);
 QUELM_RECORD(HestonCalibration, kCalibration, "HestonCalibration");
 
 namespace {
-
-// option_types: None (calls), one str for every quote, or a sequence of str (one per quote).
-bool option_types_from(const std::optional<PyObject*>& given, std::vector<OptionType>& out) {
-    if (!given) {
-        out.assign(1, OptionType::Call);
-        return true;
-    }
-    PyObject* o = *given;
-    if (PyUnicode_Check(o)) {
-        std::string_view text;
-        if (!from_py(o, text)) return false;
-        OptionType t;
-        if (!choose(kOptionTypes, text, t)) return false;
-        out.assign(1, t);
-        return true;
-    }
-    std::vector<std::string> names;
-    if (!from_py(o, names)) {
-        wrap_type_error("option_types");
-        return false;
-    }
-    out.resize(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (!choose(kOptionTypes, names[i], out[i])) return false;
-    return true;
-}
 
 PyObject* heston_calibrate_impl(double spot, const FloatSeq& strikes, const FloatSeq& expiries, const FloatSeq& quotes,
                                 double rate, double q, volatility::QuoteType qt, const std::optional<PyObject*>& option_types,

@@ -1,6 +1,7 @@
 // Python bindings: svi_vol, svi_calibrate, and the class VolSurface.
 #include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
+#include "bindings/option_lists.hpp"
 #include "quelm/volatility/surface.hpp"
 #include "quelm/volatility/svi.hpp"
 
@@ -68,29 +69,6 @@ PyObject* make_surface(const Result<VolSurface>& r) {
     return finish(r, [](const VolSurface& s) { return wrap(vol_surface_type(), s); });
 }
 
-bool types_from(const std::optional<PyObject*>& given, std::vector<OptionType>& out) {
-    if (!given) {
-        out.assign(1, OptionType::Call);
-        return true;
-    }
-    if (PyUnicode_Check(*given)) {
-        std::string_view text;
-        OptionType t;
-        if (!from_py(*given, text) || !choose(kOptionTypes, text, t)) return false;
-        out.assign(1, t);
-        return true;
-    }
-    std::vector<std::string> names;
-    if (!from_py(*given, names)) {
-        wrap_type_error("option_types");
-        return false;
-    }
-    out.resize(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (!choose(kOptionTypes, names[i], out[i])) return false;
-    return true;
-}
-
 PyObject* from_vols_impl(const FloatSeq& strikes, const FloatSeq& expiries, const FloatSeq& vols,
                          std::optional<double> spot, double rate, double q, const std::optional<FloatSeq>& forwards) {
     return make_surface(compute([&](Cancel& c) {
@@ -102,7 +80,7 @@ PyObject* from_vols_impl(const FloatSeq& strikes, const FloatSeq& expiries, cons
 PyObject* from_chain_impl(const FloatSeq& strikes, const FloatSeq& expiries, const FloatSeq& prices, double spot,
                           double rate, double q, const std::optional<PyObject*>& option_types) {
     std::vector<OptionType> types;
-    if (!types_from(option_types, types)) return nullptr;
+    if (!option_types_from(option_types, types)) return nullptr;
     return make_surface(compute([&](Cancel& c) {
         return VolSurface::from_prices(strikes.view(), expiries.view(), prices.view(), types, spot, rate, q, c);
     }));
