@@ -177,23 +177,17 @@ Result<HestonCalibration> heston_calibrate(const HestonChain& c, std::span<const
     // The errors in the quotes' own units at the fitted parameters.
     HestonCalibration out_fit{params_of(fit.x), 0.0, 0.0, fit.iterations, fit.converged, std::vector<double>(n)};
     QUELM_CHECK(price_all(out_fit.params));
-    double sum = 0.0, weights = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        double e;
         if (c.quote_type == QuoteType::Price) {
-            e = model[i] - c.quotes[i];
+            out_fit.residuals[i] = model[i] - c.quotes[i];
         } else {
             const auto v = black_vol(c, i, model[i]);
-            e = v ? *v - c.quotes[i] : kNaN;
+            out_fit.residuals[i] = v ? *v - c.quotes[i] : kNaN;
         }
-        out_fit.residuals[i] = e;
-        const double w = c.weights.empty() ? 1.0 : c.weights[i];
-        if (std::isnan(e)) continue;
-        sum += w * e * e;
-        weights += w;
-        out_fit.max_error = std::max(out_fit.max_error, std::fabs(e));
     }
-    out_fit.rmse = weights > 0.0 ? std::sqrt(sum / weights) : kNaN;
+    const FitErrors errors = fit_errors(out_fit.residuals, c.weights);
+    out_fit.rmse = errors.rmse;
+    out_fit.max_error = errors.max_error;
     return out_fit;
 }
 

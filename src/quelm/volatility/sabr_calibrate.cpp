@@ -59,16 +59,10 @@ Result<SabrCalibration> sabr_calibrate(double forward, std::span<const double> s
 
     SabrCalibration out{{best->x[0], beta, best->x[1], best->x[2]}, 0.0, 0.0, best->iterations, best->converged,
                         std::vector<double>(n)};
-    double sum = 0.0, wsum = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double e = sabr_vol_unchecked(forward, strikes[i], t, out.params) - vols[i];
-        const double w = weights.empty() ? 1.0 : weights[i];
-        out.residuals[i] = e;
-        sum += w * e * e;
-        wsum += w;
-        out.max_error = std::max(out.max_error, std::fabs(e));
-    }
-    out.rmse = wsum > 0.0 ? std::sqrt(sum / wsum) : kNaN;
+    for (std::size_t i = 0; i < n; ++i) out.residuals[i] = sabr_vol_unchecked(forward, strikes[i], t, out.params) - vols[i];
+    const FitErrors errors = fit_errors(out.residuals, weights);
+    out.rmse = errors.rmse;
+    out.max_error = errors.max_error;
     return out;
 }
 

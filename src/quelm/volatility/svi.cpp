@@ -234,17 +234,13 @@ Result<SviFit> svi_fit(std::span<const double> ks, std::span<const double> vols,
     const Inner in = inner_fit(slice, fit.x[0], fit.x[1]);
 
     SviFit out{params_from(fit.x[0], fit.x[1], in), 0.0, 0.0, fit.iterations, fit.converged, std::vector<double>(n), {}};
-    double sum = 0.0, wsum = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         const double wv = svi_value(out.params, ks[i]).w;
-        const double e = (wv > 0.0 ? std::sqrt(wv / t) : kNaN) - vols[i];
-        out.residuals[i] = e;
-        if (std::isnan(e)) continue;
-        sum += weight[i] * e * e;
-        wsum += weight[i];
-        out.max_error = std::max(out.max_error, std::fabs(e));
+        out.residuals[i] = (wv > 0.0 ? std::sqrt(wv / t) : kNaN) - vols[i];
     }
-    out.rmse = wsum > 0.0 ? std::sqrt(sum / wsum) : kNaN;
+    const FitErrors errors = fit_errors(out.residuals, weight);
+    out.rmse = errors.rmse;
+    out.max_error = errors.max_error;
     out.butterfly = check_butterfly(out.params, k_lo - span / 2.0, k_hi + span / 2.0);
     return out;
 }

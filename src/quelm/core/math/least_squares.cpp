@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "quelm/core/math/linalg.hpp"
 
@@ -106,6 +107,21 @@ Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, 
         if (!accepted) converged = true;  // no step lowers the cost: a (local) minimum to rounding
     }
     return LsqFit{std::move(x), std::move(r), cost, it, converged};
+}
+
+FitErrors fit_errors(std::span<const double> residuals, std::span<const double> weights) {
+    FitErrors out{0.0, 0.0};
+    double sum = 0.0, wsum = 0.0;
+    for (std::size_t i = 0; i < residuals.size(); ++i) {
+        const double e = residuals[i];
+        if (std::isnan(e)) continue;
+        const double w = weights.empty() ? 1.0 : weights[i];
+        sum += w * e * e;
+        wsum += w;
+        out.max_error = std::max(out.max_error, std::fabs(e));
+    }
+    out.rmse = wsum > 0.0 ? std::sqrt(sum / wsum) : std::numeric_limits<double>::quiet_NaN();
+    return out;
 }
 
 }  // namespace quelm

@@ -31,6 +31,15 @@ struct LsqFit {
     bool converged;  // a tolerance was met (false: the iteration limit)
 };
 
+// A fit's errors in its quotes' own units, from the residuals (model minus quote): the
+// weighted root-mean-square error and the largest absolute error, NaN residuals left out
+// (rmse NaN when none is left). `weights` empty means 1 for every quote.
+struct FitErrors {
+    double rmse;
+    double max_error;
+};
+[[nodiscard]] FitErrors fit_errors(std::span<const double> residuals, std::span<const double> weights);
+
 // Minimises sum r_i(x)^2 over lower <= x <= upper from x0 (clamped into the box).
 // m is the number of residuals. Polls `cancel` once per iteration and per Jacobian column.
 [[nodiscard]] Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x0,
