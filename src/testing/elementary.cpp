@@ -253,19 +253,19 @@ PyObject* cpu_supports(const std::string& target) { return PyBool_FromLong(cpu_h
 
 constexpr py::FunctionDef def_elementary = py::function<elementary>(
     "elementary", {"name", "xs", "ys"}, "quelm's elementary function `name` at (xs[i], ys[i]).");
+QUELM_TESTING(def_elementary);
 constexpr py::FunctionDef def_elementary_lanes = py::function<elementary_lanes>(
     "elementary_lanes", {"name", "xs", "ys", "width"}, "The width-lane instance of a lane function.");
+QUELM_TESTING(def_elementary_lanes);
 constexpr py::FunctionDef def_elementary_target = py::function<elementary_target>(
     "elementary_target", {"name", "xs", "ys", "target"}, "Lanes built for an instruction-set target.");
+QUELM_TESTING(def_elementary_target);
 constexpr py::FunctionDef def_elementary_loop = py::function<elementary_loop>(
     "elementary_loop", {"name", "impl", "calls"}, "Seconds for `calls` evaluations of exp or log.");
+QUELM_TESTING(def_elementary_loop);
 constexpr py::FunctionDef def_cpu_supports = py::function<cpu_supports>(
     "cpu_supports", {"target"}, "Whether this processor runs the target's instructions.");
-Register r1(py::callable<def_elementary>);
-Register r2(py::callable<def_elementary_lanes>);
-Register r3(py::callable<def_elementary_target>);
-Register r4(py::callable<def_elementary_loop>);
-Register r5(py::callable<def_cpu_supports>);
+QUELM_TESTING(def_cpu_supports);
 
 }  // namespace
 

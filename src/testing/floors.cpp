@@ -86,11 +86,11 @@ PyObject* terminal_floor(const std::string& model, const py::FloatSeq& params, d
 
 constexpr py::FunctionDef def_mc_floor = py::function<mc_floor>(
     "mc_floor", {"spot", "strike", "rate", "vol", "t", "paths", "seed"}, "Bare-loop European antithetic call.");
+QUELM_TESTING(def_mc_floor);
 constexpr py::FunctionDef def_terminal_floor = py::function<terminal_floor>(
     "terminal_floor", {"model", "params", "x0", "t", "steps", "paths", "seed"}, "Bare-loop terminal mean.");
+QUELM_TESTING(def_terminal_floor);
 
-Register r1(py::callable<def_mc_floor>);
-Register r2(py::callable<def_terminal_floor>);
 
 }  // namespace
 

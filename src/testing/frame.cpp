@@ -32,7 +32,7 @@ PyObject* keyword_only(double a, double b, double c, double d) {
 
 constexpr py::FunctionDef def_keyword_only = py::function<keyword_only>(
     "keyword_only", {"a", {"b", "1.0"}, "*", "c", {"d", "2.0"}}, "Echo a, b and the keyword-only c, d.");
-Register r0(py::callable<def_keyword_only>);
+QUELM_TESTING(def_keyword_only);
 
 constexpr py::FunctionDef def_echo_floats = py::function<echo_floats>(
     "echo_floats", {"values"}, "Convert a float sequence and return it as a list.");

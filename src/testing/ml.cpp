@@ -300,29 +300,29 @@ PyObject* paths(double spot, double rate, double vol, double q, double maturity,
 constexpr py::FunctionDef d8 = py::function<samples>(
     "ml_samples", {"spot", "strike", "rate", "vol", "maturity", "option_type", "n", "seed", "spread", {"q", "0.0"}},
     "Differential samples.");
+QUELM_TESTING(d8);
 constexpr py::FunctionDef d9 = py::function<paths>(
     "ml_paths", {"spot", "rate", "vol", "q", "maturity", "n", "steps", "seed"}, "Antithetic path set.");
-Register r8(py::callable<d8>);
-Register r9(py::callable<d9>);
+QUELM_TESTING(d9);
 
 constexpr py::FunctionDef d1 = py::function<init_params>(
     "ml_init", {"hidden", "seed", {"n_in", "1"}}, "Flat initial parameters from seed_from_u64(seed).");
+QUELM_TESTING(d1);
 constexpr py::FunctionDef d2 = py::function<evaluate>(
     "ml_eval", {"hidden", "params", "x", "plain"}, "(output, input gradient).");
+QUELM_TESTING(d2);
 constexpr py::FunctionDef d3 = py::function<sample_grad>(
     "ml_sample_grad", {"hidden", "params", "x", "y", "dn", "lam2", "kind", "plain"}, "Flat sample gradient.");
+QUELM_TESTING(d3);
 constexpr py::FunctionDef d4 = py::function<adam_steps>(
     "ml_adam", {"hidden", "params", "grads", "lr", "steps"}, "Parameters after Adam steps.");
+QUELM_TESTING(d4);
 constexpr py::FunctionDef d5 = py::function<softplus>("ml_softplus", {"z"}, "(softplus, logistic).");
+QUELM_TESTING(d5);
 constexpr py::FunctionDef d6 = py::function<lr>("ml_lr", {"step", "total"}, "Scheduled learning rate.");
+QUELM_TESTING(d6);
 constexpr py::FunctionDef d7 = py::function<batches>("ml_batches", {"n", "epochs"}, "(batch, total steps).");
-Register r1(py::callable<d1>);
-Register r2(py::callable<d2>);
-Register r3(py::callable<d3>);
-Register r4(py::callable<d4>);
-Register r5(py::callable<d5>);
-Register r6(py::callable<d6>);
-Register r7(py::callable<d7>);
+QUELM_TESTING(d7);
 
 }  // namespace
 

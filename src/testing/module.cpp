@@ -20,10 +20,10 @@ PyObject* throw_bad_alloc() { throw std::bad_alloc(); }
 
 constexpr py::FunctionDef def_throw_internal = py::function<throw_internal>(
     "throw_internal", {"text"}, "Throw std::logic_error(text).");
+QUELM_TESTING(def_throw_internal);
 constexpr py::FunctionDef def_throw_bad_alloc = py::function<throw_bad_alloc>(
     "throw_bad_alloc", {}, "Throw std::bad_alloc.");
-Register r1(py::callable<def_throw_internal>);
-Register r2(py::callable<def_throw_bad_alloc>);
+QUELM_TESTING(def_throw_bad_alloc);
 
 PyModuleDef kModule = {PyModuleDef_HEAD_INIT, "_quelm_testing", "Test-only internals of quelm.", -1,
                        nullptr, nullptr, nullptr, nullptr, nullptr};

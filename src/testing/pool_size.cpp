@@ -11,7 +11,7 @@ PyObject* worker_pool_size() { return py::to_py(static_cast<std::uint64_t>(quelm
 
 constexpr py::FunctionDef def_pool_size = py::function<worker_pool_size>(
     "pool_size", {}, "Threads of the worker pool, the caller included (starts the pool).");
-Register r(py::callable<def_pool_size>);
+QUELM_TESTING(def_pool_size);
 
 }  // namespace
 

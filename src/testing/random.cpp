@@ -64,20 +64,20 @@ PyObject* lgamma(double x) {
 
 constexpr py::FunctionDef def_stream_draws = py::function<stream_draws>(
     "stream_draws", {"seed", "key", "count", "kind", "param"}, "Draws from the stream of (seed, key).");
+QUELM_TESTING(def_stream_draws);
 constexpr py::FunctionDef def_seed_state = py::function<seed_state>(
     "seed_state", {"x"}, "State words after seed_from_u64(x).");
+QUELM_TESTING(def_seed_state);
 constexpr py::FunctionDef def_derive = py::function<derive>("derive_seed", {"seed", "key"}, "The per-index seed.");
+QUELM_TESTING(def_derive);
 constexpr py::FunctionDef def_tables = py::function<ziggurat_tables>(
     "ziggurat_tables", {}, "The (X, F) ziggurat tables.");
+QUELM_TESTING(def_tables);
 constexpr py::FunctionDef def_shuffled = py::function<shuffled>(
     "shuffled", {"seed", "key", "n"}, "Shuffle of 0..n-1 by the stream of (seed, key).");
+QUELM_TESTING(def_shuffled);
 constexpr py::FunctionDef def_lgamma = py::function<lgamma>("log_gamma", {"x"}, "The Lanczos log-gamma.");
-Register r1(py::callable<def_stream_draws>);
-Register r2(py::callable<def_seed_state>);
-Register r3(py::callable<def_derive>);
-Register r4(py::callable<def_tables>);
-Register r5(py::callable<def_shuffled>);
-Register r6(py::callable<def_lgamma>);
+QUELM_TESTING(def_lgamma);
 
 }  // namespace
 

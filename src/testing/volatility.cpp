@@ -22,7 +22,7 @@ PyObject* heston_chain(double spot, double rate, double q, double t, const py::F
 constexpr py::FunctionDef d1 = py::function<heston_chain>(
     "heston_chain", {"spot", "rate", "dividend_yield", "t", "strikes", "v0", "kappa", "theta", "xi", "rho"},
     "Heston calls at many strikes of one expiry, sharing the characteristic function.");
-Register r1(py::callable<d1>);
+QUELM_TESTING(d1);
 
 }  // namespace
 
