@@ -1,6 +1,8 @@
-// Python class DatedBond, built by FixedRateBond.dated.
+// Python class DatedBond, built by FixedRateBond.dated; its price, yield and accrued also
+// over arrays of settlement dates (quelm.vec.dated_bond_*).
 #include "bindings/calendar.hpp"
 #include "bindings/frame/classes.hpp"
+#include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
 #include "bindings/string_options.hpp"
 #include "bindings/frame/dates.hpp"
@@ -83,12 +85,12 @@ PyObject* settlement_date_impl(const DatedBond& b, Date trade_date) {
     return finish(b.settlement_date(trade_date.serial), [](dates::Serial s) { return to_py_date(s); });
 }
 
-PyObject* accrued_at_impl(const DatedBond& b, Date settle) { return finish(b.accrued_at(settle.serial)); }
+Result<double> accrued_at_of(const DatedBond& b, Date settle) { return b.accrued_at(settle.serial); }
 
 // A measure at a yield (or price) and a settlement date.
 template <Result<double> (DatedBond::*M)(double, dates::Serial) const>
-PyObject* at(const DatedBond& b, double x, Date settle) {
-    return finish((b.*M)(x, settle.serial));
+Result<double> at(const DatedBond& b, double x, Date settle) {
+    return (b.*M)(x, settle.serial);
 }
 
 PyObject* z_spread_at_impl(const DatedBond& b, double clean_price, Date settle, const CurveArg& curve) {
@@ -155,21 +157,28 @@ constexpr FunctionDef def_settlement_date = method<settlement_date_impl>(
         "settlement_date", {"trade_date"},
         "The settlement date of a trade: `settlement_days` business days later, never\n"
         "before the issue date.").returning("datetime.date");
-constexpr FunctionDef def_accrued_at = method<accrued_at_impl>(
+// The array forms take the bond first, as `bond` (as quelm.vec.bond_price does a
+// FixedRateBond's), and any of the other arguments as arrays.
+constexpr FunctionDef def_accrued_at = typed_method_in_vec<&accrued_at_of>(
         "accrued_at", {"settle"},
-        "Accrued interest at a settlement date (negative inside the ex-coupon period).").returning("float");
-constexpr FunctionDef def_dirty_price_at = method<at<&DatedBond::dirty_price_at>>(
+        "Accrued interest at a settlement date (negative inside the ex-coupon period).",
+        "dated_bond_accrued", "bond", &dated_bond_type);
+constexpr FunctionDef def_dirty_price_at = typed_method_in_vec<&at<&DatedBond::dirty_price_at>>(
         "dirty_price_at", {"y", "settle"},
-        "Dirty price at yield `y` (compounded at the coupon frequency, street convention).").returning("float");
-constexpr FunctionDef def_clean_price_at = method<at<&DatedBond::clean_price_at>>(
-        "clean_price_at", {"y", "settle"}, "Clean price at yield `y`: dirty price less accrued.").returning("float");
-constexpr FunctionDef def_yield_at = method<at<&DatedBond::yield_at>>(
-        "yield_at", {"clean_price", "settle"}, "The yield whose clean price at `settle` is `clean_price`.").returning("float");
-constexpr FunctionDef def_macaulay_duration_at = method<at<&DatedBond::macaulay_duration_at>>(
-        "macaulay_duration_at", {"y", "settle"}, "Macaulay duration in years at yield `y`.").returning("float");
-constexpr FunctionDef def_modified_duration_at = method<at<&DatedBond::modified_duration_at>>(
-        "modified_duration_at", {"y", "settle"}, "Modified duration at yield `y`: Macaulay / (1 + y/frequency).").returning("float");
-constexpr FunctionDef def_convexity_at = method<at<&DatedBond::convexity_at>>("convexity_at", {"y", "settle"}, "Convexity at yield `y`.").returning("float");
+        "Dirty price at yield `y` (compounded at the coupon frequency, street convention).",
+        "dated_bond_dirty_price", "bond", &dated_bond_type);
+constexpr FunctionDef def_clean_price_at = typed_method_in_vec<&at<&DatedBond::clean_price_at>>(
+        "clean_price_at", {"y", "settle"}, "Clean price at yield `y`: dirty price less accrued.",
+        "dated_bond_price", "bond", &dated_bond_type);
+constexpr FunctionDef def_yield_at = typed_method_in_vec<&at<&DatedBond::yield_at>>(
+        "yield_at", {"clean_price", "settle"}, "The yield whose clean price at `settle` is `clean_price`.",
+        "dated_bond_yield", "bond", &dated_bond_type);
+constexpr FunctionDef def_macaulay_duration_at = typed_method<&at<&DatedBond::macaulay_duration_at>>(
+        "macaulay_duration_at", {"y", "settle"}, "Macaulay duration in years at yield `y`.");
+constexpr FunctionDef def_modified_duration_at = typed_method<&at<&DatedBond::modified_duration_at>>(
+        "modified_duration_at", {"y", "settle"}, "Modified duration at yield `y`: Macaulay / (1 + y/frequency).");
+constexpr FunctionDef def_convexity_at = typed_method<&at<&DatedBond::convexity_at>>(
+        "convexity_at", {"y", "settle"}, "Convexity at yield `y`.");
 constexpr FunctionDef def_z_spread_at = method<z_spread_at_impl>(
         "z_spread_at", {"clean_price", "settle", "curve"},
         "The continuously compounded spread over a YieldCurve (times in act/365f years from\n"
