@@ -699,7 +699,8 @@ bool read_dates(PyObject* o, const char* name, std::vector<Error>& rejected, Own
         std::string utf8;
         for (std::size_t i = 0; i < n; ++i) {
             ucs4_to_utf8(item_at(b, i), width, native, utf8);
-            v[i] = marks.item(date_text(utf8, serial, message), serial, message);
+            const DateItem k = date_text(utf8, serial, message);  // sets serial: read it after
+            v[i] = marks.item(k, serial, message);
         }
     }
     op.base = reinterpret_cast<const char*>(v.data());
