@@ -655,8 +655,18 @@ bool read_dates(PyObject* o, const char* name, std::vector<Error>& rejected, Own
         return true;
     }
     PyObject* a = o;
-    if (std::strcmp(Py_TYPE(o)->tp_name, "numpy.ndarray") != 0) {
-        a = as_array(o, owned);  // a list, a datetime64 scalar, a pandas index
+    if (PyList_Check(o) || PyTuple_Check(o)) {
+        // A list keeps its items' types: NumPy would turn ["2020-01-31", nan] into strings.
+        if (!numpy_ready()) return false;
+        Ref np(PyImport_ImportModule("numpy"));
+        if (!np) return false;
+        Ref object_dtype(PyObject_GetAttrString(np.get(), "object_"));
+        if (!object_dtype) return false;
+        a = PyObject_CallFunctionObjArgs(g_numpy_asarray, o, object_dtype.get(), nullptr);
+        if (a == nullptr) return false;
+        owned.refs.emplace_back(a);
+    } else if (std::strcmp(Py_TYPE(o)->tp_name, "numpy.ndarray") != 0) {
+        a = as_array(o, owned);  // a datetime64 scalar, a pandas index
         if (a == nullptr) return false;
     }
     Ref dtype(PyObject_GetAttrString(a, "dtype"));
