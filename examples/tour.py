@@ -1,5 +1,6 @@
-"""A tour of quelm: option pricing, simulation, statistics, portfolios, fixed income and
-neural pricing engines, on realistic-looking inputs. Run with `make demo`."""
+"""A tour of quelm: option pricing and the volatility models of a desk, simulation,
+statistics, portfolios, dates and fixed income, and neural pricing engines, on
+realistic-looking inputs. Run with `make demo`."""
 from __future__ import annotations
 
 import importlib
@@ -14,9 +15,11 @@ SECTIONS = [
     ("Black-Scholes-Merton, Greeks and implied volatility", "analytic"),
     ("Monte Carlo, Longstaff-Schwartz and the binomial tree", "montecarlo"),
     ("Stochastic processes and exotic options", "stochastic"),
+    ("Forward models, exact implied vols, American approximations, Heston and SABR", "models"),
     ("Return statistics and risk", "stats"),
     ("Portfolio analytics", "portfolio"),
     ("Yield curves and bonds", "fixed_income"),
+    ("Dates, calendars and bonds that settle on a date", "dates"),
     ("Neural pricing engines", "ml"),
     ("Figures", "pictures"),
 ]

@@ -158,3 +158,9 @@ def test_site_source_hooks(monkeypatch, tmp_path, docname, text, expected):
     conf._drop_missing_pages(None, docname, source)
     conf._source_links_as_paths(None, docname, source)
     assert source[0] == expected
+
+
+def test_array_api_page_names_every_array_function():
+    vec = pytest.importorskip("quelm.vec")
+    page = (DOCS / "array-api.md").read_text(encoding="utf-8")
+    assert [n for n in vec.__all__ if not re.search(rf"`{n}\(", page)] == []

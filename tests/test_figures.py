@@ -227,3 +227,13 @@ def test_the_tour_table_shows_portfolios_on_the_efficient_half():
     for label, weights in rows:
         assert float(mean @ np.asarray(weights)) >= floor * (1 - 1e-12), label
 
+
+
+def test_the_desk_and_dates_sections_print_their_reference_numbers(capsys):
+    from tour_parts import dates, models
+    models.show()
+    dates.show()
+    out = capsys.readouterr().out
+    assert "1.701051" in out  # Haug's Black-76 example
+    assert "3.8021978" in out and "-0.1758242" in out and "7.49518%" in out  # the gilt's accrued and yield
+    assert "99.057893" in out  # the Treasury example of 31 CFR 356

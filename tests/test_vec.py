@@ -670,3 +670,82 @@ def test_a_memory_failure_stops_the_elements_still_running():
     out = run_python(code, timeout=120)
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["MemoryError", "True"]
+
+
+# --- what trying the array API as users do turned up ------------------------------------------
+
+def test_a_pandas_benchmark_is_aligned_on_the_panel_dates_not_read_by_position():
+    pd = pytest.importorskip("pandas")
+    dates = pd.bdate_range("2024-01-01", periods=300)
+    rng = np.random.default_rng(5)
+    bench = pd.Series(rng.normal(0.0, 0.01, 300), index=dates)
+    panel = pd.DataFrame({name: bench + rng.normal(0.0, 1e-5, 300) for name in ("a", "b")}, index=dates)
+    want = vec.beta(panel, bench)
+    assert want.tolist() == [quelm.beta(panel[c].to_numpy(), bench.to_numpy()) for c in panel]
+    assert vec.beta(panel, bench.sample(frac=1.0, random_state=1)).tolist() == want.tolist()
+    with pytest.raises(ValueError, match="dates"):
+        vec.beta(panel, bench.set_axis(dates + pd.Timedelta(days=1)))
+    # a benchmark panel is aligned on both its dates and its series
+    both = vec.tracking_error(panel, panel[["b", "a"]].sample(frac=1.0, random_state=2))
+    assert both.tolist() == [0.0, 0.0]
+
+
+@pytest.mark.parametrize("axis", [0, -2, 1, -1])
+def test_negative_axes_label_the_results_like_their_positive_twins(axis):
+    pd = pytest.importorskip("pandas")
+    frame = pd.DataFrame(np.random.default_rng(7).normal(0.0, 0.01, (40, 3)), columns=["x", "y", "z"])
+    got = vec.sharpe(frame, axis=axis)
+    labels = list(frame.columns) if axis % 2 == 0 else list(frame.index)
+    assert list(got.index) == labels
+    assert got.tolist() == [quelm.sharpe(s) for s in (frame.to_numpy().T if axis % 2 == 0 else frame.to_numpy())]
+
+
+def test_counts_in_arrays_fail_as_the_scalar_call_does():
+    for steps, error in (([100, None], TypeError), ([2**64], OverflowError), ([1.5], TypeError), ([-3], OverflowError)):
+        with pytest.raises(error) as scalar:
+            quelm.binomial(100, 100, 0.05, 0.2, 1.0, "put", steps=steps[-1])
+        with pytest.raises(error) as array:
+            vec.binomial(100, 100, 0.05, 0.2, 1.0, "put", steps=steps)
+        assert str(array.value) == str(scalar.value)
+
+
+def test_buffers_of_any_exporter_are_read_in_place():
+    import array
+
+    strikes = array.array("d", [90.0, 100.0, 110.0])
+    want = [quelm.black_scholes(100, k, 0.05, 0.2, 1.0, "call") for k in strikes]
+    assert vec.black_scholes(100, strikes, 0.05, 0.2, 1.0, "call").tolist() == want
+    assert vec.black_scholes(100, memoryview(strikes), 0.05, 0.2, 1.0, "call").tolist() == want
+    assert vec.binomial(100, 100, 0.05, 0.2, 1.0, "put", steps=array.array("q", [10, 20])).tolist() == [
+        quelm.binomial(100, 100, 0.05, 0.2, 1.0, "put", steps=n) for n in (10, 20)]
+
+
+def test_skipna_drops_missing_days_pairwise_and_is_off_by_default():
+    pd = pytest.importorskip("pandas")
+    rng = np.random.default_rng(11)
+    frame = pd.DataFrame(rng.normal(0.0005, 0.01, (250, 3)), columns=["old", "new", "gappy"])
+    frame.iloc[:60, 1] = np.nan  # listed late
+    frame.iloc[[5, 90, 91], 2] = np.nan
+    bench = pd.Series(rng.normal(0.0004, 0.009, 250))
+    bench.iloc[7] = np.nan
+    plain = vec.sharpe(frame)
+    assert np.isnan(plain["new"]) and plain["old"] == quelm.sharpe(frame["old"].to_numpy())
+    skipped = vec.sharpe(frame, skipna=True)
+    assert skipped.tolist() == [quelm.sharpe(frame[c].dropna().to_numpy()) for c in frame]
+    betas = vec.beta(frame, bench, skipna=True)
+    for c in frame:
+        keep = frame[c].notna() & bench.notna()
+        assert betas[c] == quelm.beta(frame[c][keep].to_numpy(), bench[keep].to_numpy())
+    report = vec.stats(returns=frame["new"], skipna=True)
+    assert report == quelm.stats(returns=frame["new"].dropna().to_numpy())
+
+
+def test_max_drawdown_of_labelled_prices_names_the_peak_and_the_trough():
+    pd = pytest.importorskip("pandas")
+    dates = pd.date_range("2024-01-01", periods=6)
+    prices = pd.Series([100.0, 110.0, 90.0, 95.0, 80.0, 120.0], index=dates)
+    dd = vec.max_drawdown(prices)
+    assert dd["peak_index"] == 1 and dd["trough_index"] == 4
+    assert dd["peak_label"] == dates[1] and dd["trough_label"] == dates[4]
+    panel = vec.max_drawdown(pd.DataFrame({"p": prices, "q": prices[::-1].to_numpy()}, index=dates))
+    assert panel.loc["peak_label", "p"] == dates[1] and panel.loc["trough_label", "q"] == dates[1]

@@ -1,6 +1,6 @@
 """Write quelm's type information from its declarations.
 
-    python tools/stubgen.py           # rewrite python/quelm/{__init__.pyi, vec.pyi, typing.py}
+    python tools/stubgen.py           # rewrite python/quelm/{__init__.pyi, vec.pyi, typing.py}, docs/api.md
     python tools/stubgen.py --check   # exit 1 (and say which) when a file is not current
 
 The compiled module lists every public declaration (quelm._core._declarations: names in
@@ -325,6 +325,90 @@ def optimize(mean: Any, cov: Any, rf: float = 0.0, target: Any = None, *, bounds
     return "".join(parts)
 
 
+# --- the API reference ---------------------------------------------------------------------
+
+API_HEADER = f"""# API reference
+
+<!-- {GENERATED} -->
+
+Signatures and types come from the type stub that ships with quelm; descriptions are the
+module's own docstrings. Every function accepts its arguments by position or by keyword
+(keyword-only ones after a `*`). Parameters typed as sequences of floats accept lists,
+tuples, NumPy arrays, pandas Series and any other sized sequence of numbers, but never a
+str; `float` parameters accept anything Python converts to a float, and `int` parameters
+any integer (never a float). The array forms are in {{doc}}`array-api`.
+
+```{{eval-rst}}
+.. module:: quelm
+
+.. data:: __version__
+
+   The version of quelm, a str.
+```
+"""
+
+API_FOOTER = """
+## String options and result dictionaries
+
+String options are matched in any letter case (only `american_ml`'s `method` is matched
+exactly); their spellings are also types in `quelm.typing`, for annotating your own code.
+Result dicts have fixed keys in a fixed order; these types exist for type checkers (in the
+stub), not at run time.
+
+```{eval-rst}
+.. quelm-string-options::
+
+.. quelm-result-shapes::
+```
+"""
+
+
+def api_reference(decl: dict) -> str:
+    parts = [API_HEADER]
+    section = None
+    for entry in decl["names"]:
+        if entry["section"] != section:
+            if section is not None:
+                parts.append("```\n")
+            section = entry["section"]
+            parts.append(f"\n## {section}\n\n```{{eval-rst}}\n")
+        else:
+            parts.append("\n")
+        if entry["kind"] == "function":
+            parts.append(f".. autofunction:: {entry['name']}\n")
+        elif entry["kind"] == "exception":
+            parts.append(f".. autoexception:: {entry['name']}\n")
+        else:
+            members = [m["name"] for m in entry["methods"] if not m["name"].startswith("_")]
+            members += [g["name"] for g in entry["getters"]]
+            parts.append(f".. autoclass:: {entry['name']}\n   :members: {', '.join(members)}\n")
+        if entry["guide"]:
+            parts.append(f"\n   Guide: :doc:`{entry['guide']}`.\n")
+    parts.append("```\n")
+    parts.append(API_FOOTER)
+    return "".join(parts)
+
+
+def array_forms_table(forms: list) -> str:
+    rows = ["| function | scalar twin | one call per |", "| --- | --- | --- |"]
+    for form in forms:
+        context = form["context"]
+        head = [context[0]] if context else []
+        params = head + [p[0] for p in form["params"]]
+        twin = f"`{form['scalar']}`" if context is None else f"`{context[1].__name__}.{form['scalar']}`"
+        per = "series (a row of a panel)" if form["series"] else "element"
+        rows.append(f"| `{form['name']}({', '.join(params)})` | {twin} | {per} |")
+    return "\n".join(rows) + "\n"
+
+
+def array_api_page(forms: list) -> str:
+    page = (ROOT / "docs" / "array-api.md").read_text()
+    start, end = "<!-- array forms: written by tools/stubgen.py -->\n", "<!-- end of array forms -->"
+    head, _, rest = page.partition(start)
+    _, _, tail = rest.partition(end)
+    return head + start + array_forms_table(forms) + end + tail
+
+
 def outputs() -> dict[Path, str]:
     import quelm._core as core  # the build of this tree: installed, or on PYTHONPATH
 
@@ -334,6 +418,8 @@ def outputs() -> dict[Path, str]:
         PACKAGE / "__init__.pyi": init_stub(decl),
         PACKAGE / "vec.pyi": vec_stub(decl, forms),
         PACKAGE / "typing.py": typing_module(decl),
+        ROOT / "docs" / "api.md": api_reference(decl),
+        ROOT / "docs" / "array-api.md": array_api_page(forms),
     }
 
 

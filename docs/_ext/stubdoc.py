@@ -109,6 +109,13 @@ def _signature(fn: ast.FunctionDef, aliases: dict[str, str], method: bool) -> tu
 def read_stub(path: Path) -> Stub:
     tree = ast.parse(path.read_text(encoding="utf-8"))
     stub = Stub()
+    # The string options' spellings live in quelm.typing beside the stub.
+    typing_module = path.parent / "typing.py"
+    if typing_module.exists():
+        for node in ast.parse(typing_module.read_text(encoding="utf-8")).body:
+            if (isinstance(node, ast.Assign) and len(node.targets) == 1 and isinstance(node.targets[0], ast.Name)
+                    and _is_literal(ast.unparse(node.value))):
+                stub.aliases[node.targets[0].id] = ast.unparse(node.value)
     for node in tree.body:
         if isinstance(node, ast.Assign) and len(node.targets) == 1 and isinstance(node.targets[0], ast.Name):
             name = node.targets[0].id

@@ -12,6 +12,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Options;
+constexpr std::string_view kGuide = "analytic";  // the guide page of its names
 
 namespace {
 

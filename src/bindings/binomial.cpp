@@ -7,6 +7,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Options;
+constexpr std::string_view kGuide = "trees-and-exotics";  // the guide page of its names
 
 namespace {
 

@@ -13,6 +13,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::FixedIncome;
+constexpr std::string_view kGuide = "fixed-income";  // the guide page of its names
 
 template <>
 struct ToPy<std::pair<double, double>> {

@@ -15,6 +15,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Dates;
+constexpr std::string_view kGuide = "dates";  // the guide page of its names
 
 bool from_py(PyObject* o, CalendarArg& out) {
     if (Py_TYPE(o) == calendar_type()) {

@@ -12,6 +12,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::FixedIncome;
+constexpr std::string_view kGuide = "fixed-income";  // the guide page of its names
 
 namespace {
 

@@ -17,6 +17,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::FixedIncome;
+constexpr std::string_view kGuide = "dates";  // the guide page of its names
 
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();

@@ -61,6 +61,7 @@ bool ParsedOption<dates::DayCount>::code(std::string_view text, unsigned char& c
 const dates::DayCount& ParsedOption<dates::DayCount>::of_code(unsigned char code) { return coded_day_counts()[code]; }
 
 constexpr Section kSection = Section::Dates;
+constexpr std::string_view kGuide = "dates";  // the guide page of its names
 
 // day_count's result: a Python int.
 template <>

@@ -12,6 +12,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Volatility;
+constexpr std::string_view kGuide = "stochastic-volatility";  // the guide page of its names
 
 namespace {
 

@@ -12,6 +12,7 @@ namespace quelm::py {
 namespace {
 
 constexpr Section kSection = Section::Private;
+constexpr std::string_view kGuide = "";  // the guide page of its names
 
 constexpr FunctionDef def_vec_call = function<vec::vec_call>(
     "_vec_call", {"form", "context", "args", "nan_mode", "skip_nan"},

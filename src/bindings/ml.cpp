@@ -11,6 +11,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Neural;
+constexpr std::string_view kGuide = "neural";  // the guide page of its names
 
 namespace {
 

@@ -11,6 +11,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Options;
+constexpr std::string_view kGuide = "volatility-models";  // the guide page of its names
 
 QUELM_STRING_OPTION(pricing::AmericanApproximation, pricing::kAmericanApproximations, "AmericanApproximation");
 

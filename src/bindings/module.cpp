@@ -13,6 +13,7 @@ namespace quelm::py {
 namespace {
 
 constexpr Section kSection = Section::Errors;
+constexpr std::string_view kGuide = "errors";  // the guide page of its names
 
 PyTypeObject* internal_fault_class() { return reinterpret_cast<PyTypeObject*>(internal_fault_type()); }
 QUELM_PUBLIC_CLASS(internal_fault_class);

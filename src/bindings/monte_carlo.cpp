@@ -8,6 +8,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Options;
+constexpr std::string_view kGuide = "monte-carlo";  // the guide page of its names
 
 namespace {
 

@@ -11,6 +11,7 @@ namespace quelm::py {
 namespace {
 
 constexpr Section kSection = Section::Private;
+constexpr std::string_view kGuide = "";  // the guide page of its names
 
 // (bytearray of rows * cols float64 values, rows, cols); the parameters are
 // simulate_process's, read and checked as it reads and checks them. NumPy views the

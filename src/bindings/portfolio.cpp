@@ -17,6 +17,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Portfolios;
+constexpr std::string_view kGuide = "portfolios";  // the guide page of its names
 
 namespace {
 

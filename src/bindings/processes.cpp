@@ -9,6 +9,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Processes;
+constexpr std::string_view kGuide = "processes";  // the guide page of its names
 
 namespace {
 

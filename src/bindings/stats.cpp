@@ -18,6 +18,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::Statistics;
+constexpr std::string_view kGuide = "statistics";  // the guide page of its names
 
 namespace {
 

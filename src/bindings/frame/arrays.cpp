@@ -42,6 +42,15 @@ struct Owned {
     std::deque<std::int64_t> day_scalars;
     std::vector<Ref> refs;
     Owned() = default;
+    // A buffer of o, requested in place: an exporter may point the view's shape or strides
+    // into the view itself (array.array does), so the view is never copied after the request.
+    // nullptr (with the exporter's exception set) when o has no such buffer.
+    Py_buffer* view(PyObject* o, int flags) {
+        Py_buffer& b = views.emplace_back();
+        if (PyObject_GetBuffer(o, &b, flags) == 0) return &b;
+        views.pop_back();
+        return nullptr;
+    }
     Owned(const Owned&) = delete;
     Owned& operator=(const Owned&) = delete;
     ~Owned() {
@@ -297,9 +306,8 @@ bool read_numbers(PyObject* o, const char* name, bool count, bool series, Owned&
         }
         return type_error(name, "must be real number", o);
     }
-    Py_buffer view{};
-    if (PyObject_GetBuffer(o, &view, PyBUF_RECORDS_RO) == 0) {
-        if (!buffer_numbers(owned.views.emplace_back(view), name, count, owned, op)) return false;
+    if (Py_buffer* view = owned.view(o, PyBUF_RECORDS_RO)) {
+        if (!buffer_numbers(*view, name, count, owned, op)) return false;
     } else {
         PyErr_Clear();
         if (converted) return type_error(name, count ? "expected integers" : "must be real number", o);
@@ -446,9 +454,9 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         }
         unsigned char missing = 0;
         if (!coder.missing(Py_None, missing)) return false;
-        Py_buffer view{};
-        if (PyObject_GetBuffer(cat->codes, &view, PyBUF_RECORDS_RO) < 0) return false;
-        Py_buffer& b = owned.views.emplace_back(view);
+        Py_buffer* view = owned.view(cat->codes, PyBUF_RECORDS_RO);
+        if (view == nullptr) return false;
+        Py_buffer& b = *view;
         bool native = true;
         const char kind = format_kind(b, native);
         if (kind != 'i' && kind != 'u') {
@@ -467,9 +475,8 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         set_contiguous(op, shape, 1);
         return true;
     }
-    Py_buffer view{};
-    if (PyObject_GetBuffer(o, &view, PyBUF_RECORDS_RO) == 0) {
-        Py_buffer& b = owned.views.emplace_back(view);
+    if (Py_buffer* view = owned.view(o, PyBUF_RECORDS_RO)) {
+        Py_buffer& b = *view;
         bool native = true;
         const char kind = format_kind(b, native);
         if (kind == 'O' && b.itemsize == sizeof(PyObject*)) {
@@ -913,9 +920,9 @@ PyObject* vec_call(std::uint64_t index, PyObject* context, PyObject* args, std::
     for (std::size_t j = 0; j < form.n_out; ++j) {
         Ref out(new_output(shape));
         if (!out) return nullptr;
-        Py_buffer view{};
-        if (PyObject_GetBuffer(out.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-        g.out[j] = static_cast<double*>(owned.views.emplace_back(view).buf);
+        Py_buffer* view = owned.view(out.get(), PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS);
+        if (view == nullptr) return nullptr;
+        g.out[j] = static_cast<double*>(view->buf);
         outs.push_back(std::move(out));
     }
     FirstFailure failure;

@@ -54,13 +54,14 @@ PyObject* declarations() {
         if (e.section == Section::Private) continue;
         Ref item;
         const std::string section(section_title(e.section));
+        const std::string guide(e.guide);
         if (e.function != nullptr) {
             const FunctionDef& d = *e.function->def;
             collect_options(d, options);
             Ref f(function_of(d, false));
             if (!f) return nullptr;
-            item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:O}", "kind", "function", "name", d.name, "section",
-                                     section.c_str(), "function", f.get()));
+            item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:O}", "kind", "function", "name", d.name, "section",
+                                     section.c_str(), "guide", guide.c_str(), "function", f.get()));
         } else {
             PyTypeObject* type = e.make_class();
             if (type == nullptr) return nullptr;
@@ -69,8 +70,9 @@ PyObject* declarations() {
             const ClassDef* def = class_def(type);
             if (def == nullptr) {  // an exception type
                 const char* base = type->tp_base != nullptr ? type->tp_base->tp_name : "BaseException";
-                item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:N}", "kind", "exception", "name", name, "section",
-                                         section.c_str(), "base", base, "doc", text(type->tp_doc)));
+                item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:s,s:N}", "kind", "exception", "name", name, "section",
+                                         section.c_str(), "guide", guide.c_str(), "base", base, "doc",
+                                         text(type->tp_doc)));
             } else {
                 Ref methods(make_list(def->n_methods, [&](std::size_t i) -> PyObject* {
                     const FunctionDef& m = *def->methods[i].def;
@@ -83,9 +85,9 @@ PyObject* declarations() {
                                          text(g.doc));
                 }));
                 if (!methods || !getters) return nullptr;
-                item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:O,s:O}", "kind", "class", "name", name, "section",
-                                         section.c_str(), "doc", def->doc, "methods", methods.get(), "getters",
-                                         getters.get()));
+                item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:s,s:O,s:O}", "kind", "class", "name", name,
+                                         "section", section.c_str(), "guide", guide.c_str(), "doc", def->doc,
+                                         "methods", methods.get(), "getters", getters.get()));
             }
         }
         if (!item || PyList_Append(names.get(), item.get()) < 0) return nullptr;

@@ -30,12 +30,14 @@ std::string_view section_title(Section s) {
     return "";
 }
 
-Registered::Registered(Section s, std::string_view file, int line, const Callable& function) {
-    registered().push_back({s, file, line, &function, nullptr});
+Registered::Registered(Section s, std::string_view guide, std::string_view file, int line,
+                       const Callable& function) {
+    registered().push_back({s, guide, file, line, &function, nullptr});
 }
 
-Registered::Registered(Section s, std::string_view file, int line, PyTypeObject* (*make_class)()) {
-    registered().push_back({s, file, line, nullptr, make_class});
+Registered::Registered(Section s, std::string_view guide, std::string_view file, int line,
+                       PyTypeObject* (*make_class)()) {
+    registered().push_back({s, guide, file, line, nullptr, make_class});
 }
 
 const std::vector<PublicEntry>& public_entries() {

@@ -31,6 +31,7 @@ enum class Section : unsigned char {
 // One public name: a function, or a class made on first use.
 struct PublicEntry {
     Section section;
+    std::string_view guide;  // the docs page that teaches it
     std::string_view file;  // the declaring source file and line: the order within a section
     int line;
     const Callable* function = nullptr;
@@ -41,16 +42,17 @@ struct PublicEntry {
 [[nodiscard]] const std::vector<PublicEntry>& public_entries();
 
 struct Registered {
-    Registered(Section s, std::string_view file, int line, const Callable& function);
-    Registered(Section s, std::string_view file, int line, PyTypeObject* (*make_class)());
+    Registered(Section s, std::string_view guide, std::string_view file, int line, const Callable& function);
+    Registered(Section s, std::string_view guide, std::string_view file, int line, PyTypeObject* (*make_class)());
 };
 
 // Registers a public function (a constexpr FunctionDef) or class (its type's factory) in
-// this file's section, `kSection`, at the place of this line.
-#define QUELM_PUBLIC(def)                                                                                   \
-    static const ::quelm::py::Registered QUELM_CONCAT(registered_at_, __LINE__)(kSection, __FILE__, __LINE__,     \
-                                                                          ::quelm::py::callable<def>)
-#define QUELM_PUBLIC_CLASS(factory)                                                                         \
-    static const ::quelm::py::Registered QUELM_CONCAT(registered_at_, __LINE__)(kSection, __FILE__, __LINE__, &factory)
+// this file's section, `kSection`, taught on the docs page `kGuide`, at the place of this line.
+#define QUELM_PUBLIC(def)                                                                     \
+    static const ::quelm::py::Registered QUELM_CONCAT(registered_at_, __LINE__)(             \
+        kSection, kGuide, __FILE__, __LINE__, ::quelm::py::callable<def>)
+#define QUELM_PUBLIC_CLASS(factory)                                                           \
+    static const ::quelm::py::Registered QUELM_CONCAT(registered_at_, __LINE__)(             \
+        kSection, kGuide, __FILE__, __LINE__, &factory)
 
 }  // namespace quelm::py

@@ -1,6 +1,7 @@
 #include "quelm/dates/schedule.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace quelm::dates {
@@ -39,6 +40,53 @@ Result<Serial> step(Serial seed, const ScheduleSpec& s, std::int32_t periods, bo
     return advance(every_day, seed, t, s.convention, eom);
 }
 
+
+// One end of a schedule to the other, in whole periods from `from` (or from the stub date next
+// to it); `direction` is +1 for the forward rule, -1 for the backward one. Dates and their
+// regular flags come out in walking order; `seed` ends as the date the periods were counted from.
+struct Walk {
+    Serial from;
+    std::optional<Serial> near_stub;
+    std::optional<Serial> far_stub;
+    Serial to;
+    Convention to_convention;
+    std::int32_t direction;
+};
+
+Status walk(const Walk& w, const ScheduleSpec& s, bool eom, std::vector<Serial>& dates, std::vector<bool>& regular,
+            Serial& seed) {
+    auto adj = [&](Serial d, Convention c) { return adjust(s.calendar, d, c); };
+    auto beyond = [&](Serial a, Serial b) { return w.direction > 0 ? a > b : a < b; };
+    // Appends d unless it adjusts onto the date before it.
+    auto append = [&](Serial d, Convention c, bool is_regular) -> Status {
+        QUELM_TRY(a, adj(dates.back(), c));
+        QUELM_TRY(b, adj(d, c));
+        if (a != b) {
+            dates.push_back(d);
+            regular.push_back(is_regular);
+        }
+        return {};
+    };
+    dates.push_back(w.from);
+    seed = w.from;
+    if (w.near_stub) {
+        dates.push_back(*w.near_stub);
+        QUELM_TRY(temp, step(seed, s, w.direction, eom));
+        regular.push_back(temp == *w.near_stub);
+        seed = *w.near_stub;
+    }
+    const Serial exit = w.far_stub.value_or(w.to);
+    for (std::int32_t periods = 1;; ++periods) {
+        QUELM_TRY(temp, step(seed, s, w.direction * periods, eom));
+        if (beyond(temp, exit)) {
+            if (w.far_stub) QUELM_CHECK(append(*w.far_stub, s.convention, false));
+            break;
+        }
+        QUELM_CHECK(append(temp, s.convention, true));
+        if (periods > 200000) return invalid("schedule: too many periods");
+    }
+    return append(w.to, w.to_convention, false);
+}
 }  // namespace
 
 Result<Schedule> make_schedule(const ScheduleSpec& s) {
@@ -57,81 +105,13 @@ Result<Schedule> make_schedule(const ScheduleSpec& s) {
         dates = {s.effective, s.termination};
         regular = {true};
     } else if (rule == Rule::Backward) {
-        dates.push_back(s.termination);
-        seed = s.termination;
-        if (s.next_to_last_date) {
-            dates.push_back(*s.next_to_last_date);
-            QUELM_TRY(temp, step(seed, s, -1, eom));
-            regular.push_back(temp == *s.next_to_last_date);
-            seed = *s.next_to_last_date;
-        }
-        const Serial exit = s.first_date.value_or(s.effective);
-        for (std::int32_t periods = 1;; ++periods) {
-            QUELM_TRY(temp, step(seed, s, -periods, eom));
-            if (temp < exit) {
-                if (s.first_date) {
-                    QUELM_TRY(a, adj(dates.back(), s.convention));
-                    QUELM_TRY(b, adj(*s.first_date, s.convention));
-                    if (a != b) {
-                        dates.push_back(*s.first_date);
-                        regular.push_back(false);
-                    }
-                }
-                break;
-            }
-            QUELM_TRY(a, adj(dates.back(), s.convention));
-            QUELM_TRY(b, adj(temp, s.convention));
-            if (a != b) {
-                dates.push_back(temp);
-                regular.push_back(true);
-            }
-            if (periods > 200000) return invalid("schedule: too many periods");
-        }
-        QUELM_TRY(a, adj(dates.back(), s.convention));
-        QUELM_TRY(b, adj(s.effective, s.convention));
-        if (a != b) {
-            dates.push_back(s.effective);
-            regular.push_back(false);
-        }
+        QUELM_CHECK(walk({s.termination, s.next_to_last_date, s.first_date, s.effective, s.convention, -1}, s, eom, dates,
+                         regular, seed));
         std::reverse(dates.begin(), dates.end());
         std::reverse(regular.begin(), regular.end());
     } else {  // forward and imm
-        dates.push_back(s.effective);
-        seed = s.effective;
-        if (s.first_date) {
-            dates.push_back(*s.first_date);
-            QUELM_TRY(temp, step(seed, s, 1, eom));
-            regular.push_back(temp == *s.first_date);
-            seed = *s.first_date;
-        }
-        const Serial exit = s.next_to_last_date.value_or(s.termination);
-        for (std::int32_t periods = 1;; ++periods) {
-            QUELM_TRY(temp, step(seed, s, periods, eom));
-            if (temp > exit) {
-                if (s.next_to_last_date) {
-                    QUELM_TRY(a, adj(dates.back(), s.convention));
-                    QUELM_TRY(b, adj(*s.next_to_last_date, s.convention));
-                    if (a != b) {
-                        dates.push_back(*s.next_to_last_date);
-                        regular.push_back(false);
-                    }
-                }
-                break;
-            }
-            QUELM_TRY(a, adj(dates.back(), s.convention));
-            QUELM_TRY(b, adj(temp, s.convention));
-            if (a != b) {
-                dates.push_back(temp);
-                regular.push_back(true);
-            }
-            if (periods > 200000) return invalid("schedule: too many periods");
-        }
-        QUELM_TRY(a, adj(dates.back(), s.termination_convention));
-        QUELM_TRY(b, adj(s.termination, s.termination_convention));
-        if (a != b) {
-            dates.push_back(s.termination);
-            regular.push_back(false);
-        }
+        QUELM_CHECK(walk({s.effective, s.first_date, s.next_to_last_date, s.termination, s.termination_convention, 1}, s,
+                         eom, dates, regular, seed));
     }
 
     if (rule == Rule::Imm) {

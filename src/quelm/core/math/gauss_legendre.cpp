@@ -12,11 +12,11 @@ namespace {
 
 constexpr std::array<std::size_t, 17> kOrders = {16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 256, 320, 384, 512};
 
-struct Rule {
-    std::vector<double> x, w;
-};
+using Rule = GaussLegendreRule;
 
-Rule make_rule(std::size_t n) {
+}  // namespace
+
+GaussLegendreRule gauss_legendre_rule(std::size_t n) {
     Rule r{std::vector<double>(n), std::vector<double>(n)};
     const double pi = 3.141592653589793;
     const double nd = static_cast<double>(n);
@@ -38,19 +38,21 @@ Rule make_rule(std::size_t n) {
             if (std::fabs(dx) <= 1e-16) break;
         }
         const double w = 2.0 / ((1.0 - x * x) * dp * dp);
-        r.x[n - 1 - i] = x;
-        r.w[n - 1 - i] = w;
-        r.x[i] = -x;
-        r.w[i] = w;
+        r.nodes[n - 1 - i] = x;
+        r.weights[n - 1 - i] = w;
+        r.nodes[i] = -x;
+        r.weights[i] = w;
     }
-    if (n % 2 == 1) r.x[n / 2] = 0.0;
+    if (n % 2 == 1) r.nodes[n / 2] = 0.0;
     return r;
 }
+
+namespace {
 
 const std::array<Rule, kOrders.size()>& rules() {
     static const std::array<Rule, kOrders.size()> all = [] {
         std::array<Rule, kOrders.size()> a;
-        for (std::size_t i = 0; i < kOrders.size(); ++i) a[i] = make_rule(kOrders[i]);
+        for (std::size_t i = 0; i < kOrders.size(); ++i) a[i] = gauss_legendre_rule(kOrders[i]);
         return a;
     }();
     return all;
@@ -64,7 +66,7 @@ GaussLegendre gauss_legendre_at_least(double n) {
     std::size_t i = 0;
     while (i + 1 < kOrders.size() && !(static_cast<double>(kOrders[i]) >= n)) ++i;
     const Rule& r = rules()[i];
-    return {r.x, r.w};
+    return {r.nodes, r.weights};
 }
 
 }  // namespace quelm

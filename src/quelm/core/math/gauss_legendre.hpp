@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 namespace quelm {
 
@@ -11,6 +12,12 @@ struct GaussLegendre {
     std::span<const double> nodes;    // ascending
     std::span<const double> weights;  // sum to 2
 };
+
+// A rule of any order n >= 1, nodes ascending (for a caller that keeps one fixed rule).
+struct GaussLegendreRule {
+    std::vector<double> nodes, weights;
+};
+[[nodiscard]] GaussLegendreRule gauss_legendre_rule(std::size_t n);
 
 // The orders a rule is kept for, ascending.
 [[nodiscard]] std::span<const std::size_t> gauss_legendre_orders();
