@@ -31,7 +31,7 @@ const std::array<dates::DayCount, DayCountOption::count>& coded_day_counts() {
         for (std::size_t m = 0; m < DayCountOption::count - DayCountOption::kKinds; ++m) {
             std::string names = "weekends";
             for (std::size_t i = 1; i < dates::kMarketCount; ++i)
-                if ((m >> (i - 1) & 1u) != 0) names += "+" + std::string(dates::kMarketNames[i]);
+                if ((m >> (i - 1) & 1u) != 0) names.append("+").append(dates::kMarketNames[i]);
             (*t)[DayCountOption::kKinds + m] = {dates::DayCountKind::Bus252, dates::Calendar::parse(names).value()};
         }
         return t;
