@@ -233,7 +233,8 @@ const GetterDef kGetters[] = {
 const ClassDef kClass = {
     "DatedBond",
     "A fixed-rate bond on dates, built by `FixedRateBond.dated`: accrued interest,\n"
-    "prices, yields and risk at a settlement date.\n"
+    "prices, yields and risk at a settlement date. Immutable; equal to (and hashed like) a\n"
+    "bond of the same terms.\n"
     "\n"
     "    >>> import quelm\n"
     "    >>> gilt = quelm.FixedRateBond.dated(\"1996-02-29\", \"2021-06-07\", 0.08,\n"
