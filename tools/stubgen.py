@@ -64,6 +64,8 @@ _Float = float
 _Count = int
 _Reals = float | _Many
 _Counts = int | _Many
+# Dates: datetime64 arrays of any unit, a DatetimeIndex, lists of dates or ISO text.
+_Dates = DateLike | NDArray[np.datetime64] | _Many
 _Errors = Literal["raise", "nan"]
 _Axis = Literal[0, 1, -1, -2]
 # An ndarray of the broadcast shape (a pandas Series when an input is one).
@@ -292,7 +294,9 @@ def vec_stub(decl: dict, forms: list) -> str:
             for name, kind, optional, default, keyword_only in form["params"]:
                 if keyword_only and "*" not in items:
                     items.append("*")
-                if kind == "option":
+                if kind == "date":
+                    t = ("DateLike" if scalar_overload else "_Dates") + (" | None" if optional else "")
+                elif kind == "option":
                     t = annotations[name] if scalar_overload else f"{annotations[name]} | _Many"
                 elif kind == "count":
                     t = "int" if scalar_overload else "_Counts"

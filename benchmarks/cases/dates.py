@@ -1,11 +1,15 @@
 """Dates per call: year fractions, calendar moves, schedules and a dated bond's yield,
 each beside QuantLib where it is installed (and the year fraction beside black_scholes,
-the cheapest pricing call)."""
+the cheapest pricing call); and the same over arrays of dates in quelm.vec beside Python
+loops of the scalar calls and NumPy's own date arithmetic."""
 from __future__ import annotations
 
 import datetime as dt
 
+import numpy as np
+
 import quelm
+import quelm.vec as vec
 
 try:
     import QuantLib as ql
@@ -67,9 +71,43 @@ def peers_yield() -> dict:
     return {"QuantLib BondFunctions.bondYield": solve}
 
 
+def array_cases(quick: bool) -> list:
+    m = 20_000 if quick else 100_000
+    rng = np.random.default_rng(11)
+    # settlement dates spread over the bond's life, and yields around its coupon
+    settle = np.datetime64(ISSUE, "D") + rng.integers(0, (MATURITY - ISSUE).days, m).astype("timedelta64[D]")
+    yields = rng.uniform(0.03, 0.06, m)
+    settle_list, yield_list = settle.astype(object).tolist(), yields.tolist()
+    starts = np.datetime64(START, "D") + rng.integers(-3000, 3000, m).astype("timedelta64[D]")
+    ends = starts + rng.integers(1, 10000, m).astype("timedelta64[D]")
+    start_list, end_list = starts.astype(object).tolist(), ends.astype(object).tolist()
+
+    def loop_price():
+        f = BOND.clean_price_at
+        return [f(y, d) for y, d in zip(yield_list, settle_list)]
+
+    def loop_year_fraction():
+        f = quelm.year_fraction
+        return [f(a, b, "act/act-isda") for a, b in zip(start_list, end_list)]
+
+    def numpy_act365f():
+        return (ends - starts).astype(np.float64) / 365.0
+    return [
+        {"name": f"vec.dated_bond_price, 30y semi-annual, {m:,} settlement dates and yields",
+         "quelm": lambda: vec.dated_bond_price(BOND, yields, settle),
+         "peers": {"Python loop of DatedBond.clean_price_at": loop_price},
+         "number": 1, "note": "target ratio >= 20"},
+        {"name": f"vec.year_fraction act/act-isda, {m:,} datetime64[D] pairs",
+         "quelm": lambda: vec.year_fraction(starts, ends, "act/act-isda"),
+         "peers": {"Python loop of quelm.year_fraction": loop_year_fraction,
+                   "NumPy act/365f: (end - start) / 365 (a simpler count)": numpy_act365f},
+         "number": 1},
+    ]
+
+
 def cases(quick: bool) -> list:
     n = 20000 if quick else 200000
-    return [
+    return array_cases(quick) + [
         {"name": "year_fraction act/act-isda, datetime.date in, per call",
          "quelm": lambda: quelm.year_fraction(START, END, "act/act-isda"),
          "peers": peers_year_fraction(), "number": n},

@@ -417,7 +417,8 @@ class YieldCurve:
 
 class DatedBond:
     """A fixed-rate bond on dates, built by `FixedRateBond.dated`: accrued interest,
-    prices, yields and risk at a settlement date.
+    prices, yields and risk at a settlement date. Immutable; equal to (and hashed like) a
+    bond of the same terms.
 
         >>> import quelm
         >>> gilt = quelm.FixedRateBond.dated("1996-02-29", "2021-06-07", 0.08,

@@ -56,9 +56,23 @@ def _text_column(series):
     return series.to_numpy()
 
 
+def _date_column(x):
+    """A pandas column or index of dates as the C side reads it fastest: datetime64 values
+    (the wall-clock dates of a time zone), else its objects (text, dates, missing cells)."""
+    dtype = x.dtype
+    if getattr(dtype, "tz", None) is not None:
+        x = x.dt.tz_localize(None) if hasattr(x, "dt") else x.tz_localize(None)  # a Series, or an index
+        return x.to_numpy()
+    if getattr(dtype, "kind", None) == "M":
+        return x.to_numpy()
+    return x.to_numpy(dtype=object)
+
+
 def _column(series, kind: str):
     if kind == "option":
         return _text_column(series)
+    if kind == "date":
+        return _date_column(series)
     values = series.to_numpy()
     if values.dtype == object and series.hasnans and kind == "real":
         # a nullable column's missing cells (pd.NA) read as NaN, as a float column's do
@@ -67,8 +81,9 @@ def _column(series, kind: str):
 
 
 def _unwrap(params, args):
-    """Series arguments as their columns, and the index they share (None when none is a Series)."""
-    index = None
+    """Series arguments as their columns, and the index they share (None when none is a Series;
+    then a DatetimeIndex given for dates labels the result)."""
+    index = dates = None
     out = list(args)
     for i, (a, (_, kind, *_)) in enumerate(zip(args, params)):
         if _is_pandas(a, "Series"):
@@ -77,7 +92,11 @@ def _unwrap(params, args):
             elif not index.equals(a.index):
                 raise ValueError("Series inputs must share one index")
             out[i] = _column(a, kind)
-    return tuple(out), index
+        elif kind == "date" and type(a).__module__.partition(".")[0] == "pandas" and hasattr(a, "dtype"):
+            if dates is None and _is_pandas(a, "DatetimeIndex"):
+                dates = a
+            out[i] = _date_column(a)
+    return tuple(out), index if index is not None else dates
 
 
 def _labelled(out, index):

@@ -4,7 +4,7 @@ from typing import Any, Literal, Protocol, overload
 import numpy as np
 from numpy.typing import NDArray
 
-from quelm import FixedRateBond, VolSurface, YieldCurve
+from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BusinessDayConvention,
                           ScheduleRule, Interpolation, NeuralMethod)
@@ -18,6 +18,8 @@ _Float = float
 _Count = int
 _Reals = float | _Many
 _Counts = int | _Many
+# Dates: datetime64 arrays of any unit, a DatetimeIndex, lists of dates or ISO text.
+_Dates = DateLike | NDArray[np.datetime64] | _Many
 _Errors = Literal["raise", "nan"]
 _Axis = Literal[0, 1, -1, -2]
 # An ndarray of the broadcast shape (a pandas Series when an input is one).
@@ -168,6 +170,20 @@ def surface_local_vol(surface: VolSurface, strike: float, t: float, *, errors: _
 @overload
 def surface_local_vol(surface: VolSurface, strike: _Reals, t: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
+def year_fraction(start: DateLike, end: DateLike, day_count: str, *, ref_start: DateLike | None = None,
+                  ref_end: DateLike | None = None, termination: DateLike | None = None,
+                  errors: _Errors = "raise") -> float: ...
+@overload
+def year_fraction(start: _Dates, end: _Dates, day_count: str | _Many, *, ref_start: _Dates | None = None,
+                  ref_end: _Dates | None = None, termination: _Dates | None = None,
+                  errors: _Errors = "raise") -> _Array: ...
+@overload
+def day_count(start: DateLike, end: DateLike, day_count: str, *, termination: DateLike | None = None,
+              errors: _Errors = "raise") -> float: ...
+@overload
+def day_count(start: _Dates, end: _Dates, day_count: str | _Many, *, termination: _Dates | None = None,
+              errors: _Errors = "raise") -> _Array: ...
+@overload
 def bond_price(bond: FixedRateBond, y: float, *, errors: _Errors = "raise") -> float: ...
 @overload
 def bond_price(bond: FixedRateBond, y: _Reals, *, errors: _Errors = "raise") -> _Array: ...
@@ -187,6 +203,38 @@ def zero_rate(curve: YieldCurve, t: _Reals, *, errors: _Errors = "raise") -> _Ar
 def forward_rate(curve: YieldCurve, t1: float, t2: float, *, errors: _Errors = "raise") -> float: ...
 @overload
 def forward_rate(curve: YieldCurve, t1: _Reals, t2: _Reals, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def dated_bond_accrued(bond: DatedBond, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_accrued(bond: DatedBond, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def dated_bond_dirty_price(bond: DatedBond, y: float, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_dirty_price(bond: DatedBond, y: _Reals, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def dated_bond_price(bond: DatedBond, y: float, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_price(bond: DatedBond, y: _Reals, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def dated_bond_yield(bond: DatedBond, clean_price: float, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_yield(bond: DatedBond, clean_price: _Reals, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def dated_bond_macaulay_duration(bond: DatedBond, y: float, settle: DateLike, *,
+                                 errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_macaulay_duration(bond: DatedBond, y: _Reals, settle: _Dates, *,
+                                 errors: _Errors = "raise") -> _Array: ...
+@overload
+def dated_bond_modified_duration(bond: DatedBond, y: float, settle: DateLike, *,
+                                 errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_modified_duration(bond: DatedBond, y: _Reals, settle: _Dates, *,
+                                 errors: _Errors = "raise") -> _Array: ...
+@overload
+def dated_bond_convexity(bond: DatedBond, y: float, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_convexity(bond: DatedBond, y: _Reals, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
 
 # Every simulated path: shape (2 * ceil(paths / 2), steps + 1), antithetic pairs (plus path first).
 def simulate_paths(process: Process, x0: float = 100.0, t: float = 1.0, steps: int = 100, paths: int = 1000,

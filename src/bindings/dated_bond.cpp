@@ -1,6 +1,8 @@
-// Python class DatedBond, built by FixedRateBond.dated.
+// Python class DatedBond, built by FixedRateBond.dated; its price, yield and accrued also
+// over arrays of settlement dates and yields (quelm.vec.dated_bond_*).
 #include "bindings/calendar.hpp"
 #include "bindings/frame/classes.hpp"
+#include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
 #include "bindings/string_options.hpp"
 #include "bindings/frame/dates.hpp"
@@ -8,6 +10,8 @@
 #include "quelm/bonds/dated_bond.hpp"
 #include "quelm/curves/curve.hpp"
 
+#include <bit>
+#include <cstdint>
 #include <string>
 
 namespace quelm::py {
@@ -84,12 +88,12 @@ PyObject* settlement_date_impl(const DatedBond& b, Date trade_date) {
     return finish(b.settlement_date(trade_date.serial), [](dates::Serial s) { return to_py_date(s); });
 }
 
-PyObject* accrued_at_impl(const DatedBond& b, Date settle) { return finish(b.accrued_at(settle.serial)); }
+Result<double> accrued_at_of(const DatedBond& b, Date settle) { return b.accrued_at(settle.serial); }
 
 // A measure at a yield (or price) and a settlement date.
 template <Result<double> (DatedBond::*M)(double, dates::Serial) const>
-PyObject* at(const DatedBond& b, double x, Date settle) {
-    return finish((b.*M)(x, settle.serial));
+Result<double> at(const DatedBond& b, double x, Date settle) {
+    return (b.*M)(x, settle.serial);
 }
 
 PyObject* z_spread_at_impl(const DatedBond& b, double clean_price, Date settle, const CurveArg& curve) {
@@ -151,26 +155,58 @@ PyObject* bond_repr(PyObject* self) {
 
 bool bond_equal(PyObject* a, PyObject* b) { return value_of<DatedBond>(a) == value_of<DatedBond>(b); }
 
+// A hash of every term that equality compares (0.0 and -0.0 hash alike, as they compare).
+Py_hash_t bond_hash(PyObject* self) {
+    const bonds::DatedBondTerms& t = value_of<DatedBond>(self).terms();
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    const auto mix = [&h](std::uint64_t v) { h = (h ^ v) * 0x100000001b3ull; h ^= h >> 29; };
+    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x + 0.0); };
+    mix(static_cast<std::uint64_t>(t.issue));
+    mix(static_cast<std::uint64_t>(t.maturity));
+    mix(bits(t.coupon_rate));
+    mix(t.frequency);
+    mix(static_cast<std::uint64_t>(t.day_count.kind));
+    mix(t.day_count.calendar.hash());
+    mix(t.calendar.hash());
+    mix(static_cast<std::uint64_t>(t.convention));
+    mix(t.settlement_days);
+    mix(t.ex_coupon_days);
+    mix(bits(t.face));
+    mix(t.end_of_month ? 1u : 0u);
+    mix(t.first_coupon ? static_cast<std::uint64_t>(*t.first_coupon) + 1u : 0u);
+    const auto out = static_cast<Py_hash_t>(h >> 1);
+    return out == -1 ? -2 : out;
+}
+
 constexpr FunctionDef def_cashflows = method<cashflows_impl>("cashflows", {}, "The payments as (date, amount), coupon and redemption together.").returning("list[Tuple[datetime.date, float]]");
 constexpr FunctionDef def_settlement_date = method<settlement_date_impl>(
         "settlement_date", {"trade_date"},
         "The settlement date of a trade: `settlement_days` business days later, never\n"
         "before the issue date.").returning("datetime.date");
-constexpr FunctionDef def_accrued_at = method<accrued_at_impl>(
+// The array forms take the bond first, as `bond` (as quelm.vec.bond_price does a
+// FixedRateBond's), and any of the other arguments as arrays.
+constexpr FunctionDef def_accrued_at = typed_method_in_vec<&accrued_at_of>(
         "accrued_at", {"settle"},
-        "Accrued interest at a settlement date (negative inside the ex-coupon period).").returning("float");
-constexpr FunctionDef def_dirty_price_at = method<at<&DatedBond::dirty_price_at>>(
+        "Accrued interest at a settlement date (negative inside the ex-coupon period).",
+        "dated_bond_accrued", "bond", &dated_bond_type);
+constexpr FunctionDef def_dirty_price_at = typed_method_in_vec<&at<&DatedBond::dirty_price_at>>(
         "dirty_price_at", {"y", "settle"},
-        "Dirty price at yield `y` (compounded at the coupon frequency, street convention).").returning("float");
-constexpr FunctionDef def_clean_price_at = method<at<&DatedBond::clean_price_at>>(
-        "clean_price_at", {"y", "settle"}, "Clean price at yield `y`: dirty price less accrued.").returning("float");
-constexpr FunctionDef def_yield_at = method<at<&DatedBond::yield_at>>(
-        "yield_at", {"clean_price", "settle"}, "The yield whose clean price at `settle` is `clean_price`.").returning("float");
-constexpr FunctionDef def_macaulay_duration_at = method<at<&DatedBond::macaulay_duration_at>>(
-        "macaulay_duration_at", {"y", "settle"}, "Macaulay duration in years at yield `y`.").returning("float");
-constexpr FunctionDef def_modified_duration_at = method<at<&DatedBond::modified_duration_at>>(
-        "modified_duration_at", {"y", "settle"}, "Modified duration at yield `y`: Macaulay / (1 + y/frequency).").returning("float");
-constexpr FunctionDef def_convexity_at = method<at<&DatedBond::convexity_at>>("convexity_at", {"y", "settle"}, "Convexity at yield `y`.").returning("float");
+        "Dirty price at yield `y` (compounded at the coupon frequency, street convention).",
+        "dated_bond_dirty_price", "bond", &dated_bond_type);
+constexpr FunctionDef def_clean_price_at = typed_method_in_vec<&at<&DatedBond::clean_price_at>>(
+        "clean_price_at", {"y", "settle"}, "Clean price at yield `y`: dirty price less accrued.",
+        "dated_bond_price", "bond", &dated_bond_type);
+constexpr FunctionDef def_yield_at = typed_method_in_vec<&at<&DatedBond::yield_at>>(
+        "yield_at", {"clean_price", "settle"}, "The yield whose clean price at `settle` is `clean_price`.",
+        "dated_bond_yield", "bond", &dated_bond_type);
+constexpr FunctionDef def_macaulay_duration_at = typed_method_in_vec<&at<&DatedBond::macaulay_duration_at>>(
+        "macaulay_duration_at", {"y", "settle"}, "Macaulay duration in years at yield `y`.",
+        "dated_bond_macaulay_duration", "bond", &dated_bond_type);
+constexpr FunctionDef def_modified_duration_at = typed_method_in_vec<&at<&DatedBond::modified_duration_at>>(
+        "modified_duration_at", {"y", "settle"}, "Modified duration at yield `y`: Macaulay / (1 + y/frequency).",
+        "dated_bond_modified_duration", "bond", &dated_bond_type);
+constexpr FunctionDef def_convexity_at = typed_method_in_vec<&at<&DatedBond::convexity_at>>(
+        "convexity_at", {"y", "settle"}, "Convexity at yield `y`.", "dated_bond_convexity", "bond", &dated_bond_type);
 constexpr FunctionDef def_z_spread_at = method<z_spread_at_impl>(
         "z_spread_at", {"clean_price", "settle", "curve"},
         "The continuously compounded spread over a YieldCurve (times in act/365f years from\n"
@@ -197,13 +233,14 @@ const GetterDef kGetters[] = {
 const ClassDef kClass = {
     "DatedBond",
     "A fixed-rate bond on dates, built by `FixedRateBond.dated`: accrued interest,\n"
-    "prices, yields and risk at a settlement date.\n"
+    "prices, yields and risk at a settlement date. Immutable; equal to (and hashed like) a\n"
+    "bond of the same terms.\n"
     "\n"
     "    >>> import quelm\n"
     "    >>> gilt = quelm.FixedRateBond.dated(\"1996-02-29\", \"2021-06-07\", 0.08,\n"
     "    ...     calendar=\"uk\", ex_coupon_days=6, first_coupon=\"1996-06-07\")\n"
     "    >>> gilt.accrued_at(\"2013-05-29\"), gilt.yield_at(103.0, \"2013-05-29\")",
-    kMethods, std::size(kMethods), kGetters, std::size(kGetters), &bond_repr, &bond_equal,
+    kMethods, std::size(kMethods), kGetters, std::size(kGetters), &bond_repr, &bond_equal, &bond_hash,
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "quelm/core/math/interpolate.hpp"
 #include "quelm/core/option.hpp"
 #include "quelm/dates/adjust.hpp"
+#include "quelm/dates/day_count.hpp"
 #include "quelm/dates/schedule.hpp"
 #include "quelm/ml/american.hpp"
 #include "quelm/pricing/asian.hpp"
@@ -33,5 +34,20 @@ QUELM_STRING_OPTION(dates::Convention, dates::kConventions, "BusinessDayConventi
 QUELM_STRING_OPTION(dates::Rule, dates::kRules, "ScheduleRule");
 QUELM_STRING_OPTION(volatility::QuoteType, volatility::kQuoteTypes, "QuoteType");
 QUELM_STRING_OPTION(pricing::ImpliedVolMethod, pricing::kImpliedVolMethods, "ImpliedVolMethod");
+
+// A day count: its name, and for bus/252 a calendar after a colon ("bus/252:target+uk").
+// Its codes: one per kind, and for bus/252 one per set of markets (src/bindings/dates.cpp).
+template <>
+struct ParsedOption<dates::DayCount> {
+    static Result<dates::DayCount> parse(std::string_view text) { return dates::parse_day_count(text); }
+    static bool code(std::string_view text, unsigned char& code, std::string& message);
+    static const dates::DayCount& of_code(unsigned char code);
+    static constexpr std::size_t kKinds = 11;                           // DayCountKind's values
+    static constexpr std::size_t count = kKinds + (1u << (dates::kMarketCount - 1));  // + bus/252 per market set
+};
+template <>
+struct Annotation<dates::DayCount> {
+    static const char* param() { return "str"; }
+};
 
 }  // namespace quelm::py

@@ -1,5 +1,6 @@
 #include "bindings/frame/arrays.hpp"
 
+#include "bindings/frame/dates.hpp"
 #include "quelm/core/memory.hpp"
 
 #include <algorithm>
@@ -34,9 +35,11 @@ struct Owned {
     std::deque<std::vector<double>> reals;
     std::deque<std::vector<std::uint64_t>> counts;
     std::deque<std::vector<unsigned char>> codes;
+    std::deque<std::vector<std::int64_t>> days;
     std::deque<double> real_scalars;
     std::deque<std::uint64_t> count_scalars;
     std::deque<unsigned char> code_scalars;
+    std::deque<std::int64_t> day_scalars;
     std::vector<Ref> refs;
     Owned() = default;
     // A buffer of o, requested in place: an exporter may point the view's shape or strides
@@ -555,6 +558,173 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
     return read_codes(a, name, code, rejected, owned, op, true);
 }
 
+// --- dates ---
+
+// What a date operand's value is for an element that is not a date: NaT, or a marker of the
+// rejected text whose error the grid keeps (the same text keeps its one marker).
+class DateRejections {
+public:
+    explicit DateRejections(std::vector<Error>& rejected) : rejected_(rejected) {}
+    std::int64_t item(DateItem kind, std::int32_t serial, std::string& message) {
+        if (kind == DateItem::Date) return serial;
+        if (kind == DateItem::Missing) return kNotADate;
+        if (!rejected_.empty() && rejected_.back().text == message) return kRejectedDate + static_cast<std::int64_t>(rejected_.size() - 1);
+        rejected_.push_back(Error{Kind::Argument, std::move(message)});
+        return kRejectedDate + static_cast<std::int64_t>(rejected_.size() - 1);
+    }
+
+private:
+    std::vector<Error>& rejected_;
+};
+
+bool not_a_date(const char* name, const char* got) {
+    PyErr_Format(PyExc_TypeError,
+                 "argument '%s': expected a date (datetime.date, numpy.datetime64, pandas.Timestamp or "
+                 "'YYYY-MM-DD'), got %s",
+                 name, got);
+    return false;
+}
+
+// A datetime64 array of any unit as int64 days since 1970-01-01 (NaT stays NaT), read in
+// place when it already counts days.
+bool datetime64_days(PyObject* a, const char* name, Owned& owned, Operand& op) {
+    Ref kwargs(Py_BuildValue("{s:O}", "copy", Py_False));
+    if (!kwargs) return false;
+    Ref astype(PyObject_GetAttrString(a, "astype"));
+    Ref target(PyUnicode_FromString("datetime64[D]"));
+    if (!astype || !target) return false;
+    Ref args(PyTuple_Pack(1, target.get()));
+    if (!args) return false;
+    PyObject* days = PyObject_Call(astype.get(), args.get(), kwargs.get());
+    if (days == nullptr) return false;
+    owned.refs.emplace_back(days);
+    PyObject* ints = PyObject_CallMethod(days, "view", "s", "int64");
+    if (ints == nullptr) return false;
+    owned.refs.emplace_back(ints);
+    Py_buffer view{};
+    if (PyObject_GetBuffer(ints, &view, PyBUF_RECORDS_RO) < 0) return false;
+    const Py_buffer& b = owned.views.emplace_back(view);
+    bool native = true;
+    if (format_kind(b, native) != 'i' || b.itemsize != 8 || !native) return not_a_date(name, "a datetime64 array NumPy will not count in days");
+    op.base = static_cast<const char*>(b.buf);
+    op.shape.assign(b.shape, b.shape + b.ndim);
+    op.strides.assign(b.strides, b.strides + b.ndim);
+    return true;
+}
+
+// UCS4 text of a NumPy str array item as UTF-8 (NumPy pads with NUL).
+void ucs4_to_utf8(const char* p, std::size_t width, bool native, std::string& utf8) {
+    utf8.clear();
+    for (std::size_t k = 0; k < width; ++k) {
+        char32_t c;
+        std::memcpy(&c, p + 4 * k, 4);
+        if (!native) c = __builtin_bswap32(c);
+        if (c == 0) break;
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+}
+
+// A date operand: one date for every element, a datetime64 array (any unit), an array of
+// ISO text, or an object array or list of dates, text and missing cells. A missing date or
+// text that is no date fails its own element; one bad date given for every element raises
+// as the scalar call does, and so does a value of another type.
+bool read_dates(PyObject* o, const char* name, std::vector<Error>& rejected, Owned& owned, Operand& op,
+                bool converted = false) {
+    DateRejections marks(rejected);
+    std::int32_t serial = 0;
+    std::string message;
+    const bool numpy_scalar = std::strcmp(Py_TYPE(o)->tp_name, "numpy.datetime64") == 0;
+    if (!numpy_scalar && !PyObject_CheckBuffer(o) && !PyList_Check(o) && !PyTuple_Check(o) &&
+        !PyObject_HasAttrString(o, "dtype")) {
+        if (o == Py_None) return not_a_date(name, "NoneType");
+        const DateItem kind = date_item(o, serial, message);
+        if (kind == DateItem::Failed) return false;
+        if (kind == DateItem::Rejected) {
+            raise_value_error(message);  // one date for every element: the scalar call's error
+            return false;
+        }
+        if (kind == DateItem::Other) return not_a_date(name, Py_TYPE(o)->tp_name);
+        op.base = reinterpret_cast<const char*>(&owned.day_scalars.emplace_back(marks.item(kind, serial, message)));
+        return true;
+    }
+    PyObject* a = o;
+    if (PyList_Check(o) || PyTuple_Check(o)) {
+        // A list keeps its items' types: NumPy would turn ["2020-01-31", nan] into strings.
+        if (!numpy_ready()) return false;
+        Ref np(PyImport_ImportModule("numpy"));
+        if (!np) return false;
+        Ref object_dtype(PyObject_GetAttrString(np.get(), "object_"));
+        if (!object_dtype) return false;
+        a = PyObject_CallFunctionObjArgs(g_numpy_asarray, o, object_dtype.get(), nullptr);
+        if (a == nullptr) return false;
+        owned.refs.emplace_back(a);
+    } else if (std::strcmp(Py_TYPE(o)->tp_name, "numpy.ndarray") != 0) {
+        a = as_array(o, owned);  // a datetime64 scalar, a pandas index
+        if (a == nullptr) return false;
+    }
+    Ref dtype(PyObject_GetAttrString(a, "dtype"));
+    if (!dtype) return false;
+    Ref kind_text(PyObject_GetAttrString(dtype.get(), "kind"));
+    if (!kind_text) return false;
+    const char* dtype_kind = PyUnicode_Check(kind_text.get()) ? PyUnicode_AsUTF8(kind_text.get()) : "";
+    if (dtype_kind == nullptr) return false;
+    if (std::strcmp(dtype_kind, "M") == 0) return datetime64_days(a, name, owned, op);
+    Py_buffer view{};
+    if (PyObject_GetBuffer(a, &view, PyBUF_RECORDS_RO) < 0) {
+        PyErr_Clear();
+        if (converted) return not_a_date(name, Py_TYPE(o)->tp_name);
+        return read_dates(a, name, rejected, owned, op, true);
+    }
+    const Py_buffer& b = owned.views.emplace_back(view);
+    bool native = true;
+    const char kind = format_kind(b, native);
+    std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
+    const std::size_t n = element_count(shape);
+    if (kind != 'O' && kind != 'w') {
+        Ref text(PyObject_Str(dtype.get()));
+        const char* dtype_name = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+        if (dtype_name == nullptr) return false;
+        const std::string got = std::string("an array of ") + dtype_name;
+        return not_a_date(name, got.c_str());
+    }
+    if (!memory_for(static_cast<double>(n) * 8.0, "a converted copy of the inputs")) return false;
+    auto& v = owned.days.emplace_back(n);
+    if (kind == 'O') {
+        for (std::size_t i = 0; i < n; ++i) {
+            PyObject* item = load_item<PyObject*>(item_at(b, i));
+            const DateItem k = date_item(item, serial, message);
+            if (k == DateItem::Failed) return false;
+            if (k == DateItem::Other) return not_a_date(name, Py_TYPE(item)->tp_name);
+            v[i] = marks.item(k, serial, message);
+        }
+    } else {
+        const std::size_t width = static_cast<std::size_t>(b.itemsize) / 4;
+        std::string utf8;
+        for (std::size_t i = 0; i < n; ++i) {
+            ucs4_to_utf8(item_at(b, i), width, native, utf8);
+            const DateItem k = date_text(utf8, serial, message);  // sets serial: read it after
+            v[i] = marks.item(k, serial, message);
+        }
+    }
+    op.base = reinterpret_cast<const char*>(v.data());
+    set_contiguous(op, shape, 8);
+    return true;
+}
+
 // --- broadcasting, outputs and the call ---
 
 bool broadcast(const std::vector<Operand*>& ops, std::vector<Py_ssize_t>& shape) {
@@ -645,6 +815,7 @@ const char* kind_name(OperandKind k) {
         case OperandKind::Count: return "count";
         case OperandKind::Code: return "option";
         case OperandKind::Series: return "series";
+        case OperandKind::Date: return "date";
     }
     return "";
 }
@@ -695,6 +866,13 @@ PyObject* vec_call(std::uint64_t index, PyObject* context, PyObject* args, std::
                     return nullptr;
                 }
             }
+            continue;
+        }
+        if (kind == OperandKind::Date) {
+            if (!read_dates(o, name, g.rejected[k], owned, ops[k])) return nullptr;
+            g.dates[k] = true;
+            g.any_codes = true;
+            present.push_back(&ops[k]);
             continue;
         }
         if (!read_numbers(o, name, kind == OperandKind::Count, kind == OperandKind::Series, owned, ops[k]))

@@ -2,6 +2,7 @@
 
 #include <datetime.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -33,41 +34,47 @@ bool from_text(PyObject* o, Date& out) {
     Py_ssize_t n = 0;
     const char* text = PyUnicode_AsUTF8AndSize(o, &n);
     if (text == nullptr) return false;
-    const auto parsed = dates::parse_iso(std::string_view(text, static_cast<std::size_t>(n)));
-    if (!parsed) {
-        const std::string quoted = quote_literal(std::string_view(text, static_cast<std::size_t>(n)));
-        const std::string& why = parsed.error();
-        // The format message already shows the text; the others get it added.
-        if (why.find(quoted) != std::string::npos) {
-            PyErr_SetString(PyExc_ValueError, why.c_str());
-        } else {
-            PyErr_Format(PyExc_ValueError, "no such date %s (%s)", quoted.c_str(), why.c_str());
-        }
+    std::string message;
+    if (date_text(std::string_view(text, static_cast<std::size_t>(n)), out.serial, message) != DateItem::Date) {
+        PyErr_SetString(PyExc_ValueError, message.c_str());
         return false;
     }
-    out.serial = *parsed;
     return true;
 }
 
 // numpy.datetime64, recognised by its type name (the frame never imports NumPy): its
 // value at day resolution, then .item() gives a datetime.date (None for NaT, an int
 // outside the years 1..9999).
-bool from_datetime64(PyObject* o, Date& out) {
+DateItem datetime64_item(PyObject* o, std::int32_t& serial, std::string& message) {
     Ref days(PyObject_CallMethod(o, "astype", "s", "datetime64[D]"));
-    if (!days) return false;
+    if (!days) return DateItem::Failed;
     Ref item(PyObject_CallMethod(days.get(), "item", nullptr));
-    if (!item) return false;
-    if (item.get() == Py_None) {
-        PyErr_SetString(PyExc_ValueError, "NaT is not a date");
-        return false;
-    }
+    if (!item) return DateItem::Failed;
+    if (item.get() == Py_None) return DateItem::Missing;
     if (!PyDate_Check(item.get())) {
         Ref text(PyObject_Str(o));
-        PyErr_Format(PyExc_ValueError, "no such date %S (outside 0001-01-01..9999-12-31)", text.get());
-        return false;
+        if (!text) return DateItem::Failed;
+        const char* utf8 = PyUnicode_AsUTF8(text.get());
+        if (utf8 == nullptr) return DateItem::Failed;
+        message = std::string("no such date ") + utf8 + " (outside 0001-01-01..9999-12-31)";
+        return DateItem::Rejected;
     }
-    return from_civil(PyDateTime_GET_YEAR(item.get()), PyDateTime_GET_MONTH(item.get()), PyDateTime_GET_DAY(item.get()),
-                      out);
+    Date d;
+    if (!from_civil(PyDateTime_GET_YEAR(item.get()), PyDateTime_GET_MONTH(item.get()), PyDateTime_GET_DAY(item.get()),
+                    d))
+        return DateItem::Failed;
+    serial = d.serial;
+    return DateItem::Date;
+}
+
+bool from_datetime64(PyObject* o, Date& out) {
+    std::string message;
+    switch (datetime64_item(o, out.serial, message)) {
+        case DateItem::Date: return true;
+        case DateItem::Missing: PyErr_SetString(PyExc_ValueError, "NaT is not a date"); return false;
+        case DateItem::Rejected: PyErr_SetString(PyExc_ValueError, message.c_str()); return false;
+        default: return false;
+    }
 }
 
 }  // namespace
@@ -88,6 +95,40 @@ bool from_py(PyObject* o, Date& out) {
     PyErr_Format(PyExc_TypeError, "expected a date (datetime.date, numpy.datetime64, pandas.Timestamp or 'YYYY-MM-DD'), got %s",
                  name);
     return false;
+}
+
+DateItem date_text(std::string_view text, std::int32_t& serial, std::string& message) {
+    const auto parsed = dates::parse_iso(text);
+    if (parsed) {
+        serial = *parsed;
+        return DateItem::Date;
+    }
+    const std::string quoted = quote_literal(text);
+    const std::string& why = parsed.error();
+    // The format message already shows the text; the others get it added.
+    message = why.find(quoted) != std::string::npos ? why : "no such date " + quoted + " (" + why + ")";
+    return DateItem::Rejected;
+}
+
+DateItem date_item(PyObject* o, std::int32_t& serial, std::string& message) {
+    if (!datetime_api()) return DateItem::Failed;
+    if (PyUnicode_Check(o)) {
+        Py_ssize_t n = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(o, &n);
+        if (text == nullptr) return DateItem::Failed;
+        return date_text(std::string_view(text, static_cast<std::size_t>(n)), serial, message);
+    }
+    const char* name = Py_TYPE(o)->tp_name;
+    if (o == Py_None || std::strstr(name, "NaTType") != nullptr || std::strcmp(name, "NAType") == 0 ||
+        (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o))))
+        return DateItem::Missing;
+    if (PyDate_Check(o)) {
+        serial = dates::serial_of(PyDateTime_GET_YEAR(o), static_cast<unsigned>(PyDateTime_GET_MONTH(o)),
+                                  static_cast<unsigned>(PyDateTime_GET_DAY(o)));
+        return DateItem::Date;
+    }
+    if (std::strcmp(name, "numpy.datetime64") == 0) return datetime64_item(o, serial, message);
+    return DateItem::Other;
 }
 
 bool from_py(PyObject* o, std::vector<Date>& out) {

@@ -27,6 +27,15 @@ PyObject* to_py_dates(const std::vector<std::int32_t>& serials);
 // "YYYY-MM-DD" of a date object (the conversion above), for functions that read ISO text.
 bool iso_text(PyObject* o, std::string& out);
 
+// One element of an array of dates: a date (`serial` set: a date object, a datetime's or a
+// Timestamp's date, numpy.datetime64 or ISO text), a missing one (None, NaT, pandas' NA or a
+// float NaN), text or a datetime64 that is no date (`message`: the scalar call's ValueError),
+// any other type (nothing raised), or a failure with an exception set.
+enum class DateItem : unsigned char { Date, Missing, Rejected, Other, Failed };
+DateItem date_item(PyObject* o, std::int32_t& serial, std::string& message);
+// ISO text as date_item reads it (Date or Rejected).
+DateItem date_text(std::string_view text, std::int32_t& serial, std::string& message);
+
 template <>
 struct Annotation<Date> {
     static const char* param() { return "DateLike"; }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "bindings/frame/classes.hpp"
+#include "bindings/frame/dates.hpp"
 #include "bindings/frame/grid.hpp"
 #include "bindings/frame/options.hpp"
 #include "bindings/frame/result.hpp"
@@ -76,7 +77,7 @@ struct ElementForm {
     std::array<OperandKind, kMaxOperands> kinds{};
     std::array<bool, kMaxOperands> optional{};
     std::array<std::size_t, kMaxOperands> code_counts{};
-    std::array<bool (*)(std::string_view, unsigned char&, std::string&), kMaxOperands> code{};
+    std::array<bool (*)(std::string_view, unsigned char&, std::string&), kMaxOperands> code{};  // text -> code
     std::size_t n_out = 1;
     std::array<const char*, kMaxOutputs> keys{};  // the outputs' names when a record, else none
     bool keyed = false;
@@ -123,6 +124,25 @@ struct Typed<E> {
     static constexpr vec::OperandKind kind = vec::OperandKind::Code;
     static E read(const vec::Operands& in, std::size_t k) { return in.code<E>(k); }
 };
+// A string option parsed by its own hook (see ParsedOption): a code per element, its value
+// read back from the code.
+template <IsParsedOption T>
+struct Typed<T> {
+    using Held = std::string_view;  // parsed once every argument is converted
+    static constexpr vec::OperandKind kind = vec::OperandKind::Code;
+    static const T& read(const vec::Operands& in, std::size_t k) {
+        return ParsedOption<T>::of_code(in.code<unsigned char>(k));
+    }
+};
+// A date: its serial. In an array call the grid fails an element whose day count is not a
+// date (NaT, rejected text, beyond the years 1..9999) before the function runs.
+template <>
+struct Typed<Date> {
+    using Held = Date;
+    static Date get(Date h) { return h; }
+    static constexpr vec::OperandKind kind = vec::OperandKind::Date;
+    static Date read(const vec::Operands& in, std::size_t k) { return {static_cast<std::int32_t>(in.days(k))}; }
+};
 template <>
 struct Typed<std::span<const double>> {
     using Held = FloatSeq;
@@ -136,7 +156,7 @@ struct Typed<std::optional<T>> {
     using Held = std::optional<typename Typed<T>::Held>;
     static constexpr vec::OperandKind kind = Typed<T>::kind;
     static std::optional<T> get(const Held& h)
-        requires(!IsStringOption<T>)
+        requires(!IsStringOption<T> && !IsParsedOption<T>)
     {
         if (!h) return std::nullopt;
         return Typed<T>::get(*h);
@@ -148,7 +168,7 @@ struct Typed<std::optional<T>> {
 };
 
 template <class P>
-constexpr bool is_option = IsStringOption<P>;
+constexpr bool is_option = IsStringOption<P> || IsParsedOption<P>;
 template <class P>
 constexpr bool is_option<std::optional<P>> = IsStringOption<P>;
 
@@ -240,6 +260,14 @@ struct TypedBinding {
         if constexpr (is_option<P<I>>) {
             if constexpr (IsStringOption<P<I>>) {
                 return choose(StringOption<P<I>>::table, std::get<I>(held), std::get<I>(values));
+            } else if constexpr (IsParsedOption<P<I>>) {
+                auto parsed = ParsedOption<P<I>>::parse(std::get<I>(held));
+                if (!parsed) {
+                    raise(parsed.error());
+                    return false;
+                }
+                std::get<I>(values) = std::move(*parsed);
+                return true;
             } else {
                 const auto& text = std::get<I>(held);
                 if (!text) return true;
@@ -334,6 +362,8 @@ struct TypedBinding {
             std::size_t j = 0;
             for (std::size_t f = 0; f < table.size(); ++f)
                 if (table.field(f).real != nullptr) out[j++] = table.field(f).real(*r);
+        } else if constexpr (std::is_integral_v<R>) {
+            out[0] = static_cast<double>(*r);  // a count (days): exact up to 2^53
         } else {
             static_assert(std::is_same_v<R, double>, "an array form returns a number or a record of numbers");
             out[0] = *r;
@@ -356,6 +386,9 @@ struct TypedBinding {
             using Q = typename decltype(tag)::type;
             if constexpr (IsStringOption<Q>) {
                 return std::pair{option_count<Q>(), &option_code<Q>};
+            } else if constexpr (IsParsedOption<Q>) {
+                return std::pair<std::size_t, bool (*)(std::string_view, unsigned char&, std::string&)>{
+                    ParsedOption<Q>::count, &ParsedOption<Q>::code};
             } else {
                 return std::pair<std::size_t, bool (*)(std::string_view, unsigned char&, std::string&)>{0, nullptr};
             }

@@ -1,8 +1,11 @@
 #include "bindings/frame/grid.hpp"
 
 #include "quelm/core/parallel.hpp"
+#include "quelm/dates/serial.hpp"
 
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 
 namespace quelm::py::vec {
 
@@ -19,6 +22,38 @@ void unravel(std::size_t flat, const std::vector<Py_ssize_t>& shape, std::vector
 
 // This thread's copies of an element's series without NaN.
 thread_local std::array<std::vector<double>, kMaxOperands> t_rows;
+
+// The failure of a date operand's value outside the calendar: NaT, a rejected text (its
+// error kept by the grid) or a day count beyond the years 1..9999, named as an ISO date
+// while it has one.
+const Error* date_error(const Grid& g, std::size_t k, std::int64_t days) {
+    static const Error kNaT{Kind::Argument, "NaT is not a date"};
+    if (days == kNotADate) return &kNaT;
+    const std::uint64_t j = static_cast<std::uint64_t>(days) - static_cast<std::uint64_t>(kRejectedDate);
+    if (j < g.rejected[k].size()) return &g.rejected[k][j];
+    thread_local Error t_error{Kind::Argument, {}};
+    char text[96];
+    constexpr std::int64_t kNamed = 1'000'000'000'000;  // days whose year the int64 civil date can hold
+    if (days > -kNamed && days < kNamed) {
+        // days to a civil date, as dates::civil_of, in 64 bits
+        const std::int64_t z = days + 719468;
+        const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+        const std::int64_t doe = z - era * 146097;
+        const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        const std::int64_t mp = (5 * doy + 2) / 153;
+        const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+        const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+        const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+        std::snprintf(text, sizeof text, "no such date %04" PRId64 "-%02" PRId64 "-%02" PRId64
+                      " (outside 0001-01-01..9999-12-31)", y, m, d);
+    } else {
+        std::snprintf(text, sizeof text, "no such date: day %" PRId64 " from 1970-01-01 (outside 0001-01-01..9999-12-31)",
+                      days);
+    }
+    t_error.text = text;
+    return &t_error;
+}
 
 }  // namespace
 
@@ -55,6 +90,13 @@ void locate(const Grid& g, std::size_t begin, std::vector<Py_ssize_t>& idx, cons
 
 const Error* rejected_code(const Grid& g, const char* const* at) {
     static const Error kOutOfRange{Kind::InvalidInput, "string option code out of range"};
+    // Dates first: the scalar call converts its dates before it reads its options.
+    for (std::size_t k = 0; k < g.n_in; ++k) {
+        if (!g.dates[k] || at[k] == nullptr) continue;
+        std::int64_t days;
+        std::memcpy(&days, at[k], sizeof days);
+        if (days < dates::kFirstSerial || days > dates::kLastSerial) return date_error(g, k, days);
+    }
     for (std::size_t k = 0; k < g.n_in; ++k) {
         if (g.limits[k] == 0) continue;
         const auto code = static_cast<unsigned char>(*at[k]);

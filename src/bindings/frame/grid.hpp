@@ -35,10 +35,17 @@ enum class OperandKind : unsigned char {
     Count,   // an unsigned 64-bit count
     Code,    // a string option's one-byte code
     Series,  // a row of float64 values
+    Date,    // a date: int64 days since 1970-01-01 (see kNotADate)
 };
 
 // A code at or above this marks a string the option rejected; the grid keeps its message.
 inline constexpr unsigned char kFirstRejected = 0x80;
+
+// A date operand's day count for a missing date (NumPy's NaT), and the first of the markers
+// of dates that failed to convert (text that is no date): marker j has rejected[j] as its
+// error. Any other value outside 0001-01-01..9999-12-31 fails its element as no such date.
+inline constexpr std::int64_t kNotADate = std::numeric_limits<std::int64_t>::min();
+inline constexpr std::int64_t kRejectedDate = kNotADate + 1;
 
 // One element's inputs: a pointer to its value in each operand (nullptr: an absent optional).
 class Operands {
@@ -46,6 +53,7 @@ public:
     Operands(const char* const* at, const std::size_t* lengths) : at_(at), lengths_(lengths) {}
     [[nodiscard]] double real(std::size_t k) const { return load<double>(k); }
     [[nodiscard]] std::uint64_t count(std::size_t k) const { return load<std::uint64_t>(k); }
+    [[nodiscard]] std::int64_t days(std::size_t k) const { return load<std::int64_t>(k); }
     [[nodiscard]] bool present(std::size_t k) const { return at_[k] != nullptr; }
     // A string option's code: the enum value its table maps the string to.
     template <class E>
@@ -128,8 +136,9 @@ struct Grid {
     std::array<Py_ssize_t, kMaxOperands> gather{};    // a series read through this item stride (0: in place)
     bool any_gather = false;
     std::array<std::size_t, kMaxOperands> limits{};   // a code operand's value count, else 0
-    std::array<std::vector<Error>, kMaxOperands> rejected{};  // messages of codes >= kFirstRejected
-    bool any_codes = false;
+    std::array<std::vector<Error>, kMaxOperands> rejected{};  // messages of rejected codes and dates
+    std::array<bool, kMaxOperands> dates{};  // a date operand: checked before the element runs
+    bool any_codes = false;  // a code or date operand may fail its element
     bool skip_nan = false;  // series: drop NaN (pairwise across the element's series) first
     std::array<double*, kMaxOutputs> out{};
     bool nan_mode = false;
@@ -144,7 +153,8 @@ inline constexpr std::size_t kCheckEvery = 16;
 namespace detail {
 // Each operand's pointer at flat index `begin`, with the multi-index written to idx.
 void locate(const Grid& g, std::size_t begin, std::vector<Py_ssize_t>& idx, const char** at);
-// The error of an element whose string option was rejected, or nullptr when every code is valid.
+// The error of an element whose date or string option was rejected, or nullptr when every
+// date and code is valid.
 const Error* rejected_code(const Grid& g, const char* const* at);
 // Records a failed element; true when the chunk must stop here.
 bool fail(const Grid& g, std::size_t i, const Error& e);

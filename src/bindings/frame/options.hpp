@@ -24,6 +24,22 @@ concept IsStringOption = requires {
     StringOption<E>::alias;
 };
 
+// A string option whose text is parsed rather than matched in a table (a day count with its
+// calendar, "bus/252:target"). ParsedOption<T> gives
+//   static Result<T> parse(std::string_view text);     the scalar call's reading and error
+//   static bool code(std::string_view, unsigned char& code, std::string& message);
+//   static const T& of_code(unsigned char code);         a code's value, any thread
+//   static constexpr std::size_t count;                  codes run 0..count-1 (< kFirstRejected)
+// so that an array call codes a column of them one byte per element, as a table option.
+template <class T>
+struct ParsedOption;
+
+template <class T>
+concept IsParsedOption = requires(std::string_view s) {
+    ParsedOption<T>::parse(s);
+    ParsedOption<T>::count;
+};
+
 // What the stubs need of an option: its public name, the spellings (first alias of a value
 // first), whether any letter case is accepted, and whether '_' stands for '-'.
 struct OptionInfo {
