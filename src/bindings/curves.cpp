@@ -39,7 +39,8 @@ Result<curves::Dating> dating_of(const std::optional<Date>& reference_date, std:
     return d;
 }
 
-Result<YieldCurve> flat_of(double rate, const std::optional<Date>& reference_date, std::string_view day_count) {
+Result<YieldCurve> flat_of(double rate, curves::Extrapolation, const std::optional<Date>& reference_date,
+                           std::string_view day_count) {
     QUELM_TRY(dating, dating_of(reference_date, day_count));
     return YieldCurve::flat(rate, dating);
 }
@@ -188,8 +189,9 @@ bool curve_equal(PyObject* a, PyObject* b) { return value_of<YieldCurve>(a) == v
 #define QUELM_DATING_PARAMS {"reference_date", "None"}, {"day_count", "\"act/365f\""}
 
 constexpr FunctionDef def_flat = typed<&flat_of>(
-    "flat", {"rate", "*", QUELM_DATING_PARAMS},
-    "A flat continuously-compounded curve at `rate` for every maturity. With `reference_date`\n"
+    "flat", {"rate", "*", {"extrapolate", "\"flat-forward\""}, QUELM_DATING_PARAMS},
+    "A flat continuously-compounded curve at `rate` for every maturity (it answers at every\n"
+    "time whatever `extrapolate` says: it has no pillars). With `reference_date`\n"
     "the curve also answers at dates, their times counted in `day_count` years from it.");
 constexpr FunctionDef def_from_zero_rates = typed<&from_zero_rates_of>(
     "from_zero_rates",
