@@ -159,6 +159,11 @@ PyObject* extrapolate_get(PyObject* self) {
     const YieldCurve& c = value_of<YieldCurve>(self);
     return to_py(c.is_flat() ? "flat-forward" : curves::extrapolation_name(c.extrapolation()));
 }
+PyObject* discount_curve_get(PyObject* self) {
+    const auto& state = value_of<YieldCurve>(self).bootstrap_state();
+    if (!state || !state->spec.discount) return none();
+    return wrap(yield_curve_type(), *state->spec.discount);
+}
 PyObject* pillar_times_get(PyObject* self) {
     const YieldCurve& c = value_of<YieldCurve>(self);
     if (c.is_flat()) return PyTuple_New(0);
@@ -244,6 +249,8 @@ const GetterDef kGetters[] = {
      "Tuple[float, ...]"},
     {"pillar_dates", "A bootstrapped curve's pillar dates (None otherwise).", &curve_pillar_dates_get,
      "list[datetime.date] | None"},
+    {"discount_curve", "The curve a bootstrapped curve discounts on, when built on one (None otherwise).",
+     &discount_curve_get, "YieldCurve | None"},
     {"instruments",
      "The quotes of a bootstrapped curve, in the order of risk's columns (those of the\n"
      "discount curve it was built on first); empty otherwise.",
