@@ -330,3 +330,23 @@ def test_risk_of_the_quotes_themselves_is_their_annuity():
         annuity = bumped_swap.npv(c) - q.npv(c)
         assert row[k] == pytest.approx(-annuity, rel=1e-12)
         assert all(abs(v) <= 1e-12 for j, v in enumerate(row) if j != k)
+
+
+def test_risk_of_a_book_is_the_same_on_any_number_of_threads():
+    from conftest import same_output_across_threads
+    code = (
+        "import datetime, hashlib, quelm\n"
+        "ref = datetime.date(2025, 1, 15)\n"
+        "quotes = [quelm.Deposit('6M', 0.03)] + [quelm.Swap(f'{y}Y', 0.03 + 0.0002 * y) for y in range(1, 31)]\n"
+        "c = quelm.YieldCurve.bootstrap(ref, quotes, interp='natural-cubic')\n"
+        "book = [quelm.Swap(f'{1 + k % 35}Y', 0.02 + 1e-5 * k) for k in range(600)]\n"
+        "rows = c.risk(book)\n"
+        "print(hashlib.sha256(' '.join(v.hex() for row in rows for v in row).encode()).hexdigest())\n")
+    same_output_across_threads(code)
+
+
+def test_risk_reports_the_first_position_it_cannot_price():
+    c = YC.bootstrap(REF, swaps_6m()[:4], extrapolate="none")
+    book = [quelm.Swap("2Y", 0.03)] * 300 + [quelm.Swap("9Y", 0.03), quelm.Swap("8Y", 0.03)] * 200
+    with pytest.raises(ValueError, match=r"^invalid input: Swap\('9Y', 0.03\): "):
+        c.risk(book)

@@ -1,12 +1,14 @@
 #include "quelm/curves/risk.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "quelm/curves/bootstrap.hpp"
 #include "quelm/curves/curve_gradient.hpp"
 #include "quelm/curves/layout.hpp"
 #include "quelm/curves/pricing.hpp"
 #include "quelm/curves/sensitivity.hpp"
+#include "quelm/core/parallel.hpp"
 #include "quelm/core/text.hpp"
 #include "quelm/dates/serial.hpp"
 
@@ -69,14 +71,10 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
     table.rows = book.size();
     for (const Level& l : levels) table.cols += l.state->spec.instruments.size();
     table.values.assign(table.rows * table.cols, 0.0);
-    std::vector<std::vector<double>> node(levels.size()), unknown(levels.size());
-    for (std::size_t l = 0; l < levels.size(); ++l) {
-        node[l].resize(levels[l].curve->values().size());
-        unknown[l].resize(levels[l].state->pillars.size());
-    }
-    CancelPoller poller(cancel);
-    for (std::size_t row = 0; row < book.size(); ++row) {
-        if (poller.tick(256)) return cancelled();
+    // One row per position, each independent of the others: rows run in parallel and each
+    // is computed the same way on any thread, so the table does not depend on the pool size.
+    const auto one_row = [&](std::size_t row, std::vector<std::vector<double>>& node,
+                             std::vector<std::vector<double>>& unknown) -> Status {
         const BookItem& item = book[row];
         const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name_of(item) + ": " + e.text}); };
         Result<Layout> layout = std::holds_alternative<Instrument>(item)
@@ -112,7 +110,31 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
                     for (std::size_t j = 0; j < st.n_cross; ++j) next[j] -= st.cross[k * st.n_cross + j] * lambda[k];
             }
         }
-    }
+        return {};
+    };
+    // The first failing row (lowest index) is the one reported, whatever the threads did.
+    std::vector<std::optional<Error>> failures(book.size());
+    const bool done = parallel_for(
+        book.size(),
+        [&](std::size_t begin, std::size_t end) {
+            std::vector<std::vector<double>> node(levels.size()), unknown(levels.size());
+            for (std::size_t l = 0; l < levels.size(); ++l) {
+                node[l].resize(levels[l].curve->values().size());
+                unknown[l].resize(levels[l].state->pillars.size());
+            }
+            for (std::size_t row = begin; row < end; ++row) {
+                if (chunk_stopped(64)) return;
+                Status s = one_row(row, node, unknown);
+                if (!s) {
+                    failures[row] = s.error();
+                    return;
+                }
+            }
+        },
+        cancel);
+    if (!done) return cancelled();
+    for (const auto& f : failures)
+        if (f) return std::unexpected(*f);
     return table;
 }
 
