@@ -234,6 +234,29 @@ Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<dou
     return {};
 }
 
+// The Jacobian of the repricing equations in the unknowns from the rows of a linear
+// interpolation, at the solved unknowns: what `jacobian` gives from the built curve, without
+// reading it again (the rows are exact, not an approximation).
+std::vector<double> jacobian_from_rows(Problem& p, const Rows& rows, std::span<const double> u) {
+    const std::size_t n = p.equations.size(), nq = p.query_times.size();
+    std::vector<double> D(nq);
+    for (std::size_t q = 0; q < nq; ++q) D[q] = exp_guarded(rows.dot(q, u));
+    std::vector<double> J(n * n, 0.0);
+    for (std::size_t k = 0; k < n; ++k) {
+        Equation& e = p.equations[k];
+        (void)e.residual(D, true);
+        double* row = &J[k * n];
+        const auto add = [&](std::uint32_t q, double c) {
+            if (c == 0.0) return;
+            for (std::size_t m = rows.start[q]; m < rows.start[q + 1]; ++m) row[rows.col[m]] += c * rows.w[m];
+        };
+        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
+        if (!e.external)
+            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
+    }
+    return J;
+}
+
 // ln P at every query and its rows in the unknowns, for the global solve.
 struct GlobalModel {
     Interp interp;
@@ -473,10 +496,14 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
     // Solve.
     const Interp interp = curve_interp(spec.interp);
     const bool tied = zero_rate_nodes(interp);
-    std::vector<double> u;
+    std::vector<double> u, J, cross;
+    std::size_t n_cross = 0;
+    // On a bootstrapped discount curve the Jacobian also needs the cross terms: from the curves.
+    const bool cross_terms = discount != nullptr && discount->bootstrap_state() != nullptr;
     if (interp == Interp::LogLinear || interp == Interp::FlatForward || interp == Interp::Linear) {
         QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, interp));
         QUELM_CHECK(solve_sequential(p, rows, tied, u, cancel));
+        if (!cross_terms) J = jacobian_from_rows(p, rows, u);
     } else {
         // Start from the log-linear curve through the same quotes.
         QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, Interp::LogLinear));
@@ -493,9 +520,7 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
     const Dating dating{ref, spec.day_count};
     QUELM_TRY(curve, YieldCurve::from_nodes(p.nodes, node_values(u, tied), interp, spec.extrapolate, dating));
     // What risk needs: the Jacobian at the built curve.
-    std::vector<double> J, cross;
-    std::size_t n_cross = 0;
-    QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
+    if (J.empty()) QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
     auto lu = LuFactors::factor(std::move(J), n);
     if (!lu) return fail("the repricing equations are singular at the built curve (an instrument reads no pillar of its own)");
     auto state = std::make_shared<BootstrapState>(BootstrapState{
