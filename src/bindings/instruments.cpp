@@ -17,6 +17,7 @@
 namespace quelm::py {
 
 constexpr Section kSection = Section::FixedIncome;
+constexpr std::string_view kGuide = "curves";  // the guide page of its names
 
 // --- arguments shared with the curve bindings ---
 
