@@ -350,3 +350,61 @@ def test_risk_reports_the_first_position_it_cannot_price():
     book = [quelm.Swap("2Y", 0.03)] * 300 + [quelm.Swap("9Y", 0.03), quelm.Swap("8Y", 0.03)] * 200
     with pytest.raises(ValueError, match=r"^invalid input: Swap\('9Y', 0.03\): "):
         c.risk(book)
+
+
+# --- conventions the quotes carry ----------------------------------------------------------
+
+def test_simple_rates_follow_their_day_count_and_the_spot_lag():
+    c = YC.flat(0.03, reference_date=REF)
+    spot = datetime.date(2025, 1, 17)  # two TARGET days after Wednesday 15 January
+    end = datetime.date(2025, 4, 17)
+    p0, p1 = c.discount(spot), c.discount(end)
+    for day_count, days in (("act/360", 360), ("act/365f", 365)):
+        d = quelm.Deposit("3M", 0.0, day_count=day_count)
+        assert d.par_rate(c) == pytest.approx((p0 / p1 - 1) / ((end - spot).days / days), rel=1e-13)
+    # No spot lag: the deposit starts today and its rate covers one more day.
+    today = quelm.Deposit("3M", 0.0, settlement_days=0)
+    assert today.par_rate(c) == pytest.approx((1 / c.discount(datetime.date(2025, 4, 15)) - 1) / (90 / 360),
+                                              rel=1e-13)
+
+
+def test_a_future_rate_is_the_forward_plus_its_convexity():
+    c = YC.flat(0.03, reference_date=REF)
+    plain = quelm.Future(datetime.date(2025, 6, 18), 97.0)
+    adjusted = quelm.Future(datetime.date(2025, 6, 18), 97.0, convexity=0.0005)
+    assert adjusted.par_rate(c) - plain.par_rate(c) == pytest.approx(0.0005, abs=1e-15)
+    assert adjusted.implied_quote(c) == pytest.approx(100 * (1 - adjusted.par_rate(c)), abs=1e-12)
+    with pytest.raises(ValueError, match="2025-06-19 is not an IMM date"):
+        quelm.Future(datetime.date(2025, 6, 19), 97.0)
+
+
+def test_a_swap_on_a_flat_curve_has_the_textbook_par_rate():
+    """On one flat curve the 6M floating leg is worth 1 - P(end) from spot, so the par rate
+    is (P(spot) - P(end)) / annuity on the fixed dates."""
+    c = YC.flat(0.025, reference_date=REF)
+    swap = quelm.Swap("5Y", 0.0, fixed_day_count="act/365f")
+    fixed = [d for d in quelm.schedule(datetime.date(2025, 1, 17), datetime.date(2030, 1, 17), "1Y",
+                                       calendar="target", convention="modified-following", rule="backward")]
+    annuity = sum((b - a).days / 365 * c.discount(b) for a, b in zip(fixed, fixed[1:]))
+    assert swap.par_rate(c) == pytest.approx((c.discount(fixed[0]) - c.discount(fixed[-1])) / annuity, rel=1e-13)
+
+
+def test_projection_on_a_given_discount_curve():
+    disc = YC.flat(0.02, reference_date=REF)  # not bootstrapped: its risk has no columns
+    swaps = swaps_6m()
+    proj = YC.bootstrap(REF, swaps, discount_curve=disc)
+    assert reprice_error(proj, swaps) <= 1e-10
+    assert len(proj.risk(swaps[0])[0]) == len(swaps)
+    with pytest.raises(ValueError, match="reference date 2025-01-16 differs from 2025-01-15"):
+        YC.bootstrap(REF, swaps, discount_curve=YC.flat(0.02, reference_date=datetime.date(2025, 1, 16)))
+    with pytest.raises(ValueError, match="discount curve needs a reference date"):
+        YC.bootstrap(REF, swaps, discount_curve=YC.flat(0.02))
+
+
+def test_a_forward_between_a_time_and_a_date():
+    c = YC.bootstrap(REF, estr_quotes())
+    d = datetime.date(2030, 1, 15)
+    t = (d - REF).days / 365
+    assert c.forward_rate(1.0, d) == c.forward_rate(1.0, t)
+    with pytest.raises(ValueError, match="require a later second date"):
+        c.forward_rate(d, REF)
