@@ -298,6 +298,33 @@ struct GlobalModel {
     }
 };
 
+// J_k = Σ gp·dp·G[pq] + Σ gd·dd·G[dq]: the Jacobian in the unknowns from the gradient rows G
+// (nq × n) of ln P at every query and each equation's derivatives at its last evaluation.
+void assemble(const Problem& p, std::span<const double> G, std::span<double> J) {
+    const std::size_t n = p.equations.size();
+    std::fill(J.begin(), J.end(), 0.0);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Equation& e = p.equations[k];
+        double* row = &J[k * n];
+        const auto add = [&](std::uint32_t q, double c) {
+            if (c == 0.0) return;
+            const double* g = &G[q * n];
+            for (std::size_t j = 0; j < n; ++j) row[j] += c * g[j];
+        };
+        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
+        if (!e.external)
+            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
+    }
+}
+
+// The same at the discount factors D the rows G were taken at.
+std::vector<double> jacobian_from_dense(Problem& p, std::span<const double> G, std::span<const double> D) {
+    for (Equation& e : p.equations) (void)e.residual(D, true);
+    std::vector<double> J(p.equations.size() * p.equations.size());
+    assemble(p, G, J);
+    return J;
+}
+
 // max |R_k| / scale_k, or infinity when a residual is not finite; fills r.
 double residuals(Problem& p, std::span<const double> D, std::vector<double>& r, bool grad) {
     double worst = 0.0;
@@ -318,20 +345,7 @@ Status solve_global(Problem& p, const GlobalModel& model, std::vector<double>& u
     for (int it = 0; it < 60 && worst > 1e-16; ++it) {
         if (poller.tick(256)) return cancelled();
         if (!std::isfinite(worst)) break;
-        // J_k = Σ gp dp G[pq] + Σ gd dd G[dq]
-        std::fill(J.begin(), J.end(), 0.0);
-        for (std::size_t k = 0; k < n; ++k) {
-            Equation& e = p.equations[k];
-            double* row = &J[k * n];
-            const auto add = [&](std::uint32_t q, double c) {
-                if (c == 0.0) return;
-                const double* g = &G[q * n];
-                for (std::size_t j = 0; j < n; ++j) row[j] += c * g[j];
-            };
-            for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
-            if (!e.external)
-                for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
-        }
+        assemble(p, G, J);
         auto lu = LuFactors::factor(J, n);
         if (!lu) break;
         for (std::size_t k = 0; k < n; ++k) step[k] = -r[k];
@@ -516,6 +530,11 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
         }
         const GlobalModel model{interp, &p, cubic ? &*cubic : nullptr};
         QUELM_CHECK(solve_global(p, model, u, cancel));
+        if (!cross_terms) {
+            std::vector<double> L, D, G;
+            QUELM_CHECK(model.evaluate(u, L, D, &G));
+            J = jacobian_from_dense(p, G, D);
+        }
     }
     const Dating dating{ref, spec.day_count};
     QUELM_TRY(curve, YieldCurve::from_nodes(p.nodes, node_values(u, tied), interp, spec.extrapolate, dating));
