@@ -1,6 +1,7 @@
 #include "quelm/curves/layout.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 #include "quelm/dates/schedule.hpp"
 #include "quelm/dates/serial.hpp"
@@ -69,25 +70,34 @@ Result<std::vector<Serial>> roll(Serial start, dates::Tenor tenor, dates::Tenor 
     return std::move(s.dates);
 }
 
-// A swap: floating periods on `floats` (forwards over each), fixed periods on `fixeds`.
+// A swap: floating periods on `floats` (forwards over each), fixed periods on `fixeds`. Both
+// are schedules (strictly increasing), so the dates merge in one pass.
 Result<Layout> swap(const std::vector<Serial>& floats, const std::vector<Serial>& fixeds, const dates::DayCount& fixed_dc,
                     double quote) {
     Layout l;
     l.form = Form::Swap;
-    DateSet proj, disc;
-    for (Serial d : floats) proj.add(d);
-    for (std::size_t i = 1; i < floats.size(); ++i) disc.add(floats[i]);
-    for (std::size_t i = 1; i < fixeds.size(); ++i) disc.add(fixeds[i]);
-    proj.finish();
-    disc.finish();
+    l.proj = floats;
+    l.disc.reserve(floats.size() + fixeds.size());
+    std::set_union(floats.begin() + 1, floats.end(), fixeds.begin() + 1, fixeds.end(), std::back_inserter(l.disc));
+    // Payment indices: each schedule's dates after the first appear in disc in order.
+    const auto indices = [&](const std::vector<Serial>& dates) {
+        std::vector<std::uint32_t> at(dates.size(), 0);
+        std::size_t j = 0;
+        for (std::size_t i = 1; i < dates.size(); ++i) {
+            while (l.disc[j] != dates[i]) ++j;
+            at[i] = static_cast<std::uint32_t>(j);
+        }
+        return at;
+    };
+    const std::vector<std::uint32_t> float_pay = indices(floats), fixed_pay = indices(fixeds);
+    l.floating.reserve(floats.size() - 1);
     for (std::size_t i = 1; i < floats.size(); ++i)
-        l.floating.push_back({proj.index(floats[i - 1]), proj.index(floats[i]), disc.index(floats[i])});
+        l.floating.push_back({static_cast<std::uint32_t>(i - 1), static_cast<std::uint32_t>(i), float_pay[i]});
+    l.fixed.reserve(fixeds.size() - 1);
     for (std::size_t i = 1; i < fixeds.size(); ++i) {
         QUELM_TRY(tau, dates::year_fraction(fixeds[i - 1], fixeds[i], fixed_dc));
-        l.fixed.push_back({tau, disc.index(fixeds[i])});
+        l.fixed.push_back({tau, fixed_pay[i]});
     }
-    l.proj = std::move(proj.dates);
-    l.disc = std::move(disc.dates);
     l.quote = quote;
     return l;
 }
