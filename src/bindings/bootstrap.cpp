@@ -64,8 +64,9 @@ extern const FunctionDef def_curve_risk = typed_method<&risk_of>(
     "risk", {"book"},
     "Bucketed risk of a bootstrapped curve: for each position of `book` (an instrument, a\n"
     "DatedBond, or a sequence of them) the derivative of its value (`npv`; a bond's present\n"
-    "value) with respect to each input quote, in the order of `instruments`: one row per\n"
-    "position. Per unit of quote (rates as decimals, a future's rate, a bond's clean\n"
+    "value) with respect to each input quote, in the order of the curve's `instruments`\n"
+    "attribute (on a projection curve, the quotes of its bootstrapped discount curve first):\n"
+    "one row per position. Per unit of quote (rates as decimals, a future's rate, a bond's clean\n"
     "price): multiply by 0.0001 for a DV01 per basis point. Exact derivatives, by\n"
     "implicit differentiation of the bootstrap.");
 
