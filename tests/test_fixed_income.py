@@ -17,6 +17,11 @@ FRB = quelm.FixedRateBond
 OUTSIDE = "invalid input: interpolate: x is outside the node range (no extrapolation)"
 
 
+def curve_outside(t, first, last):
+    return (f"invalid input: yield curve: t={t:g} is outside the pillar range [{first:g}, {last:g}] "
+            "and the curve does not extrapolate (extrapolate=\"none\")")
+
+
 def raises_value(fn, *args, message, **kw):
     with pytest.raises(ValueError) as info:
         fn(*args, **kw)
@@ -128,9 +133,10 @@ def test_pillar_curve_range_and_zero():
         assert c.discount(0) == 1.0
         assert c.zero_rate(0) == c.zero_rate(0.5)
         assert c.zero_rate(0.5) == pytest.approx(0.02, rel=1e-14)
-        raises_value(c.discount, 0.25, message=OUTSIDE)
-        raises_value(c.discount, 5.5, message=OUTSIDE)
-        raises_value(c.forward_rate, 4, 6, message=OUTSIDE)
+        # The message names the time asked for and the pillar range.
+        raises_value(c.discount, 0.25, message=curve_outside(0.25, 0.5, 5))
+        raises_value(c.discount, 5.5, message=curve_outside(5.5, 0.5, 5))
+        raises_value(c.forward_rate, 4, 6, message=curve_outside(6, 0.5, 5))
 
 
 def test_zero_rate_at_zero_uses_the_t0_pillar():
@@ -280,7 +286,10 @@ def test_accrued_and_curve_pricing():
     # Positivity is judged on the dirty price: a clean quote of -0.5 is a dirty 0.25, whose
     # yield lies far above the search bracket.
     raises_value(b.yield_to_maturity, -0.5, message="numerical error: brent: endpoints do not bracket a root")
-    raises_value(b.price_from_curve, YC.from_zero_rates([0.25, 0.9], [0.03, 0.04]), message=OUTSIDE)
+    # The bond names the cash flow the curve cannot discount.
+    raises_value(b.price_from_curve, YC.from_zero_rates([0.25, 0.9], [0.03, 0.04]),
+                 message="invalid input: bond: cash flow at t=1: yield curve: t=1 is outside the pillar range "
+                         "[0.25, 0.9] and the curve does not extrapolate (extrapolate=\"none\")")
     with pytest.raises(AttributeError):
         b.accrued = 1.0
 

@@ -376,7 +376,7 @@ def test_keyword_names_need_not_be_interned():
                           "periods_per_year=252.0, confidence=0.95, lag=None)"),
     (lambda: quelm.american_ml, '(spot, strike, rate, vol, maturity, option_type="put", method="deep-lsm", '
                                 'paths=8192, steps=50, epochs=20, seed=11, hidden=None, dividend_yield=0.0)'),
-    (lambda: quelm.YieldCurve.flat, "(rate)"),
+    (lambda: quelm.YieldCurve.flat, '(rate, *, extrapolate="flat-forward", reference_date=None, day_count="act/365f")'),
     (lambda: quelm.YieldCurve.flat(0.02).forward_rate, "($self, t1, t2)"),
     (lambda: quelm.FixedRateBond.__reduce__, "($self)"),
     (lambda: internal.throw_bad_alloc, "()"),

@@ -52,12 +52,21 @@ BusinessDayConvention = Literal["following", "FOLLOWING", "Following", "modified
 ScheduleRule = Literal["backward", "BACKWARD", "Backward", "forward", "FORWARD", "Forward", "zero", "ZERO", "Zero",
                        "imm", "IMM", "Imm", "third-wednesday", "THIRD-WEDNESDAY", "Third-wednesday", "third_wednesday",
                        "THIRD_WEDNESDAY", "Third_wednesday"]
+Extrapolation = Literal["none", "NONE", "None", "flat-forward", "FLAT-FORWARD", "Flat-forward", "flat_forward",
+                        "FLAT_FORWARD", "Flat_forward"]
 Interpolation = Literal["linear", "LINEAR", "Linear", "log-linear", "LOG-LINEAR", "Log-linear", "log_linear",
                         "LOG_LINEAR", "Log_linear", "loglinear", "LOGLINEAR", "Loglinear", "natural-cubic",
                         "NATURAL-CUBIC", "Natural-cubic", "natural_cubic", "NATURAL_CUBIC", "Natural_cubic",
                         "naturalcubic", "NATURALCUBIC", "Naturalcubic", "cubic", "CUBIC", "Cubic"]
+BootstrapInterpolation = Literal["log-linear", "LOG-LINEAR", "Log-linear", "log_linear", "LOG_LINEAR", "Log_linear",
+                                 "linear-zero", "LINEAR-ZERO", "Linear-zero", "linear_zero", "LINEAR_ZERO",
+                                 "Linear_zero", "natural-cubic", "NATURAL-CUBIC", "Natural-cubic", "natural_cubic",
+                                 "NATURAL_CUBIC", "Natural_cubic", "monotone-convex", "MONOTONE-CONVEX",
+                                 "Monotone-convex", "monotone_convex", "MONOTONE_CONVEX", "Monotone_convex",
+                                 "flat-forward", "FLAT-FORWARD", "Flat-forward", "flat_forward", "FLAT_FORWARD",
+                                 "Flat_forward"]
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 
 __all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
            "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BusinessDayConvention",
-           "ScheduleRule", "Interpolation", "NeuralMethod"]
+           "ScheduleRule", "Extrapolation", "Interpolation", "BootstrapInterpolation", "NeuralMethod"]

@@ -1,10 +1,15 @@
 // Python class YieldCurve.
+#include "bindings/frame/classes.hpp"
 #include "bindings/frame/declare.hpp"
+#include "bindings/frame/result.hpp"
+#include "bindings/instruments.hpp"
 #include "bindings/frame/registry.hpp"
 #include "bindings/instances.hpp"
 #include "bindings/string_options.hpp"
 #include "quelm/core/math/interpolate.hpp"
+#include "quelm/curves/bootstrap.hpp"
 #include "quelm/curves/curve.hpp"
+#include "quelm/dates/serial.hpp"
 
 #include <span>
 #include <string>
@@ -14,33 +19,111 @@ namespace quelm::py {
 constexpr Section kSection = Section::FixedIncome;
 constexpr std::string_view kGuide = "fixed-income";  // the guide page of its names
 
+extern const FunctionDef def_curve_bootstrap;
+extern const FunctionDef def_curve_risk;
+PyObject* curve_instruments_get(PyObject* self);
+PyObject* curve_pillar_dates_get(PyObject* self);
+PyObject* bootstrapped_reduce(const curves::YieldCurve& c);
+
 namespace {
 
 using curves::YieldCurve;
 
 using Series = std::span<const double>;
 
-Result<YieldCurve> flat_of(double rate) { return YieldCurve::flat(rate); }
-
-Result<YieldCurve> from_zero_rates_of(Series times, Series rates, Interp interp) {
-    return YieldCurve::from_zero_rates(times, rates, interp);
+// How a curve dates: its reference date (optional) and the day count of its times.
+Result<curves::Dating> dating_of(const std::optional<Date>& reference_date, std::string_view day_count) {
+    QUELM_TRY(dc, dates::parse_day_count(day_count));
+    curves::Dating d;
+    if (reference_date) d.reference = reference_date->serial;
+    d.day_count = dc;
+    return d;
 }
 
-Result<YieldCurve> from_discount_factors_of(Series times, Series dfs, Interp interp) {
-    return YieldCurve::from_discount_factors(times, dfs, interp);
+Result<YieldCurve> flat_of(double rate, curves::Extrapolation, const std::optional<Date>& reference_date,
+                           std::string_view day_count) {
+    QUELM_TRY(dating, dating_of(reference_date, day_count));
+    return YieldCurve::flat(rate, dating);
 }
 
-Result<YieldCurve> from_log_discounts_of(Series times, Series log_dfs) {
-    return YieldCurve::from_log_discounts(times, log_dfs);
+Result<YieldCurve> from_zero_rates_of(Series times, Series rates, Interp interp, curves::Extrapolation extrapolate,
+                                      const std::optional<Date>& reference_date, std::string_view day_count) {
+    QUELM_TRY(dating, dating_of(reference_date, day_count));
+    return YieldCurve::from_zero_rates(times, rates, interp, extrapolate, dating);
 }
 
-// (constructor, args): flat -> flat(rate); zero-rate modes -> from_zero_rates with
-// the stored rates; log-linear -> the private rebuild from stored ln P, exact.
+Result<YieldCurve> from_discount_factors_of(Series times, Series dfs, Interp interp,
+                                            curves::Extrapolation extrapolate,
+                                            const std::optional<Date>& reference_date, std::string_view day_count) {
+    QUELM_TRY(dating, dating_of(reference_date, day_count));
+    return YieldCurve::from_discount_factors(times, dfs, interp, extrapolate, dating);
+}
+
+Result<YieldCurve> from_log_discounts_of(Series times, Series log_dfs, curves::Extrapolation extrapolate,
+                                         const std::optional<Date>& reference_date, std::string_view day_count) {
+    QUELM_TRY(dating, dating_of(reference_date, day_count));
+    return YieldCurve::from_log_discounts(times, log_dfs, extrapolate, dating);
+}
+
+// The point queries at a time in years or at a date.
+Result<double> discount_of(const YieldCurve& c, const TimeArg& t) {
+    return t.is_date ? c.discount_on(t.date.serial) : c.discount(t.t);
+}
+Result<double> zero_rate_of(const YieldCurve& c, const TimeArg& t) {
+    return t.is_date ? c.zero_rate_on(t.date.serial) : c.zero_rate(t.t);
+}
+Result<double> forward_rate_of(const YieldCurve& c, const TimeArg& t1, const TimeArg& t2) {
+    if (t1.is_date && t2.is_date) return c.forward_rate_between(t1.date.serial, t2.date.serial);
+    double a = t1.t, b = t2.t;
+    if (t1.is_date) {
+        QUELM_TRY(t, c.time_of(t1.date.serial));
+        a = t;
+    }
+    if (t2.is_date) {
+        QUELM_TRY(t, c.time_of(t2.date.serial));
+        b = t;
+    }
+    return c.forward_rate(a, b);
+}
+
+// (functools.partial(fn, **kwargs), args).
+PyObject* partial_reduce(PyObject* fn, PyObject* args, PyObject* kwargs) {
+    Ref functools(PyImport_ImportModule("functools"));
+    if (!functools) return nullptr;
+    Ref partial(PyObject_GetAttrString(functools.get(), "partial"));
+    Ref head(PyTuple_Pack(1, fn));
+    if (!partial || !head) return nullptr;
+    Ref bound(PyObject_Call(partial.get(), head.get(), kwargs));
+    if (!bound) return nullptr;
+    return PyTuple_Pack(2, bound.get(), args);
+}
+
+// The keywords that restore a curve's extrapolation and dating.
+PyObject* dating_keywords(const YieldCurve& c, bool with_extrapolation) {
+    Ref kwargs(PyDict_New());
+    if (!kwargs) return nullptr;
+    const auto put = [&](const char* key, PyObject* value) {
+        Ref v(value);
+        return v && PyDict_SetItemString(kwargs.get(), key, v.get()) == 0;
+    };
+    const auto& ref = c.dating().reference;
+    if ((with_extrapolation && !put("extrapolate", to_py(curves::extrapolation_name(c.extrapolation())))) ||
+        !put("reference_date", ref ? to_py_date(*ref) : none()) ||
+        !put("day_count", to_py(dates::day_count_name(c.dating().day_count))))
+        return nullptr;
+    return kwargs.release();
+}
+
+// flat -> flat(rate); zero-rate modes -> from_zero_rates with the stored rates; log-linear
+// -> the private rebuild from stored ln P, exact; a bootstrapped curve -> bootstrap again
+// (the same inputs give the same bits).
 PyObject* reduce_impl(const YieldCurve& c) {
+    if (c.bootstrap_state()) return bootstrapped_reduce(c);
     PyObject* type = reinterpret_cast<PyObject*>(yield_curve_type());
     const char* ctor = c.is_flat() ? "flat" : c.interp() == Interp::LogLinear ? "_from_log_discounts" : "from_zero_rates";
     Ref fn(PyObject_GetAttrString(type, ctor));
-    if (!fn) return nullptr;
+    Ref kwargs(dating_keywords(c, !c.is_flat()));
+    if (!fn || !kwargs) return nullptr;
     Ref args;
     if (c.is_flat()) {
         args = Ref(Py_BuildValue("(d)", c.rate()));
@@ -57,7 +140,36 @@ PyObject* reduce_impl(const YieldCurve& c) {
         }
     }
     if (!args) return nullptr;
-    return PyTuple_Pack(2, fn.get(), args.get());
+    return partial_reduce(fn.get(), args.get(), kwargs.get());
+}
+
+PyObject* reference_date_get(PyObject* self) {
+    const auto& ref = value_of<YieldCurve>(self).dating().reference;
+    return ref ? to_py_date(*ref) : none();
+}
+PyObject* day_count_get(PyObject* self) {
+    return to_py(dates::day_count_name(value_of<YieldCurve>(self).dating().day_count));
+}
+PyObject* interp_get(PyObject* self) {
+    const YieldCurve& c = value_of<YieldCurve>(self);
+    if (c.is_flat()) return none();
+    if (c.bootstrap_state()) return to_py(curves::bootstrap_interp_name(c.bootstrap_state()->spec.interp));
+    return to_py(interp_name(c.interp()));
+}
+PyObject* extrapolate_get(PyObject* self) {
+    const YieldCurve& c = value_of<YieldCurve>(self);
+    return to_py(c.is_flat() ? "flat-forward" : curves::extrapolation_name(c.extrapolation()));
+}
+PyObject* discount_curve_get(PyObject* self) {
+    const auto& state = value_of<YieldCurve>(self).bootstrap_state();
+    if (!state || !state->spec.discount) return none();
+    return wrap(yield_curve_type(), *state->spec.discount);
+}
+PyObject* pillar_times_get(PyObject* self) {
+    const YieldCurve& c = value_of<YieldCurve>(self);
+    if (c.is_flat()) return PyTuple_New(0);
+    Ref list(to_py(c.times()));
+    return list ? PyList_AsTuple(list.get()) : nullptr;
 }
 
 PyObject* curve_repr(PyObject* self) {
@@ -67,8 +179,12 @@ PyObject* curve_repr(PyObject* self) {
         text = "YieldCurve.flat(" + format_number(c.rate()) + ")";
     } else {
         const auto t = c.times();
-        text = std::string("<YieldCurve ") + interp_name(c.interp()) + ", " + std::to_string(t.size()) +
-               " pillars from t=" + format_number(t.front()) + " to t=" + format_number(t.back()) + ">";
+        const char* mode = c.bootstrap_state() ? curves::bootstrap_interp_name(c.bootstrap_state()->spec.interp)
+                                               : interp_name(c.interp());
+        text = std::string("<YieldCurve ") + mode + ", " + std::to_string(t.size()) + " pillars from t=" +
+               format_number(t.front()) + " to t=" + format_number(t.back());
+        if (c.dating().reference) text += ", reference date " + dates::format_iso(*c.dating().reference);
+        text += ">";
     }
     return to_py(text);
 }
@@ -76,35 +192,70 @@ PyObject* curve_repr(PyObject* self) {
 bool curve_equal(PyObject* a, PyObject* b) { return value_of<YieldCurve>(a) == value_of<YieldCurve>(b); }
 
 // Static constructors, then instance methods, in the order the class lists them.
+#define QUELM_DATING_PARAMS {"reference_date", "None"}, {"day_count", "\"act/365f\""}
+
 constexpr FunctionDef def_flat = typed<&flat_of>(
-    "flat", {"rate"},
-    "A flat continuously-compounded curve at `rate` for every maturity.");
+    "flat", {"rate", "*", {"extrapolate", "\"flat-forward\""}, QUELM_DATING_PARAMS},
+    "A flat continuously-compounded curve at `rate` for every maturity (it answers at every\n"
+    "time whatever `extrapolate` says: it has no pillars). With `reference_date`\n"
+    "the curve also answers at dates, their times counted in `day_count` years from it.");
 constexpr FunctionDef def_from_zero_rates = typed<&from_zero_rates_of>(
-    "from_zero_rates", {"times", "rates", {"interp", "\"log-linear\""}},
-    "Build from continuously-compounded zero rates at the given pillar times.").locking(Lock::BySize);
+    "from_zero_rates",
+    {"times", "rates", {"interp", "\"log-linear\""}, "*", {"extrapolate", "\"none\""}, QUELM_DATING_PARAMS},
+    "Build from continuously-compounded zero rates at the given pillar times.\n"
+    "`extrapolate`: \"none\" (a time outside the pillars is an error) or \"flat-forward\" (after\n"
+    "the last pillar its instantaneous forward continues; before the first, the first zero\n"
+    "rate holds). With `reference_date` the curve also answers at dates (times in `day_count`\n"
+    "years from it).").locking(Lock::BySize);
 constexpr FunctionDef def_from_discount_factors = typed<&from_discount_factors_of>(
-    "from_discount_factors", {"times", "dfs", {"interp", "\"log-linear\""}},
-    "Build from discount factors at the given pillar times.").locking(Lock::BySize);
-constexpr FunctionDef def_discount = typed_method_in_vec<member_function<&YieldCurve::discount>>(
-    "discount", {"t"},
-    "Discount factor `P(t)` (with `P(0) = 1`).", "discount", "curve", &yield_curve_type);
-constexpr FunctionDef def_zero_rate = typed_method_in_vec<member_function<&YieldCurve::zero_rate>>(
-    "zero_rate", {"t"},
-    "Continuously-compounded zero rate `z(t)`.", "zero_rate", "curve", &yield_curve_type);
-constexpr FunctionDef def_forward_rate = typed_method_in_vec<member_function<&YieldCurve::forward_rate>>(
-    "forward_rate", {"t1", "t2"},
-    "Continuously-compounded forward rate over `[t1, t2]`.", "forward_rate", "curve", &yield_curve_type);
+    "from_discount_factors",
+    {"times", "dfs", {"interp", "\"log-linear\""}, "*", {"extrapolate", "\"none\""}, QUELM_DATING_PARAMS},
+    "Build from discount factors at the given pillar times. `extrapolate`, `reference_date`\n"
+    "and `day_count` as for `from_zero_rates`.").locking(Lock::BySize);
+constexpr FunctionDef def_discount = detail::with_form<member_function<&YieldCurve::discount>, true, nullptr>(
+    typed_method<&discount_of>("discount", {"t"},
+                               "Discount factor `P(t)` (with `P(0) = 1`), `t` in years or a date."),
+    "discount", "curve", &yield_curve_type);
+constexpr FunctionDef def_zero_rate = detail::with_form<member_function<&YieldCurve::zero_rate>, true, nullptr>(
+    typed_method<&zero_rate_of>("zero_rate", {"t"},
+                                "Continuously-compounded zero rate `z(t)`, `t` in years or a date."),
+    "zero_rate", "curve", &yield_curve_type);
+constexpr FunctionDef def_forward_rate = detail::with_form<member_function<&YieldCurve::forward_rate>, true, nullptr>(
+    typed_method<&forward_rate_of>(
+        "forward_rate", {"t1", "t2"},
+        "Continuously-compounded forward rate over `[t1, t2]`, each in years or a date."),
+    "forward_rate", "curve", &yield_curve_type);
 constexpr FunctionDef def_reduce = method<reduce_impl>(
     "__reduce__", {},
     "Pickle support: rebuild through a static constructor.").returning("Tuple[Any, ...]");
 constexpr FunctionDef def_from_log_discounts = typed<&from_log_discounts_of>(
-    "_from_log_discounts", {"times", "log_dfs"},
+    "_from_log_discounts",
+    {"times", "log_dfs", "*", {"extrapolate", "\"none\""}, QUELM_DATING_PARAMS},
     "Internal: rebuild a log-linear curve from its log discount factors (unpickling).").locking(Lock::BySize);
 
 constexpr Callable kMethods[] = {
     callable<def_flat>, callable<def_from_zero_rates>, callable<def_from_discount_factors>,
-    callable<def_discount>, callable<def_zero_rate>, callable<def_forward_rate>, callable<def_reduce>,
-    callable<def_from_log_discounts>,
+    callable<def_curve_bootstrap>, callable<def_discount>, callable<def_zero_rate>, callable<def_forward_rate>,
+    callable<def_curve_risk>, callable<def_reduce>, callable<def_from_log_discounts>,
+};
+
+const GetterDef kGetters[] = {
+    {"reference_date", "The date of t = 0 (None: the curve answers times only).", &reference_date_get,
+     "datetime.date | None"},
+    {"day_count", "The day count that turns dates into times.", &day_count_get, "str"},
+    {"interp", "The interpolation between pillars (None for a flat curve).", &interp_get, "str | None"},
+    {"extrapolate", "How the curve answers outside its pillars: \"none\" or \"flat-forward\".", &extrapolate_get,
+     "str"},
+    {"pillar_times", "The pillar times in years (empty for a flat curve).", &pillar_times_get,
+     "Tuple[float, ...]"},
+    {"pillar_dates", "A bootstrapped curve's pillar dates (None otherwise).", &curve_pillar_dates_get,
+     "list[datetime.date] | None"},
+    {"discount_curve", "The curve a bootstrapped curve discounts on, when built on one (None otherwise).",
+     &discount_curve_get, "YieldCurve | None"},
+    {"instruments",
+     "The quotes of a bootstrapped curve, in the order of risk's columns (those of the\n"
+     "discount curve it was built on first); empty otherwise.",
+     &curve_instruments_get, "Tuple[Deposit | Fra | Future | Ois | Swap | BondQuote, ...]"},
 };
 
 const ClassDef kClass = {
@@ -117,8 +268,11 @@ const ClassDef kClass = {
     "    >>> import quelm\n"
     "    >>> c = quelm.YieldCurve.from_zero_rates([0.5, 1, 2, 5], [0.02, 0.025, 0.03, 0.035],\n"
     "    ...                                      interp=\"natural-cubic\")\n"
-    "    >>> c.discount(1.5), c.zero_rate(1.5), c.forward_rate(1.5, 2.5)",
-    kMethods, std::size(kMethods), nullptr, 0, &curve_repr, &curve_equal,
+    "    >>> c.discount(1.5), c.zero_rate(1.5), c.forward_rate(1.5, 2.5)\n"
+    "\n"
+    "`YieldCurve.bootstrap` builds one from market quotes (Deposit, Fra, Future, Ois, Swap,\n"
+    "BondQuote) and `risk` gives the sensitivity of a book to each of them.",
+    kMethods, std::size(kMethods), kGetters, std::size(kGetters), &curve_repr, &curve_equal,
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "bindings/frame/options.hpp"
 #include "quelm/core/math/interpolate.hpp"
 #include "quelm/core/option.hpp"
+#include "quelm/curves/curve_options.hpp"
 #include "quelm/dates/adjust.hpp"
 #include "quelm/dates/day_count.hpp"
 #include "quelm/dates/schedule.hpp"
@@ -29,6 +30,8 @@ QUELM_STRING_OPTION(stochastic::ProcessKind, stochastic::kProcessKinds, "Process
 QUELM_STRING_OPTION(stats::VarMethod, stats::kVarMethods, "VarMethod");
 QUELM_STRING_OPTION(stats::EsMethod, stats::kEsMethods, "EsMethod");
 QUELM_STRING_OPTION(Interp, kInterps, "Interpolation");
+QUELM_STRING_OPTION(curves::BootstrapInterp, curves::kBootstrapInterps, "BootstrapInterpolation");
+QUELM_STRING_OPTION(curves::Extrapolation, curves::kExtrapolations, "Extrapolation");
 QUELM_STRING_OPTION(ml::AmericanMethod, ml::kAmericanMethods, "NeuralMethod");
 QUELM_STRING_OPTION(dates::Convention, dates::kConventions, "BusinessDayConvention");
 QUELM_STRING_OPTION(dates::Rule, dates::kRules, "ScheduleRule");

@@ -38,7 +38,7 @@ quelm.allocation({100.0, 200.0})  # wrong
 quelm.optimize([0.01, 0.02], [[0.1, 0.0], [0.0, 0.1]], target="0.015")  # wrong
 quelm.acf(returns, 2.5)  # wrong
 quelm.FixedRateBond.regular(100, 0.04, 2)  # wrong
-curve.discount("1y")  # wrong
+curve.discount([1.0, 2.0])  # wrong: one time or date, not a list
 delta: float = quelm.price(100, 100, 0.05, 0.2, 1.0, "call")["delta"]  # wrong
 vanna = quelm.greeks(100, 100, 0.05, 0.2, 1.0, "call")["vanna"]  # wrong
 sharpe: float = quelm.stats(returns=returns)["sharpe"]  # wrong: may be None

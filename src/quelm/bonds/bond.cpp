@@ -9,6 +9,7 @@
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/sizes.hpp"
+#include "quelm/core/text.hpp"
 
 namespace quelm::bonds {
 
@@ -207,8 +208,11 @@ Result<std::pair<double, double>> FixedRateBond::price_from_curve(const curves::
     CancelPoller poller(cancel);
     for (const Cashflow& c : flows_) {
         if (poller.tick(8)) return cancelled();  // a curve lookup is several cheap steps
-        QUELM_TRY(p, curve.discount(c.time));
-        dirty += c.amount * p;
+        const Result<double> p = curve.discount(c.time);
+        if (!p)
+            return std::unexpected(
+                Error{p.error().kind, "bond: cash flow at t=" + format_number(c.time) + ": " + p.error().text});
+        dirty += c.amount * *p;
     }
     return std::pair{dirty, dirty - accrued_};
 }

@@ -222,6 +222,22 @@ Result<double> DatedBond::convexity_at(double y, Serial settle) const {
     return street_convexity(flows, terms_.frequency, y);
 }
 
+Result<std::vector<Payment>> DatedBond::payments_after(Serial settle) const {
+    QUELM_CHECK(check_settlement(settle));
+    std::vector<Payment> out;
+    for (std::size_t i = next_period(settle); i < periods_.size(); ++i) {
+        const CouponPeriod& p = periods_[i];
+        double amount = p.ex_date && *p.ex_date <= settle ? 0.0 : p.coupon;
+        if (i + 1 == periods_.size()) amount += terms_.face;
+        if (!out.empty() && out.back().date == p.payment) {
+            out.back().amount += amount;
+        } else {
+            out.push_back({p.payment, amount});
+        }
+    }
+    return out;
+}
+
 Result<double> DatedBond::z_spread_at(double clean_price, Serial settle, const curves::YieldCurve& curve) const {
     QUELM_CHECK(check_settlement(settle));
     QUELM_TRY(accrued, accrued_at(settle));
@@ -235,9 +251,12 @@ Result<double> DatedBond::z_spread_at(double clean_price, Serial settle, const c
         double amount = p.ex_date && *p.ex_date <= settle ? 0.0 : p.coupon;
         if (i + 1 == periods_.size()) amount += terms_.face;
         const double t = static_cast<double>(p.payment - settle) / 365.0;
-        QUELM_TRY(df, curve.discount(t));
+        const Result<double> df = curve.discount(t);
+        if (!df)
+            return std::unexpected(Error{df.error().kind, "bond: cash flow on " + format_iso(p.payment) + ": " +
+                                                              df.error().text});
         times.push_back(t);
-        weights.push_back(amount * df);
+        weights.push_back(amount * *df);
     }
     auto gap = [&](double s) {
         double sum = 0.0;

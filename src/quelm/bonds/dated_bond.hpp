@@ -75,6 +75,10 @@ public:
     // Σ a·D(t)·e^(−s·t) with t in act/365f years from settlement, meets the clean price.
     [[nodiscard]] Result<double> z_spread_at(double clean_price, Serial settle, const curves::YieldCurve& curve) const;
 
+    // What a buyer settling on `settle` receives: the payments after it, a coupon traded
+    // ex-coupon counting zero, the redemption added to the last.
+    [[nodiscard]] Result<std::vector<Payment>> payments_after(Serial settle) const;
+
     // The payments after settlement and their street times (coupons traded ex count zero).
     [[nodiscard]] Result<StreetFlows> street_flows(Serial settle) const;
 

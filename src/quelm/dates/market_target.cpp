@@ -12,8 +12,10 @@ bool target_holiday(Serial s, const Civil& c) {
     if ((m == 1 && d == 1) || (m == 12 && d == 25)) return true;
     if (m == 12 && d == 31 && (y == 1998 || y == 1999 || y == 2001)) return true;
     if (y < 2000) return false;
+    if ((m == 5 && d == 1) || (m == 12 && d == 26)) return true;
+    if (m != 3 && m != 4) return false;  // Good Friday and Easter Monday fall in March or April
     const Serial easter = easter_sunday(y);
-    return s == easter - 2 || s == easter + 1 || (m == 5 && d == 1) || (m == 12 && d == 26);
+    return s == easter - 2 || s == easter + 1;
 }
 
 }  // namespace quelm::dates

@@ -95,11 +95,85 @@ Result<double> NaturalCubicSpline::eval(double x) const {
     return (m_[i] * b * b * b + m_[i + 1] * a * a * a) / g.six_h + g.left * b + g.right * a;
 }
 
+double NaturalCubicSpline::end_slope() const {
+    // At the last node (a = h, b = 0): s' = m_n h / 2 - left + right.
+    const std::size_t i = xs_.size() - 2;
+    const double h = xs_[i + 1] - xs_[i];
+    return m_[i + 1] * h / 2.0 - segments_[i].left + segments_[i].right;
+}
+
+Result<SplineWeights> SplineWeights::create(std::span<const double> xs) {
+    const std::size_t n = xs.size();
+    if (n < 2) return invalid("interpolate: need at least two nodes");
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (xs[i] >= xs[i + 1]) return invalid("interpolate: xs must be strictly increasing");
+    }
+    SplineWeights w;
+    w.xs_.assign(xs.begin(), xs.end());
+    w.m_.assign(n * n, 0.0);
+    if (n < 3) return w;
+    // The interior second derivatives solve T m = R y (T tridiagonal, as in create); the
+    // column of y_c in T^-1 R is one sweep of the same system with R's column c.
+    const std::size_t k = n - 2;
+    std::vector<double> h(n - 1), c(k), rhs(k), x(k);
+    for (std::size_t i = 0; i + 1 < n; ++i) h[i] = xs[i + 1] - xs[i];
+    std::vector<double> den(k);
+    den[0] = 2.0 * (h[0] + h[1]);
+    c[0] = h[1] / den[0];
+    for (std::size_t r = 1; r < k; ++r) {
+        den[r] = 2.0 * (h[r] + h[r + 1]) - c[r - 1] * h[r];
+        if (tiny_pivot(den[r])) return numerical("interpolate: singular spline system");
+        c[r] = h[r + 1] / den[r];
+    }
+    for (std::size_t col = 0; col < n; ++col) {
+        for (std::size_t r = 0; r < k; ++r) {
+            // Row r of R: 6 (y[r+2] - y[r+1]) / h[r+1] - 6 (y[r+1] - y[r]) / h[r].
+            double v = 0.0;
+            if (col == r) v = 6.0 / h[r];
+            if (col == r + 1) v = -6.0 / h[r + 1] - 6.0 / h[r];
+            if (col == r + 2) v = 6.0 / h[r + 1];
+            rhs[r] = v;
+        }
+        double d = rhs[0] / den[0];
+        x[0] = d;
+        for (std::size_t r = 1; r < k; ++r) x[r] = (rhs[r] - h[r] * x[r - 1]) / den[r];
+        for (std::size_t r = k - 1; r-- > 0;) x[r] -= c[r] * x[r + 1];
+        for (std::size_t r = 0; r < k; ++r) w.m_[(r + 1) * n + col] = x[r];
+    }
+    return w;
+}
+
+void SplineWeights::add(double x, double scale, std::span<double> out) const {
+    const std::size_t n = xs_.size();
+    std::size_t i = 0;
+    while (i + 2 < n && xs_[i + 1] <= x) ++i;
+    const double h = xs_[i + 1] - xs_[i];
+    const double a = x - xs_[i], b = xs_[i + 1] - x;
+    // s = y_i b/h + y_(i+1) a/h + m_i (b^3/h - b h)/6 + m_(i+1) (a^3/h - a h)/6
+    out[i] += scale * b / h;
+    out[i + 1] += scale * a / h;
+    const double ci = scale * (b * b * b / h - b * h) / 6.0;
+    const double cj = scale * (a * a * a / h - a * h) / 6.0;
+    for (std::size_t j = 0; j < n; ++j) out[j] += ci * m_[i * n + j] + cj * m_[(i + 1) * n + j];
+}
+
+void SplineWeights::add_end_slope(double scale, std::span<double> out) const {
+    // s'(x_n) = (y_n - y_(n-1)) / h + m_(n-1) h / 6 (m_n = 0).
+    const std::size_t n = xs_.size();
+    const double h = xs_[n - 1] - xs_[n - 2];
+    out[n - 1] += scale / h;
+    out[n - 2] -= scale / h;
+    const double c = scale * h / 6.0;
+    for (std::size_t j = 0; j < n; ++j) out[j] += c * m_[(n - 2) * n + j];
+}
+
 const char* interp_name(Interp mode) {
     switch (mode) {
         case Interp::Linear: return "linear";
         case Interp::LogLinear: return "log-linear";
         case Interp::NaturalCubic: return "natural-cubic";
+        case Interp::MonotoneConvex: return "monotone-convex";
+        case Interp::FlatForward: return "flat-forward";
     }
     return "linear";
 }

@@ -1,6 +1,7 @@
 // One-dimensional interpolation on strictly increasing nodes: piecewise linear
-// and the natural cubic spline. Neither extrapolates. Also the parse of the
-// interpolation-mode names used by the yield curve.
+// and the natural cubic spline (with its weights, for gradients in the node values).
+// Neither extrapolates. Also the parse of the interpolation-mode names used by the
+// yield curve.
 #pragma once
 
 #include "quelm/core/choice.hpp"
@@ -13,7 +14,11 @@
 
 namespace quelm {
 
-enum class Interp { Linear, LogLinear, NaturalCubic };
+// Linear, NaturalCubic: on zero rates; LogLinear, FlatForward: on log discount factors
+// (the same curve: a constant instantaneous forward between pillars); MonotoneConvex:
+// Hagan-West on the forwards. The constructors from rates and discount factors take the
+// first three; a bootstrap takes all five.
+enum class Interp { Linear, LogLinear, NaturalCubic, MonotoneConvex, FlatForward };
 
 // Equal lengths, at least two nodes, xs strictly increasing.
 [[nodiscard]] Status validate_nodes(std::span<const double> xs, std::span<const double> ys);
@@ -34,6 +39,8 @@ public:
     [[nodiscard]] static Result<NaturalCubicSpline> create(std::span<const double> xs, std::span<const double> ys);
 
     [[nodiscard]] Result<double> eval(double x) const;
+    // s'(x) at the last node.
+    [[nodiscard]] double end_slope() const;
 
     [[nodiscard]] std::span<const double> xs() const { return xs_; }
     [[nodiscard]] std::span<const double> ys() const { return ys_; }
@@ -50,6 +57,22 @@ private:
     };
     std::vector<double> xs_, ys_, m_;
     std::vector<Segment> segments_;
+};
+
+// The natural cubic spline is linear in its values: s(x) = Σ_j w_j(x) y_j, the weights
+// depending on the nodes only. For gradients of a spline in its values.
+class SplineWeights {
+public:
+    [[nodiscard]] static Result<SplineWeights> create(std::span<const double> xs);
+    // out[j] += scale · ∂s(x)/∂y_j, for x in [xs[0], xs[n-1]].
+    void add(double x, double scale, std::span<double> out) const;
+    // out[j] += scale · ∂s'(xs[n-1])/∂y_j: the slope at the last node.
+    void add_end_slope(double scale, std::span<double> out) const;
+
+private:
+    SplineWeights() = default;
+    std::vector<double> xs_;
+    std::vector<double> m_;  // n x n, row i: ∂(second derivative at node i)/∂y
 };
 
 // "linear"; "log-linear" | "log_linear" | "loglinear"; "natural-cubic" |

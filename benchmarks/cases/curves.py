@@ -1,0 +1,73 @@
+"""Curves from quotes: bootstrapping 30 deposits and swaps (log-linear, and the global
+interpolations), beside QuantLib's PiecewiseLogLinearDiscount on the same quotes and
+conventions; the bucketed risk of 1,000 swaps to the 30 quotes."""
+from __future__ import annotations
+
+import datetime as dt
+
+import quelm
+
+try:
+    import QuantLib as ql
+except ImportError:  # the peer is optional
+    ql = None
+
+REF = dt.date(2025, 1, 15)
+DEPOSITS = [("1W", 0.0290), ("1M", 0.0295), ("2M", 0.0297), ("3M", 0.0300), ("6M", 0.0305)]
+SWAP_YEARS = list(range(1, 21)) + [25, 30, 35, 40, 50]
+
+
+def swap_rate(y: int) -> float:
+    return 0.0300 + 0.0004 * min(y, 30) - 0.000008 * min(y, 30) ** 2
+
+
+QUOTES = ([quelm.Deposit(t, r) for t, r in DEPOSITS]
+          + [quelm.Swap(f"{y}Y", swap_rate(y)) for y in SWAP_YEARS])
+assert len(QUOTES) == 30
+CURVE = quelm.YieldCurve.bootstrap(REF, QUOTES)
+# A book of 1,000 receiver swaps, 1 to 40 years, off-market rates.
+BOOK = [quelm.Swap(f"{1 + k % 40}Y", 0.02 + 0.00002 * k, fixed_frequency=1 + (k % 2)) for k in range(1000)]
+
+
+def ql_peer() -> dict:
+    if ql is None:
+        return {}
+    ql.Settings.instance().evaluationDate = ql.Date(REF.day, REF.month, REF.year)
+    cal = ql.TARGET()
+    # quelm's conventions: no end-of-month rule on the index (tests/test_curves_quantlib.py).
+    index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
+                         False, ql.Actual360())
+    helpers = [ql.DepositRateHelper(ql.QuoteHandle(ql.SimpleQuote(r)), ql.Period(t), 2, cal, ql.ModifiedFollowing,
+                                    False, ql.Actual360()) for t, r in DEPOSITS]
+    helpers += [ql.SwapRateHelper(ql.QuoteHandle(ql.SimpleQuote(swap_rate(y))), ql.Period(y, ql.Years), cal,
+                                  ql.Annual, ql.ModifiedFollowing, ql.Thirty360(ql.Thirty360.BondBasis), index)
+                for y in SWAP_YEARS]
+    ref = ql.Date(REF.day, REF.month, REF.year)
+
+    def build():
+        ql.Settings.instance().evaluationDate = ref  # other cases move it
+        curve = ql.PiecewiseLogLinearDiscount(ref, helpers, ql.Actual365Fixed())
+        return curve.nodes()  # the bootstrap runs on first use
+    last = build()[-1]
+    assert abs(last[1] - CURVE.discount(dt.date(last[0].year(), last[0].month(), last[0].dayOfMonth()))) < 1e-10
+    return {"QuantLib PiecewiseLogLinearDiscount (helpers built once)": build}
+
+
+def cases(quick: bool) -> list:
+    scale = 1 if quick else 5
+    peer = ql_peer()
+    return [
+        {"name": "YieldCurve.bootstrap, 30 deposits and swaps, log-linear",
+         "quelm": lambda: quelm.YieldCurve.bootstrap(REF, QUOTES),
+         "peers": peer, "number": 40 * scale},
+        {"name": "YieldCurve.bootstrap, 30 deposits and swaps, natural-cubic (global solve)",
+         "quelm": lambda: quelm.YieldCurve.bootstrap(REF, QUOTES, interp="natural-cubic"),
+         "peers": peer, "number": 10 * scale},
+        {"name": "YieldCurve.bootstrap, 30 deposits and swaps, monotone-convex (global solve)",
+         "quelm": lambda: quelm.YieldCurve.bootstrap(REF, QUOTES, interp="monotone-convex"),
+         "peers": peer, "number": 10 * scale},
+        {"name": "YieldCurve.risk, 1,000 swaps to 30 quotes (one pass)",
+         "quelm": lambda: CURVE.risk(BOOK),
+         "peers": {}, "number": 2 * scale,
+         "note": "exact bucketed risk; bump-and-rebuild would be 60 bootstraps and 60,000 repricings"},
+    ]

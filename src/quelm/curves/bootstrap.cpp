@@ -1,0 +1,551 @@
+#include "quelm/curves/bootstrap.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <string>
+
+#include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/monotone_convex.hpp"
+#include "quelm/core/text.hpp"
+#include "quelm/curves/curve_gradient.hpp"
+#include "quelm/curves/layout.hpp"
+#include "quelm/curves/sensitivity.hpp"
+#include "quelm/dates/serial.hpp"
+
+namespace quelm::curves {
+
+namespace {
+
+using dates::Serial;
+
+std::unexpected<Error> fail(const std::string& text) { return invalid("bootstrap: " + text); }
+
+bool zero_rate_nodes(Interp i) { return i == Interp::Linear || i == Interp::NaturalCubic; }
+
+// One repricing equation: an instrument's layout with its dates mapped to the queries of
+// the curve being built (and, on dual curves, the discount factors read on the other).
+struct Equation {
+    const Instrument* instrument = nullptr;
+    Layout layout;
+    double quote = 0.0;
+    double scale = 1.0;              // of the quote: residuals are compared relative to it
+    std::vector<std::uint32_t> pq;   // proj date -> query
+    std::vector<std::uint32_t> dq;   // disc date -> query (one curve)
+    bool external = false;           // disc read on the discount curve
+    std::vector<double> dd_external;
+    // work space
+    std::vector<double> dp, dd, gp, gd;
+
+    // R = model quote - quote from the queries' discount factors; with grad, the model
+    // quote's derivatives in the discount factors land in gp, gd.
+    double residual(std::span<const double> D, bool grad) {
+        for (std::size_t i = 0; i < pq.size(); ++i) dp[i] = D[pq[i]];
+        if (!external)
+            for (std::size_t i = 0; i < dq.size(); ++i) dd[i] = D[dq[i]];
+        if (grad) {
+            std::fill(gp.begin(), gp.end(), 0.0);
+            std::fill(gd.begin(), gd.end(), 0.0);
+            return model_quote(layout, dp, dd, 1.0, gp, gd) - quote;
+        }
+        return model_quote(layout, dp, dd) - quote;
+    }
+};
+
+// ln P at each query as a function of the unknowns: weight rows (CSR) for the
+// interpolations that are linear in the node values.
+struct Rows {
+    std::vector<std::size_t> start{0};
+    std::vector<std::uint32_t> col;
+    std::vector<double> w;
+    std::vector<int> last;  // the last unknown a row reads (-1: none)
+
+    void push(std::span<const double> dense) {
+        int l = -1;
+        for (std::size_t j = 0; j < dense.size(); ++j) {
+            if (dense[j] == 0.0) continue;
+            col.push_back(static_cast<std::uint32_t>(j));
+            w.push_back(dense[j]);
+            l = static_cast<int>(j);
+        }
+        start.push_back(col.size());
+        last.push_back(l);
+    }
+    [[nodiscard]] double dot(std::size_t m, std::span<const double> u) const {
+        double s = 0.0;
+        for (std::size_t k = start[m]; k < start[m + 1]; ++k) s += w[k] * u[col[k]];
+        return s;
+    }
+    [[nodiscard]] double weight_of_last(std::size_t m) const { return w[start[m + 1] - 1]; }
+};
+
+// Node gradients (one per node) folded into the unknowns (one per pillar).
+void fold(bool tied, std::span<const double> nodes, std::span<double> unknowns) {
+    for (std::size_t k = 0; k < unknowns.size(); ++k) unknowns[k] = nodes[k + 1];
+    if (tied) unknowns[0] += nodes[0];
+}
+
+Result<Rows> linear_rows(std::span<const double> nodes, std::span<const double> times, Interp interp) {
+    const std::size_t n = nodes.size() - 1;
+    const bool tied = zero_rate_nodes(interp);
+    std::optional<SplineWeights> spline;
+    if (interp == Interp::NaturalCubic) {
+        QUELM_TRY(s, SplineWeights::create(nodes));
+        spline.emplace(std::move(s));
+    }
+    Rows rows;
+    std::vector<double> node(n + 1), unknown(n);
+    for (double t : times) {
+        std::fill(node.begin(), node.end(), 0.0);
+        if (t > 0.0) {
+            if (spline) {
+                spline->add(t, -t, node);
+            } else {
+                QUELM_TRY(i, find_segment(nodes, t));
+                const double w = (t - nodes[i]) / (nodes[i + 1] - nodes[i]);
+                const double scale = tied ? -t : 1.0;
+                node[i] += scale * (1.0 - w);
+                node[i + 1] += scale * w;
+            }
+        }
+        if (!tied) node[0] = 0.0;  // ln P(0) = 0 is not an unknown
+        fold(tied, node, unknown);
+        rows.push(unknown);
+    }
+    return rows;
+}
+
+// Node values from the unknowns.
+std::vector<double> node_values(std::span<const double> u, bool tied) {
+    std::vector<double> y(u.size() + 1);
+    y[0] = tied ? u[0] : 0.0;
+    std::copy(u.begin(), u.end(), y.begin() + 1);
+    return y;
+}
+
+struct Problem {
+    Serial reference;
+    std::vector<Serial> pillars;
+    std::vector<double> nodes;        // node times, 0 first
+    std::vector<double> query_times;  // ascending
+    std::vector<Equation> equations;  // in pillar order
+};
+
+double exp_guarded(double y) { return quelm::exp(y); }
+
+bool finite_positive(double d) { return std::isfinite(d) && d > 0.0; }
+
+// Sequential: pillar k's unknown from equation k, the queries it reads up to pillar k known.
+Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<double>& u, Cancel& cancel) {
+    const std::size_t n = p.equations.size(), nq = p.query_times.size();
+    std::vector<double> L(nq, 0.0), D(nq, 1.0);
+    std::vector<std::vector<std::uint32_t>> finished_by(n);
+    for (std::size_t m = 0; m < nq; ++m)
+        if (rows.last[m] >= 0) finished_by[static_cast<std::size_t>(rows.last[m])].push_back(static_cast<std::uint32_t>(m));
+    u.assign(n, 0.0);
+    CancelPoller poller(cancel);
+    std::vector<std::uint32_t> moving;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (poller.tick(64)) return cancelled();
+        Equation& e = p.equations[k];
+        moving.clear();
+        for (std::uint32_t q : e.pq)
+            if (rows.last[q] == static_cast<int>(k)) moving.push_back(q);
+        if (!e.external)
+            for (std::uint32_t q : e.dq)
+                if (rows.last[q] == static_cast<int>(k)) moving.push_back(q);
+        std::sort(moving.begin(), moving.end());
+        moving.erase(std::unique(moving.begin(), moving.end()), moving.end());
+        // The guess: the last zero rate, or the last forward continued (the first pillar
+        // starts from the quote, or 2 % for a bond).
+        const double t_prev = p.nodes[k], t_k = p.nodes[k + 1];
+        double first = e.layout.form == Form::Bond ? 0.02 : e.quote;
+        if (!(std::fabs(first) < 1.0)) first = 0.02;
+        double x = 0.0;
+        if (tied) {
+            x = k > 0 ? u[k - 1] : first;
+        } else {
+            double forward = first;
+            if (k > 0) forward = -(u[k - 1] - (k > 1 ? u[k - 2] : 0.0)) / (t_prev - p.nodes[k - 1]);
+            if (!(std::fabs(forward) < 1.0)) forward = first;
+            x = (k > 0 ? u[k - 1] : 0.0) - forward * (t_k - t_prev);
+        }
+        const auto evaluate = [&](double value, double& slope) -> double {
+            u[k] = value;
+            double s = 0.0;
+            for (std::uint32_t q : moving) {
+                L[q] = rows.dot(q, u);
+                D[q] = exp_guarded(L[q]);
+                if (!finite_positive(D[q])) return NAN;
+            }
+            const double r = e.residual(D, true);
+            for (std::size_t i = 0; i < e.pq.size(); ++i) {
+                const std::uint32_t q = e.pq[i];
+                if (rows.last[q] == static_cast<int>(k)) s += e.gp[i] * e.dp[i] * rows.weight_of_last(q);
+            }
+            if (!e.external) {
+                for (std::size_t i = 0; i < e.dq.size(); ++i) {
+                    const std::uint32_t q = e.dq[i];
+                    if (rows.last[q] == static_cast<int>(k)) s += e.gd[i] * e.dd[i] * rows.weight_of_last(q);
+                }
+            }
+            slope = s;
+            return r;
+        };
+        const double tol = 1e-15 * e.scale;
+        double slope = 0.0;
+        double r = evaluate(x, slope);
+        bool ok = std::isfinite(r);
+        for (int it = 0; ok && it < 100 && std::fabs(r) > tol; ++it) {
+            if (!(std::isfinite(slope) && slope != 0.0)) {
+                ok = false;
+                break;
+            }
+            double step = -r / slope;
+            bool accepted = false;
+            double x_new = x, r_new = r, s_new = slope;
+            for (int half = 0; half < 60; ++half) {
+                x_new = x + step;
+                r_new = evaluate(x_new, s_new);
+                if (std::isfinite(r_new) && std::fabs(r_new) < std::fabs(r)) {
+                    accepted = true;
+                    break;
+                }
+                step *= 0.5;
+            }
+            if (!accepted) {
+                r = evaluate(x, slope);  // restore the best point
+                break;
+            }
+            x = x_new;
+            r = r_new;
+            slope = s_new;
+            if (std::fabs(step) <= 1e-16 * std::fmax(1.0, std::fabs(x))) break;
+        }
+        if (!ok || !(std::fabs(r) <= 1e-12 * e.scale))
+            return fail(describe(*e.instrument) + " cannot be repriced: no positive, finite discount factor on " +
+                        dates::format_iso(p.pillars[k]) + " matches its quote");
+        u[k] = x;
+        for (std::uint32_t q : finished_by[k]) {
+            L[q] = rows.dot(q, u);
+            D[q] = exp_guarded(L[q]);
+        }
+    }
+    return {};
+}
+
+// The Jacobian of the repricing equations in the unknowns from the rows of a linear
+// interpolation, at the solved unknowns: what `jacobian` gives from the built curve, without
+// reading it again (the rows are exact, not an approximation).
+std::vector<double> jacobian_from_rows(Problem& p, const Rows& rows, std::span<const double> u) {
+    const std::size_t n = p.equations.size(), nq = p.query_times.size();
+    std::vector<double> D(nq);
+    for (std::size_t q = 0; q < nq; ++q) D[q] = exp_guarded(rows.dot(q, u));
+    std::vector<double> J(n * n, 0.0);
+    for (std::size_t k = 0; k < n; ++k) {
+        Equation& e = p.equations[k];
+        (void)e.residual(D, true);
+        double* row = &J[k * n];
+        const auto add = [&](std::uint32_t q, double c) {
+            if (c == 0.0) return;
+            for (std::size_t m = rows.start[q]; m < rows.start[q + 1]; ++m) row[rows.col[m]] += c * rows.w[m];
+        };
+        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
+        if (!e.external)
+            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
+    }
+    return J;
+}
+
+// ln P at every query and its rows in the unknowns, for the global solve.
+struct GlobalModel {
+    Interp interp;
+    const Problem* p;
+    const Rows* rows = nullptr;  // natural cubic: constant rows
+
+    // L, D at every query; with G (nq × n, row-major), the gradient rows too.
+    Status evaluate(std::span<const double> u, std::vector<double>& L, std::vector<double>& D,
+                    std::vector<double>* G) const {
+        const std::size_t n = u.size(), nq = p->query_times.size();
+        L.assign(nq, 0.0);
+        D.assign(nq, 1.0);
+        if (G) G->assign(nq * n, 0.0);
+        if (interp == Interp::NaturalCubic) {
+            for (std::size_t m = 0; m < nq; ++m) {
+                L[m] = rows->dot(m, u);
+                if (G)
+                    for (std::size_t k = rows->start[m]; k < rows->start[m + 1]; ++k)
+                        (*G)[m * n + rows->col[k]] = rows->w[k];
+            }
+        } else {
+            std::vector<double> integrals(n + 1, 0.0);
+            for (std::size_t k = 0; k < n; ++k) integrals[k + 1] = -u[k];
+            QUELM_TRY(mc, MonotoneConvex::create(p->nodes, integrals));
+            std::vector<double> node(n + 1);
+            for (std::size_t m = 0; m < nq; ++m) {
+                const double t = p->query_times[m];
+                if (t <= 0.0) continue;
+                L[m] = -mc.integral(t);
+                if (G) {
+                    std::fill(node.begin(), node.end(), 0.0);
+                    mc.add_integral_gradient(t, 1.0, node);
+                    for (std::size_t k = 0; k < n; ++k) (*G)[m * n + k] = node[k + 1];
+                }
+            }
+        }
+        for (std::size_t m = 0; m < nq; ++m) D[m] = exp_guarded(L[m]);
+        return {};
+    }
+};
+
+// J_k = Σ gp·dp·G[pq] + Σ gd·dd·G[dq]: the Jacobian in the unknowns from the gradient rows G
+// (nq × n) of ln P at every query and each equation's derivatives at its last evaluation.
+void assemble(const Problem& p, std::span<const double> G, std::span<double> J) {
+    const std::size_t n = p.equations.size();
+    std::fill(J.begin(), J.end(), 0.0);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Equation& e = p.equations[k];
+        double* row = &J[k * n];
+        const auto add = [&](std::uint32_t q, double c) {
+            if (c == 0.0) return;
+            const double* g = &G[q * n];
+            for (std::size_t j = 0; j < n; ++j) row[j] += c * g[j];
+        };
+        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
+        if (!e.external)
+            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
+    }
+}
+
+// The same at the discount factors D the rows G were taken at.
+std::vector<double> jacobian_from_dense(Problem& p, std::span<const double> G, std::span<const double> D) {
+    for (Equation& e : p.equations) (void)e.residual(D, true);
+    std::vector<double> J(p.equations.size() * p.equations.size());
+    assemble(p, G, J);
+    return J;
+}
+
+// max |R_k| / scale_k, or infinity when a residual is not finite; fills r.
+double residuals(Problem& p, std::span<const double> D, std::vector<double>& r, bool grad) {
+    double worst = 0.0;
+    for (std::size_t k = 0; k < p.equations.size(); ++k) {
+        r[k] = p.equations[k].residual(D, grad);
+        if (!std::isfinite(r[k])) return INFINITY;
+        worst = std::fmax(worst, std::fabs(r[k]) / p.equations[k].scale);
+    }
+    return worst;
+}
+
+Status solve_global(Problem& p, const GlobalModel& model, std::vector<double>& u, Cancel& cancel) {
+    const std::size_t n = u.size();
+    std::vector<double> L, D, G, r(n), J(n * n), step(n), u_try(n), r_try(n);
+    CancelPoller poller(cancel);
+    QUELM_CHECK(model.evaluate(u, L, D, &G));
+    double worst = residuals(p, D, r, true);
+    for (int it = 0; it < 60 && worst > 1e-16; ++it) {
+        if (poller.tick(256)) return cancelled();
+        if (!std::isfinite(worst)) break;
+        assemble(p, G, J);
+        auto lu = LuFactors::factor(J, n);
+        if (!lu) break;
+        for (std::size_t k = 0; k < n; ++k) step[k] = -r[k];
+        lu->solve(step);
+        double alpha = 1.0, worst_try = INFINITY;
+        for (int half = 0; half < 40; ++half, alpha *= 0.5) {
+            for (std::size_t k = 0; k < n; ++k) u_try[k] = u[k] + alpha * step[k];
+            QUELM_CHECK(model.evaluate(u_try, L, D, nullptr));
+            worst_try = residuals(p, D, r_try, false);
+            if (worst_try < worst) break;
+        }
+        if (!(worst_try < worst)) break;
+        double biggest = 0.0, size = 1.0;
+        for (std::size_t k = 0; k < n; ++k) {
+            biggest = std::fmax(biggest, std::fabs(alpha * step[k]));
+            size = std::fmax(size, std::fabs(u_try[k]));
+        }
+        u = u_try;
+        QUELM_CHECK(model.evaluate(u, L, D, &G));
+        worst = residuals(p, D, r, true);
+        if (biggest <= 1e-16 * size) break;
+    }
+    if (!(worst <= 1e-12)) {
+        std::size_t at = 0;
+        for (std::size_t k = 0; k < n; ++k)
+            if (!(std::fabs(r[k]) / p.equations[k].scale <= std::fabs(r[at]) / p.equations[at].scale)) at = k;
+        return fail("the " + std::string(interp_name(model.interp)) + " curve does not reprice " +
+                    describe(*p.equations[at].instrument) + " (a solution would need a discount factor that is " +
+                    "not positive and finite, or the quotes are inconsistent)");
+    }
+    return {};
+}
+
+// The Jacobian of the repricing equations at the built curve, in its unknowns (and, on a
+// bootstrapped discount curve, in that curve's unknowns).
+Status jacobian(const Problem& p, const YieldCurve& curve, const YieldCurve* discount, bool tied,
+                std::vector<double>& J, std::vector<double>& cross, std::size_t& n_cross) {
+    const std::size_t n = p.equations.size();
+    QUELM_TRY(grad, CurveGradient::create(curve));
+    std::optional<CurveGradient> dgrad;
+    const BootstrapState* dstate = discount ? discount->bootstrap_state().get() : nullptr;
+    n_cross = dstate ? dstate->pillars.size() : 0;
+    if (dstate) {
+        QUELM_TRY(g, CurveGradient::create(*discount));
+        dgrad.emplace(std::move(g));
+    }
+    J.assign(n * n, 0.0);
+    cross.assign(n * n_cross, 0.0);
+    const CurvePair pair{&curve, discount ? discount : &curve};
+    std::vector<double> node(n + 1), dnode(discount && !discount->is_flat() ? discount->values().size() : 0);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Equation& e = p.equations[k];
+        QUELM_TRY(reading, read_curves(e.layout, pair));
+        std::vector<double> gp(reading.dp.size(), 0.0), gd(reading.dd.size(), 0.0);
+        (void)model_quote(e.layout, reading.dp, reading.dd, 1.0, gp, gd);
+        std::fill(node.begin(), node.end(), 0.0);
+        QUELM_CHECK(chain_to_nodes(grad, reading.tp, reading.dp, gp, node));
+        if (discount == nullptr) {
+            QUELM_CHECK(chain_to_nodes(grad, reading.td, reading.dd, gd, node));
+        } else if (dstate) {
+            std::fill(dnode.begin(), dnode.end(), 0.0);
+            QUELM_CHECK(chain_to_nodes(*dgrad, reading.td, reading.dd, gd, dnode));
+            nodes_to_unknowns(*discount, dnode, std::span<double>(&cross[k * n_cross], n_cross));
+        }
+        fold(tied, node, std::span<double>(&J[k * n], n));
+    }
+    return {};
+}
+
+}  // namespace
+
+void nodes_to_unknowns(const YieldCurve& curve, std::span<const double> node_grad, std::span<double> unknown_grad) {
+    fold(!curve.on_log_discounts(), node_grad, unknown_grad);
+}
+
+Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
+    const std::size_t n = spec.instruments.size();
+    if (n == 0) return fail("need at least one instrument");
+    const Serial ref = spec.reference;
+    const YieldCurve* discount = spec.discount.get();
+    if (discount) {
+        const auto& dref = discount->dating().reference;
+        if (!dref) return fail("the discount curve needs a reference date");
+        if (*dref != ref)
+            return fail("the discount curve's reference date " + dates::format_iso(*dref) + " differs from " +
+                        dates::format_iso(ref));
+    }
+    for (const Instrument& i : spec.instruments) {
+        const Status s = std::visit([](const auto& x) { return check(x); }, i);
+        if (!s) return fail(describe(i) + ": " + s.error().text);
+    }
+    // Lay out, then order by the last date each reads on the curve being built.
+    Problem p;
+    p.reference = ref;
+    std::vector<Layout> layouts(n);
+    std::vector<Serial> last(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        auto l = lay_out(spec.instruments[i], ref);
+        if (!l) return fail(l.error().text);
+        if (discount && l->proj.empty())
+            return fail(describe(spec.instruments[i]) +
+                        " reads no forward: on a discount curve it cannot build a projection curve");
+        last[i] = last_date(*l, discount != nullptr);
+        layouts[i] = std::move(*l);
+    }
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return last[a] < last[b]; });
+    p.nodes.assign(1, 0.0);
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t i = order[k];
+        if (k > 0 && last[i] == last[order[k - 1]])
+            return fail(describe(spec.instruments[order[k - 1]]) + " and " + describe(spec.instruments[i]) +
+                        " both end on " + dates::format_iso(last[i]) + ": each pillar needs its own instrument");
+        QUELM_TRY(t, dates::year_fraction(ref, last[i], spec.day_count));
+        if (!(t > p.nodes.back()))
+            return fail(describe(spec.instruments[i]) + " ends on " + dates::format_iso(last[i]) +
+                        (k == 0 ? ", not after the reference date" : ", at the curve time of the pillar before it"));
+        p.nodes.push_back(t);
+        p.pillars.push_back(last[i]);
+    }
+    // The queries: every date read on the curve being built.
+    std::vector<Serial> qdates;
+    for (const Layout& l : layouts) {
+        qdates.insert(qdates.end(), l.proj.begin(), l.proj.end());
+        if (!discount) qdates.insert(qdates.end(), l.disc.begin(), l.disc.end());
+    }
+    std::sort(qdates.begin(), qdates.end());
+    qdates.erase(std::unique(qdates.begin(), qdates.end()), qdates.end());
+    for (Serial d : qdates) {
+        QUELM_TRY(t, dates::year_fraction(ref, d, spec.day_count));
+        p.query_times.push_back(t);
+    }
+    const auto query = [&](Serial d) {
+        return static_cast<std::uint32_t>(std::lower_bound(qdates.begin(), qdates.end(), d) - qdates.begin());
+    };
+    p.equations.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        Equation& e = p.equations[k];
+        const std::size_t i = order[k];
+        e.instrument = &spec.instruments[i];
+        e.layout = std::move(layouts[i]);
+        e.quote = e.layout.quote;
+        e.scale = std::fmax(1.0, std::fabs(e.quote));
+        for (Serial d : e.layout.proj) e.pq.push_back(query(d));
+        if (discount) {
+            e.external = true;
+            for (Serial d : e.layout.disc) {
+                auto df = discount->discount_on(d);
+                if (!df) return fail(describe(*e.instrument) + ": discount curve: " + df.error().text);
+                e.dd_external.push_back(*df);
+            }
+            e.dd = e.dd_external;
+        } else {
+            for (Serial d : e.layout.disc) e.dq.push_back(query(d));
+            e.dd.assign(e.layout.disc.size(), 0.0);
+        }
+        e.dp.assign(e.layout.proj.size(), 0.0);
+        e.gp.assign(e.dp.size(), 0.0);
+        e.gd.assign(e.dd.size(), 0.0);
+    }
+    // Solve.
+    const Interp interp = curve_interp(spec.interp);
+    const bool tied = zero_rate_nodes(interp);
+    std::vector<double> u, J, cross;
+    std::size_t n_cross = 0;
+    // On a bootstrapped discount curve the Jacobian also needs the cross terms: from the curves.
+    const bool cross_terms = discount != nullptr && discount->bootstrap_state() != nullptr;
+    if (interp == Interp::LogLinear || interp == Interp::FlatForward || interp == Interp::Linear) {
+        QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, interp));
+        QUELM_CHECK(solve_sequential(p, rows, tied, u, cancel));
+        if (!cross_terms) J = jacobian_from_rows(p, rows, u);
+    } else {
+        // Start from the log-linear curve through the same quotes.
+        QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, Interp::LogLinear));
+        QUELM_CHECK(solve_sequential(p, rows, false, u, cancel));
+        std::optional<Rows> cubic;
+        if (interp == Interp::NaturalCubic) {
+            for (std::size_t k = 0; k < n; ++k) u[k] = -u[k] / p.nodes[k + 1];
+            QUELM_TRY(r, linear_rows(p.nodes, p.query_times, Interp::NaturalCubic));
+            cubic.emplace(std::move(r));
+        }
+        const GlobalModel model{interp, &p, cubic ? &*cubic : nullptr};
+        QUELM_CHECK(solve_global(p, model, u, cancel));
+        if (!cross_terms) {
+            std::vector<double> L, D, G;
+            QUELM_CHECK(model.evaluate(u, L, D, &G));
+            J = jacobian_from_dense(p, G, D);
+        }
+    }
+    const Dating dating{ref, spec.day_count};
+    QUELM_TRY(curve, YieldCurve::from_nodes(p.nodes, node_values(u, tied), interp, spec.extrapolate, dating));
+    // What risk needs: the Jacobian at the built curve.
+    if (J.empty()) QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
+    auto lu = LuFactors::factor(std::move(J), n);
+    if (!lu) return fail("the repricing equations are singular at the built curve (an instrument reads no pillar of its own)");
+    auto state = std::make_shared<BootstrapState>(BootstrapState{
+        std::move(spec), std::move(order), std::move(p.pillars), std::move(*lu), std::move(cross), n_cross});
+    // The equations pointed into the spec's instruments: done with them before the move.
+    return curve.with_state(std::move(state));
+}
+
+}  // namespace quelm::curves

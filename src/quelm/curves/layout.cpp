@@ -1,0 +1,271 @@
+#include "quelm/curves/layout.hpp"
+
+#include <algorithm>
+#include <iterator>
+
+#include "quelm/dates/schedule.hpp"
+#include "quelm/dates/serial.hpp"
+
+namespace quelm::curves {
+
+namespace {
+
+using dates::Serial;
+
+// An error of laying out `what`, named.
+std::unexpected<Error> named(const Instrument& what, const Error& e) {
+    return std::unexpected(Error{e.kind, describe(what) + ": " + e.text});
+}
+
+// Collects dates, then gives each its index among the distinct ones.
+struct DateSet {
+    std::vector<Serial> dates;
+    void add(Serial d) { dates.push_back(d); }
+    void finish() {
+        std::sort(dates.begin(), dates.end());
+        dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
+    }
+    [[nodiscard]] std::uint32_t index(Serial d) const {
+        return static_cast<std::uint32_t>(std::lower_bound(dates.begin(), dates.end(), d) - dates.begin());
+    }
+};
+
+// The spot date: the trade date adjusted to a business day, then `days` business days on.
+Result<Serial> spot_date(const dates::Calendar& cal, Serial reference, std::uint32_t days) {
+    QUELM_TRY(today, dates::adjust(cal, reference, dates::Convention::Following));
+    return dates::advance(cal, today, {static_cast<std::int32_t>(days), dates::TenorUnit::Days},
+                          dates::Convention::Following, false);
+}
+
+// A simple forward over [start, end].
+Result<Layout> simple(Serial start, Serial end, const dates::DayCount& dc, double quote, double adjustment) {
+    if (!(start < end)) return invalid("the period ends on " + dates::format_iso(end) + ", not after its start " +
+                                       dates::format_iso(start));
+    Layout l;
+    l.form = Form::Simple;
+    l.proj = {start, end};
+    l.disc = {end};
+    QUELM_TRY(tau, dates::year_fraction(start, end, dc));
+    l.accrual = tau;
+    l.adjustment = adjustment;
+    l.quote = quote;
+    return l;
+}
+
+// A schedule from start for the tenor, rolled back from the unadjusted end.
+Result<std::vector<Serial>> roll(Serial start, dates::Tenor tenor, dates::Tenor period, const dates::Calendar& cal,
+                                 dates::Convention convention) {
+    QUELM_TRY(end, dates::advance(dates::Calendar::every_day(), start, tenor, dates::Convention::Unadjusted, false));
+    dates::ScheduleSpec spec{.effective = start,
+                             .termination = end,
+                             .tenor = period,
+                             .calendar = cal,
+                             .convention = convention,
+                             .termination_convention = convention,
+                             .rule = dates::Rule::Backward,
+                             .end_of_month = false,
+                             .first_date = std::nullopt,
+                             .next_to_last_date = std::nullopt};
+    QUELM_TRY(s, dates::make_schedule(spec));
+    return std::move(s.dates);
+}
+
+// A swap: floating periods on `floats` (forwards over each), fixed periods on `fixeds`. Both
+// are schedules (strictly increasing), so the dates merge in one pass.
+Result<Layout> swap(const std::vector<Serial>& floats, const std::vector<Serial>& fixeds, const dates::DayCount& fixed_dc,
+                    double quote) {
+    Layout l;
+    l.form = Form::Swap;
+    l.proj = floats;
+    l.disc.reserve(floats.size() + fixeds.size());
+    std::set_union(floats.begin() + 1, floats.end(), fixeds.begin() + 1, fixeds.end(), std::back_inserter(l.disc));
+    // Payment indices: each schedule's dates after the first appear in disc in order.
+    const auto indices = [&](const std::vector<Serial>& dates) {
+        std::vector<std::uint32_t> at(dates.size(), 0);
+        std::size_t j = 0;
+        for (std::size_t i = 1; i < dates.size(); ++i) {
+            while (l.disc[j] != dates[i]) ++j;
+            at[i] = static_cast<std::uint32_t>(j);
+        }
+        return at;
+    };
+    const std::vector<std::uint32_t> float_pay = indices(floats), fixed_pay = indices(fixeds);
+    l.floating.reserve(floats.size() - 1);
+    for (std::size_t i = 1; i < floats.size(); ++i)
+        l.floating.push_back({static_cast<std::uint32_t>(i - 1), static_cast<std::uint32_t>(i), float_pay[i]});
+    l.fixed.reserve(fixeds.size() - 1);
+    for (std::size_t i = 1; i < fixeds.size(); ++i) {
+        QUELM_TRY(tau, dates::year_fraction(fixeds[i - 1], fixeds[i], fixed_dc));
+        l.fixed.push_back({tau, fixed_pay[i]});
+    }
+    l.quote = quote;
+    return l;
+}
+
+Result<Layout> bond_layout(const bonds::DatedBond& bond, Serial reference, double clean_price, bool held) {
+    QUELM_TRY(settle, bond.settlement_date(reference));
+    QUELM_TRY(payments, bond.payments_after(settle));
+    QUELM_TRY(accrued, bond.accrued_at(settle));
+    Layout l;
+    l.form = Form::Bond;
+    DateSet disc;
+    disc.add(settle);
+    for (const bonds::Payment& p : payments) disc.add(p.date);
+    disc.finish();
+    for (const bonds::Payment& p : payments) l.flows.push_back({p.amount, disc.index(p.date)});
+    l.settle = disc.index(settle);
+    l.disc = std::move(disc.dates);
+    l.accrued = accrued;
+    l.held = held;
+    l.quote = clean_price;
+    l.bond = &bond;
+    return l;
+}
+
+Result<Layout> lay(const Deposit& d, Serial reference) {
+    const RateTerms& t = d.terms;
+    QUELM_TRY(start, spot_date(t.calendar, reference, t.settlement_days));
+    QUELM_TRY(end, dates::advance(t.calendar, start, d.tenor, t.convention, false));
+    return simple(start, end, t.day_count, d.rate, 0.0);
+}
+
+Result<Layout> lay(const Fra& f, Serial reference) {
+    const RateTerms& t = f.terms;
+    QUELM_TRY(spot, spot_date(t.calendar, reference, t.settlement_days));
+    QUELM_TRY(start, dates::advance(t.calendar, spot, f.start, t.convention, false));
+    QUELM_TRY(end, dates::advance(t.calendar, spot, f.end, t.convention, false));
+    return simple(start, end, t.day_count, f.rate, 0.0);
+}
+
+Result<Layout> lay(const Future& f, Serial reference) {
+    if (f.start < reference)
+        return invalid("starts on " + dates::format_iso(f.start) + ", before the reference date " +
+                       dates::format_iso(reference));
+    QUELM_TRY(start, dates::adjust(f.calendar, f.start, f.convention));
+    QUELM_TRY(end, dates::advance(f.calendar, start, f.tenor, f.convention, false));
+    return simple(start, end, f.day_count, 1.0 - f.price / 100.0, f.convexity);
+}
+
+Result<Layout> lay(const Ois& o, Serial reference) {
+    const RateTerms& t = o.terms;
+    QUELM_TRY(spot, spot_date(t.calendar, reference, t.settlement_days));
+    const dates::Tenor period{static_cast<std::int32_t>(12 / o.payment_frequency), dates::TenorUnit::Months};
+    QUELM_TRY(dates, roll(spot, o.tenor, period, t.calendar, t.convention));
+    return swap(dates, dates, t.day_count, o.rate);
+}
+
+Result<Layout> lay(const Swap& s, Serial reference) {
+    QUELM_TRY(spot, spot_date(s.calendar, reference, s.settlement_days));
+    const dates::Tenor fixed_period{static_cast<std::int32_t>(12 / s.fixed_frequency), dates::TenorUnit::Months};
+    QUELM_TRY(fixeds, roll(spot, s.tenor, fixed_period, s.calendar, s.convention));
+    QUELM_TRY(floats, roll(spot, s.tenor, s.float_tenor, s.calendar, s.convention));
+    return swap(floats, fixeds, s.fixed_day_count, s.rate);
+}
+
+Result<Layout> lay(const BondQuote& b, Serial reference) {
+    return bond_layout(b.bond, reference, b.clean_price, false);
+}
+
+}  // namespace
+
+Result<Layout> lay_out(const Instrument& instrument, Serial reference) {
+    Result<Layout> l = std::visit([&](const auto& x) { return lay(x, reference); }, instrument);
+    if (!l) return named(instrument, l.error());
+    return l;
+}
+
+Result<Layout> lay_out_held(const bonds::DatedBond& bond, Serial reference) {
+    return bond_layout(bond, reference, 0.0, true);
+}
+
+Serial last_date(const Layout& l, bool projection_only) {
+    Serial last = l.proj.empty() ? l.disc.front() : l.proj.back();
+    if (!projection_only && !l.disc.empty()) last = std::max(last, l.disc.back());
+    return last;
+}
+
+double model_quote(const Layout& l, std::span<const double> dp, std::span<const double> dd, double weight,
+                   std::span<double> gp, std::span<double> gd) {
+    const bool grad = !gp.empty() || !gd.empty();
+    switch (l.form) {
+        case Form::Simple: {
+            const double ratio = dp[0] / dp[1];
+            const double f = (ratio - 1.0) / l.accrual;
+            if (grad) {
+                gp[0] += weight / (dp[1] * l.accrual);
+                gp[1] -= weight * ratio / (dp[1] * l.accrual);
+            }
+            return f + l.adjustment;
+        }
+        case Form::Swap: {
+            double floating = 0.0, annuity = 0.0;
+            for (const FloatPeriod& p : l.floating) floating += (dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
+            for (const FixedPeriod& p : l.fixed) annuity += p.accrual * dd[p.pay];
+            const double par = floating / annuity;
+            if (grad) {
+                const double w = weight / annuity;
+                for (const FloatPeriod& p : l.floating) {
+                    const double ratio = dp[p.start] / dp[p.end];
+                    gp[p.start] += w * dd[p.pay] / dp[p.end];
+                    gp[p.end] -= w * ratio * dd[p.pay] / dp[p.end];
+                    gd[p.pay] += w * (ratio - 1.0);
+                }
+                for (const FixedPeriod& p : l.fixed) gd[p.pay] -= w * par * p.accrual;
+            }
+            return par;
+        }
+        case Form::Bond: {
+            double pv = 0.0;
+            for (const BondFlow& f : l.flows) pv += f.amount * dd[f.pay];
+            const double ds = dd[l.settle];
+            if (grad) {
+                for (const BondFlow& f : l.flows) gd[f.pay] += weight * f.amount / ds;
+                gd[l.settle] -= weight * pv / (ds * ds);
+            }
+            return pv / ds - l.accrued;
+        }
+    }
+    return 0.0;
+}
+
+double position_value(const Layout& l, std::span<const double> dp, std::span<const double> dd, double weight,
+                      std::span<double> gp, std::span<double> gd) {
+    const bool grad = !gp.empty() || !gd.empty();
+    switch (l.form) {
+        case Form::Simple: {
+            // A FRA receiving the quote: accrual × (quote - model quote), paid at the end.
+            const double q = model_quote(l, dp, dd, grad ? -weight * l.accrual * dd[0] : 0.0, gp, gd);
+            if (grad) gd[0] += weight * l.accrual * (l.quote - q);
+            return l.accrual * dd[0] * (l.quote - q);
+        }
+        case Form::Swap: {
+            double floating = 0.0, annuity = 0.0;
+            for (const FloatPeriod& p : l.floating) floating += (dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
+            for (const FixedPeriod& p : l.fixed) annuity += p.accrual * dd[p.pay];
+            if (grad) {
+                for (const FloatPeriod& p : l.floating) {
+                    const double ratio = dp[p.start] / dp[p.end];
+                    gp[p.start] -= weight * dd[p.pay] / dp[p.end];
+                    gp[p.end] += weight * ratio * dd[p.pay] / dp[p.end];
+                    gd[p.pay] -= weight * (ratio - 1.0);
+                }
+                for (const FixedPeriod& p : l.fixed) gd[p.pay] += weight * l.quote * p.accrual;
+            }
+            return l.quote * annuity - floating;
+        }
+        case Form::Bond: {
+            double pv = 0.0;
+            for (const BondFlow& f : l.flows) pv += f.amount * dd[f.pay];
+            if (grad) {
+                for (const BondFlow& f : l.flows) gd[f.pay] += weight * f.amount;
+            }
+            if (l.held) return pv;
+            const double cost = l.quote + l.accrued;
+            if (grad) gd[l.settle] -= weight * cost;
+            return pv - dd[l.settle] * cost;
+        }
+    }
+    return 0.0;
+}
+
+}  // namespace quelm::curves

@@ -1,0 +1,73 @@
+// An instrument laid out on dates at a reference (trade) date: the dates it reads on the
+// projection curve (forwards) and on the discount curve (payments), and its value as a
+// function of the discount factors there. Three forms cover every quote: a simple
+// forward (deposit, FRA, future), a swap (fixed leg against forward periods; OIS and IRS),
+// a bond (payments over the discount factor at settlement). Rates are decimals; a bond's
+// amounts and prices are per its face.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "quelm/bonds/dated_bond.hpp"
+#include "quelm/core/error.hpp"
+#include "quelm/curves/instrument.hpp"
+
+namespace quelm::curves {
+
+enum class Form : std::uint8_t { Simple, Swap, Bond };
+
+struct FloatPeriod {
+    std::uint32_t start, end;  // indices into Layout::proj
+    std::uint32_t pay;         // index into Layout::disc
+};
+struct FixedPeriod {
+    double accrual;
+    std::uint32_t pay;  // index into Layout::disc
+};
+struct BondFlow {
+    double amount;
+    std::uint32_t pay;  // index into Layout::disc
+};
+
+struct Layout {
+    Form form = Form::Simple;
+    std::vector<dates::Serial> proj;  // distinct, ascending
+    std::vector<dates::Serial> disc;  // distinct, ascending
+    // Simple: proj = {start, end}, disc = {end}; the forward over the period plus `adjustment`.
+    double accrual = 0.0;
+    double adjustment = 0.0;
+    // Swap: the floating periods (forward over [start, end], paid at pay) and the fixed ones.
+    std::vector<FloatPeriod> floating;
+    std::vector<FixedPeriod> fixed;
+    // Bond: the payments after settlement, the settlement date's index in disc, the accrued
+    // interest there; `held`: valued as owned (no purchase price).
+    std::vector<BondFlow> flows;
+    std::uint32_t settle = 0;
+    double accrued = 0.0;
+    bool held = false;
+    double quote = 0.0;  // the matched quote: a rate, or a bond's clean price
+    const bonds::DatedBond* bond = nullptr;  // Bond form: the bond (for its yield)
+};
+
+// The instrument at a reference date. Errors name the instrument.
+[[nodiscard]] Result<Layout> lay_out(const Instrument& instrument, dates::Serial reference);
+// A bond held: its payments after settlement (its own lag from the reference date).
+[[nodiscard]] Result<Layout> lay_out_held(const bonds::DatedBond& bond, dates::Serial reference);
+
+// The latest date the instrument reads: on the projection curve only (a projection curve
+// being built on a separate discount curve) or on both.
+[[nodiscard]] dates::Serial last_date(const Layout& l, bool projection_only);
+
+// The model's quote (par rate, a future's rate, a bond's clean price) and the value of the
+// position long the quote (receiving the quoted rate on a notional of 1: a lender, a FRA or
+// a future bought at the quote, a receiver swap; a bond bought at the clean price, or held),
+// from discount factors at proj and disc. With a gradient span non-empty, adds weight · the
+// derivative in each discount factor to it.
+[[nodiscard]] double model_quote(const Layout& l, std::span<const double> dp, std::span<const double> dd,
+                                 double weight = 0.0, std::span<double> gp = {}, std::span<double> gd = {});
+[[nodiscard]] double position_value(const Layout& l, std::span<const double> dp, std::span<const double> dd,
+                                    double weight = 0.0, std::span<double> gp = {}, std::span<double> gd = {});
+
+}  // namespace quelm::curves

@@ -1,0 +1,141 @@
+#include "quelm/curves/risk.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "quelm/curves/bootstrap.hpp"
+#include "quelm/curves/curve_gradient.hpp"
+#include "quelm/curves/layout.hpp"
+#include "quelm/curves/pricing.hpp"
+#include "quelm/curves/sensitivity.hpp"
+#include "quelm/core/parallel.hpp"
+#include "quelm/core/text.hpp"
+#include "quelm/dates/serial.hpp"
+
+namespace quelm::curves {
+
+namespace {
+
+// The bootstrapped curves of a chain: the curve, then the curve it discounts on, and so on.
+struct Level {
+    const YieldCurve* curve;
+    const BootstrapState* state;
+    std::size_t column;  // its first column in the table
+};
+
+std::vector<Level> chain_of(const YieldCurve& curve) {
+    std::vector<Level> levels;
+    for (const YieldCurve* c = &curve; c != nullptr && c->bootstrap_state();) {
+        const BootstrapState* s = c->bootstrap_state().get();
+        levels.push_back({c, s, 0});
+        c = s->spec.discount.get();
+    }
+    // Columns: the deepest curve's quotes first.
+    std::size_t col = 0;
+    for (auto it = levels.rbegin(); it != levels.rend(); ++it) {
+        it->column = col;
+        col += it->state->spec.instruments.size();
+    }
+    return levels;
+}
+
+std::string name_of(const BookItem& item) {
+    if (const auto* i = std::get_if<Instrument>(&item)) return describe(*i);
+    const auto& t = std::get<bonds::DatedBond>(item).terms();
+    return "<DatedBond " + format_number(t.coupon_rate) + " maturing " + dates::format_iso(t.maturity) + ">";
+}
+
+}  // namespace
+
+std::vector<const Instrument*> risk_quotes(const YieldCurve& curve) {
+    std::vector<const Instrument*> out;
+    const std::vector<Level> levels = chain_of(curve);
+    for (auto it = levels.rbegin(); it != levels.rend(); ++it)
+        for (const Instrument& i : it->state->spec.instruments) out.push_back(&i);
+    return out;
+}
+
+Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel) {
+    const std::vector<Level> levels = chain_of(curve);
+    if (levels.empty()) return invalid("yield curve: risk needs a curve built by bootstrap");
+    const dates::Serial ref = *curve.dating().reference;
+    const CurvePair pair = pricing_curves(curve, nullptr);
+    const bool one_curve = pair.discount == pair.projection;
+    const bool discount_level = levels.size() > 1;  // the discount curve is bootstrapped too
+    std::vector<CurveGradient> grads;
+    for (const Level& l : levels) {
+        QUELM_TRY(g, CurveGradient::create(*l.curve));
+        grads.push_back(std::move(g));
+    }
+    RiskTable table;
+    table.rows = book.size();
+    for (const Level& l : levels) table.cols += l.state->spec.instruments.size();
+    table.values.assign(table.rows * table.cols, 0.0);
+    // One row per position, each independent of the others: rows run in parallel and each
+    // is computed the same way on any thread, so the table does not depend on the pool size.
+    const auto one_row = [&](std::size_t row, std::vector<std::vector<double>>& node,
+                             std::vector<std::vector<double>>& unknown) -> Status {
+        const BookItem& item = book[row];
+        const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name_of(item) + ": " + e.text}); };
+        Result<Layout> layout = std::holds_alternative<Instrument>(item)
+                                    ? lay_out(std::get<Instrument>(item), ref)
+                                    : lay_out_held(std::get<bonds::DatedBond>(item), ref);
+        if (!layout) return std::holds_alternative<Instrument>(item) ? std::unexpected(layout.error()) : named(layout.error());
+        auto reading = read_curves(*layout, pair);
+        if (!reading) return named(reading.error());
+        std::vector<double> gp(reading->dp.size(), 0.0), gd(reading->dd.size(), 0.0);
+        (void)position_value(*layout, reading->dp, reading->dd, 1.0, gp, gd);
+        for (auto& v : node) std::fill(v.begin(), v.end(), 0.0);
+        Status s = chain_to_nodes(grads[0], reading->tp, reading->dp, gp, node[0]);
+        if (s) {
+            if (one_curve) {
+                s = chain_to_nodes(grads[0], reading->td, reading->dd, gd, node[0]);
+            } else if (discount_level) {
+                s = chain_to_nodes(grads[1], reading->td, reading->dd, gd, node[1]);
+            }
+        }
+        if (!s) return named(s.error());
+        for (std::size_t l = 0; l < levels.size(); ++l) nodes_to_unknowns(*levels[l].curve, node[l], unknown[l]);
+        // λ = J^-T g, level by level: a level's λ is its quotes' sensitivities and moves the
+        // next level's gradient by -cross^T λ.
+        double* out = &table.values[row * table.cols];
+        for (std::size_t l = 0; l < levels.size(); ++l) {
+            const BootstrapState& st = *levels[l].state;
+            std::vector<double>& lambda = unknown[l];
+            st.jacobian.solve_transposed(lambda);
+            for (std::size_t k = 0; k < lambda.size(); ++k) out[levels[l].column + st.order[k]] = lambda[k];
+            if (l + 1 < levels.size() && st.n_cross > 0) {
+                std::vector<double>& next = unknown[l + 1];
+                for (std::size_t k = 0; k < lambda.size(); ++k)
+                    for (std::size_t j = 0; j < st.n_cross; ++j) next[j] -= st.cross[k * st.n_cross + j] * lambda[k];
+            }
+        }
+        return {};
+    };
+    // The first failing row (lowest index) is the one reported, whatever the threads did.
+    std::vector<std::optional<Error>> failures(book.size());
+    const bool done = parallel_for(
+        book.size(),
+        [&](std::size_t begin, std::size_t end) {
+            std::vector<std::vector<double>> node(levels.size()), unknown(levels.size());
+            for (std::size_t l = 0; l < levels.size(); ++l) {
+                node[l].resize(levels[l].curve->values().size());
+                unknown[l].resize(levels[l].state->pillars.size());
+            }
+            for (std::size_t row = begin; row < end; ++row) {
+                if (chunk_stopped(64)) return;
+                Status s = one_row(row, node, unknown);
+                if (!s) {
+                    failures[row] = s.error();
+                    return;
+                }
+            }
+        },
+        cancel);
+    if (!done) return cancelled();
+    for (const auto& f : failures)
+        if (f) return std::unexpected(*f);
+    return table;
+}
+
+}  // namespace quelm::curves

@@ -1,0 +1,410 @@
+"""Curves from market quotes: instruments, bootstrapping (single and dual curve, every
+interpolation), extrapolation, dated queries and bucketed risk against bump-and-rebuild."""
+import datetime
+import math
+import pickle
+
+import pytest
+
+import quelm
+
+YC = quelm.YieldCurve
+REF = datetime.date(2025, 1, 15)
+INTERPS = ["log-linear", "linear-zero", "natural-cubic", "monotone-convex", "flat-forward"]
+SWAP_YEARS = (2, 3, 4, 5, 7, 10, 12, 15, 20, 25, 30)
+
+
+def euribor_quotes():
+    """Deposits, a FRA, futures and 6M swaps: every kind of rate quote on one curve."""
+    return ([quelm.Deposit("1W", 0.0290), quelm.Deposit("1M", 0.0295), quelm.Deposit("3M", 0.0300),
+             quelm.Future(datetime.date(2025, 6, 18), 96.95, convexity=0.0001),
+             quelm.Future(datetime.date(2025, 9, 17), 96.90, convexity=0.0002),
+             quelm.Fra("9M", "15M", 0.0310)]
+            + [quelm.Swap(f"{y}Y", 0.0300 + 0.0004 * y - 0.000008 * y * y) for y in SWAP_YEARS])
+
+
+def estr_quotes():
+    return [quelm.Ois(t, r) for t, r in [("1W", 0.0290), ("1M", 0.0289), ("3M", 0.0285), ("6M", 0.0280),
+                                         ("1Y", 0.0272), ("2Y", 0.0262), ("3Y", 0.0258), ("5Y", 0.0260),
+                                         ("7Y", 0.0265), ("10Y", 0.0272), ("15Y", 0.0280), ("20Y", 0.0282),
+                                         ("30Y", 0.0275)]]
+
+
+def swaps_6m():
+    return [quelm.Swap(f"{y}Y", 0.0285 + 0.0003 * y - 0.000006 * y * y) for y in (1,) + SWAP_YEARS]
+
+
+def bond_quotes():
+    """Government bonds at clean prices: a curve from bond prices alone."""
+    terms = [("2024-02-15", "2026-02-15", 0.025, 99.40), ("2023-08-15", "2027-08-15", 0.030, 99.10),
+             ("2024-05-15", "2030-05-15", 0.0325, 98.80), ("2024-11-15", "2034-11-15", 0.0375, 99.00)]
+    return [quelm.BondQuote(quelm.FixedRateBond.dated(i, m, c, settlement_days=2, calendar="target"), p)
+            for i, m, c, p in terms]
+
+
+def reprice_error(curve, instruments, **kw):
+    return max(abs(i.par_rate(curve, **kw) - i.rate) for i in instruments)
+
+
+# --- repricing ------------------------------------------------------------------------------
+
+@pytest.mark.parametrize("interp", INTERPS)
+def test_every_quote_reprices_single_curve(interp):
+    quotes = euribor_quotes()
+    c = YC.bootstrap(REF, quotes, interp=interp)
+    for q in quotes:
+        # Futures reprice their rate (1 - price/100, the forward plus the convexity adjustment).
+        assert abs(q.par_rate(c) - q.rate) <= 1e-10, q
+        assert abs(q.implied_quote(c) - q.quote) <= 1e-8, q
+        assert abs(q.npv(c)) <= 1e-10, q
+    # Positive quotes: discount factors fall with maturity.
+    ts = [0.01 * k for k in range(1, 3001)]
+    dfs = [c.discount(t) for t in ts]
+    assert all(b < a for a, b in zip(dfs, dfs[1:]))
+
+
+@pytest.mark.parametrize("interp", INTERPS)
+def test_every_quote_reprices_dual_curve(interp):
+    ois = estr_quotes()
+    disc = YC.bootstrap(REF, ois, interp=interp)
+    assert reprice_error(disc, ois) <= 1e-10
+    for tenor in ("6M", "3M"):
+        swaps = [quelm.Swap(s.tenor, s.rate, float_tenor=tenor) for s in swaps_6m()]
+        proj = YC.bootstrap(REF, swaps, interp=interp, discount_curve=disc)
+        assert reprice_error(proj, swaps) <= 1e-10
+        # Priced on the projection curve alone, the swaps no longer price at par: the
+        # discount curve is really used.
+        assert reprice_error(proj, swaps, discount_curve=proj) > 1e-6
+        assert abs(swaps[-1].par_rate(proj, discount_curve=disc) - swaps[-1].rate) <= 1e-10
+
+
+@pytest.mark.parametrize("interp", INTERPS)
+def test_bonds_reprice(interp):
+    quotes = [quelm.Deposit("3M", 0.029)] + bond_quotes()
+    c = YC.bootstrap(REF, quotes, interp=interp)
+    for q in quotes[1:]:
+        assert abs(q.implied_quote(c) - q.clean_price) <= 1e-9
+        assert abs(q.npv(c)) <= 1e-10
+        # Its par rate is the bond's yield at the price the curve gives it.
+        settle = q.bond.settlement_date(REF)
+        assert q.par_rate(c) == pytest.approx(q.bond.yield_at(q.clean_price, settle), abs=1e-10)
+
+
+def test_ois_with_payments_and_flat_forward_matches_log_linear():
+    quotes = [quelm.Ois(t, 0.03, payment_frequency=4) for t in ("3M", "1Y", "2Y", "5Y")]
+    a = YC.bootstrap(REF, quotes)
+    b = YC.bootstrap(REF, quotes, interp="flat-forward")
+    assert reprice_error(a, quotes) <= 1e-12
+    for t in (0.1, 0.7, 1.9, 4.4):
+        assert a.discount(t) == pytest.approx(b.discount(t), rel=1e-15)
+
+
+# --- errors --------------------------------------------------------------------------------
+
+@pytest.mark.parametrize("instruments, message", [
+    ([], "invalid input: bootstrap: need at least one instrument"),
+    ([quelm.Deposit("3M", 0.03), quelm.Deposit("3M", 0.031)],
+     "invalid input: bootstrap: Deposit('3M', 0.03) and Deposit('3M', 0.031) both end on 2025-04-17: "
+     "each pillar needs its own instrument"),
+    ([quelm.Deposit("3M", 0.03), quelm.Deposit("1Y", -1.5)],
+     "invalid input: bootstrap: Deposit('1Y', -1.5) cannot be repriced: no positive, finite discount factor "
+     "on 2026-01-19 matches its quote"),
+])
+def test_bad_quotes_name_the_instrument(instruments, message):
+    with pytest.raises(ValueError) as info:
+        YC.bootstrap(REF, instruments)
+    assert str(info.value) == message
+
+
+def test_bad_quotes_in_a_global_solve_name_the_instrument():
+    with pytest.raises(ValueError, match=r"Deposit\('1Y', -1.5\)"):
+        YC.bootstrap(REF, [quelm.Deposit("3M", 0.03), quelm.Deposit("1Y", -1.5)], interp="natural-cubic")
+
+
+def test_instrument_terms_are_checked():
+    with pytest.raises(ValueError, match="rate must be finite"):
+        quelm.Deposit("3M", math.nan)
+    with pytest.raises(ValueError, match="fixed_frequency"):
+        quelm.Swap("5Y", 0.03, fixed_frequency=5)
+    with pytest.raises(ValueError):
+        quelm.Deposit("3X", 0.03)
+    with pytest.raises(TypeError):
+        YC.bootstrap(REF, [quelm.Deposit("3M", 0.03), 0.5])
+    with pytest.raises(ValueError, match="starts on 2024-12-18, before the reference date"):
+        YC.bootstrap(REF, [quelm.Future(datetime.date(2024, 12, 18), 97.0)])
+    with pytest.raises(ValueError, match="needs a curve with a reference date"):
+        quelm.Deposit("3M", 0.03).par_rate(YC.flat(0.03))
+
+
+# --- instruments as values ------------------------------------------------------------------
+
+def test_instruments_are_immutable_values():
+    quotes = euribor_quotes() + estr_quotes()[:2] + bond_quotes()[:1]
+    for q in quotes:
+        back = pickle.loads(pickle.dumps(q))
+        assert back == q and hash(back) == hash(q) and repr(back) == repr(q)
+        with pytest.raises(AttributeError):
+            q.rate = 0.1
+    assert repr(quelm.Swap("10Y", 0.031, float_tenor="3M")) == "Swap('10Y', 0.031, float_tenor='3M')"
+    assert quelm.Deposit("3M", 0.03) != quelm.Deposit("3M", 0.03, day_count="act/365f")
+    f = quelm.Future(datetime.date(2025, 3, 19), 96.5)
+    assert f.rate == pytest.approx(0.035, abs=1e-15) and f.quote == 96.5
+
+
+def test_bootstrapped_curve_pickles_and_reports_its_inputs():
+    ois = estr_quotes()
+    disc = YC.bootstrap(REF, ois, interp="monotone-convex")
+    proj = YC.bootstrap(REF, swaps_6m(), interp="natural-cubic", discount_curve=disc)
+    back = pickle.loads(pickle.dumps(proj))
+    assert back == proj and back.discount(7.3) == proj.discount(7.3)
+    assert proj.instruments == tuple(ois) + tuple(swaps_6m())
+    assert proj.interp == "natural-cubic" and proj.extrapolate == "flat-forward"
+    assert proj.reference_date == REF and proj.day_count == "act/365f"
+    assert proj.pillar_dates[-1] == datetime.date(2055, 1, 18)
+    assert proj.discount_curve == disc and disc.discount_curve is None
+
+
+# --- dates and extrapolation ---------------------------------------------------------------
+
+def test_dated_queries():
+    c = YC.bootstrap(REF, euribor_quotes(), day_count="act/360")
+    d = datetime.date(2031, 3, 3)
+    t = (d - REF).days / 360
+    assert c.discount(d) == c.discount(t) and c.discount("2031-03-03") == c.discount(t)
+    assert c.zero_rate(d) == c.zero_rate(t)
+    assert c.forward_rate(REF, d) == c.forward_rate(0.0, t)
+    with pytest.raises(ValueError, match="2024-12-31 is before the reference date 2025-01-15"):
+        c.discount(datetime.date(2024, 12, 31))
+    with pytest.raises(ValueError, match="needs a curve with a reference date"):
+        YC.flat(0.03).discount(d)
+    flat = YC.flat(0.03, reference_date=REF)
+    assert flat.discount("2026-01-15") == math.exp(-0.03)
+
+
+def test_extrapolation_on_every_constructor():
+    times, zeros = [1.0, 2.0, 5.0], [0.02, 0.025, 0.03]
+    for interp in ("linear", "log-linear", "natural-cubic"):
+        for build in (lambda **k: YC.from_zero_rates(times, zeros, interp, **k),
+                      lambda **k: YC.from_discount_factors(
+                          times, [math.exp(-z * t) for z, t in zip(zeros, times)], interp, **k)):
+            none = build()
+            assert none.extrapolate == "none"
+            with pytest.raises(ValueError, match=r"t=0.25 is outside the pillar range \[1, 5\]"):
+                none.discount(0.25)
+            c = build(extrapolate="flat-forward")
+            # Before the first pillar its zero rate holds.
+            assert c.zero_rate(0.25) == pytest.approx(0.02, abs=1e-14)
+            # After the last, the instantaneous forward there continues.
+            f_end = c.forward_rate(5.0 - 1e-6, 5.0)
+            assert c.forward_rate(6.0, 9.0) == pytest.approx(f_end, abs=1e-6)
+            assert c.forward_rate(7.0, 8.0) == pytest.approx(c.forward_rate(12.0, 13.0), abs=1e-13)
+            assert c.discount(5.0) == none.discount(5.0)
+            assert pickle.loads(pickle.dumps(c)) == c
+    with pytest.raises(ValueError, match="extrapolate"):
+        YC.from_zero_rates(times, zeros, extrapolate="linear")
+
+
+@pytest.mark.parametrize("interp", INTERPS)
+def test_bootstrapped_curves_extrapolate_flat_forward_by_default(interp):
+    c = YC.bootstrap(REF, swaps_6m(), interp=interp)
+    last = c.pillar_times[-1]
+    assert c.forward_rate(last + 1, last + 2) == pytest.approx(c.forward_rate(last + 10, last + 11), abs=1e-13)
+    n = YC.bootstrap(REF, swaps_6m(), interp=interp, extrapolate="none")
+    with pytest.raises(ValueError, match="outside the pillar range"):
+        n.discount(last + 1)
+
+
+def test_bond_errors_name_the_cash_flow():
+    bond = quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045)
+    short = YC.from_zero_rates([0.5, 5.0], [0.03, 0.035], reference_date=REF)
+    with pytest.raises(ValueError, match=r"bond: cash flow on 2025-05-15: yield curve: t=.* is outside the pillar range"):
+        bond.z_spread_at(98.0, REF, short)
+    bootstrapped = YC.bootstrap(REF, swaps_6m()[:4], extrapolate="none")
+    with pytest.raises(ValueError, match=r"<DatedBond 0.045 maturing 2034-05-15>: yield curve: 2029-05-15 \(t=4.33.*\) is outside the pillar range"):
+        bootstrapped.risk(bond)
+
+
+# --- bucketed risk -------------------------------------------------------------------------
+
+def bumped(quote, h):
+    """The same quote moved by h in the unit risk is per (a future: its rate; a bond: its price)."""
+    cls = type(quote)
+    state = quote.__reduce__()
+    fn, args = state
+    args = list(args)
+    if cls is quelm.Future:
+        args[1] -= 100 * h
+    else:
+        args[-1] += h
+    return fn(*args)
+
+
+def bump_and_rebuild(build, quotes, book, h=1e-6):
+    rows = [[0.0] * len(quotes) for _ in book]
+    for j in range(len(quotes)):
+        up = list(quotes)
+        down = list(quotes)
+        up[j], down[j] = bumped(quotes[j], h), bumped(quotes[j], -h)
+        cu, cd = build(up), build(down)
+        for i, item in enumerate(book):
+            rows[i][j] = (value(item, cu) - value(item, cd)) / (2 * h)
+    return rows
+
+
+def value(item, curve):
+    if isinstance(item, quelm.DatedBond):
+        # Held: its payments after settlement, on the curve that discounts.
+        curve = curve.discount_curve or curve
+        return sum(a * curve.discount(d) for d, a in item.cashflows() if d > item.settlement_date(REF))
+    return item.npv(curve)
+
+
+def numeric_risk(build, quotes, book, interp):
+    if interp != "monotone-convex":
+        return bump_and_rebuild(build, quotes, book), 1e-8
+    # Hagan-West's forward switches between shapes at points that move with the ratio of its
+    # node gaps; where those gaps are small the value is smooth but strongly curved in the
+    # quotes (a central difference errs by ~h^2 times a large third derivative, seen falling
+    # a hundredfold per tenfold smaller h). Richardson's step removes that term.
+    a = bump_and_rebuild(build, quotes, book, 1e-6)
+    b = bump_and_rebuild(build, quotes, book, 5e-7)
+    return [[(4 * y - x) / 3 for x, y in zip(ra, rb)] for ra, rb in zip(a, b)], 1e-7
+
+
+def assert_close(exact, numeric, tol=1e-8):
+    for a, b in zip(exact, numeric):
+        scale = max(abs(x) for x in b)
+        assert max(abs(x - y) for x, y in zip(a, b)) <= tol * scale, (a, b)
+
+
+BOOK = [quelm.Swap("6Y", 0.031), quelm.Swap("18Y", 0.0335, fixed_frequency=2), quelm.Fra("1M", "7M", 0.03),
+        quelm.Deposit("2M", 0.028), quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045, calendar="target")]
+
+
+@pytest.mark.parametrize("interp", INTERPS)
+def test_risk_matches_bump_and_rebuild_single_curve(interp):
+    quotes = euribor_quotes()
+    build = lambda qs: YC.bootstrap(REF, qs, interp=interp)  # noqa: E731
+    exact = build(quotes).risk(BOOK)
+    assert len(exact) == len(BOOK) and all(len(r) == len(quotes) for r in exact)
+    assert_close(exact, *numeric_risk(build, quotes, BOOK, interp))
+
+
+@pytest.mark.parametrize("interp", ["log-linear", "natural-cubic", "monotone-convex"])
+def test_risk_matches_bump_and_rebuild_dual_curve(interp):
+    ois, swaps = estr_quotes(), swaps_6m()
+    quotes = ois + swaps
+
+    def build(qs):
+        disc = YC.bootstrap(REF, qs[:len(ois)], interp=interp)
+        return YC.bootstrap(REF, qs[len(ois):], interp=interp, discount_curve=disc)
+
+    curve = build(quotes)
+    exact = curve.risk(BOOK)
+    assert len(exact[0]) == len(quotes)
+    assert_close(exact, *numeric_risk(build, quotes, BOOK, interp))
+    # A swap the projection curve was built from prices at par whatever the quotes: only
+    # its own quote moves its value (by minus its annuity), not the OIS quotes.
+    own = curve.risk(swaps)
+    for k, row in enumerate(own):
+        assert row[len(ois) + k] < -0.5
+        assert all(abs(v) <= 1e-12 for j, v in enumerate(row) if j != len(ois) + k)
+
+
+def test_risk_of_one_position_and_of_a_book_agree():
+    c = YC.bootstrap(REF, euribor_quotes())
+    book = c.risk(BOOK)
+    for i, item in enumerate(BOOK):
+        assert c.risk(item) == [book[i]]
+    with pytest.raises(ValueError, match="risk needs a curve built by bootstrap"):
+        YC.flat(0.03, reference_date=REF).risk(BOOK)
+
+
+def test_risk_of_the_quotes_themselves_is_their_annuity():
+    """A receiver swap at its own quote: dV/dq is its annuity (and nothing else moves it)."""
+    quotes = swaps_6m()
+    c = YC.bootstrap(REF, quotes)
+    rows = c.risk(quotes)
+    for k, (q, row) in enumerate(zip(quotes, rows)):
+        bumped_swap = quelm.Swap(q.tenor, q.rate + 1.0)
+        annuity = bumped_swap.npv(c) - q.npv(c)
+        assert row[k] == pytest.approx(-annuity, rel=1e-12)
+        assert all(abs(v) <= 1e-12 for j, v in enumerate(row) if j != k)
+
+
+def test_risk_of_a_book_is_the_same_on_any_number_of_threads():
+    from conftest import same_output_across_threads
+    code = (
+        "import datetime, hashlib, quelm\n"
+        "ref = datetime.date(2025, 1, 15)\n"
+        "quotes = [quelm.Deposit('6M', 0.03)] + [quelm.Swap(f'{y}Y', 0.03 + 0.0002 * y) for y in range(1, 31)]\n"
+        "c = quelm.YieldCurve.bootstrap(ref, quotes, interp='natural-cubic')\n"
+        "book = [quelm.Swap(f'{1 + k % 35}Y', 0.02 + 1e-5 * k) for k in range(600)]\n"
+        "rows = c.risk(book)\n"
+        "print(hashlib.sha256(' '.join(v.hex() for row in rows for v in row).encode()).hexdigest())\n")
+    same_output_across_threads(code)
+
+
+def test_risk_reports_the_first_position_it_cannot_price():
+    c = YC.bootstrap(REF, swaps_6m()[:4], extrapolate="none")
+    book = [quelm.Swap("2Y", 0.03)] * 300 + [quelm.Swap("9Y", 0.03), quelm.Swap("8Y", 0.03)] * 200
+    with pytest.raises(ValueError, match=r"^invalid input: Swap\('9Y', 0.03\): "):
+        c.risk(book)
+
+
+# --- conventions the quotes carry ----------------------------------------------------------
+
+def test_simple_rates_follow_their_day_count_and_the_spot_lag():
+    c = YC.flat(0.03, reference_date=REF)
+    spot = datetime.date(2025, 1, 17)  # two TARGET days after Wednesday 15 January
+    end = datetime.date(2025, 4, 17)
+    p0, p1 = c.discount(spot), c.discount(end)
+    for day_count, days in (("act/360", 360), ("act/365f", 365)):
+        d = quelm.Deposit("3M", 0.0, day_count=day_count)
+        assert d.par_rate(c) == pytest.approx((p0 / p1 - 1) / ((end - spot).days / days), rel=1e-13)
+    # No spot lag: the deposit starts today and its rate covers one more day.
+    today = quelm.Deposit("3M", 0.0, settlement_days=0)
+    assert today.par_rate(c) == pytest.approx((1 / c.discount(datetime.date(2025, 4, 15)) - 1) / (90 / 360),
+                                              rel=1e-13)
+
+
+def test_a_future_rate_is_the_forward_plus_its_convexity():
+    c = YC.flat(0.03, reference_date=REF)
+    plain = quelm.Future(datetime.date(2025, 6, 18), 97.0)
+    adjusted = quelm.Future(datetime.date(2025, 6, 18), 97.0, convexity=0.0005)
+    assert adjusted.par_rate(c) - plain.par_rate(c) == pytest.approx(0.0005, abs=1e-15)
+    assert adjusted.implied_quote(c) == pytest.approx(100 * (1 - adjusted.par_rate(c)), abs=1e-12)
+    with pytest.raises(ValueError, match="2025-06-19 is not an IMM date"):
+        quelm.Future(datetime.date(2025, 6, 19), 97.0)
+
+
+def test_a_swap_on_a_flat_curve_has_the_textbook_par_rate():
+    """On one flat curve the 6M floating leg is worth 1 - P(end) from spot, so the par rate
+    is (P(spot) - P(end)) / annuity on the fixed dates."""
+    c = YC.flat(0.025, reference_date=REF)
+    swap = quelm.Swap("5Y", 0.0, fixed_day_count="act/365f")
+    fixed = [d for d in quelm.schedule(datetime.date(2025, 1, 17), datetime.date(2030, 1, 17), "1Y",
+                                       calendar="target", convention="modified-following", rule="backward")]
+    annuity = sum((b - a).days / 365 * c.discount(b) for a, b in zip(fixed, fixed[1:]))
+    assert swap.par_rate(c) == pytest.approx((c.discount(fixed[0]) - c.discount(fixed[-1])) / annuity, rel=1e-13)
+
+
+def test_projection_on_a_given_discount_curve():
+    disc = YC.flat(0.02, reference_date=REF)  # not bootstrapped: its risk has no columns
+    swaps = swaps_6m()
+    proj = YC.bootstrap(REF, swaps, discount_curve=disc)
+    assert reprice_error(proj, swaps) <= 1e-10
+    assert len(proj.risk(swaps[0])[0]) == len(swaps)
+    with pytest.raises(ValueError, match="reference date 2025-01-16 differs from 2025-01-15"):
+        YC.bootstrap(REF, swaps, discount_curve=YC.flat(0.02, reference_date=datetime.date(2025, 1, 16)))
+    with pytest.raises(ValueError, match="discount curve needs a reference date"):
+        YC.bootstrap(REF, swaps, discount_curve=YC.flat(0.02))
+
+
+def test_a_forward_between_a_time_and_a_date():
+    c = YC.bootstrap(REF, estr_quotes())
+    d = datetime.date(2030, 1, 15)
+    t = (d - REF).days / 365
+    assert c.forward_rate(1.0, d) == c.forward_rate(1.0, t)
+    with pytest.raises(ValueError, match="require a later second date"):
+        c.forward_rate(d, REF)
