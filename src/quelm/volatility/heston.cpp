@@ -90,7 +90,7 @@ Plan plan_of(const HestonParams& p, double t, double w_bar) {
     const double u0 = 1.0 / std::sqrt(w_bar);
     const double lambda = quelm::log1p(upper / u0);
     const double phase = std::fabs(log_cf(upper, t, p).im);
-    return {w_bar, u0, lambda, 22.0 + 0.5 * (phase / kPi) + 4.0 * lambda, 1.5 * upper / kPi};
+    return {w_bar, u0, lambda, 16.0 + 0.5 * (phase / kPi) + 4.0 * lambda, 1.5 * upper / kPi};
 }
 
 // The rule a strike at log-moneyness log_fk is priced on: it depends on that strike alone,
