@@ -227,3 +227,16 @@ def test_the_tour_table_shows_portfolios_on_the_efficient_half():
     for label, weights in rows:
         assert float(mean @ np.asarray(weights)) >= floor * (1 - 1e-12), label
 
+
+
+def test_the_vol_surface_smiles_run_through_their_quotes():
+    pytest.importorskip("matplotlib")
+    from figures import vol_surface
+    surface, c, iv = vol_surface.fitted_surface()
+    assert len(surface.slices()) == len(market.EXPIRIES)
+    for row, t in enumerate(market.EXPIRIES):
+        quoted = ~np.isnan(iv[row])
+        fitted = np.array([surface.vol(k, t) for k in c["strike"][row][quoted]])
+        assert np.max(np.abs(fitted - iv[row][quoted])) < 0.02, t  # two vol points, in the rounded wings
+    fig = _figure("vol_surface", "vol_surface_smiles")
+    assert len([line for line in fig.axes[0].get_lines() if line.get_linestyle() == "-"]) == len(market.EXPIRIES)
