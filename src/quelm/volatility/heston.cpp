@@ -21,25 +21,26 @@ constexpr double kPi = 3.141592653589793;
 // h = (beta - d) / xi^2 is written -s / (beta + d) and g = (beta - d) / (beta + d) as
 // xi^2 h / (beta + d): neither cancels as xi -> 0, so the Black-Scholes limit is reached
 // smoothly. The logarithm is ln((1 - g e^(-dT)) / (1 - g)) taken as ln(1 + z) on the
-// principal branch (Albrecher et al.'s form, continuous in u), divided by z where it meets xi^2.
+// principal branch (Albrecher et al.'s form, continuous in u), divided by z where it meets
+// xi^2. 1 - g = 2d / (beta + d) exactly, which spares a division: z = xi^2 q with
+// q = -s (1 - e^(-dT)) / (2 d (beta + d)).
 Cx log_cf(double u, double t, const HestonParams& p) {
     const double s = u * u + 0.25;
     const Cx beta{p.kappa - p.rho * p.xi / 2.0, -p.rho * p.xi * u};
     const double xi2 = p.xi * p.xi;
     const Cx d = csqrt(beta * beta + Cx{xi2 * s, 0.0});
     const Cx b = beta + d;
-    const Cx h = Cx{-s, 0.0} / b;
-    const Cx hb = h / b;
-    const Cx g = xi2 * hb;
+    const Cx rb = 1.0 / b;
+    const Cx h = -s * rb;
+    const Cx g = xi2 * (h * rb);
     // 1 - e^(-dT); past Re(dT) = 40 the exponential is below a rounding of 1 and is dropped
     // (most nodes of the tail), sparing its sine and cosine.
     const Cx em = d.re * t > 40.0 ? Cx{1.0, 0.0} : -cexpm1(-t * d);
-    const Cx ge = g * (1.0 - em);
-    const Cx big_d = h * em / (1.0 - ge);
-    const Cx ratio = em / (1.0 - g);
-    const Cx z = g * ratio;
+    const Cx big_d = h * em / (1.0 - g * (1.0 - em));
+    const Cx q = (-s * em) / (2.0 * (b * d));
+    const Cx z = xi2 * q;
     const Cx log_ratio_over_z = (z.re == 0.0 && z.im == 0.0) ? Cx{1.0, 0.0} : clog1p(z) / z;
-    const Cx big_c = (p.kappa * p.theta) * (t * h - 2.0 * (log_ratio_over_z * hb * ratio));
+    const Cx big_c = (p.kappa * p.theta) * (t * h - 2.0 * (log_ratio_over_z * q));
     return big_c + p.v0 * big_d;
 }
 
