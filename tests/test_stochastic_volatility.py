@@ -164,6 +164,16 @@ def test_heston_calibration_recovers_the_parameters_behind_its_quotes(quote_type
     again = quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, dividend_yield=0.01, quote_type=quote_type,
                                    option_types=kinds)
     assert again == fit
+    if quote_type == "price":  # the chain pricer inside has each single call's bits, quotes shuffled or not
+        fitted = {name: fit[name] for name in CHAIN_TRUTH}
+        order = random.Random(5).sample(range(len(quotes)), len(quotes))
+        shuffled = quelm.heston_calibrate(100, [strikes[i] for i in order], [expiries[i] for i in order],
+                                          [quotes[i] for i in order], 0.02, dividend_yield=0.01,
+                                          option_types=[kinds[i] for i in order],
+                                          initial=list(fitted.values()), max_iterations=0)
+        for j, i in enumerate(order):
+            single = quelm.heston_price(100, strikes[i], 0.02, expiries[i], kinds[i], **fitted, dividend_yield=0.01)
+            assert shuffled["residuals"][j] == single - quotes[i]
 
 
 def test_heston_calibration_honours_bounds_weights_and_start():

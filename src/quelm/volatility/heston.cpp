@@ -225,32 +225,49 @@ Status heston_prices(const HestonMarket& m, std::span<const double> strikes, std
     const double log_s = quelm::log(m.spot);
 
     const Plan plan = black_scholes ? Plan{} : plan_of(p, t, w_bar);
-    Grid own;
-    own.n = 0;
-
-    CancelPoller poll(cancel);
-    for (std::size_t i = 0; i < n; ++i) {
+    const bool integrate = !black_scholes && w_bar > 0.0;
+    // The price of strike i, with Lewis's integral on `grid` when the model needs one.
+    const auto price = [&](std::size_t i, const Grid* grid) {
         const double k = strikes[i];
-        if (any_nan(k)) {
-            out[i] = kNaN;
-            continue;
-        }
         const double log_fk = log_s - quelm::log(k) + drift;
         double call;  // forward (undiscounted) call price
         if (!(w_bar > 0.0)) {
             call = intrinsic_forward(OptionType::Call, f, k);
         } else {
             call = black_call_forward(f, k, log_fk, w_bar);
-            if (!black_scholes) {
-                const Grid& grid = grid_for(p, t, plan, rule_of(plan, log_fk), own);
-                if (poll.tick(grid.n + 1)) return cancelled();
-                call -= std::sqrt(f * k) / kPi * integral_on(grid, log_fk);
-            }
+            if (grid != nullptr) call -= std::sqrt(f * k) / kPi * integral_on(*grid, log_fk);
         }
         double value = types[i] == OptionType::Call ? call : call - (f - k);
         const double floor = intrinsic_forward(types[i], f, k);
         if (value < floor) value = floor;
-        out[i] = dr * value;
+        return dr * value;
+    };
+
+    // First every strike's rule, parked in out[i] as -order (a price is never negative);
+    // then one pass per rule in the chain, its grid built or found once, whatever the order
+    // of the strikes.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (any_nan(strikes[i])) {
+            out[i] = kNaN;
+        } else if (!integrate) {
+            out[i] = price(i, nullptr);
+        } else {
+            out[i] = -static_cast<double>(rule_of(plan, log_s - quelm::log(strikes[i]) + drift));
+        }
+    }
+    if (!integrate) return {};
+    Grid own;
+    own.n = 0;
+    CancelPoller poll(cancel);
+    for (std::size_t first = 0; first < n; ++first) {
+        if (!(out[first] < 0.0)) continue;
+        const double parked = out[first];
+        const Grid& grid = grid_for(p, t, plan, static_cast<std::size_t>(-parked), own);
+        for (std::size_t i = first; i < n; ++i) {
+            if (out[i] != parked) continue;
+            if (poll.tick(grid.n + 1)) return cancelled();
+            out[i] = price(i, &grid);
+        }
     }
     return {};
 }
