@@ -237,3 +237,16 @@ def test_the_desk_and_dates_sections_print_their_reference_numbers(capsys):
     assert "1.701051" in out  # Haug's Black-76 example
     assert "3.8021978" in out and "-0.1758242" in out and "7.49518%" in out  # the gilt's accrued and yield
     assert "99.057893" in out  # the Treasury example of 31 CFR 356
+
+
+def test_the_vol_surface_smiles_run_through_their_quotes():
+    pytest.importorskip("matplotlib")
+    from figures import vol_surface
+    surface, c, iv = vol_surface.fitted_surface()
+    assert len(surface.slices()) == len(market.EXPIRIES)
+    for row, t in enumerate(market.EXPIRIES):
+        quoted = ~np.isnan(iv[row])
+        fitted = np.array([surface.vol(k, t) for k in c["strike"][row][quoted]])
+        assert np.max(np.abs(fitted - iv[row][quoted])) < 0.02, t  # two vol points, in the rounded wings
+    fig = _figure("vol_surface", "vol_surface_smiles")
+    assert len([line for line in fig.axes[0].get_lines() if line.get_linestyle() == "-"]) == len(market.EXPIRIES)

@@ -111,6 +111,32 @@ def test_heston_nan_in_gives_nan_out():
             assert math.isnan(quelm.heston_price(*args[:4], "call", *args[4:]))
 
 
+def test_heston_chain_in_vec_has_the_bits_of_each_single_call():
+    # A chain shares the characteristic function across its strikes (each rule's nodes built
+    # once, and kept per thread): every element must still be the single call's value, in any
+    # order, mixed with other expiries and parameters, and whatever was priced before.
+    np = pytest.importorskip("numpy")
+    import quelm.vec
+
+    p = dict(v0=0.04, kappa=1.5, theta=0.05, xi=0.6, rho=-0.7)
+    strikes = np.linspace(40.0, 250.0, 61)
+    kinds = np.where(strikes < 100, "put", "call")
+    chain = quelm.vec.heston_price(100.0, strikes, 0.02, 0.75, kinds, **p, dividend_yield=0.01)
+    single = [quelm.heston_price(100.0, k, 0.02, 0.75, kind, **p, dividend_yield=0.01)
+              for k, kind in zip(strikes.tolist(), kinds.tolist())]
+    assert chain.tolist() == single
+    assert quelm.vec.heston_price(100.0, strikes[::-1], 0.02, 0.75, kinds[::-1], **p,
+                                  dividend_yield=0.01).tolist() == single[::-1]
+    # Two expiries and two values of xi broadcast against the strikes: many grids in play.
+    t = np.array([[0.25], [2.0]])[:, :, None]
+    xi = np.array([0.3, 0.9])[:, None]
+    grid = quelm.vec.heston_price(100.0, strikes[::7], 0.02, t, "call", p["v0"], p["kappa"], p["theta"], xi,
+                                  p["rho"])
+    for (a, b, c), v in np.ndenumerate(grid):
+        assert v == quelm.heston_price(100.0, strikes[::7][c], 0.02, float(t[a, 0, 0]), "call", p["v0"], p["kappa"],
+                                       p["theta"], float(xi[b, 0]), p["rho"])
+
+
 CHAIN_TRUTH = dict(v0=0.045, kappa=1.8, theta=0.065, xi=0.7, rho=-0.65)
 
 
@@ -138,6 +164,16 @@ def test_heston_calibration_recovers_the_parameters_behind_its_quotes(quote_type
     again = quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, dividend_yield=0.01, quote_type=quote_type,
                                    option_types=kinds)
     assert again == fit
+    if quote_type == "price":  # the chain pricer inside has each single call's bits, quotes shuffled or not
+        fitted = {name: fit[name] for name in CHAIN_TRUTH}
+        order = random.Random(5).sample(range(len(quotes)), len(quotes))
+        shuffled = quelm.heston_calibrate(100, [strikes[i] for i in order], [expiries[i] for i in order],
+                                          [quotes[i] for i in order], 0.02, dividend_yield=0.01,
+                                          option_types=[kinds[i] for i in order],
+                                          initial=list(fitted.values()), max_iterations=0)
+        for j, i in enumerate(order):
+            single = quelm.heston_price(100, strikes[i], 0.02, expiries[i], kinds[i], **fitted, dividend_yield=0.01)
+            assert shuffled["residuals"][j] == single - quotes[i]
 
 
 def test_heston_calibration_honours_bounds_weights_and_start():

@@ -6,7 +6,8 @@ from pathlib import Path
 from typing import Iterator
 
 # Module per subject; each yields (file stem, figure) pairs.
-MODULES = ("put_values", "smile", "convergence", "paths", "drawdown", "frontier", "curve", "bootstrap", "surrogate")
+MODULES = ("put_values", "smile", "vol_surface", "convergence", "paths", "drawdown", "frontier", "curve",
+           "bootstrap", "surrogate")
 
 
 def draw_all(out_dir: Path, modules: tuple[str, ...] = MODULES) -> Iterator[Path]:

@@ -80,7 +80,7 @@ constexpr FunctionDef def_heston_price = typed_in_vec<&heston_price_of>(
     "    import quelm\n"
     "    quelm.heston_price(100, 100, 0.01, 1.0, \"call\", v0=0.04, kappa=4.0, theta=0.25, xi=1.0,\n"
     "                       rho=-0.5, dividend_yield=0.02)\n"
-    "    # -> 16.07015491702882");
+    "    # -> 16.070154917028802");
 QUELM_PUBLIC(def_heston_price);
 
 constexpr FunctionDef def_heston_calibrate = function<heston_calibrate_impl>(

@@ -1,6 +1,6 @@
 // Heston's stochastic-volatility model priced semi-analytically: Lewis's single integral
 // over the characteristic function (in the form free of the branch-cut discontinuity) with a
-// Black-Scholes control variate, on a fixed Gauss-Legendre rule. Times in years; rates and
+// Black-Scholes control variate, on a Gauss-Legendre rule. Times in years; rates and
 // dividend yields continuously compounded; v0 and theta are variances (vol squared).
 #pragma once
 
@@ -33,10 +33,11 @@ struct HestonMarket {
                                           const HestonParams& p);
 
 // A chain of strikes at one expiry, the characteristic function evaluated once per node and
-// shared by every strike: out[i] prices (strikes[i], types[i]). Each price has the bits of
-// heston_price for the same option only when the chain is that one option (the node count
-// follows the chain's widest log-moneyness). Fails with an argument error when the three
-// spans differ in length; polls `cancel` between strikes.
+// shared by every strike: out[i] prices (strikes[i], types[i]) with the bits of heston_price
+// for that option alone (a strike's quadrature rule depends on its own log-moneyness only;
+// the chain builds each rule's nodes once, and each thread keeps its last few so that one
+// strike at a time shares them too). Fails with an argument error when the three spans
+// differ in length; polls `cancel` between strikes.
 [[nodiscard]] Status heston_prices(const HestonMarket& m, std::span<const double> strikes,
                                    std::span<const OptionType> types, const HestonParams& p, std::span<double> out,
                                    Cancel& cancel = never_cancel());

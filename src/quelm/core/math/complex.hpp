@@ -24,14 +24,15 @@ struct Cx {
 
 // a / b by Smith's method: no overflow of |b|^2 for large b, no underflow for small b.
 [[nodiscard]] constexpr Cx operator/(Cx a, Cx b) {
+    // One division for the scale, shared by both parts (a multiplication is cheaper).
     if (std::fabs(b.re) >= std::fabs(b.im)) {
         const double r = b.im / b.re;
-        const double den = b.re + b.im * r;
-        return {(a.re + a.im * r) / den, (a.im - a.re * r) / den};
+        const double inv = 1.0 / (b.re + b.im * r);
+        return {(a.re + a.im * r) * inv, (a.im - a.re * r) * inv};
     }
     const double r = b.re / b.im;
-    const double den = b.re * r + b.im;
-    return {(a.re * r + a.im) / den, (a.im * r - a.re) / den};
+    const double inv = 1.0 / (b.re * r + b.im);
+    return {(a.re * r + a.im) * inv, (a.im * r - a.re) * inv};
 }
 [[nodiscard]] constexpr Cx operator/(double s, Cx b) { return Cx{s, 0.0} / b; }
 
@@ -44,11 +45,32 @@ struct Cx {
     return big * std::sqrt(1.0 + r * r);
 }
 
+// sin x and cos x from one argument reduction: each has the bits of quelm::sin(x) and
+// quelm::cos(x) (the same kernels on the same reduced argument, chosen by quadrant).
+struct SinCos {
+    double sin, cos;
+};
+[[nodiscard]] inline SinCos sincos(double x) {
+    namespace E = elementary_detail;
+    const double ax = std::fabs(x);
+    if (ax < 0x1p-26) return {x, quelm::cos(x)};  // sin's and cos's own tiny-argument shortcuts
+    if (!(ax < E::kInf)) return {x - x, x - x};
+    const E::Reduced r = E::reduce_pio2(x);
+    const double s = E::sin_kernel(r.hi, r.lo), c = E::cos_kernel(r.hi, r.lo);
+    switch (r.n) {
+        case 0: return {s, c};
+        case 1: return {c, -s};
+        case 2: return {-s, -c};
+        default: return {-c, s};
+    }
+}
+
 // e^z.
 [[nodiscard]] inline Cx cexp(Cx z) {
     const double m = quelm::exp(z.re);
     if (z.im == 0.0) return {m, 0.0};
-    return {m * quelm::cos(z.im), m * quelm::sin(z.im)};
+    const SinCos sc = sincos(z.im);
+    return {m * sc.cos, m * sc.sin};
 }
 
 // e^z - 1, accurate for small |z| (the real part without cancellation).
@@ -56,7 +78,8 @@ struct Cx {
     const double em1 = quelm::expm1(z.re);
     if (z.im == 0.0) return {em1, 0.0};
     // cos b - 1 = -2 sin^2(b/2) and sin b = 2 sin(b/2) cos(b/2): two calls, no cancellation.
-    const double s = quelm::sin(z.im / 2.0), c = quelm::cos(z.im / 2.0);
+    const SinCos half = sincos(z.im / 2.0);
+    const double s = half.sin, c = half.cos;
     return {-2.0 * s * s + em1 * (1.0 - 2.0 * s * s), (em1 + 1.0) * (2.0 * s * c)};
 }
 
