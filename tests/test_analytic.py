@@ -210,41 +210,49 @@ def _phi(x):
     return 1.0 - c if x > 0.0 else c
 
 
+# The vanilla kernel's arithmetic (core/vanilla_kernel.hpp) in forward form: A = S e^(-qt),
+# B = K e^(-rt), x = ln(S/K) + (r - q) t, s = sigma sqrt(t), d1,2 = x/s +- s/2.
+def _setup(s, k, r, t, q):
+    st, dr, dq = math.sqrt(t), _exp(-r * t), _exp(-q * t)
+    return st, dr, dq, s * dq, k * dr, _log(s / k) + (r - q) * t
+
+
+def _at(x, st, v, sign):
+    sd = v * st
+    h, half = x / sd, 0.5 * sd
+    d1, d2 = h + half, h - half
+    return sd, d1, _phi(sign * d1), _phi(sign * d2), _exp(-abs(d1) * abs(d1) / 2.0)
+
+
 def _bs(s, k, r, v, t, call, q):
-    dr, dq = _exp(-r * t), _exp(-q * t)
-    st = math.sqrt(t)
-    drift = (r - q + v * v / 2.0) * t
-    d1 = (_log(s / k) + drift) / (v * st)
-    d2 = d1 - v * st
-    if call:
-        return s * dq * _phi(d1) - k * dr * _phi(d2)
-    return k * dr * _phi(-d2) - s * dq * _phi(-d1)
+    sign = 1.0 if call else -1.0
+    st, dr, dq, a, b, x = _setup(s, k, r, t, q)
+    _, _, n1, n2, _ = _at(x, st, v, sign)
+    return sign * (a * n1 - b * n2)
 
 
 def _greeks(s, k, r, v, t, call, q):
-    st, dr, dq = math.sqrt(t), _exp(-r * t), _exp(-q * t)
-    d1 = (_log(s / k) + (r - q + v * v / 2.0) * t) / (v * st)
-    d2 = d1 - v * st
-    pdf1 = _exp(-d1 * d1 / 2.0) / 2.5066282746310002
-    decay = -s * dq * pdf1 * v / (2.0 * st)
-    n1, n2 = (_phi(d1), _phi(d2)) if call else (_phi(-d1), _phi(-d2))
     sign = 1.0 if call else -1.0
-    theta = decay - sign * r * k * dr * n2 + sign * q * s * dq * n1
-    return {"delta": sign * dq * n1, "gamma": dq * pdf1 / (s * v * st), "vega": s * dq * pdf1 * st,
-            "theta": theta, "rho": sign * k * t * dr * n2}
+    st, dr, dq, a, b, x = _setup(s, k, r, t, q)
+    sd, d1, n1, n2, e1 = _at(x, st, v, sign)
+    pdf1 = e1 / 2.5066282746310002
+    decay = -(a * pdf1) * v / (2.0 * st)
+    return {"delta": sign * (dq * n1), "gamma": dq * pdf1 / (s * sd), "vega": a * pdf1 * st,
+            "theta": decay + sign * (q * a * n1 - r * b * n2), "rho": sign * (t * b * n2)}
 
 
 def _implied(p, s, k, r, t, call, q):
-    st = math.sqrt(t)
+    sign = 1.0 if call else -1.0
+    st, dr, dq, a, b, x0 = _setup(s, k, r, t, q)
     x = min(max(p * math.sqrt(6.283185307179586 / t) / s, 0.001), 3.0)
     for _ in range(100):
         if not x > 0.0:
             return None  # quelm's objective is NaN there and the solve falls back to bracketing
-        f = _bs(s, k, r, x, t, call, q) - p
+        _, _, n1, n2, e1 = _at(x0, st, x, sign)
+        f = sign * (a * n1 - b * n2) - p
         if abs(f) <= 1e-12:
             return x
-        d1 = (_log(s / k) + (x * x / 2.0 + r - q) * t) / (x * st)
-        g = s * _exp(-q * t) * st * (_exp(-d1 * d1 / 2.0) / 2.5066282746310002)
+        g = a * (e1 / 2.5066282746310002) * st
         if abs(g) < 2.220446049250313e-16:
             return None
         x = x - f / g

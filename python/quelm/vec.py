@@ -46,6 +46,28 @@ except ImportError as e:  # pragma: no cover - exercised in a subprocess
 
 from quelm import _arrays, _portfolio_panels
 
+
+def _warn_about_simd() -> None:
+    # QUELM_SIMD (scalar, sse2, avx2, avx512) caps the kernels' SIMD width; a value this
+    # build or processor cannot follow falls back to the widest it has, with this warning.
+    import ctypes
+    import warnings
+
+    from quelm import _core
+
+    try:
+        lib = ctypes.CDLL(_core.__file__)
+        lib.quelm_simd_warning.restype = ctypes.c_char_p
+        message = lib.quelm_simd_warning().decode()
+    except (OSError, AttributeError):  # pragma: no cover - no loader for the extension
+        return
+    if message:
+        warnings.warn(message, RuntimeWarning, stacklevel=3)
+
+
+_warn_about_simd()
+del _warn_about_simd
+
 globals().update(_arrays.build(__name__))
 simulate_paths = _arrays.simulate_paths
 covariance_matrix = _portfolio_panels.covariance_matrix
