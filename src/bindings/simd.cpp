@@ -1,15 +1,36 @@
-// The SIMD width of the array kernels (core/simd.hpp), exported as C functions for ctypes:
-// quelm.vec warns at import when QUELM_SIMD asked for a width it could not have.
+// The SIMD width of the array kernels (core/simd.hpp), as a private attribute of quelm._core:
+// quelm.vec warns at import when QUELM_SIMD asked for a width it could not have, and tests
+// and quelm.vec.simd_width() read it.
+#include "bindings/frame/arrays.hpp"
+#include "bindings/frame/registry.hpp"
 #include "quelm/core/simd.hpp"
 
-#if defined(_WIN32)
-#define QUELM_C_API extern "C" __declspec(dllexport)
-#else
-#define QUELM_C_API extern "C" __attribute__((visibility("default")))
-#endif
+namespace quelm::py {
 
-// "scalar", "sse2" ("neon"), "avx2" or "avx512": the width the array kernels use.
-QUELM_C_API const char* quelm_simd(void) { return quelm::simd_name(quelm::simd_level()); }
+namespace {
 
-// Why QUELM_SIMD was not followed, or "" when it was (or is unset).
-QUELM_C_API const char* quelm_simd_warning(void) { return quelm::simd_choice().warning.c_str(); }
+constexpr Section kSection = Section::Private;
+
+int lanes_of(SimdLevel level) {
+    switch (level) {
+        case SimdLevel::Scalar: return 1;
+        case SimdLevel::Sse2: return 2;
+        case SimdLevel::Avx2: return 4;
+        case SimdLevel::Avx512: return 8;
+    }
+    return 1;
+}
+
+PyObject* simd() {
+    const SimdChoice& c = simd_choice();
+    return Py_BuildValue("(sis)", simd_name(c.level), lanes_of(c.level), c.warning.c_str());
+}
+
+constexpr FunctionDef def_simd = function<simd>(
+    "_simd", {},
+    "The array kernels' SIMD level: (name, doubles per instruction, why QUELM_SIMD was not followed or '').");
+QUELM_PUBLIC(def_simd);
+
+}  // namespace
+
+}  // namespace quelm::py
