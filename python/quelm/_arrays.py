@@ -35,25 +35,28 @@ def _nan_mode(errors) -> int:
 
 # --- pandas columns --------------------------------------------------------------------------
 
-def _text_column(series):
-    """A pandas column of strings as the C side reads it fastest: a categorical or a
-    dictionary-encoded column as codes into its categories, anything else as its values."""
+def _text_column(x):
+    """A pandas column of strings (a Series or a pandas array such as ``pd.Categorical``) as
+    the C side reads it fastest: a categorical or a dictionary-encoded column as codes into
+    its categories, a column of Python strings as those objects."""
     import pandas as pd
 
-    dtype = series.dtype
+    series = _is_pandas(x, "Series")
+    values = x.array if series else x
+    dtype = values.dtype
     if isinstance(dtype, pd.CategoricalDtype):
-        return _core._categorical(np.asarray(series.cat.codes), list(series.cat.categories))
+        return _core._categorical(np.asarray(values.codes), list(values.categories))
     if dtype != object and pd.api.types.is_string_dtype(dtype):
-        arrow = getattr(series.array, "_pa_array", None)
+        arrow = getattr(values, "_pa_array", None)
         if arrow is not None:
             encoded = arrow.combine_chunks().dictionary_encode()
             codes = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
             return _core._categorical(codes, encoded.dictionary.to_pylist())
-        objects = getattr(series.array, "_ndarray", None)
+        objects = getattr(values, "_ndarray", None)
         if objects is not None:
             return objects
-        return series.to_numpy(dtype=object)
-    return series.to_numpy()
+        return np.asarray(values, dtype=object)
+    return x.to_numpy() if series else np.asarray(x)
 
 
 def _column(series, kind: str):
@@ -77,6 +80,8 @@ def _unwrap(params, args):
             elif not index.equals(a.index):
                 raise ValueError("Series inputs must share one index")
             out[i] = _column(a, kind)
+        elif kind == "option" and type(a).__module__.partition(".")[0] == "pandas" and hasattr(a, "dtype"):
+            out[i] = _text_column(a)  # a pandas array (Categorical, string array) without an index
     return tuple(out), index
 
 

@@ -116,6 +116,16 @@ const char* item_at(const Py_buffer& b, std::size_t i) {
     return p;
 }
 
+// Item i of a buffer, by one multiply where the buffer is C-contiguous (most are).
+struct Items {
+    const Py_buffer& b;
+    const char* base = static_cast<const char*>(b.buf);
+    bool flat = PyBuffer_IsContiguous(&b, 'C') != 0;
+    const char* operator()(std::size_t i) const {
+        return flat ? base + static_cast<Py_ssize_t>(i) * b.itemsize : item_at(b, i);
+    }
+};
+
 double number_at(const char* p, char kind, Py_ssize_t size) {
     if (kind == 'f') {
         if (size == 8) return load_item<double>(p);
@@ -456,8 +466,9 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         const std::size_t n = element_count(shape);
         if (!memory_for(static_cast<double>(n), "the option codes")) return false;
         auto& v = owned.codes.emplace_back(n);
+        const Items items{b};
         for (std::size_t i = 0; i < n; ++i) {
-            const double k = number_at(item_at(b, i), kind, b.itemsize);
+            const double k = number_at(items(i), kind, b.itemsize);
             v[i] = k >= 0 && k < static_cast<double>(n_categories) ? table[static_cast<std::size_t>(k)] : missing;
         }
         op.base = reinterpret_cast<const char*>(v.data());
@@ -474,8 +485,9 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             const std::size_t n = element_count(shape);
             if (!memory_for(static_cast<double>(n), "the option codes")) return false;
             auto& v = owned.codes.emplace_back(n);
+            const Items items{b};
             for (std::size_t i = 0; i < n; ++i)
-                if (!coder.object(load_item<PyObject*>(item_at(b, i)), v[i])) return false;
+                if (!coder.object(load_item<PyObject*>(items(i)), v[i])) return false;
             op.base = reinterpret_cast<const char*>(v.data());
             set_contiguous(op, shape, 1);
             return true;
@@ -490,20 +502,37 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         if (!memory_for(static_cast<double>(n), "the option codes")) return false;
         auto& v = owned.codes.emplace_back(n);
         const std::size_t width = static_cast<std::size_t>(b.itemsize) / 4;
-        std::vector<char32_t> last;
-        unsigned char last_code = 0;
+        const std::size_t bytes = width * 4;
+        // An option column holds a few distinct values: each item's raw (padded) characters
+        // are matched against every value seen so far, without an early exit (no branch to
+        // mispredict on a mixed column), and only a new value is decoded and parsed.
+        std::vector<char32_t> raw_seen;  // width characters per value seen
+        std::vector<unsigned char> raw_code;
         std::string utf8;
         std::vector<char32_t> chars(width);
+        const Items items{b};
         for (std::size_t i = 0; i < n; ++i) {
-            std::memcpy(chars.data(), item_at(b, i), width * 4);
+            const char* raw = items(i);
+            unsigned code = 0x100;
+            for (std::size_t e = 0; e < raw_code.size(); ++e) {
+                char32_t differ = 0;
+                for (std::size_t k = 0; k < width; ++k) {
+                    char32_t c;
+                    std::memcpy(&c, raw + 4 * k, 4);
+                    differ |= c ^ raw_seen[e * width + k];
+                }
+                const unsigned same = 0u - static_cast<unsigned>(differ == 0);  // all ones on a match
+                code = (code & ~same) | (raw_code[e] & same);
+            }
+            if (code < 0x100) {
+                v[i] = static_cast<unsigned char>(code);
+                continue;
+            }
+            std::memcpy(chars.data(), raw, bytes);
             if (!native)
                 for (char32_t& c : chars) c = __builtin_bswap32(c);
             std::size_t len = width;
             while (len > 0 && chars[len - 1] == 0) --len;  // NumPy pads with NUL
-            if (i > 0 && len == last.size() && std::equal(last.begin(), last.end(), chars.begin())) {
-                v[i] = last_code;
-                continue;
-            }
             utf8.clear();
             for (std::size_t k = 0; k < len; ++k) {
                 const char32_t c = chars[k];
@@ -524,8 +553,11 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
                 }
             }
             if (!coder.text(utf8, v[i])) return false;
-            last.assign(chars.begin(), chars.begin() + static_cast<std::ptrdiff_t>(len));
-            last_code = v[i];
+            if (raw_code.size() < 8) {
+                raw_seen.resize(raw_seen.size() + width);
+                std::memcpy(raw_seen.data() + raw_seen.size() - width, raw, bytes);
+                raw_code.push_back(v[i]);
+            }
         }
         op.base = reinterpret_cast<const char*>(v.data());
         set_contiguous(op, shape, 1);
