@@ -35,6 +35,26 @@ def _nan_mode(errors) -> int:
 
 # --- pandas columns --------------------------------------------------------------------------
 
+def _short_arrow_strings(arrow):
+    """An Arrow string column without missing values whose values are short (option names)
+    as a coded column, read from its buffers (Arrow's dictionary encoding hashes every value);
+    None otherwise."""
+    import pyarrow as pa
+
+    column = arrow.combine_chunks()
+    large = pa.types.is_large_string(column.type)
+    if column.null_count or not (large or pa.types.is_string(column.type)):
+        return None
+    _, offsets, data = column.buffers()
+    offsets = np.frombuffer(offsets, dtype=np.int64 if large else np.int32)[column.offset:column.offset + len(column) + 1]
+    data = np.frombuffer(data, dtype=np.uint8) if data is not None else np.zeros(1, dtype=np.uint8)
+    found = _core._factorize_text(offsets, data)
+    if found is None:
+        return None
+    codes, categories = found
+    return _core._categorical(np.frombuffer(codes, dtype=np.int8), categories)
+
+
 def _text_column(x):
     """A pandas column of strings (a Series or a pandas array such as ``pd.Categorical``) as
     the C side reads it fastest: a categorical or a dictionary-encoded column as codes into
@@ -49,6 +69,9 @@ def _text_column(x):
     if dtype != object and pd.api.types.is_string_dtype(dtype):
         arrow = getattr(values, "_pa_array", None)
         if arrow is not None:
+            coded = _short_arrow_strings(arrow)
+            if coded is not None:
+                return coded
             encoded = arrow.combine_chunks().dictionary_encode()
             codes = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
             return _core._categorical(codes, encoded.dictionary.to_pylist())
