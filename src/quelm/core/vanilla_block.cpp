@@ -101,38 +101,104 @@ void greeks_lanes(const VanillaBlock& b, double* out, std::size_t stride, bool* 
 
 // As pricing::implied_volatility: the checks and the no-arbitrage bounds, then Newton; a
 // lane that fails either, or whose answer is rechecked for a tiny quote and fails, is left
-// to the caller.
+// to the caller. Most options converge in 3 to 6 steps and a few take dozens, so the lanes
+// do not run in lock step: a lane that finishes takes the block's next option.
 template <class V>
 void implied_lanes(const VanillaBlock& b, double* out, bool* done) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
     bool use[kVanillaBlock];
     for (std::size_t i = 0; i < kVanillaBlock; ++i) {
         use[i] = i < b.n && finite(b.price[i]) && finite(b.spot[i]) && finite(b.strike[i]) && finite(b.rate[i]) &&
                  finite(b.expiry[i]) && finite(b.dividend_yield[i]) && b.spot[i] > 0.0 && b.strike[i] > 0.0 &&
                  b.expiry[i] > 0.0;
     }
-    double result[kVanillaBlock];
-    bool solved[kVanillaBlock] = {};
+    // Per option: what does not depend on sigma, the first guess, and whether the quote is
+    // inside the no-arbitrage bounds (1 or 0).
+    double sqrt_t[kVanillaBlock] = {}, dr[kVanillaBlock] = {}, dq[kVanillaBlock] = {}, a[kVanillaBlock] = {},
+           bk[kVanillaBlock] = {}, x[kVanillaBlock] = {}, theta[kVanillaBlock] = {}, price[kVanillaBlock] = {},
+           guess[kVanillaBlock] = {}, inside[kVanillaBlock] = {};
     each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
         const VanillaLanes<V>& in = l.in;
         const V p = l.price;
-        const V dr = discount_lanes(in.rate, in.t);
-        const V dq = discount_lanes(in.q, in.t);
+        const V d_r = discount_lanes(in.rate, in.t);
+        const V d_q = discount_lanes(in.q, in.t);
         const V forward = in.spot * exp_lanes((in.rate - in.q) * in.t);
         const auto call = in.theta > 0.0;
         const V gain = lanes::select(call, forward - in.strike, in.strike - forward);
-        const V lower = dr * lanes::select(gain > 0.0, gain, lanes::splat<V>(0.0));
-        const V upper = lanes::select(call, in.spot * dq, in.strike * dr);
-        const auto inside = lanes::mask_and(p < upper, p >= lower - 1e-12);
+        const V lower = d_r * lanes::select(gain > 0.0, gain, lanes::splat<V>(0.0));
+        const V upper = lanes::select(call, in.spot * d_q, in.strike * d_r);
+        const auto ok = lanes::mask_and(p < upper, p >= lower - 1e-12);
         const VanillaSetup<V> u = vanilla_setup(in);
-        const NewtonLanes<V> r = implied_newton_lanes(u, in.theta, p, implied_guess_lanes(p, in.spot, in.t));
-        const auto settled = lanes::mask_or(p >= 1e-3, lanes::abs(r.residual) <= 1e-9 * p);
-        const auto good = lanes::mask_and(inside, lanes::mask_and(r.ok, settled));
-        lanes::store(result + j, lanes::select(good, r.sigma, lanes::splat<V>(std::nan(""))));
+        lanes::store(sqrt_t + j, u.sqrt_t);
+        lanes::store(dr + j, u.dr);
+        lanes::store(dq + j, u.dq);
+        lanes::store(a + j, u.a);
+        lanes::store(bk + j, u.b);
+        lanes::store(x + j, u.x);
+        lanes::store(theta + j, in.theta);
+        lanes::store(price + j, p);
+        lanes::store(guess + j, implied_guess_lanes(p, in.spot, in.t));
+        lanes::store(inside + j, lanes::select(ok, lanes::splat<V>(1.0), lanes::splat<V>(0.0)));
     });
-    for (std::size_t i = 0; i < b.n; ++i) solved[i] = use[i] && !std::isnan(result[i]);
-    for (std::size_t i = 0; i < b.n; ++i) {
-        done[i] = solved[i];
-        if (solved[i]) out[i] = result[i];
+    std::size_t queue[kVanillaBlock];
+    std::size_t queued = 0;
+    for (std::size_t i = 0; i < b.n; ++i)
+        if (use[i] && inside[i] != 0.0) queue[queued++] = i;
+    for (std::size_t i = 0; i < b.n; ++i) done[i] = false;
+
+    // The lanes' state; an idle lane holds a harmless at-the-money option.
+    double l_sqrt_t[w], l_dr[w], l_dq[w], l_a[w], l_b[w], l_x[w], l_theta[w], l_price[w], l_sigma[w];
+    std::size_t l_option[w];
+    unsigned l_steps[w];
+    std::size_t next = 0, busy = 0;
+    const auto fill = [&](std::size_t k) {
+        if (next < queued) {
+            const std::size_t i = queue[next++];
+            l_option[k] = i;
+            l_sqrt_t[k] = sqrt_t[i], l_dr[k] = dr[i], l_dq[k] = dq[i], l_a[k] = a[i], l_b[k] = bk[i];
+            l_x[k] = x[i], l_theta[k] = theta[i], l_price[k] = price[i], l_sigma[k] = guess[i];
+            l_steps[k] = 0;
+            ++busy;
+        } else {
+            l_option[k] = kVanillaBlock;
+            l_sqrt_t[k] = 1.0, l_dr[k] = 1.0, l_dq[k] = 1.0, l_a[k] = 1.0, l_b[k] = 1.0;
+            l_x[k] = 0.0, l_theta[k] = 1.0, l_price[k] = 0.08, l_sigma[k] = 0.2;
+        }
+    };
+    for (std::size_t k = 0; k < w; ++k) fill(k);
+    while (busy > 0) {
+        VanillaSetup<V> u;
+        u.sqrt_t = lanes::load<V>(l_sqrt_t);
+        u.dr = lanes::load<V>(l_dr);
+        u.dq = lanes::load<V>(l_dq);
+        u.a = lanes::load<V>(l_a);
+        u.b = lanes::load<V>(l_b);
+        u.x = lanes::load<V>(l_x);
+        const V p = lanes::load<V>(l_price);
+        const NewtonStep<V> step = implied_newton_step(u, lanes::load<V>(l_theta), p, lanes::load<V>(l_sigma));
+        // 1: converged, 2: failed, 0: going on (as lanes of doubles, read back one by one).
+        const V status = lanes::select(step.converged, lanes::splat<V>(1.0),
+                                       lanes::select(step.failed, lanes::splat<V>(2.0), lanes::splat<V>(0.0)));
+        double f[w], nxt[w], st[w];
+        lanes::store(f, step.f);
+        lanes::store(nxt, step.next);
+        lanes::store(st, status);
+        for (std::size_t k = 0; k < w; ++k) {
+            const std::size_t i = l_option[k];
+            if (i == kVanillaBlock) continue;
+            if (st[k] == 0.0 && ++l_steps[k] < kNewtonSteps) {
+                l_sigma[k] = nxt[k];
+                continue;
+            }
+            // Settled: a tiny quote's answer must also reprice it to 1e-9 relative.
+            const double q = l_price[k];
+            if (st[k] == 1.0 && (q >= 1e-3 || std::fabs(f[k]) <= 1e-9 * q)) {
+                out[i] = l_sigma[k];
+                done[i] = true;
+            }
+            --busy;
+            fill(k);
+        }
     }
 }
 

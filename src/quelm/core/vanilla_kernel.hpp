@@ -127,32 +127,50 @@ struct NewtonLanes {
     lanes::mask_t<V> ok;   // converged
 };
 
-// Newton on price(sigma) - p from `guess`, in lock step over the lanes, each lane as
-// quelm::newton runs it: a lane converges once |price - p| <= 1e-12 and fails where the vega
-// is below machine epsilon, the iterate is not positive or leaves the finite numbers, or
-// after 100 steps. A finished lane no longer changes.
+// One Newton step on price(sigma) - p: the residual f at sigma, the next iterate, and
+// whether the lane converged (sigma > 0 and |f| <= 1e-12) or failed (sigma not positive, a
+// vega below machine epsilon, or a next iterate outside the finite numbers).
 template <class V>
-[[nodiscard]] inline NewtonLanes<V> implied_newton_lanes(const VanillaSetup<V>& u, V theta, V price, V guess) {
-    using M = lanes::mask_t<V>;
+struct NewtonStep {
+    V f, next;
+    lanes::mask_t<V> converged, failed;
+};
+template <class V>
+[[nodiscard]] inline NewtonStep<V> implied_newton_step(const VanillaSetup<V>& u, V theta, V price, V sigma) {
     constexpr double kTolerance = 1e-12;
     constexpr double kTinyVega = 2.220446049250313e-16;
     constexpr double kInf = std::numeric_limits<double>::infinity();
+    const auto positive = sigma > 0.0;
+    const VanillaAt<V> m = vanilla_at(u, lanes::select(positive, sigma, lanes::splat<V>(1.0)), theta);
+    NewtonStep<V> r;
+    r.f = vanilla_price(u, m, theta) - price;
+    r.converged = lanes::mask_and(positive, lanes::abs(r.f) <= kTolerance);
+    const V g = vanilla_vega(u, m);
+    r.next = sigma - r.f / g;
+    r.failed = lanes::mask_or(lanes::mask_not(positive),
+                              lanes::mask_or(lanes::abs(g) < kTinyVega, lanes::mask_not(lanes::abs(r.next) < kInf)));
+    return r;
+}
+
+// The most steps a solve takes.
+inline constexpr unsigned kNewtonSteps = 100;
+
+// Newton on price(sigma) - p from `guess`, in lock step over the lanes, each lane as
+// quelm::newton runs it: a lane stops once it converged or failed (above), or after
+// kNewtonSteps steps. A finished lane no longer changes.
+template <class V>
+[[nodiscard]] inline NewtonLanes<V> implied_newton_lanes(const VanillaSetup<V>& u, V theta, V price, V guess) {
+    using M = lanes::mask_t<V>;
     const V one = lanes::splat<V>(1.0);
     NewtonLanes<V> r{guess, lanes::splat<V>(0.0), one != one};
     M active = one == one;
-    for (unsigned iter = 0; iter < 100 && lanes::any(active); ++iter) {
-        const M positive = r.sigma > 0.0;
-        const VanillaAt<V> m = vanilla_at(u, lanes::select(positive, r.sigma, one), theta);
-        const V f = vanilla_price(u, m, theta) - price;
-        const M converged = lanes::mask_and(active, lanes::mask_and(positive, lanes::abs(f) <= kTolerance));
+    for (unsigned iter = 0; iter < kNewtonSteps && lanes::any(active); ++iter) {
+        const NewtonStep<V> step = implied_newton_step(u, theta, price, r.sigma);
+        const M converged = lanes::mask_and(active, step.converged);
         r.ok = lanes::mask_or(r.ok, converged);
-        r.residual = lanes::select(converged, f, r.residual);
-        const V g = vanilla_vega(u, m);
-        const V next = r.sigma - f / g;
-        const M failed = lanes::mask_or(lanes::mask_not(positive),
-                                        lanes::mask_or(lanes::abs(g) < kTinyVega, lanes::mask_not(lanes::abs(next) < kInf)));
-        active = lanes::mask_and(active, lanes::mask_not(lanes::mask_or(converged, failed)));
-        r.sigma = lanes::select(active, next, r.sigma);
+        r.residual = lanes::select(converged, step.f, r.residual);
+        active = lanes::mask_and(active, lanes::mask_not(lanes::mask_or(converged, step.failed)));
+        r.sigma = lanes::select(active, step.next, r.sigma);
     }
     return r;
 }
