@@ -2,8 +2,9 @@
 implied vols, trees, curves, bonds, statistics, Monte Carlo, processes; scalar and array
 calls; tools/digest.py) is the same at every SIMD width and thread count.
 
-Against another build (other compiler flags, e.g. -march=x86-64-v4 on an AVX-512 machine):
-build it into its own tree and name it in QUELM_OTHER_BUILD, which the last test needs:
+Against another build (other compiler flags, e.g. -march=x86-64-v4 on an AVX-512 machine,
+x86-64-v3 on an AVX2 one): build it into its own tree and name it in QUELM_OTHER_BUILD, which
+the last test needs:
 
     cmake -S . -B build/v4 -G Ninja -DQUELM_BUILD_TESTS=ON -DCMAKE_CXX_FLAGS=-march=x86-64-v4
     cmake --build build/v4 -j2
