@@ -285,6 +285,40 @@ def test_option_type_columns_of_every_pandas_string_dtype(dtype):
     assert np.isnan(got.to_numpy()[1:]).all() and got.iloc[0] == quelm.black_scholes(100, 100, 0.05, 0.2, 1.0, "c")
 
 
+def _column_forms(kinds):
+    """The same option column as every form a user may hand over."""
+    pd = pytest.importorskip("pandas")
+    forms = {"list": list(kinds), "str array": np.array(kinds), "object array": np.array(kinds, dtype=object),
+             "Categorical": pd.Categorical(kinds), "category Series": pd.Series(kinds, dtype="category"),
+             "string array": pd.array(kinds, dtype="string"), "string Series": pd.Series(kinds, dtype="string")}
+    try:
+        import pyarrow  # noqa: F401
+
+        forms["arrow slice"] = pd.array(["put"] * 3 + list(kinds), dtype="string[pyarrow]")[3:]
+    except ImportError:
+        pass
+    return forms
+
+
+@pytest.mark.parametrize("kinds", [
+    ["call", "put", "C", "p", "PUT", "Call"] * 50,              # few short values, mixed case
+    ["call"] * 7 + ["put"] * 9,                               # runs
+    ["call", "put", " call", "p\u00e9", "callable put option"] * 3,  # long, non-ASCII and bad values
+    [f"call{'x' * (i % 20)}"[:4 + i % 20] for i in range(60)] + ["p"],  # more distinct values than any table
+])
+def test_every_form_of_an_option_column_gives_the_scalar_bits(kinds):
+    strike = np.linspace(80.0, 120.0, len(kinds))
+    want = []
+    for k, o in zip(strike, kinds):
+        try:
+            want.append(quelm.black_scholes(100.0, float(k), 0.05, 0.2, 1.0, o))
+        except ValueError:
+            want.append(math.nan)
+    for name, column in _column_forms(kinds).items():
+        got = np.asarray(vec.black_scholes(100.0, strike, 0.05, 0.2, 1.0, column, errors="nan"), dtype=float)
+        assert got.tobytes() == np.array(want).tobytes(), name
+
+
 def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():
     code = (
         "import sys\n"

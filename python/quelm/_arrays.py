@@ -35,25 +35,51 @@ def _nan_mode(errors) -> int:
 
 # --- pandas columns --------------------------------------------------------------------------
 
-def _text_column(series):
-    """A pandas column of strings as the C side reads it fastest: a categorical or a
-    dictionary-encoded column as codes into its categories, anything else as its values."""
+def _short_arrow_strings(arrow):
+    """An Arrow string column without missing values whose values are short (option names)
+    as a coded column, read from its buffers (Arrow's dictionary encoding hashes every value);
+    None otherwise."""
+    import pyarrow as pa
+
+    column = arrow.combine_chunks()
+    large = pa.types.is_large_string(column.type)
+    if column.null_count or not (large or pa.types.is_string(column.type)):
+        return None
+    _, offsets, data = column.buffers()
+    offsets = np.frombuffer(offsets, dtype=np.int64 if large else np.int32)[column.offset:column.offset + len(column) + 1]
+    data = np.frombuffer(data, dtype=np.uint8) if data is not None else np.zeros(1, dtype=np.uint8)
+    found = _core._factorize_text(offsets, data)
+    if found is None:
+        return None
+    codes, categories = found
+    return _core._categorical(np.frombuffer(codes, dtype=np.int8), categories)
+
+
+def _text_column(x):
+    """A pandas column of strings (a Series or a pandas array such as ``pd.Categorical``) as
+    the C side reads it fastest: a categorical or a dictionary-encoded column as codes into
+    its categories, a column of Python strings as those objects."""
     import pandas as pd
 
-    dtype = series.dtype
+    series = _is_pandas(x, "Series")
+    values = x.array if series else x
+    dtype = values.dtype
     if isinstance(dtype, pd.CategoricalDtype):
-        return _core._categorical(np.asarray(series.cat.codes), list(series.cat.categories))
+        return _core._categorical(np.asarray(values.codes), list(values.categories))
     if dtype != object and pd.api.types.is_string_dtype(dtype):
-        arrow = getattr(series.array, "_pa_array", None)
+        arrow = getattr(values, "_pa_array", None)
         if arrow is not None:
+            coded = _short_arrow_strings(arrow)
+            if coded is not None:
+                return coded
             encoded = arrow.combine_chunks().dictionary_encode()
             codes = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
             return _core._categorical(codes, encoded.dictionary.to_pylist())
-        objects = getattr(series.array, "_ndarray", None)
+        objects = getattr(values, "_ndarray", None)
         if objects is not None:
             return objects
-        return series.to_numpy(dtype=object)
-    return series.to_numpy()
+        return np.asarray(values, dtype=object)
+    return x.to_numpy() if series else np.asarray(x)
 
 
 def _date_column(x):
@@ -96,6 +122,8 @@ def _unwrap(params, args):
             if dates is None and _is_pandas(a, "DatetimeIndex"):
                 dates = a
             out[i] = _date_column(a)
+        elif kind == "option" and type(a).__module__.partition(".")[0] == "pandas" and hasattr(a, "dtype"):
+            out[i] = _text_column(a)  # a pandas array (Categorical, string array) without an index
     return tuple(out), index if index is not None else dates
 
 

@@ -46,6 +46,34 @@ except ImportError as e:  # pragma: no cover - exercised in a subprocess
 
 from quelm import _arrays, _portfolio_panels
 
+
+def _warn_about_simd() -> None:
+    # QUELM_SIMD (scalar, sse2, avx2, avx512) caps the kernels' SIMD width; a value this
+    # build or processor cannot follow falls back to the widest it has, with this warning.
+    import warnings
+
+    from quelm import _core
+
+    message = _core._simd()[2]
+    if message:
+        warnings.warn(message, RuntimeWarning, stacklevel=3)
+
+
+_warn_about_simd()
+del _warn_about_simd
+
+
+def simd_width() -> tuple[str, int]:
+    """The SIMD level the array kernels run at and the doubles per instruction it takes:
+    ``("scalar", 1)``, ``("sse2", 2)`` (``"neon"`` on arm64), ``("avx2", 4)`` or
+    ``("avx512", 8)``. Chosen once per process: the widest the processor has, capped by the
+    environment variable ``QUELM_SIMD``. Every width gives the same bits."""
+    from quelm import _core
+
+    name, width, _ = _core._simd()
+    return name, width
+
+
 globals().update(_arrays.build(__name__))
 simulate_paths = _arrays.simulate_paths
 covariance_matrix = _portfolio_panels.covariance_matrix
@@ -57,7 +85,7 @@ del _f
 
 GREEK_KEYS = ("delta", "gamma", "vega", "theta", "rho")
 
-__all__ = [*_arrays.build_names(), "simulate_paths", "covariance_matrix", "portfolio_risk", "optimize"]
+__all__ = [*_arrays.build_names(), "simulate_paths", "covariance_matrix", "portfolio_risk", "optimize", "simd_width"]
 
 
 def __dir__():

@@ -4,9 +4,7 @@
 #include "bindings/string_options.hpp"
 #include "quelm/core/vanilla_block.hpp"
 #include "quelm/greeks/analytic.hpp"
-#include "quelm/greeks/analytic_batch.hpp"
 #include "quelm/pricing/black_scholes.hpp"
-#include "quelm/pricing/black_scholes_batch.hpp"
 #include "quelm/pricing/implied_vol.hpp"
 
 namespace quelm::py {
@@ -66,44 +64,55 @@ Result<double> implied_volatility_of(double market_price, double spot, double st
     return pricing::implied_volatility(v.contract, v.market, market_price, method);
 }
 
-// The vanilla operands of a block's elements (spot, strike, rate, vol, t, type, q). An element
-// whose option string was rejected gets a NaN spot, so the block leaves it to the element
-// path, which reports it.
-VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::size_t n) {
+// The vanilla operands of a block's elements: spot, strike, rate, vol (or the quote, for an
+// implied volatility), t, type and q at the operand indices given. An element whose option
+// string was rejected gets a NaN spot, so the block leaves it to the element path, which
+// reports it.
+struct VanillaOperands {
+    std::size_t spot, strike, rate, vol, t, type, q;
+};
+VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::size_t n, VanillaOperands k) {
     using namespace vec;
     VanillaBlock b;
     b.n = n;
     for (std::size_t j = 0; j < n; ++j) {
-        const unsigned char code = block_code(at, step, 5, j);
+        const unsigned char code = block_code(at, step, k.type, j);
         const bool known = code < option_count<OptionType>();
-        b.spot[j] = known ? block_real(at, step, 0, j) : kNaN;
-        b.strike[j] = block_real(at, step, 1, j);
-        b.rate[j] = block_real(at, step, 2, j);
-        b.vol[j] = block_real(at, step, 3, j);
-        b.expiry[j] = block_real(at, step, 4, j);
+        b.spot[j] = known ? block_real(at, step, k.spot, j) : kNaN;
+        b.strike[j] = block_real(at, step, k.strike, j);
+        b.rate[j] = block_real(at, step, k.rate, j);
+        b.vol[j] = block_real(at, step, k.vol, j);
+        b.price[j] = b.vol[j];
+        b.expiry[j] = block_real(at, step, k.t, j);
         b.type[j] = known ? static_cast<OptionType>(code) : OptionType::Call;
-        b.dividend_yield[j] = block_real(at, step, 6, j);
+        b.dividend_yield[j] = block_real(at, step, k.q, j);
     }
     return b;
 }
+constexpr VanillaOperands kPricing{0, 1, 2, 3, 4, 5, 6};
+constexpr VanillaOperands kImplied{1, 2, 3, 0, 4, 5, 6};  // (market_price, spot, strike, rate, t, type, q)
 
 void black_scholes_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
                         bool* done) {
-    pricing::black_scholes_block(vanilla_block(at, step, n), out, done);
+    black_scholes_block(vanilla_block(at, step, n, kPricing), out, done);
 }
 
 void greeks_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
                  bool* done) {
-    using vec::kBlock;
-    greeks::Greeks g[kVanillaBlock];
-    greeks::analytic_greeks_block(vanilla_block(at, step, n), g, done);
-    for (std::size_t j = 0; j < n; ++j) {
-        out[j] = g[j].delta;
-        out[kBlock + j] = g[j].gamma;
-        out[2 * kBlock + j] = g[j].vega;
-        out[3 * kBlock + j] = g[j].theta;
-        out[4 * kBlock + j] = g[j].rho;
+    greeks_block(vanilla_block(at, step, n, kPricing), out, vec::kBlock, done);
+}
+
+// The Newton solve (the default method) in blocks; the exact solver runs element by element.
+void implied_volatility_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                             bool* done) {
+    bool newton = true;
+    for (std::size_t j = 0; j < n; ++j)
+        newton = newton && vec::block_code(at, step, 7, j) == static_cast<unsigned char>(pricing::ImpliedVolMethod::Newton);
+    if (!newton) {
+        for (std::size_t j = 0; j < n; ++j) done[j] = false;
+        return;
     }
+    implied_volatility_block(vanilla_block(at, step, n, kImplied), out, done);
 }
 
 static_assert(vec::kBlock == kVanillaBlock, "an array block is one block of the core");
@@ -134,7 +143,7 @@ constexpr FunctionDef def_greeks = typed_in_vec<&greeks_of, &greeks_many>(
     "(`delta`, `gamma`, `vega`, `theta`, `rho`).");
 QUELM_PUBLIC(def_greeks);
 
-constexpr FunctionDef def_implied_volatility = typed_in_vec<&implied_volatility_of>(
+constexpr FunctionDef def_implied_volatility = typed_in_vec<&implied_volatility_of, &implied_volatility_many>(
     "implied_volatility",
     {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}, "*",
      {"method", "\"newton\""}},

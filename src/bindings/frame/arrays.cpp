@@ -128,6 +128,16 @@ const char* item_at(const Py_buffer& b, std::size_t i) {
     return p;
 }
 
+// Item i of a buffer, by one multiply where the buffer is C-contiguous (most are).
+struct Items {
+    const Py_buffer& b;
+    const char* base = static_cast<const char*>(b.buf);
+    bool flat = PyBuffer_IsContiguous(&b, 'C') != 0;
+    const char* operator()(std::size_t i) const {
+        return flat ? base + static_cast<Py_ssize_t>(i) * b.itemsize : item_at(b, i);
+    }
+};
+
 double number_at(const char* p, char kind, Py_ssize_t size) {
     if (kind == 'f') {
         if (size == 8) return load_item<double>(p);
@@ -375,6 +385,30 @@ public:
 
     // A Python str, remembered by identity as well (object columns repeat the same objects).
     bool object(PyObject* item, unsigned char& out) {
+        // A short ASCII str (every option name) as one word, its characters padded with the
+        // NUL every str ends with, matched against the words seen without a branch per value.
+        if (PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item) && PyUnicode_GET_LENGTH(item) <= 8) {
+            const auto len = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
+            const auto* data = static_cast<const unsigned char*>(PyUnicode_DATA(item));
+            std::uint64_t word = 0;
+            for (std::size_t k = 0; k < 8; ++k) word |= std::uint64_t{data[k < len ? k : len]} << (8 * k);
+            unsigned code = 0x100;
+            for (std::size_t e = 0; e < word_code_.size(); ++e) {
+                const unsigned same = 0u - static_cast<unsigned>(words_[e] == word && word_len_[e] == len);
+                code = (code & ~same) | (word_code_[e] & same);
+            }
+            if (code < 0x100) {
+                out = static_cast<unsigned char>(code);
+                return true;
+            }
+            if (!text(std::string_view(reinterpret_cast<const char*>(data), len), out)) return false;
+            if (word_code_.size() < 8) {
+                words_.push_back(word);
+                word_len_.push_back(len);
+                word_code_.push_back(out);
+            }
+            return true;
+        }
         if (item == last_object_) {
             out = last_code_;
             return true;
@@ -408,6 +442,9 @@ private:
     std::vector<std::pair<std::string, unsigned char>> seen_, missing_;
     PyObject* last_object_ = nullptr;
     unsigned char last_code_ = 0;
+    std::vector<std::uint64_t> words_;
+    std::vector<std::size_t> word_len_;
+    std::vector<unsigned char> word_code_;
 };
 
 // A pandas categorical (or dictionary-encoded) column: integer codes into its categories,
@@ -467,8 +504,9 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         const std::size_t n = element_count(shape);
         if (!memory_for(static_cast<double>(n), "the option codes")) return false;
         auto& v = owned.codes.emplace_back(n);
+        const Items items{b};
         for (std::size_t i = 0; i < n; ++i) {
-            const double k = number_at(item_at(b, i), kind, b.itemsize);
+            const double k = number_at(items(i), kind, b.itemsize);
             v[i] = k >= 0 && k < static_cast<double>(n_categories) ? table[static_cast<std::size_t>(k)] : missing;
         }
         op.base = reinterpret_cast<const char*>(v.data());
@@ -484,8 +522,9 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             const std::size_t n = element_count(shape);
             if (!memory_for(static_cast<double>(n), "the option codes")) return false;
             auto& v = owned.codes.emplace_back(n);
+            const Items items{b};
             for (std::size_t i = 0; i < n; ++i)
-                if (!coder.object(load_item<PyObject*>(item_at(b, i)), v[i])) return false;
+                if (!coder.object(load_item<PyObject*>(items(i)), v[i])) return false;
             op.base = reinterpret_cast<const char*>(v.data());
             set_contiguous(op, shape, 1);
             return true;
@@ -500,20 +539,37 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         if (!memory_for(static_cast<double>(n), "the option codes")) return false;
         auto& v = owned.codes.emplace_back(n);
         const std::size_t width = static_cast<std::size_t>(b.itemsize) / 4;
-        std::vector<char32_t> last;
-        unsigned char last_code = 0;
+        const std::size_t bytes = width * 4;
+        // An option column holds a few distinct values: each item's raw (padded) characters
+        // are matched against every value seen so far, without an early exit (no branch to
+        // mispredict on a mixed column), and only a new value is decoded and parsed.
+        std::vector<char32_t> raw_seen;  // width characters per value seen
+        std::vector<unsigned char> raw_code;
         std::string utf8;
         std::vector<char32_t> chars(width);
+        const Items items{b};
         for (std::size_t i = 0; i < n; ++i) {
-            std::memcpy(chars.data(), item_at(b, i), width * 4);
+            const char* raw = items(i);
+            unsigned code = 0x100;
+            for (std::size_t e = 0; e < raw_code.size(); ++e) {
+                char32_t differ = 0;
+                for (std::size_t k = 0; k < width; ++k) {
+                    char32_t c;
+                    std::memcpy(&c, raw + 4 * k, 4);
+                    differ |= c ^ raw_seen[e * width + k];
+                }
+                const unsigned same = 0u - static_cast<unsigned>(differ == 0);  // all ones on a match
+                code = (code & ~same) | (raw_code[e] & same);
+            }
+            if (code < 0x100) {
+                v[i] = static_cast<unsigned char>(code);
+                continue;
+            }
+            std::memcpy(chars.data(), raw, bytes);
             if (!native)
                 for (char32_t& c : chars) c = __builtin_bswap32(c);
             std::size_t len = width;
             while (len > 0 && chars[len - 1] == 0) --len;  // NumPy pads with NUL
-            if (i > 0 && len == last.size() && std::equal(last.begin(), last.end(), chars.begin())) {
-                v[i] = last_code;
-                continue;
-            }
             utf8.clear();
             for (std::size_t k = 0; k < len; ++k) {
                 const char32_t c = chars[k];
@@ -534,8 +590,11 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
                 }
             }
             if (!coder.text(utf8, v[i])) return false;
-            last.assign(chars.begin(), chars.begin() + static_cast<std::ptrdiff_t>(len));
-            last_code = v[i];
+            if (raw_code.size() < 8) {
+                raw_seen.resize(raw_seen.size() + width);
+                std::memcpy(raw_seen.data() + raw_seen.size() - width, raw, bytes);
+                raw_code.push_back(v[i]);
+            }
         }
         op.base = reinterpret_cast<const char*>(v.data());
         set_contiguous(op, shape, 1);
@@ -977,6 +1036,71 @@ PyObject* vec_forms() {
                              keys.get(), "context", context.get(), "series", PyBool_FromLong(series ? 1 : 0),
                              "doc", to_py(d.description));
     });
+}
+
+// Codes (one signed byte each, in order of first appearance) and the distinct values of an
+// Arrow string column given as its offsets (int32 or int64, one more than the values) and
+// its character bytes: each value of at most 8 bytes read as one word and matched without
+// a branch per distinct value. None when a value is longer or there are more than 16.
+PyObject* factorize_text(PyObject* offsets, PyObject* data) {
+    Py_buffer ob{}, db{};
+    if (PyObject_GetBuffer(offsets, &ob, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return nullptr;
+    if (PyObject_GetBuffer(data, &db, PyBUF_C_CONTIGUOUS) < 0) {
+        PyBuffer_Release(&ob);
+        return nullptr;
+    }
+    struct Release {
+        Py_buffer &o, &d;
+        ~Release() {
+            PyBuffer_Release(&o);
+            PyBuffer_Release(&d);
+        }
+    } release{ob, db};
+    const bool wide = ob.itemsize == 8;
+    if (!wide && ob.itemsize != 4) {
+        raise_value_error("offsets must be 32- or 64-bit integers");
+        return nullptr;
+    }
+    const auto count = static_cast<std::size_t>(ob.len / ob.itemsize);
+    const std::size_t n = count > 0 ? count - 1 : 0;
+    const auto* bytes = static_cast<const unsigned char*>(db.buf);
+    const auto size = static_cast<std::uint64_t>(db.len);
+    const auto offset = [&](std::size_t i) -> std::uint64_t {
+        if (wide) return static_cast<std::uint64_t>(static_cast<const std::int64_t*>(ob.buf)[i]);
+        return static_cast<std::uint64_t>(static_cast<const std::int32_t*>(ob.buf)[i]);
+    };
+    static constexpr unsigned char kZero = 0;
+    std::string codes(n, '\0');
+    std::vector<std::uint64_t> words, lens;
+    std::vector<std::string> values;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t start = offset(i), end = offset(i + 1);
+        if (end < start || end > size || end - start > 8) return none();
+        const std::uint64_t len = end - start;
+        std::uint64_t word = 0;
+        for (std::uint64_t k = 0; k < 8; ++k) {
+            const unsigned char* at = k < len ? bytes + start + k : &kZero;  // past the end: 0
+            word |= std::uint64_t{*at} << (8 * k);
+        }
+        unsigned code = 0x100;
+        for (std::size_t e = 0; e < words.size(); ++e) {
+            const unsigned same = 0u - static_cast<unsigned>(words[e] == word && lens[e] == len);
+            code = (code & ~same) | (static_cast<unsigned>(e) & same);
+        }
+        if (code == 0x100) {
+            if (words.size() >= 16) return none();
+            code = static_cast<unsigned>(words.size());
+            words.push_back(word);
+            lens.push_back(len);
+            values.emplace_back(reinterpret_cast<const char*>(bytes + start), len);
+        }
+        codes[i] = static_cast<char>(code);
+    }
+    Ref categories(make_list(values.size(), [&](std::size_t j) -> PyObject* {
+        return PyUnicode_DecodeUTF8(values[j].data(), static_cast<Py_ssize_t>(values[j].size()), "strict");
+    }));
+    if (!categories) return nullptr;
+    return Py_BuildValue("(y#O)", codes.data(), static_cast<Py_ssize_t>(n), categories.get());
 }
 
 PyObject* categorical(PyObject* codes, PyObject* categories) {

@@ -8,8 +8,6 @@
 
 namespace quelm {
 
-[[nodiscard]] constexpr double theta_of(OptionType t) { return t == OptionType::Call ? 1.0 : -1.0; }
-
 // e^(x/2) - e^(-x/2) for x >= 0, without cancellation for small x.
 [[nodiscard]] double normalised_intrinsic_magnitude(double x);
 

@@ -16,19 +16,6 @@ Status validate_vanilla(double strike, double spot, double vol, double expiry) {
     return {};
 }
 
-D12 lognormal_d12(double s, double k, double r, double q, double sigma, double t) {
-    return lognormal_d12_from(quelm::log(s / k), std::sqrt(t), r, q, sigma, t);
-}
-
-D12 lognormal_d12_from(double log_moneyness, double sqrt_t, double r, double q, double sigma, double t) {
-    const double drift = (r - q + sigma * sigma / 2.0) * t;
-    const double d1 = (log_moneyness + drift) / (sigma * sqrt_t);
-    if (std::isfinite(drift)) return {d1, d1 - sigma * sqrt_t};
-    const double v = sigma * sqrt_t;
-    const double x = (log_moneyness + (r - q) * t) / v;
-    return {x + v / 2.0, x - v / 2.0};
-}
-
 double best_interior_exercise(OptionType type, double spot, double strike, double rate, double dividend_yield,
                               double expiry, std::uint64_t steps) {
     if (steps < 2) return 0.0;

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <limits>
 #include <string_view>
+#include <type_traits>
 
 #include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/lanes.hpp"
 #include "quelm/core/text.hpp"
 
 namespace quelm {
@@ -62,6 +64,9 @@ inline constexpr Choices<OptionType, 4> kOptionTypes{
     "option_type", Listing::Quoted,
     {{{"call", OptionType::Call}, {"c", OptionType::Call}, {"put", OptionType::Put}, {"p", OptionType::Put}}}};
 
+// +1 for a call, -1 for a put: the sign the forward-form formulas carry.
+[[nodiscard]] constexpr double theta_of(OptionType t) { return t == OptionType::Call ? 1.0 : -1.0; }
+
 [[nodiscard]] constexpr const char* option_type_name(OptionType t) {
     return t == OptionType::Call ? "call" : "put";
 }
@@ -81,23 +86,19 @@ template <class... D>
 }
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// d1 and d2 of the lognormal (Black-Scholes) formulas, sigma > 0 and t > 0. Where sigma^2
-// overflows, the drift term would turn d1 and d2 into +inf together and a price into
-// S - K; the split form (ln(S/K) + (r - q) t) / v +- v / 2 keeps them apart, so prices
-// tend to their huge-volatility limits.
-struct D12 {
-    double d1, d2;
-};
-[[nodiscard]] D12 lognormal_d12(double s, double k, double r, double q, double sigma, double t);
-// The same from ln(S/K) and sqrt(t) computed once, for callers that vary only sigma.
-[[nodiscard]] D12 lognormal_d12_from(double log_moneyness, double sqrt_t, double r, double q, double sigma, double t);
-
-// e^(-rate t). A zero rate over a finite time gives exactly 1 (as e^-0 does in every C
-// library) without the call: most books have no dividend yield.
-[[nodiscard]] inline double discount_factor(double rate, double t) {
-    if (rate == 0.0 && std::isfinite(t)) return 1.0;
-    return quelm::exp(-rate * t);
+// e^(-rate t), for a lane type (math/lanes.hpp) or one double. A zero rate over a finite time
+// gives exactly 1 (as e^-0 does) without the call: most books have no dividend yield.
+template <class V>
+[[nodiscard]] inline V discount_lanes(V rate, V t) {
+    if constexpr (std::is_same_v<V, double>) {
+        if (rate == 0.0 && std::isfinite(t)) return 1.0;
+        return quelm::exp(-rate * t);
+    } else {
+        const auto plain = lanes::mask_and(rate == 0.0, lanes::abs(t) < std::numeric_limits<double>::infinity());
+        return lanes::select(plain, lanes::splat<V>(1.0), exp_lanes(-rate * t));
+    }
 }
+[[nodiscard]] inline double discount_factor(double rate, double t) { return discount_lanes(rate, t); }
 
 // With nothing random left the asset runs along its forward S e^((r - q) t). The best
 // discounted payoff max(+-(S e^((r - q) t) - K), 0) e^(-r t) over the interior dates

@@ -2,51 +2,220 @@
 
 #include <cmath>
 
-#include "quelm/core/math/distributions.hpp"
-#include "quelm/core/math/elementary.hpp"
+#include "quelm/core/simd.hpp"
+#include "quelm/core/vanilla_kernel.hpp"
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
 namespace quelm {
 
-void lognormal_terms(const VanillaBlock& b, LognormalTerms& m) {
-    const std::size_t n = b.n;
-    for (std::size_t i = 0; i < n; ++i) {
-        m.plain[i] = std::isfinite(b.spot[i]) && std::isfinite(b.strike[i]) && std::isfinite(b.rate[i]) &&
-                     std::isfinite(b.vol[i]) && std::isfinite(b.expiry[i]) && std::isfinite(b.dividend_yield[i]) &&
-                     b.spot[i] > 0.0 && b.strike[i] > 0.0 && b.vol[i] > 0.0 && b.expiry[i] > 0.0;
+namespace {
+
+bool finite(double x) { return std::isfinite(x); }
+
+// The ordinary option of the closed forms: finite inputs, spot, strike, vol and time > 0.
+bool ordinary(const VanillaBlock& b, std::size_t i) {
+    return finite(b.spot[i]) && finite(b.strike[i]) && finite(b.rate[i]) && finite(b.vol[i]) &&
+           finite(b.expiry[i]) && finite(b.dividend_yield[i]) && b.spot[i] > 0.0 && b.strike[i] > 0.0 &&
+           b.vol[i] > 0.0 && b.expiry[i] > 0.0;
+}
+
+// Lanes j .. j + width of the block; an unused lane gets a harmless at-the-money option, so
+// that no rare path runs for it.
+template <class V>
+struct Loaded {
+    VanillaLanes<V> in;
+    V price;
+};
+template <class V>
+Loaded<V> load_lanes(const VanillaBlock& b, const bool* use, std::size_t j) {
+    constexpr int w = lanes::size_v<V>;
+    double spot[w] = {}, strike[w] = {}, rate[w] = {}, vol[w] = {}, t[w] = {}, q[w] = {}, theta[w] = {},
+           price[w] = {};
+    for (int k = 0; k < w; ++k) {
+        const std::size_t i = j + static_cast<std::size_t>(k);
+        const bool u = use[i];
+        spot[k] = u ? b.spot[i] : 1.0;
+        strike[k] = u ? b.strike[i] : 1.0;
+        rate[k] = u ? b.rate[i] : 0.0;
+        vol[k] = u ? b.vol[i] : 0.2;
+        t[k] = u ? b.expiry[i] : 1.0;
+        q[k] = u ? b.dividend_yield[i] : 0.0;
+        theta[k] = u ? theta_of(b.type[i]) : 1.0;
+        price[k] = u ? b.price[i] : 0.08;
     }
-    // The C library's calls, one option after another: independent, so they overlap.
-    double log_moneyness[kVanillaBlock];
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!m.plain[i]) continue;
-        log_moneyness[i] = quelm::log(b.spot[i] / b.strike[i]);
-        m.sqrt_t[i] = std::sqrt(b.expiry[i]);
-        m.dr[i] = discount_factor(b.rate[i], b.expiry[i]);
-        m.dq[i] = discount_factor(b.dividend_yield[i], b.expiry[i]);
+    return {{lanes::load<V>(spot), lanes::load<V>(strike), lanes::load<V>(rate), lanes::load<V>(vol),
+             lanes::load<V>(t), lanes::load<V>(q), lanes::load<V>(theta)},
+            lanes::load<V>(price)};
+}
+
+// Runs body(j, loaded) over the lane groups that hold an option in use.
+template <class V, class Body>
+void each_group(const VanillaBlock& b, const bool* use, Body body) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    for (std::size_t j = 0; j < b.n; j += w) {
+        bool any = false;
+        for (std::size_t k = 0; k < w; ++k) any = any || use[j + k];
+        if (any) body(j, load_lanes<V>(b, use, j));
     }
-    // d1 and d2 as lognormal_d12_from forms them (its split form, for an infinite drift, is
-    // left to the one-by-one call), and Phi's arguments.
-    double x1[kVanillaBlock], x2[kVanillaBlock], e2[kVanillaBlock];
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!m.plain[i]) continue;
-        const double sigma = b.vol[i], t = b.expiry[i];
-        const double drift = (b.rate[i] - b.dividend_yield[i] + sigma * sigma / 2.0) * t;
-        m.d1[i] = (log_moneyness[i] + drift) / (sigma * m.sqrt_t[i]);
-        m.d2[i] = m.d1[i] - sigma * m.sqrt_t[i];
-        const bool call = b.type[i] == OptionType::Call;
-        x1[i] = call ? m.d1[i] : -m.d1[i];
-        x2[i] = call ? m.d2[i] : -m.d2[i];
-        m.plain[i] = std::isfinite(drift);
+}
+
+void mark_ordinary(const VanillaBlock& b, bool* use, bool* done) {
+    for (std::size_t i = 0; i < kVanillaBlock; ++i) use[i] = i < b.n && ordinary(b, i);
+    for (std::size_t i = 0; i < b.n; ++i) done[i] = use[i];
+}
+
+template <class V>
+void price_lanes(const VanillaBlock& b, double* out, bool* done) {
+    bool use[kVanillaBlock];
+    mark_ordinary(b, use, done);
+    double result[kVanillaBlock];
+    each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
+        const VanillaSetup<V> u = vanilla_setup(l.in);
+        lanes::store(result + j, vanilla_price(u, vanilla_at(u, l.in.vol, l.in.theta), l.in.theta));
+    });
+    for (std::size_t i = 0; i < b.n; ++i)
+        if (use[i]) out[i] = result[i];
+}
+
+template <class V>
+void greeks_lanes(const VanillaBlock& b, double* out, std::size_t stride, bool* done) {
+    bool use[kVanillaBlock];
+    mark_ordinary(b, use, done);
+    double result[5][kVanillaBlock];
+    each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
+        const VanillaSetup<V> u = vanilla_setup(l.in);
+        const GreeksLanes<V> g = vanilla_greeks(l.in, u, vanilla_at(u, l.in.vol, l.in.theta));
+        lanes::store(result[0] + j, g.delta);
+        lanes::store(result[1] + j, g.gamma);
+        lanes::store(result[2] + j, g.vega);
+        lanes::store(result[3] + j, g.theta);
+        lanes::store(result[4] + j, g.rho);
+    });
+    for (std::size_t o = 0; o < 5; ++o)
+        for (std::size_t i = 0; i < b.n; ++i)
+            if (use[i]) out[o * stride + i] = result[o][i];
+}
+
+// As pricing::implied_volatility: the checks and the no-arbitrage bounds, then Newton; a
+// lane that fails either, or whose answer is rechecked for a tiny quote and fails, is left
+// to the caller. Most options converge in 3 to 6 steps and a few take dozens, so the lanes
+// do not run in lock step: a lane that finishes takes the block's next option.
+template <class V>
+void implied_lanes(const VanillaBlock& b, double* out, bool* done) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    bool use[kVanillaBlock];
+    for (std::size_t i = 0; i < kVanillaBlock; ++i) {
+        use[i] = i < b.n && finite(b.price[i]) && finite(b.spot[i]) && finite(b.strike[i]) && finite(b.rate[i]) &&
+                 finite(b.expiry[i]) && finite(b.dividend_yield[i]) && b.spot[i] > 0.0 && b.strike[i] > 0.0 &&
+                 b.expiry[i] > 0.0;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!m.plain[i]) continue;
-        m.e1[i] = normal_cdf_exp(x1[i]);
-        e2[i] = normal_cdf_exp(x2[i]);
+    // Per option: what does not depend on sigma, the first guess, and whether the quote is
+    // inside the no-arbitrage bounds (1 or 0).
+    double sqrt_t[kVanillaBlock] = {}, dr[kVanillaBlock] = {}, dq[kVanillaBlock] = {}, a[kVanillaBlock] = {},
+           bk[kVanillaBlock] = {}, x[kVanillaBlock] = {}, theta[kVanillaBlock] = {}, price[kVanillaBlock] = {},
+           guess[kVanillaBlock] = {}, inside[kVanillaBlock] = {};
+    each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
+        const VanillaLanes<V>& in = l.in;
+        const V p = l.price;
+        const V d_r = discount_lanes(in.rate, in.t);
+        const V d_q = discount_lanes(in.q, in.t);
+        const V forward = in.spot * exp_lanes((in.rate - in.q) * in.t);
+        const auto call = in.theta > 0.0;
+        const V gain = lanes::select(call, forward - in.strike, in.strike - forward);
+        const V lower = d_r * lanes::select(gain > 0.0, gain, lanes::splat<V>(0.0));
+        const V upper = lanes::select(call, in.spot * d_q, in.strike * d_r);
+        const auto ok = lanes::mask_and(p < upper, p >= lower - 1e-12);
+        const VanillaSetup<V> u = vanilla_setup(in);
+        lanes::store(sqrt_t + j, u.sqrt_t);
+        lanes::store(dr + j, u.dr);
+        lanes::store(dq + j, u.dq);
+        lanes::store(a + j, u.a);
+        lanes::store(bk + j, u.b);
+        lanes::store(x + j, u.x);
+        lanes::store(theta + j, in.theta);
+        lanes::store(price + j, p);
+        lanes::store(guess + j, implied_guess_lanes(p, in.spot, in.t, u.x, in.theta));
+        lanes::store(inside + j, lanes::select(ok, lanes::splat<V>(1.0), lanes::splat<V>(0.0)));
+    });
+    std::size_t queue[kVanillaBlock];
+    std::size_t queued = 0;
+    for (std::size_t i = 0; i < b.n; ++i)
+        if (use[i] && inside[i] != 0.0) queue[queued++] = i;
+    for (std::size_t i = 0; i < b.n; ++i) done[i] = false;
+
+    // The lanes' state; an idle lane holds a harmless at-the-money option.
+    double l_sqrt_t[w], l_dr[w], l_dq[w], l_a[w], l_b[w], l_x[w], l_theta[w], l_price[w], l_sigma[w];
+    std::size_t l_option[w];
+    unsigned l_steps[w];
+    std::size_t next = 0, busy = 0;
+    const auto fill = [&](std::size_t k) {
+        if (next < queued) {
+            const std::size_t i = queue[next++];
+            l_option[k] = i;
+            l_sqrt_t[k] = sqrt_t[i], l_dr[k] = dr[i], l_dq[k] = dq[i], l_a[k] = a[i], l_b[k] = bk[i];
+            l_x[k] = x[i], l_theta[k] = theta[i], l_price[k] = price[i], l_sigma[k] = guess[i];
+            l_steps[k] = 0;
+            ++busy;
+        } else {
+            l_option[k] = kVanillaBlock;
+            l_sqrt_t[k] = 1.0, l_dr[k] = 1.0, l_dq[k] = 1.0, l_a[k] = 1.0, l_b[k] = 1.0;
+            l_x[k] = 0.0, l_theta[k] = 1.0, l_price[k] = 0.08, l_sigma[k] = 0.2;
+        }
+    };
+    for (std::size_t k = 0; k < w; ++k) fill(k);
+    while (busy > 0) {
+        VanillaSetup<V> u;
+        u.sqrt_t = lanes::load<V>(l_sqrt_t);
+        u.dr = lanes::load<V>(l_dr);
+        u.dq = lanes::load<V>(l_dq);
+        u.a = lanes::load<V>(l_a);
+        u.b = lanes::load<V>(l_b);
+        u.x = lanes::load<V>(l_x);
+        const V p = lanes::load<V>(l_price);
+        const NewtonStep<V> step = implied_newton_step(u, lanes::load<V>(l_theta), p, lanes::load<V>(l_sigma));
+        // 1: converged, 2: failed, 0: going on (as lanes of doubles, read back one by one).
+        const V status = lanes::select(step.converged, lanes::splat<V>(1.0),
+                                       lanes::select(step.failed, lanes::splat<V>(2.0), lanes::splat<V>(0.0)));
+        double f[w], nxt[w], st[w];
+        lanes::store(f, step.f);
+        lanes::store(nxt, step.next);
+        lanes::store(st, status);
+        for (std::size_t k = 0; k < w; ++k) {
+            const std::size_t i = l_option[k];
+            if (i == kVanillaBlock) continue;
+            if (st[k] == 0.0 && ++l_steps[k] < kNewtonSteps) {
+                l_sigma[k] = nxt[k];
+                continue;
+            }
+            // Settled: a tiny quote's answer must also reprice it to 1e-9 relative.
+            const double q = l_price[k];
+            if (st[k] == 1.0 && (q >= 1e-3 || std::fabs(f[k]) <= 1e-9 * q)) {
+                out[i] = l_sigma[k];
+                done[i] = true;
+            }
+            --busy;
+            fill(k);
+        }
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!m.plain[i]) continue;
-        m.n1[i] = normal_cdf_given_exp(x1[i], m.e1[i]);
-        m.n2[i] = normal_cdf_given_exp(x2[i], e2[i]);
-    }
+}
+
+QUELM_SIMD_KERNEL(price_at_width, price_lanes)
+QUELM_SIMD_KERNEL(greeks_at_width, greeks_lanes)
+QUELM_SIMD_KERNEL(implied_at_width, implied_lanes)
+
+}  // namespace
+
+void black_scholes_block(const VanillaBlock& block, double* out, bool* done) { price_at_width(block, out, done); }
+
+void greeks_block(const VanillaBlock& block, double* out, std::size_t stride, bool* done) {
+    greeks_at_width(block, out, stride, done);
+}
+
+void implied_volatility_block(const VanillaBlock& block, double* out, bool* done) {
+    implied_at_width(block, out, done);
 }
 
 }  // namespace quelm

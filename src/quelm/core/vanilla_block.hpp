@@ -1,8 +1,8 @@
-// A small block of vanilla options evaluated together, stage by stage: the logarithms and
-// discount factors, then d1 and d2, then Phi's exponentials. Each stage is a short loop of
-// independent work the processor overlaps, where one option at a time is a single long
-// dependency chain. Every operation is the one the one-by-one closed forms do, in the same
-// order, so each option keeps its bits.
+// The array forms of the vanilla kernel (vanilla_kernel.hpp): up to kVanillaBlock options of
+// an array call at once, at the SIMD width core/simd.hpp chose, each option with the bits
+// of its scalar call. Options outside the ordinary case (zero spot, vol or time, non-finite
+// or invalid inputs, a quote the Newton solve does not settle) are left to the caller,
+// which prices them one by one. Units as in option.hpp.
 #pragma once
 
 #include <cstddef>
@@ -13,22 +13,20 @@ namespace quelm {
 
 inline constexpr std::size_t kVanillaBlock = 16;
 
-// The options of one block, n <= kVanillaBlock of them, one array per input.
+// The options of one block, n <= kVanillaBlock of them, one array per input (`price` is the
+// quote an implied volatility is solved for; `vol` is unused there).
 struct VanillaBlock {
     std::size_t n = 0;
     double spot[kVanillaBlock], strike[kVanillaBlock], rate[kVanillaBlock], vol[kVanillaBlock],
-        expiry[kVanillaBlock], dividend_yield[kVanillaBlock];
+        expiry[kVanillaBlock], dividend_yield[kVanillaBlock], price[kVanillaBlock];
     OptionType type[kVanillaBlock];
 };
 
-// Per option: whether it is ordinary (finite inputs; spot, strike, vol and expiry > 0; a
-// finite drift), and for those the terms of the closed forms: n1 = Phi(+-d1) and
-// n2 = Phi(+-d2) (minus for a put), e1 the exponential Phi took of +-d1.
-struct LognormalTerms {
-    bool plain[kVanillaBlock];
-    double sqrt_t[kVanillaBlock], dr[kVanillaBlock], dq[kVanillaBlock], d1[kVanillaBlock], d2[kVanillaBlock],
-        n1[kVanillaBlock], n2[kVanillaBlock], e1[kVanillaBlock];
-};
-void lognormal_terms(const VanillaBlock& block, LognormalTerms& terms);
+// Each sets done[i] for the options it computed, and writes option i's result to out[i]
+// (greeks: delta, gamma, vega, theta, rho of option i to out[o * stride + i], o = 0..4).
+void black_scholes_block(const VanillaBlock& block, double* out, bool* done);
+void greeks_block(const VanillaBlock& block, double* out, std::size_t stride, bool* done);
+// The Newton solve of pricing::implied_volatility (its default method).
+void implied_volatility_block(const VanillaBlock& block, double* out, bool* done);
 
 }  // namespace quelm

@@ -16,13 +16,8 @@ struct Greeks {
 };
 
 // Same validation as pricing::black_scholes; degenerate spot/expiry/vol give
-// a limiting delta and zero for the other four.
+// a limiting delta and zero for the other four. Every other input goes through the
+// vanilla kernel (core/vanilla_kernel.hpp).
 [[nodiscard]] Result<Greeks> analytic_greeks(const OptionContract& contract, const MarketInputs& market);
-
-// The formulas once the terms are known (spot, vol, t > 0): sqrt(t), the discount factors,
-// d1, the exponential e1 that Phi(+-d1) computed (NaN if none), n1 = Phi(+-d1) and
-// n2 = Phi(+-d2), minus for a put.
-[[nodiscard]] Greeks greeks_of(const VanillaTerms& v, double sqrt_t, double dr, double dq, double d1, double e1,
-                               double n1, double n2);
 
 }  // namespace quelm::greeks

@@ -4,6 +4,7 @@
 
 #include "quelm/core/math/distributions.hpp"
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/vanilla_kernel.hpp"
 
 namespace quelm::greeks {
 
@@ -22,15 +23,16 @@ Result<HigherGreeks> higher_greeks(const OptionContract& contract, const MarketI
     }
     const double sqrt_t = std::sqrt(t);
     const double v = sigma * sqrt_t;
-    const D12 d = lognormal_d12(s, k, r, q, sigma, t);
-    const double d1 = d.d1;
-    const double d2 = d.d2;
-    const double pdf = normal_pdf(d1);
+    const VanillaLanes<double> in = vanilla_lanes(contract, market);
+    const VanillaAt<double> m = vanilla_at(vanilla_setup(in), sigma, in.theta);
+    const double d1 = m.d1;
+    const double d2 = m.d2;
+    const double pdf = normal_pdf_of_exp(m.e1);
     const double vega = s * dq * pdf * sqrt_t;
     const double gamma = dq * pdf / (s * v);
     // d(d1)/dt and d(d2)/dt in calendar time (minus their derivatives in T).
     const double drift = (2.0 * (r - q) * t - d2 * v) / (2.0 * t * v);
-    const double n1 = normal_cdf(call ? d1 : -d1);
+    const double n1 = m.n1;
     g.vanna = -dq * pdf * d2 / sigma;
     g.volga = vega * d1 * d2 / sigma;
     g.charm = (call ? q * dq * n1 : -q * dq * n1) - dq * pdf * drift;

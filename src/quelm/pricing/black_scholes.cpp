@@ -1,8 +1,7 @@
 #include "quelm/pricing/black_scholes.hpp"
 
-#include <cmath>
-
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/vanilla_kernel.hpp"
 
 namespace quelm::pricing {
 
@@ -14,13 +13,14 @@ Result<double> black_scholes(const OptionContract& contract, const MarketInputs&
 
     if (t == 0.0) return payoff(contract.option_type, s, k);
     const double dr = discount_factor(r, t);
-    const double dq = discount_factor(q, t);
     if (s == 0.0) return call ? 0.0 : k * dr;
     if (sigma == 0.0) {
         const double forward = s * quelm::exp((r - q) * t);
         return dr * payoff(contract.option_type, forward, k);
     }
-    return black_scholes_terms(call, s, k, dr, dq, lognormal_d12(s, k, r, q, sigma, t));
+    const VanillaLanes<double> in = vanilla_lanes(contract, market);
+    const VanillaSetup<double> u = vanilla_setup(in);
+    return vanilla_price(u, vanilla_at(u, in.vol, in.theta), in.theta);
 }
 
 }  // namespace quelm::pricing

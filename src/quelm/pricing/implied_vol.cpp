@@ -1,7 +1,6 @@
 #include "quelm/pricing/implied_vol.hpp"
 
 #include <cmath>
-#include <limits>
 #include <string>
 
 #include "quelm/core/black.hpp"
@@ -9,7 +8,7 @@
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/text.hpp"
-#include "quelm/pricing/black_scholes.hpp"
+#include "quelm/core/vanilla_kernel.hpp"
 
 namespace quelm::pricing {
 
@@ -79,58 +78,26 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     const double dr = discount_factor(r, t);
     const double dq = discount_factor(q, t);
     const double forward = s * quelm::exp((r - q) * t);
-    const bool call = contract.option_type == OptionType::Call;
     const double lower = dr * payoff(contract.option_type, forward, k);
-    const double upper = call ? s * dq : k * dr;
+    const double upper = contract.option_type == OptionType::Call ? s * dq : k * dr;
     QUELM_CHECK(check_price_bounds(p, lower, upper));
 
-    // The price at sigma, as black_scholes gives it, with what does not depend on sigma
-    // (the discount factors, ln(S/K), sqrt(t)) computed once; the generic call covers NaN inputs.
-    const double sqrt_t = std::sqrt(t);
-    const double log_moneyness = quelm::log(s / k);
-    const bool plain = !any_nan(s, k, t, r, q);
-    // Without a dividend yield, vega's d1 below and the price's d1 have the same magnitude
-    // bit for bit ((σ²/2 + r) - 0 and (r - 0) + σ²/2 differ at most in a zero's sign), so
-    // the density at d1 reuses the exponential that Phi(d1) computed for the same sigma.
-    double shared_sigma = std::numeric_limits<double>::quiet_NaN();
-    double shared_e1 = std::numeric_limits<double>::quiet_NaN();
-    const auto objective = [&](double sigma) {
-        if (plain && sigma > 0.0) {
-            double e1 = 0.0;
-            const double v =
-                black_scholes_terms(call, s, k, dr, dq, lognormal_d12_from(log_moneyness, sqrt_t, r, q, sigma, t), &e1);
-            const bool same_d1 = q == 0.0 && std::isfinite((r - q + sigma * sigma / 2.0) * t);
-            shared_sigma = same_d1 ? sigma : std::numeric_limits<double>::quiet_NaN();
-            shared_e1 = e1;
-            return v - p;
-        }
-        shared_sigma = std::numeric_limits<double>::quiet_NaN();
-        const auto v = black_scholes(contract, {.spot = s, .rate = r, .vol = sigma, .dividend_yield = q});
-        return v ? *v - p : std::numeric_limits<double>::quiet_NaN();
-    };
-    const auto vega = [&](double sigma) {
-        if (sigma == shared_sigma && !std::isnan(shared_e1)) return s * dq * sqrt_t * normal_pdf_of_exp(shared_e1);
-        const double d1 = (log_moneyness + (sigma * sigma / 2.0 + r - q) * t) / (sigma * sqrt_t);
-        return s * dq * sqrt_t * normal_pdf(d1);
-    };
-
-    double guess = p * std::sqrt(6.283185307179586 / t) / s;
-    if (!(guess >= 0.001)) guess = 0.001;  // also catches NaN
-    if (guess > 3.0) guess = 3.0;
-
+    // The vanilla kernel's price and vega; what does not depend on sigma is set up once.
+    const VanillaLanes<double> in = vanilla_lanes(contract, market);
+    const VanillaSetup<double> u = vanilla_setup(in);
+    const auto objective = [&](double sigma) { return vanilla_price(u, vanilla_at(u, sigma, in.theta), in.theta) - p; };
     // A tiny quote can be matched to 1e-12 by a volatility far from its own (the first
     // guess 0.001 prices F = 1, K = 1.5, T = 1 at 0, within 1e-12 of 9e-27): such an
     // answer gives way to the exact solver. Quotes of 1e-3 and more are never rechecked.
-    const auto reprices = [&](double sigma) {
-        return !(p < kSmallQuote) || std::fabs(objective(sigma)) <= kRepriceTolerance * p;
-    };
-    const auto newton_root = newton(objective, vega, guess, 1e-12, 100);
-    if (newton_root && std::isfinite(*newton_root) && *newton_root > 0.0) {
-        if (reprices(*newton_root)) return *newton_root;
+    const auto reprices = [&](double residual) { return !(p < kSmallQuote) || std::fabs(residual) <= kRepriceTolerance * p; };
+
+    const NewtonLanes<double> newton = implied_newton_lanes(u, in.theta, p, implied_guess_lanes(p, s, t, u.x, in.theta));
+    if (newton.ok) {
+        if (reprices(newton.residual)) return newton.sigma;
         return rational_after_checks(contract, market, p, dr);
     }
     auto brent_root = brent(objective, 1e-9, 10.0, 1e-12, 100);
-    if (brent_root && !reprices(*brent_root)) return rational_after_checks(contract, market, p, dr);
+    if (brent_root && !reprices(objective(*brent_root))) return rational_after_checks(contract, market, p, dr);
     return brent_root;
 }
 

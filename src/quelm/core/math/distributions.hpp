@@ -101,7 +101,10 @@ template <class V>
 [[nodiscard]] double power_times_cdf(double base, double exponent, double x);
 
 // phi(x); the divisor is the double nearest to sqrt(2*pi).
-[[nodiscard]] inline double normal_pdf_of_exp(double e) { return e / 2.5066282746310002; }  // e = e^(-x^2/2)
+template <class V>
+[[nodiscard]] inline V normal_pdf_of_exp(V e) {  // e = e^(-x^2/2)
+    return e / 2.5066282746310002;
+}
 [[nodiscard]] inline double normal_pdf(double x) { return normal_pdf_of_exp(quelm::exp(-x * x / 2.0)); }
 
 // Phi^-1(p) for 0 < p < 1, otherwise an invalid-input error.

@@ -4,64 +4,18 @@
 #include <limits>
 
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/erf_lanes.hpp"
 
 namespace quelm {
 
 namespace {
 
-// Cody's coefficients: erf on |x| <= 0.46875 (A/B, in x^2), erfcx on (0.46875, 4] (C/D),
-// and erfcx beyond 4 (P/Q, in 1/x^2).
-constexpr double kA[] = {3.16112374387056560e00, 1.13864154151050156e02, 3.77485237685302021e02,
-                         3.20937758913846947e03, 1.85777706184603153e-1};
-constexpr double kB[] = {2.36012909523441209e01, 2.44024637934444173e02, 1.28261652607737228e03,
-                         2.84423683343917062e03};
-constexpr double kC[] = {5.64188496988670089e-1, 8.88314979438837594e00, 6.61191906371416295e01,
-                         2.98635138197400131e02, 8.81952221241769090e02, 1.71204761263407058e03,
-                         2.05107837782607147e03, 1.23033935479799725e03, 2.15311535474403846e-8};
-constexpr double kD[] = {1.57449261107098347e01, 1.17693950891312499e02, 5.37181101862009858e02,
-                         1.62138957456669019e03, 3.29079923573345963e03, 4.36261909014324716e03,
-                         3.43936767414372164e03, 1.23033935480374942e03};
-constexpr double kP[] = {3.05326634961232344e-1, 3.60344899949804439e-1, 1.25781726111229246e-1,
-                         1.60837851487422766e-2, 6.58749161529837803e-4, 1.63153871373020978e-2};
-constexpr double kQ[] = {2.56852019228982242e00, 1.87295284992346725e00, 5.27905102951428412e-1,
-                         6.05183413124413191e-2, 2.33520497626869185e-3};
-constexpr double kOneOverSqrtPi = 0.56418958354775628695;
-constexpr double kSmall = 0.46875;
-constexpr double kTiny = 1.11e-16;  // below it erf(x) = 2x/sqrt(pi) to the last bit
+using cody::kOneOverSqrtPi;
+using cody::kSmall;
 
-double erf_small(double x) {  // |x| <= kSmall
-    if (std::fabs(x) <= kTiny) return x * kA[3] / kB[3];
-    const double y = x * x;
-    double num = kA[4] * y;
-    double den = y;
-    for (int i = 0; i < 3; ++i) {
-        num = (num + kA[i]) * y;
-        den = (den + kB[i]) * y;
-    }
-    return x * (num + kA[3]) / (den + kB[3]);
-}
-
-double erfcx_middle(double y) {  // kSmall < y <= 4
-    double num = kC[8] * y;
-    double den = y;
-    for (int i = 0; i < 7; ++i) {
-        num = (num + kC[i]) * y;
-        den = (den + kD[i]) * y;
-    }
-    return (num + kC[7]) / (den + kD[7]);
-}
-
-double erfcx_large(double y) {  // y > 4
-    if (y >= 6.7e7) return kOneOverSqrtPi / y;  // 1/y^2 below the last bit of 1/sqrt(pi)
-    const double z = 1.0 / (y * y);
-    double num = kP[5] * z;
-    double den = z;
-    for (int i = 0; i < 4; ++i) {
-        num = (num + kP[i]) * z;
-        den = (den + kQ[i]) * z;
-    }
-    return (kOneOverSqrtPi - z * (num + kP[4]) / (den + kQ[4])) / y;
-}
+double erf_small(double x) { return cody::erf_small(x); }
+double erfcx_middle(double y) { return cody::erfcx_middle(y); }
+double erfcx_large(double y) { return cody::erfcx_large(y); }
 
 // e^(-y^2) with y^2 split into a part exact in a double and a small rest, so the
 // rounding of y*y does not reach the result (Cody's device).
@@ -129,14 +83,7 @@ MillsAndSlope normal_mills_and_slope(double z) {
     if (q >= 6.7e7) return {kSqrtHalfPi * kOneOverSqrtPi / q, 1.0 / (z * z)};
     // erfcx(q) = (1/sqrt(pi) - w R(w)) / q with w = 1/q^2, so 1 - sqrt(pi) q erfcx(q) = sqrt(pi) w R(w):
     // the slope without the cancellation of 1 + z Y.
-    const double w = 1.0 / (q * q);
-    double num = kP[5] * w;
-    double den = w;
-    for (int i = 0; i < 4; ++i) {
-        num = (num + kP[i]) * w;
-        den = (den + kQ[i]) * w;
-    }
-    const double rest = w * (num + kP[4]) / (den + kQ[4]);
+    const double rest = cody::erfcx_large_rest(1.0 / (q * q));
     return {kSqrtHalfPi * (kOneOverSqrtPi - rest) / q, kSqrtPi * rest};
 }
 

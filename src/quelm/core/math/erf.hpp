@@ -1,6 +1,6 @@
 // The error function family to full relative precision (W. J. Cody's rational
-// approximations, 1969), and the normal distribution built on it: Phi with relative
-// accuracy in the lower tail, Phi/phi without overflow, and a fast Phi^-1.
+// approximations, 1969; their lane forms are in erf_lanes.hpp), and the normal ratios built on
+// them: Phi with relative accuracy in the lower tail, Phi/phi without overflow, and a fast Phi^-1.
 #pragma once
 
 namespace quelm {

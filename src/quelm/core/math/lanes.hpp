@@ -290,8 +290,9 @@ template <class M, VectorBits U>
     const U k = mask_bits<U>(m);
     return (k & a) | (~k & b);
 }
+// (A one-lane mask combined with | or & is an int: it takes the bool forms above.)
 template <class M>
-    requires(!std::is_same_v<M, bool>)
+    requires(sizeof(M) >= 16)
 [[nodiscard]] inline bool any(M m) {
     constexpr int n = sizeof(m) / 8;
     std::uint64_t acc = 0;
@@ -299,7 +300,7 @@ template <class M>
     return acc != 0;
 }
 template <class M>
-    requires(!std::is_same_v<M, bool>)
+    requires(sizeof(M) >= 16)
 [[nodiscard]] inline bool all(M m) {
     constexpr int n = sizeof(m) / 8;
     std::uint64_t acc = ~std::uint64_t{0};
@@ -354,6 +355,33 @@ template <Vector V>
 }
 
 // ---- Built on the above, for every lane type ------------------------------------------
+
+// Masks combined for every lane type (a one-lane mask is a bool, where ~ and & would give
+// an int).
+template <class M>
+[[nodiscard]] inline M mask_not(M m) {
+    if constexpr (std::is_same_v<M, bool>) {
+        return !m;
+    } else {
+        return ~m;
+    }
+}
+template <class M>
+[[nodiscard]] inline M mask_and(M a, M b) {
+    if constexpr (std::is_same_v<M, bool>) {
+        return a && b;
+    } else {
+        return a & b;
+    }
+}
+template <class M>
+[[nodiscard]] inline M mask_or(M a, M b) {
+    if constexpr (std::is_same_v<M, bool>) {
+        return a || b;
+    } else {
+        return a | b;
+    }
+}
 
 // |x|, exactly.
 template <class V>

@@ -1,0 +1,37 @@
+// The SIMD width of the array kernels (core/simd.hpp), as a private attribute of quelm._core:
+// quelm.vec warns at import when QUELM_SIMD asked for a width it could not have, and tests
+// and quelm.vec.simd_width() read it.
+#include "bindings/frame/arrays.hpp"
+#include "bindings/frame/registry.hpp"
+#include "quelm/core/simd.hpp"
+
+namespace quelm::py {
+
+namespace {
+
+constexpr Section kSection = Section::Private;
+constexpr std::string_view kGuide = "";  // private: no guide page
+
+int lanes_of(SimdLevel level) {
+    switch (level) {
+        case SimdLevel::Scalar: return 1;
+        case SimdLevel::Sse2: return 2;
+        case SimdLevel::Avx2: return 4;
+        case SimdLevel::Avx512: return 8;
+    }
+    return 1;
+}
+
+PyObject* simd() {
+    const SimdChoice& c = simd_choice();
+    return Py_BuildValue("(sis)", simd_name(c.level), lanes_of(c.level), c.warning.c_str());
+}
+
+constexpr FunctionDef def_simd = function<simd>(
+    "_simd", {},
+    "The array kernels' SIMD level: (name, doubles per instruction, why QUELM_SIMD was not followed or '').");
+QUELM_PUBLIC(def_simd);
+
+}  // namespace
+
+}  // namespace quelm::py

@@ -1,0 +1,84 @@
+// W. J. Cody's rational approximations of the error function family (1969), written once
+// as lane templates (lanes.hpp): erf on |y| <= 0.46875, erfcx(y) = e^(y^2) erfc(y) on
+// (0.46875, 4] and beyond 4. The scalar functions in erf.cpp and the normal CDF in
+// distributions.hpp are their instances, so every lane has the scalar call's bits.
+#pragma once
+
+#include "quelm/core/math/lanes.hpp"
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+namespace quelm::cody {
+
+// erf on |x| <= kSmall (A/B, in x^2), erfcx on (kSmall, 4] (C/D), erfcx beyond 4 (P/Q, in 1/x^2).
+inline constexpr double kA[] = {3.16112374387056560e00, 1.13864154151050156e02, 3.77485237685302021e02,
+                                3.20937758913846947e03, 1.85777706184603153e-1};
+inline constexpr double kB[] = {2.36012909523441209e01, 2.44024637934444173e02, 1.28261652607737228e03,
+                                2.84423683343917062e03};
+inline constexpr double kC[] = {5.64188496988670089e-1, 8.88314979438837594e00, 6.61191906371416295e01,
+                                2.98635138197400131e02, 8.81952221241769090e02, 1.71204761263407058e03,
+                                2.05107837782607147e03, 1.23033935479799725e03, 2.15311535474403846e-8};
+inline constexpr double kD[] = {1.57449261107098347e01, 1.17693950891312499e02, 5.37181101862009858e02,
+                                1.62138957456669019e03, 3.29079923573345963e03, 4.36261909014324716e03,
+                                3.43936767414372164e03, 1.23033935480374942e03};
+inline constexpr double kP[] = {3.05326634961232344e-1, 3.60344899949804439e-1, 1.25781726111229246e-1,
+                                1.60837851487422766e-2, 6.58749161529837803e-4, 1.63153871373020978e-2};
+inline constexpr double kQ[] = {2.56852019228982242e00, 1.87295284992346725e00, 5.27905102951428412e-1,
+                                6.05183413124413191e-2, 2.33520497626869185e-3};
+inline constexpr double kOneOverSqrtPi = 0.56418958354775628695;
+inline constexpr double kSmall = 0.46875;
+inline constexpr double kTiny = 1.11e-16;  // below it erf(x) = 2x/sqrt(pi) to the last bit
+
+// erf(x) for |x| <= kSmall.
+template <class V>
+[[nodiscard]] inline V erf_small(V x) {
+    const V y = x * x;
+    V num = kA[4] * y;
+    V den = y;
+    for (int i = 0; i < 3; ++i) {
+        num = (num + kA[i]) * y;
+        den = (den + kB[i]) * y;
+    }
+    const V r = x * (num + kA[3]) / (den + kB[3]);
+    return lanes::select(lanes::abs(x) <= kTiny, x * kA[3] / kB[3], r);
+}
+
+// erfcx(y) for kSmall < y <= 4.
+template <class V>
+[[nodiscard]] inline V erfcx_middle(V y) {
+    V num = kC[8] * y;
+    V den = y;
+    for (int i = 0; i < 7; ++i) {
+        num = (num + kC[i]) * y;
+        den = (den + kD[i]) * y;
+    }
+    return (num + kC[7]) / (den + kD[7]);
+}
+
+// w R(w) with w = 1/y^2, for y > 4: erfcx(y) = (1/sqrt(pi) - w R(w)) / y.
+template <class V>
+[[nodiscard]] inline V erfcx_large_rest(V w) {
+    V num = kP[5] * w;
+    V den = w;
+    for (int i = 0; i < 4; ++i) {
+        num = (num + kP[i]) * w;
+        den = (den + kQ[i]) * w;
+    }
+    return w * (num + kP[4]) / (den + kQ[4]);
+}
+
+// erfcx(y) for y > 4.
+template <class V>
+[[nodiscard]] inline V erfcx_large(V y) {
+    const V r = (kOneOverSqrtPi - erfcx_large_rest(1.0 / (y * y))) / y;
+    return lanes::select(y >= 6.7e7, kOneOverSqrtPi / y, r);  // 1/y^2 below the last bit of 1/sqrt(pi)
+}
+
+}  // namespace quelm::cody
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
