@@ -137,7 +137,7 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done) {
         lanes::store(x + j, u.x);
         lanes::store(theta + j, in.theta);
         lanes::store(price + j, p);
-        lanes::store(guess + j, implied_guess_lanes(p, in.spot, in.t, u.x, in.theta));
+        lanes::store(guess + j, implied_guess_lanes(p, in.spot, in.t));
         lanes::store(inside + j, lanes::select(ok, lanes::splat<V>(1.0), lanes::splat<V>(0.0)));
     });
     std::size_t queue[kVanillaBlock];

@@ -112,17 +112,10 @@ template <class V>
 
 // ---- The implied-volatility objective ----------------------------------------------------
 
-// Newton's first guess: p sqrt(2 pi / t) / S (Brenner and Subrahmanyam); for an option out
-// of the money (theta x < 0, x = ln(F/K)) raised to the inflection point sqrt(2 |x| / t) of
-// the price in sigma where that is higher; then clipped to [0.001, 3] (NaN gives 0.001).
-// From the inflection point Newton's iterates move monotonically to the root (Manaster and
-// Koehler, 1982); from the first guess alone a cheap out-of-the-money quote starts where the
-// vega is tiny, and the step overshoots below zero.
+// Newton's first guess: p sqrt(2 pi / t) / S clipped to [0.001, 3] (NaN gives 0.001).
 template <class V>
-[[nodiscard]] inline V implied_guess_lanes(V price, V spot, V t, V x, V theta) {
+[[nodiscard]] inline V implied_guess_lanes(V price, V spot, V t) {
     V guess = price * lanes::sqrt(6.283185307179586 / t) / spot;
-    const V inflection = lanes::sqrt(2.0 * lanes::abs(x) / t);
-    guess = lanes::select(lanes::mask_and(theta * x < 0.0, inflection > guess), inflection, guess);
     guess = lanes::select(guess >= 0.001, guess, lanes::splat<V>(0.001));
     return lanes::select(guess > 3.0, lanes::splat<V>(3.0), guess);
 }

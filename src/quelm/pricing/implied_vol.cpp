@@ -91,7 +91,7 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     // answer gives way to the exact solver. Quotes of 1e-3 and more are never rechecked.
     const auto reprices = [&](double residual) { return !(p < kSmallQuote) || std::fabs(residual) <= kRepriceTolerance * p; };
 
-    const NewtonLanes<double> newton = implied_newton_lanes(u, in.theta, p, implied_guess_lanes(p, s, t, u.x, in.theta));
+    const NewtonLanes<double> newton = implied_newton_lanes(u, in.theta, p, implied_guess_lanes(p, s, t));
     if (newton.ok) {
         if (reprices(newton.residual)) return newton.sigma;
         return rational_after_checks(contract, market, p, dr);
