@@ -13,10 +13,6 @@
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/lanes.hpp"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 #if defined(__GNUC__) || defined(__clang__)
 #define QUELM_NOINLINE __attribute__((noinline))
 #else

@@ -121,9 +121,10 @@ Status DatedBond::check_settlement(Serial settle) const {
 }
 
 std::size_t DatedBond::next_period(Serial settle) const {
-    std::size_t i = 0;
-    while (i < periods_.size() && periods_[i].payment <= settle) ++i;
-    return i;
+    // Payments never go back in time: the periods paid by settle are a prefix.
+    const auto it = std::partition_point(periods_.begin(), periods_.end(),
+                                         [settle](const CouponPeriod& p) { return p.payment <= settle; });
+    return static_cast<std::size_t>(it - periods_.begin());
 }
 
 Result<double> DatedBond::accrued_at(Serial settle) const {
@@ -147,8 +148,25 @@ Result<double> DatedBond::accrued_at(Serial settle) const {
 }
 
 Result<StreetFlows> DatedBond::street_flows(Serial settle) const {
-    QUELM_CHECK(check_settlement(settle));
     StreetFlows flows;
+    QUELM_CHECK(fill_street_flows(settle, flows));
+    return flows;
+}
+
+namespace {
+
+// Each thread's flows, kept between calls so that pricing allocates nothing once warm.
+StreetFlows& thread_flows() {
+    thread_local StreetFlows flows;
+    return flows;
+}
+
+}  // namespace
+
+Status DatedBond::fill_street_flows(Serial settle, StreetFlows& flows) const {
+    QUELM_CHECK(check_settlement(settle));
+    flows.times.clear();
+    flows.amounts.clear();
     const std::size_t first = next_period(settle);
     const std::size_t n = periods_.size() - first;
     flows.times.reserve(n);
@@ -182,23 +200,26 @@ Result<StreetFlows> DatedBond::street_flows(Serial settle) const {
         }
     }
     flows.amounts.back() += terms_.face;
-    return flows;
+    return {};
 }
 
 Result<double> DatedBond::dirty_price_at(double y, Serial settle) const {
-    QUELM_TRY(flows, street_flows(settle));
+    StreetFlows& flows = thread_flows();
+    QUELM_CHECK(fill_street_flows(settle, flows));
     return street_price(flows, terms_.frequency, y);
 }
 
 Result<double> DatedBond::clean_price_at(double y, Serial settle) const {
-    QUELM_TRY(flows, street_flows(settle));
+    StreetFlows& flows = thread_flows();
+    QUELM_CHECK(fill_street_flows(settle, flows));
     QUELM_TRY(accrued, accrued_at(settle));
     QUELM_TRY(dirty, street_price(flows, terms_.frequency, y));
     return dirty - accrued;
 }
 
 Result<double> DatedBond::yield_at(double clean_price, Serial settle) const {
-    QUELM_TRY(flows, street_flows(settle));
+    StreetFlows& flows = thread_flows();
+    QUELM_CHECK(fill_street_flows(settle, flows));
     QUELM_TRY(accrued, accrued_at(settle));
     if (std::isnan(clean_price)) return clean_price;
     if (!(std::isfinite(clean_price) && clean_price > 0.0)) return invalid("bond: clean price must be positive");
@@ -208,7 +229,8 @@ Result<double> DatedBond::yield_at(double clean_price, Serial settle) const {
 }
 
 Result<double> DatedBond::macaulay_duration_at(double y, Serial settle) const {
-    QUELM_TRY(flows, street_flows(settle));
+    StreetFlows& flows = thread_flows();
+    QUELM_CHECK(fill_street_flows(settle, flows));
     return street_duration(flows, terms_.frequency, y);
 }
 
@@ -218,7 +240,8 @@ Result<double> DatedBond::modified_duration_at(double y, Serial settle) const {
 }
 
 Result<double> DatedBond::convexity_at(double y, Serial settle) const {
-    QUELM_TRY(flows, street_flows(settle));
+    StreetFlows& flows = thread_flows();
+    QUELM_CHECK(fill_street_flows(settle, flows));
     return street_convexity(flows, terms_.frequency, y);
 }
 

@@ -81,6 +81,8 @@ public:
 
     // The payments after settlement and their street times (coupons traded ex count zero).
     [[nodiscard]] Result<StreetFlows> street_flows(Serial settle) const;
+    // The same into `flows`, whose storage is reused (a thread's buffer across calls).
+    [[nodiscard]] Status fill_street_flows(Serial settle, StreetFlows& flows) const;
 
     friend bool operator==(const DatedBond& a, const DatedBond& b) { return a.terms_ == b.terms_; }
 

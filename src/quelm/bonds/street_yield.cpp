@@ -15,8 +15,10 @@ struct Sums {
     double slope;  // Σ a·t·v(t)
 };
 
-// Σ a·B^(−f·t) and Σ a·t·B^(−f·t) for B = 1 + y/f > 0.
-Sums sums(const StreetFlows& flows, double f, double base) {
+// Σ a·B^(−f·t) and (when kSlope) Σ a·t·B^(−f·t) for B = 1 + y/f > 0. The price's sum is
+// the same with or without the slope's: each is its own running total.
+template <bool kSlope>
+Sums sums_of(const StreetFlows& flows, double f, double base) {
     Sums s{0.0, 0.0};
     const std::size_t n = flows.times.size();
     if (n == 0) return s;
@@ -25,7 +27,7 @@ Sums sums(const StreetFlows& flows, double f, double base) {
         double w = quelm::pow(base, -(f * flows.times[0]));
         for (std::size_t i = 0; i < n; ++i) {
             s.price += flows.amounts[i] * w;
-            s.slope += flows.amounts[i] * flows.times[i] * w;
+            if constexpr (kSlope) s.slope += flows.amounts[i] * flows.times[i] * w;
             w *= v;
         }
         return s;
@@ -34,10 +36,13 @@ Sums sums(const StreetFlows& flows, double f, double base) {
     for (std::size_t i = 0; i < n; ++i) {
         const double w = quelm::exp(-(f * flows.times[i]) * log_base);
         s.price += flows.amounts[i] * w;
-        s.slope += flows.amounts[i] * flows.times[i] * w;
+        if constexpr (kSlope) s.slope += flows.amounts[i] * flows.times[i] * w;
     }
     return s;
 }
+
+Sums sums(const StreetFlows& flows, double f, double base) { return sums_of<true>(flows, f, base); }
+double price_sum(const StreetFlows& flows, double f, double base) { return sums_of<false>(flows, f, base).price; }
 
 Result<double> base_of(std::uint32_t frequency, double y) {
     const double base = 1.0 + y / static_cast<double>(frequency);
@@ -53,7 +58,7 @@ Result<double> base_of(std::uint32_t frequency, double y) {
 Result<double> street_price(const StreetFlows& flows, std::uint32_t frequency, double y) {
     QUELM_TRY(base, base_of(frequency, y));
     if (std::isnan(base)) return base;
-    return sums(flows, static_cast<double>(frequency), base).price;
+    return price_sum(flows, static_cast<double>(frequency), base);
 }
 
 Result<double> street_duration(const StreetFlows& flows, std::uint32_t frequency, double y) {
@@ -99,7 +104,7 @@ Result<double> street_yield(const StreetFlows& flows, std::uint32_t frequency, d
     auto gap = [&](double x) {
         const double base = 1.0 + x / f;
         if (base <= 0.0) return std::numeric_limits<double>::quiet_NaN();
-        return sums(flows, f, base).price - price;
+        return price_sum(flows, f, base) - price;
     };
     return brent(gap, -0.9, 2.0, 1e-12, 200);
 }

@@ -5,10 +5,6 @@
 #include "quelm/core/simd.hpp"
 #include "quelm/core/vanilla_kernel.hpp"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace quelm {
 
 namespace {

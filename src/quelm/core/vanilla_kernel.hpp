@@ -16,11 +16,6 @@
 #include "quelm/core/math/lanes.hpp"
 #include "quelm/core/option.hpp"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace quelm {
 
 template <class V>
@@ -177,6 +172,3 @@ template <class V>
 
 }  // namespace quelm
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif

@@ -10,12 +10,6 @@
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/lanes.hpp"
 
-// Lane forms pass 32- and 64-byte vectors by value (see lanes.hpp).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace quelm {
 
 namespace detail {
@@ -112,6 +106,3 @@ template <class V>
 
 }  // namespace quelm
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif

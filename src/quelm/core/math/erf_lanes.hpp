@@ -6,11 +6,6 @@
 
 #include "quelm/core/math/lanes.hpp"
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace quelm::cody {
 
 // erf on |x| <= kSmall (A/B, in x^2), erfcx on (kSmall, 4] (C/D), erfcx beyond 4 (P/Q, in 1/x^2).
@@ -79,6 +74,3 @@ template <class V>
 
 }  // namespace quelm::cody
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
