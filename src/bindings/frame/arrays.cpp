@@ -15,6 +15,29 @@ namespace quelm::py::vec {
 
 namespace {
 
+// A NumPy str array holds UTF-32 code units, possibly in the other byte order.
+char32_t byte_swapped(char32_t c) {
+    return ((c & 0xFFu) << 24) | ((c & 0xFF00u) << 8) | ((c >> 8) & 0xFF00u) | (c >> 24);
+}
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 std::vector<const FunctionDef*>& form_list() {
     static auto* v = new std::vector<const FunctionDef*>();
     return *v;
@@ -567,28 +590,11 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             }
             std::memcpy(chars.data(), raw, bytes);
             if (!native)
-                for (char32_t& c : chars) c = __builtin_bswap32(c);
+                for (char32_t& c : chars) c = byte_swapped(c);
             std::size_t len = width;
             while (len > 0 && chars[len - 1] == 0) --len;  // NumPy pads with NUL
             utf8.clear();
-            for (std::size_t k = 0; k < len; ++k) {
-                const char32_t c = chars[k];
-                if (c < 0x80) {
-                    utf8 += static_cast<char>(c);
-                } else if (c < 0x800) {
-                    utf8 += static_cast<char>(0xC0 | (c >> 6));
-                    utf8 += static_cast<char>(0x80 | (c & 0x3F));
-                } else if (c < 0x10000) {
-                    utf8 += static_cast<char>(0xE0 | (c >> 12));
-                    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                    utf8 += static_cast<char>(0x80 | (c & 0x3F));
-                } else {
-                    utf8 += static_cast<char>(0xF0 | (c >> 18));
-                    utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-                    utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                    utf8 += static_cast<char>(0x80 | (c & 0x3F));
-                }
-            }
+            for (std::size_t k = 0; k < len; ++k) append_utf8(utf8, chars[k]);
             if (!coder.text(utf8, v[i])) return false;
             if (raw_code.size() < 8) {
                 raw_seen.resize(raw_seen.size() + width);
@@ -677,23 +683,9 @@ void ucs4_to_utf8(const char* p, std::size_t width, bool native, std::string& ut
     for (std::size_t k = 0; k < width; ++k) {
         char32_t c;
         std::memcpy(&c, p + 4 * k, 4);
-        if (!native) c = __builtin_bswap32(c);
+        if (!native) c = byte_swapped(c);
         if (c == 0) break;
-        if (c < 0x80) {
-            utf8 += static_cast<char>(c);
-        } else if (c < 0x800) {
-            utf8 += static_cast<char>(0xC0 | (c >> 6));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            utf8 += static_cast<char>(0xE0 | (c >> 12));
-            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            utf8 += static_cast<char>(0xF0 | (c >> 18));
-            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        append_utf8(utf8, c);
     }
 }
 
