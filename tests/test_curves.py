@@ -181,6 +181,34 @@ def test_dated_queries():
     assert flat.discount("2026-01-15") == math.exp(-0.03)
 
 
+def test_dated_queries_over_arrays_have_the_scalar_bits():
+    np = pytest.importorskip("numpy")
+    pd = pytest.importorskip("pandas")
+    vec = pytest.importorskip("quelm.vec")
+    c = YC.bootstrap(REF, euribor_quotes(), day_count="act/360")
+    days = np.arange(0, 30 * 365, 97)
+    dates = np.datetime64(REF, "D") + days
+    as_objects = [d.item() for d in dates]
+    want = [c.discount(d) for d in as_objects]
+    for form in (dates, dates.astype("datetime64[ns]"), as_objects, [d.isoformat() for d in as_objects],
+                 pd.DatetimeIndex(dates)):
+        assert vec.discount(c, form).tolist() == want
+    assert vec.zero_rate(c, dates[1:]).tolist() == [c.zero_rate(d) for d in as_objects[1:]]
+    ends = dates + 180
+    assert vec.forward_rate(c, dates, ends).tolist() == [c.forward_rate(a, b.item())
+                                                         for a, b in zip(as_objects, ends)]
+    series = pd.Series(dates, index=[f"q{i}" for i in range(len(dates))])
+    assert list(vec.discount(c, series).index) == list(series.index)
+    # Times still work, a date before the reference fails its element, and the two may not mix.
+    assert vec.discount(c, [0.5, 1.0]).tolist() == [c.discount(0.5), c.discount(1.0)]
+    got = vec.discount(c, ["2024-12-31", "2026-01-15"], errors="nan")
+    assert math.isnan(got[0]) and got[1] == c.discount("2026-01-15")
+    with pytest.raises(quelm.ElementError, match="before the reference date"):
+        vec.discount(c, ["2026-01-15", "2024-12-31"])
+    with pytest.raises(TypeError, match="t1 and t2 both as times in years or both as dates"):
+        vec.forward_rate(c, dates[:2], [1.0, 2.0])
+
+
 def test_extrapolation_on_every_constructor():
     times, zeros = [1.0, 2.0, 5.0], [0.02, 0.025, 0.03]
     for interp in ("linear", "log-linear", "natural-cubic"):

@@ -394,7 +394,11 @@ def api_reference(decl: dict) -> str:
 
 def array_forms_table(forms: list) -> str:
     rows = ["| function | scalar twin | one call per |", "| --- | --- | --- |"]
+    seen = set()
     for form in forms:
+        if form["name"] in seen:
+            continue  # a date twin: the same row (its times may be dates)
+        seen.add(form["name"])
         context = form["context"]
         head = [context[0]] if context else []
         params = head + [p[0] for p in form["params"]]

@@ -148,6 +148,45 @@ def _element(form, context, args, errors):
     return {k: _labelled(v, index) for k, v in zip(keys, out)}
 
 
+def _is_dates(x) -> bool:
+    """Whether an argument holds dates rather than times in years: datetime64 values, date
+    objects, ISO text, or a list or object array of them (judged by its first present item)."""
+    import datetime
+
+    dtype = getattr(x, "dtype", None)
+    if dtype is not None:
+        if getattr(dtype, "kind", None) in ("M", "U", "S") or getattr(dtype, "tz", None) is not None:
+            return True
+        if getattr(dtype, "kind", None) != "O":
+            return False
+        x = np.asarray(x, dtype=object).ravel()
+    if isinstance(x, (str, datetime.date, np.datetime64)):
+        return True
+    if isinstance(x, (list, tuple, np.ndarray)):
+        for item in x:
+            if item is not None and not (isinstance(item, float) and math.isnan(item)):
+                return _is_dates(item)
+    return False
+
+
+def _twin_of(forms, args):
+    """The form whose dated parameters match the arguments: the date twin when every argument
+    it reads as a date holds dates, the primary when none does."""
+    primary, twin = forms
+    dated = [i for i, (p, q) in enumerate(zip(primary["params"], twin["params"])) if p[1] != q[1]]
+    flags = {_is_dates(args[i]) for i in dated}
+    if len(flags) > 1:
+        names = " and ".join(primary["params"][i][0] for i in dated)
+        every = "both" if len(dated) == 2 else "all"
+        raise TypeError(f"{primary['name']}: give {names} {every} as times in years or {every} as dates")
+    return twin if flags == {True} else primary
+
+
+def _element_of(forms, context, args, errors):
+    """An element-wise call of a form with a date twin."""
+    return _element(_twin_of(forms, args), context, args, errors)
+
+
 # --- return panels -----------------------------------------------------------------------------
 
 def _panel(name: str, x, axis: int):
@@ -285,16 +324,26 @@ def _source(form) -> str:
             f"    return _element(_form, {ctx}, {values}, errors)\n")
 
 
+def _grouped() -> dict:
+    """The array forms by name, in public order: one form, or a form and its date twin."""
+    groups: dict = {}
+    for form in _FORMS:
+        groups.setdefault(form["name"], []).append(form)
+    return groups
+
+
 def build_names() -> list:
     """The names of the array forms, in public order."""
-    return [form["name"] for form in _FORMS]
+    return list(_grouped())
 
 
 def build(module: str) -> dict:
     """The functions of quelm.vec, by name, written from the array forms."""
     made = {}
-    for form in _FORMS:
-        scope = {"_form": form, "_element": _element, "_series": _series}
+    for forms in _grouped().values():
+        form = forms[0]
+        scope = {"_form": form if len(forms) == 1 else forms, "_series": _series,
+                 "_element": _element if len(forms) == 1 else _element_of}
         exec(_source(form), scope)  # noqa: S102 - the source is written above from the declarations
         f = scope[form["name"]]
         f.__module__ = module

@@ -1,5 +1,6 @@
 // Python class YieldCurve.
 #include "bindings/frame/classes.hpp"
+#include "bindings/frame/arrays.hpp"
 #include "bindings/frame/declare.hpp"
 #include "bindings/frame/result.hpp"
 #include "bindings/instruments.hpp"
@@ -84,6 +85,14 @@ Result<double> forward_rate_of(const YieldCurve& c, const TimeArg& t1, const Tim
         b = t;
     }
     return c.forward_rate(a, b);
+}
+
+// The same queries over arrays of dates (quelm.vec's date twins of discount, zero_rate and
+// forward_rate): each element is the scalar call's answer for that date.
+Result<double> discount_on_of(const YieldCurve& c, Date d) { return c.discount_on(d.serial); }
+Result<double> zero_rate_on_of(const YieldCurve& c, Date d) { return c.zero_rate_on(d.serial); }
+Result<double> forward_rate_between_of(const YieldCurve& c, Date d1, Date d2) {
+    return c.forward_rate_between(d1.serial, d2.serial);
 }
 
 // (functools.partial(fn, **kwargs), args).
@@ -225,6 +234,18 @@ constexpr FunctionDef def_forward_rate = detail::with_form<member_function<&Yiel
         "forward_rate", {"t1", "t2"},
         "Continuously-compounded forward rate over `[t1, t2]`, each in years or a date."),
     "forward_rate", "curve", &yield_curve_type);
+constexpr FunctionDef def_discount_on = typed_method_in_vec<&discount_on_of>(
+    "discount", {"t"}, "Discount factor `P(t)` (with `P(0) = 1`), `t` in years or a date.", "discount", "curve",
+    &yield_curve_type);
+QUELM_VEC_DATE_TWIN(def_discount_on);
+constexpr FunctionDef def_zero_rate_on = typed_method_in_vec<&zero_rate_on_of>(
+    "zero_rate", {"t"}, "Continuously-compounded zero rate `z(t)`, `t` in years or a date.", "zero_rate", "curve",
+    &yield_curve_type);
+QUELM_VEC_DATE_TWIN(def_zero_rate_on);
+constexpr FunctionDef def_forward_rate_between = typed_method_in_vec<&forward_rate_between_of>(
+    "forward_rate", {"t1", "t2"}, "Continuously-compounded forward rate over `[t1, t2]`, each in years or a date.",
+    "forward_rate", "curve", &yield_curve_type);
+QUELM_VEC_DATE_TWIN(def_forward_rate_between);
 constexpr FunctionDef def_reduce = method<reduce_impl>(
     "__reduce__", {},
     "Pickle support: rebuild through a static constructor.").returning("Tuple[Any, ...]");

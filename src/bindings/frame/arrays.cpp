@@ -1118,11 +1118,25 @@ PyObject* element_error_type() {
 
 const std::vector<const FunctionDef*>& forms() { return form_list(); }
 
+namespace {
+
+std::vector<const FunctionDef*>& twin_list() {
+    static auto* v = new std::vector<const FunctionDef*>();
+    return *v;
+}
+
+}  // namespace
+
 void add_form(const FunctionDef& def) {
     if (def.element == nullptr) return;
     for (const FunctionDef* d : form_list())
         if (d == &def) return;
     form_list().push_back(&def);
+    for (const FunctionDef* t : twin_list())
+        if (t->context_type == def.context_type && std::string_view(t->vec_name) == def.vec_name)
+            form_list().push_back(t);
 }
+
+void add_twin(const FunctionDef& def) { twin_list().push_back(&def); }
 
 }  // namespace quelm::py::vec

@@ -22,6 +22,15 @@ PyObject* element_error_type();
 // Records the declarations of a module's functions and classes as they are made.
 void add_form(const FunctionDef& def);
 
+// A date twin: an array form with the vec name, context and parameters of another, taking
+// dates where the other takes times in years. quelm.vec writes one function for the two and
+// calls the twin when those arguments are dates. It is listed right after its primary.
+void add_twin(const FunctionDef& def);
+struct Twin {
+    explicit Twin(const FunctionDef& def) { add_twin(def); }
+};
+#define QUELM_VEC_DATE_TWIN(def) static const ::quelm::py::vec::Twin QUELM_CONCAT(twin_at_, __LINE__)(def)
+
 // The functions quelm.vec is written over (private attributes of quelm._core):
 // the call of array form `form` over its arguments in declaration order;
 PyObject* vec_call(std::uint64_t form, PyObject* context, PyObject* args, std::uint64_t nan_mode,
