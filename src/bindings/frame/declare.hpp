@@ -410,7 +410,9 @@ struct TypedBinding {
         }
         return f;
     }
-    static constexpr vec::ElementForm form = form_seq(Seq{});
+    // Not constexpr: a record's table (its keys interned at run time) is constinit, not
+    // constexpr, and only GCC reads such an object in a constant expression.
+    static inline const vec::ElementForm form = form_seq(Seq{});
 
     template <std::size_t... I>
     static consteval FunctionDef define_seq(const char* name, std::initializer_list<Param> params, const char* doc,
