@@ -20,6 +20,7 @@ SECTIONS = [
     ("Portfolio analytics", "portfolio"),
     ("Yield curves and bonds", "fixed_income"),
     ("Dates, calendars and bonds that settle on a date", "dates"),
+    ("Curves from market quotes and their bucketed risk", "curves"),
     ("Neural pricing engines", "ml"),
     ("Figures", "pictures"),
 ]

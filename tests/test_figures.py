@@ -229,11 +229,13 @@ def test_the_tour_table_shows_portfolios_on_the_efficient_half():
 
 
 
-def test_the_desk_and_dates_sections_print_their_reference_numbers(capsys):
-    from tour_parts import dates, models
+def test_the_desk_dates_and_curves_sections_print_their_reference_numbers(capsys):
+    from tour_parts import curves, dates, models
     models.show()
     dates.show()
+    curves.show()
     out = capsys.readouterr().out
+    assert "value 29,929.89" in out and "-4,164.98" in out  # the curves page's swap and its DV01
     assert "1.701051" in out  # Haug's Black-76 example
     assert "3.8021978" in out and "-0.1758242" in out and "7.49518%" in out  # the gilt's accrued and yield
     assert "99.057893" in out  # the Treasury example of 31 CFR 356
