@@ -1,6 +1,8 @@
 #include "quelm/dates/calendar.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 namespace quelm::dates {
 
@@ -19,7 +21,60 @@ Result<Calendar> Calendar::parse(std::string_view name) {
     return cal;
 }
 
+namespace {
+
+// Each market's rules evaluated once per process for every day of a span, one bit a day:
+// schedules and bootstraps ask for the same few thousand days over and over. Outside the
+// span the rules answer directly; inside, the bit is the rule's own answer.
+constexpr Serial kTableFirst = serial_of(1950, 1, 1);
+constexpr Serial kTableLast = serial_of(2150, 12, 31);
+constexpr std::size_t kTableWords = static_cast<std::size_t>(kTableLast - kTableFirst) / 64 + 1;
+
+struct HolidayTable {
+    std::array<std::uint64_t, kTableWords> bits{};
+    [[nodiscard]] bool closed(Serial s) const {
+        const auto k = static_cast<std::size_t>(s - kTableFirst);
+        return (bits[k / 64] >> (k % 64) & 1u) != 0;
+    }
+};
+
+HolidayTable build_table(Market m) {
+    HolidayTable t;
+    for (Serial s = kTableFirst; s <= kTableLast; ++s) {
+        if (!market_holiday(m, s, civil_of(s))) continue;
+        const auto k = static_cast<std::size_t>(s - kTableFirst);
+        t.bits[k / 64] |= std::uint64_t{1} << (k % 64);
+    }
+    return t;
+}
+
+template <Market M>
+const HolidayTable& table() {
+    static const HolidayTable t = build_table(M);  // built on first use, once, thread-safe
+    return t;
+}
+
+bool table_closed(Market m, Serial s) {
+    switch (m) {
+        case Market::Weekends: return false;
+        case Market::Target: return table<Market::Target>().closed(s);
+        case Market::Uk: return table<Market::Uk>().closed(s);
+        case Market::UsGovernmentBond: return table<Market::UsGovernmentBond>().closed(s);
+        case Market::UsNyse: return table<Market::UsNyse>().closed(s);
+        case Market::Japan: return table<Market::Japan>().closed(s);
+    }
+    return false;
+}
+
+}  // namespace
+
 bool Calendar::market_closed(Serial s) const {
+    if (s >= kTableFirst && s <= kTableLast) {
+        for (std::size_t i = 1; i < kMarketCount; ++i) {
+            if ((markets_ >> i & 1u) != 0 && table_closed(static_cast<Market>(i), s)) return true;
+        }
+        return false;
+    }
     const Civil c = civil_of(s);
     for (std::size_t i = 1; i < kMarketCount; ++i) {
         if ((markets_ >> i & 1u) != 0 && market_holiday(static_cast<Market>(i), s, c)) return true;
