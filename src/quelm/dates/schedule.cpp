@@ -57,13 +57,27 @@ Status walk(const Walk& w, const ScheduleSpec& s, bool eom, std::vector<Serial>&
             Serial& seed) {
     auto adj = [&](Serial d, Convention c) { return adjust(s.calendar, d, c); };
     auto beyond = [&](Serial a, Serial b) { return w.direction > 0 ? a > b : a < b; };
-    // Appends d unless it adjusts onto the date before it.
+    // Appends d unless it adjusts onto the date before it. The last date's adjustment under
+    // the walk's convention is kept, so each date is adjusted once.
+    std::optional<Serial> back_adjusted;
     auto append = [&](Serial d, Convention c, bool is_regular) -> Status {
-        QUELM_TRY(a, adj(dates.back(), c));
+        Serial a;
+        if (c == s.convention && back_adjusted) {
+            a = *back_adjusted;
+        } else {
+            QUELM_TRY(fresh, adj(dates.back(), c));
+            a = fresh;
+        }
         QUELM_TRY(b, adj(d, c));
         if (a != b) {
             dates.push_back(d);
             regular.push_back(is_regular);
+            if (c == s.convention) back_adjusted = b;
+            else back_adjusted.reset();
+        } else if (c != s.convention) {
+            back_adjusted.reset();
+        } else {
+            back_adjusted = a;
         }
         return {};
     };
