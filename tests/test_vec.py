@@ -223,6 +223,17 @@ def test_many_spellings_and_late_bad_elements_in_long_string_arrays(kind):
             vec.black_scholes(100, 100, 0.05, 0.2, 1.0, mixed)
         got = vec.black_scholes(100, 100, 0.05, 0.2, 1.0, mixed, errors="nan")
         assert np.flatnonzero(np.isnan(got)).tolist() == [4321, 4500]
+        # Two bad spellings first met late (past the values that teach the coder its words):
+        # each fails its own element, and the first in order is the one reported.
+        two = types.copy()
+        two[3000], two[2000], two[4999] = "puts", "calls", "puts"
+        with pytest.raises(quelm.ElementError, match=r'^at index \(2000,\): .*got "calls"'):
+            vec.black_scholes(100, 100, 0.05, 0.2, 1.0, two)
+        got = vec.black_scholes(spots, 100, 0.05, 0.2, 1.0, two, errors="nan")
+        assert np.flatnonzero(np.isnan(got)).tolist() == [2000, 3000, 4999]
+        keep = ~np.isnan(got)
+        assert got[keep].tolist() == [quelm.black_scholes(s, 100, 0.05, 0.2, 1.0, o)
+                                      for s, o in zip(spots[keep], two[keep])]
 
 
 def test_errors_raise_the_first_failure_in_c_order():

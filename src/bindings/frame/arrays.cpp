@@ -2,6 +2,7 @@
 
 #include "bindings/frame/dates.hpp"
 #include "quelm/core/memory.hpp"
+#include "quelm/core/parallel.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -406,25 +407,47 @@ public:
         return true;
     }
 
+    // A short ASCII str (every option name) as one word, its characters padded with the NUL
+    // every str ends with. Reads the str's own memory only (no interpreter call), so worker
+    // threads may do it while the calling thread holds the lock and the array holds the str.
+    static bool short_word(PyObject* item, std::uint64_t& word, std::size_t& len) {
+        if (!(PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item) && PyUnicode_GET_LENGTH(item) <= 8))
+            return false;
+        len = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
+        const auto* data = static_cast<const unsigned char*>(PyUnicode_DATA(item));
+        word = 0;
+        for (std::size_t k = 0; k < 8; ++k) word |= std::uint64_t{data[k < len ? k : len]} << (8 * k);
+        return true;
+    }
+
+    // The code of a word already seen, matched without a branch per value; false when unseen.
+    bool seen_word(std::uint64_t word, std::size_t len, unsigned char& out) const {
+        unsigned code = 0x100;
+        for (std::size_t e = 0; e < word_code_.size(); ++e) {
+            const unsigned same = 0u - static_cast<unsigned>(words_[e] == word && word_len_[e] == len);
+            code = (code & ~same) | (word_code_[e] & same);
+        }
+        if (code >= 0x100) return false;
+        out = static_cast<unsigned char>(code);
+        return true;
+    }
+
+    // A short str whose word was seen already (safe on worker threads, as short_word);
+    // false when the item must go through object().
+    bool known(PyObject* item, unsigned char& out) const {
+        std::uint64_t word;
+        std::size_t len;
+        return short_word(item, word, len) && seen_word(word, len, out);
+    }
+
     // A Python str, remembered by identity as well (object columns repeat the same objects).
     bool object(PyObject* item, unsigned char& out) {
-        // A short ASCII str (every option name) as one word, its characters padded with the
-        // NUL every str ends with, matched against the words seen without a branch per value.
-        if (PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item) && PyUnicode_GET_LENGTH(item) <= 8) {
-            const auto len = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
-            const auto* data = static_cast<const unsigned char*>(PyUnicode_DATA(item));
-            std::uint64_t word = 0;
-            for (std::size_t k = 0; k < 8; ++k) word |= std::uint64_t{data[k < len ? k : len]} << (8 * k);
-            unsigned code = 0x100;
-            for (std::size_t e = 0; e < word_code_.size(); ++e) {
-                const unsigned same = 0u - static_cast<unsigned>(words_[e] == word && word_len_[e] == len);
-                code = (code & ~same) | (word_code_[e] & same);
-            }
-            if (code < 0x100) {
-                out = static_cast<unsigned char>(code);
-                return true;
-            }
-            if (!text(std::string_view(reinterpret_cast<const char*>(data), len), out)) return false;
+        std::uint64_t word;
+        std::size_t len;
+        if (short_word(item, word, len)) {
+            if (seen_word(word, len, out)) return true;
+            const auto* data = static_cast<const char*>(PyUnicode_DATA(item));
+            if (!text(std::string_view(data, len), out)) return false;
             if (word_code_.size() < 8) {
                 words_.push_back(word);
                 word_len_.push_back(len);
@@ -543,11 +566,29 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         if (kind == 'O' && b.itemsize == sizeof(PyObject*)) {
             std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
             const std::size_t n = element_count(shape);
-            if (!memory_for(static_cast<double>(n), "the option codes")) return false;
+            if (!memory_for(2.0 * static_cast<double>(n), "the option codes")) return false;
             auto& v = owned.codes.emplace_back(n);
             const Items items{b};
-            for (std::size_t i = 0; i < n; ++i)
+            // The first values teach the coder the column's words; the rest are matched
+            // against them on the pool (each a read of a str the array keeps alive, while
+            // this thread holds the lock), and what does not match is coded here after, in
+            // order, so every code is the one a single pass would give.
+            const std::size_t taught = std::min<std::size_t>(n, 64);
+            for (std::size_t i = 0; i < taught; ++i)
                 if (!coder.object(load_item<PyObject*>(items(i)), v[i])) return false;
+            if (n > taught) {
+                std::vector<unsigned char> unknown(n - taught);
+                parallel_for(
+                    n - taught,
+                    [&](std::size_t begin, std::size_t end) {
+                        for (std::size_t j = begin; j < end; ++j)
+                            unknown[j] = !coder.known(load_item<PyObject*>(items(taught + j)), v[taught + j]);
+                    },
+                    never_cancel());
+                for (std::size_t j = 0; j < n - taught; ++j)
+                    if (unknown[j] && !coder.object(load_item<PyObject*>(items(taught + j)), v[taught + j]))
+                        return false;
+            }
             op.base = reinterpret_cast<const char*>(v.data());
             set_contiguous(op, shape, 1);
             return true;
