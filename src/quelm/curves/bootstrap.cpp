@@ -542,9 +542,10 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
     if (J.empty()) QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
     auto lu = LuFactors::factor(std::move(J), n);
     if (!lu) return fail("the repricing equations are singular at the built curve (an instrument reads no pillar of its own)");
+    // The equations point into the inputs' instruments; they are not read after the inputs
+    // move into the curve's state.
     auto state = std::make_shared<BootstrapState>(BootstrapState{
         std::move(spec), std::move(order), std::move(p.pillars), std::move(*lu), std::move(cross), n_cross});
-    // The equations pointed into the spec's instruments: done with them before the move.
     return curve.with_state(std::move(state));
 }
 

@@ -34,7 +34,7 @@ struct BootstrapSpec {
 // factor at 0 is fixed at 0, and a zero-rate curve's rate at 0 is its first pillar's.
 struct BootstrapState {
     BootstrapSpec spec;
-    std::vector<std::size_t> order;      // order[k]: the instrument of pillar k (index in spec)
+    std::vector<std::size_t> order;      // order[k]: the instrument of pillar k (its index in the inputs)
     std::vector<dates::Serial> pillars;  // ascending
     // ∂R/∂u: R_k = model quote - quote of pillar k's instrument, u_k = the value of node k+1.
     LuFactors jacobian;
