@@ -4,6 +4,8 @@
 // distributions.hpp are their instances, so every lane has the scalar call's bits.
 #pragma once
 
+#include <cstddef>
+
 #include "quelm/core/math/lanes.hpp"
 
 namespace quelm::cody {
@@ -27,42 +29,44 @@ inline constexpr double kOneOverSqrtPi = 0.56418958354775628695;
 inline constexpr double kSmall = 0.46875;
 inline constexpr double kTiny = 1.11e-16;  // below it erf(x) = 2x/sqrt(pi) to the last bit
 
+// Cody's numerator and denominator in z, in his order of operations: p[K+1]·z, then
+// K steps of (· + p[i])·z, then + p[K] (the same for q, from z itself).
+template <class V>
+struct Terms {
+    V num, den;
+};
+template <std::size_t K, class V, std::size_t NP, std::size_t NQ>
+[[nodiscard]] inline Terms<V> cody_terms(V z, const double (&p)[NP], const double (&q)[NQ]) {
+    static_assert(K + 1 < NP && K < NQ);
+    V num = p[K + 1] * z;
+    V den = z;
+    for (std::size_t i = 0; i < K; ++i) {
+        num = (num + p[i]) * z;
+        den = (den + q[i]) * z;
+    }
+    return {num + p[K], den + q[K]};
+}
+
 // erf(x) for |x| <= kSmall.
 template <class V>
 [[nodiscard]] inline V erf_small(V x) {
-    const V y = x * x;
-    V num = kA[4] * y;
-    V den = y;
-    for (int i = 0; i < 3; ++i) {
-        num = (num + kA[i]) * y;
-        den = (den + kB[i]) * y;
-    }
-    const V r = x * (num + kA[3]) / (den + kB[3]);
+    const auto [num, den] = cody_terms<3>(x * x, kA, kB);
+    const V r = x * num / den;
     return lanes::select(lanes::abs(x) <= kTiny, x * kA[3] / kB[3], r);
 }
 
 // erfcx(y) for kSmall < y <= 4.
 template <class V>
 [[nodiscard]] inline V erfcx_middle(V y) {
-    V num = kC[8] * y;
-    V den = y;
-    for (int i = 0; i < 7; ++i) {
-        num = (num + kC[i]) * y;
-        den = (den + kD[i]) * y;
-    }
-    return (num + kC[7]) / (den + kD[7]);
+    const auto [num, den] = cody_terms<7>(y, kC, kD);
+    return num / den;
 }
 
 // w R(w) with w = 1/y^2, for y > 4: erfcx(y) = (1/sqrt(pi) - w R(w)) / y.
 template <class V>
 [[nodiscard]] inline V erfcx_large_rest(V w) {
-    V num = kP[5] * w;
-    V den = w;
-    for (int i = 0; i < 4; ++i) {
-        num = (num + kP[i]) * w;
-        den = (den + kQ[i]) * w;
-    }
-    return w * (num + kP[4]) / (den + kQ[4]);
+    const auto [num, den] = cody_terms<4>(w, kP, kQ);
+    return w * num / den;
 }
 
 // erfcx(y) for y > 4.
