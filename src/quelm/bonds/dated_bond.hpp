@@ -81,13 +81,13 @@ public:
 
     // The payments after settlement and their street times (coupons traded ex count zero).
     [[nodiscard]] Result<StreetFlows> street_flows(Serial settle) const;
-    // The same into `flows`, whose storage is reused (a thread's buffer across calls).
-    [[nodiscard]] Status fill_street_flows(Serial settle, StreetFlows& flows) const;
 
     friend bool operator==(const DatedBond& a, const DatedBond& b) { return a.terms_ == b.terms_; }
 
 private:
     DatedBond() = default;
+    // street_flows into `flows`, whose storage is reused (a thread's buffer across calls).
+    [[nodiscard]] Status fill_street_flows(Serial settle, StreetFlows& flows) const;
     [[nodiscard]] Status check_settlement(Serial settle) const;
     [[nodiscard]] Result<double> period_fraction(const CouponPeriod& p, Serial from, Serial to) const;
     // Index of the first period paid after settle (periods_.size() when none).
