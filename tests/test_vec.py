@@ -306,6 +306,9 @@ def _column_forms(kinds):
         import pyarrow  # noqa: F401
 
         forms["arrow slice"] = pd.array(["put"] * 3 + list(kinds), dtype="string[pyarrow]")[3:]
+        half = len(kinds) // 2
+        forms["arrow chunks"] = pd.concat([pd.Series(kinds[:half], dtype="string[pyarrow]"),
+                                           pd.Series(kinds[half:], dtype="string[pyarrow]")], ignore_index=True)
     except ImportError:
         pass
     return forms
@@ -316,6 +319,7 @@ def _column_forms(kinds):
     ["call"] * 7 + ["put"] * 9,                               # runs
     ["call", "put", " call", "p\u00e9", "callable put option"] * 3,  # long, non-ASCII and bad values
     [f"call{'x' * (i % 20)}"[:4 + i % 20] for i in range(60)] + ["p"],  # more distinct values than any table
+    ["call"] * 100 + ["put", "P", "bad", "Put", "c"] * 40,    # new values only after the first hundred
 ])
 def test_every_form_of_an_option_column_gives_the_scalar_bits(kinds):
     strike = np.linspace(80.0, 120.0, len(kinds))

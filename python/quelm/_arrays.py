@@ -41,7 +41,7 @@ def _short_arrow_strings(arrow):
     None otherwise."""
     import pyarrow as pa
 
-    column = arrow.combine_chunks()
+    column = arrow.chunk(0) if arrow.num_chunks == 1 else arrow.combine_chunks()
     large = pa.types.is_large_string(column.type)
     if column.null_count or not (large or pa.types.is_string(column.type)):
         return None

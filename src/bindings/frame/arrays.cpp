@@ -3,8 +3,10 @@
 #include "bindings/frame/dates.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
+#include "quelm/core/portable.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -370,6 +372,27 @@ bool read_numbers(PyObject* o, const char* name, bool count, bool series, Owned&
 
 using CodeOf = bool (*)(std::string_view, unsigned char&, std::string&);
 
+// Up to eight bytes of text as one word, its bytes in order and zeros after (compared
+// together with the length). Reads only the text's own bytes: two overlapping loads instead
+// of a byte at a time, since every option column is read this way, item by item.
+inline std::uint64_t text_word(const unsigned char* p, std::size_t len) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (len >= 4) {
+            std::uint32_t lo, hi;
+            std::memcpy(&lo, p, 4);
+            std::memcpy(&hi, p + len - 4, 4);
+            return lo | (std::uint64_t{hi} << (8 * (len - 4)));
+        }
+        if (len == 0) return 0;
+        return std::uint64_t{p[0]} | (std::uint64_t{p[len / 2]} << (8 * (len / 2))) |
+               (std::uint64_t{p[len - 1]} << (8 * (len - 1)));
+    } else {
+        std::uint64_t word = 0;
+        for (std::size_t k = 0; k < len; ++k) word |= std::uint64_t{p[k]} << (8 * k);
+        return word;
+    }
+}
+
 // Codes strings one at a time, remembering each distinct one: a column holds few.
 class Coder {
 public:
@@ -407,9 +430,11 @@ public:
         return true;
     }
 
-    // A short ASCII str (every option name) as one word, its characters padded with the NUL
-    // every str ends with. Reads the str's own memory only (no interpreter call), so worker
-    // threads may do it while the calling thread holds the lock and the array holds the str.
+    // A short ASCII str (every option name) as one word, as text_word gives it, but without a
+    // branch on the length (a column of "call" and "put" would mispredict every other one):
+    // each byte past the end reads the NUL every str ends with. Reads the str's own memory
+    // only (no interpreter call), so worker threads may do it while the calling thread holds
+    // the lock and the array holds the str.
     static bool short_word(PyObject* item, std::uint64_t& word, std::size_t& len) {
         if (!(PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item) && PyUnicode_GET_LENGTH(item) <= 8))
             return false;
@@ -424,7 +449,7 @@ public:
     bool seen_word(std::uint64_t word, std::size_t len, unsigned char& out) const {
         unsigned code = 0x100;
         for (std::size_t e = 0; e < word_code_.size(); ++e) {
-            const unsigned same = 0u - static_cast<unsigned>(words_[e] == word && word_len_[e] == len);
+            const unsigned same = 0u - (static_cast<unsigned>(words_[e] == word) & static_cast<unsigned>(word_len_[e] == len));
             code = (code & ~same) | (word_code_[e] & same);
         }
         if (code >= 0x100) return false;
@@ -578,11 +603,20 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
                 if (!coder.object(load_item<PyObject*>(items(i)), v[i])) return false;
             if (n > taught) {
                 std::vector<unsigned char> unknown(n - taught);
+                // Each str is a read of memory of its own: ask for it a few items ahead.
+                constexpr std::size_t kAhead = 32;
                 parallel_for(
                     n - taught,
                     [&](std::size_t begin, std::size_t end) {
-                        for (std::size_t j = begin; j < end; ++j)
+                        for (std::size_t j = begin; j < end; ++j) {
+                            if (j + kAhead < end) {
+                                // the header and the characters (a str object spans two lines)
+                                const auto* ahead = load_item<const char*>(items(taught + j + kAhead));
+                                prefetch(ahead);
+                                prefetch(ahead + sizeof(PyASCIIObject));
+                            }
                             unknown[j] = !coder.known(load_item<PyObject*>(items(taught + j)), v[taught + j]);
+                        }
                     },
                     never_cancel());
                 for (std::size_t j = 0; j < n - taught; ++j)
@@ -1071,10 +1105,37 @@ PyObject* vec_forms() {
     });
 }
 
+// The words of an Arrow string column's values (offsets one more than the values, checked
+// against the character buffer's size): a value of at most 8 bytes as text_word gives it,
+// read as one masked load away from the buffer's end (no branch on the length: a column of
+// "call" and "put" would mispredict every other one). False when a value is longer or an
+// offset is out of order or out of range.
+template <class Offset>
+bool arrow_words(const Offset* offsets, std::size_t begin, std::size_t end, const unsigned char* bytes,
+                 std::uint64_t size, std::uint64_t* word, unsigned char* len) {
+    for (std::size_t i = begin; i < end; ++i) {
+        const auto start = static_cast<std::uint64_t>(offsets[i]), stop = static_cast<std::uint64_t>(offsets[i + 1]);
+        if (stop < start || stop > size || stop - start > 8) return false;
+        const std::uint64_t n = stop - start;
+        std::uint64_t w;
+        if (std::endian::native == std::endian::little && start + 8 <= size) {
+            std::memcpy(&w, bytes + start, 8);
+            w &= ((std::uint64_t{1} << (4 * n)) << (4 * n)) - 1;  // the first n bytes (all 8 when n = 8)
+        } else {
+            w = text_word(bytes + start, n);
+        }
+        word[i - begin] = w;
+        len[i - begin] = static_cast<unsigned char>(n);
+    }
+    return true;
+}
+
 // Codes (one signed byte each, in order of first appearance) and the distinct values of an
 // Arrow string column given as its offsets (int32 or int64, one more than the values) and
-// its character bytes: each value of at most 8 bytes read as one word and matched without
-// a branch per distinct value. None when a value is longer or there are more than 16.
+// its character bytes. The first values teach the distinct words; the rest are matched on
+// the pool without a branch per distinct value, and what does not match is coded after, in
+// order, so the codes are those of one pass. None when a value is longer than 8 bytes or
+// there are more than 16 distinct values.
 PyObject* factorize_text(PyObject* offsets, PyObject* data) {
     Py_buffer ob{}, db{};
     if (PyObject_GetBuffer(offsets, &ob, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return nullptr;
@@ -1098,36 +1159,72 @@ PyObject* factorize_text(PyObject* offsets, PyObject* data) {
     const std::size_t n = count > 0 ? count - 1 : 0;
     const auto* bytes = static_cast<const unsigned char*>(db.buf);
     const auto size = static_cast<std::uint64_t>(db.len);
-    const auto offset = [&](std::size_t i) -> std::uint64_t {
-        if (wide) return static_cast<std::uint64_t>(static_cast<const std::int64_t*>(ob.buf)[i]);
-        return static_cast<std::uint64_t>(static_cast<const std::int32_t*>(ob.buf)[i]);
+    const auto words_of = [&](std::size_t begin, std::size_t end, std::uint64_t* word, unsigned char* len) {
+        return wide ? arrow_words(static_cast<const std::int64_t*>(ob.buf), begin, end, bytes, size, word, len)
+                    : arrow_words(static_cast<const std::int32_t*>(ob.buf), begin, end, bytes, size, word, len);
     };
-    static constexpr unsigned char kZero = 0;
+    if (!memory_for(static_cast<double>(n), "the option codes")) return nullptr;
     std::string codes(n, '\0');
-    std::vector<std::uint64_t> words, lens;
+    std::vector<std::uint64_t> words;
+    std::vector<unsigned char> lens;
     std::vector<std::string> values;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t start = offset(i), end = offset(i + 1);
-        if (end < start || end > size || end - start > 8) return none();
-        const std::uint64_t len = end - start;
-        std::uint64_t word = 0;
-        for (std::uint64_t k = 0; k < 8; ++k) {
-            const unsigned char* at = k < len ? bytes + start + k : &kZero;  // past the end: 0
-            word |= std::uint64_t{*at} << (8 * k);
-        }
-        unsigned code = 0x100;
+    constexpr unsigned kUnknown = 0xff;
+    const auto match = [&](std::uint64_t word, unsigned char len) {
+        unsigned code = kUnknown;
         for (std::size_t e = 0; e < words.size(); ++e) {
-            const unsigned same = 0u - static_cast<unsigned>(words[e] == word && lens[e] == len);
+            const unsigned same = 0u - (static_cast<unsigned>(words[e] == word) & static_cast<unsigned>(lens[e] == len));
             code = (code & ~same) | (static_cast<unsigned>(e) & same);
         }
-        if (code == 0x100) {
-            if (words.size() >= 16) return none();
+        return code;
+    };
+    // One value at a time, in order, adding what is new; false past 16 distinct values.
+    const auto code_in_order = [&](std::size_t i, std::uint64_t word, unsigned char len) {
+        unsigned code = match(word, len);
+        if (code == kUnknown) {
+            if (words.size() >= 16) return false;
             code = static_cast<unsigned>(words.size());
             words.push_back(word);
             lens.push_back(len);
+            const std::uint64_t start = wide ? static_cast<std::uint64_t>(static_cast<const std::int64_t*>(ob.buf)[i])
+                                             : static_cast<std::uint64_t>(static_cast<const std::int32_t*>(ob.buf)[i]);
             values.emplace_back(reinterpret_cast<const char*>(bytes + start), len);
         }
         codes[i] = static_cast<char>(code);
+        return true;
+    };
+    const std::size_t taught = std::min<std::size_t>(n, 64);
+    {
+        std::uint64_t word[64];
+        unsigned char len[64];
+        if (!words_of(0, taught, word, len)) return none();
+        for (std::size_t i = 0; i < taught; ++i)
+            if (!code_in_order(i, word[i], len[i])) return none();
+    }
+    if (n > taught) {
+        std::atomic<bool> fits{true};
+        parallel_for(
+            n - taught,
+            [&](std::size_t begin, std::size_t end) {
+                constexpr std::size_t kRun = 256;
+                std::uint64_t word[kRun];
+                unsigned char len[kRun];
+                for (std::size_t at = taught + begin; at < taught + end; at += kRun) {
+                    const std::size_t stop = std::min(at + kRun, taught + end);
+                    if (!words_of(at, stop, word, len)) {
+                        fits.store(false, std::memory_order_relaxed);
+                        return;
+                    }
+                    for (std::size_t i = at; i < stop; ++i) codes[i] = static_cast<char>(match(word[i - at], len[i - at]));
+                }
+            },
+            never_cancel());
+        if (!fits.load()) return none();
+        for (std::size_t i = taught; i < n; ++i) {
+            if (static_cast<unsigned char>(codes[i]) != kUnknown) continue;
+            std::uint64_t word;
+            unsigned char len;
+            if (!words_of(i, i + 1, &word, &len) || !code_in_order(i, word, len)) return none();
+        }
     }
     Ref categories(make_list(values.size(), [&](std::size_t j) -> PyObject* {
         return PyUnicode_DecodeUTF8(values[j].data(), static_cast<Py_ssize_t>(values[j].size()), "strict");
