@@ -135,6 +135,57 @@ double exp_guarded(double y) { return quelm::exp(y); }
 
 bool finite_positive(double d) { return std::isfinite(d) && d > 0.0; }
 
+// A swap's residual while one pillar moves: the flows before the first one that reads a
+// moving query keep their value, so their partial sums (the same additions, in the same
+// order, as model_quote's) are taken once and each Newton step adds only the rest. The
+// residual and the derivatives at the moving queries come out with model_quote's bits.
+struct MovingSwap {
+    const Layout* l = nullptr;
+    std::size_t first_float = 0, first_fixed = 0;
+    double floating_before = 0.0, annuity_before = 0.0;
+
+    void start(const Equation& e, std::span<const std::uint8_t> moving_p, std::span<const std::uint8_t> moving_d) {
+        l = &e.layout;
+        const auto& fl = l->floating;
+        const auto& fx = l->fixed;
+        first_float = 0;
+        while (first_float < fl.size() && !moving_p[fl[first_float].start] && !moving_p[fl[first_float].end] &&
+               !moving_d[fl[first_float].pay])
+            ++first_float;
+        first_fixed = 0;
+        while (first_fixed < fx.size() && !moving_d[fx[first_fixed].pay]) ++first_fixed;
+        floating_before = 0.0;
+        for (std::size_t i = 0; i < first_float; ++i) {
+            const FloatPeriod& p = fl[i];
+            floating_before += (e.dp[p.start] / e.dp[p.end] - 1.0) * e.dd[p.pay];
+        }
+        annuity_before = 0.0;
+        for (std::size_t i = 0; i < first_fixed; ++i) annuity_before += fx[i].accrual * e.dd[fx[i].pay];
+    }
+
+    // model_quote(layout, dp, dd, 1.0, gp, gd) - quote, gp and gd exact at the moving entries.
+    double residual(Equation& e) const {
+        const std::span<const double> dp = e.dp, dd = e.dd;
+        double floating = floating_before, annuity = annuity_before;
+        const auto fl = std::span(l->floating).subspan(first_float);
+        const auto fx = std::span(l->fixed).subspan(first_fixed);
+        for (const FloatPeriod& p : fl) floating += (dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
+        for (const FixedPeriod& p : fx) annuity += p.accrual * dd[p.pay];
+        const double par = floating / annuity;
+        std::fill(e.gp.begin(), e.gp.end(), 0.0);
+        std::fill(e.gd.begin(), e.gd.end(), 0.0);
+        const double w = 1.0 / annuity;
+        for (const FloatPeriod& p : fl) {
+            const double ratio = dp[p.start] / dp[p.end];
+            e.gp[p.start] += w * dd[p.pay] / dp[p.end];
+            e.gp[p.end] -= w * ratio * dd[p.pay] / dp[p.end];
+            e.gd[p.pay] += w * (ratio - 1.0);
+        }
+        for (const FixedPeriod& p : fx) e.gd[p.pay] -= w * par * p.accrual;
+        return par - e.quote;
+    }
+};
+
 // Sequential: pillar k's unknown from equation k, the queries it reads up to pillar k known.
 Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<double>& u, Cancel& cancel) {
     const std::size_t n = p.equations.size(), nq = p.query_times.size();
@@ -144,18 +195,40 @@ Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<dou
         if (rows.last[m] >= 0) finished_by[static_cast<std::size_t>(rows.last[m])].push_back(static_cast<std::uint32_t>(m));
     u.assign(n, 0.0);
     CancelPoller poller(cancel);
-    std::vector<std::uint32_t> moving;
+    std::vector<std::uint32_t> moving, moving_pi, moving_di;  // queries; indices into pq, dq
+    std::vector<std::uint8_t> moving_p, moving_d;
+    MovingSwap swap;
     for (std::size_t k = 0; k < n; ++k) {
         if (poller.tick(64)) return cancelled();
         Equation& e = p.equations[k];
         moving.clear();
-        for (std::uint32_t q : e.pq)
-            if (rows.last[q] == static_cast<int>(k)) moving.push_back(q);
+        moving_pi.clear();
+        moving_di.clear();
+        for (std::size_t i = 0; i < e.pq.size(); ++i)
+            if (rows.last[e.pq[i]] == static_cast<int>(k)) {
+                moving.push_back(e.pq[i]);
+                moving_pi.push_back(static_cast<std::uint32_t>(i));
+            }
         if (!e.external)
-            for (std::uint32_t q : e.dq)
-                if (rows.last[q] == static_cast<int>(k)) moving.push_back(q);
+            for (std::size_t i = 0; i < e.dq.size(); ++i)
+                if (rows.last[e.dq[i]] == static_cast<int>(k)) {
+                    moving.push_back(e.dq[i]);
+                    moving_di.push_back(static_cast<std::uint32_t>(i));
+                }
         std::sort(moving.begin(), moving.end());
         moving.erase(std::unique(moving.begin(), moving.end()), moving.end());
+        // A swap reads its fixed queries once; each step gathers only the moving ones.
+        const bool incremental = e.layout.form == Form::Swap;
+        if (incremental) {
+            for (std::size_t i = 0; i < e.pq.size(); ++i) e.dp[i] = D[e.pq[i]];
+            if (!e.external)
+                for (std::size_t i = 0; i < e.dq.size(); ++i) e.dd[i] = D[e.dq[i]];
+            moving_p.assign(e.pq.size(), 0);
+            moving_d.assign(e.dd.size(), 0);
+            for (std::uint32_t i : moving_pi) moving_p[i] = 1;
+            for (std::uint32_t i : moving_di) moving_d[i] = 1;
+            swap.start(e, moving_p, moving_d);
+        }
         // The guess: the last zero rate, or the last forward continued (the first pillar
         // starts from the quote, or 2 % for a bond).
         const double t_prev = p.nodes[k], t_k = p.nodes[k + 1];
@@ -178,17 +251,16 @@ Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<dou
                 D[q] = exp_guarded(L[q]);
                 if (!finite_positive(D[q])) return NAN;
             }
-            const double r = e.residual(D, true);
-            for (std::size_t i = 0; i < e.pq.size(); ++i) {
-                const std::uint32_t q = e.pq[i];
-                if (rows.last[q] == static_cast<int>(k)) s += e.gp[i] * e.dp[i] * rows.weight_of_last(q);
+            double r;
+            if (incremental) {
+                for (std::uint32_t i : moving_pi) e.dp[i] = D[e.pq[i]];
+                for (std::uint32_t i : moving_di) e.dd[i] = D[e.dq[i]];
+                r = swap.residual(e);
+            } else {
+                r = e.residual(D, true);
             }
-            if (!e.external) {
-                for (std::size_t i = 0; i < e.dq.size(); ++i) {
-                    const std::uint32_t q = e.dq[i];
-                    if (rows.last[q] == static_cast<int>(k)) s += e.gd[i] * e.dd[i] * rows.weight_of_last(q);
-                }
-            }
+            for (std::uint32_t i : moving_pi) s += e.gp[i] * e.dp[i] * rows.weight_of_last(e.pq[i]);
+            for (std::uint32_t i : moving_di) s += e.gd[i] * e.dd[i] * rows.weight_of_last(e.dq[i]);
             slope = s;
             return r;
         };
