@@ -159,9 +159,12 @@ Result<RateTerms> terms_of(const char* kind, std::string_view day_count, const C
     return t;
 }
 
+// A checked instrument with a memo of its own: the object and every copy the curves take
+// of it lay it out once per trade date.
 template <class T>
 Result<T> checked(T value) {
     QUELM_CHECK(curves::check(value));
+    value.memo = curves::LayoutMemo::fresh();
     return value;
 }
 
@@ -169,7 +172,7 @@ Result<Deposit> deposit_new(std::string_view tenor, double rate, std::string_vie
                             std::uint64_t settlement_days, dates::Convention convention) {
     QUELM_TRY(t, tenor_of(tenor));
     QUELM_TRY(terms, terms_of("deposit", day_count, calendar, settlement_days, convention));
-    return checked(Deposit{t, rate, std::move(terms)});
+    return checked(Deposit{t, rate, std::move(terms), {}});
 }
 
 Result<Fra> fra_new(std::string_view start_tenor, std::string_view end_tenor, double rate, std::string_view day_count,
@@ -177,14 +180,14 @@ Result<Fra> fra_new(std::string_view start_tenor, std::string_view end_tenor, do
     QUELM_TRY(a, tenor_of(start_tenor));
     QUELM_TRY(b, tenor_of(end_tenor));
     QUELM_TRY(terms, terms_of("fra", day_count, calendar, settlement_days, convention));
-    return checked(Fra{a, b, rate, std::move(terms)});
+    return checked(Fra{a, b, rate, std::move(terms), {}});
 }
 
 Result<Future> future_new(Date start, double price, double convexity, std::string_view tenor,
                           std::string_view day_count, const CalendarArg& calendar, dates::Convention convention) {
     QUELM_TRY(t, tenor_of(tenor));
     QUELM_TRY(dc, dates::parse_day_count(day_count));
-    return checked(Future{start.serial, price, convexity, t, dc, calendar.calendar, convention});
+    return checked(Future{start.serial, price, convexity, t, dc, calendar.calendar, convention, {}});
 }
 
 Result<Ois> ois_new(std::string_view tenor, double rate, std::string_view day_count, const CalendarArg& calendar,
@@ -192,7 +195,7 @@ Result<Ois> ois_new(std::string_view tenor, double rate, std::string_view day_co
     QUELM_TRY(t, tenor_of(tenor));
     QUELM_TRY(terms, terms_of("ois", day_count, calendar, settlement_days, convention));
     QUELM_TRY(f, frequency_of("ois", "payment_frequency", payment_frequency));
-    return checked(Ois{t, rate, std::move(terms), f});
+    return checked(Ois{t, rate, std::move(terms), f, {}});
 }
 
 Result<Swap> swap_new(std::string_view tenor, double rate, std::uint64_t fixed_frequency,
@@ -218,7 +221,7 @@ Result<Swap> swap_new(std::string_view tenor, double rate, std::uint64_t fixed_f
 }
 
 Result<BondQuote> bond_quote_new(const bonds::DatedBond& bond, double clean_price) {
-    return checked(BondQuote{bond, clean_price});
+    return checked(BondQuote{bond, clean_price, {}});
 }
 
 // --- pricing ---

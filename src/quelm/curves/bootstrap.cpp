@@ -1,6 +1,7 @@
 #include "quelm/curves/bootstrap.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numeric>
 #include <string>
@@ -27,15 +28,15 @@ bool zero_rate_nodes(Interp i) { return i == Interp::Linear || i == Interp::Natu
 // the curve being built (and, on dual curves, the discount factors read on the other).
 struct Equation {
     const Instrument* instrument = nullptr;
-    Layout layout;
+    std::shared_ptr<const Layout> layout;  // kept by the instrument between builds
     double quote = 0.0;
     double scale = 1.0;              // of the quote: residuals are compared relative to it
-    std::vector<std::uint32_t> pq;   // proj date -> query
-    std::vector<std::uint32_t> dq;   // disc date -> query (one curve)
-    bool external = false;           // disc read on the discount curve
-    std::vector<double> dd_external;
+    // Views into the problem's pools (one allocation each for every equation).
+    std::span<std::uint32_t> pq;   // proj date -> query
+    std::span<std::uint32_t> dq;   // disc date -> query (one curve)
+    bool external = false;         // disc read on the discount curve (then dd holds it)
     // work space
-    std::vector<double> dp, dd, gp, gd;
+    std::span<double> dp, dd, gp, gd;
 
     // R = model quote - quote from the queries' discount factors; with grad, the model
     // quote's derivatives in the discount factors land in gp, gd.
@@ -46,9 +47,9 @@ struct Equation {
         if (grad) {
             std::fill(gp.begin(), gp.end(), 0.0);
             std::fill(gd.begin(), gd.end(), 0.0);
-            return model_quote(layout, dp, dd, 1.0, gp, gd) - quote;
+            return model_quote(*layout, dp, dd, 1.0, gp, gd) - quote;
         }
-        return model_quote(layout, dp, dd) - quote;
+        return model_quote(*layout, dp, dd) - quote;
     }
 };
 
@@ -60,6 +61,22 @@ struct Rows {
     std::vector<double> w;
     std::vector<int> last;  // the last unknown a row reads (-1: none)
 
+    // A row of at most two weights, on unknowns a < b (zeros dropped, as push drops them).
+    void push_pair(std::uint32_t a, double wa, std::uint32_t b, double wb) {
+        int l = -1;
+        if (wa != 0.0) {
+            col.push_back(a);
+            w.push_back(wa);
+            l = static_cast<int>(a);
+        }
+        if (wb != 0.0) {
+            col.push_back(b);
+            w.push_back(wb);
+            l = static_cast<int>(b);
+        }
+        start.push_back(col.size());
+        last.push_back(l);
+    }
     void push(std::span<const double> dense) {
         int l = -1;
         for (std::size_t j = 0; j < dense.size(); ++j) {
@@ -94,6 +111,30 @@ Result<Rows> linear_rows(std::span<const double> nodes, std::span<const double> 
         spline.emplace(std::move(s));
     }
     Rows rows;
+    rows.start.reserve(times.size() + 1);
+    rows.last.reserve(times.size());
+    if (!spline) {
+        // Two nodes a row: the weights push() would find in the dense row, built directly
+        // (node 0 is no unknown on log discounts, and folds into unknown 0 on zero rates).
+        rows.col.reserve(2 * times.size());
+        rows.w.reserve(2 * times.size());
+        for (double t : times) {
+            if (!(t > 0.0)) {
+                rows.push_pair(0, 0.0, 0, 0.0);
+                continue;
+            }
+            QUELM_TRY(i, find_segment(nodes, t));
+            const double w = (t - nodes[i]) / (nodes[i + 1] - nodes[i]);
+            const double scale = tied ? -t : 1.0;
+            const double left = 0.0 + scale * (1.0 - w), right = 0.0 + scale * w;
+            if (i == 0) {
+                rows.push_pair(0, tied ? right + left : right, 0, 0.0);
+            } else {
+                rows.push_pair(static_cast<std::uint32_t>(i - 1), left, static_cast<std::uint32_t>(i), right);
+            }
+        }
+        return rows;
+    }
     std::vector<double> node(n + 1), unknown(n);
     for (double t : times) {
         std::fill(node.begin(), node.end(), 0.0);
@@ -123,43 +164,193 @@ std::vector<double> node_values(std::span<const double> u, bool tied) {
     return y;
 }
 
+// The set bits of a word (std::popcount is a library call without a popcount instruction).
+constexpr std::uint32_t ones(std::uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+    return static_cast<std::uint32_t>((x * 0x0101010101010101ull) >> 56);
+}
+
+// The distinct dates of the layouts (proj, and disc when `with_disc`), ascending, and each
+// one's position: one bit a day over their span (each layout's dates are ascending), or a
+// sort where the span is too long for that.
+struct DateIndex {
+    std::vector<Serial> dates;
+    Serial first = 0;
+    std::vector<std::uint64_t> bits;
+    std::vector<std::uint32_t> before;  // per word: the dates in earlier words
+
+    DateIndex(std::span<const std::shared_ptr<const Layout>> layouts, bool with_disc) {
+        const auto each_list = [&](auto&& f) {
+            for (const auto& l : layouts) {
+                f(l->proj);
+                if (with_disc) f(l->disc);
+            }
+        };
+        Serial lo = 0, hi = 0;
+        bool any = false;
+        std::size_t total = 0;
+        each_list([&](const std::vector<Serial>& v) {
+            if (v.empty()) return;
+            lo = any ? std::min(lo, v.front()) : v.front();
+            hi = any ? std::max(hi, v.back()) : v.back();
+            any = true;
+            total += v.size();
+        });
+        if (!any) return;
+        const auto span = static_cast<std::uint64_t>(std::int64_t{hi} - lo) + 1;
+        if (span > (std::uint64_t{1} << 20)) {
+            dates.reserve(total);
+            each_list([&](const std::vector<Serial>& v) { dates.insert(dates.end(), v.begin(), v.end()); });
+            std::sort(dates.begin(), dates.end());
+            dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
+            return;
+        }
+        first = lo;
+        bits.assign(static_cast<std::size_t>((span + 63) / 64), 0);
+        each_list([&](const std::vector<Serial>& v) {
+            for (Serial d : v) {
+                const auto k = static_cast<std::uint32_t>(d - first);
+                bits[k / 64] |= std::uint64_t{1} << (k % 64);
+            }
+        });
+        before.resize(bits.size());
+        std::uint32_t count = 0;
+        for (std::size_t w = 0; w < bits.size(); ++w) {
+            before[w] = count;
+            count += ones(bits[w]);
+        }
+        dates.reserve(count);
+        for (std::size_t w = 0; w < bits.size(); ++w)
+            for (std::uint64_t b = bits[w]; b != 0; b &= b - 1)
+                dates.push_back(first + static_cast<Serial>(w * 64 + static_cast<std::size_t>(std::countr_zero(b))));
+    }
+
+    [[nodiscard]] std::uint32_t index(Serial d) const {
+        if (bits.empty())
+            return static_cast<std::uint32_t>(std::lower_bound(dates.begin(), dates.end(), d) - dates.begin());
+        const auto k = static_cast<std::uint32_t>(d - first);
+        const std::uint64_t below = bits[k / 64] & ((std::uint64_t{1} << (k % 64)) - 1);
+        return before[k / 64] + ones(below);
+    }
+};
+
 struct Problem {
     Serial reference;
     std::vector<Serial> pillars;
     std::vector<double> nodes;        // node times, 0 first
     std::vector<double> query_times;  // ascending
     std::vector<Equation> equations;  // in pillar order
+    std::vector<std::uint32_t> index_pool;
+    std::vector<double> value_pool;
 };
 
 double exp_guarded(double y) { return quelm::exp(y); }
 
 bool finite_positive(double d) { return std::isfinite(d) && d > 0.0; }
 
+// A swap's residual while one pillar moves: the flows before the first one that reads a
+// moving query keep their value, so their partial sums (the same additions, in the same
+// order, as model_quote's) are taken once and each Newton step adds only the rest. The
+// residual and the derivatives at the moving queries come out with model_quote's bits.
+struct MovingSwap {
+    const Layout* l = nullptr;
+    std::size_t first_float = 0, first_fixed = 0;
+    double floating_before = 0.0, annuity_before = 0.0;
+
+    void start(const Equation& e, std::span<const std::uint8_t> moving_p, std::span<const std::uint8_t> moving_d) {
+        l = e.layout.get();
+        const auto& fl = l->floating;
+        const auto& fx = l->fixed;
+        first_float = 0;
+        while (first_float < fl.size() && !moving_p[fl[first_float].start] && !moving_p[fl[first_float].end] &&
+               !moving_d[fl[first_float].pay])
+            ++first_float;
+        first_fixed = 0;
+        while (first_fixed < fx.size() && !moving_d[fx[first_fixed].pay]) ++first_fixed;
+        floating_before = 0.0;
+        for (std::size_t i = 0; i < first_float; ++i) {
+            const FloatPeriod& p = fl[i];
+            floating_before += (e.dp[p.start] / e.dp[p.end] - 1.0) * e.dd[p.pay];
+        }
+        annuity_before = 0.0;
+        for (std::size_t i = 0; i < first_fixed; ++i) annuity_before += fx[i].accrual * e.dd[fx[i].pay];
+    }
+
+    // model_quote(*layout, dp, dd, 1.0, gp, gd) - quote, gp and gd exact at the moving entries.
+    double residual(Equation& e) const {
+        const std::span<const double> dp = e.dp, dd = e.dd;
+        double floating = floating_before, annuity = annuity_before;
+        const auto fl = std::span(l->floating).subspan(first_float);
+        const auto fx = std::span(l->fixed).subspan(first_fixed);
+        for (const FloatPeriod& p : fl) floating += (dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
+        for (const FixedPeriod& p : fx) annuity += p.accrual * dd[p.pay];
+        const double par = floating / annuity;
+        std::fill(e.gp.begin(), e.gp.end(), 0.0);
+        std::fill(e.gd.begin(), e.gd.end(), 0.0);
+        const double w = 1.0 / annuity;
+        for (const FloatPeriod& p : fl) {
+            const double ratio = dp[p.start] / dp[p.end];
+            e.gp[p.start] += w * dd[p.pay] / dp[p.end];
+            e.gp[p.end] -= w * ratio * dd[p.pay] / dp[p.end];
+            e.gd[p.pay] += w * (ratio - 1.0);
+        }
+        for (const FixedPeriod& p : fx) e.gd[p.pay] -= w * par * p.accrual;
+        return par - e.quote;
+    }
+};
+
 // Sequential: pillar k's unknown from equation k, the queries it reads up to pillar k known.
-Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<double>& u, Cancel& cancel) {
+// D: the discount factor at each query read by a pillar, at the solved unknowns.
+Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<double>& u, std::vector<double>& D,
+                        Cancel& cancel) {
     const std::size_t n = p.equations.size(), nq = p.query_times.size();
-    std::vector<double> L(nq, 0.0), D(nq, 1.0);
+    std::vector<double> L(nq, 0.0);
+    D.assign(nq, 1.0);
     std::vector<std::vector<std::uint32_t>> finished_by(n);
     for (std::size_t m = 0; m < nq; ++m)
         if (rows.last[m] >= 0) finished_by[static_cast<std::size_t>(rows.last[m])].push_back(static_cast<std::uint32_t>(m));
     u.assign(n, 0.0);
     CancelPoller poller(cancel);
-    std::vector<std::uint32_t> moving;
+    std::vector<std::uint32_t> moving, moving_pi, moving_di;  // queries; indices into pq, dq
+    std::vector<std::uint8_t> moving_p, moving_d;
+    MovingSwap swap;
     for (std::size_t k = 0; k < n; ++k) {
         if (poller.tick(64)) return cancelled();
         Equation& e = p.equations[k];
         moving.clear();
-        for (std::uint32_t q : e.pq)
-            if (rows.last[q] == static_cast<int>(k)) moving.push_back(q);
+        moving_pi.clear();
+        moving_di.clear();
+        for (std::size_t i = 0; i < e.pq.size(); ++i)
+            if (rows.last[e.pq[i]] == static_cast<int>(k)) {
+                moving.push_back(e.pq[i]);
+                moving_pi.push_back(static_cast<std::uint32_t>(i));
+            }
         if (!e.external)
-            for (std::uint32_t q : e.dq)
-                if (rows.last[q] == static_cast<int>(k)) moving.push_back(q);
+            for (std::size_t i = 0; i < e.dq.size(); ++i)
+                if (rows.last[e.dq[i]] == static_cast<int>(k)) {
+                    moving.push_back(e.dq[i]);
+                    moving_di.push_back(static_cast<std::uint32_t>(i));
+                }
         std::sort(moving.begin(), moving.end());
         moving.erase(std::unique(moving.begin(), moving.end()), moving.end());
+        // A swap reads its fixed queries once; each step gathers only the moving ones.
+        const bool incremental = e.layout->form == Form::Swap;
+        if (incremental) {
+            for (std::size_t i = 0; i < e.pq.size(); ++i) e.dp[i] = D[e.pq[i]];
+            if (!e.external)
+                for (std::size_t i = 0; i < e.dq.size(); ++i) e.dd[i] = D[e.dq[i]];
+            moving_p.assign(e.pq.size(), 0);
+            moving_d.assign(e.dd.size(), 0);
+            for (std::uint32_t i : moving_pi) moving_p[i] = 1;
+            for (std::uint32_t i : moving_di) moving_d[i] = 1;
+            swap.start(e, moving_p, moving_d);
+        }
         // The guess: the last zero rate, or the last forward continued (the first pillar
         // starts from the quote, or 2 % for a bond).
         const double t_prev = p.nodes[k], t_k = p.nodes[k + 1];
-        double first = e.layout.form == Form::Bond ? 0.02 : e.quote;
+        double first = e.layout->form == Form::Bond ? 0.02 : e.quote;
         if (!(std::fabs(first) < 1.0)) first = 0.02;
         double x = 0.0;
         if (tied) {
@@ -178,17 +369,16 @@ Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<dou
                 D[q] = exp_guarded(L[q]);
                 if (!finite_positive(D[q])) return NAN;
             }
-            const double r = e.residual(D, true);
-            for (std::size_t i = 0; i < e.pq.size(); ++i) {
-                const std::uint32_t q = e.pq[i];
-                if (rows.last[q] == static_cast<int>(k)) s += e.gp[i] * e.dp[i] * rows.weight_of_last(q);
+            double r;
+            if (incremental) {
+                for (std::uint32_t i : moving_pi) e.dp[i] = D[e.pq[i]];
+                for (std::uint32_t i : moving_di) e.dd[i] = D[e.dq[i]];
+                r = swap.residual(e);
+            } else {
+                r = e.residual(D, true);
             }
-            if (!e.external) {
-                for (std::size_t i = 0; i < e.dq.size(); ++i) {
-                    const std::uint32_t q = e.dq[i];
-                    if (rows.last[q] == static_cast<int>(k)) s += e.gd[i] * e.dd[i] * rows.weight_of_last(q);
-                }
-            }
+            for (std::uint32_t i : moving_pi) s += e.gp[i] * e.dp[i] * rows.weight_of_last(e.pq[i]);
+            for (std::uint32_t i : moving_di) s += e.gd[i] * e.dd[i] * rows.weight_of_last(e.dq[i]);
             slope = s;
             return r;
         };
@@ -237,10 +427,13 @@ Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<dou
 // The Jacobian of the repricing equations in the unknowns from the rows of a linear
 // interpolation, at the solved unknowns: what `jacobian` gives from the built curve, without
 // reading it again (the rows are exact, not an approximation).
-std::vector<double> jacobian_from_rows(Problem& p, const Rows& rows, std::span<const double> u) {
+// D_solved: solve_sequential's discount factors (the same bits: the same rows at the same
+// unknowns).
+std::vector<double> jacobian_from_rows(Problem& p, const Rows& rows, std::span<const double> u,
+                                       std::span<const double> D_solved) {
     const std::size_t n = p.equations.size(), nq = p.query_times.size();
     std::vector<double> D(nq);
-    for (std::size_t q = 0; q < nq; ++q) D[q] = exp_guarded(rows.dot(q, u));
+    for (std::size_t q = 0; q < nq; ++q) D[q] = rows.last[q] >= 0 ? D_solved[q] : exp_guarded(rows.dot(q, u));
     std::vector<double> J(n * n, 0.0);
     for (std::size_t k = 0; k < n; ++k) {
         Equation& e = p.equations[k];
@@ -398,9 +591,9 @@ Status jacobian(const Problem& p, const YieldCurve& curve, const YieldCurve* dis
     std::vector<double> node(n + 1), dnode(discount && !discount->is_flat() ? discount->values().size() : 0);
     for (std::size_t k = 0; k < n; ++k) {
         const Equation& e = p.equations[k];
-        QUELM_TRY(reading, read_curves(e.layout, pair));
+        QUELM_TRY(reading, read_curves(*e.layout, pair));
         std::vector<double> gp(reading.dp.size(), 0.0), gd(reading.dd.size(), 0.0);
-        (void)model_quote(e.layout, reading.dp, reading.dd, 1.0, gp, gd);
+        (void)model_quote(*e.layout, reading.dp, reading.dd, 1.0, gp, gd);
         std::fill(node.begin(), node.end(), 0.0);
         QUELM_CHECK(chain_to_nodes(grad, reading.tp, reading.dp, gp, node));
         if (discount == nullptr) {
@@ -440,15 +633,15 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
     // Lay out, then order by the last date each reads on the curve being built.
     Problem p;
     p.reference = ref;
-    std::vector<Layout> layouts(n);
+    std::vector<std::shared_ptr<const Layout>> layouts(n);
     std::vector<Serial> last(n);
     for (std::size_t i = 0; i < n; ++i) {
-        auto l = lay_out(spec.instruments[i], ref);
+        auto l = lay_out_kept(spec.instruments[i], ref);
         if (!l) return fail(l.error().text);
-        if (discount && l->proj.empty())
+        if (discount && (*l)->proj.empty())
             return fail(describe(spec.instruments[i]) +
                         " reads no forward: on a discount curve it cannot build a projection curve");
-        last[i] = last_date(*l, discount != nullptr);
+        last[i] = last_date(**l, discount != nullptr);
         layouts[i] = std::move(*l);
     }
     std::vector<std::size_t> order(n);
@@ -467,45 +660,57 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
         p.nodes.push_back(t);
         p.pillars.push_back(last[i]);
     }
-    // The queries: every date read on the curve being built.
-    std::vector<Serial> qdates;
-    for (const Layout& l : layouts) {
-        qdates.insert(qdates.end(), l.proj.begin(), l.proj.end());
-        if (!discount) qdates.insert(qdates.end(), l.disc.begin(), l.disc.end());
-    }
-    std::sort(qdates.begin(), qdates.end());
-    qdates.erase(std::unique(qdates.begin(), qdates.end()), qdates.end());
+    // The queries: every date read on the curve being built, in order.
+    const DateIndex queries(layouts, discount == nullptr);
+    const std::vector<Serial>& qdates = queries.dates;
+    p.query_times.reserve(qdates.size());
     for (Serial d : qdates) {
         QUELM_TRY(t, dates::year_fraction(ref, d, spec.day_count));
         p.query_times.push_back(t);
     }
-    const auto query = [&](Serial d) {
-        return static_cast<std::uint32_t>(std::lower_bound(qdates.begin(), qdates.end(), d) - qdates.begin());
-    };
+    const auto query = [&](Serial d) { return queries.index(d); };
     p.equations.resize(n);
+    std::size_t n_proj = 0, n_disc = 0;
+    for (const auto& l : layouts) {
+        n_proj += l->proj.size();
+        n_disc += l->disc.size();
+    }
+    p.index_pool.assign(n_proj + (discount ? 0 : n_disc), 0);
+    p.value_pool.assign(2 * n_proj + 2 * n_disc, 0.0);
+    std::uint32_t* next_index = p.index_pool.data();
+    double* next_value = p.value_pool.data();
+    const auto take_values = [&](std::size_t count) {
+        const std::span<double> out(next_value, count);
+        next_value += count;
+        return out;
+    };
     for (std::size_t k = 0; k < n; ++k) {
         Equation& e = p.equations[k];
         const std::size_t i = order[k];
         e.instrument = &spec.instruments[i];
         e.layout = std::move(layouts[i]);
-        e.quote = e.layout.quote;
+        e.quote = e.layout->quote;
         e.scale = std::fmax(1.0, std::fabs(e.quote));
-        for (Serial d : e.layout.proj) e.pq.push_back(query(d));
+        const std::size_t np = e.layout->proj.size(), nd = e.layout->disc.size();
+        e.pq = std::span(next_index, np);
+        next_index += np;
+        for (std::size_t j = 0; j < np; ++j) e.pq[j] = query(e.layout->proj[j]);
+        e.dp = take_values(np);
+        e.gp = take_values(np);
+        e.dd = take_values(nd);
+        e.gd = take_values(nd);
         if (discount) {
             e.external = true;
-            for (Serial d : e.layout.disc) {
-                auto df = discount->discount_on(d);
+            for (std::size_t j = 0; j < nd; ++j) {
+                auto df = discount->discount_on(e.layout->disc[j]);
                 if (!df) return fail(describe(*e.instrument) + ": discount curve: " + df.error().text);
-                e.dd_external.push_back(*df);
+                e.dd[j] = *df;
             }
-            e.dd = e.dd_external;
         } else {
-            for (Serial d : e.layout.disc) e.dq.push_back(query(d));
-            e.dd.assign(e.layout.disc.size(), 0.0);
+            e.dq = std::span(next_index, nd);
+            next_index += nd;
+            for (std::size_t j = 0; j < nd; ++j) e.dq[j] = query(e.layout->disc[j]);
         }
-        e.dp.assign(e.layout.proj.size(), 0.0);
-        e.gp.assign(e.dp.size(), 0.0);
-        e.gd.assign(e.dd.size(), 0.0);
     }
     // Solve.
     const Interp interp = curve_interp(spec.interp);
@@ -516,12 +721,14 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
     const bool cross_terms = discount != nullptr && discount->bootstrap_state() != nullptr;
     if (interp == Interp::LogLinear || interp == Interp::FlatForward || interp == Interp::Linear) {
         QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, interp));
-        QUELM_CHECK(solve_sequential(p, rows, tied, u, cancel));
-        if (!cross_terms) J = jacobian_from_rows(p, rows, u);
+        std::vector<double> D;
+        QUELM_CHECK(solve_sequential(p, rows, tied, u, D, cancel));
+        if (!cross_terms) J = jacobian_from_rows(p, rows, u, D);
     } else {
         // Start from the log-linear curve through the same quotes.
         QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, Interp::LogLinear));
-        QUELM_CHECK(solve_sequential(p, rows, false, u, cancel));
+        std::vector<double> D;
+        QUELM_CHECK(solve_sequential(p, rows, false, u, D, cancel));
         std::optional<Rows> cubic;
         if (interp == Interp::NaturalCubic) {
             for (std::size_t k = 0; k < n; ++k) u[k] = -u[k] / p.nodes[k + 1];

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <variant>
 
@@ -18,6 +19,26 @@
 #include "quelm/dates/tenor.hpp"
 
 namespace quelm::curves {
+
+struct LaidOut;
+
+// Where an instrument keeps its layout (layout.hpp) for the last reference date it was laid
+// out on: copies of one instrument share it, so curves rebuilt on one trade date (risk,
+// scenarios) lay each instrument out once. Not part of the instrument's value: memos always
+// compare equal. Default: none (nothing kept); `fresh()` gives a new, empty one. Safe to read
+// and replace from any thread.
+class LayoutMemo {
+public:
+    [[nodiscard]] static LayoutMemo fresh();
+    [[nodiscard]] std::shared_ptr<const LaidOut> last() const;
+    void keep(std::shared_ptr<const LaidOut> laid) const;
+    [[nodiscard]] bool empty() const { return cell_ == nullptr; }
+    friend bool operator==(const LayoutMemo&, const LayoutMemo&) { return true; }
+
+private:
+    struct Cell;
+    std::shared_ptr<Cell> cell_;
+};
 
 // The conventions a money-market or swap quote shares: how its rate accrues, which days
 // are business days, the spot lag from the trade date and how dates roll.
@@ -34,6 +55,7 @@ struct Deposit {
     dates::Tenor tenor;
     double rate = 0.0;
     RateTerms terms;
+    LayoutMemo memo;
     friend bool operator==(const Deposit&, const Deposit&) = default;
 };
 
@@ -42,6 +64,7 @@ struct Fra {
     dates::Tenor start, end;
     double rate = 0.0;
     RateTerms terms;
+    LayoutMemo memo;
     friend bool operator==(const Fra&, const Fra&) = default;
 };
 
@@ -55,6 +78,7 @@ struct Future {
     dates::DayCount day_count{dates::DayCountKind::Act360, {}};
     dates::Calendar calendar;
     dates::Convention convention = dates::Convention::ModifiedFollowing;
+    LayoutMemo memo;
     friend bool operator==(const Future&, const Future&) = default;
 };
 
@@ -66,6 +90,7 @@ struct Ois {
     double rate = 0.0;
     RateTerms terms;
     std::uint32_t payment_frequency = 1;
+    LayoutMemo memo;
     friend bool operator==(const Ois&, const Ois&) = default;
 };
 
@@ -82,6 +107,7 @@ struct Swap {
     dates::Calendar calendar;
     std::uint32_t settlement_days = 2;
     dates::Convention convention = dates::Convention::ModifiedFollowing;
+    LayoutMemo memo;
     friend bool operator==(const Swap&, const Swap&) = default;
 };
 
@@ -90,6 +116,7 @@ struct Swap {
 struct BondQuote {
     bonds::DatedBond bond;
     double clean_price = 0.0;
+    LayoutMemo memo;
     friend bool operator==(const BondQuote&, const BondQuote&) = default;
 };
 

@@ -1,6 +1,7 @@
 #include "quelm/curves/layout.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 
 #include "quelm/dates/schedule.hpp"
@@ -172,6 +173,40 @@ Result<Layout> lay_out(const Instrument& instrument, Serial reference) {
     Result<Layout> l = std::visit([&](const auto& x) { return lay(x, reference); }, instrument);
     if (!l) return named(instrument, l.error());
     return l;
+}
+
+struct LayoutMemo::Cell {
+    std::atomic<std::shared_ptr<const LaidOut>> last;
+};
+
+LayoutMemo LayoutMemo::fresh() {
+    LayoutMemo m;
+    m.cell_ = std::make_shared<Cell>();
+    return m;
+}
+
+std::shared_ptr<const LaidOut> LayoutMemo::last() const {
+    return cell_ ? cell_->last.load(std::memory_order_acquire) : nullptr;
+}
+
+void LayoutMemo::keep(std::shared_ptr<const LaidOut> laid) const {
+    if (cell_) cell_->last.store(std::move(laid), std::memory_order_release);
+}
+
+Result<std::shared_ptr<const Layout>> lay_out_kept(const Instrument& instrument, Serial reference) {
+    const LayoutMemo& memo = std::visit([](const auto& x) -> const LayoutMemo& { return x.memo; }, instrument);
+    if (auto kept = memo.last(); kept && kept->reference == reference && kept->instrument == instrument)
+        return std::shared_ptr<const Layout>(kept, &kept->layout);
+    auto laid = std::make_shared<LaidOut>();
+    laid->reference = reference;
+    laid->instrument = instrument;
+    // The copy drops the memo: a memo holding its own instrument would never be freed.
+    std::visit([](auto& x) { x.memo = LayoutMemo{}; }, laid->instrument);
+    QUELM_TRY(layout, lay_out(laid->instrument, reference));
+    laid->layout = std::move(layout);
+    std::shared_ptr<const LaidOut> done = std::move(laid);
+    memo.keep(done);
+    return std::shared_ptr<const Layout>(done, &done->layout);
 }
 
 Result<Layout> lay_out_held(const bonds::DatedBond& bond, Serial reference) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -53,6 +54,19 @@ struct Layout {
 
 // The instrument at a reference date. Errors name the instrument.
 [[nodiscard]] Result<Layout> lay_out(const Instrument& instrument, dates::Serial reference);
+
+// A layout with what it was laid out from: the instrument (without its memo; a bond
+// layout points into it) and the reference date.
+struct LaidOut {
+    dates::Serial reference = 0;
+    Instrument instrument;
+    Layout layout;
+};
+// lay_out, through the instrument's memo: the layout it keeps when the reference date and
+// the instrument's terms are the ones it was laid out from, else a new one (then kept).
+// The same layout either way.
+[[nodiscard]] Result<std::shared_ptr<const Layout>> lay_out_kept(const Instrument& instrument,
+                                                                 dates::Serial reference);
 // A bond held: its payments after settlement (its own lag from the reference date).
 [[nodiscard]] Result<Layout> lay_out_held(const bonds::DatedBond& bond, dates::Serial reference);
 

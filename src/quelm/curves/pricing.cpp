@@ -20,7 +20,8 @@ Result<double> measure(const Instrument& instrument, const YieldCurve& curve, co
     const CurvePair pair = pricing_curves(curve, discount);
     if (pair.discount->dating().reference != ref)
         return invalid(describe(instrument) + ": the discount curve's reference date differs from the curve's");
-    QUELM_TRY(layout, lay_out(instrument, *ref));
+    QUELM_TRY(kept, lay_out_kept(instrument, *ref));
+    const Layout& layout = *kept;
     auto reading = read_curves(layout, pair);
     if (!reading) return named(reading.error());
     if (m == Measure::Value) return position_value(layout, reading->dp, reading->dd);

@@ -77,10 +77,16 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
                              std::vector<std::vector<double>>& unknown) -> Status {
         const BookItem& item = book[row];
         const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name_of(item) + ": " + e.text}); };
-        Result<Layout> layout = std::holds_alternative<Instrument>(item)
-                                    ? lay_out(std::get<Instrument>(item), ref)
-                                    : lay_out_held(std::get<bonds::DatedBond>(item), ref);
-        if (!layout) return std::holds_alternative<Instrument>(item) ? std::unexpected(layout.error()) : named(layout.error());
+        std::shared_ptr<const Layout> layout;
+        if (const auto* i = std::get_if<Instrument>(&item)) {
+            auto kept = lay_out_kept(*i, ref);
+            if (!kept) return std::unexpected(kept.error());
+            layout = std::move(*kept);
+        } else {
+            auto held = lay_out_held(std::get<bonds::DatedBond>(item), ref);
+            if (!held) return named(held.error());
+            layout = std::make_shared<const Layout>(std::move(*held));
+        }
         auto reading = read_curves(*layout, pair);
         if (!reading) return named(reading.error());
         std::vector<double> gp(reading->dp.size(), 0.0), gd(reading->dd.size(), 0.0);

@@ -44,8 +44,8 @@ Serial move(const Calendar& cal, Serial s, Convention c) {
 
 Result<Serial> adjust(const Calendar& cal, Serial s, Convention c) {
     const Serial out = move(cal, s, c);
-    QUELM_CHECK(check_range(out, "the adjusted date"));
-    return out;
+    if (in_range(out)) return out;
+    return std::unexpected(check_range(out, "the adjusted date").error());
 }
 
 }  // namespace quelm::dates

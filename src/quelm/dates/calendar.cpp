@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 namespace quelm::dates {
@@ -66,15 +67,33 @@ bool table_closed(Market m, Serial s) {
     return false;
 }
 
+// The union of the tables of a set of markets (bits 1.. of a calendar's mask), built on
+// first use and kept for the process: one lookup a day however many markets are joined.
+constexpr std::size_t kMarketSets = std::size_t{1} << (kMarketCount - 1);
+
+const HolidayTable& joined_table(std::uint8_t markets) {
+    static std::array<std::atomic<const HolidayTable*>, kMarketSets> joined{};
+    std::atomic<const HolidayTable*>& slot = joined[(markets >> 1) & (kMarketSets - 1)];
+    if (const HolidayTable* t = slot.load(std::memory_order_acquire)) return *t;
+    auto* made = new HolidayTable{};
+    for (std::size_t i = 1; i < kMarketCount; ++i) {
+        if ((markets >> i & 1u) == 0) continue;
+        for (Serial s = kTableFirst; s <= kTableLast; ++s) {
+            if (!table_closed(static_cast<Market>(i), s)) continue;
+            const auto k = static_cast<std::size_t>(s - kTableFirst);
+            made->bits[k / 64] |= std::uint64_t{1} << (k % 64);
+        }
+    }
+    const HolidayTable* expected = nullptr;
+    if (slot.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return *made;
+    delete made;  // another thread built the same table first
+    return *expected;
+}
+
 }  // namespace
 
 bool Calendar::market_closed(Serial s) const {
-    if (s >= kTableFirst && s <= kTableLast) {
-        for (std::size_t i = 1; i < kMarketCount; ++i) {
-            if ((markets_ >> i & 1u) != 0 && table_closed(static_cast<Market>(i), s)) return true;
-        }
-        return false;
-    }
+    if (s >= kTableFirst && s <= kTableLast) return joined_table(markets_).closed(s);
     const Civil c = civil_of(s);
     for (std::size_t i = 1; i < kMarketCount; ++i) {
         if ((markets_ >> i & 1u) != 0 && market_holiday(static_cast<Market>(i), s, c)) return true;

@@ -27,8 +27,15 @@ Status check_spec(const ScheduleSpec& s, Rule rule) {
     return {};
 }
 
+// A seed date with its civil date.
+struct SeedCivil {
+    Serial serial;
+    Civil civil;
+    explicit SeedCivil(Serial s) : serial(s), civil(civil_of(s)) {}
+};
+
 // The generation steps move on a calendar without holidays, as the roll dates do.
-Result<Serial> step(Serial seed, const ScheduleSpec& s, std::int32_t periods, bool eom) {
+Result<Serial> step(Serial seed, const ScheduleSpec& s, std::int32_t periods, bool eom, const SeedCivil& seed_civil) {
     static const Calendar every_day = Calendar::every_day();
     Tenor t = s.tenor;
     t.count *= periods;
@@ -36,6 +43,18 @@ Result<Serial> step(Serial seed, const ScheduleSpec& s, std::int32_t periods, bo
         const std::int64_t d = std::int64_t{seed} + t.count;
         if (d < kFirstSerial || d > kLastSerial) return invalid("schedule: a date falls outside 0001-01-01..9999-12-31");
         return static_cast<Serial>(d);
+    }
+    if (!eom && t.unit != TenorUnit::Weeks && seed_civil.serial == seed) {
+        // advance on every day without the end-of-month rule: the month moved, the day
+        // clamped, from the seed's civil date (found once a walk)
+        const Civil& from = seed_civil.civil;
+        const std::int64_t month_index = std::int64_t{from.year} * 12 + from.month - 1 + t.months();
+        if (month_index < 12 || month_index >= 12LL * 10000)
+            return invalid("the advanced date falls outside 0001-01-01..9999-12-31");
+        const std::int64_t y = month_index / 12;
+        const auto m = static_cast<unsigned>(month_index - y * 12 + 1);
+        const unsigned len = month_length(static_cast<std::int32_t>(y), m);
+        return serial_of(static_cast<std::int32_t>(y), m, from.day < len ? from.day : len);
     }
     return advance(every_day, seed, t, s.convention, eom);
 }
@@ -53,8 +72,12 @@ struct Walk {
     std::int32_t direction;
 };
 
+// adjusted[i]: dates[i] adjusted under the schedule's convention where the walk found it
+// (else kNotAdjusted), so the dates are not adjusted twice.
+constexpr Serial kNotAdjusted = kFirstSerial - 1;
+
 Status walk(const Walk& w, const ScheduleSpec& s, bool eom, std::vector<Serial>& dates, std::vector<bool>& regular,
-            Serial& seed) {
+            std::vector<Serial>& adjusted, Serial& seed) {
     auto adj = [&](Serial d, Convention c) { return adjust(s.calendar, d, c); };
     auto beyond = [&](Serial a, Serial b) { return w.direction > 0 ? a > b : a < b; };
     // Appends d unless it adjusts onto the date before it. The last date's adjustment under
@@ -71,6 +94,7 @@ Status walk(const Walk& w, const ScheduleSpec& s, bool eom, std::vector<Serial>&
         QUELM_TRY(b, adj(d, c));
         if (a != b) {
             dates.push_back(d);
+            adjusted.push_back(c == s.convention ? b : kNotAdjusted);
             regular.push_back(is_regular);
             if (c == s.convention) back_adjusted = b;
             else back_adjusted.reset();
@@ -82,16 +106,19 @@ Status walk(const Walk& w, const ScheduleSpec& s, bool eom, std::vector<Serial>&
         return {};
     };
     dates.push_back(w.from);
+    adjusted.push_back(kNotAdjusted);
     seed = w.from;
     if (w.near_stub) {
         dates.push_back(*w.near_stub);
-        QUELM_TRY(temp, step(seed, s, w.direction, eom));
+        adjusted.push_back(kNotAdjusted);
+        QUELM_TRY(temp, step(seed, s, w.direction, eom, SeedCivil(seed)));
         regular.push_back(temp == *w.near_stub);
         seed = *w.near_stub;
     }
     const Serial exit = w.far_stub.value_or(w.to);
+    const SeedCivil seed_civil(seed);
     for (std::int32_t periods = 1;; ++periods) {
-        QUELM_TRY(temp, step(seed, s, w.direction * periods, eom));
+        QUELM_TRY(temp, step(seed, s, w.direction * periods, eom, seed_civil));
         if (beyond(temp, exit)) {
             if (w.far_stub) QUELM_CHECK(append(*w.far_stub, s.convention, false));
             break;
@@ -113,6 +140,7 @@ Result<Schedule> make_schedule(const ScheduleSpec& s) {
     Schedule out;
     std::vector<Serial>& dates = out.dates;
     std::vector<bool> regular;  // built in generation order; regular[i] belongs to the period ending at dates[i+1]
+    std::vector<Serial> adjusted;
     Serial seed = s.effective;
 
     if (rule == Rule::Zero) {
@@ -120,12 +148,13 @@ Result<Schedule> make_schedule(const ScheduleSpec& s) {
         regular = {true};
     } else if (rule == Rule::Backward) {
         QUELM_CHECK(walk({s.termination, s.next_to_last_date, s.first_date, s.effective, s.convention, -1}, s, eom, dates,
-                         regular, seed));
+                         regular, adjusted, seed));
         std::reverse(dates.begin(), dates.end());
         std::reverse(regular.begin(), regular.end());
+        std::reverse(adjusted.begin(), adjusted.end());
     } else {  // forward and imm
         QUELM_CHECK(walk({s.effective, s.first_date, s.next_to_last_date, s.termination, s.termination_convention, 1}, s,
-                         eom, dates, regular, seed));
+                         eom, dates, regular, adjusted, seed));
     }
 
     if (rule == Rule::Imm) {
@@ -137,7 +166,12 @@ Result<Schedule> make_schedule(const ScheduleSpec& s) {
     // Inner dates: with end_of_month and a seed on its month's last business day, each
     // moves to its month's last calendar day first; all are then adjusted.
     const bool roll_to_month_end = eom && rule != Rule::Zero && cal.is_end_of_month(seed);
+    const bool moved = roll_to_month_end || rule == Rule::Imm;  // the walk's adjustments no longer apply
     for (std::size_t i = 1; i + 1 < dates.size(); ++i) {
+        if (!moved && adjusted.size() == dates.size() && adjusted[i] != kNotAdjusted) {
+            dates[i] = adjusted[i];
+            continue;
+        }
         QUELM_TRY(d, adj(roll_to_month_end ? end_of_month(dates[i]) : dates[i], s.convention));
         dates[i] = d;
     }

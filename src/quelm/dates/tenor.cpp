@@ -56,7 +56,11 @@ Result<Serial> advance(const Calendar& cal, Serial s, Tenor t, Convention c, boo
             const std::int64_t month_index = std::int64_t{from.year} * 12 + from.month - 1 + t.months();
             if (month_index < 12 || month_index >= 12LL * 10000)
                 return invalid("the advanced date falls outside 0001-01-01..9999-12-31");
-            const Serial d = add_months(s, static_cast<std::int32_t>(t.months()));
+            // add_months, from the civil date already at hand
+            const std::int64_t y = month_index / 12;
+            const auto m = static_cast<unsigned>(month_index - y * 12 + 1);
+            const unsigned len = month_length(static_cast<std::int32_t>(y), m);
+            const Serial d = serial_of(static_cast<std::int32_t>(y), m, from.day < len ? from.day : len);
             if (end_of_month) {
                 if (c == Convention::Unadjusted) {
                     if (dates::is_end_of_month(s)) return dates::end_of_month(d);
