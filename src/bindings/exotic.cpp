@@ -4,6 +4,7 @@
 #include "bindings/string_options.hpp"
 #include "quelm/pricing/asian.hpp"
 #include "quelm/pricing/barrier.hpp"
+#include "quelm/pricing/barrier_block.hpp"
 #include "quelm/pricing/lookback.hpp"
 
 #include <optional>
@@ -37,6 +38,32 @@ Result<double> barrier_price_of(double spot, double strike, double rate, double 
     return pricing::barrier_price(v.contract, v.market, {.type = barrier_type, .level = barrier});
 }
 
+// vec.barrier_price's blocks: (spot, strike, rate, vol, t, option_type, barrier_type, barrier,
+// dividend_yield). An element whose option or barrier type was rejected gets a NaN spot,
+// so the block leaves it to the element path, which reports it.
+static_assert(vec::kBlock == pricing::kBarrierBlock, "an array block is one block of the core");
+void barrier_price_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                        bool* done) {
+    using vec::block_code;
+    using vec::block_real;
+    pricing::BarrierBlock b;
+    b.n = n;
+    for (std::size_t j = 0; j < n; ++j) {
+        const unsigned char type = block_code(at, step, 5, j), kind = block_code(at, step, 6, j);
+        const bool known = type < option_count<OptionType>() && kind < option_count<pricing::BarrierType>();
+        b.spot[j] = known ? block_real(at, step, 0, j) : kNaN;
+        b.strike[j] = block_real(at, step, 1, j);
+        b.rate[j] = block_real(at, step, 2, j);
+        b.vol[j] = block_real(at, step, 3, j);
+        b.expiry[j] = block_real(at, step, 4, j);
+        b.type[j] = known ? static_cast<OptionType>(type) : OptionType::Call;
+        b.kind[j] = known ? static_cast<pricing::BarrierType>(kind) : pricing::BarrierType::DownIn;
+        b.level[j] = block_real(at, step, 7, j);
+        b.dividend_yield[j] = block_real(at, step, 8, j);
+    }
+    pricing::barrier_price_block(b, out, done);
+}
+
 Result<double> lookback_price_of(double spot, double strike, double rate, double vol, double t, OptionType type,
                                  pricing::StrikeType strike_type, double q) {
     const Vanilla v = vanilla(spot, strike, rate, vol, t, type, q);
@@ -56,7 +83,7 @@ Result<AsianRow> asian_price_of(double spot, double strike, double rate, double 
     return AsianRow{e.price, e.standard_error};
 }
 
-constexpr FunctionDef def_barrier_price = typed_in_vec<&barrier_price_of>(
+constexpr FunctionDef def_barrier_price = typed_in_vec<&barrier_price_of, &barrier_price_many>(
     "barrier_price",
     {"spot", "strike", "rate", "vol", "t", "option_type", "barrier_type", "barrier", {"dividend_yield", "0.0"}},
     "Price a continuously monitored single-barrier option (zero rebate).");
