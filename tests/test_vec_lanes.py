@@ -1,5 +1,5 @@
 """quelm.vec's lane kernels beyond the vanilla options (curve queries at times and dates, bond
-prices from yields, barrier options): each element keeps the scalar call's
+prices from yields, barrier and lookback options): each element keeps the scalar call's
 bits at every SIMD width (QUELM_SIMD) and thread count, with invalid, NaN and special
 elements mixed in, under errors="raise" and errors="nan".
 
@@ -114,7 +114,19 @@ def cases():
                     bond.clean_price_from_yield, (y,)))
     cols = barrier_book(rng, 800)
     out.append(("barrier_price", lambda e, c=cols: vec.barrier_price(*c, errors=e), quelm.barrier_price, cols))
+    cols = lookback_book(rng, 800)
+    out.append(("lookback_price", lambda e, c=cols: vec.lookback_price(*c, errors=e), quelm.lookback_price, cols))
     return out
+
+
+def lookback_book(rng, n: int) -> tuple:
+    """Fixed and floating strikes, K on both sides of S, carry near zero, tiny vols, invalid inputs."""
+    spot, strike, rate, vol, t, option, _, _, q = barrier_book(rng, n)
+    rate[::9] = q[::9]  # no carry: the formula's 1e-8 floor
+    rate[1::11] = q[1::11] + 3e-9
+    strike[::13] = spot[::13]
+    kind = rng.choice(["fixed", "floating", "float", "FIXED", "strike"], n, p=[0.45, 0.4, 0.06, 0.06, 0.03])
+    return spot, strike, rate, vol, t, option, kind, q
 
 
 def barrier_book(rng, n: int) -> tuple:
