@@ -1,6 +1,7 @@
 #include "quelm/curves/curve_block.hpp"
 
 #include <cmath>
+#include <type_traits>
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/simd.hpp"
@@ -94,34 +95,45 @@ Bits<V> index_bits(V x) {
 }
 
 // The segment of t as find_segment chooses it: k = the number of pillars <= t, segment
-// k - 1 clamped into [0, n - 2]. Few pillars: every pillar compared; many: the same
-// branch-free bisection (its steps do not depend on t, so every lane takes them together).
+// k - 1 clamped into [0, n - 2]. Few pillars: every pillar compared, the count kept in
+// integer lanes (one-cycle adds, so the comparisons overlap); many: the same branch-free
+// bisection (its steps do not depend on t, so every lane takes them together).
 template <class V>
-V segment_of(const CurveLanes& c, V t) {
-    V k = lanes::splat<V>(0.0);
+Bits<V> segment_of(const CurveLanes& c, V t) {
+    using U = Bits<V>;
+    const std::uint64_t top = c.n - 2;
     if (c.n <= 48) {
-        for (std::size_t j = 0; j < c.n; ++j) k = k + lanes::select(t >= c.xs[j], lanes::splat<V>(1.0), lanes::splat<V>(0.0));
-    } else {
-        V lo = lanes::splat<V>(0.0);
-        std::size_t len = c.n;
-        while (len > 1) {
-            const std::size_t half = len / 2;
-            const V h = lanes::splat<V>(static_cast<double>(half));
-            lo = lo + lanes::select(lanes::gather(c.xs, index_bits(lo + h)) <= t, h, lanes::splat<V>(0.0));
-            len -= half;
+        if constexpr (std::is_same_v<V, double>) {
+            std::uint64_t k = 0;
+            for (std::size_t j = 0; j < c.n; ++j) k += t >= c.xs[j] ? 1 : 0;
+            const std::uint64_t i = k > 0 ? k - 1 : 0;
+            return i > top ? top : i;
+        } else {
+            U k{};
+            for (std::size_t j = 0; j < c.n; ++j) k = k - lanes::mask_bits<U>(t >= c.xs[j]);  // a true mask is -1
+            const U zero{};
+            const U i = lanes::select(k > zero, k - std::uint64_t{1}, zero);
+            return lanes::select(i > top, zero + top, i);
         }
-        k = lo + lanes::select(lanes::gather(c.xs, index_bits(lo)) <= t, lanes::splat<V>(1.0), lanes::splat<V>(0.0));
     }
+    V lo = lanes::splat<V>(0.0);
+    std::size_t len = c.n;
+    while (len > 1) {
+        const std::size_t half = len / 2;
+        const V h = lanes::splat<V>(static_cast<double>(half));
+        lo = lo + lanes::select(lanes::gather(c.xs, index_bits(lo + h)) <= t, h, lanes::splat<V>(0.0));
+        len -= half;
+    }
+    const V k = lo + lanes::select(lanes::gather(c.xs, index_bits(lo)) <= t, lanes::splat<V>(1.0), lanes::splat<V>(0.0));
     const V i = lanes::select(k > 0.0, k - 1.0, lanes::splat<V>(0.0));
-    const double top = static_cast<double>(c.n - 2);
-    return lanes::select(i > top, lanes::splat<V>(top), i);
+    return index_bits(lanes::select(i > static_cast<double>(top), lanes::splat<V>(static_cast<double>(top)), i));
 }
 
 // ln P(t) for lanes that answers() accepts (others get a value that is dropped).
 template <class V>
 V log_discount_lanes(const CurveLanes& c, V t) {
     if (c.shape == Shape::Flat) return lanes::select(t == 0.0, lanes::splat<V>(0.0), -c.rate * t);
-    const Bits<V> i = index_bits(segment_of(c, t));
+    const Bits<V> i = segment_of(c, t);
     V x0, x1;
     lanes::gather_row(c.xs, i, x0, x1);
     V inside;
