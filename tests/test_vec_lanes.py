@@ -1,7 +1,7 @@
-"""quelm.vec's lane kernels beyond the vanilla options (curve queries at times and dates, bond
-prices from yields, barrier and lookback options): each element keeps the scalar call's
-bits at every SIMD width (QUELM_SIMD) and thread count, with invalid, NaN and special
-elements mixed in, under errors="raise" and errors="nan".
+"""quelm.vec's lane kernels beyond the vanilla options (curve queries at times and dates,
+bond prices from yields and yields from prices, barrier and lookback options): each element
+keeps the scalar call's bits at every SIMD width (QUELM_SIMD) and thread count, with
+invalid, NaN and special elements mixed in, under errors="raise" and errors="nan".
 
 Run as a script, this file prints one line per case ("<name> ok" or the first differing
 elements): the width test runs it once per QUELM_SIMD value."""
@@ -112,6 +112,9 @@ def cases():
         y = yields(rng, 500)
         out.append((f"bond_price/{name}", lambda e, b=bond, y=y: vec.bond_price(b, y, errors=e),
                     bond.clean_price_from_yield, (y,)))
+        p = prices(rng, bond, 300)
+        out.append((f"bond_yield/{name}", lambda e, b=bond, p=p: vec.bond_yield(b, p, errors=e),
+                    bond.yield_to_maturity, (p,)))
     cols = barrier_book(rng, 800)
     out.append(("barrier_price", lambda e, c=cols: vec.barrier_price(*c, errors=e), quelm.barrier_price, cols))
     cols = lookback_book(rng, 800)
@@ -170,6 +173,14 @@ def yields(rng, n: int) -> np.ndarray:
     y[pick] = rng.choice(special, pick.sum())
     y[:len(special)] = special
     return y
+
+
+def prices(rng, bond, n: int) -> np.ndarray:
+    """Clean prices from yields across the search's bracket and beyond it (no root), with a
+    price at the bracket's end, zero, negative and non-finite ones."""
+    p = scalar_each(bond.clean_price_from_yield, rng.uniform(-0.95, 2.2, n))
+    p[:6] = [bond.clean_price_from_yield(2.0), 0.0, -5.0, math.nan, math.inf, -bond.accrued]
+    return p
 
 
 CASES = cases()

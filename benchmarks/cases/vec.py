@@ -67,6 +67,14 @@ def cases(quick: bool) -> list:
     m = n // 10
     ys = rng.uniform(0.0, 0.09, m)
 
+    quotes = rng.uniform(70.0, 130.0, 5000)
+
+    def scipy_yields():
+        from scipy.optimize import brentq
+
+        return [brentq(lambda y, q=q: float(np.sum(flow_a * (1.0 + y / 2.0) ** (-2.0 * flow_t))) - q, -0.9, 2.0,
+                       xtol=1e-12, maxiter=200) for q in quotes]
+
     def numpy_bond():
         return ((1.0 + ys[:, None] / 2.0) ** (-2.0 * flow_t) * flow_a).sum(axis=1)
 
@@ -100,5 +108,9 @@ def cases(quick: bool) -> list:
         {"name": f"vec.bond_price, 30y semi-annual, {m:,} yields",
          "quelm": lambda: vec.bond_price(bond, ys),
          "peers": {"NumPy: flows x yields power sum": numpy_bond},
+         "number": 1},
+        {"name": "vec.bond_yield, 30y semi-annual, 5,000 clean prices",
+         "quelm": lambda: vec.bond_yield(bond, quotes),
+         "peers": {"loop of SciPy brentq on a NumPy price": scipy_yields},
          "number": 1},
     ]
