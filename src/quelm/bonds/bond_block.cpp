@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <span>
-#include <utility>
 
 #include "quelm/core/math/pow_lanes.hpp"
+#include "quelm/core/math/solvers.hpp"
 #include "quelm/core/simd.hpp"
 
 namespace quelm::bonds {
@@ -63,68 +63,6 @@ V price_by_exp_lanes(std::span<const Cashflow> flows, double f, V log_base) {
     return sum;
 }
 
-// brent() (core/math/solvers.hpp) on [-0.9, 2] with tolerance 1e-12 and 200 steps, as a
-// machine that asks for one gap at a time: the same operations in the same order.
-struct Brent {
-    static constexpr double kEps = 2.220446049250313e-16, kTol = 1e-12;
-    static constexpr unsigned kSteps = 200;
-    double a, b, c, d, fa, fb, fc, s;
-    bool mflag;
-    unsigned iter;
-    // From the gaps at both ends: 1 answered (root in b), 2 failed, 0 asking for f(s).
-    int start(double fa0, double fb0) {
-        a = -0.9, b = 2.0, fa = fa0, fb = fb0;
-        if (std::fabs(fa) <= kTol) return b = a, 1;
-        if (std::fabs(fb) <= kTol) return 1;
-        if (fa * fb > 0.0) return 2;
-        if (!(std::fabs(fb) <= std::fabs(fa))) {
-            std::swap(a, b);
-            std::swap(fa, fb);
-        }
-        c = a, fc = fa, mflag = true, d = 0.0, iter = 0;
-        return propose();
-    }
-    int propose() {
-        if (iter >= kSteps) return 2;
-        if (std::fabs(fa - fc) > kEps && std::fabs(fb - fc) > kEps) {
-            s = a * fb * fc / ((fa - fb) * (fa - fc)) + b * fa * fc / ((fb - fa) * (fb - fc)) +
-                c * fa * fb / ((fc - fa) * (fc - fb));
-        } else {
-            s = b - fb * (b - a) / (fb - fa);
-        }
-        const bool bisect = (s - (3.0 * a + b) / 4.0) * (s - b) >= 0.0 || (mflag && std::fabs(b - c) < kTol) ||
-                            (mflag && std::fabs(s - b) >= std::fabs(b - c) / 2.0) ||
-                            (!mflag && std::fabs(c - d) < kTol) ||
-                            (!mflag && std::fabs(s - b) >= std::fabs(c - d) / 2.0);
-        if (bisect) {
-            s = (a + b) / 2.0;
-            mflag = true;
-        } else {
-            mflag = false;
-        }
-        return 0;
-    }
-    int take(double fs) {
-        d = c;
-        c = b;
-        fc = fb;
-        if (fa * fs < 0.0) {
-            b = s;
-            fb = fs;
-        } else {
-            a = s;
-            fa = fs;
-        }
-        if (std::fabs(fa) < std::fabs(fb)) {
-            std::swap(a, b);
-            std::swap(fa, fb);
-        }
-        if (std::fabs(fb) <= kTol || std::fabs(b - a) <= kTol) return 1;
-        ++iter;
-        return propose();
-    }
-};
-
 struct YieldJob {
     const FixedRateBond* bond;
     const double* dirty;
@@ -143,7 +81,8 @@ void yield_lanes(const YieldJob& job) {
     // The gaps at both ends differ only by each element's price: one pass each.
     const double at_low = price_by_exp_lanes(flows, f, quelm::log(1.0 + -0.9 / f));
     const double at_high = price_by_exp_lanes(flows, f, quelm::log(1.0 + 2.0 / f));
-    Brent lane[w];
+    // yield_from_dirty's search: brent() on [-0.9, 2], tolerance 1e-12, 200 steps.
+    BrentSearch lane[w];
     std::size_t element[w];
     std::size_t next = 0, busy = 0;
     const auto fill = [&](std::size_t k) {
@@ -152,11 +91,12 @@ void yield_lanes(const YieldJob& job) {
             const std::size_t i = next++;
             if (!job.use[i]) continue;
             const double p = job.dirty[i];
-            const int state = lane[k].start(at_low - p, at_high - p);
-            if (state == 1) {
-                job.out[i] = lane[k].b;
+            lane[k] = BrentSearch(-0.9, 2.0, 1e-12, 200);
+            const BrentSearch::State state = lane[k].start(at_low - p, at_high - p);
+            if (state == BrentSearch::Done) {
+                job.out[i] = lane[k].root();
                 job.done[i] = true;
-            } else if (state == 0) {
+            } else if (state == BrentSearch::Ask) {
                 element[k] = i;
                 ++busy;
                 return;
@@ -167,16 +107,16 @@ void yield_lanes(const YieldJob& job) {
     while (busy > 0) {
         double log_base[w];
         for (std::size_t k = 0; k < w; ++k)
-            log_base[k] = element[k] == kBondBlock ? 0.0 : quelm::log(1.0 + lane[k].s / f);
+            log_base[k] = element[k] == kBondBlock ? 0.0 : quelm::log(1.0 + lane[k].s() / f);
         double price[w];
         lanes::store(price, price_by_exp_lanes(flows, f, lanes::load<V>(log_base)));
         for (std::size_t k = 0; k < w; ++k) {
             const std::size_t i = element[k];
             if (i == kBondBlock) continue;
-            const int state = lane[k].take(price[k] - job.dirty[i]);
-            if (state == 0) continue;
-            if (state == 1) {
-                job.out[i] = lane[k].b;
+            const BrentSearch::State state = lane[k].take(price[k] - job.dirty[i]);
+            if (state == BrentSearch::Ask) continue;
+            if (state == BrentSearch::Done) {
+                job.out[i] = lane[k].root();
                 job.done[i] = true;
             }
             --busy;
