@@ -1,7 +1,8 @@
 """quelm.vec's lane kernels beyond the vanilla options (curve queries at times and dates,
-bond prices from yields and yields from prices, barrier and lookback options): each element
-keeps the scalar call's bits at every SIMD width (QUELM_SIMD) and thread count, with
-invalid, NaN and special elements mixed in, under errors="raise" and errors="nan".
+bond prices from yields and yields from prices, dated bond prices, barrier and lookback
+options): each element keeps the scalar call's bits at every SIMD width (QUELM_SIMD) and
+thread count, with invalid, NaN and special elements mixed in, under errors="raise" and
+errors="nan".
 
 Run as a script, this file prints one line per case ("<name> ok" or the first differing
 elements): the width test runs it once per QUELM_SIMD value."""
@@ -115,6 +116,16 @@ def cases():
         p = prices(rng, bond, 300)
         out.append((f"bond_yield/{name}", lambda e, b=bond, p=p: vec.bond_yield(b, p, errors=e),
                     bond.yield_to_maturity, (p,)))
+    for name, bond in dated_bonds().items():
+        y = yields(rng, 400)
+        settle = settlements(rng, bond, 400)
+        out += [
+            (f"dated_bond_price/{name}", lambda e, b=bond, y=y, d=settle: vec.dated_bond_price(b, y, d, errors=e),
+             bond.clean_price_at, (y, settle)),
+            (f"dated_bond_dirty_price/{name}",
+             lambda e, b=bond, y=y, d=settle: vec.dated_bond_dirty_price(b, y, d, errors=e), bond.dirty_price_at,
+             (y, settle)),
+        ]
     cols = barrier_book(rng, 800)
     out.append(("barrier_price", lambda e, c=cols: vec.barrier_price(*c, errors=e), quelm.barrier_price, cols))
     cols = lookback_book(rng, 800)
@@ -130,6 +141,26 @@ def lookback_book(rng, n: int) -> tuple:
     strike[::13] = spot[::13]
     kind = rng.choice(["fixed", "floating", "float", "FIXED", "strike"], n, p=[0.45, 0.4, 0.06, 0.06, 0.03])
     return spot, strike, rate, vol, t, option, kind, q
+
+
+def dated_bonds() -> dict:
+    return {
+        # ex-coupon periods and an irregular first coupon
+        "gilt": quelm.FixedRateBond.dated("1996-02-29", "2021-06-07", 0.08, calendar="uk", ex_coupon_days=6,
+                                          first_coupon="1996-06-07"),
+        "note": quelm.FixedRateBond.dated("2024-05-15", "2054-05-15", 0.045, calendar="us-government-bond"),
+    }
+
+
+def settlements(rng, bond, n: int) -> np.ndarray:
+    """A few settlement dates shared by many elements (priced together), some on payment
+    dates, before the issue or at maturity (which fail), and NaT."""
+    issue, maturity = np.datetime64(bond.issue), np.datetime64(bond.maturity)
+    pool = issue + rng.integers(0, (maturity - issue).astype(int), 6).astype("timedelta64[D]")
+    pool = np.concatenate([pool, [issue, maturity - 1, maturity, issue - 3]])
+    d = rng.choice(pool, n)
+    d[50::97] = np.datetime64("NaT")
+    return d
 
 
 def barrier_book(rng, n: int) -> tuple:

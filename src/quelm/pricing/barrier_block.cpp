@@ -45,7 +45,6 @@ V vanilla_lanes_price(V s, V k, V t, V vol, V r, V q, V phi) {
 // `ok` clears the lanes whose terms leave the plain formula (the caller prices those).
 template <class V>
 V barrier_lanes_price(V s, V k, V h, V t, V vol, V r, V q, V phi, V eta, V in, V& ok) {
-    using M = lanes::mask_t<V>;
     const V b = r - q;
     const V vt = lanes::sqrt(t) * vol;
     const V mu = ((-0.5 * vol) * vol + b) / (vol * vol);
@@ -67,7 +66,8 @@ V barrier_lanes_price(V s, V k, V h, V t, V vol, V r, V q, V phi, V eta, V in, V
     const V A = ab(log_lanes(s / k) / vt + lvt);
     const V B = ab(log_lanes(s / h) / vt + lvt);
     V C = lanes::splat<V>(0.0), D = C;
-    auto in_range = lanes::mask_not(M{});
+    // With sigma^2 underflowing mu is infinite: the scalar call takes the zero-vol limit.
+    auto in_range = mu - mu == 0.0;
     if (lanes::any(lanes::mask_or(uses_c, uses_d))) {
         const V e1 = 2.0 * lambda, e2 = 2.0 * mu;
         const V p1 = pow_lanes(hs, e1);
@@ -75,9 +75,10 @@ V barrier_lanes_price(V s, V k, V h, V t, V vol, V r, V q, V phi, V eta, V in, V
         // The reflection terms; a lane whose product is not plain (plain_power_product) or
         // whose powers leave pow's main path goes to the caller.
         in_range = lanes::mask_and(
-            lanes::mask_and(lanes::mask_and(pow_exponent_on_main_path(e1), pow_exponent_on_main_path(e2)),
-                            pow_base_on_main_path(hs)),
-            lanes::mask_and(p1 - p1 == 0.0, p2 - p2 == 0.0));
+            in_range,
+            lanes::mask_and(lanes::mask_and(lanes::mask_and(pow_exponent_on_main_path(e1), pow_exponent_on_main_path(e2)),
+                                            pow_base_on_main_path(hs)),
+                            lanes::mask_and(p1 - p1 == 0.0, p2 - p2 == 0.0)));
         const auto cd = [&](V y, auto used) {
             const V z1 = eta * y, z2 = eta * y - eta * vt;
             const V n1 = phi_of(z1), n2 = phi_of(z2);
