@@ -84,6 +84,9 @@ void dated_price_block(const DatedBond& bond, const double* y, const std::int64_
                 open[j] = false;
             }
         }
+        // One element alone gains nothing from lanes: the scalar call builds its flows in
+        // its thread's buffer, without allocating.
+        if (count < 2) continue;
         const auto d = static_cast<dates::Serial>(day);
         const Result<StreetFlows> flows = bond.street_flows(d);
         if (!flows) continue;
