@@ -97,6 +97,11 @@ def array_cases(quick: bool) -> list:
          "quelm": lambda: vec.dated_bond_price(BOND, yields, settle),
          "peers": {"Python loop of DatedBond.clean_price_at": loop_price},
          "number": 1, "note": "target ratio >= 20"},
+        {"name": f"vec.dated_bond_price, 30y semi-annual, {m:,} yields at one settlement date",
+         "quelm": lambda: vec.dated_bond_price(BOND, yields, settle[0]),
+         "peers": {"Python loop of DatedBond.clean_price_at": lambda: [BOND.clean_price_at(y, settle_list[0])
+                                                                         for y in yield_list]},
+         "number": 1},
         {"name": f"vec.year_fraction act/act-isda, {m:,} datetime64[D] pairs",
          "quelm": lambda: vec.year_fraction(starts, ends, "act/act-isda"),
          "peers": {"Python loop of quelm.year_fraction": loop_year_fraction,

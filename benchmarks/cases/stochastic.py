@@ -131,4 +131,53 @@ def cases(quick: bool) -> list:
                 "quelm": lambda: quelm.lookback_price(100.0, 100.0, 0.05, 0.2, 1.0, "call", "floating", 0.01),
                 "peers": {"pure Python math": lambda: py_floating_lookback_call(100.0, 0.05, 0.2, 1.0, 0.01)},
                 "number": number})
+    if np is not None:
+        out += vec_exotic_cases(np, 100_000 if quick else 1_000_000)
     return out
+
+
+def vec_exotic_cases(np, n: int) -> list:
+    """Books of barrier and lookback options in quelm.vec against the same formulas in NumPy
+    with SciPy's normal CDF."""
+    try:
+        from scipy.special import ndtr
+    except ImportError:
+        return []
+    import quelm.vec as vec
+
+    rng = np.random.default_rng(5)
+    s, v, t = rng.uniform(80, 120, n), rng.uniform(0.1, 0.5, n), rng.uniform(0.25, 2.0, n)
+    k, r, q = s * rng.uniform(0.95, 1.2, n), 0.05, 0.01
+    h = s * rng.uniform(0.7, 0.95, n)  # K >= H: the knock-in is the single term C
+
+    def numpy_black_scholes_call():
+        sd = v * np.sqrt(t)
+        d1 = (np.log(s / k) + (r - q + v * v / 2) * t) / sd
+        return s * np.exp(-q * t) * ndtr(d1) - k * np.exp(-r * t) * ndtr(d1 - sd)
+
+    def numpy_down_out_call():
+        b, sd = r - q, np.sqrt(t) * v
+        mu = (b - 0.5 * v * v) / (v * v)
+        lam = 1 + mu
+        y1 = np.log(h * h / (s * k)) / sd + lam * sd
+        knock_in = ((h / s) ** (2 * lam) * np.exp((b - r) * t) * s * ndtr(y1)
+                    - (h / s) ** (2 * mu) * np.exp(-r * t) * k * ndtr(y1 - sd))
+        return np.maximum(numpy_black_scholes_call() - knock_in, 0.0)
+
+    def numpy_floating_lookback_call():
+        b = r - q
+        c, sd = t * (0.5 * v * v + b), np.sqrt(t) * v
+        w, x, g = 2 * b * np.sqrt(t) / v, v * v / (2 * b), np.exp(t * b)
+        a1 = c / sd
+        a2 = a1 - sd
+        return np.maximum(np.exp(-q * t) * s * ndtr(a1) - np.exp(-r * t) * s * ndtr(a2)
+                          + np.exp(-r * t) * s * x * (ndtr(w - a1) - g * ndtr(-a1)), 0.0)
+
+    return [
+        {"name": f"vec.barrier_price, {n:,} down-and-out calls",
+         "quelm": lambda: vec.barrier_price(s, k, r, v, t, "call", "down-out", h, q),
+         "peers": {"NumPy + scipy.special.ndtr formula": numpy_down_out_call}, "number": 1},
+        {"name": f"vec.lookback_price, {n:,} floating-strike calls",
+         "quelm": lambda: vec.lookback_price(s, k, r, v, t, "call", "floating", q),
+         "peers": {"NumPy + scipy.special.ndtr formula": numpy_floating_lookback_call}, "number": 1},
+    ]

@@ -10,6 +10,7 @@
 #include "quelm/core/math/interpolate.hpp"
 #include "quelm/curves/bootstrap.hpp"
 #include "quelm/curves/curve.hpp"
+#include "quelm/curves/curve_block.hpp"
 #include "quelm/dates/serial.hpp"
 
 #include <span>
@@ -93,6 +94,54 @@ Result<double> discount_on_of(const YieldCurve& c, Date d) { return c.discount_o
 Result<double> zero_rate_on_of(const YieldCurve& c, Date d) { return c.zero_rate_on(d.serial); }
 Result<double> forward_rate_between_of(const YieldCurve& c, Date d1, Date d2) {
     return c.forward_rate_between(d1.serial, d2.serial);
+}
+
+// The array forms' blocks: up to vec::kBlock queries of a row through the curve's lanes.
+static_assert(vec::kBlock == curves::kCurveBlock, "an array block is one block of the core");
+const YieldCurve& curve_of(const void* context) { return *static_cast<const YieldCurve*>(context); }
+void reals(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t n, double* v) {
+    for (std::size_t j = 0; j < n; ++j) v[j] = vec::block_real(at, step, k, j);
+}
+void days(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t n, std::int64_t* v) {
+    for (std::size_t j = 0; j < n; ++j) v[j] = vec::block_days(at, step, k, j);
+}
+void discount_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                   bool* done) {
+    double t[vec::kBlock];
+    reals(at, step, 0, n, t);
+    curves::discount_block(curve_of(context), t, n, out, done);
+}
+void zero_rate_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
+                    bool* done) {
+    double t[vec::kBlock];
+    reals(at, step, 0, n, t);
+    curves::zero_rate_block(curve_of(context), t, n, out, done);
+}
+void forward_rate_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
+                       double* out, bool* done) {
+    double t1[vec::kBlock], t2[vec::kBlock];
+    reals(at, step, 0, n, t1);
+    reals(at, step, 1, n, t2);
+    curves::forward_rate_block(curve_of(context), t1, t2, n, out, done);
+}
+void discount_on_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
+                      double* out, bool* done) {
+    std::int64_t d[vec::kBlock];
+    days(at, step, 0, n, d);
+    curves::discount_on_block(curve_of(context), d, n, out, done);
+}
+void zero_rate_on_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
+                       double* out, bool* done) {
+    std::int64_t d[vec::kBlock];
+    days(at, step, 0, n, d);
+    curves::zero_rate_on_block(curve_of(context), d, n, out, done);
+}
+void forward_rate_between_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
+                               double* out, bool* done) {
+    std::int64_t d1[vec::kBlock], d2[vec::kBlock];
+    days(at, step, 0, n, d1);
+    days(at, step, 1, n, d2);
+    curves::forward_rate_between_block(curve_of(context), d1, d2, n, out, done);
 }
 
 // (functools.partial(fn, **kwargs), args).
@@ -221,28 +270,28 @@ constexpr FunctionDef def_from_discount_factors = typed<&from_discount_factors_o
     {"times", "dfs", {"interp", "\"log-linear\""}, "*", {"extrapolate", "\"none\""}, QUELM_DATING_PARAMS},
     "Build from discount factors at the given pillar times. `extrapolate`, `reference_date`\n"
     "and `day_count` as for `from_zero_rates`.").locking(Lock::BySize);
-constexpr FunctionDef def_discount = detail::with_form<member_function<&YieldCurve::discount>, true, nullptr>(
+constexpr FunctionDef def_discount = detail::with_form<member_function<&YieldCurve::discount>, true, &discount_many>(
     typed_method<&discount_of>("discount", {"t"},
                                "Discount factor `P(t)` (with `P(0) = 1`), `t` in years or a date."),
     "discount", "curve", &yield_curve_type);
-constexpr FunctionDef def_zero_rate = detail::with_form<member_function<&YieldCurve::zero_rate>, true, nullptr>(
+constexpr FunctionDef def_zero_rate = detail::with_form<member_function<&YieldCurve::zero_rate>, true, &zero_rate_many>(
     typed_method<&zero_rate_of>("zero_rate", {"t"},
                                 "Continuously-compounded zero rate `z(t)`, `t` in years or a date."),
     "zero_rate", "curve", &yield_curve_type);
-constexpr FunctionDef def_forward_rate = detail::with_form<member_function<&YieldCurve::forward_rate>, true, nullptr>(
+constexpr FunctionDef def_forward_rate = detail::with_form<member_function<&YieldCurve::forward_rate>, true, &forward_rate_many>(
     typed_method<&forward_rate_of>(
         "forward_rate", {"t1", "t2"},
         "Continuously-compounded forward rate over `[t1, t2]`, each in years or a date."),
     "forward_rate", "curve", &yield_curve_type);
-constexpr FunctionDef def_discount_on = typed_method_in_vec<&discount_on_of>(
+constexpr FunctionDef def_discount_on = typed_method_in_vec<&discount_on_of, &discount_on_many>(
     "discount", {"t"}, "Discount factor `P(t)` (with `P(0) = 1`), `t` in years or a date.", "discount", "curve",
     &yield_curve_type);
 QUELM_VEC_DATE_TWIN(def_discount_on);
-constexpr FunctionDef def_zero_rate_on = typed_method_in_vec<&zero_rate_on_of>(
+constexpr FunctionDef def_zero_rate_on = typed_method_in_vec<&zero_rate_on_of, &zero_rate_on_many>(
     "zero_rate", {"t"}, "Continuously-compounded zero rate `z(t)`, `t` in years or a date.", "zero_rate", "curve",
     &yield_curve_type);
 QUELM_VEC_DATE_TWIN(def_zero_rate_on);
-constexpr FunctionDef def_forward_rate_between = typed_method_in_vec<&forward_rate_between_of>(
+constexpr FunctionDef def_forward_rate_between = typed_method_in_vec<&forward_rate_between_of, &forward_rate_between_many>(
     "forward_rate", {"t1", "t2"}, "Continuously-compounded forward rate over `[t1, t2]`, each in years or a date.",
     "forward_rate", "curve", &yield_curve_type);
 QUELM_VEC_DATE_TWIN(def_forward_rate_between);

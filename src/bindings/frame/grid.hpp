@@ -244,10 +244,15 @@ inline constexpr std::size_t kBlock = kCheckEvery;
 using Block = void (*)(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                        double* out, bool* done);
 
-// Operand k of a block's element j: a float64, or a string option's one-byte code.
+// Operand k of a block's element j: a float64, a date's days, or a string option's one-byte code.
 inline double block_real(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {
     double v;
     std::memcpy(&v, at[k] + step[k] * static_cast<Py_ssize_t>(j), sizeof v);  // strided views need not be aligned
+    return v;
+}
+inline std::int64_t block_days(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {
+    std::int64_t v;
+    std::memcpy(&v, at[k] + step[k] * static_cast<Py_ssize_t>(j), sizeof v);
     return v;
 }
 inline unsigned char block_code(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {

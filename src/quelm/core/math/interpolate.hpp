@@ -46,15 +46,19 @@ public:
     [[nodiscard]] std::span<const double> ys() const { return ys_; }
     [[nodiscard]] std::span<const double> second_derivatives() const { return m_; }
 
-private:
-    NaturalCubicSpline() = default;
     // Per segment, the parts of the cubic that do not depend on x, computed exactly as the
-    // formula would at each call: lookups at many points skip three divisions each.
+    // formula would at each call: lookups at many points skip three divisions each. On
+    // segment i, s(x) = (m_i b^3 + m_(i+1) a^3) / six_h + left b + right a, with
+    // a = x - x_i and b = x_(i+1) - x, in that order of operations.
     struct Segment {
         double six_h;  // 6 h
         double left;   // y_i / h - m_i h / 6
         double right;  // y_(i+1) / h - m_(i+1) h / 6
     };
+    [[nodiscard]] std::span<const Segment> segments() const { return segments_; }
+
+private:
+    NaturalCubicSpline() = default;
     std::vector<double> xs_, ys_, m_;
     std::vector<Segment> segments_;
 };

@@ -1,0 +1,24 @@
+// The array forms of a dated bond's dirty and clean price at a yield and a settlement date:
+// up to kDatedBlock elements of one array call at once. Elements settling on the same date
+// (two or more in a block) share that date's street flows, built once, and are priced
+// together in lanes of yields at the SIMD width core/simd.hpp chose, each with the bits of
+// DatedBond::dirty_price_at or clean_price_at. Elements outside the common case (a day outside the calendar or the
+// bond's life, a non-finite yield, a discount base 1 + y/f that is not positive and
+// normal) are left to the caller, which prices them one by one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quelm/bonds/dated_bond.hpp"
+
+namespace quelm::bonds {
+
+inline constexpr std::size_t kDatedBlock = 16;
+
+// Sets done[i] for the elements it priced and writes the price at yield y[i], settling on
+// day settle[i] (days since 1970-01-01), to out[i]: clean when `clean`, else dirty.
+void dated_price_block(const DatedBond& bond, const double* y, const std::int64_t* settle, std::size_t n, bool clean,
+                       double* out, bool* done);
+
+}  // namespace quelm::bonds
