@@ -253,6 +253,17 @@ inline double block_real(const char* const* at, const Py_ssize_t* step, std::siz
 inline unsigned char block_code(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {
     return static_cast<unsigned char>(*(at[k] + step[k] * static_cast<Py_ssize_t>(j)));
 }
+// Operand k of a block's elements 0 .. n-1 as float64 values: one copy when the operand is
+// contiguous or broadcast (the usual cases), else element by element.
+inline void block_reals(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t n, double* dst) {
+    if (step[k] == static_cast<Py_ssize_t>(sizeof(double))) {
+        std::memcpy(dst, at[k], n * sizeof(double));
+    } else if (step[k] == 0) {
+        std::fill_n(dst, n, block_real(at, step, k, 0));
+    } else {
+        for (std::size_t j = 0; j < n; ++j) dst[j] = block_real(at, step, k, j);
+    }
+}
 
 template <Element E, Block F>
 void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
@@ -264,7 +275,13 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     for (std::size_t first = begin; first < end;) {
         const std::size_t n = std::min({kBlock, end - first, w.left_in_row()});
         F(g.context, w.at().data(), w.step().data(), n, out.data(), done.data());
-        for (std::size_t j = 0; j < n; ++j) {
+        bool all_done = true;
+        for (std::size_t j = 0; j < n; ++j) all_done = all_done && done[j];
+        if (all_done) {  // the usual block: each output in one copy
+            for (std::size_t o = 0; o < g.n_out; ++o)
+                std::memcpy(g.out[o] + first, out.data() + o * kBlock, n * sizeof(double));
+        }
+        for (std::size_t j = 0; j < n && !all_done; ++j) {
             if (done[j]) {
                 for (std::size_t o = 0; o < g.n_out; ++o) g.out[o][first + j] = out[o * kBlock + j];
                 continue;
