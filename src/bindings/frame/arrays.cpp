@@ -538,13 +538,19 @@ private:
         const std::size_t width = W != 0 ? W : width_;
         unsigned code = 0x100;
         for (std::size_t e = 0; e < code_.size(); ++e) {
-            char32_t differ = 0;
-            for (std::size_t k = 0; k < width; ++k) {
-                char32_t c;
-                std::memcpy(&c, raw + 4 * k, 4);
-                differ |= c ^ chars_[e * width + k];
+            bool equal;
+            if constexpr (W != 0) {
+                equal = std::memcmp(raw, chars_.data() + e * W, W * 4) == 0;  // a few word compares
+            } else {
+                char32_t differ = 0;
+                for (std::size_t k = 0; k < width; ++k) {
+                    char32_t c;
+                    std::memcpy(&c, raw + 4 * k, 4);
+                    differ |= c ^ chars_[e * width + k];
+                }
+                equal = differ == 0;
             }
-            const unsigned same = 0u - static_cast<unsigned>(differ == 0);  // all ones on a match
+            const unsigned same = 0u - static_cast<unsigned>(equal);  // all ones on a match
             code = (code & ~same) | (code_[e] & same);
         }
         if (code >= 0x100) return false;

@@ -108,32 +108,27 @@ void each_ordinary_group(const VanillaBlock& b, bool* done, Body body) {
     }
 }
 
+// The results go straight to `out`, lane group by lane group: a slot whose option is not
+// done holds whatever its lane computed.
 template <class V>
 void price_lanes(const VanillaBlock& b, double* out, bool* done) {
-    double result[kVanillaBlock];
     each_ordinary_group<V>(b, done, [&](std::size_t j, const VanillaLanes<V>& in) {
         const VanillaSetup<V> u = vanilla_setup(in);
-        lanes::store(result + j, vanilla_price(u, vanilla_at(u, in.vol, in.theta), in.theta));
+        lanes::store(out + j, vanilla_price(u, vanilla_at(u, in.vol, in.theta), in.theta));
     });
-    for (std::size_t i = 0; i < b.n; ++i)
-        if (done[i]) out[i] = result[i];
 }
 
 template <class V>
 void greeks_lanes(const VanillaBlock& b, double* out, std::size_t stride, bool* done) {
-    double result[5][kVanillaBlock];
     each_ordinary_group<V>(b, done, [&](std::size_t j, const VanillaLanes<V>& in) {
         const VanillaSetup<V> u = vanilla_setup(in);
         const GreeksLanes<V> g = vanilla_greeks(in, u, vanilla_at(u, in.vol, in.theta));
-        lanes::store(result[0] + j, g.delta);
-        lanes::store(result[1] + j, g.gamma);
-        lanes::store(result[2] + j, g.vega);
-        lanes::store(result[3] + j, g.theta);
-        lanes::store(result[4] + j, g.rho);
+        lanes::store(out + j, g.delta);
+        lanes::store(out + stride + j, g.gamma);
+        lanes::store(out + 2 * stride + j, g.vega);
+        lanes::store(out + 3 * stride + j, g.theta);
+        lanes::store(out + 4 * stride + j, g.rho);
     });
-    for (std::size_t o = 0; o < 5; ++o)
-        for (std::size_t i = 0; i < b.n; ++i)
-            if (done[i]) out[o * stride + i] = result[o][i];
 }
 
 // As pricing::implied_volatility: the checks and the no-arbitrage bounds, then Newton; a
