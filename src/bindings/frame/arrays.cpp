@@ -525,6 +525,37 @@ public:
             default: return match_width<0>(raw, out);
         }
     }
+    // Codes items begin .. end-1 of a column (item i at item(i)) into codes[i], setting
+    // unknown[i] for those that match no value seen. The values are copied to locals first:
+    // the byte stores could otherwise alias them, and every item would reload them.
+    template <class Item>
+    void match_all(Item item, std::size_t begin, std::size_t end, unsigned char* codes, unsigned char* unknown) const {
+        if (width_ != 4) {  // 16 bytes an item (up to four characters: "call", "put"), or others
+            for (std::size_t i = begin; i < end; ++i) unknown[i] = !match(item(i), codes[i]);
+            return;
+        }
+        std::uint64_t lo[8] = {}, hi[8] = {};
+        unsigned value_code[8] = {};
+        const std::size_t count = code_.size();
+        for (std::size_t e = 0; e < count; ++e) {
+            std::memcpy(&lo[e], chars_.data() + e * 4, 8);
+            std::memcpy(&hi[e], chars_.data() + e * 4 + 2, 8);
+            value_code[e] = code_[e];
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            const char* raw = item(i);
+            std::uint64_t a, b;
+            std::memcpy(&a, raw, 8);
+            std::memcpy(&b, raw + 8, 8);
+            unsigned code = 0x100;
+            for (std::size_t e = 0; e < count; ++e) {
+                const unsigned same = 0u - static_cast<unsigned>((a == lo[e]) & (b == hi[e]));
+                code = (code & ~same) | (value_code[e] & same);
+            }
+            codes[i] = static_cast<unsigned char>(code);
+            unknown[i] = code >= 0x100;
+        }
+    }
     void add(const char* raw, unsigned char code) {
         if (code_.size() >= 8) return;
         chars_.resize(chars_.size() + width_);
@@ -688,11 +719,20 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             if (!learn(i)) return false;
         if (n > taught) {
             std::vector<unsigned char> unknown(n - taught);
+            const bool flat = items.flat;
+            const char* first = items(taught);
+            const Py_ssize_t size = b.itemsize;
             parallel_for(
                 n - taught,
                 [&](std::size_t begin, std::size_t end) {
-                    for (std::size_t j = begin; j < end; ++j)
-                        unknown[j] = !seen.match(items(taught + j), v[taught + j]);
+                    unsigned char* codes = v.data() + taught;
+                    if (flat) {
+                        const auto at = [first, size](std::size_t j) { return first + static_cast<Py_ssize_t>(j) * size; };
+                        seen.match_all(at, begin, end, codes, unknown.data());
+                    } else {
+                        const auto at = [&items, taught](std::size_t j) { return items(taught + j); };
+                        seen.match_all(at, begin, end, codes, unknown.data());
+                    }
                 },
                 never_cancel());
             for (std::size_t j = 0; j < n - taught; ++j)
