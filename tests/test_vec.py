@@ -236,6 +236,29 @@ def test_many_spellings_and_late_bad_elements_in_long_string_arrays(kind):
                                       for s, o in zip(spots[keep], two[keep])]
 
 
+@pytest.mark.parametrize("dtype", ["U4", "U5"])
+def test_long_str_columns_matched_on_the_pool_code_as_one_pass(dtype):
+    # A long NumPy str column is matched against its first values on the worker pool; values
+    # first met later (more spellings than are matched at once, bad ones) are coded after in
+    # order: the same prices, and the first bad element the one reported.
+    spellings = ["call", "c", "CALL", "Call", "put", "p", "PUT", "Put", "cALL", "pUt", "C", "P"]
+    n = 30_000
+    types = np.array([spellings[(i * 7) % len(spellings)] if i > 20_000 else spellings[i % 2] for i in range(n)],
+                     dtype=dtype)
+    spots = np.linspace(80.0, 120.0, n)
+    got = vec.black_scholes(spots, 100, 0.05, 0.2, 1.0, types)
+    assert_same_bits(got, [quelm.black_scholes(s, 100, 0.05, 0.2, 1.0, o) for s, o in zip(spots, types)])
+    bad = types.copy()
+    bad[25_000], bad[12_000], bad[-1] = "pux", "cax", "pux"
+    with pytest.raises(quelm.ElementError, match=r'^at index \(12000,\): .*got "cax"'):
+        vec.black_scholes(spots, 100, 0.05, 0.2, 1.0, bad)
+    got = vec.black_scholes(spots, 100, 0.05, 0.2, 1.0, bad, errors="nan")
+    assert np.flatnonzero(np.isnan(got)).tolist() == [12_000, 25_000, n - 1]
+    # Strided, non-contiguous views of the column read like their copies.
+    assert_same_bits(vec.greeks(spots[::3], 100, 0.05, 0.2, 1.0, types[::3])["delta"],
+                     vec.greeks(spots[::3].copy(), 100, 0.05, 0.2, 1.0, types[::3].copy())["delta"])
+
+
 def test_errors_raise_the_first_failure_in_c_order():
     strikes = np.full(200_000, 100.0)
     strikes[[150_001, 70_003, 199_999]] = -1.0

@@ -7,6 +7,8 @@
 #include "quelm/pricing/black_scholes.hpp"
 #include "quelm/pricing/implied_vol.hpp"
 
+#include <algorithm>
+
 namespace quelm::py {
 
 constexpr Section kSection = Section::Options;
@@ -75,18 +77,19 @@ VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::s
     using namespace vec;
     VanillaBlock b;
     b.n = n;
+    block_reals(at, step, k.spot, n, b.spot);
+    block_reals(at, step, k.strike, n, b.strike);
+    block_reals(at, step, k.rate, n, b.rate);
+    block_reals(at, step, k.vol, n, b.vol);
+    block_reals(at, step, k.t, n, b.expiry);
+    block_reals(at, step, k.q, n, b.dividend_yield);
     for (std::size_t j = 0; j < n; ++j) {
         const unsigned char code = block_code(at, step, k.type, j);
         const bool known = code < option_count<OptionType>();
-        b.spot[j] = known ? block_real(at, step, k.spot, j) : kNaN;
-        b.strike[j] = block_real(at, step, k.strike, j);
-        b.rate[j] = block_real(at, step, k.rate, j);
-        b.vol[j] = block_real(at, step, k.vol, j);
-        b.price[j] = b.vol[j];
-        b.expiry[j] = block_real(at, step, k.t, j);
+        if (!known) b.spot[j] = kNaN;
         b.type[j] = known ? static_cast<OptionType>(code) : OptionType::Call;
-        b.dividend_yield[j] = block_real(at, step, k.q, j);
     }
+    std::copy_n(b.vol, n, b.price);
     return b;
 }
 constexpr VanillaOperands kPricing{0, 1, 2, 3, 4, 5, 6};

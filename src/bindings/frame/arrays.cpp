@@ -535,6 +535,92 @@ void categorical_free(PyObject* capsule) {
     delete c;
 }
 
+// A str column's values seen so far, as their raw (NUL-padded UTF-32) items, up to eight
+// of them: an item is matched against all without a branch per value.
+class RawWords {
+public:
+    explicit RawWords(std::size_t width) : width_(width) {}
+    // The code of an item equal to a value seen; false when it is none of them.
+    bool match(const char* raw, unsigned char& out) const {
+        switch (width_) {  // the usual widths of an option column, with the loops unrolled
+            case 4: return match_width<4>(raw, out);
+            case 5: return match_width<5>(raw, out);
+            case 6: return match_width<6>(raw, out);
+            case 8: return match_width<8>(raw, out);
+            default: return match_width<0>(raw, out);
+        }
+    }
+    // Codes items begin .. end-1 of a column (item i at item(i)) into codes[i], setting
+    // unknown[i] for those that match no value seen. The values are copied to locals first:
+    // the byte stores could otherwise alias them, and every item would reload them.
+    template <class Item>
+    void match_all(Item item, std::size_t begin, std::size_t end, unsigned char* codes, unsigned char* unknown) const {
+        if (width_ != 4) {  // 16 bytes an item (up to four characters: "call", "put"), or others
+            for (std::size_t i = begin; i < end; ++i) unknown[i] = !match(item(i), codes[i]);
+            return;
+        }
+        std::uint64_t lo[8] = {}, hi[8] = {};
+        unsigned value_code[8] = {};
+        const std::size_t count = code_.size();
+        for (std::size_t e = 0; e < count; ++e) {
+            std::memcpy(&lo[e], chars_.data() + e * 4, 8);
+            std::memcpy(&hi[e], chars_.data() + e * 4 + 2, 8);
+            value_code[e] = code_[e];
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            const char* raw = item(i);
+            std::uint64_t a, b;
+            std::memcpy(&a, raw, 8);
+            std::memcpy(&b, raw + 8, 8);
+            unsigned code = 0x100;
+            for (std::size_t e = 0; e < count; ++e) {
+                const unsigned same = 0u - static_cast<unsigned>((a == lo[e]) & (b == hi[e]));
+                code = (code & ~same) | (value_code[e] & same);
+            }
+            codes[i] = static_cast<unsigned char>(code);
+            unknown[i] = code >= 0x100;
+        }
+    }
+    void add(const char* raw, unsigned char code) {
+        if (code_.size() >= 8) return;
+        chars_.resize(chars_.size() + width_);
+        std::memcpy(chars_.data() + chars_.size() - width_, raw, width_ * 4);
+        code_.push_back(code);
+    }
+
+private:
+    template <std::size_t W>
+    bool match_width(const char* raw, unsigned char& out) const {
+        const std::size_t width = W != 0 ? W : width_;
+        unsigned code = 0x100;
+        for (std::size_t e = 0; e < code_.size(); ++e) {
+            bool equal;
+            if constexpr (W != 0) {
+                equal = std::memcmp(raw, chars_.data() + e * W, W * 4) == 0;  // a few word compares
+            } else {
+                char32_t differ = 0;
+                for (std::size_t k = 0; k < width; ++k) {
+                    char32_t c;
+                    std::memcpy(&c, raw + 4 * k, 4);
+                    differ |= c ^ chars_[e * width + k];
+                }
+                equal = differ == 0;
+            }
+            const unsigned same = 0u - static_cast<unsigned>(equal);  // all ones on a match
+            code = (code & ~same) | (code_[e] & same);
+        }
+        if (code >= 0x100) return false;
+        out = static_cast<unsigned char>(code);
+        return true;
+    }
+    std::size_t width_;
+    std::vector<char32_t> chars_;  // width_ characters per value
+    std::vector<unsigned char> code_;
+};
+
+// A str column this long or longer is matched on the pool.
+constexpr std::size_t kCodesOnPool = 8192;
+
 bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& rejected, Owned& owned, Operand& op,
                 bool converted = false) {
     Coder coder(name, code, rejected);
@@ -640,29 +726,17 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         const std::size_t bytes = width * 4;
         // An option column holds a few distinct values: each item's raw (padded) characters
         // are matched against every value seen so far, without an early exit (no branch to
-        // mispredict on a mixed column), and only a new value is decoded and parsed.
-        std::vector<char32_t> raw_seen;  // width characters per value seen
-        std::vector<unsigned char> raw_code;
+        // mispredict on a mixed column), and only a new value is decoded and parsed. The
+        // first items teach the values; the rest are matched on the pool, and those still
+        // unmatched are coded here after, in order, so every code is the one a single pass
+        // would give.
+        RawWords seen(width);
         std::string utf8;
         std::vector<char32_t> chars(width);
         const Items items{b};
-        for (std::size_t i = 0; i < n; ++i) {
+        const auto learn = [&](std::size_t i) {
             const char* raw = items(i);
-            unsigned code = 0x100;
-            for (std::size_t e = 0; e < raw_code.size(); ++e) {
-                char32_t differ = 0;
-                for (std::size_t k = 0; k < width; ++k) {
-                    char32_t c;
-                    std::memcpy(&c, raw + 4 * k, 4);
-                    differ |= c ^ raw_seen[e * width + k];
-                }
-                const unsigned same = 0u - static_cast<unsigned>(differ == 0);  // all ones on a match
-                code = (code & ~same) | (raw_code[e] & same);
-            }
-            if (code < 0x100) {
-                v[i] = static_cast<unsigned char>(code);
-                continue;
-            }
+            if (seen.match(raw, v[i])) return true;
             std::memcpy(chars.data(), raw, bytes);
             if (!native)
                 for (char32_t& c : chars) c = byte_swapped(c);
@@ -671,11 +745,32 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             utf8.clear();
             for (std::size_t k = 0; k < len; ++k) append_utf8(utf8, chars[k]);
             if (!coder.text(utf8, v[i])) return false;
-            if (raw_code.size() < 8) {
-                raw_seen.resize(raw_seen.size() + width);
-                std::memcpy(raw_seen.data() + raw_seen.size() - width, raw, bytes);
-                raw_code.push_back(v[i]);
-            }
+            seen.add(raw, v[i]);
+            return true;
+        };
+        const std::size_t taught = n < kCodesOnPool ? n : std::min<std::size_t>(n, 64);
+        for (std::size_t i = 0; i < taught; ++i)
+            if (!learn(i)) return false;
+        if (n > taught) {
+            std::vector<unsigned char> unknown(n - taught);
+            const bool flat = items.flat;
+            const char* first = items(taught);
+            const Py_ssize_t size = b.itemsize;
+            parallel_for(
+                n - taught,
+                [&](std::size_t begin, std::size_t end) {
+                    unsigned char* codes = v.data() + taught;
+                    if (flat) {
+                        const auto at = [first, size](std::size_t j) { return first + static_cast<Py_ssize_t>(j) * size; };
+                        seen.match_all(at, begin, end, codes, unknown.data());
+                    } else {
+                        const auto at = [&items, taught](std::size_t j) { return items(taught + j); };
+                        seen.match_all(at, begin, end, codes, unknown.data());
+                    }
+                },
+                never_cancel());
+            for (std::size_t j = 0; j < n - taught; ++j)
+                if (unknown[j] && !learn(taught + j)) return false;
         }
         op.base = reinterpret_cast<const char*>(v.data());
         set_contiguous(op, shape, 1);

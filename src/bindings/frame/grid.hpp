@@ -258,6 +258,28 @@ inline std::int64_t block_days(const char* const* at, const Py_ssize_t* step, st
 inline unsigned char block_code(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {
     return static_cast<unsigned char>(*(at[k] + step[k] * static_cast<Py_ssize_t>(j)));
 }
+// n <= kBlock doubles from src to dst (a whole block in one fixed-size copy: a copy of a
+// variable size can become a string instruction that costs more than the copy itself).
+inline void block_copy(double* dst, const void* src, std::size_t n) {
+    if (n == kBlock) {
+        std::memcpy(dst, src, kBlock * sizeof(double));
+    } else {
+        const auto* from = static_cast<const char*>(src);
+        for (std::size_t j = 0; j < n; ++j) std::memcpy(dst + j, from + j * sizeof(double), sizeof(double));
+    }
+}
+
+// Operand k of a block's elements 0 .. n-1 as float64 values: one copy when the operand is
+// contiguous or broadcast (the usual cases), else element by element.
+inline void block_reals(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t n, double* dst) {
+    if (step[k] == static_cast<Py_ssize_t>(sizeof(double))) {
+        block_copy(dst, at[k], n);
+    } else if (step[k] == 0) {
+        std::fill_n(dst, n, block_real(at, step, k, 0));
+    } else {
+        for (std::size_t j = 0; j < n; ++j) dst[j] = block_real(at, step, k, j);
+    }
+}
 
 template <Element E, Block F>
 void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
@@ -269,7 +291,13 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     for (std::size_t first = begin; first < end;) {
         const std::size_t n = std::min({kBlock, end - first, w.left_in_row()});
         F(g.context, w.at().data(), w.step().data(), n, out.data(), done.data());
-        for (std::size_t j = 0; j < n; ++j) {
+        bool all_done = true;
+        for (std::size_t j = 0; j < n; ++j) all_done = all_done && done[j];
+        if (all_done) {  // the usual block: each output in one copy
+            for (std::size_t o = 0; o < g.n_out; ++o)
+                block_copy(g.out[o] + first, out.data() + o * kBlock, n);
+        }
+        for (std::size_t j = 0; j < n && !all_done; ++j) {
             if (done[j]) {
                 for (std::size_t o = 0; o < g.n_out; ++o) g.out[o][first + j] = out[o * kBlock + j];
                 continue;

@@ -1,6 +1,8 @@
 #include "quelm/core/vanilla_block.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "quelm/core/simd.hpp"
 #include "quelm/core/vanilla_kernel.hpp"
@@ -10,13 +12,6 @@ namespace quelm {
 namespace {
 
 bool finite(double x) { return std::isfinite(x); }
-
-// The ordinary option of the closed forms: finite inputs, spot, strike, vol and time > 0.
-bool ordinary(const VanillaBlock& b, std::size_t i) {
-    return finite(b.spot[i]) && finite(b.strike[i]) && finite(b.rate[i]) && finite(b.vol[i]) &&
-           finite(b.expiry[i]) && finite(b.dividend_yield[i]) && b.spot[i] > 0.0 && b.strike[i] > 0.0 &&
-           b.vol[i] > 0.0 && b.expiry[i] > 0.0;
-}
 
 // Lanes j .. j + width of the block; an unused lane gets a harmless at-the-money option, so
 // that no rare path runs for it.
@@ -58,41 +53,82 @@ void each_group(const VanillaBlock& b, const bool* use, Body body) {
     }
 }
 
-void mark_ordinary(const VanillaBlock& b, bool* use, bool* done) {
-    for (std::size_t i = 0; i < kVanillaBlock; ++i) use[i] = i < b.n && ordinary(b, i);
-    for (std::size_t i = 0; i < b.n; ++i) done[i] = use[i];
+// Lanes j .. j + width of a block whose every array is filled, read straight from the
+// arrays (no lane assembled through memory), and which of them hold an ordinary option;
+// the others get a harmless at-the-money option, so that no rare path runs for them.
+template <class V>
+struct Group {
+    VanillaLanes<V> in;
+    unsigned use;  // bit k: lane k is ordinary
+};
+template <class V>
+Group<V> load_group(const VanillaBlock& b, std::size_t j) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const V spot = lanes::load<V>(b.spot + j), strike = lanes::load<V>(b.strike + j);
+    const V rate = lanes::load<V>(b.rate + j), vol = lanes::load<V>(b.vol + j);
+    const V t = lanes::load<V>(b.expiry + j), q = lanes::load<V>(b.dividend_yield + j);
+    const auto types = lanes::load_bytes<V>(reinterpret_cast<const unsigned char*>(b.type + j));
+    // The ordinary option of the closed forms: finite inputs, spot, strike, vol and time > 0
+    // (NaN fails every comparison).
+    const auto positive = [&](V x) { return lanes::mask_and(x > 0.0, x < kInf); };
+    const auto finite = [&](V x) { return lanes::abs(x) < kInf; };
+    const auto use = lanes::mask_and(lanes::mask_and(lanes::mask_and(positive(spot), positive(strike)),
+                                                     lanes::mask_and(positive(vol), positive(t))),
+                                     lanes::mask_and(finite(rate), finite(q)));
+    const V one = lanes::splat<V>(1.0), zero = lanes::splat<V>(0.0);
+    const V theta = lanes::select(types == std::uint64_t{static_cast<unsigned char>(OptionType::Call)}, one, -one);
+    return {{lanes::select(use, spot, one), lanes::select(use, strike, one), lanes::select(use, rate, zero),
+             lanes::select(use, vol, lanes::splat<V>(0.2)), lanes::select(use, t, one), lanes::select(use, q, zero),
+             lanes::select(use, theta, one)},
+            lanes::lane_bits(use)};
 }
 
+// Runs body(j, group) over the lane groups of a block that hold an ordinary option, and
+// marks done[i] for those options. A short block is padded first, so every lane reads set
+// values.
+template <class V, class Body>
+void each_ordinary_group(const VanillaBlock& b, bool* done, Body body) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    VanillaBlock padded;
+    const VanillaBlock* full = &b;
+    if (b.n < kVanillaBlock) {
+        padded = b;
+        for (std::size_t i = b.n; i < kVanillaBlock; ++i) {
+            padded.spot[i] = padded.strike[i] = padded.expiry[i] = 1.0;
+            padded.rate[i] = padded.dividend_yield[i] = 0.0;
+            padded.vol[i] = padded.price[i] = 0.2;
+            padded.type[i] = OptionType::Call;
+        }
+        full = &padded;
+    }
+    for (std::size_t j = 0; j < b.n; j += w) {
+        const Group<V> g = load_group<V>(*full, j);
+        for (std::size_t k = 0; k < w && j + k < b.n; ++k) done[j + k] = ((g.use >> k) & 1u) != 0;
+        if (g.use != 0) body(j, g.in);
+    }
+}
+
+// The results go straight to `out`, lane group by lane group: a slot whose option is not
+// done holds whatever its lane computed.
 template <class V>
 void price_lanes(const VanillaBlock& b, double* out, bool* done) {
-    bool use[kVanillaBlock];
-    mark_ordinary(b, use, done);
-    double result[kVanillaBlock];
-    each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
-        const VanillaSetup<V> u = vanilla_setup(l.in);
-        lanes::store(result + j, vanilla_price(u, vanilla_at(u, l.in.vol, l.in.theta), l.in.theta));
+    each_ordinary_group<V>(b, done, [&](std::size_t j, const VanillaLanes<V>& in) {
+        const VanillaSetup<V> u = vanilla_setup(in);
+        lanes::store(out + j, vanilla_price(u, vanilla_at(u, in.vol, in.theta), in.theta));
     });
-    for (std::size_t i = 0; i < b.n; ++i)
-        if (use[i]) out[i] = result[i];
 }
 
 template <class V>
 void greeks_lanes(const VanillaBlock& b, double* out, std::size_t stride, bool* done) {
-    bool use[kVanillaBlock];
-    mark_ordinary(b, use, done);
-    double result[5][kVanillaBlock];
-    each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
-        const VanillaSetup<V> u = vanilla_setup(l.in);
-        const GreeksLanes<V> g = vanilla_greeks(l.in, u, vanilla_at(u, l.in.vol, l.in.theta));
-        lanes::store(result[0] + j, g.delta);
-        lanes::store(result[1] + j, g.gamma);
-        lanes::store(result[2] + j, g.vega);
-        lanes::store(result[3] + j, g.theta);
-        lanes::store(result[4] + j, g.rho);
+    each_ordinary_group<V>(b, done, [&](std::size_t j, const VanillaLanes<V>& in) {
+        const VanillaSetup<V> u = vanilla_setup(in);
+        const GreeksLanes<V> g = vanilla_greeks(in, u, vanilla_at(u, in.vol, in.theta));
+        lanes::store(out + j, g.delta);
+        lanes::store(out + stride + j, g.gamma);
+        lanes::store(out + 2 * stride + j, g.vega);
+        lanes::store(out + 3 * stride + j, g.theta);
+        lanes::store(out + 4 * stride + j, g.rho);
     });
-    for (std::size_t o = 0; o < 5; ++o)
-        for (std::size_t i = 0; i < b.n; ++i)
-            if (use[i]) out[o * stride + i] = result[o][i];
 }
 
 // As pricing::implied_volatility: the checks and the no-arbitrage bounds, then Newton; a

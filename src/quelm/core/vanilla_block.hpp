@@ -24,6 +24,8 @@ struct VanillaBlock {
 
 // Each sets done[i] for the options it computed, and writes option i's result to out[i]
 // (greeks: delta, gamma, vega, theta, rho of option i to out[o * stride + i], o = 0..4).
+// out (each of the five rows, stride >= kVanillaBlock) has room for kVanillaBlock values:
+// price and greeks fill every slot, and those of options not done hold no result.
 void black_scholes_block(const VanillaBlock& block, double* out, bool* done);
 void greeks_block(const VanillaBlock& block, double* out, std::size_t stride, bool* done);
 // The Newton solve of pricing::implied_volatility (its default method).

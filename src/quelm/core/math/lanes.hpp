@@ -333,6 +333,24 @@ template <VectorBits U>
 }
 template <VectorBits U, class R>
 inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* table, U i, R& a, R& b) {
+#if QUELM_LANES_VECTOR
+    using T = std::remove_cvref_t<decltype(R{}[0])>;
+    if constexpr (size_v<U> == 4 && sizeof(T) == 8) {
+        // Each row as one 16-byte load, then transposed: fewer instructions than a load
+        // per value (the same values).
+        typedef T T2 __attribute__((vector_size(16)));
+        T2 r0, r1, r2, r3;
+        __builtin_memcpy(&r0, table + i[0], 16);
+        __builtin_memcpy(&r1, table + i[1], 16);
+        __builtin_memcpy(&r2, table + i[2], 16);
+        __builtin_memcpy(&r3, table + i[3], 16);
+        const T2 a01 = __builtin_shufflevector(r0, r1, 0, 2), b01 = __builtin_shufflevector(r0, r1, 1, 3);
+        const T2 a23 = __builtin_shufflevector(r2, r3, 0, 2), b23 = __builtin_shufflevector(r2, r3, 1, 3);
+        a = __builtin_shufflevector(a01, a23, 0, 1, 2, 3);
+        b = __builtin_shufflevector(b01, b23, 0, 1, 2, 3);
+        return;
+    }
+#endif
     for (int k = 0; k < size_v<U>; ++k) {
         const auto* row = table + i[k];
         a[k] = row[0];
@@ -341,6 +359,14 @@ inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* tab
 }
 template <VectorBits U, class R>
 inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* table, U i, R& a, R& b, R& c) {
+#if QUELM_LANES_VECTOR
+    using T = std::remove_cvref_t<decltype(R{}[0])>;
+    if constexpr (size_v<U> == 4 && sizeof(T) == 8) {
+        gather_row(table, i, a, b);
+        c = R{table[i[0] + 2], table[i[1] + 2], table[i[2] + 2], table[i[3] + 2]};
+        return;
+    }
+#endif
     for (int k = 0; k < size_v<U>; ++k) {
         const auto* row = table + i[k];
         a[k] = row[0];
@@ -419,6 +445,39 @@ inline void store(double* p, V x) {
         *p = x;
     } else {
         for (int i = 0; i < size_v<V>; ++i) p[i] = x[i];
+    }
+}
+
+// N bytes from memory, each widened to its lane's integer (one vector conversion, so no
+// lane is assembled through memory).
+template <class V>
+[[nodiscard]] inline bits_t<V> load_bytes(const unsigned char* p) {
+    if constexpr (std::is_same_v<V, double>) {
+        return *p;
+    } else {
+#if QUELM_LANES_VECTOR
+        typedef unsigned char B __attribute__((vector_size(size_v<V>)));
+        B b;
+        __builtin_memcpy(&b, p, sizeof b);
+        return __builtin_convertvector(b, bits_t<V>);
+#else
+        bits_t<V> r;
+        for (int i = 0; i < size_v<V>; ++i) r[i] = p[i];
+        return r;
+#endif
+    }
+}
+
+// A mask as an integer: bit k set where lane k is true.
+template <class M>
+[[nodiscard]] inline unsigned lane_bits(M m) {
+    if constexpr (std::is_integral_v<M>) {
+        return m ? 1u : 0u;
+    } else {
+        constexpr int n = sizeof(m) / 8;
+        unsigned r = 0;
+        for (int i = 0; i < n; ++i) r |= static_cast<unsigned>(m[i] & 1) << i;
+        return r;
     }
 }
 
