@@ -197,11 +197,13 @@ template <class V>
     return y;
 }
 
-// ---- Double-double helpers (scalar) ---------------------------------------------------------
+// ---- Double-double helpers (one lane or many) ------------------------------------------------
 
-struct DD {
-    double hi, lo;
+template <class V>
+struct DDT {
+    V hi, lo;
 };
+using DD = DDT<double>;
 // a + b = hi + lo exactly, for any a, b (Knuth).
 [[nodiscard]] inline DD two_sum(double a, double b) {
     const double s = a + b;
@@ -209,25 +211,29 @@ struct DD {
     return {s, (a - (s - bb)) + (b - bb)};
 }
 // a + b = hi + lo exactly when |a| >= |b| or a == 0 (Dekker).
-[[nodiscard]] inline DD fast_two_sum(double a, double b) {
-    const double s = a + b;
+template <class V>
+[[nodiscard]] inline DDT<V> fast_two_sum(V a, V b) {
+    const V s = a + b;
     return {s, (a - s) + b};
 }
 // a = hi + lo, hi with 26 significant bits (Veltkamp; |a| < 2^995).
-[[nodiscard]] inline DD split(double a) {
-    const double c = 134217729.0 * a;
-    const double hi = c - (c - a);
+template <class V>
+[[nodiscard]] inline DDT<V> split(V a) {
+    const V c = 134217729.0 * a;
+    const V hi = c - (c - a);
     return {hi, a - hi};
 }
 // a * b = hi + lo exactly (Dekker, no FMA), barring overflow and underflow.
-[[nodiscard]] inline DD two_prod(double a, double b) {
-    const double p = a * b;
-    const DD x = split(a), y = split(b);
+template <class V>
+[[nodiscard]] inline DDT<V> two_prod(V a, V b) {
+    const V p = a * b;
+    const DDT<V> x = split(a), y = split(b);
     return {p, ((x.hi * y.hi - p) + x.hi * y.lo + x.lo * y.hi) + x.lo * y.lo};
 }
 // a with its low 27 mantissa bits cleared: a * a of it is exact.
-[[nodiscard]] inline double top26(double a) {
-    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) & 0xfffffffff8000000ULL);
+template <class V>
+[[nodiscard]] inline V top26(V a) {
+    return lanes::from_bits(lanes::to_bits(a) & 0xfffffffff8000000ULL);
 }
 
 // ---- pow -----------------------------------------------------------------------------------
@@ -239,21 +245,32 @@ struct DD {
 // overflow threshold: about 0.52 ULP.
 
 // log x = hi + lo for positive normal x given as bits.
-[[nodiscard]] inline DD log_ext(std::uint64_t ix) {
-    const LogReduced<double> d = log_reduce<double>(ix);
-    const double r = d.r;
-    const double rh = top26(r);
-    const double rl = r - rh;
-    const double m_hi = -0.5 * (rh * rh);
-    const double m_lo = -0.5 * (rl * (r + rh));
-    const double w = d.kd * kLn2Hi + d.logc_hi;
-    const DD t1 = fast_two_sum(w, r);
-    const DD t2 = fast_two_sum(t1.hi, m_hi);
-    const double r2 = r * r;
-    const double q = kPowLogPoly[0] + r * kPowLogPoly[1] + r2 * (kPowLogPoly[2] + r * kPowLogPoly[3]) +
-                     r2 * r2 * (kPowLogPoly[4] + r * kPowLogPoly[5] + r2 * kPowLogPoly[6]);
-    const double lo = t1.lo + t2.lo + m_lo + (d.kd * kLn2Lo + d.logc_lo) + r * r2 * q;
+template <class V>
+[[nodiscard]] inline DDT<V> log_ext(lanes::bits_t<V> ix) {
+    const LogReduced<V> d = log_reduce<V>(ix);
+    const V r = d.r;
+    const V rh = top26(r);
+    const V rl = r - rh;
+    const V m_hi = -0.5 * (rh * rh);
+    const V m_lo = -0.5 * (rl * (r + rh));
+    const V w = d.kd * kLn2Hi + d.logc_hi;
+    const DDT<V> t1 = fast_two_sum(w, r);
+    const DDT<V> t2 = fast_two_sum(t1.hi, m_hi);
+    const V r2 = r * r;
+    const V q = kPowLogPoly[0] + r * kPowLogPoly[1] + r2 * (kPowLogPoly[2] + r * kPowLogPoly[3]) +
+                r2 * r2 * (kPowLogPoly[4] + r * kPowLogPoly[5] + r2 * kPowLogPoly[6]);
+    const V lo = t1.lo + t2.lo + m_lo + (d.kd * kLn2Lo + d.logc_lo) + r * r2 * q;
     return fast_two_sum(t2.hi, lo);
+}
+
+// |x|^y on the main path (x positive and normal, given as bits; 2^-65 <= |y| < 2^64), for
+// one lane or many: the scalar call and every lane do these operations.
+template <class V>
+[[nodiscard]] inline V pow_main(lanes::bits_t<V> ix, V y) {
+    const DDT<V> l = log_ext<V>(ix);
+    const DDT<V> e = two_prod(y, l.hi);
+    const V tail = e.lo + y * l.lo;
+    return exp_impl<V, true>(e.hi, tail);
 }
 
 // 0: y is not an integer; 1: odd integer; 2: even integer (finite y only).
@@ -294,10 +311,7 @@ struct DD {
     if (ay < 0x1p-65) return sign;  // |y log x| < 2^-55: the result rounds to 1
     std::uint64_t iax = ix & 0x7fffffffffffffffULL;
     if (iax < 0x0010000000000000ULL) iax = std::bit_cast<std::uint64_t>(ax * 0x1p52) - (std::uint64_t{52} << 52);
-    const DD l = log_ext(iax);
-    const DD e = two_prod(y, l.hi);
-    const double tail = e.lo + y * l.lo;
-    return sign * exp_impl<double, true>(e.hi, tail);
+    return sign * pow_main<double>(iax, y);
 }
 
 // ---- expm1, log1p ------------------------------------------------------------------------
