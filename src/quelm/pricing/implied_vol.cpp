@@ -30,12 +30,22 @@ Status check_implied_inputs(double strike, double spot, double t) {
     return {};
 }
 
-// After the checks and the bounds: the forward, the undiscounted price and Jaeckel's solver.
-double rational_after_checks(const OptionContract& contract, const MarketInputs& market, double p, double dr) {
+// After the checks and the bounds: the forward, the undiscounted price, reduced to the
+// normalised out-of-the-money call that Jaeckel's solver inverts.
+RationalQuote rational_quote_after_checks(const OptionContract& contract, const MarketInputs& market, double p,
+                                          double dr) {
     const double t = contract.expiry;
     const double forward = market.spot * quelm::exp((market.rate - market.dividend_yield) * t);
-    if (any_nan(p, forward, contract.strike, dr)) return kNaN;
-    return implied_black_volatility(p / dr, forward, contract.strike, theta_of(contract.option_type)) / std::sqrt(t);
+    if (any_nan(p, forward, contract.strike, dr)) return {0.0, 0.0, 1.0, kNaN, false};
+    const OtmQuote q = black_otm_quote(p / dr, forward, contract.strike, theta_of(contract.option_type));
+    const double sqrt_t = std::sqrt(t);
+    if (!q.solve) return {q.beta, q.x, sqrt_t, q.answer / sqrt_t, false};
+    return {q.beta, q.x, sqrt_t, 0.0, true};
+}
+
+double rational_after_checks(const OptionContract& contract, const MarketInputs& market, double p, double dr) {
+    const RationalQuote q = rational_quote_after_checks(contract, market, p, dr);
+    return q.solve ? implied_otm_call_volatility(q.beta, q.x) / q.sqrt_t : q.answer;
 }
 
 // Below this quote the Newton path's absolute tolerance (1e-12) may leave more than
@@ -45,8 +55,8 @@ constexpr double kRepriceTolerance = 1e-9;
 
 }  // namespace
 
-Result<double> implied_volatility_rational(const OptionContract& contract, const MarketInputs& market,
-                                           double market_price) {
+Result<RationalQuote> implied_rational_quote(const OptionContract& contract, const MarketInputs& market,
+                                             double market_price) {
     const double k = contract.strike;
     const double t = contract.expiry;
     QUELM_CHECK(check_implied_inputs(k, market.spot, t));
@@ -56,7 +66,13 @@ Result<double> implied_volatility_rational(const OptionContract& contract, const
     const double lower = dr * payoff(contract.option_type, forward, k);
     const double upper = contract.option_type == OptionType::Call ? market.spot * dq : k * dr;
     QUELM_CHECK(check_price_bounds(market_price, lower, upper));
-    return rational_after_checks(contract, market, market_price, dr);
+    return rational_quote_after_checks(contract, market, market_price, dr);
+}
+
+Result<double> implied_volatility_rational(const OptionContract& contract, const MarketInputs& market,
+                                           double market_price) {
+    QUELM_TRY(q, implied_rational_quote(contract, market, market_price));
+    return q.solve ? implied_otm_call_volatility(q.beta, q.x) / q.sqrt_t : q.answer;
 }
 
 Result<double> implied_volatility(const OptionContract& contract, const MarketInputs& market, double market_price,

@@ -1,0 +1,224 @@
+// implied_otm_call_volatilities: Jaeckel's solve (black_implied.cpp) for a lane of quotes at
+// once. Every lane does the scalar solve's operations: the two prices that place the quote
+// in its region, the middle regions' rational cubic, and the Householder steps on the
+// region's objective run in lanes (the regions as masks); the outer regions' first guesses
+// (maps through Phi, pow and Phi^-1) are the scalar functions, called per lane.
+#include <cmath>
+#include <limits>
+
+#include "quelm/core/black_implied.hpp"
+#include "quelm/core/black_lanes.hpp"
+#include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/lanes.hpp"
+#include "quelm/core/math/rational_cubic.hpp"
+#include "quelm/core/simd.hpp"
+
+namespace quelm {
+
+namespace {
+
+// As black_implied.cpp.
+constexpr double kEps = 2.220446049250313e-16;
+constexpr double kTiny = 2.2250738585072014e-308;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr int kMaxSteps = 2;
+constexpr double kConverged = 1e-6;
+
+template <class V>
+using Mask = lanes::mask_t<V>;
+
+template <class V>
+V householder_factor(V newton, V halley, V hh3) {
+    return (1.0 + 0.5 * halley * newton) / (1.0 + newton * (halley + hh3 * newton / 6.0));
+}
+
+// rational_cubic, rational_cubic_r_for_left and _for_right (without the shape preference).
+template <class V>
+V cubic(V x, V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, V r) {
+    const V h = x_r - x_l;
+    const V t = (x - x_l) / h;
+    const V u = 1.0 - t;
+    const V t2 = t * t;
+    const V u2 = u * u;
+    const V curve = (y_r * t2 * t + (r * y_r - h * d_r) * t2 * u + (r * y_l + h * d_l) * t * u2 + y_l * u2 * u) /
+                    (1.0 + (r - 3.0) * t * u);
+    const V line = y_r * t + y_l * u;
+    const V flat = (y_l + y_r) / 2.0;
+    return lanes::select(lanes::mask_not(lanes::abs(h) > 0.0), flat, lanes::select(r >= kRationalCubicMaxR, line, curve));
+}
+template <class V>
+V r_from(V numerator, V denominator) {
+    const V zero = lanes::splat<V>(0.0);
+    const V bound = lanes::select(numerator > 0.0, lanes::splat<V>(kRationalCubicMaxR), lanes::splat<V>(kRationalCubicMinR));
+    return lanes::select(numerator == 0.0, zero, lanes::select(denominator == 0.0, bound, numerator / denominator));
+}
+template <class V>
+V r_for_left(V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double second) {
+    const V h = x_r - x_l;
+    return r_from(0.5 * h * second + (d_r - d_l), (y_r - y_l) / h - d_l);
+}
+template <class V>
+V r_for_right(V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double second) {
+    const V h = x_r - x_l;
+    return r_from(0.5 * h * second + (d_r - d_l), d_r - (y_r - y_l) / h);
+}
+
+// std::max(a, b) and std::min(a, b), NaN and all.
+template <class V>
+V max_of(V a, V b) {
+    return lanes::select(a < b, b, a);
+}
+template <class V>
+V min_of(V a, V b) {
+    return lanes::select(b < a, b, a);
+}
+
+// A mask as doubles (1 where it holds), for the lanes read one by one.
+template <class V>
+void store_mask(double* out, Mask<V> m) {
+    lanes::store(out, lanes::select(m, lanes::splat<V>(1.0), lanes::splat<V>(0.0)));
+}
+
+// The Householder steps of black_implied.cpp's refine, lane by lane; lower and upper say
+// which objective a lane solves (neither: the middle one).
+template <class V>
+V refine(V beta, V x, V half, V s, V s_left, V s_right, V b_max, Mask<V> lower, Mask<V> upper) {
+    const V ln_beta = lanes::select(lower, log_lanes(beta), lanes::splat<V>(0.0));
+    V ds = lanes::splat<V>(-kInf);
+    Mask<V> active = s == s;
+    active = lanes::mask_or(active, lanes::mask_not(active));  // every lane, NaN or not
+    for (int i = 0; i < kMaxSteps; ++i) {
+        active = lanes::mask_and(active, lanes::abs(ds) > kEps * s);
+        if (!lanes::any(active)) break;
+        const black_lanes::BlackAndVega<V> bv = black_lanes::black_otm_and_vega(x, s, half);
+        const V b = bv.b;
+        const V bp = bv.vega;
+        const Mask<V> right = lanes::mask_and(b > beta, s < s_right);
+        const Mask<V> left = lanes::mask_and(lanes::mask_not(right), lanes::mask_and(b < beta, s > s_left));
+        s_right = lanes::select(lanes::mask_and(active, right), s, s_right);
+        s_left = lanes::select(lanes::mask_and(active, left), s, s_left);
+        // shape(x, s)
+        const V hs = x / s;
+        const V sh_halley = hs * hs / s - s / 4.0;
+        const V sh_hh3 = sh_halley * sh_halley - 3.0 * (hs / s) * (hs / s) - 0.25;
+        const V gap = b_max - b;
+        // One logarithm per lane: ln b for the lower objective, ln((b_max - beta) / gap) for the upper.
+        const V ln = log_lanes(lanes::select(lower, b, (b_max - beta) / gap));
+        V ds_lower{}, ds_upper{}, ds_middle{};
+        if (lanes::any(lower)) {
+            const Mask<V> bisect = lanes::mask_or(lanes::mask_not(b > 0.0), lanes::mask_not(bp > 0.0));
+            const V ln_b = ln;
+            const V p = bp / b;
+            const V newton = (ln_beta - ln_b) * ln_b / ln_beta / p;
+            const V halley = sh_halley - p * (1.0 + 2.0 / ln_b);
+            const V hh3 = sh_hh3 + 2.0 * p * p * (1.0 + 3.0 / ln_b * (1.0 + 1.0 / ln_b)) -
+                          3.0 * sh_halley * p * (1.0 + 2.0 / ln_b);
+            ds_lower = lanes::select(bisect, 0.5 * (s_left + s_right) - s, newton * householder_factor(newton, halley, hh3));
+        }
+        if (lanes::any(upper)) {
+            const Mask<V> bisect = lanes::mask_or(lanes::mask_not(b < b_max), lanes::mask_not(bp > kTiny));
+            const V g = ln;
+            const V gp = bp / gap;
+            const V newton = -g / gp;
+            const V halley = sh_halley + gp;
+            const V hh3 = sh_hh3 + gp * (2.0 * gp + 3.0 * sh_halley);
+            ds_upper = lanes::select(bisect, 0.5 * (s_left + min_of(s_right, 2.0 * s + 1.0)) - s,
+                                     newton * householder_factor(newton, halley, hh3));
+        }
+        if (!lanes::all(lanes::mask_or(lower, upper))) {
+            const Mask<V> bisect = lanes::mask_not(bp > 0.0);
+            const V newton = (beta - b) / bp;
+            ds_middle =
+                lanes::select(bisect, 0.5 * (s_left + s_right) - s, newton * householder_factor(newton, sh_halley, sh_hh3));
+        }
+        V d = lanes::select(lower, ds_lower, lanes::select(upper, ds_upper, ds_middle));
+        d = max_of(-0.5 * s, d);
+        const V next = s + d;
+        s = lanes::select(active, next, s);
+        ds = lanes::select(active, d, ds);
+        active = lanes::mask_and(active, lanes::mask_not(lanes::abs(d) <= kConverged * next));
+    }
+    return s;
+}
+
+// implied_otm_call for the lanes of (beta, x): 0 < beta < e^(x/2), x <= 0.
+template <class V>
+V solve(V beta, V x) {
+    constexpr int w = lanes::size_v<V>;
+    const V b_max = exp_lanes(0.5 * x);
+    const V s_c = lanes::sqrt(lanes::abs(2.0 * x));
+    const black_lanes::BlackAndVega<V> c = black_lanes::black_otm_and_vega(x, s_c, b_max);
+    const V b_c = c.b;
+    const V v_c = c.vega;
+    const Mask<V> below = beta < b_c;
+    const V s_l = s_c - b_c / v_c;
+    const V s_u = lanes::select(v_c > kTiny, s_c + (b_max - b_c) / v_c, s_c);
+    const V s_1 = lanes::select(below, s_l, s_u);
+    const black_lanes::BlackAndVega<V> one = black_lanes::black_otm_and_vega(x, s_1, b_max);
+    const V b_1 = one.b;
+    const V v_1 = one.vega;
+    const Mask<V> lower = lanes::mask_and(below, beta < b_1);
+    const Mask<V> upper = lanes::mask_and(lanes::mask_not(below), lanes::mask_not(beta <= b_1));
+    // The middle regions: the cubic through (b_l, s_l), (b_c, s_c) below b_c, through
+    // (b_c, s_c), (b_u, s_u) above it, with slopes 1/vega.
+    const V x_l = lanes::select(below, b_1, b_c);
+    const V x_r = lanes::select(below, b_c, b_1);
+    const V y_l = lanes::select(below, s_1, s_c);
+    const V y_r = lanes::select(below, s_c, s_1);
+    const V d_l = lanes::select(below, 1.0 / v_1, 1.0 / v_c);
+    const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
+    const V r = lanes::select(below, r_for_right(x_l, x_r, y_l, y_r, d_l, d_r, 0.0),
+                              r_for_left(x_l, x_r, y_l, y_r, d_l, d_r, 0.0));
+    V s = cubic(beta, x_l, x_r, y_l, y_r, d_l, d_r, r);
+    V s_left = lanes::select(below, s_l, s_c);
+    V s_right = lanes::select(below, s_c, s_u);
+    const Mask<V> outer = lanes::mask_or(lower, upper);
+    if (lanes::any(outer)) {
+        double bs[w], xs[w], s1s[w], b1s[w], bms[w], ls[w], us[w], ss[w];
+        lanes::store(bs, beta);
+        lanes::store(xs, x);
+        lanes::store(s1s, s_1);
+        lanes::store(b1s, b_1);
+        lanes::store(bms, b_max);
+        lanes::store(ss, s);
+        store_mask<V>(ls, lower);
+        store_mask<V>(us, upper);
+        for (int k = 0; k < w; ++k) {
+            if (ls[k] != 0.0) ss[k] = implied_lower_guess(bs[k], xs[k], s1s[k], b1s[k]);
+            if (us[k] != 0.0) ss[k] = implied_upper_guess(bs[k], xs[k], s1s[k], b1s[k], bms[k]);
+        }
+        s = lanes::load<V>(ss);
+        s_left = lanes::select(lower, lanes::splat<V>(0.0), s_left);
+        s_right = lanes::select(lower, s_l, s_right);
+        s_left = lanes::select(upper, s_u, s_left);
+        s_right = lanes::select(upper, lanes::splat<V>(kInf), s_right);
+    }
+    return refine(beta, x, b_max, s, s_left, s_right, b_max, lower, upper);
+}
+
+template <class V>
+void solve_all(const double*& beta, const double*& x, std::size_t& n, double*& out) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    std::size_t i = 0;
+    for (; i + w <= n; i += w) lanes::store(out + i, solve(lanes::load<V>(beta + i), lanes::load<V>(x + i)));
+    if (i < n) {
+        // The last lanes: a harmless at-the-money quote fills the rest.
+        double b[w], xs[w], o[w];
+        for (std::size_t k = 0; k < w; ++k) {
+            b[k] = i + k < n ? beta[i + k] : 0.2;
+            xs[k] = i + k < n ? x[i + k] : 0.0;
+        }
+        lanes::store(o, solve(lanes::load<V>(b), lanes::load<V>(xs)));
+        for (std::size_t k = 0; i + k < n; ++k) out[i + k] = o[k];
+    }
+}
+
+QUELM_SIMD_KERNEL(solve_at_width, solve_all)
+
+}  // namespace
+
+void implied_otm_call_volatilities(const double* beta, const double* x, std::size_t n, double* out) {
+    solve_at_width(beta, x, n, out);
+}
+
+}  // namespace quelm
