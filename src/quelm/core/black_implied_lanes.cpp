@@ -83,7 +83,8 @@ void store_mask(double* out, Mask<V> m) {
 // which objective a lane solves (neither: the middle one).
 template <class V>
 V refine(V beta, V x, V half, V s, V s_left, V s_right, V b_max, Mask<V> lower, Mask<V> upper) {
-    const V ln_beta = lanes::select(lower, log_lanes(beta), lanes::splat<V>(0.0));
+    const bool any_outer = lanes::any(lanes::mask_or(lower, upper));
+    const V ln_beta = lanes::any(lower) ? lanes::select(lower, log_lanes(beta), lanes::splat<V>(0.0)) : lanes::splat<V>(0.0);
     V ds = lanes::splat<V>(-kInf);
     Mask<V> active = s == s;
     active = lanes::mask_or(active, lanes::mask_not(active));  // every lane, NaN or not
@@ -103,7 +104,7 @@ V refine(V beta, V x, V half, V s, V s_left, V s_right, V b_max, Mask<V> lower, 
         const V sh_hh3 = sh_halley * sh_halley - 3.0 * (hs / s) * (hs / s) - 0.25;
         const V gap = b_max - b;
         // One logarithm per lane: ln b for the lower objective, ln((b_max - beta) / gap) for the upper.
-        const V ln = log_lanes(lanes::select(lower, b, (b_max - beta) / gap));
+        const V ln = any_outer ? log_lanes(lanes::select(lower, b, (b_max - beta) / gap)) : gap;
         V ds_lower{}, ds_upper{}, ds_middle{};
         if (lanes::any(lower)) {
             const Mask<V> bisect = lanes::mask_or(lanes::mask_not(b > 0.0), lanes::mask_not(bp > 0.0));

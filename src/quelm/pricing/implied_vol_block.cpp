@@ -43,7 +43,8 @@ void quote_lanes(const VanillaBlock& b, double* beta, double* x, double* sqrt_t,
         const V s = lanes::load<V>(spot), k = lanes::load<V>(strike), r = lanes::load<V>(rate), tt = lanes::load<V>(t),
                 dy = lanes::load<V>(q), th = lanes::load<V>(theta), p = lanes::load<V>(price);
         const V d_r = discount_lanes(r, tt);
-        const V d_q = discount_lanes(dy, tt);
+        // e^0 = 1 needs no exponential (the lanes with a time not finite take the scalar path).
+        const V d_q = lanes::any(dy != 0.0) ? discount_lanes(dy, tt) : lanes::splat<V>(1.0);
         const V forward = s * exp_lanes((r - dy) * tt);
         const auto call = th > 0.0;
         const V gain = lanes::select(call, forward - k, k - forward);
