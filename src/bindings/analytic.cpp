@@ -115,7 +115,7 @@ void implied_volatility_many(const void*, const char* const* at, const Py_ssize_
         rational = rational && method == kRational;
     }
     if (newton) {
-        implied_volatility_block(vanilla_block(at, step, n, kImplied), out, done);
+        pricing::implied_volatility_newton_block(vanilla_block(at, step, n, kImplied), out, done);
     } else if (rational) {
         pricing::implied_volatility_rational_block(vanilla_block(at, step, n, kImplied), out, done);
     } else {

@@ -81,6 +81,33 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
                                                 : implied_volatility(contract, market, market_price);
 }
 
+namespace {
+
+// Every objective below, set up once: price(sigma) - p by the vanilla kernel.
+struct NewtonProblem {
+    VanillaLanes<double> in;
+    VanillaSetup<double> u;
+};
+
+// A tiny quote can be matched to 1e-12 by a volatility far from its own (the first guess
+// 0.001 prices F = 1, K = 1.5, T = 1 at 0, within 1e-12 of 9e-27): such an answer gives way
+// to the exact solver. Quotes of 1e-3 and more are never rechecked.
+bool reprices(double p, double residual) { return !(p < kSmallQuote) || std::fabs(residual) <= kRepriceTolerance * p; }
+
+// Where Newton failed: Brent on [1e-9, 10], and the exact solver for a tiny quote that
+// Brent's answer does not reprice.
+Result<double> brent_after_newton(const OptionContract& contract, const MarketInputs& market, double p, double dr,
+                                  const NewtonProblem& n) {
+    const auto objective = [&](double sigma) {
+        return vanilla_price(n.u, vanilla_at(n.u, sigma, n.in.theta), n.in.theta) - p;
+    };
+    auto brent_root = brent(objective, 1e-9, 10.0, 1e-12, 100);
+    if (brent_root && !reprices(p, objective(*brent_root))) return rational_after_checks(contract, market, p, dr);
+    return brent_root;
+}
+
+}  // namespace
+
 Result<double> implied_volatility(const OptionContract& contract, const MarketInputs& market, double market_price) {
     const double p = market_price;
     const double s = market.spot;
@@ -99,22 +126,25 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     QUELM_CHECK(check_price_bounds(p, lower, upper));
 
     // The vanilla kernel's price and vega; what does not depend on sigma is set up once.
-    const VanillaLanes<double> in = vanilla_lanes(contract, market);
-    const VanillaSetup<double> u = vanilla_setup(in);
-    const auto objective = [&](double sigma) { return vanilla_price(u, vanilla_at(u, sigma, in.theta), in.theta) - p; };
-    // A tiny quote can be matched to 1e-12 by a volatility far from its own (the first
-    // guess 0.001 prices F = 1, K = 1.5, T = 1 at 0, within 1e-12 of 9e-27): such an
-    // answer gives way to the exact solver. Quotes of 1e-3 and more are never rechecked.
-    const auto reprices = [&](double residual) { return !(p < kSmallQuote) || std::fabs(residual) <= kRepriceTolerance * p; };
-
-    const NewtonLanes<double> newton = implied_newton_lanes(u, in.theta, p, implied_guess_lanes(p, s, t));
+    NewtonProblem n;
+    n.in = vanilla_lanes(contract, market);
+    n.u = vanilla_setup(n.in);
+    const NewtonLanes<double> newton = implied_newton_lanes(n.u, n.in.theta, p, implied_guess_lanes(p, s, t));
     if (newton.ok) {
-        if (reprices(newton.residual)) return newton.sigma;
+        if (reprices(p, newton.residual)) return newton.sigma;
         return rational_after_checks(contract, market, p, dr);
     }
-    auto brent_root = brent(objective, 1e-9, 10.0, 1e-12, 100);
-    if (brent_root && !reprices(objective(*brent_root))) return rational_after_checks(contract, market, p, dr);
-    return brent_root;
+    return brent_after_newton(contract, market, p, dr, n);
+}
+
+Result<double> implied_volatility_after_newton(const OptionContract& contract, const MarketInputs& market,
+                                               double market_price, bool converged) {
+    const double dr = discount_factor(market.rate, contract.expiry);
+    if (converged) return rational_after_checks(contract, market, market_price, dr);
+    NewtonProblem n;
+    n.in = vanilla_lanes(contract, market);
+    n.u = vanilla_setup(n.in);
+    return brent_after_newton(contract, market, market_price, dr, n);
 }
 
 }  // namespace quelm::pricing
