@@ -1,14 +1,16 @@
 // implied_otm_call_volatilities: Jaeckel's solve (black_implied.cpp) for a lane of quotes at
 // once. Every lane does the scalar solve's operations: the two prices that place the quote
-// in its region, the middle regions' rational cubic, and the Householder steps on the
-// region's objective run in lanes (the regions as masks); the outer regions' first guesses
-// (maps through Phi, pow and Phi^-1) are the scalar functions, called per lane.
+// in its region, the first guesses (the rational cubics, and below the lower region's map
+// through Phi and Phi^-1, its power taken lane by lane), and the Householder steps on the
+// region's objective run in lanes (the regions as masks); the upper region's first guess,
+// rare in practice, is the scalar function, called per lane.
 #include <cmath>
 #include <limits>
 
 #include "quelm/core/black_implied.hpp"
 #include "quelm/core/black_lanes.hpp"
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/erf.hpp"
 #include "quelm/core/math/lanes.hpp"
 #include "quelm/core/math/rational_cubic.hpp"
 #include "quelm/core/simd.hpp"
@@ -77,6 +79,128 @@ V min_of(V a, V b) {
 template <class V>
 void store_mask(double* out, Mask<V> m) {
     lanes::store(out, lanes::select(m, lanes::splat<V>(1.0), lanes::splat<V>(0.0)));
+}
+
+// Phi(z) with relative accuracy in the lower tail (normal_cdf_accurate).
+template <class V>
+V cdf_accurate(V z) {
+    constexpr double kOneOverSqrt2 = 0.70710678118654752440;
+    const V y = -z * kOneOverSqrt2;
+    const Mask<V> far = z < -0.6629126073623883;
+    V a{}, b{};
+    if (lanes::any(far)) a = 0.5 * black_lanes::erfc_positive(y);
+    if (!lanes::all(far)) b = 0.5 * black_lanes::erfc(y);
+    return lanes::select(far, a, b);
+}
+
+// normal_quantile_fast for 0 < p < 1 (a lane outside takes the scalar function).
+template <class V>
+V quantile(V p) {
+    constexpr double a[] = {-3.969683028665376e+01, 2.209460984245205e+02, -2.759285104469687e+02,
+                            1.383577518672690e+02,  -3.066479806614716e+01, 2.506628277459239e+00};
+    constexpr double b[] = {-5.447609879822406e+01, 1.615858368580409e+02, -1.556989798598866e+02,
+                            6.680131188771972e+01,  -1.328068155288572e+01};
+    constexpr double c[] = {-7.784894002430293e-03, -3.223964580411365e-01, -2.400758277161838e+00,
+                            -2.549732539343734e+00, 4.374664141464968e+00,  2.938163982698783e+00};
+    constexpr double d[] = {7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00,
+                            3.754408661907416e+00};
+    constexpr double kLow = 0.02425;
+    const Mask<V> inside = lanes::mask_and(p > 0.0, p < 1.0);
+    const V pp = lanes::select(inside, p, lanes::splat<V>(0.5));
+    const Mask<V> tail = lanes::mask_or(pp < kLow, pp > 1.0 - kLow);
+    V xt{}, xc{};
+    if (lanes::any(tail)) {
+        const V tl = lanes::select(pp < kLow, pp, 1.0 - pp);
+        const V q = lanes::sqrt(-2.0 * log_lanes(tl));
+        xt = (((((c[0] * q + c[1]) * q + c[2]) * q + c[3]) * q + c[4]) * q + c[5]) /
+             ((((d[0] * q + d[1]) * q + d[2]) * q + d[3]) * q + 1.0);
+        xt = lanes::select(pp > kLow, -xt, xt);
+    }
+    if (!lanes::all(tail)) {
+        const V q = pp - 0.5;
+        const V r = q * q;
+        xc = (((((a[0] * r + a[1]) * r + a[2]) * r + a[3]) * r + a[4]) * r + a[5]) * q /
+             (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1.0);
+    }
+    const V x = lanes::select(tail, xt, xc);
+    const Mask<V> negative = x <= 0.0;
+    const V phi = cdf_accurate(lanes::select(negative, x, -x));
+    const V e = lanes::select(negative, phi - pp, (1.0 - pp) - phi);
+    const V u = e * 2.5066282746310002 * exp_lanes(x * x / 2.0);
+    const V refined = x - u / (1.0 + x * u / 2.0);
+    V out = lanes::select(lanes::abs(refined) < kInf, refined, x);
+    if (!lanes::all(inside)) {
+        constexpr int w = lanes::size_v<V>;
+        double ps[w], os[w], ins[w];
+        lanes::store(ps, p);
+        lanes::store(os, out);
+        store_mask<V>(ins, inside);
+        for (int k = 0; k < w; ++k)
+            if (ins[k] == 0.0) os[k] = normal_quantile_fast(ps[k]);
+        out = lanes::load<V>(os);
+    }
+    return out;
+}
+
+// rational_cubic_min_r with the shape preferred.
+template <class V>
+V min_r(V d_l, V d_r, V slope) {
+    const V lowest = lanes::splat<V>(-1e308);
+    const V most = lanes::splat<V>(kRationalCubicMaxR);
+    const Mask<V> monotonic = lanes::mask_and(d_l * slope >= 0.0, d_r * slope >= 0.0);
+    const Mask<V> convex = lanes::mask_and(d_l <= slope, slope <= d_r);
+    const Mask<V> concave = lanes::mask_and(d_l >= slope, slope >= d_r);
+    const Mask<V> shaped = lanes::mask_or(convex, concave);
+    const V r1 = lanes::select(monotonic, lanes::select(slope != 0.0, (d_r + d_l) / slope, most), lowest);
+    const V right = d_r - slope;
+    const V left = slope - d_l;
+    const V r2_shaped = lanes::select(lanes::mask_and(right != 0.0, left != 0.0),
+                                      max_of(lanes::abs((d_r - d_l) / right), lanes::abs((d_r - d_l) / left)), most);
+    const V r2 = lanes::select(shaped, r2_shaped, lanes::select(monotonic, most, lowest));
+    const V r = max_of(lanes::splat<V>(kRationalCubicMinR), max_of(r1, r2));
+    return lanes::select(lanes::mask_or(monotonic, shaped), r, lanes::splat<V>(kRationalCubicMinR));
+}
+
+// implied_lower_guess: the lower map at s_l, its rational cubic in beta, and the map's inverse.
+template <class V>
+V lower_guess(V beta, V x, V s, V b_l, Mask<V> lower) {
+    constexpr double kTwoPi = 6.283185307179586;
+    constexpr double kSqrtThree = 1.7320508075688772;
+    constexpr double kTwoPiOverSqrt27 = 1.2091995761561452;
+    constexpr double kSqrtThreeOverCbrtTwoPi = 0.9379427491379235;
+    const V ax = lanes::abs(x);
+    const V z = ax / (kSqrtThree * s);
+    const V y = z * z;
+    const V s2 = s * s;
+    const V phi_minus = cdf_accurate(-z);
+    const V density = 0.3989422804014327 * exp_lanes(-y / 2.0);
+    const V grow = exp_lanes(y + 0.125 * s2);
+    const V fpp =
+        kTwoPi * y / s * phi_minus * (grow * grow) * (2.0 * z + (0.25 * s2 - 2.0 - 2.0 * y) * phi_minus / density);
+    const Mask<V> tiny = s < kTiny;
+    const V phi2 = phi_minus * phi_minus;
+    const V fp = lanes::select(tiny, lanes::splat<V>(1.0), kTwoPi * y * phi2 * grow);
+    const V f_l = lanes::select(tiny, lanes::splat<V>(0.0), kTwoPiOverSqrt27 * ax * phi2 * phi_minus);
+    // rational_cubic_r_for_right(0, b_l, 0, f_l, 1, fp, fpp, true)
+    const V zero = lanes::splat<V>(0.0);
+    const V one = lanes::splat<V>(1.0);
+    const V h = b_l - 0.0;
+    const V numerator = 0.5 * h * fpp + (fp - 1.0);
+    const V denominator = fp - (f_l - 0.0) / h;
+    const V r_plain = r_from(numerator, denominator);
+    const Mask<V> shaped = lanes::mask_and(numerator != 0.0, denominator != 0.0);
+    const V r = lanes::select(shaped, max_of(r_plain, min_r(one, fp, (f_l - 0.0) / h)), r_plain);
+    V f = cubic(beta, zero, b_l, zero, f_l, one, fp, r);
+    const V t = beta / b_l;
+    f = lanes::select(f > 0.0, f, (f_l * t + b_l * (1.0 - t)) * t);
+    // inverse_lower_map(x, f), the power lane by lane.
+    constexpr int w = lanes::size_v<V>;
+    double ratio[w], use[w];
+    lanes::store(ratio, f / lanes::abs(x));
+    store_mask<V>(use, lower);
+    for (int k = 0; k < w; ++k) ratio[k] = use[k] != 0.0 ? quelm::pow(ratio[k], 1.0 / 3.0) : 0.5;
+    const V inverse = lanes::abs(x / (kSqrtThree * quantile(kSqrtThreeOverCbrtTwoPi * lanes::load<V>(ratio))));
+    return lanes::select(f > 0.0, inverse, zero);
 }
 
 // The Householder steps of black_implied.cpp's refine, lane by lane; lower and upper say
@@ -173,6 +297,7 @@ V solve(V beta, V x) {
     V s = cubic(beta, x_l, x_r, y_l, y_r, d_l, d_r, r);
     V s_left = lanes::select(below, s_l, s_c);
     V s_right = lanes::select(below, s_c, s_u);
+    if (lanes::any(lower)) s = lanes::select(lower, lower_guess(beta, x, s_1, b_1, lower), s);
     const Mask<V> outer = lanes::mask_or(lower, upper);
     if (lanes::any(outer)) {
         double bs[w], xs[w], s1s[w], b1s[w], bms[w], ls[w], us[w], ss[w];
@@ -185,7 +310,6 @@ V solve(V beta, V x) {
         store_mask<V>(ls, lower);
         store_mask<V>(us, upper);
         for (int k = 0; k < w; ++k) {
-            if (ls[k] != 0.0) ss[k] = implied_lower_guess(bs[k], xs[k], s1s[k], b1s[k]);
             if (us[k] != 0.0) ss[k] = implied_upper_guess(bs[k], xs[k], s1s[k], b1s[k], bms[k]);
         }
         s = lanes::load<V>(ss);
