@@ -89,7 +89,7 @@ V cdf_accurate(V z) {
     const Mask<V> far = z < -0.6629126073623883;
     V a{}, b{};
     if (lanes::any(far)) a = 0.5 * black_lanes::erfc_positive(y);
-    if (!lanes::all(far)) b = 0.5 * black_lanes::erfc(y);
+    if (!lanes::all(far)) b = 0.5 * black_lanes::erfc_lanes(y);
     return lanes::select(far, a, b);
 }
 

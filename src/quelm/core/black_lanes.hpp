@@ -62,7 +62,7 @@ template <class V>
 
 // erfc(x) for any x (erfc_cody).
 template <class V>
-[[nodiscard]] inline V erfc(V x) {
+[[nodiscard]] inline V erfc_lanes(V x) {
     const V y = lanes::abs(x);
     const auto small = y <= cody::kSmall;
     V near{}, c{};
@@ -162,7 +162,7 @@ template <class V>
         if (!lanes::all(low2)) ex2 = erfcx_nonnegative(q2);
         // 0 < q2 < 0.46875: erfc's form near zero.
         if (lanes::any(lanes::mask_and(low1, low2))) ec2 = 1.0 - cody::erf_small(q2);
-        if (lanes::any(low1)) ec1 = erfc(q1);
+        if (lanes::any(low1)) ec1 = erfc_lanes(q1);
         if (!lanes::all(low1)) ex1 = erfcx_nonnegative(q1);
         const V second = lanes::select(low2, ec2 / half, damp * ex2);
         const V two_b = lanes::select(low1, half * ec1 - second, damp * (ex1 - ex2));
