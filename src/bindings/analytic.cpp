@@ -6,6 +6,7 @@
 #include "quelm/greeks/analytic.hpp"
 #include "quelm/pricing/black_scholes.hpp"
 #include "quelm/pricing/implied_vol.hpp"
+#include "quelm/pricing/implied_vol_block.hpp"
 
 #include <algorithm>
 
@@ -105,17 +106,24 @@ void greeks_many(const void*, const char* const* at, const Py_ssize_t* step, std
     greeks_block(vanilla_block(at, step, n, kPricing), out, vec::kBlock, done);
 }
 
-// The Newton solve (the default method) in blocks; the exact solver runs element by element.
+// Either solve in blocks, where a block's options share the method (else one by one).
 void implied_volatility_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
                              bool* done) {
-    bool newton = true;
-    for (std::size_t j = 0; j < n; ++j)
-        newton = newton && vec::block_code(at, step, 7, j) == static_cast<unsigned char>(pricing::ImpliedVolMethod::Newton);
-    if (!newton) {
-        for (std::size_t j = 0; j < n; ++j) done[j] = false;
-        return;
+    constexpr auto kNewton = static_cast<unsigned char>(pricing::ImpliedVolMethod::Newton);
+    constexpr auto kRational = static_cast<unsigned char>(pricing::ImpliedVolMethod::Rational);
+    bool newton = true, rational = true;
+    for (std::size_t j = 0; j < n; ++j) {
+        const unsigned char method = vec::block_code(at, step, 7, j);
+        newton = newton && method == kNewton;
+        rational = rational && method == kRational;
     }
-    implied_volatility_block(vanilla_block(at, step, n, kImplied), out, done);
+    if (newton) {
+        pricing::implied_volatility_newton_block(vanilla_block(at, step, n, kImplied), out, done);
+    } else if (rational) {
+        pricing::implied_volatility_rational_block(vanilla_block(at, step, n, kImplied), out, done);
+    } else {
+        for (std::size_t j = 0; j < n; ++j) done[j] = false;
+    }
 }
 
 static_assert(vec::kBlock == kVanillaBlock, "an array block is one block of the core");

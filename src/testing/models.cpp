@@ -2,6 +2,7 @@
 // Black price and its inversion, and a loop of inversions for per-call timings.
 #include "testing/registry.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -40,6 +41,25 @@ PyObject* implied_normalised_timing(const py::FloatSeq& betas, double x, double 
     return PyTuple_Pack(2, values.get(), per_call.get());
 }
 
+// The out-of-the-money call quotes (beta_i, x_i) solved one by one and in lanes at the
+// process's SIMD width: (scalar values, lane values); solve-ready quotes only.
+PyObject* implied_otm_scalar_and_lanes(const py::FloatSeq& betas, const py::FloatSeq& xs) {
+    const std::size_t n = std::min(betas.size(), xs.size());
+    std::vector<double> one(n), many(n);
+    for (std::size_t i = 0; i < n; ++i) one[i] = implied_otm_call_volatility(betas.data()[i], xs.data()[i]);
+    implied_otm_call_volatilities(betas.data(), xs.data(), n, many.data());
+    py::Ref a(py::to_py(one));
+    if (!a) return nullptr;
+    py::Ref b(py::to_py(many));
+    if (!b) return nullptr;
+    return PyTuple_Pack(2, a.get(), b.get());
+}
+// (solve, beta, x, answer) of a normalised quote, as the solver's gates reduce it.
+PyObject* normalised_otm_quote_(double beta, double x, double theta) {
+    const OtmQuote q = normalised_otm_quote(beta, x, theta);
+    return Py_BuildValue("(Oddd)", q.solve ? Py_True : Py_False, q.beta, q.x, q.answer);
+}
+
 constexpr py::FunctionDef d1 = py::function<erf_family>(
     "erf_family", {"x"}, "(erf, erfc, erfcx, Phi, 1 + x Y(x)) of x by Cody's approximations.");
 constexpr py::FunctionDef d2 =
@@ -53,7 +73,13 @@ constexpr py::FunctionDef d5 = py::function<implied_normalised_volatility_>(
 constexpr py::FunctionDef d6 = py::function<implied_normalised_timing>(
     "implied_normalised_timing", {"betas", "x", "theta", "repeat"},
     "(implied values, nanoseconds per inversion) over a loop of inversions.");
-Register r1(py::callable<d1>), r2(py::callable<d2>), r3(py::callable<d3>), r4(py::callable<d4>), r5(py::callable<d5>), r6(py::callable<d6>);
+constexpr py::FunctionDef d7 = py::function<implied_otm_scalar_and_lanes>(
+    "implied_otm_scalar_and_lanes", {"betas", "xs"},
+    "(one by one, in SIMD lanes): the total deviations of out-of-the-money call quotes.");
+constexpr py::FunctionDef d8 = py::function<normalised_otm_quote_>(
+    "normalised_otm_quote", {"beta", "x", "theta"}, "(solve, beta, x, answer): a quote reduced for the solver.");
+Register r1(py::callable<d1>), r2(py::callable<d2>), r3(py::callable<d3>), r4(py::callable<d4>), r5(py::callable<d5>), r6(py::callable<d6>),
+    r7(py::callable<d7>), r8(py::callable<d8>);
 
 }  // namespace
 

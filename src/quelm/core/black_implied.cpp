@@ -144,17 +144,7 @@ double implied_otm_call(double beta, double x) {
     if (beta < b_c) {
         const double s_l = s_c - b_c / v_c;
         const auto [b_l, v_l] = normalised_black_call_otm_and_vega(x, s_l);
-        if (beta < b_l) {
-            const Map m = lower_map(x, s_l);
-            const double r = rational_cubic_r_for_right(0.0, b_l, 0.0, m.f, 1.0, m.fp, m.fpp, true);
-            double f = rational_cubic(beta, 0.0, b_l, 0.0, m.f, 1.0, m.fp, r);
-            if (!(f > 0.0)) {  // the cubic undershot: its straight-line bound instead
-                const double t = beta / b_l;
-                f = (m.f * t + b_l * (1.0 - t)) * t;
-            }
-            const double s = inverse_lower_map(x, f);
-            return refine(beta, x, s, 0.0, s_l, b_max, Objective::Lower);
-        }
+        if (beta < b_l) return refine(beta, x, implied_lower_guess(beta, x, s_l, b_l), 0.0, s_l, b_max, Objective::Lower);
         const double r = rational_cubic_r_for_right(b_l, b_c, s_l, s_c, 1.0 / v_l, 1.0 / v_c, 0.0, false);
         const double s = rational_cubic(beta, b_l, b_c, s_l, s_c, 1.0 / v_l, 1.0 / v_c, r);
         return refine(beta, x, s, s_l, s_c, b_max, Objective::Middle);
@@ -166,6 +156,23 @@ double implied_otm_call(double beta, double x) {
         const double s = rational_cubic(beta, b_c, b_u, s_c, s_u, 1.0 / v_c, 1.0 / v_u, r);
         return refine(beta, x, s, s_c, s_u, b_max, Objective::Middle);
     }
+    return refine(beta, x, implied_upper_guess(beta, x, s_u, b_u, b_max), s_u, kInf, b_max, Objective::Upper);
+}
+
+}  // namespace
+
+double implied_lower_guess(double beta, double x, double s_l, double b_l) {
+    const Map m = lower_map(x, s_l);
+    const double r = rational_cubic_r_for_right(0.0, b_l, 0.0, m.f, 1.0, m.fp, m.fpp, true);
+    double f = rational_cubic(beta, 0.0, b_l, 0.0, m.f, 1.0, m.fp, r);
+    if (!(f > 0.0)) {  // the cubic undershot: its straight-line bound instead
+        const double t = beta / b_l;
+        f = (m.f * t + b_l * (1.0 - t)) * t;
+    }
+    return inverse_lower_map(x, f);
+}
+
+double implied_upper_guess(double beta, double x, double s_u, double b_u, double b_max) {
     const Map m = upper_map(x, s_u);
     const double r = rational_cubic_r_for_left(b_u, b_max, m.f, 0.0, m.fp, -0.5, m.fpp, true);
     double f = rational_cubic(beta, b_u, b_max, m.f, 0.0, m.fp, -0.5, r);
@@ -174,28 +181,37 @@ double implied_otm_call(double beta, double x) {
         const double t = (beta - b_u) / h;
         f = (m.f * (1.0 - t) + 0.5 * h * t) * (1.0 - t);
     }
-    const double s = inverse_upper_map(f);
-    return refine(beta, x, s, s_u, kInf, b_max, Objective::Upper);
+    return inverse_upper_map(f);
 }
 
-}  // namespace
+double implied_otm_call_volatility(double beta, double x) { return implied_otm_call(beta, x); }
 
-double implied_normalised_volatility(double beta, double x, double theta) {
-    if (std::isnan(beta) || std::isnan(x)) return std::numeric_limits<double>::quiet_NaN();
+OtmQuote normalised_otm_quote(double beta, double x, double theta) {
+    if (std::isnan(beta) || std::isnan(x)) return {beta, x, std::numeric_limits<double>::quiet_NaN(), false};
     if (theta * x > 0.0) beta -= normalised_intrinsic_magnitude(std::fabs(x));
     x = -std::fabs(x);
-    if (!(beta > 0.0)) return 0.0;
-    if (beta >= quelm::exp(0.5 * x)) return kInf;
-    return implied_otm_call(beta, x);
+    if (!(beta > 0.0)) return {beta, x, 0.0, false};
+    if (beta >= quelm::exp(0.5 * x)) return {beta, x, kInf, false};
+    return {beta, x, 0.0, true};
+}
+
+double implied_normalised_volatility(double beta, double x, double theta) {
+    const OtmQuote q = normalised_otm_quote(beta, x, theta);
+    return q.solve ? implied_otm_call(q.beta, q.x) : q.answer;
+}
+
+OtmQuote black_otm_quote(double price, double forward, double strike, double theta) {
+    const double intrinsic = theta * (forward - strike) > 0.0 ? theta * (forward - strike) : 0.0;
+    const double otm = price - intrinsic;  // exact where the price is near the intrinsic value
+    if (std::isnan(otm)) return {otm, 0.0, std::numeric_limits<double>::quiet_NaN(), false};
+    if (!(otm > 0.0)) return {otm, 0.0, 0.0, false};
+    const double x = quelm::log(forward / strike);
+    return normalised_otm_quote(otm / (std::sqrt(forward) * std::sqrt(strike)), -std::fabs(x), 1.0);
 }
 
 double implied_black_volatility(double price, double forward, double strike, double theta) {
-    const double intrinsic = theta * (forward - strike) > 0.0 ? theta * (forward - strike) : 0.0;
-    const double otm = price - intrinsic;  // exact where the price is near the intrinsic value
-    if (std::isnan(otm)) return std::numeric_limits<double>::quiet_NaN();
-    if (!(otm > 0.0)) return 0.0;
-    const double x = quelm::log(forward / strike);
-    return implied_normalised_volatility(otm / (std::sqrt(forward) * std::sqrt(strike)), -std::fabs(x), 1.0);
+    const OtmQuote q = black_otm_quote(price, forward, strike, theta);
+    return q.solve ? implied_otm_call(q.beta, q.x) : q.answer;
 }
 
 }  // namespace quelm

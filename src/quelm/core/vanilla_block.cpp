@@ -136,7 +136,7 @@ void greeks_lanes(const VanillaBlock& b, double* out, std::size_t stride, bool* 
 // to the caller. Most options converge in 3 to 6 steps and a few take dozens, so the lanes
 // do not run in lock step: a lane that finishes takes the block's next option.
 template <class V>
-void implied_lanes(const VanillaBlock& b, double* out, bool* done) {
+void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char* newton_state) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
     bool use[kVanillaBlock];
     for (std::size_t i = 0; i < kVanillaBlock; ++i) {
@@ -176,7 +176,7 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done) {
     std::size_t queued = 0;
     for (std::size_t i = 0; i < b.n; ++i)
         if (use[i] && inside[i] != 0.0) queue[queued++] = i;
-    for (std::size_t i = 0; i < b.n; ++i) done[i] = false;
+    for (std::size_t i = 0; i < b.n; ++i) done[i] = false, newton_state[i] = 0;
 
     // The lanes' state; an idle lane holds a harmless at-the-money option.
     double l_sqrt_t[w], l_dr[w], l_dq[w], l_a[w], l_b[w], l_x[w], l_theta[w], l_price[w], l_sigma[w];
@@ -227,6 +227,8 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done) {
             if (st[k] == 1.0 && (q >= 1e-3 || std::fabs(f[k]) <= 1e-9 * q)) {
                 out[i] = l_sigma[k];
                 done[i] = true;
+            } else {
+                newton_state[i] = st[k] == 1.0 ? 1 : 2;
             }
             --busy;
             fill(k);
@@ -247,7 +249,12 @@ void greeks_block(const VanillaBlock& block, double* out, std::size_t stride, bo
 }
 
 void implied_volatility_block(const VanillaBlock& block, double* out, bool* done) {
-    implied_at_width(block, out, done);
+    unsigned char newton_state[kVanillaBlock];
+    implied_at_width(block, out, done, newton_state);
+}
+
+void implied_volatility_block(const VanillaBlock& block, double* out, bool* done, unsigned char* newton_state) {
+    implied_at_width(block, out, done, newton_state);
 }
 
 }  // namespace quelm

@@ -30,5 +30,8 @@ void black_scholes_block(const VanillaBlock& block, double* out, bool* done);
 void greeks_block(const VanillaBlock& block, double* out, std::size_t stride, bool* done);
 // The Newton solve of pricing::implied_volatility (its default method).
 void implied_volatility_block(const VanillaBlock& block, double* out, bool* done);
+// The same, saying why an option inside the bounds was left: newton_state[i] = 1 where Newton
+// converged to an answer that does not reprice a tiny quote, 2 where it failed, else 0.
+void implied_volatility_block(const VanillaBlock& block, double* out, bool* done, unsigned char* newton_state);
 
 }  // namespace quelm

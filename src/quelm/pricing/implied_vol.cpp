@@ -30,12 +30,22 @@ Status check_implied_inputs(double strike, double spot, double t) {
     return {};
 }
 
-// After the checks and the bounds: the forward, the undiscounted price and Jaeckel's solver.
-double rational_after_checks(const OptionContract& contract, const MarketInputs& market, double p, double dr) {
+// After the checks and the bounds: the forward, the undiscounted price, reduced to the
+// normalised out-of-the-money call that Jaeckel's solver inverts.
+RationalQuote rational_quote_after_checks(const OptionContract& contract, const MarketInputs& market, double p,
+                                          double dr) {
     const double t = contract.expiry;
     const double forward = market.spot * quelm::exp((market.rate - market.dividend_yield) * t);
-    if (any_nan(p, forward, contract.strike, dr)) return kNaN;
-    return implied_black_volatility(p / dr, forward, contract.strike, theta_of(contract.option_type)) / std::sqrt(t);
+    if (any_nan(p, forward, contract.strike, dr)) return {0.0, 0.0, 1.0, kNaN, false};
+    const OtmQuote q = black_otm_quote(p / dr, forward, contract.strike, theta_of(contract.option_type));
+    const double sqrt_t = std::sqrt(t);
+    if (!q.solve) return {q.beta, q.x, sqrt_t, q.answer / sqrt_t, false};
+    return {q.beta, q.x, sqrt_t, 0.0, true};
+}
+
+double rational_after_checks(const OptionContract& contract, const MarketInputs& market, double p, double dr) {
+    const RationalQuote q = rational_quote_after_checks(contract, market, p, dr);
+    return q.solve ? implied_otm_call_volatility(q.beta, q.x) / q.sqrt_t : q.answer;
 }
 
 // Below this quote the Newton path's absolute tolerance (1e-12) may leave more than
@@ -45,8 +55,8 @@ constexpr double kRepriceTolerance = 1e-9;
 
 }  // namespace
 
-Result<double> implied_volatility_rational(const OptionContract& contract, const MarketInputs& market,
-                                           double market_price) {
+Result<RationalQuote> implied_rational_quote(const OptionContract& contract, const MarketInputs& market,
+                                             double market_price) {
     const double k = contract.strike;
     const double t = contract.expiry;
     QUELM_CHECK(check_implied_inputs(k, market.spot, t));
@@ -56,7 +66,13 @@ Result<double> implied_volatility_rational(const OptionContract& contract, const
     const double lower = dr * payoff(contract.option_type, forward, k);
     const double upper = contract.option_type == OptionType::Call ? market.spot * dq : k * dr;
     QUELM_CHECK(check_price_bounds(market_price, lower, upper));
-    return rational_after_checks(contract, market, market_price, dr);
+    return rational_quote_after_checks(contract, market, market_price, dr);
+}
+
+Result<double> implied_volatility_rational(const OptionContract& contract, const MarketInputs& market,
+                                           double market_price) {
+    QUELM_TRY(q, implied_rational_quote(contract, market, market_price));
+    return q.solve ? implied_otm_call_volatility(q.beta, q.x) / q.sqrt_t : q.answer;
 }
 
 Result<double> implied_volatility(const OptionContract& contract, const MarketInputs& market, double market_price,
@@ -64,6 +80,33 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     return method == ImpliedVolMethod::Rational ? implied_volatility_rational(contract, market, market_price)
                                                 : implied_volatility(contract, market, market_price);
 }
+
+namespace {
+
+// Every objective below, set up once: price(sigma) - p by the vanilla kernel.
+struct NewtonProblem {
+    VanillaLanes<double> in;
+    VanillaSetup<double> u;
+};
+
+// A tiny quote can be matched to 1e-12 by a volatility far from its own (the first guess
+// 0.001 prices F = 1, K = 1.5, T = 1 at 0, within 1e-12 of 9e-27): such an answer gives way
+// to the exact solver. Quotes of 1e-3 and more are never rechecked.
+bool reprices(double p, double residual) { return !(p < kSmallQuote) || std::fabs(residual) <= kRepriceTolerance * p; }
+
+// Where Newton failed: Brent on [1e-9, 10], and the exact solver for a tiny quote that
+// Brent's answer does not reprice.
+Result<double> brent_after_newton(const OptionContract& contract, const MarketInputs& market, double p, double dr,
+                                  const NewtonProblem& n) {
+    const auto objective = [&](double sigma) {
+        return vanilla_price(n.u, vanilla_at(n.u, sigma, n.in.theta), n.in.theta) - p;
+    };
+    auto brent_root = brent(objective, 1e-9, 10.0, 1e-12, 100);
+    if (brent_root && !reprices(p, objective(*brent_root))) return rational_after_checks(contract, market, p, dr);
+    return brent_root;
+}
+
+}  // namespace
 
 Result<double> implied_volatility(const OptionContract& contract, const MarketInputs& market, double market_price) {
     const double p = market_price;
@@ -83,22 +126,25 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     QUELM_CHECK(check_price_bounds(p, lower, upper));
 
     // The vanilla kernel's price and vega; what does not depend on sigma is set up once.
-    const VanillaLanes<double> in = vanilla_lanes(contract, market);
-    const VanillaSetup<double> u = vanilla_setup(in);
-    const auto objective = [&](double sigma) { return vanilla_price(u, vanilla_at(u, sigma, in.theta), in.theta) - p; };
-    // A tiny quote can be matched to 1e-12 by a volatility far from its own (the first
-    // guess 0.001 prices F = 1, K = 1.5, T = 1 at 0, within 1e-12 of 9e-27): such an
-    // answer gives way to the exact solver. Quotes of 1e-3 and more are never rechecked.
-    const auto reprices = [&](double residual) { return !(p < kSmallQuote) || std::fabs(residual) <= kRepriceTolerance * p; };
-
-    const NewtonLanes<double> newton = implied_newton_lanes(u, in.theta, p, implied_guess_lanes(p, s, t));
+    NewtonProblem n;
+    n.in = vanilla_lanes(contract, market);
+    n.u = vanilla_setup(n.in);
+    const NewtonLanes<double> newton = implied_newton_lanes(n.u, n.in.theta, p, implied_guess_lanes(p, s, t));
     if (newton.ok) {
-        if (reprices(newton.residual)) return newton.sigma;
+        if (reprices(p, newton.residual)) return newton.sigma;
         return rational_after_checks(contract, market, p, dr);
     }
-    auto brent_root = brent(objective, 1e-9, 10.0, 1e-12, 100);
-    if (brent_root && !reprices(objective(*brent_root))) return rational_after_checks(contract, market, p, dr);
-    return brent_root;
+    return brent_after_newton(contract, market, p, dr, n);
+}
+
+Result<double> implied_volatility_after_newton(const OptionContract& contract, const MarketInputs& market,
+                                               double market_price, bool converged) {
+    const double dr = discount_factor(market.rate, contract.expiry);
+    if (converged) return rational_after_checks(contract, market, market_price, dr);
+    NewtonProblem n;
+    n.in = vanilla_lanes(contract, market);
+    n.u = vanilla_setup(n.in);
+    return brent_after_newton(contract, market, market_price, dr, n);
 }
 
 }  // namespace quelm::pricing

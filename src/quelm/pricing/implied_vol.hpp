@@ -27,6 +27,25 @@ inline constexpr Choices<ImpliedVolMethod, 2> kImpliedVolMethods{
 [[nodiscard]] Result<double> implied_volatility_rational(const OptionContract& contract, const MarketInputs& market,
                                                          double market_price);
 
+// The same in two steps, for the array form: the checks and bounds, then either the answer
+// (solve = false) or the normalised out-of-the-money call quote beta at x = -|ln(F/K)| whose
+// total deviation implied_otm_call_volatility (core/black_implied.hpp) finds; the
+// volatility is that divided by sqrt_t.
+struct RationalQuote {
+    double beta, x, sqrt_t, answer;
+    bool solve;
+};
+[[nodiscard]] Result<RationalQuote> implied_rational_quote(const OptionContract& contract, const MarketInputs& market,
+                                                           double market_price);
+
+// implied_volatility's last step for a quote past its checks and bounds whose Newton search
+// (run in an array block) did not settle it: `converged` where Newton converged to an answer
+// that does not reprice a tiny quote (the exact solver then), otherwise Newton failed
+// (Brent then). The result is implied_volatility's, bit for bit.
+[[nodiscard]] Result<double> implied_volatility_after_newton(const OptionContract& contract,
+                                                             const MarketInputs& market, double market_price,
+                                                             bool converged);
+
 // The no-arbitrage test every implied-vol solver shares: a price at or above `upper`, or
 // more than 1e-12 below `lower`, is rejected with the bounds in the message (NaN passes).
 [[nodiscard]] Status check_price_bounds(double price, double lower, double upper);
