@@ -1297,9 +1297,17 @@ PyObject* factorize_text(PyObject* offsets, PyObject* data) {
     }
     if (n > taught) {
         std::atomic<bool> fits{true};
+        // The taught words as locals of each run: the code stores (bytes) could alias the
+        // vectors' own pointers, which would be reloaded for every comparison.
+        const std::size_t known = words.size();
+        std::uint64_t known_word[16];
+        unsigned char known_len[16];
+        std::copy(words.begin(), words.end(), known_word);
+        std::copy(lens.begin(), lens.end(), known_len);
+        auto* out = reinterpret_cast<unsigned char*>(codes.data());
         parallel_for(
             n - taught,
-            [&](std::size_t begin, std::size_t end) {
+            [&, known](std::size_t begin, std::size_t end) {
                 constexpr std::size_t kRun = 256;
                 std::uint64_t word[kRun];
                 unsigned char len[kRun];
@@ -1309,7 +1317,15 @@ PyObject* factorize_text(PyObject* offsets, PyObject* data) {
                         fits.store(false, std::memory_order_relaxed);
                         return;
                     }
-                    for (std::size_t i = at; i < stop; ++i) codes[i] = static_cast<char>(match(word[i - at], len[i - at]));
+                    for (std::size_t i = at; i < stop; ++i) {
+                        unsigned code = kUnknown;
+                        for (std::size_t e = 0; e < known; ++e) {
+                            const unsigned same = 0u - (static_cast<unsigned>(known_word[e] == word[i - at]) &
+                                                        static_cast<unsigned>(known_len[e] == len[i - at]));
+                            code = (code & ~same) | (static_cast<unsigned>(e) & same);
+                        }
+                        out[i] = static_cast<unsigned char>(code);
+                    }
                 }
             },
             never_cancel());
