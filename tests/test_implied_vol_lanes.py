@@ -145,7 +145,8 @@ def test_rational_vec_recovers_the_volatility(kind):
     vega = vec.greeks(spot, strike, 0.01, vol, t, kind)["vega"]
     ok = price > 0.0
     assert ok.sum() > 2900
-    assert np.all((np.abs(got - vol) <= 1e-14 + 64 * 2.2e-16 * spot / vega)[ok])
+    with np.errstate(divide="ignore"):  # a vega that underflows to 0 allows any error
+        assert np.all((np.abs(got - vol) <= 1e-14 + 64 * 2.2e-16 * spot / vega)[ok])
     # F = 1, K = 1.5, T = 1, sigma = 4%: a price of 9.01e-27 still gives 4% back.
     tiny = quelm.black_scholes(1.0, 1.5, 0.0, 0.04, 1.0, "call")
     assert tiny == pytest.approx(9.01e-27, rel=1e-3)
