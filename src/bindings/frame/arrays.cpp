@@ -662,9 +662,20 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         if (!memory_for(static_cast<double>(n), "the option codes")) return false;
         auto& v = owned.codes.emplace_back(n);
         const Items items{b};
-        for (std::size_t i = 0; i < n; ++i) {
-            const double k = number_at(items(i), kind, b.itemsize);
-            v[i] = k >= 0 && k < static_cast<double>(n_categories) ? table[static_cast<std::size_t>(k)] : missing;
+        if (kind == 'i' && b.itemsize == 1 && items.flat) {
+            // pandas' own codes for a few categories (and the coded Arrow columns): a byte
+            // each, -1 for a missing cell, read without a conversion per item
+            const auto* codes = static_cast<const signed char*>(b.buf);
+            const int count = n_categories > 128 ? 128 : static_cast<int>(n_categories);  // codes stop at 127
+            for (std::size_t i = 0; i < n; ++i) {
+                const int k = codes[i];
+                v[i] = k >= 0 && k < count ? table[static_cast<std::size_t>(k)] : missing;
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                const double k = number_at(items(i), kind, b.itemsize);
+                v[i] = k >= 0 && k < static_cast<double>(n_categories) ? table[static_cast<std::size_t>(k)] : missing;
+            }
         }
         op.base = reinterpret_cast<const char*>(v.data());
         set_contiguous(op, shape, 1);
