@@ -49,16 +49,6 @@ double mills_difference_small_t(double h, double t) {
     const MillsAndSlope m = normal_mills_and_slope(h);
     double y_prev = m.y;  // Y
     double y = m.slope;   // Y'
-    // 1/j! for j = 1, 3, ..., 17
-    constexpr double kInverseFactorial[] = {1.0,
-                                            1.0 / 6.0,
-                                            1.0 / 120.0,
-                                            1.0 / 5040.0,
-                                            1.0 / 362880.0,
-                                            1.0 / 39916800.0,
-                                            1.0 / 6227020800.0,
-                                            1.0 / 1307674368000.0,
-                                            1.0 / 355687428096000.0};
     const double t2 = t * t;
     double power = t;  // t^j
     double sum = y * power;

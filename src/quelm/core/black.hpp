@@ -8,6 +8,18 @@
 
 namespace quelm {
 
+// 1/j! for j = 1, 3, ..., 17: the odd Taylor terms of mills_difference_small_t (the scalar
+// call and its lanes).
+inline constexpr double kInverseFactorial[] = {1.0,
+                                               1.0 / 6.0,
+                                               1.0 / 120.0,
+                                               1.0 / 5040.0,
+                                               1.0 / 362880.0,
+                                               1.0 / 39916800.0,
+                                               1.0 / 6227020800.0,
+                                               1.0 / 1307674368000.0,
+                                               1.0 / 355687428096000.0};
+
 // e^(x/2) - e^(-x/2) for x >= 0, without cancellation for small x.
 [[nodiscard]] double normalised_intrinsic_magnitude(double x);
 

@@ -111,15 +111,6 @@ template <class V>
     const MillsAndSlope<V> m = mills_and_slope(h);
     V y_prev = m.y;
     V y = m.slope;
-    constexpr double kInverseFactorial[] = {1.0,
-                                            1.0 / 6.0,
-                                            1.0 / 120.0,
-                                            1.0 / 5040.0,
-                                            1.0 / 362880.0,
-                                            1.0 / 39916800.0,
-                                            1.0 / 6227020800.0,
-                                            1.0 / 1307674368000.0,
-                                            1.0 / 355687428096000.0};
     const V t2 = t * t;
     V power = t;
     V sum = y * power;
