@@ -343,6 +343,11 @@ def _column_forms(kinds):
     ["call", "put", " call", "p\u00e9", "callable put option"] * 3,  # long, non-ASCII and bad values
     [f"call{'x' * (i % 20)}"[:4 + i % 20] for i in range(60)] + ["p"],  # more distinct values than any table
     ["call"] * 100 + ["put", "P", "bad", "Put", "c"] * 40,    # new values only after the first hundred
+    # long columns, coded as the call runs: every value taught by the first items, or new
+    # values (and bad ones) only far in, or a value too long to match in the first item
+    ["call", "put", "C", "p"] * 3000,
+    ["call", "put"] * 6000 + ["P", "straddle", "call", "Put"] * 30,
+    ["callable put option"] + ["put", "call"] * 6000,
 ])
 def test_every_form_of_an_option_column_gives_the_scalar_bits(kinds):
     strike = np.linspace(80.0, 120.0, len(kinds))
@@ -355,6 +360,28 @@ def test_every_form_of_an_option_column_gives_the_scalar_bits(kinds):
     for name, column in _column_forms(kinds).items():
         got = np.asarray(vec.black_scholes(100.0, strike, 0.05, 0.2, 1.0, column, errors="nan"), dtype=float)
         assert got.tobytes() == np.array(want).tobytes(), name
+
+
+def test_a_long_option_column_keeps_the_scalar_bits_in_every_layout():
+    pd = pytest.importorskip("pandas")
+    rng = np.random.default_rng(5)
+    n = 20_000
+    kinds = np.array(["call", "put", "p", "C"])[rng.integers(0, 4, n)]
+    strike = rng.uniform(80.0, 120.0, (3, n))
+    want = np.array([[quelm.black_scholes(100.0, float(k), 0.05, 0.2, 1.0, o) for k, o in zip(row, kinds)]
+                     for row in strike])
+    for column in (kinds, kinds.astype(object), pd.Categorical(kinds), pd.array(kinds, dtype="string")):
+        assert vec.black_scholes(100.0, strike, 0.05, 0.2, 1.0, column).tobytes() == want.tobytes()
+    # a reversed (negative stride) column, and a column down the rows of a grid
+    got = vec.black_scholes(100.0, strike[:, ::-1], 0.05, 0.2, 1.0, kinds[::-1].astype(object))
+    assert got.tobytes() == want[:, ::-1].tobytes()
+    got = vec.black_scholes(100.0, strike[0].reshape(-1, 1), 0.05, 0.2, np.array([1.0, 2.0]), kinds.reshape(-1, 1))
+    assert got[:, 0].tobytes() == want[0].tobytes()
+    # the first bad item far into a long column fails its own element
+    bad = kinds.astype(object)
+    bad[15_001] = None
+    with pytest.raises(quelm.ElementError, match=r"^at index \(15001,\): argument 'option_type': expected str"):
+        vec.black_scholes(100.0, strike[0], 0.05, 0.2, 1.0, bad)
 
 
 def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():

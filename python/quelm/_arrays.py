@@ -35,10 +35,10 @@ def _nan_mode(errors) -> int:
 
 # --- pandas columns --------------------------------------------------------------------------
 
-def _short_arrow_strings(arrow):
-    """An Arrow string column without missing values whose values are short (option names)
-    as a coded column, read from its buffers (Arrow's dictionary encoding hashes every value);
-    None otherwise."""
+def _arrow_text(arrow):
+    """An Arrow string column without missing values as its offsets and character bytes, which
+    the C side codes as the call runs (Arrow's dictionary encoding hashes every value); None
+    for a column with missing values or of another type."""
     import pyarrow as pa
 
     column = arrow.chunk(0) if arrow.num_chunks == 1 else arrow.combine_chunks()
@@ -48,17 +48,14 @@ def _short_arrow_strings(arrow):
     _, offsets, data = column.buffers()
     offsets = np.frombuffer(offsets, dtype=np.int64 if large else np.int32)[column.offset:column.offset + len(column) + 1]
     data = np.frombuffer(data, dtype=np.uint8) if data is not None else np.zeros(1, dtype=np.uint8)
-    found = _core._factorize_text(offsets, data)
-    if found is None:
-        return None
-    codes, categories = found
-    return _core._categorical(np.frombuffer(codes, dtype=np.int8), categories)
+    return _core._arrow_text(offsets, data)
 
 
 def _text_column(x):
     """A pandas column of strings (a Series or a pandas array such as ``pd.Categorical``) as
     the C side reads it fastest: a categorical or a dictionary-encoded column as codes into
-    its categories, a column of Python strings as those objects."""
+    its categories, an Arrow string column as its buffers, a column of Python strings as
+    those objects."""
     import pandas as pd
 
     series = _is_pandas(x, "Series")
@@ -69,9 +66,9 @@ def _text_column(x):
     if dtype != object and pd.api.types.is_string_dtype(dtype):
         arrow = getattr(values, "_pa_array", None)
         if arrow is not None:
-            coded = _short_arrow_strings(arrow)
-            if coded is not None:
-                return coded
+            text = _arrow_text(arrow)
+            if text is not None:
+                return text
             encoded = arrow.combine_chunks().dictionary_encode()
             codes = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
             return _core._categorical(codes, encoded.dictionary.to_pylist())

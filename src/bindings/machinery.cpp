@@ -28,10 +28,10 @@ constexpr FunctionDef def_categorical = function<vec::categorical>(
     "A coded string column (integer codes into categories, -1 missing) for an array call.");
 QUELM_PUBLIC(def_categorical);
 
-constexpr FunctionDef def_factorize_text = function<vec::factorize_text>(
-    "_factorize_text", {"offsets", "data"},
-    "Codes (bytes) and distinct values of an Arrow string column of short values, or None.");
-QUELM_PUBLIC(def_factorize_text);
+constexpr FunctionDef def_arrow_text = function<vec::arrow_text>(
+    "_arrow_text", {"offsets", "data"},
+    "An Arrow string column without missing values (its offsets and bytes) for an array call.");
+QUELM_PUBLIC(def_arrow_text);
 
 // MemoryError unless n doubles for `what` fit in the memory the process can still get.
 PyObject* check_memory(double n, std::string_view what) {

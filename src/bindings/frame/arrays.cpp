@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -67,6 +68,7 @@ struct Owned {
     std::deque<unsigned char> code_scalars;
     std::deque<std::int64_t> day_scalars;
     std::vector<Ref> refs;
+    std::vector<std::shared_ptr<const void>> states;  // what the code readers read
     Owned() = default;
     // A buffer of o, requested in place: an exporter may point the view's shape or strides
     // into the view itself (array.array does), so the view is never copied after the request.
@@ -393,6 +395,32 @@ inline std::uint64_t text_word(const unsigned char* p, std::size_t len) {
     }
 }
 
+// Up to eight short words (each as text_word gives it, with its length) and their codes:
+// an item is matched against all without a branch per value.
+struct LearnedWords {
+    std::size_t count = 0;
+    std::array<std::uint64_t, 8> word{};
+    std::array<std::size_t, 8> len{};
+    std::array<unsigned, 8> code{};
+    void add(std::uint64_t w, std::size_t n, unsigned char c) {
+        if (count >= word.size()) return;
+        word[count] = w;
+        len[count] = n;
+        code[count++] = c;
+    }
+    // The code of a word learned; false when it is none of them.
+    bool match(std::uint64_t w, std::size_t n, unsigned char& out) const {
+        unsigned found = 0x100;
+        for (std::size_t e = 0; e < count; ++e) {
+            const unsigned same = 0u - (static_cast<unsigned>(word[e] == w) & static_cast<unsigned>(len[e] == n));
+            found = (found & ~same) | (code[e] & same);
+        }
+        if (found >= 0x100) return false;
+        out = static_cast<unsigned char>(found);
+        return true;
+    }
+};
+
 // Codes strings one at a time, remembering each distinct one: a column holds few.
 class Coder {
 public:
@@ -430,32 +458,33 @@ public:
         return true;
     }
 
-    // A short ASCII str (every option name) as one word, as text_word gives it, but without a
-    // branch on the length (a column of "call" and "put" would mispredict every other one):
-    // each byte past the end reads the NUL every str ends with. Reads the str's own memory
-    // only (no interpreter call), so worker threads may do it while the calling thread holds
-    // the lock and the array holds the str.
+    // A short ASCII str (every option name) as one word, as text_word gives it. A str keeps
+    // a NUL after its characters, so one of 3 to 8 characters is read as two overlapping
+    // four-byte loads without a branch on its length (a column of "call" and "put" would
+    // mispredict every other one). Reads the str's own memory only (no interpreter call), so
+    // worker threads may do it while the calling thread holds the lock and the array holds
+    // the str.
     static bool short_word(PyObject* item, std::uint64_t& word, std::size_t& len) {
         if (!(PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item) && PyUnicode_GET_LENGTH(item) <= 8))
             return false;
         len = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
         const auto* data = static_cast<const unsigned char*>(PyUnicode_DATA(item));
+        if (std::endian::native == std::endian::little && len >= 3) {
+            std::uint32_t lo, hi;  // characters 0-3, and len-3 to the NUL at len
+            std::memcpy(&lo, data, 4);
+            std::memcpy(&hi, data + len - 3, 4);
+            word = lo | (std::uint64_t{hi} << (8 * (len - 3)));
+            return true;
+        }
         word = 0;
         for (std::size_t k = 0; k < 8; ++k) word |= std::uint64_t{data[k < len ? k : len]} << (8 * k);
         return true;
     }
 
-    // The code of a word already seen, matched without a branch per value; false when unseen.
-    bool seen_word(std::uint64_t word, std::size_t len, unsigned char& out) const {
-        unsigned code = 0x100;
-        for (std::size_t e = 0; e < word_code_.size(); ++e) {
-            const unsigned same = 0u - (static_cast<unsigned>(words_[e] == word) & static_cast<unsigned>(word_len_[e] == len));
-            code = (code & ~same) | (word_code_[e] & same);
-        }
-        if (code >= 0x100) return false;
-        out = static_cast<unsigned char>(code);
-        return true;
-    }
+    // The code of a word already seen; false when unseen.
+    bool seen_word(std::uint64_t word, std::size_t len, unsigned char& out) const { return words_.match(word, len, out); }
+    // The short words seen, for coding the rest of a column without the interpreter.
+    [[nodiscard]] const LearnedWords& words() const { return words_; }
 
     // A short str whose word was seen already (safe on worker threads, as short_word);
     // false when the item must go through object().
@@ -473,11 +502,7 @@ public:
             if (seen_word(word, len, out)) return true;
             const auto* data = static_cast<const char*>(PyUnicode_DATA(item));
             if (!text(std::string_view(data, len), out)) return false;
-            if (word_code_.size() < 8) {
-                words_.push_back(word);
-                word_len_.push_back(len);
-                word_code_.push_back(out);
-            }
+            words_.add(word, len, out);
             return true;
         }
         if (item == last_object_) {
@@ -513,9 +538,7 @@ private:
     std::vector<std::pair<std::string, unsigned char>> seen_, missing_;
     PyObject* last_object_ = nullptr;
     unsigned char last_code_ = 0;
-    std::vector<std::uint64_t> words_;
-    std::vector<std::size_t> word_len_;
-    std::vector<unsigned char> word_code_;
+    LearnedWords words_;
 };
 
 // A pandas categorical (or dictionary-encoded) column: integer codes into its categories,
@@ -618,11 +641,124 @@ private:
     std::vector<unsigned char> code_;
 };
 
-// A str column this long or longer is matched on the pool.
+// A str column this long or longer is matched on the pool, or coded as the call runs.
 constexpr std::size_t kCodesOnPool = 8192;
 
+// --- columns coded as the call runs (CodeReader): each reader reads the column's own
+// memory only, so worker threads may run it while the calling thread holds the lock and
+// the column holds its items.
+
+// A column whose items are Python str objects. Each str is a read of memory of its own: the
+// next block's are asked for now, to arrive while this block is priced.
+bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t ahead,
+                  unsigned char* codes) {
+    const auto& words = *static_cast<const LearnedWords*>(state);
+    const std::size_t next = std::min(n, ahead);
+    for (std::size_t j = n; j < n + next; ++j) {
+        const auto* item = load_item<const char*>(at + step * static_cast<Py_ssize_t>(j));
+        prefetch(item);  // the header and the characters (a str may span two lines)
+        prefetch(item + sizeof(PyASCIIObject));
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        std::uint64_t word;
+        std::size_t len;
+        if (!Coder::short_word(load_item<PyObject*>(at + step * static_cast<Py_ssize_t>(j)), word, len) ||
+            !words.match(word, len, codes[j]))
+            return false;
+    }
+    return true;
+}
+
+// A NumPy str column (UTF-32 items).
+bool read_str(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t /*ahead*/,
+               unsigned char* codes) {
+    std::array<unsigned char, kBlock> unknown;
+    static_cast<const RawWords*>(state)->match_all(
+        [at, step](std::size_t j) { return at + step * static_cast<Py_ssize_t>(j); }, 0, n, codes, unknown.data());
+    bool all = true;
+    for (std::size_t j = 0; j < n; ++j) all = all && unknown[j] == 0;
+    return all;
+}
+
+// A categorical's byte codes, through its categories' codes (-1 and out of range: missing).
+struct CategoryCodes {
+    std::array<unsigned char, 128> table{};
+    int count = 0;
+    unsigned char missing = 0;
+};
+bool read_categories(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t /*ahead*/,
+               unsigned char* codes) {
+    const auto& c = *static_cast<const CategoryCodes*>(state);
+    for (std::size_t j = 0; j < n; ++j) {
+        const int k = static_cast<signed char>(at[step * static_cast<Py_ssize_t>(j)]);
+        codes[j] = k >= 0 && k < c.count ? c.table[static_cast<std::size_t>(k)] : c.missing;
+    }
+    return true;
+}
+
+// The word of an Arrow string value (bytes start .. stop-1 of a buffer of `size` bytes) of
+// at most 8 bytes, as text_word gives it: one masked load away from the buffer's end (no
+// branch on the length: a column of "call" and "put" would mispredict every other one).
+// False when the value is longer or its offsets are out of order or out of range.
+bool arrow_word(std::uint64_t start, std::uint64_t stop, const unsigned char* bytes, std::uint64_t size,
+                std::uint64_t& word, std::size_t& len) {
+    if (stop < start || stop > size || stop - start > 8) return false;
+    len = static_cast<std::size_t>(stop - start);
+    if (std::endian::native == std::endian::little && start + 8 <= size) {
+        std::memcpy(&word, bytes + start, 8);
+        word &= ((std::uint64_t{1} << (4 * len)) << (4 * len)) - 1;  // the first len bytes (all 8 when len = 8)
+    } else {
+        word = text_word(bytes + start, len);
+    }
+    return true;
+}
+
+// An Arrow string column without missing values: its offsets (one more than the values)
+// and its character bytes. Made by quelm.vec; recognised by its capsule name.
+constexpr const char* kArrowTextName = "quelm._arrow_text";
+struct ArrowText {
+    PyObject* offsets;
+    PyObject* data;
+};
+struct ArrowWords {
+    LearnedWords words;
+    const unsigned char* bytes = nullptr;
+    std::uint64_t size = 0;
+};
+template <class Offset>
+bool read_arrow(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t /*ahead*/,
+                unsigned char* codes) {
+    const auto& a = *static_cast<const ArrowWords*>(state);
+    for (std::size_t j = 0; j < n; ++j) {
+        const char* p = at + step * static_cast<Py_ssize_t>(j);  // the value's offset; its end follows it
+        std::uint64_t word;
+        std::size_t len;
+        if (!arrow_word(static_cast<std::uint64_t>(load_item<Offset>(p)),
+                        static_cast<std::uint64_t>(load_item<Offset>(p + sizeof(Offset))), a.bytes, a.size, word,
+                        len) ||
+            !a.words.match(word, len, codes[j]))
+            return false;
+    }
+    return true;
+}
+
+// A column read in place, coded by `read` as the call runs.
+void code_as_run(const Py_buffer& b, const std::vector<Py_ssize_t>& shape, Operand& op, CodeReader& reader,
+                 CodeReader made) {
+    op.base = static_cast<const char*>(b.buf);
+    op.shape = shape;
+    op.strides.assign(b.strides, b.strides + b.ndim);
+    reader = made;
+}
+
+bool read_arrow_text(PyObject* o, Coder& coder, Owned& owned, Operand& op, CodeReader* reader);
+
+// A string option operand: one string for every element, or a column (a NumPy str or object
+// array, a list, a categorical, an Arrow string column), coded one byte per element. With a
+// reader, a long column may be left in place for the call to code as it runs (reader->read
+// set); without, or when the column does not suit, its codes are made here.
 bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& rejected, Owned& owned, Operand& op,
-                bool converted = false) {
+                CodeReader* reader, bool converted = false) {
     Coder coder(name, code, rejected);
     if (PyUnicode_Check(o)) {
         Py_ssize_t size = 0;
@@ -659,6 +795,15 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         }
         std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
         const std::size_t n = element_count(shape);
+        if (reader != nullptr && kind == 'i' && b.itemsize == 1 && n >= kCodesOnPool) {
+            auto state = std::make_shared<CategoryCodes>();
+            state->count = n_categories > 128 ? 128 : static_cast<int>(n_categories);  // codes stop at 127
+            std::copy_n(table.begin(), state->count, state->table.begin());
+            state->missing = missing;
+            code_as_run(b, shape, op, *reader, {&read_categories, state.get()});
+            owned.states.push_back(std::move(state));
+            return true;
+        }
         if (!memory_for(static_cast<double>(n), "the option codes")) return false;
         auto& v = owned.codes.emplace_back(n);
         const Items items{b};
@@ -681,6 +826,7 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         set_contiguous(op, shape, 1);
         return true;
     }
+    if (PyCapsule_IsValid(o, kArrowTextName)) return read_arrow_text(o, coder, owned, op, reader);
     if (Py_buffer* view = owned.view(o, PyBUF_RECORDS_RO)) {
         Py_buffer& b = *view;
         bool native = true;
@@ -688,9 +834,21 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         if (kind == 'O' && b.itemsize == sizeof(PyObject*)) {
             std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
             const std::size_t n = element_count(shape);
+            const Items items{b};
+            if (reader != nullptr && n >= kCodesOnPool) {
+                // The first values teach the words; the call codes every item against them.
+                unsigned char first = 0;
+                for (std::size_t i = 0; i < 64; ++i)
+                    if (!coder.object(load_item<PyObject*>(items(i)), first)) return false;
+                if (coder.words().count > 0) {
+                    auto state = std::make_shared<LearnedWords>(coder.words());
+                    code_as_run(b, shape, op, *reader, {&read_objects, state.get()});
+                    owned.states.push_back(std::move(state));
+                    return true;
+                }
+            }
             if (!memory_for(2.0 * static_cast<double>(n), "the option codes")) return false;
             auto& v = owned.codes.emplace_back(n);
-            const Items items{b};
             // The first values teach the coder the column's words; the rest are matched
             // against them on the pool (each a read of a str the array keeps alive, while
             // this thread holds the lock), and what does not match is coded here after, in
@@ -762,6 +920,13 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         const std::size_t taught = n < kCodesOnPool ? n : std::min<std::size_t>(n, 64);
         for (std::size_t i = 0; i < taught; ++i)
             if (!learn(i)) return false;
+        if (reader != nullptr && n > taught) {  // the call codes every item against the values taught
+            owned.codes.pop_back();
+            auto state = std::make_shared<RawWords>(seen);
+            code_as_run(b, shape, op, *reader, {&read_str, state.get()});
+            owned.states.push_back(std::move(state));
+            return true;
+        }
         if (n > taught) {
             std::vector<unsigned char> unknown(n - taught);
             const bool flat = items.flat;
@@ -801,7 +966,71 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
     PyObject* a = PyObject_CallFunctionObjArgs(g_numpy_asarray, o, object_dtype.get(), nullptr);
     if (a == nullptr) return false;
     owned.refs.emplace_back(a);
-    return read_codes(a, name, code, rejected, owned, op, true);
+    return read_codes(a, name, code, rejected, owned, op, reader, true);
+}
+
+// An Arrow string column (see ArrowText). Its first values teach the words; a long column is
+// coded as the call runs, any other here, a value at a time (a word seen, else its text).
+bool read_arrow_text(PyObject* o, Coder& coder, Owned& owned, Operand& op, CodeReader* reader) {
+    const auto* text = static_cast<const ArrowText*>(PyCapsule_GetPointer(o, kArrowTextName));
+    Py_buffer* ov = owned.view(text->offsets, PyBUF_RECORDS_RO);
+    if (ov == nullptr) return false;
+    Py_buffer* dv = owned.view(text->data, PyBUF_SIMPLE);
+    if (dv == nullptr) return false;
+    bool native = true;
+    const char kind = format_kind(*ov, native);
+    const bool wide = ov->itemsize == 8;
+    if (kind != 'i' || !native || (!wide && ov->itemsize != 4) || ov->ndim != 1 ||
+        PyBuffer_IsContiguous(ov, 'C') == 0 || ov->shape[0] < 1) {
+        raise_value_error("Arrow offsets must be a column of 32- or 64-bit integers");
+        return false;
+    }
+    const auto n = static_cast<std::size_t>(ov->shape[0] - 1);
+    const char* first = static_cast<const char*>(ov->buf);
+    auto state = std::make_shared<ArrowWords>();
+    state->bytes = static_cast<const unsigned char*>(dv->buf);
+    state->size = static_cast<std::uint64_t>(dv->len);
+    const auto offset = [&](std::size_t i) {
+        return wide ? static_cast<std::uint64_t>(load_item<std::int64_t>(first + 8 * i))
+                    : static_cast<std::uint64_t>(load_item<std::int32_t>(first + 4 * i));
+    };
+    // Value i's code: its word when seen, else its text (a new short word is learned).
+    const auto code_of = [&](std::size_t i, unsigned char& out) {
+        const std::uint64_t start = offset(i), stop = offset(i + 1);
+        std::uint64_t word;
+        std::size_t len;
+        const bool short_value = arrow_word(start, stop, state->bytes, state->size, word, len);
+        if (short_value && state->words.match(word, len, out)) return true;
+        if (stop < start || stop > state->size) {
+            raise_value_error("Arrow offsets out of order or past the end of the text");
+            return false;
+        }
+        const auto* chars = reinterpret_cast<const char*>(state->bytes + start);
+        if (!coder.text(std::string_view(chars, static_cast<std::size_t>(stop - start)), out)) return false;
+        if (short_value) state->words.add(word, len, out);
+        return true;
+    };
+    const std::vector<Py_ssize_t> shape{static_cast<Py_ssize_t>(n)};
+    if (reader != nullptr && n >= kCodesOnPool) {
+        unsigned char taught = 0;
+        for (std::size_t i = 0; i < 64; ++i)
+            if (!code_of(i, taught)) return false;
+        if (state->words.count > 0) {
+            op.base = first;
+            op.shape = shape;
+            op.strides = {ov->itemsize};
+            *reader = {wide ? &read_arrow<std::int64_t> : &read_arrow<std::int32_t>, state.get()};
+            owned.states.push_back(std::move(state));
+            return true;
+        }
+    }
+    if (!memory_for(static_cast<double>(n), "the option codes")) return false;
+    auto& v = owned.codes.emplace_back(n);
+    for (std::size_t i = 0; i < n; ++i)
+        if (!code_of(i, v[i])) return false;
+    op.base = reinterpret_cast<const char*>(v.data());
+    set_contiguous(op, shape, 1);
+    return true;
 }
 
 // --- dates ---
@@ -1117,9 +1346,12 @@ PyObject* vec_call(std::uint64_t index, PyObject* context, PyObject* args, std::
         PyObject* o = PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(k));
         if (coded[k] || form.kinds[k] != OperandKind::Code || (form.optional[k] && o == Py_None)) return true;
         coded[k] = true;
-        if (!read_codes(o, def.params[k].name, form.code[k], g.rejected[k], owned, ops[k])) return false;
+        if (!read_codes(o, def.params[k].name, form.code[k], g.rejected[k], owned, ops[k],
+                        form.blocks ? &g.readers[k] : nullptr))
+            return false;
         g.limits[k] = form.code_counts[k];
         g.any_codes = true;
+        g.any_readers = g.any_readers || g.readers[k].read != nullptr;
         present.push_back(&ops[k]);
         return true;
     };
@@ -1159,10 +1391,34 @@ PyObject* vec_call(std::uint64_t index, PyObject* context, PyObject* args, std::
     }
     FirstFailure failure;
     Stop stop;
+    std::atomic<bool> unread{false};
     g.failure = &failure;
     g.stop = &stop;
+    g.unread = &unread;
     if (n > 0 && !run_grid(g, form.chunk)) return nullptr;
-    if (failure.index() != kNone) return raise_element(failure.error(), failure.index(), g.shape, scalar);
+    const FirstFailure* failed = &failure;
+    FirstFailure again;
+    Stop stop_again;
+    if (unread.load()) {
+        // A column held an item its first values did not teach: code those columns whole,
+        // here, and run the call again.
+        for (std::size_t k = 0; k < form.n_operands; ++k) {
+            if (g.readers[k].read == nullptr) continue;
+            g.rejected[k].clear();
+            g.readers[k] = {};
+            if (!read_codes(PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(k)), def.params[k].name, form.code[k],
+                            g.rejected[k], owned, ops[k], nullptr))
+                return nullptr;
+            g.base[k] = ops[k].base;
+            g.strides[k] = scalar ? std::vector<Py_ssize_t>{0} : broadcast_strides(ops[k], shape);
+        }
+        g.any_readers = false;
+        g.failure = &again;
+        g.stop = &stop_again;
+        if (!run_grid(g, form.chunk)) return nullptr;
+        failed = &again;
+    }
+    if (failed->index() != kNone) return raise_element(failed->error(), failed->index(), g.shape, scalar);
     const auto result = [&](std::size_t j) -> PyObject* {
         if (!scalar) return Py_NewRef(outs[j].get());
         return PyFloat_FromDouble(g.out[j][0]);
@@ -1211,148 +1467,27 @@ PyObject* vec_forms() {
     });
 }
 
-// The words of an Arrow string column's values (offsets one more than the values, checked
-// against the character buffer's size): a value of at most 8 bytes as text_word gives it,
-// read as one masked load away from the buffer's end (no branch on the length: a column of
-// "call" and "put" would mispredict every other one). False when a value is longer or an
-// offset is out of order or out of range.
-template <class Offset>
-bool arrow_words(const Offset* offsets, std::size_t begin, std::size_t end, const unsigned char* bytes,
-                 std::uint64_t size, std::uint64_t* word, unsigned char* len) {
-    for (std::size_t i = begin; i < end; ++i) {
-        const auto start = static_cast<std::uint64_t>(offsets[i]), stop = static_cast<std::uint64_t>(offsets[i + 1]);
-        if (stop < start || stop > size || stop - start > 8) return false;
-        const std::uint64_t n = stop - start;
-        std::uint64_t w;
-        if (std::endian::native == std::endian::little && start + 8 <= size) {
-            std::memcpy(&w, bytes + start, 8);
-            w &= ((std::uint64_t{1} << (4 * n)) << (4 * n)) - 1;  // the first n bytes (all 8 when n = 8)
-        } else {
-            w = text_word(bytes + start, n);
-        }
-        word[i - begin] = w;
-        len[i - begin] = static_cast<unsigned char>(n);
-    }
-    return true;
+namespace {
+
+void arrow_text_free(PyObject* capsule) {
+    auto* t = static_cast<ArrowText*>(PyCapsule_GetPointer(capsule, kArrowTextName));
+    if (t == nullptr) return;
+    Py_XDECREF(t->offsets);
+    Py_XDECREF(t->data);
+    delete t;
 }
 
-// Codes (one signed byte each, in order of first appearance) and the distinct values of an
-// Arrow string column given as its offsets (int32 or int64, one more than the values) and
-// its character bytes. The first values teach the distinct words; the rest are matched on
-// the pool without a branch per distinct value, and what does not match is coded after, in
-// order, so the codes are those of one pass. None when a value is longer than 8 bytes or
-// there are more than 16 distinct values.
-PyObject* factorize_text(PyObject* offsets, PyObject* data) {
-    Py_buffer ob{}, db{};
-    if (PyObject_GetBuffer(offsets, &ob, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return nullptr;
-    if (PyObject_GetBuffer(data, &db, PyBUF_C_CONTIGUOUS) < 0) {
-        PyBuffer_Release(&ob);
-        return nullptr;
+}  // namespace
+
+PyObject* arrow_text(PyObject* offsets, PyObject* data) {
+    auto* t = new ArrowText{Py_NewRef(offsets), Py_NewRef(data)};
+    PyObject* capsule = PyCapsule_New(t, kArrowTextName, &arrow_text_free);
+    if (capsule == nullptr) {
+        Py_DECREF(t->offsets);
+        Py_DECREF(t->data);
+        delete t;
     }
-    struct Release {
-        Py_buffer &o, &d;
-        ~Release() {
-            PyBuffer_Release(&o);
-            PyBuffer_Release(&d);
-        }
-    } release{ob, db};
-    const bool wide = ob.itemsize == 8;
-    if (!wide && ob.itemsize != 4) {
-        raise_value_error("offsets must be 32- or 64-bit integers");
-        return nullptr;
-    }
-    const auto count = static_cast<std::size_t>(ob.len / ob.itemsize);
-    const std::size_t n = count > 0 ? count - 1 : 0;
-    const auto* bytes = static_cast<const unsigned char*>(db.buf);
-    const auto size = static_cast<std::uint64_t>(db.len);
-    const auto words_of = [&](std::size_t begin, std::size_t end, std::uint64_t* word, unsigned char* len) {
-        return wide ? arrow_words(static_cast<const std::int64_t*>(ob.buf), begin, end, bytes, size, word, len)
-                    : arrow_words(static_cast<const std::int32_t*>(ob.buf), begin, end, bytes, size, word, len);
-    };
-    if (!memory_for(static_cast<double>(n), "the option codes")) return nullptr;
-    std::string codes(n, '\0');
-    std::vector<std::uint64_t> words;
-    std::vector<unsigned char> lens;
-    std::vector<std::string> values;
-    constexpr unsigned kUnknown = 0xff;
-    const auto match = [&](std::uint64_t word, unsigned char len) {
-        unsigned code = kUnknown;
-        for (std::size_t e = 0; e < words.size(); ++e) {
-            const unsigned same = 0u - (static_cast<unsigned>(words[e] == word) & static_cast<unsigned>(lens[e] == len));
-            code = (code & ~same) | (static_cast<unsigned>(e) & same);
-        }
-        return code;
-    };
-    // One value at a time, in order, adding what is new; false past 16 distinct values.
-    const auto code_in_order = [&](std::size_t i, std::uint64_t word, unsigned char len) {
-        unsigned code = match(word, len);
-        if (code == kUnknown) {
-            if (words.size() >= 16) return false;
-            code = static_cast<unsigned>(words.size());
-            words.push_back(word);
-            lens.push_back(len);
-            const std::uint64_t start = wide ? static_cast<std::uint64_t>(static_cast<const std::int64_t*>(ob.buf)[i])
-                                             : static_cast<std::uint64_t>(static_cast<const std::int32_t*>(ob.buf)[i]);
-            values.emplace_back(reinterpret_cast<const char*>(bytes + start), len);
-        }
-        codes[i] = static_cast<char>(code);
-        return true;
-    };
-    const std::size_t taught = std::min<std::size_t>(n, 64);
-    {
-        std::uint64_t word[64];
-        unsigned char len[64];
-        if (!words_of(0, taught, word, len)) return none();
-        for (std::size_t i = 0; i < taught; ++i)
-            if (!code_in_order(i, word[i], len[i])) return none();
-    }
-    if (n > taught) {
-        std::atomic<bool> fits{true};
-        // The taught words as locals of each run: the code stores (bytes) could alias the
-        // vectors' own pointers, which would be reloaded for every comparison.
-        const std::size_t known = words.size();
-        std::uint64_t known_word[16];
-        unsigned char known_len[16];
-        std::copy(words.begin(), words.end(), known_word);
-        std::copy(lens.begin(), lens.end(), known_len);
-        auto* out = reinterpret_cast<unsigned char*>(codes.data());
-        parallel_for(
-            n - taught,
-            [&, known](std::size_t begin, std::size_t end) {
-                constexpr std::size_t kRun = 256;
-                std::uint64_t word[kRun];
-                unsigned char len[kRun];
-                for (std::size_t at = taught + begin; at < taught + end; at += kRun) {
-                    const std::size_t stop = std::min(at + kRun, taught + end);
-                    if (!words_of(at, stop, word, len)) {
-                        fits.store(false, std::memory_order_relaxed);
-                        return;
-                    }
-                    for (std::size_t i = at; i < stop; ++i) {
-                        unsigned code = kUnknown;
-                        for (std::size_t e = 0; e < known; ++e) {
-                            const unsigned same = 0u - (static_cast<unsigned>(known_word[e] == word[i - at]) &
-                                                        static_cast<unsigned>(known_len[e] == len[i - at]));
-                            code = (code & ~same) | (static_cast<unsigned>(e) & same);
-                        }
-                        out[i] = static_cast<unsigned char>(code);
-                    }
-                }
-            },
-            never_cancel());
-        if (!fits.load()) return none();
-        for (std::size_t i = taught; i < n; ++i) {
-            if (static_cast<unsigned char>(codes[i]) != kUnknown) continue;
-            std::uint64_t word;
-            unsigned char len;
-            if (!words_of(i, i + 1, &word, &len) || !code_in_order(i, word, len)) return none();
-        }
-    }
-    Ref categories(make_list(values.size(), [&](std::size_t j) -> PyObject* {
-        return PyUnicode_DecodeUTF8(values[j].data(), static_cast<Py_ssize_t>(values[j].size()), "strict");
-    }));
-    if (!categories) return nullptr;
-    return Py_BuildValue("(y#O)", codes.data(), static_cast<Py_ssize_t>(n), categories.get());
+    return capsule;
 }
 
 PyObject* categorical(PyObject* codes, PyObject* categories) {

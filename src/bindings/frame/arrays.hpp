@@ -39,7 +39,7 @@ PyObject* vec_call(std::uint64_t form, PyObject* context, PyObject* args, std::u
 PyObject* vec_forms();
 // a coded string column: integer codes into categories (-1 missing), for an array call.
 PyObject* categorical(PyObject* codes, PyObject* categories);
-// an Arrow string column's codes (bytes) and distinct values, or None (see arrays.cpp).
-PyObject* factorize_text(PyObject* offsets, PyObject* data);
+// an Arrow string column without missing values (its offsets and bytes), for an array call.
+PyObject* arrow_text(PyObject* offsets, PyObject* data);
 
 }  // namespace quelm::py::vec

@@ -82,6 +82,7 @@ struct ElementForm {
     std::array<const char*, kMaxOutputs> keys{};  // the outputs' names when a record, else none
     bool keyed = false;
     Chunk chunk = nullptr;
+    bool blocks = false;  // the chunk runs blocks: a string column may be coded as it runs
     const char* (*record)() = nullptr;  // the record's stub name, when the result is one
 };
 
@@ -407,6 +408,7 @@ struct TypedBinding {
             f.chunk = &vec::run_chunk<&element>;
         } else {
             f.chunk = &vec::run_block_chunk<&element, Block>;
+            f.blocks = true;
         }
         return f;
     }

@@ -124,6 +124,19 @@ struct Stop {
 };
 bool element_stopped(void* context);
 
+// A string option column coded block by block as its elements run, from the column's own
+// items (each a few bytes matched against the words its first items taught), instead of in
+// a pass of its own before the call: the codes never reach memory, and the work is spread
+// with the pricing. `read` codes n items, the first at `at` and the rest `step` bytes apart,
+// with `ahead` more items after them on the row (for a reader to ask for early); false when
+// an item is none of the words taught (the call then codes the column whole, with the
+// interpreter, and runs again).
+struct CodeReader {
+    bool (*read)(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t ahead,
+                 unsigned char* codes) = nullptr;
+    const void* state = nullptr;
+};
+
 // What every chunk of a call reads: the operands' layout, the outputs, the mode and the
 // call's shared failure and stop state.
 struct Grid {
@@ -139,6 +152,9 @@ struct Grid {
     std::array<std::vector<Error>, kMaxOperands> rejected{};  // messages of rejected codes and dates
     std::array<bool, kMaxOperands> dates{};  // a date operand: checked before the element runs
     bool any_codes = false;  // a code or date operand may fail its element
+    std::array<CodeReader, kMaxOperands> readers{};  // read set: a code column coded as it runs
+    bool any_readers = false;
+    std::atomic<bool>* unread = nullptr;  // set by a chunk that met an item no reader knows
     bool skip_nan = false;  // series: drop NaN (pairwise across the element's series) first
     std::array<double*, kMaxOutputs> out{};
     bool nan_mode = false;
@@ -288,9 +304,32 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     Cancel token(&element_stopped, g.stop);
     std::array<double, kBlock * kMaxOutputs> out;
     std::array<bool, kBlock> done;
+    // The block's codes of the columns coded as they run, and the operands pointing at them.
+    std::array<std::array<unsigned char, kBlock>, kMaxOperands> codes;
+    std::array<const char*, kMaxOperands> coded_at;
+    std::array<Py_ssize_t, kMaxOperands> coded_step;
     for (std::size_t first = begin; first < end;) {
         const std::size_t n = std::min({kBlock, end - first, w.left_in_row()});
-        F(g.context, w.at().data(), w.step().data(), n, out.data(), done.data());
+        const char* const* at = w.at().data();
+        const Py_ssize_t* step = w.step().data();
+        if (g.any_readers) {
+            if (g.unread->load(std::memory_order_relaxed)) return;
+            coded_at = w.at();
+            coded_step = w.step();
+            for (std::size_t k = 0; k < g.n_in; ++k) {
+                const CodeReader& r = g.readers[k];
+                if (r.read == nullptr) continue;
+                if (!r.read(r.state, coded_at[k], coded_step[k], n, w.left_in_row() - n, codes[k].data())) {
+                    g.unread->store(true, std::memory_order_relaxed);
+                    return;
+                }
+                coded_at[k] = reinterpret_cast<const char*>(codes[k].data());
+                coded_step[k] = 1;
+            }
+            at = coded_at.data();
+            step = coded_step.data();
+        }
+        F(g.context, at, step, n, out.data(), done.data());
         bool all_done = true;
         for (std::size_t j = 0; j < n; ++j) all_done = all_done && done[j];
         if (all_done) {  // the usual block: each output in one copy
@@ -302,9 +341,9 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
                 for (std::size_t o = 0; o < g.n_out; ++o) g.out[o][first + j] = out[o * kBlock + j];
                 continue;
             }
-            std::array<const char*, kMaxOperands> at = w.at();
-            for (std::size_t k = 0; k < g.n_in; ++k) at[k] += w.step()[k] * static_cast<Py_ssize_t>(j);
-            if (!run_element<E>(g, at.data(), first + j, token)) return;
+            std::array<const char*, kMaxOperands> one;
+            for (std::size_t k = 0; k < g.n_in; ++k) one[k] = at[k] + step[k] * static_cast<Py_ssize_t>(j);
+            if (!run_element<E>(g, one.data(), first + j, token)) return;
         }
         first += n;
         if (detail::interrupted(g, first - 1)) return;
