@@ -545,17 +545,31 @@ private:
 // -1 for a missing cell. Made by quelm.vec; recognised by its capsule name.
 constexpr const char* kCategoricalName = "quelm._categorical";
 
-struct Categorical {
-    PyObject* codes;
-    PyObject* categories;
+// The two objects a column's capsule holds, kept alive with it: a categorical's codes and
+// categories, an Arrow column's offsets and bytes.
+struct HeldPair {
+    PyObject* first;
+    PyObject* second;
 };
 
-void categorical_free(PyObject* capsule) {
-    auto* c = static_cast<Categorical*>(PyCapsule_GetPointer(capsule, kCategoricalName));
-    if (c == nullptr) return;
-    Py_XDECREF(c->codes);
-    Py_XDECREF(c->categories);
-    delete c;
+void held_pair_free(PyObject* capsule) {
+    auto* held = static_cast<HeldPair*>(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule)));
+    if (held == nullptr) return;
+    Py_XDECREF(held->first);
+    Py_XDECREF(held->second);
+    delete held;
+}
+
+// A capsule of `name` holding first and second.
+PyObject* held_pair(PyObject* first, PyObject* second, const char* name) {
+    auto* held = new HeldPair{Py_NewRef(first), Py_NewRef(second)};
+    PyObject* capsule = PyCapsule_New(held, name, &held_pair_free);
+    if (capsule == nullptr) {
+        Py_DECREF(held->first);
+        Py_DECREF(held->second);
+        delete held;
+    }
+    return capsule;
 }
 
 // A str column's values seen so far, as their raw (NUL-padded UTF-32) items, up to eight
@@ -714,12 +728,8 @@ bool arrow_word(std::uint64_t start, std::uint64_t stop, const unsigned char* by
 }
 
 // An Arrow string column without missing values: its offsets (one more than the values)
-// and its character bytes. Made by quelm.vec; recognised by its capsule name.
+// and its character bytes, held as a pair. Made by quelm.vec; recognised by its capsule name.
 constexpr const char* kArrowTextName = "quelm._arrow_text";
-struct ArrowText {
-    PyObject* offsets;
-    PyObject* data;
-};
 struct ArrowWords {
     LearnedWords words;
     const unsigned char* bytes = nullptr;
@@ -774,17 +784,19 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         return true;
     }
     if (PyCapsule_IsValid(o, kCategoricalName)) {
-        const auto* cat = static_cast<const Categorical*>(PyCapsule_GetPointer(o, kCategoricalName));
-        const Py_ssize_t n_categories = PySequence_Size(cat->categories);
+        const auto* held = static_cast<const HeldPair*>(PyCapsule_GetPointer(o, kCategoricalName));
+        PyObject* codes_of = held->first;
+        PyObject* categories = held->second;
+        const Py_ssize_t n_categories = PySequence_Size(categories);
         if (n_categories < 0) return false;
         std::vector<unsigned char> table(static_cast<std::size_t>(n_categories));
         for (Py_ssize_t j = 0; j < n_categories; ++j) {
-            Ref item(PySequence_GetItem(cat->categories, j));
+            Ref item(PySequence_GetItem(categories, j));
             if (!item || !coder.object(item.get(), table[static_cast<std::size_t>(j)])) return false;
         }
         unsigned char missing = 0;
         if (!coder.missing(Py_None, missing)) return false;
-        Py_buffer* view = owned.view(cat->codes, PyBUF_RECORDS_RO);
+        Py_buffer* view = owned.view(codes_of, PyBUF_RECORDS_RO);
         if (view == nullptr) return false;
         Py_buffer& b = *view;
         bool native = true;
@@ -969,13 +981,13 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
     return read_codes(a, name, code, rejected, owned, op, reader, true);
 }
 
-// An Arrow string column (see ArrowText). Its first values teach the words; a long column is
+// An Arrow string column (see kArrowTextName). Its first values teach the words; a long column is
 // coded as the call runs, any other here, a value at a time (a word seen, else its text).
 bool read_arrow_text(PyObject* o, Coder& coder, Owned& owned, Operand& op, CodeReader* reader) {
-    const auto* text = static_cast<const ArrowText*>(PyCapsule_GetPointer(o, kArrowTextName));
-    Py_buffer* ov = owned.view(text->offsets, PyBUF_RECORDS_RO);
+    const auto* text = static_cast<const HeldPair*>(PyCapsule_GetPointer(o, kArrowTextName));
+    Py_buffer* ov = owned.view(text->first, PyBUF_RECORDS_RO);
     if (ov == nullptr) return false;
-    Py_buffer* dv = owned.view(text->data, PyBUF_SIMPLE);
+    Py_buffer* dv = owned.view(text->second, PyBUF_SIMPLE);
     if (dv == nullptr) return false;
     bool native = true;
     const char kind = format_kind(*ov, native);
@@ -1467,38 +1479,12 @@ PyObject* vec_forms() {
     });
 }
 
-namespace {
-
-void arrow_text_free(PyObject* capsule) {
-    auto* t = static_cast<ArrowText*>(PyCapsule_GetPointer(capsule, kArrowTextName));
-    if (t == nullptr) return;
-    Py_XDECREF(t->offsets);
-    Py_XDECREF(t->data);
-    delete t;
-}
-
-}  // namespace
-
 PyObject* arrow_text(PyObject* offsets, PyObject* data) {
-    auto* t = new ArrowText{Py_NewRef(offsets), Py_NewRef(data)};
-    PyObject* capsule = PyCapsule_New(t, kArrowTextName, &arrow_text_free);
-    if (capsule == nullptr) {
-        Py_DECREF(t->offsets);
-        Py_DECREF(t->data);
-        delete t;
-    }
-    return capsule;
+    return held_pair(offsets, data, kArrowTextName);
 }
 
 PyObject* categorical(PyObject* codes, PyObject* categories) {
-    auto* c = new Categorical{Py_NewRef(codes), Py_NewRef(categories)};
-    PyObject* capsule = PyCapsule_New(c, kCategoricalName, &categorical_free);
-    if (capsule == nullptr) {
-        Py_DECREF(c->codes);
-        Py_DECREF(c->categories);
-        delete c;
-    }
-    return capsule;
+    return held_pair(codes, categories, kCategoricalName);
 }
 
 PyObject* element_error_type() {
