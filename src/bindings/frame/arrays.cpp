@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace quelm::py::vec {
 
@@ -395,6 +396,23 @@ inline std::uint64_t text_word(const unsigned char* p, std::size_t len) {
     }
 }
 
+// f(std::integral_constant<std::size_t, count>{}) for a count of 1 to 8 (a column's distinct
+// values), so that a loop over them is unrolled with its values in registers; false for others.
+template <class F>
+bool with_count(std::size_t count, F&& f) {
+    switch (count) {
+        case 1: return f(std::integral_constant<std::size_t, 1>{});
+        case 2: return f(std::integral_constant<std::size_t, 2>{});
+        case 3: return f(std::integral_constant<std::size_t, 3>{});
+        case 4: return f(std::integral_constant<std::size_t, 4>{});
+        case 5: return f(std::integral_constant<std::size_t, 5>{});
+        case 6: return f(std::integral_constant<std::size_t, 6>{});
+        case 7: return f(std::integral_constant<std::size_t, 7>{});
+        case 8: return f(std::integral_constant<std::size_t, 8>{});
+        default: return false;
+    }
+}
+
 // Up to eight short words (each as text_word gives it, with its length) and their codes:
 // an item is matched against all without a branch per value.
 struct LearnedWords {
@@ -407,6 +425,17 @@ struct LearnedWords {
         word[count] = w;
         len[count] = n;
         code[count++] = c;
+    }
+    // The code of a word against the first Count words (all of them: Count == count), as a
+    // code, or 0x100 and above when it is none of them.
+    template <std::size_t Count>
+    [[nodiscard]] unsigned code_of(std::uint64_t w, std::size_t n) const {
+        unsigned found = 0x100;
+        for (std::size_t e = 0; e < Count; ++e) {
+            const unsigned same = 0u - (static_cast<unsigned>(word[e] == w) & static_cast<unsigned>(len[e] == n));
+            found = (found & ~same) | (code[e] & same);
+        }
+        return found;
     }
     // The code of a word learned; false when it is none of them.
     bool match(std::uint64_t w, std::size_t n, unsigned char& out) const {
@@ -464,7 +493,7 @@ public:
     // mispredict every other one). Reads the str's own memory only (no interpreter call), so
     // worker threads may do it while the calling thread holds the lock and the array holds
     // the str.
-    static bool short_word(PyObject* item, std::uint64_t& word, std::size_t& len) {
+    QUELM_ALWAYS_INLINE static bool short_word(PyObject* item, std::uint64_t& word, std::size_t& len) {
         if (!(PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item) && PyUnicode_GET_LENGTH(item) <= 8))
             return false;
         len = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
@@ -618,6 +647,35 @@ public:
             unknown[i] = code >= 0x100;
         }
     }
+    // Codes n items of four characters (16 bytes: "call", "put"), the first at `at` and the
+    // rest `step` bytes apart; false when one is none of the values seen.
+    bool match_four(const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) const {
+        return with_count(code_.size(), [&](auto count) {
+            std::uint64_t lo[count()], hi[count()];
+            unsigned value_code[count()];
+            for (std::size_t e = 0; e < count(); ++e) {
+                std::memcpy(&lo[e], chars_.data() + e * 4, 8);
+                std::memcpy(&hi[e], chars_.data() + e * 4 + 2, 8);
+                value_code[e] = code_[e];
+            }
+            unsigned missing = 0;
+            for (std::size_t j = 0; j < n; ++j) {
+                const char* raw = at + step * static_cast<Py_ssize_t>(j);
+                std::uint64_t a, b;
+                std::memcpy(&a, raw, 8);
+                std::memcpy(&b, raw + 8, 8);
+                unsigned code = 0x100;
+                for (std::size_t e = 0; e < count(); ++e) {
+                    const unsigned same = 0u - static_cast<unsigned>((a == lo[e]) & (b == hi[e]));
+                    code = (code & ~same) | (value_code[e] & same);
+                }
+                codes[j] = static_cast<unsigned char>(code);
+                missing |= code;
+            }
+            return missing < 0x100;
+        });
+    }
+    [[nodiscard]] std::size_t width() const { return width_; }
     void add(const char* raw, unsigned char code) {
         if (code_.size() >= 8) return;
         chars_.resize(chars_.size() + width_);
@@ -673,22 +731,30 @@ bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_
         prefetch(item);  // the header and the characters (a str may span two lines)
         prefetch(item + sizeof(PyASCIIObject));
     }
-    for (std::size_t j = 0; j < n; ++j) {
-        std::uint64_t word;
-        std::size_t len;
-        if (!Coder::short_word(load_item<PyObject*>(at + step * static_cast<Py_ssize_t>(j)), word, len) ||
-            !words.match(word, len, codes[j]))
-            return false;
-    }
-    return true;
+    return with_count(words.count, [&](auto count) {
+        const LearnedWords local = words;  // in registers: the code stores could alias it
+        unsigned missing = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            std::uint64_t word;
+            std::size_t len;
+            if (!Coder::short_word(load_item<PyObject*>(at + step * static_cast<Py_ssize_t>(j)), word, len))
+                return false;
+            const unsigned code = local.code_of<count()>(word, len);
+            codes[j] = static_cast<unsigned char>(code);
+            missing |= code;
+        }
+        return missing < 0x100;
+    });
 }
 
 // A NumPy str column (UTF-32 items).
 bool read_str(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t /*ahead*/,
-               unsigned char* codes) {
+              unsigned char* codes) {
+    const auto& words = *static_cast<const RawWords*>(state);
+    if (words.width() == 4) return words.match_four(at, step, n, codes);
     std::array<unsigned char, kBlock> unknown;
-    static_cast<const RawWords*>(state)->match_all(
-        [at, step](std::size_t j) { return at + step * static_cast<Py_ssize_t>(j); }, 0, n, codes, unknown.data());
+    words.match_all([at, step](std::size_t j) { return at + step * static_cast<Py_ssize_t>(j); }, 0, n, codes,
+                    unknown.data());
     bool all = true;
     for (std::size_t j = 0; j < n; ++j) all = all && unknown[j] == 0;
     return all;
@@ -714,8 +780,8 @@ bool read_categories(const void* state, const char* at, Py_ssize_t step, std::si
 // at most 8 bytes, as text_word gives it: one masked load away from the buffer's end (no
 // branch on the length: a column of "call" and "put" would mispredict every other one).
 // False when the value is longer or its offsets are out of order or out of range.
-bool arrow_word(std::uint64_t start, std::uint64_t stop, const unsigned char* bytes, std::uint64_t size,
-                std::uint64_t& word, std::size_t& len) {
+QUELM_ALWAYS_INLINE bool arrow_word(std::uint64_t start, std::uint64_t stop, const unsigned char* bytes,
+                                    std::uint64_t size, std::uint64_t& word, std::size_t& len) {
     if (stop < start || stop > size || stop - start > 8) return false;
     len = static_cast<std::size_t>(stop - start);
     if (std::endian::native == std::endian::little && start + 8 <= size) {
@@ -739,17 +805,25 @@ template <class Offset>
 bool read_arrow(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t /*ahead*/,
                 unsigned char* codes) {
     const auto& a = *static_cast<const ArrowWords*>(state);
-    for (std::size_t j = 0; j < n; ++j) {
-        const char* p = at + step * static_cast<Py_ssize_t>(j);  // the value's offset; its end follows it
-        std::uint64_t word;
-        std::size_t len;
-        if (!arrow_word(static_cast<std::uint64_t>(load_item<Offset>(p)),
-                        static_cast<std::uint64_t>(load_item<Offset>(p + sizeof(Offset))), a.bytes, a.size, word,
-                        len) ||
-            !a.words.match(word, len, codes[j]))
-            return false;
-    }
-    return true;
+    return with_count(a.words.count, [&](auto count) {
+        const LearnedWords local = a.words;  // in registers: the code stores could alias it
+        const unsigned char* bytes = a.bytes;
+        const std::uint64_t size = a.size;
+        unsigned missing = 0;
+        for (std::size_t j = 0; j < n; ++j) {
+            const char* p = at + step * static_cast<Py_ssize_t>(j);  // the value's offset; its end follows it
+            std::uint64_t word;
+            std::size_t len;
+            if (!arrow_word(static_cast<std::uint64_t>(load_item<Offset>(p)),
+                            static_cast<std::uint64_t>(load_item<Offset>(p + sizeof(Offset))), bytes, size, word,
+                            len))
+                return false;
+            const unsigned code = local.code_of<count()>(word, len);
+            codes[j] = static_cast<unsigned char>(code);
+            missing |= code;
+        }
+        return missing < 0x100;
+    });
 }
 
 // A column read in place, coded by `read` as the call runs.

@@ -67,6 +67,16 @@ template <class T>
 #endif
 }
 
+// A small function the compiler must inline into its caller's loop (where it would not on
+// its own judgement, the loop becoming a call per item); plain inline elsewhere.
+#if QUELM_GNU_EXTENSIONS
+#define QUELM_ALWAYS_INLINE [[gnu::always_inline]] inline
+#elif defined(_MSC_VER)
+#define QUELM_ALWAYS_INLINE __forceinline
+#else
+#define QUELM_ALWAYS_INLINE inline
+#endif
+
 // Hints the processor that this thread is spinning; nothing where there is no such hint.
 inline void spin_pause() {
 #if QUELM_GNU_EXTENSIONS && (defined(__x86_64__) || defined(__i386__))
