@@ -497,7 +497,9 @@ public:
         if (!(PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item) && PyUnicode_GET_LENGTH(item) <= 8))
             return false;
         len = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
-        const auto* data = static_cast<const unsigned char*>(PyUnicode_DATA(item));
+        // a compact ASCII str's characters follow its header (what PyUnicode_DATA finds,
+        // without the call the compiler may leave in this loop)
+        const auto* data = reinterpret_cast<const unsigned char*>(reinterpret_cast<const PyASCIIObject*>(item) + 1);
         if (std::endian::native == std::endian::little && len >= 3) {
             std::uint32_t lo, hi;  // characters 0-3, and len-3 to the NUL at len
             std::memcpy(&lo, data, 4);
@@ -720,17 +722,10 @@ constexpr std::size_t kCodesOnPool = 8192;
 // memory only, so worker threads may run it while the calling thread holds the lock and
 // the column holds its items.
 
-// A column whose items are Python str objects. Each str is a read of memory of its own: the
-// next block's are asked for now, to arrive while this block is priced.
-bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t ahead,
-                  unsigned char* codes) {
+// A column whose items are Python str objects. (Asking for the next block's objects ahead
+// made it slower: they are read in order, which the processor's own prefetch follows.)
+bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) {
     const auto& words = *static_cast<const LearnedWords*>(state);
-    const std::size_t next = std::min(n, ahead);
-    for (std::size_t j = n; j < n + next; ++j) {
-        const auto* item = load_item<const char*>(at + step * static_cast<Py_ssize_t>(j));
-        prefetch(item);  // the header and the characters (a str may span two lines)
-        prefetch(item + sizeof(PyASCIIObject));
-    }
     return with_count(words.count, [&](auto count) {
         const LearnedWords local = words;  // in registers: the code stores could alias it
         unsigned missing = 0;
@@ -748,8 +743,7 @@ bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_
 }
 
 // A NumPy str column (UTF-32 items).
-bool read_str(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t /*ahead*/,
-              unsigned char* codes) {
+bool read_str(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) {
     const auto& words = *static_cast<const RawWords*>(state);
     if (words.width() == 4) return words.match_four(at, step, n, codes);
     std::array<unsigned char, kBlock> unknown;
@@ -766,8 +760,7 @@ struct CategoryCodes {
     int count = 0;
     unsigned char missing = 0;
 };
-bool read_categories(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t /*ahead*/,
-               unsigned char* codes) {
+bool read_categories(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) {
     const auto& c = *static_cast<const CategoryCodes*>(state);
     for (std::size_t j = 0; j < n; ++j) {
         const int k = static_cast<signed char>(at[step * static_cast<Py_ssize_t>(j)]);
@@ -802,8 +795,7 @@ struct ArrowWords {
     std::uint64_t size = 0;
 };
 template <class Offset>
-bool read_arrow(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t /*ahead*/,
-                unsigned char* codes) {
+bool read_arrow(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) {
     const auto& a = *static_cast<const ArrowWords*>(state);
     return with_count(a.words.count, [&](auto count) {
         const LearnedWords local = a.words;  // in registers: the code stores could alias it

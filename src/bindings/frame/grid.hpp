@@ -127,13 +127,11 @@ bool element_stopped(void* context);
 // A string option column coded block by block as its elements run, from the column's own
 // items (each a few bytes matched against the words its first items taught), instead of in
 // a pass of its own before the call: the codes never reach memory, and the work is spread
-// with the pricing. `read` codes n items, the first at `at` and the rest `step` bytes apart,
-// with `ahead` more items after them on the row (for a reader to ask for early); false when
-// an item is none of the words taught (the call then codes the column whole, with the
-// interpreter, and runs again).
+// with the pricing. `read` codes n items, the first at `at` and the rest `step` bytes apart;
+// false when an item is none of the words taught (the call then codes the column whole, with
+// the interpreter, and runs again).
 struct CodeReader {
-    bool (*read)(const void* state, const char* at, Py_ssize_t step, std::size_t n, std::size_t ahead,
-                 unsigned char* codes) = nullptr;
+    bool (*read)(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) = nullptr;
     const void* state = nullptr;
 };
 
@@ -319,7 +317,7 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
             for (std::size_t k = 0; k < g.n_in; ++k) {
                 const CodeReader& r = g.readers[k];
                 if (r.read == nullptr) continue;
-                if (!r.read(r.state, coded_at[k], coded_step[k], n, w.left_in_row() - n, codes[k].data())) {
+                if (!r.read(r.state, coded_at[k], coded_step[k], n, codes[k].data())) {
                     g.unread->store(true, std::memory_order_relaxed);
                     return;
                 }
