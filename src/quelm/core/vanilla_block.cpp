@@ -148,24 +148,22 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
     }
     // Per option: what does not depend on sigma, the first guess, and whether the quote is
     // inside the no-arbitrage bounds (1 or 0).
-    double sqrt_t[kVanillaBlock] = {}, dr[kVanillaBlock] = {}, dq[kVanillaBlock] = {}, a[kVanillaBlock] = {},
+    double sqrt_t[kVanillaBlock] = {}, a[kVanillaBlock] = {},
            bk[kVanillaBlock] = {}, x[kVanillaBlock] = {}, theta[kVanillaBlock] = {}, price[kVanillaBlock] = {},
            guess[kVanillaBlock] = {}, inside[kVanillaBlock] = {};
     each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
         const VanillaLanes<V>& in = l.in;
         const V p = l.price;
-        const V d_r = discount_lanes(in.rate, in.t);
-        const V d_q = discount_lanes(in.q, in.t);
+        // The discount factors of the bounds are the setup's (e^0 = 1 where it skips one).
+        const VanillaSetup<V> u = vanilla_setup(in);
+        const V d_r = u.dr, d_q = u.dq;
         const V forward = in.spot * exp_lanes((in.rate - in.q) * in.t);
         const auto call = in.theta > 0.0;
         const V gain = lanes::select(call, forward - in.strike, in.strike - forward);
         const V lower = d_r * lanes::select(gain > 0.0, gain, lanes::splat<V>(0.0));
         const V upper = lanes::select(call, in.spot * d_q, in.strike * d_r);
         const auto ok = lanes::mask_and(p < upper, p >= lower - 1e-12);
-        const VanillaSetup<V> u = vanilla_setup(in);
         lanes::store(sqrt_t + j, u.sqrt_t);
-        lanes::store(dr + j, u.dr);
-        lanes::store(dq + j, u.dq);
         lanes::store(a + j, u.a);
         lanes::store(bk + j, u.b);
         lanes::store(x + j, u.x);
@@ -178,6 +176,20 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
     std::size_t queued = 0;
     for (std::size_t i = 0; i < b.n; ++i)
         if (use[i] && inside[i] != 0.0) queue[queued++] = i;
+    // The options far from the money for their first guess go first: they are the ones whose
+    // Newton search tends to fail and whose Brent search then takes a lane the longest, and a
+    // long search started last leaves the other lanes idle at the block's end.
+    double far[kVanillaBlock];
+    for (std::size_t j = 0; j < queued; ++j) {
+        const std::size_t i = queue[j];
+        far[i] = std::fabs(x[i]) / (guess[i] * sqrt_t[i]);
+    }
+    for (std::size_t j = 1; j < queued; ++j) {
+        const std::size_t i = queue[j];
+        std::size_t m = j;
+        for (; m > 0 && far[queue[m - 1]] < far[i]; --m) queue[m] = queue[m - 1];
+        queue[m] = i;
+    }
     for (std::size_t i = 0; i < b.n; ++i) done[i] = false, newton_state[i] = 0;
 
     // The lanes' state; an idle lane holds a harmless at-the-money option. A lane runs its
@@ -185,7 +197,7 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
     // its search (a BrentSearch, as brent() in the scalar call), so the few options that need
     // Brent share the lanes with the rest.
     enum Phase : unsigned char { Newton, LowEnd, HighEnd, Brent };
-    double l_sqrt_t[w], l_dr[w], l_dq[w], l_a[w], l_b[w], l_x[w], l_theta[w], l_price[w], l_sigma[w], l_f_low[w];
+    double l_sqrt_t[w], l_a[w], l_b[w], l_x[w], l_theta[w], l_price[w], l_sigma[w], l_f_low[w];
     std::size_t l_option[w];
     unsigned l_steps[w];
     Phase l_phase[w];
@@ -195,7 +207,7 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
         if (next < queued) {
             const std::size_t i = queue[next++];
             l_option[k] = i;
-            l_sqrt_t[k] = sqrt_t[i], l_dr[k] = dr[i], l_dq[k] = dq[i], l_a[k] = a[i], l_b[k] = bk[i];
+            l_sqrt_t[k] = sqrt_t[i], l_a[k] = a[i], l_b[k] = bk[i];
             l_x[k] = x[i], l_theta[k] = theta[i], l_price[k] = price[i], l_sigma[k] = guess[i];
             l_steps[k] = 0;
             l_phase[k] = Newton;
@@ -203,7 +215,7 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
             ++busy;
         } else {
             l_option[k] = kVanillaBlock;
-            l_sqrt_t[k] = 1.0, l_dr[k] = 1.0, l_dq[k] = 1.0, l_a[k] = 1.0, l_b[k] = 1.0;
+            l_sqrt_t[k] = 1.0, l_a[k] = 1.0, l_b[k] = 1.0;
             l_x[k] = 0.0, l_theta[k] = 1.0, l_price[k] = 0.08, l_sigma[k] = 0.2;
         }
     };
@@ -232,8 +244,7 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
     while (busy > 0) {
         VanillaSetup<V> u;
         u.sqrt_t = lanes::load<V>(l_sqrt_t);
-        u.dr = lanes::load<V>(l_dr);
-        u.dq = lanes::load<V>(l_dq);
+        u.dr = u.dq = lanes::splat<V>(1.0);  // the step reads neither
         u.a = lanes::load<V>(l_a);
         u.b = lanes::load<V>(l_b);
         u.x = lanes::load<V>(l_x);
