@@ -220,7 +220,7 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
         }
     };
     // A search that ended: its root, unless it failed (3: the element path reports it) or a
-    // tiny quote's root does not reprice it (2: the caller finishes it).
+    // tiny quote's root does not reprice it (1: the exact solver answers, as after Newton).
     const auto brent_ended = [&](std::size_t k, BrentSearch::State state) {
         const std::size_t i = l_option[k];
         if (state == BrentSearch::Failed) {
@@ -229,7 +229,7 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
             out[i] = l_search[k].root();
             done[i] = true;
         } else {
-            newton_state[i] = 2;
+            newton_state[i] = 1;
         }
     };
     // Brent's next point; the lane prices it as the scalar objective does only where it is
