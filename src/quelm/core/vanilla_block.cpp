@@ -148,9 +148,9 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
     }
     // Per option: what does not depend on sigma, the first guess, and whether the quote is
     // inside the no-arbitrage bounds (1 or 0).
-    double sqrt_t[kVanillaBlock] = {}, a[kVanillaBlock] = {},
-           bk[kVanillaBlock] = {}, x[kVanillaBlock] = {}, theta[kVanillaBlock] = {}, price[kVanillaBlock] = {},
-           guess[kVanillaBlock] = {}, inside[kVanillaBlock] = {};
+    // (Read only for the options in use, all of whose lane groups each_group fills.)
+    double sqrt_t[kVanillaBlock], a[kVanillaBlock], bk[kVanillaBlock], x[kVanillaBlock], theta[kVanillaBlock],
+        price[kVanillaBlock], guess[kVanillaBlock], inside[kVanillaBlock];
     each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
         const VanillaLanes<V>& in = l.in;
         const V p = l.price;
@@ -172,24 +172,21 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
         lanes::store(guess + j, implied_guess_lanes(p, in.spot, in.t));
         lanes::store(inside + j, lanes::select(ok, lanes::splat<V>(1.0), lanes::splat<V>(0.0)));
     });
-    std::size_t queue[kVanillaBlock];
-    std::size_t queued = 0;
-    for (std::size_t i = 0; i < b.n; ++i)
-        if (use[i] && inside[i] != 0.0) queue[queued++] = i;
-    // The options far from the money for their first guess go first: they are the ones whose
-    // Newton search tends to fail and whose Brent search then takes a lane the longest, and a
-    // long search started last leaves the other lanes idle at the block's end.
-    double far[kVanillaBlock];
-    for (std::size_t j = 0; j < queued; ++j) {
-        const std::size_t i = queue[j];
-        far[i] = std::fabs(x[i]) / (guess[i] * sqrt_t[i]);
+    // The options far from the money for their first guess (|ln(F/K)| of 2 total deviations at
+    // the guess or more) go first: Newton fails for most of them, and never for the others in
+    // books like the benchmarks', and their Brent searches hold a lane the longest; a long
+    // search started last leaves the other lanes idle at the block's end.
+    std::size_t queue[kVanillaBlock], near[kVanillaBlock];
+    std::size_t queued = 0, n_near = 0;
+    for (std::size_t i = 0; i < b.n; ++i) {
+        if (!use[i] || inside[i] == 0.0) continue;
+        if (std::fabs(x[i]) >= 2.0 * guess[i] * sqrt_t[i]) {
+            queue[queued++] = i;
+        } else {
+            near[n_near++] = i;
+        }
     }
-    for (std::size_t j = 1; j < queued; ++j) {
-        const std::size_t i = queue[j];
-        std::size_t m = j;
-        for (; m > 0 && far[queue[m - 1]] < far[i]; --m) queue[m] = queue[m - 1];
-        queue[m] = i;
-    }
+    for (std::size_t j = 0; j < n_near; ++j) queue[queued++] = near[j];
     for (std::size_t i = 0; i < b.n; ++i) done[i] = false, newton_state[i] = 0;
 
     // The lanes' state; an idle lane holds a harmless at-the-money option. A lane runs its
