@@ -92,7 +92,8 @@ Result<double> brent_after_newton(const OptionContract& contract, const MarketIn
         return vanilla_price(n.u, vanilla_at(n.u, sigma, n.in.theta), n.in.theta) - p;
     };
     auto brent_root = brent(objective, kBrentLowVol, kBrentHighVol, kBrentTolerance, kBrentSteps);
-    if (brent_root && !implied_reprices(p, objective(*brent_root))) return rational_after_checks(contract, market, p, dr);
+    if (brent_root && !implied_reprices(p, objective(*brent_root)))
+        return rational_after_checks(contract, market, p, dr);
     return brent_root;
 }
 
