@@ -1,5 +1,6 @@
 // Pricing engines driven the way the array API drives them (many trees in a row through
 // one set of reused buffers), and engines whose caller asks them to stop.
+#include "quelm/core/vanilla_kernel.hpp"
 #include "quelm/ml/deep_lsm.hpp"
 #include "quelm/ml/differential.hpp"
 #include "quelm/ml/dos.hpp"
@@ -67,11 +68,23 @@ PyObject* stopped_outcome(std::string_view engine) {
     return py::raise_value_error("unknown engine");
 }
 
+// Which solver answers a quote inside its bounds (theta = +1 call, -1 put): 0 Newton from
+// the first guess, 1 the exact solver after Newton, 2 Brent after Newton failed.
+PyObject* implied_solver(double price, double spot, double strike, double rate, double t, double theta, double q) {
+    const VanillaLanes<double> in{spot, strike, rate, 0.0, t, q, theta};
+    const VanillaSetup<double> u = vanilla_setup(in);
+    const NewtonLanes<double> n = implied_newton_lanes(u, theta, price, implied_guess_lanes(price, spot, t));
+    return PyLong_FromLong(!n.ok ? 2 : implied_reprices(price, n.residual) ? 0 : 1);
+}
+
 constexpr py::FunctionDef d1 = py::function<binomial_reusing>(
     "binomial_reusing", {"spot", "rate", "vol", "t", "rows"}, "American puts through one set of tree buffers.");
 constexpr py::FunctionDef d2 = py::function<stopped_outcome>(
     "stopped_outcome", {"engine"}, "(error kind, text) of an engine stopped by its caller.");
-Register r1(py::callable<d1>), r2(py::callable<d2>);
+constexpr py::FunctionDef d3 = py::function<implied_solver>(
+    "implied_solver", {"price", "spot", "strike", "rate", "t", "theta", "q"},
+    "Which solver answers a quote: 0 Newton, 1 the exact solver after Newton, 2 Brent.");
+Register r1(py::callable<d1>), r2(py::callable<d2>), r3(py::callable<d3>);
 
 }  // namespace
 

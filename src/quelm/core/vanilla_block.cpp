@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "quelm/core/math/solvers.hpp"
 #include "quelm/core/simd.hpp"
 #include "quelm/core/vanilla_kernel.hpp"
 
@@ -131,10 +132,11 @@ void greeks_lanes(const VanillaBlock& b, double* out, std::size_t stride, bool* 
     });
 }
 
-// As pricing::implied_volatility: the checks and the no-arbitrage bounds, then Newton; a
-// lane that fails either, or whose answer is rechecked for a tiny quote and fails, is left
-// to the caller. Most options converge in 3 to 6 steps and a few take dozens, so the lanes
-// do not run in lock step: a lane that finishes takes the block's next option.
+// As pricing::implied_volatility: the checks and the no-arbitrage bounds, then Newton, then
+// Brent where Newton fails; an option that fails the checks or the bounds, or whose answer
+// is rechecked for a tiny quote and fails, is left to the caller. Most options converge in
+// 3 to 6 steps and a few take dozens (Brent about 17), so the lanes do not run in lock step:
+// a lane that finishes takes the block's next option.
 template <class V>
 void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char* newton_state) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
@@ -146,24 +148,22 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
     }
     // Per option: what does not depend on sigma, the first guess, and whether the quote is
     // inside the no-arbitrage bounds (1 or 0).
-    double sqrt_t[kVanillaBlock] = {}, dr[kVanillaBlock] = {}, dq[kVanillaBlock] = {}, a[kVanillaBlock] = {},
-           bk[kVanillaBlock] = {}, x[kVanillaBlock] = {}, theta[kVanillaBlock] = {}, price[kVanillaBlock] = {},
-           guess[kVanillaBlock] = {}, inside[kVanillaBlock] = {};
+    // (Read only for the options in use, all of whose lane groups each_group fills.)
+    double sqrt_t[kVanillaBlock], a[kVanillaBlock], bk[kVanillaBlock], x[kVanillaBlock], theta[kVanillaBlock],
+        price[kVanillaBlock], guess[kVanillaBlock], inside[kVanillaBlock];
     each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
         const VanillaLanes<V>& in = l.in;
         const V p = l.price;
-        const V d_r = discount_lanes(in.rate, in.t);
-        const V d_q = discount_lanes(in.q, in.t);
+        // The discount factors of the bounds are the setup's (e^0 = 1 where it skips one).
+        const VanillaSetup<V> u = vanilla_setup(in);
+        const V d_r = u.dr, d_q = u.dq;
         const V forward = in.spot * exp_lanes((in.rate - in.q) * in.t);
         const auto call = in.theta > 0.0;
         const V gain = lanes::select(call, forward - in.strike, in.strike - forward);
         const V lower = d_r * lanes::select(gain > 0.0, gain, lanes::splat<V>(0.0));
         const V upper = lanes::select(call, in.spot * d_q, in.strike * d_r);
         const auto ok = lanes::mask_and(p < upper, p >= lower - 1e-12);
-        const VanillaSetup<V> u = vanilla_setup(in);
         lanes::store(sqrt_t + j, u.sqrt_t);
-        lanes::store(dr + j, u.dr);
-        lanes::store(dq + j, u.dq);
         lanes::store(a + j, u.a);
         lanes::store(bk + j, u.b);
         lanes::store(x + j, u.x);
@@ -172,41 +172,81 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
         lanes::store(guess + j, implied_guess_lanes(p, in.spot, in.t));
         lanes::store(inside + j, lanes::select(ok, lanes::splat<V>(1.0), lanes::splat<V>(0.0)));
     });
-    std::size_t queue[kVanillaBlock];
-    std::size_t queued = 0;
-    for (std::size_t i = 0; i < b.n; ++i)
-        if (use[i] && inside[i] != 0.0) queue[queued++] = i;
+    // The options far from the money for their first guess (|ln(F/K)| of 2 total deviations at
+    // the guess or more) go first: Newton fails for most of them, and never for the others in
+    // books like the benchmarks', and their Brent searches hold a lane the longest; a long
+    // search started last leaves the other lanes idle at the block's end.
+    std::size_t queue[kVanillaBlock], near[kVanillaBlock];
+    std::size_t queued = 0, n_near = 0;
+    for (std::size_t i = 0; i < b.n; ++i) {
+        if (!use[i] || inside[i] == 0.0) continue;
+        if (std::fabs(x[i]) >= 2.0 * guess[i] * sqrt_t[i]) {
+            queue[queued++] = i;
+        } else {
+            near[n_near++] = i;
+        }
+    }
+    for (std::size_t j = 0; j < n_near; ++j) queue[queued++] = near[j];
     for (std::size_t i = 0; i < b.n; ++i) done[i] = false, newton_state[i] = 0;
 
-    // The lanes' state; an idle lane holds a harmless at-the-money option.
-    double l_sqrt_t[w], l_dr[w], l_dq[w], l_a[w], l_b[w], l_x[w], l_theta[w], l_price[w], l_sigma[w];
+    // The lanes' state; an idle lane holds a harmless at-the-money option. A lane runs its
+    // option's Newton search; where that fails, the same lane prices Brent's two ends and runs
+    // its search (a BrentSearch, as brent() in the scalar call), so the few options that need
+    // Brent share the lanes with the rest.
+    enum Phase : unsigned char { Newton, LowEnd, HighEnd, Brent };
+    double l_sqrt_t[w], l_a[w], l_b[w], l_x[w], l_theta[w], l_price[w], l_sigma[w], l_f_low[w];
     std::size_t l_option[w];
     unsigned l_steps[w];
+    Phase l_phase[w];
+    BrentSearch l_search[w];
     std::size_t next = 0, busy = 0;
     const auto fill = [&](std::size_t k) {
         if (next < queued) {
             const std::size_t i = queue[next++];
             l_option[k] = i;
-            l_sqrt_t[k] = sqrt_t[i], l_dr[k] = dr[i], l_dq[k] = dq[i], l_a[k] = a[i], l_b[k] = bk[i];
+            l_sqrt_t[k] = sqrt_t[i], l_a[k] = a[i], l_b[k] = bk[i];
             l_x[k] = x[i], l_theta[k] = theta[i], l_price[k] = price[i], l_sigma[k] = guess[i];
             l_steps[k] = 0;
+            l_phase[k] = Newton;
+            l_f_low[k] = 0.0;
             ++busy;
         } else {
             l_option[k] = kVanillaBlock;
-            l_sqrt_t[k] = 1.0, l_dr[k] = 1.0, l_dq[k] = 1.0, l_a[k] = 1.0, l_b[k] = 1.0;
+            l_sqrt_t[k] = 1.0, l_a[k] = 1.0, l_b[k] = 1.0;
             l_x[k] = 0.0, l_theta[k] = 1.0, l_price[k] = 0.08, l_sigma[k] = 0.2;
         }
+    };
+    // A search that ended: its root, unless it failed (3: the element path reports it) or a
+    // tiny quote's root does not reprice it (1: the exact solver answers, as after Newton).
+    const auto brent_ended = [&](std::size_t k, BrentSearch::State state) {
+        const std::size_t i = l_option[k];
+        if (state == BrentSearch::Failed) {
+            newton_state[i] = 3;
+        } else if (implied_reprices(l_price[k], l_search[k].root_value())) {
+            out[i] = l_search[k].root();
+            done[i] = true;
+        } else {
+            newton_state[i] = 1;
+        }
+    };
+    // Brent's next point; the lane prices it as the scalar objective does only where it is
+    // positive (always, short of a search gone wrong: the caller then finishes the option).
+    const auto ask = [&](std::size_t k) {
+        l_sigma[k] = l_search[k].s();
+        if (l_sigma[k] > 0.0) return true;
+        newton_state[l_option[k]] = 2;
+        return false;
     };
     for (std::size_t k = 0; k < w; ++k) fill(k);
     while (busy > 0) {
         VanillaSetup<V> u;
         u.sqrt_t = lanes::load<V>(l_sqrt_t);
-        u.dr = lanes::load<V>(l_dr);
-        u.dq = lanes::load<V>(l_dq);
+        u.dr = u.dq = lanes::splat<V>(1.0);  // the step reads neither
         u.a = lanes::load<V>(l_a);
         u.b = lanes::load<V>(l_b);
         u.x = lanes::load<V>(l_x);
         const V p = lanes::load<V>(l_price);
+        // A lane at a positive sigma has f = price(sigma) - quote, Brent's objective too.
         const NewtonStep<V> step = implied_newton_step(u, lanes::load<V>(l_theta), p, lanes::load<V>(l_sigma));
         // 1: converged, 2: failed, 0: going on (as lanes of doubles, read back one by one).
         const V status = lanes::select(step.converged, lanes::splat<V>(1.0),
@@ -218,17 +258,50 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
         for (std::size_t k = 0; k < w; ++k) {
             const std::size_t i = l_option[k];
             if (i == kVanillaBlock) continue;
-            if (st[k] == 0.0 && ++l_steps[k] < kNewtonSteps) {
-                l_sigma[k] = nxt[k];
-                continue;
-            }
-            // Settled: a tiny quote's answer must also reprice it to 1e-9 relative.
-            const double q = l_price[k];
-            if (st[k] == 1.0 && (q >= 1e-3 || std::fabs(f[k]) <= 1e-9 * q)) {
-                out[i] = l_sigma[k];
-                done[i] = true;
-            } else {
-                newton_state[i] = st[k] == 1.0 ? 1 : 2;
+            switch (l_phase[k]) {
+                case Newton:
+                    if (st[k] == 0.0 && ++l_steps[k] < kNewtonSteps) {
+                        l_sigma[k] = nxt[k];
+                        continue;
+                    }
+                    if (st[k] != 1.0) {  // failed or out of steps: Brent, from f at the low end
+                        l_phase[k] = LowEnd;
+                        l_sigma[k] = kBrentLowVol;
+                        continue;
+                    }
+                    // Converged: a tiny quote's answer must also reprice it.
+                    if (implied_reprices(l_price[k], f[k])) {
+                        out[i] = l_sigma[k];
+                        done[i] = true;
+                    } else {
+                        newton_state[i] = 1;
+                    }
+                    break;
+                case LowEnd:
+                    l_f_low[k] = f[k];
+                    l_phase[k] = HighEnd;
+                    l_sigma[k] = kBrentHighVol;
+                    continue;
+                case HighEnd: {
+                    l_search[k] = BrentSearch(kBrentLowVol, kBrentHighVol, kBrentTolerance, kBrentSteps);
+                    const BrentSearch::State state = l_search[k].start(l_f_low[k], f[k]);
+                    if (state == BrentSearch::Ask) {
+                        l_phase[k] = Brent;
+                        if (ask(k)) continue;
+                    } else {
+                        brent_ended(k, state);
+                    }
+                    break;
+                }
+                case Brent: {
+                    const BrentSearch::State state = l_search[k].take(f[k]);
+                    if (state == BrentSearch::Ask) {
+                        if (ask(k)) continue;
+                    } else {
+                        brent_ended(k, state);
+                    }
+                    break;
+                }
             }
             --busy;
             fill(k);

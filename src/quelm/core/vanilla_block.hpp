@@ -28,10 +28,14 @@ struct VanillaBlock {
 // price and greeks fill every slot, and those of options not done hold no result.
 void black_scholes_block(const VanillaBlock& block, double* out, bool* done);
 void greeks_block(const VanillaBlock& block, double* out, std::size_t stride, bool* done);
-// The Newton solve of pricing::implied_volatility (its default method).
+// The Newton solve of pricing::implied_volatility (its default method), and its Brent search
+// where Newton fails.
 void implied_volatility_block(const VanillaBlock& block, double* out, bool* done);
-// The same, saying why an option inside the bounds was left: newton_state[i] = 1 where Newton
-// converged to an answer that does not reprice a tiny quote, 2 where it failed, else 0.
+// The same, saying why an option inside the bounds was left: newton_state[i] = 1 where the
+// answer of Newton, or of Brent after Newton failed, does not reprice a tiny quote (the exact
+// solver answers), 2 where the scalar call's Brent search must be run again (a lane's search
+// asked for a volatility that is not positive, which it never should), 3 where Newton and
+// Brent both failed (an error), else 0.
 void implied_volatility_block(const VanillaBlock& block, double* out, bool* done, unsigned char* newton_state);
 
 }  // namespace quelm

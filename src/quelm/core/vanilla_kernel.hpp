@@ -11,6 +11,9 @@
 // formed, so a huge volatility reaches the limits A (call) and B (put).
 #pragma once
 
+#include <cmath>
+#include <limits>
+
 #include "quelm/core/math/distributions.hpp"
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/lanes.hpp"
@@ -149,6 +152,24 @@ template <class V>
 
 // The most steps a solve takes.
 inline constexpr unsigned kNewtonSteps = 100;
+
+// Where Newton fails, Brent on [kBrentLowVol, kBrentHighVol] to kBrentTolerance in at most
+// kBrentSteps steps. Below kSmallQuote an answer must reprice the quote to kRepriceTolerance
+// relative (else the exact solver answers): the absolute tolerance 1e-12 may leave more than
+// 1e-9 of such a price unexplained.
+inline constexpr double kBrentLowVol = 1e-9;
+inline constexpr double kBrentHighVol = 10.0;
+inline constexpr double kBrentTolerance = 1e-12;
+inline constexpr unsigned kBrentSteps = 100;
+inline constexpr double kSmallQuote = 1e-3;
+inline constexpr double kRepriceTolerance = 1e-9;
+
+// Whether an answer with this residual stands for quote p. A tiny quote can be matched to
+// 1e-12 by a volatility far from its own (the first guess 0.001 prices F = 1, K = 1.5, T = 1
+// at 0, within 1e-12 of 9e-27): such an answer gives way to the exact solver.
+[[nodiscard]] inline bool implied_reprices(double p, double residual) {
+    return !(p < kSmallQuote) || std::fabs(residual) <= kRepriceTolerance * p;
+}
 
 // Newton on price(sigma) - p from `guess`, in lock step over the lanes, each lane as
 // quelm::newton runs it: a lane stops once it converged or failed (above), or after

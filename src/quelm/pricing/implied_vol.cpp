@@ -48,11 +48,6 @@ double rational_after_checks(const OptionContract& contract, const MarketInputs&
     return q.solve ? implied_otm_call_volatility(q.beta, q.x) / q.sqrt_t : q.answer;
 }
 
-// Below this quote the Newton path's absolute tolerance (1e-12) may leave more than
-// 1e-9 of the price unexplained; there its answer must reprice the quote to 1e-9.
-constexpr double kSmallQuote = 1e-3;
-constexpr double kRepriceTolerance = 1e-9;
-
 }  // namespace
 
 Result<RationalQuote> implied_rational_quote(const OptionContract& contract, const MarketInputs& market,
@@ -89,11 +84,6 @@ struct NewtonProblem {
     VanillaSetup<double> u;
 };
 
-// A tiny quote can be matched to 1e-12 by a volatility far from its own (the first guess
-// 0.001 prices F = 1, K = 1.5, T = 1 at 0, within 1e-12 of 9e-27): such an answer gives way
-// to the exact solver. Quotes of 1e-3 and more are never rechecked.
-bool reprices(double p, double residual) { return !(p < kSmallQuote) || std::fabs(residual) <= kRepriceTolerance * p; }
-
 // Where Newton failed: Brent on [1e-9, 10], and the exact solver for a tiny quote that
 // Brent's answer does not reprice.
 Result<double> brent_after_newton(const OptionContract& contract, const MarketInputs& market, double p, double dr,
@@ -101,8 +91,9 @@ Result<double> brent_after_newton(const OptionContract& contract, const MarketIn
     const auto objective = [&](double sigma) {
         return vanilla_price(n.u, vanilla_at(n.u, sigma, n.in.theta), n.in.theta) - p;
     };
-    auto brent_root = brent(objective, 1e-9, 10.0, 1e-12, 100);
-    if (brent_root && !reprices(p, objective(*brent_root))) return rational_after_checks(contract, market, p, dr);
+    auto brent_root = brent(objective, kBrentLowVol, kBrentHighVol, kBrentTolerance, kBrentSteps);
+    if (brent_root && !implied_reprices(p, objective(*brent_root)))
+        return rational_after_checks(contract, market, p, dr);
     return brent_root;
 }
 
@@ -131,7 +122,7 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     n.u = vanilla_setup(n.in);
     const NewtonLanes<double> newton = implied_newton_lanes(n.u, n.in.theta, p, implied_guess_lanes(p, s, t));
     if (newton.ok) {
-        if (reprices(p, newton.residual)) return newton.sigma;
+        if (implied_reprices(p, newton.residual)) return newton.sigma;
         return rational_after_checks(contract, market, p, dr);
     }
     return brent_after_newton(contract, market, p, dr, n);

@@ -39,9 +39,10 @@ struct RationalQuote {
                                                            double market_price);
 
 // implied_volatility's last step for a quote past its checks and bounds whose Newton search
-// (run in an array block) did not settle it: `converged` where Newton converged to an answer
-// that does not reprice a tiny quote (the exact solver then), otherwise Newton failed
-// (Brent then). The result is implied_volatility's, bit for bit.
+// (run in an array block) did not settle it: `converged` where Newton converged, or Brent
+// found a root after Newton failed, to an answer that does not reprice a tiny quote (the
+// exact solver then), otherwise Newton failed (Brent then). The result is
+// implied_volatility's, bit for bit.
 [[nodiscard]] Result<double> implied_volatility_after_newton(const OptionContract& contract,
                                                              const MarketInputs& market, double market_price,
                                                              bool converged);

@@ -114,10 +114,10 @@ void implied_volatility_newton_block(const VanillaBlock& b, double* out, bool* d
     unsigned char newton_state[kVanillaBlock];
     implied_volatility_block(b, out, done, newton_state);
     for (std::size_t i = 0; i < b.n; ++i) {
-        if (done[i] || newton_state[i] == 0) continue;
+        // 3: Brent found no bracket; the element path reports it.
+        if (done[i] || newton_state[i] == 0 || newton_state[i] == 3) continue;
         const Vanilla v = vanilla(b.spot[i], b.strike[i], b.rate[i], 0.0, b.expiry[i], b.type[i], b.dividend_yield[i]);
         const Result<double> r = implied_volatility_after_newton(v.contract, v.market, b.price[i], newton_state[i] == 1);
-        // An error (Brent found no bracket) is left to the element path, which reports it.
         if (r) {
             out[i] = *r;
             done[i] = true;

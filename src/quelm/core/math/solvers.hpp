@@ -24,6 +24,8 @@ public:
     // The next point to evaluate (state Ask), the root (state Done).
     [[nodiscard]] double s() const { return s_; }
     [[nodiscard]] double root() const { return b_; }
+    // f at the root (state Done).
+    [[nodiscard]] double root_value() const { return fb_; }
     [[nodiscard]] Error failure() const {
         return {Kind::Numerical, bracketed_ ? "brent: did not converge" : "brent: endpoints do not bracket a root"};
     }
@@ -31,7 +33,7 @@ public:
     State start(double fa, double fb) {
         fa_ = fa;
         fb_ = fb;
-        if (std::fabs(fa_) <= tol_) return b_ = a_, Done;
+        if (std::fabs(fa_) <= tol_) return b_ = a_, fb_ = fa_, Done;
         if (std::fabs(fb_) <= tol_) return Done;
         if (fa_ * fb_ > 0.0) return Failed;
         bracketed_ = true;
