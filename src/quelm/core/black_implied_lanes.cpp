@@ -89,8 +89,8 @@ V cdf_accurate(V z) {
     const V y = -z * kOneOverSqrt2;
     const Mask<V> far = z < -0.6629126073623883;
     V a{}, b{};
-    if (lanes::any(far)) a = 0.5 * black_lanes::erfc_positive(y);
-    if (!lanes::all(far)) b = 0.5 * black_lanes::erfc_lanes(y);
+    if (lanes::any(far)) a = 0.5 * black_lanes::erfc_positive(y, far);
+    if (!lanes::all(far)) b = 0.5 * black_lanes::erfc_lanes(y, lanes::mask_not(far));
     return lanes::select(far, a, b);
 }
 
