@@ -347,21 +347,24 @@ inline void group_by(const unsigned char* cls, std::size_t n, unsigned char* idx
 // class bit; NaN counts as not.
 inline unsigned char taylor_class(double s) { return s < 2.0 * black_lanes::kSmallT ? 0 : 1; }
 
-// Lanes j.. of an ordered list from a per-quote array; lanes past the end repeat the last
-// quote (its branches, no others).
+// An ordered list padded to whole vectors: the lanes past its end repeat its last quote (its
+// branches, no others; they write that quote's own values back).
+constexpr std::size_t kPadded = kBatch + 8;
 template <class V>
-V gather_at(const double* a, const unsigned char* idx, std::size_t j, std::size_t m) {
+void pad(unsigned char* idx, std::size_t m) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
-    double t[w];
-    for (std::size_t k = 0; k < w; ++k) t[k] = a[idx[j + k < m ? j + k : m - 1]];
-    return lanes::load<V>(t);
+    for (std::size_t k = m; k % w != 0; ++k) idx[k] = idx[m - 1];
+}
+// Lanes j.. of an ordered list from a per-quote array, and back.
+template <class V>
+V gather_at(const double* a, const unsigned char* idx, std::size_t j) {
+    V v{};
+    for (int k = 0; k < lanes::size_v<V>; ++k) v[k] = a[idx[j + static_cast<std::size_t>(k)]];
+    return v;
 }
 template <class V>
-void scatter_at(double* a, const unsigned char* idx, std::size_t j, std::size_t m, V v) {
-    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
-    double t[w];
-    lanes::store(t, v);
-    for (std::size_t k = 0; k < w && j + k < m; ++k) a[idx[j + k]] = t[k];
+void scatter_at(double* a, const unsigned char* idx, std::size_t j, V v) {
+    for (int k = 0; k < lanes::size_v<V>; ++k) a[idx[j + static_cast<std::size_t>(k)]] = v[k];
 }
 
 // Per quote of a batch: what each stage leaves for the next.
@@ -378,36 +381,38 @@ template <class V>
 void solve_batch(const double* beta, const double* x, std::size_t n, double* out) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
     Batch q;
-    unsigned char idx[kBatch];
+    unsigned char idx[kPadded];
     // The price and vega at s_c, and the points s_l and s_u: functions of x alone.
     for (std::size_t i = 0; i < n; ++i) q.cls[i] = taylor_class(std::sqrt(std::fabs(2.0 * x[i])));
     group_by(q.cls, n, idx);
+    pad<V>(idx, n);
     for (std::size_t j = 0; j < n; j += w) {
-        const V xv = gather_at<V>(x, idx, j, n);
+        const V xv = gather_at<V>(x, idx, j);
         const V b_max = exp_lanes(0.5 * xv);
         const V s_c = lanes::sqrt(lanes::abs(2.0 * xv));
         const black_lanes::BlackAndVega<V> c = black_lanes::black_otm_and_vega(xv, s_c, b_max);
-        scatter_at(q.b_max, idx, j, n, b_max);
-        scatter_at(q.s_c, idx, j, n, s_c);
-        scatter_at(q.b_c, idx, j, n, c.b);
-        scatter_at(q.v_c, idx, j, n, c.vega);
-        scatter_at(q.s_l, idx, j, n, s_c - c.b / c.vega);
-        scatter_at(q.s_u, idx, j, n, lanes::select(c.vega > kTiny, s_c + (b_max - c.b) / c.vega, s_c));
+        scatter_at(q.b_max, idx, j, b_max);
+        scatter_at(q.s_c, idx, j, s_c);
+        scatter_at(q.b_c, idx, j, c.b);
+        scatter_at(q.v_c, idx, j, c.vega);
+        scatter_at(q.s_l, idx, j, s_c - c.b / c.vega);
+        scatter_at(q.s_u, idx, j, lanes::select(c.vega > kTiny, s_c + (b_max - c.b) / c.vega, s_c));
     }
     // The price at s_1 (s_l below b_c, s_u above), the region, and the middle regions' cubic.
     for (std::size_t i = 0; i < n; ++i) q.s_1[i] = beta[i] < q.b_c[i] ? q.s_l[i] : q.s_u[i];
     for (std::size_t i = 0; i < n; ++i) q.cls[i] = taylor_class(q.s_1[i]);
     group_by(q.cls, n, idx);
+    pad<V>(idx, n);
     std::size_t n_lower = 0, n_upper = 0;
-    unsigned char lower_idx[kBatch], upper_idx[kBatch];
+    unsigned char lower_idx[kPadded], upper_idx[kBatch];
     for (std::size_t j = 0; j < n; j += w) {
-        const V bv = gather_at<V>(beta, idx, j, n);
-        const V xv = gather_at<V>(x, idx, j, n);
-        const V b_max = gather_at<V>(q.b_max, idx, j, n);
-        const V s_c = gather_at<V>(q.s_c, idx, j, n);
-        const V b_c = gather_at<V>(q.b_c, idx, j, n);
-        const V v_c = gather_at<V>(q.v_c, idx, j, n);
-        const V s_1 = gather_at<V>(q.s_1, idx, j, n);
+        const V bv = gather_at<V>(beta, idx, j);
+        const V xv = gather_at<V>(x, idx, j);
+        const V b_max = gather_at<V>(q.b_max, idx, j);
+        const V s_c = gather_at<V>(q.s_c, idx, j);
+        const V b_c = gather_at<V>(q.b_c, idx, j);
+        const V v_c = gather_at<V>(q.v_c, idx, j);
+        const V s_1 = gather_at<V>(q.s_1, idx, j);
         const black_lanes::BlackAndVega<V> one = black_lanes::black_otm_and_vega(xv, s_1, b_max);
         const V b_1 = one.b;
         const V v_1 = one.vega;
@@ -422,13 +427,13 @@ void solve_batch(const double* beta, const double* x, std::size_t n, double* out
         const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
         const V r = lanes::select(below, r_for_right(x_l, x_r, y_l, y_r, d_l, d_r, 0.0),
                                   r_for_left(x_l, x_r, y_l, y_r, d_l, d_r, 0.0));
-        scatter_at(q.s, idx, j, n, cubic(bv, x_l, x_r, y_l, y_r, d_l, d_r, r));
-        scatter_at(q.s_left, idx, j, n, lanes::select(below, s_1, s_c));
-        scatter_at(q.s_right, idx, j, n, lanes::select(below, s_c, s_1));
-        scatter_at(q.b_1, idx, j, n, b_1);
+        scatter_at(q.s, idx, j, cubic(bv, x_l, x_r, y_l, y_r, d_l, d_r, r));
+        scatter_at(q.s_left, idx, j, lanes::select(below, s_1, s_c));
+        scatter_at(q.s_right, idx, j, lanes::select(below, s_c, s_1));
+        scatter_at(q.b_1, idx, j, b_1);
         const V region = lanes::select(lower, lanes::splat<V>(kLowerRegion),
                                        lanes::select(upper, lanes::splat<V>(kUpperRegion), lanes::splat<V>(0.0)));
-        scatter_at(q.region, idx, j, n, region);
+        scatter_at(q.region, idx, j, region);
     }
     for (std::size_t k = 0; k < n; ++k) {
         const unsigned char i = idx[k];
@@ -436,12 +441,13 @@ void solve_batch(const double* beta, const double* x, std::size_t n, double* out
         if (q.region[i] == kUpperRegion) upper_idx[n_upper++] = i;
     }
     // The outer regions' first guesses: the lower one in lanes of lower quotes only.
+    if (n_lower > 0) pad<V>(lower_idx, n_lower);
     for (std::size_t j = 0; j < n_lower; j += w) {
-        const V bv = gather_at<V>(beta, lower_idx, j, n_lower);
-        const V xv = gather_at<V>(x, lower_idx, j, n_lower);
-        const V s_1 = gather_at<V>(q.s_1, lower_idx, j, n_lower);
-        const V b_1 = gather_at<V>(q.b_1, lower_idx, j, n_lower);
-        scatter_at(q.s, lower_idx, j, n_lower, lower_guess(bv, xv, s_1, b_1, lanes::mask_or(bv == bv, bv != bv)));
+        const V bv = gather_at<V>(beta, lower_idx, j);
+        const V xv = gather_at<V>(x, lower_idx, j);
+        const V s_1 = gather_at<V>(q.s_1, lower_idx, j);
+        const V b_1 = gather_at<V>(q.b_1, lower_idx, j);
+        scatter_at(q.s, lower_idx, j, lower_guess(bv, xv, s_1, b_1, lanes::mask_or(bv == bv, bv != bv)));
     }
     for (std::size_t k = 0; k < n_lower; ++k) {
         const unsigned char i = lower_idx[k];
@@ -458,13 +464,14 @@ void solve_batch(const double* beta, const double* x, std::size_t n, double* out
     for (std::size_t i = 0; i < n; ++i)
         q.cls[i] = static_cast<unsigned char>(2 * static_cast<int>(q.region[i]) + taylor_class(q.s[i]));
     group_by(q.cls, n, idx);
+    pad<V>(idx, n);
     for (std::size_t j = 0; j < n; j += w) {
-        const V region = gather_at<V>(q.region, idx, j, n);
-        const V b_max = gather_at<V>(q.b_max, idx, j, n);
-        const V s = refine(gather_at<V>(beta, idx, j, n), gather_at<V>(x, idx, j, n), b_max, gather_at<V>(q.s, idx, j, n),
-                           gather_at<V>(q.s_left, idx, j, n), gather_at<V>(q.s_right, idx, j, n), b_max,
+        const V region = gather_at<V>(q.region, idx, j);
+        const V b_max = gather_at<V>(q.b_max, idx, j);
+        const V s = refine(gather_at<V>(beta, idx, j), gather_at<V>(x, idx, j), b_max, gather_at<V>(q.s, idx, j),
+                           gather_at<V>(q.s_left, idx, j), gather_at<V>(q.s_right, idx, j), b_max,
                            region == kLowerRegion, region == kUpperRegion);
-        scatter_at(out, idx, j, n, s);
+        scatter_at(out, idx, j, s);
     }
 }
 
