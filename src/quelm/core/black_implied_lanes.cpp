@@ -35,7 +35,7 @@ V householder_factor(V newton, V halley, V hh3) {
     return (1.0 + 0.5 * halley * newton) / (1.0 + newton * (halley + hh3 * newton / 6.0));
 }
 
-// rational_cubic, rational_cubic_r_for_left and _for_right (without the shape preference).
+// rational_cubic, and below its r_for_left and _for_right (without the shape preference).
 template <class V>
 V cubic(V x, V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, V r) {
     const V h = x_r - x_l;
@@ -55,17 +55,13 @@ V r_from(V numerator, V denominator) {
     const V bound = lanes::select(numerator > 0.0, lanes::splat<V>(kRationalCubicMaxR), lanes::splat<V>(kRationalCubicMinR));
     return lanes::select(numerator == 0.0, zero, lanes::select(denominator == 0.0, bound, numerator / denominator));
 }
+// rational_cubic_r_for_right where `right` holds, _for_left elsewhere (their numerators agree).
 template <class V>
-V r_for_left(V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double second) {
+V r_for_either(Mask<V> right, V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double second) {
     const V h = x_r - x_l;
-    return r_from(0.5 * h * second + (d_r - d_l), (y_r - y_l) / h - d_l);
+    const V slope = (y_r - y_l) / h;
+    return r_from(0.5 * h * second + (d_r - d_l), lanes::select(right, d_r - slope, slope - d_l));
 }
-template <class V>
-V r_for_right(V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double second) {
-    const V h = x_r - x_l;
-    return r_from(0.5 * h * second + (d_r - d_l), d_r - (y_r - y_l) / h);
-}
-
 // std::max(a, b) and std::min(a, b), NaN and all.
 template <class V>
 V max_of(V a, V b) {
@@ -293,8 +289,7 @@ V solve(V beta, V x) {
     const V y_r = lanes::select(below, s_c, s_1);
     const V d_l = lanes::select(below, 1.0 / v_1, 1.0 / v_c);
     const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
-    const V r = lanes::select(below, r_for_right(x_l, x_r, y_l, y_r, d_l, d_r, 0.0),
-                              r_for_left(x_l, x_r, y_l, y_r, d_l, d_r, 0.0));
+    const V r = r_for_either(below, x_l, x_r, y_l, y_r, d_l, d_r, 0.0);
     V s = cubic(beta, x_l, x_r, y_l, y_r, d_l, d_r, r);
     V s_left = lanes::select(below, s_l, s_c);
     V s_right = lanes::select(below, s_c, s_u);
@@ -425,8 +420,7 @@ void solve_batch(const double* beta, const double* x, std::size_t n, double* out
         const V y_r = lanes::select(below, s_c, s_1);
         const V d_l = lanes::select(below, 1.0 / v_1, 1.0 / v_c);
         const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
-        const V r = lanes::select(below, r_for_right(x_l, x_r, y_l, y_r, d_l, d_r, 0.0),
-                                  r_for_left(x_l, x_r, y_l, y_r, d_l, d_r, 0.0));
+        const V r = r_for_either(below, x_l, x_r, y_l, y_r, d_l, d_r, 0.0);
         scatter_at(q.s, idx, j, cubic(bv, x_l, x_r, y_l, y_r, d_l, d_r, r));
         scatter_at(q.s_left, idx, j, lanes::select(below, s_1, s_c));
         scatter_at(q.s_right, idx, j, lanes::select(below, s_c, s_1));
