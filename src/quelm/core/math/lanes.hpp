@@ -282,6 +282,13 @@ template <class U, class M>
 }
 template <class M, Vector V>
 [[nodiscard]] inline V select(M m, V a, V b) {
+#if QUELM_LANES_VECTOR
+    if constexpr (sizeof(V) >= 32) {
+        // One blend on AVX targets (a mask lane is all ones or zero: its sign decides).
+        using S = std::conditional_t<sizeof(V) == 32, s64x4, s64x8>;
+        return reinterpret_cast<S>(mask_bits<bits_t<V>>(m)) < 0 ? a : b;
+    }
+#endif
     const bits_t<V> k = mask_bits<bits_t<V>>(m);
     return from_bits((k & to_bits(a)) | (~k & to_bits(b)));
 }
