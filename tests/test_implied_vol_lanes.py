@@ -163,3 +163,47 @@ def test_rational_vec_reports_the_element_that_fails():
         vec.implied_volatility(np.full(4, 5.0), 100.0, 100.0, 0.0, 1.0, np.array(["call", "call", "call", "cal"]),
                                method="rational")
     assert err.value.index == (3,)
+
+
+BATCH_CHILD = """
+import math, random, struct, sys
+import _quelm_testing as internal
+import quelm.vec as vec
+
+def bits(values):
+    return [struct.pack("<d", float(v)).hex() for v in values]
+
+# Quotes of every stage's kind side by side: the price at s_c in its Taylor form (|x| small)
+# and in Cody's, the point s_l or s_u next, the lower, middle and upper regions, and first
+# guesses either side of the Taylor bound s = 0.42.
+quotes = []
+for x in (0.0, -1e-4, -0.02, -0.08, -0.09, -0.3, -1.0, -4.0, -12.0):
+    for s in (0.005, 0.05, 0.2, 0.41, 0.43, 0.8, 2.0, 6.0):
+        b = internal.normalised_black(x, s, 1.0)
+        for beta in (b, b * (1 + 1e-7), math.exp(x / 2) * (1 - 1e-10)):
+            solve, bq, xq, _ = internal.normalised_otm_quote(beta, x, 1.0)
+            if solve:
+                quotes.append((bq, xq))
+random.Random(5).shuffle(quotes)
+bad = []
+# Batches of every size around the vector widths and the batch of 64, and the same quotes
+# in other orders: each quote's bits may depend on nothing but the quote.
+for n in (1, 2, 3, 5, 7, 16, 17, 63, 64, 65, 129, len(quotes)):
+    for order in (quotes[:n], quotes[:n][::-1], sorted(quotes[:n])):
+        one, many = internal.implied_otm_scalar_and_lanes([q[0] for q in order], [q[1] for q in order])
+        if bits(one) != bits(many):
+            bad.append(n)
+print(vec.simd_width()[0], len(quotes), sorted(set(bad)))
+"""
+
+
+@pytest.mark.parametrize("width", WIDTHS)
+def test_batches_of_mixed_regions_keep_the_scalar_bits(width):
+    # The lanes solve a batch in stages, regrouping its quotes by the form of the price and
+    # the region before each: any mix, size and order must leave every quote its scalar bits.
+    pytest.importorskip("_quelm_testing")
+    out = run_python(BATCH_CHILD, env={"QUELM_SIMD": width})
+    assert out.returncode == 0, out.stderr
+    name, count, bad = out.stdout.split(maxsplit=2)
+    assert int(count) > 150
+    assert bad.strip() == "[]", out.stdout
