@@ -207,3 +207,40 @@ def test_batches_of_mixed_regions_keep_the_scalar_bits(width):
     name, count, bad = out.stdout.split(maxsplit=2)
     assert int(count) > 150
     assert bad.strip() == "[]", out.stdout
+
+
+QUOTE_CHILD = """
+import math, struct, sys
+sys.path.insert(0, {tests!r})
+import numpy as np, quelm, quelm.vec as vec
+from test_implied_vol_lanes import scalar, bits
+inf, nan = float("inf"), float("nan")
+n = 37  # two whole blocks and a last one of 5: whole vectors and a part of one
+rows = []
+for i in range(n):
+    kind = "call" if i % 3 else "put"
+    spot, strike, rate, t, q = 100.0, 80.0 + 1.3 * i, 0.02, 0.25 + 0.05 * i, 0.01 * (i % 2)
+    rows.append([quelm.black_scholes(spot, strike, rate, 0.3, t, kind, q), spot, strike, rate, t, kind, q])
+# One input not finite (or NaN) per chosen element, in whole vectors and in the last part.
+for i, column, value in ((0, 1, inf), (5, 3, -inf), (6, 6, inf), (17, 4, nan), (20, 0, inf), (33, 2, inf),
+                         (34, 0, -inf), (36, 6, nan)):
+    rows[i][column] = value
+cols = list(zip(*rows))
+arrays = [np.array(c) if i != 5 else np.array(c, dtype=str) for i, c in enumerate(cols)]
+got = vec.implied_volatility(*arrays, method="rational", errors="nan")
+want = [scalar(r) for r in rows]
+print(vec.simd_width()[0], [i for i, (a, b) in enumerate(zip(bits(got), bits(want))) if a != b],
+      int(np.isnan(got).sum()))
+"""
+
+
+@pytest.mark.parametrize("width", WIDTHS)
+def test_quotes_not_finite_in_whole_and_partial_vectors(width):
+    # The quote checks read whole vectors straight from the block and the last part through a
+    # padded copy; an input that is not finite in either leaves its element to the scalar call.
+    import os
+    out = run_python(QUOTE_CHILD.format(tests=os.path.dirname(__file__)), env={"QUELM_SIMD": width})
+    assert out.returncode == 0, out.stderr
+    name, rest = out.stdout.split(maxsplit=1)
+    assert rest.startswith("[]"), out.stdout
+    assert int(rest.split()[-1]) >= 6  # the non-finite elements fail (NaN under errors="nan")
