@@ -163,3 +163,84 @@ def test_rational_vec_reports_the_element_that_fails():
         vec.implied_volatility(np.full(4, 5.0), 100.0, 100.0, 0.0, 1.0, np.array(["call", "call", "call", "cal"]),
                                method="rational")
     assert err.value.index == (3,)
+
+
+BATCH_CHILD = """
+import math, random, struct, sys
+import _quelm_testing as internal
+import quelm.vec as vec
+
+def bits(values):
+    return [struct.pack("<d", float(v)).hex() for v in values]
+
+# Quotes of every stage's kind side by side: the price at s_c in its Taylor form (|x| small)
+# and in Cody's, the point s_l or s_u next, the lower, middle and upper regions, and first
+# guesses either side of the Taylor bound s = 0.42.
+quotes = []
+for x in (0.0, -1e-4, -0.02, -0.08, -0.09, -0.3, -1.0, -4.0, -12.0):
+    for s in (0.005, 0.05, 0.2, 0.41, 0.43, 0.8, 2.0, 6.0):
+        b = internal.normalised_black(x, s, 1.0)
+        for beta in (b, b * (1 + 1e-7), math.exp(x / 2) * (1 - 1e-10)):
+            solve, bq, xq, _ = internal.normalised_otm_quote(beta, x, 1.0)
+            if solve:
+                quotes.append((bq, xq))
+random.Random(5).shuffle(quotes)
+bad = []
+# Batches of every size around the vector widths and the batch of 64, and the same quotes
+# in other orders: each quote's bits may depend on nothing but the quote.
+for n in (1, 2, 3, 5, 7, 16, 17, 63, 64, 65, 129, len(quotes)):
+    for order in (quotes[:n], quotes[:n][::-1], sorted(quotes[:n])):
+        one, many = internal.implied_otm_scalar_and_lanes([q[0] for q in order], [q[1] for q in order])
+        if bits(one) != bits(many):
+            bad.append(n)
+print(vec.simd_width()[0], len(quotes), sorted(set(bad)))
+"""
+
+
+@pytest.mark.parametrize("width", WIDTHS)
+def test_batches_of_mixed_regions_keep_the_scalar_bits(width):
+    # The lanes solve a batch in stages, regrouping its quotes by the form of the price and
+    # the region before each: any mix, size and order must leave every quote its scalar bits.
+    pytest.importorskip("_quelm_testing")
+    out = run_python(BATCH_CHILD, env={"QUELM_SIMD": width})
+    assert out.returncode == 0, out.stderr
+    name, count, bad = out.stdout.split(maxsplit=2)
+    assert int(count) > 150
+    assert bad.strip() == "[]", out.stdout
+
+
+QUOTE_CHILD = """
+import math, struct, sys
+sys.path.insert(0, {tests!r})
+import numpy as np, quelm, quelm.vec as vec
+from test_implied_vol_lanes import scalar, bits
+inf, nan = float("inf"), float("nan")
+n = 37  # two whole blocks and a last one of 5: whole vectors and a part of one
+rows = []
+for i in range(n):
+    kind = "call" if i % 3 else "put"
+    spot, strike, rate, t, q = 100.0, 80.0 + 1.3 * i, 0.02, 0.25 + 0.05 * i, 0.01 * (i % 2)
+    rows.append([quelm.black_scholes(spot, strike, rate, 0.3, t, kind, q), spot, strike, rate, t, kind, q])
+# One input not finite (or NaN) per chosen element, in whole vectors and in the last part.
+for i, column, value in ((0, 1, inf), (5, 3, -inf), (6, 6, inf), (17, 4, nan), (20, 0, inf), (33, 2, inf),
+                         (34, 0, -inf), (36, 6, nan)):
+    rows[i][column] = value
+cols = list(zip(*rows))
+arrays = [np.array(c) if i != 5 else np.array(c, dtype=str) for i, c in enumerate(cols)]
+got = vec.implied_volatility(*arrays, method="rational", errors="nan")
+want = [scalar(r) for r in rows]
+print(vec.simd_width()[0], [i for i, (a, b) in enumerate(zip(bits(got), bits(want))) if a != b],
+      int(np.isnan(got).sum()))
+"""
+
+
+@pytest.mark.parametrize("width", WIDTHS)
+def test_quotes_not_finite_in_whole_and_partial_vectors(width):
+    # The quote checks read whole vectors straight from the block and the last part through a
+    # padded copy; an input that is not finite in either leaves its element to the scalar call.
+    import os
+    out = run_python(QUOTE_CHILD.format(tests=os.path.dirname(__file__)), env={"QUELM_SIMD": width})
+    assert out.returncode == 0, out.stderr
+    name, rest = out.stdout.split(maxsplit=1)
+    assert rest.startswith("[]"), out.stdout
+    assert int(rest.split()[-1]) >= 6  # the non-finite elements fail (NaN under errors="nan")

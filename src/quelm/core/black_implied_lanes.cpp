@@ -12,6 +12,7 @@
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/erf.hpp"
 #include "quelm/core/math/lanes.hpp"
+#include "quelm/core/math/pow_lanes.hpp"
 #include "quelm/core/math/rational_cubic.hpp"
 #include "quelm/core/simd.hpp"
 
@@ -34,7 +35,7 @@ V householder_factor(V newton, V halley, V hh3) {
     return (1.0 + 0.5 * halley * newton) / (1.0 + newton * (halley + hh3 * newton / 6.0));
 }
 
-// rational_cubic, rational_cubic_r_for_left and _for_right (without the shape preference).
+// rational_cubic, and below its r_for_left and _for_right (without the shape preference).
 template <class V>
 V cubic(V x, V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, V r) {
     const V h = x_r - x_l;
@@ -54,17 +55,13 @@ V r_from(V numerator, V denominator) {
     const V bound = lanes::select(numerator > 0.0, lanes::splat<V>(kRationalCubicMaxR), lanes::splat<V>(kRationalCubicMinR));
     return lanes::select(numerator == 0.0, zero, lanes::select(denominator == 0.0, bound, numerator / denominator));
 }
+// rational_cubic_r_for_right where `right` holds, _for_left elsewhere (their numerators agree).
 template <class V>
-V r_for_left(V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double second) {
+V r_for_either(Mask<V> right, V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double second) {
     const V h = x_r - x_l;
-    return r_from(0.5 * h * second + (d_r - d_l), (y_r - y_l) / h - d_l);
+    const V slope = (y_r - y_l) / h;
+    return r_from(0.5 * h * second + (d_r - d_l), lanes::select(right, d_r - slope, slope - d_l));
 }
-template <class V>
-V r_for_right(V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double second) {
-    const V h = x_r - x_l;
-    return r_from(0.5 * h * second + (d_r - d_l), d_r - (y_r - y_l) / h);
-}
-
 // std::max(a, b) and std::min(a, b), NaN and all.
 template <class V>
 V max_of(V a, V b) {
@@ -88,8 +85,8 @@ V cdf_accurate(V z) {
     const V y = -z * kOneOverSqrt2;
     const Mask<V> far = z < -0.6629126073623883;
     V a{}, b{};
-    if (lanes::any(far)) a = 0.5 * black_lanes::erfc_positive(y);
-    if (!lanes::all(far)) b = 0.5 * black_lanes::erfc_lanes(y);
+    if (lanes::any(far)) a = 0.5 * black_lanes::erfc_positive(y, far);
+    if (!lanes::all(far)) b = 0.5 * black_lanes::erfc_lanes(y, lanes::mask_not(far));
     return lanes::select(far, a, b);
 }
 
@@ -185,13 +182,21 @@ V lower_guess(V beta, V x, V s, V b_l, Mask<V> lower) {
     V f = cubic(beta, zero, b_l, zero, f_l, one, fp, r);
     const V t = beta / b_l;
     f = lanes::select(f > 0.0, f, (f_l * t + b_l * (1.0 - t)) * t);
-    // inverse_lower_map(x, f), the power lane by lane.
-    constexpr int w = lanes::size_v<V>;
-    double ratio[w], use[w];
-    lanes::store(ratio, f / lanes::abs(x));
-    store_mask<V>(use, lower);
-    for (int k = 0; k < w; ++k) ratio[k] = use[k] != 0.0 ? quelm::pow(ratio[k], 1.0 / 3.0) : 0.5;
-    const V inverse = lanes::abs(x / (kSqrtThree * quantile(kSqrtThreeOverCbrtTwoPi * lanes::load<V>(ratio))));
+    // inverse_lower_map(x, f): the power in lanes on pow's main path, lane by lane off it.
+    const V ratio = f / lanes::abs(x);
+    const Mask<V> main = lanes::mask_and(lower, pow_base_on_main_path(ratio));
+    V root = lanes::select(main, pow_lanes(ratio, lanes::splat<V>(1.0 / 3.0)), lanes::splat<V>(0.5));
+    if (!lanes::all(lanes::mask_or(main, lanes::mask_not(lower)))) {
+        constexpr int w = lanes::size_v<V>;
+        double rs[w], roots[w], use[w];
+        lanes::store(rs, ratio);
+        lanes::store(roots, root);
+        store_mask<V>(use, lanes::mask_and(lower, lanes::mask_not(main)));
+        for (int k = 0; k < w; ++k)
+            if (use[k] != 0.0) roots[k] = quelm::pow(rs[k], 1.0 / 3.0);
+        root = lanes::load<V>(roots);
+    }
+    const V inverse = lanes::abs(x / (kSqrtThree * quantile(kSqrtThreeOverCbrtTwoPi * root)));
     return lanes::select(f > 0.0, inverse, zero);
 }
 
@@ -284,8 +289,7 @@ V solve(V beta, V x) {
     const V y_r = lanes::select(below, s_c, s_1);
     const V d_l = lanes::select(below, 1.0 / v_1, 1.0 / v_c);
     const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
-    const V r = lanes::select(below, r_for_right(x_l, x_r, y_l, y_r, d_l, d_r, 0.0),
-                              r_for_left(x_l, x_r, y_l, y_r, d_l, d_r, 0.0));
+    const V r = r_for_either(below, x_l, x_r, y_l, y_r, d_l, d_r, 0.0);
     V s = cubic(beta, x_l, x_r, y_l, y_r, d_l, d_r, r);
     V s_left = lanes::select(below, s_l, s_c);
     V s_right = lanes::select(below, s_c, s_u);
@@ -313,20 +317,167 @@ V solve(V beta, V x) {
     return refine(beta, x, b_max, s, s_left, s_right, b_max, lower, upper);
 }
 
+// ---- Lanes regrouped by region ---------------------------------------------------------
+//
+// A lane type computes a branch (the Taylor or the Cody form of the price, the lower region's
+// first guess, the logarithm of an outer objective) whenever one of its lanes needs it, so
+// quotes of different regions sharing a vector pay for both. A batch of quotes is therefore
+// solved in stages, and before each stage its quotes are put in the order of what decides
+// that stage's branches: the form of the price at s_c = sqrt(2|x|), then at s_l or s_u,
+// then the region and the form at the first guess for the Householder steps. Each lane still does its own
+// quote's operations, so the order changes no bits, only the work.
+
+constexpr std::size_t kBatch = 64;
+
+// The quotes' indices grouped by class (0 .. kClasses - 1), in their order within a class:
+// a counting sort, without a branch that depends on the data.
+constexpr std::size_t kClasses = 6;
+inline void group_by(const unsigned char* cls, std::size_t n, unsigned char* idx) {
+    std::size_t start[kClasses + 1] = {};
+    for (std::size_t i = 0; i < n; ++i) ++start[cls[i] + 1];
+    for (std::size_t c = 1; c <= kClasses; ++c) start[c] += start[c - 1];
+    for (std::size_t i = 0; i < n; ++i) idx[start[cls[i]]++] = static_cast<unsigned char>(i);
+}
+// Whether the price at s takes the Taylor form (t = s/2 below black_lanes::kSmallT), as a
+// class bit; NaN counts as not.
+inline unsigned char taylor_class(double s) { return s < 2.0 * black_lanes::kSmallT ? 0 : 1; }
+
+// An ordered list padded to whole vectors: the lanes past its end repeat its last quote (its
+// branches, no others; they write that quote's own values back).
+constexpr std::size_t kPadded = kBatch + 8;
+template <class V>
+void pad(unsigned char* idx, std::size_t m) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    for (std::size_t k = m; k % w != 0; ++k) idx[k] = idx[m - 1];
+}
+// Lanes j.. of an ordered list from a per-quote array, and back.
+template <class V>
+V gather_at(const double* a, const unsigned char* idx, std::size_t j) {
+    V v{};
+    for (int k = 0; k < lanes::size_v<V>; ++k) v[k] = a[idx[j + static_cast<std::size_t>(k)]];
+    return v;
+}
+template <class V>
+void scatter_at(double* a, const unsigned char* idx, std::size_t j, V v) {
+    for (int k = 0; k < lanes::size_v<V>; ++k) a[idx[j + static_cast<std::size_t>(k)]] = v[k];
+}
+
+// Per quote of a batch: what each stage leaves for the next.
+struct Batch {
+    double b_max[kBatch], s_c[kBatch], b_c[kBatch], v_c[kBatch], s_l[kBatch], s_u[kBatch];
+    double s_1[kBatch], b_1[kBatch];
+    double s[kBatch], s_left[kBatch], s_right[kBatch], region[kBatch];
+    unsigned char cls[kBatch];
+};
+constexpr double kLowerRegion = 1.0, kUpperRegion = 2.0;
+
+// solve() for n <= kBatch quotes, in the stages above.
+template <class V>
+void solve_batch(const double* beta, const double* x, std::size_t n, double* out) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    Batch q;
+    unsigned char idx[kPadded];
+    // The price and vega at s_c, and the points s_l and s_u: functions of x alone.
+    for (std::size_t i = 0; i < n; ++i) q.cls[i] = taylor_class(std::sqrt(std::fabs(2.0 * x[i])));
+    group_by(q.cls, n, idx);
+    pad<V>(idx, n);
+    for (std::size_t j = 0; j < n; j += w) {
+        const V xv = gather_at<V>(x, idx, j);
+        const V b_max = exp_lanes(0.5 * xv);
+        const V s_c = lanes::sqrt(lanes::abs(2.0 * xv));
+        const black_lanes::BlackAndVega<V> c = black_lanes::black_otm_and_vega(xv, s_c, b_max);
+        scatter_at(q.b_max, idx, j, b_max);
+        scatter_at(q.s_c, idx, j, s_c);
+        scatter_at(q.b_c, idx, j, c.b);
+        scatter_at(q.v_c, idx, j, c.vega);
+        scatter_at(q.s_l, idx, j, s_c - c.b / c.vega);
+        scatter_at(q.s_u, idx, j, lanes::select(c.vega > kTiny, s_c + (b_max - c.b) / c.vega, s_c));
+    }
+    // The price at s_1 (s_l below b_c, s_u above), the region, and the middle regions' cubic.
+    for (std::size_t i = 0; i < n; ++i) q.s_1[i] = beta[i] < q.b_c[i] ? q.s_l[i] : q.s_u[i];
+    for (std::size_t i = 0; i < n; ++i) q.cls[i] = taylor_class(q.s_1[i]);
+    group_by(q.cls, n, idx);
+    pad<V>(idx, n);
+    std::size_t n_lower = 0, n_upper = 0;
+    unsigned char lower_idx[kPadded], upper_idx[kBatch];
+    for (std::size_t j = 0; j < n; j += w) {
+        const V bv = gather_at<V>(beta, idx, j);
+        const V xv = gather_at<V>(x, idx, j);
+        const V b_max = gather_at<V>(q.b_max, idx, j);
+        const V s_c = gather_at<V>(q.s_c, idx, j);
+        const V b_c = gather_at<V>(q.b_c, idx, j);
+        const V v_c = gather_at<V>(q.v_c, idx, j);
+        const V s_1 = gather_at<V>(q.s_1, idx, j);
+        const black_lanes::BlackAndVega<V> one = black_lanes::black_otm_and_vega(xv, s_1, b_max);
+        const V b_1 = one.b;
+        const V v_1 = one.vega;
+        const Mask<V> below = bv < b_c;
+        const Mask<V> lower = lanes::mask_and(below, bv < b_1);
+        const Mask<V> upper = lanes::mask_and(lanes::mask_not(below), lanes::mask_not(bv <= b_1));
+        const V x_l = lanes::select(below, b_1, b_c);
+        const V x_r = lanes::select(below, b_c, b_1);
+        const V y_l = lanes::select(below, s_1, s_c);
+        const V y_r = lanes::select(below, s_c, s_1);
+        const V d_l = lanes::select(below, 1.0 / v_1, 1.0 / v_c);
+        const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
+        const V r = r_for_either(below, x_l, x_r, y_l, y_r, d_l, d_r, 0.0);
+        scatter_at(q.s, idx, j, cubic(bv, x_l, x_r, y_l, y_r, d_l, d_r, r));
+        scatter_at(q.s_left, idx, j, lanes::select(below, s_1, s_c));
+        scatter_at(q.s_right, idx, j, lanes::select(below, s_c, s_1));
+        scatter_at(q.b_1, idx, j, b_1);
+        const V region = lanes::select(lower, lanes::splat<V>(kLowerRegion),
+                                       lanes::select(upper, lanes::splat<V>(kUpperRegion), lanes::splat<V>(0.0)));
+        scatter_at(q.region, idx, j, region);
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        const unsigned char i = idx[k];
+        if (q.region[i] == kLowerRegion) lower_idx[n_lower++] = i;
+        if (q.region[i] == kUpperRegion) upper_idx[n_upper++] = i;
+    }
+    // The outer regions' first guesses: the lower one in lanes of lower quotes only.
+    if (n_lower > 0) pad<V>(lower_idx, n_lower);
+    for (std::size_t j = 0; j < n_lower; j += w) {
+        const V bv = gather_at<V>(beta, lower_idx, j);
+        const V xv = gather_at<V>(x, lower_idx, j);
+        const V s_1 = gather_at<V>(q.s_1, lower_idx, j);
+        const V b_1 = gather_at<V>(q.b_1, lower_idx, j);
+        scatter_at(q.s, lower_idx, j, lower_guess(bv, xv, s_1, b_1, lanes::mask_or(bv == bv, bv != bv)));
+    }
+    for (std::size_t k = 0; k < n_lower; ++k) {
+        const unsigned char i = lower_idx[k];
+        q.s_right[i] = q.s_1[i];  // s_l
+        q.s_left[i] = 0.0;
+    }
+    for (std::size_t k = 0; k < n_upper; ++k) {
+        const unsigned char i = upper_idx[k];
+        q.s[i] = implied_upper_guess(beta[i], x[i], q.s_1[i], q.b_1[i], q.b_max[i]);
+        q.s_left[i] = q.s_1[i];  // s_u
+        q.s_right[i] = kInf;
+    }
+    // The Householder steps, grouped by region and the form of the price at the first guess.
+    for (std::size_t i = 0; i < n; ++i)
+        q.cls[i] = static_cast<unsigned char>(2 * static_cast<int>(q.region[i]) + taylor_class(q.s[i]));
+    group_by(q.cls, n, idx);
+    pad<V>(idx, n);
+    for (std::size_t j = 0; j < n; j += w) {
+        const V region = gather_at<V>(q.region, idx, j);
+        const V b_max = gather_at<V>(q.b_max, idx, j);
+        const V s = refine(gather_at<V>(beta, idx, j), gather_at<V>(x, idx, j), b_max, gather_at<V>(q.s, idx, j),
+                           gather_at<V>(q.s_left, idx, j), gather_at<V>(q.s_right, idx, j), b_max,
+                           region == kLowerRegion, region == kUpperRegion);
+        scatter_at(out, idx, j, s);
+    }
+}
+
 template <class V>
 void solve_all(const double*& beta, const double*& x, std::size_t& n, double*& out) {
-    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
-    std::size_t i = 0;
-    for (; i + w <= n; i += w) lanes::store(out + i, solve(lanes::load<V>(beta + i), lanes::load<V>(x + i)));
-    if (i < n) {
-        // The last lanes: a harmless at-the-money quote fills the rest.
-        double b[w], xs[w], o[w];
-        for (std::size_t k = 0; k < w; ++k) {
-            b[k] = i + k < n ? beta[i + k] : 0.2;
-            xs[k] = i + k < n ? x[i + k] : 0.0;
+    if constexpr (lanes::size_v<V> == 1) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = solve(beta[i], x[i]);
+    } else {
+        for (std::size_t i = 0; i < n; i += kBatch) {
+            const std::size_t m = n - i < kBatch ? n - i : kBatch;
+            solve_batch<V>(beta + i, x + i, m, out + i);
         }
-        lanes::store(o, solve(lanes::load<V>(b), lanes::load<V>(xs)));
-        for (std::size_t k = 0; i + k < n; ++k) out[i + k] = o[k];
     }
 }
 

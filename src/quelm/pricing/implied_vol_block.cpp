@@ -14,8 +14,6 @@ namespace quelm::pricing {
 
 namespace {
 
-bool finite(double v) { return std::isfinite(v); }
-
 // implied_rational_quote's arithmetic for the ordinary quote (finite inputs, spot, strike
 // and time > 0, inside the bounds, above the intrinsic value and below the limit), in lanes:
 // beta, x and sqrt(t) per option, and 1 in `ordinary` where those hold. The others are
@@ -24,24 +22,42 @@ template <class V>
 void quote_lanes(const VanillaBlock& b, double* beta, double* x, double* sqrt_t, double* ordinary) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
     for (std::size_t j = 0; j < b.n; j += w) {
-        double spot[w], strike[w], rate[w], t[w], q[w], theta[w], price[w], finite_in[w];
-        for (std::size_t k = 0; k < w; ++k) {
-            const std::size_t i = j + k;
-            const bool use = i < b.n;  // the rest: a harmless at-the-money quote
-            spot[k] = use ? b.spot[i] : 100.0;
-            strike[k] = use ? b.strike[i] : 100.0;
-            rate[k] = use ? b.rate[i] : 0.0;
-            t[k] = use ? b.expiry[i] : 1.0;
-            q[k] = use ? b.dividend_yield[i] : 0.0;
-            theta[k] = use ? theta_of(b.type[i]) : 1.0;
-            price[k] = use ? b.price[i] : 8.0;
-            finite_in[k] = finite(spot[k]) && finite(strike[k]) && finite(rate[k]) && finite(t[k]) && finite(q[k]) &&
-                                   finite(price[k])
-                               ? 1.0
-                               : 0.0;
+        V s, k, r, tt, dy, th, p;
+        if (j + w <= b.n) {
+            s = lanes::load<V>(b.spot + j);
+            k = lanes::load<V>(b.strike + j);
+            r = lanes::load<V>(b.rate + j);
+            tt = lanes::load<V>(b.expiry + j);
+            dy = lanes::load<V>(b.dividend_yield + j);
+            p = lanes::load<V>(b.price + j);
+            double theta[w];
+            for (std::size_t i = 0; i < w; ++i) theta[i] = theta_of(b.type[j + i]);
+            th = lanes::load<V>(theta);
+        } else {
+            double spot[w], strike[w], rate[w], t[w], q[w], theta[w], price[w];
+            for (std::size_t i = 0; i < w; ++i) {
+                const bool use = j + i < b.n;  // the rest: a harmless at-the-money quote
+                spot[i] = use ? b.spot[j + i] : 100.0;
+                strike[i] = use ? b.strike[j + i] : 100.0;
+                rate[i] = use ? b.rate[j + i] : 0.0;
+                t[i] = use ? b.expiry[j + i] : 1.0;
+                q[i] = use ? b.dividend_yield[j + i] : 0.0;
+                theta[i] = use ? theta_of(b.type[j + i]) : 1.0;
+                price[i] = use ? b.price[j + i] : 8.0;
+            }
+            s = lanes::load<V>(spot);
+            k = lanes::load<V>(strike);
+            r = lanes::load<V>(rate);
+            tt = lanes::load<V>(t);
+            dy = lanes::load<V>(q);
+            th = lanes::load<V>(theta);
+            p = lanes::load<V>(price);
         }
-        const V s = lanes::load<V>(spot), k = lanes::load<V>(strike), r = lanes::load<V>(rate), tt = lanes::load<V>(t),
-                dy = lanes::load<V>(q), th = lanes::load<V>(theta), p = lanes::load<V>(price);
+        // Every input finite (a NaN fails the comparison too).
+        constexpr double kInf = std::numeric_limits<double>::infinity();
+        auto finite_in = lanes::mask_and(lanes::abs(s) < kInf, lanes::abs(k) < kInf);
+        finite_in = lanes::mask_and(finite_in, lanes::mask_and(lanes::abs(r) < kInf, lanes::abs(tt) < kInf));
+        finite_in = lanes::mask_and(finite_in, lanes::mask_and(lanes::abs(dy) < kInf, lanes::abs(p) < kInf));
         const V d_r = discount_lanes(r, tt);
         // e^0 = 1 needs no exponential (the lanes with a time not finite take the scalar path).
         const V d_q = lanes::any(dy != 0.0) ? discount_lanes(dy, tt) : lanes::splat<V>(1.0);
@@ -60,7 +76,7 @@ void quote_lanes(const VanillaBlock& b, double* beta, double* x, double* sqrt_t,
         auto ok = lanes::mask_and(lanes::mask_and(s > 0.0, k > 0.0), lanes::mask_and(tt > 0.0, inside));
         ok = lanes::mask_and(ok, lanes::mask_and(lanes::abs(forward) < std::numeric_limits<double>::infinity(), d_r == d_r));
         ok = lanes::mask_and(ok, lanes::mask_and(otm > 0.0, lanes::mask_and(be > 0.0, be < exp_lanes(0.5 * xn))));
-        ok = lanes::mask_and(ok, lanes::load<V>(finite_in) == 1.0);
+        ok = lanes::mask_and(ok, finite_in);
         lanes::store(beta + j, be);
         lanes::store(x + j, xn);
         lanes::store(sqrt_t + j, lanes::sqrt(tt));

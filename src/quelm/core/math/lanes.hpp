@@ -282,6 +282,13 @@ template <class U, class M>
 }
 template <class M, Vector V>
 [[nodiscard]] inline V select(M m, V a, V b) {
+#if QUELM_LANES_VECTOR
+    if constexpr (sizeof(V) >= 32) {
+        // One blend on AVX targets (a mask lane is all ones or zero: its sign decides).
+        using S = std::conditional_t<sizeof(V) == 32, s64x4, s64x8>;
+        return reinterpret_cast<S>(mask_bits<bits_t<V>>(m)) < 0 ? a : b;
+    }
+#endif
     const bits_t<V> k = mask_bits<bits_t<V>>(m);
     return from_bits((k & to_bits(a)) | (~k & to_bits(b)));
 }
@@ -291,6 +298,35 @@ template <class M, VectorBits U>
     return (k & a) | (~k & b);
 }
 // (A one-lane mask combined with | or & is an int: it takes the bool forms above.)
+#if QUELM_LANES_VECTOR && defined(__SSE2__)
+// x86: the mask folded to two lanes (| for any, & for all), then one movmskpd.
+namespace detail {
+inline s64x2 fold_or(s64x2 m) { return m; }
+inline s64x2 fold_or(s64x4 m) { return __builtin_shufflevector(m, m, 0, 1) | __builtin_shufflevector(m, m, 2, 3); }
+inline s64x2 fold_or(s64x8 m) {
+    return fold_or(s64x4{__builtin_shufflevector(m, m, 0, 1, 2, 3) | __builtin_shufflevector(m, m, 4, 5, 6, 7)});
+}
+inline s64x2 fold_and(s64x2 m) { return m; }
+inline s64x2 fold_and(s64x4 m) { return __builtin_shufflevector(m, m, 0, 1) & __builtin_shufflevector(m, m, 2, 3); }
+inline s64x2 fold_and(s64x8 m) {
+    return fold_and(s64x4{__builtin_shufflevector(m, m, 0, 1, 2, 3) & __builtin_shufflevector(m, m, 4, 5, 6, 7)});
+}
+template <class M>
+using Signed = std::conditional_t<sizeof(M) == 16, s64x2, std::conditional_t<sizeof(M) == 32, s64x4, s64x8>>;
+}  // namespace detail
+template <class M>
+    requires(sizeof(M) >= 16)
+[[nodiscard]] inline bool any(M m) {
+    const s64x2 f = detail::fold_or(reinterpret_cast<detail::Signed<M>>(m));
+    return __builtin_ia32_movmskpd(reinterpret_cast<f64x2>(f)) != 0;
+}
+template <class M>
+    requires(sizeof(M) >= 16)
+[[nodiscard]] inline bool all(M m) {
+    const s64x2 f = detail::fold_and(reinterpret_cast<detail::Signed<M>>(m));
+    return __builtin_ia32_movmskpd(reinterpret_cast<f64x2>(f)) == 3;
+}
+#else
 template <class M>
     requires(sizeof(M) >= 16)
 [[nodiscard]] inline bool any(M m) {
@@ -307,6 +343,7 @@ template <class M>
     for (int i = 0; i < n; ++i) acc &= static_cast<std::uint64_t>(m[i]);
     return acc != 0;
 }
+#endif
 template <VectorBits U>
 [[nodiscard]] inline U sra(U u, int s) {
 #if QUELM_LANES_VECTOR
