@@ -254,7 +254,10 @@ void run_chunk(const Grid& g, std::size_t begin, std::size_t end) {
 // Up to kBlock elements on one row, computed together: operand k of element j is at
 // at[k] + j * step[k]. Writes output o of element j to out[o * kBlock + j] and sets done[j]
 // for the elements it computed; the rest run one by one through the element function.
-inline constexpr std::size_t kBlock = kCheckEvery;
+// 64: enough options for the solvers' lanes to be regrouped by the branch each one takes
+// (and refilled as options settle) without lanes left idle; still a few microseconds of
+// work between two checks of the stop flag.
+inline constexpr std::size_t kBlock = 64;
 using Block = void (*)(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                        double* out, bool* done);
 

@@ -13,7 +13,7 @@
 
 namespace quelm::pricing {
 
-inline constexpr std::size_t kBarrierBlock = 16;
+inline constexpr std::size_t kBarrierBlock = 64;
 
 struct BarrierBlock {
     std::size_t n = 0;
