@@ -62,6 +62,19 @@ V r_for_either(Mask<V> right, V x_l, V x_r, V y_l, V y_r, V d_l, V d_r, double s
     const V slope = (y_r - y_l) / h;
     return r_from(0.5 * h * second + (d_r - d_l), lanes::select(right, d_r - slope, slope - d_l));
 }
+// The middle regions' first guess at beta: the cubic through (b_1, s_1), (b_c, s_c) below
+// b_c, through (b_c, s_c), (b_1, s_1) above it, with slopes 1/vega.
+template <class V>
+V middle_cubic(V beta, Mask<V> below, V b_c, V s_c, V v_c, V b_1, V s_1, V v_1) {
+    const V x_l = lanes::select(below, b_1, b_c);
+    const V x_r = lanes::select(below, b_c, b_1);
+    const V y_l = lanes::select(below, s_1, s_c);
+    const V y_r = lanes::select(below, s_c, s_1);
+    const V d_l = lanes::select(below, 1.0 / v_1, 1.0 / v_c);
+    const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
+    const V r = r_for_either(below, x_l, x_r, y_l, y_r, d_l, d_r, 0.0);
+    return cubic(beta, x_l, x_r, y_l, y_r, d_l, d_r, r);
+}
 // std::max(a, b) and std::min(a, b), NaN and all.
 template <class V>
 V max_of(V a, V b) {
@@ -282,15 +295,8 @@ V solve(V beta, V x) {
     const Mask<V> lower = lanes::mask_and(below, beta < b_1);
     const Mask<V> upper = lanes::mask_and(lanes::mask_not(below), lanes::mask_not(beta <= b_1));
     // The middle regions: the cubic through (b_l, s_l), (b_c, s_c) below b_c, through
-    // (b_c, s_c), (b_u, s_u) above it, with slopes 1/vega.
-    const V x_l = lanes::select(below, b_1, b_c);
-    const V x_r = lanes::select(below, b_c, b_1);
-    const V y_l = lanes::select(below, s_1, s_c);
-    const V y_r = lanes::select(below, s_c, s_1);
-    const V d_l = lanes::select(below, 1.0 / v_1, 1.0 / v_c);
-    const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
-    const V r = r_for_either(below, x_l, x_r, y_l, y_r, d_l, d_r, 0.0);
-    V s = cubic(beta, x_l, x_r, y_l, y_r, d_l, d_r, r);
+    // (b_c, s_c), (b_u, s_u) above it.
+    V s = middle_cubic(beta, below, b_c, s_c, v_c, b_1, s_1, v_1);
     V s_left = lanes::select(below, s_l, s_c);
     V s_right = lanes::select(below, s_c, s_u);
     if (lanes::any(lower)) s = lanes::select(lower, lower_guess(beta, x, s_1, b_1, lower), s);
@@ -414,14 +420,7 @@ void solve_batch(const double* beta, const double* x, std::size_t n, double* out
         const Mask<V> below = bv < b_c;
         const Mask<V> lower = lanes::mask_and(below, bv < b_1);
         const Mask<V> upper = lanes::mask_and(lanes::mask_not(below), lanes::mask_not(bv <= b_1));
-        const V x_l = lanes::select(below, b_1, b_c);
-        const V x_r = lanes::select(below, b_c, b_1);
-        const V y_l = lanes::select(below, s_1, s_c);
-        const V y_r = lanes::select(below, s_c, s_1);
-        const V d_l = lanes::select(below, 1.0 / v_1, 1.0 / v_c);
-        const V d_r = lanes::select(below, 1.0 / v_c, 1.0 / v_1);
-        const V r = r_for_either(below, x_l, x_r, y_l, y_r, d_l, d_r, 0.0);
-        scatter_at(q.s, idx, j, cubic(bv, x_l, x_r, y_l, y_r, d_l, d_r, r));
+        scatter_at(q.s, idx, j, middle_cubic(bv, below, b_c, s_c, v_c, b_1, s_1, v_1));
         scatter_at(q.s_left, idx, j, lanes::select(below, s_1, s_c));
         scatter_at(q.s_right, idx, j, lanes::select(below, s_c, s_1));
         scatter_at(q.b_1, idx, j, b_1);
