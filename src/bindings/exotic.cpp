@@ -39,9 +39,22 @@ Result<double> barrier_price_of(double spot, double strike, double rate, double 
     return pricing::barrier_price(v.contract, v.market, {.type = barrier_type, .level = barrier});
 }
 
+// Element j of an exotic block's leading operands (spot, strike, rate, vol, t, option_type).
+// `known` false (its option or exotic string was rejected) gives a NaN spot, so the block
+// leaves the element to the element path, which reports it.
+template <class B>
+void read_vanilla_fields(B& b, const char* const* at, const Py_ssize_t* step, std::size_t j, bool known) {
+    using vec::block_real;
+    b.spot[j] = known ? block_real(at, step, 0, j) : kNaN;
+    b.strike[j] = block_real(at, step, 1, j);
+    b.rate[j] = block_real(at, step, 2, j);
+    b.vol[j] = block_real(at, step, 3, j);
+    b.expiry[j] = block_real(at, step, 4, j);
+    b.type[j] = known ? static_cast<OptionType>(vec::block_code(at, step, 5, j)) : OptionType::Call;
+}
+
 // vec.barrier_price's blocks: (spot, strike, rate, vol, t, option_type, barrier_type, barrier,
-// dividend_yield). An element whose option or barrier type was rejected gets a NaN spot,
-// so the block leaves it to the element path, which reports it.
+// dividend_yield).
 static_assert(vec::kBlock == pricing::kBarrierBlock, "an array block is one block of the core");
 void barrier_price_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
                         bool* done) {
@@ -52,12 +65,7 @@ void barrier_price_many(const void*, const char* const* at, const Py_ssize_t* st
     for (std::size_t j = 0; j < n; ++j) {
         const unsigned char type = block_code(at, step, 5, j), kind = block_code(at, step, 6, j);
         const bool known = type < option_count<OptionType>() && kind < option_count<pricing::BarrierType>();
-        b.spot[j] = known ? block_real(at, step, 0, j) : kNaN;
-        b.strike[j] = block_real(at, step, 1, j);
-        b.rate[j] = block_real(at, step, 2, j);
-        b.vol[j] = block_real(at, step, 3, j);
-        b.expiry[j] = block_real(at, step, 4, j);
-        b.type[j] = known ? static_cast<OptionType>(type) : OptionType::Call;
+        read_vanilla_fields(b, at, step, j, known);
         b.kind[j] = known ? static_cast<pricing::BarrierType>(kind) : pricing::BarrierType::DownIn;
         b.level[j] = block_real(at, step, 7, j);
         b.dividend_yield[j] = block_real(at, step, 8, j);
@@ -83,12 +91,7 @@ void lookback_price_many(const void*, const char* const* at, const Py_ssize_t* s
     for (std::size_t j = 0; j < n; ++j) {
         const unsigned char type = block_code(at, step, 5, j), strike_type = block_code(at, step, 6, j);
         const bool known = type < option_count<OptionType>() && strike_type < option_count<pricing::StrikeType>();
-        b.spot[j] = known ? block_real(at, step, 0, j) : kNaN;
-        b.strike[j] = block_real(at, step, 1, j);
-        b.rate[j] = block_real(at, step, 2, j);
-        b.vol[j] = block_real(at, step, 3, j);
-        b.expiry[j] = block_real(at, step, 4, j);
-        b.type[j] = known ? static_cast<OptionType>(type) : OptionType::Call;
+        read_vanilla_fields(b, at, step, j, known);
         b.strike_type[j] = known ? static_cast<pricing::StrikeType>(strike_type) : pricing::StrikeType::Fixed;
         b.dividend_yield[j] = block_real(at, step, 7, j);
     }
