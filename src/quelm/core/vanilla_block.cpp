@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "quelm/core/math/brent_lanes.hpp"
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/simd.hpp"
 #include "quelm/core/vanilla_kernel.hpp"
@@ -132,11 +133,181 @@ void greeks_lanes(const VanillaBlock& b, double* out, std::size_t stride, bool* 
     });
 }
 
+// Lane k alone, as a mask.
+template <class V>
+lanes::mask_t<V> lane_is(std::size_t k) {
+    if constexpr (lanes::size_v<V> == 1) {
+        return k == 0;
+    } else {
+        static constexpr double kLane[8] = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0};
+        return lanes::load<V>(kLane) == static_cast<double>(k);
+    }
+}
+
+// Lane k of x set to value.
+template <class V>
+void put_lane(V& x, lanes::mask_t<V> lane, double value) {
+    x = lanes::select(lane, lanes::splat<V>(value), x);
+}
+
+template <class V>
+double lane_of(V x, std::size_t k) {
+    double v[lanes::size_v<V>];
+    lanes::store(v, x);
+    return v[k];
+}
+
+// Per option of a block, what the solve needs that does not depend on sigma; one more slot
+// (kIdle) holds a harmless at-the-money option for the lanes without one.
+inline constexpr std::size_t kIdle = kVanillaBlock;
+struct ImpliedInputs {
+    double sqrt_t[kVanillaBlock + 1], a[kVanillaBlock + 1], b[kVanillaBlock + 1], x[kVanillaBlock + 1],
+        theta[kVanillaBlock + 1], price[kVanillaBlock + 1], guess[kVanillaBlock + 1];
+};
+
+// The lanes' options, as the vanilla step reads them.
+template <class V>
+struct ImpliedLanes {
+    VanillaSetup<V> u;
+    V theta, price;
+};
+template <class V>
+void put_option(ImpliedLanes<V>& l, lanes::mask_t<V> lane, const ImpliedInputs& in, std::size_t i) {
+    put_lane(l.u.sqrt_t, lane, in.sqrt_t[i]);
+    put_lane(l.u.a, lane, in.a[i]);
+    put_lane(l.u.b, lane, in.b[i]);
+    put_lane(l.u.x, lane, in.x[i]);
+    put_lane(l.theta, lane, in.theta[i]);
+    put_lane(l.price, lane, in.price[i]);
+}
+template <class V>
+ImpliedLanes<V> idle_lanes(const ImpliedInputs& in) {
+    ImpliedLanes<V> l;
+    l.u.sqrt_t = lanes::splat<V>(in.sqrt_t[kIdle]);
+    l.u.dr = l.u.dq = lanes::splat<V>(1.0);  // the step reads neither
+    l.u.a = lanes::splat<V>(in.a[kIdle]);
+    l.u.b = lanes::splat<V>(in.b[kIdle]);
+    l.u.x = lanes::splat<V>(in.x[kIdle]);
+    l.theta = lanes::splat<V>(in.theta[kIdle]);
+    l.price = lanes::splat<V>(in.price[kIdle]);
+    return l;
+}
+
+// price(sigma) - quote, at sigma > 0.
+template <class V>
+V implied_residual(const ImpliedLanes<V>& l, V sigma) {
+    return vanilla_price(l.u, vanilla_at(l.u, sigma, l.theta), l.theta) - l.price;
+}
+
+// Brent on [kBrentLowVol, kBrentHighVol] for the options Newton left (as the scalar call's
+// brent() runs it, each lane one search): the ends of a group of searches priced together,
+// then the searches stepped together, a lane that ends taking the next search.
+template <class V>
+void implied_brent_lanes(const ImpliedInputs& in, const std::size_t* option, std::size_t count, double* out,
+                         bool* done, unsigned char* newton_state) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    // Each search's state after its start (c = a, d = 0 and no step taken, for every
+    // search); 1 in `ended` where it found its root at once, 2 where it failed.
+    double sa[kVanillaBlock + w], sb[kVanillaBlock + w], sfa[kVanillaBlock + w], sfb[kVanillaBlock + w],
+        ss[kVanillaBlock + w], smflag[kVanillaBlock + w], ended[kVanillaBlock + w];
+    const V one = lanes::splat<V>(1.0), zero = lanes::splat<V>(0.0);
+    for (std::size_t j = 0; j < count; j += w) {
+        ImpliedLanes<V> l = idle_lanes<V>(in);
+        for (std::size_t k = 0; k < w && j + k < count; ++k) put_option(l, lane_is<V>(k), in, option[j + k]);
+        const V lo = lanes::splat<V>(kBrentLowVol), hi = lanes::splat<V>(kBrentHighVol);
+        BrentLanes<V> r;
+        const BrentEnd<V> e = brent_start(r, lo, hi, implied_residual(l, lo), implied_residual(l, hi), kBrentTolerance);
+        lanes::store(sa + j, r.a);
+        lanes::store(sb + j, r.b);
+        lanes::store(sfa + j, r.fa);
+        lanes::store(sfb + j, r.fb);
+        lanes::store(ss + j, r.s);
+        lanes::store(smflag + j, lanes::select(r.mflag, one, zero));
+        lanes::store(ended + j, lanes::select(e.done, one, lanes::select(e.failed, lanes::splat<V>(2.0), zero)));
+    }
+    // A search that ended: its root, unless it failed (3: the element path reports it) or a
+    // tiny quote's root does not reprice it (1: the exact solver answers, as after Newton).
+    const auto finish = [&](std::size_t i, bool failed, double root, double f_root) {
+        if (failed) {
+            newton_state[i] = 3;
+        } else if (implied_reprices(in.price[i], f_root)) {
+            out[i] = root;
+            done[i] = true;
+        } else {
+            newton_state[i] = 1;
+        }
+    };
+    // The lanes price a point only where it is positive (always, short of a search gone
+    // wrong: 2, the caller then finishes the option).
+    std::size_t queue[kVanillaBlock], queued = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+        if (ended[j] != 0.0) {
+            finish(option[j], ended[j] == 2.0, sb[j], sfb[j]);
+        } else if (!(ss[j] > 0.0)) {
+            newton_state[option[j]] = 2;
+        } else {
+            queue[queued++] = j;
+        }
+    }
+    if (queued == 0) return;
+    ImpliedLanes<V> l = idle_lanes<V>(in);
+    BrentLanes<V> r;
+    r.a = r.c = r.d = r.iter = zero;
+    r.b = r.s = lanes::splat<V>(0.2);
+    r.fa = r.fc = -one;
+    r.fb = one;
+    r.mflag = one == one;
+    std::size_t lane_search[w];
+    unsigned busy = 0;
+    std::size_t next = 0;
+    const auto fill = [&](std::size_t k) {
+        if (next == queued) return;
+        const std::size_t j = queue[next++];
+        const auto lane = lane_is<V>(k);
+        put_option(l, lane, in, option[j]);
+        put_lane(r.a, lane, sa[j]);
+        put_lane(r.b, lane, sb[j]);
+        put_lane(r.c, lane, sa[j]);
+        put_lane(r.d, lane, 0.0);
+        put_lane(r.fa, lane, sfa[j]);
+        put_lane(r.fb, lane, sfb[j]);
+        put_lane(r.fc, lane, sfa[j]);
+        put_lane(r.s, lane, ss[j]);
+        put_lane(r.iter, lane, 0.0);
+        r.mflag = lanes::mask_or(lanes::mask_and(lane, lanes::splat<V>(smflag[j]) != 0.0),
+                                 lanes::mask_and(lanes::mask_not(lane), r.mflag));
+        lane_search[k] = j;
+        busy |= 1u << k;
+    };
+    for (std::size_t k = 0; k < w; ++k) fill(k);
+    while (busy != 0) {
+        const BrentEnd<V> e = brent_take(r, implied_residual(l, r.s), kBrentTolerance, kBrentSteps);
+        const unsigned done_bits = lanes::lane_bits(e.done), failed_bits = lanes::lane_bits(e.failed);
+        const unsigned ends = busy & (done_bits | failed_bits | lanes::lane_bits(lanes::mask_not(r.s > 0.0)));
+        if (ends == 0) continue;
+        double b[w], fb[w];
+        lanes::store(b, r.b);
+        lanes::store(fb, r.fb);
+        for (std::size_t k = 0; k < w; ++k) {
+            if (((ends >> k) & 1u) == 0) continue;
+            const std::size_t i = option[lane_search[k]];
+            if (((done_bits | failed_bits) >> k) & 1u) {
+                finish(i, ((failed_bits >> k) & 1u) != 0, b[k], fb[k]);
+            } else {
+                newton_state[i] = 2;
+            }
+            busy &= ~(1u << k);
+            fill(k);
+        }
+    }
+}
+
 // As pricing::implied_volatility: the checks and the no-arbitrage bounds, then Newton, then
 // Brent where Newton fails; an option that fails the checks or the bounds, or whose answer
-// is rechecked for a tiny quote and fails, is left to the caller. Most options converge in
-// 3 to 6 steps and a few take dozens (Brent about 17), so the lanes do not run in lock step:
-// a lane that finishes takes the block's next option.
+// is rechecked for a tiny quote and fails, is left to the caller.
+// Most options converge in 3 to 6 Newton steps and a few take dozens, so the lanes do not
+// run in lock step: a lane whose option ends takes the block's next option. The options
+// Newton fails then run Brent together.
 template <class V>
 void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char* newton_state) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
@@ -149,164 +320,88 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
     // Per option: what does not depend on sigma, the first guess, and whether the quote is
     // inside the no-arbitrage bounds (1 or 0).
     // (Read only for the options in use, all of whose lane groups each_group fills.)
-    double sqrt_t[kVanillaBlock], a[kVanillaBlock], bk[kVanillaBlock], x[kVanillaBlock], theta[kVanillaBlock],
-        price[kVanillaBlock], guess[kVanillaBlock], inside[kVanillaBlock];
+    ImpliedInputs in;
+    double inside[kVanillaBlock];
     each_group<V>(b, use, [&](std::size_t j, const Loaded<V>& l) {
-        const VanillaLanes<V>& in = l.in;
+        const VanillaLanes<V>& o = l.in;
         const V p = l.price;
         // The discount factors of the bounds are the setup's (e^0 = 1 where it skips one).
-        const VanillaSetup<V> u = vanilla_setup(in);
-        const V d_r = u.dr, d_q = u.dq;
-        const V forward = in.spot * exp_lanes((in.rate - in.q) * in.t);
-        const auto call = in.theta > 0.0;
-        const V gain = lanes::select(call, forward - in.strike, in.strike - forward);
-        const V lower = d_r * lanes::select(gain > 0.0, gain, lanes::splat<V>(0.0));
-        const V upper = lanes::select(call, in.spot * d_q, in.strike * d_r);
+        const VanillaSetup<V> u = vanilla_setup(o);
+        const V forward = o.spot * exp_lanes((o.rate - o.q) * o.t);
+        const auto call = o.theta > 0.0;
+        const V gain = lanes::select(call, forward - o.strike, o.strike - forward);
+        const V lower = u.dr * lanes::select(gain > 0.0, gain, lanes::splat<V>(0.0));
+        const V upper = lanes::select(call, o.spot * u.dq, o.strike * u.dr);
         const auto ok = lanes::mask_and(p < upper, p >= lower - 1e-12);
-        lanes::store(sqrt_t + j, u.sqrt_t);
-        lanes::store(a + j, u.a);
-        lanes::store(bk + j, u.b);
-        lanes::store(x + j, u.x);
-        lanes::store(theta + j, in.theta);
-        lanes::store(price + j, p);
-        lanes::store(guess + j, implied_guess_lanes(p, in.spot, in.t));
+        lanes::store(in.sqrt_t + j, u.sqrt_t);
+        lanes::store(in.a + j, u.a);
+        lanes::store(in.b + j, u.b);
+        lanes::store(in.x + j, u.x);
+        lanes::store(in.theta + j, o.theta);
+        lanes::store(in.price + j, p);
+        lanes::store(in.guess + j, implied_guess_lanes(p, o.spot, o.t));
         lanes::store(inside + j, lanes::select(ok, lanes::splat<V>(1.0), lanes::splat<V>(0.0)));
     });
-    // The options far from the money for their first guess (|ln(F/K)| of 2 total deviations at
-    // the guess or more) go first: Newton fails for most of them, and never for the others in
-    // books like the benchmarks', and their Brent searches hold a lane the longest; a long
-    // search started last leaves the other lanes idle at the block's end.
-    std::size_t queue[kVanillaBlock], near[kVanillaBlock];
-    std::size_t queued = 0, n_near = 0;
+    in.sqrt_t[kIdle] = in.a[kIdle] = in.b[kIdle] = in.theta[kIdle] = 1.0;
+    in.x[kIdle] = 0.0;
+    in.price[kIdle] = 0.08;
+    in.guess[kIdle] = 0.2;
+    std::size_t queue[kVanillaBlock], queued = 0;
     for (std::size_t i = 0; i < b.n; ++i) {
-        if (!use[i] || inside[i] == 0.0) continue;
-        if (std::fabs(x[i]) >= 2.0 * guess[i] * sqrt_t[i]) {
-            queue[queued++] = i;
-        } else {
-            near[n_near++] = i;
-        }
+        done[i] = false, newton_state[i] = 0;
+        if (use[i] && inside[i] != 0.0) queue[queued++] = i;
     }
-    for (std::size_t j = 0; j < n_near; ++j) queue[queued++] = near[j];
-    for (std::size_t i = 0; i < b.n; ++i) done[i] = false, newton_state[i] = 0;
 
-    // The lanes' state; an idle lane holds a harmless at-the-money option. A lane runs its
-    // option's Newton search; where that fails, the same lane prices Brent's two ends and runs
-    // its search (a BrentSearch, as brent() in the scalar call), so the few options that need
-    // Brent share the lanes with the rest.
-    enum Phase : unsigned char { Newton, LowEnd, HighEnd, Brent };
-    double l_sqrt_t[w], l_a[w], l_b[w], l_x[w], l_theta[w], l_price[w], l_sigma[w], l_f_low[w];
-    std::size_t l_option[w];
-    unsigned l_steps[w];
-    Phase l_phase[w];
-    BrentSearch l_search[w];
-    std::size_t next = 0, busy = 0;
+    // Newton, each lane as quelm::newton runs it: it stops once converged (sigma > 0 and
+    // |f| <= 1e-12) or failed, or after kNewtonSteps steps; a failed option goes to Brent.
+    ImpliedLanes<V> l = idle_lanes<V>(in);
+    V sigma = lanes::splat<V>(in.guess[kIdle]), steps = lanes::splat<V>(0.0);
+    std::size_t lane_option[w];
+    std::size_t failed[kVanillaBlock], n_failed = 0;
+    unsigned busy = 0;
+    std::size_t next = 0;
     const auto fill = [&](std::size_t k) {
-        if (next < queued) {
-            const std::size_t i = queue[next++];
-            l_option[k] = i;
-            l_sqrt_t[k] = sqrt_t[i], l_a[k] = a[i], l_b[k] = bk[i];
-            l_x[k] = x[i], l_theta[k] = theta[i], l_price[k] = price[i], l_sigma[k] = guess[i];
-            l_steps[k] = 0;
-            l_phase[k] = Newton;
-            l_f_low[k] = 0.0;
-            ++busy;
-        } else {
-            l_option[k] = kVanillaBlock;
-            l_sqrt_t[k] = 1.0, l_a[k] = 1.0, l_b[k] = 1.0;
-            l_x[k] = 0.0, l_theta[k] = 1.0, l_price[k] = 0.08, l_sigma[k] = 0.2;
-        }
-    };
-    // A search that ended: its root, unless it failed (3: the element path reports it) or a
-    // tiny quote's root does not reprice it (1: the exact solver answers, as after Newton).
-    const auto brent_ended = [&](std::size_t k, BrentSearch::State state) {
-        const std::size_t i = l_option[k];
-        if (state == BrentSearch::Failed) {
-            newton_state[i] = 3;
-        } else if (implied_reprices(l_price[k], l_search[k].root_value())) {
-            out[i] = l_search[k].root();
-            done[i] = true;
-        } else {
-            newton_state[i] = 1;
-        }
-    };
-    // Brent's next point; the lane prices it as the scalar objective does only where it is
-    // positive (always, short of a search gone wrong: the caller then finishes the option).
-    const auto ask = [&](std::size_t k) {
-        l_sigma[k] = l_search[k].s();
-        if (l_sigma[k] > 0.0) return true;
-        newton_state[l_option[k]] = 2;
-        return false;
+        if (next == queued) return;
+        const std::size_t i = queue[next++];
+        const auto lane = lane_is<V>(k);
+        put_option(l, lane, in, i);
+        put_lane(sigma, lane, in.guess[i]);
+        put_lane(steps, lane, 0.0);
+        lane_option[k] = i;
+        busy |= 1u << k;
     };
     for (std::size_t k = 0; k < w; ++k) fill(k);
-    while (busy > 0) {
-        VanillaSetup<V> u;
-        u.sqrt_t = lanes::load<V>(l_sqrt_t);
-        u.dr = u.dq = lanes::splat<V>(1.0);  // the step reads neither
-        u.a = lanes::load<V>(l_a);
-        u.b = lanes::load<V>(l_b);
-        u.x = lanes::load<V>(l_x);
-        const V p = lanes::load<V>(l_price);
-        // A lane at a positive sigma has f = price(sigma) - quote, Brent's objective too.
-        const NewtonStep<V> step = implied_newton_step(u, lanes::load<V>(l_theta), p, lanes::load<V>(l_sigma));
-        // 1: converged, 2: failed, 0: going on (as lanes of doubles, read back one by one).
-        const V status = lanes::select(step.converged, lanes::splat<V>(1.0),
-                                       lanes::select(step.failed, lanes::splat<V>(2.0), lanes::splat<V>(0.0)));
-        double f[w], nxt[w], st[w];
+    while (busy != 0) {
+        const NewtonStep<V> step = implied_newton_step(l.u, l.theta, l.price, sigma);
+        steps = steps + 1.0;
+        const auto go = lanes::mask_and(lanes::mask_not(lanes::mask_or(step.converged, step.failed)),
+                                        steps < static_cast<double>(kNewtonSteps));
+        const unsigned ends = busy & ~lanes::lane_bits(go);
+        if (ends == 0) {
+            sigma = step.next;
+            continue;
+        }
+        const unsigned converged = lanes::lane_bits(step.converged);
+        double root[w], f[w];
+        lanes::store(root, sigma);
         lanes::store(f, step.f);
-        lanes::store(nxt, step.next);
-        lanes::store(st, status);
+        sigma = lanes::select(go, step.next, sigma);
         for (std::size_t k = 0; k < w; ++k) {
-            const std::size_t i = l_option[k];
-            if (i == kVanillaBlock) continue;
-            switch (l_phase[k]) {
-                case Newton:
-                    if (st[k] == 0.0 && ++l_steps[k] < kNewtonSteps) {
-                        l_sigma[k] = nxt[k];
-                        continue;
-                    }
-                    if (st[k] != 1.0) {  // failed or out of steps: Brent, from f at the low end
-                        l_phase[k] = LowEnd;
-                        l_sigma[k] = kBrentLowVol;
-                        continue;
-                    }
-                    // Converged: a tiny quote's answer must also reprice it.
-                    if (implied_reprices(l_price[k], f[k])) {
-                        out[i] = l_sigma[k];
-                        done[i] = true;
-                    } else {
-                        newton_state[i] = 1;
-                    }
-                    break;
-                case LowEnd:
-                    l_f_low[k] = f[k];
-                    l_phase[k] = HighEnd;
-                    l_sigma[k] = kBrentHighVol;
-                    continue;
-                case HighEnd: {
-                    l_search[k] = BrentSearch(kBrentLowVol, kBrentHighVol, kBrentTolerance, kBrentSteps);
-                    const BrentSearch::State state = l_search[k].start(l_f_low[k], f[k]);
-                    if (state == BrentSearch::Ask) {
-                        l_phase[k] = Brent;
-                        if (ask(k)) continue;
-                    } else {
-                        brent_ended(k, state);
-                    }
-                    break;
-                }
-                case Brent: {
-                    const BrentSearch::State state = l_search[k].take(f[k]);
-                    if (state == BrentSearch::Ask) {
-                        if (ask(k)) continue;
-                    } else {
-                        brent_ended(k, state);
-                    }
-                    break;
-                }
+            if (((ends >> k) & 1u) == 0) continue;
+            const std::size_t i = lane_option[k];
+            if (((converged >> k) & 1u) == 0) {
+                failed[n_failed++] = i;
+            } else if (implied_reprices(in.price[i], f[k])) {  // a tiny quote's answer must also reprice it
+                out[i] = root[k];
+                done[i] = true;
+            } else {
+                newton_state[i] = 1;
             }
-            --busy;
+            busy &= ~(1u << k);
             fill(k);
         }
     }
+    if (n_failed > 0) implied_brent_lanes<V>(in, failed, n_failed, out, done, newton_state);
 }
 
 QUELM_SIMD_KERNEL(price_at_width, price_lanes)
