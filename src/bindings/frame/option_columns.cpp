@@ -363,14 +363,29 @@ constexpr std::size_t kCodesOnPool = 8192;
 // memory only, so worker threads may run it while the calling thread holds the lock and
 // the column holds its items.
 
-// A column whose items are Python str objects. (Asking for the next block's objects ahead
-// made it slower: they are read in order, which the processor's own prefetch follows.)
+// A column whose items are Python str objects.
+struct ObjectWords {
+    LearnedWords words;
+    const char* begin = nullptr;  // a contiguous column's items (else nullptr)
+    const char* end = nullptr;
+};
 bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) {
-    const auto& words = *static_cast<const LearnedWords*>(state);
-    return with_count(words.count, [&](auto count) {
-        const LearnedWords local = words;  // in registers: the code stores could alias it
+    const auto& column = *static_cast<const ObjectWords*>(state);
+    constexpr std::size_t kAhead = 8;
+    const bool ask = column.begin != nullptr && step == static_cast<Py_ssize_t>(sizeof(PyObject*));
+    const auto ask_for = [&](std::size_t j) {
+        const char* p = at + step * static_cast<Py_ssize_t>(j);
+        if (p >= column.begin && p < column.end) {
+            const auto* item = load_item<const char*>(p);
+            prefetch(item);
+            prefetch(item + sizeof(PyASCIIObject) + 7);
+        }
+    };
+    return with_count(column.words.count, [&](auto count) {
+        const LearnedWords local = column.words;  // in registers: the code stores could alias it
         unsigned missing = 0;
         for (std::size_t j = 0; j < n; ++j) {
+            if (ask) ask_for(j + kAhead);
             std::uint64_t word;
             std::size_t len;
             if (!Coder::short_word(load_item<PyObject*>(at + step * static_cast<Py_ssize_t>(j)), word, len))
@@ -379,6 +394,8 @@ bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_
             codes[j] = static_cast<unsigned char>(code);
             missing |= code;
         }
+        if (ask)
+            for (std::size_t j = n; j < n + kAhead; ++j) ask_for(j + kAhead);  // the next block's first
         return missing < 0x100;
     });
 }
@@ -558,7 +575,11 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
                 for (std::size_t i = 0; i < 64; ++i)
                     if (!coder.object(load_item<PyObject*>(items(i)), first)) return false;
                 if (coder.words().count > 0) {
-                    auto state = std::make_shared<LearnedWords>(coder.words());
+                    auto state = std::make_shared<ObjectWords>(ObjectWords{coder.words()});
+                    if (items.flat) {
+                        state->begin = items.base;
+                        state->end = items.base + static_cast<Py_ssize_t>(n) * b.itemsize;
+                    }
                     code_as_run(b, shape, op, *reader, {&read_objects, state.get()});
                     owned.states.push_back(std::move(state));
                     return true;
