@@ -4,8 +4,9 @@
 
 Each module in benchmarks/cases/ defines ``cases(quick) -> list[dict]``; a case holds a
 name, a zero-argument ``quelm`` callable, ``peers`` (label -> zero-argument callable), a
-``number`` of calls per timing and an optional ``note``. Every callable of a case is timed
-in the same run (best of several repeats, per call), and the ratio peer/quelm is printed.
+``number`` of calls per timing, an optional ``repeats`` (more than the run's default, for
+short or noisy cases) and an optional ``note``. Every callable of a case is timed in the
+same run (best of the repeats, per call), and the ratio peer/quelm is printed.
 A case with ``threads`` is timed in a child process whose worker pool starts with that many
 threads; ``cpus`` (a list of CPU numbers) pins that child to those processors. Case files
 named in OPT_IN run only with their flag (they start clusters). The table goes to
@@ -60,6 +61,7 @@ def best_per_call(fn, number: int, repeats: int) -> float:
 
 def time_case(case, repeats: int) -> tuple[float, dict]:
     number = max(1, int(case.get("number", 1)))
+    repeats = max(repeats, int(case.get("repeats", 0)))
     t_q = best_per_call(case["quelm"], number, repeats)
     peers = {label: best_per_call(fn, number, repeats) for label, fn in (case.get("peers") or {}).items()}
     return t_q, peers

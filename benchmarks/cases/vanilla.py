@@ -72,7 +72,8 @@ def cases(quick: bool) -> list:
          "quelm": lambda: vec.black_scholes(s, k, R, v, t, kind),
          "peers": {"NumPy + scipy.special.ndtr formula": lambda: np_black_scholes(s, k, v, t, kind),
                    "quelm, one 'call' for all": lambda: vec.black_scholes(s, k, R, v, t, "call")},
-         "number": 1, "note": "targets: ratio >= 4 against NumPy; the str column within 1.3x of one 'call' "
+         "number": 1, "repeats": 15,
+         "note": "targets: ratio >= 4 against NumPy; the str column within 1.3x of one 'call' "
                               "(ratio >= 0.77)"},
     ]
     try:
@@ -85,7 +86,8 @@ def cases(quick: bool) -> list:
                         "quelm": (lambda c=column: vec.black_scholes(s, k, R, v, t, c)),
                         "peers": {"quelm, the str column": lambda: vec.black_scholes(s, k, R, v, t, kind),
                                   "quelm, one 'call' for all": lambda: vec.black_scholes(s, k, R, v, t, "call")},
-                        "number": 1, "note": "target: within 1.3x of the str column and of one 'call' "
+                        "number": 1, "repeats": 15,
+                        "note": "target: within 1.3x of the str column and of one 'call' "
                                              "(ratio >= 0.77)"})
     except ImportError:
         pass
@@ -117,6 +119,6 @@ def cases(quick: bool) -> list:
         {"name": f"vec.black_scholes, a {loop_n:,}-option chain",
          "quelm": lambda: vec.black_scholes(s[:loop_n], k[:loop_n], R, v[:loop_n], t[:loop_n], kind[:loop_n]),
          "peers": {"Python loop of quelm.black_scholes": python_loop},
-         "number": 5, "note": "target ratio >= 10"},
+         "number": 5, "repeats": 20, "note": "target ratio >= 10"},
     ]
     return out

@@ -275,11 +275,13 @@ inline std::int64_t block_days(const char* const* at, const Py_ssize_t* step, st
 inline unsigned char block_code(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {
     return static_cast<unsigned char>(*(at[k] + step[k] * static_cast<Py_ssize_t>(j)));
 }
-// n <= kBlock doubles from src to dst (a whole block in one fixed-size copy: a copy of a
-// variable size can become a string instruction that costs more than the copy itself).
+// n <= kBlock doubles from src to dst. A whole block goes in small fixed-size pieces: a
+// copy of a variable size, or one of a whole block's 512 bytes, becomes a string
+// instruction whose start costs more than the copy itself.
 inline void block_copy(double* dst, const void* src, std::size_t n) {
     if (n == kBlock) {
-        std::memcpy(dst, src, kBlock * sizeof(double));
+        const auto* from = static_cast<const char*>(src);
+        for (std::size_t j = 0; j < kBlock; j += 4) std::memcpy(dst + j, from + j * sizeof(double), 4 * sizeof(double));
     } else {
         const auto* from = static_cast<const char*>(src);
         for (std::size_t j = 0; j < n; ++j) std::memcpy(dst + j, from + j * sizeof(double), sizeof(double));
