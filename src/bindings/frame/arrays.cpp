@@ -518,7 +518,8 @@ PyObject* vec_call(std::uint64_t index, PyObject* context, PyObject* args, std::
     g.failure = &failure;
     g.stop = &stop;
     g.unread = &unread;
-    if (n > 0 && !run_grid(g, form.chunk)) return nullptr;
+    const std::size_t grain = form.blocks ? kBlock : 1;
+    if (n > 0 && !run_grid(g, form.chunk, grain)) return nullptr;
     const FirstFailure* failed = &failure;
     FirstFailure again;
     Stop stop_again;
@@ -538,7 +539,7 @@ PyObject* vec_call(std::uint64_t index, PyObject* context, PyObject* args, std::
         g.any_readers = false;
         g.failure = &again;
         g.stop = &stop_again;
-        if (!run_grid(g, form.chunk)) return nullptr;
+        if (!run_grid(g, form.chunk, grain)) return nullptr;
         failed = &again;
     }
     if (failed->index() != kNone) return raise_element(failed->error(), failed->index(), g.shape, scalar);

@@ -162,13 +162,13 @@ Status gathered(const Grid& g, const char* const* at, Element e, double* out, Ca
 
 }  // namespace detail
 
-bool run_grid(Grid& g, Chunk chunk) {
+bool run_grid(Grid& g, Chunk chunk, std::size_t grain) {
     std::size_t n = 1;
     for (Py_ssize_t e : g.shape) n *= static_cast<std::size_t>(e);
     const auto body = [&](std::size_t begin, std::size_t end) { chunk(g, begin, end); };
     const Status s = compute([&](Cancel& signals) -> Status {
         g.stop->signals = &signals;
-        if (!parallel_for(n, body, signals)) return cancelled();
+        if (!parallel_for(n, body, signals, grain)) return cancelled();
         return {};
     });
     if (!s) {

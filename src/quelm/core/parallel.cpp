@@ -162,6 +162,8 @@ public:
             // shared processor a helper only adds switches, and the caller does the work anyway.
             const std::size_t cpus = cpus_.load(std::memory_order_relaxed);
             wake = std::min(workers_.size(), cpus - std::min(cpus, jobs_.size()));
+            // nor more than there are chunks beside the caller's first
+            wake = std::min(wake, (job.n - 1) / job.chunk);
             wake_all = wake == workers_.size();
         }
         if (wake_all) {
@@ -355,7 +357,7 @@ bool chunk_stopped(std::uint64_t work) {
     return job->stop.load(std::memory_order_relaxed);
 }
 
-bool parallel_for(std::size_t n, const Body& body, Cancel& cancel) {
+bool parallel_for(std::size_t n, const Body& body, Cancel& cancel, std::size_t grain) {
     if (cancel.stopped()) return false;
     if (n == 0) return true;
     Job job;
@@ -371,8 +373,9 @@ bool parallel_for(std::size_t n, const Body& body, Cancel& cancel) {
     } else {
         Pool& p = pool();
         const std::size_t threads = p.size();
-        job.chunk = std::clamp<std::size_t>(n / (threads * 8), 1, 4096);
-        if (threads == 1) {
+        grain = std::max<std::size_t>(grain, 1);
+        job.chunk = (std::clamp<std::size_t>(n / (threads * 8), 1, 4096) + grain - 1) / grain * grain;
+        if (threads == 1 || n <= job.chunk) {
             run_serial(job);
         } else {
             p.run(job);

@@ -16,9 +16,11 @@ namespace quelm {
 // Runs body(begin, end) over disjoint chunks covering [0, n), in any order and on any
 // thread. Returns false when `cancel` asked to stop (remaining chunks are skipped).
 // The first exception thrown by a chunk is rethrown here after every thread stopped.
-// Bodies must write only their own slots; a nested call runs serially.
+// Bodies must write only their own slots; a nested call runs serially. A chunk holds a
+// multiple of `grain` indices (but the last), for bodies that work in batches; a range of
+// one chunk runs on the calling thread without waking the pool.
 bool parallel_for(std::size_t n, const std::function<void(std::size_t begin, std::size_t end)>& body,
-                  Cancel& cancel);
+                  Cancel& cancel, std::size_t grain = 1);
 
 // For bodies whose chunks can run long (a path of 2^40 steps, pairs of costly steps): true
 // once the running job was asked to stop (Ctrl-C, or another chunk failed), and the body may
