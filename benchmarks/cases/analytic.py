@@ -50,7 +50,7 @@ def call_shape_case(number: int) -> dict:
                 "f(spot=100.0, strike=105.0, rate=0.05, vol=0.2, t=1.0, option_type='call')", names),
             "math.hypot of 6 floats": _loop("h(100.0, 105.0, 0.05, 0.2, 1.0, 0.3)", names),
         },
-        "number": max(1, number // 100),
+        "number": max(1, number // 100), "repeats": 20,
         "note": "quelm = positional; targets: keywords within 1.25x of positional (ratio >= 0.8), "
                 "positional within 1.7x of math.hypot (ratio >= 0.59)",
     }
