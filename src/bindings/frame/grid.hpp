@@ -356,9 +356,9 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
 
 // Runs chunk over every element of g on the pool, without the interpreter lock, in chunks
 // of a multiple of `grain` elements (kBlock for a chunk that runs blocks: whole blocks, and
-// a call of one block stays on the calling thread). Returns
-// false with an exception set when the call was interrupted; otherwise g.failure holds the
-// first failure that NaN could not stand for (kNone: none).
+// a call of one block stays on the calling thread). Returns false with an exception set
+// when the call was interrupted; otherwise g.failure holds the first failure that NaN could
+// not stand for (kNone: none).
 [[nodiscard]] bool run_grid(Grid& g, Chunk chunk, std::size_t grain = 1);
 
 // The index of a flat C-order index in `shape`, as "(3,)" or "(1, 2)".

@@ -373,12 +373,14 @@ bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_
     const auto& column = *static_cast<const ObjectWords*>(state);
     constexpr std::size_t kAhead = 8;
     const bool ask = column.begin != nullptr && step == static_cast<Py_ssize_t>(sizeof(PyObject*));
+    // (Addresses as integers: the items asked for may lie past the column's end.)
+    const auto first = reinterpret_cast<std::uintptr_t>(column.begin), last = reinterpret_cast<std::uintptr_t>(column.end);
     const auto ask_for = [&](std::size_t j) {
-        const char* p = at + step * static_cast<Py_ssize_t>(j);
-        if (p >= column.begin && p < column.end) {
-            const auto* item = load_item<const char*>(p);
-            prefetch(item);
-            prefetch(item + sizeof(PyASCIIObject) + 7);
+        const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(at) + j * sizeof(PyObject*);
+        if (p >= first && p < last) {
+            const auto item = reinterpret_cast<std::uintptr_t>(load_item<const char*>(reinterpret_cast<const char*>(p)));
+            prefetch(reinterpret_cast<const void*>(item));                               // the header
+            prefetch(reinterpret_cast<const void*>(item + sizeof(PyASCIIObject) + 7));  // the characters
         }
     };
     return with_count(column.words.count, [&](auto count) {

@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "quelm/core/math/brent_lanes.hpp"
-#include "quelm/core/math/solvers.hpp"
 #include "quelm/core/simd.hpp"
 #include "quelm/core/vanilla_kernel.hpp"
 
@@ -148,13 +147,6 @@ lanes::mask_t<V> lane_is(std::size_t k) {
 template <class V>
 void put_lane(V& x, lanes::mask_t<V> lane, double value) {
     x = lanes::select(lane, lanes::splat<V>(value), x);
-}
-
-template <class V>
-double lane_of(V x, std::size_t k) {
-    double v[lanes::size_v<V>];
-    lanes::store(v, x);
-    return v[k];
 }
 
 // Per option of a block, what the solve needs that does not depend on sigma; one more slot
