@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstdint>
 #include <memory>
 #include <type_traits>
 
