@@ -36,18 +36,15 @@ void brent_propose(BrentLanes<V>& r, double tol) {
     constexpr double eps = 2.220446049250313e-16;
     const V a = r.a, b = r.b, c = r.c, fa = r.fa, fb = r.fb, fc = r.fc;
     const auto quadratic = lanes::mask_and(lanes::abs(fa - fc) > eps, lanes::abs(fb - fc) > eps);
-    V s;
-    if (lanes::all(quadratic)) {
-        s = a * fb * fc / ((fa - fb) * (fa - fc)) + b * fa * fc / ((fb - fa) * (fb - fc)) +
-            c * fa * fb / ((fc - fa) * (fc - fb));
-    } else if (!lanes::any(quadratic)) {
-        s = b - fb * (b - a) / (fb - fa);
-    } else {
-        s = lanes::select(quadratic,
-                          a * fb * fc / ((fa - fb) * (fa - fc)) + b * fa * fc / ((fb - fa) * (fb - fc)) +
-                              c * fa * fb / ((fc - fa) * (fc - fb)),
-                          b - fb * (b - a) / (fb - fa));
-    }
+    const auto interpolated = [&] {
+        return a * fb * fc / ((fa - fb) * (fa - fc)) + b * fa * fc / ((fb - fa) * (fb - fc)) +
+               c * fa * fb / ((fc - fa) * (fc - fb));
+    };
+    const auto secant = [&] { return b - fb * (b - a) / (fb - fa); };
+    // Only the forms some lane takes are computed.
+    const V s = lanes::all(quadratic)     ? interpolated()
+                : !lanes::any(quadratic) ? secant()
+                                         : lanes::select(quadratic, interpolated(), secant());
     const auto m = r.mflag;
     const auto not_m = lanes::mask_not(m);
     const auto bisect = lanes::mask_or(
