@@ -82,6 +82,10 @@ __attribute__((target("avx512f"), flatten)) void run_avx512(int which, const dou
                                                             double* out, std::size_t n) {
     run_lanes<lanes::f64x8>(which, x, y, out, n);
 }
+__attribute__((target("avx2"), flatten)) void run_avx2_twin(int which, const double* x, const double* y,
+                                                            double* out, std::size_t n) {
+    run_lanes<lanes::Twin<lanes::f64x4>>(which, x, y, out, n);
+}
 bool cpu_has(const std::string& target) {
     if (target == "avx2") return __builtin_cpu_supports("avx2");
     if (target == "avx512f") return __builtin_cpu_supports("avx512f");
@@ -94,6 +98,9 @@ void run_avx2(int which, const double* x, const double* y, double* out, std::siz
 void run_avx512(int which, const double* x, const double* y, double* out, std::size_t n) {
     run_lanes<lanes::f64x8>(which, x, y, out, n);
 }
+void run_avx2_twin(int which, const double* x, const double* y, double* out, std::size_t n) {
+    run_lanes<lanes::Twin<lanes::f64x4>>(which, x, y, out, n);
+}
 bool cpu_has(const std::string& target) { return target == "default"; }
 #endif
 
@@ -104,8 +111,8 @@ int lane_function(const std::string& name) {
     return 3;
 }
 
-// The N-lane instance (width 1, 2, 4, 8) of exp, log, normal_cdf_exp or
-// normal_cdf_given_exp on every argument.
+// The N-lane instance (width 1, 2, 4, 8; 3 for two vectors of 2 lanes, lanes::Twin) of exp,
+// log, normal_cdf_exp or normal_cdf_given_exp on every argument.
 PyObject* elementary_lanes(const std::string& name, const py::FloatSeq& xs, const py::FloatSeq& ys,
                            std::uint64_t width) {
     std::vector<double> x(xs.view().begin(), xs.view().end()), y(ys.view().begin(), ys.view().end());
@@ -115,22 +122,26 @@ PyObject* elementary_lanes(const std::string& name, const py::FloatSeq& xs, cons
     switch (width) {
         case 1: run_lanes<double>(which, x.data(), y.data(), out.data(), x.size()); break;
         case 2: run_lanes<lanes::f64x2>(which, x.data(), y.data(), out.data(), x.size()); break;
+        case 3: run_lanes<lanes::Twin<lanes::f64x2>>(which, x.data(), y.data(), out.data(), x.size()); break;
         case 4: run_lanes<lanes::f64x4>(which, x.data(), y.data(), out.data(), x.size()); break;
         default: run_lanes<lanes::f64x8>(which, x.data(), y.data(), out.data(), x.size()); break;
     }
     return py::to_py(out);
 }
 
-// The 4-lane instance built for AVX2 ("avx2") or the 8-lane one for AVX-512 ("avx512f");
-// None when this processor lacks the target.
+// The 4-lane instance built for AVX2 ("avx2"; "avx2-twin": two vectors of 4, lanes::Twin) or
+// the 8-lane one for AVX-512 ("avx512f"); None when this processor lacks the target.
 PyObject* elementary_target(const std::string& name, const py::FloatSeq& xs, const py::FloatSeq& ys,
                             const std::string& target) {
-    if (!cpu_has(target)) Py_RETURN_NONE;
+    const bool twin = target == "avx2-twin";
+    if (!cpu_has(twin ? std::string("avx2") : target)) Py_RETURN_NONE;
     std::vector<double> x(xs.view().begin(), xs.view().end()), y(ys.view().begin(), ys.view().end());
     y.resize(x.size(), 1.0);
     std::vector<double> out(x.size());
     const int which = lane_function(name);
-    if (target == "avx2") {
+    if (twin) {
+        run_avx2_twin(which, x.data(), y.data(), out.data(), x.size());
+    } else if (target == "avx2") {
         run_avx2(which, x.data(), y.data(), out.data(), x.size());
     } else if (target == "avx512f") {
         run_avx512(which, x.data(), y.data(), out.data(), x.size());

@@ -49,18 +49,22 @@ struct SimdChoice {
 // QUELM_SIMD_KERNEL(name, impl) defines name(args...), which runs impl<V>(args...) with the
 // lane type of the chosen width (double for "scalar"), compiled for that width's
 // instruction set. impl is a function template over the lane type returning void.
-#define QUELM_SIMD_KERNEL(name, impl)                                                                 \
+// QUELM_SIMD_KERNEL_TWIN does the same with two vectors per lane group (lanes::Twin) on
+// SSE2 and AVX2, for kernels whose every step waits on the one before (iterative solves):
+// the two halves' chains interleave. (AVX-512 keeps one vector: its kernels are not measured
+// on a machine that has it.)
+#define QUELM_SIMD_KERNEL_OF(name, impl, wide, middle, narrow)                                        \
     template <class... A>                                                                             \
     QUELM_TARGET_AVX512 void name##_w8(A&... a) {                                                     \
-        impl<::quelm::lanes::f64x8>(a...);                                                            \
+        impl<wide>(a...);                                                                             \
     }                                                                                                 \
     template <class... A>                                                                             \
     QUELM_TARGET_AVX2 void name##_w4(A&... a) {                                                       \
-        impl<::quelm::lanes::f64x4>(a...);                                                            \
+        impl<middle>(a...);                                                                           \
     }                                                                                                 \
     template <class... A>                                                                             \
     QUELM_TARGET_BASE void name##_w2(A&... a) {                                                       \
-        impl<::quelm::lanes::f64x2>(a...);                                                            \
+        impl<narrow>(a...);                                                                           \
     }                                                                                                 \
     template <class... A>                                                                             \
     void name(A&&... a) {                                                                             \
@@ -71,3 +75,8 @@ struct SimdChoice {
             case ::quelm::SimdLevel::Scalar: impl<double>(a...); return;                              \
         }                                                                                             \
     }
+#define QUELM_SIMD_KERNEL(name, impl) \
+    QUELM_SIMD_KERNEL_OF(name, impl, ::quelm::lanes::f64x8, ::quelm::lanes::f64x4, ::quelm::lanes::f64x2)
+#define QUELM_SIMD_KERNEL_TWIN(name, impl)                                                               \
+    QUELM_SIMD_KERNEL_OF(name, impl, ::quelm::lanes::f64x8, ::quelm::lanes::Twin<::quelm::lanes::f64x4>, \
+                         ::quelm::lanes::Twin<::quelm::lanes::f64x2>)

@@ -81,8 +81,10 @@ template <class V, bool WithTail>
     const V t = L::from_bits(tail_bits);
     const U sbits = scale_bits + (ki << 45);
     const V r2 = r * r;
-    const V tmp = t + r + r2 * (kExpPoly[0] + r * kExpPoly[1]) + r2 * r2 * (kExpPoly[2] + r * kExpPoly[3]);
-    return {tmp, sbits};
+    ExpReduced<V> out;  // (set member by member: see log_reduce)
+    out.tmp = t + r + r2 * (kExpPoly[0] + r * kExpPoly[1]) + r2 * r2 * (kExpPoly[2] + r * kExpPoly[3]);
+    out.sbits = sbits;
+    return out;
 }
 
 // exp for lanes with |x| >= 512, inf or NaN (others get garbage, which the caller drops).
@@ -148,14 +150,19 @@ template <class V>
     const U tmp = ix - kLogOff;
     const U i = (tmp >> (52 - kLogBits)) & std::uint64_t{(1 << kLogBits) - 1};
     const U iz = ix - (tmp & (std::uint64_t{0xfff} << 52));
-    const V kd = L::small_int_to_double(L::sra(tmp, 52));
-    V invc, logc_hi, logc_lo;
-    L::gather_row(kLogTable, (i << 1) + i, invc, logc_hi, logc_lo);
+    // Each member is set from an expression, not copied from a named local: GCC then keeps
+    // a lane type of two vectors (lanes::Twin) in registers, where a copy of a whole named
+    // one would go through memory.
+    LogReduced<V> out;
+    out.kd = L::small_int_to_double(L::sra(tmp, 52));
+    V invc;
+    L::gather_row(kLogTable, (i << 1) + i, invc, out.logc_hi, out.logc_lo);
     const V z = L::from_bits(iz);
     const V z_hi = L::from_bits(iz & ~((std::uint64_t{1} << kInvcBits) - 1));
     const V r_hi = z_hi * invc - 1.0;
     const V r_lo = (z - z_hi) * invc;
-    return {r_hi + r_lo, kd, logc_hi, logc_lo};  // exact: the sum fits in a double
+    out.r = r_hi + r_lo;  // exact: the sum fits in a double
+    return out;
 }
 
 // log of positive normal x given as bits; `extra` is added to the low part (log1p's

@@ -2,7 +2,8 @@
 // once for one double (`double`) and for 2, 4 or 8 doubles at a time (`lanes::F64<N>`), so
 // that one template serves the scalar call and every SIMD lane with the same bits.
 //
-// Types, for a lane type V (double or F64<N>):
+// Types, for a lane type V (double, F64<N>, or Twin<F64<N>>: two vectors stepped together,
+// for latency-bound kernels):
 //   U = lanes::bits_t<V>   64-bit unsigned integers, one per lane (std::uint64_t for double)
 //   M = lanes::mask_t<V>   the result of comparing two V or two U (bool for double; for
 //                          N lanes all ones or all zeros per lane)
@@ -10,7 +11,7 @@
 // constant on U; == != < <= > >= on V and on U (giving M); and the functions below:
 // to_bits / from_bits, select(m, a, b), any(m) / all(m), sra (arithmetic shift), gather
 // (one table value per lane) and gather_row (several consecutive values per lane, one
-// index), small_int_to_double, abs, sqrt, splat, load / store.
+// index), small_int_to_double, abs, sqrt, splat, load / store, lane_bits, half_t.
 // Every operation is one IEEE 754 operation per lane, exactly rounded, in the order the
 // source gives: no contraction (the build passes -ffp-contract=off), no reassociation.
 //
@@ -105,6 +106,22 @@ QUELM_LANES_BINARY(^)
 #undef QUELM_LANES_BINARY
 
 template <class T, int N>
+Pack<T, N>& operator+=(Pack<T, N>& a, const Pack<T, N>& b) {
+    return a = a + b;
+}
+template <class T, int N>
+Pack<T, N>& operator-=(Pack<T, N>& a, const Pack<T, N>& b) {
+    return a = a - b;
+}
+template <class T, int N>
+Pack<T, N>& operator*=(Pack<T, N>& a, const Pack<T, N>& b) {
+    return a = a * b;
+}
+template <class T, int N>
+Pack<T, N>& operator/=(Pack<T, N>& a, const Pack<T, N>& b) {
+    return a = a / b;
+}
+template <class T, int N>
 Pack<T, N> operator-(const Pack<T, N>& a) {
     Pack<T, N> r;
     for (int i = 0; i < N; ++i) r[i] = -a[i];
@@ -150,6 +167,118 @@ QUELM_LANES_COMPARE(>=)
 
 #endif
 
+// ---- Twin: two vectors as one lane type of twice the width ------------------------------
+//
+// Every operation is issued on both halves, one after the other, so a kernel whose every
+// step waits on the one before (a Newton or Brent iteration) runs two independent chains
+// interleaved instruction by instruction: the processor fills one chain's waits with the
+// other's work. Lane k of a Twin is lane k of lo (k < half) or of hi, with the same bits.
+// (Code over lane types sets a struct's Twin members from expressions, not by copying a
+// named Twin: see elementary.hpp's log_reduce.)
+template <class H>
+struct Twin {
+    H lo, hi;
+    // Lane k, to read or to set (for code that takes a lane at a time).
+    using T = std::remove_cvref_t<decltype(H{}[0])>;
+    static constexpr int kHalf = static_cast<int>(sizeof(H) / sizeof(T));
+    struct Lane {
+        Twin& t;
+        int k;
+        operator T() const { return k < kHalf ? t.lo[k] : t.hi[k - kHalf]; }
+        Lane& operator=(T x) {
+            if (k < kHalf) {
+                t.lo[k] = x;
+            } else {
+                t.hi[k - kHalf] = x;
+            }
+            return *this;
+        }
+    };
+    Lane operator[](int k) { return {*this, k}; }
+    T operator[](int k) const { return k < kHalf ? lo[k] : hi[k - kHalf]; }
+    Twin& operator+=(const Twin& b) { return *this = {lo + b.lo, hi + b.hi}; }
+    Twin& operator-=(const Twin& b) { return *this = {lo - b.lo, hi - b.hi}; }
+    Twin& operator*=(const Twin& b) { return *this = {lo * b.lo, hi * b.hi}; }
+    Twin& operator/=(const Twin& b) { return *this = {lo / b.lo, hi / b.hi}; }
+};
+template <class T>
+struct IsTwinT : std::false_type {};
+template <class H>
+struct IsTwinT<Twin<H>> : std::true_type {};
+template <class T>
+concept IsTwin = IsTwinT<T>::value;
+#define QUELM_LANES_TWIN_BINARY(op)                                                               \
+    template <class H>                                                                            \
+    Twin<H> operator op(const Twin<H>& a, const Twin<H>& b) {                                     \
+        return {a.lo op b.lo, a.hi op b.hi};                                                      \
+    }                                                                                             \
+    template <class H, class S>                                                                   \
+        requires std::is_arithmetic_v<S>                                                          \
+    Twin<H> operator op(const Twin<H>& a, S b) {                                                  \
+        const auto e = static_cast<typename Twin<H>::T>(b);                                       \
+        return {a.lo op e, a.hi op e};                                                            \
+    }                                                                                             \
+    template <class H, class S>                                                                   \
+        requires std::is_arithmetic_v<S>                                                          \
+    Twin<H> operator op(S a, const Twin<H>& b) {                                                  \
+        const auto e = static_cast<typename Twin<H>::T>(a);                                       \
+        return {e op b.lo, e op b.hi};                                                            \
+    }
+QUELM_LANES_TWIN_BINARY(+)
+QUELM_LANES_TWIN_BINARY(-)
+QUELM_LANES_TWIN_BINARY(*)
+QUELM_LANES_TWIN_BINARY(/)
+QUELM_LANES_TWIN_BINARY(&)
+QUELM_LANES_TWIN_BINARY(|)
+QUELM_LANES_TWIN_BINARY(^)
+#undef QUELM_LANES_TWIN_BINARY
+template <class H>
+Twin<H> operator-(const Twin<H>& a) {
+    return {-a.lo, -a.hi};
+}
+template <class H>
+Twin<H> operator~(const Twin<H>& a) {
+    return {~a.lo, ~a.hi};
+}
+template <class H>
+Twin<H> operator<<(const Twin<H>& a, int s) {
+    return {a.lo << s, a.hi << s};
+}
+template <class H>
+Twin<H> operator>>(const Twin<H>& a, int s) {
+    return {a.lo >> s, a.hi >> s};
+}
+#define QUELM_LANES_TWIN_COMPARE(op)                                                              \
+    template <class H>                                                                            \
+    auto operator op(const Twin<H>& a, const Twin<H>& b) {                                        \
+        return Twin<decltype(a.lo op b.lo)>{a.lo op b.lo, a.hi op b.hi};                          \
+    }                                                                                             \
+    template <class H, class S>                                                                   \
+        requires std::is_arithmetic_v<S>                                                          \
+    auto operator op(const Twin<H>& a, S b) {                                                     \
+        const auto e = static_cast<typename Twin<H>::T>(b);                                       \
+        return Twin<decltype(a.lo op e)>{a.lo op e, a.hi op e};                                   \
+    }
+QUELM_LANES_TWIN_COMPARE(==)
+QUELM_LANES_TWIN_COMPARE(!=)
+QUELM_LANES_TWIN_COMPARE(<)
+QUELM_LANES_TWIN_COMPARE(<=)
+QUELM_LANES_TWIN_COMPARE(>)
+QUELM_LANES_TWIN_COMPARE(>=)
+#undef QUELM_LANES_TWIN_COMPARE
+
+template <class V>
+struct HalfT {
+    using type = V;
+};
+template <class H>
+struct HalfT<Twin<H>> {
+    using type = H;
+};
+// A twin's half (other lane types: themselves).
+template <class V>
+using half_t = typename HalfT<V>::type;
+
 // ---- Traits: for each lane type, its width, its integer twin and its mask type ---------
 
 template <class T>
@@ -182,6 +311,19 @@ template <>
 struct Traits<u64x4> : VectorTraits<f64x4, u64x4, 4> {};
 template <>
 struct Traits<u64x8> : VectorTraits<f64x8, u64x8, 8> {};
+template <class H, bool Lanes = (Traits<H>::size > 1)>
+struct TwinTraits {
+    static constexpr int size = 0;
+};
+template <class H>
+struct TwinTraits<H, true> {
+    using F = Twin<typename Traits<H>::F>;
+    using U = Twin<typename Traits<H>::U>;
+    using M = Twin<typename Traits<H>::M>;
+    static constexpr int size = 2 * Traits<H>::size;
+};
+template <class H>
+struct Traits<Twin<H>> : TwinTraits<H> {};
 
 template <class V>
 using bits_t = typename Traits<V>::U;
@@ -207,9 +349,9 @@ struct ByWidth<8> {
 template <int N>
 using F64 = typename ByWidth<N>::F;
 template <class T>
-concept Vector = (Traits<T>::size > 1) && std::is_same_v<T, typename Traits<T>::F>;
+concept Vector = (Traits<T>::size > 1) && std::is_same_v<T, typename Traits<T>::F> && !IsTwin<T>;
 template <class T>
-concept VectorBits = (Traits<T>::size > 1) && std::is_same_v<T, typename Traits<T>::U>;
+concept VectorBits = (Traits<T>::size > 1) && std::is_same_v<T, typename Traits<T>::U> && !IsTwin<T>;
 
 // ---- One lane ------------------------------------------------------------------------
 
@@ -242,6 +384,8 @@ template <class V>
 [[nodiscard]] inline V splat(double x) {
     if constexpr (std::is_same_v<V, double>) {
         return x;
+    } else if constexpr (IsTwin<V>) {
+        return {splat<decltype(V{}.lo)>(x), splat<decltype(V{}.lo)>(x)};
     } else {
         V r{};
         for (int i = 0; i < size_v<V>; ++i) r[i] = x;
@@ -315,20 +459,20 @@ template <class M>
 using Signed = std::conditional_t<sizeof(M) == 16, s64x2, std::conditional_t<sizeof(M) == 32, s64x4, s64x8>>;
 }  // namespace detail
 template <class M>
-    requires(sizeof(M) >= 16)
+    requires(sizeof(M) >= 16 && !IsTwin<M>)
 [[nodiscard]] inline bool any(M m) {
     const s64x2 f = detail::fold_or(reinterpret_cast<detail::Signed<M>>(m));
     return __builtin_ia32_movmskpd(reinterpret_cast<f64x2>(f)) != 0;
 }
 template <class M>
-    requires(sizeof(M) >= 16)
+    requires(sizeof(M) >= 16 && !IsTwin<M>)
 [[nodiscard]] inline bool all(M m) {
     const s64x2 f = detail::fold_and(reinterpret_cast<detail::Signed<M>>(m));
     return __builtin_ia32_movmskpd(reinterpret_cast<f64x2>(f)) == 3;
 }
 #else
 template <class M>
-    requires(sizeof(M) >= 16)
+    requires(sizeof(M) >= 16 && !IsTwin<M>)
 [[nodiscard]] inline bool any(M m) {
     constexpr int n = sizeof(m) / 8;
     std::uint64_t acc = 0;
@@ -336,7 +480,7 @@ template <class M>
     return acc != 0;
 }
 template <class M>
-    requires(sizeof(M) >= 16)
+    requires(sizeof(M) >= 16 && !IsTwin<M>)
 [[nodiscard]] inline bool all(M m) {
     constexpr int n = sizeof(m) / 8;
     std::uint64_t acc = ~std::uint64_t{0};
@@ -417,6 +561,56 @@ template <Vector V>
     return x;
 }
 
+template <class H>
+[[nodiscard]] inline auto to_bits(Twin<H> x) {
+    return Twin<decltype(to_bits(x.lo))>{to_bits(x.lo), to_bits(x.hi)};
+}
+template <class H>
+[[nodiscard]] inline auto from_bits(Twin<H> u) {
+    return Twin<decltype(from_bits(u.lo))>{from_bits(u.lo), from_bits(u.hi)};
+}
+template <class MH, class H>
+[[nodiscard]] inline Twin<H> select(Twin<MH> m, Twin<H> a, Twin<H> b) {
+    return {select(m.lo, a.lo, b.lo), select(m.hi, a.hi, b.hi)};
+}
+template <class MH>
+[[nodiscard]] inline bool any(Twin<MH> m) {
+    return any(m.lo | m.hi);
+}
+template <class MH>
+[[nodiscard]] inline bool all(Twin<MH> m) {
+    return all(m.lo & m.hi);
+}
+template <class H>
+[[nodiscard]] inline Twin<H> sra(Twin<H> u, int s) {
+    return {sra(u.lo, s), sra(u.hi, s)};
+}
+template <class T, class H>
+[[nodiscard]] inline auto gather(const T* table, Twin<H> i) {
+    return Twin<decltype(gather(table, i.lo))>{gather(table, i.lo), gather(table, i.hi)};
+}
+template <class T, class H, class R>
+inline void gather_row(const T* table, Twin<H> i, Twin<R>& a, Twin<R>& b) {
+    R alo, blo, ahi, bhi;  // whole halves assigned below: see the Twin note above
+    gather_row(table, i.lo, alo, blo);
+    gather_row(table, i.hi, ahi, bhi);
+    a = Twin<R>{alo, ahi};
+    b = Twin<R>{blo, bhi};
+}
+template <class T, class H, class R>
+inline void gather_row(const T* table, Twin<H> i, Twin<R>& a, Twin<R>& b, Twin<R>& c) {
+    R alo, blo, clo, ahi, bhi, chi;
+    gather_row(table, i.lo, alo, blo, clo);
+    gather_row(table, i.hi, ahi, bhi, chi);
+    a = Twin<R>{alo, ahi};
+    b = Twin<R>{blo, bhi};
+    c = Twin<R>{clo, chi};
+}
+template <class H>
+[[nodiscard]] inline Twin<H> sqrt(Twin<H> x) {
+    return {sqrt(x.lo), sqrt(x.hi)};
+}
+
 // ---- Built on the above, for every lane type ------------------------------------------
 
 // Masks combined for every lane type (a one-lane mask is a bool, where ~ and & would give
@@ -470,6 +664,9 @@ template <class V>
 [[nodiscard]] inline V load(const double* p) {
     if constexpr (std::is_same_v<V, double>) {
         return *p;
+    } else if constexpr (IsTwin<V>) {
+        using H = decltype(V{}.lo);
+        return {load<H>(p), load<H>(p + size_v<H>)};
     } else {
         V r{};
         for (int i = 0; i < size_v<V>; ++i) r[i] = p[i];
@@ -480,6 +677,9 @@ template <class V>
 inline void store(double* p, V x) {
     if constexpr (std::is_same_v<V, double>) {
         *p = x;
+    } else if constexpr (IsTwin<V>) {
+        store(p, x.lo);
+        store(p + size_v<decltype(x.lo)>, x.hi);
     } else {
         for (int i = 0; i < size_v<V>; ++i) p[i] = x[i];
     }
@@ -491,6 +691,9 @@ template <class V>
 [[nodiscard]] inline bits_t<V> load_bytes(const unsigned char* p) {
     if constexpr (std::is_same_v<V, double>) {
         return *p;
+    } else if constexpr (IsTwin<V>) {
+        using H = decltype(V{}.lo);
+        return {load_bytes<H>(p), load_bytes<H>(p + size_v<H>)};
     } else {
 #if QUELM_LANES_VECTOR
         typedef unsigned char B __attribute__((vector_size(size_v<V>)));
@@ -510,6 +713,8 @@ template <class M>
 [[nodiscard]] inline unsigned lane_bits(M m) {
     if constexpr (std::is_integral_v<M>) {
         return m ? 1u : 0u;
+    } else if constexpr (IsTwin<M>) {
+        return lane_bits(m.lo) | lane_bits(m.hi) << (sizeof(m.lo) / 8);
     } else {
         constexpr int n = sizeof(m) / 8;
         unsigned r = 0;
