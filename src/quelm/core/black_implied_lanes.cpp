@@ -480,7 +480,7 @@ void solve_all(const double*& beta, const double*& x, std::size_t& n, double*& o
     }
 }
 
-QUELM_SIMD_KERNEL(solve_at_width, solve_all)
+QUELM_SIMD_KERNEL_TWIN(solve_at_width, solve_all)
 
 }  // namespace
 

@@ -393,12 +393,19 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
             fill(k);
         }
     }
-    if (n_failed > 0) implied_brent_lanes<V>(in, failed, n_failed, out, done, newton_state);
+    if (n_failed == 0) return;
+    // Few searches fill a twin's lanes badly (each runs a dozen steps or more, and the
+    // lanes idle once none is left to take): they run at one half's width.
+    if (lanes::IsTwin<V> && n_failed < 2 * w) {
+        implied_brent_lanes<lanes::half_t<V>>(in, failed, n_failed, out, done, newton_state);
+    } else {
+        implied_brent_lanes<V>(in, failed, n_failed, out, done, newton_state);
+    }
 }
 
 QUELM_SIMD_KERNEL(price_at_width, price_lanes)
 QUELM_SIMD_KERNEL(greeks_at_width, greeks_lanes)
-QUELM_SIMD_KERNEL(implied_at_width, implied_lanes)
+QUELM_SIMD_KERNEL_TWIN(implied_at_width, implied_lanes)
 
 }  // namespace
 
@@ -410,7 +417,7 @@ void greeks_block(const VanillaBlock& block, double* out, std::size_t stride, bo
 
 void implied_volatility_block(const VanillaBlock& block, double* out, bool* done) {
     unsigned char newton_state[kVanillaBlock];
-    implied_at_width(block, out, done, newton_state);
+    implied_volatility_block(block, out, done, newton_state);  // one instance of the kernel
 }
 
 void implied_volatility_block(const VanillaBlock& block, double* out, bool* done, unsigned char* newton_state) {
