@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/portable.hpp"
 #include "quelm/core/simd.hpp"
 #include "quelm/dates/day_count.hpp"
 #include "quelm/dates/serial.hpp"
@@ -159,9 +160,11 @@ V log_discount_lanes(const CurveLanes& c, V t) {
     return lanes::select(t == 0.0, lanes::splat<V>(0.0), inside);
 }
 
-// P(t) as discount_at: 1 at t = 0, else exp(ln P).
+// P(t) as discount_at: 1 at t = 0, else exp(ln P). Always inlined: Clang's flatten does not
+// reach it, and a call from an AVX2 entry point to a function built without AVX passes the
+// vectors in registers the callee does not read (its upper lanes were garbage).
 template <class V>
-V discount_lanes(const CurveLanes& c, V t) {
+QUELM_ALWAYS_INLINE V discount_lanes(const CurveLanes& c, V t) {
     return lanes::select(t == 0.0, lanes::splat<V>(1.0), exp_lanes(log_discount_lanes(c, t)));
 }
 

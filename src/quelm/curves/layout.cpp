@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <mutex>
 
 #include "quelm/dates/schedule.hpp"
 #include "quelm/dates/serial.hpp"
@@ -176,7 +177,23 @@ Result<Layout> lay_out(const Instrument& instrument, Serial reference) {
 }
 
 struct LayoutMemo::Cell {
+#if defined(__cpp_lib_atomic_shared_ptr)
     std::atomic<std::shared_ptr<const LaidOut>> last;
+    std::shared_ptr<const LaidOut> load() const { return last.load(std::memory_order_acquire); }
+    void store(std::shared_ptr<const LaidOut> laid) { last.store(std::move(laid), std::memory_order_release); }
+#else
+    // A standard library without std::atomic<std::shared_ptr> (libc++ 16): a lock instead.
+    mutable std::mutex lock;
+    std::shared_ptr<const LaidOut> last;
+    std::shared_ptr<const LaidOut> load() const {
+        const std::lock_guard<std::mutex> hold(lock);
+        return last;
+    }
+    void store(std::shared_ptr<const LaidOut> laid) {
+        const std::lock_guard<std::mutex> hold(lock);
+        last = std::move(laid);
+    }
+#endif
 };
 
 LayoutMemo LayoutMemo::fresh() {
@@ -186,11 +203,11 @@ LayoutMemo LayoutMemo::fresh() {
 }
 
 std::shared_ptr<const LaidOut> LayoutMemo::last() const {
-    return cell_ ? cell_->last.load(std::memory_order_acquire) : nullptr;
+    return cell_ ? cell_->load() : nullptr;
 }
 
 void LayoutMemo::keep(std::shared_ptr<const LaidOut> laid) const {
-    if (cell_) cell_->last.store(std::move(laid), std::memory_order_release);
+    if (cell_) cell_->store(std::move(laid));
 }
 
 Result<std::shared_ptr<const Layout>> lay_out_kept(const Instrument& instrument, Serial reference) {
