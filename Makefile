@@ -72,7 +72,7 @@ build:
 # imports it there: reference bugs that a release interpreter forgives crash it.
 DEBUG_PYTHON ?= python3.11-dbg
 debug-python:
-	cmake -S . -B build/debug-python -G Ninja -DPython_EXECUTABLE=$$(command -v $(DEBUG_PYTHON)) >/dev/null
+	cmake -S . -B build/debug-python -G Ninja -DQUELM_PYTHON_ASSERTS=ON -DPython_EXECUTABLE=$$(command -v $(DEBUG_PYTHON)) >/dev/null
 	cmake --build build/debug-python -j2 --target _core
 
 # A release wheel as users get it: built, repaired by auditwheel to a manylinux tag,
