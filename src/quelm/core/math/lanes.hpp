@@ -313,7 +313,7 @@ template <>
 struct Traits<u64x8> : VectorTraits<f64x8, u64x8, 8> {};
 template <class H, bool Lanes = (Traits<H>::size > 1)>
 struct TwinTraits {
-    static constexpr int size = 0;
+    static constexpr int size = 0;  // a twin of masks is no lane type
 };
 template <class H>
 struct TwinTraits<H, true> {
@@ -560,6 +560,8 @@ template <Vector V>
     for (int k = 0; k < size_v<V>; ++k) x[k] = std::sqrt(x[k]);
     return x;
 }
+
+// ---- Twins: each function on both halves ----------------------------------------------
 
 template <class H>
 [[nodiscard]] inline auto to_bits(Twin<H> x) {
