@@ -713,7 +713,7 @@ def test_unaligned_float64_input_is_read_like_aligned():
         vec.black_scholes(100.0, np.linspace(80.0, 120.0, 60), 0.03, 0.2, 1.0, "call").tolist()
 
 
-@pytest.mark.parametrize("shape", [(7, 37), (3, 2, 17), (40,)])
+@pytest.mark.parametrize("shape", [(7, 37), (3, 2, 17), (40,), (600,)])
 def test_price_and_greeks_blocks_across_rows_keep_the_scalar_bits(shape):
     # Ordinary options are taken sixteen at a time along a row; edge cases (zero vol or time,
     # the far tails, NaN, bad strikes) scattered among them go one by one. Both must give the

@@ -227,6 +227,20 @@ def test_dated_bond_measures_have_the_scalar_bits(bond, name):
     assert math.isnan(got[2])
 
 
+def test_dated_bond_prices_grouped_by_day_keep_the_scalar_bits():
+    # Elements settling on the same day are priced together, a day's elements scattered
+    # through blocks and mixed with ones the lanes leave to the element path.
+    rng = np.random.default_rng(21)
+    days = np.datetime64("2030-01-01") + np.array([0, 1, 17, 400, 401, 5000, 9000]).astype("timedelta64[D]")
+    settle = rng.choice(days, 700)
+    settle[::97] = np.datetime64("2060-01-01")  # after maturity: an error, as NaN
+    ys = rng.uniform(-0.01, 0.12, 700)
+    ys[3::50] = math.nan
+    for name in ("dated_bond_price", "dated_bond_dirty_price"):
+        got = getattr(vec, name)(NOTE, ys, settle, errors="nan")
+        assert_same_bits(got, scalar_each(getattr(NOTE, MEASURES[name]), ys, settle))
+
+
 def test_dated_bond_forms_broadcast_and_take_any_dates():
     ys = np.array([[0.03], [0.05], [0.07]])
     days = pd.date_range("2030-01-01", periods=4, freq="90D")

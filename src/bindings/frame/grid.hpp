@@ -254,10 +254,12 @@ void run_chunk(const Grid& g, std::size_t begin, std::size_t end) {
 // Up to kBlock elements on one row, computed together: operand k of element j is at
 // at[k] + j * step[k]. Writes output o of element j to out[o * kBlock + j] and sets done[j]
 // for the elements it computed; the rest run one by one through the element function.
-// 64: enough options for the solvers' lanes to be regrouped by the branch each one takes
-// (and refilled as options settle) without lanes left idle; still a few microseconds of
-// work between two checks of the stop flag.
-inline constexpr std::size_t kBlock = 64;
+// 256: enough options for the solvers' lanes to be regrouped by the branch each one takes
+// and refilled as options settle, with few lanes idle while a block's last solves finish
+// (at 64, eight lanes idled for a tenth of the Newton steps, and the few options Newton
+// leaves to Brent ran a lane group of their own per block); still some tens of
+// microseconds of work between two checks of the stop flag.
+inline constexpr std::size_t kBlock = 256;
 using Block = void (*)(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                        double* out, bool* done);
 

@@ -12,7 +12,7 @@
 
 namespace quelm::bonds {
 
-inline constexpr std::size_t kBondBlock = 64;
+inline constexpr std::size_t kBondBlock = 256;
 
 // Sets done[i] for the yields it priced and writes the clean price at y[i] to out[i].
 void clean_price_block(const FixedRateBond& bond, const double* y, std::size_t n, double* out, bool* done);

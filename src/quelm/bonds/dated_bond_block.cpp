@@ -1,6 +1,8 @@
 #include "quelm/bonds/dated_bond_block.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "quelm/core/math/pow_lanes.hpp"
 #include "quelm/core/simd.hpp"
@@ -74,19 +76,45 @@ void dated_price_block(const DatedBond& bond, const double* y, const std::int64_
         open[i] = std::isfinite(y[i]) && pow_base_on_main_path(base[i] == 1.0 ? 2.0 : base[i]) &&
                   settle[i] >= dates::kFirstSerial && settle[i] <= dates::kLastSerial;
     }
+    // The open elements grouped by settlement day, each group's members in element order:
+    // a table of days probed linearly (a quarter full at most), so a block of distinct days
+    // costs one probe per element rather than a scan of the block each.
+    constexpr std::size_t kSlots = 4 * kDatedBlock;
+    static_assert((kSlots & (kSlots - 1)) == 0, "the probe wraps with a mask");
+    std::uint16_t slot[kSlots] = {};  // 0: empty, else the group's number + 1
+    std::int64_t group_day[kDatedBlock];
+    std::size_t group_first[kDatedBlock], group_last[kDatedBlock], group_count[kDatedBlock], next[kDatedBlock];
+    std::size_t groups = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (!open[i]) continue;
         const std::int64_t day = settle[i];
-        std::size_t members[kDatedBlock], count = 0;
-        for (std::size_t j = i; j < n; ++j) {
-            if (open[j] && settle[j] == day) {
-                members[count++] = j;
-                open[j] = false;
+        std::size_t h = static_cast<std::size_t>((static_cast<std::uint64_t>(day) * 0x9E3779B97F4A7C15ull) >>
+                                                 (64 - std::countr_zero(kSlots)));
+        for (;; h = (h + 1) & (kSlots - 1)) {
+            if (slot[h] == 0) {
+                slot[h] = static_cast<std::uint16_t>(groups + 1);
+                group_day[groups] = day;
+                group_first[groups] = group_last[groups] = i;
+                group_count[groups++] = 1;
+                break;
+            }
+            const std::size_t g = slot[h] - 1u;
+            if (group_day[g] == day) {
+                next[group_last[g]] = i;
+                group_last[g] = i;
+                ++group_count[g];
+                break;
             }
         }
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::int64_t day = group_day[g];
+        const std::size_t count = group_count[g];
         // One element alone gains nothing from lanes: the scalar call builds its flows in
         // its thread's buffer, without allocating.
         if (count < 2) continue;
+        std::size_t members[kDatedBlock];
+        for (std::size_t k = 0, i = group_first[g]; k < count; ++k, i = next[i]) members[k] = i;
         const auto d = static_cast<dates::Serial>(day);
         const Result<StreetFlows> flows = bond.street_flows(d);
         if (!flows) continue;

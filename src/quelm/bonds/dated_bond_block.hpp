@@ -14,7 +14,7 @@
 
 namespace quelm::bonds {
 
-inline constexpr std::size_t kDatedBlock = 64;
+inline constexpr std::size_t kDatedBlock = 256;
 
 // Sets done[i] for the elements it priced and writes the price at yield y[i], settling on
 // day settle[i] (days since 1970-01-01), to out[i]: clean when `clean`, else dirty.

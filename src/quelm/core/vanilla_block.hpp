@@ -11,7 +11,7 @@
 
 namespace quelm {
 
-inline constexpr std::size_t kVanillaBlock = 64;
+inline constexpr std::size_t kVanillaBlock = 256;
 
 // The options of one block, n <= kVanillaBlock of them, one array per input (`price` is the
 // quote an implied volatility is solved for; `vol` is unused there).

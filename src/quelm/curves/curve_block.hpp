@@ -13,7 +13,7 @@
 
 namespace quelm::curves {
 
-inline constexpr std::size_t kCurveBlock = 64;
+inline constexpr std::size_t kCurveBlock = 256;
 
 // Each sets done[i] for the queries it answered and writes query i's answer to out[i].
 void discount_block(const YieldCurve& c, const double* t, std::size_t n, double* out, bool* done);

@@ -13,7 +13,7 @@
 
 namespace quelm::pricing {
 
-inline constexpr std::size_t kBarrierBlock = 64;
+inline constexpr std::size_t kBarrierBlock = 256;
 
 struct BarrierBlock {
     std::size_t n = 0;

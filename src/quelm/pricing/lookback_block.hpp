@@ -12,7 +12,7 @@
 
 namespace quelm::pricing {
 
-inline constexpr std::size_t kLookbackBlock = 64;
+inline constexpr std::size_t kLookbackBlock = 256;
 
 struct LookbackBlock {
     std::size_t n = 0;
