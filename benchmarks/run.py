@@ -6,7 +6,8 @@ Each module in benchmarks/cases/ defines ``cases(quick) -> list[dict]``; a case 
 name, a zero-argument ``quelm`` callable, ``peers`` (label -> zero-argument callable), a
 ``number`` of calls per timing, an optional ``repeats`` (more than the run's default, for
 short or noisy cases) and an optional ``note``. Every callable of a case is timed in the
-same run (best of the repeats, per call), and the ratio peer/quelm is printed.
+same run, the callables taking turns within each repeat (best of the repeats, per call), and
+the ratio peer/quelm is printed.
 A case with ``threads`` is timed in a child process whose worker pool starts with that many
 threads; ``cpus`` (a list of CPU numbers) pins that child to those processors. Case files
 named in OPT_IN run only with their flag (they start clusters). The table goes to
@@ -48,23 +49,28 @@ def load_cases(quick: bool, only: str | None, opted_in: frozenset = frozenset())
     return out
 
 
-def best_per_call(fn, number: int, repeats: int) -> float:
-    fn()  # warm-up: first-use costs (pool start, imports) are not the steady state
-    best = float("inf")
+def best_per_call(fns: list, number: int, repeats: int) -> list[float]:
+    """Best time per call of each callable. They take turns within each repeat, so a slow spell
+    of the machine (other tenants, a frequency change) falls on all of them alike rather than on
+    whichever happened to run then."""
+    for fn in fns:
+        fn()  # warm-up: first-use costs (pool start, imports) are not the steady state
+    best = [float("inf")] * len(fns)
     for _ in range(repeats):
-        start = time.perf_counter()
-        for _ in range(number):
-            fn()
-        best = min(best, (time.perf_counter() - start) / number)
+        for k, fn in enumerate(fns):
+            start = time.perf_counter()
+            for _ in range(number):
+                fn()
+            best[k] = min(best[k], (time.perf_counter() - start) / number)
     return best
 
 
 def time_case(case, repeats: int) -> tuple[float, dict]:
     number = max(1, int(case.get("number", 1)))
     repeats = max(repeats, int(case.get("repeats", 0)))
-    t_q = best_per_call(case["quelm"], number, repeats)
-    peers = {label: best_per_call(fn, number, repeats) for label, fn in (case.get("peers") or {}).items()}
-    return t_q, peers
+    peers = case.get("peers") or {}
+    t_q, *t_peers = best_per_call([case["quelm"], *peers.values()], number, repeats)
+    return t_q, dict(zip(peers, t_peers))
 
 
 def time_in_child(group: str, case, quick: bool, repeats: int) -> tuple[float, dict]:
