@@ -259,6 +259,31 @@ def test_long_str_columns_matched_on_the_pool_code_as_one_pass(dtype):
                      vec.greeks(spots[::3].copy(), 100, 0.05, 0.2, 1.0, types[::3].copy())["delta"])
 
 
+def test_long_columns_sorted_by_type_price_each_option_by_its_own_type():
+    # A chain as often held: its calls, then its puts. The second value appears only far past
+    # the column's first items, which teach the coder; every kind of column still gives each
+    # option its own type's price.
+    n = 20_000
+    types = np.array(["call"] * (n - 3000) + ["put"] * 3000)
+    spots = np.linspace(80.0, 120.0, n)
+    want = [quelm.black_scholes(s, 100, 0.05, 0.2, 1.0, o) for s, o in zip(spots, types)]
+    columns = [types, types.astype(object)]
+    try:
+        import pandas as pd
+
+        columns += [pd.array(types, dtype="string"), pd.Categorical(types)]
+        try:
+            import pyarrow  # noqa: F401
+
+            columns.append(pd.array(types, dtype="string[pyarrow]"))
+        except ImportError:
+            pass
+    except ImportError:
+        pass
+    for column in columns:
+        assert_same_bits(vec.black_scholes(spots, 100, 0.05, 0.2, 1.0, column), want)
+
+
 def test_errors_raise_the_first_failure_in_c_order():
     strikes = np.full(200_000, 100.0)
     strikes[[150_001, 70_003, 199_999]] = -1.0

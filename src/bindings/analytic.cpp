@@ -96,14 +96,28 @@ VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::s
 constexpr VanillaOperands kPricing{0, 1, 2, 3, 4, 5, 6};
 constexpr VanillaOperands kImplied{1, 2, 3, 0, 4, 5, 6};  // (market_price, spot, strike, rate, t, type, q)
 
+// The closed forms take a block in runs of 64 options: the copies of a run's operands, the
+// kernel's reads of them and its stores then stay in the first-level cache (a whole block's
+// do not, and a chain held in the second-level cache priced a quarter slower).
+constexpr std::size_t kRun = 64;
+template <class F>
+void in_runs(const char* const* at, const Py_ssize_t* step, std::size_t n, F run) {
+    constexpr std::size_t kOperands = 7;
+    const char* from[kOperands];
+    for (std::size_t s = 0; s < n; s += kRun) {
+        for (std::size_t k = 0; k < kOperands; ++k) from[k] = at[k] + step[k] * static_cast<Py_ssize_t>(s);
+        run(s, vanilla_block(from, step, std::min(kRun, n - s), kPricing));
+    }
+}
+
 void black_scholes_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
                         bool* done) {
-    black_scholes_block(vanilla_block(at, step, n, kPricing), out, done);
+    in_runs(at, step, n, [&](std::size_t s, const VanillaBlock& b) { black_scholes_block(b, out + s, done + s); });
 }
 
 void greeks_many(const void*, const char* const* at, const Py_ssize_t* step, std::size_t n, double* out,
                  bool* done) {
-    greeks_block(vanilla_block(at, step, n, kPricing), out, vec::kBlock, done);
+    in_runs(at, step, n, [&](std::size_t s, const VanillaBlock& b) { greeks_block(b, out + s, vec::kBlock, done + s); });
 }
 
 // Either solve in blocks, where a block's options share the method (else one by one).

@@ -360,6 +360,22 @@ private:
 // A str column this long or longer is matched on the pool, or coded as the call runs.
 constexpr std::size_t kCodesOnPool = 8192;
 
+// The items that teach a column coded as the call runs its values: the first 64, and 64 more
+// spread over the column to its last item. A value the call meets untaught sends the whole
+// column through a pass of its own and the call runs again, and a chain sorted by type (its
+// calls, then its puts) would otherwise meet its second value only past the first items.
+template <class Learn>
+bool teach(std::size_t n, Learn learn) {
+    constexpr std::size_t kFirst = 64, kSpread = 64;
+    const std::size_t first = std::min(n, kFirst);
+    for (std::size_t i = 0; i < first; ++i)
+        if (!learn(i)) return false;
+    if (n > first)
+        for (std::size_t k = 1; k <= kSpread; ++k)
+            if (!learn(first + (n - 1 - first) * k / kSpread)) return false;
+    return true;
+}
+
 // --- columns coded as the call runs (CodeReader): each reader reads the column's own
 // memory only, so worker threads may run it while the calling thread holds the lock and
 // the column holds its items.
@@ -575,8 +591,8 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             if (reader != nullptr && n >= kCodesOnPool) {
                 // The first values teach the words; the call codes every item against them.
                 unsigned char first = 0;
-                for (std::size_t i = 0; i < 64; ++i)
-                    if (!coder.object(load_item<PyObject*>(items(i)), first)) return false;
+                if (!teach(n, [&](std::size_t i) { return coder.object(load_item<PyObject*>(items(i)), first); }))
+                    return false;
                 if (coder.words().count > 0) {
                     auto state = std::make_shared<ObjectWords>(ObjectWords{coder.words()});
                     if (items.flat) {
@@ -658,16 +674,17 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             seen.add(raw, v[i]);
             return true;
         };
-        const std::size_t taught = n < kCodesOnPool ? n : std::min<std::size_t>(n, 64);
-        for (std::size_t i = 0; i < taught; ++i)
-            if (!learn(i)) return false;
-        if (reader != nullptr && n > taught) {  // the call codes every item against the values taught
+        if (reader != nullptr && n >= kCodesOnPool) {  // the call codes every item against the values taught
+            if (!teach(n, learn)) return false;
             owned.codes.pop_back();
             auto state = std::make_shared<RawWords>(seen);
             code_as_run(b, shape, op, *reader, {&read_str, state.get()});
             owned.states.push_back(std::move(state));
             return true;
         }
+        const std::size_t taught = n < kCodesOnPool ? n : std::min<std::size_t>(n, 64);
+        for (std::size_t i = 0; i < taught; ++i)
+            if (!learn(i)) return false;
         if (n > taught) {
             std::vector<unsigned char> unknown(n - taught);
             const bool flat = items.flat;
@@ -756,8 +773,7 @@ bool read_arrow_text(PyObject* o, Coder& coder, Owned& owned, Operand& op, CodeR
     const std::vector<Py_ssize_t> shape{static_cast<Py_ssize_t>(n)};
     if (reader != nullptr && n >= kCodesOnPool) {
         unsigned char taught = 0;
-        for (std::size_t i = 0; i < 64; ++i)
-            if (!code_of(i, taught)) return false;
+        if (!teach(n, [&](std::size_t i) { return code_of(i, taught); })) return false;
         if (state->words.count > 0) {
             op.base = first;
             op.shape = shape;

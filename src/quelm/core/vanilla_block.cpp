@@ -54,21 +54,30 @@ void each_group(const VanillaBlock& b, const bool* use, Body body) {
     }
 }
 
-// Lanes j .. j + width of a block whose every array is filled, read straight from the
-// arrays (no lane assembled through memory), and which of them hold an ordinary option;
-// the others get a harmless at-the-money option, so that no rare path runs for them.
+// The inputs of lanes j .. j + width, one pointer per array.
+struct Columns {
+    const double *spot, *strike, *rate, *vol, *expiry, *q;
+    const OptionType* type;
+};
+Columns columns_at(const VanillaBlock& b, std::size_t j) {
+    return {b.spot + j, b.strike + j, b.rate + j, b.vol + j, b.expiry + j, b.dividend_yield + j, b.type + j};
+}
+
+// Width lanes read straight from the arrays (no lane assembled through memory), and which of
+// them hold an ordinary option; the others get a harmless at-the-money option, so that no
+// rare path runs for them.
 template <class V>
 struct Group {
     VanillaLanes<V> in;
     unsigned use;  // bit k: lane k is ordinary
 };
 template <class V>
-Group<V> load_group(const VanillaBlock& b, std::size_t j) {
+Group<V> load_group(const Columns& c) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
-    const V spot = lanes::load<V>(b.spot + j), strike = lanes::load<V>(b.strike + j);
-    const V rate = lanes::load<V>(b.rate + j), vol = lanes::load<V>(b.vol + j);
-    const V t = lanes::load<V>(b.expiry + j), q = lanes::load<V>(b.dividend_yield + j);
-    const auto types = lanes::load_bytes<V>(reinterpret_cast<const unsigned char*>(b.type + j));
+    const V spot = lanes::load<V>(c.spot), strike = lanes::load<V>(c.strike);
+    const V rate = lanes::load<V>(c.rate), vol = lanes::load<V>(c.vol);
+    const V t = lanes::load<V>(c.expiry), q = lanes::load<V>(c.q);
+    const auto types = lanes::load_bytes<V>(reinterpret_cast<const unsigned char*>(c.type));
     // The ordinary option of the closed forms: finite inputs, spot, strike, vol and time > 0
     // (NaN fails every comparison).
     const auto positive = [&](V x) { return lanes::mask_and(x > 0.0, x < kInf); };
@@ -84,26 +93,35 @@ Group<V> load_group(const VanillaBlock& b, std::size_t j) {
             lanes::lane_bits(use)};
 }
 
+// The last lanes of a block whose size is not a whole number of vectors: its options, then
+// padding, so every lane reads set values.
+struct Tail {
+    static constexpr std::size_t kWidest = 8;
+    double spot[kWidest], strike[kWidest], rate[kWidest], vol[kWidest], expiry[kWidest], q[kWidest];
+    OptionType type[kWidest];
+    Tail(const VanillaBlock& b, std::size_t j) {
+        for (std::size_t k = 0; k < kWidest; ++k) {
+            const bool in = j + k < b.n;
+            spot[k] = in ? b.spot[j + k] : 1.0;
+            strike[k] = in ? b.strike[j + k] : 1.0;
+            rate[k] = in ? b.rate[j + k] : 0.0;
+            vol[k] = in ? b.vol[j + k] : 0.2;
+            expiry[k] = in ? b.expiry[j + k] : 1.0;
+            q[k] = in ? b.dividend_yield[j + k] : 0.0;
+            type[k] = in ? b.type[j + k] : OptionType::Call;
+        }
+    }
+    Columns columns() const { return {spot, strike, rate, vol, expiry, q, type}; }
+};
+
 // Runs body(j, group) over the lane groups of a block that hold an ordinary option, and
-// marks done[i] for those options. A short block is padded first, so every lane reads set
-// values.
+// marks done[i] for those options.
 template <class V, class Body>
 void each_ordinary_group(const VanillaBlock& b, bool* done, Body body) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
-    VanillaBlock padded;
-    const VanillaBlock* full = &b;
-    if (b.n < kVanillaBlock) {
-        padded = b;
-        for (std::size_t i = b.n; i < kVanillaBlock; ++i) {
-            padded.spot[i] = padded.strike[i] = padded.expiry[i] = 1.0;
-            padded.rate[i] = padded.dividend_yield[i] = 0.0;
-            padded.vol[i] = padded.price[i] = 0.2;
-            padded.type[i] = OptionType::Call;
-        }
-        full = &padded;
-    }
+    static_assert(w <= Tail::kWidest);
     for (std::size_t j = 0; j < b.n; j += w) {
-        const Group<V> g = load_group<V>(*full, j);
+        const Group<V> g = j + w <= b.n ? load_group<V>(columns_at(b, j)) : load_group<V>(Tail(b, j).columns());
         for (std::size_t k = 0; k < w && j + k < b.n; ++k) done[j + k] = ((g.use >> k) & 1u) != 0;
         if (g.use != 0) body(j, g.in);
     }
