@@ -72,7 +72,7 @@ def cases(quick: bool) -> list:
          "quelm": lambda: vec.black_scholes(s, k, R, v, t, kind),
          "peers": {"NumPy + scipy.special.ndtr formula": lambda: np_black_scholes(s, k, v, t, kind),
                    "quelm, one 'call' for all": lambda: vec.black_scholes(s, k, R, v, t, "call")},
-         "number": 1, "repeats": 15,
+         "number": 1, "repeats": 31,
          "note": "targets: ratio >= 4 against NumPy; the str column within 1.3x of one 'call' "
                               "(ratio >= 0.77)"},
     ]
@@ -86,7 +86,7 @@ def cases(quick: bool) -> list:
                         "quelm": (lambda c=column: vec.black_scholes(s, k, R, v, t, c)),
                         "peers": {"quelm, the str column": lambda: vec.black_scholes(s, k, R, v, t, kind),
                                   "quelm, one 'call' for all": lambda: vec.black_scholes(s, k, R, v, t, "call")},
-                        "number": 1, "repeats": 15,
+                        "number": 1, "repeats": 31,
                         "note": "target: within 1.3x of the str column and of one 'call' "
                                              "(ratio >= 0.77)"})
     except ImportError:
