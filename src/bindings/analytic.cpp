@@ -90,7 +90,7 @@ VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::s
         if (!known) b.spot[j] = kNaN;
         b.type[j] = known ? static_cast<OptionType>(code) : OptionType::Call;
     }
-    std::copy_n(b.vol, n, b.price);
+    block_copy(b.price, b.vol, n);
     return b;
 }
 constexpr VanillaOperands kPricing{0, 1, 2, 3, 4, 5, 6};

@@ -277,17 +277,19 @@ inline std::int64_t block_days(const char* const* at, const Py_ssize_t* step, st
 inline unsigned char block_code(const char* const* at, const Py_ssize_t* step, std::size_t k, std::size_t j) {
     return static_cast<unsigned char>(*(at[k] + step[k] * static_cast<Py_ssize_t>(j)));
 }
-// n <= kBlock doubles from src to dst. A whole block goes in small fixed-size pieces: a
-// copy of a variable size, or one of a whole block's 512 bytes, becomes a string
-// instruction whose start costs more than the copy itself.
+// n <= kBlock doubles from src to dst, in small fixed-size pieces: a copy of a variable size,
+// or one of a whole block's 2 KB, becomes a string instruction whose start costs more than
+// the copy itself (and a loop of single doubles is made into one).
 inline void block_copy(double* dst, const void* src, std::size_t n) {
-    if (n == kBlock) {
-        const auto* from = static_cast<const char*>(src);
-        for (std::size_t j = 0; j < kBlock; j += 4) std::memcpy(dst + j, from + j * sizeof(double), 4 * sizeof(double));
-    } else {
-        const auto* from = static_cast<const char*>(src);
-        for (std::size_t j = 0; j < n; ++j) std::memcpy(dst + j, from + j * sizeof(double), sizeof(double));
-    }
+    const auto* from = static_cast<const char*>(src);
+    const auto pieces = [&]<std::size_t N>(std::size_t first) {
+        for (std::size_t j = first; j < first + N; j += 4)
+            std::memcpy(dst + j, from + j * sizeof(double), 4 * sizeof(double));
+    };
+    std::size_t j = 0;
+    for (; j + 64 <= n; j += 64) pieces.template operator()<64>(j);
+    for (; j + 4 <= n; j += 4) pieces.template operator()<4>(j);
+    for (; j < n; ++j) std::memcpy(dst + j, from + j * sizeof(double), sizeof(double));
 }
 
 // Operand k of a block's elements 0 .. n-1 as float64 values: one copy when the operand is
