@@ -259,6 +259,19 @@ def test_long_str_columns_matched_on_the_pool_code_as_one_pass(dtype):
                      vec.greeks(spots[::3].copy(), 100, 0.05, 0.2, 1.0, types[::3].copy())["delta"])
 
 
+def test_a_rejected_option_string_fails_its_element_only_with_a_broadcast_spot():
+    # One spot for the whole chain, read once per block: a bad string marks its own element
+    # and no later one, within a block and across blocks.
+    strikes = np.linspace(60.0, 140.0, 700)
+    types = np.where(np.arange(700) % 3 == 0, "put", "call").astype("U4")
+    types[[10, 70, 300]] = "x"
+    got = vec.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, types, errors="nan")
+    assert np.flatnonzero(np.isnan(got)).tolist() == [10, 70, 300]
+    keep = ~np.isnan(got)
+    assert_same_bits(got[keep], [quelm.black_scholes(100.0, k, 0.05, 0.2, 1.0, o)
+                                 for k, o in zip(strikes[keep], types[keep])])
+
+
 def test_long_columns_sorted_by_type_price_each_option_by_its_own_type():
     # A chain as often held: its calls, then its puts. The second value appears only far past
     # the column's first items, which teach the coder; every kind of column still gives each

@@ -74,23 +74,38 @@ Result<double> implied_volatility_of(double market_price, double spot, double st
 struct VanillaOperands {
     std::size_t spot, strike, rate, vol, t, type, q;
 };
-VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::size_t n, VanillaOperands k) {
+// Fills b with the block's n elements. A broadcast operand (one value for every element) is
+// written only when `broadcast_too`: the closed forms' runs share one block and its values.
+// Returns whether it marked a rejected string's spot (a broadcast spot is then written anew
+// for the next run).
+bool fill_vanilla(VanillaBlock& b, const char* const* at, const Py_ssize_t* step, std::size_t n, VanillaOperands k,
+                  bool broadcast_too) {
     using namespace vec;
-    VanillaBlock b;
     b.n = n;
-    block_reals(at, step, k.spot, n, b.spot);
-    block_reals(at, step, k.strike, n, b.strike);
-    block_reals(at, step, k.rate, n, b.rate);
-    block_reals(at, step, k.vol, n, b.vol);
-    block_reals(at, step, k.t, n, b.expiry);
-    block_reals(at, step, k.q, n, b.dividend_yield);
+    const auto reals = [&](std::size_t operand, double* dst) {
+        if (step[operand] != 0 || broadcast_too) block_reals(at, step, operand, n, dst);
+    };
+    reals(k.spot, b.spot);
+    reals(k.strike, b.strike);
+    reals(k.rate, b.rate);
+    reals(k.vol, b.vol);
+    reals(k.t, b.expiry);
+    reals(k.q, b.dividend_yield);
+    // Without a branch per element (a rejected string is rare, but the loop then vectorises).
+    bool marked = false;
     for (std::size_t j = 0; j < n; ++j) {
         const unsigned char code = block_code(at, step, k.type, j);
         const bool known = code < option_count<OptionType>();
-        if (!known) b.spot[j] = kNaN;
-        b.type[j] = known ? static_cast<OptionType>(code) : OptionType::Call;
+        marked = marked || !known;
+        b.spot[j] = known ? b.spot[j] : kNaN;
+        b.type[j] = static_cast<OptionType>(known ? code : static_cast<unsigned char>(OptionType::Call));
     }
     block_copy(b.price, b.vol, n);
+    return marked;
+}
+VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::size_t n, VanillaOperands k) {
+    VanillaBlock b;
+    fill_vanilla(b, at, step, n, k, true);
     return b;
 }
 constexpr VanillaOperands kPricing{0, 1, 2, 3, 4, 5, 6};
@@ -104,9 +119,12 @@ template <class F>
 void in_runs(const char* const* at, const Py_ssize_t* step, std::size_t n, F run) {
     constexpr std::size_t kOperands = 7;
     const char* from[kOperands];
+    VanillaBlock b;
+    bool marked = false;
     for (std::size_t s = 0; s < n; s += kRun) {
         for (std::size_t k = 0; k < kOperands; ++k) from[k] = at[k] + step[k] * static_cast<Py_ssize_t>(s);
-        run(s, vanilla_block(from, step, std::min(kRun, n - s), kPricing));
+        marked = fill_vanilla(b, from, step, std::min(kRun, n - s), kPricing, s == 0 || marked);
+        run(s, static_cast<const VanillaBlock&>(b));
     }
 }
 
