@@ -53,6 +53,9 @@ struct Sink {
     }
 };
 
+// Keep: whether the paths are kept (else only the terminal values), fixed for the whole loop
+// so that a step carries no test of it.
+template <bool Keep>
 struct Stepper {
     std::uint64_t steps;
     Xoshiro256pp& rng;
@@ -60,6 +63,10 @@ struct Stepper {
     Sink sink;
     double* last_p;
     double* last_q;
+
+    void put(std::size_t k, double p, double q) const {
+        if constexpr (Keep) sink.put(k, p, q);
+    }
 
     void finish(double p, double q) const {
         *last_p = p;
@@ -74,7 +81,7 @@ struct Stepper {
             const double u = standard_normal(rng) * s;
             p = p * quelm::exp(drift + u);
             q = q * quelm::exp(drift - u);
-            sink.put(k, p, q);
+            put(k, p, q);
             if (stop_at(k)) return;
         }
         finish(p, q);
@@ -89,7 +96,7 @@ struct Stepper {
             const double zs = standard_normal(rng) * s;
             p = p * a + b + zs;
             q = q * a + b - zs;
-            sink.put(k, p, q);
+            put(k, p, q);
             if (stop_at(k)) return;
         }
         finish(p, q);
@@ -113,7 +120,7 @@ struct Stepper {
             xq = xq + (drift_q - diff_q);
             rp = std::max(xp, 0.0);
             rq = std::max(xq, 0.0);
-            sink.put(k, rp, rq);
+            put(k, rp, rq);
             if (stop_at(k)) return;
         }
         finish(rp, rq);
@@ -141,7 +148,7 @@ struct Stepper {
                     q = q * factor;
                 }
             }
-            sink.put(k, p, q);
+            put(k, p, q);
             if (stop_at(k)) return;
         }
         finish(p, q);
@@ -166,7 +173,7 @@ struct Stepper {
             const double diff_q = sq_ * m.xi * sq * z1;
             vp = vp + (diff_p + drift_p);
             vq = vq + (drift_q - diff_q);
-            sink.put(k, p, q);
+            put(k, p, q);
             if (stop_at(k)) return;
         }
         finish(p, q);
@@ -178,7 +185,11 @@ void run_pair(const Process& process, std::uint64_t steps, Xoshiro256pp& rng, do
     const double dt = t / static_cast<double>(steps);
     const double sq = std::sqrt(dt);
     sink.put(0, x0, x0);
-    std::visit(Stepper{steps, rng, x0, dt, sq, sink, &last_p, &last_q}, process);
+    if (sink.plus != nullptr) {
+        std::visit(Stepper<true>{steps, rng, x0, dt, sq, sink, &last_p, &last_q}, process);
+    } else {
+        std::visit(Stepper<false>{steps, rng, x0, dt, sq, sink, &last_p, &last_q}, process);
+    }
 }
 
 bool positive_x0(const Process& p) {
