@@ -91,7 +91,8 @@ bool fill_vanilla(VanillaBlock& b, const char* const* at, const Py_ssize_t* step
     reals(k.vol, b.vol);
     reals(k.t, b.expiry);
     reals(k.q, b.dividend_yield);
-    // Without a branch per element (a rejected string is rare, but the loop then vectorises).
+    // The codes checked without a branch per element: the element's spot and type are
+    // stored either way.
     bool marked = false;
     for (std::size_t j = 0; j < n; ++j) {
         const unsigned char code = block_code(at, step, k.type, j);
@@ -113,7 +114,7 @@ constexpr VanillaOperands kImplied{1, 2, 3, 0, 4, 5, 6};  // (market_price, spot
 
 // The closed forms take a block in runs of 64 options: the copies of a run's operands, the
 // kernel's reads of them and its stores then stay in the first-level cache (a whole block's
-// do not, and a chain held in the second-level cache priced a quarter slower).
+// 14 KB of operands would not).
 constexpr std::size_t kRun = 64;
 template <class F>
 void in_runs(const char* const* at, const Py_ssize_t* step, std::size_t n, F run) {
