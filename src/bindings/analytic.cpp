@@ -125,7 +125,7 @@ void in_runs(const char* const* at, const Py_ssize_t* step, std::size_t n, F run
     for (std::size_t s = 0; s < n; s += kRun) {
         for (std::size_t k = 0; k < kOperands; ++k) from[k] = at[k] + step[k] * static_cast<Py_ssize_t>(s);
         marked = fill_vanilla(b, from, step, std::min(kRun, n - s), kPricing, s == 0 || marked);
-        run(s, static_cast<const VanillaBlock&>(b));
+        run(s, b);
     }
 }
 

@@ -589,7 +589,7 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             const std::size_t n = element_count(shape);
             const Items items{b};
             if (reader != nullptr && n >= kCodesOnPool) {
-                // The first values teach the words; the call codes every item against them.
+                // Items spread over the column teach the words; the call codes every item against them.
                 unsigned char first = 0;
                 if (!teach(n, [&](std::size_t i) { return coder.object(load_item<PyObject*>(items(i)), first); }))
                     return false;
