@@ -236,6 +236,20 @@ def test_many_spellings_and_late_bad_elements_in_long_string_arrays(kind):
                                       for s, o in zip(spots[keep], two[keep])]
 
 
+@pytest.mark.parametrize("form", ["U", "O", "string"])
+def test_an_eight_character_value_one_letter_off_a_valid_one_is_rejected(form):
+    # Long columns are coded from each value's characters packed in a word: every one of an
+    # eight-character value's letters must count, wherever the typo sits.
+    pd = pytest.importorskip("pandas") if form == "string" else None
+    n = 9000
+    for position in range(8):
+        typo = "european"[:position] + "#" + "european"[position + 1:]
+        values = np.array(["european", "american"] * (n // 2) + [typo], dtype=object)
+        column = pd.array(values.astype(str), dtype="string") if form == "string" else values.astype(form)
+        with pytest.raises(quelm.ElementError, match=rf'^at index \({n},\): .*got "{typo}"'):
+            vec.binomial(100.0, 100.0, 0.05, 0.2, 1.0, "put", column, steps=4)
+
+
 @pytest.mark.parametrize("dtype", ["U4", "U5"])
 def test_long_str_columns_matched_on_the_pool_code_as_one_pass(dtype):
     # A long NumPy str column is matched against its first values on the worker pool; values

@@ -132,9 +132,9 @@ public:
     // A short ASCII str (every option name) as one word, as text_word gives it. A str keeps
     // a NUL after its characters, so one of 3 to 8 characters is read as two overlapping
     // four-byte loads without a branch on its length (a column of "call" and "put" would
-    // mispredict every other one). Reads the str's own memory only (no interpreter call), so
-    // worker threads may do it while the calling thread holds the lock and the array holds
-    // the str.
+    // mispredict every other one): its first four characters (of three, with the NUL) and
+    // its last four. Reads the str's own memory only (no interpreter call), so worker
+    // threads may do it while the calling thread holds the lock and the array holds the str.
     QUELM_ALWAYS_INLINE static bool short_word(PyObject* item, std::uint64_t& word, std::size_t& len) {
         if (!(PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item) && PyUnicode_GET_LENGTH(item) <= 8))
             return false;
@@ -143,10 +143,11 @@ public:
         // without the call the compiler may leave in this loop)
         const auto* data = reinterpret_cast<const unsigned char*>(reinterpret_cast<const PyASCIIObject*>(item) + 1);
         if (std::endian::native == std::endian::little && len >= 3) {
-            std::uint32_t lo, hi;  // characters 0-3, and len-3 to the NUL at len
+            const std::size_t last = len > 4 ? len - 4 : 0;
+            std::uint32_t lo, hi;
             std::memcpy(&lo, data, 4);
-            std::memcpy(&hi, data + len - 3, 4);
-            word = lo | (std::uint64_t{hi} << (8 * (len - 3)));
+            std::memcpy(&hi, data + last, 4);
+            word = lo | (std::uint64_t{hi} << (8 * last));
             return true;
         }
         word = 0;
