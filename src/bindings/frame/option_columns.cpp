@@ -142,7 +142,7 @@ public:
         // a compact ASCII str's characters follow its header (what PyUnicode_DATA finds,
         // without the call the compiler may leave in this loop)
         const auto* data = reinterpret_cast<const unsigned char*>(reinterpret_cast<const PyASCIIObject*>(item) + 1);
-        if (std::endian::native == std::endian::little && len >= 3) {
+        if (std::endian::native == std::endian::little && len >= 3) [[likely]] {
             const std::size_t last = len > 4 ? len - 4 : 0;
             std::uint32_t lo, hi;
             std::memcpy(&lo, data, 4);
@@ -383,39 +383,68 @@ bool teach(std::size_t n, Learn learn) {
 
 // A column whose items are Python str objects.
 struct ObjectWords {
-    LearnedWords words;
+    // The learned words as keys: a short ASCII word and its length in one value, one to one,
+    // since an ASCII byte's top bit is clear and the bytes past the length are zero (so one
+    // comparison per word, not two).
+    std::size_t count = 0;
+    std::array<std::uint64_t, 8> key{};
+    std::array<unsigned, 8> code{};
     const char* begin = nullptr;  // a contiguous column's items (else nullptr)
     const char* end = nullptr;
+    static std::uint64_t key_of(std::uint64_t word, std::size_t len) { return word ^ (std::uint64_t{len} << 60); }
+    explicit ObjectWords(const LearnedWords& w) : count(w.count) {
+        for (std::size_t e = 0; e < count; ++e) key[e] = key_of(w.word[e], w.len[e]), code[e] = w.code[e];
+    }
 };
 bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) {
     const auto& column = *static_cast<const ObjectWords*>(state);
-    constexpr std::size_t kAhead = 8;
-    const bool ask = column.begin != nullptr && step == static_cast<Py_ssize_t>(sizeof(PyObject*));
-    // (Addresses as integers: the items asked for may lie past the column's end.)
-    const auto first = reinterpret_cast<std::uintptr_t>(column.begin), last = reinterpret_cast<std::uintptr_t>(column.end);
-    const auto ask_for = [&](std::size_t j) {
-        const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(at) + j * sizeof(PyObject*);
-        if (p >= first && p < last) {
-            const auto item = reinterpret_cast<std::uintptr_t>(load_item<const char*>(reinterpret_cast<const char*>(p)));
-            prefetch(reinterpret_cast<const void*>(item));                               // the header
-            prefetch(reinterpret_cast<const void*>(item + sizeof(PyASCIIObject) + 7));  // the characters
-        }
-    };
-    return with_count(column.words.count, [&](auto count) {
-        const LearnedWords local = column.words;  // in registers: the code stores could alias it
+    const auto item = [&](std::size_t j) { return load_item<PyObject*>(at + step * static_cast<Py_ssize_t>(j)); };
+    // A column of str objects is as much memory as all the other operands together. Its next
+    // block's items are handed to the block function, whose kernel asks for them a few at a
+    // time as it computes; this block's items were asked for so by the last block's kernel,
+    // or else (the chunk's first block, a function that does not take them) here, a few items
+    // ahead of their reads.
+    const bool flat = column.begin != nullptr && step == static_cast<Py_ssize_t>(sizeof(PyObject*));
+    ItemsAhead& ahead = items_ahead();
+    const bool asked = ahead.taken && ahead.items == reinterpret_cast<const void* const*>(at);
+    std::size_t next = 0;
+    if (flat) {
+        const auto left = static_cast<std::size_t>(column.end - at) / sizeof(PyObject*);
+        next = left > n ? std::min(n, left - n) : 0;
+    }
+    return with_count(column.count, [&](auto count) {
+        // in registers: the code stores could alias them
+        const std::array<std::uint64_t, 8> keys = column.key;
+        const std::array<unsigned, 8> known = column.code;
         unsigned missing = 0;
-        for (std::size_t j = 0; j < n; ++j) {
-            if (ask) ask_for(j + kAhead);
+        const auto code = [&](std::size_t j) {
             std::uint64_t word;
             std::size_t len;
-            if (!Coder::short_word(load_item<PyObject*>(at + step * static_cast<Py_ssize_t>(j)), word, len))
+            if (!Coder::short_word(item(j), word, len)) [[unlikely]]
                 return false;
-            const unsigned code = local.code_of<count()>(word, len);
-            codes[j] = static_cast<unsigned char>(code);
-            missing |= code;
-        }
-        if (ask)
-            for (std::size_t j = n; j < n + kAhead; ++j) ask_for(j + kAhead);  // the next block's first
+            const std::uint64_t key = ObjectWords::key_of(word, len);
+            unsigned c = 0x100;
+            for (std::size_t e = 0; e < count(); ++e) {  // without a branch to mispredict
+                const unsigned same = 0u - static_cast<unsigned>(key == keys[e]);
+                c = (c & ~same) | (known[e] & same);
+            }
+            codes[j] = static_cast<unsigned char>(c);
+            missing |= c;
+            return true;
+        };
+        constexpr std::size_t kAhead = 8;
+        std::size_t j = 0;
+        if (flat && !asked)
+            for (; j + kAhead < n; ++j) {
+                const auto* later = reinterpret_cast<const char*>(item(j + kAhead));
+                prefetch(later);                               // the header
+                prefetch(later + sizeof(PyASCIIObject) + 7);  // the characters
+                if (!code(j)) return false;
+            }
+        for (; j < n; ++j)
+            if (!code(j)) return false;
+        ahead = {reinterpret_cast<const void* const*>(at + step * static_cast<Py_ssize_t>(n)), next,
+                 sizeof(PyASCIIObject) + 8, false};
         return missing < 0x100;
     });
 }
@@ -595,7 +624,7 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
                 if (!teach(n, [&](std::size_t i) { return coder.object(load_item<PyObject*>(items(i)), first); }))
                     return false;
                 if (coder.words().count > 0) {
-                    auto state = std::make_shared<ObjectWords>(ObjectWords{coder.words()});
+                    auto state = std::make_shared<ObjectWords>(coder.words());
                     if (items.flat) {
                         state->begin = items.base;
                         state->end = items.base + static_cast<Py_ssize_t>(n) * b.itemsize;
