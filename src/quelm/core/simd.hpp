@@ -50,8 +50,8 @@ struct SimdChoice {
 // lane type of the chosen width (double for "scalar"), compiled for that width's
 // instruction set. impl is a function template over the lane type returning void.
 // QUELM_SIMD_KERNEL_TWIN does the same with two vectors per lane group (lanes::Twin) on
-// SSE2 and AVX2, for kernels whose every step waits on the one before (iterative solves):
-// the two halves' chains interleave. (AVX-512 keeps one vector: its kernels are not measured
+// SSE2 and AVX2, for kernels whose every step waits on the one before (iterative solves,
+// the closed forms' chains of elementary functions): the two halves' chains interleave. (AVX-512 keeps one vector: its kernels are not measured
 // on a machine that has it.)
 #define QUELM_SIMD_KERNEL_OF(name, impl, wide, middle, narrow)                                        \
     template <class... A>                                                                             \

@@ -429,8 +429,8 @@ void implied_lanes(const VanillaBlock& b, double* out, bool* done, unsigned char
     }
 }
 
-QUELM_SIMD_KERNEL(price_at_width, price_lanes)
-QUELM_SIMD_KERNEL(greeks_at_width, greeks_lanes)
+QUELM_SIMD_KERNEL_TWIN(price_at_width, price_lanes)
+QUELM_SIMD_KERNEL_TWIN(greeks_at_width, greeks_lanes)
 QUELM_SIMD_KERNEL_TWIN(implied_at_width, implied_lanes)
 
 }  // namespace
