@@ -241,6 +241,41 @@ def test_dated_bond_prices_grouped_by_day_keep_the_scalar_bits():
         assert_same_bits(got, scalar_each(getattr(NOTE, MEASURES[name]), ys, settle))
 
 
+SHAPES = [
+    dict(issue="2024-05-15", maturity="2054-05-15"),
+    dict(issue="2021-03-31", maturity="2031-03-31", frequency=4, end_of_month=True),
+    dict(issue="2022-01-10", maturity="2027-01-10", frequency=12, ex_coupon_days=7, calendar="target"),
+    dict(issue="2022-01-10", maturity="2027-01-10", frequency=12, ex_coupon_days=40, calendar="target"),
+    dict(issue="2020-06-01", maturity="2035-06-01", frequency=1, ex_coupon_days=200, calendar="uk"),
+    dict(issue="2023-02-28", maturity="2033-03-15", first_coupon="2023-06-15"),
+    dict(issue="2023-02-28", maturity="2033-03-15", first_coupon="2024-03-15", ex_coupon_days=5, calendar="uk"),
+    dict(issue="2024-06-15", maturity="2034-06-15", frequency=12, convention="following",
+         calendar="us-government-bond"),
+    dict(issue="2024-06-15", maturity="2034-06-15", day_count="30/360"),
+    dict(issue="2024-06-15", maturity="2034-06-15", day_count="act/365f", ex_coupon_days=3),
+]
+
+
+@pytest.mark.parametrize("shape", SHAPES, ids=range(len(SHAPES)))
+def test_dated_bond_prices_at_every_day_keep_the_scalar_bits(shape):
+    # Settlement on every day of the first and last years (accrual starts, ex-coupon dates
+    # before and after them, payment eves, days between a roll date and its adjusted payment)
+    # and spread over the life, each day its own: priced in
+    # lanes from each period's own figures where the period allows, else from its flows.
+    terms = dict(shape)
+    bond = quelm.FixedRateBond.dated(terms.pop("issue"), terms.pop("maturity"), 0.0425, **terms)
+    issue, maturity = np.datetime64(bond.issue), np.datetime64(bond.maturity)
+    rng = np.random.default_rng(5)
+    span = (maturity - issue).astype(int)
+    offsets = np.concatenate([np.arange(400), span - 400 + np.arange(400), rng.integers(0, span, 600)])
+    settle = issue + offsets.astype("timedelta64[D]")
+    ys = rng.uniform(-0.02, 0.15, settle.size)
+    ys[::41] = 0.0  # a discount base of exactly 1
+    for name in ("dated_bond_price", "dated_bond_dirty_price"):
+        got = getattr(vec, name)(bond, ys, settle, errors="nan")
+        assert_same_bits(got, scalar_each(getattr(bond, MEASURES[name]), ys, settle))
+
+
 def test_dated_bond_forms_broadcast_and_take_any_dates():
     ys = np.array([[0.03], [0.05], [0.07]])
     days = pd.date_range("2030-01-01", periods=4, freq="90D")

@@ -87,7 +87,41 @@ Result<DatedBond> DatedBond::make(const DatedBondTerms& terms) {
             b.full_steps_[i] = whole - part;
         }
     }
+    QUELM_CHECK(b.fill_street_periods());
+    const auto days = static_cast<std::size_t>(static_cast<std::int64_t>(terms.maturity) - terms.issue);
+    b.unpaid_at_stretch_.resize((days >> kStretchShift) + 1);
+    for (std::size_t j = 0, k = 0; j < b.unpaid_at_stretch_.size(); ++j) {
+        const auto day = static_cast<Serial>(terms.issue + static_cast<std::int64_t>(j << kStretchShift));
+        while (k < n && b.periods_[k].payment < day) ++k;
+        b.unpaid_at_stretch_[j] = static_cast<std::uint32_t>(k);
+    }
     return b;
+}
+
+Status DatedBond::fill_street_periods() {
+    const std::size_t n = periods_.size();
+    street_.assign(n, StreetPeriod{});
+    const double f = static_cast<double>(terms_.frequency);
+    bool uniform_after = true;  // every street step after period i is one coupon period
+    for (std::size_t i = n; i-- > 0;) {
+        const CouponPeriod& p = periods_[i];
+        StreetPeriod& s = street_[i];
+        s.amount = i + 1 == n ? p.coupon + terms_.face : p.coupon;
+        const std::optional<double> years = terms_.day_count.kind == dates::DayCountKind::ActActIcma
+                                                ? dates::icma_period_years(p.ref_start, p.ref_end)
+                                                : std::nullopt;
+        if (years && uniform_after && p.ref_start <= p.accrual_start && p.accrual_start < p.accrual_end &&
+            p.accrual_end <= p.ref_end && p.accrual_start < p.payment && p.payment <= p.ref_end &&
+            (i + 1 == n || periods_[i + 1].payment != p.payment)) {
+            QUELM_TRY(whole, period_fraction(p, p.accrual_start, p.payment));
+            s.plain = true;
+            s.whole = whole;
+            s.years = *years;
+            s.ref_days = static_cast<double>(p.ref_end - p.ref_start);
+        }
+        uniform_after = uniform_after && (i == 0 || f * full_steps_[i] == 1.0);
+    }
+    return {};
 }
 
 std::vector<Payment> DatedBond::cashflows() const {
@@ -121,10 +155,23 @@ Status DatedBond::check_settlement(Serial settle) const {
 }
 
 std::size_t DatedBond::next_period(Serial settle) const {
-    // Payments never go back in time: the periods paid by settle are a prefix.
-    const auto it = std::partition_point(periods_.begin(), periods_.end(),
-                                         [settle](const CouponPeriod& p) { return p.payment <= settle; });
-    return static_cast<std::size_t>(it - periods_.begin());
+    // From the first period unpaid at the start of settle's stretch of days: payments are
+    // further apart than a stretch, so at most a step or two on.
+    const auto stretch = static_cast<std::size_t>(static_cast<std::int64_t>(settle) - terms_.issue) >> kStretchShift;
+    if (settle >= terms_.issue && stretch < unpaid_at_stretch_.size()) {
+        std::size_t k = unpaid_at_stretch_[stretch];
+        while (k < periods_.size() && periods_[k].payment <= settle) ++k;
+        return k;
+    }
+    // Payments never go back in time: the periods paid by settle are a prefix. Halving
+    // without a branch on the comparison (random settlement days would mispredict half).
+    std::size_t first = 0, n = periods_.size();
+    while (n > 1) {
+        const std::size_t half = n / 2;
+        first = periods_[first + half - 1].payment <= settle ? first + half : first;
+        n -= half;
+    }
+    return first + (n == 1 && periods_[first].payment <= settle ? 1 : 0);
 }
 
 Result<double> DatedBond::accrued_at(Serial settle) const {

@@ -47,6 +47,21 @@ struct CouponPeriod {
     double coupon;                  // face × rate × year fraction
 };
 
+// A coupon period as the array forms price inside it. A period is plain when its day count
+// is act/act-icma, its accrual dates and payment lie in its reference period, no other
+// period is paid that day and every street step after it is one coupon period exactly. For
+// a settlement day s in [accrual_start, payment) of a plain period, the street time to the
+// payment is `whole` (s = accrual_start) or whole − years·(s − accrual_start)/ref_days, and
+// the interest accrued face·rate·years·(s − accrual_start)/ref_days (ex-coupon, minus
+// face·rate·years·(accrual_end − s)/ref_days): the scalar calls' own operations.
+struct StreetPeriod {
+    bool plain = false;
+    double whole = 0.0;     // the street time of the whole period, from its accrual start
+    double years = 0.0;     // act/act-icma's years of the reference period
+    double ref_days = 0.0;  // the reference period's days
+    double amount = 0.0;    // its flow when another is paid first: the coupon (the last: plus the face)
+};
+
 struct Payment {
     Serial date;
     double amount;
@@ -58,6 +73,10 @@ public:
 
     [[nodiscard]] const DatedBondTerms& terms() const { return terms_; }
     [[nodiscard]] std::span<const CouponPeriod> periods() const { return periods_; }
+    // One per period, as periods().
+    [[nodiscard]] std::span<const StreetPeriod> street_periods() const { return street_; }
+    // Index of the first period paid after settle (periods().size() when none).
+    [[nodiscard]] std::size_t next_period(Serial settle) const;
     // One payment per payment date, coupon and redemption together.
     [[nodiscard]] std::vector<Payment> cashflows() const;
 
@@ -90,12 +109,15 @@ private:
     [[nodiscard]] Status fill_street_flows(Serial settle, StreetFlows& flows) const;
     [[nodiscard]] Status check_settlement(Serial settle) const;
     [[nodiscard]] Result<double> period_fraction(const CouponPeriod& p, Serial from, Serial to) const;
-    // Index of the first period paid after settle (periods_.size() when none).
-    [[nodiscard]] std::size_t next_period(Serial settle) const;
+    [[nodiscard]] Status fill_street_periods();
 
     DatedBondTerms terms_;
     std::vector<CouponPeriod> periods_;
     std::vector<double> full_steps_;  // street time from the previous payment to each payment
+    std::vector<StreetPeriod> street_;
+    // The first period unpaid before day issue + j·2^kStretchShift (a lookup for next_period).
+    static constexpr unsigned kStretchShift = 3;
+    std::vector<std::uint32_t> unpaid_at_stretch_;
 };
 
 }  // namespace quelm::bonds

@@ -87,6 +87,11 @@ double act_act_afb(Serial s, Serial e) {
     return years + static_cast<double>(end - s) / den;
 }
 
+// A reference period's length in whole months, by its days.
+std::int32_t icma_months(Serial ref_start, Serial ref_end) {
+    return static_cast<std::int32_t>(std::lround(12.0 * static_cast<double>(ref_end - ref_start) / 365.0));
+}
+
 // ICMA Rule 251: days over (days of the reference period × its frequency), the
 // frequency read from the reference period's length in months; a period longer than
 // its reference period is split into notional periods of that length.
@@ -94,7 +99,7 @@ Result<double> act_act_icma(Serial s, Serial e, Serial ref_start, Serial ref_end
     if (s == e) return 0.0;
     if (!(ref_end > ref_start && ref_end > s))
         return invalid("act/act-icma: the reference period must end after it starts and after the start date");
-    auto months = static_cast<std::int32_t>(std::lround(12.0 * static_cast<double>(ref_end - ref_start) / 365.0));
+    auto months = icma_months(ref_start, ref_end);
     if (months == 0) {
         ref_start = s;
         ref_end = add_months(s, 12);
@@ -129,6 +134,13 @@ Result<double> act_act_icma(Serial s, Serial e, Serial ref_start, Serial ref_end
 }
 
 }  // namespace
+
+std::optional<double> icma_period_years(Serial ref_start, Serial ref_end) {
+    if (!(ref_end > ref_start)) return std::nullopt;
+    const std::int32_t months = icma_months(ref_start, ref_end);
+    if (months == 0) return std::nullopt;
+    return static_cast<double>(months) / 12.0;
+}
 
 Result<std::int64_t> day_count(Serial start, Serial end, const DayCount& dc, std::optional<Serial> termination) {
     switch (dc.kind) {

@@ -78,5 +78,10 @@ struct Reference {
 [[nodiscard]] Result<std::int64_t> day_count(Serial start, Serial end, const DayCount& dc,
                                              std::optional<Serial> termination = std::nullopt);
 [[nodiscard]] Result<double> year_fraction(Serial start, Serial end, const DayCount& dc, const Reference& ref = {});
+// Act/act-icma inside its reference period: for ref_start <= s < e <= ref_end,
+// year_fraction gives years × (e − s) / (ref_end − ref_start) with `years` this value (the
+// reference period in whole months, over 12); nullopt for a reference period that does not
+// end after it starts or holds no whole month (year_fraction takes other paths there).
+[[nodiscard]] std::optional<double> icma_period_years(Serial ref_start, Serial ref_end);
 
 }  // namespace quelm::dates
