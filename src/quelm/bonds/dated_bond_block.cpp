@@ -139,7 +139,7 @@ void lone_lanes(const LoneJob& job) {
     }
 }
 
-QUELM_SIMD_KERNEL(lone_at_width, lone_lanes)
+QUELM_SIMD_KERNEL_TWIN(lone_at_width, lone_lanes)
 
 // Element i, settling on `day`, for lone_lanes when it settles inside a plain period (and no
 // later coupon is ex by then); false otherwise. The accrued interest's days: from the
