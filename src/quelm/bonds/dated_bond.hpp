@@ -120,4 +120,24 @@ private:
     std::vector<std::uint32_t> unpaid_at_stretch_;
 };
 
+inline std::size_t DatedBond::next_period(Serial settle) const {
+    // From the first period unpaid at the start of settle's stretch of days: payments are
+    // further apart than a stretch, so at most a step or two on.
+    const auto stretch = static_cast<std::size_t>(static_cast<std::int64_t>(settle) - terms_.issue) >> kStretchShift;
+    if (settle >= terms_.issue && stretch < unpaid_at_stretch_.size()) {
+        std::size_t k = unpaid_at_stretch_[stretch];
+        while (k < periods_.size() && periods_[k].payment <= settle) ++k;
+        return k;
+    }
+    // Payments never go back in time: the periods paid by settle are a prefix. Halving
+    // without a branch on the comparison (random settlement days would mispredict half).
+    std::size_t first = 0, n = periods_.size();
+    while (n > 1) {
+        const std::size_t half = n / 2;
+        first = periods_[first + half - 1].payment <= settle ? first + half : first;
+        n -= half;
+    }
+    return first + (n == 1 && periods_[first].payment <= settle ? 1 : 0);
+}
+
 }  // namespace quelm::bonds
