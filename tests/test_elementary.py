@@ -101,6 +101,10 @@ def lane_arguments(name: str, n: int = 20_000) -> tuple[list[float], list[float]
     if name == "log":
         xs = [math.ldexp(1 + rng.random(), rng.randint(-1074, 1023)) for _ in range(n // 2)]
         xs += [rng.uniform(0.9, 1.1) for _ in range(n // 4)] + [rng.uniform(0, 200) for _ in range(n - len(xs) - n // 4)]
+    elif name == "log1p":  # both sums of 1 + x, the small-x shortcuts, and x <= -1
+        xs = [rng.uniform(-1, 1) for _ in range(n // 4)] + [math.ldexp(rng.uniform(-1, 1), -rng.randint(20, 80))
+                                                            for _ in range(n // 4)]
+        xs += [math.exp(rng.uniform(-745, 709)) for _ in range(n - len(xs))]
     elif name == "exp":
         xs = [rng.uniform(-750, 715) for _ in range(n // 2)] + [rng.uniform(-30, 30) for _ in range(n - n // 2)]
     else:
@@ -111,7 +115,7 @@ def lane_arguments(name: str, n: int = 20_000) -> tuple[list[float], list[float]
     return xs, ys
 
 
-@pytest.mark.parametrize("name", ["exp", "log", "normal_cdf_exp", "normal_cdf_given_exp"])
+@pytest.mark.parametrize("name", ["exp", "log", "log1p", "normal_cdf_exp", "normal_cdf_given_exp"])
 def test_every_width_gives_the_scalar_bits(name):
     xs, ys = lane_arguments(name)
     scalar = T.elementary(name, xs, ys)
@@ -122,7 +126,7 @@ def test_every_width_gives_the_scalar_bits(name):
 
 
 @pytest.mark.parametrize("target", ["avx2", "avx2-twin", "avx512f"])
-@pytest.mark.parametrize("name", ["exp", "log", "normal_cdf_given_exp"])
+@pytest.mark.parametrize("name", ["exp", "log", "log1p", "normal_cdf_given_exp"])
 def test_wider_targets_give_the_scalar_bits(name, target):
     xs, ys = lane_arguments(name, 8_000)
     got = T.elementary_target(name, xs, ys, target)

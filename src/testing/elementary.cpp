@@ -53,6 +53,7 @@ V lane_call(int which, V x, V y) {
         case 0: return exp_lanes(x);
         case 1: return log_lanes(x);
         case 2: return normal_cdf_exp_lanes(x);
+        case 4: return log1p_lanes(x);
         default: return normal_cdf_given_exp_lanes(x, y);
     }
 }
@@ -108,6 +109,7 @@ int lane_function(const std::string& name) {
     if (name == "exp") return 0;
     if (name == "log") return 1;
     if (name == "normal_cdf_exp") return 2;
+    if (name == "log1p") return 4;
     return 3;
 }
 

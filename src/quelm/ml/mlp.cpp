@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/lanes.hpp"
+#include "quelm/core/simd.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::ml {
@@ -137,6 +139,35 @@ inline void softplus_and_logistic(double z, double& sp, double& sg) {
     sg = z >= 0.0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
 }
 
+// The same for each lane.
+template <class V>
+QUELM_ALWAYS_INLINE void softplus_and_logistic_lanes(V z, V& sp, V& sg) {
+    const V zero = lanes::splat<V>(0.0);
+    const V e = exp_lanes(-lanes::abs(z));
+    sp = lanes::select(z < 0.0, zero, z) + log1p_lanes(e);  // std::max(z, 0.0)
+    const V one_e = 1.0 + e;
+    sg = lanes::select(z >= 0.0, 1.0 / one_e, e / one_e);
+}
+
+// Softplus and logistic of a layer's pre-activations, a vector's lanes at a time (a
+// hidden unit's exponential and logarithm are most of a small network's pass).
+template <class V>
+void activations_lanes(const double* z, double* sp, double* sg, std::size_t n) {
+    constexpr auto w = static_cast<std::size_t>(lanes::size_v<V>);
+    std::size_t k = 0;
+    for (; k + w <= n; k += w) {
+        V a, b;
+        softplus_and_logistic_lanes(lanes::load<V>(z + k), a, b);
+        lanes::store(sp + k, a);
+        lanes::store(sg + k, b);
+    }
+    for (; k < n; ++k) softplus_and_logistic(z[k], sp[k], sg[k]);
+}
+
+QUELM_SIMD_KERNEL_TWIN(activations_at_width, activations_lanes)
+
+void activations(const double* z, double* sp, double* sg, std::size_t n) { activations_at_width(z, sp, sg, n); }
+
 }  // namespace
 
 Forward::Forward(const Mlp& net) : a(shaped(net, true, 0)), z(shaped(net, false, 0)), sig(shaped(net, false, 1)) {
@@ -184,6 +215,12 @@ QUELM_WIDE void matvec_t(const Layer& W, std::span<const double> v, std::span<do
 
 QUELM_WIDE void accum_outer(std::span<double> G, std::size_t cols, std::span<const double> a, std::span<const double> b) {
     const std::size_t n = std::min(cols, b.size());
+    if (n == 1 && cols == 1) {  // a first layer of one input: one column, a loop down it
+        double* __restrict g = G.data();
+        const double b0 = b[0];
+        for (std::size_t i = 0; i < a.size(); ++i) g[i] += a[i] * b0;
+        return;
+    }
     for (std::size_t i = 0; i < a.size(); ++i) {
         const double ai = a[i];
         double* __restrict g = G.data() + i * cols;
@@ -207,7 +244,7 @@ void forward(const Mlp& net, std::span<const double> x, Forward& f) {
         const double* __restrict w0 = l0.w.data();
         const double* __restrict b0 = l0.b.data();
         for (std::size_t k = 0; k < H; ++k) z0[k] = (0.0 + w0[k] * xv) + b0[k];
-        for (std::size_t k = 0; k < H; ++k) softplus_and_logistic(z0[k], a1[k], s0[k]);
+        activations(z0, a1, s0, H);
         const double* __restrict w1 = l1.w.data();
         double sum = 0.0;
         for (std::size_t k = 0; k < H; ++k) sum += w1[k] * a1[k];
@@ -223,8 +260,7 @@ void forward(const Mlp& net, std::span<const double> x, Forward& f) {
         if (l + 1 == L) {
             std::copy(z.begin(), z.end(), out.begin());
         } else {
-            std::vector<double>& s = f.sig[l];
-            for (std::size_t k = 0; k < z.size(); ++k) softplus_and_logistic(z[k], out[k], s[k]);
+            activations(z.data(), out.data(), f.sig[l].data(), z.size());
         }
     }
 }

@@ -619,6 +619,25 @@ template <class V>
     return elementary_detail::log_impl<V>(x);
 }
 
+// log1p x for each lane: log1p_impl's branches as selects, each lane its operations.
+template <class V>
+[[nodiscard]] inline V log1p_lanes(V x) {
+    namespace L = quelm::lanes;
+    using elementary_detail::kInf;
+    using elementary_detail::kNaN;
+    const V ax = L::abs(x);
+    const auto inside = ax <= 1.0;
+    const elementary_detail::DDT<V> a = elementary_detail::fast_two_sum(L::splat<V>(1.0), x);
+    const elementary_detail::DDT<V> b = elementary_detail::fast_two_sum(x, L::splat<V>(1.0));
+    const V u_hi = L::select(inside, a.hi, b.hi), u_lo = L::select(inside, a.lo, b.lo);
+    V y = elementary_detail::log_main<V, true>(L::to_bits(u_hi), u_lo / u_hi);
+    y = L::select(ax < 0x1p-30, x + (x * x) * -0.5, y);
+    y = L::select(ax < 0x1p-54, x, y);
+    y = L::select(x == kInf, x, y);
+    const V below = L::select(x == -1.0, L::splat<V>(-kInf), L::select(x != x, x + x, L::splat<V>(kNaN)));
+    return L::select(x > -1.0, y, below);
+}
+
 [[nodiscard]] inline double exp(double x) { return exp_lanes<double>(x); }
 [[nodiscard]] inline double log(double x) { return log_lanes<double>(x); }
 [[nodiscard]] inline double expm1(double x) { return elementary_detail::expm1_impl(x); }
