@@ -318,6 +318,23 @@ def test_american_ml_same_across_thread_counts():
         "    print(repr(quelm.american_ml(100, 100, 0.05, 0.2, 1.0, method=m, paths=3001, steps=6, epochs=2)))")
 
 
+def test_neural_engines_same_at_every_simd_width():
+    # A layer's activations run a vector's lanes at a time, the rest one by one: widths 7
+    # and 16 leave different tails at each width, and the results may not move.
+    code = ("import quelm\n"
+            "for m in ('deep-lsm', 'dos'):\n"
+            "    for h in ([7], [16], [5, 3]):\n"
+            "        print(repr(quelm.american_ml(100, 100, 0.05, 0.2, 1.0, method=m, paths=2001, steps=5,"
+            " epochs=2, hidden=h)))\n"
+            "print(repr(quelm.differential_ml(100, 100, 0.05, 0.2, 1.0, samples=1024, epochs=2, hidden=[9, 6])))")
+    outs = set()
+    for simd in ("scalar", "sse2", "avx2", "avx512"):
+        out = run_python(code, env={"QUELM_SIMD": simd})
+        assert out.returncode == 0, out.stderr
+        outs.add(out.stdout)
+    assert len(outs) == 1, outs
+
+
 @pytest.mark.parametrize("method", ["deep-lsm", "dos"])
 def test_american_ml_degenerate_market(method):
     # zero vol: best of immediate and forward exercise on the grid, no simulation, standard error 0
