@@ -154,7 +154,6 @@ Status DatedBond::check_settlement(Serial settle) const {
     return {};
 }
 
-
 Result<double> DatedBond::accrued_at(Serial settle) const {
     QUELM_CHECK(check_settlement(settle));
     const std::size_t first = next_period(settle);

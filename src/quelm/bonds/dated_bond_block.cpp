@@ -141,8 +141,8 @@ void lone_lanes(const LoneJob& job) {
 
 QUELM_SIMD_KERNEL_TWIN(lone_at_width, lone_lanes)
 
-// Element i, settling on `day`, for lone_lanes when it settles inside a plain period (and no
-// later coupon is ex by then); false otherwise. The accrued interest's days: from the
+// An element settling on `day`, for lone_lanes, when it settles inside a plain period (and
+// no later coupon is ex by then); false otherwise. The accrued interest's days: from the
 // accrual start to settlement or the accrual end, whichever comes first; ex-coupon, from
 // settlement to the accrual end (none past it); none for the dirty price or on the accrual
 // start.

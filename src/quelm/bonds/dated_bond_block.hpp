@@ -1,10 +1,11 @@
 // The array forms of a dated bond's dirty and clean price at a yield and a settlement date:
-// up to kDatedBlock elements of one array call at once. Elements settling on the same date
-// (two or more in a block) share that date's street flows, built once, and are priced
-// together in lanes of yields at the SIMD width core/simd.hpp chose, each with the bits of
-// DatedBond::dirty_price_at or clean_price_at. Elements outside the common case (a day outside the calendar or the
-// bond's life, a non-finite yield, a discount base 1 + y/f that is not positive and
-// normal) are left to the caller, which prices them one by one.
+// up to kDatedBlock elements of one array call at once, in lanes at the SIMD width
+// core/simd.hpp chose, each with the bits of DatedBond::dirty_price_at or clean_price_at.
+// An element settling inside a plain coupon period (StreetPeriod) is priced from the
+// period's figures without its flows; elements settling on another date shared in the block
+// share that date's flows, built once. Elements outside the common case (a day outside the
+// calendar or the bond's life, a non-finite yield, a discount base 1 + y/f that is not
+// positive and normal) are left to the caller, which prices them one by one.
 #pragma once
 
 #include <cstddef>
