@@ -178,13 +178,18 @@ void dated_price_block(const DatedBond& bond, const double* y, const std::int64_
     bool open[kDatedBlock];
     double first[kDatedBlock], into[kDatedBlock], amount[kDatedBlock], accrual[kDatedBlock], sign[kDatedBlock];
     std::size_t lone[kDatedBlock], n_lone = 0, n_open = 0;
+    // A block settling on one day (a settlement date for all) builds that day's flows once
+    // below, cheaper than each element's own figures.
+    bool one_day = n > 1;
+    for (std::size_t i = 1; i < n; ++i) one_day = one_day && settle[i] == settle[0];
     for (std::size_t i = 0; i < n; ++i) {
         done[i] = false;
         base[i] = 1.0 + y[i] / f;
         // A positive normal base; the first power then takes pow's main path or is 1.
         open[i] = std::isfinite(y[i]) && pow_base_on_main_path(base[i] == 1.0 ? 2.0 : base[i]) &&
                   settle[i] >= dates::kFirstSerial && settle[i] <= dates::kLastSerial;
-        if (open[i] && lone_element(bond, settle[i], clean, first[i], into[i], amount[i], accrual[i], sign[i])) {
+        if (open[i] && !one_day &&
+            lone_element(bond, settle[i], clean, first[i], into[i], amount[i], accrual[i], sign[i])) {
             lone[n_lone++] = i;
             open[i] = false;  // not grouped below
         }
