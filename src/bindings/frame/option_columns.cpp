@@ -443,7 +443,7 @@ bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_
             }
         for (; j < n; ++j)
             if (!code(j)) return false;
-        ahead = {reinterpret_cast<const void* const*>(at + step * static_cast<Py_ssize_t>(n)), next,
+        ahead = {flat ? reinterpret_cast<const void* const*>(at + step * static_cast<Py_ssize_t>(n)) : nullptr, next,
                  sizeof(PyASCIIObject) + 8, false};
         return missing < 0x100;
     });
