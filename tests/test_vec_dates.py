@@ -244,6 +244,7 @@ def test_dated_bond_prices_grouped_by_day_keep_the_scalar_bits():
 SHAPES = [
     dict(issue="2024-05-15", maturity="2054-05-15"),
     dict(issue="2021-03-31", maturity="2031-03-31", frequency=4, end_of_month=True),
+    dict(issue="2000-01-31", maturity="2099-12-31", frequency=12, end_of_month=True),  # over 1024 periods
     dict(issue="2022-01-10", maturity="2027-01-10", frequency=12, ex_coupon_days=7, calendar="target"),
     dict(issue="2022-01-10", maturity="2027-01-10", frequency=12, ex_coupon_days=40, calendar="target"),
     dict(issue="2020-06-01", maturity="2035-06-01", frequency=1, ex_coupon_days=200, calendar="uk"),
