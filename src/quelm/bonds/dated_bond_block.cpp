@@ -182,8 +182,8 @@ void dated_price_block(const DatedBond& bond, const double* y, const std::int64_
     // below, cheaper than each element's own figures.
     bool one_day = n > 1;
     for (std::size_t i = 1; i < n; ++i) one_day = one_day && settle[i] == settle[0];
+    std::fill_n(done, n, false);  // here: a store through bool* may alias the bond read below
     for (std::size_t i = 0; i < n; ++i) {
-        done[i] = false;
         base[i] = 1.0 + y[i] / f;
         // A positive normal base; the first power then takes pow's main path or is 1.
         open[i] = std::isfinite(y[i]) && pow_base_on_main_path(base[i] == 1.0 ? 2.0 : base[i]) &&
