@@ -321,7 +321,7 @@ template <class V>
     return sign * pow_main<double>(iax, y);
 }
 
-// ---- expm1, log1p ------------------------------------------------------------------------
+// ---- expm1 (log1p: log1p_lanes below) -----------------------------------------------------
 
 [[nodiscard]] inline double expm1_impl(double x) {
     const double ax = lanes::abs(x);
@@ -348,16 +348,6 @@ template <class V>
     const double scale = std::bit_cast<double>(e.sbits);
     const DD s = two_sum(scale, -1.0);
     return s.hi + (s.lo + scale * e.tmp);
-}
-
-[[nodiscard]] inline double log1p_impl(double x) {
-    if (!(x > -1.0)) return x == -1.0 ? -kInf : (x != x ? x + x : kNaN);
-    if (x == kInf) return x;
-    if (lanes::abs(x) < 0x1p-54) return x;  // x - x^2/2 rounds to x (also +-0, subnormals)
-    if (lanes::abs(x) < 0x1p-30) return x + (x * x) * -0.5;  // x^3/3 is below 2^-60 x
-    // u = 1 + x rounded, c its rounding error: log1p(x) = log u + c/u (c/u < 2^-53).
-    const DD u = lanes::abs(x) <= 1.0 ? fast_two_sum(1.0, x) : fast_two_sum(x, 1.0);
-    return log_main<double, true>(std::bit_cast<std::uint64_t>(u.hi), u.lo / u.hi);
 }
 
 // ---- sin, cos ----------------------------------------------------------------------------
@@ -619,7 +609,10 @@ template <class V>
     return elementary_detail::log_impl<V>(x);
 }
 
-// log1p x for each lane: log1p_impl's branches as selects, each lane its operations.
+// log1p x, and the same for each lane: the branches as selects, each lane its operations.
+// Below 2^-54 in size x - x^2/2 rounds to x (also +-0, subnormals); below 2^-30 x^3/3 is
+// under 2^-60 x. Else u = 1 + x rounded and c its rounding error give log1p(x) = log u + c/u
+// (c/u < 2^-53).
 template <class V>
 [[nodiscard]] inline V log1p_lanes(V x) {
     namespace L = quelm::lanes;
@@ -641,7 +634,7 @@ template <class V>
 [[nodiscard]] inline double exp(double x) { return exp_lanes<double>(x); }
 [[nodiscard]] inline double log(double x) { return log_lanes<double>(x); }
 [[nodiscard]] inline double expm1(double x) { return elementary_detail::expm1_impl(x); }
-[[nodiscard]] inline double log1p(double x) { return elementary_detail::log1p_impl(x); }
+[[nodiscard]] inline double log1p(double x) { return log1p_lanes<double>(x); }
 [[nodiscard]] inline double pow(double x, double y) { return elementary_detail::pow_impl(x, y); }
 [[nodiscard]] inline double sin(double x) { return elementary_detail::sin_impl(x); }
 [[nodiscard]] inline double cos(double x) { return elementary_detail::cos_impl(x); }
