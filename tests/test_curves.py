@@ -106,8 +106,9 @@ def test_ois_with_payments_and_flat_forward_matches_log_linear():
     ([quelm.Deposit("3M", 0.03), quelm.Deposit("3M", 0.031)],
      "invalid input: bootstrap: Deposit('3M', 0.03) and Deposit('3M', 0.031) both end on 2025-04-17: "
      "each pillar needs its own instrument"),
-    ([quelm.Deposit("3M", 0.03), quelm.Deposit("1Y", -1.5)],
-     "invalid input: bootstrap: Deposit('1Y', -1.5) cannot be repriced: no positive, finite discount factor "
+    # -99% simple over 369 act/360 days: 1 - 0.99 * 369/360 < 0, no discount factor fits.
+    ([quelm.Deposit("3M", 0.03), quelm.Deposit("1Y", -0.99)],
+     "invalid input: bootstrap: Deposit('1Y', -0.99) cannot be repriced: no positive, finite discount factor "
      "on 2026-01-19 matches its quote"),
 ])
 def test_bad_quotes_name_the_instrument(instruments, message):
@@ -117,8 +118,8 @@ def test_bad_quotes_name_the_instrument(instruments, message):
 
 
 def test_bad_quotes_in_a_global_solve_name_the_instrument():
-    with pytest.raises(ValueError, match=r"Deposit\('1Y', -1.5\)"):
-        YC.bootstrap(REF, [quelm.Deposit("3M", 0.03), quelm.Deposit("1Y", -1.5)], interp="natural-cubic")
+    with pytest.raises(ValueError, match=r"Deposit\('1Y', -0.99\)"):
+        YC.bootstrap(REF, [quelm.Deposit("3M", 0.03), quelm.Deposit("1Y", -0.99)], interp="natural-cubic")
 
 
 def test_instrument_terms_are_checked():
@@ -359,8 +360,9 @@ def test_risk_of_the_quotes_themselves_is_their_annuity():
     c = YC.bootstrap(REF, quotes)
     rows = c.risk(quotes)
     for k, (q, row) in enumerate(zip(quotes, rows)):
-        bumped_swap = quelm.Swap(q.tenor, q.rate + 1.0)
-        annuity = bumped_swap.npv(c) - q.npv(c)
+        # The value is linear in the rate: half a unit up (rates stay within ±100%), doubled.
+        bumped_swap = quelm.Swap(q.tenor, q.rate + 0.5)
+        annuity = (bumped_swap.npv(c) - q.npv(c)) / 0.5
         assert row[k] == pytest.approx(-annuity, rel=1e-12)
         assert all(abs(v) <= 1e-12 for j, v in enumerate(row) if j != k)
 
@@ -441,3 +443,219 @@ def test_a_forward_between_a_time_and_a_date():
     assert c.forward_rate(1.0, d) == c.forward_rate(1.0, t)
     with pytest.raises(ValueError, match="require a later second date"):
         c.forward_rate(d, REF)
+
+
+# --- quotes checked at construction --------------------------------------------------------
+
+IMM = datetime.date(2025, 6, 18)
+GILT = dict(issue="2024-05-15", maturity="2034-05-15")
+
+
+def dated(coupon, **kw):
+    return quelm.FixedRateBond.dated(GILT["issue"], GILT["maturity"], coupon, **kw)
+
+
+RATE_RANGE = "must be within (-1, 1) (a decimal: 0.0325 is 3.25%), got "
+
+
+@pytest.mark.parametrize("build, message", [
+    # A rate of -395% is a discount factor of about 85 at three months.
+    (lambda: quelm.Deposit("3M", -3.95), "deposit: rate " + RATE_RANGE + "-3.95"),
+    (lambda: quelm.Deposit("3M", 1.0), "deposit: rate " + RATE_RANGE + "1"),
+    (lambda: quelm.Swap("10Y", -1.0), "swap: rate " + RATE_RANGE + "-1"),
+    (lambda: quelm.Fra("3M", "6M", 2.0), "fra: rate " + RATE_RANGE + "2"),
+    (lambda: quelm.Ois("1Y", math.inf), "ois: rate must be finite"),
+    (lambda: quelm.Swap("10Y", -1.5), "swap: rate " + RATE_RANGE + "-1.5"),
+    # A price of 200 is a rate of -100%; 1 - price/100 must stay above it.
+    (lambda: quelm.Future(IMM, 200.0), "future: price must be within (0, 200) per 100 (a rate above -100%), got 200"),
+    (lambda: quelm.Future(IMM, -1e6), "future: price must be within (0, 200) per 100 (a rate above -100%), got -1e+06"),
+    (lambda: quelm.Future(IMM, 0.0), "future: price must be within (0, 200) per 100 (a rate above -100%), got 0"),
+    (lambda: quelm.Future(IMM, math.nan), "future: price must be finite"),
+    (lambda: quelm.Future(IMM, 97.0, convexity=5.0), "future: convexity " + RATE_RANGE + "5"),
+    (lambda: quelm.BondQuote(dated(0.04), 1e-300),
+     "bond quote: clean_price must be within [0.01, 1000] for a face of 100, got 1e-300"),
+    (lambda: quelm.BondQuote(dated(0.04), 1000.5),
+     "bond quote: clean_price must be within [0.01, 1000] for a face of 100, got 1000.5"),
+    (lambda: quelm.BondQuote(dated(0.04, face=1.0), 98.0),
+     "bond quote: clean_price must be within [1e-04, 10] for a face of 1, got 98"),
+    (lambda: quelm.BondQuote(dated(0.04), math.inf), "bond quote: clean_price must be finite"),
+    (lambda: quelm.BondQuote(dated(1e308), 99.0), "bond quote: the bond's coupon_rate must be within [0, 1] "
+                                                   "(a decimal), got 1e+308"),
+    (lambda: quelm.BondQuote(dated(-0.01), 99.0), "bond quote: the bond's coupon_rate must be within [0, 1] "
+                                                   "(a decimal), got -0.01"),
+    # A FRA ends after it starts, whatever the units.
+    (lambda: quelm.Fra("6M", "3M", 0.03), "fra: start_tenor 6M must come before end_tenor 3M"),
+    (lambda: quelm.Fra("3M", "3M", 0.03), "fra: start_tenor 3M must come before end_tenor 3M"),
+    (lambda: quelm.Fra("1Y", "12M", 0.03), "fra: start_tenor 1Y must come before end_tenor 12M"),
+    (lambda: quelm.Fra("2M", "40D", 0.03), "fra: start_tenor 2M must come before end_tenor 40D"),
+    # 30e/360-isda needs a schedule's termination date, which a quote's periods do not have.
+    (lambda: quelm.Deposit("3M", 0.03, day_count="30e/360-isda"),
+     'deposit: day_count "30e/360-isda" is not supported here: it needs the termination date of a schedule'),
+    (lambda: quelm.Ois("1Y", 0.03, day_count="30E/360-ISDA"),
+     'ois: day_count "30e/360-isda" is not supported here: it needs the termination date of a schedule'),
+    (lambda: quelm.Swap("5Y", 0.03, fixed_day_count="30e/360-isda"),
+     'swap: fixed_day_count "30e/360-isda" is not supported here: it needs the termination date of a schedule'),
+    (lambda: quelm.Future(IMM, 97.0, day_count="30e/360-isda"),
+     'future: day_count "30e/360-isda" is not supported here: it needs the termination date of a schedule'),
+    (lambda: YC.bootstrap(REF, [quelm.Deposit("3M", 0.03)], day_count="30e/360-isda"),
+     'bootstrap: day_count "30e/360-isda" is not supported here: it needs the termination date of a schedule'),
+    (lambda: YC.flat(0.03, reference_date=REF, day_count="30e/360-isda"),
+     'yield curve: day_count "30e/360-isda" is not supported here: it needs the termination date of a schedule'),
+])
+def test_nonsense_quotes_fail_at_construction(build, message):
+    with pytest.raises(ValueError) as info:
+        build()
+    assert str(info.value) == "invalid input: " + message
+
+
+@pytest.mark.parametrize("build", [
+    lambda: quelm.Deposit("3M", -0.999), lambda: quelm.Deposit("3M", 0.999), lambda: quelm.Swap("30Y", -0.0075),
+    lambda: quelm.Future(IMM, 199.99), lambda: quelm.Future(IMM, 0.01), lambda: quelm.Fra("0D", "1M", 0.03),
+    lambda: quelm.Fra("1M", "5W", 0.03), lambda: quelm.Fra("11M", "1Y", 0.03),
+    lambda: quelm.BondQuote(dated(0.0), 0.01), lambda: quelm.BondQuote(dated(1.0), 1000.0),
+    lambda: quelm.BondQuote(dated(0.04, face=1000.0), 985.0),
+])
+def test_quotes_at_the_ends_of_their_ranges_are_accepted(build):
+    build()
+
+
+# --- equal instruments hash equal -----------------------------------------------------------
+
+@pytest.mark.parametrize("make", [
+    lambda z: quelm.Deposit("3M", z),
+    lambda z: quelm.Fra("3M", "6M", z),
+    lambda z: quelm.Future(IMM, 97.0, convexity=z),
+    lambda z: quelm.Ois("2Y", z, index="sofr"),
+    lambda z: quelm.Swap("10Y", z, float_tenor="3M"),
+    lambda z: quelm.BondQuote(dated(z), 99.5),
+    lambda z: dated(z),
+])
+def test_signed_zero_quotes_are_one_key(make):
+    plus, minus = make(0.0), make(-0.0)
+    assert plus == minus and hash(plus) == hash(minus)
+    assert {plus: 1}.get(minus) == 1 and len({plus, minus}) == 1
+    # Unequal terms still tell apart (the hash is not constant).
+    assert len({make(0.0), make(0.01), make(0.02)}) == 3
+
+
+def test_equal_instruments_built_two_ways_hash_equal():
+    a = quelm.Ois("5Y", 0.04, calendar="target2")
+    b = quelm.Ois("5Y", 0.04, calendar=quelm.Calendar("TARGET"), day_count="actual/360")
+    assert a == b and hash(a) == hash(b)
+    # Terms outside the repr (extra holidays) count: unequal, kept apart in a set.
+    cal = quelm.Calendar("target").with_holidays(["2025-03-03"])
+    c = quelm.Deposit("3M", 0.03, calendar=cal)
+    assert c != quelm.Deposit("3M", 0.03) and len({c, quelm.Deposit("3M", 0.03)}) == 2
+
+
+# --- conventions by overnight index ---------------------------------------------------------
+
+# (index, calendar, day count, spot lag, payment lag): the indices' publication day counts
+# and calendars, their swaps' spot and payment lags (ARRC for SOFR; QuantLib's OIS helpers
+# take the same with paymentLag).
+INDEX_TERMS = [("sofr", "us-government-bond", "act/360", 2, 2), ("estr", "target", "act/360", 2, 1),
+               ("sonia", "uk", "act/365f", 0, 0), ("tona", "japan", "act/365f", 2, 2)]
+
+
+@pytest.mark.parametrize("index, calendar, day_count, spot, lag", INDEX_TERMS)
+def test_an_index_sets_the_terms_its_swaps_are_quoted_on(index, calendar, day_count, spot, lag):
+    q = quelm.Ois("2Y", 0.03, index=index.upper())
+    assert (q.index, q.calendar.name, q.day_count, q.settlement_days, q.payment_lag) == (index, calendar, day_count,
+                                                                                           spot, lag)
+    assert repr(q) == f"Ois('2Y', 0.03, index='{index}')"
+    # A keyword given overrides its entry and shows in the repr; the rest stay.
+    o = quelm.Ois("2Y", 0.03, index=index, payment_lag=5, day_count="act/365.25")
+    assert (o.calendar.name, o.day_count, o.settlement_days, o.payment_lag) == (calendar, "act/365.25", spot, 5)
+    assert repr(o) == f"Ois('2Y', 0.03, day_count='act/365.25', payment_lag=5, index='{index}')"
+    for x in (q, o):
+        back = pickle.loads(pickle.dumps(x))
+        assert back == x and hash(back) == hash(x) and repr(back) == repr(x)
+    f = quelm.Future(datetime.date(2025, 3, 19), 96.0, index=index)
+    assert (f.index, f.calendar.name, f.day_count) == (index, calendar, day_count)
+    assert pickle.loads(pickle.dumps(f)) == f
+
+
+def test_ois_without_an_index_keeps_its_plain_terms():
+    q = quelm.Ois("2Y", 0.03)
+    assert (q.index, q.calendar.name, q.day_count, q.settlement_days, q.payment_lag) == (None, "target", "act/360",
+                                                                                           2, 0)
+    assert repr(quelm.Ois("2Y", 0.03, payment_lag=1)) == "Ois('2Y', 0.03, payment_lag=1)"
+    # Spelled out, the index's terms are the same swap, though not the same quote object.
+    spelled = quelm.Ois("2Y", 0.03, calendar="target", settlement_days=2, payment_lag=1)
+    estr = quelm.Ois("2Y", 0.03, index="estr")
+    c = YC.flat(0.03, reference_date=REF)
+    assert spelled.par_rate(c) == estr.par_rate(c)
+
+
+INDEX_CHOICES = "index must be 'sofr', 'estr', 'sonia', or 'tona', got "
+
+
+@pytest.mark.parametrize("build, message", [
+    (lambda: quelm.Ois("2Y", 0.03, index="libor"), INDEX_CHOICES + '"libor"'),
+    (lambda: quelm.Future(IMM, 96.0, index="fed-funds"),
+     INDEX_CHOICES + '"fed-funds"'),
+    (lambda: quelm.Ois("2Y", 0.03, index="sofr", payment_lag=400), "invalid input: ois: payment_lag must be at most 366"),
+    (lambda: quelm.Future(IMM, 96.0, index="sofr", tenor="6M"),
+     "invalid input: future: a future on sofr covers 1M (a calendar month) or 3M (IMM date to IMM date), got 6M"),
+    (lambda: quelm.Future(IMM, 96.0, index="sofr", tenor="1M"),
+     "invalid input: future: start 2025-06-18 is not the first day of a month (a 1M index future covers its "
+     "calendar month)"),
+    (lambda: quelm.Future(datetime.date(2025, 6, 1), 96.0, index="sonia"),
+     "invalid input: future: start 2025-06-01 is not an IMM date (a third Wednesday)"),
+])
+def test_index_errors(build, message):
+    with pytest.raises(ValueError) as info:
+        build()
+    assert str(info.value) == message
+
+
+def test_ois_payment_lag_pays_later_on_the_index_calendar():
+    """Each period's payment moves `payment_lag` business days on: the pillar of a single-curve
+    bootstrap is the last payment, and the par rate is the float leg over the annuity at the
+    lagged dates (a flat curve: forwards telescope to P(start)/P(end) - 1 per period)."""
+    c = YC.flat(0.04, reference_date=REF)
+    sofr = quelm.Calendar("us-government-bond")
+    q = quelm.Ois("2Y", 0.0, index="sofr")
+    start = sofr.advance(REF, "2D")
+    ends = [d for d in quelm.schedule(start, datetime.date(2027, 1, 17), "1Y", calendar=sofr,
+                                      convention="modified-following", rule="backward")]
+    paid = [sofr.advance(d, "2D") for d in ends[1:]]
+    floating = sum((c.discount(a) / c.discount(b) - 1) * c.discount(p) for a, b, p in zip(ends, ends[1:], paid))
+    annuity = sum((b - a).days / 360 * c.discount(p) for a, b, p in zip(ends, ends[1:], paid))
+    assert q.par_rate(c) == pytest.approx(floating / annuity, rel=1e-14)
+    assert q.par_rate(c) != quelm.Ois("2Y", 0.0, index="sofr", payment_lag=0).par_rate(c)
+    curve = YC.bootstrap(REF, [quelm.Ois(t, 0.04, index="sofr") for t in ("1Y", "2Y")])
+    assert curve.pillar_dates[-1] == paid[-1]
+
+
+def test_index_futures_cover_the_exchange_reference_period():
+    c = YC.flat(0.04, reference_date=REF)
+
+    def forward(a, b, days):
+        return (c.discount(a) / c.discount(b) - 1) / ((b - a).days / days)
+
+    # CME 3M SOFR, March 2025: from the third Wednesday of March to that of June (91 days),
+    # not 19 March + 3M = 19 June.
+    mar = quelm.Future(datetime.date(2025, 3, 19), 96.0, index="sofr")
+    assert mar.par_rate(c) == pytest.approx(forward(datetime.date(2025, 3, 19), datetime.date(2025, 6, 18), 360),
+                                            rel=1e-14)
+    # Without the index the period is 19 March + 3M, rolled past Juneteenth to 20 June.
+    plain = quelm.Future(datetime.date(2025, 3, 19), 96.0, calendar="us-government-bond")
+    assert plain.par_rate(c) == pytest.approx(forward(datetime.date(2025, 3, 19), datetime.date(2025, 6, 20), 360),
+                                              rel=1e-14)
+    # December to March crosses the year; SONIA accrues act/365f.
+    dec = quelm.Future(datetime.date(2025, 12, 17), 96.0, index="sonia")
+    assert dec.par_rate(c) == pytest.approx(forward(datetime.date(2025, 12, 17), datetime.date(2026, 3, 18), 365),
+                                            rel=1e-14)
+    # CME 1M SOFR, February 2025: the calendar month, 1 February to 1 March.
+    feb = quelm.Future(datetime.date(2025, 2, 1), 95.7, index="sofr", tenor="1M", convexity=0.0001)
+    assert feb.par_rate(c) == pytest.approx(forward(datetime.date(2025, 2, 1), datetime.date(2025, 3, 1), 360) + 0.0001,
+                                            rel=1e-13)
+    assert repr(feb) == "Future('2025-02-01', 95.7, convexity=0.0001, tenor='1M', index='sofr')"
+    # A strip of index futures bootstraps, each repriced.
+    strip = [quelm.Deposit("1M", 0.043, calendar="us-government-bond")] + [
+        quelm.Future(d, 95.75 + 0.05 * k, index="sofr")
+        for k, d in enumerate([datetime.date(2025, 3, 19), datetime.date(2025, 6, 18), datetime.date(2025, 9, 17)])]
+    curve = YC.bootstrap(REF, strip)
+    assert reprice_error(curve, strip) <= 1e-12
+    assert curve.pillar_dates[-1] == datetime.date(2025, 12, 17)

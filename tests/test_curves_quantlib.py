@@ -62,3 +62,52 @@ def test_log_linear_bootstrap_matches_quantlib(fixed_day_count, float_months, fi
     for k in range(1, 120):
         d = REF + dt.timedelta(days=91 * k)
         assert abs(ours.discount(d) - theirs.discount(qd(d))) <= 1e-10, d
+
+
+# Overnight-index swaps by index: each index's market conventions (calendar, day count,
+# spot lag, payment lag) against QuantLib's OISRateHelper set up the same way.
+OIS_TENORS = [("1W", 0.0431), ("1M", 0.0430), ("3M", 0.0428), ("6M", 0.0424), ("1Y", 0.0415), ("18M", 0.0408),
+              ("2Y", 0.0402), ("3Y", 0.0398), ("5Y", 0.0398), ("7Y", 0.0402), ("10Y", 0.0410), ("15Y", 0.0416),
+              ("20Y", 0.0420), ("30Y", 0.0408)]
+
+
+def ql_overnight(index: str):
+    """QuantLib's index (and the payment lag the market pays with) for each name."""
+    if index == "sofr":
+        # quelm's SOFR calendar is the US government-bond market's.
+        return ql.OvernightIndex("SOFR-like", 0, ql.USDCurrency(), ql.UnitedStates(ql.UnitedStates.GovernmentBond),
+                                 ql.Actual360()), 2, 2
+    if index == "estr":
+        return ql.Estr(), 2, 1
+    if index == "sonia":
+        return ql.Sonia(), 0, 0
+    raise AssertionError(index)
+
+
+def ql_period(tenor: str):
+    n, unit = int(tenor[:-1]), tenor[-1]
+    return ql.Period(n, {"W": ql.Weeks, "M": ql.Months, "Y": ql.Years}[unit])
+
+
+@pytest.mark.parametrize("index", ["sofr", "estr", "sonia"])
+def test_ois_curve_by_index_matches_quantlib(index):
+    ql.Settings.instance().evaluationDate = qd(REF)
+    on, spot_lag, payment_lag = ql_overnight(index)
+    cal = on.fixingCalendar()
+    helpers = [ql.OISRateHelper(spot_lag, ql_period(t), ql.QuoteHandle(ql.SimpleQuote(r)), on,
+                                ql.YieldTermStructureHandle(), False, payment_lag, ql.Following, ql.Annual, cal,
+                                ql.Period(0, ql.Days), 0.0, ql.Pillar.LastRelevantDate, ql.Date(), ql.RateAveraging.Compound,
+                                False)
+               for t, r in OIS_TENORS]
+    theirs = ql.PiecewiseLogLinearDiscount(qd(REF), helpers, ql.Actual365Fixed())
+    theirs.enableExtrapolation()
+    quotes = [quelm.Ois(t, r, index=index) for t, r in OIS_TENORS]
+    ours = quelm.YieldCurve.bootstrap(REF, quotes)
+    # The pillars are the last payment dates, `payment_lag` days after each swap's end.
+    ql_pillars = [dt.date(d.year(), d.month(), d.dayOfMonth()) for d in theirs.dates()]
+    assert ql_pillars == [REF] + ours.pillar_dates
+    for d in ours.pillar_dates:
+        assert abs(ours.discount(d) - theirs.discount(qd(d))) <= 1e-10, d
+    for k in range(1, 120):
+        d = REF + dt.timedelta(days=91 * k)
+        assert abs(ours.discount(d) - theirs.discount(qd(d))) <= 1e-10, d

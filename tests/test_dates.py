@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import datetime as dt
 import pickle
+from pathlib import Path
 
 import numpy as np
 import pandas as pd
@@ -38,6 +39,18 @@ def test_bad_dates_name_the_date_or_the_argument():
         quelm.year_fraction(np.datetime64("NaT"), "2024-03-01", "act/360")
     with pytest.raises(ValueError, match="NaT"):
         quelm.year_fraction(pd.NaT, "2024-03-01", "act/360")
+
+
+@pytest.mark.parametrize("text", ["+2024-02-29", "2024-+2-29", "2024-02-+9", "+0-01-01"])
+def test_a_signed_date_text_is_not_a_date(text):
+    # A date is digits only: a sign made "+2024-02-29" read as 29 February 2024.
+    with pytest.raises(ValueError) as info:
+        quelm.year_fraction(text, "2025-03-01", "act/360")
+    assert str(info.value) == f'date must be YYYY-MM-DD, got "{text}"'
+    with pytest.raises(ValueError, match="date must be YYYY-MM-DD"):
+        quelm.Calendar("uk").is_business_day(text)
+    with pytest.raises(ValueError, match="date must be YYYY-MM-DD"):
+        quelm.YieldCurve.bootstrap(text, [quelm.Deposit("3M", 0.03)])
 
 
 def test_mwr_takes_date_objects_with_the_same_answer():
@@ -118,6 +131,26 @@ def test_thirty_360_isda_examples(start, end, bond, euro, isda):
     assert quelm.day_count(start, end, "30e/360") == euro
     assert quelm.day_count(start, end, "30e/360-isda", termination=term) == isda
     assert quelm.year_fraction(start, end, "30e/360-isda", termination=term) == isda / 360
+
+
+# Each other spelling the day-count parser reads, and the convention it reads as.
+SPELLINGS = [("actual/360", "act/360"), ("actual/365f", "act/365f"), ("act/365", "act/365f"),
+             ("30/360-bond-basis", "30/360"), ("30/360-bond", "30/360"), ("30e/360-eurobond", "30e/360"),
+             ("act/act", "act/act-isda"), ("act/act-isda-2006", "act/act-isda"), ("act/act-isma", "act/act-icma")]
+
+
+@pytest.mark.parametrize("spelling, canonical", SPELLINGS)
+def test_other_spellings_mean_one_convention_everywhere_and_are_documented(spelling, canonical):
+    # ISDA 2006 4.16(b): "Actual/Actual", "Act/Act" are Actual/Actual (ISDA); the ISDA example
+    # period 1 Nov 2003 to 1 May 2004 gives 61/365 + 121/366 on it.
+    a, b = D(2003, 11, 1), D(2004, 5, 1)
+    assert quelm.year_fraction(a, b, spelling) == quelm.year_fraction(a, b, canonical)
+    assert quelm.Deposit("3M", 0.03, day_count=spelling).day_count == canonical
+    bond = quelm.FixedRateBond.dated("2003-11-01", "2013-11-01", 0.05, day_count=spelling)
+    assert bond == quelm.FixedRateBond.dated("2003-11-01", "2013-11-01", 0.05, day_count=canonical)
+    assert quelm.YieldCurve.flat(0.03, reference_date=a, day_count=spelling).day_count == canonical
+    page = (Path(__file__).resolve().parent.parent / "docs" / "dates.md").read_text()
+    assert f'`"{spelling}"`' in page
 
 
 def test_day_count_spellings_and_errors():

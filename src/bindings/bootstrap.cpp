@@ -36,6 +36,7 @@ Result<YieldCurve> bootstrap_of(Date reference_date, const InstrumentList& instr
     spec.reference = reference_date.serial;
     spec.instruments = instruments.items;
     QUELM_TRY(dc, dates::parse_day_count(day_count));
+    QUELM_CHECK(curves::check_period_day_count("bootstrap", "day_count", dc));
     spec.day_count = dc;
     spec.interp = interp;
     spec.extrapolate = extrapolate;

@@ -36,6 +36,7 @@ using Series = std::span<const double>;
 // How a curve dates: its reference date (optional) and the day count of its times.
 Result<curves::Dating> dating_of(const std::optional<Date>& reference_date, std::string_view day_count) {
     QUELM_TRY(dc, dates::parse_day_count(day_count));
+    QUELM_CHECK(curves::check_period_day_count("yield curve", "day_count", dc));
     curves::Dating d;
     if (reference_date) d.reference = reference_date->serial;
     d.day_count = dc;

@@ -9,9 +9,9 @@
 #include "bindings/frame/result.hpp"
 #include "quelm/bonds/dated_bond.hpp"
 #include "quelm/bonds/dated_bond_block.hpp"
+#include "quelm/bonds/dated_bond_hash.hpp"
 #include "quelm/curves/curve.hpp"
 
-#include <bit>
 #include <cstdint>
 #include <string>
 
@@ -173,24 +173,7 @@ bool bond_equal(PyObject* a, PyObject* b) { return value_of<DatedBond>(a) == val
 
 // A hash of every term that equality compares (0.0 and -0.0 hash alike, as they compare).
 Py_hash_t bond_hash(PyObject* self) {
-    const bonds::DatedBondTerms& t = value_of<DatedBond>(self).terms();
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    const auto mix = [&h](std::uint64_t v) { h = (h ^ v) * 0x100000001b3ull; h ^= h >> 29; };
-    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x + 0.0); };
-    mix(static_cast<std::uint64_t>(t.issue));
-    mix(static_cast<std::uint64_t>(t.maturity));
-    mix(bits(t.coupon_rate));
-    mix(t.frequency);
-    mix(static_cast<std::uint64_t>(t.day_count.kind));
-    mix(t.day_count.calendar.hash());
-    mix(t.calendar.hash());
-    mix(static_cast<std::uint64_t>(t.convention));
-    mix(t.settlement_days);
-    mix(t.ex_coupon_days);
-    mix(bits(t.face));
-    mix(t.end_of_month ? 1u : 0u);
-    mix(t.first_coupon ? static_cast<std::uint64_t>(*t.first_coupon) + 1u : 0u);
-    const auto out = static_cast<Py_hash_t>(h >> 1);
+    const auto out = static_cast<Py_hash_t>(bonds::hash_of(value_of<DatedBond>(self).terms()) >> 1);
     return out == -1 ? -2 : out;
 }
 

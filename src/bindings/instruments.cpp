@@ -11,7 +11,6 @@
 #include "quelm/dates/serial.hpp"
 
 #include <cstring>
-#include <functional>
 #include <string>
 
 namespace quelm::py {
@@ -183,19 +182,51 @@ Result<Fra> fra_new(std::string_view start_tenor, std::string_view end_tenor, do
     return checked(Fra{a, b, rate, std::move(terms), {}});
 }
 
+// The conventions of an index (or the plain ones), each overridden by a keyword given.
+struct Preset {
+    curves::IndexConventions c;
+    Preset(const std::optional<curves::OvernightIndex>& index)
+        : c(index ? curves::conventions_of(*index) : curves::plain_conventions()) {}
+    Status day_count(const std::optional<std::string_view>& text) {
+        if (!text) return {};
+        QUELM_TRY(dc, dates::parse_day_count(*text));
+        c.day_count = dc;
+        return {};
+    }
+    void calendar(const std::optional<CalendarArg>& cal) {
+        if (cal) c.calendar = cal->calendar;
+    }
+    Status days(const char* kind, const char* what, const std::optional<std::uint64_t>& v, std::uint32_t& out) {
+        if (!v) return {};
+        if (*v > 366) return invalid(std::string(kind) + ": " + what + " must be at most 366");
+        out = static_cast<std::uint32_t>(*v);
+        return {};
+    }
+};
+
 Result<Future> future_new(Date start, double price, double convexity, std::string_view tenor,
-                          std::string_view day_count, const CalendarArg& calendar, dates::Convention convention) {
+                          const std::optional<std::string_view>& day_count, const std::optional<CalendarArg>& calendar,
+                          dates::Convention convention, std::optional<curves::OvernightIndex> index) {
     QUELM_TRY(t, tenor_of(tenor));
-    QUELM_TRY(dc, dates::parse_day_count(day_count));
-    return checked(Future{start.serial, price, convexity, t, dc, calendar.calendar, convention, {}});
+    Preset p(index);
+    QUELM_CHECK(p.day_count(day_count));
+    p.calendar(calendar);
+    return checked(Future{start.serial, price, convexity, t, p.c.day_count, p.c.calendar, convention, index, {}});
 }
 
-Result<Ois> ois_new(std::string_view tenor, double rate, std::string_view day_count, const CalendarArg& calendar,
-                    std::uint64_t payment_frequency, std::uint64_t settlement_days, dates::Convention convention) {
+Result<Ois> ois_new(std::string_view tenor, double rate, const std::optional<std::string_view>& day_count,
+                    const std::optional<CalendarArg>& calendar, std::uint64_t payment_frequency,
+                    const std::optional<std::uint64_t>& settlement_days, dates::Convention convention,
+                    const std::optional<std::uint64_t>& payment_lag, std::optional<curves::OvernightIndex> index) {
     QUELM_TRY(t, tenor_of(tenor));
-    QUELM_TRY(terms, terms_of("ois", day_count, calendar, settlement_days, convention));
+    Preset p(index);
+    QUELM_CHECK(p.day_count(day_count));
+    p.calendar(calendar);
+    QUELM_CHECK(p.days("ois", "settlement_days", settlement_days, p.c.settlement_days));
+    QUELM_CHECK(p.days("ois", "payment_lag", payment_lag, p.c.payment_lag));
     QUELM_TRY(f, frequency_of("ois", "payment_frequency", payment_frequency));
-    return checked(Ois{t, rate, std::move(terms), f, {}});
+    const RateTerms terms{p.c.day_count, p.c.calendar, p.c.settlement_days, convention};
+    return checked(Ois{t, rate, terms, f, p.c.payment_lag, index, {}});
 }
 
 Result<Swap> swap_new(std::string_view tenor, double rate, std::uint64_t fixed_frequency,
@@ -247,9 +278,9 @@ template <class T>
 constexpr FunctionDef def_npv = typed_method<&measure_of<T, curves::Measure::Value>>(
     "npv", {"curve", "*", {"discount_curve", "None"}},
     "The value at the reference date of the position long the quote, per unit notional:\n"
-    "receiving the quoted rate (a lender, a FRA or future bought at the quote, a receiver\n"
-    "swap), or a bond bought at the quoted clean price (per its face). Zero on the curve\n"
-    "bootstrapped from it.");
+    "receiving the quoted rate (a lender, a FRA sold at the quote, as a FRA's buyer pays the\n"
+    "fixed rate, a future bought at the quote, a receiver swap), or a bond bought at the\n"
+    "quoted clean price (per its face). Zero on the curve bootstrapped from it.");
 
 // --- getters ---
 
@@ -296,6 +327,11 @@ PyObject* convention_get(PyObject* self) {
     return convention_text(terms_of_self<T>(self).convention);
 }
 
+PyObject* index_py(const std::optional<curves::OvernightIndex>& i) {
+    if (!i) Py_RETURN_NONE;
+    return to_py(std::string_view(curves::overnight_index_name(*i)));
+}
+
 PyObject* fra_start_get(PyObject* self) { return text(curves::tenor_text(self_of<Fra>(self).start)); }
 PyObject* fra_end_get(PyObject* self) { return text(curves::tenor_text(self_of<Fra>(self).end)); }
 
@@ -308,9 +344,15 @@ PyObject* future_day_count_get(PyObject* self) { return text(dates::day_count_na
 PyObject* future_calendar_get(PyObject* self) { return wrap_calendar(self_of<Future>(self).calendar); }
 PyObject* future_convention_get(PyObject* self) { return convention_text(self_of<Future>(self).convention); }
 
+PyObject* future_index_get(PyObject* self) { return index_py(self_of<Future>(self).index); }
+
 PyObject* ois_frequency_get(PyObject* self) {
     return to_py(static_cast<std::uint64_t>(self_of<Ois>(self).payment_frequency));
 }
+PyObject* ois_payment_lag_get(PyObject* self) {
+    return to_py(static_cast<std::uint64_t>(self_of<Ois>(self).payment_lag));
+}
+PyObject* ois_index_get(PyObject* self) { return index_py(self_of<Ois>(self).index); }
 
 PyObject* swap_fixed_frequency_get(PyObject* self) {
     return to_py(static_cast<std::uint64_t>(self_of<Swap>(self).fixed_frequency));
@@ -343,7 +385,7 @@ bool instrument_equal(PyObject* a, PyObject* b) {
 }
 template <class T>
 Py_hash_t instrument_hash(PyObject* self) {
-    const auto h = static_cast<Py_hash_t>(std::hash<std::string>{}(curves::describe(curves::Instrument{self_of<T>(self)})) >> 1);
+    const auto h = static_cast<Py_hash_t>(curves::hash_of(curves::Instrument{self_of<T>(self)}) >> 1);
     return h == -1 ? -2 : h;
 }
 
@@ -397,7 +439,8 @@ PyObject* future_reduce(const Future& f) {
                              {"tenor", tenor_py(f.tenor)},
                              {"day_count", day_count_py(f.day_count)},
                              {"calendar", wrap_calendar(f.calendar)},
-                             {"convention", convention_text(f.convention)}}));
+                             {"convention", convention_text(f.convention)},
+                             {"index", index_py(f.index)}}));
 }
 PyObject* ois_reduce(const Ois& o) {
     return rebuild(ois_type(), Py_BuildValue("(Nd)", tenor_py(o.tenor), o.rate),
@@ -405,7 +448,9 @@ PyObject* ois_reduce(const Ois& o) {
                              {"calendar", wrap_calendar(o.terms.calendar)},
                              {"payment_frequency", count_py(o.payment_frequency)},
                              {"settlement_days", count_py(o.terms.settlement_days)},
-                             {"convention", convention_text(o.terms.convention)}}));
+                             {"convention", convention_text(o.terms.convention)},
+                             {"payment_lag", count_py(o.payment_lag)},
+                             {"index", index_py(o.index)}}));
 }
 PyObject* swap_reduce(const Swap& s) {
     return rebuild(swap_type(), Py_BuildValue("(Nd)", tenor_py(s.tenor), s.rate),
@@ -450,21 +495,33 @@ constexpr FunctionDef def_deposit_new = typed<&deposit_new>(
 constexpr FunctionDef def_fra_new = typed<&fra_new>(
     "Fra", {"start_tenor", "end_tenor", "rate", "*", QUELM_RATE_TERMS_PARAMS},
     "A forward rate agreement quote: `rate` (simple, on `day_count`) from spot + `start_tenor`\n"
-    "to spot + `end_tenor` (\"3M\", \"6M\" for a 3x6).");
+    "to spot + `end_tenor` (\"3M\", \"6M\" for a 3x6), `start_tenor` before `end_tenor`. Its\n"
+    "buyer pays `rate` and receives the fixing.");
 constexpr FunctionDef def_future_new = typed<&future_new>(
     "Future",
-    {"start", "price", "*", {"convexity", "0.0"}, {"tenor", "\"3M\""}, {"day_count", "\"act/360\""},
-     {"calendar", "\"target\""}, {"convention", "\"modified-following\""}},
-    "An interest-rate future quote: `price` per 100 on the period from `start` (an IMM date,\n"
-    "the third Wednesday of its month) for `tenor`. Its rate, 1 - price/100, is the forward\n"
-    "rate over the period plus `convexity` (the convexity adjustment, a rate).");
+    {"start", "price", "*", {"convexity", "0.0"}, {"tenor", "\"3M\""}, {"day_count", "None"},
+     {"calendar", "None"}, {"convention", "\"modified-following\""}, {"index", "None"}},
+    "An interest-rate future quote: `price` per 100, in (0, 200), on the period from `start`\n"
+    "(an IMM date, the third Wednesday of its month) for `tenor`. Its rate, 1 - price/100, is\n"
+    "the forward rate over the period plus `convexity` (the convexity adjustment, a rate).\n"
+    "`index` (\"sofr\", \"estr\", \"sonia\", \"tona\"): a future on that overnight rate, on the\n"
+    "index's calendar and day count, over the exchange's reference period: \"3M\" from the\n"
+    "IMM date `start` to the IMM date three months later, \"1M\" the calendar month `start`\n"
+    "(its first day) begins. `day_count` and `calendar` given override the index's; without\n"
+    "an index they are \"act/360\" and \"target\".");
 constexpr FunctionDef def_ois_new = typed<&ois_new>(
     "Ois",
-    {"tenor", "rate", "*", {"day_count", "\"act/360\""}, {"calendar", "\"target\""}, {"payment_frequency", "1"},
-     {"settlement_days", "2"}, {"convention", "\"modified-following\""}},
-    "An overnight-index swap quote (€STR, SOFR, SONIA): the fixed `rate` (on `day_count`)\n"
-    "against the overnight rate compounded over each period, from spot to spot + `tenor`,\n"
-    "`payment_frequency` payments a year (one, at the end, up to a year).");
+    {"tenor", "rate", "*", {"day_count", "None"}, {"calendar", "None"}, {"payment_frequency", "1"},
+     {"settlement_days", "None"}, {"convention", "\"modified-following\""}, {"payment_lag", "None"},
+     {"index", "None"}},
+    "An overnight-index swap quote (€STR, SOFR, SONIA, TONA): the fixed `rate` (on\n"
+    "`day_count`) against the overnight rate compounded over each period, from spot to\n"
+    "spot + `tenor`, `payment_frequency` payments a year (one, at the end, up to a year), each\n"
+    "paid `payment_lag` business days after its period ends. `index` (\"sofr\", \"estr\",\n"
+    "\"sonia\", \"tona\") takes the calendar, day count, spot lag and payment lag the market\n"
+    "quotes that index's swaps with; `day_count`, `calendar`, `settlement_days` and\n"
+    "`payment_lag` given override them. Without an index: \"act/360\", \"target\", T+2, paid\n"
+    "at each period's end.");
 constexpr FunctionDef def_swap_new = typed<&swap_new>(
     "Swap",
     {"tenor", "rate", "*", {"fixed_frequency", "1"}, {"fixed_day_count", "\"30/360\""}, {"float_tenor", "\"6M\""},
@@ -523,6 +580,7 @@ const GetterDef kFutureGetters[] = {
     {"day_count", "The day count of the rate.", &future_day_count_get, "str"},
     {"calendar", "The calendar of the period's end.", &future_calendar_get, "Calendar"},
     {"convention", "How dates roll onto business days.", &future_convention_get, "str"},
+    {"index", "The overnight index it is a future on, or None.", &future_index_get, "str | None"},
 };
 const GetterDef kOisGetters[] = {
     {"tenor", "From spot to the end.", &tenor_get<Ois>, "str"},
@@ -530,6 +588,8 @@ const GetterDef kOisGetters[] = {
     {"quote", "The quote as given: the rate.", &quote_get<Ois>, "float"},
     {"payment_frequency", "Payments a year.", &ois_frequency_get, "int"},
     QUELM_TERMS_GETTERS(Ois),
+    {"payment_lag", "Business days from each period's end to its payment.", &ois_payment_lag_get, "int"},
+    {"index", "The overnight index whose conventions it took, or None.", &ois_index_get, "str | None"},
 };
 const GetterDef kSwapGetters[] = {
     {"tenor", "From spot to the end.", &tenor_get<Swap>, "str"},

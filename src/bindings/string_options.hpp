@@ -6,6 +6,7 @@
 #include "quelm/core/math/interpolate.hpp"
 #include "quelm/core/option.hpp"
 #include "quelm/curves/curve_options.hpp"
+#include "quelm/curves/overnight_index.hpp"
 #include "quelm/dates/adjust.hpp"
 #include "quelm/dates/day_count.hpp"
 #include "quelm/dates/schedule.hpp"
@@ -32,6 +33,7 @@ QUELM_STRING_OPTION(stats::EsMethod, stats::kEsMethods, "EsMethod");
 QUELM_STRING_OPTION(Interp, kInterps, "Interpolation");
 QUELM_STRING_OPTION(curves::BootstrapInterp, curves::kBootstrapInterps, "BootstrapInterpolation");
 QUELM_STRING_OPTION(curves::Extrapolation, curves::kExtrapolations, "Extrapolation");
+QUELM_STRING_OPTION(curves::OvernightIndex, curves::kOvernightIndices, "OvernightIndex");
 QUELM_STRING_OPTION(ml::AmericanMethod, ml::kAmericanMethods, "NeuralMethod");
 QUELM_STRING_OPTION(dates::Convention, dates::kConventions, "BusinessDayConvention");
 QUELM_STRING_OPTION(dates::Rule, dates::kRules, "ScheduleRule");

@@ -1,5 +1,6 @@
 #include "quelm/curves/instrument.hpp"
 
+#include <charconv>
 #include <cmath>
 
 #include "quelm/core/text.hpp"
@@ -16,8 +17,25 @@ const dates::Calendar& target() {
 
 bool valid_frequency(std::uint32_t f) { return f == 1 || f == 2 || f == 3 || f == 4 || f == 6 || f == 12; }
 
-Status check_rate(const char* kind, double rate) {
-    if (!std::isfinite(rate)) return invalid(std::string(kind) + ": rate must be finite");
+// The shortest text that reads back as the value ("1e-300", not 300 zeros): for messages
+// about values far out of range.
+std::string short_number(double value) {
+    if (!std::isfinite(value)) return format_number(value);
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, res.ptr);
+}
+
+std::string range_text(double lo, double hi, bool open) {
+    return std::string(open ? "(" : "[") + short_number(lo) + ", " + short_number(hi) + (open ? ")" : "]");
+}
+
+// A decimal rate: finite and within ±100%.
+Status check_rate(const char* kind, const char* what, double rate) {
+    if (!std::isfinite(rate)) return invalid(std::string(kind) + ": " + what + " must be finite");
+    if (!(rate > -kMaxRate && rate < kMaxRate))
+        return invalid(std::string(kind) + ": " + what + " must be within " + range_text(-kMaxRate, kMaxRate, true) +
+                       " (a decimal: 0.0325 is 3.25%), got " + short_number(rate));
     return {};
 }
 
@@ -28,7 +46,34 @@ Status check_tenor(const char* kind, const char* what, dates::Tenor t) {
 
 Status check_terms(const char* kind, const RateTerms& t) {
     if (t.settlement_days > 366) return invalid(std::string(kind) + ": settlement_days must be at most 366");
-    return {};
+    return check_period_day_count(kind, "day_count", t.day_count);
+}
+
+// The shortest and longest a tenor can be, in days.
+struct DaySpan {
+    std::int64_t lo, hi;
+};
+DaySpan day_span(dates::Tenor t) {
+    const std::int64_t n = t.count;
+    switch (t.unit) {
+        case dates::TenorUnit::Days: return {n, n};
+        case dates::TenorUnit::Weeks: return {7 * n, 7 * n};
+        case dates::TenorUnit::Months: return {28 * n, 31 * n};
+        case dates::TenorUnit::Years: return {365 * n, 366 * n};
+    }
+    return {n, n};
+}
+
+// Whether `a` ends before `b` from any date: exactly when both count days (or weeks), or
+// both months (or years); else unless it could not.
+bool shorter(dates::Tenor a, dates::Tenor b) {
+    const auto in_months = [](dates::Tenor t) {
+        return t.unit == dates::TenorUnit::Years ? 12 * static_cast<std::int64_t>(t.count) : t.count;
+    };
+    const bool a_days = a.unit == dates::TenorUnit::Days || a.unit == dates::TenorUnit::Weeks;
+    const bool b_days = b.unit == dates::TenorUnit::Days || b.unit == dates::TenorUnit::Weeks;
+    if (a_days == b_days) return a_days ? day_span(a).lo < day_span(b).lo : in_months(a) < in_months(b);
+    return day_span(a).lo < day_span(b).hi;
 }
 
 std::string quoted_text(std::string_view s) {
@@ -48,8 +93,8 @@ struct Options {
     void day_count(const char* key, const dates::DayCount& dc, dates::DayCountKind fallback) {
         if (!(dc == dates::DayCount{fallback, {}})) text += std::string(", ") + key + "=" + quoted_text(dates::day_count_name(dc));
     }
-    void calendar(const dates::Calendar& cal) {
-        if (!(cal == target())) text += ", calendar=" + quoted_text(cal.name());
+    void calendar(const dates::Calendar& cal, const dates::Calendar& fallback = target()) {
+        if (!(cal == fallback)) text += ", calendar=" + quoted_text(cal.name());
     }
     void count(const char* key, std::uint32_t v, std::uint32_t fallback) {
         if (v != fallback) text += std::string(", ") + key + "=" + std::to_string(v);
@@ -59,6 +104,9 @@ struct Options {
     }
     void tenor(const char* key, dates::Tenor t, dates::Tenor fallback) {
         if (!(t == fallback)) text += std::string(", ") + key + "=" + quoted_text(tenor_text(t));
+    }
+    void index(const std::optional<OvernightIndex>& i) {
+        if (i) text += std::string(", index=") + quoted_text(overnight_index_name(*i));
     }
     void terms(const RateTerms& t) {
         day_count("day_count", t.day_count, dates::DayCountKind::Act360);
@@ -70,6 +118,10 @@ struct Options {
 
 }  // namespace
 
+IndexConventions plain_conventions() {
+    return {target(), dates::DayCount{dates::DayCountKind::Act360, {}}, 2, 0};
+}
+
 std::string tenor_text(dates::Tenor t) {
     const char unit = t.unit == dates::TenorUnit::Days    ? 'D'
                       : t.unit == dates::TenorUnit::Weeks ? 'W'
@@ -78,49 +130,81 @@ std::string tenor_text(dates::Tenor t) {
     return std::to_string(t.count) + unit;
 }
 
+Status check_period_day_count(std::string_view who, std::string_view key, const dates::DayCount& dc) {
+    if (dc.kind == dates::DayCountKind::Thirty360EIsda)
+        return invalid(std::string(who) + ": " + std::string(key) +
+                       " \"30e/360-isda\" is not supported here: it needs the termination date of a schedule");
+    return {};
+}
+
 Status check(const Deposit& d) {
     QUELM_CHECK(check_tenor("deposit", "tenor", d.tenor));
-    QUELM_CHECK(check_rate("deposit", d.rate));
+    QUELM_CHECK(check_rate("deposit", "rate", d.rate));
     return check_terms("deposit", d.terms);
 }
 
 Status check(const Fra& f) {
     if (f.start.count < 0) return invalid("fra: start_tenor must not be negative, got " + tenor_text(f.start));
     QUELM_CHECK(check_tenor("fra", "end_tenor", f.end));
-    QUELM_CHECK(check_rate("fra", f.rate));
+    if (!shorter(f.start, f.end))
+        return invalid("fra: start_tenor " + tenor_text(f.start) + " must come before end_tenor " + tenor_text(f.end));
+    QUELM_CHECK(check_rate("fra", "rate", f.rate));
     return check_terms("fra", f.terms);
 }
 
 Status check(const Future& f) {
     const dates::Civil c = dates::civil_of(f.start);
-    if (f.start != dates::nth_weekday(3, dates::Weekday::Wednesday, c.year, c.month))
+    const bool calendar_month = f.index && f.tenor == dates::Tenor{1, dates::TenorUnit::Months};
+    if (f.index && !calendar_month && !(f.tenor == dates::Tenor{3, dates::TenorUnit::Months}))
+        return invalid("future: a future on " + std::string(overnight_index_name(*f.index)) +
+                       " covers 1M (a calendar month) or 3M (IMM date to IMM date), got " + tenor_text(f.tenor));
+    if (calendar_month) {
+        if (c.day != 1)
+            return invalid("future: start " + dates::format_iso(f.start) +
+                           " is not the first day of a month (a 1M index future covers its calendar month)");
+    } else if (f.start != dates::nth_weekday(3, dates::Weekday::Wednesday, c.year, c.month)) {
         return invalid("future: start " + dates::format_iso(f.start) + " is not an IMM date (a third Wednesday)");
+    }
     if (!std::isfinite(f.price)) return invalid("future: price must be finite");
-    if (!std::isfinite(f.convexity)) return invalid("future: convexity must be finite");
-    return check_tenor("future", "tenor", f.tenor);
+    if (!(f.price > 0.0 && f.price < kMaxFuturePrice))
+        return invalid("future: price must be within " + range_text(0.0, kMaxFuturePrice, true) +
+                       " per 100 (a rate above -100%), got " + short_number(f.price));
+    QUELM_CHECK(check_rate("future", "convexity", f.convexity));
+    QUELM_CHECK(check_tenor("future", "tenor", f.tenor));
+    return check_period_day_count("future", "day_count", f.day_count);
 }
 
 Status check(const Ois& o) {
     QUELM_CHECK(check_tenor("ois", "tenor", o.tenor));
-    QUELM_CHECK(check_rate("ois", o.rate));
+    QUELM_CHECK(check_rate("ois", "rate", o.rate));
     if (!valid_frequency(o.payment_frequency))
         return invalid("ois: payment_frequency must be 1, 2, 3, 4, 6 or 12, got " + std::to_string(o.payment_frequency));
+    if (o.payment_lag > 366) return invalid("ois: payment_lag must be at most 366");
     return check_terms("ois", o.terms);
 }
 
 Status check(const Swap& s) {
     QUELM_CHECK(check_tenor("swap", "tenor", s.tenor));
-    QUELM_CHECK(check_rate("swap", s.rate));
+    QUELM_CHECK(check_rate("swap", "rate", s.rate));
     if (!valid_frequency(s.fixed_frequency))
         return invalid("swap: fixed_frequency must be 1, 2, 3, 4, 6 or 12, got " + std::to_string(s.fixed_frequency));
     QUELM_CHECK(check_tenor("swap", "float_tenor", s.float_tenor));
     if (s.settlement_days > 366) return invalid("swap: settlement_days must be at most 366");
-    return {};
+    QUELM_CHECK(check_period_day_count("swap", "fixed_day_count", s.fixed_day_count));
+    return check_period_day_count("swap", "float_day_count", s.float_day_count);
 }
 
 Status check(const BondQuote& b) {
-    if (!(std::isfinite(b.clean_price) && b.clean_price > 0.0))
-        return invalid("bond quote: clean_price must be positive and finite");
+    const bonds::DatedBondTerms& t = b.bond.terms();
+    if (!(std::isfinite(t.coupon_rate) && t.coupon_rate >= 0.0 && t.coupon_rate <= kMaxCoupon))
+        return invalid("bond quote: the bond's coupon_rate must be within " + range_text(0.0, kMaxCoupon, false) +
+                       " (a decimal), got " + short_number(t.coupon_rate));
+    if (!std::isfinite(b.clean_price)) return invalid("bond quote: clean_price must be finite");
+    // Per the bond's face: the range per 100 scaled to it.
+    const double lo = kMinBondPrice * t.face / 100.0, hi = kMaxBondPrice * t.face / 100.0;
+    if (!(b.clean_price >= lo && b.clean_price <= hi))
+        return invalid("bond quote: clean_price must be within " + range_text(lo, hi, false) + " for a face of " +
+                       short_number(t.face) + ", got " + short_number(b.clean_price));
     return {};
 }
 
@@ -159,17 +243,25 @@ std::string describe(const Instrument& i) {
             } else if constexpr (std::is_same_v<T, Future>) {
                 if (x.convexity != 0.0) o.text += ", convexity=" + format_number(x.convexity);
                 o.tenor("tenor", x.tenor, {3, dates::TenorUnit::Months});
-                o.day_count("day_count", x.day_count, dates::DayCountKind::Act360);
-                o.calendar(x.calendar);
+                // Against the index's conventions when it has one: the terms that differ.
+                const IndexConventions plain = plain_conventions();
+                const IndexConventions& base = x.index ? conventions_of(*x.index) : plain;
+                o.day_count("day_count", x.day_count, base.day_count.kind);
+                o.calendar(x.calendar, base.calendar);
                 o.convention(x.convention);
+                o.index(x.index);
                 return "Future(" + quoted_text(dates::format_iso(x.start)) + ", " + format_number(x.price) + o.text +
                        ")";
             } else if constexpr (std::is_same_v<T, Ois>) {
-                o.day_count("day_count", x.terms.day_count, dates::DayCountKind::Act360);
-                o.calendar(x.terms.calendar);
+                const IndexConventions plain = plain_conventions();
+                const IndexConventions& base = x.index ? conventions_of(*x.index) : plain;
+                o.day_count("day_count", x.terms.day_count, base.day_count.kind);
+                o.calendar(x.terms.calendar, base.calendar);
                 o.count("payment_frequency", x.payment_frequency, 1);
-                o.count("settlement_days", x.terms.settlement_days, 2);
+                o.count("settlement_days", x.terms.settlement_days, base.settlement_days);
                 o.convention(x.terms.convention);
+                o.count("payment_lag", x.payment_lag, base.payment_lag);
+                o.index(x.index);
                 return "Ois(" + quoted_text(tenor_text(x.tenor)) + ", " + format_number(x.rate) + o.text + ")";
             } else if constexpr (std::is_same_v<T, Swap>) {
                 o.count("fixed_frequency", x.fixed_frequency, 1);

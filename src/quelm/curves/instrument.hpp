@@ -8,11 +8,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "quelm/bonds/dated_bond.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/curves/overnight_index.hpp"
 #include "quelm/dates/adjust.hpp"
 #include "quelm/dates/calendar.hpp"
 #include "quelm/dates/day_count.hpp"
@@ -69,7 +72,9 @@ struct Fra {
 };
 
 // An interest-rate future on the period from an IMM date (a third Wednesday) for `tenor`:
-// its rate is 1 - price/100, the forward rate plus the convexity adjustment.
+// its rate is 1 - price/100, the forward rate plus the convexity adjustment. A future on an
+// overnight index covers the exchange's reference period instead: 3M from its IMM date to
+// the IMM date three months later, 1M the calendar month that starts on `start`.
 struct Future {
     dates::Serial start = 0;
     double price = 0.0;
@@ -78,18 +83,22 @@ struct Future {
     dates::DayCount day_count{dates::DayCountKind::Act360, {}};
     dates::Calendar calendar;
     dates::Convention convention = dates::Convention::ModifiedFollowing;
+    std::optional<OvernightIndex> index;
     LayoutMemo memo;
     friend bool operator==(const Future&, const Future&) = default;
 };
 
 // An overnight-index swap: a fixed rate against the overnight rate compounded over each
 // period, both legs on one schedule (`payment_frequency` payments a year, a single one up
-// to that period), paid at period ends.
+// to that period), paid `payment_lag` business days after each period's end. `index` only
+// records the index whose conventions the terms were taken from.
 struct Ois {
     dates::Tenor tenor;
     double rate = 0.0;
     RateTerms terms;
     std::uint32_t payment_frequency = 1;
+    std::uint32_t payment_lag = 0;
+    std::optional<OvernightIndex> index;
     LayoutMemo memo;
     friend bool operator==(const Ois&, const Ois&) = default;
 };
@@ -130,6 +139,18 @@ using Instrument = std::variant<Deposit, Fra, Future, Ois, Swap, BondQuote>;
 [[nodiscard]] Status check(const Swap& s);
 [[nodiscard]] Status check(const BondQuote& b);
 
+// The ranges the checks hold quotes to: a rate (and a future's convexity adjustment) in
+// (-1, 1), within ±100%; a futures price in (0, 200) (a rate above -100%), a bond's clean price in
+// [0.01, 1000] per 100 of face and its coupon rate in [0, 1].
+inline constexpr double kMaxRate = 1.0;
+inline constexpr double kMaxFuturePrice = 200.0;
+inline constexpr double kMinBondPrice = 0.01, kMaxBondPrice = 1000.0;  // per 100 of face
+inline constexpr double kMaxCoupon = 1.0;
+
+// A day count a quote's periods (or a curve's times) can use: not 30e/360-isda, which
+// needs the termination date of a schedule. `who` and `key` name it in the message.
+[[nodiscard]] Status check_period_day_count(std::string_view who, std::string_view key, const dates::DayCount& dc);
+
 // The quote as given (a rate, a futures price or a clean price) ...
 [[nodiscard]] double quoted(const Instrument& i);
 // ... and the one a curve matches: a rate (a future's is 1 - price/100), a bond's clean price.
@@ -139,5 +160,12 @@ using Instrument = std::variant<Deposit, Fra, Future, Ois, Swap, BondQuote>;
 // from the defaults added as keywords): the name errors use.
 [[nodiscard]] std::string describe(const Instrument& i);
 [[nodiscard]] std::string tenor_text(dates::Tenor t);
+
+// The terms an Ois or Future takes without an index: act/360 on TARGET, spot T+2, paid at
+// each period's end.
+[[nodiscard]] IndexConventions plain_conventions();
+
+// A hash of the terms the instrument compares by: equal instruments hash equal.
+[[nodiscard]] std::uint64_t hash_of(const Instrument& i);
 
 }  // namespace quelm::curves

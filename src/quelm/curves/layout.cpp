@@ -72,33 +72,47 @@ Result<std::vector<Serial>> roll(Serial start, dates::Tenor tenor, dates::Tenor 
     return std::move(s.dates);
 }
 
-// A swap: floating periods on `floats` (forwards over each), fixed periods on `fixeds`. Both
-// are schedules (strictly increasing), so the dates merge in one pass.
-Result<Layout> swap(const std::vector<Serial>& floats, const std::vector<Serial>& fixeds, const dates::DayCount& fixed_dc,
-                    double quote) {
+// The payment dates of a schedule's periods: each end, `lag` business days on.
+Result<std::vector<Serial>> payments(const std::vector<Serial>& dates, const dates::Calendar& cal, std::uint32_t lag) {
+    std::vector<Serial> out(dates.begin() + 1, dates.end());
+    if (lag == 0) return out;
+    for (Serial& d : out) {
+        QUELM_TRY(paid, dates::advance(cal, d, {static_cast<std::int32_t>(lag), dates::TenorUnit::Days},
+                                       dates::Convention::Following, false));
+        d = paid;
+    }
+    return out;
+}
+
+// A swap: floating periods on `floats` (forwards over each), fixed periods on `fixeds`,
+// each period paid on its date in `float_pay` or `fixed_pay`. The schedules and the
+// payment dates are strictly increasing, so the payment dates merge in one pass.
+Result<Layout> swap(const std::vector<Serial>& floats, const std::vector<Serial>& float_pay,
+                    const std::vector<Serial>& fixeds, const std::vector<Serial>& fixed_pay,
+                    const dates::DayCount& fixed_dc, double quote) {
     Layout l;
     l.form = Form::Swap;
     l.proj = floats;
-    l.disc.reserve(floats.size() + fixeds.size());
-    std::set_union(floats.begin() + 1, floats.end(), fixeds.begin() + 1, fixeds.end(), std::back_inserter(l.disc));
-    // Payment indices: each schedule's dates after the first appear in disc in order.
-    const auto indices = [&](const std::vector<Serial>& dates) {
-        std::vector<std::uint32_t> at(dates.size(), 0);
+    l.disc.reserve(float_pay.size() + fixed_pay.size());
+    std::set_union(float_pay.begin(), float_pay.end(), fixed_pay.begin(), fixed_pay.end(), std::back_inserter(l.disc));
+    // Payment indices: each leg's payment dates appear in disc in order.
+    const auto indices = [&](const std::vector<Serial>& paid) {
+        std::vector<std::uint32_t> at(paid.size(), 0);
         std::size_t j = 0;
-        for (std::size_t i = 1; i < dates.size(); ++i) {
-            while (l.disc[j] != dates[i]) ++j;
+        for (std::size_t i = 0; i < paid.size(); ++i) {
+            while (l.disc[j] != paid[i]) ++j;
             at[i] = static_cast<std::uint32_t>(j);
         }
         return at;
     };
-    const std::vector<std::uint32_t> float_pay = indices(floats), fixed_pay = indices(fixeds);
+    const std::vector<std::uint32_t> float_at = indices(float_pay), fixed_at = indices(fixed_pay);
     l.floating.reserve(floats.size() - 1);
     for (std::size_t i = 1; i < floats.size(); ++i)
-        l.floating.push_back({static_cast<std::uint32_t>(i - 1), static_cast<std::uint32_t>(i), float_pay[i]});
+        l.floating.push_back({static_cast<std::uint32_t>(i - 1), static_cast<std::uint32_t>(i), float_at[i - 1]});
     l.fixed.reserve(fixeds.size() - 1);
     for (std::size_t i = 1; i < fixeds.size(); ++i) {
         QUELM_TRY(tau, dates::year_fraction(fixeds[i - 1], fixeds[i], fixed_dc));
-        l.fixed.push_back({tau, fixed_pay[i]});
+        l.fixed.push_back({tau, fixed_at[i - 1]});
     }
     l.quote = quote;
     return l;
@@ -143,6 +157,18 @@ Result<Layout> lay(const Future& f, Serial reference) {
     if (f.start < reference)
         return invalid("starts on " + dates::format_iso(f.start) + ", before the reference date " +
                        dates::format_iso(reference));
+    if (f.index) {
+        // The exchange's reference period, on its calendar dates: a calendar month, or IMM
+        // date to IMM date (the third Wednesday three months on), the rate compounded or
+        // averaged over it.
+        const dates::Civil c = dates::civil_of(f.start);
+        const std::int64_t months = std::int64_t{c.year} * 12 + (c.month - 1) + f.tenor.count;
+        const auto year = static_cast<std::int32_t>(months / 12);
+        const auto month = static_cast<unsigned>(months % 12 + 1);
+        const Serial end = f.tenor.count == 1 ? dates::serial_of(year, month, 1)
+                                              : dates::nth_weekday(3, dates::Weekday::Wednesday, year, month);
+        return simple(f.start, end, f.day_count, 1.0 - f.price / 100.0, f.convexity);
+    }
     QUELM_TRY(start, dates::adjust(f.calendar, f.start, f.convention));
     QUELM_TRY(end, dates::advance(f.calendar, start, f.tenor, f.convention, false));
     return simple(start, end, f.day_count, 1.0 - f.price / 100.0, f.convexity);
@@ -153,7 +179,8 @@ Result<Layout> lay(const Ois& o, Serial reference) {
     QUELM_TRY(spot, spot_date(t.calendar, reference, t.settlement_days));
     const dates::Tenor period{static_cast<std::int32_t>(12 / o.payment_frequency), dates::TenorUnit::Months};
     QUELM_TRY(dates, roll(spot, o.tenor, period, t.calendar, t.convention));
-    return swap(dates, dates, t.day_count, o.rate);
+    QUELM_TRY(paid, payments(dates, t.calendar, o.payment_lag));
+    return swap(dates, paid, dates, paid, t.day_count, o.rate);
 }
 
 Result<Layout> lay(const Swap& s, Serial reference) {
@@ -161,7 +188,9 @@ Result<Layout> lay(const Swap& s, Serial reference) {
     const dates::Tenor fixed_period{static_cast<std::int32_t>(12 / s.fixed_frequency), dates::TenorUnit::Months};
     QUELM_TRY(fixeds, roll(spot, s.tenor, fixed_period, s.calendar, s.convention));
     QUELM_TRY(floats, roll(spot, s.tenor, s.float_tenor, s.calendar, s.convention));
-    return swap(floats, fixeds, s.fixed_day_count, s.rate);
+    QUELM_TRY(float_pay, payments(floats, s.calendar, 0));
+    QUELM_TRY(fixed_pay, payments(fixeds, s.calendar, 0));
+    return swap(floats, float_pay, fixeds, fixed_pay, s.fixed_day_count, s.rate);
 }
 
 Result<Layout> lay(const BondQuote& b, Serial reference) {

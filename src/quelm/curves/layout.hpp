@@ -75,8 +75,9 @@ struct LaidOut {
 [[nodiscard]] dates::Serial last_date(const Layout& l, bool projection_only);
 
 // The model's quote (par rate, a future's rate, a bond's clean price) and the value of the
-// position long the quote (receiving the quoted rate on a notional of 1: a lender, a FRA or
-// a future bought at the quote, a receiver swap; a bond bought at the clean price, or held),
+// position long the quote (receiving the quoted rate on a notional of 1: a lender, a FRA
+// sold (its buyer pays the rate) or a future bought at the quote, a receiver swap; a bond
+// bought at the clean price, or held),
 // from discount factors at proj and disc. With a gradient span non-empty, adds weight · the
 // derivative in each discount factor to it.
 [[nodiscard]] double model_quote(const Layout& l, std::span<const double> dp, std::span<const double> dd,

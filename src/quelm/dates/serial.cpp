@@ -1,6 +1,7 @@
 #include "quelm/dates/serial.hpp"
 
 #include "quelm/core/date.hpp"
+#include "quelm/core/text.hpp"
 
 #include <cstdio>
 
@@ -50,6 +51,7 @@ Serial nth_weekday(int n, Weekday w, std::int32_t year, unsigned month) {
 }
 
 Parsed<Serial> parse_iso(std::string_view text) {
+    if (text.find('+') != std::string_view::npos) return std::unexpected("date must be YYYY-MM-DD, got " + quote_literal(text));
     const Parsed<Date> d = parse_iso_date(text);
     if (!d) return std::unexpected(d.error());
     if (d->year() < 1 || d->year() > 9999)

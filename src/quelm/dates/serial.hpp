@@ -74,7 +74,8 @@ inline constexpr Serial kLastSerial = serial_of(9999, 12, 31);
 // The n-th (1..5) weekday w of a month, or with n = -1 its last one.
 [[nodiscard]] Serial nth_weekday(int n, Weekday w, std::int32_t year, unsigned month);
 
-// "YYYY-MM-DD" (the rules and messages of parse_iso_date), years 1..9999.
+// "YYYY-MM-DD" (the rules and messages of parse_iso_date), years 1..9999, digits only: a
+// sign ("+2024-02-29") is not a date's spelling.
 [[nodiscard]] Parsed<Serial> parse_iso(std::string_view text);
 [[nodiscard]] std::string format_iso(Serial s);
 
