@@ -81,6 +81,8 @@ def ql_overnight(index: str):
         return ql.Estr(), 2, 1
     if index == "sonia":
         return ql.Sonia(), 0, 0
+    if index == "tona":
+        return ql.Tonar(), 2, 2
     raise AssertionError(index)
 
 
@@ -89,7 +91,7 @@ def ql_period(tenor: str):
     return ql.Period(n, {"W": ql.Weeks, "M": ql.Months, "Y": ql.Years}[unit])
 
 
-@pytest.mark.parametrize("index", ["sofr", "estr", "sonia"])
+@pytest.mark.parametrize("index", ["sofr", "estr", "sonia", "tona"])
 def test_ois_curve_by_index_matches_quantlib(index):
     ql.Settings.instance().evaluationDate = qd(REF)
     on, spot_lag, payment_lag = ql_overnight(index)
@@ -111,3 +113,18 @@ def test_ois_curve_by_index_matches_quantlib(index):
     for k in range(1, 120):
         d = REF + dt.timedelta(days=91 * k)
         assert abs(ours.discount(d) - theirs.discount(qd(d))) <= 1e-10, d
+
+
+@pytest.mark.parametrize("month, year, monthly", [(3, 2025, False), (6, 2025, False), (12, 2025, False),
+                                                  (2, 2025, True), (12, 2025, True)])
+def test_sofr_futures_cover_quantlibs_reference_period(month, year, monthly):
+    """CME's 3M contract runs IMM date to IMM date, the 1M contract its calendar month: the
+    period QuantLib's SofrFutureRateHelper reads, and the one index="sofr" futures read."""
+    ql.Settings.instance().evaluationDate = qd(REF)
+    h = ql.SofrFutureRateHelper(95.8, month, year, ql.Monthly if monthly else ql.Quarterly)
+    start, end = (dt.date(d.year(), d.month(), d.dayOfMonth()) for d in (h.earliestDate(), h.maturityDate()))
+    ours = quelm.Future(start, 95.8, index="sofr", tenor="1M" if monthly else "3M")
+    assert quelm.YieldCurve.bootstrap(REF, [ours]).pillar_dates == [end]
+    flat = quelm.YieldCurve.flat(0.04, reference_date=REF)
+    forward = (flat.discount(start) / flat.discount(end) - 1) / ((end - start).days / 360)
+    assert ours.par_rate(flat) == pytest.approx(forward, rel=1e-14)

@@ -324,6 +324,22 @@ def test_dated_bond_measures_agree_with_each_other(gilt):
     assert 0.0 < z < 0.05
 
 
+@pytest.mark.parametrize("measure", ["clean_price_at", "dirty_price_at", "macaulay_duration_at",
+                                     "modified_duration_at", "convexity_at"])
+@pytest.mark.parametrize("y", [np.inf, -np.inf])
+def test_an_infinite_yield_is_refused_not_priced(gilt, measure, y):
+    # +inf used to price every flow at zero: a clean price of minus the accrued.
+    sign = "" if y > 0 else "-"
+    with pytest.raises(ValueError) as info:
+        getattr(gilt, measure)(y, D(2013, 5, 29))
+    assert str(info.value) == f"invalid input: bond: yield must be finite, got {sign}inf"
+    # The array form fails that element alike, the others keeping the scalar bits.
+    vec = pytest.importorskip("quelm.vec")
+    name = {"clean_price_at": "dated_bond_price"}.get(measure, "dated_bond_" + measure[:-3])
+    got = getattr(vec, name)(gilt, [0.05] * 300 + [y], D(2013, 5, 29), errors="nan")
+    assert got[0] == getattr(gilt, measure)(0.05, D(2013, 5, 29)) and np.isnan(got[-1])
+
+
 def test_dated_bond_settlement_and_errors(gilt):
     assert gilt.settlement_date("1990-01-01") == D(1996, 2, 29)  # never before the issue
     t1 = quelm.FixedRateBond.dated("2020-01-15", "2030-01-15", 0.02, settlement_days=1, calendar="uk")

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/solvers.hpp"
@@ -45,6 +46,8 @@ Sums sums(const StreetFlows& flows, double f, double base) { return sums_of<true
 double price_sum(const StreetFlows& flows, double f, double base) { return sums_of<false>(flows, f, base).price; }
 
 Result<double> base_of(std::uint32_t frequency, double y) {
+    // An infinite yield would price every flow at zero: a price of minus the accrued.
+    if (std::isinf(y)) return invalid(std::string("bond: yield must be finite, got ") + (y > 0 ? "inf" : "-inf"));
     const double base = 1.0 + y / static_cast<double>(frequency);
     if (!(base > 0.0)) {
         if (std::isnan(y)) return std::numeric_limits<double>::quiet_NaN();
