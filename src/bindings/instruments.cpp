@@ -185,7 +185,7 @@ Result<Fra> fra_new(std::string_view start_tenor, std::string_view end_tenor, do
 // The conventions of an index (or the plain ones), each overridden by a keyword given.
 struct Preset {
     curves::IndexConventions c;
-    Preset(const std::optional<curves::OvernightIndex>& index)
+    explicit Preset(const std::optional<curves::OvernightIndex>& index)
         : c(index ? curves::conventions_of(*index) : curves::plain_conventions()) {}
     Status day_count(const std::optional<std::string_view>& text) {
         if (!text) return {};

@@ -64,8 +64,9 @@ DaySpan day_span(dates::Tenor t) {
     return {n, n};
 }
 
-// Whether `a` ends before `b` from any date: exactly when both count days (or weeks), or
-// both months (or years); else unless it could not.
+// Whether a period of tenor `a` can end before one of tenor `b` from the same date: decided
+// exactly when both count days (or weeks) or both months (or years); across the two, unless
+// `a` is at least as long as `b` from every date.
 bool shorter(dates::Tenor a, dates::Tenor b) {
     const auto in_months = [](dates::Tenor t) {
         return t.unit == dates::TenorUnit::Years ? 12 * static_cast<std::int64_t>(t.count) : t.count;
