@@ -594,7 +594,8 @@ INDEX_CHOICES = "index must be 'sofr', 'estr', 'sonia', or 'tona', got "
     (lambda: quelm.Ois("2Y", 0.03, index="libor"), INDEX_CHOICES + '"libor"'),
     (lambda: quelm.Future(IMM, 96.0, index="fed-funds"),
      INDEX_CHOICES + '"fed-funds"'),
-    (lambda: quelm.Ois("2Y", 0.03, index="sofr", payment_lag=400), "invalid input: ois: payment_lag must be at most 366"),
+    (lambda: quelm.Ois("2Y", 0.03, index="sofr", payment_lag=400),
+     "invalid input: ois: payment_lag must be at most 366"),
     (lambda: quelm.Future(IMM, 96.0, index="sofr", tenor="6M"),
      "invalid input: future: a future on sofr covers 1M (a calendar month) or 3M (IMM date to IMM date), got 6M"),
     (lambda: quelm.Future(IMM, 96.0, index="sofr", tenor="1M"),
@@ -659,3 +660,15 @@ def test_index_futures_cover_the_exchange_reference_period():
     curve = YC.bootstrap(REF, strip)
     assert reprice_error(curve, strip) <= 1e-12
     assert curve.pillar_dates[-1] == datetime.date(2025, 12, 17)
+
+
+@pytest.mark.parametrize("interp", ["log-linear", "natural-cubic"])
+def test_risk_with_payment_lags_matches_bump_and_rebuild(interp):
+    # Lagged payments read discount factors past each period's end: the chain rule must
+    # reach them as bumping the quotes does.
+    tenors = ("3M", "1Y", "2Y", "3Y", "5Y", "7Y", "10Y")
+    quotes = [quelm.Ois(t, 0.041 - 0.0004 * k, index="sofr") for k, t in enumerate(tenors)]
+    book = [quelm.Ois("4Y", 0.04, index="sofr"), quelm.Ois("6Y", 0.038, index="estr"),
+            quelm.Future(datetime.date(2025, 3, 19), 95.9, index="sofr")]
+    build = lambda qs: YC.bootstrap(REF, qs, interp=interp)  # noqa: E731
+    assert_close(build(quotes).risk(book), bump_and_rebuild(build, quotes, book))

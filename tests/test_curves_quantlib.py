@@ -98,8 +98,8 @@ def test_ois_curve_by_index_matches_quantlib(index):
     cal = on.fixingCalendar()
     helpers = [ql.OISRateHelper(spot_lag, ql_period(t), ql.QuoteHandle(ql.SimpleQuote(r)), on,
                                 ql.YieldTermStructureHandle(), False, payment_lag, ql.Following, ql.Annual, cal,
-                                ql.Period(0, ql.Days), 0.0, ql.Pillar.LastRelevantDate, ql.Date(), ql.RateAveraging.Compound,
-                                False)
+                                ql.Period(0, ql.Days), 0.0, ql.Pillar.LastRelevantDate, ql.Date(),
+                                ql.RateAveraging.Compound, False)
                for t, r in OIS_TENORS]
     theirs = ql.PiecewiseLogLinearDiscount(qd(REF), helpers, ql.Actual365Fixed())
     theirs.enableExtrapolation()
