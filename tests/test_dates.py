@@ -370,6 +370,8 @@ def test_end_of_month_reference_periods():
     q = quelm.FixedRateBond.dated("2024-02-29", "2034-02-28", 0.045, frequency=4, end_of_month=True,
                                   convention="following")
     assert q.clean_price_at(0.04, "2026-02-28") == pytest.approx(103.407316503, abs=1e-8)  # QuantLib 1.44
+    settles = np.array(["2025-03-01", "2026-02-28", "2026-03-01", "2031-08-30"], dtype="datetime64[D]")
+    assert list(quelm.vec.dated_bond_price(q, 0.04, settles)) == [q.clean_price_at(0.04, s) for s in settles.tolist()]
     # without the roll the notional period would end on 2026-05-28 and the ICMA fraction differ
     plain = quelm.FixedRateBond.dated("2024-02-29", "2034-02-28", 0.045, frequency=4, convention="following")
     assert plain.cashflows() != q.cashflows()
@@ -456,6 +458,9 @@ def test_bonds_at_the_end_of_the_dates(maturity, frequency, first_coupon):
     start = quelm.FixedRateBond.dated("0001-01-01", "0011-01-15", 0.05)
     assert start.cashflows()[0][0] == D(1, 1, 15)
     assert start.accrued_at("0001-01-10") == pytest.approx(2.5 * 9 / 184, abs=1e-13)  # 0000-07-15 to 0001-01-15
+    # an ex-coupon period reaching back before the first date: the first coupon trades ex throughout
+    ex = quelm.FixedRateBond.dated("0001-01-01", "0011-01-03", 0.05, ex_coupon_days=7)
+    assert ex.accrued_at("0001-01-02") == pytest.approx(-2.5 * 1 / 184, abs=1e-13)
 
 
 # --- Market presets --------------------------------------------------------------------------

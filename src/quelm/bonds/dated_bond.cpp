@@ -66,9 +66,12 @@ Result<DatedBond> DatedBond::make(const DatedBondTerms& terms) {
         QUELM_TRY(pay, adjust(terms.calendar, p.accrual_end, terms.convention));
         p.payment = pay;
         if (terms.ex_coupon_days > 0) {
-            QUELM_TRY(ex, advance(terms.calendar, pay, Tenor{-static_cast<std::int32_t>(terms.ex_coupon_days), TenorUnit::Days},
-                                  Convention::Unadjusted, false));
-            p.ex_date = ex;
+            // Counting back past the first date (the only way this fails): every settlement
+            // trades ex, as it would from any earlier ex date.
+            const Result<Serial> ex = advance(terms.calendar, pay, Tenor{-static_cast<std::int32_t>(terms.ex_coupon_days),
+                                                                        TenorUnit::Days},
+                                              Convention::Unadjusted, false);
+            p.ex_date = ex ? *ex : kFirstSerial;
         }
         QUELM_TRY(yf, b.period_fraction(p, p.accrual_start, p.accrual_end));
         p.coupon = terms.face * terms.coupon_rate * yf;
