@@ -418,6 +418,17 @@ def test_price_from_curve_and_z_spread_read_the_curve_on_dates(day_count, refere
     assert bond.price_from_curve(flat, settle, spread=spread)["dirty"] == pytest.approx(by_hand, abs=1e-10)
 
 
+def test_price_from_curve_is_the_bond_quote_model_price():
+    # a BondQuote prices its bond settling on the bond's own lag after the curve's date
+    bond = quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045, settlement_days=2, calendar="uk",
+                                     ex_coupon_days=7)
+    for reference in (D(2025, 3, 17), D(2025, 11, 10)):  # the second settles ex-coupon
+        curve = _dated_curve(reference, "act/360")
+        settle = bond.settlement_date(reference)
+        assert bond.price_from_curve(curve, settle)["clean"] == pytest.approx(
+            quelm.BondQuote(bond, 99.0).implied_quote(curve), abs=1e-11)
+
+
 def test_price_from_curve_errors():
     bond = quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045)
     late = _dated_curve(D(2025, 6, 2), "act/365f")
@@ -504,5 +515,8 @@ def test_market_preset_values_by_hand():
     gilt = quelm.FixedRateBond.dated("2023-07-22", "2029-07-22", 0.04125, market="gilt")
     assert gilt.accrued_at("2024-07-10") == pytest.approx(2.0625 * 170 / 182, abs=1e-13)
     assert gilt.accrued_at("2024-07-11") == pytest.approx(-2.0625 * 11 / 182, abs=1e-13)
+    # OAT, annual act/act on TARGET, T+2: 25 May 2023 to 23 April 2024 is 334 of 366 days
+    oat = quelm.FixedRateBond.dated("2022-05-25", "2033-05-25", 0.03, market="oat")
+    assert oat.accrued_at(oat.settlement_date("2024-04-19")) == pytest.approx(3.0 * 334 / 366, abs=1e-13)
     with pytest.raises(ValueError, match="market must be 'ust', 'gilt', 'bund', 'oat', or 'jgb', got \"btp\""):
         quelm.FixedRateBond.dated("2020-03-20", "2030-03-20", 0.02, market="btp")
