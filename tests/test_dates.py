@@ -277,6 +277,45 @@ def test_schedule_stubs_rolls_and_rules():
         quelm.schedule("2024-01-10", "2024-12-31", "3M", first_date="2025-01-01")
 
 
+@pytest.mark.parametrize("kwargs, message", [
+    # stubs that cross: the first period would end after the last one starts
+    (dict(first_date="2024-09-01", next_to_last_date="2024-06-01"),
+     r"first_date 2024-09-01 must not be after next_to_last_date 2024-06-01"),
+    (dict(first_date="2024-09-01", next_to_last_date="2024-06-01", rule="forward"),
+     r"first_date 2024-09-01 must not be after next_to_last_date"),
+    # one third Wednesday a month: shorter tenors would repeat it
+    (dict(tenor="1W", rule="imm"), r"the imm rule needs a tenor in months or years, got 1W"),
+    (dict(tenor="1D", rule="imm"), r"the imm rule needs a tenor in months or years, got 1D"),
+    (dict(tenor="10D", rule="third-wednesday"), r"the imm rule needs a tenor in months or years, got 10D"),
+])
+def test_schedules_never_go_back_in_time(kwargs, message):
+    args = dict(tenor="3M") | kwargs
+    with pytest.raises(ValueError, match="invalid input: schedule: " + message):
+        quelm.schedule("2024-01-10", "2024-12-31", args.pop("tenor"), **args)
+    # equal stub dates are two periods meeting there
+    assert quelm.schedule("2024-01-10", "2024-12-31", "3M", first_date="2024-06-01",
+                          next_to_last_date="2024-06-01") == [D(2024, 1, 10), D(2024, 6, 1), D(2024, 12, 31)]
+
+
+@pytest.mark.parametrize("effective, termination, tenor, rule, want", [
+    # the step past the last period would leave year 9999 (or go before year 1)
+    ("9990-06-30", "9999-06-30", "1Y", "forward", [D(9990 + k, 6, 30) for k in range(10)]),
+    ("9998-06-30", "9999-06-30", "6M", "forward", [D(9998, 6, 30), D(9998, 12, 30), D(9999, 6, 30)]),
+    ("9998-06-30", "9999-06-30", "6M", "backward", [D(9998, 6, 30), D(9998, 12, 30), D(9999, 6, 30)]),
+    ("9999-01-31", "9999-12-31", "3M", "forward", [D(9999, 1, 31), D(9999, 4, 30), D(9999, 7, 31),
+                                                    D(9999, 10, 31), D(9999, 12, 31)]),
+    ("9999-12-01", "9999-12-31", "1W", "forward", [D(9999, 12, 1), D(9999, 12, 8), D(9999, 12, 15),
+                                                    D(9999, 12, 22), D(9999, 12, 29), D(9999, 12, 31)]),
+    ("9999-12-25", "9999-12-31", "5D", "forward", [D(9999, 12, 25), D(9999, 12, 30), D(9999, 12, 31)]),
+    ("0001-01-01", "0003-03-15", "1Y", "backward", [D(1, 1, 1), D(1, 3, 15), D(2, 3, 15), D(3, 3, 15)]),
+    ("0001-01-01", "0001-02-01", "1W", "backward", [D(1, 1, 1), D(1, 1, 4), D(1, 1, 11), D(1, 1, 18),
+                                                     D(1, 1, 25), D(1, 2, 1)]),
+    ("0001-01-05", "0002-01-05", "6M", "backward", [D(1, 1, 5), D(1, 7, 5), D(2, 1, 5)]),
+])
+def test_schedules_at_the_ends_of_the_dates(effective, termination, tenor, rule, want):
+    assert quelm.schedule(effective, termination, tenor, rule=rule, end_of_month=tenor == "3M") == want
+
+
 # --- Dated bonds -------------------------------------------------------------------------
 
 @pytest.fixture(scope="module")
@@ -366,3 +405,167 @@ def test_dated_bond_values(gilt):
     # the existing bond is untouched
     b = quelm.FixedRateBond.regular(100, 0.05, 2, 10)
     assert b.clean_price_from_yield(0.05) == pytest.approx(100.0, abs=1e-9)
+
+
+# The brief's end-of-month examples, by hand: a first coupon period from 2020-01-15 to
+# 2020-06-30 whose quasi-coupon period starts on 2019-12-31 (the month-end roll), 182 days.
+def test_end_of_month_reference_periods():
+    bond = quelm.FixedRateBond.dated("2020-01-15", "2030-06-30", 0.03, first_coupon="2020-06-30", end_of_month=True)
+    assert bond.cashflows()[0] == (D(2020, 6, 30), pytest.approx(1.5 * 167 / 182, abs=1e-13))
+    assert bond.accrued_at("2020-03-16") == pytest.approx(1.5 * 61 / 182, abs=1e-13)
+    assert bond.cashflows()[1] == (D(2020, 12, 31), pytest.approx(1.5, abs=1e-13))
+    # A quarterly month-end bond: the coupon of 2026-02-28 is paid on Monday 2 March, its
+    # street time running 2 days into the notional period to 2026-05-31 (92 days).
+    q = quelm.FixedRateBond.dated("2024-02-29", "2034-02-28", 0.045, frequency=4, end_of_month=True,
+                                  convention="following")
+    assert q.clean_price_at(0.04, "2026-02-28") == pytest.approx(103.407316503, abs=1e-8)  # QuantLib 1.44
+    settles = np.array(["2025-03-01", "2026-02-28", "2026-03-01", "2031-08-30"], dtype="datetime64[D]")
+    assert list(quelm.vec.dated_bond_price(q, 0.04, settles)) == [q.clean_price_at(0.04, s) for s in settles.tolist()]
+    # without the roll the notional period would end on 2026-05-28 and the ICMA fraction differ
+    plain = quelm.FixedRateBond.dated("2024-02-29", "2034-02-28", 0.045, frequency=4, convention="following")
+    assert plain.cashflows() != q.cashflows()
+
+
+def _dated_curve(reference, day_count):
+    times = [0.5, 1.0, 2.0, 5.0, 10.0, 20.0, 40.0]
+    rates = [0.03 + 0.002 * np.sqrt(t) for t in times]
+    return quelm.YieldCurve.from_zero_rates(times, rates, "log-linear", extrapolate="flat-forward",
+                                            reference_date=reference, day_count=day_count)
+
+
+def _price_by_hand(bond, curve, settle, spread, day_count):
+    """Each payment after settlement discounted to it, D(pay)/D(settle)·e^(−s·t), t the
+    curve's years between the two (an independent sum over the bond's cash flows)."""
+    ref = curve.reference_date
+    t_settle = quelm.year_fraction(ref, settle, day_count)
+    total = 0.0
+    for pay, amount in bond.cashflows():
+        if pay <= settle:
+            continue
+        t = quelm.year_fraction(ref, pay, day_count)
+        total += amount * curve.discount(pay) / curve.discount(settle) * np.exp(-spread * (t - t_settle))
+    return total
+
+
+@pytest.mark.parametrize("day_count", ["act/365f", "act/360"])
+@pytest.mark.parametrize("reference", [D(2025, 3, 17), D(2021, 6, 30), D(2015, 1, 2)])
+@pytest.mark.parametrize("spread", [0.0, 0.0125, -0.004])
+def test_price_from_curve_and_z_spread_read_the_curve_on_dates(day_count, reference, spread):
+    settle = D(2025, 3, 17)
+    bond = quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045)
+    curve = _dated_curve(reference, day_count)
+    got = bond.price_from_curve(curve, settle, spread=spread)
+    dirty = _price_by_hand(bond, curve, settle, spread, day_count)
+    assert got["dirty"] == pytest.approx(dirty, abs=1e-10)
+    assert got["clean"] == pytest.approx(dirty - bond.accrued_at(settle), abs=1e-10)
+    # the z-spread recovers the spread whatever the curve's day count or reference date
+    assert bond.z_spread_at(got["clean"], settle, curve) == pytest.approx(spread, abs=1e-10)
+    # a curve without a reference date counts act/365f years from settlement, as before
+    flat = quelm.YieldCurve.flat(0.035)
+    flows = [(pay, a) for pay, a in bond.cashflows() if pay > settle]
+    by_hand = sum(a * np.exp(-(0.035 + spread) * (pay - settle).days / 365) for pay, a in flows)
+    assert bond.price_from_curve(flat, settle, spread=spread)["dirty"] == pytest.approx(by_hand, abs=1e-10)
+
+
+def test_price_from_curve_is_the_bond_quote_model_price():
+    # a BondQuote prices its bond settling on the bond's own lag after the curve's date
+    bond = quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045, settlement_days=2, calendar="uk",
+                                     ex_coupon_days=7)
+    for reference in (D(2025, 3, 17), D(2025, 11, 10)):  # the second settles ex-coupon
+        curve = _dated_curve(reference, "act/360")
+        settle = bond.settlement_date(reference)
+        assert bond.price_from_curve(curve, settle)["clean"] == pytest.approx(
+            quelm.BondQuote(bond, 99.0).implied_quote(curve), abs=1e-11)
+
+
+def test_price_from_curve_errors():
+    bond = quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045)
+    late = _dated_curve(D(2025, 6, 2), "act/365f")
+    for call in (lambda: bond.price_from_curve(late, "2025-03-17"), lambda: bond.z_spread_at(99.0, "2025-03-17", late)):
+        with pytest.raises(ValueError, match="invalid input: bond: the curve's reference date 2025-06-02 is after "
+                                             "the settlement date 2025-03-17"):
+            call()
+    curve = _dated_curve(D(2025, 3, 17), "act/365f")
+    with pytest.raises(ValueError, match="settlement date .* outside"):
+        bond.price_from_curve(curve, "2035-01-01")
+    with pytest.raises(ValueError, match="spread must be finite"):
+        bond.price_from_curve(curve, "2025-03-17", spread=float("nan"))
+    with pytest.raises(TypeError, match="expected quelm.YieldCurve"):
+        bond.price_from_curve(0.03, "2025-03-17")
+    assert set(bond.price_from_curve(curve, "2025-03-17")) == {"clean", "dirty"}
+
+
+# A bond of the last years of the calendar: the Gregorian calendar repeats every 400 years
+# (146097 days, a whole number of weeks), so the same bond four centuries earlier has the
+# same cash flows, accrued interest and prices.
+@pytest.mark.parametrize("maturity, frequency, first_coupon", [
+    ("9999-12-31", 2, None), ("9999-06-30", 4, None), ("9999-12-15", 1, "9990-07-01"), ("9999-11-30", 12, None),
+])
+def test_bonds_at_the_end_of_the_dates(maturity, frequency, first_coupon):
+    def bond(shift):
+        m = D.fromisoformat(maturity)
+        fc = D.fromisoformat(first_coupon).replace(year=D.fromisoformat(first_coupon).year - shift) \
+            if first_coupon else None
+        return quelm.FixedRateBond.dated(D(9990 - shift, 3, 10), m.replace(year=m.year - shift), 0.05,
+                                         frequency=frequency, end_of_month=True, convention="following",
+                                         settlement_days=2, first_coupon=fc)
+    late, early = bond(0), bond(400)
+    assert [(d.replace(year=d.year - 400), a) for d, a in late.cashflows()] == early.cashflows()
+    for settle in (D(9991, 1, 1), D(9995, 8, 17), D(9999, 3, 1)):
+        back = settle.replace(year=settle.year - 400)
+        assert late.accrued_at(settle) == early.accrued_at(back)
+        assert late.clean_price_at(0.04, settle) == early.clean_price_at(0.04, back)
+    start = quelm.FixedRateBond.dated("0001-01-01", "0011-01-15", 0.05)
+    assert start.cashflows()[0][0] == D(1, 1, 15)
+    assert start.accrued_at("0001-01-10") == pytest.approx(2.5 * 9 / 184, abs=1e-13)  # 0000-07-15 to 0001-01-15
+    # an ex-coupon period reaching back before the first date: the first coupon trades ex throughout
+    ex = quelm.FixedRateBond.dated("0001-01-01", "0011-01-03", 0.05, ex_coupon_days=7)
+    assert ex.accrued_at("0001-01-02") == pytest.approx(-2.5 * 1 / 184, abs=1e-13)
+
+
+# --- Market presets --------------------------------------------------------------------------
+
+@pytest.mark.parametrize("market, frequency, day_count, calendar, settlement_days, ex_coupon_days", [
+    ("ust", 2, "act/act-icma", "us-government-bond", 1, 0),
+    ("gilt", 2, "act/act-icma", "uk", 1, 7),
+    ("bund", 1, "act/act-icma", "target", 2, 0),
+    ("oat", 1, "act/act-icma", "target", 2, 0),
+    ("jgb", 2, "act/365f", "japan", 1, 0),
+    ("GILT", 2, "act/act-icma", "uk", 1, 7),
+])
+def test_market_presets(market, frequency, day_count, calendar, settlement_days, ex_coupon_days):
+    bond = quelm.FixedRateBond.dated("2020-03-20", "2030-03-20", 0.02, market=market)
+    explicit = quelm.FixedRateBond.dated("2020-03-20", "2030-03-20", 0.02, frequency=frequency, day_count=day_count,
+                                         calendar=calendar, settlement_days=settlement_days,
+                                         ex_coupon_days=ex_coupon_days, end_of_month=market == "ust")
+    assert bond == explicit
+    assert (bond.frequency, bond.day_count, bond.calendar) == (frequency, day_count, quelm.Calendar(calendar))
+    # a keyword given wins over the preset
+    own = quelm.FixedRateBond.dated("2020-03-20", "2030-03-20", 0.02, market=market, frequency=4,
+                                    settlement_days=0, ex_coupon_days=0, calendar="weekends")
+    assert (own.frequency, own.calendar, own.settlement_date("2024-03-22")) == (4, quelm.Calendar("weekends"), D(2024, 3, 22))
+    assert pickle.loads(pickle.dumps(bond)) == bond
+
+
+def test_market_preset_values_by_hand():
+    # Bund 0 % and 2.3 % 15/02/2033, annual act/act: accrued from 15 Feb 2024 to the T+2
+    # settlement of a trade on Friday 19 April 2024 (Tuesday 23 April): 68 of 366 days.
+    bund = quelm.FixedRateBond.dated("2023-01-13", "2033-02-15", 0.023, market="bund", first_coupon="2024-02-15")
+    settle = bund.settlement_date("2024-04-19")
+    assert settle == D(2024, 4, 23)
+    assert bund.accrued_at(settle) == pytest.approx(2.3 * 68 / 366, abs=1e-13)
+    # JGB #370 (0.5 %, 20 March 2033): accrued at actual days over 365, 20 March to
+    # 2 April 2024 (Japan's T+1 of 1 April): 13 days.
+    jgb = quelm.FixedRateBond.dated("2023-03-20", "2033-03-20", 0.005, market="jgb")
+    assert jgb.settlement_date("2024-04-01") == D(2024, 4, 2)
+    assert jgb.accrued_at("2024-04-02") == pytest.approx(0.5 * 13 / 365, abs=1e-13)
+    # Gilt 4 1/8 % 2029 pays 22 Jan / 22 Jul; 7 business days before 22 July 2024 is
+    # 11 July: settling then trades ex-dividend, with 11 days of interest given back.
+    gilt = quelm.FixedRateBond.dated("2023-07-22", "2029-07-22", 0.04125, market="gilt")
+    assert gilt.accrued_at("2024-07-10") == pytest.approx(2.0625 * 170 / 182, abs=1e-13)
+    assert gilt.accrued_at("2024-07-11") == pytest.approx(-2.0625 * 11 / 182, abs=1e-13)
+    # OAT, annual act/act on TARGET, T+2: 25 May 2023 to 23 April 2024 is 334 of 366 days
+    oat = quelm.FixedRateBond.dated("2022-05-25", "2033-05-25", 0.03, market="oat")
+    assert oat.accrued_at(oat.settlement_date("2024-04-19")) == pytest.approx(3.0 * 334 / 366, abs=1e-13)
+    with pytest.raises(ValueError, match="market must be 'ust', 'gilt', 'bund', 'oat', or 'jgb', got \"btp\""):
+        quelm.FixedRateBond.dated("2020-03-20", "2030-03-20", 0.02, market="btp")

@@ -4,7 +4,7 @@ from typing import Any, Iterator, Literal, Optional, Protocol, SupportsFloat, Su
 
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BusinessDayConvention,
-                          ScheduleRule, Extrapolation, Interpolation, BootstrapInterpolation, NeuralMethod)
+                          ScheduleRule, BondMarket, Extrapolation, Interpolation, BootstrapInterpolation, NeuralMethod)
 
 _Float = SupportsFloat | SupportsIndex
 _Count = SupportsIndex
@@ -41,6 +41,10 @@ class AmericanMLResult(TypedDict):
 class AsianResult(TypedDict):
     price: float
     standard_error: Optional[float]
+
+class BondCurvePrice(TypedDict):
+    clean: float
+    dirty: float
 
 class DifferentialMLResult(TypedDict):
     spot: float
@@ -379,11 +383,11 @@ class FixedRateBond:
     def from_cashflows(times: _Floats, amounts: _Floats, frequency: _Count, accrued: _Float = 0.0,
                        face: _Float = 100.0, coupon_rate: _Float = 0.0) -> FixedRateBond: ...
     @staticmethod
-    def dated(issue: DateLike, maturity: DateLike, coupon_rate: _Float, *, frequency: _Count = 2,
-              day_count: str = "act/act-icma", calendar: Calendar | str = "weekends",
-              convention: BusinessDayConvention = "unadjusted", settlement_days: _Count = 0,
-              ex_coupon_days: _Count = 0, face: _Float = 100.0, end_of_month: bool = False,
-              first_coupon: Optional[DateLike] = None) -> DatedBond: ...
+    def dated(issue: DateLike, maturity: DateLike, coupon_rate: _Float, *, frequency: Optional[_Count] = None,
+              day_count: Optional[str] = None, calendar: Optional[Calendar | str] = None,
+              convention: Optional[BusinessDayConvention] = None, settlement_days: Optional[_Count] = None,
+              ex_coupon_days: Optional[_Count] = None, face: _Float = 100.0, end_of_month: Optional[bool] = None,
+              first_coupon: Optional[DateLike] = None, market: Optional[BondMarket] = None) -> DatedBond: ...
     def dirty_price_from_yield(self, y: _Float) -> float: ...
     def clean_price_from_yield(self, y: _Float) -> float: ...
     def yield_to_maturity(self, clean_price: _Float) -> float: ...
@@ -480,6 +484,7 @@ class DatedBond:
     def modified_duration_at(self, y: _Float, settle: DateLike) -> float: ...
     def convexity_at(self, y: _Float, settle: DateLike) -> float: ...
     def z_spread_at(self, clean_price: _Float, settle: DateLike, curve: YieldCurve) -> float: ...
+    def price_from_curve(self, curve: YieldCurve, settle: DateLike, *, spread: _Float = 0.0) -> BondCurvePrice: ...
     def __reduce__(self) -> Tuple[Any, ...]: ...
 
 class Deposit:

@@ -52,6 +52,8 @@ BusinessDayConvention = Literal["following", "FOLLOWING", "Following", "modified
 ScheduleRule = Literal["backward", "BACKWARD", "Backward", "forward", "FORWARD", "Forward", "zero", "ZERO", "Zero",
                        "imm", "IMM", "Imm", "third-wednesday", "THIRD-WEDNESDAY", "Third-wednesday", "third_wednesday",
                        "THIRD_WEDNESDAY", "Third_wednesday"]
+BondMarket = Literal["ust", "UST", "Ust", "gilt", "GILT", "Gilt", "bund", "BUND", "Bund", "oat", "OAT", "Oat", "jgb",
+                     "JGB", "Jgb"]
 Extrapolation = Literal["none", "NONE", "None", "flat-forward", "FLAT-FORWARD", "Flat-forward", "flat_forward",
                         "FLAT_FORWARD", "Flat_forward"]
 Interpolation = Literal["linear", "LINEAR", "Linear", "log-linear", "LOG-LINEAR", "Log-linear", "log_linear",
@@ -69,4 +71,4 @@ NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 
 __all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
            "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BusinessDayConvention",
-           "ScheduleRule", "Extrapolation", "Interpolation", "BootstrapInterpolation", "NeuralMethod"]
+           "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation", "BootstrapInterpolation", "NeuralMethod"]

@@ -7,7 +7,7 @@ from numpy.typing import NDArray
 from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BusinessDayConvention,
-                          ScheduleRule, Extrapolation, Interpolation, BootstrapInterpolation, NeuralMethod)
+                          ScheduleRule, BondMarket, Extrapolation, Interpolation, BootstrapInterpolation, NeuralMethod)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).

@@ -10,6 +10,8 @@
 #include "quelm/bonds/dated_bond.hpp"
 #include "quelm/bonds/dated_bond_block.hpp"
 #include "quelm/bonds/dated_bond_hash.hpp"
+#include "quelm/bonds/market_preset.hpp"
+#include "quelm/curves/bond_off_curve.hpp"
 #include "quelm/curves/curve.hpp"
 
 #include <cstdint>
@@ -20,6 +22,8 @@ namespace quelm::py {
 constexpr Section kSection = Section::FixedIncome;
 constexpr std::string_view kGuide = "dates";  // the guide page of its names
 
+QUELM_STRING_OPTION(bonds::BondMarket, bonds::kBondMarkets, "BondMarket");
+
 PyTypeObject* yield_curve_type();
 PyTypeObject* fixed_rate_bond_type();
 PyTypeObject* dated_bond_type();
@@ -28,27 +32,53 @@ namespace {
 
 using bonds::DatedBond;
 
-PyObject* dated_impl(Date issue, Date maturity, double coupon_rate, std::uint64_t frequency,
-                     std::string_view day_count, const CalendarArg& calendar, dates::Convention convention,
-                     std::uint64_t settlement_days, std::uint64_t ex_coupon_days, double face, bool end_of_month,
-                     std::optional<Date> first_coupon) {
+constinit const auto kCurvePrice = record<curves::BondCurvePrice>({
+    QUELM_FIELD(curves::BondCurvePrice, clean),
+    QUELM_FIELD(curves::BondCurvePrice, dirty),
+});
+
+}  // namespace
+
+QUELM_RECORD(curves::BondCurvePrice, kCurvePrice, "BondCurvePrice");
+
+namespace {
+
+PyObject* dated_impl(Date issue, Date maturity, double coupon_rate, std::optional<std::uint64_t> frequency,
+                     std::optional<std::string_view> day_count, const std::optional<CalendarArg>& calendar,
+                     std::optional<dates::Convention> convention, std::optional<std::uint64_t> settlement_days,
+                     std::optional<std::uint64_t> ex_coupon_days, double face, std::optional<bool> end_of_month,
+                     std::optional<Date> first_coupon, std::optional<bonds::BondMarket> market) {
+    // The market's terms, or the plain defaults; each keyword given overrides them.
     bonds::DatedBondTerms t;
+    if (market) {
+        auto preset = bonds::market_terms(*market);
+        if (!preset) return raise(preset.error());
+        t = *preset;
+    }
     t.issue = issue.serial;
     t.maturity = maturity.serial;
     t.coupon_rate = coupon_rate;
-    if (frequency > 12) return raise_value_error("invalid input: bond: frequency must be 1, 2, 3, 4, 6 or 12");
-    t.frequency = static_cast<std::uint32_t>(frequency);
-    auto dc = dates::parse_day_count(day_count);
-    if (!dc) return raise(dc.error());
-    t.day_count = *dc;
-    t.calendar = calendar.calendar;
-    t.convention = convention;
-    if (settlement_days > 366) return raise_value_error("invalid input: bond: settlement_days must be at most 366");
-    if (ex_coupon_days > 366) return raise_value_error("invalid input: bond: ex_coupon_days must be at most 366");
-    t.settlement_days = static_cast<std::uint32_t>(settlement_days);
-    t.ex_coupon_days = static_cast<std::uint32_t>(ex_coupon_days);
+    if (frequency) {
+        if (*frequency > 12) return raise_value_error("invalid input: bond: frequency must be 1, 2, 3, 4, 6 or 12");
+        t.frequency = static_cast<std::uint32_t>(*frequency);
+    }
+    if (day_count) {
+        auto dc = dates::parse_day_count(*day_count);
+        if (!dc) return raise(dc.error());
+        t.day_count = *dc;
+    }
+    if (calendar) t.calendar = calendar->calendar;
+    if (convention) t.convention = *convention;
+    if (settlement_days) {
+        if (*settlement_days > 366) return raise_value_error("invalid input: bond: settlement_days must be at most 366");
+        t.settlement_days = static_cast<std::uint32_t>(*settlement_days);
+    }
+    if (ex_coupon_days) {
+        if (*ex_coupon_days > 366) return raise_value_error("invalid input: bond: ex_coupon_days must be at most 366");
+        t.ex_coupon_days = static_cast<std::uint32_t>(*ex_coupon_days);
+    }
     t.face = face;
-    t.end_of_month = end_of_month;
+    if (end_of_month) t.end_of_month = *end_of_month;
     if (first_coupon) t.first_coupon = first_coupon->serial;
     return finish(DatedBond::make(t), [](const DatedBond& b) { return wrap(dated_bond_type(), b); });
 }
@@ -113,7 +143,12 @@ void dated_price_many(const void* context, const char* const* at, const Py_ssize
 }
 
 PyObject* z_spread_at_impl(const DatedBond& b, double clean_price, Date settle, const CurveArg& curve) {
-    return finish(b.z_spread_at(clean_price, settle.serial, *curve.curve));
+    return finish(curves::bond_z_spread(b, clean_price, settle.serial, *curve.curve));
+}
+
+Result<curves::BondCurvePrice> price_from_curve_of(const DatedBond& b, const CurveArg& curve, Date settle,
+                                                   double spread) {
+    return curves::bond_price_off_curve(b, *curve.curve, settle.serial, spread);
 }
 
 PyObject* date_get(dates::Serial s) { return to_py_date(s); }
@@ -208,15 +243,23 @@ constexpr FunctionDef def_convexity_at = typed_method_in_vec<&at<&DatedBond::con
         "convexity_at", {"y", "settle"}, "Convexity at yield `y`.", "dated_bond_convexity", "bond", &dated_bond_type);
 constexpr FunctionDef def_z_spread_at = method<z_spread_at_impl>(
         "z_spread_at", {"clean_price", "settle", "curve"},
-        "The continuously compounded spread over a YieldCurve (times in act/365f years from\n"
-        "settlement) that prices the bond at `clean_price`.").returning("float");
+        "The continuously compounded spread over a YieldCurve that prices the bond at\n"
+        "`clean_price`: each payment discounted by D(payment) / D(settle) and by e^(-s*t), t\n"
+        "in the curve's years from `settle` (act/365f years for a curve without a reference\n"
+        "date). A dated curve must not start after `settle`.").returning("float");
+constexpr FunctionDef def_price_from_curve = typed_method<&price_from_curve_of>(
+        "price_from_curve", {"curve", "settle", "*", {"spread", "0.0"}},
+        "Clean and dirty price at `settle` off a YieldCurve, as a dict: each payment after\n"
+        "`settle` discounted by D(payment) / D(settle) and by e^(-spread*t), t as in\n"
+        "`z_spread_at`, so that `z_spread_at(price_from_curve(c, s, spread=z)[\"clean\"], s, c)`\n"
+        "is z. A dated curve must not start after `settle`.");
 constexpr FunctionDef def_reduce = method<reduce_impl>("__reduce__", {}, "Pickle support: rebuild through FixedRateBond.dated.").returning("Tuple[Any, ...]");
 
 constexpr Callable kMethods[] = {
     callable<def_cashflows>, callable<def_settlement_date>, callable<def_accrued_at>,
     callable<def_dirty_price_at>, callable<def_clean_price_at>, callable<def_yield_at>,
     callable<def_macaulay_duration_at>, callable<def_modified_duration_at>, callable<def_convexity_at>,
-    callable<def_z_spread_at>, callable<def_reduce>,
+    callable<def_z_spread_at>, callable<def_price_from_curve>, callable<def_reduce>,
 };
 
 const GetterDef kGetters[] = {
@@ -246,13 +289,20 @@ const ClassDef kClass = {
 
 extern const FunctionDef def_fixed_rate_bond_dated = function<dated_impl>(
     "dated",
-    {"issue", "maturity", "coupon_rate", "*", {"frequency", "2"}, {"day_count", "\"act/act-icma\""},
-     {"calendar", "\"weekends\""}, {"convention", "\"unadjusted\""}, {"settlement_days", "0"},
-     {"ex_coupon_days", "0"}, {"face", "100.0"}, {"end_of_month", "False"}, {"first_coupon", "None"}},
+    {"issue", "maturity", "coupon_rate", "*", {"frequency", "None"}, {"day_count", "None"},
+     {"calendar", "None"}, {"convention", "None"}, {"settlement_days", "None"},
+     {"ex_coupon_days", "None"}, {"face", "100.0"}, {"end_of_month", "None"}, {"first_coupon", "None"},
+     {"market", "None"}},
     "A bond on dates: coupon periods rolled back from `maturity` every 12/`frequency`\n"
     "months (an irregular first period ends at `first_coupon`), accruing by `day_count`\n"
     "between unadjusted dates and paid on dates adjusted by `convention`; the last\n"
-    "`ex_coupon_days` business days before a payment trade without its coupon.")
+    "`ex_coupon_days` business days before a payment trade without its coupon.\n"
+    "\n"
+    "`market` (\"ust\", \"gilt\", \"bund\", \"oat\", \"jgb\") takes that market's frequency,\n"
+    "day count, calendar, settlement days, ex-coupon days and end-of-month roll; a keyword\n"
+    "given overrides it. A keyword left as None takes the market's value, or without a\n"
+    "market: frequency=2, day_count=\"act/act-icma\", calendar=\"weekends\",\n"
+    "convention=\"unadjusted\", settlement_days=0, ex_coupon_days=0, end_of_month=False.")
     .returning("DatedBond");
 
 PyTypeObject* dated_bond_type() {

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "quelm/core/math/elementary.hpp"
-#include "quelm/core/math/solvers.hpp"
 #include "quelm/dates/schedule.hpp"
 
 namespace quelm::bonds {
@@ -29,7 +28,8 @@ Status check_terms(const DatedBondTerms& t) {
 }  // namespace
 
 Result<double> DatedBond::period_fraction(const CouponPeriod& p, Serial from, Serial to) const {
-    return year_fraction(from, to, terms_.day_count, Reference{p.ref_start, p.ref_end, terms_.maturity});
+    return year_fraction(from, to, terms_.day_count,
+                         Reference{p.ref_start, p.ref_end, terms_.maturity, terms_.end_of_month});
 }
 
 Result<DatedBond> DatedBond::make(const DatedBondTerms& terms) {
@@ -57,17 +57,21 @@ Result<DatedBond> DatedBond::make(const DatedBondTerms& terms) {
         p.ref_start = p.accrual_start;
         p.ref_end = p.accrual_end;
         const bool regular = i < schedule.regular.size() ? schedule.regular[i] : true;
+        // An irregular period's quasi-coupon dates step as the schedule does.
         if (!regular && i == 0) {
-            p.ref_start = add_months(p.accrual_end, -tenor.count);
+            p.ref_start = roll_months(p.accrual_end, -tenor.count, terms.end_of_month);
         } else if (!regular && i + 1 == n) {
-            p.ref_end = add_months(p.accrual_start, tenor.count);
+            p.ref_end = roll_months(p.accrual_start, tenor.count, terms.end_of_month);
         }
         QUELM_TRY(pay, adjust(terms.calendar, p.accrual_end, terms.convention));
         p.payment = pay;
         if (terms.ex_coupon_days > 0) {
-            QUELM_TRY(ex, advance(terms.calendar, pay, Tenor{-static_cast<std::int32_t>(terms.ex_coupon_days), TenorUnit::Days},
-                                  Convention::Unadjusted, false));
-            p.ex_date = ex;
+            // Counting back past the first date (the only way this fails): every settlement
+            // trades ex, as it would from any earlier ex date.
+            const Result<Serial> ex = advance(terms.calendar, pay, Tenor{-static_cast<std::int32_t>(terms.ex_coupon_days),
+                                                                        TenorUnit::Days},
+                                              Convention::Unadjusted, false);
+            p.ex_date = ex ? *ex : kFirstSerial;
         }
         QUELM_TRY(yf, b.period_fraction(p, p.accrual_start, p.accrual_end));
         p.coupon = terms.face * terms.coupon_rate * yf;
@@ -286,34 +290,6 @@ Result<std::vector<Payment>> DatedBond::payments_after(Serial settle) const {
         }
     }
     return out;
-}
-
-Result<double> DatedBond::z_spread_at(double clean_price, Serial settle, const curves::YieldCurve& curve) const {
-    QUELM_CHECK(check_settlement(settle));
-    QUELM_TRY(accrued, accrued_at(settle));
-    if (std::isnan(clean_price)) return clean_price;
-    if (!(std::isfinite(clean_price) && clean_price > 0.0)) return invalid("bond: clean price must be positive");
-    const double dirty = clean_price + accrued;
-    std::vector<double> times, weights;
-    const std::size_t first = next_period(settle);
-    for (std::size_t i = first; i < periods_.size(); ++i) {
-        const CouponPeriod& p = periods_[i];
-        double amount = p.ex_date && *p.ex_date <= settle ? 0.0 : p.coupon;
-        if (i + 1 == periods_.size()) amount += terms_.face;
-        const double t = static_cast<double>(p.payment - settle) / 365.0;
-        const Result<double> df = curve.discount(t);
-        if (!df)
-            return std::unexpected(Error{df.error().kind, "bond: cash flow on " + format_iso(p.payment) + ": " +
-                                                              df.error().text});
-        times.push_back(t);
-        weights.push_back(amount * *df);
-    }
-    auto gap = [&](double s) {
-        double sum = 0.0;
-        for (std::size_t i = 0; i < times.size(); ++i) sum += weights[i] * quelm::exp(-s * times[i]);
-        return sum - dirty;
-    };
-    return brent(gap, -1.0, 2.0, 1e-12, 200);
 }
 
 }  // namespace quelm::bonds

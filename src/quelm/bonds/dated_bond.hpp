@@ -1,7 +1,8 @@
 // A fixed-rate bond on dates: coupon periods from a schedule (unadjusted roll dates,
 // payments moved by the convention), accrued interest and ex-coupon periods at a
 // settlement date, prices, yields (street convention, compounded at the coupon
-// frequency), durations (years), convexity (years²) and the z-spread over a curve.
+// frequency), durations (years) and convexity (years²); pricing off a curve lives in
+// curves/bond_off_curve.hpp.
 // Dates are serials (days since 1970-01-01); amounts in the currency of `face`.
 #pragma once
 
@@ -12,7 +13,6 @@
 
 #include "quelm/bonds/street_yield.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/curves/curve.hpp"
 #include "quelm/dates/day_count.hpp"
 #include "quelm/dates/tenor.hpp"
 
@@ -90,10 +90,6 @@ public:
     [[nodiscard]] Result<double> macaulay_duration_at(double y, Serial settle) const;
     [[nodiscard]] Result<double> modified_duration_at(double y, Serial settle) const;
     [[nodiscard]] Result<double> convexity_at(double y, Serial settle) const;
-    // The continuously compounded spread s over the curve whose dirty price,
-    // Σ a·D(t)·e^(−s·t) with t in act/365f years from settlement, meets the clean price.
-    [[nodiscard]] Result<double> z_spread_at(double clean_price, Serial settle, const curves::YieldCurve& curve) const;
-
     // What a buyer settling on `settle` receives: the payments after it, a coupon traded
     // ex-coupon counting zero, the redemption added to the last.
     [[nodiscard]] Result<std::vector<Payment>> payments_after(Serial settle) const;

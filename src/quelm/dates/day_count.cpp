@@ -94,8 +94,9 @@ std::int32_t icma_months(Serial ref_start, Serial ref_end) {
 
 // ICMA Rule 251: days over (days of the reference period × its frequency), the
 // frequency read from the reference period's length in months; a period longer than
-// its reference period is split into notional periods of that length.
-Result<double> act_act_icma(Serial s, Serial e, Serial ref_start, Serial ref_end) {
+// its reference period is split into notional periods of that length (with `eom`, rolled
+// from a month's last day to the last days, as the bond's own schedule rolls).
+Result<double> act_act_icma(Serial s, Serial e, Serial ref_start, Serial ref_end, bool eom) {
     if (s == e) return 0.0;
     if (!(ref_end > ref_start && ref_end > s))
         return invalid("act/act-icma: the reference period must end after it starts and after the start date");
@@ -110,26 +111,31 @@ Result<double> act_act_icma(Serial s, Serial e, Serial ref_start, Serial ref_end
         if (s >= ref_start)
             return period * static_cast<double>(e - s) / static_cast<double>(ref_end - ref_start);
         // A long first period: the notional period before the reference one.
-        const Serial previous = add_months(ref_start, -months);
+        const Serial previous = roll_months(ref_start, -months, eom);
         if (e > ref_start) {
-            QUELM_TRY(a, act_act_icma(s, ref_start, previous, ref_start));
-            QUELM_TRY(b, act_act_icma(ref_start, e, ref_start, ref_end));
+            QUELM_TRY(a, act_act_icma(s, ref_start, previous, ref_start, eom));
+            QUELM_TRY(b, act_act_icma(ref_start, e, ref_start, ref_end, eom));
             return a + b;
         }
-        return act_act_icma(s, e, previous, ref_start);
+        return act_act_icma(s, e, previous, ref_start, eom);
     }
-    if (ref_start > s)
-        return invalid("act/act-icma: the reference period must start on or before the start date when the end date is after it");
-    QUELM_TRY(sum, act_act_icma(s, ref_end, ref_start, ref_end));
+    if (ref_start > s) {
+        // Long at both ends (a long first period paid after its end): the part before the
+        // reference period, then the rest from its start.
+        QUELM_TRY(before, act_act_icma(s, ref_start, ref_start, ref_end, eom));
+        QUELM_TRY(after, act_act_icma(ref_start, e, ref_start, ref_end, eom));
+        return before + after;
+    }
+    QUELM_TRY(sum, act_act_icma(s, ref_end, ref_start, ref_end, eom));
     // A long last period: whole notional periods after the reference one, then the rest.
     Serial notional_start = ref_end, notional_end = ref_end;
     for (std::int32_t i = 0;; ++i) {
-        notional_start = add_months(ref_end, months * i);
-        notional_end = add_months(ref_end, months * (i + 1));
+        notional_start = roll_months(ref_end, months * i, eom);
+        notional_end = roll_months(ref_end, months * (i + 1), eom);
         if (e < notional_end) break;
         sum += period;
     }
-    QUELM_TRY(rest, act_act_icma(notional_start, e, notional_start, notional_end));
+    QUELM_TRY(rest, act_act_icma(notional_start, e, notional_start, notional_end, eom));
     return sum + rest;
 }
 
@@ -181,7 +187,7 @@ Result<double> year_fraction(Serial start, Serial end, const DayCount& dc, const
             if (start == end) return 0.0;
             const bool reversed = end < start;
             const Serial a = reversed ? end : start, b = reversed ? start : end;
-            QUELM_TRY(yf, act_act_icma(a, b, ref.start.value_or(a), ref.end.value_or(b)));
+            QUELM_TRY(yf, act_act_icma(a, b, ref.start.value_or(a), ref.end.value_or(b), ref.end_of_month));
             return reversed ? -yf : yf;
         }
         case DayCountKind::Bus252: {

@@ -67,11 +67,14 @@ struct DayCount {
 [[nodiscard]] std::string day_count_name(const DayCount& dc);
 
 // Optional dates of a year fraction: the reference period of act/act-icma (both or none;
-// by default the period itself) and the termination date of 30e/360-isda.
+// by default the period itself) and the termination date of 30e/360-isda. With
+// end_of_month, act/act-icma's notional periods before and after the reference period
+// roll as an end-of-month schedule does (from a month's last day to the last days).
 struct Reference {
     std::optional<Serial> start;
     std::optional<Serial> end;
     std::optional<Serial> termination;
+    bool end_of_month = false;
 };
 
 // The days the convention counts: actual days, 30/360 days, or business days.

@@ -24,6 +24,13 @@ Status check_spec(const ScheduleSpec& s, Rule rule) {
         if (!(*s.next_to_last_date >= s.effective && *s.next_to_last_date < s.termination))
             return invalid("schedule: next_to_last_date must lie on or after the effective date and before the termination date");
     }
+    if (s.first_date && s.next_to_last_date && *s.first_date > *s.next_to_last_date)
+        return invalid("schedule: first_date " + format_iso(*s.first_date) + " must not be after next_to_last_date " +
+                       format_iso(*s.next_to_last_date));
+    // Third Wednesdays are one a month: a shorter tenor would repeat them.
+    if (rule == Rule::Imm && (s.tenor.unit == TenorUnit::Days || s.tenor.unit == TenorUnit::Weeks))
+        return invalid("schedule: the imm rule needs a tenor in months or years, got " + std::to_string(s.tenor.count) +
+                       (s.tenor.unit == TenorUnit::Days ? "D" : "W"));
     return {};
 }
 
@@ -34,23 +41,29 @@ struct SeedCivil {
     explicit SeedCivil(Serial s) : serial(s), civil(civil_of(s)) {}
 };
 
+// Where a step past the range of dates lands: beyond either end, so that the walk stops
+// there as it does at any date past its end (the last period in range is still generated).
+constexpr Serial kPastLast = kLastSerial + 1;
+constexpr Serial kBeforeFirst = kFirstSerial - 1;
+
 // The generation steps move on a calendar without holidays, as the roll dates do.
 Result<Serial> step(Serial seed, const ScheduleSpec& s, std::int32_t periods, bool eom, const SeedCivil& seed_civil) {
     static const Calendar every_day = Calendar::every_day();
     Tenor t = s.tenor;
     t.count *= periods;
-    if (t.unit == TenorUnit::Days) {
-        const std::int64_t d = std::int64_t{seed} + t.count;
-        if (d < kFirstSerial || d > kLastSerial) return invalid("schedule: a date falls outside 0001-01-01..9999-12-31");
-        return static_cast<Serial>(d);
+    const Serial outside = t.count > 0 ? kPastLast : kBeforeFirst;
+    if (t.unit == TenorUnit::Days || t.unit == TenorUnit::Weeks) {
+        const std::int64_t d = std::int64_t{seed} + (t.unit == TenorUnit::Weeks ? 7LL : 1LL) * t.count;
+        if (d < kFirstSerial || d > kLastSerial) return outside;
+        if (t.unit == TenorUnit::Days) return static_cast<Serial>(d);
+        return advance(every_day, seed, t, s.convention, eom);
     }
-    if (!eom && t.unit != TenorUnit::Weeks && seed_civil.serial == seed) {
+    const Civil& from = seed_civil.serial == seed ? seed_civil.civil : civil_of(seed);
+    const std::int64_t month_index = std::int64_t{from.year} * 12 + from.month - 1 + t.months();
+    if (month_index < 12 || month_index >= 12LL * 10000) return outside;
+    if (!eom) {
         // advance on every day without the end-of-month rule: the month moved, the day
         // clamped, from the seed's civil date (found once a walk)
-        const Civil& from = seed_civil.civil;
-        const std::int64_t month_index = std::int64_t{from.year} * 12 + from.month - 1 + t.months();
-        if (month_index < 12 || month_index >= 12LL * 10000)
-            return invalid("the advanced date falls outside 0001-01-01..9999-12-31");
         const std::int64_t y = month_index / 12;
         const auto m = static_cast<unsigned>(month_index - y * 12 + 1);
         const unsigned len = month_length(static_cast<std::int32_t>(y), m);
@@ -194,6 +207,12 @@ Result<Schedule> make_schedule(const ScheduleSpec& s) {
         regular.erase(regular.begin());
     }
     if (dates.size() < 2) return invalid("schedule: the dates collapse into a single date");
+    // Whatever the stubs and adjustments did, a schedule never goes back in time (a date
+    // may repeat, as an end-of-month roll can move a stub date onto the next one).
+    for (std::size_t i = 1; i < dates.size(); ++i)
+        if (dates[i] < dates[i - 1])
+            return invalid("schedule: the dates go back in time (" + format_iso(dates[i - 1]) + " then " +
+                           format_iso(dates[i]) + "); check first_date, next_to_last_date, tenor and rule");
     out.regular = std::move(regular);
     return out;
 }

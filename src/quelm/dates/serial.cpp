@@ -39,6 +39,11 @@ Serial add_months(Serial s, std::int32_t months) {
     return serial_of(year, m, c.day < len ? c.day : len);
 }
 
+Serial roll_months(Serial s, std::int32_t months, bool end_of_month) {
+    const Serial d = add_months(s, months);
+    return end_of_month && is_end_of_month(s) ? dates::end_of_month(d) : d;
+}
+
 Serial nth_weekday(int n, Weekday w, std::int32_t year, unsigned month) {
     if (n < 0) {
         const Serial last = serial_of(year, month, month_length(year, month));

@@ -71,6 +71,9 @@ inline constexpr Serial kLastSerial = serial_of(9999, 12, 31);
 [[nodiscard]] bool is_end_of_month(Serial s);
 // s moved by whole months, the day clamped to the target month's length.
 [[nodiscard]] Serial add_months(Serial s, std::int32_t months);
+// add_months, and with end_of_month a month's last day moves to the target month's last
+// day: how the roll dates of an end-of-month schedule step.
+[[nodiscard]] Serial roll_months(Serial s, std::int32_t months, bool end_of_month);
 // The n-th (1..5) weekday w of a month, or with n = -1 its last one.
 [[nodiscard]] Serial nth_weekday(int n, Weekday w, std::int32_t year, unsigned month);
 
