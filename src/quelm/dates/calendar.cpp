@@ -116,7 +116,7 @@ Status Calendar::check_covers(Serial a, Serial b) const {
     if (markets_ <= 1) return {};  // weekends and extra days only: every year
     const Years years = covered_years();
     const Serial lo = std::min(a, b), hi = std::max(a, b);
-    Serial outside = lo;
+    Serial outside = lo;  // the end of the span that lies outside
     if (civil_of(lo).year >= years.first) {
         if (civil_of(hi).year <= years.last) return {};
         outside = hi;
@@ -153,7 +153,8 @@ bool Calendar::is_end_of_month(Serial s) const {
 Result<std::int64_t> Calendar::business_days_between(Serial start, Serial end, Cancel& cancel) const {
     const bool negative = end < start;
     const Serial a = negative ? end : start, b = negative ? start : end;
-    QUELM_CHECK(check_covers(a, b > a ? b - 1 : a));  // the days counted (end excluded)
+    // The days counted are [a, b); an error names the date given.
+    if (!check_covers(a, b > a ? b - 1 : a)) QUELM_CHECK(check_covers(a, b));
     std::int64_t n = 0;
     CancelPoller poller(cancel);
     for (Serial s = a; s < b; ++s) {

@@ -36,7 +36,7 @@ public:
     // none). Queries below do not check them; the checked entry points (adjust, advance,
     // the counts, the Python methods) call check_covers first.
     [[nodiscard]] Years covered_years() const;
-    // An error naming the first day of the span [a, b] (either order) outside the years.
+    // An error naming the end of the span [a, b] (either order) outside the years.
     [[nodiscard]] Status check_covers(Serial a, Serial b) const;
     [[nodiscard]] Status check_covers(Serial s) const { return check_covers(s, s); }
 
