@@ -117,8 +117,8 @@ Status Calendar::check_covers(Serial a, Serial b) const {
     const Years years = covered_years();
     const Serial lo = std::min(a, b), hi = std::max(a, b);
     Serial outside = lo;  // the end of the span that lies outside
-    if (civil_of(lo).year >= years.first) {
-        if (civil_of(hi).year <= years.last) return {};
+    if (lo >= serial_of(years.first, 1, 1)) {
+        if (hi <= serial_of(years.last, 12, 31)) return {};
         outside = hi;
     }
     return invalid("date " + format_iso(outside) + " is outside the years the " + name() + " calendar covers (" +
