@@ -379,6 +379,16 @@ def test_calendars_refuse_days_outside_their_years(call, date):
 
 
 def test_calendar_years_edges_and_weekends():
+    # 31 December 2150 is a Japanese bank holiday: following needs 2151, modified-following
+    # only the rest of December 2150.
+    japan = quelm.Calendar("japan")
+    assert japan.adjust("2150-12-31", "modified-following") == D(2150, 12, 30)
+    assert japan.adjust("1950-01-03", "modified-preceding") == D(1950, 1, 4)
+    with pytest.raises(ValueError, match="date 2151-01-04 is outside"):
+        japan.adjust("2150-12-31")
+    with pytest.raises(ValueError, match="date 1949-12-30 is outside"):
+        japan.adjust("1950-01-03", "preceding")
+
     for name in ("target", "uk", "us-government-bond", "us-nyse", "japan", "target+uk"):
         cal = quelm.Calendar(name)
         assert cal.is_business_day("1950-01-04") and cal.is_business_day("2150-12-30")

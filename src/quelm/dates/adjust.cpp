@@ -36,14 +36,15 @@ Move move(const Calendar& cal, Serial s, Convention c) {
         case Convention::ModifiedFollowing: {
             const Serial f = following(cal, s);
             if (civil_of(f).month == civil_of(s).month) return {f, s, f};
+            // Only the rest of s's month decided that f left it: days past it do not count.
             const Serial p = preceding(cal, s);
-            return {p, p, f};
+            return {p, p, s};
         }
         case Convention::ModifiedPreceding: {
             const Serial p = preceding(cal, s);
             if (civil_of(p).month == civil_of(s).month) return {p, p, s};
             const Serial f = following(cal, s);
-            return {f, p, f};
+            return {f, s, f};
         }
         case Convention::Nearest: {
             Serial up = s, down = s;
