@@ -246,8 +246,8 @@ HISTORY = [
     ("us-nyse", "1970-02-23", False),  # Washington's Birthday on 22 February (a Sunday)
     ("us-nyse", "1970-02-16", True),
     ("us-nyse", "1971-02-15", False),  # third Monday from 1971
-    ("us-nyse", "1970-05-29", False),  # Memorial Day on 30 May (a Saturday, observed Friday)
-    ("us-nyse", "1970-05-25", True),
+    ("us-nyse", "1969-05-30", False),  # Memorial Day on 30 May before 1971
+    ("us-nyse", "1969-05-26", True),
     ("us-nyse", "1971-05-31", False),
     ("us-government-bond", "1974-10-28", False),  # Veterans Day: fourth Monday of October 1971-1977
     ("us-government-bond", "1974-11-11", True),
