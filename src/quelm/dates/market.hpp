@@ -35,8 +35,8 @@ inline constexpr Choices<Market, 9> kMarkets{
     true,
 };
 
-// The years a market's rules answer for, both included: before 1950 the historical
-// record the rules were checked against runs out. TARGET, opened in 1999, keeps its first
+// The years a market's rules answer for, both included: the history they keep starts in
+// 1950, and the equinoxes are published to 2150. TARGET, opened in 1999, keeps its first
 // rules (1 January, 25 December) for the years before, so euro dates roll back as well.
 struct Years {
     std::int32_t first;
