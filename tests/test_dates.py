@@ -372,6 +372,8 @@ NYSE_OUT = "invalid input: date {} is outside the years the us-nyse calendar cov
     (lambda: quelm.day_count("1949-12-30", "1950-06-01", "bus/252:us-nyse"), "1949-12-30"),
     (lambda: quelm.schedule("1945-01-15", "1955-01-15", "6M", calendar="us-nyse"), "1945-01-15"),
     (lambda: quelm.FixedRateBond.dated("2140-01-15", "2160-01-15", 0.03, calendar="us-nyse"), "2160-01-15"),
+    (lambda: quelm.FixedRateBond.dated("2000-01-15", "2010-01-15", 0.03, calendar="us-nyse").settlement_date(
+        "1949-12-30"), "1949-12-30"),
 ])
 def test_calendars_refuse_days_outside_their_years(call, date):
     with pytest.raises(ValueError, match=f"^{re.escape(NYSE_OUT.format(date))}$"):
