@@ -230,6 +230,14 @@ def test_adjust_advance_and_counts():
 # (early May), 1977 and 1981; the Cabinet Office of Japan (the Act on National Holidays
 # and its 1966, 1973 and 1985 amendments, the special laws of 1959 and 1989).
 HISTORY = [
+    ("us-nyse", "1953-02-12", False),  # Lincoln's Birthday, Flag Day, Columbus and Veterans Day to 1953
+    ("us-nyse", "1954-02-12", True),
+    ("us-nyse", "1953-06-15", False),  # Flag Day on a Sunday, the Monday closed
+    ("us-nyse", "1953-10-12", False),
+    ("us-nyse", "1954-10-12", True),
+    ("us-nyse", "1952-11-11", False),
+    ("us-nyse", "1954-11-11", True),
+    ("us-nyse", "1968-02-12", False),  # Lincoln's Birthday once more
     ("us-nyse", "1963-11-25", False),  # President Kennedy's funeral
     ("us-nyse", "1960-11-08", False),  # Election Day: the Tuesday after the first Monday
     ("us-nyse", "1960-11-01", True),

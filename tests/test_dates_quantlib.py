@@ -142,6 +142,9 @@ HISTORICAL_DIFFERENCES = {
     "us-nyse": [
         ("Election Day is the Tuesday after the first Monday (2-8 November), not the first Tuesday",
          "1955-11-01 1955-11-08 1960-11-01 1960-11-08 1966-11-01 1966-11-08"),
+        ("Lincoln's Birthday, Flag Day, Columbus Day and Veterans Day to 1953; Lincoln's Birthday 1968",
+         "1950-02-13 1950-06-14 1950-10-12 1951-02-12 1951-06-14 1951-10-12 1951-11-12 1952-02-12 "
+         "1952-10-13 1952-11-11 1953-02-12 1953-06-15 1953-10-12 1953-11-11 1968-02-12"),
     ],
 }
 

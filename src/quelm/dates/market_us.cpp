@@ -18,6 +18,9 @@ bool observed(unsigned d, unsigned day, Weekday w) {
     return d == day || (d == day + 1 && w == Weekday::Monday) || (d + 1 == day && w == Weekday::Friday);
 }
 
+// A fixed-date holiday observed on the Monday after a Sunday only.
+bool sunday_to_monday(unsigned d, unsigned day, Weekday w) { return d == day || (d == day + 1 && w == Weekday::Monday); }
+
 // Federal holidays common to both calendars.
 bool common(Weekday w, std::int32_t y, unsigned m, unsigned d) {
     switch (m) {
@@ -71,6 +74,7 @@ bool nyse_special(Serial s, Weekday w, std::int32_t y, unsigned m, unsigned d) {
            || (y == 1958 && m == 12 && d == 26)                            // the day after Christmas
            || (y == 1961 && m == 5 && d == 29)                             // the day before Memorial Day
            || (y == 1963 && m == 11 && d == 25)                            // President Kennedy's funeral
+           || (y == 1968 && m == 2 && d == 12)                             // Lincoln's Birthday
            || (y == 1968 && m == 4 && d == 9)                              // mourning for Dr King
            || (y == 1968 && m == 7 && d == 5)                              // the day after Independence Day
            || (y == 1969 && m == 2 && d == 10)                             // snow
@@ -97,6 +101,11 @@ bool us_nyse_holiday(Serial s, const Civil& c) {
     if (common(w, y, m, d)) return true;
     if (m == 1 && y >= 1998 && nth_monday(d, 15, w)) return true;  // Martin Luther King Day
     if (s == easter_sunday(y) - 2) return true;
+    // To 1953 also Lincoln's Birthday, Flag Day, Columbus Day and Veterans Day (a Sunday
+    // one on the Monday); Lincoln's Birthday once more in 1968.
+    if (y <= 1953 && ((m == 2 && sunday_to_monday(d, 12, w)) || (m == 6 && sunday_to_monday(d, 14, w)) ||
+                      (m == 10 && sunday_to_monday(d, 12, w)) || (m == 11 && sunday_to_monday(d, 11, w))))
+        return true;
     // Election Day (the Tuesday after the first Monday of November): every year to 1968,
     // then presidential years to 1980.
     if (m == 11 && w == Weekday::Tuesday && d >= 2 && d <= 8 && (y <= 1968 || (y <= 1980 && y % 4 == 0))) return true;
