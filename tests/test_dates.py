@@ -224,11 +224,12 @@ def test_adjust_advance_and_counts():
 
 # Days as each market kept them in their year, with the rule they test. Sources: NYSE
 # historical closings (nyse.com, "Holidays and trading hours", closings since 1885); the
-# Uniform Monday Holiday Act (Pub. L. 90-363, effective 1971) and Pub. L. 94-97 (Veterans
-# Day back to 11 November from 1978); SIFMA holiday recommendations; the Banking and
-# Financial Dealings Act 1971 and the UK proclamations of 1974 (New Year's Day), 1978
-# (early May), 1977 and 1981; the Cabinet Office of Japan (the Act on National Holidays
-# and its 1966, 1973 and 1985 amendments, the special laws of 1959 and 1989).
+# Uniform Monday Holiday Act (Pub. L. 90-363, effective 1971), Columbus Day a federal
+# holiday on 12 October from 1937, Pub. L. 94-97 (Veterans Day back to 11 November from
+# 1978); SIFMA holiday recommendations; the Banking and Financial Dealings Act 1971 and the
+# UK proclamations of 1974 (New Year's Day), 1978 (early May), 1977 and 1981; the Cabinet
+# Office of Japan (the Act on National Holidays and its 1966, 1973 and 1985 amendments, the
+# special laws of 1959 and 1989).
 HISTORY = [
     ("us-nyse", "1953-02-12", False),  # Lincoln's Birthday, Flag Day, Columbus and Veterans Day to 1953
     ("us-nyse", "1954-02-12", True),
@@ -261,8 +262,10 @@ HISTORY = [
     ("us-government-bond", "1974-11-11", True),
     ("us-government-bond", "1970-11-11", False),
     ("us-government-bond", "1978-11-10", True),   # a Saturday 11 November is not moved
-    ("us-government-bond", "1970-10-12", True),   # Columbus Day on Mondays from 1971
-    ("us-government-bond", "1971-10-11", False),
+    ("us-government-bond", "1967-10-12", False),  # Columbus Day on 12 October before 1971
+    ("us-government-bond", "1967-10-09", True),
+    ("us-government-bond", "1971-10-11", False),  # the second Monday from 1971
+    ("us-government-bond", "1971-10-12", True),
     ("us-government-bond", "1982-01-18", True),   # Martin Luther King Day from 1983
     ("us-government-bond", "1983-01-17", False),
     ("us-government-bond", "2022-06-20", False),  # Juneteenth (a Sunday), from 2022

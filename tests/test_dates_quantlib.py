@@ -139,6 +139,12 @@ HISTORICAL_DIFFERENCES = {
         ("the 1977 jubilee (6-7 June, not 30 May) and the royal wedding of 1981",
          "1977-05-30 1977-06-06 1977-06-07 1981-07-29"),
     ],
+    "us-government-bond": [
+        ("Columbus Day, a federal holiday on 12 October from 1937 (Sunday: the Monday), before the move of 1971",
+         "1950-10-12 1951-10-12 1952-10-13 1953-10-12 1954-10-12 1955-10-12 1956-10-12 1958-10-13 "
+         "1959-10-12 1960-10-12 1961-10-12 1962-10-12 1964-10-12 1965-10-12 1966-10-12 1967-10-12 "
+         "1969-10-13 1970-10-12"),
+    ],
     "us-nyse": [
         ("Election Day is the Tuesday after the first Monday (2-8 November), not the first Tuesday",
          "1955-11-01 1955-11-08 1960-11-01 1960-11-08 1966-11-01 1966-11-08"),

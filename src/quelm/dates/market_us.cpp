@@ -3,7 +3,7 @@
 // rules and special closures (national days of mourning, the 1968 paperwork crisis,
 // weather, 9/11, hurricane Sandy). Each federal holiday as it stood in its year: the
 // Uniform Monday Holiday Act moved Washington's Birthday, Memorial Day, Columbus Day and
-// (1971-1977 only) Veterans Day to Mondays from 1971.
+// (1971-1977 only) Veterans Day to Mondays from 1971; the bond market closes on all four.
 #include "quelm/dates/easter.hpp"
 #include "quelm/dates/market.hpp"
 
@@ -54,7 +54,8 @@ bool us_government_bond_holiday(Serial s, const Civil& c) {
     const Weekday w = weekday(s);
     if (common(w, y, m, d)) return true;
     if (m == 1 && y >= 1983 && nth_monday(d, 15, w)) return true;  // Martin Luther King Day
-    if (m == 10 && y >= 1971 && nth_monday(d, 8, w)) return true;  // Columbus Day
+    // Columbus Day: 12 October (a Sunday one on the Monday), the second Monday from 1971
+    if (m == 10 && (y >= 1971 ? nth_monday(d, 8, w) : sunday_to_monday(d, 12, w))) return true;
     if (veterans_day(w, y, m, d)) return true;
     if (s == easter_sunday(y) - 2 && !good_friday_open(y, m, d)) return true;
     return (y == 2001 && m == 9 && (d == 11 || d == 12))  // 9/11: the market reopened on the 13th
