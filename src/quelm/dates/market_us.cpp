@@ -44,7 +44,7 @@ bool good_friday_open(std::int32_t y, unsigned m, unsigned d) { return y >= 1996
 // moved), the fourth Monday of October from 1971 to 1977.
 bool veterans_day(Weekday w, std::int32_t y, unsigned m, unsigned d) {
     if (y >= 1971 && y <= 1977) return m == 10 && nth_monday(d, 22, w);
-    return m == 11 && (d == 11 || (d == 12 && w == Weekday::Monday));
+    return m == 11 && sunday_to_monday(d, 11, w);
 }
 
 }  // namespace
