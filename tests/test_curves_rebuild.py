@@ -89,8 +89,11 @@ def test_dates_centuries_apart():
     """Quotes spanning millennia (a future in 4000) still map to their own dates."""
     start = datetime.date(4000, 3, 1)
     start += datetime.timedelta(days=(2 - start.weekday()) % 7 + 14)  # the third Wednesday
-    fut = quelm.Future(start, 97.0)
+    # weekends only: a market calendar answers for 1950-2150 and refuses a date in 4000
+    fut = quelm.Future(start, 97.0, calendar="weekends")
     dep = quelm.Deposit("3M", 0.03)
+    with pytest.raises(ValueError, match=f"date {start} is outside the years the target calendar covers"):
+        YC.bootstrap(REF, [dep, quelm.Future(start, 97.0)])
     curve = YC.bootstrap(REF, [dep, fut])
     assert dep.par_rate(curve) == pytest.approx(0.03, abs=1e-13)
     assert fut.par_rate(curve) == pytest.approx(0.03, abs=1e-13)

@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import datetime as dt
 import pickle
+import re
 from pathlib import Path
 
 import numpy as np
@@ -252,6 +253,201 @@ def test_adjust_advance_and_counts():
         uk.advance("2024-01-05", "3Q")
     with pytest.raises(ValueError, match="convention must be"):
         uk.adjust("2024-01-05", "follow")
+
+
+# Days as each market kept them in their year, with the rule they test. Sources: NYSE
+# historical closings (nyse.com, "Holidays and trading hours", closings since 1885); the
+# Uniform Monday Holiday Act (Pub. L. 90-363, effective 1971), Columbus Day a federal
+# holiday on 12 October from 1937, Pub. L. 94-97 (Veterans Day back to 11 November from
+# 1978); SIFMA holiday recommendations; the Banking and Financial Dealings Act 1971 and the
+# UK proclamations of 1974 (New Year's Day), 1978 (early May), 1977 and 1981; the Cabinet
+# Office of Japan (the Act on National Holidays and its 1966, 1973 and 1985 amendments, the
+# special laws of 1959 and 1989).
+HISTORY = [
+    ("us-nyse", "1953-02-12", False),  # Lincoln's Birthday, Flag Day, Columbus and Veterans Day to 1953
+    ("us-nyse", "1954-02-12", True),
+    ("us-nyse", "1953-06-15", False),  # Flag Day on a Sunday, the Monday closed
+    ("us-nyse", "1953-10-12", False),
+    ("us-nyse", "1954-10-12", True),
+    ("us-nyse", "1952-11-11", False),
+    ("us-nyse", "1954-11-11", True),
+    ("us-nyse", "1968-02-12", False),  # Lincoln's Birthday once more
+    ("us-nyse", "1963-11-25", False),  # President Kennedy's funeral
+    ("us-nyse", "1960-11-08", False),  # Election Day: the Tuesday after the first Monday
+    ("us-nyse", "1960-11-01", True),
+    ("us-nyse", "1966-11-08", False),  # every year until 1968
+    ("us-nyse", "1976-11-02", False),  # presidential years until 1980
+    ("us-nyse", "1978-11-07", True),
+    ("us-nyse", "1984-11-06", True),
+    ("us-nyse", "1968-06-12", False),  # the paperwork-crisis Wednesdays
+    ("us-nyse", "1968-06-05", True),
+    ("us-nyse", "1977-07-14", False),  # the blackout
+    ("us-nyse", "1985-09-27", False),  # hurricane Gloria
+    ("us-nyse", "1997-01-20", True),   # Martin Luther King Day from 1998
+    ("us-nyse", "1998-01-19", False),
+    ("us-nyse", "1970-02-23", False),  # Washington's Birthday on 22 February (a Sunday)
+    ("us-nyse", "1970-02-16", True),
+    ("us-nyse", "1971-02-15", False),  # third Monday from 1971
+    ("us-nyse", "1969-05-30", False),  # Memorial Day on 30 May before 1971
+    ("us-nyse", "1969-05-26", True),
+    ("us-nyse", "1971-05-31", False),
+    ("us-government-bond", "1974-10-28", False),  # Veterans Day: fourth Monday of October 1971-1977
+    ("us-government-bond", "1974-11-11", True),
+    ("us-government-bond", "1970-11-11", False),
+    ("us-government-bond", "1978-11-10", True),   # a Saturday 11 November is not moved
+    ("us-government-bond", "1967-10-12", False),  # Columbus Day on 12 October before 1971
+    ("us-government-bond", "1967-10-09", True),
+    ("us-government-bond", "1971-10-11", False),  # the second Monday from 1971
+    ("us-government-bond", "1971-10-12", True),
+    ("us-government-bond", "1982-01-18", True),   # Martin Luther King Day from 1983
+    ("us-government-bond", "1983-01-17", False),
+    ("us-government-bond", "2022-06-20", False),  # Juneteenth (a Sunday), from 2022
+    ("us-government-bond", "2021-06-18", True),
+    ("uk", "1973-01-01", True),   # New Year's Day a bank holiday from 1974
+    ("uk", "1974-01-01", False),
+    ("uk", "1977-05-02", True),   # the early May bank holiday from 1978
+    ("uk", "1978-05-01", False),
+    ("uk", "1970-05-18", False),  # Whit Monday before 1971
+    ("uk", "1970-05-25", True),
+    ("uk", "1970-08-03", False),  # the first Monday of August before 1971
+    ("uk", "1970-08-31", True),
+    ("uk", "1971-05-31", False),  # the last Mondays of May and August from 1971
+    ("uk", "1971-08-30", False),
+    ("uk", "1977-06-06", False),  # the silver jubilee: spring holiday moved, one added
+    ("uk", "1977-06-07", False),
+    ("uk", "1977-05-30", True),
+    ("uk", "1981-07-29", False),  # the wedding of the Prince of Wales
+    ("japan", "1959-04-10", False),  # the Crown Prince's wedding
+    ("japan", "1989-02-24", False),  # the funeral of Emperor Showa
+    ("japan", "1966-02-11", True),   # Foundation Day from 1967
+    ("japan", "1969-02-11", False),
+    ("japan", "1965-09-15", True),   # Respect for the Aged and Health and Sports Day from 1966
+    ("japan", "1966-09-15", False),
+    ("japan", "1965-10-11", True),
+    ("japan", "1966-10-10", False),
+    ("japan", "1968-02-12", True),   # no substitute holidays before 12 April 1973
+    ("japan", "1973-02-12", True),
+    ("japan", "1973-04-30", False),  # the first one
+    ("japan", "1984-05-04", True),   # 4 May: a working day until the in-between rule
+    ("japan", "1988-05-04", False),
+    ("japan", "1987-05-04", False),  # a Monday after Constitution Day on a Sunday
+    ("japan", "1980-05-06", True),   # 4 May 1980 was a Sunday but no holiday
+    ("japan", "2101-03-21", False),  # the vernal equinox after 2100 (formula from 1980)
+    ("japan", "2101-03-22", True),
+    ("japan", "2149-03-19", True),
+    ("japan", "2149-03-20", False),
+]
+
+
+@pytest.mark.parametrize("name,day,open_", HISTORY)
+def test_days_as_each_year_kept_them(name, day, open_):
+    assert quelm.Calendar(name).is_business_day(day) is open_
+
+
+# The mean equinoxes of Meeus, Astronomical Algorithms (2nd ed., 1998), chapter 27:
+# table 27.B (years 1000-3000), the periodic terms of table 27.C; Japan time is UT + 9 h,
+# with Delta T from the Espenak-Meeus polynomials. Accurate to about a minute.
+MEEUS_A = [485, 203, 199, 182, 156, 136, 77, 74, 70, 58, 52, 50, 45, 44, 29, 18, 17, 16, 14, 12, 12, 12, 9, 8]
+MEEUS_B = [324.96, 337.23, 342.08, 27.85, 73.14, 171.52, 222.54, 296.72, 243.58, 119.81, 297.17, 21.02,
+           247.54, 325.15, 60.93, 155.12, 288.79, 198.04, 199.76, 95.39, 287.11, 320.81, 227.73, 15.45]
+MEEUS_C = [1934.136, 32964.467, 20.186, 445267.112, 45036.886, 22518.443, 65928.934, 3034.906, 9037.513,
+           33718.147, 150.678, 2281.226, 29929.562, 31555.956, 4443.417, 67555.328, 4562.452, 62894.029,
+           31436.921, 14577.848, 31931.756, 34777.259, 1222.114, 16859.074]
+
+
+def equinox_in_japan(year: int, autumn: bool) -> dt.datetime:
+    import math
+    y = (year - 2000) / 1000
+    if autumn:
+        jde0 = 2451810.21715 + 365242.01767 * y - 0.11575 * y**2 + 0.00337 * y**3 + 0.00078 * y**4
+    else:
+        jde0 = 2451623.80984 + 365242.37404 * y + 0.05169 * y**2 - 0.00411 * y**3 - 0.00057 * y**4
+    t = (jde0 - 2451545.0) / 36525
+    w = math.radians(35999.373 * t - 2.47)
+    dl = 1 + 0.0334 * math.cos(w) + 0.0007 * math.cos(2 * w)
+    s = sum(a * math.cos(math.radians(b + c * t)) for a, b, c in zip(MEEUS_A, MEEUS_B, MEEUS_C))
+    u = year - 2000
+    delta_t = 62.92 + 0.32217 * u + 0.005589 * u * u if year < 2050 else \
+        -20 + 32 * ((year - 1820) / 100) ** 2 - 0.5628 * (2150 - year)
+    jd = jde0 + 0.00001 * s / dl - delta_t / 86400 + 9 / 24
+    return dt.datetime(2000, 1, 1, 12) + dt.timedelta(days=jd - 2451545.0)
+
+
+def test_japan_equinoxes_are_the_astronomical_days():
+    """Every year 1950-2150 the equinox holiday is the day the equinox falls on in Japan
+    (the 2100+ days were a day late, counted from 2100); March has no other holiday
+    than the equinox and its substitute (from 1973). Equinoxes within 15 minutes of
+    midnight are left out: there the minute matters."""
+    jp, wrong = quelm.Calendar("japan"), []
+    for year in range(1950, 2151):
+        for autumn in (False, True):
+            when = equinox_in_japan(year, autumn)
+            day = when.date()
+            minutes = when.hour * 60 + when.minute
+            if minutes < 15 or minutes > 24 * 60 - 15:
+                continue
+            if day.weekday() < 5 and jp.is_business_day(day):
+                wrong.append(day)
+            if not autumn:
+                want = {day} if day.weekday() < 5 else set()
+                if day.weekday() == 6 and year >= 1974:
+                    want.add(day + dt.timedelta(days=1))
+                if set(jp.holidays(D(year, 3, 1), D(year, 3, 31))) != want:
+                    wrong.append((year, "March"))
+    assert wrong == []
+
+
+NYSE_OUT = "invalid input: date {} is outside the years the us-nyse calendar covers (1950-2150)"
+
+
+@pytest.mark.parametrize("call,date", [
+    (lambda: quelm.Calendar("us-nyse").is_business_day("1949-12-31"), "1949-12-31"),
+    (lambda: quelm.Calendar("us-nyse").is_holiday("2151-01-02"), "2151-01-02"),
+    (lambda: quelm.Calendar("us-nyse").adjust("0001-01-01", "unadjusted"), "0001-01-01"),
+    (lambda: quelm.Calendar("us-nyse").adjust("1950-01-01", "preceding"), "1949-12-30"),  # a Sunday
+    (lambda: quelm.Calendar("us-nyse").adjust("9999-12-31"), "9999-12-31"),
+    (lambda: quelm.Calendar("us-nyse").advance("2150-12-30", "2D"), "2151-01-04"),  # a Friday holiday, a weekend
+    (lambda: quelm.Calendar("us-nyse").advance("2150-06-15", "1Y"), "2151-06-15"),
+    (lambda: quelm.Calendar("us-nyse").advance("1949-06-30", "1Y", end_of_month=True), "1949-06-30"),
+    (lambda: quelm.Calendar("us-nyse").advance("1950-03-31", "-3M", end_of_month=True), "1949-12-31"),
+    (lambda: quelm.Calendar("us-nyse").business_days_between("1949-06-01", "1950-06-01"), "1949-06-01"),
+    (lambda: quelm.Calendar("us-nyse").holidays("2150-06-01", "2151-06-01"), "2151-06-01"),
+    (lambda: quelm.year_fraction("2150-06-01", "2151-06-01", "bus/252:us-nyse"), "2151-06-01"),
+    (lambda: quelm.day_count("1949-12-30", "1950-06-01", "bus/252:us-nyse"), "1949-12-30"),
+    (lambda: quelm.schedule("1945-01-15", "1955-01-15", "6M", calendar="us-nyse"), "1945-01-15"),
+    (lambda: quelm.FixedRateBond.dated("2140-01-15", "2160-01-15", 0.03, calendar="us-nyse"), "2160-01-15"),
+    (lambda: quelm.FixedRateBond.dated("2000-01-15", "2010-01-15", 0.03, calendar="us-nyse").settlement_date(
+        "1949-12-30"), "1949-12-30"),
+])
+def test_calendars_refuse_days_outside_their_years(call, date):
+    with pytest.raises(ValueError, match=f"^{re.escape(NYSE_OUT.format(date))}$"):
+        call()
+
+
+def test_calendar_years_edges_and_weekends():
+    # 31 December 2150 is a Japanese bank holiday: following needs 2151, modified-following
+    # only the rest of December 2150.
+    japan = quelm.Calendar("japan")
+    assert japan.adjust("2150-12-31", "modified-following") == D(2150, 12, 30)
+    assert japan.adjust("1950-01-03", "modified-preceding") == D(1950, 1, 4)
+    with pytest.raises(ValueError, match="date 2151-01-04 is outside"):
+        japan.adjust("2150-12-31")
+    with pytest.raises(ValueError, match="date 1949-12-30 is outside"):
+        japan.adjust("1950-01-03", "preceding")
+
+    for name in ("target", "uk", "us-government-bond", "us-nyse", "japan", "target+uk"):
+        cal = quelm.Calendar(name)
+        assert cal.is_business_day("1950-01-04") and cal.is_business_day("2150-12-30")
+        assert cal.business_days_between("1950-01-01", "2151-01-01") > 49000  # the end is not counted
+        with pytest.raises(ValueError, match=re.escape(f"the {name} calendar covers (1950-2150)")):
+            cal.is_business_day("2151-01-01")
+    # Weekends only: no years to cover, and bus/252 without a calendar counts weekdays anywhere.
+    weekends = quelm.Calendar("weekends").with_holidays(["1700-07-05"])
+    assert not weekends.is_business_day("1700-07-05") and weekends.is_business_day("9999-12-31")
+    assert quelm.day_count("0001-01-01", "0001-01-08", "bus/252") == 5
+    with pytest.raises(quelm.ElementError, match=r"^at index \(1,\): invalid input: date 1949-01-01 is outside"):
+        quelm.vec.year_fraction(np.array(["2000-01-01", "1949-01-01"], dtype="datetime64[D]"),
+                                np.array(["2001-01-01", "1951-01-01"], dtype="datetime64[D]"), "bus/252:uk")
 
 
 # --- Schedules ---------------------------------------------------------------------------

@@ -49,9 +49,15 @@ PyObject* date_result(const Result<dates::Serial>& r) {
 
 PyObject* calendar_new(const CalendarArg& name) { return wrap_calendar(name.calendar); }
 
-PyObject* is_business_day_impl(const Calendar& cal, Date d) { return PyBool_FromLong(cal.is_business_day(d.serial)); }
+PyObject* is_business_day_impl(const Calendar& cal, Date d) {
+    if (auto ok = cal.check_covers(d.serial); !ok) return raise(ok.error());
+    return PyBool_FromLong(cal.is_business_day(d.serial));
+}
 
-PyObject* is_holiday_impl(const Calendar& cal, Date d) { return PyBool_FromLong(cal.is_holiday(d.serial)); }
+PyObject* is_holiday_impl(const Calendar& cal, Date d) {
+    if (auto ok = cal.check_covers(d.serial); !ok) return raise(ok.error());
+    return PyBool_FromLong(cal.is_holiday(d.serial));
+}
 
 PyObject* adjust_impl(const Calendar& cal, Date d, dates::Convention convention) {
     return date_result(dates::adjust(cal, d.serial, convention));

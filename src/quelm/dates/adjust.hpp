@@ -35,7 +35,8 @@ inline constexpr Choices<Convention, 6> kConventions{
 // following: the next business day; modified-following: the same unless it leaves the
 // month, then the previous one; preceding / modified-preceding mirror them; nearest: the
 // closer of the two, the following one on a tie; unadjusted: the date itself.
-// Fails only when the move leaves 0001-01-01..9999-12-31.
+// Fails when the move leaves 0001-01-01..9999-12-31 or a day it looks at lies outside the
+// years the calendar covers.
 [[nodiscard]] Result<Serial> adjust(const Calendar& cal, Serial s, Convention c);
 
 }  // namespace quelm::dates

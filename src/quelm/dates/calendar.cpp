@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace quelm::dates {
 
@@ -101,6 +102,29 @@ bool Calendar::market_closed(Serial s) const {
     return false;
 }
 
+Years Calendar::covered_years() const {
+    Years out = kMarketYears[0];
+    for (std::size_t i = 1; i < kMarketCount; ++i) {
+        if ((markets_ >> i & 1u) == 0) continue;
+        out.first = std::max(out.first, kMarketYears[i].first);
+        out.last = std::min(out.last, kMarketYears[i].last);
+    }
+    return out;
+}
+
+Status Calendar::check_covers(Serial a, Serial b) const {
+    if (markets_ <= 1) return {};  // weekends and extra days only: every year
+    const Years years = covered_years();
+    const Serial lo = std::min(a, b), hi = std::max(a, b);
+    Serial outside = lo;  // the end of the span that lies outside
+    if (lo >= serial_of(years.first, 1, 1)) {
+        if (hi <= serial_of(years.last, 12, 31)) return {};
+        outside = hi;
+    }
+    return invalid("date " + format_iso(outside) + " is outside the years the " + name() + " calendar covers (" +
+                   std::to_string(years.first) + "-" + std::to_string(years.last) + ")");
+}
+
 bool Calendar::is_extra(Serial s) const { return std::binary_search(extra_.begin(), extra_.end(), s); }
 
 Calendar Calendar::with_holidays(std::span<const Serial> dates) const {
@@ -129,6 +153,8 @@ bool Calendar::is_end_of_month(Serial s) const {
 Result<std::int64_t> Calendar::business_days_between(Serial start, Serial end, Cancel& cancel) const {
     const bool negative = end < start;
     const Serial a = negative ? end : start, b = negative ? start : end;
+    // The days counted are [a, b); an error names the date given.
+    if (!check_covers(a, b > a ? b - 1 : a)) QUELM_CHECK(check_covers(a, b));
     std::int64_t n = 0;
     CancelPoller poller(cancel);
     for (Serial s = a; s < b; ++s) {
@@ -139,6 +165,7 @@ Result<std::int64_t> Calendar::business_days_between(Serial start, Serial end, C
 }
 
 Result<std::vector<Serial>> Calendar::holidays(Serial start, Serial end, Cancel& cancel) const {
+    QUELM_CHECK(check_covers(start, end));
     std::vector<Serial> out;
     CancelPoller poller(cancel);
     for (Serial s = start; s <= end; ++s) {

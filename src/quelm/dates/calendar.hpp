@@ -32,6 +32,14 @@ public:
     // closed are dropped, so equal calendars compare equal).
     [[nodiscard]] Calendar with_holidays(std::span<const Serial> dates) const;
 
+    // The years the calendar answers for: those all its markets cover (every year with
+    // none). Queries below do not check them; the checked entry points (adjust, advance,
+    // the counts, the Python methods) call check_covers first.
+    [[nodiscard]] Years covered_years() const;
+    // An error naming the end of the span [a, b] (either order) outside the years.
+    [[nodiscard]] Status check_covers(Serial a, Serial b) const;
+    [[nodiscard]] Status check_covers(Serial s) const { return check_covers(s, s); }
+
     [[nodiscard]] bool is_business_day(Serial s) const {
         if (weekends_ && is_weekend(s)) return false;
         if (markets_ > 1 && market_closed(s)) return false;

@@ -1,6 +1,7 @@
 // The holiday rules of each market (weekends aside): TARGET2, England and Wales, the US
 // government bond market (SIFMA full closes), the New York Stock Exchange and Japan.
-// Each rule takes a date serial (days since 1970-01-01) and covers 1990..2100, with the
+// Each rule takes a date serial (days since 1970-01-01) and is right for every day of the
+// years its market covers (kMarketYears): the rules as they stood each year, with the
 // one-off closures of the past.
 #pragma once
 
@@ -33,6 +34,16 @@ inline constexpr Choices<Market, 9> kMarkets{
     true,
     true,
 };
+
+// The years a market's rules answer for, both included: the history they keep starts in
+// 1950, and the equinoxes are published to 2150. TARGET, opened in 1999, keeps its first
+// rules (1 January, 25 December) for the years before, so euro dates roll back as well.
+struct Years {
+    std::int32_t first;
+    std::int32_t last;
+};
+inline constexpr Years kMarketYears[kMarketCount] = {{1, 9999},    {1950, 2150}, {1950, 2150},
+                                                     {1950, 2150}, {1950, 2150}, {1950, 2150}};
 
 // Whether the market is closed on a weekday s for a holiday (weekends are not asked).
 [[nodiscard]] bool target_holiday(Serial s, const Civil& c);

@@ -147,6 +147,7 @@ Result<Schedule> make_schedule(const ScheduleSpec& s) {
     Rule rule = s.rule;
     if (s.tenor.count == 0) rule = Rule::Zero;
     QUELM_CHECK(check_spec(s, rule));
+    QUELM_CHECK(s.calendar.check_covers(s.effective, s.termination));  // names the date given, not a rolled one
     const Calendar& cal = s.calendar;
     const bool eom = s.end_of_month && s.tenor.unit != TenorUnit::Days && s.tenor.unit != TenorUnit::Weeks;
     auto adj = [&](Serial d, Convention c) { return adjust(cal, d, c); };

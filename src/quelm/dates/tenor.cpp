@@ -33,6 +33,7 @@ Result<Tenor> parse_tenor(std::string_view text) {
 
 Result<Serial> advance(const Calendar& cal, Serial s, Tenor t, Convention c, bool end_of_month) {
     if (t.count == 0) return adjust(cal, s, c);
+    QUELM_CHECK(cal.check_covers(s));
     switch (t.unit) {
         case TenorUnit::Days: {
             Serial d = s;
@@ -43,6 +44,7 @@ Result<Serial> advance(const Calendar& cal, Serial s, Tenor t, Convention c, boo
                 if (!in_range(d)) break;
             }
             QUELM_CHECK(check_range(d, "the advanced date"));
+            QUELM_CHECK(cal.check_covers(s, d));  // every day walked over
             return d;
         }
         case TenorUnit::Weeks: {
@@ -65,6 +67,7 @@ Result<Serial> advance(const Calendar& cal, Serial s, Tenor t, Convention c, boo
                 if (c == Convention::Unadjusted) {
                     if (dates::is_end_of_month(s)) return dates::end_of_month(d);
                 } else if (cal.is_end_of_month(s)) {
+                    QUELM_CHECK(cal.check_covers(d));  // its month's days, looked at from the end
                     return cal.end_of_month(d);
                 }
             }
