@@ -44,6 +44,7 @@ EsMethod = Literal["historical", "HISTORICAL", "Historical", "hist", "HIST", "Hi
                    "Parametric", "gaussian", "GAUSSIAN", "Gaussian"]
 QuoteType = Literal["price", "PRICE", "Price", "vol", "VOL", "Vol", "prices", "PRICES", "Prices", "vols", "VOLS",
                     "Vols"]
+BadQuotePolicy = Literal["raise", "RAISE", "Raise", "skip", "SKIP", "Skip"]
 BusinessDayConvention = Literal["following", "FOLLOWING", "Following", "modified-following", "MODIFIED-FOLLOWING",
                                 "Modified-following", "modified_following", "MODIFIED_FOLLOWING", "Modified_following",
                                 "preceding", "PRECEDING", "Preceding", "modified-preceding", "MODIFIED-PRECEDING",
@@ -68,5 +69,6 @@ BootstrapInterpolation = Literal["log-linear", "LOG-LINEAR", "Log-linear", "log_
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 
 __all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
-           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BusinessDayConvention",
-           "ScheduleRule", "Extrapolation", "Interpolation", "BootstrapInterpolation", "NeuralMethod"]
+           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BadQuotePolicy",
+           "BusinessDayConvention", "ScheduleRule", "Extrapolation", "Interpolation", "BootstrapInterpolation",
+           "NeuralMethod"]
