@@ -8,6 +8,7 @@ import json
 import math
 import os
 import random
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -466,3 +467,36 @@ def test_chain_a_failed_rename_names_the_output(capsys, tmp_path, monkeypatch, m
     assert (code, out) == (1, "")
     assert err == f"quelm chain: error: cannot write {tmp_path / 'out' / 'priced.csv'}: No space left on device\n"
     assert list((tmp_path / "out").iterdir()) == []
+
+
+# --- the examples in docs/cli.md ----------------------------------------------------------------
+
+
+def console_examples():
+    """(files written so far, argv, expected stdout) for each `$ quelm ...` example of the
+    command-line page that prints to standard output only; `$ cat FILE` examples give the files."""
+    files: dict[str, str] = {}
+    text = (ROOT / "docs" / "cli.md").read_text()
+    for block in re.findall(r"```console\n(.*?)```", text, re.S):
+        commands = re.split(r"^\$ ", block, flags=re.M)[1:]
+        for command in commands:
+            line, _, output = command.partition("\n")
+            words = line.split()
+            if words[0] == "cat" and len(words) == 2:
+                files[words[1]] = output
+            elif (words[0] == "quelm" and output and not re.search(r"^(quelm |usage:)", output, re.M)
+                  and not {"-o", "|", ">", "<"} & set(words) and "$?" not in line):
+                yield dict(files), words[1:], output
+
+
+@chain_test
+@pytest.mark.parametrize("files, argv, expected", list(console_examples()),
+                         ids=lambda x: " ".join(x) if isinstance(x, list) else "")
+def test_the_documented_examples_print_what_the_page_shows(capsys, tmp_path, monkeypatch, files, argv, expected):
+    # The page's numbers are the library's bits; a change there must show up here.
+    for name, content in files.items():
+        (tmp_path / name).write_text(content)
+    monkeypatch.chdir(tmp_path)
+    code, out, err = run(capsys, *argv)
+    assert (code, err) == (0, "")
+    assert out == expected
