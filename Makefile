@@ -16,8 +16,11 @@ DOCS_DEPS := "sphinx>=7.2" "myst-parser>=2" furo
 # Ninja, so the build tree under build/<wheel tag> persists and only changed sources
 # recompile. An isolated build brings tools from a fresh temporary environment, and a
 # different Ninja there (its log format changes between versions) recompiles everything.
+# The compile takes minutes on a first build, so pip runs verbose through
+# tools/build_progress.py, which shows one line per compiled file (Ninja's [n/N] counter) and
+# holds the rest back unless the build fails.
 # $(call install,PYTHON) then the pip arguments.
-install = $(1) -m pip install --quiet --no-build-isolation --no-deps
+install = $(1) tools/build_progress.py -- $(1) -m pip install -v --no-build-isolation --no-deps
 
 .PHONY: demo test bench build docs debug-python clean wheel test-all test-clang test-portable
 # Keep the per-version venv stamps (pattern-rule targets are otherwise deleted after use).

@@ -43,3 +43,56 @@ def test_supported_python_versions_agree():
     assert tested[0] == floor
     wheels = re.findall(r"cp3(\d+)-\*", re.search(r'^build = "(.*)"', pyproject, re.M).group(1))
     assert [f"3.{w}" for w in wheels] == tested
+
+
+# --- the build's progress -------------------------------------------------------------------
+
+def _recipe(makefile: str, target: str) -> str:
+    match = re.search(rf"^{re.escape(target)}:.*\n((?:\t.*\n)+)", makefile, re.M)
+    assert match, f"no recipe for {target}"
+    return match.group(1)
+
+
+@pytest.mark.parametrize("target", ["demo", "test", "bench", "docs", "test-py%"])
+def test_make_installs_show_the_compile_progress(target):
+    # A quiet pip hides a first build of several minutes behind no output at all.
+    makefile = (ROOT / "Makefile").read_text()
+    install = re.search(r"^install = (.*)$", makefile, re.M).group(1)
+    assert "tools/build_progress.py --" in install
+    pip_args = install.split("-m pip install", 1)[1].split()
+    assert "-v" in pip_args and "--quiet" not in pip_args and "-q" not in pip_args
+    recipe = _recipe(makefile, target)
+    assert "$(call install," in recipe
+    # No install of the source tree around the macro (which would be quiet again).
+    assert not re.search(r"pip install[^\n]* \.$", recipe, re.M), recipe
+
+
+def _fake_build(tmp_path, status: int) -> list[str]:
+    script = tmp_path / "fake_build.py"
+    script.write_text(
+        "import functools, sys\n"
+        "print = functools.partial(print, flush=True)\n"
+        "print('Processing /src/quelm')\n"
+        "print('*** Building project with Ninja...')\n"
+        "print('-- The CXX compiler identification is GNU 12.2.0')\n"
+        "print('[1/2] Building CXX object CMakeFiles/core.dir/a.cpp.o')\n"
+        "print('a.cpp:3:1: error: expected declaration', file=sys.stderr)\n"
+        "print('[2/2] Linking CXX shared module _core.so')\n"
+        f"sys.exit({status})\n")
+    out = subprocess.run([sys.executable, str(ROOT / "tools" / "build_progress.py"), "--", sys.executable,
+                          str(script)], capture_output=True, text=True, timeout=60)
+    return out.returncode, out.stdout.splitlines()
+
+
+@pytest.mark.parametrize("status, expected", [
+    (0, ["*** Building project with Ninja...", "[1/2] Building CXX object CMakeFiles/core.dir/a.cpp.o",
+         "[2/2] Linking CXX shared module _core.so"]),
+    # A failed build shows what was held back too: the compiler's message is among it.
+    (3, ["*** Building project with Ninja...", "[1/2] Building CXX object CMakeFiles/core.dir/a.cpp.o",
+         "[2/2] Linking CXX shared module _core.so", "Processing /src/quelm",
+         "-- The CXX compiler identification is GNU 12.2.0", "a.cpp:3:1: error: expected declaration"]),
+])
+def test_build_progress_shows_the_counter_and_keeps_the_status(tmp_path, status, expected):
+    code, lines = _fake_build(tmp_path, status)
+    assert code == status
+    assert lines == expected

@@ -8,6 +8,7 @@ import json
 import math
 import os
 import random
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -366,3 +367,136 @@ def test_chain_progress_bar_and_stdin(capsys, tmp_path, monkeypatch):
     code, out, err = run(capsys, "chain", "-", "--no-progress")
     assert (code, err) == (0, "")
     assert out == (tmp_path / "out.csv").read_text()
+
+
+# --- chain: JSON rows, constants for missing columns ------------------------------------------
+
+
+def json_rows(text):
+    return [json.loads(line) for line in text.splitlines()]
+
+
+@chain_test
+@pytest.mark.parametrize("extra", [["--greeks"], ["--errors", "nan"], ["--greeks", "--errors", "nan", "--chunk-size", "2"]])
+def test_chain_json_holds_the_csv_rows_exactly(capsys, tmp_path, extra):
+    rows = [dict(GOOD, strike=str(k)) for k in (90, -1, 100)] + [dict(GOOD, vol="nan"), dict(GOOD, note="é \"q\"")]
+    src = write_csv(tmp_path / "in.csv", rows, [*GOOD, "note"])
+    code, as_csv, _ = run(capsys, "chain", src, *extra, "--errors", "nan")
+    code_json, as_json, _ = run(capsys, "chain", src, *extra, "--errors", "nan", "--json")
+    assert code == code_json == 0
+    table = list(csv.DictReader(io.StringIO(as_csv)))
+    objects = json_rows(as_json)
+    assert [list(o) for o in objects] == [list(r) for r in table]     # the same columns, in order
+    added = ["price", *(["delta", "gamma", "vega", "theta", "rho"] if "--greeks" in extra else [])]
+    for obj, row in zip(objects, table, strict=True):
+        assert {k: obj[k] for k in GOOD} == {k: row[k] for k in GOOD} and obj["note"] == row["note"]
+        for name in added:
+            if row[name] in ("", "nan"):
+                assert obj[name] is None
+            else:
+                assert same_bits(obj[name], float(row[name]))
+    assert objects[1]["error"] == "invalid input: strike must be > 0"
+    assert objects[3]["error"] == "not finite: " + ", ".join(f"{n} is nan" for n in added)
+    assert objects[0]["error"] is None
+
+
+@chain_test
+def test_chain_json_is_strict_and_its_keys_distinct(capsys, tmp_path):
+    src = tmp_path / "in.csv"
+    src.write_text("spot,strike,rate,vol,t,option_type\n100,105,0.05,nan,1,call\n")
+    code, out, err = run(capsys, "chain", src, "--json")
+    assert (code, err) == (0, "")
+    assert out == ('{"spot": "100", "strike": "105", "rate": "0.05", "vol": "nan", "t": "1", "option_type": "call", '
+                   '"price": null, "error": "not finite: price is nan"}\n')
+    # An input column named error would give a row two "error" keys.
+    src.write_text("spot,strike,rate,vol,t,option_type,Error\n100,105,0.05,0.2,1,call,a\n")
+    assert run(capsys, "chain", src)[0] == 0
+    code, out, err = run(capsys, "chain", src, "--json")
+    assert code == 1 and out == ""
+    assert err == (f"quelm chain: error: {src}: already has the output column(s) error; rename them to keep them\n")
+
+
+@chain_test
+@pytest.mark.parametrize("header, cells, flags_given", [
+    ("strike,vol,t,option_type", "105,0.2,1,call", dict(spot=100, rate=0.05)),
+    ("strike,rate,vol,t,option_type", "95,0.03,0.35,0.25,put", dict(spot=100, dividend_yield=0.01)),
+    ("spot,strike,vol,t,option_type,dividend_yield", "42.5,40,0.6,2.5,p,", dict(rate=-0.01)),
+], ids=["spot-rate", "spot-dividend", "rate-empty-dividend"])
+def test_chain_constants_stand_in_for_missing_columns(capsys, tmp_path, header, cells, flags_given):
+    src = tmp_path / "in.csv"
+    src.write_text(f"{header}\n{cells}\n")
+    code, out, err = run(capsys, "chain", src, *flags(**flags_given))
+    assert (code, err) == (0, "")
+    row = next(csv.DictReader(io.StringIO(out)))
+    assert list(row) == [*header.split(","), "price"]            # the constants add no column
+    values = {**{k: row[k] for k in header.split(",")}, **{k: str(v) for k, v in flags_given.items()}}
+    values["dividend_yield"] = values.get("dividend_yield") or "0"
+    assert float(row["price"]) == quelm.black_scholes(*args_of(values, *PRICE_ARGS))
+
+
+@chain_test
+@pytest.mark.parametrize("flag, header", [
+    ("--spot", "Spot,strike,rate,vol,t,option_type"),
+    ("--rate", "spot,strike,RATE,vol,t,option_type"),
+    ("--dividend-yield", "spot,strike,rate,vol,t,option_type,dividend_yield"),
+])
+def test_chain_a_constant_and_its_column_are_an_error(capsys, tmp_path, flag, header):
+    # Neither may silently win: the file and the flag disagree about where the value comes from.
+    src = tmp_path / "in.csv"
+    src.write_text(f"{header}\n" + ",".join("100,105,0.05,0.2,1,call,0.01".split(",")[:header.count(",") + 1]) + "\n")
+    code, out, err = run(capsys, "chain", src, flag, "0.02", "-o", tmp_path / "out.csv")
+    name = flag[2:].replace("-", "_")
+    column = next(h for h in header.split(",") if h.lower() == name)
+    assert code == 1 and out == "" and not (tmp_path / "out.csv").exists()
+    assert err == (f"quelm chain: error: {src}: has a {name} column ({column!r}) and {flag} gives one "
+                   f"{name.replace('_', ' ')} for every row; give either the column or {flag}\n")
+
+
+@chain_test
+@pytest.mark.parametrize("mode", ["raise", "nan"])
+def test_chain_a_failed_rename_names_the_output(capsys, tmp_path, monkeypatch, mode):
+    # A full disk can also fail the last step of an atomic write; no temporary file stays.
+    src = small_chain(tmp_path / "in.csv", 0)
+    (tmp_path / "out").mkdir()
+
+    def full(*_):
+        raise OSError(28, "No space left on device")
+
+    monkeypatch.setattr(os, "replace", full)
+    code, out, err = run(capsys, "chain", src, "-o", tmp_path / "out" / "priced.csv", "--errors", mode)
+    assert (code, out) == (1, "")
+    assert err == f"quelm chain: error: cannot write {tmp_path / 'out' / 'priced.csv'}: No space left on device\n"
+    assert list((tmp_path / "out").iterdir()) == []
+
+
+# --- the examples in docs/cli.md ----------------------------------------------------------------
+
+
+def console_examples():
+    """(files written so far, argv, expected stdout) for each `$ quelm ...` example of the
+    command-line page that prints to standard output only; `$ cat FILE` examples give the files."""
+    files: dict[str, str] = {}
+    text = (ROOT / "docs" / "cli.md").read_text()
+    for block in re.findall(r"```console\n(.*?)```", text, re.S):
+        commands = re.split(r"^\$ ", block, flags=re.M)[1:]
+        for command in commands:
+            line, _, output = command.partition("\n")
+            words = line.split()
+            if words[0] == "cat" and len(words) == 2:
+                files[words[1]] = output
+            elif (words[0] == "quelm" and output and not re.search(r"^(quelm |usage:)", output, re.M)
+                  and not {"-o", "|", ">", "<"} & set(words) and "$?" not in line):
+                yield dict(files), words[1:], output
+
+
+@chain_test
+@pytest.mark.parametrize("files, argv, expected", list(console_examples()),
+                         ids=lambda x: " ".join(x) if isinstance(x, list) else "")
+def test_the_documented_examples_print_what_the_page_shows(capsys, tmp_path, monkeypatch, files, argv, expected):
+    # The page's numbers are the library's bits; a change there must show up here.
+    for name, content in files.items():
+        (tmp_path / name).write_text(content)
+    monkeypatch.chdir(tmp_path)
+    code, out, err = run(capsys, *argv)
+    assert (code, err) == (0, "")
+    assert out == expected

@@ -286,7 +286,14 @@ def test_bid_and_ask_are_implied_at_the_mid(tmp_path):
         assert float(row["mid"]) == mid
         assert float(row["implied_vol"]) == quelm.implied_volatility(mid, 100, k, 0.03, 0.5, c)
     assert got[2]["implied_vol"] == "" and got[2]["error"] == "column Ask: the ask is below the bid"
-    assert quelm_cli("chain", src, "--bid", "Bid").returncode == 1
+    # One quote column without the other is a usage error, caught before the file is read.
+    for flag in ("--bid", "--ask"):
+        alone = quelm_cli("chain", tmp_path / "missing.csv", flag, "Bid")
+        other = "--ask" if flag == "--bid" else "--bid"
+        assert alone.returncode == 2 and alone.stdout == b""
+        assert alone.stderr.decode().startswith("usage: quelm chain ")
+        assert alone.stderr.decode().endswith(f"quelm chain: error: argument {flag}: needs {other} too (volatilities "
+                                              "are implied at the mid of the two)\n")
 
 
 def test_expiry_dates_give_t_from_the_valuation_date(tmp_path):
@@ -304,3 +311,22 @@ def test_expiry_dates_give_t_from_the_valuation_date(tmp_path):
         "column expiry: cannot read '31/12/2025' as a date YYYY-MM-DD"
     done = quelm_cli("chain", src)
     assert "missing column(s) t" in done.stderr.decode() and "--valuation-date" in done.stderr.decode()
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
+@pytest.mark.parametrize("target, extra, shown", [
+    ("-o", ["--errors", "raise"], "/dev/full"),   # held until the input is known good, then copied
+    ("-o", ["--errors", "nan"], "/dev/full"),     # written straight into
+    ("-o", ["--json"], "/dev/full"),
+    (">", [], "standard output"),
+])
+def test_a_full_device_is_an_error_naming_the_output(tmp_path, target, extra, shown):
+    src = book(tmp_path / "book.csv")
+    if target == ">":
+        with open("/dev/full", "wb") as full:
+            done = subprocess.run([sys.executable, "-m", "quelm.cli", "chain", str(src), *extra], stdout=full,
+                                  stderr=subprocess.PIPE, env=env(), timeout=120)
+    else:
+        done = quelm_cli("chain", src, "-o", "/dev/full", *extra)
+    assert done.returncode == 1
+    assert done.stderr.decode() == f"quelm chain: error: cannot write {shown}: No space left on device\n"

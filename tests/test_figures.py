@@ -252,3 +252,42 @@ def test_the_vol_surface_smiles_run_through_their_quotes():
         assert np.max(np.abs(fitted - iv[row][quoted])) < 0.02, t  # two vol points, in the rounded wings
     fig = _figure("vol_surface", "vol_surface_smiles")
     assert len([line for line in fig.axes[0].get_lines() if line.get_linestyle() == "-"]) == len(market.EXPIRIES)
+
+
+@pytest.mark.parametrize("quoted, solid, dashed", [
+    ([85.0, 100.0, 112.5], (85.0, 112.5), [(60.0, 85.0), (112.5, 150.0)]),  # inside: dashed both sides
+    ([60.0, 125.0], (60.0, 125.0), [(125.0, 150.0)]),                     # quotes from the first strike
+    ([60.0, 150.0], (60.0, 150.0), []),                                   # quoted across: no extrapolation
+    ([61.3, 149.9], (61.3, 149.9), [(60.0, 61.3), (149.9, 150.0)]),        # ends between grid points
+])
+def test_slice_pieces_split_where_the_quotes_end(quoted, solid, dashed):
+    pytest.importorskip("matplotlib")
+    from figures import vol_surface
+    fine = np.linspace(60.0, 150.0, 181)
+    pieces = vol_surface.slice_pieces(fine, np.array(quoted))
+    [inside] = [x for x, style in pieces if style == "-"]
+    assert (inside[0], inside[-1]) == solid and np.all(np.diff(inside) > 0)
+    assert [(x[0], x[-1]) for x, style in pieces if style == "--"] == dashed
+    covered = np.concatenate([x for x, _ in pieces])
+    assert set(fine) <= set(covered)                 # every grid strike is drawn, in one style or the other
+
+
+def test_the_vol_surface_smiles_dash_beyond_their_quotes():
+    pytest.importorskip("matplotlib")
+    from matplotlib.colors import to_hex
+    from figures import vol_surface
+    _, c, iv = vol_surface.fitted_surface()
+    ax = _figure("vol_surface", "vol_surface_smiles").axes[0]
+    lines = [line for line in ax.get_lines() if len(line.get_xdata())]
+    extrapolated = 0
+    for row, solid in enumerate(line for line in lines if line.get_linestyle() == "-"):
+        quoted = c["strike"][row][~np.isnan(iv[row])]
+        x = solid.get_xdata()
+        assert (x[0], x[-1]) == (quoted.min(), quoted.max())
+        for dashed in (line for line in lines if line.get_linestyle() == "--"
+                       and to_hex(line.get_color()) == to_hex(solid.get_color())):
+            xd = dashed.get_xdata()
+            assert xd.max() <= quoted.min() or xd.min() >= quoted.max()
+            extrapolated += 1
+    assert extrapolated >= 2   # the short expiries are quoted over part of the strike axis only
+    assert any("extrapolated" in t.get_text() for t in ax.get_legend().get_texts())

@@ -5,6 +5,7 @@ from __future__ import annotations
 import math
 import pickle
 import random
+import re
 
 import pytest
 
@@ -344,3 +345,142 @@ def test_surface_with_forwards_per_quote():
     s = quelm.VolSurface.from_vols(strikes, expiries, vols, forwards=forwards)
     t = quelm.VolSurface.from_vols(strikes, expiries, vols, spot=100.0, rate=0.02)
     assert s.vol(100.0, 1.0) == pytest.approx(t.vol(100.0, 1.0), abs=1e-12)
+
+
+# --- VolSurface.from_chain: bad quotes, weights, rate and dividend curves ----------------------
+
+
+def _chain_prices(rate=0.02, q=0.0):
+    """The Heston-implied quotes as call prices; `rate` and `q` are numbers or curves."""
+    strikes, expiries, vols = _surface_quotes()
+    at = lambda c, t: c.zero_rate(t) if isinstance(c, quelm.YieldCurve) else c  # noqa: E731
+    prices = [quelm.black_scholes(100, k, at(rate, t), v, t, "call", at(q, t))
+              for k, t, v in zip(strikes, expiries, vols)]
+    return strikes, expiries, prices, vols
+
+
+def _without(seq, gone):
+    return [x for i, x in enumerate(seq) if i not in gone]
+
+
+# index -> a price that cannot be implied, and the reason recorded for it
+BAD_QUOTES = {3: (1000.0, "price 1000 outside no-arbitrage bounds"), 20: (-1.0, "price -1 outside no-arbitrage bounds"),
+              30: (0.0, "outside no-arbitrage bounds")}
+
+
+def test_from_chain_skip_drops_bad_quotes_and_fits_the_rest_exactly():
+    strikes, expiries, prices, _ = _chain_prices()
+    bad = list(prices)
+    for i, (price, _) in BAD_QUOTES.items():
+        bad[i] = price
+    with pytest.raises(ValueError, match=r"^invalid input: quote 3: price 1000 outside"):
+        quelm.VolSurface.from_chain(strikes, expiries, bad, 100.0, 0.02)       # the default still stops
+    s = quelm.VolSurface.from_chain(strikes, expiries, bad, 100.0, 0.02, on_bad_quote="skip")
+    dropped = s.dropped()
+    assert [d["quote"] for d in dropped] == sorted(BAD_QUOTES)
+    for d in dropped:
+        assert (d["expiry"], d["strike"]) == (expiries[d["quote"]], strikes[d["quote"]])
+        assert BAD_QUOTES[d["quote"]][1] in d["reason"]
+    # The surface is the one fitted to the good quotes alone, to the bit.
+    gone = set(BAD_QUOTES)
+    clean = quelm.VolSurface.from_chain(_without(strikes, gone), _without(expiries, gone), _without(prices, gone),
+                                        100.0, 0.02)
+    assert s == clean and s.slices() == clean.slices() and clean.dropped() == []
+    again = pickle.loads(pickle.dumps(s))
+    assert again == s and again.dropped() == dropped
+
+
+def test_from_chain_skip_drops_an_expiry_left_too_thin_to_fit():
+    strikes, expiries, prices, _ = _chain_prices()
+    first = [i for i, t in enumerate(expiries) if t == 0.25]
+    bad = [1000.0 if i in first[:5] else p for i, p in enumerate(prices)]   # 4 of the 9 quotes at 3M stay
+    s = quelm.VolSurface.from_chain(strikes, expiries, bad, 100.0, 0.02, on_bad_quote="skip")
+    assert [sl["t"] for sl in s.slices()] == [0.5, 1.0, 2.0]
+    reasons = {d["quote"]: d["reason"] for d in s.dropped()}
+    assert sorted(reasons) == first
+    assert all(reasons[i] == "only 4 usable quotes at this expiry; a slice needs 5" for i in first[5:])
+    with pytest.raises(ValueError, match=r"^invalid input: no quote left to fit: quote 0: price 1000 outside"):
+        quelm.VolSurface.from_chain(strikes, expiries, [1000.0] * len(prices), 100.0, 0.02, on_bad_quote="skip")
+
+
+@pytest.mark.parametrize("kwargs, error, message", [
+    (dict(on_bad_quote="ignore"), ValueError, "on_bad_quote must be 'raise' or 'skip', got \"ignore\""),
+    (dict(weights=[1.0] * 3), ValueError, "weights must have one entry per quote"),
+    (dict(weights=[-1.0] + [1.0] * 35), ValueError, "invalid input: weights must be finite and >= 0"),
+    (dict(weights=[math.nan] + [1.0] * 35), ValueError, "invalid input: weights must be finite and >= 0"),
+    (dict(weights=[math.inf] + [1.0] * 35), ValueError, "invalid input: weights must be finite and >= 0"),
+    (dict(weights=[0.0] * 36), ValueError, "invalid input: weights must not all be zero"),
+    (dict(weights=[0.0] * 9 + [1.0] * 27), ValueError,
+     "invalid input: weights must not all be zero within an expiry (t=0.25)"),
+    (dict(rate="0.02"), TypeError, "argument 'rate'"),
+    # A bad spot is a setting, not a quote: skip does not drop every quote for it.
+    (dict(spot=-100.0, on_bad_quote="skip"), ValueError, "invalid input: spot must be finite and > 0"),
+])
+def test_from_chain_rejects_bad_settings(kwargs, error, message):
+    strikes, expiries, prices, _ = _chain_prices()
+    args = dict(spot=100.0, rate=0.02) | kwargs
+    with pytest.raises(error, match="^" + re.escape(message)):
+        quelm.VolSurface.from_chain(strikes, expiries, prices, args.pop("spot"), args.pop("rate"), **args)
+
+
+def test_from_chain_weights_reach_the_slice_fits():
+    strikes, expiries, prices, vols = _chain_prices()
+    spoiled = list(prices)
+    i = strikes.index(100.0)                        # the 3M at-the-money quote, 30% too dear
+    spoiled[i] *= 1.3
+    ones = quelm.VolSurface.from_chain(strikes, expiries, prices, 100.0, 0.02, weights=[1.0] * len(prices))
+    assert ones == quelm.VolSurface.from_chain(strikes, expiries, prices, 100.0, 0.02)   # unit weights change nothing
+    weights = [0.0 if j == i else 1.0 for j in range(len(prices))]
+    plain = quelm.VolSurface.from_chain(strikes, expiries, spoiled, 100.0, 0.02)
+    weighted = quelm.VolSurface.from_chain(strikes, expiries, spoiled, 100.0, 0.02, weights=weights)
+    assert weighted.slices()[1:] == plain.slices()[1:]          # other expiries' fits untouched
+    # With no weight the spoiled quote no longer pulls the 3M smile off the others.
+    others = [j for j, t in enumerate(expiries) if t == 0.25 and j != i]
+    err = lambda s: max(abs(s.vol(strikes[j], 0.25) - vols[j]) for j in others)  # noqa: E731
+    assert err(weighted) < 6e-3 < err(plain)
+
+
+def test_from_chain_reads_each_expiry_s_rate_from_curves():
+    zc = quelm.YieldCurve.from_zero_rates([0.25, 1.0, 2.0], [0.01, 0.03, 0.04], extrapolate="flat-forward")
+    qc = quelm.YieldCurve.from_zero_rates([0.5, 2.0], [0.005, 0.015], extrapolate="flat-forward")
+    strikes, expiries, prices, vols = _chain_prices(zc, qc)
+    s = quelm.VolSurface.from_chain(strikes, expiries, prices, 100.0, zc, dividend_yield=qc)
+    for sl in s.slices():
+        t = sl["t"]
+        assert sl["forward"] == 100.0 * math.exp((zc.zero_rate(t) - qc.zero_rate(t)) * t)
+        assert s.forward(t) == sl["forward"]
+    for k, t, v in zip(strikes, expiries, vols):
+        assert s.vol(k, t) == pytest.approx(v, abs=6e-3)     # as well as the flat-rate surface fits them
+    assert pickle.loads(pickle.dumps(s)) == s
+    # A flat curve is its rate (its zero rate to within an ulp; the fits agree to far below quoting).
+    flat = quelm.YieldCurve.flat(0.02)
+    a = quelm.VolSurface.from_chain(*_chain_prices()[:3], 100.0, flat)
+    b = quelm.VolSurface.from_chain(*_chain_prices()[:3], 100.0, 0.02)
+    for k in (70.0, 100.0, 130.0):
+        for t in (0.25, 1.0, 2.0):
+            assert a.vol(k, t) == pytest.approx(b.vol(k, t), abs=1e-9)
+
+
+def test_from_chain_curve_short_of_an_expiry_names_it():
+    short = quelm.YieldCurve.from_zero_rates([0.25, 1.0], [0.01, 0.03])     # no extrapolation past 1Y
+    strikes, expiries, prices, _ = _chain_prices()
+    with pytest.raises(ValueError, match=r"^invalid input: rate curve at t=2: "):
+        quelm.VolSurface.from_chain(strikes, expiries, prices, 100.0, short, on_bad_quote="skip")
+
+
+def test_from_chain_against_quantlib_zero_rates():
+    # Optional oracle: each slice's forward uses the continuously compounded zero rate that
+    # QuantLib reads off the same zero curve (linear in the zero rates between pillars).
+    ql = pytest.importorskip("QuantLib")
+    today = ql.Date(1, 1, 2025)
+    ql.Settings.instance().evaluationDate = today
+    days, rates = [73, 365, 730], [0.01, 0.03, 0.04]        # pillars on whole days, ACT/365F
+    times = [d / 365 for d in days]
+    dates = [today + ql.Period(d, ql.Days) for d in days]
+    curve = ql.ZeroCurve([today] + dates, [rates[0]] + rates, ql.Actual365Fixed())
+    zc = quelm.YieldCurve.from_zero_rates(times, rates, "linear")
+    strikes, expiries, prices, _ = _chain_prices(zc)
+    s = quelm.VolSurface.from_chain(strikes, expiries, prices, 100.0, zc)
+    for sl in s.slices():
+        z = curve.zeroRate(sl["t"], ql.Continuous).rate()
+        assert sl["forward"] == pytest.approx(100.0 * math.exp(z * sl["t"]), rel=1e-12)

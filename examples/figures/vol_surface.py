@@ -27,6 +27,19 @@ def _label(expiry: float) -> str:
     return f"{months}M" if months < 12 else f"{months // 12}Y"
 
 
+def slice_pieces(fine: np.ndarray, quoted: np.ndarray) -> list[tuple[np.ndarray, str]]:
+    """A slice's strikes split where its quotes end: solid ("-") over the quoted range, dashed
+    ("--") beyond it, where the SVI curve is extrapolation. Pieces share their end points."""
+    lo, hi = float(quoted.min()), float(quoted.max())
+    inside = np.concatenate(([lo], fine[(fine > lo) & (fine < hi)], [hi]))
+    pieces = [(inside, "-")]
+    if fine[0] < lo:
+        pieces.append((np.concatenate((fine[fine < lo], [lo])), "--"))
+    if fine[-1] > hi:
+        pieces.append((np.concatenate(([hi], fine[fine > hi])), "--"))
+    return pieces
+
+
 def figures():
     surface, c, iv = fitted_surface()
     colours = colormaps["plasma"](np.linspace(0.0, 0.85, len(market.EXPIRIES)))
@@ -35,10 +48,13 @@ def figures():
     fig, (ax,) = canvas.figure("VolSurface: one SVI smile per expiry, fitted to the quotes")
     for row, (t, colour) in enumerate(zip(market.EXPIRIES, colours)):
         quoted = ~np.isnan(iv[row])
-        ax.plot(fine, surface_vol(surface, fine, t), "-", color=colour, label=f"{_label(t)} SVI slice")
+        for strikes, style in slice_pieces(fine, c["strike"][row][quoted]):
+            ax.plot(strikes, surface_vol(surface, strikes, t), style, color=colour,
+                    label=f"{_label(t)} SVI slice" if style == "-" else None)
         ax.plot(c["strike"][row][quoted], iv[row][quoted], "o", color=colour, markersize=4,
                 markerfacecolor="none")
     ax.plot([], [], "o", color="grey", markerfacecolor="none", markersize=4, label="quotes, implied back")
+    ax.plot([], [], "--", color="grey", label="beyond the quotes (extrapolated)")
     ax.axvline(market.SPOT, color="grey", linewidth=1.0, linestyle=":")
     worst = max(abs(s["max_error"]) for s in surface.slices())
     ax.set_title(f"Rounded out-of-the-money quotes (circles) and VolSurface.vol along each expiry "

@@ -140,6 +140,8 @@ other names to them; extra columns are copied through unchanged, byte for byte):
   vol                                    to price: adds the column `price`
   market_price                           to imply: adds the column `implied_vol`
   dividend_yield                         optional; an empty cell means 0
+--spot, --rate and --dividend-yield give one value for every row of a file without that
+column (a file with the column and the flag is an error: give one or the other).
 With --bid and --ask, volatilities are implied at the mid of the two quote columns (added
 as `mid`). With --greeks the columns delta, gamma, vega, theta and rho are added too (for
 implied volatilities, the Greeks at the implied volatility).
@@ -147,13 +149,15 @@ implied volatilities, the Greeks at the implied volatility).
 Every number is written so that it reads back to the same double. Rows that cannot be
 computed stop the command: each is listed with its line number and nothing is written.
 With --errors nan their new cells are left empty, an `error` column says why, and their
-number is reported on stderr.
+number is reported on stderr. With --json the rows are written as JSON Lines, one object
+per row with the same columns as keys: input cells as strings, new cells as numbers.
 
 examples:
   quelm chain options.csv -o priced.csv
   quelm chain quotes.csv -o vols.csv --bid Bid --ask Ask --errors nan
   quelm chain book.csv --map Underlying=spot,Type=option_type --valuation-date 2025-06-30
   cat options.csv | quelm chain - --greeks > priced.csv
+  quelm chain strikes.csv --spot 100 --rate 0.03 --json > priced.jsonl
 """
 
 
@@ -190,14 +194,27 @@ def build_parser() -> argparse.ArgumentParser:
                             "matched without regard to case)")
     chain.add_argument("--bid", metavar="COLUMN", help="the bid quote column: imply at the mid of bid and ask")
     chain.add_argument("--ask", metavar="COLUMN", help="the ask quote column (with --bid)")
+    for flag, dest, text in (("--spot", "spot", "spot price"), ("--rate", "rate", "rate"),
+                             ("--dividend-yield", "dividend_yield", "dividend yield")):
+        chain.add_argument(flag, dest=f"const_{dest}", type=float, metavar="X",
+                           help=f"one {text} for every row, for a file without a {dest} column")
+    chain.add_argument("--json", action="store_true",
+                       help="write JSON Lines: one object per row, the CSV's columns as keys")
     chain.add_argument("--valuation-date", type=_chain_helper("parse_date"), metavar="YYYY-MM-DD",
                        help="compute t from an expiry column of dates: days to expiry / 365 (ACT/365F)")
     chain.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                        help="show a progress bar on stderr (default: when stderr is a terminal)")
     chain.add_argument("--chunk-size", type=_positive_int, default=65536, metavar="ROWS",
                        help="rows computed per call (default 65536)")
-    chain.set_defaults(handler=_run_chain)
+    chain.set_defaults(handler=_run_chain, check=lambda a: _check_chain(chain, a))
     return parser
+
+
+def _check_chain(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
+    """Usage errors of the chain command that argparse cannot see one flag at a time (exit 2)."""
+    if (args.bid is None) != (args.ask is None):
+        given, missing = ("--bid", "--ask") if args.ask is None else ("--ask", "--bid")
+        parser.error(f"argument {given}: needs {missing} too (volatilities are implied at the mid of the two)")
 
 
 def _option_type(text: str) -> str:
@@ -272,6 +289,8 @@ def _terminating_signals():
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command line with `argv` (default: sys.argv[1:]); return the exit status."""
     args = build_parser().parse_args(argv)  # usage errors exit with status 2
+    if getattr(args, "check", None):
+        args.check(args)
     try:
         with _terminating_signals():
             return args.handler(args)

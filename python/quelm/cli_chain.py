@@ -11,6 +11,7 @@ import argparse
 import csv
 import datetime
 import io
+import json
 import math
 import os
 import re
@@ -28,6 +29,8 @@ class ChainError(Exception):
 
 
 REQUIRED = ("spot", "strike", "rate", "t", "option_type")
+# The inputs a flag may give as one value for every row (--spot, --rate, --dividend-yield).
+CONSTANTS = ("spot", "rate", "dividend_yield")
 GREEKS = ("delta", "gamma", "vega", "theta", "rho")
 # The columns the command reads, by name; --map gives other names to them.
 PARAMETERS = ("spot", "strike", "rate", "vol", "t", "option_type", "dividend_yield", "market_price", "expiry")
@@ -127,7 +130,16 @@ class Layout:
                                  f"(header: {', '.join(names)})")
             self.quotes = (found[0], found[1])
             self.quote_names = (names[found[0]], names[found[1]])
-        have = set(self.index)
+        # One value for every row, from a flag, for a file without the column; a file with the
+        # column and the flag is ambiguous, so neither silently wins.
+        self.constants = {name: value for name in CONSTANTS
+                          if (value := getattr(args, f"const_{name}", None)) is not None}
+        for name in self.constants:
+            if name in self.index:
+                flag = "--" + name.replace("_", "-")
+                raise ChainError(f"{source}: has a {name} column ({names[self.index[name]]!r}) and {flag} gives "
+                                 f"one {name.replace('_', ' ')} for every row; give either the column or {flag}")
+        have = set(self.index) | set(self.constants)
         compute = args.compute
         if self.quotes:
             if compute == "price":
@@ -156,7 +168,9 @@ class Layout:
         self.added += ["price" if compute == "price" else "implied_vol"] + (list(GREEKS) if args.greeks else [])
         self.added += ["error"] if args.errors == "nan" else []
         lower = {n.lower() for n in names}
-        clash = [c for c in self.added if c in lower]
+        # A JSON row may name a value that is not finite in its "error" entry.
+        keys = self.added + (["error"] if getattr(args, "json", False) and "error" not in self.added else [])
+        clash = [c for c in keys if c in lower]
         if clash:
             raise ChainError(f"{source}: already has the output column(s) {', '.join(clash)}; "
                              "rename them to keep them")
@@ -324,7 +338,8 @@ class Output:
                     self.kind = "stream"
 
     def error(self, exc: OSError) -> ChainError:
-        return ChainError(f"cannot write {self.path}: {exc.strerror or exc}")
+        shown = "standard output" if self.kind == "stdout" else self.path
+        return ChainError(f"cannot write {shown}: {exc.strerror or exc}")
 
     @contextmanager
     def open(self, spool: bool):
@@ -352,15 +367,32 @@ class Output:
             out = getattr(sys.stdout, "buffer", None)
             if out is None:  # a text stream (an embedding program's): decode for it
                 out = _TextSink(sys.stdout)
-            yield out
-            out.flush()
+            sink = _Guarded(out, self)
+            yield sink
+            sink.flush()
             return
         try:
             f = open(self.target, "wb")
         except OSError as exc:
             raise self.error(exc) from None
-        with f:
-            yield f
+        with self._closing(f) as sink:
+            yield sink
+
+    @contextmanager
+    def _closing(self, f):
+        """f's writes, flush and close, a failure (ENOSPC, EIO) reported with the path."""
+        sink = _Guarded(f, self)
+        done = False
+        try:
+            yield sink
+            sink.flush()
+            done = True
+        finally:
+            try:
+                f.close()
+            except OSError as exc:
+                if done:  # else the failure that stopped the writes is already on its way
+                    raise self.error(exc) from None
 
     @contextmanager
     def _atomic(self):
@@ -370,10 +402,13 @@ class Output:
         except OSError as exc:
             raise self.error(exc) from None
         try:
-            with os.fdopen(fd, "wb") as f:
+            with self._closing(os.fdopen(fd, "wb")) as f:
                 yield f
                 self._settle(f.fileno())
-            os.replace(tmp, self.target)
+            try:
+                os.replace(tmp, self.target)
+            except OSError as exc:
+                raise self.error(exc) from None
         except BaseException:
             try:
                 os.unlink(tmp)
@@ -399,6 +434,37 @@ class Output:
             raise self.error(exc) from None
 
 
+class _Guarded:
+    """A binary stream whose write failures name the output (a full disk, /dev/full). A closed
+    pipe is not one of them: the command then stops quietly (cli.main)."""
+
+    def __init__(self, stream, output: Output):
+        self.stream, self.output = stream, output
+
+    def write(self, data: bytes) -> None:
+        self._do(self.stream.write, data)
+
+    def flush(self) -> None:
+        self._do(self.stream.flush)
+
+    def fileno(self) -> int:
+        return self.stream.fileno()
+
+    def _do(self, step, *args) -> None:
+        try:
+            step(*args)
+        except BrokenPipeError:
+            raise
+        except OSError as exc:
+            if self.output.kind == "stdout":
+                # What is left in the buffer goes nowhere, so leaving does not fail again.
+                try:
+                    os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+                except (OSError, ValueError):
+                    pass  # not a file descriptor (an embedding program's stream)
+            raise self.output.error(exc) from None
+
+
 class _TextSink:
     def __init__(self, text):
         self.text = text
@@ -414,6 +480,45 @@ def _encoded(rows: list[list[str]]) -> bytes:
     buf = io.StringIO()
     csv.writer(buf, lineterminator="\n").writerows(rows)
     return buf.getvalue().encode("utf-8", "surrogateescape")
+
+
+class JsonRows:
+    """Rows as JSON Lines: one object per row, the CSV's columns as keys. Input cells are
+    strings (copied as read; bytes that are not UTF-8 as \\x escapes, since JSON is text), new
+    cells numbers written as repr writes them (null when empty); as the option commands do,
+    a value that is not finite is null and the "error" entry names it."""
+
+    def __init__(self, header: list[str], layout: Layout):
+        names = [_shown(h) for h in header] + layout.added  # distinct: Layout refuses a name twice
+        self.width = len(header)
+        self.lenient = "error" in layout.added
+        self.added = [n for n in layout.added if n != "error"]
+        self.keys = [json.dumps(n) for n in names]
+
+    def __call__(self, rows: list[list[str]]) -> bytes:
+        lines = []
+        n_new = len(self.added) + self.lenient
+        for row in rows:
+            given, new = row[:-n_new], row[-n_new:]
+            given = (given + [None] * self.width)[:self.width]  # a short row (rejected) padded
+            parts = [json.dumps(None if c is None else _shown(c), ensure_ascii=False) for c in given]
+            odd = []
+            for name, cell in zip(self.added, new):
+                if cell in ("nan", "inf", "-inf"):
+                    odd.append(f"{name} is {cell}")
+                    parts.append("null")
+                else:
+                    parts.append(cell or "null")  # repr of a finite float is a JSON number
+            error = new[-1] if self.lenient and new[-1] else None
+            if odd and error is None:
+                error = "not finite: " + ", ".join(odd)
+            fields = [f"{k}: {v}" for k, v in zip(self.keys, parts)]
+            if self.lenient:
+                fields.append(f"{self.keys[-1]}: {json.dumps(error, ensure_ascii=False)}")
+            elif error is not None:
+                fields.append(f'"error": {json.dumps(error, ensure_ascii=False)}')
+            lines.append("{" + ", ".join(fields) + "}\n")
+        return "".join(lines).encode("utf-8")
 
 
 # --- one chunk --------------------------------------------------------------------------------
@@ -436,6 +541,8 @@ class Chunk:
                 continue
             cells = [row[j] if k not in short else "0" for k, row in enumerate(rows)]
             self.columns[name] = self._floats(np, cells, name, 0.0 if name == "dividend_yield" else None)
+        for name, value in layout.constants.items():
+            self.columns[name] = np.full(n, value)
         if "dividend_yield" not in self.columns:
             self.columns["dividend_yield"] = np.zeros(n)
         if layout.quotes:
@@ -592,7 +699,9 @@ def run(args: argparse.Namespace) -> int:
         if header is None:
             raise ChainError(f"{source}: empty file; the first line must name the columns")
         layout = Layout(header, args, source)
-        fout.write(_encoded([header + layout.added]))
+        encode = JsonRows(header, layout) if getattr(args, "json", False) else _encoded
+        if encode is _encoded:
+            fout.write(_encoded([header + layout.added]))
         for rows, lines in _chunks(reader, args.chunk_size):
             n = len(rows)
             chunk = Chunk(np, rows, layout, caches)
@@ -617,7 +726,7 @@ def run(args: argparse.Namespace) -> int:
                 if lenient:
                     cells.append("" if problem is None else _shown(problem[2:]))  # ": m" or ", column c: m"
                 row.extend(cells)
-            fout.write(_encoded(rows))
+            fout.write(encode(rows))
         if failures and not lenient:
             raise ChainError(_report(source, failed, failures))
     if progress:

@@ -1,6 +1,7 @@
 // Python bindings: svi_vol, svi_calibrate, and the class VolSurface.
 #include "bindings/frame/declare.hpp"
 #include "bindings/frame/registry.hpp"
+#include "bindings/instances.hpp"
 #include "bindings/option_lists.hpp"
 #include "quelm/volatility/surface.hpp"
 #include "quelm/volatility/svi.hpp"
@@ -15,6 +16,32 @@ constexpr Section kSection = Section::Volatility;
 constexpr std::string_view kGuide = "stochastic-volatility";  // the guide page of its names
 
 PyTypeObject* vol_surface_type();
+
+QUELM_STRING_OPTION(volatility::BadQuote, volatility::kBadQuotes, "BadQuotePolicy");
+
+namespace {
+
+// A rate for each expiry: a number, or a YieldCurve whose zero rate to the expiry is used.
+struct RateArg {
+    volatility::TermRate rate;
+    static RateArg from_default_real(double x) { return {{x, nullptr}}; }
+};
+
+bool from_py(PyObject* o, RateArg& out) {
+    if (Py_TYPE(o) == yield_curve_type()) {
+        out.rate = {0.0, &value_of<curves::YieldCurve>(o)};  // borrowed from the call's arguments
+        return true;
+    }
+    out.rate.curve = nullptr;
+    return quelm::py::from_py(o, out.rate.flat);
+}
+
+}  // namespace
+
+template <>
+struct Annotation<RateArg> {
+    static const char* param() { return "_Float | YieldCurve"; }
+};
 
 namespace {
 
@@ -78,16 +105,47 @@ PyObject* from_vols_impl(const FloatSeq& strikes, const FloatSeq& expiries, cons
 }
 
 PyObject* from_chain_impl(const FloatSeq& strikes, const FloatSeq& expiries, const FloatSeq& prices, double spot,
-                          double rate, double q, const std::optional<PyObject*>& option_types) {
+                          const RateArg& rate, const RateArg& q, const std::optional<PyObject*>& option_types,
+                          volatility::BadQuote on_bad_quote, const std::optional<FloatSeq>& weights) {
     std::vector<OptionType> types;
     if (!option_types_from(option_types, types)) return nullptr;
-    return make_surface(compute([&](Cancel& c) {
-        return VolSurface::from_prices(strikes.view(), expiries.view(), prices.view(), types, spot, rate, q, c);
-    }));
+    const volatility::PriceChain chain{.strikes = strikes.view(), .expiries = expiries.view(),
+                                       .prices = prices.view(), .types = types,
+                                       .weights = weights ? weights->view() : std::span<const double>{}};
+    return make_surface(compute(
+        [&](Cancel& c) { return VolSurface::from_prices(chain, spot, rate.rate, q.rate, on_bad_quote, c); }));
 }
 
-PyObject* from_rows_impl(const FloatMatrix& rows, std::optional<double> spot, double rate, double q) {
-    return make_surface(VolSurface::from_rows(rows.rows(), {spot, rate, q}));
+// The dropped quotes as pickled: (quote, expiry, strike, reason) tuples.
+bool dropped_from(const std::optional<PyObject*>& given, std::vector<volatility::DroppedQuote>& out) {
+    if (!given || *given == Py_None) return true;
+    Ref items(PySequence_Fast(*given, "dropped must be a sequence of (quote, expiry, strike, reason)"));
+    if (!items) return false;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+        Py_ssize_t index = 0;
+        double expiry = 0.0, strike = 0.0;
+        const char* reason = nullptr;
+        if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(items.get(), i), "ndds", &index, &expiry, &strike, &reason))
+            return false;
+        out.push_back({static_cast<std::size_t>(index), expiry, strike, reason});
+    }
+    return true;
+}
+
+PyObject* from_rows_impl(const FloatMatrix& rows, std::optional<double> spot, double rate, double q,
+                         const std::optional<PyObject*>& dropped) {
+    std::vector<volatility::DroppedQuote> quotes;
+    if (!dropped_from(dropped, quotes)) return nullptr;
+    return make_surface(VolSurface::from_rows(rows.rows(), {spot, rate, q}, std::move(quotes)));
+}
+
+PyObject* dropped_dict(const volatility::DroppedQuote& d) {
+    return Py_BuildValue("{s:n,s:d,s:d,s:s#}", "quote", static_cast<Py_ssize_t>(d.index), "expiry", d.expiry,
+                         "strike", d.strike, "reason", d.reason.data(), static_cast<Py_ssize_t>(d.reason.size()));
+}
+
+PyObject* dropped_impl(const VolSurface& s) {
+    return make_list(s.dropped().size(), [&](std::size_t i) { return dropped_dict(s.dropped()[i]); });
 }
 
 PyObject* slice_dict(const SurfaceSlice& s) {
@@ -102,7 +160,8 @@ PyObject* slices_impl(const VolSurface& s) {
     return make_list(s.slices().size(), [&](std::size_t i) { return slice_dict(s.slices()[i]); });
 }
 
-// (VolSurface._from_rows, (slice rows, spot, rate, dividend_yield)): the fitted slices, exactly.
+// (VolSurface._from_rows, (slice rows, spot, rate, dividend_yield, dropped)): the fitted
+// slices, exactly, and the quotes left out.
 PyObject* reduce_impl(const VolSurface& s) {
     Ref fn(PyObject_GetAttrString(reinterpret_cast<PyObject*>(vol_surface_type()), "_from_rows"));
     if (!fn) return nullptr;
@@ -112,7 +171,14 @@ PyObject* reduce_impl(const VolSurface& s) {
     if (!data) return nullptr;
     Ref spot(s.curve().spot ? to_py(*s.curve().spot) : none());
     if (!spot) return nullptr;
-    Ref args(Py_BuildValue("(OOdd)", data.get(), spot.get(), s.curve().rate, s.curve().dividend_yield));
+    Ref dropped(make_list(s.dropped().size(), [&](std::size_t i) {
+        const auto& d = s.dropped()[i];
+        return Py_BuildValue("(ndds#)", static_cast<Py_ssize_t>(d.index), d.expiry, d.strike, d.reason.data(),
+                             static_cast<Py_ssize_t>(d.reason.size()));
+    }));
+    if (!dropped) return nullptr;
+    Ref args(Py_BuildValue("(OOddO)", data.get(), spot.get(), s.curve().rate, s.curve().dividend_yield,
+                           dropped.get()));
     if (!args) return nullptr;
     return PyTuple_Pack(2, fn.get(), args.get());
 }
@@ -137,10 +203,18 @@ constexpr FunctionDef def_from_vols = function<from_vols_impl>(
         "per distinct expiry.").returning("VolSurface");
 constexpr FunctionDef def_from_chain = function<from_chain_impl>(
         "from_chain",
-        {"strikes", "expiries", "prices", "spot", "rate", "*", {"dividend_yield", "0.0"}, {"option_types", "None"}},
+        {"strikes", "expiries", "prices", "spot", "rate", "*", {"dividend_yield", "0.0"}, {"option_types", "None"},
+         {"on_bad_quote", "\"raise\""}, {"weights", "None"}},
         "Build from option prices: each implied into a Black-Scholes vol, then as `from_vols`.\n"
         "\n"
-        "`option_types` is one option type for every quote or one per quote (None: calls).").returning("VolSurface");
+        "`option_types` is one option type for every quote or one per quote (None: calls).\n"
+        "`rate` and `dividend_yield` are numbers or YieldCurves; with a curve, each expiry uses\n"
+        "its continuously compounded zero rate to that expiry, and the surface keeps each\n"
+        "expiry's forward S e^((r(t) - q(t)) t) (ln F linear in t between expiries, flat\n"
+        "outside them). `on_bad_quote=\"skip\"` leaves out the quotes that cannot be implied\n"
+        "(and the rest of an expiry left with fewer than 5) and lists them in `dropped()`;\n"
+        "\"raise\" stops at the first. `weights` (finite, >= 0, not all zero within an expiry;\n"
+        "one per quote) weight the quotes in the slice fits.").returning("VolSurface");
 constexpr FunctionDef def_vol = typed_method_in_vec<member_function<&VolSurface::vol>>(
         "vol", {"strike", "t"},
         "Black-Scholes implied vol at (strike, t): total variance linear in t at fixed ln(K / F(t)).",
@@ -157,16 +231,20 @@ constexpr FunctionDef def_slices = method<slices_impl>(
         "slices", {},
         "The fitted slices in expiry order: SVI parameters, fit errors, the butterfly check and\n"
         "whether the slice was lifted to stay above the earlier ones (calendar repair).").returning("list[dict[str, Any]]");
+constexpr FunctionDef def_dropped = method<dropped_impl>(
+        "dropped", {},
+        "The quotes `from_chain(..., on_bad_quote=\"skip\")` left out, in input order: each a dict\n"
+        "of `quote` (its index in the inputs), `expiry`, `strike` and `reason`.").returning("list[dict[str, Any]]");
 constexpr FunctionDef def_reduce = method<reduce_impl>(
         "__reduce__", {},
         "Pickle support: rebuild from the fitted slices.").returning("Tuple[Any, ...]");
 constexpr FunctionDef def_from_rows = function<from_rows_impl>(
-        "_from_rows", {"rows", "spot", "rate", "dividend_yield"},
+        "_from_rows", {"rows", "spot", "rate", "dividend_yield", {"dropped", "None"}},
         "Internal: rebuild from fitted slice rows (unpickling).").returning("VolSurface");
 
 constexpr Callable kMethods[] = {
     callable<def_from_vols>, callable<def_from_chain>, callable<def_vol>, callable<def_local_vol>,
-    callable<def_forward>, callable<def_slices>, callable<def_reduce>, callable<def_from_rows>,
+    callable<def_forward>, callable<def_slices>, callable<def_dropped>, callable<def_reduce>, callable<def_from_rows>,
 };
 
 const ClassDef kClass = {

@@ -184,6 +184,13 @@ concept TextDefault = requires(std::string_view s) {
     { T::from_default_text(s) } -> std::same_as<T>;
 };
 
+// A parameter type that also takes a float default ("0.0"), read by its own static
+// from_default_real(double) (a rate that may be a number or a curve).
+template <class T>
+concept RealDefault = requires(double x) {
+    { T::from_default_real(x) } -> std::same_as<T>;
+};
+
 }  // namespace detail
 
 // A parameter type read from a str default by TextDefaultReader<T>::read(text) (string
@@ -203,7 +210,7 @@ template <class T>
 constexpr bool has_default() {
     if constexpr (is_optional<T>::value) return true;  // at least None
     return std::is_same_v<T, double> || std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::string_view> ||
-           std::is_same_v<T, bool> || TextDefault<T> || ReadsTextDefault<T>;
+           std::is_same_v<T, bool> || TextDefault<T> || ReadsTextDefault<T> || RealDefault<T>;
 }
 
 template <class T>
@@ -218,7 +225,7 @@ constexpr Default read_default(std::string_view text) {
             return read_default<typename is_optional<T>::value_type>(text);
         }
         throw "this optional parameter can only default to None";
-    } else if constexpr (std::is_same_v<T, double>) {
+    } else if constexpr (std::is_same_v<T, double> || RealDefault<T>) {
         d.real = read_real(text);
     } else if constexpr (std::is_same_v<T, std::uint64_t>) {
         d.count = read_count(text);
@@ -246,6 +253,8 @@ T default_value(const Default& d) {
         return d.count;
     } else if constexpr (std::is_same_v<T, bool>) {
         return d.count != 0;
+    } else if constexpr (RealDefault<T>) {
+        return T::from_default_real(d.real);
     } else if constexpr (TextDefault<T>) {
         return T::from_default_text(d.text);
     } else if constexpr (ReadsTextDefault<T>) {

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <utility>
 
 #include "quelm/core/math/elementary.hpp"
-#include "quelm/pricing/implied_vol.hpp"
+#include "quelm/core/text.hpp"
 
 namespace quelm::volatility {
 
@@ -36,6 +37,13 @@ std::vector<double> VolSurface::slice_row(const SurfaceSlice& s) {
 Result<VolSurface> VolSurface::from_vols(std::span<const double> strikes, std::span<const double> expiries,
                                          std::span<const double> vols, const ForwardCurve& curve,
                                          std::span<const double> forwards, Cancel& cancel) {
+    return fit(strikes, expiries, vols, curve, forwards, {}, cancel);
+}
+
+Result<VolSurface> VolSurface::fit(std::span<const double> strikes, std::span<const double> expiries,
+                                   std::span<const double> vols, const ForwardCurve& curve,
+                                   std::span<const double> forwards, std::span<const double> weights,
+                                   Cancel& cancel) {
     const std::size_t n = strikes.size();
     if (expiries.size() != n || vols.size() != n) return bad_argument("strikes, expiries and vols must have equal length");
     if (!forwards.empty() && forwards.size() != n) return bad_argument("forwards must have one entry per quote");
@@ -54,7 +62,7 @@ Result<VolSurface> VolSurface::from_vols(std::span<const double> strikes, std::s
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return expiries[a] < expiries[b]; });
     VolSurface s;
     s.curve_ = forwards.empty() ? curve : ForwardCurve{std::nullopt, 0.0, 0.0};
-    std::vector<double> ks, vs;
+    std::vector<double> ks, vs, ws;
     for (std::size_t start = 0; start < n;) {
         std::size_t end = start;
         const double t = expiries[order[start]];
@@ -63,43 +71,34 @@ Result<VolSurface> VolSurface::from_vols(std::span<const double> strikes, std::s
                                           : forwards[order[start]];
         ks.clear();
         vs.clear();
+        ws.clear();
+        double weight = 0.0;
         for (std::size_t j = start; j < end; ++j) {
             if (!forwards.empty() && forwards[order[j]] != f) return invalid("forwards must agree within an expiry");
             ks.push_back(quelm::log(strikes[order[j]] / f));
             vs.push_back(vols[order[j]]);
+            if (!weights.empty()) {
+                ws.push_back(weights[order[j]]);
+                weight += weights[order[j]];
+            }
         }
-        QUELM_TRY(fit, svi_fit(ks, vs, t, {}, cancel));
-        s.slices_.push_back({t, f, fit.params, fit.rmse, fit.max_error, fit.butterfly.min_g,
-                             fit.butterfly.arbitrage_free, false, end - start});
+        // A slice whose weights are all zero has nothing to fit to.
+        if (!weights.empty() && !(weight > 0.0))
+            return invalid("weights must not all be zero within an expiry (t=" + format_number(t) + ")");
+        QUELM_TRY(svi, svi_fit(ks, vs, t, ws, cancel));
+        s.slices_.push_back({t, f, svi.params, svi.rmse, svi.max_error, svi.butterfly.min_g,
+                             svi.butterfly.arbitrage_free, false, end - start});
         start = end;
     }
     s.mark_calendar();
     return s;
 }
 
-Result<VolSurface> VolSurface::from_prices(std::span<const double> strikes, std::span<const double> expiries,
-                                           std::span<const double> prices, std::span<const OptionType> types,
-                                           double spot, double rate, double q, Cancel& cancel) {
-    const std::size_t n = strikes.size();
-    if (expiries.size() != n || prices.size() != n)
-        return bad_argument("strikes, expiries and prices must have equal length");
-    if (types.size() != 1 && types.size() != n)
-        return bad_argument("option_types must be one option type or one per quote");
-    std::vector<double> vols(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (cancel.poll()) return cancelled();
-        const auto v = pricing::implied_volatility(
-            {.strike = strikes[i], .expiry = expiries[i], .option_type = types.size() == 1 ? types[0] : types[i]},
-            {.spot = spot, .rate = rate, .vol = 0.0, .dividend_yield = q}, prices[i]);
-        if (!v) return std::unexpected(Error{v.error().kind, "quote " + std::to_string(i) + ": " + v.error().text});
-        vols[i] = *v;
-    }
-    return from_vols(strikes, expiries, vols, {spot, rate, q}, {}, cancel);
-}
-
-Result<VolSurface> VolSurface::from_rows(std::span<const std::span<const double>> rows, const ForwardCurve& curve) {
+Result<VolSurface> VolSurface::from_rows(std::span<const std::span<const double>> rows, const ForwardCurve& curve,
+                                         std::vector<DroppedQuote> dropped) {
     VolSurface s;
     s.curve_ = curve;
+    s.dropped_ = std::move(dropped);
     for (const auto& r : rows) {
         if (r.size() != 13) return invalid("a slice row must hold 13 values");
         SurfaceSlice sl{r[0], r[1], {r[2], r[3], r[4], r[5], r[6]}, r[7], r[8], r[9], r[10] != 0.0, r[11] != 0.0,
@@ -140,6 +139,7 @@ double VolSurface::forward_at(double t) const {
     if (t >= s.back().t) return s.back().forward;
     std::size_t i = 0;
     while (s[i + 1].t < t) ++i;
+    if (t == s[i + 1].t) return s[i + 1].forward;  // a quoted expiry's own forward, not exp(log) of it
     const double x = (t - s[i].t) / (s[i + 1].t - s[i].t);
     return quelm::exp(quelm::log(s[i].forward) + x * (quelm::log(s[i + 1].forward) - quelm::log(s[i].forward)));
 }
