@@ -410,6 +410,64 @@ def test_american_bounds_and_early_exercise():
         100, 100, 0.05, 0.2, 1, "call")
 
 
+def _perpetual_american(s, k, r, q, v, kind):
+    """Merton's (1973) perpetual American option (Haug, Complete Guide, 2nd ed., 1.6.1)."""
+    b, v2 = r - q, v * v
+    root = math.sqrt((b / v2 - 0.5) ** 2 + 2 * r / v2)
+    if kind == "call":
+        y = 0.5 - b / v2 + root
+        trigger = y / (y - 1) * k
+        return s - k if s >= trigger else (trigger - k) * (s / trigger) ** y
+    y = 0.5 - b / v2 - root
+    trigger = y / (y - 1) * k
+    return k - s if s <= trigger else (k - trigger) * (s / trigger) ** y
+
+
+# Long maturities, where early exercise pays by a wide margin: puts with r > q and calls
+# with q > r, the cases in which the trigger formulas' horizon term once turned down.
+LONG_DATED = [(100, 100, 0.05, 0.02, 0.2, "put"), (100, 100, 0.02, 0.05, 0.2, "call"),
+              (90, 100, 0.08, 0.0, 0.3, "put"), (110, 100, 0.01, 0.04, 0.25, "call"),
+              (100, 100, 0.03, 0.01, 0.15, "put")]
+
+
+@pytest.mark.parametrize("case", LONG_DATED)
+@pytest.mark.parametrize("method", ["bjerksund-stensland", "barone-adesi-whaley"])
+def test_american_approximation_tends_to_the_perpetual_value(case, method):
+    s, k, r, q, v, kind = case
+    perpetual = _perpetual_american(s, k, r, q, v, kind)
+    previous = 0.0
+    for t in (1.0, 10.0, 50.0, 200.0, 1000.0, 1e4, 1e6):
+        got = quelm.american_approximation(s, k, r, v, t, kind, q, method=method)
+        assert got >= quelm.black_scholes(s, k, r, v, t, kind, q) and got >= max(s - k if kind == "call" else k - s, 0)
+        # The perpetual option bounds every maturity; Barone-Adesi-Whaley, not a bound
+        # itself, overshoots it by under 1 % at a few decades.
+        assert got <= perpetual * (1 + (1e-9 if method == "bjerksund-stensland" else 0.01)), (t, got, perpetual)
+        if method == "bjerksund-stensland":  # the value of an exercise rule: rises with the horizon
+            assert got >= previous - 1e-12, (t, got, previous)
+            previous = got
+        if t >= 1e4:
+            assert got == pytest.approx(perpetual, rel=1e-9), t
+
+
+@pytest.mark.parametrize("case", LONG_DATED[:3])
+@pytest.mark.parametrize("t", [30.0, 200.0])
+def test_bjerksund_stensland_long_maturities_agree_with_a_fine_tree(case, t):
+    s, k, r, q, v, kind = case
+    tree = quelm.binomial(s, k, r, v, t, kind, style="american", steps=5000, dividend_yield=q)
+    assert quelm.american_approximation(s, k, r, v, t, kind, q) == pytest.approx(tree, rel=5e-3)
+
+
+# Small volatility: beta ~ 2r / sigma^2 runs into the hundreds and s^beta overflows.
+@pytest.mark.parametrize("s,k,r,q,v,t,kind", [
+    (100, 100, 0.05, 0.0, 0.01, 1.0, "put"), (100, 100, 0.05, 0.0, 0.005, 1.0, "put"),
+    (100, 100, 0.0, 0.05, 0.01, 1.0, "call"), (100, 100, 0.05, 0.04, 0.006, 5.0, "put"),
+    (101, 100, 0.04, 0.01, 0.01, 2.0, "put")])
+def test_bjerksund_stensland_at_small_volatility_agrees_with_a_fine_tree(s, k, r, q, v, t, kind):
+    tree = quelm.binomial(s, k, r, v, t, kind, style="american", steps=5000, dividend_yield=q)
+    got = quelm.american_approximation(s, k, r, v, t, kind, q)
+    assert got == pytest.approx(tree, rel=0.02, abs=1e-4)
+
+
 def test_american_implied_volatility_round_trip_and_errors():
     for method in ("bjerksund-stensland", "barone-adesi-whaley"):
         for kind in ("call", "put"):
