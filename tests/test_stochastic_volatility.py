@@ -231,8 +231,12 @@ def test_sabr_agrees_with_quantlib_on_a_random_grid():
         t, a, b = rng.uniform(0.1, 10.0), rng.uniform(0.005, 0.1), rng.uniform(0.0, 1.0)
         a *= f ** (b - 1) * 0.2 / 0.02 * 0.1
         r, n = rng.uniform(-0.9, 0.9), rng.uniform(0.0, 1.5)
-        got = quelm.sabr_vol(f, k, t, a, b, r, n)
         want = ql.sabrVolatility(k, f, t, a, b, n, r)
+        try:
+            got = quelm.sabr_vol(f, k, t, a, b, r, n)
+        except ValueError as e:  # the expansion's breakdown: QuantLib's formula goes negative there
+            assert str(e).startswith("numerical error: Hagan's expansion") and want < 0, (f, k, t, a, b, r, n)
+            continue
         assert got == pytest.approx(want, rel=1e-10, abs=1e-12), (f, k, t, a, b, r, n)
 
 
@@ -262,6 +266,44 @@ def test_sabr_rejects_bad_input(args, message):
 def test_sabr_nan_in_gives_nan_out():
     assert math.isnan(quelm.sabr_vol(math.nan, 0.03, 1.0, 0.03, 0.5, 0.0, 0.4))
     assert math.isnan(quelm.sabr_vol(0.03, 0.03, 1.0, 0.03, 0.5, 0.0, math.nan))
+
+
+# Past its range Hagan's time correction 1 + t (...) turns negative: long t with a large nu
+# and a correlation beyond sqrt(2/3), where its (2 - 3 rho^2) nu^2 / 24 term is negative.
+SABR_BREAKDOWN = [(0.03, 0.035, 30.0, 0.03, 0.5, 0.9, 2.0), (0.03, 0.03, 20.0, 0.03, 0.5, -0.95, 1.5),
+                  (100.0, 80.0, 50.0, 0.3, 1.0, -0.99, 1.2), (0.05, 0.02, 100.0, 0.01, 0.0, 0.85, 2.0)]
+
+
+@pytest.mark.parametrize("args", SABR_BREAKDOWN)
+def test_sabr_says_where_the_expansion_gives_no_volatility(args):
+    with pytest.raises(ValueError, match="^numerical error: Hagan's expansion gives a negative volatility here"):
+        quelm.sabr_vol(*args)
+    # The same parameters at a short expiry are inside the expansion's range.
+    short = (*args[:2], 0.5, *args[3:])
+    assert quelm.sabr_vol(*short) > 0
+
+
+def test_sabr_never_returns_a_negative_volatility_and_vec_agrees():
+    np = pytest.importorskip("numpy")
+    import quelm.vec as vec
+    rng = random.Random(5)
+    rows = [(rng.uniform(0.01, 0.06), rng.uniform(0.005, 0.1), rng.uniform(0.1, 60), rng.uniform(0.01, 0.06),
+             rng.uniform(0, 1), rng.uniform(-0.99, 0.99), rng.uniform(0, 3)) for _ in range(400)]
+    want = []
+    for row in rows:
+        try:
+            want.append(quelm.sabr_vol(*row))
+        except ValueError as e:
+            assert str(e).startswith("numerical error: Hagan's expansion"), row
+            want.append(math.nan)
+    assert all(v > 0 for v in want if not math.isnan(v))
+    assert 20 < sum(map(math.isnan, want)) < 380  # both sides of the breakdown are exercised
+    columns = [np.array(c) for c in zip(*rows)]
+    got = vec.sabr_vol(*columns, errors="nan")
+    assert [g if not math.isnan(g) else "nan" for g in got.tolist()] == \
+        [w if not math.isnan(w) else "nan" for w in want]
+    with pytest.raises(quelm.ElementError, match="Hagan's expansion"):
+        vec.sabr_vol(*columns)
 
 
 # --- SVI and the surface -------------------------------------------------------------------
