@@ -201,6 +201,38 @@ def test_heston_calibration_rejects_bad_input(kwargs, message):
         quelm.heston_calibrate(**args)
 
 
+# Quotes no option can have: a call above the spot, a put above the discounted strike, a
+# call below its discounted intrinsic value (Merton 1973's bounds; r = 2 %, q = 1 %, T = 1).
+@pytest.mark.parametrize("quotes, kinds, bad", [
+    ([120.0, 118.0, 115.0, 112.0, 110.0], "call", 0),
+    ([12.0, 8.5, 5.6, 6.5, 9.8], ["call", "call", "call", "put", "put"], None),
+    ([12.0, 8.5, 5.6, 6.5, 108.0], ["call", "call", "call", "put", "put"], 4),
+    ([9.0, 8.5, 5.6, 3.4, 1.9], "call", 0),
+])
+def test_heston_calibration_rejects_quotes_outside_no_arbitrage_bounds(quotes, kinds, bad):
+    strikes, expiries = [90.0, 95.0, 100.0, 105.0, 110.0], [1.0] * 5
+    kw = dict(dividend_yield=0.01, option_types=kinds)
+    if bad is None:  # inside the bounds: a fit, whatever its quality
+        assert quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, **kw)["rmse"] >= 0
+        return
+    with pytest.raises(ValueError) as heston:
+        quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, **kw)
+    assert str(heston.value).startswith(f"invalid input: quote {bad}: price {quotes[bad]:g} outside no-arbitrage bounds")
+    # The surface's check, word for word.
+    with pytest.raises(ValueError) as surface:
+        quelm.VolSurface.from_chain(strikes, expiries, quotes, 100, 0.02, **kw)
+    assert str(heston.value) == str(surface.value)
+
+
+def test_heston_calibration_held_at_its_bounds_is_not_converged():
+    # Calls just under the spot at every strike, inside the bounds but far beyond any Heston
+    # smile: the fit runs into the box's corner, where the steps stop.
+    fit = quelm.heston_calibrate(100, [90.0, 95.0, 100.0, 105.0, 110.0], [1.0] * 5, [99.0, 98.5, 98.0, 97.5, 97.0],
+                                 0.02)
+    assert fit["rmse"] > 1 and fit["iterations"] < 200
+    assert fit["v0"] == 4.0 and fit["xi"] == 5.0 and not fit["converged"]
+
+
 # --- SABR ----------------------------------------------------------------------------------
 
 def test_sabr_matches_hagans_at_the_money_formula():
