@@ -84,6 +84,55 @@ def test_heston_limits_and_bits():
         assert 0.0 < v < 100.0
 
 
+HESTON_BASE = dict(spot=100.0, strike=110.0, rate=0.03, t=1.0, v0=0.09, kappa=2.0, theta=0.04, xi=0.5, rho=-0.5,
+                   dividend_yield=0.01)
+
+
+def _heston(kind, **change):
+    a = dict(HESTON_BASE, **change)
+    return quelm.heston_price(a.pop("spot"), a.pop("strike"), a.pop("rate"), a.pop("t"), kind, **a)
+
+
+# Finite inputs far out, each with the value it must reach (no-arbitrage bounds: the call
+# tends to S e^(-qT) and the put to K e^(-rT) as the total variance grows without bound).
+@pytest.mark.parametrize("change, call, put", [
+    (dict(t=1e6, rate=0.0, dividend_yield=0.0), 100.0, 110.0),      # variance without bound, no carry
+    (dict(t=1e6), 0.0, 0.0),                                        # both legs discounted below any double
+    (dict(rate=1e3), 100 * math.exp(-0.01), 0.0),                   # the strike worth nothing today
+    (dict(rate=1e300), 100 * math.exp(-0.01), 0.0),
+    (dict(dividend_yield=1e3), 0.0, 110 * math.exp(-0.03)),         # the spot worth nothing at expiry
+    (dict(rate=-1e3), 0.0, None),                                   # the put's strike leg overflows
+    (dict(dividend_yield=-1e3), None, 0.0),
+    # Instant mean reversion: the variance is theta throughout, Black-Scholes at vol 0.2.
+    (dict(kappa=1e300), quelm.black_scholes(100, 110, 0.03, 0.2, 1.0, "call", 0.01),
+     quelm.black_scholes(100, 110, 0.03, 0.2, 1.0, "put", 0.01)),
+    (dict(kappa=1e99), quelm.black_scholes(100, 110, 0.03, 0.2, 1.0, "call", 0.01),
+     quelm.black_scholes(100, 110, 0.03, 0.2, 1.0, "put", 0.01)),
+])
+def test_heston_extreme_finite_inputs_reach_their_limits(change, call, put):
+    for kind, want in (("call", call), ("put", put)):
+        if want is None:
+            with pytest.raises(ValueError, match="^numerical error: the option's price overflows"):
+                _heston(kind, **change)
+        else:
+            assert _heston(kind, **change) == pytest.approx(want, rel=1e-12, abs=1e-300), (kind, change)
+
+
+def test_heston_never_returns_nan_for_finite_input():
+    extremes = dict(spot=[1e-300, 1e300], strike=[1e-300, 1e300], rate=[-1e300, -700.0, 700.0, 1e300],
+                    t=[1e-300, 1e6, 1e300], v0=[0.0, 1e300], kappa=[1e-300, 1e300], theta=[0.0, 1e300],
+                    xi=[1e-300, 1e10, 1e300], rho=[-1.0, 1.0], dividend_yield=[-1e300, 1e3, 1e300])
+    for name, values in extremes.items():
+        for value in values:
+            for kind in ("call", "put"):
+                try:
+                    v = _heston(kind, **{name: value})
+                except ValueError as e:
+                    assert str(e).startswith("numerical error: "), (name, value, kind)
+                    continue
+                assert math.isfinite(v) and v >= 0, (name, value, kind, v)
+
+
 @pytest.mark.parametrize("change, message", [
     (dict(strike=-1.0), "invalid input: strike must be > 0"),
     (dict(spot=-1.0), "invalid input: spot must be >= 0"),
