@@ -248,6 +248,28 @@ def test_tiny_quote_no_longer_comes_back_as_the_first_guess():
         assert rel(vol, 0.04) < 1e-12
 
 
+# Quotes whose normalised price F^-1/2 K^-1/2 p is subnormal or 0 in doubles (down to the
+# smallest subnormal, 5e-324): a positive time value implies a small positive vol.
+@pytest.mark.parametrize("price", [5e-324, 1e-320, 1e-310, 3e-307])
+@pytest.mark.parametrize("f,k,t,kind", [(100.0, 300.0, 1.0, "call"), (300.0, 100.0, 2.0, "put"),
+                                        (1e6, 2e6, 0.5, "call")])
+def test_implied_volatility_of_a_subnormal_quote_is_positive_and_exact(price, f, k, t, kind):
+    np = pytest.importorskip("numpy")
+    mp = pytest.importorskip("mpmath")
+    import quelm.vec as vec
+    mp.mp.dps = 40
+    exact, _, _ = _exact_black_vol(price, f, k, t, kind, 0.03)
+    got = [quelm.black76_implied_volatility(price, f, k, 0.0, t, kind),
+           quelm.implied_volatility(price, f, k, 0.0, t, kind),
+           quelm.implied_volatility(price, f, k, 0.0, t, kind, method="rational")]
+    assert got[0] > 0 and rel(got[0], exact) < 1e-13, (got[0], float(exact))
+    assert got[1] == got[2] == got[0]
+    prices = np.array([price, price])
+    assert vec.implied_volatility(prices, f, k, 0.0, t, kind).tolist() == [got[1]] * 2
+    assert vec.implied_volatility(prices, f, k, 0.0, t, kind, method="rational").tolist() == [got[2]] * 2
+    assert vec.black76_implied_volatility(prices, f, k, 0.0, t, kind).tolist() == [got[0]] * 2
+
+
 def test_newton_path_keeps_its_contract_on_ordinary_quotes():
     # The reprice check only looks at quotes below 1e-3; above, Newton's answer stands as
     # before (bit for bit, checked against the previous build over a large grid): the
@@ -333,6 +355,24 @@ def test_higher_greeks_degenerate_and_bad_input():
     assert all(math.isnan(x) for x in quelm.higher_greeks(100, 100, math.nan, 0.2, 1, "put").values())
     with pytest.raises(ValueError, match="^invalid input: strike must be > 0$"):
         quelm.higher_greeks(100, -1, 0.05, 0.2, 1, "put")
+
+
+@pytest.mark.parametrize("vol", [1e-300, 1e-200, 1e-160, 1e-30])
+@pytest.mark.parametrize("case", [(100, 90, 0.05, 1.0, "call", 0.03), (100, 90, 0.05, 1.0, "put", 0.03),
+                                  (80, 100, 0.01, 2.0, "call", 0.0), (120, 100, -0.01, 0.5, "put", 0.02)])
+def test_higher_greeks_at_vanishing_volatility_are_the_zero_volatility_limits(vol, case):
+    s, k, r, t, kind, q = case
+    assert quelm.higher_greeks(s, k, r, vol, t, kind, q) == quelm.higher_greeks(s, k, r, 0.0, t, kind, q)
+
+
+@pytest.mark.parametrize("vol", [1e-300, 1e-200, 1e-160, 1e-20])
+def test_higher_greeks_at_the_money_forward_take_their_limits_never_nan(vol):
+    # S = K, r = q: d1 = -d2 = v/2. Ultima tends to -S phi(0) T^(3/2) / 4 (from its closed
+    # form, Haug's Complete Guide, 2.2.4); zomma diverges to -inf like 1 / vol^2.
+    g = quelm.higher_greeks(100, 100, 0.02, vol, 2.0, "put", 0.02)
+    assert not any(math.isnan(v) for v in g.values()), g
+    assert g["ultima"] == pytest.approx(-100 * math.exp(-0.04) * 0.3989422804014327 * 2 ** 1.5 / 4, rel=1e-12)
+    assert g["zomma"] < -1e30
 
 
 # ------------------------------------------------------------------ American approximations
