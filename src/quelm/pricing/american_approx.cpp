@@ -124,7 +124,7 @@ double bjerksund_stensland_value(const Call& c, double beta, double i1, double i
     const auto [s, k, r, b, sigma, t] = c;
     if (s >= i2) return s - k;
     const double t1 = 0.5 * (std::sqrt(5.0) - 1.0) * t;
-    // alpha_j (s / i_j)^beta-scaled: alpha_j s^beta = (i_j - k) (s / i_j)^beta.
+    // alpha_j = (i_j - k) i_j^-beta enters only as alpha_j s^beta = (i_j - k) (s / i_j)^beta.
     const double a1 = i1 - k;
     const double a2 = i2 - k;
     const auto phi = [&](double gamma, double h, double i, double unit = 1.0) {
