@@ -248,6 +248,28 @@ def test_tiny_quote_no_longer_comes_back_as_the_first_guess():
         assert rel(vol, 0.04) < 1e-12
 
 
+# Quotes whose normalised price F^-1/2 K^-1/2 p is subnormal or 0 in doubles (down to the
+# smallest subnormal, 5e-324): a positive time value implies a small positive vol.
+@pytest.mark.parametrize("price", [5e-324, 1e-320, 1e-310, 3e-307])
+@pytest.mark.parametrize("f,k,t,kind", [(100.0, 300.0, 1.0, "call"), (300.0, 100.0, 2.0, "put"),
+                                        (1e6, 2e6, 0.5, "call")])
+def test_implied_volatility_of_a_subnormal_quote_is_positive_and_exact(price, f, k, t, kind):
+    np = pytest.importorskip("numpy")
+    mp = pytest.importorskip("mpmath")
+    import quelm.vec as vec
+    mp.mp.dps = 40
+    exact, _, _ = _exact_black_vol(price, f, k, t, kind, 0.03)
+    got = [quelm.black76_implied_volatility(price, f, k, 0.0, t, kind),
+           quelm.implied_volatility(price, f, k, 0.0, t, kind),
+           quelm.implied_volatility(price, f, k, 0.0, t, kind, method="rational")]
+    assert got[0] > 0 and rel(got[0], exact) < 1e-13, (got[0], float(exact))
+    assert got[1] == got[2] == got[0]
+    prices = np.array([price, price])
+    assert vec.implied_volatility(prices, f, k, 0.0, t, kind).tolist() == [got[1]] * 2
+    assert vec.implied_volatility(prices, f, k, 0.0, t, kind, method="rational").tolist() == [got[2]] * 2
+    assert vec.black76_implied_volatility(prices, f, k, 0.0, t, kind).tolist() == [got[0]] * 2
+
+
 def test_newton_path_keeps_its_contract_on_ordinary_quotes():
     # The reprice check only looks at quotes below 1e-3; above, Newton's answer stands as
     # before (bit for bit, checked against the previous build over a large grid): the
@@ -335,6 +357,24 @@ def test_higher_greeks_degenerate_and_bad_input():
         quelm.higher_greeks(100, -1, 0.05, 0.2, 1, "put")
 
 
+@pytest.mark.parametrize("vol", [1e-300, 1e-200, 1e-160, 1e-30])
+@pytest.mark.parametrize("case", [(100, 90, 0.05, 1.0, "call", 0.03), (100, 90, 0.05, 1.0, "put", 0.03),
+                                  (80, 100, 0.01, 2.0, "call", 0.0), (120, 100, -0.01, 0.5, "put", 0.02)])
+def test_higher_greeks_at_vanishing_volatility_are_the_zero_volatility_limits(vol, case):
+    s, k, r, t, kind, q = case
+    assert quelm.higher_greeks(s, k, r, vol, t, kind, q) == quelm.higher_greeks(s, k, r, 0.0, t, kind, q)
+
+
+@pytest.mark.parametrize("vol", [1e-300, 1e-200, 1e-160, 1e-20])
+def test_higher_greeks_at_the_money_forward_take_their_limits_never_nan(vol):
+    # S = K, r = q: d1 = -d2 = v/2. Ultima tends to -S phi(0) T^(3/2) / 4 (from its closed
+    # form, Haug's Complete Guide, 2.2.4); zomma diverges to -inf like 1 / vol^2.
+    g = quelm.higher_greeks(100, 100, 0.02, vol, 2.0, "put", 0.02)
+    assert not any(math.isnan(v) for v in g.values()), g
+    assert g["ultima"] == pytest.approx(-100 * math.exp(-0.04) * 0.3989422804014327 * 2 ** 1.5 / 4, rel=1e-12)
+    assert g["zomma"] < -1e30
+
+
 # ------------------------------------------------------------------ American approximations
 
 # Haug, The Complete Guide to Option Pricing Formulas (2nd ed.), Bjerksund-Stensland 2002
@@ -408,6 +448,64 @@ def test_american_bounds_and_early_exercise():
     # No early exercise: a call without yield is the European call
     assert quelm.american_approximation(100, 100, 0.05, 0.2, 1, "call") == quelm.black_scholes(
         100, 100, 0.05, 0.2, 1, "call")
+
+
+def _perpetual_american(s, k, r, q, v, kind):
+    """Merton's (1973) perpetual American option (Haug, Complete Guide, 2nd ed., 1.6.1)."""
+    b, v2 = r - q, v * v
+    root = math.sqrt((b / v2 - 0.5) ** 2 + 2 * r / v2)
+    if kind == "call":
+        y = 0.5 - b / v2 + root
+        trigger = y / (y - 1) * k
+        return s - k if s >= trigger else (trigger - k) * (s / trigger) ** y
+    y = 0.5 - b / v2 - root
+    trigger = y / (y - 1) * k
+    return k - s if s <= trigger else (k - trigger) * (s / trigger) ** y
+
+
+# Long maturities, where early exercise pays by a wide margin: puts with r > q and calls
+# with q > r, the cases in which the trigger formulas' horizon term once turned down.
+LONG_DATED = [(100, 100, 0.05, 0.02, 0.2, "put"), (100, 100, 0.02, 0.05, 0.2, "call"),
+              (90, 100, 0.08, 0.0, 0.3, "put"), (110, 100, 0.01, 0.04, 0.25, "call"),
+              (100, 100, 0.03, 0.01, 0.15, "put")]
+
+
+@pytest.mark.parametrize("case", LONG_DATED)
+@pytest.mark.parametrize("method", ["bjerksund-stensland", "barone-adesi-whaley"])
+def test_american_approximation_tends_to_the_perpetual_value(case, method):
+    s, k, r, q, v, kind = case
+    perpetual = _perpetual_american(s, k, r, q, v, kind)
+    previous = 0.0
+    for t in (1.0, 10.0, 50.0, 200.0, 1000.0, 1e4, 1e6):
+        got = quelm.american_approximation(s, k, r, v, t, kind, q, method=method)
+        assert got >= quelm.black_scholes(s, k, r, v, t, kind, q) and got >= max(s - k if kind == "call" else k - s, 0)
+        # The perpetual option bounds every maturity; Barone-Adesi-Whaley, not a bound
+        # itself, overshoots it by under 1 % at a few decades.
+        assert got <= perpetual * (1 + (1e-9 if method == "bjerksund-stensland" else 0.01)), (t, got, perpetual)
+        if method == "bjerksund-stensland":  # the value of an exercise rule: rises with the horizon
+            assert got >= previous - 1e-12, (t, got, previous)
+            previous = got
+        if t >= 1e4:
+            assert got == pytest.approx(perpetual, rel=1e-9), t
+
+
+@pytest.mark.parametrize("case", LONG_DATED[:3])
+@pytest.mark.parametrize("t", [30.0, 200.0])
+def test_bjerksund_stensland_long_maturities_agree_with_a_fine_tree(case, t):
+    s, k, r, q, v, kind = case
+    tree = quelm.binomial(s, k, r, v, t, kind, style="american", steps=5000, dividend_yield=q)
+    assert quelm.american_approximation(s, k, r, v, t, kind, q) == pytest.approx(tree, rel=5e-3)
+
+
+# Small volatility: beta ~ 2r / sigma^2 runs into the hundreds and s^beta overflows.
+@pytest.mark.parametrize("s,k,r,q,v,t,kind", [
+    (100, 100, 0.05, 0.0, 0.01, 1.0, "put"), (100, 100, 0.05, 0.0, 0.005, 1.0, "put"),
+    (100, 100, 0.0, 0.05, 0.01, 1.0, "call"), (100, 100, 0.05, 0.04, 0.006, 5.0, "put"),
+    (101, 100, 0.04, 0.01, 0.01, 2.0, "put")])
+def test_bjerksund_stensland_at_small_volatility_agrees_with_a_fine_tree(s, k, r, q, v, t, kind):
+    tree = quelm.binomial(s, k, r, v, t, kind, style="american", steps=5000, dividend_yield=q)
+    got = quelm.american_approximation(s, k, r, v, t, kind, q)
+    assert got == pytest.approx(tree, rel=0.02, abs=1e-4)
 
 
 def test_american_implied_volatility_round_trip_and_errors():

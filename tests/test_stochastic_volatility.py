@@ -85,6 +85,55 @@ def test_heston_limits_and_bits():
         assert 0.0 < v < 100.0
 
 
+HESTON_BASE = dict(spot=100.0, strike=110.0, rate=0.03, t=1.0, v0=0.09, kappa=2.0, theta=0.04, xi=0.5, rho=-0.5,
+                   dividend_yield=0.01)
+
+
+def _heston(kind, **change):
+    a = dict(HESTON_BASE, **change)
+    return quelm.heston_price(a.pop("spot"), a.pop("strike"), a.pop("rate"), a.pop("t"), kind, **a)
+
+
+# Finite inputs far out, each with the value it must reach (no-arbitrage bounds: the call
+# tends to S e^(-qT) and the put to K e^(-rT) as the total variance grows without bound).
+@pytest.mark.parametrize("change, call, put", [
+    (dict(t=1e6, rate=0.0, dividend_yield=0.0), 100.0, 110.0),      # variance without bound, no carry
+    (dict(t=1e6), 0.0, 0.0),                                        # both legs discounted below any double
+    (dict(rate=1e3), 100 * math.exp(-0.01), 0.0),                   # the strike worth nothing today
+    (dict(rate=1e300), 100 * math.exp(-0.01), 0.0),
+    (dict(dividend_yield=1e3), 0.0, 110 * math.exp(-0.03)),         # the spot worth nothing at expiry
+    (dict(rate=-1e3), 0.0, None),                                   # the put's strike leg overflows
+    (dict(dividend_yield=-1e3), None, 0.0),
+    # Instant mean reversion: the variance is theta throughout, Black-Scholes at vol 0.2.
+    (dict(kappa=1e300), quelm.black_scholes(100, 110, 0.03, 0.2, 1.0, "call", 0.01),
+     quelm.black_scholes(100, 110, 0.03, 0.2, 1.0, "put", 0.01)),
+    (dict(kappa=1e99), quelm.black_scholes(100, 110, 0.03, 0.2, 1.0, "call", 0.01),
+     quelm.black_scholes(100, 110, 0.03, 0.2, 1.0, "put", 0.01)),
+])
+def test_heston_extreme_finite_inputs_reach_their_limits(change, call, put):
+    for kind, want in (("call", call), ("put", put)):
+        if want is None:
+            with pytest.raises(ValueError, match="^numerical error: the option's price overflows"):
+                _heston(kind, **change)
+        else:
+            assert _heston(kind, **change) == pytest.approx(want, rel=1e-12, abs=1e-300), (kind, change)
+
+
+def test_heston_never_returns_nan_for_finite_input():
+    extremes = dict(spot=[1e-300, 1e300], strike=[1e-300, 1e300], rate=[-1e300, -700.0, 700.0, 1e300],
+                    t=[1e-300, 1e6, 1e300], v0=[0.0, 1e300], kappa=[1e-300, 1e300], theta=[0.0, 1e300],
+                    xi=[1e-300, 1e10, 1e300], rho=[-1.0, 1.0], dividend_yield=[-1e300, 1e3, 1e300])
+    for name, values in extremes.items():
+        for value in values:
+            for kind in ("call", "put"):
+                try:
+                    v = _heston(kind, **{name: value})
+                except ValueError as e:
+                    assert str(e).startswith("numerical error: "), (name, value, kind)
+                    continue
+                assert math.isfinite(v) and v >= 0, (name, value, kind, v)
+
+
 @pytest.mark.parametrize("change, message", [
     (dict(strike=-1.0), "invalid input: strike must be > 0"),
     (dict(spot=-1.0), "invalid input: spot must be >= 0"),
@@ -202,6 +251,38 @@ def test_heston_calibration_rejects_bad_input(kwargs, message):
         quelm.heston_calibrate(**args)
 
 
+# Quotes no option can have: a call above the spot, a put above the discounted strike, a
+# call below its discounted intrinsic value (Merton 1973's bounds; r = 2 %, q = 1 %, T = 1).
+@pytest.mark.parametrize("quotes, kinds, bad", [
+    ([120.0, 118.0, 115.0, 112.0, 110.0], "call", 0),
+    ([12.0, 8.5, 5.6, 6.5, 9.8], ["call", "call", "call", "put", "put"], None),
+    ([12.0, 8.5, 5.6, 6.5, 108.0], ["call", "call", "call", "put", "put"], 4),
+    ([9.0, 8.5, 5.6, 3.4, 1.9], "call", 0),
+])
+def test_heston_calibration_rejects_quotes_outside_no_arbitrage_bounds(quotes, kinds, bad):
+    strikes, expiries = [90.0, 95.0, 100.0, 105.0, 110.0], [1.0] * 5
+    kw = dict(dividend_yield=0.01, option_types=kinds)
+    if bad is None:  # inside the bounds: a fit, whatever its quality
+        assert quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, **kw)["rmse"] >= 0
+        return
+    with pytest.raises(ValueError) as heston:
+        quelm.heston_calibrate(100, strikes, expiries, quotes, 0.02, **kw)
+    assert str(heston.value).startswith(f"invalid input: quote {bad}: price {quotes[bad]:g} outside no-arbitrage bounds")
+    # The surface's check, word for word.
+    with pytest.raises(ValueError) as surface:
+        quelm.VolSurface.from_chain(strikes, expiries, quotes, 100, 0.02, **kw)
+    assert str(heston.value) == str(surface.value)
+
+
+def test_heston_calibration_held_at_its_bounds_is_not_converged():
+    # Calls just under the spot at every strike, inside the bounds but far beyond any Heston
+    # smile: the fit runs into the box's corner, where the steps stop.
+    fit = quelm.heston_calibrate(100, [90.0, 95.0, 100.0, 105.0, 110.0], [1.0] * 5, [99.0, 98.5, 98.0, 97.5, 97.0],
+                                 0.02)
+    assert fit["rmse"] > 1 and fit["iterations"] < 200
+    assert fit["v0"] == 4.0 and fit["xi"] == 5.0 and not fit["converged"]
+
+
 # --- SABR ----------------------------------------------------------------------------------
 
 def test_sabr_matches_hagans_at_the_money_formula():
@@ -232,8 +313,12 @@ def test_sabr_agrees_with_quantlib_on_a_random_grid():
         t, a, b = rng.uniform(0.1, 10.0), rng.uniform(0.005, 0.1), rng.uniform(0.0, 1.0)
         a *= f ** (b - 1) * 0.2 / 0.02 * 0.1
         r, n = rng.uniform(-0.9, 0.9), rng.uniform(0.0, 1.5)
-        got = quelm.sabr_vol(f, k, t, a, b, r, n)
         want = ql.sabrVolatility(k, f, t, a, b, n, r)
+        try:
+            got = quelm.sabr_vol(f, k, t, a, b, r, n)
+        except ValueError as e:  # the expansion's breakdown: QuantLib's formula goes negative there
+            assert str(e).startswith("numerical error: Hagan's expansion") and want < 0, (f, k, t, a, b, r, n)
+            continue
         assert got == pytest.approx(want, rel=1e-10, abs=1e-12), (f, k, t, a, b, r, n)
 
 
@@ -263,6 +348,44 @@ def test_sabr_rejects_bad_input(args, message):
 def test_sabr_nan_in_gives_nan_out():
     assert math.isnan(quelm.sabr_vol(math.nan, 0.03, 1.0, 0.03, 0.5, 0.0, 0.4))
     assert math.isnan(quelm.sabr_vol(0.03, 0.03, 1.0, 0.03, 0.5, 0.0, math.nan))
+
+
+# Past its range Hagan's time correction 1 + t (...) turns negative: long t with a large nu
+# and a correlation beyond sqrt(2/3), where its (2 - 3 rho^2) nu^2 / 24 term is negative.
+SABR_BREAKDOWN = [(0.03, 0.035, 30.0, 0.03, 0.5, 0.9, 2.0), (0.03, 0.03, 20.0, 0.03, 0.5, -0.95, 1.5),
+                  (100.0, 80.0, 50.0, 0.3, 1.0, -0.99, 1.2), (0.05, 0.02, 100.0, 0.01, 0.0, 0.85, 2.0)]
+
+
+@pytest.mark.parametrize("args", SABR_BREAKDOWN)
+def test_sabr_says_where_the_expansion_gives_no_volatility(args):
+    with pytest.raises(ValueError, match="^numerical error: Hagan's expansion gives a negative volatility here"):
+        quelm.sabr_vol(*args)
+    # The same parameters at a short expiry are inside the expansion's range.
+    short = (*args[:2], 0.5, *args[3:])
+    assert quelm.sabr_vol(*short) > 0
+
+
+def test_sabr_never_returns_a_negative_volatility_and_vec_agrees():
+    np = pytest.importorskip("numpy")
+    import quelm.vec as vec
+    rng = random.Random(5)
+    rows = [(rng.uniform(0.01, 0.06), rng.uniform(0.005, 0.1), rng.uniform(0.1, 60), rng.uniform(0.01, 0.06),
+             rng.uniform(0, 1), rng.uniform(-0.99, 0.99), rng.uniform(0, 3)) for _ in range(400)]
+    want = []
+    for row in rows:
+        try:
+            want.append(quelm.sabr_vol(*row))
+        except ValueError as e:
+            assert str(e).startswith("numerical error: Hagan's expansion"), row
+            want.append(math.nan)
+    assert all(v > 0 for v in want if not math.isnan(v))
+    assert 20 < sum(map(math.isnan, want)) < 380  # both sides of the breakdown are exercised
+    columns = [np.array(c) for c in zip(*rows)]
+    got = vec.sabr_vol(*columns, errors="nan")
+    assert [g if not math.isnan(g) else "nan" for g in got.tolist()] == \
+        [w if not math.isnan(w) else "nan" for w in want]
+    with pytest.raises(quelm.ElementError, match="Hagan's expansion"):
+        vec.sabr_vol(*columns)
 
 
 # --- SVI and the surface -------------------------------------------------------------------

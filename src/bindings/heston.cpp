@@ -98,8 +98,12 @@ constexpr FunctionDef def_heston_calibrate = function<heston_calibrate_impl>(
     "forward-difference Jacobian, each expiry's characteristic function shared by its\n"
     "strikes. Vol quotes are fitted through vega-scaled price errors and reported exactly.\n"
     "\n"
+    "Price quotes outside the no-arbitrage bounds are rejected, as `VolSurface.from_chain`\n"
+    "rejects them.\n"
+    "\n"
     "Returns the five parameters, `rmse` (weighted) and `max_error` in the quotes' units,\n"
-    "`iterations`, `converged` and the per-quote `residuals` (model minus quote).")
+    "`iterations`, `converged` (a tolerance met with every parameter inside its bounds: a\n"
+    "fit held at a bound is not converged) and the per-quote `residuals` (model minus quote).")
     .returning("HestonCalibration");
 QUELM_PUBLIC(def_heston_calibrate);
 

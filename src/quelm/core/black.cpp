@@ -95,6 +95,28 @@ BlackAndVega normalised_black_call_otm_and_vega(double x, double s) {
     return {b > 0.0 ? b : 0.0, vega};
 }
 
+LogBlack log_normalised_black_call_otm(double x, double s) {
+    const double h = x / s;
+    const double t = s / 2.0;
+    double mills;  // b / vega
+    if (h < kAsymptoticH && h + t < kAsymptoticH + kSmallT) {
+        mills = mills_difference_asymptotic(h, t);
+    } else if (t < kSmallT) {
+        mills = mills_difference_small_t(h, t);
+    } else {
+        const double q1 = -(h + t) * kOneOverSqrt2;
+        const double q2 = (t - h) * kOneOverSqrt2;
+        if (q1 >= kCodySplit) {
+            mills = 1.2533141373155002 * (erfcx_cody(q1) - erfcx_cody(q2));  // sqrt(2 pi) / 2
+        } else {
+            const BlackAndVega bv = normalised_black_call_otm_and_vega(x, s);
+            mills = bv.b / bv.vega;
+        }
+    }
+    // ln vega = -(h^2 + t^2) / 2 - ln sqrt(2 pi), kept apart from the exponential that underflows.
+    return {-(h * h + t * t) / 2.0 - 0.91893853320467274178 + quelm::log(mills), mills};
+}
+
 double normalised_black_call_otm(double x, double s) { return normalised_black_call_otm_and_vega(x, s).b; }
 
 double normalised_black(double x, double s, double theta) {

@@ -35,6 +35,13 @@ struct BlackAndVega {
 };
 [[nodiscard]] BlackAndVega normalised_black_call_otm_and_vega(double x, double s);
 
+// ln b of the out-of-the-money call (x < 0, s > 0), finite where b itself underflows, and
+// b / vega, the reciprocal of d(ln b)/ds.
+struct LogBlack {
+    double log_b, mills;
+};
+[[nodiscard]] LogBlack log_normalised_black_call_otm(double x, double s);
+
 // The normalised price for either type and any x (the intrinsic part added exactly).
 [[nodiscard]] double normalised_black(double x, double s, double theta);
 

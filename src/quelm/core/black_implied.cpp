@@ -159,6 +159,30 @@ double implied_otm_call(double beta, double x) {
     return refine(beta, x, implied_upper_guess(beta, x, s_u, b_u, b_max), s_u, kInf, b_max, Objective::Upper);
 }
 
+// x < 0 and ln beta below the log of the smallest normal double: beta itself is not a
+// double (or has lost its digits), so Newton runs on ln b(s) = ln beta, d(ln b)/ds = 1 / mills.
+// ln b is increasing and concave in s this far down, so Newton from the left (the first
+// guess from ln b ~ -x^2 / (2 s^2), which lies below the root) climbs to the root without
+// overshooting; the bracket guards the rest.
+double implied_from_log_price(double ln_beta, double x) {
+    if (ln_beta >= 0.5 * x) return kInf;  // at or above the price's limit e^(x/2)
+    double lo = 0.0, hi = kInf;
+    double s = std::fabs(x) / std::sqrt(-2.0 * ln_beta);
+    for (int i = 0; i < 100; ++i) {
+        const LogBlack l = log_normalised_black_call_otm(x, s);
+        const double g = l.log_b - ln_beta;
+        if (g < 0.0) lo = s;
+        else if (g > 0.0) hi = s;
+        else return s;
+        double next = s - g * l.mills;
+        if (!(next > lo && next < hi)) next = std::isinf(hi) ? 2.0 * s : 0.5 * (lo + hi);
+        const bool done = std::fabs(next - s) <= 4.0 * kEps * s;
+        s = next;
+        if (done) break;
+    }
+    return s;
+}
+
 }  // namespace
 
 double implied_lower_guess(double beta, double x, double s_l, double b_l) {
@@ -206,7 +230,18 @@ OtmQuote black_otm_quote(double price, double forward, double strike, double the
     if (std::isnan(otm)) return {otm, 0.0, std::numeric_limits<double>::quiet_NaN(), false};
     if (!(otm > 0.0)) return {otm, 0.0, 0.0, false};
     const double x = quelm::log(forward / strike);
-    return normalised_otm_quote(otm / (std::sqrt(forward) * std::sqrt(strike)), -std::fabs(x), 1.0);
+    const double beta = otm / (std::sqrt(forward) * std::sqrt(strike));
+    if (beta < kTiny && x != 0.0 && std::isfinite(x)) {
+        // A positive time value whose normalised price is subnormal or 0: solved on its log,
+        // so the answer is the small positive vol it implies, not 0. (A subnormal quote
+        // carries few digits; the answer is exact for the quote as given.)
+        constexpr double kScale = 18014398509481984.0;  // 2^54 lifts a subnormal to a normal double
+        constexpr double kLogScale = 37.429947750237047;  // ln 2^54
+        const double log_otm = otm < kTiny ? quelm::log(otm * kScale) - kLogScale : quelm::log(otm);
+        const double ln_beta = log_otm - 0.5 * quelm::log(forward) - 0.5 * quelm::log(strike);
+        return {beta, -std::fabs(x), implied_from_log_price(ln_beta, -std::fabs(x)), false};
+    }
+    return normalised_otm_quote(beta, -std::fabs(x), 1.0);
 }
 
 double implied_black_volatility(double price, double forward, double strike, double theta) {

@@ -12,7 +12,9 @@ namespace quelm {
 // gives 0; beta at or above the limit e^(theta x / 2) gives +inf; NaN gives NaN.
 [[nodiscard]] double implied_normalised_volatility(double beta, double x, double theta);
 
-// The same from an undiscounted price of a forward F > 0 struck at K > 0.
+// The same from an undiscounted price of a forward F > 0 struck at K > 0. A positive time
+// value whose normalised price is below the smallest normal double is solved on its log:
+// a small positive answer, not 0.
 [[nodiscard]] double implied_black_volatility(double price, double forward, double strike, double theta);
 
 // ---- The same solve in steps, for the lane form ------------------------------------------

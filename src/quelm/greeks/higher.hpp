@@ -21,7 +21,9 @@ struct HigherGreeks {
 
 // Same validation as black_scholes (NaN passes and gives NaN). At zero spot, expiry or
 // volatility every one is 0, except charm at zero volatility: the in-the-money delta
-// +-e^(-qT) still decays with the dividend yield (+-q e^(-qT)).
+// +-e^(-qT) still decays with the dividend yield (+-q e^(-qT)). A volatility so small that
+// the density at d1 underflows gives those same limits; at the money, where some of them
+// diverge as the volatility vanishes, the result is that limit (+-inf), never NaN.
 [[nodiscard]] Result<HigherGreeks> higher_greeks(const OptionContract& contract, const MarketInputs& market);
 
 }  // namespace quelm::greeks

@@ -20,6 +20,18 @@ struct Call {
     double s, k, r, b, sigma, t;
 };
 
+// b u + 2 sigma sqrt(u) at its largest over u in [0, t]: the horizon term both
+// approximations' trigger formulas grow with. With b < 0 the plain term peaks at
+// u = (sigma / b)^2 and then falls, which would shrink the trigger at long maturities
+// (below the strike, an exercise at once); held at its peak the trigger only rises.
+double trigger_growth(double b, double sigma, double t) {
+    if (b < 0.0) {
+        const double peak = (sigma / b) * (sigma / b);
+        if (t > peak) return sigma * sigma / -b;
+    }
+    return b * t + 2.0 * sigma * std::sqrt(t);
+}
+
 // ---- Barone-Adesi and Whaley (1987), for a call and for a put.
 
 // 2r / (sigma^2 (1 - e^(-rT))), with its limit 2 / (sigma^2 T) at r = 0.
@@ -41,8 +53,8 @@ double baw(bool call, double s, double k, double r, double b, double sigma, doub
     const double q_inf = call ? (-(n - 1.0) + root_inf) / 2.0 : (-(n - 1.0) - root_inf) / 2.0;
     const double s_inf = k / (1.0 - 1.0 / q_inf);
     double si;
-    if (call) si = k + (s_inf - k) * (1.0 - quelm::exp(-(b * t + 2.0 * v) * k / (s_inf - k)));
-    else si = s_inf + (k - s_inf) * quelm::exp((b * t - 2.0 * v) * k / (k - s_inf));
+    if (call) si = k + (s_inf - k) * (1.0 - quelm::exp(-trigger_growth(b, sigma, t) * k / (s_inf - k)));
+    else si = s_inf + (k - s_inf) * quelm::exp(-trigger_growth(-b, sigma, t) * k / (k - s_inf));
     const double sign = call ? 1.0 : -1.0;
     const auto euro = [&](double spot) {
         const auto p = black_scholes({.strike = k, .expiry = t, .option_type = call ? OptionType::Call : OptionType::Put},
@@ -69,18 +81,22 @@ double baw(bool call, double s, double k, double r, double b, double sigma, doub
 
 // ---- Bjerksund and Stensland (2002), for a call; a put by their put-call transformation.
 
-double bs_phi(double s, double t, double gamma, double h, double i, double r, double b, double sigma) {
+// Each term below carries (s / unit)^gamma rather than s^gamma: with gamma = beta, which
+// grows like 2r / sigma^2, s^beta overflows at small volatility while the trigger's
+// (i - k) i^-beta underflows, and only their ratio is a number.
+double bs_phi(double s, double t, double gamma, double h, double i, double r, double b, double sigma,
+              double unit = 1.0) {
     const double sigma2 = sigma * sigma;
     const double v = sigma * std::sqrt(t);
     const double lambda = (-r + gamma * b + 0.5 * gamma * (gamma - 1.0) * sigma2) * t;
     const double d = -(quelm::log(s / h) + (b + (gamma - 0.5) * sigma2) * t) / v;
     const double kappa = 2.0 * b / sigma2 + 2.0 * gamma - 1.0;
-    return quelm::exp(lambda) * quelm::pow(s, gamma) *
-           (normal_cdf(d) - quelm::pow(i / s, kappa) * normal_cdf(d - 2.0 * quelm::log(i / s) / v));
+    return quelm::exp(lambda) * quelm::pow(s / unit, gamma) *
+           (normal_cdf(d) - power_times_cdf(i / s, kappa, d - 2.0 * quelm::log(i / s) / v));
 }
 
 double bs_psi(double s, double t2, double gamma, double h, double i2, double i1, double t1, double r, double b,
-              double sigma) {
+              double sigma, double unit = 1.0) {
     const double sigma2 = sigma * sigma;
     const double v1 = sigma * std::sqrt(t1);
     const double v2 = sigma * std::sqrt(t2);
@@ -96,10 +112,30 @@ double bs_psi(double s, double t2, double gamma, double h, double i2, double i1,
     const double rho = std::sqrt(t1 / t2);
     const double lambda = -r + gamma * b + 0.5 * gamma * (gamma - 1.0) * sigma2;
     const double kappa = 2.0 * b / sigma2 + 2.0 * gamma - 1.0;
-    return quelm::exp(lambda * t2) * quelm::pow(s, gamma) *
+    return quelm::exp(lambda * t2) * quelm::pow(s / unit, gamma) *
            (bivariate_normal_cdf(-e1, -f1, rho) - quelm::pow(i2 / s, kappa) * bivariate_normal_cdf(-e2, -f2, rho) -
             quelm::pow(i1 / s, kappa) * bivariate_normal_cdf(-e3, -f3, -rho) +
             quelm::pow(i1 / i2, kappa) * bivariate_normal_cdf(-e4, -f4, -rho));
+}
+
+// The value of exercising at the flat trigger i2 until t1 and at i1 from t1 to expiry
+// (i1 <= i2): a lower bound of the American call for any such pair.
+double bjerksund_stensland_value(const Call& c, double beta, double i1, double i2) {
+    const auto [s, k, r, b, sigma, t] = c;
+    if (s >= i2) return s - k;
+    const double t1 = 0.5 * (std::sqrt(5.0) - 1.0) * t;
+    // alpha_j = (i_j - k) i_j^-beta enters only as alpha_j s^beta = (i_j - k) (s / i_j)^beta.
+    const double a1 = i1 - k;
+    const double a2 = i2 - k;
+    const auto phi = [&](double gamma, double h, double i, double unit = 1.0) {
+        return bs_phi(s, t1, gamma, h, i, r, b, sigma, unit);
+    };
+    const auto psi = [&](double gamma, double h, double unit = 1.0) {
+        return bs_psi(s, t, gamma, h, i2, i1, t1, r, b, sigma, unit);
+    };
+    return a2 * quelm::pow(s / i2, beta) - a2 * phi(beta, i2, i2, i2) + phi(1.0, i2, i2) - phi(1.0, i1, i2) -
+           k * phi(0.0, i2, i2) + k * phi(0.0, i1, i2) + a1 * phi(beta, i1, i2, i1) - a1 * psi(beta, i1, i1) +
+           psi(1.0, i1) - psi(1.0, k) - k * psi(0.0, i1) + k * psi(0.0, k);
 }
 
 double bjerksund_stensland_call(const Call& c, double european) {
@@ -111,18 +147,16 @@ double bjerksund_stensland_call(const Call& c, double european) {
     const double b_inf = beta / (beta - 1.0) * k;
     const double b_zero = std::max(k, r / (r - b) * k);
     const double spread = (b_inf - b_zero) * b_zero;
-    const double h1 = -(b * t1 + 2.0 * sigma * std::sqrt(t1)) * k * k / spread;
-    const double h2 = -(b * t + 2.0 * sigma * std::sqrt(t)) * k * k / spread;
+    const double h1 = -trigger_growth(b, sigma, t1) * k * k / spread;
+    const double h2 = -trigger_growth(b, sigma, t) * k * k / spread;
     const double i1 = b_zero + (b_inf - b_zero) * -quelm::expm1(h1);
     const double i2 = b_zero + (b_inf - b_zero) * -quelm::expm1(h2);
-    if (s >= i2) return s - k;
-    const double alpha1 = (i1 - k) * quelm::pow(i1, -beta);
-    const double alpha2 = (i2 - k) * quelm::pow(i2, -beta);
-    const auto phi = [&](double gamma, double h, double i) { return bs_phi(s, t1, gamma, h, i, r, b, sigma); };
-    const auto psi = [&](double gamma, double h) { return bs_psi(s, t, gamma, h, i2, i1, t1, r, b, sigma); };
-    return alpha2 * quelm::pow(s, beta) - alpha2 * phi(beta, i2, i2) + phi(1.0, i2, i2) - phi(1.0, i1, i2) -
-           k * phi(0.0, i2, i2) + k * phi(0.0, i1, i2) + alpha1 * phi(beta, i1, i2) - alpha1 * psi(beta, i1) +
-           psi(1.0, i1) - psi(1.0, k) - k * psi(0.0, i1) + k * psi(0.0, k);
+    const double value = bjerksund_stensland_value(c, beta, i1, i2);
+    // Where the growth term is held at its peak, the triggers stop short of the perpetual
+    // one; exercising at b_inf throughout is then the better rule at long maturities and
+    // tends to the perpetual value (i1 = i2 = b_inf).
+    if (b < 0.0 && t > (sigma / b) * (sigma / b)) return std::max(value, bjerksund_stensland_value(c, beta, b_inf, b_inf));
+    return value;
 }
 
 // With nothing random left: the best discounted payoff +-(S e^(-qt) - K e^(-rt)) over

@@ -21,6 +21,20 @@ Status check_price_bounds(double price, double lower, double upper) {
     return {};
 }
 
+PriceBounds price_bounds(const OptionContract& contract, const MarketInputs& market) {
+    const double k = contract.strike;
+    const double t = contract.expiry;
+    const double dr = discount_factor(market.rate, t);
+    const double dq = discount_factor(market.dividend_yield, t);
+    const double forward = market.spot * quelm::exp((market.rate - market.dividend_yield) * t);
+    return {dr * payoff(contract.option_type, forward, k), contract.option_type == OptionType::Call ? market.spot * dq : k * dr};
+}
+
+Status check_quote_bounds(const OptionContract& contract, const MarketInputs& market, double price) {
+    const PriceBounds b = price_bounds(contract, market);
+    return check_price_bounds(price, b.lower, b.upper);
+}
+
 namespace {
 
 Status check_implied_inputs(double strike, double spot, double t) {
@@ -55,13 +69,8 @@ Result<RationalQuote> implied_rational_quote(const OptionContract& contract, con
     const double k = contract.strike;
     const double t = contract.expiry;
     QUELM_CHECK(check_implied_inputs(k, market.spot, t));
-    const double dr = discount_factor(market.rate, t);
-    const double dq = discount_factor(market.dividend_yield, t);
-    const double forward = market.spot * quelm::exp((market.rate - market.dividend_yield) * t);
-    const double lower = dr * payoff(contract.option_type, forward, k);
-    const double upper = contract.option_type == OptionType::Call ? market.spot * dq : k * dr;
-    QUELM_CHECK(check_price_bounds(market_price, lower, upper));
-    return rational_quote_after_checks(contract, market, market_price, dr);
+    QUELM_CHECK(check_quote_bounds(contract, market, market_price));
+    return rational_quote_after_checks(contract, market, market_price, discount_factor(market.rate, t));
 }
 
 Result<double> implied_volatility_rational(const OptionContract& contract, const MarketInputs& market,
@@ -104,17 +113,10 @@ Result<double> implied_volatility(const OptionContract& contract, const MarketIn
     const double s = market.spot;
     const double k = contract.strike;
     const double t = contract.expiry;
-    const double r = market.rate;
-    const double q = market.dividend_yield;
 
     QUELM_CHECK(check_implied_inputs(k, s, t));
-
-    const double dr = discount_factor(r, t);
-    const double dq = discount_factor(q, t);
-    const double forward = s * quelm::exp((r - q) * t);
-    const double lower = dr * payoff(contract.option_type, forward, k);
-    const double upper = contract.option_type == OptionType::Call ? s * dq : k * dr;
-    QUELM_CHECK(check_price_bounds(p, lower, upper));
+    QUELM_CHECK(check_quote_bounds(contract, market, p));
+    const double dr = discount_factor(market.rate, t);
 
     // The vanilla kernel's price and vega; what does not depend on sigma is set up once.
     NewtonProblem n;

@@ -51,4 +51,15 @@ struct RationalQuote {
 // more than 1e-12 below `lower`, is rejected with the bounds in the message (NaN passes).
 [[nodiscard]] Status check_price_bounds(double price, double lower, double upper);
 
+// A European option's no-arbitrage bounds: the discounted intrinsic value of the forward
+// below; above, the spot discounted at the yield (a call) or the strike at the rate (a put).
+struct PriceBounds {
+    double lower, upper;
+};
+[[nodiscard]] PriceBounds price_bounds(const OptionContract& contract, const MarketInputs& market);
+
+// check_price_bounds on those bounds: the test every quote of an option price meets
+// before a volatility or a model is fitted to it.
+[[nodiscard]] Status check_quote_bounds(const OptionContract& contract, const MarketInputs& market, double price);
+
 }  // namespace quelm::pricing

@@ -55,6 +55,7 @@ void quote_lanes(const VanillaBlock& b, double* beta, double* x, double* sqrt_t,
         }
         // Every input finite (a NaN fails the comparison too).
         constexpr double kInf = std::numeric_limits<double>::infinity();
+        constexpr double kSmallestNormal = std::numeric_limits<double>::min();
         auto finite_in = lanes::mask_and(lanes::abs(s) < kInf, lanes::abs(k) < kInf);
         finite_in = lanes::mask_and(finite_in, lanes::mask_and(lanes::abs(r) < kInf, lanes::abs(tt) < kInf));
         finite_in = lanes::mask_and(finite_in, lanes::mask_and(lanes::abs(dy) < kInf, lanes::abs(p) < kInf));
@@ -75,7 +76,8 @@ void quote_lanes(const VanillaBlock& b, double* beta, double* x, double* sqrt_t,
         const V be = otm / (lanes::sqrt(forward) * lanes::sqrt(k));
         auto ok = lanes::mask_and(lanes::mask_and(s > 0.0, k > 0.0), lanes::mask_and(tt > 0.0, inside));
         ok = lanes::mask_and(ok, lanes::mask_and(lanes::abs(forward) < std::numeric_limits<double>::infinity(), d_r == d_r));
-        ok = lanes::mask_and(ok, lanes::mask_and(otm > 0.0, lanes::mask_and(be > 0.0, be < exp_lanes(0.5 * xn))));
+        // A normalised price below the smallest normal double is solved on its log (scalar path).
+        ok = lanes::mask_and(ok, lanes::mask_and(otm > 0.0, lanes::mask_and(be >= kSmallestNormal, be < exp_lanes(0.5 * xn))));
         ok = lanes::mask_and(ok, finite_in);
         lanes::store(beta + j, be);
         lanes::store(x + j, xn);

@@ -174,6 +174,44 @@ double integral_on(const Grid& grid, double log_fk) {
 // The lower no-arbitrage bound, discounted.
 double intrinsic_forward(OptionType type, double f, double k) { return payoff(type, f, k); }
 
+constexpr double kInstantReversion = 1e100;
+
+// The price from the discounted forward fd = S e^(-qT) and strike kd = K e^(-rT), for
+// markets whose undiscounted forward or discount factor is not a double. Either may have
+// underflowed to 0 (that leg is worth nothing) or overflowed to inf: a call then is worth
+// nothing against an infinite strike, a put infinitely much (reported by finite_or_error).
+double discounted_price(OptionType type, double fd, double kd, double log_fk, double w_bar, const Grid* grid) {
+    const bool call_type = type == OptionType::Call;
+    if (std::isinf(kd)) return call_type ? 0.0 : kd;
+    if (std::isinf(fd)) return call_type ? fd : 0.0;
+    double call;
+    if (!(w_bar > 0.0) || fd == 0.0 || kd == 0.0) {
+        call = intrinsic_forward(OptionType::Call, fd, kd);
+    } else {
+        call = black_call_forward(fd, kd, log_fk, w_bar);
+        if (grid != nullptr) call -= std::sqrt(fd) * std::sqrt(kd) / kPi * integral_on(*grid, log_fk);
+    }
+    const double value = call_type ? call : call - (fd - kd);
+    const double floor = intrinsic_forward(type, fd, kd);
+    return value < floor ? floor : value;
+}
+
+// Finite inputs give a finite price or a numerical error, never NaN or inf.
+Status finite_or_error(const HestonMarket& m, const HestonParams& p, std::span<const double> strikes,
+                       std::span<const double> out) {
+    if (!std::isfinite(m.spot) || !std::isfinite(m.rate) || !std::isfinite(m.dividend_yield) ||
+        !std::isfinite(m.t) || !std::isfinite(p.v0) || !std::isfinite(p.kappa) || !std::isfinite(p.theta) ||
+        !std::isfinite(p.xi) || !std::isfinite(p.rho))
+        return {};
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!std::isfinite(strikes[i]) || std::isfinite(out[i])) continue;
+        if (std::isinf(out[i]))
+            return numerical("the option's price overflows: its discounted forward or strike is beyond the largest double");
+        return numerical("Heston's integral gives no finite price at these inputs");
+    }
+    return {};
+}
+
 }  // namespace
 
 Status validate_heston(const HestonParams& p) {
@@ -218,11 +256,18 @@ Status heston_prices(const HestonMarket& m, std::span<const double> strikes, std
     if (m.spot == 0.0) {
         for (std::size_t i = 0; i < n; ++i)
             out[i] = any_nan(strikes[i]) ? kNaN : types[i] == OptionType::Call ? 0.0 : strikes[i] * dr;
-        return {};
+        return finite_or_error(m, p, strikes, out);
     }
     const double w_bar = mean_variance(p, t) * t;  // total variance of the control variate
-    const bool black_scholes = p.xi == 0.0 || !(w_bar > 0.0);
+    // Past kappa = 1e100 the variance sits at its mean path (its noise is of order
+    // xi^2 / kappa^2) and the characteristic function's kappa^2 overflows: Black-Scholes.
+    const bool black_scholes = p.xi == 0.0 || !(w_bar > 0.0) || p.kappa > kInstantReversion;
     const double log_s = quelm::log(m.spot);
+    // The forward form prices F and K undiscounted and discounts at the end; where F
+    // overflows or the discount factor leaves the doubles (rates or times so large that
+    // e^(rT) does), the same formula is taken on the discounted S e^(-qT) and K e^(-rT).
+    const bool forward_form = std::isfinite(f) && f > 0.0 && std::isfinite(dr) && dr > 0.0;
+    const double dq = forward_form ? 0.0 : quelm::exp(-m.dividend_yield * t);
 
     const Plan plan = black_scholes ? Plan{} : plan_of(p, t, w_bar);
     const bool integrate = !black_scholes && w_bar > 0.0;
@@ -230,6 +275,7 @@ Status heston_prices(const HestonMarket& m, std::span<const double> strikes, std
     const auto price = [&](std::size_t i, const Grid* grid) {
         const double k = strikes[i];
         const double log_fk = log_s - quelm::log(k) + drift;
+        if (!forward_form) return discounted_price(types[i], m.spot * dq, k * dr, log_fk, w_bar, grid);
         double call;  // forward (undiscounted) call price
         if (!(w_bar > 0.0)) {
             call = intrinsic_forward(OptionType::Call, f, k);
@@ -255,7 +301,7 @@ Status heston_prices(const HestonMarket& m, std::span<const double> strikes, std
             out[i] = -static_cast<double>(rule_of(plan, log_s - quelm::log(strikes[i]) + drift));
         }
     }
-    if (!integrate) return {};
+    if (!integrate) return finite_or_error(m, p, strikes, out);
     Grid own;
     own.n = 0;
     CancelPoller poll(cancel);
@@ -269,7 +315,7 @@ Status heston_prices(const HestonMarket& m, std::span<const double> strikes, std
             out[i] = price(i, &grid);
         }
     }
-    return {};
+    return finite_or_error(m, p, strikes, out);
 }
 
 }  // namespace quelm::volatility

@@ -28,7 +28,9 @@ struct HestonMarket {
     double spot, rate, dividend_yield, t;
 };
 
-// One European option. Checks strike > 0, spot >= 0, t >= 0, then the parameters.
+// One European option. Checks strike > 0, spot >= 0, t >= 0, then the parameters. Finite
+// inputs give a finite price (its limit where a discount factor or the forward leaves the
+// doubles) or a numerical error where the price itself overflows; never NaN.
 [[nodiscard]] Result<double> heston_price(const HestonMarket& m, double strike, OptionType type,
                                           const HestonParams& p);
 

@@ -49,6 +49,24 @@ Result<double> black_price(const HestonChain& c, std::size_t i, double vol) {
                                   {.spot = c.spot, .rate = c.rate, .vol = vol, .dividend_yield = c.dividend_yield});
 }
 
+// A quote no model can reach (outside the no-arbitrage bounds) is rejected up front, as
+// VolSurface.from_chain rejects it, rather than fitted to the nearest corner of the box.
+Status check_quote(const HestonChain& c, std::size_t i) {
+    const auto st = pricing::check_quote_bounds(
+        {.strike = c.strikes[i], .expiry = c.expiries[i], .option_type = type_of(c, i)},
+        {.spot = c.spot, .rate = c.rate, .vol = 0.0, .dividend_yield = c.dividend_yield}, c.quotes[i]);
+    if (!st) return std::unexpected(Error{st.error().kind, "quote " + std::to_string(i) + ": " + st.error().text});
+    return {};
+}
+
+// A fit that ends with a parameter on the box is held there by the bounds, not settled at
+// a minimum of the quotes' errors (the projected steps clamp onto a bound exactly).
+bool on_a_bound(std::span<const double> x, std::span<const double> lo, std::span<const double> hi) {
+    for (std::size_t j = 0; j < x.size(); ++j)
+        if (x[j] <= lo[j] || x[j] >= hi[j]) return true;
+    return false;
+}
+
 Result<double> black_vol(const HestonChain& c, std::size_t i, double price) {
     return pricing::implied_volatility({.strike = c.strikes[i], .expiry = c.expiries[i], .option_type = type_of(c, i)},
                                        {.spot = c.spot, .rate = c.rate, .vol = 0.0, .dividend_yield = c.dividend_yield},
@@ -107,6 +125,7 @@ Result<HestonCalibration> heston_calibrate(const HestonChain& c, std::span<const
     std::vector<double> market(n), scale(n, 1.0);
     for (std::size_t i = 0; i < n; ++i) {
         if (c.quote_type == QuoteType::Price) {
+            QUELM_CHECK(check_quote(c, i));
             market[i] = c.quotes[i];
         } else {
             QUELM_TRY(p, black_price(c, i, c.quotes[i]));
@@ -175,7 +194,8 @@ Result<HestonCalibration> heston_calibrate(const HestonChain& c, std::span<const
     QUELM_TRY(fit, bounded_least_squares(residuals, x0, lo, hi, n, settings, cancel));
 
     // The errors in the quotes' own units at the fitted parameters.
-    HestonCalibration out_fit{params_of(fit.x), 0.0, 0.0, fit.iterations, fit.converged, std::vector<double>(n)};
+    HestonCalibration out_fit{params_of(fit.x), 0.0, 0.0, fit.iterations,
+                              fit.converged && !on_a_bound(fit.x, lo, hi), std::vector<double>(n)};
     QUELM_CHECK(price_all(out_fit.params));
     for (std::size_t i = 0; i < n; ++i) {
         if (c.quote_type == QuoteType::Price) {

@@ -36,11 +36,13 @@ struct HestonCalibration {
     double rmse;       // weighted root-mean-square error, in the quotes' units
     double max_error;  // largest absolute error
     std::size_t iterations;
-    bool converged;
+    bool converged;  // a tolerance was met with every parameter inside its bounds
     std::vector<double> residuals;  // model minus quote, per quote (NaN where no vol implies the price)
 };
 
 // initial: empty or (v0, kappa, theta, xi, rho); bounds: empty or five (lower, upper) rows.
+// Price quotes outside the no-arbitrage bounds are rejected ("quote i: price ... outside
+// no-arbitrage bounds [...]"), as VolSurface::from_prices rejects them.
 [[nodiscard]] Result<HestonCalibration> heston_calibrate(const HestonChain& chain, std::span<const double> initial,
                                                          std::span<const std::span<const double>> bounds,
                                                          std::size_t max_iterations, Cancel& cancel);

@@ -4,6 +4,7 @@
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/option.hpp"
+#include "quelm/core/text.hpp"
 
 namespace quelm::volatility {
 
@@ -33,7 +34,15 @@ Status validate_sabr(double forward, double strike, double t, const SabrParams& 
     return {};
 }
 
-double sabr_vol_unchecked(double forward, double strike, double t, const SabrParams& p) {
+namespace {
+
+// The vol as Hagan's two factors: the leading term (positive) and the correction
+// 1 + t (...), which turns negative when t is long for the parameters.
+struct SabrFactors {
+    double leading, correction;
+};
+
+SabrFactors sabr_factors(double forward, double strike, double t, const SabrParams& p) {
     const double one_minus_beta = 1.0 - p.beta;
     const double log_fk = quelm::log(forward / strike);
     // (F K)^((1 - beta) / 2), and its square.
@@ -45,13 +54,28 @@ double sabr_vol_unchecked(double forward, double strike, double t, const SabrPar
     const double correction =
         1.0 + t * (one_minus_beta * one_minus_beta * p.alpha * p.alpha / (24.0 * a) +
                    0.25 * p.rho * p.beta * p.nu * p.alpha / sqrt_a + (2.0 - 3.0 * p.rho * p.rho) * (p.nu * p.nu / 24.0));
-    return p.alpha / den * z_over_x(z, p.rho) * correction;
+    return {p.alpha / den * z_over_x(z, p.rho), correction};
+}
+
+}  // namespace
+
+double sabr_vol_unchecked(double forward, double strike, double t, const SabrParams& p) {
+    const SabrFactors f = sabr_factors(forward, strike, t, p);
+    return f.leading * f.correction;
 }
 
 Result<double> sabr_vol(double forward, double strike, double t, const SabrParams& p) {
     QUELM_CHECK(validate_sabr(forward, strike, t, p));
     if (any_nan(forward, strike, t, p.alpha, p.beta, p.rho, p.nu)) return kNaN;
-    return sabr_vol_unchecked(forward, strike, t, p);
+    const SabrFactors f = sabr_factors(forward, strike, t, p);
+    const double vol = f.leading * f.correction;
+    // Past its range the expansion's answer is not a volatility: say so rather than return it.
+    if (!(f.correction > 0.0))
+        return numerical("Hagan's expansion gives a negative volatility here: its time correction is " +
+                         format_number(f.correction) + " at t = " + format_number(t));
+    if (!(vol > 0.0))
+        return numerical("Hagan's expansion gives no positive volatility at these inputs");
+    return vol;
 }
 
 }  // namespace quelm::volatility

@@ -17,10 +17,13 @@ struct SabrParams {
 [[nodiscard]] Status validate_sabr(double forward, double strike, double t, const SabrParams& p);
 
 // The lognormal (Black) volatility at strike; NaN in, NaN out. At the money z / x(z) -> 1
-// is taken from a form that neither divides 0 by 0 nor cancels near z = 0.
+// is taken from a form that neither divides 0 by 0 nor cancels near z = 0. Where the
+// expansion's time correction is not positive (long t, large nu), a numerical error: the
+// expansion gives no volatility there.
 [[nodiscard]] Result<double> sabr_vol(double forward, double strike, double t, const SabrParams& p);
 
-// The formula on inputs already checked.
+// The formula on inputs already checked, its value taken as it is (the calibration's
+// residuals; may be negative where sabr_vol reports an error).
 [[nodiscard]] double sabr_vol_unchecked(double forward, double strike, double t, const SabrParams& p);
 
 }  // namespace quelm::volatility
