@@ -53,15 +53,51 @@ def test_hidden_defaults_and_visible_defaults():
 
 
 def test_reimport_shares_the_compiled_module():
-    # A fresh import of the package finds the compiled module already initialised.
+    # A fresh import of the package, after it is dropped from sys.modules, hands back the
+    # package made first (one quelm per process, as there is one compiled module).
     first = sys.modules["quelm"]
     del sys.modules["quelm"]
     try:
         import quelm as again
-        assert again is not first
+        assert again is first and sys.modules["quelm"] is first
         assert again.black_scholes is first.black_scholes
     finally:
         sys.modules["quelm"] = first
+
+
+def test_reimport_in_a_fresh_interpreter_returns_the_first_package(python_subprocess):
+    out = python_subprocess(
+        "import sys, quelm\n"
+        "first = quelm\n"
+        "del sys.modules['quelm']\n"
+        "import quelm\n"
+        "del sys.modules['quelm'], sys.modules['quelm._core']\n"
+        "from quelm import vec\n"
+        "import quelm as third\n"
+        "print(quelm is first, third is first, vec is first.vec, first.__all__ is third.__all__)\n")
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True"] * 4
+
+
+# The names of the module's first release, in the order it listed them; every name added
+# since follows them.
+FIRST_RELEASE = [
+    "black_scholes", "price", "binomial", "monte_carlo", "lsm", "greeks", "implied_volatility", "barrier_price",
+    "lookback_price", "asian_price", "simulate_process", "stats", "sharpe", "sortino", "max_drawdown",
+    "value_at_risk", "expected_shortfall", "beta", "tracking_error", "info_ratio", "jarque_bera", "acf",
+    "portfolio_value", "twr", "mwr", "allocation", "covariance_matrix", "portfolio_risk", "optimize",
+    "differential_ml", "american_ml", "YieldCurve", "FixedRateBond"]
+
+
+def test_module_docstring_and_the_first_release_order():
+    assert quelm.__doc__ == "The `quelm` Python module."
+    assert quelm.__all__[:34] == ["__version__", *FIRST_RELEASE]
+    assert "vec" not in quelm.__all__
+    # the names since, in registration order: the order of the reference, grouped by section
+    page = (Path(__file__).resolve().parent.parent / "docs" / "api.md").read_text()
+    documented = re.findall(r"^\.\. auto(?:function|class|exception):: (\w+)$", page, re.M)
+    assert quelm.__all__[34:] == [n for n in documented if n not in FIRST_RELEASE]
+    assert [n for n in dir(quelm) if n in quelm.__all__] == sorted(quelm.__all__)
 
 
 def test_subinterpreter_import_fails(python_subprocess):

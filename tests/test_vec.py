@@ -451,7 +451,7 @@ def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():
         "except ImportError as e:\n"
         "    print(type(e).__name__, e, '|', e.__cause__)\n"
         "try:\n"
-        "    quelm.vec\n"
+        "    quelm.vec.black_scholes\n"
         "except ImportError as e:\n"
         "    print(type(e).__name__, e)\n"
     )
@@ -462,6 +462,46 @@ def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():
         "ImportError quelm.vec needs NumPy: pip install numpy | numpy hidden",
         "ImportError quelm.vec needs NumPy: pip install numpy",
     ]
+
+
+def test_vec_is_loaded_on_first_use_without_a_package_getattr():
+    # quelm.vec is a plain attribute of the package (a module-level __getattr__ would slow every
+    # quelm.<name> read): NumPy is imported on its first attribute read, once, from any thread.
+    out = run_python(
+        "import sys, threading, quelm\n"
+        "print('__getattr__' in vars(quelm), 'numpy' in sys.modules)\n"
+        "v = quelm.vec\n"
+        "from quelm import vec\n"
+        "print(v is vec, 'numpy' in sys.modules)\n"
+        "got = []\n"
+        "go = threading.Barrier(4)\n"
+        "def use():\n"
+        "    go.wait()\n"
+        "    got.append(vec.black_scholes([100.0, 90.0], 100.0, 0.05, 0.2, 1.0, 'call').tolist())\n"
+        "threads = [threading.Thread(target=use) for _ in range(4)]\n"
+        "[t.start() for t in threads]; [t.join() for t in threads]\n"
+        "print(len(got), all(g == got[0] for g in got), 'numpy' in sys.modules, type(vec).__name__)\n"
+        "print(sys.modules['quelm.vec'] is vec, sorted(vec.__all__) == sorted(n for n in dir(vec) if n in vec.__all__))\n")
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["False", "False", "True", "False", "4", "True", "True", "module", "True", "True"]
+
+
+def test_package_attribute_reads_take_the_interpreter_fast_path():
+    # CPython specialises a module attribute read only on a module without __getattr__:
+    # quelm.black_scholes(...) as users write it then costs what quelm._core's does.
+    import dis
+    import sys
+
+    if sys.version_info < (3, 11) or sys.version_info >= (3, 14):
+        pytest.skip("the adaptive instruction names are those of CPython 3.11 to 3.13")
+
+    def read():
+        return quelm.black_scholes
+
+    for _ in range(200):
+        read()
+    names = {i.opname for i in dis.get_instructions(read, adaptive=True)}
+    assert "LOAD_ATTR_MODULE" in names, names
 
 
 def test_vec_reached_as_attribute_and_submodule():
