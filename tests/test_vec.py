@@ -273,6 +273,29 @@ def test_long_str_columns_matched_on_the_pool_code_as_one_pass(dtype):
                      vec.greeks(spots[::3].copy(), 100, 0.05, 0.2, 1.0, types[::3].copy())["delta"])
 
 
+@pytest.mark.parametrize("n", [2_000, 30_000])
+def test_past_every_code_for_a_rejection_the_first_bad_element_keeps_its_own_message(n):
+    # 1000 distinct bad option types: errors="nan" marks each (it used to raise "too many
+    # distinct invalid values"), and errors="raise" names the first bad element in order,
+    # whichever order a column's form codes its values in (a categorical sorts them, so the
+    # first bad value here is its last category).
+    pd = pytest.importorskip("pandas")
+    bad = {i: f"bad{i:04d}" for i in range(n // 2, n // 2 + 1000)}
+    bad[n // 4] = "zz first"
+    kinds = [bad.get(i, "put" if i % 3 else "call") for i in range(n)]
+    strikes = np.linspace(80.0, 120.0, n)
+    forms = {"list": kinds, "str array": np.array(kinds), "object array": np.array(kinds, dtype=object),
+             "Categorical": pd.Categorical(kinds), "string Series": pd.Series(kinds, dtype="string")}
+    for name, column in forms.items():
+        got = np.asarray(vec.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, column, errors="nan"), dtype=float)
+        assert np.flatnonzero(np.isnan(got)).tolist() == sorted(bad), name
+        with pytest.raises(quelm.ElementError, match=rf'^at index \({n // 4},\): .*got "zz first"$'):
+            vec.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, column)
+    keep = ~np.isnan(got)
+    assert_same_bits(got[keep], [quelm.black_scholes(100.0, k, 0.05, 0.2, 1.0, o)
+                                 for k, o in zip(strikes[keep], np.array(kinds)[keep])])
+
+
 def test_a_rejected_option_string_fails_its_element_only_with_a_broadcast_spot():
     # One spot for the whole chain, read once per block: a bad string marks its own element
     # and no later one, within a block and across blocks.
@@ -400,6 +423,9 @@ def _column_forms(kinds):
     ["call", "put", "C", "p"] * 3000,
     ["call", "put"] * 6000 + ["P", "straddle", "call", "Put"] * 30,
     ["callable put option"] + ["put", "call"] * 6000,
+    # more distinct bad values than an option has codes for: each still fails its own element
+    [f"bad{i}" for i in range(1000)] + ["call", "put"] * 5,
+    ["call", "put"] * 5000 + [f"x{i}" for i in range(300)] + ["put"] * 100 + [f"y{i}" for i in range(300)],
 ])
 def test_every_form_of_an_option_column_gives_the_scalar_bits(kinds):
     strike = np.linspace(80.0, 120.0, len(kinds))
