@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import inspect
+import json
 import os
 import re
 import shutil
@@ -488,6 +489,24 @@ def test_debug_interpreter_imports_calls_and_exits_cleanly():
                          env=dict(os.environ, PYTHONPATH=str(DEBUG_BUILD)))
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["8.021352235143176", "0.0016666666666666663", "True"]
+
+
+@pytest.mark.skipif(DEBUG_PYTHON is None or not list(DEBUG_BUILD.glob("quelm/_core*.so")),
+                    reason="needs a debug interpreter and `make debug-python` (a build of quelm for it)")
+def test_debug_interpreter_object_column_assigned_into_during_a_call():
+    # The debug interpreter fills freed memory with a pattern and checks every object it
+    # touches: a call that read the column's str items without the lock while another thread
+    # replaced (and so freed) them would misprice or crash here.
+    from test_concurrency import OBJECT_COLUMN_FLIPS
+
+    if subprocess.run([DEBUG_PYTHON, "-c", "import numpy"], capture_output=True).returncode != 0:
+        pytest.skip("needs NumPy built for the debug interpreter")
+    out = subprocess.run([DEBUG_PYTHON, "-X", "dev", "-c", OBJECT_COLUMN_FLIPS.replace("SPINS", "10")],
+                         capture_output=True, text=True, timeout=600,
+                         env=dict(os.environ, PYTHONPATH=str(DEBUG_BUILD), RAYON_NUM_THREADS="2"))
+    assert out.returncode == 0, out.stderr[-3000:]
+    result = json.loads(out.stdout.strip().splitlines()[-1])
+    assert result["flips"] > 0 and result["mixed"] == 0, result
 
 
 # ---- declarations are checked when the module is compiled ----
