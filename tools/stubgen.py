@@ -296,6 +296,7 @@ def vec_stub(decl: dict, forms: list) -> str:
                 by_name[f"{entry['name']}.{m['name']}"] = m
     classes = sorted({form["context"][1].__name__ for form in forms if form["context"]})
     parts = [VEC_HEADER.format(classes=", ".join(classes), aliases=alias_import(decl))]
+    written: set[str] = set()
     for form in forms:
         context = form["context"]
         key = form["scalar"] if context is None else f"{context[1].__name__}.{form['scalar']}"
@@ -338,8 +339,12 @@ def vec_stub(decl: dict, forms: list) -> str:
             items += ([] if "*" in items else ["*"]) + ["errors: _Errors = \"raise\""]
             if series_param and any(i.startswith(f"{series_param}:") for i in items):
                 items = keyword_after_default(items, series_param)
+            text = wrap_call(f"def {form['name']}", items, f" -> {result}: ...") + "\n"
+            if text in written:
+                continue  # a date twin's Series overload is its first form's
+            written.add(text)
             parts.append("@overload\n")
-            parts.append(wrap_call(f"def {form['name']}", items, f" -> {result}: ...") + "\n")
+            parts.append(text)
     parts.append('''
 # Every simulated path: shape (2 * ceil(paths / 2), steps + 1), antithetic pairs (plus path first).
 def simulate_paths(process: Process, x0: float = 100.0, t: float = 1.0, steps: int = 100, paths: int = 1000,
