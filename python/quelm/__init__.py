@@ -20,7 +20,7 @@ else:
     _threads.install(__version__)
     # quelm.vec imports NumPy, so it runs on first use; a plain attribute (no module
     # __getattr__) keeps every quelm.<name> lookup on the interpreter's fast path.
-    vec = _lazy.submodule(_sys.modules[__name__], "vec", needs="numpy")
+    vec = _lazy.submodule(_sys.modules[__name__], "vec")
     if vec is None:
         del vec
     _core._package = _sys.modules[__name__]
