@@ -375,3 +375,42 @@ def test_daemon_threads_computing_at_exit_end_quietly(workers):
         proc = run_python(DAEMON_AT_EXIT, env={"RAYON_NUM_THREADS": workers}, timeout=60)
         assert proc.returncode == 0, proc.stderr
         assert proc.stdout.strip() == "exiting"
+
+
+# Another thread assigns into an object column of option types while a vec call runs
+# without the lock: every call must price its options by the column as it was when the call
+# began (one of the two layouts the other thread writes), never read items it replaced or freed.
+OBJECT_COLUMN_FLIPS = """
+import json, sys, threading, numpy as np, quelm.vec as v
+n = 300_000
+strikes = np.linspace(80.0, 120.0, n)
+layouts = [np.where(np.arange(n) % 2 == k, "call", "put") for k in (0, 1)]
+want = [v.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, k) for k in layouts]
+kinds = layouts[0].astype(object)
+stop = threading.Event()
+flips = 0
+def flip():
+    global flips
+    while not stop.is_set():
+        # new str objects each time: the ones replaced are freed
+        kinds[:] = layouts[(flips + 1) % 2].astype(object)
+        flips += 1
+other = threading.Thread(target=flip)
+other.start()
+mixed = 0
+try:
+    for _ in range(SPINS):
+        got = v.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, kinds)
+        mixed += not any(np.array_equal(got, w) for w in want)
+finally:
+    stop.set()
+    other.join()
+print(json.dumps({"mixed": mixed, "flips": flips}))
+"""
+
+
+@pytest.mark.parametrize("workers", ["1", "2"])
+def test_an_object_column_assigned_into_during_a_call_prices_as_it_was(workers):
+    result = child_result(OBJECT_COLUMN_FLIPS.replace("SPINS", "40"), workers)
+    assert result["flips"] > 0  # the other thread ran
+    assert result["mixed"] == 0, result

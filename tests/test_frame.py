@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import inspect
+import json
 import os
 import re
 import shutil
@@ -53,15 +54,51 @@ def test_hidden_defaults_and_visible_defaults():
 
 
 def test_reimport_shares_the_compiled_module():
-    # A fresh import of the package finds the compiled module already initialised.
+    # A fresh import of the package, after it is dropped from sys.modules, hands back the
+    # package made first (one quelm per process, as there is one compiled module).
     first = sys.modules["quelm"]
     del sys.modules["quelm"]
     try:
         import quelm as again
-        assert again is not first
+        assert again is first and sys.modules["quelm"] is first
         assert again.black_scholes is first.black_scholes
     finally:
         sys.modules["quelm"] = first
+
+
+def test_reimport_in_a_fresh_interpreter_returns_the_first_package(python_subprocess):
+    out = python_subprocess(
+        "import sys, quelm\n"
+        "first = quelm\n"
+        "del sys.modules['quelm']\n"
+        "import quelm\n"
+        "del sys.modules['quelm'], sys.modules['quelm._core']\n"
+        "from quelm import vec\n"
+        "import quelm as third\n"
+        "print(quelm is first, third is first, vec is first.vec, first.__all__ is third.__all__)\n")
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["True"] * 4
+
+
+# The names of the module's first release, in the order it listed them; every name added
+# since follows them.
+FIRST_RELEASE = [
+    "black_scholes", "price", "binomial", "monte_carlo", "lsm", "greeks", "implied_volatility", "barrier_price",
+    "lookback_price", "asian_price", "simulate_process", "stats", "sharpe", "sortino", "max_drawdown",
+    "value_at_risk", "expected_shortfall", "beta", "tracking_error", "info_ratio", "jarque_bera", "acf",
+    "portfolio_value", "twr", "mwr", "allocation", "covariance_matrix", "portfolio_risk", "optimize",
+    "differential_ml", "american_ml", "YieldCurve", "FixedRateBond"]
+
+
+def test_module_docstring_and_the_first_release_order():
+    assert quelm.__doc__ == "The `quelm` Python module."
+    assert quelm.__all__[:34] == ["__version__", *FIRST_RELEASE]
+    assert "vec" not in quelm.__all__
+    # the names since, in registration order: the order of the reference, grouped by section
+    page = (Path(__file__).resolve().parent.parent / "docs" / "api.md").read_text()
+    documented = re.findall(r"^\.\. auto(?:function|class|exception):: (\w+)$", page, re.M)
+    assert quelm.__all__[34:] == [n for n in documented if n not in FIRST_RELEASE]
+    assert [n for n in dir(quelm) if n in quelm.__all__] == sorted(quelm.__all__)
 
 
 def test_subinterpreter_import_fails(python_subprocess):
@@ -452,6 +489,24 @@ def test_debug_interpreter_imports_calls_and_exits_cleanly():
                          env=dict(os.environ, PYTHONPATH=str(DEBUG_BUILD)))
     assert out.returncode == 0, out.stderr
     assert out.stdout.split() == ["8.021352235143176", "0.0016666666666666663", "True"]
+
+
+@pytest.mark.skipif(DEBUG_PYTHON is None or not list(DEBUG_BUILD.glob("quelm/_core*.so")),
+                    reason="needs a debug interpreter and `make debug-python` (a build of quelm for it)")
+def test_debug_interpreter_object_column_assigned_into_during_a_call():
+    # The debug interpreter fills freed memory with a pattern and checks every object it
+    # touches: a call that read the column's str items without the lock while another thread
+    # replaced (and so freed) them would misprice or crash here.
+    from test_concurrency import OBJECT_COLUMN_FLIPS
+
+    if subprocess.run([DEBUG_PYTHON, "-c", "import numpy"], capture_output=True).returncode != 0:
+        pytest.skip("needs NumPy built for the debug interpreter")
+    out = subprocess.run([DEBUG_PYTHON, "-X", "dev", "-c", OBJECT_COLUMN_FLIPS.replace("SPINS", "10")],
+                         capture_output=True, text=True, timeout=600,
+                         env=dict(os.environ, PYTHONPATH=str(DEBUG_BUILD), RAYON_NUM_THREADS="2"))
+    assert out.returncode == 0, out.stderr[-3000:]
+    result = json.loads(out.stdout.strip().splitlines()[-1])
+    assert result["flips"] > 0 and result["mixed"] == 0, result
 
 
 # ---- declarations are checked when the module is compiled ----

@@ -110,6 +110,26 @@ def test_stub_signatures_match_the_module():
                            and not isinstance(getattr(quelm, n), type)])
 
 
+def test_every_class_called_as_itself_has_its_constructor_in_the_stub():
+    # Calendar("uk"), Ois("5Y", 0.03, ...): without an __init__ in the stub a checker rejects
+    # every documented call ("Too many arguments").
+    import inspect
+
+    import quelm
+    tree = ast.parse((ROOT / "python" / "quelm" / "__init__.pyi").read_text())
+    inits = {node.name: item for node in tree.body if isinstance(node, ast.ClassDef)
+             for item in node.body if isinstance(item, ast.FunctionDef) and item.name == "__init__"}
+    called = [n for n in quelm.__all__ if isinstance(getattr(quelm, n), type) and getattr(quelm, n).__text_signature__]
+    assert {"Calendar", "Deposit", "Fra", "Future", "Ois", "Swap", "BondQuote"} <= set(called)
+    assert sorted(inits) == sorted(called)
+    for name in called:
+        stub = inits[name]
+        assert [a.arg for a in stub.args.args][0] == "self" and ast.unparse(stub.returns) == "None", name
+        params = inspect.signature(getattr(quelm, name)).parameters
+        assert [a.arg for a in stub.args.kwonlyargs] == [n for n, p in params.items()
+                                                        if p.kind is inspect.Parameter.KEYWORD_ONLY], name
+
+
 def test_stub_lists_the_public_names_in_registration_order():
     import ast
 
@@ -123,6 +143,8 @@ def test_stub_lists_the_public_names_in_registration_order():
 def _runtime_callables(quelm):
     for name in quelm.__all__:
         obj = getattr(quelm, name)
+        if isinstance(obj, type) and obj.__text_signature__:  # a class called as itself: its __init__
+            yield f"{name}.__init__", obj
         if isinstance(obj, type):
             for attr, member in vars(obj).items():
                 if attr.startswith("_") or not callable(getattr(obj, attr)):

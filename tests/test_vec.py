@@ -273,6 +273,29 @@ def test_long_str_columns_matched_on_the_pool_code_as_one_pass(dtype):
                      vec.greeks(spots[::3].copy(), 100, 0.05, 0.2, 1.0, types[::3].copy())["delta"])
 
 
+@pytest.mark.parametrize("n", [2_000, 30_000])
+def test_past_every_code_for_a_rejection_the_first_bad_element_keeps_its_own_message(n):
+    # 1000 distinct bad option types: errors="nan" marks each (it used to raise "too many
+    # distinct invalid values"), and errors="raise" names the first bad element in order,
+    # whichever order a column's form codes its values in (a categorical sorts them, so the
+    # first bad value here is its last category).
+    pd = pytest.importorskip("pandas")
+    bad = {i: f"bad{i:04d}" for i in range(n // 2, n // 2 + 1000)}
+    bad[n // 4] = "zz first"
+    kinds = [bad.get(i, "put" if i % 3 else "call") for i in range(n)]
+    strikes = np.linspace(80.0, 120.0, n)
+    forms = {"list": kinds, "str array": np.array(kinds), "object array": np.array(kinds, dtype=object),
+             "Categorical": pd.Categorical(kinds), "string Series": pd.Series(kinds, dtype="string")}
+    for name, column in forms.items():
+        got = np.asarray(vec.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, column, errors="nan"), dtype=float)
+        assert np.flatnonzero(np.isnan(got)).tolist() == sorted(bad), name
+        with pytest.raises(quelm.ElementError, match=rf'^at index \({n // 4},\): .*got "zz first"$'):
+            vec.black_scholes(100.0, strikes, 0.05, 0.2, 1.0, column)
+    keep = ~np.isnan(got)
+    assert_same_bits(got[keep], [quelm.black_scholes(100.0, k, 0.05, 0.2, 1.0, o)
+                                 for k, o in zip(strikes[keep], np.array(kinds)[keep])])
+
+
 def test_a_rejected_option_string_fails_its_element_only_with_a_broadcast_spot():
     # One spot for the whole chain, read once per block: a bad string marks its own element
     # and no later one, within a block and across blocks.
@@ -400,6 +423,9 @@ def _column_forms(kinds):
     ["call", "put", "C", "p"] * 3000,
     ["call", "put"] * 6000 + ["P", "straddle", "call", "Put"] * 30,
     ["callable put option"] + ["put", "call"] * 6000,
+    # more distinct bad values than an option has codes for: each still fails its own element
+    [f"bad{i}" for i in range(1000)] + ["call", "put"] * 5,
+    ["call", "put"] * 5000 + [f"x{i}" for i in range(300)] + ["put"] * 100 + [f"y{i}" for i in range(300)],
 ])
 def test_every_form_of_an_option_column_gives_the_scalar_bits(kinds):
     strike = np.linspace(80.0, 120.0, len(kinds))
@@ -451,7 +477,7 @@ def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():
         "except ImportError as e:\n"
         "    print(type(e).__name__, e, '|', e.__cause__)\n"
         "try:\n"
-        "    quelm.vec\n"
+        "    quelm.vec.black_scholes\n"
         "except ImportError as e:\n"
         "    print(type(e).__name__, e)\n"
     )
@@ -462,6 +488,46 @@ def test_import_quelm_leaves_numpy_alone_and_vec_needs_it():
         "ImportError quelm.vec needs NumPy: pip install numpy | numpy hidden",
         "ImportError quelm.vec needs NumPy: pip install numpy",
     ]
+
+
+def test_vec_is_loaded_on_first_use_without_a_package_getattr():
+    # quelm.vec is a plain attribute of the package (a module-level __getattr__ would slow every
+    # quelm.<name> read): NumPy is imported on its first attribute read, once, from any thread.
+    out = run_python(
+        "import sys, threading, quelm\n"
+        "print('__getattr__' in vars(quelm), 'numpy' in sys.modules)\n"
+        "v = quelm.vec\n"
+        "from quelm import vec\n"
+        "print(v is vec, 'numpy' in sys.modules)\n"
+        "got = []\n"
+        "go = threading.Barrier(4)\n"
+        "def use():\n"
+        "    go.wait()\n"
+        "    got.append(vec.black_scholes([100.0, 90.0], 100.0, 0.05, 0.2, 1.0, 'call').tolist())\n"
+        "threads = [threading.Thread(target=use) for _ in range(4)]\n"
+        "[t.start() for t in threads]; [t.join() for t in threads]\n"
+        "print(len(got), all(g == got[0] for g in got), 'numpy' in sys.modules, type(vec).__name__)\n"
+        "print(sys.modules['quelm.vec'] is vec, sorted(vec.__all__) == sorted(n for n in dir(vec) if n in vec.__all__))\n")
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split() == ["False", "False", "True", "False", "4", "True", "True", "module", "True", "True"]
+
+
+def test_package_attribute_reads_take_the_interpreter_fast_path():
+    # CPython specialises a module attribute read only on a module without __getattr__:
+    # quelm.black_scholes(...) as users write it then costs what quelm._core's does.
+    import dis
+    import sys
+
+    if sys.version_info < (3, 11) or sys.version_info >= (3, 14):
+        pytest.skip("the adaptive instruction names are those of CPython 3.11 to 3.13")
+
+    def read():
+        return quelm.black_scholes
+
+    for _ in range(200):
+        read()
+    names = {i.opname for i in dis.get_instructions(read, adaptive=True)}
+    assert "LOAD_ATTR_MODULE" in names, names
 
 
 def test_vec_reached_as_attribute_and_submodule():

@@ -50,6 +50,7 @@ VEC_HEADER = f'''"""Type information for quelm.vec, the array API (NumPy require
 from typing import Any, Literal, Protocol, overload
 
 import numpy as np
+import pandas as pd
 from numpy.typing import NDArray
 
 from quelm import {{classes}}
@@ -68,8 +69,9 @@ _Counts = int | _Many
 _Dates = DateLike | NDArray[np.datetime64] | _Many
 _Errors = Literal["raise", "nan"]
 _Axis = Literal[0, 1, -1, -2]
-# An ndarray of the broadcast shape (a pandas Series when an input is one).
+# An ndarray of the broadcast shape; a pandas Series (its index) when an input is one.
 _Array = NDArray[np.float64]
+_Labelled = pd.Series[float]
 
 GREEK_KEYS: tuple[str, ...]
 '''
@@ -189,6 +191,10 @@ def docstring(text: str, indent: str) -> str:
 
 def class_text(c: dict) -> str:
     out = [f"class {c['name']}:\n", docstring(c["doc"], "    ")]
+    if c.get("constructor"):  # declared like a static method named as the class: its parameters are __init__'s
+        where = f"{c['name']}()"
+        items = signature_items(c["constructor"], where, "self")
+        out.append(wrap_call("def __init__", items, " -> None: ...", "    ") + "\n")
     for g in c["getters"]:
         out.append(f"    @property\n    def {g['name']}(self) -> {g['annotation']}: ...\n")
     for m in c["methods"]:
@@ -256,6 +262,30 @@ def _literal_line(option: dict) -> str:
 
 # --- the array API's stub ----------------------------------------------------------------------
 
+def element_type(kind: str, optional: bool, annotation: str, series_param: str | None, name: str) -> str:
+    """A parameter's type in one overload of an element form: scalar (series_param None), any
+    array ("") or, for the parameter named series_param, a pandas Series."""
+    if series_param == name:
+        return "pd.Series[Any]"
+    scalar = series_param is None
+    if kind == "date":
+        return ("DateLike" if scalar else "_Dates") + (" | None" if optional else "")
+    if kind == "option":
+        return annotation if scalar else f"{annotation} | _Many"
+    if kind == "count":
+        return "int" if scalar else "_Counts"
+    return "float" if scalar else "_Reals"
+
+
+def keyword_after_default(items: list[str], series_param: str) -> list[str]:
+    """A parameter without a default may not follow one with a default: when the Series
+    parameter does, it and the parameters after it become keyword-only."""
+    at = next(i for i, item in enumerate(items) if item.startswith(f"{series_param}:"))
+    if "*" in items[:at] or not any(" = " in item for item in items[:at]):
+        return items
+    rest = [item for item in items[at:] if item != "*"]
+    return items[:at] + ["*"] + rest
+
 def vec_stub(decl: dict, forms: list) -> str:
     by_name = {}
     for entry in decl["names"]:
@@ -266,6 +296,7 @@ def vec_stub(decl: dict, forms: list) -> str:
                 by_name[f"{entry['name']}.{m['name']}"] = m
     classes = sorted({form["context"][1].__name__ for form in forms if form["context"]})
     parts = [VEC_HEADER.format(classes=", ".join(classes), aliases=alias_import(decl))]
+    written: set[str] = set()
     for form in forms:
         context = form["context"]
         key = form["scalar"] if context is None else f"{context[1].__name__}.{form['scalar']}"
@@ -289,26 +320,31 @@ def vec_stub(decl: dict, forms: list) -> str:
             continue
         one = "float" if keys is None else f"dict[{literal(keys)}, float]"
         many = "_Array" if keys is None else f"dict[{literal(keys)}, _Array]"
-        for scalar_overload in (True, False):
+        labelled = "_Labelled" if keys is None else f"dict[{literal(keys)}, _Labelled]"
+        # All scalars give a float; a pandas Series in any one parameter a Series (the first
+        # overload that matches wins, so these come before the plain array overload).
+        overloads = [(None, one)] + [(p[0], labelled) for p in form["params"]] + [("", many)]
+        for series_param, result in overloads:
             items = list(head)
             for name, kind, optional, default, keyword_only in form["params"]:
                 if keyword_only and "*" not in items:
                     items.append("*")
-                if kind == "date":
-                    t = ("DateLike" if scalar_overload else "_Dates") + (" | None" if optional else "")
-                elif kind == "option":
-                    t = annotations[name] if scalar_overload else f"{annotations[name]} | _Many"
-                elif kind == "count":
-                    t = "int" if scalar_overload else "_Counts"
-                else:
-                    t = "float" if scalar_overload else "_Reals"
+                t = element_type(kind, optional, annotations[name], series_param, name)
                 value = defaults[name]
                 if value == "...":
                     value = default
-                items.append(f"{name}: {t}" + (f" = {value}" if default is not None else ""))
+                # the Series parameter has no default: the call must pass it
+                shown = default is not None and name != series_param
+                items.append(f"{name}: {t}" + (f" = {value}" if shown else ""))
             items += ([] if "*" in items else ["*"]) + ["errors: _Errors = \"raise\""]
+            if series_param and any(i.startswith(f"{series_param}:") for i in items):
+                items = keyword_after_default(items, series_param)
+            text = wrap_call(f"def {form['name']}", items, f" -> {result}: ...") + "\n"
+            if text in written:
+                continue  # a date twin's Series overload is its first form's
+            written.add(text)
             parts.append("@overload\n")
-            parts.append(wrap_call(f"def {form['name']}", items, f" -> {one if scalar_overload else many}: ...") + "\n")
+            parts.append(text)
     parts.append('''
 # Every simulated path: shape (2 * ceil(paths / 2), steps + 1), antithetic pairs (plus path first).
 def simulate_paths(process: Process, x0: float = 100.0, t: float = 1.0, steps: int = 100, paths: int = 1000,
@@ -369,7 +405,8 @@ stub), not at run time.
 def api_reference(decl: dict) -> str:
     parts = [API_HEADER]
     section = None
-    for entry in decl["names"]:
+    # The module leads with the first release's names; the reference lists them by section.
+    for entry in sorted(decl["names"], key=lambda e: e["registration_order"]):
         if entry["section"] != section:
             if section is not None:
                 parts.append("```\n")

@@ -1,22 +1,28 @@
-"""quelm: quantitative-finance analytics in C++ (options, processes, statistics, portfolios,
-curves and bonds). The functions live in the compiled `quelm._core`; `quelm.vec` (NumPy)
-holds their array forms and is imported on first use."""
-__version__ = "0.1.0"
+"""The `quelm` Python module."""
+import sys as _sys
 
-from quelm import _threads
-from quelm._core import *  # noqa: F403 - the compiled functions and classes, in public order
-from quelm._core import InternalFault, __all__ as _public
+from quelm import _core
 
-__all__ = ["__version__", *_public]
+if getattr(_core, "_package", None) is not None:
+    # Imported again after `del sys.modules["quelm"]`: hand back the package made the first
+    # time (the import statement binds what sys.modules holds once this file has run), so
+    # there is one quelm per process, as there is one compiled module.
+    _sys.modules[__name__] = _core._package
+else:
+    __version__ = "0.1.0"
 
-_threads.install(__version__)
-del _threads, _public
+    from quelm import _lazy, _threads
+    from quelm._core import *  # noqa: F403 - the compiled functions and classes, in public order
+    from quelm._core import InternalFault, __all__ as _public
 
+    __all__ = ["__version__", *_public]
 
-def __getattr__(name: str):
-    # quelm.vec imports NumPy, so only on first use
-    if name == "vec":
-        import importlib
-
-        return importlib.import_module("quelm.vec")
-    raise AttributeError(f"module 'quelm' has no attribute '{name}'")
+    _threads.install(__version__)
+    # quelm.vec imports NumPy, so it runs on first use; a plain attribute (no module
+    # __getattr__) keeps every quelm.<name> lookup on the interpreter's fast path.
+    vec = _lazy.submodule(_sys.modules[__name__], "vec")
+    if vec is None:
+        del vec
+    _core._package = _sys.modules[__name__]
+    del _lazy, _threads, _public
+del _sys

@@ -2,6 +2,7 @@
 from typing import Any, Literal, Protocol, overload
 
 import numpy as np
+import pandas as pd
 from numpy.typing import NDArray
 
 from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
@@ -22,13 +23,40 @@ _Counts = int | _Many
 _Dates = DateLike | NDArray[np.datetime64] | _Many
 _Errors = Literal["raise", "nan"]
 _Axis = Literal[0, 1, -1, -2]
-# An ndarray of the broadcast shape (a pandas Series when an input is one).
+# An ndarray of the broadcast shape; a pandas Series (its index) when an input is one.
 _Array = NDArray[np.float64]
+_Labelled = pd.Series[float]
 
 GREEK_KEYS: tuple[str, ...]
 @overload
 def black_scholes(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
                   dividend_yield: float = 0.0, *, errors: _Errors = "raise") -> float: ...
+@overload
+def black_scholes(spot: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black_scholes(spot: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black_scholes(spot: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black_scholes(spot: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black_scholes(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black_scholes(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any],
+                  dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black_scholes(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+                  dividend_yield: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def black_scholes(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
                   dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Array: ...
@@ -36,6 +64,34 @@ def black_scholes(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _R
 def greeks(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
            dividend_yield: float = 0.0, *,
            errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], float]: ...
+@overload
+def greeks(spot: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+           dividend_yield: _Reals = 0.0, *,
+           errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], _Labelled]: ...
+@overload
+def greeks(spot: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+           dividend_yield: _Reals = 0.0, *,
+           errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], _Labelled]: ...
+@overload
+def greeks(spot: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+           dividend_yield: _Reals = 0.0, *,
+           errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], _Labelled]: ...
+@overload
+def greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals, option_type: OptionType | _Many,
+           dividend_yield: _Reals = 0.0, *,
+           errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], _Labelled]: ...
+@overload
+def greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any], option_type: OptionType | _Many,
+           dividend_yield: _Reals = 0.0, *,
+           errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], _Labelled]: ...
+@overload
+def greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any],
+           dividend_yield: _Reals = 0.0, *,
+           errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], _Labelled]: ...
+@overload
+def greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+           dividend_yield: pd.Series[Any], *,
+           errors: _Errors = "raise") -> dict[Literal["delta", "gamma", "vega", "theta", "rho"], _Labelled]: ...
 @overload
 def greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
            dividend_yield: _Reals = 0.0, *,
@@ -45,6 +101,38 @@ def implied_volatility(market_price: float, spot: float, strike: float, rate: fl
                        dividend_yield: float = 0.0, *, method: ImpliedVolMethod = "newton",
                        errors: _Errors = "raise") -> float: ...
 @overload
+def implied_volatility(market_price: pd.Series[Any], spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                       option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                       method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def implied_volatility(market_price: _Reals, spot: pd.Series[Any], strike: _Reals, rate: _Reals, t: _Reals,
+                       option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                       method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def implied_volatility(market_price: _Reals, spot: _Reals, strike: pd.Series[Any], rate: _Reals, t: _Reals,
+                       option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                       method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: pd.Series[Any], t: _Reals,
+                       option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                       method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: pd.Series[Any],
+                       option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                       method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                       option_type: pd.Series[Any], dividend_yield: _Reals = 0.0, *,
+                       method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                       option_type: OptionType | _Many, dividend_yield: pd.Series[Any], *,
+                       method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                       option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *, method: pd.Series[Any],
+                       errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
                        option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
                        method: ImpliedVolMethod | _Many = "newton", errors: _Errors = "raise") -> _Array: ...
@@ -52,6 +140,42 @@ def implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate:
 def binomial(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
              style: ExerciseStyle = "european", steps: int = 1000, dividend_yield: float = 0.0, *,
              errors: _Errors = "raise") -> float: ...
+@overload
+def binomial(spot: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, style: ExerciseStyle | _Many = "european", steps: _Counts = 1000,
+             dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def binomial(spot: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, style: ExerciseStyle | _Many = "european", steps: _Counts = 1000,
+             dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def binomial(spot: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, style: ExerciseStyle | _Many = "european", steps: _Counts = 1000,
+             dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def binomial(spot: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+             option_type: OptionType | _Many, style: ExerciseStyle | _Many = "european", steps: _Counts = 1000,
+             dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def binomial(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+             option_type: OptionType | _Many, style: ExerciseStyle | _Many = "european", steps: _Counts = 1000,
+             dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def binomial(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any],
+             style: ExerciseStyle | _Many = "european", steps: _Counts = 1000, dividend_yield: _Reals = 0.0, *,
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def binomial(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             style: pd.Series[Any], steps: _Counts = 1000, dividend_yield: _Reals = 0.0, *,
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def binomial(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             style: ExerciseStyle | _Many = "european", *, steps: pd.Series[Any], dividend_yield: _Reals = 0.0,
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def binomial(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             style: ExerciseStyle | _Many = "european", steps: _Counts = 1000, *, dividend_yield: pd.Series[Any],
+             errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def binomial(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
              style: ExerciseStyle | _Many = "european", steps: _Counts = 1000, dividend_yield: _Reals = 0.0, *,
@@ -61,12 +185,80 @@ def barrier_price(spot: float, strike: float, rate: float, vol: float, t: float,
                   barrier_type: BarrierType, barrier: float, dividend_yield: float = 0.0, *,
                   errors: _Errors = "raise") -> float: ...
 @overload
+def barrier_price(spot: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, barrier_type: BarrierType | _Many, barrier: _Reals,
+                  dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def barrier_price(spot: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, barrier_type: BarrierType | _Many, barrier: _Reals,
+                  dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def barrier_price(spot: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, barrier_type: BarrierType | _Many, barrier: _Reals,
+                  dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def barrier_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+                  option_type: OptionType | _Many, barrier_type: BarrierType | _Many, barrier: _Reals,
+                  dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def barrier_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+                  option_type: OptionType | _Many, barrier_type: BarrierType | _Many, barrier: _Reals,
+                  dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def barrier_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any],
+                  barrier_type: BarrierType | _Many, barrier: _Reals, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def barrier_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+                  barrier_type: pd.Series[Any], barrier: _Reals, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def barrier_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+                  barrier_type: BarrierType | _Many, barrier: pd.Series[Any], dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def barrier_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+                  barrier_type: BarrierType | _Many, barrier: _Reals, dividend_yield: pd.Series[Any], *,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def barrier_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
                   barrier_type: BarrierType | _Many, barrier: _Reals, dividend_yield: _Reals = 0.0, *,
                   errors: _Errors = "raise") -> _Array: ...
 @overload
 def lookback_price(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
                    strike_type: StrikeType, dividend_yield: float = 0.0, *, errors: _Errors = "raise") -> float: ...
+@overload
+def lookback_price(spot: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                   option_type: OptionType | _Many, strike_type: StrikeType | _Many, dividend_yield: _Reals = 0.0, *,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def lookback_price(spot: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+                   option_type: OptionType | _Many, strike_type: StrikeType | _Many, dividend_yield: _Reals = 0.0, *,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def lookback_price(spot: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+                   option_type: OptionType | _Many, strike_type: StrikeType | _Many, dividend_yield: _Reals = 0.0, *,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def lookback_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+                   option_type: OptionType | _Many, strike_type: StrikeType | _Many, dividend_yield: _Reals = 0.0, *,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def lookback_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+                   option_type: OptionType | _Many, strike_type: StrikeType | _Many, dividend_yield: _Reals = 0.0, *,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def lookback_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any],
+                   strike_type: StrikeType | _Many, dividend_yield: _Reals = 0.0, *,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def lookback_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+                   strike_type: pd.Series[Any], dividend_yield: _Reals = 0.0, *,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def lookback_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+                   strike_type: StrikeType | _Many, dividend_yield: pd.Series[Any], *,
+                   errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def lookback_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
                    strike_type: StrikeType | _Many, dividend_yield: _Reals = 0.0, *,
@@ -75,11 +267,47 @@ def lookback_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _
 def black76(forward: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType, *,
             errors: _Errors = "raise") -> float: ...
 @overload
+def black76(forward: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+            option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76(forward: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+            option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76(forward: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+            option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76(forward: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+            option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76(forward: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+            option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76(forward: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any], *,
+            errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def black76(forward: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many, *,
             errors: _Errors = "raise") -> _Array: ...
 @overload
 def black76_implied_volatility(market_price: float, forward: float, strike: float, rate: float, t: float,
                                option_type: OptionType, *, errors: _Errors = "raise") -> float: ...
+@overload
+def black76_implied_volatility(market_price: pd.Series[Any], forward: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                               option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76_implied_volatility(market_price: _Reals, forward: pd.Series[Any], strike: _Reals, rate: _Reals, t: _Reals,
+                               option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76_implied_volatility(market_price: _Reals, forward: _Reals, strike: pd.Series[Any], rate: _Reals, t: _Reals,
+                               option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: pd.Series[Any], t: _Reals,
+                               option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: _Reals, t: pd.Series[Any],
+                               option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def black76_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                               option_type: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def black76_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
                                option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Array: ...
@@ -87,11 +315,52 @@ def black76_implied_volatility(market_price: _Reals, forward: _Reals, strike: _R
 def bachelier(forward: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType, *,
               errors: _Errors = "raise") -> float: ...
 @overload
+def bachelier(forward: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+              option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier(forward: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+              option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier(forward: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+              option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier(forward: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+              option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier(forward: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+              option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier(forward: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any], *,
+              errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def bachelier(forward: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
               *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def bachelier_implied_volatility(market_price: float, forward: float, strike: float, rate: float, t: float,
                                  option_type: OptionType, *, errors: _Errors = "raise") -> float: ...
+@overload
+def bachelier_implied_volatility(market_price: pd.Series[Any], forward: _Reals, strike: _Reals, rate: _Reals,
+                                 t: _Reals, option_type: OptionType | _Many, *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier_implied_volatility(market_price: _Reals, forward: pd.Series[Any], strike: _Reals, rate: _Reals,
+                                 t: _Reals, option_type: OptionType | _Many, *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier_implied_volatility(market_price: _Reals, forward: _Reals, strike: pd.Series[Any], rate: _Reals,
+                                 t: _Reals, option_type: OptionType | _Many, *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: pd.Series[Any],
+                                 t: _Reals, option_type: OptionType | _Many, *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: _Reals,
+                                 t: pd.Series[Any], option_type: OptionType | _Many, *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def bachelier_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                                 option_type: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def bachelier_implied_volatility(market_price: _Reals, forward: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
                                  option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Array: ...
@@ -100,6 +369,34 @@ def higher_greeks(spot: float, strike: float, rate: float, vol: float, t: float,
                   dividend_yield: float = 0.0, *,
                   errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], float]: ...
 @overload
+def higher_greeks(spot: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Labelled]: ...
+@overload
+def higher_greeks(spot: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Labelled]: ...
+@overload
+def higher_greeks(spot: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Labelled]: ...
+@overload
+def higher_greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Labelled]: ...
+@overload
+def higher_greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+                  option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Labelled]: ...
+@overload
+def higher_greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any],
+                  dividend_yield: _Reals = 0.0, *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Labelled]: ...
+@overload
+def higher_greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+                  dividend_yield: pd.Series[Any], *,
+                  errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Labelled]: ...
+@overload
 def higher_greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
                   dividend_yield: _Reals = 0.0, *,
                   errors: _Errors = "raise") -> dict[Literal["vanna", "volga", "charm", "veta", "speed", "zomma", "color", "ultima"], _Array]: ...
@@ -107,6 +404,45 @@ def higher_greeks(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _R
 def american_approximation(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
                            dividend_yield: float = 0.0, method: AmericanApproximation = "bjerksund-stensland", *,
                            errors: _Errors = "raise") -> float: ...
+@overload
+def american_approximation(spot: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                           option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                           method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_approximation(spot: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+                           option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                           method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_approximation(spot: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+                           option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                           method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_approximation(spot: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+                           option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                           method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_approximation(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+                           option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                           method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_approximation(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                           option_type: pd.Series[Any], dividend_yield: _Reals = 0.0,
+                           method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_approximation(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                           option_type: OptionType | _Many, dividend_yield: pd.Series[Any],
+                           method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                           errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_approximation(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+                           option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *, method: pd.Series[Any],
+                           errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def american_approximation(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
                            option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
@@ -117,6 +453,45 @@ def american_implied_volatility(market_price: float, spot: float, strike: float,
                                 option_type: OptionType, dividend_yield: float = 0.0,
                                 method: AmericanApproximation = "bjerksund-stensland", *,
                                 errors: _Errors = "raise") -> float: ...
+@overload
+def american_implied_volatility(market_price: pd.Series[Any], spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                                option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                                method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_implied_volatility(market_price: _Reals, spot: pd.Series[Any], strike: _Reals, rate: _Reals, t: _Reals,
+                                option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                                method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_implied_volatility(market_price: _Reals, spot: _Reals, strike: pd.Series[Any], rate: _Reals, t: _Reals,
+                                option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                                method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: pd.Series[Any], t: _Reals,
+                                option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                                method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: pd.Series[Any],
+                                option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
+                                method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                                option_type: pd.Series[Any], dividend_yield: _Reals = 0.0,
+                                method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                                option_type: OptionType | _Many, dividend_yield: pd.Series[Any],
+                                method: AmericanApproximation | _Many = "bjerksund-stensland", *,
+                                errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def american_implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
+                                option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+                                method: pd.Series[Any], errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def american_implied_volatility(market_price: _Reals, spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals,
                                 option_type: OptionType | _Many, dividend_yield: _Reals = 0.0,
@@ -146,6 +521,50 @@ def heston_price(spot: float, strike: float, rate: float, t: float, option_type:
                  theta: float, xi: float, rho: float, dividend_yield: float = 0.0, *,
                  errors: _Errors = "raise") -> float: ...
 @overload
+def heston_price(spot: pd.Series[Any], strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many,
+                 v0: _Reals, kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: pd.Series[Any], rate: _Reals, t: _Reals, option_type: OptionType | _Many,
+                 v0: _Reals, kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: pd.Series[Any], t: _Reals, option_type: OptionType | _Many,
+                 v0: _Reals, kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: pd.Series[Any], option_type: OptionType | _Many,
+                 v0: _Reals, kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: pd.Series[Any], v0: _Reals,
+                 kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many,
+                 v0: pd.Series[Any], kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals,
+                 dividend_yield: _Reals = 0.0, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                 kappa: pd.Series[Any], theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                 kappa: _Reals, theta: pd.Series[Any], xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                 kappa: _Reals, theta: _Reals, xi: pd.Series[Any], rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                 kappa: _Reals, theta: _Reals, xi: _Reals, rho: pd.Series[Any], dividend_yield: _Reals = 0.0, *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                 kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: pd.Series[Any], *,
+                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
                  kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
                  errors: _Errors = "raise") -> _Array: ...
@@ -153,26 +572,105 @@ def heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_t
 def sabr_vol(forward: float, strike: float, t: float, alpha: float, beta: float, rho: float, nu: float, *,
              errors: _Errors = "raise") -> float: ...
 @overload
+def sabr_vol(forward: pd.Series[Any], strike: _Reals, t: _Reals, alpha: _Reals, beta: _Reals, rho: _Reals, nu: _Reals,
+             *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def sabr_vol(forward: _Reals, strike: pd.Series[Any], t: _Reals, alpha: _Reals, beta: _Reals, rho: _Reals, nu: _Reals,
+             *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def sabr_vol(forward: _Reals, strike: _Reals, t: pd.Series[Any], alpha: _Reals, beta: _Reals, rho: _Reals, nu: _Reals,
+             *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def sabr_vol(forward: _Reals, strike: _Reals, t: _Reals, alpha: pd.Series[Any], beta: _Reals, rho: _Reals, nu: _Reals,
+             *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def sabr_vol(forward: _Reals, strike: _Reals, t: _Reals, alpha: _Reals, beta: pd.Series[Any], rho: _Reals, nu: _Reals,
+             *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def sabr_vol(forward: _Reals, strike: _Reals, t: _Reals, alpha: _Reals, beta: _Reals, rho: pd.Series[Any], nu: _Reals,
+             *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def sabr_vol(forward: _Reals, strike: _Reals, t: _Reals, alpha: _Reals, beta: _Reals, rho: _Reals, nu: pd.Series[Any],
+             *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def sabr_vol(forward: _Reals, strike: _Reals, t: _Reals, alpha: _Reals, beta: _Reals, rho: _Reals, nu: _Reals, *,
              errors: _Errors = "raise") -> _Array: ...
 @overload
 def svi_vol(forward: float, strike: float, t: float, a: float, b: float, rho: float, m: float, sigma: float, *,
             errors: _Errors = "raise") -> float: ...
 @overload
+def svi_vol(forward: pd.Series[Any], strike: _Reals, t: _Reals, a: _Reals, b: _Reals, rho: _Reals, m: _Reals,
+            sigma: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def svi_vol(forward: _Reals, strike: pd.Series[Any], t: _Reals, a: _Reals, b: _Reals, rho: _Reals, m: _Reals,
+            sigma: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def svi_vol(forward: _Reals, strike: _Reals, t: pd.Series[Any], a: _Reals, b: _Reals, rho: _Reals, m: _Reals,
+            sigma: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def svi_vol(forward: _Reals, strike: _Reals, t: _Reals, a: pd.Series[Any], b: _Reals, rho: _Reals, m: _Reals,
+            sigma: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def svi_vol(forward: _Reals, strike: _Reals, t: _Reals, a: _Reals, b: pd.Series[Any], rho: _Reals, m: _Reals,
+            sigma: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def svi_vol(forward: _Reals, strike: _Reals, t: _Reals, a: _Reals, b: _Reals, rho: pd.Series[Any], m: _Reals,
+            sigma: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def svi_vol(forward: _Reals, strike: _Reals, t: _Reals, a: _Reals, b: _Reals, rho: _Reals, m: pd.Series[Any],
+            sigma: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def svi_vol(forward: _Reals, strike: _Reals, t: _Reals, a: _Reals, b: _Reals, rho: _Reals, m: _Reals,
+            sigma: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def svi_vol(forward: _Reals, strike: _Reals, t: _Reals, a: _Reals, b: _Reals, rho: _Reals, m: _Reals, sigma: _Reals, *,
             errors: _Errors = "raise") -> _Array: ...
 @overload
 def surface_vol(surface: VolSurface, strike: float, t: float, *, errors: _Errors = "raise") -> float: ...
 @overload
+def surface_vol(surface: VolSurface, strike: pd.Series[Any], t: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def surface_vol(surface: VolSurface, strike: _Reals, t: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def surface_vol(surface: VolSurface, strike: _Reals, t: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def surface_local_vol(surface: VolSurface, strike: float, t: float, *, errors: _Errors = "raise") -> float: ...
+@overload
+def surface_local_vol(surface: VolSurface, strike: pd.Series[Any], t: _Reals, *,
+                      errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def surface_local_vol(surface: VolSurface, strike: _Reals, t: pd.Series[Any], *,
+                      errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def surface_local_vol(surface: VolSurface, strike: _Reals, t: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def year_fraction(start: DateLike, end: DateLike, day_count: str, *, ref_start: DateLike | None = None,
                   ref_end: DateLike | None = None, termination: DateLike | None = None,
                   errors: _Errors = "raise") -> float: ...
+@overload
+def year_fraction(start: pd.Series[Any], end: _Dates, day_count: str | _Many, *, ref_start: _Dates | None = None,
+                  ref_end: _Dates | None = None, termination: _Dates | None = None,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def year_fraction(start: _Dates, end: pd.Series[Any], day_count: str | _Many, *, ref_start: _Dates | None = None,
+                  ref_end: _Dates | None = None, termination: _Dates | None = None,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def year_fraction(start: _Dates, end: _Dates, day_count: pd.Series[Any], *, ref_start: _Dates | None = None,
+                  ref_end: _Dates | None = None, termination: _Dates | None = None,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def year_fraction(start: _Dates, end: _Dates, day_count: str | _Many, *, ref_start: pd.Series[Any],
+                  ref_end: _Dates | None = None, termination: _Dates | None = None,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def year_fraction(start: _Dates, end: _Dates, day_count: str | _Many, *, ref_start: _Dates | None = None,
+                  ref_end: pd.Series[Any], termination: _Dates | None = None,
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def year_fraction(start: _Dates, end: _Dates, day_count: str | _Many, *, ref_start: _Dates | None = None,
+                  ref_end: _Dates | None = None, termination: pd.Series[Any],
+                  errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def year_fraction(start: _Dates, end: _Dates, day_count: str | _Many, *, ref_start: _Dates | None = None,
                   ref_end: _Dates | None = None, termination: _Dates | None = None,
@@ -181,18 +679,36 @@ def year_fraction(start: _Dates, end: _Dates, day_count: str | _Many, *, ref_sta
 def day_count(start: DateLike, end: DateLike, day_count: str, *, termination: DateLike | None = None,
               errors: _Errors = "raise") -> float: ...
 @overload
+def day_count(start: pd.Series[Any], end: _Dates, day_count: str | _Many, *, termination: _Dates | None = None,
+              errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def day_count(start: _Dates, end: pd.Series[Any], day_count: str | _Many, *, termination: _Dates | None = None,
+              errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def day_count(start: _Dates, end: _Dates, day_count: pd.Series[Any], *, termination: _Dates | None = None,
+              errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def day_count(start: _Dates, end: _Dates, day_count: str | _Many, *, termination: pd.Series[Any],
+              errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def day_count(start: _Dates, end: _Dates, day_count: str | _Many, *, termination: _Dates | None = None,
               errors: _Errors = "raise") -> _Array: ...
 @overload
 def bond_price(bond: FixedRateBond, y: float, *, errors: _Errors = "raise") -> float: ...
 @overload
+def bond_price(bond: FixedRateBond, y: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def bond_price(bond: FixedRateBond, y: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def bond_yield(bond: FixedRateBond, clean_price: float, *, errors: _Errors = "raise") -> float: ...
 @overload
+def bond_yield(bond: FixedRateBond, clean_price: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def bond_yield(bond: FixedRateBond, clean_price: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def discount(curve: YieldCurve, t: float, *, errors: _Errors = "raise") -> float: ...
+@overload
+def discount(curve: YieldCurve, t: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def discount(curve: YieldCurve, t: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
@@ -202,6 +718,8 @@ def discount(curve: YieldCurve, t: _Dates, *, errors: _Errors = "raise") -> _Arr
 @overload
 def zero_rate(curve: YieldCurve, t: float, *, errors: _Errors = "raise") -> float: ...
 @overload
+def zero_rate(curve: YieldCurve, t: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def zero_rate(curve: YieldCurve, t: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def zero_rate(curve: YieldCurve, t: DateLike, *, errors: _Errors = "raise") -> float: ...
@@ -210,30 +728,62 @@ def zero_rate(curve: YieldCurve, t: _Dates, *, errors: _Errors = "raise") -> _Ar
 @overload
 def forward_rate(curve: YieldCurve, t1: float, t2: float, *, errors: _Errors = "raise") -> float: ...
 @overload
+def forward_rate(curve: YieldCurve, t1: pd.Series[Any], t2: _Reals, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def forward_rate(curve: YieldCurve, t1: _Reals, t2: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def forward_rate(curve: YieldCurve, t1: _Reals, t2: _Reals, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def forward_rate(curve: YieldCurve, t1: DateLike, t2: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def forward_rate(curve: YieldCurve, t1: pd.Series[Any], t2: _Dates, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def forward_rate(curve: YieldCurve, t1: _Dates, t2: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def forward_rate(curve: YieldCurve, t1: _Dates, t2: _Dates, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def dated_bond_accrued(bond: DatedBond, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
 @overload
+def dated_bond_accrued(bond: DatedBond, settle: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def dated_bond_accrued(bond: DatedBond, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def dated_bond_dirty_price(bond: DatedBond, y: float, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_dirty_price(bond: DatedBond, y: pd.Series[Any], settle: _Dates, *,
+                           errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def dated_bond_dirty_price(bond: DatedBond, y: _Reals, settle: pd.Series[Any], *,
+                           errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def dated_bond_dirty_price(bond: DatedBond, y: _Reals, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def dated_bond_price(bond: DatedBond, y: float, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
 @overload
+def dated_bond_price(bond: DatedBond, y: pd.Series[Any], settle: _Dates, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def dated_bond_price(bond: DatedBond, y: _Reals, settle: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def dated_bond_price(bond: DatedBond, y: _Reals, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def dated_bond_yield(bond: DatedBond, clean_price: float, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_yield(bond: DatedBond, clean_price: pd.Series[Any], settle: _Dates, *,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def dated_bond_yield(bond: DatedBond, clean_price: _Reals, settle: pd.Series[Any], *,
+                     errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def dated_bond_yield(bond: DatedBond, clean_price: _Reals, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
 @overload
 def dated_bond_macaulay_duration(bond: DatedBond, y: float, settle: DateLike, *,
                                  errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_macaulay_duration(bond: DatedBond, y: pd.Series[Any], settle: _Dates, *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def dated_bond_macaulay_duration(bond: DatedBond, y: _Reals, settle: pd.Series[Any], *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def dated_bond_macaulay_duration(bond: DatedBond, y: _Reals, settle: _Dates, *,
                                  errors: _Errors = "raise") -> _Array: ...
@@ -241,10 +791,22 @@ def dated_bond_macaulay_duration(bond: DatedBond, y: _Reals, settle: _Dates, *,
 def dated_bond_modified_duration(bond: DatedBond, y: float, settle: DateLike, *,
                                  errors: _Errors = "raise") -> float: ...
 @overload
+def dated_bond_modified_duration(bond: DatedBond, y: pd.Series[Any], settle: _Dates, *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def dated_bond_modified_duration(bond: DatedBond, y: _Reals, settle: pd.Series[Any], *,
+                                 errors: _Errors = "raise") -> _Labelled: ...
+@overload
 def dated_bond_modified_duration(bond: DatedBond, y: _Reals, settle: _Dates, *,
                                  errors: _Errors = "raise") -> _Array: ...
 @overload
 def dated_bond_convexity(bond: DatedBond, y: float, settle: DateLike, *, errors: _Errors = "raise") -> float: ...
+@overload
+def dated_bond_convexity(bond: DatedBond, y: pd.Series[Any], settle: _Dates, *,
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def dated_bond_convexity(bond: DatedBond, y: _Reals, settle: pd.Series[Any], *,
+                         errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def dated_bond_convexity(bond: DatedBond, y: _Reals, settle: _Dates, *, errors: _Errors = "raise") -> _Array: ...
 

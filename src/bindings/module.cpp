@@ -48,11 +48,19 @@ PyObject* create_module() {
     // The functions belong to the package, where users find them (reprs, docs, pickles).
     Ref name(PyUnicode_InternFromString("quelm"));
     if (!name) return nullptr;
+    // The array forms in registration order (a class's with its type), then the names in
+    // the module's order.
     for (const PublicEntry& e : public_entries()) {
+        if (e.function != nullptr) {
+            vec::add_form(*e.function->def);
+        } else if (e.make_class() == nullptr) {
+            return nullptr;
+        }
+    }
+    for (const PublicEntry& e : module_entries()) {
         if (e.function != nullptr) {
             PyMethodDef* m = make_method(*e.function, nullptr, 0);
             if (m == nullptr) return nullptr;
-            vec::add_form(*e.function->def);
             Ref f(PyCFunction_NewEx(m, nullptr, name.get()));
             if (e.section == Section::Private) {
                 if (!f || PyModule_AddObjectRef(module.get(), m->ml_name, f.get()) < 0) return nullptr;

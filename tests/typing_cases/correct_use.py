@@ -108,3 +108,31 @@ puts = vec.black_scholes(100.0, pd.Series(strikes), 0.05, 0.2, 1.0, kind, divide
 spread = prices_grid - np.asarray(puts)
 scalar_again: float = quelm.black_scholes(100, 100, 0.05, 0.2, 1.0, kind) + quelm.binomial(
     100, 100, 0.05, 0.2, 1.0, "Call", "AMERICAN", 50)
+
+# Every public class built through its constructor or static constructors.
+import datetime  # noqa: E402
+
+uk = quelm.Calendar("uk")
+london: quelm.Calendar = quelm.Calendar(uk).with_holidays([datetime.date(2024, 12, 27)])
+business: bool = london.is_business_day("2024-12-27")
+deposit = quelm.Deposit("3M", 0.0410, calendar=uk, settlement_days=2)
+fra = quelm.Fra("3M", "6M", 0.0405, convention="following")
+future = quelm.Future("2025-03-19", 95.90, convexity=0.0001)
+ois = quelm.Ois("1Y", 0.0390, payment_frequency=1)
+swap = quelm.Swap("2Y", 0.0380, fixed_frequency=1, float_tenor="6M")
+dated = quelm.FixedRateBond.dated("2024-01-15", "2029-01-15", 0.04, frequency=2, calendar="weekends")
+quote_of_bond = quelm.BondQuote(dated, 99.25)
+market = quelm.YieldCurve.bootstrap("2025-01-02", [deposit, fra, ois, swap], interp="log-linear")
+par: float = deposit.par_rate(market) + swap.par_rate(market) + dated.clean_price_at(0.04, "2025-01-06")
+grid_k, grid_t = [80.0, 90.0, 100.0, 110.0, 120.0] * 2, [0.5] * 5 + [1.0] * 5
+surface = quelm.VolSurface.from_vols(grid_k, grid_t, [0.26, 0.23, 0.21, 0.2, 0.205] * 2, 100.0)
+smile: float = surface.vol(100.0, 0.75) + quelm.FixedRateBond.from_cashflows([1.0], [101.0], 1).accrued
+built: list[object] = [future, quote_of_bond, quelm.YieldCurve.flat(0.03), quelm.FixedRateBond.regular(100, 0.03, 1, 3)]
+
+# pandas in, pandas out: a Series argument gives a Series with its index.
+quotes = pd.Series([95.0, 100.0, 105.0], index=["low", "atm", "high"])
+by_label = vec.black_scholes(100.0, quotes, 0.05, 0.2, 1.0, "call")
+labels = by_label.index
+atm: float = float(by_label["atm"]) + float(vec.greeks(100.0, quotes, 0.05, 0.2, 1.0, "put")["delta"].iloc[0])
+kinds_by_label = vec.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, pd.Series(["call", "put"], index=["c", "p"]))
+both: list[str] = [str(x) for x in kinds_by_label.index] + [str(x) for x in labels]

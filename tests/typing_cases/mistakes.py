@@ -48,3 +48,7 @@ vec.black_scholes(100.0, [90.0, 110.0], 0.05, 0.2, 1.0, "cal")  # wrong
 vec.binomial(100.0, [90.0, 110.0], 0.05, 0.2, 1.0, "put", style="bermudan")  # wrong
 grid: float = vec.black_scholes(100.0, np.linspace(80, 120, 9), 0.05, 0.2, 1.0, "call")  # wrong: an array
 vec.black_scholes(100.0, 90.0, 0.05, 0.2, 1.0, "call", errors="ignore")  # wrong
+labelled: np.ndarray = vec.black_scholes(100.0, returns + 100.0, 0.05, 0.2, 1.0, "call")  # wrong: a Series
+quelm.Ois("5Y")  # wrong
+quelm.Deposit("3M", 0.04, "act/360")  # wrong
+quelm.Calendar("uk", "us")  # wrong

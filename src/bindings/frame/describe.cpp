@@ -44,13 +44,31 @@ void collect_options(const FunctionDef& d, std::vector<const OptionInfo*>& out) 
     }
 }
 
+std::size_t registration_index(const PublicEntry& e) {
+    const auto& all = public_entries();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (all[i].file == e.file && all[i].line == e.line) return i;
+    return all.size();
+}
+
 }  // namespace
 
 PyObject* declarations() {
     std::vector<const OptionInfo*> options;
+    // The string options in registration order (the module's order would move them).
+    for (const PublicEntry& e : public_entries()) {
+        if (e.section == Section::Private) continue;
+        if (e.function != nullptr) {
+            collect_options(*e.function->def, options);
+        } else if (PyTypeObject* type = e.make_class(); type == nullptr) {
+            return nullptr;
+        } else if (const ClassDef* def = class_def(type)) {
+            for (std::size_t i = 0; i < def->n_methods; ++i) collect_options(*def->methods[i].def, options);
+        }
+    }
     Ref names(PyList_New(0));
     if (!names) return nullptr;
-    for (const PublicEntry& e : public_entries()) {
+    for (const PublicEntry& e : module_entries()) {
         if (e.section == Section::Private) continue;
         Ref item;
         const std::string section(section_title(e.section));
@@ -85,12 +103,21 @@ PyObject* declarations() {
                                          text(g.doc));
                 }));
                 if (!methods || !getters) return nullptr;
-                item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:s,s:O,s:O}", "kind", "class", "name", name,
+                // The constructor is declared as a static method named as the class.
+                Ref constructor(def->constructor != nullptr ? function_of(*def->constructor->def, true) : none());
+                if (!constructor) return nullptr;
+                if (def->constructor != nullptr) collect_options(*def->constructor->def, options);
+                item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:s,s:O,s:O,s:O}", "kind", "class", "name", name,
                                          "section", section.c_str(), "guide", guide.c_str(), "doc", def->doc,
-                                         "methods", methods.get(), "getters", getters.get()));
+                                         "methods", methods.get(), "getters", getters.get(), "constructor",
+                                         constructor.get()));
             }
         }
-        if (!item || PyList_Append(names.get(), item.get()) < 0) return nullptr;
+        // The reference lists names in registration order (by section), not the module's.
+        if (!item) return nullptr;
+        Ref order(PyLong_FromSize_t(registration_index(e)));
+        if (!order || PyDict_SetItemString(item.get(), "registration_order", order.get()) < 0) return nullptr;
+        if (PyList_Append(names.get(), item.get()) < 0) return nullptr;
     }
     Ref records(make_list(declared_records().size(), [&](std::size_t i) -> PyObject* {
         const RecordInfo info = declared_records()[i]();

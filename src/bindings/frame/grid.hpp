@@ -137,8 +137,9 @@ struct CodeReader {
 
 // The items of the block after this one in a column coded as it runs, when each is an
 // object of its own in memory (a column of str objects): a block function may hand them to
-// its kernel to be asked for as it computes. Set by that column's reader for each block the
-// thread runs; cleared when the chunk ends.
+// its kernel to be asked for as it computes. Set by such a column's reader for each block the
+// thread runs; cleared when the chunk ends. (No reader sets it now: a column of str objects is
+// coded before the call, as its objects may be freed once the lock is released.)
 struct ItemsAhead {
     const void* const* items = nullptr;
     std::size_t count = 0, span = 1;

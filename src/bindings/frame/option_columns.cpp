@@ -97,7 +97,7 @@ class Coder {
 public:
     Coder(const char* name, CodeOf code, std::vector<Error>& rejected) : name_(name), code_(code), rejected_(rejected) {}
 
-    // The code of a text; false with an exception only for too many distinct rejections.
+    // The code of a text (always true: a rejected text is coded too).
     bool text(std::string_view s, unsigned char& out) {
         for (const auto& [seen, c] : seen_) {
             if (seen == s) {
@@ -109,7 +109,8 @@ public:
         unsigned char c = 0;
         if (!code_(s, c, message) && !reject(Error{Kind::InvalidInput, message}, c)) return false;
         // A rejection carries the rendered message as the scalar call raises it (no prefix).
-        seen_.emplace_back(std::string(s), c);
+        // Texts past the last rejected code are not remembered: a column may hold any number.
+        if (c != 0xFF || !overflowed_) seen_.emplace_back(std::string(s), c);
         out = c;
         return true;
     }
@@ -193,11 +194,29 @@ public:
         return true;
     }
 
+    // Whether more distinct values were rejected than there are codes for them.
+    [[nodiscard]] bool overflowed() const { return overflowed_; }
+
+    // Forgets every value coded and rejected, to code the column again.
+    void reset() {
+        seen_.clear();
+        missing_.clear();
+        last_object_ = nullptr;
+        words_ = {};
+        rejected_.clear();
+        overflowed_ = false;
+    }
+
 private:
+    // The code of a rejected value, its message kept for the grid. Past the last code, every
+    // further rejection shares it: each such element still fails (NaN with errors="nan"), and
+    // as a column is coded in its order, the first failing element always has a code of its
+    // own and so its own message.
     bool reject(const Error& e, unsigned char& out) {
         if (rejected_.size() >= 0x100 - kFirstRejected) {
-            PyErr_Format(PyExc_ValueError, "too many distinct invalid values for %s", name_);
-            return false;
+            out = 0xFF;
+            overflowed_ = true;
+            return true;
         }
         out = static_cast<unsigned char>(kFirstRejected + rejected_.size());
         Error shown = e;
@@ -213,6 +232,7 @@ private:
     PyObject* last_object_ = nullptr;
     unsigned char last_code_ = 0;
     LearnedWords words_;
+    bool overflowed_ = false;
 };
 
 // A pandas categorical (or dictionary-encoded) column: integer codes into its categories,
@@ -361,6 +381,61 @@ private:
 // A str column this long or longer is matched on the pool, or coded as the call runs.
 constexpr std::size_t kCodesOnPool = 8192;
 
+// The code an object column's matching leaves on an item that is none of the words taught
+// (a rejected value's code may be the same: such items are coded again, to the same code).
+constexpr unsigned char kUnmatched = 0xFF;
+
+// Codes items 0 .. n-1 of an object column (Python str objects) into codes, matched against
+// the words taught, on the pool: kUnmatched for an item that is none of them. True when every
+// item matched. Run while the calling thread holds the lock, so the items stay alive.
+bool match_objects(const Items& items, std::size_t n, const LearnedWords& words, unsigned char* codes) {
+    if (n < kCodesOnPool) {
+        bool all = true;
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint64_t word;
+            std::size_t len;
+            const bool known = Coder::short_word(load_item<PyObject*>(items(i)), word, len) &&
+                               words.match(word, len, codes[i]);
+            if (!known) codes[i] = kUnmatched;
+            all = all && known;
+        }
+        return all;
+    }
+    std::atomic<bool> all{true};
+    parallel_for(
+        n,
+        [&](std::size_t begin, std::size_t end) {
+            const bool matched = with_count(words.count, [&](auto count) {
+                const LearnedWords local = words;  // in registers: the code stores could alias it
+                unsigned missing = 0;
+                // Each str is a read of memory of its own: ask for it a few items ahead.
+                constexpr std::size_t kAhead = 16;
+                for (std::size_t i = begin; i < end; ++i) {
+                    if (i + kAhead < end) {
+                        // the header and the characters (a str object spans two lines)
+                        const auto* ahead = load_item<const char*>(items(i + kAhead));
+                        prefetch(ahead);
+                        prefetch(ahead + sizeof(PyASCIIObject) + 7);
+                    }
+                    std::uint64_t word;
+                    std::size_t len;
+                    unsigned code = 0x100;
+                    if (Coder::short_word(load_item<PyObject*>(items(i)), word, len)) [[likely]]
+                        code = local.code_of<count()>(word, len);
+                    missing |= code;
+                    codes[i] = code >= 0x100 ? kUnmatched : static_cast<unsigned char>(code);
+                }
+                return missing < 0x100;
+            });
+            if (!matched) {
+                if (words.count == 0) std::fill(codes + begin, codes + end, kUnmatched);
+                all.store(false, std::memory_order_relaxed);
+            }
+        },
+        never_cancel());
+    return all.load();
+}
+
 // The items that teach a column coded as the call runs its values: the first 64, and 64 more
 // spread over the column to its last item. A value the call meets untaught sends the whole
 // column through a pass of its own and the call runs again, and a chain sorted by type (its
@@ -377,77 +452,10 @@ bool teach(std::size_t n, Learn learn) {
     return true;
 }
 
-// --- columns coded as the call runs (CodeReader): each reader reads the column's own
-// memory only, so worker threads may run it while the calling thread holds the lock and
-// the column holds its items.
-
-// A column whose items are Python str objects.
-struct ObjectWords {
-    // The learned words as keys: a short ASCII word and its length in one value, one to one,
-    // since an ASCII byte's top bit is clear and the bytes past the length are zero (so one
-    // comparison per word, not two).
-    std::size_t count = 0;
-    std::array<std::uint64_t, 8> key{};
-    std::array<unsigned, 8> code{};
-    const char* begin = nullptr;  // a contiguous column's items (else nullptr)
-    const char* end = nullptr;
-    static std::uint64_t key_of(std::uint64_t word, std::size_t len) { return word ^ (std::uint64_t{len} << 60); }
-    explicit ObjectWords(const LearnedWords& w) : count(w.count) {
-        for (std::size_t e = 0; e < count; ++e) key[e] = key_of(w.word[e], w.len[e]), code[e] = w.code[e];
-    }
-};
-bool read_objects(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) {
-    const auto& column = *static_cast<const ObjectWords*>(state);
-    const auto item = [&](std::size_t j) { return load_item<PyObject*>(at + step * static_cast<Py_ssize_t>(j)); };
-    // A column of str objects is as much memory as all the other operands together. Its next
-    // block's items are handed to the block function, whose kernel asks for them a few at a
-    // time as it computes; this block's items were asked for so by the last block's kernel,
-    // or else (the chunk's first block, a function that does not take them) here, a few items
-    // ahead of their reads.
-    const bool flat = column.begin != nullptr && step == static_cast<Py_ssize_t>(sizeof(PyObject*));
-    ItemsAhead& ahead = items_ahead();
-    const bool asked = ahead.taken && ahead.items == reinterpret_cast<const void* const*>(at);
-    std::size_t next = 0;
-    if (flat) {
-        const auto left = static_cast<std::size_t>(column.end - at) / sizeof(PyObject*);
-        next = left > n ? std::min(n, left - n) : 0;
-    }
-    return with_count(column.count, [&](auto count) {
-        // in registers: the code stores could alias them
-        const std::array<std::uint64_t, 8> keys = column.key;
-        const std::array<unsigned, 8> known = column.code;
-        unsigned missing = 0;
-        const auto code = [&](std::size_t j) {
-            std::uint64_t word;
-            std::size_t len;
-            if (!Coder::short_word(item(j), word, len)) [[unlikely]]
-                return false;
-            const std::uint64_t key = ObjectWords::key_of(word, len);
-            unsigned c = 0x100;
-            for (std::size_t e = 0; e < count(); ++e) {  // without a branch to mispredict
-                const unsigned same = 0u - static_cast<unsigned>(key == keys[e]);
-                c = (c & ~same) | (known[e] & same);
-            }
-            codes[j] = static_cast<unsigned char>(c);
-            missing |= c;
-            return true;
-        };
-        constexpr std::size_t kAhead = 8;
-        std::size_t j = 0;
-        if (flat && !asked)
-            for (; j + kAhead < n; ++j) {
-                const auto* later = reinterpret_cast<const char*>(item(j + kAhead));
-                prefetch(later);                               // the header
-                prefetch(later + sizeof(PyASCIIObject) + 7);  // the characters
-                if (!code(j)) return false;
-            }
-        for (; j < n; ++j)
-            if (!code(j)) return false;
-        ahead = {flat ? reinterpret_cast<const void* const*>(at + step * static_cast<Py_ssize_t>(n)) : nullptr, next,
-                 sizeof(PyASCIIObject) + 8, false};
-        return missing < 0x100;
-    });
-}
+// --- columns coded as the call runs (CodeReader), without the lock: each reader reads only
+// plain memory the call's buffer views keep alive (characters, offsets, integer codes), never
+// a Python object, which another thread could free meanwhile (a column of str objects is
+// therefore coded before the call).
 
 // A NumPy str column (UTF-32 items).
 bool read_str(const void* state, const char* at, Py_ssize_t step, std::size_t n, unsigned char* codes) {
@@ -536,6 +544,29 @@ void code_as_run(const Py_buffer& b, const std::vector<Py_ssize_t>& shape, Opera
 
 bool read_arrow_text(PyObject* o, Coder& coder, Owned& owned, Operand& op, CodeReader* reader);
 
+// A categorical's categories coded again in the order its elements first use them (and a
+// missing cell where it first appears), for when more of them were rejected than there are
+// codes: a column coded in its order gives its first failing element a code of its own.
+bool code_categories_in_order(const Py_buffer& b, char kind, std::size_t n, const std::vector<Ref>& categories,
+                              Coder& coder, std::vector<unsigned char>& table, unsigned char& missing) {
+    coder.reset();
+    std::vector<bool> coded(categories.size(), false);
+    bool missing_coded = false;
+    const Items items{b};
+    for (std::size_t i = 0; i < n; ++i) {
+        const double k = number_at(items(i), kind, b.itemsize);
+        if (k >= 0 && k < static_cast<double>(categories.size())) {
+            const auto j = static_cast<std::size_t>(k);
+            if (!coded[j] && !coder.object(categories[j].get(), table[j])) return false;
+            coded[j] = true;
+        } else if (!missing_coded) {
+            if (!coder.missing(Py_None, missing)) return false;
+            missing_coded = true;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& rejected, Owned& owned, Operand& op,
@@ -561,9 +592,11 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         const Py_ssize_t n_categories = PySequence_Size(categories);
         if (n_categories < 0) return false;
         std::vector<unsigned char> table(static_cast<std::size_t>(n_categories));
+        std::vector<Ref> category;
         for (Py_ssize_t j = 0; j < n_categories; ++j) {
-            Ref item(PySequence_GetItem(categories, j));
-            if (!item || !coder.object(item.get(), table[static_cast<std::size_t>(j)])) return false;
+            category.emplace_back(PySequence_GetItem(categories, j));
+            if (!category.back() || !coder.object(category.back().get(), table[static_cast<std::size_t>(j)]))
+                return false;
         }
         unsigned char missing = 0;
         if (!coder.missing(Py_None, missing)) return false;
@@ -578,6 +611,7 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
         }
         std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
         const std::size_t n = element_count(shape);
+        if (coder.overflowed() && !code_categories_in_order(b, kind, n, category, coder, table, missing)) return false;
         if (reader != nullptr && kind == 'i' && b.itemsize == 1 && n >= kCodesOnPool) {
             auto state = std::make_shared<CategoryCodes>();
             state->count = n_categories > 128 ? 128 : static_cast<int>(n_categories);  // codes stop at 127
@@ -618,52 +652,26 @@ bool read_codes(PyObject* o, const char* name, CodeOf code, std::vector<Error>& 
             std::vector<Py_ssize_t> shape(b.shape, b.shape + b.ndim);
             const std::size_t n = element_count(shape);
             const Items items{b};
-            if (reader != nullptr && n >= kCodesOnPool) {
-                // Items spread over the column teach the words; the call codes every item against them.
-                unsigned char first = 0;
-                if (!teach(n, [&](std::size_t i) { return coder.object(load_item<PyObject*>(items(i)), first); }))
-                    return false;
-                if (coder.words().count > 0) {
-                    auto state = std::make_shared<ObjectWords>(coder.words());
-                    if (items.flat) {
-                        state->begin = items.base;
-                        state->end = items.base + static_cast<Py_ssize_t>(n) * b.itemsize;
-                    }
-                    code_as_run(b, shape, op, *reader, {&read_objects, state.get()});
-                    owned.states.push_back(std::move(state));
-                    return true;
-                }
-            }
-            if (!memory_for(2.0 * static_cast<double>(n), "the option codes")) return false;
+            if (!memory_for(static_cast<double>(n), "the option codes")) return false;
             auto& v = owned.codes.emplace_back(n);
-            // The first values teach the coder the column's words; the rest are matched
-            // against them on the pool (each a read of a str the array keeps alive, while
-            // this thread holds the lock), and what does not match is coded here after, in
-            // order, so every code is the one a single pass would give.
-            const std::size_t taught = std::min<std::size_t>(n, 64);
-            for (std::size_t i = 0; i < taught; ++i)
-                if (!coder.object(load_item<PyObject*>(items(i)), v[i])) return false;
-            if (n > taught) {
-                std::vector<unsigned char> unknown(n - taught);
-                // Each str is a read of memory of its own: ask for it a few items ahead.
-                constexpr std::size_t kAhead = 32;
-                parallel_for(
-                    n - taught,
-                    [&](std::size_t begin, std::size_t end) {
-                        for (std::size_t j = begin; j < end; ++j) {
-                            if (j + kAhead < end) {
-                                // the header and the characters (a str object spans two lines)
-                                const auto* ahead = load_item<const char*>(items(taught + j + kAhead));
-                                prefetch(ahead);
-                                prefetch(ahead + sizeof(PyASCIIObject));
-                            }
-                            unknown[j] = !coder.known(load_item<PyObject*>(items(taught + j)), v[taught + j]);
-                        }
-                    },
-                    never_cancel());
-                for (std::size_t j = 0; j < n - taught; ++j)
-                    if (unknown[j] && !coder.object(load_item<PyObject*>(items(taught + j)), v[taught + j]))
-                        return false;
+            // Coded here, whatever the column's length, not as the call runs: the call runs
+            // without the lock, when another thread may assign into the array and free the
+            // str an item held. Items spread over the column teach the coder its words; all
+            // are then matched against them on the pool (each a read of a str the array keeps
+            // alive, while this thread holds the lock, so no other thread runs Python), and
+            // what does not match is coded here after, in order.
+            const auto item = [&](std::size_t i) { return load_item<PyObject*>(items(i)); };
+            if (!teach(n, [&](std::size_t i) { return coder.object(item(i), v[i]); })) return false;
+            if (!match_objects(items, n, coder.words(), v.data())) {
+                for (std::size_t i = 0; i < n; ++i)
+                    if (v[i] == kUnmatched && !coder.object(item(i), v[i])) return false;
+            }
+            if (coder.overflowed()) {
+                // more distinct rejections than codes: coded again in order, so the first
+                // failing element has a code, and a message, of its own
+                coder.reset();
+                for (std::size_t i = 0; i < n; ++i)
+                    if (!coder.object(item(i), v[i])) return false;
             }
             op.base = reinterpret_cast<const char*>(v.data());
             set_contiguous(op, shape, 1);

@@ -1,6 +1,6 @@
 // The public names of quelm: each function and class registers itself beside its own
 // declaration (QUELM_PUBLIC), and the module lists them by section, then by place in the
-// source. Nothing else lists them: the module, its __all__, the stubs and the reference
+// source (after the first release's names, which keep that release's order). Nothing else lists them: the module, its __all__, the stubs and the reference
 // tables are all read from here.
 #pragma once
 
@@ -38,8 +38,14 @@ struct PublicEntry {
     PyTypeObject* (*make_class)() = nullptr;
 };
 
-// Every registered public name, sorted into the public order.
+// Every registered public name, in registration order: by section, then by place in the
+// source (the order of the reference and of quelm.vec's forms).
 [[nodiscard]] const std::vector<PublicEntry>& public_entries();
+
+// The same names in the module's order (its attributes, __all__ and the stubs): the first
+// release's names in that release's order, then every other in registration order. Read
+// after the module has made its classes.
+[[nodiscard]] const std::vector<PublicEntry>& module_entries();
 
 struct Registered {
     Registered(Section s, std::string_view guide, std::string_view file, int line, const Callable& function);
