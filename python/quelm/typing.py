@@ -44,6 +44,7 @@ EsMethod = Literal["historical", "HISTORICAL", "Historical", "hist", "HIST", "Hi
                    "Parametric", "gaussian", "GAUSSIAN", "Gaussian"]
 QuoteType = Literal["price", "PRICE", "Price", "vol", "VOL", "Vol", "prices", "PRICES", "Prices", "vols", "VOLS",
                     "Vols"]
+BadQuotePolicy = Literal["raise", "RAISE", "Raise", "skip", "SKIP", "Skip"]
 BusinessDayConvention = Literal["following", "FOLLOWING", "Following", "modified-following", "MODIFIED-FOLLOWING",
                                 "Modified-following", "modified_following", "MODIFIED_FOLLOWING", "Modified_following",
                                 "preceding", "PRECEDING", "Preceding", "modified-preceding", "MODIFIED-PRECEDING",
@@ -68,7 +69,10 @@ BootstrapInterpolation = Literal["log-linear", "LOG-LINEAR", "Log-linear", "log_
                                  "flat-forward", "FLAT-FORWARD", "Flat-forward", "flat_forward", "FLAT_FORWARD",
                                  "Flat_forward"]
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
+OvernightIndex = Literal["sofr", "SOFR", "Sofr", "estr", "ESTR", "Estr", "sonia", "SONIA", "Sonia", "tona", "TONA",
+                         "Tona"]
 
 __all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
-           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BusinessDayConvention",
-           "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation", "BootstrapInterpolation", "NeuralMethod"]
+           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BadQuotePolicy",
+           "BusinessDayConvention", "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation",
+           "BootstrapInterpolation", "NeuralMethod", "OvernightIndex"]

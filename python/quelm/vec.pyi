@@ -7,8 +7,9 @@ from numpy.typing import NDArray
 
 from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
-                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BusinessDayConvention,
-                          ScheduleRule, BondMarket, Extrapolation, Interpolation, BootstrapInterpolation, NeuralMethod)
+                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
+                          BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
+                          BootstrapInterpolation, NeuralMethod, OvernightIndex)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).
