@@ -7,6 +7,8 @@
 #include <string>
 
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/interpolate.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/core/math/monotone_convex.hpp"
 #include "quelm/core/text.hpp"
 #include "quelm/curves/curve_gradient.hpp"
@@ -102,56 +104,31 @@ void fold(bool tied, std::span<const double> nodes, std::span<double> unknowns) 
     if (tied) unknowns[0] += nodes[0];
 }
 
+// The rows of a local interpolation (log-linear, flat-forward, linear in zero rates): each
+// query reads the two nodes of its segment.
 Result<Rows> linear_rows(std::span<const double> nodes, std::span<const double> times, Interp interp) {
-    const std::size_t n = nodes.size() - 1;
     const bool tied = zero_rate_nodes(interp);
-    std::optional<SplineWeights> spline;
-    if (interp == Interp::NaturalCubic) {
-        QUELM_TRY(s, SplineWeights::create(nodes));
-        spline.emplace(std::move(s));
-    }
     Rows rows;
     rows.start.reserve(times.size() + 1);
     rows.last.reserve(times.size());
-    if (!spline) {
-        // Two nodes a row: the weights push() would find in the dense row, built directly
-        // (node 0 is no unknown on log discounts, and folds into unknown 0 on zero rates).
-        rows.col.reserve(2 * times.size());
-        rows.w.reserve(2 * times.size());
-        for (double t : times) {
-            if (!(t > 0.0)) {
-                rows.push_pair(0, 0.0, 0, 0.0);
-                continue;
-            }
-            QUELM_TRY(i, find_segment(nodes, t));
-            const double w = (t - nodes[i]) / (nodes[i + 1] - nodes[i]);
-            const double scale = tied ? -t : 1.0;
-            const double left = 0.0 + scale * (1.0 - w), right = 0.0 + scale * w;
-            if (i == 0) {
-                rows.push_pair(0, tied ? right + left : right, 0, 0.0);
-            } else {
-                rows.push_pair(static_cast<std::uint32_t>(i - 1), left, static_cast<std::uint32_t>(i), right);
-            }
-        }
-        return rows;
-    }
-    std::vector<double> node(n + 1), unknown(n);
+    // Two nodes a row (node 0 is no unknown on log discounts, and folds into unknown 0 on
+    // zero rates).
+    rows.col.reserve(2 * times.size());
+    rows.w.reserve(2 * times.size());
     for (double t : times) {
-        std::fill(node.begin(), node.end(), 0.0);
-        if (t > 0.0) {
-            if (spline) {
-                spline->add(t, -t, node);
-            } else {
-                QUELM_TRY(i, find_segment(nodes, t));
-                const double w = (t - nodes[i]) / (nodes[i + 1] - nodes[i]);
-                const double scale = tied ? -t : 1.0;
-                node[i] += scale * (1.0 - w);
-                node[i + 1] += scale * w;
-            }
+        if (!(t > 0.0)) {
+            rows.push_pair(0, 0.0, 0, 0.0);
+            continue;
         }
-        if (!tied) node[0] = 0.0;  // ln P(0) = 0 is not an unknown
-        fold(tied, node, unknown);
-        rows.push(unknown);
+        QUELM_TRY(i, find_segment(nodes, t));
+        const double w = (t - nodes[i]) / (nodes[i + 1] - nodes[i]);
+        const double scale = tied ? -t : 1.0;
+        const double left = 0.0 + scale * (1.0 - w), right = 0.0 + scale * w;
+        if (i == 0) {
+            rows.push_pair(0, tied ? right + left : right, 0, 0.0);
+        } else {
+            rows.push_pair(static_cast<std::uint32_t>(i - 1), left, static_cast<std::uint32_t>(i), right);
+        }
     }
     return rows;
 }
@@ -424,99 +401,191 @@ Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<dou
     return {};
 }
 
-// The Jacobian of the repricing equations in the unknowns from the rows of a linear
-// interpolation, at the solved unknowns: what `jacobian` gives from the built curve, without
-// reading it again (the rows are exact, not an approximation).
-// D_solved: solve_sequential's discount factors (the same bits: the same rows at the same
-// unknowns).
-std::vector<double> jacobian_from_rows(Problem& p, const Rows& rows, std::span<const double> u,
-                                       std::span<const double> D_solved) {
-    const std::size_t n = p.equations.size(), nq = p.query_times.size();
-    std::vector<double> D(nq);
-    for (std::size_t q = 0; q < nq; ++q) D[q] = rows.last[q] >= 0 ? D_solved[q] : exp_guarded(rows.dot(q, u));
-    std::vector<double> J(n * n, 0.0);
+constexpr const char* kJacobianMemory = "the bootstrap Jacobian";
+
+// The Jacobian of the repricing equations in the unknowns, J = A W at the equations' last
+// evaluation with derivatives (A: each equation's derivatives in ln P at the queries it reads;
+// W: ln P at the queries in the unknowns, the rows of a local interpolation): lower
+// triangular, each query reading unknowns up to its own pillar.
+Result<MatrixFactors> factor_jacobian(const Problem& p, const Rows& local, Cancel& cancel) {
+    const std::size_t n = p.equations.size();
+    SparseRows T, U;
+    T.start.reserve(n + 1);
+    U.start.assign(n + 1, 0);
+    std::vector<double> acc(n, 0.0);
+    std::vector<std::uint8_t> seen(n, 0);
+    std::vector<std::uint32_t> touched;
+    CancelPoller poller(cancel);
     for (std::size_t k = 0; k < n; ++k) {
-        Equation& e = p.equations[k];
-        (void)e.residual(D, true);
-        double* row = &J[k * n];
+        const Equation& e = p.equations[k];
+        if (poller.tick(e.pq.size() + e.dq.size())) return cancelled();
         const auto add = [&](std::uint32_t q, double c) {
             if (c == 0.0) return;
-            for (std::size_t m = rows.start[q]; m < rows.start[q + 1]; ++m) row[rows.col[m]] += c * rows.w[m];
+            for (std::size_t m = local.start[q]; m < local.start[q + 1]; ++m) {
+                const std::uint32_t j = local.col[m];
+                if (!seen[j]) {
+                    seen[j] = 1;
+                    touched.push_back(j);
+                }
+                acc[j] += c * local.w[m];
+            }
         };
         for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
         if (!e.external)
             for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
+        // The diagonal, even where zero: the factoring names a zero pivot.
+        if (!seen[k]) {
+            seen[k] = 1;
+            touched.push_back(static_cast<std::uint32_t>(k));
+        }
+        std::sort(touched.begin(), touched.end());
+        for (std::uint32_t j : touched) {
+            T.col.push_back(j);
+            T.value.push_back(acc[j]);
+            acc[j] = 0.0;
+            seen[j] = 0;
+        }
+        T.end_row();
+        touched.clear();
     }
-    return J;
+    return MatrixFactors::factor(T, U, {}, 0, kJacobianMemory, cancel);
 }
 
-// ln P at every query and its rows in the unknowns, for the global solve.
+// The same at the unknowns of a sequential solve, from the rows of its local interpolation
+// (exact, not an approximation). D_solved: solve_sequential's discount factors (the same
+// bits: the same rows at the same unknowns).
+Result<MatrixFactors> jacobian_from_rows(Problem& p, const Rows& rows, std::span<const double> u,
+                                         std::span<const double> D_solved, Cancel& cancel) {
+    const std::size_t nq = p.query_times.size();
+    std::vector<double> D(nq);
+    for (std::size_t q = 0; q < nq; ++q) D[q] = rows.last[q] >= 0 ? D_solved[q] : exp_guarded(rows.dot(q, u));
+    for (Equation& e : p.equations) (void)e.residual(D, true);
+    return factor_jacobian(p, rows, cancel);
+}
+
+// A: each equation's derivatives in ln P at the queries it reads, at its last evaluation
+// with derivatives (a query read twice, once).
+SparseRows derivative_rows(const Problem& p) {
+    const std::size_t nq = p.query_times.size();
+    SparseRows a;
+    std::vector<double> acc(nq, 0.0);
+    std::vector<std::uint8_t> seen(nq, 0);
+    std::vector<std::uint32_t> touched;
+    for (const Equation& e : p.equations) {
+        const auto add = [&](std::uint32_t q, double c) {
+            if (!seen[q]) {
+                seen[q] = 1;
+                touched.push_back(q);
+            }
+            acc[q] += c;
+        };
+        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
+        if (!e.external)
+            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
+        std::sort(touched.begin(), touched.end());
+        for (std::uint32_t q : touched) {
+            a.col.push_back(q);
+            a.value.push_back(acc[q]);
+            acc[q] = 0.0;
+            seen[q] = 0;
+        }
+        a.end_row();
+        touched.clear();
+    }
+    return a;
+}
+
+// ln P at every query of a global interpolation (natural cubic, monotone convex) in the
+// unknowns, and its Jacobian (bootstrap_jacobian.hpp).
 struct GlobalModel {
     Interp interp;
     const Problem* p;
-    const Rows* rows = nullptr;  // natural cubic: constant rows
+    Rows preconditioning;                 // the local interpolation's rows
+    std::optional<SplineWeights> spline;  // natural cubic: the nodes' weights
+    Rows rows;                            // monotone convex: W's rows at the last evaluation
 
-    // L, D at every query; with G (nq × n, row-major), the gradient rows too.
-    Status evaluate(std::span<const double> u, std::vector<double>& L, std::vector<double>& D,
-                    std::vector<double>* G) const {
+    static Result<GlobalModel> create(Interp interp, const Problem& p) {
+        GlobalModel m{interp, &p, {}, {}, {}};
+        const bool cubic = interp == Interp::NaturalCubic;
+        QUELM_TRY(local, linear_rows(p.nodes, p.query_times, cubic ? Interp::Linear : Interp::LogLinear));
+        m.preconditioning = std::move(local);
+        if (cubic) {
+            QUELM_TRY(w, SplineWeights::create(p.nodes));
+            m.spline.emplace(std::move(w));
+            return m;
+        }
+        // Monotone convex: a query between nodes j - 1 and j reads the integrals of the nodes
+        // j - 2 .. j + 1, the unknowns j - 3 .. j (the values set at each evaluation); one on
+        // a node, that node's own.
+        const std::size_t nq = p.query_times.size(), n = p.nodes.size() - 1;
+        std::size_t j = 0;
+        for (std::size_t q = 0; q < nq; ++q) {
+            const double t = p.query_times[q];
+            while (j + 1 < p.nodes.size() && p.nodes[j] < t) ++j;
+            if (!(t > 0.0)) {
+                m.rows.push_pair(0, 0.0, 0, 0.0);
+                continue;
+            }
+            const std::size_t a = p.nodes[j] == t ? j - 1 : (j >= 3 ? j - 3 : 0), b = std::min(j + 1, n);
+            for (std::size_t c = a; c < b; ++c) {
+                m.rows.col.push_back(static_cast<std::uint32_t>(c));
+                m.rows.w.push_back(0.0);
+            }
+            m.rows.start.push_back(m.rows.col.size());
+            m.rows.last.push_back(static_cast<int>(b - 1));
+        }
+        return m;
+    }
+
+    // L, D at every query; with_rows: W's rows too (monotone convex).
+    Status evaluate(std::span<const double> u, std::vector<double>& L, std::vector<double>& D, bool with_rows) {
         const std::size_t n = u.size(), nq = p->query_times.size();
         L.assign(nq, 0.0);
         D.assign(nq, 1.0);
-        if (G) G->assign(nq * n, 0.0);
         if (interp == Interp::NaturalCubic) {
+            QUELM_TRY(s, NaturalCubicSpline::create(p->nodes, node_values(u, true)));
             for (std::size_t m = 0; m < nq; ++m) {
-                L[m] = rows->dot(m, u);
-                if (G)
-                    for (std::size_t k = rows->start[m]; k < rows->start[m + 1]; ++k)
-                        (*G)[m * n + rows->col[k]] = rows->w[k];
+                const double t = p->query_times[m];
+                if (!(t > 0.0)) continue;
+                QUELM_TRY(z, s.eval(t));
+                L[m] = -t * z;
             }
         } else {
             std::vector<double> integrals(n + 1, 0.0);
             for (std::size_t k = 0; k < n; ++k) integrals[k + 1] = -u[k];
             QUELM_TRY(mc, MonotoneConvex::create(p->nodes, integrals));
-            std::vector<double> node(n + 1);
+            std::vector<double> node(with_rows ? n + 1 : 0, 0.0);
             for (std::size_t m = 0; m < nq; ++m) {
                 const double t = p->query_times[m];
                 if (t <= 0.0) continue;
                 L[m] = -mc.integral(t);
-                if (G) {
-                    std::fill(node.begin(), node.end(), 0.0);
-                    mc.add_integral_gradient(t, 1.0, node);
-                    for (std::size_t k = 0; k < n; ++k) (*G)[m * n + k] = node[k + 1];
+                if (!with_rows) continue;
+                mc.add_integral_gradient(t, 1.0, node);
+                // Read and cleared over the row's own unknowns (and node 0, never one).
+                for (std::size_t k = rows.start[m]; k < rows.start[m + 1]; ++k) {
+                    rows.w[k] = node[rows.col[k] + 1];
+                    node[rows.col[k] + 1] = 0.0;
                 }
+                node[0] = 0.0;
             }
         }
         for (std::size_t m = 0; m < nq; ++m) D[m] = exp_guarded(L[m]);
         return {};
     }
-};
 
-// J_k = Σ gp·dp·G[pq] + Σ gd·dd·G[dq]: the Jacobian in the unknowns from the gradient rows G
-// (nq × n) of ln P at every query and each equation's derivatives at its last evaluation.
-void assemble(const Problem& p, std::span<const double> G, std::span<double> J) {
-    const std::size_t n = p.equations.size();
-    std::fill(J.begin(), J.end(), 0.0);
-    for (std::size_t k = 0; k < n; ++k) {
-        const Equation& e = p.equations[k];
-        double* row = &J[k * n];
-        const auto add = [&](std::uint32_t q, double c) {
-            if (c == 0.0) return;
-            const double* g = &G[q * n];
-            for (std::size_t j = 0; j < n; ++j) row[j] += c * g[j];
-        };
-        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
-        if (!e.external)
-            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
+    // The Jacobian at the last evaluation (with derivatives, and rows on monotone convex).
+    Result<GlobalJacobian> jacobian(const Problem& prob, Cancel& cancel) const {
+        QUELM_TRY(pre, factor_jacobian(prob, preconditioning, cancel));
+        SparseRows w;
+        if (!spline) {
+            w.start.assign(rows.start.begin(), rows.start.end());
+            w.col = rows.col;
+            w.value = rows.w;
+        }
+        return GlobalJacobian(derivative_rows(prob), prob.nodes, prob.query_times, spline, std::move(w),
+                              std::move(pre));
     }
-}
-
-// The same at the discount factors D the rows G were taken at.
-std::vector<double> jacobian_from_dense(Problem& p, std::span<const double> G, std::span<const double> D) {
-    for (Equation& e : p.equations) (void)e.residual(D, true);
-    std::vector<double> J(p.equations.size() * p.equations.size());
-    assemble(p, G, J);
-    return J;
-}
+};
 
 // max |R_k| / scale_k, or infinity when a residual is not finite; fills r.
 double residuals(Problem& p, std::span<const double> D, std::vector<double>& r, bool grad) {
@@ -529,24 +598,34 @@ double residuals(Problem& p, std::span<const double> D, std::vector<double>& r, 
     return worst;
 }
 
-Status solve_global(Problem& p, const GlobalModel& model, std::vector<double>& u, Cancel& cancel) {
+// Newton on every pillar at once, each step solved with the Jacobian by preconditioned GMRES
+// (near-linear in the quotes' flows), with a halving line search. Polls Ctrl-C between the
+// evaluations.
+Status solve_global(Problem& p, GlobalModel& model, std::vector<double>& u, Cancel& cancel) {
     const std::size_t n = u.size();
-    std::vector<double> L, D, G, r(n), J(n * n), step(n), u_try(n), r_try(n);
+    std::vector<double> L, D, res(n), step(n), u_try(n), r_try(n);
     CancelPoller poller(cancel);
-    QUELM_CHECK(model.evaluate(u, L, D, &G));
-    double worst = residuals(p, D, r, true);
+    QUELM_CHECK(model.evaluate(u, L, D, true));
+    double worst = residuals(p, D, res, true);
     for (int it = 0; it < 60 && worst > 1e-16; ++it) {
-        if (poller.tick(256)) return cancelled();
+        if (poller.check()) return cancelled();
         if (!std::isfinite(worst)) break;
-        assemble(p, G, J);
-        auto lu = LuFactors::factor(J, n);
-        if (!lu) break;
-        for (std::size_t k = 0; k < n; ++k) step[k] = -r[k];
-        lu->solve(step);
+        auto J = model.jacobian(p, cancel);
+        if (!J) {
+            if (J.error().kind != Kind::Numerical) return std::unexpected(J.error());
+            break;
+        }
+        for (std::size_t k = 0; k < n; ++k) step[k] = -res[k];
+        const Status solved = J->solve(step, 1e-13, cancel);
+        if (!solved) {
+            if (solved.error().kind != Kind::Numerical) return solved;
+            break;
+        }
         double alpha = 1.0, worst_try = INFINITY;
         for (int half = 0; half < 40; ++half, alpha *= 0.5) {
+            if (poller.check()) return cancelled();
             for (std::size_t k = 0; k < n; ++k) u_try[k] = u[k] + alpha * step[k];
-            QUELM_CHECK(model.evaluate(u_try, L, D, nullptr));
+            QUELM_CHECK(model.evaluate(u_try, L, D, false));
             worst_try = residuals(p, D, r_try, false);
             if (worst_try < worst) break;
         }
@@ -557,14 +636,15 @@ Status solve_global(Problem& p, const GlobalModel& model, std::vector<double>& u
             size = std::fmax(size, std::fabs(u_try[k]));
         }
         u = u_try;
-        QUELM_CHECK(model.evaluate(u, L, D, &G));
-        worst = residuals(p, D, r, true);
+        if (poller.check()) return cancelled();
+        QUELM_CHECK(model.evaluate(u, L, D, true));
+        worst = residuals(p, D, res, true);
         if (biggest <= 1e-16 * size) break;
     }
     if (!(worst <= 1e-12)) {
         std::size_t at = 0;
         for (std::size_t k = 0; k < n; ++k)
-            if (!(std::fabs(r[k]) / p.equations[k].scale <= std::fabs(r[at]) / p.equations[at].scale)) at = k;
+            if (!(std::fabs(res[k]) / p.equations[k].scale <= std::fabs(res[at]) / p.equations[at].scale)) at = k;
         return fail("the " + std::string(interp_name(model.interp)) + " curve does not reprice " +
                     describe(*p.equations[at].instrument) + " (a solution would need a discount factor that is " +
                     "not positive and finite, or the quotes are inconsistent)");
@@ -585,6 +665,9 @@ Status jacobian(const Problem& p, const YieldCurve& curve, const YieldCurve* dis
         QUELM_TRY(g, CurveGradient::create(*discount));
         dgrad.emplace(std::move(g));
     }
+    QUELM_CHECK(check_fits_in_memory(
+        doubles_bytes(static_cast<double>(n) * (2.0 * static_cast<double>(n) + static_cast<double>(n_cross))),
+        kJacobianMemory));
     J.assign(n * n, 0.0);
     cross.assign(n * n_cross, 0.0);
     const CurvePair pair{&curve, discount ? discount : &curve};
@@ -715,44 +798,52 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
     // Solve.
     const Interp interp = curve_interp(spec.interp);
     const bool tied = zero_rate_nodes(interp);
-    std::vector<double> u, J, cross;
+    std::vector<double> u, cross;
     std::size_t n_cross = 0;
+    std::optional<Result<MatrixFactors>> factors;
+    std::optional<GlobalJacobian> global;
     // On a bootstrapped discount curve the Jacobian also needs the cross terms: from the curves.
     const bool cross_terms = discount != nullptr && discount->bootstrap_state() != nullptr;
     if (interp == Interp::LogLinear || interp == Interp::FlatForward || interp == Interp::Linear) {
         QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, interp));
         std::vector<double> D;
         QUELM_CHECK(solve_sequential(p, rows, tied, u, D, cancel));
-        if (!cross_terms) J = jacobian_from_rows(p, rows, u, D);
+        if (!cross_terms) factors.emplace(jacobian_from_rows(p, rows, u, D, cancel));
     } else {
         // Start from the log-linear curve through the same quotes.
         QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, Interp::LogLinear));
         std::vector<double> D;
         QUELM_CHECK(solve_sequential(p, rows, false, u, D, cancel));
-        std::optional<Rows> cubic;
-        if (interp == Interp::NaturalCubic) {
+        if (interp == Interp::NaturalCubic)
             for (std::size_t k = 0; k < n; ++k) u[k] = -u[k] / p.nodes[k + 1];
-            QUELM_TRY(r, linear_rows(p.nodes, p.query_times, Interp::NaturalCubic));
-            cubic.emplace(std::move(r));
-        }
-        const GlobalModel model{interp, &p, cubic ? &*cubic : nullptr};
+        QUELM_TRY(model, GlobalModel::create(interp, p));
         QUELM_CHECK(solve_global(p, model, u, cancel));
         if (!cross_terms) {
-            std::vector<double> L, D, G;
-            QUELM_CHECK(model.evaluate(u, L, D, &G));
-            J = jacobian_from_dense(p, G, D);
+            std::vector<double> L, r(n);
+            QUELM_CHECK(model.evaluate(u, L, D, true));
+            (void)residuals(p, D, r, true);
+            auto g = model.jacobian(p, cancel);
+            if (g) global.emplace(std::move(*g));
+            else factors.emplace(std::unexpected(g.error()));
         }
     }
     const Dating dating{ref, spec.day_count};
     QUELM_TRY(curve, YieldCurve::from_nodes(p.nodes, node_values(u, tied), interp, spec.extrapolate, dating));
     // What risk needs: the Jacobian at the built curve.
-    if (J.empty()) QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
-    auto lu = LuFactors::factor(std::move(J), n);
-    if (!lu) return fail("the repricing equations are singular at the built curve (an instrument reads no pillar of its own)");
+    if (!factors && !global) {
+        std::vector<double> J;
+        QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
+        factors.emplace(MatrixFactors::factor_dense(std::move(J), n, kJacobianMemory));
+    }
+    if (factors && !*factors) {
+        if ((*factors).error().kind != Kind::Numerical) return std::unexpected((*factors).error());
+        return fail("the repricing equations are singular at the built curve (an instrument reads no pillar of its own)");
+    }
+    BootstrapJacobian kept = global ? BootstrapJacobian(std::move(*global)) : BootstrapJacobian(std::move(**factors));
     // The equations point into the inputs' instruments; they are not read after the inputs
     // move into the curve's state.
     auto state = std::make_shared<BootstrapState>(BootstrapState{
-        std::move(spec), std::move(order), std::move(p.pillars), std::move(*lu), std::move(cross), n_cross});
+        std::move(spec), std::move(order), std::move(p.pillars), std::move(kept), std::move(cross), n_cross});
     return curve.with_state(std::move(state));
 }
 
