@@ -409,9 +409,8 @@ constexpr const char* kJacobianMemory = "the bootstrap Jacobian";
 // triangular, each query reading unknowns up to its own pillar.
 Result<MatrixFactors> factor_jacobian(const Problem& p, const Rows& local, Cancel& cancel) {
     const std::size_t n = p.equations.size();
-    SparseRows T, U;
+    SparseRows T;
     T.start.reserve(n + 1);
-    U.start.assign(n + 1, 0);
     std::vector<double> acc(n, 0.0);
     std::vector<std::uint8_t> seen(n, 0);
     std::vector<std::uint32_t> touched;
@@ -448,7 +447,7 @@ Result<MatrixFactors> factor_jacobian(const Problem& p, const Rows& local, Cance
         T.end_row();
         touched.clear();
     }
-    return MatrixFactors::factor(T, U, {}, 0, kJacobianMemory, cancel);
+    return MatrixFactors::lower_triangular(std::move(T));
 }
 
 // The same at the unknowns of a sequential solve, from the rows of its local interpolation
@@ -833,7 +832,7 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
     if (!factors && !global) {
         std::vector<double> J;
         QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
-        factors.emplace(MatrixFactors::factor_dense(std::move(J), n, kJacobianMemory));
+        factors.emplace(MatrixFactors::dense(std::move(J), n, kJacobianMemory));
     }
     if (factors && !*factors) {
         if ((*factors).error().kind != Kind::Numerical) return std::unexpected((*factors).error());

@@ -19,7 +19,7 @@
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/core/math/interpolate.hpp"
-#include "quelm/core/math/sparse_low_rank.hpp"
+#include "quelm/core/math/sparse_triangular.hpp"
 
 namespace quelm::curves {
 
