@@ -672,3 +672,58 @@ def test_risk_with_payment_lags_matches_bump_and_rebuild(interp):
             quelm.Future(datetime.date(2025, 3, 19), 95.9, index="sofr")]
     build = lambda qs: YC.bootstrap(REF, qs, interp=interp)  # noqa: E731
     assert_close(build(quotes).risk(book), bump_and_rebuild(build, quotes, book))
+
+
+# --- long strips on the global interpolations ------------------------------------------------
+
+def weekly_strip(n):
+    """n weekly OIS quotes, 1W to nW, on a smooth hump with a ripple: every pillar its own."""
+    return [quelm.Ois(f"{w}W", 0.025 + 0.004 * (1 - math.exp(-w / 300)) + 1e-5 * (w % 7)) for w in range(1, n + 1)]
+
+
+@pytest.mark.parametrize("interp", ["natural-cubic", "monotone-convex"])
+def test_a_long_weekly_strip_reprices_and_its_own_risk_is_diagonal(interp):
+    # 600 pillars, the Newton steps solved iteratively with the Jacobian's products: every
+    # quote reprices, and a quote's own risk moves only its own column (the curve reprices
+    # every other quote whatever they are), so the Jacobian solves are exact to rounding.
+    quotes = weekly_strip(600)
+    c = YC.bootstrap(REF, quotes, interp=interp)
+    assert max(abs(q.par_rate(c) - q.rate) for q in quotes) <= 1e-12
+    picks = [0, 1, 51, 52, 300, 598, 599]
+    for k, row in zip(picks, c.risk([quotes[k] for k in picks])):
+        assert row[k] != 0.0
+        assert max(abs(v) for j, v in enumerate(row) if j != k) <= 1e-12 * abs(row[k]), k
+
+
+def test_a_long_weekly_strip_risk_matches_bump_and_rebuild():
+    # Off-strip positions on a 300-pillar natural-cubic curve (smooth in its quotes, unlike
+    # monotone convex's sectors: see numeric_risk), against central differences at pillars
+    # near the start, around the first annual payment and at the end.
+    interp = "natural-cubic"
+    quotes = weekly_strip(300)
+    book = [quelm.Swap("4Y", 0.031), quelm.Ois("18M", 0.027)]
+    build = lambda qs: YC.bootstrap(REF, qs, interp=interp)  # noqa: E731
+    exact = build(quotes).risk(book)
+    cols = [0, 3, 50, 51, 52, 53, 200, 299]
+    h = 1e-6
+    for j in cols:
+        up, down = list(quotes), list(quotes)
+        up[j], down[j] = bumped(quotes[j], h), bumped(quotes[j], -h)
+        cu, cd = build(up), build(down)
+        for i, item in enumerate(book):
+            scale = max(abs(x) for x in exact[i])
+            numeric = (item.npv(cu) - item.npv(cd)) / (2 * h)
+            assert abs(exact[i][j] - numeric) <= 1e-6 * scale, (interp, i, j, exact[i][j], numeric)
+
+
+def test_natural_cubic_strip_matches_quantlib_zero_rates():
+    # QuantLib's PiecewiseNaturalCubicZero through the same zero rates at the pillars gives the
+    # same spline in between (natural end conditions on zero rates, node 0 tied to the first
+    # pillar's rate): the curve's zero rates between pillars agree to rounding.
+    ql = pytest.importorskip("QuantLib")
+    c = YC.bootstrap(REF, weekly_strip(120), interp="natural-cubic")
+    xs = list(c.pillar_times)  # 0 first
+    ys = [c.zero_rate(xs[1])] + [c.zero_rate(t) for t in xs[1:]]  # kept alive: the spline reads them
+    spline = ql.CubicNaturalSpline(xs, ys)
+    for t in [0.003, 0.05, 0.3, 0.77, 1.2, 1.9, 2.25]:
+        assert abs(c.zero_rate(t) - spline(t)) <= 1e-13, t

@@ -43,6 +43,14 @@ CASES = {
             "quelm.mwr(d, a)"),
     "bond_convexity": ("b = quelm.FixedRateBond.regular(100, 0.05, 2, 6 * 10**7)",
                        "[b.convexity(0.05) for _ in range(100)]"),
+    # A natural-cubic curve from 3,000 weekly OIS quotes: each build is a global Newton solve
+    # (which used to run minutes, between polls, on a dense Jacobian).
+    "bootstrap_natural_cubic": ("q = [quelm.Ois(f'{w}W', 0.025 + 1e-5 * (w % 7)) for w in range(1, 3001)]",
+                                "[quelm.YieldCurve.bootstrap('2025-01-15', q, interp='natural-cubic') "
+                                "for _ in range(2000)]"),
+    "bootstrap_monotone_convex": ("q = [quelm.Ois(f'{w}W', 0.025 + 1e-5 * (w % 7)) for w in range(1, 3001)]",
+                                  "[quelm.YieldCurve.bootstrap('2025-01-15', q, interp='monotone-convex') "
+                                  "for _ in range(2000)]"),
     "yield_to_maturity": ("b = quelm.FixedRateBond.regular(100, 0.05, 2, 2 * 10**7)",
                           "[b.yield_to_maturity(100.0 + k * 1e-3) for k in range(1000)]"),
 }

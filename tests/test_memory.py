@@ -235,3 +235,53 @@ def test_a_configured_limit_bounds_every_request(limit, usable):
     assert proc.returncode == 0, proc.stderr
     assert json.loads(proc.stdout.strip().splitlines()[-1]) == [
         ["MemoryError", f"cannot allocate 4.8 GB for the binomial tree: the process can use at most {usable}"]]
+
+
+# --- curves from long strips, and simulation work -------------------------------------------
+
+def strip(n):
+    return f"q = [quelm.Ois(f'{{w}}W', 0.025 + 1e-5 * (w % 7)) for w in range(1, {n} + 1)]\n"
+
+VMSIZE = """
+import resource
+def vm_bytes():
+    for line in open('/proc/self/status'):
+        if line.startswith('VmSize:'):
+            return int(line.split()[1]) * 1024
+resource.setrlimit(resource.RLIMIT_AS, (vm_bytes() + 300 * 10**6, resource.RLIM_INFINITY))
+"""
+
+
+@pytest.mark.parametrize("interp", ["natural-cubic", "monotone-convex"])
+def test_a_global_bootstrap_of_a_long_strip_needs_memory_linear_in_its_flows(interp):
+    # 4,000 weekly OIS quotes: an n x n Jacobian, spline-weight matrix or query-by-pillar
+    # gradient would each take 128 MB or more; the build and its risk fit in 300 MB beyond
+    # what the interpreter holds (a solve by the Jacobian's products, not a dense LU).
+    calls = [f"quelm.YieldCurve.bootstrap('2025-01-15', q, interp={interp!r}).risk(q[2000])"]
+    got = run_calls(calls, prelude="import quelm\n" + strip(4000) + VMSIZE)
+    assert got == [["returned", ""]], got
+
+
+def test_a_dense_bootstrap_jacobian_is_checked_before_it_is_allocated():
+    # A projection curve on a bootstrapped discount curve keeps a dense Jacobian with its cross
+    # terms: 3,000 pillars on 3,000 are 216 MB, refused up front under a 100 MB allowance.
+    prelude = ("import quelm\n" + strip(3000)
+               + "d = quelm.YieldCurve.bootstrap('2025-01-15', q)\n"
+               + "s = [quelm.Swap(f'{w}W', 0.03 + 1e-5 * (w % 5)) for w in range(1, 3001)]\n")
+    proc = run_python(prelude + DRIVER.replace("CALLS", repr(
+        ["quelm.YieldCurve.bootstrap('2025-01-15', s, discount_curve=d)"])),
+        env={"QUELM_MEMORY_LIMIT": "100MB"}, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    (kind, message), = json.loads(proc.stdout.strip().splitlines()[-1])
+    assert kind == "MemoryError", message
+    assert re.fullmatch(f"cannot allocate {SIZE} for the bootstrap Jacobian: the process can use at most "
+                        f"{SIZE}", message), message
+
+
+@pytest.mark.parametrize("steps, paths", [(2**64 - 1, 100000), (2**64 - 1, 1), (2**49, 4), (2**40, 2**20)])
+def test_simulate_process_caps_the_steps_over_all_paths(steps, paths):
+    # Only the terminal values are kept, so no memory check bounds the work: steps x paths past
+    # 2^50 is refused up front instead of running for years (it used to start, and never end).
+    got = run_calls([f"quelm.simulate_process('gbm', steps={steps}, paths={paths})"])
+    assert got == [["ValueError", "invalid input: steps * paths must be at most 2^50 (the steps simulated "
+                                  "over every path)"]], got

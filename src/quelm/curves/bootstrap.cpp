@@ -6,9 +6,10 @@
 #include <numeric>
 #include <string>
 
-#include "quelm/core/math/elementary.hpp"
-#include "quelm/core/math/monotone_convex.hpp"
+#include "quelm/core/memory.hpp"
 #include "quelm/core/text.hpp"
+#include "quelm/curves/bootstrap_global.hpp"
+#include "quelm/curves/bootstrap_problem.hpp"
 #include "quelm/curves/curve_gradient.hpp"
 #include "quelm/curves/layout.hpp"
 #include "quelm/curves/sensitivity.hpp"
@@ -18,151 +19,7 @@ namespace quelm::curves {
 
 namespace {
 
-using dates::Serial;
-
-std::unexpected<Error> fail(const std::string& text) { return invalid("bootstrap: " + text); }
-
-bool zero_rate_nodes(Interp i) { return i == Interp::Linear || i == Interp::NaturalCubic; }
-
-// One repricing equation: an instrument's layout with its dates mapped to the queries of
-// the curve being built (and, on dual curves, the discount factors read on the other).
-struct Equation {
-    const Instrument* instrument = nullptr;
-    std::shared_ptr<const Layout> layout;  // kept by the instrument between builds
-    double quote = 0.0;
-    double scale = 1.0;              // of the quote: residuals are compared relative to it
-    // Views into the problem's pools (one allocation each for every equation).
-    std::span<std::uint32_t> pq;   // proj date -> query
-    std::span<std::uint32_t> dq;   // disc date -> query (one curve)
-    bool external = false;         // disc read on the discount curve (then dd holds it)
-    // work space
-    std::span<double> dp, dd, gp, gd;
-
-    // R = model quote - quote from the queries' discount factors; with grad, the model
-    // quote's derivatives in the discount factors land in gp, gd.
-    double residual(std::span<const double> D, bool grad) {
-        for (std::size_t i = 0; i < pq.size(); ++i) dp[i] = D[pq[i]];
-        if (!external)
-            for (std::size_t i = 0; i < dq.size(); ++i) dd[i] = D[dq[i]];
-        if (grad) {
-            std::fill(gp.begin(), gp.end(), 0.0);
-            std::fill(gd.begin(), gd.end(), 0.0);
-            return model_quote(*layout, dp, dd, 1.0, gp, gd) - quote;
-        }
-        return model_quote(*layout, dp, dd) - quote;
-    }
-};
-
-// ln P at each query as a function of the unknowns: weight rows (CSR) for the
-// interpolations that are linear in the node values.
-struct Rows {
-    std::vector<std::size_t> start{0};
-    std::vector<std::uint32_t> col;
-    std::vector<double> w;
-    std::vector<int> last;  // the last unknown a row reads (-1: none)
-
-    // A row of at most two weights, on unknowns a < b (zeros dropped, as push drops them).
-    void push_pair(std::uint32_t a, double wa, std::uint32_t b, double wb) {
-        int l = -1;
-        if (wa != 0.0) {
-            col.push_back(a);
-            w.push_back(wa);
-            l = static_cast<int>(a);
-        }
-        if (wb != 0.0) {
-            col.push_back(b);
-            w.push_back(wb);
-            l = static_cast<int>(b);
-        }
-        start.push_back(col.size());
-        last.push_back(l);
-    }
-    void push(std::span<const double> dense) {
-        int l = -1;
-        for (std::size_t j = 0; j < dense.size(); ++j) {
-            if (dense[j] == 0.0) continue;
-            col.push_back(static_cast<std::uint32_t>(j));
-            w.push_back(dense[j]);
-            l = static_cast<int>(j);
-        }
-        start.push_back(col.size());
-        last.push_back(l);
-    }
-    [[nodiscard]] double dot(std::size_t m, std::span<const double> u) const {
-        double s = 0.0;
-        for (std::size_t k = start[m]; k < start[m + 1]; ++k) s += w[k] * u[col[k]];
-        return s;
-    }
-    [[nodiscard]] double weight_of_last(std::size_t m) const { return w[start[m + 1] - 1]; }
-};
-
-// Node gradients (one per node) folded into the unknowns (one per pillar).
-void fold(bool tied, std::span<const double> nodes, std::span<double> unknowns) {
-    for (std::size_t k = 0; k < unknowns.size(); ++k) unknowns[k] = nodes[k + 1];
-    if (tied) unknowns[0] += nodes[0];
-}
-
-Result<Rows> linear_rows(std::span<const double> nodes, std::span<const double> times, Interp interp) {
-    const std::size_t n = nodes.size() - 1;
-    const bool tied = zero_rate_nodes(interp);
-    std::optional<SplineWeights> spline;
-    if (interp == Interp::NaturalCubic) {
-        QUELM_TRY(s, SplineWeights::create(nodes));
-        spline.emplace(std::move(s));
-    }
-    Rows rows;
-    rows.start.reserve(times.size() + 1);
-    rows.last.reserve(times.size());
-    if (!spline) {
-        // Two nodes a row: the weights push() would find in the dense row, built directly
-        // (node 0 is no unknown on log discounts, and folds into unknown 0 on zero rates).
-        rows.col.reserve(2 * times.size());
-        rows.w.reserve(2 * times.size());
-        for (double t : times) {
-            if (!(t > 0.0)) {
-                rows.push_pair(0, 0.0, 0, 0.0);
-                continue;
-            }
-            QUELM_TRY(i, find_segment(nodes, t));
-            const double w = (t - nodes[i]) / (nodes[i + 1] - nodes[i]);
-            const double scale = tied ? -t : 1.0;
-            const double left = 0.0 + scale * (1.0 - w), right = 0.0 + scale * w;
-            if (i == 0) {
-                rows.push_pair(0, tied ? right + left : right, 0, 0.0);
-            } else {
-                rows.push_pair(static_cast<std::uint32_t>(i - 1), left, static_cast<std::uint32_t>(i), right);
-            }
-        }
-        return rows;
-    }
-    std::vector<double> node(n + 1), unknown(n);
-    for (double t : times) {
-        std::fill(node.begin(), node.end(), 0.0);
-        if (t > 0.0) {
-            if (spline) {
-                spline->add(t, -t, node);
-            } else {
-                QUELM_TRY(i, find_segment(nodes, t));
-                const double w = (t - nodes[i]) / (nodes[i + 1] - nodes[i]);
-                const double scale = tied ? -t : 1.0;
-                node[i] += scale * (1.0 - w);
-                node[i + 1] += scale * w;
-            }
-        }
-        if (!tied) node[0] = 0.0;  // ln P(0) = 0 is not an unknown
-        fold(tied, node, unknown);
-        rows.push(unknown);
-    }
-    return rows;
-}
-
-// Node values from the unknowns.
-std::vector<double> node_values(std::span<const double> u, bool tied) {
-    std::vector<double> y(u.size() + 1);
-    y[0] = tied ? u[0] : 0.0;
-    std::copy(u.begin(), u.end(), y.begin() + 1);
-    return y;
-}
+using namespace detail;
 
 // The set bits of a word (std::popcount is a library call without a popcount instruction).
 constexpr std::uint32_t ones(std::uint64_t x) {
@@ -235,20 +92,6 @@ struct DateIndex {
         return before[k / 64] + ones(below);
     }
 };
-
-struct Problem {
-    Serial reference;
-    std::vector<Serial> pillars;
-    std::vector<double> nodes;        // node times, 0 first
-    std::vector<double> query_times;  // ascending
-    std::vector<Equation> equations;  // in pillar order
-    std::vector<std::uint32_t> index_pool;
-    std::vector<double> value_pool;
-};
-
-double exp_guarded(double y) { return quelm::exp(y); }
-
-bool finite_positive(double d) { return std::isfinite(d) && d > 0.0; }
 
 // A swap's residual while one pillar moves: the flows before the first one that reads a
 // moving query keep their value, so their partial sums (the same additions, in the same
@@ -424,152 +267,16 @@ Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<dou
     return {};
 }
 
-// The Jacobian of the repricing equations in the unknowns from the rows of a linear
-// interpolation, at the solved unknowns: what `jacobian` gives from the built curve, without
-// reading it again (the rows are exact, not an approximation).
-// D_solved: solve_sequential's discount factors (the same bits: the same rows at the same
-// unknowns).
-std::vector<double> jacobian_from_rows(Problem& p, const Rows& rows, std::span<const double> u,
-                                       std::span<const double> D_solved) {
-    const std::size_t n = p.equations.size(), nq = p.query_times.size();
+// The same at the unknowns of a sequential solve, from the rows of its local interpolation
+// (exact, not an approximation). D_solved: solve_sequential's discount factors (the same
+// bits: the same rows at the same unknowns).
+Result<MatrixFactors> jacobian_from_rows(Problem& p, const Rows& rows, std::span<const double> u,
+                                         std::span<const double> D_solved, Cancel& cancel) {
+    const std::size_t nq = p.query_times.size();
     std::vector<double> D(nq);
     for (std::size_t q = 0; q < nq; ++q) D[q] = rows.last[q] >= 0 ? D_solved[q] : exp_guarded(rows.dot(q, u));
-    std::vector<double> J(n * n, 0.0);
-    for (std::size_t k = 0; k < n; ++k) {
-        Equation& e = p.equations[k];
-        (void)e.residual(D, true);
-        double* row = &J[k * n];
-        const auto add = [&](std::uint32_t q, double c) {
-            if (c == 0.0) return;
-            for (std::size_t m = rows.start[q]; m < rows.start[q + 1]; ++m) row[rows.col[m]] += c * rows.w[m];
-        };
-        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
-        if (!e.external)
-            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
-    }
-    return J;
-}
-
-// ln P at every query and its rows in the unknowns, for the global solve.
-struct GlobalModel {
-    Interp interp;
-    const Problem* p;
-    const Rows* rows = nullptr;  // natural cubic: constant rows
-
-    // L, D at every query; with G (nq × n, row-major), the gradient rows too.
-    Status evaluate(std::span<const double> u, std::vector<double>& L, std::vector<double>& D,
-                    std::vector<double>* G) const {
-        const std::size_t n = u.size(), nq = p->query_times.size();
-        L.assign(nq, 0.0);
-        D.assign(nq, 1.0);
-        if (G) G->assign(nq * n, 0.0);
-        if (interp == Interp::NaturalCubic) {
-            for (std::size_t m = 0; m < nq; ++m) {
-                L[m] = rows->dot(m, u);
-                if (G)
-                    for (std::size_t k = rows->start[m]; k < rows->start[m + 1]; ++k)
-                        (*G)[m * n + rows->col[k]] = rows->w[k];
-            }
-        } else {
-            std::vector<double> integrals(n + 1, 0.0);
-            for (std::size_t k = 0; k < n; ++k) integrals[k + 1] = -u[k];
-            QUELM_TRY(mc, MonotoneConvex::create(p->nodes, integrals));
-            std::vector<double> node(n + 1);
-            for (std::size_t m = 0; m < nq; ++m) {
-                const double t = p->query_times[m];
-                if (t <= 0.0) continue;
-                L[m] = -mc.integral(t);
-                if (G) {
-                    std::fill(node.begin(), node.end(), 0.0);
-                    mc.add_integral_gradient(t, 1.0, node);
-                    for (std::size_t k = 0; k < n; ++k) (*G)[m * n + k] = node[k + 1];
-                }
-            }
-        }
-        for (std::size_t m = 0; m < nq; ++m) D[m] = exp_guarded(L[m]);
-        return {};
-    }
-};
-
-// J_k = Σ gp·dp·G[pq] + Σ gd·dd·G[dq]: the Jacobian in the unknowns from the gradient rows G
-// (nq × n) of ln P at every query and each equation's derivatives at its last evaluation.
-void assemble(const Problem& p, std::span<const double> G, std::span<double> J) {
-    const std::size_t n = p.equations.size();
-    std::fill(J.begin(), J.end(), 0.0);
-    for (std::size_t k = 0; k < n; ++k) {
-        const Equation& e = p.equations[k];
-        double* row = &J[k * n];
-        const auto add = [&](std::uint32_t q, double c) {
-            if (c == 0.0) return;
-            const double* g = &G[q * n];
-            for (std::size_t j = 0; j < n; ++j) row[j] += c * g[j];
-        };
-        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
-        if (!e.external)
-            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
-    }
-}
-
-// The same at the discount factors D the rows G were taken at.
-std::vector<double> jacobian_from_dense(Problem& p, std::span<const double> G, std::span<const double> D) {
     for (Equation& e : p.equations) (void)e.residual(D, true);
-    std::vector<double> J(p.equations.size() * p.equations.size());
-    assemble(p, G, J);
-    return J;
-}
-
-// max |R_k| / scale_k, or infinity when a residual is not finite; fills r.
-double residuals(Problem& p, std::span<const double> D, std::vector<double>& r, bool grad) {
-    double worst = 0.0;
-    for (std::size_t k = 0; k < p.equations.size(); ++k) {
-        r[k] = p.equations[k].residual(D, grad);
-        if (!std::isfinite(r[k])) return INFINITY;
-        worst = std::fmax(worst, std::fabs(r[k]) / p.equations[k].scale);
-    }
-    return worst;
-}
-
-Status solve_global(Problem& p, const GlobalModel& model, std::vector<double>& u, Cancel& cancel) {
-    const std::size_t n = u.size();
-    std::vector<double> L, D, G, r(n), J(n * n), step(n), u_try(n), r_try(n);
-    CancelPoller poller(cancel);
-    QUELM_CHECK(model.evaluate(u, L, D, &G));
-    double worst = residuals(p, D, r, true);
-    for (int it = 0; it < 60 && worst > 1e-16; ++it) {
-        if (poller.tick(256)) return cancelled();
-        if (!std::isfinite(worst)) break;
-        assemble(p, G, J);
-        auto lu = LuFactors::factor(J, n);
-        if (!lu) break;
-        for (std::size_t k = 0; k < n; ++k) step[k] = -r[k];
-        lu->solve(step);
-        double alpha = 1.0, worst_try = INFINITY;
-        for (int half = 0; half < 40; ++half, alpha *= 0.5) {
-            for (std::size_t k = 0; k < n; ++k) u_try[k] = u[k] + alpha * step[k];
-            QUELM_CHECK(model.evaluate(u_try, L, D, nullptr));
-            worst_try = residuals(p, D, r_try, false);
-            if (worst_try < worst) break;
-        }
-        if (!(worst_try < worst)) break;
-        double biggest = 0.0, size = 1.0;
-        for (std::size_t k = 0; k < n; ++k) {
-            biggest = std::fmax(biggest, std::fabs(alpha * step[k]));
-            size = std::fmax(size, std::fabs(u_try[k]));
-        }
-        u = u_try;
-        QUELM_CHECK(model.evaluate(u, L, D, &G));
-        worst = residuals(p, D, r, true);
-        if (biggest <= 1e-16 * size) break;
-    }
-    if (!(worst <= 1e-12)) {
-        std::size_t at = 0;
-        for (std::size_t k = 0; k < n; ++k)
-            if (!(std::fabs(r[k]) / p.equations[k].scale <= std::fabs(r[at]) / p.equations[at].scale)) at = k;
-        return fail("the " + std::string(interp_name(model.interp)) + " curve does not reprice " +
-                    describe(*p.equations[at].instrument) + " (a solution would need a discount factor that is " +
-                    "not positive and finite, or the quotes are inconsistent)");
-    }
-    return {};
+    return factor_jacobian(p, rows, cancel);
 }
 
 // The Jacobian of the repricing equations at the built curve, in its unknowns (and, on a
@@ -585,6 +292,9 @@ Status jacobian(const Problem& p, const YieldCurve& curve, const YieldCurve* dis
         QUELM_TRY(g, CurveGradient::create(*discount));
         dgrad.emplace(std::move(g));
     }
+    QUELM_CHECK(check_fits_in_memory(
+        doubles_bytes(static_cast<double>(n) * (2.0 * static_cast<double>(n) + static_cast<double>(n_cross))),
+        kJacobianMemory));
     J.assign(n * n, 0.0);
     cross.assign(n * n_cross, 0.0);
     const CurvePair pair{&curve, discount ? discount : &curve};
@@ -715,44 +425,52 @@ Result<YieldCurve> bootstrap(BootstrapSpec spec, Cancel& cancel) {
     // Solve.
     const Interp interp = curve_interp(spec.interp);
     const bool tied = zero_rate_nodes(interp);
-    std::vector<double> u, J, cross;
+    std::vector<double> u, cross;
     std::size_t n_cross = 0;
+    std::optional<Result<MatrixFactors>> factors;
+    std::optional<GlobalJacobian> global;
     // On a bootstrapped discount curve the Jacobian also needs the cross terms: from the curves.
     const bool cross_terms = discount != nullptr && discount->bootstrap_state() != nullptr;
     if (interp == Interp::LogLinear || interp == Interp::FlatForward || interp == Interp::Linear) {
         QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, interp));
         std::vector<double> D;
         QUELM_CHECK(solve_sequential(p, rows, tied, u, D, cancel));
-        if (!cross_terms) J = jacobian_from_rows(p, rows, u, D);
+        if (!cross_terms) factors.emplace(jacobian_from_rows(p, rows, u, D, cancel));
     } else {
         // Start from the log-linear curve through the same quotes.
         QUELM_TRY(rows, linear_rows(p.nodes, p.query_times, Interp::LogLinear));
         std::vector<double> D;
         QUELM_CHECK(solve_sequential(p, rows, false, u, D, cancel));
-        std::optional<Rows> cubic;
-        if (interp == Interp::NaturalCubic) {
+        if (interp == Interp::NaturalCubic)
             for (std::size_t k = 0; k < n; ++k) u[k] = -u[k] / p.nodes[k + 1];
-            QUELM_TRY(r, linear_rows(p.nodes, p.query_times, Interp::NaturalCubic));
-            cubic.emplace(std::move(r));
-        }
-        const GlobalModel model{interp, &p, cubic ? &*cubic : nullptr};
+        QUELM_TRY(model, GlobalModel::create(interp, p));
         QUELM_CHECK(solve_global(p, model, u, cancel));
         if (!cross_terms) {
-            std::vector<double> L, D, G;
-            QUELM_CHECK(model.evaluate(u, L, D, &G));
-            J = jacobian_from_dense(p, G, D);
+            std::vector<double> L, r(n);
+            QUELM_CHECK(model.evaluate(u, L, D, true));
+            (void)residuals(p, D, r, true);
+            auto g = model.jacobian(p, cancel);
+            if (g) global.emplace(std::move(*g));
+            else factors.emplace(std::unexpected(g.error()));
         }
     }
     const Dating dating{ref, spec.day_count};
     QUELM_TRY(curve, YieldCurve::from_nodes(p.nodes, node_values(u, tied), interp, spec.extrapolate, dating));
     // What risk needs: the Jacobian at the built curve.
-    if (J.empty()) QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
-    auto lu = LuFactors::factor(std::move(J), n);
-    if (!lu) return fail("the repricing equations are singular at the built curve (an instrument reads no pillar of its own)");
+    if (!factors && !global) {
+        std::vector<double> J;
+        QUELM_CHECK(jacobian(p, curve, discount, tied, J, cross, n_cross));
+        factors.emplace(MatrixFactors::dense(std::move(J), n, kJacobianMemory));
+    }
+    if (factors && !*factors) {
+        if ((*factors).error().kind != Kind::Numerical) return std::unexpected((*factors).error());
+        return fail("the repricing equations are singular at the built curve (an instrument reads no pillar of its own)");
+    }
+    BootstrapJacobian kept = global ? BootstrapJacobian(std::move(*global)) : BootstrapJacobian(std::move(**factors));
     // The equations point into the inputs' instruments; they are not read after the inputs
     // move into the curve's state.
     auto state = std::make_shared<BootstrapState>(BootstrapState{
-        std::move(spec), std::move(order), std::move(p.pillars), std::move(*lu), std::move(cross), n_cross});
+        std::move(spec), std::move(order), std::move(p.pillars), std::move(kept), std::move(cross), n_cross});
     return curve.with_state(std::move(state));
 }
 

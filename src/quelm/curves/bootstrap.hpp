@@ -2,7 +2,8 @@
 // reprice every quote. Sequential, one pillar at a time, where the interpolation is local
 // (log-linear, flat-forward, linear in zero rates); a Newton solve of every pillar at once
 // where it couples them (natural cubic, monotone convex), started from the log-linear
-// curve. Dual curves: a projection curve on a given discount curve. The curve keeps its
+// curve, each Newton step solved by preconditioned GMRES with the Jacobian's products
+// (bootstrap_jacobian.hpp), so a build takes time near-linear in the quotes' flows. Dual curves: a projection curve on a given discount curve. The curve keeps its
 // inputs and the Jacobian of its repricing equations for bucketed risk (risk.hpp).
 // Times are year fractions of the curve's day count from the reference date.
 #pragma once
@@ -13,7 +14,7 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/core/math/lu.hpp"
+#include "quelm/curves/bootstrap_jacobian.hpp"
 #include "quelm/curves/curve.hpp"
 #include "quelm/curves/curve_options.hpp"
 #include "quelm/curves/instrument.hpp"
@@ -37,7 +38,7 @@ struct BootstrapState {
     std::vector<std::size_t> order;      // order[k]: the instrument of pillar k (its index in the inputs)
     std::vector<dates::Serial> pillars;  // ascending
     // ∂R/∂u: R_k = model quote - quote of pillar k's instrument, u_k = the value of node k+1.
-    LuFactors jacobian;
+    BootstrapJacobian jacobian;
     // ∂R/∂u_d (row-major, n × n_cross): the repricing equations in the unknowns of a
     // bootstrapped discount curve; empty otherwise.
     std::vector<double> cross;

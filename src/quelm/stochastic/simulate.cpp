@@ -270,6 +270,10 @@ Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, dou
 Result<TerminalSample> simulate_terminal(const Process& process, const SimSettings& s, double x0, double t,
                                          Cancel& cancel) {
     QUELM_CHECK(validate(process, s.paths, s.steps, x0, t));
+    // Nothing is stored per step, so memory cannot bound the work as it bounds a path set's:
+    // the steps of every path are capped instead (a request past the cap would run for weeks).
+    if (2.0 * static_cast<double>(pair_count(s.paths)) * static_cast<double>(s.steps) > kMaxTerminalWork)
+        return invalid("steps * paths must be at most 2^50 (the steps simulated over every path)");
     // Two terminal values and one mean per pair.
     QUELM_TRY(memory, claim_memory(doubles_bytes(3.0 * static_cast<double>(pair_count(s.paths))),
                                    "the simulated terminal values"));

@@ -62,6 +62,9 @@ struct PathShape {
 [[nodiscard]] Result<PathSet> simulate_paths(const Process& process, const SimSettings& s, double x0, double t,
                                              Cancel& cancel = never_cancel());
 
+// The most steps simulate_terminal takes over all its paths (2 per pair): 2^50, days of work.
+inline constexpr double kMaxTerminalWork = 1125899906842624.0;
+
 [[nodiscard]] Result<TerminalSample> simulate_terminal(const Process& process, const SimSettings& s, double x0,
                                                        double t, Cancel& cancel = never_cancel());
 

@@ -1,5 +1,6 @@
 #include "quelm/core/math/interpolate.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -110,43 +111,60 @@ Result<SplineWeights> SplineWeights::create(std::span<const double> xs) {
     }
     SplineWeights w;
     w.xs_.assign(xs.begin(), xs.end());
-    w.m_.assign(n * n, 0.0);
+    w.h_.resize(n - 1);
+    for (std::size_t i = 0; i + 1 < n; ++i) w.h_[i] = xs[i + 1] - xs[i];
     if (n < 3) return w;
-    // The interior second derivatives solve T m = R y (T tridiagonal, as in create); the
-    // column of y_c in T^-1 R is one sweep of the same system with R's column c.
+    // The interior second derivatives solve T m = R y (T tridiagonal, as in create): the
+    // Thomas factors of T, kept for the sweeps of add.
     const std::size_t k = n - 2;
-    std::vector<double> h(n - 1), c(k), rhs(k), x(k);
-    for (std::size_t i = 0; i + 1 < n; ++i) h[i] = xs[i + 1] - xs[i];
-    std::vector<double> den(k);
-    den[0] = 2.0 * (h[0] + h[1]);
-    c[0] = h[1] / den[0];
+    const std::vector<double>& h = w.h_;
+    w.den_.resize(k);
+    w.c_.resize(k);
+    w.den_[0] = 2.0 * (h[0] + h[1]);
+    w.c_[0] = h[1] / w.den_[0];
     for (std::size_t r = 1; r < k; ++r) {
-        den[r] = 2.0 * (h[r] + h[r + 1]) - c[r - 1] * h[r];
-        if (tiny_pivot(den[r])) return numerical("interpolate: singular spline system");
-        c[r] = h[r + 1] / den[r];
-    }
-    for (std::size_t col = 0; col < n; ++col) {
-        for (std::size_t r = 0; r < k; ++r) {
-            // Row r of R: 6 (y[r+2] - y[r+1]) / h[r+1] - 6 (y[r+1] - y[r]) / h[r].
-            double v = 0.0;
-            if (col == r) v = 6.0 / h[r];
-            if (col == r + 1) v = -6.0 / h[r + 1] - 6.0 / h[r];
-            if (col == r + 2) v = 6.0 / h[r + 1];
-            rhs[r] = v;
-        }
-        double d = rhs[0] / den[0];
-        x[0] = d;
-        for (std::size_t r = 1; r < k; ++r) x[r] = (rhs[r] - h[r] * x[r - 1]) / den[r];
-        for (std::size_t r = k - 1; r-- > 0;) x[r] -= c[r] * x[r + 1];
-        for (std::size_t r = 0; r < k; ++r) w.m_[(r + 1) * n + col] = x[r];
+        w.den_[r] = 2.0 * (h[r] + h[r + 1]) - w.c_[r - 1] * h[r];
+        if (tiny_pivot(w.den_[r])) return numerical("interpolate: singular spline system");
+        w.c_[r] = h[r + 1] / w.den_[r];
     }
     return w;
 }
 
-void SplineWeights::add(double x, double scale, std::span<double> out) const {
+void SplineWeights::add_adjoint(std::vector<double>& z, std::size_t first, std::span<double> out) const {
+    // T is symmetric: Rᵀ T⁻¹ z is one sweep of the system's own factors, then Rᵀ.
+    const std::size_t k = den_.size();
+    const std::vector<double>& h = h_;
+    z[first] /= den_[first];
+    for (std::size_t r = first + 1; r < k; ++r) z[r] = (z[r] - h[r] * z[r - 1]) / den_[r];
+    for (std::size_t r = k - 1; r-- > 0;) z[r] -= c_[r] * z[r + 1];
+    // Row r of R: 6 (y[r+2] - y[r+1]) / h[r+1] - 6 (y[r+1] - y[r]) / h[r].
+    for (std::size_t r = 0; r < k; ++r) {
+        const double a = 6.0 * z[r] / h[r], b = 6.0 * z[r] / h[r + 1];
+        out[r] += a;
+        out[r + 1] -= a + b;
+        out[r + 2] += b;
+    }
+}
+
+void SplineWeights::add_second_derivatives(std::size_t i, double ci, double cj, std::span<double> out) const {
+    // out += (ci e_i + cj e_(i+1))ᵀ ∂m/∂y: O(n), instead of a stored n × n matrix.
+    const std::size_t k = den_.size();
+    if (k == 0) return;
+    std::vector<double> z(k, 0.0);
+    if (i >= 1 && i - 1 < k) z[i - 1] = ci;
+    if (i < k) z[i] += cj;
+    add_adjoint(z, i >= 1 ? i - 1 : 0, out);  // z is zero before that row, and stays so forward
+}
+
+std::size_t SplineWeights::segment(double x) const {
+    // The last i + 2 < n with xs[i + 1] <= x, or 0.
     const std::size_t n = xs_.size();
-    std::size_t i = 0;
-    while (i + 2 < n && xs_[i + 1] <= x) ++i;
+    if (n <= 2 || x < xs_[1]) return 0;
+    return static_cast<std::size_t>(std::upper_bound(xs_.begin() + 1, xs_.end() - 1, x) - xs_.begin()) - 1;
+}
+
+void SplineWeights::add(double x, double scale, std::span<double> out) const {
+    const std::size_t i = segment(x);
     const double h = xs_[i + 1] - xs_[i];
     const double a = x - xs_[i], b = xs_[i + 1] - x;
     // s = y_i b/h + y_(i+1) a/h + m_i (b^3/h - b h)/6 + m_(i+1) (a^3/h - a h)/6
@@ -154,7 +172,26 @@ void SplineWeights::add(double x, double scale, std::span<double> out) const {
     out[i + 1] += scale * a / h;
     const double ci = scale * (b * b * b / h - b * h) / 6.0;
     const double cj = scale * (a * a * a / h - a * h) / 6.0;
-    for (std::size_t j = 0; j < n; ++j) out[j] += ci * m_[i * n + j] + cj * m_[(i + 1) * n + j];
+    add_second_derivatives(i, ci, cj, out);
+}
+
+void SplineWeights::add_many(std::span<const double> points, std::span<const double> scales,
+                             std::span<double> out) const {
+    const std::size_t k = den_.size();
+    std::vector<double> z(k, 0.0);
+    for (std::size_t p = 0; p < points.size(); ++p) {
+        const double scale = scales[p];
+        if (scale == 0.0) continue;
+        const double x = points[p];
+        const std::size_t i = segment(x);
+        const double h = xs_[i + 1] - xs_[i];
+        const double a = x - xs_[i], b = xs_[i + 1] - x;
+        out[i] += scale * b / h;
+        out[i + 1] += scale * a / h;
+        if (i >= 1 && i - 1 < k) z[i - 1] += scale * (b * b * b / h - b * h) / 6.0;
+        if (i < k) z[i] += scale * (a * a * a / h - a * h) / 6.0;
+    }
+    if (k > 0) add_adjoint(z, 0, out);
 }
 
 void SplineWeights::add_end_slope(double scale, std::span<double> out) const {
@@ -163,8 +200,7 @@ void SplineWeights::add_end_slope(double scale, std::span<double> out) const {
     const double h = xs_[n - 1] - xs_[n - 2];
     out[n - 1] += scale / h;
     out[n - 2] -= scale / h;
-    const double c = scale * h / 6.0;
-    for (std::size_t j = 0; j < n; ++j) out[j] += c * m_[(n - 2) * n + j];
+    add_second_derivatives(n - 2, scale * h / 6.0, 0.0, out);
 }
 
 const char* interp_name(Interp mode) {

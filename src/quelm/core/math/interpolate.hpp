@@ -64,19 +64,27 @@ private:
 };
 
 // The natural cubic spline is linear in its values: s(x) = Σ_j w_j(x) y_j, the weights
-// depending on the nodes only. For gradients of a spline in its values.
+// depending on the nodes only. For gradients of a spline in its values: O(n) memory, and
+// O(n) work for each point (one sweep of the tridiagonal system's adjoint).
 class SplineWeights {
 public:
     [[nodiscard]] static Result<SplineWeights> create(std::span<const double> xs);
     // out[j] += scale · ∂s(x)/∂y_j, for x in [xs[0], xs[n-1]].
     void add(double x, double scale, std::span<double> out) const;
+    // out[j] += Σ_p scales[p] · ∂s(points[p])/∂y_j, in one sweep whatever the points' count.
+    void add_many(std::span<const double> points, std::span<const double> scales, std::span<double> out) const;
     // out[j] += scale · ∂s'(xs[n-1])/∂y_j: the slope at the last node.
     void add_end_slope(double scale, std::span<double> out) const;
 
 private:
     SplineWeights() = default;
-    std::vector<double> xs_;
-    std::vector<double> m_;  // n x n, row i: ∂(second derivative at node i)/∂y
+    // out += ci ∂m_i/∂y + cj ∂m_(i+1)/∂y (m: the second derivatives at the nodes).
+    void add_second_derivatives(std::size_t i, double ci, double cj, std::span<double> out) const;
+    // out += Rᵀ T⁻¹ z (z: one entry per interior node, consumed).
+    void add_adjoint(std::vector<double>& z, std::size_t first, std::span<double> out) const;
+    [[nodiscard]] std::size_t segment(double x) const;
+    std::vector<double> xs_, h_;
+    std::vector<double> den_, c_;  // Thomas factors of the interior system (n - 2 rows)
 };
 
 // "linear"; "log-linear" | "log_linear" | "loglinear"; "natural-cubic" |
