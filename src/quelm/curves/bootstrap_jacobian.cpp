@@ -1,6 +1,7 @@
 #include "quelm/curves/bootstrap_jacobian.hpp"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "quelm/core/math/gmres.hpp"
@@ -82,20 +83,29 @@ Status GlobalJacobian::solve(std::span<double> b, double tol, Cancel& cancel) co
                  [&](std::span<double> v) { pre_.solve(v); }, rhs, b, tol, kRestart, kCycles, cancel);
 }
 
-Status GlobalJacobian::solve_transposed(std::span<double> b, double tol, Cancel& cancel) const {
+Status GlobalJacobian::solve_transposed(std::span<double> b, double tol, Cancel& cancel, double* achieved) const {
     const std::vector<double> rhs(b.begin(), b.end());
     std::fill(b.begin(), b.end(), 0.0);
     return gmres([&](std::span<const double> x, std::span<double> out) { apply_transposed(x, out); },
-                 [&](std::span<double> v) { pre_.solve_transposed(v); }, rhs, b, tol, kRestart, kCycles, cancel);
+                 [&](std::span<double> v) { pre_.solve_transposed(v); }, rhs, b, tol, kRestart, kCycles, cancel,
+                 achieved);
 }
 
-void BootstrapJacobian::solve_transposed(std::span<double> b) const {
+Status BootstrapJacobian::solve_transposed(std::span<double> b) const {
     if (const auto* f = std::get_if<MatrixFactors>(&j_)) {
         f->solve_transposed(b);
-        return;
+        return {};
     }
-    // Risk polls Ctrl-C between its rows; a solve is a few milliseconds.
-    (void)std::get<GlobalJacobian>(j_).solve_transposed(b, 1e-15, never_cancel());
+    // Risk polls Ctrl-C between its rows; a solve is a few milliseconds. The iteration stops
+    // at 1e-15 or at the rounding floor of the products; far above that floor it stalled.
+    constexpr double kAccepted = 1e-10;
+    double achieved = 0.0;
+    const Status s = std::get<GlobalJacobian>(j_).solve_transposed(b, 1e-15, never_cancel(), &achieved);
+    if (!s) return s;
+    if (!(achieved <= kAccepted))
+        return numerical("the curve's sensitivities did not converge (relative residual " +
+                         std::to_string(achieved) + ")");
+    return {};
 }
 
 }  // namespace quelm::curves

@@ -33,7 +33,8 @@ public:
 
     // b <- J⁻¹ b and b <- J⁻ᵀ b, to a residual of `tol` relative (or the rounding floor).
     [[nodiscard]] Status solve(std::span<double> b, double tol, Cancel& cancel) const;
-    [[nodiscard]] Status solve_transposed(std::span<double> b, double tol, Cancel& cancel) const;
+    [[nodiscard]] Status solve_transposed(std::span<double> b, double tol, Cancel& cancel,
+                                          double* achieved = nullptr) const;
     [[nodiscard]] std::size_t size() const { return n_; }
 
 private:
@@ -57,8 +58,9 @@ public:
     explicit BootstrapJacobian(MatrixFactors f) : j_(std::move(f)) {}
     explicit BootstrapJacobian(GlobalJacobian g) : j_(std::move(g)) {}
 
-    // b <- J⁻ᵀ b (as exact as a dense LU solve).
-    void solve_transposed(std::span<double> b) const;
+    // b <- J⁻ᵀ b (as exact as a dense LU solve); a global solve that stalls short of that is
+    // a numerical error, never a less accurate risk.
+    [[nodiscard]] Status solve_transposed(std::span<double> b) const;
 
 private:
     std::variant<MatrixFactors, GlobalJacobian> j_;

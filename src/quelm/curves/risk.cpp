@@ -108,7 +108,7 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
         for (std::size_t l = 0; l < levels.size(); ++l) {
             const BootstrapState& st = *levels[l].state;
             std::vector<double>& lambda = unknown[l];
-            st.jacobian.solve_transposed(lambda);
+            if (Status solved = st.jacobian.solve_transposed(lambda); !solved) return named(solved.error());
             for (std::size_t k = 0; k < lambda.size(); ++k) out[levels[l].column + st.order[k]] = lambda[k];
             if (l + 1 < levels.size() && st.n_cross > 0) {
                 std::vector<double>& next = unknown[l + 1];

@@ -16,14 +16,17 @@
 namespace quelm {
 
 // apply(x, out): out = A x; precondition(v): v <- M⁻¹ v. x: the start on entry (zeros are a
-// fine start), the solution on exit.
+// fine start), the solution on exit. `achieved`, when given, receives ‖b − A x‖ / ‖b‖ of the
+// returned x, so a caller that needs an accurate solve (not a Newton step) can tell a stall.
 template <class Apply, class Precondition>
 [[nodiscard]] Status gmres(Apply&& apply, Precondition&& precondition, std::span<const double> b, std::span<double> x,
-                           double tol, std::size_t restart, std::size_t max_restarts, Cancel& cancel) {
+                           double tol, std::size_t restart, std::size_t max_restarts, Cancel& cancel,
+                           double* achieved = nullptr) {
     const std::size_t n = b.size();
     double bnorm = 0.0;
     for (double v : b) bnorm += v * v;
     bnorm = std::sqrt(bnorm);
+    if (achieved) *achieved = 0.0;
     if (bnorm == 0.0) {
         for (double& v : x) v = 0.0;
         return {};
@@ -42,6 +45,7 @@ template <class Apply, class Precondition>
         }
         rnorm = std::sqrt(rnorm);
         if (!std::isfinite(rnorm)) return numerical("gmres: the iteration diverged");
+        if (achieved) *achieved = rnorm / bnorm;
         if (rnorm <= tol * bnorm || !(rnorm < 0.5 * last)) return {};
         last = rnorm;
         for (std::size_t i = 0; i < n; ++i) basis[i] = r[i] / rnorm;
@@ -100,6 +104,12 @@ template <class Apply, class Precondition>
             for (std::size_t i = 0; i < n; ++i) z[i] += y[j] * basis[j * n + i];
         precondition(std::span<double>(z));
         for (std::size_t i = 0; i < n; ++i) x[i] += z[i];
+    }
+    if (achieved) {
+        apply(std::span<const double>(x), std::span<double>(r));
+        double rnorm = 0.0;
+        for (std::size_t i = 0; i < n; ++i) rnorm += (b[i] - r[i]) * (b[i] - r[i]);
+        *achieved = std::sqrt(rnorm) / bnorm;
     }
     return {};
 }
