@@ -14,29 +14,12 @@ namespace {
 SparseRows derivative_rows(const Problem& p) {
     const std::size_t nq = p.query_times.size();
     SparseRows a;
-    std::vector<double> acc(nq, 0.0);
-    std::vector<std::uint8_t> seen(nq, 0);
-    std::vector<std::uint32_t> touched;
+    SparseRowBuilder row(nq);
     for (const Equation& e : p.equations) {
-        const auto add = [&](std::uint32_t q, double c) {
-            if (!seen[q]) {
-                seen[q] = 1;
-                touched.push_back(q);
-            }
-            acc[q] += c;
-        };
-        for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
+        for (std::size_t i = 0; i < e.pq.size(); ++i) row.add(e.pq[i], e.gp[i] * e.dp[i]);
         if (!e.external)
-            for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
-        std::sort(touched.begin(), touched.end());
-        for (std::uint32_t q : touched) {
-            a.col.push_back(q);
-            a.value.push_back(acc[q]);
-            acc[q] = 0.0;
-            seen[q] = 0;
-        }
-        a.end_row();
-        touched.clear();
+            for (std::size_t i = 0; i < e.dq.size(); ++i) row.add(e.dq[i], e.gd[i] * e.dd[i]);
+        row.end_row(a);
     }
     return a;
 }

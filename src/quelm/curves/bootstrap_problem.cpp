@@ -41,41 +41,21 @@ std::vector<double> node_values(std::span<const double> u, bool tied) {
 Result<MatrixFactors> factor_jacobian(const Problem& p, const Rows& local, Cancel& cancel) {
     const std::size_t n = p.equations.size();
     SparseRows T;
-    std::vector<double> acc(n, 0.0);
-    std::vector<std::uint8_t> seen(n, 0);
-    std::vector<std::uint32_t> touched;
+    SparseRowBuilder row(n);
     CancelPoller poller(cancel);
     for (std::size_t k = 0; k < n; ++k) {
         const Equation& e = p.equations[k];
         if (poller.tick(e.pq.size() + e.dq.size())) return cancelled();
         const auto add = [&](std::uint32_t q, double c) {
             if (c == 0.0) return;
-            for (std::size_t m = local.start[q]; m < local.start[q + 1]; ++m) {
-                const std::uint32_t j = local.col[m];
-                if (!seen[j]) {
-                    seen[j] = 1;
-                    touched.push_back(j);
-                }
-                acc[j] += c * local.w[m];
-            }
+            for (std::size_t m = local.start[q]; m < local.start[q + 1]; ++m) row.add(local.col[m], c * local.w[m]);
         };
         for (std::size_t i = 0; i < e.pq.size(); ++i) add(e.pq[i], e.gp[i] * e.dp[i]);
         if (!e.external)
             for (std::size_t i = 0; i < e.dq.size(); ++i) add(e.dq[i], e.gd[i] * e.dd[i]);
         // The diagonal, even where zero: the factoring names a zero pivot.
-        if (!seen[k]) {
-            seen[k] = 1;
-            touched.push_back(static_cast<std::uint32_t>(k));
-        }
-        std::sort(touched.begin(), touched.end());
-        for (std::uint32_t j : touched) {
-            T.col.push_back(j);
-            T.value.push_back(acc[j]);
-            acc[j] = 0.0;
-            seen[j] = 0;
-        }
-        T.end_row();
-        touched.clear();
+        row.touch(static_cast<std::uint32_t>(k));
+        row.end_row(T);
     }
     return MatrixFactors::lower_triangular(std::move(T));
 }

@@ -2,6 +2,7 @@
 // the factors of a square matrix for solves: sparse triangular where it is, else a dense LU.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -21,6 +22,41 @@ struct SparseRows {
 
     [[nodiscard]] std::size_t rows() const { return start.size() - 1; }
     void end_row() { start.push_back(col.size()); }
+};
+
+// Builds SparseRows a row at a time: entries added in any order, a column added twice summed,
+// each row written with its columns ascending. Width: the number of columns.
+class SparseRowBuilder {
+public:
+    explicit SparseRowBuilder(std::size_t width) : acc_(width, 0.0), seen_(width, 0) {}
+
+    void add(std::uint32_t j, double c) {
+        touch(j);
+        acc_[j] += c;
+    }
+    // The column present in the row even when nothing is added to it (a diagonal kept).
+    void touch(std::uint32_t j) {
+        if (!seen_[j]) {
+            seen_[j] = 1;
+            touched_.push_back(j);
+        }
+    }
+    void end_row(SparseRows& rows) {
+        std::sort(touched_.begin(), touched_.end());
+        for (std::uint32_t j : touched_) {
+            rows.col.push_back(j);
+            rows.value.push_back(acc_[j]);
+            acc_[j] = 0.0;
+            seen_[j] = 0;
+        }
+        rows.end_row();
+        touched_.clear();
+    }
+
+private:
+    std::vector<double> acc_;
+    std::vector<std::uint8_t> seen_;
+    std::vector<std::uint32_t> touched_;
 };
 
 class MatrixFactors {
