@@ -96,3 +96,18 @@ def test_build_progress_shows_the_counter_and_keeps_the_status(tmp_path, status,
     code, lines = _fake_build(tmp_path, status)
     assert code == status
     assert lines == expected
+
+
+def test_the_build_finds_the_package_version_where_pyproject_looks():
+    # scikit-build-core's regex provider reads the version from a top-level assignment; a
+    # version set only inside a block stops every install at "preparing metadata".
+    pyproject = (ROOT / "pyproject.toml").read_text()
+    assert 'metadata.version.provider = "scikit_build_core.metadata.regex"' in pyproject
+    assert "metadata.version.regex" not in pyproject  # the provider's default pattern, below
+    path = re.search(r'^metadata\.version\.input = "(.+)"$', pyproject, re.MULTILINE).group(1)
+    pattern = r'(?i)^(__version__|VERSION)(?: ?\: ?str)? *= *([\'"])v?(?P<value>.+?)\2'
+    found = re.search(pattern, (ROOT / path).read_text(), re.MULTILINE)
+    assert found, path
+    import quelm
+
+    assert found.group("value") == quelm.__version__

@@ -1,7 +1,10 @@
 """The `quelm` Python module."""
-import sys as _sys
+# At the top level: the build reads the package version from this line.
+__version__ = "0.1.0"
 
-from quelm import _core
+import sys as _sys  # noqa: E402
+
+from quelm import _core  # noqa: E402
 
 if getattr(_core, "_package", None) is not None:
     # Imported again after `del sys.modules["quelm"]`: hand back the package made the first
@@ -9,8 +12,6 @@ if getattr(_core, "_package", None) is not None:
     # there is one quelm per process, as there is one compiled module.
     _sys.modules[__name__] = _core._package
 else:
-    __version__ = "0.1.0"
-
     from quelm import _lazy, _threads
     from quelm._core import *  # noqa: F403 - the compiled functions and classes, in public order
     from quelm._core import InternalFault, __all__ as _public
