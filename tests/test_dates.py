@@ -586,6 +586,11 @@ def test_dated_bond_settlement_and_errors(gilt):
         quelm.FixedRateBond.dated("2020-01-15", "2030-01-15", 0.02, frequency=5)
     with pytest.raises(ValueError, match="issue date must precede"):
         quelm.FixedRateBond.dated("2030-01-15", "2020-01-15", 0.02)
+    # a coupon past 100 % a year is a typo or overflows the flows into a NaN price
+    for coupon in (1e308, 5.0, -0.01):
+        with pytest.raises(ValueError, match=r"coupon rate must lie in \[0, 1\]"):
+            quelm.FixedRateBond.dated("2020-01-15", "2030-01-15", coupon)
+    assert quelm.FixedRateBond.dated("2020-01-15", "2030-01-15", 1.0).coupon_rate == 1.0
     with pytest.raises(ValueError, match="clean price must be positive"):
         gilt.yield_at(-1.0, "2013-05-29")
     assert np.isnan(gilt.clean_price_at(float("nan"), "2013-05-29"))

@@ -17,6 +17,10 @@ Status check_terms(const DatedBondTerms& t) {
     if (t.frequency == 0 || 12 % t.frequency != 0) return invalid("bond: frequency must be 1, 2, 3, 4, 6 or 12");
     if (!(t.issue < t.maturity)) return invalid("bond: the issue date must precede the maturity date");
     if (!std::isfinite(t.coupon_rate)) return invalid("bond: coupon rate must be finite");
+    // A fraction of face a year; beyond 100 % a coupon is a typo (5 for 5 %), and a huge one
+    // overflows the flows into a NaN price.
+    if (!(t.coupon_rate >= 0.0 && t.coupon_rate <= 1.0))
+        return invalid("bond: coupon rate must lie in [0, 1] (a fraction of face a year: 0.05 for 5 %)");
     if (!(std::isfinite(t.face) && t.face > 0.0)) return invalid("bond: face must be positive");
     if (t.first_coupon && !(*t.first_coupon > t.issue && *t.first_coupon <= t.maturity))
         return invalid("bond: first_coupon must lie after the issue date and on or before the maturity date");
