@@ -479,10 +479,11 @@ RATE_RANGE = "must be within (-1, 1) (a decimal: 0.0325 is 3.25%), got "
     (lambda: quelm.BondQuote(dated(0.04, face=1.0), 98.0),
      "bond quote: clean_price must be within [1e-04, 10] for a face of 1, got 98"),
     (lambda: quelm.BondQuote(dated(0.04), math.inf), "bond quote: clean_price must be finite"),
-    (lambda: quelm.BondQuote(dated(1e308), 99.0), "bond quote: the bond's coupon_rate must be within [0, 1] "
-                                                   "(a decimal), got 1e+308"),
-    (lambda: quelm.BondQuote(dated(-0.01), 99.0), "bond quote: the bond's coupon_rate must be within [0, 1] "
-                                                   "(a decimal), got -0.01"),
+    # The bond itself refuses such a coupon, before any quote of it.
+    (lambda: quelm.BondQuote(dated(1e308), 99.0), "bond: coupon_rate must be within [0, 1] "
+                                                   "(a decimal: 0.05 is 5%), got 1e+308"),
+    (lambda: quelm.BondQuote(dated(-0.01), 99.0), "bond: coupon_rate must be within [0, 1] "
+                                                   "(a decimal: 0.05 is 5%), got -0.01"),
     # A FRA ends after it starts, whatever the units.
     (lambda: quelm.Fra("6M", "3M", 0.03), "fra: start_tenor 6M must come before end_tenor 3M"),
     (lambda: quelm.Fra("3M", "3M", 0.03), "fra: start_tenor 3M must come before end_tenor 3M"),

@@ -588,7 +588,7 @@ def test_dated_bond_settlement_and_errors(gilt):
         quelm.FixedRateBond.dated("2030-01-15", "2020-01-15", 0.02)
     # a coupon past 100 % a year is a typo or overflows the flows into a NaN price
     for coupon in (1e308, 5.0, -0.01):
-        with pytest.raises(ValueError, match=r"coupon rate must lie in \[0, 1\]"):
+        with pytest.raises(ValueError, match=r"coupon_rate must be within \[0, 1\]"):
             quelm.FixedRateBond.dated("2020-01-15", "2030-01-15", coupon)
     assert quelm.FixedRateBond.dated("2020-01-15", "2030-01-15", 1.0).coupon_rate == 1.0
     with pytest.raises(ValueError, match="clean price must be positive"):

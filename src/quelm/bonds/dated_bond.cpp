@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/text.hpp"
 #include "quelm/dates/schedule.hpp"
 
 namespace quelm::bonds {
@@ -20,7 +21,8 @@ Status check_terms(const DatedBondTerms& t) {
     // A fraction of face a year; beyond 100 % a coupon is a typo (5 for 5 %), and a huge one
     // overflows the flows into a NaN price.
     if (!(t.coupon_rate >= 0.0 && t.coupon_rate <= 1.0))
-        return invalid("bond: coupon rate must lie in [0, 1] (a fraction of face a year: 0.05 for 5 %)");
+        return invalid("bond: coupon_rate must be within [0, 1] (a decimal: 0.05 is 5%), got " +
+                       short_number(t.coupon_rate));
     if (!(std::isfinite(t.face) && t.face > 0.0)) return invalid("bond: face must be positive");
     if (t.first_coupon && !(*t.first_coupon > t.issue && *t.first_coupon <= t.maturity))
         return invalid("bond: first_coupon must lie after the issue date and on or before the maturity date");

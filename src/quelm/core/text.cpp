@@ -78,4 +78,11 @@ std::string format_number(double value) {
     return std::string(buf, res.ptr);
 }
 
+std::string short_number(double value) {
+    if (!std::isfinite(value)) return format_number(value);
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, res.ptr);
+}
+
 }  // namespace quelm

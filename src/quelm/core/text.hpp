@@ -21,4 +21,8 @@ using Parsed = std::expected<T, std::string>;
 // (never an exponent), no ".0" on whole numbers; "NaN", "inf", "-inf".
 [[nodiscard]] std::string format_number(double value);
 
+// The shortest text that reads back as the value, exponent allowed ("1e-300", not 300
+// zeros): for messages about values far out of range.
+[[nodiscard]] std::string short_number(double value);
+
 }  // namespace quelm

@@ -17,15 +17,6 @@ const dates::Calendar& target() {
 
 bool valid_frequency(std::uint32_t f) { return f == 1 || f == 2 || f == 3 || f == 4 || f == 6 || f == 12; }
 
-// The shortest text that reads back as the value ("1e-300", not 300 zeros): for messages
-// about values far out of range.
-std::string short_number(double value) {
-    if (!std::isfinite(value)) return format_number(value);
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, value);
-    return std::string(buf, res.ptr);
-}
-
 std::string range_text(double lo, double hi, bool open) {
     return std::string(open ? "(" : "[") + short_number(lo) + ", " + short_number(hi) + (open ? ")" : "]");
 }
