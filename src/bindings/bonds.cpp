@@ -4,6 +4,7 @@
 #include "bindings/instances.hpp"
 #include "quelm/bonds/bond.hpp"
 #include "quelm/bonds/bond_block.hpp"
+#include "quelm/curves/bond_off_curve.hpp"
 #include "quelm/curves/curve.hpp"
 
 #include <span>
@@ -45,7 +46,7 @@ Result<FixedRateBond> from_cashflows_of(Series times, Series amounts, U32 freque
 
 Result<std::pair<double, double>> price_from_curve_of(const FixedRateBond& b, const curves::YieldCurve& curve,
                                                       Cancel& cancel) {
-    return b.price_from_curve(curve, cancel);
+    return curves::bond_price_off_curve(b, curve, cancel);
 }
 
 // quelm.vec.bond_price's and bond_yield's blocks: up to vec::kBlock elements of a row through

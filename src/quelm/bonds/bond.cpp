@@ -201,22 +201,6 @@ Result<double> FixedRateBond::convexity(double y, Cancel& cancel) const {
     return bonds::convexity(flows_, frequency_, y, cancel);
 }
 
-Result<std::pair<double, double>> FixedRateBond::price_from_curve(const curves::YieldCurve& curve,
-                                                                  Cancel& cancel) const {
-    QUELM_CHECK(validate_cashflows(flows_));
-    double dirty = 0.0;
-    CancelPoller poller(cancel);
-    for (const Cashflow& c : flows_) {
-        if (poller.tick(8)) return cancelled();  // a curve lookup is several cheap steps
-        const Result<double> p = curve.discount(c.time);
-        if (!p)
-            return std::unexpected(
-                Error{p.error().kind, "bond: cash flow at t=" + format_number(c.time) + ": " + p.error().text});
-        dirty += c.amount * *p;
-    }
-    return std::pair{dirty, dirty - accrued_};
-}
-
 bool operator==(const FixedRateBond& a, const FixedRateBond& b) {
     if (a.frequency_ != b.frequency_ || !same(a.accrued_, b.accrued_) || !same(a.face_, b.face_) ||
         !same(a.coupon_rate_, b.coupon_rate_) || a.flows_.size() != b.flows_.size())

@@ -1,6 +1,7 @@
 // Fixed-rate bond: remaining cash flows (years from settlement, amount), coupon
 // frequency and accrued interest. Prices, durations (years) and convexity (years²)
-// from a flat yield compounded at the frequency; yield from price; curve pricing.
+// from a flat yield compounded at the frequency; yield from price (pricing off a curve:
+// curves/bond_off_curve.hpp).
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,6 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/curves/curve.hpp"
 
 namespace quelm::bonds {
 
@@ -51,9 +51,6 @@ public:
     [[nodiscard]] Result<double> macaulay_duration(double y, Cancel& cancel = never_cancel()) const;
     [[nodiscard]] Result<double> modified_duration(double y, Cancel& cancel = never_cancel()) const;
     [[nodiscard]] Result<double> convexity(double y, Cancel& cancel = never_cancel()) const;
-    // (dirty, clean) discounted on the curve.
-    [[nodiscard]] Result<std::pair<double, double>> price_from_curve(const curves::YieldCurve& curve,
-                                                                     Cancel& cancel = never_cancel()) const;
 
     [[nodiscard]] std::span<const Cashflow> cashflows() const { return flows_; }
     [[nodiscard]] double face() const { return face_; }

@@ -5,6 +5,7 @@
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/solvers.hpp"
+#include "quelm/core/text.hpp"
 
 namespace quelm::curves {
 
@@ -19,6 +20,21 @@ double price_at(const DiscountedPayments& d, double spread) {
 }
 
 }  // namespace
+
+Result<std::pair<double, double>> bond_price_off_curve(const bonds::FixedRateBond& bond, const YieldCurve& curve,
+                                                       Cancel& cancel) {
+    double dirty = 0.0;
+    CancelPoller poller(cancel);
+    for (const bonds::Cashflow& c : bond.cashflows()) {
+        if (poller.tick(8)) return cancelled();  // a curve lookup is several cheap steps
+        const Result<double> p = curve.discount(c.time);
+        if (!p)
+            return std::unexpected(
+                Error{p.error().kind, "bond: cash flow at t=" + format_number(c.time) + ": " + p.error().text});
+        dirty += c.amount * *p;
+    }
+    return std::pair{dirty, dirty - bond.accrued()};
+}
 
 Result<DiscountedPayments> discounted_payments(const bonds::DatedBond& bond, dates::Serial settle,
                                                const YieldCurve& curve) {

@@ -1,17 +1,26 @@
-// A dated bond priced off a yield curve: each payment after settlement discounted to the
+// Bonds priced off a yield curve. A FixedRateBond: each cash flow at its time discounted on
+// the curve. A dated bond: each payment after settlement discounted to the
 // settlement date, D(payment) / D(settlement), and shifted by a continuously compounded
 // spread s as e^(−s·t), t the years from settlement to the payment. A curve with a
 // reference date reads dates through its own day count and must not start after
 // settlement; a curve without one reads t as act/365f years from settlement.
 #pragma once
 
+#include <utility>
 #include <vector>
 
+#include "quelm/bonds/bond.hpp"
 #include "quelm/bonds/dated_bond.hpp"
+#include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/curves/curve.hpp"
 
 namespace quelm::curves {
+
+// (dirty, clean) of a FixedRateBond, its flows discounted on the curve at their times.
+[[nodiscard]] Result<std::pair<double, double>> bond_price_off_curve(const bonds::FixedRateBond& bond,
+                                                                     const YieldCurve& curve,
+                                                                     Cancel& cancel = never_cancel());
 
 struct BondCurvePrice {
     double clean;
