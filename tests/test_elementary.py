@@ -183,3 +183,12 @@ def test_elementary_header_compiles_alone(tmp_path):
     out = subprocess.run(["g++", "-std=c++23", "-Wall", "-Wextra", "-Werror", "-ffp-contract=off", "-c", str(src),
                           "-o", str(tmp_path / "use.o")], capture_output=True, text=True)
     assert out.returncode == 0, out.stderr
+
+
+def test_the_coefficient_tables_are_the_ones_the_generator_writes():
+    # core/math/elementary_tables.hpp is written by tools/elementary_tables.py (in mpmath); a
+    # hand edit of a coefficient, or a generator change not run, fails here.
+    pytest.importorskip("mpmath")
+    out = subprocess.run([sys.executable, str(ROOT / "tools" / "elementary_tables.py"), "--check"],
+                         capture_output=True, text=True, timeout=300)
+    assert out.returncode == 0, "elementary_tables.hpp differs from tools/elementary_tables.py's output"
