@@ -121,16 +121,10 @@ void in_runs(const char* const* at, const Py_ssize_t* step, std::size_t n, F run
     constexpr std::size_t kOperands = 7;
     const char* from[kOperands];
     VanillaBlock b;
-    vec::ItemsAhead& ahead = vec::items_ahead();
-    ahead.taken = ahead.count > 0;  // so the next block's reader does not ask for them again
-    b.ahead_span = ahead.span;
     bool marked = false;
     for (std::size_t s = 0; s < n; s += kRun) {
         for (std::size_t k = 0; k < kOperands; ++k) from[k] = at[k] + step[k] * static_cast<Py_ssize_t>(s);
         marked = fill_vanilla(b, from, step, std::min(kRun, n - s), kPricing, s == 0 || marked);
-        // the next block's items at this run's places, asked for over its lane groups
-        b.ahead_count = s < ahead.count ? std::min(b.n, ahead.count - s) : 0;
-        b.ahead = b.ahead_count > 0 ? ahead.items + s : nullptr;
         run(s, b);
     }
 }

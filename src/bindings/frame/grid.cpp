@@ -9,11 +9,6 @@
 
 namespace quelm::py::vec {
 
-ItemsAhead& items_ahead() {
-    thread_local ItemsAhead t_ahead;
-    return t_ahead;
-}
-
 namespace {
 
 // The multi-index of a flat C-order index.

@@ -135,18 +135,6 @@ struct CodeReader {
     const void* state = nullptr;
 };
 
-// The items of the block after this one in a column coded as it runs, when each is an
-// object of its own in memory (a column of str objects): a block function may hand them to
-// its kernel to be asked for as it computes. Set by such a column's reader for each block the
-// thread runs; cleared when the chunk ends. (No reader sets it now: a column of str objects is
-// coded before the call, as its objects may be freed once the lock is released.)
-struct ItemsAhead {
-    const void* const* items = nullptr;
-    std::size_t count = 0, span = 1;
-    bool taken = false;  // the block function's kernel asked for them
-};
-ItemsAhead& items_ahead();  // this thread's
-
 // What every chunk of a call reads: the operands' layout, the outputs, the mode and the
 // call's shared failure and stop state.
 struct Grid {
@@ -327,9 +315,6 @@ void run_block_chunk(const Grid& g, std::size_t begin, std::size_t end) {
     std::array<std::array<unsigned char, kBlock>, kMaxOperands> codes;
     std::array<const char*, kMaxOperands> coded_at;
     std::array<Py_ssize_t, kMaxOperands> coded_step;
-    struct Forget {  // a reader's items ahead are its call's alone
-        ~Forget() { items_ahead() = {}; }
-    } forget;
     for (std::size_t first = begin; first < end;) {
         const std::size_t n = std::min({kBlock, end - first, w.left_in_row()});
         const char* const* at = w.at().data();

@@ -123,12 +123,6 @@ void each_ordinary_group(const VanillaBlock& b, bool* done, Body body) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
     static_assert(w <= Tail::kWidest);
     for (std::size_t j = 0; j < b.n; j += w) {
-        if (j < b.ahead_count) [[unlikely]]
-            for (std::size_t k = j; k < std::min(j + w, b.ahead_count); ++k) {
-                const auto* next = static_cast<const char*>(b.ahead[k]);
-                prefetch(next);
-                prefetch(next + b.ahead_span - 1);
-            }
         const Group<V> g = j + w <= b.n ? load_group<V>(columns_at(b, j)) : load_group<V>(Tail(b, j).columns());
         for (std::size_t k = 0; k < w && j + k < b.n; ++k) done[j + k] = ((g.use >> k) & 1u) != 0;
         if (g.use != 0) body(j, g.in);

@@ -20,12 +20,6 @@ struct VanillaBlock {
     double spot[kVanillaBlock], strike[kVanillaBlock], rate[kVanillaBlock], vol[kVanillaBlock],
         expiry[kVanillaBlock], dividend_yield[kVanillaBlock], price[kVanillaBlock];
     OptionType type[kVanillaBlock];
-    // Memory the caller reads after this block, if any: `ahead_count` (<= n) objects of
-    // `ahead_span` bytes each. The closed forms ask for a few of them with each lane group,
-    // so that they arrive while the block computes instead of stalling the caller's reads
-    // (asked for all at once, they would wait on memory all the same).
-    const void* const* ahead = nullptr;
-    std::size_t ahead_count = 0, ahead_span = 1;
 };
 
 // Each sets done[i] for the options it computed, and writes option i's result to out[i]
