@@ -28,9 +28,7 @@ Result<std::pair<double, double>> bond_price_off_curve(const bonds::FixedRateBon
     for (const bonds::Cashflow& c : bond.cashflows()) {
         if (poller.tick(8)) return cancelled();  // a curve lookup is several cheap steps
         const Result<double> p = curve.discount(c.time);
-        if (!p)
-            return std::unexpected(
-                Error{p.error().kind, "bond: cash flow at t=" + format_number(c.time) + ": " + p.error().text});
+        if (!p) return std::unexpected(naming(p.error(), "cash flow at t=" + format_number(c.time)));
         dirty += c.amount * *p;
     }
     return std::pair{dirty, dirty - bond.accrued()};
