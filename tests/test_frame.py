@@ -533,7 +533,7 @@ def test_declaration_mismatches_fail_to_compile(case, tmp_path):
     import sysconfig
     body, compiles = DECLARATION_SNIPPETS[case]
     src = tmp_path / "decl.cpp"
-    src.write_text('#include "bindings/frame/call.hpp"\nnamespace quelm::py {\n' + body + "\n}\n")
+    src.write_text('#include "frame/call.hpp"\nnamespace quelm::py {\n' + body + "\n}\n")
     root = Path(__file__).resolve().parent.parent
     out = subprocess.run(["g++", "-std=c++23", "-fsyntax-only", f"-I{root / 'src'}",
                           f"-I{sysconfig.get_paths()['include']}", str(src)], capture_output=True, text=True,

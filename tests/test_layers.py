@@ -1,6 +1,7 @@
 """The layers as the includes say them: the core library never sees the interpreter, its
 ground floor (core/) no domain, bonds sit below curves, no two domains include each other
-(directly or round a loop), and the call frame includes no finance header."""
+(directly or round a loop), the call frame is a library below the bindings that includes no
+finance header, and the bindings' folders are the core's domains."""
 from __future__ import annotations
 
 import re
@@ -9,7 +10,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 CORE = ROOT / "src" / "quelm"
-FRAME = ROOT / "src" / "bindings" / "frame"
+FRAME = ROOT / "src" / "frame"
+BINDINGS = ROOT / "src" / "bindings"
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.MULTILINE)
 
 
@@ -63,8 +65,25 @@ def test_no_two_domains_include_each_other_round_a_loop():
             visit(node, [])
 
 
-def test_the_call_frame_includes_no_finance_header():
-    # The frame converts and carries values: the error type, the pool and dates, never a model.
-    allowed = {"core", "dates"}
-    found = sorted({t for _, t in includes(FRAME) if t.startswith("quelm/") and t.split("/")[1] not in allowed})
+def test_the_call_frame_includes_no_finance_header_and_nothing_of_the_bindings():
+    # The frame converts and carries values: the error type, the pool and the date, never a model.
+    found = sorted({t for _, t in includes(FRAME)
+                    if (t.startswith("quelm/") and not t.startswith("quelm/core/") and t != "quelm/dates/serial.hpp")
+                    or t.startswith("bindings/")})
     assert found == []
+
+
+def test_the_bindings_folders_are_the_cores_domains():
+    domains = {p.name for p in CORE.iterdir() if p.is_dir()}
+    folders = {p.name for p in BINDINGS.iterdir() if p.is_dir()}
+    assert folders <= domains, f"binding folders without a domain: {sorted(folders - domains)}"
+    # A binding file in a domain's folder binds that domain: it (or its own header) includes
+    # the domain's headers.
+    strays = []
+    for folder in sorted(p for p in BINDINGS.iterdir() if p.is_dir()):
+        for path in sorted(folder.glob("*.cpp")):
+            own = [path, path.with_suffix(".hpp")]
+            text = "".join(p.read_text() for p in own if p.exists())
+            if not any(t.startswith(f"quelm/{folder.name}/") for t in INCLUDE.findall(text)):
+                strays.append(str(path.relative_to(ROOT)))
+    assert strays == []

@@ -1,7 +1,7 @@
 // The classes whose instances hold core values, for declarations that take or return them.
 #pragma once
 
-#include "bindings/frame/declare.hpp"
+#include "frame/declare.hpp"
 #include "quelm/bonds/bond.hpp"
 #include "quelm/bonds/dated_bond.hpp"
 #include "quelm/curves/curve.hpp"

@@ -1,7 +1,7 @@
 // Private attributes of quelm._core: the machinery quelm.vec and tools/stubgen.py use.
-#include "bindings/frame/arrays.hpp"
-#include "bindings/frame/describe.hpp"
-#include "bindings/frame/registry.hpp"
+#include "frame/arrays.hpp"
+#include "frame/describe.hpp"
+#include "frame/registry.hpp"
 #include "quelm/core/memory.hpp"
 
 #include <string>

@@ -1,6 +1,6 @@
 // Python bindings: differential_ml, american_ml.
-#include "bindings/frame/declare.hpp"
-#include "bindings/frame/registry.hpp"
+#include "frame/declare.hpp"
+#include "frame/registry.hpp"
 #include "bindings/string_options.hpp"
 #include "quelm/ml/differential.hpp"
 #include "quelm/ml/engines.hpp"

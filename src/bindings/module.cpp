@@ -1,9 +1,9 @@
 // The compiled module quelm._core: its entry point and the registration table in public order.
-#include "bindings/frame/arrays.hpp"
-#include "bindings/frame/call.hpp"
-#include "bindings/frame/classes.hpp"
-#include "bindings/frame/registry.hpp"
-#include "bindings/frame/result.hpp"
+#include "frame/arrays.hpp"
+#include "frame/call.hpp"
+#include "frame/classes.hpp"
+#include "frame/registry.hpp"
+#include "frame/result.hpp"
 
 #include <cstdint>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize.
-#include "bindings/frame/declare.hpp"
-#include "bindings/frame/registry.hpp"
-#include "bindings/frame/dates.hpp"
+#include "frame/declare.hpp"
+#include "frame/registry.hpp"
+#include "frame/dates.hpp"
 #include "quelm/portfolio/allocation.hpp"
 #include "quelm/portfolio/optimize.hpp"
 #include "quelm/portfolio/performance.hpp"

@@ -1,8 +1,8 @@
 // The SIMD width of the array kernels (core/simd.hpp), as a private attribute of quelm._core:
 // quelm.vec warns at import when QUELM_SIMD asked for a width it could not have, and tests
 // and quelm.vec.simd_width() read it.
-#include "bindings/frame/arrays.hpp"
-#include "bindings/frame/registry.hpp"
+#include "frame/arrays.hpp"
+#include "frame/registry.hpp"
 #include "quelm/core/simd.hpp"
 
 namespace quelm::py {

@@ -1,7 +1,7 @@
 // Python bindings: stats, sharpe, sortino, max_drawdown, value_at_risk, expected_shortfall, beta,
 // tracking_error, info_ratio, jarque_bera, acf.
-#include "bindings/frame/declare.hpp"
-#include "bindings/frame/registry.hpp"
+#include "frame/declare.hpp"
+#include "frame/registry.hpp"
 #include "bindings/string_options.hpp"
 #include "quelm/stats/drawdown.hpp"
 #include "quelm/stats/method.hpp"

@@ -2,9 +2,9 @@
 // and the stubs.
 #pragma once
 
-#include "bindings/frame/options.hpp"
+#include "frame/options.hpp"
 #include "quelm/core/math/interpolate.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 #include "quelm/curves/curve_options.hpp"
 #include "quelm/curves/overnight_index.hpp"
 #include "quelm/dates/adjust.hpp"
@@ -14,7 +14,7 @@
 #include "quelm/pricing/asian.hpp"
 #include "quelm/pricing/barrier.hpp"
 #include "quelm/pricing/binomial.hpp"
-#include "quelm/pricing/implied_vol.hpp"
+#include "quelm/pricing/black/implied_vol.hpp"
 #include "quelm/pricing/lookback.hpp"
 #include "quelm/stats/method.hpp"
 #include "quelm/stochastic/process.hpp"

@@ -1,8 +1,8 @@
 // Run-time control of the worker pool from outside: C functions exported from the extension
 // for ctypes and for threadpoolctl (the controller scikit-learn, joblib and Dask use against
 // nested oversubscription; quelm/_threads.py registers it).
-#include "bindings/frame/compute.hpp"
-#include "bindings/frame/ref.hpp"
+#include "frame/compute.hpp"
+#include "frame/ref.hpp"
 
 #include <cstddef>
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <vector>
 
-#include "quelm/core/black.hpp"
-#include "quelm/core/black_implied.hpp"
+#include "quelm/pricing/black/black.hpp"
+#include "quelm/pricing/black/black_implied.hpp"
 #include "quelm/core/math/erf.hpp"
 
 namespace quelm::testing {

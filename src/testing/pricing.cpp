@@ -1,6 +1,6 @@
 // Pricing engines driven the way the array API drives them (many trees in a row through
 // one set of reused buffers), and engines whose caller asks them to stop.
-#include "quelm/core/vanilla_kernel.hpp"
+#include "quelm/pricing/vanilla/vanilla_lanes.hpp"
 #include "quelm/ml/deep_lsm.hpp"
 #include "quelm/ml/differential.hpp"
 #include "quelm/ml/dos.hpp"

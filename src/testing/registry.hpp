@@ -2,8 +2,8 @@
 // with a static Register object; the module adds them all at import.
 #pragma once
 
-#include "bindings/frame/call.hpp"
-#include "bindings/frame/result.hpp"
+#include "frame/call.hpp"
+#include "frame/result.hpp"
 
 #include <vector>
 

@@ -8,11 +8,11 @@
 #include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/sizes.hpp"
-#include "quelm/greeks/analytic.hpp"
+#include "quelm/pricing/vanilla/greeks.hpp"
 #include "quelm/ml/adam.hpp"
 #include "quelm/ml/normalise.hpp"
 #include "quelm/ml/train_loop.hpp"
-#include "quelm/pricing/black_scholes.hpp"
+#include "quelm/pricing/black/black_scholes.hpp"
 
 namespace quelm::ml {
 

@@ -10,7 +10,7 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 #include "quelm/ml/mlp.hpp"
 
 namespace quelm::ml {

@@ -6,7 +6,7 @@
 
 #include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 
 namespace quelm::pricing {
 

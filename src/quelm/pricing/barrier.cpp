@@ -6,7 +6,7 @@
 
 #include "quelm/core/math/distributions.hpp"
 #include "quelm/core/math/elementary.hpp"
-#include "quelm/pricing/black_scholes.hpp"
+#include "quelm/pricing/black/black_scholes.hpp"
 
 namespace quelm::pricing {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "quelm/core/error.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 #include "quelm/core/text.hpp"
 
 namespace quelm::pricing {

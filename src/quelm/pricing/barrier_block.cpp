@@ -5,7 +5,7 @@
 #include "quelm/core/math/distributions.hpp"
 #include "quelm/core/math/pow_lanes.hpp"
 #include "quelm/core/simd.hpp"
-#include "quelm/core/vanilla_kernel.hpp"
+#include "quelm/pricing/vanilla/vanilla_lanes.hpp"
 
 namespace quelm::pricing {
 

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 #include "quelm/pricing/barrier.hpp"
 
 namespace quelm::pricing {

@@ -9,7 +9,7 @@
 #include "quelm/core/buffer.hpp"
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 
 namespace quelm::pricing {
 

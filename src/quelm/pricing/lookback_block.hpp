@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 #include "quelm/pricing/lookback.hpp"
 
 namespace quelm::pricing {

@@ -8,7 +8,7 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 
 namespace quelm::volatility {
 

@@ -8,8 +8,8 @@
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/least_squares.hpp"
 #include "quelm/core/memory.hpp"
-#include "quelm/pricing/black_scholes.hpp"
-#include "quelm/pricing/implied_vol.hpp"
+#include "quelm/pricing/black/black_scholes.hpp"
+#include "quelm/pricing/black/implied_vol.hpp"
 
 namespace quelm::volatility {
 

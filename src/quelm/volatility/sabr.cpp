@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "quelm/core/math/elementary.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 #include "quelm/core/text.hpp"
 
 namespace quelm::volatility {

@@ -5,7 +5,7 @@
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/least_squares.hpp"
 #include "quelm/core/memory.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 
 namespace quelm::volatility {
 

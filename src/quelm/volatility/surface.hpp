@@ -13,7 +13,7 @@
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
-#include "quelm/core/option.hpp"
+#include "quelm/pricing/option.hpp"
 #include "quelm/curves/curve.hpp"
 #include "quelm/volatility/svi.hpp"
 

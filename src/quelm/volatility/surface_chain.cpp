@@ -10,7 +10,7 @@
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/text.hpp"
-#include "quelm/pricing/implied_vol.hpp"
+#include "quelm/pricing/black/implied_vol.hpp"
 #include "quelm/volatility/surface.hpp"
 
 namespace quelm::volatility {

@@ -1,0 +1,656 @@
+// Python classes Deposit, Fra, Future, Ois, Swap and BondQuote: the quotes a curve is
+// bootstrapped from, priced on curves.
+#include "bindings/curves/instruments.hpp"
+
+#include "bindings/dates/calendar.hpp"
+#include "frame/classes.hpp"
+#include "frame/registry.hpp"
+#include "frame/result.hpp"
+#include "bindings/string_options.hpp"
+#include "quelm/curves/pricing.hpp"
+#include "quelm/dates/serial.hpp"
+
+#include <cstring>
+#include <string>
+
+namespace quelm::py {
+
+constexpr Section kSection = Section::FixedIncome;
+constexpr std::string_view kGuide = "curves";  // the guide page of its names
+
+// --- arguments shared with the curve bindings ---
+
+bool instrument_of(PyObject* o, curves::Instrument& out) {
+    PyTypeObject* t = Py_TYPE(o);
+    if (t == deposit_type()) {
+        out = value_of<curves::Deposit>(o);
+    } else if (t == fra_type()) {
+        out = value_of<curves::Fra>(o);
+    } else if (t == future_type()) {
+        out = value_of<curves::Future>(o);
+    } else if (t == ois_type()) {
+        out = value_of<curves::Ois>(o);
+    } else if (t == swap_type()) {
+        out = value_of<curves::Swap>(o);
+    } else if (t == bond_quote_type()) {
+        out = value_of<curves::BondQuote>(o);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+PyObject* wrap_instrument(const curves::Instrument& i) {
+    return std::visit([](const auto& x) { return wrap(ClassOf<std::decay_t<decltype(x)>>::type(), x); }, i);
+}
+
+bool from_py(PyObject* o, TimeArg& out) {
+    const char* name = Py_TYPE(o)->tp_name;
+    const bool number = PyFloat_Check(o) || PyLong_Check(o) ||
+                        (!PyUnicode_Check(o) && std::strcmp(name, "numpy.datetime64") != 0 && PyNumber_Check(o));
+    if (number) {
+        out.is_date = false;
+        return from_py(o, out.t);
+    }
+    out.is_date = true;
+    if (from_py(o, out.date)) return true;
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "expected a time in years or a date, got %s", name);
+    }
+    return false;
+}
+
+bool from_py(PyObject* o, CurveRef& out) {
+    if (Py_TYPE(o) != yield_curve_type()) {
+        PyErr_Format(PyExc_TypeError, "expected quelm.YieldCurve, got %s", Py_TYPE(o)->tp_name);
+        return false;
+    }
+    out.curve = &value_of<curves::YieldCurve>(o);
+    return true;
+}
+
+namespace {
+
+template <class Item, class Each>
+bool items_of(PyObject* o, std::vector<Item>& out, const char* expected, Each each) {
+    if (PyUnicode_Check(o) || !PySequence_Check(o)) {
+        PyErr_Format(PyExc_TypeError, "expected a sequence of %s, got %s", expected, Py_TYPE(o)->tp_name);
+        return false;
+    }
+    Ref seq(PySequence_Fast(o, "expected a sequence"));
+    if (!seq) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    out.clear();
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), i);
+        if (!each(item)) {
+            PyErr_Format(PyExc_TypeError, "item %zd: expected %s, got %s", i, expected, Py_TYPE(item)->tp_name);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool from_py(PyObject* o, InstrumentList& out) {
+    return items_of(o, out.items, "an instrument (Deposit, Fra, Future, Ois, Swap or BondQuote)", [&](PyObject* item) {
+        curves::Instrument i;
+        if (!instrument_of(item, i)) return false;
+        out.items.push_back(std::move(i));
+        return true;
+    });
+}
+
+bool from_py(PyObject* o, BookArg& out) {
+    const auto one = [&](PyObject* item) {
+        curves::Instrument i;
+        if (instrument_of(item, i)) {
+            out.items.emplace_back(std::move(i));
+            return true;
+        }
+        if (Py_TYPE(item) == dated_bond_type()) {
+            out.items.emplace_back(value_of<bonds::DatedBond>(item));
+            return true;
+        }
+        return false;
+    };
+    out.items.clear();
+    if (one(o)) return true;
+    return items_of(o, out.items, "an instrument or a DatedBond", one);
+}
+
+namespace {
+
+using curves::BondQuote;
+using curves::Deposit;
+using curves::Fra;
+using curves::Future;
+using curves::Ois;
+using curves::RateTerms;
+using curves::Swap;
+
+// --- constructors ---
+
+Result<dates::Tenor> tenor_of(std::string_view text) { return dates::parse_tenor(text); }
+
+Result<std::uint32_t> days_of(const char* kind, std::uint64_t days) {
+    if (days > 366) return invalid(std::string(kind) + ": settlement_days must be at most 366");
+    return static_cast<std::uint32_t>(days);
+}
+
+Result<std::uint32_t> frequency_of(const char* kind, const char* what, std::uint64_t f) {
+    if (f > 12) return invalid(std::string(kind) + ": " + what + " must be 1, 2, 3, 4, 6 or 12, got " + std::to_string(f));
+    return static_cast<std::uint32_t>(f);
+}
+
+Result<RateTerms> terms_of(const char* kind, std::string_view day_count, const CalendarArg& calendar,
+                           std::uint64_t settlement_days, dates::Convention convention) {
+    RateTerms t;
+    QUELM_TRY(dc, dates::parse_day_count(day_count));
+    QUELM_TRY(days, days_of(kind, settlement_days));
+    t.day_count = dc;
+    t.calendar = calendar.calendar;
+    t.settlement_days = days;
+    t.convention = convention;
+    return t;
+}
+
+// A checked instrument with a memo of its own: the object and every copy the curves take
+// of it lay it out once per trade date.
+template <class T>
+Result<T> checked(T value) {
+    QUELM_CHECK(curves::check(value));
+    value.memo = curves::LayoutMemo::fresh();
+    return value;
+}
+
+Result<Deposit> deposit_new(std::string_view tenor, double rate, std::string_view day_count, const CalendarArg& calendar,
+                            std::uint64_t settlement_days, dates::Convention convention) {
+    QUELM_TRY(t, tenor_of(tenor));
+    QUELM_TRY(terms, terms_of("deposit", day_count, calendar, settlement_days, convention));
+    return checked(Deposit{t, rate, std::move(terms), {}});
+}
+
+Result<Fra> fra_new(std::string_view start_tenor, std::string_view end_tenor, double rate, std::string_view day_count,
+                    const CalendarArg& calendar, std::uint64_t settlement_days, dates::Convention convention) {
+    QUELM_TRY(a, tenor_of(start_tenor));
+    QUELM_TRY(b, tenor_of(end_tenor));
+    QUELM_TRY(terms, terms_of("fra", day_count, calendar, settlement_days, convention));
+    return checked(Fra{a, b, rate, std::move(terms), {}});
+}
+
+// The conventions of an index (or the plain ones), each overridden by a keyword given.
+struct Preset {
+    curves::IndexConventions c;
+    explicit Preset(const std::optional<curves::OvernightIndex>& index)
+        : c(index ? curves::conventions_of(*index) : curves::plain_conventions()) {}
+    Status day_count(const std::optional<std::string_view>& text) {
+        if (!text) return {};
+        QUELM_TRY(dc, dates::parse_day_count(*text));
+        c.day_count = dc;
+        return {};
+    }
+    void calendar(const std::optional<CalendarArg>& cal) {
+        if (cal) c.calendar = cal->calendar;
+    }
+    Status days(const char* kind, const char* what, const std::optional<std::uint64_t>& v, std::uint32_t& out) {
+        if (!v) return {};
+        if (*v > 366) return invalid(std::string(kind) + ": " + what + " must be at most 366");
+        out = static_cast<std::uint32_t>(*v);
+        return {};
+    }
+};
+
+Result<Future> future_new(Date start, double price, double convexity, std::string_view tenor,
+                          const std::optional<std::string_view>& day_count, const std::optional<CalendarArg>& calendar,
+                          dates::Convention convention, std::optional<curves::OvernightIndex> index) {
+    QUELM_TRY(t, tenor_of(tenor));
+    Preset p(index);
+    QUELM_CHECK(p.day_count(day_count));
+    p.calendar(calendar);
+    return checked(Future{start.serial, price, convexity, t, p.c.day_count, p.c.calendar, convention, index, {}});
+}
+
+Result<Ois> ois_new(std::string_view tenor, double rate, const std::optional<std::string_view>& day_count,
+                    const std::optional<CalendarArg>& calendar, std::uint64_t payment_frequency,
+                    const std::optional<std::uint64_t>& settlement_days, dates::Convention convention,
+                    const std::optional<std::uint64_t>& payment_lag, std::optional<curves::OvernightIndex> index) {
+    QUELM_TRY(t, tenor_of(tenor));
+    Preset p(index);
+    QUELM_CHECK(p.day_count(day_count));
+    p.calendar(calendar);
+    QUELM_CHECK(p.days("ois", "settlement_days", settlement_days, p.c.settlement_days));
+    QUELM_CHECK(p.days("ois", "payment_lag", payment_lag, p.c.payment_lag));
+    QUELM_TRY(f, frequency_of("ois", "payment_frequency", payment_frequency));
+    const RateTerms terms{p.c.day_count, p.c.calendar, p.c.settlement_days, convention};
+    return checked(Ois{t, rate, terms, f, p.c.payment_lag, index, {}});
+}
+
+Result<Swap> swap_new(std::string_view tenor, double rate, std::uint64_t fixed_frequency,
+                      std::string_view fixed_day_count, std::string_view float_tenor, std::string_view float_day_count,
+                      const CalendarArg& calendar, std::uint64_t settlement_days, dates::Convention convention) {
+    Swap s;
+    QUELM_TRY(t, tenor_of(tenor));
+    QUELM_TRY(f, frequency_of("swap", "fixed_frequency", fixed_frequency));
+    QUELM_TRY(fdc, dates::parse_day_count(fixed_day_count));
+    QUELM_TRY(ft, tenor_of(float_tenor));
+    QUELM_TRY(ldc, dates::parse_day_count(float_day_count));
+    QUELM_TRY(days, days_of("swap", settlement_days));
+    s.tenor = t;
+    s.rate = rate;
+    s.fixed_frequency = f;
+    s.fixed_day_count = fdc;
+    s.float_tenor = ft;
+    s.float_day_count = ldc;
+    s.calendar = calendar.calendar;
+    s.settlement_days = days;
+    s.convention = convention;
+    return checked(std::move(s));
+}
+
+Result<BondQuote> bond_quote_new(const bonds::DatedBond& bond, double clean_price) {
+    return checked(BondQuote{bond, clean_price, {}});
+}
+
+// --- pricing ---
+
+template <class T, curves::Measure M>
+Result<double> measure_of(const T& x, const curves::YieldCurve& curve, const std::optional<CurveRef>& discount_curve) {
+    return curves::measure(curves::Instrument{x}, curve, discount_curve ? discount_curve->curve : nullptr, M);
+}
+
+template <class T>
+constexpr FunctionDef def_par_rate = typed_method<&measure_of<T, curves::Measure::ParRate>>(
+    "par_rate", {"curve", "*", {"discount_curve", "None"}},
+    "The rate that prices the instrument at par on `curve` at its reference date (the trade\n"
+    "date): forwards from `curve`, payments discounted on `discount_curve` (by default the\n"
+    "curve `curve` was bootstrapped on, else `curve`). A future's rate is the forward plus its\n"
+    "convexity adjustment; a BondQuote's is the bond's yield at its price on the curve.");
+template <class T>
+constexpr FunctionDef def_implied_quote = typed_method<&measure_of<T, curves::Measure::ImpliedQuote>>(
+    "implied_quote", {"curve", "*", {"discount_curve", "None"}},
+    "The quote as the market gives it, implied by the curve(s): a rate, a future's price\n"
+    "(100 × (1 - rate)), a bond's clean price. On the curve bootstrapped from it, the quote.");
+template <class T>
+constexpr FunctionDef def_npv = typed_method<&measure_of<T, curves::Measure::Value>>(
+    "npv", {"curve", "*", {"discount_curve", "None"}},
+    "The value at the reference date of the position long the quote, per unit notional:\n"
+    "receiving the quoted rate (a lender, a FRA sold at the quote, as a FRA's buyer pays the\n"
+    "fixed rate, a future bought at the quote, a receiver swap), or a bond bought at the\n"
+    "quoted clean price (per its face). Zero on the curve bootstrapped from it.");
+
+// --- getters ---
+
+template <class T>
+const T& self_of(PyObject* self) {
+    return value_of<T>(self);
+}
+
+PyObject* text(const std::string& s) { return to_py(s); }
+PyObject* convention_text(dates::Convention c) {
+    return to_py(dates::kConventions.aliases[static_cast<std::size_t>(c)].name);
+}
+
+template <class T>
+PyObject* rate_get(PyObject* self) {
+    return to_py(self_of<T>(self).rate);
+}
+template <class T>
+PyObject* quote_get(PyObject* self) {
+    return to_py(curves::quoted(curves::Instrument{self_of<T>(self)}));
+}
+template <class T>
+PyObject* tenor_get(PyObject* self) {
+    return text(curves::tenor_text(self_of<T>(self).tenor));
+}
+template <class T>
+const RateTerms& terms_of_self(PyObject* self) {
+    return self_of<T>(self).terms;
+}
+template <class T>
+PyObject* day_count_get(PyObject* self) {
+    return text(dates::day_count_name(terms_of_self<T>(self).day_count));
+}
+template <class T>
+PyObject* calendar_get(PyObject* self) {
+    return wrap_calendar(terms_of_self<T>(self).calendar);
+}
+template <class T>
+PyObject* settlement_days_get(PyObject* self) {
+    return to_py(static_cast<std::uint64_t>(terms_of_self<T>(self).settlement_days));
+}
+template <class T>
+PyObject* convention_get(PyObject* self) {
+    return convention_text(terms_of_self<T>(self).convention);
+}
+
+PyObject* index_py(const std::optional<curves::OvernightIndex>& i) {
+    if (!i) Py_RETURN_NONE;
+    return to_py(std::string_view(curves::overnight_index_name(*i)));
+}
+
+PyObject* fra_start_get(PyObject* self) { return text(curves::tenor_text(self_of<Fra>(self).start)); }
+PyObject* fra_end_get(PyObject* self) { return text(curves::tenor_text(self_of<Fra>(self).end)); }
+
+PyObject* future_start_get(PyObject* self) { return to_py_date(self_of<Future>(self).start); }
+PyObject* future_price_get(PyObject* self) { return to_py(self_of<Future>(self).price); }
+PyObject* future_rate_get(PyObject* self) { return to_py(curves::matched_quote(self_of<Future>(self))); }
+PyObject* future_convexity_get(PyObject* self) { return to_py(self_of<Future>(self).convexity); }
+PyObject* future_tenor_get(PyObject* self) { return text(curves::tenor_text(self_of<Future>(self).tenor)); }
+PyObject* future_day_count_get(PyObject* self) { return text(dates::day_count_name(self_of<Future>(self).day_count)); }
+PyObject* future_calendar_get(PyObject* self) { return wrap_calendar(self_of<Future>(self).calendar); }
+PyObject* future_convention_get(PyObject* self) { return convention_text(self_of<Future>(self).convention); }
+
+PyObject* future_index_get(PyObject* self) { return index_py(self_of<Future>(self).index); }
+
+PyObject* ois_frequency_get(PyObject* self) {
+    return to_py(static_cast<std::uint64_t>(self_of<Ois>(self).payment_frequency));
+}
+PyObject* ois_payment_lag_get(PyObject* self) {
+    return to_py(static_cast<std::uint64_t>(self_of<Ois>(self).payment_lag));
+}
+PyObject* ois_index_get(PyObject* self) { return index_py(self_of<Ois>(self).index); }
+
+PyObject* swap_fixed_frequency_get(PyObject* self) {
+    return to_py(static_cast<std::uint64_t>(self_of<Swap>(self).fixed_frequency));
+}
+PyObject* swap_fixed_day_count_get(PyObject* self) {
+    return text(dates::day_count_name(self_of<Swap>(self).fixed_day_count));
+}
+PyObject* swap_float_tenor_get(PyObject* self) { return text(curves::tenor_text(self_of<Swap>(self).float_tenor)); }
+PyObject* swap_float_day_count_get(PyObject* self) {
+    return text(dates::day_count_name(self_of<Swap>(self).float_day_count));
+}
+PyObject* swap_calendar_get(PyObject* self) { return wrap_calendar(self_of<Swap>(self).calendar); }
+PyObject* swap_settlement_days_get(PyObject* self) {
+    return to_py(static_cast<std::uint64_t>(self_of<Swap>(self).settlement_days));
+}
+PyObject* swap_convention_get(PyObject* self) { return convention_text(self_of<Swap>(self).convention); }
+
+PyObject* bond_get(PyObject* self) { return wrap(dated_bond_type(), self_of<BondQuote>(self).bond); }
+PyObject* clean_price_get(PyObject* self) { return to_py(self_of<BondQuote>(self).clean_price); }
+
+// --- repr, equality, hash, pickling ---
+
+template <class T>
+PyObject* instrument_repr(PyObject* self) {
+    return to_py(curves::describe(curves::Instrument{self_of<T>(self)}));
+}
+template <class T>
+bool instrument_equal(PyObject* a, PyObject* b) {
+    return self_of<T>(a) == self_of<T>(b);
+}
+template <class T>
+Py_hash_t instrument_hash(PyObject* self) {
+    const auto h = static_cast<Py_hash_t>(curves::hash_of(curves::Instrument{self_of<T>(self)}) >> 1);
+    return h == -1 ? -2 : h;
+}
+
+// (functools.partial(cls, **keywords), positional): the constructor again.
+PyObject* rebuild(PyTypeObject* type, PyObject* positional, PyObject* keywords) {
+    Ref args(positional), kwargs(keywords);
+    if (!args || !kwargs) return nullptr;
+    Ref functools(PyImport_ImportModule("functools"));
+    if (!functools) return nullptr;
+    Ref partial(PyObject_GetAttrString(functools.get(), "partial"));
+    if (!partial) return nullptr;
+    Ref head(PyTuple_Pack(1, reinterpret_cast<PyObject*>(type)));
+    if (!head) return nullptr;
+    Ref fn(PyObject_Call(partial.get(), head.get(), kwargs.get()));
+    if (!fn) return nullptr;
+    return PyTuple_Pack(2, fn.get(), args.get());
+}
+
+// A dict from (key, new reference) pairs; nullptr when a value is.
+PyObject* keywords(std::initializer_list<std::pair<const char*, PyObject*>> items) {
+    Ref d(PyDict_New());
+    bool ok = static_cast<bool>(d);
+    for (const auto& [key, value] : items) {
+        Ref v(value);
+        ok = ok && v && PyDict_SetItemString(d.get(), key, v.get()) == 0;
+    }
+    return ok ? d.release() : nullptr;
+}
+
+PyObject* tenor_py(dates::Tenor t) { return to_py(curves::tenor_text(t)); }
+PyObject* day_count_py(const dates::DayCount& dc) { return to_py(dates::day_count_name(dc)); }
+PyObject* count_py(std::uint32_t v) { return to_py(static_cast<std::uint64_t>(v)); }
+
+PyObject* terms_keywords(const RateTerms& t) {
+    return keywords({{"day_count", day_count_py(t.day_count)},
+                     {"calendar", wrap_calendar(t.calendar)},
+                     {"settlement_days", count_py(t.settlement_days)},
+                     {"convention", convention_text(t.convention)}});
+}
+
+PyObject* deposit_reduce(const Deposit& d) {
+    return rebuild(deposit_type(), Py_BuildValue("(Nd)", tenor_py(d.tenor), d.rate), terms_keywords(d.terms));
+}
+PyObject* fra_reduce(const Fra& f) {
+    return rebuild(fra_type(), Py_BuildValue("(NNd)", tenor_py(f.start), tenor_py(f.end), f.rate),
+                   terms_keywords(f.terms));
+}
+PyObject* future_reduce(const Future& f) {
+    return rebuild(future_type(), Py_BuildValue("(Nd)", to_py_date(f.start), f.price),
+                   keywords({{"convexity", to_py(f.convexity)},
+                             {"tenor", tenor_py(f.tenor)},
+                             {"day_count", day_count_py(f.day_count)},
+                             {"calendar", wrap_calendar(f.calendar)},
+                             {"convention", convention_text(f.convention)},
+                             {"index", index_py(f.index)}}));
+}
+PyObject* ois_reduce(const Ois& o) {
+    return rebuild(ois_type(), Py_BuildValue("(Nd)", tenor_py(o.tenor), o.rate),
+                   keywords({{"day_count", day_count_py(o.terms.day_count)},
+                             {"calendar", wrap_calendar(o.terms.calendar)},
+                             {"payment_frequency", count_py(o.payment_frequency)},
+                             {"settlement_days", count_py(o.terms.settlement_days)},
+                             {"convention", convention_text(o.terms.convention)},
+                             {"payment_lag", count_py(o.payment_lag)},
+                             {"index", index_py(o.index)}}));
+}
+PyObject* swap_reduce(const Swap& s) {
+    return rebuild(swap_type(), Py_BuildValue("(Nd)", tenor_py(s.tenor), s.rate),
+                   keywords({{"fixed_frequency", count_py(s.fixed_frequency)},
+                             {"fixed_day_count", day_count_py(s.fixed_day_count)},
+                             {"float_tenor", tenor_py(s.float_tenor)},
+                             {"float_day_count", day_count_py(s.float_day_count)},
+                             {"calendar", wrap_calendar(s.calendar)},
+                             {"settlement_days", count_py(s.settlement_days)},
+                             {"convention", convention_text(s.convention)}}));
+}
+PyObject* bond_quote_reduce(const BondQuote& b) {
+    Ref bond(wrap(dated_bond_type(), b.bond));
+    if (!bond) return nullptr;
+    Ref args(Py_BuildValue("(Od)", bond.get(), b.clean_price));
+    if (!args) return nullptr;
+    return PyTuple_Pack(2, reinterpret_cast<PyObject*>(bond_quote_type()), args.get());
+}
+
+constexpr const char* kReduceDoc = "Pickle support: rebuild through the constructor.";
+constexpr FunctionDef def_deposit_reduce = method<deposit_reduce>("__reduce__", {}, kReduceDoc).returning("Tuple[Any, ...]");
+constexpr FunctionDef def_fra_reduce = method<fra_reduce>("__reduce__", {}, kReduceDoc).returning("Tuple[Any, ...]");
+constexpr FunctionDef def_future_reduce = method<future_reduce>("__reduce__", {}, kReduceDoc).returning("Tuple[Any, ...]");
+constexpr FunctionDef def_ois_reduce = method<ois_reduce>("__reduce__", {}, kReduceDoc).returning("Tuple[Any, ...]");
+constexpr FunctionDef def_swap_reduce = method<swap_reduce>("__reduce__", {}, kReduceDoc).returning("Tuple[Any, ...]");
+constexpr FunctionDef def_bond_quote_reduce =
+    method<bond_quote_reduce>("__reduce__", {}, kReduceDoc).returning("Tuple[Any, ...]");
+
+// --- the classes ---
+
+#define QUELM_RATE_TERMS_PARAMS                                                                                \
+    {"day_count", "\"act/360\""}, {"calendar", "\"target\""}, {"settlement_days", "2"},                      \
+    {                                                                                                          \
+        "convention", "\"modified-following\""                                                                \
+    }
+
+constexpr FunctionDef def_deposit_new = typed<&deposit_new>(
+    "Deposit", {"tenor", "rate", "*", QUELM_RATE_TERMS_PARAMS},
+    "A deposit quote: `rate` (simple, on `day_count`) from the spot date (`settlement_days`\n"
+    "business days after the trade date) to spot + `tenor` (\"1D\", \"1W\", \"3M\", \"1Y\"),\n"
+    "rolled by `convention` on `calendar`.");
+constexpr FunctionDef def_fra_new = typed<&fra_new>(
+    "Fra", {"start_tenor", "end_tenor", "rate", "*", QUELM_RATE_TERMS_PARAMS},
+    "A forward rate agreement quote: `rate` (simple, on `day_count`) from spot + `start_tenor`\n"
+    "to spot + `end_tenor` (\"3M\", \"6M\" for a 3x6), `start_tenor` before `end_tenor`. Its\n"
+    "buyer pays `rate` and receives the fixing.");
+constexpr FunctionDef def_future_new = typed<&future_new>(
+    "Future",
+    {"start", "price", "*", {"convexity", "0.0"}, {"tenor", "\"3M\""}, {"day_count", "None"},
+     {"calendar", "None"}, {"convention", "\"modified-following\""}, {"index", "None"}},
+    "An interest-rate future quote: `price` per 100, in (0, 200), on the period from `start`\n"
+    "(an IMM date, the third Wednesday of its month) for `tenor`. Its rate, 1 - price/100, is\n"
+    "the forward rate over the period plus `convexity` (the convexity adjustment, a rate).\n"
+    "`index` (\"sofr\", \"estr\", \"sonia\", \"tona\"): a future on that overnight rate, on the\n"
+    "index's calendar and day count, over the exchange's reference period: \"3M\" from the\n"
+    "IMM date `start` to the IMM date three months later, \"1M\" the calendar month `start`\n"
+    "(its first day) begins. `day_count` and `calendar` given override the index's; without\n"
+    "an index they are \"act/360\" and \"target\".");
+constexpr FunctionDef def_ois_new = typed<&ois_new>(
+    "Ois",
+    {"tenor", "rate", "*", {"day_count", "None"}, {"calendar", "None"}, {"payment_frequency", "1"},
+     {"settlement_days", "None"}, {"convention", "\"modified-following\""}, {"payment_lag", "None"},
+     {"index", "None"}},
+    "An overnight-index swap quote (€STR, SOFR, SONIA, TONA): the fixed `rate` (on\n"
+    "`day_count`) against the overnight rate compounded over each period, from spot to\n"
+    "spot + `tenor`, `payment_frequency` payments a year (one, at the end, up to a year), each\n"
+    "paid `payment_lag` business days after its period ends. `index` (\"sofr\", \"estr\",\n"
+    "\"sonia\", \"tona\") takes the calendar, day count, spot lag and payment lag the market\n"
+    "quotes that index's swaps with; `day_count`, `calendar`, `settlement_days` and\n"
+    "`payment_lag` given override them. Without an index: \"act/360\", \"target\", T+2, paid\n"
+    "at each period's end.");
+constexpr FunctionDef def_swap_new = typed<&swap_new>(
+    "Swap",
+    {"tenor", "rate", "*", {"fixed_frequency", "1"}, {"fixed_day_count", "\"30/360\""}, {"float_tenor", "\"6M\""},
+     {"float_day_count", "\"act/360\""}, {"calendar", "\"target\""}, {"settlement_days", "2"},
+     {"convention", "\"modified-following\""}},
+    "An interest-rate swap quote: the fixed `rate` paid `fixed_frequency` times a year on\n"
+    "`fixed_day_count`, against the index of `float_tenor` (\"3M\", \"6M\") on\n"
+    "`float_day_count`, from spot to spot + `tenor`; both schedules rolled back from the end.");
+constexpr FunctionDef def_bond_quote_new = typed<&bond_quote_new>(
+    "BondQuote", {"bond", "clean_price"},
+    "A bond quote: a DatedBond (`FixedRateBond.dated`) at `clean_price` (per its face),\n"
+    "settling on the bond's own lag after the trade date.");
+
+constexpr Callable kDepositNew = callable<def_deposit_new>;
+constexpr Callable kFraNew = callable<def_fra_new>;
+constexpr Callable kFutureNew = callable<def_future_new>;
+constexpr Callable kOisNew = callable<def_ois_new>;
+constexpr Callable kSwapNew = callable<def_swap_new>;
+constexpr Callable kBondQuoteNew = callable<def_bond_quote_new>;
+
+#define QUELM_PRICING_METHODS(T) callable<def_par_rate<T>>, callable<def_implied_quote<T>>, callable<def_npv<T>>
+
+constexpr Callable kDepositMethods[] = {QUELM_PRICING_METHODS(Deposit), callable<def_deposit_reduce>};
+constexpr Callable kFraMethods[] = {QUELM_PRICING_METHODS(Fra), callable<def_fra_reduce>};
+constexpr Callable kFutureMethods[] = {QUELM_PRICING_METHODS(Future), callable<def_future_reduce>};
+constexpr Callable kOisMethods[] = {QUELM_PRICING_METHODS(Ois), callable<def_ois_reduce>};
+constexpr Callable kSwapMethods[] = {QUELM_PRICING_METHODS(Swap), callable<def_swap_reduce>};
+constexpr Callable kBondQuoteMethods[] = {QUELM_PRICING_METHODS(BondQuote), callable<def_bond_quote_reduce>};
+
+#define QUELM_TERMS_GETTERS(T)                                                                                  \
+    {"day_count", "The day count of the rate.", &day_count_get<T>, "str"},                                     \
+        {"calendar", "The calendar of the spot date and the rolls.", &calendar_get<T>, "Calendar"},           \
+        {"settlement_days", "Business days from the trade date to spot.", &settlement_days_get<T>, "int"},     \
+        {"convention", "How dates roll onto business days.", &convention_get<T>, "str"}
+
+const GetterDef kDepositGetters[] = {
+    {"tenor", "From spot to the end.", &tenor_get<Deposit>, "str"},
+    {"rate", "The quoted rate.", &rate_get<Deposit>, "float"},
+    {"quote", "The quote as given: the rate.", &quote_get<Deposit>, "float"},
+    QUELM_TERMS_GETTERS(Deposit),
+};
+const GetterDef kFraGetters[] = {
+    {"start_tenor", "From spot to the start.", &fra_start_get, "str"},
+    {"end_tenor", "From spot to the end.", &fra_end_get, "str"},
+    {"rate", "The quoted rate.", &rate_get<Fra>, "float"},
+    {"quote", "The quote as given: the rate.", &quote_get<Fra>, "float"},
+    QUELM_TERMS_GETTERS(Fra),
+};
+const GetterDef kFutureGetters[] = {
+    {"start", "The IMM date the period starts on.", &future_start_get, "datetime.date"},
+    {"price", "The quoted price, per 100.", &future_price_get, "float"},
+    {"rate", "The futures rate, 1 - price/100.", &future_rate_get, "float"},
+    {"quote", "The quote as given: the price.", &quote_get<Future>, "float"},
+    {"convexity", "The convexity adjustment: futures rate minus forward rate.", &future_convexity_get, "float"},
+    {"tenor", "The length of the period.", &future_tenor_get, "str"},
+    {"day_count", "The day count of the rate.", &future_day_count_get, "str"},
+    {"calendar", "The calendar of the period's end.", &future_calendar_get, "Calendar"},
+    {"convention", "How dates roll onto business days.", &future_convention_get, "str"},
+    {"index", "The overnight index it is a future on, or None.", &future_index_get, "str | None"},
+};
+const GetterDef kOisGetters[] = {
+    {"tenor", "From spot to the end.", &tenor_get<Ois>, "str"},
+    {"rate", "The quoted fixed rate.", &rate_get<Ois>, "float"},
+    {"quote", "The quote as given: the rate.", &quote_get<Ois>, "float"},
+    {"payment_frequency", "Payments a year.", &ois_frequency_get, "int"},
+    QUELM_TERMS_GETTERS(Ois),
+    {"payment_lag", "Business days from each period's end to its payment.", &ois_payment_lag_get, "int"},
+    {"index", "The overnight index whose conventions it took, or None.", &ois_index_get, "str | None"},
+};
+const GetterDef kSwapGetters[] = {
+    {"tenor", "From spot to the end.", &tenor_get<Swap>, "str"},
+    {"rate", "The quoted fixed rate.", &rate_get<Swap>, "float"},
+    {"quote", "The quote as given: the rate.", &quote_get<Swap>, "float"},
+    {"fixed_frequency", "Fixed payments a year.", &swap_fixed_frequency_get, "int"},
+    {"fixed_day_count", "The day count of the fixed leg.", &swap_fixed_day_count_get, "str"},
+    {"float_tenor", "The tenor of the floating index.", &swap_float_tenor_get, "str"},
+    {"float_day_count", "The day count of the floating leg.", &swap_float_day_count_get, "str"},
+    {"calendar", "The calendar of the spot date and the rolls.", &swap_calendar_get, "Calendar"},
+    {"settlement_days", "Business days from the trade date to spot.", &swap_settlement_days_get, "int"},
+    {"convention", "How dates roll onto business days.", &swap_convention_get, "str"},
+};
+const GetterDef kBondQuoteGetters[] = {
+    {"bond", "The bond.", &bond_get, "DatedBond"},
+    {"clean_price", "The quoted clean price.", &clean_price_get, "float"},
+    {"quote", "The quote as given: the clean price.", &quote_get<BondQuote>, "float"},
+};
+
+template <class T>
+ClassDef class_def(const char* name, const char* doc, const Callable* methods, std::size_t n_methods,
+                   const GetterDef* getters, std::size_t n_getters, const Callable* constructor) {
+    return ClassDef{name,       doc,     methods, n_methods, getters, n_getters, &instrument_repr<T>, &instrument_equal<T>,
+                    &instrument_hash<T>, constructor};
+}
+
+const char* const kInstrumentDoc =
+    "Immutable; compares equal to the same quote on the same terms, hashes and pickles.\n"
+    "Dates are set by the curve it is priced on: the curve's reference date is the trade date.";
+
+}  // namespace
+
+#define QUELM_INSTRUMENT_CLASS(fn, T, NAME, EXAMPLE, METHODS, GETTERS, NEW)                                  \
+    PyTypeObject* fn() {                                                                                       \
+        static const std::string doc = std::string(kInstrumentDoc) + "\n\n" + EXAMPLE;                      \
+        static const ClassDef def = class_def<T>(NAME, doc.c_str(), METHODS, std::size(METHODS), GETTERS,      \
+                                                 std::size(GETTERS), &NEW);                                    \
+        static PyTypeObject* type = create_class(def);                                                        \
+        return type;                                                                                           \
+    }                                                                                                          \
+    QUELM_PUBLIC_CLASS(fn)
+
+QUELM_INSTRUMENT_CLASS(deposit_type, Deposit, "Deposit",
+                       "    >>> import quelm\n    >>> quelm.Deposit(\"3M\", 0.0325)\n    Deposit('3M', 0.0325)",
+                       kDepositMethods, kDepositGetters, kDepositNew);
+QUELM_INSTRUMENT_CLASS(fra_type, Fra, "Fra",
+                       "    >>> import quelm\n    >>> quelm.Fra(\"3M\", \"6M\", 0.034)\n    Fra('3M', '6M', 0.034)",
+                       kFraMethods, kFraGetters, kFraNew);
+QUELM_INSTRUMENT_CLASS(future_type, Future, "Future",
+                       "    >>> import quelm\n    >>> quelm.Future(\"2025-03-19\", 96.5).rate\n    0.03500000000000003",
+                       kFutureMethods, kFutureGetters, kFutureNew);
+QUELM_INSTRUMENT_CLASS(ois_type, Ois, "Ois",
+                       "    >>> import quelm\n    >>> quelm.Ois(\"2Y\", 0.029)\n    Ois('2Y', 0.029)", kOisMethods,
+                       kOisGetters, kOisNew);
+QUELM_INSTRUMENT_CLASS(swap_type, Swap, "Swap",
+                       "    >>> import quelm\n    >>> quelm.Swap(\"10Y\", 0.031, float_tenor=\"3M\")\n"
+                       "    Swap('10Y', 0.031, float_tenor='3M')",
+                       kSwapMethods, kSwapGetters, kSwapNew);
+QUELM_INSTRUMENT_CLASS(bond_quote_type, BondQuote, "BondQuote",
+                       "    >>> import quelm\n    >>> bond = quelm.FixedRateBond.dated(\"2024-05-15\", \"2034-05-15\", 0.045)\n"
+                       "    >>> quelm.BondQuote(bond, 98.25).quote\n    98.25",
+                       kBondQuoteMethods, kBondQuoteGetters, kBondQuoteNew);
+
+}  // namespace quelm::py
