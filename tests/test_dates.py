@@ -512,6 +512,25 @@ def test_schedules_at_the_ends_of_the_dates(effective, termination, tenor, rule,
     assert quelm.schedule(effective, termination, tenor, rule=rule, end_of_month=tenor == "3M") == want
 
 
+@pytest.mark.parametrize("day, tenor, eom, want", [
+    ("9999-11-30", "1M", True, D(9999, 12, 31)),  # into the last month there is
+    ("9999-11-30", "1M", False, D(9999, 12, 30)),
+    ("9998-12-31", "12M", False, D(9999, 12, 31)),
+    ("0001-02-28", "-1M", True, D(1, 1, 31)),  # back to the first one
+    ("0001-12-31", "-11M", False, D(1, 1, 31)),
+    ("9999-12-01", "1M", False, None),  # one month past either end
+    ("0001-01-31", "-1M", False, None),
+    ("0001-12-31", "-1Y", True, None),
+])
+def test_advance_by_months_at_the_ends_of_the_dates(day, tenor, eom, want):
+    weekends = quelm.Calendar("weekends")
+    if want is None:
+        with pytest.raises(ValueError, match=r"^invalid input: the advanced date falls outside 0001-01-01\.\.9999-12-31$"):
+            weekends.advance(day, tenor, "unadjusted", end_of_month=eom)
+    else:
+        assert weekends.advance(day, tenor, "unadjusted", end_of_month=eom) == want
+
+
 # --- Dated bonds -------------------------------------------------------------------------
 
 @pytest.fixture(scope="module")

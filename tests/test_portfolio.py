@@ -285,6 +285,13 @@ def test_leap_year_2024_accepted():
     assert r == pytest.approx(0.1, abs=1e-12)  # 365 days apart
 
 
+def test_mwr_across_year_zero():
+    # Year 0 is a leap year of the proleptic calendar; its January and February count days
+    # from the era before it.
+    assert quelm.mwr(["0000-02-29", "0001-02-28"], [-100, 110]) == pytest.approx(0.1, abs=1e-12)  # 365 days
+    assert quelm.mwr(["0000-01-01", "0001-01-01"], [-100, 110]) == pytest.approx(1.1 ** (365 / 366) - 1, abs=1e-12)
+
+
 # ---------------------------------------------------------------- covariance matrix
 
 def test_covariance_small_and_errors():

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "quelm/core/date.hpp"
 #include "quelm/core/math/solvers.hpp"
+#include "quelm/dates/serial.hpp"
 #include "quelm/portfolio/performance.hpp"
 #include "quelm/portfolio/risk.hpp"
 #include "quelm/stats/relational.hpp"
@@ -46,9 +46,9 @@ PyObject* mwr_plain_scan(const std::vector<std::string>& dates, const py::FloatS
     if (dates.size() != amounts.size() || dates.size() < 2) return py::raise_value_error("bad flows");
     std::vector<portfolio::CashFlow> flows;
     for (std::size_t i = 0; i < dates.size(); ++i) {
-        const Parsed<Date> d = parse_iso_date(dates[i]);
+        const Parsed<dates::Civil> d = dates::parse_iso_civil(dates[i]);
         if (!d) return py::raise_value_error(d.error());
-        flows.push_back({*d, amounts.view()[i]});
+        flows.push_back({dates::day_number(*d), amounts.view()[i]});
     }
     const auto f = [&](double r) { return portfolio::npv(flows, r); };
     double lo = -0.9999;

@@ -65,9 +65,9 @@ Result<DatedBond> DatedBond::make(const DatedBondTerms& terms) {
         const bool regular = i < schedule.regular.size() ? schedule.regular[i] : true;
         // An irregular period's quasi-coupon dates step as the schedule does.
         if (!regular && i == 0) {
-            p.ref_start = roll_months(p.accrual_end, -tenor.count, terms.end_of_month);
+            p.ref_start = add_months(p.accrual_end, -tenor.count, terms.end_of_month);
         } else if (!regular && i + 1 == n) {
-            p.ref_end = roll_months(p.accrual_start, tenor.count, terms.end_of_month);
+            p.ref_end = add_months(p.accrual_start, tenor.count, terms.end_of_month);
         }
         QUELM_TRY(pay, adjust(terms.calendar, p.accrual_end, terms.convention));
         p.payment = pay;

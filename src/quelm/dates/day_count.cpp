@@ -111,7 +111,7 @@ Result<double> act_act_icma(Serial s, Serial e, Serial ref_start, Serial ref_end
         if (s >= ref_start)
             return period * static_cast<double>(e - s) / static_cast<double>(ref_end - ref_start);
         // A long first period: the notional period before the reference one.
-        const Serial previous = roll_months(ref_start, -months, eom);
+        const Serial previous = add_months(ref_start, -months, eom);
         if (e > ref_start) {
             QUELM_TRY(a, act_act_icma(s, ref_start, previous, ref_start, eom));
             QUELM_TRY(b, act_act_icma(ref_start, e, ref_start, ref_end, eom));
@@ -130,8 +130,8 @@ Result<double> act_act_icma(Serial s, Serial e, Serial ref_start, Serial ref_end
     // A long last period: whole notional periods after the reference one, then the rest.
     Serial notional_start = ref_end, notional_end = ref_end;
     for (std::int32_t i = 0;; ++i) {
-        notional_start = roll_months(ref_end, months * i, eom);
-        notional_end = roll_months(ref_end, months * (i + 1), eom);
+        notional_start = add_months(ref_end, months * i, eom);
+        notional_end = add_months(ref_end, months * (i + 1), eom);
         if (e < notional_end) break;
         sum += period;
     }

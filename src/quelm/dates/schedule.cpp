@@ -58,17 +58,12 @@ Result<Serial> step(Serial seed, const ScheduleSpec& s, std::int32_t periods, bo
         if (t.unit == TenorUnit::Days) return static_cast<Serial>(d);
         return advance(every_day, seed, t, s.convention, eom);
     }
+    // The month moved from the seed's civil date (found once a walk), the day clamped: that
+    // is advance on every day without the end-of-month rule.
     const Civil& from = seed_civil.serial == seed ? seed_civil.civil : civil_of(seed);
-    const std::int64_t month_index = std::int64_t{from.year} * 12 + from.month - 1 + t.months();
-    if (month_index < 12 || month_index >= 12LL * 10000) return outside;
-    if (!eom) {
-        // advance on every day without the end-of-month rule: the month moved, the day
-        // clamped, from the seed's civil date (found once a walk)
-        const std::int64_t y = month_index / 12;
-        const auto m = static_cast<unsigned>(month_index - y * 12 + 1);
-        const unsigned len = month_length(static_cast<std::int32_t>(y), m);
-        return serial_of(static_cast<std::int32_t>(y), m, from.day < len ? from.day : len);
-    }
+    const std::optional<Serial> moved = add_months(from, t.months());
+    if (!moved) return outside;
+    if (!eom) return *moved;
     return advance(every_day, seed, t, s.convention, eom);
 }
 

@@ -1,9 +1,12 @@
 // Dates as serial day numbers: days since 1970-01-01 (the epoch of datetime64[D]) in a
 // signed 32-bit integer, with civil (year, month, day) conversions, weekdays, month
-// arithmetic and ISO text. Valid dates run from 0001-01-01 to 9999-12-31.
+// arithmetic and ISO text. Valid dates run from 0001-01-01 to 9999-12-31. The dated cash
+// flows of portfolio performance read any year a 32-bit integer holds: their days are the
+// same count in 64 bits (DayNumber).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +16,8 @@
 namespace quelm::dates {
 
 using Serial = std::int32_t;
+// Days since 1970-01-01 in 64 bits, for the years 0 ..= 2^31 - 1 past a Serial's reach.
+using DayNumber = std::int64_t;
 
 struct Civil {
     std::int32_t year;
@@ -22,14 +27,21 @@ struct Civil {
 
 enum class Weekday : unsigned char { Monday = 0, Tuesday, Wednesday, Thursday, Friday, Saturday, Sunday };
 
-// The serial of a civil date; the caller passes a real date (no checks).
+// The day number of a civil date, 64-bit throughout so that no 32-bit year overflows; the
+// caller passes a real date (no checks).
+[[nodiscard]] constexpr DayNumber day_number(std::int64_t year, unsigned month, unsigned day) {
+    const std::int64_t y = month <= 2 ? year - 1 : year;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+[[nodiscard]] constexpr DayNumber day_number(const Civil& c) { return day_number(c.year, c.month, c.day); }
+
+// The serial of a civil date in 0001-01-01..9999-12-31; the caller passes a real date (no checks).
 [[nodiscard]] constexpr Serial serial_of(std::int32_t year, unsigned month, unsigned day) {
-    const std::int32_t y = month <= 2 ? year - 1 : year;
-    const std::int32_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<Serial>(doe) - 719468;
+    return static_cast<Serial>(day_number(year, month, day));
 }
 
 [[nodiscard]] constexpr Civil civil_of(Serial s) {
@@ -69,15 +81,21 @@ inline constexpr Serial kLastSerial = serial_of(9999, 12, 31);
 
 [[nodiscard]] Serial end_of_month(Serial s);
 [[nodiscard]] bool is_end_of_month(Serial s);
-// s moved by whole months, the day clamped to the target month's length.
-[[nodiscard]] Serial add_months(Serial s, std::int32_t months);
-// add_months, and with end_of_month a month's last day moves to the target month's last
-// day: how the roll dates of an end-of-month schedule step.
-[[nodiscard]] Serial roll_months(Serial s, std::int32_t months, bool end_of_month);
+// s moved by whole months, the day clamped to the target month's length; with end_of_month
+// a month's last day moves to the target month's last day (how the roll dates of an
+// end-of-month schedule step). Any year: a result may leave 0001..9999.
+[[nodiscard]] Serial add_months(Serial s, std::int32_t months, bool end_of_month = false);
+// The same from a civil date at hand, empty when the target month leaves 0001-01..9999-12.
+[[nodiscard]] std::optional<Serial> add_months(const Civil& c, std::int64_t months, bool end_of_month = false);
 // The n-th (1..5) weekday w of a month, or with n = -1 its last one.
 [[nodiscard]] Serial nth_weekday(int n, Weekday w, std::int32_t year, unsigned month);
 
-// "YYYY-MM-DD" (the rules and messages of parse_iso_date), years 1..9999, digits only: a
+// "YYYY-MM-DD" split at every '-': exactly three parts, each decimal with an optional
+// leading '+' (year 0 ..= 2^31 - 1, month and day at most 255), then calendar validation.
+// The dated cash flows of portfolio performance read their dates so. The message of a
+// calendar failure is the rendered invalid-input error.
+[[nodiscard]] Parsed<Civil> parse_iso_civil(std::string_view text);
+// "YYYY-MM-DD" (the rules and messages of parse_iso_civil), years 1..9999, digits only: a
 // sign ("+2024-02-29") is not a date's spelling.
 [[nodiscard]] Parsed<Serial> parse_iso(std::string_view text);
 [[nodiscard]] std::string format_iso(Serial s);

@@ -1,5 +1,6 @@
 #include "quelm/dates/tenor.hpp"
 
+#include <optional>
 #include <string>
 
 namespace quelm::dates {
@@ -54,15 +55,9 @@ Result<Serial> advance(const Calendar& cal, Serial s, Tenor t, Convention c, boo
         }
         case TenorUnit::Months:
         case TenorUnit::Years: {
-            const Civil from = civil_of(s);
-            const std::int64_t month_index = std::int64_t{from.year} * 12 + from.month - 1 + t.months();
-            if (month_index < 12 || month_index >= 12LL * 10000)
-                return invalid("the advanced date falls outside 0001-01-01..9999-12-31");
-            // add_months, from the civil date already at hand
-            const std::int64_t y = month_index / 12;
-            const auto m = static_cast<unsigned>(month_index - y * 12 + 1);
-            const unsigned len = month_length(static_cast<std::int32_t>(y), m);
-            const Serial d = serial_of(static_cast<std::int32_t>(y), m, from.day < len ? from.day : len);
+            const std::optional<Serial> moved = add_months(civil_of(s), t.months());
+            if (!moved) return invalid("the advanced date falls outside 0001-01-01..9999-12-31");
+            const Serial d = *moved;
             if (end_of_month) {
                 if (c == Convention::Unadjusted) {
                     if (dates::is_end_of_month(s)) return dates::end_of_month(d);

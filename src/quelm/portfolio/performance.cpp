@@ -20,9 +20,9 @@ struct Discounting {
     CancelPoller* poller = nullptr;  // when set, npv polls between blocks and reads 0 once stopped
 
     explicit Discounting(std::span<const CashFlow> flows) : years(flows.size()), amounts(flows.size()) {
-        const std::int64_t t0 = flows.front().date.day_number();
+        const dates::DayNumber t0 = flows.front().day;
         for (std::size_t i = 0; i < flows.size(); ++i) {
-            years[i] = static_cast<double>(flows[i].date.day_number() - t0) / 365.0;
+            years[i] = static_cast<double>(flows[i].day - t0) / 365.0;
             amounts[i] = flows[i].amount;
         }
     }
@@ -234,9 +234,9 @@ Result<double> mwr(std::span<const std::string> dates, std::span<const double> a
     std::vector<CashFlow> flows;
     flows.reserve(dates.size());
     for (std::size_t i = 0; i < dates.size(); ++i) {
-        const Parsed<Date> d = parse_iso_date(dates[i]);
+        const Parsed<dates::Civil> d = dates::parse_iso_civil(dates[i]);
         if (!d) return bad_argument(d.error());
-        flows.push_back({*d, amounts[i]});
+        flows.push_back({dates::day_number(*d), amounts[i]});
     }
     return mwr(flows, cancel);
 }

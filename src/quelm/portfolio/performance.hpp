@@ -6,14 +6,14 @@
 #include <string>
 
 #include "quelm/core/cancel.hpp"
-#include "quelm/core/date.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/dates/serial.hpp"
 
 namespace quelm::portfolio {
 
 // Invested money is negative, received money positive.
 struct CashFlow {
-    Date date;
+    dates::DayNumber day;  // days since 1970-01-01, of any year 0 ..= 2^31 - 1
     double amount;
 };
 
@@ -24,7 +24,7 @@ struct CashFlow {
 // The lowest rate above -99.99 % (1 % scan up to about 1000 %) where the NPV changes sign,
 // refined by Brent's method to 1e-12.
 [[nodiscard]] Result<double> mwr(std::span<const CashFlow> flows, Cancel& cancel = never_cancel());
-// The same from "YYYY-MM-DD" dates and aligned amounts (see parse_iso_date).
+// The same from "YYYY-MM-DD" dates and aligned amounts (see dates::parse_iso_civil).
 [[nodiscard]] Result<double> mwr(std::span<const std::string> dates, std::span<const double> amounts,
                                  Cancel& cancel = never_cancel());
 
