@@ -6,6 +6,7 @@
 #include <numeric>
 #include <string>
 
+#include "quelm/core/math/solvers.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/text.hpp"
 #include "quelm/curves/bootstrap_global.hpp"
@@ -225,37 +226,11 @@ Status solve_sequential(Problem& p, const Rows& rows, bool tied, std::vector<dou
             slope = s;
             return r;
         };
-        const double tol = 1e-15 * e.scale;
-        double slope = 0.0;
-        double r = evaluate(x, slope);
-        bool ok = std::isfinite(r);
-        for (int it = 0; ok && it < 100 && std::fabs(r) > tol; ++it) {
-            if (!(std::isfinite(slope) && slope != 0.0)) {
-                ok = false;
-                break;
-            }
-            double step = -r / slope;
-            bool accepted = false;
-            double x_new = x, r_new = r, s_new = slope;
-            for (int half = 0; half < 60; ++half) {
-                x_new = x + step;
-                r_new = evaluate(x_new, s_new);
-                if (std::isfinite(r_new) && std::fabs(r_new) < std::fabs(r)) {
-                    accepted = true;
-                    break;
-                }
-                step *= 0.5;
-            }
-            if (!accepted) {
-                r = evaluate(x, slope);  // restore the best point
-                break;
-            }
-            x = x_new;
-            r = r_new;
-            slope = s_new;
-            if (std::fabs(step) <= 1e-16 * std::fmax(1.0, std::fabs(x))) break;
-        }
-        if (!ok || !(std::fabs(r) <= 1e-12 * e.scale))
+        const NewtonEnd end = damped_newton(evaluate, x, {.tol = 1e-15 * e.scale, .max_iterations = 100,
+                                                           .max_halvings = 60});
+        // Short of its tolerance a pillar still stands if its quote reprices to 1e-12.
+        if (end.status == SolveStatus::NonFinite || end.status == SolveStatus::Singular ||
+            !(std::fabs(end.residual) <= 1e-12 * e.scale))
             return fail(describe(*e.instrument) + " cannot be repriced: no positive, finite discount factor on " +
                         dates::format_iso(p.pillars[k]) + " matches its quote");
         u[k] = x;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quelm/core/math/solvers.hpp"
 #include "quelm/core/text.hpp"
 
 namespace quelm::curves::detail {
@@ -113,44 +114,30 @@ Result<GlobalJacobian> GlobalModel::jacobian(const Problem& prob, Cancel& cancel
 // evaluations.
 Status solve_global(Problem& p, GlobalModel& model, std::vector<double>& u, Cancel& cancel) {
     const std::size_t n = u.size();
-    std::vector<double> L, D, res(n), step(n), u_try(n), r_try(n);
+    std::vector<double> L, D, res(n), r_try(n);
     CancelPoller poller(cancel);
-    QUELM_CHECK(model.evaluate(u, L, D, true));
-    double worst = residuals(p, D, res, true);
-    for (int it = 0; it < 60 && worst > 1e-16; ++it) {
-        if (poller.check()) return cancelled();
-        if (!std::isfinite(worst)) break;
+    // res: the residuals at the last point evaluated with derivatives, the one stepped from.
+    const auto merit = [&](std::span<const double> at, bool derivatives) -> Result<double> {
+        QUELM_CHECK(model.evaluate(at, L, D, derivatives));
+        return residuals(p, D, derivatives ? res : r_try, derivatives);
+    };
+    const auto newton_step = [&](std::span<double> dx) -> Result<bool> {
         auto J = model.jacobian(p, cancel);
         if (!J) {
             if (J.error().kind != Kind::Numerical) return std::unexpected(J.error());
-            break;
+            return false;
         }
-        for (std::size_t k = 0; k < n; ++k) step[k] = -res[k];
-        const Status solved = J->solve(step, 1e-13, cancel);
+        for (std::size_t k = 0; k < n; ++k) dx[k] = -res[k];
+        const Status solved = J->solve(dx, 1e-13, cancel);
         if (!solved) {
-            if (solved.error().kind != Kind::Numerical) return solved;
-            break;
+            if (solved.error().kind != Kind::Numerical) return std::unexpected(solved.error());
+            return false;
         }
-        double alpha = 1.0, worst_try = INFINITY;
-        for (int half = 0; half < 40; ++half, alpha *= 0.5) {
-            if (poller.check()) return cancelled();
-            for (std::size_t k = 0; k < n; ++k) u_try[k] = u[k] + alpha * step[k];
-            QUELM_CHECK(model.evaluate(u_try, L, D, false));
-            worst_try = residuals(p, D, r_try, false);
-            if (worst_try < worst) break;
-        }
-        if (!(worst_try < worst)) break;
-        double biggest = 0.0, size = 1.0;
-        for (std::size_t k = 0; k < n; ++k) {
-            biggest = std::fmax(biggest, std::fabs(alpha * step[k]));
-            size = std::fmax(size, std::fabs(u_try[k]));
-        }
-        u = u_try;
-        if (poller.check()) return cancelled();
-        QUELM_CHECK(model.evaluate(u, L, D, true));
-        worst = residuals(p, D, res, true);
-        if (biggest <= 1e-16 * size) break;
-    }
+        return true;
+    };
+    QUELM_TRY(end, damped_newton_system(merit, newton_step, [&] { return poller.check(); }, u,
+                                        {.tol = 1e-16, .max_iterations = 60, .max_halvings = 40}));
+    const double worst = end.residual;
     if (!(worst <= 1e-12)) {
         std::size_t at = 0;
         for (std::size_t k = 0; k < n; ++k)

@@ -195,7 +195,7 @@ Result<HestonCalibration> heston_calibrate(const HestonChain& c, std::span<const
 
     // The errors in the quotes' own units at the fitted parameters.
     HestonCalibration out_fit{params_of(fit.x), 0.0, 0.0, fit.iterations,
-                              fit.converged && !on_a_bound(fit.x, lo, hi), std::vector<double>(n)};
+                              fit.converged() && !on_a_bound(fit.x, lo, hi), std::vector<double>(n)};
     QUELM_CHECK(price_all(out_fit.params));
     for (std::size_t i = 0; i < n; ++i) {
         if (c.quote_type == QuoteType::Price) {

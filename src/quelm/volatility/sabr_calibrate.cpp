@@ -57,7 +57,7 @@ Result<SabrCalibration> sabr_calibrate(double forward, std::span<const double> s
     }
     if (!best) return std::unexpected(best.error());
 
-    SabrCalibration out{{best->x[0], beta, best->x[1], best->x[2]}, 0.0, 0.0, best->iterations, best->converged,
+    SabrCalibration out{{best->x[0], beta, best->x[1], best->x[2]}, 0.0, 0.0, best->iterations, best->converged(),
                         std::vector<double>(n)};
     for (std::size_t i = 0; i < n; ++i) out.residuals[i] = sabr_vol_unchecked(forward, strikes[i], t, out.params) - vols[i];
     const FitErrors errors = fit_errors(out.residuals, weights);

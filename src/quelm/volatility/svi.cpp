@@ -233,7 +233,7 @@ Result<SviFit> svi_fit(std::span<const double> ks, std::span<const double> vols,
     QUELM_TRY(fit, bounded_least_squares(residuals, {best_m, best_s}, lo, hi, n, settings, cancel));
     const Inner in = inner_fit(slice, fit.x[0], fit.x[1]);
 
-    SviFit out{params_from(fit.x[0], fit.x[1], in), 0.0, 0.0, fit.iterations, fit.converged, std::vector<double>(n), {}};
+    SviFit out{params_from(fit.x[0], fit.x[1], in), 0.0, 0.0, fit.iterations, fit.converged(), std::vector<double>(n), {}};
     for (std::size_t i = 0; i < n; ++i) {
         const double wv = svi_value(out.params, ks[i]).w;
         out.residuals[i] = (wv > 0.0 ? std::sqrt(wv / t) : kNaN) - vols[i];

@@ -33,9 +33,9 @@ Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, 
     if (!std::isfinite(cost)) return numerical("the residuals are not finite at the starting point");
 
     double mu = 1e-3;
-    bool converged = false;
+    SolveStatus status = SolveStatus::MaxIterations;
     std::size_t it = 0;
-    for (; it < settings.max_iterations && !converged; ++it) {
+    for (; it < settings.max_iterations && status == SolveStatus::MaxIterations; ++it) {
         if (cancel.poll()) return cancelled();
         // Forward differences, stepping inwards at an upper bound.
         for (std::size_t j = 0; j < n; ++j) {
@@ -65,7 +65,7 @@ Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, 
             if (!blocked) pg = std::max(pg, std::fabs(g[a]));
         }
         if (pg <= settings.gtol * std::max(cost, 1e-300) || cost == 0.0) {
-            converged = true;
+            status = SolveStatus::Converged;
             break;
         }
 
@@ -99,14 +99,14 @@ Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, 
                 cost = trial_cost;
                 mu = std::max(mu / 3.0, 1e-12);
                 accepted = true;
-                if (gain < settings.ftol || moved < settings.xtol) converged = true;
+                if (gain < settings.ftol || moved < settings.xtol) status = SolveStatus::Converged;
             } else {
                 mu *= 4.0;
             }
         }
-        if (!accepted) converged = true;  // no step lowers the cost: a (local) minimum to rounding
+        if (!accepted) status = SolveStatus::Stalled;  // no step lowers the cost: a (local) minimum to rounding
     }
-    return LsqFit{std::move(x), std::move(r), cost, it, converged};
+    return LsqFit{std::move(x), std::move(r), cost, it, status};
 }
 
 FitErrors fit_errors(std::span<const double> residuals, std::span<const double> weights) {

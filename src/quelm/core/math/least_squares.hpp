@@ -10,6 +10,7 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/core/math/solve_status.hpp"
 
 namespace quelm {
 
@@ -28,7 +29,11 @@ struct LsqFit {
     std::vector<double> residuals;
     double cost;  // sum of squared residuals
     std::size_t iterations;
-    bool converged;  // a tolerance was met (false: the iteration limit)
+    // Converged (a tolerance met), Stalled (no damped step lowers the cost: a local minimum
+    // to rounding) or MaxIterations.
+    SolveStatus status;
+    // What a fit reports as converged: anything but the iteration limit.
+    [[nodiscard]] bool converged() const { return status != SolveStatus::MaxIterations; }
 };
 
 // A fit's errors in its quotes' own units, from the residuals (model minus quote): the
