@@ -130,14 +130,15 @@ Result<double> at(const DatedBond& b, double x, Date settle) {
 // vec.dated_bond_price's and dated_bond_dirty_price's blocks: elements settling on the same
 // date priced together (bonds/dated_bond_block.hpp).
 static_assert(vec::kBlock == bonds::kDatedBlock, "an array block is one block of the core");
+constexpr ParamList kPriceAtParams{"y", "settle"};
 template <bool Clean>
 void dated_price_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                       double* out, bool* done) {
     double y[vec::kBlock];
     std::int64_t settle[vec::kBlock];
     for (std::size_t j = 0; j < n; ++j) {
-        y[j] = vec::block_real(at, step, 0, j);
-        settle[j] = vec::block_days(at, step, 1, j);
+        y[j] = vec::block_real(at, step, kPriceAtParams.operand("y"), j);
+        settle[j] = vec::block_days(at, step, kPriceAtParams.operand("settle"), j);
     }
     bonds::dated_price_block(*static_cast<const DatedBond*>(context), y, settle, n, Clean, out, done);
 }
@@ -224,11 +225,11 @@ constexpr FunctionDef def_accrued_at = typed_method_in_vec<&accrued_at_of>(
         "Accrued interest at a settlement date (negative inside the ex-coupon period).",
         "dated_bond_accrued", "bond", &dated_bond_type);
 constexpr FunctionDef def_dirty_price_at = typed_method_in_vec<&at<&DatedBond::dirty_price_at>, &dated_price_many<false>>(
-        "dirty_price_at", {"y", "settle"},
+        "dirty_price_at", kPriceAtParams,
         "Dirty price at yield `y` (compounded at the coupon frequency, street convention).",
         "dated_bond_dirty_price", "bond", &dated_bond_type);
 constexpr FunctionDef def_clean_price_at = typed_method_in_vec<&at<&DatedBond::clean_price_at>, &dated_price_many<true>>(
-        "clean_price_at", {"y", "settle"}, "Clean price at yield `y`: dirty price less accrued.",
+        "clean_price_at", kPriceAtParams, "Clean price at yield `y`: dirty price less accrued.",
         "dated_bond_price", "bond", &dated_bond_type);
 constexpr FunctionDef def_yield_at = typed_method_in_vec<&at<&DatedBond::yield_at>>(
         "yield_at", {"clean_price", "settle"}, "The yield whose clean price at `settle` is `clean_price`.",
