@@ -242,12 +242,9 @@ Result<Swap> swap_new(std::string_view tenor, double rate, std::uint64_t fixed_f
     s.tenor = t;
     s.rate = rate;
     s.fixed_frequency = f;
-    s.fixed_day_count = fdc;
+    s.terms = {fdc, calendar.calendar, days, convention};
     s.float_tenor = ft;
     s.float_day_count = ldc;
-    s.calendar = calendar.calendar;
-    s.settlement_days = days;
-    s.convention = convention;
     return checked(std::move(s));
 }
 
@@ -358,17 +355,17 @@ PyObject* swap_fixed_frequency_get(PyObject* self) {
     return to_py(static_cast<std::uint64_t>(self_of<Swap>(self).fixed_frequency));
 }
 PyObject* swap_fixed_day_count_get(PyObject* self) {
-    return text(dates::day_count_name(self_of<Swap>(self).fixed_day_count));
+    return text(dates::day_count_name(self_of<Swap>(self).terms.day_count));
 }
 PyObject* swap_float_tenor_get(PyObject* self) { return text(curves::tenor_text(self_of<Swap>(self).float_tenor)); }
 PyObject* swap_float_day_count_get(PyObject* self) {
     return text(dates::day_count_name(self_of<Swap>(self).float_day_count));
 }
-PyObject* swap_calendar_get(PyObject* self) { return wrap_calendar(self_of<Swap>(self).calendar); }
+PyObject* swap_calendar_get(PyObject* self) { return wrap_calendar(self_of<Swap>(self).terms.calendar); }
 PyObject* swap_settlement_days_get(PyObject* self) {
-    return to_py(static_cast<std::uint64_t>(self_of<Swap>(self).settlement_days));
+    return to_py(static_cast<std::uint64_t>(self_of<Swap>(self).terms.settlement_days));
 }
-PyObject* swap_convention_get(PyObject* self) { return convention_text(self_of<Swap>(self).convention); }
+PyObject* swap_convention_get(PyObject* self) { return convention_text(self_of<Swap>(self).terms.convention); }
 
 PyObject* bond_get(PyObject* self) { return wrap(dated_bond_type(), self_of<BondQuote>(self).bond); }
 PyObject* clean_price_get(PyObject* self) { return to_py(self_of<BondQuote>(self).clean_price); }
@@ -455,12 +452,12 @@ PyObject* ois_reduce(const Ois& o) {
 PyObject* swap_reduce(const Swap& s) {
     return rebuild(swap_type(), Py_BuildValue("(Nd)", tenor_py(s.tenor), s.rate),
                    keywords({{"fixed_frequency", count_py(s.fixed_frequency)},
-                             {"fixed_day_count", day_count_py(s.fixed_day_count)},
+                             {"fixed_day_count", day_count_py(s.terms.day_count)},
                              {"float_tenor", tenor_py(s.float_tenor)},
                              {"float_day_count", day_count_py(s.float_day_count)},
-                             {"calendar", wrap_calendar(s.calendar)},
-                             {"settlement_days", count_py(s.settlement_days)},
-                             {"convention", convention_text(s.convention)}}));
+                             {"calendar", wrap_calendar(s.terms.calendar)},
+                             {"settlement_days", count_py(s.terms.settlement_days)},
+                             {"convention", convention_text(s.terms.convention)}}));
 }
 PyObject* bond_quote_reduce(const BondQuote& b) {
     Ref bond(wrap(dated_bond_type(), b.bond));
