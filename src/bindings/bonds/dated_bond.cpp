@@ -152,16 +152,10 @@ Result<curves::BondCurvePrice> price_from_curve_of(const DatedBond& b, const Cur
     return curves::bond_price_off_curve(b, *curve.curve, settle.serial, spread);
 }
 
-PyObject* date_get(dates::Serial s) { return to_py_date(s); }
-PyObject* issue_get(PyObject* self) { return date_get(value_of<DatedBond>(self).terms().issue); }
-PyObject* maturity_get(PyObject* self) { return date_get(value_of<DatedBond>(self).terms().maturity); }
-PyObject* coupon_rate_get(PyObject* self) { return to_py(value_of<DatedBond>(self).terms().coupon_rate); }
-PyObject* frequency_get(PyObject* self) {
-    return to_py(static_cast<std::uint64_t>(value_of<DatedBond>(self).terms().frequency));
-}
-PyObject* face_get(PyObject* self) { return to_py(value_of<DatedBond>(self).terms().face); }
-PyObject* day_count_get(PyObject* self) { return to_py(dates::day_count_name(value_of<DatedBond>(self).terms().day_count)); }
-PyObject* calendar_get(PyObject* self) { return wrap_calendar(value_of<DatedBond>(self).terms().calendar); }
+// An attribute of the bond's terms.
+template <auto M>
+inline constexpr auto term = path<&DatedBond::terms, M>;
+PyObject* day_count_py(const dates::DayCount& dc) { return to_py(dates::day_count_name(dc)); }
 
 // (functools.partial(FixedRateBond.dated, **terms), (issue, maturity, coupon_rate)).
 PyObject* reduce_impl(const DatedBond& b) {
@@ -263,14 +257,17 @@ constexpr Callable kMethods[] = {
     callable<def_z_spread_at>, callable<def_price_from_curve>, callable<def_reduce>,
 };
 
+using bonds::DatedBondTerms;
 const GetterDef kGetters[] = {
-    {"issue", "The issue date.", &issue_get, "datetime.date"},
-    {"maturity", "The maturity date.", &maturity_get, "datetime.date"},
-    {"coupon_rate", "The annual coupon rate.", &coupon_rate_get, "float"},
-    {"frequency", "Coupons per year.", &frequency_get, "int"},
-    {"face", "The redemption amount.", &face_get, "float"},
-    {"day_count", "The day count of accrual and yield.", &day_count_get, "str"},
-    {"calendar", "The calendar of payments, settlement and ex-coupon dates.", &calendar_get, "Calendar"},
+    attribute<term<&DatedBondTerms::issue>, to_py_date>("issue", "The issue date.", "datetime.date"),
+    attribute<term<&DatedBondTerms::maturity>, to_py_date>("maturity", "The maturity date.", "datetime.date"),
+    attribute<term<&DatedBondTerms::coupon_rate>>("coupon_rate", "The annual coupon rate.", "float"),
+    attribute<term<&DatedBondTerms::frequency>>("frequency", "Coupons per year.", "int"),
+    attribute<term<&DatedBondTerms::face>>("face", "The redemption amount.", "float"),
+    attribute<term<&DatedBondTerms::day_count>, day_count_py>("day_count", "The day count of accrual and yield.",
+                                                              "str"),
+    attribute<term<&DatedBondTerms::calendar>, wrap_calendar>(
+        "calendar", "The calendar of payments, settlement and ex-coupon dates.", "Calendar"),
 };
 
 const ClassDef kClass = {

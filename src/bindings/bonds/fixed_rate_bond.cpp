@@ -67,8 +67,6 @@ void bond_yield_many(const void* context, const char* const* at, const Py_ssize_
     bonds::yield_block(*static_cast<const FixedRateBond*>(context), p, n, out, done);
 }
 
-PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(self).accrued()); }
-
 // (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):
 // every stored field goes back unchanged, so the rebuilt bond is equal.
 PyObject* reduce_impl(const FixedRateBond& b) {
@@ -149,7 +147,7 @@ constexpr Callable kMethods[] = {
 };
 
 const GetterDef kGetters[] = {
-    {"accrued", "Accrued interest at settlement.", &accrued_get, "float"},
+    attribute<&FixedRateBond::accrued>("accrued", "Accrued interest at settlement.", "float"),
 };
 
 const ClassDef kClass = {
@@ -161,7 +159,7 @@ const ClassDef kClass = {
     "    >>> b.clean_price_from_yield(0.05)   # ~100 (par)\n"
     "    >>> b.yield_to_maturity(100.0)       # ~0.05\n"
     "    >>> b.modified_duration(0.05), b.convexity(0.05)",
-    kMethods, std::size(kMethods), kGetters, 1, &bond_repr, &bond_equal,
+    kMethods, std::size(kMethods), kGetters, std::size(kGetters), &bond_repr, &bond_equal,
 };
 
 }  // namespace
