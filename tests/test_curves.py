@@ -1,6 +1,7 @@
 """Curves from market quotes: instruments, bootstrapping (single and dual curve, every
 interpolation), extrapolation, dated queries and bucketed risk against bump-and-rebuild."""
 import datetime
+import inspect
 import math
 import pickle
 
@@ -518,6 +519,36 @@ def test_nonsense_quotes_fail_at_construction(build, message):
 ])
 def test_quotes_at_the_ends_of_their_ranges_are_accepted(build):
     build()
+
+
+# Every term away from its default, and the terms of one kind apart from each other (the
+# fixed and floating day counts, the start and end tenors, the spot and payment lags).
+def distinct_terms():
+    return [
+        quelm.Deposit("6M", 0.031, day_count="act/365f", calendar="uk", settlement_days=1, convention="following"),
+        quelm.Fra("1M", "7M", 0.032, day_count="30/360", calendar="uk+target", settlement_days=0,
+                  convention="preceding"),
+        quelm.Future(datetime.date(2025, 6, 1), 96.25, convexity=0.0004, tenor="1M", day_count="act/365f",
+                     calendar="uk+target", convention="following", index="sonia"),
+        quelm.Ois("3Y", 0.027, day_count="act/365f", calendar="uk", payment_frequency=2, settlement_days=1,
+                  convention="following", payment_lag=3, index="tona"),
+        quelm.Swap("7Y", 0.033, fixed_frequency=2, fixed_day_count="act/365f", float_tenor="3M",
+                   float_day_count="act/365.25", calendar="uk", settlement_days=1, convention="following"),
+        quelm.BondQuote(dated(0.04), 101.5),
+    ]
+
+
+@pytest.mark.parametrize("quote", distinct_terms(), ids=lambda q: type(q).__name__)
+def test_each_attribute_reads_back_its_own_term(quote):
+    # The constructor's parameters are attributes of the same names: built again from them,
+    # the quote is the same one, so no attribute reads another term.
+    cls = type(quote)
+    names = list(inspect.signature(cls).parameters)
+    assert cls(**{name: getattr(quote, name) for name in names}) == quote
+    expected = quote.price if cls is quelm.Future else quote.clean_price if cls is quelm.BondQuote else quote.rate
+    assert quote.quote == expected
+    if cls is quelm.Future:
+        assert quote.rate == 1 - quote.price / 100
 
 
 # --- equal instruments hash equal -----------------------------------------------------------

@@ -158,15 +158,23 @@ KEYWORD_ONLY_CALLS = [
 ]
 
 
+# keyword_only_joined declares the same table joined from two parts (ParamList's `+`).
+KEYWORD_ONLY_FORMS = ["keyword_only", "keyword_only_joined"]
+
+
+@pytest.mark.parametrize("form", KEYWORD_ONLY_FORMS)
 @pytest.mark.parametrize("args,kwargs", KEYWORD_ONLY_CALLS)
-def test_keyword_only_messages_match_cpython(args, kwargs):
-    assert _message(internal.keyword_only, args, kwargs) == _message(keyword_only, args, kwargs)
+def test_keyword_only_messages_match_cpython(form, args, kwargs):
+    got = _message(getattr(internal, form), args, kwargs).replace(form + "()", "keyword_only()")
+    assert got == _message(keyword_only, args, kwargs)
 
 
-def test_keyword_only_parameters_bind_by_name():
-    assert internal.keyword_only(1, c=3) == [1.0, 1.0, 3.0, 2.0]
-    assert internal.keyword_only(c=3, a=1, d=4, b=2) == [1.0, 2.0, 3.0, 4.0]
-    assert str(inspect.signature(internal.keyword_only)) == "(a, b=1.0, *, c, d=2.0)"
+@pytest.mark.parametrize("form", KEYWORD_ONLY_FORMS)
+def test_keyword_only_parameters_bind_by_name(form):
+    f = getattr(internal, form)
+    assert f(1, c=3) == [1.0, 1.0, 3.0, 2.0]
+    assert f(c=3, a=1, d=4, b=2) == [1.0, 2.0, 3.0, 4.0]
+    assert str(inspect.signature(f)) == "(a, b=1.0, *, c, d=2.0)"
 
 
 

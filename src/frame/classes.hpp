@@ -3,8 +3,12 @@
 #pragma once
 
 #include "frame/call.hpp"
+#include "frame/result.hpp"
 
+#include <cstdint>
+#include <functional>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace quelm::py {
@@ -62,5 +66,72 @@ PyObject* wrap(PyTypeObject* type, T value) {
     if (o == nullptr) delete p;
     return o;
 }
+
+namespace detail {
+
+// The core type an attribute reads: a member's (data or const member function) class, or
+// the parameter of a function of const T&.
+template <class R>
+struct ReadFrom;
+template <class C, class V>
+struct ReadFrom<V C::*> {
+    using type = C;
+};
+template <class V, class C>
+struct ReadFrom<V (*)(const C&)> {
+    using type = C;
+};
+template <auto Read>
+using ReadFromT = typename ReadFrom<decltype(Read)>::type;
+
+// A value shown without a conversion of its own: to_py, an unsigned count as an int.
+template <class V>
+PyObject* attribute_to_py(const V& v) {
+    if constexpr (std::is_unsigned_v<V> && !std::is_same_v<V, bool>) {
+        return to_py(static_cast<std::uint64_t>(v));
+    } else {
+        return to_py(v);
+    }
+}
+
+template <auto Read, auto Show>
+PyObject* get_attribute(PyObject* self) {
+    decltype(auto) v = std::invoke(Read, value_of<ReadFromT<Read>>(self));
+    if constexpr (std::is_null_pointer_v<decltype(Show)>) {
+        return attribute_to_py(v);
+    } else {
+        return Show(v);
+    }
+}
+
+template <auto First, auto... Rest>
+struct Path {
+    static decltype(auto) read(const ReadFromT<First>& x) {
+        if constexpr (sizeof...(Rest) == 0) {
+            return std::invoke(First, x);
+        } else {
+            static_assert(std::is_lvalue_reference_v<decltype(std::invoke(First, x))>,
+                          "a path steps through references: the value read would not outlive a temporary");
+            return Path<Rest...>::read(std::invoke(First, x));
+        }
+    }
+};
+
+}  // namespace detail
+
+// One attribute of a class, a line of its getter table: read by Read from the instance's
+// core value (a data member, a const member function or a function of const T&) and shown
+// by Show (a function of the value giving a new reference; by default to_py). The instance
+// is read as the class Read belongs to, so a member must be the held class's own.
+//   attribute<&Deposit::rate>("rate", "The quoted rate.", "float")
+template <auto Read, auto Show = nullptr>
+constexpr GetterDef attribute(const char* name, const char* doc, const char* annotation) {
+    return {name, doc, &detail::get_attribute<Read, Show>, annotation};
+}
+
+// A Read through members in turn: path<&Ois::terms, &RateTerms::calendar> reads
+// x.terms.calendar.
+template <auto... Steps>
+inline constexpr auto path = &detail::Path<Steps...>::read;
 
 }  // namespace quelm::py

@@ -417,7 +417,7 @@ struct TypedBinding {
     static inline const vec::ElementForm form = form_seq(Seq{});
 
     template <std::size_t... I>
-    static consteval FunctionDef define_seq(const char* name, std::initializer_list<Param> params, const char* doc,
+    static consteval FunctionDef define_seq(const char* name, const ParamList& params, const char* doc,
                                             std::index_sequence<I...>) {
         FunctionDef def = describe<typename Typed<P<I>>::Held...>(name, params, doc);
         def.invoke = &invoke;
@@ -427,7 +427,7 @@ struct TypedBinding {
         def.returns = result_annotation<R>();
         return def;
     }
-    static consteval FunctionDef define(const char* name, std::initializer_list<Param> params, const char* doc) {
+    static consteval FunctionDef define(const char* name, const ParamList& params, const char* doc) {
         return define_seq(name, params, doc, Seq{});
     }
 };
@@ -444,13 +444,13 @@ struct MemberCall<M> {
 // A function declared over plain values (see the top of this file). Block, when given, runs
 // up to vec::kBlock elements of a row at once in the array form.
 template <auto F, auto Block = nullptr>
-consteval FunctionDef typed(const char* name, std::initializer_list<Param> params, const char* description) {
+consteval FunctionDef typed(const char* name, const ParamList& params, const char* description) {
     return detail::TypedBinding<F, false, Block>::define(name, params, description);
 }
 
 // An instance method declared the same way: F's first parameter is the instance's core value.
 template <auto F, auto Block = nullptr>
-consteval FunctionDef typed_method(const char* name, std::initializer_list<Param> params, const char* description) {
+consteval FunctionDef typed_method(const char* name, const ParamList& params, const char* description) {
     return detail::TypedBinding<F, true, Block>::define(name, params, description);
 }
 
@@ -472,14 +472,14 @@ constexpr FunctionDef with_form(FunctionDef d, const char* vec_name, const char*
 
 // The declaration with its form over arrays, quelm.vec.<its name>.
 template <auto F, auto Block = nullptr>
-consteval FunctionDef typed_in_vec(const char* name, std::initializer_list<Param> params, const char* description) {
+consteval FunctionDef typed_in_vec(const char* name, const ParamList& params, const char* description) {
     return detail::with_form<F, false, Block>(typed<F, Block>(name, params, description), nullptr, nullptr, nullptr);
 }
 
 // A method with its form over arrays, quelm.vec.<vec_name>, which takes the instance first
 // as `context_name`.
 template <auto F, auto Block = nullptr>
-consteval FunctionDef typed_method_in_vec(const char* name, std::initializer_list<Param> params,
+consteval FunctionDef typed_method_in_vec(const char* name, const ParamList& params,
                                           const char* description, const char* vec_name, const char* context_name,
                                           PyTypeObject* (*context_type)()) {
     return detail::with_form<F, true, Block>(typed_method<F, Block>(name, params, description), vec_name,

@@ -41,6 +41,56 @@ struct Param {
     [[nodiscard]] constexpr std::string_view value_text() const { return value != nullptr ? value : shown; }
 };
 
+// A declaration's table of parameters, as a value that can be named: declarations that
+// share parameters write them once, and what reads a declaration's operands by position (a
+// block of its array form) finds each by name, so an index cannot drift from the table.
+class ParamList {
+public:
+    constexpr ParamList() = default;
+    constexpr ParamList(std::initializer_list<Param> params) {
+        for (const Param& p : params) push(p);
+    }
+
+    // This table followed by `more`: a shared head, then a declaration's own parameters.
+    [[nodiscard]] constexpr ParamList operator+(const ParamList& more) const {
+        ParamList all = *this;
+        for (const Param& p : more) all.push(p);
+        return all;
+    }
+
+    [[nodiscard]] constexpr const Param* begin() const { return entries_.data(); }
+    [[nodiscard]] constexpr const Param* end() const { return entries_.data() + n_; }
+    [[nodiscard]] constexpr std::size_t size() const { return n_; }  // with the "*" marker
+
+    // The parameters, and so a typed declaration's operands ("*" is neither).
+    [[nodiscard]] consteval std::size_t n_operands() const {
+        std::size_t k = 0;
+        for (const Param& p : *this) k += marker(p) ? 0 : 1;
+        return k;
+    }
+    // The operand index of the parameter called `name`. Called where a constant is
+    // needed, a name the table lacks does not compile.
+    [[nodiscard]] consteval std::size_t operand(std::string_view name) const {
+        std::size_t k = 0;
+        for (const Param& p : *this) {
+            if (marker(p)) continue;
+            if (std::string_view(p.name) == name) return k;
+            ++k;
+        }
+        throw "no parameter of that name in the declaration";
+    }
+
+private:
+    static constexpr bool marker(const Param& p) { return std::string_view(p.name) == "*"; }
+    constexpr void push(const Param& p) {
+        if (n_ == entries_.size()) throw "too many parameters for the call frame";
+        entries_[n_++] = p;
+    }
+
+    std::array<Param, kMaxParams + 1> entries_{};  // room for the "*" marker
+    std::size_t n_ = 0;
+};
+
 // A default read at compile time; the member used is the one of the parameter's type.
 struct Default {
     double real = 0.0;
@@ -309,7 +359,7 @@ bool convert_all(const FunctionDef& def, PyObject* const* slots, std::tuple<A...
 
 // Fill the table part of a FunctionDef and check it against the parameter types.
 template <class... A>
-consteval FunctionDef describe(const char* name, std::initializer_list<Param> params, const char* description) {
+consteval FunctionDef describe(const char* name, const ParamList& params, const char* description) {
     std::size_t stars = 0;
     for (const Param& p : params) stars += std::string_view(p.name) == "*" ? 1 : 0;
     if (stars > 1) throw "more than one keyword-only marker";
@@ -380,7 +430,7 @@ struct FunctionBinding<F> {
         if (!convert_all(def, slots, values, std::index_sequence_for<A...>{})) return nullptr;
         return std::apply(F, values);
     }
-    static consteval FunctionDef define(const char* name, std::initializer_list<Param> params, const char* doc) {
+    static consteval FunctionDef define(const char* name, const ParamList& params, const char* doc) {
         FunctionDef def = describe<std::remove_cvref_t<A>...>(name, params, doc);
         def.invoke = &invoke;
         annotate<std::remove_cvref_t<A>...>(def);
@@ -402,7 +452,7 @@ struct MethodBinding<F> {
         const Self& value = *static_cast<const Self*>(instance_value(self));
         return std::apply([&value](auto&... v) { return F(value, v...); }, values);
     }
-    static consteval FunctionDef define(const char* name, std::initializer_list<Param> params, const char* doc) {
+    static consteval FunctionDef define(const char* name, const ParamList& params, const char* doc) {
         FunctionDef def = describe<std::remove_cvref_t<A>...>(name, params, doc);
         def.has_self = true;
         def.invoke = &invoke;
@@ -415,13 +465,13 @@ struct MethodBinding<F> {
 
 // A module function or a static method: F takes one C++ value per parameter, in order.
 template <auto F>
-consteval FunctionDef function(const char* name, std::initializer_list<Param> params, const char* description) {
+consteval FunctionDef function(const char* name, const ParamList& params, const char* description) {
     return detail::FunctionBinding<F>::define(name, params, description);
 }
 
 // An instance method: F takes the instance's core value (const T&), then one value per parameter.
 template <auto F>
-consteval FunctionDef method(const char* name, std::initializer_list<Param> params, const char* description) {
+consteval FunctionDef method(const char* name, const ParamList& params, const char* description) {
     return detail::MethodBinding<F>::define(name, params, description);
 }
 

@@ -34,6 +34,18 @@ constexpr py::FunctionDef def_keyword_only = py::function<keyword_only>(
     "keyword_only", {"a", {"b", "1.0"}, "*", "c", {"d", "2.0"}}, "Echo a, b and the keyword-only c, d.");
 QUELM_TESTING(def_keyword_only);
 
+// The same table joined from a shared head and a tail that holds the keyword-only marker:
+// the join keeps each default and the marker's place, and operands are found by name with
+// the marker not counted.
+constexpr py::ParamList kHead{"a", {"b", "1.0"}};
+constexpr py::ParamList kJoined = kHead + py::ParamList{"*", "c", {"d", "2.0"}};
+static_assert(kJoined.size() == 5 && kJoined.n_operands() == 4);
+static_assert(kJoined.operand("a") == 0 && kJoined.operand("b") == 1 && kJoined.operand("c") == 2 &&
+              kJoined.operand("d") == 3);
+constexpr py::FunctionDef def_keyword_only_joined = py::function<keyword_only>(
+    "keyword_only_joined", kJoined, "Echo a, b and the keyword-only c, d.");
+QUELM_TESTING(def_keyword_only_joined);
+
 constexpr py::FunctionDef def_echo_floats = py::function<echo_floats>(
     "echo_floats", {"values"}, "Convert a float sequence and return it as a list.");
 constexpr py::FunctionDef def_echo_matrix = py::function<echo_matrix>(

@@ -130,14 +130,15 @@ Result<double> at(const DatedBond& b, double x, Date settle) {
 // vec.dated_bond_price's and dated_bond_dirty_price's blocks: elements settling on the same
 // date priced together (bonds/dated_bond_block.hpp).
 static_assert(vec::kBlock == bonds::kDatedBlock, "an array block is one block of the core");
+constexpr ParamList kPriceAtParams{"y", "settle"};
 template <bool Clean>
 void dated_price_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                       double* out, bool* done) {
     double y[vec::kBlock];
     std::int64_t settle[vec::kBlock];
     for (std::size_t j = 0; j < n; ++j) {
-        y[j] = vec::block_real(at, step, 0, j);
-        settle[j] = vec::block_days(at, step, 1, j);
+        y[j] = vec::block_real(at, step, kPriceAtParams.operand("y"), j);
+        settle[j] = vec::block_days(at, step, kPriceAtParams.operand("settle"), j);
     }
     bonds::dated_price_block(*static_cast<const DatedBond*>(context), y, settle, n, Clean, out, done);
 }
@@ -151,16 +152,10 @@ Result<curves::BondCurvePrice> price_from_curve_of(const DatedBond& b, const Cur
     return curves::bond_price_off_curve(b, *curve.curve, settle.serial, spread);
 }
 
-PyObject* date_get(dates::Serial s) { return to_py_date(s); }
-PyObject* issue_get(PyObject* self) { return date_get(value_of<DatedBond>(self).terms().issue); }
-PyObject* maturity_get(PyObject* self) { return date_get(value_of<DatedBond>(self).terms().maturity); }
-PyObject* coupon_rate_get(PyObject* self) { return to_py(value_of<DatedBond>(self).terms().coupon_rate); }
-PyObject* frequency_get(PyObject* self) {
-    return to_py(static_cast<std::uint64_t>(value_of<DatedBond>(self).terms().frequency));
-}
-PyObject* face_get(PyObject* self) { return to_py(value_of<DatedBond>(self).terms().face); }
-PyObject* day_count_get(PyObject* self) { return to_py(dates::day_count_name(value_of<DatedBond>(self).terms().day_count)); }
-PyObject* calendar_get(PyObject* self) { return wrap_calendar(value_of<DatedBond>(self).terms().calendar); }
+// An attribute of the bond's terms.
+template <auto M>
+inline constexpr auto term = path<&DatedBond::terms, M>;
+PyObject* day_count_py(const dates::DayCount& dc) { return to_py(dates::day_count_name(dc)); }
 
 // (functools.partial(FixedRateBond.dated, **terms), (issue, maturity, coupon_rate)).
 PyObject* reduce_impl(const DatedBond& b) {
@@ -224,11 +219,11 @@ constexpr FunctionDef def_accrued_at = typed_method_in_vec<&accrued_at_of>(
         "Accrued interest at a settlement date (negative inside the ex-coupon period).",
         "dated_bond_accrued", "bond", &dated_bond_type);
 constexpr FunctionDef def_dirty_price_at = typed_method_in_vec<&at<&DatedBond::dirty_price_at>, &dated_price_many<false>>(
-        "dirty_price_at", {"y", "settle"},
+        "dirty_price_at", kPriceAtParams,
         "Dirty price at yield `y` (compounded at the coupon frequency, street convention).",
         "dated_bond_dirty_price", "bond", &dated_bond_type);
 constexpr FunctionDef def_clean_price_at = typed_method_in_vec<&at<&DatedBond::clean_price_at>, &dated_price_many<true>>(
-        "clean_price_at", {"y", "settle"}, "Clean price at yield `y`: dirty price less accrued.",
+        "clean_price_at", kPriceAtParams, "Clean price at yield `y`: dirty price less accrued.",
         "dated_bond_price", "bond", &dated_bond_type);
 constexpr FunctionDef def_yield_at = typed_method_in_vec<&at<&DatedBond::yield_at>>(
         "yield_at", {"clean_price", "settle"}, "The yield whose clean price at `settle` is `clean_price`.",
@@ -262,14 +257,17 @@ constexpr Callable kMethods[] = {
     callable<def_z_spread_at>, callable<def_price_from_curve>, callable<def_reduce>,
 };
 
+using bonds::DatedBondTerms;
 const GetterDef kGetters[] = {
-    {"issue", "The issue date.", &issue_get, "datetime.date"},
-    {"maturity", "The maturity date.", &maturity_get, "datetime.date"},
-    {"coupon_rate", "The annual coupon rate.", &coupon_rate_get, "float"},
-    {"frequency", "Coupons per year.", &frequency_get, "int"},
-    {"face", "The redemption amount.", &face_get, "float"},
-    {"day_count", "The day count of accrual and yield.", &day_count_get, "str"},
-    {"calendar", "The calendar of payments, settlement and ex-coupon dates.", &calendar_get, "Calendar"},
+    attribute<term<&DatedBondTerms::issue>, to_py_date>("issue", "The issue date.", "datetime.date"),
+    attribute<term<&DatedBondTerms::maturity>, to_py_date>("maturity", "The maturity date.", "datetime.date"),
+    attribute<term<&DatedBondTerms::coupon_rate>>("coupon_rate", "The annual coupon rate.", "float"),
+    attribute<term<&DatedBondTerms::frequency>>("frequency", "Coupons per year.", "int"),
+    attribute<term<&DatedBondTerms::face>>("face", "The redemption amount.", "float"),
+    attribute<term<&DatedBondTerms::day_count>, day_count_py>("day_count", "The day count of accrual and yield.",
+                                                              "str"),
+    attribute<term<&DatedBondTerms::calendar>, wrap_calendar>(
+        "calendar", "The calendar of payments, settlement and ex-coupon dates.", "Calendar"),
 };
 
 const ClassDef kClass = {

@@ -52,21 +52,20 @@ Result<std::pair<double, double>> price_from_curve_of(const FixedRateBond& b, co
 // quelm.vec.bond_price's and bond_yield's blocks: up to vec::kBlock elements of a row through
 // the bond's lanes.
 static_assert(vec::kBlock == bonds::kBondBlock, "an array block is one block of the core");
+constexpr ParamList kPriceParams{"y"}, kYieldParams{"clean_price"};
 void bond_price_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                      double* out, bool* done) {
     double y[vec::kBlock];
-    for (std::size_t j = 0; j < n; ++j) y[j] = vec::block_real(at, step, 0, j);
+    for (std::size_t j = 0; j < n; ++j) y[j] = vec::block_real(at, step, kPriceParams.operand("y"), j);
     bonds::clean_price_block(*static_cast<const FixedRateBond*>(context), y, n, out, done);
 }
 
 void bond_yield_many(const void* context, const char* const* at, const Py_ssize_t* step, std::size_t n,
                      double* out, bool* done) {
     double p[vec::kBlock];
-    for (std::size_t j = 0; j < n; ++j) p[j] = vec::block_real(at, step, 0, j);
+    for (std::size_t j = 0; j < n; ++j) p[j] = vec::block_real(at, step, kYieldParams.operand("clean_price"), j);
     bonds::yield_block(*static_cast<const FixedRateBond*>(context), p, n, out, done);
 }
-
-PyObject* accrued_get(PyObject* self) { return to_py(value_of<FixedRateBond>(self).accrued()); }
 
 // (from_cashflows, (times, amounts, frequency, accrued, face, coupon_rate)):
 // every stored field goes back unchanged, so the rebuilt bond is equal.
@@ -117,11 +116,11 @@ constexpr FunctionDef def_dirty_price_from_yield =
         "Dirty (full) price from a flat yield compounded at the coupon frequency.");
 constexpr FunctionDef def_clean_price_from_yield =
     typed_method_in_vec<member_function<&FixedRateBond::clean_price_from_yield>, &bond_price_many>(
-        "clean_price_from_yield", {"y"},
+        "clean_price_from_yield", kPriceParams,
         "Clean price from a flat yield (`dirty − accrued`).", "bond_price", "bond", &fixed_rate_bond_type);
 constexpr FunctionDef def_yield_to_maturity =
     typed_method_in_vec<member_function<&FixedRateBond::yield_to_maturity>, &bond_yield_many>(
-        "yield_to_maturity", {"clean_price"},
+        "yield_to_maturity", kYieldParams,
         "Yield-to-maturity from a quoted clean price.", "bond_yield", "bond", &fixed_rate_bond_type);
 constexpr FunctionDef def_price_from_curve = typed_method<&price_from_curve_of>(
     "price_from_curve", {"curve"},
@@ -148,7 +147,7 @@ constexpr Callable kMethods[] = {
 };
 
 const GetterDef kGetters[] = {
-    {"accrued", "Accrued interest at settlement.", &accrued_get, "float"},
+    attribute<&FixedRateBond::accrued>("accrued", "Accrued interest at settlement.", "float"),
 };
 
 const ClassDef kClass = {
@@ -160,7 +159,7 @@ const ClassDef kClass = {
     "    >>> b.clean_price_from_yield(0.05)   # ~100 (par)\n"
     "    >>> b.yield_to_maturity(100.0)       # ~0.05\n"
     "    >>> b.modified_duration(0.05), b.convexity(0.05)",
-    kMethods, std::size(kMethods), kGetters, 1, &bond_repr, &bond_equal,
+    kMethods, std::size(kMethods), kGetters, std::size(kGetters), &bond_repr, &bond_equal,
 };
 
 }  // namespace

@@ -242,12 +242,9 @@ Result<Swap> swap_new(std::string_view tenor, double rate, std::uint64_t fixed_f
     s.tenor = t;
     s.rate = rate;
     s.fixed_frequency = f;
-    s.fixed_day_count = fdc;
+    s.terms = {fdc, calendar.calendar, days, convention};
     s.float_tenor = ft;
     s.float_day_count = ldc;
-    s.calendar = calendar.calendar;
-    s.settlement_days = days;
-    s.convention = convention;
     return checked(std::move(s));
 }
 
@@ -282,96 +279,34 @@ constexpr FunctionDef def_npv = typed_method<&measure_of<T, curves::Measure::Val
     "fixed rate, a future bought at the quote, a receiver swap), or a bond bought at the\n"
     "quoted clean price (per its face). Zero on the curve bootstrapped from it.");
 
-// --- getters ---
+// --- the values of the attributes ---
 
 template <class T>
 const T& self_of(PyObject* self) {
     return value_of<T>(self);
 }
 
-PyObject* text(const std::string& s) { return to_py(s); }
 PyObject* convention_text(dates::Convention c) {
     return to_py(dates::kConventions.aliases[static_cast<std::size_t>(c)].name);
 }
-
-template <class T>
-PyObject* rate_get(PyObject* self) {
-    return to_py(self_of<T>(self).rate);
-}
-template <class T>
-PyObject* quote_get(PyObject* self) {
-    return to_py(curves::quoted(curves::Instrument{self_of<T>(self)}));
-}
-template <class T>
-PyObject* tenor_get(PyObject* self) {
-    return text(curves::tenor_text(self_of<T>(self).tenor));
-}
-template <class T>
-const RateTerms& terms_of_self(PyObject* self) {
-    return self_of<T>(self).terms;
-}
-template <class T>
-PyObject* day_count_get(PyObject* self) {
-    return text(dates::day_count_name(terms_of_self<T>(self).day_count));
-}
-template <class T>
-PyObject* calendar_get(PyObject* self) {
-    return wrap_calendar(terms_of_self<T>(self).calendar);
-}
-template <class T>
-PyObject* settlement_days_get(PyObject* self) {
-    return to_py(static_cast<std::uint64_t>(terms_of_self<T>(self).settlement_days));
-}
-template <class T>
-PyObject* convention_get(PyObject* self) {
-    return convention_text(terms_of_self<T>(self).convention);
-}
-
 PyObject* index_py(const std::optional<curves::OvernightIndex>& i) {
     if (!i) Py_RETURN_NONE;
     return to_py(std::string_view(curves::overnight_index_name(*i)));
 }
+PyObject* tenor_py(dates::Tenor t) { return to_py(curves::tenor_text(t)); }
+PyObject* day_count_py(const dates::DayCount& dc) { return to_py(dates::day_count_name(dc)); }
+PyObject* count_py(std::uint32_t v) { return to_py(static_cast<std::uint64_t>(v)); }
+PyObject* dated_bond_py(const bonds::DatedBond& b) { return wrap(dated_bond_type(), b); }
 
-PyObject* fra_start_get(PyObject* self) { return text(curves::tenor_text(self_of<Fra>(self).start)); }
-PyObject* fra_end_get(PyObject* self) { return text(curves::tenor_text(self_of<Fra>(self).end)); }
+template <class T>
+double quote_of(const T& x) {
+    return curves::quoted(curves::Instrument{x});
+}
+double future_rate_of(const Future& f) { return curves::matched_quote(f); }
 
-PyObject* future_start_get(PyObject* self) { return to_py_date(self_of<Future>(self).start); }
-PyObject* future_price_get(PyObject* self) { return to_py(self_of<Future>(self).price); }
-PyObject* future_rate_get(PyObject* self) { return to_py(curves::matched_quote(self_of<Future>(self))); }
-PyObject* future_convexity_get(PyObject* self) { return to_py(self_of<Future>(self).convexity); }
-PyObject* future_tenor_get(PyObject* self) { return text(curves::tenor_text(self_of<Future>(self).tenor)); }
-PyObject* future_day_count_get(PyObject* self) { return text(dates::day_count_name(self_of<Future>(self).day_count)); }
-PyObject* future_calendar_get(PyObject* self) { return wrap_calendar(self_of<Future>(self).calendar); }
-PyObject* future_convention_get(PyObject* self) { return convention_text(self_of<Future>(self).convention); }
-
-PyObject* future_index_get(PyObject* self) { return index_py(self_of<Future>(self).index); }
-
-PyObject* ois_frequency_get(PyObject* self) {
-    return to_py(static_cast<std::uint64_t>(self_of<Ois>(self).payment_frequency));
-}
-PyObject* ois_payment_lag_get(PyObject* self) {
-    return to_py(static_cast<std::uint64_t>(self_of<Ois>(self).payment_lag));
-}
-PyObject* ois_index_get(PyObject* self) { return index_py(self_of<Ois>(self).index); }
-
-PyObject* swap_fixed_frequency_get(PyObject* self) {
-    return to_py(static_cast<std::uint64_t>(self_of<Swap>(self).fixed_frequency));
-}
-PyObject* swap_fixed_day_count_get(PyObject* self) {
-    return text(dates::day_count_name(self_of<Swap>(self).fixed_day_count));
-}
-PyObject* swap_float_tenor_get(PyObject* self) { return text(curves::tenor_text(self_of<Swap>(self).float_tenor)); }
-PyObject* swap_float_day_count_get(PyObject* self) {
-    return text(dates::day_count_name(self_of<Swap>(self).float_day_count));
-}
-PyObject* swap_calendar_get(PyObject* self) { return wrap_calendar(self_of<Swap>(self).calendar); }
-PyObject* swap_settlement_days_get(PyObject* self) {
-    return to_py(static_cast<std::uint64_t>(self_of<Swap>(self).settlement_days));
-}
-PyObject* swap_convention_get(PyObject* self) { return convention_text(self_of<Swap>(self).convention); }
-
-PyObject* bond_get(PyObject* self) { return wrap(dated_bond_type(), self_of<BondQuote>(self).bond); }
-PyObject* clean_price_get(PyObject* self) { return to_py(self_of<BondQuote>(self).clean_price); }
+// An attribute of the rate terms an instrument holds.
+template <class T, auto M>
+inline constexpr auto term = path<&T::terms, M>;
 
 // --- repr, equality, hash, pickling ---
 
@@ -415,10 +350,6 @@ PyObject* keywords(std::initializer_list<std::pair<const char*, PyObject*>> item
     return ok ? d.release() : nullptr;
 }
 
-PyObject* tenor_py(dates::Tenor t) { return to_py(curves::tenor_text(t)); }
-PyObject* day_count_py(const dates::DayCount& dc) { return to_py(dates::day_count_name(dc)); }
-PyObject* count_py(std::uint32_t v) { return to_py(static_cast<std::uint64_t>(v)); }
-
 PyObject* terms_keywords(const RateTerms& t) {
     return keywords({{"day_count", day_count_py(t.day_count)},
                      {"calendar", wrap_calendar(t.calendar)},
@@ -455,12 +386,12 @@ PyObject* ois_reduce(const Ois& o) {
 PyObject* swap_reduce(const Swap& s) {
     return rebuild(swap_type(), Py_BuildValue("(Nd)", tenor_py(s.tenor), s.rate),
                    keywords({{"fixed_frequency", count_py(s.fixed_frequency)},
-                             {"fixed_day_count", day_count_py(s.fixed_day_count)},
+                             {"fixed_day_count", day_count_py(s.terms.day_count)},
                              {"float_tenor", tenor_py(s.float_tenor)},
                              {"float_day_count", day_count_py(s.float_day_count)},
-                             {"calendar", wrap_calendar(s.calendar)},
-                             {"settlement_days", count_py(s.settlement_days)},
-                             {"convention", convention_text(s.convention)}}));
+                             {"calendar", wrap_calendar(s.terms.calendar)},
+                             {"settlement_days", count_py(s.terms.settlement_days)},
+                             {"convention", convention_text(s.terms.convention)}}));
 }
 PyObject* bond_quote_reduce(const BondQuote& b) {
     Ref bond(wrap(dated_bond_type(), b.bond));
@@ -551,62 +482,70 @@ constexpr Callable kOisMethods[] = {QUELM_PRICING_METHODS(Ois), callable<def_ois
 constexpr Callable kSwapMethods[] = {QUELM_PRICING_METHODS(Swap), callable<def_swap_reduce>};
 constexpr Callable kBondQuoteMethods[] = {QUELM_PRICING_METHODS(BondQuote), callable<def_bond_quote_reduce>};
 
-#define QUELM_TERMS_GETTERS(T)                                                                                  \
-    {"day_count", "The day count of the rate.", &day_count_get<T>, "str"},                                     \
-        {"calendar", "The calendar of the spot date and the rolls.", &calendar_get<T>, "Calendar"},           \
-        {"settlement_days", "Business days from the trade date to spot.", &settlement_days_get<T>, "int"},     \
-        {"convention", "How dates roll onto business days.", &convention_get<T>, "str"}
+// The rate terms' attributes a swap shares with the money-market quotes (its day count, the
+// fixed leg's, goes by a name of its own) ...
+#define QUELM_SPOT_GETTERS(T)                                                                          \
+    attribute<term<T, &RateTerms::calendar>, wrap_calendar>(                                           \
+        "calendar", "The calendar of the spot date and the rolls.", "Calendar"),                       \
+        attribute<term<T, &RateTerms::settlement_days>>(                                               \
+            "settlement_days", "Business days from the trade date to spot.", "int"),                   \
+        attribute<term<T, &RateTerms::convention>, convention_text>(                                   \
+            "convention", "How dates roll onto business days.", "str")
+// ... and all of a money-market quote's, the day count of its rate first.
+#define QUELM_TERMS_GETTERS(T)                                                                         \
+    attribute<term<T, &RateTerms::day_count>, day_count_py>("day_count", "The day count of the rate.", "str"), \
+        QUELM_SPOT_GETTERS(T)
 
 const GetterDef kDepositGetters[] = {
-    {"tenor", "From spot to the end.", &tenor_get<Deposit>, "str"},
-    {"rate", "The quoted rate.", &rate_get<Deposit>, "float"},
-    {"quote", "The quote as given: the rate.", &quote_get<Deposit>, "float"},
+    attribute<&Deposit::tenor, tenor_py>("tenor", "From spot to the end.", "str"),
+    attribute<&Deposit::rate>("rate", "The quoted rate.", "float"),
+    attribute<quote_of<Deposit>>("quote", "The quote as given: the rate.", "float"),
     QUELM_TERMS_GETTERS(Deposit),
 };
 const GetterDef kFraGetters[] = {
-    {"start_tenor", "From spot to the start.", &fra_start_get, "str"},
-    {"end_tenor", "From spot to the end.", &fra_end_get, "str"},
-    {"rate", "The quoted rate.", &rate_get<Fra>, "float"},
-    {"quote", "The quote as given: the rate.", &quote_get<Fra>, "float"},
+    attribute<&Fra::start, tenor_py>("start_tenor", "From spot to the start.", "str"),
+    attribute<&Fra::end, tenor_py>("end_tenor", "From spot to the end.", "str"),
+    attribute<&Fra::rate>("rate", "The quoted rate.", "float"),
+    attribute<quote_of<Fra>>("quote", "The quote as given: the rate.", "float"),
     QUELM_TERMS_GETTERS(Fra),
 };
 const GetterDef kFutureGetters[] = {
-    {"start", "The IMM date the period starts on.", &future_start_get, "datetime.date"},
-    {"price", "The quoted price, per 100.", &future_price_get, "float"},
-    {"rate", "The futures rate, 1 - price/100.", &future_rate_get, "float"},
-    {"quote", "The quote as given: the price.", &quote_get<Future>, "float"},
-    {"convexity", "The convexity adjustment: futures rate minus forward rate.", &future_convexity_get, "float"},
-    {"tenor", "The length of the period.", &future_tenor_get, "str"},
-    {"day_count", "The day count of the rate.", &future_day_count_get, "str"},
-    {"calendar", "The calendar of the period's end.", &future_calendar_get, "Calendar"},
-    {"convention", "How dates roll onto business days.", &future_convention_get, "str"},
-    {"index", "The overnight index it is a future on, or None.", &future_index_get, "str | None"},
+    attribute<&Future::start, to_py_date>("start", "The IMM date the period starts on.", "datetime.date"),
+    attribute<&Future::price>("price", "The quoted price, per 100.", "float"),
+    attribute<future_rate_of>("rate", "The futures rate, 1 - price/100.", "float"),
+    attribute<quote_of<Future>>("quote", "The quote as given: the price.", "float"),
+    attribute<&Future::convexity>("convexity", "The convexity adjustment: futures rate minus forward rate.", "float"),
+    attribute<&Future::tenor, tenor_py>("tenor", "The length of the period.", "str"),
+    attribute<&Future::day_count, day_count_py>("day_count", "The day count of the rate.", "str"),
+    attribute<&Future::calendar, wrap_calendar>("calendar", "The calendar of the period's end.", "Calendar"),
+    attribute<&Future::convention, convention_text>("convention", "How dates roll onto business days.", "str"),
+    attribute<&Future::index, index_py>("index", "The overnight index it is a future on, or None.", "str | None"),
 };
 const GetterDef kOisGetters[] = {
-    {"tenor", "From spot to the end.", &tenor_get<Ois>, "str"},
-    {"rate", "The quoted fixed rate.", &rate_get<Ois>, "float"},
-    {"quote", "The quote as given: the rate.", &quote_get<Ois>, "float"},
-    {"payment_frequency", "Payments a year.", &ois_frequency_get, "int"},
+    attribute<&Ois::tenor, tenor_py>("tenor", "From spot to the end.", "str"),
+    attribute<&Ois::rate>("rate", "The quoted fixed rate.", "float"),
+    attribute<quote_of<Ois>>("quote", "The quote as given: the rate.", "float"),
+    attribute<&Ois::payment_frequency>("payment_frequency", "Payments a year.", "int"),
     QUELM_TERMS_GETTERS(Ois),
-    {"payment_lag", "Business days from each period's end to its payment.", &ois_payment_lag_get, "int"},
-    {"index", "The overnight index whose conventions it took, or None.", &ois_index_get, "str | None"},
+    attribute<&Ois::payment_lag>("payment_lag", "Business days from each period's end to its payment.", "int"),
+    attribute<&Ois::index, index_py>("index", "The overnight index whose conventions it took, or None.",
+                                     "str | None"),
 };
 const GetterDef kSwapGetters[] = {
-    {"tenor", "From spot to the end.", &tenor_get<Swap>, "str"},
-    {"rate", "The quoted fixed rate.", &rate_get<Swap>, "float"},
-    {"quote", "The quote as given: the rate.", &quote_get<Swap>, "float"},
-    {"fixed_frequency", "Fixed payments a year.", &swap_fixed_frequency_get, "int"},
-    {"fixed_day_count", "The day count of the fixed leg.", &swap_fixed_day_count_get, "str"},
-    {"float_tenor", "The tenor of the floating index.", &swap_float_tenor_get, "str"},
-    {"float_day_count", "The day count of the floating leg.", &swap_float_day_count_get, "str"},
-    {"calendar", "The calendar of the spot date and the rolls.", &swap_calendar_get, "Calendar"},
-    {"settlement_days", "Business days from the trade date to spot.", &swap_settlement_days_get, "int"},
-    {"convention", "How dates roll onto business days.", &swap_convention_get, "str"},
+    attribute<&Swap::tenor, tenor_py>("tenor", "From spot to the end.", "str"),
+    attribute<&Swap::rate>("rate", "The quoted fixed rate.", "float"),
+    attribute<quote_of<Swap>>("quote", "The quote as given: the rate.", "float"),
+    attribute<&Swap::fixed_frequency>("fixed_frequency", "Fixed payments a year.", "int"),
+    attribute<term<Swap, &RateTerms::day_count>, day_count_py>("fixed_day_count", "The day count of the fixed leg.",
+                                                              "str"),
+    attribute<&Swap::float_tenor, tenor_py>("float_tenor", "The tenor of the floating index.", "str"),
+    attribute<&Swap::float_day_count, day_count_py>("float_day_count", "The day count of the floating leg.", "str"),
+    QUELM_SPOT_GETTERS(Swap),
 };
 const GetterDef kBondQuoteGetters[] = {
-    {"bond", "The bond.", &bond_get, "DatedBond"},
-    {"clean_price", "The quoted clean price.", &clean_price_get, "float"},
-    {"quote", "The quote as given: the clean price.", &quote_get<BondQuote>, "float"},
+    attribute<&BondQuote::bond, dated_bond_py>("bond", "The bond.", "DatedBond"),
+    attribute<&BondQuote::clean_price>("clean_price", "The quoted clean price.", "float"),
+    attribute<quote_of<BondQuote>>("quote", "The quote as given: the clean price.", "float"),
 };
 
 template <class T>

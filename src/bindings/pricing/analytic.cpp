@@ -2,6 +2,7 @@
 #include "frame/declare.hpp"
 #include "frame/registry.hpp"
 #include "bindings/string_options.hpp"
+#include "bindings/pricing/vanilla_params.hpp"
 #include "quelm/pricing/vanilla/vanilla_block.hpp"
 #include "quelm/pricing/vanilla/greeks.hpp"
 #include "quelm/pricing/black/black_scholes.hpp"
@@ -74,6 +75,13 @@ Result<double> implied_volatility_of(double market_price, double spot, double st
 struct VanillaOperands {
     std::size_t spot, strike, rate, vol, t, type, q;
 };
+// Their indices in the declaration `params`, the volatility's slot read from the operand
+// called `vol`.
+consteval VanillaOperands operands_of(const ParamList& params, std::string_view vol) {
+    return {params.operand("spot"), params.operand("strike"),      params.operand("rate"),
+            params.operand(vol),    params.operand("t"),           params.operand("option_type"),
+            params.operand("dividend_yield")};
+}
 // Fills b with the block's n elements. A broadcast operand (one value for every element) is
 // written only when `broadcast_too`: the closed forms' runs share one block and its values.
 // Returns whether it marked a rejected string's spot (a broadcast spot is then written anew
@@ -109,8 +117,9 @@ VanillaBlock vanilla_block(const char* const* at, const Py_ssize_t* step, std::s
     fill_vanilla(b, at, step, n, k, true);
     return b;
 }
-constexpr VanillaOperands kPricing{0, 1, 2, 3, 4, 5, 6};
-constexpr VanillaOperands kImplied{1, 2, 3, 0, 4, 5, 6};  // (market_price, spot, strike, rate, t, type, q)
+constexpr ParamList kImpliedParams = kQuoteTerms + kDividendYield + ParamList{"*", {"method", "\"newton\""}};
+constexpr VanillaOperands kPricing = operands_of(kVanillaParams, "vol");
+constexpr VanillaOperands kImplied = operands_of(kImpliedParams, "market_price");
 
 // The closed forms take a block in runs of 64 options: the copies of a run's operands, the
 // kernel's reads of them and its stores then stay in the first-level cache (a whole block's
@@ -118,7 +127,7 @@ constexpr VanillaOperands kImplied{1, 2, 3, 0, 4, 5, 6};  // (market_price, spot
 constexpr std::size_t kRun = 64;
 template <class F>
 void in_runs(const char* const* at, const Py_ssize_t* step, std::size_t n, F run) {
-    constexpr std::size_t kOperands = 7;
+    constexpr std::size_t kOperands = kVanillaParams.n_operands();
     const char* from[kOperands];
     VanillaBlock b;
     bool marked = false;
@@ -146,7 +155,7 @@ void implied_volatility_many(const void*, const char* const* at, const Py_ssize_
     constexpr auto kRational = static_cast<unsigned char>(pricing::ImpliedVolMethod::Rational);
     bool newton = true, rational = true;
     for (std::size_t j = 0; j < n; ++j) {
-        const unsigned char method = vec::block_code(at, step, 7, j);
+        const unsigned char method = vec::block_code(at, step, kImpliedParams.operand("method"), j);
         newton = newton && method == kNewton;
         rational = rational && method == kRational;
     }
@@ -164,7 +173,7 @@ static_assert(vec::kBlock == kVanillaBlock, "an array block is one block of the 
 }  // namespace
 
 constexpr FunctionDef def_black_scholes = typed_in_vec<&black_scholes_of, &black_scholes_many>(
-    "black_scholes", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
+    "black_scholes", kVanillaParams,
     "Price a European option with the Black-Scholes-Merton closed form.\n"
     "\n"
     "Example:\n"
@@ -175,22 +184,20 @@ constexpr FunctionDef def_black_scholes = typed_in_vec<&black_scholes_of, &black
 QUELM_PUBLIC(def_black_scholes);
 
 constexpr FunctionDef def_price = typed<&price_of>(
-    "price", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
+    "price", kVanillaParams,
     "Price a European option and return a dict with the inputs and the price.\n"
     "\n"
     "Mirrors the CLI's `PriceResult` shape so the Python and CLI surfaces agree.");
 QUELM_PUBLIC(def_price);
 
 constexpr FunctionDef def_greeks = typed_in_vec<&greeks_of, &greeks_many>(
-    "greeks", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
+    "greeks", kVanillaParams,
     "Analytic Black-Scholes Greeks for a European option, as a dict\n"
     "(`delta`, `gamma`, `vega`, `theta`, `rho`).");
 QUELM_PUBLIC(def_greeks);
 
 constexpr FunctionDef def_implied_volatility = typed_in_vec<&implied_volatility_of, &implied_volatility_many>(
-    "implied_volatility",
-    {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"}, "*",
-     {"method", "\"newton\""}},
+    "implied_volatility", kImpliedParams,
     "Solve for the Black-Scholes implied volatility matching `market_price`.\n"
     "\n"
     "`method` (keyword only): `\"newton\"` (the default: Newton from an analytic guess, Brent\n"

@@ -2,6 +2,7 @@
 #include "frame/declare.hpp"
 #include "frame/registry.hpp"
 #include "bindings/string_options.hpp"
+#include "bindings/pricing/vanilla_params.hpp"
 #include "quelm/pricing/binomial.hpp"
 
 namespace quelm::py {
@@ -18,9 +19,7 @@ Result<double> binomial_of(double spot, double strike, double rate, double vol, 
 }
 
 constexpr FunctionDef def_binomial = typed_in_vec<&binomial_of>(
-    "binomial",
-    {"spot", "strike", "rate", "vol", "t", "option_type", {"style", "\"european\""}, {"steps", "...", "1000"},
-     {"dividend_yield", "0.0"}},
+    "binomial", kVanillaTerms + ParamList{{"style", "\"european\""}, {"steps", "...", "1000"}} + kDividendYield,
     "Price a vanilla option with the CRR binomial tree (European or American).\n"
     "\n"
     "```python\n"

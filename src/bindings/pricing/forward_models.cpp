@@ -3,6 +3,7 @@
 #include "frame/declare.hpp"
 #include "frame/registry.hpp"
 #include "bindings/string_options.hpp"
+#include "bindings/pricing/vanilla_params.hpp"
 #include "quelm/pricing/vanilla/higher_greeks.hpp"
 #include "quelm/pricing/american_approx.hpp"
 #include "quelm/pricing/black/bachelier.hpp"
@@ -85,23 +86,20 @@ constexpr FunctionDef def_bachelier_implied_volatility = typed_in_vec<&pricing::
 QUELM_PUBLIC(def_bachelier_implied_volatility);
 
 constexpr FunctionDef def_higher_greeks = typed_in_vec<&higher_greeks_of>(
-    "higher_greeks", {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"}},
+    "higher_greeks", kVanillaParams,
     "Higher-order Black-Scholes Greeks for a European option, as a dict (`vanna`, `volga`,\n"
     "`charm`, `veta`, `speed`, `zomma`, `color`, `ultima`), in the units of `greeks`.");
 QUELM_PUBLIC(def_higher_greeks);
 
 constexpr FunctionDef def_american_approximation = typed_in_vec<&american_approximation_of>(
-    "american_approximation",
-    {"spot", "strike", "rate", "vol", "t", "option_type", {"dividend_yield", "0.0"},
-     {"method", "\"bjerksund-stensland\""}},
+    "american_approximation", kVanillaParams + ParamList{{"method", "\"bjerksund-stensland\""}},
     "Price an American option with a closed-form approximation: `method` is\n"
     "`\"bjerksund-stensland\"` (2002, the default) or `\"barone-adesi-whaley\"` (1987).");
 QUELM_PUBLIC(def_american_approximation);
 
 constexpr FunctionDef def_american_implied_volatility = typed_in_vec<&american_implied_volatility_of>(
     "american_implied_volatility",
-    {"market_price", "spot", "strike", "rate", "t", "option_type", {"dividend_yield", "0.0"},
-     {"method", "\"bjerksund-stensland\""}},
+    kQuoteTerms + kDividendYield + ParamList{{"method", "\"bjerksund-stensland\""}},
     "Solve for the volatility at which `american_approximation` matches `market_price`.");
 QUELM_PUBLIC(def_american_implied_volatility);
 

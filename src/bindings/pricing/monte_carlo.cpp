@@ -2,6 +2,7 @@
 #include "frame/declare.hpp"
 #include "frame/registry.hpp"
 #include "bindings/string_options.hpp"
+#include "bindings/pricing/vanilla_params.hpp"
 #include "quelm/pricing/lsm.hpp"
 #include "quelm/pricing/monte_carlo.hpp"
 
@@ -35,18 +36,14 @@ Result<PriceEstimate> lsm_of(double spot, double strike, double rate, double vol
 }
 
 constexpr FunctionDef def_monte_carlo = typed<&monte_carlo_of>(
-    "monte_carlo",
-    {"spot", "strike", "rate", "vol", "t", "option_type", {"paths", "100000"}, {"seed", "42"},
-     {"dividend_yield", "0.0"}},
+    "monte_carlo", kVanillaTerms + ParamList{{"paths", "100000"}, {"seed", "42"}} + kDividendYield,
     "Price a European option by Monte Carlo, returning a dict with the price and\n"
     "its standard error (antithetic pairs; reproducible for a given `seed` on any\n"
     "number of worker threads).");
 QUELM_PUBLIC(def_monte_carlo);
 
 constexpr FunctionDef def_lsm = typed<&lsm_of>(
-    "lsm",
-    {"spot", "strike", "rate", "vol", "t", "option_type", {"paths", "100000"}, {"steps", "50"}, {"seed", "42"},
-     {"dividend_yield", "0.0"}},
+    "lsm", kVanillaTerms + ParamList{{"paths", "100000"}, {"steps", "50"}, {"seed", "42"}} + kDividendYield,
     "Price an American option by Longstaff-Schwartz Monte Carlo, returning a dict\n"
     "with the price and its standard error (quadratic regression in moneyness on the\n"
     "in-the-money paths at each of the `steps` exercise dates).");

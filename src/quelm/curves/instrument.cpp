@@ -181,8 +181,8 @@ Status check(const Swap& s) {
     if (!valid_frequency(s.fixed_frequency))
         return invalid("swap: fixed_frequency must be 1, 2, 3, 4, 6 or 12, got " + std::to_string(s.fixed_frequency));
     QUELM_CHECK(check_tenor("swap", "float_tenor", s.float_tenor));
-    if (s.settlement_days > 366) return invalid("swap: settlement_days must be at most 366");
-    QUELM_CHECK(check_period_day_count("swap", "fixed_day_count", s.fixed_day_count));
+    if (s.terms.settlement_days > 366) return invalid("swap: settlement_days must be at most 366");
+    QUELM_CHECK(check_period_day_count("swap", "fixed_day_count", s.terms.day_count));
     return check_period_day_count("swap", "float_day_count", s.float_day_count);
 }
 
@@ -257,12 +257,12 @@ std::string describe(const Instrument& i) {
                 return "Ois(" + quoted_text(tenor_text(x.tenor)) + ", " + format_number(x.rate) + o.text + ")";
             } else if constexpr (std::is_same_v<T, Swap>) {
                 o.count("fixed_frequency", x.fixed_frequency, 1);
-                o.day_count("fixed_day_count", x.fixed_day_count, dates::DayCountKind::Thirty360);
+                o.day_count("fixed_day_count", x.terms.day_count, dates::DayCountKind::Thirty360);
                 o.tenor("float_tenor", x.float_tenor, {6, dates::TenorUnit::Months});
                 o.day_count("float_day_count", x.float_day_count, dates::DayCountKind::Act360);
-                o.calendar(x.calendar);
-                o.count("settlement_days", x.settlement_days, 2);
-                o.convention(x.convention);
+                o.calendar(x.terms.calendar);
+                o.count("settlement_days", x.terms.settlement_days, 2);
+                o.convention(x.terms.convention);
                 return "Swap(" + quoted_text(tenor_text(x.tenor)) + ", " + format_number(x.rate) + o.text + ")";
             } else {
                 const bonds::DatedBondTerms& t = x.bond.terms();

@@ -103,19 +103,16 @@ struct Ois {
     friend bool operator==(const Ois&, const Ois&) = default;
 };
 
-// A fixed-for-floating swap: the fixed leg pays `fixed_frequency` times a year on
-// `fixed_day_count`; the floating leg pays the index forward over each period of
-// `float_tenor` on `float_day_count`.
+// A fixed-for-floating swap: the fixed leg pays `fixed_frequency` times a year on the
+// terms' day count (the fixed rate's: "fixed_day_count" to its users); the floating leg
+// pays the index forward over each period of `float_tenor` on `float_day_count`.
 struct Swap {
     dates::Tenor tenor;
     double rate = 0.0;
+    RateTerms terms{{dates::DayCountKind::Thirty360, {}}, {}, 2, dates::Convention::ModifiedFollowing};
     std::uint32_t fixed_frequency = 1;
-    dates::DayCount fixed_day_count{dates::DayCountKind::Thirty360, {}};
     dates::Tenor float_tenor{6, dates::TenorUnit::Months};
     dates::DayCount float_day_count{dates::DayCountKind::Act360, {}};
-    dates::Calendar calendar;
-    std::uint32_t settlement_days = 2;
-    dates::Convention convention = dates::Convention::ModifiedFollowing;
     LayoutMemo memo;
     friend bool operator==(const Swap&, const Swap&) = default;
 };

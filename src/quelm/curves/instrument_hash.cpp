@@ -62,16 +62,18 @@ void add(Hasher& h, const Ois& o) {
     add(h, o.index);
 }
 
+// The terms mixed in the order they were before a swap held them whole, so its hash keeps
+// its value.
 void add(Hasher& h, const Swap& s) {
     add(h, s.tenor);
     h.real(s.rate);
     h.mix(s.fixed_frequency);
-    add(h, s.fixed_day_count);
+    add(h, s.terms.day_count);
     add(h, s.float_tenor);
     add(h, s.float_day_count);
-    h.mix(s.calendar.hash());
-    h.mix(s.settlement_days);
-    h.mix(static_cast<std::uint64_t>(s.convention));
+    h.mix(s.terms.calendar.hash());
+    h.mix(s.terms.settlement_days);
+    h.mix(static_cast<std::uint64_t>(s.terms.convention));
 }
 
 void add(Hasher& h, const BondQuote& b) {

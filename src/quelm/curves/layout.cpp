@@ -184,13 +184,14 @@ Result<Layout> lay(const Ois& o, Serial reference) {
 }
 
 Result<Layout> lay(const Swap& s, Serial reference) {
-    QUELM_TRY(spot, spot_date(s.calendar, reference, s.settlement_days));
+    const RateTerms& t = s.terms;
+    QUELM_TRY(spot, spot_date(t.calendar, reference, t.settlement_days));
     const dates::Tenor fixed_period{static_cast<std::int32_t>(12 / s.fixed_frequency), dates::TenorUnit::Months};
-    QUELM_TRY(fixeds, roll(spot, s.tenor, fixed_period, s.calendar, s.convention));
-    QUELM_TRY(floats, roll(spot, s.tenor, s.float_tenor, s.calendar, s.convention));
-    QUELM_TRY(float_pay, payments(floats, s.calendar, 0));
-    QUELM_TRY(fixed_pay, payments(fixeds, s.calendar, 0));
-    return swap(floats, float_pay, fixeds, fixed_pay, s.fixed_day_count, s.rate);
+    QUELM_TRY(fixeds, roll(spot, s.tenor, fixed_period, t.calendar, t.convention));
+    QUELM_TRY(floats, roll(spot, s.tenor, s.float_tenor, t.calendar, t.convention));
+    QUELM_TRY(float_pay, payments(floats, t.calendar, 0));
+    QUELM_TRY(fixed_pay, payments(fixeds, t.calendar, 0));
+    return swap(floats, float_pay, fixeds, fixed_pay, t.day_count, s.rate);
 }
 
 Result<Layout> lay(const BondQuote& b, Serial reference) {
