@@ -4,9 +4,11 @@
     python tools/stubgen.py --check   # exit 1 (and say which) when a file is not current
 
 The compiled module lists every public declaration (quelm._core._declarations: names in
-public order, parameter and result types, records, string options) and every array form
-(quelm._core._vec_forms); the files are written from those, so a declaration is the one
-source of its stub. Run it against the module built from the same tree.
+public order, parameter and result types, records, string options), every array form
+(quelm._core._vec_forms) and every quelm.vec function whose body is Python
+(quelm._core._vec_python); the files are written from those, so a declaration is the one
+source of its stub: no stub text is written here by hand. Run it against the module built from
+the same tree.
 """
 from __future__ import annotations
 
@@ -286,7 +288,20 @@ def keyword_after_default(items: list[str], series_param: str) -> list[str]:
     rest = [item for item in items[at:] if item != "*"]
     return items[:at] + ["*"] + rest
 
-def vec_stub(decl: dict, forms: list) -> str:
+def in_python_text(f: dict) -> str:
+    """A quelm.vec function whose body is Python: the first paragraph of its docstring as a
+    comment, then its declared signature."""
+    from quelm._declared import annotation  # the array API's spelling of a declared type
+
+    where = f"quelm.vec.{f['name']}"
+    plain = {**f, "params": [{**p, "annotation": p["annotation"] and annotation(p["annotation"])}
+                             for p in f["params"]]}
+    note = "".join(f"# {line}\n" for line in f["doc"].split("\n\n")[0].splitlines())
+    head = wrap_call(f"def {f['name']}", signature_items(plain, where), f" -> {returns_of(f, where)}: ...")
+    return note + head + "\n"
+
+
+def vec_stub(decl: dict, forms: list, in_python: list) -> str:
     by_name = {}
     for entry in decl["names"]:
         if entry["kind"] == "function":
@@ -345,22 +360,8 @@ def vec_stub(decl: dict, forms: list) -> str:
             written.add(text)
             parts.append("@overload\n")
             parts.append(text)
-    parts.append('''
-# Every simulated path: shape (2 * ceil(paths / 2), steps + 1), antithetic pairs (plus path first).
-def simulate_paths(process: Process, x0: float = 100.0, t: float = 1.0, steps: int = 100, paths: int = 1000,
-                   seed: int = 42, mu: float = 0.05, sigma: float = 0.20, kappa: float = 1.0,
-                   theta: float = 0.04, lambda_: float = 0.5, jump_mean: float = -0.1, jump_std: float = 0.15,
-                   v0: float = 0.04, xi: float = 0.30, rho: float = -0.6) -> NDArray[np.float64]: ...
-
-# Portfolios over return panels (one asset per column of a DataFrame), labels kept.
-def covariance_matrix(returns: Any, axis: int = 0) -> Any: ...
-def portfolio_risk(returns: Any, weights: Any, periods_per_year: float = 252.0, confidence: float = 0.95, *,
-                   axis: int = 0) -> Any: ...
-def optimize(mean: Any, cov: Any, rf: float = 0.0, target: Any = None, *, bounds: Any = None) -> dict[str, Any]: ...
-
-# The array kernels' SIMD level and doubles per instruction, e.g. ("avx2", 4).
-def simd_width() -> tuple[str, int]: ...
-''')
+    for f in in_python:
+        parts.append("\n" + in_python_text(f))
     return "".join(parts)
 
 
@@ -458,9 +459,10 @@ def outputs() -> dict[Path, str]:
 
     decl = core._declarations()
     forms = core._vec_forms()
+    in_python = core._vec_python()
     return {
         PACKAGE / "__init__.pyi": init_stub(decl),
-        PACKAGE / "vec.pyi": vec_stub(decl, forms),
+        PACKAGE / "vec.pyi": vec_stub(decl, forms, in_python),
         PACKAGE / "typing.py": typing_module(decl),
         ROOT / "docs" / "api.md": api_reference(decl),
         ROOT / "docs" / "array-api.md": array_api_page(forms),

@@ -1,16 +1,18 @@
 """The machinery of quelm.vec: its functions are written here from the declarations of the
 compiled module (quelm._core._vec_forms), one per array form, and each makes one call into C.
 What stays in Python is what pandas and labels need: unwrapping Series and DataFrames,
-aligning a benchmark on a panel's dates, and labelling the results."""
+aligning a benchmark on a panel's dates, and labelling the results. The few functions whose
+bodies are Python (quelm._core._vec_python) get their signatures and docstrings here too."""
 from __future__ import annotations
 
+import inspect
 import math
 
 import numpy as np
 
-from quelm import _core
+from quelm import _core, _declared
 
-_FORMS = _core._vec_forms()
+_FORMS = _declared.forms()
 
 
 def _is_pandas(x, kind: str) -> bool:
@@ -352,14 +354,45 @@ def build(module: str) -> dict:
     return made
 
 
-def simulate_paths(process, x0=100.0, t=1.0, steps=100, paths=1000, seed=42, mu=0.05, sigma=0.20, kappa=1.0,
-                   theta=0.04, lambda_=0.5, jump_mean=-0.1, jump_std=0.15, v0=0.04, xi=0.30, rho=-0.6):
-    """Every simulated path of a process, shape (2 * ceil(paths / 2), steps + 1) (see ``quelm.simulate_process``).
+def build_written(module: str, *sources) -> dict:
+    """The functions of quelm.vec whose bodies are Python, by name, in declared order: each with
+    its declared signature and docstring around the body of its name in `sources` (modules),
+    which takes every argument by position in declared order."""
+    made = {}
+    for decl in _declared.written():
+        name = decl["name"]
+        body = next((getattr(s, name) for s in sources if hasattr(s, name)), None)
+        if body is None:
+            raise ImportError(f"quelm.vec.{name} is declared but has no body")
+        texts, names = _declared.signature_texts(decl["params"])
+        taken = inspect.signature(body).parameters
+        variadic = any(p.kind is inspect.Parameter.VAR_POSITIONAL for p in taken.values())
+        if not variadic and list(taken) != names:
+            raise ImportError(f"quelm.vec.{name}: the body takes ({', '.join(taken)}), "
+                              f"the declaration ({', '.join(names)})")
+        f = _declared.define(name, texts, f"_body({', '.join(names)})", {"_body": body})
+        f.__module__ = module
+        f.__qualname__ = name
+        f.__doc__ = decl["doc"]
+        # The stub's types, as text (as annotations are read under postponed evaluation).
+        f.__annotations__ = {p["name"]: _declared.annotation(p["annotation"]) for p in decl["params"]}
+        f.__annotations__["return"] = decl["returns"]
+        made[name] = f
+    return made
 
-    Rows come in antithetic pairs (the plus path, then the minus path); column k is time
-    k * t / steps, column 0 is x0. The last column holds the terminal values that
-    ``quelm.simulate_process`` summarises for the same arguments.
-    """
-    values, rows, cols = _core._simulate_paths(process, x0, t, steps, paths, seed, mu, sigma, kappa, theta,
-                                               lambda_, jump_mean, jump_std, v0, xi, rho)
+
+def build_written_names() -> list:
+    """The names of the functions written in Python, in declared order."""
+    return [decl["name"] for decl in _declared.written()]
+
+
+# --- bodies of the functions written in Python (their parameters: the declarations') ---------
+
+def simulate_paths(*values):
+    values, rows, cols = _core._simulate_paths(*values)
     return np.frombuffer(values, dtype=np.float64).reshape(rows, cols)
+
+
+def simd_width():
+    name, width, _ = _core._simd()
+    return name, width

@@ -1,5 +1,6 @@
-"""Portfolio functions over return panels and labelled data: `covariance_matrix`,
-`portfolio_risk` and `optimize` as the array API gives them.
+"""Portfolio functions over return panels and labelled data: the bodies of `covariance_matrix`,
+`portfolio_risk` and `optimize` as the array API gives them (their signatures, defaults and
+docstrings are their declarations', src/bindings/portfolio.cpp).
 
 A panel holds one series per asset along `axis` (0: one asset per column, as a DataFrame of
 daily returns has them). Labels are kept: a DataFrame's columns (or a Series' index) name
@@ -11,11 +12,9 @@ from __future__ import annotations
 import numpy as np
 
 import quelm
-from quelm import _core
+from quelm import _core, _declared
 
-__all__ = ["covariance_matrix", "portfolio_risk", "optimize"]
-_RISK_KEYS = ("variance", "volatility", "annualized_volatility", "historical_var", "parametric_var", "confidence",
-              "periods_per_year")
+_RISK_KEYS = _declared.written_keys("portfolio_risk")
 
 
 def _is_pandas(x, kind: str) -> bool:
@@ -59,10 +58,7 @@ def _assets(returns, axis: int):
     return rows, labels
 
 
-def covariance_matrix(returns, axis: int = 0):
-    """The population covariance matrix of a panel's assets (see ``quelm.covariance_matrix``).
-
-    A DataFrame gives a DataFrame indexed both ways by its asset labels; an array an array."""
+def covariance_matrix(returns, axis):
     rows, labels = _assets(returns, axis)
     cov = np.array(quelm.covariance_matrix(rows), dtype=np.float64).reshape(rows.shape[0], rows.shape[0])
     if labels is not None:
@@ -93,12 +89,7 @@ def _aligned_weights(weights, labels, n: int):
     return np.atleast_2d(w), portfolio_labels, w.ndim == 1
 
 
-def portfolio_risk(returns, weights, periods_per_year=252.0, confidence=0.95, *, axis: int = 0):
-    """Portfolio risk from a panel of asset returns (see ``quelm.portfolio_risk``).
-
-    `weights` is one portfolio (its report: a dict, or a Series keyed as the report when the
-    returns are a DataFrame) or one portfolio per row (a dict of arrays, or a DataFrame with one
-    row per portfolio). A Series or DataFrame of weights is matched to the assets by label."""
+def portfolio_risk(returns, weights, periods_per_year, confidence, axis):
     rows, labels = _assets(returns, axis)
     w, portfolio_labels, single = _aligned_weights(weights, labels, rows.shape[0])
     reports = [quelm.portfolio_risk(rows, list(map(float, p)), periods_per_year, confidence) for p in w]
@@ -138,13 +129,7 @@ def _bounds_for(bounds, labels):
     return bounds
 
 
-def optimize(mean, cov, rf=0.0, target=None, *, bounds=None):
-    """Mean-variance portfolios keeping the asset labels (see ``quelm.optimize``).
-
-    `mean` may be a Series and `cov` a DataFrame labelled by asset (cov is reordered to the
-    mean's labels); each weight vector then is a Series on those labels. `bounds` may also map
-    asset labels to (lower, upper) pairs. `target` may be an array of targets: the frontier
-    weights are then one row per target (a DataFrame indexed by target with labels)."""
+def optimize(mean, cov, rf, target, bounds):
     mean_labels = mean.index if _is_pandas(mean, "Series") else None
     cov_labels = _matrix_labels(cov)
     labels = mean_labels if mean_labels is not None else cov_labels

@@ -22,18 +22,27 @@ from contextlib import contextmanager
 from typing import IO, Iterator
 
 import quelm
+from quelm import _declared
 
 
 class ChainError(Exception):
     """Bad input data or rejected rows; the message names the file, the line and the column."""
 
 
-REQUIRED = ("spot", "strike", "rate", "t", "option_type")
+# The two calls the command makes per row, by quelm.vec name: a price from a vol, or the vol
+# a market price implies. Their parameters are the columns it reads.
+PRICE, IMPLY = "black_scholes", "implied_volatility"
+# The inputs both need.
+REQUIRED = tuple(n for n in _declared.required(PRICE) if n in _declared.required(IMPLY))
 # The inputs a flag may give as one value for every row (--spot, --rate, --dividend-yield).
 CONSTANTS = ("spot", "rate", "dividend_yield")
-GREEKS = ("delta", "gamma", "vega", "theta", "rho")
-# The columns the command reads, by name; --map gives other names to them.
-PARAMETERS = ("spot", "strike", "rate", "vol", "t", "option_type", "dividend_yield", "market_price", "expiry")
+GREEKS = _declared.keys("greeks")
+# The columns the command reads, by name (and an expiry for t); --map gives other names to them.
+PARAMETERS = (*dict.fromkeys(_declared.positional(PRICE) + _declared.positional(IMPLY)), "expiry")
+# What an empty cell or a missing column of an input with a default reads as.
+DEFAULTS = _declared.defaults(PRICE)
+# The inputs that are option strings rather than numbers.
+TEXTS = _declared.of_kind(PRICE, "option")
 # Bad rows listed in full when --errors raise stops the command; the rest are counted.
 ROWS_LISTED = 20
 FIELD_LIMIT = csv.field_size_limit()
@@ -540,11 +549,12 @@ class Chunk:
             if name == "vol" and layout.compute != "price" or name == "market_price" and layout.compute != "iv":
                 continue
             cells = [row[j] if k not in short else "0" for k, row in enumerate(rows)]
-            self.columns[name] = self._floats(np, cells, name, 0.0 if name == "dividend_yield" else None)
+            self.columns[name] = self._floats(np, cells, name, DEFAULTS.get(name))
         for name, value in layout.constants.items():
             self.columns[name] = np.full(n, value)
-        if "dividend_yield" not in self.columns:
-            self.columns["dividend_yield"] = np.zeros(n)
+        for name, value in DEFAULTS.items():
+            if name not in self.columns:
+                self.columns[name] = np.full(n, value, dtype=np.float64)
         if layout.quotes:
             bid, ask = (self._floats(np, [row[j] if k not in short else "0" for k, row in enumerate(rows)], name, None)
                         for j, name in zip(layout.quotes, layout.quote_names))
@@ -624,36 +634,36 @@ def _option_type_problem(text: str) -> str:
     return ""
 
 
+def _arguments(function: str, chunk: Chunk, rows, **given) -> dict:
+    """The arguments of `function` (by name) for the chunk rows `rows`: its columns, or `given`."""
+    return {name: given[name] if name in given else (chunk.option_type if name in TEXTS else chunk.columns[name])[rows]
+            for name in _declared.positional(function)}
+
+
 def _compute(np, vec, chunk: Chunk, rows, layout: Layout, greeks: bool):
     """The computed columns for the chunk rows `rows` (NaN where a row is rejected)."""
-    c = chunk.columns
     if not len(rows):
         return [np.empty(0)] * (1 + len(GREEKS) * greeks)
-    args = [c["spot"][rows], c["strike"][rows], c["rate"][rows]]
-    t, q, ot = c["t"][rows], c["dividend_yield"][rows], chunk.option_type[rows]
     if layout.compute == "price":
-        vol = c["vol"][rows]
-        first = vec.black_scholes(*args, vol, t, ot, q, errors="nan")
+        first = vec.black_scholes(**_arguments(PRICE, chunk, rows), errors="nan")
+        given = {}
     else:
-        first = vol = vec.implied_volatility(c["market_price"][rows], *args, t, ot, q, errors="nan")
+        first = vec.implied_volatility(**_arguments(IMPLY, chunk, rows), errors="nan")
+        given = {"vol": first}
     out = [np.asarray(first, dtype=np.float64)]
     if greeks:
-        g = vec.greeks(*args, vol, t, ot, q, errors="nan")
+        g = vec.greeks(**_arguments("greeks", chunk, rows, **given), errors="nan")
         out.extend(np.asarray(g[name], dtype=np.float64) for name in GREEKS)
     return out
 
 
 def _library_message(chunk: Chunk, k: int, layout: Layout) -> str:
     """The scalar function's message for row k, which the array call left NaN."""
-    c = chunk.columns
-    args = (c["spot"][k], c["strike"][k], c["rate"][k])
-    tail = (c["t"][k], str(chunk.option_type[k]), c["dividend_yield"][k])
+    function = PRICE if layout.compute == "price" else IMPLY
+    args = {name: str(chunk.option_type[k]) if name in TEXTS else float(chunk.columns[name][k])
+            for name in _declared.positional(function)}
     try:
-        if layout.compute == "price":
-            quelm.black_scholes(*map(float, args), float(c["vol"][k]), float(tail[0]), tail[1], float(tail[2]))
-        else:
-            quelm.implied_volatility(float(c["market_price"][k]), *map(float, args), float(tail[0]), tail[1],
-                                     float(tail[2]))
+        getattr(quelm, function)(**args)
     except ValueError as exc:
         return str(exc)
     return "could not be computed"

@@ -20,6 +20,8 @@ from typing import Any
 
 import numpy as np
 
+from quelm import _declared
+
 try:
     from distributed import WorkerPlugin
 except ImportError:  # the frame and panel helpers need only dask itself
@@ -28,9 +30,7 @@ except ImportError:  # the frame and panel helpers need only dask itself
 __all__ = ["black_scholes", "greeks", "implied_volatility", "column", "stats", "PoolSize", "pool_sizes",
            "worker_pool_size"]
 
-GREEKS = ("delta", "gamma", "vega", "theta", "rho")
-_PRICE_PARAMS = ("spot", "strike", "rate", "vol", "t", "option_type", "dividend_yield")
-_IV_PARAMS = ("market_price", "spot", "strike", "rate", "t", "option_type", "dividend_yield")
+GREEKS = _declared.keys("greeks")
 
 
 def _vec():
@@ -72,24 +72,18 @@ _ARGUMENTS_DOC = """
     may hold any dtype ``quelm.vec`` reads, ``Decimal`` objects included."""
 
 
-def black_scholes(frame, spot=None, strike=None, rate=None, vol=None, t=None, option_type=None,
-                  dividend_yield=None, *, errors="raise"):
-    return _by_columns(frame, "black_scholes", _PRICE_PARAMS,
-                       (spot, strike, rate, vol, t, option_type, dividend_yield), errors)
+def _by_name(function: str):
+    """`function(frame, <the vec function's positional parameters>=None, *, errors="raise")`: its
+    parameters read by column name, as _ARGUMENTS_DOC says."""
+    names = _declared.positional(function)
+    texts = ["frame", *(f"{n}=None" for n in names), "*", 'errors="raise"']
+    call = f"_by_columns(frame, {function!r}, {names!r}, ({', '.join(names)},), errors)"
+    return _declared.define(function, texts, call, globals())  # as if written in this module
 
 
-def greeks(frame, spot=None, strike=None, rate=None, vol=None, t=None, option_type=None,
-           dividend_yield=None, *, errors="raise"):
-    return _by_columns(frame, "greeks", _PRICE_PARAMS,
-                       (spot, strike, rate, vol, t, option_type, dividend_yield), errors)
-
-
-def implied_volatility(frame, market_price=None, spot=None, strike=None, rate=None, t=None,
-                       option_type=None, dividend_yield=None, *, errors="raise"):
-    return _by_columns(frame, "implied_volatility", _IV_PARAMS,
-                       (market_price, spot, strike, rate, t, option_type, dividend_yield), errors)
-
-
+black_scholes = _by_name("black_scholes")
+greeks = _by_name("greeks")
+implied_volatility = _by_name("implied_volatility")
 black_scholes.__doc__ = """`vec.black_scholes` on each row of `frame`, a Series named ``price`` on its index.
 
     A Dask DataFrame gives a lazy Dask Series, a pandas DataFrame a pandas Series. With
@@ -103,10 +97,6 @@ implied_volatility.__doc__ = """`vec.implied_volatility` on each row of `frame`,
     ``implied_volatility`` on its index.
 """ + _ARGUMENTS_DOC
 
-# Defaults of the vec functions for the parameters that have one.
-_DEFAULTS = {"dividend_yield": 0.0}
-_TEXT_PARAMS = ("option_type",)
-
 
 def _is_series(x) -> bool:
     t = type(x)
@@ -115,6 +105,8 @@ def _is_series(x) -> bool:
 
 def _by_columns(frame, function: str, names: tuple, values: tuple, errors: str):
     columns = set(frame.columns)
+    defaults = _declared.defaults(function)  # where the frame has no column of the name
+    texts = _declared.of_kind(function, "option")  # a plain string is a value, never a column
     lazy = hasattr(frame, "map_partitions")  # a Dask DataFrame; pandas has no such method
     plan = []  # per parameter: ("column", name) or ("value", v)
     extra = {}
@@ -122,11 +114,11 @@ def _by_columns(frame, function: str, names: tuple, values: tuple, errors: str):
         if value is None:
             if name in columns:
                 plan.append(("column", name))
-            elif name in _DEFAULTS:
-                plan.append(("value", _DEFAULTS[name]))
+            elif name in defaults:
+                plan.append(("value", defaults[name]))
             else:
                 raise KeyError(f"{name}: the frame has no column {name!r}; give {name}= a column or a value")
-        elif isinstance(value, column) or (isinstance(value, str) and name not in _TEXT_PARAMS):
+        elif isinstance(value, column) or (isinstance(value, str) and name not in texts):
             label = value.name if isinstance(value, column) else value
             if label not in columns:
                 raise KeyError(f"{name}: the frame has no column {label!r}")

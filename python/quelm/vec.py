@@ -44,7 +44,7 @@ try:
 except ImportError as e:  # pragma: no cover - exercised in a subprocess
     raise ImportError("quelm.vec needs NumPy: pip install numpy") from e
 
-from quelm import _arrays, _portfolio_panels
+from quelm import _arrays, _declared, _portfolio_panels
 
 
 def _warn_about_simd() -> None:
@@ -62,30 +62,12 @@ def _warn_about_simd() -> None:
 _warn_about_simd()
 del _warn_about_simd
 
-
-def simd_width() -> tuple[str, int]:
-    """The SIMD level the array kernels run at and the doubles per instruction it takes:
-    ``("scalar", 1)``, ``("sse2", 2)`` (``"neon"`` on arm64), ``("avx2", 4)`` or
-    ``("avx512", 8)``. Chosen once per process: the widest the processor has, capped by the
-    environment variable ``QUELM_SIMD``. Every width gives the same bits."""
-    from quelm import _core
-
-    name, width, _ = _core._simd()
-    return name, width
-
-
 globals().update(_arrays.build(__name__))
-simulate_paths = _arrays.simulate_paths
-covariance_matrix = _portfolio_panels.covariance_matrix
-portfolio_risk = _portfolio_panels.portfolio_risk
-optimize = _portfolio_panels.optimize
-for _f in (simulate_paths, covariance_matrix, portfolio_risk, optimize):
-    _f.__module__ = __name__
-del _f
+globals().update(_arrays.build_written(__name__, _arrays, _portfolio_panels))
 
-GREEK_KEYS = ("delta", "gamma", "vega", "theta", "rho")
+GREEK_KEYS = _declared.keys("greeks")
 
-__all__ = [*_arrays.build_names(), "simulate_paths", "covariance_matrix", "portfolio_risk", "optimize", "simd_width"]
+__all__ = [*_arrays.build_names(), *_arrays.build_written_names()]
 
 
 def __dir__():

@@ -811,17 +811,24 @@ def forward_rate(curve: YieldCurve, t1: _Dates, t2: pd.Series[Any], *, errors: _
 @overload
 def forward_rate(curve: YieldCurve, t1: _Dates, t2: _Dates, *, errors: _Errors = "raise") -> _Array: ...
 
-# Every simulated path: shape (2 * ceil(paths / 2), steps + 1), antithetic pairs (plus path first).
+# Every simulated path of a process, shape (2 * ceil(paths / 2), steps + 1) (see ``quelm.simulate_process``).
 def simulate_paths(process: Process, x0: float = 100.0, t: float = 1.0, steps: int = 100, paths: int = 1000,
-                   seed: int = 42, mu: float = 0.05, sigma: float = 0.20, kappa: float = 1.0,
-                   theta: float = 0.04, lambda_: float = 0.5, jump_mean: float = -0.1, jump_std: float = 0.15,
-                   v0: float = 0.04, xi: float = 0.30, rho: float = -0.6) -> NDArray[np.float64]: ...
+                   seed: int = 42, mu: float = 0.05, sigma: float = 0.20, kappa: float = 1.0, theta: float = 0.04,
+                   lambda_: float = 0.5, jump_mean: float = -0.1, jump_std: float = 0.15, v0: float = 0.04,
+                   xi: float = 0.30, rho: float = -0.6) -> NDArray[np.float64]: ...
 
-# Portfolios over return panels (one asset per column of a DataFrame), labels kept.
+# The population covariance matrix of a panel's assets (see ``quelm.covariance_matrix``).
 def covariance_matrix(returns: Any, axis: int = 0) -> Any: ...
+
+# Portfolio risk from a panel of asset returns (see ``quelm.portfolio_risk``).
 def portfolio_risk(returns: Any, weights: Any, periods_per_year: float = 252.0, confidence: float = 0.95, *,
                    axis: int = 0) -> Any: ...
+
+# Mean-variance portfolios keeping the asset labels (see ``quelm.optimize``).
 def optimize(mean: Any, cov: Any, rf: float = 0.0, target: Any = None, *, bounds: Any = None) -> dict[str, Any]: ...
 
-# The array kernels' SIMD level and doubles per instruction, e.g. ("avx2", 4).
+# The SIMD level the array kernels run at and the doubles per instruction it takes:
+# ``("scalar", 1)``, ``("sse2", 2)`` (``"neon"`` on arm64), ``("avx2", 4)`` or
+# ``("avx512", 8)``. Chosen once per process: the widest the processor has, capped by the
+# environment variable ``QUELM_SIMD``. Every width gives the same bits.
 def simd_width() -> tuple[str, int]: ...

@@ -2,6 +2,7 @@
 #include "frame/arrays.hpp"
 #include "frame/describe.hpp"
 #include "frame/registry.hpp"
+#include "frame/vec_python.hpp"
 #include "quelm/core/memory.hpp"
 
 #include <string>
@@ -22,6 +23,11 @@ QUELM_PUBLIC(def_vec_call);
 constexpr FunctionDef def_vec_forms = function<vec::vec_forms>(
     "_vec_forms", {}, "The array forms, as quelm.vec writes its functions from them.");
 QUELM_PUBLIC(def_vec_forms);
+
+constexpr FunctionDef def_vec_python = function<vec::describe_python_forms>(
+    "_vec_python", {}, "The quelm.vec functions whose bodies are Python: their declarations, as quelm.vec writes "
+                       "their signatures and tools/stubgen.py their stubs.");
+QUELM_PUBLIC(def_vec_python);
 
 constexpr FunctionDef def_categorical = function<vec::categorical>(
     "_categorical", {"codes", "categories"},

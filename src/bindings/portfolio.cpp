@@ -1,7 +1,9 @@
-// Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize.
+// Python bindings: portfolio_value, twr, mwr, allocation, covariance_matrix, portfolio_risk, optimize,
+// and the last three's quelm.vec forms over labelled panels (their bodies are Python).
 #include "frame/declare.hpp"
 #include "frame/registry.hpp"
 #include "frame/dates.hpp"
+#include "frame/vec_python.hpp"
 #include "quelm/portfolio/allocation.hpp"
 #include "quelm/portfolio/optimize.hpp"
 #include "quelm/portfolio/performance.hpp"
@@ -275,6 +277,43 @@ constexpr FunctionDef def_optimize = typed<&optimize_of>(
     "that side). The three portfolios are then the exact solutions of the constrained\n"
     "quadratic programs (an active-set method); the weights still sum to 1.");
 QUELM_PUBLIC(def_optimize);
+
+// --- quelm.vec: the same over return panels (one asset per column of a DataFrame), labels kept ---
+
+constexpr vec::PythonForm def_vec_covariance_matrix =
+    vec::in_python("covariance_matrix", {"returns", {"axis", "0"}},
+                   "The population covariance matrix of a panel's assets (see ``quelm.covariance_matrix``).\n"
+                   "\n"
+                   "A DataFrame gives a DataFrame indexed both ways by its asset labels; an array an array.")
+        .typed({"Any", "int"})
+        .returning("Any");
+QUELM_VEC_IN_PYTHON(def_vec_covariance_matrix);
+
+constexpr vec::PythonForm def_vec_portfolio_risk =
+    vec::in_python("portfolio_risk",
+                   {"returns", "weights", {"periods_per_year", "252.0"}, {"confidence", "0.95"}, "*", {"axis", "0"}},
+                   "Portfolio risk from a panel of asset returns (see ``quelm.portfolio_risk``).\n"
+                   "\n"
+                   "`weights` is one portfolio (its report: a dict, or a Series keyed as the report when the\n"
+                   "returns are a DataFrame) or one portfolio per row (a dict of arrays, or a DataFrame with one\n"
+                   "row per portfolio). A Series or DataFrame of weights is matched to the assets by label.")
+        .typed({"Any", "Any", "float", "float", "int"})
+        .returning("Any")
+        .keyed<PortfolioRisk>();
+QUELM_VEC_IN_PYTHON(def_vec_portfolio_risk);
+
+constexpr vec::PythonForm def_vec_optimize =
+    vec::in_python("optimize", {"mean", "cov", {"rf", "0.0"}, {"target", "None"}, "*", {"bounds", "None"}},
+                   "Mean-variance portfolios keeping the asset labels (see ``quelm.optimize``).\n"
+                   "\n"
+                   "`mean` may be a Series and `cov` a DataFrame labelled by asset (cov is reordered to the\n"
+                   "mean's labels); each weight vector then is a Series on those labels. `bounds` may also map\n"
+                   "asset labels to (lower, upper) pairs. `target` may be an array of targets: the frontier\n"
+                   "weights are then one row per target (a DataFrame indexed by target with labels).")
+        .typed({"Any", "Any", "float", "Any", "Any"})
+        .returning("dict[str, Any]")
+        .keyed<Optimal>();
+QUELM_VEC_IN_PYTHON(def_vec_optimize);
 
 }  // namespace
 

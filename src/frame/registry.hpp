@@ -60,5 +60,10 @@ struct Registered {
 #define QUELM_PUBLIC_CLASS(factory)                                                           \
     static const ::quelm::py::Registered QUELM_CONCAT(registered_at_, __LINE__)(             \
         kSection, kGuide, __FILE__, __LINE__, &factory)
+// Registers a private attribute of quelm._core (a compiled call a Python body makes) from a
+// file of a public section, beside the declaration it serves.
+#define QUELM_PRIVATE(def)                                                                    \
+    static const ::quelm::py::Registered QUELM_CONCAT(registered_at_, __LINE__)(             \
+        ::quelm::py::Section::Private, "", __FILE__, __LINE__, ::quelm::py::callable<def>)
 
 }  // namespace quelm::py

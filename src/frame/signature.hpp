@@ -357,13 +357,13 @@ bool convert_all(const FunctionDef& def, PyObject* const* slots, std::tuple<A...
     return (convert(def, I, slots[I], std::get<I>(values)) && ...);
 }
 
-// Fill the table part of a FunctionDef and check it against the parameter types.
-template <class... A>
-consteval FunctionDef describe(const char* name, const ParamList& params, const char* description) {
+// The table part of a FunctionDef: names, keyword-only marker, required prefix. The
+// defaults stay text until read as the parameters' types (read_defaults).
+consteval FunctionDef describe_table(const char* name, const ParamList& params,
+                                     const char* description) {
     std::size_t stars = 0;
     for (const Param& p : params) stars += std::string_view(p.name) == "*" ? 1 : 0;
     if (stars > 1) throw "more than one keyword-only marker";
-    if (params.size() - stars != sizeof...(A)) throw "the parameter table and the function differ in length";
     if (params.size() - stars > kMaxParams) throw "too many parameters for the call frame";
     FunctionDef def;
     def.name = name;
@@ -386,10 +386,38 @@ consteval FunctionDef describe(const char* name, const ParamList& params, const 
         }
         def.params[i++] = p;
     }
+    return def;
+}
+
+// The table's defaults read as the parameter types, checking that the table and the
+// function agree in length.
+template <class... A>
+consteval FunctionDef read_defaults(FunctionDef def) {
+    if (def.n_params != sizeof...(A)) throw "the parameter table and the function differ in length";
     std::size_t k = 0;
     ((def.defaults[k] = def.params[k].required() ? Default{} : read_default<A>(def.params[k].value_text()), ++k),
      ...);
     return def;
+}
+
+// Fill the table part of a FunctionDef and check it against the parameter types.
+template <class... A>
+consteval FunctionDef describe(const char* name, const ParamList& params, const char* description) {
+    return read_defaults<A...>(describe_table(name, params, description));
+}
+
+// The same over the table of another declaration (its names, defaults and keyword-only
+// marker), read as these parameter types.
+template <class... A>
+consteval FunctionDef describe_like(const char* name, const FunctionDef& table, const char* description) {
+    FunctionDef def;
+    def.name = name;
+    def.description = description;
+    def.params = table.params;
+    def.n_params = table.n_params;
+    def.n_positional = table.n_positional;
+    def.n_required = table.n_required;
+    return read_defaults<A...>(def);
 }
 
 // Each parameter's stub type, where its C++ type has one.
@@ -431,7 +459,12 @@ struct FunctionBinding<F> {
         return std::apply(F, values);
     }
     static consteval FunctionDef define(const char* name, const ParamList& params, const char* doc) {
-        FunctionDef def = describe<std::remove_cvref_t<A>...>(name, params, doc);
+        return bound(describe<std::remove_cvref_t<A>...>(name, params, doc));
+    }
+    static consteval FunctionDef define(const char* name, const FunctionDef& table, const char* doc) {
+        return bound(describe_like<std::remove_cvref_t<A>...>(name, table, doc));
+    }
+    static consteval FunctionDef bound(FunctionDef def) {
         def.invoke = &invoke;
         annotate<std::remove_cvref_t<A>...>(def);
         return def;
@@ -467,6 +500,13 @@ struct MethodBinding<F> {
 template <auto F>
 consteval FunctionDef function(const char* name, const ParamList& params, const char* description) {
     return detail::FunctionBinding<F>::define(name, params, description);
+}
+
+// The same over the parameter table of another declaration: the compiled call a function
+// written in Python makes takes the parameters that function declares (vec_python.hpp).
+template <auto F>
+consteval FunctionDef function_like(const char* name, const FunctionDef& table, const char* description) {
+    return detail::FunctionBinding<F>::define(name, table, description);
 }
 
 // An instance method: F takes the instance's core value (const T&), then one value per parameter.
