@@ -24,7 +24,7 @@ FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 # Pages that teach a domain must show it working, not just describe it.
 MIN_EXAMPLES = {"getting-started": 5, "analytic": 15, "volatility-models": 12, "trees-and-exotics": 10,
                 "monte-carlo": 10, "processes": 4, "statistics": 15, "portfolios": 10, "fixed-income": 15,
-                "dates": 12, "neural": 6, "curves": 12,
+                "dates": 12, "neural": 6, "curves": 12, "books": 15,
                 "errors": 5, "concurrency": 2, "stochastic-volatility": 20}
 
 
@@ -55,7 +55,7 @@ def test_api_reference_names_every_export():
     assert set(quelm.__all__) - {"__version__"} == documented
 
 
-METHODS = [f"{c}.{m}" for c in ("YieldCurve", "FixedRateBond", "Calendar", "DatedBond", "VolSurface", "Deposit", "Fra", "Future", "Ois", "Swap", "BondQuote") for m in dir(getattr(quelm, c))
+METHODS = [f"{c}.{m}" for c in ("YieldCurve", "FixedRateBond", "Calendar", "DatedBond", "VolSurface", "Deposit", "Fra", "Future", "Ois", "Swap", "BondQuote", "Market") for m in dir(getattr(quelm, c))
            if not m.startswith("_") and callable(getattr(getattr(quelm, c), m))]
 
 

@@ -158,6 +158,17 @@ const ClassDef* class_def(PyTypeObject* type) {
     return nullptr;
 }
 
+PyObject* partial_reduce(PyObject* fn, PyObject* args, PyObject* kwargs) {
+    Ref functools(PyImport_ImportModule("functools"));
+    if (!functools) return nullptr;
+    Ref partial(PyObject_GetAttrString(functools.get(), "partial"));
+    Ref head(PyTuple_Pack(1, fn));
+    if (!partial || !head) return nullptr;
+    Ref bound(PyObject_Call(partial.get(), head.get(), kwargs));
+    if (!bound) return nullptr;
+    return PyTuple_Pack(2, bound.get(), args);
+}
+
 void* instance_value(PyObject* self) { return reinterpret_cast<Instance*>(self)->value; }
 
 }  // namespace quelm::py

@@ -53,6 +53,10 @@ T& value_of(PyObject* self) {
     return *static_cast<T*>(instance_value(self));
 }
 
+// Pickle support for an instance rebuilt by fn(*args, **kwargs): the reduce value
+// (functools.partial(fn, **kwargs), args). nullptr with an exception on failure.
+PyObject* partial_reduce(PyObject* fn, PyObject* args, PyObject* kwargs);
+
 // Move a core value into a new instance of type.
 template <class T>
 void destroy_value(void* p) {

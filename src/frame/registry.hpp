@@ -20,6 +20,7 @@ enum class Section : unsigned char {
     Volatility,
     Dates,
     FixedIncome,
+    Books,
     Neural,
     Errors,
     Private,  // module attributes outside __all__ and the reference (quelm.vec's machinery)

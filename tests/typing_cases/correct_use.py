@@ -136,3 +136,17 @@ labels = by_label.index
 atm: float = float(by_label["atm"]) + float(vec.greeks(100.0, quotes, 0.05, 0.2, 1.0, "put")["delta"].iloc[0])
 kinds_by_label = vec.black_scholes(100.0, 100.0, 0.05, 0.2, 1.0, pd.Series(["call", "put"], index=["c", "p"]))
 both: list[str] = [str(x) for x in kinds_by_label.index] + [str(x) for x in labels]
+
+# A named market: curves, a surface, spots and fixings (a dict or a Series of dates), and one
+# bootstrapped with its projection curve on its discount curve.
+on = datetime.date(2025, 1, 2)
+estr_fixings = pd.Series([0.0291, 0.0290], index=pd.to_datetime(["2024-12-30", "2024-12-31"]))
+named = quelm.Market(on, curves={"eur-estr": market}, surfaces={"sx5e": surface}, fx={"EURUSD": 1.04},
+                     fixings={"estr": estr_fixings, "sofr": {datetime.date(2024, 12, 31): 0.0449}})
+built_market = quelm.Market.bootstrap(on, {"eur-estr": [ois], "eur-euribor-6m": ([deposit, swap],
+                                                                               {"discount_curve": "eur-estr"})},
+                                      fx={"EURUSD": 1.04}, fixings={"estr": estr_fixings})
+read: float = (named.fx("USDEUR") + named.fixing("estr", "2024-12-31") + named.curve("eur-estr").discount(1.0)
+               + built_market.curve("eur-euribor-6m").zero_rate(2.0) + named.surface("sx5e").vol(100.0, 0.75))
+held: tuple[str, ...] = named.curve_names + named.surface_names + built_market.fx_pairs + named.fixing_indices
+as_of: datetime.date = built_market.reference_date

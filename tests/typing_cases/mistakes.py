@@ -52,3 +52,6 @@ labelled: np.ndarray = vec.black_scholes(100.0, returns + 100.0, 0.05, 0.2, 1.0,
 quelm.Ois("5Y")  # wrong
 quelm.Deposit("3M", 0.04, "act/360")  # wrong
 quelm.Calendar("uk", "us")  # wrong
+quelm.Market("2025-01-02", {"usd-sofr": curve})  # wrong
+quelm.Market("2025-01-02", curves={"usd-sofr": 0.04})  # wrong
+quelm.Market("2025-01-02", fx={"EURUSD": "1.04"})  # wrong

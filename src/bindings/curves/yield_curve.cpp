@@ -145,18 +145,6 @@ void forward_rate_between_many(const void* context, const char* const* at, const
     curves::forward_rate_between_block(curve_of(context), d1, d2, n, out, done);
 }
 
-// (functools.partial(fn, **kwargs), args).
-PyObject* partial_reduce(PyObject* fn, PyObject* args, PyObject* kwargs) {
-    Ref functools(PyImport_ImportModule("functools"));
-    if (!functools) return nullptr;
-    Ref partial(PyObject_GetAttrString(functools.get(), "partial"));
-    Ref head(PyTuple_Pack(1, fn));
-    if (!partial || !head) return nullptr;
-    Ref bound(PyObject_Call(partial.get(), head.get(), kwargs));
-    if (!bound) return nullptr;
-    return PyTuple_Pack(2, bound.get(), args);
-}
-
 // The keywords that restore a curve's extrapolation and dating.
 PyObject* dating_keywords(const YieldCurve& c, bool with_extrapolation) {
     Ref kwargs(PyDict_New());

@@ -1,0 +1,233 @@
+// Python class Market: the named market a book is priced on.
+#include "bindings/book/market_args.hpp"
+
+#include "bindings/instances.hpp"
+#include "frame/classes.hpp"
+#include "frame/dates.hpp"
+#include "frame/declare.hpp"
+#include "frame/registry.hpp"
+#include "frame/result.hpp"
+#include "quelm/book/market.hpp"
+#include "quelm/book/market_bootstrap.hpp"
+
+#include <string>
+
+namespace quelm::py {
+
+constexpr Section kSection = Section::Books;
+constexpr std::string_view kGuide = "books";  // the guide page of its names
+
+namespace {
+
+using book::Market;
+
+book::MarketParts parts_of(Date reference_date, const CurvesArg& curves, const SurfacesArg& surfaces,
+                           const FxArg& fx, const FixingsArg& fixings) {
+    return {reference_date.serial, curves.items, surfaces.items, fx.items, fixings.items};
+}
+
+Result<Market> market_of(Date reference_date, const CurvesArg& curves, const SurfacesArg& surfaces, const FxArg& fx,
+                         const FixingsArg& fixings) {
+    return Market::make(parts_of(reference_date, curves, surfaces, fx, fixings));
+}
+
+Result<Market> bootstrap_of(Date reference_date, const QuotesArg& quotes, const FxArg& fx, const FixingsArg& fixings,
+                            const SurfacesArg& surfaces, Cancel& cancel) {
+    return book::bootstrap_market(parts_of(reference_date, {}, surfaces, fx, fixings), quotes.items, cancel);
+}
+
+Result<curves::YieldCurve> curve_of(const Market& m, std::string_view name) {
+    QUELM_TRY(c, m.curve(name));
+    return *c;
+}
+Result<volatility::VolSurface> surface_of(const Market& m, std::string_view name) {
+    QUELM_TRY(s, m.surface(name));
+    return *s;
+}
+Result<double> fx_of(const Market& m, std::string_view pair) { return m.fx(pair); }
+Result<double> fixing_of(const Market& m, std::string_view index, Date date) { return m.fixing(index, date.serial); }
+
+// A tuple of n names, name(i) the i-th.
+template <class Name>
+PyObject* names_tuple(std::size_t n, Name name) {
+    Ref list(make_list(n, [&](std::size_t i) { return to_py(std::string_view(name(i))); }));
+    return list ? PyList_AsTuple(list.get()) : nullptr;
+}
+
+PyObject* reference_date_get(PyObject* self) { return to_py_date(value_of<Market>(self).reference_date()); }
+PyObject* curve_names_get(PyObject* self) {
+    const auto c = value_of<Market>(self).curves().items();
+    return names_tuple(c.size(), [&](std::size_t i) -> const std::string& { return c[i].name; });
+}
+PyObject* surface_names_get(PyObject* self) {
+    const auto s = value_of<Market>(self).surfaces().items();
+    return names_tuple(s.size(), [&](std::size_t i) -> const std::string& { return s[i].name; });
+}
+PyObject* fx_pairs_get(PyObject* self) {
+    const auto f = value_of<Market>(self).fx_spots().spots();
+    return names_tuple(f.size(), [&](std::size_t i) -> const std::string& { return f[i].pair; });
+}
+PyObject* fixing_indices_get(PyObject* self) {
+    const auto x = value_of<Market>(self).fixings().indices();
+    return names_tuple(x.size(), [&](std::size_t i) -> const std::string& { return x[i]; });
+}
+
+// A dict of name -> instance of `type` holding each value.
+template <class T>
+PyObject* named_dict(const book::NamedTable<T>& table, PyTypeObject* type) {
+    Ref d(PyDict_New());
+    if (!d) return nullptr;
+    for (const auto& item : table.items()) {
+        Ref v(wrap(type, *item.value));
+        if (!v || PyDict_SetItemString(d.get(), item.name.c_str(), v.get()) != 0) return nullptr;
+    }
+    return d.release();
+}
+
+PyObject* fx_dict(const book::FxTable& fx) {
+    Ref d(PyDict_New());
+    if (!d) return nullptr;
+    for (const auto& s : fx.spots()) {
+        Ref v(to_py(s.spot));
+        if (!v || PyDict_SetItemString(d.get(), s.pair.c_str(), v.get()) != 0) return nullptr;
+    }
+    return d.release();
+}
+
+// {index: {date: rate}} in date order.
+PyObject* fixings_dict(const book::FixingTable& fixings) {
+    Ref d(PyDict_New());
+    if (!d) return nullptr;
+    for (std::size_t k = 0; k < fixings.indices().size(); ++k) {
+        Ref inner(PyDict_New());
+        if (!inner) return nullptr;
+        const auto days = fixings.dates(k);
+        const auto rates = fixings.rates(k);
+        for (std::size_t i = 0; i < days.size(); ++i) {
+            Ref day(to_py_date(days[i]));
+            Ref rate(to_py(rates[i]));
+            if (!day || !rate || PyDict_SetItem(inner.get(), day.get(), rate.get()) != 0) return nullptr;
+        }
+        if (PyDict_SetItemString(d.get(), fixings.indices()[k].c_str(), inner.get()) != 0) return nullptr;
+    }
+    return d.release();
+}
+
+// (functools.partial(Market, curves=..., surfaces=..., fx=..., fixings=...), (reference_date,)):
+// each curve and surface pickles as itself (a bootstrapped curve bootstraps again, to the
+// same bits), spots and fixings as their floats.
+PyObject* reduce_impl(const Market& m) {
+    Ref kwargs(PyDict_New());
+    if (!kwargs) return nullptr;
+    const auto put = [&](const char* key, PyObject* value) {
+        Ref v(value);
+        return v && PyDict_SetItemString(kwargs.get(), key, v.get()) == 0;
+    };
+    if (!put("curves", named_dict(m.curves(), yield_curve_type())) ||
+        !put("surfaces", named_dict(m.surfaces(), vol_surface_type())) || !put("fx", fx_dict(m.fx_spots())) ||
+        !put("fixings", fixings_dict(m.fixings())))
+        return nullptr;
+    Ref day(to_py_date(m.reference_date()));
+    Ref args(day ? PyTuple_Pack(1, day.get()) : nullptr);
+    if (!args) return nullptr;
+    return partial_reduce(reinterpret_cast<PyObject*>(market_type()), args.get(), kwargs.get());
+}
+
+template <class Name>
+std::string listed(std::size_t n, Name name) {
+    if (n == 0) return "none";
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) text += (i ? ", " : "") + std::string(name(i));
+    return text;
+}
+
+PyObject* market_repr(PyObject* self) {
+    const Market& m = value_of<Market>(self);
+    const auto c = m.curves().items();
+    const auto s = m.surfaces().items();
+    const auto f = m.fx_spots().spots();
+    const auto& x = m.fixings();
+    std::string text = "<Market " + dates::format_iso(m.reference_date());
+    text += ", curves: " + listed(c.size(), [&](std::size_t i) { return c[i].name; });
+    text += "; surfaces: " + listed(s.size(), [&](std::size_t i) { return s[i].name; });
+    text += "; fx: " + listed(f.size(), [&](std::size_t i) { return f[i].pair; });
+    text += "; fixings: " + listed(x.indices().size(), [&](std::size_t i) {
+                const std::size_t n = x.dates(i).size();
+                return x.indices()[i] + " (" + std::to_string(n) + (n == 1 ? " date)" : " dates)");
+            });
+    return to_py(text + ">");
+}
+
+bool market_equal(PyObject* a, PyObject* b) { return value_of<Market>(a) == value_of<Market>(b); }
+
+#define QUELM_MARKET_PARAMS {"surfaces", "{}", "\"\""}, {"fx", "{}", "\"\""}, {"fixings", "{}", "\"\""}
+
+constexpr FunctionDef def_constructor = typed<&market_of>(
+    "Market", {"reference_date", "*", {"curves", "{}", "\"\""}, QUELM_MARKET_PARAMS},
+    "The market at `reference_date`: yield curves by name (`curves`, each dated at\n"
+    "`reference_date`), volatility surfaces by name (`surfaces`), FX spots by currency pair\n"
+    "(`fx`, {\"EURUSD\": 1.08}: dollars per euro) and past fixings by rate index (`fixings`, each\n"
+    "a mapping of dates to rates, a dict or a pandas Series indexed by dates).");
+constexpr Callable kConstructor = callable<def_constructor>;
+
+constexpr FunctionDef def_bootstrap = typed<&bootstrap_of>(
+    "bootstrap", {"reference_date", "quotes", "*", {"fx", "{}", "\"\""}, {"fixings", "{}", "\"\""},
+                  {"surfaces", "{}", "\"\""}},
+    "The market whose curves are bootstrapped from `quotes` at `reference_date`: curve name ->\n"
+    "a list of instruments, or (instruments, options) with `YieldCurve.bootstrap`'s keywords\n"
+    "(`day_count`, `interp`, `extrapolate`, `discount_curve`). A `discount_curve` given by name\n"
+    "is built first and shared: {\"eur-estr\": ois, \"eur-euribor-6m\": (swaps, {\"discount_curve\":\n"
+    "\"eur-estr\"})} builds eur-estr, then eur-euribor-6m on it. An unknown name or a loop of\n"
+    "discount curves is an error naming them. `fx`, `fixings` and `surfaces` as for `Market`.");
+constexpr FunctionDef def_curve = typed_method<&curve_of>(
+    "curve", {"name"}, "The yield curve of that name (an error lists the names there are).");
+constexpr FunctionDef def_surface = typed_method<&surface_of>(
+    "surface", {"name"}, "The volatility surface of that name (an error lists the names there are).");
+constexpr FunctionDef def_fx = typed_method<&fx_of>(
+    "fx", {"pair"},
+    "The spot of a currency pair (\"EURUSD\": dollars per euro, any letter case); a pair given\n"
+    "the other way round answers exactly 1.0 / spot, a currency in itself 1.0. No cross\n"
+    "through a third currency is made.");
+constexpr FunctionDef def_fixing = typed_method<&fixing_of>(
+    "fixing", {"index", "date"}, "The fixing of a rate index on a date (an error names both when there is none).");
+constexpr FunctionDef def_reduce = method<reduce_impl>(
+    "__reduce__", {}, "Pickle support: rebuild from the curves, surfaces, spots and fixings.")
+    .returning("Tuple[Any, ...]");
+
+constexpr Callable kMethods[] = {
+    callable<def_bootstrap>, callable<def_curve>, callable<def_surface>,
+    callable<def_fx>, callable<def_fixing>, callable<def_reduce>,
+};
+
+const GetterDef kGetters[] = {
+    {"reference_date", "The date the market is at: every curve's t = 0.", &reference_date_get, "datetime.date"},
+    {"curve_names", "The names of the curves, sorted.", &curve_names_get, "Tuple[str, ...]"},
+    {"surface_names", "The names of the surfaces, sorted.", &surface_names_get, "Tuple[str, ...]"},
+    {"fx_pairs", "The currency pairs given, upper case, sorted.", &fx_pairs_get, "Tuple[str, ...]"},
+    {"fixing_indices", "The rate indices with fixings, sorted.", &fixing_indices_get, "Tuple[str, ...]"},
+};
+
+const ClassDef kClass = {
+    "Market",
+    "The named market a book is priced on: curves, surfaces, FX spots and fixings at one date.\n"
+    "\n"
+    "Immutable, compared by value and picklable (it ships to Dask workers whole):\n"
+    "\n"
+    "    >>> import quelm\n"
+    "    >>> sofr = quelm.YieldCurve.flat(0.043, reference_date=\"2026-03-02\")\n"
+    "    >>> m = quelm.Market(\"2026-03-02\", curves={\"usd-sofr\": sofr}, fx={\"EURUSD\": 1.08},\n"
+    "    ...                  fixings={\"sofr\": {\"2026-02-27\": 0.0431}})\n"
+    "    >>> m.curve(\"usd-sofr\").discount(1.0), m.fx(\"USDEUR\"), m.fixing(\"sofr\", \"2026-02-27\")",
+    kMethods, std::size(kMethods), kGetters, std::size(kGetters), &market_repr, &market_equal, nullptr, &kConstructor,
+};
+
+}  // namespace
+
+PyTypeObject* market_type() {
+    static PyTypeObject* type = create_class(kClass);
+    return type;
+}
+
+QUELM_PUBLIC_CLASS(market_type);
+
+}  // namespace quelm::py

@@ -1,0 +1,70 @@
+// The Market class and the arguments its constructor and bootstrap take: mappings of names
+// to curves, surfaces, FX spots, fixings (an index's dates and rates as a dict or a pandas
+// Series) and bootstrap quotes, converted into the core's parts.
+#pragma once
+
+#include "frame/annotations.hpp"
+#include "frame/declare.hpp"
+#include "quelm/book/market.hpp"
+#include "quelm/book/market_bootstrap.hpp"
+
+#include <string_view>
+#include <vector>
+
+namespace quelm::py {
+
+PyTypeObject* market_type();
+QUELM_CLASS_OF(book::Market, market_type, "Market");
+
+// Each mapping argument defaults to an empty one (shown as `{}`, read from "").
+struct CurvesArg {
+    std::vector<book::Named<curves::YieldCurve>> items;
+    static CurvesArg from_default_text(std::string_view) { return {}; }
+};
+struct SurfacesArg {
+    std::vector<book::Named<volatility::VolSurface>> items;
+    static SurfacesArg from_default_text(std::string_view) { return {}; }
+};
+struct FxArg {
+    std::vector<book::FxSpot> items;
+    static FxArg from_default_text(std::string_view) { return {}; }
+};
+struct FixingsArg {
+    std::vector<book::FixingSeries> items;
+    static FixingsArg from_default_text(std::string_view) { return {}; }
+};
+struct QuotesArg {
+    std::vector<book::CurveQuotes> items;
+};
+
+bool from_py(PyObject* o, CurvesArg& out);
+bool from_py(PyObject* o, SurfacesArg& out);
+bool from_py(PyObject* o, FxArg& out);
+bool from_py(PyObject* o, FixingsArg& out);
+bool from_py(PyObject* o, QuotesArg& out);
+
+template <>
+struct Annotation<CurvesArg> {
+    static const char* param() { return "Mapping[str, YieldCurve]"; }
+};
+template <>
+struct Annotation<SurfacesArg> {
+    static const char* param() { return "Mapping[str, VolSurface]"; }
+};
+template <>
+struct Annotation<FxArg> {
+    static const char* param() { return "Mapping[str, _Float]"; }
+};
+template <>
+struct Annotation<FixingsArg> {
+    static const char* param() { return "Mapping[str, _Items[Any, _Float]]"; }
+};
+template <>
+struct Annotation<QuotesArg> {
+    static const char* param() {
+        return "Mapping[str, _ArrayLike[Deposit | Fra | Future | Ois | Swap | BondQuote] | "
+               "tuple[_ArrayLike[Deposit | Fra | Future | Ois | Swap | BondQuote], Mapping[str, Any]]]";
+    }
+};
+
+}  // namespace quelm::py

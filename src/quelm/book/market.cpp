@@ -1,0 +1,32 @@
+#include "quelm/book/market.hpp"
+
+#include <utility>
+
+namespace quelm::book {
+
+Result<Market> Market::make(MarketParts parts) {
+    const std::string market_date = dates::format_iso(parts.reference);
+    for (const auto& c : parts.curves) {
+        if (c.value == nullptr) continue;  // the table reports it
+        const auto& ref = c.value->dating().reference;
+        if (!ref)
+            return bad_argument("curve " + c.name + " has no reference date; the market's curves are dated at " +
+                                market_date);
+        if (*ref != parts.reference)
+            return bad_argument("curve " + c.name + " has reference date " + dates::format_iso(*ref) +
+                                ", not the market's " + market_date);
+    }
+    Market m;
+    m.reference_ = parts.reference;
+    QUELM_TRY(curves, NamedTable<curves::YieldCurve>::make(std::move(parts.curves), "curve"));
+    QUELM_TRY(surfaces, NamedTable<volatility::VolSurface>::make(std::move(parts.surfaces), "surface"));
+    QUELM_TRY(fx, FxTable::make(std::move(parts.fx)));
+    QUELM_TRY(fixings, FixingTable::make(std::move(parts.fixings)));
+    m.curves_ = std::move(curves);
+    m.surfaces_ = std::move(surfaces);
+    m.fx_ = std::move(fx);
+    m.fixings_ = std::move(fixings);
+    return m;
+}
+
+}  // namespace quelm::book

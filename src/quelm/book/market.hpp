@@ -1,0 +1,66 @@
+// The named market a book is priced on: at one reference date, yield curves by name
+// ("usd-sofr", "eur-euribor-6m"), volatility surfaces by name, FX spots and past fixings.
+// Immutable once made; curves and surfaces are shared, not copied, by every copy of the
+// market, so pricing and risk over many trades on the worker pool read one set of values
+// without the interpreter.
+#pragma once
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "quelm/book/fixings.hpp"
+#include "quelm/book/fx.hpp"
+#include "quelm/book/named.hpp"
+#include "quelm/core/error.hpp"
+#include "quelm/curves/curve.hpp"
+#include "quelm/dates/serial.hpp"
+#include "quelm/volatility/surface.hpp"
+
+namespace quelm::book {
+
+// What a market is made of, in any order.
+struct MarketParts {
+    dates::Serial reference = 0;
+    std::vector<Named<curves::YieldCurve>> curves;
+    std::vector<Named<volatility::VolSurface>> surfaces;
+    std::vector<FxSpot> fx;
+    std::vector<FixingSeries> fixings;
+};
+
+class Market {
+public:
+    // Every curve must be dated at the reference date (a curve dated elsewhere, or not at
+    // all, would put its cash flows at the wrong times): an error names the curve.
+    [[nodiscard]] static Result<Market> make(MarketParts parts);
+
+    [[nodiscard]] dates::Serial reference_date() const { return reference_; }
+
+    // A lookup's error names what is missing and lists what the market has.
+    [[nodiscard]] Result<std::shared_ptr<const curves::YieldCurve>> curve(std::string_view name) const {
+        return curves_.get(name, "curve");
+    }
+    [[nodiscard]] Result<std::shared_ptr<const volatility::VolSurface>> surface(std::string_view name) const {
+        return surfaces_.get(name, "surface");
+    }
+    [[nodiscard]] Result<double> fx(std::string_view pair) const { return fx_.rate(pair); }
+    [[nodiscard]] Result<double> fixing(std::string_view index, dates::Serial date) const {
+        return fixings_.rate(index, date);
+    }
+
+    [[nodiscard]] const NamedTable<curves::YieldCurve>& curves() const { return curves_; }
+    [[nodiscard]] const NamedTable<volatility::VolSurface>& surfaces() const { return surfaces_; }
+    [[nodiscard]] const FxTable& fx_spots() const { return fx_; }
+    [[nodiscard]] const FixingTable& fixings() const { return fixings_; }
+
+    friend bool operator==(const Market&, const Market&) = default;
+
+private:
+    dates::Serial reference_ = 0;
+    NamedTable<curves::YieldCurve> curves_;
+    NamedTable<volatility::VolSurface> surfaces_;
+    FxTable fx_;
+    FixingTable fixings_;
+};
+
+}  // namespace quelm::book
