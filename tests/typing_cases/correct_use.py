@@ -123,6 +123,15 @@ swap = quelm.Swap("2Y", 0.0380, fixed_frequency=1, float_tenor="6M")
 dated = quelm.FixedRateBond.dated("2024-01-15", "2029-01-15", 0.04, frequency=2, calendar="weekends")
 quote_of_bond = quelm.BondQuote(dated, 99.25)
 market = quelm.YieldCurve.bootstrap("2025-01-02", [deposit, fra, ois, swap], interp="log-linear")
+# The instruments as trades: a signed notional, a start date or forward tenor, a maturity date.
+forward_deposit = quelm.Deposit(None, 0.041, notional=-1e6, effective="1M", maturity=datetime.date(2025, 9, 1))
+dated_fra = quelm.Fra(None, None, 0.0405, effective="2025-04-04", maturity=np.datetime64("2025-07-04"))
+futures_held = quelm.Future("2025-03-19", 95.90, notional=10.0)
+dated_ois = quelm.Ois(None, 0.039, effective=datetime.date(2025, 6, 4), maturity="2027-06-04", index="estr")
+forward_swap = quelm.Swap("5Y", 0.038, effective="1Y", notional=2.5e7)
+bonds_held = quelm.BondQuote(dated, 99.25, notional=-3.0)
+forward_value: float = forward_swap.npv(market) + forward_swap.notional + futures_held.notional + bonds_held.notional
+starts: list[object] = [forward_deposit.effective, dated_ois.maturity, dated_fra.start_tenor, swap.tenor]
 par: float = deposit.par_rate(market) + swap.par_rate(market) + dated.clean_price_at(0.04, "2025-01-06")
 grid_k, grid_t = [80.0, 90.0, 100.0, 110.0, 120.0] * 2, [0.5] * 5 + [1.0] * 5
 surface = quelm.VolSurface.from_vols(grid_k, grid_t, [0.26, 0.23, 0.21, 0.2, 0.205] * 2, 100.0)

@@ -69,7 +69,7 @@ extern const FunctionDef def_curve_risk = typed_method<&risk_of>(
     "attribute (on a projection curve, the quotes of its bootstrapped discount curve first):\n"
     "one row per position. Per unit of quote (rates as decimals, a future's rate, a bond's clean\n"
     "price): multiply by 0.0001 for a DV01 per basis point. Exact derivatives, by\n"
-    "implicit differentiation of the bootstrap.");
+    "implicit differentiation of the bootstrap. An instrument's row is times its `notional`.");
 
 PyObject* curve_instruments_get(PyObject* self) {
     const std::vector<const curves::Instrument*> quotes = curves::risk_quotes(value_of<YieldCurve>(self));

@@ -8,6 +8,7 @@
 #include "frame/result.hpp"
 #include "bindings/string_options.hpp"
 #include "quelm/curves/pricing.hpp"
+#include "quelm/core/text.hpp"
 #include "quelm/dates/serial.hpp"
 
 #include <cstring>
@@ -122,6 +123,36 @@ bool from_py(PyObject* o, BookArg& out) {
     return items_of(o, out.items, "an instrument or a DatedBond", one);
 }
 
+bool from_py(PyObject* o, EffectiveArg& out) {
+    if (PyUnicode_Check(o)) {
+        Py_ssize_t n = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(o, &n);
+        if (utf8 == nullptr) return false;
+        const std::string_view text(utf8, static_cast<std::size_t>(n));
+        if (auto t = dates::parse_tenor(text)) {
+            out.value = *t;
+            return true;
+        }
+        std::string message;
+        if (date_text(text, out.value.emplace<dates::Serial>(), message) == DateItem::Date) return true;
+        // Text shaped like a date gets the date's own message (no such day, month).
+        if (text.size() < 8 || text.find('-') == std::string_view::npos)
+            message = "effective must be a date ('YYYY-MM-DD') or a forward tenor (as in 1Y), got " + quote_literal(text);
+        PyErr_SetString(PyExc_ValueError, message.c_str());
+        return false;
+    }
+    Date d;
+    if (from_py(o, d)) {
+        out.value = d.serial;
+        return true;
+    }
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "expected a date or a forward tenor such as '1Y', got %s", Py_TYPE(o)->tp_name);
+    }
+    return false;
+}
+
 namespace {
 
 using curves::BondQuote;
@@ -135,6 +166,22 @@ using curves::Swap;
 // --- constructors ---
 
 Result<dates::Tenor> tenor_of(std::string_view text) { return dates::parse_tenor(text); }
+
+// A tenor a trade's date may stand for (None).
+Result<std::optional<dates::Tenor>> tenor_of(const std::optional<std::string_view>& text) {
+    if (!text) return std::optional<dates::Tenor>{};
+    QUELM_TRY(t, dates::parse_tenor(*text));
+    return std::optional<dates::Tenor>{t};
+}
+
+curves::Trade trade_from(double notional, const std::optional<EffectiveArg>& effective,
+                         const std::optional<Date>& maturity) {
+    curves::Trade t;
+    t.notional = notional;
+    if (effective) std::visit([&t](auto v) { t.effective = v; }, effective->value);
+    if (maturity) t.maturity = maturity->serial;
+    return t;
+}
 
 Result<std::uint32_t> days_of(const char* kind, std::uint64_t days) {
     if (days > 366) return invalid(std::string(kind) + ": settlement_days must be at most 366");
@@ -167,19 +214,30 @@ Result<T> checked(T value) {
     return value;
 }
 
-Result<Deposit> deposit_new(std::string_view tenor, double rate, std::string_view day_count, const CalendarArg& calendar,
-                            std::uint64_t settlement_days, dates::Convention convention) {
+Result<Deposit> deposit_new(const std::optional<std::string_view>& tenor, double rate, std::string_view day_count,
+                            const CalendarArg& calendar, std::uint64_t settlement_days, dates::Convention convention,
+                            double notional, const std::optional<EffectiveArg>& effective,
+                            const std::optional<Date>& maturity) {
     QUELM_TRY(t, tenor_of(tenor));
     QUELM_TRY(terms, terms_of("deposit", day_count, calendar, settlement_days, convention));
-    return checked(Deposit{t, rate, std::move(terms), {}});
+    return checked(Deposit{t, rate, std::move(terms), trade_from(notional, effective, maturity), {}});
 }
 
-Result<Fra> fra_new(std::string_view start_tenor, std::string_view end_tenor, double rate, std::string_view day_count,
-                    const CalendarArg& calendar, std::uint64_t settlement_days, dates::Convention convention) {
+Result<Fra> fra_new(const std::optional<std::string_view>& start_tenor, const std::optional<std::string_view>& end_tenor,
+                    double rate, std::string_view day_count, const CalendarArg& calendar, std::uint64_t settlement_days,
+                    dates::Convention convention, double notional, const std::optional<EffectiveArg>& effective,
+                    const std::optional<Date>& maturity) {
     QUELM_TRY(a, tenor_of(start_tenor));
     QUELM_TRY(b, tenor_of(end_tenor));
     QUELM_TRY(terms, terms_of("fra", day_count, calendar, settlement_days, convention));
-    return checked(Fra{a, b, rate, std::move(terms), {}});
+    curves::Trade trade = trade_from(notional, effective, maturity);
+    // A forward start is the start tenor, so that the two spellings are one FRA.
+    if (const auto* f = std::get_if<dates::Tenor>(&trade.effective)) {
+        if (a) return invalid("fra: give start_tenor or effective, not both");
+        a = *f;
+        trade.effective = std::monostate{};
+    }
+    return checked(Fra{a, b, rate, std::move(terms), std::move(trade), {}});
 }
 
 // The conventions of an index (or the plain ones), each overridden by a keyword given.
@@ -206,18 +264,22 @@ struct Preset {
 
 Result<Future> future_new(Date start, double price, double convexity, std::string_view tenor,
                           const std::optional<std::string_view>& day_count, const std::optional<CalendarArg>& calendar,
-                          dates::Convention convention, std::optional<curves::OvernightIndex> index) {
+                          dates::Convention convention, std::optional<curves::OvernightIndex> index, double notional,
+                          const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity) {
     QUELM_TRY(t, tenor_of(tenor));
     Preset p(index);
     QUELM_CHECK(p.day_count(day_count));
     p.calendar(calendar);
-    return checked(Future{start.serial, price, convexity, t, p.c.day_count, p.c.calendar, convention, index, {}});
+    return checked(Future{start.serial, price, convexity, t, p.c.day_count, p.c.calendar, convention, index,
+                          trade_from(notional, effective, maturity), {}});
 }
 
-Result<Ois> ois_new(std::string_view tenor, double rate, const std::optional<std::string_view>& day_count,
-                    const std::optional<CalendarArg>& calendar, std::uint64_t payment_frequency,
-                    const std::optional<std::uint64_t>& settlement_days, dates::Convention convention,
-                    const std::optional<std::uint64_t>& payment_lag, std::optional<curves::OvernightIndex> index) {
+Result<Ois> ois_new(const std::optional<std::string_view>& tenor, double rate,
+                    const std::optional<std::string_view>& day_count, const std::optional<CalendarArg>& calendar,
+                    std::uint64_t payment_frequency, const std::optional<std::uint64_t>& settlement_days,
+                    dates::Convention convention, const std::optional<std::uint64_t>& payment_lag,
+                    std::optional<curves::OvernightIndex> index, double notional,
+                    const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity) {
     QUELM_TRY(t, tenor_of(tenor));
     Preset p(index);
     QUELM_CHECK(p.day_count(day_count));
@@ -226,12 +288,14 @@ Result<Ois> ois_new(std::string_view tenor, double rate, const std::optional<std
     QUELM_CHECK(p.days("ois", "payment_lag", payment_lag, p.c.payment_lag));
     QUELM_TRY(f, frequency_of("ois", "payment_frequency", payment_frequency));
     const RateTerms terms{p.c.day_count, p.c.calendar, p.c.settlement_days, convention};
-    return checked(Ois{t, rate, terms, f, p.c.payment_lag, index, {}});
+    return checked(Ois{t, rate, terms, f, p.c.payment_lag, index, trade_from(notional, effective, maturity), {}});
 }
 
-Result<Swap> swap_new(std::string_view tenor, double rate, std::uint64_t fixed_frequency,
+Result<Swap> swap_new(const std::optional<std::string_view>& tenor, double rate, std::uint64_t fixed_frequency,
                       std::string_view fixed_day_count, std::string_view float_tenor, std::string_view float_day_count,
-                      const CalendarArg& calendar, std::uint64_t settlement_days, dates::Convention convention) {
+                      const CalendarArg& calendar, std::uint64_t settlement_days, dates::Convention convention,
+                      double notional, const std::optional<EffectiveArg>& effective,
+                      const std::optional<Date>& maturity) {
     Swap s;
     QUELM_TRY(t, tenor_of(tenor));
     QUELM_TRY(f, frequency_of("swap", "fixed_frequency", fixed_frequency));
@@ -245,11 +309,13 @@ Result<Swap> swap_new(std::string_view tenor, double rate, std::uint64_t fixed_f
     s.terms = {fdc, calendar.calendar, days, convention};
     s.float_tenor = ft;
     s.float_day_count = ldc;
+    s.trade = trade_from(notional, effective, maturity);
     return checked(std::move(s));
 }
 
-Result<BondQuote> bond_quote_new(const bonds::DatedBond& bond, double clean_price) {
-    return checked(BondQuote{bond, clean_price, {}});
+Result<BondQuote> bond_quote_new(const bonds::DatedBond& bond, double clean_price, double notional,
+                                 const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity) {
+    return checked(BondQuote{bond, clean_price, trade_from(notional, effective, maturity), {}});
 }
 
 // --- pricing ---
@@ -277,7 +343,8 @@ constexpr FunctionDef def_npv = typed_method<&measure_of<T, curves::Measure::Val
     "The value at the reference date of the position long the quote, per unit notional:\n"
     "receiving the quoted rate (a lender, a FRA sold at the quote, as a FRA's buyer pays the\n"
     "fixed rate, a future bought at the quote, a receiver swap), or a bond bought at the\n"
-    "quoted clean price (per its face). Zero on the curve bootstrapped from it.");
+    "quoted clean price (per its face). Zero on the curve bootstrapped from it. A trade's\n"
+    "`notional` multiplies it.");
 
 // --- the values of the attributes ---
 
@@ -297,6 +364,19 @@ PyObject* tenor_py(dates::Tenor t) { return to_py(curves::tenor_text(t)); }
 PyObject* day_count_py(const dates::DayCount& dc) { return to_py(dates::day_count_name(dc)); }
 PyObject* count_py(std::uint32_t v) { return to_py(static_cast<std::uint64_t>(v)); }
 PyObject* dated_bond_py(const bonds::DatedBond& b) { return wrap(dated_bond_type(), b); }
+PyObject* optional_tenor_py(const std::optional<dates::Tenor>& t) {
+    if (!t) Py_RETURN_NONE;
+    return tenor_py(*t);
+}
+PyObject* effective_py(const std::variant<std::monostate, dates::Serial, dates::Tenor>& e) {
+    if (const auto* d = std::get_if<dates::Serial>(&e)) return to_py_date(*d);
+    if (const auto* f = std::get_if<dates::Tenor>(&e)) return tenor_py(*f);
+    Py_RETURN_NONE;
+}
+PyObject* maturity_py(const std::optional<dates::Serial>& d) {
+    if (!d) Py_RETURN_NONE;
+    return to_py_date(*d);
+}
 
 template <class T>
 double quote_of(const T& x) {
@@ -307,6 +387,9 @@ double future_rate_of(const Future& f) { return curves::matched_quote(f); }
 // An attribute of the rate terms an instrument holds.
 template <class T, auto M>
 inline constexpr auto term = path<&T::terms, M>;
+// ... and of its trade terms.
+template <class T, auto M>
+inline constexpr auto trade_term = path<&T::trade, M>;
 
 // --- repr, equality, hash, pickling ---
 
@@ -350,6 +433,21 @@ PyObject* keywords(std::initializer_list<std::pair<const char*, PyObject*>> item
     return ok ? d.release() : nullptr;
 }
 
+// A constructor's keywords with the trade's added: the notional, and the dates where the
+// instrument has them of its own.
+PyObject* with_trade(PyObject* kwargs, const curves::Trade& t, bool dated) {
+    Ref d(kwargs);
+    if (!d) return nullptr;
+    const auto put = [&d](const char* key, PyObject* value) {
+        Ref v(value);
+        return v && PyDict_SetItemString(d.get(), key, v.get()) == 0;
+    };
+    if (!put("notional", to_py(t.notional))) return nullptr;
+    if (dated && (!put("effective", effective_py(t.effective)) || !put("maturity", maturity_py(t.maturity))))
+        return nullptr;
+    return d.release();
+}
+
 PyObject* terms_keywords(const RateTerms& t) {
     return keywords({{"day_count", day_count_py(t.day_count)},
                      {"calendar", wrap_calendar(t.calendar)},
@@ -358,47 +456,50 @@ PyObject* terms_keywords(const RateTerms& t) {
 }
 
 PyObject* deposit_reduce(const Deposit& d) {
-    return rebuild(deposit_type(), Py_BuildValue("(Nd)", tenor_py(d.tenor), d.rate), terms_keywords(d.terms));
+    return rebuild(deposit_type(), Py_BuildValue("(Nd)", optional_tenor_py(d.tenor), d.rate),
+                   with_trade(terms_keywords(d.terms), d.trade, true));
 }
 PyObject* fra_reduce(const Fra& f) {
-    return rebuild(fra_type(), Py_BuildValue("(NNd)", tenor_py(f.start), tenor_py(f.end), f.rate),
-                   terms_keywords(f.terms));
+    return rebuild(fra_type(), Py_BuildValue("(NNd)", optional_tenor_py(f.start), optional_tenor_py(f.end), f.rate),
+                   with_trade(terms_keywords(f.terms), f.trade, true));
 }
 PyObject* future_reduce(const Future& f) {
     return rebuild(future_type(), Py_BuildValue("(Nd)", to_py_date(f.start), f.price),
-                   keywords({{"convexity", to_py(f.convexity)},
+                   with_trade(keywords({{"convexity", to_py(f.convexity)},
                              {"tenor", tenor_py(f.tenor)},
                              {"day_count", day_count_py(f.day_count)},
                              {"calendar", wrap_calendar(f.calendar)},
                              {"convention", convention_text(f.convention)},
-                             {"index", index_py(f.index)}}));
+                             {"index", index_py(f.index)}}),
+                              f.trade, false));
 }
 PyObject* ois_reduce(const Ois& o) {
-    return rebuild(ois_type(), Py_BuildValue("(Nd)", tenor_py(o.tenor), o.rate),
-                   keywords({{"day_count", day_count_py(o.terms.day_count)},
+    return rebuild(ois_type(), Py_BuildValue("(Nd)", optional_tenor_py(o.tenor), o.rate),
+                   with_trade(keywords({{"day_count", day_count_py(o.terms.day_count)},
                              {"calendar", wrap_calendar(o.terms.calendar)},
                              {"payment_frequency", count_py(o.payment_frequency)},
                              {"settlement_days", count_py(o.terms.settlement_days)},
                              {"convention", convention_text(o.terms.convention)},
                              {"payment_lag", count_py(o.payment_lag)},
-                             {"index", index_py(o.index)}}));
+                             {"index", index_py(o.index)}}),
+                              o.trade, true));
 }
 PyObject* swap_reduce(const Swap& s) {
-    return rebuild(swap_type(), Py_BuildValue("(Nd)", tenor_py(s.tenor), s.rate),
-                   keywords({{"fixed_frequency", count_py(s.fixed_frequency)},
+    return rebuild(swap_type(), Py_BuildValue("(Nd)", optional_tenor_py(s.tenor), s.rate),
+                   with_trade(keywords({{"fixed_frequency", count_py(s.fixed_frequency)},
                              {"fixed_day_count", day_count_py(s.terms.day_count)},
                              {"float_tenor", tenor_py(s.float_tenor)},
                              {"float_day_count", day_count_py(s.float_day_count)},
                              {"calendar", wrap_calendar(s.terms.calendar)},
                              {"settlement_days", count_py(s.terms.settlement_days)},
-                             {"convention", convention_text(s.terms.convention)}}));
+                             {"convention", convention_text(s.terms.convention)}}),
+                              s.trade, true));
 }
 PyObject* bond_quote_reduce(const BondQuote& b) {
     Ref bond(wrap(dated_bond_type(), b.bond));
     if (!bond) return nullptr;
-    Ref args(Py_BuildValue("(Od)", bond.get(), b.clean_price));
-    if (!args) return nullptr;
-    return PyTuple_Pack(2, reinterpret_cast<PyObject*>(bond_quote_type()), args.get());
+    return rebuild(bond_quote_type(), Py_BuildValue("(Od)", bond.get(), b.clean_price),
+                   with_trade(PyDict_New(), b.trade, false));
 }
 
 constexpr const char* kReduceDoc = "Pickle support: rebuild through the constructor.";
@@ -412,6 +513,21 @@ constexpr FunctionDef def_bond_quote_reduce =
 
 // --- the classes ---
 
+#define QUELM_TRADE_PARAMS {"notional", "1.0"}, {"effective", "None"}, {"maturity", "None"}
+
+// How the trade keywords read, on the instruments with dates of their own ...
+#define QUELM_TRADE_DOC                                                                                      \
+    "\n\nAs a trade: `notional` (signed: a negative one takes the other side) multiplies `npv`\n"             \
+    "and the rows of `YieldCurve.risk`. `effective`: the start, a date (rolled by `convention`)\n"          \
+    "or a forward tenor (\"1Y\": that long after spot); None, spot. `maturity`: the end date, with\n"      \
+    "the tenor None; else the end is the tenor after the start. A start before the curve's\n"              \
+    "reference date is refused (a seasoned trade needs its fixings)."
+// ... and on those whose dates are the contract's.
+#define QUELM_NOTIONAL_DOC(WHAT)                                                                             \
+    "\n\nAs a trade: `notional` (signed: a negative one takes the other side) multiplies `npv`\n"             \
+    "and the rows of `YieldCurve.risk`. Its dates are " WHAT ": `effective` and `maturity`\n"              \
+    "are refused."
+
 #define QUELM_RATE_TERMS_PARAMS                                                                                \
     {"day_count", "\"act/360\""}, {"calendar", "\"target\""}, {"settlement_days", "2"},                      \
     {                                                                                                          \
@@ -419,19 +535,24 @@ constexpr FunctionDef def_bond_quote_reduce =
     }
 
 constexpr FunctionDef def_deposit_new = typed<&deposit_new>(
-    "Deposit", {"tenor", "rate", "*", QUELM_RATE_TERMS_PARAMS},
+    "Deposit", {"tenor", "rate", "*", QUELM_RATE_TERMS_PARAMS, QUELM_TRADE_PARAMS},
     "A deposit quote: `rate` (simple, on `day_count`) from the spot date (`settlement_days`\n"
     "business days after the trade date) to spot + `tenor` (\"1D\", \"1W\", \"3M\", \"1Y\"),\n"
-    "rolled by `convention` on `calendar`.");
+    "rolled by `convention` on `calendar`." QUELM_TRADE_DOC);
 constexpr FunctionDef def_fra_new = typed<&fra_new>(
-    "Fra", {"start_tenor", "end_tenor", "rate", "*", QUELM_RATE_TERMS_PARAMS},
+    "Fra", {"start_tenor", "end_tenor", "rate", "*", QUELM_RATE_TERMS_PARAMS, QUELM_TRADE_PARAMS},
     "A forward rate agreement quote: `rate` (simple, on `day_count`) from spot + `start_tenor`\n"
     "to spot + `end_tenor` (\"3M\", \"6M\" for a 3x6), `start_tenor` before `end_tenor`. Its\n"
-    "buyer pays `rate` and receives the fixing.");
+    "buyer pays `rate` and receives the fixing.\n\n"
+    "As a trade: `notional` (signed: a negative one takes the other side) multiplies `npv`\n"
+    "and the rows of `YieldCurve.risk`. `effective` (a date, rolled by `convention`) stands for\n"
+    "`start_tenor` and `maturity` (a date) for `end_tenor`, the tenor None; a forward tenor as\n"
+    "`effective` is the start tenor. A start before the curve's reference date is refused (a\n"
+    "seasoned trade needs its fixing).");
 constexpr FunctionDef def_future_new = typed<&future_new>(
     "Future",
     {"start", "price", "*", {"convexity", "0.0"}, {"tenor", "\"3M\""}, {"day_count", "None"},
-     {"calendar", "None"}, {"convention", "\"modified-following\""}, {"index", "None"}},
+     {"calendar", "None"}, {"convention", "\"modified-following\""}, {"index", "None"}, QUELM_TRADE_PARAMS},
     "An interest-rate future quote: `price` per 100, in (0, 200), on the period from `start`\n"
     "(an IMM date, the third Wednesday of its month) for `tenor`. Its rate, 1 - price/100, is\n"
     "the forward rate over the period plus `convexity` (the convexity adjustment, a rate).\n"
@@ -439,12 +560,12 @@ constexpr FunctionDef def_future_new = typed<&future_new>(
     "index's calendar and day count, over the exchange's reference period: \"3M\" from the\n"
     "IMM date `start` to the IMM date three months later, \"1M\" the calendar month `start`\n"
     "(its first day) begins. `day_count` and `calendar` given override the index's; without\n"
-    "an index they are \"act/360\" and \"target\".");
+    "an index they are \"act/360\" and \"target\"." QUELM_NOTIONAL_DOC("the contract's, from `start`"));
 constexpr FunctionDef def_ois_new = typed<&ois_new>(
     "Ois",
     {"tenor", "rate", "*", {"day_count", "None"}, {"calendar", "None"}, {"payment_frequency", "1"},
      {"settlement_days", "None"}, {"convention", "\"modified-following\""}, {"payment_lag", "None"},
-     {"index", "None"}},
+     {"index", "None"}, QUELM_TRADE_PARAMS},
     "An overnight-index swap quote (€STR, SOFR, SONIA, TONA): the fixed `rate` (on\n"
     "`day_count`) against the overnight rate compounded over each period, from spot to\n"
     "spot + `tenor`, `payment_frequency` payments a year (one, at the end, up to a year), each\n"
@@ -452,19 +573,19 @@ constexpr FunctionDef def_ois_new = typed<&ois_new>(
     "\"sonia\", \"tona\") takes the calendar, day count, spot lag and payment lag the market\n"
     "quotes that index's swaps with; `day_count`, `calendar`, `settlement_days` and\n"
     "`payment_lag` given override them. Without an index: \"act/360\", \"target\", T+2, paid\n"
-    "at each period's end.");
+    "at each period's end." QUELM_TRADE_DOC);
 constexpr FunctionDef def_swap_new = typed<&swap_new>(
     "Swap",
     {"tenor", "rate", "*", {"fixed_frequency", "1"}, {"fixed_day_count", "\"30/360\""}, {"float_tenor", "\"6M\""},
      {"float_day_count", "\"act/360\""}, {"calendar", "\"target\""}, {"settlement_days", "2"},
-     {"convention", "\"modified-following\""}},
+     {"convention", "\"modified-following\""}, QUELM_TRADE_PARAMS},
     "An interest-rate swap quote: the fixed `rate` paid `fixed_frequency` times a year on\n"
     "`fixed_day_count`, against the index of `float_tenor` (\"3M\", \"6M\") on\n"
-    "`float_day_count`, from spot to spot + `tenor`; both schedules rolled back from the end.");
+    "`float_day_count`, from spot to spot + `tenor`; both schedules rolled back from the end." QUELM_TRADE_DOC);
 constexpr FunctionDef def_bond_quote_new = typed<&bond_quote_new>(
-    "BondQuote", {"bond", "clean_price"},
+    "BondQuote", {"bond", "clean_price", "*", QUELM_TRADE_PARAMS},
     "A bond quote: a DatedBond (`FixedRateBond.dated`) at `clean_price` (per its face),\n"
-    "settling on the bond's own lag after the trade date.");
+    "settling on the bond's own lag after the trade date." QUELM_NOTIONAL_DOC("the bond's"));
 
 constexpr Callable kDepositNew = callable<def_deposit_new>;
 constexpr Callable kFraNew = callable<def_fra_new>;
@@ -495,19 +616,38 @@ constexpr Callable kBondQuoteMethods[] = {QUELM_PRICING_METHODS(BondQuote), call
 #define QUELM_TERMS_GETTERS(T)                                                                         \
     attribute<term<T, &RateTerms::day_count>, day_count_py>("day_count", "The day count of the rate.", "str"), \
         QUELM_SPOT_GETTERS(T)
+// The trade's terms: its notional and, where the instrument is dated by them, its start
+// and end dates ...
+#define QUELM_TRADE_GETTERS(T)                                                                              \
+    attribute<trade_term<T, &curves::Trade::notional>>("notional", "The signed size of the trade.", "float"),  \
+        attribute<trade_term<T, &curves::Trade::effective>, effective_py>(                                  \
+            "effective", "The start: a date, a forward tenor after spot, or None (spot).",                   \
+            "datetime.date | str | None"),                                                                   \
+        attribute<trade_term<T, &curves::Trade::maturity>, maturity_py>(                                    \
+            "maturity", "The end date in place of the tenor, or None.", "datetime.date | None")
+// ... or, where the contract dates it, none: read back as None, as the constructor takes them.
+#define QUELM_CONTRACT_TRADE_GETTERS(T, WHOSE)                                                               \
+    attribute<trade_term<T, &curves::Trade::notional>>("notional", "The signed size of the trade.", "float"),  \
+        attribute<trade_term<T, &curves::Trade::effective>, effective_py>(                                  \
+            "effective", "None: the start is " WHOSE ".", "None"),                                          \
+        attribute<trade_term<T, &curves::Trade::maturity>, maturity_py>("maturity", "None: the end is " WHOSE ".", \
+                                                                         "None")
 
 const GetterDef kDepositGetters[] = {
-    attribute<&Deposit::tenor, tenor_py>("tenor", "From spot to the end.", "str"),
+    attribute<&Deposit::tenor, optional_tenor_py>("tenor", "From spot (or the start) to the end, or None.",
+                                                  "str | None"),
     attribute<&Deposit::rate>("rate", "The quoted rate.", "float"),
     attribute<quote_of<Deposit>>("quote", "The quote as given: the rate.", "float"),
     QUELM_TERMS_GETTERS(Deposit),
+    QUELM_TRADE_GETTERS(Deposit),
 };
 const GetterDef kFraGetters[] = {
-    attribute<&Fra::start, tenor_py>("start_tenor", "From spot to the start.", "str"),
-    attribute<&Fra::end, tenor_py>("end_tenor", "From spot to the end.", "str"),
+    attribute<&Fra::start, optional_tenor_py>("start_tenor", "From spot to the start, or None.", "str | None"),
+    attribute<&Fra::end, optional_tenor_py>("end_tenor", "From spot to the end, or None.", "str | None"),
     attribute<&Fra::rate>("rate", "The quoted rate.", "float"),
     attribute<quote_of<Fra>>("quote", "The quote as given: the rate.", "float"),
     QUELM_TERMS_GETTERS(Fra),
+    QUELM_TRADE_GETTERS(Fra),
 };
 const GetterDef kFutureGetters[] = {
     attribute<&Future::start, to_py_date>("start", "The IMM date the period starts on.", "datetime.date"),
@@ -520,9 +660,10 @@ const GetterDef kFutureGetters[] = {
     attribute<&Future::calendar, wrap_calendar>("calendar", "The calendar of the period's end.", "Calendar"),
     attribute<&Future::convention, convention_text>("convention", "How dates roll onto business days.", "str"),
     attribute<&Future::index, index_py>("index", "The overnight index it is a future on, or None.", "str | None"),
+    QUELM_CONTRACT_TRADE_GETTERS(Future, "the contract's"),
 };
 const GetterDef kOisGetters[] = {
-    attribute<&Ois::tenor, tenor_py>("tenor", "From spot to the end.", "str"),
+    attribute<&Ois::tenor, optional_tenor_py>("tenor", "From spot (or the start) to the end, or None.", "str | None"),
     attribute<&Ois::rate>("rate", "The quoted fixed rate.", "float"),
     attribute<quote_of<Ois>>("quote", "The quote as given: the rate.", "float"),
     attribute<&Ois::payment_frequency>("payment_frequency", "Payments a year.", "int"),
@@ -530,9 +671,10 @@ const GetterDef kOisGetters[] = {
     attribute<&Ois::payment_lag>("payment_lag", "Business days from each period's end to its payment.", "int"),
     attribute<&Ois::index, index_py>("index", "The overnight index whose conventions it took, or None.",
                                      "str | None"),
+    QUELM_TRADE_GETTERS(Ois),
 };
 const GetterDef kSwapGetters[] = {
-    attribute<&Swap::tenor, tenor_py>("tenor", "From spot to the end.", "str"),
+    attribute<&Swap::tenor, optional_tenor_py>("tenor", "From spot (or the start) to the end, or None.", "str | None"),
     attribute<&Swap::rate>("rate", "The quoted fixed rate.", "float"),
     attribute<quote_of<Swap>>("quote", "The quote as given: the rate.", "float"),
     attribute<&Swap::fixed_frequency>("fixed_frequency", "Fixed payments a year.", "int"),
@@ -541,11 +683,13 @@ const GetterDef kSwapGetters[] = {
     attribute<&Swap::float_tenor, tenor_py>("float_tenor", "The tenor of the floating index.", "str"),
     attribute<&Swap::float_day_count, day_count_py>("float_day_count", "The day count of the floating leg.", "str"),
     QUELM_SPOT_GETTERS(Swap),
+    QUELM_TRADE_GETTERS(Swap),
 };
 const GetterDef kBondQuoteGetters[] = {
     attribute<&BondQuote::bond, dated_bond_py>("bond", "The bond.", "DatedBond"),
     attribute<&BondQuote::clean_price>("clean_price", "The quoted clean price.", "float"),
     attribute<quote_of<BondQuote>>("quote", "The quote as given: the clean price.", "float"),
+    QUELM_CONTRACT_TRADE_GETTERS(BondQuote, "the bond's"),
 };
 
 template <class T>
@@ -557,7 +701,10 @@ ClassDef class_def(const char* name, const char* doc, const Callable* methods, s
 
 const char* const kInstrumentDoc =
     "Immutable; compares equal to the same quote on the same terms, hashes and pickles.\n"
-    "Dates are set by the curve it is priced on: the curve's reference date is the trade date.";
+    "Dates are set by the curve it is priced on: the curve's reference date is the trade date.\n"
+    "As a trade: `notional` (signed) multiplies `npv` and risk; `effective` (a date, or a\n"
+    "forward tenor after spot) and `maturity` (a date, the tenor None) date it, where the\n"
+    "instrument has no dates of its own (not a Future or a BondQuote).";
 
 }  // namespace
 

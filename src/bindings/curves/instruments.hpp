@@ -1,6 +1,6 @@
 // The instrument classes (Deposit, Fra, Future, Ois, Swap, BondQuote) and the arguments
-// the curve bindings share: a time or a date, an optional discount curve, a list of
-// instruments, a book of positions.
+// the curve bindings share: a time or a date, a trade's start, an optional discount curve,
+// a list of instruments, a book of positions.
 #pragma once
 
 #include "frame/annotations.hpp"
@@ -10,6 +10,7 @@
 #include "quelm/curves/instrument.hpp"
 #include "quelm/curves/risk.hpp"
 
+#include <variant>
 #include <vector>
 
 namespace quelm::py {
@@ -46,6 +47,17 @@ bool from_py(PyObject* o, TimeArg& out);
 template <>
 struct Annotation<TimeArg> {
     static const char* param() { return "_Float | DateLike"; }
+};
+
+// A trade's start: a date (anything the frame reads as one), or text that reads as a tenor:
+// a forward start that long after spot ("1Y").
+struct EffectiveArg {
+    std::variant<dates::Serial, dates::Tenor> value;
+};
+bool from_py(PyObject* o, EffectiveArg& out);
+template <>
+struct Annotation<EffectiveArg> {
+    static const char* param() { return "DateLike"; }
 };
 
 // A YieldCurve instance (borrowed for the call).

@@ -40,6 +40,34 @@ Status check_terms(const char* kind, const RateTerms& t) {
     return check_period_day_count(kind, "day_count", t.day_count);
 }
 
+// A trade's size and dates: a finite notional, a positive forward tenor, a start date
+// before the maturity date.
+Status check_trade(const char* kind, const Trade& t) {
+    if (!std::isfinite(t.notional)) return invalid(std::string(kind) + ": notional must be finite");
+    if (const auto* f = std::get_if<dates::Tenor>(&t.effective); f && f->count <= 0)
+        return invalid(std::string(kind) + ": effective as a forward tenor must be positive, got " + tenor_text(*f));
+    if (const auto* d = std::get_if<dates::Serial>(&t.effective); d && t.maturity && !(*d < *t.maturity))
+        return invalid(std::string(kind) + ": effective " + dates::format_iso(*d) + " must be before maturity " +
+                       dates::format_iso(*t.maturity));
+    return {};
+}
+
+// Exactly one of a tenor and the trade's date that stands for it.
+Status check_one_of(const char* kind, const char* tenor, bool has_tenor, const char* date, bool has_date) {
+    if (has_tenor && has_date)
+        return invalid(std::string(kind) + ": give " + tenor + " or " + date + ", not both");
+    if (!has_tenor && !has_date) return invalid(std::string(kind) + ": needs " + tenor + " or " + date);
+    return {};
+}
+
+// A trade whose dates are the contract's own: a notional, no effective or maturity date.
+Status check_notional_only(const char* kind, const Trade& t, const char* effective_is, const char* maturity_is) {
+    if (!std::holds_alternative<std::monostate>(t.effective))
+        return invalid(std::string(kind) + ": effective is " + effective_is);
+    if (t.maturity) return invalid(std::string(kind) + ": maturity is " + maturity_is);
+    return check_trade(kind, t);
+}
+
 // The shortest and longest a tenor can be, in days.
 struct DaySpan {
     std::int64_t lo, hi;
@@ -100,6 +128,12 @@ struct Options {
     void index(const std::optional<OvernightIndex>& i) {
         if (i) text += std::string(", index=") + quoted_text(overnight_index_name(*i));
     }
+    void trade(const Trade& t) {
+        if (t.notional != 1.0) text += ", notional=" + format_number(t.notional);
+        if (const auto* d = std::get_if<dates::Serial>(&t.effective)) text += ", effective=" + quoted_text(dates::format_iso(*d));
+        if (const auto* f = std::get_if<dates::Tenor>(&t.effective)) text += ", effective=" + quoted_text(tenor_text(*f));
+        if (t.maturity) text += ", maturity=" + quoted_text(dates::format_iso(*t.maturity));
+    }
     void terms(const RateTerms& t) {
         day_count("day_count", t.day_count, dates::DayCountKind::Act360);
         calendar(t.calendar);
@@ -108,10 +142,19 @@ struct Options {
     }
 };
 
+// A tenor as Python reads it back: quoted, or None when the trade's date stands for it.
+std::string optional_tenor_text(const std::optional<dates::Tenor>& t) {
+    return t ? quoted_text(tenor_text(*t)) : std::string("None");
+}
+
 }  // namespace
 
 IndexConventions plain_conventions() {
     return {target(), dates::DayCount{dates::DayCountKind::Act360, {}}, 2, 0};
+}
+
+const Trade& trade_of(const Instrument& i) {
+    return std::visit([](const auto& x) -> const Trade& { return x.trade; }, i);
 }
 
 std::string tenor_text(dates::Tenor t) {
@@ -130,17 +173,26 @@ Status check_period_day_count(std::string_view who, std::string_view key, const 
 }
 
 Status check(const Deposit& d) {
-    QUELM_CHECK(check_tenor("deposit", "tenor", d.tenor));
+    QUELM_CHECK(check_one_of("deposit", "a tenor", d.tenor.has_value(), "a maturity", d.trade.maturity.has_value()));
+    if (d.tenor) QUELM_CHECK(check_tenor("deposit", "tenor", *d.tenor));
     QUELM_CHECK(check_rate("deposit", "rate", d.rate));
+    QUELM_CHECK(check_trade("deposit", d.trade));
     return check_terms("deposit", d.terms);
 }
 
 Status check(const Fra& f) {
-    if (f.start.count < 0) return invalid("fra: start_tenor must not be negative, got " + tenor_text(f.start));
-    QUELM_CHECK(check_tenor("fra", "end_tenor", f.end));
-    if (!shorter(f.start, f.end))
-        return invalid("fra: start_tenor " + tenor_text(f.start) + " must come before end_tenor " + tenor_text(f.end));
+    // A forward tenor as effective is the start tenor: the constructor keeps it as one.
+    if (std::holds_alternative<dates::Tenor>(f.trade.effective))
+        return invalid("fra: a forward start is its start_tenor");
+    QUELM_CHECK(check_one_of("fra", "start_tenor", f.start.has_value(), "effective",
+                             std::holds_alternative<dates::Serial>(f.trade.effective)));
+    QUELM_CHECK(check_one_of("fra", "end_tenor", f.end.has_value(), "maturity", f.trade.maturity.has_value()));
+    if (f.start && f.start->count < 0) return invalid("fra: start_tenor must not be negative, got " + tenor_text(*f.start));
+    if (f.end) QUELM_CHECK(check_tenor("fra", "end_tenor", *f.end));
+    if (f.start && f.end && !shorter(*f.start, *f.end))
+        return invalid("fra: start_tenor " + tenor_text(*f.start) + " must come before end_tenor " + tenor_text(*f.end));
     QUELM_CHECK(check_rate("fra", "rate", f.rate));
+    QUELM_CHECK(check_trade("fra", f.trade));
     return check_terms("fra", f.terms);
 }
 
@@ -163,11 +215,15 @@ Status check(const Future& f) {
                        " per 100 (a rate above -100%), got " + short_number(f.price));
     QUELM_CHECK(check_rate("future", "convexity", f.convexity));
     QUELM_CHECK(check_tenor("future", "tenor", f.tenor));
+    QUELM_CHECK(check_notional_only("future", f.trade, "the contract's start date: give it as start",
+                                    "the end of the contract's period: give its tenor"));
     return check_period_day_count("future", "day_count", f.day_count);
 }
 
 Status check(const Ois& o) {
-    QUELM_CHECK(check_tenor("ois", "tenor", o.tenor));
+    QUELM_CHECK(check_one_of("ois", "a tenor", o.tenor.has_value(), "a maturity", o.trade.maturity.has_value()));
+    if (o.tenor) QUELM_CHECK(check_tenor("ois", "tenor", *o.tenor));
+    QUELM_CHECK(check_trade("ois", o.trade));
     QUELM_CHECK(check_rate("ois", "rate", o.rate));
     if (!valid_frequency(o.payment_frequency))
         return invalid("ois: payment_frequency must be 1, 2, 3, 4, 6 or 12, got " + std::to_string(o.payment_frequency));
@@ -176,7 +232,9 @@ Status check(const Ois& o) {
 }
 
 Status check(const Swap& s) {
-    QUELM_CHECK(check_tenor("swap", "tenor", s.tenor));
+    QUELM_CHECK(check_one_of("swap", "a tenor", s.tenor.has_value(), "a maturity", s.trade.maturity.has_value()));
+    if (s.tenor) QUELM_CHECK(check_tenor("swap", "tenor", *s.tenor));
+    QUELM_CHECK(check_trade("swap", s.trade));
     QUELM_CHECK(check_rate("swap", "rate", s.rate));
     if (!valid_frequency(s.fixed_frequency))
         return invalid("swap: fixed_frequency must be 1, 2, 3, 4, 6 or 12, got " + std::to_string(s.fixed_frequency));
@@ -187,6 +245,8 @@ Status check(const Swap& s) {
 }
 
 Status check(const BondQuote& b) {
+    QUELM_CHECK(check_notional_only("bond quote", b.trade, "the bond's settlement, its own lag after the trade date",
+                                    "the bond's own"));
     const bonds::DatedBondTerms& t = b.bond.terms();
     if (!(std::isfinite(t.coupon_rate) && t.coupon_rate >= 0.0 && t.coupon_rate <= kMaxCoupon))
         return invalid("bond quote: the bond's coupon_rate must be within " + range_text(0.0, kMaxCoupon, false) +
@@ -227,10 +287,12 @@ std::string describe(const Instrument& i) {
             Options o;
             if constexpr (std::is_same_v<T, Deposit>) {
                 o.terms(x.terms);
-                return "Deposit(" + quoted_text(tenor_text(x.tenor)) + ", " + format_number(x.rate) + o.text + ")";
+                o.trade(x.trade);
+                return "Deposit(" + optional_tenor_text(x.tenor) + ", " + format_number(x.rate) + o.text + ")";
             } else if constexpr (std::is_same_v<T, Fra>) {
                 o.terms(x.terms);
-                return "Fra(" + quoted_text(tenor_text(x.start)) + ", " + quoted_text(tenor_text(x.end)) + ", " +
+                o.trade(x.trade);
+                return "Fra(" + optional_tenor_text(x.start) + ", " + optional_tenor_text(x.end) + ", " +
                        format_number(x.rate) + o.text + ")";
             } else if constexpr (std::is_same_v<T, Future>) {
                 if (x.convexity != 0.0) o.text += ", convexity=" + format_number(x.convexity);
@@ -242,6 +304,7 @@ std::string describe(const Instrument& i) {
                 o.calendar(x.calendar, base.calendar);
                 o.convention(x.convention);
                 o.index(x.index);
+                o.trade(x.trade);
                 return "Future(" + quoted_text(dates::format_iso(x.start)) + ", " + format_number(x.price) + o.text +
                        ")";
             } else if constexpr (std::is_same_v<T, Ois>) {
@@ -254,7 +317,8 @@ std::string describe(const Instrument& i) {
                 o.convention(x.terms.convention);
                 o.count("payment_lag", x.payment_lag, base.payment_lag);
                 o.index(x.index);
-                return "Ois(" + quoted_text(tenor_text(x.tenor)) + ", " + format_number(x.rate) + o.text + ")";
+                o.trade(x.trade);
+                return "Ois(" + optional_tenor_text(x.tenor) + ", " + format_number(x.rate) + o.text + ")";
             } else if constexpr (std::is_same_v<T, Swap>) {
                 o.count("fixed_frequency", x.fixed_frequency, 1);
                 o.day_count("fixed_day_count", x.terms.day_count, dates::DayCountKind::Thirty360);
@@ -263,11 +327,13 @@ std::string describe(const Instrument& i) {
                 o.calendar(x.terms.calendar);
                 o.count("settlement_days", x.terms.settlement_days, 2);
                 o.convention(x.terms.convention);
-                return "Swap(" + quoted_text(tenor_text(x.tenor)) + ", " + format_number(x.rate) + o.text + ")";
+                o.trade(x.trade);
+                return "Swap(" + optional_tenor_text(x.tenor) + ", " + format_number(x.rate) + o.text + ")";
             } else {
                 const bonds::DatedBondTerms& t = x.bond.terms();
+                o.trade(x.trade);
                 return "BondQuote(<DatedBond " + format_number(t.coupon_rate) + " maturing " +
-                       dates::format_iso(t.maturity) + ">, " + format_number(x.clean_price) + ")";
+                       dates::format_iso(t.maturity) + ">, " + format_number(x.clean_price) + o.text + ")";
             }
         },
         i);

@@ -3,7 +3,8 @@
 // rates on the instrument's day count; swap rates per its fixed leg), futures prices per
 // 100 (rate = 1 - price/100), bond prices clean, in the bond's own units (per its face).
 // Dates are relative to the curve's reference date (the trade date) except a future's
-// start and a bond's schedule, which are fixed dates (serials).
+// start, a bond's schedule and a trade's effective and maturity dates, which are fixed
+// dates (serials).
 #pragma once
 
 #include <cstdint>
@@ -53,20 +54,39 @@ struct RateTerms {
     friend bool operator==(const RateTerms&, const RateTerms&) = default;
 };
 
-// A deposit from spot to spot + tenor at a simple rate.
+// What makes a quote a trade: its size and, unless it runs from spot for its tenor, its
+// dates. `notional` is signed: negative, the other side of the position long the quote.
+// `effective`: none (spot), a start date, or a forward tenor after spot; `maturity`: an
+// end date in place of the tenor. The defaults are the plain quote a curve is built from.
+struct Trade {
+    double notional = 1.0;
+    std::variant<std::monostate, dates::Serial, dates::Tenor> effective;
+    std::optional<dates::Serial> maturity;
+    [[nodiscard]] bool plain() const {
+        return notional == 1.0 && std::holds_alternative<std::monostate>(effective) && !maturity;
+    }
+    friend bool operator==(const Trade&, const Trade&) = default;
+};
+
+// A deposit from spot to spot + tenor at a simple rate (or over the trade's dates: the end
+// `tenor` after the start, or at its maturity; exactly one of the two).
 struct Deposit {
-    dates::Tenor tenor;
+    std::optional<dates::Tenor> tenor;
     double rate = 0.0;
     RateTerms terms;
+    Trade trade;
     LayoutMemo memo;
     friend bool operator==(const Deposit&, const Deposit&) = default;
 };
 
-// A forward rate agreement from spot + start to spot + end.
+// A forward rate agreement from spot + start to spot + end, both tenors counted from spot;
+// the trade's effective date stands for `start` and its maturity for `end` (exactly one of
+// each pair; a forward tenor as effective is kept as `start`).
 struct Fra {
-    dates::Tenor start, end;
+    std::optional<dates::Tenor> start, end;
     double rate = 0.0;
     RateTerms terms;
+    Trade trade;
     LayoutMemo memo;
     friend bool operator==(const Fra&, const Fra&) = default;
 };
@@ -74,7 +94,8 @@ struct Fra {
 // An interest-rate future on the period from an IMM date (a third Wednesday) for `tenor`:
 // its rate is 1 - price/100, the forward rate plus the convexity adjustment. A future on an
 // overnight index covers the exchange's reference period instead: 3M from its IMM date to
-// the IMM date three months later, 1M the calendar month that starts on `start`.
+// the IMM date three months later, 1M the calendar month that starts on `start`. Its dates
+// are the contract's: a trade in it has a notional only.
 struct Future {
     dates::Serial start = 0;
     double price = 0.0;
@@ -84,6 +105,7 @@ struct Future {
     dates::Calendar calendar;
     dates::Convention convention = dates::Convention::ModifiedFollowing;
     std::optional<OvernightIndex> index;
+    Trade trade;
     LayoutMemo memo;
     friend bool operator==(const Future&, const Future&) = default;
 };
@@ -91,37 +113,43 @@ struct Future {
 // An overnight-index swap: a fixed rate against the overnight rate compounded over each
 // period, both legs on one schedule (`payment_frequency` payments a year, a single one up
 // to that period), paid `payment_lag` business days after each period's end. `index` only
-// records the index whose conventions the terms were taken from.
+// records the index whose conventions the terms were taken from. A trade's dates move the
+// start and the end as a deposit's.
 struct Ois {
-    dates::Tenor tenor;
+    std::optional<dates::Tenor> tenor;
     double rate = 0.0;
     RateTerms terms;
     std::uint32_t payment_frequency = 1;
     std::uint32_t payment_lag = 0;
     std::optional<OvernightIndex> index;
+    Trade trade;
     LayoutMemo memo;
     friend bool operator==(const Ois&, const Ois&) = default;
 };
 
 // A fixed-for-floating swap: the fixed leg pays `fixed_frequency` times a year on the
 // terms' day count (the fixed rate's: "fixed_day_count" to its users); the floating leg
-// pays the index forward over each period of `float_tenor` on `float_day_count`.
+// pays the index forward over each period of `float_tenor` on `float_day_count`. A trade's
+// dates move the start and the end as a deposit's.
 struct Swap {
-    dates::Tenor tenor;
+    std::optional<dates::Tenor> tenor;
     double rate = 0.0;
     RateTerms terms{{dates::DayCountKind::Thirty360, {}}, {}, 2, dates::Convention::ModifiedFollowing};
     std::uint32_t fixed_frequency = 1;
     dates::Tenor float_tenor{6, dates::TenorUnit::Months};
     dates::DayCount float_day_count{dates::DayCountKind::Act360, {}};
+    Trade trade;
     LayoutMemo memo;
     friend bool operator==(const Swap&, const Swap&) = default;
 };
 
 // A dated bond at a clean price (per the bond's face), settling on its own lag after the
-// trade date.
+// trade date. Its dates are the bond's: a trade in it has a notional only (bonds of its
+// face).
 struct BondQuote {
     bonds::DatedBond bond;
     double clean_price = 0.0;
+    Trade trade;
     LayoutMemo memo;
     friend bool operator==(const BondQuote&, const BondQuote&) = default;
 };
@@ -147,6 +175,9 @@ inline constexpr double kMaxCoupon = 1.0;
 // A day count a quote's periods (or a curve's times) can use: not 30e/360-isda, which
 // needs the termination date of a schedule. `who` and `key` name it in the message.
 [[nodiscard]] Status check_period_day_count(std::string_view who, std::string_view key, const dates::DayCount& dc);
+
+// The trade terms of any kind.
+[[nodiscard]] const Trade& trade_of(const Instrument& i);
 
 // The quote as given (a rate, a futures price or a clean price) ...
 [[nodiscard]] double quoted(const Instrument& i);

@@ -13,6 +13,23 @@ void add(Hasher& h, dates::Tenor t) {
     h.mix(static_cast<std::uint64_t>(t.unit));
 }
 
+// A tenor a trade's date may stand for: as a tenor when given.
+void add(Hasher& h, const std::optional<dates::Tenor>& t) {
+    if (t) add(h, *t);
+    else h.mix(~std::uint64_t{0});
+}
+
+// The trade's terms only when they are not the plain quote's, so a quote's hash keeps the
+// value it had before quotes were trades.
+void add(Hasher& h, const Trade& t) {
+    if (t.plain()) return;
+    h.real(t.notional);
+    h.mix(t.effective.index());
+    if (const auto* d = std::get_if<dates::Serial>(&t.effective)) h.mix(static_cast<std::uint64_t>(*d));
+    if (const auto* f = std::get_if<dates::Tenor>(&t.effective)) add(h, *f);
+    h.mix(t.maturity ? static_cast<std::uint64_t>(*t.maturity) : ~std::uint64_t{0});
+}
+
 void add(Hasher& h, const dates::DayCount& dc) {
     h.mix(static_cast<std::uint64_t>(dc.kind));
     h.mix(dc.calendar.hash());
@@ -33,6 +50,7 @@ void add(Hasher& h, const Deposit& d) {
     add(h, d.tenor);
     h.real(d.rate);
     add(h, d.terms);
+    add(h, d.trade);
 }
 
 void add(Hasher& h, const Fra& f) {
@@ -40,6 +58,7 @@ void add(Hasher& h, const Fra& f) {
     add(h, f.end);
     h.real(f.rate);
     add(h, f.terms);
+    add(h, f.trade);
 }
 
 void add(Hasher& h, const Future& f) {
@@ -51,6 +70,7 @@ void add(Hasher& h, const Future& f) {
     h.mix(f.calendar.hash());
     h.mix(static_cast<std::uint64_t>(f.convention));
     add(h, f.index);
+    add(h, f.trade);
 }
 
 void add(Hasher& h, const Ois& o) {
@@ -60,6 +80,7 @@ void add(Hasher& h, const Ois& o) {
     h.mix(o.payment_frequency);
     h.mix(o.payment_lag);
     add(h, o.index);
+    add(h, o.trade);
 }
 
 // The terms mixed in the order they were before a swap held them whole, so its hash keeps
@@ -74,11 +95,13 @@ void add(Hasher& h, const Swap& s) {
     h.mix(s.terms.calendar.hash());
     h.mix(s.terms.settlement_days);
     h.mix(static_cast<std::uint64_t>(s.terms.convention));
+    add(h, s.trade);
 }
 
 void add(Hasher& h, const BondQuote& b) {
     bonds::hash_into(h, b.bond.terms());
     h.real(b.clean_price);
+    add(h, b.trade);
 }
 
 }  // namespace

@@ -39,6 +39,29 @@ Result<Serial> spot_date(const dates::Calendar& cal, Serial reference, std::uint
                           dates::Convention::Following, false);
 }
 
+// A trade's start: at its effective date, rolled by the convention when not a business day,
+// or its forward tenor after spot, or spot. On or after the reference date: before it, a
+// floating rate would already have fixed.
+Result<Serial> start_of(const Trade& trade, const RateTerms& t, Serial reference) {
+    if (const auto* d = std::get_if<Serial>(&trade.effective)) {
+        QUELM_TRY(start, dates::adjust(t.calendar, *d, t.convention));
+        if (start < reference)
+            return invalid("starts on " + dates::format_iso(start) + ", before the curve's reference date " +
+                           dates::format_iso(reference) + ": seasoned trades need fixings");
+        return start;
+    }
+    QUELM_TRY(spot, spot_date(t.calendar, reference, t.settlement_days));
+    if (const auto* f = std::get_if<dates::Tenor>(&trade.effective))
+        return dates::advance(t.calendar, spot, *f, t.convention, false);
+    return spot;
+}
+
+// A simple instrument's end: its tenor after `from`, or its maturity, rolled by the convention.
+Result<Serial> end_of(const std::optional<dates::Tenor>& tenor, const Trade& trade, const RateTerms& t, Serial from) {
+    if (tenor) return dates::advance(t.calendar, from, *tenor, t.convention, false);
+    return dates::adjust(t.calendar, *trade.maturity, t.convention);
+}
+
 // A simple forward over [start, end].
 Result<Layout> simple(Serial start, Serial end, const dates::DayCount& dc, double quote, double adjustment) {
     if (!(start < end)) return invalid("the period ends on " + dates::format_iso(end) + ", not after its start " +
@@ -54,10 +77,32 @@ Result<Layout> simple(Serial start, Serial end, const dates::DayCount& dc, doubl
     return l;
 }
 
-// A schedule from start for the tenor, rolled back from the unadjusted end.
-Result<std::vector<Serial>> roll(Serial start, dates::Tenor tenor, dates::Tenor period, const dates::Calendar& cal,
+// The span of a swap's schedules, both ends unadjusted: from its start (a start date as
+// given: the schedule rolls it, as it rolls the end) to its tenor after that, or to the
+// trade's maturity.
+struct SwapDates {
+    Serial start, end;
+};
+Result<SwapDates> swap_dates(const std::optional<dates::Tenor>& tenor, const Trade& trade, const RateTerms& t,
+                             Serial reference) {
+    QUELM_TRY(first, start_of(trade, t, reference));
+    // A start date given goes to the schedule as given (it rolls it); the end counts from it.
+    const auto* given = std::get_if<Serial>(&trade.effective);
+    const Serial start = given ? *given : first;
+    if (tenor) {
+        QUELM_TRY(end, dates::advance(dates::Calendar::every_day(), start, *tenor, dates::Convention::Unadjusted, false));
+        return SwapDates{start, end};
+    }
+    if (!(start < *trade.maturity))
+        return invalid("matures on " + dates::format_iso(*trade.maturity) + ", not after its start " +
+                       dates::format_iso(start));
+    return SwapDates{start, *trade.maturity};
+}
+
+// A schedule from start to end (unadjusted), rolled back from the end.
+Result<std::vector<Serial>> roll(SwapDates span, dates::Tenor period, const dates::Calendar& cal,
                                  dates::Convention convention) {
-    QUELM_TRY(end, dates::advance(dates::Calendar::every_day(), start, tenor, dates::Convention::Unadjusted, false));
+    const Serial start = span.start, end = span.end;
     dates::ScheduleSpec spec{.effective = start,
                              .termination = end,
                              .tenor = period,
@@ -140,16 +185,24 @@ Result<Layout> bond_layout(const bonds::DatedBond& bond, Serial reference, doubl
 
 Result<Layout> lay(const Deposit& d, Serial reference) {
     const RateTerms& t = d.terms;
-    QUELM_TRY(start, spot_date(t.calendar, reference, t.settlement_days));
-    QUELM_TRY(end, dates::advance(t.calendar, start, d.tenor, t.convention, false));
+    QUELM_TRY(start, start_of(d.trade, t, reference));
+    QUELM_TRY(end, end_of(d.tenor, d.trade, t, start));
     return simple(start, end, t.day_count, d.rate, 0.0);
 }
 
+// Both tenors count from spot; the trade's dates stand for them.
 Result<Layout> lay(const Fra& f, Serial reference) {
     const RateTerms& t = f.terms;
     QUELM_TRY(spot, spot_date(t.calendar, reference, t.settlement_days));
-    QUELM_TRY(start, dates::advance(t.calendar, spot, f.start, t.convention, false));
-    QUELM_TRY(end, dates::advance(t.calendar, spot, f.end, t.convention, false));
+    Serial start = spot;
+    if (f.start) {
+        QUELM_TRY(s, dates::advance(t.calendar, spot, *f.start, t.convention, false));
+        start = s;
+    } else {
+        QUELM_TRY(s, start_of(f.trade, t, reference));
+        start = s;
+    }
+    QUELM_TRY(end, end_of(f.end, f.trade, t, spot));
     return simple(start, end, t.day_count, f.rate, 0.0);
 }
 
@@ -176,19 +229,19 @@ Result<Layout> lay(const Future& f, Serial reference) {
 
 Result<Layout> lay(const Ois& o, Serial reference) {
     const RateTerms& t = o.terms;
-    QUELM_TRY(spot, spot_date(t.calendar, reference, t.settlement_days));
+    QUELM_TRY(span, swap_dates(o.tenor, o.trade, t, reference));
     const dates::Tenor period{static_cast<std::int32_t>(12 / o.payment_frequency), dates::TenorUnit::Months};
-    QUELM_TRY(dates, roll(spot, o.tenor, period, t.calendar, t.convention));
+    QUELM_TRY(dates, roll(span, period, t.calendar, t.convention));
     QUELM_TRY(paid, payments(dates, t.calendar, o.payment_lag));
     return swap(dates, paid, dates, paid, t.day_count, o.rate);
 }
 
 Result<Layout> lay(const Swap& s, Serial reference) {
     const RateTerms& t = s.terms;
-    QUELM_TRY(spot, spot_date(t.calendar, reference, t.settlement_days));
+    QUELM_TRY(span, swap_dates(s.tenor, s.trade, t, reference));
     const dates::Tenor fixed_period{static_cast<std::int32_t>(12 / s.fixed_frequency), dates::TenorUnit::Months};
-    QUELM_TRY(fixeds, roll(spot, s.tenor, fixed_period, t.calendar, t.convention));
-    QUELM_TRY(floats, roll(spot, s.tenor, s.float_tenor, t.calendar, t.convention));
+    QUELM_TRY(fixeds, roll(span, fixed_period, t.calendar, t.convention));
+    QUELM_TRY(floats, roll(span, s.float_tenor, t.calendar, t.convention));
     QUELM_TRY(float_pay, payments(floats, t.calendar, 0));
     QUELM_TRY(fixed_pay, payments(fixeds, t.calendar, 0));
     return swap(floats, float_pay, fixeds, fixed_pay, t.day_count, s.rate);

@@ -24,7 +24,8 @@ Result<double> measure(const Instrument& instrument, const YieldCurve& curve, co
     const Layout& layout = *kept;
     auto reading = read_curves(layout, pair);
     if (!reading) return named(reading.error());
-    if (m == Measure::Value) return position_value(layout, reading->dp, reading->dd);
+    // The trade's size scales its value only: a notional of 1 is the quote's value, bit for bit.
+    if (m == Measure::Value) return trade_of(instrument).notional * position_value(layout, reading->dp, reading->dd);
     const double q = model_quote(layout, reading->dp, reading->dd);
     if (const auto* f = std::get_if<Future>(&instrument); f && m == Measure::ImpliedQuote) return 100.0 * (1.0 - q);
     if (layout.form == Form::Bond && m == Measure::ParRate) {

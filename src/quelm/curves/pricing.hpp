@@ -16,7 +16,7 @@ namespace quelm::curves {
 enum class Measure : std::uint8_t {
     ParRate,       // the rate that prices at par: a future's rate; a bond's yield at its model price
     ImpliedQuote,  // as quoted: a rate, a futures price, a bond's clean price
-    Value,         // the position long the quote, per unit notional (a bond: per its face)
+    Value,         // the position long the quote, times the trade's notional (a bond: per its face)
 };
 
 // The curves an instrument reads: `discount` if given, else the one `curve` was built on,

@@ -78,7 +78,9 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
         const BookItem& item = book[row];
         const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name_of(item) + ": " + e.text}); };
         std::shared_ptr<const Layout> layout;
+        double notional = 1.0;  // a bond held: its face
         if (const auto* i = std::get_if<Instrument>(&item)) {
+            notional = trade_of(*i).notional;
             auto kept = lay_out_kept(*i, ref);
             if (!kept) return std::unexpected(kept.error());
             layout = std::move(*kept);
@@ -90,7 +92,7 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
         auto reading = read_curves(*layout, pair);
         if (!reading) return named(reading.error());
         std::vector<double> gp(reading->dp.size(), 0.0), gd(reading->dd.size(), 0.0);
-        (void)position_value(*layout, reading->dp, reading->dd, 1.0, gp, gd);
+        (void)position_value(*layout, reading->dp, reading->dd, notional, gp, gd);
         for (auto& v : node) std::fill(v.begin(), v.end(), 0.0);
         Status s = chain_to_nodes(grads[0], reading->tp, reading->dp, gp, node[0]);
         if (s) {

@@ -18,7 +18,8 @@
 
 namespace quelm::curves {
 
-// A position: an instrument (its value long the quote) or a bond held (its present value).
+// A position: an instrument (its value long the quote, times its notional) or a bond held
+// (its present value).
 using BookItem = std::variant<Instrument, bonds::DatedBond>;
 
 // The instruments behind the columns of the risk, in order.
