@@ -273,3 +273,16 @@ def test_the_other_parts_pass_through():
 ])
 def test_bootstrap_refuses_loops_unknown_names_and_bad_options(quotes, kind, text):
     raises(kind, text, lambda: quelm.Market.bootstrap(DAY, quotes))
+
+
+def test_quote_labels_name_each_quote_by_curve_and_point():
+    day = datetime.date(2026, 12, 9)
+    ois = [quelm.Ois(t, r, index="estr") for t, r in [("1Y", 0.02), ("2Y", 0.021), ("5Y", 0.022)]]
+    swaps = [quelm.Fra("3M", "6M", 0.023), quelm.Swap("2Y", 0.024),
+             quelm.Swap(None, 0.026, maturity=datetime.date(2036, 12, 11)), quelm.Swap("5Y", 0.027, effective="1Y")]
+    m = quelm.Market.bootstrap(day, {"eur-euribor-6m": (swaps, {"discount_curve": "eur-estr"}), "eur-estr": ois})
+    assert m.quote_labels == ("eur-estr 1Y", "eur-estr 2Y", "eur-estr 5Y", "eur-euribor-6m 3Mx6M",
+                              "eur-euribor-6m 2Y", "eur-euribor-6m 2036-12-11", "eur-euribor-6m 1Yx5Y")
+    # A curve given whole has no quotes of its own to label.
+    flat = quelm.YieldCurve.flat(0.03, reference_date=day)
+    assert quelm.Market(day, curves={"usd-sofr": flat}).quote_labels == ()

@@ -9,6 +9,7 @@
 #include "frame/result.hpp"
 #include "quelm/book/market.hpp"
 #include "quelm/book/market_bootstrap.hpp"
+#include "quelm/book/quote_label.hpp"
 
 #include <string>
 
@@ -54,6 +55,11 @@ PyObject* names_tuple(std::size_t n, Name name) {
     return list ? PyList_AsTuple(list.get()) : nullptr;
 }
 
+PyObject* quote_labels_get(PyObject* self) {
+    const auto labels = book::market_quote_labels(value_of<Market>(self));
+    if (!labels) return raise(labels.error());
+    return names_tuple(labels->size(), [&](std::size_t i) -> const std::string& { return (*labels)[i]; });
+}
 PyObject* reference_date_get(PyObject* self) { return to_py_date(value_of<Market>(self).reference_date()); }
 PyObject* curve_names_get(PyObject* self) {
     const auto c = value_of<Market>(self).curves().items();
@@ -205,6 +211,10 @@ const GetterDef kGetters[] = {
     {"surface_names", "The names of the surfaces, sorted.", &surface_names_get, "Tuple[str, ...]"},
     {"fx_pairs", "The currency pairs given, upper case, sorted.", &fx_pairs_get, "Tuple[str, ...]"},
     {"fixing_indices", "The rate indices with fixings, sorted.", &fixing_indices_get, "Tuple[str, ...]"},
+    {"quote_labels",
+     "The labels of the quotes the curves were bootstrapped from, as risk reports and scenarios\n"
+     "name them (\"usd-sofr 5Y\"): curve by curve in name order, each curve's quotes in order.",
+     &quote_labels_get, "Tuple[str, ...]"},
 };
 
 const ClassDef kClass = {
