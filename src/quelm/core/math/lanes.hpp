@@ -11,7 +11,7 @@
 // constant on U; == != < <= > >= on V and on U (giving M); and the functions below:
 // to_bits / from_bits, select(m, a, b), any(m) / all(m), sra (arithmetic shift), gather
 // (one table value per lane) and gather_row (several consecutive values per lane, one
-// index), small_int_to_double, abs, sqrt, splat, load / store, lane_bits, half_t.
+// index), small_int_to_double, abs, sqrt, splat, load / store, concat, lane_bits, half_t.
 // Every operation is one IEEE 754 operation per lane, exactly rounded, in the order the
 // source gives: no contraction (the build passes -ffp-contract=off), no reassociation.
 //
@@ -685,6 +685,27 @@ inline void store(double* p, V x) {
     } else {
         for (int i = 0; i < size_v<V>; ++i) p[i] = x[i];
     }
+}
+
+// Two N-lane vectors as one of 2N lanes, lo's lanes first (rows of two separate arrays
+// filling one wider register).
+template <Vector H>
+    requires(size_v<H> <= 4)
+[[nodiscard]] inline F64<2 * size_v<H>> concat(H lo, H hi) {
+#if QUELM_LANES_VECTOR
+    if constexpr (size_v<H> == 2) {
+        return __builtin_shufflevector(lo, hi, 0, 1, 2, 3);
+    } else {
+        return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+#else
+    F64<2 * size_v<H>> r;
+    for (int i = 0; i < size_v<H>; ++i) {
+        r[i] = lo[i];
+        r[i + size_v<H>] = hi[i];
+    }
+    return r;
+#endif
 }
 
 // N bytes from memory, each widened to its lane's integer (one vector conversion, so no
