@@ -13,6 +13,7 @@ the last test needs:
 from __future__ import annotations
 
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -84,3 +85,27 @@ def test_digest_is_the_same_in_another_build(reference):
                          timeout=600)
     assert out.returncode == 0, out.stderr
     assert out.stdout == reference, different_parts(out.stdout, reference)
+
+
+# A kernel's own CPU check or vector types would escape QUELM_SIMD, and so the digest's
+# comparison across widths: lane types come from core/math/lanes.hpp, the width from
+# core/simd.hpp. (The test module's elementary functions run each target on purpose.)
+PRIVATE_SIMD = re.compile(r"__builtin_cpu_(supports|init|is)|target_clones|\btarget\s*\(\s*\"|vector_size"
+                          r"|#\s*include\s*<\w*intrin\.h>|\b__m(128|256|512)")
+
+
+def test_only_the_core_chooses_the_instruction_set():
+    for line in ('static const bool yes = __builtin_cpu_supports("avx2");', "#include <immintrin.h>",
+                 'typedef double v2 __attribute__((vector_size(16)));', "__m256d x;",
+                 '__attribute__((target("avx2"))) void block_pair_avx2(',
+                 '#define QUELM_WIDE [[gnu::target_clones("avx2", "default")]]'):
+        assert PRIVATE_SIMD.search(line), line
+    offenders = []
+    for path in sorted((ROOT / "src").rglob("*")):
+        rel = path.relative_to(ROOT / "src").parts
+        if path.suffix not in {".hpp", ".cpp", ".h"} or rel[:2] == ("quelm", "core") or rel[0] == "testing":
+            continue
+        for number, line in enumerate(path.read_text().splitlines(), 1):
+            if PRIVATE_SIMD.search(line):
+                offenders.append(f"{path.relative_to(ROOT)}:{number}: {line.strip()}")
+    assert not offenders, "SIMD chosen outside core/simd.hpp:\n" + "\n".join(offenders)

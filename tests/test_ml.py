@@ -319,8 +319,9 @@ def test_american_ml_same_across_thread_counts():
 
 
 def test_neural_engines_same_at_every_simd_width():
-    # A layer's activations run a vector's lanes at a time, the rest one by one: widths 7
-    # and 16 leave different tails at each width, and the results may not move.
+    # A layer's activations, matrix products and gradient loops run a vector's lanes at a
+    # time, the rest one by one: widths 7 and 16 leave different tails at each width, and
+    # the results may not move.
     code = ("import quelm\n"
             "for m in ('deep-lsm', 'dos'):\n"
             "    for h in ([7], [16], [5, 3]):\n"

@@ -326,6 +326,37 @@ def test_covariance_nan_and_signed_zero_propagate_like_pairwise():
            [math.copysign(1, v) for row in ref for v in row if v == 0]
 
 
+COVARIANCE_AT_WIDTH = """
+import hashlib, numpy as np, _quelm_testing as qt, quelm
+rng = np.random.default_rng(41)
+h = hashlib.sha256()
+for n in (1, 3, 4, 5, 8, 9, 12, 13, 16, 17, 21, 33):
+    for t in (1, 2, 9, 130):
+        x = rng.normal(0.0005, 0.02, (n, t))
+        x[rng.random((n, t)) < 0.05] = -0.0
+        if n > 6:
+            x[5, t // 2] = np.nan
+        c = np.array(quelm.covariance_matrix(x))
+        assert np.array_equal(c, np.array(qt.pairwise_covariance_matrix(x)), equal_nan=True), (n, t)
+        h.update(c.tobytes())
+        h.update(repr(quelm.portfolio_risk(x, np.linspace(-1.0, 1.0, n))).encode())
+print(h.hexdigest())
+"""
+
+
+def test_covariance_and_portfolio_risk_keep_their_bits_at_every_simd_width(python_subprocess):
+    # QUELM_SIMD picks the covariance kernel's lanes: AVX-512 sweeps four panels of four assets
+    # at once, AVX2 two, SSE2 and scalar one, the panels left over at the narrower widths. The
+    # asset counts leave every kind of remainder; at each width each entry is the pairwise
+    # formula's, and the bits (NaN, signed zeros) are the same from width to width.
+    outs = {}
+    for simd in ("scalar", "sse2", "avx2", "avx512"):
+        out = python_subprocess(COVARIANCE_AT_WIDTH, env={"QUELM_SIMD": simd})
+        assert out.returncode == 0, out.stderr
+        outs[simd] = out.stdout
+    assert len(set(outs.values())) == 1, outs
+
+
 # ---------------------------------------------------------------- portfolio risk
 
 def test_portfolio_risk_published_case():

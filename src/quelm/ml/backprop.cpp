@@ -1,8 +1,12 @@
 #include "quelm/ml/backprop.hpp"
 
 #include <algorithm>
+#include <span>
 
+#include "quelm/core/math/lanes.hpp"
 #include "quelm/core/portable.hpp"
+#include "quelm/core/simd.hpp"
+#include "quelm/ml/mlp_lanes.hpp"
 
 namespace quelm::ml {
 
@@ -38,17 +42,44 @@ GradScratch::GradScratch(const Mlp& net) {
     t.assign(widest, 0.0);
 }
 
-QUELM_WIDE void backward_value_adjoints(const Mlp& net, const Forward& f, double g, GradScratch& s) {
+namespace {
+
+// prev[k] += sg[k] * t[k]: one layer's adjoints carried back through its activations.
+template <class V>
+QUELM_ALWAYS_INLINE void add_through(std::vector<double>& prev, const std::vector<double>& sg,
+                                     std::span<const double> t) {
+    double* p = prev.data();
+    const double* s = sg.data();
+    const double* tp = t.data();
+    lanes::for_lanes<V>(prev.size(), [&]<class L>(std::size_t k) {
+        lanes::store(p + k, lanes::load<L>(p + k) + lanes::load<L>(s + k) * lanes::load<L>(tp + k));
+    });
+}
+
+// gb[k] += d[k].
+template <class V>
+QUELM_ALWAYS_INLINE void add_into(std::vector<double>& gb, const std::vector<double>& d) {
+    double* g = gb.data();
+    const double* dp = d.data();
+    lanes::for_lanes<V>(gb.size(), [&]<class L>(std::size_t k) {
+        lanes::store(g + k, lanes::load<L>(g + k) + lanes::load<L>(dp + k));
+    });
+}
+
+template <class V>
+void backward_value_adjoints_lanes(const Mlp& net, const Forward& f, double g, GradScratch& s) {
     const std::size_t L = net.layers.size();
     if (L == 2 && net.n_in == 1) {
         // One input, one hidden layer: the same sums written out, without the kernel calls.
         const std::size_t H = net.layers[0].rows;
         const double d1 = 0.0 + g;
-        const double* __restrict s0 = f.sig[0].data();
-        const double* __restrict w1 = net.layers[1].w.data();
-        double* __restrict d0 = s.delta[0].data();
+        const double* s0 = f.sig[0].data();
+        const double* w1 = net.layers[1].w.data();
+        double* d0 = s.delta[0].data();
         s.delta[1][0] = d1;
-        for (std::size_t k = 0; k < H; ++k) d0[k] = 0.0 + s0[k] * (0.0 + w1[k] * d1);
+        lanes::for_lanes<V>(H, [&]<class M>(std::size_t k) {
+            lanes::store(d0 + k, 0.0 + lanes::load<M>(s0 + k) * (0.0 + lanes::load<M>(w1 + k) * d1));
+        });
         return;
     }
     for (auto& d : s.delta) std::fill(d.begin(), d.end(), 0.0);
@@ -56,62 +87,56 @@ QUELM_WIDE void backward_value_adjoints(const Mlp& net, const Forward& f, double
     for (std::size_t l = L; l-- > 1;) {
         const Layer& W = net.layers[l];
         std::span<double> t(s.t.data(), W.cols);
-        matvec_t(W, s.delta[l], t);
-        std::vector<double>& prev = s.delta[l - 1];
-        const std::vector<double>& sg = f.sig[l - 1];
-        for (std::size_t k = 0; k < prev.size(); ++k) prev[k] += sg[k] * t[k];
+        matvec_t_lanes<V>(W, s.delta[l], t);
+        add_through<V>(s.delta[l - 1], f.sig[l - 1], t);
     }
 }
 
-QUELM_WIDE void accumulate_value(const Mlp& net, const Forward& f, const GradScratch& s, Grad& grad) {
+template <class V>
+void accumulate_value_lanes(const Mlp& net, const Forward& f, const GradScratch& s, Grad& grad) {
     for (std::size_t l = net.layers.size(); l-- > 0;) {
         const std::vector<double>& d = s.delta[l];
-        accum_outer(grad.w[l], net.layers[l].cols, d, f.a[l]);
-        std::vector<double>& gb = grad.b[l];
-        for (std::size_t k = 0; k < gb.size(); ++k) gb[k] += d[k];
+        accum_outer_lanes<V>(grad.w[l], net.layers[l].cols, d, f.a[l]);
+        add_into<V>(grad.b[l], d);
     }
 }
 
-void backward_value(const Mlp& net, const Forward& f, Grad& grad, double g, GradScratch& s) {
-    backward_value_adjoints(net, f, g, s);
-    accumulate_value(net, f, s, grad);
-}
-
-QUELM_WIDE void differential_adjoints(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w,
-                                      GradScratch& s) {
+template <class V>
+void differential_adjoints_lanes(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w,
+                                 GradScratch& s) {
     const std::size_t L = net.layers.size();
     std::vector<std::vector<double>>& A = s.delta;
     for (auto& a : A) std::fill(a.begin(), a.end(), 0.0);
     const double tangent_in[1] = {w};
-    matvec(net.layers[0], tangent_in, s.zdot[0]);
+    matvec_lanes<V>(net.layers[0], tangent_in, s.zdot[0]);
     for (std::size_t l = 0; l + 1 < L; ++l) {
-        const std::vector<double>& sg = f.sig[l];
-        const std::vector<double>& zd = s.zdot[l];
-        const std::vector<double>& ab = tw.abar[l];
-        std::vector<double>& ad = s.adot[l];
-        std::vector<double>& Al = A[l];
-        for (std::size_t k = 0; k < zd.size(); ++k) {
-            const double sk = sg[k];
-            ad[k] = sk * zd[k];
-            Al[k] += ((sk * (1.0 - sk)) * ab[k]) * zd[k];
-        }
+        const double* sg = f.sig[l].data();
+        const double* zd = s.zdot[l].data();
+        const double* ab = tw.abar[l].data();
+        double* ad = s.adot[l].data();
+        double* Al = A[l].data();
+        lanes::for_lanes<V>(s.zdot[l].size(), [&]<class M>(std::size_t k) {
+            const M sk = lanes::load<M>(sg + k);
+            const M zk = lanes::load<M>(zd + k);
+            lanes::store(ad + k, sk * zk);
+            lanes::store(Al + k, lanes::load<M>(Al + k) + ((sk * (1.0 - sk)) * lanes::load<M>(ab + k)) * zk);
+        });
         // The tangent of the output pre-activation is never read: skip it.
-        if (l + 2 < L) matvec(net.layers[l + 1], ad, s.zdot[l + 1]);
+        if (l + 2 < L) matvec_lanes<V>(net.layers[l + 1], s.adot[l], s.zdot[l + 1]);
     }
     A[L - 1][0] += e_v;
     for (std::size_t l = L; l-- > 1;) {
         const Layer& W = net.layers[l];
         std::span<double> t(s.t.data(), W.cols);
-        matvec_t(W, A[l], t);
-        std::vector<double>& prev = A[l - 1];
-        const std::vector<double>& sg = f.sig[l - 1];
-        for (std::size_t k = 0; k < prev.size(); ++k) prev[k] += sg[k] * t[k];
+        matvec_t_lanes<V>(W, A[l], t);
+        add_through<V>(A[l - 1], f.sig[l - 1], t);
     }
     s.w = w;
 }
 
-QUELM_WIDE void accumulate_differential(const Mlp& net, const Forward& f, const Twin& tw, const GradScratch& s,
-                                        Grad& grad) {
+template <class V>
+void accumulate_differential_lanes(const Mlp& net, const Forward& f, const Twin& tw, const GradScratch& s,
+                                   Grad& grad) {
     // Per weight: outer(zbar_l, tangent input of layer l) first, then outer(A_l, a_l);
     // per bias: A_l. Each entry receives exactly these additions, in this order.
     const std::vector<std::vector<double>>& A = s.delta;
@@ -121,26 +146,58 @@ QUELM_WIDE void accumulate_differential(const Mlp& net, const Forward& f, const 
         const std::size_t cols = W.cols;
         const std::vector<double>& zb = tw.zbar[l];
         const std::vector<double>& Al = A[l];
-        const std::vector<double>& al = f.a[l];
+        const double* ap = f.a[l].data();
         std::vector<double>& gw = grad.w[l];
         if (l == 0) {
             for (std::size_t i = 0; i < W.rows; ++i) {
                 double* g = gw.data() + i * cols;
                 g[0] = (g[0] + zb[i] * w);
-                for (std::size_t j = 0; j < cols; ++j) g[j] += Al[i] * al[j];
+                const double ai = Al[i];
+                lanes::for_lanes<V>(cols, [&]<class M>(std::size_t j) {
+                    lanes::store(g + j, lanes::load<M>(g + j) + ai * lanes::load<M>(ap + j));
+                });
             }
         } else {
-            const double* __restrict ti = s.adot[l - 1].data();
-            const double* __restrict ap = al.data();
+            const double* ti = s.adot[l - 1].data();
             for (std::size_t i = 0; i < W.rows; ++i) {
                 const double zi = zb[i], ai = Al[i];
-                double* __restrict g = gw.data() + i * cols;
-                for (std::size_t j = 0; j < cols; ++j) g[j] = (g[j] + zi * ti[j]) + ai * ap[j];
+                double* g = gw.data() + i * cols;
+                lanes::for_lanes<V>(cols, [&]<class M>(std::size_t j) {
+                    lanes::store(g + j,
+                                 (lanes::load<M>(g + j) + zi * lanes::load<M>(ti + j)) + ai * lanes::load<M>(ap + j));
+                });
             }
         }
-        std::vector<double>& gb = grad.b[l];
-        for (std::size_t k = 0; k < gb.size(); ++k) gb[k] += Al[k];
+        add_into<V>(grad.b[l], Al);
     }
+}
+
+QUELM_SIMD_KERNEL(backward_value_adjoints_at_width, backward_value_adjoints_lanes)
+QUELM_SIMD_KERNEL(accumulate_value_at_width, accumulate_value_lanes)
+QUELM_SIMD_KERNEL(differential_adjoints_at_width, differential_adjoints_lanes)
+QUELM_SIMD_KERNEL(accumulate_differential_at_width, accumulate_differential_lanes)
+
+}  // namespace
+
+void backward_value_adjoints(const Mlp& net, const Forward& f, double g, GradScratch& s) {
+    backward_value_adjoints_at_width(net, f, g, s);
+}
+
+void accumulate_value(const Mlp& net, const Forward& f, const GradScratch& s, Grad& grad) {
+    accumulate_value_at_width(net, f, s, grad);
+}
+
+void backward_value(const Mlp& net, const Forward& f, Grad& grad, double g, GradScratch& s) {
+    backward_value_adjoints(net, f, g, s);
+    accumulate_value(net, f, s, grad);
+}
+
+void differential_adjoints(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, GradScratch& s) {
+    differential_adjoints_at_width(net, f, tw, e_v, w, s);
+}
+
+void accumulate_differential(const Mlp& net, const Forward& f, const Twin& tw, const GradScratch& s, Grad& grad) {
+    accumulate_differential_at_width(net, f, tw, s, grad);
 }
 
 void backward_differential(const Mlp& net, const Forward& f, const Twin& tw, double e_v, double w, Grad& grad,

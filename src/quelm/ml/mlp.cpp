@@ -5,46 +5,12 @@
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/lanes.hpp"
+#include "quelm/core/portable.hpp"
 #include "quelm/core/simd.hpp"
 #include "quelm/core/sizes.hpp"
+#include "quelm/ml/mlp_lanes.hpp"
 
 namespace quelm::ml {
-
-namespace {
-// Register blocks of the matrix kernels: the accumulators of up to 2 * kBlock outputs stay
-// in registers, enough independent sums to hide the latency of the additions.
-constexpr std::size_t kBlock = 16;
-
-// out[k] = sum over i < n, in order i = 0, 1, ..., of s[i] * m[i * stride + k], for k < B.
-template <std::size_t B>
-[[gnu::always_inline]] inline void block_sums(const double* __restrict m, std::size_t stride, const double* __restrict s, std::size_t n,
-                       double* __restrict out) {
-    double acc[B] = {};
-    for (std::size_t i = 0; i < n; ++i, m += stride) {
-        const double si = s[i];
-        for (std::size_t k = 0; k < B; ++k) acc[k] += m[k] * si;
-    }
-    for (std::size_t k = 0; k < B; ++k) out[k] = acc[k];
-}
-
-// All padded outputs of a block kernel, then the first `count` of them copied out.
-[[gnu::always_inline]] inline void blocked(const double* m, std::size_t stride, const double* s, std::size_t n, std::size_t padded,
-                    std::size_t count, double* out) {
-    double tmp[2 * kBlock];
-    for (std::size_t b = 0; b < padded;) {
-        std::size_t width = kBlock;
-        if (padded - b >= 2 * kBlock) {
-            width = 2 * kBlock;
-            block_sums<2 * kBlock>(m + b, stride, s, n, tmp);
-        } else {
-            block_sums<kBlock>(m + b, stride, s, n, tmp);
-        }
-        const std::size_t c = std::min(width, count - std::min(count, b));
-        for (std::size_t k = 0; k < c; ++k) out[b + k] = tmp[k];
-        b += width;
-    }
-}
-}  // namespace
 
 void Layer::sync_transposed() {
     for (std::size_t r = 0; r < rows; ++r)
@@ -181,52 +147,20 @@ void affine(const Layer& W, std::span<const double> x, std::span<double> out) {
     for (std::size_t r = 0; r < W.rows; ++r) out[r] = out[r] + W.b[r];
 }
 
-QUELM_WIDE void matvec(const Layer& W, std::span<const double> x, std::span<double> out) {
-    const std::size_t rows = W.rows, cols = std::min(W.cols, x.size()), rp = W.rp;
-    double* __restrict o = out.data();
-    if (rows < 4) {  // narrow output: plain running sums
-        for (std::size_t r = 0; r < rows; ++r) {
-            const double* __restrict row = W.row(r);
-            double sum = 0.0;
-            for (std::size_t c = 0; c < cols; ++c) sum += row[c] * x[c];
-            o[r] = sum;
-        }
-        return;
-    }
-    // Blocks of rows, columns in order: each output still sums its terms left to right.
-    blocked(W.wt.data(), rp, x.data(), cols, rp, rows, o);
-}
+namespace {
 
-QUELM_WIDE void matvec_t(const Layer& W, std::span<const double> v, std::span<double> out) {
-    const std::size_t rows = std::min(W.rows, v.size()), cols = W.cols, cp = W.cp;
-    double* __restrict o = out.data();
-    if (cols < 4) {  // narrow input: one running sum per column over the rows
-        for (std::size_t c = 0; c < cols; ++c) {
-            const double* __restrict col = W.wt.data() + c * W.rp;
-            double sum = 0.0;
-            for (std::size_t i = 0; i < rows; ++i) sum += v[i] * col[i];
-            o[c] = sum;
-        }
-        return;
-    }
-    // Blocks of columns, rows in order: entry c accumulates v[i] * W[i][c] for i = 0, 1, ...
-    blocked(W.wp.data(), cp, v.data(), rows, cp, cols, o);
-}
+QUELM_SIMD_KERNEL(matvec_at_width, matvec_lanes)
+QUELM_SIMD_KERNEL(matvec_t_at_width, matvec_t_lanes)
+QUELM_SIMD_KERNEL(accum_outer_at_width, accum_outer_lanes)
 
-QUELM_WIDE void accum_outer(std::span<double> G, std::size_t cols, std::span<const double> a, std::span<const double> b) {
-    const std::size_t n = std::min(cols, b.size());
-    if (n == 1 && cols == 1) {  // a first layer of one input: one column, a loop down it
-        double* __restrict g = G.data();
-        const double b0 = b[0];
-        for (std::size_t i = 0; i < a.size(); ++i) g[i] += a[i] * b0;
-        return;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double ai = a[i];
-        double* __restrict g = G.data() + i * cols;
-        const double* __restrict bj = b.data();
-        for (std::size_t j = 0; j < n; ++j) g[j] += ai * bj[j];
-    }
+}  // namespace
+
+void matvec(const Layer& W, std::span<const double> x, std::span<double> out) { matvec_at_width(W, x, out); }
+
+void matvec_t(const Layer& W, std::span<const double> v, std::span<double> out) { matvec_t_at_width(W, v, out); }
+
+void accum_outer(std::span<double> G, std::size_t cols, std::span<const double> a, std::span<const double> b) {
+    accum_outer_at_width(G, cols, a, b);
 }
 
 void forward(const Mlp& net, std::span<const double> x, Forward& f) {

@@ -10,17 +10,7 @@
 #include <vector>
 
 #include "quelm/core/error.hpp"
-#include "quelm/core/portable.hpp"
 #include "quelm/core/random.hpp"
-
-// Wider vector units where the processor has them. Multiplies and adds stay separate
-// (no contraction), so every variant gives the same bits. Clones are dispatched through
-// ifunc, which needs GCC and glibc.
-#if QUELM_GNU_EXTENSIONS && defined(__x86_64__) && !defined(__clang__) && defined(__GLIBC__)
-#define QUELM_WIDE [[gnu::target_clones("avx2", "default")]]
-#else
-#define QUELM_WIDE
-#endif
 
 namespace quelm::ml {
 
@@ -86,8 +76,9 @@ void forward(const Mlp& net, std::span<const double> x, Forward& f);
 [[nodiscard]] double predict(const Mlp& net, std::span<const double> x, Forward& f);
 void twin(const Mlp& net, const Forward& f, Twin& t);
 
-// Kernels. Each dot product runs left to right from zero in column order, whatever
-// the loop nest, so results equal the plain row-by-row evaluation bit for bit.
+// Kernels, at the SIMD width of core/simd.hpp. Each dot product runs left to right from
+// zero in column order, whatever the loop nest or width, so results equal the plain
+// row-by-row evaluation bit for bit.
 void affine(const Layer& W, std::span<const double> x, std::span<double> out);  // W x + b
 void matvec(const Layer& W, std::span<const double> x, std::span<double> out);  // W x
 void matvec_t(const Layer& W, std::span<const double> v, std::span<double> out);  // W^T v, row by row

@@ -4,29 +4,12 @@
 
 #include "quelm/core/memory.hpp"
 #include "quelm/core/portable.hpp"
+#include "quelm/core/simd.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::portfolio {
 
 namespace {
-
-// Two doubles per register: plain SSE2 on x86-64, so no host-specific build flags.
-// Lane-wise multiply and add round exactly like the scalar operations.
-#if QUELM_GNU_EXTENSIONS
-typedef double v2 __attribute__((vector_size(16)));
-#else
-// The same lane-wise arithmetic, spelled out for compilers without vector extensions.
-struct v2 {
-    double lane[2];
-    double operator[](std::size_t i) const { return lane[i]; }
-    friend v2 operator*(v2 a, v2 b) { return {{a.lane[0] * b.lane[0], a.lane[1] * b.lane[1]}}; }
-    v2& operator+=(v2 b) {
-        lane[0] = lane[0] + b.lane[0];
-        lane[1] = lane[1] + b.lane[1];
-        return *this;
-    }
-};
-#endif
 
 constexpr std::size_t kBlock = 4;
 
@@ -76,88 +59,69 @@ std::vector<double> centred_panels(Series series, std::size_t t_len) {
     return out;
 }
 
-// The 4 x 4 block of sums for panels pi and pj; each of the 16 sums runs over t in order.
-void block_sums_sse2(const double* pi, const double* pj, std::size_t t_len, double out[kBlock][kBlock]) {
-    const v2 z = {-0.0, -0.0};
-    v2 a00 = z, a01 = z, a10 = z, a11 = z, a20 = z, a21 = z, a30 = z, a31 = z;
-    for (std::size_t t = 0; t < t_len; ++t) {
-        const double* xi = pi + t * kBlock;
-        const double* xj = pj + t * kBlock;
-        const v2 j0 = {xj[0], xj[1]};
-        const v2 j1 = {xj[2], xj[3]};
-        const v2 b0 = {xi[0], xi[0]};
-        const v2 b1 = {xi[1], xi[1]};
-        const v2 b2 = {xi[2], xi[2]};
-        const v2 b3 = {xi[3], xi[3]};
-        a00 += b0 * j0;
-        a01 += b0 * j1;
-        a10 += b1 * j0;
-        a11 += b1 * j1;
-        a20 += b2 * j0;
-        a21 += b2 * j1;
-        a30 += b3 * j0;
-        a31 += b3 * j1;
-    }
-    const v2 acc[kBlock][2] = {{a00, a01}, {a10, a11}, {a20, a21}, {a30, a31}};
-    for (std::size_t a = 0; a < kBlock; ++a) {
-        out[a][0] = acc[a][0][0];
-        out[a][1] = acc[a][0][1];
-        out[a][2] = acc[a][1][0];
-        out[a][3] = acc[a][1][1];
+// One row of blocks of the matrix: panel p against panels p, p + 1, ..., n_panels - 1.
+struct RowJob {
+    const double* panels;
+    std::size_t n_panels, t_len, p;
+    double n;
+    Matrix* cov;
+};
+
+// Panels swept together at lane type V: enough that a time step feeds eight independent
+// running sums (four assets of panel p times two vectors), which keep the adder busy.
+template <class V>
+inline constexpr std::size_t kGroup = lanes::size_v<V> >= 4 ? lanes::size_v<V> / 2 : 1;
+
+// The next narrower lane type, for the panels left over after the last whole group.
+template <class V>
+using Narrower = lanes::F64<(lanes::size_v<V> >= 4 ? lanes::size_v<V> / 2 : 2)>;
+
+// Lanes g w .. g w + w - 1 of time step t's values in the panels from `first` on, read as
+// one row of 4 Q values (panel k's four at 4 k).
+template <class V>
+QUELM_ALWAYS_INLINE V group_lanes(const double* first, std::size_t stride, std::size_t g) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    if constexpr (w <= kBlock) {
+        const std::size_t lane = g * w;
+        return lanes::load<V>(first + lane / kBlock * stride + lane % kBlock);
+    } else {
+        static_assert(w == 2 * kBlock);
+        using H = lanes::F64<kBlock>;
+        return lanes::concat(lanes::load<H>(first + 2 * g * stride), lanes::load<H>(first + (2 * g + 1) * stride));
     }
 }
 
-#if QUELM_GNU_EXTENSIONS && (defined(__x86_64__) || defined(__i386__))
-// The same sums four lanes wide where the processor has AVX2, for panel pi against the two
-// panels pj and pk at once (eight independent running sums keep the adder busy). Only
-// separate multiplies and adds are issued (no FMA), so every entry rounds exactly as in
-// the SSE2 kernel.
-typedef double v4 __attribute__((vector_size(32)));
-
-__attribute__((target("avx2"))) void block_pair_avx2(const double* pi, const double* pj, const double* pk,
-                                                     std::size_t t_len, double out_j[kBlock][kBlock],
-                                                     double out_k[kBlock][kBlock]) {
-    const v4 z = {-0.0, -0.0, -0.0, -0.0};
-    v4 j0 = z, j1 = z, j2 = z, j3 = z, k0 = z, k1 = z, k2 = z, k3 = z;
-    for (std::size_t t = 0; t < t_len; ++t) {
-        const double* xi = pi + t * kBlock;
-        v4 xj, xk;
-        __builtin_memcpy(&xj, pj + t * kBlock, sizeof xj);
-        __builtin_memcpy(&xk, pk + t * kBlock, sizeof xk);
-        const v4 b0 = {xi[0], xi[0], xi[0], xi[0]};
-        const v4 b1 = {xi[1], xi[1], xi[1], xi[1]};
-        const v4 b2 = {xi[2], xi[2], xi[2], xi[2]};
-        const v4 b3 = {xi[3], xi[3], xi[3], xi[3]};
-        j0 += b0 * xj;
-        j1 += b1 * xj;
-        j2 += b2 * xj;
-        j3 += b3 * xj;
-        k0 += b0 * xk;
-        k1 += b1 * xk;
-        k2 += b2 * xk;
-        k3 += b3 * xk;
-    }
-    const v4 acc_j[kBlock] = {j0, j1, j2, j3};
-    const v4 acc_k[kBlock] = {k0, k1, k2, k3};
+// The 4 x 4Q sums of panel p against panels q .. q + Q - 1, one lane per entry: entry (a, b)
+// is the sum over t, in order from -0.0, of x_a[t] * y_b[t], as in the pairwise formula.
+template <class V, std::size_t Q>
+QUELM_ALWAYS_INLINE void block_sums(const RowJob& job, std::size_t q, double out[kBlock][kBlock * Q]) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    constexpr std::size_t per_row = kBlock * Q / w;
+    static_assert(per_row * w == kBlock * Q);
+    const std::size_t stride = job.t_len * kBlock;
+    const double* pi = job.panels + job.p * stride;
+    const double* pj = job.panels + q * stride;
+    V acc[kBlock][per_row];
     for (std::size_t a = 0; a < kBlock; ++a)
-        for (std::size_t b = 0; b < kBlock; ++b) {
-            out_j[a][b] = acc_j[a][b];
-            out_k[a][b] = acc_k[a][b];
-        }
+        for (std::size_t g = 0; g < per_row; ++g) acc[a][g] = lanes::splat<V>(-0.0);
+    for (std::size_t t = 0; t < job.t_len; ++t) {
+        const double* xi = pi + t * kBlock;
+        V row[per_row];
+        for (std::size_t g = 0; g < per_row; ++g) row[g] = group_lanes<V>(pj + t * kBlock, stride, g);
+        // The double operand is broadcast where the product is formed, one broadcast load per
+        // value: a splat made by a helper reaches the kernel as lane inserts, which the
+        // compiler turns into one load of all four values and shuffles (half the speed).
+        for (std::size_t a = 0; a < kBlock; ++a)
+            for (std::size_t g = 0; g < per_row; ++g) acc[a][g] = acc[a][g] + xi[a] * row[g];
+    }
+    for (std::size_t a = 0; a < kBlock; ++a)
+        for (std::size_t g = 0; g < per_row; ++g) lanes::store(&out[a][g * w], acc[a][g]);
 }
 
-bool has_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
-#else
-void block_pair_avx2(const double*, const double*, const double*, std::size_t, double[kBlock][kBlock],
-                     double[kBlock][kBlock]) {}
-bool has_avx2() { return false; }
-#endif
-
-// Stores the upper-triangle entries of block (p, q) and their mirrors.
-void store_block(Matrix& cov, std::size_t p, std::size_t q, const double sums[kBlock][kBlock], double n) {
+// Stores the upper-triangle entries of block (p, q) and their mirrors; sums[a * stride + b]
+// is entry (a, b) of the block.
+QUELM_ALWAYS_INLINE void store_block(Matrix& cov, std::size_t p, std::size_t q, const double* sums,
+                                     std::size_t stride, double n) {
     const std::size_t n_assets = cov.size();
     for (std::size_t a = 0; a < kBlock; ++a) {
         const std::size_t i = p * kBlock + a;
@@ -166,12 +130,33 @@ void store_block(Matrix& cov, std::size_t p, std::size_t q, const double sums[kB
             const std::size_t j = q * kBlock + b;
             if (j >= n_assets) break;
             if (j < i) continue;  // lower half of a diagonal block: set as the mirror
-            const double c = sums[a][b] / n;
+            const double c = sums[a * stride + b] / n;
             cov[i][j] = c;
             cov[j][i] = c;
         }
     }
 }
+
+// The blocks of the row from panel q on: whole groups at lane type V, then what is left at
+// the narrower types (AVX2: pairs of panels, a last one at two lanes).
+template <class V>
+QUELM_ALWAYS_INLINE void blocks_from(const RowJob& job, std::size_t q) {
+    constexpr std::size_t group = kGroup<V>;
+    double sums[kBlock][kBlock * group];
+    for (; q + group <= job.n_panels; q += group) {
+        block_sums<V, group>(job, q, sums);
+        for (std::size_t k = 0; k < group; ++k)
+            store_block(*job.cov, job.p, q + k, &sums[0][k * kBlock], kBlock * group, job.n);
+    }
+    if constexpr (group > 1) blocks_from<Narrower<V>>(job, q);
+}
+
+template <class V>
+void row_lanes(const RowJob& job) {
+    blocks_from<V>(job, job.p);
+}
+
+QUELM_SIMD_KERNEL(row_at_width, row_lanes)
 
 }  // namespace
 
@@ -197,27 +182,11 @@ Result<Matrix> covariance_matrix(Series series, Cancel& cancel) {
     const std::vector<double> panels = centred_panels(series, t_len);
     Matrix cov(n_assets, std::vector<double>(n_assets, 0.0));
     const std::size_t n_panels = (n_assets + kBlock - 1) / kBlock;
-    const std::size_t stride = t_len * kBlock;
-    double sums[kBlock][kBlock];
-    double sums2[kBlock][kBlock];
-    const bool wide = has_avx2();
     CancelPoller poller(cancel);
     for (std::size_t p = 0; p < n_panels; ++p) {
         if (poller.tick((n_panels - p) * (t_len + 1))) return cancelled();
-        const double* pp = panels.data() + p * stride;
-        std::size_t q = p;
-        if (wide) {
-            for (; q + 1 < n_panels; q += 2) {
-                block_pair_avx2(pp, panels.data() + q * stride, panels.data() + (q + 1) * stride, t_len, sums,
-                                sums2);
-                store_block(cov, p, q, sums, n);
-                store_block(cov, p, q + 1, sums2, n);
-            }
-        }
-        for (; q < n_panels; ++q) {
-            block_sums_sse2(pp, panels.data() + q * stride, t_len, sums);
-            store_block(cov, p, q, sums, n);
-        }
+        const RowJob job{panels.data(), n_panels, t_len, p, n, &cov};
+        row_at_width(job);
     }
     return cov;
 }

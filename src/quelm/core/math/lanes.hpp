@@ -11,7 +11,8 @@
 // constant on U; == != < <= > >= on V and on U (giving M); and the functions below:
 // to_bits / from_bits, select(m, a, b), any(m) / all(m), sra (arithmetic shift), gather
 // (one table value per lane) and gather_row (several consecutive values per lane, one
-// index), small_int_to_double, abs, sqrt, splat, load / store, lane_bits, half_t.
+// index), small_int_to_double, abs, sqrt, splat, load / store, concat, lane_bits, half_t;
+// and for_lanes, a loop over an array a vector at a time.
 // Every operation is one IEEE 754 operation per lane, exactly rounded, in the order the
 // source gives: no contraction (the build passes -ffp-contract=off), no reassociation.
 //
@@ -685,6 +686,42 @@ inline void store(double* p, V x) {
     } else {
         for (int i = 0; i < size_v<V>; ++i) p[i] = x[i];
     }
+}
+
+// Two N-lane vectors as one of 2N lanes, lo's lanes first (rows of two separate arrays
+// filling one wider register).
+template <Vector H>
+    requires(size_v<H> <= 4)
+[[nodiscard]] inline F64<2 * size_v<H>> concat(H lo, H hi) {
+#if QUELM_LANES_VECTOR
+    if constexpr (size_v<H> == 2) {
+        return __builtin_shufflevector(lo, hi, 0, 1, 2, 3);
+    } else {
+        return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+#else
+    F64<2 * size_v<H>> r;
+    for (int i = 0; i < size_v<H>; ++i) {
+        r[i] = lo[i];
+        r[i + size_v<H>] = hi[i];
+    }
+    return r;
+#endif
+}
+
+// A loop over n elements a vector at a time: f.template operator()<V>(i) at i = 0, w, 2w, ...
+// while a whole vector fits, then f.template operator()<double>(i) at each index left; f is
+// a generic lambda over its lane type, [&]<class L>(std::size_t i) { ... }. Each element
+// gets the same operations whichever of the two reaches it.
+template <class V, class F>
+#if QUELM_LANES_VECTOR
+[[gnu::always_inline]]
+#endif
+inline void for_lanes(std::size_t n, F&& f) {
+    constexpr auto w = static_cast<std::size_t>(size_v<V>);
+    std::size_t i = 0;
+    for (; i + w <= n; i += w) f.template operator()<V>(i);
+    for (; i < n; ++i) f.template operator()<double>(i);
 }
 
 // N bytes from memory, each widened to its lane's integer (one vector conversion, so no
