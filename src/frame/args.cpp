@@ -4,11 +4,11 @@
 
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace quelm::py {
 
-void wrap_type_error(const char* name) {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+void reraise_prefixed(PyObject* kind, const char* prefix) {
     PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
@@ -18,14 +18,20 @@ void wrap_type_error(const char* name) {
     Py_XDECREF(tb);
     Ref text(original ? PyObject_Str(original.get()) : nullptr);
     if (!text) return;
-    Ref message(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
+    Ref message(PyUnicode_FromFormat("%s: %U", prefix, text.get()));
     if (!message) return;
-    Ref wrapped(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+    Ref wrapped(PyObject_CallOneArg(kind, message.get()));
     if (!wrapped) return;
     // raise wrapped from original
     PyException_SetCause(wrapped.get(), Py_NewRef(original.get()));
     PyException_SetContext(wrapped.get(), original.release());
-    PyErr_SetObject(PyExc_TypeError, wrapped.get());
+    PyErr_SetObject(kind, wrapped.get());
+}
+
+void wrap_type_error(const char* name) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    const std::string prefix = std::string("argument '") + name + "'";
+    reraise_prefixed(PyExc_TypeError, prefix.c_str());
 }
 
 namespace {

@@ -101,5 +101,8 @@ bool check_sequence(PyObject* o, const char* what);
 
 // Re-raise a pending TypeError as "argument '<name>': <message>" (cause kept).
 void wrap_type_error(const char* name);
+// The pending exception raised again as `kind` with "<prefix>: " before its message, the
+// original as its cause (a traceback shows both).
+void reraise_prefixed(PyObject* kind, const char* prefix);
 
 }  // namespace quelm::py

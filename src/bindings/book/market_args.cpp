@@ -22,22 +22,7 @@ bool in_context(const std::string& where) {
                      : PyErr_ExceptionMatches(PyExc_ValueError) ? PyExc_ValueError
                                                                 : nullptr;
     if (kind == nullptr) return false;  // MemoryError, KeyboardInterrupt: as they are
-    PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    if (tb != nullptr && value != nullptr) PyException_SetTraceback(value, tb);
-    Ref original(value);
-    Py_XDECREF(type);
-    Py_XDECREF(tb);
-    Ref text(original ? PyObject_Str(original.get()) : nullptr);
-    if (!text) return false;
-    Ref message(PyUnicode_FromFormat("%s: %U", where.c_str(), text.get()));
-    if (!message) return false;
-    Ref wrapped(PyObject_CallOneArg(kind, message.get()));
-    if (!wrapped) return false;
-    PyException_SetCause(wrapped.get(), Py_NewRef(original.get()));
-    PyException_SetContext(wrapped.get(), original.release());
-    PyErr_SetObject(kind, wrapped.get());
+    reraise_prefixed(kind, where.c_str());
     return false;
 }
 
