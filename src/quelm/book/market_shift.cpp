@@ -255,6 +255,12 @@ Error ShiftKeys::unknown(std::string_view key) const {
             }
         return bad_argument(std::move(text)).error();
     }
+    // A pair the market holds the other way round: its spot moves in the other units.
+    if (auto p = parse_pair(key))
+        for (const Pair& given : pairs_)
+            if (given.pair == p->substr(3) + p->substr(0, 3))
+                return bad_argument(std::move(text) + ": the market's spot is " + given.pair + "; shift that")
+                    .error();
     constexpr std::size_t kListed = 4;
     text += ": not a quote label, a curve or an fx pair of the market; its quotes are ";
     if (labels_.empty()) text += "none";
