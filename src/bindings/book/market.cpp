@@ -216,7 +216,7 @@ constexpr FunctionDef def_scenarios = method<scenarios_impl>(
     "shifts: `shifts` a DataFrame (rows: scenarios, columns: shift keys) or a mapping of\n"
     "scenario names to shifts gives a dict of names to markets in that order; a sequence of\n"
     "shifts gives a list. An error names the scenario.")
-    .returning("Any");
+    .returning("dict[Any, Market] | list[Market]");
 constexpr FunctionDef def_historical_shifts = method<historical_shifts_impl>(
     "historical_shifts", {"quote_history", "*", {"horizon", "1"}, {"relative", "None"}},
     "Scenario shifts from a quote history: `quote_history` a DataFrame indexed by date, one\n"

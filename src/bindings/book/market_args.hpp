@@ -77,7 +77,7 @@ struct Annotation<QuotesArg> {
 
 template <>
 struct Annotation<ShiftsArg> {
-    static const char* param() { return "Mapping[str, _Float]"; }
+    static const char* param() { return "Mapping[str, _Float] | _Items[Any, _Float]"; }
 };
 
 }  // namespace quelm::py
