@@ -51,6 +51,10 @@ CASES = {
     "bootstrap_monotone_convex": ("q = [quelm.Ois(f'{w}W', 0.025 + 1e-5 * (w % 7)) for w in range(1, 3001)]",
                                   "[quelm.YieldCurve.bootstrap('2025-01-15', q, interp='monotone-convex') "
                                   "for _ in range(2000)]"),
+    # Scenarios of that curve on the worker pool: the workers' builds hear the stop too.
+    "market_scenarios": ("q = [quelm.Ois(f'{w}W', 0.025 + 1e-5 * (w % 7)) for w in range(1, 3001)]; "
+                         "m = quelm.Market.bootstrap('2025-01-15', {'c': (q, {'interp': 'natural-cubic'})})",
+                         "m.scenarios([{'c': 1e-6 * k} for k in range(1, 2001)])"),
     "yield_to_maturity": ("b = quelm.FixedRateBond.regular(100, 0.05, 2, 2 * 10**7)",
                           "[b.yield_to_maturity(100.0 + k * 1e-3) for k in range(1000)]"),
 }

@@ -159,3 +159,10 @@ read: float = (named.fx("USDEUR") + named.fixing("estr", "2024-12-31") + named.c
                + built_market.curve("eur-euribor-6m").zero_rate(2.0) + named.surface("sx5e").vol(100.0, 0.75))
 held: tuple[str, ...] = named.curve_names + named.surface_names + built_market.fx_pairs + named.fixing_indices
 as_of: datetime.date = built_market.reference_date
+# Scenarios: quotes, curves and spots moved; many at once; shifts from a quote history.
+moved: quelm.Market = built_market.shifted({"eur-estr 1Y": 0.0001, "EURUSD": -0.01})
+moved_too: quelm.Market = built_market.shifted(pd.Series({"eur-euribor-6m": 0.0001}))
+many = built_market.scenarios({"up": {"eur-estr": 0.0001}, "down": {"eur-estr": -0.0001}})
+quote_history = pd.DataFrame({"EURUSD": [1.03, 1.04, 1.05]}, index=pd.bdate_range("2024-12-02", periods=3))
+from_history = built_market.scenarios(built_market.historical_shifts(quote_history, horizon=2))
+

@@ -1,5 +1,6 @@
 // Python class Market: the named market a book is priced on.
 #include "bindings/book/market_args.hpp"
+#include "bindings/book/market_scenarios.hpp"
 
 #include "bindings/instances.hpp"
 #include "frame/classes.hpp"
@@ -200,9 +201,37 @@ constexpr FunctionDef def_reduce = method<reduce_impl>(
     "__reduce__", {}, "Pickle support: rebuild from the curves, surfaces, spots and fixings.")
     .returning("Tuple[Any, ...]");
 
+constexpr FunctionDef def_shifted = typed_method<&shifted_of>(
+    "shifted", {"shifts"},
+    "This market with quotes moved: `shifts` maps a quote label (\"eur-estr 5Y\": that quote),\n"
+    "a curve name (\"eur-estr\": each of its quotes, in parallel) or an FX pair (\"EURUSD\": its\n"
+    "spot) to an amount in the quote's own units: +0.0001 on a rate is +1bp, a future's price\n"
+    "moves in price points, a spot absolutely. A dict or a pandas Series; shifts of one quote\n"
+    "add up. Each curve reading a moved quote is bootstrapped again with its own recipe, and a\n"
+    "curve discounting on a rebuilt curve is rebuilt on it; the other curves are shared. An\n"
+    "unknown key is an error naming it; a curve given whole has no quotes to move.");
+constexpr FunctionDef def_scenarios = method<scenarios_impl>(
+    "scenarios", {"shifts"},
+    "Many shifted markets at once, on the worker pool, each bit-identical to `shifted` of its\n"
+    "shifts: `shifts` a DataFrame (rows: scenarios, columns: shift keys) or a mapping of\n"
+    "scenario names to shifts gives a dict of names to markets in that order; a sequence of\n"
+    "shifts gives a list. An error names the scenario.")
+    .returning("dict[Any, Market] | list[Market]");
+constexpr FunctionDef def_historical_shifts = method<historical_shifts_impl>(
+    "historical_shifts", {"quote_history", "*", {"horizon", "1"}, {"relative", "None"}},
+    "Scenario shifts from a quote history: `quote_history` a DataFrame indexed by date, one\n"
+    "column per shift key (a quote label, a curve, an FX pair). Each scenario is the change\n"
+    "over `horizon` rows, x[t+h] - x[t], named by its last date; windows overlap when\n"
+    "horizon > 1. A column is taken absolutely (a rate quote: the change itself) or relatively\n"
+    "(the FX pairs, unless `relative` names the relative columns: this market's level times\n"
+    "x[t+h] / x[t], less the level). A missing value is an error naming the column and date:\n"
+    "fill or drop it first. The result, a DataFrame of the same kind, feeds `scenarios`.")
+    .returning("Any");
+
 constexpr Callable kMethods[] = {
     callable<def_bootstrap>, callable<def_curve>, callable<def_surface>,
     callable<def_fx>, callable<def_fixing>, callable<def_reduce>,
+    callable<def_shifted>, callable<def_scenarios>, callable<def_historical_shifts>,
 };
 
 const GetterDef kGetters[] = {

@@ -189,4 +189,14 @@ bool from_py(PyObject* o, QuotesArg& out) {
     });
 }
 
+bool from_py(PyObject* o, ShiftsArg& out) {
+    return for_items(o, "shift keys to amounts", [&](PyObject* k, PyObject* v) {
+        std::pair<std::string, double> s;
+        if (!name_of(k, "shift key", s.first)) return false;
+        if (!from_py(v, s.second)) return in_context("shift of " + s.first);
+        out.items.push_back(std::move(s));
+        return true;
+    });
+}
+
 }  // namespace quelm::py

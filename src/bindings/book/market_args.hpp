@@ -8,7 +8,9 @@
 #include "quelm/book/market.hpp"
 #include "quelm/book/market_bootstrap.hpp"
 
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quelm::py {
@@ -43,6 +45,12 @@ bool from_py(PyObject* o, FxArg& out);
 bool from_py(PyObject* o, FixingsArg& out);
 bool from_py(PyObject* o, QuotesArg& out);
 
+// A scenario's shifts: key (a quote label, a curve, an FX pair) -> amount, in the order given.
+struct ShiftsArg {
+    std::vector<std::pair<std::string, double>> items;
+};
+bool from_py(PyObject* o, ShiftsArg& out);
+
 template <>
 struct Annotation<CurvesArg> {
     static const char* param() { return "Mapping[str, YieldCurve]"; }
@@ -65,6 +73,11 @@ struct Annotation<QuotesArg> {
         return "Mapping[str, _ArrayLike[Deposit | Fra | Future | Ois | Swap | BondQuote] | "
                "tuple[_ArrayLike[Deposit | Fra | Future | Ois | Swap | BondQuote], Mapping[str, Any]]]";
     }
+};
+
+template <>
+struct Annotation<ShiftsArg> {
+    static const char* param() { return "Mapping[str, _Float] | _Items[Any, _Float]"; }
 };
 
 }  // namespace quelm::py

@@ -4,18 +4,27 @@
 
 namespace quelm::book {
 
-Result<Market> Market::make(MarketParts parts) {
-    const std::string market_date = dates::format_iso(parts.reference);
-    for (const auto& c : parts.curves) {
+namespace {
+
+Status check_dated(dates::Serial reference, const std::vector<Named<curves::YieldCurve>>& curves) {
+    const std::string market_date = dates::format_iso(reference);
+    for (const auto& c : curves) {
         if (c.value == nullptr) continue;  // the table reports it
         const auto& ref = c.value->dating().reference;
         if (!ref)
             return bad_argument("curve " + c.name + " has no reference date; the market's curves are dated at " +
                                 market_date);
-        if (*ref != parts.reference)
+        if (*ref != reference)
             return bad_argument("curve " + c.name + " has reference date " + dates::format_iso(*ref) +
                                 ", not the market's " + market_date);
     }
+    return {};
+}
+
+}  // namespace
+
+Result<Market> Market::make(MarketParts parts) {
+    QUELM_CHECK(check_dated(parts.reference, parts.curves));
     Market m;
     m.reference_ = parts.reference;
     QUELM_TRY(curves, NamedTable<curves::YieldCurve>::make(std::move(parts.curves), "curve"));
@@ -26,6 +35,16 @@ Result<Market> Market::make(MarketParts parts) {
     m.surfaces_ = std::move(surfaces);
     m.fx_ = std::move(fx);
     m.fixings_ = std::move(fixings);
+    return m;
+}
+
+Result<Market> Market::replaced(std::vector<Named<curves::YieldCurve>> curves, std::vector<FxSpot> fx) const {
+    QUELM_CHECK(check_dated(reference_, curves));
+    Market m = *this;
+    QUELM_TRY(table, NamedTable<curves::YieldCurve>::make(std::move(curves), "curve"));
+    QUELM_TRY(spots, FxTable::make(std::move(fx)));
+    m.curves_ = std::move(table);
+    m.fx_ = std::move(spots);
     return m;
 }
 

@@ -36,6 +36,11 @@ public:
 
     [[nodiscard]] dates::Serial reference_date() const { return reference_; }
 
+    // This market with other curves and FX spots (a scenario's): the same date, surfaces and
+    // fixings, shared; the curves are checked as make checks them.
+    [[nodiscard]] Result<Market> replaced(std::vector<Named<curves::YieldCurve>> curves,
+                                          std::vector<FxSpot> fx) const;
+
     // A lookup's error names what is missing and lists what the market has.
     [[nodiscard]] Result<std::shared_ptr<const curves::YieldCurve>> curve(std::string_view name) const {
         return curves_.get(name, "curve");
