@@ -87,3 +87,18 @@ def test_the_bindings_folders_are_the_cores_domains():
             if not any(t.startswith(f"quelm/{folder.name}/") for t in INCLUDE.findall(text)):
                 strays.append(str(path.relative_to(ROOT)))
     assert strays == []
+
+
+def test_the_architecture_guide_draws_todays_arrows():
+    # The map for newcomers lists each domain's arrows; a new include between domains
+    # must be drawn there too.
+    text = " ".join((ROOT / "docs" / "architecture.md").read_text().split())
+    said = text[text.index("Today's arrows (each domain also over `core/`):") :].split(":", 1)[1]
+    said = said[: said.index(".")]
+    drawn: dict[str, set[str]] = {}
+    for part in said.split(";"):
+        name, _, targets = part.strip().partition("→")
+        drawn[name.strip()] = {t.strip() for t in targets.split(",") if t.strip()}
+    actual = {d: {t for t in ts if t != "core"} for d, ts in domain_arrows().items() if d != "core"}
+    domains = {p.name for p in CORE.iterdir() if p.is_dir()} - {"core"}
+    assert drawn == {d: actual.get(d, set()) for d in domains}
