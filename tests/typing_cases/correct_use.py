@@ -159,3 +159,17 @@ read: float = (named.fx("USDEUR") + named.fixing("estr", "2024-12-31") + named.c
                + built_market.curve("eur-euribor-6m").zero_rate(2.0) + named.surface("sx5e").vol(100.0, 0.75))
 held: tuple[str, ...] = named.curve_names + named.surface_names + built_market.fx_pairs + named.fixing_indices
 as_of: datetime.date = built_market.reference_date
+
+# A book on that market: trades naming their curves, a bond held off a curve by name; its
+# value by trade and its risk per quote.
+trade_book = quelm.Book([quelm.Swap("5Y", 0.03, curve="eur-euribor-6m", notional=-1e6),
+                         quelm.Ois("2Y", 0.028, discount_curve="eur-estr", curve="eur-estr"),
+                         (quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045), "eur-estr")],
+                        names=["payer", "ois", "bond"])
+book_value = trade_book.npv(built_market)
+book_total: float = book_value["total"] + sum(book_value["by_trade"].values())
+book_risk = trade_book.risk(built_market)
+dv01: float = book_risk.total[book_risk.labels[0]] + book_risk.by_trade["payer"][0]
+trade_count: int = len(trade_book) + len(list(trade_book)) + len(trade_book.names) + len(book_risk.names)
+risk_frame = book_risk.to_pandas()
+swap_curve: str | None = quelm.Swap("5Y", 0.03).curve

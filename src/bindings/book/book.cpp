@@ -90,7 +90,9 @@ bool from_py(PyObject* o, TradesArg& out) {
 
 template <>
 struct Annotation<TradesArg> {
-    static const char* param() { return "Iterable[Deposit | Fra | Future | Ois | Swap | BondQuote | DatedBond | Tuple[DatedBond, str]]"; }
+    static const char* param() {
+        return "Iterable[Deposit | Fra | Future | Ois | Swap | BondQuote | DatedBond | Tuple[DatedBond, str]]";
+    }
 };
 
 namespace {
@@ -237,6 +239,7 @@ const ClassDef kBookClass = [] {
                &book_equal, nullptr, &kBookNew};
     d.length = &book_length;
     d.iter = &book_iter;
+    d.item_annotation = kTradeTypes;
     return d;
 }();
 

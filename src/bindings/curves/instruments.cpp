@@ -180,7 +180,7 @@ Result<curves::Trade> trade_from(double notional, const std::optional<EffectiveA
     curves::Trade t;
     // An empty name would read as none given: refuse it rather than pick a curve silently.
     if ((curve && curve->empty()) || (discount_curve && discount_curve->empty()))
-        return invalid("curve names must not be empty");
+        return bad_argument("curve names must not be empty");
     if (curve) t.curve = *curve;
     if (discount_curve) t.discount_curve = *discount_curve;
     t.notional = notional;

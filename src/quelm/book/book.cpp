@@ -15,14 +15,14 @@ Result<Book> Book::make(std::vector<Position> positions, std::vector<std::string
         names.reserve(positions.size());
         for (std::size_t i = 0; i < positions.size(); ++i) names.push_back(std::to_string(i));
     } else if (names.size() != positions.size()) {
-        return invalid("book: " + std::to_string(names.size()) + " names for " + std::to_string(positions.size()) +
+        return bad_argument("book: " + std::to_string(names.size()) + " names for " + std::to_string(positions.size()) +
                        " trades");
     }
     std::vector<std::string> sorted = names;
     std::sort(sorted.begin(), sorted.end());
-    if (!sorted.empty() && sorted.front().empty()) return invalid("book: trade names must not be empty");
+    if (!sorted.empty() && sorted.front().empty()) return bad_argument("book: trade names must not be empty");
     if (const auto twin = std::adjacent_find(sorted.begin(), sorted.end()); twin != sorted.end())
-        return invalid("book: trade name " + *twin + " is given twice");
+        return bad_argument("book: trade name " + *twin + " is given twice");
     Book b;
     b.positions_ = std::make_shared<const std::vector<Position>>(std::move(positions));
     b.names_ = std::make_shared<const std::vector<std::string>>(std::move(names));

@@ -40,7 +40,7 @@ Result<std::vector<std::size_t>> columns_of(const Market& market, const PricedOn
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const std::size_t k = index_in(market, *it);
         if (k == npos)
-            return invalid("curve " + on.curve +
+            return bad_argument("curve " + on.curve +
                            " is built on a curve from outside the market: its quotes have no labels to be risked by");
         const std::size_t n = (*it)->bootstrap_state()->spec.instruments.size();
         for (std::size_t j = 0; j < n; ++j) cols.push_back(offsets[k] + j);
@@ -70,7 +70,7 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
     std::vector<std::vector<std::size_t>> batches(items.size());
     for (std::size_t i = 0; i < n; ++i) {
         if (!on[i].projection->bootstrap_state())
-            return std::unexpected(named(book.names()[i], Error{Kind::InvalidInput, "curve " + on[i].curve +
+            return std::unexpected(named(book.names()[i], Error{Kind::Argument, "curve " + on[i].curve +
                                                                     " was not built from quotes: it has no quotes to "
                                                                     "be risked by"}));
         if (!on[i].built_pair) {
@@ -80,7 +80,7 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
                                            : own_name.empty() ? std::string("on a curve outside the market")
                                                               : "on " + std::string(own_name);
             const std::string& asked = on[i].discount;
-            return std::unexpected(named(book.names()[i], Error{Kind::InvalidInput,
+            return std::unexpected(named(book.names()[i], Error{Kind::Argument,
                                                                 "curve " + on[i].curve + " was built discounting " +
                                                                     built + "; its risk needs that discount curve, not " +
                                                                     std::string(asked)}));

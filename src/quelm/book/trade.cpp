@@ -52,7 +52,7 @@ Result<std::string> default_curve(const Position& p, const Market& market) {
     if (const auto index = index_of(p.item)) return std::string(index_curve(*index));
     const auto names = market.curves().names();
     if (names.size() == 1) return std::string(names[0]);
-    return invalid(std::string(kind_of(p.item)) + ": name its curve (curve=...); the market has " + join_names(names));
+    return bad_argument(std::string(kind_of(p.item)) + ": name its curve (curve=...); the market has " + join_names(names));
 }
 
 }  // namespace
