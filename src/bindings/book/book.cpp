@@ -10,7 +10,6 @@
 #include "quelm/book/book.hpp"
 #include "quelm/book/book_risk.hpp"
 
-#include <cstring>
 #include <string>
 
 namespace quelm::py {
@@ -29,6 +28,7 @@ using book::Book;
 using book::Position;
 using book::RiskReport;
 
+// The stub's type of one trade.
 constexpr const char* kTradeTypes = "Deposit | Fra | Future | Ois | Swap | BondQuote | DatedBond | Tuple[DatedBond, str]";
 
 // The positions: instruments, DatedBonds, and (DatedBond, curve name) pairs.
