@@ -208,6 +208,8 @@ def class_text(c: dict) -> str:
         out.append(wrap_call("def __init__", items, " -> None: ...", "    ") + "\n")
     for g in c["getters"]:
         out.append(f"    @property\n    def {g['name']}(self) -> {g['annotation']}: ...\n")
+    if c.get("items"):  # a container: len() and iteration over its items
+        out.append(f"    def __len__(self) -> int: ...\n    def __iter__(self) -> Iterator[{c['items']}]: ...\n")
     for m in c["methods"]:
         if m["name"].startswith("_") and not m["name"].startswith("__"):
             continue  # internal (unpickling)

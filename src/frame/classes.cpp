@@ -132,6 +132,8 @@ PyTypeObject* create_class(const ClassDef& def) {
     if (def.repr != nullptr) slots->push_back({Py_tp_repr, reinterpret_cast<void*>(def.repr)});
     if (def.equal != nullptr) slots->push_back({Py_tp_richcompare, reinterpret_cast<void*>(&instance_richcompare)});
     if (def.hash != nullptr) slots->push_back({Py_tp_hash, reinterpret_cast<void*>(def.hash)});
+    if (def.length != nullptr) slots->push_back({Py_sq_length, reinterpret_cast<void*>(def.length)});
+    if (def.iter != nullptr) slots->push_back({Py_tp_iter, reinterpret_cast<void*>(def.iter)});
     slots->push_back({0, nullptr});
     auto* spec = new PyType_Spec{name->c_str(), static_cast<int>(sizeof(Instance)), 0,
                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots->data()};

@@ -38,6 +38,10 @@ struct ClassDef {
     // method, named as the class, returning a new instance. Its signature heads the
     // class docstring.
     const Callable* constructor = nullptr;
+    // A container's len() and iter(): a count, and a new iterator over its items.
+    Py_ssize_t (*length)(PyObject* self) = nullptr;
+    PyObject* (*iter)(PyObject* self) = nullptr;
+    const char* item_annotation = nullptr;  // the stub's type of what iter gives
 };
 
 // Create the heap type (once per process). nullptr with an exception on failure.

@@ -107,10 +107,13 @@ PyObject* declarations() {
                 Ref constructor(def->constructor != nullptr ? function_of(*def->constructor->def, true) : none());
                 if (!constructor) return nullptr;
                 if (def->constructor != nullptr) collect_options(*def->constructor->def, options);
-                item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:s,s:O,s:O,s:O}", "kind", "class", "name", name,
+                // A container: the type of its items (it has len() and iter()), else None.
+                Ref items(def->iter != nullptr ? text(def->item_annotation) : none());
+                if (!items) return nullptr;
+                item = Ref(Py_BuildValue("{s:s,s:s,s:s,s:s,s:s,s:O,s:O,s:O,s:O}", "kind", "class", "name", name,
                                          "section", section.c_str(), "guide", guide.c_str(), "doc", def->doc,
                                          "methods", methods.get(), "getters", getters.get(), "constructor",
-                                         constructor.get()));
+                                         constructor.get(), "items", items.get()));
             }
         }
         // The reference lists names in registration order (by section), not the module's.

@@ -166,3 +166,17 @@ many = built_market.scenarios({"up": {"eur-estr": 0.0001}, "down": {"eur-estr": 
 quote_history = pd.DataFrame({"EURUSD": [1.03, 1.04, 1.05]}, index=pd.bdate_range("2024-12-02", periods=3))
 from_history = built_market.scenarios(built_market.historical_shifts(quote_history, horizon=2))
 
+
+# A book on that market: trades naming their curves, a bond held off a curve by name; its
+# value by trade and its risk per quote.
+trade_book = quelm.Book([quelm.Swap("5Y", 0.03, curve="eur-euribor-6m", notional=-1e6),
+                         quelm.Ois("2Y", 0.028, discount_curve="eur-estr", curve="eur-estr"),
+                         (quelm.FixedRateBond.dated("2024-05-15", "2034-05-15", 0.045), "eur-estr")],
+                        names=["payer", "ois", "bond"])
+book_value = trade_book.npv(built_market)
+book_total: float = book_value["total"] + sum(book_value["by_trade"].values())
+book_risk = trade_book.risk(built_market)
+dv01: float = book_risk.total[book_risk.labels[0]] + book_risk.by_trade["payer"][0]
+trade_count: int = len(trade_book) + len(list(trade_book)) + len(trade_book.names) + len(book_risk.names)
+risk_frame = book_risk.to_pandas()
+swap_curve: str | None = quelm.Swap("5Y", 0.03).curve

@@ -174,9 +174,15 @@ Result<std::optional<dates::Tenor>> tenor_of(const std::optional<std::string_vie
     return std::optional<dates::Tenor>{t};
 }
 
-curves::Trade trade_from(double notional, const std::optional<EffectiveArg>& effective,
-                         const std::optional<Date>& maturity) {
+Result<curves::Trade> trade_from(double notional, const std::optional<EffectiveArg>& effective,
+                                 const std::optional<Date>& maturity, const std::optional<std::string_view>& curve,
+                                 const std::optional<std::string_view>& discount_curve) {
     curves::Trade t;
+    // An empty name would read as none given: refuse it rather than pick a curve silently.
+    if ((curve && curve->empty()) || (discount_curve && discount_curve->empty()))
+        return bad_argument("curve names must not be empty");
+    if (curve) t.curve = *curve;
+    if (discount_curve) t.discount_curve = *discount_curve;
     t.notional = notional;
     if (effective) std::visit([&t](auto v) { t.effective = v; }, effective->value);
     if (maturity) t.maturity = maturity->serial;
@@ -217,20 +223,25 @@ Result<T> checked(T value) {
 Result<Deposit> deposit_new(const std::optional<std::string_view>& tenor, double rate, std::string_view day_count,
                             const CalendarArg& calendar, std::uint64_t settlement_days, dates::Convention convention,
                             double notional, const std::optional<EffectiveArg>& effective,
-                            const std::optional<Date>& maturity) {
+                            const std::optional<Date>& maturity,
+                    const std::optional<std::string_view>& curve,
+                    const std::optional<std::string_view>& discount_curve) {
     QUELM_TRY(t, tenor_of(tenor));
     QUELM_TRY(terms, terms_of("deposit", day_count, calendar, settlement_days, convention));
-    return checked(Deposit{t, rate, std::move(terms), trade_from(notional, effective, maturity), {}});
+    QUELM_TRY(trade, trade_from(notional, effective, maturity, curve, discount_curve));
+    return checked(Deposit{t, rate, std::move(terms), std::move(trade), {}});
 }
 
 Result<Fra> fra_new(const std::optional<std::string_view>& start_tenor, const std::optional<std::string_view>& end_tenor,
                     double rate, std::string_view day_count, const CalendarArg& calendar, std::uint64_t settlement_days,
                     dates::Convention convention, double notional, const std::optional<EffectiveArg>& effective,
-                    const std::optional<Date>& maturity) {
+                    const std::optional<Date>& maturity,
+                    const std::optional<std::string_view>& curve,
+                    const std::optional<std::string_view>& discount_curve) {
     QUELM_TRY(a, tenor_of(start_tenor));
     QUELM_TRY(b, tenor_of(end_tenor));
     QUELM_TRY(terms, terms_of("fra", day_count, calendar, settlement_days, convention));
-    curves::Trade trade = trade_from(notional, effective, maturity);
+    QUELM_TRY(trade, trade_from(notional, effective, maturity, curve, discount_curve));
     // A forward start is the start tenor, so that the two spellings are one FRA.
     if (const auto* f = std::get_if<dates::Tenor>(&trade.effective)) {
         if (a) return invalid("fra: give start_tenor or effective, not both");
@@ -265,13 +276,16 @@ struct Preset {
 Result<Future> future_new(Date start, double price, double convexity, std::string_view tenor,
                           const std::optional<std::string_view>& day_count, const std::optional<CalendarArg>& calendar,
                           dates::Convention convention, std::optional<curves::OvernightIndex> index, double notional,
-                          const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity) {
+                          const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity,
+                    const std::optional<std::string_view>& curve,
+                    const std::optional<std::string_view>& discount_curve) {
     QUELM_TRY(t, tenor_of(tenor));
     Preset p(index);
     QUELM_CHECK(p.day_count(day_count));
     p.calendar(calendar);
+    QUELM_TRY(trade, trade_from(notional, effective, maturity, curve, discount_curve));
     return checked(Future{start.serial, price, convexity, t, p.c.day_count, p.c.calendar, convention, index,
-                          trade_from(notional, effective, maturity), {}});
+                          std::move(trade), {}});
 }
 
 Result<Ois> ois_new(const std::optional<std::string_view>& tenor, double rate,
@@ -279,7 +293,9 @@ Result<Ois> ois_new(const std::optional<std::string_view>& tenor, double rate,
                     std::uint64_t payment_frequency, const std::optional<std::uint64_t>& settlement_days,
                     dates::Convention convention, const std::optional<std::uint64_t>& payment_lag,
                     std::optional<curves::OvernightIndex> index, double notional,
-                    const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity) {
+                    const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity,
+                    const std::optional<std::string_view>& curve,
+                    const std::optional<std::string_view>& discount_curve) {
     QUELM_TRY(t, tenor_of(tenor));
     Preset p(index);
     QUELM_CHECK(p.day_count(day_count));
@@ -288,14 +304,17 @@ Result<Ois> ois_new(const std::optional<std::string_view>& tenor, double rate,
     QUELM_CHECK(p.days("ois", "payment_lag", payment_lag, p.c.payment_lag));
     QUELM_TRY(f, frequency_of("ois", "payment_frequency", payment_frequency));
     const RateTerms terms{p.c.day_count, p.c.calendar, p.c.settlement_days, convention};
-    return checked(Ois{t, rate, terms, f, p.c.payment_lag, index, trade_from(notional, effective, maturity), {}});
+    QUELM_TRY(trade, trade_from(notional, effective, maturity, curve, discount_curve));
+    return checked(Ois{t, rate, terms, f, p.c.payment_lag, index, std::move(trade), {}});
 }
 
 Result<Swap> swap_new(const std::optional<std::string_view>& tenor, double rate, std::uint64_t fixed_frequency,
                       std::string_view fixed_day_count, std::string_view float_tenor, std::string_view float_day_count,
                       const CalendarArg& calendar, std::uint64_t settlement_days, dates::Convention convention,
                       double notional, const std::optional<EffectiveArg>& effective,
-                      const std::optional<Date>& maturity) {
+                      const std::optional<Date>& maturity,
+                    const std::optional<std::string_view>& curve,
+                    const std::optional<std::string_view>& discount_curve) {
     Swap s;
     QUELM_TRY(t, tenor_of(tenor));
     QUELM_TRY(f, frequency_of("swap", "fixed_frequency", fixed_frequency));
@@ -309,13 +328,17 @@ Result<Swap> swap_new(const std::optional<std::string_view>& tenor, double rate,
     s.terms = {fdc, calendar.calendar, days, convention};
     s.float_tenor = ft;
     s.float_day_count = ldc;
-    s.trade = trade_from(notional, effective, maturity);
+    QUELM_TRY(trade, trade_from(notional, effective, maturity, curve, discount_curve));
+    s.trade = std::move(trade);
     return checked(std::move(s));
 }
 
 Result<BondQuote> bond_quote_new(const bonds::DatedBond& bond, double clean_price, double notional,
-                                 const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity) {
-    return checked(BondQuote{bond, clean_price, trade_from(notional, effective, maturity), {}});
+                                 const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity,
+                    const std::optional<std::string_view>& curve,
+                    const std::optional<std::string_view>& discount_curve) {
+    QUELM_TRY(trade, trade_from(notional, effective, maturity, curve, discount_curve));
+    return checked(BondQuote{bond, clean_price, std::move(trade), {}});
 }
 
 // --- pricing ---
@@ -376,6 +399,10 @@ PyObject* effective_py(const std::variant<std::monostate, dates::Serial, dates::
 PyObject* maturity_py(const std::optional<dates::Serial>& d) {
     if (!d) Py_RETURN_NONE;
     return to_py_date(*d);
+}
+PyObject* name_py(const std::string& name) {
+    if (name.empty()) Py_RETURN_NONE;
+    return to_py(std::string_view(name));
 }
 
 template <class T>
@@ -445,6 +472,8 @@ PyObject* with_trade(PyObject* kwargs, const curves::Trade& t, bool dated) {
     if (!put("notional", to_py(t.notional))) return nullptr;
     if (dated && (!put("effective", effective_py(t.effective)) || !put("maturity", maturity_py(t.maturity))))
         return nullptr;
+    if (!t.curve.empty() && !put("curve", to_py(std::string_view(t.curve)))) return nullptr;
+    if (!t.discount_curve.empty() && !put("discount_curve", to_py(std::string_view(t.discount_curve)))) return nullptr;
     return d.release();
 }
 
@@ -513,7 +542,8 @@ constexpr FunctionDef def_bond_quote_reduce =
 
 // --- the classes ---
 
-#define QUELM_TRADE_PARAMS {"notional", "1.0"}, {"effective", "None"}, {"maturity", "None"}
+#define QUELM_TRADE_PARAMS \
+    {"notional", "1.0"}, {"effective", "None"}, {"maturity", "None"}, {"curve", "None"}, {"discount_curve", "None"}
 
 // How the trade keywords read, on the instruments with dates of their own ...
 #define QUELM_TRADE_DOC                                                                                      \
@@ -521,12 +551,16 @@ constexpr FunctionDef def_bond_quote_reduce =
     "and the rows of `YieldCurve.risk`. `effective`: the start, a date (rolled by `convention`)\n"          \
     "or a forward tenor (\"1Y\": that long after spot); None, spot. `maturity`: the end date, with\n"      \
     "the tenor None; else the end is the tenor after the start. A start before the curve's\n"              \
-    "reference date is refused (a seasoned trade needs its fixings)."
+    "reference date is refused (a seasoned trade needs its fixings)."                                    \
+    "\n`curve` and `discount_curve`: the market curves a `Book` prices it on, by name (None:\n"        \
+    "the Book's default for its kind)."
 // ... and on those whose dates are the contract's.
 #define QUELM_NOTIONAL_DOC(WHAT)                                                                             \
     "\n\nAs a trade: `notional` (signed: a negative one takes the other side) multiplies `npv`\n"             \
     "and the rows of `YieldCurve.risk`. Its dates are " WHAT ": `effective` and `maturity`\n"              \
-    "are refused."
+    "are refused."                                                                                         \
+    "\n`curve` and `discount_curve`: the market curves a `Book` prices it on, by name (None:\n"        \
+    "the Book's default for its kind)."
 
 #define QUELM_RATE_TERMS_PARAMS                                                                                \
     {"day_count", "\"act/360\""}, {"calendar", "\"target\""}, {"settlement_days", "2"},                      \
@@ -548,7 +582,8 @@ constexpr FunctionDef def_fra_new = typed<&fra_new>(
     "and the rows of `YieldCurve.risk`. `effective` (a date, rolled by `convention`) stands for\n"
     "`start_tenor` and `maturity` (a date) for `end_tenor`, the tenor None; a forward tenor as\n"
     "`effective` is the start tenor. A start before the curve's reference date is refused (a\n"
-    "seasoned trade needs its fixing).");
+    "seasoned trade needs its fixing).\n`curve` and `discount_curve`: the market curves a `Book`\n"
+    "prices it on, by name (None: the Book's default for its kind).");
 constexpr FunctionDef def_future_new = typed<&future_new>(
     "Future",
     {"start", "price", "*", {"convexity", "0.0"}, {"tenor", "\"3M\""}, {"day_count", "None"},
@@ -620,6 +655,12 @@ constexpr Callable kBondQuoteMethods[] = {QUELM_PRICING_METHODS(BondQuote), call
 // and end dates ...
 #define QUELM_TRADE_GETTERS(T)                                                                              \
     attribute<trade_term<T, &curves::Trade::notional>>("notional", "The signed size of the trade.", "float"),  \
+        attribute<trade_term<T, &curves::Trade::curve>, name_py>(                                            \
+            "curve", "The market curve a Book prices it on, by name, or None (the Book's default).",          \
+            "str | None"),                                                                                    \
+        attribute<trade_term<T, &curves::Trade::discount_curve>, name_py>(                                   \
+            "discount_curve", "The market curve a Book discounts it on, by name, or None (the default).",     \
+            "str | None"),                                                                                    \
         attribute<trade_term<T, &curves::Trade::effective>, effective_py>(                                  \
             "effective", "The start: a date, a forward tenor after spot, or None (spot).",                   \
             "datetime.date | str | None"),                                                                   \
@@ -628,6 +669,12 @@ constexpr Callable kBondQuoteMethods[] = {QUELM_PRICING_METHODS(BondQuote), call
 // ... or, where the contract dates it, none: read back as None, as the constructor takes them.
 #define QUELM_CONTRACT_TRADE_GETTERS(T, WHOSE)                                                               \
     attribute<trade_term<T, &curves::Trade::notional>>("notional", "The signed size of the trade.", "float"),  \
+        attribute<trade_term<T, &curves::Trade::curve>, name_py>(                                            \
+            "curve", "The market curve a Book prices it on, by name, or None (the Book's default).",          \
+            "str | None"),                                                                                    \
+        attribute<trade_term<T, &curves::Trade::discount_curve>, name_py>(                                   \
+            "discount_curve", "The market curve a Book discounts it on, by name, or None (the default).",     \
+            "str | None"),                                                                                    \
         attribute<trade_term<T, &curves::Trade::effective>, effective_py>(                                  \
             "effective", "None: the start is " WHOSE ".", "None"),                                          \
         attribute<trade_term<T, &curves::Trade::maturity>, maturity_py>("maturity", "None: the end is " WHOSE ".", \

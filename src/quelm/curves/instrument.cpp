@@ -133,6 +133,8 @@ struct Options {
         if (const auto* d = std::get_if<dates::Serial>(&t.effective)) text += ", effective=" + quoted_text(dates::format_iso(*d));
         if (const auto* f = std::get_if<dates::Tenor>(&t.effective)) text += ", effective=" + quoted_text(tenor_text(*f));
         if (t.maturity) text += ", maturity=" + quoted_text(dates::format_iso(*t.maturity));
+        if (!t.curve.empty()) text += ", curve=" + quoted_text(t.curve);
+        if (!t.discount_curve.empty()) text += ", discount_curve=" + quoted_text(t.discount_curve);
     }
     void terms(const RateTerms& t) {
         day_count("day_count", t.day_count, dates::DayCountKind::Act360);

@@ -58,10 +58,13 @@ struct RateTerms {
 // dates. `notional` is signed: negative, the other side of the position long the quote.
 // `effective`: none (spot), a start date, or a forward tenor after spot; `maturity`: an
 // end date in place of the tenor. The defaults are the plain quote a curve is built from.
+// `curve` and `discount_curve` name the market curves a book prices it on (empty: chosen
+// by the book's rules); they never change what the instrument is worth on given curves.
 struct Trade {
     double notional = 1.0;
     std::variant<std::monostate, dates::Serial, dates::Tenor> effective;
     std::optional<dates::Serial> maturity;
+    std::string curve, discount_curve;
     [[nodiscard]] bool plain() const {
         return notional == 1.0 && std::holds_alternative<std::monostate>(effective) && !maturity;
     }

@@ -22,6 +22,13 @@ void add(Hasher& h, const std::optional<dates::Tenor>& t) {
 // The trade's terms only when they are not the plain quote's, so a quote's hash keeps the
 // value it had before quotes were trades.
 void add(Hasher& h, const Trade& t) {
+    // Curve names only when named, for the same reason.
+    if (!t.curve.empty() || !t.discount_curve.empty()) {
+        for (const std::string* name : {&t.curve, &t.discount_curve}) {
+            h.mix(name->size());
+            for (const char c : *name) h.mix(static_cast<unsigned char>(c));
+        }
+    }
     if (t.plain()) return;
     h.real(t.notional);
     h.mix(t.effective.index());

@@ -1,0 +1,91 @@
+#include "quelm/book/book.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "quelm/core/parallel.hpp"
+#include "quelm/curves/layout.hpp"
+#include "quelm/curves/pricing.hpp"
+#include "quelm/curves/sensitivity.hpp"
+
+namespace quelm::book {
+
+Result<Book> Book::make(std::vector<Position> positions, std::vector<std::string> names) {
+    if (names.empty()) {
+        names.reserve(positions.size());
+        for (std::size_t i = 0; i < positions.size(); ++i) names.push_back(std::to_string(i));
+    } else if (names.size() != positions.size()) {
+        return bad_argument("book: " + std::to_string(names.size()) + " names for " + std::to_string(positions.size()) +
+                       " trades");
+    }
+    std::vector<std::string> sorted = names;
+    std::sort(sorted.begin(), sorted.end());
+    if (!sorted.empty() && sorted.front().empty()) return bad_argument("book: trade names must not be empty");
+    if (const auto twin = std::adjacent_find(sorted.begin(), sorted.end()); twin != sorted.end())
+        return bad_argument("book: trade name " + *twin + " is given twice");
+    Book b;
+    b.positions_ = std::make_shared<const std::vector<Position>>(std::move(positions));
+    b.names_ = std::make_shared<const std::vector<std::string>>(std::move(names));
+    return b;
+}
+
+bool operator==(const Book& a, const Book& b) {
+    if (a.names() != b.names()) return false;
+    const auto& x = a.positions();
+    const auto& y = b.positions();
+    return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const Position& p, const Position& q) {
+        return p.bond_curve == q.bond_curve && p.item == q.item;
+    });
+}
+
+Result<std::vector<PricedOn>> book_curves(const Book& book, const Market& market) {
+    std::vector<PricedOn> out;
+    out.reserve(book.size());
+    for (std::size_t i = 0; i < book.size(); ++i) {
+        auto on = priced_on(book.positions()[i], market);
+        if (!on) return std::unexpected(Error{on.error().kind, "trade " + book.names()[i] + ": " + on.error().text});
+        out.push_back(std::move(*on));
+    }
+    return out;
+}
+
+namespace {
+
+Result<double> value_of(const Position& p, const PricedOn& on, dates::Serial reference) {
+    if (const auto* i = std::get_if<curves::Instrument>(&p.item))
+        return curves::measure(*i, *on.projection, on.discount_curve, curves::Measure::Value);
+    QUELM_TRY(layout, curves::lay_out_held(std::get<bonds::DatedBond>(p.item), reference));
+    QUELM_TRY(reading, curves::read_curves(layout, {on.projection.get(), on.discount_curve}));
+    return curves::position_value(layout, reading.dp, reading.dd);
+}
+
+}  // namespace
+
+Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cancel) {
+    QUELM_TRY(on, book_curves(book, market));
+    BookValue v;
+    v.by_trade.assign(book.size(), 0.0);
+    std::vector<std::optional<Error>> failures(book.size());
+    const bool done = parallel_for(
+        book.size(),
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if (chunk_stopped(64)) return;
+                auto x = value_of(book.positions()[i], on[i], market.reference_date());
+                if (!x) {
+                    failures[i] = Error{x.error().kind, "trade " + book.names()[i] + ": " + x.error().text};
+                    return;
+                }
+                v.by_trade[i] = *x;
+            }
+        },
+        cancel);
+    if (!done) return cancelled();
+    for (const auto& f : failures)
+        if (f) return std::unexpected(*f);
+    // In book order, after the pool: the bits do not depend on how the trades were shared out.
+    for (const double x : v.by_trade) v.total += x;
+    return v;
+}
+
+}  // namespace quelm::book

@@ -1,0 +1,115 @@
+#include "quelm/book/book_risk.hpp"
+
+#include "quelm/book/quote_label.hpp"
+#include "quelm/curves/bootstrap.hpp"
+#include "quelm/curves/risk.hpp"
+
+namespace quelm::book {
+namespace {
+
+// Where each market curve's quotes start among the labels (npos: not bootstrapped).
+constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+std::vector<std::size_t> label_offsets(const Market& market) {
+    std::vector<std::size_t> at;
+    std::size_t n = 0;
+    for (const auto& c : market.curves().items()) {
+        const auto& state = c.value->bootstrap_state();
+        at.push_back(state ? n : npos);
+        if (state) n += state->spec.instruments.size();
+    }
+    return at;
+}
+
+std::size_t index_in(const Market& market, const curves::YieldCurve* curve) {
+    const auto items = market.curves().items();
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i].value.get() == curve) return i;
+    return npos;
+}
+
+// The labels' column of each of a curve's risk columns: the chain of curves it was built
+// on, deepest first, as curves::bucketed_risk lays them out.
+Result<std::vector<std::size_t>> columns_of(const Market& market, const PricedOn& on,
+                                            const std::vector<std::size_t>& offsets) {
+    std::vector<const curves::YieldCurve*> chain;
+    for (const curves::YieldCurve* c = on.projection.get(); c != nullptr && c->bootstrap_state();
+         c = c->bootstrap_state()->spec.discount.get())
+        chain.push_back(c);
+    std::vector<std::size_t> cols;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const std::size_t k = index_in(market, *it);
+        if (k == npos)
+            return bad_argument("curve " + on.curve +
+                           " is built on a curve from outside the market: its quotes have no labels to be risked by");
+        const std::size_t n = (*it)->bootstrap_state()->spec.instruments.size();
+        for (std::size_t j = 0; j < n; ++j) cols.push_back(offsets[k] + j);
+    }
+    return cols;
+}
+
+Error named(const std::string& trade, const Error& e) { return Error{e.kind, "trade " + trade + ": " + e.text}; }
+
+}  // namespace
+
+Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& cancel) {
+    QUELM_TRY(labels, market_quote_labels(market));
+    QUELM_TRY(on, book_curves(book, market));
+    const std::size_t n = book.size(), m = labels.size();
+    RiskReport r;
+    r.labels = std::move(labels);
+    for (const auto& c : market.curves().items())
+        if (const auto& state = c.value->bootstrap_state())
+            r.curves.insert(r.curves.end(), state->spec.instruments.size(), c.name);
+    r.names = book.names();
+    r.by_trade.assign(n * m, 0.0);
+    r.total.assign(m, 0.0);
+    // One batch per curve, in the order curves are first met; the discount curve of each
+    // position is its curve's own (checked), so the curve alone keys the batch.
+    const auto items = market.curves().items();
+    std::vector<std::vector<std::size_t>> batches(items.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!on[i].projection->bootstrap_state())
+            return std::unexpected(named(book.names()[i], Error{Kind::Argument, "curve " + on[i].curve +
+                                                                    " was not built from quotes: it has no quotes to "
+                                                                    "be risked by"}));
+        if (!on[i].built_pair) {
+            const auto& own = on[i].projection->bootstrap_state()->spec.discount;
+            const std::string_view own_name = own ? name_in(market, own.get()) : std::string_view();
+            const std::string built = !own ? std::string("on itself")
+                                           : own_name.empty() ? std::string("on a curve outside the market")
+                                                              : "on " + std::string(own_name);
+            const std::string& asked = on[i].discount;
+            return std::unexpected(named(book.names()[i], Error{Kind::Argument,
+                                                                "curve " + on[i].curve + " was built discounting " +
+                                                                    built + "; its risk needs that discount curve, not " +
+                                                                    std::string(asked)}));
+        }
+        batches[index_in(market, on[i].projection.get())].push_back(i);
+    }
+    const auto offsets = label_offsets(market);
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        const auto& rows = batches[k];
+        if (rows.empty()) continue;
+        QUELM_TRY(cols, columns_of(market, on[rows[0]], offsets));
+        std::vector<curves::BookItem> batch;
+        batch.reserve(rows.size());
+        for (const std::size_t i : rows) batch.push_back(book.positions()[i].item);
+        auto table = curves::bucketed_risk(*items[k].value, batch, cancel);
+        if (!table) {
+            // Its message names the position by its terms; the book's name says which one.
+            return std::unexpected(Error{table.error().kind, "curve " + items[k].name + ": " + table.error().text});
+        }
+        for (std::size_t b = 0; b < rows.size(); ++b) {
+            const double* from = &table->values[b * table->cols];
+            double* to = &r.by_trade[rows[b] * m];
+            for (std::size_t j = 0; j < table->cols; ++j) to[cols[j]] = from[j] * kBasisPoint;
+        }
+    }
+    // Trade by trade in book order, whatever batch a trade was in.
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < m; ++j) r.total[j] += r.by_trade[i * m + j];
+    return r;
+}
+
+}  // namespace quelm::book
