@@ -21,6 +21,7 @@ SECTIONS = [
     ("Yield curves and bonds", "fixed_income"),
     ("Dates, calendars and bonds that settle on a date", "dates"),
     ("Curves from market quotes and their bucketed risk", "curves"),
+    ("A book of trades on one market: value, risk report and historical P&L", "books"),
     ("Neural pricing engines", "ml"),
     ("Figures", "pictures"),
 ]

@@ -1,0 +1,124 @@
+"""A USD/EUR book on one market: SOFR swaps (one forward-starting), Euribor swaps on an €STR
+discount curve, a deposit and a Treasury held; its value, its DV01 to every quote of every
+curve and its one-day historical P&L in USD by full revaluation of each day's quote and
+EURUSD moves."""
+from __future__ import annotations
+
+import datetime as dt
+
+import quelm
+
+TODAY = dt.date(2025, 1, 15)
+SOFR = [("1M", 0.0431), ("3M", 0.0430), ("6M", 0.0425), ("1Y", 0.0415), ("2Y", 0.0402), ("3Y", 0.0398),
+        ("5Y", 0.0398), ("7Y", 0.0402), ("10Y", 0.0410), ("20Y", 0.0420), ("30Y", 0.0408)]
+ESTR = [("1M", 0.0290), ("3M", 0.0286), ("6M", 0.0279), ("1Y", 0.0268), ("2Y", 0.0254), ("3Y", 0.0250),
+        ("5Y", 0.0252), ("7Y", 0.0258), ("10Y", 0.0266), ("20Y", 0.0273), ("30Y", 0.0262)]
+EURIBOR = [("2Y", 0.0268), ("3Y", 0.0264), ("5Y", 0.0266), ("7Y", 0.0272), ("10Y", 0.0281), ("15Y", 0.0290),
+           ("20Y", 0.0288), ("30Y", 0.0276)]
+
+
+def market() -> quelm.Market:
+    """The day's market: two OIS curves and a 6M Euribor curve bootstrapped on €STR."""
+    euribor = ([quelm.Deposit("6M", 0.0285), quelm.Fra("6M", "12M", 0.0272)]
+               + [quelm.Swap(t, r) for t, r in EURIBOR])
+    return quelm.Market.bootstrap(TODAY, {
+        "usd-sofr": [quelm.Ois(t, r, index="sofr") for t, r in SOFR],
+        "eur-estr": [quelm.Ois(t, r, index="estr") for t, r in ESTR],
+        "eur-euribor-6m": (euribor, {"discount_curve": "eur-estr"}),
+    }, fx={"EURUSD": 1.03})
+
+
+def book() -> quelm.Book:
+    """Receivers and payers in both currencies, one forward start, a deposit and a Treasury."""
+    treasury = quelm.FixedRateBond.dated("2024-11-15", "2034-11-15", 0.04375, market="ust")
+    trades = {
+        "SOFR 2Y receiver": quelm.Ois("2Y", 0.0405, index="sofr", notional=50e6),
+        "SOFR 5Y payer": quelm.Ois("5Y", 0.0395, index="sofr", notional=-30e6),
+        "SOFR 1Yx5Y payer": quelm.Ois("5Y", 0.0400, index="sofr", effective="1Y", notional=-20e6),
+        "SOFR 10Y receiver": quelm.Ois("10Y", 0.0412, index="sofr", notional=15e6),
+        "SOFR 30Y payer": quelm.Ois("30Y", 0.0405, index="sofr", notional=-5e6),
+        "€STR 3Y receiver": quelm.Ois("3Y", 0.0250, index="estr", notional=40e6),
+        "Euribor 5Y payer": quelm.Swap("5Y", 0.0265, curve="eur-euribor-6m", notional=-25e6),
+        "Euribor 2Yx3Y receiver": quelm.Swap("3Y", 0.0262, curve="eur-euribor-6m", effective="2Y", notional=30e6),
+        "Euribor 10Y receiver": quelm.Swap("10Y", 0.0280, curve="eur-euribor-6m", notional=20e6),
+        "Euribor 20Y payer": quelm.Swap("20Y", 0.0289, curve="eur-euribor-6m", notional=-8e6),
+        "€STR deposit": quelm.Deposit(None, 0.0289, curve="eur-estr", maturity="2025-07-15", notional=10e6),
+        "UST 4.375% 2034 (per 100)": (treasury, "usd-sofr"),
+    }
+    return quelm.Book(list(trades.values()), names=list(trades))
+
+
+def quote_history(m: quelm.Market, days: int = 250, seed: int = 7):
+    """A made-up year of daily quote levels ending today: each curve's quotes move together
+    (a level and a slope factor, a few basis points a day) plus a little noise per quote."""
+    import numpy as np
+    import pandas as pd
+
+    rng = np.random.default_rng(seed)
+    labels = list(m.quote_labels)
+    dates = pd.bdate_range(end=pd.Timestamp(TODAY), periods=days + 1)
+    moves = np.zeros((days, len(labels)))
+    for curve in m.curve_names:
+        cols = [i for i, label in enumerate(labels) if label.startswith(curve + " ")]
+        level = rng.standard_t(5, size=days) * 0.00045
+        slope = rng.standard_normal(days) * 0.00015
+        tilt = np.linspace(-1.0, 1.0, len(cols))
+        moves[:, cols] = level[:, None] + slope[:, None] * tilt[None, :] + rng.standard_normal(
+            (days, len(cols))) * 0.00005
+    today = np.array([quote for quote in quotes_of(m)])
+    levels = today[None, :] - np.vstack([np.cumsum(moves[::-1], axis=0)[::-1], np.zeros(len(labels))])
+    history = pd.DataFrame(levels, index=dates, columns=labels)
+    # EURUSD: 0.45% a day, the same fat tails, ending at today's spot.
+    returns = rng.standard_t(5, size=days) * 0.0045
+    history["EURUSD"] = m.fx("EURUSD") / np.exp(np.concatenate([np.cumsum(returns[::-1])[::-1], [0.0]]))
+    return history
+
+
+def quotes_of(m: quelm.Market):
+    """Today's quote levels in the market's label order (a projection curve lists its
+    discount curve's quotes before its own: its own are the last ones)."""
+    for curve in m.curve_names:
+        own = sum(label.startswith(curve + " ") for label in m.quote_labels)
+        for q in m.curve(curve).instruments[-own:]:
+            yield q.quote
+
+
+def in_dollars(b: quelm.Book, m: quelm.Market) -> float:
+    """The book's value in USD: its euro trades (on the eur- curves) at the market's EURUSD."""
+    eurusd = m.fx("EURUSD")
+    value = b.npv(m)["by_trade"]
+    total = 0.0
+    for name, v in value.items():
+        total += v * eurusd if name.startswith(("€STR", "Euribor")) else v
+    return total
+
+
+def one_day_pnl(b: quelm.Book, m: quelm.Market, history) -> list[float]:
+    """Each historical day's quote and EURUSD moves applied to today's market (the rates'
+    changes absolute, the spot's relative), the book revalued in USD."""
+    base = in_dollars(b, m)
+    scenarios = m.scenarios(m.historical_shifts(history))
+    return [in_dollars(b, s) - base for s in scenarios.values()]
+
+
+def show() -> None:
+    m, b = market(), book()
+    value = b.npv(m)
+    print(f"{len(b)} trades on {', '.join(m.curve_names)} ({len(m.quote_labels)} quotes), {TODAY}")
+    for name, v in value["by_trade"].items():
+        print(f"  {name:<28}{v:>16,.2f}")
+    print(f"  {'total in USD at EURUSD ' + format(m.fx('EURUSD'), 'g'):<28}{in_dollars(b, m):>16,.2f}")
+    risk = b.risk(m)
+    top = sorted(risk.total.items(), key=lambda kv: -abs(kv[1]))[:6]
+    print("largest DV01s of the book (value change per basis point of the quote):")
+    for label, d in top:
+        print(f"  {label:<28}{d:>16,.2f}")
+    try:
+        history = quote_history(m)
+    except ModuleNotFoundError:
+        print("(NumPy and pandas draw the quote history for the P&L; not installed here)")
+        return
+    pnl = sorted(one_day_pnl(b, m, history))
+    cut = int(0.01 * len(pnl))
+    print(f"one-day historical P&L over {len(pnl)} days by full revaluation: "
+          f"99% VaR {-pnl[cut]:,.0f}, worst day {pnl[0]:,.0f}, best day {pnl[-1]:,.0f}")
