@@ -55,7 +55,8 @@ std::vector<const Instrument*> risk_quotes(const YieldCurve& curve) {
     return out;
 }
 
-Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel) {
+Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel,
+                                std::span<const std::shared_ptr<const Layout>> laid) {
     const std::vector<Level> levels = chain_of(curve);
     if (levels.empty()) return invalid("yield curve: risk needs a curve built by bootstrap");
     const dates::Serial ref = *curve.dating().reference;
@@ -79,7 +80,10 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
         const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name_of(item) + ": " + e.text}); };
         std::shared_ptr<const Layout> layout;
         double notional = 1.0;  // a bond held: its face
-        if (const auto* i = std::get_if<Instrument>(&item)) {
+        if (const auto* i = std::get_if<Instrument>(&item); i && !laid.empty() && laid[row]) {
+            notional = trade_of(*i).notional;
+            layout = laid[row];
+        } else if (i) {
             notional = trade_of(*i).notional;
             auto kept = lay_out_kept(*i, ref);
             if (!kept) return std::unexpected(kept.error());
