@@ -222,3 +222,102 @@ def test_risk_of_seasoned_trades_is_bump_and_rebuild_with_fixings_held(base):
             numeric = (up[name] - down[name]) / (2 * h) * 1e-4
             scale = max(abs(x) for x in report.by_trade[name])
             assert report.by_trade[name][j] == pytest.approx(numeric, rel=1e-7, abs=1e-7 * scale), (name, label)
+
+
+# --- floating-rate notes ------------------------------------------------------------------------
+
+def ql_frn_npv(start, end, spread, notional, projection, discount, fixings=None, tenor=3):
+    """QuantLib's FloatingRateBond settling on the evaluation date: its dirty price per 100 of
+    face, scaled to the notional."""
+    import QuantLib as ql
+    index = ql.IborIndex(f"frn-euribor-{tenor}m", ql.Period(tenor, ql.Months), 2, ql.EURCurrency(), ql.TARGET(),
+                         ql.ModifiedFollowing, False, ql.Actual360(), handle(projection))
+    index.clearFixings()
+    for d, r in (fixings or {}).items():
+        index.addFixing(qd(d), r)
+    schedule = ql.Schedule(qd(start), qd(end), ql.Period(tenor, ql.Months), ql.TARGET(), ql.ModifiedFollowing,
+                           ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
+    bond = ql.FloatingRateBond(0, 100.0, schedule, index, ql.Actual360(), ql.ModifiedFollowing, 2, [1.0], [spread])
+    bond.setPricingEngine(ql.DiscountingBondEngine(handle(discount)))
+    return bond.dirtyPrice() * notional / 100.0
+
+
+def test_a_floating_rate_note_prices_at_par_on_its_own_curve_on_a_reset_date():
+    curve = quelm.YieldCurve.bootstrap(REF, [quelm.Deposit("3M", 0.031)] +
+                                       [quelm.Swap(f"{y}Y", 0.03 + 0.001 * y) for y in (1, 2, 3, 5, 7, 10)])
+    for notional, tenor in [(100.0, "3M"), (1e6, "6M"), (-2.5e7, "1M")]:
+        # Fixing on the reference date: the first coupon is read off the curve as well.
+        frn = quelm.FloatingRateNote(REF, "2033-03-02", 0.0, index_tenor=tenor, notional=notional, fixing_days=0)
+        assert frn.npv(curve) == pytest.approx(notional, rel=1e-12)
+        # From spot: par there, discounted to the trade date.
+        spot = quelm.FloatingRateNote("2026-03-04", "2031-03-04", 0.0, index_tenor=tenor, notional=notional)
+        assert spot.npv(curve) == pytest.approx(notional * curve.discount("2026-03-04"), rel=1e-12)
+    # A spread adds its annuity; in a book, on its curve by name, the same value.
+    frn = quelm.FloatingRateNote(REF, "2031-03-03", 0.002, fixing_days=0, notional=1e6)
+    assert frn.npv(curve) > 1e6
+    m = quelm.Market(REF, curves={"eur-6m": curve})
+    assert quelm.Book([frn]).npv(m)["total"] == frn.npv(curve)
+
+
+@pytest.mark.parametrize("notional", [100.0, 5e6, -1e6])
+def test_floating_rate_note_matches_quantlibs_floating_rate_bond(base, notional):
+    ql = pytest.importorskip("QuantLib")
+    ql.Settings.instance().evaluationDate = qd(REF)
+    projection, discount = base.curve("eur-euribor-6m"), base.curve("eur-estr")
+    for start, end, spread, tenor in [(dt.date(2026, 3, 4), dt.date(2031, 3, 4), 0.0025, 3),
+                                      (dt.date(2026, 6, 15), dt.date(2033, 12, 15), -0.001, 6)]:
+        frn = quelm.FloatingRateNote(start, end, spread, index_tenor=f"{tenor}M", notional=notional)
+        want = ql_frn_npv(start, end, spread, notional, projection, discount, tenor=tenor)
+        assert frn.npv(projection, discount_curve=discount) == pytest.approx(want, rel=0, abs=1e-8 * abs(notional))
+    # Seasoned, in a book: its current coupon fixed on 2025-12-11 (2025-12-15 less two days).
+    frn = quelm.FloatingRateNote("2025-12-15", "2030-12-15", 0.0025, notional=notional, curve="eur-euribor-6m",
+                                 discount_curve="eur-estr", index="euribor-3m")
+    m = market(fixings={"sofr": sofr_fixings(), "euribor-3m": {dt.date(2025, 12, 11): 0.0205}})
+    want = ql_frn_npv(dt.date(2025, 12, 15), dt.date(2030, 12, 15), 0.0025, notional, projection, discount,
+                      {dt.date(2025, 12, 11): 0.0205})
+    assert quelm.Book([frn]).npv(m)["total"] == pytest.approx(want, rel=0, abs=1e-8 * abs(notional))
+    with pytest.raises(ValueError, match="seasoned trades need fixings"):
+        frn.npv(projection, discount_curve=discount)
+    with pytest.raises(ValueError, match="no fixing of euribor-3m on 2025-12-11"):
+        quelm.Book([frn]).npv(market(fixings={"euribor-3m": {REF: 0.02}}))
+
+
+def test_floating_rate_note_risk_is_bump_and_rebuild(base):
+    book = quelm.Book([
+        quelm.FloatingRateNote("2026-03-04", "2031-03-04", 0.0025, notional=1e7, curve="eur-euribor-6m"),
+        quelm.FloatingRateNote("2025-12-15", "2030-12-15", 0.001, notional=-4e6, curve="eur-euribor-6m",
+                               index="eur-euribor-6m"),
+    ])
+    m = market(fixings={"eur-euribor-6m": {dt.date(2025, 12, 11): 0.0205}})
+    report = book.risk(m)
+    h = 1e-5
+    for j, label in enumerate(report.labels):
+        up = book.npv(market((label, h), fixings={"eur-euribor-6m": {dt.date(2025, 12, 11): 0.0205}}))["by_trade"]
+        down = book.npv(market((label, -h), fixings={"eur-euribor-6m": {dt.date(2025, 12, 11): 0.0205}}))["by_trade"]
+        for name in book.names:
+            numeric = (up[name] - down[name]) / (2 * h) * 1e-4
+            scale = max(abs(x) for x in report.by_trade[name])
+            assert report.by_trade[name][j] == pytest.approx(numeric, rel=1e-7, abs=1e-7 * scale), (name, label)
+
+
+def test_floating_rate_note_terms_read_back_compare_and_pickle():
+    import pickle
+    frn = quelm.FloatingRateNote("2026-03-04", "2031-03-04", 0.0015, index_tenor="6M", notional=1e6,
+                                 calendar="us-government-bond", fixing_days=0, curve="usd-sofr", index="sofr")
+    assert repr(frn) == ("FloatingRateNote('2026-03-04', '2031-03-04', 0.0015, index_tenor='6M', notional=1000000, "
+                         "calendar='us-government-bond', fixing_days=0, curve='usd-sofr', index='sofr')")
+    assert (frn.effective, frn.maturity, frn.spread, frn.index_tenor, frn.notional, frn.fixing_days) == (
+        dt.date(2026, 3, 4), dt.date(2031, 3, 4), 0.0015, "6M", 1e6, 0)
+    assert (frn.curve, frn.discount_curve, frn.index, frn.day_count) == ("usd-sofr", None, "sofr", "act/360")
+    back = pickle.loads(pickle.dumps(frn))
+    assert back == frn and hash(back) == hash(frn) and repr(back) == repr(frn)
+    assert frn != quelm.FloatingRateNote("2026-03-04", "2031-03-04", 0.0015)
+    assert quelm.Book([frn]).trades[0] == frn
+    for bad, message in [(dict(maturity="2026-01-04"), "maturity 2026-01-04 is not after effective 2026-03-04"),
+                         (dict(spread=1.5), "spread must be a decimal within"),
+                         (dict(index_tenor="5M"), "index_tenor must be 1M, 2M, 3M, 4M, 6M or 12M"),
+                         (dict(notional=0.0), "notional must be finite and not zero"),
+                         (dict(curve=""), "curve names must not be empty")]:
+        terms = dict(effective="2026-03-04", maturity="2031-03-04", spread=0.001) | bad
+        with pytest.raises(ValueError, match=message):
+            quelm.FloatingRateNote(terms.pop("effective"), terms.pop("maturity"), terms.pop("spread"), **terms)

@@ -58,6 +58,7 @@ Result<double> value_of(const Position& p, const PricedOn& on, const Market& mar
         if (starts_before(*i, reference)) return seasoned_value(*i, on, market);
         return curves::measure(*i, *on.projection, on.discount_curve, curves::Measure::Value);
     }
+    if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return note_value(*n, on, market);
     QUELM_TRY(layout, curves::lay_out_held(std::get<bonds::DatedBond>(p.item), reference));
     QUELM_TRY(reading, curves::read_curves(layout, {on.projection.get(), on.discount_curve}));
     return curves::position_value(layout, reading.dp, reading.dd);

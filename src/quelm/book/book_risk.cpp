@@ -99,8 +99,10 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
         for (const std::size_t i : rows) {
             batch.push_back(book.positions()[i].item);
             const auto* instrument = std::get_if<curves::Instrument>(&batch.back());
-            if (instrument == nullptr || !starts_before(*instrument, market.reference_date())) continue;
-            auto layout = seasoned_layout(*instrument, on[i], market);
+            const auto* note = std::get_if<curves::FloatingRateNote>(&batch.back());
+            if (note == nullptr && (instrument == nullptr || !starts_before(*instrument, market.reference_date())))
+                continue;
+            auto layout = note ? note_layout(*note, on[i], market) : seasoned_layout(*instrument, on[i], market);
             if (!layout) return std::unexpected(named(book.names()[i], layout.error()));
             laid.resize(batch.size());
             laid.back() = std::move(*layout);

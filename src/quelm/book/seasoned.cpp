@@ -30,6 +30,27 @@ Result<std::shared_ptr<const curves::Layout>> seasoned_layout(const curves::Inst
     return std::make_shared<const curves::Layout>(std::move(layout));
 }
 
+Result<std::shared_ptr<const curves::Layout>> note_layout(const curves::FloatingRateNote& note, const PricedOn& on,
+                                                          const Market& market) {
+    QUELM_TRY(layout, curves::lay_out_note(note, market.reference_date()));
+    if (!layout.past.empty()) {
+        const std::string& index = note.index.empty() ? on.curve : note.index;
+        const Status filled =
+            curves::apply_fixings(layout, [&](dates::Serial d) { return market.fixing(index, d); });
+        if (!filled)
+            return std::unexpected(Error{filled.error().kind, curves::describe(note) + ": " + filled.error().text});
+    }
+    return std::make_shared<const curves::Layout>(std::move(layout));
+}
+
+Result<double> note_value(const curves::FloatingRateNote& note, const PricedOn& on, const Market& market) {
+    QUELM_TRY(layout, note_layout(note, on, market));
+    auto reading = curves::read_curves(*layout, {on.projection.get(), on.discount_curve});
+    if (!reading)
+        return std::unexpected(Error{reading.error().kind, curves::describe(note) + ": " + reading.error().text});
+    return note.notional * curves::position_value(*layout, reading->dp, reading->dd);
+}
+
 Result<double> seasoned_value(const curves::Instrument& instrument, const PricedOn& on, const Market& market) {
     QUELM_TRY(layout, seasoned_layout(instrument, on, market));
     auto reading = curves::read_curves(*layout, {on.projection.get(), on.discount_curve});

@@ -24,6 +24,11 @@ namespace quelm::book {
 [[nodiscard]] Result<std::shared_ptr<const curves::Layout>> seasoned_layout(const curves::Instrument& instrument,
                                                                             const PricedOn& on, const Market& market);
 
+// A floating-rate note laid out with its fixings in (its `index`, else its curve's name).
+[[nodiscard]] Result<std::shared_ptr<const curves::Layout>> note_layout(const curves::FloatingRateNote& note,
+                                                                        const PricedOn& on, const Market& market);
+[[nodiscard]] Result<double> note_value(const curves::FloatingRateNote& note, const PricedOn& on, const Market& market);
+
 // Its value (times the notional) on its curves.
 [[nodiscard]] Result<double> seasoned_value(const curves::Instrument& instrument, const PricedOn& on,
                                             const Market& market);

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "quelm/curves/floating_note.hpp"
 #include "quelm/dates/schedule.hpp"
 #include "quelm/dates/serial.hpp"
 
@@ -335,6 +336,18 @@ Result<Layout> lay(const Swap& s, Serial reference, bool seasoned = false) {
     return swap(floats, float_pay, fixeds, fixed_pay, t.day_count, s.rate);
 }
 
+Result<Layout> note_layout(const FloatingRateNote& n, Serial reference) {
+    QUELM_TRY(dates, roll({n.effective, n.maturity}, n.index_tenor, n.calendar, n.convention));
+    QUELM_TRY(paid, payments(dates, n.calendar, 0));
+    QUELM_TRY(l, seasoned_swap(dates, paid, dates, paid, n.day_count, n.spread, reference,
+                               {&n.calendar, n.day_count, false, n.fixing_days}));
+    l.form = Form::Note;
+    // The face is paid with the last coupon: on its date, after the reference date or not at all.
+    if (paid.back() > reference)
+        l.flows.push_back({1.0, static_cast<std::uint32_t>(l.disc.size() - 1)});
+    return l;
+}
+
 Result<Layout> lay(const BondQuote& b, Serial reference) {
     return bond_layout(b.bond, reference, b.clean_price, false);
 }
@@ -344,6 +357,12 @@ Result<Layout> lay(const BondQuote& b, Serial reference) {
 Result<Layout> lay_out(const Instrument& instrument, Serial reference) {
     Result<Layout> l = std::visit([&](const auto& x) { return lay(x, reference); }, instrument);
     if (!l) return named(instrument, l.error());
+    return l;
+}
+
+Result<Layout> lay_out_note(const FloatingRateNote& n, Serial reference) {
+    Result<Layout> l = note_layout(n, reference);
+    if (!l) return std::unexpected(Error{l.error().kind, describe(n) + ": " + l.error().text});
     return l;
 }
 
@@ -461,6 +480,7 @@ double model_quote(const Layout& l, std::span<const double> dp, std::span<const 
             }
             return par;
         }
+        case Form::Note: return position_value(l, dp, dd, weight, gp, gd);
         case Form::Bond: {
             double pv = 0.0;
             for (const BondFlow& f : l.flows) pv += f.amount * dd[f.pay];
@@ -499,6 +519,24 @@ double position_value(const Layout& l, std::span<const double> dp, std::span<con
                 for (const FixedPeriod& p : l.fixed) gd[p.pay] += weight * l.quote * p.accrual;
             }
             return l.quote * annuity - floating;
+        }
+        case Form::Note: {
+            // Held: the floating coupons, the spread on their accruals and the face.
+            double floating = 0.0, annuity = 0.0, face = 0.0;
+            for (const FloatPeriod& p : l.floating) floating += (p.growth * dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
+            for (const FixedPeriod& p : l.fixed) annuity += p.accrual * dd[p.pay];
+            for (const BondFlow& f : l.flows) face += f.amount * dd[f.pay];
+            if (grad) {
+                for (const FloatPeriod& p : l.floating) {
+                    const double ratio = p.growth * dp[p.start] / dp[p.end];
+                    gp[p.start] += weight * p.growth * dd[p.pay] / dp[p.end];
+                    gp[p.end] -= weight * ratio * dd[p.pay] / dp[p.end];
+                    gd[p.pay] += weight * (ratio - 1.0);
+                }
+                for (const FixedPeriod& p : l.fixed) gd[p.pay] += weight * l.quote * p.accrual;
+                for (const BondFlow& f : l.flows) gd[f.pay] += weight * f.amount;
+            }
+            return floating + l.quote * annuity + face;
         }
         case Form::Bond: {
             double pv = 0.0;

@@ -18,7 +18,9 @@
 
 namespace quelm::curves {
 
-enum class Form : std::uint8_t { Simple, Swap, Bond };
+// Note: a floating-rate note held, as a swap's legs: the floating periods plus the spread
+// (`quote`) on each period's accrual (`fixed`), and its face (`flows`) at maturity.
+enum class Form : std::uint8_t { Simple, Swap, Bond, Note };
 
 struct FloatPeriod {
     std::uint32_t start, end;  // indices into Layout::proj

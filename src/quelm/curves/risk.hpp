@@ -15,13 +15,14 @@
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/curves/curve.hpp"
+#include "quelm/curves/floating_note.hpp"
 #include "quelm/curves/instrument.hpp"
 
 namespace quelm::curves {
 
-// A position: an instrument (its value long the quote, times its notional) or a bond held
-// (its present value).
-using BookItem = std::variant<Instrument, bonds::DatedBond>;
+// A position: an instrument (its value long the quote, times its notional), a bond held
+// (its present value) or a floating-rate note held (times its face).
+using BookItem = std::variant<Instrument, bonds::DatedBond, FloatingRateNote>;
 
 // The instruments behind the columns of the risk, in order.
 [[nodiscard]] std::vector<const Instrument*> risk_quotes(const YieldCurve& curve);
