@@ -169,6 +169,15 @@ def test_missing_fixings_name_index_and_date(base):
     swap = quelm.Swap("5Y", 0.03, effective="2025-09-15", curve="eur-euribor-6m")
     with pytest.raises(ValueError, match=r"trade 0: .*eur-euribor-6m"):
         quelm.Book([swap]).npv(market(fixings={"sofr": sofr_fixings()}))
+    # An OIS on no index reads the fixings named as its curve.
+    plain = quelm.Ois("2Y", 0.04, effective="2025-11-14", curve="usd-sofr", calendar="us-government-bond")
+    with pytest.raises(ValueError, match=r"trade 0: .*usd-sofr"):
+        quelm.Book([plain]).npv(m)
+    # On SOFR's terms, reading them under that name: the value of the OIS on the index.
+    same_terms = quelm.Ois("2Y", 0.04, effective="2025-11-14", curve="usd-sofr", calendar="us-government-bond",
+                           payment_lag=2)
+    renamed = market(fixings={"usd-sofr": sofr_fixings()})
+    assert quelm.Book([same_terms]).npv(renamed)["total"] == quelm.Book([ois]).npv(base)["total"]
     with pytest.raises(ValueError, match=r"no fixing of eur-euribor-6m on 2025-09-11"):
         quelm.Book([swap]).npv(market(fixings={"sofr": sofr_fixings(), "eur-euribor-6m": {REF: 0.02}}))
 
