@@ -137,6 +137,11 @@ grid_k, grid_t = [80.0, 90.0, 100.0, 110.0, 120.0] * 2, [0.5] * 5 + [1.0] * 5
 surface = quelm.VolSurface.from_vols(grid_k, grid_t, [0.26, 0.23, 0.21, 0.2, 0.205] * 2, 100.0)
 smile: float = surface.vol(100.0, 0.75) + quelm.FixedRateBond.from_cashflows([1.0], [101.0], 1).accrued
 built: list[object] = [future, quote_of_bond, quelm.YieldCurve.flat(0.03), quelm.FixedRateBond.regular(100, 0.03, 1, 3)]
+# A floating-rate note: alone on a curve, or in a book reading its past fixing by name.
+note = quelm.FloatingRateNote("2025-01-06", datetime.date(2030, 1, 6), 0.0015, index_tenor="6M", notional=1e6,
+                              fixing_days=2, curve="eur-euribor-6m", index="euribor-6m")
+note_value: float = note.npv(market, discount_curve=market) + note.spread + note.notional
+note_terms: list[object] = [note.effective, note.index_tenor, note.index, note.curve, note.fixing_days]
 
 # pandas in, pandas out: a Series argument gives a Series with its index.
 quotes = pd.Series([95.0, 100.0, 105.0], index=["low", "atm", "high"])

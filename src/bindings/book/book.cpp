@@ -29,7 +29,8 @@ using book::Position;
 using book::RiskReport;
 
 // The stub's type of one trade.
-constexpr const char* kTradeTypes = "Deposit | Fra | Future | Ois | Swap | BondQuote | DatedBond | Tuple[DatedBond, str]";
+constexpr const char* kTradeTypes =
+    "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | DatedBond | Tuple[DatedBond, str]";
 
 // The positions: instruments, DatedBonds, and (DatedBond, curve name) pairs.
 struct TradesArg {
@@ -44,6 +45,10 @@ bool position_of(PyObject* o, Position& out) {
     }
     if (Py_TYPE(o) == dated_bond_type()) {
         out.item = value_of<bonds::DatedBond>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == floating_rate_note_type()) {
+        out.item = value_of<curves::FloatingRateNote>(o);
         return true;
     }
     if (PyTuple_Check(o) && PyTuple_GET_SIZE(o) == 2 && Py_TYPE(PyTuple_GET_ITEM(o, 0)) == dated_bond_type() &&
@@ -91,7 +96,8 @@ bool from_py(PyObject* o, TradesArg& out) {
 template <>
 struct Annotation<TradesArg> {
     static const char* param() {
-        return "Iterable[Deposit | Fra | Future | Ois | Swap | BondQuote | DatedBond | Tuple[DatedBond, str]]";
+        return "Iterable[Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | DatedBond | "
+               "Tuple[DatedBond, str]]";
     }
 };
 
@@ -104,6 +110,7 @@ Result<Book> book_new(const TradesArg& trades, const std::optional<std::vector<s
 // A position as the constructor takes it back.
 PyObject* position_py(const Position& p) {
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) return wrap_instrument(*i);
+    if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return wrap(floating_rate_note_type(), *n);
     Ref bond(wrap(dated_bond_type(), std::get<bonds::DatedBond>(p.item)));
     if (!bond || p.bond_curve.empty()) return bond.release();
     Ref name(to_py(std::string_view(p.bond_curve)));

@@ -28,6 +28,8 @@ QUELM_CLASS_OF(curves::Future, future_type, "Future");
 QUELM_CLASS_OF(curves::Ois, ois_type, "Ois");
 QUELM_CLASS_OF(curves::Swap, swap_type, "Swap");
 QUELM_CLASS_OF(curves::BondQuote, bond_quote_type, "BondQuote");
+PyTypeObject* floating_rate_note_type();
+QUELM_CLASS_OF(curves::FloatingRateNote, floating_rate_note_type, "FloatingRateNote");
 
 inline constexpr const char* kInstrumentTypes = "Deposit | Fra | Future | Ois | Swap | BondQuote";
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "quelm/book/seasoned.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/curves/layout.hpp"
 #include "quelm/curves/pricing.hpp"
@@ -51,9 +52,13 @@ Result<std::vector<PricedOn>> book_curves(const Book& book, const Market& market
 
 namespace {
 
-Result<double> value_of(const Position& p, const PricedOn& on, dates::Serial reference) {
-    if (const auto* i = std::get_if<curves::Instrument>(&p.item))
+Result<double> value_of(const Position& p, const PricedOn& on, const Market& market) {
+    const dates::Serial reference = market.reference_date();
+    if (const auto* i = std::get_if<curves::Instrument>(&p.item)) {
+        if (starts_before(*i, reference)) return seasoned_value(*i, on, market);
         return curves::measure(*i, *on.projection, on.discount_curve, curves::Measure::Value);
+    }
+    if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return note_value(*n, on, market);
     QUELM_TRY(layout, curves::lay_out_held(std::get<bonds::DatedBond>(p.item), reference));
     QUELM_TRY(reading, curves::read_curves(layout, {on.projection.get(), on.discount_curve}));
     return curves::position_value(layout, reading.dp, reading.dd);
@@ -71,7 +76,7 @@ Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cance
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 if (chunk_stopped(64)) return;
-                auto x = value_of(book.positions()[i], on[i], market.reference_date());
+                auto x = value_of(book.positions()[i], on[i], market);
                 if (!x) {
                     failures[i] = Error{x.error().kind, "trade " + book.names()[i] + ": " + x.error().text};
                     return;

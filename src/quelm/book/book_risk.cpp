@@ -1,6 +1,7 @@
 #include "quelm/book/book_risk.hpp"
 
 #include "quelm/book/quote_label.hpp"
+#include "quelm/book/seasoned.hpp"
 #include "quelm/curves/bootstrap.hpp"
 #include "quelm/curves/risk.hpp"
 
@@ -94,8 +95,20 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
         QUELM_TRY(cols, columns_of(market, on[rows[0]], offsets));
         std::vector<curves::BookItem> batch;
         batch.reserve(rows.size());
-        for (const std::size_t i : rows) batch.push_back(book.positions()[i].item);
-        auto table = curves::bucketed_risk(*items[k].value, batch, cancel);
+        std::vector<std::shared_ptr<const curves::Layout>> laid;
+        for (const std::size_t i : rows) {
+            batch.push_back(book.positions()[i].item);
+            const auto* instrument = std::get_if<curves::Instrument>(&batch.back());
+            const auto* note = std::get_if<curves::FloatingRateNote>(&batch.back());
+            if (note == nullptr && (instrument == nullptr || !starts_before(*instrument, market.reference_date())))
+                continue;
+            auto layout = note ? note_layout(*note, on[i], market) : seasoned_layout(*instrument, on[i], market);
+            if (!layout) return std::unexpected(named(book.names()[i], layout.error()));
+            laid.resize(batch.size());
+            laid.back() = std::move(*layout);
+        }
+        laid.resize(laid.empty() ? 0 : batch.size());
+        auto table = curves::bucketed_risk(*items[k].value, batch, cancel, laid);
         if (!table) {
             // Its message names the position by its terms; the book's name says which one.
             return std::unexpected(Error{table.error().kind, "curve " + items[k].name + ": " + table.error().text});

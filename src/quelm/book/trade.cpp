@@ -8,6 +8,7 @@ namespace quelm::book {
 
 std::string_view kind_of(const curves::BookItem& item) {
     if (std::holds_alternative<bonds::DatedBond>(item)) return "bond";
+    if (std::holds_alternative<curves::FloatingRateNote>(item)) return "floating rate note";
     return std::visit(
         [](const auto& q) -> std::string_view {
             using Q = std::decay_t<decltype(q)>;
@@ -63,6 +64,9 @@ Result<PricedOn> priced_on(const Position& p, const Market& market) {
         const curves::Trade& t = curves::trade_of(*i);
         curve = t.curve;
         discount = t.discount_curve;
+    } else if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) {
+        curve = n->curve;
+        discount = n->discount_curve;
     } else {
         curve = p.bond_curve;
     }

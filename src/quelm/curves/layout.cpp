@@ -5,6 +5,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "quelm/curves/floating_note.hpp"
 #include "quelm/dates/schedule.hpp"
 #include "quelm/dates/serial.hpp"
 
@@ -42,10 +43,10 @@ Result<Serial> spot_date(const dates::Calendar& cal, Serial reference, std::uint
 // A trade's start: at its effective date, rolled by the convention when not a business day,
 // or its forward tenor after spot, or spot. On or after the reference date: before it, a
 // floating rate would already have fixed.
-Result<Serial> start_of(const Trade& trade, const RateTerms& t, Serial reference) {
+Result<Serial> start_of(const Trade& trade, const RateTerms& t, Serial reference, bool seasoned = false) {
     if (const auto* d = std::get_if<Serial>(&trade.effective)) {
         QUELM_TRY(start, dates::adjust(t.calendar, *d, t.convention));
-        if (start < reference)
+        if (start < reference && !seasoned)
             return invalid("starts on " + dates::format_iso(start) + ", before the curve's reference date " +
                            dates::format_iso(reference) + ": seasoned trades need fixings");
         return start;
@@ -84,8 +85,8 @@ struct SwapDates {
     Serial start, end;
 };
 Result<SwapDates> swap_dates(const std::optional<dates::Tenor>& tenor, const Trade& trade, const RateTerms& t,
-                             Serial reference) {
-    QUELM_TRY(first, start_of(trade, t, reference));
+                             Serial reference, bool seasoned) {
+    QUELM_TRY(first, start_of(trade, t, reference, seasoned));
     // A start date given goes to the schedule as given (it rolls it); the end counts from it.
     const auto* given = std::get_if<Serial>(&trade.effective);
     const Serial start = given ? *given : first;
@@ -227,24 +228,124 @@ Result<Layout> lay(const Future& f, Serial reference) {
     return simple(start, end, f.day_count, 1.0 - f.price / 100.0, f.convexity);
 }
 
-Result<Layout> lay(const Ois& o, Serial reference) {
+// How a seasoned swap's floating periods fix: every business day (overnight, compounded)
+// or once, `fixing_days` business days before the period starts (a term index).
+struct Fixes {
+    const dates::Calendar* calendar;
+    dates::DayCount day_count;
+    bool overnight;
+    std::uint32_t fixing_days;
+};
+
+// A swap that may have started before the reference date: as swap() on the periods paid
+// after it, the floating periods that have fixed reading their fixings (PastFixings).
+Result<Layout> seasoned_swap(const std::vector<Serial>& floats, const std::vector<Serial>& float_pay,
+                             const std::vector<Serial>& fixeds, const std::vector<Serial>& fixed_pay,
+                             const dates::DayCount& fixed_dc, double quote, Serial reference, const Fixes& how) {
+    struct Pending {
+        Serial from, to, pay;
+        PastFixings past;
+    };
+    DateSet proj, disc;
+    std::vector<std::pair<double, Serial>> fixed;
+    for (std::size_t i = 1; i < fixeds.size(); ++i) {
+        if (fixed_pay[i - 1] <= reference) continue;  // paid
+        QUELM_TRY(tau, dates::year_fraction(fixeds[i - 1], fixeds[i], fixed_dc));
+        fixed.emplace_back(tau, fixed_pay[i - 1]);
+        disc.add(fixed_pay[i - 1]);
+    }
+    std::vector<Pending> floating;
+    const dates::Calendar& cal = *how.calendar;
+    for (std::size_t i = 1; i < floats.size(); ++i) {
+        const Serial pay = float_pay[i - 1];
+        if (pay <= reference) continue;
+        const Serial s = floats[i - 1], e = floats[i];
+        Pending p{s, e, pay, {}};
+        if (how.overnight) {
+            // Each business day before the reference date has fixed; the forward part runs
+            // from the first that has not (the value date of the next fixing).
+            Serial d = s;
+            while (d < e && d < reference) {
+                QUELM_TRY(next, dates::advance(cal, d, {1, dates::TenorUnit::Days}, dates::Convention::Following, false));
+                const Serial to = std::min(next, e);
+                QUELM_TRY(tau, dates::year_fraction(d, to, how.day_count));
+                p.past.dates.push_back(d);
+                p.past.accruals.push_back(tau);
+                d = to;
+            }
+            p.from = d;
+            if (d >= e) p.from = p.to = std::max(e, reference);
+        } else {
+            QUELM_TRY(fixing, dates::advance(cal, s, {-static_cast<std::int32_t>(how.fixing_days), dates::TenorUnit::Days},
+                                             dates::Convention::Preceding, false));
+            if (fixing < reference) {
+                QUELM_TRY(tau, dates::year_fraction(s, e, how.day_count));
+                p.past.dates.push_back(fixing);
+                p.past.accruals.push_back(tau);
+                p.from = p.to = std::max(e, reference);
+            }
+        }
+        proj.add(p.from);
+        proj.add(p.to);
+        disc.add(pay);
+        floating.push_back(std::move(p));
+    }
+    // Every payment made: an empty swap, worth nothing.
+    proj.finish();
+    disc.finish();
+    Layout l;
+    l.form = Form::Swap;
+    for (Pending& p : floating) {
+        if (!p.past.dates.empty()) {
+            p.past.period = static_cast<std::uint32_t>(l.floating.size());
+            l.past.push_back(std::move(p.past));
+        }
+        l.floating.push_back({proj.index(p.from), proj.index(p.to), disc.index(p.pay)});
+    }
+    for (const auto& [tau, pay] : fixed) l.fixed.push_back({tau, disc.index(pay)});
+    l.proj = std::move(proj.dates);
+    l.disc = std::move(disc.dates);
+    l.quote = quote;
+    return l;
+}
+
+Result<Layout> lay(const Ois& o, Serial reference, bool seasoned = false) {
     const RateTerms& t = o.terms;
-    QUELM_TRY(span, swap_dates(o.tenor, o.trade, t, reference));
+    QUELM_TRY(span, swap_dates(o.tenor, o.trade, t, reference, seasoned));
     const dates::Tenor period{static_cast<std::int32_t>(12 / o.payment_frequency), dates::TenorUnit::Months};
     QUELM_TRY(dates, roll(span, period, t.calendar, t.convention));
     QUELM_TRY(paid, payments(dates, t.calendar, o.payment_lag));
+    if (seasoned && dates.front() < reference)
+        return seasoned_swap(dates, paid, dates, paid, t.day_count, o.rate, reference,
+                             {&t.calendar, t.day_count, true, 0});
     return swap(dates, paid, dates, paid, t.day_count, o.rate);
 }
 
-Result<Layout> lay(const Swap& s, Serial reference) {
+Result<Layout> lay(const Swap& s, Serial reference, bool seasoned = false) {
     const RateTerms& t = s.terms;
-    QUELM_TRY(span, swap_dates(s.tenor, s.trade, t, reference));
+    QUELM_TRY(span, swap_dates(s.tenor, s.trade, t, reference, seasoned));
     const dates::Tenor fixed_period{static_cast<std::int32_t>(12 / s.fixed_frequency), dates::TenorUnit::Months};
     QUELM_TRY(fixeds, roll(span, fixed_period, t.calendar, t.convention));
     QUELM_TRY(floats, roll(span, s.float_tenor, t.calendar, t.convention));
     QUELM_TRY(float_pay, payments(floats, t.calendar, 0));
     QUELM_TRY(fixed_pay, payments(fixeds, t.calendar, 0));
+    // A spot-starting swap fixes on the trade date itself: read from the curve, not fixed.
+    if (seasoned && floats.front() < reference)
+        return seasoned_swap(floats, float_pay, fixeds, fixed_pay, t.day_count, s.rate, reference,
+                             {&t.calendar, s.float_day_count, false, t.settlement_days});
     return swap(floats, float_pay, fixeds, fixed_pay, t.day_count, s.rate);
+}
+
+Result<Layout> note_layout(const FloatingRateNote& n, Serial reference) {
+    QUELM_TRY(dates, roll({n.effective, n.maturity}, n.index_tenor, n.calendar, n.convention));
+    QUELM_TRY(paid, payments(dates, n.calendar, 0));
+    QUELM_TRY(l, seasoned_swap(dates, paid, dates, paid, n.day_count, n.spread, reference,
+                               {&n.calendar, n.day_count, false, n.fixing_days}));
+    l.form = Form::Note;
+    // The face is paid with the last coupon: on its date, after the reference date or not at all.
+    if (paid.back() > reference)
+        l.flows.push_back({1.0, static_cast<std::uint32_t>(l.disc.size() - 1)});
+    return l;
 }
 
 Result<Layout> lay(const BondQuote& b, Serial reference) {
@@ -257,6 +358,36 @@ Result<Layout> lay_out(const Instrument& instrument, Serial reference) {
     Result<Layout> l = std::visit([&](const auto& x) { return lay(x, reference); }, instrument);
     if (!l) return named(instrument, l.error());
     return l;
+}
+
+Result<Layout> lay_out_note(const FloatingRateNote& n, Serial reference) {
+    Result<Layout> l = note_layout(n, reference);
+    if (!l) return std::unexpected(Error{l.error().kind, describe(n) + ": " + l.error().text});
+    return l;
+}
+
+Result<Layout> lay_out_seasoned(const Instrument& instrument, Serial reference) {
+    Result<Layout> l = std::visit(
+        [&](const auto& x) {
+            using X = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<X, Ois> || std::is_same_v<X, Swap>) return lay(x, reference, true);
+            else return lay(x, reference);
+        },
+        instrument);
+    if (!l) return named(instrument, l.error());
+    return l;
+}
+
+Status apply_fixings(Layout& l, const std::function<Result<double>(Serial)>& rate) {
+    for (const PastFixings& p : l.past) {
+        double growth = 1.0;
+        for (std::size_t k = 0; k < p.dates.size(); ++k) {
+            QUELM_TRY(r, rate(p.dates[k]));
+            growth *= 1.0 + r * p.accruals[k];
+        }
+        l.floating[p.period].growth = growth;
+    }
+    return {};
 }
 
 struct LayoutMemo::Cell {
@@ -334,14 +465,14 @@ double model_quote(const Layout& l, std::span<const double> dp, std::span<const 
         }
         case Form::Swap: {
             double floating = 0.0, annuity = 0.0;
-            for (const FloatPeriod& p : l.floating) floating += (dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
+            for (const FloatPeriod& p : l.floating) floating += (p.growth * dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
             for (const FixedPeriod& p : l.fixed) annuity += p.accrual * dd[p.pay];
             const double par = floating / annuity;
             if (grad) {
                 const double w = weight / annuity;
                 for (const FloatPeriod& p : l.floating) {
-                    const double ratio = dp[p.start] / dp[p.end];
-                    gp[p.start] += w * dd[p.pay] / dp[p.end];
+                    const double ratio = p.growth * dp[p.start] / dp[p.end];
+                    gp[p.start] += w * p.growth * dd[p.pay] / dp[p.end];
                     gp[p.end] -= w * ratio * dd[p.pay] / dp[p.end];
                     gd[p.pay] += w * (ratio - 1.0);
                 }
@@ -349,6 +480,7 @@ double model_quote(const Layout& l, std::span<const double> dp, std::span<const 
             }
             return par;
         }
+        case Form::Note: return position_value(l, dp, dd, weight, gp, gd);
         case Form::Bond: {
             double pv = 0.0;
             for (const BondFlow& f : l.flows) pv += f.amount * dd[f.pay];
@@ -375,18 +507,36 @@ double position_value(const Layout& l, std::span<const double> dp, std::span<con
         }
         case Form::Swap: {
             double floating = 0.0, annuity = 0.0;
-            for (const FloatPeriod& p : l.floating) floating += (dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
+            for (const FloatPeriod& p : l.floating) floating += (p.growth * dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
             for (const FixedPeriod& p : l.fixed) annuity += p.accrual * dd[p.pay];
             if (grad) {
                 for (const FloatPeriod& p : l.floating) {
-                    const double ratio = dp[p.start] / dp[p.end];
-                    gp[p.start] -= weight * dd[p.pay] / dp[p.end];
+                    const double ratio = p.growth * dp[p.start] / dp[p.end];
+                    gp[p.start] -= weight * p.growth * dd[p.pay] / dp[p.end];
                     gp[p.end] += weight * ratio * dd[p.pay] / dp[p.end];
                     gd[p.pay] -= weight * (ratio - 1.0);
                 }
                 for (const FixedPeriod& p : l.fixed) gd[p.pay] += weight * l.quote * p.accrual;
             }
             return l.quote * annuity - floating;
+        }
+        case Form::Note: {
+            // Held: the floating coupons, the spread on their accruals and the face.
+            double floating = 0.0, annuity = 0.0, face = 0.0;
+            for (const FloatPeriod& p : l.floating) floating += (p.growth * dp[p.start] / dp[p.end] - 1.0) * dd[p.pay];
+            for (const FixedPeriod& p : l.fixed) annuity += p.accrual * dd[p.pay];
+            for (const BondFlow& f : l.flows) face += f.amount * dd[f.pay];
+            if (grad) {
+                for (const FloatPeriod& p : l.floating) {
+                    const double ratio = p.growth * dp[p.start] / dp[p.end];
+                    gp[p.start] += weight * p.growth * dd[p.pay] / dp[p.end];
+                    gp[p.end] -= weight * ratio * dd[p.pay] / dp[p.end];
+                    gd[p.pay] += weight * (ratio - 1.0);
+                }
+                for (const FixedPeriod& p : l.fixed) gd[p.pay] += weight * l.quote * p.accrual;
+                for (const BondFlow& f : l.flows) gd[f.pay] += weight * f.amount;
+            }
+            return floating + l.quote * annuity + face;
         }
         case Form::Bond: {
             double pv = 0.0;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -17,11 +18,25 @@
 
 namespace quelm::curves {
 
-enum class Form : std::uint8_t { Simple, Swap, Bond };
+// Note: a floating-rate note held, as a swap's legs: the floating periods plus the spread
+// (`quote`) on each period's accrual (`fixed`), and its face (`flows`) at maturity.
+enum class Form : std::uint8_t { Simple, Swap, Bond, Note };
 
 struct FloatPeriod {
     std::uint32_t start, end;  // indices into Layout::proj
     std::uint32_t pay;         // index into Layout::disc
+    // The realised part of a period that began before the reference date (its past fixings
+    // compounded): the period pays growth × P(start) / P(end) - 1, the forward part read from
+    // `start`, on or after the reference date. 1: nothing has fixed.
+    double growth = 1.0;
+};
+// The fixings a seasoned floating period reads: the period pays Π (1 + rate(date_k) × accrual_k)
+// times its forward part. An overnight period lists each business day before the split; a
+// period on a term index, its one fixing with the period's accrual.
+struct PastFixings {
+    std::uint32_t period;  // index into Layout::floating
+    std::vector<dates::Serial> dates;
+    std::vector<double> accruals;
 };
 struct FixedPeriod {
     double accrual;
@@ -42,6 +57,9 @@ struct Layout {
     // Swap: the floating periods (forward over [start, end], paid at pay) and the fixed ones.
     std::vector<FloatPeriod> floating;
     std::vector<FixedPeriod> fixed;
+    // Swap laid out seasoned: the floating periods that have fixed, until apply_fixings fills
+    // in their growth.
+    std::vector<PastFixings> past;
     // Bond: the payments after settlement, the settlement date's index in disc, the accrued
     // interest there; `held`: valued as owned (no purchase price).
     std::vector<BondFlow> flows;
@@ -67,6 +85,16 @@ struct LaidOut {
 // The same layout either way.
 [[nodiscard]] Result<std::shared_ptr<const Layout>> lay_out_kept(const Instrument& instrument,
                                                                  dates::Serial reference);
+// An Ois or Swap that may have started before the reference date: payments on or before it
+// have been made and drop out (a flow on the reference date counts as paid); a floating
+// period whose fixing date is before it lists its fixings in `past`. An OIS's periods fix
+// each business day on the swap's calendar and day count; a swap's floating period fixes
+// the terms' settlement days before its start. Any other kind lays out as lay_out does.
+[[nodiscard]] Result<Layout> lay_out_seasoned(const Instrument& instrument, dates::Serial reference);
+// Fills the growth of each past period from `rate` (a fixing by date): its error is the
+// error.
+[[nodiscard]] Status apply_fixings(Layout& l, const std::function<Result<double>(dates::Serial)>& rate);
+
 // A bond held: its payments after settlement (its own lag from the reference date).
 [[nodiscard]] Result<Layout> lay_out_held(const bonds::DatedBond& bond, dates::Serial reference);
 

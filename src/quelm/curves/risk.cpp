@@ -41,6 +41,7 @@ std::vector<Level> chain_of(const YieldCurve& curve) {
 
 std::string name_of(const BookItem& item) {
     if (const auto* i = std::get_if<Instrument>(&item)) return describe(*i);
+    if (const auto* n = std::get_if<FloatingRateNote>(&item)) return describe(*n);
     const auto& t = std::get<bonds::DatedBond>(item).terms();
     return "<DatedBond " + format_number(t.coupon_rate) + " maturing " + dates::format_iso(t.maturity) + ">";
 }
@@ -55,7 +56,8 @@ std::vector<const Instrument*> risk_quotes(const YieldCurve& curve) {
     return out;
 }
 
-Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel) {
+Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel,
+                                std::span<const std::shared_ptr<const Layout>> laid) {
     const std::vector<Level> levels = chain_of(curve);
     if (levels.empty()) return invalid("yield curve: risk needs a curve built by bootstrap");
     const dates::Serial ref = *curve.dating().reference;
@@ -79,7 +81,21 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
         const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name_of(item) + ": " + e.text}); };
         std::shared_ptr<const Layout> layout;
         double notional = 1.0;  // a bond held: its face
-        if (const auto* i = std::get_if<Instrument>(&item)) {
+        const auto* note = std::get_if<FloatingRateNote>(&item);
+        if (note) notional = note->notional;
+        if (const auto* i = std::get_if<Instrument>(&item); i && !laid.empty() && laid[row]) {
+            notional = trade_of(*i).notional;
+            layout = laid[row];
+        } else if (note && !laid.empty() && laid[row]) {
+            layout = laid[row];
+        } else if (note) {
+            auto own = lay_out_note(*note, ref);
+            if (!own) return std::unexpected(own.error());
+            if (!own->past.empty())
+                return named(Error{Kind::InvalidInput, "a coupon fixed before the curve's reference date: seasoned trades "
+                                                       "need fixings"});
+            layout = std::make_shared<const Layout>(std::move(*own));
+        } else if (i) {
             notional = trade_of(*i).notional;
             auto kept = lay_out_kept(*i, ref);
             if (!kept) return std::unexpected(kept.error());

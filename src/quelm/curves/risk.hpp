@@ -6,6 +6,7 @@
 // quote: rates as decimals, a future's rate (1 - price/100), a bond's clean price.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <variant>
 #include <vector>
@@ -14,13 +15,14 @@
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/curves/curve.hpp"
+#include "quelm/curves/floating_note.hpp"
 #include "quelm/curves/instrument.hpp"
 
 namespace quelm::curves {
 
-// A position: an instrument (its value long the quote, times its notional) or a bond held
-// (its present value).
-using BookItem = std::variant<Instrument, bonds::DatedBond>;
+// A position: an instrument (its value long the quote, times its notional), a bond held
+// (its present value) or a floating-rate note held (times its face).
+using BookItem = std::variant<Instrument, bonds::DatedBond, FloatingRateNote>;
 
 // The instruments behind the columns of the risk, in order.
 [[nodiscard]] std::vector<const Instrument*> risk_quotes(const YieldCurve& curve);
@@ -30,7 +32,12 @@ struct RiskTable {
     std::vector<double> values;  // row-major: one row per position, one column per quote
 };
 
-// Fails for a curve that was not bootstrapped; errors name the position.
-[[nodiscard]] Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel);
+struct Layout;
+
+// Fails for a curve that was not bootstrapped; errors name the position. `laid`, if not
+// empty: a layout per position to use in place of its own (null: its own), for trades laid
+// out with their fixings (a seasoned trade's past is constant: only its forward part moves).
+[[nodiscard]] Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel,
+                                              std::span<const std::shared_ptr<const Layout>> laid = {});
 
 }  // namespace quelm::curves
