@@ -82,7 +82,7 @@ bool from_py(PyObject* o, TradesArg& out) {
         if (!position_of(item, p)) {
             if (!PyErr_Occurred())
                 PyErr_Format(PyExc_TypeError,
-                             "item %zd: expected an instrument, a DatedBond or a (DatedBond, curve name) pair, got %s",
+                             "item %zd: expected an instrument, a FloatingRateNote, a DatedBond or a (DatedBond, curve name) pair, got %s",
                              k, Py_TYPE(item)->tp_name);
             return false;
         }

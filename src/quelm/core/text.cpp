@@ -41,6 +41,13 @@ bool is_control(char32_t c) {
 
 }  // namespace
 
+std::string single_quoted(std::string_view text) {
+    std::string out(1, '\'');  // appended, not '+': GCC 12 warns falsely (-Wrestrict) on "'" + string
+    out.append(text);
+    out.push_back('\'');
+    return out;
+}
+
 std::string quote_literal(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);

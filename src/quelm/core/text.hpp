@@ -17,6 +17,9 @@ using Parsed = std::expected<T, std::string>;
 // other control or non-printable characters as \u{hex}.
 [[nodiscard]] std::string quote_literal(std::string_view text);
 
+// 'text' as a repr shows a name it already checked (no escaping): 'act/360', '5Y'.
+[[nodiscard]] std::string single_quoted(std::string_view text);
+
 // Shortest decimal that reads back to the same double, positional notation
 // (never an exponent), no ".0" on whole numbers; "NaN", "inf", "-inf".
 [[nodiscard]] std::string format_number(double value);

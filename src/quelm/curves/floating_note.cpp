@@ -10,17 +10,6 @@
 
 namespace quelm::curves {
 
-namespace {
-
-std::string quoted(std::string_view s) {
-    std::string out(1, '\'');  // appended, not '+': GCC 12 warns falsely (-Wrestrict) on "'" + string
-    out.append(s);
-    out.push_back('\'');
-    return out;
-}
-
-}  // namespace
-
 Status check(const FloatingRateNote& n) {
     if (!(n.effective < n.maturity))
         return invalid("floating rate note: maturity " + dates::format_iso(n.maturity) + " is not after effective " +
@@ -40,17 +29,17 @@ Status check(const FloatingRateNote& n) {
 std::string describe(const FloatingRateNote& n) {
     const FloatingRateNote plain;
     std::string o;
-    if (n.index_tenor != plain.index_tenor) o += ", index_tenor=" + quoted(tenor_text(n.index_tenor));
+    if (n.index_tenor != plain.index_tenor) o += ", index_tenor=" + single_quoted(tenor_text(n.index_tenor));
     if (n.notional != plain.notional) o += ", notional=" + format_number(n.notional);
-    if (!(n.day_count == plain.day_count)) o += ", day_count=" + quoted(dates::day_count_name(n.day_count));
-    if (n.calendar.name() != "target") o += ", calendar=" + quoted(n.calendar.name());
+    if (!(n.day_count == plain.day_count)) o += ", day_count=" + single_quoted(dates::day_count_name(n.day_count));
+    if (n.calendar.name() != "target") o += ", calendar=" + single_quoted(n.calendar.name());
     if (n.convention != plain.convention)
-        o += ", convention=" + quoted(dates::kConventions.aliases[static_cast<std::size_t>(n.convention)].name);
+        o += ", convention=" + single_quoted(dates::kConventions.aliases[static_cast<std::size_t>(n.convention)].name);
     if (n.fixing_days != plain.fixing_days) o += ", fixing_days=" + std::to_string(n.fixing_days);
-    if (!n.curve.empty()) o += ", curve=" + quoted(n.curve);
-    if (!n.discount_curve.empty()) o += ", discount_curve=" + quoted(n.discount_curve);
-    if (!n.index.empty()) o += ", index=" + quoted(n.index);
-    return "FloatingRateNote(" + quoted(dates::format_iso(n.effective)) + ", " + quoted(dates::format_iso(n.maturity)) +
+    if (!n.curve.empty()) o += ", curve=" + single_quoted(n.curve);
+    if (!n.discount_curve.empty()) o += ", discount_curve=" + single_quoted(n.discount_curve);
+    if (!n.index.empty()) o += ", index=" + single_quoted(n.index);
+    return "FloatingRateNote(" + single_quoted(dates::format_iso(n.effective)) + ", " + single_quoted(dates::format_iso(n.maturity)) +
            ", " + format_number(n.spread) + o + ")";
 }
 

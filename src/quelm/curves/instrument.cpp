@@ -96,13 +96,6 @@ bool shorter(dates::Tenor a, dates::Tenor b) {
     return day_span(a).lo < day_span(b).hi;
 }
 
-std::string quoted_text(std::string_view s) {
-    std::string out(1, '\'');  // appended, not '+': GCC 12 warns falsely (-Wrestrict) on "'" + string
-    out.append(s);
-    out.push_back('\'');
-    return out;
-}
-
 const char* convention_name(dates::Convention c) {
     return dates::kConventions.aliases[static_cast<std::size_t>(c)].name.data();
 }
@@ -111,30 +104,30 @@ const char* convention_name(dates::Convention c) {
 struct Options {
     std::string text;
     void day_count(const char* key, const dates::DayCount& dc, dates::DayCountKind fallback) {
-        if (!(dc == dates::DayCount{fallback, {}})) text += std::string(", ") + key + "=" + quoted_text(dates::day_count_name(dc));
+        if (!(dc == dates::DayCount{fallback, {}})) text += std::string(", ") + key + "=" + single_quoted(dates::day_count_name(dc));
     }
     void calendar(const dates::Calendar& cal, const dates::Calendar& fallback = target()) {
-        if (!(cal == fallback)) text += ", calendar=" + quoted_text(cal.name());
+        if (!(cal == fallback)) text += ", calendar=" + single_quoted(cal.name());
     }
     void count(const char* key, std::uint32_t v, std::uint32_t fallback) {
         if (v != fallback) text += std::string(", ") + key + "=" + std::to_string(v);
     }
     void convention(dates::Convention c) {
-        if (c != dates::Convention::ModifiedFollowing) text += ", convention=" + quoted_text(convention_name(c));
+        if (c != dates::Convention::ModifiedFollowing) text += ", convention=" + single_quoted(convention_name(c));
     }
     void tenor(const char* key, dates::Tenor t, dates::Tenor fallback) {
-        if (!(t == fallback)) text += std::string(", ") + key + "=" + quoted_text(tenor_text(t));
+        if (!(t == fallback)) text += std::string(", ") + key + "=" + single_quoted(tenor_text(t));
     }
     void index(const std::optional<OvernightIndex>& i) {
-        if (i) text += std::string(", index=") + quoted_text(overnight_index_name(*i));
+        if (i) text += std::string(", index=") + single_quoted(overnight_index_name(*i));
     }
     void trade(const Trade& t) {
         if (t.notional != 1.0) text += ", notional=" + format_number(t.notional);
-        if (const auto* d = std::get_if<dates::Serial>(&t.effective)) text += ", effective=" + quoted_text(dates::format_iso(*d));
-        if (const auto* f = std::get_if<dates::Tenor>(&t.effective)) text += ", effective=" + quoted_text(tenor_text(*f));
-        if (t.maturity) text += ", maturity=" + quoted_text(dates::format_iso(*t.maturity));
-        if (!t.curve.empty()) text += ", curve=" + quoted_text(t.curve);
-        if (!t.discount_curve.empty()) text += ", discount_curve=" + quoted_text(t.discount_curve);
+        if (const auto* d = std::get_if<dates::Serial>(&t.effective)) text += ", effective=" + single_quoted(dates::format_iso(*d));
+        if (const auto* f = std::get_if<dates::Tenor>(&t.effective)) text += ", effective=" + single_quoted(tenor_text(*f));
+        if (t.maturity) text += ", maturity=" + single_quoted(dates::format_iso(*t.maturity));
+        if (!t.curve.empty()) text += ", curve=" + single_quoted(t.curve);
+        if (!t.discount_curve.empty()) text += ", discount_curve=" + single_quoted(t.discount_curve);
     }
     void terms(const RateTerms& t) {
         day_count("day_count", t.day_count, dates::DayCountKind::Act360);
@@ -146,7 +139,7 @@ struct Options {
 
 // A tenor as Python reads it back: quoted, or None when the trade's date stands for it.
 std::string optional_tenor_text(const std::optional<dates::Tenor>& t) {
-    return t ? quoted_text(tenor_text(*t)) : std::string("None");
+    return t ? single_quoted(tenor_text(*t)) : std::string("None");
 }
 
 }  // namespace
@@ -307,7 +300,7 @@ std::string describe(const Instrument& i) {
                 o.convention(x.convention);
                 o.index(x.index);
                 o.trade(x.trade);
-                return "Future(" + quoted_text(dates::format_iso(x.start)) + ", " + format_number(x.price) + o.text +
+                return "Future(" + single_quoted(dates::format_iso(x.start)) + ", " + format_number(x.price) + o.text +
                        ")";
             } else if constexpr (std::is_same_v<T, Ois>) {
                 const IndexConventions plain = plain_conventions();
