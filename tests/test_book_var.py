@@ -225,5 +225,9 @@ def test_dask_runs_the_scenarios_to_the_same_bits():
     assert [hexed(v) for v in listed] == [hexed(v) for v in BOOK.scenario(BASE, list(SHIFTS.values()))]
     one = dask.compute(quelm_dask.book_scenarios(BOOK, BASE, SHIFTS["twist"]))[0]
     assert hexed(one) == hexed(BOOK.scenario(BASE, SHIFTS["twist"]))
+    series = dask.compute(quelm_dask.book_scenarios(BOOK, BASE, pd.Series(SHIFTS["twist"])))[0]
+    assert hexed(series) == hexed(one)
+    none = dask.compute(quelm_dask.book_scenarios(BOOK, BASE, shifts.iloc[:0]))[0]
+    assert list(none.columns) == list(local.columns) and len(none) == 0
     with pytest.raises(ValueError, match="chunk"):
         quelm_dask.book_scenarios(BOOK, BASE, SHIFTS, chunk=0)

@@ -247,6 +247,7 @@ def book_scenarios(book, market, shifts, *, chunk: int = 64):
         raise ValueError(f"chunk must be at least 1, got {chunk}")
     on_book, on_market = dask.delayed(book, pure=True), dask.delayed(market, pure=True)
     task = dask.delayed(_scenario_chunk, pure=True)
+    parts, kind = [], None
     if hasattr(shifts, "columns") and hasattr(shifts, "iloc"):
         parts = [task(on_book, on_market, shifts.iloc[i:i + chunk]) for i in range(0, len(shifts), chunk)]
         kind = "frame"
@@ -254,23 +255,22 @@ def book_scenarios(book, market, shifts, *, chunk: int = 64):
         shifts = list(shifts)
         parts = [task(on_book, on_market, shifts[i:i + chunk]) for i in range(0, len(shifts), chunk)]
         kind = "list"
-    elif hasattr(shifts, "items") and shifts and all(hasattr(v, "items") for v in shifts.values()):
+    elif (hasattr(shifts, "items") and not hasattr(shifts, "to_numpy") and len(shifts)
+          and hasattr(next(iter(shifts.values())), "items")):  # names to shifts, as Book.scenario tells them
         items = list(shifts.items())
         parts = [task(on_book, on_market, dict(items[i:i + chunk])) for i in range(0, len(items), chunk)]
         kind = "dict"
-    else:
+    if kind is None or not parts:  # one scenario, or none: Book.scenario's own answer, in one task
         return task(on_book, on_market, shifts)
-    return dask.delayed(_join_scenarios, pure=True)(parts, kind, shifts if kind == "frame" and not parts else None)
+    return dask.delayed(_join_scenarios, pure=True)(parts, kind)
 
 
 def _scenario_chunk(book, market, shifts):
     return book.scenario(market, shifts)
 
 
-def _join_scenarios(parts: list, kind: str, empty):
+def _join_scenarios(parts: list, kind: str):
     if kind == "frame":
-        if not parts:
-            return None if empty is None else empty.iloc[:0]
         import pandas as pd
 
         return pd.concat(parts)
