@@ -35,7 +35,7 @@ RECIPES = recipes()
 
 def test_the_pages_have_their_recipes():
     names = [name for name, _ in RECIPES]
-    assert sum(n.startswith("README") for n in names) == 1 and sum(n.startswith("dask") for n in names) == 5
+    assert sum(n.startswith("README") for n in names) == 1 and sum(n.startswith("dask") for n in names) == 6
 
 
 @pytest.mark.parametrize("name, source", RECIPES, ids=[name for name, _ in RECIPES])

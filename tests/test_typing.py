@@ -341,7 +341,18 @@ RESULT_CALLS = {
         q.YieldCurve.flat(0.03), "2025-03-17"),
     "BookValue": lambda q: q.Book([q.Ois("2Y", 0.03, index="sofr")]).npv(
         q.Market("2025-01-02", curves={"usd-sofr": q.YieldCurve.flat(0.03, reference_date="2025-01-02")})),
+    "BookVaR": lambda q: _book_loss(q, "historical_var"),
+    "BookExpectedShortfall": lambda q: _book_loss(q, "expected_shortfall"),
 }
+
+
+def _book_loss(q, statistic: str):
+    import pandas as pd
+
+    market = q.Market.bootstrap("2025-01-02", {"usd-sofr": [q.Ois("1Y", 0.03, index="sofr"),
+                                                            q.Ois("5Y", 0.031, index="sofr")]})
+    history = pd.DataFrame({"usd-sofr 5Y": [0.031, 0.0312, 0.0309]}, index=pd.bdate_range("2024-12-02", periods=3))
+    return getattr(q.Book([q.Ois("2Y", 0.03, index="sofr")]), statistic)(market, history, level=0.9)
 
 
 def test_result_dicts_are_typed_with_the_runtime_keys_in_order():

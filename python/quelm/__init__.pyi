@@ -56,6 +56,22 @@ class BondCurvePrice(TypedDict):
     clean: float
     dirty: float
 
+class BookExpectedShortfall(TypedDict):
+    expected_shortfall: float
+    level: float
+    horizon: int
+    scenarios: int
+    first_order: float
+    pnl: list[float]
+
+class BookVaR(TypedDict):
+    var: float
+    level: float
+    horizon: int
+    scenarios: int
+    first_order: float
+    pnl: list[float]
+
 class BookValue(TypedDict):
     total: float
     by_trade: dict[str, float]
@@ -871,6 +887,11 @@ class Book:
     def npv(self, market: Market) -> BookValue: ...
     def risk(self, market: Market) -> RiskReport: ...
     def __reduce__(self) -> Tuple[Any, ...]: ...
+    def scenario(self, market: Market, shifts: Any) -> BookValue | dict[Any, BookValue] | list[BookValue] | Any: ...
+    def historical_var(self, market: Market, quote_history: Any, *, level: _Float = 0.99,
+                       horizon: _Count = 1) -> BookVaR: ...
+    def expected_shortfall(self, market: Market, quote_history: Any, *, level: _Float = 0.99,
+                           horizon: _Count = 1) -> BookExpectedShortfall: ...
 
 class RiskReport:
     """A book's risk to the market's quotes, per basis point of each (`Book.risk`): by trade and

@@ -4,11 +4,14 @@
   pandas) by column name, partition by partition (`column` names one explicitly).
 - `stats`: the per-series statistics of a return panel too large for one call, one task per
   block of series.
+- `book_scenarios`: a book's scenario P&L (`Book.scenario`), a chunk of scenarios per task,
+  the book and the market shipped once to each worker.
 - `PoolSize`, `pool_sizes`: one quelm pool per worker, sized to that worker's share of the
   cores, and a way to see it.
 
-Every result has the same bits as one `quelm.vec` call on the whole data: the work is per
-option or per series, so where a block boundary falls changes nothing.
+Every result has the same bits as one `quelm.vec` call (or one `Book.scenario` call) on the
+whole data: the work is per option, per series or per scenario, so where a block boundary
+falls changes nothing.
 
 Needs Dask (`pip install quelm[dask]`); `quelm.vec` is imported on first use.
 """
@@ -27,8 +30,8 @@ try:
 except ImportError:  # the frame and panel helpers need only dask itself
     WorkerPlugin = object
 
-__all__ = ["black_scholes", "greeks", "implied_volatility", "column", "stats", "PoolSize", "pool_sizes",
-           "worker_pool_size"]
+__all__ = ["black_scholes", "greeks", "implied_volatility", "column", "stats", "book_scenarios", "PoolSize",
+           "pool_sizes", "worker_pool_size"]
 
 GREEKS = _declared.keys("greeks")
 
@@ -224,6 +227,56 @@ def _aligned(x):
 
 def _join_reports(parts: list) -> dict:
     return {key: np.concatenate([np.asarray(p[key]).reshape(-1) for p in parts]) for key in parts[0]}
+
+
+# --- a book's scenarios ---------------------------------------------------------------------
+
+
+def book_scenarios(book, market, shifts, *, chunk: int = 64):
+    """`book.scenario(market, shifts)` as Dask tasks, `chunk` scenarios a task.
+
+    `shifts` as `Book.scenario` takes it: a pandas DataFrame (rows: scenarios), a mapping of
+    names to shifts, a list of shifts, or one scenario's mapping (one task). The book and the
+    market go into the graph once, as one key each, so a worker receives each once however
+    many of its tasks read them. Returns a Dask Delayed whose value is `Book.scenario`'s on
+    the whole input, bit for bit: each scenario is revalued alone, so where a chunk ends
+    changes nothing."""
+    import dask
+
+    if chunk < 1:
+        raise ValueError(f"chunk must be at least 1, got {chunk}")
+    on_book, on_market = dask.delayed(book, pure=True), dask.delayed(market, pure=True)
+    task = dask.delayed(_scenario_chunk, pure=True)
+    parts, kind = [], None
+    if hasattr(shifts, "columns") and hasattr(shifts, "iloc"):
+        parts = [task(on_book, on_market, shifts.iloc[i:i + chunk]) for i in range(0, len(shifts), chunk)]
+        kind = "frame"
+    elif isinstance(shifts, (list, tuple)):
+        shifts = list(shifts)
+        parts = [task(on_book, on_market, shifts[i:i + chunk]) for i in range(0, len(shifts), chunk)]
+        kind = "list"
+    elif (hasattr(shifts, "items") and not hasattr(shifts, "to_numpy") and len(shifts)
+          and hasattr(next(iter(shifts.values())), "items")):  # names to shifts, as Book.scenario tells them
+        items = list(shifts.items())
+        parts = [task(on_book, on_market, dict(items[i:i + chunk])) for i in range(0, len(items), chunk)]
+        kind = "dict"
+    if kind is None or not parts:  # one scenario, or none: Book.scenario's own answer, in one task
+        return task(on_book, on_market, shifts)
+    return dask.delayed(_join_scenarios, pure=True)(parts, kind)
+
+
+def _scenario_chunk(book, market, shifts):
+    return book.scenario(market, shifts)
+
+
+def _join_scenarios(parts: list, kind: str):
+    if kind == "frame":
+        import pandas as pd
+
+        return pd.concat(parts)
+    if kind == "list":
+        return [r for p in parts for r in p]
+    return {k: v for p in parts for k, v in p.items()}
 
 
 # --- one pool per worker ---------------------------------------------------------------------

@@ -184,4 +184,11 @@ book_risk = trade_book.risk(built_market)
 dv01: float = book_risk.total[book_risk.labels[0]] + book_risk.by_trade["payer"][0]
 trade_count: int = len(trade_book) + len(list(trade_book)) + len(trade_book.names) + len(book_risk.names)
 risk_frame = book_risk.to_pandas()
+# Its P&L under scenarios, by full revaluation; its historical VaR and ES beside the linear estimate.
+book_pnl = trade_book.scenario(built_market, {"eur-estr 1Y": 0.0001})
+rates_history = pd.DataFrame({"eur-estr 1Y": [0.028, 0.0282, 0.0279]}, index=pd.bdate_range("2024-12-02", periods=3))
+book_var = trade_book.historical_var(built_market, rates_history, level=0.95)
+var_gap: float = book_var["var"] - book_var["first_order"] + sum(book_var["pnl"]) + book_var["level"]
+windows: int = book_var["scenarios"] + book_var["horizon"]
+shortfall: float = trade_book.expected_shortfall(built_market, rates_history, horizon=2)["expected_shortfall"]
 swap_curve: str | None = quelm.Swap("5Y", 0.03).curve

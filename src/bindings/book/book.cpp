@@ -1,4 +1,5 @@
 // Python classes Book (positions by name, valued and risked on a Market) and RiskReport.
+#include "bindings/book/book_scenario.hpp"
 #include "bindings/book/market_args.hpp"
 #include "bindings/curves/instruments.hpp"
 #include "bindings/instances.hpp"
@@ -221,7 +222,40 @@ constexpr FunctionDef def_book_reduce = method<book_reduce>(
     "__reduce__", {}, "Pickle support: rebuild from the trades and their names.")
     .returning("Tuple[Any, ...]");
 
-constexpr Callable kBookMethods[] = {callable<def_npv>, callable<def_risk>, callable<def_book_reduce>};
+constexpr FunctionDef def_scenario = method<book_scenario_impl>(
+    "scenario", {"market", "shifts"},
+    "The book's P&L under shifted markets, by full revaluation: each scenario's market built\n"
+    "as `Market.shifted` builds it and every trade priced on it, in one task on the worker\n"
+    "pool, less its value on `market`. `shifts` one scenario's (a dict or a pandas Series of\n"
+    "quote label, curve or FX pair to an amount in the quote's units) gives a record like\n"
+    "`npv`'s: `total`, the scenario's total less the base total (each added in book order),\n"
+    "and `by_trade`, each trade's difference. A mapping of names to shifts gives a dict of\n"
+    "names to such records, a sequence of shifts a list; a DataFrame (rows: scenarios,\n"
+    "columns: shift keys) a DataFrame of the same kind on its index, a column per trade and\n"
+    "`total` last. The same bits on any number of threads; an error names the scenario.")
+    .returning("BookValue | dict[Any, BookValue] | list[BookValue] | Any");
+constexpr FunctionDef def_historical_var = method<book_historical_var_impl>(
+    "historical_var", {"market", "quote_history", "*", {"level", "0.99"}, {"horizon", "1"}},
+    "The book's historical value at risk by full revaluation: each change of `quote_history`\n"
+    "over `horizon` rows (a DataFrame indexed by date, a column per quote label, curve or FX\n"
+    "pair; changes as `Market.historical_shifts` makes them: absolute for rates, relative for\n"
+    "FX) applied to `market` and the book repriced. `var`: the loss at `level`, a positive\n"
+    "number for a loss: minus the P&L's quantile at 1 - level by `value_at_risk`'s historical\n"
+    "rule (linear between order statistics at h = (n - 1)(1 - level)). `first_order`: the\n"
+    "same of the linear P&L, sum of `risk` per bp times each quote's change in bp. `pnl`:\n"
+    "the full-revaluation P&L per scenario in history order; `scenarios` their count.")
+    .returning("BookVaR");
+constexpr FunctionDef def_expected_shortfall = method<book_expected_shortfall_impl>(
+    "expected_shortfall", {"market", "quote_history", "*", {"level", "0.99"}, {"horizon", "1"}},
+    "The book's historical expected shortfall by full revaluation, as `historical_var` but\n"
+    "`expected_shortfall`: minus the mean of the P&L at or below its quantile at 1 - level,\n"
+    "as `quelm.expected_shortfall`'s historical method; `first_order` the same of the linear\n"
+    "P&L.")
+    .returning("BookExpectedShortfall");
+
+constexpr Callable kBookMethods[] = {callable<def_npv>, callable<def_risk>, callable<def_book_reduce>,
+                                     callable<def_scenario>, callable<def_historical_var>,
+                                     callable<def_expected_shortfall>};
 
 const GetterDef kBookGetters[] = {
     {"names", "The trades' names, in book order.", &names_get, "Tuple[str, ...]"},

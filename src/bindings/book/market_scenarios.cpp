@@ -10,15 +10,14 @@
 
 namespace quelm::py {
 
-namespace {
-
 using book::Market;
 
-// A DataFrame, duck-typed: what has columns, an index and to_numpy.
 bool is_frame(PyObject* o) {
     return PyObject_HasAttrString(o, "columns") && PyObject_HasAttrString(o, "index") &&
            PyObject_HasAttrString(o, "to_numpy");
 }
+
+namespace {
 
 // list(o.<attr>)
 PyObject* listed_attr(PyObject* o, const char* attr) {
@@ -69,14 +68,6 @@ bool frame_values(PyObject* frame, std::size_t rows, std::size_t cols, std::vect
     return true;
 }
 
-// The scenarios read from a DataFrame, a mapping of names to mappings or a sequence of
-// mappings; `names` holds each scenario's name (none for a sequence).
-struct Scenarios {
-    Ref names;  // a list, or null for a sequence
-    std::vector<std::string> labels;  // str(name), for messages
-    std::vector<std::vector<std::pair<std::string, double>>> shifts;
-};
-
 bool label_names(Scenarios& s) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(s.names.get()); ++i) {
         Ref text(PyObject_Str(PyList_GET_ITEM(s.names.get(), i)));
@@ -114,6 +105,8 @@ bool read_one(PyObject* shifts, const std::string& label, Scenarios& s) {
     return true;
 }
 
+}  // namespace
+
 bool read_scenarios(PyObject* o, Scenarios& s) {
     if (is_frame(o)) return read_frame(o, s);
     if (!PyUnicode_Check(o) && PyObject_HasAttrString(o, "items")) {
@@ -143,7 +136,6 @@ bool read_scenarios(PyObject* o, Scenarios& s) {
     return true;
 }
 
-// Each scenario's keys resolved against the market; an error names the scenario.
 Result<std::vector<book::MarketShift>> resolve(const book::ShiftKeys& keys,
                                                const std::vector<std::vector<std::pair<std::string, double>>>& all,
                                                const std::vector<std::string>* labels) {
@@ -156,8 +148,6 @@ Result<std::vector<book::MarketShift>> resolve(const book::ShiftKeys& keys,
             }
     return out;
 }
-
-}  // namespace
 
 Result<Market> shifted_of(const Market& m, const ShiftsArg& shifts, Cancel& cancel) {
     QUELM_TRY(keys, book::ShiftKeys::make(m));
@@ -190,49 +180,54 @@ PyObject* scenarios_impl(const Market& m, PyObject* shifts) {
     return out.release();
 }
 
-PyObject* historical_shifts_impl(const Market& m, PyObject* quote_history, std::uint64_t horizon,
-                                 const std::optional<std::vector<std::string>>& relative) {
+bool read_history(const Market& m, PyObject* quote_history, const std::optional<std::vector<std::string>>& relative,
+                  QuoteHistory& out) {
     if (!is_frame(quote_history)) {
         PyErr_Format(PyExc_TypeError,
                      "quote_history: expected a DataFrame indexed by date, one column per quote label, curve or fx "
                      "pair, got %s",
                      Py_TYPE(quote_history)->tp_name);
-        return nullptr;
+        return false;
     }
-    std::vector<std::string> keys;
     Ref index(listed_attr(quote_history, "index"));
-    if (!index || !frame_columns(quote_history, "quote_history", keys)) return nullptr;
-    std::vector<dates::Serial> days;
+    if (!index || !frame_columns(quote_history, "quote_history", out.keys)) return false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(index.get()); ++i) {
         Date d;
-        if (!from_py(PyList_GET_ITEM(index.get(), i), d)) return nullptr;
-        days.push_back(d.serial);
+        if (!from_py(PyList_GET_ITEM(index.get(), i), d)) return false;
+        out.days.push_back(d.serial);
     }
-    std::vector<double> values;
-    if (!frame_values(quote_history, days.size(), keys.size(), values)) return nullptr;
+    if (!frame_values(quote_history, out.days.size(), out.keys.size(), out.values)) return false;
     const auto keys_of = book::ShiftKeys::make(m);
-    if (!keys_of) return raise(keys_of.error());
-    std::vector<book::HistoryColumn> columns;
-    for (const std::string& key : keys) {
+    if (!keys_of) return (raise(keys_of.error()), false);
+    for (const std::string& key : out.keys) {
         book::HistoryColumn c{key, keys_of->is_fx(key), 0.0};
         if (relative) c.relative = std::find(relative->begin(), relative->end(), key) != relative->end();
         book::MarketShift probe;
-        if (Status known = keys_of->add(key, 0.0, probe); !known) return raise(known.error());
+        if (Status known = keys_of->add(key, 0.0, probe); !known) return (raise(known.error()), false);
         if (c.relative) {
             const auto level = keys_of->level(key);
-            if (!level) return raise(level.error());
+            if (!level) return (raise(level.error()), false);
             c.level = *level;
         }
-        columns.push_back(std::move(c));
+        out.columns.push_back(std::move(c));
     }
     if (relative)
         for (const std::string& r : *relative)
-            if (std::find(keys.begin(), keys.end(), r) == keys.end()) {
+            if (std::find(out.keys.begin(), out.keys.end(), r) == out.keys.end()) {
                 PyErr_Format(PyExc_ValueError, "relative names %s, which is not a column of the quote history",
                              r.c_str());
-                return nullptr;
+                return false;
             }
-    const auto changes = book::historical_changes(values, days, columns, horizon);
+    return true;
+}
+
+PyObject* historical_shifts_impl(const Market& m, PyObject* quote_history, std::uint64_t horizon,
+                                 const std::optional<std::vector<std::string>>& relative) {
+    QuoteHistory h;
+    if (!read_history(m, quote_history, relative, h)) return nullptr;
+    const std::vector<std::string>& keys = h.keys;
+    const std::vector<dates::Serial>& days = h.days;
+    const auto changes = book::historical_changes(h.values, days, h.columns, horizon);
     if (!changes) return raise(changes.error());
     // type(quote_history)(rows, index=quote_history.index[horizon:], columns=quote_history.columns)
     const std::size_t n = days.size() - horizon, cols = keys.size();

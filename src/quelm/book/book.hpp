@@ -44,4 +44,7 @@ struct BookValue {
 // present value per its face. The first failing position (in book order) is the error.
 [[nodiscard]] Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cancel);
 
+// One position's value, as book_npv values it, for loops that run their own pool tasks.
+[[nodiscard]] Result<double> trade_value(const Position& p, const PricedOn& on, const Market& market);
+
 }  // namespace quelm::book

@@ -1,0 +1,64 @@
+#include "quelm/book/book_scenario.hpp"
+
+#include <optional>
+
+#include "quelm/core/parallel.hpp"
+
+namespace quelm::book {
+
+namespace {
+
+// One scenario's P&L row and total, on the calling thread.
+Result<double> revalue(const Book& book, const Market& base, const BookValue& at_base, const MarketShift& shift,
+                       Cancel& cancel, double* row) {
+    QUELM_TRY(market, shift_market(base, shift, cancel));
+    QUELM_TRY(on, book_curves(book, market));
+    double total = 0.0;
+    for (std::size_t j = 0; j < book.size(); ++j) {
+        auto v = trade_value(book.positions()[j], on[j], market);
+        if (!v) return std::unexpected(Error{v.error().kind, "trade " + book.names()[j] + ": " + v.error().text});
+        total += *v;  // in book order, as book_npv adds
+        row[j] = *v - at_base.by_trade[j];
+    }
+    return total - at_base.total;
+}
+
+}  // namespace
+
+Result<ScenarioPnl> book_scenarios(const Book& book, const Market& base, std::span<const MarketShift> shifts,
+                                   std::span<const std::string> names, Cancel& cancel) {
+    QUELM_TRY(at_base, book_npv(book, base, cancel));
+    const std::size_t n = book.size();
+    ScenarioPnl out;
+    out.trades = n;
+    out.by_trade.assign(shifts.size() * n, 0.0);
+    out.total.assign(shifts.size(), 0.0);
+    std::vector<std::optional<Error>> failures(shifts.size());
+    const bool done = parallel_for(
+        shifts.size(),
+        [&](std::size_t begin, std::size_t end) {
+            // Workers may not poll the caller's token; the pool relays its stop.
+            Cancel chunk(+[](void*) { return chunk_stopped(); }, nullptr);
+            for (std::size_t i = begin; i < end; ++i) {
+                if (chunk_stopped()) return;
+                auto total = revalue(book, base, at_base, shifts[i], chunk, out.by_trade.data() + i * n);
+                if (!total) {
+                    failures[i] = std::move(total.error());
+                    return;
+                }
+                out.total[i] = *total;
+            }
+        },
+        cancel);
+    if (!done) return cancelled();
+    for (std::size_t i = 0; i < shifts.size(); ++i) {
+        if (!failures[i]) continue;
+        if (is_cancelled(*failures[i])) return cancelled();
+        Error e = std::move(*failures[i]);
+        if (i < names.size()) e.text = "scenario " + names[i] + ": " + e.text;
+        return std::unexpected(std::move(e));
+    }
+    return out;
+}
+
+}  // namespace quelm::book
