@@ -330,3 +330,21 @@ def test_floating_rate_note_terms_read_back_compare_and_pickle():
         terms = dict(effective="2026-03-04", maturity="2031-03-04", spread=0.001) | bad
         with pytest.raises(ValueError, match=message):
             quelm.FloatingRateNote(terms.pop("effective"), terms.pop("maturity"), terms.pop("spread"), **terms)
+
+
+def test_scenarios_revalue_seasoned_trades_with_the_markets_fixings(base):
+    # A scenario market keeps the fixings: a seasoned trade's P&L is its value on the moved
+    # market less its value today, and a zero move is exactly nothing.
+    trades = [quelm.Ois(None, 0.0401, index="sofr", effective=dt.date(2025, 11, 14),
+                        maturity=dt.date(2027, 11, 14), notional=1e7),
+              quelm.Swap(None, 0.025, curve="eur-euribor-6m", effective=dt.date(2025, 9, 15),
+                         maturity=dt.date(2030, 9, 15), notional=-5e6)]
+    book = quelm.Book(trades)
+    shifts = {"usd-sofr 2Y": 0.0001, "eur-euribor-6m 5Y": -0.0002}
+    pnl = book.scenario(base, shifts)
+    moved = book.npv(base.shifted(shifts))
+    today = book.npv(base)
+    assert pnl["total"] == moved["total"] - today["total"]
+    assert pnl["by_trade"] == {k: moved["by_trade"][k] - today["by_trade"][k] for k in today["by_trade"]}
+    assert all(v != 0.0 for v in pnl["by_trade"].values())
+    assert book.scenario(base, {"usd-sofr": 0.0})["total"] == 0.0

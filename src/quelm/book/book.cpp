@@ -67,7 +67,7 @@ Result<double> value_of(const Position& p, const PricedOn& on, const Market& mar
 }  // namespace
 
 Result<double> trade_value(const Position& p, const PricedOn& on, const Market& market) {
-    return value_of(p, on, market.reference_date());
+    return value_of(p, on, market);
 }
 
 Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cancel) {
