@@ -651,16 +651,19 @@ constexpr Callable kBondQuoteMethods[] = {QUELM_PRICING_METHODS(BondQuote), call
 #define QUELM_TERMS_GETTERS(T)                                                                         \
     attribute<term<T, &RateTerms::day_count>, day_count_py>("day_count", "The day count of the rate.", "str"), \
         QUELM_SPOT_GETTERS(T)
-// The trade's terms: its notional and, where the instrument is dated by them, its start
-// and end dates ...
-#define QUELM_TRADE_GETTERS(T)                                                                              \
+// The trade's size and the curves a Book prices it on ...
+#define QUELM_TRADE_SIZE_GETTERS(T)                                                                         \
     attribute<trade_term<T, &curves::Trade::notional>>("notional", "The signed size of the trade.", "float"),  \
         attribute<trade_term<T, &curves::Trade::curve>, name_py>(                                            \
             "curve", "The market curve a Book prices it on, by name, or None (the Book's default).",          \
             "str | None"),                                                                                    \
         attribute<trade_term<T, &curves::Trade::discount_curve>, name_py>(                                   \
             "discount_curve", "The market curve a Book discounts it on, by name, or None (the default).",     \
-            "str | None"),                                                                                    \
+            "str | None")
+// The trade's terms: its notional and, where the instrument is dated by them, its start
+// and end dates ...
+#define QUELM_TRADE_GETTERS(T)                                                                              \
+    QUELM_TRADE_SIZE_GETTERS(T),                                                                        \
         attribute<trade_term<T, &curves::Trade::effective>, effective_py>(                                  \
             "effective", "The start: a date, a forward tenor after spot, or None (spot).",                   \
             "datetime.date | str | None"),                                                                   \
@@ -668,13 +671,7 @@ constexpr Callable kBondQuoteMethods[] = {QUELM_PRICING_METHODS(BondQuote), call
             "maturity", "The end date in place of the tenor, or None.", "datetime.date | None")
 // ... or, where the contract dates it, none: read back as None, as the constructor takes them.
 #define QUELM_CONTRACT_TRADE_GETTERS(T, WHOSE)                                                               \
-    attribute<trade_term<T, &curves::Trade::notional>>("notional", "The signed size of the trade.", "float"),  \
-        attribute<trade_term<T, &curves::Trade::curve>, name_py>(                                            \
-            "curve", "The market curve a Book prices it on, by name, or None (the Book's default).",          \
-            "str | None"),                                                                                    \
-        attribute<trade_term<T, &curves::Trade::discount_curve>, name_py>(                                   \
-            "discount_curve", "The market curve a Book discounts it on, by name, or None (the default).",     \
-            "str | None"),                                                                                    \
+    QUELM_TRADE_SIZE_GETTERS(T),                                                                        \
         attribute<trade_term<T, &curves::Trade::effective>, effective_py>(                                  \
             "effective", "None: the start is " WHOSE ".", "None"),                                          \
         attribute<trade_term<T, &curves::Trade::maturity>, maturity_py>("maturity", "None: the end is " WHOSE ".", \
