@@ -37,7 +37,7 @@ def book() -> quelm.Book:
         "SOFR 1Yx5Y payer": quelm.Ois("5Y", 0.0400, index="sofr", effective="1Y", notional=-20e6),
         "SOFR 10Y receiver": quelm.Ois("10Y", 0.0412, index="sofr", notional=15e6),
         "SOFR 30Y payer": quelm.Ois("30Y", 0.0405, index="sofr", notional=-5e6),
-        "€STR 3Y receiver": quelm.Ois("3Y", 0.0250, index="estr", notional=40e6),
+        "€STR 3Y receiver": quelm.Ois("3Y", 0.0255, index="estr", notional=40e6),
         "Euribor 5Y payer": quelm.Swap("5Y", 0.0265, curve="eur-euribor-6m", notional=-25e6),
         "Euribor 2Yx3Y receiver": quelm.Swap("3Y", 0.0262, curve="eur-euribor-6m", effective="2Y", notional=30e6),
         "Euribor 10Y receiver": quelm.Swap("10Y", 0.0280, curve="eur-euribor-6m", notional=20e6),
@@ -120,5 +120,5 @@ def show() -> None:
         return
     pnl = sorted(one_day_pnl(b, m, history))
     cut = int(0.01 * len(pnl))
-    print(f"one-day historical P&L over {len(pnl)} days by full revaluation: "
+    print(f"one-day historical P&L in USD over {len(pnl)} days by full revaluation: "
           f"99% VaR {-pnl[cut]:,.0f}, worst day {pnl[0]:,.0f}, best day {pnl[-1]:,.0f}")
