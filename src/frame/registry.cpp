@@ -63,14 +63,19 @@ std::string_view section_title(Section s) {
     return "";
 }
 
+// An absolute path and the one a compiler cache writes relative to the build tree order alike.
+static_assert(source_key("/home/a/src/quelm/src/bindings/book/book.cpp") == "src/bindings/book/book.cpp");
+static_assert(source_key("../../src/bindings/book/book.cpp") == "src/bindings/book/book.cpp");
+static_assert(source_key("C:\\q\\src\\bindings\\stats.cpp") == "src\\bindings\\stats.cpp");
+
 Registered::Registered(Section s, std::string_view guide, std::string_view file, int line,
                        const Callable& function) {
-    registered().push_back({s, guide, file, line, &function, nullptr});
+    registered().push_back({s, guide, source_key(file), line, &function, nullptr});
 }
 
 Registered::Registered(Section s, std::string_view guide, std::string_view file, int line,
                        PyTypeObject* (*make_class)()) {
-    registered().push_back({s, guide, file, line, nullptr, make_class});
+    registered().push_back({s, guide, source_key(file), line, nullptr, make_class});
 }
 
 const std::vector<PublicEntry>& public_entries() {

@@ -6,6 +6,7 @@
 
 #include "frame/call.hpp"
 
+#include <cstddef>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +48,16 @@ struct PublicEntry {
 // release's names in that release's order, then every other in registration order. Read
 // after the module has made its classes.
 [[nodiscard]] const std::vector<PublicEntry>& module_entries();
+
+// A declaring file as the order goes by: its path from the last "src/" on, so that the
+// order does not depend on how the build spelled the path (absolute, or relative to the
+// build tree as a compiler cache may rewrite it).
+[[nodiscard]] constexpr std::string_view source_key(std::string_view file) {
+    std::size_t at = std::string_view::npos;
+    for (std::size_t i = 0; i + 4 <= file.size(); ++i)
+        if (file.substr(i, 3) == "src" && (file[i + 3] == '/' || file[i + 3] == '\\')) at = i;
+    return at == std::string_view::npos ? file : file.substr(at);
+}
 
 struct Registered {
     Registered(Section s, std::string_view guide, std::string_view file, int line, const Callable& function);

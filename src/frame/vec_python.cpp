@@ -44,7 +44,7 @@ PyObject* keys_of(const PythonForm& f) {
 }  // namespace
 
 InPython::InPython(Section s, std::string_view file, int line, const PythonForm& form) {
-    registered().push_back({s, file, line, &form});
+    registered().push_back({s, source_key(file), line, &form});
 }
 
 std::vector<const PythonForm*> python_forms() {
