@@ -277,8 +277,8 @@ Result<Future> future_new(Date start, double price, double convexity, std::strin
                           const std::optional<std::string_view>& day_count, const std::optional<CalendarArg>& calendar,
                           dates::Convention convention, std::optional<curves::OvernightIndex> index, double notional,
                           const std::optional<EffectiveArg>& effective, const std::optional<Date>& maturity,
-                    const std::optional<std::string_view>& curve,
-                    const std::optional<std::string_view>& discount_curve) {
+                          const std::optional<std::string_view>& curve,
+                          const std::optional<std::string_view>& discount_curve) {
     QUELM_TRY(t, tenor_of(tenor));
     Preset p(index);
     QUELM_CHECK(p.day_count(day_count));

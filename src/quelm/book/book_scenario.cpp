@@ -1,8 +1,7 @@
 #include "quelm/book/book_scenario.hpp"
 
-#include <optional>
 
-#include "quelm/core/parallel.hpp"
+#include "quelm/book/scenario_each.hpp"
 
 namespace quelm::book {
 
@@ -33,31 +32,14 @@ Result<ScenarioPnl> book_scenarios(const Book& book, const Market& base, std::sp
     out.trades = n;
     out.by_trade.assign(shifts.size() * n, 0.0);
     out.total.assign(shifts.size(), 0.0);
-    std::vector<std::optional<Error>> failures(shifts.size());
-    const bool done = parallel_for(
+    QUELM_CHECK(for_each_scenario(
         shifts.size(),
-        [&](std::size_t begin, std::size_t end) {
-            // Workers may not poll the caller's token; the pool relays its stop.
-            Cancel chunk(+[](void*) { return chunk_stopped(); }, nullptr);
-            for (std::size_t i = begin; i < end; ++i) {
-                if (chunk_stopped()) return;
-                auto total = revalue(book, base, at_base, shifts[i], chunk, out.by_trade.data() + i * n);
-                if (!total) {
-                    failures[i] = std::move(total.error());
-                    return;
-                }
-                out.total[i] = *total;
-            }
+        [&](std::size_t i, Cancel& chunk) -> Status {
+            QUELM_TRY(total, revalue(book, base, at_base, shifts[i], chunk, out.by_trade.data() + i * n));
+            out.total[i] = total;
+            return {};
         },
-        cancel);
-    if (!done) return cancelled();
-    for (std::size_t i = 0; i < shifts.size(); ++i) {
-        if (!failures[i]) continue;
-        if (is_cancelled(*failures[i])) return cancelled();
-        Error e = std::move(*failures[i]);
-        if (i < names.size()) e.text = "scenario " + names[i] + ": " + e.text;
-        return std::unexpected(std::move(e));
-    }
+        [&](std::size_t i) { return i < names.size() ? "scenario " + names[i] + ": " : std::string(); }, cancel));
     return out;
 }
 

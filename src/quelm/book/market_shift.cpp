@@ -8,6 +8,7 @@
 
 #include "quelm/book/fx.hpp"
 #include "quelm/book/quote_label.hpp"
+#include "quelm/book/scenario_each.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/text.hpp"
 #include "quelm/curves/bootstrap.hpp"
@@ -167,31 +168,15 @@ Result<std::vector<Market>> shift_scenarios(const Market& base, std::span<const 
                                            std::span<const std::string> names, Cancel& cancel) {
     const auto links = discount_links(base);
     std::vector<std::optional<Market>> markets(shifts.size());
-    std::vector<std::optional<Error>> failures(shifts.size());
-    const bool done = parallel_for(
+    QUELM_CHECK(for_each_scenario(
         shifts.size(),
-        [&](std::size_t begin, std::size_t end) {
-            // Workers may not poll the caller's token; the pool relays its stop.
-            Cancel chunk(+[](void*) { return chunk_stopped(); }, nullptr);
-            for (std::size_t i = begin; i < end; ++i) {
-                if (chunk_stopped()) return;
-                auto m = shift_linked(base, links, shifts[i], chunk);
-                if (!m) {
-                    failures[i] = std::move(m.error());
-                    return;
-                }
-                markets[i] = std::move(*m);
-            }
+        [&](std::size_t i, Cancel& chunk) -> Status {
+            QUELM_TRY(m, shift_linked(base, links, shifts[i], chunk));
+            markets[i] = std::move(m);
+            return {};
         },
-        cancel);
-    if (!done) return cancelled();
-    for (std::size_t i = 0; i < shifts.size(); ++i) {
-        if (!failures[i]) continue;
-        if (is_cancelled(*failures[i])) return cancelled();
-        Error e = std::move(*failures[i]);
-        e.text = "scenario " + (i < names.size() ? names[i] : std::to_string(i)) + ": " + e.text;
-        return std::unexpected(std::move(e));
-    }
+        [&](std::size_t i) { return "scenario " + (i < names.size() ? names[i] : std::to_string(i)) + ": "; },
+        cancel));
     std::vector<Market> out;
     out.reserve(markets.size());
     for (auto& m : markets) out.push_back(std::move(*m));
