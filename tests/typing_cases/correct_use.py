@@ -192,3 +192,12 @@ var_gap: float = book_var["var"] - book_var["first_order"] + sum(book_var["pnl"]
 windows: int = book_var["scenarios"] + book_var["horizon"]
 shortfall: float = trade_book.expected_shortfall(built_market, rates_history, horizon=2)["expected_shortfall"]
 swap_curve: str | None = quelm.Swap("5Y", 0.03).curve
+# An FX forward and an option on a surface, in a book with their FX delta, vega and Greeks.
+fx_forward = quelm.FxForward("EURUSD", "2026-01-02", 1.05, notional=1e6, domestic_curve="eur-estr",
+                             foreign_curve="eur-estr")
+european = quelm.EuropeanOption("sx5e", 100.0, datetime.date(2025, 9, 1), "call", notional=10.0, curve="eur-estr")
+fx_terms: list[object] = [fx_forward.pair, fx_forward.maturity, fx_forward.strike, fx_forward.domestic_curve,
+                          european.underlying, european.expiry, european.option_type, european.curve]
+option_value: float = european.npv(named) + fx_forward.npv(named) + european.strike + european.notional + fx_forward.notional
+option_book = quelm.Book([european, fx_forward])
+option_greeks: dict[str, float] = option_book.risk(named).greeks["0"]

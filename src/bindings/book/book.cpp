@@ -1,6 +1,7 @@
 // Python classes Book (positions by name, valued and risked on a Market) and RiskReport.
 #include "bindings/book/book_scenario.hpp"
 #include "bindings/book/market_args.hpp"
+#include "bindings/book/market_trades.hpp"
 #include "bindings/curves/instruments.hpp"
 #include "bindings/instances.hpp"
 #include "frame/annotations.hpp"
@@ -26,19 +27,31 @@ constexpr std::string_view kGuide = "books";  // the guide page of its names
 namespace {
 
 using book::Book;
+using book::CurveTrade;
 using book::Position;
 using book::RiskReport;
 
 // The stub's type of one trade.
-constexpr const char* kTradeTypes =
-    "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | DatedBond | Tuple[DatedBond, str]";
+#define QUELM_TRADE_TYPES \
+    "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | FxForward | EuropeanOption | DatedBond | " \
+    "Tuple[DatedBond, str]"
+constexpr const char* kTradeTypes = QUELM_TRADE_TYPES;
 
 // The positions: instruments, DatedBonds, and (DatedBond, curve name) pairs.
 struct TradesArg {
     std::vector<Position> items;
 };
 
-bool position_of(PyObject* o, Position& out) {
+bool position_of(PyObject* o, Position& position) {
+    if (Py_TYPE(o) == fx_forward_type()) {
+        position = value_of<book::FxForward>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == european_option_type()) {
+        position = value_of<book::EuropeanOption>(o);
+        return true;
+    }
+    CurveTrade& out = position.emplace<CurveTrade>();
     curves::Instrument i;
     if (instrument_of(o, i)) {
         out.item = std::move(i);
@@ -83,7 +96,8 @@ bool from_py(PyObject* o, TradesArg& out) {
         if (!position_of(item, p)) {
             if (!PyErr_Occurred())
                 PyErr_Format(PyExc_TypeError,
-                             "item %zd: expected an instrument, a FloatingRateNote, a DatedBond or a (DatedBond, curve name) pair, got %s",
+                             "item %zd: expected an instrument, a FloatingRateNote, an FxForward, a EuropeanOption, a "
+                             "DatedBond or a (DatedBond, curve name) pair, got %s",
                              k, Py_TYPE(item)->tp_name);
             return false;
         }
@@ -97,8 +111,7 @@ bool from_py(PyObject* o, TradesArg& out) {
 template <>
 struct Annotation<TradesArg> {
     static const char* param() {
-        return "Iterable[Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | DatedBond | "
-               "Tuple[DatedBond, str]]";
+        return "Iterable[" QUELM_TRADE_TYPES "]";
     }
 };
 
@@ -109,7 +122,10 @@ Result<Book> book_new(const TradesArg& trades, const std::optional<std::vector<s
 }
 
 // A position as the constructor takes it back.
-PyObject* position_py(const Position& p) {
+PyObject* position_py(const Position& position) {
+    if (const auto* f = std::get_if<book::FxForward>(&position)) return wrap(fx_forward_type(), *f);
+    if (const auto* o = std::get_if<book::EuropeanOption>(&position)) return wrap(european_option_type(), *o);
+    const CurveTrade& p = std::get<CurveTrade>(position);
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) return wrap_instrument(*i);
     if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return wrap(floating_rate_note_type(), *n);
     Ref bond(wrap(dated_bond_type(), std::get<bonds::DatedBond>(p.item)));
@@ -200,8 +216,9 @@ Result<RiskReport> risk_of(const Book& b, const book::Market& market, Cancel& ca
 constexpr FunctionDef def_book_new = typed<&book_new>(
     "Book", {"trades", "*", {"names", "None"}},
     "A book of `trades`: instruments (each priced on the market curves its `curve` and\n"
-    "`discount_curve` name, or the defaults for its kind), DatedBonds and (DatedBond, curve\n"
-    "name) pairs (a bond held, priced off that curve). `names`: one distinct name per trade;\n"
+    "`discount_curve` name, or the defaults for its kind), FloatingRateNotes, FxForwards,\n"
+    "EuropeanOptions, DatedBonds and (DatedBond, curve name) pairs (a bond held, priced off\n"
+    "that curve). `names`: one distinct name per trade;\n"
     "None, their positions as text (\"0\", \"1\", ...).");
 constexpr Callable kBookNew = callable<def_book_new>;
 
@@ -215,7 +232,10 @@ constexpr FunctionDef def_risk = typed_method<&risk_of>(
     "risk", {"market"},
     "The change in each trade's value per basis point (0.0001) of every quote the market's\n"
     "curves were bootstrapped from (a rate, a future's rate, a bond quote's clean price), as\n"
-    "a RiskReport: exact, from the curves' bootstrap by implicit differentiation. A trade on a\n"
+    "a RiskReport: exact, from the curves' bootstrap by implicit differentiation. Then per\n"
+    "unit of each FX spot the market holds (an FX forward's delta) and per volatility point\n"
+    "of each surface slice (an option's vega, shared between the two slices around its\n"
+    "expiry as the surface interpolates), with each option's Greeks. A curve trade on a\n"
     "curve not built from quotes, or discounted on another curve than the one its curve was\n"
     "built on, is an error naming it.");
 constexpr FunctionDef def_book_reduce = method<book_reduce>(
@@ -260,7 +280,7 @@ constexpr Callable kBookMethods[] = {callable<def_npv>, callable<def_risk>, call
 const GetterDef kBookGetters[] = {
     {"names", "The trades' names, in book order.", &names_get, "Tuple[str, ...]"},
     {"trades", "The trades, in book order, as given.", &trades_get,
-     "Tuple[Deposit | Fra | Future | Ois | Swap | BondQuote | DatedBond | Tuple[DatedBond, str], ...]"},
+     "Tuple[" QUELM_TRADE_TYPES ", ...]"},
 };
 
 const ClassDef kBookClass = [] {
@@ -310,9 +330,26 @@ PyObject* by_trade_get(PyObject* self) {
     return d.release();
 }
 
+// Per option trade: its Greeks as a dict.
+PyObject* greeks_get(PyObject* self) {
+    const RiskReport& r = value_of<RiskReport>(self);
+    Ref d(PyDict_New());
+    if (!d) return nullptr;
+    for (std::size_t i = 0; i < r.names.size(); ++i) {
+        if (i >= r.greeks.size() || !r.greeks[i]) continue;
+        const auto& g = *r.greeks[i];
+        Ref row(Py_BuildValue("{sdsdsdsd}", "delta", g.delta, "gamma", g.gamma, "vega", g.vega, "theta", g.theta));
+        if (!row || PyDict_SetItemString(d.get(), r.names[i].c_str(), row.get()) != 0) return nullptr;
+    }
+    return d.release();
+}
+
 // A label's curve and point: the label is "<curve> <point>", the curve's name known.
 PyObject* column_key(const std::string& label, const std::string& curve) {
-    const std::string point = label.size() > curve.size() + 1 ? label.substr(curve.size() + 1) : std::string();
+    // An FX spot's label is the pair alone, under "fx".
+    const std::string point = label.size() > curve.size() + 1 && label.starts_with(curve + " ")
+                                  ? label.substr(curve.size() + 1)
+                                  : label;
     Ref c(to_py(std::string_view(curve)));
     Ref p(to_py(std::string_view(point)));
     return c && p ? PyTuple_Pack(2, c.get(), p.get()) : nullptr;
@@ -372,12 +409,19 @@ const GetterDef kReportGetters[] = {
      &total_get, "dict[str, float]"},
     {"by_trade", "Per trade name: its row, a change in value per basis point for each label in order.",
      &by_trade_get, "dict[str, Tuple[float, ...]]"},
+    {"greeks",
+     "Per option trade name: its \"delta\" and \"gamma\" in the underlying's spot (its forward\n"
+     "when the surface has none), \"vega\" per volatility point and \"theta\" per year, times\n"
+     "its notional.",
+     &greeks_get, "dict[str, dict[str, float]]"},
 };
 
 const ClassDef kReportClass = {
     "RiskReport",
-    "A book's risk to the market's quotes, per basis point of each (`Book.risk`): by trade and\n"
-    "in total, the columns the market's quote labels. Immutable.",
+    "A book's risk to the market's quotes (`Book.risk`): by trade and in total, per basis\n"
+    "point of each curve quote (the columns the market's quote labels), per unit of each FX\n"
+    "spot (columns the pairs), per volatility point of each surface slice (columns\n"
+    "\"<surface> vol <t>y\"), and the option trades' Greeks. Immutable.",
     kReportMethods, std::size(kReportMethods), kReportGetters, std::size(kReportGetters), &report_repr,
     &report_equal, nullptr, nullptr,
 };

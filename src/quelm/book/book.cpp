@@ -34,16 +34,19 @@ bool operator==(const Book& a, const Book& b) {
     if (a.names() != b.names()) return false;
     const auto& x = a.positions();
     const auto& y = b.positions();
-    return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const Position& p, const Position& q) {
-        return p.bond_curve == q.bond_curve && p.item == q.item;
-    });
+    return x == y;
 }
 
 Result<std::vector<PricedOn>> book_curves(const Book& book, const Market& market) {
     std::vector<PricedOn> out;
     out.reserve(book.size());
     for (std::size_t i = 0; i < book.size(); ++i) {
-        auto on = priced_on(book.positions()[i], market);
+        const auto* curve_trade = std::get_if<CurveTrade>(&book.positions()[i]);
+        if (curve_trade == nullptr) {
+            out.emplace_back();
+            continue;
+        }
+        auto on = priced_on(*curve_trade, market);
         if (!on) return std::unexpected(Error{on.error().kind, "trade " + book.names()[i] + ": " + on.error().text});
         out.push_back(std::move(*on));
     }
@@ -52,7 +55,16 @@ Result<std::vector<PricedOn>> book_curves(const Book& book, const Market& market
 
 namespace {
 
-Result<double> value_of(const Position& p, const PricedOn& on, const Market& market) {
+Result<double> value_of(const Position& position, const PricedOn& on, const Market& market) {
+    if (const auto* f = std::get_if<FxForward>(&position)) {
+        QUELM_TRY(v, value_fx_forward(*f, market, false));
+        return v.value;
+    }
+    if (const auto* o = std::get_if<EuropeanOption>(&position)) {
+        QUELM_TRY(v, value_option(*o, market, false));
+        return v.value;
+    }
+    const CurveTrade& p = std::get<CurveTrade>(position);
     const dates::Serial reference = market.reference_date();
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) {
         if (starts_before(*i, reference)) return seasoned_value(*i, on, market);

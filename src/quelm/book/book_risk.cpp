@@ -1,5 +1,7 @@
 #include "quelm/book/book_risk.hpp"
 
+#include <cstdio>
+
 #include "quelm/book/quote_label.hpp"
 #include "quelm/book/seasoned.hpp"
 #include "quelm/curves/bootstrap.hpp"
@@ -10,6 +12,16 @@ namespace {
 
 // Where each market curve's quotes start among the labels (npos: not bootstrapped).
 constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+}  // namespace
+
+std::string slice_label(std::string_view surface, double t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", t);
+    return std::string(surface) + " vol " + text + "y";
+}
+
+namespace {
 
 std::vector<std::size_t> label_offsets(const Market& market) {
     std::vector<std::size_t> at;
@@ -31,17 +43,17 @@ std::size_t index_in(const Market& market, const curves::YieldCurve* curve) {
 
 // The labels' column of each of a curve's risk columns: the chain of curves it was built
 // on, deepest first, as curves::bucketed_risk lays them out.
-Result<std::vector<std::size_t>> columns_of(const Market& market, const PricedOn& on,
-                                            const std::vector<std::size_t>& offsets) {
+Result<std::vector<std::size_t>> columns_of(const Market& market, const std::string& name,
+                                            const curves::YieldCurve* curve, const std::vector<std::size_t>& offsets) {
     std::vector<const curves::YieldCurve*> chain;
-    for (const curves::YieldCurve* c = on.projection.get(); c != nullptr && c->bootstrap_state();
+    for (const curves::YieldCurve* c = curve; c != nullptr && c->bootstrap_state();
          c = c->bootstrap_state()->spec.discount.get())
         chain.push_back(c);
     std::vector<std::size_t> cols;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const std::size_t k = index_in(market, *it);
         if (k == npos)
-            return bad_argument("curve " + on.curve +
+            return bad_argument("curve " + name +
                            " is built on a curve from outside the market: its quotes have no labels to be risked by");
         const std::size_t n = (*it)->bootstrap_state()->spec.instruments.size();
         for (std::size_t j = 0; j < n; ++j) cols.push_back(offsets[k] + j);
@@ -51,29 +63,71 @@ Result<std::vector<std::size_t>> columns_of(const Market& market, const PricedOn
 
 Error named(const std::string& trade, const Error& e) { return Error{e.kind, "trade " + trade + ": " + e.text}; }
 
+Error not_built(const std::string& curve) {
+    return Error{Kind::Argument, "curve " + curve + " was not built from quotes: it has no quotes to be risked by"};
+}
+
+// A market trade's legs, row by row, on one curve.
+struct Legs {
+    std::vector<std::size_t> rows;
+    std::vector<std::shared_ptr<const curves::Layout>> flows;
+};
+
 }  // namespace
 
 Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& cancel) {
     QUELM_TRY(labels, market_quote_labels(market));
     QUELM_TRY(on, book_curves(book, market));
-    const std::size_t n = book.size(), m = labels.size();
     RiskReport r;
     r.labels = std::move(labels);
     for (const auto& c : market.curves().items())
         if (const auto& state = c.value->bootstrap_state())
             r.curves.insert(r.curves.end(), state->spec.instruments.size(), c.name);
+    // Then the FX spots, then the surfaces' slices.
+    const std::size_t fx_at = r.labels.size();
+    for (const auto& spot : market.fx_spots().spots()) {
+        r.labels.push_back(spot.pair);
+        r.curves.emplace_back("fx");
+    }
+    std::vector<std::size_t> slice_at;
+    for (const auto& surface : market.surfaces().items()) {
+        slice_at.push_back(r.labels.size());
+        for (const auto& slice : surface.value->slices()) {
+            r.labels.push_back(slice_label(surface.name, slice.t));
+            r.curves.push_back(surface.name);
+        }
+    }
+    const std::size_t n = book.size(), m = r.labels.size();
     r.names = book.names();
     r.by_trade.assign(n * m, 0.0);
     r.total.assign(m, 0.0);
+    r.greeks.assign(n, std::nullopt);
     // One batch per curve, in the order curves are first met; the discount curve of each
     // position is its curve's own (checked), so the curve alone keys the batch.
     const auto items = market.curves().items();
     std::vector<std::vector<std::size_t>> batches(items.size());
+    std::vector<Legs> legs(items.size());
     for (std::size_t i = 0; i < n; ++i) {
+        const Position& position = book.positions()[i];
+        if (!std::holds_alternative<CurveTrade>(position)) {
+            if (cancel.poll()) return cancelled();
+            auto v = std::holds_alternative<FxForward>(position)
+                         ? value_fx_forward(std::get<FxForward>(position), market, true)
+                         : value_option(std::get<EuropeanOption>(position), market, true);
+            if (!v) return std::unexpected(named(book.names()[i], v.error()));
+            for (auto& leg : v->legs) {
+                if (!items[leg.curve].value->bootstrap_state())
+                    return std::unexpected(named(book.names()[i], not_built(items[leg.curve].name)));
+                legs[leg.curve].rows.push_back(i);
+                legs[leg.curve].flows.push_back(std::move(leg.flows));
+            }
+            for (const FxDelta& d : v->fx) r.by_trade[i * m + fx_at + d.pair] += d.delta;
+            for (const SliceVega& g : v->vega) r.by_trade[i * m + slice_at[g.surface] + g.slice] += g.vega;
+            r.greeks[i] = v->greeks;
+            continue;
+        }
         if (!on[i].projection->bootstrap_state())
-            return std::unexpected(named(book.names()[i], Error{Kind::Argument, "curve " + on[i].curve +
-                                                                    " was not built from quotes: it has no quotes to "
-                                                                    "be risked by"}));
+            return std::unexpected(named(book.names()[i], not_built(on[i].curve)));
         if (!on[i].built_pair) {
             const auto& own = on[i].projection->bootstrap_state()->spec.discount;
             const std::string_view own_name = own ? name_in(market, own.get()) : std::string_view();
@@ -92,12 +146,12 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
     for (std::size_t k = 0; k < items.size(); ++k) {
         const auto& rows = batches[k];
         if (rows.empty()) continue;
-        QUELM_TRY(cols, columns_of(market, on[rows[0]], offsets));
+        QUELM_TRY(cols, columns_of(market, on[rows[0]].curve, on[rows[0]].projection.get(), offsets));
         std::vector<curves::BookItem> batch;
         batch.reserve(rows.size());
         std::vector<std::shared_ptr<const curves::Layout>> laid;
         for (const std::size_t i : rows) {
-            batch.push_back(book.positions()[i].item);
+            batch.push_back(std::get<CurveTrade>(book.positions()[i]).item);
             const auto* instrument = std::get_if<curves::Instrument>(&batch.back());
             const auto* note = std::get_if<curves::FloatingRateNote>(&batch.back());
             if (note == nullptr && (instrument == nullptr || !starts_before(*instrument, market.reference_date())))
@@ -117,6 +171,20 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
             const double* from = &table->values[b * table->cols];
             double* to = &r.by_trade[rows[b] * m];
             for (std::size_t j = 0; j < table->cols; ++j) to[cols[j]] = from[j] * kBasisPoint;
+        }
+    }
+    // Market trades' legs, curve by curve: each leg's flows discount on that curve.
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        const Legs& l = legs[k];
+        if (l.rows.empty()) continue;
+        QUELM_TRY(cols, columns_of(market, items[k].name, items[k].value.get(), offsets));
+        std::vector<std::string> leg_names;
+        for (const std::size_t i : l.rows) leg_names.push_back("trade " + book.names()[i]);
+        QUELM_TRY(table, curves::bucketed_risk(*items[k].value, l.flows, leg_names, cancel));
+        for (std::size_t b = 0; b < l.rows.size(); ++b) {
+            const double* from = &table.values[b * table.cols];
+            double* to = &r.by_trade[l.rows[b] * m];
+            for (std::size_t j = 0; j < table.cols; ++j) to[cols[j]] += from[j] * kBasisPoint;
         }
     }
     // Trade by trade in book order, whatever batch a trade was in.

@@ -21,22 +21,25 @@ Result<double> statistic(std::span<const double> pnl, double level, LossMeasure 
 // market's order), and the report's per-bp total.
 struct Linear {
     std::vector<std::size_t> offset;  // per market curve
+    std::size_t fx = 0;               // the first FX spot's column
     std::vector<double> total;
 };
 
 Result<Linear> linear_of(const Book& book, const Market& market, Cancel& cancel) {
     QUELM_TRY(risk, book_risk(book, market, cancel));
-    Linear l{{}, std::move(risk.total)};
+    Linear l{{}, 0, std::move(risk.total)};
     std::size_t at = 0;
     for (const auto& c : market.curves().items()) {
         l.offset.push_back(at);
         if (const auto& state = c.value->bootstrap_state()) at += state->spec.instruments.size();
     }
+    l.fx = at;
     return l;
 }
 
 // The first-order P&L of one scenario: the risk is per bp of the matched quote, a
-// future's rate 1 - price/100, while its shift moves the price; FX moves no trade.
+// future's rate 1 - price/100, while its shift moves the price; FX deltas are per unit of
+// the spot.
 double first_order_pnl(const Linear& l, const Market& market, const MarketShift& shift) {
     double pnl = 0.0;
     for (const QuoteShift& q : shift.quotes) {
@@ -44,6 +47,7 @@ double first_order_pnl(const Linear& l, const Market& market, const MarketShift&
         const double move = std::holds_alternative<curves::Future>(quote) ? -q.amount / 100.0 : q.amount;
         pnl += l.total[l.offset[q.curve] + q.quote] * (move / kBasisPoint);
     }
+    for (const FxShift& f : shift.fx) pnl += l.total[l.fx + f.pair] * f.amount;
     return pnl;
 }
 

@@ -49,7 +49,7 @@ std::optional<curves::OvernightIndex> index_of(const curves::BookItem& item) {
     return std::nullopt;
 }
 
-Result<std::string> default_curve(const Position& p, const Market& market) {
+Result<std::string> default_curve(const CurveTrade& p, const Market& market) {
     if (const auto index = index_of(p.item)) return std::string(index_curve(*index));
     const auto names = market.curves().names();
     if (names.size() == 1) return std::string(names[0]);
@@ -58,7 +58,7 @@ Result<std::string> default_curve(const Position& p, const Market& market) {
 
 }  // namespace
 
-Result<PricedOn> priced_on(const Position& p, const Market& market) {
+Result<PricedOn> priced_on(const CurveTrade& p, const Market& market) {
     std::string curve, discount;
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) {
         const curves::Trade& t = curves::trade_of(*i);

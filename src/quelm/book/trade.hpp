@@ -1,4 +1,6 @@
-// A position of a book and the market curves it is priced on. An instrument names its
+// A position of a book and the market curves it is priced on. A curve trade is an
+// instrument, a floating-rate note or a bond held; an FX forward or an option is a market
+// trade (market_trade.hpp), priced off curves, spots and surfaces by name. An instrument names its
 // curves in its trade terms (curve=, discount_curve=); a bond held names its curve beside
 // it. A curve not named is the default for the trade's kind: an overnight-index swap or
 // future on an index its currency's curve of that index ("sofr" → "usd-sofr"), anything
@@ -9,19 +11,24 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "quelm/book/market.hpp"
+#include "quelm/book/market_trade.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/curves/risk.hpp"
 
 namespace quelm::book {
 
-struct Position {
+struct CurveTrade {
     curves::BookItem item;
     std::string bond_curve;  // a bond held: the curve it is priced off ("" = the default)
+    friend bool operator==(const CurveTrade&, const CurveTrade&) = default;
 };
 
-// The curves a position reads, found in a market.
+using Position = std::variant<CurveTrade, FxForward, EuropeanOption>;
+
+// The curves a curve trade reads, found in a market (a market trade finds its own: empty).
 struct PricedOn {
     std::string curve;     // the projection curve's name
     std::string discount;  // the discount curve's name; "" when not a market curve (given whole)
@@ -40,7 +47,7 @@ struct PricedOn {
 
 // The curves of a position; an unknown name is the market's error (it lists the names), a
 // trade with no default asks for its curve.
-[[nodiscard]] Result<PricedOn> priced_on(const Position& p, const Market& market);
+[[nodiscard]] Result<PricedOn> priced_on(const CurveTrade& p, const Market& market);
 
 // The market's name of a curve it holds (by identity), or "".
 [[nodiscard]] std::string_view name_in(const Market& market, const curves::YieldCurve* curve);

@@ -444,6 +444,20 @@ Result<Layout> lay_out_held(const bonds::DatedBond& bond, Serial reference) {
     return bond_layout(bond, reference, 0.0, true);
 }
 
+Layout lay_out_flows(std::span<const Flow> flows) {
+    Layout l;
+    l.form = Form::Bond;
+    l.held = true;
+    for (const Flow& f : flows) l.disc.push_back(f.date);
+    std::sort(l.disc.begin(), l.disc.end());
+    l.disc.erase(std::unique(l.disc.begin(), l.disc.end()), l.disc.end());
+    for (const Flow& f : flows) {
+        const auto at = std::lower_bound(l.disc.begin(), l.disc.end(), f.date) - l.disc.begin();
+        l.flows.push_back({f.amount, static_cast<std::uint32_t>(at)});
+    }
+    return l;
+}
+
 Serial last_date(const Layout& l, bool projection_only) {
     Serial last = l.proj.empty() ? l.disc.front() : l.proj.back();
     if (!projection_only && !l.disc.empty()) last = std::max(last, l.disc.back());

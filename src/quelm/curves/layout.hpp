@@ -98,6 +98,15 @@ struct LaidOut {
 // A bond held: its payments after settlement (its own lag from the reference date).
 [[nodiscard]] Result<Layout> lay_out_held(const bonds::DatedBond& bond, dates::Serial reference);
 
+// Fixed amounts paid on dates, held: a Bond-form layout worth the sum of each amount times
+// the discount factor of its date. Dates after the reference date, any order; amounts on
+// one date add up.
+struct Flow {
+    dates::Serial date = 0;
+    double amount = 0.0;
+};
+[[nodiscard]] Layout lay_out_flows(std::span<const Flow> flows);
+
 // The latest date the instrument reads: on the projection curve only (a projection curve
 // being built on a separate discount curve) or on both.
 [[nodiscard]] dates::Serial last_date(const Layout& l, bool projection_only);

@@ -56,11 +56,21 @@ std::vector<const Instrument*> risk_quotes(const YieldCurve& curve) {
     return out;
 }
 
-Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel,
-                                std::span<const std::shared_ptr<const Layout>> laid) {
+namespace {
+
+// A row's layout and the weight its value carries (a notional, a face).
+struct RowLayout {
+    std::shared_ptr<const Layout> layout;
+    double weight = 1.0;
+};
+
+// The table for `rows` positions, row r laid out by resolve(r) and named by name(r) in
+// errors; one row per position, each independent of the others: rows run in parallel and
+// each is computed the same way on any thread, so the table does not depend on the pool size.
+template <class Resolve, class Name>
+Result<RiskTable> risk_rows(const YieldCurve& curve, std::size_t rows, Resolve resolve, Name name, Cancel& cancel) {
     const std::vector<Level> levels = chain_of(curve);
     if (levels.empty()) return invalid("yield curve: risk needs a curve built by bootstrap");
-    const dates::Serial ref = *curve.dating().reference;
     const CurvePair pair = pricing_curves(curve, nullptr);
     const bool one_curve = pair.discount == pair.projection;
     const bool discount_level = levels.size() > 1;  // the discount curve is bootstrapped too
@@ -70,45 +80,19 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
         grads.push_back(std::move(g));
     }
     RiskTable table;
-    table.rows = book.size();
+    table.rows = rows;
     for (const Level& l : levels) table.cols += l.state->spec.instruments.size();
     table.values.assign(table.rows * table.cols, 0.0);
-    // One row per position, each independent of the others: rows run in parallel and each
-    // is computed the same way on any thread, so the table does not depend on the pool size.
     const auto one_row = [&](std::size_t row, std::vector<std::vector<double>>& node,
                              std::vector<std::vector<double>>& unknown) -> Status {
-        const BookItem& item = book[row];
-        const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name_of(item) + ": " + e.text}); };
-        std::shared_ptr<const Layout> layout;
-        double notional = 1.0;  // a bond held: its face
-        const auto* note = std::get_if<FloatingRateNote>(&item);
-        if (note) notional = note->notional;
-        if (const auto* i = std::get_if<Instrument>(&item); i && !laid.empty() && laid[row]) {
-            notional = trade_of(*i).notional;
-            layout = laid[row];
-        } else if (note && !laid.empty() && laid[row]) {
-            layout = laid[row];
-        } else if (note) {
-            auto own = lay_out_note(*note, ref);
-            if (!own) return std::unexpected(own.error());
-            if (!own->past.empty())
-                return named(Error{Kind::InvalidInput, "a coupon fixed before the curve's reference date: seasoned trades "
-                                                       "need fixings"});
-            layout = std::make_shared<const Layout>(std::move(*own));
-        } else if (i) {
-            notional = trade_of(*i).notional;
-            auto kept = lay_out_kept(*i, ref);
-            if (!kept) return std::unexpected(kept.error());
-            layout = std::move(*kept);
-        } else {
-            auto held = lay_out_held(std::get<bonds::DatedBond>(item), ref);
-            if (!held) return named(held.error());
-            layout = std::make_shared<const Layout>(std::move(*held));
-        }
-        auto reading = read_curves(*layout, pair);
+        const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name(row) + ": " + e.text}); };
+        Result<RowLayout> resolved = resolve(row);
+        if (!resolved) return std::unexpected(resolved.error());
+        const Layout& layout = *resolved->layout;
+        auto reading = read_curves(layout, pair);
         if (!reading) return named(reading.error());
         std::vector<double> gp(reading->dp.size(), 0.0), gd(reading->dd.size(), 0.0);
-        (void)position_value(*layout, reading->dp, reading->dd, notional, gp, gd);
+        (void)position_value(layout, reading->dp, reading->dd, resolved->weight, gp, gd);
         for (auto& v : node) std::fill(v.begin(), v.end(), 0.0);
         Status s = chain_to_nodes(grads[0], reading->tp, reading->dp, gp, node[0]);
         if (s) {
@@ -137,9 +121,9 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
         return {};
     };
     // The first failing row (lowest index) is the one reported, whatever the threads did.
-    std::vector<std::optional<Error>> failures(book.size());
+    std::vector<std::optional<Error>> failures(rows);
     const bool done = parallel_for(
-        book.size(),
+        rows,
         [&](std::size_t begin, std::size_t end) {
             std::vector<std::vector<double>> node(levels.size()), unknown(levels.size());
             for (std::size_t l = 0; l < levels.size(); ++l) {
@@ -160,6 +144,51 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
     for (const auto& f : failures)
         if (f) return std::unexpected(*f);
     return table;
+}
+
+}  // namespace
+
+Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel,
+                                std::span<const std::shared_ptr<const Layout>> laid) {
+    if (!curve.bootstrap_state()) return invalid("yield curve: risk needs a curve built by bootstrap");
+    const dates::Serial ref = *curve.dating().reference;
+    const auto resolve = [&](std::size_t row) -> Result<RowLayout> {
+        const BookItem& item = book[row];
+        const auto named = [&](const Error& e) { return std::unexpected(Error{e.kind, name_of(item) + ": " + e.text}); };
+        RowLayout out;  // a bond held: weight 1, its face
+        const auto* note = std::get_if<FloatingRateNote>(&item);
+        if (note) out.weight = note->notional;
+        if (const auto* i = std::get_if<Instrument>(&item); i && !laid.empty() && laid[row]) {
+            out.weight = trade_of(*i).notional;
+            out.layout = laid[row];
+        } else if (note && !laid.empty() && laid[row]) {
+            out.layout = laid[row];
+        } else if (note) {
+            auto own = lay_out_note(*note, ref);
+            if (!own) return std::unexpected(own.error());
+            if (!own->past.empty())
+                return named(Error{Kind::InvalidInput, "a coupon fixed before the curve's reference date: seasoned trades "
+                                                       "need fixings"});
+            out.layout = std::make_shared<const Layout>(std::move(*own));
+        } else if (i) {
+            out.weight = trade_of(*i).notional;
+            auto kept = lay_out_kept(*i, ref);
+            if (!kept) return std::unexpected(kept.error());
+            out.layout = std::move(*kept);
+        } else {
+            auto held = lay_out_held(std::get<bonds::DatedBond>(item), ref);
+            if (!held) return named(held.error());
+            out.layout = std::make_shared<const Layout>(std::move(*held));
+        }
+        return out;
+    };
+    return risk_rows(curve, book.size(), resolve, [&](std::size_t row) { return name_of(book[row]); }, cancel);
+}
+
+Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const std::shared_ptr<const Layout>> layouts,
+                                std::span<const std::string> names, Cancel& cancel) {
+    const auto resolve = [&](std::size_t row) -> Result<RowLayout> { return RowLayout{layouts[row], 1.0}; };
+    return risk_rows(curve, layouts.size(), resolve, [&](std::size_t row) { return names[row]; }, cancel);
 }
 
 }  // namespace quelm::curves

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <span>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -39,5 +40,12 @@ struct Layout;
 // out with their fixings (a seasoned trade's past is constant: only its forward part moves).
 [[nodiscard]] Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookItem> book, Cancel& cancel,
                                               std::span<const std::shared_ptr<const Layout>> laid = {});
+
+// Positions given as layouts alone, each valued at weight 1 (cash flows a trade of another
+// kind laid out on this curve, signed and scaled by their owner); errors name row r by
+// names[r].
+[[nodiscard]] Result<RiskTable> bucketed_risk(const YieldCurve& curve,
+                                              std::span<const std::shared_ptr<const Layout>> layouts,
+                                              std::span<const std::string> names, Cancel& cancel);
 
 }  // namespace quelm::curves

@@ -1,0 +1,15 @@
+// The Python classes of a book's market trades: FxForward and EuropeanOption.
+#pragma once
+
+#include "frame/classes.hpp"
+#include "frame/declare.hpp"
+#include "quelm/book/market_trade.hpp"
+
+namespace quelm::py {
+
+PyTypeObject* fx_forward_type();
+PyTypeObject* european_option_type();
+QUELM_CLASS_OF(book::FxForward, fx_forward_type, "FxForward");
+QUELM_CLASS_OF(book::EuropeanOption, european_option_type, "EuropeanOption");
+
+}  // namespace quelm::py
