@@ -13,23 +13,27 @@ LEVEL = 0.99
 
 
 def heat_map(b, m):
+    """The rate trades' DV01s: the curve columns of the report (the FX and vol columns are in
+    other units) for the trades with curve risk."""
     risk = b.risk(m)
-    grid = np.array([risk.by_trade[name] for name in risk.names]) / 1e3
+    columns = [j for j, label in enumerate(risk.labels) if label in m.quote_labels]
+    rows = [name for name in risk.names if name not in risk.greeks]
+    grid = np.array([[risk.by_trade[name][j] for j in columns] for name in rows]) / 1e3
+    labels = [risk.labels[j] for j in columns]
     fig, (ax,) = canvas.figure("Bucketed DV01 of a USD/EUR book: every trade against every quote of every curve")
     bound = float(np.abs(grid).max())
     image = ax.imshow(grid, cmap="RdBu", norm=TwoSlopeNorm(0.0, -bound, bound), aspect="auto",
                       interpolation="nearest")
-    ax.set_xticks(range(len(risk.labels)), [label.split(" ", 1)[1] for label in risk.labels], rotation=90,
-                  fontsize=9)
-    ax.set_yticks(range(len(risk.names)), risk.names, fontsize=10)
+    ax.set_xticks(range(len(labels)), [label.split(" ", 1)[1] for label in labels], rotation=90, fontsize=9)
+    ax.set_yticks(range(len(rows)), rows, fontsize=10)
     ax.grid(False)
     # Curve names over their blocks of quotes, and a rule between the blocks.
     start = 0
     for curve in m.curve_names:
-        count = sum(label.startswith(curve + " ") for label in risk.labels)
+        count = sum(label.startswith(curve + " ") for label in labels)
         ax.text(start + count / 2 - 0.5, -0.9, curve, ha="center", va="bottom", fontweight="bold")
         if start:
-            ax.vlines(start - 0.5, -0.5, len(risk.names) - 0.5, color="black", linewidth=1.0)
+            ax.vlines(start - 0.5, -0.5, len(rows) - 0.5, color="black", linewidth=1.0)
         start += count
     ax.set_xlabel("quote (its point on the curve)")
     ax.set_ylabel("trade")

@@ -1,7 +1,8 @@
 """A USD/EUR book on one market: SOFR swaps (one forward-starting), Euribor swaps on an €STR
-discount curve, a deposit and a Treasury held; its value, its DV01 to every quote of every
-curve and its one-day historical P&L in USD by full revaluation of each day's quote and
-EURUSD moves."""
+discount curve, a deposit and a Treasury held, a EURUSD forward and S&P 500 options on a
+volatility surface; its value, its risk to every quote of every curve, to the spot and to
+the surface's expiries (with the options' Greeks) and its one-day historical P&L in USD by
+full revaluation of each day's quote and EURUSD moves."""
 from __future__ import annotations
 
 import datetime as dt
@@ -17,15 +18,33 @@ EURIBOR = [("2Y", 0.0268), ("3Y", 0.0264), ("5Y", 0.0266), ("7Y", 0.0272), ("10Y
            ("20Y", 0.0288), ("30Y", 0.0276)]
 
 
+SPX = 5950.0
+SPX_EXPIRIES = [0.25, 0.5, 1.0, 2.0]
+SPX_MONEYNESS = [0.8, 0.9, 1.0, 1.1, 1.2]
+
+
+def spx_surface() -> quelm.VolSurface:
+    """An S&P 500 surface from a grid of implied vols: a downward skew that flattens with
+    expiry."""
+    strikes, expiries, vols = [], [], []
+    for t in SPX_EXPIRIES:
+        for m in SPX_MONEYNESS:
+            strikes.append(SPX * m)
+            expiries.append(t)
+            vols.append(0.165 - 0.28 * (m - 1.0) / t ** 0.35 + 0.35 * (m - 1.0) ** 2 + 0.01 * t)
+    return quelm.VolSurface.from_vols(strikes, expiries, vols, SPX, 0.043, dividend_yield=0.013)
+
+
 def market() -> quelm.Market:
-    """The day's market: two OIS curves and a 6M Euribor curve bootstrapped on €STR."""
+    """The day's market: two OIS curves and a 6M Euribor curve bootstrapped on €STR, the
+    EURUSD spot and an S&P 500 volatility surface."""
     euribor = ([quelm.Deposit("6M", 0.0285), quelm.Fra("6M", "12M", 0.0272)]
                + [quelm.Swap(t, r) for t, r in EURIBOR])
     return quelm.Market.bootstrap(TODAY, {
         "usd-sofr": [quelm.Ois(t, r, index="sofr") for t, r in SOFR],
         "eur-estr": [quelm.Ois(t, r, index="estr") for t, r in ESTR],
         "eur-euribor-6m": (euribor, {"discount_curve": "eur-estr"}),
-    }, fx={"EURUSD": 1.03})
+    }, fx={"EURUSD": 1.03}, surfaces={"spx": spx_surface()})
 
 
 def book() -> quelm.Book:
@@ -44,6 +63,11 @@ def book() -> quelm.Book:
         "Euribor 20Y payer": quelm.Swap("20Y", 0.0289, curve="eur-euribor-6m", notional=-8e6),
         "€STR deposit": quelm.Deposit(None, 0.0289, curve="eur-estr", maturity="2025-07-15", notional=10e6),
         "UST 4.375% 2034 (per 100)": (treasury, "usd-sofr"),
+        "EURUSD 1Y forward": quelm.FxForward("EURUSD", "2026-01-15", 1.05, notional=20e6),
+        "SPX Dec-25 6200 call": quelm.EuropeanOption("spx", 6200.0, "2025-12-19", "call", notional=500.0,
+                                                     curve="usd-sofr"),
+        "SPX Jun-25 5600 put": quelm.EuropeanOption("spx", 5600.0, "2025-06-20", "put", notional=-800.0,
+                                                    curve="usd-sofr"),
     }
     return quelm.Book(list(trades.values()), names=list(trades))
 
@@ -109,10 +133,17 @@ def show() -> None:
         print(f"  {name:<28}{v:>16,.2f}")
     print(f"  {'total in USD at EURUSD ' + format(m.fx('EURUSD'), 'g'):<28}{in_dollars(b, m):>16,.2f}")
     risk = b.risk(m)
-    top = sorted(risk.total.items(), key=lambda kv: -abs(kv[1]))[:6]
+    rates = {label: d for label, d in risk.total.items() if label in m.quote_labels}
+    top = sorted(rates.items(), key=lambda kv: -abs(kv[1]))[:6]
     print("largest DV01s of the book (value change per basis point of the quote):")
     for label, d in top:
         print(f"  {label:<28}{d:>16,.2f}")
+    print(f"  {'EURUSD delta (per unit)':<28}{risk.total['EURUSD']:>16,.2f}")
+    for label in (label for label in risk.labels if label.startswith("spx vol")):
+        print(f"  {label + ' (per vol point)':<28}{risk.total[label]:>16,.2f}")
+    for name, g in risk.greeks.items():
+        print(f"  {name:<28}delta {g['delta']:>10,.1f}  gamma {g['gamma']:>8,.3f}  "
+              f"vega {g['vega']:>10,.1f}  theta {g['theta']:>12,.1f}")
     try:
         history = quote_history(m)
     except ModuleNotFoundError:
