@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "quelm/book/quote_label.hpp"
+#include "quelm/core/parallel.hpp"
 #include "quelm/book/seasoned.hpp"
 #include "quelm/curves/bootstrap.hpp"
 #include "quelm/curves/risk.hpp"
@@ -107,23 +108,10 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
     const auto items = market.curves().items();
     std::vector<std::vector<std::size_t>> batches(items.size());
     std::vector<Legs> legs(items.size());
+    std::vector<std::size_t> market_rows;
     for (std::size_t i = 0; i < n; ++i) {
-        const Position& position = book.positions()[i];
-        if (!std::holds_alternative<CurveTrade>(position)) {
-            if (cancel.poll()) return cancelled();
-            auto v = std::holds_alternative<FxForward>(position)
-                         ? value_fx_forward(std::get<FxForward>(position), market, true)
-                         : value_option(std::get<EuropeanOption>(position), market, true);
-            if (!v) return std::unexpected(named(book.names()[i], v.error()));
-            for (auto& leg : v->legs) {
-                if (!items[leg.curve].value->bootstrap_state())
-                    return std::unexpected(named(book.names()[i], not_built(items[leg.curve].name)));
-                legs[leg.curve].rows.push_back(i);
-                legs[leg.curve].flows.push_back(std::move(leg.flows));
-            }
-            for (const FxDelta& d : v->fx) r.by_trade[i * m + fx_at + d.pair] += d.delta;
-            for (const SliceVega& g : v->vega) r.by_trade[i * m + slice_at[g.surface] + g.slice] += g.vega;
-            r.greeks[i] = v->greeks;
+        if (!std::holds_alternative<CurveTrade>(book.positions()[i])) {
+            market_rows.push_back(i);
             continue;
         }
         if (!on[i].projection->bootstrap_state())
@@ -141,6 +129,36 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
                                                                     std::string(asked)}));
         }
         batches[index_in(market, on[i].projection.get())].push_back(i);
+    }
+    // Market trades valued with their risk on the pool, each into its own slot; placed in
+    // book order after, so nothing depends on the threads.
+    std::vector<std::optional<Result<MarketTradeValue>>> valued(market_rows.size());
+    const bool done = parallel_for(
+        market_rows.size(),
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                if (chunk_stopped(64)) return;
+                const Position& position = book.positions()[market_rows[k]];
+                valued[k] = std::holds_alternative<FxForward>(position)
+                                ? value_fx_forward(std::get<FxForward>(position), market, true)
+                                : value_option(std::get<EuropeanOption>(position), market, true);
+            }
+        },
+        cancel);
+    if (!done) return cancelled();
+    for (std::size_t k = 0; k < market_rows.size(); ++k) {
+        const std::size_t i = market_rows[k];
+        auto& v = *valued[k];
+        if (!v) return std::unexpected(named(book.names()[i], v.error()));
+        for (auto& leg : v->legs) {
+            if (!items[leg.curve].value->bootstrap_state())
+                return std::unexpected(named(book.names()[i], not_built(items[leg.curve].name)));
+            legs[leg.curve].rows.push_back(i);
+            legs[leg.curve].flows.push_back(std::move(leg.flows));
+        }
+        for (const FxDelta& d : v->fx) r.by_trade[i * m + fx_at + d.pair] += d.delta;
+        for (const SliceVega& g : v->vega) r.by_trade[i * m + slice_at[g.surface] + g.slice] += g.vega;
+        r.greeks[i] = v->greeks;
     }
     const auto offsets = label_offsets(market);
     for (std::size_t k = 0; k < items.size(); ++k) {

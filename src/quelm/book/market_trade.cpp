@@ -100,23 +100,25 @@ Result<std::string> currency_curve(const Market& market, std::string_view curren
 }
 
 Result<MarketTradeValue> value_fx_forward(const FxForward& f, const Market& market, bool with_risk) {
-    const std::string what = "fx forward " + f.pair;
-    const auto fail = [&](const Error& e) { return std::unexpected(named(what, e)); };
+    // The trade's name is made only for an error.
+    const auto fail = [&](const Error& e) { return std::unexpected(named("fx forward " + f.pair, e)); };
     if (f.maturity <= market.reference_date())
         return fail(Error{Kind::Argument, "matured on " + dates::format_iso(f.maturity) + ", not after the market's date " +
                                               dates::format_iso(market.reference_date())});
     const std::string_view base = std::string_view(f.pair).substr(0, 3), quote = std::string_view(f.pair).substr(3);
-    std::string dom = f.domestic_curve, fgn = f.foreign_curve;
-    if (dom.empty()) {
+    std::string found_dom, found_fgn;
+    if (f.domestic_curve.empty()) {
         auto c = currency_curve(market, quote, "domestic_curve");
         if (!c) return fail(c.error());
-        dom = std::move(*c);
+        found_dom = std::move(*c);
     }
-    if (fgn.empty()) {
+    if (f.foreign_curve.empty()) {
         auto c = currency_curve(market, base, "foreign_curve");
         if (!c) return fail(c.error());
-        fgn = std::move(*c);
+        found_fgn = std::move(*c);
     }
+    const std::string& dom = f.domestic_curve.empty() ? found_dom : f.domestic_curve;
+    const std::string& fgn = f.foreign_curve.empty() ? found_fgn : f.foreign_curve;
     auto d = discounting(market, dom);
     if (!d) return fail(d.error());
     auto g = discounting(market, fgn);
@@ -147,8 +149,7 @@ Result<MarketTradeValue> value_fx_forward(const FxForward& f, const Market& mark
 }
 
 Result<MarketTradeValue> value_option(const EuropeanOption& o, const Market& market, bool with_risk) {
-    const std::string what = "option on " + o.underlying;
-    const auto fail = [&](const Error& e) { return std::unexpected(named(what, e)); };
+    const auto fail = [&](const Error& e) { return std::unexpected(named("option on " + o.underlying, e)); };
     if (o.expiry <= market.reference_date())
         return fail(Error{Kind::Argument, "expired on " + dates::format_iso(o.expiry) + ", not after the market's date " +
                                               dates::format_iso(market.reference_date())});
@@ -156,7 +157,7 @@ Result<MarketTradeValue> value_option(const EuropeanOption& o, const Market& mar
     if (!surface) return fail(surface.error());
     std::string name = o.curve;
     if (name.empty()) {
-        auto c = only_curve(market, what);
+        auto c = only_curve(market, "option on " + o.underlying);
         if (!c) return std::unexpected(c.error());
         name = std::move(*c);
     }
