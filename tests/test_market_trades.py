@@ -207,3 +207,48 @@ def test_risk_of_a_trade_on_a_curve_not_built_from_quotes_names_it():
     assert b.npv(flat)["total"] == pytest.approx(CALL.npv(flat))
     with pytest.raises(ValueError, match="trade c: curve usd-sofr was not built from quotes"):
         b.risk(flat)
+
+
+def test_one_reporting_currency_converts_at_the_spot_and_risks_the_conversion():
+    estr = quelm.Ois("3Y", 0.024, index="estr", notional=1e6)
+    b = quelm.Book([FORWARD, CALL, estr], names=["fwd", "call", "estr"])
+    own = b.npv(BASE)["by_trade"]
+    usd = b.npv(BASE, currency="usd")
+    assert usd["by_trade"]["estr"] == own["estr"] * 1.0837 and usd["by_trade"]["fwd"] == own["fwd"]
+    assert usd["total"] == pytest.approx(sum(usd["by_trade"].values()), rel=1e-15)
+    eur = b.npv(BASE, currency="EUR")["by_trade"]
+    assert eur["fwd"] == own["fwd"] * (1.0 / 1.0837) and eur["estr"] == own["estr"]
+    # The risk in USD is the USD value differentiated: each quote, and the spot through both
+    # the forward and the euro trade's conversion.
+    report = b.risk(BASE, currency="USD")
+    h = 1e-6
+    for j, label in enumerate(report.labels):
+        if " vol " in label:
+            continue
+        if label == "EURUSD":
+            up = b.npv(market(spot=1.0837 + h), currency="USD")["by_trade"]
+            down = b.npv(market(spot=1.0837 - h), currency="USD")["by_trade"]
+            unit = 1.0
+        else:
+            up = b.npv(market((label, h)), currency="USD")["by_trade"]
+            down = b.npv(market((label, -h)), currency="USD")["by_trade"]
+            unit = 1e-4
+        for name in b.names:
+            numeric = (up[name] - down[name]) / (2 * h) * unit
+            scale = max(abs(x) for x in report.by_trade[name])
+            assert report.by_trade[name][j] == pytest.approx(numeric, rel=1e-7, abs=1e-7 * scale), (name, label)
+    assert report.greeks["call"] == b.risk(BASE).greeks["call"]  # already in USD
+    # Scenarios convert at each scenario's spot.
+    moved = b.scenario(BASE, {"EURUSD": 0.01}, currency="USD")["by_trade"]["estr"]
+    assert moved == pytest.approx(own["estr"] * 0.01, rel=1e-12)
+
+
+def test_reporting_currency_errors():
+    with pytest.raises(ValueError, match='currency "US" is not three letters, such as "USD"'):
+        quelm.Book([FORWARD]).npv(BASE, currency="US")
+    with pytest.raises(ValueError, match="no fx pair EURGBP"):
+        quelm.Book([quelm.Ois("3Y", 0.024, index="estr")]).npv(BASE, currency="GBP")
+    odd = quelm.Market.bootstrap(REF, {"ois": [quelm.Ois(t, r) for t, r in SOFR]})
+    with pytest.raises(ValueError, match="trade 0: curve ois does not say its currency"):
+        quelm.Book([quelm.Ois("3Y", 0.04)]).npv(odd, currency="USD")
+    assert quelm.Book([quelm.Ois("3Y", 0.04)]).npv(odd)["total"] != 0.0

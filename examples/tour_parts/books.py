@@ -108,13 +108,8 @@ def quotes_of(m: quelm.Market):
 
 
 def in_dollars(b: quelm.Book, m: quelm.Market) -> float:
-    """The book's value in USD: its euro trades (on the eur- curves) at the market's EURUSD."""
-    eurusd = m.fx("EURUSD")
-    value = b.npv(m)["by_trade"]
-    total = 0.0
-    for name, v in value.items():
-        total += v * eurusd if name.startswith(("€STR", "Euribor")) else v
-    return total
+    """The book's value in USD: its euro trades converted at the market's EURUSD."""
+    return b.npv(m, currency="USD")["total"]
 
 
 def one_day_pnl(b: quelm.Book, m: quelm.Market, history) -> list[float]:

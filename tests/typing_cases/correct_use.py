@@ -201,3 +201,4 @@ fx_terms: list[object] = [fx_forward.pair, fx_forward.maturity, fx_forward.strik
 option_value: float = european.npv(named) + fx_forward.npv(named) + european.strike + european.notional + fx_forward.notional
 option_book = quelm.Book([european, fx_forward])
 option_greeks: dict[str, float] = option_book.risk(named).greeks["0"]
+in_euros: float = option_book.npv(named, currency="EUR")["total"] + option_book.risk(named, currency="EUR").total["EURUSD"]

@@ -11,6 +11,7 @@
 #include "frame/result.hpp"
 #include "quelm/book/book.hpp"
 #include "quelm/book/book_risk.hpp"
+#include "quelm/book/currency.hpp"
 
 #include <string>
 
@@ -204,13 +205,23 @@ QUELM_RECORD(BookValueOut, kBookValue, "BookValue");
 
 namespace {
 
-Result<BookValueOut> npv_of(const Book& b, const book::Market& market, Cancel& cancel) {
-    QUELM_TRY(v, book::book_npv(b, market, cancel));
+// The reporting currency, upper case, or "" (each trade in its own).
+Result<std::string> currency_of(const std::optional<std::string_view>& currency) {
+    if (!currency) return std::string();
+    return book::parse_currency(*currency);
+}
+
+Result<BookValueOut> npv_of(const Book& b, const book::Market& market, const std::optional<std::string_view>& currency,
+                            Cancel& cancel) {
+    QUELM_TRY(in, currency_of(currency));
+    QUELM_TRY(v, book::book_npv(b, market, cancel, in));
     return BookValueOut{v.total, std::move(v.by_trade), std::make_shared<const std::vector<std::string>>(b.names())};
 }
 
-Result<RiskReport> risk_of(const Book& b, const book::Market& market, Cancel& cancel) {
-    return book::book_risk(b, market, cancel);
+Result<RiskReport> risk_of(const Book& b, const book::Market& market, const std::optional<std::string_view>& currency,
+                           Cancel& cancel) {
+    QUELM_TRY(in, currency_of(currency));
+    return book::book_risk(b, market, cancel, in);
 }
 
 constexpr FunctionDef def_book_new = typed<&book_new>(
@@ -223,13 +234,16 @@ constexpr FunctionDef def_book_new = typed<&book_new>(
 constexpr Callable kBookNew = callable<def_book_new>;
 
 constexpr FunctionDef def_npv = typed_method<&npv_of>(
-    "npv", {"market"},
+    "npv", {"market", "*", {"currency", "None"}},
     "The value of each trade on `market` by name, in book order (`by_trade`), and their sum\n"
     "added in that order (`total`): the same bits on any number of threads. An instrument is\n"
     "worth its `npv` on its curves (times its notional), a bond held its present value per\n"
-    "its face. A curve the market lacks is an error naming the trade and listing the curves.");
+    "its face. A curve the market lacks is an error naming the trade and listing the curves.\n"
+    "Each value is in its trade's currency (its curve's, named first as in \"usd-sofr\"; an FX\n"
+    "forward's quote currency) unless `currency` (\"USD\") is given: then every value is\n"
+    "converted to it at the market's spot, and the total is one currency's.");
 constexpr FunctionDef def_risk = typed_method<&risk_of>(
-    "risk", {"market"},
+    "risk", {"market", "*", {"currency", "None"}},
     "The change in each trade's value per basis point (0.0001) of every quote the market's\n"
     "curves were bootstrapped from (a rate, a future's rate, a bond quote's clean price), as\n"
     "a RiskReport: exact, from the curves' bootstrap by implicit differentiation. Then per\n"
@@ -237,13 +251,15 @@ constexpr FunctionDef def_risk = typed_method<&risk_of>(
     "of each surface slice (an option's vega, shared between the two slices around its\n"
     "expiry as the surface interpolates), with each option's Greeks. A curve trade on a\n"
     "curve not built from quotes, or discounted on another curve than the one its curve was\n"
-    "built on, is an error naming it.");
+    "built on, is an error naming it. `currency` as `npv`'s: each row converted at the spot,\n"
+    "with the conversion's own delta (the trade's value per unit of the spot) in the pair's\n"
+    "column.");
 constexpr FunctionDef def_book_reduce = method<book_reduce>(
     "__reduce__", {}, "Pickle support: rebuild from the trades and their names.")
     .returning("Tuple[Any, ...]");
 
 constexpr FunctionDef def_scenario = method<book_scenario_impl>(
-    "scenario", {"market", "shifts"},
+    "scenario", {"market", "shifts", "*", {"currency", "None"}},
     "The book's P&L under shifted markets, by full revaluation: each scenario's market built\n"
     "as `Market.shifted` builds it and every trade priced on it, in one task on the worker\n"
     "pool, less its value on `market`. `shifts` one scenario's (a dict or a pandas Series of\n"
@@ -252,10 +268,11 @@ constexpr FunctionDef def_scenario = method<book_scenario_impl>(
     "and `by_trade`, each trade's difference. A mapping of names to shifts gives a dict of\n"
     "names to such records, a sequence of shifts a list; a DataFrame (rows: scenarios,\n"
     "columns: shift keys) a DataFrame of the same kind on its index, a column per trade and\n"
-    "`total` last. The same bits on any number of threads; an error names the scenario.")
+    "`total` last. The same bits on any number of threads; an error names the scenario.\n"
+    "`currency` as `npv`'s, each scenario's values converted at its own spots.")
     .returning("BookValue | dict[Any, BookValue] | list[BookValue] | Any");
 constexpr FunctionDef def_historical_var = method<book_historical_var_impl>(
-    "historical_var", {"market", "quote_history", "*", {"level", "0.99"}, {"horizon", "1"}},
+    "historical_var", {"market", "quote_history", "*", {"level", "0.99"}, {"horizon", "1"}, {"currency", "None"}},
     "The book's historical value at risk by full revaluation: each change of `quote_history`\n"
     "over `horizon` rows (a DataFrame indexed by date, a column per quote label, curve or FX\n"
     "pair; changes as `Market.historical_shifts` makes them: absolute for rates, relative for\n"
@@ -263,10 +280,12 @@ constexpr FunctionDef def_historical_var = method<book_historical_var_impl>(
     "number for a loss: minus the P&L's quantile at 1 - level by `value_at_risk`'s historical\n"
     "rule (linear between order statistics at h = (n - 1)(1 - level)). `first_order`: the\n"
     "same of the linear P&L, sum of `risk` per bp times each quote's change in bp. `pnl`:\n"
-    "the full-revaluation P&L per scenario in history order; `scenarios` their count.")
+    "the full-revaluation P&L per scenario in history order; `scenarios` their count.\n"
+    "`currency` as `npv`'s: the P&L in one currency, FX moves converting it.")
     .returning("BookVaR");
 constexpr FunctionDef def_expected_shortfall = method<book_expected_shortfall_impl>(
-    "expected_shortfall", {"market", "quote_history", "*", {"level", "0.99"}, {"horizon", "1"}},
+    "expected_shortfall", {"market", "quote_history", "*", {"level", "0.99"}, {"horizon", "1"},
+                           {"currency", "None"}},
     "The book's historical expected shortfall by full revaluation, as `historical_var` but\n"
     "`expected_shortfall`: minus the mean of the P&L at or below its quantile at 1 - level,\n"
     "as `quelm.expected_shortfall`'s historical method; `first_order` the same of the linear\n"

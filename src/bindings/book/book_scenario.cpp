@@ -5,6 +5,7 @@
 #include "frame/result.hpp"
 #include "quelm/book/book_scenario.hpp"
 #include "quelm/book/book_var.hpp"
+#include "quelm/book/currency.hpp"
 
 #include <string>
 #include <vector>
@@ -69,14 +70,20 @@ PyObject* pnl_record(const Book& b, const book::ScenarioPnl& p, std::size_t i) {
     return Py_BuildValue("{sOsO}", "total", total.get(), "by_trade", by_trade.get());
 }
 
+Result<std::string> currency_of(const CurrencyArg& currency) {
+    if (!currency) return std::string();
+    return book::parse_currency(*currency);
+}
+
 Result<book::ScenarioPnl> run(const Book& b, const Market& market,
                               const std::vector<std::vector<std::pair<std::string, double>>>& shifts,
-                              const std::vector<std::string>* labels) {
+                              const std::vector<std::string>* labels, const CurrencyArg& currency) {
     return compute([&](Cancel& cancel) -> Result<book::ScenarioPnl> {
+        QUELM_TRY(in, currency_of(currency));
         QUELM_TRY(keys, book::ShiftKeys::make(market));
         QUELM_TRY(resolved, resolve(keys, shifts, labels));
         return book::book_scenarios(b, market, resolved, labels ? std::span<const std::string>(*labels)
-                                                                : std::span<const std::string>(), cancel);
+                                                                : std::span<const std::string>(), cancel, in);
     });
 }
 
@@ -124,12 +131,14 @@ bool is_sequence(PyObject* o) { return PyList_Check(o) || PyTuple_Check(o); }
 
 template <class Out>
 PyObject* loss_impl(const Book& b, const Market& market, PyObject* quote_history, double level, std::uint64_t horizon,
-                    book::LossMeasure measure) {
+                    book::LossMeasure measure, const CurrencyArg& currency) {
+    const auto in = currency_of(currency);
+    if (!in) return raise(in.error());
     QuoteHistory h;
     if (!read_history(market, quote_history, std::nullopt, h)) return nullptr;
     auto loss = compute([&](Cancel& cancel) {
         return book::historical_loss(b, market, h.values, h.days, h.columns, static_cast<std::size_t>(horizon), level,
-                                     measure, cancel);
+                                     measure, cancel, *in);
     });
     if (!loss) return raise(loss.error());
     Out out;
@@ -144,12 +153,13 @@ PyObject* loss_impl(const Book& b, const Market& market, PyObject* quote_history
 
 }  // namespace
 
-PyObject* book_scenario_impl(const Book& b, const MarketArg& market_arg, PyObject* shifts) {
+PyObject* book_scenario_impl(const Book& b, const MarketArg& market_arg, PyObject* shifts,
+                             const CurrencyArg& currency) {
     const Market& market = *market_arg.value;
     if (is_frame(shifts) || is_named_scenarios(shifts) || is_sequence(shifts)) {
         Scenarios s;
         if (!read_scenarios(shifts, s)) return nullptr;
-        const auto pnl = run(b, market, s.shifts, &s.labels);
+        const auto pnl = run(b, market, s.shifts, &s.labels, currency);
         if (!pnl) return raise(pnl.error());
         if (is_frame(shifts)) return pnl_frame(b, shifts, *pnl);
         if (!s.names) return make_list(pnl->total.size(), [&](std::size_t i) { return pnl_record(b, *pnl, i); });
@@ -164,19 +174,21 @@ PyObject* book_scenario_impl(const Book& b, const MarketArg& market_arg, PyObjec
     }
     ShiftsArg one;
     if (!from_py(shifts, one)) return nullptr;
-    const auto pnl = run(b, market, {one.items}, nullptr);
+    const auto pnl = run(b, market, {one.items}, nullptr, currency);
     if (!pnl) return raise(pnl.error());
     return pnl_record(b, *pnl, 0);
 }
 
 PyObject* book_historical_var_impl(const Book& b, const MarketArg& market, PyObject* quote_history, double level,
-                                   std::uint64_t horizon) {
-    return loss_impl<LossOut>(b, *market.value, quote_history, level, horizon, book::LossMeasure::ValueAtRisk);
+                                   std::uint64_t horizon, const CurrencyArg& currency) {
+    return loss_impl<LossOut>(b, *market.value, quote_history, level, horizon, book::LossMeasure::ValueAtRisk,
+                              currency);
 }
 
 PyObject* book_expected_shortfall_impl(const Book& b, const MarketArg& market, PyObject* quote_history,
-                                       double level, std::uint64_t horizon) {
-    return loss_impl<ShortfallOut>(b, *market.value, quote_history, level, horizon, book::LossMeasure::ExpectedShortfall);
+                                       double level, std::uint64_t horizon, const CurrencyArg& currency) {
+    return loss_impl<ShortfallOut>(b, *market.value, quote_history, level, horizon,
+                                   book::LossMeasure::ExpectedShortfall, currency);
 }
 
 }  // namespace quelm::py

@@ -6,6 +6,8 @@
 #include "quelm/book/book.hpp"
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace quelm::py {
 
@@ -16,10 +18,13 @@ struct Annotation<MarketArg> {
     static const char* param() { return "Market"; }
 };
 
-PyObject* book_scenario_impl(const book::Book& b, const MarketArg& market, PyObject* shifts);
+// `currency`: the reporting currency (None: each trade in its own).
+using CurrencyArg = std::optional<std::string_view>;
+PyObject* book_scenario_impl(const book::Book& b, const MarketArg& market, PyObject* shifts,
+                             const CurrencyArg& currency);
 PyObject* book_historical_var_impl(const book::Book& b, const MarketArg& market, PyObject* quote_history,
-                                   double level, std::uint64_t horizon);
+                                   double level, std::uint64_t horizon, const CurrencyArg& currency);
 PyObject* book_expected_shortfall_impl(const book::Book& b, const MarketArg& market, PyObject* quote_history,
-                                       double level, std::uint64_t horizon);
+                                       double level, std::uint64_t horizon, const CurrencyArg& currency);
 
 }  // namespace quelm::py

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "quelm/book/currency.hpp"
 #include "quelm/book/seasoned.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/curves/layout.hpp"
@@ -78,11 +79,15 @@ Result<double> value_of(const Position& position, const PricedOn& on, const Mark
 
 }  // namespace
 
-Result<double> trade_value(const Position& p, const PricedOn& on, const Market& market) {
-    return value_of(p, on, market);
+Result<double> trade_value(const Position& p, const PricedOn& on, const Market& market, std::string_view currency) {
+    QUELM_TRY(v, value_of(p, on, market));
+    if (currency.empty()) return v;
+    QUELM_TRY(from, trade_currency(p, on, market));
+    QUELM_TRY(c, conversion(market, from, currency));
+    return v * c.rate;  // exactly v in its own currency
 }
 
-Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cancel) {
+Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cancel, std::string_view currency) {
     QUELM_TRY(on, book_curves(book, market));
     BookValue v;
     v.by_trade.assign(book.size(), 0.0);
@@ -92,7 +97,7 @@ Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cance
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 if (chunk_stopped(64)) return;
-                auto x = value_of(book.positions()[i], on[i], market);
+                auto x = trade_value(book.positions()[i], on[i], market, currency);
                 if (!x) {
                     failures[i] = Error{x.error().kind, "trade " + book.names()[i] + ": " + x.error().text};
                     return;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quelm/book/market.hpp"
@@ -42,9 +43,13 @@ struct BookValue {
 
 // An instrument's value is its npv on its curves (times its notional); a bond held, its
 // present value per its face. The first failing position (in book order) is the error.
-[[nodiscard]] Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cancel);
+// `currency` (upper case, or empty: each trade in its own) reports every value in that
+// currency at the market's spots (currency.hpp).
+[[nodiscard]] Result<BookValue> book_npv(const Book& book, const Market& market, Cancel& cancel,
+                                         std::string_view currency = {});
 
 // One position's value, as book_npv values it, for loops that run their own pool tasks.
-[[nodiscard]] Result<double> trade_value(const Position& p, const PricedOn& on, const Market& market);
+[[nodiscard]] Result<double> trade_value(const Position& p, const PricedOn& on, const Market& market,
+                                         std::string_view currency = {});
 
 }  // namespace quelm::book

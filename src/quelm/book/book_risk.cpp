@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "quelm/book/currency.hpp"
 #include "quelm/book/quote_label.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/book/seasoned.hpp"
@@ -74,9 +75,36 @@ struct Legs {
     std::vector<std::shared_ptr<const curves::Layout>> flows;
 };
 
+// Each row in `currency`: scaled by the conversion's rate X, and the value V in the trade's
+// own currency put on the spot's column: d(V X)/dS = V for the pair itself (X = S), -V X²
+// for its inverse (X = 1 / S).
+Status convert(const Book& book, const Market& market, const std::vector<PricedOn>& on, std::string_view currency,
+               std::size_t fx_at, RiskReport& r, Cancel& cancel) {
+    QUELM_TRY(values, book_npv(book, market, cancel));
+    const std::size_t m = r.labels.size();
+    for (std::size_t i = 0; i < book.size(); ++i) {
+        auto from = trade_currency(book.positions()[i], on[i], market);
+        if (!from) return std::unexpected(named(book.names()[i], from.error()));
+        auto c = conversion(market, *from, currency);
+        if (!c) return std::unexpected(named(book.names()[i], c.error()));
+        if (!c->converted) continue;
+        double* row = &r.by_trade[i * m];
+        for (std::size_t j = 0; j < m; ++j) row[j] *= c->rate;
+        const double v = values.by_trade[i];
+        row[fx_at + c->pair] += c->inverse ? -v * c->rate * c->rate : v;
+        if (auto& g = r.greeks[i]) {
+            g->delta *= c->rate;
+            g->gamma *= c->rate;
+            g->vega *= c->rate;
+            g->theta *= c->rate;
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
-Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& cancel) {
+Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& cancel, std::string_view currency) {
     QUELM_TRY(labels, market_quote_labels(market));
     QUELM_TRY(on, book_curves(book, market));
     RiskReport r;
@@ -205,6 +233,7 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
             for (std::size_t j = 0; j < table.cols; ++j) to[cols[j]] += from[j] * kBasisPoint;
         }
     }
+    if (!currency.empty()) QUELM_CHECK(convert(book, market, on, currency, fx_at, r, cancel));
     // Trade by trade in book order, whatever batch a trade was in.
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = 0; j < m; ++j) r.total[j] += r.by_trade[i * m + j];

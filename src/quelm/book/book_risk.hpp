@@ -38,6 +38,9 @@ struct RiskReport {
 
 // Errors: a position on a curve not built from quotes (it has no quotes to be risked by),
 // or discounted on a curve other than the one its curve was built on, name the trade.
-[[nodiscard]] Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& cancel);
+// `currency` as book_npv's: each row converted at the market's spot, and the conversion's
+// own FX delta (the trade's value per unit of that spot) in the pair's column.
+[[nodiscard]] Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& cancel,
+                                           std::string_view currency = {});
 
 }  // namespace quelm::book

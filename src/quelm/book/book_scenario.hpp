@@ -7,6 +7,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quelm/book/book.hpp"
@@ -26,9 +27,11 @@ struct ScenarioPnl {
 };
 
 // The first failing scenario (lowest index) is the error, after "scenario <name>: " when
-// the scenarios have names.
+// the scenarios have names. `currency` as book_npv's: values converted at each
+// scenario's own spots.
 [[nodiscard]] Result<ScenarioPnl> book_scenarios(const Book& book, const Market& base,
                                                  std::span<const MarketShift> shifts,
-                                                 std::span<const std::string> names, Cancel& cancel);
+                                                 std::span<const std::string> names, Cancel& cancel,
+                                                 std::string_view currency = {});
 
 }  // namespace quelm::book

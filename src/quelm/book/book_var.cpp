@@ -25,8 +25,8 @@ struct Linear {
     std::vector<double> total;
 };
 
-Result<Linear> linear_of(const Book& book, const Market& market, Cancel& cancel) {
-    QUELM_TRY(risk, book_risk(book, market, cancel));
+Result<Linear> linear_of(const Book& book, const Market& market, Cancel& cancel, std::string_view currency) {
+    QUELM_TRY(risk, book_risk(book, market, cancel, currency));
     Linear l{{}, 0, std::move(risk.total)};
     std::size_t at = 0;
     for (const auto& c : market.curves().items()) {
@@ -55,7 +55,8 @@ double first_order_pnl(const Linear& l, const Market& market, const MarketShift&
 
 Result<HistoricalLoss> historical_loss(const Book& book, const Market& market, std::span<const double> values,
                                        std::span<const dates::Serial> dates, std::span<const HistoryColumn> columns,
-                                       std::size_t horizon, double level, LossMeasure measure, Cancel& cancel) {
+                                       std::size_t horizon, double level, LossMeasure measure, Cancel& cancel,
+                                       std::string_view currency) {
     if (!(level > 0.0 && level < 1.0)) return bad_argument("level must be in (0, 1), got " + format_number(level));
     QUELM_TRY(keys, ShiftKeys::make(market));
     QUELM_TRY(changes, historical_changes(values, dates, columns, horizon));
@@ -63,11 +64,11 @@ Result<HistoricalLoss> historical_loss(const Book& book, const Market& market, s
     std::vector<MarketShift> shifts(rows);
     for (std::size_t t = 0; t < rows; ++t)
         for (std::size_t c = 0; c < cols; ++c) QUELM_CHECK(keys.add(columns[c].key, changes[t * cols + c], shifts[t]));
-    QUELM_TRY(linear, linear_of(book, market, cancel));
+    QUELM_TRY(linear, linear_of(book, market, cancel, currency));
     std::vector<std::string> names;
     names.reserve(rows);
     for (std::size_t t = 0; t < rows; ++t) names.push_back(dates::format_iso(dates[t + horizon]));
-    QUELM_TRY(full, book_scenarios(book, market, shifts, names, cancel));
+    QUELM_TRY(full, book_scenarios(book, market, shifts, names, cancel, currency));
     std::vector<double> linear_pnl(rows);
     for (std::size_t t = 0; t < rows; ++t) linear_pnl[t] = first_order_pnl(linear, market, shifts[t]);
     HistoricalLoss out;

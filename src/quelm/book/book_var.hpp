@@ -36,6 +36,7 @@ struct HistoricalLoss {
                                                      std::span<const double> values,
                                                      std::span<const dates::Serial> dates,
                                                      std::span<const HistoryColumn> columns, std::size_t horizon,
-                                                     double level, LossMeasure measure, Cancel& cancel);
+                                                     double level, LossMeasure measure, Cancel& cancel,
+                                                     std::string_view currency = {});
 
 }  // namespace quelm::book

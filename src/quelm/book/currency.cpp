@@ -1,0 +1,67 @@
+#include "quelm/book/currency.hpp"
+
+#include "quelm/book/fx.hpp"
+
+namespace quelm::book {
+
+namespace {
+
+bool letters(std::string_view s) {
+    for (const char c : s)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+    return true;
+}
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+}  // namespace
+
+Result<std::string> curve_currency(std::string_view curve) {
+    if (curve.size() > 4 && curve[3] == '-' && letters(curve.substr(0, 3))) return upper(curve.substr(0, 3));
+    return bad_argument("curve " + std::string(curve) +
+                        " does not say its currency: a book reports in one currency when its curves are named "
+                        "by currency first (\"usd-sofr\")");
+}
+
+Result<std::string> parse_currency(std::string_view text) {
+    if (text.size() == 3 && letters(text)) return upper(text);
+    return bad_argument("currency \"" + std::string(text) + "\" is not three letters, such as \"USD\"");
+}
+
+Result<std::string> trade_currency(const Position& p, const PricedOn& on, const Market& market) {
+    if (const auto* f = std::get_if<FxForward>(&p)) return f->pair.substr(3);
+    if (const auto* o = std::get_if<EuropeanOption>(&p)) {
+        if (!o->curve.empty()) return curve_currency(o->curve);
+        const auto names = market.curves().names();
+        if (names.size() == 1) return curve_currency(names[0]);
+        return bad_argument("option on " + o->underlying + ": name its curve (curve=...); the market has " +
+                            join_names(names));
+    }
+    return curve_currency(on.curve);
+}
+
+Result<Conversion> conversion(const Market& market, std::string_view from, std::string_view to) {
+    Conversion c;
+    if (from == to) return c;
+    const std::string pair = std::string(from) + std::string(to), inverse = std::string(to) + std::string(from);
+    const auto spots = market.fx_spots().spots();
+    for (std::size_t i = 0; i < spots.size(); ++i) {
+        if (spots[i].pair == pair || spots[i].pair == inverse) {
+            c.converted = true;
+            c.pair = i;
+            c.inverse = spots[i].pair == inverse;
+            c.rate = c.inverse ? 1.0 / spots[i].spot : spots[i].spot;
+            return c;
+        }
+    }
+    QUELM_TRY(rate, market.fx(pair));  // the market's own error, listing its pairs
+    c.rate = rate;
+    return c;
+}
+
+}  // namespace quelm::book
