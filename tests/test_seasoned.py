@@ -268,6 +268,20 @@ def test_a_floating_rate_note_prices_at_par_on_its_own_curve_on_a_reset_date():
     assert quelm.Book([frn]).npv(m)["total"] == frn.npv(curve)
 
 
+def test_a_note_kept_laid_out_for_one_date_is_laid_out_anew_on_another():
+    quotes = [quelm.Deposit("3M", 0.031)] + [quelm.Swap(f"{y}Y", 0.03 + 0.001 * y) for y in (1, 2, 3, 5, 7, 10)]
+    note = quelm.FloatingRateNote("2026-06-02", "2031-06-02", 0.001, notional=1e6)
+    values = {}
+    for day in (REF, dt.date(2026, 3, 9), REF):
+        curve = quelm.YieldCurve.bootstrap(day, quotes)
+        # The note (and a copy in a book) against a fresh note on the same terms, every time.
+        fresh = quelm.FloatingRateNote("2026-06-02", "2031-06-02", 0.001, notional=1e6)
+        assert note.npv(curve) == fresh.npv(curve)
+        assert quelm.Book([note]).npv(quelm.Market(day, curves={"eur-6m": curve}))["total"] == fresh.npv(curve)
+        values.setdefault(day, note.npv(curve))
+    assert values[REF] != values[dt.date(2026, 3, 9)]
+
+
 @pytest.mark.parametrize("notional", [100.0, 5e6, -1e6])
 def test_floating_rate_note_matches_quantlibs_floating_rate_bond(base, notional):
     ql = pytest.importorskip("QuantLib")

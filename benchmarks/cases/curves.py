@@ -95,6 +95,51 @@ def first_builds(**options):
     return build
 
 
+# 1,000 floating-rate notes on the curve (3M coupons over the curve's forwards, 1 to 40
+# years from spot), valued in one book, beside QuantLib's FloatingRateBond on its curve.
+SPOT = dt.date(2025, 1, 17)
+NOTES = [quelm.FloatingRateNote(SPOT, dt.date(2025 + 1 + k % 40, 1, 17), 0.0005 + 1e-6 * k) for k in range(1000)]
+NOTE_BOOK = quelm.Book(NOTES)
+NOTE_MARKET = quelm.Market(REF, curves={"eur-euribor": CURVE})
+
+
+def ql_note_peer() -> dict:
+    if ql is None:
+        return {}
+    ref = ql.Date(REF.day, REF.month, REF.year)
+    ql.Settings.instance().evaluationDate = ref
+    # The curve itself, as quelm built it (its discount factors at its pillars), so both
+    # price the same notes on the same curve.
+    pillars = [d for d in CURVE.pillar_dates if d > REF]
+    dates = [ref] + [ql.Date(d.day, d.month, d.year) for d in pillars]
+    dfs = [1.0] + [CURVE.discount(d) for d in pillars]
+    curve = ql.DiscountCurve(dates, dfs, ql.Actual365Fixed())
+    curve.enableExtrapolation()
+    handle = ql.YieldTermStructureHandle(curve)
+    index = ql.IborIndex("quelm-like", ql.Period(3, ql.Months), 2, ql.EURCurrency(), ql.TARGET(),
+                         ql.ModifiedFollowing, False, ql.Actual360(), handle)
+    engine = ql.DiscountingBondEngine(handle)
+    bonds = []
+    for k in range(1000):
+        start = ql.Date(17, 1, 2025)
+        end = ql.Date(17, 1, 2025 + 1 + k % 40)
+        schedule = ql.Schedule(start, end, ql.Period(3, ql.Months), ql.TARGET(), ql.ModifiedFollowing,
+                               ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
+        bond = ql.FloatingRateBond(0, 100.0, schedule, index, ql.Actual360(), ql.ModifiedFollowing, 2, [1.0],
+                                   [0.0005 + 1e-6 * k])
+        bond.setPricingEngine(engine)
+        bonds.append(bond)
+
+    def npv():
+        ql.Settings.instance().evaluationDate = ref  # other cases move it
+        for b in bonds:  # a new valuation each round, as quelm's
+            b.recalculate()
+        return sum(b.NPV() for b in bonds)
+    ours = NOTE_BOOK.npv(NOTE_MARKET)["total"]
+    assert abs(npv() - ours) < 1e-6 * abs(ours), (npv(), ours)  # the same notes, the same value
+    return {"QuantLib FloatingRateBond + DiscountingBondEngine, each recalculated": npv}
+
+
 def cases(quick: bool) -> list:
     scale = 1 if quick else 5
     peer = ql_peer()
@@ -124,6 +169,10 @@ def cases(quick: bool) -> list:
         {"name": "YieldCurve.bootstrap, 2,000 weekly OIS quotes, monotone-convex (global solve)",
          "quelm": lambda: quelm.YieldCurve.bootstrap(REF, STRIP, interp="monotone-convex"),
          "peers": {}, "number": 2 * scale, "note": f"rebuilt on one trade date ({KEPT})"},
+        {"name": "Book.npv, 1,000 floating-rate notes on one curve",
+         "quelm": lambda: NOTE_BOOK.npv(NOTE_MARKET),
+         "peers": ql_note_peer(), "number": 2 * scale,
+         "note": "3M coupons on the curve's own forwards, laid out anew each call"},
         {"name": "YieldCurve.risk, 1,000 swaps to 30 quotes (one pass)",
          "quelm": lambda: CURVE.risk(BOOK),
          "peers": {}, "number": 2 * scale,

@@ -53,6 +53,7 @@ Result<FloatingRateNote> note_new(Date effective, Date maturity, double spread, 
     n.discount_curve = std::move(d);
     n.index = std::move(i);
     QUELM_CHECK(curves::check(n));
+    n.memo = curves::LayoutMemo::fresh();  // the note and its copies lay it out once per date
     return n;
 }
 

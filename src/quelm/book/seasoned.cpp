@@ -32,8 +32,10 @@ Result<std::shared_ptr<const curves::Layout>> seasoned_layout(const curves::Inst
 
 Result<std::shared_ptr<const curves::Layout>> note_layout(const curves::FloatingRateNote& note, const PricedOn& on,
                                                           const Market& market) {
-    QUELM_TRY(layout, curves::lay_out_note(note, market.reference_date()));
-    if (!layout.past.empty()) {
+    QUELM_TRY(kept, curves::lay_out_note_kept(note, market.reference_date()));
+    if (kept->past.empty()) return kept;
+    curves::Layout layout = *kept;  // the fixings go into a copy: another market has others
+    {
         const std::string& index = note.index.empty() ? on.curve : note.index;
         const Status filled =
             curves::apply_fixings(layout, [&](dates::Serial d) { return market.fixing(index, d); });

@@ -67,7 +67,8 @@ Result<double> note_value(const FloatingRateNote& n, const YieldCurve& curve, co
     const CurvePair pair = pricing_curves(curve, discount);
     if (pair.discount->dating().reference != ref)
         return invalid(describe(n) + ": the discount curve's reference date differs from the curve's");
-    QUELM_TRY(layout, lay_out_note(n, *ref));
+    QUELM_TRY(kept, lay_out_note_kept(n, *ref));
+    const Layout& layout = *kept;
     if (!layout.past.empty())
         return invalid(describe(n) + ": its coupon fixed before the curve's reference date " + dates::format_iso(*ref) +
                        ": seasoned trades need fixings");

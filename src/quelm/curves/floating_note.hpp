@@ -23,6 +23,7 @@ struct FloatingRateNote {
     dates::Convention convention = dates::Convention::ModifiedFollowing;
     std::uint32_t fixing_days = 2;
     std::string curve, discount_curve, index;
+    LayoutMemo memo;  // its layout for the last reference date (not part of its value)
     friend bool operator==(const FloatingRateNote&, const FloatingRateNote&) = default;
 };
 
@@ -35,6 +36,10 @@ struct FloatingRateNote {
 // Its coupons paid after the reference date (a flow on it counts as paid) and its face at
 // maturity, per unit of face; the coupons that have fixed list their fixings in `past`.
 [[nodiscard]] Result<Layout> lay_out_note(const FloatingRateNote& n, dates::Serial reference);
+// lay_out_note through the note's memo: the layout it keeps for this date and these terms,
+// else a new one (then kept). The same layout either way.
+[[nodiscard]] Result<std::shared_ptr<const Layout>> lay_out_note_kept(const FloatingRateNote& n,
+                                                                      dates::Serial reference);
 
 // Its value on curves (times the notional), for a note with no coupon fixed before the
 // reference date: one that has needs fixings (a book's). Errors name the note.

@@ -30,12 +30,19 @@ struct LaidOut;
 // out on: copies of one instrument share it, so curves rebuilt on one trade date (risk,
 // scenarios) lay each instrument out once. Not part of the instrument's value: memos always
 // compare equal. Default: none (nothing kept); `fresh()` gives a new, empty one. Safe to read
-// and replace from any thread.
+// and replace from any thread. An instrument keeps a LaidOut; another owner (a note) keeps
+// its own kind, always the one.
 class LayoutMemo {
 public:
     [[nodiscard]] static LayoutMemo fresh();
-    [[nodiscard]] std::shared_ptr<const LaidOut> last() const;
-    void keep(std::shared_ptr<const LaidOut> laid) const;
+    [[nodiscard]] std::shared_ptr<const LaidOut> last() const { return last_as<LaidOut>(); }
+    void keep(std::shared_ptr<const LaidOut> laid) const { keep_any(std::move(laid)); }
+    template <class T>
+    [[nodiscard]] std::shared_ptr<const T> last_as() const {
+        return std::static_pointer_cast<const T>(last_any());
+    }
+    [[nodiscard]] std::shared_ptr<const void> last_any() const;
+    void keep_any(std::shared_ptr<const void> laid) const;
     [[nodiscard]] bool empty() const { return cell_ == nullptr; }
     friend bool operator==(const LayoutMemo&, const LayoutMemo&) { return true; }
 

@@ -366,6 +366,29 @@ Result<Layout> lay_out_note(const FloatingRateNote& n, Serial reference) {
     return l;
 }
 
+namespace {
+// A note's kept layout: the note it was laid out from (without its memo) and the date.
+struct LaidNote {
+    Serial reference = 0;
+    FloatingRateNote note;
+    Layout layout;
+};
+}  // namespace
+
+Result<std::shared_ptr<const Layout>> lay_out_note_kept(const FloatingRateNote& n, Serial reference) {
+    if (auto kept = n.memo.last_as<LaidNote>(); kept && kept->reference == reference && kept->note == n)
+        return std::shared_ptr<const Layout>(kept, &kept->layout);
+    auto laid = std::make_shared<LaidNote>();
+    laid->reference = reference;
+    laid->note = n;
+    laid->note.memo = LayoutMemo{};  // a memo holding its own note would never be freed
+    QUELM_TRY(layout, lay_out_note(n, reference));
+    laid->layout = std::move(layout);
+    std::shared_ptr<const LaidNote> done = std::move(laid);
+    n.memo.keep_any(done);
+    return std::shared_ptr<const Layout>(done, &done->layout);
+}
+
 Result<Layout> lay_out_seasoned(const Instrument& instrument, Serial reference) {
     Result<Layout> l = std::visit(
         [&](const auto& x) {
@@ -392,18 +415,18 @@ Status apply_fixings(Layout& l, const std::function<Result<double>(Serial)>& rat
 
 struct LayoutMemo::Cell {
 #if defined(__cpp_lib_atomic_shared_ptr)
-    std::atomic<std::shared_ptr<const LaidOut>> last;
-    std::shared_ptr<const LaidOut> load() const { return last.load(std::memory_order_acquire); }
-    void store(std::shared_ptr<const LaidOut> laid) { last.store(std::move(laid), std::memory_order_release); }
+    std::atomic<std::shared_ptr<const void>> last;
+    std::shared_ptr<const void> load() const { return last.load(std::memory_order_acquire); }
+    void store(std::shared_ptr<const void> laid) { last.store(std::move(laid), std::memory_order_release); }
 #else
     // A standard library without std::atomic<std::shared_ptr> (libc++ 16): a lock instead.
     mutable std::mutex lock;
-    std::shared_ptr<const LaidOut> last;
-    std::shared_ptr<const LaidOut> load() const {
+    std::shared_ptr<const void> last;
+    std::shared_ptr<const void> load() const {
         const std::lock_guard<std::mutex> hold(lock);
         return last;
     }
-    void store(std::shared_ptr<const LaidOut> laid) {
+    void store(std::shared_ptr<const void> laid) {
         const std::lock_guard<std::mutex> hold(lock);
         last = std::move(laid);
     }
@@ -416,11 +439,11 @@ LayoutMemo LayoutMemo::fresh() {
     return m;
 }
 
-std::shared_ptr<const LaidOut> LayoutMemo::last() const {
+std::shared_ptr<const void> LayoutMemo::last_any() const {
     return cell_ ? cell_->load() : nullptr;
 }
 
-void LayoutMemo::keep(std::shared_ptr<const LaidOut> laid) const {
+void LayoutMemo::keep_any(std::shared_ptr<const void> laid) const {
     if (cell_) cell_->store(std::move(laid));
 }
 

@@ -164,12 +164,12 @@ Result<RiskTable> bucketed_risk(const YieldCurve& curve, std::span<const BookIte
         } else if (note && !laid.empty() && laid[row]) {
             out.layout = laid[row];
         } else if (note) {
-            auto own = lay_out_note(*note, ref);
+            auto own = lay_out_note_kept(*note, ref);
             if (!own) return std::unexpected(own.error());
-            if (!own->past.empty())
+            if (!(*own)->past.empty())
                 return named(Error{Kind::InvalidInput, "a coupon fixed before the curve's reference date: seasoned trades "
                                                        "need fixings"});
-            out.layout = std::make_shared<const Layout>(std::move(*own));
+            out.layout = std::move(*own);
         } else if (i) {
             out.weight = trade_of(*i).notional;
             auto kept = lay_out_kept(*i, ref);
