@@ -467,17 +467,32 @@ Result<Layout> lay_out_held(const bonds::DatedBond& bond, Serial reference) {
     return bond_layout(bond, reference, 0.0, true);
 }
 
+namespace {
+// Distinct dates, ascending, and each flow against its date's index.
+void place(std::span<const Flow> flows, std::vector<Serial>& dates, std::vector<BondFlow>& out) {
+    for (const Flow& f : flows) dates.push_back(f.date);
+    std::sort(dates.begin(), dates.end());
+    dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
+    for (const Flow& f : flows) {
+        const auto at = std::lower_bound(dates.begin(), dates.end(), f.date) - dates.begin();
+        out.push_back({f.amount, static_cast<std::uint32_t>(at)});
+    }
+}
+}  // namespace
+
 Layout lay_out_flows(std::span<const Flow> flows) {
     Layout l;
     l.form = Form::Bond;
     l.held = true;
-    for (const Flow& f : flows) l.disc.push_back(f.date);
-    std::sort(l.disc.begin(), l.disc.end());
-    l.disc.erase(std::unique(l.disc.begin(), l.disc.end()), l.disc.end());
-    for (const Flow& f : flows) {
-        const auto at = std::lower_bound(l.disc.begin(), l.disc.end(), f.date) - l.disc.begin();
-        l.flows.push_back({f.amount, static_cast<std::uint32_t>(at)});
-    }
+    place(flows, l.disc, l.flows);
+    return l;
+}
+
+Layout lay_out_linear(std::span<const Flow> on_projection, std::span<const Flow> on_discount) {
+    Layout l;
+    l.form = Form::Linear;
+    place(on_projection, l.proj, l.proj_flows);
+    place(on_discount, l.disc, l.flows);
     return l;
 }
 
@@ -517,7 +532,8 @@ double model_quote(const Layout& l, std::span<const double> dp, std::span<const 
             }
             return par;
         }
-        case Form::Note: return position_value(l, dp, dd, weight, gp, gd);
+        case Form::Note:
+        case Form::Linear: return position_value(l, dp, dd, weight, gp, gd);
         case Form::Bond: {
             double pv = 0.0;
             for (const BondFlow& f : l.flows) pv += f.amount * dd[f.pay];
@@ -585,6 +601,16 @@ double position_value(const Layout& l, std::span<const double> dp, std::span<con
             const double cost = l.quote + l.accrued;
             if (grad) gd[l.settle] -= weight * cost;
             return pv - dd[l.settle] * cost;
+        }
+        case Form::Linear: {
+            double v = 0.0;
+            for (const BondFlow& f : l.proj_flows) v += f.amount * dp[f.pay];
+            for (const BondFlow& f : l.flows) v += f.amount * dd[f.pay];
+            if (grad) {
+                for (const BondFlow& f : l.proj_flows) gp[f.pay] += weight * f.amount;
+                for (const BondFlow& f : l.flows) gd[f.pay] += weight * f.amount;
+            }
+            return v;
         }
     }
     return 0.0;

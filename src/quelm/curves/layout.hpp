@@ -20,7 +20,11 @@ namespace quelm::curves {
 
 // Note: a floating-rate note held, as a swap's legs: the floating periods plus the spread
 // (`quote`) on each period's accrual (`fixed`), and its face (`flows`) at maturity.
-enum class Form : std::uint8_t { Simple, Swap, Bond, Note };
+// Linear: fixed amounts times discount factors, on the projection curve (`proj_flows`) and
+// on the discount curve (`flows`): a trade's value to first order in the curves, its
+// amounts the value's derivatives in those discount factors, so that risk reads a trade
+// of any kind through the curves' own chain.
+enum class Form : std::uint8_t { Simple, Swap, Bond, Note, Linear };
 
 struct FloatPeriod {
     std::uint32_t start, end;  // indices into Layout::proj
@@ -63,6 +67,7 @@ struct Layout {
     // Bond: the payments after settlement, the settlement date's index in disc, the accrued
     // interest there; `held`: valued as owned (no purchase price).
     std::vector<BondFlow> flows;
+    std::vector<BondFlow> proj_flows;  // Linear: pay indexes Layout::proj
     std::uint32_t settle = 0;
     double accrued = 0.0;
     bool held = false;
@@ -106,6 +111,8 @@ struct Flow {
     double amount = 0.0;
 };
 [[nodiscard]] Layout lay_out_flows(std::span<const Flow> flows);
+// The Linear form: amounts on projection-curve dates and on discount-curve dates.
+[[nodiscard]] Layout lay_out_linear(std::span<const Flow> on_projection, std::span<const Flow> on_discount);
 
 // The latest date the instrument reads: on the projection curve only (a projection curve
 // being built on a separate discount curve) or on both.
