@@ -173,7 +173,7 @@ def test_errors_name_the_trade(base):
         quelm.Book([quelm.Swap("5Y", 0.03)] * 2, names=["a", "a"])
     with pytest.raises(ValueError, match="2 names for 1 trades"):
         quelm.Book([quelm.Swap("5Y", 0.03)], names=["a", "b"])
-    with pytest.raises(TypeError, match="item 1: expected an instrument, a FloatingRateNote, an FxForward, a EuropeanOption, a DatedBond"):
+    with pytest.raises(TypeError, match="item 1: expected an instrument, a FloatingRateNote, an FxForward, an FxOption, a EuropeanOption"):
         quelm.Book([quelm.Swap("5Y", 0.03), 1.0])
 
 

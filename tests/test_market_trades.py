@@ -25,12 +25,20 @@ def surface(shift: float = 0.0) -> quelm.VolSurface:
                                       100.0, rate=0.03)
 
 
+def fx_surface() -> quelm.VolSurface:
+    """A EURUSD smile by strike at 3M, 1Y and 2Y."""
+    strikes = [0.95, 1.02, 1.08, 1.14, 1.22]
+    smile = [0.092, 0.081, 0.076, 0.079, 0.088]
+    return quelm.VolSurface.from_vols(strikes * 3, [0.25] * 5 + [1.0] * 5 + [2.0] * 5,
+                                      smile + [v + 0.004 for v in smile] + [v + 0.006 for v in smile], 1.0837)
+
+
 def market(moved: tuple[str, float] | None = None, spot: float = 1.0837, **parts) -> quelm.Market:
     def rate(curve, tenor, r):
         return r + moved[1] if moved and moved[0] == f"{curve} {tenor}" else r
     quotes = {"usd-sofr": [quelm.Ois(t, rate("usd-sofr", t, r), index="sofr") for t, r in SOFR],
               "eur-estr": [quelm.Ois(t, rate("eur-estr", t, r), index="estr") for t, r in ESTR]}
-    parts.setdefault("surfaces", {"spx": surface()})
+    parts.setdefault("surfaces", {"spx": surface(), "eurusd": fx_surface()})
     return quelm.Market.bootstrap(REF, quotes, fx={"EURUSD": spot}, **parts)
 
 
@@ -38,6 +46,8 @@ BASE = market()
 FORWARD = quelm.FxForward("EURUSD", "2027-09-02", 1.09, notional=2e6)
 CALL = quelm.EuropeanOption("spx", 104.0, "2027-06-15", "call", notional=300.0, curve="usd-sofr")
 PUT = quelm.EuropeanOption("spx", 95.0, "2026-07-01", "put", notional=-500.0, curve="usd-sofr")
+FX_CALL = quelm.FxOption("EURUSD", "2027-01-15", 1.12, "call", notional=1e6)
+FX_PUT_EUR = quelm.FxOption("EURUSD", "2026-09-15", 1.05, "put", notional=-2e6, premium_currency="EUR")
 
 
 def test_fx_forward_is_the_two_discounted_legs():
@@ -78,8 +88,26 @@ def test_option_is_black_scholes_on_the_surface_forward_and_the_curve_discount()
 
 @pytest.fixture(scope="module")
 def book():
-    return quelm.Book([FORWARD, CALL, PUT, quelm.Ois("3Y", 0.04, index="sofr", notional=1e6)],
-                      names=["fwd", "call", "put", "ois"])
+    return quelm.Book([FORWARD, CALL, PUT, quelm.Ois("3Y", 0.04, index="sofr", notional=1e6), FX_CALL, FX_PUT_EUR],
+                      names=["fwd", "call", "put", "ois", "fx call", "fx put"])
+
+
+def test_fx_option_is_garman_kohlhagen_on_both_curves_and_the_smile():
+    usd, eur = BASE.curve("usd-sofr"), BASE.curve("eur-estr")
+    for option in (FX_CALL, FX_PUT_EUR):
+        t = (option.expiry - datetime.date.fromisoformat(REF)).days / 365.0
+        rd = -math.log(usd.discount(option.expiry)) / t
+        rf = -math.log(eur.discount(option.expiry)) / t
+        vol = fx_surface().vol(option.strike, t)
+        price = quelm.black_scholes(1.0837, option.strike, rd, vol, t, option.option_type, rf)
+        in_premium = price / 1.0837 if option.premium_currency == "EUR" else price
+        assert option.npv(BASE) == pytest.approx(option.notional * in_premium, rel=1e-12)
+    # Put-call parity with the forward on the same terms.
+    call = quelm.FxOption("EURUSD", "2027-01-15", 1.09, "call", notional=1e6)
+    put = quelm.FxOption("EURUSD", "2027-01-15", 1.09, "put", notional=1e6)
+    forward = quelm.FxForward("EURUSD", "2027-01-15", 1.09, notional=1e6)
+    assert call.npv(BASE) - put.npv(BASE) == pytest.approx(forward.npv(BASE), rel=1e-10)
+    assert FX_PUT_EUR.premium_currency == "EUR" and FX_CALL.premium_currency == "USD"
 
 
 def test_curve_and_fx_risk_are_bump_and_rebuild(book):
@@ -110,8 +138,13 @@ def test_curve_and_fx_risk_are_bump_and_rebuild(book):
 
 def test_vega_is_shared_between_the_slices_around_the_expiry(book):
     report = book.risk(BASE)
-    vols = [j for j, label in enumerate(report.labels) if " vol " in label]
+    vols = [j for j, label in enumerate(report.labels) if label.startswith("spx vol ")]
     assert [report.labels[j] for j in vols] == ["spx vol 0.5y", "spx vol 1y", "spx vol 2y"]
+    # FX options' vega is on their pair's surface, between its 3M and 1Y slices here.
+    fx_vols = [j for j, label in enumerate(report.labels) if label.startswith("eurusd vol ")]
+    fx_call = [report.by_trade["fx call"][j] for j in fx_vols]
+    assert fx_call[0] > 0 and fx_call[1] > 0 and fx_call[2] == 0.0
+    assert all(report.by_trade["fx call"][j] == 0.0 for j in vols)
     # The put expires before the first slice, where the surface is flat in vol: all its vega
     # is there.
     put = [report.by_trade["put"][j] for j in vols]
@@ -155,7 +188,9 @@ def test_scenarios_and_var_move_the_forward_with_its_spot(book):
 
 
 def test_trades_pickle_compare_and_read_back(book):
-    for trade in (FORWARD, CALL, PUT, quelm.FxForward("eurusd", "2027-01-04", 1.1, domestic_curve="usd-sofr")):
+    for trade in (FORWARD, CALL, PUT, quelm.FxForward("eurusd", "2027-01-04", 1.1, domestic_curve="usd-sofr"),
+                  FX_CALL, FX_PUT_EUR, quelm.FxOption("EURUSD", "2027-01-04", 1.1, "put", surface="eurusd",
+                                                      foreign_curve="eur-estr")):
         back = pickle.loads(pickle.dumps(trade))
         assert back == trade and repr(back) == repr(trade)
     assert pickle.loads(pickle.dumps(book)) == book
@@ -179,6 +214,8 @@ def test_trades_pickle_compare_and_read_back(book):
      "trade 0: option on spx: name its curve (curve=...); the market has eur-estr, usd-sofr"),
     (lambda: quelm.EuropeanOption("spx", 100.0, "2025-03-02", "put", curve="usd-sofr"), BASE, ValueError,
      "trade 0: option on spx: expired on 2025-03-02, not after the market's date 2026-03-02"),
+    (lambda: quelm.FxOption("EURUSD", "2027-03-02", 1.1, "put"), market(surfaces={"spx": surface()}), ValueError,
+     "trade 0: fx option EURUSD: no surface named EURUSD in the market: name its surface (surface=...)"),
 ])
 def test_errors_name_the_trade_and_what_is_missing(make, market_, error, text):
     with pytest.raises(error) as e:
@@ -192,6 +229,9 @@ def test_errors_name_the_trade_and_what_is_missing(make, market_, error, text):
     (lambda: quelm.FxForward("EURUSD", "2027-03-02", 1.1, notional=math.inf), "fx forward: notional must be finite"),
     (lambda: quelm.FxForward("EURUSD", "2027-03-02", 1.1, domestic_curve=""), "curve names must not be empty"),
     (lambda: quelm.EuropeanOption("", 100.0, "2027-03-02", "put"), "european option: underlying must not be empty"),
+    (lambda: quelm.FxOption("EURUSD", "2027-03-02", 1.1, "put", premium_currency="GBP"),
+     "fx option: premium_currency must be EUR or USD, got GBP"),
+    (lambda: quelm.FxOption("EURUSD", "2027-03-02", 0.0, "put"), "fx option: strike must be positive"),
     (lambda: quelm.EuropeanOption("spx", math.nan, "2027-03-02", "put"), "european option: strike must be positive"),
 ])
 def test_bad_terms_are_refused(call, text):

@@ -202,3 +202,8 @@ option_value: float = european.npv(named) + fx_forward.npv(named) + european.str
 option_book = quelm.Book([european, fx_forward])
 option_greeks: dict[str, float] = option_book.risk(named).greeks["0"]
 in_euros: float = option_book.npv(named, currency="EUR")["total"] + option_book.risk(named, currency="EUR").total["EURUSD"]
+fx_option = quelm.FxOption("EURUSD", "2025-07-02", 1.06, "put", notional=-1e6, premium_currency="EUR",
+                           surface="sx5e", domestic_curve="eur-estr", foreign_curve="eur-estr")
+fx_option_terms: list[object] = [fx_option.pair, fx_option.expiry, fx_option.premium_currency, fx_option.surface,
+                                 fx_option.option_type, fx_option.domestic_curve, fx_option.foreign_curve]
+fx_option_value: float = fx_option.npv(named) + fx_option.strike + fx_option.notional

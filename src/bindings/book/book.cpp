@@ -34,7 +34,8 @@ using book::RiskReport;
 
 // The stub's type of one trade.
 #define QUELM_TRADE_TYPES \
-    "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | FxForward | EuropeanOption | DatedBond | " \
+    "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | FxForward | FxOption | EuropeanOption | " \
+    "DatedBond | " \
     "Tuple[DatedBond, str]"
 constexpr const char* kTradeTypes = QUELM_TRADE_TYPES;
 
@@ -50,6 +51,10 @@ bool position_of(PyObject* o, Position& position) {
     }
     if (Py_TYPE(o) == european_option_type()) {
         position = value_of<book::EuropeanOption>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == fx_option_type()) {
+        position = value_of<book::FxOption>(o);
         return true;
     }
     CurveTrade& out = position.emplace<CurveTrade>();
@@ -97,7 +102,7 @@ bool from_py(PyObject* o, TradesArg& out) {
         if (!position_of(item, p)) {
             if (!PyErr_Occurred())
                 PyErr_Format(PyExc_TypeError,
-                             "item %zd: expected an instrument, a FloatingRateNote, an FxForward, a EuropeanOption, a "
+                             "item %zd: expected an instrument, a FloatingRateNote, an FxForward, an FxOption, a EuropeanOption, a "
                              "DatedBond or a (DatedBond, curve name) pair, got %s",
                              k, Py_TYPE(item)->tp_name);
             return false;
@@ -126,6 +131,7 @@ Result<Book> book_new(const TradesArg& trades, const std::optional<std::vector<s
 PyObject* position_py(const Position& position) {
     if (const auto* f = std::get_if<book::FxForward>(&position)) return wrap(fx_forward_type(), *f);
     if (const auto* o = std::get_if<book::EuropeanOption>(&position)) return wrap(european_option_type(), *o);
+    if (const auto* x = std::get_if<book::FxOption>(&position)) return wrap(fx_option_type(), *x);
     const CurveTrade& p = std::get<CurveTrade>(position);
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) return wrap_instrument(*i);
     if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return wrap(floating_rate_note_type(), *n);
@@ -228,9 +234,9 @@ constexpr FunctionDef def_book_new = typed<&book_new>(
     "Book", {"trades", "*", {"names", "None"}},
     "A book of `trades`: instruments (each priced on the market curves its `curve` and\n"
     "`discount_curve` name, or the defaults for its kind), FloatingRateNotes, FxForwards,\n"
-    "EuropeanOptions, DatedBonds and (DatedBond, curve name) pairs (a bond held, priced off\n"
-    "that curve). `names`: one distinct name per trade;\n"
-    "None, their positions as text (\"0\", \"1\", ...).");
+    "FxOptions, EuropeanOptions, DatedBonds and (DatedBond, curve name) pairs (a bond held,\n"
+    "priced off that curve). `names`: one distinct name per trade; None, their positions as\n"
+    "text (\"0\", \"1\", ...).");
 constexpr Callable kBookNew = callable<def_book_new>;
 
 constexpr FunctionDef def_npv = typed_method<&npv_of>(

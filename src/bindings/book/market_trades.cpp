@@ -8,6 +8,7 @@
 #include "frame/declare.hpp"
 #include "frame/registry.hpp"
 #include "frame/result.hpp"
+#include "quelm/book/currency.hpp"
 #include "quelm/book/fx.hpp"
 #include "quelm/dates/serial.hpp"
 
@@ -173,7 +174,116 @@ const GetterDef kOptionGetters[] = {
     attribute<&EuropeanOption::curve, text_py>("curve", "The market curve it discounts on, or None.", "str | None"),
 };
 
+// --- FxOption ---
+
+Result<book::FxOption> fx_option_new(std::string_view pair, Date expiry, double strike, OptionType option_type,
+                                     double notional, const std::optional<std::string_view>& premium_currency,
+                                     const std::optional<std::string_view>& surface,
+                                     const std::optional<std::string_view>& domestic_curve,
+                                     const std::optional<std::string_view>& foreign_curve) {
+    book::FxOption o;
+    QUELM_TRY(p, book::parse_pair(pair));
+    o.pair = std::move(p);
+    if (premium_currency) {
+        QUELM_TRY(c, book::parse_currency(*premium_currency));
+        if (c != o.pair.substr(0, 3) && c != o.pair.substr(3))
+            return bad_argument("fx option: premium_currency must be " + o.pair.substr(0, 3) + " or " +
+                                o.pair.substr(3) + ", got " + c);
+        o.premium_in_base = c == o.pair.substr(0, 3);
+    }
+    if (surface && surface->empty()) return bad_argument("surface names must not be empty");
+    QUELM_TRY(d, curve_name(domestic_curve));
+    QUELM_TRY(g, curve_name(foreign_curve));
+    o.expiry = expiry.serial;
+    o.strike = strike;
+    o.type = option_type;
+    o.notional = notional;
+    o.surface = surface ? std::string(*surface) : std::string();
+    o.domestic_curve = std::move(d);
+    o.foreign_curve = std::move(g);
+    QUELM_CHECK(book::check(o));
+    return o;
+}
+
+Result<double> fx_option_npv(const book::FxOption& o, const book::Market& market) {
+    QUELM_TRY(v, book::value_fx_option(o, market, false));
+    return v.value;
+}
+
+PyObject* premium_py(const book::FxOption& o) {
+    return to_py(std::string_view(o.pair).substr(o.premium_in_base ? 0 : 3, 3));
+}
+PyObject* fx_option_repr(PyObject* self) { return to_py(book::describe(value_of<book::FxOption>(self))); }
+bool fx_option_equal(PyObject* a, PyObject* b) { return value_of<book::FxOption>(a) == value_of<book::FxOption>(b); }
+PyObject* fx_option_reduce(const book::FxOption& o) {
+    Ref type(to_py(o.type));
+    if (!type) return nullptr;
+    return reduce_with(fx_option_type(),
+                       Py_BuildValue("(s#NdO)", o.pair.data(), static_cast<Py_ssize_t>(o.pair.size()),
+                                     to_py_date(o.expiry), o.strike, type.get()),
+                       {{"notional", to_py(o.notional)},
+                        {"premium_currency", premium_py(o)},
+                        {"surface", text_py(o.surface)},
+                        {"domestic_curve", text_py(o.domestic_curve)},
+                        {"foreign_curve", text_py(o.foreign_curve)}});
+}
+PyObject* premium_get(PyObject* self) { return premium_py(value_of<book::FxOption>(self)); }
+
+constexpr FunctionDef def_fx_option_new = typed<&fx_option_new>(
+    "FxOption",
+    {"pair", "expiry", "strike", "option_type", "*", {"notional", "1.0"}, {"premium_currency", "None"},
+     {"surface", "None"}, {"domestic_curve", "None"}, {"foreign_curve", "None"}},
+    "An FX option: the right to buy (\"call\") or sell (\"put\") `notional` units of the pair's\n"
+    "base currency for `strike` units of its quote currency each at `expiry`. Priced by\n"
+    "Garman-Kohlhagen on the market's spot, the two currencies' curves (as `FxForward`'s) and\n"
+    "the volatility at the strike of the market surface `surface` (None: the surface named by\n"
+    "the pair, in any case). Its value is in `premium_currency`: the quote currency (None), or\n"
+    "the base, the quote value over the spot. In a `Book` its risk is to both curves' quotes,\n"
+    "the spot and the surface's slices, with its Greeks.");
+constexpr FunctionDef def_fx_option_npv = typed_method<&fx_option_npv>(
+    "npv", {"market"}, "Its value on `market`, in its premium currency, as a `Book` values it.");
+constexpr FunctionDef def_fx_option_reduce =
+    method<fx_option_reduce>("__reduce__", {}, "Pickle support: rebuild through the constructor.")
+        .returning("Tuple[Any, ...]");
+
+constexpr Callable kFxOptionNew = callable<def_fx_option_new>;
+constexpr Callable kFxOptionMethods[] = {callable<def_fx_option_npv>, callable<def_fx_option_reduce>};
+
+const GetterDef kFxOptionGetters[] = {
+    attribute<&book::FxOption::pair, text_py>("pair", "The currency pair, base then quote.", "str"),
+    attribute<&book::FxOption::expiry, to_py_date>("expiry", "The expiry date.", "datetime.date"),
+    attribute<&book::FxOption::strike>("strike", "The strike, quote currency per base unit.", "float"),
+    attribute<&book::FxOption::type, option_type_py>("option_type", "\"call\" (buys the base) or \"put\".", "str"),
+    attribute<&book::FxOption::notional>("notional", "Units of the base currency (negative: sold).", "float"),
+    {"premium_currency", "The currency its value is in.", &premium_get, "str"},
+    attribute<&book::FxOption::surface, text_py>("surface", "The market surface it reads, or None (the pair's).",
+                                                 "str | None"),
+    attribute<&book::FxOption::domestic_curve, text_py>("domestic_curve", "The quote currency's market curve, or None.",
+                                                        "str | None"),
+    attribute<&book::FxOption::foreign_curve, text_py>("foreign_curve", "The base currency's market curve, or None.",
+                                                       "str | None"),
+};
+
 }  // namespace
+
+PyTypeObject* fx_option_type() {
+    static const ClassDef def{"FxOption",
+                              "Immutable; compares equal to the same option on the same terms and pickles.\n\n"
+                              "    >>> import quelm\n"
+                              "    >>> quelm.FxOption(\"EURUSD\", \"2027-03-02\", 1.10, \"call\", notional=1e6)\n"
+                              "    <FxOption EURUSD call 1.1 expiring 2027-03-02>",
+                              kFxOptionMethods,
+                              std::size(kFxOptionMethods),
+                              kFxOptionGetters,
+                              std::size(kFxOptionGetters),
+                              &fx_option_repr,
+                              &fx_option_equal,
+                              nullptr,
+                              &kFxOptionNew};
+    static PyTypeObject* type = create_class(def);
+    return type;
+}
+QUELM_PUBLIC_CLASS(fx_option_type);
 
 PyTypeObject* fx_forward_type() {
     static const ClassDef def{"FxForward",

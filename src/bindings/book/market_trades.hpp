@@ -1,4 +1,4 @@
-// The Python classes of a book's market trades: FxForward and EuropeanOption.
+// The Python classes of a book's market trades: FxForward, EuropeanOption and FxOption.
 #pragma once
 
 #include "frame/classes.hpp"
@@ -9,7 +9,9 @@ namespace quelm::py {
 
 PyTypeObject* fx_forward_type();
 PyTypeObject* european_option_type();
+PyTypeObject* fx_option_type();
 QUELM_CLASS_OF(book::FxForward, fx_forward_type, "FxForward");
 QUELM_CLASS_OF(book::EuropeanOption, european_option_type, "EuropeanOption");
+QUELM_CLASS_OF(book::FxOption, fx_option_type, "FxOption");
 
 }  // namespace quelm::py

@@ -57,12 +57,8 @@ Result<std::vector<PricedOn>> book_curves(const Book& book, const Market& market
 namespace {
 
 Result<double> value_of(const Position& position, const PricedOn& on, const Market& market) {
-    if (const auto* f = std::get_if<FxForward>(&position)) {
-        QUELM_TRY(v, value_fx_forward(*f, market, false));
-        return v.value;
-    }
-    if (const auto* o = std::get_if<EuropeanOption>(&position)) {
-        QUELM_TRY(v, value_option(*o, market, false));
+    if (!std::holds_alternative<CurveTrade>(position)) {
+        QUELM_TRY(v, value_market_trade(position, market, false));
         return v.value;
     }
     const CurveTrade& p = std::get<CurveTrade>(position);

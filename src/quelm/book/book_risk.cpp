@@ -167,9 +167,7 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
             for (std::size_t k = begin; k < end; ++k) {
                 if (chunk_stopped(64)) return;
                 const Position& position = book.positions()[market_rows[k]];
-                valued[k] = std::holds_alternative<FxForward>(position)
-                                ? value_fx_forward(std::get<FxForward>(position), market, true)
-                                : value_option(std::get<EuropeanOption>(position), market, true);
+                valued[k] = value_market_trade(position, market, true);
             }
         },
         cancel);

@@ -35,6 +35,7 @@ Result<std::string> parse_currency(std::string_view text) {
 
 Result<std::string> trade_currency(const Position& p, const PricedOn& on, const Market& market) {
     if (const auto* f = std::get_if<FxForward>(&p)) return f->pair.substr(3);
+    if (const auto* x = std::get_if<FxOption>(&p)) return x->premium_in_base ? x->pair.substr(0, 3) : x->pair.substr(3);
     if (const auto* o = std::get_if<EuropeanOption>(&p)) {
         if (!o->curve.empty()) return curve_currency(o->curve);
         const auto names = market.curves().names();

@@ -43,10 +43,28 @@ struct EuropeanOption {
     friend bool operator==(const EuropeanOption&, const EuropeanOption&) = default;
 };
 
+// An FX option: the right to buy (a call) or sell (a put) `notional` units of the pair's
+// base currency for `strike` units of its quote currency each at `expiry`. Garman-Kohlhagen
+// on the spot and both currencies' curves, its volatility at the strike from the market
+// surface `surface` ("" the surface named by the pair, any case); valued in the premium
+// currency: the quote currency, or the base (the quote value over the spot).
+struct FxOption {
+    std::string pair;
+    dates::Serial expiry = 0;
+    double strike = 0.0;
+    OptionType type = OptionType::Call;
+    double notional = 1.0;
+    bool premium_in_base = false;
+    std::string surface, domestic_curve, foreign_curve;
+    friend bool operator==(const FxOption&, const FxOption&) = default;
+};
+
 [[nodiscard]] Status check(const FxForward& f);
+[[nodiscard]] Status check(const FxOption& o);
 [[nodiscard]] Status check(const EuropeanOption& o);
 [[nodiscard]] std::string describe(const FxForward& f);
 [[nodiscard]] std::string describe(const EuropeanOption& o);
+[[nodiscard]] std::string describe(const FxOption& o);
 
 // A market curve of one currency ("usd-..." for USD) that discounts on itself: the one
 // there is, else an error naming the currency and the curves.
@@ -90,5 +108,6 @@ struct MarketTradeValue {
 // `with_risk` false: the value alone (legs, deltas, vegas and Greeks left empty).
 [[nodiscard]] Result<MarketTradeValue> value_fx_forward(const FxForward& f, const Market& market, bool with_risk);
 [[nodiscard]] Result<MarketTradeValue> value_option(const EuropeanOption& o, const Market& market, bool with_risk);
+[[nodiscard]] Result<MarketTradeValue> value_fx_option(const FxOption& o, const Market& market, bool with_risk);
 
 }  // namespace quelm::book

@@ -32,6 +32,12 @@ std::string_view index_curve(curves::OvernightIndex index) {
     return "";
 }
 
+Result<MarketTradeValue> value_market_trade(const Position& p, const Market& market, bool with_risk) {
+    if (const auto* f = std::get_if<FxForward>(&p)) return value_fx_forward(*f, market, with_risk);
+    if (const auto* o = std::get_if<EuropeanOption>(&p)) return value_option(*o, market, with_risk);
+    return value_fx_option(std::get<FxOption>(p), market, with_risk);
+}
+
 std::string_view name_in(const Market& market, const curves::YieldCurve* curve) {
     for (const auto& c : market.curves().items())
         if (c.value.get() == curve) return c.name;

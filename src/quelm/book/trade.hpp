@@ -26,7 +26,10 @@ struct CurveTrade {
     friend bool operator==(const CurveTrade&, const CurveTrade&) = default;
 };
 
-using Position = std::variant<CurveTrade, FxForward, EuropeanOption>;
+using Position = std::variant<CurveTrade, FxForward, EuropeanOption, FxOption>;
+
+// A market trade's value (with its risk): any position but a CurveTrade.
+[[nodiscard]] Result<MarketTradeValue> value_market_trade(const Position& p, const Market& market, bool with_risk);
 
 // The curves a curve trade reads, found in a market (a market trade finds its own: empty).
 struct PricedOn {
