@@ -81,29 +81,18 @@ Result<MarketTradeValue> value_fx_forward(const FxForward& f, const Market& mark
     if (f.maturity <= market.reference_date())
         return fail(Error{Kind::Argument, "matured on " + dates::format_iso(f.maturity) + ", not after the market's date " +
                                               dates::format_iso(market.reference_date())});
-    auto curves = parts::pair_curves(market, f.pair, f.domestic_curve, f.foreign_curve);
-    if (!curves) return fail(curves.error());
-    const std::string& dom = curves->domestic;
-    const std::string& fgn = curves->foreign;
-    auto d = parts::discounting(market, dom);
-    if (!d) return fail(d.error());
-    auto g = parts::discounting(market, fgn);
-    if (!g) return fail(g.error());
-    auto spot = market.fx(f.pair);
-    if (!spot) return fail(spot.error());
-    auto pd = d->curve->discount_on(f.maturity);
-    if (!pd) return fail(pd.error());
-    auto pf = g->curve->discount_on(f.maturity);
-    if (!pf) return fail(pf.error());
+    auto at = parts::pair_at(market, f.pair, f.domestic_curve, f.foreign_curve, f.maturity);
+    if (!at) return fail(at.error());
+    const double spot = at->spot, pd = at->pd, pf = at->pf;
     MarketTradeValue v;
-    v.value = f.notional * (*spot * *pf - f.strike * *pd);
+    v.value = f.notional * (spot * pf - f.strike * pd);
     if (!with_risk) return v;
-    auto foreign_leg = parts::leg_on(*g, fgn, f.maturity, f.notional * *spot);
+    auto foreign_leg = parts::leg_on(at->foreign, at->names.foreign, f.maturity, f.notional * spot);
     if (!foreign_leg) return fail(foreign_leg.error());
-    auto domestic_leg = parts::leg_on(*d, dom, f.maturity, -f.notional * f.strike);
+    auto domestic_leg = parts::leg_on(at->domestic, at->names.domestic, f.maturity, -f.notional * f.strike);
     if (!domestic_leg) return fail(domestic_leg.error());
     v.legs = {std::move(*foreign_leg), std::move(*domestic_leg)};
-    v.fx = parts::fx_deltas(market, f.pair, f.notional * *pf);
+    v.fx = parts::fx_deltas(market, f.pair, f.notional * pf);
     return v;
 }
 

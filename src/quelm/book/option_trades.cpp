@@ -76,10 +76,6 @@ Result<MarketTradeValue> value_option(const EuropeanOption& o, const Market& mar
 Result<MarketTradeValue> value_fx_option(const FxOption& o, const Market& market, bool with_risk) {
     const auto fail = [&](const Error& e) { return std::unexpected(named("fx option " + o.pair, e)); };
     if (o.expiry <= market.reference_date()) return fail(past("expired", o.expiry, market));
-    auto curves = parts::pair_curves(market, o.pair, o.domestic_curve, o.foreign_curve);
-    if (!curves) return fail(curves.error());
-    const std::string& dom = curves->domestic;
-    const std::string& fgn = curves->foreign;
     std::string surface = o.surface;
     if (surface.empty()) {
         for (const auto& s : market.surfaces().items())
@@ -88,28 +84,21 @@ Result<MarketTradeValue> value_fx_option(const FxOption& o, const Market& market
             return fail(Error{Kind::Argument, "no surface named " + o.pair + " in the market: name its surface "
                                               "(surface=...)"});
     }
-    auto d = parts::discounting(market, dom);
-    if (!d) return fail(d.error());
-    auto g = parts::discounting(market, fgn);
-    if (!g) return fail(g.error());
-    auto spot = market.fx(o.pair);
-    if (!spot) return fail(spot.error());
-    auto t = d->curve->time_of(o.expiry);
+    auto pair = parts::pair_at(market, o.pair, o.domestic_curve, o.foreign_curve, o.expiry);
+    if (!pair) return fail(pair.error());
+    auto t = pair->domestic.curve->time_of(o.expiry);
     if (!t) return fail(t.error());
-    auto pd = d->curve->discount_on(o.expiry);
-    if (!pd) return fail(pd.error());
-    auto pf = g->curve->discount_on(o.expiry);
-    if (!pf) return fail(pf.error());
+    const double spot = pair->spot, pd = pair->pd, pf = pair->pf;
     auto at = parts::surface_vol(market, surface, o.strike, *t);
     if (!at) return fail(at.error());
     // Garman-Kohlhagen: Black-Scholes with the foreign rate as the dividend yield.
-    const double rd = -quelm::log(*pd) / *t, rf = -quelm::log(*pf) / *t;
+    const double rd = -quelm::log(pd) / *t, rf = -quelm::log(pf) / *t;
     const OptionContract contract{o.strike, *t, o.type};
-    const MarketInputs inputs{*spot, rd, at->vol, rf};
+    const MarketInputs inputs{spot, rd, at->vol, rf};
     auto price = pricing::black_scholes(contract, inputs);
     if (!price) return fail(price.error());
     // In the premium currency: the quote value, or over the spot in the base.
-    const double unit = o.premium_in_base ? 1.0 / *spot : 1.0;
+    const double unit = o.premium_in_base ? 1.0 / spot : 1.0;
     MarketTradeValue v;
     v.value = o.notional * *price * unit;
     if (!with_risk) return v;
@@ -117,17 +106,18 @@ Result<MarketTradeValue> value_fx_option(const FxOption& o, const Market& market
     if (!greeks) return fail(greeks.error());
     // V = P_d B(F), F = S P_f / P_d: dV/dP_f = B'(F) S, dV/dP_d = B - B'(F) F, with B'(F)
     // the delta over P_f.
-    const double forward = *spot * *pf / *pd;
-    const double undiscounted = *price / *pd, forward_delta = greeks->delta / *pf;
-    auto foreign_leg = parts::leg_on(*g, fgn, o.expiry, o.notional * unit * forward_delta * *spot);
+    const double forward = spot * pf / pd;
+    const double undiscounted = *price / pd, forward_delta = greeks->delta / pf;
+    const double size = o.notional * unit;
+    auto foreign_leg = parts::leg_on(pair->foreign, pair->names.foreign, o.expiry, size * forward_delta * spot);
     if (!foreign_leg) return fail(foreign_leg.error());
-    auto domestic_leg =
-        parts::leg_on(*d, dom, o.expiry, o.notional * unit * (undiscounted - forward_delta * forward));
+    auto domestic_leg = parts::leg_on(pair->domestic, pair->names.domestic, o.expiry,
+                                      size * (undiscounted - forward_delta * forward));
     if (!domestic_leg) return fail(domestic_leg.error());
     v.legs = {std::move(*foreign_leg), std::move(*domestic_leg)};
     // Per unit of the spot: d(V unit)/dS, a base premium's 1/S included.
     double delta = o.notional * greeks->delta;
-    if (o.premium_in_base) delta = delta / *spot - o.notional * *price / (*spot * *spot);
+    if (o.premium_in_base) delta = delta / spot - o.notional * *price / (spot * spot);
     v.fx = parts::fx_deltas(market, o.pair, delta);
     v.greeks = scaled(*greeks, o.notional * unit);
     auto vegas = parts::slice_vegas(*at, o.strike, *t, v.greeks->vega);

@@ -39,6 +39,24 @@ Result<PairCurves> pair_curves(const Market& market, const std::string& pair, co
     return c;
 }
 
+Result<PairAt> pair_at(const Market& market, const std::string& pair, const std::string& domestic,
+                       const std::string& foreign, dates::Serial date) {
+    PairAt at;
+    QUELM_TRY(names, pair_curves(market, pair, domestic, foreign));
+    at.names = std::move(names);
+    QUELM_TRY(d, discounting(market, at.names.domestic));
+    QUELM_TRY(g, discounting(market, at.names.foreign));
+    QUELM_TRY(spot, market.fx(pair));
+    QUELM_TRY(pd, d.curve->discount_on(date));
+    QUELM_TRY(pf, g.curve->discount_on(date));
+    at.domestic = d;
+    at.foreign = g;
+    at.spot = spot;
+    at.pd = pd;
+    at.pf = pf;
+    return at;
+}
+
 std::vector<FxDelta> fx_deltas(const Market& market, const std::string& pair, double delta) {
     std::vector<FxDelta> out;
     const std::string inverse = pair.substr(3) + pair.substr(0, 3);

@@ -40,6 +40,16 @@ struct PairCurves {
 [[nodiscard]] Result<PairCurves> pair_curves(const Market& market, const std::string& pair,
                                              const std::string& domestic, const std::string& foreign);
 
+// What an FX trade reads at one date: its two curves (as pair_curves names them), the spot
+// and both discount factors.
+struct PairAt {
+    PairCurves names;
+    Discounting domestic, foreign;
+    double spot = 0.0, pd = 0.0, pf = 0.0;
+};
+[[nodiscard]] Result<PairAt> pair_at(const Market& market, const std::string& pair, const std::string& domestic,
+                                     const std::string& foreign, dates::Serial date);
+
 // A delta per unit of the pair's spot, on the market's spot of the pair or of its inverse
 // (S = 1 / s: d/ds = -delta / s²).
 [[nodiscard]] std::vector<FxDelta> fx_deltas(const Market& market, const std::string& pair, double delta);
