@@ -1,0 +1,217 @@
+"""FX options: Garman-Kohlhagen, the market's delta conventions and their strikes, smiles
+from ATM / risk-reversal / butterfly quotes, and surfaces over expiries."""
+from __future__ import annotations
+
+import datetime
+import math
+import pickle
+
+import numpy as np
+import pytest
+
+import quelm
+
+# Reiswich and Wystup, "FX Volatility Smile Construction" (Wilmott, 2012), the EURUSD 1Y
+# market of their market-strangle example.
+EURUSD = dict(spot=1.3465, t=1.0, domestic_rate=0.0294, foreign_rate=0.0346)
+ATM, RR25, BF25 = 0.1825, -0.006, 0.0095
+DELTA_TYPES = ("spot", "forward", "spot-pa", "forward-pa")
+
+
+def _grid(n, seed):
+    rng = np.random.default_rng(seed)
+    return [dict(spot=float(rng.uniform(0.5, 150.0)), rd=float(rng.uniform(-0.01, 0.08)),
+                 rf=float(rng.uniform(-0.01, 0.08)), vol=float(rng.uniform(0.04, 0.6)),
+                 t=float(rng.uniform(0.02, 5.0)), m=float(rng.uniform(-0.4, 0.4)),
+                 kind=str(rng.choice(["call", "put"]))) for _ in range(n)]
+
+
+# --- Garman-Kohlhagen and the forward ---------------------------------------------------------
+
+def test_garman_kohlhagen_matches_haugs_worked_example_and_parity():
+    # Haug, "The Complete Guide to Option Pricing Formulas" (2nd ed., 2007), 1.1.6: a
+    # six-month call, S = 1.56, X = 1.60, domestic rate 6 %, foreign rate 8 %, vol 12 %: 0.0291.
+    assert quelm.garman_kohlhagen(1.56, 1.60, 0.06, 0.08, 0.12, 0.5, "call") == pytest.approx(0.0291, abs=5e-5)
+    for g in _grid(50, 1):
+        k = g["spot"] * math.exp(g["m"])
+        c = quelm.garman_kohlhagen(g["spot"], k, g["rd"], g["rf"], g["vol"], g["t"], "call")
+        p = quelm.garman_kohlhagen(g["spot"], k, g["rd"], g["rf"], g["vol"], g["t"], "put")
+        parity = g["spot"] * math.exp(-g["rf"] * g["t"]) - k * math.exp(-g["rd"] * g["t"])
+        assert c - p == pytest.approx(parity, abs=1e-13 * g["spot"])
+
+
+def test_fx_forward_and_its_dated_form_off_two_curves():
+    f = quelm.fx_forward(1.3465, 1.0, 0.0294, 0.0346)
+    assert f == pytest.approx(1.3465 * math.exp(0.0294 - 0.0346), rel=1e-15)
+    ref = datetime.date(2026, 1, 5)
+    usd = quelm.YieldCurve.flat(0.0294, reference_date=ref)
+    eur = quelm.YieldCurve.flat(0.0346, reference_date=ref)
+    one_year = datetime.date(2027, 1, 5)  # 365 days: one year of act/365f
+    out = quelm.fx_forward_at(1.3465, one_year, usd, eur)
+    assert out["forward"] == pytest.approx(f, rel=1e-14)
+    assert out["forward_points"] == pytest.approx((f - 1.3465) * 1e4, rel=1e-11)
+    assert out["domestic_discount"] == pytest.approx(math.exp(-0.0294), rel=1e-14)
+    # From a spot date two days on, both discount factors run from it.
+    spot_date = datetime.date(2026, 1, 7)
+    later = quelm.fx_forward_at(1.3465, one_year, usd, eur, spot_date=spot_date)
+    assert later["forward"] == pytest.approx(1.3465 * math.exp((0.0294 - 0.0346) * 363 / 365), rel=1e-14)
+    with pytest.raises(ValueError, match="the date must not be before the spot date"):
+        quelm.fx_forward_at(1.3465, ref, usd, eur, spot_date=spot_date)
+    with pytest.raises(ValueError, match="spot must be > 0"):
+        quelm.fx_forward_at(0.0, one_year, usd, eur)
+
+
+def test_fx_greeks_deltas_agree_with_the_price():
+    s, k, rd, rf, v, t = 1.3465, 1.40, 0.0294, 0.0346, 0.1825, 0.75
+    for kind in ("call", "put"):
+        g = quelm.fx_greeks(s, k, rd, rf, v, t, kind)
+        price = lambda **kw: quelm.garman_kohlhagen(kw.get("s", s), k, kw.get("rd", rd), kw.get("rf", rf),
+                                                    kw.get("v", v), t, kind)
+        h = 1e-5
+        assert g["price"] == price()
+        assert g["spot_delta"] == pytest.approx((price(s=s + h) - price(s=s - h)) / (2 * h), rel=1e-8)
+        assert g["forward_delta"] == pytest.approx(g["spot_delta"] * math.exp(rf * t), rel=1e-14)
+        # Premium-adjusted: the delta less the premium in foreign units.
+        assert g["spot_delta_pa"] == pytest.approx(g["spot_delta"] - g["price"] / s, rel=1e-12, abs=1e-15)
+        assert g["forward_delta_pa"] == pytest.approx(g["spot_delta_pa"] * math.exp(rf * t), rel=1e-14)
+        assert g["rho_foreign"] == pytest.approx((price(rf=rf + h) - price(rf=rf - h)) / (2 * h), rel=1e-7)
+        assert g["rho_domestic"] == pytest.approx((price(rd=rd + h) - price(rd=rd - h)) / (2 * h), rel=1e-7)
+        assert g["vega"] == pytest.approx((price(v=v + h) - price(v=v - h)) / (2 * h), rel=1e-7)
+        for dt, key in zip(DELTA_TYPES, ("spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa")):
+            assert quelm.fx_delta(s, k, rd, rf, v, t, kind, delta_type=dt) == g[key]
+
+
+def test_garman_kohlhagen_and_deltas_match_quantlib_on_a_random_grid():
+    ql = pytest.importorskip("QuantLib")
+    day = ql.Date(15, 1, 2026)
+    ql.Settings.instance().evaluationDate = day
+    dc = ql.Actual365Fixed()
+    kinds = {"call": ql.Option.Call, "put": ql.Option.Put}
+    qtypes = {"spot": ql.DeltaVolQuote.Spot, "forward": ql.DeltaVolQuote.Fwd,
+              "spot-pa": ql.DeltaVolQuote.PaSpot, "forward-pa": ql.DeltaVolQuote.PaFwd}
+    for g in _grid(200, 2):
+        days = max(1, round(g["t"] * 365))
+        t = days / 365.0
+        k = g["spot"] * math.exp(g["m"])
+        args = (g["spot"], k, g["rd"], g["rf"], g["vol"], t, g["kind"])
+        process = ql.GarmanKohlagenProcess(
+            ql.QuoteHandle(ql.SimpleQuote(g["spot"])),
+            ql.YieldTermStructureHandle(ql.FlatForward(day, g["rf"], dc, ql.Continuous)),
+            ql.YieldTermStructureHandle(ql.FlatForward(day, g["rd"], dc, ql.Continuous)),
+            ql.BlackVolTermStructureHandle(ql.BlackConstantVol(day, ql.NullCalendar(), g["vol"], dc)))
+        option = ql.VanillaOption(ql.PlainVanillaPayoff(kinds[g["kind"]], k), ql.EuropeanExercise(day + days))
+        option.setPricingEngine(ql.AnalyticEuropeanEngine(process))
+        assert quelm.garman_kohlhagen(*args) == pytest.approx(option.NPV(), rel=1e-10, abs=1e-14 * g["spot"])
+        for dt, qt in qtypes.items():
+            calc = ql.BlackDeltaCalculator(kinds[g["kind"]], qt, g["spot"], math.exp(-g["rd"] * t),
+                                           math.exp(-g["rf"] * t), g["vol"] * math.sqrt(t))
+            assert quelm.fx_delta(*args, delta_type=dt) == pytest.approx(calc.deltaFromStrike(k), rel=1e-12,
+                                                                         abs=1e-15)
+
+
+# --- strikes from deltas, ATM ---------------------------------------------------------------
+
+@pytest.mark.parametrize("delta_type", DELTA_TYPES)
+def test_strike_from_delta_inverts_the_delta(delta_type):
+    for g in _grid(100, 3):
+        args = (g["spot"], g["rd"], g["rf"], g["vol"], g["t"])
+        k0 = g["spot"] * math.exp(g["m"])
+        delta = quelm.fx_delta(g["spot"], k0, g["rd"], g["rf"], g["vol"], g["t"], g["kind"], delta_type=delta_type)
+        forward = quelm.fx_delta(g["spot"], k0, g["rd"], g["rf"], g["vol"], g["t"], g["kind"], delta_type="forward")
+        if not 1e-9 < abs(forward) < 1.0 - 1e-9:
+            continue  # the delta saturated: no strike to recover
+        k = quelm.fx_strike_from_delta(delta, *args, g["kind"], delta_type=delta_type)
+        back = quelm.fx_delta(g["spot"], k, g["rd"], g["rf"], g["vol"], g["t"], g["kind"], delta_type=delta_type)
+        assert back == pytest.approx(delta, rel=1e-12, abs=1e-16)
+
+
+def test_premium_adjusted_call_returns_the_upper_of_two_strikes():
+    s, rd, rf, v, t = 1.3465, 0.0294, 0.0346, 0.5, 3.0
+    args = (s, rd, rf, v, t)
+    delta = lambda k: quelm.fx_delta(s, k, rd, rf, v, t, "call", delta_type="spot-pa")
+    grid = s * np.exp(np.linspace(-3.0, 2.0, 4001))
+    deltas = np.array([delta(k) for k in grid])
+    top = int(np.argmax(deltas))
+    assert 0 < top < len(grid) - 1  # the delta rises, then falls
+    target = 0.5 * deltas[top]
+    k = quelm.fx_strike_from_delta(target, *args, "call", delta_type="spot-pa")
+    assert k > grid[top] and delta(k) == pytest.approx(target, rel=1e-13)
+    lower = grid[np.argmin(np.abs(deltas[:top] - target))]  # the other root, not returned
+    assert lower < grid[top] and delta(lower) == pytest.approx(target, rel=1e-2)
+    # Above the maximum there is no strike; the message gives the maximum.
+    with pytest.raises(ValueError, match=r"delta must be in \(0, 0\.\d+\] for a call's spot-pa delta, got 0\.9"):
+        quelm.fx_strike_from_delta(0.9, *args, "call", delta_type="spot-pa")
+    # The largest delta itself has the maximising strike.
+    top_delta = max(deltas)
+    assert quelm.fx_strike_from_delta(top_delta * (1 - 1e-9), *args, "call", delta_type="spot-pa") == pytest.approx(
+        grid[top], rel=2e-3)
+
+
+def test_strike_from_delta_rejects_deltas_outside_the_convention():
+    args = (1.3465, 0.0294, 0.0346, 0.1825, 1.0)
+    with pytest.raises(ValueError, match=r"^invalid input: delta must be in \(0, 0\.96599\d*\) for a call's spot "
+                                         r"delta, got 0\.97$"):
+        quelm.fx_strike_from_delta(0.97, *args, "call")
+    with pytest.raises(ValueError, match=r"delta must be in \(-1, 0\) for a put's forward delta, got 0\.25"):
+        quelm.fx_strike_from_delta(0.25, *args, "put", delta_type="forward")
+    with pytest.raises(ValueError, match=r"delta must be in \(-inf, 0\) for a put's forward-pa delta"):
+        quelm.fx_strike_from_delta(0.1, *args, "put", delta_type="forward-pa")
+    with pytest.raises(ValueError, match="volatility must be > 0"):
+        quelm.fx_strike_from_delta(0.25, 1.3465, 0.0294, 0.0346, 0.0, 1.0, "call")
+    with pytest.raises(ValueError, match="delta_type must be 'spot', 'forward', 'spot-pa', or 'forward-pa'"):
+        quelm.fx_strike_from_delta(0.25, *args, "call", delta_type="pa")
+    assert math.isnan(quelm.fx_strike_from_delta(math.nan, *args, "call"))
+
+
+def test_strike_from_delta_matches_quantlib_on_a_random_grid():
+    ql = pytest.importorskip("QuantLib")
+    kinds = {"call": ql.Option.Call, "put": ql.Option.Put}
+    qtypes = {"spot": ql.DeltaVolQuote.Spot, "forward": ql.DeltaVolQuote.Fwd,
+              "spot-pa": ql.DeltaVolQuote.PaSpot, "forward-pa": ql.DeltaVolQuote.PaFwd}
+    for g in _grid(200, 4):
+        sd = g["vol"] * math.sqrt(g["t"])
+        for dt, qt in qtypes.items():
+            delta = (0.1 + 0.3 * abs(g["m"])) * (1 if g["kind"] == "call" else -1)
+            if dt == "spot" or dt == "spot-pa":
+                delta *= math.exp(-g["rf"] * g["t"])
+            calc = ql.BlackDeltaCalculator(kinds[g["kind"]], qt, g["spot"], math.exp(-g["rd"] * g["t"]),
+                                           math.exp(-g["rf"] * g["t"]), sd)
+            ours = quelm.fx_strike_from_delta(delta, g["spot"], g["rd"], g["rf"], g["vol"], g["t"], g["kind"],
+                                              delta_type=dt)
+            theirs = calc.strikeFromDelta(delta)
+            # QuantLib's unadjusted inversion goes through its inverse normal (about 1e-9
+            # relative); ours hits the delta to rounding, closer than QuantLib's strike does.
+            assert ours == pytest.approx(theirs, rel=1e-10 if dt.endswith("pa") else 5e-9), (g, dt)
+            miss = lambda k: abs(quelm.fx_delta(g["spot"], k, g["rd"], g["rf"], g["vol"], g["t"], g["kind"],
+                                                delta_type=dt) - delta)
+            assert miss(ours) <= max(miss(theirs), 1e-15)
+
+
+@pytest.mark.parametrize("delta_type", DELTA_TYPES)
+def test_delta_neutral_straddle_has_cancelling_deltas(delta_type):
+    for g in _grid(30, 5):
+        args = (g["spot"], g["rd"], g["rf"], g["vol"], g["t"])
+        k = quelm.fx_atm_strike(*args, delta_type=delta_type)
+        call = quelm.fx_delta(g["spot"], k, g["rd"], g["rf"], g["vol"], g["t"], "call", delta_type=delta_type)
+        put = quelm.fx_delta(g["spot"], k, g["rd"], g["rf"], g["vol"], g["t"], "put", delta_type=delta_type)
+        assert call + put == pytest.approx(0.0, abs=1e-14)
+    f = quelm.fx_forward(1.3465, 1.0, 0.0294, 0.0346)
+    assert quelm.fx_atm_strike(1.3465, 0.0294, 0.0346, 0.1825, 1.0, atm_type="forward") == f
+    assert quelm.fx_atm_strike(1.3465, 0.0294, 0.0346, 0.1825, 1.0, atm_type="spot") == 1.3465
+
+
+def test_atm_strikes_match_quantlib():
+    ql = pytest.importorskip("QuantLib")
+    qtypes = {"spot": ql.DeltaVolQuote.Spot, "forward": ql.DeltaVolQuote.Fwd, "spot-pa": ql.DeltaVolQuote.PaSpot,
+              "forward-pa": ql.DeltaVolQuote.PaFwd}
+    for g in _grid(30, 6):
+        args = (g["spot"], g["rd"], g["rf"], g["vol"], g["t"])
+        for dt, qt in qtypes.items():
+            calc = ql.BlackDeltaCalculator(ql.Option.Call, qt, g["spot"], math.exp(-g["rd"] * g["t"]),
+                                           math.exp(-g["rf"] * g["t"]), g["vol"] * math.sqrt(g["t"]))
+            assert quelm.fx_atm_strike(*args, delta_type=dt) == pytest.approx(
+                calc.atmStrike(ql.DeltaVolQuote.AtmDeltaNeutral), rel=1e-13)
+            assert quelm.fx_atm_strike(*args, atm_type="forward", delta_type=dt) == pytest.approx(
+                calc.atmStrike(ql.DeltaVolQuote.AtmFwd), rel=1e-13)
+            assert quelm.fx_atm_strike(*args, atm_type="spot", delta_type=dt) == pytest.approx(
+                calc.atmStrike(ql.DeltaVolQuote.AtmSpot), rel=1e-13)
