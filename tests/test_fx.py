@@ -215,3 +215,153 @@ def test_atm_strikes_match_quantlib():
                 calc.atmStrike(ql.DeltaVolQuote.AtmFwd), rel=1e-13)
             assert quelm.fx_atm_strike(*args, atm_type="spot", delta_type=dt) == pytest.approx(
                 calc.atmStrike(ql.DeltaVolQuote.AtmSpot), rel=1e-13)
+
+
+# --- smiles ------------------------------------------------------------------------------------
+
+INTERPOLATIONS = ("vanna-volga", "sabr", "spline-in-delta")
+
+
+def _smile(**kw):
+    args = dict(EURUSD, atm_vol=ATM, rr=RR25, bf=BF25)
+    args.update(kw)
+    return quelm.FxSmile.from_quotes(**args)
+
+
+def _gk(k, vol, kind, m=EURUSD):
+    return quelm.garman_kohlhagen(m["spot"], k, m["domestic_rate"], m["foreign_rate"], vol, m["t"], kind)
+
+
+@pytest.mark.parametrize("interpolation", INTERPOLATIONS)
+@pytest.mark.parametrize("delta_type", DELTA_TYPES)
+def test_market_strangle_example_is_repriced(interpolation, delta_type):
+    # Reiswich-Wystup's EURUSD 1Y market: the broker strangle is struck at ATM + BF25 for
+    # both legs; the smile built from its smile strangle must price those two strikes to the
+    # strangle's premium, keep the ATM vol and the quoted risk reversal at its own pillars.
+    s = _smile(interpolation=interpolation, delta_type=delta_type)
+    m = dict(EURUSD)
+    args = (m["spot"], m["domestic_rate"], m["foreign_rate"])
+    v_ms = ATM + BF25
+    kc = quelm.fx_strike_from_delta(0.25, *args, v_ms, 1.0, "call", delta_type=delta_type)
+    kp = quelm.fx_strike_from_delta(-0.25, *args, v_ms, 1.0, "put", delta_type=delta_type)
+    premium = _gk(kc, v_ms, "call") + _gk(kp, v_ms, "put")
+    assert _gk(kc, s.vol(kc), "call") + _gk(kp, s.vol(kp), "put") == pytest.approx(premium, rel=1e-13)
+    k_atm = quelm.fx_atm_strike(*args, ATM, 1.0, delta_type=delta_type)
+    assert s.strikes()[1] == k_atm and s.vol(k_atm) == pytest.approx(ATM, abs=1e-12)
+    (ss,) = s.smile_strangles()
+    call, put = s.vol_at_delta(0.25, "call"), s.vol_at_delta(-0.25, "put")
+    assert call - put == pytest.approx(RR25, abs=1e-12)
+    assert (call + put) / 2 - ATM == pytest.approx(ss, abs=1e-12)
+    assert s.vols() == pytest.approx([ATM + ss - RR25 / 2, ATM, ATM + ss + RR25 / 2], abs=1e-15)
+    # The smile strangle sits close to the market's (a few hundredths of a vol point here).
+    assert abs(ss - BF25) < 6e-4
+    # The pillar strikes carry their own deltas at their own vols.
+    lo, _, hi = s.strikes()
+    assert quelm.fx_delta(m["spot"], hi, *args[1:], call, 1.0, "call", delta_type=delta_type) == pytest.approx(
+        0.25, rel=1e-12)
+    assert quelm.fx_delta(m["spot"], lo, *args[1:], put, 1.0, "put", delta_type=delta_type) == pytest.approx(
+        -0.25, rel=1e-12)
+    assert s.strike_at_delta(0.25, "call") == pytest.approx(hi, rel=1e-12)
+
+
+def test_smile_strangle_is_taken_as_quoted_and_a_flat_smile_stays_flat():
+    s = _smile(strangle="smile")
+    assert s.smile_strangles() == [BF25]
+    assert s.vols() == pytest.approx([ATM + BF25 - RR25 / 2, ATM, ATM + BF25 + RR25 / 2], abs=1e-16)
+    for interpolation in INTERPOLATIONS:
+        flat = _smile(rr=0.0, bf=0.0, interpolation=interpolation)
+        for k in (0.9, 1.2, 1.3465, 1.5, 2.0):
+            assert flat.vol(k) == pytest.approx(ATM, abs=1e-9 if interpolation == "sabr" else 1e-15)
+
+
+@pytest.mark.parametrize("interpolation", INTERPOLATIONS)
+def test_five_quotes_give_five_pillars_and_a_continuous_smile(interpolation):
+    s = _smile(rr=(-0.006, -0.011), bf=(0.0095, 0.032), deltas=(0.25, 0.10), interpolation=interpolation)
+    k = s.strikes()
+    assert len(k) == 5 and k == sorted(k)
+    # SABR's three parameters fit five pillars by least squares only; the others pass
+    # through every pillar, so the risk reversals come back exactly.
+    exact = interpolation != "sabr"
+    for d, rr in ((0.25, -0.006), (0.10, -0.011)):
+        got = s.vol_at_delta(d, "call") - s.vol_at_delta(-d, "put")
+        assert got == pytest.approx(rr, abs=1e-11 if exact else 3e-3)
+    for ki, vi in zip(k, s.vols()):
+        assert s.vol(ki) == pytest.approx(vi, abs=1e-12 if exact else 3e-3)
+    # Continuous through the pillars (vanna-volga changes triple on them).
+    for ki in k:
+        assert s.vol(ki * (1 + 1e-9)) == pytest.approx(s.vol(ki * (1 - 1e-9)), abs=1e-8)
+    # Both market strangles repriced.
+    args = (EURUSD["spot"], EURUSD["domestic_rate"], EURUSD["foreign_rate"])
+    for d, bf in ((0.25, 0.0095), (0.10, 0.032)):
+        v = ATM + bf
+        kc = quelm.fx_strike_from_delta(d, *args, v, 1.0, "call")
+        kp = quelm.fx_strike_from_delta(-d, *args, v, 1.0, "put")
+        assert _gk(kc, s.vol(kc), "call") + _gk(kp, s.vol(kp), "put") == pytest.approx(
+            _gk(kc, v, "call") + _gk(kp, v, "put"), rel=1e-12 if exact else 1e-9)
+
+
+def test_vanna_volga_smile_matches_its_closed_form_off_the_pillars():
+    # Castagna and Mercurio (2007), eq. for the second-order vol, written out independently.
+    s = _smile(strangle="smile")
+    (k1, k2, k3), (s1, s2, s3) = s.strikes(), s.vols()
+    f, t = s.forward, 1.0
+
+    def dd(k):
+        a = math.log(f / k) / (s2 * math.sqrt(t))
+        return a * a - s2 * s2 * t / 4
+
+    for k in (1.0, 1.25, 1.3, 1.45, 1.7):
+        y1 = math.log(k2 / k) * math.log(k3 / k) / (math.log(k2 / k1) * math.log(k3 / k1))
+        y2 = math.log(k / k1) * math.log(k3 / k) / (math.log(k2 / k1) * math.log(k3 / k2))
+        y3 = math.log(k / k1) * math.log(k / k2) / (math.log(k3 / k1) * math.log(k3 / k2))
+        d1 = y1 * s1 + y2 * s2 + y3 * s3 - s2
+        d2 = y1 * dd(k1) * (s1 - s2) ** 2 + y3 * dd(k3) * (s3 - s2) ** 2
+        want = s2 + (-s2 + math.sqrt(s2 * s2 + dd(k) * (2 * s2 * d1 + d2))) / dd(k)
+        assert s.vol(k) == pytest.approx(want, rel=1e-12)
+
+
+def test_smile_is_immutable_picklable_and_rejects_bad_quotes():
+    s = _smile(rr=(-0.006, -0.011), bf=(0.0095, 0.032), deltas=(0.25, 0.10), delta_type="forward-pa",
+               interpolation="spline-in-delta")
+    back = pickle.loads(pickle.dumps(s))
+    assert back == s and back.strikes() == s.strikes() and back.vol(1.21) == s.vol(1.21)
+    assert s != _smile()
+    with pytest.raises(AttributeError):
+        s.forward = 1.0
+    with pytest.raises(ValueError, match=r"^rr must have one value per delta \(2\), got 1$"):
+        _smile(deltas=(0.25, 0.1))
+    with pytest.raises(ValueError, match=r"deltas must be in \(0, 0.5\), got 0.6"):
+        _smile(deltas=(0.6,))
+    with pytest.raises(ValueError, match="strangle must be 'market' or 'smile'"):
+        _smile(strangle="broker")
+    with pytest.raises(ValueError, match="interpolation must be 'vanna-volga', 'sabr', or 'spline-in-delta'"):
+        _smile(interpolation="linear")
+    with pytest.raises(ValueError, match="strike must be > 0"):
+        s.vol(0.0)
+
+
+# --- surfaces ----------------------------------------------------------------------------------
+
+def test_surface_interpolates_total_variance_at_fixed_moneyness():
+    spot, rd, rf = 1.3465, 0.0294, 0.0346
+    smiles = [quelm.FxSmile.from_quotes(spot, t, rd, rf, v, rr, bf)
+              for t, v, rr, bf in ((1.0, 0.1825, -0.006, 0.0095), (0.25, 0.16, -0.004, 0.006))]
+    surface = quelm.FxVolSurface(smiles)
+    near, far = surface.smiles()
+    assert near.forward < far.forward or near.forward > far.forward
+    for k in (1.2, 1.35, 1.5):
+        assert surface.vol(k, 1.0) == far.vol(k)
+        assert surface.vol(k, 0.25) == near.vol(k)
+        t = 0.6
+        m = math.log(k / surface.forward(t))
+        wa = near.vol(near.forward * math.exp(m)) ** 2 * 0.25
+        wb = far.vol(far.forward * math.exp(m)) ** 2 * 1.0
+        w = wa + (t - 0.25) / 0.75 * (wb - wa)
+        assert surface.vol(k, t) == pytest.approx(math.sqrt(w / t), rel=1e-14)
+    assert surface.forward(0.6) == pytest.approx(quelm.fx_forward(spot, 0.6, rd, rf), rel=1e-14)
+    back = pickle.loads(pickle.dumps(surface))
+    assert back == surface and back.vol(1.3, 0.6) == surface.vol(1.3, 0.6)
+    with pytest.raises(ValueError, match="two smiles share the expiry 1"):
+        quelm.FxVolSurface([smiles[0], smiles[0]])
+    with pytest.raises(TypeError, match="expected FxSmile"):
+        quelm.FxVolSurface([1.0])

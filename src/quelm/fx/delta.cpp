@@ -101,6 +101,21 @@ MaxDelta max_pa_call_delta(const FxMarket& m, DeltaType d) {
     return {f * quelm::exp(k), scale * quelm::exp(k) * normal_cdf(x)};
 }
 
+Result<double> d1_of_delta(double delta, const FxMarket& m, OptionType type, DeltaType d) {
+    const double theta = theta_of(type);
+    const double scale = spot_type(d) ? quelm::exp(-m.foreign_rate * m.t) : 1.0;
+    const double size = theta * delta / scale;
+    if (!(size > 0.0 && size < 1.0)) {
+        const std::string bound = format_number(scale);
+        const std::string range = type == OptionType::Call ? "(0, " + bound + ")" : "(-" + bound + ", 0)";
+        return invalid(range_error(range.c_str(), type, d, delta));
+    }
+    QUELM_TRY(q, normal_quantile(size));
+    return theta * q;
+}
+
+double strike_of_d1(double forward, double d1, double s) { return forward * quelm::exp(-d1 * s + s * s / 2.0); }
+
 Result<double> fx_strike_from_delta(double delta, const FxMarket& m, OptionType type, DeltaType d) {
     QUELM_CHECK(validate_market(m, true));
     if (any_nan(delta, m.spot, m.domestic_rate, m.foreign_rate, m.vol, m.t)) return kNaN;
@@ -112,14 +127,8 @@ Result<double> fx_strike_from_delta(double delta, const FxMarket& m, OptionType 
     const double size = theta * delta / scale;  // the forward delta's size
 
     if (!premium_adjusted(d)) {
-        if (!(size > 0.0 && size < 1.0)) {
-            const std::string bound = format_number(scale);
-            return invalid(range_error(call ? ("(0, " + bound + ")").c_str() : ("(-" + bound + ", 0)").c_str(), type,
-                                       d, delta));
-        }
-        QUELM_TRY(q, normal_quantile(size));
-        const double d1 = theta * q;
-        return f * quelm::exp(-d1 * s + s * s / 2.0);
+        QUELM_TRY(d1, d1_of_delta(delta, m, type, d));
+        return strike_of_d1(f, d1, s);
     }
 
     if (!call) {

@@ -46,6 +46,12 @@ inline constexpr Choices<AtmType, 3> kAtmTypes{
 // delta above the maximum is an error.
 [[nodiscard]] Result<double> fx_strike_from_delta(double delta, const FxMarket& m, OptionType type, DeltaType d);
 
+// The unadjusted inversion in two steps: d1 of the delta (which the vol does not change),
+// then the strike F e^(-d1 s + s^2 / 2) at total deviation s. A smile that tries many vols
+// for one delta takes the quantile once.
+[[nodiscard]] Result<double> d1_of_delta(double delta, const FxMarket& m, OptionType type, DeltaType d);
+[[nodiscard]] double strike_of_d1(double forward, double d1, double s);
+
 // The largest premium-adjusted call delta and its strike (spot, vol, t > 0).
 struct MaxDelta {
     double strike, delta;

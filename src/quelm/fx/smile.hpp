@@ -80,7 +80,12 @@ private:
     [[nodiscard]] Status set_pillars(std::span<const double> smile_bf);
     [[nodiscard]] Status solve_market_strangles();
 
+    // The pillar strike of delta i (a put when `put`) at vol v: for an unadjusted delta from
+    // its d1, taken once.
+    [[nodiscard]] Result<double> pillar_strike(std::size_t i, bool put, double v) const;
+
     SmileQuotes q_;
+    std::vector<double> call_d1_, put_d1_;  // per delta, unadjusted delta types only
     double forward_ = 0.0;
     std::vector<double> strikes_, vols_, smile_bf_;
     // The pillars' forward call deltas (increasing) and vols: the spline's nodes.
