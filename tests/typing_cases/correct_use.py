@@ -192,3 +192,26 @@ var_gap: float = book_var["var"] - book_var["first_order"] + sum(book_var["pnl"]
 windows: int = book_var["scenarios"] + book_var["horizon"]
 shortfall: float = trade_book.expected_shortfall(built_market, rates_history, horizon=2)["expected_shortfall"]
 swap_curve: str | None = quelm.Swap("5Y", 0.03).curve
+
+
+# FX: Garman-Kohlhagen, its Greeks and deltas, forwards, strikes; smiles and surfaces.
+fx_price: float = quelm.garman_kohlhagen(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "call")
+fx_g = quelm.fx_greeks(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "put")
+fx_deltas: float = fx_g["spot_delta"] + fx_g["forward_delta_pa"] + fx_g["vanna"]
+fx_fwd: float = quelm.fx_forward(1.3465, 1.0, 0.0294, 0.0346)
+fx_dated = quelm.fx_forward_at(1.3465, datetime.date(2027, 1, 5),
+                               quelm.YieldCurve.flat(0.0294, reference_date="2026-01-05"),
+                               quelm.YieldCurve.flat(0.0346, reference_date="2026-01-05"), spot_date="2026-01-07")
+fx_points: float = fx_dated["forward_points"] + fx_dated["forward"]
+fx_d: float = quelm.fx_delta(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "call", delta_type="spot-pa")
+fx_k: float = quelm.fx_strike_from_delta(-0.25, 1.3465, 0.0294, 0.0346, 0.1825, 1.0, "put", delta_type="forward")
+fx_atm: float = quelm.fx_atm_strike(1.3465, 0.0294, 0.0346, 0.1825, 1.0, atm_type="dns", delta_type="spot-pa")
+fx_smile: quelm.FxSmile = quelm.FxSmile.from_quotes(1.3465, 1.0, 0.0294, 0.0346, 0.1825, [-0.006, -0.011],
+                                                    [0.0095, 0.032], deltas=[0.25, 0.1], strangle="market",
+                                                    interpolation="spline-in-delta", atm_type="dns")
+fx_vols: list[float] = fx_smile.strikes() + fx_smile.vols() + fx_smile.smile_strangles()
+fx_v: float = fx_smile.vol(1.4) + fx_smile.vol_at_delta(0.25, "call") + fx_smile.strike_at_delta(-0.1, "put")
+fx_near = quelm.FxSmile.from_quotes(1.3465, 0.25, 0.0294, 0.0346, 0.16, -0.004, 0.006, strangle="smile")
+fx_surface = quelm.FxVolSurface([fx_near, fx_smile])
+fx_sv: float = fx_surface.vol(1.4, 0.5) + fx_surface.forward(0.5) + fx_smile.forward
+fx_smiles: list[quelm.FxSmile] = fx_surface.smiles()

@@ -70,11 +70,11 @@ bool from_py(PyObject* o, Smiles& out) {
 
 template <>
 struct Annotation<Quotes> {
-    static const char* param() { return "_Float | Sequence[_Float]"; }
+    static const char* param() { return "_Float | _Floats"; }
 };
 template <>
 struct Annotation<Smiles> {
-    static const char* param() { return "Sequence[FxSmile]"; }
+    static const char* param() { return "Iterable[FxSmile]"; }
 };
 
 namespace {
@@ -140,12 +140,13 @@ bool smile_equal(PyObject* a, PyObject* b) { return value_of<FxSmile>(a) == valu
 
 constexpr FunctionDef def_from_quotes = typed<&from_quotes_of>(
     "from_quotes",
-    {"spot", "t", "domestic_rate", "foreign_rate", "atm_vol", "rr", "bf", "*", {"deltas", "(0.25,)", "0.25"},
+    {"spot", "t", "domestic_rate", "foreign_rate", "atm_vol", "rr", "bf", "*", {"deltas", "0.25"},
      {"delta_type", "\"spot\""}, {"atm_type", "\"dns\""}, {"strangle", "\"market\""},
      {"interpolation", "\"vanna-volga\""}},
     "Build the smile of one expiry from market quotes: `atm_vol`, and per entry of `deltas`\n"
-    "(each in (0, 0.5); 0.25 and 0.1 usual) a risk reversal `rr` (call vol - put vol) and a\n"
-    "butterfly `bf`, vols absolute (0.01 = 1 %), a number or a sequence matching `deltas`.\n"
+    "(a number or a sequence, each in (0, 0.5); 0.25 and 0.1 usual) a risk reversal `rr`\n"
+    "(call vol - put vol) and a butterfly `bf`, vols absolute (0.01 = 1 %), each a number or a\n"
+    "sequence matching `deltas`.\n"
     "\n"
     "`delta_type` (\"spot\", \"forward\", \"spot-pa\", \"forward-pa\") is the quotes' delta, `atm_type`\n"
     "(\"dns\", \"forward\", \"spot\") their ATM. `strangle=\"market\"` reads `bf` as the broker\n"
