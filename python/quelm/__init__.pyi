@@ -3,11 +3,11 @@ import datetime
 from typing import (Any, Iterable, Iterator, Literal, Mapping, Optional, Protocol, SupportsFloat, SupportsIndex, Tuple,
                     TypedDict, TypeVar)
 
-from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, StrangleConvention, SmileInterpolation,
-                          ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType, AmericanApproximation,
-                          Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy, BusinessDayConvention, ScheduleRule,
-                          BondMarket, Extrapolation, Interpolation, BootstrapInterpolation, NeuralMethod,
-                          OvernightIndex)
+from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, BarrierType, StrangleConvention,
+                          SmileInterpolation, ImpliedVolMethod, ExerciseStyle, StrikeType, AverageType,
+                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
+                          BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
+                          BootstrapInterpolation, NeuralMethod, OvernightIndex)
 
 _Float = SupportsFloat | SupportsIndex
 _Count = SupportsIndex
@@ -439,6 +439,9 @@ def fx_strike_from_delta(delta: _Float, spot: _Float, domestic_rate: _Float, for
                          t: _Float, option_type: OptionType, *, delta_type: DeltaType = "spot") -> float: ...
 def fx_atm_strike(spot: _Float, domestic_rate: _Float, foreign_rate: _Float, vol: _Float, t: _Float, *,
                   atm_type: AtmType = "dns", delta_type: DeltaType = "spot") -> float: ...
+def fx_barrier_price(spot: _Float, strike: _Float, barrier: _Float, domestic_rate: _Float, foreign_rate: _Float,
+                     vol: _Float, t: _Float, barrier_type: BarrierType, option_type: OptionType, *,
+                     rebate: _Float = 0.0) -> float: ...
 class FxSmile:
     """An FX smile for one expiry from ATM, risk-reversal and butterfly quotes: build once,
     query many times. Immutable, compared by its quotes, picklable.
@@ -457,6 +460,8 @@ class FxSmile:
     def vol(self, strike: _Float) -> float: ...
     def vol_at_delta(self, delta: _Float, option_type: OptionType) -> float: ...
     def strike_at_delta(self, delta: _Float, option_type: OptionType) -> float: ...
+    def barrier_price(self, strike: _Float, barrier: _Float, barrier_type: BarrierType, option_type: OptionType, *,
+                      rebate: _Float = 0.0) -> float: ...
     def strikes(self) -> list[float]: ...
     def vols(self) -> list[float]: ...
     def smile_strangles(self) -> list[float]: ...

@@ -6,11 +6,11 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
-from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, StrangleConvention, SmileInterpolation,
-                          ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType, AmericanApproximation,
-                          Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy, BusinessDayConvention, ScheduleRule,
-                          BondMarket, Extrapolation, Interpolation, BootstrapInterpolation, NeuralMethod,
-                          OvernightIndex)
+from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, BarrierType, StrangleConvention,
+                          SmileInterpolation, ImpliedVolMethod, ExerciseStyle, StrikeType, AverageType,
+                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
+                          BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
+                          BootstrapInterpolation, NeuralMethod, OvernightIndex)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).
@@ -226,6 +226,61 @@ def fx_atm_strike(spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol
 def fx_atm_strike(spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals, *,
                   atm_type: AtmType | _Many = "dns", delta_type: DeltaType | _Many = "spot",
                   errors: _Errors = "raise") -> _Array: ...
+@overload
+def fx_barrier_price(spot: float, strike: float, barrier: float, domestic_rate: float, foreign_rate: float, vol: float,
+                     t: float, barrier_type: BarrierType, option_type: OptionType, *, rebate: float = 0.0,
+                     errors: _Errors = "raise") -> float: ...
+@overload
+def fx_barrier_price(spot: pd.Series[Any], strike: _Reals, barrier: _Reals, domestic_rate: _Reals,
+                     foreign_rate: _Reals, vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: pd.Series[Any], barrier: _Reals, domestic_rate: _Reals,
+                     foreign_rate: _Reals, vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: pd.Series[Any], domestic_rate: _Reals,
+                     foreign_rate: _Reals, vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: pd.Series[Any],
+                     foreign_rate: _Reals, vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals,
+                     foreign_rate: pd.Series[Any], vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: pd.Series[Any], t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: pd.Series[Any], barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: _Reals, barrier_type: pd.Series[Any], option_type: OptionType | _Many, *,
+                     rebate: _Reals = 0.0, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many, option_type: pd.Series[Any], *,
+                     rebate: _Reals = 0.0, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many, option_type: OptionType | _Many, *,
+                     rebate: pd.Series[Any], errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many, option_type: OptionType | _Many, *,
+                     rebate: _Reals = 0.0, errors: _Errors = "raise") -> _Array: ...
 @overload
 def black_scholes(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
                   dividend_yield: float = 0.0, *, errors: _Errors = "raise") -> float: ...

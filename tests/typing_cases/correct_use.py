@@ -215,3 +215,5 @@ fx_near = quelm.FxSmile.from_quotes(1.3465, 0.25, 0.0294, 0.0346, 0.16, -0.004, 
 fx_surface = quelm.FxVolSurface([fx_near, fx_smile])
 fx_sv: float = fx_surface.vol(1.4, 0.5) + fx_surface.forward(0.5) + fx_smile.forward
 fx_smiles: list[quelm.FxSmile] = fx_surface.smiles()
+fx_barrier: float = fx_smile.barrier_price(1.35, 1.2, "down-out", "call", rebate=0.01)
+fx_flat_barrier: float = quelm.fx_barrier_price(1.3465, 1.35, 1.2, 0.0294, 0.0346, 0.1825, 1.0, "up-in", "put")

@@ -1,5 +1,5 @@
 // Python bindings: garman_kohlhagen, fx_greeks, fx_forward, fx_forward_at, fx_delta,
-// fx_strike_from_delta, fx_atm_strike.
+// fx_strike_from_delta, fx_atm_strike, fx_barrier_price.
 #include "frame/declare.hpp"
 #include "frame/registry.hpp"
 #include "bindings/fx/fx_options.hpp"
@@ -8,6 +8,7 @@
 #include "quelm/fx/delta.hpp"
 #include "quelm/fx/forward_at.hpp"
 #include "quelm/fx/garman_kohlhagen.hpp"
+#include "quelm/fx/vanna_volga_barrier.hpp"
 
 #include <optional>
 
@@ -80,6 +81,11 @@ Result<double> fx_strike_from_delta_of(double delta, double spot, double rd, dou
 Result<double> fx_atm_strike_of(double spot, double rd, double rf, double vol, double t, fx::AtmType atm,
                                 fx::DeltaType d) {
     return fx::fx_atm_strike({spot, rd, rf, vol, t}, atm, d);
+}
+
+Result<double> fx_barrier_price_of(double spot, double strike, double barrier, double rd, double rf, double vol,
+                                   double t, pricing::BarrierType type, OptionType option_type, double rebate) {
+    return fx::flat_barrier_price({spot, rd, rf, vol, t}, {strike, barrier, type, option_type, rebate});
 }
 
 constexpr ParamList kDeltaType{"*", {"delta_type", "\"spot\""}};
@@ -178,5 +184,21 @@ constexpr FunctionDef def_fx_atm_strike = typed_in_vec<&fx_atm_strike_of>(
     "    import quelm\n"
     "    quelm.fx_atm_strike(1.3465, 0.0294, 0.0346, 0.1825, 1.0, delta_type=\"spot-pa\")");
 QUELM_PUBLIC(def_fx_atm_strike);
+
+constexpr FunctionDef def_fx_barrier_price = typed_in_vec<&fx_barrier_price_of>(
+    "fx_barrier_price",
+    {"spot", "strike", "barrier", "domestic_rate", "foreign_rate", "vol", "t", "barrier_type", "option_type", "*",
+     {"rebate", "0.0"}},
+    "A continuously monitored single-barrier FX option at one flat vol in closed form\n"
+    "(Reiner-Rubinstein, the foreign rate as the dividend yield), with a `rebate` paid at the\n"
+    "touch for a knock-out and at expiry, if never knocked in, for a knock-in. Needs vol > 0\n"
+    "and t > 0; a rebate at the touch needs a rate that keeps (r - rf)^2 / vol^4 + 2 r / vol^2\n"
+    "from going negative. The flat-smile limit of `FxSmile.barrier_price`.\n"
+    "\n"
+    "Example:\n"
+    "\n"
+    "    import quelm\n"
+    "    quelm.fx_barrier_price(1.3465, 1.35, 1.20, 0.0294, 0.0346, 0.1825, 1.0, \"down-out\", \"call\")");
+QUELM_PUBLIC(def_fx_barrier_price);
 
 }  // namespace quelm::py

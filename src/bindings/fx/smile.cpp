@@ -6,6 +6,7 @@
 #include "quelm/core/text.hpp"
 #include "quelm/fx/smile.hpp"
 #include "quelm/fx/surface.hpp"
+#include "quelm/fx/vanna_volga_barrier.hpp"
 
 #include <string>
 #include <vector>
@@ -107,6 +108,11 @@ Result<FxSmile> from_quotes_of(double spot, double t, double rd, double rf, doub
                                  .interpolation = interpolation});
 }
 
+Result<double> barrier_price_of(const FxSmile& s, double strike, double barrier, pricing::BarrierType type,
+                                OptionType option_type, double rebate) {
+    return fx::vanna_volga_barrier_price(s, {strike, barrier, type, option_type, rebate});
+}
+
 PyObject* strikes_impl(const FxSmile& s) { return to_py(s.strikes()); }
 PyObject* vols_impl(const FxSmile& s) { return to_py(s.vols()); }
 PyObject* smile_strangles_impl(const FxSmile& s) { return to_py(s.smile_strangles()); }
@@ -171,6 +177,22 @@ constexpr FunctionDef def_vol_at_delta = typed_method<member_function<&FxSmile::
     "`delta` (negative for a put): the fixed point of vol -> smile(strike at that delta).");
 constexpr FunctionDef def_strike_at_delta = typed_method<member_function<&FxSmile::strike_at_delta>>(
     "strike_at_delta", {"delta", "option_type"}, "The strike of the option `vol_at_delta` finds.");
+constexpr FunctionDef def_barrier_price = typed_method<&barrier_price_of>(
+    "barrier_price", {"strike", "barrier", "barrier_type", "option_type", "*", {"rebate", "0.0"}},
+    "The vanna-volga price of a continuously monitored single-barrier option on this smile\n"
+    "(`barrier_type` \"down-in\", \"down-out\", \"up-in\", \"up-out\"), per unit of foreign\n"
+    "notional, with a `rebate` paid at the touch (knock-outs) or at expiry if never knocked in\n"
+    "(knock-ins). The closed form at the ATM vol plus the cost of its vanna and volga: three\n"
+    "calls at the central pillars weighted to match the barrier's vega, vanna and volga there,\n"
+    "priced on the smile less at the ATM vol, the cost taken in proportion to the probability\n"
+    "of not touching the barrier. A knock-in is the smile's vanilla less the knock-out, so\n"
+    "in + out = vanilla; on a flat smile both are the closed forms (`fx_barrier_price`).\n"
+    "\n"
+    "Example:\n"
+    "\n"
+    "    import quelm\n"
+    "    s = quelm.FxSmile.from_quotes(1.3465, 1.0, 0.0294, 0.0346, 0.1825, -0.006, 0.0095)\n"
+    "    s.barrier_price(1.35, 1.20, \"down-out\", \"call\", rebate=0.01)");
 constexpr FunctionDef def_strikes = method<strikes_impl>(
     "strikes", {}, "The pillar strikes, increasing: the puts, ATM, the calls.").returning("list[float]");
 constexpr FunctionDef def_vols = method<vols_impl>(
@@ -184,7 +206,7 @@ constexpr FunctionDef def_smile_reduce = method<smile_reduce_impl>(
 
 constexpr Callable kSmileMethods[] = {
     callable<def_from_quotes>, callable<def_vol>,  callable<def_vol_at_delta>, callable<def_strike_at_delta>,
-    callable<def_strikes>,     callable<def_vols>, callable<def_smile_strangles>, callable<def_smile_reduce>,
+    callable<def_barrier_price>, callable<def_strikes>,     callable<def_vols>, callable<def_smile_strangles>, callable<def_smile_reduce>,
 };
 
 constexpr GetterDef kSmileGetters[] = {
