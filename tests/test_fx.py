@@ -456,3 +456,27 @@ def test_vanna_volga_barriers_sit_beside_quantlibs_engine():
                                       ql.EuropeanExercise(day + 365))
             option.setPricingEngine(engine)
             assert smile.barrier_price(1.35, h, bt, kind) == pytest.approx(option.NPV(), abs=1e-5)
+
+
+def test_array_forms_have_the_scalar_bits():
+    import quelm.vec as vec
+
+    grid = _grid(300, 8)
+    cols = {k: np.array([g[k] for g in grid]) for k in grid[0]}
+    strike = cols["spot"] * np.exp(cols["m"])
+    types = np.array(DELTA_TYPES)[np.arange(len(grid)) % 4]
+    base = (cols["spot"], strike, cols["rd"], cols["rf"], cols["vol"], cols["t"], cols["kind"])
+    prices = vec.garman_kohlhagen(*base)
+    deltas = vec.fx_delta(*base, delta_type=types)
+    strikes = vec.fx_strike_from_delta(deltas, cols["spot"], cols["rd"], cols["rf"], cols["vol"], cols["t"],
+                                       cols["kind"], delta_type=types, errors="nan")
+    for i, g in enumerate(grid):
+        args = (g["spot"], float(strike[i]), g["rd"], g["rf"], g["vol"], g["t"], g["kind"])
+        assert prices[i] == quelm.garman_kohlhagen(*args)
+        assert deltas[i] == quelm.fx_delta(*args, delta_type=str(types[i]))
+        try:
+            one = quelm.fx_strike_from_delta(float(deltas[i]), g["spot"], g["rd"], g["rf"], g["vol"], g["t"],
+                                             g["kind"], delta_type=str(types[i]))
+        except ValueError:
+            one = math.nan
+        assert strikes[i] == one or (math.isnan(one) and math.isnan(strikes[i]))
