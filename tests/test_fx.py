@@ -480,3 +480,18 @@ def test_array_forms_have_the_scalar_bits():
         except ValueError:
             one = math.nan
         assert strikes[i] == one or (math.isnan(one) and math.isnan(strikes[i]))
+
+
+def test_dated_smile_takes_its_time_and_rates_off_two_curves():
+    ref = datetime.date(2026, 1, 5)
+    usd = quelm.YieldCurve.from_zero_rates([0.5, 1.0, 2.0], [0.030, 0.0294, 0.028], reference_date=ref)
+    eur = quelm.YieldCurve.flat(0.0346, reference_date=ref, day_count="act/360")
+    expiry = datetime.date(2026, 10, 5)
+    s = quelm.FxSmile.from_quotes_at(1.3465, expiry, usd, eur, 0.1825, -0.006, 0.0095, delta_type="forward")
+    assert s.t == (expiry - ref).days / 365
+    assert s.forward == pytest.approx(quelm.fx_forward_at(1.3465, expiry, usd, eur)["forward"], rel=1e-14)
+    same = quelm.FxSmile.from_quotes(1.3465, s.t, s.domestic_rate, s.foreign_rate, 0.1825, -0.006, 0.0095,
+                                     delta_type="forward")
+    assert same == s and same.strikes() == s.strikes()
+    with pytest.raises(ValueError, match="the expiry must be after the domestic curve's reference date"):
+        quelm.FxSmile.from_quotes_at(1.3465, ref, usd, eur, 0.1825, -0.006, 0.0095)

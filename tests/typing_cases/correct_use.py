@@ -217,3 +217,8 @@ fx_sv: float = fx_surface.vol(1.4, 0.5) + fx_surface.forward(0.5) + fx_smile.for
 fx_smiles: list[quelm.FxSmile] = fx_surface.smiles()
 fx_barrier: float = fx_smile.barrier_price(1.35, 1.2, "down-out", "call", rebate=0.01)
 fx_flat_barrier: float = quelm.fx_barrier_price(1.3465, 1.35, 1.2, 0.0294, 0.0346, 0.1825, 1.0, "up-in", "put")
+fx_dated_smile = quelm.FxSmile.from_quotes_at(1.3465, datetime.date(2027, 1, 5),
+                                              quelm.YieldCurve.flat(0.0294, reference_date="2026-01-05"),
+                                              quelm.YieldCurve.flat(0.0346, reference_date="2026-01-05"), 0.1825,
+                                              -0.006, 0.0095, deltas=0.25)
+fx_terms: float = fx_dated_smile.t + fx_dated_smile.spot + fx_dated_smile.domestic_rate + fx_dated_smile.atm_vol

@@ -4,6 +4,8 @@
 #include "bindings/fx/fx_options.hpp"
 #include "bindings/string_options.hpp"
 #include "quelm/core/text.hpp"
+#include "bindings/instances.hpp"
+#include "quelm/fx/dated_smile.hpp"
 #include "quelm/fx/smile.hpp"
 #include "quelm/fx/surface.hpp"
 #include "quelm/fx/vanna_volga_barrier.hpp"
@@ -113,6 +115,21 @@ Result<double> barrier_price_of(const FxSmile& s, double strike, double barrier,
     return fx::vanna_volga_barrier_price(s, {strike, barrier, type, option_type, rebate});
 }
 
+Result<FxSmile> from_quotes_at_of(double spot, Date expiry, const curves::YieldCurve& domestic,
+                                  const curves::YieldCurve& foreign, double atm_vol, const Quotes& rr, const Quotes& bf,
+                                  const Quotes& deltas, fx::DeltaType delta_type, fx::AtmType atm_type,
+                                  fx::Strangle strangle, fx::SmileInterp interpolation) {
+    QUELM_TRY(m, fx::dated_terms(expiry.serial, domestic, foreign));
+    return from_quotes_of(spot, m.t, m.domestic_rate, m.foreign_rate, atm_vol, rr, bf, deltas, delta_type, atm_type,
+                          strangle, interpolation);
+}
+
+double smile_t(const FxSmile& s) { return s.quotes().t; }
+double smile_spot(const FxSmile& s) { return s.quotes().spot; }
+double smile_rd(const FxSmile& s) { return s.quotes().domestic_rate; }
+double smile_rf(const FxSmile& s) { return s.quotes().foreign_rate; }
+double smile_atm(const FxSmile& s) { return s.quotes().atm_vol; }
+
 PyObject* strikes_impl(const FxSmile& s) { return to_py(s.strikes()); }
 PyObject* vols_impl(const FxSmile& s) { return to_py(s.vols()); }
 PyObject* smile_strangles_impl(const FxSmile& s) { return to_py(s.smile_strangles()); }
@@ -169,6 +186,22 @@ constexpr FunctionDef def_from_quotes = typed<&from_quotes_of>(
     "    import quelm\n"
     "    s = quelm.FxSmile.from_quotes(1.3465, 1.0, 0.0294, 0.0346, 0.1825, -0.006, 0.0095)\n"
     "    s.strikes(), s.vol(1.40)");
+constexpr FunctionDef def_from_quotes_at = typed<&from_quotes_at_of>(
+    "from_quotes_at",
+    {"spot", "expiry", "domestic_curve", "foreign_curve", "atm_vol", "rr", "bf", "*", {"deltas", "0.25"},
+     {"delta_type", "\"spot\""}, {"atm_type", "\"dns\""}, {"strangle", "\"market\""},
+     {"interpolation", "\"vanna-volga\""}},
+    "`from_quotes` at an expiry date off two dated YieldCurves: t is the year fraction to\n"
+    "`expiry` on the domestic curve's day count, and the two rates the continuously\n"
+    "compounded zero rates over t that give each curve's discount factor to `expiry`, so the\n"
+    "smile's forward is S P_f / P_d (as `fx_forward_at`).\n"
+    "\n"
+    "Example:\n"
+    "\n"
+    "    import datetime, quelm\n"
+    "    usd = quelm.YieldCurve.flat(0.0294, reference_date=datetime.date(2026, 1, 5))\n"
+    "    eur = quelm.YieldCurve.flat(0.0346, reference_date=datetime.date(2026, 1, 5))\n"
+    "    quelm.FxSmile.from_quotes_at(1.3465, datetime.date(2027, 1, 5), usd, eur, 0.1825, -0.006, 0.0095)");
 constexpr FunctionDef def_vol = typed_method<member_function<&FxSmile::vol>>(
     "vol", {"strike"}, "The smile's vol at a strike.");
 constexpr FunctionDef def_vol_at_delta = typed_method<member_function<&FxSmile::vol_at_delta>>(
@@ -205,12 +238,17 @@ constexpr FunctionDef def_smile_reduce = method<smile_reduce_impl>(
     "__reduce__", {}, "Pickle support: rebuild from the quotes.").returning("Tuple[Any, ...]");
 
 constexpr Callable kSmileMethods[] = {
-    callable<def_from_quotes>, callable<def_vol>,  callable<def_vol_at_delta>, callable<def_strike_at_delta>,
+    callable<def_from_quotes>, callable<def_from_quotes_at>, callable<def_vol>,  callable<def_vol_at_delta>, callable<def_strike_at_delta>,
     callable<def_barrier_price>, callable<def_strikes>,     callable<def_vols>, callable<def_smile_strangles>, callable<def_smile_reduce>,
 };
 
 constexpr GetterDef kSmileGetters[] = {
     attribute<&FxSmile::forward>("forward", "The outright forward S e^((rd - rf) t).", "float"),
+    attribute<&smile_spot>("spot", "The spot.", "float"),
+    attribute<&smile_t>("t", "The time to expiry in years.", "float"),
+    attribute<&smile_rd>("domestic_rate", "The domestic rate to expiry, continuously compounded.", "float"),
+    attribute<&smile_rf>("foreign_rate", "The foreign rate to expiry, continuously compounded.", "float"),
+    attribute<&smile_atm>("atm_vol", "The ATM vol quoted.", "float"),
 };
 
 const ClassDef kSmileClass = {
