@@ -77,8 +77,33 @@ def test_fx_greeks_deltas_agree_with_the_price():
         assert g["rho_foreign"] == pytest.approx((price(rf=rf + h) - price(rf=rf - h)) / (2 * h), rel=1e-7)
         assert g["rho_domestic"] == pytest.approx((price(rd=rd + h) - price(rd=rd - h)) / (2 * h), rel=1e-7)
         assert g["vega"] == pytest.approx((price(v=v + h) - price(v=v - h)) / (2 * h), rel=1e-7)
+        assert g["gamma"] == pytest.approx((price(s=s + h) - 2 * price() + price(s=s - h)) / h ** 2, rel=1e-4)
+        assert g["volga"] == pytest.approx((price(v=v + h) - 2 * price() + price(v=v - h)) / h ** 2, rel=1e-4)
+        vanna = ((quelm.fx_greeks(s, k, rd, rf, v + h, t, kind)["spot_delta"]
+                  - quelm.fx_greeks(s, k, rd, rf, v - h, t, kind)["spot_delta"]) / (2 * h))
+        assert g["vanna"] == pytest.approx(vanna, rel=1e-7)
+        later = quelm.garman_kohlhagen(s, k, rd, rf, v, t - h, kind)
+        earlier = quelm.garman_kohlhagen(s, k, rd, rf, v, t + h, kind)
+        assert g["theta"] == pytest.approx((later - earlier) / (2 * h), rel=1e-6)
         for dt, key in zip(DELTA_TYPES, ("spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa")):
             assert quelm.fx_delta(s, k, rd, rf, v, t, kind, delta_type=dt) == g[key]
+
+
+def test_deltas_at_expiry_and_without_vol_are_their_limits():
+    s, rd, rf = 1.3465, 0.0294, 0.0346
+    df = math.exp(-rf * 0.5)
+    f = quelm.fx_forward(s, 0.5, rd, rf)
+    # No vol: the forward is certain, the delta the discounted indicator of being in the money.
+    assert quelm.fx_delta(s, 1.2, rd, rf, 0.0, 0.5, "call") == df
+    assert quelm.fx_delta(s, 1.5, rd, rf, 0.0, 0.5, "call") == 0.0
+    assert quelm.fx_delta(s, 1.5, rd, rf, 0.0, 0.5, "put") == -df
+    assert quelm.fx_delta(s, 1.5, rd, rf, 0.0, 0.5, "put", delta_type="forward-pa") == pytest.approx(-1.5 / f)
+    assert quelm.fx_delta(s, 1.2, rd, rf, 0.3, 0.0, "call", delta_type="forward") == 1.0
+    with pytest.raises(ValueError, match="spot must be > 0"):
+        quelm.fx_delta(0.0, 1.2, rd, rf, 0.3, 1.0, "call")
+    with pytest.raises(ValueError, match="strike must be > 0"):
+        quelm.fx_greeks(s, 0.0, rd, rf, 0.3, 1.0, "call")
+    assert math.isnan(quelm.fx_delta(s, 1.2, math.nan, rf, 0.3, 1.0, "call"))
 
 
 def test_garman_kohlhagen_and_deltas_match_quantlib_on_a_random_grid():
