@@ -5,6 +5,7 @@
 
 #include "quelm/core/math/distributions.hpp"
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/erf.hpp"
 #include "quelm/core/math/solvers.hpp"
 #include "quelm/core/text.hpp"
 #include "quelm/fx/delta_terms.hpp"
@@ -110,8 +111,7 @@ Result<double> d1_of_delta(double delta, const FxMarket& m, OptionType type, Del
         const std::string range = type == OptionType::Call ? "(0, " + bound + ")" : "(-" + bound + ", 0)";
         return invalid(range_error(range.c_str(), type, d, delta));
     }
-    QUELM_TRY(q, normal_quantile(size));
-    return theta * q;
+    return theta * normal_quantile_fast(size);
 }
 
 double strike_of_d1(double forward, double d1, double s) { return forward * quelm::exp(-d1 * s + s * s / 2.0); }
