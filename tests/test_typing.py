@@ -341,6 +341,9 @@ RESULT_CALLS = {
         q.YieldCurve.flat(0.03), "2025-03-17"),
     "BookValue": lambda q: q.Book([q.Ois("2Y", 0.03, index="sofr")]).npv(
         q.Market("2025-01-02", curves={"usd-sofr": q.YieldCurve.flat(0.03, reference_date="2025-01-02")})),
+    "FxGreeksResult": lambda q: q.fx_greeks(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "call"),
+    "FxForwardResult": lambda q: q.fx_forward_at(1.3465, "2027-01-05", q.YieldCurve.flat(0.0294, reference_date="2026-01-05"),
+                                                 q.YieldCurve.flat(0.0346, reference_date="2026-01-05")),
     "BookVaR": lambda q: _book_loss(q, "historical_var"),
     "BookExpectedShortfall": lambda q: _book_loss(q, "expected_shortfall"),
 }

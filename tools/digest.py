@@ -1,6 +1,6 @@
 """A SHA-256 digest of quelm's results over a large grid of inputs: every closed form, the
-trees, curves, bonds, statistics, Monte Carlo and processes, through the scalar calls and
-through quelm.vec. Two runs print the same digest exactly when every result has the same
+trees, curves, bonds, statistics, Monte Carlo and processes, FX options and smiles, through
+the scalar calls and through quelm.vec. Two runs print the same digest exactly when every result has the same
 bits, so it compares SIMD widths (QUELM_SIMD), compilers, flags and machines.
 
     python tools/digest.py            # prints the digest
@@ -175,7 +175,32 @@ def statistics(d: Digest) -> None:
                                                             [0.0, 0.02, 0.0625]], 0.01)
 
 
-GROUPS = (closed_forms, trees_and_monte_carlo, curves_and_bonds, statistics)
+def fx(d: Digest) -> None:
+    spot, strike, rate, vol, t, q, kind = _grid(N)
+    d.add("vec.garman_kohlhagen", vec.garman_kohlhagen(spot, strike, rate, q, vol, t, kind, errors="nan"))
+    d.add("vec.fx_greeks", vec.fx_greeks(spot, strike, rate, q, vol, t, kind, errors="nan"))
+    types = np.array(["spot", "forward", "spot-pa", "forward-pa"])[np.arange(N) % 4]
+    deltas = vec.fx_delta(spot, strike, rate, q, vol, t, kind, delta_type=types, errors="nan")
+    d.add("vec.fx_delta", deltas)
+    d.add("vec.fx_strike_from_delta", vec.fx_strike_from_delta(deltas, spot, rate, q, vol, t, kind,
+                                                               delta_type=types, errors="nan"))
+    d.add("vec.fx_atm_strike", vec.fx_atm_strike(spot, rate, q, vol, t, delta_type=types, errors="nan"))
+    barrier_types = np.array(["down-in", "down-out", "up-in", "up-out"])[np.arange(N) % 4]
+    barrier = np.where(np.arange(N) % 4 < 2, spot * 0.8, spot * 1.25)
+    d.add("vec.fx_barrier_price", vec.fx_barrier_price(spot, strike, barrier, np.abs(rate), q, vol, t, barrier_types,
+                                                       kind, rebate=0.01 * spot, errors="nan"))
+    for interpolation in ("vanna-volga", "sabr", "spline-in-delta"):
+        for delta_type in ("spot", "forward-pa"):
+            d.call(f"fx_smile.{interpolation}.{delta_type}", lambda: [
+                quelm.FxSmile.from_quotes(1.3465, 1.0, 0.0294, 0.0346, 0.1825, [-0.006, -0.011], [0.0095, 0.032],
+                                          deltas=[0.25, 0.1], delta_type=delta_type,
+                                          interpolation=interpolation).vol(k) for k in np.linspace(0.9, 2.0, 23)])
+    smile = quelm.FxSmile.from_quotes(1.3465, 1.0, 0.0294, 0.0346, 0.1825, -0.006, 0.0095)
+    for bt, h in (("down-out", 1.2), ("down-in", 1.2), ("up-out", 1.6), ("up-in", 1.6)):
+        d.call("fx_smile.barrier_price", smile.barrier_price, 1.35, h, bt, "call", rebate=0.01)
+
+
+GROUPS = (closed_forms, trees_and_monte_carlo, curves_and_bonds, statistics, fx)
 
 
 def digest() -> Digest:

@@ -3,7 +3,8 @@ import datetime
 from typing import (Any, Iterable, Iterator, Literal, Mapping, Optional, Protocol, SupportsFloat, SupportsIndex, Tuple,
                     TypedDict, TypeVar)
 
-from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
+from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, BarrierType, StrangleConvention,
+                          SmileInterpolation, ImpliedVolMethod, ExerciseStyle, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
                           BootstrapInterpolation, NeuralMethod, OvernightIndex)
@@ -94,6 +95,26 @@ class DrawdownResult(TypedDict):
     peak_index: int
     trough_index: int
     duration: int
+
+class FxForwardResult(TypedDict):
+    forward: float
+    forward_points: float
+    domestic_discount: float
+    foreign_discount: float
+
+class FxGreeksResult(TypedDict):
+    price: float
+    spot_delta: float
+    forward_delta: float
+    spot_delta_pa: float
+    forward_delta_pa: float
+    gamma: float
+    vega: float
+    theta: float
+    rho_domestic: float
+    rho_foreign: float
+    vanna: float
+    volga: float
 
 class GreeksResult(TypedDict):
     delta: float
@@ -404,6 +425,77 @@ class FixedRateBond:
 
 
 # --- Option pricing ---
+
+def garman_kohlhagen(spot: _Float, strike: _Float, domestic_rate: _Float, foreign_rate: _Float, vol: _Float, t: _Float,
+                     option_type: OptionType) -> float: ...
+def fx_greeks(spot: _Float, strike: _Float, domestic_rate: _Float, foreign_rate: _Float, vol: _Float, t: _Float,
+              option_type: OptionType) -> FxGreeksResult: ...
+def fx_forward(spot: _Float, t: _Float, domestic_rate: _Float, foreign_rate: _Float) -> float: ...
+def fx_forward_at(spot: _Float, date: DateLike, domestic_curve: YieldCurve, foreign_curve: YieldCurve, *,
+                  spot_date: Optional[DateLike] = None) -> FxForwardResult: ...
+def fx_delta(spot: _Float, strike: _Float, domestic_rate: _Float, foreign_rate: _Float, vol: _Float, t: _Float,
+             option_type: OptionType, *, delta_type: DeltaType = "spot") -> float: ...
+def fx_strike_from_delta(delta: _Float, spot: _Float, domestic_rate: _Float, foreign_rate: _Float, vol: _Float,
+                         t: _Float, option_type: OptionType, *, delta_type: DeltaType = "spot") -> float: ...
+def fx_atm_strike(spot: _Float, domestic_rate: _Float, foreign_rate: _Float, vol: _Float, t: _Float, *,
+                  atm_type: AtmType = "dns", delta_type: DeltaType = "spot") -> float: ...
+def fx_barrier_price(spot: _Float, strike: _Float, barrier: _Float, domestic_rate: _Float, foreign_rate: _Float,
+                     vol: _Float, t: _Float, barrier_type: BarrierType, option_type: OptionType, *,
+                     rebate: _Float = 0.0) -> float: ...
+class FxSmile:
+    """An FX smile for one expiry from ATM, risk-reversal and butterfly quotes: build once,
+    query many times. Immutable, compared by its quotes, picklable.
+
+        >>> import quelm
+        >>> s = quelm.FxSmile.from_quotes(1.3465, 1.0, 0.0294, 0.0346, 0.1825, -0.006, 0.0095)
+        >>> s.vol_at_delta(0.25, "call"), s.smile_strangles()
+    """
+    @property
+    def forward(self) -> float: ...
+    @property
+    def spot(self) -> float: ...
+    @property
+    def t(self) -> float: ...
+    @property
+    def domestic_rate(self) -> float: ...
+    @property
+    def foreign_rate(self) -> float: ...
+    @property
+    def atm_vol(self) -> float: ...
+    @staticmethod
+    def from_quotes(spot: _Float, t: _Float, domestic_rate: _Float, foreign_rate: _Float, atm_vol: _Float,
+                    rr: _Float | _Floats, bf: _Float | _Floats, *, deltas: _Float | _Floats = 0.25,
+                    delta_type: DeltaType = "spot", atm_type: AtmType = "dns", strangle: StrangleConvention = "market",
+                    interpolation: SmileInterpolation = "vanna-volga") -> FxSmile: ...
+    @staticmethod
+    def from_quotes_at(spot: _Float, expiry: DateLike, domestic_curve: YieldCurve, foreign_curve: YieldCurve,
+                       atm_vol: _Float, rr: _Float | _Floats, bf: _Float | _Floats, *, deltas: _Float | _Floats = 0.25,
+                       delta_type: DeltaType = "spot", atm_type: AtmType = "dns",
+                       strangle: StrangleConvention = "market",
+                       interpolation: SmileInterpolation = "vanna-volga") -> FxSmile: ...
+    def vol(self, strike: _Float) -> float: ...
+    def vol_at_delta(self, delta: _Float, option_type: OptionType) -> float: ...
+    def strike_at_delta(self, delta: _Float, option_type: OptionType) -> float: ...
+    def barrier_price(self, strike: _Float, barrier: _Float, barrier_type: BarrierType, option_type: OptionType, *,
+                      rebate: _Float = 0.0) -> float: ...
+    def strikes(self) -> list[float]: ...
+    def vols(self) -> list[float]: ...
+    def smile_strangles(self) -> list[float]: ...
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+
+class FxVolSurface:
+    """FX smiles over expiries, interpolated in total variance. Immutable, picklable.
+
+        >>> import quelm
+        >>> m = [quelm.FxSmile.from_quotes(1.3465, t, 0.0294, 0.0346, v, -0.006, 0.0095)
+        ...      for t, v in ((0.5, 0.17), (1.0, 0.1825))]
+        >>> quelm.FxVolSurface(m).vol(1.40, 0.75)
+    """
+    def __init__(self, smiles: Iterable[FxSmile]) -> None: ...
+    def vol(self, strike: _Float, t: _Float) -> float: ...
+    def forward(self, t: _Float) -> float: ...
+    def smiles(self) -> list[FxSmile]: ...
+    def __reduce__(self) -> Tuple[Any, ...]: ...
 
 def black76(forward: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float,
             option_type: OptionType) -> float: ...

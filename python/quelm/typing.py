@@ -19,14 +19,22 @@ if TYPE_CHECKING:
 DateLike = Union[datetime.date, "numpy.datetime64", str]
 
 OptionType = Literal["call", "CALL", "Call", "c", "C", "put", "PUT", "Put", "p", "P"]
-ImpliedVolMethod = Literal["newton", "NEWTON", "Newton", "rational", "RATIONAL", "Rational"]
-ExerciseStyle = Literal["european", "EUROPEAN", "European", "euro", "EURO", "Euro", "e", "E", "american", "AMERICAN",
-                        "American", "amer", "AMER", "Amer", "a", "A"]
+DeltaType = Literal["spot", "SPOT", "Spot", "forward", "FORWARD", "Forward", "spot-pa", "SPOT-PA", "Spot-pa",
+                    "spot_pa", "SPOT_PA", "Spot_pa", "forward-pa", "FORWARD-PA", "Forward-pa", "forward_pa",
+                    "FORWARD_PA", "Forward_pa"]
+AtmType = Literal["dns", "DNS", "Dns", "forward", "FORWARD", "Forward", "spot", "SPOT", "Spot"]
 BarrierType = Literal["down-in", "DOWN-IN", "Down-in", "down_in", "DOWN_IN", "Down_in", "downin", "DOWNIN", "Downin",
                       "di", "DI", "Di", "down-out", "DOWN-OUT", "Down-out", "down_out", "DOWN_OUT", "Down_out",
                       "downout", "DOWNOUT", "Downout", "do", "DO", "Do", "up-in", "UP-IN", "Up-in", "up_in", "UP_IN",
                       "Up_in", "upin", "UPIN", "Upin", "ui", "UI", "Ui", "up-out", "UP-OUT", "Up-out", "up_out",
                       "UP_OUT", "Up_out", "upout", "UPOUT", "Upout", "uo", "UO", "Uo"]
+StrangleConvention = Literal["market", "MARKET", "Market", "smile", "SMILE", "Smile"]
+SmileInterpolation = Literal["vanna-volga", "VANNA-VOLGA", "Vanna-volga", "vanna_volga", "VANNA_VOLGA", "Vanna_volga",
+                             "sabr", "SABR", "Sabr", "spline-in-delta", "SPLINE-IN-DELTA", "Spline-in-delta",
+                             "spline_in_delta", "SPLINE_IN_DELTA", "Spline_in_delta"]
+ImpliedVolMethod = Literal["newton", "NEWTON", "Newton", "rational", "RATIONAL", "Rational"]
+ExerciseStyle = Literal["european", "EUROPEAN", "European", "euro", "EURO", "Euro", "e", "E", "american", "AMERICAN",
+                        "American", "amer", "AMER", "Amer", "a", "A"]
 StrikeType = Literal["floating", "FLOATING", "Floating", "float", "FLOAT", "Float", "fixed", "FIXED", "Fixed"]
 AverageType = Literal["geometric", "GEOMETRIC", "Geometric", "geo", "GEO", "Geo", "arithmetic", "ARITHMETIC",
                       "Arithmetic", "arith", "ARITH", "Arith"]
@@ -72,7 +80,7 @@ NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 OvernightIndex = Literal["sofr", "SOFR", "Sofr", "estr", "ESTR", "Estr", "sonia", "SONIA", "Sonia", "tona", "TONA",
                          "Tona"]
 
-__all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
-           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BadQuotePolicy",
-           "BusinessDayConvention", "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation",
-           "BootstrapInterpolation", "NeuralMethod", "OvernightIndex"]
+__all__ = ["DateLike", "OptionType", "DeltaType", "AtmType", "BarrierType", "StrangleConvention", "SmileInterpolation",
+           "ImpliedVolMethod", "ExerciseStyle", "StrikeType", "AverageType", "AmericanApproximation", "Process",
+           "VarMethod", "EsMethod", "QuoteType", "BadQuotePolicy", "BusinessDayConvention", "ScheduleRule",
+           "BondMarket", "Extrapolation", "Interpolation", "BootstrapInterpolation", "NeuralMethod", "OvernightIndex"]

@@ -6,7 +6,8 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
-from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
+from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, BarrierType, StrangleConvention,
+                          SmileInterpolation, ImpliedVolMethod, ExerciseStyle, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
                           BootstrapInterpolation, NeuralMethod, OvernightIndex)
@@ -29,6 +30,257 @@ _Array = NDArray[np.float64]
 _Labelled = pd.Series[float]
 
 GREEK_KEYS: tuple[str, ...]
+@overload
+def garman_kohlhagen(spot: float, strike: float, domestic_rate: float, foreign_rate: float, vol: float, t: float,
+                     option_type: OptionType, *, errors: _Errors = "raise") -> float: ...
+@overload
+def garman_kohlhagen(spot: pd.Series[Any], strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                     t: _Reals, option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def garman_kohlhagen(spot: _Reals, strike: pd.Series[Any], domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                     t: _Reals, option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def garman_kohlhagen(spot: _Reals, strike: _Reals, domestic_rate: pd.Series[Any], foreign_rate: _Reals, vol: _Reals,
+                     t: _Reals, option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def garman_kohlhagen(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: pd.Series[Any], vol: _Reals,
+                     t: _Reals, option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def garman_kohlhagen(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: pd.Series[Any],
+                     t: _Reals, option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def garman_kohlhagen(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                     t: pd.Series[Any], option_type: OptionType | _Many, *,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def garman_kohlhagen(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+                     option_type: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def garman_kohlhagen(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+                     option_type: OptionType | _Many, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def fx_greeks(spot: float, strike: float, domestic_rate: float, foreign_rate: float, vol: float, t: float,
+              option_type: OptionType, *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], float]: ...
+@overload
+def fx_greeks(spot: pd.Series[Any], strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+              t: _Reals, option_type: OptionType | _Many, *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], _Labelled]: ...
+@overload
+def fx_greeks(spot: _Reals, strike: pd.Series[Any], domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+              t: _Reals, option_type: OptionType | _Many, *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], _Labelled]: ...
+@overload
+def fx_greeks(spot: _Reals, strike: _Reals, domestic_rate: pd.Series[Any], foreign_rate: _Reals, vol: _Reals,
+              t: _Reals, option_type: OptionType | _Many, *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], _Labelled]: ...
+@overload
+def fx_greeks(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: pd.Series[Any], vol: _Reals,
+              t: _Reals, option_type: OptionType | _Many, *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], _Labelled]: ...
+@overload
+def fx_greeks(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: pd.Series[Any],
+              t: _Reals, option_type: OptionType | _Many, *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], _Labelled]: ...
+@overload
+def fx_greeks(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+              t: pd.Series[Any], option_type: OptionType | _Many, *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], _Labelled]: ...
+@overload
+def fx_greeks(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+              option_type: pd.Series[Any], *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], _Labelled]: ...
+@overload
+def fx_greeks(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+              option_type: OptionType | _Many, *,
+              errors: _Errors = "raise") -> dict[Literal["price", "spot_delta", "forward_delta", "spot_delta_pa", "forward_delta_pa", "gamma", "vega", "theta", "rho_domestic", "rho_foreign", "vanna", "volga"], _Array]: ...
+@overload
+def fx_forward(spot: float, t: float, domestic_rate: float, foreign_rate: float, *,
+               errors: _Errors = "raise") -> float: ...
+@overload
+def fx_forward(spot: pd.Series[Any], t: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, *,
+               errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_forward(spot: _Reals, t: pd.Series[Any], domestic_rate: _Reals, foreign_rate: _Reals, *,
+               errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_forward(spot: _Reals, t: _Reals, domestic_rate: pd.Series[Any], foreign_rate: _Reals, *,
+               errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_forward(spot: _Reals, t: _Reals, domestic_rate: _Reals, foreign_rate: pd.Series[Any], *,
+               errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_forward(spot: _Reals, t: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, *,
+               errors: _Errors = "raise") -> _Array: ...
+@overload
+def fx_delta(spot: float, strike: float, domestic_rate: float, foreign_rate: float, vol: float, t: float,
+             option_type: OptionType, *, delta_type: DeltaType = "spot", errors: _Errors = "raise") -> float: ...
+@overload
+def fx_delta(spot: pd.Series[Any], strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_delta(spot: _Reals, strike: pd.Series[Any], domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_delta(spot: _Reals, strike: _Reals, domestic_rate: pd.Series[Any], foreign_rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_delta(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: pd.Series[Any], vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_delta(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: pd.Series[Any], t: _Reals,
+             option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_delta(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: pd.Series[Any],
+             option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_delta(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: pd.Series[Any], *, delta_type: DeltaType | _Many = "spot",
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_delta(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, *, delta_type: pd.Series[Any],
+             errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_delta(spot: _Reals, strike: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+             errors: _Errors = "raise") -> _Array: ...
+@overload
+def fx_strike_from_delta(delta: float, spot: float, domestic_rate: float, foreign_rate: float, vol: float, t: float,
+                         option_type: OptionType, *, delta_type: DeltaType = "spot",
+                         errors: _Errors = "raise") -> float: ...
+@overload
+def fx_strike_from_delta(delta: pd.Series[Any], spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                         t: _Reals, option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_strike_from_delta(delta: _Reals, spot: pd.Series[Any], domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                         t: _Reals, option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_strike_from_delta(delta: _Reals, spot: _Reals, domestic_rate: pd.Series[Any], foreign_rate: _Reals, vol: _Reals,
+                         t: _Reals, option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_strike_from_delta(delta: _Reals, spot: _Reals, domestic_rate: _Reals, foreign_rate: pd.Series[Any], vol: _Reals,
+                         t: _Reals, option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_strike_from_delta(delta: _Reals, spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: pd.Series[Any],
+                         t: _Reals, option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_strike_from_delta(delta: _Reals, spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                         t: pd.Series[Any], option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_strike_from_delta(delta: _Reals, spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                         t: _Reals, option_type: pd.Series[Any], *, delta_type: DeltaType | _Many = "spot",
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_strike_from_delta(delta: _Reals, spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                         t: _Reals, option_type: OptionType | _Many, *, delta_type: pd.Series[Any],
+                         errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_strike_from_delta(delta: _Reals, spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals,
+                         t: _Reals, option_type: OptionType | _Many, *, delta_type: DeltaType | _Many = "spot",
+                         errors: _Errors = "raise") -> _Array: ...
+@overload
+def fx_atm_strike(spot: float, domestic_rate: float, foreign_rate: float, vol: float, t: float, *,
+                  atm_type: AtmType = "dns", delta_type: DeltaType = "spot", errors: _Errors = "raise") -> float: ...
+@overload
+def fx_atm_strike(spot: pd.Series[Any], domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals, *,
+                  atm_type: AtmType | _Many = "dns", delta_type: DeltaType | _Many = "spot",
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_atm_strike(spot: _Reals, domestic_rate: pd.Series[Any], foreign_rate: _Reals, vol: _Reals, t: _Reals, *,
+                  atm_type: AtmType | _Many = "dns", delta_type: DeltaType | _Many = "spot",
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_atm_strike(spot: _Reals, domestic_rate: _Reals, foreign_rate: pd.Series[Any], vol: _Reals, t: _Reals, *,
+                  atm_type: AtmType | _Many = "dns", delta_type: DeltaType | _Many = "spot",
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_atm_strike(spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: pd.Series[Any], t: _Reals, *,
+                  atm_type: AtmType | _Many = "dns", delta_type: DeltaType | _Many = "spot",
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_atm_strike(spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: pd.Series[Any], *,
+                  atm_type: AtmType | _Many = "dns", delta_type: DeltaType | _Many = "spot",
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_atm_strike(spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals, *,
+                  atm_type: pd.Series[Any], delta_type: DeltaType | _Many = "spot",
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_atm_strike(spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals, *,
+                  atm_type: AtmType | _Many = "dns", delta_type: pd.Series[Any],
+                  errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_atm_strike(spot: _Reals, domestic_rate: _Reals, foreign_rate: _Reals, vol: _Reals, t: _Reals, *,
+                  atm_type: AtmType | _Many = "dns", delta_type: DeltaType | _Many = "spot",
+                  errors: _Errors = "raise") -> _Array: ...
+@overload
+def fx_barrier_price(spot: float, strike: float, barrier: float, domestic_rate: float, foreign_rate: float, vol: float,
+                     t: float, barrier_type: BarrierType, option_type: OptionType, *, rebate: float = 0.0,
+                     errors: _Errors = "raise") -> float: ...
+@overload
+def fx_barrier_price(spot: pd.Series[Any], strike: _Reals, barrier: _Reals, domestic_rate: _Reals,
+                     foreign_rate: _Reals, vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: pd.Series[Any], barrier: _Reals, domestic_rate: _Reals,
+                     foreign_rate: _Reals, vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: pd.Series[Any], domestic_rate: _Reals,
+                     foreign_rate: _Reals, vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: pd.Series[Any],
+                     foreign_rate: _Reals, vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals,
+                     foreign_rate: pd.Series[Any], vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: pd.Series[Any], t: _Reals, barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: pd.Series[Any], barrier_type: BarrierType | _Many,
+                     option_type: OptionType | _Many, *, rebate: _Reals = 0.0,
+                     errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: _Reals, barrier_type: pd.Series[Any], option_type: OptionType | _Many, *,
+                     rebate: _Reals = 0.0, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many, option_type: pd.Series[Any], *,
+                     rebate: _Reals = 0.0, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many, option_type: OptionType | _Many, *,
+                     rebate: pd.Series[Any], errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def fx_barrier_price(spot: _Reals, strike: _Reals, barrier: _Reals, domestic_rate: _Reals, foreign_rate: _Reals,
+                     vol: _Reals, t: _Reals, barrier_type: BarrierType | _Many, option_type: OptionType | _Many, *,
+                     rebate: _Reals = 0.0, errors: _Errors = "raise") -> _Array: ...
 @overload
 def black_scholes(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
                   dividend_yield: float = 0.0, *, errors: _Errors = "raise") -> float: ...

@@ -196,8 +196,8 @@ swap_curve: str | None = quelm.Swap("5Y", 0.03).curve
 fx_forward = quelm.FxForward("EURUSD", "2026-01-02", 1.05, notional=1e6, domestic_curve="eur-estr",
                              foreign_curve="eur-estr")
 european = quelm.EuropeanOption("sx5e", 100.0, datetime.date(2025, 9, 1), "call", notional=10.0, curve="eur-estr")
-fx_terms: list[object] = [fx_forward.pair, fx_forward.maturity, fx_forward.strike, fx_forward.domestic_curve,
-                          european.underlying, european.expiry, european.option_type, european.curve]
+fx_trade_terms: list[object] = [fx_forward.pair, fx_forward.maturity, fx_forward.strike, fx_forward.domestic_curve,
+                                european.underlying, european.expiry, european.option_type, european.curve]
 option_value: float = european.npv(named) + fx_forward.npv(named) + european.strike + european.notional + fx_forward.notional
 option_book = quelm.Book([european, fx_forward])
 option_greeks: dict[str, float] = option_book.risk(named).greeks["0"]
@@ -207,3 +207,33 @@ fx_option = quelm.FxOption("EURUSD", "2025-07-02", 1.06, "put", notional=-1e6, p
 fx_option_terms: list[object] = [fx_option.pair, fx_option.expiry, fx_option.premium_currency, fx_option.surface,
                                  fx_option.option_type, fx_option.domestic_curve, fx_option.foreign_curve]
 fx_option_value: float = fx_option.npv(named) + fx_option.strike + fx_option.notional
+
+
+# FX: Garman-Kohlhagen, its Greeks and deltas, forwards, strikes; smiles and surfaces.
+fx_price: float = quelm.garman_kohlhagen(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "call")
+fx_g = quelm.fx_greeks(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "put")
+fx_deltas: float = fx_g["spot_delta"] + fx_g["forward_delta_pa"] + fx_g["vanna"]
+fx_fwd: float = quelm.fx_forward(1.3465, 1.0, 0.0294, 0.0346)
+fx_dated = quelm.fx_forward_at(1.3465, datetime.date(2027, 1, 5),
+                               quelm.YieldCurve.flat(0.0294, reference_date="2026-01-05"),
+                               quelm.YieldCurve.flat(0.0346, reference_date="2026-01-05"), spot_date="2026-01-07")
+fx_points: float = fx_dated["forward_points"] + fx_dated["forward"]
+fx_d: float = quelm.fx_delta(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "call", delta_type="spot-pa")
+fx_k: float = quelm.fx_strike_from_delta(-0.25, 1.3465, 0.0294, 0.0346, 0.1825, 1.0, "put", delta_type="forward")
+fx_atm: float = quelm.fx_atm_strike(1.3465, 0.0294, 0.0346, 0.1825, 1.0, atm_type="dns", delta_type="spot-pa")
+fx_smile: quelm.FxSmile = quelm.FxSmile.from_quotes(1.3465, 1.0, 0.0294, 0.0346, 0.1825, [-0.006, -0.011],
+                                                    [0.0095, 0.032], deltas=[0.25, 0.1], strangle="market",
+                                                    interpolation="spline-in-delta", atm_type="dns")
+fx_vols: list[float] = fx_smile.strikes() + fx_smile.vols() + fx_smile.smile_strangles()
+fx_v: float = fx_smile.vol(1.4) + fx_smile.vol_at_delta(0.25, "call") + fx_smile.strike_at_delta(-0.1, "put")
+fx_near = quelm.FxSmile.from_quotes(1.3465, 0.25, 0.0294, 0.0346, 0.16, -0.004, 0.006, strangle="smile")
+fx_surface = quelm.FxVolSurface([fx_near, fx_smile])
+fx_sv: float = fx_surface.vol(1.4, 0.5) + fx_surface.forward(0.5) + fx_smile.forward
+fx_smiles: list[quelm.FxSmile] = fx_surface.smiles()
+fx_barrier: float = fx_smile.barrier_price(1.35, 1.2, "down-out", "call", rebate=0.01)
+fx_flat_barrier: float = quelm.fx_barrier_price(1.3465, 1.35, 1.2, 0.0294, 0.0346, 0.1825, 1.0, "up-in", "put")
+fx_dated_smile = quelm.FxSmile.from_quotes_at(1.3465, datetime.date(2027, 1, 5),
+                                              quelm.YieldCurve.flat(0.0294, reference_date="2026-01-05"),
+                                              quelm.YieldCurve.flat(0.0346, reference_date="2026-01-05"), 0.1825,
+                                              -0.006, 0.0095, deltas=0.25)
+fx_terms: float = fx_dated_smile.t + fx_dated_smile.spot + fx_dated_smile.domestic_rate + fx_dated_smile.atm_vol
