@@ -7,4 +7,9 @@ namespace quelm {
 
 [[nodiscard]] double bivariate_normal_cdf(double a, double b, double rho);
 
+// Four values at once, out[i] = M(a[i], b[i]; rho[i]), each with the bits of the call above:
+// the integrands run in SIMD lanes (the same operations per lane), two correlations'
+// nodes kept.
+void bivariate_normal_cdf4(const double (&a)[4], const double (&b)[4], const double (&rho)[4], double (&out)[4]);
+
 }  // namespace quelm
