@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "quelm/core/math/fixed_sum.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/core/portable.hpp"
 #include "quelm/core/simd.hpp"
@@ -13,47 +14,33 @@ namespace {
 
 constexpr std::size_t kBlock = 4;
 
-// Centred series packed in panels of four assets, value (t, a) of panel p at
-// panel[p][4 t + a]: a block of the matrix then streams through two panels.
-// The four means of a panel are summed side by side (four independent running totals,
-// each in index order), so the adder is not idle waiting on one chain.
+// Centred series packed in panels of four assets, the time steps of a panel grouped by
+// their residue mod 8 (the partial sum each feeds: core/math/fixed_sum.hpp): residue k's
+// steps k, k + 8, ... in order from row first_row(k). Value (t, a) of panel p is at
+// panel[p][4 row(t) + a], so a block of the matrix streams through two panels once per
+// residue. The means are the library's fixed sums, as the pairwise formula takes them.
+std::size_t first_row(std::size_t t_len, std::size_t k) {
+    std::size_t row = 0;
+    for (std::size_t r = 0; r < k; ++r) row += r < t_len ? (t_len - r + kSumPartials - 1) / kSumPartials : 0;
+    return row;
+}
+
 std::vector<double> centred_panels(Series series, std::size_t t_len) {
     const std::size_t n_assets = series.size();
     const std::size_t panels = (n_assets + kBlock - 1) / kBlock;
     std::vector<double> out(checked_mul(checked_mul(panels, t_len), kBlock), 0.0);
     const double n = static_cast<double>(t_len);
+    std::size_t starts[kSumPartials];
+    for (std::size_t k = 0; k < kSumPartials; ++k) starts[k] = first_row(t_len, k);
     for (std::size_t p = 0; p < panels; ++p) {
         const std::size_t first = p * kBlock;
         const std::size_t count = std::min(kBlock, n_assets - first);
         double* base = out.data() + p * t_len * kBlock;
-        if (count == kBlock) {
-            const double* x0 = series[first].data();
-            const double* x1 = series[first + 1].data();
-            const double* x2 = series[first + 2].data();
-            const double* x3 = series[first + 3].data();
-            double s0 = -0.0, s1 = -0.0, s2 = -0.0, s3 = -0.0;
-            for (std::size_t t = 0; t < t_len; ++t) {
-                s0 += x0[t];
-                s1 += x1[t];
-                s2 += x2[t];
-                s3 += x3[t];
-            }
-            const double m0 = s0 / n, m1 = s1 / n, m2 = s2 / n, m3 = s3 / n;
-            for (std::size_t t = 0; t < t_len; ++t) {
-                double* row = base + t * kBlock;
-                row[0] = x0[t] - m0;
-                row[1] = x1[t] - m1;
-                row[2] = x2[t] - m2;
-                row[3] = x3[t] - m3;
-            }
-            continue;
-        }
         for (std::size_t a = 0; a < count; ++a) {
             const std::span<const double> x = series[first + a];
-            double sum = -0.0;
-            for (const double v : x) sum += v;
-            const double mean = sum / n;
-            for (std::size_t t = 0; t < t_len; ++t) base[t * kBlock + a] = x[t] - mean;
+            const double mean = fixed_sum(t_len, [&](std::size_t t) { return x[t]; }) / n;
+            for (std::size_t t = 0; t < t_len; ++t)
+                base[(starts[t % kSumPartials] + t / kSumPartials) * kBlock + a] = x[t] - mean;
         }
     }
     return out;
@@ -92,7 +79,8 @@ QUELM_ALWAYS_INLINE V group_lanes(const double* first, std::size_t stride, std::
 }
 
 // The 4 x 4Q sums of panel p against panels q .. q + Q - 1, one lane per entry: entry (a, b)
-// is the sum over t, in order from -0.0, of x_a[t] * y_b[t], as in the pairwise formula.
+// is the fixed sum over t of x_a[t] * y_b[t], as in the pairwise formula: one running total
+// per residue of t mod 8 (its rows in order from -0.0), the eight combined in the fixed tree.
 template <class V, std::size_t Q>
 QUELM_ALWAYS_INLINE void block_sums(const RowJob& job, std::size_t q, double out[kBlock][kBlock * Q]) {
     constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
@@ -101,21 +89,33 @@ QUELM_ALWAYS_INLINE void block_sums(const RowJob& job, std::size_t q, double out
     const std::size_t stride = job.t_len * kBlock;
     const double* pi = job.panels + job.p * stride;
     const double* pj = job.panels + q * stride;
-    V acc[kBlock][per_row];
-    for (std::size_t a = 0; a < kBlock; ++a)
-        for (std::size_t g = 0; g < per_row; ++g) acc[a][g] = lanes::splat<V>(-0.0);
-    for (std::size_t t = 0; t < job.t_len; ++t) {
-        const double* xi = pi + t * kBlock;
-        V row[per_row];
-        for (std::size_t g = 0; g < per_row; ++g) row[g] = group_lanes<V>(pj + t * kBlock, stride, g);
-        // The double operand is broadcast where the product is formed, one broadcast load per
-        // value: a splat made by a helper reaches the kernel as lane inserts, which the
-        // compiler turns into one load of all four values and shuffles (half the speed).
+    V part[kSumPartials][kBlock][per_row];
+    std::size_t row = 0;
+    for (std::size_t k = 0; k < kSumPartials; ++k) {
+        V acc[kBlock][per_row];
         for (std::size_t a = 0; a < kBlock; ++a)
-            for (std::size_t g = 0; g < per_row; ++g) acc[a][g] = acc[a][g] + xi[a] * row[g];
+            for (std::size_t g = 0; g < per_row; ++g) acc[a][g] = lanes::splat<V>(-0.0);
+        const std::size_t rows = k < job.t_len ? (job.t_len - k + kSumPartials - 1) / kSumPartials : 0;
+        for (const std::size_t end = row + rows; row < end; ++row) {
+            const double* xi = pi + row * kBlock;
+            V vals[per_row];
+            for (std::size_t g = 0; g < per_row; ++g) vals[g] = group_lanes<V>(pj + row * kBlock, stride, g);
+            // The double operand is broadcast where the product is formed, one broadcast load
+            // per value: a splat made by a helper reaches the kernel as lane inserts, which
+            // the compiler turns into one load of all four values and shuffles (half the speed).
+            for (std::size_t a = 0; a < kBlock; ++a)
+                for (std::size_t g = 0; g < per_row; ++g) acc[a][g] = acc[a][g] + xi[a] * vals[g];
+        }
+        for (std::size_t a = 0; a < kBlock; ++a)
+            for (std::size_t g = 0; g < per_row; ++g) part[k][a][g] = acc[a][g];
     }
     for (std::size_t a = 0; a < kBlock; ++a)
-        for (std::size_t g = 0; g < per_row; ++g) lanes::store(&out[a][g * w], acc[a][g]);
+        for (std::size_t g = 0; g < per_row; ++g) {
+            const auto& c = part;
+            const V total = ((c[0][a][g] + c[1][a][g]) + (c[2][a][g] + c[3][a][g])) +
+                            ((c[4][a][g] + c[5][a][g]) + (c[6][a][g] + c[7][a][g]));
+            lanes::store(&out[a][g * w], total);
+        }
 }
 
 // Stores the upper-triangle entries of block (p, q) and their mirrors; sums[a * stride + b]

@@ -6,13 +6,12 @@
 #include <string>
 
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/fixed_sum.hpp"
 
 namespace quelm::stats {
 
 double sum(std::span<const double> x) {
-    double s = -0.0;
-    for (double v : x) s += v;
-    return s;
+    return fixed_sum(x.size(), [&](std::size_t i) { return x[i]; });
 }
 
 bool is_constant(std::span<const double> x) {
@@ -37,12 +36,10 @@ bool differences_constant(std::span<const double> x, std::span<const double> y) 
 
 double sum_squared_deviations(std::span<const double> x, double m) {
     if (is_constant(x)) return 0.0;
-    double s = -0.0;
-    for (double v : x) {
-        const double d = v - m;
-        s += d * d;
-    }
-    return s;
+    return fixed_sum(x.size(), [&](std::size_t i) {
+        const double d = x[i] - m;
+        return d * d;
+    });
 }
 
 Result<double> mean(std::span<const double> x) {
@@ -76,12 +73,10 @@ struct Centred {
     return Centred{n, m, m2};
 }
 
-// The sum of f(v) over the sample, in index order from -0.0.
+// The sum of f(v) over the sample, on the fixed partial accumulators.
 template <class F>
 double sum_of(std::span<const double> x, F f) {
-    double total = -0.0;
-    for (double v : x) total += f(v);
-    return total;
+    return fixed_sum(x.size(), [&](std::size_t i) { return f(x[i]); });
 }
 
 }  // namespace

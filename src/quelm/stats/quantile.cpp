@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "quelm/core/math/fixed_sum.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::stats {
@@ -100,14 +101,15 @@ double historical_quantile(std::span<const double> returns, double confidence) {
 }
 
 double tail_mean(std::span<const double> returns, double q) {
-    double total = -0.0;
+    FixedSum tail;
     std::size_t count = 0;
     for (double r : returns) {
         if (r <= q) {
-            total += r;
+            tail.add(r);
             ++count;
         }
     }
+    double total = tail.total();
     if (count == 0) {
         // First of the smallest values in index order, as a stable sort would place it.
         double smallest = returns[0];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quelm/core/math/fixed_sum.hpp"
 #include "quelm/stats/checks.hpp"
 #include "quelm/stats/descriptive.hpp"
 
@@ -10,7 +11,7 @@ namespace quelm::stats {
 
 namespace {
 
-// The three central cross sums of an aligned pair, each its own index-order total.
+// The three central cross sums of an aligned pair, each on the fixed partial accumulators.
 struct PairSums {
     double n, mx, my, sxy, sxx, syy;
 };
@@ -18,20 +19,19 @@ struct PairSums {
 Result<PairSums> pair_sums(std::span<const double> x, std::span<const double> y) {
     QUELM_CHECK(check_pair("covariance", x, y));
     const std::size_t len = x.size();
-    double sx = -0.0, sy = -0.0;
-    for (std::size_t i = 0; i < len; ++i) {
-        sx += x[i];
-        sy += y[i];
-    }
     const double n = static_cast<double>(len);
-    PairSums p{n, sx / n, sy / n, -0.0, -0.0, -0.0};
+    PairSums p{n, sum(x) / n, sum(y) / n, -0.0, -0.0, -0.0};
+    FixedSum sxy, sxx, syy;
     for (std::size_t i = 0; i < len; ++i) {
         const double dx = x[i] - p.mx;
         const double dy = y[i] - p.my;
-        p.sxy += dx * dy;
-        p.sxx += dx * dx;
-        p.syy += dy * dy;
+        sxy.add(dx * dy);
+        sxx.add(dx * dx);
+        syy.add(dy * dy);
     }
+    p.sxy = sxy.total();
+    p.sxx = sxx.total();
+    p.syy = syy.total();
     // A constant series does not vary, whatever rounding left in its mean.
     if (is_constant(x)) p.sxx = 0.0;
     if (is_constant(y)) p.syy = 0.0;
@@ -61,10 +61,7 @@ Result<double> beta(std::span<const double> asset, std::span<const double> bench
 }
 
 double lagged_cross_sum(std::span<const double> x, double m, std::size_t lag) {
-    double s = -0.0;
-    const std::size_t terms = x.size() - lag;
-    for (std::size_t i = 0; i < terms; ++i) s += (x[i + lag] - m) * (x[i] - m);
-    return s;
+    return fixed_sum(x.size() - lag, [&](std::size_t i) { return (x[i + lag] - m) * (x[i] - m); });
 }
 
 Result<double> autocorrelation(std::span<const double> x, std::uint64_t lag) {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "quelm/core/math/distributions.hpp"
+#include "quelm/core/math/fixed_sum.hpp"
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/stats/checks.hpp"
 #include "quelm/stats/descriptive.hpp"
@@ -34,23 +35,30 @@ struct Sums {
 // Polls between blocks of the series (the sums run in the same order); stops early when asked.
 Sums second_pass(std::span<const double> x, double m, double target, CancelPoller& poller) {
     constexpr std::size_t kBlock = 65536;
+    // Each sum on the fixed partial accumulators, as the single functions add it.
     Sums s;
+    FixedSum s2, s3, s4, down, lag1;
     double prev = 0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
         if (i % kBlock == 0 && i > 0 && poller.tick(kBlock)) return s;
         const double v = x[i];
         const double d = v - m;
         const double d2 = d * d;
-        s.s2 += d2;
-        s.s3 += d2 * d;
-        s.s4 += d2 * d2;
+        s2.add(d2);
+        s3.add(d2 * d);
+        s4.add(d2 * d2);
         const double t = v - target;
         const double below = t < 0.0 ? t : 0.0;
-        s.down += below * below;
-        if (i > 0) s.lag1 += d * prev;
+        down.add(below * below);
+        if (i > 0) lag1.add(d * prev);
         prev = d;
         s.growth *= 1.0 + v;
     }
+    s.s2 = s2.total();
+    s.s3 = s3.total();
+    s.s4 = s4.total();
+    s.down = down.total();
+    s.lag1 = lag1.total();
     if (is_constant(x)) s.s2 = 0.0;  // the same exact zero as the variance
     return s;
 }
@@ -113,22 +121,24 @@ void benchmark_part(const ReportInput& in, double m, const Sums& s, StatsReport&
     if (!check_pair("covariance", x, y)) return;  // the same failure for every pair measure
     const std::size_t len = x.size();
     const double n = static_cast<double>(len);
-    double sy = -0.0, sa = -0.0;
+    FixedSum sy_sum, sa_sum;
     for (std::size_t i = 0; i < len; ++i) {
-        sy += y[i];
-        sa += x[i] - y[i];
+        sy_sum.add(y[i]);
+        sa_sum.add(x[i] - y[i]);
     }
-    const double my = sy / n;
-    const double ma = sa / n;
-    double sxy = -0.0, syy = -0.0, saa = -0.0;
+    const double my = sy_sum.total() / n;
+    const double ma = sa_sum.total() / n;
+    FixedSum sxy_sum, syy_sum, saa_sum;
     for (std::size_t i = 0; i < len; ++i) {
         const double dx = x[i] - m;
         const double dy = y[i] - my;
         const double da = (x[i] - y[i]) - ma;
-        sxy += dx * dy;
-        syy += dy * dy;
-        saa += da * da;
+        sxy_sum.add(dx * dy);
+        syy_sum.add(dy * dy);
+        saa_sum.add(da * da);
     }
+    const double sxy = sxy_sum.total();
+    double syy = syy_sum.total(), saa = saa_sum.total();
     // Constant series (benchmark or active returns) have exactly zero variance, as in
     // the single computations.
     if (is_constant(y)) syy = 0.0;

@@ -5,6 +5,7 @@
 
 #include "quelm/core/math/distributions.hpp"
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/core/math/fixed_sum.hpp"
 #include "quelm/stats/checks.hpp"
 #include "quelm/stats/descriptive.hpp"
 #include "quelm/stats/drawdown.hpp"
@@ -96,13 +97,12 @@ Result<double> sortino_ratio(std::span<const double> returns, double mar, double
     QUELM_CHECK(check_periods(periods_per_year));
     if (returns.empty()) return invalid("sortino_ratio: empty series");
     const double n = static_cast<double>(returns.size());
-    double total = -0.0, down = -0.0;
-    for (double r : returns) {
-        total += r;
-        const double d = r - mar;
+    const double total = sum(returns);
+    const double down = fixed_sum(returns.size(), [&](std::size_t i) {
+        const double d = returns[i] - mar;
         const double below = d < 0.0 ? d : 0.0;  // NaN counts as no shortfall
-        down += below * below;
-    }
+        return below * below;
+    });
     const double dvar = down / n;
     if (dvar == 0.0) return invalid("sortino_ratio: zero downside deviation (no returns below MAR)");
     return std::sqrt(periods_per_year) * ((total / n - mar) / std::sqrt(dvar));
