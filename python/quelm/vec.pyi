@@ -9,7 +9,7 @@ from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
-                          BootstrapInterpolation, NeuralMethod, OvernightIndex)
+                          BootstrapInterpolation, CdsSide, NeuralMethod, OvernightIndex)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).
