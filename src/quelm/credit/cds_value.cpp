@@ -7,7 +7,7 @@ namespace quelm::credit {
 namespace {
 
 Result<Legs> legs_of(const Cds& cds, const CreditCurve& credit, const curves::YieldCurve& discount) {
-    return isda_legs(cds, credit, discount, discount_nodes(discount));
+    return isda_legs(cds, credit, discount);
 }
 
 }  // namespace

@@ -50,13 +50,6 @@ std::size_t CreditCurve::segment(double t) const {
     return i < times_.size() ? i : times_.size() - 1;
 }
 
-double CreditCurve::integrated_hazard(double t) const {
-    const std::size_t i = segment(t);
-    const double t0 = i == 0 ? 0.0 : times_[i - 1];
-    const double h0 = i == 0 ? 0.0 : cumulative_[i - 1];
-    return h0 + hazards_[i] * (t - t0);
-}
-
 Status CreditCurve::check_date(Serial d) const {
     if (d < trade_date_)
         return invalid("credit curve: " + dates::format_iso(d) + " is before the trade date " +

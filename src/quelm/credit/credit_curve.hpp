@@ -17,6 +17,20 @@ using dates::Serial;
 
 struct CurveQuotes;  // what a bootstrapped curve was built from (bootstrap.hpp)
 
+// H(t) over node times, hazards and H at each node (the curve's, or a bootstrap's as it
+// builds): H linear between nodes, the last hazard continued beyond.
+struct HazardView {
+    std::span<const double> times, hazards, cumulative;
+    [[nodiscard]] double integrated(double t) const {
+        std::size_t i = 0;
+        const std::size_t n = times.size();
+        while (i + 1 < n && times[i] < t) ++i;
+        const double t0 = i == 0 ? 0.0 : times[i - 1];
+        const double h0 = i == 0 ? 0.0 : cumulative[i - 1];
+        return h0 + hazards[i] * (t - t0);
+    }
+};
+
 class CreditCurve {
 public:
     // Piecewise-constant hazards: hazards[i] on (node[i-1], node[i]] (the first from the
@@ -31,7 +45,8 @@ public:
 
     [[nodiscard]] double time_of(Serial d) const { return static_cast<double>(d - trade_date_) / 365.0; }
     // H(t) and its queries at dates on or after the trade date.
-    [[nodiscard]] double integrated_hazard(double t) const;
+    [[nodiscard]] double integrated_hazard(double t) const { return view().integrated(t); }
+    [[nodiscard]] HazardView view() const { return {times_, hazards_, cumulative_}; }
     [[nodiscard]] Result<double> survival(Serial d) const;
     // The forward hazard at d: the one of the interval that ends at or after it.
     [[nodiscard]] Result<double> hazard(Serial d) const;
