@@ -294,3 +294,82 @@ def test_contract_object_and_errors(disc):
         cds.npv(other, disc)
     with pytest.raises(ValueError, match="needs a reference date"):
         cds.npv(quelm.CreditCurve.flat(TRADE, 0.02), quelm.YieldCurve.flat(0.03))
+
+
+# --- more of the contract, the curve and the risk ------------------------------------------
+
+def test_non_standard_maturity_and_calendar():
+    # A maturity off the roll dates rolls its schedule back from itself, quarterly, the first
+    # period starting on the latest of those dates on or before the step-in date.
+    cds = quelm.Cds("2011-08-15", 0.01, trade_date=TRADE, notional=1e7)
+    assert cds.payment_dates[-1] == dt.date(2011, 8, 15)
+    assert cds.accrual_start == dt.date(2009, 5, 15)
+    assert cds.payment_dates[0] == dt.date(2009, 8, 17)  # 15 August 2009 was a Saturday
+    assert cds.accrued == pytest.approx(1e7 * 0.01 * 7 / 360, rel=1e-15)
+    # A holiday on a roll date moves that payment to the next business day of the calendar.
+    cal = quelm.Calendar("target").with_holidays([dt.date(2010, 9, 20)])
+    moved = quelm.Cds("2011-06-20", 0.01, trade_date=TRADE, calendar=cal)
+    assert dt.date(2010, 9, 21) in moved.payment_dates
+    assert dt.date(2010, 9, 20) in quelm.Cds("2011-06-20", 0.01, trade_date=TRADE).payment_dates
+    assert "calendar=" in repr(moved)
+
+
+def test_credit_triangle_on_flat_curves():
+    disc = quelm.YieldCurve.flat(0.02, reference_date=TRADE)
+    for spread, recovery in [(0.005, 0.4), (0.02, 0.25), (0.1, 0.6)]:
+        curve = quelm.CreditCurve.bootstrap(TRADE, [("5Y", spread)], disc, recovery=recovery)
+        # hazard × loss is the spread, up to the coupon's act/360 and discrete payment terms.
+        assert curve.hazards[0] * (1 - recovery) == pytest.approx(spread * 365 / 360, rel=0.02)
+
+
+def test_bootstrap_is_local(disc):
+    quotes = [("1Y", 0.006), ("3Y", 0.012), ("5Y", 0.015), ("7Y", 0.016)]
+    base = quelm.CreditCurve.bootstrap(TRADE, quotes, disc)
+    moved = quelm.CreditCurve.bootstrap(TRADE, quotes[:3] + [("7Y", 0.02)], disc)
+    # A later quote never moves an earlier hazard: the same bits before it.
+    assert moved.hazards[:3] == base.hazards[:3] and moved.hazards[3] > base.hazards[3]
+    # Quotes in any order give one curve.
+    assert quelm.CreditCurve.bootstrap(TRADE, quotes[::-1], disc) == base
+    # A spread and the upfront the converter gives for it bootstrap the same one-quote curve.
+    up = quelm.cds_upfront_from_spread(TRADE, "5Y", 0.03, 0.05, disc)
+    a = quelm.CreditCurve.bootstrap(TRADE, [("5Y", 0.03)], disc)
+    b = quelm.CreditCurve.bootstrap(TRADE, [("5Y", 0.05, up)], disc)
+    assert b.hazards[0] == pytest.approx(a.hazards[0], rel=1e-12)
+
+
+def test_bootstrap_refuses(disc):
+    with pytest.raises(ValueError, match="needs at least one quote"):
+        quelm.CreditCurve.bootstrap(TRADE, [], disc)
+    with pytest.raises(ValueError, match="a spread must be in \\[0, 10\\]"):
+        quelm.CreditCurve.bootstrap(TRADE, [("5Y", -0.01)], disc)
+    with pytest.raises(ValueError, match="an upfront is a fraction of notional in \\(-1, 1\\)"):
+        quelm.CreditCurve.bootstrap(TRADE, [("5Y", 0.01, 35.0)], disc)
+    with pytest.raises(ValueError, match="recovery must be in \\[0, 1\\)"):
+        quelm.CreditCurve.bootstrap(TRADE, [("5Y", 0.01)], disc, recovery=1.2)
+    # An inverted curve steeper than zero hazard allows: the 3Y spread below what 1Y implies.
+    with pytest.raises(ValueError, match="the quote maturing 2012-06-20 is below what a zero hazard gives"):
+        quelm.CreditCurve.bootstrap(TRADE, [("1Y", 0.05), ("3Y", 0.001)], disc)
+
+
+def test_bucketed_risk_against_parallel_and_rates(disc):
+    quotes = [("1Y", 0.006), ("3Y", 0.012), ("5Y", 0.015), ("7Y", 0.016)]
+    curve = quelm.CreditCurve.bootstrap(TRADE, quotes, disc)
+    cds = quelm.Cds("2013-06-20", 0.01, trade_date=TRADE, notional=1e7)
+    r = cds.risk(curve)
+    parallel = quelm.CreditCurve.bootstrap(TRADE, [(m, s + 1e-4) for m, s in quotes], disc)
+    assert sum(r["cs01"]) == pytest.approx(cds.npv(parallel, disc) - r["npv"], rel=0.01)
+    # A 4Y contract between the 3Y and 5Y pillars carries its risk on both.
+    assert r["cs01"][1] > 0 and r["cs01"][2] > 0 and abs(r["cs01"][3]) < 1e-6 * r["cs01"][2]
+    # IR01 of the 5Y swap: the discount curve and the credit curve rebuilt on it.
+    rates = [quelm.Deposit(f"{m}M", x, day_count="act/360", calendar="weekends") for m, x in DEPOSITS]
+    rates += [quelm.Swap(f"{y}Y", x + (1e-4 if y == 5 else 0.0), fixed_frequency=2, fixed_day_count="30/360",
+                         float_tenor="3M", calendar="weekends") for y, x in SWAPS]
+    up = quelm.YieldCurve.bootstrap(TRADE, rates, interp="flat-forward")
+    rebuilt = quelm.CreditCurve.bootstrap(TRADE, quotes, up)
+    assert r["ir01"][len(DEPOSITS) + 3] == pytest.approx(cds.npv(rebuilt, up) - r["npv"], rel=1e-12)
+    seller = quelm.Cds("2013-06-20", 0.01, trade_date=TRADE, notional=1e7, side="sell").risk(curve)
+    assert seller["cs01"] == [-x for x in r["cs01"]] and seller["npv"] == -r["npv"]
+    assert seller["jump_to_default"] == -r["jump_to_default"]
+    # A curve on an undated or plain curve has no rate quotes to shift.
+    flat_disc = quelm.YieldCurve.flat(0.03, reference_date=TRADE)
+    assert cds.risk(quelm.CreditCurve.bootstrap(TRADE, quotes, flat_disc))["ir01"] == []

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <string>
 
-#include "quelm/credit/roll.hpp"
 #include "quelm/dates/adjust.hpp"
 #include "quelm/dates/tenor.hpp"
 
@@ -36,17 +35,20 @@ Result<Cds> make_cds(const CdsTerms& terms) {
     QUELM_TRY(cash, dates::advance(cal, terms.trade_date, dates::Tenor{3, dates::TenorUnit::Days},
                                    dates::Convention::Following, false));
     c.cash_settlement = cash;
-    // The first period starts on the latest roll date, as adjusted, on or before the step-in
-    // date: a step-in on a roll date starts a new period (nothing accrued), and one on the
-    // weekend before a roll date moved to Monday is still in the old period.
-    Serial first = previous_roll(c.step_in);
-    QUELM_TRY(adjusted, dates::adjust(cal, first, dates::Convention::Following));
-    if (adjusted > c.step_in) first = dates::add_months(first, -3);
-    // The roll dates back from the maturity, a quarter at a time, to that start.
+    // The roll dates back from the maturity, a quarter at a time (the 20th of the standard
+    // months for a standard maturity), to the first period's start: the latest of them
+    // that, as adjusted, falls on or before the step-in date. A step-in on a roll date
+    // starts a new period (nothing accrued); one on the weekend before a roll date moved to
+    // Monday is still in the old period.
     std::vector<Serial> rolls{terms.maturity};
+    Serial first = terms.maturity;
     for (std::int32_t k = 1;; ++k) {
         const Serial d = dates::add_months(terms.maturity, -3 * k);
-        if (d <= first) break;
+        QUELM_TRY(adjusted, dates::adjust(cal, d, dates::Convention::Following));
+        if (adjusted <= c.step_in) {
+            first = d;
+            break;
+        }
         rolls.push_back(d);
     }
     rolls.push_back(first);
