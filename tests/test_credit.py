@@ -373,3 +373,26 @@ def test_bucketed_risk_against_parallel_and_rates(disc):
     # A curve on an undated or plain curve has no rate quotes to shift.
     flat_disc = quelm.YieldCurve.flat(0.03, reference_date=TRADE)
     assert cds.risk(quelm.CreditCurve.bootstrap(TRADE, quotes, flat_disc))["ir01"] == []
+
+
+@pytest.mark.parametrize("years,spread,recovery", [(1, 0.006, 0.4), (3, 0.012, 0.4), (5, 0.03, 0.25), (7, 0.1, 0.4),
+                                                   (10, 0.0165, 0.6)])
+def test_one_quote_bootstrap_against_quantlib(disc, years, spread, recovery):
+    ql = pytest.importorskip("QuantLib")
+    # QuantLib's ISDA-model helper puts its pillar a day or two after the maturity (quelm, as
+    # the standard model, at the maturity), so their multi-quote curves part by ~1e-5; one
+    # quote gives one flat hazard, the same in both, to QuantLib's solver accuracy.
+    trade = ql.Date(21, 5, 2009)
+    ql.Settings.instance().evaluationDate = trade
+    qdisc = ql.YieldTermStructureHandle(ql.DiscountCurve(
+        [trade] + [ql.Date(d.day, d.month, d.year) for d in disc.pillar_dates],
+        [1.0] + [disc.discount(d) for d in disc.pillar_dates], ql.Actual365Fixed()))
+    helper = ql.SpreadCdsHelper(spread, ql.Period(years, ql.Years), 0, ql.WeekendsOnly(), ql.Quarterly, ql.Following,
+                                ql.DateGeneration.CDS, ql.Actual360(), recovery, qdisc, True, True, trade,
+                                ql.Actual360(True), True, ql.CreditDefaultSwap.ISDA)
+    qcurve = ql.PiecewiseFlatHazardRate(trade, [helper], ql.Actual365Fixed())
+    qcurve.enableExtrapolation()
+    curve = quelm.CreditCurve.bootstrap(TRADE, [(f"{years}Y", spread)], disc, recovery=recovery, half_day=True)
+    for d in curve.nodes + [dt.date(2011, 1, 3)]:
+        assert curve.survival(d) == pytest.approx(qcurve.survivalProbability(ql.Date(d.day, d.month, d.year)),
+                                                  abs=1e-9)
