@@ -339,6 +339,8 @@ RESULT_CALLS = {
     "AmericanMLResult": lambda q: q.american_ml(100, 100, 0.05, 0.2, 0.5, "P", "deep_lsm", 64, 4, 1, 1, [2]),
     "BondCurvePrice": lambda q: q.FixedRateBond.dated("2024-01-15", "2030-01-15", 0.03).price_from_curve(
         q.YieldCurve.flat(0.03), "2025-03-17"),
+    "CdsRisk": lambda q: q.Cds("5Y", 0.01, trade_date="2024-05-21").risk(q.CreditCurve.bootstrap(
+        "2024-05-21", [("5Y", 0.01)], q.YieldCurve.flat(0.03, reference_date="2024-05-21"))),
     "BookValue": lambda q: q.Book([q.Ois("2Y", 0.03, index="sofr")]).npv(
         q.Market("2025-01-02", curves={"usd-sofr": q.YieldCurve.flat(0.03, reference_date="2025-01-02")})),
     "FxGreeksResult": lambda q: q.fx_greeks(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "call"),

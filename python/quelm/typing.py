@@ -76,6 +76,7 @@ BootstrapInterpolation = Literal["log-linear", "LOG-LINEAR", "Log-linear", "log_
                                  "Monotone-convex", "monotone_convex", "MONOTONE_CONVEX", "Monotone_convex",
                                  "flat-forward", "FLAT-FORWARD", "Flat-forward", "flat_forward", "FLAT_FORWARD",
                                  "Flat_forward"]
+CdsSide = Literal["buy", "BUY", "Buy", "sell", "SELL", "Sell"]
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 OvernightIndex = Literal["sofr", "SOFR", "Sofr", "estr", "ESTR", "Estr", "sonia", "SONIA", "Sonia", "tona", "TONA",
                          "Tona"]
@@ -83,4 +84,5 @@ OvernightIndex = Literal["sofr", "SOFR", "Sofr", "estr", "ESTR", "Estr", "sonia"
 __all__ = ["DateLike", "OptionType", "DeltaType", "AtmType", "BarrierType", "StrangleConvention", "SmileInterpolation",
            "ImpliedVolMethod", "ExerciseStyle", "StrikeType", "AverageType", "AmericanApproximation", "Process",
            "VarMethod", "EsMethod", "QuoteType", "BadQuotePolicy", "BusinessDayConvention", "ScheduleRule",
-           "BondMarket", "Extrapolation", "Interpolation", "BootstrapInterpolation", "NeuralMethod", "OvernightIndex"]
+           "BondMarket", "Extrapolation", "Interpolation", "BootstrapInterpolation", "CdsSide", "NeuralMethod",
+           "OvernightIndex"]

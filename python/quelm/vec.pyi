@@ -10,7 +10,7 @@ from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, BarrierType,
                           SmileInterpolation, ImpliedVolMethod, ExerciseStyle, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
-                          BootstrapInterpolation, NeuralMethod, OvernightIndex)
+                          BootstrapInterpolation, CdsSide, NeuralMethod, OvernightIndex)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).

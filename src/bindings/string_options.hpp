@@ -4,6 +4,7 @@
 
 #include "frame/options.hpp"
 #include "quelm/core/math/interpolate.hpp"
+#include "quelm/credit/cds.hpp"
 #include "quelm/pricing/option.hpp"
 #include "quelm/curves/curve_options.hpp"
 #include "quelm/curves/overnight_index.hpp"
@@ -27,6 +28,7 @@ QUELM_STRING_OPTION(pricing::ExerciseStyle, pricing::kExerciseStyles, "ExerciseS
 QUELM_STRING_OPTION(pricing::BarrierType, pricing::kBarrierTypes, "BarrierType");
 QUELM_STRING_OPTION(pricing::StrikeType, pricing::kStrikeTypes, "StrikeType");
 QUELM_STRING_OPTION(pricing::AverageType, pricing::kAverageTypes, "AverageType");
+QUELM_STRING_OPTION(credit::Side, credit::kSides, "CdsSide");
 QUELM_STRING_OPTION(stochastic::ProcessKind, stochastic::kProcessKinds, "Process");
 QUELM_STRING_OPTION(stats::VarMethod, stats::kVarMethods, "VarMethod");
 QUELM_STRING_OPTION(stats::EsMethod, stats::kEsMethods, "EsMethod");

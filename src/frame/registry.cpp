@@ -55,6 +55,7 @@ std::string_view section_title(Section s) {
         case Section::Volatility: return "Volatility models";
         case Section::Dates: return "Dates and conventions";
         case Section::FixedIncome: return "Yield curves and bonds";
+        case Section::Credit: return "Credit default swaps";
         case Section::Books: return "Books and risk";
         case Section::Neural: return "Neural pricing engines";
         case Section::Errors: return "Errors";

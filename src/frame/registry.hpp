@@ -21,6 +21,7 @@ enum class Section : unsigned char {
     Volatility,
     Dates,
     FixedIncome,
+    Credit,
     Books,
     Neural,
     Errors,

@@ -237,3 +237,20 @@ fx_dated_smile = quelm.FxSmile.from_quotes_at(1.3465, datetime.date(2027, 1, 5),
                                               quelm.YieldCurve.flat(0.0346, reference_date="2026-01-05"), 0.1825,
                                               -0.006, 0.0095, deltas=0.25)
 fx_terms: float = fx_dated_smile.t + fx_dated_smile.spot + fx_dated_smile.domestic_rate + fx_dated_smile.atm_vol
+# Credit: a standard CDS on a curve bootstrapped from spreads and an upfront; the converter.
+cds_discount = quelm.YieldCurve.flat(0.03, reference_date="2024-05-21")
+credit_curve = quelm.CreditCurve.bootstrap("2024-05-21", [("1Y", 0.008), ("5Y", 0.05, 0.1)], cds_discount,
+                                           recovery=0.4)
+flat_credit = quelm.CreditCurve.flat("2024-05-21", 0.02)
+stepped_credit = quelm.CreditCurve.from_hazards("2024-05-21", ["2025-06-20", "2029-06-20"], [0.01, 0.03])
+cds_trade = quelm.Cds("5Y", 0.01, trade_date="2024-05-21", notional=1e7, side="sell", calendar="weekends")
+cds_figures: float = (cds_trade.npv(credit_curve, cds_discount) + cds_trade.par_spread(flat_credit, cds_discount)
+                      + cds_trade.upfront(stepped_credit, cds_discount, clean=False, points=True)
+                      + cds_trade.rpv01(credit_curve, cds_discount) + cds_trade.accrued)
+cds_risk = cds_trade.risk(credit_curve)
+cs01_total: float = sum(cds_risk["cs01"]) + sum(cds_risk["ir01"]) + cds_risk["jump_to_default"] + cds_risk["recovery01"]
+credit_queries: float = (credit_curve.survival("2027-01-01") + credit_curve.hazard("2027-01-01")
+                         + credit_curve.default_density("2027-01-01"))
+cds_points: float = quelm.cds_upfront_from_spread("2024-05-21", "5Y", 0.03, 0.01, cds_discount, points=True)
+cds_spread: float = quelm.cds_spread_from_upfront("2024-05-21", "2029-06-20", 0.08, 0.01, cds_discount)
+cds_maturity: datetime.date = cds_trade.maturity
