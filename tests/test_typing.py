@@ -339,6 +339,8 @@ RESULT_CALLS = {
     "AmericanMLResult": lambda q: q.american_ml(100, 100, 0.05, 0.2, 0.5, "P", "deep_lsm", 64, 4, 1, 1, [2]),
     "BondCurvePrice": lambda q: q.FixedRateBond.dated("2024-01-15", "2030-01-15", 0.03).price_from_curve(
         q.YieldCurve.flat(0.03), "2025-03-17"),
+    "Caplet": lambda q: q.CapFloor("cap", "2Y", 0.03).caplets(
+        q.YieldCurve.flat(0.03, reference_date="2026-03-02"), 0.2)[1],
     "BookValue": lambda q: q.Book([q.Ois("2Y", 0.03, index="sofr")]).npv(
         q.Market("2025-01-02", curves={"usd-sofr": q.YieldCurve.flat(0.03, reference_date="2025-01-02")})),
     "BookVaR": lambda q: _book_loss(q, "historical_var"),

@@ -192,3 +192,15 @@ var_gap: float = book_var["var"] - book_var["first_order"] + sum(book_var["pnl"]
 windows: int = book_var["scenarios"] + book_var["horizon"]
 shortfall: float = trade_book.expected_shortfall(built_market, rates_history, horizon=2)["expected_shortfall"]
 swap_curve: str | None = quelm.Swap("5Y", 0.03).curve
+# Rate options on a dated curve: caps and floors, swaptions, normal and shifted SABR.
+rate_curve = quelm.YieldCurve.flat(0.03, reference_date=datetime.date(2026, 3, 2))
+cap = quelm.CapFloor("cap", "5Y", 0.03, index_tenor="3M", effective=None, maturity=None, notional=1e6)
+cap_value: float = cap.price(rate_curve, 0.2) + cap.price(rate_curve, ([1.0, 5.0], [0.2, 0.22]), model="black")
+cap_vol: float = cap.implied_vol(cap_value / 2, rate_curve, model="black") + cap.atm_strike(rate_curve)
+cap_risk: float = cap.vega(rate_curve, 0.2) + cap.delta(rate_curve, 0.01, model="bachelier")
+first_caplet: float = cap.caplets(rate_curve, 0.2, model="shifted-black", shift=0.01)[0]["forward"]
+swaption = quelm.Swaption("5Y", "10Y", 0.03, kind="receiver", settlement="cash", fixed_frequency=1)
+swaption_value: float = swaption.price(rate_curve, 0.008, model="bachelier", discount_curve=rate_curve)
+swaption_terms: float = swaption.forward_rate(rate_curve) * swaption.annuity(rate_curve)
+swaption_vol: float = swaption.implied_vol(swaption_value, rate_curve, model="bachelier")
+normal_sabr: float = quelm.sabr_vol(-0.002, 0.001, 1.0, 0.006, 0.0, -0.3, 0.4, model="normal", shift=0.0)
