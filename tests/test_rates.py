@@ -331,3 +331,83 @@ def test_swaptions_match_quantlib_on_a_random_grid(ql):
         if not cash:
             swap.setPricingEngine(ql.DiscountingSwapEngine(disc))
             assert ours.forward_rate(curve, discount_curve=dcurve) == pytest.approx(swap.fairRate(), rel=1e-12)
+
+
+# --- normal and shifted SABR ----------------------------------------------------------------
+
+def test_normal_sabr_at_the_money_is_hagans_closed_form():
+    """Hagan, Kumar, Lesniewski and Woodward, "Managing smile risk" (Wilmott, 2002),
+    eq. (B.69a) at K = F: sigma_N = alpha F^beta (1 + t [-beta (2 - beta) alpha^2 /
+    (24 F^(2 - 2 beta)) + rho alpha nu beta / (4 F^(1 - beta)) + (2 - 3 rho^2) nu^2 / 24])."""
+    for f, t, a, b, r, n in [(0.03, 2.0, 0.02, 0.5, -0.3, 0.4), (0.05, 0.5, 0.01, 0.0, 0.2, 0.6),
+                             (0.012, 10.0, 0.3, 1.0, -0.6, 0.2), (0.04, 5.0, 0.004, 0.25, 0.0, 0.35)]:
+        want = a * f ** b * (1 + t * (-b * (2 - b) * a * a / (24 * f ** (2 - 2 * b))
+                                      + r * a * n * b / (4 * f ** (1 - b)) + (2 - 3 * r * r) * n * n / 24))
+        assert quelm.sabr_vol(f, f, t, a, b, r, n, model="normal") == pytest.approx(want, rel=1e-14)
+        # Continuous through the money (the ratio and z / x(z) at 0 / 0).
+        assert quelm.sabr_vol(f, f * (1 + 1e-9), t, a, b, r, n, model="normal") == pytest.approx(want, rel=1e-8)
+
+
+def test_normal_sabr_with_beta_zero_takes_any_sign_and_depends_on_f_minus_k():
+    """With beta = 0 the expansion is alpha z / x(z) (1 + (2 - 3 rho^2) nu^2 t / 24), z = nu /
+    alpha (F - K): a function of F - K only, so a negative forward's smile is the positive
+    one moved; with nu = 0 it is the Bachelier model, a flat alpha."""
+    a, r, n, t = 0.006, -0.25, 0.45, 1.5
+    for d in (-0.01, -0.002, 0.0, 0.003, 0.015):
+        neg = quelm.sabr_vol(-0.004, -0.004 - d, t, a, 0.0, r, n, model="normal")
+        pos = quelm.sabr_vol(0.021, 0.021 - d, t, a, 0.0, r, n, model="normal")
+        assert neg == pytest.approx(pos, rel=1e-15)
+        z = n / a * d
+        zx = 1.0 if z == 0 else z / math.log((math.sqrt(1 - 2 * r * z + z * z) + z - r) / (1 - r))
+        assert neg == pytest.approx(a * zx * (1 + (2 - 3 * r * r) * n * n * t / 24), rel=1e-13)
+        assert quelm.sabr_vol(-0.004, -0.004 - d, t, a, 0.0, r, 0.0, model="normal") == pytest.approx(a, rel=1e-15)
+    with pytest.raises(ValueError, match="forward must be > 0"):
+        quelm.sabr_vol(-0.004, 0.01, t, a, 0.5, r, n, model="normal")
+
+
+def test_normal_and_lognormal_expansions_price_alike():
+    """Both expansions approximate one model: a Bachelier price at the normal vol and a Black
+    price at the lognormal vol agree to the expansions' order (to 1e-4 of the price near the
+    money, 1e-3 two normal deviations out, at these parameters)."""
+    f, t, a, b, r, n = 0.03, 1.0, 0.025, 0.5, -0.3, 0.3
+    for k, tol in ((0.02, 1e-4), (0.025, 1e-4), (0.03, 1e-4), (0.035, 3e-4), (0.04, 1e-3)):
+        normal = quelm.bachelier(f, k, 0.0, quelm.sabr_vol(f, k, t, a, b, r, n, model="normal"), t, "call")
+        black = quelm.black76(f, k, 0.0, quelm.sabr_vol(f, k, t, a, b, r, n), t, "call")
+        assert normal == pytest.approx(black, rel=tol)
+
+
+def test_shifted_sabr_is_sabr_on_shifted_rates():
+    for model in ("lognormal", "normal"):
+        for k in (-0.004, 0.0, 0.01):
+            got = quelm.sabr_vol(-0.002, k, 2.0, 0.1, 0.5, -0.2, 0.3, model=model, shift=0.02)
+            assert got == quelm.sabr_vol(-0.002 + 0.02, k + 0.02, 2.0, 0.1, 0.5, -0.2, 0.3, model=model)
+    # Default keeps the lognormal call as it was, by position and by keyword.
+    assert quelm.sabr_vol(0.03, 0.025, 1.0, 0.03, 0.5, -0.3, 0.4) == quelm.sabr_vol(
+        0.03, 0.025, 1.0, 0.03, 0.5, -0.3, 0.4, model="lognormal", shift=0.0)
+
+
+def test_shifted_sabr_matches_quantlib(ql):
+    """QuantLib's shiftedSabrVolatility: the lognormal expansion everywhere, the normal one at
+    the money (off the money QuantLib's normal form differs from eq. B.69a at order 1e-3)."""
+    rng = random.Random(5)
+    for _ in range(200):
+        f, shift = rng.uniform(-0.005, 0.05), rng.choice([0.0, 0.01, 0.03])
+        if f + shift <= 0.001:
+            continue
+        k = max(f + rng.uniform(-0.02, 0.02), -shift + 0.001)
+        t, a, b = rng.uniform(0.1, 10), rng.uniform(0.05, 0.4), rng.uniform(0.2, 1.0)
+        r, n = rng.uniform(-0.8, 0.8), rng.uniform(0.05, 0.8)
+        try:
+            ours = quelm.sabr_vol(f, k, t, a, b, r, n, shift=shift)
+        except ValueError:
+            continue
+        assert ours == pytest.approx(ql.shiftedSabrVolatility(k, f, t, a, b, n, r, shift), rel=1e-12)
+        atm = quelm.sabr_vol(f, f, t, a * 0.1, b, r, n, model="normal", shift=shift)
+        assert atm == pytest.approx(ql.shiftedSabrVolatility(f, f, t, a * 0.1, b, n, r, shift, ql.Normal), rel=1e-12)
+
+
+def test_normal_sabr_array_form_has_the_scalar_bits():
+    strikes = [-0.01 + 0.0025 * i for i in range(13)]
+    got = quelm.vec.sabr_vol(-0.002, strikes, 1.0, 0.006, 0.0, -0.3, 0.4, model="normal")
+    assert [float(g) for g in got] == [quelm.sabr_vol(-0.002, k, 1.0, 0.006, 0.0, -0.3, 0.4, model="normal")
+                                       for k in strikes]
