@@ -411,3 +411,127 @@ def test_normal_sabr_array_form_has_the_scalar_bits():
     got = quelm.vec.sabr_vol(-0.002, strikes, 1.0, 0.006, 0.0, -0.3, 0.4, model="normal")
     assert [float(g) for g in got] == [quelm.sabr_vol(-0.002, k, 1.0, 0.006, 0.0, -0.3, 0.4, model="normal")
                                        for k in strikes]
+
+
+# --- the swaption cube ----------------------------------------------------------------------
+
+CUBE_REF = dt.date(2026, 3, 2)
+OFFSETS = [-150, -100, -50, -25, 0, 25, 50, 100, 150]
+
+
+def cube_quotes(expiries, tenors, curve, sabr, model="normal", shift=0.0, beta=0.0):
+    """Quotes made by SABR itself at each node, its parameters varying over the grid."""
+    vols = []
+    for i, e in enumerate(expiries):
+        row = []
+        for j, t in enumerate(tenors):
+            s = quelm.Swaption(e, t, 0.0)
+            f, te = s.forward_rate(curve), cube_time(e)
+            a, r, n = sabr(i, j)
+            row.append([quelm.sabr_vol(f, f + o / 1e4, te, a, beta, r, n, model=model, shift=shift) for o in OFFSETS])
+        vols.append(row)
+    return vols
+
+
+def cube_time(expiry: str) -> float:
+    cal = quelm.Calendar("target")
+    return (cal.advance(CUBE_REF, expiry, "modified-following") - CUBE_REF).days / 365.0
+
+
+def test_cube_recovers_the_sabr_that_made_its_quotes():
+    curve = flat(0.02, CUBE_REF)
+    expiries, tenors = ["6M", "1Y", "5Y"], ["2Y", "10Y"]
+    strikes = ["ATM" if o == 0 else f"ATM{o:+d}" for o in OFFSETS]
+    for model, quoting, beta, shift, sabr in (
+            ("normal", "bachelier", 0.0, 0.0, lambda i, j: (0.006 + 0.001 * j, -0.2 + 0.1 * i, 0.3 + 0.1 * j)),
+            ("lognormal", "shifted-black", 0.5, 0.01, lambda i, j: (0.05 + 0.01 * i, -0.3 + 0.1 * j, 0.4)),
+            ("lognormal", "black", 0.7, 0.0, lambda i, j: (0.08, -0.1 * i, 0.25 + 0.05 * j))):
+        vols = cube_quotes(expiries, tenors, curve, sabr, model, shift, beta)
+        cube = quelm.SwaptionCube.from_quotes(CUBE_REF, expiries, tenors, strikes, vols, model=quoting, beta=beta,
+                                              shift=shift, curve=curve)
+        for i, e in enumerate(expiries):
+            for j, t in enumerate(tenors):
+                p = cube.parameters(e, t)
+                want = sabr(i, j)
+                assert (p["alpha"], p["rho"], p["nu"]) == pytest.approx(want, rel=1e-6, abs=1e-8), (model, e, t)
+                assert p["beta"] == beta and p["shift"] == shift and p["converged"] and p["rmse"] < 1e-10
+                assert p["forward"] == pytest.approx(quelm.Swaption(e, t, 0.0).forward_rate(curve), rel=1e-15)
+                # At a node the cube reads its own smile: the quotes back.
+                for k, v in zip(p["strikes"], vols[i][j]):
+                    assert cube.vol(e, t, k) == pytest.approx(v, rel=1e-9)
+        assert len(cube.report()) == len(expiries) * len(tenors)
+
+
+def test_cube_reads_between_nodes_at_the_same_offset_and_flat_beyond():
+    curve = flat(0.025, CUBE_REF)
+    expiries, tenors = ["1Y", "2Y"], ["5Y", "10Y"]
+    sabr = lambda i, j: (0.006 + 0.002 * i, -0.3 + 0.2 * j, 0.3 + 0.2 * i * j)
+    vols = cube_quotes(expiries, tenors, curve, sabr)
+    cube = quelm.SwaptionCube.from_quotes(CUBE_REF, expiries, tenors, ["ATM" if o == 0 else f"ATM{o:+d}" for o in OFFSETS],
+                                          vols, beta=0.0, curve=curve)
+    p = {(e, t): cube.parameters(e, t) for e in expiries for t in tenors}
+    fwd = sum(x["forward"] for x in p.values()) / 4
+    for k in (0.02, 0.025, 0.031):
+        corners = [quelm.sabr_vol(x["forward"], k - fwd + x["forward"], x["t"], x["alpha"], 0.0, x["rho"], x["nu"],
+                                  model="normal") for x in p.values()]
+        assert cube.vol(1.5, 7.5, k) == pytest.approx(sum(corners) / 4, rel=1e-13)
+        assert cube.vol("1Y", 7.5, k) == pytest.approx(cube.vol(1.0, 7.5, k), rel=1e-15)
+        # Flat beyond the grid in both directions.
+        assert cube.vol(0.25, 30.0, k) == cube.vol("1Y", "10Y", k)
+    # Absolute strikes at the nodes' forwards give the same fits.
+    same = quelm.SwaptionCube.from_quotes(CUBE_REF, ["1Y"], ["5Y"], [p[("1Y", "5Y")]["forward"] + o / 1e4 for o in OFFSETS],
+                                          [[vols[0][0]]], beta=0.0, curve=curve)
+    assert same.parameters("1Y", "5Y")["alpha"] == pytest.approx(p[("1Y", "5Y")]["alpha"], rel=1e-12)
+
+
+def test_cube_fits_do_not_depend_on_the_thread_count():
+    from conftest import same_output_across_threads
+    code = (
+        "import datetime as dt, quelm\n"
+        "ref = dt.date(2026, 3, 2)\n"
+        "curve = quelm.YieldCurve.flat(0.02, reference_date=ref)\n"
+        "ex = ['1M', '6M', '1Y', '2Y', '5Y', '10Y']; te = ['1Y', '2Y', '5Y', '10Y', '30Y']\n"
+        "offs = [-100, -50, -25, 0, 25, 50, 100]\n"
+        "vols = [[[0.007 + 0.0001 * i - 0.00002 * j + 0.000001 * abs(o) + 0.0000003 * o for o in offs]"
+        " for j in range(len(te))] for i in range(len(ex))]\n"
+        "cube = quelm.SwaptionCube.from_quotes(ref, ex, te, [f'ATM{o:+d}' for o in offs], vols, beta=0.0,"
+        " curve=curve)\n"
+        "print([(r['alpha'].hex(), r['rho'].hex(), r['nu'].hex()) for r in cube.report()])\n")
+    same_output_across_threads(code)
+
+
+def test_cube_errors():
+    curve = flat(0.02, CUBE_REF)
+    strikes = ["ATM-50", "ATM", "ATM+50"]
+    with pytest.raises(ValueError, match="3 vols for 1 expiries x 2 tenors x 3 strikes"):
+        quelm.SwaptionCube.from_quotes(CUBE_REF, ["1Y"], ["2Y", "5Y"], strikes, [0.007, 0.006, 0.007], curve=curve)
+    with pytest.raises(ValueError, match="needs curve= for each node's forward swap rate"):
+        quelm.SwaptionCube.from_quotes(CUBE_REF, ["1Y"], ["2Y"], strikes, [0.007, 0.006, 0.007])
+    with pytest.raises(ValueError, match="strike 'ATM\\*2' is not"):
+        quelm.SwaptionCube.from_quotes(CUBE_REF, ["1Y"], ["2Y"], ["ATM*2", "ATM", 0.03], [0.007, 0.006, 0.007],
+                                       curve=curve)
+    with pytest.raises(ValueError, match="strictly increasing"):
+        quelm.SwaptionCube.from_quotes(CUBE_REF, ["2Y", "1Y"], ["2Y"], strikes, [0.007] * 6, curve=curve)
+    with pytest.raises(ValueError, match="node 1Y x 2Y: vols must be finite and > 0"):
+        quelm.SwaptionCube.from_quotes(CUBE_REF, ["1Y"], ["2Y"], strikes, [0.007, -0.006, 0.007], curve=curve)
+    cube = quelm.SwaptionCube.from_quotes(CUBE_REF, ["1Y"], ["2Y"], strikes, [0.0072, 0.0065, 0.0071], beta=0.0,
+                                          curve=curve)
+    with pytest.raises(ValueError, match="no node 5Y x 2Y"):
+        cube.parameters("5Y", "2Y")
+    assert repr(cube) == "SwaptionCube(2026-03-02, 1 expiries x 1 tenors, bachelier)"
+    assert cube.expiries == ["1Y"] and cube.model == "bachelier" and cube.reference_date == CUBE_REF
+
+
+def test_cube_node_fits_agree_with_quantlib_sabr_interpolation(ql):
+    """QuantLib's SABRInterpolation (beta fixed, no vega weights) on the lognormal quotes of a
+    node recovers the same alpha, rho and nu."""
+    curve = flat(0.03, CUBE_REF)
+    sabr = lambda i, j: (0.06, -0.25, 0.45)
+    vols = cube_quotes(["2Y"], ["10Y"], curve, sabr, "lognormal", 0.0, 0.5)
+    cube = quelm.SwaptionCube.from_quotes(CUBE_REF, ["2Y"], ["10Y"], [f"ATM{o:+d}" for o in OFFSETS], vols,
+                                          model="black", curve=curve)
+    p = cube.parameters("2Y", "10Y")
+    theirs = ql.SABRInterpolation(p["strikes"], vols[0][0], p["t"], p["forward"], 0.05, 0.5, 0.5, 0.0,
+                                  False, True, False, False, False)
+    theirs(p["forward"], True)
+    assert (p["alpha"], p["rho"], p["nu"]) == pytest.approx((theirs.alpha(), theirs.rho(), theirs.nu()), rel=1e-6)

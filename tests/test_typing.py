@@ -341,6 +341,9 @@ RESULT_CALLS = {
         q.YieldCurve.flat(0.03), "2025-03-17"),
     "Caplet": lambda q: q.CapFloor("cap", "2Y", 0.03).caplets(
         q.YieldCurve.flat(0.03, reference_date="2026-03-02"), 0.2)[1],
+    "CubeFit": lambda q: q.SwaptionCube.from_quotes(
+        "2026-03-02", ["1Y"], ["5Y"], ["ATM-100", "ATM", "ATM+100"], [0.0095, 0.0085, 0.009],
+        curve=q.YieldCurve.flat(0.03, reference_date="2026-03-02")).parameters("1Y", "5Y"),
     "BookValue": lambda q: q.Book([q.Ois("2Y", 0.03, index="sofr")]).npv(
         q.Market("2025-01-02", curves={"usd-sofr": q.YieldCurve.flat(0.03, reference_date="2025-01-02")})),
     "BookVaR": lambda q: _book_loss(q, "historical_var"),

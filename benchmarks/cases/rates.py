@@ -85,9 +85,64 @@ def ql_cap_peers() -> dict:
     return {"QuantLib BlackCapFloorEngine, built per call": build}
 
 
+# A 22 x 14 cube of 11 strikes (offsets from ATM) in normal vols, beta = 0, made by SABR with
+# parameters that vary over the grid.
+CUBE_EXPIRIES = ["1M", "2M", "3M", "6M", "9M", "1Y", "18M", "2Y", "3Y", "4Y", "5Y", "6Y", "7Y", "8Y", "9Y", "10Y",
+                 "12Y", "15Y", "20Y", "25Y", "30Y", "40Y"]
+CUBE_TENORS = ["1Y", "2Y", "3Y", "4Y", "5Y", "6Y", "7Y", "8Y", "9Y", "10Y", "15Y", "20Y", "25Y", "30Y"]
+CUBE_OFFSETS = [-200, -100, -50, -25, -10, 0, 10, 25, 50, 100, 200]
+CUBE_STRIKES = [f"ATM{o:+d}" if o else "ATM" for o in CUBE_OFFSETS]
+CUBE_CURVE = quelm.YieldCurve.flat(0.025, reference_date=REF)
+
+
+def cube_quotes():
+    nodes = []
+    for i, e in enumerate(CUBE_EXPIRIES):
+        row = []
+        for j, t in enumerate(CUBE_TENORS):
+            f = quelm.Swaption(e, t, 0.0).forward_rate(CUBE_CURVE)
+            a, r, n = 0.006 + 0.0001 * j, -0.3 + 0.02 * i, 0.25 + 0.01 * j
+            row.append((f, [quelm.sabr_vol(f, f + o / 1e4, 0.1 + 0.5 * i, a, 0.0, r, n, model="normal")
+                            for o in CUBE_OFFSETS], 0.1 + 0.5 * i))
+        nodes.append(row)
+    return nodes
+
+
+CUBE_NODES = cube_quotes()
+CUBE_VOLS = [[v for _, v, _ in row] for row in CUBE_NODES]
+
+
+def ql_cube_peer() -> dict:
+    if ql is None:
+        return {}
+
+    def fit_all():
+        out = []
+        for row in CUBE_NODES:
+            for f, vols, t in row:
+                strikes = [f + o / 1e4 for o in CUBE_OFFSETS]
+                s = ql.SABRInterpolation(strikes, vols, t, f, vols[5], 0.0, 0.5, 0.0, False, True, False, False,
+                                         False, None, None, 0.002, False, 50, 0.0, ql.Normal)
+                s(f, True)  # the fit runs on first use
+                out.append(s.alpha())
+        return out
+    return {"QuantLib SABRInterpolation per node (normal, one start from the ATM vol)": fit_all}
+
+
+def cube_cases(quick: bool) -> list:
+    return [
+        {"name": "SwaptionCube.from_quotes, 22 x 14 nodes x 11 strikes, normal SABR",
+         "quelm": lambda: quelm.SwaptionCube.from_quotes(REF, CUBE_EXPIRIES, CUBE_TENORS, CUBE_STRIKES, CUBE_VOLS,
+                                                         beta=0.0, curve=CUBE_CURVE),
+         "peers": ql_cube_peer(), "number": 2 if quick else 5,
+         "note": "each node fitted from up to three starts (rho = 0, -0.5, 0.5), stopping at the first within 1e-6 of its quotes, on the pool; QuantLib stops at "
+                 "its first start within its error tolerance"},
+    ]
+
+
 def cases(quick: bool) -> list:
     scale = 1 if quick else 5
-    return [
+    return cube_cases(quick) + [
         {"name": "Swaption.price, 5Y x 10Y payer, Black, dual curve",
          "quelm": lambda: SWAPTION.price(CURVE, 0.2, discount_curve=DISCOUNT),
          "peers": ql_swaption_peers(), "number": 2000 * scale,

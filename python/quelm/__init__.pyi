@@ -90,6 +90,22 @@ class Caplet(TypedDict):
     price: float
     fixed: bool
 
+class CubeFit(TypedDict):
+    expiry: str
+    tenor: str
+    t: float
+    forward: float
+    alpha: float
+    beta: float
+    rho: float
+    nu: float
+    shift: float
+    rmse: float
+    max_error: float
+    converged: bool
+    strikes: list[float]
+    residuals: list[float]
+
 class DifferentialMLResult(TypedDict):
     spot: float
     option_type: Literal["call", "put"]
@@ -962,6 +978,36 @@ class Swaption:
     def implied_vol(self, price: _Float, curve: YieldCurve, *, model: RateVolModel = "black", shift: _Float = 0.0,
                     discount_curve: Optional[YieldCurve] = None) -> float: ...
     def __reduce__(self) -> Tuple[Any, ...]: ...
+
+class SwaptionCube:
+    """Immutable; built by `SwaptionCube.from_quotes`, compares equal to the cube of the same quotes.
+
+        >>> import quelm, datetime
+        >>> curve = quelm.YieldCurve.flat(0.03, reference_date=datetime.date(2026, 3, 2))
+        >>> cube = quelm.SwaptionCube.from_quotes(datetime.date(2026, 3, 2), ["1Y"], ["5Y"],
+        ...     ["ATM-100", "ATM", "ATM+100"], [[[0.0095, 0.0085, 0.0090]]], curve=curve)
+        >>> round(cube.vol("1Y", "5Y", cube.parameters("1Y", "5Y")["forward"]), 6)
+        0.0085
+    """
+    @property
+    def reference_date(self) -> datetime.date: ...
+    @property
+    def expiries(self) -> list[str]: ...
+    @property
+    def tenors(self) -> list[str]: ...
+    @property
+    def model(self) -> str: ...
+    @property
+    def beta(self) -> float: ...
+    @property
+    def shift(self) -> float: ...
+    @staticmethod
+    def from_quotes(reference_date: DateLike, expiries: _ArrayLike[str], tenors: _ArrayLike[str],
+                    strikes: _ArrayLike[_Float | str], vols: Any, *, model: RateVolModel = "bachelier",
+                    beta: _Float = 0.5, shift: _Float = 0.0, curve: Optional[YieldCurve] = None) -> SwaptionCube: ...
+    def vol(self, expiry: str | _Float, tenor: str | _Float, strike: _Float) -> float: ...
+    def parameters(self, expiry: str, tenor: str) -> CubeFit: ...
+    def report(self) -> list[CubeFit]: ...
 
 
 # --- Books and risk ---

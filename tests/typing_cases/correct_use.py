@@ -204,3 +204,8 @@ swaption_value: float = swaption.price(rate_curve, 0.008, model="bachelier", dis
 swaption_terms: float = swaption.forward_rate(rate_curve) * swaption.annuity(rate_curve)
 swaption_vol: float = swaption.implied_vol(swaption_value, rate_curve, model="bachelier")
 normal_sabr: float = quelm.sabr_vol(-0.002, 0.001, 1.0, 0.006, 0.0, -0.3, 0.4, model="normal", shift=0.0)
+cube = quelm.SwaptionCube.from_quotes(datetime.date(2026, 3, 2), ["1Y"], ["5Y"], ["ATM-100", "ATM", 0.04],
+                                      [[[0.0095, 0.0085, 0.0090]]], model="bachelier", beta=0.0, shift=0.0,
+                                      curve=rate_curve)
+cube_vol: float = cube.vol("1Y", 5.0, 0.03) + cube.parameters("1Y", "5Y")["alpha"] + cube.report()[0]["rmse"]
+cube_tenors: list[str] = cube.expiries + cube.tenors
