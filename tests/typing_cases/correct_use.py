@@ -209,3 +209,7 @@ cube = quelm.SwaptionCube.from_quotes(datetime.date(2026, 3, 2), ["1Y"], ["5Y"],
                                       curve=rate_curve)
 cube_vol: float = cube.vol("1Y", 5.0, 0.03) + cube.parameters("1Y", "5Y")["alpha"] + cube.report()[0]["rmse"]
 cube_tenors: list[str] = cube.expiries + cube.tenors
+hull_white = quelm.HullWhite(0.05, 0.01, rate_curve)
+hw_values: float = (hull_white.price(cap) + hull_white.price(quelm.Swaption("5Y", "10Y", 0.03)) + hull_white.zero_bond(1.0, 5.0, 0.03)
+                    + hull_white.zero_bond_option(1.0, 5.0, 0.9, "put") + hull_white.futures_convexity(1.0, 1.25))
+hw_a: float = hull_white.a + hull_white.sigma + hull_white.curve.discount(1.0)
