@@ -641,3 +641,61 @@ def test_hull_white_matches_quantlib(ql):
         option.setPricingEngine(ql.JamshidianSwaptionEngine(theirs, h))
         mine = quelm.Swaption(f"{years}Y", f"{tenor}Y", strike, kind=kind, notional=1e6, settlement_days=0)
         assert ours.price(mine) == pytest.approx(option.NPV(), rel=2e-7, abs=1e-8), (years, tenor, kind)
+
+
+def coterminal(ref, years, maturity_year):
+    cal = quelm.Calendar("target")
+    return [cal.adjust(dt.date(ref.year + k, ref.month, ref.day), "modified-following") for k in years], \
+        dt.date(maturity_year, ref.month, ref.day)
+
+
+def test_tree_converges_to_jamshidian_and_bermudans_dominate_their_europeans():
+    curve = flat(0.03, HW_REF)
+    m = quelm.HullWhite(0.05, 0.01, curve)
+    european = quelm.Swaption("2Y", "5Y", 0.031, notional=1e6, settlement_days=0)
+    exact = m.price(european)
+    coarse, fine = (m.price(european, method="tree", steps=n) for n in (800, 1600))
+    # The tree's error falls as 1 / steps: its Richardson extrapolation is within 1e-4.
+    assert abs(fine - exact) < abs(coarse - exact)
+    assert 2 * fine - coarse == pytest.approx(exact, rel=1e-4)
+    ex, maturity = coterminal(HW_REF, range(1, 11), 2036)
+    for kind in ("payer", "receiver"):
+        b = quelm.BermudanSwaption(ex, maturity, 0.03, kind=kind, notional=1e6)
+        value = m.price(b, method="tree", steps=400)
+        # Worth at least each European it holds (to the tree's error at these steps).
+        for k in range(0, 9, 3):
+            e = quelm.Swaption(f"{k + 1}Y", f"{10 - k - 1}Y", 0.03, kind=kind, notional=1e6, settlement_days=0)
+            assert value >= m.price(e) * (1 - 2e-3)
+        # One exercise date: the European.
+        one = quelm.BermudanSwaption(ex[:1], maturity, 0.03, kind=kind, notional=1e6)
+        assert m.price(one, method="tree", steps=400) < value
+    with pytest.raises(ValueError, match="needs method=\"tree\""):
+        m.price(quelm.BermudanSwaption(ex, maturity, 0.03))
+    with pytest.raises(ValueError, match="is not a start of the fixed leg's periods"):
+        quelm.BermudanSwaption([dt.date(2026, 6, 2), dt.date(2026, 9, 2)], maturity, 0.03)
+
+
+def test_bermudans_match_quantlibs_tree(ql):
+    """QuantLib's TreeSwaptionEngine on the same Hull-White model, grid size and schedules:
+    agreement within the tree's own convergence (1e-4 at 400 and 800 steps)."""
+    ql.Settings.instance().evaluationDate = qd(ql, HW_REF)
+    for r, a, sigma, kind, strike in ((0.03, 0.05, 0.01, "payer", 0.03), (0.02, 0.1, 0.008, "receiver", 0.025)):
+        h = ql.YieldTermStructureHandle(ql.FlatForward(qd(ql, HW_REF), r, ql.Actual365Fixed()))
+        theirs = ql.HullWhite(h, a, sigma)
+        ours = quelm.HullWhite(a, sigma, flat(r, HW_REF))
+        ex, maturity = coterminal(HW_REF, range(1, 11), 2036)
+        cal = ql.TARGET()
+        index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
+                             False, ql.Actual360(), h)
+        start = qd(ql, ex[0])
+        fixed = ql.Schedule(start, qd(ql, maturity), ql.Period(1, ql.Years), cal, ql.ModifiedFollowing,
+                            ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
+        floating = ql.Schedule(start, qd(ql, maturity), ql.Period(6, ql.Months), cal, ql.ModifiedFollowing,
+                               ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
+        swap = ql.VanillaSwap(ql.Swap.Payer if kind == "payer" else ql.Swap.Receiver, 1e6, fixed, strike,
+                              ql.Thirty360(ql.Thirty360.BondBasis), floating, index, 0.0, ql.Actual360())
+        option = ql.Swaption(swap, ql.BermudanExercise([qd(ql, d) for d in ex]))
+        mine = quelm.BermudanSwaption(ex, maturity, strike, kind=kind, notional=1e6)
+        for steps in (400, 800):
+            option.setPricingEngine(ql.TreeSwaptionEngine(theirs, steps))
+            assert ours.price(mine, method="tree", steps=steps) == pytest.approx(option.NPV(), rel=1e-4)

@@ -6,8 +6,8 @@ from typing import (Any, Iterable, Iterator, Literal, Mapping, Optional, Protoco
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, SabrModel, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
-                          BootstrapInterpolation, RateVolModel, NeuralMethod, OvernightIndex, CapKind, SwaptionKind,
-                          SwaptionSettlement)
+                          BootstrapInterpolation, RateVolModel, HullWhiteMethod, NeuralMethod, OvernightIndex,
+                          SwaptionKind, CapKind, SwaptionSettlement)
 
 _Float = SupportsFloat | SupportsIndex
 _Count = SupportsIndex
@@ -889,6 +889,31 @@ class BondQuote:
     def npv(self, curve: YieldCurve, *, discount_curve: Optional[YieldCurve] = None) -> float: ...
     def __reduce__(self) -> Tuple[Any, ...]: ...
 
+class BermudanSwaption:
+    """Immutable; compares equal to the same swaption on the same terms.
+
+        >>> import quelm
+        >>> quelm.BermudanSwaption(["2027-03-02", "2028-03-02"], "2032-03-02", 0.03)
+        BermudanSwaption(['2027-03-02', '2028-03-02'], '2032-03-02', 0.03)
+    """
+    def __init__(self, exercise_dates: _ArrayLike[DateLike], maturity: DateLike, strike: _Float, *,
+                 kind: SwaptionKind = "payer", fixed_frequency: _Count = 1, fixed_day_count: str = "30/360",
+                 notional: _Float = 1.0, calendar: Calendar | str = "target") -> None: ...
+    @property
+    def exercise_dates(self) -> list[datetime.date]: ...
+    @property
+    def maturity(self) -> datetime.date: ...
+    @property
+    def strike(self) -> float: ...
+    @property
+    def kind(self) -> str: ...
+    @property
+    def fixed_frequency(self) -> int: ...
+    @property
+    def fixed_day_count(self) -> str: ...
+    @property
+    def notional(self) -> float: ...
+
 class CapFloor:
     """Immutable; compares equal to the same cap on the same terms, hashes and pickles.
 
@@ -955,7 +980,8 @@ class HullWhite:
     def zero_bond(self, t: _Float, T: _Float, short_rate: _Float) -> float: ...
     def zero_bond_option(self, expiry: _Float, maturity: _Float, strike: _Float,
                          kind: OptionType = "call") -> float: ...
-    def price(self, trade: CapFloor | Swaption) -> float: ...
+    def price(self, trade: CapFloor | Swaption | BermudanSwaption, *, method: HullWhiteMethod = "analytic",
+              steps: _Count = 200) -> float: ...
     def futures_convexity(self, start: _Float, end: _Float) -> float: ...
 
 class Swaption:

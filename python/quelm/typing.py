@@ -73,15 +73,16 @@ BootstrapInterpolation = Literal["log-linear", "LOG-LINEAR", "Log-linear", "log_
 RateVolModel = Literal["black", "BLACK", "Black", "shifted-black", "SHIFTED-BLACK", "Shifted-black", "shifted_black",
                        "SHIFTED_BLACK", "Shifted_black", "bachelier", "BACHELIER", "Bachelier", "normal", "NORMAL",
                        "Normal"]
+HullWhiteMethod = Literal["analytic", "ANALYTIC", "Analytic", "tree", "TREE", "Tree"]
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 OvernightIndex = Literal["sofr", "SOFR", "Sofr", "estr", "ESTR", "Estr", "sonia", "SONIA", "Sonia", "tona", "TONA",
                          "Tona"]
-CapKind = Literal["cap", "CAP", "Cap", "floor", "FLOOR", "Floor"]
 SwaptionKind = Literal["payer", "PAYER", "Payer", "receiver", "RECEIVER", "Receiver"]
+CapKind = Literal["cap", "CAP", "Cap", "floor", "FLOOR", "Floor"]
 SwaptionSettlement = Literal["physical", "PHYSICAL", "Physical", "cash", "CASH", "Cash"]
 
 __all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
            "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "SabrModel", "BadQuotePolicy",
            "BusinessDayConvention", "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation",
-           "BootstrapInterpolation", "RateVolModel", "NeuralMethod", "OvernightIndex", "CapKind", "SwaptionKind",
-           "SwaptionSettlement"]
+           "BootstrapInterpolation", "RateVolModel", "HullWhiteMethod", "NeuralMethod", "OvernightIndex",
+           "SwaptionKind", "CapKind", "SwaptionSettlement"]

@@ -9,8 +9,8 @@ from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
 from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, SabrModel, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
-                          BootstrapInterpolation, RateVolModel, NeuralMethod, OvernightIndex, CapKind, SwaptionKind,
-                          SwaptionSettlement)
+                          BootstrapInterpolation, RateVolModel, HullWhiteMethod, NeuralMethod, OvernightIndex,
+                          SwaptionKind, CapKind, SwaptionSettlement)
 
 class _SupportsArray(Protocol):
     # An ndarray, a pandas Series, anything NumPy reads as an array (but not a str).

@@ -18,6 +18,7 @@
 #include "quelm/pricing/lookback.hpp"
 #include "quelm/rates/optionlet.hpp"
 #include "quelm/rates/swaption.hpp"
+#include "quelm/rates/hw_tree.hpp"
 #include "quelm/stats/method.hpp"
 #include "quelm/stochastic/process.hpp"
 #include "quelm/volatility/heston_calibrate.hpp"
@@ -44,6 +45,7 @@ QUELM_STRING_OPTION(volatility::QuoteType, volatility::kQuoteTypes, "QuoteType")
 QUELM_STRING_OPTION(pricing::ImpliedVolMethod, pricing::kImpliedVolMethods, "ImpliedVolMethod");
 QUELM_STRING_OPTION(volatility::SabrModel, volatility::kSabrModels, "SabrModel");
 QUELM_STRING_OPTION(rates::VolModel, rates::kVolModels, "RateVolModel");
+QUELM_STRING_OPTION(rates::HwMethod, rates::kHwMethods, "HullWhiteMethod");
 QUELM_STRING_OPTION(rates::CapKind, rates::kCapKinds, "CapKind");
 QUELM_STRING_OPTION(rates::SwaptionKind, rates::kSwaptionKinds, "SwaptionKind");
 QUELM_STRING_OPTION(rates::Settlement, rates::kSettlements, "SwaptionSettlement");

@@ -213,3 +213,7 @@ hull_white = quelm.HullWhite(0.05, 0.01, rate_curve)
 hw_values: float = (hull_white.price(cap) + hull_white.price(quelm.Swaption("5Y", "10Y", 0.03)) + hull_white.zero_bond(1.0, 5.0, 0.03)
                     + hull_white.zero_bond_option(1.0, 5.0, 0.9, "put") + hull_white.futures_convexity(1.0, 1.25))
 hw_a: float = hull_white.a + hull_white.sigma + hull_white.curve.discount(1.0)
+bermudan = quelm.BermudanSwaption([datetime.date(2027, 3, 2), datetime.date(2028, 3, 2)], datetime.date(2032, 3, 2),
+                                  0.03, kind="payer", fixed_frequency=1, notional=1e6)
+bermudan_value: float = hull_white.price(bermudan, method="tree", steps=100)
+exercise_count: int = len(bermudan.exercise_dates)

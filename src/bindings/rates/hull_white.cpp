@@ -7,6 +7,7 @@
 #include "frame/registry.hpp"
 #include "frame/result.hpp"
 #include "quelm/rates/hull_white.hpp"
+#include "quelm/rates/hw_tree.hpp"
 
 #include <string>
 
@@ -16,17 +17,24 @@ constexpr Section kSection = Section::FixedIncome;
 constexpr std::string_view kGuide = "rate-options";
 
 PyTypeObject* hull_white_type();
+PyTypeObject* bermudan_swaption_type();
+QUELM_CLASS_OF(rates::BermudanSwaption, bermudan_swaption_type, "BermudanSwaption");
 QUELM_CLASS_OF(rates::HullWhite, hull_white_type, "HullWhite");
 
 namespace {
 
-// A trade the model prices: a CapFloor or a Swaption.
+// A trade the model prices: a CapFloor, a Swaption or a BermudanSwaption.
 struct RateTradeArg {
     const rates::CapFloor* cap = nullptr;
     const rates::Swaption* swaption = nullptr;
+    const rates::BermudanSwaption* bermudan = nullptr;
 };
 bool from_py(PyObject* o, RateTradeArg& out) {
     out = {};
+    if (Py_TYPE(o) == bermudan_swaption_type()) {
+        out.bermudan = &value_of<rates::BermudanSwaption>(o);
+        return true;
+    }
     if (Py_TYPE(o) == cap_floor_type()) {
         out.cap = &value_of<rates::CapFloor>(o);
         return true;
@@ -35,7 +43,8 @@ bool from_py(PyObject* o, RateTradeArg& out) {
         out.swaption = &value_of<rates::Swaption>(o);
         return true;
     }
-    PyErr_Format(PyExc_TypeError, "expected quelm.CapFloor or quelm.Swaption, got %s", Py_TYPE(o)->tp_name);
+    PyErr_Format(PyExc_TypeError, "expected quelm.CapFloor, quelm.Swaption or quelm.BermudanSwaption, got %s",
+                 Py_TYPE(o)->tp_name);
     return false;
 }
 
@@ -43,7 +52,7 @@ bool from_py(PyObject* o, RateTradeArg& out) {
 
 template <>
 struct Annotation<RateTradeArg> {
-    static const char* param() { return "CapFloor | Swaption"; }
+    static const char* param() { return "CapFloor | Swaption | BermudanSwaption"; }
 };
 
 namespace {
@@ -61,7 +70,15 @@ Result<double> hw_zero_bond_of(const HullWhite& m, double t, double T, double sh
 Result<double> hw_option_of(const HullWhite& m, double expiry, double maturity, double strike, OptionType kind) {
     return rates::hw_zero_bond_option(m, expiry, maturity, strike, kind == OptionType::Call ? 1.0 : -1.0);
 }
-Result<double> hw_price_of(const HullWhite& m, const RateTradeArg& trade) {
+Result<double> hw_price_of(const HullWhite& m, const RateTradeArg& trade, rates::HwMethod method,
+                           std::uint64_t steps, Cancel& cancel) {
+    if (method == rates::HwMethod::Tree) {
+        if (trade.cap) return invalid("HullWhite: a CapFloor is priced in closed form: method=\"analytic\"");
+        if (trade.bermudan) return rates::hw_bermudan_tree(m, *trade.bermudan, steps, cancel);
+        QUELM_TRY(b, rates::as_bermudan(*trade.swaption, m.curve));
+        return rates::hw_bermudan_tree(m, b, steps, cancel);
+    }
+    if (trade.bermudan) return invalid("HullWhite: a BermudanSwaption needs method=\"tree\"");
     if (trade.cap) return rates::hw_cap_price(m, *trade.cap);
     return rates::hw_swaption_price(m, *trade.swaption);
 }
@@ -90,10 +107,14 @@ constexpr FunctionDef def_hw_option = typed_method<&hw_option_of>(
     "Today's value of the European option (`kind` \"call\" or \"put\") at `expiry` on the zero\n"
     "bond paying 1 at `maturity`, struck at `strike`: the closed form (Jamshidian 1989).");
 constexpr FunctionDef def_hw_price = typed_method<&hw_price_of>(
-    "price", {"trade"},
+    "price", {"trade", "*", {"method", "\"analytic\""}, {"steps", "200"}},
     "The model's value of a `CapFloor` (its live caplets as options on zero bonds, each\n"
     "expiring at its period's start) or a physically settled `Swaption` (Jamshidian's\n"
-    "decomposition into options on the fixed leg's zero bonds), in the trade's notional.");
+    "decomposition into options on the fixed leg's zero bonds), in the trade's notional;\n"
+    "with `method=\"tree\"` a `BermudanSwaption` (or a `Swaption` with settlement_days=0)\n"
+    "by backward induction on the model's trinomial tree, `steps` steps to maturity through\n"
+    "every exercise and payment date.")
+    .reading_options({"method"});
 constexpr FunctionDef def_hw_convexity = typed_method<&hw_convexity_of>(
     "futures_convexity", {"start", "end"},
     "The futures rate minus the forward rate over [start, end], both continuously\n"
