@@ -699,3 +699,21 @@ def test_bermudans_match_quantlibs_tree(ql):
         for steps in (400, 800):
             option.setPricingEngine(ql.TreeSwaptionEngine(theirs, steps))
             assert ours.price(mine, method="tree", steps=steps) == pytest.approx(option.NPV(), rel=1e-4)
+
+
+def test_hull_white_calibration_recovers_its_own_vols():
+    """Quotes made by a Hull-White model (its Jamshidian prices as Black and normal vols) are
+    fitted back to that model, and a fixed a leaves sigma alone to fit."""
+    curve = flat(0.03, HW_REF)
+    truth = quelm.HullWhite(0.06, 0.011, curve)
+    strip = [quelm.Swaption(f"{e}Y", f"{10 - e}Y", 0.03, settlement_days=0) for e in range(1, 10)]
+    for model in ("black", "bachelier"):
+        vols = [s.implied_vol(truth.price(s), curve, model=model) for s in strip]
+        fit = quelm.HullWhite.calibrate(curve, strip, vols, model=model)
+        assert fit["a"] == pytest.approx(0.06, rel=1e-6) and fit["sigma"] == pytest.approx(0.011, rel=1e-6)
+        assert fit["rmse"] < 1e-9 and fit["converged"]
+        assert fit["model"].price(strip[3]) == pytest.approx(truth.price(strip[3]), rel=1e-6)
+        fixed = quelm.HullWhite.calibrate(curve, strip, vols, model=model, fix_a=0.06)
+        assert fixed["a"] == 0.06 and fixed["sigma"] == pytest.approx(0.011, rel=1e-8)
+    with pytest.raises(ValueError, match="swaptions and vols must have equal length"):
+        quelm.HullWhite.calibrate(curve, strip, [0.2])

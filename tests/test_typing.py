@@ -344,6 +344,9 @@ RESULT_CALLS = {
     "CubeFit": lambda q: q.SwaptionCube.from_quotes(
         "2026-03-02", ["1Y"], ["5Y"], ["ATM-100", "ATM", "ATM+100"], [0.0095, 0.0085, 0.009],
         curve=q.YieldCurve.flat(0.03, reference_date="2026-03-02")).parameters("1Y", "5Y"),
+    "HullWhiteFit": lambda q: q.HullWhite.calibrate(
+        q.YieldCurve.flat(0.03, reference_date="2026-03-02"),
+        [q.Swaption("1Y", "5Y", 0.03), q.Swaption("2Y", "4Y", 0.03)], [0.2, 0.19]),
     "BookValue": lambda q: q.Book([q.Ois("2Y", 0.03, index="sofr")]).npv(
         q.Market("2025-01-02", curves={"usd-sofr": q.YieldCurve.flat(0.03, reference_date="2025-01-02")})),
     "BookVaR": lambda q: _book_loss(q, "historical_var"),

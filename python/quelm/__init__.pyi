@@ -165,6 +165,16 @@ class HoldingValuation(TypedDict):
     unrealized_pnl_pct: Optional[float]
     weight: float
 
+class HullWhiteFit(TypedDict):
+    model: HullWhite
+    a: float
+    sigma: float
+    rmse: float
+    max_error: float
+    iterations: int
+    converged: bool
+    residuals: list[float]
+
 class MonteCarloResult(TypedDict):
     price: float
     standard_error: float
@@ -977,6 +987,9 @@ class HullWhite:
     def sigma(self) -> float: ...
     @property
     def curve(self) -> YieldCurve: ...
+    @staticmethod
+    def calibrate(curve: YieldCurve, swaptions: _ArrayLike[Swaption], vols: _Floats, *, model: RateVolModel = "black",
+                  shift: _Float = 0.0, fix_a: Optional[_Float] = None) -> HullWhiteFit: ...
     def zero_bond(self, t: _Float, T: _Float, short_rate: _Float) -> float: ...
     def zero_bond_option(self, expiry: _Float, maturity: _Float, strike: _Float,
                          kind: OptionType = "call") -> float: ...

@@ -217,3 +217,6 @@ bermudan = quelm.BermudanSwaption([datetime.date(2027, 3, 2), datetime.date(2028
                                   0.03, kind="payer", fixed_frequency=1, notional=1e6)
 bermudan_value: float = hull_white.price(bermudan, method="tree", steps=100)
 exercise_count: int = len(bermudan.exercise_dates)
+hw_fit = quelm.HullWhite.calibrate(rate_curve, [quelm.Swaption("1Y", "5Y", 0.03), quelm.Swaption("2Y", "4Y", 0.03)],
+                                   [0.2, 0.19], model="black", shift=0.0, fix_a=None)
+fitted_sigma: float = hw_fit["sigma"] + hw_fit["rmse"] + hw_fit["model"].a

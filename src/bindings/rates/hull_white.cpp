@@ -8,6 +8,7 @@
 #include "frame/result.hpp"
 #include "quelm/rates/hull_white.hpp"
 #include "quelm/rates/hw_tree.hpp"
+#include "quelm/rates/hw_calibrate.hpp"
 
 #include <string>
 
@@ -50,6 +51,39 @@ bool from_py(PyObject* o, RateTradeArg& out) {
 
 }  // namespace
 
+namespace {
+
+// A sequence of Swaption instances.
+struct SwaptionList {
+    std::vector<rates::Swaption> items;
+};
+bool from_py(PyObject* o, SwaptionList& out) {
+    if (PyUnicode_Check(o) || !PySequence_Check(o)) {
+        PyErr_Format(PyExc_TypeError, "expected a sequence of quelm.Swaption, got %s", Py_TYPE(o)->tp_name);
+        return false;
+    }
+    Ref seq(PySequence_Fast(o, "expected a sequence of quelm.Swaption"));
+    if (!seq) return false;
+    out.items.clear();
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), i);
+        if (Py_TYPE(item) != swaption_type()) {
+            PyErr_Format(PyExc_TypeError, "expected a sequence of quelm.Swaption, got %s at %zd",
+                         Py_TYPE(item)->tp_name, i);
+            return false;
+        }
+        out.items.push_back(value_of<rates::Swaption>(item));
+    }
+    return true;
+}
+
+}  // namespace
+
+template <>
+struct Annotation<SwaptionList> {
+    static const char* param() { return "_ArrayLike[Swaption]"; }
+};
+
 template <>
 struct Annotation<RateTradeArg> {
     static const char* param() { return "CapFloor | Swaption | BermudanSwaption"; }
@@ -57,7 +91,31 @@ struct Annotation<RateTradeArg> {
 
 namespace {
 
+constinit const auto kHwFit = record<rates::HullWhiteFit>({
+    {"model", [](const rates::HullWhiteFit& f) { return wrap(hull_white_type(), f.model); }, [] { return "HullWhite"; }},
+    {"a", [](const rates::HullWhiteFit& f) { return to_py(f.model.a); }, [] { return "float"; }},
+    {"sigma", [](const rates::HullWhiteFit& f) { return to_py(f.model.sigma); }, [] { return "float"; }},
+    QUELM_FIELD(rates::HullWhiteFit, rmse), QUELM_FIELD(rates::HullWhiteFit, max_error),
+    {"iterations", [](const rates::HullWhiteFit& f) { return to_py(static_cast<std::uint64_t>(f.iterations)); },
+     [] { return "int"; }},
+    {"converged", [](const rates::HullWhiteFit& f) { return PyBool_FromLong(f.converged ? 1 : 0); },
+     [] { return "bool"; }},
+    QUELM_FIELD(rates::HullWhiteFit, residuals),
+});
+
+}  // namespace
+
+QUELM_RECORD(rates::HullWhiteFit, kHwFit, "HullWhiteFit");
+
+namespace {
+
 using rates::HullWhite;
+
+Result<rates::HullWhiteFit> hw_calibrate_of(const curves::YieldCurve& curve, const SwaptionList& swaptions,
+                                            const FloatSeq& vols, rates::VolModel model, double shift,
+                                            const std::optional<double>& fix_a, Cancel& cancel) {
+    return rates::hw_calibrate(curve, swaptions.items, vols.view(), {model, shift}, fix_a, cancel);
+}
 
 Result<HullWhite> hw_new(double a, double sigma, const curves::YieldCurve& curve) {
     HullWhite m{a, sigma, curve};
@@ -125,8 +183,17 @@ constexpr FunctionDef def_hw_convexity = typed_method<&hw_convexity_of>(
     "    >>> round(m.futures_convexity(8.0, 8.25), 6)\n"
     "    0.004752");
 
+constexpr FunctionDef def_hw_calibrate = typed<&hw_calibrate_of>(
+    "calibrate", {"curve", "swaptions", "vols", "*", {"model", "\"black\""}, {"shift", "0.0"}, {"fix_a", "None"}},
+    "The model on `curve` that fits European `swaptions` (physically settled) quoted at\n"
+    "`vols` in `model` (\"black\", \"shifted-black\" with `shift`, \"bachelier\"): a and sigma,\n"
+    "or sigma alone with `fix_a`, by bounded Levenberg-Marquardt on the vols implied by the\n"
+    "model's Jamshidian prices. Returns the fitted `model`, `a`, `sigma`, the `rmse` and\n"
+    "`max_error` of the vols, `iterations`, `converged` and the per-swaption `residuals`.")
+    .reading_options({"model"});
+
 constexpr Callable kHwNew = callable<def_hw_new>;
-constexpr Callable kHwMethods[] = {callable<def_hw_zero_bond>, callable<def_hw_option>, callable<def_hw_price>,
+constexpr Callable kHwMethods[] = {callable<def_hw_calibrate>, callable<def_hw_zero_bond>, callable<def_hw_option>, callable<def_hw_price>,
                                    callable<def_hw_convexity>};
 
 PyObject* curve_py(const curves::YieldCurve& c) { return wrap(yield_curve_type(), c); }
