@@ -341,6 +341,14 @@ RESULT_CALLS = {
         q.YieldCurve.flat(0.03), "2025-03-17"),
     "CdsRisk": lambda q: q.Cds("5Y", 0.01, trade_date="2024-05-21").risk(q.CreditCurve.bootstrap(
         "2024-05-21", [("5Y", 0.01)], q.YieldCurve.flat(0.03, reference_date="2024-05-21"))),
+    "Caplet": lambda q: q.CapFloor("cap", "2Y", 0.03).caplets(
+        q.YieldCurve.flat(0.03, reference_date="2026-03-02"), 0.2)[1],
+    "CubeFit": lambda q: q.SwaptionCube.from_quotes(
+        "2026-03-02", ["1Y"], ["5Y"], ["ATM-100", "ATM", "ATM+100"], [0.0095, 0.0085, 0.009],
+        curve=q.YieldCurve.flat(0.03, reference_date="2026-03-02")).parameters("1Y", "5Y"),
+    "HullWhiteFit": lambda q: q.HullWhite.calibrate(
+        q.YieldCurve.flat(0.03, reference_date="2026-03-02"),
+        [q.Swaption("1Y", "5Y", 0.03), q.Swaption("2Y", "4Y", 0.03)], [0.2, 0.19]),
     "BookValue": lambda q: q.Book([q.Ois("2Y", 0.03, index="sofr")]).npv(
         q.Market("2025-01-02", curves={"usd-sofr": q.YieldCurve.flat(0.03, reference_date="2025-01-02")})),
     "FxGreeksResult": lambda q: q.fx_greeks(1.3465, 1.35, 0.0294, 0.0346, 0.1825, 1.0, "call"),

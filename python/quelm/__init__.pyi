@@ -5,9 +5,10 @@ from typing import (Any, Iterable, Iterator, Literal, Mapping, Optional, Protoco
 
 from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, BarrierType, StrangleConvention,
                           SmileInterpolation, ImpliedVolMethod, ExerciseStyle, StrikeType, AverageType,
-                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
+                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, SabrModel, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
-                          BootstrapInterpolation, CdsSide, NeuralMethod, OvernightIndex)
+                          BootstrapInterpolation, RateVolModel, HullWhiteMethod, CdsSide, NeuralMethod, OvernightIndex,
+                          SwaptionKind, CapKind, SwaptionSettlement)
 
 _Float = SupportsFloat | SupportsIndex
 _Count = SupportsIndex
@@ -77,12 +78,41 @@ class BookValue(TypedDict):
     total: float
     by_trade: dict[str, float]
 
+class Caplet(TypedDict):
+    fixing: datetime.date
+    start: datetime.date
+    end: datetime.date
+    payment: datetime.date
+    accrual: float
+    t: float
+    forward: float
+    discount: float
+    vol: float
+    price: float
+    fixed: bool
+
 class CdsRisk(TypedDict):
     npv: float
     cs01: list[float]
     ir01: list[float]
     recovery01: float
     jump_to_default: float
+
+class CubeFit(TypedDict):
+    expiry: str
+    tenor: str
+    t: float
+    forward: float
+    alpha: float
+    beta: float
+    rho: float
+    nu: float
+    shift: float
+    rmse: float
+    max_error: float
+    converged: bool
+    strikes: list[float]
+    residuals: list[float]
 
 class DifferentialMLResult(TypedDict):
     spot: float
@@ -162,6 +192,16 @@ class HoldingValuation(TypedDict):
     unrealized_pnl: float
     unrealized_pnl_pct: Optional[float]
     weight: float
+
+class HullWhiteFit(TypedDict):
+    model: HullWhite
+    a: float
+    sigma: float
+    rmse: float
+    max_error: float
+    iterations: int
+    converged: bool
+    residuals: list[float]
 
 class MonteCarloResult(TypedDict):
     price: float
@@ -529,8 +569,8 @@ def heston_calibrate(spot: _Float, strikes: _Floats, expiries: _Floats, quotes: 
                      dividend_yield: _Float = 0.0, quote_type: QuoteType = "price", option_types: Optional[Any] = None,
                      weights: Optional[_Floats] = None, initial: Optional[_Floats] = None,
                      bounds: Optional[_Matrix] = None, max_iterations: _Count = 200) -> HestonCalibration: ...
-def sabr_vol(forward: _Float, strike: _Float, t: _Float, alpha: _Float, beta: _Float, rho: _Float,
-             nu: _Float) -> float: ...
+def sabr_vol(forward: _Float, strike: _Float, t: _Float, alpha: _Float, beta: _Float, rho: _Float, nu: _Float, *,
+             model: SabrModel = "lognormal", shift: _Float = 0.0) -> float: ...
 def sabr_calibrate(forward: _Float, strikes: _Floats, vols: _Floats, t: _Float, beta: _Float = 0.5, *,
                    weights: Optional[_Floats] = None) -> SabrCalibration: ...
 def svi_vol(forward: _Float, strike: _Float, t: _Float, a: _Float, b: _Float, rho: _Float, m: _Float,
@@ -957,6 +997,175 @@ class BondQuote:
     def implied_quote(self, curve: YieldCurve, *, discount_curve: Optional[YieldCurve] = None) -> float: ...
     def npv(self, curve: YieldCurve, *, discount_curve: Optional[YieldCurve] = None) -> float: ...
     def __reduce__(self) -> Tuple[Any, ...]: ...
+
+class BermudanSwaption:
+    """Immutable; compares equal to the same swaption on the same terms.
+
+        >>> import quelm
+        >>> quelm.BermudanSwaption(["2027-03-02", "2028-03-02"], "2032-03-02", 0.03)
+        BermudanSwaption(['2027-03-02', '2028-03-02'], '2032-03-02', 0.03)
+    """
+    def __init__(self, exercise_dates: _ArrayLike[DateLike], maturity: DateLike, strike: _Float, *,
+                 kind: SwaptionKind = "payer", fixed_frequency: _Count = 1, fixed_day_count: str = "30/360",
+                 notional: _Float = 1.0, calendar: Calendar | str = "target") -> None: ...
+    @property
+    def exercise_dates(self) -> list[datetime.date]: ...
+    @property
+    def maturity(self) -> datetime.date: ...
+    @property
+    def strike(self) -> float: ...
+    @property
+    def kind(self) -> str: ...
+    @property
+    def fixed_frequency(self) -> int: ...
+    @property
+    def fixed_day_count(self) -> str: ...
+    @property
+    def notional(self) -> float: ...
+
+class CapFloor:
+    """Immutable; compares equal to the same cap on the same terms, hashes and pickles.
+
+        >>> import quelm
+        >>> quelm.CapFloor("cap", "5Y", 0.03)
+        CapFloor('cap', '5Y', 0.03)
+    """
+    def __init__(self, kind: CapKind, tenor: Optional[str], strike: _Float, *, index_tenor: str = "6M",
+                 effective: Optional[DateLike] = None, maturity: Optional[DateLike] = None, notional: _Float = 1.0,
+                 day_count: str = "act/360", calendar: Calendar | str = "target",
+                 convention: BusinessDayConvention = "modified-following", settlement_days: _Count = 2,
+                 fixing_days: _Count = 2) -> None: ...
+    @property
+    def kind(self) -> str: ...
+    @property
+    def tenor(self) -> str | None: ...
+    @property
+    def strike(self) -> float: ...
+    @property
+    def index_tenor(self) -> str: ...
+    @property
+    def effective(self) -> datetime.date | None: ...
+    @property
+    def maturity(self) -> datetime.date | None: ...
+    @property
+    def notional(self) -> float: ...
+    @property
+    def day_count(self) -> str: ...
+    @property
+    def calendar(self) -> Calendar: ...
+    @property
+    def convention(self) -> str: ...
+    @property
+    def settlement_days(self) -> int: ...
+    @property
+    def fixing_days(self) -> int: ...
+    def price(self, curve: YieldCurve, vol: _Float | Tuple[_Floats, _Floats], *, model: RateVolModel = "black",
+              shift: _Float = 0.0, discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def caplets(self, curve: YieldCurve, vol: _Float | Tuple[_Floats, _Floats], *, model: RateVolModel = "black",
+                shift: _Float = 0.0, discount_curve: Optional[YieldCurve] = None) -> list[Caplet]: ...
+    def implied_vol(self, price: _Float, curve: YieldCurve, *, model: RateVolModel = "black", shift: _Float = 0.0,
+                    discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def atm_strike(self, curve: YieldCurve, *, discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def vega(self, curve: YieldCurve, vol: _Float | Tuple[_Floats, _Floats], *, model: RateVolModel = "black",
+             shift: _Float = 0.0, discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def delta(self, curve: YieldCurve, vol: _Float | Tuple[_Floats, _Floats], *, model: RateVolModel = "black",
+              shift: _Float = 0.0, discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+
+class HullWhite:
+    """Immutable; compares equal to the same parameters on an equal curve.
+
+        >>> import quelm
+        >>> quelm.HullWhite(0.05, 0.01, quelm.YieldCurve.flat(0.03))
+        HullWhite(0.05, 0.01, <YieldCurve>)
+    """
+    def __init__(self, a: _Float, sigma: _Float, curve: YieldCurve) -> None: ...
+    @property
+    def a(self) -> float: ...
+    @property
+    def sigma(self) -> float: ...
+    @property
+    def curve(self) -> YieldCurve: ...
+    @staticmethod
+    def calibrate(curve: YieldCurve, swaptions: _ArrayLike[Swaption], vols: _Floats, *, model: RateVolModel = "black",
+                  shift: _Float = 0.0, fix_a: Optional[_Float] = None) -> HullWhiteFit: ...
+    def zero_bond(self, t: _Float, T: _Float, short_rate: _Float) -> float: ...
+    def zero_bond_option(self, expiry: _Float, maturity: _Float, strike: _Float,
+                         kind: OptionType = "call") -> float: ...
+    def price(self, trade: CapFloor | Swaption | BermudanSwaption, *, method: HullWhiteMethod = "analytic",
+              steps: _Count = 200) -> float: ...
+    def futures_convexity(self, start: _Float, end: _Float) -> float: ...
+
+class Swaption:
+    """Immutable; compares equal to the same swaption on the same terms, hashes and pickles.
+
+        >>> import quelm
+        >>> quelm.Swaption("5Y", "10Y", 0.03)
+        Swaption('5Y', '10Y', 0.03)
+    """
+    def __init__(self, expiry: str | DateLike, tenor: str, strike: _Float, *, kind: SwaptionKind = "payer",
+                 settlement: SwaptionSettlement = "physical", fixed_frequency: _Count = 1,
+                 fixed_day_count: str = "30/360", float_tenor: str = "6M", notional: _Float = 1.0,
+                 calendar: Calendar | str = "target", settlement_days: _Count = 2) -> None: ...
+    @property
+    def expiry(self) -> str | datetime.date: ...
+    @property
+    def tenor(self) -> str: ...
+    @property
+    def strike(self) -> float: ...
+    @property
+    def kind(self) -> str: ...
+    @property
+    def settlement(self) -> str: ...
+    @property
+    def fixed_frequency(self) -> int: ...
+    @property
+    def fixed_day_count(self) -> str: ...
+    @property
+    def float_tenor(self) -> str: ...
+    @property
+    def notional(self) -> float: ...
+    @property
+    def calendar(self) -> Calendar: ...
+    @property
+    def settlement_days(self) -> int: ...
+    def price(self, curve: YieldCurve, vol: _Float, *, model: RateVolModel = "black", shift: _Float = 0.0,
+              discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def forward_rate(self, curve: YieldCurve, *, discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def annuity(self, curve: YieldCurve, *, discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def implied_vol(self, price: _Float, curve: YieldCurve, *, model: RateVolModel = "black", shift: _Float = 0.0,
+                    discount_curve: Optional[YieldCurve] = None) -> float: ...
+    def __reduce__(self) -> Tuple[Any, ...]: ...
+
+class SwaptionCube:
+    """Immutable; built by `SwaptionCube.from_quotes`, compares equal to the cube of the same quotes.
+
+        >>> import quelm, datetime
+        >>> curve = quelm.YieldCurve.flat(0.03, reference_date=datetime.date(2026, 3, 2))
+        >>> cube = quelm.SwaptionCube.from_quotes(datetime.date(2026, 3, 2), ["1Y"], ["5Y"],
+        ...     ["ATM-100", "ATM", "ATM+100"], [[[0.0095, 0.0085, 0.0090]]], curve=curve)
+        >>> round(cube.vol("1Y", "5Y", cube.parameters("1Y", "5Y")["forward"]), 6)
+        0.0085
+    """
+    @property
+    def reference_date(self) -> datetime.date: ...
+    @property
+    def expiries(self) -> list[str]: ...
+    @property
+    def tenors(self) -> list[str]: ...
+    @property
+    def model(self) -> str: ...
+    @property
+    def beta(self) -> float: ...
+    @property
+    def shift(self) -> float: ...
+    @staticmethod
+    def from_quotes(reference_date: DateLike, expiries: _ArrayLike[str], tenors: _ArrayLike[str],
+                    strikes: _ArrayLike[_Float | str], vols: Any, *, model: RateVolModel = "bachelier",
+                    beta: _Float = 0.5, shift: _Float = 0.0, curve: Optional[YieldCurve] = None) -> SwaptionCube: ...
+    def vol(self, expiry: str | _Float, tenor: str | _Float, strike: _Float) -> float: ...
+    def parameters(self, expiry: str, tenor: str) -> CubeFit: ...
+    def report(self) -> list[CubeFit]: ...
 
 
 # --- Credit default swaps ---

@@ -52,6 +52,8 @@ EsMethod = Literal["historical", "HISTORICAL", "Historical", "hist", "HIST", "Hi
                    "Parametric", "gaussian", "GAUSSIAN", "Gaussian"]
 QuoteType = Literal["price", "PRICE", "Price", "vol", "VOL", "Vol", "prices", "PRICES", "Prices", "vols", "VOLS",
                     "Vols"]
+SabrModel = Literal["lognormal", "LOGNORMAL", "Lognormal", "normal", "NORMAL", "Normal", "black", "BLACK", "Black",
+                    "bachelier", "BACHELIER", "Bachelier"]
 BadQuotePolicy = Literal["raise", "RAISE", "Raise", "skip", "SKIP", "Skip"]
 BusinessDayConvention = Literal["following", "FOLLOWING", "Following", "modified-following", "MODIFIED-FOLLOWING",
                                 "Modified-following", "modified_following", "MODIFIED_FOLLOWING", "Modified_following",
@@ -76,13 +78,21 @@ BootstrapInterpolation = Literal["log-linear", "LOG-LINEAR", "Log-linear", "log_
                                  "Monotone-convex", "monotone_convex", "MONOTONE_CONVEX", "Monotone_convex",
                                  "flat-forward", "FLAT-FORWARD", "Flat-forward", "flat_forward", "FLAT_FORWARD",
                                  "Flat_forward"]
+RateVolModel = Literal["black", "BLACK", "Black", "shifted-black", "SHIFTED-BLACK", "Shifted-black", "shifted_black",
+                       "SHIFTED_BLACK", "Shifted_black", "bachelier", "BACHELIER", "Bachelier", "normal", "NORMAL",
+                       "Normal"]
+HullWhiteMethod = Literal["analytic", "ANALYTIC", "Analytic", "tree", "TREE", "Tree"]
 CdsSide = Literal["buy", "BUY", "Buy", "sell", "SELL", "Sell"]
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 OvernightIndex = Literal["sofr", "SOFR", "Sofr", "estr", "ESTR", "Estr", "sonia", "SONIA", "Sonia", "tona", "TONA",
                          "Tona"]
+SwaptionKind = Literal["payer", "PAYER", "Payer", "receiver", "RECEIVER", "Receiver"]
+CapKind = Literal["cap", "CAP", "Cap", "floor", "FLOOR", "Floor"]
+SwaptionSettlement = Literal["physical", "PHYSICAL", "Physical", "cash", "CASH", "Cash"]
 
 __all__ = ["DateLike", "OptionType", "DeltaType", "AtmType", "BarrierType", "StrangleConvention", "SmileInterpolation",
            "ImpliedVolMethod", "ExerciseStyle", "StrikeType", "AverageType", "AmericanApproximation", "Process",
-           "VarMethod", "EsMethod", "QuoteType", "BadQuotePolicy", "BusinessDayConvention", "ScheduleRule",
-           "BondMarket", "Extrapolation", "Interpolation", "BootstrapInterpolation", "CdsSide", "NeuralMethod",
-           "OvernightIndex"]
+           "VarMethod", "EsMethod", "QuoteType", "SabrModel", "BadQuotePolicy", "BusinessDayConvention",
+           "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation", "BootstrapInterpolation", "RateVolModel",
+           "HullWhiteMethod", "CdsSide", "NeuralMethod", "OvernightIndex", "SwaptionKind", "CapKind",
+           "SwaptionSettlement"]

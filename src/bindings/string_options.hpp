@@ -17,9 +17,13 @@
 #include "quelm/pricing/binomial.hpp"
 #include "quelm/pricing/black/implied_vol.hpp"
 #include "quelm/pricing/lookback.hpp"
+#include "quelm/rates/optionlet.hpp"
+#include "quelm/rates/swaption.hpp"
+#include "quelm/rates/hw_tree.hpp"
 #include "quelm/stats/method.hpp"
 #include "quelm/stochastic/process.hpp"
 #include "quelm/volatility/heston_calibrate.hpp"
+#include "quelm/volatility/sabr.hpp"
 
 namespace quelm::py {
 
@@ -41,6 +45,12 @@ QUELM_STRING_OPTION(dates::Convention, dates::kConventions, "BusinessDayConventi
 QUELM_STRING_OPTION(dates::Rule, dates::kRules, "ScheduleRule");
 QUELM_STRING_OPTION(volatility::QuoteType, volatility::kQuoteTypes, "QuoteType");
 QUELM_STRING_OPTION(pricing::ImpliedVolMethod, pricing::kImpliedVolMethods, "ImpliedVolMethod");
+QUELM_STRING_OPTION(volatility::SabrModel, volatility::kSabrModels, "SabrModel");
+QUELM_STRING_OPTION(rates::VolModel, rates::kVolModels, "RateVolModel");
+QUELM_STRING_OPTION(rates::HwMethod, rates::kHwMethods, "HullWhiteMethod");
+QUELM_STRING_OPTION(rates::CapKind, rates::kCapKinds, "CapKind");
+QUELM_STRING_OPTION(rates::SwaptionKind, rates::kSwaptionKinds, "SwaptionKind");
+QUELM_STRING_OPTION(rates::Settlement, rates::kSettlements, "SwaptionSettlement");
 
 // A day count: its name, and for bus/252 a calendar after a colon ("bus/252:target+uk").
 // Its codes: one per kind, and for bus/252 one per set of markets (src/bindings/dates.cpp).

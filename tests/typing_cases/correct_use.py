@@ -254,3 +254,31 @@ credit_queries: float = (credit_curve.survival("2027-01-01") + credit_curve.haza
 cds_points: float = quelm.cds_upfront_from_spread("2024-05-21", "5Y", 0.03, 0.01, cds_discount, points=True)
 cds_spread: float = quelm.cds_spread_from_upfront("2024-05-21", "2029-06-20", 0.08, 0.01, cds_discount)
 cds_maturity: datetime.date = cds_trade.maturity
+# Rate options on a dated curve: caps and floors, swaptions, normal and shifted SABR.
+rate_curve = quelm.YieldCurve.flat(0.03, reference_date=datetime.date(2026, 3, 2))
+cap = quelm.CapFloor("cap", "5Y", 0.03, index_tenor="3M", effective=None, maturity=None, notional=1e6)
+cap_value: float = cap.price(rate_curve, 0.2) + cap.price(rate_curve, ([1.0, 5.0], [0.2, 0.22]), model="black")
+cap_vol: float = cap.implied_vol(cap_value / 2, rate_curve, model="black") + cap.atm_strike(rate_curve)
+cap_risk: float = cap.vega(rate_curve, 0.2) + cap.delta(rate_curve, 0.01, model="bachelier")
+first_caplet: float = cap.caplets(rate_curve, 0.2, model="shifted-black", shift=0.01)[0]["forward"]
+swaption = quelm.Swaption("5Y", "10Y", 0.03, kind="receiver", settlement="cash", fixed_frequency=1)
+swaption_value: float = swaption.price(rate_curve, 0.008, model="bachelier", discount_curve=rate_curve)
+swaption_terms: float = swaption.forward_rate(rate_curve) * swaption.annuity(rate_curve)
+swaption_vol: float = swaption.implied_vol(swaption_value, rate_curve, model="bachelier")
+normal_sabr: float = quelm.sabr_vol(-0.002, 0.001, 1.0, 0.006, 0.0, -0.3, 0.4, model="normal", shift=0.0)
+cube = quelm.SwaptionCube.from_quotes(datetime.date(2026, 3, 2), ["1Y"], ["5Y"], ["ATM-100", "ATM", 0.04],
+                                      [[[0.0095, 0.0085, 0.0090]]], model="bachelier", beta=0.0, shift=0.0,
+                                      curve=rate_curve)
+cube_vol: float = cube.vol("1Y", 5.0, 0.03) + cube.parameters("1Y", "5Y")["alpha"] + cube.report()[0]["rmse"]
+cube_tenors: list[str] = cube.expiries + cube.tenors
+hull_white = quelm.HullWhite(0.05, 0.01, rate_curve)
+hw_values: float = (hull_white.price(cap) + hull_white.price(quelm.Swaption("5Y", "10Y", 0.03)) + hull_white.zero_bond(1.0, 5.0, 0.03)
+                    + hull_white.zero_bond_option(1.0, 5.0, 0.9, "put") + hull_white.futures_convexity(1.0, 1.25))
+hw_a: float = hull_white.a + hull_white.sigma + hull_white.curve.discount(1.0)
+bermudan = quelm.BermudanSwaption([datetime.date(2027, 3, 2), datetime.date(2028, 3, 2)], datetime.date(2032, 3, 2),
+                                  0.03, kind="payer", fixed_frequency=1, notional=1e6)
+bermudan_value: float = hull_white.price(bermudan, method="tree", steps=100)
+exercise_count: int = len(bermudan.exercise_dates)
+hw_fit = quelm.HullWhite.calibrate(rate_curve, [quelm.Swaption("1Y", "5Y", 0.03), quelm.Swaption("2Y", "4Y", 0.03)],
+                                   [0.2, 0.19], model="black", shift=0.0, fix_a=None)
+fitted_sigma: float = hw_fit["sigma"] + hw_fit["rmse"] + hw_fit["model"].a

@@ -33,13 +33,6 @@ struct DateSet {
     }
 };
 
-// The spot date: the trade date adjusted to a business day, then `days` business days on.
-Result<Serial> spot_date(const dates::Calendar& cal, Serial reference, std::uint32_t days) {
-    QUELM_TRY(today, dates::adjust(cal, reference, dates::Convention::Following));
-    return dates::advance(cal, today, {static_cast<std::int32_t>(days), dates::TenorUnit::Days},
-                          dates::Convention::Following, false);
-}
-
 // A trade's start: at its effective date, rolled by the convention when not a business day,
 // or its forward tenor after spot, or spot. On or after the reference date: before it, a
 // floating rate would already have fixed.
@@ -353,6 +346,12 @@ Result<Layout> lay(const BondQuote& b, Serial reference) {
 }
 
 }  // namespace
+
+Result<Serial> spot_date(const dates::Calendar& cal, Serial reference, std::uint32_t days) {
+    QUELM_TRY(today, dates::adjust(cal, reference, dates::Convention::Following));
+    return dates::advance(cal, today, {static_cast<std::int32_t>(days), dates::TenorUnit::Days},
+                          dates::Convention::Following, false);
+}
 
 Result<Layout> lay_out(const Instrument& instrument, Serial reference) {
     Result<Layout> l = std::visit([&](const auto& x) { return lay(x, reference); }, instrument);

@@ -75,6 +75,9 @@ struct Layout {
     const bonds::DatedBond* bond = nullptr;  // Bond form: the bond (for its yield)
 };
 
+// The spot date: the trade date adjusted to a business day, then `days` business days on.
+[[nodiscard]] Result<dates::Serial> spot_date(const dates::Calendar& cal, dates::Serial reference, std::uint32_t days);
+
 // The instrument at a reference date. Errors name the instrument.
 [[nodiscard]] Result<Layout> lay_out(const Instrument& instrument, dates::Serial reference);
 

@@ -78,4 +78,70 @@ Result<double> sabr_vol(double forward, double strike, double t, const SabrParam
     return vol;
 }
 
+namespace {
+
+// expm1(x) / x, 1 at 0, without cancellation near it.
+double expm1_ratio(double x) { return x == 0.0 ? 1.0 : quelm::expm1(x) / x; }
+
+Status validate_normal(double forward, double strike, double t, const SabrParams& p) {
+    if (p.beta != 0.0) {
+        if (forward <= 0.0) return invalid("forward must be > 0 (or beta = 0, the normal model)");
+        if (strike <= 0.0) return invalid("strike must be > 0 (or beta = 0, the normal model)");
+    }
+    if (t < 0.0) return invalid("time to expiry must be >= 0");
+    if (p.alpha <= 0.0) return invalid("alpha must be > 0");
+    if (p.beta < 0.0 || p.beta > 1.0) return invalid("beta must be in [0, 1]");
+    if (p.rho <= -1.0 || p.rho >= 1.0) return invalid("rho must be in (-1, 1)");
+    if (p.nu < 0.0) return invalid("nu must be >= 0");
+    return {};
+}
+
+SabrFactors normal_factors(double forward, double strike, double t, const SabrParams& p) {
+    const double rho_term = (2.0 - 3.0 * p.rho * p.rho) * (p.nu * p.nu / 24.0);
+    if (p.beta == 0.0) {
+        // The normal model: (F - K) / (F - K) = 1, no powers of the rates.
+        const double z = p.nu / p.alpha * (forward - strike);
+        return {p.alpha * z_over_x(z, p.rho), 1.0 + t * rho_term};
+    }
+    const double b = p.beta, one_minus_beta = 1.0 - b;
+    const double log_fk = quelm::log(forward / strike);
+    // (1 - beta) (F - K) / (F^(1-beta) - K^(1-beta)) = K^beta (e^L - 1) / L / ((e^(aL) - 1) / (aL)),
+    // a = 1 - beta, L = ln(F / K): exact as F -> K and at beta = 1.
+    const double ratio = quelm::pow(strike, b) * expm1_ratio(log_fk) / expm1_ratio(one_minus_beta * log_fk);
+    const double fk = forward * strike;
+    const double fav_beta = quelm::pow(fk, b / 2.0);            // f_av^beta, f_av = sqrt(F K)
+    const double fav_one_minus = quelm::pow(fk, one_minus_beta / 2.0);  // f_av^(1 - beta)
+    const double z = p.nu / p.alpha * (forward - strike) / fav_beta;
+    const double correction =
+        1.0 + t * (-b * (2.0 - b) * p.alpha * p.alpha / (24.0 * fav_one_minus * fav_one_minus) +
+                   0.25 * p.rho * p.alpha * p.nu * b / fav_one_minus + rho_term);
+    return {p.alpha * ratio * z_over_x(z, p.rho), correction};
+}
+
+}  // namespace
+
+double sabr_normal_vol_unchecked(double forward, double strike, double t, const SabrParams& p) {
+    const SabrFactors f = normal_factors(forward, strike, t, p);
+    return f.leading * f.correction;
+}
+
+Result<double> sabr_normal_vol(double forward, double strike, double t, const SabrParams& p) {
+    QUELM_CHECK(validate_normal(forward, strike, t, p));
+    if (any_nan(forward, strike, t, p.alpha, p.beta, p.rho, p.nu)) return kNaN;
+    const SabrFactors f = normal_factors(forward, strike, t, p);
+    if (!(f.correction > 0.0))
+        return numerical("Hagan's expansion gives a negative volatility here: its time correction is " +
+                         format_number(f.correction) + " at t = " + format_number(t));
+    const double vol = f.leading * f.correction;
+    if (!(vol > 0.0)) return numerical("Hagan's expansion gives no positive volatility at these inputs");
+    return vol;
+}
+
+Result<double> sabr_vol_of(SabrModel model, double forward, double strike, double t, const SabrParams& p,
+                           double shift) {
+    if (!std::isfinite(shift)) return invalid("shift must be finite");
+    if (model == SabrModel::Normal) return sabr_normal_vol(forward + shift, strike + shift, t, p);
+    return sabr_vol(forward + shift, strike + shift, t, p);
+}
+
 }  // namespace quelm::volatility

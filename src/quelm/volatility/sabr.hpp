@@ -1,7 +1,9 @@
-// SABR: Hagan et al.'s (2002) lognormal implied-volatility approximation. Forward and
-// strike in price units, t in years, alpha in forward^(1 - beta) units per sqrt(year).
+// SABR: Hagan et al.'s (2002) lognormal and normal implied-volatility approximations, and
+// both shifted (the model on forward + shift, so that negative rates have a smile). Forward
+// and strike in price units, t in years, alpha in forward^(1 - beta) units per sqrt(year).
 #pragma once
 
+#include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
 
 namespace quelm::volatility {
@@ -25,5 +27,31 @@ struct SabrParams {
 // The formula on inputs already checked, its value taken as it is (the calibration's
 // residuals; may be negative where sabr_vol reports an error).
 [[nodiscard]] double sabr_vol_unchecked(double forward, double strike, double t, const SabrParams& p);
+
+// Which implied vol the expansion gives: Black's (lognormal) or Bachelier's (normal, in
+// price units per sqrt(year)).
+enum class SabrModel : unsigned char { Lognormal, Normal };
+inline constexpr Choices<SabrModel, 4> kSabrModels{
+    "model",
+    Listing::Quoted,
+    {{{"lognormal", SabrModel::Lognormal},
+      {"normal", SabrModel::Normal},
+      {"black", SabrModel::Lognormal},
+      {"bachelier", SabrModel::Normal}}},
+    true,
+    true,
+};
+
+// Hagan et al. (2002), "Managing smile risk", eq. (B.69a): the normal vol at strike,
+// alpha (1 - beta) (F - K) / (F^(1-beta) - K^(1-beta)) zeta / x(zeta) (1 + t [...]) with
+// zeta = nu / alpha (F - K) / (F K)^(beta/2). With beta = 0 it is the normal SABR model and
+// takes forwards and strikes of any sign; otherwise both must be > 0. NaN in, NaN out; a
+// time correction that is not positive is a numerical error, as for sabr_vol.
+[[nodiscard]] Result<double> sabr_normal_vol(double forward, double strike, double t, const SabrParams& p);
+[[nodiscard]] double sabr_normal_vol_unchecked(double forward, double strike, double t, const SabrParams& p);
+
+// Either expansion on forward + shift and strike + shift (shift = 0: the plain model).
+[[nodiscard]] Result<double> sabr_vol_of(SabrModel model, double forward, double strike, double t,
+                                         const SabrParams& p, double shift);
 
 }  // namespace quelm::volatility

@@ -1,6 +1,7 @@
 #include "quelm/volatility/sabr_calibrate.hpp"
 
 #include <cmath>
+#include <string>
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/least_squares.hpp"
@@ -11,27 +12,49 @@ namespace quelm::volatility {
 
 Result<SabrCalibration> sabr_calibrate(double forward, std::span<const double> strikes, std::span<const double> vols,
                                        double t, double beta, std::span<const double> weights, Cancel& cancel) {
+    return sabr_calibrate_model(SabrModel::Lognormal, forward, strikes, vols, t, beta, 0.0, weights, cancel);
+}
+
+Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, std::span<const double> strikes,
+                                             std::span<const double> vols, double t, double beta, double shift,
+                                             std::span<const double> weights, Cancel& cancel, double accept) {
     const std::size_t n = strikes.size();
     if (vols.size() != n) return bad_argument("strikes and vols must have equal length");
     if (!weights.empty() && weights.size() != n) return bad_argument("weights must have one entry per strike");
-    if (!(forward > 0.0) || !std::isfinite(forward)) return invalid("forward must be finite and > 0");
+    if (!std::isfinite(shift)) return invalid("shift must be finite");
+    // The normal model (beta = 0) takes rates of any sign; the others need them above -shift.
+    const bool any_sign = model == SabrModel::Normal && beta == 0.0;
+    const char* plus = shift == 0.0 ? "" : " + shift";
+    if (!std::isfinite(forward) || !(any_sign || forward + shift > 0.0))
+        return invalid(std::string("forward") + plus + " must be finite and > 0");
     if (!(t > 0.0) || !std::isfinite(t)) return invalid("time to expiry must be finite and > 0");
     if (!(beta >= 0.0 && beta <= 1.0)) return invalid("beta must be in [0, 1]");
     if (n < 3) return invalid("at least 3 quotes are needed to fit alpha, rho and nu");
     for (std::size_t i = 0; i < n; ++i) {
-        if (!(strikes[i] > 0.0) || !std::isfinite(strikes[i])) return invalid("strikes must be finite and > 0");
+        if (!std::isfinite(strikes[i]) || !(any_sign || strikes[i] + shift > 0.0))
+            return invalid(std::string("strikes") + plus + " must be finite and > 0");
         if (!(vols[i] > 0.0) || !std::isfinite(vols[i])) return invalid("vols must be finite and > 0");
         if (!weights.empty() && (!(weights[i] >= 0.0) || !std::isfinite(weights[i])))
             return invalid("weights must be finite and >= 0");
     }
     QUELM_CHECK(check_fits_in_memory(doubles_bytes(8.0 * static_cast<double>(n)), "the calibration's residuals"));
 
-    // alpha from the vol nearest the money: sigma_ATM ~ alpha / F^(1 - beta).
+    const double f = forward + shift;
+    std::vector<double> k(n);
+    for (std::size_t i = 0; i < n; ++i) k[i] = strikes[i] + shift;
+    const bool normal = model == SabrModel::Normal;
+    const auto vol_at = [&](double strike, const SabrParams& p) {
+        return normal ? sabr_normal_vol_unchecked(f, strike, t, p) : sabr_vol_unchecked(f, strike, t, p);
+    };
+    // alpha from the vol nearest the money: sigma_ATM ~ alpha / F^(1 - beta) (Black), alpha F^beta (normal).
     std::size_t atm = 0;
-    for (std::size_t i = 1; i < n; ++i)
-        if (std::fabs(quelm::log(strikes[i] / forward)) < std::fabs(quelm::log(strikes[atm] / forward))) atm = i;
-    const double fb = quelm::pow(forward, 1.0 - beta);
-    const double alpha0 = vols[atm] * fb;
+    for (std::size_t i = 1; i < n; ++i) {
+        const bool nearer = normal ? std::fabs(k[i] - f) < std::fabs(k[atm] - f)
+                                   : std::fabs(quelm::log(k[i] / f)) < std::fabs(quelm::log(k[atm] / f));
+        if (nearer) atm = i;
+    }
+    const double alpha0 = normal ? (beta == 0.0 ? vols[atm] : vols[atm] / quelm::pow(f, beta))
+                                 : vols[atm] * quelm::pow(f, 1.0 - beta);
     const double lo[3] = {alpha0 * 1e-4, -0.9999, 0.0};
     const double hi[3] = {alpha0 * 1e2, 0.9999, 20.0};
 
@@ -39,7 +62,7 @@ Result<SabrCalibration> sabr_calibrate(double forward, std::span<const double> s
         const SabrParams p{x[0], beta, x[1], x[2]};
         for (std::size_t i = 0; i < n; ++i) {
             const double w = weights.empty() ? 1.0 : std::sqrt(weights[i]);
-            r[i] = w * (sabr_vol_unchecked(forward, strikes[i], t, p) - vols[i]);
+            r[i] = w * (vol_at(k[i], p) - vols[i]);
         }
         return {};
     };
@@ -54,12 +77,13 @@ Result<SabrCalibration> sabr_calibrate(double forward, std::span<const double> s
             continue;
         }
         if (!best || fit->cost < best->cost) best = std::move(fit);
+        if (accept > 0.0 && fit_errors(best->residuals, weights).max_error <= accept) break;
     }
     if (!best) return std::unexpected(best.error());
 
     SabrCalibration out{{best->x[0], beta, best->x[1], best->x[2]}, 0.0, 0.0, best->iterations, best->converged(),
                         std::vector<double>(n)};
-    for (std::size_t i = 0; i < n; ++i) out.residuals[i] = sabr_vol_unchecked(forward, strikes[i], t, out.params) - vols[i];
+    for (std::size_t i = 0; i < n; ++i) out.residuals[i] = vol_at(k[i], out.params) - vols[i];
     const FitErrors errors = fit_errors(out.residuals, weights);
     out.rmse = errors.rmse;
     out.max_error = errors.max_error;

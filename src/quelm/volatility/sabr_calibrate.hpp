@@ -27,4 +27,14 @@ struct SabrCalibration {
                                                      std::span<const double> vols, double t, double beta,
                                                      std::span<const double> weights, Cancel& cancel);
 
+// The same for either expansion of sabr.hpp on shifted rates: Black vols (Lognormal) or
+// normal vols (Normal) quoted at strikes, the model on forward + shift. With beta = 0 the
+// normal fit takes forwards and strikes of any sign. `accept` > 0: the starts stop at the
+// first whose largest vol error is within it (0: every start runs, the best kept).
+[[nodiscard]] Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward,
+                                                           std::span<const double> strikes,
+                                                           std::span<const double> vols, double t, double beta,
+                                                           double shift, std::span<const double> weights,
+                                                           Cancel& cancel, double accept = 0.0);
+
 }  // namespace quelm::volatility

@@ -1,0 +1,134 @@
+#include "quelm/rates/swaption.hpp"
+
+#include <cmath>
+
+#include "quelm/core/math/elementary.hpp"
+#include "quelm/core/text.hpp"
+#include "quelm/curves/layout.hpp"
+#include "quelm/curves/sensitivity.hpp"
+#include "quelm/dates/serial.hpp"
+#include "quelm/rates/rate_dates.hpp"
+
+namespace quelm::rates {
+
+namespace {
+
+using dates::Serial;
+
+std::unexpected<Error> named(const Swaption& s, const Error& e) {
+    return std::unexpected(Error{e.kind, describe(s) + ": " + e.text});
+}
+
+double theta_of(SwaptionKind k) { return k == SwaptionKind::Payer ? 1.0 : -1.0; }
+
+Result<SwaptionTerms> terms_on(const Swaption& s, const CurveArgs& on) {
+    QUELM_TRY(pair, pair_of(*on.curve, on.discount));
+    const Serial reference = *pair.projection->dating().reference;
+    Serial expiry = 0;
+    if (const auto* t = std::get_if<dates::Tenor>(&s.expiry)) {
+        QUELM_TRY(e, dates::advance(s.calendar, reference, *t, dates::Convention::ModifiedFollowing, false));
+        expiry = e;
+    } else {
+        QUELM_TRY(e, dates::adjust(s.calendar, std::get<Serial>(s.expiry), dates::Convention::ModifiedFollowing));
+        expiry = e;
+    }
+    if (!(expiry > reference))
+        return invalid("expires on " + dates::format_iso(expiry) + ", not after the curve's reference date " +
+                       dates::format_iso(reference));
+    QUELM_TRY(start, spot_date(s.calendar, expiry, s.settlement_days));
+    curves::Swap swap;
+    swap.tenor = s.tenor;
+    swap.rate = s.strike;
+    swap.terms = {s.fixed_day_count, s.calendar, s.settlement_days, dates::Convention::ModifiedFollowing};
+    swap.fixed_frequency = s.fixed_frequency;
+    swap.float_tenor = s.float_tenor;
+    swap.trade.effective = start;
+    swap.memo = s.memo;
+    QUELM_TRY(kept, curves::lay_out_kept(swap, reference));
+    const curves::Layout& layout = *kept;
+    QUELM_TRY(reading, curves::read_curves(layout, pair));
+    double floating = 0.0, annuity = 0.0;
+    for (const curves::FloatPeriod& p : layout.floating)
+        floating += (reading.dp[p.start] / reading.dp[p.end] - 1.0) * reading.dd[p.pay];
+    for (const curves::FixedPeriod& p : layout.fixed) annuity += p.accrual * reading.dd[p.pay];
+    SwaptionTerms out{expiry, start, vol_time(reference, expiry), floating / annuity, annuity};
+    if (s.settlement == Settlement::Cash) {
+        // The par-yield annuity: the fixed accruals discounted at the forward swap rate,
+        // compounded at the fixed frequency, from the start, which the curve discounts.
+        const double m = static_cast<double>(s.fixed_frequency);
+        const double growth = quelm::log1p(out.forward / m);
+        double years = 0.0, cash = 0.0;
+        for (const curves::FixedPeriod& p : layout.fixed) {
+            years += p.accrual;
+            cash += p.accrual * quelm::exp(-m * years * growth);
+        }
+        QUELM_TRY(p_start, pair.discount->discount_on(start));
+        out.annuity = cash * p_start;
+    }
+    return out;
+}
+
+}  // namespace
+
+Status check(const Swaption& s) {
+    if (const auto* t = std::get_if<dates::Tenor>(&s.expiry);
+        t && !(t->count > 0))
+        return invalid("swaption: expiry must be a positive tenor, got " + curves::tenor_text(*t));
+    if (!(s.tenor.count > 0 && (s.tenor.unit == dates::TenorUnit::Months || s.tenor.unit == dates::TenorUnit::Years)))
+        return invalid("swaption: tenor must be a positive number of months or years, got " +
+                       curves::tenor_text(s.tenor));
+    if (!std::isfinite(s.strike) || !(std::fabs(s.strike) < curves::kMaxRate))
+        return invalid("swaption: strike must be a decimal within (-1, 1), got " + short_number(s.strike));
+    if (!(s.fixed_frequency == 1 || s.fixed_frequency == 2 || s.fixed_frequency == 4 || s.fixed_frequency == 12))
+        return invalid("swaption: fixed_frequency must be 1, 2, 4 or 12, got " + std::to_string(s.fixed_frequency));
+    if (s.float_tenor.unit != dates::TenorUnit::Months || s.float_tenor.count < 1 || s.float_tenor.count > 12 ||
+        12 % s.float_tenor.count != 0)
+        return invalid("swaption: float_tenor must be 1M, 2M, 3M, 4M, 6M or 12M, got " +
+                       curves::tenor_text(s.float_tenor));
+    if (!(std::isfinite(s.notional) && s.notional != 0.0)) return invalid("swaption: notional must be finite and not zero");
+    if (s.settlement_days > 366) return invalid("swaption: settlement_days must be at most 366");
+    return curves::check_period_day_count("swaption", "fixed_day_count", s.fixed_day_count);
+}
+
+std::string describe(const Swaption& s) {
+    const Swaption plain;
+    std::string o;
+    if (s.kind != plain.kind) o += ", kind='receiver'";
+    if (s.settlement != plain.settlement) o += ", settlement='cash'";
+    if (s.fixed_frequency != plain.fixed_frequency) o += ", fixed_frequency=" + std::to_string(s.fixed_frequency);
+    if (!(s.fixed_day_count == plain.fixed_day_count))
+        o += ", fixed_day_count=" + single_quoted(dates::day_count_name(s.fixed_day_count));
+    if (s.float_tenor != plain.float_tenor) o += ", float_tenor=" + single_quoted(curves::tenor_text(s.float_tenor));
+    if (s.notional != plain.notional) o += ", notional=" + format_number(s.notional);
+    if (s.calendar.name() != "target") o += ", calendar=" + single_quoted(s.calendar.name());
+    if (s.settlement_days != plain.settlement_days) o += ", settlement_days=" + std::to_string(s.settlement_days);
+    const std::string expiry = std::holds_alternative<dates::Tenor>(s.expiry)
+                                   ? curves::tenor_text(std::get<dates::Tenor>(s.expiry))
+                                   : dates::format_iso(std::get<Serial>(s.expiry));
+    return "Swaption(" + single_quoted(expiry) + ", " + single_quoted(curves::tenor_text(s.tenor)) + ", " +
+           format_number(s.strike) + o + ")";
+}
+
+Result<SwaptionTerms> swaption_terms(const Swaption& s, const CurveArgs& on) {
+    auto t = terms_on(s, on);
+    if (!t) return named(s, t.error());
+    return t;
+}
+
+Result<double> swaption_price(const Swaption& s, const CurveArgs& on, double vol, const Quoting& q) {
+    QUELM_CHECK(check_quoting(q));
+    QUELM_TRY(t, swaption_terms(s, on));
+    auto p = optionlet(q, t.forward, s.strike, vol, t.t, theta_of(s.kind), "the forward swap rate");
+    if (!p) return named(s, p.error());
+    return s.notional * t.annuity * *p;
+}
+
+Result<double> swaption_implied_vol(const Swaption& s, double price, const CurveArgs& on, const Quoting& q) {
+    QUELM_CHECK(check_quoting(q));
+    QUELM_TRY(t, swaption_terms(s, on));
+    auto v = optionlet_implied_vol(q, price / (s.notional * t.annuity), t.forward, s.strike, t.t, theta_of(s.kind));
+    if (!v) return named(s, v.error());
+    return v;
+}
+
+}  // namespace quelm::rates

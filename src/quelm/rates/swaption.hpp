@@ -1,0 +1,73 @@
+// European swaptions: the right, at expiry, to enter a swap from its spot date (expiry plus
+// settlement days) for `tenor`, paying (payer) or receiving (receiver) `strike` on the fixed
+// leg against the index floating leg (the curves' Swap on its conventions). Physical
+// settlement is worth the annuity on the discount curve times the optionlet on the forward
+// swap rate; cash settlement takes the par-yield annuity at that forward, discounted from the
+// swap's start. Vol time runs act/365f from the curve's reference date to expiry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "quelm/core/choice.hpp"
+#include "quelm/core/error.hpp"
+#include "quelm/curves/instrument.hpp"
+#include "quelm/rates/cap_floor.hpp"
+#include "quelm/rates/optionlet.hpp"
+
+namespace quelm::rates {
+
+enum class SwaptionKind : std::uint8_t { Payer, Receiver };
+inline constexpr Choices<SwaptionKind, 2> kSwaptionKinds{
+    "kind",
+    Listing::Quoted,
+    {{{"payer", SwaptionKind::Payer}, {"receiver", SwaptionKind::Receiver}}},
+    true,
+    true,
+};
+
+enum class Settlement : std::uint8_t { Physical, Cash };
+inline constexpr Choices<Settlement, 2> kSettlements{
+    "settlement",
+    Listing::Quoted,
+    {{{"physical", Settlement::Physical}, {"cash", Settlement::Cash}}},
+    true,
+    true,
+};
+
+struct Swaption {
+    std::variant<dates::Tenor, dates::Serial> expiry;  // after the reference date, or a date
+    dates::Tenor tenor{10, dates::TenorUnit::Years};
+    double strike = 0.0;
+    SwaptionKind kind = SwaptionKind::Payer;
+    Settlement settlement = Settlement::Physical;
+    std::uint32_t fixed_frequency = 1;
+    dates::DayCount fixed_day_count{dates::DayCountKind::Thirty360, {}};
+    dates::Tenor float_tenor{6, dates::TenorUnit::Months};
+    double notional = 1.0;
+    dates::Calendar calendar;
+    std::uint32_t settlement_days = 2;
+    // The underlying's layout for the last trade date it was priced on (not part of the
+    // value; copies share it): repricing on one curve date skips the schedules.
+    curves::LayoutMemo memo;
+    friend bool operator==(const Swaption&, const Swaption&) = default;
+};
+
+// Messages start "swaption: ".
+[[nodiscard]] Status check(const Swaption& s);
+[[nodiscard]] std::string describe(const Swaption& s);
+
+// The underlying on curves: its expiry, the option time, the forward swap rate and the
+// annuity the price is read on (physical or cash, per unit of notional).
+struct SwaptionTerms {
+    dates::Serial expiry, start;
+    double t, forward, annuity;
+};
+[[nodiscard]] Result<SwaptionTerms> swaption_terms(const Swaption& s, const CurveArgs& on);
+
+[[nodiscard]] Result<double> swaption_price(const Swaption& s, const CurveArgs& on, double vol, const Quoting& q);
+[[nodiscard]] Result<double> swaption_implied_vol(const Swaption& s, double price, const CurveArgs& on,
+                                                  const Quoting& q);
+
+}  // namespace quelm::rates

@@ -1,0 +1,184 @@
+#include "quelm/rates/swaption_cube.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "quelm/core/parallel.hpp"
+#include "quelm/core/text.hpp"
+#include "quelm/curves/instrument.hpp"
+#include "quelm/rates/swaption.hpp"
+#include "quelm/volatility/sabr.hpp"
+
+namespace quelm::rates {
+
+namespace {
+
+volatility::SabrModel sabr_model(VolModel m) {
+    return m == VolModel::Bachelier ? volatility::SabrModel::Normal : volatility::SabrModel::Lognormal;
+}
+
+std::string node_name(dates::Tenor e, dates::Tenor t) {
+    return "node " + curves::tenor_text(e) + " x " + curves::tenor_text(t);
+}
+
+double years_of(dates::Tenor t) {
+    switch (t.unit) {
+        case dates::TenorUnit::Years: return t.count;
+        case dates::TenorUnit::Months: return t.count / 12.0;
+        case dates::TenorUnit::Weeks: return t.count * 7.0 / 365.0;
+        case dates::TenorUnit::Days: return t.count / 365.0;
+    }
+    return 0.0;
+}
+
+// The bracket of x in an increasing grid: lower index and the weight of the upper one,
+// flat outside.
+struct Bracket {
+    std::size_t i;
+    double w;
+};
+Bracket bracket(const std::vector<double>& grid, double x) {
+    if (grid.size() == 1 || x <= grid.front()) return {0, 0.0};
+    if (x >= grid.back()) return {grid.size() - 2, 1.0};
+    const std::size_t j = static_cast<std::size_t>(std::upper_bound(grid.begin(), grid.end(), x) - grid.begin());
+    return {j - 1, (x - grid[j - 1]) / (grid[j] - grid[j - 1])};
+}
+
+Result<double> node_vol(const SwaptionCube& c, const CubeNode& n, double strike) {
+    const volatility::SabrParams& p = n.fit.params;
+    return volatility::sabr_vol_of(sabr_model(c.model), n.forward, strike, n.t, p, c.shift);
+}
+
+}  // namespace
+
+Result<CubeStrike> parse_cube_strike(std::string_view text) {
+    std::string s = normalise_choice(text, true, false);
+    if (s.rfind("atm", 0) != 0) return invalid("strike " + single_quoted(text) + " is not a number, \"ATM\" or \"ATM+25\"");
+    s.erase(0, 3);
+    if (s.empty()) return CubeStrike{true, 0.0};
+    const char sign = s[0];
+    if (sign != '+' && sign != '-') return invalid("strike " + single_quoted(text) + " is not \"ATM\", \"ATM+25\" or \"ATM-25\"");
+    double bp = 0.0;
+    const auto [end, ec] = std::from_chars(s.data() + 1, s.data() + s.size(), bp);
+    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(bp))
+        return invalid("strike " + single_quoted(text) + ": the offset must be a number of basis points");
+    return CubeStrike{true, (sign == '-' ? -bp : bp) / 10000.0};
+}
+
+bool operator==(const SwaptionCube& a, const SwaptionCube& b) {
+    if (a.reference != b.reference || a.expiries != b.expiries || a.tenors != b.tenors || a.model != b.model ||
+        a.beta != b.beta || a.shift != b.shift || a.nodes.size() != b.nodes.size())
+        return false;
+    for (std::size_t i = 0; i < a.nodes.size(); ++i)
+        if (a.nodes[i].strikes != b.nodes[i].strikes || a.nodes[i].vols != b.nodes[i].vols ||
+            a.nodes[i].forward != b.nodes[i].forward)
+            return false;
+    return true;
+}
+
+Result<SwaptionCube> build_cube(const CubeQuotes& q, Cancel& cancel) {
+    const std::size_t ne = q.expiries.size(), nt = q.tenors.size(), ns = q.strikes.size();
+    if (ne == 0 || nt == 0) return invalid("SwaptionCube: needs at least one expiry and one tenor");
+    if (ns < 3) return invalid("SwaptionCube: needs at least 3 strikes to fit alpha, rho and nu");
+    if (q.vols.size() != ne * nt * ns)
+        return bad_argument("SwaptionCube: " + std::to_string(q.vols.size()) + " vols for " + std::to_string(ne) +
+                            " expiries x " + std::to_string(nt) + " tenors x " + std::to_string(ns) + " strikes");
+    if (!q.curve) return invalid("SwaptionCube: needs curve= for each node's forward swap rate");
+    if (q.curve->dating().reference != q.reference)
+        return invalid("SwaptionCube: the curve's reference date differs from reference_date");
+    QUELM_CHECK(check_quoting({q.model, q.model == VolModel::Bachelier ? 0.0 : q.shift}));
+    if (!std::isfinite(q.shift)) return invalid("SwaptionCube: shift must be finite");
+    if (!(q.beta >= 0.0 && q.beta <= 1.0)) return invalid("SwaptionCube: beta must be in [0, 1]");
+
+    SwaptionCube c;
+    c.reference = q.reference;
+    c.expiries = q.expiries;
+    c.tenors = q.tenors;
+    c.model = q.model;
+    c.beta = q.beta;
+    c.shift = q.shift;
+    for (const dates::Tenor e : q.expiries) c.expiry_years.push_back(years_of(e));
+    for (const dates::Tenor t : q.tenors) c.tenor_years.push_back(years_of(t));
+    for (const auto* grid : {&c.expiry_years, &c.tenor_years})
+        for (std::size_t i = 1; i < grid->size(); ++i)
+            if (!((*grid)[i] > (*grid)[i - 1]))
+                return invalid("SwaptionCube: expiries and tenors must each be strictly increasing");
+    c.nodes.resize(ne * nt);
+    // The forwards first, in order (a node the curve cannot price fails here, by name).
+    for (std::size_t i = 0; i < ne; ++i)
+        for (std::size_t j = 0; j < nt; ++j) {
+            CubeNode& n = c.nodes[i * nt + j];
+            n.expiry = q.expiries[i];
+            n.tenor = q.tenors[j];
+            Swaption s;
+            s.expiry = n.expiry;
+            s.tenor = n.tenor;
+            QUELM_CHECK(check(s));
+            auto terms = swaption_terms(s, {q.curve, nullptr});
+            if (!terms) return std::unexpected(Error{terms.error().kind, "SwaptionCube: " + node_name(n.expiry, n.tenor) + ": " + terms.error().text});
+            n.t = terms->t;
+            n.forward = terms->forward;
+            n.strikes.resize(ns);
+            n.vols.assign(q.vols.begin() + static_cast<std::ptrdiff_t>((i * nt + j) * ns),
+                          q.vols.begin() + static_cast<std::ptrdiff_t>((i * nt + j + 1) * ns));
+            for (std::size_t k = 0; k < ns; ++k)
+                n.strikes[k] = q.strikes[k].offset ? n.forward + q.strikes[k].value : q.strikes[k].value;
+        }
+    std::vector<std::optional<Error>> failures(c.nodes.size());
+    const auto model = sabr_model(q.model);
+    const bool done = parallel_for(
+        c.nodes.size(),
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if (chunk_stopped(4096)) return;
+                CubeNode& n = c.nodes[i];
+                // The starts stop at the first that fits every quote to 1e-6 of the smallest.
+                const double accept = 1e-6 * *std::min_element(n.vols.begin(), n.vols.end());
+                auto fit = volatility::sabr_calibrate_model(model, n.forward, n.strikes, n.vols, n.t, q.beta, q.shift,
+                                                            {}, never_cancel(), accept);
+                if (!fit) {
+                    failures[i] = Error{fit.error().kind, "SwaptionCube: " + node_name(n.expiry, n.tenor) + ": " +
+                                                              fit.error().text};
+                    return;
+                }
+                n.fit = std::move(*fit);
+            }
+        },
+        cancel);
+    if (!done) return cancelled();
+    for (const auto& f : failures)
+        if (f) return std::unexpected(*f);
+    return c;
+}
+
+Result<double> cube_vol(const SwaptionCube& c, double expiry_years, double tenor_years, double strike) {
+    if (!std::isfinite(expiry_years) || !std::isfinite(tenor_years) || !std::isfinite(strike))
+        return invalid("SwaptionCube.vol: expiry, tenor and strike must be finite");
+    const std::size_t nt = c.tenors.size();
+    const Bracket e = bracket(c.expiry_years, expiry_years), t = bracket(c.tenor_years, tenor_years);
+    const std::size_t e1 = std::min(e.i + 1, c.expiries.size() - 1), t1 = std::min(t.i + 1, nt - 1);
+    const CubeNode* corner[4] = {&c.nodes[e.i * nt + t.i], &c.nodes[e.i * nt + t1], &c.nodes[e1 * nt + t.i],
+                                 &c.nodes[e1 * nt + t1]};
+    const double w[4] = {(1 - e.w) * (1 - t.w), (1 - e.w) * t.w, e.w * (1 - t.w), e.w * t.w};
+    double forward = 0.0;
+    for (int k = 0; k < 4; ++k) forward += w[k] * corner[k]->forward;
+    double vol = 0.0;
+    for (int k = 0; k < 4; ++k) {
+        if (w[k] == 0.0) continue;
+        auto v = node_vol(c, *corner[k], strike - forward + corner[k]->forward);
+        if (!v) return std::unexpected(Error{v.error().kind, "SwaptionCube.vol: " + node_name(corner[k]->expiry, corner[k]->tenor) + ": " + v.error().text});
+        vol += w[k] * *v;
+    }
+    return vol;
+}
+
+const CubeNode* cube_node(const SwaptionCube& c, dates::Tenor expiry, dates::Tenor tenor) {
+    for (const CubeNode& n : c.nodes)
+        if (n.expiry == expiry && n.tenor == tenor) return &n;
+    return nullptr;
+}
+
+}  // namespace quelm::rates
