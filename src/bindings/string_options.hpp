@@ -19,6 +19,8 @@
 #include "quelm/stats/method.hpp"
 #include "quelm/stochastic/process.hpp"
 #include "quelm/volatility/heston_calibrate.hpp"
+#include "quelm/fd/black_scholes_fd.hpp"
+#include "quelm/fd/heston_fd.hpp"
 
 namespace quelm::py {
 
@@ -39,6 +41,8 @@ QUELM_STRING_OPTION(dates::Convention, dates::kConventions, "BusinessDayConventi
 QUELM_STRING_OPTION(dates::Rule, dates::kRules, "ScheduleRule");
 QUELM_STRING_OPTION(volatility::QuoteType, volatility::kQuoteTypes, "QuoteType");
 QUELM_STRING_OPTION(pricing::ImpliedVolMethod, pricing::kImpliedVolMethods, "ImpliedVolMethod");
+QUELM_STRING_OPTION(fd::Scheme, fd::kSchemes, "FdScheme");
+QUELM_STRING_OPTION(fd::AdiScheme, fd::kAdiSchemes, "AdiScheme");
 
 // A day count: its name, and for bus/252 a calendar after a colon ("bus/252:target+uk").
 // Its codes: one per kind, and for bus/252 one per set of markets (src/bindings/dates.cpp).

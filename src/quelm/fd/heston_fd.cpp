@@ -1,0 +1,451 @@
+#include "quelm/fd/heston_fd.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <vector>
+
+#include "quelm/core/math/elementary.hpp"
+#include "quelm/core/memory.hpp"
+#include "quelm/fd/grid.hpp"
+#include "quelm/fd/tridiagonal.hpp"
+
+namespace quelm::fd {
+
+namespace {
+
+using pricing::BarrierType;
+using pricing::ExerciseStyle;
+
+// Three-point weights of the first and second derivatives at an interior node of an uneven
+// grid: f'(x_i) ~ w1[0] f_i-1 + w1[1] f_i + w1[2] f_i+1, likewise f''.
+struct Stencil {
+    double w1[3], w2[3];
+};
+Stencil stencil(double hm, double hp) {
+    const double sum = hm + hp;
+    return {{-hp / (hm * sum), (hp - hm) / (hm * hp), hm / (hp * sum)},
+            {2.0 / (hm * sum), -2.0 / (hm * hp), 2.0 / (hp * sum)}};
+}
+
+// The grid and the split operator's coefficients. Values sit at k = j * nx + i (x fastest).
+struct Grid {
+    std::vector<double> x, v, spots;
+    std::size_t nx = 0, nv = 0;
+    std::vector<Stencil> sx, sv;  // per interior node of each axis (index 0 and the last unused)
+    double v0_forward[3];         // the one-sided first derivative at v = 0 over nodes 0, 1, 2
+};
+
+struct Problem {
+    double K, T, r, q;
+    volatility::HestonParams p;
+    OptionType type;
+    bool american;
+    bool barrier_low, barrier_high;  // a knock-out edge pays 0
+};
+
+double edge_value(const Problem& pr, bool low, double spot, double tau) {
+    if ((low && pr.barrier_low) || (!low && pr.barrier_high)) return 0.0;
+    const bool in_money = (pr.type == OptionType::Put) == low;
+    if (!in_money) return 0.0;
+    const double f = spot * quelm::exp(-pr.q * tau), k = pr.K * quelm::exp(-pr.r * tau);
+    double value = pr.type == OptionType::Put ? k - f : f - k;
+    if (value < 0.0) value = 0.0;
+    if (pr.american) value = std::max(value, payoff(pr.type, spot, pr.K));
+    return value;
+}
+
+// y = A0 u (the mixed term rho xi v V_xv), y = A1 u (the spot direction with half the
+// discounting) or y = A2 u (the variance direction with the other half), on interior spot rows;
+// the Dirichlet spot edges give 0.
+void apply_mixed(const Problem& pr, const Grid& g, std::span<const double> u, std::span<double> y) {
+    const std::size_t nx = g.nx, nv = g.nv;
+    std::fill(y.begin(), y.end(), 0.0);
+    for (std::size_t j = 1; j + 1 < nv; ++j) {
+        const double c = pr.p.rho * pr.p.xi * g.v[j];
+        for (std::size_t i = 1; i + 1 < nx; ++i) {
+            double s = 0.0;
+            for (int b = -1; b <= 1; ++b) {
+                const double* row = u.data() + (j + static_cast<std::size_t>(b + 1) - 1) * nx + i - 1;
+                const double wv = g.sv[j].w1[b + 1];
+                s += wv * (g.sx[i].w1[0] * row[0] + g.sx[i].w1[1] * row[1] + g.sx[i].w1[2] * row[2]);
+            }
+            y[j * nx + i] = c * s;
+        }
+    }
+}
+
+// The spot-direction coefficients at (i, j): l, d, u of A1.
+struct Coeffs {
+    double l, d, u;
+};
+Coeffs a1_at(const Problem& pr, const Grid& g, std::size_t i, std::size_t j) {
+    const double a = 0.5 * g.v[j], b = pr.r - pr.q - 0.5 * g.v[j];
+    const Stencil& s = g.sx[i];
+    return {a * s.w2[0] + b * s.w1[0], a * s.w2[1] + b * s.w1[1] - 0.5 * pr.r, a * s.w2[2] + b * s.w1[2]};
+}
+
+// The variance-direction row j of A2: at v = 0 the one-sided drift kappa theta V_v (three
+// nodes), at the top V_v = 0 with the mirrored second difference, central between.
+struct Row3 {
+    double c[3];
+    std::size_t first;  // the node of c[0]
+};
+Row3 a2_row(const Problem& pr, const Grid& g, std::size_t j) {
+    const double half_r = 0.5 * pr.r;
+    if (j == 0) {
+        const double e = pr.p.kappa * pr.p.theta;
+        return {{e * g.v0_forward[0] - half_r, e * g.v0_forward[1], e * g.v0_forward[2]}, 0};
+    }
+    const double c = 0.5 * pr.p.xi * pr.p.xi * g.v[j], e = pr.p.kappa * (pr.p.theta - g.v[j]);
+    if (j + 1 == g.nv) {
+        const double h = g.v[j] - g.v[j - 1];
+        return {{2.0 * c / (h * h), -2.0 * c / (h * h) - half_r, 0.0}, j - 1};
+    }
+    const Stencil& s = g.sv[j];
+    return {{c * s.w2[0] + e * s.w1[0], c * s.w2[1] + e * s.w1[1] - half_r, c * s.w2[2] + e * s.w1[2]}, j - 1};
+}
+
+void apply_a1(const Problem& pr, const Grid& g, std::span<const double> u, std::span<double> y) {
+    const std::size_t nx = g.nx;
+    for (std::size_t j = 0; j < g.nv; ++j) {
+        const double* r = u.data() + j * nx;
+        y[j * nx] = 0.0;
+        y[j * nx + nx - 1] = 0.0;
+        for (std::size_t i = 1; i + 1 < nx; ++i) {
+            const Coeffs c = a1_at(pr, g, i, j);
+            y[j * nx + i] = c.l * r[i - 1] + c.d * r[i] + c.u * r[i + 1];
+        }
+    }
+}
+
+void apply_a2(const Problem& pr, const Grid& g, std::span<const double> u, std::span<double> y) {
+    const std::size_t nx = g.nx;
+    for (std::size_t j = 0; j < g.nv; ++j) {
+        const Row3 row = a2_row(pr, g, j);
+        const std::size_t width = j + 1 == g.nv ? 2 : 3;
+        for (std::size_t i = 0; i < nx; ++i) {
+            if (i == 0 || i + 1 == nx) {
+                y[j * nx + i] = 0.0;
+                continue;
+            }
+            double s = 0.0;
+            for (std::size_t b = 0; b < width; ++b) s += row.c[b] * u[(row.first + b) * nx + i];
+            y[j * nx + i] = s;
+        }
+    }
+}
+
+struct Work {
+    std::vector<double> lower, diag, upper, rhs, out, scratch;
+};
+
+// Solves (I - w A1) y = rhs row by row in the spot direction; the edges keep rhs.
+void solve_a1(const Problem& pr, const Grid& g, double w, std::span<const double> rhs, std::span<double> y,
+              Work& k) {
+    const std::size_t nx = g.nx;
+    for (std::size_t j = 0; j < g.nv; ++j) {
+        k.lower[0] = 0.0;
+        k.diag[0] = 1.0;
+        k.upper[0] = 0.0;
+        k.lower[nx - 1] = 0.0;
+        k.diag[nx - 1] = 1.0;
+        k.upper[nx - 1] = 0.0;
+        for (std::size_t i = 1; i + 1 < nx; ++i) {
+            const Coeffs c = a1_at(pr, g, i, j);
+            k.lower[i] = -w * c.l;
+            k.diag[i] = 1.0 - w * c.d;
+            k.upper[i] = -w * c.u;
+        }
+        const Tridiagonal a{std::span(k.lower).first(nx), std::span(k.diag).first(nx), std::span(k.upper).first(nx)};
+        solve_tridiagonal(a, rhs.subspan(j * nx, nx), y.subspan(j * nx, nx), k.scratch);
+    }
+}
+
+// Solves (I - w A2) y = rhs column by column in the variance direction; the spot edges keep rhs.
+void solve_a2(const Problem& pr, const Grid& g, double w, std::span<const double> rhs, std::span<double> y,
+              Work& k) {
+    const std::size_t nx = g.nx, nv = g.nv;
+    // The column's matrix is the same for every spot: one row of three at v = 0, whose third
+    // entry row 1 eliminates, then tridiagonal.
+    Row3 rows[2] = {a2_row(pr, g, 0), a2_row(pr, g, 1)};
+    double r0[3] = {1.0 - w * rows[0].c[0], -w * rows[0].c[1], -w * rows[0].c[2]};
+    const double r1[3] = {-w * rows[1].c[0], 1.0 - w * rows[1].c[1], -w * rows[1].c[2]};
+    const double f = r0[2] / r1[2];
+    k.diag[0] = r0[0] - f * r1[0];
+    k.upper[0] = r0[1] - f * r1[1];
+    k.lower[0] = 0.0;
+    for (std::size_t j = 1; j < nv; ++j) {
+        const Row3 row = a2_row(pr, g, j);
+        if (j + 1 == nv) {
+            k.lower[j] = -w * row.c[0];
+            k.diag[j] = 1.0 - w * row.c[1];
+            k.upper[j] = 0.0;
+        } else {
+            k.lower[j] = -w * row.c[0];
+            k.diag[j] = 1.0 - w * row.c[1];
+            k.upper[j] = -w * row.c[2];
+        }
+    }
+    const Tridiagonal a{std::span(k.lower).first(nv), std::span(k.diag).first(nv), std::span(k.upper).first(nv)};
+    for (std::size_t i = 0; i < nx; ++i) {
+        if (i == 0 || i + 1 == nx) {
+            for (std::size_t j = 0; j < nv; ++j) y[j * nx + i] = rhs[j * nx + i];
+            continue;
+        }
+        for (std::size_t j = 0; j < nv; ++j) k.rhs[j] = rhs[j * nx + i];
+        k.rhs[0] -= f * k.rhs[1];
+        solve_tridiagonal(a, std::span(k.rhs).first(nv), std::span(k.out).first(nv), k.scratch);
+        for (std::size_t j = 0; j < nv; ++j) y[j * nx + i] = k.out[j];
+    }
+}
+
+void set_edges(const Problem& pr, const Grid& g, double tau, std::span<double> u) {
+    const double lo = edge_value(pr, true, g.spots.front(), tau), hi = edge_value(pr, false, g.spots.back(), tau);
+    for (std::size_t j = 0; j < g.nv; ++j) {
+        u[j * g.nx] = lo;
+        u[j * g.nx + g.nx - 1] = hi;
+    }
+}
+
+struct Fields {
+    std::vector<double> u, a0, a1, a2, au, y0, y, z, t0, t1, t2;
+};
+
+// One ADI step of size dt from tau to tau + dt.
+void adi_step(const Problem& pr, const Grid& g, AdiScheme scheme, double theta, double dt, double tau, Fields& f,
+              Work& k) {
+    const std::size_t n = f.u.size();
+    apply_mixed(pr, g, f.u, f.a0);
+    apply_a1(pr, g, f.u, f.a1);
+    apply_a2(pr, g, f.u, f.a2);
+    for (std::size_t c = 0; c < n; ++c) {
+        f.au[c] = f.a0[c] + f.a1[c] + f.a2[c];
+        f.y0[c] = f.u[c] + dt * f.au[c];
+    }
+    set_edges(pr, g, tau + dt, f.y0);
+    // The Douglas sweeps: y_j = y_j-1 + theta dt (A_j y_j - A_j base), base u, from start.
+    const auto sweeps = [&](std::span<const double> start, std::span<const double> base_a1,
+                            std::span<const double> base_a2, std::vector<double>& out) {
+        for (std::size_t c = 0; c < n; ++c) f.t0[c] = start[c] - theta * dt * base_a1[c];
+        solve_a1(pr, g, theta * dt, f.t0, f.t1, k);
+        for (std::size_t c = 0; c < n; ++c) f.t0[c] = f.t1[c] - theta * dt * base_a2[c];
+        solve_a2(pr, g, theta * dt, f.t0, out, k);
+    };
+    sweeps(f.y0, f.a1, f.a2, f.y);
+    if (scheme == AdiScheme::Douglas) {
+        f.u.swap(f.y);
+        return;
+    }
+    if (scheme == AdiScheme::HundsdorferVerwer) {
+        // z0 = y0 + dt/2 (A y - A u); then sweeps against y.
+        apply_mixed(pr, g, f.y, f.t2);
+        apply_a1(pr, g, f.y, f.t1);
+        std::vector<double>& ya1 = f.t1;
+        apply_a2(pr, g, f.y, f.z);
+        for (std::size_t c = 0; c < n; ++c) f.t2[c] = f.y0[c] + 0.5 * dt * ((f.t2[c] + ya1[c] + f.z[c]) - f.au[c]);
+        // The sweeps subtract A_j y: keep A1 y and A2 y.
+        std::vector<double> a1y(ya1), a2y(f.z);
+        set_edges(pr, g, tau + dt, f.t2);
+        std::vector<double> start(f.t2);
+        sweeps(start, a1y, a2y, f.u);
+        return;
+    }
+    // Craig-Sneyd and the modified form: correct the mixed term, then sweep against u again.
+    apply_mixed(pr, g, f.y, f.t2);
+    std::vector<double> start(n);
+    if (scheme == AdiScheme::CraigSneyd) {
+        for (std::size_t c = 0; c < n; ++c) start[c] = f.y0[c] + 0.5 * dt * (f.t2[c] - f.a0[c]);
+    } else {
+        apply_a1(pr, g, f.y, f.t1);
+        apply_a2(pr, g, f.y, f.z);
+        for (std::size_t c = 0; c < n; ++c) {
+            const double mixed = f.t2[c] - f.a0[c];
+            const double all = (f.t2[c] + f.t1[c] + f.z[c]) - f.au[c];
+            start[c] = f.y0[c] + theta * dt * mixed + (0.5 - theta) * dt * all;
+        }
+    }
+    set_edges(pr, g, tau + dt, start);
+    sweeps(start, f.a1, f.a2, f.u);
+}
+
+bool is_down(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::DownOut; }
+bool is_in(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::UpIn; }
+
+double scheme_theta(AdiScheme s) {
+    switch (s) {
+        case AdiScheme::ModifiedCraigSneyd: return 1.0 / 3.0;
+        case AdiScheme::HundsdorferVerwer: return 0.5 + std::sqrt(3.0) / 6.0;
+        default: return 0.5;
+    }
+}
+
+Grid make_grid(std::span<const double> x, std::span<const double> v) {
+    Grid g;
+    g.x.assign(x.begin(), x.end());
+    g.v.assign(v.begin(), v.end());
+    g.nx = x.size();
+    g.nv = v.size();
+    g.spots.resize(g.nx);
+    for (std::size_t i = 0; i < g.nx; ++i) g.spots[i] = quelm::exp(x[i]);
+    g.sx.resize(g.nx);
+    g.sv.resize(g.nv);
+    for (std::size_t i = 1; i + 1 < g.nx; ++i) g.sx[i] = stencil(x[i] - x[i - 1], x[i + 1] - x[i]);
+    for (std::size_t j = 1; j + 1 < g.nv; ++j) g.sv[j] = stencil(v[j] - v[j - 1], v[j + 1] - v[j]);
+    const double h1 = v[1] - v[0], h2 = v[2] - v[1];
+    g.v0_forward[0] = -(2.0 * h1 + h2) / (h1 * (h1 + h2));
+    g.v0_forward[1] = (h1 + h2) / (h1 * h2);
+    g.v0_forward[2] = -h1 / (h2 * (h1 + h2));
+    return g;
+}
+
+// The solution at tau = T on the grid.
+Result<std::vector<double>> solve(const Problem& pr, const Grid& g, AdiScheme scheme, std::size_t time_steps,
+                                  CancelPoller& poller) {
+    const std::size_t n = g.nx * g.nv;
+    Fields f;
+    for (auto* w : {&f.u, &f.a0, &f.a1, &f.a2, &f.au, &f.y0, &f.y, &f.z, &f.t0, &f.t1, &f.t2}) w->assign(n, 0.0);
+    const std::size_t longest = std::max(g.nx, g.nv);
+    Work k{std::vector<double>(longest), std::vector<double>(longest), std::vector<double>(longest),
+           std::vector<double>(longest), std::vector<double>(longest), std::vector<double>(longest)};
+    std::vector<double> floor(n);
+    for (std::size_t j = 0; j < g.nv; ++j)
+        for (std::size_t i = 0; i < g.nx; ++i) floor[j * g.nx + i] = payoff(pr.type, g.spots[i], pr.K);
+    f.u = floor;
+    set_edges(pr, g, 0.0, f.u);
+    const double dt = pr.T / static_cast<double>(time_steps);
+    const double theta = scheme_theta(scheme);
+    double tau = 0.0;
+    for (std::size_t step = 0; step < time_steps; ++step) {
+        if (step == 0) {
+            // Damped start: the first step as two Douglas half steps with theta = 1.
+            adi_step(pr, g, AdiScheme::Douglas, 1.0, 0.5 * dt, tau, f, k);
+            adi_step(pr, g, AdiScheme::Douglas, 1.0, 0.5 * dt, tau + 0.5 * dt, f, k);
+        } else {
+            adi_step(pr, g, scheme, theta, dt, tau, f, k);
+        }
+        tau = static_cast<double>(step + 1) * dt;
+        if (pr.american)
+            for (std::size_t c = 0; c < n; ++c) f.u[c] = std::max(f.u[c], floor[c]);
+        if (poller.tick(20 * n)) return cancelled();
+    }
+    return f.u;
+}
+
+// Price and Greeks at (spot, v0): cubics in log-spot along four variance rows, then in variance.
+HestonFdResult at_point(const Grid& g, std::span<const double> u, double spot, double v0) {
+    const double y = quelm::log(spot);
+    const auto it = std::upper_bound(g.v.begin(), g.v.end(), v0);
+    std::size_t j = it == g.v.begin() ? 0 : static_cast<std::size_t>(it - g.v.begin()) - 1;
+    std::size_t s = j >= 1 ? j - 1 : 0;
+    if (s + 4 > g.nv) s = g.nv - 4;
+    double value[4], first[4], second[4];
+    for (std::size_t b = 0; b < 4; ++b) {
+        const Interpolated r = cubic_at(g.x, u.subspan((s + b) * g.nx, g.nx), y);
+        value[b] = r.value;
+        first[b] = r.first;
+        second[b] = r.second;
+    }
+    const std::span<const double> vs(g.v.data() + s, 4);
+    const Interpolated pv = cubic_at(vs, value, v0);
+    const double vx = cubic_at(vs, first, v0).value, vxx = cubic_at(vs, second, v0).value;
+    return {pv.value, vx / spot, (vxx - vx) / (spot * spot), pv.first * 2.0 * std::sqrt(v0)};
+}
+
+}  // namespace
+
+Result<HestonFdResult> fd_heston_price(const HestonFdContract& o, const volatility::HestonMarket& m,
+                                       const volatility::HestonParams& p, const HestonFdSettings& s,
+                                       Cancel& cancel) {
+    QUELM_CHECK(validate_vanilla(o.strike, m.spot, 0.0, m.t));
+    if (m.spot == 0.0) return invalid("spot must be > 0");
+    QUELM_CHECK(volatility::validate_heston(p));
+    if (o.barrier_type.has_value() != o.barrier.has_value())
+        return bad_argument("barrier and barrier_type must be given together");
+    if (o.barrier && !(*o.barrier > 0.0)) return invalid("barrier must be > 0");
+    if (o.barrier_type && is_in(*o.barrier_type) && o.style == ExerciseStyle::American)
+        return bad_argument("american knock-in options are not supported");
+    if (s.space_steps && *s.space_steps < 20) return invalid("space_steps must be >= 20");
+    if (s.variance_steps && *s.variance_steps < 10) return invalid("variance_steps must be >= 10");
+    if (s.time_steps && *s.time_steps < 4) return invalid("time_steps must be >= 4");
+    const std::uint64_t limit = 1u << 24;
+    if (s.space_steps.value_or(0) > limit || s.variance_steps.value_or(0) > limit || s.time_steps.value_or(0) > limit)
+        return invalid("space_steps, variance_steps and time_steps must be <= 16777216");
+    if (any_nan(m.spot, m.rate, m.dividend_yield, m.t, o.strike, p.v0, p.kappa, p.theta, p.xi, p.rho) ||
+        (o.barrier && std::isnan(*o.barrier)))
+        return HestonFdResult{kNaN, kNaN, kNaN, kNaN};
+    const double S = m.spot, K = o.strike, T = m.t;
+    if (o.barrier_type) {
+        const bool breached = is_down(*o.barrier_type) ? S <= *o.barrier : S >= *o.barrier;
+        if (breached) {
+            if (!is_in(*o.barrier_type)) return HestonFdResult{0.0, 0.0, 0.0, 0.0};
+            HestonFdContract vanilla = o;
+            vanilla.barrier_type.reset();
+            vanilla.barrier.reset();
+            return fd_heston_price(vanilla, m, p, s, cancel);
+        }
+    }
+    if (T == 0.0) {
+        const double itm = o.type == OptionType::Call ? (S > K ? 1.0 : 0.0) : (S < K ? -1.0 : 0.0);
+        return HestonFdResult{payoff(o.type, S, K), itm, 0.0, 0.0};
+    }
+    const std::size_t nx = s.space_steps.value_or(kDefaultHestonSpaceSteps);
+    const std::size_t nv = s.variance_steps.value_or(kDefaultHestonVarianceSteps);
+    const std::size_t nt = s.time_steps.value_or(kDefaultHestonTimeSteps);
+    QUELM_TRY(claim, claim_memory(doubles_bytes(14.0 * static_cast<double>(nx + 1) * static_cast<double>(nv + 1)),
+                                  "the finite-difference grid"));
+
+    // Log-spot: as wide as six standard deviations at the larger of v0 and theta.
+    const double level = std::max(p.v0, p.theta);
+    const double w = 6.0 * std::sqrt(std::max(level, 1e-4) * T);
+    double lo = quelm::log(std::min(S, K)) - w, hi = quelm::log(std::max(S, K)) + w;
+    std::vector<double> knots{quelm::log(K)};
+    const bool barrier = o.barrier_type.has_value();
+    const bool down = barrier && is_down(*o.barrier_type), in = barrier && is_in(*o.barrier_type);
+    double xb = 0.0;
+    if (barrier) {
+        xb = quelm::log(*o.barrier);
+        if (in) {
+            knots.push_back(xb);
+            if (down) lo = std::min(lo, xb - 0.25 * w);
+            else hi = std::max(hi, xb + 0.25 * w);
+        } else if (down) {
+            lo = xb;
+        } else {
+            hi = xb;
+        }
+    }
+    const double centre = std::clamp(quelm::log(K), lo, hi);
+    const std::vector<double> x = sinh_grid(lo, hi, centre, 0.1 * (hi - lo), nx, knots);
+    // Variance: from 0 to well past where the variance goes within the expiry, dense near 0.
+    const double v_max = std::max(5.0 * level, level + 6.0 * p.xi * std::sqrt(level * T));
+    const double v_top = v_max > 0.0 ? v_max : 1.0;
+    const std::vector<double> v = sinh_grid(0.0, v_top, 0.0, std::max(level, 1e-4) / 2.0, nv, {});
+    if (x.size() < 4 || v.size() < 4) return invalid("the grid needs at least four nodes each way");
+
+    const AdiScheme scheme = s.scheme;
+    Problem pr{K, T, m.rate, m.dividend_yield, p, o.type, o.style == ExerciseStyle::American, false, false};
+    CancelPoller poller(cancel);
+    const Grid full = make_grid(x, v);
+    if (!barrier) {
+        QUELM_TRY(u, solve(pr, full, scheme, nt, poller));
+        return at_point(full, u, S, p.v0);
+    }
+    Problem out = pr;
+    out.barrier_low = down;
+    out.barrier_high = !down;
+    if (!in) {
+        QUELM_TRY(u, solve(out, full, scheme, nt, poller));
+        return at_point(full, u, S, p.v0);
+    }
+    const std::size_t b = nearest_node(x, xb);
+    const std::span<const double> alive = down ? std::span<const double>(x).subspan(b)
+                                               : std::span<const double>(x).first(b + 1);
+    const Grid part = make_grid(alive, v);
+    QUELM_TRY(vanilla, solve(pr, full, scheme, nt, poller));
+    QUELM_TRY(knocked, solve(out, part, scheme, nt, poller));
+    const HestonFdResult a = at_point(full, vanilla, S, p.v0), c = at_point(part, knocked, S, p.v0);
+    return HestonFdResult{a.price - c.price, a.delta - c.delta, a.gamma - c.gamma, a.vega - c.vega};
+}
+
+}  // namespace quelm::fd
