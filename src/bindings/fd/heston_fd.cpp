@@ -54,7 +54,7 @@ constexpr FunctionDef def_fd_heston_price = typed_in_vec<&fd_heston_price_of>(
     "(the first step as two damped Douglas half steps). `style` \"american\" floors the\n"
     "values at the payoff after each step; `barrier_type` \"down-out\", \"up-out\",\n"
     "\"down-in\", \"up-in\" adds a continuously monitored barrier (a knock-in is the vanilla\n"
-    "less the knock-out on the same grid). Defaults: 100 spot, 50 variance and 50 time steps.\n"
+    "less the knock-out on the same grid). Defaults: 200 spot, 50 variance and 100 time steps.\n"
     "\n"
     "```python\n"
     "import quelm\n"

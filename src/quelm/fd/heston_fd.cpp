@@ -55,42 +55,21 @@ double edge_value(const Problem& pr, bool low, double spot, double tau) {
     return value;
 }
 
-// y = A0 u (the mixed term rho xi v V_xv), y = A1 u (the spot direction with half the
-// discounting) or y = A2 u (the variance direction with the other half), on interior spot rows;
-// the Dirichlet spot edges give 0.
-void apply_mixed(const Problem& pr, const Grid& g, std::span<const double> u, std::span<double> y) {
-    const std::size_t nx = g.nx, nv = g.nv;
-    std::fill(y.begin(), y.end(), 0.0);
-    for (std::size_t j = 1; j + 1 < nv; ++j) {
-        const double c = pr.p.rho * pr.p.xi * g.v[j];
-        for (std::size_t i = 1; i + 1 < nx; ++i) {
-            double s = 0.0;
-            for (int b = -1; b <= 1; ++b) {
-                const double* row = u.data() + (j + static_cast<std::size_t>(b + 1) - 1) * nx + i - 1;
-                const double wv = g.sv[j].w1[b + 1];
-                s += wv * (g.sx[i].w1[0] * row[0] + g.sx[i].w1[1] * row[1] + g.sx[i].w1[2] * row[2]);
-            }
-            y[j * nx + i] = c * s;
-        }
-    }
-}
-
-// The spot-direction coefficients at (i, j): l, d, u of A1.
-struct Coeffs {
-    double l, d, u;
-};
-Coeffs a1_at(const Problem& pr, const Grid& g, std::size_t i, std::size_t j) {
-    const double a = 0.5 * g.v[j], b = pr.r - pr.q - 0.5 * g.v[j];
-    const Stencil& s = g.sx[i];
-    return {a * s.w2[0] + b * s.w1[0], a * s.w2[1] + b * s.w1[1] - 0.5 * pr.r, a * s.w2[2] + b * s.w1[2]};
-}
-
-// The variance-direction row j of A2: at v = 0 the one-sided drift kappa theta V_v (three
+// The split operator, built once: A0 the mixed term rho xi v V_xv, A1 the spot direction with
+// half the discounting, A2 the variance direction with the other half. Rows at the Dirichlet
+// spot edges are zero. A2's row at v = 0 is the one-sided drift kappa theta V_v (three
 // nodes), at the top V_v = 0 with the mirrored second difference, central between.
 struct Row3 {
     double c[3];
     std::size_t first;  // the node of c[0]
 };
+
+struct Operators {
+    std::vector<double> l1, d1, u1;  // per node k = j * nx + i
+    std::vector<Row3> a2;            // per variance row
+    std::vector<double> mixed;       // rho xi v_j per variance row
+};
+
 Row3 a2_row(const Problem& pr, const Grid& g, std::size_t j) {
     const double half_r = 0.5 * pr.r;
     if (j == 0) {
@@ -106,97 +85,136 @@ Row3 a2_row(const Problem& pr, const Grid& g, std::size_t j) {
     return {{c * s.w2[0] + e * s.w1[0], c * s.w2[1] + e * s.w1[1] - half_r, c * s.w2[2] + e * s.w1[2]}, j - 1};
 }
 
-void apply_a1(const Problem& pr, const Grid& g, std::span<const double> u, std::span<double> y) {
-    const std::size_t nx = g.nx;
-    for (std::size_t j = 0; j < g.nv; ++j) {
-        const double* r = u.data() + j * nx;
-        y[j * nx] = 0.0;
-        y[j * nx + nx - 1] = 0.0;
+Operators build_operators(const Problem& pr, const Grid& g) {
+    const std::size_t nx = g.nx, nv = g.nv;
+    Operators op{std::vector<double>(nx * nv, 0.0), std::vector<double>(nx * nv, 0.0),
+                 std::vector<double>(nx * nv, 0.0), std::vector<Row3>(nv), std::vector<double>(nv)};
+    for (std::size_t j = 0; j < nv; ++j) {
+        const double a = 0.5 * g.v[j], b = pr.r - pr.q - 0.5 * g.v[j];
         for (std::size_t i = 1; i + 1 < nx; ++i) {
-            const Coeffs c = a1_at(pr, g, i, j);
-            y[j * nx + i] = c.l * r[i - 1] + c.d * r[i] + c.u * r[i + 1];
+            const Stencil& st = g.sx[i];
+            const std::size_t k = j * nx + i;
+            op.l1[k] = a * st.w2[0] + b * st.w1[0];
+            op.d1[k] = a * st.w2[1] + b * st.w1[1] - 0.5 * pr.r;
+            op.u1[k] = a * st.w2[2] + b * st.w1[2];
+        }
+        op.a2[j] = a2_row(pr, g, j);
+        op.mixed[j] = pr.p.rho * pr.p.xi * g.v[j];
+    }
+    return op;
+}
+
+void apply_mixed(const Operators& op, const Grid& g, std::span<const double> u, std::span<double> y) {
+    const std::size_t nx = g.nx, nv = g.nv;
+    std::fill(y.begin(), y.end(), 0.0);
+    for (std::size_t j = 1; j + 1 < nv; ++j) {
+        const double c = op.mixed[j];
+        const double* below = u.data() + (j - 1) * nx;
+        const double* here = u.data() + j * nx;
+        const double* above = u.data() + (j + 1) * nx;
+        const double wm = g.sv[j].w1[0], wc = g.sv[j].w1[1], wp = g.sv[j].w1[2];
+        for (std::size_t i = 1; i + 1 < nx; ++i) {
+            const double* w = g.sx[i].w1;
+            const double dm = w[0] * below[i - 1] + w[1] * below[i] + w[2] * below[i + 1];
+            const double dc = w[0] * here[i - 1] + w[1] * here[i] + w[2] * here[i + 1];
+            const double dp = w[0] * above[i - 1] + w[1] * above[i] + w[2] * above[i + 1];
+            y[j * nx + i] = c * (wm * dm + wc * dc + wp * dp);
         }
     }
 }
 
-void apply_a2(const Problem& pr, const Grid& g, std::span<const double> u, std::span<double> y) {
+void apply_a1(const Operators& op, const Grid& g, std::span<const double> u, std::span<double> y) {
     const std::size_t nx = g.nx;
     for (std::size_t j = 0; j < g.nv; ++j) {
-        const Row3 row = a2_row(pr, g, j);
-        const std::size_t width = j + 1 == g.nv ? 2 : 3;
-        for (std::size_t i = 0; i < nx; ++i) {
-            if (i == 0 || i + 1 == nx) {
-                y[j * nx + i] = 0.0;
-                continue;
-            }
-            double s = 0.0;
-            for (std::size_t b = 0; b < width; ++b) s += row.c[b] * u[(row.first + b) * nx + i];
-            y[j * nx + i] = s;
+        const std::size_t row = j * nx;
+        y[row] = 0.0;
+        y[row + nx - 1] = 0.0;
+        for (std::size_t k = row + 1; k + 1 < row + nx; ++k)
+            y[k] = op.l1[k] * u[k - 1] + op.d1[k] * u[k] + op.u1[k] * u[k + 1];
+    }
+}
+
+void apply_a2(const Operators& op, const Grid& g, std::span<const double> u, std::span<double> y) {
+    const std::size_t nx = g.nx;
+    for (std::size_t j = 0; j < g.nv; ++j) {
+        const Row3& row = op.a2[j];
+        const double* r0 = u.data() + row.first * nx;
+        const double* r1 = r0 + nx;
+        const double* r2 = j + 1 == g.nv ? nullptr : r1 + nx;
+        double* out = y.data() + j * nx;
+        out[0] = 0.0;
+        out[nx - 1] = 0.0;
+        for (std::size_t i = 1; i + 1 < nx; ++i) {
+            double s = row.c[0] * r0[i] + row.c[1] * r1[i];
+            if (r2 != nullptr) s += row.c[2] * r2[i];
+            out[i] = s;
         }
     }
 }
 
-struct Work {
-    std::vector<double> lower, diag, upper, rhs, out, scratch;
+// (I - w A1), one factored matrix per variance row, and (I - w A2), one for every spot, for
+// one weight w; a pricing uses two weights (the damped start's and its scheme's).
+struct Implicit {
+    double w = -1.0;
+    std::vector<FactoredTridiagonal> rows;
+    FactoredTridiagonal column;
+    double eliminate = 0.0;  // the multiple of row 1 taken from row 0 to make A2 tridiagonal
 };
 
-// Solves (I - w A1) y = rhs row by row in the spot direction; the edges keep rhs.
-void solve_a1(const Problem& pr, const Grid& g, double w, std::span<const double> rhs, std::span<double> y,
-              Work& k) {
-    const std::size_t nx = g.nx;
-    for (std::size_t j = 0; j < g.nv; ++j) {
-        k.lower[0] = 0.0;
-        k.diag[0] = 1.0;
-        k.upper[0] = 0.0;
-        k.lower[nx - 1] = 0.0;
-        k.diag[nx - 1] = 1.0;
-        k.upper[nx - 1] = 0.0;
+void factor(const Operators& op, const Grid& g, double w, Implicit& m) {
+    const std::size_t nx = g.nx, nv = g.nv;
+    m.w = w;
+    m.rows.resize(nv);
+    std::vector<double> lower(std::max(nx, nv)), diag(lower.size()), upper(lower.size());
+    for (std::size_t j = 0; j < nv; ++j) {
+        lower[0] = upper[0] = 0.0;
+        diag[0] = 1.0;
+        lower[nx - 1] = upper[nx - 1] = 0.0;
+        diag[nx - 1] = 1.0;
         for (std::size_t i = 1; i + 1 < nx; ++i) {
-            const Coeffs c = a1_at(pr, g, i, j);
-            k.lower[i] = -w * c.l;
-            k.diag[i] = 1.0 - w * c.d;
-            k.upper[i] = -w * c.u;
+            const std::size_t k = j * nx + i;
+            lower[i] = -w * op.l1[k];
+            diag[i] = 1.0 - w * op.d1[k];
+            upper[i] = -w * op.u1[k];
         }
-        const Tridiagonal a{std::span(k.lower).first(nx), std::span(k.diag).first(nx), std::span(k.upper).first(nx)};
-        solve_tridiagonal(a, rhs.subspan(j * nx, nx), y.subspan(j * nx, nx), k.scratch);
+        m.rows[j].factor({std::span(lower).first(nx), std::span(diag).first(nx), std::span(upper).first(nx)});
     }
+    const Row3& a = op.a2[0];
+    const Row3& b = op.a2[1];
+    const double r0[3] = {1.0 - w * a.c[0], -w * a.c[1], -w * a.c[2]};
+    const double r1[3] = {-w * b.c[0], 1.0 - w * b.c[1], -w * b.c[2]};
+    m.eliminate = r0[2] / r1[2];
+    diag[0] = r0[0] - m.eliminate * r1[0];
+    upper[0] = r0[1] - m.eliminate * r1[1];
+    lower[0] = 0.0;
+    for (std::size_t j = 1; j < nv; ++j) {
+        const Row3& row = op.a2[j];
+        lower[j] = -w * row.c[0];
+        diag[j] = 1.0 - w * row.c[1];
+        upper[j] = j + 1 == nv ? 0.0 : -w * row.c[2];
+    }
+    m.column.factor({std::span(lower).first(nv), std::span(diag).first(nv), std::span(upper).first(nv)});
 }
 
-// Solves (I - w A2) y = rhs column by column in the variance direction; the spot edges keep rhs.
-void solve_a2(const Problem& pr, const Grid& g, double w, std::span<const double> rhs, std::span<double> y,
-              Work& k) {
+void solve_a1(const Implicit& m, const Grid& g, std::span<const double> rhs, std::span<double> y) {
+    for (std::size_t j = 0; j < g.nv; ++j) m.rows[j].solve(rhs.data() + j * g.nx, y.data() + j * g.nx, 1);
+}
+
+// The spot edges keep rhs; row 0 of each column first loses its multiple of row 1.
+void solve_a2(const Implicit& m, const Grid& g, std::span<const double> rhs, std::span<double> y,
+              std::vector<double>& column) {
     const std::size_t nx = g.nx, nv = g.nv;
-    // The column's matrix is the same for every spot: one row of three at v = 0, whose third
-    // entry row 1 eliminates, then tridiagonal.
-    Row3 rows[2] = {a2_row(pr, g, 0), a2_row(pr, g, 1)};
-    double r0[3] = {1.0 - w * rows[0].c[0], -w * rows[0].c[1], -w * rows[0].c[2]};
-    const double r1[3] = {-w * rows[1].c[0], 1.0 - w * rows[1].c[1], -w * rows[1].c[2]};
-    const double f = r0[2] / r1[2];
-    k.diag[0] = r0[0] - f * r1[0];
-    k.upper[0] = r0[1] - f * r1[1];
-    k.lower[0] = 0.0;
-    for (std::size_t j = 1; j < nv; ++j) {
-        const Row3 row = a2_row(pr, g, j);
-        if (j + 1 == nv) {
-            k.lower[j] = -w * row.c[0];
-            k.diag[j] = 1.0 - w * row.c[1];
-            k.upper[j] = 0.0;
-        } else {
-            k.lower[j] = -w * row.c[0];
-            k.diag[j] = 1.0 - w * row.c[1];
-            k.upper[j] = -w * row.c[2];
-        }
+    for (std::size_t j = 0; j < nv; ++j) {
+        y[j * nx] = rhs[j * nx];
+        y[j * nx + nx - 1] = rhs[j * nx + nx - 1];
     }
-    const Tridiagonal a{std::span(k.lower).first(nv), std::span(k.diag).first(nv), std::span(k.upper).first(nv)};
-    for (std::size_t i = 0; i < nx; ++i) {
-        if (i == 0 || i + 1 == nx) {
-            for (std::size_t j = 0; j < nv; ++j) y[j * nx + i] = rhs[j * nx + i];
-            continue;
-        }
-        for (std::size_t j = 0; j < nv; ++j) k.rhs[j] = rhs[j * nx + i];
-        k.rhs[0] -= f * k.rhs[1];
-        solve_tridiagonal(a, std::span(k.rhs).first(nv), std::span(k.out).first(nv), k.scratch);
-        for (std::size_t j = 0; j < nv; ++j) y[j * nx + i] = k.out[j];
+    column.resize(nx);
+    // Row 0 adjusted for every spot at once, then each column solved in place through y.
+    for (std::size_t i = 1; i + 1 < nx; ++i) column[i] = rhs[i] - m.eliminate * rhs[nx + i];
+    for (std::size_t i = 1; i + 1 < nx; ++i) {
+        y[i] = column[i];
+        for (std::size_t j = 1; j < nv; ++j) y[j * nx + i] = rhs[j * nx + i];
+        m.column.solve(y.data() + i, y.data() + i, nx);
     }
 }
 
@@ -209,64 +227,56 @@ void set_edges(const Problem& pr, const Grid& g, double tau, std::span<double> u
 }
 
 struct Fields {
-    std::vector<double> u, a0, a1, a2, au, y0, y, z, t0, t1, t2;
+    std::vector<double> u, a0, a1, a2, au, y0, y, t0, t1, b0, b1, b2, column;
 };
 
 // One ADI step of size dt from tau to tau + dt.
-void adi_step(const Problem& pr, const Grid& g, AdiScheme scheme, double theta, double dt, double tau, Fields& f,
-              Work& k) {
+void adi_step(const Operators& op, const Problem& pr, const Grid& g, AdiScheme scheme, const Implicit& m,
+              double theta, double dt, double tau, Fields& f) {
     const std::size_t n = f.u.size();
-    apply_mixed(pr, g, f.u, f.a0);
-    apply_a1(pr, g, f.u, f.a1);
-    apply_a2(pr, g, f.u, f.a2);
+    apply_mixed(op, g, f.u, f.a0);
+    apply_a1(op, g, f.u, f.a1);
+    apply_a2(op, g, f.u, f.a2);
     for (std::size_t c = 0; c < n; ++c) {
         f.au[c] = f.a0[c] + f.a1[c] + f.a2[c];
         f.y0[c] = f.u[c] + dt * f.au[c];
     }
     set_edges(pr, g, tau + dt, f.y0);
-    // The Douglas sweeps: y_j = y_j-1 + theta dt (A_j y_j - A_j base), base u, from start.
-    const auto sweeps = [&](std::span<const double> start, std::span<const double> base_a1,
-                            std::span<const double> base_a2, std::vector<double>& out) {
+    // The two one-dimensional sweeps y_j = y_j-1 + theta dt (A_j y_j - A_j base) from start.
+    const auto sweeps = [&](const std::vector<double>& start, const std::vector<double>& base_a1,
+                            const std::vector<double>& base_a2, std::vector<double>& out) {
         for (std::size_t c = 0; c < n; ++c) f.t0[c] = start[c] - theta * dt * base_a1[c];
-        solve_a1(pr, g, theta * dt, f.t0, f.t1, k);
+        solve_a1(m, g, f.t0, f.t1);
         for (std::size_t c = 0; c < n; ++c) f.t0[c] = f.t1[c] - theta * dt * base_a2[c];
-        solve_a2(pr, g, theta * dt, f.t0, out, k);
+        solve_a2(m, g, f.t0, out, f.column);
     };
     sweeps(f.y0, f.a1, f.a2, f.y);
     if (scheme == AdiScheme::Douglas) {
         f.u.swap(f.y);
         return;
     }
-    if (scheme == AdiScheme::HundsdorferVerwer) {
-        // z0 = y0 + dt/2 (A y - A u); then sweeps against y.
-        apply_mixed(pr, g, f.y, f.t2);
-        apply_a1(pr, g, f.y, f.t1);
-        std::vector<double>& ya1 = f.t1;
-        apply_a2(pr, g, f.y, f.z);
-        for (std::size_t c = 0; c < n; ++c) f.t2[c] = f.y0[c] + 0.5 * dt * ((f.t2[c] + ya1[c] + f.z[c]) - f.au[c]);
-        // The sweeps subtract A_j y: keep A1 y and A2 y.
-        std::vector<double> a1y(ya1), a2y(f.z);
-        set_edges(pr, g, tau + dt, f.t2);
-        std::vector<double> start(f.t2);
-        sweeps(start, a1y, a2y, f.u);
+    apply_mixed(op, g, f.y, f.b0);
+    if (scheme == AdiScheme::CraigSneyd) {
+        for (std::size_t c = 0; c < n; ++c) f.y0[c] += 0.5 * dt * (f.b0[c] - f.a0[c]);
+        set_edges(pr, g, tau + dt, f.y0);
+        sweeps(f.y0, f.a1, f.a2, f.u);
         return;
     }
-    // Craig-Sneyd and the modified form: correct the mixed term, then sweep against u again.
-    apply_mixed(pr, g, f.y, f.t2);
-    std::vector<double> start(n);
-    if (scheme == AdiScheme::CraigSneyd) {
-        for (std::size_t c = 0; c < n; ++c) start[c] = f.y0[c] + 0.5 * dt * (f.t2[c] - f.a0[c]);
-    } else {
-        apply_a1(pr, g, f.y, f.t1);
-        apply_a2(pr, g, f.y, f.z);
+    apply_a1(op, g, f.y, f.b1);
+    apply_a2(op, g, f.y, f.b2);
+    if (scheme == AdiScheme::ModifiedCraigSneyd) {
         for (std::size_t c = 0; c < n; ++c) {
-            const double mixed = f.t2[c] - f.a0[c];
-            const double all = (f.t2[c] + f.t1[c] + f.z[c]) - f.au[c];
-            start[c] = f.y0[c] + theta * dt * mixed + (0.5 - theta) * dt * all;
+            const double all = (f.b0[c] + f.b1[c] + f.b2[c]) - f.au[c];
+            f.y0[c] += theta * dt * (f.b0[c] - f.a0[c]) + (0.5 - theta) * dt * all;
         }
+        set_edges(pr, g, tau + dt, f.y0);
+        sweeps(f.y0, f.a1, f.a2, f.u);
+        return;
     }
-    set_edges(pr, g, tau + dt, start);
-    sweeps(start, f.a1, f.a2, f.u);
+    // Hundsdorfer-Verwer: the half-step correction of the whole operator, then sweeps against y.
+    for (std::size_t c = 0; c < n; ++c) f.y0[c] += 0.5 * dt * ((f.b0[c] + f.b1[c] + f.b2[c]) - f.au[c]);
+    set_edges(pr, g, tau + dt, f.y0);
+    sweeps(f.y0, f.b1, f.b2, f.u);
 }
 
 bool is_down(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::DownOut; }
@@ -303,11 +313,10 @@ Grid make_grid(std::span<const double> x, std::span<const double> v) {
 Result<std::vector<double>> solve(const Problem& pr, const Grid& g, AdiScheme scheme, std::size_t time_steps,
                                   CancelPoller& poller) {
     const std::size_t n = g.nx * g.nv;
+    const Operators op = build_operators(pr, g);
     Fields f;
-    for (auto* w : {&f.u, &f.a0, &f.a1, &f.a2, &f.au, &f.y0, &f.y, &f.z, &f.t0, &f.t1, &f.t2}) w->assign(n, 0.0);
-    const std::size_t longest = std::max(g.nx, g.nv);
-    Work k{std::vector<double>(longest), std::vector<double>(longest), std::vector<double>(longest),
-           std::vector<double>(longest), std::vector<double>(longest), std::vector<double>(longest)};
+    for (auto* w : {&f.u, &f.a0, &f.a1, &f.a2, &f.au, &f.y0, &f.y, &f.t0, &f.t1, &f.b0, &f.b1, &f.b2})
+        w->assign(n, 0.0);
     std::vector<double> floor(n);
     for (std::size_t j = 0; j < g.nv; ++j)
         for (std::size_t i = 0; i < g.nx; ++i) floor[j * g.nx + i] = payoff(pr.type, g.spots[i], pr.K);
@@ -315,16 +324,18 @@ Result<std::vector<double>> solve(const Problem& pr, const Grid& g, AdiScheme sc
     set_edges(pr, g, 0.0, f.u);
     const double dt = pr.T / static_cast<double>(time_steps);
     const double theta = scheme_theta(scheme);
-    double tau = 0.0;
+    Implicit damped, main;
+    factor(op, g, 0.5 * dt, damped);
+    factor(op, g, theta * dt, main);
     for (std::size_t step = 0; step < time_steps; ++step) {
+        const double tau = static_cast<double>(step) * dt;
         if (step == 0) {
             // Damped start: the first step as two Douglas half steps with theta = 1.
-            adi_step(pr, g, AdiScheme::Douglas, 1.0, 0.5 * dt, tau, f, k);
-            adi_step(pr, g, AdiScheme::Douglas, 1.0, 0.5 * dt, tau + 0.5 * dt, f, k);
+            adi_step(op, pr, g, AdiScheme::Douglas, damped, 1.0, 0.5 * dt, tau, f);
+            adi_step(op, pr, g, AdiScheme::Douglas, damped, 1.0, 0.5 * dt, tau + 0.5 * dt, f);
         } else {
-            adi_step(pr, g, scheme, theta, dt, tau, f, k);
+            adi_step(op, pr, g, scheme, main, theta, dt, tau, f);
         }
-        tau = static_cast<double>(step + 1) * dt;
         if (pr.american)
             for (std::size_t c = 0; c < n; ++c) f.u[c] = std::max(f.u[c], floor[c]);
         if (poller.tick(20 * n)) return cancelled();
@@ -395,9 +406,9 @@ Result<HestonFdResult> fd_heston_price(const HestonFdContract& o, const volatili
     QUELM_TRY(claim, claim_memory(doubles_bytes(14.0 * static_cast<double>(nx + 1) * static_cast<double>(nv + 1)),
                                   "the finite-difference grid"));
 
-    // Log-spot: as wide as six standard deviations at the larger of v0 and theta.
+    // Log-spot: as wide as five standard deviations at the larger of v0 and theta.
     const double level = std::max(p.v0, p.theta);
-    const double w = 6.0 * std::sqrt(std::max(level, 1e-4) * T);
+    const double w = 5.0 * std::sqrt(std::max(level, 1e-4) * T);
     double lo = quelm::log(std::min(S, K)) - w, hi = quelm::log(std::max(S, K)) + w;
     std::vector<double> knots{quelm::log(K)};
     const bool barrier = o.barrier_type.has_value();
@@ -416,11 +427,11 @@ Result<HestonFdResult> fd_heston_price(const HestonFdContract& o, const volatili
         }
     }
     const double centre = std::clamp(quelm::log(K), lo, hi);
-    const std::vector<double> x = sinh_grid(lo, hi, centre, 0.1 * (hi - lo), nx, knots);
+    const std::vector<double> x = sinh_grid(lo, hi, centre, 0.05 * (hi - lo), nx, knots);
     // Variance: from 0 to well past where the variance goes within the expiry, dense near 0.
     const double v_max = std::max(5.0 * level, level + 6.0 * p.xi * std::sqrt(level * T));
     const double v_top = v_max > 0.0 ? v_max : 1.0;
-    const std::vector<double> v = sinh_grid(0.0, v_top, 0.0, std::max(level, 1e-4) / 2.0, nv, {});
+    const std::vector<double> v = sinh_grid(0.0, v_top, 0.0, std::max(level, 1e-4) * 0.5, nv, {});
     if (x.size() < 4 || v.size() < 4) return invalid("the grid needs at least four nodes each way");
 
     const AdiScheme scheme = s.scheme;

@@ -47,8 +47,8 @@ struct HestonFdResult {
     double price, delta, gamma, vega;
 };
 
-inline constexpr std::uint64_t kDefaultHestonSpaceSteps = 100, kDefaultHestonVarianceSteps = 50,
-                               kDefaultHestonTimeSteps = 50;
+inline constexpr std::uint64_t kDefaultHestonSpaceSteps = 200, kDefaultHestonVarianceSteps = 50,
+                               kDefaultHestonTimeSteps = 100;
 
 [[nodiscard]] Result<HestonFdResult> fd_heston_price(const HestonFdContract& o, const volatility::HestonMarket& m,
                                                      const volatility::HestonParams& p, const HestonFdSettings& s,

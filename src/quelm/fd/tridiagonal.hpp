@@ -4,7 +4,9 @@
 // lower[i] v[i-1] + diag[i] v[i] + upper[i] v[i+1] (lower[0] and upper[n-1] unused).
 #pragma once
 
+#include <cstddef>
 #include <span>
+#include <vector>
 
 namespace quelm::fd {
 
@@ -15,6 +17,15 @@ struct Tridiagonal {
 // Solves A v = rhs into v; work holds n values.
 void solve_tridiagonal(const Tridiagonal& a, std::span<const double> rhs, std::span<double> v,
                        std::span<double> work);
+
+// A matrix factored once for many right-hand sides (the LU sweep's multipliers and pivots'
+// reciprocals), so that each solve multiplies only.
+struct FactoredTridiagonal {
+    std::vector<double> lower, ratio, inverse;
+    void factor(const Tridiagonal& a);
+    // v = A^-1 rhs, reading rhs[k * stride] and writing v[k * stride] for each row k.
+    void solve(const double* rhs, double* v, std::size_t stride) const;
+};
 
 // Where the floor binds: at the low rows (a put's exercise region) or the high rows (a call's).
 enum class FloorSide : unsigned char { Low, High };
