@@ -245,3 +245,102 @@ def test_vec_is_the_scalar_call_per_element():
             assert out[key][j] == one[key]
     bad = quelm.vec.fd_price(100, np.array([100.0, -1.0]), 0.03, 0.15, 1.0, "put", errors="nan")
     assert math.isnan(bad["price"][1]) and bad["price"][0] == quelm.fd_price(100, 100, 0.03, 0.15, 1.0, "put")["price"]
+
+
+# BENCHOP's Heston problem: K = 100, T = 1, r = 0.03, v0 = theta = 0.0225, kappa = 2, xi = 0.25,
+# rho = -0.5; European calls at S = 90, 100, 110.
+HESTON = dict(strike=100, rate=0.03, t=1.0, option_type="call", v0=0.0225, kappa=2.0, theta=0.0225, xi=0.25,
+              rho=-0.5)
+BENCHOP_HESTON = (2.302535842814927, 7.379832496149447, 14.974005277144057)
+
+
+def test_benchop_heston_references_agree_with_the_semi_analytic_price():
+    for s, ref in zip(SPOTS, BENCHOP_HESTON):
+        assert rel(quelm.heston_price(s, **HESTON), ref) < 1e-12
+
+
+@pytest.mark.parametrize("i", range(3))
+def test_benchop_heston(i):
+    fd = quelm.fd_heston_price(SPOTS[i], **HESTON, space_steps=1000, variance_steps=60, time_steps=100)
+    assert rel(fd["price"], BENCHOP_HESTON[i]) < 1e-5
+
+
+@pytest.mark.parametrize("scheme", ["douglas", "craig-sneyd", "modified-craig-sneyd", "hundsdorfer-verwer"])
+def test_every_adi_scheme_converges(scheme):
+    fd = quelm.fd_heston_price(100, **HESTON, scheme=scheme)
+    assert rel(fd["price"], BENCHOP_HESTON[1]) < 1e-4
+
+
+def test_heston_greeks_against_bumped_closed_form():
+    fd = quelm.fd_heston_price(100, **HESTON, space_steps=400, variance_steps=60)
+    args = dict(HESTON)
+    h = 0.01
+    up, mid, down = (quelm.heston_price(100 + d, **args) for d in (h, 0.0, -h))
+    assert fd["delta"] == pytest.approx((up - down) / (2 * h), abs=2e-4)
+    assert fd["gamma"] == pytest.approx((up - 2 * mid + down) / (h * h), rel=2e-3)
+    sigma0 = math.sqrt(args["v0"])
+    bumped = [quelm.heston_price(100, **(args | {"v0": (sigma0 + d) ** 2})) for d in (1e-4, -1e-4)]
+    assert fd["vega"] == pytest.approx((bumped[0] - bumped[1]) / 2e-4, rel=2e-3)
+
+
+# Ikonen and Toivanen, "Operator splitting methods for pricing American options under
+# stochastic volatility", Numer. Math. 113 (2009), Table 4: K = 10, T = 0.25, r = 0.1,
+# kappa = 5, theta = 0.16, xi = 0.9, rho = 0.1.
+IKONEN_TOIVANEN = {0.0625: (2.0000, 1.1076, 0.5200, 0.2138, 0.0821),
+                   0.25: (2.0785, 1.3336, 0.7959, 0.4482, 0.2428)}
+
+
+@pytest.mark.parametrize("v0", sorted(IKONEN_TOIVANEN))
+def test_ikonen_toivanen_american_puts(v0):
+    for s, ref in zip((8.0, 9.0, 10.0, 11.0, 12.0), IKONEN_TOIVANEN[v0]):
+        fd = quelm.fd_heston_price(s, 10, 0.1, 0.25, "put", v0, 5.0, 0.16, 0.9, 0.1, style="american",
+                                   space_steps=400, variance_steps=100, time_steps=200)
+        assert fd["price"] == pytest.approx(ref, abs=1e-3 * max(ref, 1.0)), s
+        assert fd["price"] >= 10 - s - 1e-12
+
+
+def test_heston_without_vol_of_variance_is_black_scholes():
+    # xi = 0 and v0 = theta: the variance stays put and the model is Black-Scholes at sqrt(v0).
+    flat = dict(rate=0.03, t=1.0, v0=0.04, kappa=2.0, theta=0.04, xi=0.0, rho=0.0)
+    grid = dict(space_steps=400, variance_steps=20, time_steps=200)
+    put = quelm.fd_heston_price(100, 100, option_type="put", **flat, **grid)
+    assert put["price"] == pytest.approx(quelm.black_scholes(100, 100, 0.03, 0.2, 1.0, "put"), rel=2e-5)
+    for kind, b, side in (("call", 130.0, "up-out"), ("put", 85.0, "down-in"), ("put", 80.0, "down-out")):
+        fd = quelm.fd_heston_price(100, 100, option_type=kind, **flat, barrier=b, barrier_type=side, **grid)
+        closed = quelm.barrier_price(100, 100, 0.03, 0.2, 1.0, kind, side, b)
+        assert fd["price"] == pytest.approx(closed, rel=1e-4), side
+    american = quelm.fd_heston_price(100, 100, option_type="put", **flat, style="american", **grid)
+    tree = quelm.binomial(100, 100, 0.03, 0.2, 1.0, "put", style="american", steps=20000)
+    assert american["price"] == pytest.approx(tree, rel=2e-4)
+
+
+def test_heston_against_quantlib():
+    ql = pytest.importorskip("QuantLib")
+    today = ql.Date(15, 1, 2025)
+    ql.Settings.instance().evaluationDate = today
+    dc = ql.Actual365Fixed()
+    process = ql.HestonProcess(ql.YieldTermStructureHandle(ql.FlatForward(today, 0.1, dc)),
+                               ql.YieldTermStructureHandle(ql.FlatForward(today, 0.0, dc)),
+                               ql.QuoteHandle(ql.SimpleQuote(10.0)), 0.0625, 5.0, 0.16, 0.9, 0.1)
+    expiry = today + 91
+    option = ql.VanillaOption(ql.PlainVanillaPayoff(ql.Option.Put, 10.0), ql.AmericanExercise(today, expiry))
+    option.setPricingEngine(ql.FdHestonVanillaEngine(ql.HestonModel(process), 200, 200, 100, 0))
+    fd = quelm.fd_heston_price(10, 10, 0.1, dc.yearFraction(today, expiry), "put", 0.0625, 5.0, 0.16, 0.9, 0.1,
+                               style="american", space_steps=400, variance_steps=100, time_steps=200)
+    assert fd["price"] == pytest.approx(option.NPV(), abs=1e-3)
+
+
+@pytest.mark.parametrize("kwargs,message", [
+    (dict(strike=-1.0), "invalid input: strike must be > 0"),
+    (dict(spot=0.0), "invalid input: spot must be > 0"),
+    (dict(kappa=0.0), "invalid input: kappa must be > 0"),
+    (dict(rho=1.5), "invalid input: rho must be in [-1, 1]"),
+    (dict(barrier=120.0), "barrier and barrier_type must be given together"),
+    (dict(style="american", barrier=90.0, barrier_type="down-in"), "american knock-in options are not supported"),
+    (dict(variance_steps=5), "invalid input: variance_steps must be >= 10"),
+])
+def test_heston_errors(kwargs, message):
+    args = dict(spot=100.0, **HESTON) | kwargs
+    with pytest.raises(ValueError) as info:
+        quelm.fd_heston_price(**args)
+    assert str(info.value) == message

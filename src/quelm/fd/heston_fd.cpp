@@ -426,8 +426,9 @@ Result<HestonFdResult> fd_heston_price(const HestonFdContract& o, const volatili
             hi = xb;
         }
     }
+    // A barrier's steep edge needs nodes too: a milder stretch then.
     const double centre = std::clamp(quelm::log(K), lo, hi);
-    const std::vector<double> x = sinh_grid(lo, hi, centre, 0.05 * (hi - lo), nx, knots);
+    const std::vector<double> x = sinh_grid(lo, hi, centre, (barrier ? 0.2 : 0.05) * (hi - lo), nx, knots);
     // Variance: from 0 to well past where the variance goes within the expiry, dense near 0.
     const double v_max = std::max(5.0 * level, level + 6.0 * p.xi * std::sqrt(level * T));
     const double v_top = v_max > 0.0 ? v_max : 1.0;
