@@ -3,10 +3,10 @@ import datetime
 from typing import (Any, Iterable, Iterator, Literal, Mapping, Optional, Protocol, SupportsFloat, SupportsIndex, Tuple,
                     TypedDict, TypeVar)
 
-from quelm.typing import (DateLike, OptionType, ImpliedVolMethod, ExerciseStyle, BarrierType, StrikeType, AverageType,
-                          AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, BadQuotePolicy,
-                          BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
-                          BootstrapInterpolation, NeuralMethod, OvernightIndex)
+from quelm.typing import (DateLike, OptionType, ExerciseStyle, BarrierType, FdScheme, AdiScheme, ImpliedVolMethod,
+                          StrikeType, AverageType, AmericanApproximation, Process, VarMethod, EsMethod, QuoteType,
+                          BadQuotePolicy, BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation,
+                          Interpolation, BootstrapInterpolation, NeuralMethod, OvernightIndex)
 
 _Float = SupportsFloat | SupportsIndex
 _Count = SupportsIndex
@@ -95,6 +95,12 @@ class DrawdownResult(TypedDict):
     trough_index: int
     duration: int
 
+class FdResult(TypedDict):
+    price: float
+    delta: float
+    gamma: float
+    theta: float
+
 class GreeksResult(TypedDict):
     delta: float
     gamma: float
@@ -113,6 +119,12 @@ class HestonCalibration(TypedDict):
     iterations: int
     converged: bool
     residuals: list[float]
+
+class HestonFdResult(TypedDict):
+    price: float
+    delta: float
+    gamma: float
+    vega: float
 
 class HigherGreeksResult(TypedDict):
     vanna: float
@@ -405,6 +417,18 @@ class FixedRateBond:
 
 # --- Option pricing ---
 
+def fd_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
+             dividend_yield: _Float = 0.0, *, style: ExerciseStyle = "european", barrier: Optional[_Float] = None,
+             barrier_type: Optional[BarrierType] = None, rebate: _Float = 0.0, dividends: Optional[_Matrix] = None,
+             local_vol: Optional[VolSurface] = None, space_steps: Optional[_Count] = None,
+             time_steps: Optional[_Count] = None, scheme: FdScheme = "crank-nicolson",
+             extrapolate: bool = False) -> FdResult: ...
+def fd_heston_price(spot: _Float, strike: _Float, rate: _Float, t: _Float, option_type: OptionType, v0: _Float,
+                    kappa: _Float, theta: _Float, xi: _Float, rho: _Float, dividend_yield: _Float = 0.0, *,
+                    style: ExerciseStyle = "european", barrier: Optional[_Float] = None,
+                    barrier_type: Optional[BarrierType] = None, space_steps: Optional[_Count] = None,
+                    variance_steps: Optional[_Count] = None, time_steps: Optional[_Count] = None,
+                    scheme: AdiScheme = "hundsdorfer-verwer") -> HestonFdResult: ...
 def black76(forward: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float,
             option_type: OptionType) -> float: ...
 def black76_implied_volatility(market_price: _Float, forward: _Float, strike: _Float, rate: _Float, t: _Float,

@@ -19,7 +19,6 @@ if TYPE_CHECKING:
 DateLike = Union[datetime.date, "numpy.datetime64", str]
 
 OptionType = Literal["call", "CALL", "Call", "c", "C", "put", "PUT", "Put", "p", "P"]
-ImpliedVolMethod = Literal["newton", "NEWTON", "Newton", "rational", "RATIONAL", "Rational"]
 ExerciseStyle = Literal["european", "EUROPEAN", "European", "euro", "EURO", "Euro", "e", "E", "american", "AMERICAN",
                         "American", "amer", "AMER", "Amer", "a", "A"]
 BarrierType = Literal["down-in", "DOWN-IN", "Down-in", "down_in", "DOWN_IN", "Down_in", "downin", "DOWNIN", "Downin",
@@ -27,6 +26,15 @@ BarrierType = Literal["down-in", "DOWN-IN", "Down-in", "down_in", "DOWN_IN", "Do
                       "downout", "DOWNOUT", "Downout", "do", "DO", "Do", "up-in", "UP-IN", "Up-in", "up_in", "UP_IN",
                       "Up_in", "upin", "UPIN", "Upin", "ui", "UI", "Ui", "up-out", "UP-OUT", "Up-out", "up_out",
                       "UP_OUT", "Up_out", "upout", "UPOUT", "Upout", "uo", "UO", "Uo"]
+FdScheme = Literal["crank-nicolson", "CRANK-NICOLSON", "Crank-nicolson", "cn", "CN", "Cn", "implicit", "IMPLICIT",
+                   "Implicit", "euler", "EULER", "Euler"]
+AdiScheme = Literal["douglas", "DOUGLAS", "Douglas", "do", "DO", "Do", "craig-sneyd", "CRAIG-SNEYD", "Craig-sneyd",
+                    "craig_sneyd", "CRAIG_SNEYD", "Craig_sneyd", "cs", "CS", "Cs", "modified-craig-sneyd",
+                    "MODIFIED-CRAIG-SNEYD", "Modified-craig-sneyd", "modified_craig_sneyd", "MODIFIED_CRAIG_SNEYD",
+                    "Modified_craig_sneyd", "mcs", "MCS", "Mcs", "hundsdorfer-verwer", "HUNDSDORFER-VERWER",
+                    "Hundsdorfer-verwer", "hundsdorfer_verwer", "HUNDSDORFER_VERWER", "Hundsdorfer_verwer", "hv", "HV",
+                    "Hv"]
+ImpliedVolMethod = Literal["newton", "NEWTON", "Newton", "rational", "RATIONAL", "Rational"]
 StrikeType = Literal["floating", "FLOATING", "Floating", "float", "FLOAT", "Float", "fixed", "FIXED", "Fixed"]
 AverageType = Literal["geometric", "GEOMETRIC", "Geometric", "geo", "GEO", "Geo", "arithmetic", "ARITHMETIC",
                       "Arithmetic", "arith", "ARITH", "Arith"]
@@ -72,7 +80,7 @@ NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 OvernightIndex = Literal["sofr", "SOFR", "Sofr", "estr", "ESTR", "Estr", "sonia", "SONIA", "Sonia", "tona", "TONA",
                          "Tona"]
 
-__all__ = ["DateLike", "OptionType", "ImpliedVolMethod", "ExerciseStyle", "BarrierType", "StrikeType", "AverageType",
-           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "BadQuotePolicy",
-           "BusinessDayConvention", "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation",
+__all__ = ["DateLike", "OptionType", "ExerciseStyle", "BarrierType", "FdScheme", "AdiScheme", "ImpliedVolMethod",
+           "StrikeType", "AverageType", "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType",
+           "BadQuotePolicy", "BusinessDayConvention", "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation",
            "BootstrapInterpolation", "NeuralMethod", "OvernightIndex"]
