@@ -345,3 +345,17 @@ def test_heston_errors(kwargs, message):
     with pytest.raises(ValueError) as info:
         quelm.fd_heston_price(**args)
     assert str(info.value) == message
+
+
+def test_local_vol_reprices_its_own_surface():
+    # Dupire's local volatility is the one diffusion that gives back every implied vol of the
+    # surface: the engine on it must reprice the surface's options at their implied vols.
+    strikes = [60, 70, 80, 90, 100, 110, 120, 135, 150]
+    smile = [0.32, 0.29, 0.26, 0.23, 0.2, 0.19, 0.195, 0.205, 0.215]
+    expiries = [0.1, 0.25, 0.5, 1.0, 1.5]
+    surface = quelm.VolSurface.from_vols(strikes * len(expiries), [t for t in expiries for _ in strikes],
+                                         smile * len(expiries), spot=100, rate=0.03)
+    for k in (80, 90, 100, 110, 120):
+        fd = quelm.fd_price(100, k, 0.03, 0.2, 1.0, "put", local_vol=surface, space_steps=800, time_steps=400)
+        implied = quelm.black_scholes(100, k, 0.03, surface.vol(k, 1.0), 1.0, "put")
+        assert fd["price"] == pytest.approx(implied, rel=1e-4), k
