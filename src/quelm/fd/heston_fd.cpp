@@ -228,11 +228,39 @@ void set_edges(const Problem& pr, const Grid& g, double tau, std::span<double> u
 
 struct Fields {
     std::vector<double> u, a0, a1, a2, au, y0, y, t0, t1, b0, b1, b2, column;
+    std::vector<double> lower, diag, upper, work;  // one spot row's matrix for the floored solve
+};
+
+// An American's last sweep: (I - w A1) y >= rhs, y >= floor row by row, by Brennan-Schwartz, so
+// that the exercise boundary in the spot is found inside the implicit solve.
+void solve_a1_floored(const Operators& op, const Grid& g, double w, std::span<const double> rhs,
+                      std::span<const double> floor, FloorSide side, std::span<double> y, Fields& f) {
+    const std::size_t nx = g.nx;
+    f.lower.assign(nx, 0.0);
+    f.diag.assign(nx, 1.0);
+    f.upper.assign(nx, 0.0);
+    f.work.resize(nx);
+    for (std::size_t j = 0; j < g.nv; ++j) {
+        const std::size_t row = j * nx;
+        for (std::size_t i = 1; i + 1 < nx; ++i) {
+            f.lower[i] = -w * op.l1[row + i];
+            f.diag[i] = 1.0 - w * op.d1[row + i];
+            f.upper[i] = -w * op.u1[row + i];
+        }
+        solve_with_floor({f.lower, f.diag, f.upper}, rhs.subspan(row, nx), floor.subspan(row, nx), side,
+                         y.subspan(row, nx), f.work);
+    }
+}
+
+// The floor of an American (its payoff at every node, and where it binds), absent for a European.
+struct Floor {
+    const std::vector<double>* values = nullptr;
+    FloorSide side = FloorSide::Low;
 };
 
 // One ADI step of size dt from tau to tau + dt.
 void adi_step(const Operators& op, const Problem& pr, const Grid& g, AdiScheme scheme, const Implicit& m,
-              double theta, double dt, double tau, Fields& f) {
+              double theta, double dt, double tau, const Floor& floor, Fields& f) {
     const std::size_t n = f.u.size();
     apply_mixed(op, g, f.u, f.a0);
     apply_a1(op, g, f.u, f.a1);
@@ -242,15 +270,21 @@ void adi_step(const Operators& op, const Problem& pr, const Grid& g, AdiScheme s
         f.y0[c] = f.u[c] + dt * f.au[c];
     }
     set_edges(pr, g, tau + dt, f.y0);
-    // The two one-dimensional sweeps y_j = y_j-1 + theta dt (A_j y_j - A_j base) from start.
+    // The two one-dimensional sweeps y_j = y_j-1 + theta dt (A_j y_j - A_j base) from start,
+    // variance first, so that a step's last solve is in the spot, where an American's floor
+    // is imposed.
     const auto sweeps = [&](const std::vector<double>& start, const std::vector<double>& base_a1,
-                            const std::vector<double>& base_a2, std::vector<double>& out) {
-        for (std::size_t c = 0; c < n; ++c) f.t0[c] = start[c] - theta * dt * base_a1[c];
-        solve_a1(m, g, f.t0, f.t1);
-        for (std::size_t c = 0; c < n; ++c) f.t0[c] = f.t1[c] - theta * dt * base_a2[c];
-        solve_a2(m, g, f.t0, out, f.column);
+                            const std::vector<double>& base_a2, std::vector<double>& out, bool last) {
+        for (std::size_t c = 0; c < n; ++c) f.t0[c] = start[c] - theta * dt * base_a2[c];
+        solve_a2(m, g, f.t0, f.t1, f.column);
+        for (std::size_t c = 0; c < n; ++c) f.t0[c] = f.t1[c] - theta * dt * base_a1[c];
+        if (last && floor.values != nullptr) {
+            solve_a1_floored(op, g, m.w, f.t0, *floor.values, floor.side, out, f);
+        } else {
+            solve_a1(m, g, f.t0, out);
+        }
     };
-    sweeps(f.y0, f.a1, f.a2, f.y);
+    sweeps(f.y0, f.a1, f.a2, f.y, scheme == AdiScheme::Douglas);
     if (scheme == AdiScheme::Douglas) {
         f.u.swap(f.y);
         return;
@@ -259,7 +293,7 @@ void adi_step(const Operators& op, const Problem& pr, const Grid& g, AdiScheme s
     if (scheme == AdiScheme::CraigSneyd) {
         for (std::size_t c = 0; c < n; ++c) f.y0[c] += 0.5 * dt * (f.b0[c] - f.a0[c]);
         set_edges(pr, g, tau + dt, f.y0);
-        sweeps(f.y0, f.a1, f.a2, f.u);
+        sweeps(f.y0, f.a1, f.a2, f.u, true);
         return;
     }
     apply_a1(op, g, f.y, f.b1);
@@ -270,13 +304,13 @@ void adi_step(const Operators& op, const Problem& pr, const Grid& g, AdiScheme s
             f.y0[c] += theta * dt * (f.b0[c] - f.a0[c]) + (0.5 - theta) * dt * all;
         }
         set_edges(pr, g, tau + dt, f.y0);
-        sweeps(f.y0, f.a1, f.a2, f.u);
+        sweeps(f.y0, f.a1, f.a2, f.u, true);
         return;
     }
     // Hundsdorfer-Verwer: the half-step correction of the whole operator, then sweeps against y.
     for (std::size_t c = 0; c < n; ++c) f.y0[c] += 0.5 * dt * ((f.b0[c] + f.b1[c] + f.b2[c]) - f.au[c]);
     set_edges(pr, g, tau + dt, f.y0);
-    sweeps(f.y0, f.b1, f.b2, f.u);
+    sweeps(f.y0, f.b1, f.b2, f.u, true);
 }
 
 bool is_down(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::DownOut; }
@@ -330,17 +364,19 @@ Result<std::vector<double>> solve(const Problem& pr, const Grid& g, AdiScheme sc
         return pr.T * (pr.american ? u * u : u);
     };
     const double theta = scheme_theta(scheme);
+    const Floor exercise{pr.american ? &floor : nullptr,
+                         pr.type == OptionType::Put ? FloorSide::Low : FloorSide::High};
     Implicit m;
     for (std::size_t step = 0; step < time_steps; ++step) {
         const double tau = at(step), dt = at(step + 1) - tau;
         if (step == 0) {
             // Damped start: the first step as two Douglas half steps with theta = 1.
             factor(op, g, 0.5 * dt, m);
-            adi_step(op, pr, g, AdiScheme::Douglas, m, 1.0, 0.5 * dt, tau, f);
-            adi_step(op, pr, g, AdiScheme::Douglas, m, 1.0, 0.5 * dt, tau + 0.5 * dt, f);
+            adi_step(op, pr, g, AdiScheme::Douglas, m, 1.0, 0.5 * dt, tau, exercise, f);
+            adi_step(op, pr, g, AdiScheme::Douglas, m, 1.0, 0.5 * dt, tau + 0.5 * dt, exercise, f);
         } else {
             factor(op, g, theta * dt, m);
-            adi_step(op, pr, g, scheme, m, theta, dt, tau, f);
+            adi_step(op, pr, g, scheme, m, theta, dt, tau, exercise, f);
         }
         if (pr.american)
             for (std::size_t c = 0; c < n; ++c) f.u[c] = std::max(f.u[c], floor[c]);
@@ -409,7 +445,7 @@ Result<HestonFdResult> fd_heston_price(const HestonFdContract& o, const volatili
     const std::size_t nx = s.space_steps.value_or(kDefaultHestonSpaceSteps);
     const std::size_t nv = s.variance_steps.value_or(kDefaultHestonVarianceSteps);
     const std::size_t nt = s.time_steps.value_or(kDefaultHestonTimeSteps);
-    QUELM_TRY(claim, claim_memory(doubles_bytes(14.0 * static_cast<double>(nx + 1) * static_cast<double>(nv + 1)),
+    QUELM_TRY(claim, claim_memory(doubles_bytes(24.0 * static_cast<double>(nx + 1) * static_cast<double>(nv + 1)),
                                   "the finite-difference grid"));
 
     // Log-spot: as wide as five standard deviations at the larger of v0 and theta.

@@ -1,8 +1,8 @@
 // Heston's model by finite differences on a (log-spot, variance) grid: the operator split into
 // its mixed, spot and variance parts, stepped by an ADI scheme (Douglas, Craig-Sneyd, modified
 // Craig-Sneyd or Hundsdorfer-Verwer), the first step as damped Douglas half steps. European or
-// American (the payoff floor imposed after each step), with a single knock-out or knock-in
-// barrier on the spot. Times in years, rates continuously compounded, v0 and theta variances.
+// American (the payoff floor imposed in each step's last sweep, the spot direction's, by
+// Brennan-Schwartz), with a single knock-out or knock-in barrier on the spot. Times in years, rates continuously compounded, v0 and theta variances.
 #pragma once
 
 #include <cstdint>
@@ -47,8 +47,8 @@ struct HestonFdResult {
     double price, delta, gamma, vega;
 };
 
-inline constexpr std::uint64_t kDefaultHestonSpaceSteps = 200, kDefaultHestonVarianceSteps = 50,
-                               kDefaultHestonTimeSteps = 100;
+inline constexpr std::uint64_t kDefaultHestonSpaceSteps = 300, kDefaultHestonVarianceSteps = 40,
+                               kDefaultHestonTimeSteps = 60;
 
 [[nodiscard]] Result<HestonFdResult> fd_heston_price(const HestonFdContract& o, const volatility::HestonMarket& m,
                                                      const volatility::HestonParams& p, const HestonFdSettings& s,
