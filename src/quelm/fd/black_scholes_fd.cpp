@@ -168,8 +168,10 @@ Result<Rolled> roll_back(const Setup& s, const Solve& v, CancelPoller& poller) {
             one.assign(values.begin(), values.end());
             for (std::size_t sub = 0; sub < subs; ++sub) {
                 const double tau = at(k) + static_cast<double>(sub) * h;
-                if (s.local_vol != nullptr || !built) QUELM_CHECK(build_operator(s, v.x, spots, s.T - (tau + 0.5 * h), op));
-                built = true;
+                if (s.local_vol != nullptr || !built) {
+                    QUELM_CHECK(build_operator(s, v.x, spots, s.T - (tau + 0.5 * h), op));
+                    built = true;
+                }
                 rhs[0] = edge_value(s, v, true, spots[0], tau + h);
                 rhs[n - 1] = edge_value(s, v, false, spots[n - 1], tau + h);
                 for (std::size_t i = 1; i + 1 < n; ++i) {

@@ -2,7 +2,8 @@
 // its mixed, spot and variance parts, stepped by an ADI scheme (Douglas, Craig-Sneyd, modified
 // Craig-Sneyd or Hundsdorfer-Verwer), the first step as damped Douglas half steps. European or
 // American (the payoff floor imposed in each step's last sweep, the spot direction's, by
-// Brennan-Schwartz), with a single knock-out or knock-in barrier on the spot. Times in years, rates continuously compounded, v0 and theta variances.
+// Brennan-Schwartz), with a single knock-out or knock-in barrier on the spot. Times in years,
+// rates continuously compounded, v0 and theta variances.
 #pragma once
 
 #include <cstdint>
