@@ -174,6 +174,10 @@ SIGINT_CALLS = {
     "american_ml": "quelm.american_ml(100, 100, 0.05, 0.2, 1.0, paths=2**17, epochs=10**4)",
     "differential_ml": "quelm.differential_ml(100, 100, 0.05, 0.2, 1.0, samples=2**16, epochs=10**5)",
     "binomial": "quelm.binomial(100, 100, 0.05, 0.2, 1.0, 'put', style='american', steps=10**7)",
+    "fd_price": "quelm.fd_price(100, 100, 0.03, 0.2, 1.0, 'put', style='american', space_steps=20000, "
+                "time_steps=10**6)",
+    "fd_heston_price": "quelm.fd_heston_price(100, 100, 0.03, 1.0, 'put', 0.04, 2.0, 0.04, 0.3, -0.5, "
+                       "space_steps=2000, variance_steps=500, time_steps=10**5)",
 }
 
 SIGINT_DRIVER = """

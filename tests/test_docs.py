@@ -25,7 +25,8 @@ FLAGS = doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE
 MIN_EXAMPLES = {"getting-started": 5, "analytic": 15, "volatility-models": 12, "trees-and-exotics": 10,
                 "monte-carlo": 10, "processes": 4, "statistics": 15, "portfolios": 10, "fixed-income": 15,
                 "dates": 12, "neural": 6, "curves": 12, "books": 15,
-                "credit": 10, "errors": 5, "concurrency": 2, "stochastic-volatility": 20, "fx": 15}
+                "credit": 10, "errors": 5, "concurrency": 2, "stochastic-volatility": 20, "fx": 15,
+                "finite-differences": 12}
 
 
 def page_examples(page: Path) -> doctest.DocTest:

@@ -337,6 +337,9 @@ RESULT_CALLS = {
     "SabrCalibration": lambda q: q.sabr_calibrate(0.03, [0.02, 0.03, 0.04], [0.25, 0.2, 0.19], 1.0),
     "SviCalibration": lambda q: q.svi_calibrate(100, [80, 90, 100, 110, 120], [0.26, 0.22, 0.2, 0.19, 0.195], 1.0),
     "AmericanMLResult": lambda q: q.american_ml(100, 100, 0.05, 0.2, 0.5, "P", "deep_lsm", 64, 4, 1, 1, [2]),
+    "FdResult": lambda q: q.fd_price(100, 100, 0.03, 0.15, 1.0, "put", space_steps=40, time_steps=8),
+    "HestonFdResult": lambda q: q.fd_heston_price(100, 100, 0.03, 1.0, "put", 0.04, 2.0, 0.04, 0.3, -0.5,
+                                                  space_steps=20, variance_steps=10, time_steps=4),
     "BondCurvePrice": lambda q: q.FixedRateBond.dated("2024-01-15", "2030-01-15", 0.03).price_from_curve(
         q.YieldCurve.flat(0.03), "2025-03-17"),
     "CdsRisk": lambda q: q.Cds("5Y", 0.01, trade_date="2024-05-21").risk(q.CreditCurve.bootstrap(

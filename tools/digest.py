@@ -129,6 +129,13 @@ def trees_and_monte_carlo(d: Digest) -> None:
         d.call("simulate_process", quelm.simulate_process, process, 100.0, 1.0, 50, 2000, 11)
     d.add("vec.simulate_paths", vec.simulate_paths("gbm", 100.0, 1.0, 20, 50, 3))
     d.call("heston_price", quelm.heston_price, 100.0, 110.0, 0.02, 0.7, "put", 0.05, 2.0, 0.04, 0.6, -0.7)
+    strikes = np.linspace(80.0, 120.0, 24)
+    d.add("vec.fd_price", vec.fd_price(100.0, strikes, 0.03, 0.2, 1.0, "put", style="american", space_steps=100,
+                                       time_steps=40, errors="nan"))
+    d.call("fd_price.dividends", quelm.fd_price, 100.0, 95.0, 0.03, 0.25, 1.0, "call", style="american",
+           dividends=[(0.4, 2.0)], extrapolate=True)
+    d.call("fd_heston_price", quelm.fd_heston_price, 100.0, 105.0, 0.03, 0.5, "put", 0.04, 2.0, 0.04, 0.5, -0.6,
+           style="american", space_steps=60, variance_steps=20, time_steps=20)
 
 
 def curves_and_bonds(d: Digest) -> None:

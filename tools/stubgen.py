@@ -284,10 +284,13 @@ def element_type(kind: str, optional: bool, annotation: str, series_param: str |
     if kind == "date":
         return ("DateLike" if scalar else "_Dates") + (" | None" if optional else "")
     if kind == "option":
+        if annotation.startswith("Optional["):  # vec.pyi spells an absent option with | None
+            annotation = annotation[len("Optional["):-1] + " | None"
         return annotation if scalar else f"{annotation} | _Many"
+    missing = " | None" if optional else ""  # an optional operand (None: absent for every element)
     if kind == "count":
-        return "int" if scalar else "_Counts"
-    return "float" if scalar else "_Reals"
+        return ("int" if scalar else "_Counts") + missing
+    return ("float" if scalar else "_Reals") + missing
 
 
 def keyword_after_default(items: list[str], series_param: str) -> list[str]:
@@ -326,7 +329,9 @@ def vec_stub(decl: dict, forms: list, in_python: list) -> str:
     for form in forms:
         context = form["context"]
         key = form["scalar"] if context is None else f"{context[1].__name__}.{form['scalar']}"
-        scalar = by_name[key]
+        # A private element function serves a public name's array form (a subset of its
+        # parameters): the public function's types and defaults are the form's.
+        scalar = by_name[key] if key in by_name else by_name[form["name"]]
         annotations = {p["name"]: p["annotation"] for p in scalar["params"]}
         defaults = {p["name"]: p["default"] for p in scalar["params"]}
         head = [f"{context[0]}: {context[1].__name__}"] if context else []
@@ -451,7 +456,8 @@ def array_forms_table(forms: list) -> str:
         context = form["context"]
         head = [context[0]] if context else []
         params = head + [p[0] for p in form["params"]]
-        twin = f"`{form['scalar']}`" if context is None else f"`{context[1].__name__}.{form['scalar']}`"
+        shown = form["name"] if form["scalar"].startswith("_") else form["scalar"]  # a private element: its public name
+        twin = f"`{shown}`" if context is None else f"`{context[1].__name__}.{shown}`"
         per = "series (a row of a panel)" if form["series"] else "element"
         rows.append(f"| `{form['name']}({', '.join(params)})` | {twin} | {per} |")
     return "\n".join(rows) + "\n"

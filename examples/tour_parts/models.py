@@ -20,7 +20,7 @@ def show() -> None:
 
     s, r, q, t = 100.0, 0.05, 0.02, 1.0
     print(f"American puts (spot {s:g}, r {r:.0%}, q {q:.0%}, T {t:g}, vol 25%)")
-    header = f"{'strike':>8}{'european':>11}{'bjerksund':>11}{'BAW':>10}{'CRR 1000':>10}"
+    header = f"{'strike':>8}{'european':>11}{'bjerksund':>11}{'BAW':>10}{'CRR 1000':>10}{'FD':>10}"
     print(header)
     print("-" * len(header))
     for k in (90.0, 100.0, 110.0, 120.0):
@@ -28,7 +28,12 @@ def show() -> None:
         bs = quelm.american_approximation(s, k, r, 0.25, t, "put", q)
         baw = quelm.american_approximation(s, k, r, 0.25, t, "put", q, method="barone-adesi-whaley")
         crr = quelm.binomial(s, k, r, 0.25, t, "put", "american", 1000, q)
-        print(f"{k:>8.0f}{eu:>11.4f}{bs:>11.4f}{baw:>10.4f}{crr:>10.4f}")
+        fd = quelm.fd_price(s, k, r, 0.25, t, "put", q, style="american")["price"]
+        print(f"{k:>8.0f}{eu:>11.4f}{bs:>11.4f}{baw:>10.4f}{crr:>10.4f}{fd:>10.4f}")
+    print("  FD: finite differences, Crank-Nicolson with an exact exercise projection")
+    it = quelm.fd_heston_price(10.0, 10.0, 0.1, 0.25, "put", 0.0625, 5.0, 0.16, 0.9, 0.1, style="american")
+    print(f"  under Heston (Ikonen-Toivanen's American put, S = K = 10): {it['price']:.4f}, "
+          f"published 0.5200; delta {it['delta']:+.4f}, vega {it['vega']:.4f}")
     print()
 
     hg = quelm.higher_greeks(s, 105.0, r, 0.25, t, "call", q)

@@ -3,8 +3,8 @@ import datetime
 from typing import (Any, Iterable, Iterator, Literal, Mapping, Optional, Protocol, SupportsFloat, SupportsIndex, Tuple,
                     TypedDict, TypeVar)
 
-from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, BarrierType, StrangleConvention,
-                          SmileInterpolation, ImpliedVolMethod, ExerciseStyle, StrikeType, AverageType,
+from quelm.typing import (DateLike, OptionType, ExerciseStyle, BarrierType, FdScheme, AdiScheme, DeltaType, AtmType,
+                          StrangleConvention, SmileInterpolation, ImpliedVolMethod, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, SabrModel, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
                           BootstrapInterpolation, RateVolModel, HullWhiteMethod, CdsSide, NeuralMethod, OvernightIndex,
@@ -133,6 +133,12 @@ class DrawdownResult(TypedDict):
     trough_index: int
     duration: int
 
+class FdResult(TypedDict):
+    price: float
+    delta: float
+    gamma: float
+    theta: float
+
 class FxForwardResult(TypedDict):
     forward: float
     forward_points: float
@@ -171,6 +177,12 @@ class HestonCalibration(TypedDict):
     iterations: int
     converged: bool
     residuals: list[float]
+
+class HestonFdResult(TypedDict):
+    price: float
+    delta: float
+    gamma: float
+    vega: float
 
 class HigherGreeksResult(TypedDict):
     vanna: float
@@ -473,6 +485,18 @@ class FixedRateBond:
 
 # --- Option pricing ---
 
+def fd_price(spot: _Float, strike: _Float, rate: _Float, vol: _Float, t: _Float, option_type: OptionType,
+             dividend_yield: _Float = 0.0, *, style: ExerciseStyle = "european", barrier: Optional[_Float] = None,
+             barrier_type: Optional[BarrierType] = None, rebate: _Float = 0.0, dividends: Optional[_Matrix] = None,
+             local_vol: Optional[VolSurface] = None, space_steps: Optional[_Count] = None,
+             time_steps: Optional[_Count] = None, scheme: FdScheme = "crank-nicolson",
+             extrapolate: bool = False) -> FdResult: ...
+def fd_heston_price(spot: _Float, strike: _Float, rate: _Float, t: _Float, option_type: OptionType, v0: _Float,
+                    kappa: _Float, theta: _Float, xi: _Float, rho: _Float, dividend_yield: _Float = 0.0, *,
+                    style: ExerciseStyle = "european", barrier: Optional[_Float] = None,
+                    barrier_type: Optional[BarrierType] = None, space_steps: Optional[_Count] = None,
+                    variance_steps: Optional[_Count] = None, time_steps: Optional[_Count] = None,
+                    scheme: AdiScheme = "hundsdorfer-verwer") -> HestonFdResult: ...
 def garman_kohlhagen(spot: _Float, strike: _Float, domestic_rate: _Float, foreign_rate: _Float, vol: _Float, t: _Float,
                      option_type: OptionType) -> float: ...
 def fx_greeks(spot: _Float, strike: _Float, domestic_rate: _Float, foreign_rate: _Float, vol: _Float, t: _Float,

@@ -348,7 +348,9 @@ def build(module: str) -> dict:
         f.__module__ = module
         f.__qualname__ = form["name"]
         tail = _SERIES_DOC if form["series"] else _ELEMENT_DOC
-        scalar = form["scalar"] if form["context"] is None else f"{form['context'][1].__name__}.{form['scalar']}"
+        # A private element function (a subset of a public call's parameters) is named by the public call.
+        named = form["name"] if form["scalar"].startswith("_") else form["scalar"]
+        scalar = named if form["context"] is None else f"{form['context'][1].__name__}.{named}"
         f.__doc__ = form["doc"] + tail.format(scalar=scalar)
         made[form["name"]] = f
     return made

@@ -19,22 +19,30 @@ if TYPE_CHECKING:
 DateLike = Union[datetime.date, "numpy.datetime64", str]
 
 OptionType = Literal["call", "CALL", "Call", "c", "C", "put", "PUT", "Put", "p", "P"]
-DeltaType = Literal["spot", "SPOT", "Spot", "forward", "FORWARD", "Forward", "spot-pa", "SPOT-PA", "Spot-pa",
-                    "spot_pa", "SPOT_PA", "Spot_pa", "forward-pa", "FORWARD-PA", "Forward-pa", "forward_pa",
-                    "FORWARD_PA", "Forward_pa"]
-AtmType = Literal["dns", "DNS", "Dns", "forward", "FORWARD", "Forward", "spot", "SPOT", "Spot"]
+ExerciseStyle = Literal["european", "EUROPEAN", "European", "euro", "EURO", "Euro", "e", "E", "american", "AMERICAN",
+                        "American", "amer", "AMER", "Amer", "a", "A"]
 BarrierType = Literal["down-in", "DOWN-IN", "Down-in", "down_in", "DOWN_IN", "Down_in", "downin", "DOWNIN", "Downin",
                       "di", "DI", "Di", "down-out", "DOWN-OUT", "Down-out", "down_out", "DOWN_OUT", "Down_out",
                       "downout", "DOWNOUT", "Downout", "do", "DO", "Do", "up-in", "UP-IN", "Up-in", "up_in", "UP_IN",
                       "Up_in", "upin", "UPIN", "Upin", "ui", "UI", "Ui", "up-out", "UP-OUT", "Up-out", "up_out",
                       "UP_OUT", "Up_out", "upout", "UPOUT", "Upout", "uo", "UO", "Uo"]
+FdScheme = Literal["crank-nicolson", "CRANK-NICOLSON", "Crank-nicolson", "cn", "CN", "Cn", "implicit", "IMPLICIT",
+                   "Implicit", "euler", "EULER", "Euler"]
+AdiScheme = Literal["douglas", "DOUGLAS", "Douglas", "do", "DO", "Do", "craig-sneyd", "CRAIG-SNEYD", "Craig-sneyd",
+                    "craig_sneyd", "CRAIG_SNEYD", "Craig_sneyd", "cs", "CS", "Cs", "modified-craig-sneyd",
+                    "MODIFIED-CRAIG-SNEYD", "Modified-craig-sneyd", "modified_craig_sneyd", "MODIFIED_CRAIG_SNEYD",
+                    "Modified_craig_sneyd", "mcs", "MCS", "Mcs", "hundsdorfer-verwer", "HUNDSDORFER-VERWER",
+                    "Hundsdorfer-verwer", "hundsdorfer_verwer", "HUNDSDORFER_VERWER", "Hundsdorfer_verwer", "hv", "HV",
+                    "Hv"]
+DeltaType = Literal["spot", "SPOT", "Spot", "forward", "FORWARD", "Forward", "spot-pa", "SPOT-PA", "Spot-pa",
+                    "spot_pa", "SPOT_PA", "Spot_pa", "forward-pa", "FORWARD-PA", "Forward-pa", "forward_pa",
+                    "FORWARD_PA", "Forward_pa"]
+AtmType = Literal["dns", "DNS", "Dns", "forward", "FORWARD", "Forward", "spot", "SPOT", "Spot"]
 StrangleConvention = Literal["market", "MARKET", "Market", "smile", "SMILE", "Smile"]
 SmileInterpolation = Literal["vanna-volga", "VANNA-VOLGA", "Vanna-volga", "vanna_volga", "VANNA_VOLGA", "Vanna_volga",
                              "sabr", "SABR", "Sabr", "spline-in-delta", "SPLINE-IN-DELTA", "Spline-in-delta",
                              "spline_in_delta", "SPLINE_IN_DELTA", "Spline_in_delta"]
 ImpliedVolMethod = Literal["newton", "NEWTON", "Newton", "rational", "RATIONAL", "Rational"]
-ExerciseStyle = Literal["european", "EUROPEAN", "European", "euro", "EURO", "Euro", "e", "E", "american", "AMERICAN",
-                        "American", "amer", "AMER", "Amer", "a", "A"]
 StrikeType = Literal["floating", "FLOATING", "Floating", "float", "FLOAT", "Float", "fixed", "FIXED", "Fixed"]
 AverageType = Literal["geometric", "GEOMETRIC", "Geometric", "geo", "GEO", "Geo", "arithmetic", "ARITHMETIC",
                       "Arithmetic", "arith", "ARITH", "Arith"]
@@ -90,9 +98,9 @@ SwaptionKind = Literal["payer", "PAYER", "Payer", "receiver", "RECEIVER", "Recei
 CapKind = Literal["cap", "CAP", "Cap", "floor", "FLOOR", "Floor"]
 SwaptionSettlement = Literal["physical", "PHYSICAL", "Physical", "cash", "CASH", "Cash"]
 
-__all__ = ["DateLike", "OptionType", "DeltaType", "AtmType", "BarrierType", "StrangleConvention", "SmileInterpolation",
-           "ImpliedVolMethod", "ExerciseStyle", "StrikeType", "AverageType", "AmericanApproximation", "Process",
-           "VarMethod", "EsMethod", "QuoteType", "SabrModel", "BadQuotePolicy", "BusinessDayConvention",
-           "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation", "BootstrapInterpolation", "RateVolModel",
-           "HullWhiteMethod", "CdsSide", "NeuralMethod", "OvernightIndex", "SwaptionKind", "CapKind",
-           "SwaptionSettlement"]
+__all__ = ["DateLike", "OptionType", "ExerciseStyle", "BarrierType", "FdScheme", "AdiScheme", "DeltaType", "AtmType",
+           "StrangleConvention", "SmileInterpolation", "ImpliedVolMethod", "StrikeType", "AverageType",
+           "AmericanApproximation", "Process", "VarMethod", "EsMethod", "QuoteType", "SabrModel", "BadQuotePolicy",
+           "BusinessDayConvention", "ScheduleRule", "BondMarket", "Extrapolation", "Interpolation",
+           "BootstrapInterpolation", "RateVolModel", "HullWhiteMethod", "CdsSide", "NeuralMethod", "OvernightIndex",
+           "SwaptionKind", "CapKind", "SwaptionSettlement"]

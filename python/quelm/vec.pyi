@@ -6,8 +6,8 @@ import pandas as pd
 from numpy.typing import NDArray
 
 from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
-from quelm.typing import (DateLike, OptionType, DeltaType, AtmType, BarrierType, StrangleConvention,
-                          SmileInterpolation, ImpliedVolMethod, ExerciseStyle, StrikeType, AverageType,
+from quelm.typing import (DateLike, OptionType, ExerciseStyle, BarrierType, FdScheme, AdiScheme, DeltaType, AtmType,
+                          StrangleConvention, SmileInterpolation, ImpliedVolMethod, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, SabrModel, BadQuotePolicy,
                           BusinessDayConvention, ScheduleRule, BondMarket, Extrapolation, Interpolation,
                           BootstrapInterpolation, RateVolModel, HullWhiteMethod, CdsSide, NeuralMethod, OvernightIndex,
@@ -31,6 +31,165 @@ _Array = NDArray[np.float64]
 _Labelled = pd.Series[float]
 
 GREEK_KEYS: tuple[str, ...]
+@overload
+def fd_heston_price(spot: float, strike: float, rate: float, t: float, option_type: OptionType, v0: float,
+                    kappa: float, theta: float, xi: float, rho: float, dividend_yield: float = 0.0, *,
+                    style: ExerciseStyle = "european", barrier: float | None = None,
+                    barrier_type: BarrierType | None = None, space_steps: int | None = None,
+                    variance_steps: int | None = None, time_steps: int | None = None,
+                    scheme: AdiScheme = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], float]: ...
+@overload
+def fd_heston_price(spot: pd.Series[Any], strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many,
+                    v0: _Reals, kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: pd.Series[Any], rate: _Reals, t: _Reals, option_type: OptionType | _Many,
+                    v0: _Reals, kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: pd.Series[Any], t: _Reals, option_type: OptionType | _Many,
+                    v0: _Reals, kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: pd.Series[Any], option_type: OptionType | _Many,
+                    v0: _Reals, kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: pd.Series[Any], v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many,
+                    v0: pd.Series[Any], kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals,
+                    dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european",
+                    barrier: _Reals | None = None, barrier_type: BarrierType | None | _Many = None,
+                    space_steps: _Counts | None = None, variance_steps: _Counts | None = None,
+                    time_steps: _Counts | None = None, scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: pd.Series[Any], theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: pd.Series[Any], xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: pd.Series[Any], rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: pd.Series[Any], dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: pd.Series[Any], *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: pd.Series[Any], barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: pd.Series[Any],
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: pd.Series[Any], space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: pd.Series[Any],
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: pd.Series[Any], time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: pd.Series[Any],
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None, scheme: pd.Series[Any],
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Labelled]: ...
+@overload
+def fd_heston_price(spot: _Reals, strike: _Reals, rate: _Reals, t: _Reals, option_type: OptionType | _Many, v0: _Reals,
+                    kappa: _Reals, theta: _Reals, xi: _Reals, rho: _Reals, dividend_yield: _Reals = 0.0, *,
+                    style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+                    barrier_type: BarrierType | None | _Many = None, space_steps: _Counts | None = None,
+                    variance_steps: _Counts | None = None, time_steps: _Counts | None = None,
+                    scheme: AdiScheme | _Many = "hundsdorfer-verwer",
+                    errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "vega"], _Array]: ...
 @overload
 def garman_kohlhagen(spot: float, strike: float, domestic_rate: float, foreign_rate: float, vol: float, t: float,
                      option_type: OptionType, *, errors: _Errors = "raise") -> float: ...
@@ -1077,6 +1236,109 @@ def forward_rate(curve: YieldCurve, t1: pd.Series[Any], t2: _Dates, *, errors: _
 def forward_rate(curve: YieldCurve, t1: _Dates, t2: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def forward_rate(curve: YieldCurve, t1: _Dates, t2: _Dates, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def fd_price(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
+             dividend_yield: float = 0.0, *, style: ExerciseStyle = "european", barrier: float | None = None,
+             barrier_type: BarrierType | None = None, rebate: float = 0.0, space_steps: int | None = None,
+             time_steps: int | None = None, scheme: FdScheme = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], float]: ...
+@overload
+def fd_price(spot: pd.Series[Any], strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+             style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: pd.Series[Any], rate: _Reals, vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+             style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: pd.Series[Any], vol: _Reals, t: _Reals,
+             option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+             style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: pd.Series[Any], t: _Reals,
+             option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+             style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: pd.Series[Any],
+             option_type: OptionType | _Many, dividend_yield: _Reals = 0.0, *,
+             style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: pd.Series[Any],
+             dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: pd.Series[Any], *, style: ExerciseStyle | _Many = "european",
+             barrier: _Reals | None = None, barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0,
+             space_steps: _Counts | None = None, time_steps: _Counts | None = None,
+             scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: _Reals = 0.0, *, style: pd.Series[Any], barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european", barrier: pd.Series[Any],
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: pd.Series[Any], rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: pd.Series[Any],
+             space_steps: _Counts | None = None, time_steps: _Counts | None = None,
+             scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: pd.Series[Any],
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: pd.Series[Any], scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: pd.Series[Any],
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Labelled]: ...
+@overload
+def fd_price(spot: _Reals, strike: _Reals, rate: _Reals, vol: _Reals, t: _Reals, option_type: OptionType | _Many,
+             dividend_yield: _Reals = 0.0, *, style: ExerciseStyle | _Many = "european", barrier: _Reals | None = None,
+             barrier_type: BarrierType | None | _Many = None, rebate: _Reals = 0.0, space_steps: _Counts | None = None,
+             time_steps: _Counts | None = None, scheme: FdScheme | _Many = "crank-nicolson",
+             errors: _Errors = "raise") -> dict[Literal["price", "delta", "gamma", "theta"], _Array]: ...
 
 # Every simulated path of a process, shape (2 * ceil(paths / 2), steps + 1) (see ``quelm.simulate_process``).
 def simulate_paths(process: Process, x0: float = 100.0, t: float = 1.0, steps: int = 100, paths: int = 1000,

@@ -24,6 +24,8 @@
 #include "quelm/stochastic/process.hpp"
 #include "quelm/volatility/heston_calibrate.hpp"
 #include "quelm/volatility/sabr.hpp"
+#include "quelm/fd/black_scholes_fd.hpp"
+#include "quelm/fd/heston_fd.hpp"
 
 namespace quelm::py {
 
@@ -51,6 +53,8 @@ QUELM_STRING_OPTION(rates::HwMethod, rates::kHwMethods, "HullWhiteMethod");
 QUELM_STRING_OPTION(rates::CapKind, rates::kCapKinds, "CapKind");
 QUELM_STRING_OPTION(rates::SwaptionKind, rates::kSwaptionKinds, "SwaptionKind");
 QUELM_STRING_OPTION(rates::Settlement, rates::kSettlements, "SwaptionSettlement");
+QUELM_STRING_OPTION(fd::Scheme, fd::kSchemes, "FdScheme");
+QUELM_STRING_OPTION(fd::AdiScheme, fd::kAdiSchemes, "AdiScheme");
 
 // A day count: its name, and for bus/252 a calendar after a colon ("bus/252:target+uk").
 // Its codes: one per kind, and for bus/252 one per set of markets (src/bindings/dates.cpp).

@@ -26,7 +26,7 @@
 
 namespace quelm::py::vec {
 
-inline constexpr std::size_t kMaxOperands = 16;
+inline constexpr std::size_t kMaxOperands = 20;
 inline constexpr std::size_t kMaxOutputs = 32;
 
 // What an operand holds per element.

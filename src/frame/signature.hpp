@@ -22,7 +22,7 @@
 namespace quelm::py {
 
 // The largest number of parameters a callable may declare.
-inline constexpr std::size_t kMaxParams = 16;
+inline constexpr std::size_t kMaxParams = 20;
 
 // One parameter. A default is written as the text signature shows it ("0.0",
 // "\"european\"", "None"); a default shown as "..." carries its value separately. The

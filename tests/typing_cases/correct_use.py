@@ -282,3 +282,17 @@ exercise_count: int = len(bermudan.exercise_dates)
 hw_fit = quelm.HullWhite.calibrate(rate_curve, [quelm.Swaption("1Y", "5Y", 0.03), quelm.Swaption("2Y", "4Y", 0.03)],
                                    [0.2, 0.19], model="black", shift=0.0, fix_a=None)
 fitted_sigma: float = hw_fit["sigma"] + hw_fit["rmse"] + hw_fit["model"].a
+
+# Finite differences: one option, an American put with a cash dividend, a surface's local vol,
+# Heston by ADI, and a chain of strikes in one array call.
+fd = quelm.fd_price(100, 100, 0.03, 0.15, 1.0, "put", style="american", dividends=[(0.5, 2.0)], extrapolate=True)
+fd_theta: float = fd["price"] + fd["delta"] + fd["gamma"] + fd["theta"]
+fd_ko: float = quelm.fd_price(100, 100, 0.03, 0.15, 1.0, "call", barrier=125, barrier_type="up-out", rebate=1.0,
+                              space_steps=400, time_steps=200, scheme="cn")["price"]
+fd_surface = quelm.VolSurface.from_vols([80.0, 90.0, 100.0, 110.0, 120.0] * 2, [0.5] * 5 + [1.0] * 5, [0.2] * 10,
+                                        spot=100)
+fd_local: float = quelm.fd_price(100, 100, 0.03, 0.2, 1.0, "call", local_vol=fd_surface)["price"]
+fd_heston = quelm.fd_heston_price(10, 10, 0.1, 0.25, "put", 0.0625, 5.0, 0.16, 0.9, 0.1, style="american",
+                                  scheme="modified-craig-sneyd")
+fd_vega: float = fd_heston["vega"] + fd_heston["price"]
+fd_chain = vec.fd_price(100.0, strikes, 0.03, 0.15, 1.0, "put", style="american")
