@@ -4,6 +4,7 @@
 
 #include "bindings/curves/instruments.hpp"
 #include "bindings/dates/calendar.hpp"
+#include "bindings/dates/date_or_tenor.hpp"
 #include "bindings/string_options.hpp"
 #include "frame/classes.hpp"
 #include "frame/registry.hpp"
@@ -35,34 +36,7 @@ constinit const auto kRisk = record<credit::CdsRisk>({
 
 QUELM_RECORD(credit::CdsRisk, kRisk, "CdsRisk");
 
-bool from_py(PyObject* o, MaturityArg& out) {
-    if (PyUnicode_Check(o)) {
-        Py_ssize_t n = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(o, &n);
-        if (utf8 == nullptr) return false;
-        const std::string_view text(utf8, static_cast<std::size_t>(n));
-        if (auto t = dates::parse_tenor(text)) {
-            out.value = *t;
-            return true;
-        }
-        std::string message;
-        if (date_text(text, out.value.emplace<dates::Serial>(), message) == DateItem::Date) return true;
-        if (text.size() < 8 || text.find('-') == std::string_view::npos)
-            message = "maturity must be a date ('YYYY-MM-DD') or a tenor (as in 5Y), got " + quote_literal(text);
-        PyErr_SetString(PyExc_ValueError, message.c_str());
-        return false;
-    }
-    Date d;
-    if (from_py(o, d)) {
-        out.value = d.serial;
-        return true;
-    }
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_TypeError, "expected a date or a tenor such as '5Y', got %s", Py_TYPE(o)->tp_name);
-    }
-    return false;
-}
+bool from_py(PyObject* o, MaturityArg& out) { return date_or_tenor(o, out.value, "maturity", "tenor", "5Y"); }
 
 bool from_py(PyObject* o, CreditCurveRef& out) {
     if (Py_TYPE(o) != credit_curve_type()) {

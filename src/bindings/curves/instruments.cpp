@@ -3,6 +3,7 @@
 #include "bindings/curves/instruments.hpp"
 
 #include "bindings/dates/calendar.hpp"
+#include "bindings/dates/date_or_tenor.hpp"
 #include "frame/classes.hpp"
 #include "frame/registry.hpp"
 #include "frame/result.hpp"
@@ -123,35 +124,7 @@ bool from_py(PyObject* o, BookArg& out) {
     return items_of(o, out.items, "an instrument or a DatedBond", one);
 }
 
-bool from_py(PyObject* o, EffectiveArg& out) {
-    if (PyUnicode_Check(o)) {
-        Py_ssize_t n = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(o, &n);
-        if (utf8 == nullptr) return false;
-        const std::string_view text(utf8, static_cast<std::size_t>(n));
-        if (auto t = dates::parse_tenor(text)) {
-            out.value = *t;
-            return true;
-        }
-        std::string message;
-        if (date_text(text, out.value.emplace<dates::Serial>(), message) == DateItem::Date) return true;
-        // Text shaped like a date gets the date's own message (no such day, month).
-        if (text.size() < 8 || text.find('-') == std::string_view::npos)
-            message = "effective must be a date ('YYYY-MM-DD') or a forward tenor (as in 1Y), got " + quote_literal(text);
-        PyErr_SetString(PyExc_ValueError, message.c_str());
-        return false;
-    }
-    Date d;
-    if (from_py(o, d)) {
-        out.value = d.serial;
-        return true;
-    }
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_TypeError, "expected a date or a forward tenor such as '1Y', got %s", Py_TYPE(o)->tp_name);
-    }
-    return false;
-}
+bool from_py(PyObject* o, EffectiveArg& out) { return date_or_tenor(o, out.value, "effective", "forward tenor", "1Y"); }
 
 namespace {
 

@@ -222,8 +222,6 @@ FdResult combine(const FdResult& a, double wa, const FdResult& b, double wb) {
             wa * a.theta + wb * b.theta};
 }
 
-bool is_down(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::DownOut; }
-bool is_in(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::UpIn; }
 
 // One pricing at the given grid sizes.
 Result<FdResult> solve_once(const FdContract& o, const FdModel& m, Setup s, std::size_t space_steps,
@@ -236,22 +234,14 @@ Result<FdResult> solve_once(const FdContract& o, const FdModel& m, Setup s, std:
     const double w = kWidth * s.sigma * std::sqrt(s.T);
     const double low_spot = std::min({S, K, std::max(S - cash, 0.05 * S)});
     double lo = quelm::log(low_spot) - w, hi = quelm::log(std::max(S, K)) + w;
-    std::vector<double> knots{quelm::log(K)};
     const bool barrier = o.barrier_type.has_value();
     const bool down = barrier && is_down(*o.barrier_type), in = barrier && is_in(*o.barrier_type);
-    double xb = 0.0;
-    if (barrier) {
-        xb = quelm::log(*o.barrier);
-        if (in) {
-            knots.push_back(xb);
-            if (down) lo = std::min(lo, xb - 0.25 * w);
-            else hi = std::max(hi, xb + 0.25 * w);
-        } else if (down) {
-            lo = xb;
-        } else {
-            hi = xb;
-        }
-    }
+    const double xb = barrier ? quelm::log(*o.barrier) : 0.0;
+    Span span = barrier_span(lo, hi, quelm::log(K), barrier ? std::optional<double>(xb) : std::nullopt, down, in,
+                             0.25 * w);
+    lo = span.lo;
+    hi = span.hi;
+    const std::vector<double>& knots = span.knots;
     const double centre = std::clamp(quelm::log(K), lo, hi);
     const std::vector<double> x = sinh_grid(lo, hi, centre, kAlpha * (hi - lo) / 2.0, space_steps, knots);
     QUELM_TRY(claim, claim_memory(doubles_bytes(16.0 * static_cast<double>(x.size())), "the finite-difference grid"));

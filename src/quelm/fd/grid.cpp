@@ -84,4 +84,21 @@ Interpolated cubic_at(std::span<const double> nodes, std::span<const double> val
     return r;
 }
 
+Span barrier_span(double lo, double hi, double log_strike, std::optional<double> log_barrier, bool down, bool in,
+                  double reach) {
+    Span span{lo, hi, {log_strike}};
+    if (!log_barrier) return span;
+    const double xb = *log_barrier;
+    if (in) {
+        span.knots.push_back(xb);
+        if (down) span.lo = std::min(span.lo, xb - reach);
+        else span.hi = std::max(span.hi, xb + reach);
+    } else if (down) {
+        span.lo = xb;
+    } else {
+        span.hi = xb;
+    }
+    return span;
+}
+
 }  // namespace quelm::fd

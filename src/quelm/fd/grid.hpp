@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -15,6 +16,16 @@ namespace quelm::fd {
 // stays smooth across a knot. alpha sets how dense the centre is (spacing near alpha du there).
 [[nodiscard]] std::vector<double> sinh_grid(double lo, double hi, double centre, double alpha, std::size_t steps,
                                             std::span<const double> knots);
+
+// The log-spot span of a grid from [lo, hi] about the strike (log_strike, a knot), and a
+// barrier at log level `log_barrier` if any: a knock-out's barrier is the edge on its side
+// (down: lo, up: hi); a knock-in's is a knot, the span reaching at least `reach` beyond it.
+struct Span {
+    double lo, hi;
+    std::vector<double> knots;
+};
+[[nodiscard]] Span barrier_span(double lo, double hi, double log_strike, std::optional<double> log_barrier,
+                                bool down, bool in, double reach);
 
 // The index of the node nearest x (nodes ascending).
 [[nodiscard]] std::size_t nearest_node(std::span<const double> nodes, double x);

@@ -313,8 +313,6 @@ void adi_step(const Operators& op, const Problem& pr, const Grid& g, AdiScheme s
     sweeps(f.y0, f.b1, f.b2, f.u, true);
 }
 
-bool is_down(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::DownOut; }
-bool is_in(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::UpIn; }
 
 double scheme_theta(AdiScheme s) {
     switch (s) {
@@ -452,22 +450,14 @@ Result<HestonFdResult> fd_heston_price(const HestonFdContract& o, const volatili
     const double level = std::max(p.v0, p.theta);
     const double w = 5.0 * std::sqrt(std::max(level, 1e-4) * T);
     double lo = quelm::log(std::min(S, K)) - w, hi = quelm::log(std::max(S, K)) + w;
-    std::vector<double> knots{quelm::log(K)};
     const bool barrier = o.barrier_type.has_value();
     const bool down = barrier && is_down(*o.barrier_type), in = barrier && is_in(*o.barrier_type);
-    double xb = 0.0;
-    if (barrier) {
-        xb = quelm::log(*o.barrier);
-        if (in) {
-            knots.push_back(xb);
-            if (down) lo = std::min(lo, xb - 0.25 * w);
-            else hi = std::max(hi, xb + 0.25 * w);
-        } else if (down) {
-            lo = xb;
-        } else {
-            hi = xb;
-        }
-    }
+    const double xb = barrier ? quelm::log(*o.barrier) : 0.0;
+    Span span = barrier_span(lo, hi, quelm::log(K), barrier ? std::optional<double>(xb) : std::nullopt, down, in,
+                             0.25 * w);
+    lo = span.lo;
+    hi = span.hi;
+    const std::vector<double>& knots = span.knots;
     // A barrier's steep edge needs nodes too: a milder stretch then.
     const double centre = std::clamp(quelm::log(K), lo, hi);
     const std::vector<double> x = sinh_grid(lo, hi, centre, (barrier ? 0.2 : 0.05) * (hi - lo), nx, knots);

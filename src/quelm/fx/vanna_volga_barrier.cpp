@@ -10,14 +10,10 @@ namespace quelm::fx {
 
 namespace {
 
-bool is_down(pricing::BarrierType t) {
-    return t == pricing::BarrierType::DownIn || t == pricing::BarrierType::DownOut;
-}
-bool is_in(pricing::BarrierType t) { return t == pricing::BarrierType::DownIn || t == pricing::BarrierType::UpIn; }
 pricing::BarrierType out_of(pricing::BarrierType t) {
-    return is_down(t) ? pricing::BarrierType::DownOut : pricing::BarrierType::UpOut;
+    return pricing::is_down(t) ? pricing::BarrierType::DownOut : pricing::BarrierType::UpOut;
 }
-bool breached(const FxMarket& m, const FxBarrier& b) { return is_down(b.type) ? m.spot <= b.level : m.spot >= b.level; }
+bool breached(const FxMarket& m, const FxBarrier& b) { return pricing::is_down(b.type) ? m.spot <= b.level : m.spot >= b.level; }
 
 MarketInputs inputs_of(const FxMarket& m) {
     return {.spot = m.spot, .rate = m.domestic_rate, .vol = m.vol, .dividend_yield = m.foreign_rate};
@@ -28,7 +24,7 @@ Result<double> knock_out(const FxMarket& m, const FxBarrier& b) {
     const OptionContract o{.strike = b.strike, .expiry = m.t, .option_type = b.option_type};
     QUELM_TRY(p, pricing::barrier_price(o, inputs_of(m), {out_of(b.type), b.level}));
     if (b.rebate == 0.0) return p;
-    QUELM_TRY(r, pricing::rebate_at_touch(inputs_of(m), m.t, is_down(b.type), b.level));
+    QUELM_TRY(r, pricing::rebate_at_touch(inputs_of(m), m.t, pricing::is_down(b.type), b.level));
     return p + b.rebate * r;
 }
 
@@ -43,11 +39,11 @@ Status validate(const FxMarket& m, const FxBarrier& b) {
 
 Result<double> flat_barrier_price(const FxMarket& m, const FxBarrier& b) {
     QUELM_CHECK(validate(m, b));
-    if (!is_in(b.type)) return breached(m, b) ? b.rebate : knock_out(m, b);
+    if (!pricing::is_in(b.type)) return breached(m, b) ? b.rebate : knock_out(m, b);
     const OptionContract o{.strike = b.strike, .expiry = m.t, .option_type = b.option_type};
     QUELM_TRY(p, pricing::barrier_price(o, inputs_of(m), {b.type, b.level}));
     if (breached(m, b) || b.rebate == 0.0) return p;
-    return p + b.rebate * pricing::rebate_at_expiry(inputs_of(m), m.t, is_down(b.type), b.level);
+    return p + b.rebate * pricing::rebate_at_expiry(inputs_of(m), m.t, pricing::is_down(b.type), b.level);
 }
 
 namespace {
@@ -91,7 +87,7 @@ Result<double> vanna_volga_knock_out(const FxSmile& smile, const FxBarrier& b) {
     QUELM_TRY(lu, LuFactors::factor(std::move(a), 3));
     lu.solve(x);
     const double correction = (x[0] * cost[0] + x[1] * cost[1]) + x[2] * cost[2];
-    const double survival = pricing::no_touch_probability(inputs_of(m0), m0.t, is_down(b.type), b.level);
+    const double survival = pricing::no_touch_probability(inputs_of(m0), m0.t, pricing::is_down(b.type), b.level);
     return p0 + survival * correction;
 }
 
@@ -100,14 +96,14 @@ Result<double> vanna_volga_knock_out(const FxSmile& smile, const FxBarrier& b) {
 Result<double> vanna_volga_barrier_price(const FxSmile& smile, const FxBarrier& b) {
     const FxMarket m0 = smile.market(smile.quotes().atm_vol);
     QUELM_CHECK(validate(m0, b));
-    if (!is_in(b.type)) return breached(m0, b) ? b.rebate : vanna_volga_knock_out(smile, b);
+    if (!pricing::is_in(b.type)) return breached(m0, b) ? b.rebate : vanna_volga_knock_out(smile, b);
     QUELM_TRY(v, smile.vol(b.strike));
     QUELM_TRY(vanilla, garman_kohlhagen(smile.market(v), b.strike, b.option_type));
     if (breached(m0, b)) return vanilla;
     const FxBarrier out{b.strike, b.level, out_of(b.type), b.option_type, 0.0};
     QUELM_TRY(knocked_out, vanna_volga_knock_out(smile, out));
     const double rebate =
-        b.rebate == 0.0 ? 0.0 : b.rebate * pricing::rebate_at_expiry(inputs_of(m0), m0.t, is_down(b.type), b.level);
+        b.rebate == 0.0 ? 0.0 : b.rebate * pricing::rebate_at_expiry(inputs_of(m0), m0.t, pricing::is_down(b.type), b.level);
     return (vanilla - knocked_out) + rebate;
 }
 

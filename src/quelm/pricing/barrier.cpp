@@ -12,8 +12,6 @@ namespace quelm::pricing {
 
 namespace {
 
-bool is_down(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::DownOut; }
-bool is_in(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::UpIn; }
 
 struct Terms {
     double s, k, h, dq, dr, p1, p2, x1, x2, y1, y2, vol_t;

@@ -12,6 +12,8 @@ namespace quelm::pricing {
 
 // Order is fixed: down types have the barrier below the spot, in types come alive at it.
 enum class BarrierType : unsigned char { DownIn, DownOut, UpIn, UpOut };
+[[nodiscard]] constexpr bool is_down(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::DownOut; }
+[[nodiscard]] constexpr bool is_in(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::UpIn; }
 
 // Lower-cased, "_" read as "-": "down-in"/"downin"/"di", ...
 inline constexpr Choices<BarrierType, 12> kBarrierTypes{

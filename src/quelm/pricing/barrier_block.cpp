@@ -12,8 +12,6 @@ namespace quelm::pricing {
 namespace {
 
 bool finite(double x) { return std::isfinite(x); }
-bool is_down(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::DownOut; }
-bool is_in(BarrierType t) { return t == BarrierType::DownIn || t == BarrierType::UpIn; }
 
 // The options barrier_price prices by formula: valid, finite, vol and time > 0 (a breached
 // barrier gives the vanilla price or 0, the others the closed form).
