@@ -103,7 +103,7 @@ def cases(quick: bool) -> list:
     out.append({"name": "optimize 100 assets (with target)",
                 "quelm": lambda: quelm.optimize(mu_list, cov_list, rf=0.01, target=0.08),
                 "peers": {"np.linalg.solve x3": numpy_optimize}, "number": 20 if quick else 200,
-                "note": "quelm: four Gaussian eliminations with partial pivoting (one per solve)"})
+                "note": "quelm: one Gaussian elimination with partial pivoting for the three right-hand sides"})
     out += _bounded_cases(quick)
     return out
 

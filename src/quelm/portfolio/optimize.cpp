@@ -36,31 +36,24 @@ Result<std::size_t> check(CovRows cov, std::span<const double> mean) {
     return n;
 }
 
-Result<std::vector<double>> min_variance_weights(CovRows cov, Cancel& cancel) {
-    QUELM_TRY(n, check_square(cov));
-    const std::vector<double> ones(n, 1.0);
-    QUELM_TRY(x, solve_linear_system(cov, ones, cancel));
+namespace {
+
+// The three portfolios from the solves Σ⁻¹1 (x), Σ⁻¹(μ - rf) (z) and Σ⁻¹μ (y).
+Result<std::vector<double>> min_variance_from(std::vector<double> x) {
     const double s = sum(x);
     if (s == 0.0) return numerical("min_variance_weights: 1ᵀΣ⁻¹1 is zero");
     return scaled(std::move(x), s);
 }
 
-Result<std::vector<double>> tangency_weights(CovRows cov, std::span<const double> mean, double rf, Cancel& cancel) {
-    QUELM_TRY(n, check(cov, mean));
-    std::vector<double> excess(n);
-    for (std::size_t i = 0; i < n; ++i) excess[i] = mean[i] - rf;
-    QUELM_TRY(z, solve_linear_system(cov, excess, cancel));
+Result<std::vector<double>> tangency_from(std::vector<double> z) {
     const double s = sum(z);
     if (s == 0.0) return numerical("tangency_weights: excess-return weights sum to zero");
     return scaled(std::move(z), s);
 }
 
-Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<const double> mean, double target,
-                                                     Cancel& cancel) {
-    QUELM_TRY(n, check(cov, mean));
-    const std::vector<double> ones(n, 1.0);
-    QUELM_TRY(x, solve_linear_system(cov, ones, cancel));
-    QUELM_TRY(y, solve_linear_system(cov, mean, cancel));
+Result<std::vector<double>> frontier_from(const std::vector<double>& x, const std::vector<double>& y,
+                                          std::span<const double> mean, double target) {
+    const std::size_t n = x.size();
     const double a = sum(x);
     const double b = sum(y);
     double c = -0.0;
@@ -78,16 +71,57 @@ Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<cons
     return w;
 }
 
+}  // namespace
+
+Result<std::vector<double>> min_variance_weights(CovRows cov, Cancel& cancel) {
+    QUELM_TRY(n, check_square(cov));
+    const std::vector<double> ones(n, 1.0);
+    QUELM_TRY(x, solve_linear_system(cov, ones, cancel));
+    return min_variance_from(std::move(x));
+}
+
+Result<std::vector<double>> tangency_weights(CovRows cov, std::span<const double> mean, double rf, Cancel& cancel) {
+    QUELM_TRY(n, check(cov, mean));
+    std::vector<double> excess(n);
+    for (std::size_t i = 0; i < n; ++i) excess[i] = mean[i] - rf;
+    QUELM_TRY(z, solve_linear_system(cov, excess, cancel));
+    return tangency_from(std::move(z));
+}
+
+Result<std::vector<double>> efficient_frontier_point(CovRows cov, std::span<const double> mean, double target,
+                                                     Cancel& cancel) {
+    QUELM_TRY(n, check(cov, mean));
+    const std::vector<double> ones(n, 1.0);
+    QUELM_TRY(x, solve_linear_system(cov, ones, cancel));
+    QUELM_TRY(y, solve_linear_system(cov, mean, cancel));
+    return frontier_from(x, y, mean, target);
+}
+
 Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf, std::optional<double> target,
                          Cancel& cancel) {
-    // A stopped solve may still return weights; stop before the next one starts.
-    QUELM_TRY(m, min_variance_weights(cov, cancel));
+    // One elimination for every right-hand side: each solution has the bits of its own
+    // solve, so the three portfolios are the single functions' to the last bit.
+    QUELM_TRY(n, check_square(cov));
+    const std::vector<double> ones(n, 1.0);
+    if (mean.size() != n) {
+        // The minimum-variance portfolio needs no means; its own errors come first.
+        QUELM_TRY(x, solve_linear_system(cov, ones, cancel));
+        QUELM_TRY(m, min_variance_from(std::move(x)));
+        (void)m;
+        if (cancel.stopped()) return cancelled();
+        QUELM_CHECK(check(cov, mean));
+    }
+    std::vector<double> excess(n);
+    for (std::size_t i = 0; i < n; ++i) excess[i] = mean[i] - rf;
+    std::vector<std::span<const double>> rhs{ones, excess};
+    if (target) rhs.emplace_back(mean);
+    QUELM_TRY(solved, solve_linear_systems(cov, rhs, cancel));
     if (cancel.stopped()) return cancelled();
-    QUELM_TRY(t, tangency_weights(cov, mean, rf, cancel));
-    if (cancel.stopped()) return cancelled();
+    QUELM_TRY(m, min_variance_from(solved[0]));
+    QUELM_TRY(t, tangency_from(std::move(solved[1])));
     Optimal out{std::move(m), std::move(t), std::nullopt};
     if (target) {
-        QUELM_TRY(f, efficient_frontier_point(cov, mean, *target, cancel));
+        QUELM_TRY(f, frontier_from(solved[0], solved[2], mean, *target));
         out.frontier = std::move(f);
     }
     return out;
