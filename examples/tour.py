@@ -22,6 +22,7 @@ SECTIONS = [
     ("Dates, calendars and bonds that settle on a date", "dates"),
     ("Curves from market quotes and their bucketed risk", "curves"),
     ("A book of trades on one market: value, risk report and historical P&L", "books"),
+    ("Rate options, FX smiles and credit default swaps", "desks"),
     ("Neural pricing engines", "ml"),
     ("Figures", "pictures"),
 ]

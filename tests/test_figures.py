@@ -241,6 +241,17 @@ def test_the_desk_dates_and_curves_sections_print_their_reference_numbers(capsys
     assert "99.057893" in out  # the Treasury example of 31 CFR 356
 
 
+def test_the_rates_fx_and_credit_section_prints_consistent_numbers(capsys):
+    from tour_parts import desks
+    desks.show()
+    out = capsys.readouterr().out
+    # The smile's ATM pillar is the quoted ATM vol; the CDS bought at a coupon above its par
+    # spread is paid an upfront (negative for the buyer); a Bermudan is worth at least nothing.
+    assert "7.6500%" in out.split("pillar vols")[1].split("\n")[0]
+    assert "upfront -" in out and "par spread 0.9" in out
+    assert "Hull-White" in out and "Bermudan" in out
+
+
 def test_the_vol_surface_smiles_run_through_their_quotes():
     pytest.importorskip("matplotlib")
     from figures import vol_surface
