@@ -1,8 +1,10 @@
 #include "quelm/book/book_risk.hpp"
 
 #include <cstdio>
+#include <unordered_map>
 
 #include "quelm/book/currency.hpp"
+#include "quelm/book/quote_columns.hpp"
 #include "quelm/book/quote_label.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/book/seasoned.hpp"
@@ -126,6 +128,13 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
             r.curves.push_back(surface.name);
         }
     }
+    // Then the other quoted objects' columns, found by label.
+    std::unordered_map<std::string, std::size_t> quote_at;
+    for (auto& column : quote_columns(market)) {
+        quote_at.emplace(column.label, r.labels.size());
+        r.labels.push_back(std::move(column.label));
+        r.curves.push_back(std::move(column.group));
+    }
     const std::size_t n = book.size(), m = r.labels.size();
     r.names = book.names();
     r.by_trade.assign(n * m, 0.0);
@@ -184,6 +193,12 @@ Result<RiskReport> book_risk(const Book& book, const Market& market, Cancel& can
         }
         for (const FxDelta& d : v->fx) r.by_trade[i * m + fx_at + d.pair] += d.delta;
         for (const SliceVega& g : v->vega) r.by_trade[i * m + slice_at[g.surface] + g.slice] += g.vega;
+        for (const QuoteRisk& q : v->quotes) {
+            const auto at = quote_at.find(q.label);
+            if (at == quote_at.end())
+                return std::unexpected(named(book.names()[i], Error{Kind::Argument, "the market has no risk column " + q.label}));
+            r.by_trade[i * m + at->second] += q.amount;
+        }
         r.greeks[i] = v->greeks;
     }
     const auto offsets = label_offsets(market);

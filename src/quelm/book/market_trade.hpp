@@ -97,11 +97,20 @@ struct CurveLeg {
     std::size_t curve = 0;
     std::shared_ptr<const curves::Layout> flows;
 };
+// A sensitivity to a quote of a market object other than a curve, a spot or a surface slice
+// (a cube's volatility, a smile's risk reversal, a credit curve's spread): its column by
+// label, as quote_columns (quote_columns.hpp) lists the market's columns, and the change in
+// value per the column's unit.
+struct QuoteRisk {
+    std::string label;
+    double amount = 0.0;
+};
 struct MarketTradeValue {
     double value = 0.0;
     std::vector<CurveLeg> legs;
     std::vector<FxDelta> fx;
     std::vector<SliceVega> vega;
+    std::vector<QuoteRisk> quotes;
     std::optional<TradeGreeks> greeks;
 };
 
