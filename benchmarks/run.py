@@ -8,6 +8,11 @@ name, a zero-argument ``quelm`` callable, ``peers`` (label -> zero-argument call
 short or noisy cases) and an optional ``note``. Every callable of a case is timed in the
 same run, the callables taking turns within each repeat (best of the repeats, per call), and
 the ratio peer/quelm is printed.
+A peer's time is for the work its callable does; where that is a part of the case's work (a
+hundredth of the book, five of 250 days), ``peer_scale`` (label -> factor) scales it to the
+whole, and the table says so. ``yardsticks`` lists the labels that are not peers doing the
+same work (a floor, quelm's own variant, the interpreter's cost of a call): they are shown
+after the peers and left out of the rows counted below 1x.
 A case with ``threads`` is timed in a child process whose worker pool starts with that many
 threads; ``cpus`` (a list of CPU numbers) pins that child to those processors. Case files
 named in OPT_IN run only with their flag (they start clusters). The table goes to
@@ -70,7 +75,8 @@ def time_case(case, repeats: int) -> tuple[float, dict]:
     repeats = max(repeats, int(case.get("repeats", 0)))
     peers = case.get("peers") or {}
     t_q, *t_peers = best_per_call([case["quelm"], *peers.values()], number, repeats)
-    return t_q, dict(zip(peers, t_peers))
+    scale = case.get("peer_scale", {})
+    return t_q, {label: t * scale.get(label, 1.0) for label, t in zip(peers, t_peers)}
 
 
 def time_in_child(group: str, case, quick: bool, repeats: int) -> tuple[float, dict]:
@@ -116,7 +122,7 @@ def main() -> int:
     if args.child:
         return child(args.child[0], args.child[1], args.quick, repeats)
 
-    rows = []
+    rows = []  # (group, ratio for ordering, yardstick, cells)
     opted_in = frozenset(stem for stem in OPT_IN if getattr(args, stem))
     for group, case in load_cases(args.quick, args.only, opted_in):
         if "threads" in case:
@@ -124,13 +130,19 @@ def main() -> int:
         else:
             t_q, peers = time_case(case, repeats)
         print(f"{case['name']:<60} quelm {fmt_time(t_q):>10}", flush=True)
+        note = case.get("note", "")
         if not peers:
-            rows.append((group, case["name"], fmt_time(t_q), "(no peer)", "", "", case.get("note", "")))
+            rows.append((group, float("inf"), True, (case["name"], fmt_time(t_q), "(no peer)", "", "", note)))
+        scaled = case.get("peer_scale", {})
+        yardsticks = set(case.get("yardsticks", ()))
         for label, t_p in peers.items():
             ratio = t_p / t_q if t_q > 0 else float("inf")
             print(f"{'':<60} {label:<22} {fmt_time(t_p):>10}  ×{ratio:.1f}", flush=True)
-            rows.append((group, case["name"], fmt_time(t_q), label, fmt_time(t_p), f"{ratio:.1f}×",
-                         case.get("note", "")))
+            shown = label + (f" (timed on a part, scaled ×{scaled[label]:g})" if label in scaled else "")
+            if label in yardsticks:
+                shown = "yardstick: " + shown
+            rows.append((group, ratio, label in yardsticks,
+                         (case["name"], fmt_time(t_q), shown, fmt_time(t_p), f"{ratio:.1f}×", note)))
 
     threads = os.environ.get("RAYON_NUM_THREADS", "all")
     lines = [
@@ -139,11 +151,16 @@ def main() -> int:
         f"Machine: {platform.machine()}, {os.cpu_count()} CPUs, Python {platform.python_version()}, "
         f"worker threads: {threads}, mode: {'quick' if args.quick else 'full'}.",
         "Times are per call (best of repeats). Ratio = peer time / quelm time (higher is better for quelm).",
+        "Each group lists its peers slowest ratio first, then its yardsticks (not peers doing the same work).",
         "",
-        "| group | case | quelm | peer | peer time | ratio | note |",
-        "|---|---|---|---|---|---|---|",
     ]
-    lines += ["| " + " | ".join(r) + " |" for r in rows]
+    below = [r for r in rows if not r[2] and r[1] < 1.0]
+    lines.append(f"Rows below 1.0× against a peer doing the same work: {len(below)}." +
+                 "".join(f"\n- {r[0]}: {r[3][0]}, against {r[3][2]} ({r[3][4]})" for r in below))
+    lines += ["", "| group | case | quelm | peer | peer time | ratio | note |", "|---|---|---|---|---|---|---|"]
+    groups = list(dict.fromkeys(r[0] for r in rows))
+    ordered = sorted(rows, key=lambda r: (groups.index(r[0]), r[2], r[1]))
+    lines += ["| " + " | ".join((r[0], *r[3])) + " |" for r in ordered]
     out = HERE / "results" / "latest.md"
     out.parent.mkdir(parents=True, exist_ok=True)
     out.write_text("\n".join(lines) + "\n", encoding="utf-8")

@@ -55,6 +55,7 @@ def call_shape_case(number: int) -> dict:
             "math.hypot of 6 floats": _loop("math.hypot(100.0, 105.0, 0.05, 0.2, 1.0, 0.3)", names),
         },
         "number": max(1, number // 100), "repeats": 20,
+        "yardsticks": ("quelm, six keywords", "quelm._core, positional", "math.hypot of 6 floats"),
         "note": "quelm = positional; targets: keywords within 1.25x of positional (ratio >= 0.8), "
                 "positional within 1.7x of math.hypot (ratio >= 0.59)",
     }
@@ -67,6 +68,7 @@ def cases(quick: bool) -> list:
         {"name": "black_scholes per call", "quelm": lambda: quelm.black_scholes(*ARGS),
          "peers": {"pure Python math": lambda: py_black_scholes(*ARGS),
                    "C builtin, no work (math.hypot of 6 floats)": lambda: math.hypot(1.0, 2.0, 3.0, 4.0, 5.0, 6.0)},
+         "yardsticks": ("C builtin, no work (math.hypot of 6 floats)",),
          "number": number,
          "note": "the math.hypot row is the interpreter's own cost of calling a C function with six arguments"},
         call_shape_case(number),

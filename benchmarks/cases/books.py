@@ -51,6 +51,7 @@ def trade(k: int):
 TRADES = [trade(k) for k in range(10_000)]
 BOOK = quelm.Book(TRADES)
 SUBSET = 100
+RISK_PEER = f"QuantLib bump-and-rebuild, {SUBSET} of the 10,000 swaps"
 
 
 def ql_peer() -> dict:
@@ -109,8 +110,7 @@ def ql_peer() -> dict:
             rows.append([s.NPV() - b for s, b in zip(swaps, base)])
             q.setValue(r)
         return rows
-    return {f"QuantLib bump-and-rebuild, {SUBSET} of the 10,000 swaps (x{len(TRADES) // SUBSET} for the book)":
-            bump_and_rebuild}
+    return {RISK_PEER: bump_and_rebuild}
 
 
 # --- historical VaR by full revaluation: 1,000 swaps over two curves, 250 days ---
@@ -120,6 +120,7 @@ VAR_TRADES = [trade(k) for k in range(1, 1501) if k % 3]  # €STR OIS and Eurib
 VAR_BOOK = quelm.Book(VAR_TRADES)
 VAR_DAYS = 250
 PEER_DAYS = 5  # the peer's days: its time scales by VAR_DAYS / PEER_DAYS
+VAR_PEER = f"QuantLib relink-and-reprice, {PEER_DAYS} of the {VAR_DAYS} days"
 
 
 def var_history():
@@ -185,8 +186,7 @@ def ql_var_peer(history) -> dict:
                 q.setValue(today[label] + after[label] - before[label])
             pnl.append(sum(n * s.NPV() for n, s in zip(sizes, swaps)) - base)
         return pnl
-    return {f"QuantLib relink-and-reprice, {PEER_DAYS} of the {VAR_DAYS} days "
-            f"(x{VAR_DAYS // PEER_DAYS} for the VaR)": relink_and_reprice}
+    return {VAR_PEER: relink_and_reprice}
 
 
 # --- options on a surface and FX forwards: their Greeks, vega by slice, FX delta, curve risk ---
@@ -266,7 +266,7 @@ def cases(quick: bool) -> list:
     return [
         {"name": "Book.risk, 10,000 mixed swaps to 60 quotes over 3 curves",
          "quelm": lambda: BOOK.risk(MARKET),
-         "peers": ql_peer(), "number": scale,
+         "peers": ql_peer(), "number": scale, "peer_scale": {RISK_PEER: len(TRADES) / SUBSET},
          "note": "exact, by implicit differentiation of each curve's bootstrap, one batch per curve; "
                  "the peer bumps each quote once and reprices a hundredth of the book"},
         {"name": "Book.risk, 1,000 options on a surface and 1,000 FX forwards",
@@ -279,7 +279,7 @@ def cases(quick: bool) -> list:
          "peers": {}, "number": 5 * scale, "note": "the total added in book order"},
         {"name": "Book.historical_var, 1,000 swaps over 2 curves, 250 days by full revaluation",
          "quelm": lambda: VAR_BOOK.historical_var(VAR_MARKET, history, level=0.99),
-         "peers": ql_var_peer(history), "number": 1,
+         "peers": ql_var_peer(history), "number": 1, "peer_scale": {VAR_PEER: VAR_DAYS / PEER_DAYS},
          "note": "each day's market rebuilt and the book repriced in one pool task, with the first-order "
                  "VaR from the risk report; the peer relinks 40 quotes and reprices the swaps on 5 days"},
     ]

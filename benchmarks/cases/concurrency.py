@@ -15,6 +15,7 @@ def cases(quick: bool) -> list:
 
     out = [{"name": f"2 threads x monte_carlo {paths:,} paths, 1 worker", "quelm": in_threads(mc), "threads": 1,
             "number": 3, "peers": {"the same two calls in sequence": in_sequence(mc)},
+            "yardsticks": ("the same two calls in sequence",),
             "note": "the lock is released while the core computes, so the two calls overlap (target: "
                     "quelm <= 0.6x the sequence, ratio >= 1.67 with 2 cores free)"}]
     out += single_calls(paths)
@@ -30,6 +31,7 @@ def cases(quick: bool) -> list:
     # What this machine allows right now: NumPy releases the lock in its sort too.
     out.append({"name": f"reference: 2 threads x NumPy sort of {paths * 3:,}", "quelm": in_threads(sort),
                 "number": 3, "peers": {"the same two sorts in sequence": in_sequence(sort)},
+                "yardsticks": ("the same two sorts in sequence",),
                 "note": "not quelm: the overlap two lock-releasing calls get on this machine"})
     return out
 
@@ -73,4 +75,5 @@ def single_calls(paths: int) -> list:
     }
     return [{"name": f"{name}, lock released", "quelm": call, "number": 5,
              "peers": {"the same call keeping the lock": kept(call)},
+             "yardsticks": ("the same call keeping the lock",),
              "note": "target: within 3 % (ratio >= 0.97)"} for name, call in calls.items()]

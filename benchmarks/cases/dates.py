@@ -106,6 +106,7 @@ def array_cases(quick: bool) -> list:
          "quelm": lambda: vec.year_fraction(starts, ends, "act/act-isda"),
          "peers": {"Python loop of quelm.year_fraction": loop_year_fraction,
                    "NumPy act/365f: (end - start) / 365 (a simpler count)": numpy_act365f},
+         "yardsticks": ("NumPy act/365f: (end - start) / 365 (a simpler count)",),
          "number": 1},
     ]
 
@@ -115,7 +116,8 @@ def cases(quick: bool) -> list:
     return array_cases(quick) + [
         {"name": "year_fraction act/act-isda, datetime.date in, per call",
          "quelm": lambda: quelm.year_fraction(START, END, "act/act-isda"),
-         "peers": peers_year_fraction(), "number": n},
+         "peers": peers_year_fraction(), "number": n,
+         "yardsticks": ("quelm.black_scholes (the reference call)",)},
         {"name": "Calendar('uk').advance 3M modified-following, end of month, per call",
          "quelm": lambda: UK.advance(START, "3M", "modified-following", True),
          "peers": peers_advance(), "number": n},

@@ -83,7 +83,7 @@ def cases(quick: bool) -> list:
                 "quelm": (lambda m=method: quelm.american_ml(S, K, R, V, T, method=m)),
                 "peers": {"lsm (polynomial regression, same paths)":
                           lambda: quelm.lsm(S, K, R, V, T, "put", paths=8192, steps=50, seed=11)},
-                "number": 1,
+                "number": 1, "yardsticks": ("lsm (polynomial regression, same paths)",),
                 "note": "target < 2 s",
             })
     return out

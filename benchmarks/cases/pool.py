@@ -39,6 +39,7 @@ def cases(quick: bool) -> list:
                 "name": f"american_ml {method}, {threads} threads pinned to one CPU",
                 "quelm": call,
                 "peers": {"1 thread, same CPU": _one_thread(call)},
+                "yardsticks": ("1 thread, same CPU",),
                 "threads": threads,
                 "cpus": [0],
                 "number": 1,
