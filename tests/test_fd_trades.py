@@ -74,6 +74,24 @@ def test_value_is_the_engine_on_the_surface_and_the_curve():
     assert sum(o.npv(BASE) for o in legs) == pytest.approx(vanilla.npv(BASE), rel=2e-4)
 
 
+def test_a_european_on_the_engine_is_the_analytic_one_within_the_grid():
+    analytic = quelm.EuropeanOption("spx", 104.0, "2027-06-15", "put", notional=300.0)
+    fd = quelm.EuropeanOption("spx", 104.0, "2027-06-15", "put", notional=300.0, engine="fd")
+    t, r, vol, q = inputs(fd)
+    assert fd.npv(BASE) == 300.0 * quelm.fd_price(100.0, 104.0, r, vol, t, "put", q)["price"]
+    assert fd.npv(BASE) == pytest.approx(analytic.npv(BASE), rel=1e-4)
+    report = quelm.Book([analytic, fd], names=["analytic", "fd"]).risk(BASE)
+    for j, label in enumerate(report.labels):
+        assert report.by_trade["fd"][j] == pytest.approx(report.by_trade["analytic"][j], rel=2e-3, abs=1e-3), label
+    for greek in ("delta", "gamma", "vega", "theta"):
+        assert report.greeks["fd"][greek] == pytest.approx(report.greeks["analytic"][greek], rel=2e-3), greek
+    assert fd != analytic and fd.engine == "fd" and analytic.engine == "analytic"
+    assert pickle.loads(pickle.dumps(fd)) == fd
+    assert repr(fd) == "<EuropeanOption put on spx 104 expiring 2027-06-15 by fd>"
+    with pytest.raises(ValueError, match='european option: engine must be "analytic" or "fd", got "tree"'):
+        quelm.EuropeanOption("spx", 104.0, "2027-06-15", "put", engine="tree")
+
+
 def test_curve_risk_is_bump_and_rebuild():
     book = quelm.Book(TRADES, names=NAMES)
     report = book.risk(BASE)

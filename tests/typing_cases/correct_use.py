@@ -213,7 +213,9 @@ barrier_trade = quelm.BarrierOption("sx5e", 100.0, datetime.date(2025, 9, 1), "c
 fd_trade_terms: list[object] = [american_trade.underlying, american_trade.expiry, american_trade.option_type,
                                 american_trade.curve, barrier_trade.barrier, barrier_trade.barrier_type,
                                 barrier_trade.rebate]
-fd_trade_value: float = american_trade.npv(named) + barrier_trade.npv(named) + american_trade.strike
+fd_european = quelm.EuropeanOption("sx5e", 100.0, "2025-09-01", "call", curve="eur-estr", engine="fd")
+fd_trade_value: float = american_trade.npv(named) + barrier_trade.npv(named) + american_trade.strike + fd_european.npv(named)
+fd_engine: str = fd_european.engine
 fd_book_greeks: dict[str, float] = quelm.Book([american_trade, barrier_trade]).risk(named).greeks["1"]
 
 

@@ -141,6 +141,12 @@ Result<MarketTradeValue> value_american(const AmericanOption& o, const Market& m
     return value_fd({o.underlying, o.strike, o.expiry, o.notional, o.curve, c}, market, with_risk);
 }
 
+Result<MarketTradeValue> value_european_fd(const EuropeanOption& o, const Market& market, bool with_risk) {
+    fd::FdContract c{.strike = o.strike, .expiry = 0.0, .type = o.type, .style = pricing::ExerciseStyle::European,
+                     .barrier_type = std::nullopt, .barrier = std::nullopt, .rebate = 0.0};
+    return value_fd({o.underlying, o.strike, o.expiry, o.notional, o.curve, c}, market, with_risk);
+}
+
 Result<MarketTradeValue> value_barrier(const BarrierOption& o, const Market& market, bool with_risk) {
     fd::FdContract c{.strike = o.strike, .expiry = 0.0, .type = o.type, .style = pricing::ExerciseStyle::European,
                      .barrier_type = o.barrier_type, .barrier = o.barrier, .rebate = o.rebate};

@@ -51,6 +51,9 @@ struct BarrierOption {
 [[nodiscard]] std::string describe(const BarrierOption& o);
 
 [[nodiscard]] Result<MarketTradeValue> value_american(const AmericanOption& o, const Market& market, bool with_risk);
+// A EuropeanOption priced by the engine (its by_fd), with the same risk as the two above.
+[[nodiscard]] Result<MarketTradeValue> value_european_fd(const EuropeanOption& o, const Market& market,
+                                                         bool with_risk);
 [[nodiscard]] Result<MarketTradeValue> value_barrier(const BarrierOption& o, const Market& market, bool with_risk);
 
 }  // namespace quelm::book
