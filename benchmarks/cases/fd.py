@@ -53,7 +53,26 @@ def _quantlib_heston(ql, time_steps, space_steps, variance_steps):
     return run
 
 
+def _book_american():
+    """An AmericanOption in a one-trade book on a bootstrapped curve and a fitted surface."""
+    strikes = [80.0, 90.0, 100.0, 110.0, 120.0]
+    vols = [0.17, 0.16, 0.15, 0.15, 0.155]
+    surface = quelm.VolSurface.from_vols(strikes * 2, [0.5] * 5 + [1.5] * 5, vols * 2, 100.0, rate=0.03)
+    market = quelm.Market.bootstrap("2025-01-15", {"usd-sofr": [quelm.Ois(t, 0.03, index="sofr")
+                                                                for t in ("6M", "1Y", "2Y")]},
+                                    surfaces={"spx": surface})
+    book = quelm.Book([quelm.AmericanOption("spx", 100.0, "2026-01-15", "put")])
+    return lambda: book.npv(market), lambda: book.risk(market)
+
+
 def cases(quick: bool) -> list:
+    npv, risk = _book_american()
+    trade = {"name": "AmericanOption trade npv in a Book (surface + curve, default grid)",
+             "quelm": npv, "peers": {}, "number": 20 if quick else 200,
+             "note": "one engine solve; the peer prices the same put alone on its smallest grid within 1e-4"}
+    trade_risk = {"name": "AmericanOption trade risk in a Book (five solves: value, rate and vol bumps)",
+                  "quelm": risk, "peers": {}, "number": 10 if quick else 100,
+                  "note": "curve risk by the rate bumps on one grid, vega by the vol bumps on one grid"}
     put = {"name": "fd_price American put at 1e-4 (BENCHOP problem 1, S = K = 100)",
            "quelm": lambda: quelm.fd_price(100.0, 100.0, 0.03, 0.15, 1.0, "put", style="american"),
            "peers": {}, "number": 20 if quick else 200,
@@ -72,4 +91,5 @@ def cases(quick: bool) -> list:
     if ql is not None:
         put["peers"]["QuantLib FdBlackScholesVanillaEngine (t 1000, x 400: 8.7e-5)"] = _quantlib_put(ql, 1000, 400)
         heston["peers"]["QuantLib FdHestonVanillaEngine (t 200, x 400, v 200)"] = _quantlib_heston(ql, 200, 400, 200)
-    return [put, heston]
+        trade["peers"]["QuantLib FdBlackScholesVanillaEngine (t 1000, x 400)"] = _quantlib_put(ql, 1000, 400)
+    return [put, heston, trade, trade_risk]

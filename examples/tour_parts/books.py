@@ -68,6 +68,8 @@ def book() -> quelm.Book:
                                                      curve="usd-sofr"),
         "SPX Jun-25 5600 put": quelm.EuropeanOption("spx", 5600.0, "2025-06-20", "put", notional=-800.0,
                                                     curve="usd-sofr"),
+        "SPX Sep-25 5800 Amer. put": quelm.AmericanOption("spx", 5800.0, "2025-09-19", "put", notional=200.0,
+                                                             curve="usd-sofr"),
     }
     return quelm.Book(list(trades.values()), names=list(trades))
 

@@ -207,6 +207,16 @@ fx_option = quelm.FxOption("EURUSD", "2025-07-02", 1.06, "put", notional=-1e6, p
 fx_option_terms: list[object] = [fx_option.pair, fx_option.expiry, fx_option.premium_currency, fx_option.surface,
                                  fx_option.option_type, fx_option.domestic_curve, fx_option.foreign_curve]
 fx_option_value: float = fx_option.npv(named) + fx_option.strike + fx_option.notional
+american_trade = quelm.AmericanOption("sx5e", 100.0, "2025-09-01", "put", notional=10.0, curve="eur-estr")
+barrier_trade = quelm.BarrierOption("sx5e", 100.0, datetime.date(2025, 9, 1), "call", 120.0, "up-out", rebate=1.0,
+                                    notional=5.0, curve="eur-estr")
+fd_trade_terms: list[object] = [american_trade.underlying, american_trade.expiry, american_trade.option_type,
+                                american_trade.curve, barrier_trade.barrier, barrier_trade.barrier_type,
+                                barrier_trade.rebate]
+fd_european = quelm.EuropeanOption("sx5e", 100.0, "2025-09-01", "call", curve="eur-estr", engine="fd")
+fd_trade_value: float = american_trade.npv(named) + barrier_trade.npv(named) + american_trade.strike + fd_european.npv(named)
+fd_engine: str = fd_european.engine
+fd_book_greeks: dict[str, float] = quelm.Book([american_trade, barrier_trade]).risk(named).greeks["1"]
 
 
 # FX: Garman-Kohlhagen, its Greeks and deltas, forwards, strikes; smiles and surfaces.

@@ -1,5 +1,6 @@
 // Python classes Book (positions by name, valued and risked on a Market) and RiskReport.
 #include "bindings/book/book_scenario.hpp"
+#include "bindings/book/fd_option_trades.hpp"
 #include "bindings/book/market_args.hpp"
 #include "bindings/book/market_trades.hpp"
 #include "bindings/curves/instruments.hpp"
@@ -35,6 +36,7 @@ using book::RiskReport;
 // The stub's type of one trade.
 #define QUELM_TRADE_TYPES \
     "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | FxForward | FxOption | EuropeanOption | " \
+    "AmericanOption | BarrierOption | " \
     "DatedBond | " \
     "Tuple[DatedBond, str]"
 constexpr const char* kTradeTypes = QUELM_TRADE_TYPES;
@@ -55,6 +57,14 @@ bool position_of(PyObject* o, Position& position) {
     }
     if (Py_TYPE(o) == fx_option_type()) {
         position = value_of<book::FxOption>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == american_option_type()) {
+        position = value_of<book::AmericanOption>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == barrier_option_type()) {
+        position = value_of<book::BarrierOption>(o);
         return true;
     }
     CurveTrade& out = position.emplace<CurveTrade>();
@@ -102,7 +112,8 @@ bool from_py(PyObject* o, TradesArg& out) {
         if (!position_of(item, p)) {
             if (!PyErr_Occurred())
                 PyErr_Format(PyExc_TypeError,
-                             "item %zd: expected an instrument, a FloatingRateNote, an FxForward, an FxOption, a EuropeanOption, a "
+                             "item %zd: expected an instrument, a FloatingRateNote, an FxForward, an FxOption, a EuropeanOption, an "
+                             "AmericanOption, a BarrierOption, a "
                              "DatedBond or a (DatedBond, curve name) pair, got %s",
                              k, Py_TYPE(item)->tp_name);
             return false;
@@ -132,6 +143,8 @@ PyObject* position_py(const Position& position) {
     if (const auto* f = std::get_if<book::FxForward>(&position)) return wrap(fx_forward_type(), *f);
     if (const auto* o = std::get_if<book::EuropeanOption>(&position)) return wrap(european_option_type(), *o);
     if (const auto* x = std::get_if<book::FxOption>(&position)) return wrap(fx_option_type(), *x);
+    if (const auto* a = std::get_if<book::AmericanOption>(&position)) return wrap(american_option_type(), *a);
+    if (const auto* b = std::get_if<book::BarrierOption>(&position)) return wrap(barrier_option_type(), *b);
     const CurveTrade& p = std::get<CurveTrade>(position);
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) return wrap_instrument(*i);
     if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return wrap(floating_rate_note_type(), *n);

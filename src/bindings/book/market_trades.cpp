@@ -117,9 +117,14 @@ const GetterDef kFxForwardGetters[] = {
 // --- EuropeanOption ---
 
 Result<EuropeanOption> option_new(std::string_view underlying, double strike, Date expiry, OptionType option_type,
-                                  double notional, const std::optional<std::string_view>& curve) {
+                                  double notional, const std::optional<std::string_view>& curve,
+                                  std::string_view engine) {
     EuropeanOption o;
     QUELM_TRY(c, curve_name(curve));
+    if (engine != "analytic" && engine != "fd")
+        return bad_argument("european option: engine must be \"analytic\" or \"fd\", got \"" + std::string(engine) +
+                            "\"");
+    o.by_fd = engine == "fd";
     o.underlying = std::string(underlying);
     o.strike = strike;
     o.expiry = expiry.serial;
@@ -144,18 +149,25 @@ PyObject* option_reduce(const EuropeanOption& o) {
     return reduce_with(european_option_type(),
                        Py_BuildValue("(s#dNO)", o.underlying.data(), static_cast<Py_ssize_t>(o.underlying.size()),
                                      o.strike, to_py_date(o.expiry), type.get()),
-                       {{"notional", to_py(o.notional)}, {"curve", text_py(o.curve)}});
+                       {{"notional", to_py(o.notional)}, {"curve", text_py(o.curve)},
+                        {"engine", to_py(std::string_view(o.by_fd ? "fd" : "analytic"))}});
+}
+PyObject* engine_get(PyObject* self) {
+    return to_py(std::string_view(value_of<EuropeanOption>(self).by_fd ? "fd" : "analytic"));
 }
 
 constexpr FunctionDef def_option_new = typed<&option_new>(
     "EuropeanOption",
-    {"underlying", "strike", "expiry", "option_type", "*", {"notional", "1.0"}, {"curve", "None"}},
+    {"underlying", "strike", "expiry", "option_type", "*", {"notional", "1.0"}, {"curve", "None"},
+     {"engine", "\"analytic\""}},
     "A European option on the market's volatility surface `underlying`: at `expiry` it pays\n"
     "`notional` × max(S − strike, 0) for a call, max(strike − S, 0) for a put. Priced by\n"
     "Black-Scholes with the surface's forward and volatility at the strike and the expiry's\n"
     "time on `curve`, discounted on `curve` (its own discount curve; None: the market's only\n"
     "curve). In a `Book` its risk is to that curve's quotes (the forward held by the surface)\n"
-    "and to the surface's slices (vega per volatility point), with its Greeks.");
+    "and to the surface's slices (vega per volatility point), with its Greeks. `engine` \"fd\"\n"
+    "prices it by finite differences instead, on the same inputs and with the same risk as an\n"
+    "`AmericanOption` (to compare the two on one engine).");
 constexpr FunctionDef def_option_npv = typed_method<&option_npv>(
     "npv", {"market"}, "Its value on `market`, as a `Book` values it.");
 constexpr FunctionDef def_option_reduce =
@@ -172,6 +184,7 @@ const GetterDef kOptionGetters[] = {
     attribute<&EuropeanOption::type, option_type_py>("option_type", "\"call\" or \"put\".", "str"),
     attribute<&EuropeanOption::notional>("notional", "Units of the underlying (negative: sold).", "float"),
     attribute<&EuropeanOption::curve, text_py>("curve", "The market curve it discounts on, or None.", "str | None"),
+    {"engine", "\"analytic\" (Black-Scholes) or \"fd\" (finite differences).", &engine_get, "str"},
 };
 
 // --- FxOption ---

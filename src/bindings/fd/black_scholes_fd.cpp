@@ -62,7 +62,7 @@ Result<fd::FdResult> fd_price_of(double spot, double strike, double rate, double
                             .local_vol = local_vol ? local_vol->value : nullptr};
     return fd::fd_price(contract_of(strike, t, type, style, barrier, barrier_type, rebate), model,
                         {.space_steps = space_steps, .time_steps = time_steps, .scheme = scheme,
-                         .extrapolate = extrapolate},
+                         .extrapolate = extrapolate, .grid_vol = std::nullopt},
                         cancel);
 }
 
@@ -75,7 +75,9 @@ Result<fd::FdResult> fd_price_element(double spot, double strike, double rate, d
                                       std::optional<std::uint64_t> time_steps, fd::Scheme scheme, Cancel& cancel) {
     const fd::FdModel model{.spot = spot, .rate = rate, .vol = vol, .dividend_yield = q, .dividends = {}};
     return fd::fd_price(contract_of(strike, t, type, style, barrier, barrier_type, rebate), model,
-                        {.space_steps = space_steps, .time_steps = time_steps, .scheme = scheme}, cancel);
+                        {.space_steps = space_steps, .time_steps = time_steps, .scheme = scheme, .extrapolate = false,
+                         .grid_vol = std::nullopt},
+                        cancel);
 }
 
 constexpr ParamList kFdHead = kVanillaParams + ParamList{"*", {"style", "\"european\""}, {"barrier", "None"},

@@ -36,13 +36,17 @@ Result<std::string> parse_currency(std::string_view text) {
 Result<std::string> trade_currency(const Position& p, const PricedOn& on, const Market& market) {
     if (const auto* f = std::get_if<FxForward>(&p)) return f->pair.substr(3);
     if (const auto* x = std::get_if<FxOption>(&p)) return x->premium_in_base ? x->pair.substr(0, 3) : x->pair.substr(3);
-    if (const auto* o = std::get_if<EuropeanOption>(&p)) {
-        if (!o->curve.empty()) return curve_currency(o->curve);
+    // An option on a surface reports in its discount curve's currency.
+    const auto option_currency = [&](const std::string& curve, const std::string& underlying) -> Result<std::string> {
+        if (!curve.empty()) return curve_currency(curve);
         const auto names = market.curves().names();
         if (names.size() == 1) return curve_currency(names[0]);
-        return bad_argument("option on " + o->underlying + ": name its curve (curve=...); the market has " +
+        return bad_argument("option on " + underlying + ": name its curve (curve=...); the market has " +
                             join_names(names));
-    }
+    };
+    if (const auto* o = std::get_if<EuropeanOption>(&p)) return option_currency(o->curve, o->underlying);
+    if (const auto* a = std::get_if<AmericanOption>(&p)) return option_currency(a->curve, a->underlying);
+    if (const auto* b = std::get_if<BarrierOption>(&p)) return option_currency(b->curve, b->underlying);
     return curve_currency(on.curve);
 }
 

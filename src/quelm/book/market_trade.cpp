@@ -58,7 +58,7 @@ std::string describe(const FxForward& f) {
 
 std::string describe(const EuropeanOption& o) {
     return "<EuropeanOption " + std::string(o.type == OptionType::Call ? "call" : "put") + " on " + o.underlying +
-           " " + format_number(o.strike) + " expiring " + dates::format_iso(o.expiry) + ">";
+           " " + format_number(o.strike) + " expiring " + dates::format_iso(o.expiry) + (o.by_fd ? " by fd>" : ">");
 }
 
 Result<std::string> currency_curve(const Market& market, std::string_view currency, std::string_view keyword) {

@@ -40,6 +40,7 @@ struct EuropeanOption {
     OptionType type = OptionType::Call;
     double notional = 1.0;
     std::string curve;
+    bool by_fd = false;  // priced by the finite-difference engine, as an AmericanOption is
     friend bool operator==(const EuropeanOption&, const EuropeanOption&) = default;
 };
 

@@ -2,6 +2,7 @@
 // spot and two curves.
 #include <cmath>
 
+#include "quelm/book/fd_option_trades.hpp"
 #include "quelm/book/market_trade.hpp"
 #include "quelm/book/trade_parts.hpp"
 #include "quelm/book/fx.hpp"
@@ -28,6 +29,7 @@ TradeGreeks scaled(const greeks::Greeks& g, double n) {
 }  // namespace
 
 Result<MarketTradeValue> value_option(const EuropeanOption& o, const Market& market, bool with_risk) {
+    if (o.by_fd) return value_european_fd(o, market, with_risk);
     const auto fail = [&](const Error& e) { return std::unexpected(named("option on " + o.underlying, e)); };
     if (o.expiry <= market.reference_date()) return fail(past("expired", o.expiry, market));
     auto surface = market.surface(o.underlying);

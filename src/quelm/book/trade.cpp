@@ -35,6 +35,8 @@ std::string_view index_curve(curves::OvernightIndex index) {
 Result<MarketTradeValue> value_market_trade(const Position& p, const Market& market, bool with_risk) {
     if (const auto* f = std::get_if<FxForward>(&p)) return value_fx_forward(*f, market, with_risk);
     if (const auto* o = std::get_if<EuropeanOption>(&p)) return value_option(*o, market, with_risk);
+    if (const auto* a = std::get_if<AmericanOption>(&p)) return value_american(*a, market, with_risk);
+    if (const auto* b = std::get_if<BarrierOption>(&p)) return value_barrier(*b, market, with_risk);
     return value_fx_option(std::get<FxOption>(p), market, with_risk);
 }
 

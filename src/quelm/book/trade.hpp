@@ -13,6 +13,7 @@
 #include <string_view>
 #include <variant>
 
+#include "quelm/book/fd_option_trades.hpp"
 #include "quelm/book/market.hpp"
 #include "quelm/book/market_trade.hpp"
 #include "quelm/core/error.hpp"
@@ -26,7 +27,7 @@ struct CurveTrade {
     friend bool operator==(const CurveTrade&, const CurveTrade&) = default;
 };
 
-using Position = std::variant<CurveTrade, FxForward, EuropeanOption, FxOption>;
+using Position = std::variant<CurveTrade, FxForward, EuropeanOption, FxOption, AmericanOption, BarrierOption>;
 
 // A market trade's value (with its risk): any position but a CurveTrade.
 [[nodiscard]] Result<MarketTradeValue> value_market_trade(const Position& p, const Market& market, bool with_risk);

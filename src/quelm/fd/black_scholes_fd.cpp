@@ -34,6 +34,7 @@ struct Setup {
     std::vector<CashDividend> dividends;  // strictly inside (0, T), latest first
     Scheme scheme;
     std::size_t time_steps;
+    double grid_sigma = 0.0;  // the volatility that sets the grid's width
 };
 
 // One backward solve on nodes x: the payoff, which edge is a knock-out barrier, and what is paid there.
@@ -231,7 +232,7 @@ Result<FdResult> solve_once(const FdContract& o, const FdModel& m, Setup s, std:
     double cash = 0.0;
     for (const CashDividend& d : s.dividends) cash += d.amount;
     // Wide enough for the spot, the strike and the spot after its dividends.
-    const double w = kWidth * s.sigma * std::sqrt(s.T);
+    const double w = kWidth * s.grid_sigma * std::sqrt(s.T);
     const double low_spot = std::min({S, K, std::max(S - cash, 0.05 * S)});
     double lo = quelm::log(low_spot) - w, hi = quelm::log(std::max(S, K)) + w;
     const bool barrier = o.barrier_type.has_value();
@@ -280,6 +281,7 @@ Status validate(const FdContract& o, const FdModel& m, const FdSettings& s) {
     if (o.rebate > 0.0 && !o.barrier) return bad_argument("a rebate needs a barrier");
     if (o.barrier_type && is_in(*o.barrier_type) && o.style == ExerciseStyle::American)
         return bad_argument("american knock-in options are not supported");
+    if (s.grid_vol && !(std::isfinite(*s.grid_vol) && *s.grid_vol > 0.0)) return invalid("grid_vol must be > 0");
     if (s.space_steps && *s.space_steps < 20) return invalid("space_steps must be >= 20");
     if (s.time_steps && *s.time_steps < 4) return invalid("time_steps must be >= 4");
     if ((s.space_steps && *s.space_steps > (1u << 24)) || (s.time_steps && *s.time_steps > (1u << 24)))
@@ -324,6 +326,7 @@ Result<FdResult> fd_price(const FdContract& o, const FdModel& m, const FdSetting
         QUELM_TRY(at_spot, m.local_vol->vol(S, T));
         s.sigma = std::max(at_strike, at_spot);
     }
+    s.grid_sigma = settings.grid_vol.value_or(s.sigma);
     for (const CashDividend& d : m.dividends)
         if (d.t < T && d.amount > 0.0) s.dividends.push_back(d);
     std::sort(s.dividends.begin(), s.dividends.end(),

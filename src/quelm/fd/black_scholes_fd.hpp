@@ -53,6 +53,9 @@ struct FdSettings {
     std::optional<std::uint64_t> space_steps, time_steps;  // defaults reach 1e-4 relative
     Scheme scheme = Scheme::CrankNicolson;
     bool extrapolate = false;
+    // The volatility that sets the grid's width (default: the model's): solves bumped in
+    // volatility keep one grid, so their difference is smooth.
+    std::optional<double> grid_vol;
 };
 
 struct FdResult {
