@@ -158,3 +158,17 @@ def test_a_smile_off_the_curves_dates_is_refused_by_name():
         CALL.npv(m)
     with pytest.raises(TypeError, match="surface eurusd: expected quelm.VolSurface, FxSmile or FxVolSurface, got int"):
         curves_market(surfaces={"eurusd": 3})
+
+
+def test_the_shared_rebuild_gives_the_same_bits_in_any_order():
+    # The rebuilt smiles are kept for the next trade on the same spot and curves: values and
+    # risk must not depend on what was priced before, nor on the other market using them.
+    s = surface()
+    book = quelm.Book([CALL, PUT_EUR, MID], names=["call", "put", "mid"])
+    first = book.risk(curves_market(surfaces={"eurusd": s}))
+    m = curves_market(surfaces={"eurusd": s})
+    book.npv(curves_market(spot=SPOT + 0.01, surfaces={"eurusd": s}))
+    again = book.risk(m)
+    assert again.by_trade == first.by_trade and again.greeks == first.greeks
+    assert [book.npv(m)["by_trade"][n] for n in book.names] == [
+        quelm.Book([t]).npv(curves_market(surfaces={"eurusd": surface()}))["total"] for t in (CALL, PUT_EUR, MID)]

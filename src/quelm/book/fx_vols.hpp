@@ -5,6 +5,7 @@
 // smile's t), so its pillar strikes move with the spot and the curves.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,18 @@
 
 namespace quelm::book {
 
+// The smiles rebuilt on the last spot and rates they were priced on, and their bumps for
+// risk, shared by every trade priced on them (fx_smile_vol.cpp).
+struct FxSmileCache;
+[[nodiscard]] std::shared_ptr<FxSmileCache> new_fx_smile_cache();
+
 struct FxVols {
     std::vector<fx::FxSmile> smiles;  // in expiry order
     bool surface = false;             // an FxVolSurface (else the one smile)
-    friend bool operator==(const FxVols&, const FxVols&) = default;
+    std::shared_ptr<FxSmileCache> cache = new_fx_smile_cache();  // not part of the value
+    friend bool operator==(const FxVols& a, const FxVols& b) {
+        return a.surface == b.surface && a.smiles == b.smiles;
+    }
 };
 
 // The risk report's label of a smile quote: "<name> <t>y atm", "<name> <t>y 25 rr",

@@ -103,17 +103,21 @@ Result<MarketTradeValue> value_fx_option(const FxOption& o, const Market& market
     if (!t) return fail(t.error());
     const double spot = pair->spot, pd = pair->pd, pf = pair->pf;
     std::optional<parts::SurfaceVol> at;
-    std::optional<SmileVol> on_smile;
+    std::shared_ptr<const RebuiltSmiles> on_smile;
+    double vol = 0.0;
     if (smile) {
-        auto v = smile_vol(market, *pair, *smile, o.strike, *t);
+        auto r = rebuilt_smiles(market, *pair, *smile, with_risk);
+        if (!r) return fail(named("FX smile " + surface, r.error()));
+        on_smile = std::move(*r);
+        auto v = smile_set_vol(on_smile->base, smile->surface, o.strike, *t);
         if (!v) return fail(named("FX smile " + surface, v.error()));
-        on_smile = std::move(*v);
+        vol = *v;
     } else {
         auto v = parts::surface_vol(market, surface, o.strike, *t);
         if (!v) return fail(v.error());
         at = *v;
+        vol = at->vol;
     }
-    const double vol = smile ? on_smile->vol : at->vol;
     // Garman-Kohlhagen: Black-Scholes with the foreign rate as the dividend yield.
     const double rd = -quelm::log(pd) / *t, rf = -quelm::log(pf) / *t;
     const OptionContract contract{o.strike, *t, o.type};
@@ -146,8 +150,8 @@ Result<MarketTradeValue> value_fx_option(const FxOption& o, const Market& market
         const double vega = size * greeks->vega;  // per unit of vol
         price_delta += greeks->vega * slopes->spot;
         // Each smile reads its zero rates r = -ln P(expiry) / t_smile: dr/dP = -1 / (t P).
-        for (std::size_t i = 0; i < on_smile->smiles.size(); ++i) {
-            const double ts = on_smile->smiles[i].quotes().t;
+        for (std::size_t i = 0; i < on_smile->expiries.size(); ++i) {
+            const double ts = on_smile->base.smiles[i].quotes().t;
             auto d = parts::leg_on(pair->domestic, pair->names.domestic, on_smile->expiries[i],
                                    -vega * slopes->rd[i] / (ts * on_smile->pd[i]));
             if (!d) return fail(d.error());
