@@ -172,3 +172,18 @@ def test_the_shared_rebuild_gives_the_same_bits_in_any_order():
     assert again.by_trade == first.by_trade and again.greeks == first.greeks
     assert [book.npv(m)["by_trade"][n] for n in book.names] == [
         quelm.Book([t]).npv(curves_market(surfaces={"eurusd": surface()}))["total"] for t in (CALL, PUT_EUR, MID)]
+
+
+def test_var_and_a_reporting_currency_see_the_smile():
+    pd = pytest.importorskip("pandas")
+    m = curves_market(surfaces={"eurusd": surface()})
+    book = quelm.Book([CALL, MID], names=["call", "mid"])
+    history = pd.DataFrame({"EURUSD": [1.08, 1.09, 1.075]}, index=pd.date_range("2026-02-26", periods=3))
+    var = book.historical_var(m, history, level=0.9)
+    # Each day's P&L is the book repriced on the moved spot, the smile rebuilt there.
+    # FX moves are relative: the spot times each day's return.
+    for pnl, shift in zip(var["pnl"], (SPOT * (1.09 / 1.08 - 1), SPOT * (1.075 / 1.09 - 1))):
+        assert pnl == pytest.approx(book.scenario(m, {"EURUSD": shift})["total"], rel=1e-9)
+    # In euros a smile quote's column is the dollar one over the spot (the spot fixed).
+    eur, usd = book.risk(m, currency="EUR"), book.risk(m)
+    assert eur.total["eurusd 0.5041y 25 rr"] == pytest.approx(usd.total["eurusd 0.5041y 25 rr"] / SPOT, rel=1e-14)
