@@ -194,9 +194,11 @@ bool market_equal(PyObject* a, PyObject* b) { return value_of<Market>(a) == valu
 constexpr FunctionDef def_constructor = typed<&market_of>(
     "Market", {"reference_date", "*", {"curves", "{}", "\"\""}, QUELM_MARKET_PARAMS},
     "The market at `reference_date`: yield curves by name (`curves`, each dated at\n"
-    "`reference_date`), volatility surfaces by name (`surfaces`), FX spots by currency pair\n"
-    "(`fx`, {\"EURUSD\": 1.08}: dollars per euro) and past fixings by rate index (`fixings`, each\n"
-    "a mapping of dates to rates, a dict or a pandas Series indexed by dates).");
+    "`reference_date`), volatility surfaces by name (`surfaces`: VolSurface, or FxSmile and\n"
+    "FxVolSurface, which FX options of their pair are priced on, rebuilt on the market's spot\n"
+    "and curves), FX spots by currency pair (`fx`, {\"EURUSD\": 1.08}: dollars per euro) and\n"
+    "past fixings by rate index (`fixings`, each a mapping of dates to rates, a dict or a\n"
+    "pandas Series indexed by dates).");
 constexpr Callable kConstructor = callable<def_constructor>;
 
 constexpr FunctionDef def_bootstrap = typed<&bootstrap_of>(
