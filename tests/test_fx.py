@@ -289,6 +289,18 @@ def test_market_strangle_example_is_repriced(interpolation, delta_type):
     assert s.strike_at_delta(0.25, "call") == pytest.approx(hi, rel=1e-12)
 
 
+def test_market_strangle_example_has_the_published_strikes():
+    # Reiswich and Wystup (2012), the EURUSD 1Y example (spot delta, unadjusted, DNS ATM):
+    # K_ATM = 1.3620, the broker strangle's legs at 19.20 % struck at 1.5449 and 1.2050, and
+    # the smile built to reprice it has its 25-delta put pillar at 1.2034 (four places).
+    args = (EURUSD["spot"], EURUSD["domestic_rate"], EURUSD["foreign_rate"])
+    assert quelm.fx_atm_strike(*args, ATM, 1.0) == pytest.approx(1.3620, abs=5e-5)
+    assert quelm.fx_strike_from_delta(0.25, *args, ATM + BF25, 1.0, "call") == pytest.approx(1.5449, abs=5e-5)
+    assert quelm.fx_strike_from_delta(-0.25, *args, ATM + BF25, 1.0, "put") == pytest.approx(1.2050, abs=5e-5)
+    put, atm, _ = _smile().strikes()
+    assert put == pytest.approx(1.2034, abs=5e-5) and atm == pytest.approx(1.3620, abs=5e-5)
+
+
 def test_smile_strangle_is_taken_as_quoted_and_a_flat_smile_stays_flat():
     s = _smile(strangle="smile")
     assert s.smile_strangles() == [BF25]

@@ -130,7 +130,7 @@ def test_curves_must_be_dated_at_the_market_date():
     (dict(curves={1: SOFR}), TypeError, "argument 'curves': curve names are str, got int"),
     (dict(curves={"": SOFR}), ValueError, "curve names must not be empty"),
     (dict(surfaces={"spx": SOFR}), TypeError,
-     "argument 'surfaces': surface spx: expected quelm.VolSurface, got quelm.YieldCurve"),
+     "argument 'surfaces': surface spx: expected quelm.VolSurface, FxSmile or FxVolSurface, got quelm.YieldCurve"),
     (dict(fx="EURUSD"), TypeError, "argument 'fx': expected a mapping of currency pairs to spots, got str"),
     (dict(fx={"EURUSD": "1.08"}), TypeError, "argument 'fx': fx pair EURUSD: must be real number, not str"),
     (dict(fx={"EURUS": 1.0}), ValueError, 'fx pair "EURUS" is not six letters, such as "EURUSD"'),

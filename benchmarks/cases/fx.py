@@ -127,6 +127,82 @@ def _ql_barrier_peer(smile):
     return {"QuantLib VannaVolgaBarrierEngine (spot quote moved per call)": price}
 
 
+BOOK_REF = "2026-03-02"
+BOOK_TENORS = ["6M", "1Y", "2Y", "3Y", "5Y"]
+BOOK_RATES = {"usd-sofr": (0.0431, 0.0422, 0.0405, 0.0395, 0.0388), "eur-estr": (0.0231, 0.0224, 0.0219, 0.0225, 0.0236)}
+BOOK_EXPIRY = "2027-03-02"
+
+
+def _smile_book():
+    """100 EURUSD options at one expiry on a smile from five quotes, in a market of two OIS
+    curves: the market, the book and each option's strike."""
+    quotes = {c: [quelm.Ois(t, r, index=c.split("-")[1]) for t, r in zip(BOOK_TENORS, rs)]
+              for c, rs in BOOK_RATES.items()}
+    curves = quelm.Market.bootstrap(BOOK_REF, quotes, fx={"EURUSD": S})
+    smile = quelm.FxSmile.from_quotes_at(S, BOOK_EXPIRY, curves.curve("usd-sofr"), curves.curve("eur-estr"), ATM,
+                                         RR, BF, deltas=DELTAS)
+    parts = dict(curves={c: curves.curve(c) for c in BOOK_RATES}, fx={"EURUSD": S})
+
+    def market():  # a new market each time: its smile rebuilt, not taken from the last call's
+        return quelm.Market(BOOK_REF, surfaces={"eurusd": smile}, **parts)
+    strikes = [1.15 + 0.004 * k for k in range(100)]
+    book = quelm.Book([quelm.FxOption("EURUSD", BOOK_EXPIRY, k, "call" if i % 2 else "put", notional=1e6)
+                       for i, k in enumerate(strikes)])
+    return market, book, smile, strikes
+
+
+def _ql_smile_book_peer(smile, strikes):
+    """QuantLib on the same 100 options: Garman-Kohlhagen (AnalyticEuropeanEngine) over the
+    two OIS curves bootstrapped from the same quotes, each option on its own vol quote (the
+    smile's vol at its strike: QuantLib builds no smile from market strangles); value and four
+    Greeks, then the spot, each of the 10 curve quotes and each vol quote bumped once."""
+    ref = ql.Date(2, 3, 2026)
+    dc = ql.Actual365Fixed()
+    ql.Settings.instance().evaluationDate = ref
+
+    def period(t):
+        return ql.Period(int(t[:-1]), ql.Months if t.endswith("M") else ql.Years)
+    curve_quotes, handles = [], {}
+    for name, index in (("usd-sofr", ql.Sofr()), ("eur-estr", ql.Estr())):
+        qs = [ql.SimpleQuote(r) for r in BOOK_RATES[name]]
+        curve = ql.PiecewiseLogLinearDiscount(
+            ref, [ql.OISRateHelper(2, period(t), ql.QuoteHandle(q), index) for t, q in zip(BOOK_TENORS, qs)], dc)
+        curve.enableExtrapolation()
+        curve_quotes += qs
+        handles[name] = ql.YieldTermStructureHandle(curve)
+    spot = ql.SimpleQuote(S)
+    expiry = ql.Date(2, 3, 2027)
+    options, vols = [], []
+    for i, k in enumerate(strikes):
+        vol = ql.SimpleQuote(smile.vol(k))
+        process = ql.GarmanKohlagenProcess(ql.QuoteHandle(spot), handles["eur-estr"], handles["usd-sofr"],
+                                           ql.BlackVolTermStructureHandle(
+                                               ql.BlackConstantVol(ref, ql.NullCalendar(), ql.QuoteHandle(vol), dc)))
+        o = ql.VanillaOption(ql.PlainVanillaPayoff(ql.Option.Call if i % 2 else ql.Option.Put, k),
+                             ql.EuropeanExercise(expiry))
+        o.setPricingEngine(ql.AnalyticEuropeanEngine(process))
+        options.append(o)
+        vols.append(vol)
+
+    def risk():
+        ql.Settings.instance().evaluationDate = ref  # other cases move it
+        base = [(o.NPV(), o.delta(), o.gamma(), o.vega(), o.theta()) for o in options]
+        rows = []
+        for q in curve_quotes + [spot]:
+            x = q.value()
+            q.setValue(x + 1e-4)
+            rows.append([o.NPV() - b[0] for o, b in zip(options, base)])
+            q.setValue(x)
+        for o, v, b in zip(options, vols, base):
+            x = v.value()
+            v.setValue(x + 1e-4)
+            rows.append(o.NPV() - b[0])
+            v.setValue(x)
+        return base, rows
+    return {"QuantLib AnalyticEuropeanEngine on each option's smile vol: value, 4 Greeks, the spot, "
+            "10 curve quotes and each vol bumped once": risk}
+
+
 def cases(quick: bool) -> list:
     number = 2000 if quick else 20000
     gk_args = (S, 1.35, RD, RF, ATM, T, "call")
@@ -154,4 +230,11 @@ def cases(quick: bool) -> list:
     out.append({"name": "FxSmile.barrier_price per call (vanna-volga down-and-out call)",
                 "quelm": lambda: smile.barrier_price(1.35, 1.20, "down-out", "call"),
                 "peers": _ql_barrier_peer(smile) if ql else {}, "number": number // 10})
+    market, book, five, strikes = _smile_book()
+    out.append({"name": "Book.risk, 100 FX options on a five-quote smile in the market",
+                "quelm": lambda: book.risk(market()),
+                "peers": _ql_smile_book_peer(five, strikes) if ql else {}, "number": 3 if quick else 10,
+                "note": "a new market per call; each option's Greeks and its risk to the spot, the 10 curve "
+                        "quotes (exact) and the smile's 5 quotes, the smile rebuilt once per bumped input and "
+                        "shared by the options; the peer holds each option's vol fixed"})
     return out

@@ -247,6 +247,8 @@ fx_dated_smile = quelm.FxSmile.from_quotes_at(1.3465, datetime.date(2027, 1, 5),
                                               quelm.YieldCurve.flat(0.0346, reference_date="2026-01-05"), 0.1825,
                                               -0.006, 0.0095, deltas=0.25)
 fx_terms: float = fx_dated_smile.t + fx_dated_smile.spot + fx_dated_smile.domestic_rate + fx_dated_smile.atm_vol
+fx_smile_market = quelm.Market("2026-01-05", curves={"usd": quelm.YieldCurve.flat(0.0294, reference_date="2026-01-05")},
+                               surfaces={"eurusd": fx_dated_smile, "eurusd-all": fx_surface}, fx={"EURUSD": 1.3465})
 # Credit: a standard CDS on a curve bootstrapped from spreads and an upfront; the converter.
 cds_discount = quelm.YieldCurve.flat(0.03, reference_date="2024-05-21")
 credit_curve = quelm.CreditCurve.bootstrap("2024-05-21", [("1Y", 0.008), ("5Y", 0.05, 0.1)], cds_discount,

@@ -2,6 +2,7 @@
 #include "bindings/book/market_args.hpp"
 #include "bindings/book/market_scenarios.hpp"
 
+#include "bindings/fx/smile_types.hpp"
 #include "bindings/instances.hpp"
 #include "frame/classes.hpp"
 #include "frame/dates.hpp"
@@ -25,7 +26,7 @@ using book::Market;
 
 book::MarketParts parts_of(Date reference_date, const CurvesArg& curves, const SurfacesArg& surfaces,
                            const FxArg& fx, const FixingsArg& fixings) {
-    return {reference_date.serial, curves.items, surfaces.items, fx.items, fixings.items};
+    return {reference_date.serial, curves.items, surfaces.items, fx.items, fixings.items, surfaces.fx};
 }
 
 Result<Market> market_of(Date reference_date, const CurvesArg& curves, const SurfacesArg& surfaces, const FxArg& fx,
@@ -91,6 +92,25 @@ PyObject* named_dict(const book::NamedTable<T>& table, PyTypeObject* type) {
     return d.release();
 }
 
+// The surfaces and, beside them, the FX smiles as FxSmile or FxVolSurface.
+PyObject* surfaces_dict(const Market& m) {
+    Ref d(named_dict(m.surfaces(), vol_surface_type()));
+    if (!d) return nullptr;
+    for (const auto& item : m.fx_vols().items()) {
+        const book::FxVols& v = *item.value;
+        Ref o;
+        if (v.surface) {
+            auto s = fx::FxVolSurface::from_smiles(v.smiles);
+            if (!s) return raise(s.error());
+            o = Ref(wrap(fx_vol_surface_type(), *s));
+        } else {
+            o = Ref(wrap(fx_smile_type(), v.smiles.front()));
+        }
+        if (!o || PyDict_SetItemString(d.get(), item.name.c_str(), o.get()) != 0) return nullptr;
+    }
+    return d.release();
+}
+
 PyObject* fx_dict(const book::FxTable& fx) {
     Ref d(PyDict_New());
     if (!d) return nullptr;
@@ -131,7 +151,7 @@ PyObject* reduce_impl(const Market& m) {
         return v && PyDict_SetItemString(kwargs.get(), key, v.get()) == 0;
     };
     if (!put("curves", named_dict(m.curves(), yield_curve_type())) ||
-        !put("surfaces", named_dict(m.surfaces(), vol_surface_type())) || !put("fx", fx_dict(m.fx_spots())) ||
+        !put("surfaces", surfaces_dict(m)) || !put("fx", fx_dict(m.fx_spots())) ||
         !put("fixings", fixings_dict(m.fixings())))
         return nullptr;
     Ref day(to_py_date(m.reference_date()));
@@ -157,6 +177,8 @@ PyObject* market_repr(PyObject* self) {
     std::string text = "<Market " + dates::format_iso(m.reference_date());
     text += ", curves: " + listed(c.size(), [&](std::size_t i) { return c[i].name; });
     text += "; surfaces: " + listed(s.size(), [&](std::size_t i) { return s[i].name; });
+    const auto v = m.fx_vols().items();
+    if (!v.empty()) text += "; fx smiles: " + listed(v.size(), [&](std::size_t i) { return v[i].name; });
     text += "; fx: " + listed(f.size(), [&](std::size_t i) { return f[i].pair; });
     text += "; fixings: " + listed(x.indices().size(), [&](std::size_t i) {
                 const std::size_t n = x.dates(i).size();
@@ -172,9 +194,11 @@ bool market_equal(PyObject* a, PyObject* b) { return value_of<Market>(a) == valu
 constexpr FunctionDef def_constructor = typed<&market_of>(
     "Market", {"reference_date", "*", {"curves", "{}", "\"\""}, QUELM_MARKET_PARAMS},
     "The market at `reference_date`: yield curves by name (`curves`, each dated at\n"
-    "`reference_date`), volatility surfaces by name (`surfaces`), FX spots by currency pair\n"
-    "(`fx`, {\"EURUSD\": 1.08}: dollars per euro) and past fixings by rate index (`fixings`, each\n"
-    "a mapping of dates to rates, a dict or a pandas Series indexed by dates).");
+    "`reference_date`), volatility surfaces by name (`surfaces`: VolSurface, or FxSmile and\n"
+    "FxVolSurface, which FX options of their pair are priced on, rebuilt on the market's spot\n"
+    "and curves), FX spots by currency pair (`fx`, {\"EURUSD\": 1.08}: dollars per euro) and\n"
+    "past fixings by rate index (`fixings`, each a mapping of dates to rates, a dict or a\n"
+    "pandas Series indexed by dates).");
 constexpr Callable kConstructor = callable<def_constructor>;
 
 constexpr FunctionDef def_bootstrap = typed<&bootstrap_of>(

@@ -4,6 +4,7 @@
 #include "bindings/book/market_args.hpp"
 
 #include "bindings/curves/instruments.hpp"
+#include "bindings/fx/smile_types.hpp"
 #include "bindings/instances.hpp"
 #include "bindings/string_options.hpp"
 #include "frame/dates.hpp"
@@ -139,9 +140,21 @@ bool from_py(PyObject* o, SurfacesArg& out) {
     return for_items(o, "names to VolSurface", [&](PyObject* k, PyObject* v) {
         book::Named<volatility::VolSurface> s;
         if (!name_of(k, "surface", s.name)) return false;
+        if (Py_TYPE(v) == fx_smile_type() || Py_TYPE(v) == fx_vol_surface_type()) {
+            auto vols = std::make_shared<book::FxVols>();
+            if (Py_TYPE(v) == fx_smile_type()) {
+                vols->smiles.push_back(value_of<fx::FxSmile>(v));
+            } else {
+                const auto smiles = value_of<fx::FxVolSurface>(v).smiles();
+                vols->smiles.assign(smiles.begin(), smiles.end());
+                vols->surface = true;
+            }
+            out.fx.push_back({std::move(s.name), std::move(vols)});
+            return true;
+        }
         if (Py_TYPE(v) != vol_surface_type()) {
-            PyErr_Format(PyExc_TypeError, "surface %s: expected quelm.VolSurface, got %s", s.name.c_str(),
-                         Py_TYPE(v)->tp_name);
+            PyErr_Format(PyExc_TypeError, "surface %s: expected quelm.VolSurface, FxSmile or FxVolSurface, got %s",
+                         s.name.c_str(), Py_TYPE(v)->tp_name);
             return false;
         }
         s.value = std::make_shared<const volatility::VolSurface>(value_of<volatility::VolSurface>(v));

@@ -25,6 +25,7 @@ struct CurvesArg {
 };
 struct SurfacesArg {
     std::vector<book::Named<volatility::VolSurface>> items;
+    std::vector<book::Named<book::FxVols>> fx;  // the FxSmile and FxVolSurface values
     static SurfacesArg from_default_text(std::string_view) { return {}; }
 };
 struct FxArg {
@@ -57,7 +58,7 @@ struct Annotation<CurvesArg> {
 };
 template <>
 struct Annotation<SurfacesArg> {
-    static const char* param() { return "Mapping[str, VolSurface]"; }
+    static const char* param() { return "Mapping[str, VolSurface | FxSmile | FxVolSurface]"; }
 };
 template <>
 struct Annotation<FxArg> {

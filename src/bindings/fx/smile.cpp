@@ -2,6 +2,7 @@
 #include "frame/declare.hpp"
 #include "frame/registry.hpp"
 #include "bindings/fx/fx_options.hpp"
+#include "bindings/fx/smile_types.hpp"
 #include "bindings/string_options.hpp"
 #include "quelm/core/text.hpp"
 #include "bindings/instances.hpp"
@@ -17,12 +18,6 @@ namespace quelm::py {
 
 constexpr Section kSection = Section::Options;
 constexpr std::string_view kGuide = "fx";  // the guide page of its names
-
-PyTypeObject* fx_smile_type();
-PyTypeObject* fx_vol_surface_type();
-
-QUELM_CLASS_OF(fx::FxSmile, fx_smile_type, "FxSmile");
-QUELM_CLASS_OF(fx::FxVolSurface, fx_vol_surface_type, "FxVolSurface");
 
 namespace {
 

@@ -35,6 +35,10 @@ Result<Market> Market::make(MarketParts parts) {
     m.surfaces_ = std::move(surfaces);
     m.fx_ = std::move(fx);
     m.fixings_ = std::move(fixings);
+    QUELM_TRY(fx_vols, NamedTable<FxVols>::make(std::move(parts.fx_vols), "FX smile"));
+    for (const auto& v : fx_vols.items())
+        if (m.surfaces_.find(v.name) != nullptr) return bad_argument("surface " + v.name + " is given twice");
+    m.fx_vols_ = std::move(fx_vols);
     return m;
 }
 

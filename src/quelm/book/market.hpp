@@ -1,5 +1,5 @@
 // The named market a book is priced on: at one reference date, yield curves by name
-// ("usd-sofr", "eur-euribor-6m"), volatility surfaces by name, FX spots and past fixings.
+// ("usd-sofr", "eur-euribor-6m"), volatility surfaces by name, FX smiles by name, FX spots and past fixings.
 // Immutable once made; curves and surfaces are shared, not copied, by every copy of the
 // market, so pricing and risk over many trades on the worker pool read one set of values
 // without the interpreter.
@@ -11,6 +11,7 @@
 
 #include "quelm/book/fixings.hpp"
 #include "quelm/book/fx.hpp"
+#include "quelm/book/fx_vols.hpp"
 #include "quelm/book/named.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/curves/curve.hpp"
@@ -26,6 +27,7 @@ struct MarketParts {
     std::vector<Named<volatility::VolSurface>> surfaces;
     std::vector<FxSpot> fx;
     std::vector<FixingSeries> fixings;
+    std::vector<Named<FxVols>> fx_vols;  // names distinct from the surfaces'
 };
 
 class Market {
@@ -48,6 +50,9 @@ public:
     [[nodiscard]] Result<std::shared_ptr<const volatility::VolSurface>> surface(std::string_view name) const {
         return surfaces_.get(name, "surface");
     }
+    [[nodiscard]] Result<std::shared_ptr<const FxVols>> fx_vol(std::string_view name) const {
+        return fx_vols_.get(name, "FX smile");
+    }
     [[nodiscard]] Result<double> fx(std::string_view pair) const { return fx_.rate(pair); }
     [[nodiscard]] Result<double> fixing(std::string_view index, dates::Serial date) const {
         return fixings_.rate(index, date);
@@ -55,6 +60,7 @@ public:
 
     [[nodiscard]] const NamedTable<curves::YieldCurve>& curves() const { return curves_; }
     [[nodiscard]] const NamedTable<volatility::VolSurface>& surfaces() const { return surfaces_; }
+    [[nodiscard]] const NamedTable<FxVols>& fx_vols() const { return fx_vols_; }
     [[nodiscard]] const FxTable& fx_spots() const { return fx_; }
     [[nodiscard]] const FixingTable& fixings() const { return fixings_; }
 
@@ -66,6 +72,7 @@ private:
     NamedTable<volatility::VolSurface> surfaces_;
     FxTable fx_;
     FixingTable fixings_;
+    NamedTable<FxVols> fx_vols_;
 };
 
 }  // namespace quelm::book
