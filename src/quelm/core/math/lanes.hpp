@@ -539,10 +539,16 @@ inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* tab
         b[k] = row[1];
     }
 }
-// (Rows of three load value by value: the two-value rows' 16-byte loads and shuffles plus a
-// third column measured slower, by 40 % in log's SSE2 four-lane form, and no faster in AVX2.)
 template <VectorBits U, class R>
 inline void gather_row(const typename std::remove_cvref_t<decltype(R{}[0])>* table, U i, R& a, R& b, R& c) {
+#if QUELM_LANES_VECTOR
+    using T = std::remove_cvref_t<decltype(R{}[0])>;
+    if constexpr (size_v<U> == 4 && sizeof(T) == 8) {
+        gather_row(table, i, a, b);
+        c = R{table[i[0] + 2], table[i[1] + 2], table[i[2] + 2], table[i[3] + 2]};
+        return;
+    }
+#endif
     for (int k = 0; k < size_v<U>; ++k) {
         const auto* row = table + i[k];
         a[k] = row[0];
