@@ -9,6 +9,7 @@ import pytest
 
 import quelm
 import _quelm_testing as internal
+from conftest import run_python
 
 
 def rel(a, b):
@@ -542,3 +543,21 @@ def test_vec_implied_volatility_takes_the_method_with_the_scalar_bits():
         assert got.tolist() == want
     with pytest.raises(ValueError, match="method must be 'newton' or 'rational'"):
         vec.implied_volatility(prices, spots, strikes, 0.02, 1.0, "put", method="secant")
+
+
+def test_bjerksund_stensland_has_the_same_bits_at_every_simd_width():
+    # Its four bivariate normals per psi term run in lanes, with a scalar fallback that must
+    # do the same operations (the stored reciprocal per node included): every width gives
+    # the bits of the scalar build, calls and puts, short and long expiries, b < 0 included.
+    code = ("import quelm\n"
+            "for s in (70.0, 95.0, 100.0, 120.0):\n"
+            "    for t in (0.05, 0.75, 3.0, 15.0):\n"
+            "        for kind, q in (('put', 0.02), ('call', 0.08), ('call', 0.2)):\n"
+            "            print(repr(quelm.american_approximation(s, 100.0, 0.05, 0.3, t, kind, q)))\n")
+    outs = {}
+    for simd in ("scalar", "sse2", "avx2", "avx512"):
+        out = run_python(code, env={"QUELM_SIMD": simd})
+        assert out.returncode == 0, out.stderr
+        outs[simd] = out.stdout
+    assert len(set(outs.values())) == 1
+    assert len(outs["scalar"].split()) == 48

@@ -325,3 +325,23 @@ def test_binomial_reused_buffers_give_fresh_prices():
     got = internal.binomial_reusing(100.0, 0.05, 0.3, 1.0, rows)
     want = [quelm.binomial(100.0, k, 0.05, 0.3, 1.0, "put", style="american", steps=int(n)) for k, n in rows]
     assert got == want
+
+
+@pytest.mark.parametrize("pairs", [1, 3, 64, 67, 133])
+def test_chunked_pair_values_equal_the_hand_computed_mean_at_every_simd_width(pairs):
+    # Pairs are valued in chunks of 64 over SIMD lanes with scalar tails; each count here
+    # ends in a different place in a chunk and a lane group, and every width must give the
+    # plain per-pair formula's mean.
+    code = ("import quelm\n"
+            f"print(repr(quelm.monte_carlo(100, 95, 0.03, 0.3, 0.5, 'put', paths={2 * pairs}, seed=11)))\n"
+            f"print(repr(quelm.monte_carlo(100, 95, 0.03, 0.3, 0.5, 'call', paths={2 * pairs}, seed=11)))\n")
+    outs = {run_python(code, env={"QUELM_SIMD": simd}).stdout for simd in ("scalar", "sse2", "avx2", "avx512")}
+    assert len(outs) == 1
+    for kind in ("put", "call"):
+        vals = [pair_value(internal.stream_draws(11, i, 1, 3, 0.0)[0], 100, 95, 0.03, 0.3, 0.5, 0.0, kind)
+                for i in range(pairs)]
+        m = -0.0
+        for x in vals:
+            m += x
+        out = quelm.monte_carlo(100, 95, 0.03, 0.3, 0.5, kind, paths=2 * pairs, seed=11)
+        assert out["price"] == pytest.approx(math.exp(-0.03 * 0.5) * m / pairs, rel=1e-14)

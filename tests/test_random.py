@@ -135,3 +135,25 @@ def test_poisson_tiny_mean_gives_zero():
 def test_log_gamma():
     for x in (0.5, 1.0, 3.5, 12.0, 101.0):
         assert internal.log_gamma(x) == pytest.approx(math.lgamma(x), rel=1e-10, abs=1e-10)
+
+
+def test_side_by_side_first_normals_equal_one_stream_at_a_time():
+    # The batch seeds eight streams at once; every batch remainder (counts 1..17, and first
+    # keys off a multiple of eight) must still give each stream's own first normal. Keys
+    # 0..400 under seed 42 include first draws the ziggurat rejects (a layer's edge or the
+    # tail), which take standard_normal's full loop.
+    one_at_a_time = [internal.stream_draws(42, key, 1, 3, 0.0)[0] for key in range(400)]
+    assert internal.keyed_first_normals(42, 0, 400) == one_at_a_time
+    for count in range(1, 18):
+        for first in (0, 3, 389 - count):
+            assert internal.keyed_first_normals(42, first, count) == one_at_a_time[first:first + count]
+    assert internal.keyed_first_normals(M64, M64 - 4, 9) == [
+        internal.stream_draws(M64, (M64 - 4 + j) & M64, 1, 3, 0.0)[0] for j in range(9)]
+    assert internal.keyed_first_normals(1, 0, 0) == []
+    X, _ = internal.ziggurat_tables()
+    rejected = 0
+    for key in range(400):
+        u = next(xoshiro(seed_from_u64(derive_seed(42, key))))
+        f = struct.unpack("<d", struct.pack("<Q", (u >> 12) | 0x4000000000000000))[0] - 3.0
+        rejected += abs(f * X[u & 0xFF]) >= X[(u & 0xFF) + 1]
+    assert rejected > 0  # the slow path was exercised

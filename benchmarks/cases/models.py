@@ -63,11 +63,16 @@ def cases(quick: bool) -> list:
         option = ql.VanillaOption(ql.PlainVanillaPayoff(ql.Option.Put, K),
                                   ql.AmericanExercise(today, today + int(T * 365)))
         option.setPricingEngine(ql.BaroneAdesiWhaleyApproximationEngine(process))
-        bump = [95.0]
+        turn = [0]
 
         def ql_baw():
-            bump[0] = 190.0 - bump[0]  # a new spot each call forces a new valuation
-            spot.setValue(bump[0] if bump[0] < 100 else 95.0)
+            # A new spot each call forces a new valuation (a quote set to its own value
+            # notifies nobody, and the instrument would return its cached NPV), and the
+            # evaluation date is set again: other cases move it, and an expired option
+            # prices at once.
+            ql.Settings.instance().evaluationDate = today
+            turn[0] ^= 1
+            spot.setValue(95.0 + 1e-9 * turn[0])
             return option.NPV()
         american["peers"]["QuantLib Barone-Adesi-Whaley engine"] = ql_baw
         american_baw["peers"]["QuantLib Barone-Adesi-Whaley engine"] = ql_baw

@@ -30,6 +30,12 @@ PyObject* stream_draws(std::uint64_t seed, std::uint64_t key, std::uint64_t coun
     return list.release();
 }
 
+PyObject* first_normals(std::uint64_t seed, std::uint64_t first_key, std::uint64_t count) {
+    std::vector<double> z(count);
+    keyed_first_normals(seed, first_key, z);
+    return py::to_py(z);
+}
+
 PyObject* seed_state(std::uint64_t x) {
     const Xoshiro256pp rng = seed_from_u64(x);
     return Py_BuildValue("(KKKK)", (unsigned long long)rng.state(0), (unsigned long long)rng.state(1),
@@ -65,6 +71,9 @@ PyObject* lgamma(double x) {
 constexpr py::FunctionDef def_stream_draws = py::function<stream_draws>(
     "stream_draws", {"seed", "key", "count", "kind", "param"}, "Draws from the stream of (seed, key).");
 QUELM_TESTING(def_stream_draws);
+constexpr py::FunctionDef def_first_normals = py::function<first_normals>(
+    "keyed_first_normals", {"seed", "first_key", "count"}, "The first normal of count consecutive keyed streams.");
+QUELM_TESTING(def_first_normals);
 constexpr py::FunctionDef def_seed_state = py::function<seed_state>(
     "seed_state", {"x"}, "State words after seed_from_u64(x).");
 QUELM_TESTING(def_seed_state);

@@ -59,6 +59,50 @@ Xoshiro256pp seed_from_u64(std::uint64_t x) {
     return Xoshiro256pp(word(0), word(1), word(2), word(3));
 }
 
+void keyed_first_normals(std::uint64_t seed, std::uint64_t first_key, std::span<double> z) {
+    constexpr std::size_t kSide = 8;  // streams seeded together
+    std::size_t done = 0;
+    while (done < z.size()) {
+        const std::size_t m = z.size() - done < kSide ? z.size() - done : kSide;
+        std::uint64_t st[kSide], w[kSide][4];
+        bool zero[kSide];
+        for (std::size_t j = 0; j < kSide; ++j) st[j] = derive_seed(seed, first_key + done + j);
+        // seed_from_u64's PCG32 expansion, stream j in lane j.
+        for (std::size_t j = 0; j < kSide; ++j) zero[j] = true;
+        for (int k = 0; k < 8; ++k) {
+            for (std::size_t j = 0; j < kSide; ++j) {
+                st[j] = st[j] * kPcgMul + kPcgInc;
+                const auto xorshifted = static_cast<std::uint32_t>(((st[j] >> 18) ^ st[j]) >> 27);
+                const std::uint32_t word = std::rotr(xorshifted, static_cast<int>(st[j] >> 59));
+                if (word != 0) zero[j] = false;
+                const std::uint64_t part = static_cast<std::uint64_t>(word) << (32 * (k & 1));
+                w[j][k >> 1] = (k & 1) != 0 ? w[j][k >> 1] | part : part;
+            }
+        }
+        for (std::size_t j = 0; j < m; ++j) {
+            if (zero[j]) {
+                Xoshiro256pp rng = seed_from_u64(derive_seed(seed, first_key + done + j));
+                z[done + j] = standard_normal(rng);
+                continue;
+            }
+            Xoshiro256pp rng(w[j][0], w[j][1], w[j][2], w[j][3]);
+            // standard_normal's common case inline; any other draw restarts it on a copy.
+            const Xoshiro256pp start = rng;
+            const std::uint64_t u = rng.next_u64();
+            const std::size_t i = static_cast<std::size_t>(u & 0xff);
+            const double f = std::bit_cast<double>((u >> 12) | 0x4000000000000000ULL) - 3.0;
+            const double x = f * kZigX[i];
+            if (std::abs(x) < kZigX[i + 1]) {
+                z[done + j] = x;
+            } else {
+                Xoshiro256pp again = start;
+                z[done + j] = standard_normal(again);
+            }
+        }
+        done += m;
+    }
+}
+
 const double* zig_norm_x() { return kZigX; }
 const double* zig_norm_f() { return kZigF; }
 

@@ -84,6 +84,12 @@ inline constexpr std::uint64_t kStoppingShuffleKey = 0xD05ULL;
 // One standard normal; one draw in the common case.
 [[nodiscard]] double standard_normal(Xoshiro256pp& rng);
 
+// z[j] = standard_normal(keyed_stream(seed, first_key + j)) for each j: the first normal of
+// consecutive keyed streams (one per antithetic pair), with the same bits. The streams are
+// seeded side by side, so their chains of multiplies overlap in the processor where one
+// stream at a time waits on each.
+void keyed_first_normals(std::uint64_t seed, std::uint64_t first_key, std::span<double> z);
+
 // Lanczos log-gamma (g = 5, six terms); for positive arguments.
 [[nodiscard]] double log_gamma(double x);
 

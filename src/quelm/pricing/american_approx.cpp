@@ -80,44 +80,77 @@ double baw(bool call, double s, double k, double r, double b, double sigma, doub
 }
 
 // ---- Bjerksund and Stensland (2002), for a call; a put by their put-call transformation.
-
-// Each term below carries (s / unit)^gamma rather than s^gamma: with gamma = beta, which
-// grows like 2r / sigma^2, s^beta overflows at small volatility while the trigger's
+//
+// The value is six phi terms (exercise by t1) and five psi terms (by T) in three powers
+// gamma = beta, 1, 0. Terms of one gamma share their exponential, powers and drift, and
+// terms at one trigger share their logarithms: each is computed once below, with the same
+// operations as term by term (so the same bits), and the four bivariate normals of a psi
+// term run in SIMD lanes.
+//
+// Each term carries (s / unit)^gamma rather than s^gamma: with gamma = beta, which grows
+// like 2r / sigma^2, s^beta overflows at small volatility while the trigger's
 // (i - k) i^-beta underflows, and only their ratio is a number.
-double bs_phi(double s, double t, double gamma, double h, double i, double r, double b, double sigma,
-              double unit = 1.0) {
-    const double sigma2 = sigma * sigma;
-    const double v = sigma * std::sqrt(t);
-    const double lambda = (-r + gamma * b + 0.5 * gamma * (gamma - 1.0) * sigma2) * t;
-    const double d = -(quelm::log(s / h) + (b + (gamma - 0.5) * sigma2) * t) / v;
-    const double kappa = 2.0 * b / sigma2 + 2.0 * gamma - 1.0;
-    return quelm::exp(lambda) * quelm::pow(s / unit, gamma) *
-           (normal_cdf(d) - power_times_cdf(i / s, kappa, d - 2.0 * quelm::log(i / s) / v));
+
+// What every term of one gamma shares.
+struct Power {
+    double gamma, lambda, drift, kappa;
+    double e[4];                  // psi's arguments at t1 (the trigger i1, i2 pair)
+    double at_i2, at_i1, i1_i2;   // (i2 / s)^kappa, (i1 / s)^kappa, (i1 / i2)^kappa
+};
+
+// The logarithms of psi's arguments at expiry for a strike-like level h.
+struct PsiLogs {
+    double s_h, i2i2_sh, i1i1_sh, si1i1_hi2i2;
+};
+
+struct Bs2002 {
+    double s, k, r, b, sigma, t, t1, i1, i2;
+    double sigma2, v1, v2, rho;
+    double log_s_i1, log_i2i2_si1;  // psi's t1 logarithms (the same for every h)
+    double log_i2_s;                // phi's log(i / s) with i = i2
+};
+
+PsiLogs psi_logs(const Bs2002& m, double h) {
+    return {quelm::log(m.s / h), quelm::log(m.i2 * m.i2 / (m.s * h)), quelm::log(m.i1 * m.i1 / (m.s * h)),
+            quelm::log(m.s * m.i1 * m.i1 / (h * m.i2 * m.i2))};
 }
 
-double bs_psi(double s, double t2, double gamma, double h, double i2, double i1, double t1, double r, double b,
-              double sigma, double unit = 1.0) {
-    const double sigma2 = sigma * sigma;
-    const double v1 = sigma * std::sqrt(t1);
-    const double v2 = sigma * std::sqrt(t2);
-    const double drift = b + (gamma - 0.5) * sigma2;
-    const double e1 = (quelm::log(s / i1) + drift * t1) / v1;
-    const double e2 = (quelm::log(i2 * i2 / (s * i1)) + drift * t1) / v1;
-    const double e3 = (quelm::log(s / i1) - drift * t1) / v1;
-    const double e4 = (quelm::log(i2 * i2 / (s * i1)) - drift * t1) / v1;
-    const double f1 = (quelm::log(s / h) + drift * t2) / v2;
-    const double f2 = (quelm::log(i2 * i2 / (s * h)) + drift * t2) / v2;
-    const double f3 = (quelm::log(i1 * i1 / (s * h)) + drift * t2) / v2;
-    const double f4 = (quelm::log(s * i1 * i1 / (h * i2 * i2)) + drift * t2) / v2;
-    const double rho = std::sqrt(t1 / t2);
-    const double lambda = -r + gamma * b + 0.5 * gamma * (gamma - 1.0) * sigma2;
-    const double kappa = 2.0 * b / sigma2 + 2.0 * gamma - 1.0;
-    // The four distribution values at once: one pass of the integrand over the lanes.
-    double m[4];
-    bivariate_normal_cdf4({-e1, -e2, -e3, -e4}, {-f1, -f2, -f3, -f4}, {rho, rho, -rho, -rho}, m);
-    return quelm::exp(lambda * t2) * quelm::pow(s / unit, gamma) *
-           (m[0] - quelm::pow(i2 / s, kappa) * m[1] - quelm::pow(i1 / s, kappa) * m[2] +
-            quelm::pow(i1 / i2, kappa) * m[3]);
+Power power_of(const Bs2002& m, double gamma) {
+    Power p{};
+    p.gamma = gamma;
+    p.lambda = -m.r + gamma * m.b + 0.5 * gamma * (gamma - 1.0) * m.sigma2;
+    p.drift = m.b + (gamma - 0.5) * m.sigma2;
+    p.kappa = 2.0 * m.b / m.sigma2 + 2.0 * gamma - 1.0;
+    const double dt1 = p.drift * m.t1;
+    p.e[0] = (m.log_s_i1 + dt1) / m.v1;
+    p.e[1] = (m.log_i2i2_si1 + dt1) / m.v1;
+    p.e[2] = (m.log_s_i1 - dt1) / m.v1;
+    p.e[3] = (m.log_i2i2_si1 - dt1) / m.v1;
+    p.at_i2 = quelm::pow(m.i2 / m.s, p.kappa);
+    p.at_i1 = quelm::pow(m.i1 / m.s, p.kappa);
+    p.i1_i2 = quelm::pow(m.i1 / m.i2, p.kappa);
+    return p;
+}
+
+// phi(s, t1, gamma, h, i2) / (s / unit)^gamma: its exponential and distribution terms, at
+// log(s / h) given.
+double phi_core(const Bs2002& m, const Power& p, double log_s_h) {
+    const double d = -(log_s_h + p.drift * m.t1) / m.v1;
+    return quelm::exp(p.lambda * m.t1) * (normal_cdf(d) - power_times_cdf(m.i2 / m.s, p.kappa,
+                                                                          d - 2.0 * m.log_i2_s / m.v1));
+}
+
+// psi(s, T, gamma, h, i2, i1, t1) / (s / unit)^gamma.
+double psi_core(const Bs2002& m, const Power& p, const PsiLogs& l) {
+    const double dt2 = p.drift * m.t;
+    const double f1 = (l.s_h + dt2) / m.v2;
+    const double f2 = (l.i2i2_sh + dt2) / m.v2;
+    const double f3 = (l.i1i1_sh + dt2) / m.v2;
+    const double f4 = (l.si1i1_hi2i2 + dt2) / m.v2;
+    double mm[4];
+    bivariate_normal_cdf4({-p.e[0], -p.e[1], -p.e[2], -p.e[3]}, {-f1, -f2, -f3, -f4},
+                          {m.rho, m.rho, -m.rho, -m.rho}, mm);
+    return quelm::exp(p.lambda * m.t) * (mm[0] - p.at_i2 * mm[1] - p.at_i1 * mm[2] + p.i1_i2 * mm[3]);
 }
 
 // The value of exercising at the flat trigger i2 until t1 and at i1 from t1 to expiry
@@ -125,19 +158,32 @@ double bs_psi(double s, double t2, double gamma, double h, double i2, double i1,
 double bjerksund_stensland_value(const Call& c, double beta, double i1, double i2) {
     const auto [s, k, r, b, sigma, t] = c;
     if (s >= i2) return s - k;
-    const double t1 = 0.5 * (std::sqrt(5.0) - 1.0) * t;
+    Bs2002 m{};
+    m.s = s, m.k = k, m.r = r, m.b = b, m.sigma = sigma, m.t = t, m.i1 = i1, m.i2 = i2;
+    m.t1 = 0.5 * (std::sqrt(5.0) - 1.0) * t;
+    m.sigma2 = sigma * sigma;
+    m.v1 = sigma * std::sqrt(m.t1);
+    m.v2 = sigma * std::sqrt(t);
+    m.rho = std::sqrt(m.t1 / t);
+    m.log_s_i1 = quelm::log(s / i1);
+    m.log_i2i2_si1 = quelm::log(i2 * i2 / (s * i1));
+    m.log_i2_s = quelm::log(i2 / s);
+    const Power pb = power_of(m, beta), p1 = power_of(m, 1.0), p0 = power_of(m, 0.0);
+    const double log_s_i2 = quelm::log(s / i2);
+    const PsiLogs at_i1 = psi_logs(m, i1), at_k = psi_logs(m, k);
+    // (s / unit)^gamma of each unit and gamma the terms use.
+    const double sb_i2 = quelm::pow(s / i2, beta), sb_i1 = quelm::pow(s / i1, beta);
+    const double s1 = quelm::pow(s, 1.0), s0 = quelm::pow(s, 0.0);
     // alpha_j = (i_j - k) i_j^-beta enters only as alpha_j s^beta = (i_j - k) (s / i_j)^beta.
     const double a1 = i1 - k;
     const double a2 = i2 - k;
-    const auto phi = [&](double gamma, double h, double i, double unit = 1.0) {
-        return bs_phi(s, t1, gamma, h, i, r, b, sigma, unit);
-    };
-    const auto psi = [&](double gamma, double h, double unit = 1.0) {
-        return bs_psi(s, t, gamma, h, i2, i1, t1, r, b, sigma, unit);
-    };
-    return a2 * quelm::pow(s / i2, beta) - a2 * phi(beta, i2, i2, i2) + phi(1.0, i2, i2) - phi(1.0, i1, i2) -
-           k * phi(0.0, i2, i2) + k * phi(0.0, i1, i2) + a1 * phi(beta, i1, i2, i1) - a1 * psi(beta, i1, i1) +
-           psi(1.0, i1) - psi(1.0, k) - k * psi(0.0, i1) + k * psi(0.0, k);
+    const double phi_1_i1 = phi_core(m, p1, m.log_s_i1);
+    const double phi_0_i1 = phi_core(m, p0, m.log_s_i1);
+    return a2 * sb_i2 - a2 * (phi_core(m, pb, log_s_i2) * sb_i2) + phi_core(m, p1, log_s_i2) * s1 -
+           phi_1_i1 * s1 - k * (phi_core(m, p0, log_s_i2) * s0) + k * (phi_0_i1 * s0) +
+           a1 * (phi_core(m, pb, m.log_s_i1) * sb_i1) - a1 * (psi_core(m, pb, at_i1) * sb_i1) +
+           psi_core(m, p1, at_i1) * s1 - psi_core(m, p1, at_k) * s1 - k * (psi_core(m, p0, at_i1) * s0) +
+           k * (psi_core(m, p0, at_k) * s0);
 }
 
 double bjerksund_stensland_call(const Call& c, double european) {

@@ -9,9 +9,44 @@
 #include "quelm/core/memory.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/random.hpp"
+#include "quelm/core/simd.hpp"
 #include "quelm/core/sizes.hpp"
 
 namespace quelm::pricing {
+
+namespace {
+
+// One chunk of pairs: the normals z[0..n) in, the pair values out, lanes of the SIMD width
+// (each lane does the scalar operations, so the values do not depend on the width).
+struct PairChunk {
+    const double* z;
+    std::size_t n;
+    double spot, strike, drift, diff;
+    bool call;
+    double* out;
+};
+
+template <class V>
+V pair_value(const PairChunk& c, V z) {
+    const V up = c.spot * exp_lanes<V>(c.drift + c.diff * z);
+    const V down = c.spot * exp_lanes<V>(c.drift - c.diff * z);
+    const V pu = c.call ? up - c.strike : c.strike - up;
+    const V pd = c.call ? down - c.strike : c.strike - down;
+    const V zero = lanes::splat<V>(0.0);
+    return 0.5 * (lanes::select(pd > 0.0, pd, zero) + lanes::select(pu > 0.0, pu, zero));
+}
+
+template <class V>
+void pair_values(const PairChunk& c) {
+    constexpr std::size_t w = static_cast<std::size_t>(lanes::size_v<V>);
+    std::size_t j = 0;
+    for (; j + w <= c.n; j += w) lanes::store(c.out + j, pair_value<V>(c, lanes::load<V>(c.z + j)));
+    for (; j < c.n; ++j) c.out[j] = pair_value<double>(c, c.z[j]);
+}
+
+QUELM_SIMD_KERNEL(pair_values_at_width, pair_values)
+
+}  // namespace
 
 Status validate_monte_carlo(const OptionContract& o, const MarketInputs& m, std::uint64_t paths) {
     QUELM_CHECK(validate_vanilla(o.strike, m.spot, m.vol, o.expiry));
@@ -43,12 +78,13 @@ Result<PriceEstimate> monte_carlo_european(const OptionContract& o, const Market
     const OptionType type = o.option_type;
     const std::uint64_t seed = s.seed;
     const bool done = parallel_for(n_pairs, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) {
-            Xoshiro256pp rng = keyed_stream(seed, i);
-            const double z = standard_normal(rng);
-            const double up = S * quelm::exp(drift + diff * z);
-            const double down = S * quelm::exp(drift - diff * z);
-            values[i] = 0.5 * (payoff(type, down, K) + payoff(type, up, K));
+        constexpr std::size_t kChunk = 64;
+        double z[kChunk];
+        for (std::size_t first = begin; first < end; first += kChunk) {
+            const std::size_t m = end - first < kChunk ? end - first : kChunk;
+            keyed_first_normals(seed, first, std::span<double>(z, m));
+            const PairChunk chunk{z, m, S, K, drift, diff, type == OptionType::Call, values.get() + first};
+            pair_values_at_width(chunk);
         }
     }, cancel);
     if (!done) return cancelled();
