@@ -65,6 +65,7 @@ def cases(quick: bool) -> list:
         out.append({"name": f"monte_carlo {paths:,} paths, 1 thread", "quelm": mc, "threads": 1, "number": 3,
                      "peers": {"bare loop floor": lambda: _quelm_testing.mc_floor(S, K, r, v, T, paths, 42),
                                "NumPy antithetic": numpy_mc},
+                     "yardsticks": ("bare loop floor",),
                      "note": "floor: the same draws and arithmetic in a plain loop"})
     except ImportError:
         pass

@@ -107,7 +107,8 @@ def cases(quick: bool) -> list:
             if np is not None:
                 peers["NumPy time-stepping"] = lambda model=model: numpy_terminal(model)
             out.append({"name": f"simulate_process {model} {paths:,}x{steps}, {threads} thread{'s' * (threads > 1)}",
-                        "quelm": run, "peers": peers, "threads": threads, "number": 1})
+                        "quelm": run, "peers": peers, "threads": threads, "number": 1,
+                        "yardsticks": ("bare loop floor",)})
 
     if np is not None:
         def numpy_asian(n_fix=50):

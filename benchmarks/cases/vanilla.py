@@ -72,7 +72,7 @@ def cases(quick: bool) -> list:
          "quelm": lambda: vec.black_scholes(s, k, R, v, t, kind),
          "peers": {"NumPy + scipy.special.ndtr formula": lambda: np_black_scholes(s, k, v, t, kind),
                    "quelm, one 'call' for all": lambda: vec.black_scholes(s, k, R, v, t, "call")},
-         "number": 1, "repeats": 31,
+         "number": 1, "repeats": 31, "yardsticks": ("quelm, one 'call' for all",),
          "note": "targets: ratio >= 4 against NumPy; the str column within 1.3x of one 'call' "
                               "(ratio >= 0.77)"},
     ]
@@ -87,6 +87,7 @@ def cases(quick: bool) -> list:
                         "peers": {"quelm, the str column": lambda: vec.black_scholes(s, k, R, v, t, kind),
                                   "quelm, one 'call' for all": lambda: vec.black_scholes(s, k, R, v, t, "call")},
                         "number": 1, "repeats": 31,
+                        "yardsticks": ("quelm, the str column", "quelm, one 'call' for all"),
                         "note": "target: within 1.3x of the str column and of one 'call' "
                                              "(ratio >= 0.77)"})
     except ImportError:

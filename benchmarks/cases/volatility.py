@@ -120,7 +120,8 @@ def cases(quick: bool) -> list:
     sabr = {"name": "sabr_vol per call", "quelm": lambda: quelm.sabr_vol(0.03, 0.035, 2.0, 0.035, 0.5, -0.25, 0.45),
             "peers": {"quelm.black_scholes (the 2x yardstick)":
                       lambda: quelm.black_scholes(100.0, 105.0, 0.05, 0.2, 1.0, "call")},
-            "number": number * 10, "note": "target: within 2x of black_scholes"}
+            "number": number * 10, "note": "target: within 2x of black_scholes",
+            "yardsticks": ("quelm.black_scholes (the 2x yardstick)",)}
     try:
         import QuantLib as ql
         sabr["peers"]["QuantLib sabrVolatility"] = lambda: ql.sabrVolatility(0.035, 0.03, 2.0, 0.035, 0.5, 0.45, -0.25)
