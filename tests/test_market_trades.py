@@ -200,6 +200,15 @@ def test_trades_pickle_compare_and_read_back(book):
     assert quelm.FxForward("eurusd", "2027-01-04", 1.1).pair == "EURUSD"
 
 
+def test_risk_report_pickles_to_the_same_bits(book):
+    report = book.risk(BASE)
+    back = pickle.loads(pickle.dumps(report))
+    assert back == report and back.greeks == report.greeks and back.labels == report.labels
+    assert [x.hex() for x in back.total.values()] == [x.hex() for x in report.total.values()]
+    with pytest.raises(ValueError, match="does not fit together: 2 trades, 1 labels"):
+        quelm.RiskReport._from_state(["a"], ["g"], ["x", "y"], [1.0], [0.0] * 10)
+
+
 @pytest.mark.parametrize("make, market_, error, text", [
     (lambda: quelm.FxForward("EURUSD", "2026-03-02", 1.1), BASE, ValueError,
      "trade 0: fx forward EURUSD: matured on 2026-03-02, not after the market's date 2026-03-02"),

@@ -1313,7 +1313,7 @@ class RiskReport:
     """A book's risk to the market's quotes (`Book.risk`): by trade and in total, per basis
     point of each curve quote (the columns the market's quote labels), per unit of each FX
     spot (columns the pairs), per volatility point of each surface slice (columns
-    "<surface> vol <t>y"), and the option trades' Greeks. Immutable.
+    "<surface> vol <t>y"), and the option trades' Greeks. Immutable and picklable.
     """
     @property
     def labels(self) -> Tuple[str, ...]: ...
@@ -1326,6 +1326,7 @@ class RiskReport:
     @property
     def greeks(self) -> dict[str, dict[str, float]]: ...
     def to_pandas(self) -> Any: ...
+    def __reduce__(self) -> Tuple[Any, ...]: ...
 
 class AmericanOption:
     """Immutable; compares equal to the same option on the same terms and pickles.

@@ -432,13 +432,71 @@ PyObject* report_repr(PyObject* self) {
 }
 bool report_equal(PyObject* a, PyObject* b) { return value_of<RiskReport>(a) == value_of<RiskReport>(b); }
 
+// Pickling: the report's fields, the Greeks flattened five to a trade (present, delta,
+// gamma, vega, theta), rebuilt by the private RiskReport._from_state after a check of
+// their shapes. Floats travel as Python floats, so the rebuilt report has the same bits.
+Result<RiskReport> report_from_state(const std::vector<std::string>& labels, const std::vector<std::string>& groups,
+                                     const std::vector<std::string>& names, const FloatSeq& by_trade,
+                                     const FloatSeq& greeks) {
+    const std::size_t n = names.size(), m = labels.size();
+    if (groups.size() != m || by_trade.size() != n * m || greeks.size() != 5 * n)
+        return bad_argument("a risk report's state does not fit together: " + std::to_string(n) + " trades, " +
+                            std::to_string(m) + " labels, " + std::to_string(groups.size()) + " groups, " +
+                            std::to_string(by_trade.size()) + " values, " + std::to_string(greeks.size()) +
+                            " Greek fields");
+    RiskReport r;
+    r.labels = labels;
+    r.curves = groups;
+    r.names = names;
+    r.by_trade = by_trade.to_vector();
+    r.total.assign(m, 0.0);
+    for (std::size_t i = 0; i < n; ++i)  // added in book order, as the book adds them
+        for (std::size_t j = 0; j < m; ++j) r.total[j] += r.by_trade[i * m + j];
+    const auto g = greeks.view();
+    r.greeks.assign(n, std::nullopt);
+    for (std::size_t i = 0; i < n; ++i)
+        if (g[5 * i] != 0.0) r.greeks[i] = book::TradeGreeks{g[5 * i + 1], g[5 * i + 2], g[5 * i + 3], g[5 * i + 4]};
+    return r;
+}
+
+PyObject* strings_py(const std::vector<std::string>& v) {
+    return tuple_of(v.size(), [&](std::size_t i) { return to_py(std::string_view(v[i])); });
+}
+
+PyObject* report_reduce(const RiskReport& r) {
+    std::vector<double> g(5 * r.names.size(), 0.0);
+    for (std::size_t i = 0; i < r.names.size() && i < r.greeks.size(); ++i)
+        if (const auto& x = r.greeks[i]) {
+            g[5 * i] = 1.0;
+            g[5 * i + 1] = x->delta;
+            g[5 * i + 2] = x->gamma;
+            g[5 * i + 3] = x->vega;
+            g[5 * i + 4] = x->theta;
+        }
+    Ref from_state(PyObject_GetAttrString(reinterpret_cast<PyObject*>(risk_report_type()), "_from_state"));
+    Ref labels(strings_py(r.labels)), groups(strings_py(r.curves)), names(strings_py(r.names));
+    Ref values(tuple_of(r.by_trade.size(), [&](std::size_t i) { return to_py(r.by_trade[i]); }));
+    Ref greeks(tuple_of(g.size(), [&](std::size_t i) { return to_py(g[i]); }));
+    if (!from_state || !labels || !groups || !names || !values || !greeks) return nullptr;
+    Ref args(PyTuple_Pack(5, labels.get(), groups.get(), names.get(), values.get(), greeks.get()));
+    return args ? PyTuple_Pack(2, from_state.get(), args.get()) : nullptr;
+}
+
 constexpr FunctionDef def_to_pandas = method<report_to_pandas>(
     "to_pandas", {},
     "The report as a pandas DataFrame (pandas imported here): a row per trade (by name), a\n"
     "column per quote under a (curve, point) MultiIndex (\"usd-sofr 5Y\" → (\"usd-sofr\", \"5Y\")).")
     .returning("Any");
 
-constexpr Callable kReportMethods[] = {callable<def_to_pandas>};
+constexpr FunctionDef def_report_from_state = typed<&report_from_state>(
+    "_from_state", {"labels", "groups", "names", "by_trade", "greeks"},
+    "Rebuild a report from its pickled state (`__reduce__`).");
+constexpr FunctionDef def_report_reduce = method<report_reduce>(
+    "__reduce__", {}, "Pickle support: rebuild from the labels, names, rows and Greeks.")
+    .returning("Tuple[Any, ...]");
+
+constexpr Callable kReportMethods[] = {callable<def_to_pandas>, callable<def_report_from_state>,
+                                       callable<def_report_reduce>};
 
 const GetterDef kReportGetters[] = {
     {"labels", "The quotes' labels, as Market.quote_labels gives them.", &labels_get, "Tuple[str, ...]"},
@@ -459,7 +517,7 @@ const ClassDef kReportClass = {
     "A book's risk to the market's quotes (`Book.risk`): by trade and in total, per basis\n"
     "point of each curve quote (the columns the market's quote labels), per unit of each FX\n"
     "spot (columns the pairs), per volatility point of each surface slice (columns\n"
-    "\"<surface> vol <t>y\"), and the option trades' Greeks. Immutable.",
+    "\"<surface> vol <t>y\"), and the option trades' Greeks. Immutable and picklable.",
     kReportMethods, std::size(kReportMethods), kReportGetters, std::size(kReportGetters), &report_repr,
     &report_equal, nullptr, nullptr,
 };
