@@ -205,6 +205,24 @@ def cash_t(ref: dt.date, start: dt.date) -> float:
     return (expiry - ref).days / 365.0
 
 
+def test_a_swaption_repriced_on_other_curves_reads_them():
+    """A swaption remembers its terms on the curves it last read: moving between curves (of
+    other values, dates or the same values made again) must never reuse another curve's."""
+    ref = dt.date(2025, 6, 2)
+    s = quelm.Swaption("2Y", "5Y", 0.03)
+    curves = [flat(0.032, ref), flat(0.025, ref), flat(0.032, dt.date(2025, 6, 3)), flat(0.032, ref),
+              quelm.YieldCurve.from_zero_rates([0.5, 10.0], [0.02, 0.035], reference_date=ref)]
+    fresh = [quelm.Swaption("2Y", "5Y", 0.03).price(c, 0.2) for c in curves]
+    for _ in range(2):
+        assert [s.price(c, 0.2) for c in curves] == fresh
+        same_date = [c for c in curves if c is not curves[2]]
+        assert [s.price(c, 0.2, discount_curve=curves[1]) for c in same_date] == \
+            [quelm.Swaption("2Y", "5Y", 0.03).price(c, 0.2, discount_curve=curves[1]) for c in same_date]
+    assert fresh[0] == fresh[3] and fresh[0] != fresh[1] != fresh[2]
+    again = pickle.loads(pickle.dumps(s))
+    assert again.price(curves[4], 0.3) == s.price(curves[4], 0.3)
+
+
 def test_swaption_errors():
     ref = dt.date(2025, 6, 2)
     with pytest.raises(ValueError, match="fixed_frequency must be 1, 2, 4 or 12, got 3"):

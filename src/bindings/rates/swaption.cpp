@@ -61,6 +61,7 @@ Result<Swaption> swaption_new(const ExpiryArg& expiry, std::string_view tenor, d
     s.settlement_days = static_cast<std::uint32_t>(settlement_days);
     QUELM_CHECK(rates::check(s));
     s.memo = curves::LayoutMemo::fresh();
+    s.terms_memo = curves::LayoutMemo::fresh();
     return s;
 }
 

@@ -1,5 +1,6 @@
 #include "quelm/curves/curve.hpp"
 
+#include <atomic>
 #include <cmath>
 #include <utility>
 
@@ -29,6 +30,11 @@ Status validate_times(std::span<const double> times, std::size_t n_values) {
         if (times[i] >= times[i + 1]) return invalid("yield curve: pillar times must be strictly increasing");
     }
     return {};
+}
+
+YieldCurve::YieldCurve() {
+    static std::atomic<std::uint64_t> made{0};
+    stamp_ = made.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 Result<YieldCurve> YieldCurve::flat(double rate, const Dating& dating) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -90,10 +91,14 @@ public:
     [[nodiscard]] const std::shared_ptr<const BootstrapState>& bootstrap_state() const { return state_; }
     [[nodiscard]] YieldCurve with_state(std::shared_ptr<const BootstrapState> state) const;
 
+    // Which making of a curve this is: copies share it (a curve never changes once made),
+    // no other curve has it. A trade keys the memo of its last reading of a curve on it.
+    [[nodiscard]] std::uint64_t stamp() const { return stamp_; }
+
     friend bool operator==(const YieldCurve& a, const YieldCurve& b);
 
 private:
-    YieldCurve() = default;
+    YieldCurve();
     [[nodiscard]] static Result<YieldCurve> pillars(std::span<const double> times, std::vector<double> values,
                                                     Interp interp, Extrapolation extrapolate, const Dating& dating);
     // ln P(t) at a time outside [first pillar, last pillar]: extrapolated, or the error
@@ -114,6 +119,7 @@ private:
     std::optional<MonotoneConvex> convex_;      // present exactly for MonotoneConvex
     double end_forward_ = 0.0;
     std::shared_ptr<const BootstrapState> state_;
+    std::uint64_t stamp_ = 0;
 };
 
 }  // namespace quelm::curves

@@ -1,6 +1,8 @@
 #include "quelm/rates/swaption.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <memory>
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/text.hpp"
@@ -109,9 +111,30 @@ std::string describe(const Swaption& s) {
            format_number(s.strike) + o + ")";
 }
 
+namespace {
+
+struct LastTerms {
+    std::uint64_t projection = 0, discount = 0;
+    Swaption swaption;  // its memos dropped: a memo holding its own swaption would never be freed
+    SwaptionTerms terms;
+};
+
+}  // namespace
+
 Result<SwaptionTerms> swaption_terms(const Swaption& s, const CurveArgs& on) {
+    // Curves never change once made, so equal stamps and terms read the same numbers.
+    const std::uint64_t projection = on.curve->stamp(), discount = on.discount ? on.discount->stamp() : 0;
+    if (auto last = s.terms_memo.last_as<LastTerms>();
+        last && last->projection == projection && last->discount == discount && last->swaption == s)
+        return last->terms;
     auto t = terms_on(s, on);
     if (!t) return named(s, t.error());
+    if (!s.terms_memo.empty()) {
+        auto kept = std::make_shared<LastTerms>(LastTerms{projection, discount, s, *t});
+        kept->swaption.memo = curves::LayoutMemo{};
+        kept->swaption.terms_memo = curves::LayoutMemo{};
+        s.terms_memo.keep_any(std::move(kept));
+    }
     return t;
 }
 

@@ -51,6 +51,9 @@ struct Swaption {
     // The underlying's layout for the last trade date it was priced on (not part of the
     // value; copies share it): repricing on one curve date skips the schedules.
     curves::LayoutMemo memo;
+    // Its terms on the last pair of curves it was read on (by their stamps): repricing on
+    // the same curves at another vol reads no curve at all.
+    curves::LayoutMemo terms_memo;
     friend bool operator==(const Swaption&, const Swaption&) = default;
 };
 
