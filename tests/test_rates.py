@@ -745,6 +745,56 @@ def test_bermudans_match_quantlibs_tree(ql):
             assert ours.price(mine, method="tree", steps=steps) == pytest.approx(option.NPV(), rel=1e-4)
 
 
+def test_pde_bermudans_converge_to_the_tree_and_europeans_to_jamshidian():
+    curve = flat(0.03, HW_REF)
+    m = quelm.HullWhite(0.05, 0.01, curve)
+    european = quelm.Swaption("2Y", "5Y", 0.031, notional=1e6, settlement_days=0)
+    exact = m.price(european)
+    errors = [abs(m.price(european, method="pde", steps=n) - exact) / exact for n in (100, 200, 400)]
+    # Second order: the error falls fourfold as the steps double.
+    assert errors[0] < 5e-4 and 3.0 < errors[0] / errors[1] < 5.0 and 3.0 < errors[1] / errors[2] < 5.0
+    ex, maturity = coterminal(HW_REF, range(1, 10), 2036)
+    for kind in ("payer", "receiver"):
+        b = quelm.BermudanSwaption(ex, maturity, 0.03, kind=kind, notional=1e6)
+        # The tree converges as 1 / steps, slowly and not monotonically: it closes on the
+        # grid's value as it doubles twice, to 2e-4 at 3200 steps.
+        pde = m.price(b, method="pde", steps=400)
+        coarse, fine = (abs(m.price(b, method="tree", steps=n) - pde) / pde for n in (800, 3200))
+        assert fine < coarse and fine < 2e-4
+        assert m.price(b, method="pde") == pytest.approx(m.price(b, method="pde", steps=800), rel=1e-4)
+        assert m.price(b, method="pde") >= m.price(quelm.BermudanSwaption(ex[:1], maturity, 0.03, kind=kind,
+                                                                          notional=1e6), method="pde")
+    with pytest.raises(ValueError, match=r"steps must be in \[10, 100000\] with method=\"pde\", got 5"):
+        m.price(quelm.BermudanSwaption(ex, maturity, 0.03), method="pde", steps=5)
+    with pytest.raises(ValueError, match="is priced in closed form"):
+        m.price(quelm.CapFloor("cap", "5Y", 0.03), method="pde")
+
+
+def test_pde_bermudans_match_quantlibs_finite_differences(ql):
+    """QuantLib's FdHullWhiteSwaptionEngine (1600 x 1600, Douglas scheme) on the same model and
+    schedules: both converged, they agree to 1e-5."""
+    ql.Settings.instance().evaluationDate = qd(ql, HW_REF)
+    for r, a, sigma, kind, strike in ((0.03, 0.05, 0.01, "payer", 0.03), (0.02, 0.1, 0.008, "receiver", 0.025)):
+        h = ql.YieldTermStructureHandle(ql.FlatForward(qd(ql, HW_REF), r, ql.Actual365Fixed()))
+        theirs = ql.HullWhite(h, a, sigma)
+        ours = quelm.HullWhite(a, sigma, flat(r, HW_REF))
+        ex, maturity = coterminal(HW_REF, range(1, 10), 2036)
+        cal = ql.TARGET()
+        index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
+                             False, ql.Actual360(), h)
+        start = qd(ql, ex[0])
+        fixed = ql.Schedule(start, qd(ql, maturity), ql.Period(1, ql.Years), cal, ql.ModifiedFollowing,
+                            ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
+        floating = ql.Schedule(start, qd(ql, maturity), ql.Period(6, ql.Months), cal, ql.ModifiedFollowing,
+                               ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
+        swap = ql.VanillaSwap(ql.Swap.Payer if kind == "payer" else ql.Swap.Receiver, 1e6, fixed, strike,
+                              ql.Thirty360(ql.Thirty360.BondBasis), floating, index, 0.0, ql.Actual360())
+        option = ql.Swaption(swap, ql.BermudanExercise([qd(ql, d) for d in ex]))
+        option.setPricingEngine(ql.FdHullWhiteSwaptionEngine(theirs, 1600, 1600, 0, 1e-5))
+        mine = quelm.BermudanSwaption(ex, maturity, strike, kind=kind, notional=1e6)
+        assert ours.price(mine, method="pde", steps=800) == pytest.approx(option.NPV(), rel=1e-5)
+
+
 def test_hull_white_calibration_recovers_its_own_vols():
     """Quotes made by a Hull-White model (its Jamshidian prices as Black and normal vols) are
     fitted back to that model, and a fixed a leaves sigma alone to fit."""

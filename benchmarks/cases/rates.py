@@ -147,9 +147,7 @@ BERMUDAN_DATES = [_CAL.adjust(dt.date(2026 + k, 1, 15), "modified-following") fo
 BERMUDAN = quelm.BermudanSwaption(BERMUDAN_DATES, dt.date(2036, 1, 15), 0.031, notional=1e6)
 
 
-def ql_bermudan_peer() -> dict:
-    if ql is None:
-        return {}
+def ql_bermudan_option():
     proj, _, index = ql_market()
     model = ql.HullWhite(proj, 0.05, 0.01)
     cal = ql.TARGET()
@@ -160,7 +158,13 @@ def ql_bermudan_peer() -> dict:
                            ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
     swap = ql.VanillaSwap(ql.Swap.Payer, 1e6, fixed, 0.031, ql.Thirty360(ql.Thirty360.BondBasis), floating, index,
                           0.0, ql.Actual360())
-    option = ql.Swaption(swap, ql.BermudanExercise([qd(d) for d in BERMUDAN_DATES]))
+    return ql.Swaption(swap, ql.BermudanExercise([qd(d) for d in BERMUDAN_DATES])), (model,)
+
+
+def ql_bermudan_peer() -> dict:
+    if ql is None:
+        return {}
+    option, (model,) = ql_bermudan_option()
     engine = ql.TreeSwaptionEngine(model, 100)
     option.setPricingEngine(engine)
     # The two trees differ by their discretisation at 100 steps (0.2%), and agree as they refine.
@@ -172,6 +176,21 @@ def ql_bermudan_peer() -> dict:
     return {"QuantLib TreeSwaptionEngine, 100 steps": reprice}
 
 
+def ql_bermudan_fd_peer() -> dict:
+    if ql is None:
+        return {}
+    option, engine_args = ql_bermudan_option()
+    engine = ql.FdHullWhiteSwaptionEngine(*engine_args, 100, 100, 0, 1e-5)
+    option.setPricingEngine(engine)
+    # Both grids within 1e-4 of the converged value at these sizes.
+    assert abs(option.NPV() - HW.price(BERMUDAN, method="pde", steps=100)) < 2e-4 * option.NPV()
+
+    def reprice():
+        option.setPricingEngine(engine)
+        return option.NPV()
+    return {"QuantLib FdHullWhiteSwaptionEngine, 100 x 100 (its default grid)": reprice}
+
+
 def cases(quick: bool) -> list:
     scale = 1 if quick else 5
     peers = ql_swaption_peers()
@@ -180,6 +199,10 @@ def cases(quick: bool) -> list:
          "quelm": lambda: HW.price(BERMUDAN, method="tree", steps=100),
          "peers": ql_bermudan_peer(), "number": 50 * scale,
          "note": "the tree fitted to the curve on every call"},
+        {"name": "HullWhite.price, Bermudan payer, 10 exercise dates, finite differences",
+         "quelm": lambda: HW.price(BERMUDAN, method="pde", steps=100),
+         "peers": ql_bermudan_fd_peer(), "number": 50 * scale,
+         "note": "quelm: Crank-Nicolson, 100 time and 200 space steps (1e-5 from the converged value), the peer 7e-5"},
         {"name": "Swaption made and priced, 5Y x 10Y payer, Black, dual curve",
          "quelm": lambda: quelm.Swaption("5Y", "10Y", 0.032, notional=1e6).price(CURVE, 0.2, discount_curve=DISCOUNT),
          "peers": {k: v for k, v in peers.items() if "per call" in k}, "number": 500 * scale,

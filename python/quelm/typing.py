@@ -89,7 +89,7 @@ BootstrapInterpolation = Literal["log-linear", "LOG-LINEAR", "Log-linear", "log_
 RateVolModel = Literal["black", "BLACK", "Black", "shifted-black", "SHIFTED-BLACK", "Shifted-black", "shifted_black",
                        "SHIFTED_BLACK", "Shifted_black", "bachelier", "BACHELIER", "Bachelier", "normal", "NORMAL",
                        "Normal"]
-HullWhiteMethod = Literal["analytic", "ANALYTIC", "Analytic", "tree", "TREE", "Tree"]
+HullWhiteMethod = Literal["analytic", "ANALYTIC", "Analytic", "tree", "TREE", "Tree", "pde", "PDE", "Pde"]
 CdsSide = Literal["buy", "BUY", "Buy", "sell", "SELL", "Sell"]
 NeuralMethod = Literal["deep-lsm", "deep_lsm", "dos"]
 OvernightIndex = Literal["sofr", "SOFR", "Sofr", "estr", "ESTR", "Estr", "sonia", "SONIA", "Sonia", "tona", "TONA",

@@ -290,6 +290,7 @@ hw_a: float = hull_white.a + hull_white.sigma + hull_white.curve.discount(1.0)
 bermudan = quelm.BermudanSwaption([datetime.date(2027, 3, 2), datetime.date(2028, 3, 2)], datetime.date(2032, 3, 2),
                                   0.03, kind="payer", fixed_frequency=1, notional=1e6)
 bermudan_value: float = hull_white.price(bermudan, method="tree", steps=100)
+bermudan_by_grid: float = hull_white.price(bermudan, method="pde", steps=50)
 exercise_count: int = len(bermudan.exercise_dates)
 hw_fit = quelm.HullWhite.calibrate(rate_curve, [quelm.Swaption("1Y", "5Y", 0.03), quelm.Swaption("2Y", "4Y", 0.03)],
                                    [0.2, 0.19], model="black", shift=0.0, fix_a=None)

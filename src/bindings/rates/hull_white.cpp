@@ -7,6 +7,7 @@
 #include "frame/registry.hpp"
 #include "frame/result.hpp"
 #include "quelm/rates/hull_white.hpp"
+#include "quelm/rates/hw_pde.hpp"
 #include "quelm/rates/hw_tree.hpp"
 #include "quelm/rates/hw_calibrate.hpp"
 
@@ -130,13 +131,14 @@ Result<double> hw_option_of(const HullWhite& m, double expiry, double maturity, 
 }
 Result<double> hw_price_of(const HullWhite& m, const RateTradeArg& trade, rates::HwMethod method,
                            std::uint64_t steps, Cancel& cancel) {
-    if (method == rates::HwMethod::Tree) {
+    if (method != rates::HwMethod::Analytic) {
         if (trade.cap) return invalid("HullWhite: a CapFloor is priced in closed form: method=\"analytic\"");
-        if (trade.bermudan) return rates::hw_bermudan_tree(m, *trade.bermudan, steps, cancel);
+        const auto by = method == rates::HwMethod::Tree ? &rates::hw_bermudan_tree : &rates::hw_bermudan_pde;
+        if (trade.bermudan) return by(m, *trade.bermudan, steps, cancel);
         QUELM_TRY(b, rates::as_bermudan(*trade.swaption, m.curve));
-        return rates::hw_bermudan_tree(m, b, steps, cancel);
+        return by(m, b, steps, cancel);
     }
-    if (trade.bermudan) return invalid("HullWhite: a BermudanSwaption needs method=\"tree\"");
+    if (trade.bermudan) return invalid("HullWhite: a BermudanSwaption needs method=\"tree\" or method=\"pde\"");
     if (trade.cap) return rates::hw_cap_price(m, *trade.cap);
     return rates::hw_swaption_price(m, *trade.swaption);
 }
@@ -171,7 +173,9 @@ constexpr FunctionDef def_hw_price = typed_method<&hw_price_of>(
     "decomposition into options on the fixed leg's zero bonds), in the trade's notional;\n"
     "with `method=\"tree\"` a `BermudanSwaption` (or a `Swaption` with settlement_days=0)\n"
     "by backward induction on the model's trinomial tree, `steps` steps to maturity through\n"
-    "every exercise and payment date.")
+    "every exercise and payment date; with `method=\"pde\"` by Crank-Nicolson on the model's\n"
+    "factor, `steps` time steps to the last exercise date and twice as many space steps, the swap\n"
+    "entered read in closed form at each exercise date.")
     .reading_options({"method"});
 constexpr FunctionDef def_hw_convexity = typed_method<&hw_convexity_of>(
     "futures_convexity", {"start", "end"},

@@ -68,6 +68,12 @@ Result<double> hw_zero_bond(const HullWhite& m, double t, double T, double short
     return quelm::exp(la - hw_b(m.a, t, T) * short_rate);
 }
 
+Result<double> hw_phi(const HullWhite& m, double t) {
+    QUELM_TRY(f, instantaneous_forward(m.curve, t));
+    const double b = hw_b(m.a, 0.0, t);
+    return f + m.sigma * m.sigma * b * b / 2.0;
+}
+
 Result<double> hw_zero_bond_option(const HullWhite& m, double expiry, double maturity, double strike, double theta) {
     if (!(expiry >= 0.0) || !(maturity >= expiry) || !std::isfinite(maturity))
         return invalid("HullWhite.zero_bond_option: needs 0 <= expiry <= maturity, got " + short_number(expiry) +

@@ -29,6 +29,10 @@ struct HullWhite {
 // instantaneous forward f(0, t) in A. 0 <= t <= T.
 [[nodiscard]] Result<double> hw_zero_bond(const HullWhite& m, double t, double T, double short_rate);
 
+// phi(t) = f(0, t) + sigma^2 / (2 a^2) (1 - e^(-a t))^2: the short rate is x + phi(t), x the
+// factor dx = -a x dt + sigma dW from x(0) = 0.
+[[nodiscard]] Result<double> hw_phi(const HullWhite& m, double t);
+
 // Today's value of the option expiring at `expiry` on the zero bond maturing at `maturity`
 // struck at `strike` (per unit of the bond's face): Black on the forward bond price with
 // total deviation sigma_P = sigma B(expiry, maturity) sqrt((1 - e^(-2 a expiry)) / (2 a)).

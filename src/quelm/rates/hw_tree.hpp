@@ -14,9 +14,13 @@
 
 namespace quelm::rates {
 
-enum class HwMethod : unsigned char { Analytic, Tree };
-inline constexpr Choices<HwMethod, 2> kHwMethods{
-    "method", Listing::Quoted, {{{"analytic", HwMethod::Analytic}, {"tree", HwMethod::Tree}}}, true, true};
+enum class HwMethod : unsigned char { Analytic, Tree, Pde };
+inline constexpr Choices<HwMethod, 3> kHwMethods{
+    "method",
+    Listing::Quoted,
+    {{{"analytic", HwMethod::Analytic}, {"tree", HwMethod::Tree}, {"pde", HwMethod::Pde}}},
+    true,
+    true};
 
 // A European swaption as a Bermudan of one exercise at its start: settlement_days = 0.
 [[nodiscard]] Result<BermudanSwaption> as_bermudan(const Swaption& s, const curves::YieldCurve& curve);
