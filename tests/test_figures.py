@@ -302,3 +302,35 @@ def test_the_vol_surface_smiles_dash_beyond_their_quotes():
             extrapolated += 1
     assert extrapolated >= 2   # the short expiries are quoted over part of the strike axis only
     assert any("extrapolated" in t.get_text() for t in ax.get_legend().get_texts())
+
+
+def test_the_swaption_cube_panels_show_each_nodes_quotes_and_fit():
+    pytest.importorskip("matplotlib")
+    from figures import swaption_cube as sc
+    vols = sc.quotes()
+    ticks = vols / sc.TICK
+    assert vols.shape == (22, 14, 11) and np.allclose(ticks, np.round(ticks), atol=1e-6)
+    # The ATM quote is the level sabr_parameters aims at: at beta = 0 Hagan et al. (2002, eq. B.69a)
+    # give sigma_N(F, F) = alpha (1 + (2 - 3 rho^2) nu^2 T / 24); the option time differs a little
+    # from the label's years, so allow a tick beyond the rounding.
+    atm = [sc.sabr_parameters(1.0, 10.0), sc.sabr_parameters(2.0, 10.0)]
+    for (alpha, rho, nu), e in zip(atm, ("1Y", "2Y")):
+        want = alpha * (1 + (2 - 3 * rho * rho) * nu * nu * 1.0 * int(e[0]) / 24)
+        assert abs(vols[sc.EXPIRIES.index(e), sc.TENORS.index("10Y"), sc.OFFSETS.index(0)] - want) < 1.5 * sc.TICK
+    cube = sc.fitted_cube(vols)
+    report = cube.report()
+    assert len(report) == 22 * 14 and all(node["converged"] for node in report)
+    assert max(node["rmse"] for node in report) < 0.5 * sc.TICK  # fitted to within the quotes' rounding
+    fig = _figure("swaption_cube", "swaption_cube")
+    assert len(fig.axes) == len(sc.PANEL_EXPIRIES) * len(sc.PANEL_TENORS)
+    for k, ax in enumerate(fig.axes):
+        e, n = sc.PANEL_EXPIRIES[k // 3], sc.PANEL_TENORS[k % 3]
+        node = cube.parameters(e, n)
+        [line] = [x for x in ax.get_lines() if x.get_linestyle() == "-"]
+        [dots] = [x for x in ax.get_lines() if x.get_marker() == "o"]
+        assert dots.get_xdata().tolist() == sc.OFFSETS
+        assert np.allclose(dots.get_ydata(), vols[sc.EXPIRIES.index(e), sc.TENORS.index(n)] * 1e4, rtol=0, atol=1e-12)
+        x, y = line.get_data()
+        assert x[0] == -200 and x[-1] == 200 and 0.0 in x
+        assert y[list(x).index(0.0)] == cube.vol(e, n, node["forward"]) * 1e4
+        assert ax.get_title().startswith(f"{e} x {n}") and f"rmse {node['rmse'] * 1e4:.3f} bp" in ax.get_title()

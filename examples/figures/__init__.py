@@ -7,7 +7,7 @@ from typing import Iterator
 
 # Module per subject; each yields (file stem, figure) pairs.
 MODULES = ("put_values", "smile", "vol_surface", "convergence", "paths", "drawdown", "frontier", "curve",
-           "bootstrap", "book_risk", "surrogate", "fd_convergence")
+           "bootstrap", "book_risk", "surrogate", "fd_convergence", "swaption_cube")
 
 
 def draw_all(out_dir: Path, modules: tuple[str, ...] = MODULES) -> Iterator[Path]:
