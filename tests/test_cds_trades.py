@@ -237,3 +237,52 @@ def test_risk_needs_the_discount_curve_the_credit_curve_was_built_on():
     report = book.risk(given)
     assert report.labels == tuple(rate_labels())
     assert report.total["usd-libor 5Y"] != 0.0
+
+
+# --- scenarios and VaR ------------------------------------------------------------------------
+
+def test_scenarios_move_credit_quotes_and_rebuild_credit_curves_on_moved_rates():
+    m = market({"acme": ACME})
+    # A credit quote by its label: the credit curve bootstrapped again on the moved spread.
+    moved = m.shifted({"acme 5Y": 1e-4})
+    assert moved.credit_curve("acme") == quelm.CreditCurve.bootstrap(TRADE, moved_quotes(SPREADS, 2, 1e-4), DISC)
+    assert moved.curve("usd-libor") == m.curve("usd-libor")
+    # Every quote of a credit curve by its name.
+    parallel = m.shifted({"acme": 1e-4})
+    assert parallel.credit_curve("acme") == quelm.CreditCurve.bootstrap(
+        TRADE, [(t, s + 1e-4) for t, s in SPREADS], DISC)
+    # A rate quote: the discount curve rebuilt, and the credit curve on it, spreads held.
+    rate = m.shifted({"usd-libor 5Y": 1e-4})
+    assert rate.credit_curve("acme") == quelm.CreditCurve.bootstrap(TRADE, SPREADS, discount((5, 1e-4)))
+    assert m.shifted({"acme 5Y": 0.0}) == m
+    book = quelm.Book([quelm.Cds("5Y", 0.01, trade_date=TRADE, notional=10e6)])
+    pnl = book.scenario(m, {"acme 5Y": 1e-4, "usd-libor 5Y": -1e-4})["total"]
+    both = m.shifted({"acme 5Y": 1e-4, "usd-libor 5Y": -1e-4})
+    assert pnl == book.npv(both)["total"] - book.npv(m)["total"]
+    report = book.risk(m)
+    assert pnl == pytest.approx(report.total["acme 5Y"] - report.total["usd-libor 5Y"], rel=2e-3)
+    with pytest.raises(ValueError, match="credit curve acme has no such quote; its quotes are acme 1Y, acme 3Y, "
+                                         "acme 5Y, acme 7Y"):
+        m.shifted({"acme 4Y": 1e-4})
+    given = market({"flat": quelm.CreditCurve.flat(TRADE, 0.02)})
+    with pytest.raises(ValueError, match="credit curve flat was given whole, not bootstrapped from quotes"):
+        given.shifted({"flat": 1e-4})
+    with pytest.raises(ValueError, match=r"credit curve acme: the quote maturing 2010-06-20: a spread must be in "
+                                         r"\[0, 10\]"):
+        m.shifted({"acme 1Y": -0.0065})
+
+
+def test_historical_var_sees_credit_quotes():
+    pd = pytest.importorskip("pandas")
+    m = market({"acme": ACME})
+    book = quelm.Book([quelm.Cds("5Y", 0.01, trade_date=TRADE, notional=10e6),
+                       quelm.Cds("3Y", 0.01, trade_date=TRADE, notional=4e6, side="sell")], names=["long", "short"])
+    history = pd.DataFrame({"acme 5Y": [0.015, 0.0155, 0.0148, 0.0162], "usd-libor 5Y": [0.0244, 0.0246, 0.0241,
+                                                                                         0.0243]},
+                           index=pd.date_range("2009-05-18", periods=4))
+    var = book.historical_var(m, history, level=0.9)
+    days = history.diff().iloc[1:]
+    for pnl, (_, row) in zip(var["pnl"], days.iterrows()):
+        assert pnl == book.scenario(m, dict(row))["total"]
+    # The first-order figure reads the CS01 and IR01 columns: close to the full one.
+    assert var["first_order"] == pytest.approx(var["var"], rel=2e-2) and var["var"] > 0
