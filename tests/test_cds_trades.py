@@ -236,7 +236,20 @@ def test_risk_needs_the_discount_curve_the_credit_curve_was_built_on():
     given = market({"acme": quelm.CreditCurve.from_hazards(TRADE, ["2014-06-20"], [0.02])})
     report = book.risk(given)
     assert report.labels == tuple(rate_labels())
-    assert report.total["usd-libor 5Y"] != 0.0
+    hazards = given.credit_curve("acme")
+    for k, label in enumerate(rate_labels()):
+        h = 1e-6
+        up, down = (book.trades[0].npv(hazards, discount((k, x))) for x in (h, -h))
+        assert report.total[label] == pytest.approx((up - down) / (2 * h) * 1e-4, rel=1e-6, abs=1e-9), label
+
+
+def test_an_unpickled_market_has_the_same_risk_to_the_bit():
+    # Its credit curve's discount curve comes back as a copy equal to the market's curve.
+    book = quelm.Book([quelm.Cds("5Y", 0.01, trade_date=TRADE, notional=10e6, credit_curve="acme"),
+                       quelm.Cds("3Y", 0.05, trade_date=TRADE, notional=1e6, credit_curve="bust", recovery=0.25)])
+    back = pickle.loads(pickle.dumps(MARKET))
+    assert book.risk(back) == book.risk(MARKET)
+    assert book.npv(back) == book.npv(MARKET)
 
 
 # --- scenarios and VaR ------------------------------------------------------------------------
