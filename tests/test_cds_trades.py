@@ -201,6 +201,18 @@ def test_cs01_and_ir01_are_the_bump_and_rebuild_slopes():
         trades[0].risk(ACME)["cs01"][2], rel=2e-3)
 
 
+def test_a_pillar_quoted_by_date_is_labelled_by_it_and_risk_converts_currency():
+    dated = quelm.CreditCurve.bootstrap(TRADE, [("2010-09-20", 0.008), ("5Y", 0.015)], DISC)
+    trades = [quelm.Cds("4Y", 0.01, trade_date=TRADE, notional=2e6)]
+    report, _ = check_against_bumps(trades, "acme", [("2010-09-20", 0.008), ("5Y", 0.015)], 0.4)
+    assert report.labels[-2:] == ("acme 2010-09-20", "acme 5Y")
+    m = market({"acme": dated}, fx={"EURUSD": 1.25})
+    book = quelm.Book(trades)
+    eur, usd = book.risk(m, currency="EUR"), book.risk(m)
+    assert eur.total["acme 5Y"] == pytest.approx(usd.total["acme 5Y"] / 1.25, rel=1e-15)
+    assert eur.total["EURUSD"] == pytest.approx(-book.npv(m)["total"] / 1.25 ** 2, rel=1e-15)
+
+
 def test_a_distressed_name_quoted_upfront():
     assert max(BUST.hazards) > 1.0
     trades = [quelm.Cds("5Y", 0.05, trade_date=TRADE, notional=10e6, recovery=0.25),
