@@ -311,3 +311,18 @@ def test_historical_var_sees_credit_quotes():
         assert pnl == book.scenario(m, dict(row))["total"]
     # The first-order figure reads the CS01 and IR01 columns: close to the full one.
     assert var["first_order"] == pytest.approx(var["var"], rel=2e-2) and var["var"] > 0
+
+
+def test_the_same_bits_at_any_thread_count():
+    import os
+    import subprocess
+    import sys
+    code = ("import sys; sys.path.insert(0, 'tests'); import test_cds_trades as t, quelm\n"
+            "book = quelm.Book([quelm.Cds(f'{y}Y', 0.01, trade_date=t.TRADE, notional=1e6 * y, credit_curve='acme')"
+            " for y in range(1, 9)] + [quelm.Cds('5Y', 0.05, trade_date=t.TRADE, credit_curve='bust', recovery=0.25)])\n"
+            "r = book.risk(t.MARKET)\n"
+            "print([x.hex() for row in r.by_trade.values() for x in row], book.npv(t.MARKET)['total'].hex())\n")
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    out = {subprocess.run([sys.executable, "-c", code], cwd=root, capture_output=True, text=True, check=True,
+                          env={**os.environ, "RAYON_NUM_THREADS": n}).stdout for n in ("1", "3")}
+    assert len(out) == 1
