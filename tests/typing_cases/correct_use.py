@@ -266,6 +266,15 @@ credit_queries: float = (credit_curve.survival("2027-01-01") + credit_curve.haza
 cds_points: float = quelm.cds_upfront_from_spread("2024-05-21", "5Y", 0.03, 0.01, cds_discount, points=True)
 cds_spread: float = quelm.cds_spread_from_upfront("2024-05-21", "2029-06-20", 0.08, 0.01, cds_discount)
 cds_maturity: datetime.date = cds_trade.maturity
+# Credit default swaps in a book, on a market's credit curves.
+credit_market = quelm.Market("2024-05-21", curves={"usd-ois": cds_discount}, credit_curves={"acme": credit_curve})
+credit_market_built = quelm.Market.bootstrap("2024-05-21", {"usd-ois": [quelm.Ois("5Y", 0.03, index="sofr")]},
+                                             credit_curves={"acme": credit_curve})
+book_cds = quelm.Cds("5Y", 0.01, trade_date="2024-05-21", notional=1e7, credit_curve="acme", discount_curve="usd-ois")
+credit_names: tuple[str, ...] = credit_market.credit_curve_names + credit_market_built.credit_curve_names
+named_credit: quelm.CreditCurve = credit_market.credit_curve("acme")
+cds_book_value: float = quelm.Book([book_cds, cds_trade]).npv(credit_market)["total"]
+cds_curve_names: str | None = book_cds.credit_curve or book_cds.discount_curve
 # Rate options on a dated curve: caps and floors, swaptions, normal and shifted SABR.
 rate_curve = quelm.YieldCurve.flat(0.03, reference_date=datetime.date(2026, 3, 2))
 cap = quelm.CapFloor("cap", "5Y", 0.03, index_tenor="3M", effective=None, maturity=None, notional=1e6)

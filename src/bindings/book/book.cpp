@@ -3,6 +3,7 @@
 #include "bindings/book/fd_option_trades.hpp"
 #include "bindings/book/market_args.hpp"
 #include "bindings/book/market_trades.hpp"
+#include "bindings/credit/credit.hpp"
 #include "bindings/curves/instruments.hpp"
 #include "bindings/instances.hpp"
 #include "frame/annotations.hpp"
@@ -36,7 +37,7 @@ using book::RiskReport;
 // The stub's type of one trade.
 #define QUELM_TRADE_TYPES \
     "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | FxForward | FxOption | EuropeanOption | " \
-    "AmericanOption | BarrierOption | " \
+    "AmericanOption | BarrierOption | Cds | " \
     "DatedBond | " \
     "Tuple[DatedBond, str]"
 constexpr const char* kTradeTypes = QUELM_TRADE_TYPES;
@@ -65,6 +66,10 @@ bool position_of(PyObject* o, Position& position) {
     }
     if (Py_TYPE(o) == barrier_option_type()) {
         position = value_of<book::BarrierOption>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == cds_type()) {
+        position = value_of<credit::Cds>(o);
         return true;
     }
     CurveTrade& out = position.emplace<CurveTrade>();
@@ -113,7 +118,7 @@ bool from_py(PyObject* o, TradesArg& out) {
             if (!PyErr_Occurred())
                 PyErr_Format(PyExc_TypeError,
                              "item %zd: expected an instrument, a FloatingRateNote, an FxForward, an FxOption, a EuropeanOption, an "
-                             "AmericanOption, a BarrierOption, a "
+                             "AmericanOption, a BarrierOption, a Cds, a "
                              "DatedBond or a (DatedBond, curve name) pair, got %s",
                              k, Py_TYPE(item)->tp_name);
             return false;
@@ -145,6 +150,7 @@ PyObject* position_py(const Position& position) {
     if (const auto* x = std::get_if<book::FxOption>(&position)) return wrap(fx_option_type(), *x);
     if (const auto* a = std::get_if<book::AmericanOption>(&position)) return wrap(american_option_type(), *a);
     if (const auto* b = std::get_if<book::BarrierOption>(&position)) return wrap(barrier_option_type(), *b);
+    if (const auto* c = std::get_if<credit::Cds>(&position)) return wrap(cds_type(), *c);
     const CurveTrade& p = std::get<CurveTrade>(position);
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) return wrap_instrument(*i);
     if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return wrap(floating_rate_note_type(), *n);

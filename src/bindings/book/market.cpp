@@ -2,6 +2,7 @@
 #include "bindings/book/market_args.hpp"
 #include "bindings/book/market_scenarios.hpp"
 
+#include "bindings/credit/credit.hpp"
 #include "bindings/fx/smile_types.hpp"
 #include "bindings/instances.hpp"
 #include "frame/classes.hpp"
@@ -25,18 +26,25 @@ namespace {
 using book::Market;
 
 book::MarketParts parts_of(Date reference_date, const CurvesArg& curves, const SurfacesArg& surfaces,
-                           const FxArg& fx, const FixingsArg& fixings) {
-    return {reference_date.serial, curves.items, surfaces.items, fx.items, fixings.items, surfaces.fx};
+                           const FxArg& fx, const FixingsArg& fixings, const CreditCurvesArg& credit_curves) {
+    return {reference_date.serial, curves.items,  surfaces.items,     fx.items,
+            fixings.items,         surfaces.fx,   credit_curves.items};
 }
 
 Result<Market> market_of(Date reference_date, const CurvesArg& curves, const SurfacesArg& surfaces, const FxArg& fx,
-                         const FixingsArg& fixings) {
-    return Market::make(parts_of(reference_date, curves, surfaces, fx, fixings));
+                         const FixingsArg& fixings, const CreditCurvesArg& credit_curves) {
+    return Market::make(parts_of(reference_date, curves, surfaces, fx, fixings, credit_curves));
 }
 
 Result<Market> bootstrap_of(Date reference_date, const QuotesArg& quotes, const FxArg& fx, const FixingsArg& fixings,
-                            const SurfacesArg& surfaces, Cancel& cancel) {
-    return book::bootstrap_market(parts_of(reference_date, {}, surfaces, fx, fixings), quotes.items, cancel);
+                            const SurfacesArg& surfaces, const CreditCurvesArg& credit_curves, Cancel& cancel) {
+    return book::bootstrap_market(parts_of(reference_date, {}, surfaces, fx, fixings, credit_curves), quotes.items,
+                                  cancel);
+}
+
+Result<credit::CreditCurve> credit_curve_of(const Market& m, std::string_view name) {
+    QUELM_TRY(c, m.credit_curve(name));
+    return *c;
 }
 
 Result<curves::YieldCurve> curve_of(const Market& m, std::string_view name) {
@@ -74,6 +82,10 @@ PyObject* surface_names_get(PyObject* self) {
 PyObject* fx_pairs_get(PyObject* self) {
     const auto f = value_of<Market>(self).fx_spots().spots();
     return names_tuple(f.size(), [&](std::size_t i) -> const std::string& { return f[i].pair; });
+}
+PyObject* credit_curve_names_get(PyObject* self) {
+    const auto c = value_of<Market>(self).credit_curves().items();
+    return names_tuple(c.size(), [&](std::size_t i) -> const std::string& { return c[i].name; });
 }
 PyObject* fixing_indices_get(PyObject* self) {
     const auto x = value_of<Market>(self).fixings().indices();
@@ -152,7 +164,8 @@ PyObject* reduce_impl(const Market& m) {
     };
     if (!put("curves", named_dict(m.curves(), yield_curve_type())) ||
         !put("surfaces", surfaces_dict(m)) || !put("fx", fx_dict(m.fx_spots())) ||
-        !put("fixings", fixings_dict(m.fixings())))
+        !put("fixings", fixings_dict(m.fixings())) ||
+        !put("credit_curves", named_dict(m.credit_curves(), credit_curve_type())))
         return nullptr;
     Ref day(to_py_date(m.reference_date()));
     Ref args(day ? PyTuple_Pack(1, day.get()) : nullptr);
@@ -179,6 +192,8 @@ PyObject* market_repr(PyObject* self) {
     text += "; surfaces: " + listed(s.size(), [&](std::size_t i) { return s[i].name; });
     const auto v = m.fx_vols().items();
     if (!v.empty()) text += "; fx smiles: " + listed(v.size(), [&](std::size_t i) { return v[i].name; });
+    const auto k = m.credit_curves().items();
+    if (!k.empty()) text += "; credit curves: " + listed(k.size(), [&](std::size_t i) { return k[i].name; });
     text += "; fx: " + listed(f.size(), [&](std::size_t i) { return f[i].pair; });
     text += "; fixings: " + listed(x.indices().size(), [&](std::size_t i) {
                 const std::size_t n = x.dates(i).size();
@@ -192,24 +207,28 @@ bool market_equal(PyObject* a, PyObject* b) { return value_of<Market>(a) == valu
 #define QUELM_MARKET_PARAMS {"surfaces", "{}", "\"\""}, {"fx", "{}", "\"\""}, {"fixings", "{}", "\"\""}
 
 constexpr FunctionDef def_constructor = typed<&market_of>(
-    "Market", {"reference_date", "*", {"curves", "{}", "\"\""}, QUELM_MARKET_PARAMS},
+    "Market", {"reference_date", "*", {"curves", "{}", "\"\""}, QUELM_MARKET_PARAMS, {"credit_curves", "{}", "\"\""}},
     "The market at `reference_date`: yield curves by name (`curves`, each dated at\n"
     "`reference_date`), volatility surfaces by name (`surfaces`: VolSurface, or FxSmile and\n"
     "FxVolSurface, which FX options of their pair are priced on, rebuilt on the market's spot\n"
     "and curves), FX spots by currency pair (`fx`, {\"EURUSD\": 1.08}: dollars per euro) and\n"
     "past fixings by rate index (`fixings`, each a mapping of dates to rates, a dict or a\n"
-    "pandas Series indexed by dates).");
+    "pandas Series indexed by dates). `credit_curves`: CreditCurves by name (each traded on\n"
+    "`reference_date`, named apart from the curves), which Cds trades are priced on.");
 constexpr Callable kConstructor = callable<def_constructor>;
 
 constexpr FunctionDef def_bootstrap = typed<&bootstrap_of>(
     "bootstrap", {"reference_date", "quotes", "*", {"fx", "{}", "\"\""}, {"fixings", "{}", "\"\""},
-                  {"surfaces", "{}", "\"\""}},
+                  {"surfaces", "{}", "\"\""}, {"credit_curves", "{}", "\"\""}},
     "The market whose curves are bootstrapped from `quotes` at `reference_date`: curve name ->\n"
     "a list of instruments, or (instruments, options) with `YieldCurve.bootstrap`'s keywords\n"
     "(`day_count`, `interp`, `extrapolate`, `discount_curve`). A `discount_curve` given by name\n"
     "is built first and shared: {\"eur-estr\": ois, \"eur-euribor-6m\": (swaps, {\"discount_curve\":\n"
     "\"eur-estr\"})} builds eur-estr, then eur-euribor-6m on it. An unknown name or a loop of\n"
-    "discount curves is an error naming them. `fx`, `fixings` and `surfaces` as for `Market`.");
+    "discount curves is an error naming them. `fx`, `fixings`, `surfaces` and `credit_curves` as\n"
+    "for `Market`.");
+constexpr FunctionDef def_credit_curve = typed_method<&credit_curve_of>(
+    "credit_curve", {"name"}, "The credit curve of that name (an error lists the names there are).");
 constexpr FunctionDef def_curve = typed_method<&curve_of>(
     "curve", {"name"}, "The yield curve of that name (an error lists the names there are).");
 constexpr FunctionDef def_surface = typed_method<&surface_of>(
@@ -253,7 +272,7 @@ constexpr FunctionDef def_historical_shifts = method<historical_shifts_impl>(
     .returning("Any");
 
 constexpr Callable kMethods[] = {
-    callable<def_bootstrap>, callable<def_curve>, callable<def_surface>,
+    callable<def_bootstrap>, callable<def_curve>, callable<def_surface>, callable<def_credit_curve>,
     callable<def_fx>, callable<def_fixing>, callable<def_reduce>,
     callable<def_shifted>, callable<def_scenarios>, callable<def_historical_shifts>,
 };
@@ -264,6 +283,7 @@ const GetterDef kGetters[] = {
     {"surface_names", "The names of the surfaces, sorted.", &surface_names_get, "Tuple[str, ...]"},
     {"fx_pairs", "The currency pairs given, upper case, sorted.", &fx_pairs_get, "Tuple[str, ...]"},
     {"fixing_indices", "The rate indices with fixings, sorted.", &fixing_indices_get, "Tuple[str, ...]"},
+    {"credit_curve_names", "The names of the credit curves, sorted.", &credit_curve_names_get, "Tuple[str, ...]"},
     {"quote_labels",
      "The labels of the quotes the curves were bootstrapped from, as risk reports and scenarios\n"
      "name them (\"usd-sofr 5Y\"): curve by curve in name order, each curve's quotes in order.",

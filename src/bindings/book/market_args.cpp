@@ -3,6 +3,7 @@
 // message (the original as its cause).
 #include "bindings/book/market_args.hpp"
 
+#include "bindings/credit/credit.hpp"
 #include "bindings/curves/instruments.hpp"
 #include "bindings/fx/smile_types.hpp"
 #include "bindings/instances.hpp"
@@ -131,6 +132,20 @@ bool from_py(PyObject* o, CurvesArg& out) {
         book::Named<curves::YieldCurve> c;
         if (!name_of(k, "curve", c.name)) return false;
         if (!curve_of(v, c.value)) return in_context("curve " + c.name);
+        out.items.push_back(std::move(c));
+        return true;
+    });
+}
+
+bool from_py(PyObject* o, CreditCurvesArg& out) {
+    return for_items(o, "names to CreditCurve", [&](PyObject* k, PyObject* v) {
+        book::Named<credit::CreditCurve> c;
+        if (!name_of(k, "credit curve", c.name)) return false;
+        if (Py_TYPE(v) != credit_curve_type()) {
+            PyErr_Format(PyExc_TypeError, "expected quelm.CreditCurve, got %s", Py_TYPE(v)->tp_name);
+            return in_context("credit curve " + c.name);
+        }
+        c.value = std::make_shared<const credit::CreditCurve>(value_of<credit::CreditCurve>(v));
         out.items.push_back(std::move(c));
         return true;
     });

@@ -1,5 +1,5 @@
 // The Market class and the arguments its constructor and bootstrap take: mappings of names
-// to curves, surfaces, FX spots, fixings (an index's dates and rates as a dict or a pandas
+// to curves, surfaces, FX spots, credit curves, fixings (an index's dates and rates as a dict or a pandas
 // Series) and bootstrap quotes, converted into the core's parts.
 #pragma once
 
@@ -36,6 +36,10 @@ struct FixingsArg {
     std::vector<book::FixingSeries> items;
     static FixingsArg from_default_text(std::string_view) { return {}; }
 };
+struct CreditCurvesArg {
+    std::vector<book::Named<credit::CreditCurve>> items;
+    static CreditCurvesArg from_default_text(std::string_view) { return {}; }
+};
 struct QuotesArg {
     std::vector<book::CurveQuotes> items;
 };
@@ -45,6 +49,7 @@ bool from_py(PyObject* o, SurfacesArg& out);
 bool from_py(PyObject* o, FxArg& out);
 bool from_py(PyObject* o, FixingsArg& out);
 bool from_py(PyObject* o, QuotesArg& out);
+bool from_py(PyObject* o, CreditCurvesArg& out);
 
 // A scenario's shifts: key (a quote label, a curve, an FX pair) -> amount, in the order given.
 struct ShiftsArg {
@@ -67,6 +72,10 @@ struct Annotation<FxArg> {
 template <>
 struct Annotation<FixingsArg> {
     static const char* param() { return "Mapping[str, _Items[Any, _Float]]"; }
+};
+template <>
+struct Annotation<CreditCurvesArg> {
+    static const char* param() { return "Mapping[str, CreditCurve]"; }
 };
 template <>
 struct Annotation<QuotesArg> {

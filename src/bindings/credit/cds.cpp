@@ -70,9 +70,21 @@ namespace {
 
 using credit::Cds;
 
+Result<std::string> curve_name(const std::optional<std::string>& name, const char* keyword) {
+    if (!name) return std::string();
+    if (name->empty()) return invalid(std::string("cds: ") + keyword + " must name a curve of the market, not be empty");
+    return *name;
+}
+
 Result<Cds> cds_new(const MaturityArg& maturity, double coupon, Date trade_date, double notional, double recovery,
-                    credit::Side side, const CalendarArg& calendar, bool half_day) {
-    return cds_of(maturity, coupon, trade_date.serial, notional, recovery, side, calendar.calendar, half_day);
+                    credit::Side side, const CalendarArg& calendar, bool half_day,
+                    const std::optional<std::string>& credit_curve, const std::optional<std::string>& discount_curve) {
+    QUELM_TRY(credit_name, curve_name(credit_curve, "credit_curve"));
+    QUELM_TRY(discount_name, curve_name(discount_curve, "discount_curve"));
+    QUELM_TRY(c, cds_of(maturity, coupon, trade_date.serial, notional, recovery, side, calendar.calendar, half_day));
+    c.terms.credit_curve = std::move(credit_name);
+    c.terms.discount_curve = std::move(discount_name);
+    return c;
 }
 
 Result<double> npv_of(const Cds& c, const CreditCurveRef& credit, const CurveRef& discount) {
@@ -155,6 +167,11 @@ constexpr FunctionDef def_risk = typed_method<&risk_of>(
 PyObject* side_py(credit::Side s) { return to_py(credit::kSides.aliases[static_cast<std::size_t>(s)].name); }
 PyObject* date_py(dates::Serial s) { return to_py_date(s); }
 PyObject* bool_py(bool b) { return PyBool_FromLong(b ? 1 : 0); }
+// A curve name, or None for the market's only one.
+PyObject* name_py(const std::string& name) {
+    if (name.empty()) Py_RETURN_NONE;
+    return to_py(std::string_view(name));
+}
 PyObject* payment_dates_get(PyObject* self) {
     std::vector<dates::Serial> d;
     for (const auto& p : value_of<Cds>(self).periods) d.push_back(p.payment);
@@ -171,6 +188,15 @@ std::string number_text(double v) {
     return out;
 }
 
+// Python's repr of a str: 'acme'.
+std::string text_repr(const std::string& text) {
+    Ref r(to_py(std::string_view(text)));
+    Ref s(r ? PyObject_Repr(r.get()) : nullptr);
+    const char* out = s ? PyUnicode_AsUTF8(s.get()) : nullptr;
+    if (out == nullptr) PyErr_Clear();
+    return out ? out : "'" + text + "'";
+}
+
 std::string describe(const Cds& c) {
     const auto& t = c.terms;
     std::string s = "Cds('" + dates::format_iso(t.maturity) + "', " + number_text(t.coupon) + ", trade_date='" +
@@ -181,6 +207,8 @@ std::string describe(const Cds& c) {
     if (!(t.calendar == dates::Calendar{}))
         s += ", calendar=" + quote_literal(t.calendar.name());
     if (t.half_day) s += ", half_day=True";
+    if (!t.credit_curve.empty()) s += ", credit_curve=" + text_repr(t.credit_curve);
+    if (!t.discount_curve.empty()) s += ", discount_curve=" + text_repr(t.discount_curve);
     return s + ")";
 }
 
@@ -200,7 +228,8 @@ PyObject* cds_reduce(const Cds& c) {
     };
     if (!put("trade_date", to_py_date(t.trade_date)) || !put("notional", to_py(t.notional)) ||
         !put("recovery", to_py(t.recovery)) || !put("side", side_py(t.side)) ||
-        !put("calendar", wrap_calendar(t.calendar)) || !put("half_day", PyBool_FromLong(t.half_day)))
+        !put("calendar", wrap_calendar(t.calendar)) || !put("half_day", PyBool_FromLong(t.half_day)) ||
+        !put("credit_curve", name_py(t.credit_curve)) || !put("discount_curve", name_py(t.discount_curve)))
         return nullptr;
     Ref head(PyTuple_Pack(1, reinterpret_cast<PyObject*>(cds_type())));
     if (!head) return nullptr;
@@ -218,7 +247,7 @@ constexpr FunctionDef def_reduce =
 constexpr FunctionDef def_new = typed<&cds_new>(
     "Cds",
     {"maturity", "coupon", "*", "trade_date", {"notional", "1.0"}, {"recovery", "0.4"}, {"side", "\"buy\""},
-     {"calendar", "\"weekends\""}, {"half_day", "False"}},
+     {"calendar", "\"weekends\""}, {"half_day", "False"}, {"credit_curve", "None"}, {"discount_curve", "None"}},
     "A credit default swap on the standard terms, traded on `trade_date`: `coupon` (a\n"
     "decimal a year, act/360, as 0.01 or 0.05) paid quarterly on the 20th of March, June,\n"
     "September and December (moved to the next business day of `calendar`), the first\n"
@@ -232,7 +261,8 @@ constexpr FunctionDef def_new = typed<&cds_new>(
     "\"buy\" (protection) or \"sell\". `recovery`: the recovery rate the contract's loss is\n"
     "valued with. `half_day`: count accrual on default from half a day before each period,\n"
     "as the published ISDA code (v1.8.2) does (its published figures need it); by default\n"
-    "from the period's start.\n\n"
+    "from the period's start. In a Book, `credit_curve` and `discount_curve` name the market's\n"
+    "credit curve and yield curve it is priced on (None: the market's only one of each).\n\n"
     "    >>> import quelm\n"
     "    >>> quelm.Cds(\"5Y\", 0.01, trade_date=\"2024-05-21\").maturity\n"
     "    datetime.date(2029, 6, 20)");
@@ -259,6 +289,11 @@ const GetterDef kGetters[] = {
         "calendar", "The calendar of the payment dates and the cash settlement.", "Calendar"),
     attribute<path<&Cds::terms, &credit::CdsTerms::half_day>, bool_py>(
         "half_day", "Whether accrual on default counts from half a day early (the published code).", "bool"),
+    attribute<path<&Cds::terms, &credit::CdsTerms::credit_curve>, name_py>(
+        "credit_curve", "The market credit curve a Book prices it on (None: the market's only one).", "str | None"),
+    attribute<path<&Cds::terms, &credit::CdsTerms::discount_curve>, name_py>(
+        "discount_curve", "The market yield curve a Book discounts it on (None: the market's only one).",
+        "str | None"),
     attribute<&Cds::step_in, date_py>("step_in", "The step-in date: trade date + 1 day.", "datetime.date"),
     attribute<&Cds::cash_settlement, date_py>("cash_settlement", "Trade date + 3 business days.", "datetime.date"),
     attribute<&Cds::accrual_start, date_py>("accrual_start", "The start of the first coupon period.",

@@ -4,12 +4,14 @@
 
 #include "bindings/curves/instruments.hpp"
 #include "bindings/dates/calendar.hpp"
+#include "bindings/instances.hpp"
 #include "bindings/string_options.hpp"
 #include "frame/classes.hpp"
 #include "frame/registry.hpp"
 #include "frame/result.hpp"
 #include "quelm/credit/bootstrap.hpp"
 #include "quelm/credit/quote_convert.hpp"
+#include "quelm/curves/instrument.hpp"
 
 #include <memory>
 #include <string>
@@ -74,8 +76,10 @@ Result<CreditCurve> bootstrap_of(Date trade_date, const QuoteList& quotes, const
         // A spread quote's contract pays the spread; its coupon is set as it is priced.
         QUELM_TRY(cds, cds_of(q.maturity, upfront ? q.first : 0.0, trade_date.serial, 1.0, recovery,
                               credit::Side::Buy, calendar.calendar, half_day));
+        const auto* tenor = std::get_if<dates::Tenor>(&q.maturity.value);
         spec.quotes.push_back({std::move(cds), upfront ? credit::QuoteKind::Upfront : credit::QuoteKind::Spread,
-                               upfront ? *q.upfront : q.first});
+                               upfront ? *q.upfront : q.first,
+                               tenor ? std::optional<dates::Tenor>(*tenor) : std::nullopt});
     }
     return credit::bootstrap_credit(std::move(spec), cancel);
 }
@@ -163,9 +167,57 @@ PyObject* curve_repr(PyObject* self) {
 }
 bool curve_equal(PyObject* a, PyObject* b) { return value_of<CreditCurve>(a) == value_of<CreditCurve>(b); }
 
+// A bootstrapped curve: (functools.partial(CreditCurve.bootstrap, recovery=, calendar=,
+// half_day=), (trade_date, quotes as given, discount curve)), which bootstraps again to the
+// same bits; any other: (CreditCurve.from_hazards, (trade_date, nodes, hazards)).
+PyObject* curve_reduce(const CreditCurve& c) {
+    PyObject* type = reinterpret_cast<PyObject*>(credit_curve_type());
+    Ref day(to_py_date(c.trade_date()));
+    if (!day) return nullptr;
+    const auto& spec = c.quotes();
+    if (!spec) {
+        Ref method(PyObject_GetAttrString(type, "from_hazards"));
+        const auto n = c.nodes();
+        Ref nodes(to_py_dates(std::vector<dates::Serial>(n.begin(), n.end())));
+        Ref hazards(to_py(c.hazards()));
+        if (!method || !nodes || !hazards) return nullptr;
+        Ref args(PyTuple_Pack(3, day.get(), nodes.get(), hazards.get()));
+        return args ? PyTuple_Pack(2, method.get(), args.get()) : nullptr;
+    }
+    const credit::CdsTerms& first = spec->quotes.front().cds.terms;
+    Ref method(PyObject_GetAttrString(type, "bootstrap"));
+    Ref kwargs(PyDict_New());
+    if (!method || !kwargs) return nullptr;
+    const auto put = [&](const char* key, PyObject* value) {
+        Ref v(value);
+        return v && PyDict_SetItemString(kwargs.get(), key, v.get()) == 0;
+    };
+    if (!put("recovery", to_py(spec->recovery)) || !put("calendar", wrap_calendar(first.calendar)) ||
+        !put("half_day", PyBool_FromLong(first.half_day)))
+        return nullptr;
+    Ref quotes(make_list(spec->quotes.size(), [&](std::size_t i) -> PyObject* {
+        const credit::CdsQuote& q = spec->quotes[i];
+        Ref maturity(q.tenor ? to_py(std::string_view(curves::tenor_text(*q.tenor))) : to_py_date(q.cds.terms.maturity));
+        Ref value(to_py(q.value));
+        if (!maturity || !value) return nullptr;
+        if (q.kind == credit::QuoteKind::Spread) return PyTuple_Pack(2, maturity.get(), value.get());
+        Ref coupon(to_py(q.cds.terms.coupon));
+        return coupon ? PyTuple_Pack(3, maturity.get(), coupon.get(), value.get()) : nullptr;
+    }));
+    Ref discount(wrap(yield_curve_type(), *spec->discount));
+    if (!quotes || !discount) return nullptr;
+    Ref args(PyTuple_Pack(3, day.get(), quotes.get(), discount.get()));
+    if (!args) return nullptr;
+    return partial_reduce(method.get(), args.get(), kwargs.get());
+}
+
+constexpr FunctionDef def_curve_reduce =
+    method<curve_reduce>("__reduce__", {}, "Pickle support: a bootstrapped curve bootstraps again from its quotes.")
+        .returning("Tuple[Any, ...]");
+
 constexpr Callable kMethods[] = {
     callable<def_bootstrap>, callable<def_flat>, callable<def_from_hazards>,
-    callable<def_survival>, callable<def_hazard>, callable<def_density>,
+    callable<def_survival>, callable<def_hazard>, callable<def_density>, callable<def_curve_reduce>,
 };
 
 const GetterDef kGetters[] = {

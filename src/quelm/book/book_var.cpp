@@ -1,9 +1,11 @@
 #include "quelm/book/book_var.hpp"
 
+#include <algorithm>
 #include <variant>
 
 #include "quelm/book/book_risk.hpp"
 #include "quelm/book/book_scenario.hpp"
+#include "quelm/book/cds_trade.hpp"
 #include "quelm/book/market_shift.hpp"
 #include "quelm/core/text.hpp"
 #include "quelm/curves/bootstrap.hpp"
@@ -22,18 +24,26 @@ Result<double> statistic(std::span<const double> pnl, double level, LossMeasure 
 struct Linear {
     std::vector<std::size_t> offset;  // per market curve
     std::size_t fx = 0;               // the first FX spot's column
+    std::vector<std::size_t> credit;  // per credit curve, its first quote's column
     std::vector<double> total;
 };
 
 Result<Linear> linear_of(const Book& book, const Market& market, Cancel& cancel, std::string_view currency) {
     QUELM_TRY(risk, book_risk(book, market, cancel, currency));
-    Linear l{{}, 0, std::move(risk.total)};
+    Linear l{{}, 0, {}, std::move(risk.total)};
     std::size_t at = 0;
     for (const auto& c : market.curves().items()) {
         l.offset.push_back(at);
         if (const auto& state = c.value->bootstrap_state()) at += state->spec.instruments.size();
     }
     l.fx = at;
+    // A credit curve's columns are its labels, in a row among the quote columns.
+    for (const auto& c : market.credit_curves().items()) {
+        const auto labels = credit_quote_labels(c.name, *c.value);
+        const auto first = labels.empty() ? risk.labels.end()
+                                          : std::find(risk.labels.begin(), risk.labels.end(), labels.front());
+        l.credit.push_back(static_cast<std::size_t>(first - risk.labels.begin()));
+    }
     return l;
 }
 
@@ -48,6 +58,7 @@ double first_order_pnl(const Linear& l, const Market& market, const MarketShift&
         pnl += l.total[l.offset[q.curve] + q.quote] * (move / kBasisPoint);
     }
     for (const FxShift& f : shift.fx) pnl += l.total[l.fx + f.pair] * f.amount;
+    for (const QuoteShift& q : shift.credit) pnl += l.total[l.credit[q.curve] + q.quote] * (q.amount / kBasisPoint);
     return pnl;
 }
 

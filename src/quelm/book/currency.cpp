@@ -1,5 +1,6 @@
 #include "quelm/book/currency.hpp"
 
+#include "quelm/book/cds_trade.hpp"
 #include "quelm/book/fx.hpp"
 
 namespace quelm::book {
@@ -47,6 +48,10 @@ Result<std::string> trade_currency(const Position& p, const PricedOn& on, const 
     if (const auto* o = std::get_if<EuropeanOption>(&p)) return option_currency(o->curve, o->underlying);
     if (const auto* a = std::get_if<AmericanOption>(&p)) return option_currency(a->curve, a->underlying);
     if (const auto* b = std::get_if<BarrierOption>(&p)) return option_currency(b->curve, b->underlying);
+    if (const auto* c = std::get_if<credit::Cds>(&p)) {
+        QUELM_TRY(names, cds_curves(*c, market));
+        return curve_currency(names.discount);
+    }
     return curve_currency(on.curve);
 }
 

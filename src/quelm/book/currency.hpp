@@ -1,7 +1,8 @@
 // The currency of a trade's value, and values reported in one currency. A curve's currency
 // is the one its name starts with ("usd-sofr": USD); a curve trade's value is in its
 // projection curve's currency, an FX forward's in its pair's quote currency, an option's
-// in its curve's. Converted at the market's spot: a value in EUR times EURUSD is in USD.
+// in its curve's, a CDS's in its discount curve's. Converted at the market's spot: a value
+// in EUR times EURUSD is in USD.
 #pragma once
 
 #include <string>

@@ -21,6 +21,18 @@ Status check_dated(dates::Serial reference, const std::vector<Named<curves::Yiel
     return {};
 }
 
+Status check_credit(dates::Serial reference, const std::vector<Named<credit::CreditCurve>>& credit_curves,
+                    const NamedTable<curves::YieldCurve>& curves) {
+    for (const auto& c : credit_curves) {
+        if (c.value == nullptr) continue;  // the table reports it
+        if (c.value->trade_date() != reference)
+            return bad_argument("credit curve " + c.name + " has trade date " + dates::format_iso(c.value->trade_date()) +
+                                ", not the market's " + dates::format_iso(reference));
+        if (curves.find(c.name) != nullptr) return bad_argument("credit curve " + c.name + " has the name of a curve");
+    }
+    return {};
+}
+
 }  // namespace
 
 Result<Market> Market::make(MarketParts parts) {
@@ -39,16 +51,25 @@ Result<Market> Market::make(MarketParts parts) {
     for (const auto& v : fx_vols.items())
         if (m.surfaces_.find(v.name) != nullptr) return bad_argument("surface " + v.name + " is given twice");
     m.fx_vols_ = std::move(fx_vols);
+    QUELM_CHECK(check_credit(m.reference_, parts.credit_curves, m.curves_));
+    QUELM_TRY(credit_curves, NamedTable<credit::CreditCurve>::make(std::move(parts.credit_curves), "credit curve"));
+    m.credit_curves_ = std::move(credit_curves);
     return m;
 }
 
-Result<Market> Market::replaced(std::vector<Named<curves::YieldCurve>> curves, std::vector<FxSpot> fx) const {
+Result<Market> Market::replaced(std::vector<Named<curves::YieldCurve>> curves, std::vector<FxSpot> fx,
+                                std::vector<Named<credit::CreditCurve>> credit_curves) const {
     QUELM_CHECK(check_dated(reference_, curves));
     Market m = *this;
     QUELM_TRY(table, NamedTable<curves::YieldCurve>::make(std::move(curves), "curve"));
     QUELM_TRY(spots, FxTable::make(std::move(fx)));
     m.curves_ = std::move(table);
     m.fx_ = std::move(spots);
+    if (!credit_curves.empty()) {
+        QUELM_CHECK(check_credit(reference_, credit_curves, m.curves_));
+        QUELM_TRY(credit, NamedTable<credit::CreditCurve>::make(std::move(credit_curves), "credit curve"));
+        m.credit_curves_ = std::move(credit);
+    }
     return m;
 }
 

@@ -1,5 +1,6 @@
 // The named market a book is priced on: at one reference date, yield curves by name
-// ("usd-sofr", "eur-euribor-6m"), volatility surfaces by name, FX smiles by name, FX spots and past fixings.
+// ("usd-sofr", "eur-euribor-6m"), volatility surfaces by name, FX smiles by name, credit curves by name, FX spots and past
+// fixings.
 // Immutable once made; curves and surfaces are shared, not copied, by every copy of the
 // market, so pricing and risk over many trades on the worker pool read one set of values
 // without the interpreter.
@@ -14,6 +15,7 @@
 #include "quelm/book/fx_vols.hpp"
 #include "quelm/book/named.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/credit/credit_curve.hpp"
 #include "quelm/curves/curve.hpp"
 #include "quelm/dates/serial.hpp"
 #include "quelm/volatility/surface.hpp"
@@ -28,6 +30,7 @@ struct MarketParts {
     std::vector<FxSpot> fx;
     std::vector<FixingSeries> fixings;
     std::vector<Named<FxVols>> fx_vols;  // names distinct from the surfaces'
+    std::vector<Named<credit::CreditCurve>> credit_curves;  // names distinct from the curves'
 };
 
 class Market {
@@ -39,9 +42,10 @@ public:
     [[nodiscard]] dates::Serial reference_date() const { return reference_; }
 
     // This market with other curves and FX spots (a scenario's): the same date, surfaces and
-    // fixings, shared; the curves are checked as make checks them.
-    [[nodiscard]] Result<Market> replaced(std::vector<Named<curves::YieldCurve>> curves,
-                                          std::vector<FxSpot> fx) const;
+    // fixings, shared; the curves are checked as make checks them. Credit curves given
+    // (one per credit curve of this market, by name) replace this market's.
+    [[nodiscard]] Result<Market> replaced(std::vector<Named<curves::YieldCurve>> curves, std::vector<FxSpot> fx,
+                                          std::vector<Named<credit::CreditCurve>> credit_curves = {}) const;
 
     // A lookup's error names what is missing and lists what the market has.
     [[nodiscard]] Result<std::shared_ptr<const curves::YieldCurve>> curve(std::string_view name) const {
@@ -53,6 +57,9 @@ public:
     [[nodiscard]] Result<std::shared_ptr<const FxVols>> fx_vol(std::string_view name) const {
         return fx_vols_.get(name, "FX smile");
     }
+    [[nodiscard]] Result<std::shared_ptr<const credit::CreditCurve>> credit_curve(std::string_view name) const {
+        return credit_curves_.get(name, "credit curve");
+    }
     [[nodiscard]] Result<double> fx(std::string_view pair) const { return fx_.rate(pair); }
     [[nodiscard]] Result<double> fixing(std::string_view index, dates::Serial date) const {
         return fixings_.rate(index, date);
@@ -61,6 +68,7 @@ public:
     [[nodiscard]] const NamedTable<curves::YieldCurve>& curves() const { return curves_; }
     [[nodiscard]] const NamedTable<volatility::VolSurface>& surfaces() const { return surfaces_; }
     [[nodiscard]] const NamedTable<FxVols>& fx_vols() const { return fx_vols_; }
+    [[nodiscard]] const NamedTable<credit::CreditCurve>& credit_curves() const { return credit_curves_; }
     [[nodiscard]] const FxTable& fx_spots() const { return fx_; }
     [[nodiscard]] const FixingTable& fixings() const { return fixings_; }
 
@@ -73,6 +81,7 @@ private:
     FxTable fx_;
     FixingTable fixings_;
     NamedTable<FxVols> fx_vols_;
+    NamedTable<credit::CreditCurve> credit_curves_;
 };
 
 }  // namespace quelm::book

@@ -6,11 +6,13 @@
 #include <utility>
 #include <variant>
 
+#include "quelm/book/cds_trade.hpp"
 #include "quelm/book/fx.hpp"
 #include "quelm/book/quote_label.hpp"
 #include "quelm/book/scenario_each.hpp"
 #include "quelm/core/parallel.hpp"
 #include "quelm/core/text.hpp"
+#include "quelm/credit/bootstrap.hpp"
 #include "quelm/curves/bootstrap.hpp"
 
 namespace quelm::book {
@@ -64,6 +66,43 @@ Result<std::vector<std::vector<double>>> quote_moves(const Market& base, const M
     return moves;
 }
 
+// The credit quotes' moves, credit curve by credit curve.
+Result<std::vector<std::vector<double>>> credit_moves(const Market& base, const MarketShift& shift) {
+    const auto credit = base.credit_curves().items();
+    std::vector<std::vector<double>> moves(credit.size());
+    for (const QuoteShift& s : shift.credit) {
+        if (s.curve >= credit.size())
+            return bad_argument("no credit curve " + std::to_string(s.curve) + " in a market of " +
+                                std::to_string(credit.size()) + " credit curves");
+        const auto& name = credit[s.curve].name;
+        const auto& quotes = credit[s.curve].value->quotes();
+        if (!quotes)
+            return bad_argument("credit curve " + name + " was given whole, not bootstrapped from quotes: it can't be "
+                                "shifted by quote");
+        const std::size_t n = quotes->quotes.size();
+        if (s.quote >= n)
+            return bad_argument("credit curve " + name + " has " + std::to_string(n) + " quotes, no quote " +
+                                std::to_string(s.quote));
+        if (!std::isfinite(s.amount))
+            return bad_argument("the shift of a quote of credit curve " + name + " must be finite, got " +
+                                amount_text(s.amount));
+        if (s.amount == 0.0) continue;
+        if (moves[s.curve].empty()) moves[s.curve].assign(n, 0.0);
+        moves[s.curve][s.quote] += s.amount;
+    }
+    return moves;
+}
+
+// The market's index of a curve: the very object, else one equal to it.
+std::optional<std::size_t> link_of(const Market& market, const YieldCurve* d, std::optional<std::size_t> skip) {
+    const auto curves = market.curves().items();
+    for (std::size_t j = 0; j < curves.size(); ++j)
+        if (j != skip && curves[j].value.get() == d) return j;
+    for (std::size_t j = 0; j < curves.size(); ++j)
+        if (j != skip && *curves[j].value == *d) return j;
+    return std::nullopt;
+}
+
 struct Rebuild {
     const Market& base;
     const std::vector<std::optional<std::size_t>>& links;
@@ -109,9 +148,49 @@ struct Rebuild {
     }
 };
 
-Result<Market> shift_linked(const Market& base, const std::vector<std::optional<std::size_t>>& links,
-                            const MarketShift& shift, Cancel& cancel) {
+// The credit curves under the scenario: each one that moved, or whose discount curve was
+// rebuilt, bootstrapped again; empty when none did.
+Result<std::vector<Named<credit::CreditCurve>>> credit_rebuilt(const Market& base, const Rebuild& r,
+                                                               const std::vector<std::optional<std::size_t>>& links,
+                                                               const std::vector<std::vector<double>>& moves,
+                                                               Cancel& cancel) {
+    const auto items = base.credit_curves().items();
+    std::vector<Named<credit::CreditCurve>> out;
+    bool any = false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const bool on_rebuilt = links[i] && r.rebuilt[*links[i]];
+        if (moves[i].empty() && !on_rebuilt) {
+            out.push_back(items[i]);
+            continue;
+        }
+        if (cancel.poll()) return cancelled();
+        credit::CurveQuotes spec = *items[i].value->quotes();
+        for (std::size_t k = 0; k < moves[i].size(); ++k)
+            if (moves[i][k] != 0.0) spec.quotes[k].value += moves[i][k];
+        if (on_rebuilt) spec.discount = r.out[*links[i]];
+        auto curve = credit::bootstrap_credit(std::move(spec), cancel);
+        if (!curve) {
+            if (is_cancelled(curve.error())) return std::unexpected(std::move(curve.error()));
+            Error e = std::move(curve.error());
+            if (e.text.starts_with("credit curve: ")) e.text.erase(0, 14);
+            e.text = "credit curve " + items[i].name + ": " + e.text;
+            return std::unexpected(std::move(e));
+        }
+        out.push_back({items[i].name, std::make_shared<const credit::CreditCurve>(std::move(*curve))});
+        any = true;
+    }
+    if (!any) out.clear();
+    return out;
+}
+
+struct Links {
+    std::vector<std::optional<std::size_t>> curves, credit;
+};
+
+Result<Market> shift_linked(const Market& base, const Links& linked, const MarketShift& shift, Cancel& cancel) {
+    const auto& links = linked.curves;
     QUELM_TRY(moves, quote_moves(base, shift));
+    QUELM_TRY(cmoves, credit_moves(base, shift));
     const auto spots = base.fx_spots().spots();
     std::vector<FxSpot> fx(spots.begin(), spots.end());
     bool fx_moved = false;
@@ -132,15 +211,18 @@ Result<Market> shift_linked(const Market& base, const std::vector<std::optional<
                 return bad_argument("fx pair " + s.pair + " shifted to " + format_number(s.spot) +
                                     ": a spot must stay positive");
     const std::size_t n = base.curves().size();
-    const bool curves_moved = std::any_of(moves.begin(), moves.end(), [](const auto& m) { return !m.empty(); });
-    if (!curves_moved && !fx_moved) return base;
+    const auto any = [](const auto& m) { return !m.empty(); };
+    const bool curves_moved = std::any_of(moves.begin(), moves.end(), any);
+    const bool credit_moved = std::any_of(cmoves.begin(), cmoves.end(), any);
+    if (!curves_moved && !fx_moved && !credit_moved) return base;
     Rebuild r{base, links, moves, std::vector<unsigned char>(n, 0), std::vector<std::shared_ptr<const YieldCurve>>(n),
               std::vector<bool>(n, false)};
     for (std::size_t i = 0; i < n; ++i) QUELM_CHECK(r.build(i, cancel));
+    QUELM_TRY(credit, credit_rebuilt(base, r, linked.credit, cmoves, cancel));
     std::vector<Named<YieldCurve>> curves;
     curves.reserve(n);
     for (std::size_t i = 0; i < n; ++i) curves.push_back({base.curves().items()[i].name, std::move(r.out[i])});
-    return base.replaced(std::move(curves), std::move(fx));
+    return base.replaced(std::move(curves), std::move(fx), std::move(credit));
 }
 
 }  // namespace
@@ -151,22 +233,26 @@ std::vector<std::optional<std::size_t>> discount_links(const Market& market) {
     for (std::size_t i = 0; i < curves.size(); ++i) {
         const auto& state = curves[i].value->bootstrap_state();
         if (!state || state->spec.discount == nullptr) continue;
-        const YieldCurve* d = state->spec.discount.get();
-        for (std::size_t j = 0; j < curves.size() && !links[i]; ++j)
-            if (j != i && curves[j].value.get() == d) links[i] = j;
-        for (std::size_t j = 0; j < curves.size() && !links[i]; ++j)
-            if (j != i && *curves[j].value == *d) links[i] = j;
+        links[i] = link_of(market, state->spec.discount.get(), i);
     }
     return links;
 }
 
+std::vector<std::optional<std::size_t>> credit_links(const Market& market) {
+    const auto items = market.credit_curves().items();
+    std::vector<std::optional<std::size_t>> links(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (const auto& q = items[i].value->quotes()) links[i] = link_of(market, q->discount.get(), std::nullopt);
+    return links;
+}
+
 Result<Market> shift_market(const Market& base, const MarketShift& shift, Cancel& cancel) {
-    return shift_linked(base, discount_links(base), shift, cancel);
+    return shift_linked(base, Links{discount_links(base), credit_links(base)}, shift, cancel);
 }
 
 Result<std::vector<Market>> shift_scenarios(const Market& base, std::span<const MarketShift> shifts,
                                            std::span<const std::string> names, Cancel& cancel) {
-    const auto links = discount_links(base);
+    const Links links{discount_links(base), credit_links(base)};
     std::vector<std::optional<Market>> markets(shifts.size());
     QUELM_CHECK(for_each_scenario(
         shifts.size(),
@@ -193,6 +279,14 @@ Result<ShiftKeys> ShiftKeys::make(const Market& market) {
         QUELM_TRY(labels, quote_labels(curves[i].name, state->spec.instruments));
         for (std::size_t q = 0; q < labels.size(); ++q)
             k.labels_.push_back({std::move(labels[q]), i, q, curves::quoted(state->spec.instruments[q])});
+    }
+    const auto credit = market.credit_curves().items();
+    for (std::size_t i = 0; i < credit.size(); ++i) {
+        const auto& q = credit[i].value->quotes();
+        k.curves_.push_back({credit[i].name, i, q ? q->quotes.size() : 0, true});
+        auto labels = credit_quote_labels(credit[i].name, *credit[i].value);
+        for (std::size_t j = 0; j < labels.size(); ++j)
+            k.labels_.push_back({std::move(labels[j]), i, j, q->quotes[j].value, true});
     }
     k.sorted_.resize(k.labels_.size());
     for (std::size_t i = 0; i < k.sorted_.size(); ++i) k.sorted_[i] = i;
@@ -231,10 +325,10 @@ Error ShiftKeys::unknown(std::string_view key) const {
         if (c.quotes == 0 || key.size() <= c.name.size() || key.substr(0, c.name.size()) != c.name ||
             key[c.name.size()] != ' ')
             continue;
-        text += ": curve " + c.name + " has no such quote; its quotes are ";
+        text += std::string(c.credit ? ": credit curve " : ": curve ") + c.name + " has no such quote; its quotes are ";
         bool first = true;
         for (const Label& l : labels_)
-            if (l.curve == c.index) {
+            if (l.curve == c.index && l.credit == c.credit) {
                 text += (first ? "" : ", ") + l.text;
                 first = false;
             }
@@ -262,14 +356,14 @@ Error ShiftKeys::unknown(std::string_view key) const {
 
 Status ShiftKeys::add(std::string_view key, double amount, MarketShift& out) const {
     if (const Label* l = label(key)) {
-        out.quotes.push_back({l->curve, l->quote, amount});
+        (l->credit ? out.credit : out.quotes).push_back({l->curve, l->quote, amount});
         return {};
     }
     if (const Curve* c = curve(key)) {
         if (c->quotes == 0)
-            return bad_argument("curve " + c->name + " was given whole, not bootstrapped from quotes: it can't be "
-                                "shifted by quote");
-        for (std::size_t q = 0; q < c->quotes; ++q) out.quotes.push_back({c->index, q, amount});
+            return bad_argument(std::string(c->credit ? "credit curve " : "curve ") + c->name +
+                                " was given whole, not bootstrapped from quotes: it can't be shifted by quote");
+        for (std::size_t q = 0; q < c->quotes; ++q) (c->credit ? out.credit : out.quotes).push_back({c->index, q, amount});
         return {};
     }
     if (const auto p = pair(key)) {

@@ -1,6 +1,8 @@
 // A market under quote shifts: some of the quotes its curves were bootstrapped from moved,
 // some FX spots moved, and every curve that reads a moved quote rebuilt with its own recipe
-// (curves::BootstrapState::spec), a projection curve on its rebuilt discount curve, shared.
+// (curves::BootstrapState::spec), a projection curve on its rebuilt discount curve, shared;
+// a credit curve bootstrapped on a rebuilt curve, or whose own quotes moved, is bootstrapped
+// again on it (its spreads held).
 // Curves no shift reaches are shared with the base market, not rebuilt. Book scenarios and
 // VaR build their markets here, by index, without names; ShiftKeys turns the names users
 // write (a quote label, a curve, an FX pair) into those indices.
@@ -35,15 +37,20 @@ struct FxShift {
 };
 
 // One scenario. Shifts of one quote add up, in the order given; a shift of exactly zero
-// moves nothing, so an all-zero scenario is the base market, bit for bit.
+// moves nothing, so an all-zero scenario is the base market, bit for bit. `credit` moves
+// the quotes of credit curves (`curve` its index in market.credit_curves().items(), `quote`
+// in maturity order): a spread +0.0001 is +1bp, an upfront moves per unit notional.
 struct MarketShift {
     std::vector<QuoteShift> quotes;
     std::vector<FxShift> fx;
+    std::vector<QuoteShift> credit;
 };
 
 // The curve each curve of the market discounts on, when that is a curve of the market
 // (by index): the very object, or else a curve equal to it (as after a pickle round trip).
 [[nodiscard]] std::vector<std::optional<std::size_t>> discount_links(const Market& market);
+// The same for each bootstrapped credit curve's discount curve.
+[[nodiscard]] std::vector<std::optional<std::size_t>> credit_links(const Market& market);
 
 // The market under `shift`. An index out of range, a shift of a curve given whole (no
 // quotes to move) and a non-finite amount are errors; a failed rebuild is an error naming
@@ -57,8 +64,9 @@ struct MarketShift {
                                                           std::span<const std::string> names, Cancel& cancel);
 
 // The keys a shift may go by, read once from a market: a quote label ("usd-sofr 5Y": that
-// quote), a curve name ("usd-sofr": each of its quotes, in parallel) or an FX pair given to
-// the market ("EURUSD", any letter case: its spot).
+// quote; "acme 5Y": a credit curve's), a curve or credit curve name ("usd-sofr": each of its
+// quotes, in parallel) or an FX pair given to the market ("EURUSD", any letter case: its
+// spot).
 class ShiftKeys {
 public:
     [[nodiscard]] static Result<ShiftKeys> make(const Market& market);
@@ -79,10 +87,12 @@ private:
         std::string text;
         std::size_t curve = 0, quote = 0;
         double level = 0.0;
+        bool credit = false;  // a credit curve's
     };
     struct Curve {
         std::string name;
         std::size_t index = 0, quotes = 0;  // quotes: 0 for a curve given whole
+        bool credit = false;
     };
     struct Pair {
         std::string pair;
@@ -95,7 +105,7 @@ private:
 
     std::vector<Label> labels_;         // as the market lists them
     std::vector<std::size_t> sorted_;  // labels_ by text, for lookups
-    std::vector<Curve> curves_;  // by name, as the market's
+    std::vector<Curve> curves_;  // by name, as the market's, then the credit curves
     std::vector<Pair> pairs_;    // by pair, as the market's
 };
 

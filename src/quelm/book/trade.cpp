@@ -2,6 +2,7 @@
 
 #include <variant>
 
+#include "quelm/book/cds_trade.hpp"
 #include "quelm/curves/pricing.hpp"
 
 namespace quelm::book {
@@ -37,6 +38,7 @@ Result<MarketTradeValue> value_market_trade(const Position& p, const Market& mar
     if (const auto* o = std::get_if<EuropeanOption>(&p)) return value_option(*o, market, with_risk);
     if (const auto* a = std::get_if<AmericanOption>(&p)) return value_american(*a, market, with_risk);
     if (const auto* b = std::get_if<BarrierOption>(&p)) return value_barrier(*b, market, with_risk);
+    if (const auto* c = std::get_if<credit::Cds>(&p)) return value_cds(*c, market, with_risk);
     return value_fx_option(std::get<FxOption>(p), market, with_risk);
 }
 

@@ -19,10 +19,8 @@ constexpr unsigned kMaxIter = 300;
 
 std::string name_of(const CdsQuote& q) { return "the quote maturing " + dates::format_iso(q.cds.terms.maturity); }
 
-double coupon_of(const CdsQuote& q) { return q.kind == QuoteKind::Spread ? q.value : q.cds.terms.coupon; }
-
 double residual_of(const CdsQuote& q, const Legs& l) {
-    const double u = clean_upfront(l, coupon_of(q), accrued_fraction(q.cds));
+    const double u = clean_upfront(l, quote_coupon(q), accrued_fraction(q.cds));
     return q.kind == QuoteKind::Spread ? u : u - q.value;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "quelm/core/cancel.hpp"
@@ -13,6 +14,7 @@
 #include "quelm/credit/cds.hpp"
 #include "quelm/credit/credit_curve.hpp"
 #include "quelm/curves/curve.hpp"
+#include "quelm/dates/tenor.hpp"
 
 namespace quelm::credit {
 
@@ -22,7 +24,13 @@ struct CdsQuote {
     Cds cds;  // on the curve's trade date; its recovery is the curve's
     QuoteKind kind = QuoteKind::Spread;
     double value = 0.0;
+    std::optional<dates::Tenor> tenor;  // the maturity as quoted, when a tenor ("5Y")
 };
+
+// The coupon a quote's contract is priced at: the spread itself, or the contract's own.
+[[nodiscard]] inline double quote_coupon(const CdsQuote& q) {
+    return q.kind == QuoteKind::Spread ? q.value : q.cds.terms.coupon;
+}
 
 // What a bootstrapped curve keeps: its quotes and discount curve, so that it can be rebuilt
 // on shifted quotes (risk.hpp).

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "quelm/core/choice.hpp"
@@ -45,6 +46,9 @@ struct CdsTerms {
     // Whether accrual on default counts from half a day before each period starts, as the
     // published ISDA code (v1.8.2) does; the default counts from the start of the period.
     bool half_day = false;
+    // Where a book finds its curves: names of a market credit curve and yield curve ("" =
+    // the market's only one of each).
+    std::string credit_curve, discount_curve;
     friend bool operator==(const CdsTerms&, const CdsTerms&) = default;
 };
 

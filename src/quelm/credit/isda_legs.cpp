@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quelm/core/math/elementary.hpp"
+#include "quelm/credit/leg_slopes.hpp"
 #include "quelm/curves/bootstrap.hpp"
 
 namespace quelm::credit {
@@ -103,11 +104,13 @@ Result<LegGrid> leg_grid(const Cds& cds, const curves::YieldCurve& discount, std
         const double t_start = static_cast<double>(period.start - 1 - terms.trade_date) / 365.0 - half;
         QUELM_CHECK(lay.spans(nodes, a, period.end - 1, t_start, g.accrual));
         QUELM_TRY(obs, lay.point(period.end - 1));
-        g.coupons.push_back({period.accrual * quelm::exp(lp), obs});
+        const double p = quelm::exp(lp);
+        g.coupons.push_back({period.accrual * p, obs, period.payment, p});
     }
     QUELM_TRY(ts, discount.time_of(cds.cash_settlement));
     QUELM_TRY(ls, discount.log_discount(ts));
     g.settle_discount = quelm::exp(ls);
+    g.settlement = cds.cash_settlement;
     return g;
 }
 
@@ -164,17 +167,8 @@ Legs leg_sums(const LegGrid& g, const Survivals& sv, Serial after, bool moving) 
 }
 
 Result<Legs> isda_legs(const Cds& cds, const CreditCurve& credit, const curves::YieldCurve& discount) {
-    const CdsTerms& terms = cds.terms;
-    if (credit.trade_date() != terms.trade_date)
-        return invalid("cds: the credit curve's trade date " + dates::format_iso(credit.trade_date()) +
-                       " is not the contract's " + dates::format_iso(terms.trade_date));
-    DiscountNodes dnodes;
-    discount_nodes(discount, dnodes);
-    QUELM_TRY(g, leg_grid(cds, discount, credit.nodes(), dnodes.dates));
-    Survivals s;
-    const Serial before = terms.trade_date - 1;
-    survivals(g, credit.view(), before, s);
-    return leg_sums(g, s, before, true);
+    QUELM_TRY(p, priced_grid(cds, credit, discount));
+    return p.legs;
 }
 
 }  // namespace quelm::credit

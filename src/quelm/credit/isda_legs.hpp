@@ -40,12 +40,15 @@ struct LegGrid {
     struct Coupon {
         double weight;
         std::uint32_t obs;
+        Serial payment;
+        double discount;  // P(payment)
     };
     std::vector<Point> points;
     std::vector<Span> protection, accrual;
     std::vector<Coupon> coupons;
     double loss = 0.6;  // 1 - recovery
     double settle_discount = 1.0;
+    Serial settlement = 0;  // the cash settlement date
 };
 
 // The discount curve's node dates: a bootstrapped curve's pillars, else the pillar times of
