@@ -6,6 +6,7 @@
 #include "bindings/credit/credit.hpp"
 #include "bindings/curves/instruments.hpp"
 #include "bindings/instances.hpp"
+#include "bindings/rates/rate_args.hpp"
 #include "frame/annotations.hpp"
 #include "frame/classes.hpp"
 #include "frame/declare.hpp"
@@ -37,7 +38,7 @@ using book::RiskReport;
 // The stub's type of one trade.
 #define QUELM_TRADE_TYPES \
     "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | FxForward | FxOption | EuropeanOption | " \
-    "AmericanOption | BarrierOption | Cds | " \
+    "AmericanOption | BarrierOption | Cds | Swaption | CapFloor | " \
     "DatedBond | " \
     "Tuple[DatedBond, str]"
 constexpr const char* kTradeTypes = QUELM_TRADE_TYPES;
@@ -70,6 +71,14 @@ bool position_of(PyObject* o, Position& position) {
     }
     if (Py_TYPE(o) == cds_type()) {
         position = value_of<credit::Cds>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == swaption_type()) {
+        position = value_of<rates::Swaption>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == cap_floor_type()) {
+        position = value_of<rates::CapFloor>(o);
         return true;
     }
     CurveTrade& out = position.emplace<CurveTrade>();
@@ -118,7 +127,7 @@ bool from_py(PyObject* o, TradesArg& out) {
             if (!PyErr_Occurred())
                 PyErr_Format(PyExc_TypeError,
                              "item %zd: expected an instrument, a FloatingRateNote, an FxForward, an FxOption, a EuropeanOption, an "
-                             "AmericanOption, a BarrierOption, a Cds, a "
+                             "AmericanOption, a BarrierOption, a Cds, a Swaption, a CapFloor, a "
                              "DatedBond or a (DatedBond, curve name) pair, got %s",
                              k, Py_TYPE(item)->tp_name);
             return false;
@@ -151,6 +160,8 @@ PyObject* position_py(const Position& position) {
     if (const auto* a = std::get_if<book::AmericanOption>(&position)) return wrap(american_option_type(), *a);
     if (const auto* b = std::get_if<book::BarrierOption>(&position)) return wrap(barrier_option_type(), *b);
     if (const auto* c = std::get_if<credit::Cds>(&position)) return wrap(cds_type(), *c);
+    if (const auto* s = std::get_if<rates::Swaption>(&position)) return wrap(swaption_type(), *s);
+    if (const auto* c = std::get_if<rates::CapFloor>(&position)) return wrap(cap_floor_type(), *c);
     const CurveTrade& p = std::get<CurveTrade>(position);
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) return wrap_instrument(*i);
     if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return wrap(floating_rate_note_type(), *n);

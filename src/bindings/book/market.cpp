@@ -5,6 +5,7 @@
 #include "bindings/credit/credit.hpp"
 #include "bindings/fx/smile_types.hpp"
 #include "bindings/instances.hpp"
+#include "bindings/rates/rate_args.hpp"
 #include "frame/classes.hpp"
 #include "frame/dates.hpp"
 #include "frame/declare.hpp"
@@ -26,25 +27,52 @@ namespace {
 using book::Market;
 
 book::MarketParts parts_of(Date reference_date, const CurvesArg& curves, const SurfacesArg& surfaces,
-                           const FxArg& fx, const FixingsArg& fixings, const CreditCurvesArg& credit_curves) {
-    return {reference_date.serial, curves.items,  surfaces.items,     fx.items,
-            fixings.items,         surfaces.fx,   credit_curves.items};
+                           const FxArg& fx, const FixingsArg& fixings, const CreditCurvesArg& credit_curves,
+                           const RateVolsArg& rate_vols) {
+    return {reference_date.serial, curves.items, surfaces.items,      fx.items,
+            fixings.items,         surfaces.fx,  credit_curves.items, rate_vols.items};
 }
 
 Result<Market> market_of(Date reference_date, const CurvesArg& curves, const SurfacesArg& surfaces, const FxArg& fx,
-                         const FixingsArg& fixings, const CreditCurvesArg& credit_curves) {
-    return Market::make(parts_of(reference_date, curves, surfaces, fx, fixings, credit_curves));
+                         const FixingsArg& fixings, const CreditCurvesArg& credit_curves,
+                         const RateVolsArg& rate_vols) {
+    return Market::make(parts_of(reference_date, curves, surfaces, fx, fixings, credit_curves, rate_vols));
 }
 
 Result<Market> bootstrap_of(Date reference_date, const QuotesArg& quotes, const FxArg& fx, const FixingsArg& fixings,
-                            const SurfacesArg& surfaces, const CreditCurvesArg& credit_curves, Cancel& cancel) {
-    return book::bootstrap_market(parts_of(reference_date, {}, surfaces, fx, fixings, credit_curves), quotes.items,
-                                  cancel);
+                            const SurfacesArg& surfaces, const CreditCurvesArg& credit_curves,
+                            const RateVolsArg& rate_vols, Cancel& cancel) {
+    return book::bootstrap_market(parts_of(reference_date, {}, surfaces, fx, fixings, credit_curves, rate_vols),
+                                  quotes.items, cancel);
 }
 
 Result<credit::CreditCurve> credit_curve_of(const Market& m, std::string_view name) {
     QUELM_TRY(c, m.credit_curve(name));
     return *c;
+}
+
+// A rate vol as given: a RateVol (a number given became a flat Black one) or a SwaptionCube.
+PyObject* rate_vol_py(const book::RateVols& v) {
+    if (const auto* r = std::get_if<rates::RateVol>(&v.vol)) return wrap(rate_vol_type(), *r);
+    return wrap(swaption_cube_type(), std::get<rates::SwaptionCube>(v.vol));
+}
+
+PyObject* rate_vol_impl(const Market& m, PyObject* name) {
+    std::string_view text;
+    if (!from_py(name, text)) return nullptr;
+    const auto v = m.rate_vol(text);
+    if (!v) return raise(v.error());
+    return rate_vol_py(**v);
+}
+
+PyObject* rate_vols_dict(const Market& m) {
+    Ref d(PyDict_New());
+    if (!d) return nullptr;
+    for (const auto& item : m.rate_vols().items()) {
+        Ref v(rate_vol_py(*item.value));
+        if (!v || PyDict_SetItemString(d.get(), item.name.c_str(), v.get()) != 0) return nullptr;
+    }
+    return d.release();
 }
 
 Result<curves::YieldCurve> curve_of(const Market& m, std::string_view name) {
@@ -86,6 +114,10 @@ PyObject* fx_pairs_get(PyObject* self) {
 PyObject* credit_curve_names_get(PyObject* self) {
     const auto c = value_of<Market>(self).credit_curves().items();
     return names_tuple(c.size(), [&](std::size_t i) -> const std::string& { return c[i].name; });
+}
+PyObject* rate_vol_names_get(PyObject* self) {
+    const auto r = value_of<Market>(self).rate_vols().items();
+    return names_tuple(r.size(), [&](std::size_t i) -> const std::string& { return r[i].name; });
 }
 PyObject* fixing_indices_get(PyObject* self) {
     const auto x = value_of<Market>(self).fixings().indices();
@@ -167,6 +199,7 @@ PyObject* reduce_impl(const Market& m) {
         !put("fixings", fixings_dict(m.fixings())) ||
         !put("credit_curves", named_dict(m.credit_curves(), credit_curve_type())))
         return nullptr;
+    if (m.rate_vols().size() > 0 && !put("rate_vols", rate_vols_dict(m))) return nullptr;
     Ref day(to_py_date(m.reference_date()));
     Ref args(day ? PyTuple_Pack(1, day.get()) : nullptr);
     if (!args) return nullptr;
@@ -194,6 +227,8 @@ PyObject* market_repr(PyObject* self) {
     if (!v.empty()) text += "; fx smiles: " + listed(v.size(), [&](std::size_t i) { return v[i].name; });
     const auto k = m.credit_curves().items();
     if (!k.empty()) text += "; credit curves: " + listed(k.size(), [&](std::size_t i) { return k[i].name; });
+    const auto r = m.rate_vols().items();
+    if (!r.empty()) text += "; rate vols: " + listed(r.size(), [&](std::size_t i) { return r[i].name; });
     text += "; fx: " + listed(f.size(), [&](std::size_t i) { return f[i].pair; });
     text += "; fixings: " + listed(x.indices().size(), [&](std::size_t i) {
                 const std::size_t n = x.dates(i).size();
@@ -207,32 +242,40 @@ bool market_equal(PyObject* a, PyObject* b) { return value_of<Market>(a) == valu
 #define QUELM_MARKET_PARAMS {"surfaces", "{}", "\"\""}, {"fx", "{}", "\"\""}, {"fixings", "{}", "\"\""}
 
 constexpr FunctionDef def_constructor = typed<&market_of>(
-    "Market", {"reference_date", "*", {"curves", "{}", "\"\""}, QUELM_MARKET_PARAMS, {"credit_curves", "{}", "\"\""}},
+    "Market", {"reference_date", "*", {"curves", "{}", "\"\""}, QUELM_MARKET_PARAMS, {"credit_curves", "{}", "\"\""},
+               {"rate_vols", "{}", "\"\""}},
     "The market at `reference_date`: yield curves by name (`curves`, each dated at\n"
     "`reference_date`), volatility surfaces by name (`surfaces`: VolSurface, or FxSmile and\n"
     "FxVolSurface, which FX options of their pair are priced on, rebuilt on the market's spot\n"
     "and curves), FX spots by currency pair (`fx`, {\"EURUSD\": 1.08}: dollars per euro) and\n"
     "past fixings by rate index (`fixings`, each a mapping of dates to rates, a dict or a\n"
     "pandas Series indexed by dates). `credit_curves`: CreditCurves by name (each traded on\n"
-    "`reference_date`, named apart from the curves), which Cds trades are priced on.");
+    "`reference_date`, named apart from the curves), which Cds trades are priced on. `rate_vols`:\n"
+    "the vols swaptions and caps are priced on by name (a RateVol, a SwaptionCube or a number,\n"
+    "a flat Black vol).");
 constexpr Callable kConstructor = callable<def_constructor>;
 
 constexpr FunctionDef def_bootstrap = typed<&bootstrap_of>(
     "bootstrap", {"reference_date", "quotes", "*", {"fx", "{}", "\"\""}, {"fixings", "{}", "\"\""},
-                  {"surfaces", "{}", "\"\""}, {"credit_curves", "{}", "\"\""}},
+                  {"surfaces", "{}", "\"\""}, {"credit_curves", "{}", "\"\""}, {"rate_vols", "{}", "\"\""}},
     "The market whose curves are bootstrapped from `quotes` at `reference_date`: curve name ->\n"
     "a list of instruments, or (instruments, options) with `YieldCurve.bootstrap`'s keywords\n"
     "(`day_count`, `interp`, `extrapolate`, `discount_curve`). A `discount_curve` given by name\n"
     "is built first and shared: {\"eur-estr\": ois, \"eur-euribor-6m\": (swaps, {\"discount_curve\":\n"
     "\"eur-estr\"})} builds eur-estr, then eur-euribor-6m on it. An unknown name or a loop of\n"
-    "discount curves is an error naming them. `fx`, `fixings`, `surfaces` and `credit_curves` as\n"
-    "for `Market`.");
+    "discount curves is an error naming them. `fx`, `fixings`, `surfaces`, `credit_curves` and\n"
+    "`rate_vols` as for `Market`.");
 constexpr FunctionDef def_credit_curve = typed_method<&credit_curve_of>(
     "credit_curve", {"name"}, "The credit curve of that name (an error lists the names there are).");
 constexpr FunctionDef def_curve = typed_method<&curve_of>(
     "curve", {"name"}, "The yield curve of that name (an error lists the names there are).");
 constexpr FunctionDef def_surface = typed_method<&surface_of>(
     "surface", {"name"}, "The volatility surface of that name (an error lists the names there are).");
+constexpr FunctionDef def_rate_vol = method<rate_vol_impl>(
+    "rate_vol", {"name"},
+    "The rate vol of that name: a RateVol (a number given is a flat Black one) or a\n"
+    "SwaptionCube (an error lists the names there are).")
+    .returning("RateVol | SwaptionCube");
 constexpr FunctionDef def_fx = typed_method<&fx_of>(
     "fx", {"pair"},
     "The spot of a currency pair (\"EURUSD\": dollars per euro, any letter case); a pair given\n"
@@ -273,6 +316,7 @@ constexpr FunctionDef def_historical_shifts = method<historical_shifts_impl>(
 
 constexpr Callable kMethods[] = {
     callable<def_bootstrap>, callable<def_curve>, callable<def_surface>, callable<def_credit_curve>,
+    callable<def_rate_vol>,
     callable<def_fx>, callable<def_fixing>, callable<def_reduce>,
     callable<def_shifted>, callable<def_scenarios>, callable<def_historical_shifts>,
 };
@@ -284,6 +328,8 @@ const GetterDef kGetters[] = {
     {"fx_pairs", "The currency pairs given, upper case, sorted.", &fx_pairs_get, "Tuple[str, ...]"},
     {"fixing_indices", "The rate indices with fixings, sorted.", &fixing_indices_get, "Tuple[str, ...]"},
     {"credit_curve_names", "The names of the credit curves, sorted.", &credit_curve_names_get, "Tuple[str, ...]"},
+    {"rate_vol_names", "The names of the rate vols (swaptions' and caps'), sorted.", &rate_vol_names_get,
+     "Tuple[str, ...]"},
     {"quote_labels",
      "The labels of the quotes the curves were bootstrapped from, as risk reports and scenarios\n"
      "name them (\"usd-sofr 5Y\"): curve by curve in name order, each curve's quotes in order.",

@@ -7,6 +7,7 @@
 #include "bindings/curves/instruments.hpp"
 #include "bindings/fx/smile_types.hpp"
 #include "bindings/instances.hpp"
+#include "bindings/rates/rate_args.hpp"
 #include "bindings/string_options.hpp"
 #include "frame/dates.hpp"
 #include "frame/result.hpp"
@@ -213,6 +214,32 @@ bool from_py(PyObject* o, QuotesArg& out) {
         if (!name_of(k, "curve", q.name)) return false;
         if (!quotes_of(v, q)) return in_context("curve " + q.name);
         out.items.push_back(std::move(q));
+        return true;
+    });
+}
+
+bool from_py(PyObject* o, RateVolsArg& out) {
+    return for_items(o, "names to RateVol, SwaptionCube or a vol", [&](PyObject* k, PyObject* v) {
+        book::Named<book::RateVols> r;
+        if (!name_of(k, "rate vol", r.name)) return false;
+        if (Py_TYPE(v) == swaption_cube_type()) {
+            r.value = std::make_shared<const book::RateVols>(book::rate_vols_of(value_of<rates::SwaptionCube>(v)));
+        } else if (Py_TYPE(v) == rate_vol_type()) {
+            r.value = std::make_shared<const book::RateVols>(book::rate_vols_of(value_of<rates::RateVol>(v)));
+        } else if (PyFloat_Check(v) || PyLong_Check(v) || (PyNumber_Check(v) && !PySequence_Check(v))) {
+            rates::RateVol flat;
+            if (!from_py(v, flat.vol.vols.emplace_back())) return in_context("rate vol " + r.name);
+            if (auto ok = rates::check(flat); !ok) {
+                raise(ok.error());
+                return in_context("rate vol " + r.name);
+            }
+            r.value = std::make_shared<const book::RateVols>(book::rate_vols_of(std::move(flat)));
+        } else {
+            PyErr_Format(PyExc_TypeError, "rate vol %s: expected quelm.RateVol, SwaptionCube or a number, got %s",
+                         r.name.c_str(), Py_TYPE(v)->tp_name);
+            return false;
+        }
+        out.items.push_back(std::move(r));
         return true;
     });
 }

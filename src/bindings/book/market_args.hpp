@@ -40,6 +40,11 @@ struct CreditCurvesArg {
     std::vector<book::Named<credit::CreditCurve>> items;
     static CreditCurvesArg from_default_text(std::string_view) { return {}; }
 };
+// Rate vols by name: a RateVol, a SwaptionCube or a number (a flat Black vol).
+struct RateVolsArg {
+    std::vector<book::Named<book::RateVols>> items;
+    static RateVolsArg from_default_text(std::string_view) { return {}; }
+};
 struct QuotesArg {
     std::vector<book::CurveQuotes> items;
 };
@@ -50,6 +55,7 @@ bool from_py(PyObject* o, FxArg& out);
 bool from_py(PyObject* o, FixingsArg& out);
 bool from_py(PyObject* o, QuotesArg& out);
 bool from_py(PyObject* o, CreditCurvesArg& out);
+bool from_py(PyObject* o, RateVolsArg& out);
 
 // A scenario's shifts: key (a quote label, a curve, an FX pair) -> amount, in the order given.
 struct ShiftsArg {
@@ -76,6 +82,10 @@ struct Annotation<FixingsArg> {
 template <>
 struct Annotation<CreditCurvesArg> {
     static const char* param() { return "Mapping[str, CreditCurve]"; }
+};
+template <>
+struct Annotation<RateVolsArg> {
+    static const char* param() { return "Mapping[str, RateVol | SwaptionCube | _Float]"; }
 };
 template <>
 struct Annotation<QuotesArg> {

@@ -36,6 +36,25 @@ bool from_py(PyObject* o, VolArg& out) {
     return true;
 }
 
+Status book_names(std::string_view who, const std::optional<std::string_view>& curve,
+                  const std::optional<std::string_view>& discount_curve, const std::optional<std::string_view>& vol,
+                  std::string& curve_out, std::string& discount_out, std::string& vol_out) {
+    const std::pair<const char*, const std::optional<std::string_view>*> names[] = {
+        {"curve", &curve}, {"discount_curve", &discount_curve}, {"vol", &vol}};
+    for (const auto& [key, value] : names)
+        if (*value && (*value)->empty())
+            return bad_argument(std::string(who) + ": " + key + " must be a name, not empty (None: the default)");
+    curve_out = curve ? std::string(*curve) : std::string();
+    discount_out = discount_curve ? std::string(*discount_curve) : std::string();
+    vol_out = vol ? std::string(*vol) : std::string();
+    return {};
+}
+
+PyObject* name_py(const std::string& name) {
+    if (name.empty()) Py_RETURN_NONE;
+    return to_py(std::string_view(name));
+}
+
 template <>
 struct ToPy<std::vector<rates::Caplet>> {
     static PyObject* convert(const std::vector<rates::Caplet>& ks);
@@ -74,7 +93,9 @@ Result<CapFloor> cap_new(rates::CapKind kind, const std::optional<std::string_vi
                          std::string_view index_tenor, const std::optional<Date>& effective,
                          const std::optional<Date>& maturity, double notional, std::string_view day_count,
                          const CalendarArg& calendar, dates::Convention convention, std::uint64_t settlement_days,
-                         std::uint64_t fixing_days) {
+                         std::uint64_t fixing_days, const std::optional<std::string_view>& curve,
+                         const std::optional<std::string_view>& discount_curve,
+                         const std::optional<std::string_view>& vol) {
     CapFloor c;
     c.kind = kind;
     const char* who = kind == rates::CapKind::Cap ? "cap" : "floor";
@@ -98,6 +119,7 @@ Result<CapFloor> cap_new(rates::CapKind kind, const std::optional<std::string_vi
     if (fixing_days > 366) return invalid(std::string(who) + ": fixing_days must be at most 366");
     c.settlement_days = static_cast<std::uint32_t>(settlement_days);
     c.fixing_days = static_cast<std::uint32_t>(fixing_days);
+    QUELM_CHECK(book_names(who, curve, discount_curve, vol, c.curve, c.discount_curve, c.vol));
     QUELM_CHECK(rates::check(c));
     return c;
 }
@@ -163,7 +185,7 @@ PyObject* cap_reduce(const CapFloor& c) {
         !put("maturity", optional_date_py(c.maturity)) || !put("notional", to_py(c.notional)) ||
         !put("day_count", day_count_py(c.day_count)) || !put("calendar", wrap_calendar(c.calendar)) ||
         !put("convention", convention_py(c.convention)) || !put("settlement_days", count_py(c.settlement_days)) ||
-        !put("fixing_days", count_py(c.fixing_days)))
+        !put("fixing_days", count_py(c.fixing_days)) || !put_names(put, c.curve, c.discount_curve, c.vol))
         return nullptr;
     Ref args(Py_BuildValue("(NNd)", kind_py(c.kind), optional_tenor_py(c.tenor), c.strike));
     Ref functools(PyImport_ImportModule("functools"));
@@ -183,14 +205,19 @@ constexpr FunctionDef def_cap_new = typed<&cap_new>(
     "CapFloor",
     {"kind", "tenor", "strike", "*", {"index_tenor", "\"6M\""}, {"effective", "None"}, {"maturity", "None"},
      {"notional", "1.0"}, {"day_count", "\"act/360\""}, {"calendar", "\"target\""},
-     {"convention", "\"modified-following\""}, {"settlement_days", "2"}, {"fixing_days", "2"}},
+     {"convention", "\"modified-following\""}, {"settlement_days", "2"}, {"fixing_days", "2"}, {"curve", "None"},
+     {"discount_curve", "None"}, {"vol", "None"}},
     "A cap (`kind` \"cap\") or floor (\"floor\") on the index of `index_tenor`, struck at\n"
     "`strike` (a decimal): one caplet per period of the schedule from `effective` (None: spot,\n"
     "`settlement_days` business days after the curve's reference date) for `tenor` (\"5Y\"), or\n"
     "to `maturity` with `tenor` None, rolled back from the end by `convention` on `calendar`.\n"
     "Each caplet pays notional × accrual (on `day_count`) × max(±(forward - strike), 0) at its\n"
     "period's end and fixes `fixing_days` business days before its start; one fixed on or\n"
-    "before the reference date is left out (a spot cap's first caplet).")
+    "before the reference date is left out (a spot cap's first caplet).\n"
+    "\n"
+    "As a trade of a `Book`, `curve` and `discount_curve` name the market curves it is priced\n"
+    "off (None: the market's only curve, and the curve it was built on) and `vol` the market\n"
+    "rate vol, a `RateVol` (None: the market's only one, `Market(rate_vols=...)`).")
     .reading_options({"kind", "convention"});
 constexpr FunctionDef def_cap_price = typed_method<&cap_price_of>(
     "price", kPricing,
@@ -247,6 +274,10 @@ const GetterDef kCapGetters[] = {
     attribute<&CapFloor::convention, convention_py>("convention", "How dates roll onto business days.", "str"),
     attribute<&CapFloor::settlement_days, count_py>("settlement_days", "Business days from trade to spot.", "int"),
     attribute<&CapFloor::fixing_days, count_py>("fixing_days", "Business days from a fixing to its period.", "int"),
+    attribute<&CapFloor::curve, name_py>("curve", "The market curve a book prices it off, or None.", "str | None"),
+    attribute<&CapFloor::discount_curve, name_py>("discount_curve", "The market curve a book discounts it on, or None.",
+                                                  "str | None"),
+    attribute<&CapFloor::vol, name_py>("vol", "The market rate vol a book prices it on, or None.", "str | None"),
 };
 
 }  // namespace

@@ -6,14 +6,20 @@
 #include "frame/annotations.hpp"
 #include "frame/declare.hpp"
 #include "quelm/rates/cap_floor.hpp"
+#include "quelm/rates/rate_vol.hpp"
+#include "quelm/rates/swaption_cube.hpp"
 #include "quelm/rates/swaption.hpp"
 
 namespace quelm::py {
 
 PyTypeObject* cap_floor_type();
 PyTypeObject* swaption_type();
+PyTypeObject* rate_vol_type();
+PyTypeObject* swaption_cube_type();
 QUELM_CLASS_OF(rates::CapFloor, cap_floor_type, "CapFloor");
 QUELM_CLASS_OF(rates::Swaption, swaption_type, "Swaption");
+QUELM_CLASS_OF(rates::RateVol, rate_vol_type, "RateVol");
+QUELM_CLASS_OF(rates::SwaptionCube, swaption_cube_type, "SwaptionCube");
 
 // A flat vol (a number) or a term structure: a pair (times in years, vols).
 struct VolArg {
@@ -28,6 +34,20 @@ struct Annotation<VolArg> {
 // The curves a rate option reads: the curve and an optional discount curve.
 [[nodiscard]] inline rates::CurveArgs curves_of(const curves::YieldCurve& curve, const std::optional<CurveRef>& discount) {
     return {&curve, discount ? discount->curve : nullptr};
+}
+
+// A rate option's names as a trade of a book (curve=, discount_curve=, vol=): None is "",
+// an empty name an error.
+[[nodiscard]] Status book_names(std::string_view who, const std::optional<std::string_view>& curve,
+                                const std::optional<std::string_view>& discount_curve,
+                                const std::optional<std::string_view>& vol, std::string& curve_out,
+                                std::string& discount_out, std::string& vol_out);
+// A name as its attribute shows it: None for "".
+PyObject* name_py(const std::string& name);
+// Puts the names a trade was given into a pickle's keywords; put(key, new reference) -> ok.
+template <class Put>
+bool put_names(Put& put, const std::string& curve, const std::string& discount_curve, const std::string& vol) {
+    return put("curve", name_py(curve)) && put("discount_curve", name_py(discount_curve)) && put("vol", name_py(vol));
 }
 
 }  // namespace quelm::py

@@ -39,7 +39,10 @@ namespace {
 Result<Swaption> swaption_new(const ExpiryArg& expiry, std::string_view tenor, double strike,
                               rates::SwaptionKind kind, rates::Settlement settlement, std::uint64_t fixed_frequency,
                               std::string_view fixed_day_count, std::string_view float_tenor, double notional,
-                              const CalendarArg& calendar, std::uint64_t settlement_days) {
+                              const CalendarArg& calendar, std::uint64_t settlement_days,
+                              const std::optional<std::string_view>& curve,
+                              const std::optional<std::string_view>& discount_curve,
+                              const std::optional<std::string_view>& vol) {
     Swaption s;
     if (const auto* t = std::get_if<dates::Tenor>(&expiry.value.value)) s.expiry = *t;
     else s.expiry = std::get<dates::Serial>(expiry.value.value);
@@ -59,6 +62,7 @@ Result<Swaption> swaption_new(const ExpiryArg& expiry, std::string_view tenor, d
     s.calendar = calendar.calendar;
     if (settlement_days > 366) return invalid("swaption: settlement_days must be at most 366");
     s.settlement_days = static_cast<std::uint32_t>(settlement_days);
+    QUELM_CHECK(book_names("swaption", curve, discount_curve, vol, s.curve, s.discount_curve, s.vol));
     QUELM_CHECK(rates::check(s));
     s.memo = curves::LayoutMemo::fresh();
     s.terms_memo = curves::LayoutMemo::fresh();
@@ -118,7 +122,7 @@ PyObject* swaption_reduce(const Swaption& s) {
         !put("fixed_frequency", count_py(s.fixed_frequency)) ||
         !put("fixed_day_count", day_count_py(s.fixed_day_count)) || !put("float_tenor", tenor_py(s.float_tenor)) ||
         !put("notional", to_py(s.notional)) || !put("calendar", wrap_calendar(s.calendar)) ||
-        !put("settlement_days", count_py(s.settlement_days)))
+        !put("settlement_days", count_py(s.settlement_days)) || !put_names(put, s.curve, s.discount_curve, s.vol))
         return nullptr;
     Ref args(Py_BuildValue("(NNd)", expiry_py(s.expiry), tenor_py(s.tenor), s.strike));
     Ref functools(PyImport_ImportModule("functools"));
@@ -136,13 +140,18 @@ constexpr FunctionDef def_swaption_new = typed<&swaption_new>(
     "Swaption",
     {"expiry", "tenor", "strike", "*", {"kind", "\"payer\""}, {"settlement", "\"physical\""},
      {"fixed_frequency", "1"}, {"fixed_day_count", "\"30/360\""}, {"float_tenor", "\"6M\""}, {"notional", "1.0"},
-     {"calendar", "\"target\""}, {"settlement_days", "2"}},
+     {"calendar", "\"target\""}, {"settlement_days", "2"}, {"curve", "None"}, {"discount_curve", "None"},
+     {"vol", "None"}},
     "A European swaption: at `expiry` (a tenor after the curve's reference date, rolled\n"
     "modified-following on `calendar`, or a date) the right to enter the swap that starts\n"
     "`settlement_days` business days later and runs `tenor`, paying (`kind` \"payer\") or\n"
     "receiving (\"receiver\") `strike` (a decimal) `fixed_frequency` times a year on\n"
     "`fixed_day_count`, against the index of `float_tenor` (act/360). `settlement`:\n"
-    "\"physical\" (the swap itself) or \"cash\" (its value on the par-yield annuity).")
+    "\"physical\" (the swap itself) or \"cash\" (its value on the par-yield annuity).\n"
+    "\n"
+    "As a trade of a `Book`, `curve` and `discount_curve` name the market curves it is priced\n"
+    "off (None: the market's only curve, and the curve it was built on) and `vol` the market\n"
+    "rate vol (None: the market's only one, `Market(rate_vols=...)`).")
     .reading_options({"kind", "settlement"});
 constexpr FunctionDef def_swaption_price = typed_method<&swaption_price_of>(
     "price", {"curve", "vol", "*", {"model", "\"black\""}, {"shift", "0.0"}, {"discount_curve", "None"}},
@@ -189,6 +198,10 @@ const GetterDef kSwaptionGetters[] = {
     attribute<&Swaption::calendar, wrap_calendar>("calendar", "The calendar of the dates.", "Calendar"),
     attribute<&Swaption::settlement_days, count_py>("settlement_days", "Business days from expiry to the start.",
                                                     "int"),
+    attribute<&Swaption::curve, name_py>("curve", "The market curve a book prices it off, or None.", "str | None"),
+    attribute<&Swaption::discount_curve, name_py>("discount_curve", "The market curve a book discounts it on, or None.",
+                                                  "str | None"),
+    attribute<&Swaption::vol, name_py>("vol", "The market rate vol a book prices it on, or None.", "str | None"),
 };
 
 }  // namespace

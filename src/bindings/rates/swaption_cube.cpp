@@ -15,8 +15,6 @@ namespace quelm::py {
 constexpr Section kSection = Section::FixedIncome;
 constexpr std::string_view kGuide = "rate-options";
 
-PyTypeObject* swaption_cube_type();
-QUELM_CLASS_OF(rates::SwaptionCube, swaption_cube_type, "SwaptionCube");
 
 namespace {
 
@@ -228,6 +226,60 @@ PyObject* tenors_py(const std::vector<dates::Tenor>& ts) {
 }
 PyObject* model_py(rates::VolModel m) { return to_py(rates::model_name(m)); }
 
+// The cube from what it holds: its grid, strike columns (each a value and whether it is an
+// offset from the forward), quotes, model and each node's forward and option time. The
+// nodes are fitted again, to the same bits.
+Result<SwaptionCube> cube_of_nodes(Date reference_date, const std::vector<std::string>& expiries,
+                                   const std::vector<std::string>& tenors, const NestedFloats& strikes,
+                                   const NestedFloats& offsets, const NestedFloats& vols, rates::VolModel model,
+                                   double beta, double shift, const NestedFloats& forwards, const NestedFloats& times,
+                                   Cancel& cancel) {
+    rates::CubeQuotes q;
+    q.reference = reference_date.serial;
+    QUELM_TRY(e, tenors_of(expiries));
+    QUELM_TRY(t, tenors_of(tenors));
+    q.expiries = std::move(e);
+    q.tenors = std::move(t);
+    if (offsets.values.size() != strikes.values.size()) return bad_argument("SwaptionCube: a flag per strike column");
+    for (std::size_t k = 0; k < strikes.values.size(); ++k)
+        q.strikes.push_back({offsets.values[k] != 0.0, strikes.values[k]});
+    q.vols = vols.values;
+    q.model = model;
+    q.beta = beta;
+    q.shift = shift;
+    q.forwards = forwards.values;
+    q.times = times.values;
+    return rates::build_cube(q, cancel);
+}
+
+PyObject* floats_py(const std::vector<double>& xs) { return to_py(std::span<const double>(xs)); }
+
+// (quelm._core._swaption_cube_of_nodes, (reference_date, expiries, tenors, strikes, offsets,
+// vols, model, beta, shift, forwards, times)).
+PyObject* cube_reduce(const SwaptionCube& c) {
+    std::vector<double> strikes, offsets, vols, forwards, times;
+    for (const rates::CubeStrike& k : c.strikes) {
+        strikes.push_back(k.value);
+        offsets.push_back(k.offset ? 1.0 : 0.0);
+    }
+    for (const rates::CubeNode& n : c.nodes) {
+        vols.insert(vols.end(), n.vols.begin(), n.vols.end());
+        forwards.push_back(n.forward);
+        times.push_back(n.t);
+    }
+    Ref core(PyImport_ImportModule("quelm._core"));
+    if (!core) return nullptr;
+    Ref fn(PyObject_GetAttrString(core.get(), "_swaption_cube_of_nodes"));
+    if (!fn) return nullptr;
+    Ref args(Py_BuildValue("(NNNNNNNddNN)", to_py_date(c.reference), tenors_py(c.expiries), tenors_py(c.tenors),
+                           floats_py(strikes), floats_py(offsets), floats_py(vols), to_py(rates::model_name(c.model)),
+                           c.beta, c.shift, floats_py(forwards), floats_py(times)));
+    if (!args) return nullptr;
+    return PyTuple_Pack(2, fn.get(), args.get());
+}
+
+
+
 constexpr FunctionDef def_cube_from_quotes = typed<&cube_from_quotes>(
     "from_quotes",
     {"reference_date", "expiries", "tenors", "strikes", "vols", "*", {"model", "\"bachelier\""}, {"beta", "0.5"},
@@ -240,6 +292,18 @@ constexpr FunctionDef def_cube_from_quotes = typed<&cube_from_quotes>(
     "expansion for normal vols, the lognormal one otherwise, on forward + `shift`. The nodes'\n"
     "swaptions are `Swaption(expiry, tenor, ...)` on its defaults.")
     .reading_options({"model"});
+constexpr FunctionDef def_cube_of_nodes = typed<&cube_of_nodes>(
+    "_swaption_cube_of_nodes",
+    {"reference_date", "expiries", "tenors", "strikes", "offsets", "vols", "model", "beta", "shift", "forwards",
+     "times"},
+    "A SwaptionCube from what it holds (its pickle): the nodes' forwards and times given, each\n"
+    "node fitted as `from_quotes` fits it.")
+    .reading_options({"model"});
+QUELM_PRIVATE(def_cube_of_nodes);
+constexpr FunctionDef def_cube_reduce =
+    method<cube_reduce>("__reduce__", {}, "Pickle support: rebuild from the quotes and the nodes' forwards.")
+        .returning("Tuple[Any, ...]");
+
 constexpr FunctionDef def_cube_vol = typed_method<&cube_vol_of>(
     "vol", {"expiry", "tenor", "strike"},
     "The vol at `expiry` and `tenor` (tenors or years) and an absolute `strike`: the four nodes\n"
@@ -253,7 +317,8 @@ constexpr FunctionDef def_cube_report = typed_method<&cube_report_of>(
     "report", {}, "Every node's fit, expiry-major, as `parameters` gives it.");
 
 constexpr Callable kCubeMethods[] = {callable<def_cube_from_quotes>, callable<def_cube_vol>,
-                                     callable<def_cube_parameters>, callable<def_cube_report>};
+                                     callable<def_cube_parameters>, callable<def_cube_report>,
+                                     callable<def_cube_reduce>};
 
 const GetterDef kCubeGetters[] = {
     attribute<&SwaptionCube::reference, to_py_date>("reference_date", "The trade date of the quotes.",

@@ -52,6 +52,15 @@ Result<std::string> trade_currency(const Position& p, const PricedOn& on, const 
         QUELM_TRY(names, cds_curves(*c, market));
         return curve_currency(names.discount);
     }
+    // A swaption or a cap reports in its projection curve's currency.
+    if (const auto* s = std::get_if<rates::Swaption>(&p)) {
+        QUELM_TRY(curve, rate_option_curve(s->curve, market, "swaption"));
+        return curve_currency(curve);
+    }
+    if (const auto* c = std::get_if<rates::CapFloor>(&p)) {
+        QUELM_TRY(curve, rate_option_curve(c->curve, market, c->kind == rates::CapKind::Cap ? "cap" : "floor"));
+        return curve_currency(curve);
+    }
     return curve_currency(on.curve);
 }
 

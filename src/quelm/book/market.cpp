@@ -54,6 +54,8 @@ Result<Market> Market::make(MarketParts parts) {
     QUELM_CHECK(check_credit(m.reference_, parts.credit_curves, m.curves_));
     QUELM_TRY(credit_curves, NamedTable<credit::CreditCurve>::make(std::move(parts.credit_curves), "credit curve"));
     m.credit_curves_ = std::move(credit_curves);
+    QUELM_TRY(rate_vols, NamedTable<RateVols>::make(std::move(parts.rate_vols), "rate vol"));
+    m.rate_vols_ = std::move(rate_vols);
     return m;
 }
 

@@ -1,6 +1,6 @@
 // The named market a book is priced on: at one reference date, yield curves by name
-// ("usd-sofr", "eur-euribor-6m"), volatility surfaces by name, FX smiles by name, credit curves by name, FX spots and past
-// fixings.
+// ("usd-sofr", "eur-euribor-6m"), volatility surfaces by name, FX smiles by name, credit curves
+// by name, rate vols (swaptions' and caps') by name, FX spots and past fixings.
 // Immutable once made; curves and surfaces are shared, not copied, by every copy of the
 // market, so pricing and risk over many trades on the worker pool read one set of values
 // without the interpreter.
@@ -14,6 +14,7 @@
 #include "quelm/book/fx.hpp"
 #include "quelm/book/fx_vols.hpp"
 #include "quelm/book/named.hpp"
+#include "quelm/book/rate_vols.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/credit/credit_curve.hpp"
 #include "quelm/curves/curve.hpp"
@@ -31,6 +32,7 @@ struct MarketParts {
     std::vector<FixingSeries> fixings;
     std::vector<Named<FxVols>> fx_vols;  // names distinct from the surfaces'
     std::vector<Named<credit::CreditCurve>> credit_curves;  // names distinct from the curves'
+    std::vector<Named<RateVols>> rate_vols;  // swaptions' and caps' vols
 };
 
 class Market {
@@ -59,6 +61,8 @@ public:
     }
     [[nodiscard]] Result<std::shared_ptr<const credit::CreditCurve>> credit_curve(std::string_view name) const {
         return credit_curves_.get(name, "credit curve");
+    [[nodiscard]] Result<std::shared_ptr<const RateVols>> rate_vol(std::string_view name) const {
+        return rate_vols_.get(name, "rate vol");
     }
     [[nodiscard]] Result<double> fx(std::string_view pair) const { return fx_.rate(pair); }
     [[nodiscard]] Result<double> fixing(std::string_view index, dates::Serial date) const {
@@ -69,6 +73,7 @@ public:
     [[nodiscard]] const NamedTable<volatility::VolSurface>& surfaces() const { return surfaces_; }
     [[nodiscard]] const NamedTable<FxVols>& fx_vols() const { return fx_vols_; }
     [[nodiscard]] const NamedTable<credit::CreditCurve>& credit_curves() const { return credit_curves_; }
+    [[nodiscard]] const NamedTable<RateVols>& rate_vols() const { return rate_vols_; }
     [[nodiscard]] const FxTable& fx_spots() const { return fx_; }
     [[nodiscard]] const FixingTable& fixings() const { return fixings_; }
 
@@ -82,6 +87,7 @@ private:
     FixingTable fixings_;
     NamedTable<FxVols> fx_vols_;
     NamedTable<credit::CreditCurve> credit_curves_;
+    NamedTable<RateVols> rate_vols_;
 };
 
 }  // namespace quelm::book

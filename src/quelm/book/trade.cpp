@@ -39,6 +39,8 @@ Result<MarketTradeValue> value_market_trade(const Position& p, const Market& mar
     if (const auto* a = std::get_if<AmericanOption>(&p)) return value_american(*a, market, with_risk);
     if (const auto* b = std::get_if<BarrierOption>(&p)) return value_barrier(*b, market, with_risk);
     if (const auto* c = std::get_if<credit::Cds>(&p)) return value_cds(*c, market, with_risk);
+    if (const auto* s = std::get_if<rates::Swaption>(&p)) return value_swaption(*s, market, with_risk);
+    if (const auto* c = std::get_if<rates::CapFloor>(&p)) return value_cap_floor(*c, market, with_risk);
     return value_fx_option(std::get<FxOption>(p), market, with_risk);
 }
 

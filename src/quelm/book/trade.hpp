@@ -1,6 +1,7 @@
 // A position of a book and the market curves it is priced on. A curve trade is an
 // instrument, a floating-rate note or a bond held; an FX forward, an option or a CDS is a
-// market trade (market_trade.hpp, cds_trade.hpp), priced off curves, spots and surfaces by name. An instrument names its
+// market trade (market_trade.hpp, cds_trade.hpp), priced off curves, spots and surfaces by name,
+// and so is a swaption or a cap (rate_option_trades.hpp), off curves and a rate vol. An instrument names its
 // curves in its trade terms (curve=, discount_curve=); a bond held names its curve beside
 // it. A curve not named is the default for the trade's kind: an overnight-index swap or
 // future on an index its currency's curve of that index ("sofr" → "usd-sofr"), anything
@@ -16,6 +17,7 @@
 #include "quelm/book/fd_option_trades.hpp"
 #include "quelm/book/market.hpp"
 #include "quelm/book/market_trade.hpp"
+#include "quelm/book/rate_option_trades.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/credit/cds.hpp"
 #include "quelm/curves/risk.hpp"
@@ -28,8 +30,8 @@ struct CurveTrade {
     friend bool operator==(const CurveTrade&, const CurveTrade&) = default;
 };
 
-using Position =
-    std::variant<CurveTrade, FxForward, EuropeanOption, FxOption, AmericanOption, BarrierOption, credit::Cds>;
+using Position = std::variant<CurveTrade, FxForward, EuropeanOption, FxOption, AmericanOption, BarrierOption,
+                              credit::Cds, rates::Swaption, rates::CapFloor>;
 
 // A market trade's value (with its risk): any position but a CurveTrade.
 [[nodiscard]] Result<MarketTradeValue> value_market_trade(const Position& p, const Market& market, bool with_risk);

@@ -167,6 +167,9 @@ std::string describe(const CapFloor& c) {
         o += ", convention=" + single_quoted(dates::kConventions.aliases[static_cast<std::size_t>(c.convention)].name);
     if (c.settlement_days != plain.settlement_days) o += ", settlement_days=" + std::to_string(c.settlement_days);
     if (c.fixing_days != plain.fixing_days) o += ", fixing_days=" + std::to_string(c.fixing_days);
+    if (!c.curve.empty()) o += ", curve=" + single_quoted(c.curve);
+    if (!c.discount_curve.empty()) o += ", discount_curve=" + single_quoted(c.discount_curve);
+    if (!c.vol.empty()) o += ", vol=" + single_quoted(c.vol);
     const std::string tenor = c.tenor ? single_quoted(curves::tenor_text(*c.tenor)) : "None";
     return "CapFloor(" + single_quoted(kind_name(c.kind)) + ", " + tenor + ", " + format_number(c.strike) + o + ")";
 }

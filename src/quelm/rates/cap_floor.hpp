@@ -48,6 +48,8 @@ struct CapFloor {
     dates::Convention convention = dates::Convention::ModifiedFollowing;
     std::uint32_t settlement_days = 2;
     std::uint32_t fixing_days = 2;
+    // As a trade of a book: market curves and rate vol by name, as Swaption's.
+    std::string curve, discount_curve, vol;
     friend bool operator==(const CapFloor&, const CapFloor&) = default;
 };
 
@@ -72,6 +74,7 @@ struct Caplet {
 struct VolTerm {
     std::vector<double> times, vols;  // one vol and no times: flat
     [[nodiscard]] double at(double t) const;
+    friend bool operator==(const VolTerm&, const VolTerm&) = default;
 };
 [[nodiscard]] Status check_vol_term(const VolTerm& v);
 

@@ -30,6 +30,7 @@ inline constexpr Choices<VolModel, 4> kVolModels{
 struct Quoting {
     VolModel model = VolModel::Black;
     double shift = 0.0;
+    friend bool operator==(const Quoting&, const Quoting&) = default;
 };
 
 // A shift that is finite and, for black and bachelier, zero.

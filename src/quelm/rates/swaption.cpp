@@ -23,7 +23,7 @@ std::unexpected<Error> named(const Swaption& s, const Error& e) {
 
 double theta_of(SwaptionKind k) { return k == SwaptionKind::Payer ? 1.0 : -1.0; }
 
-Result<SwaptionTerms> terms_on(const Swaption& s, const CurveArgs& on) {
+Result<SwaptionReading> terms_on(const Swaption& s, const CurveArgs& on) {
     QUELM_TRY(pair, pair_of(*on.curve, on.discount));
     const Serial reference = *pair.projection->dating().reference;
     Serial expiry = 0;
@@ -49,11 +49,13 @@ Result<SwaptionTerms> terms_on(const Swaption& s, const CurveArgs& on) {
     QUELM_TRY(kept, curves::lay_out_kept(swap, reference));
     const curves::Layout& layout = *kept;
     QUELM_TRY(reading, curves::read_curves(layout, pair));
+    SwaptionReading read;
     double floating = 0.0, annuity = 0.0;
     for (const curves::FloatPeriod& p : layout.floating)
         floating += (reading.dp[p.start] / reading.dp[p.end] - 1.0) * reading.dd[p.pay];
     for (const curves::FixedPeriod& p : layout.fixed) annuity += p.accrual * reading.dd[p.pay];
-    SwaptionTerms out{expiry, start, vol_time(reference, expiry), floating / annuity, annuity};
+    SwaptionTerms& out = read.terms;
+    out = {expiry, start, vol_time(reference, expiry), floating / annuity, annuity};
     if (s.settlement == Settlement::Cash) {
         // The par-yield annuity: the fixed accruals discounted at the forward swap rate,
         // compounded at the fixed frequency, from the start, which the curve discounts.
@@ -66,8 +68,12 @@ Result<SwaptionTerms> terms_on(const Swaption& s, const CurveArgs& on) {
         }
         QUELM_TRY(p_start, pair.discount->discount_on(start));
         out.annuity = cash * p_start;
+        read.cash = cash;
+        read.p_start = p_start;
     }
-    return out;
+    read.layout = std::move(kept);
+    read.reading = std::move(reading);
+    return read;
 }
 
 }  // namespace
@@ -104,11 +110,20 @@ std::string describe(const Swaption& s) {
     if (s.notional != plain.notional) o += ", notional=" + format_number(s.notional);
     if (s.calendar.name() != "target") o += ", calendar=" + single_quoted(s.calendar.name());
     if (s.settlement_days != plain.settlement_days) o += ", settlement_days=" + std::to_string(s.settlement_days);
+    if (!s.curve.empty()) o += ", curve=" + single_quoted(s.curve);
+    if (!s.discount_curve.empty()) o += ", discount_curve=" + single_quoted(s.discount_curve);
+    if (!s.vol.empty()) o += ", vol=" + single_quoted(s.vol);
     const std::string expiry = std::holds_alternative<dates::Tenor>(s.expiry)
                                    ? curves::tenor_text(std::get<dates::Tenor>(s.expiry))
                                    : dates::format_iso(std::get<Serial>(s.expiry));
     return "Swaption(" + single_quoted(expiry) + ", " + single_quoted(curves::tenor_text(s.tenor)) + ", " +
            format_number(s.strike) + o + ")";
+}
+
+Result<SwaptionReading> swaption_reading(const Swaption& s, const CurveArgs& on) {
+    auto t = terms_on(s, on);
+    if (!t) return named(s, t.error());
+    return t;
 }
 
 namespace {
@@ -127,15 +142,14 @@ Result<SwaptionTerms> swaption_terms(const Swaption& s, const CurveArgs& on) {
     if (auto last = s.terms_memo.last_as<LastTerms>();
         last && last->projection == projection && last->discount == discount && last->swaption == s)
         return last->terms;
-    auto t = terms_on(s, on);
-    if (!t) return named(s, t.error());
+    QUELM_TRY(r, swaption_reading(s, on));
     if (!s.terms_memo.empty()) {
-        auto kept = std::make_shared<LastTerms>(LastTerms{projection, discount, s, *t});
+        auto kept = std::make_shared<LastTerms>(LastTerms{projection, discount, s, r.terms});
         kept->swaption.memo = curves::LayoutMemo{};
         kept->swaption.terms_memo = curves::LayoutMemo{};
         s.terms_memo.keep_any(std::move(kept));
     }
-    return t;
+    return r.terms;
 }
 
 Result<double> swaption_price(const Swaption& s, const CurveArgs& on, double vol, const Quoting& q) {

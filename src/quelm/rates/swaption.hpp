@@ -7,12 +7,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <variant>
 
 #include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
 #include "quelm/curves/instrument.hpp"
+#include "quelm/curves/layout.hpp"
+#include "quelm/curves/sensitivity.hpp"
 #include "quelm/rates/cap_floor.hpp"
 #include "quelm/rates/optionlet.hpp"
 
@@ -48,6 +51,10 @@ struct Swaption {
     double notional = 1.0;
     dates::Calendar calendar;
     std::uint32_t settlement_days = 2;
+    // As a trade of a book: the market curves it reads and the market rate vol it is priced
+    // on, by name ("": the market's only curve, the projection curve's own discount curve,
+    // the market's only rate vol). Pricing on curves given directly ignores them.
+    std::string curve, discount_curve, vol;
     // The underlying's layout for the last trade date it was priced on (not part of the
     // value; copies share it): repricing on one curve date skips the schedules.
     curves::LayoutMemo memo;
@@ -68,6 +75,17 @@ struct SwaptionTerms {
     double t, forward, annuity;
 };
 [[nodiscard]] Result<SwaptionTerms> swaption_terms(const Swaption& s, const CurveArgs& on);
+
+// The terms with what they were read from: the underlying's layout, the discount factors at
+// its dates, and (cash settlement) the par-yield annuity before discounting from the start.
+struct SwaptionReading {
+    SwaptionTerms terms;
+    std::shared_ptr<const curves::Layout> layout;
+    curves::Reading reading;
+    double cash = 0.0;     // Σ accrual × (1 + F/m)^(-m × years); cash settlement only
+    double p_start = 0.0;  // the discount factor at the start; cash settlement only
+};
+[[nodiscard]] Result<SwaptionReading> swaption_reading(const Swaption& s, const CurveArgs& on);
 
 [[nodiscard]] Result<double> swaption_price(const Swaption& s, const CurveArgs& on, double vol, const Quoting& q);
 [[nodiscard]] Result<double> swaption_implied_vol(const Swaption& s, double price, const CurveArgs& on,

@@ -24,7 +24,9 @@ std::string node_name(dates::Tenor e, dates::Tenor t) {
     return "node " + curves::tenor_text(e) + " x " + curves::tenor_text(t);
 }
 
-double years_of(dates::Tenor t) {
+}  // namespace
+
+double nominal_years(dates::Tenor t) {
     switch (t.unit) {
         case dates::TenorUnit::Years: return t.count;
         case dates::TenorUnit::Months: return t.count / 12.0;
@@ -33,6 +35,8 @@ double years_of(dates::Tenor t) {
     }
     return 0.0;
 }
+
+namespace {
 
 // The bracket of x in an increasing grid: lower index and the weight of the upper one,
 // flat outside.
@@ -48,11 +52,22 @@ Bracket bracket(const std::vector<double>& grid, double x) {
 }
 
 Result<double> node_vol(const SwaptionCube& c, const CubeNode& n, double strike) {
-    const volatility::SabrParams& p = n.fit.params;
-    return volatility::sabr_vol_of(sabr_model(c.model), n.forward, strike, n.t, p, c.shift);
+    return node_smile_vol(c, n, n.fit.params, strike);
 }
 
 }  // namespace
+
+Result<double> node_smile_vol(const SwaptionCube& c, const CubeNode& n, const volatility::SabrParams& p,
+                              double strike) {
+    return volatility::sabr_vol_of(sabr_model(c.model), n.forward, strike, n.t, p, c.shift);
+}
+
+Result<volatility::SabrCalibration> fit_node(const SwaptionCube& c, const CubeNode& n, std::span<const double> vols) {
+    // The starts stop at the first that fits every quote to 1e-6 of the smallest.
+    const double accept = 1e-6 * *std::min_element(vols.begin(), vols.end());
+    return volatility::sabr_calibrate_model(sabr_model(c.model), n.forward, n.strikes, vols, n.t, c.beta, c.shift, {},
+                                            never_cancel(), accept);
+}
 
 Result<CubeStrike> parse_cube_strike(std::string_view text) {
     std::string s = normalise_choice(text, true, false);
@@ -70,7 +85,7 @@ Result<CubeStrike> parse_cube_strike(std::string_view text) {
 
 bool operator==(const SwaptionCube& a, const SwaptionCube& b) {
     if (a.reference != b.reference || a.expiries != b.expiries || a.tenors != b.tenors || a.model != b.model ||
-        a.beta != b.beta || a.shift != b.shift || a.nodes.size() != b.nodes.size())
+        a.beta != b.beta || a.shift != b.shift || a.strikes != b.strikes || a.nodes.size() != b.nodes.size())
         return false;
     for (std::size_t i = 0; i < a.nodes.size(); ++i)
         if (a.nodes[i].strikes != b.nodes[i].strikes || a.nodes[i].vols != b.nodes[i].vols ||
@@ -86,8 +101,12 @@ Result<SwaptionCube> build_cube(const CubeQuotes& q, Cancel& cancel) {
     if (q.vols.size() != ne * nt * ns)
         return bad_argument("SwaptionCube: " + std::to_string(q.vols.size()) + " vols for " + std::to_string(ne) +
                             " expiries x " + std::to_string(nt) + " tenors x " + std::to_string(ns) + " strikes");
-    if (!q.curve) return invalid("SwaptionCube: needs curve= for each node's forward swap rate");
-    if (q.curve->dating().reference != q.reference)
+    const bool given = !q.forwards.empty();
+    if (given && (q.forwards.size() != ne * nt || q.times.size() != ne * nt))
+        return bad_argument("SwaptionCube: " + std::to_string(q.forwards.size()) + " forwards for " +
+                            std::to_string(ne * nt) + " nodes");
+    if (!given && !q.curve) return invalid("SwaptionCube: needs curve= for each node's forward swap rate");
+    if (!given && q.curve->dating().reference != q.reference)
         return invalid("SwaptionCube: the curve's reference date differs from reference_date");
     QUELM_CHECK(check_quoting({q.model, q.model == VolModel::Bachelier ? 0.0 : q.shift}));
     if (!std::isfinite(q.shift)) return invalid("SwaptionCube: shift must be finite");
@@ -100,8 +119,9 @@ Result<SwaptionCube> build_cube(const CubeQuotes& q, Cancel& cancel) {
     c.model = q.model;
     c.beta = q.beta;
     c.shift = q.shift;
-    for (const dates::Tenor e : q.expiries) c.expiry_years.push_back(years_of(e));
-    for (const dates::Tenor t : q.tenors) c.tenor_years.push_back(years_of(t));
+    c.strikes = q.strikes;
+    for (const dates::Tenor e : q.expiries) c.expiry_years.push_back(nominal_years(e));
+    for (const dates::Tenor t : q.tenors) c.tenor_years.push_back(nominal_years(t));
     for (const auto* grid : {&c.expiry_years, &c.tenor_years})
         for (std::size_t i = 1; i < grid->size(); ++i)
             if (!((*grid)[i] > (*grid)[i - 1]))
@@ -113,14 +133,21 @@ Result<SwaptionCube> build_cube(const CubeQuotes& q, Cancel& cancel) {
             CubeNode& n = c.nodes[i * nt + j];
             n.expiry = q.expiries[i];
             n.tenor = q.tenors[j];
-            Swaption s;
-            s.expiry = n.expiry;
-            s.tenor = n.tenor;
-            QUELM_CHECK(check(s));
-            auto terms = swaption_terms(s, {q.curve, nullptr});
-            if (!terms) return std::unexpected(Error{terms.error().kind, "SwaptionCube: " + node_name(n.expiry, n.tenor) + ": " + terms.error().text});
-            n.t = terms->t;
-            n.forward = terms->forward;
+            if (given) {
+                n.t = q.times[i * nt + j];
+                n.forward = q.forwards[i * nt + j];
+                if (!std::isfinite(n.t) || !(n.t > 0.0) || !std::isfinite(n.forward))
+                    return invalid("SwaptionCube: " + node_name(n.expiry, n.tenor) + ": needs a finite forward and t > 0");
+            } else {
+                Swaption s;
+                s.expiry = n.expiry;
+                s.tenor = n.tenor;
+                QUELM_CHECK(check(s));
+                auto terms = swaption_terms(s, {q.curve, nullptr});
+                if (!terms) return std::unexpected(Error{terms.error().kind, "SwaptionCube: " + node_name(n.expiry, n.tenor) + ": " + terms.error().text});
+                n.t = terms->t;
+                n.forward = terms->forward;
+            }
             n.strikes.resize(ns);
             n.vols.assign(q.vols.begin() + static_cast<std::ptrdiff_t>((i * nt + j) * ns),
                           q.vols.begin() + static_cast<std::ptrdiff_t>((i * nt + j + 1) * ns));
@@ -128,17 +155,13 @@ Result<SwaptionCube> build_cube(const CubeQuotes& q, Cancel& cancel) {
                 n.strikes[k] = q.strikes[k].offset ? n.forward + q.strikes[k].value : q.strikes[k].value;
         }
     std::vector<std::optional<Error>> failures(c.nodes.size());
-    const auto model = sabr_model(q.model);
     const bool done = parallel_for(
         c.nodes.size(),
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 if (chunk_stopped(4096)) return;
                 CubeNode& n = c.nodes[i];
-                // The starts stop at the first that fits every quote to 1e-6 of the smallest.
-                const double accept = 1e-6 * *std::min_element(n.vols.begin(), n.vols.end());
-                auto fit = volatility::sabr_calibrate_model(model, n.forward, n.strikes, n.vols, n.t, q.beta, q.shift,
-                                                            {}, never_cancel(), accept);
+                auto fit = fit_node(c, n, n.vols);
                 if (!fit) {
                     failures[i] = Error{fit.error().kind, "SwaptionCube: " + node_name(n.expiry, n.tenor) + ": " +
                                                               fit.error().text};
@@ -154,17 +177,25 @@ Result<SwaptionCube> build_cube(const CubeQuotes& q, Cancel& cancel) {
     return c;
 }
 
-Result<double> cube_vol(const SwaptionCube& c, double expiry_years, double tenor_years, double strike) {
-    if (!std::isfinite(expiry_years) || !std::isfinite(tenor_years) || !std::isfinite(strike))
-        return invalid("SwaptionCube.vol: expiry, tenor and strike must be finite");
+CubeCorners cube_corners(const SwaptionCube& c, double expiry_years, double tenor_years) {
     const std::size_t nt = c.tenors.size();
     const Bracket e = bracket(c.expiry_years, expiry_years), t = bracket(c.tenor_years, tenor_years);
     const std::size_t e1 = std::min(e.i + 1, c.expiries.size() - 1), t1 = std::min(t.i + 1, nt - 1);
-    const CubeNode* corner[4] = {&c.nodes[e.i * nt + t.i], &c.nodes[e.i * nt + t1], &c.nodes[e1 * nt + t.i],
-                                 &c.nodes[e1 * nt + t1]};
-    const double w[4] = {(1 - e.w) * (1 - t.w), (1 - e.w) * t.w, e.w * (1 - t.w), e.w * t.w};
-    double forward = 0.0;
-    for (int k = 0; k < 4; ++k) forward += w[k] * corner[k]->forward;
+    CubeCorners out{{e.i * nt + t.i, e.i * nt + t1, e1 * nt + t.i, e1 * nt + t1},
+                    {(1 - e.w) * (1 - t.w), (1 - e.w) * t.w, e.w * (1 - t.w), e.w * t.w},
+                    0.0};
+    for (int k = 0; k < 4; ++k) out.forward += out.weight[k] * c.nodes[out.node[k]].forward;
+    return out;
+}
+
+Result<double> cube_vol(const SwaptionCube& c, double expiry_years, double tenor_years, double strike) {
+    if (!std::isfinite(expiry_years) || !std::isfinite(tenor_years) || !std::isfinite(strike))
+        return invalid("SwaptionCube.vol: expiry, tenor and strike must be finite");
+    const CubeCorners at = cube_corners(c, expiry_years, tenor_years);
+    const CubeNode* corner[4] = {&c.nodes[at.node[0]], &c.nodes[at.node[1]], &c.nodes[at.node[2]],
+                                 &c.nodes[at.node[3]]};
+    const double* w = at.weight;
+    const double forward = at.forward;
     double vol = 0.0;
     for (int k = 0; k < 4; ++k) {
         if (w[k] == 0.0) continue;

@@ -44,12 +44,16 @@ struct CubeQuotes {
     VolModel model = VolModel::Bachelier;
     double beta = 0.5, shift = 0.0;
     const curves::YieldCurve* curve = nullptr;
+    // In place of a curve: each node's forward and option time, expiry-major (a cube
+    // rebuilt from what it holds, as a pickle does).
+    std::vector<double> forwards, times;
 };
 
 struct SwaptionCube {
     dates::Serial reference = 0;
     std::vector<dates::Tenor> expiries, tenors;
     std::vector<double> expiry_years, tenor_years;  // nominal: months / 12, where vols are read
+    std::vector<CubeStrike> strikes;                // the strike columns as quoted
     VolModel model = VolModel::Bachelier;
     double beta = 0.5, shift = 0.0;
     std::vector<CubeNode> nodes;  // expiry-major
@@ -64,6 +68,25 @@ struct SwaptionCube {
 // nodes around it (flat beyond the grid) read at the same offset from their forwards as
 // the strike from the forward there, weighted bilinearly.
 [[nodiscard]] Result<double> cube_vol(const SwaptionCube& c, double expiry_years, double tenor_years, double strike);
+// A tenor in nominal years (months / 12), as the cube reads its grid.
+[[nodiscard]] double nominal_years(dates::Tenor t);
+
+// The nodes a vol at (expiry, tenor) reads (indices into nodes, flat beyond the grid), their
+// bilinear weights and the forward interpolated with them.
+struct CubeCorners {
+    std::size_t node[4] = {0, 0, 0, 0};
+    double weight[4] = {0.0, 0.0, 0.0, 0.0};
+    double forward = 0.0;
+};
+[[nodiscard]] CubeCorners cube_corners(const SwaptionCube& c, double expiry_years, double tenor_years);
+
+// A node's SABR fit to quotes `vols` (at its strikes), as build_cube fits it.
+[[nodiscard]] Result<volatility::SabrCalibration> fit_node(const SwaptionCube& c, const CubeNode& n,
+                                                           std::span<const double> vols);
+// The vol of a node's smile with parameters p at an absolute strike.
+[[nodiscard]] Result<double> node_smile_vol(const SwaptionCube& c, const CubeNode& n, const volatility::SabrParams& p,
+                                            double strike);
+
 // A node by its tenors (none: not a node).
 [[nodiscard]] const CubeNode* cube_node(const SwaptionCube& c, dates::Tenor expiry, dates::Tenor tenor);
 
