@@ -254,7 +254,7 @@ Result<SwaptionCube> cube_of_nodes(Date reference_date, const std::vector<std::s
 
 PyObject* floats_py(const std::vector<double>& xs) { return to_py(std::span<const double>(xs)); }
 
-// (quelm._core._swaption_cube_of_nodes, (reference_date, expiries, tenors, strikes, offsets,
+// (SwaptionCube._from_nodes, (reference_date, expiries, tenors, strikes, offsets,
 // vols, model, beta, shift, forwards, times)).
 PyObject* cube_reduce(const SwaptionCube& c) {
     std::vector<double> strikes, offsets, vols, forwards, times;
@@ -267,9 +267,7 @@ PyObject* cube_reduce(const SwaptionCube& c) {
         forwards.push_back(n.forward);
         times.push_back(n.t);
     }
-    Ref core(PyImport_ImportModule("quelm._core"));
-    if (!core) return nullptr;
-    Ref fn(PyObject_GetAttrString(core.get(), "_swaption_cube_of_nodes"));
+    Ref fn(PyObject_GetAttrString(reinterpret_cast<PyObject*>(swaption_cube_type()), "_from_nodes"));
     if (!fn) return nullptr;
     Ref args(Py_BuildValue("(NNNNNNNddNN)", to_py_date(c.reference), tenors_py(c.expiries), tenors_py(c.tenors),
                            floats_py(strikes), floats_py(offsets), floats_py(vols), to_py(rates::model_name(c.model)),
@@ -293,13 +291,12 @@ constexpr FunctionDef def_cube_from_quotes = typed<&cube_from_quotes>(
     "swaptions are `Swaption(expiry, tenor, ...)` on its defaults.")
     .reading_options({"model"});
 constexpr FunctionDef def_cube_of_nodes = typed<&cube_of_nodes>(
-    "_swaption_cube_of_nodes",
+    "_from_nodes",
     {"reference_date", "expiries", "tenors", "strikes", "offsets", "vols", "model", "beta", "shift", "forwards",
      "times"},
-    "A SwaptionCube from what it holds (its pickle): the nodes' forwards and times given, each\n"
-    "node fitted as `from_quotes` fits it.")
+    "Rebuild a cube from its pickled state (`__reduce__`): the nodes' forwards and times given,\n"
+    "each node fitted as `from_quotes` fits it.")
     .reading_options({"model"});
-QUELM_PRIVATE(def_cube_of_nodes);
 constexpr FunctionDef def_cube_reduce =
     method<cube_reduce>("__reduce__", {}, "Pickle support: rebuild from the quotes and the nodes' forwards.")
         .returning("Tuple[Any, ...]");
@@ -318,7 +315,7 @@ constexpr FunctionDef def_cube_report = typed_method<&cube_report_of>(
 
 constexpr Callable kCubeMethods[] = {callable<def_cube_from_quotes>, callable<def_cube_vol>,
                                      callable<def_cube_parameters>, callable<def_cube_report>,
-                                     callable<def_cube_reduce>};
+                                     callable<def_cube_of_nodes>, callable<def_cube_reduce>};
 
 const GetterDef kCubeGetters[] = {
     attribute<&SwaptionCube::reference, to_py_date>("reference_date", "The trade date of the quotes.",

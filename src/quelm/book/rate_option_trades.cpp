@@ -54,12 +54,12 @@ struct Vol {
     std::shared_ptr<const RateVols> vols;
 };
 
-Result<Vol> rate_vol_of(const Market& market, const std::string& vol, const std::string& what) {
+Result<Vol> rate_vol_of(const Market& market, const std::string& vol) {
     std::string name = vol;
     if (name.empty()) {
         const auto names = market.rate_vols().names();
         if (names.size() != 1)
-            return bad_argument(what + ": name its rate vol (vol=...); the market has " + join_names(names));
+            return bad_argument("name its rate vol (vol=...); the market has " + join_names(names));
         name = std::string(names[0]);
     }
     QUELM_TRY(v, market.rate_vol(name));
@@ -115,7 +115,7 @@ Result<MarketTradeValue> value_swaption(const rates::Swaption& s, const Market& 
     const auto fail = [&](const Error& e) { return std::unexpected(named(what, e)); };
     auto c = rate_curves(market, s.curve, s.discount_curve, what);
     if (!c) return std::unexpected(c.error());
-    auto vol = rate_vol_of(market, s.vol, what);
+    auto vol = rate_vol_of(market, s.vol);
     if (!vol) return fail(vol.error());
     // The vol is read at the option's time (and a cube's at its expiry and tenor in nominal
     // years, an expiry date at its vol time).
@@ -165,7 +165,7 @@ Result<MarketTradeValue> value_cap_floor(const rates::CapFloor& cap, const Marke
     const auto fail = [&](const Error& e) { return std::unexpected(named(what, e)); };
     auto c = rate_curves(market, cap.curve, cap.discount_curve, what);
     if (!c) return std::unexpected(c.error());
-    auto vol = rate_vol_of(market, cap.vol, what);
+    auto vol = rate_vol_of(market, cap.vol);
     if (!vol) return fail(vol.error());
     const auto* r = std::get_if<rates::RateVol>(&vol->vols->vol);
     if (!r)
