@@ -304,6 +304,20 @@ exercise_count: int = len(bermudan.exercise_dates)
 hw_fit = quelm.HullWhite.calibrate(rate_curve, [quelm.Swaption("1Y", "5Y", 0.03), quelm.Swaption("2Y", "4Y", 0.03)],
                                    [0.2, 0.19], model="black", shift=0.0, fix_a=None)
 fitted_sigma: float = hw_fit["sigma"] + hw_fit["rmse"] + hw_fit["model"].a
+# Swaptions and caps in a book, on market curves and rate vols by name.
+caps_vol = quelm.RateVol(([1.0, 5.0], [0.0080, 0.0095]), model="bachelier", shift=0.0)
+held_vol = caps_vol.vol
+vol_terms: float = caps_vol.shift + (held_vol[1][0] if isinstance(held_vol, tuple) else held_vol)
+rate_market = quelm.Market.bootstrap(datetime.date(2026, 3, 2),
+                                     {"eur-estr": [quelm.Ois("1Y", 0.022), quelm.Ois("10Y", 0.025)]},
+                                     rate_vols={"eur-caps": caps_vol, "eur-swaption": cube, "flat": 0.2})
+rate_book = quelm.Book([quelm.Swaption("1Y", "5Y", 0.025, curve="eur-estr", discount_curve=None, vol="eur-swaption"),
+                        quelm.CapFloor("cap", "5Y", 0.025, curve="eur-estr", discount_curve="eur-estr",
+                                       vol="eur-caps")])
+rate_book_total: float = rate_book.npv(rate_market)["total"] + rate_book.risk(rate_market).total["eur-caps vol 1y"]
+rate_vol_held: quelm.RateVol | quelm.SwaptionCube = rate_market.rate_vol("flat")
+rate_vol_names: tuple[str, ...] = rate_market.rate_vol_names
+trade_names: str | None = swaption.curve or cap.discount_curve or cap.vol
 
 # Finite differences: one option, an American put with a cash dividend, a surface's local vol,
 # Heston by ADI, and a chain of strikes in one array call.
