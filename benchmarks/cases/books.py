@@ -1,9 +1,10 @@
 """Books on a market: the risk of 10,000 mixed swaps (SOFR and €STR OIS, 6M Euribor swaps
 discounted on €STR) to the market's 60 quotes, in one pass, beside QuantLib bumping each
 quote and repricing (its curves rebuilt by its observers), on 100 of the swaps; the book's
-value; and the 250-day historical VaR of 1,000 swaps over two curves (€STR, 6M Euribor on
+value; the 250-day historical VaR of 1,000 swaps over two curves (€STR, 6M Euribor on
 it) by full revaluation, beside QuantLib setting each day's 40 quotes and repricing the
-1,000 swaps on a few of the days."""
+1,000 swaps on a few of the days; and the risk of 20 swaptions on those two curves and a
+flat normal vol, beside QuantLib bumping each quote and the vol and repricing."""
 from __future__ import annotations
 
 import datetime as dt
@@ -260,6 +261,81 @@ def ql_option_peer() -> dict:
             "quotes bumped once (the forwards left out)": greeks_and_bumps}
 
 
+# --- 20 swaptions on 6M Euribor discounted on €STR, a flat normal vol: curve risk and vega ---
+SWAPTION_VOL = 0.0085
+SWAPTION_MARKET = quelm.Market.bootstrap(REF, TWO_CURVES, rate_vols={
+    "eur-swaption": quelm.RateVol(SWAPTION_VOL, model="bachelier")})
+
+
+def swaption(k: int):
+    return quelm.Swaption(f"{1 + k % 5}Y", f"{2 + (3 * k) % 9}Y", 0.024 + 0.0005 * (k % 7),
+                          kind="payer" if k % 2 else "receiver", curve="eur-euribor-6m",
+                          notional=1e6 * (1 + k % 3))
+
+
+SWAPTIONS = [swaption(k) for k in range(20)]
+SWAPTION_BOOK = quelm.Book(SWAPTIONS)
+SWAPTION_PEER = "QuantLib BachelierSwaptionEngine, each of the 40 quotes and the vol bumped once"
+
+
+def ql_swaption_peer() -> dict:
+    """QuantLib on the same 20 swaptions (expiry rolled modified-following, the swap from two
+    TARGET days later, annual 30/360 against 6M Euribor), on curves bootstrapped from the same
+    40 quotes: each quote bumped once and the swaptions repriced, then the vol."""
+    if ql is None:
+        return {}
+    ref = ql.Date(REF.day, REF.month, REF.year)
+    ql.Settings.instance().evaluationDate = ref
+
+    def period(t: str):
+        return ql.Period(int(t[:-1]), ql.Months if t.endswith("M") else ql.Years)
+
+    quotes = []
+
+    def quote(r: float):
+        quotes.append(ql.SimpleQuote(r))
+        return ql.QuoteHandle(quotes[-1])
+
+    estr_curve = ql.PiecewiseLogLinearDiscount(
+        ref, [ql.OISRateHelper(2, period(t), quote(rate(0.022, t)), ql.Estr()) for t in OIS_TENORS],
+        ql.Actual365Fixed())
+    estr_curve.enableExtrapolation()
+    estr_h = ql.YieldTermStructureHandle(estr_curve)
+    cal = ql.TARGET()
+    index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
+                         False, ql.Actual360())
+    euribor_curve = ql.PiecewiseLogLinearDiscount(
+        ref, [ql.SwapRateHelper(quote(rate(0.025, t)), period(t), cal, ql.Annual, ql.ModifiedFollowing,
+                                ql.Thirty360(ql.Thirty360.BondBasis), index, ql.QuoteHandle(), ql.Period(0, ql.Days),
+                                estr_h) for t in SWAP_TENORS], ql.Actual365Fixed())
+    euribor = index.clone(ql.YieldTermStructureHandle(euribor_curve))
+    vol = ql.SimpleQuote(SWAPTION_VOL)
+    engine = ql.BachelierSwaptionEngine(estr_h, ql.QuoteHandle(vol))
+    options = []
+    for s in SWAPTIONS:
+        expiry = cal.adjust(ref + period(s.expiry), ql.ModifiedFollowing)
+        swap = ql.MakeVanillaSwap(period(s.tenor), euribor, s.strike, ql.Period(0, ql.Days),
+                                  effectiveDate=cal.advance(expiry, 2, ql.Days), fixedLegTenor=ql.Period(1, ql.Years),
+                                  fixedLegDayCount=ql.Thirty360(ql.Thirty360.BondBasis),
+                                  swapType=ql.Swap.Payer if s.kind == "payer" else ql.Swap.Receiver,
+                                  nominal=s.notional)
+        option = ql.Swaption(swap, ql.EuropeanExercise(expiry))
+        option.setPricingEngine(engine)
+        options.append(option)
+
+    def bump_and_reprice():
+        ql.Settings.instance().evaluationDate = ref  # other cases move it
+        base = [o.NPV() for o in options]
+        rows = []
+        for q in quotes + [vol]:
+            r = q.value()
+            q.setValue(r + 1e-4)
+            rows.append([o.NPV() - b for o, b in zip(options, base)])
+            q.setValue(r)
+        return base, rows
+    return {SWAPTION_PEER: bump_and_reprice}
+
+
 def cases(quick: bool) -> list:
     history = var_history()
     scale = 1 if quick else 3
@@ -274,6 +350,11 @@ def cases(quick: bool) -> list:
          "peers": ql_option_peer(), "number": 3 * scale,
          "note": "each option's Greeks, vega by surface slice and exact risk to the 40 curve quotes, each "
                  "forward's FX delta and risk to both curves; the peer does the options alone"},
+        {"name": "Book.risk, 20 swaptions to 40 quotes over 2 curves and their vol",
+         "quelm": lambda: SWAPTION_BOOK.risk(SWAPTION_MARKET),
+         "peers": ql_swaption_peer(), "number": 10 * scale,
+         "note": "exact curve risk through each swaption's legs on both curves and its vega per vol point; "
+                 "the peer bumps each quote and the vol once (one-sided) and reprices"},
         {"name": "Book.npv, 10,000 mixed swaps over 3 curves",
          "quelm": lambda: BOOK.npv(MARKET),
          "peers": {}, "number": 5 * scale, "note": "the total added in book order"},
