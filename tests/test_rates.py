@@ -502,6 +502,23 @@ def test_cube_reads_between_nodes_at_the_same_offset_and_flat_beyond():
     assert same.parameters("1Y", "5Y")["alpha"] == pytest.approx(p[("1Y", "5Y")]["alpha"], rel=1e-12)
 
 
+def test_cube_pickles_to_the_same_fits_and_vols():
+    curve = flat(0.025, CUBE_REF)
+    expiries, tenors = ["1Y", "2Y"], ["5Y", "10Y"]
+    vols = cube_quotes(expiries, tenors, curve, lambda i, j: (0.006 + 0.002 * i, -0.3 + 0.2 * j, 0.3 + 0.2 * i * j))
+    strikes = ["ATM" if o == 0 else f"ATM{o:+d}" for o in OFFSETS[:-1]] + [0.03]  # offsets and an absolute strike
+    cube = quelm.SwaptionCube.from_quotes(CUBE_REF, expiries, tenors, strikes, vols, beta=0.0, curve=curve)
+    back = pickle.loads(pickle.dumps(cube))
+    assert back == cube and repr(back) == repr(cube)
+    assert [r["alpha"] for r in back.report()] == [r["alpha"] for r in cube.report()]
+    assert back.vol(1.5, 7.5, 0.027) == cube.vol(1.5, 7.5, 0.027)
+    # A cube of other quotes differs.
+    other = quelm.SwaptionCube.from_quotes(CUBE_REF, expiries, tenors, strikes,
+                                           [[[v * 1.01 for v in row] for row in plane] for plane in vols],
+                                           beta=0.0, curve=curve)
+    assert other != cube
+
+
 def test_cube_fits_do_not_depend_on_the_thread_count():
     from conftest import same_output_across_threads
     code = (
