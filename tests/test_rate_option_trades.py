@@ -208,7 +208,7 @@ def test_cube_vega_is_the_move_of_each_node_quote_it_reads_with_the_cube_rebuilt
         j = report.labels.index(label)
         _, e, t, k = label.split()
         i, jt, kk = ["1y", "2y"].index(e), ["5y", "10y"].index(t), ["atm-100", "atm", "atm+100"].index(k)
-        h = 1e-5
+        h = 1e-6
         moved = []
         for d in (h, -h):
             vols = [[list(row) for row in plane] for plane in CUBE_VOLS]
@@ -217,7 +217,7 @@ def test_cube_vega_is_the_move_of_each_node_quote_it_reads_with_the_cube_rebuilt
         for name in book.names:
             numeric = (moved[0][name] - moved[1][name]) / (2 * h) * 0.01
             scale = max(abs(rows[name][report.labels.index(x)]) for x in labels)
-            assert rows[name][j] == pytest.approx(numeric, rel=1e-4, abs=1e-5 * scale), (name, label)
+            assert rows[name][j] == pytest.approx(numeric, rel=1e-6, abs=1e-7 * scale), (name, label)
     # The node trade reads one node only.
     assert all(rows["on node"][report.labels.index(x)] == 0.0 for x in labels if not x.startswith("eur-swaption 1y 5y"))
 
@@ -244,6 +244,12 @@ def test_reporting_currency_converts_the_rows():
     eur, usd = book.npv(m), book.npv(m, currency="USD")
     for name in book.names:
         assert usd["by_trade"][name] == pytest.approx(eur["by_trade"][name] * 1.08, rel=1e-15)
+    # The risk in dollars: every euro column times the spot, and the value's own FX delta.
+    in_eur, in_usd = book.risk(m), book.risk(m, currency="USD")
+    for name in book.names:
+        for label, x, y in zip(in_eur.labels, in_eur.by_trade[name], in_usd.by_trade[name]):
+            expected = eur["by_trade"][name] if label == "EURUSD" else x * 1.08
+            assert y == pytest.approx(expected, rel=1e-14, abs=1e-300), (name, label)
 
 
 def test_trades_rate_vols_and_markets_pickle_compare_and_show_their_names():
