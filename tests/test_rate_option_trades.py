@@ -349,3 +349,21 @@ def test_quantlib_black_swaption_agrees_with_the_book_value():
     m = quelm.Market(REF, curves={"eur": flat}, rate_vols={"v": 0.2})
     value = quelm.Book([quelm.Swaption("2Y", "5Y", 0.03)]).npv(m)["total"]
     assert value == pytest.approx(option.NPV(), rel=1e-12)
+
+
+def test_risk_on_a_cube_has_the_same_bits_on_any_thread_count():
+    # The cube's refits are made on first use by whichever thread gets there: the same bits.
+    from conftest import same_output_across_threads
+    code = (
+        "import quelm\n"
+        "ref = '2026-03-02'\n"
+        "curve = quelm.YieldCurve.flat(0.025, reference_date=ref)\n"
+        "ois = [quelm.Ois(t, r) for t, r in [('1Y', 0.022), ('3Y', 0.023), ('5Y', 0.024), ('10Y', 0.025), ('15Y', 0.026)]]\n"
+        "cube = quelm.SwaptionCube.from_quotes(ref, ['1Y', '2Y'], ['5Y', '10Y'], ['ATM-100', 'ATM', 'ATM+100'],\n"
+        "    [[[0.0098, 0.0086, 0.0091], [0.0094, 0.0083, 0.0088]], [[0.0101, 0.0089, 0.0093], [0.0097, 0.0085, 0.009]]],\n"
+        "    curve=curve)\n"
+        "m = quelm.Market.bootstrap(ref, {'eur-estr': ois}, rate_vols={'c': cube})\n"
+        "book = quelm.Book([quelm.Swaption(f'{1 + k % 3}Y', f'{4 + k % 5}Y', 0.022 + 0.0002 * k) for k in range(24)])\n"
+        "r = book.risk(m)\n"
+        "print([x.hex() for x in r.total.values()])\n")
+    same_output_across_threads(code)
