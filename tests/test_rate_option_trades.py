@@ -327,6 +327,10 @@ def test_bad_terms_and_rate_vols_are_refused():
         quelm.Market(REF, rate_vols={"v": "0.2"})
     with pytest.raises(ValueError, match="rate vol v: invalid input: vol must be finite and >= 0, got -0.1"):
         quelm.Market(REF, rate_vols={"v": -0.1})
+    surface = quelm.VolSurface.from_vols([80.0, 90.0, 100.0, 110.0, 120.0], [1.0] * 5, [0.22, 0.21, 0.2, 0.205, 0.21],
+                                         100.0, 0.02)
+    with pytest.raises(ValueError, match="rate vol v has the name of a surface: vols' names must differ"):
+        quelm.Market(REF, surfaces={"v": surface}, rate_vols={"v": 0.2})
     with pytest.raises(ValueError, match="no rate vol x in the market; it has none"):
         quelm.Market(REF).rate_vol("x")
 

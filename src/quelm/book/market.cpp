@@ -55,6 +55,13 @@ Result<Market> Market::make(MarketParts parts) {
     QUELM_TRY(credit_curves, NamedTable<credit::CreditCurve>::make(std::move(parts.credit_curves), "credit curve"));
     m.credit_curves_ = std::move(credit_curves);
     QUELM_TRY(rate_vols, NamedTable<RateVols>::make(std::move(parts.rate_vols), "rate vol"));
+    // Their risk columns are labelled by name, as a surface's slices are.
+    for (const auto& v : rate_vols.items()) {
+        if (m.surfaces_.find(v.name) != nullptr || m.fx_vols_.find(v.name) != nullptr)
+            return bad_argument("rate vol " + v.name + " has the name of a surface: vols' names must differ");
+        if (m.credit_curves_.find(v.name) != nullptr)
+            return bad_argument("rate vol " + v.name + " has the name of a credit curve: names must differ");
+    }
     m.rate_vols_ = std::move(rate_vols);
     return m;
 }

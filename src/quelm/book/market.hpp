@@ -32,7 +32,8 @@ struct MarketParts {
     std::vector<FixingSeries> fixings;
     std::vector<Named<FxVols>> fx_vols;  // names distinct from the surfaces'
     std::vector<Named<credit::CreditCurve>> credit_curves;  // names distinct from the curves'
-    std::vector<Named<RateVols>> rate_vols;  // swaptions' and caps' vols
+    std::vector<Named<RateVols>> rate_vols;  // swaptions' and caps' vols; names distinct from the
+                                             // surfaces', smiles' and credit curves'
 };
 
 class Market {
