@@ -313,9 +313,9 @@ def test_errors_name_the_trade_and_what_is_missing(trade, market_, error, text):
 
 
 def test_bad_terms_and_rate_vols_are_refused():
-    with pytest.raises(ValueError, match=r"swaption: vol must be a name, not empty \(None: the default\)"):
+    with pytest.raises(ValueError, match="rate vol names must not be empty"):
         quelm.Swaption("2Y", "5Y", 0.02, vol="")
-    with pytest.raises(ValueError, match="cap: curve must be a name, not empty"):
+    with pytest.raises(ValueError, match="curve names must not be empty"):
         quelm.CapFloor("cap", "5Y", 0.02, curve="")
     with pytest.raises(ValueError, match="shift applies to model \"shifted-black\" only"):
         quelm.RateVol(0.2, shift=0.01)

@@ -36,23 +36,16 @@ bool from_py(PyObject* o, VolArg& out) {
     return true;
 }
 
-Status book_names(std::string_view who, const std::optional<std::string_view>& curve,
-                  const std::optional<std::string_view>& discount_curve, const std::optional<std::string_view>& vol,
-                  std::string& curve_out, std::string& discount_out, std::string& vol_out) {
-    const std::pair<const char*, const std::optional<std::string_view>*> names[] = {
-        {"curve", &curve}, {"discount_curve", &discount_curve}, {"vol", &vol}};
-    for (const auto& [key, value] : names)
-        if (*value && (*value)->empty())
-            return bad_argument(std::string(who) + ": " + key + " must be a name, not empty (None: the default)");
-    curve_out = curve ? std::string(*curve) : std::string();
-    discount_out = discount_curve ? std::string(*discount_curve) : std::string();
+Status book_names(const std::optional<std::string_view>& curve, const std::optional<std::string_view>& discount_curve,
+                  const std::optional<std::string_view>& vol, std::string& curve_out, std::string& discount_out,
+                  std::string& vol_out) {
+    QUELM_TRY(c, curve_name(curve));
+    QUELM_TRY(d, curve_name(discount_curve));
+    if (vol && vol->empty()) return bad_argument("rate vol names must not be empty");
+    curve_out = std::move(c);
+    discount_out = std::move(d);
     vol_out = vol ? std::string(*vol) : std::string();
     return {};
-}
-
-PyObject* name_py(const std::string& name) {
-    if (name.empty()) Py_RETURN_NONE;
-    return to_py(std::string_view(name));
 }
 
 template <>
@@ -119,7 +112,7 @@ Result<CapFloor> cap_new(rates::CapKind kind, const std::optional<std::string_vi
     if (fixing_days > 366) return invalid(std::string(who) + ": fixing_days must be at most 366");
     c.settlement_days = static_cast<std::uint32_t>(settlement_days);
     c.fixing_days = static_cast<std::uint32_t>(fixing_days);
-    QUELM_CHECK(book_names(who, curve, discount_curve, vol, c.curve, c.discount_curve, c.vol));
+    QUELM_CHECK(book_names(curve, discount_curve, vol, c.curve, c.discount_curve, c.vol));
     QUELM_CHECK(rates::check(c));
     return c;
 }
@@ -274,10 +267,10 @@ const GetterDef kCapGetters[] = {
     attribute<&CapFloor::convention, convention_py>("convention", "How dates roll onto business days.", "str"),
     attribute<&CapFloor::settlement_days, count_py>("settlement_days", "Business days from trade to spot.", "int"),
     attribute<&CapFloor::fixing_days, count_py>("fixing_days", "Business days from a fixing to its period.", "int"),
-    attribute<&CapFloor::curve, name_py>("curve", "The market curve a book prices it off, or None.", "str | None"),
-    attribute<&CapFloor::discount_curve, name_py>("discount_curve", "The market curve a book discounts it on, or None.",
+    attribute<&CapFloor::curve, text_py>("curve", "The market curve a book prices it off, or None.", "str | None"),
+    attribute<&CapFloor::discount_curve, text_py>("discount_curve", "The market curve a book discounts it on, or None.",
                                                   "str | None"),
-    attribute<&CapFloor::vol, name_py>("vol", "The market rate vol a book prices it on, or None.", "str | None"),
+    attribute<&CapFloor::vol, text_py>("vol", "The market rate vol a book prices it on, or None.", "str | None"),
 };
 
 }  // namespace

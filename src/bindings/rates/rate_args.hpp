@@ -2,6 +2,7 @@
 // expiry (a tenor or a date), and the classes themselves.
 #pragma once
 
+#include "bindings/book/trade_terms.hpp"
 #include "bindings/curves/instruments.hpp"
 #include "frame/annotations.hpp"
 #include "frame/declare.hpp"
@@ -36,18 +37,16 @@ struct Annotation<VolArg> {
     return {&curve, discount ? discount->curve : nullptr};
 }
 
-// A rate option's names as a trade of a book (curve=, discount_curve=, vol=): None is "",
-// an empty name an error.
-[[nodiscard]] Status book_names(std::string_view who, const std::optional<std::string_view>& curve,
+// A rate option's names as a trade of a book (curve=, discount_curve=, vol=), read as the
+// book's other trades read theirs: None is "", an empty name an error.
+[[nodiscard]] Status book_names(const std::optional<std::string_view>& curve,
                                 const std::optional<std::string_view>& discount_curve,
                                 const std::optional<std::string_view>& vol, std::string& curve_out,
                                 std::string& discount_out, std::string& vol_out);
-// A name as its attribute shows it: None for "".
-PyObject* name_py(const std::string& name);
-// Puts the names a trade was given into a pickle's keywords; put(key, new reference) -> ok.
+// Puts the names into a pickle's keywords (None for ""); put(key, new reference) -> ok.
 template <class Put>
 bool put_names(Put& put, const std::string& curve, const std::string& discount_curve, const std::string& vol) {
-    return put("curve", name_py(curve)) && put("discount_curve", name_py(discount_curve)) && put("vol", name_py(vol));
+    return put("curve", text_py(curve)) && put("discount_curve", text_py(discount_curve)) && put("vol", text_py(vol));
 }
 
 }  // namespace quelm::py

@@ -44,17 +44,9 @@ Py_hash_t rate_vol_hash(PyObject* self) {
 
 // (functools.partial(RateVol, model=..., shift=...), (vol,)).
 PyObject* rate_vol_reduce(const RateVol& v) {
-    Ref kwargs(PyDict_New());
-    if (!kwargs) return nullptr;
-    const auto put = [&](const char* key, PyObject* value) {
-        Ref o(value);
-        return o && PyDict_SetItemString(kwargs.get(), key, o.get()) == 0;
-    };
-    if (!put("model", model_py(v.quoting)) || !put("shift", to_py(v.quoting.shift))) return nullptr;
     Ref vol(vol_py(v.vol));
-    Ref args(vol ? PyTuple_Pack(1, vol.get()) : nullptr);
-    if (!args) return nullptr;
-    return partial_reduce(reinterpret_cast<PyObject*>(rate_vol_type()), args.get(), kwargs.get());
+    return reduce_with(rate_vol_type(), vol ? PyTuple_Pack(1, vol.get()) : nullptr,
+                       {{"model", model_py(v.quoting)}, {"shift", to_py(v.quoting.shift)}});
 }
 
 constexpr FunctionDef def_rate_vol_new = typed<&rate_vol_new>(

@@ -62,7 +62,7 @@ Result<Swaption> swaption_new(const ExpiryArg& expiry, std::string_view tenor, d
     s.calendar = calendar.calendar;
     if (settlement_days > 366) return invalid("swaption: settlement_days must be at most 366");
     s.settlement_days = static_cast<std::uint32_t>(settlement_days);
-    QUELM_CHECK(book_names("swaption", curve, discount_curve, vol, s.curve, s.discount_curve, s.vol));
+    QUELM_CHECK(book_names(curve, discount_curve, vol, s.curve, s.discount_curve, s.vol));
     QUELM_CHECK(rates::check(s));
     s.memo = curves::LayoutMemo::fresh();
     s.terms_memo = curves::LayoutMemo::fresh();
@@ -198,10 +198,10 @@ const GetterDef kSwaptionGetters[] = {
     attribute<&Swaption::calendar, wrap_calendar>("calendar", "The calendar of the dates.", "Calendar"),
     attribute<&Swaption::settlement_days, count_py>("settlement_days", "Business days from expiry to the start.",
                                                     "int"),
-    attribute<&Swaption::curve, name_py>("curve", "The market curve a book prices it off, or None.", "str | None"),
-    attribute<&Swaption::discount_curve, name_py>("discount_curve", "The market curve a book discounts it on, or None.",
+    attribute<&Swaption::curve, text_py>("curve", "The market curve a book prices it off, or None.", "str | None"),
+    attribute<&Swaption::discount_curve, text_py>("discount_curve", "The market curve a book discounts it on, or None.",
                                                   "str | None"),
-    attribute<&Swaption::vol, name_py>("vol", "The market rate vol a book prices it on, or None.", "str | None"),
+    attribute<&Swaption::vol, text_py>("vol", "The market rate vol a book prices it on, or None.", "str | None"),
 };
 
 }  // namespace
