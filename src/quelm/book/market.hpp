@@ -62,6 +62,7 @@ public:
     }
     [[nodiscard]] Result<std::shared_ptr<const credit::CreditCurve>> credit_curve(std::string_view name) const {
         return credit_curves_.get(name, "credit curve");
+    }
     [[nodiscard]] Result<std::shared_ptr<const RateVols>> rate_vol(std::string_view name) const {
         return rate_vols_.get(name, "rate vol");
     }
