@@ -331,6 +331,9 @@ def test_bad_terms_and_rate_vols_are_refused():
                                          100.0, 0.02)
     with pytest.raises(ValueError, match="rate vol v has the name of a surface: vols' names must differ"):
         quelm.Market(REF, surfaces={"v": surface}, rate_vols={"v": 0.2})
+    hazards = quelm.CreditCurve.bootstrap(REF, [("1Y", 0.006), ("5Y", 0.015)], single().curve("eur-estr"))
+    with pytest.raises(ValueError, match="rate vol acme has the name of a credit curve: names must differ"):
+        quelm.Market(REF, credit_curves={"acme": hazards}, rate_vols={"acme": 0.2})
     with pytest.raises(ValueError, match="no rate vol x in the market; it has none"):
         quelm.Market(REF).rate_vol("x")
 
