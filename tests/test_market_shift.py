@@ -99,6 +99,15 @@ def test_a_curve_given_whole_is_shared_and_a_pickled_market_still_links_its_curv
                                                            .curve("eur-euribor-6m"))
 
 
+def test_a_pickled_dual_curve_market_risks_as_the_original():
+    """Unpickled (as on a Dask worker), each bootstrapped curve brings its own copy of the curve
+    it was built on; the market links it back, so the risk reaches the discount curve's quotes."""
+    book = quelm.Book([quelm.Swap("4Y", 0.026, notional=1e6, curve="eur-euribor-6m")], names=["s"])
+    again = pickle.loads(pickle.dumps(BASE))
+    assert book.risk(again).total == book.risk(BASE).total
+    assert any(label.startswith("eur-estr ") for label in book.risk(again).total)
+
+
 def test_a_whole_curve_shift_is_each_quote_moved_and_shifts_of_a_quote_add():
     parallel = BASE.shifted({"eur-estr": 0.0001})
     one_by_one = BASE.shifted({label: 0.0001 for label in BASE.quote_labels if label.startswith("eur-estr ")})

@@ -1,6 +1,9 @@
 #include "quelm/book/market.hpp"
 
+#include <memory>
 #include <utility>
+
+#include "quelm/curves/bootstrap.hpp"
 
 namespace quelm::book {
 
@@ -33,10 +36,42 @@ Status check_credit(dates::Serial reference, const std::vector<Named<credit::Cre
     return {};
 }
 
+bool same_curve(const curves::YieldCurve& a, const curves::YieldCurve& b) {
+    if (!(a == b)) return false;
+    const auto& sa = a.bootstrap_state();
+    const auto& sb = b.bootstrap_state();
+    return sa == sb || (sa && sb && sa->spec.instruments == sb->spec.instruments);
+}
+
+// A curve made on its own (unpickled on a worker, say) brings its own copy of the curve it
+// was built on; the risk's chain of curves finds the market's curves by identity, so each
+// such copy is replaced by the market's equal curve, deepest first.
+void link_built_on(std::vector<Named<curves::YieldCurve>>& curves) {
+    for (std::size_t pass = 0; pass <= curves.size(); ++pass) {
+        bool moved = false;
+        for (auto& c : curves) {
+            if (c.value == nullptr || !c.value->bootstrap_state()) continue;
+            const std::shared_ptr<const curves::YieldCurve>& built_on = c.value->bootstrap_state()->spec.discount;
+            if (built_on == nullptr) continue;
+            for (const auto& o : curves) {
+                if (o.value == nullptr || o.value == built_on || o.value == c.value || !same_curve(*o.value, *built_on))
+                    continue;
+                auto state = std::make_shared<curves::BootstrapState>(*c.value->bootstrap_state());
+                state->spec.discount = o.value;
+                c.value = std::make_shared<const curves::YieldCurve>(c.value->with_state(std::move(state)));
+                moved = true;
+                break;
+            }
+        }
+        if (!moved) return;
+    }
+}
+
 }  // namespace
 
 Result<Market> Market::make(MarketParts parts) {
     QUELM_CHECK(check_dated(parts.reference, parts.curves));
+    link_built_on(parts.curves);
     Market m;
     m.reference_ = parts.reference;
     QUELM_TRY(curves, NamedTable<curves::YieldCurve>::make(std::move(parts.curves), "curve"));
