@@ -4,6 +4,7 @@
 
 #include "quelm/core/math/fixed_sum.hpp"
 #include "quelm/core/memory.hpp"
+#include "quelm/core/parallel.hpp"
 #include "quelm/core/portable.hpp"
 #include "quelm/core/simd.hpp"
 #include "quelm/core/sizes.hpp"
@@ -182,12 +183,21 @@ Result<Matrix> covariance_matrix(Series series, Cancel& cancel) {
     const std::vector<double> panels = centred_panels(series, t_len);
     Matrix cov(n_assets, std::vector<double>(n_assets, 0.0));
     const std::size_t n_panels = (n_assets + kBlock - 1) / kBlock;
-    CancelPoller poller(cancel);
-    for (std::size_t p = 0; p < n_panels; ++p) {
-        if (poller.tick((n_panels - p) * (t_len + 1))) return cancelled();
-        const RowJob job{panels.data(), n_panels, t_len, p, n, &cov};
-        row_at_width(job);
-    }
+    // Work item j is row j of blocks and row n_panels - 1 - j, so every item sweeps the same
+    // number of blocks and the threads finish together. Each entry is written by one row
+    // only, from its own sums: the bits do not depend on the thread count.
+    const std::size_t items = (n_panels + 1) / 2;
+    const bool done = parallel_for(
+        items,
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t j = begin; j < end; ++j) {
+                if (chunk_stopped((n_panels + 1) * (t_len + 1))) return;
+                row_at_width(RowJob{panels.data(), n_panels, t_len, j, n, &cov});
+                if (n_panels - 1 - j != j) row_at_width(RowJob{panels.data(), n_panels, t_len, n_panels - 1 - j, n, &cov});
+            }
+        },
+        cancel);
+    if (!done) return cancelled();
     return cov;
 }
 
