@@ -16,6 +16,7 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/core/math/subset_cholesky.hpp"
 
 namespace quelm::portfolio {
 
@@ -41,9 +42,28 @@ struct QpPoint {
     std::vector<Held> held;  // at the solution: the assets the working set holds at a bound
 };
 
+// Σ as the programs use it, made once for the programs of one study: its symmetric part
+// scaled to a largest entry of 1 (row-major), and that matrix's Cholesky factor, from which
+// every program's first working set (all assets free) starts. Not copyable: the factor
+// refers to `s`, whose storage a move keeps.
+struct QpCov {
+    std::size_t n = 0;
+    std::vector<double> s;
+    SubsetCholesky full;
+
+    explicit QpCov(std::span<const std::span<const double>> cov);
+    QpCov(const QpCov&) = delete;
+    QpCov& operator=(const QpCov&) = delete;
+    QpCov(QpCov&&) = default;
+};
+
 // Solves the program from a feasible start (y, κ). Numerical errors when Σ is singular on
 // the free assets ("linear solve: ...") or the iteration does not settle.
 [[nodiscard]] Result<QpPoint> solve_budget_qp(const BudgetQp& qp, std::vector<double> y, double kappa,
                                               Cancel& cancel = never_cancel());
+// The same on a prepared Σ (qp.cov's); `held` (empty: none) is a first working set, each
+// asset it holds at its bound in the start.
+[[nodiscard]] Result<QpPoint> solve_budget_qp(const BudgetQp& qp, const QpCov& cov, std::vector<double> y,
+                                              double kappa, std::vector<Held> held, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::portfolio

@@ -100,7 +100,27 @@ std::vector<double> weights_of(const QpPoint& x, const WeightBounds& b) {
     return w;
 }
 
-BudgetQp program(CovSpan cov, const WeightBounds& b) { return BudgetQp{cov, b.lower, b.upper, {}}; }
+BudgetQp program(const WeightBounds& b) { return BudgetQp{{}, b.lower, b.upper, {}}; }
+
+// The mix of two portfolios within the bounds that earns `target`, each asset both hold at a
+// bound held there; false when the two do not bracket the target.
+bool mix_towards(std::span<const double> lo_w, std::span<const double> hi_w, std::span<const double> mean,
+                 double target, const WeightBounds& b, std::vector<double>& w, std::vector<Held>& held) {
+    double r0 = dot(mean, lo_w), r1 = dot(mean, hi_w);
+    if (r0 > r1) {
+        std::swap(lo_w, hi_w);
+        std::swap(r0, r1);
+    }
+    if (!(r0 <= target && target <= r1 && r0 < r1)) return false;
+    const double t = (target - r0) / (r1 - r0);
+    const std::size_t n = w.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        w[i] = std::clamp(lo_w[i] + t * (hi_w[i] - lo_w[i]), b.lower[i], b.upper[i]);
+        if (lo_w[i] == b.lower[i] && hi_w[i] == b.lower[i]) held[i] = Held::Lower;
+        if (lo_w[i] == b.upper[i] && hi_w[i] == b.upper[i]) held[i] = Held::Upper;
+    }
+    return true;
+}
 
 QpRow fully_invested(std::size_t n) { return {std::vector<double>(n, 0.0), 1.0, 1.0}; }  // κ = 1
 
@@ -135,17 +155,33 @@ Result<WeightBounds> expand_bounds(const WeightBounds& bounds, std::size_t n) {
     return b;
 }
 
-Result<std::vector<double>> bounded_min_variance(CovSpan cov, const WeightBounds& b, Cancel& cancel) {
+Result<QpCov> prepare_bounded(CovSpan cov) {
     QUELM_CHECK(check_finite(cov, {}));
-    BudgetQp qp = program(cov, b);
-    qp.rows.push_back(fully_invested(cov.size()));
-    QUELM_TRY(x, solve_budget_qp(qp, inside(b), 1.0, cancel));
+    return QpCov(cov);
+}
+
+Result<std::vector<double>> bounded_min_variance(CovSpan cov, const WeightBounds& b, Cancel& cancel) {
+    QUELM_TRY(prepared, prepare_bounded(cov));
+    return bounded_min_variance(prepared, b, cancel);
+}
+
+Result<std::vector<double>> bounded_min_variance(const QpCov& cov, const WeightBounds& b, Cancel& cancel) {
+    BudgetQp qp = program(b);
+    qp.rows.push_back(fully_invested(cov.n));
+    QUELM_TRY(x, solve_budget_qp(qp, cov, inside(b), 1.0, {}, cancel));
     return weights_of(x, b);
 }
 
 Result<std::vector<double>> bounded_frontier_point(CovSpan cov, std::span<const double> mean, double target,
                                                    const WeightBounds& b, Cancel& cancel) {
-    QUELM_CHECK(check_finite(cov, mean));
+    QUELM_TRY(prepared, prepare_bounded(cov));
+    return bounded_frontier_point(prepared, mean, target, b, {}, cancel);
+}
+
+Result<std::vector<double>> bounded_frontier_point(const QpCov& cov, std::span<const double> mean, double target,
+                                                   const WeightBounds& b, std::span<const std::span<const double>> near,
+                                                   Cancel& cancel) {
+    QUELM_CHECK(check_finite({}, mean));
     if (!std::isfinite(target)) return invalid("optimize: target must be finite with bounds");
     const std::vector<double> start = inside(b);
     std::vector<double> lowest = start, highest = start, w = start;
@@ -154,19 +190,30 @@ Result<std::vector<double>> bounded_frontier_point(CovSpan cov, std::span<const 
         return invalid("optimize: target " + format_number(target) +
                        " is outside the expected returns the bounds allow, from " + format_number(low) + " to " +
                        format_number(high));
-    shift_towards(w, mean, b, target);
-    BudgetQp qp = program(cov, b);
-    qp.rows.push_back(fully_invested(cov.size()));
+    std::vector<Held> held(cov.n, Held::Free);
+    bool mixed = false;
+    for (std::size_t i = 0; i < near.size() && !mixed; ++i)
+        for (std::size_t j = i + 1; j < near.size() && !mixed; ++j)
+            mixed = mix_towards(near[i], near[j], mean, target, b, w, held);
+    if (!mixed) shift_towards(w, mean, b, target);
+    BudgetQp qp = program(b);
+    qp.rows.push_back(fully_invested(cov.n));
     qp.rows.push_back({std::vector<double>(mean.begin(), mean.end()), 0.0, target});
-    QUELM_TRY(x, solve_budget_qp(qp, std::move(w), 1.0, cancel));
+    QUELM_TRY(x, solve_budget_qp(qp, cov, std::move(w), 1.0, std::move(held), cancel));
     return weights_of(x, b);
 }
 
 Result<std::vector<double>> bounded_tangency(CovSpan cov, std::span<const double> mean, double rf,
                                              const WeightBounds& b, Cancel& cancel) {
-    QUELM_CHECK(check_finite(cov, mean));
+    QUELM_TRY(prepared, prepare_bounded(cov));
+    return bounded_tangency(prepared, mean, rf, b, cancel);
+}
+
+Result<std::vector<double>> bounded_tangency(const QpCov& cov, std::span<const double> mean, double rf,
+                                             const WeightBounds& b, Cancel& cancel) {
+    QUELM_CHECK(check_finite({}, mean));
     if (!std::isfinite(rf)) return invalid("optimize: rf must be finite with bounds");
-    const std::size_t n = cov.size();
+    const std::size_t n = cov.n;
     std::vector<double> excess(n);
     double spread = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -182,12 +229,12 @@ Result<std::vector<double>> bounded_tangency(CovSpan cov, std::span<const double
     if (!(scale > 0.0)) return invalid("optimize: no portfolio within the bounds has an expected return above rf");
     std::vector<double> y(n);
     for (std::size_t i = 0; i < n; ++i) y[i] = w[i] / scale;
-    BudgetQp qp = program(cov, b);
+    BudgetQp qp = program(b);
     // The excess row in units of its largest entry (the weights do not change with the units).
     std::vector<double> row(n);
     for (std::size_t i = 0; i < n; ++i) row[i] = excess[i] / spread;
     qp.rows.push_back({std::move(row), 0.0, 1.0 / spread});
-    QUELM_TRY(x, solve_budget_qp(qp, std::move(y), 1.0 / scale, cancel));
+    QUELM_TRY(x, solve_budget_qp(qp, cov, std::move(y), 1.0 / scale, {}, cancel));
     if (!(x.kappa > 0.0))
         return invalid("optimize: within the bounds the Sharpe ratio rises without limit as the weights grow: "
                        "there is no tangency portfolio");
