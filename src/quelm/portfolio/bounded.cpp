@@ -102,27 +102,36 @@ std::vector<double> weights_of(const QpPoint& x, const WeightBounds& b) {
 
 BudgetQp program(const WeightBounds& b) { return BudgetQp{{}, b.lower, b.upper, {}}; }
 
-// The mix of two portfolios within the bounds that earns `target`, each asset both hold at a
-// bound held there; false when the two do not bracket the target.
-bool mix_towards(std::span<const double> lo_w, std::span<const double> hi_w, std::span<const double> mean,
-                 double target, const WeightBounds& b, std::vector<double>& w, std::vector<Held>& held) {
-    double r0 = dot(mean, lo_w), r1 = dot(mean, hi_w);
-    if (r0 > r1) {
-        std::swap(lo_w, hi_w);
-        std::swap(r0, r1);
+QpRow fully_invested(std::size_t n) { return {std::vector<double>(n, 0.0), 1.0, 1.0}; }  // κ = 1
+
+// A start for the frontier program from portfolios within the bounds: the mix of the
+// nearest below the target return and the nearest above it that earns the target, each
+// asset both hold at the same bound held there; false when none lies on one side.
+bool mix_towards(std::span<const std::span<const double>> near, std::span<const double> mean, double target,
+                 const WeightBounds& b, std::vector<double>& w, std::vector<Held>& held) {
+    std::size_t below = near.size(), above = near.size();
+    double r0 = -kInf, r1 = kInf;
+    for (std::size_t k = 0; k < near.size(); ++k) {
+        const double r = dot(mean, near[k]);
+        if (r <= target && r > r0) {
+            r0 = r;
+            below = k;
+        }
+        if (r >= target && r < r1) {
+            r1 = r;
+            above = k;
+        }
     }
-    if (!(r0 <= target && target <= r1 && r0 < r1)) return false;
-    const double t = (target - r0) / (r1 - r0);
-    const std::size_t n = w.size();
-    for (std::size_t i = 0; i < n; ++i) {
+    if (below == near.size() || above == near.size()) return false;
+    const double t = r1 > r0 ? (target - r0) / (r1 - r0) : 0.0;
+    const std::span<const double> lo_w = near[below], hi_w = near[above];
+    for (std::size_t i = 0; i < w.size(); ++i) {
         w[i] = std::clamp(lo_w[i] + t * (hi_w[i] - lo_w[i]), b.lower[i], b.upper[i]);
         if (lo_w[i] == b.lower[i] && hi_w[i] == b.lower[i]) held[i] = Held::Lower;
         if (lo_w[i] == b.upper[i] && hi_w[i] == b.upper[i]) held[i] = Held::Upper;
     }
     return true;
 }
-
-QpRow fully_invested(std::size_t n) { return {std::vector<double>(n, 0.0), 1.0, 1.0}; }  // κ = 1
 
 }  // namespace
 
@@ -190,12 +199,12 @@ Result<std::vector<double>> bounded_frontier_point(const QpCov& cov, std::span<c
         return invalid("optimize: target " + format_number(target) +
                        " is outside the expected returns the bounds allow, from " + format_number(low) + " to " +
                        format_number(high));
+    // The extremes bracket the target when nothing nearer does.
+    std::vector<std::span<const double>> candidates(near.begin(), near.end());
+    candidates.emplace_back(lowest);
+    candidates.emplace_back(highest);
     std::vector<Held> held(cov.n, Held::Free);
-    bool mixed = false;
-    for (std::size_t i = 0; i < near.size() && !mixed; ++i)
-        for (std::size_t j = i + 1; j < near.size() && !mixed; ++j)
-            mixed = mix_towards(near[i], near[j], mean, target, b, w, held);
-    if (!mixed) shift_towards(w, mean, b, target);
+    if (!mix_towards(candidates, mean, target, b, w, held)) shift_towards(w, mean, b, target);
     BudgetQp qp = program(b);
     qp.rows.push_back(fully_invested(cov.n));
     qp.rows.push_back({std::vector<double>(mean.begin(), mean.end()), 0.0, target});
