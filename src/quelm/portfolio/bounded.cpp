@@ -123,8 +123,14 @@ bool mix_towards(std::span<const std::span<const double>> near, std::span<const 
         }
     }
     if (below == near.size() || above == near.size()) return false;
-    const double t = r1 > r0 ? (target - r0) / (r1 - r0) : 0.0;
     const std::span<const double> lo_w = near[below], hi_w = near[above];
+    if (!(r1 > r0)) {
+        // One of them earns the target: a start, but its bounds may be more than the rows
+        // leave room for, so none is held.
+        std::copy(lo_w.begin(), lo_w.end(), w.begin());
+        return true;
+    }
+    const double t = (target - r0) / (r1 - r0);
     for (std::size_t i = 0; i < w.size(); ++i) {
         w[i] = std::clamp(lo_w[i] + t * (hi_w[i] - lo_w[i]), b.lower[i], b.upper[i]);
         if (lo_w[i] == b.lower[i] && hi_w[i] == b.lower[i]) held[i] = Held::Lower;
@@ -204,10 +210,17 @@ Result<std::vector<double>> bounded_frontier_point(const QpCov& cov, std::span<c
     candidates.emplace_back(lowest);
     candidates.emplace_back(highest);
     std::vector<Held> held(cov.n, Held::Free);
-    if (!mix_towards(candidates, mean, target, b, w, held)) shift_towards(w, mean, b, target);
     BudgetQp qp = program(b);
     qp.rows.push_back(fully_invested(cov.n));
     qp.rows.push_back({std::vector<double>(mean.begin(), mean.end()), 0.0, target});
+    if (mix_towards(candidates, mean, target, b, w, held)) {
+        auto x = solve_budget_qp(qp, cov, w, 1.0, held, cancel);
+        if (x || cancel.stopped()) return x ? Result<std::vector<double>>(weights_of(*x, b)) : std::unexpected(x.error());
+        // A working set the rows cannot all be met on: the start every program can take.
+        w = start;
+        held.assign(cov.n, Held::Free);
+    }
+    shift_towards(w, mean, b, target);
     QUELM_TRY(x, solve_budget_qp(qp, cov, std::move(w), 1.0, std::move(held), cancel));
     return weights_of(x, b);
 }
