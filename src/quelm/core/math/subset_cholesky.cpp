@@ -100,25 +100,54 @@ void SubsetCholesky::solve(std::span<double> b) const {
     }
 }
 
-void SubsetCholesky::solve_many(std::span<double> b, std::size_t count) const {
-    const std::size_t m = order_.size();
+namespace {
+
+// The substitutions over C columns at once; C a constant for the few an active set solves
+// with (0: the run-time `count`), so the columns' values stay in registers.
+template <std::size_t C>
+void solve_columns(const double* l, std::size_t stride, std::size_t m, double* b, std::size_t count) {
+    const std::size_t w = C == 0 ? count : C;
     for (std::size_t r = 0; r < m; ++r) {
-        const double* lr = l_.data() + r * n_;
-        double* br = b.data() + r * count;
-        for (std::size_t k = 0; k < r; ++k) {
-            const double* bk = b.data() + k * count;
-            for (std::size_t j = 0; j < count; ++j) br[j] -= lr[k] * bk[j];
+        const double* lr = l + r * stride;
+        double* br = b + r * w;
+        double acc[C == 0 ? 1 : C];
+        if constexpr (C == 0) {
+            for (std::size_t k = 0; k < r; ++k)
+                for (std::size_t j = 0; j < w; ++j) br[j] -= lr[k] * b[k * w + j];
+            for (std::size_t j = 0; j < w; ++j) br[j] = br[j] / lr[r];
+        } else {
+            for (std::size_t j = 0; j < C; ++j) acc[j] = br[j];
+            for (std::size_t k = 0; k < r; ++k)
+                for (std::size_t j = 0; j < C; ++j) acc[j] -= lr[k] * b[k * C + j];
+            for (std::size_t j = 0; j < C; ++j) br[j] = acc[j] / lr[r];
         }
-        for (std::size_t j = 0; j < count; ++j) br[j] = br[j] / lr[r];
     }
     for (std::size_t r = m; r-- > 0;) {
-        const double* lr = l_.data() + r * n_;
-        double* br = b.data() + r * count;
-        for (std::size_t j = 0; j < count; ++j) br[j] = br[j] / lr[r];
-        for (std::size_t k = 0; k < r; ++k) {
-            double* bk = b.data() + k * count;
-            for (std::size_t j = 0; j < count; ++j) bk[j] -= lr[k] * br[j];
+        const double* lr = l + r * stride;
+        double* br = b + r * w;
+        double v[C == 0 ? 1 : C];
+        if constexpr (C == 0) {
+            for (std::size_t j = 0; j < w; ++j) br[j] = br[j] / lr[r];
+            for (std::size_t k = 0; k < r; ++k)
+                for (std::size_t j = 0; j < w; ++j) b[k * w + j] -= lr[k] * br[j];
+        } else {
+            for (std::size_t j = 0; j < C; ++j) br[j] = v[j] = br[j] / lr[r];
+            for (std::size_t k = 0; k < r; ++k)
+                for (std::size_t j = 0; j < C; ++j) b[k * C + j] -= lr[k] * v[j];
         }
+    }
+}
+
+}  // namespace
+
+void SubsetCholesky::solve_many(std::span<double> b, std::size_t count) const {
+    const std::size_t m = order_.size();
+    switch (count) {
+        case 1: solve_columns<1>(l_.data(), n_, m, b.data(), count); return;
+        case 2: solve_columns<2>(l_.data(), n_, m, b.data(), count); return;
+        case 3: solve_columns<3>(l_.data(), n_, m, b.data(), count); return;
+        case 4: solve_columns<4>(l_.data(), n_, m, b.data(), count); return;
+        default: solve_columns<0>(l_.data(), n_, m, b.data(), count); return;
     }
 }
 
