@@ -243,10 +243,11 @@ Result<QpPoint> solve_budget_qp(const BudgetQp& qp, const QpCov& cov, std::vecto
     std::vector<QpRow> rows = qp.rows;
     rows.push_back({std::vector<double>(n, 1.0), -1.0, 0.0});  // κ = 1ᵀy
 
-    // Assets whose bounds meet are held from the start and never let go.
+    // A given first working set starts exactly at its bounds.
     if (held.size() != n) held.assign(n, Held::Free);
     for (std::size_t i = 0; i < n; ++i)
         if (held[i] != Held::Free) y[i] = bound_of(qp, held[i], i) * kappa;
+    // Assets whose bounds meet are held from the start and never let go.
     std::vector<bool> pinned(n, false);
     for (std::size_t i = 0; i < n; ++i)
         if (qp.lower[i] == qp.upper[i]) {

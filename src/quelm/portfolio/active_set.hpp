@@ -7,7 +7,10 @@
 // With κ pinned to 1 by a row this is the fully invested portfolio with bounds; leaving κ
 // free and fixing the excess return to 1 gives the tangency portfolio. Solved exactly (to
 // rounding) by a primal active-set method: each step solves the equality problem with the
-// assets of the working set held at their bounds (a dense KKT system in the others).
+// assets of the working set held at their bounds, through the Cholesky factor of Σ on the
+// others (kept current as the working set changes, core/math/subset_cholesky.hpp) and a
+// system of one row per constraint, or, where that factor breaks down, the whole dense KKT
+// system.
 #pragma once
 
 #include <cstddef>
