@@ -262,10 +262,16 @@ Result<QpPoint> solve_budget_qp(const BudgetQp& qp, const QpCov& cov, std::vecto
         std::vector<std::size_t> free;
         for (std::size_t i = 0; i < n; ++i)
             if (held[i] == Held::Free) free.push_back(i);
-        if (free.size() == n && cov.full.usable())
+        // A few held assets are cheaper taken out of Σ's own factor (the last first, each
+        // O(n²)) than a new factor of the rest (O(n³)).
+        const std::size_t held_count = n - free.size();
+        if (cov.full.usable() && 8 * held_count <= n) {
             factor.assign(cov.full);
-        else
+            for (std::size_t i = n; i-- > 0;)
+                if (held[i] != Held::Free) factor.remove(i);
+        } else {
             factor.factor(free);
+        }
     }
     HeldTerms terms{std::vector<double>(n), std::vector<double>(n), std::vector<double>(rows.size()), 0.0, {}};
     terms.nonzero.reserve(n);

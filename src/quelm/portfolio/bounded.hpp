@@ -46,8 +46,12 @@ using CovSpan = std::span<const std::span<const double>>;
 [[nodiscard]] Result<QpCov> prepare_bounded(CovSpan cov);
 [[nodiscard]] Result<std::vector<double>> bounded_min_variance(const QpCov& cov, const WeightBounds& bounds,
                                                                Cancel& cancel = never_cancel());
+// `near` (empty: none): a portfolio within the bounds (the minimum-variance one, say) to start
+// from when it earns more than rf.
 [[nodiscard]] Result<std::vector<double>> bounded_tangency(const QpCov& cov, std::span<const double> mean, double rf,
-                                                           const WeightBounds& bounds, Cancel& cancel = never_cancel());
+                                                           const WeightBounds& bounds,
+                                                           std::span<const double> near = {},
+                                                           Cancel& cancel = never_cancel());
 // `near`: portfolios within the bounds already solved on this Σ (the other two of the
 // study, say); when two of them bracket the target, the program starts from their mix that
 // earns it, holding the bounds both hold (the same optimum, found in fewer steps).

@@ -132,13 +132,13 @@ Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf, s
     if (!bounds) return optimize(cov, mean, rf, target, cancel);
     QUELM_TRY(n, check_square(cov));
     QUELM_TRY(b, expand_bounds(*bounds, n));
-    // Σ balanced and factored once for the three programs; the frontier point starts from
-    // the other two.
+    // Σ balanced and factored once for the three programs; the tangency program starts from
+    // the minimum-variance portfolio, the frontier point from the other two.
     QUELM_TRY(prepared, prepare_bounded(cov));
     QUELM_TRY(m, bounded_min_variance(prepared, b, cancel));
     if (cancel.stopped()) return cancelled();
     QUELM_CHECK(check(cov, mean));
-    QUELM_TRY(t, bounded_tangency(prepared, mean, rf, b, cancel));
+    QUELM_TRY(t, bounded_tangency(prepared, mean, rf, b, m, cancel));
     if (cancel.stopped()) return cancelled();
     Optimal out{std::move(m), std::move(t), std::nullopt};
     if (target) {
