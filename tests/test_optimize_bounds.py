@@ -4,6 +4,7 @@ without bounds keeps its closed-form bits."""
 from __future__ import annotations
 
 import math
+import re
 
 import pytest
 
@@ -187,13 +188,16 @@ def test_frontier_points_across_the_attainable_returns_agree_with_a_general_qp_s
     order = np.argsort(mean)
 
     def extreme(idx):
+        # The lowest (highest) return within the bounds: the lowest-mean (highest-mean) assets
+        # filled to their caps in turn; with distinct means the only portfolio earning it.
         w, left = np.full(n, float(lo_b)), 1.0 - n * lo_b
         for i in idx:
             w[i] += min(hi_b - lo_b, left)
             left -= w[i] - lo_b
-        return float(np.dot(mean, w))
+        return w
 
-    low, high = extreme(order), extreme(order[::-1])
+    low_w, high_w = extreme(order), extreme(order[::-1])
+    low, high = float(np.dot(mean, low_w)), float(np.dot(mean, high_w))
     targets = [0.99 * low + 0.01 * mv, 0.5 * (low + mv), mv, 0.5 * (mv + tan), tan, 0.5 * (tan + high),
                0.99 * high + 0.01 * tan]
     for target in targets:
@@ -205,6 +209,14 @@ def test_frontier_points_across_the_attainable_returns_agree_with_a_general_qp_s
         assert abs(w.sum() - 1.0) < 1e-12 and abs(np.dot(mean, w) - target) < 1e-12, target
         assert all(lo <= x <= hi for x, (lo, hi) in zip(w, full)), target
         assert np.max(np.abs(w - want)) < 1e-9, (target, w, want)
+    # The extremes themselves, as the bounds' check words them: one portfolio each, where the
+    # working set grows until the rows alone fix the weights.
+    with pytest.raises(ValueError) as info:
+        quelm.optimize(mean, cov, target=-1.0, bounds=bounds)
+    edges = re.search(r"from (\S+) to (\S+)$", str(info.value)).groups()
+    for edge, vertex in zip(map(float, edges), (low_w, high_w)):
+        w = np.asarray(quelm.optimize(mean, cov, rf=rf, target=edge, bounds=bounds)["frontier_weights"])
+        assert np.max(np.abs(w - vertex)) < 1e-12, (edge, w, vertex)
 
 
 def test_a_riskless_asset_is_solved_around_its_singular_covariance():

@@ -314,6 +314,17 @@ Result<QpPoint> solve_budget_qp(const BudgetQp& qp, const QpCov& cov, std::vecto
                 blocked_at = reached;
             }
         }
+        // With no more unknowns (the free assets and κ) than rows, the rows fix the point and
+        // the step goes nowhere: a bound it seems to cross is crossed by rounding only, and
+        // holding it too would leave more rows than unknowns (a singular system).
+        if (blocking < n) {
+            std::size_t free_count = 0;
+            for (std::size_t i = 0; i < n; ++i) free_count += held[i] == Held::Free ? 1 : 0;
+            if (free_count < rows.size()) {
+                blocking = n;
+                alpha = 1.0;
+            }
+        }
         if (alpha >= 1.0) {
             y = eq.y;
             kappa = eq.kappa;
