@@ -4,6 +4,7 @@ without bounds keeps its closed-form bits."""
 from __future__ import annotations
 
 import math
+import re
 
 import pytest
 
@@ -169,3 +170,68 @@ def test_bounds_are_keyword_only_pairs():
         quelm.optimize(MEAN, [[0.04, 0.0]], bounds=[(0, 1)] * 5)
     with pytest.raises(ValueError, match="mean length must match"):
         quelm.optimize([0.1, 0.05, 0.02], COV, bounds=(0, 1))
+
+
+@pytest.mark.parametrize("n, seed, bounds", [(40, 17, (0, 0.1)), (60, 8, (0.0, 0.05)), (30, 9, (-0.1, 0.2))])
+def test_frontier_points_across_the_attainable_returns_agree_with_a_general_qp_solver(n, seed, bounds):
+    # The frontier program starts from the mix of the nearest solved portfolios (minimum
+    # variance, tangency, the bounds' lowest- and highest-return ones) that brackets the
+    # target, holding the bounds both hold. Targets near the lowest return, below the
+    # minimum-variance one, between it and the tangency one, beyond it, and near the highest
+    # all reach the optimum.
+    mean, cov = problem(n, seed)
+    full = expanded(bounds, n)
+    rf = float(min(mean)) - 1e-3
+    first = quelm.optimize(mean, cov, rf=rf, bounds=bounds)
+    mv, tan = (float(np.dot(mean, first[k])) for k in ("min_variance_weights", "tangency_weights"))
+    lo_b, hi_b = bounds
+    order = np.argsort(mean)
+
+    def extreme(idx):
+        # The lowest (highest) return within the bounds: the lowest-mean (highest-mean) assets
+        # filled to their caps in turn; with distinct means the only portfolio earning it.
+        w, left = np.full(n, float(lo_b)), 1.0 - n * lo_b
+        for i in idx:
+            w[i] += min(hi_b - lo_b, left)
+            left -= w[i] - lo_b
+        return w
+
+    low_w, high_w = extreme(order), extreme(order[::-1])
+    low, high = float(np.dot(mean, low_w)), float(np.dot(mean, high_w))
+    targets = [0.99 * low + 0.01 * mv, 0.5 * (low + mv), mv, 0.5 * (mv + tan), tan, 0.5 * (tan + high),
+               0.99 * high + 0.01 * tan]
+    for target in targets:
+        got = quelm.optimize(mean, cov, rf=rf, target=target, bounds=bounds)
+        for key in ("min_variance_weights", "tangency_weights"):
+            assert got[key] == first[key]
+        w = np.asarray(got["frontier_weights"])
+        want = reference(mean, cov, rf, target, full)["frontier_weights"]
+        assert abs(w.sum() - 1.0) < 1e-12 and abs(np.dot(mean, w) - target) < 1e-12, target
+        assert all(lo <= x <= hi for x, (lo, hi) in zip(w, full)), target
+        assert np.max(np.abs(w - want)) < 1e-9, (target, w, want)
+    # The extremes themselves, as the bounds' check words them: one portfolio each, where the
+    # working set grows until the rows alone fix the weights.
+    with pytest.raises(ValueError) as info:
+        quelm.optimize(mean, cov, target=-1.0, bounds=bounds)
+    edges = re.search(r"from (\S+) to (\S+)$", str(info.value)).groups()
+    for edge, vertex in zip(map(float, edges), (low_w, high_w)):
+        w = np.asarray(quelm.optimize(mean, cov, rf=rf, target=edge, bounds=bounds)["frontier_weights"])
+        assert np.max(np.abs(w - vertex)) < 1e-12, (edge, w, vertex)
+
+
+def test_a_riskless_asset_is_solved_around_its_singular_covariance():
+    # A third asset with no variance makes Σ singular while every asset is free, so the
+    # Cholesky factor of the free assets breaks down and the whole system is eliminated;
+    # once it is held at its cap the factor serves again. Worked by hand: with the cash at 0.5
+    # the rest splits as 0.04 a = 0.01 b; at target 0.04 the cash stays inside its bounds and
+    # the Lagrange conditions give a = 27/145, b = 48/145.
+    cov = [[0.04, 0.0, 0.0], [0.0, 0.01, 0.0], [0.0, 0.0, 0.0]]
+    mean = [0.10, 0.05, 0.01]
+    got = quelm.optimize(mean, cov, target=0.04, bounds=(0, 0.5))
+    assert got["min_variance_weights"] == pytest.approx([0.1, 0.4, 0.5], abs=1e-15)
+    assert got["min_variance_weights"][2] == 0.5
+    assert got["frontier_weights"] == pytest.approx([27 / 145, 48 / 145, 70 / 145], abs=1e-15)
+    # Σ singular along the budget row too (two copies of one asset): no unique portfolio.
+    twins = [[0.04, 0.01, 0.01], [0.01, 0.02, 0.02], [0.01, 0.02, 0.02]]
+    with pytest.raises(ValueError, match=r"^numerical error: linear solve: "):
+        quelm.optimize([0.1, 0.05, 0.05], twins, bounds=(0, 1))

@@ -345,8 +345,8 @@ print(h.hexdigest())
 
 
 def test_covariance_and_portfolio_risk_keep_their_bits_at_every_simd_width(python_subprocess):
-    # QUELM_SIMD picks the covariance kernel's lanes: AVX-512 sweeps four panels of four assets
-    # at once, AVX2 two, SSE2 and scalar one, the panels left over at the narrower widths. The
+    # QUELM_SIMD picks the covariance kernel's lanes: AVX-512 and AVX2 sweep two panels of four
+    # assets at once, SSE2 and scalar one, the panels left over at the narrower widths. The
     # asset counts leave every kind of remainder; at each width each entry is the pairwise
     # formula's, and the bits (NaN, signed zeros) are the same from width to width.
     outs = {}
@@ -355,6 +355,17 @@ def test_covariance_and_portfolio_risk_keep_their_bits_at_every_simd_width(pytho
         assert out.returncode == 0, out.stderr
         outs[simd] = out.stdout
     assert len(set(outs.values())) == 1, outs
+
+
+def test_covariance_keeps_its_bits_at_every_thread_count(python_subprocess):
+    # The rows of blocks (and the centring) are shared out to the pool, a short row with a
+    # long one: up to 33 assets make up to five such items, so three threads split them
+    # unevenly. Every entry is still the pairwise formula's, at one thread as at three.
+    outs = {threads: python_subprocess(COVARIANCE_AT_WIDTH, env={"RAYON_NUM_THREADS": threads})
+            for threads in ("1", "2", "3")}
+    for out in outs.values():
+        assert out.returncode == 0, out.stderr
+    assert len({out.stdout for out in outs.values()}) == 1
 
 
 # ---------------------------------------------------------------- portfolio risk

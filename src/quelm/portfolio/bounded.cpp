@@ -100,9 +100,44 @@ std::vector<double> weights_of(const QpPoint& x, const WeightBounds& b) {
     return w;
 }
 
-BudgetQp program(CovSpan cov, const WeightBounds& b) { return BudgetQp{cov, b.lower, b.upper, {}}; }
+BudgetQp program(const WeightBounds& b) { return BudgetQp{{}, b.lower, b.upper, {}}; }
 
 QpRow fully_invested(std::size_t n) { return {std::vector<double>(n, 0.0), 1.0, 1.0}; }  // κ = 1
+
+// A start for the frontier program from portfolios within the bounds: the mix of the
+// nearest below the target return and the nearest above it that earns the target, each
+// asset both hold at the same bound held there; false when none lies on one side.
+bool mix_towards(std::span<const std::span<const double>> near, std::span<const double> mean, double target,
+                 const WeightBounds& b, std::vector<double>& w, std::vector<Held>& held) {
+    std::size_t below = near.size(), above = near.size();
+    double r0 = -kInf, r1 = kInf;
+    for (std::size_t k = 0; k < near.size(); ++k) {
+        const double r = dot(mean, near[k]);
+        if (r <= target && r > r0) {
+            r0 = r;
+            below = k;
+        }
+        if (r >= target && r < r1) {
+            r1 = r;
+            above = k;
+        }
+    }
+    if (below == near.size() || above == near.size()) return false;
+    const std::span<const double> lo_w = near[below], hi_w = near[above];
+    if (!(r1 > r0)) {
+        // One of them earns the target: a start, but its bounds may be more than the rows
+        // leave room for, so none is held.
+        std::copy(lo_w.begin(), lo_w.end(), w.begin());
+        return true;
+    }
+    const double t = (target - r0) / (r1 - r0);
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        w[i] = std::clamp(lo_w[i] + t * (hi_w[i] - lo_w[i]), b.lower[i], b.upper[i]);
+        if (lo_w[i] == b.lower[i] && hi_w[i] == b.lower[i]) held[i] = Held::Lower;
+        if (lo_w[i] == b.upper[i] && hi_w[i] == b.upper[i]) held[i] = Held::Upper;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -135,17 +170,33 @@ Result<WeightBounds> expand_bounds(const WeightBounds& bounds, std::size_t n) {
     return b;
 }
 
-Result<std::vector<double>> bounded_min_variance(CovSpan cov, const WeightBounds& b, Cancel& cancel) {
+Result<QpCov> prepare_bounded(CovSpan cov) {
     QUELM_CHECK(check_finite(cov, {}));
-    BudgetQp qp = program(cov, b);
-    qp.rows.push_back(fully_invested(cov.size()));
-    QUELM_TRY(x, solve_budget_qp(qp, inside(b), 1.0, cancel));
+    return QpCov(cov);
+}
+
+Result<std::vector<double>> bounded_min_variance(CovSpan cov, const WeightBounds& b, Cancel& cancel) {
+    QUELM_TRY(prepared, prepare_bounded(cov));
+    return bounded_min_variance(prepared, b, cancel);
+}
+
+Result<std::vector<double>> bounded_min_variance(const QpCov& cov, const WeightBounds& b, Cancel& cancel) {
+    BudgetQp qp = program(b);
+    qp.rows.push_back(fully_invested(cov.n));
+    QUELM_TRY(x, solve_budget_qp(qp, cov, inside(b), 1.0, {}, cancel));
     return weights_of(x, b);
 }
 
 Result<std::vector<double>> bounded_frontier_point(CovSpan cov, std::span<const double> mean, double target,
                                                    const WeightBounds& b, Cancel& cancel) {
-    QUELM_CHECK(check_finite(cov, mean));
+    QUELM_TRY(prepared, prepare_bounded(cov));
+    return bounded_frontier_point(prepared, mean, target, b, {}, cancel);
+}
+
+Result<std::vector<double>> bounded_frontier_point(const QpCov& cov, std::span<const double> mean, double target,
+                                                   const WeightBounds& b, std::span<const std::span<const double>> near,
+                                                   Cancel& cancel) {
+    QUELM_CHECK(check_finite({}, mean));
     if (!std::isfinite(target)) return invalid("optimize: target must be finite with bounds");
     const std::vector<double> start = inside(b);
     std::vector<double> lowest = start, highest = start, w = start;
@@ -154,19 +205,37 @@ Result<std::vector<double>> bounded_frontier_point(CovSpan cov, std::span<const 
         return invalid("optimize: target " + format_number(target) +
                        " is outside the expected returns the bounds allow, from " + format_number(low) + " to " +
                        format_number(high));
-    shift_towards(w, mean, b, target);
-    BudgetQp qp = program(cov, b);
-    qp.rows.push_back(fully_invested(cov.size()));
+    // The extremes bracket the target when nothing nearer does.
+    std::vector<std::span<const double>> candidates(near.begin(), near.end());
+    candidates.emplace_back(lowest);
+    candidates.emplace_back(highest);
+    std::vector<Held> held(cov.n, Held::Free);
+    BudgetQp qp = program(b);
+    qp.rows.push_back(fully_invested(cov.n));
     qp.rows.push_back({std::vector<double>(mean.begin(), mean.end()), 0.0, target});
-    QUELM_TRY(x, solve_budget_qp(qp, std::move(w), 1.0, cancel));
+    if (mix_towards(candidates, mean, target, b, w, held)) {
+        auto x = solve_budget_qp(qp, cov, w, 1.0, held, cancel);
+        if (x || cancel.stopped()) return x ? Result<std::vector<double>>(weights_of(*x, b)) : std::unexpected(x.error());
+        // A working set the rows cannot all be met on: the start every program can take.
+        w = start;
+        held.assign(cov.n, Held::Free);
+    }
+    shift_towards(w, mean, b, target);
+    QUELM_TRY(x, solve_budget_qp(qp, cov, std::move(w), 1.0, std::move(held), cancel));
     return weights_of(x, b);
 }
 
 Result<std::vector<double>> bounded_tangency(CovSpan cov, std::span<const double> mean, double rf,
                                              const WeightBounds& b, Cancel& cancel) {
-    QUELM_CHECK(check_finite(cov, mean));
+    QUELM_TRY(prepared, prepare_bounded(cov));
+    return bounded_tangency(prepared, mean, rf, b, {}, cancel);
+}
+
+Result<std::vector<double>> bounded_tangency(const QpCov& cov, std::span<const double> mean, double rf,
+                                             const WeightBounds& b, std::span<const double> near, Cancel& cancel) {
+    QUELM_CHECK(check_finite({}, mean));
     if (!std::isfinite(rf)) return invalid("optimize: rf must be finite with bounds");
-    const std::size_t n = cov.size();
+    const std::size_t n = cov.n;
     std::vector<double> excess(n);
     double spread = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -182,12 +251,28 @@ Result<std::vector<double>> bounded_tangency(CovSpan cov, std::span<const double
     if (!(scale > 0.0)) return invalid("optimize: no portfolio within the bounds has an expected return above rf");
     std::vector<double> y(n);
     for (std::size_t i = 0; i < n; ++i) y[i] = w[i] / scale;
-    BudgetQp qp = program(cov, b);
+    BudgetQp qp = program(b);
     // The excess row in units of its largest entry (the weights do not change with the units).
     std::vector<double> row(n);
     for (std::size_t i = 0; i < n; ++i) row[i] = excess[i] / spread;
     qp.rows.push_back({std::move(row), 0.0, 1.0 / spread});
-    QUELM_TRY(x, solve_budget_qp(qp, std::move(y), 1.0 / scale, cancel));
+    const double near_scale = near.empty() ? 0.0 : dot(excess, near);
+    if (near_scale > 0.0) {
+        // From the given portfolio and the bounds it holds: nearer the tangency portfolio
+        // than the far corner above, so fewer bounds to take on one step at a time.
+        std::vector<double> from(n);
+        std::vector<Held> held(n, Held::Free);
+        for (std::size_t i = 0; i < n; ++i) {
+            from[i] = near[i] / near_scale;
+            if (near[i] == b.lower[i]) held[i] = Held::Lower;
+            if (near[i] == b.upper[i]) held[i] = Held::Upper;
+        }
+        auto x = solve_budget_qp(qp, cov, std::move(from), 1.0 / near_scale, std::move(held), cancel);
+        if (x && x->kappa > 0.0) return weights_of(*x, b);
+        if (cancel.stopped()) return cancelled();
+        // Otherwise the plain start decides, and words any error.
+    }
+    QUELM_TRY(x, solve_budget_qp(qp, cov, std::move(y), 1.0 / scale, {}, cancel));
     if (!(x.kappa > 0.0))
         return invalid("optimize: within the bounds the Sharpe ratio rises without limit as the weights grow: "
                        "there is no tangency portfolio");

@@ -10,6 +10,7 @@
 
 #include "quelm/core/cancel.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/portfolio/active_set.hpp"
 
 namespace quelm::portfolio {
 
@@ -39,5 +40,23 @@ using CovSpan = std::span<const std::span<const double>>;
 [[nodiscard]] Result<std::vector<double>> bounded_frontier_point(CovSpan cov, std::span<const double> mean,
                                                                  double target, const WeightBounds& bounds,
                                                                  Cancel& cancel = never_cancel());
+
+// The same three on a covariance checked (finite entries) and prepared once, for a study
+// that solves them all on one Σ.
+[[nodiscard]] Result<QpCov> prepare_bounded(CovSpan cov);
+[[nodiscard]] Result<std::vector<double>> bounded_min_variance(const QpCov& cov, const WeightBounds& bounds,
+                                                               Cancel& cancel = never_cancel());
+// `near` (empty: none): a portfolio within the bounds (the minimum-variance one, say) to start
+// from when it earns more than rf.
+[[nodiscard]] Result<std::vector<double>> bounded_tangency(const QpCov& cov, std::span<const double> mean, double rf,
+                                                           const WeightBounds& bounds,
+                                                           std::span<const double> near = {},
+                                                           Cancel& cancel = never_cancel());
+// `near`: portfolios within the bounds already solved on this Σ (the other two of the
+// study, say); when two of them bracket the target, the program starts from their mix that
+// earns it, holding the bounds both hold (the same optimum, found in fewer steps).
+[[nodiscard]] Result<std::vector<double>> bounded_frontier_point(
+    const QpCov& cov, std::span<const double> mean, double target, const WeightBounds& bounds,
+    std::span<const std::span<const double>> near = {}, Cancel& cancel = never_cancel());
 
 }  // namespace quelm::portfolio

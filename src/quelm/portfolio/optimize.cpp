@@ -132,14 +132,18 @@ Result<Optimal> optimize(CovRows cov, std::span<const double> mean, double rf, s
     if (!bounds) return optimize(cov, mean, rf, target, cancel);
     QUELM_TRY(n, check_square(cov));
     QUELM_TRY(b, expand_bounds(*bounds, n));
-    QUELM_TRY(m, bounded_min_variance(cov, b, cancel));
+    // Σ balanced and factored once for the three programs; the tangency program starts from
+    // the minimum-variance portfolio, the frontier point from the other two.
+    QUELM_TRY(prepared, prepare_bounded(cov));
+    QUELM_TRY(m, bounded_min_variance(prepared, b, cancel));
     if (cancel.stopped()) return cancelled();
     QUELM_CHECK(check(cov, mean));
-    QUELM_TRY(t, bounded_tangency(cov, mean, rf, b, cancel));
+    QUELM_TRY(t, bounded_tangency(prepared, mean, rf, b, m, cancel));
     if (cancel.stopped()) return cancelled();
     Optimal out{std::move(m), std::move(t), std::nullopt};
     if (target) {
-        QUELM_TRY(f, bounded_frontier_point(cov, mean, *target, b, cancel));
+        const std::span<const double> near[] = {out.min_variance, out.tangency};
+        QUELM_TRY(f, bounded_frontier_point(prepared, mean, *target, b, near, cancel));
         out.frontier = std::move(f);
     }
     return out;
