@@ -323,7 +323,7 @@ def test_bad_terms_and_rate_vols_are_refused():
         quelm.RateVol(0.2, model="sabr")
     with pytest.raises(ValueError, match="vol: 2 times but 3 vols"):
         quelm.RateVol(([1.0, 2.0], [0.1, 0.2, 0.3]))
-    with pytest.raises(TypeError, match="rate vol v: expected quelm.RateVol, SwaptionCube or a number, got str"):
+    with pytest.raises(TypeError, match="rate vol v: expected quelm.RateVol, SwaptionCube, HullWhite or a number, got str"):
         quelm.Market(REF, rate_vols={"v": "0.2"})
     with pytest.raises(ValueError, match="rate vol v: invalid input: vol must be finite and >= 0, got -0.1"):
         quelm.Market(REF, rate_vols={"v": -0.1})

@@ -298,6 +298,10 @@ hw_values: float = (hull_white.price(cap) + hull_white.price(quelm.Swaption("5Y"
 hw_a: float = hull_white.a + hull_white.sigma + hull_white.curve.discount(1.0)
 bermudan = quelm.BermudanSwaption([datetime.date(2027, 3, 2), datetime.date(2028, 3, 2)], datetime.date(2032, 3, 2),
                                   0.03, kind="payer", fixed_frequency=1, notional=1e6)
+traded_bermudan = quelm.BermudanSwaption([datetime.date(2027, 3, 2)], datetime.date(2032, 3, 2), 0.03,
+                                         curve="usd-sofr", vol="usd-hw")
+traded_names: tuple[str | None, str | None] = (traded_bermudan.curve, traded_bermudan.vol)
+hw_pickled: tuple[object, ...] = hull_white.__reduce__()
 bermudan_value: float = hull_white.price(bermudan, method="tree", steps=100)
 bermudan_by_grid: float = hull_white.price(bermudan, method="pde", steps=50)
 exercise_count: int = len(bermudan.exercise_dates)
@@ -315,7 +319,7 @@ rate_book = quelm.Book([quelm.Swaption("1Y", "5Y", 0.025, curve="eur-estr", disc
                         quelm.CapFloor("cap", "5Y", 0.025, curve="eur-estr", discount_curve="eur-estr",
                                        vol="eur-caps")])
 rate_book_total: float = rate_book.npv(rate_market)["total"] + rate_book.risk(rate_market).total["eur-caps vol 1y"]
-rate_vol_held: quelm.RateVol | quelm.SwaptionCube = rate_market.rate_vol("flat")
+rate_vol_held: quelm.RateVol | quelm.SwaptionCube | quelm.HullWhite = rate_market.rate_vol("flat")
 rate_vol_names: tuple[str, ...] = rate_market.rate_vol_names
 trade_names: str | None = swaption.curve or cap.discount_curve or cap.vol
 

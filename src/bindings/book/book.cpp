@@ -38,7 +38,7 @@ using book::RiskReport;
 // The stub's type of one trade.
 #define QUELM_TRADE_TYPES \
     "Deposit | Fra | Future | Ois | Swap | BondQuote | FloatingRateNote | FxForward | FxOption | EuropeanOption | " \
-    "AmericanOption | BarrierOption | Cds | Swaption | CapFloor | " \
+    "AmericanOption | BarrierOption | Cds | Swaption | CapFloor | BermudanSwaption | " \
     "DatedBond | " \
     "Tuple[DatedBond, str]"
 constexpr const char* kTradeTypes = QUELM_TRADE_TYPES;
@@ -79,6 +79,10 @@ bool position_of(PyObject* o, Position& position) {
     }
     if (Py_TYPE(o) == cap_floor_type()) {
         position = value_of<rates::CapFloor>(o);
+        return true;
+    }
+    if (Py_TYPE(o) == bermudan_swaption_type()) {
+        position = value_of<rates::BermudanSwaption>(o);
         return true;
     }
     CurveTrade& out = position.emplace<CurveTrade>();
@@ -127,7 +131,7 @@ bool from_py(PyObject* o, TradesArg& out) {
             if (!PyErr_Occurred())
                 PyErr_Format(PyExc_TypeError,
                              "item %zd: expected an instrument, a FloatingRateNote, an FxForward, an FxOption, a EuropeanOption, an "
-                             "AmericanOption, a BarrierOption, a Cds, a Swaption, a CapFloor, a "
+                             "AmericanOption, a BarrierOption, a Cds, a Swaption, a CapFloor, a BermudanSwaption, a "
                              "DatedBond or a (DatedBond, curve name) pair, got %s",
                              k, Py_TYPE(item)->tp_name);
             return false;
@@ -162,6 +166,7 @@ PyObject* position_py(const Position& position) {
     if (const auto* c = std::get_if<credit::Cds>(&position)) return wrap(cds_type(), *c);
     if (const auto* s = std::get_if<rates::Swaption>(&position)) return wrap(swaption_type(), *s);
     if (const auto* c = std::get_if<rates::CapFloor>(&position)) return wrap(cap_floor_type(), *c);
+    if (const auto* b = std::get_if<rates::BermudanSwaption>(&position)) return wrap(bermudan_swaption_type(), *b);
     const CurveTrade& p = std::get<CurveTrade>(position);
     if (const auto* i = std::get_if<curves::Instrument>(&p.item)) return wrap_instrument(*i);
     if (const auto* n = std::get_if<curves::FloatingRateNote>(&p.item)) return wrap(floating_rate_note_type(), *n);

@@ -54,6 +54,7 @@ Result<credit::CreditCurve> credit_curve_of(const Market& m, std::string_view na
 // A rate vol as given: a RateVol (a number given became a flat Black one) or a SwaptionCube.
 PyObject* rate_vol_py(const book::RateVols& v) {
     if (const auto* r = std::get_if<rates::RateVol>(&v.vol)) return wrap(rate_vol_type(), *r);
+    if (const auto* m = std::get_if<rates::HullWhite>(&v.vol)) return wrap(hull_white_type(), *m);
     return wrap(swaption_cube_type(), std::get<rates::SwaptionCube>(v.vol));
 }
 
@@ -275,7 +276,7 @@ constexpr FunctionDef def_rate_vol = method<rate_vol_impl>(
     "rate_vol", {"name"},
     "The rate vol of that name: a RateVol (a number given is a flat Black one) or a\n"
     "SwaptionCube (an error lists the names there are).")
-    .returning("RateVol | SwaptionCube");
+    .returning("RateVol | SwaptionCube | HullWhite");
 constexpr FunctionDef def_fx = typed_method<&fx_of>(
     "fx", {"pair"},
     "The spot of a currency pair (\"EURUSD\": dollars per euro, any letter case); a pair given\n"

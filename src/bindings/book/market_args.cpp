@@ -219,11 +219,13 @@ bool from_py(PyObject* o, QuotesArg& out) {
 }
 
 bool from_py(PyObject* o, RateVolsArg& out) {
-    return for_items(o, "names to RateVol, SwaptionCube or a vol", [&](PyObject* k, PyObject* v) {
+    return for_items(o, "names to RateVol, SwaptionCube, HullWhite or a vol", [&](PyObject* k, PyObject* v) {
         book::Named<book::RateVols> r;
         if (!name_of(k, "rate vol", r.name)) return false;
         if (Py_TYPE(v) == swaption_cube_type()) {
             r.value = std::make_shared<const book::RateVols>(book::rate_vols_of(value_of<rates::SwaptionCube>(v)));
+        } else if (Py_TYPE(v) == hull_white_type()) {
+            r.value = std::make_shared<const book::RateVols>(book::rate_vols_of(value_of<rates::HullWhite>(v)));
         } else if (Py_TYPE(v) == rate_vol_type()) {
             r.value = std::make_shared<const book::RateVols>(book::rate_vols_of(value_of<rates::RateVol>(v)));
         } else if (PyFloat_Check(v) || PyLong_Check(v) || (PyNumber_Check(v) && !PySequence_Check(v))) {
@@ -235,7 +237,7 @@ bool from_py(PyObject* o, RateVolsArg& out) {
             }
             r.value = std::make_shared<const book::RateVols>(book::rate_vols_of(std::move(flat)));
         } else {
-            PyErr_Format(PyExc_TypeError, "rate vol %s: expected quelm.RateVol, SwaptionCube or a number, got %s",
+            PyErr_Format(PyExc_TypeError, "rate vol %s: expected quelm.RateVol, SwaptionCube, HullWhite or a number, got %s",
                          r.name.c_str(), Py_TYPE(v)->tp_name);
             return false;
         }

@@ -85,7 +85,7 @@ struct Annotation<CreditCurvesArg> {
 };
 template <>
 struct Annotation<RateVolsArg> {
-    static const char* param() { return "Mapping[str, RateVol | SwaptionCube | _Float]"; }
+    static const char* param() { return "Mapping[str, RateVol | SwaptionCube | HullWhite | _Float]"; }
 };
 template <>
 struct Annotation<QuotesArg> {

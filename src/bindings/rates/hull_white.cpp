@@ -18,10 +18,6 @@ namespace quelm::py {
 constexpr Section kSection = Section::FixedIncome;
 constexpr std::string_view kGuide = "rate-options";
 
-PyTypeObject* hull_white_type();
-PyTypeObject* bermudan_swaption_type();
-QUELM_CLASS_OF(rates::BermudanSwaption, bermudan_swaption_type, "BermudanSwaption");
-QUELM_CLASS_OF(rates::HullWhite, hull_white_type, "HullWhite");
 
 namespace {
 
@@ -174,8 +170,9 @@ constexpr FunctionDef def_hw_price = typed_method<&hw_price_of>(
     "with `method=\"tree\"` a `BermudanSwaption` (or a `Swaption` with settlement_days=0)\n"
     "by backward induction on the model's trinomial tree, `steps` steps to maturity through\n"
     "every exercise and payment date; with `method=\"pde\"` by Crank-Nicolson on the model's\n"
-    "factor, `steps` time steps to the last exercise date and twice as many space steps, the swap\n"
-    "entered read in closed form at each exercise date.")
+    "factor, `steps` time steps to the last exercise date (on whole days, landing on each\n"
+    "exercise date) and twice as many space steps, the swap entered read in closed form at\n"
+    "each exercise date.")
     .reading_options({"method"});
 constexpr FunctionDef def_hw_convexity = typed_method<&hw_convexity_of>(
     "futures_convexity", {"start", "end"},
@@ -197,7 +194,16 @@ constexpr FunctionDef def_hw_calibrate = typed<&hw_calibrate_of>(
     .reading_options({"model"});
 
 constexpr Callable kHwNew = callable<def_hw_new>;
-constexpr Callable kHwMethods[] = {callable<def_hw_calibrate>, callable<def_hw_zero_bond>, callable<def_hw_option>, callable<def_hw_price>,
+// (HullWhite, (a, sigma, curve)).
+PyObject* hw_reduce(const HullWhite& m) {
+    Ref curve(wrap(yield_curve_type(), m.curve));
+    if (!curve) return nullptr;
+    return Py_BuildValue("(O(ddO))", reinterpret_cast<PyObject*>(hull_white_type()), m.a, m.sigma, curve.get());
+}
+constexpr FunctionDef def_hw_reduce =
+    method<hw_reduce>("__reduce__", {}, "Pickle support: rebuild through the constructor.").returning("Tuple[Any, ...]");
+
+constexpr Callable kHwMethods[] = {callable<def_hw_calibrate>, callable<def_hw_zero_bond>, callable<def_hw_option>, callable<def_hw_price>, callable<def_hw_reduce>,
                                    callable<def_hw_convexity>};
 
 PyObject* curve_py(const curves::YieldCurve& c) { return wrap(yield_curve_type(), c); }

@@ -6,7 +6,9 @@
 #include "bindings/curves/instruments.hpp"
 #include "frame/annotations.hpp"
 #include "frame/declare.hpp"
+#include "quelm/rates/bermudan.hpp"
 #include "quelm/rates/cap_floor.hpp"
+#include "quelm/rates/hull_white.hpp"
 #include "quelm/rates/rate_vol.hpp"
 #include "quelm/rates/swaption_cube.hpp"
 #include "quelm/rates/swaption.hpp"
@@ -21,6 +23,10 @@ QUELM_CLASS_OF(rates::CapFloor, cap_floor_type, "CapFloor");
 QUELM_CLASS_OF(rates::Swaption, swaption_type, "Swaption");
 QUELM_CLASS_OF(rates::RateVol, rate_vol_type, "RateVol");
 QUELM_CLASS_OF(rates::SwaptionCube, swaption_cube_type, "SwaptionCube");
+PyTypeObject* hull_white_type();
+PyTypeObject* bermudan_swaption_type();
+QUELM_CLASS_OF(rates::BermudanSwaption, bermudan_swaption_type, "BermudanSwaption");
+QUELM_CLASS_OF(rates::HullWhite, hull_white_type, "HullWhite");
 
 // A flat vol (a number) or a term structure: a pair (times in years, vols).
 struct VolArg {

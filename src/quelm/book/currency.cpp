@@ -57,6 +57,10 @@ Result<std::string> trade_currency(const Position& p, const PricedOn& on, const 
         QUELM_TRY(curve, rate_option_curve(s->curve, market, "swaption"));
         return curve_currency(curve);
     }
+    if (const auto* b = std::get_if<rates::BermudanSwaption>(&p)) {
+        QUELM_TRY(curve, rate_option_curve(b->curve, market, "Bermudan swaption"));
+        return curve_currency(curve);
+    }
     if (const auto* c = std::get_if<rates::CapFloor>(&p)) {
         QUELM_TRY(curve, rate_option_curve(c->curve, market, c->kind == rates::CapKind::Cap ? "cap" : "floor"));
         return curve_currency(curve);

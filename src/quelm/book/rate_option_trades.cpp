@@ -6,6 +6,7 @@
 #include "quelm/book/trade_parts.hpp"
 #include "quelm/curves/layout.hpp"
 #include "quelm/rates/cube_slopes.hpp"
+#include "quelm/rates/hw_pde.hpp"
 #include "quelm/rates/option_risk.hpp"
 #include "quelm/rates/rate_dates.hpp"
 
@@ -117,6 +118,10 @@ Result<MarketTradeValue> value_swaption(const rates::Swaption& s, const Market& 
     if (!c) return std::unexpected(c.error());
     auto vol = rate_vol_of(market, s.vol);
     if (!vol) return fail(vol.error());
+    if (std::holds_alternative<rates::HullWhite>(vol->vols->vol))
+        return fail(Error{Kind::Argument, "rate vol " + vol->name +
+                                              " is a Hull-White model, which prices Bermudan swaptions: give "
+                                              "swaptions a RateVol or a SwaptionCube"});
     // The vol is read at the option's time (and a cube's at its expiry and tenor in nominal
     // years, an expiry date at its vol time).
     auto terms = rates::swaption_terms(s, c->on);
@@ -170,7 +175,10 @@ Result<MarketTradeValue> value_cap_floor(const rates::CapFloor& cap, const Marke
     const auto* r = std::get_if<rates::RateVol>(&vol->vols->vol);
     if (!r)
         return fail(Error{Kind::Argument, "rate vol " + vol->name +
-                                              " is a swaption cube, which prices swaptions: give caps a RateVol"});
+                                              (std::holds_alternative<rates::HullWhite>(vol->vols->vol)
+                                                   ? " is a Hull-White model, which prices Bermudan swaptions"
+                                                   : " is a swaption cube, which prices swaptions") +
+                                              ": give caps a RateVol"});
     MarketTradeValue v;
     if (!with_risk) {
         auto p = rates::cap_price(cap, c->on, r->vol, r->quoting);
@@ -183,6 +191,42 @@ Result<MarketTradeValue> value_cap_floor(const rates::CapFloor& cap, const Marke
     v.value = risk->value;
     if (auto ok = add_legs(v, *risk, *c); !ok) return fail(ok.error());
     add_term_vegas(v, *vol, *r, *risk);
+    return v;
+}
+
+Result<MarketTradeValue> value_bermudan(const rates::BermudanSwaption& b, const Market& market, bool with_risk) {
+    const std::string what = "Bermudan swaption";
+    const auto fail = [&](const Error& e) { return std::unexpected(named(what, e)); };
+    auto name = rate_option_curve(b.curve, market, what);
+    if (!name) return std::unexpected(name.error());
+    auto curve = market.curve(*name);
+    if (!curve) return fail(curve.error());
+    auto vol = rate_vol_of(market, b.vol);
+    if (!vol) return fail(vol.error());
+    const auto* hw = std::get_if<rates::HullWhite>(&vol->vols->vol);
+    if (!hw)
+        return fail(Error{Kind::Argument, "rate vol " + vol->name +
+                                              " is not a Hull-White model: give Bermudan swaptions a HullWhite"});
+    const rates::HullWhite model{hw->a, hw->sigma, **curve};
+    Cancel cancel;
+    auto priced = rates::hw_bermudan_pde_value(model, b, kBermudanSteps, with_risk, cancel);
+    if (!priced) return fail(priced.error());
+    MarketTradeValue v;
+    v.value = priced->value;
+    if (!with_risk) return v;
+    auto leg = leg_of(priced->slopes, index_of(market, curve->get()), "curve " + *name);
+    if (!leg) return fail(leg.error());
+    if (!priced->slopes.empty()) v.legs.push_back(std::move(*leg));
+    // Sigma moved by a small fraction of itself each way: the grid scales with sigma, smoothly.
+    const double h = 1e-4 * hw->sigma;
+    double sides[2] = {0.0, 0.0};
+    for (int k = 0; k < 2; ++k) {
+        const rates::HullWhite moved{hw->a, hw->sigma + (k == 0 ? h : -h), **curve};
+        auto p = rates::hw_bermudan_pde(moved, b, kBermudanSteps, cancel);
+        if (!p) return fail(p.error());
+        sides[k] = *p;
+    }
+    v.quotes.push_back({rate_vol_labels(vol->name, *vol->vols).front(), (sides[0] - sides[1]) / (2.0 * h) * 1e-4});
     return v;
 }
 

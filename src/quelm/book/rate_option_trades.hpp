@@ -11,6 +11,7 @@
 #include "quelm/book/market.hpp"
 #include "quelm/book/market_trade.hpp"
 #include "quelm/core/error.hpp"
+#include "quelm/rates/bermudan.hpp"
 #include "quelm/rates/cap_floor.hpp"
 #include "quelm/rates/swaption.hpp"
 
@@ -19,6 +20,14 @@ namespace quelm::book {
 [[nodiscard]] Result<MarketTradeValue> value_swaption(const rates::Swaption& s, const Market& market, bool with_risk);
 [[nodiscard]] Result<MarketTradeValue> value_cap_floor(const rates::CapFloor& c, const Market& market,
                                                        bool with_risk);
+
+// A Bermudan swaption on a market Hull-White model (its a and sigma, on the trade's one curve,
+// which projects and discounts), by finite differences on kBermudanSteps steps: the value's
+// exact derivative in each discount factor the grid reads as a leg, and the change per basis
+// point of sigma (central, on the same grid) as its vega.
+inline constexpr std::size_t kBermudanSteps = 200;
+[[nodiscard]] Result<MarketTradeValue> value_bermudan(const rates::BermudanSwaption& b, const Market& market,
+                                                      bool with_risk);
 
 // The projection curve's name a swaption or cap is priced off (as named, else the market's
 // only curve): the currency it reports in.

@@ -30,6 +30,8 @@ std::string strike_text(const rates::CubeStrike& k) {
 
 RateVols rate_vols_of(rates::RateVol v) { return RateVols{std::move(v), nullptr}; }
 
+RateVols rate_vols_of(rates::HullWhite m) { return RateVols{std::move(m), nullptr}; }
+
 RateVols rate_vols_of(rates::SwaptionCube c) {
     const std::size_t nodes = c.nodes.size();
     return RateVols{std::move(c), rates::new_cube_refits(nodes)};
@@ -42,6 +44,7 @@ std::vector<std::string> rate_vol_labels(const std::string& name, const RateVols
         for (const double t : r->vol.times) out.push_back(slice_label(name, t));
         return out;
     }
+    if (std::holds_alternative<rates::HullWhite>(v.vol)) return {name + " sigma"};
     const auto& c = std::get<rates::SwaptionCube>(v.vol);
     for (const rates::CubeNode& n : c.nodes)
         for (const rates::CubeStrike& k : c.strikes)

@@ -10,13 +10,16 @@
 #include <vector>
 
 #include "quelm/rates/cube_slopes.hpp"
+#include "quelm/rates/hull_white.hpp"
 #include "quelm/rates/rate_vol.hpp"
 #include "quelm/rates/swaption_cube.hpp"
 
 namespace quelm::book {
 
 struct RateVols {
-    std::variant<rates::RateVol, rates::SwaptionCube> vol;
+    // A Hull-White model lends its a and sigma to Bermudan swaptions; they are priced on the
+    // market's curve, not the model's own.
+    std::variant<rates::RateVol, rates::SwaptionCube, rates::HullWhite> vol;
     // A cube's refits for its quote slopes, shared by every trade priced on it (not part
     // of the value).
     std::shared_ptr<rates::CubeRefits> refits;
@@ -25,10 +28,12 @@ struct RateVols {
 
 [[nodiscard]] RateVols rate_vols_of(rates::RateVol v);
 [[nodiscard]] RateVols rate_vols_of(rates::SwaptionCube c);
+[[nodiscard]] RateVols rate_vols_of(rates::HullWhite m);
 
 // The risk report's labels of a rate vol's quotes, in column order: "<name> vol" for a flat
 // vol, "<name> vol <t>y" per time of a term structure, and per node and strike column of a
-// cube "<name> <expiry> <tenor> <strike>" ("eur-swaption 5y 10y atm+25"), expiry-major.
+// cube "<name> <expiry> <tenor> <strike>" ("eur-swaption 5y 10y atm+25"), expiry-major; for a
+// Hull-White model "<name> sigma" (per basis point of sigma).
 [[nodiscard]] std::vector<std::string> rate_vol_labels(const std::string& name, const RateVols& v);
 
 }  // namespace quelm::book

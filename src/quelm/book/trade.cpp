@@ -41,6 +41,7 @@ Result<MarketTradeValue> value_market_trade(const Position& p, const Market& mar
     if (const auto* c = std::get_if<credit::Cds>(&p)) return value_cds(*c, market, with_risk);
     if (const auto* s = std::get_if<rates::Swaption>(&p)) return value_swaption(*s, market, with_risk);
     if (const auto* c = std::get_if<rates::CapFloor>(&p)) return value_cap_floor(*c, market, with_risk);
+    if (const auto* b = std::get_if<rates::BermudanSwaption>(&p)) return value_bermudan(*b, market, with_risk);
     return value_fx_option(std::get<FxOption>(p), market, with_risk);
 }
 

@@ -31,7 +31,7 @@ struct CurveTrade {
 };
 
 using Position = std::variant<CurveTrade, FxForward, EuropeanOption, FxOption, AmericanOption, BarrierOption,
-                              credit::Cds, rates::Swaption, rates::CapFloor>;
+                              credit::Cds, rates::Swaption, rates::CapFloor, rates::BermudanSwaption>;
 
 // A market trade's value (with its risk): any position but a CurveTrade.
 [[nodiscard]] Result<MarketTradeValue> value_market_trade(const Position& p, const Market& market, bool with_risk);

@@ -43,6 +43,8 @@ std::string describe(const BermudanSwaption& b) {
     if (b.kind != SwaptionKind::Payer) o += ", kind='receiver'";
     if (b.fixed_frequency != 1) o += ", fixed_frequency=" + std::to_string(b.fixed_frequency);
     if (b.notional != 1.0) o += ", notional=" + format_number(b.notional);
+    if (!b.curve.empty()) o += ", curve=" + single_quoted(b.curve);
+    if (!b.vol.empty()) o += ", vol=" + single_quoted(b.vol);
     return "BermudanSwaption(" + dates + ", " + single_quoted(dates::format_iso(b.maturity)) + ", " +
            format_number(b.strike) + o + ")";
 }

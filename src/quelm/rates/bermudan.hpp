@@ -26,6 +26,9 @@ struct BermudanSwaption {
     dates::DayCount fixed_day_count{dates::DayCountKind::Thirty360, {}};
     double notional = 1.0;
     dates::Calendar calendar;
+    // As a trade of a book: the market curve and Hull-White model it is priced on ("": the
+    // market's only one).
+    std::string curve, vol;
     friend bool operator==(const BermudanSwaption&, const BermudanSwaption&) = default;
 };
 
