@@ -4,7 +4,8 @@ quote and repricing (its curves rebuilt by its observers), on 100 of the swaps; 
 value; the 250-day historical VaR of 1,000 swaps over two curves (€STR, 6M Euribor on
 it) by full revaluation, beside QuantLib setting each day's 40 quotes and repricing the
 1,000 swaps on a few of the days; and the risk of 20 swaptions on those two curves and a
-flat normal vol, beside QuantLib bumping each quote and the vol and repricing."""
+flat normal vol, beside QuantLib bumping each quote and the vol and repricing; and the risk of
+a Bermudan swaption on Hull-White beside QuantLib's finite differences on each bumped curve."""
 from __future__ import annotations
 
 import datetime as dt
@@ -336,6 +337,64 @@ def ql_swaption_peer() -> dict:
     return {SWAPTION_PEER: bump_and_reprice}
 
 
+# --- A Bermudan payer (9 annual exercises into a swap to 2036) on Hull-White: exact risk ---
+_CAL = quelm.Calendar("target")
+BERMUDAN_DATES = [_CAL.adjust(dt.date(2027 + k, 3, 2), "modified-following") for k in range(9)]
+BERMUDAN_MARKET = quelm.Market.bootstrap(REF, TWO_CURVES, rate_vols={
+    "eur-hw": quelm.HullWhite(0.03, 0.008, quelm.YieldCurve.flat(0.025, reference_date=REF))})
+BERMUDAN = quelm.BermudanSwaption(BERMUDAN_DATES, dt.date(2036, 3, 2), 0.027, notional=1e7, curve="eur-euribor-6m")
+BERMUDAN_BOOK = quelm.Book([BERMUDAN])
+BERMUDAN_PEER = ("QuantLib FdHullWhiteSwaptionEngine 100 x 100 on each of the 40 bumped curves and sigma "
+                 "(the curves handed over ready, as discount factors: no bootstrap timed)")
+
+
+def ql_bermudan_peer() -> dict:
+    """QuantLib's finite-difference Hull-White engine on the same Bermudan (the fixed leg from
+    the first exercise, annual 30/360), the model on the projection curve given as its discount
+    factors at every day to 2037 (log-linear): the base, each of the 40 quotes bumped by 1bp
+    (curves bootstrapped beforehand, untimed) and sigma bumped."""
+    if ql is None:
+        return {}
+    ref = ql.Date(REF.day, REF.month, REF.year)
+    days = [REF + dt.timedelta(days=k) for k in range(0, 11 * 366)]
+
+    def handle(market):
+        curve = market.curve("eur-euribor-6m")
+        return ql.YieldTermStructureHandle(ql.DiscountCurve(
+            [ql.Date(d.day, d.month, d.year) for d in days], [curve.discount(d) for d in days], ql.Actual365Fixed()))
+
+    labels = [label for label in BERMUDAN_MARKET.quote_labels if label.startswith(("eur-estr", "eur-euribor"))]
+    curves = [handle(BERMUDAN_MARKET)] + [handle(BERMUDAN_MARKET.shifted({label: 1e-4})) for label in labels]
+    cal = ql.TARGET()
+    start, end = ql.Date(2, 3, 2027), ql.Date(2, 3, 2036)
+    fixed = ql.Schedule(start, end, ql.Period(1, ql.Years), cal, ql.ModifiedFollowing, ql.ModifiedFollowing,
+                        ql.DateGeneration.Backward, False)
+    floating = ql.Schedule(start, end, ql.Period(6, ql.Months), cal, ql.ModifiedFollowing, ql.ModifiedFollowing,
+                           ql.DateGeneration.Backward, False)
+    exercise = ql.BermudanExercise([ql.Date(d.day, d.month, d.year) for d in BERMUDAN_DATES])
+    options = []
+    for h in curves:
+        index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
+                             False, ql.Actual360(), h)
+        swap = ql.VanillaSwap(ql.Swap.Payer, 1e7, fixed, 0.027, ql.Thirty360(ql.Thirty360.BondBasis), floating,
+                              index, 0.0, ql.Actual360())
+        options.append((ql.Swaption(swap, exercise), h))
+
+    def price(option, h, sigma):
+        option.setPricingEngine(ql.FdHullWhiteSwaptionEngine(ql.HullWhite(h, 0.03, sigma), 100, 100, 0, 1e-5))
+        return option.NPV()
+
+    ql.Settings.instance().evaluationDate = ref
+    assert abs(price(*options[0], 0.008) - BERMUDAN_BOOK.npv(BERMUDAN_MARKET)["total"]) < 1e-3 * 5e5
+
+    def bump_and_reprice():
+        base = price(*options[0], 0.008)
+        rows = [price(o, h, 0.008) - base for o, h in options[1:]]
+        rows.append(price(*options[0], 0.0081) - base)
+        return base, rows
+    return {BERMUDAN_PEER: bump_and_reprice}
+
+
 def cases(quick: bool) -> list:
     history = var_history()
     scale = 1 if quick else 3
@@ -355,6 +414,11 @@ def cases(quick: bool) -> list:
          "peers": ql_swaption_peer(), "number": 10 * scale,
          "note": "exact curve risk through each swaption's legs on both curves and its vega per vol point; "
                  "the peer bumps each quote and the vol once (one-sided) and reprices"},
+        {"name": "Book.risk, a Bermudan swaption (9 exercises) on Hull-White to 40 quotes and sigma",
+         "quelm": lambda: BERMUDAN_BOOK.risk(BERMUDAN_MARKET),
+         "peers": ql_bermudan_peer(), "number": 3 * scale,
+         "note": "exact curve risk by the adjoint of the finite-difference grid (200 steps) and sigma's vega by "
+                 "two solves; the peer (its default grid) reprices once per bumped curve"},
         {"name": "Book.npv, 10,000 mixed swaps over 3 curves",
          "quelm": lambda: BOOK.npv(MARKET),
          "peers": {}, "number": 5 * scale, "note": "the total added in book order"},
