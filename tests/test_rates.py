@@ -770,15 +770,13 @@ def test_tree_converges_to_jamshidian_and_bermudans_dominate_their_europeans():
         quelm.BermudanSwaption([dt.date(2026, 6, 2), dt.date(2026, 9, 2)], maturity, 0.03)
 
 
-def test_bermudans_match_quantlibs_tree(ql):
-    """QuantLib's TreeSwaptionEngine on the same Hull-White model, grid size and schedules:
-    agreement within the tree's own convergence (1e-4 at 400 and 800 steps)."""
+def quantlib_bermudans(ql, exercise_years):
+    """Two co-terminal Bermudans to 2036 (a payer and a receiver) on a flat curve, as QuantLib's
+    swaption and ours on the same Hull-White model: (QuantLib's model, ours, its option, ours)."""
     ql.Settings.instance().evaluationDate = qd(ql, HW_REF)
     for r, a, sigma, kind, strike in ((0.03, 0.05, 0.01, "payer", 0.03), (0.02, 0.1, 0.008, "receiver", 0.025)):
         h = ql.YieldTermStructureHandle(ql.FlatForward(qd(ql, HW_REF), r, ql.Actual365Fixed()))
-        theirs = ql.HullWhite(h, a, sigma)
-        ours = quelm.HullWhite(a, sigma, flat(r, HW_REF))
-        ex, maturity = coterminal(HW_REF, range(1, 11), 2036)
+        ex, maturity = coterminal(HW_REF, exercise_years, 2036)
         cal = ql.TARGET()
         index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
                              False, ql.Actual360(), h)
@@ -790,7 +788,14 @@ def test_bermudans_match_quantlibs_tree(ql):
         swap = ql.VanillaSwap(ql.Swap.Payer if kind == "payer" else ql.Swap.Receiver, 1e6, fixed, strike,
                               ql.Thirty360(ql.Thirty360.BondBasis), floating, index, 0.0, ql.Actual360())
         option = ql.Swaption(swap, ql.BermudanExercise([qd(ql, d) for d in ex]))
-        mine = quelm.BermudanSwaption(ex, maturity, strike, kind=kind, notional=1e6)
+        yield (ql.HullWhite(h, a, sigma), quelm.HullWhite(a, sigma, flat(r, HW_REF)), option,
+               quelm.BermudanSwaption(ex, maturity, strike, kind=kind, notional=1e6))
+
+
+def test_bermudans_match_quantlibs_tree(ql):
+    """QuantLib's TreeSwaptionEngine on the same Hull-White model, grid size and schedules:
+    agreement within the tree's own convergence (1e-4 at 400 and 800 steps)."""
+    for theirs, ours, option, mine in quantlib_bermudans(ql, range(1, 11)):
         for steps in (400, 800):
             option.setPricingEngine(ql.TreeSwaptionEngine(theirs, steps))
             assert ours.price(mine, method="tree", steps=steps) == pytest.approx(option.NPV(), rel=1e-4)
@@ -824,25 +829,8 @@ def test_pde_bermudans_converge_to_the_tree_and_europeans_to_jamshidian():
 def test_pde_bermudans_match_quantlibs_finite_differences(ql):
     """QuantLib's FdHullWhiteSwaptionEngine (1600 x 1600, Douglas scheme) on the same model and
     schedules: both converged, they agree to 1e-5."""
-    ql.Settings.instance().evaluationDate = qd(ql, HW_REF)
-    for r, a, sigma, kind, strike in ((0.03, 0.05, 0.01, "payer", 0.03), (0.02, 0.1, 0.008, "receiver", 0.025)):
-        h = ql.YieldTermStructureHandle(ql.FlatForward(qd(ql, HW_REF), r, ql.Actual365Fixed()))
-        theirs = ql.HullWhite(h, a, sigma)
-        ours = quelm.HullWhite(a, sigma, flat(r, HW_REF))
-        ex, maturity = coterminal(HW_REF, range(1, 10), 2036)
-        cal = ql.TARGET()
-        index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
-                             False, ql.Actual360(), h)
-        start = qd(ql, ex[0])
-        fixed = ql.Schedule(start, qd(ql, maturity), ql.Period(1, ql.Years), cal, ql.ModifiedFollowing,
-                            ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
-        floating = ql.Schedule(start, qd(ql, maturity), ql.Period(6, ql.Months), cal, ql.ModifiedFollowing,
-                               ql.ModifiedFollowing, ql.DateGeneration.Backward, False)
-        swap = ql.VanillaSwap(ql.Swap.Payer if kind == "payer" else ql.Swap.Receiver, 1e6, fixed, strike,
-                              ql.Thirty360(ql.Thirty360.BondBasis), floating, index, 0.0, ql.Actual360())
-        option = ql.Swaption(swap, ql.BermudanExercise([qd(ql, d) for d in ex]))
+    for theirs, ours, option, mine in quantlib_bermudans(ql, range(1, 10)):
         option.setPricingEngine(ql.FdHullWhiteSwaptionEngine(theirs, 1600, 1600, 0, 1e-5))
-        mine = quelm.BermudanSwaption(ex, maturity, strike, kind=kind, notional=1e6)
         assert ours.price(mine, method="pde", steps=800) == pytest.approx(option.NPV(), rel=1e-5)
 
 

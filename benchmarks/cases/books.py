@@ -56,14 +56,35 @@ SUBSET = 100
 RISK_PEER = f"QuantLib bump-and-rebuild, {SUBSET} of the 10,000 swaps"
 
 
+def ql_period(t: str):
+    return ql.Period(int(t[:-1]), ql.Months if t.endswith("M") else ql.Years)
+
+
+def ql_eur_curves(quote):
+    """QuantLib's €STR curve (extrapolated flat-forward, as quelm's tail: the Euribor curve runs
+    past 30Y) and 6M Euribor on it, from helpers on the handles `quote(label, rate)` makes:
+    (the €STR handle, the Euribor index on its curve)."""
+    ref = ql.Date(REF.day, REF.month, REF.year)
+    estr_curve = ql.PiecewiseLogLinearDiscount(
+        ref, [ql.OISRateHelper(2, ql_period(t), quote(f"eur-estr {t}", rate(0.022, t)), ql.Estr()) for t in OIS_TENORS],
+        ql.Actual365Fixed())
+    estr_curve.enableExtrapolation()
+    estr_h = ql.YieldTermStructureHandle(estr_curve)
+    cal = ql.TARGET()
+    index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
+                         False, ql.Actual360())
+    euribor_curve = ql.PiecewiseLogLinearDiscount(
+        ref, [ql.SwapRateHelper(quote(f"eur-euribor-6m {t}", rate(0.025, t)), ql_period(t), cal, ql.Annual,
+                                ql.ModifiedFollowing, ql.Thirty360(ql.Thirty360.BondBasis), index, ql.QuoteHandle(),
+                                ql.Period(0, ql.Days), estr_h) for t in SWAP_TENORS], ql.Actual365Fixed())
+    return estr_h, index.clone(ql.YieldTermStructureHandle(euribor_curve))
+
+
 def ql_peer() -> dict:
     if ql is None:
         return {}
     ref = ql.Date(REF.day, REF.month, REF.year)
     ql.Settings.instance().evaluationDate = ref
-
-    def period(t: str):
-        return ql.Period(int(t[:-1]), ql.Months if t.endswith("M") else ql.Years)
 
     quotes = []
 
@@ -75,9 +96,9 @@ def ql_peer() -> dict:
     sofr = ql.Sofr()
     estr = ql.Estr()
     sofr_curve = ql.PiecewiseLogLinearDiscount(
-        ref, [ql.OISRateHelper(2, period(t), quote(rate(0.040, t)), sofr) for t in OIS_TENORS], ql.Actual365Fixed())
+        ref, [ql.OISRateHelper(2, ql_period(t), quote(rate(0.040, t)), sofr) for t in OIS_TENORS], ql.Actual365Fixed())
     estr_curve = ql.PiecewiseLogLinearDiscount(
-        ref, [ql.OISRateHelper(2, period(t), quote(rate(0.022, t)), estr) for t in OIS_TENORS], ql.Actual365Fixed())
+        ref, [ql.OISRateHelper(2, ql_period(t), quote(rate(0.022, t)), estr) for t in OIS_TENORS], ql.Actual365Fixed())
     for c in (sofr_curve, estr_curve):
         c.enableExtrapolation()  # as quelm's flat-forward tail: the Euribor curve runs past 30Y
     sofr_h, estr_h = ql.YieldTermStructureHandle(sofr_curve), ql.YieldTermStructureHandle(estr_curve)
@@ -85,7 +106,7 @@ def ql_peer() -> dict:
     index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
                          False, ql.Actual360())
     euribor_curve = ql.PiecewiseLogLinearDiscount(
-        ref, [ql.SwapRateHelper(quote(rate(0.025, t)), period(t), cal, ql.Annual, ql.ModifiedFollowing,
+        ref, [ql.SwapRateHelper(quote(rate(0.025, t)), ql_period(t), cal, ql.Annual, ql.ModifiedFollowing,
                                 ql.Thirty360(ql.Thirty360.BondBasis), index, ql.QuoteHandle(), ql.Period(0, ql.Days),
                                 estr_h) for t in SWAP_TENORS], ql.Actual365Fixed())
     euribor = index.clone(ql.YieldTermStructureHandle(euribor_curve))
@@ -143,28 +164,13 @@ def ql_var_peer(history) -> dict:
     ref = ql.Date(REF.day, REF.month, REF.year)
     ql.Settings.instance().evaluationDate = ref
 
-    def period(t: str):
-        return ql.Period(int(t[:-1]), ql.Months if t.endswith("M") else ql.Years)
-
     quotes = {}
 
     def quote(label: str, r: float):
         quotes[label] = ql.SimpleQuote(r)
         return ql.QuoteHandle(quotes[label])
 
-    estr_curve = ql.PiecewiseLogLinearDiscount(
-        ref, [ql.OISRateHelper(2, period(t), quote(f"eur-estr {t}", rate(0.022, t)), ql.Estr()) for t in OIS_TENORS],
-        ql.Actual365Fixed())
-    estr_curve.enableExtrapolation()
-    estr_h = ql.YieldTermStructureHandle(estr_curve)
-    cal = ql.TARGET()
-    index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
-                         False, ql.Actual360())
-    euribor_curve = ql.PiecewiseLogLinearDiscount(
-        ref, [ql.SwapRateHelper(quote(f"eur-euribor-6m {t}", rate(0.025, t)), period(t), cal, ql.Annual,
-                                ql.ModifiedFollowing, ql.Thirty360(ql.Thirty360.BondBasis), index, ql.QuoteHandle(),
-                                ql.Period(0, ql.Days), estr_h) for t in SWAP_TENORS], ql.Actual365Fixed())
-    euribor = index.clone(ql.YieldTermStructureHandle(euribor_curve))
+    estr_h, euribor = ql_eur_curves(quote)
     swaps = []
     for k in (k for k in range(1, 1501) if k % 3):
         years = ql.Period(1 + k % 30, ql.Years)
@@ -228,10 +234,8 @@ def ql_option_peer() -> dict:
     dc = ql.Actual365Fixed()
     quotes = [ql.SimpleQuote(rate(0.040, t)) for t in OIS_TENORS]
 
-    def period(t: str):
-        return ql.Period(int(t[:-1]), ql.Months if t.endswith("M") else ql.Years)
     sofr = ql.PiecewiseLogLinearDiscount(
-        ref, [ql.OISRateHelper(2, period(t), ql.QuoteHandle(q), ql.Sofr()) for t, q in zip(OIS_TENORS, quotes)], dc)
+        ref, [ql.OISRateHelper(2, ql_period(t), ql.QuoteHandle(q), ql.Sofr()) for t, q in zip(OIS_TENORS, quotes)], dc)
     sofr.enableExtrapolation()
     spot = ql.QuoteHandle(ql.SimpleQuote(SPOT))
     rates = ql.YieldTermStructureHandle(sofr)
@@ -288,34 +292,20 @@ def ql_swaption_peer() -> dict:
     ref = ql.Date(REF.day, REF.month, REF.year)
     ql.Settings.instance().evaluationDate = ref
 
-    def period(t: str):
-        return ql.Period(int(t[:-1]), ql.Months if t.endswith("M") else ql.Years)
-
     quotes = []
 
     def quote(r: float):
         quotes.append(ql.SimpleQuote(r))
         return ql.QuoteHandle(quotes[-1])
 
-    estr_curve = ql.PiecewiseLogLinearDiscount(
-        ref, [ql.OISRateHelper(2, period(t), quote(rate(0.022, t)), ql.Estr()) for t in OIS_TENORS],
-        ql.Actual365Fixed())
-    estr_curve.enableExtrapolation()
-    estr_h = ql.YieldTermStructureHandle(estr_curve)
+    estr_h, euribor = ql_eur_curves(lambda label, r: quote(r))
     cal = ql.TARGET()
-    index = ql.IborIndex("quelm-like", ql.Period(6, ql.Months), 2, ql.EURCurrency(), cal, ql.ModifiedFollowing,
-                         False, ql.Actual360())
-    euribor_curve = ql.PiecewiseLogLinearDiscount(
-        ref, [ql.SwapRateHelper(quote(rate(0.025, t)), period(t), cal, ql.Annual, ql.ModifiedFollowing,
-                                ql.Thirty360(ql.Thirty360.BondBasis), index, ql.QuoteHandle(), ql.Period(0, ql.Days),
-                                estr_h) for t in SWAP_TENORS], ql.Actual365Fixed())
-    euribor = index.clone(ql.YieldTermStructureHandle(euribor_curve))
     vol = ql.SimpleQuote(SWAPTION_VOL)
     engine = ql.BachelierSwaptionEngine(estr_h, ql.QuoteHandle(vol))
     options = []
     for s in SWAPTIONS:
-        expiry = cal.adjust(ref + period(s.expiry), ql.ModifiedFollowing)
-        swap = ql.MakeVanillaSwap(period(s.tenor), euribor, s.strike, ql.Period(0, ql.Days),
+        expiry = cal.adjust(ref + ql_period(s.expiry), ql.ModifiedFollowing)
+        swap = ql.MakeVanillaSwap(ql_period(s.tenor), euribor, s.strike, ql.Period(0, ql.Days),
                                   effectiveDate=cal.advance(expiry, 2, ql.Days), fixedLegTenor=ql.Period(1, ql.Years),
                                   fixedLegDayCount=ql.Thirty360(ql.Thirty360.BondBasis),
                                   swapType=ql.Swap.Payer if s.kind == "payer" else ql.Swap.Receiver,
