@@ -129,9 +129,14 @@ def test_the_curve_names_default_to_the_markets_only_ones():
         quelm.Book([cds]).npv(market())
     two = quelm.Market(TRADE, curves={"usd-libor": DISC, "usd-ois": quelm.YieldCurve.flat(0.01, reference_date=TRADE)},
                        credit_curves={"acme": ACME})
-    with pytest.raises(ValueError, match=r"name its discount curve \(discount_curve=...\); the market has usd-libor, "
-                                         r"usd-ois"):
-        quelm.Book([cds]).npv(two)
+    # Two curves: the one the credit curve was bootstrapped on.
+    assert quelm.Book([cds]).npv(two)["total"] == cds.npv(ACME, DISC)
+    neither = quelm.Market(TRADE, curves={"usd-a": quelm.YieldCurve.flat(0.02, reference_date=TRADE),
+                                          "usd-b": quelm.YieldCurve.flat(0.01, reference_date=TRADE)},
+                           credit_curves={"acme": ACME})
+    with pytest.raises(ValueError, match=r"name its discount curve \(discount_curve=...\); the market has usd-a, "
+                                         r"usd-b"):
+        quelm.Book([cds]).npv(neither)
     with pytest.raises(ValueError, match="trade 0: cds on zeta: no credit curve zeta in the market; it has acme, bust"):
         quelm.Book([quelm.Cds("5Y", 0.01, trade_date=TRADE, credit_curve="zeta")]).npv(MARKET)
 

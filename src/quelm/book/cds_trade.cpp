@@ -52,7 +52,23 @@ std::vector<std::string> credit_quote_labels(const std::string& name, const cred
 Result<CdsCurves> cds_curves(const credit::Cds& cds, const Market& market) {
     CdsCurves c;
     QUELM_TRY(credit, only_one(cds.terms.credit_curve, market.credit_curves().names(), "credit curve", "credit_curve"));
-    QUELM_TRY(discount, only_one(cds.terms.discount_curve, market.curves().names(), "discount curve", "discount_curve"));
+    // Unnamed, the discount curve is the market's curve the credit curve was bootstrapped on,
+    // else the market's only curve.
+    std::string discount = cds.terms.discount_curve;
+    if (discount.empty()) {
+        // (an unknown credit curve is reported where it is read, naming the trade's curve)
+        auto curve = market.credit_curve(credit);
+        if (const auto& quotes = curve ? (*curve)->quotes() : nullptr; quotes && quotes->discount)
+            for (const auto& item : market.curves().items())
+                if (item.value == quotes->discount || *item.value == *quotes->discount) {
+                    discount = item.name;
+                    break;
+                }
+    }
+    if (discount.empty()) {
+        QUELM_TRY(only, only_one(discount, market.curves().names(), "discount curve", "discount_curve"));
+        discount = std::move(only);
+    }
     c.credit = std::move(credit);
     c.discount = std::move(discount);
     return c;
