@@ -1,8 +1,10 @@
 """A USD/EUR book on one market: SOFR swaps (one forward-starting), Euribor swaps on an €STR
-discount curve, a deposit and a Treasury held, a EURUSD forward and S&P 500 options on a
-volatility surface; its value, its risk to every quote of every curve, to the spot and to
-the surface's expiries (with the options' Greeks) and its one-day historical P&L in USD by
-full revaluation of each day's quote and EURUSD moves."""
+discount curve, a deposit and a Treasury held, a EURUSD forward and an option on its smile,
+S&P 500 options on a volatility surface, a Euribor swaption and a Bermudan on Hull-White, and
+CDS protection on a name; its value, its risk to every quote of every curve, to the spot,
+the surface's expiries, the smile's quotes, the rate vols and the credit spreads (with the
+options' Greeks), and its one-day historical P&L in USD by full revaluation of each day's
+quote and EURUSD moves."""
 from __future__ import annotations
 
 import datetime as dt
@@ -18,6 +20,7 @@ EURIBOR = [("2Y", 0.0268), ("3Y", 0.0264), ("5Y", 0.0266), ("7Y", 0.0272), ("10Y
            ("20Y", 0.0288), ("30Y", 0.0276)]
 
 
+CAL = quelm.Calendar("target")
 SPX = 5950.0
 SPX_EXPIRIES = [0.25, 0.5, 1.0, 2.0]
 SPX_MONEYNESS = [0.8, 0.9, 1.0, 1.1, 1.2]
@@ -37,14 +40,26 @@ def spx_surface() -> quelm.VolSurface:
 
 def market() -> quelm.Market:
     """The day's market: two OIS curves and a 6M Euribor curve bootstrapped on €STR, the
-    EURUSD spot and an S&P 500 volatility surface."""
+    EURUSD spot and its smile, an S&P 500 volatility surface, a normal vol for Euribor
+    swaptions, a Hull-White model for Bermudans and a credit curve bootstrapped on SOFR."""
     euribor = ([quelm.Deposit("6M", 0.0285), quelm.Fra("6M", "12M", 0.0272)]
                + [quelm.Swap(t, r) for t, r in EURIBOR])
-    return quelm.Market.bootstrap(TODAY, {
+    quotes = {
         "usd-sofr": [quelm.Ois(t, r, index="sofr") for t, r in SOFR],
         "eur-estr": [quelm.Ois(t, r, index="estr") for t, r in ESTR],
         "eur-euribor-6m": (euribor, {"discount_curve": "eur-estr"}),
-    }, fx={"EURUSD": 1.03}, surfaces={"spx": spx_surface()})
+    }
+    curves = quelm.Market.bootstrap(TODAY, quotes, fx={"EURUSD": 1.03})
+    usd, eur = curves.curve("usd-sofr"), curves.curve("eur-estr")
+    # EURUSD at 1Y: ATM 8.1%, 25- and 10-delta risk reversals and butterflies.
+    smile = quelm.FxSmile.from_quotes_at(1.03, "2026-01-15", usd, eur, 0.081, [-0.006, -0.011], [0.0026, 0.0085],
+                                         deltas=[0.25, 0.1])
+    acme = quelm.CreditCurve.bootstrap(TODAY, [("1Y", 0.0060), ("3Y", 0.0090), ("5Y", 0.0110), ("7Y", 0.0122)],
+                                       usd)
+    return quelm.Market.bootstrap(TODAY, quotes, fx={"EURUSD": 1.03},
+                                  surfaces={"spx": spx_surface(), "eurusd": smile}, credit_curves={"acme": acme},
+                                  rate_vols={"eur-normal": quelm.RateVol(0.0088, model="bachelier"),
+                                             "eur-hw": quelm.HullWhite(0.03, 0.0085, eur)})
 
 
 def book() -> quelm.Book:
@@ -70,6 +85,14 @@ def book() -> quelm.Book:
                                                     curve="usd-sofr"),
         "SPX Sep-25 5800 Amer. put": quelm.AmericanOption("spx", 5800.0, "2025-09-19", "put", notional=200.0,
                                                              curve="usd-sofr"),
+        "EURUSD 1Y 1.10 call": quelm.FxOption("EURUSD", "2026-01-15", 1.10, "call", notional=10e6),
+        "Euribor 2Yx5Y payer swaption": quelm.Swaption("2Y", "5Y", 0.0275, curve="eur-euribor-6m", vol="eur-normal",
+                                                       notional=20e6),
+        "Euribor 10NC1 Bermudan recv.": quelm.BermudanSwaption(
+            [CAL.adjust(dt.date(2026 + k, 1, 15), "modified-following") for k in range(9)], dt.date(2035, 1, 15),
+            0.0270, kind="receiver", curve="eur-euribor-6m", vol="eur-hw", notional=15e6),
+        "ACME 5Y CDS protection": quelm.Cds("2030-03-20", 0.01, trade_date=TODAY, credit_curve="acme",
+                                            notional=10e6),
     }
     return quelm.Book(list(trades.values()), names=list(trades))
 
@@ -138,6 +161,11 @@ def show() -> None:
     print(f"  {'EURUSD delta (per unit)':<28}{risk.total['EURUSD']:>16,.2f}")
     for label in (label for label in risk.labels if label.startswith("spx vol")):
         print(f"  {label + ' (per vol point)':<28}{risk.total[label]:>16,.2f}")
+    # Vega comes per vol point (0.01) of the quote: a normal vol's is shown per basis point.
+    print(f"  {'eur-normal vol (per bp)':<28}{risk.total['eur-normal vol'] / 100:>16,.2f}")
+    print(f"  {'eur-hw sigma (per bp)':<28}{risk.total['eur-hw sigma']:>16,.2f}")
+    for label in (label for label in risk.labels if label.startswith(("eurusd ", "acme "))):
+        print(f"  {label:<28}{risk.total[label]:>16,.2f}")
     for name, g in risk.greeks.items():
         print(f"  {name:<28}delta {g['delta']:>10,.1f}  gamma {g['gamma']:>8,.3f}  "
               f"vega {g['vega']:>10,.1f}  theta {g['theta']:>12,.1f}")
