@@ -223,6 +223,42 @@ def test_a_swaption_repriced_on_other_curves_reads_them():
     assert again.price(curves[4], 0.3) == s.price(curves[4], 0.3)
 
 
+def test_priced_swaptions_and_caps_over_arrays_have_the_scalar_calls_bits():
+    """quelm.vec.swaption_price and cap_price read the curves once (priced_on) and price each
+    vol and strike as Swaption.price and CapFloor.price do for the trade of that strike."""
+    np = pytest.importorskip("numpy")
+    ref = dt.date(2025, 6, 2)
+    curve, disc = flat(0.032, ref), flat(0.028, ref)
+    vols, strikes = np.linspace(0.1, 0.4, 9), np.linspace(0.005, 0.06, 9)
+    for model, scale, shift in (("black", 1.0, 0.0), ("shifted-black", 0.6, 0.01), ("bachelier", 0.04, 0.0)):
+        for terms in ({}, {"kind": "receiver", "settlement": "cash"}, {"fixed_frequency": 2, "notional": -3e6}):
+            priced = quelm.Swaption("2Y", "5Y", 0.03, **terms).priced_on(curve, discount_curve=disc)
+            got = quelm.vec.swaption_price(priced, vols * scale, strike=strikes, model=model, shift=shift)
+            want = [quelm.Swaption("2Y", "5Y", float(k), **terms).price(curve, float(v) * scale, model=model,
+                                                                        shift=shift, discount_curve=disc)
+                    for v, k in zip(vols, strikes)]
+            assert list(got) == want
+            assert priced.price(0.2 * scale, model=model, shift=shift) == quelm.Swaption("2Y", "5Y", 0.03, **terms).price(
+                curve, 0.2 * scale, model=model, shift=shift, discount_curve=disc)
+        # A seasoned cap: its first caplet fixed, left out as the scalar call leaves it out.
+        for cap in (quelm.CapFloor("cap", "5Y", 0.03, notional=1e6),
+                    quelm.CapFloor("floor", None, 0.025, effective="2025-01-15", maturity="2028-01-15",
+                                   index_tenor="3M")):
+            priced = cap.priced_on(curve, discount_curve=disc)
+            got = quelm.vec.cap_price(priced, vols * scale, strike=strikes, model=model, shift=shift)
+            make = (lambda k: quelm.CapFloor(cap.kind, cap.tenor, k, index_tenor=cap.index_tenor,
+                                             effective=cap.effective, maturity=cap.maturity, notional=cap.notional))
+            assert list(got) == [make(float(k)).price(curve, float(v) * scale, model=model, shift=shift,
+                                                      discount_curve=disc) for v, k in zip(vols, strikes)]
+    priced = quelm.Swaption("2Y", "5Y", 0.03).priced_on(curve)
+    assert priced.forward == quelm.Swaption("2Y", "5Y", 0.03).forward_rate(curve)
+    assert priced.annuity == quelm.Swaption("2Y", "5Y", 0.03).annuity(curve)
+    assert np.isnan(quelm.vec.swaption_price(priced, [0.2, -0.1], errors="nan")[1])
+    with pytest.raises(ValueError, match=r"swaption: strike must be a decimal within \(-1, 1\), got 2"):
+        priced.price(0.2, strike=2.0)
+    assert quelm.CapFloor("cap", "5Y", 0.03).priced_on(curve).live_caplets == 9
+
+
 def test_swaption_errors():
     ref = dt.date(2025, 6, 2)
     with pytest.raises(ValueError, match="fixed_frequency must be 1, 2, 4 or 12, got 3"):

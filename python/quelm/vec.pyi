@@ -5,7 +5,7 @@ import numpy as np
 import pandas as pd
 from numpy.typing import NDArray
 
-from quelm import DatedBond, FixedRateBond, VolSurface, YieldCurve
+from quelm import DatedBond, FixedRateBond, PricedCapFloor, PricedSwaption, VolSurface, YieldCurve
 from quelm.typing import (DateLike, OptionType, ExerciseStyle, BarrierType, FdScheme, AdiScheme, DeltaType, AtmType,
                           StrangleConvention, SmileInterpolation, ImpliedVolMethod, StrikeType, AverageType,
                           AmericanApproximation, Process, VarMethod, EsMethod, QuoteType, SabrModel, BadQuotePolicy,
@@ -1236,6 +1236,47 @@ def forward_rate(curve: YieldCurve, t1: pd.Series[Any], t2: _Dates, *, errors: _
 def forward_rate(curve: YieldCurve, t1: _Dates, t2: pd.Series[Any], *, errors: _Errors = "raise") -> _Labelled: ...
 @overload
 def forward_rate(curve: YieldCurve, t1: _Dates, t2: _Dates, *, errors: _Errors = "raise") -> _Array: ...
+@overload
+def cap_price(priced: PricedCapFloor, vol: float, *, strike: float | None = None, model: RateVolModel = "black",
+              shift: float = 0.0, errors: _Errors = "raise") -> float: ...
+@overload
+def cap_price(priced: PricedCapFloor, vol: pd.Series[Any], *, strike: _Reals | None = None,
+              model: RateVolModel | _Many = "black", shift: _Reals = 0.0, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def cap_price(priced: PricedCapFloor, vol: _Reals, *, strike: pd.Series[Any], model: RateVolModel | _Many = "black",
+              shift: _Reals = 0.0, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def cap_price(priced: PricedCapFloor, vol: _Reals, *, strike: _Reals | None = None, model: pd.Series[Any],
+              shift: _Reals = 0.0, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def cap_price(priced: PricedCapFloor, vol: _Reals, *, strike: _Reals | None = None,
+              model: RateVolModel | _Many = "black", shift: pd.Series[Any],
+              errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def cap_price(priced: PricedCapFloor, vol: _Reals, *, strike: _Reals | None = None,
+              model: RateVolModel | _Many = "black", shift: _Reals = 0.0, errors: _Errors = "raise") -> _Array: ...
+@overload
+def swaption_price(priced: PricedSwaption, vol: float, *, strike: float | None = None, model: RateVolModel = "black",
+                   shift: float = 0.0, errors: _Errors = "raise") -> float: ...
+@overload
+def swaption_price(priced: PricedSwaption, vol: pd.Series[Any], *, strike: _Reals | None = None,
+                   model: RateVolModel | _Many = "black", shift: _Reals = 0.0,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def swaption_price(priced: PricedSwaption, vol: _Reals, *, strike: pd.Series[Any],
+                   model: RateVolModel | _Many = "black", shift: _Reals = 0.0,
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def swaption_price(priced: PricedSwaption, vol: _Reals, *, strike: _Reals | None = None, model: pd.Series[Any],
+                   shift: _Reals = 0.0, errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def swaption_price(priced: PricedSwaption, vol: _Reals, *, strike: _Reals | None = None,
+                   model: RateVolModel | _Many = "black", shift: pd.Series[Any],
+                   errors: _Errors = "raise") -> _Labelled: ...
+@overload
+def swaption_price(priced: PricedSwaption, vol: _Reals, *, strike: _Reals | None = None,
+                   model: RateVolModel | _Many = "black", shift: _Reals = 0.0,
+                   errors: _Errors = "raise") -> _Array: ...
 @overload
 def fd_price(spot: float, strike: float, rate: float, vol: float, t: float, option_type: OptionType,
              dividend_yield: float = 0.0, *, style: ExerciseStyle = "european", barrier: float | None = None,

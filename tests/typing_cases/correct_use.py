@@ -286,6 +286,13 @@ swaption = quelm.Swaption("5Y", "10Y", 0.03, kind="receiver", settlement="cash",
 swaption_value: float = swaption.price(rate_curve, 0.008, model="bachelier", discount_curve=rate_curve)
 swaption_terms: float = swaption.forward_rate(rate_curve) * swaption.annuity(rate_curve)
 swaption_vol: float = swaption.implied_vol(swaption_value, rate_curve, model="bachelier")
+priced_swaption = swaption.priced_on(rate_curve, discount_curve=None)
+priced_values = vec.swaption_price(priced_swaption, np.array([0.006, 0.008]), strike=np.array([0.02, 0.03]),
+                                   model="bachelier")
+priced_one: float = priced_swaption.price(0.008, model="bachelier") + priced_swaption.forward + priced_swaption.annuity
+priced_cap = cap.priced_on(rate_curve)
+cap_values = vec.cap_price(priced_cap, np.array([0.2, 0.25]), strike=0.03)
+cap_live: int = priced_cap.live_caplets + int(priced_cap.price(0.2) > 0)
 normal_sabr: float = quelm.sabr_vol(-0.002, 0.001, 1.0, 0.006, 0.0, -0.3, 0.4, model="normal", shift=0.0)
 cube = quelm.SwaptionCube.from_quotes(datetime.date(2026, 3, 2), ["1Y"], ["5Y"], ["ATM-100", "ATM", 0.04],
                                       [[[0.0095, 0.0085, 0.0090]]], model="bachelier", beta=0.0, shift=0.0,

@@ -121,6 +121,10 @@ Result<double> cap_price_of(const CapFloor& c, const curves::YieldCurve& curve, 
                             rates::VolModel model, double shift, const std::optional<CurveRef>& discount_curve) {
     return rates::cap_price(c, curves_of(curve, discount_curve), vol.term, {model, shift});
 }
+Result<rates::PricedCap> cap_priced_on_of(const CapFloor& c, const curves::YieldCurve& curve,
+                                          const std::optional<CurveRef>& discount_curve) {
+    return rates::cap_priced_on(c, curves_of(curve, discount_curve));
+}
 Result<std::vector<Caplet>> cap_caplets_of(const CapFloor& c, const curves::YieldCurve& curve, const VolArg& vol,
                                            rates::VolModel model, double shift,
                                            const std::optional<CurveRef>& discount_curve) {
@@ -247,10 +251,16 @@ constexpr FunctionDef def_cap_reduce =
     method<cap_reduce>("__reduce__", {}, "Pickle support: rebuild through the constructor.")
         .returning("Tuple[Any, ...]");
 
+constexpr FunctionDef def_cap_priced_on = typed_method<&cap_priced_on_of>(
+    "priced_on", {"curve", "*", {"discount_curve", "None"}},
+    "The cap with its caplets laid out on `curve` (and `discount_curve`, as for `price`)\n"
+    "once: a `PricedCapFloor`, priced at any flat vol and strike with `price`'s bits, and over\n"
+    "arrays by `quelm.vec.cap_price`.");
+
 constexpr Callable kCapNew = callable<def_cap_new>;
 constexpr Callable kCapMethods[] = {callable<def_cap_price>,  callable<def_cap_caplets>, callable<def_cap_implied>,
                                     callable<def_cap_atm>,    callable<def_cap_vega>,    callable<def_cap_delta>,
-                                    callable<def_cap_reduce>};
+                                    callable<def_cap_priced_on>, callable<def_cap_reduce>};
 
 const GetterDef kCapGetters[] = {
     attribute<&CapFloor::kind, kind_py>("kind", "\"cap\" or \"floor\".", "str"),

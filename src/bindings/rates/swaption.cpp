@@ -83,6 +83,11 @@ Result<double> swaption_annuity_of(const Swaption& s, const curves::YieldCurve& 
     QUELM_TRY(t, rates::swaption_terms(s, curves_of(curve, discount_curve)));
     return s.notional * t.annuity;
 }
+Result<rates::PricedSwaption> swaption_priced_on_of(const Swaption& s, const curves::YieldCurve& curve,
+                                                    const std::optional<CurveRef>& discount_curve) {
+    return rates::priced_on(s, curves_of(curve, discount_curve));
+}
+
 Result<double> swaption_implied_of(const Swaption& s, double price, const curves::YieldCurve& curve,
                                    rates::VolModel model, double shift,
                                    const std::optional<CurveRef>& discount_curve) {
@@ -175,6 +180,11 @@ constexpr FunctionDef def_swaption_implied = typed_method<&swaption_implied_of>(
     "implied_vol", {"price", "curve", "*", {"model", "\"black\""}, {"shift", "0.0"}, {"discount_curve", "None"}},
     "The vol at which the swaption is worth `price`, by the library's exact Black and\n"
     "Bachelier inversions.");
+constexpr FunctionDef def_swaption_priced_on = typed_method<&swaption_priced_on_of>(
+    "priced_on", {"curve", "*", {"discount_curve", "None"}},
+    "The swaption with its forward swap rate and annuity read off `curve` (and\n"
+    "`discount_curve`, as for `price`) once: a `PricedSwaption`, priced at any vol and strike\n"
+    "with `price`'s bits, and over arrays by `quelm.vec.swaption_price`.");
 constexpr FunctionDef def_swaption_reduce =
     method<swaption_reduce>("__reduce__", {}, "Pickle support: rebuild through the constructor.")
         .returning("Tuple[Any, ...]");
@@ -182,6 +192,7 @@ constexpr FunctionDef def_swaption_reduce =
 constexpr Callable kSwaptionNew = callable<def_swaption_new>;
 constexpr Callable kSwaptionMethods[] = {callable<def_swaption_price>, callable<def_swaption_forward>,
                                          callable<def_swaption_annuity>, callable<def_swaption_implied>,
+                                         callable<def_swaption_priced_on>,
                                          callable<def_swaption_reduce>};
 
 const GetterDef kSwaptionGetters[] = {

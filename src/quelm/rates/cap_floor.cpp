@@ -197,6 +197,38 @@ Result<double> cap_price(const CapFloor& c, const CurveArgs& on, const VolTerm& 
     return sum;
 }
 
+Result<PricedCap> cap_priced_on(const CapFloor& c, const CurveArgs& on) {
+    QUELM_CHECK(check(c));
+    auto ks = lay_out(c, on);
+    if (!ks) return named(c, ks.error());
+    return PricedCap{c, std::move(*ks)};
+}
+
+Result<double> priced_cap_price(const PricedCap& p, double vol, std::optional<double> strike, const Quoting& q) {
+    CapFloor c = p.cap;
+    if (strike) {
+        c.strike = *strike;
+        QUELM_CHECK(check(c));
+    }
+    // As caplets() and cap_price() read a flat vol, step for step.
+    const VolTerm flat{{}, {vol}};
+    QUELM_CHECK(check_vol_term(flat));
+    QUELM_CHECK(check_quoting(q));
+    const double theta = theta_of(c.kind);
+    double sum = 0.0;
+    for (const Caplet& k : p.caplets) {
+        if (k.fixed) {
+            sum += k.price;
+            continue;
+        }
+        auto o = optionlet(q, k.forward, c.strike, flat.at(k.t), k.t, theta,
+                           "the caplet fixing " + dates::format_iso(k.fixing));
+        if (!o) return named(c, o.error());
+        sum += c.notional * k.accrual * k.discount * *o;
+    }
+    return sum;
+}
+
 Result<double> cap_vega(const CapFloor& c, const CurveArgs& on, const VolTerm& vol, const Quoting& q) {
     QUELM_TRY(ks, caplets(c, on, vol, q));
     double sum = 0.0;

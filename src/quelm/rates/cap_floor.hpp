@@ -86,6 +86,18 @@ struct CurveArgs {
 [[nodiscard]] Result<std::vector<Caplet>> caplets(const CapFloor& c, const CurveArgs& on, const VolTerm& vol,
                                                   const Quoting& q);
 [[nodiscard]] Result<double> cap_price(const CapFloor& c, const CurveArgs& on, const VolTerm& vol, const Quoting& q);
+
+// A cap with its caplets laid out on curves once (forwards, discount factors, times): priced
+// at any flat vol and strike with the bits of cap_price on those curves for the cap of that
+// strike (the caplets' forwards do not depend on it).
+struct PricedCap {
+    CapFloor cap;
+    std::vector<Caplet> caplets;
+};
+[[nodiscard]] Result<PricedCap> cap_priced_on(const CapFloor& c, const CurveArgs& on);
+// `strike` absent: the cap's own.
+[[nodiscard]] Result<double> priced_cap_price(const PricedCap& p, double vol, std::optional<double> strike,
+                                              const Quoting& q);
 // d price / d vol (all caplets' vols moved together) and d price / d forward (every forward
 // moved together), per unit.
 [[nodiscard]] Result<double> cap_vega(const CapFloor& c, const CurveArgs& on, const VolTerm& vol, const Quoting& q);

@@ -152,12 +152,37 @@ Result<SwaptionTerms> swaption_terms(const Swaption& s, const CurveArgs& on) {
     return r.terms;
 }
 
+namespace {
+
+Result<double> price_on_terms(const Swaption& s, const SwaptionTerms& t, double strike, double vol, const Quoting& q) {
+    auto p = optionlet(q, t.forward, strike, vol, t.t, theta_of(s.kind), "the forward swap rate");
+    if (!p) return named(s, p.error());
+    return s.notional * t.annuity * *p;
+}
+
+}  // namespace
+
 Result<double> swaption_price(const Swaption& s, const CurveArgs& on, double vol, const Quoting& q) {
     QUELM_CHECK(check_quoting(q));
     QUELM_TRY(t, swaption_terms(s, on));
-    auto p = optionlet(q, t.forward, s.strike, vol, t.t, theta_of(s.kind), "the forward swap rate");
-    if (!p) return named(s, p.error());
-    return s.notional * t.annuity * *p;
+    return price_on_terms(s, t, s.strike, vol, q);
+}
+
+Result<PricedSwaption> priced_on(const Swaption& s, const CurveArgs& on) {
+    QUELM_TRY(t, swaption_terms(s, on));
+    PricedSwaption p{s, t};
+    p.swaption.memo = curves::LayoutMemo{};
+    p.swaption.terms_memo = curves::LayoutMemo{};
+    return p;
+}
+
+Result<double> priced_price(const PricedSwaption& p, double vol, std::optional<double> strike, const Quoting& q) {
+    QUELM_CHECK(check_quoting(q));
+    if (!strike) return price_on_terms(p.swaption, p.terms, p.swaption.strike, vol, q);
+    Swaption at = p.swaption;
+    at.strike = *strike;
+    QUELM_CHECK(check(at));
+    return price_on_terms(at, p.terms, *strike, vol, q);
 }
 
 Result<double> swaption_implied_vol(const Swaption& s, double price, const CurveArgs& on, const Quoting& q) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -88,6 +89,18 @@ struct SwaptionReading {
 [[nodiscard]] Result<SwaptionReading> swaption_reading(const Swaption& s, const CurveArgs& on);
 
 [[nodiscard]] Result<double> swaption_price(const Swaption& s, const CurveArgs& on, double vol, const Quoting& q);
+
+// A swaption with its terms on curves read once: priced at any vol and strike (the forward
+// and annuity do not depend on the strike) with the bits of swaption_price on those curves
+// for the swaption of that strike.
+struct PricedSwaption {
+    Swaption swaption;
+    SwaptionTerms terms;
+};
+[[nodiscard]] Result<PricedSwaption> priced_on(const Swaption& s, const CurveArgs& on);
+// `strike` absent: the swaption's own.
+[[nodiscard]] Result<double> priced_price(const PricedSwaption& p, double vol, std::optional<double> strike,
+                                          const Quoting& q);
 [[nodiscard]] Result<double> swaption_implied_vol(const Swaption& s, double price, const CurveArgs& on,
                                                   const Quoting& q);
 
