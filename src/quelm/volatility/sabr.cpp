@@ -21,7 +21,41 @@ double z_over_x(double z, double rho) {
     return z / quelm::log1p(y);
 }
 
+// z / x(z) and its derivatives in z and rho. x_z = 1 / root, and x_rho = z N / (root u (1 - rho))
+// with u = root + z - rho and N = (2 rho - z)(1 - z) / (1 + root) + z - rho, free of the
+// cancellation of its first form; below |z| = 1e-4 the derivatives come from the series
+// (their error there, about z^2, is below the cancellation of the closed forms).
+struct ZOverX {
+    double value, dz, drho;
+};
+ZOverX z_over_x_gradient(double z, double rho) {
+    const double value = z_over_x(z, rho);
+    if (std::fabs(z) < 1e-4)
+        return {value, -rho / 2.0 + (2.0 - 3.0 * rho * rho) * z / 6.0, -z / 2.0 - rho * z * z / 2.0};
+    const double root = std::sqrt(1.0 - 2.0 * rho * z + z * z);
+    const double x = z / value;
+    const double u = root + z - rho;
+    const double numer = (2.0 * rho - z) * (1.0 - z) / (1.0 + root) + z - rho;
+    const double x_rho = z * numer / (root * u * (1.0 - rho));
+    return {value, (1.0 - value / root) / x, -value * x_rho / x};
+}
+
 }  // namespace
+
+double sabr_normal0_vol_gradient(double forward, double strike, double t, double alpha, double rho, double nu,
+                                 double gradient[3]) {
+    // The same operations as normal_factors at beta = 0, so the same bits.
+    const double rho_term = (2.0 - 3.0 * rho * rho) * (nu * nu / 24.0);
+    const double d = forward - strike;
+    const double z = nu / alpha * d;
+    const ZOverX zx = z_over_x_gradient(z, rho);
+    const double correction = 1.0 + t * rho_term;
+    const double leading = alpha * zx.value;
+    gradient[0] = (zx.value - z * zx.dz) * correction;
+    gradient[1] = alpha * (zx.drho * correction - zx.value * t * rho * nu * nu / 4.0);
+    gradient[2] = zx.dz * d * correction + leading * t * (2.0 - 3.0 * rho * rho) * nu / 12.0;
+    return leading * correction;
+}
 
 Status validate_sabr(double forward, double strike, double t, const SabrParams& p) {
     if (forward <= 0.0) return invalid("forward must be > 0");

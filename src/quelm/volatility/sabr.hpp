@@ -50,6 +50,11 @@ inline constexpr Choices<SabrModel, 4> kSabrModels{
 [[nodiscard]] Result<double> sabr_normal_vol(double forward, double strike, double t, const SabrParams& p);
 [[nodiscard]] double sabr_normal_vol_unchecked(double forward, double strike, double t, const SabrParams& p);
 
+// The normal model's (beta = 0) vol, the same bits as sabr_normal_vol_unchecked, and its
+// derivatives in alpha, rho and nu (gradient[0..2]), for the calibration's Jacobian.
+[[nodiscard]] double sabr_normal0_vol_gradient(double forward, double strike, double t, double alpha, double rho,
+                                               double nu, double gradient[3]);
+
 // Either expansion on forward + shift and strike + shift (shift = 0: the plain model).
 [[nodiscard]] Result<double> sabr_vol_of(SabrModel model, double forward, double strike, double t,
                                          const SabrParams& p, double shift);

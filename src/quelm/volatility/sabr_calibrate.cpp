@@ -7,6 +7,7 @@
 #include "quelm/core/math/least_squares.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/pricing/option.hpp"
+#include "quelm/volatility/sabr_start.hpp"
 
 namespace quelm::volatility {
 
@@ -66,12 +67,30 @@ Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, st
         }
         return {};
     };
+    // The normal model's expansion has a closed-form gradient: one evaluation per step.
+    const ResidualsJacobian residuals_jacobian = [&](std::span<const double> x, std::span<double> r,
+                                                     std::span<double> jac) -> Status {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double w = weights.empty() ? 1.0 : std::sqrt(weights[i]);
+            double* row = jac.data() + 3 * i;
+            r[i] = w * (sabr_normal0_vol_gradient(f, k[i], t, x[0], x[1], x[2], row) - vols[i]);
+            for (int j = 0; j < 3; ++j) row[j] *= w;
+        }
+        return {};
+    };
+    const bool closed_form = normal && beta == 0.0;
     // A few starts across the correlation: the smile's skew can sit on either side.
     LsqSettings settings;
     settings.max_iterations = 200;
     Result<LsqFit> best = numerical("no start converged");
-    for (const double rho0 : {0.0, -0.5, 0.5}) {
-        auto fit = bounded_least_squares(residuals, {alpha0, rho0, 0.5}, lo, hi, n, settings, cancel);
+    // The normal model's closed-form guess first: on a smile near its expansion it is the only start needed.
+    std::vector<std::vector<double>> starts;
+    if (normal && beta == 0.0 && weights.empty())
+        if (const auto guess = sabr_normal_start(f, k, vols, t)) starts.push_back({guess->alpha, guess->rho, guess->nu});
+    for (const double rho0 : {0.0, -0.5, 0.5}) starts.push_back({alpha0, rho0, 0.5});
+    for (auto& x0 : starts) {
+        auto fit = closed_form ? bounded_least_squares(residuals_jacobian, std::move(x0), lo, hi, n, settings, cancel)
+                               : bounded_least_squares(residuals, std::move(x0), lo, hi, n, settings, cancel);
         if (!fit) {
             if (is_cancelled(fit.error())) return cancelled();
             continue;

@@ -1,5 +1,5 @@
 // Bounded nonlinear least squares: Levenberg-Marquardt with box bounds (each trial step
-// projected into the box), a forward-difference Jacobian and Marquardt's diagonal scaling.
+// projected into the box), a forward-difference Jacobian (or one given) and Marquardt's diagonal scaling.
 // Deterministic: the same residual function and start give the same bits.
 #pragma once
 
@@ -16,6 +16,9 @@ namespace quelm {
 
 // Writes the m residuals at x; an error stops the fit and is returned.
 using Residuals = std::function<Status(std::span<const double> x, std::span<double> r)>;
+
+// Writes the m residuals at x and their m x n Jacobian (row-major: jac[i * n + j] = dr_i / dx_j).
+using ResidualsJacobian = std::function<Status(std::span<const double> x, std::span<double> r, std::span<double> jac)>;
 
 struct LsqSettings {
     std::size_t max_iterations = 200;
@@ -48,6 +51,11 @@ struct FitErrors {
 // Minimises sum r_i(x)^2 over lower <= x <= upper from x0 (clamped into the box).
 // m is the number of residuals. Polls `cancel` once per iteration and per Jacobian column.
 [[nodiscard]] Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x0,
+                                                   std::span<const double> lower, std::span<const double> upper,
+                                                   std::size_t m, const LsqSettings& settings, Cancel& cancel);
+
+// The same with the Jacobian given: one evaluation per trial step instead of n + 1.
+[[nodiscard]] Result<LsqFit> bounded_least_squares(const ResidualsJacobian& f, std::vector<double> x0,
                                                    std::span<const double> lower, std::span<const double> upper,
                                                    std::size_t m, const LsqSettings& settings, Cancel& cancel);
 
