@@ -29,11 +29,13 @@ struct ZOverX {
     double value, dz, drho;
 };
 ZOverX z_over_x_gradient(double z, double rho) {
-    const double value = z_over_x(z, rho);
     if (std::fabs(z) < 1e-4)
-        return {value, -rho / 2.0 + (2.0 - 3.0 * rho * rho) * z / 6.0, -z / 2.0 - rho * z * z / 2.0};
+        return {z_over_x(z, rho), -rho / 2.0 + (2.0 - 3.0 * rho * rho) * z / 6.0, -z / 2.0 - rho * z * z / 2.0};
+    // z_over_x's operations, its root kept for the derivatives.
     const double root = std::sqrt(1.0 - 2.0 * rho * z + z * z);
-    const double x = z / value;
+    const double y = (z + z * (z - 2.0 * rho) / (root + 1.0)) / (1.0 - rho);
+    const double x = quelm::log1p(y);
+    const double value = z / x;
     const double u = root + z - rho;
     const double numer = (2.0 * rho - z) * (1.0 - z) / (1.0 + root) + z - rho;
     const double x_rho = z * numer / (root * u * (1.0 - rho));

@@ -38,7 +38,7 @@ Result<LsqFit> levenberg_marquardt(std::vector<double> x, std::vector<double> r,
     if (!std::isfinite(cost)) return numerical("the residuals are not finite at the starting point");
 
     double mu = 1e-3;
-    SolveStatus status = SolveStatus::MaxIterations;
+    SolveStatus status = cost <= settings.cost_floor ? SolveStatus::Converged : SolveStatus::MaxIterations;
     std::size_t it = 0;
     for (; it < settings.max_iterations && status == SolveStatus::MaxIterations; ++it) {
         if (cancel.poll()) return cancelled();
@@ -96,7 +96,8 @@ Result<LsqFit> levenberg_marquardt(std::vector<double> x, std::vector<double> r,
                 cost = trial_cost;
                 mu = std::max(mu / 3.0, 1e-12);
                 accepted = true;
-                if (gain < settings.ftol || moved < settings.xtol) status = SolveStatus::Converged;
+                if (gain < settings.ftol || moved < settings.xtol || cost <= settings.cost_floor)
+                    status = SolveStatus::Converged;
             } else {
                 mu *= 4.0;
             }

@@ -25,6 +25,7 @@ struct LsqSettings {
     double ftol = 1e-12;  // stop when a step lowers the cost by less than this fraction
     double xtol = 1e-10;  // ... or moves every parameter by less than this (relative)
     double gtol = 1e-14;  // ... or the projected gradient is this small (relative to the cost)
+    double cost_floor = 0.0;  // ... or the cost is at or below this (residuals down to rounding)
 };
 
 struct LsqFit {
