@@ -1,6 +1,7 @@
 #include "quelm/volatility/sabr_calibrate.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -97,11 +98,13 @@ Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, st
     }
     Result<LsqFit> best = numerical("no start converged");
     // The normal model's closed-form guess first: on a smile near its expansion it is the only start needed.
-    std::vector<std::vector<double>> starts;
-    if (normal && beta == 0.0 && weights.empty())
-        if (const auto guess = sabr_normal_start(f, k, vols, t)) starts.push_back({guess->alpha, guess->rho, guess->nu});
-    for (const double rho0 : {0.0, -0.5, 0.5}) starts.push_back({alpha0, rho0, 0.5});
-    for (auto& x0 : starts) {
+    std::array<std::array<double, 3>, 4> starts{};
+    std::size_t count = 0;
+    if (closed_form && weights.empty())
+        if (const auto guess = sabr_normal_start(f, k, vols, t)) starts[count++] = {guess->alpha, guess->rho, guess->nu};
+    for (const double rho0 : {0.0, -0.5, 0.5}) starts[count++] = {alpha0, rho0, 0.5};
+    for (std::size_t s = 0; s < count; ++s) {
+        std::vector<double> x0(starts[s].begin(), starts[s].end());
         auto fit = closed_form ? bounded_least_squares(residuals_jacobian, std::move(x0), lo, hi, n, settings, cancel)
                                : bounded_least_squares(residuals, std::move(x0), lo, hi, n, settings, cancel);
         if (!fit) {
@@ -114,8 +117,14 @@ Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, st
     if (!best) return std::unexpected(best.error());
 
     SabrCalibration out{{best->x[0], beta, best->x[1], best->x[2]}, 0.0, 0.0, best->iterations, best->converged(),
-                        std::vector<double>(n)};
-    for (std::size_t i = 0; i < n; ++i) out.residuals[i] = vol_at(k[i], out.params) - vols[i];
+                        {}};
+    if (closed_form && weights.empty()) {
+        // The fit's own residuals are model minus quote already, in the same bits as vol_at's.
+        out.residuals = std::move(best->residuals);
+    } else {
+        out.residuals.resize(n);
+        for (std::size_t i = 0; i < n; ++i) out.residuals[i] = vol_at(k[i], out.params) - vols[i];
+    }
     const FitErrors errors = fit_errors(out.residuals, weights);
     out.rmse = errors.rmse;
     out.max_error = errors.max_error;

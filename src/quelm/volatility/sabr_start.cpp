@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 namespace quelm::volatility {
 
@@ -25,25 +26,43 @@ std::optional<SabrParams> sabr_normal_start(double forward, std::span<const doub
         taken[best] = true;
         pick[s] = best;
     }
-    // Least squares of v = a + b d + c d^2, d scaled by the widest distance for conditioning.
+    // The smile's Taylor coefficients at the money from a polynomial through (or, with more
+    // quotes, nearest) them: degree up to 4, so that the cubic and quartic terms do not leak
+    // into the skew and curvature. d is scaled by the widest distance for conditioning.
     double scale = 0.0;
     for (std::size_t s = 0; s < m; ++s) scale = std::max(scale, std::fabs(strikes[pick[s]] - forward));
     if (!(scale > 0.0) || !std::isfinite(scale)) return std::nullopt;
-    double s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, v0 = 0, v1 = 0, v2 = 0;
+    const std::size_t terms = m;  // m <= 5 quotes: degree m - 1
+    std::array<std::array<double, kNear + 1>, kNear> eq{};
     for (std::size_t s = 0; s < m; ++s) {
-        const double d = (strikes[pick[s]] - forward) / scale, v = vols[pick[s]], d2 = d * d;
-        s0 += 1.0, s1 += d, s2 += d2, s3 += d2 * d, s4 += d2 * d2;
-        v0 += v, v1 += v * d, v2 += v * d2;
+        const double d = (strikes[pick[s]] - forward) / scale;
+        std::array<double, kNear> powers{};
+        powers[0] = 1.0;
+        for (std::size_t j = 1; j < terms; ++j) powers[j] = powers[j - 1] * d;
+        for (std::size_t a = 0; a < terms; ++a) {
+            for (std::size_t b = 0; b < terms; ++b) eq[a][b] += powers[a] * powers[b];
+            eq[a][terms] += powers[a] * vols[pick[s]];
+        }
     }
-    // Cramer's rule on the 3 x 3 normal equations.
-    const auto det3 = [](double a, double b, double c, double d, double e, double f, double g, double h, double i) {
-        return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
-    };
-    const double det = det3(s0, s1, s2, s1, s2, s3, s2, s3, s4);
-    if (!(std::fabs(det) > 1e-12) || !std::isfinite(det)) return std::nullopt;
-    const double a = det3(v0, s1, s2, v1, s2, s3, v2, s3, s4) / det;
-    const double b = det3(s0, v0, s2, s1, v1, s3, s2, v2, s4) / det / scale;
-    const double c = det3(s0, s1, v0, s1, s2, v1, s2, s3, v2) / det / (scale * scale);
+    // Gaussian elimination with partial pivoting on the normal equations.
+    for (std::size_t col = 0; col < terms; ++col) {
+        std::size_t pivot = col;
+        for (std::size_t r = col + 1; r < terms; ++r)
+            if (std::fabs(eq[r][col]) > std::fabs(eq[pivot][col])) pivot = r;
+        if (!(std::fabs(eq[pivot][col]) > 1e-13)) return std::nullopt;  // strikes not distinct
+        std::swap(eq[col], eq[pivot]);
+        for (std::size_t r = col + 1; r < terms; ++r) {
+            const double factor = eq[r][col] / eq[col][col];
+            for (std::size_t j = col; j <= terms; ++j) eq[r][j] -= factor * eq[col][j];
+        }
+    }
+    std::array<double, kNear> coef{};
+    for (std::size_t r = terms; r-- > 0;) {
+        double sum = eq[r][terms];
+        for (std::size_t j = r + 1; j < terms; ++j) sum -= eq[r][j] * coef[j];
+        coef[r] = sum / eq[r][r];
+    }
+    const double a = coef[0], b = coef[1] / scale, c = coef[2] / (scale * scale);
     if (!(a > 0.0) || !std::isfinite(b) || !std::isfinite(c)) return std::nullopt;
     // a = k alpha, c = k (2 - 3 rho^2) nu^2 / (12 alpha) and k = 1 + t (2 - 3 rho^2) nu^2 / 24
     // give k = 1 + t a c / (2 k^2): a few fixed-point steps from k = 1.

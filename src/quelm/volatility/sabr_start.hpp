@@ -11,8 +11,8 @@
 
 namespace quelm::volatility {
 
-// From the (up to) five quotes nearest the forward; none when they do not span a parabola
-// (fewer than three distinct strikes) or give no positive level.
+// From the (up to) five quotes nearest the forward, through a polynomial of degree up to 4;
+// none when they are not distinct strikes or give no positive level.
 [[nodiscard]] std::optional<SabrParams> sabr_normal_start(double forward, std::span<const double> strikes,
                                                           std::span<const double> vols, double t);
 
