@@ -86,12 +86,12 @@ Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, st
     LsqSettings settings;
     settings.max_iterations = 200;
     if (closed_form) {
-        // Residuals within a unit in the last place of the quotes are as good as rounding lets a
-        // fit be: the steps past them only confirm it.
+        // Residuals within a few units in the last place of the quotes (the expansion's own
+        // rounding) are as good as a fit can be: the steps past them only confirm it.
         double largest = 0.0;
         for (std::size_t i = 0; i < n; ++i)
             largest = std::max(largest, (weights.empty() ? 1.0 : std::sqrt(weights[i])) * vols[i]);
-        const double floor = std::numeric_limits<double>::epsilon() * largest;
+        const double floor = 4.0 * std::numeric_limits<double>::epsilon() * largest;
         settings.cost_floor = static_cast<double>(n) * floor * floor;
         // The exact Jacobian converges quadratically: a tiny step is no sign that the cost is done.
         settings.xtol = 0.0;
