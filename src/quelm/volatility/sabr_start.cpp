@@ -67,7 +67,13 @@ std::optional<SabrParams> sabr_normal_start(double forward, std::span<const doub
     // a = k alpha, c = k (2 - 3 rho^2) nu^2 / (12 alpha) and k = 1 + t (2 - 3 rho^2) nu^2 / 24
     // give k = 1 + t a c / (2 k^2): a few fixed-point steps from k = 1.
     double k = 1.0;
-    for (int it = 0; it < 30; ++it) k = std::max(1.0 + t * a * c / (2.0 * k * k), 0.05);
+    const double s = t * a * c / 2.0;
+    for (int it = 0; it < 30; ++it) {
+        const double next = std::max(1.0 + s / (k * k), 0.05);
+        const bool settled = std::fabs(next - k) <= 1e-15 * k;
+        k = next;
+        if (settled) break;
+    }
     const double alpha = a / k;
     const double rho_nu = 2.0 * b / k;
     const double curv = 12.0 * alpha * c / k;  // (2 - 3 rho^2) nu^2
