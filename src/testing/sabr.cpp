@@ -16,8 +16,8 @@ PyObject* sabr_normal_start_(double forward, const py::FloatSeq& strikes, const 
 }
 
 PyObject* sabr_normal0_vol_gradient_(double forward, double strike, double t, double alpha, double rho, double nu) {
-    double g[3];
-    const double vol = volatility::sabr_normal0_vol_gradient(forward, strike, t, alpha, rho, nu, g);
+    double vol = 0.0, g[3];
+    volatility::sabr_normal0_smile_gradient(forward, {&strike, 1}, t, alpha, rho, nu, {&vol, 1}, g);
     return Py_BuildValue("(dddd)", vol, g[0], g[1], g[2]);
 }
 

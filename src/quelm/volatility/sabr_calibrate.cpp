@@ -73,11 +73,12 @@ Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, st
     // The normal model's expansion has a closed-form gradient: one evaluation per step.
     const ResidualsJacobian residuals_jacobian = [&](std::span<const double> x, std::span<double> r,
                                                      std::span<double> jac) -> Status {
+        sabr_normal0_smile_gradient(f, k, t, x[0], x[1], x[2], r, jac);
         for (std::size_t i = 0; i < n; ++i) {
             const double w = weights.empty() ? 1.0 : std::sqrt(weights[i]);
-            double* row = jac.data() + 3 * i;
-            r[i] = w * (sabr_normal0_vol_gradient(f, k[i], t, x[0], x[1], x[2], row) - vols[i]);
-            for (int j = 0; j < 3; ++j) row[j] *= w;
+            r[i] = w * (r[i] - vols[i]);
+            if (!weights.empty())
+                for (std::size_t j = 0; j < 3; ++j) jac[3 * i + j] *= w;
         }
         return {};
     };
