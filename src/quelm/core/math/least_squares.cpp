@@ -33,7 +33,7 @@ Result<LsqFit> levenberg_marquardt(std::vector<double> x, std::vector<double> r,
                                    Cancel& cancel, std::vector<double>& jac, const Jacobian& jacobian,
                                    const Trial& trial, const Accept& accept_jacobian) {
     const std::size_t n = x.size();
-    std::vector<double> r_trial(m), x_trial(n), jtj(n * n), g(n);
+    std::vector<double> r_trial(m), x_trial(n), jtj(n * n), g(n), aug(n * (n + 1)), delta(n);
     double cost = sum_squares(r);
     if (!std::isfinite(cost)) return numerical("the residuals are not finite at the starting point");
 
@@ -68,20 +68,17 @@ Result<LsqFit> levenberg_marquardt(std::vector<double> x, std::vector<double> r,
         // Try damped steps until one lowers the cost (or the damping runs away).
         bool accepted = false;
         for (int tries = 0; tries < 30 && !accepted; ++tries) {
-            std::vector<std::vector<double>> aug(n, std::vector<double>(n + 1));
             for (std::size_t a = 0; a < n; ++a) {
-                for (std::size_t b = 0; b < n; ++b) aug[a][b] = jtj[a * n + b];
+                for (std::size_t b = 0; b < n; ++b) aug[a * (n + 1) + b] = jtj[a * n + b];
                 const double diag = jtj[a * n + a] > 0.0 ? jtj[a * n + a] : 1.0;
-                aug[a][a] += mu * diag;
-                aug[a][n] = -g[a];
+                aug[a * (n + 1) + a] += mu * diag;
+                aug[a * (n + 1) + n] = -g[a];
             }
-            const auto delta = gaussian_solve(std::move(aug), n, 1e-300, cancel);
-            if (!delta) {
-                if (is_cancelled(delta.error())) return cancelled();
+            if (!gaussian_solve_flat(aug, n, delta)) {
                 mu *= 10.0;
                 continue;
             }
-            for (std::size_t a = 0; a < n; ++a) x_trial[a] = x[a] + (*delta)[a];
+            for (std::size_t a = 0; a < n; ++a) x_trial[a] = x[a] + delta[a];
             clamp_into(x_trial, lo, hi);
             QUELM_CHECK(trial(x_trial, r_trial));
             const double trial_cost = sum_squares(r_trial);
