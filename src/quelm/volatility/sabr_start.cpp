@@ -15,16 +15,20 @@ std::optional<SabrParams> sabr_normal_start(double forward, std::span<const doub
     // The quotes nearest the money: the parabola is the expansion's to second order only.
     constexpr std::size_t kNear = 5;
     std::array<std::size_t, kNear> pick{};
+    std::array<double, kNear> gap{};
     const std::size_t m = std::min(n, kNear);
-    std::array<bool, 64> taken{};
-    if (n > taken.size()) return std::nullopt;
-    for (std::size_t s = 0; s < m; ++s) {
-        std::size_t best = n;
-        for (std::size_t i = 0; i < n; ++i)
-            if (!taken[i] && (best == n || std::fabs(strikes[i] - forward) < std::fabs(strikes[best] - forward)))
-                best = i;
-        taken[best] = true;
-        pick[s] = best;
+    // One pass, keeping the m nearest in order of distance (the earlier strike first on a tie).
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double d = std::fabs(strikes[i] - forward);
+        if (kept == m && !(d < gap[m - 1])) continue;
+        std::size_t slot = kept < m ? kept++ : m - 1;
+        for (; slot > 0 && d < gap[slot - 1]; --slot) {
+            gap[slot] = gap[slot - 1];
+            pick[slot] = pick[slot - 1];
+        }
+        gap[slot] = d;
+        pick[slot] = i;
     }
     // The smile's Taylor coefficients at the money from a polynomial through (or, with more
     // quotes, nearest) them: degree up to 4, so that the cubic and quartic terms do not leak
