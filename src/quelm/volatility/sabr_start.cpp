@@ -74,7 +74,7 @@ std::optional<SabrParams> sabr_normal_start(double forward, std::span<const doub
     const double s = t * a * c / 2.0;
     for (int it = 0; it < 30; ++it) {
         const double next = std::max(1.0 + s / (k * k), 0.05);
-        const bool settled = std::fabs(next - k) <= 1e-15 * k;
+        const bool settled = std::fabs(next - k) <= 1e-10 * k;  // far below the guess's own error
         k = next;
         if (settled) break;
     }
