@@ -103,9 +103,12 @@ Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, st
     std::size_t count = 0;
     if (closed_form && weights.empty())
         if (const auto guess = sabr_normal_start(f, k, vols, t)) starts[count++] = {guess->alpha, guess->rho, guess->nu};
+    const std::size_t guessed = count;
     for (const double rho0 : {0.0, -0.5, 0.5}) starts[count++] = {alpha0, rho0, 0.5};
     for (std::size_t s = 0; s < count; ++s) {
         std::vector<double> x0(starts[s].begin(), starts[s].end());
+        // The closed-form guess is near enough for Gauss-Newton steps from the first.
+        settings.damping = s < guessed ? 1e-8 : LsqSettings{}.damping;
         auto fit = closed_form ? bounded_least_squares(residuals_jacobian, std::move(x0), lo, hi, n, settings, cancel)
                                : bounded_least_squares(residuals, std::move(x0), lo, hi, n, settings, cancel);
         if (!fit) {

@@ -37,7 +37,7 @@ Result<LsqFit> levenberg_marquardt(std::vector<double> x, std::vector<double> r,
     double cost = sum_squares(r);
     if (!std::isfinite(cost)) return numerical("the residuals are not finite at the starting point");
 
-    double mu = 1e-3;
+    double mu = settings.damping;
     SolveStatus status = cost <= settings.cost_floor ? SolveStatus::Converged : SolveStatus::MaxIterations;
     std::size_t it = 0;
     for (; it < settings.max_iterations && status == SolveStatus::MaxIterations; ++it) {

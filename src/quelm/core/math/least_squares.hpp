@@ -26,6 +26,7 @@ struct LsqSettings {
     double xtol = 1e-10;  // ... or moves every parameter by less than this (relative)
     double gtol = 1e-14;  // ... or the projected gradient is this small (relative to the cost)
     double cost_floor = 0.0;  // ... or the cost is at or below this (residuals down to rounding)
+    double damping = 1e-3;    // the first step's Marquardt damping (small: a start trusted to be near)
 };
 
 struct LsqFit {
