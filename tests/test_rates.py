@@ -467,6 +467,47 @@ def test_normal_sabr_array_form_has_the_scalar_bits():
                                        for k in strikes]
 
 
+# The normal fit's closed-form start and gradient (internal hooks).
+NORMAL_SABR_CASES = [  # (forward, alpha, rho, nu, t): short and long expiries, negative rates, rho = 0
+    (0.025, 0.006, -0.3, 0.25, 0.1), (0.03, 0.0065, 0.1, 0.4, 5.0), (0.01, 0.008, 0.5, 0.6, 10.0),
+    (-0.002, 0.005, -0.6, 0.3, 20.0), (0.04, 0.007, 0.0, 0.35, 1.0)]
+
+
+def test_normal_sabr_start_inverts_hagans_expansion_at_the_money():
+    internal = pytest.importorskip("_quelm_testing")
+    offsets = [-200, -100, -50, -25, -10, 0, 10, 25, 50, 100, 200]
+    for f, a, r, n, t in NORMAL_SABR_CASES:
+        strikes = [f + o / 1e4 for o in offsets]
+        vols = [quelm.sabr_vol(f, k, t, a, 0.0, r, n, model="normal") for k in strikes]
+        # Before any iteration: only the fifth-order terms of the smile are left out.
+        alpha, rho, nu = internal.sabr_normal_start(f, strikes, vols, t)
+        assert alpha == pytest.approx(a, rel=1e-5) and rho == pytest.approx(r, abs=3e-5)
+        assert nu == pytest.approx(n, rel=3e-5)
+        # Three quotes give the parabola alone: still near, a start and not a fit.
+        alpha, rho, nu = internal.sabr_normal_start(f, strikes[4:7], vols[4:7], t)
+        assert alpha == pytest.approx(a, rel=1e-3) and rho == pytest.approx(r, abs=2e-2)
+        assert nu == pytest.approx(n, rel=2e-2)
+    # Repeated strikes span no parabola: no guess, the fit's other starts take over.
+    assert internal.sabr_normal_start(0.02, [0.02, 0.02, 0.02], [0.006, 0.006, 0.006], 1.0) is None
+
+
+def test_normal_sabr_gradient_is_the_vols_derivative():
+    internal = pytest.importorskip("_quelm_testing")
+    vol = lambda f, k, t, a, r, n: quelm.sabr_vol(f, k, t, a, 0.0, r, n, model="normal")
+    for f, a, r, n, t in NORMAL_SABR_CASES:
+        # At the money, inside the series' range (|z| < 1e-4) and past it, either side.
+        for k in (f, f + 1e-7, f - 1e-6, f + 0.004, f - 0.02):
+            v, *grad = internal.sabr_normal0_vol_gradient(f, k, t, a, r, n)
+            assert v == vol(f, k, t, a, r, n)  # the same bits as the vol itself
+            h = (1e-6 * a, 1e-6, 1e-6)
+            central = [(vol(f, k, t, a + h[0], r, n) - vol(f, k, t, a - h[0], r, n)) / (2 * h[0]),
+                       (vol(f, k, t, a, r + h[1], n) - vol(f, k, t, a, r - h[1], n)) / (2 * h[1]),
+                       (vol(f, k, t, a, r, n + h[2]) - vol(f, k, t, a, r, n - h[2])) / (2 * h[2])]
+            # abs: the vols' rounding over the steps, a few units in 1e-12
+            for g, c in zip(grad, central):
+                assert g == pytest.approx(c, rel=1e-6, abs=2e-11)
+
+
 # --- the swaption cube ----------------------------------------------------------------------
 
 CUBE_REF = dt.date(2026, 3, 2)

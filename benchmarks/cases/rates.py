@@ -188,7 +188,8 @@ def cube_cases(quick: bool) -> list:
          "quelm": lambda: quelm.SwaptionCube.from_quotes(REF, CUBE_EXPIRIES, CUBE_TENORS, CUBE_STRIKES, CUBE_VOLS,
                                                          beta=0.0, curve=CUBE_CURVE),
          "peers": {**ql_cube_peer(), **ql_sabr_cube_peer()}, "number": 2 if quick else 5,
-         "note": "each node fitted from up to three starts (rho = 0, -0.5, 0.5), stopping at the first within 1e-6 of its quotes, on the pool; QuantLib stops at "
+         "note": "each node's forward and fit on the pool, the fit from the expansion inverted at the money "
+                 "(then rho = 0, -0.5, 0.5 if that start misses its quotes by over 1e-6) with the exact gradient; QuantLib stops at "
                  "its first start within its error tolerance; its cube's normal expansion, in log-moneyness, fits "
                  "these beta = 0 quotes to 0.1-0.3 bp rms"},
     ]

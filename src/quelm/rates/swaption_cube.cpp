@@ -127,7 +127,6 @@ Result<SwaptionCube> build_cube(const CubeQuotes& q, Cancel& cancel) {
             if (!((*grid)[i] > (*grid)[i - 1]))
                 return invalid("SwaptionCube: expiries and tenors must each be strictly increasing");
     c.nodes.resize(ne * nt);
-    // The forwards first, in order (a node the curve cannot price fails here, by name).
     for (std::size_t i = 0; i < ne; ++i)
         for (std::size_t j = 0; j < nt; ++j) {
             CubeNode& n = c.nodes[i * nt + j];
@@ -138,42 +137,54 @@ Result<SwaptionCube> build_cube(const CubeQuotes& q, Cancel& cancel) {
                 n.forward = q.forwards[i * nt + j];
                 if (!std::isfinite(n.t) || !(n.t > 0.0) || !std::isfinite(n.forward))
                     return invalid("SwaptionCube: " + node_name(n.expiry, n.tenor) + ": needs a finite forward and t > 0");
-            } else {
-                Swaption s;
-                s.expiry = n.expiry;
-                s.tenor = n.tenor;
-                QUELM_CHECK(check(s));
-                auto terms = swaption_terms(s, {q.curve, nullptr});
-                if (!terms) return std::unexpected(Error{terms.error().kind, "SwaptionCube: " + node_name(n.expiry, n.tenor) + ": " + terms.error().text});
-                n.t = terms->t;
-                n.forward = terms->forward;
             }
-            n.strikes.resize(ns);
             n.vols.assign(q.vols.begin() + static_cast<std::ptrdiff_t>((i * nt + j) * ns),
                           q.vols.begin() + static_cast<std::ptrdiff_t>((i * nt + j + 1) * ns));
-            for (std::size_t k = 0; k < ns; ++k)
-                n.strikes[k] = q.strikes[k].offset ? n.forward + q.strikes[k].value : q.strikes[k].value;
         }
-    std::vector<std::optional<Error>> failures(c.nodes.size());
+    // Each node's forward and fit in its own slot on the pool; the errors are then told in the
+    // nodes' order, a forward the curve cannot price before any fit.
+    std::vector<std::optional<Error>> forward_failures(c.nodes.size()), fit_failures(c.nodes.size());
+    const auto name = [](const CubeNode& n, const Error& e) {
+        return Error{e.kind, "SwaptionCube: " + node_name(n.expiry, n.tenor) + ": " + e.text};
+    };
     const bool done = parallel_for(
         c.nodes.size(),
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end; ++i) {
                 if (chunk_stopped(4096)) return;
                 CubeNode& n = c.nodes[i];
+                if (!given) {
+                    Swaption s;
+                    s.expiry = n.expiry;
+                    s.tenor = n.tenor;
+                    if (auto ok = check(s); !ok) {
+                        forward_failures[i] = ok.error();
+                        continue;
+                    }
+                    auto terms = swaption_terms(s, {q.curve, nullptr});
+                    if (!terms) {
+                        forward_failures[i] = name(n, terms.error());
+                        continue;
+                    }
+                    n.t = terms->t;
+                    n.forward = terms->forward;
+                }
+                n.strikes.resize(ns);
+                for (std::size_t k = 0; k < ns; ++k)
+                    n.strikes[k] = q.strikes[k].offset ? n.forward + q.strikes[k].value : q.strikes[k].value;
                 auto fit = fit_node(c, n, n.vols);
                 if (!fit) {
-                    failures[i] = Error{fit.error().kind, "SwaptionCube: " + node_name(n.expiry, n.tenor) + ": " +
-                                                              fit.error().text};
-                    return;
+                    fit_failures[i] = name(n, fit.error());
+                    continue;
                 }
                 n.fit = std::move(*fit);
             }
         },
         cancel);
     if (!done) return cancelled();
-    for (const auto& f : failures)
-        if (f) return std::unexpected(*f);
+    for (const auto* failures : {&forward_failures, &fit_failures})
+        for (const auto& f : *failures)
+            if (f) return std::unexpected(*f);
     return c;
 }
 

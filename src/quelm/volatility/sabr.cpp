@@ -1,6 +1,8 @@
 #include "quelm/volatility/sabr.hpp"
 
 #include <cmath>
+#include <cstddef>
+#include <span>
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/pricing/option.hpp"
@@ -21,7 +23,52 @@ double z_over_x(double z, double rho) {
     return z / quelm::log1p(y);
 }
 
+// z / x(z) and its derivatives in z and rho. x_z = 1 / root, and x_rho = z N / (root u (1 - rho))
+// with u = root + z - rho and N = (2 rho - z)(1 - z) / (1 + root) + z - rho, free of the
+// cancellation of its first form; below |z| = 1e-4 the derivatives come from the series
+// (their error there, about z^2, is below the cancellation of the closed forms).
+struct ZOverX {
+    double value, dz, drho;
+};
+inline ZOverX z_over_x_gradient(double z, double rho, double one_minus_rho) {
+    if (std::fabs(z) < 1e-4)
+        return {z_over_x(z, rho), -rho / 2.0 + (2.0 - 3.0 * rho * rho) * z / 6.0, -z / 2.0 - rho * z * z / 2.0};
+    // z_over_x's operations (so its bits), the root kept for the derivatives.
+    const double root = std::sqrt(1.0 - 2.0 * rho * z + z * z);
+    const double y = (z + z * (z - 2.0 * rho) / (root + 1.0)) / (1.0 - rho);
+    const double x = quelm::log1p(y);
+    const double value = z / x;
+    const double u = root + z - rho;
+    const double numer = (2.0 * rho - z) * (1.0 - z) / (1.0 + root) + z - rho;
+    const double inv_x = 1.0 / x, inv = 1.0 / (root * u * one_minus_rho);
+    const double x_rho = z * numer * inv;
+    return {value, (1.0 - value * u * one_minus_rho * inv) * inv_x, -value * x_rho * inv_x};
+}
+
 }  // namespace
+
+void sabr_normal0_smile_gradient(double forward, std::span<const double> strikes, double t, double alpha, double rho,
+                                 double nu, std::span<double> vols, std::span<double> jacobian) {
+    // The same operations as normal_factors at beta = 0, so the same bits; what does not
+    // depend on the strike once for the smile.
+    const double rho_term = (2.0 - 3.0 * rho * rho) * (nu * nu / 24.0);
+    const double correction = 1.0 + t * rho_term;
+    const double nu_over_alpha = nu / alpha;
+    const double one_minus_rho = 1.0 - rho;
+    const double rho_slope = t * rho * nu * nu / 4.0;                 // -d correction / d rho
+    const double nu_slope = t * (2.0 - 3.0 * rho * rho) * nu / 12.0;  // d correction / d nu
+    for (std::size_t i = 0; i < strikes.size(); ++i) {
+        const double d = forward - strikes[i];
+        const double z = nu_over_alpha * d;
+        const ZOverX zx = z_over_x_gradient(z, rho, one_minus_rho);
+        const double leading = alpha * zx.value;
+        double* g = jacobian.data() + 3 * i;
+        g[0] = (zx.value - z * zx.dz) * correction;
+        g[1] = alpha * (zx.drho * correction - zx.value * rho_slope);
+        g[2] = zx.dz * d * correction + leading * nu_slope;
+        vols[i] = leading * correction;
+    }
+}
 
 Status validate_sabr(double forward, double strike, double t, const SabrParams& p) {
     if (forward <= 0.0) return invalid("forward must be > 0");

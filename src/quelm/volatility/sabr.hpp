@@ -3,6 +3,8 @@
 // and strike in price units, t in years, alpha in forward^(1 - beta) units per sqrt(year).
 #pragma once
 
+#include <span>
+
 #include "quelm/core/choice.hpp"
 #include "quelm/core/error.hpp"
 
@@ -49,6 +51,12 @@ inline constexpr Choices<SabrModel, 4> kSabrModels{
 // time correction that is not positive is a numerical error, as for sabr_vol.
 [[nodiscard]] Result<double> sabr_normal_vol(double forward, double strike, double t, const SabrParams& p);
 [[nodiscard]] double sabr_normal_vol_unchecked(double forward, double strike, double t, const SabrParams& p);
+
+// The normal model's (beta = 0) vols at strikes, the same bits as sabr_normal_vol_unchecked,
+// and their derivatives in alpha, rho and nu (jacobian[3 i .. 3 i + 2] for strike i), for the
+// calibration's Jacobian.
+void sabr_normal0_smile_gradient(double forward, std::span<const double> strikes, double t, double alpha, double rho,
+                                 double nu, std::span<double> vols, std::span<double> jacobian);
 
 // Either expansion on forward + shift and strike + shift (shift = 0: the plain model).
 [[nodiscard]] Result<double> sabr_vol_of(SabrModel model, double forward, double strike, double t,

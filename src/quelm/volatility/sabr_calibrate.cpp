@@ -1,12 +1,16 @@
 #include "quelm/volatility/sabr_calibrate.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "quelm/core/math/elementary.hpp"
 #include "quelm/core/math/least_squares.hpp"
 #include "quelm/core/memory.hpp"
 #include "quelm/pricing/option.hpp"
+#include "quelm/volatility/sabr_start.hpp"
 
 namespace quelm::volatility {
 
@@ -66,12 +70,47 @@ Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, st
         }
         return {};
     };
+    // The normal model's expansion has a closed-form gradient: one evaluation per step.
+    const ResidualsJacobian residuals_jacobian = [&](std::span<const double> x, std::span<double> r,
+                                                     std::span<double> jac) -> Status {
+        sabr_normal0_smile_gradient(f, k, t, x[0], x[1], x[2], r, jac);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double w = weights.empty() ? 1.0 : std::sqrt(weights[i]);
+            r[i] = w * (r[i] - vols[i]);
+            if (!weights.empty())
+                for (std::size_t j = 0; j < 3; ++j) jac[3 * i + j] *= w;
+        }
+        return {};
+    };
+    const bool closed_form = normal && beta == 0.0;
     // A few starts across the correlation: the smile's skew can sit on either side.
     LsqSettings settings;
     settings.max_iterations = 200;
+    if (closed_form) {
+        // Residuals within a few units in the last place of the quotes (the expansion's own
+        // rounding) are as good as a fit can be: the steps past them only confirm it.
+        double largest = 0.0;
+        for (std::size_t i = 0; i < n; ++i)
+            largest = std::max(largest, (weights.empty() ? 1.0 : std::sqrt(weights[i])) * vols[i]);
+        const double floor = 4.0 * std::numeric_limits<double>::epsilon() * largest;
+        settings.cost_floor = static_cast<double>(n) * floor * floor;
+        // The exact Jacobian converges quadratically: a tiny step is no sign that the cost is done.
+        settings.xtol = 0.0;
+    }
     Result<LsqFit> best = numerical("no start converged");
-    for (const double rho0 : {0.0, -0.5, 0.5}) {
-        auto fit = bounded_least_squares(residuals, {alpha0, rho0, 0.5}, lo, hi, n, settings, cancel);
+    // The normal model's closed-form guess first: on a smile near its expansion it is the only start needed.
+    std::array<std::array<double, 3>, 4> starts{};
+    std::size_t count = 0;
+    if (closed_form && weights.empty())
+        if (const auto guess = sabr_normal_start(f, k, vols, t)) starts[count++] = {guess->alpha, guess->rho, guess->nu};
+    const std::size_t guessed = count;
+    for (const double rho0 : {0.0, -0.5, 0.5}) starts[count++] = {alpha0, rho0, 0.5};
+    for (std::size_t s = 0; s < count; ++s) {
+        std::vector<double> x0(starts[s].begin(), starts[s].end());
+        // The closed-form guess is near enough for Gauss-Newton steps from the first.
+        settings.damping = s < guessed ? 1e-8 : LsqSettings{}.damping;
+        auto fit = closed_form ? bounded_least_squares(residuals_jacobian, std::move(x0), lo, hi, n, settings, cancel)
+                               : bounded_least_squares(residuals, std::move(x0), lo, hi, n, settings, cancel);
         if (!fit) {
             if (is_cancelled(fit.error())) return cancelled();
             continue;
@@ -82,8 +121,14 @@ Result<SabrCalibration> sabr_calibrate_model(SabrModel model, double forward, st
     if (!best) return std::unexpected(best.error());
 
     SabrCalibration out{{best->x[0], beta, best->x[1], best->x[2]}, 0.0, 0.0, best->iterations, best->converged(),
-                        std::vector<double>(n)};
-    for (std::size_t i = 0; i < n; ++i) out.residuals[i] = vol_at(k[i], out.params) - vols[i];
+                        {}};
+    if (closed_form && weights.empty()) {
+        // The fit's own residuals are model minus quote already, in the same bits as vol_at's.
+        out.residuals = std::move(best->residuals);
+    } else {
+        out.residuals.resize(n);
+        for (std::size_t i = 0; i < n; ++i) out.residuals[i] = vol_at(k[i], out.params) - vols[i];
+    }
     const FitErrors errors = fit_errors(out.residuals, weights);
     out.rmse = errors.rmse;
     out.max_error = errors.max_error;

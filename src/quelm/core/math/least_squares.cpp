@@ -22,33 +22,29 @@ void clamp_into(std::vector<double>& x, std::span<const double> lo, std::span<co
 
 }  // namespace
 
-Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, std::span<const double> lo,
-                                     std::span<const double> hi, std::size_t m, const LsqSettings& settings,
-                                     Cancel& cancel) {
+namespace {
+
+// The iteration, shared by both Jacobians: `jacobian` fills jac at x (r holds the residuals
+// there) and `trial` writes the residuals at a trial point, staging its Jacobian if it has one;
+// `accept` takes the staged Jacobian when the trial point is kept.
+template <class Jacobian, class Trial, class Accept>
+Result<LsqFit> levenberg_marquardt(std::vector<double> x, std::vector<double> r, std::span<const double> lo,
+                                   std::span<const double> hi, std::size_t m, const LsqSettings& settings,
+                                   Cancel& cancel, std::vector<double>& jac, const Jacobian& jacobian,
+                                   const Trial& trial, const Accept& accept_jacobian) {
     const std::size_t n = x.size();
-    clamp_into(x, lo, hi);
-    std::vector<double> r(m), r_trial(m), r_step(m), jac(m * n), x_trial(n);
-    QUELM_CHECK(f(x, r));
+    std::vector<double> r_trial(m), x_trial(n), jtj(n * n), g(n), aug(n * (n + 1)), delta(n);
     double cost = sum_squares(r);
     if (!std::isfinite(cost)) return numerical("the residuals are not finite at the starting point");
 
-    double mu = 1e-3;
-    SolveStatus status = SolveStatus::MaxIterations;
+    double mu = settings.damping;
+    SolveStatus status = cost <= settings.cost_floor ? SolveStatus::Converged : SolveStatus::MaxIterations;
     std::size_t it = 0;
     for (; it < settings.max_iterations && status == SolveStatus::MaxIterations; ++it) {
         if (cancel.poll()) return cancelled();
-        // Forward differences, stepping inwards at an upper bound.
-        for (std::size_t j = 0; j < n; ++j) {
-            if (cancel.poll()) return cancelled();
-            double h = 1e-7 * std::max(std::fabs(x[j]), 1e-3);
-            if (x[j] + h > hi[j]) h = -h;
-            x_trial = x;
-            x_trial[j] = x[j] + h;
-            QUELM_CHECK(f(x_trial, r_step));
-            const double step = x_trial[j] - x[j];
-            for (std::size_t i = 0; i < m; ++i) jac[i * n + j] = (r_step[i] - r[i]) / step;
-        }
-        std::vector<double> jtj(n * n, 0.0), g(n, 0.0);
+        QUELM_CHECK(jacobian(x, r, x_trial));
+        std::fill(jtj.begin(), jtj.end(), 0.0);
+        std::fill(g.begin(), g.end(), 0.0);
         for (std::size_t i = 0; i < m; ++i) {
             for (std::size_t a = 0; a < n; ++a) {
                 g[a] += jac[i * n + a] * r[i];
@@ -72,22 +68,19 @@ Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, 
         // Try damped steps until one lowers the cost (or the damping runs away).
         bool accepted = false;
         for (int tries = 0; tries < 30 && !accepted; ++tries) {
-            std::vector<std::vector<double>> aug(n, std::vector<double>(n + 1));
             for (std::size_t a = 0; a < n; ++a) {
-                for (std::size_t b = 0; b < n; ++b) aug[a][b] = jtj[a * n + b];
+                for (std::size_t b = 0; b < n; ++b) aug[a * (n + 1) + b] = jtj[a * n + b];
                 const double diag = jtj[a * n + a] > 0.0 ? jtj[a * n + a] : 1.0;
-                aug[a][a] += mu * diag;
-                aug[a][n] = -g[a];
+                aug[a * (n + 1) + a] += mu * diag;
+                aug[a * (n + 1) + n] = -g[a];
             }
-            const auto delta = gaussian_solve(std::move(aug), n, 1e-300, cancel);
-            if (!delta) {
-                if (is_cancelled(delta.error())) return cancelled();
+            if (!gaussian_solve_flat(aug, n, delta)) {
                 mu *= 10.0;
                 continue;
             }
-            for (std::size_t a = 0; a < n; ++a) x_trial[a] = x[a] + (*delta)[a];
+            for (std::size_t a = 0; a < n; ++a) x_trial[a] = x[a] + delta[a];
             clamp_into(x_trial, lo, hi);
-            QUELM_CHECK(f(x_trial, r_trial));
+            QUELM_CHECK(trial(x_trial, r_trial));
             const double trial_cost = sum_squares(r_trial);
             if (std::isfinite(trial_cost) && trial_cost < cost) {
                 double moved = 0.0;
@@ -96,10 +89,12 @@ Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, 
                 const double gain = (cost - trial_cost) / cost;
                 x.swap(x_trial);
                 r.swap(r_trial);
+                accept_jacobian();
                 cost = trial_cost;
                 mu = std::max(mu / 3.0, 1e-12);
                 accepted = true;
-                if (gain < settings.ftol || moved < settings.xtol) status = SolveStatus::Converged;
+                if (gain < settings.ftol || moved < settings.xtol || cost <= settings.cost_floor)
+                    status = SolveStatus::Converged;
             } else {
                 mu *= 4.0;
             }
@@ -107,6 +102,51 @@ Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, 
         if (!accepted) status = SolveStatus::Stalled;  // no step lowers the cost: a (local) minimum to rounding
     }
     return LsqFit{std::move(x), std::move(r), cost, it, status};
+}
+
+}  // namespace
+
+Result<LsqFit> bounded_least_squares(const Residuals& f, std::vector<double> x, std::span<const double> lo,
+                                     std::span<const double> hi, std::size_t m, const LsqSettings& settings,
+                                     Cancel& cancel) {
+    const std::size_t n = x.size();
+    clamp_into(x, lo, hi);
+    std::vector<double> r(m), r_step(m), jac(m * n), x_step(n);
+    QUELM_CHECK(f(x, r));
+    // Forward differences, stepping inwards at an upper bound.
+    const auto differences = [&](const std::vector<double>& at, const std::vector<double>& r_at,
+                                 std::vector<double>&) -> Status {
+        for (std::size_t j = 0; j < n; ++j) {
+            if (cancel.poll()) return cancelled();
+            double h = 1e-7 * std::max(std::fabs(at[j]), 1e-3);
+            if (at[j] + h > hi[j]) h = -h;
+            x_step = at;
+            x_step[j] = at[j] + h;
+            QUELM_CHECK(f(x_step, r_step));
+            const double step = x_step[j] - at[j];
+            for (std::size_t i = 0; i < m; ++i) jac[i * n + j] = (r_step[i] - r_at[i]) / step;
+        }
+        return {};
+    };
+    const auto trial = [&](const std::vector<double>& at, std::vector<double>& r_at) { return f(at, r_at); };
+    return levenberg_marquardt(std::move(x), std::move(r), lo, hi, m, settings, cancel, jac, differences, trial,
+                               [] {});
+}
+
+Result<LsqFit> bounded_least_squares(const ResidualsJacobian& f, std::vector<double> x, std::span<const double> lo,
+                                     std::span<const double> hi, std::size_t m, const LsqSettings& settings,
+                                     Cancel& cancel) {
+    const std::size_t n = x.size();
+    clamp_into(x, lo, hi);
+    std::vector<double> r(m), jac(m * n), jac_trial(m * n);
+    QUELM_CHECK(f(x, r, jac));
+    // The Jacobian comes with each trial's residuals and is kept with the point.
+    const auto given = [](const std::vector<double>&, const std::vector<double>&, std::vector<double>&) -> Status {
+        return {};
+    };
+    const auto trial = [&](const std::vector<double>& at, std::vector<double>& r_at) { return f(at, r_at, jac_trial); };
+    return levenberg_marquardt(std::move(x), std::move(r), lo, hi, m, settings, cancel, jac, given, trial,
+                               [&] { jac.swap(jac_trial); });
 }
 
 FitErrors fit_errors(std::span<const double> residuals, std::span<const double> weights) {

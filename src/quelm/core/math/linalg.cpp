@@ -55,6 +55,40 @@ Result<std::vector<std::vector<double>>> gaussian_solve_many(std::vector<std::ve
     return out;
 }
 
+bool gaussian_solve_flat(std::span<double> a, std::size_t n, std::span<double> x, double pivot_floor) {
+    const std::size_t width = n + 1;
+    if (a.size() < n * width || x.size() < n) return false;
+    const auto at = [&](std::size_t r, std::size_t c) -> double& { return a[r * width + c]; };
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        double best = std::fabs(at(c, c));
+        for (std::size_t r = c + 1; r < n; ++r) {
+            const double m = std::fabs(at(r, c));
+            if (m > best) {
+                best = m;
+                pivot = r;
+            }
+        }
+        if (best < pivot_floor) return false;
+        if (pivot != c)
+            std::swap_ranges(a.begin() + static_cast<std::ptrdiff_t>(pivot * width),
+                             a.begin() + static_cast<std::ptrdiff_t>((pivot + 1) * width),
+                             a.begin() + static_cast<std::ptrdiff_t>(c * width));
+        const double p = at(c, c);
+        for (std::size_t r = c + 1; r < n; ++r) {
+            const double v = at(r, c);
+            for (std::size_t k = c; k < width; ++k) at(r, k) = at(r, k) - (v / p) * at(c, k);
+        }
+    }
+    for (std::size_t w = n; w-- > 0;) {
+        double e = at(w, n);
+        for (std::size_t k = w + 1; k < n; ++k) e = e - at(w, k) * x[k];
+        x[w] = e / at(w, w);
+        if (!std::isfinite(x[w])) return false;
+    }
+    return true;
+}
+
 Result<std::vector<double>> gaussian_solve(std::vector<std::vector<double>> augmented, std::size_t n,
                                            double pivot_floor, Cancel& cancel) {
     QUELM_TRY(x, gaussian_solve_many(std::move(augmented), n, 1, pivot_floor, cancel));

@@ -25,6 +25,12 @@ namespace quelm {
                                                                            double pivot_floor = 1e-300,
                                                                            Cancel& cancel = never_cancel());
 
+// gaussian_solve's operations, so its bits, on a flat row-major n x (n + 1) buffer, in place
+// and without allocating (small systems solved many times): x receives the solution. False
+// for a pivot below `pivot_floor` or a non-finite component.
+[[nodiscard]] bool gaussian_solve_flat(std::span<double> augmented, std::size_t n, std::span<double> x,
+                                       double pivot_floor = 1e-300);
+
 // Checks shapes (non-empty, square, rhs length) and solves matrix * x = rhs. A pivot
 // within rounding of zero relative to the matrix (below n * eps * max |a_ij|) means a
 // singular matrix: a perfectly correlated covariance leaves a pivot of pure rounding.
