@@ -78,6 +78,12 @@ Result<SwaptionReading> terms_on(const Swaption& s, const CurveArgs& on) {
 
 }  // namespace
 
+Status check_strike(double strike) {
+    if (!std::isfinite(strike) || !(std::fabs(strike) < curves::kMaxRate))
+        return invalid("swaption: strike must be a decimal within (-1, 1), got " + short_number(strike));
+    return {};
+}
+
 Status check(const Swaption& s) {
     if (const auto* t = std::get_if<dates::Tenor>(&s.expiry);
         t && !(t->count > 0))
@@ -85,8 +91,7 @@ Status check(const Swaption& s) {
     if (!(s.tenor.count > 0 && (s.tenor.unit == dates::TenorUnit::Months || s.tenor.unit == dates::TenorUnit::Years)))
         return invalid("swaption: tenor must be a positive number of months or years, got " +
                        curves::tenor_text(s.tenor));
-    if (!std::isfinite(s.strike) || !(std::fabs(s.strike) < curves::kMaxRate))
-        return invalid("swaption: strike must be a decimal within (-1, 1), got " + short_number(s.strike));
+    QUELM_CHECK(check_strike(s.strike));
     if (!(s.fixed_frequency == 1 || s.fixed_frequency == 2 || s.fixed_frequency == 4 || s.fixed_frequency == 12))
         return invalid("swaption: fixed_frequency must be 1, 2, 4 or 12, got " + std::to_string(s.fixed_frequency));
     if (s.float_tenor.unit != dates::TenorUnit::Months || s.float_tenor.count < 1 || s.float_tenor.count > 12 ||
@@ -154,9 +159,16 @@ Result<SwaptionTerms> swaption_terms(const Swaption& s, const CurveArgs& on) {
 
 namespace {
 
+// The swaption `s` at `strike` (its own, or another: errors then name the swaption of that
+// strike, as its own price would).
 Result<double> price_on_terms(const Swaption& s, const SwaptionTerms& t, double strike, double vol, const Quoting& q) {
     auto p = optionlet(q, t.forward, strike, vol, t.t, theta_of(s.kind), "the forward swap rate");
-    if (!p) return named(s, p.error());
+    if (!p) {
+        if (strike == s.strike) return named(s, p.error());
+        Swaption at = s;
+        at.strike = strike;
+        return named(at, p.error());
+    }
     return s.notional * t.annuity * *p;
 }
 
@@ -179,10 +191,8 @@ Result<PricedSwaption> priced_on(const Swaption& s, const CurveArgs& on) {
 Result<double> priced_price(const PricedSwaption& p, double vol, std::optional<double> strike, const Quoting& q) {
     QUELM_CHECK(check_quoting(q));
     if (!strike) return price_on_terms(p.swaption, p.terms, p.swaption.strike, vol, q);
-    Swaption at = p.swaption;
-    at.strike = *strike;
-    QUELM_CHECK(check(at));
-    return price_on_terms(at, p.terms, *strike, vol, q);
+    QUELM_CHECK(check_strike(*strike));
+    return price_on_terms(p.swaption, p.terms, *strike, vol, q);
 }
 
 Result<double> swaption_implied_vol(const Swaption& s, double price, const CurveArgs& on, const Quoting& q) {

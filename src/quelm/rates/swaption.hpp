@@ -67,6 +67,7 @@ struct Swaption {
 
 // Messages start "swaption: ".
 [[nodiscard]] Status check(const Swaption& s);
+[[nodiscard]] Status check_strike(double strike);
 [[nodiscard]] std::string describe(const Swaption& s);
 
 // The underlying on curves: its expiry, the option time, the forward swap rate and the
