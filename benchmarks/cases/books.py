@@ -80,18 +80,23 @@ def ql_eur_curves(quote):
     return estr_h, index.clone(ql.YieldTermStructureHandle(euribor_curve))
 
 
+def ql_quotes():
+    """A list of QuantLib quotes and the maker of a handle on a new one at a rate."""
+    quotes = []
+
+    def quote(r: float):
+        quotes.append(ql.SimpleQuote(r))
+        return ql.QuoteHandle(quotes[-1])
+    return quotes, quote
+
+
 def ql_peer() -> dict:
     if ql is None:
         return {}
     ref = ql.Date(REF.day, REF.month, REF.year)
     ql.Settings.instance().evaluationDate = ref
 
-    quotes = []
-
-    def quote(r: float):
-        q = ql.SimpleQuote(r)
-        quotes.append(q)
-        return ql.QuoteHandle(q)
+    quotes, quote = ql_quotes()
 
     sofr = ql.Sofr()
     estr = ql.Estr()
@@ -292,11 +297,7 @@ def ql_swaption_peer() -> dict:
     ref = ql.Date(REF.day, REF.month, REF.year)
     ql.Settings.instance().evaluationDate = ref
 
-    quotes = []
-
-    def quote(r: float):
-        quotes.append(ql.SimpleQuote(r))
-        return ql.QuoteHandle(quotes[-1])
+    quotes, quote = ql_quotes()
 
     estr_h, euribor = ql_eur_curves(lambda label, r: quote(r))
     cal = ql.TARGET()

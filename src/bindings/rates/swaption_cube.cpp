@@ -173,21 +173,29 @@ Result<std::vector<dates::Tenor>> tenors_of(const std::vector<std::string>& text
     return out;
 }
 
-Result<SwaptionCube> cube_from_quotes(Date reference_date, const std::vector<std::string>& expiries,
-                                      const std::vector<std::string>& tenors, const StrikeList& strikes,
-                                      const NestedFloats& vols, rates::VolModel model, double beta, double shift,
-                                      const std::optional<CurveRef>& curve, Cancel& cancel) {
+// The quotes' grid and model, as both constructors (from quotes, and from pickled nodes) read them.
+Result<rates::CubeQuotes> grid_of(Date reference_date, const std::vector<std::string>& expiries,
+                                  const std::vector<std::string>& tenors, const NestedFloats& vols,
+                                  rates::VolModel model, double beta, double shift) {
     rates::CubeQuotes q;
     q.reference = reference_date.serial;
     QUELM_TRY(e, tenors_of(expiries));
     QUELM_TRY(t, tenors_of(tenors));
     q.expiries = std::move(e);
     q.tenors = std::move(t);
-    q.strikes = strikes.items;
     q.vols = vols.values;
     q.model = model;
     q.beta = beta;
     q.shift = shift;
+    return q;
+}
+
+Result<SwaptionCube> cube_from_quotes(Date reference_date, const std::vector<std::string>& expiries,
+                                      const std::vector<std::string>& tenors, const StrikeList& strikes,
+                                      const NestedFloats& vols, rates::VolModel model, double beta, double shift,
+                                      const std::optional<CurveRef>& curve, Cancel& cancel) {
+    QUELM_TRY(q, grid_of(reference_date, expiries, tenors, vols, model, beta, shift));
+    q.strikes = strikes.items;
     q.curve = curve ? curve->curve : nullptr;
     return rates::build_cube(q, cancel);
 }
@@ -234,19 +242,10 @@ Result<SwaptionCube> cube_of_nodes(Date reference_date, const std::vector<std::s
                                    const NestedFloats& offsets, const NestedFloats& vols, rates::VolModel model,
                                    double beta, double shift, const NestedFloats& forwards, const NestedFloats& times,
                                    Cancel& cancel) {
-    rates::CubeQuotes q;
-    q.reference = reference_date.serial;
-    QUELM_TRY(e, tenors_of(expiries));
-    QUELM_TRY(t, tenors_of(tenors));
-    q.expiries = std::move(e);
-    q.tenors = std::move(t);
+    QUELM_TRY(q, grid_of(reference_date, expiries, tenors, vols, model, beta, shift));
     if (offsets.values.size() != strikes.values.size()) return bad_argument("SwaptionCube: a flag per strike column");
     for (std::size_t k = 0; k < strikes.values.size(); ++k)
         q.strikes.push_back({offsets.values[k] != 0.0, strikes.values[k]});
-    q.vols = vols.values;
-    q.model = model;
-    q.beta = beta;
-    q.shift = shift;
     q.forwards = forwards.values;
     q.times = times.values;
     return rates::build_cube(q, cancel);

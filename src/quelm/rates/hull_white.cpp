@@ -15,9 +15,6 @@ namespace quelm::rates {
 
 namespace {
 
-// (1 - e^(-x)) / x without cancellation near 0.
-double one_minus_exp_over(double x) { return x == 0.0 ? 1.0 : -quelm::expm1(-x) / x; }
-
 // sigma_P of the option at `expiry` on the bond to `maturity`.
 double bond_deviation(const HullWhite& m, double expiry, double maturity) {
     const double b = hw_b(m.a, expiry, maturity);
@@ -51,6 +48,8 @@ std::unexpected<Error> named(const std::string& who, const Error& e) {
 
 }  // namespace
 
+double one_minus_exp_over(double x) { return x == 0.0 ? 1.0 : -quelm::expm1(-x) / x; }
+
 double hw_b(double a, double t, double T) { return (T - t) * one_minus_exp_over(a * (T - t)); }
 
 Status check(const HullWhite& m) {
@@ -66,12 +65,6 @@ Result<double> hw_zero_bond(const HullWhite& m, double t, double T, double short
     if (!std::isfinite(short_rate)) return invalid("HullWhite.zero_bond: short_rate must be finite");
     QUELM_TRY(la, log_a(m, t, T));
     return quelm::exp(la - hw_b(m.a, t, T) * short_rate);
-}
-
-Result<double> hw_phi(const HullWhite& m, double t) {
-    QUELM_TRY(f, instantaneous_forward(m.curve, t));
-    const double b = hw_b(m.a, 0.0, t);
-    return f + m.sigma * m.sigma * b * b / 2.0;
 }
 
 Result<double> hw_zero_bond_option(const HullWhite& m, double expiry, double maturity, double strike, double theta) {

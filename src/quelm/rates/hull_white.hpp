@@ -29,9 +29,8 @@ struct HullWhite {
 // instantaneous forward f(0, t) in A. 0 <= t <= T.
 [[nodiscard]] Result<double> hw_zero_bond(const HullWhite& m, double t, double T, double short_rate);
 
-// phi(t) = f(0, t) + sigma^2 / (2 a^2) (1 - e^(-a t))^2: the short rate is x + phi(t), x the
-// factor dx = -a x dt + sigma dW from x(0) = 0.
-[[nodiscard]] Result<double> hw_phi(const HullWhite& m, double t);
+// (1 - e^(-x)) / x without cancellation near 0.
+[[nodiscard]] double one_minus_exp_over(double x);
 
 // Today's value of the option expiring at `expiry` on the zero bond maturing at `maturity`
 // struck at `strike` (per unit of the bond's face): Black on the forward bond price with

@@ -15,9 +15,6 @@ namespace {
 
 using dates::Serial;
 
-// (1 - e^(-x)) / x without cancellation near 0.
-double one_minus_exp_over(double x) { return x == 0.0 ? 1.0 : -quelm::expm1(-x) / x; }
-
 // psi(t) = sigma^2 B(0, t)^2 / 2, phi's part beyond the curve's forward.
 double psi(double a, double s2, double t) {
     const double b = hw_b(a, 0.0, t);

@@ -112,7 +112,7 @@ Result<double> hw_bermudan_tree(const HullWhite& m, const BermudanSwaption& b, s
         s.dt = grid[i + 1] - grid[i];
         s.decay = quelm::exp(-a * s.dt);
         const double x = 2.0 * a * s.dt;
-        s.variance = s2 * s.dt * (x == 0.0 ? 1.0 : -quelm::expm1(-x) / x);
+        s.variance = s2 * s.dt * one_minus_exp_over(x);
         step[i + 1].dx = std::sqrt(3.0 * s.variance);
     }
     for (std::size_t i = 0; i < n; ++i) {
